@@ -1,0 +1,198 @@
+#pragma once
+// The stitching engine's public interfaces: images, photo elements, the
+// services the application hands in, and the callbacks the engine makes.
+// Ref-counted interfaces (IDib, IPanoElement) start with AddRef/Release; the
+// service and callback interfaces are not ref-counted, their owner keeps them.
+
+#include <cstdint>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "OrvexBase.h"
+
+namespace PanoramaLib {
+
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+
+// Thrown by the image copy constructor when the copy's pixels cannot be made.
+class dibException {};
+
+// A bottom-up pixel buffer of 8 (grey) or 24 (B, G, R) bits per pixel, with
+// the file it came from and a flag telling that its pixels were dropped.
+class IDib {
+public:
+    virtual void AddRef() = 0;
+    virtual void Release() = 0;
+    // Id 1 gives the implementing object; any other id gives null.
+    virtual OrvexBase::RefCounter* QueryInterface(int id) = 0;
+
+    virtual bool IsValid() const = 0;
+    virtual std::uint8_t* GetBits() const = 0;
+    virtual int GetStride() const = 0;
+    virtual int GetBpp() const = 0;
+    virtual int GetWidth() const = 0;
+    virtual int GetHeight() const = 0;
+
+    virtual void Reload() = 0;
+    virtual bool LoadFromFile(const std::wstring& path, std::wstring* errorText) = 0;
+    virtual bool SaveToFile(const std::wstring& path, std::wstring* errorText) = 0;
+    virtual void Unload() = 0;
+    virtual bool IsUnloaded() const = 0;
+
+    virtual bool Create(int bpp, int width, int height, bool allocate) = 0;
+    virtual void Destroy() = 0;
+
+    virtual std::wstring GetFileTitle() const = 0;
+    virtual std::wstring GetFileName() const = 0;
+    virtual void SetFileName(const std::wstring& path) = 0;
+
+    virtual ~IDib() = default;
+};
+
+// One photo placed in panorama coordinates: an image, its position, an 8-bit
+// coverage mask and two scratch planes.
+class IPanoElement {
+public:
+    virtual void AddRef() = 0;
+    virtual void Release() = 0;
+
+    virtual bool Save(const std::wstring& path) = 0;
+    virtual bool Load(const std::wstring& path) = 0;
+    virtual bool SetFromPlane(const std::uint8_t* plane, int width, int height, int planeStride) = 0;
+    virtual bool SetFromPlanes(const std::uint8_t* red, const std::uint8_t* green, const std::uint8_t* blue,
+                               int width, int height, int planeStride) = 0;
+    virtual bool Create(int bpp, int width, int height) = 0;
+    virtual void Destroy() = 0;
+    virtual void Unload() = 0;
+    virtual void Reload() = 0;
+    virtual bool CopyTo(IPanoElement* target) = 0;
+    virtual IPanoElement* Clone() = 0;
+    virtual std::uint8_t* GetMask() = 0;
+    virtual int GetMaskStride() const = 0;
+    virtual void ApplyMask() = 0;
+    // No AddRef: the element keeps its own reference.
+    virtual IDib* GetImage() const = 0;
+    virtual OrvexBase::Size GetSize() const = 0;
+    virtual OrvexBase::Rect GetRect() const = 0;
+    virtual int GetWidth() const = 0;
+    virtual int GetHeight() const = 0;
+    virtual int GetBpp() const = 0;
+    virtual int GetStride() const = 0;
+    virtual std::uint8_t* GetBits() const = 0;
+    virtual bool IsValid() const = 0;
+    virtual std::wstring GetFileTitle() const = 0;
+    virtual std::wstring GetFileName() const = 0;
+    virtual void SetFileName(const std::wstring& path) = 0;
+    virtual std::wstring GetErrorText() const = 0;
+
+    virtual ~IPanoElement() = default;
+};
+
+class IManualMatcher;
+
+// Image factory; the application owns one and hands it to the engines.
+class IDibManager {
+public:
+    // A new empty image (count 1), or null when memory runs out.
+    virtual IDib* CreateDib(int reserved) = 0;
+    // A copy of source (count 1), or null when memory runs out; lets
+    // dibException through when the copy's pixels cannot be made.
+    virtual IDib* CloneDib(IDib* source, int reserved) = 0;
+    virtual ~IDibManager() = default;
+};
+
+// A recursive lock.
+class ICriticalSection {
+public:
+    virtual void Enter() = 0;
+    virtual void Leave() = 0;
+    virtual ~ICriticalSection() = default;
+};
+
+// An automatic-reset event: one Set releases exactly one Wait; a Set with
+// nobody waiting stays signalled until the next Wait.
+class IEvent {
+public:
+    virtual void Set() = 0;
+    // Waits without time-out; returns 0.
+    virtual int Wait() = 0;
+    virtual ~IEvent() = default;
+};
+
+// The whole body of a worker thread; implemented by the engine's workers.
+class IThread {
+public:
+    virtual void Run() = 0;
+    virtual ~IThread() = default;
+};
+
+// Factory of locks, events and threads. It owns what it makes.
+class IFreeThreading {
+public:
+    virtual ICriticalSection* CreateCriticalSection() = 0;
+    virtual IEvent* CreateEvent() = 0;
+    // Runs thread->Run() on a new thread; false for null or when no thread
+    // could be started. The IThread must outlive Run.
+    virtual bool StartThread(IThread* thread) = 0;
+    virtual ~IFreeThreading() = default;
+};
+
+// Stage ids passed to IProgressIndicator::SetStage.
+enum ProgressStage {
+    StageAnalyzing = 11,       // "Analyzing..."
+    StageAnalyzingImage = 12,  // "Analyzing: %s..."
+    StageMatching = 13,        // "Matching..."
+    StageStitching = 14,       // "Stitching..."
+    StageRendering = 15,       // "Rendering..."
+};
+
+// Progress and cancel sink of long engine operations.
+class IProgressIndicator {
+public:
+    virtual void Begin() = 0;
+    virtual void BeginEx() = 0;
+    virtual void End() = 0;
+    virtual void SetStage(int stageId, const std::wstring& name) = 0;
+    virtual void SetStage(int stageId) = 0;
+    // True when the user asked to cancel; the engine then abandons the work.
+    virtual bool SetProgress(int total, int position) = 0;
+    // True hides the progress window while a modal prompt is up.
+    virtual void Show(bool hide) = 0;
+    virtual ~IProgressIndicator() = default;
+};
+
+// Callbacks from the engine to the user interface. Only PostUpdateView may be
+// called from a worker thread.
+class IUserInterface {
+public:
+    virtual void RepaintNow() = 0;
+    virtual void ToggleView(bool on) = 0;
+    // 0 when the user confirmed a transform in the matcher; non-zero otherwise.
+    virtual int MatchManually(IPanoElement* first, IPanoElement* second, IManualMatcher* matcher) = 0;
+    virtual void AddFile(const std::wstring& fileName, bool mark) = 0;
+    virtual void PostUpdateView(WPARAM a, LPARAM b) = 0;
+    virtual void ShowMessage(int stringId) = 0;
+    virtual bool AskAcceptPanorama(int unmatched, int total) = 0;
+    virtual bool WarnCyclorama() = 0;
+    virtual bool IsPrinterSelected() = 0;
+    virtual void MarkFiles(const std::list<std::wstring>& fileNames, bool mark) = 0;
+    virtual ~IUserInterface() = default;
+};
+
+class IWaitCursor {
+public:
+    virtual void BeginWaitCursor() = 0;
+    virtual void EndWaitCursor() = 0;
+    virtual void RestoreWaitCursor() = 0;
+    virtual ~IWaitCursor() = default;
+};
+
+}  // namespace PanoramaLib
+
+// Photo elements for the application; they take their images from the
+// engine-wide image factory, which must be set first.
+PanoramaLib::IPanoElement* CreatePanoElement(int reserved);
+void ReleasePanoElement(PanoramaLib::IPanoElement* element);
+void ReleaseElementVector(std::vector<PanoramaLib::IPanoElement*>& elements);

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs dependencies, builds and runs every test: the default build, then the
+# same suites under the address and undefined-behaviour sanitizers.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+for preset in default asan; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done
