@@ -191,6 +191,15 @@ public:
 
 }  // namespace PanoramaLib
 
+// The engine's exceptions; empty, thrown by value and caught by reference
+// inside the operation the application called.
+// A step failed (missing element, no image, failed image creation...).
+class panorama_error {};
+// The user cancelled: the progress indicator's SetProgress answered true.
+class panorama_abort : public panorama_error {};
+// The photos do not make a panorama.
+class panorama_cannot_build {};
+
 // Photo elements for the application; they take their images from the
 // engine-wide image factory, which must be set first.
 PanoramaLib::IPanoElement* CreatePanoElement(int reserved);
