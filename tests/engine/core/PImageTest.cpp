@@ -1,12 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 
 #include "DibManager.h"
-#include "ImageFile.h"
 #include "PImage.h"
-#include "TestData.h"
 
 using PanoramaLib::IDib;
 using PanoramaLib::PImage;
@@ -41,13 +38,6 @@ bool SamePixels(IDib* a, IDib* b) {
             return false;
     return true;
 }
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::wstring W(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
 }  // namespace
 
