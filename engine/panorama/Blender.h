@@ -88,7 +88,8 @@ public:
 
 private:
     void ReleaseLevels();
-    void Fill(CPanoElement* element, LaplacianPyramid::CLevel* const channels[3], LaplacianPyramid::CLevel* mask);
+    void Fill(CPanoElement* element, LaplacianPyramid::CLevel* const channels[3],
+              LaplacianPyramid::CLevel* mask);
 
     LaplacianPyramid::LevelFactory defaultFactory;
     LaplacianPyramid::LevelFactory* factory;

@@ -76,11 +76,11 @@ private:
 // (rows) on both edges are never entered. Mirrored paths are read back for a
 // plane that was flipped along the path. Points are moved by the offset.
 void FindVerticalSeam(const std::uint8_t* plane, std::int32_t width, std::int32_t height, std::int32_t stride,
-                      std::vector<SeamPoint>* points, bool mirrored, std::int32_t margin, std::int32_t offsetX,
-                      std::int32_t offsetY);
-void FindHorizontalSeam(const std::uint8_t* plane, std::int32_t width, std::int32_t height, std::int32_t stride,
-                        std::vector<SeamPoint>* points, bool mirrored, std::int32_t margin, std::int32_t offsetX,
-                        std::int32_t offsetY);
+                      std::vector<SeamPoint>* points, bool mirrored, std::int32_t margin,
+                      std::int32_t offsetX, std::int32_t offsetY);
+void FindHorizontalSeam(const std::uint8_t* plane, std::int32_t width, std::int32_t height,
+                        std::int32_t stride, std::vector<SeamPoint>* points, bool mirrored,
+                        std::int32_t margin, std::int32_t offsetX, std::int32_t offsetY);
 
 // Mean of an 8-bit image over a rectangle in its own coordinates, clipped to
 // it; 0 when nothing is left.

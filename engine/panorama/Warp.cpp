@@ -20,7 +20,8 @@ void InitPixelTables() {
         g_alphaTimes255[i] = 255 * i;
     }
     for (std::uint32_t r = 0; r < 16; ++r)
-        for (std::uint32_t c = 0; c < 16; ++c) g_bilinearWeight[r][c] = r * c;
+        for (std::uint32_t c = 0; c < 16; ++c)
+            g_bilinearWeight[r][c] = r * c;
 }
 
 namespace {
@@ -28,10 +29,13 @@ namespace {
 // Before main, so every later step finds the tables ready.
 const bool g_pixelTablesReady = (InitPixelTables(), true);
 
-bool Finite(double v) { return std::isfinite(v); }
+bool Finite(double v) {
+    return std::isfinite(v);
+}
 
 // Rows of one warped element; each call writes only its own rows.
-void WarpRows(CPanoElement* photo, const double* m, CPanoElement* out, int x0, int y0, int rowBegin, int rowEnd) {
+void WarpRows(CPanoElement* photo, const double* m, CPanoElement* out, int x0, int y0, int rowBegin,
+              int rowEnd) {
     const std::uint32_t w = static_cast<std::uint32_t>(photo->GetWidth());
     const std::uint32_t h = static_cast<std::uint32_t>(photo->GetHeight());
     const std::uint8_t* src = photo->GetBits();
@@ -85,11 +89,13 @@ void WarpRows(CPanoElement* photo, const double* m, CPanoElement* out, int x0, i
             const std::uint8_t* p01 = r1 + 3 * ix;
             const std::uint8_t* p11 = r1 + 3 * ix1;
             for (int c = 0; c < 3; ++c)
-                d[c] = static_cast<std::uint8_t>((w00 * p00[c] + w10 * p10[c] + w01 * p01[c] + w11 * p11[c]) / 225);
+                d[c] = static_cast<std::uint8_t>((w00 * p00[c] + w10 * p10[c] + w01 * p01[c] + w11 * p11[c]) /
+                                                 225);
             if (srcMask) {
                 const std::uint8_t* m0 = srcMask + iy * srcMaskStride;
                 const std::uint8_t* m1 = srcMask + iy1 * srcMaskStride;
-                dm[col] = static_cast<std::uint8_t>((w00 * m0[ix] + w10 * m0[ix1] + w01 * m1[ix] + w11 * m1[ix1]) / 225);
+                dm[col] = static_cast<std::uint8_t>(
+                    (w00 * m0[ix] + w10 * m0[ix1] + w01 * m1[ix] + w11 * m1[ix1]) / 225);
             } else {
                 dm[col] = 255;
             }
@@ -102,10 +108,12 @@ void WarpRows(CPanoElement* photo, const double* m, CPanoElement* out, int x0, i
 CPanoElement* WarpPhotoElement(CPanoElement* photo, const double transform[9]) {
     (void)g_pixelTablesReady;
     // Three bytes are read per pixel: an 8-bit photo would be over-read.
-    if (!photo || !photo->IsValid() || photo->GetBpp() != 24 || photo->GetWidth() <= 0 || photo->GetHeight() <= 0)
+    if (!photo || !photo->IsValid() || photo->GetBpp() != 24 || photo->GetWidth() <= 0 ||
+        photo->GetHeight() <= 0)
         return nullptr;
     for (int i = 0; i < 6; ++i)
-        if (!Finite(transform[i])) return nullptr;
+        if (!Finite(transform[i]))
+            return nullptr;
 
     double inv[9];
     InvertMatrix3x3(inv, transform);
@@ -123,17 +131,20 @@ CPanoElement* WarpPhotoElement(CPanoElement* photo, const double transform[9]) {
     }
     // A singular transform gives no usable bounds; so do bounds beyond int.
     constexpr double kLimit = 1 << 30;
-    if (!Finite(minX) || !Finite(minY) || !Finite(maxX) || !Finite(maxY) || minX < -kLimit || minY < -kLimit ||
-        maxX > kLimit || maxY > kLimit)
+    if (!Finite(minX) || !Finite(minY) || !Finite(maxX) || !Finite(maxY) || minX < -kLimit ||
+        minY < -kLimit || maxX > kLimit || maxY > kLimit)
         return nullptr;
     const int x0 = static_cast<int>(std::floor(minX)), y0 = static_cast<int>(std::floor(minY));
     const int x1 = static_cast<int>(std::ceil(maxX)), y1 = static_cast<int>(std::ceil(maxY));
-    if (x1 <= x0 || y1 <= y0) return nullptr;
+    if (x1 <= x0 || y1 <= y0)
+        return nullptr;
 
     OrvexBase::RefPtr<CPanoElement> out(new (std::nothrow) CPanoElement(0));
-    if (!out || !out->GetImage() || !out->Create(24, x1 - x0, y1 - y0)) return nullptr;
+    if (!out || !out->GetImage() || !out->Create(24, x1 - x0, y1 - y0))
+        return nullptr;
     out->CreateMask(false);
-    if (!out->GetMask()) return nullptr;
+    if (!out->GetMask())
+        return nullptr;
     out->x = x0;
     out->y = y0;
 
