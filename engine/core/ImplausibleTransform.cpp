@@ -11,12 +11,15 @@ bool AllFinite(const double m[9]) {
 
 }  // namespace
 
-bool IsImplausibleTransform(const OrvexBase::Size& sizeA, const OrvexBase::Size& sizeB, const double transform[9]) {
+bool IsImplausibleTransform(const OrvexBase::Size& sizeA, const OrvexBase::Size& sizeB,
+                            const double transform[9]) {
     // NaN passes every range comparison below, so it is caught first.
-    if (!AllFinite(transform)) return true;
+    if (!AllFinite(transform))
+        return true;
     double inverse[9];
     InvertMatrix3x3(inverse, transform);
-    if (!AllFinite(inverse)) return true;
+    if (!AllFinite(inverse))
+        return true;
 
     const double wB = sizeB.cx;
     const double hB = sizeB.cy;
@@ -37,16 +40,20 @@ bool IsImplausibleTransform(const OrvexBase::Size& sizeA, const OrvexBase::Size&
         }
     }
     for (double bound : {minX, maxX, minY, maxY}) {
-        if (!(bound > -32768.0 && bound < 32767.0)) return true;
+        if (!(bound > -32768.0 && bound < 32767.0))
+            return true;
     }
 
     const int width = static_cast<int>(maxX - minX);
     const int height = static_cast<int>(maxY - minY);
-    if (width < 1 || height < 1) return true;
+    if (width < 1 || height < 1)
+        return true;
 
     const double wA = sizeA.cx;
     const double hA = sizeA.cy;
-    if (width / wA > 5.0 || wA / width > 5.0) return true;
-    if (height / hA > 5.0 || hA / height > 5.0) return true;
+    if (width / wA > 5.0 || wA / width > 5.0)
+        return true;
+    if (height / hA > 5.0 || hA / height > 5.0)
+        return true;
     return false;
 }

@@ -9,4 +9,5 @@
 // range, collapses below one pixel, or is more than five times larger or
 // smaller than A in either direction. A matrix with a non-finite entry, or
 // one that cannot be inverted, is rejected too.
-bool IsImplausibleTransform(const OrvexBase::Size& sizeA, const OrvexBase::Size& sizeB, const double transform[9]);
+bool IsImplausibleTransform(const OrvexBase::Size& sizeA, const OrvexBase::Size& sizeB,
+                            const double transform[9]);

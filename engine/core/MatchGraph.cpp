@@ -9,7 +9,8 @@ namespace {
 template <class T>
 void Unlink(std::vector<T*>& list, T* item) {
     const auto it = std::find(list.begin(), list.end(), item);
-    if (it != list.end()) list.erase(it);
+    if (it != list.end())
+        list.erase(it);
 }
 
 }  // namespace
@@ -29,16 +30,20 @@ void CEdge::CopyFieldsFrom(const CEdge& other) {
     outlierScores = other.outlierScores;
 }
 
-CGraph::~CGraph() { Clear(); }
+CGraph::~CGraph() {
+    Clear();
+}
 
 CNode* CGraph::FindNode(std::int32_t imageIndex) const {
     for (CNode* node : nodes)
-        if (node->imageIndex == imageIndex) return node;
+        if (node->imageIndex == imageIndex)
+            return node;
     return nullptr;
 }
 
 bool CGraph::AddNode(std::int32_t imageIndex) {
-    if (FindNode(imageIndex)) return true;
+    if (FindNode(imageIndex))
+        return true;
     try {
         auto node = std::make_unique<CNode>();
         node->imageIndex = imageIndex;
@@ -52,18 +57,22 @@ bool CGraph::AddNode(std::int32_t imageIndex) {
 
 std::unique_ptr<CNode> CGraph::RemoveNode(std::int32_t imageIndex) {
     CNode* node = FindNode(imageIndex);
-    if (!node) return nullptr;
+    if (!node)
+        return nullptr;
     // Its edges would otherwise point at a node the caller frees.
-    while (!node->edges.empty()) DestroyEdge(node->edges.front());
+    while (!node->edges.empty())
+        DestroyEdge(node->edges.front());
     Unlink(nodes, node);
     return std::unique_ptr<CNode>(node);
 }
 
 CEdge* CGraph::AddEdge(std::int32_t a, std::int32_t b) {
-    if (a == b || nodes.empty()) return nullptr;
+    if (a == b || nodes.empty())
+        return nullptr;
     CNode* nodeA = FindNode(a);
     CNode* nodeB = FindNode(b);
-    if (!nodeA || !nodeB) return nullptr;
+    if (!nodeA || !nodeB)
+        return nullptr;
     try {
         // Room first, so a failure leaves all three lists as they were.
         edges.reserve(edges.size() + 1);
@@ -82,14 +91,17 @@ CEdge* CGraph::AddEdge(std::int32_t a, std::int32_t b) {
 }
 
 void CGraph::RemoveEdge(CNode* nodeA, CNode* nodeB, CEdge* keep) {
-    if (!nodeA || !nodeB || nodeA->edges.size() < 2) return;
+    if (!nodeA || !nodeB || nodeA->edges.size() < 2)
+        return;
     const auto joinsAandB = [&](const CEdge* edge) {
-        return edge != keep && ((edge->firstImage == nodeA->imageIndex && edge->secondImage == nodeB->imageIndex) ||
-                                (edge->firstImage == nodeB->imageIndex && edge->secondImage == nodeA->imageIndex));
+        return edge != keep &&
+               ((edge->firstImage == nodeA->imageIndex && edge->secondImage == nodeB->imageIndex) ||
+                (edge->firstImage == nodeB->imageIndex && edge->secondImage == nodeA->imageIndex));
     };
     for (;;) {
         const auto it = std::find_if(nodeA->edges.begin(), nodeA->edges.end(), joinsAandB);
-        if (it == nodeA->edges.end()) break;
+        if (it == nodeA->edges.end())
+            break;
         CEdge* edge = *it;
         Unlink(nodeA->edges, edge);
         Unlink(nodeB->edges, edge);
@@ -98,21 +110,26 @@ void CGraph::RemoveEdge(CNode* nodeA, CNode* nodeB, CEdge* keep) {
 }
 
 void CGraph::DestroyEdge(CEdge* edge) {
-    if (edge->firstNode) Unlink(edge->firstNode->edges, edge);
-    if (edge->secondNode) Unlink(edge->secondNode->edges, edge);
+    if (edge->firstNode)
+        Unlink(edge->firstNode->edges, edge);
+    if (edge->secondNode)
+        Unlink(edge->secondNode->edges, edge);
     Unlink(edges, edge);
     delete edge;
 }
 
 void CGraph::Clear() {
-    for (CEdge* edge : edges) delete edge;
-    for (CNode* node : nodes) delete node;
+    for (CEdge* edge : edges)
+        delete edge;
+    for (CNode* node : nodes)
+        delete node;
     edges.clear();
     nodes.clear();
 }
 
 bool CGraph::Assign(const CGraph& other) {
-    if (&other == this) return true;
+    if (&other == this)
+        return true;
     Clear();
     for (const CNode* node : other.nodes) {
         try {

@@ -26,10 +26,12 @@ constexpr double kBandSigmas = 2.5;
 
 // x to the integer power k by repeated squaring.
 double PowerBySquaring(double x, int k) {
-    if (k < 0) return 1.0 / PowerBySquaring(x, -k);
+    if (k < 0)
+        return 1.0 / PowerBySquaring(x, -k);
     double result = 1.0;
     while (k > 0) {
-        if (k & 1) result *= x;
+        if (k & 1)
+            result *= x;
         x *= x;
         k >>= 1;
     }
@@ -56,13 +58,16 @@ int DrawScaled(int n) {
     return static_cast<int>(static_cast<std::int64_t>(robust_fit_detail::NextRandom()) * (n - 1) / 32767);
 }
 
-int DrawModulo(int n) { return robust_fit_detail::NextRandom() % n; }
+int DrawModulo(int n) {
+    return robust_fit_detail::NextRandom() % n;
+}
 
 // Writes the unknowns' coefficients then the right-hand side. A zero weight
 // writes zeros, so a non-finite point with no weight cannot poison the solve.
 void SetRow(alglib::real_2d_array& a, int row, double w, std::initializer_list<double> coefficients) {
     int col = 1;
-    for (double c : coefficients) At(a, row, col++) = w == 0.0 ? 0.0 : w * c;
+    for (double c : coefficients)
+        At(a, row, col++) = w == 0.0 ? 0.0 : w * c;
 }
 
 const Model kAffine = {
@@ -80,8 +85,10 @@ const Model kAffine = {
         sample[0] = DrawScaled(n);
         sample[1] = DrawScaled(n);
         sample[2] = DrawScaled(n);
-        while (sample[1] == sample[0]) sample[1] = DrawScaled(n);
-        while (sample[2] == sample[0] || sample[2] == sample[1]) sample[2] = DrawScaled(n);
+        while (sample[1] == sample[0])
+            sample[1] = DrawScaled(n);
+        while (sample[2] == sample[0] || sample[2] == sample[1])
+            sample[2] = DrawScaled(n);
     },
 };
 
@@ -100,7 +107,8 @@ const Model kSimilarity = {
     [](int n, int sample[3]) {
         sample[0] = DrawScaled(n);
         sample[1] = DrawScaled(n);
-        while (sample[1] == sample[0]) sample[1] = DrawScaled(n);
+        while (sample[1] == sample[0])
+            sample[1] = DrawScaled(n);
     },
 };
 
@@ -119,7 +127,8 @@ const Model kScaleShift = {
     [](int n, int sample[3]) {
         sample[0] = DrawModulo(n);
         sample[1] = DrawModulo(n);
-        while (sample[1] == sample[0]) sample[1] = DrawModulo(n);
+        while (sample[1] == sample[0])
+            sample[1] = DrawModulo(n);
     },
 };
 
@@ -139,26 +148,32 @@ double SquaredResidual(const Solution& s, const FitPoint& from, const FitPoint& 
 double Median(const std::vector<double>& values, std::vector<double>& scratch) {
     scratch.assign(values.begin(), values.end());
     for (double& v : scratch)
-        if (std::isnan(v)) v = std::numeric_limits<double>::infinity();
+        if (std::isnan(v))
+            v = std::numeric_limits<double>::infinity();
     std::sort(scratch.begin(), scratch.end());
     const size_t n = scratch.size();
-    if (n % 2 == 1) return scratch[n / 2];
+    if (n % 2 == 1)
+        return scratch[n / 2];
     return (scratch[n / 2 - 1] + scratch[n / 2]) / 2.0;
 }
 
-void ComputeResiduals(const Solution& s, const std::vector<FitPoint>& source, const std::vector<FitPoint>& target,
-                      std::vector<double>& residuals) {
-    for (size_t i = 0; i < source.size(); ++i) residuals[i] = std::sqrt(SquaredResidual(s, source[i], target[i]));
+void ComputeResiduals(const Solution& s, const std::vector<FitPoint>& source,
+                      const std::vector<FitPoint>& target, std::vector<double>& residuals) {
+    for (size_t i = 0; i < source.size(); ++i)
+        residuals[i] = std::sqrt(SquaredResidual(s, source[i], target[i]));
 }
 
 bool Fit(const Model& model, const std::vector<FitPoint>& source, const std::vector<FitPoint>& target,
          const std::vector<double>& weights, double transform[9], std::vector<int>* inliers,
          std::vector<int>* outliers, double* meanResidual, double p) {
-    if (source.size() != target.size() || source.size() != weights.size()) return false;
-    if (source.size() <= 3 || source.size() > static_cast<size_t>(INT_MAX / 2)) return false;
+    if (source.size() != target.size() || source.size() != weights.size())
+        return false;
+    if (source.size() <= 3 || source.size() > static_cast<size_t>(INT_MAX / 2))
+        return false;
     const int n = static_cast<int>(source.size());
     const int trials = robust_fit_detail::TrialCount(p);
-    if (trials <= 0) return false;
+    if (trials <= 0)
+        return false;
 
     robust_fit_detail::SeedRandom(1);
     try {
@@ -193,7 +208,8 @@ bool Fit(const Model& model, const std::vector<FitPoint>& source, const std::vec
             }
         }
         // Every trial had a non-finite median: there is no solution to report.
-        if (!haveBest) return false;
+        if (!haveBest)
+            return false;
 
         // Iteratively reweighted refinement on all pairs.
         double sigma = 0.0;
@@ -205,7 +221,8 @@ bool Fit(const Model& model, const std::vector<FitPoint>& source, const std::vec
                 const double median = Median(residuals, sorted);
                 sigma = kMadToSigma * median;
                 // Exact by now: a zero median would leave every weight 0/0.
-                if (median <= kExactMedian) break;
+                if (median <= kExactMedian)
+                    break;
                 for (int i = 0; i < n; ++i) {
                     const double u = residuals[i] / sigma;
                     double w = 0.0;
@@ -216,11 +233,13 @@ bool Fit(const Model& model, const std::vector<FitPoint>& source, const std::vec
                 SolveLeastSquaresSVD(a, rows, model.unknowns, x);
                 Solution refined;
                 model.toMatrix(x, refined);
-                if (!IsFinite(refined)) break;
+                if (!IsFinite(refined))
+                    break;
                 best = refined;
             }
         }
-        if (!IsFinite(best)) return false;
+        if (!IsFinite(best))
+            return false;
 
         // Classification. The band has a floor, so rounding noise of an exact
         // fit does not turn perfect pairs into outliers.
@@ -241,9 +260,12 @@ bool Fit(const Model& model, const std::vector<FitPoint>& source, const std::vec
 
         std::copy(best.m, best.m + 9, transform);
         const int count = static_cast<int>(inlierList.size());
-        if (inliers) *inliers = std::move(inlierList);
-        if (outliers) *outliers = std::move(outlierList);
-        if (meanResidual) *meanResidual = count > 0 ? residualSum / count : 0.0;
+        if (inliers)
+            *inliers = std::move(inlierList);
+        if (outliers)
+            *outliers = std::move(outlierList);
+        if (meanResidual)
+            *meanResidual = count > 0 ? residualSum / count : 0.0;
         return count > 2;
     } catch (const alglib::ap_error&) {
         return false;
@@ -256,7 +278,9 @@ bool Fit(const Model& model, const std::vector<FitPoint>& source, const std::vec
 
 namespace robust_fit_detail {
 
-void SeedRandom(std::uint32_t state) { g_randomState = state; }
+void SeedRandom(std::uint32_t state) {
+    g_randomState = state;
+}
 
 int NextRandom() {
     g_randomState = g_randomState * 214013u + 2531011u;
@@ -264,9 +288,11 @@ int NextRandom() {
 }
 
 int TrialCount(double p) {
-    if (!(p >= 0.0 && p < 1.0)) return 0;
+    if (!(p >= 0.0 && p < 1.0))
+        return 0;
     const double trials = std::ceil(1.0 / PowerBySquaring(1.0 - p, 3));
-    if (!(trials <= INT_MAX)) return 0;
+    if (!(trials <= INT_MAX))
+        return 0;
     return static_cast<int>(trials);
 }
 

@@ -15,7 +15,8 @@ double Hypotenuse(double a, double b) {
         const double r = absB / absA;
         return absA * std::sqrt(1.0 + r * r);
     }
-    if (absB == 0.0) return 0.0;
+    if (absB == 0.0)
+        return 0.0;
     const double r = absA / absB;
     return absB * std::sqrt(1.0 + r * r);
 }
@@ -26,7 +27,8 @@ double WithSignOf(double magnitude, double sign) {
 
 void ZeroSolution(alglib::real_1d_array& x, int n) {
     x.setlength(std::max(n, 0));
-    for (int j = 1; j <= n; ++j) At(x, j) = 0.0;
+    for (int j = 1; j <= n; ++j)
+        At(x, j) = 0.0;
 }
 
 }  // namespace
@@ -56,7 +58,8 @@ bool SolveLeastSquaresSVD(alglib::real_2d_array& a, int m, int n, alglib::real_1
         g = 0.0;
         double s = 0.0;
         scale = 0.0;
-        for (int k = i; k <= m; ++k) scale += std::fabs(At(a, k, i));
+        for (int k = i; k <= m; ++k)
+            scale += std::fabs(At(a, k, i));
         if (scale != 0.0) {
             for (int k = i; k <= m; ++k) {
                 At(a, k, i) /= scale;
@@ -68,11 +71,14 @@ bool SolveLeastSquaresSVD(alglib::real_2d_array& a, int m, int n, alglib::real_1
             At(a, i, i) = f - g;
             for (int j = l; j <= n; ++j) {
                 s = 0.0;
-                for (int k = i; k <= m; ++k) s += At(a, k, i) * At(a, k, j);
+                for (int k = i; k <= m; ++k)
+                    s += At(a, k, i) * At(a, k, j);
                 f = s / h;
-                for (int k = i; k <= m; ++k) At(a, k, j) += f * At(a, k, i);
+                for (int k = i; k <= m; ++k)
+                    At(a, k, j) += f * At(a, k, i);
             }
-            for (int k = i; k <= m; ++k) At(a, k, i) *= scale;
+            for (int k = i; k <= m; ++k)
+                At(a, k, i) *= scale;
         }
         At(w, i) = scale * g;
 
@@ -80,7 +86,8 @@ bool SolveLeastSquaresSVD(alglib::real_2d_array& a, int m, int n, alglib::real_1
         s = 0.0;
         scale = 0.0;
         if (i != n) {
-            for (int k = l; k <= n; ++k) scale += std::fabs(At(a, i, k));
+            for (int k = l; k <= n; ++k)
+                scale += std::fabs(At(a, i, k));
             if (scale != 0.0) {
                 for (int k = l; k <= n; ++k) {
                     At(a, i, k) /= scale;
@@ -90,13 +97,17 @@ bool SolveLeastSquaresSVD(alglib::real_2d_array& a, int m, int n, alglib::real_1
                 g = -WithSignOf(std::sqrt(s), f);
                 const double h = f * g - s;
                 At(a, i, l) = f - g;
-                for (int k = l; k <= n; ++k) At(e, k) = At(a, i, k) / h;
+                for (int k = l; k <= n; ++k)
+                    At(e, k) = At(a, i, k) / h;
                 for (int j = l; j <= m; ++j) {
                     s = 0.0;
-                    for (int k = l; k <= n; ++k) s += At(a, j, k) * At(a, i, k);
-                    for (int k = l; k <= n; ++k) At(a, j, k) += s * At(e, k);
+                    for (int k = l; k <= n; ++k)
+                        s += At(a, j, k) * At(a, i, k);
+                    for (int k = l; k <= n; ++k)
+                        At(a, j, k) += s * At(e, k);
                 }
-                for (int k = l; k <= n; ++k) At(a, i, k) *= scale;
+                for (int k = l; k <= n; ++k)
+                    At(a, i, k) *= scale;
             }
         }
         norm = std::max(norm, std::fabs(At(w, i)) + std::fabs(At(e, i)));
@@ -107,11 +118,14 @@ bool SolveLeastSquaresSVD(alglib::real_2d_array& a, int m, int n, alglib::real_1
         if (i < n) {
             if (g != 0.0) {
                 // Two divisions keep a possible underflow away.
-                for (int j = l; j <= n; ++j) At(v, j, i) = (At(a, i, j) / At(a, i, l)) / g;
+                for (int j = l; j <= n; ++j)
+                    At(v, j, i) = (At(a, i, j) / At(a, i, l)) / g;
                 for (int j = l; j <= n; ++j) {
                     double s = 0.0;
-                    for (int k = l; k <= n; ++k) s += At(a, i, k) * At(v, k, j);
-                    for (int k = l; k <= n; ++k) At(v, k, j) += s * At(v, k, i);
+                    for (int k = l; k <= n; ++k)
+                        s += At(a, i, k) * At(v, k, j);
+                    for (int k = l; k <= n; ++k)
+                        At(v, k, j) += s * At(v, k, i);
                 }
             }
             for (int j = l; j <= n; ++j) {
@@ -128,18 +142,23 @@ bool SolveLeastSquaresSVD(alglib::real_2d_array& a, int m, int n, alglib::real_1
     for (int i = n; i >= 1; --i) {
         l = i + 1;
         g = At(w, i);
-        for (int j = l; j <= n; ++j) At(a, i, j) = 0.0;
+        for (int j = l; j <= n; ++j)
+            At(a, i, j) = 0.0;
         if (g != 0.0) {
             g = 1.0 / g;
             for (int j = l; j <= n; ++j) {
                 double s = 0.0;
-                for (int k = l; k <= m; ++k) s += At(a, k, i) * At(a, k, j);
+                for (int k = l; k <= m; ++k)
+                    s += At(a, k, i) * At(a, k, j);
                 const double f = (s / At(a, i, i)) * g;
-                for (int k = i; k <= m; ++k) At(a, k, j) += f * At(a, k, i);
+                for (int k = i; k <= m; ++k)
+                    At(a, k, j) += f * At(a, k, i);
             }
-            for (int j = i; j <= m; ++j) At(a, j, i) *= g;
+            for (int j = i; j <= m; ++j)
+                At(a, j, i) *= g;
         } else {
-            for (int j = i; j <= m; ++j) At(a, j, i) = 0.0;
+            for (int j = i; j <= m; ++j)
+                At(a, j, i) = 0.0;
         }
         At(a, i, i) += 1.0;
     }
@@ -158,7 +177,8 @@ bool SolveLeastSquaresSVD(alglib::real_2d_array& a, int m, int n, alglib::real_1
                     cancel = false;
                     break;
                 }
-                if (std::fabs(At(w, nm)) + norm == norm) break;
+                if (std::fabs(At(w, nm)) + norm == norm)
+                    break;
             }
             if (cancel) {
                 double c = 0.0;
@@ -166,7 +186,8 @@ bool SolveLeastSquaresSVD(alglib::real_2d_array& a, int m, int n, alglib::real_1
                 for (int i = l; i <= k; ++i) {
                     const double f = s * At(e, i);
                     At(e, i) = c * At(e, i);
-                    if (std::fabs(f) + norm == norm) break;
+                    if (std::fabs(f) + norm == norm)
+                        break;
                     g = At(w, i);
                     double h = Hypotenuse(f, g);
                     At(w, i) = h;
@@ -186,12 +207,14 @@ bool SolveLeastSquaresSVD(alglib::real_2d_array& a, int m, int n, alglib::real_1
                 // Converged; singular values are kept non-negative.
                 if (z < 0.0) {
                     At(w, k) = -z;
-                    for (int j = 1; j <= n; ++j) At(v, j, k) = -At(v, j, k);
+                    for (int j = 1; j <= n; ++j)
+                        At(v, j, k) = -At(v, j, k);
                 }
                 break;
             }
             // Not converged within the limit: keep the value and go on.
-            if (sweep == kMaxSweeps) break;
+            if (sweep == kMaxSweeps)
+                break;
 
             // Shift from the bottom 2 x 2 minor.
             double x0 = At(w, l);
@@ -250,14 +273,16 @@ bool SolveLeastSquaresSVD(alglib::real_2d_array& a, int m, int n, alglib::real_1
 
     // Back-substitution over the singular values above the tolerance.
     double largest = 0.0;
-    for (int j = 1; j <= n; ++j) largest = std::max(largest, At(w, j));
+    for (int j = 1; j <= n; ++j)
+        largest = std::max(largest, At(w, j));
     const double tolerance = n * largest * 5e-16;
 
     alglib::real_1d_array t;
     t.setlength(n);
     for (int j = 1; j <= n; ++j) {
         double sum = 0.0;
-        for (int i = 1; i <= m; ++i) sum += At(a, i, j) * At(a, i, n + 1);
+        for (int i = 1; i <= m; ++i)
+            sum += At(a, i, j) * At(a, i, n + 1);
         At(t, j) = sum;
     }
 
@@ -268,8 +293,10 @@ bool SolveLeastSquaresSVD(alglib::real_2d_array& a, int m, int n, alglib::real_1
             allKept = false;
             continue;
         }
-        for (int i = 1; i <= n; ++i) At(v, i, j) /= At(w, j);
-        for (int i = 1; i <= n; ++i) At(x, i) += At(v, i, j) * At(t, j);
+        for (int i = 1; i <= n; ++i)
+            At(v, i, j) /= At(w, j);
+        for (int i = 1; i <= n; ++i)
+            At(x, i) += At(v, i, j) * At(t, j);
     }
     return allKept;
 }

@@ -8,8 +8,12 @@
 // augmented matrix, and 1..n of the solution, as the textbook formulation of
 // the method does. ALGLIB stores 0-based; these two accessors are the only
 // place where the two meet.
-inline double& At(alglib::real_2d_array& a, int row, int col) { return a(row - 1, col - 1); }
-inline double& At(alglib::real_1d_array& v, int i) { return v(i - 1); }
+inline double& At(alglib::real_2d_array& a, int row, int col) {
+    return a(row - 1, col - 1);
+}
+inline double& At(alglib::real_1d_array& v, int i) {
+    return v(i - 1);
+}
 
 // Solves the m x n system whose right-hand side is column n+1 of `a` (at
 // least m rows and n+1 columns). `a` is overwritten: its first n columns

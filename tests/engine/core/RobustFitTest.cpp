@@ -4,22 +4,25 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numbers>
 #include <random>
 #include <set>
 #include <string>
-#include <cstring>
 #include <vector>
 
 namespace {
 
-using FitFunction = bool (*)(const std::vector<FitPoint>&, const std::vector<FitPoint>&, const std::vector<double>&,
-                             double[9], std::vector<int>*, std::vector<int>*, double*, double);
+using FitFunction = bool (*)(const std::vector<FitPoint>&, const std::vector<FitPoint>&,
+                             const std::vector<double>&, double[9], std::vector<int>*, std::vector<int>*,
+                             double*, double);
 
 struct Matrix {
     double m[9];
-    FitPoint Map(const FitPoint& p) const { return {m[0] * p.x + m[1] * p.y + m[2], m[3] * p.x + m[4] * p.y + m[5]}; }
+    FitPoint Map(const FitPoint& p) const {
+        return {m[0] * p.x + m[1] * p.y + m[2], m[3] * p.x + m[4] * p.y + m[5]};
+    }
 };
 
 Matrix Similarity(double scale, double degrees, double tx, double ty) {
@@ -55,7 +58,8 @@ Scene MakeScene(const Matrix& truth, int n, double noise, double grossFraction, 
     std::normal_distribution<double> jitter(0.0, noise);
     Scene s;
     std::vector<int> order(n);
-    for (int i = 0; i < n; ++i) order[i] = i;
+    for (int i = 0; i < n; ++i)
+        order[i] = i;
     std::shuffle(order.begin(), order.end(), rng);
     const int grossCount = static_cast<int>(n * grossFraction);
     s.gross.insert(order.begin(), order.begin() + grossCount);
@@ -90,7 +94,8 @@ const ModelCase kModels[] = {
 
 TEST(RobustFit, GeneratorSequenceFromStateOne) {
     robust_fit_detail::SeedRandom(1);
-    for (int expected : {41, 18467, 6334, 26500, 19169}) EXPECT_EQ(robust_fit_detail::NextRandom(), expected);
+    for (int expected : {41, 18467, 6334, 26500, 19169})
+        EXPECT_EQ(robust_fit_detail::NextRandom(), expected);
 }
 
 TEST(RobustFit, TrialCount) {
@@ -114,7 +119,8 @@ TEST(RobustFit, RecoversTransformDespiteGrossOutliers) {
             ASSERT_TRUE(model.fit(s.source, s.target, s.weights, h, &inliers, &outliers, &residual, 0.75));
             EXPECT_LT(CornerError(model.truth, h), 1.0);
             const std::set<int> outlierSet(outliers.begin(), outliers.end());
-            for (int g : s.gross) EXPECT_TRUE(outlierSet.count(g)) << "gross outlier " << g << " missed";
+            for (int g : s.gross)
+                EXPECT_TRUE(outlierSet.count(g)) << "gross outlier " << g << " missed";
             EXPECT_EQ(inliers.size() + outliers.size(), 60u);
             EXPECT_TRUE(std::is_sorted(inliers.begin(), inliers.end()));
             EXPECT_GT(inliers.size(), 36u);
@@ -124,7 +130,8 @@ TEST(RobustFit, RecoversTransformDespiteGrossOutliers) {
             double again[9];
             std::vector<int> inliers2, outliers2;
             double residual2 = -1.0;
-            ASSERT_TRUE(model.fit(s.source, s.target, s.weights, again, &inliers2, &outliers2, &residual2, 0.75));
+            ASSERT_TRUE(
+                model.fit(s.source, s.target, s.weights, again, &inliers2, &outliers2, &residual2, 0.75));
             EXPECT_EQ(0, std::memcmp(h, again, sizeof h));
             EXPECT_EQ(inliers, inliers2);
             EXPECT_EQ(outliers, outliers2);
@@ -138,7 +145,8 @@ TEST(RobustFit, RecoversTransformDespiteGrossOutliers) {
 TEST(RobustFit, ExactDataAreAllInliers) {
     const Matrix truth = Similarity(1.0371, 3.3, -101.7, 7.25);
     for (const ModelCase& model : kModels) {
-        if (model.fit == FitScaleShiftRobust) continue;  // a rotation it cannot express
+        if (model.fit == FitScaleShiftRobust)
+            continue;  // a rotation it cannot express
         SCOPED_TRACE(model.name);
         const Scene s = MakeScene(truth, 20, 0.0, 0.0, 5);
         double h[9];
@@ -147,7 +155,8 @@ TEST(RobustFit, ExactDataAreAllInliers) {
         // Only the inlier list is given: it must hold this call's inliers only.
         ASSERT_TRUE(model.fit(s.source, s.target, s.weights, h, &inliers, nullptr, &residual, 0.75));
         EXPECT_EQ(inliers.size(), 20u);
-        for (int i = 0; i < 20; ++i) EXPECT_EQ(inliers[i], i);
+        for (int i = 0; i < 20; ++i)
+            EXPECT_EQ(inliers[i], i);
         EXPECT_LT(residual, 1e-6);
         EXPECT_LT(CornerError(truth, h), 1e-6);
     }
@@ -184,9 +193,10 @@ TEST(RobustFit, RefusalsLeaveOutputsUntouched) {
             double h[9] = {7, 7, 7, 7, 7, 7, 7, 7, 7};
             std::vector<int> inliers = {1}, outliers = {2};
             double residual = 42.0;
-            EXPECT_FALSE(model.fit(in.scene.source, in.scene.target, in.weights, h, &inliers, &outliers, &residual,
-                                   in.p));
-            for (double v : h) EXPECT_EQ(v, 7.0);
+            EXPECT_FALSE(model.fit(in.scene.source, in.scene.target, in.weights, h, &inliers, &outliers,
+                                   &residual, in.p));
+            for (double v : h)
+                EXPECT_EQ(v, 7.0);
             EXPECT_EQ(inliers, std::vector<int>{1});
             EXPECT_EQ(outliers, std::vector<int>{2});
             EXPECT_EQ(residual, 42.0);
@@ -221,15 +231,18 @@ TEST(RobustFit, NonFiniteInput) {
         double h[9] = {7, 7, 7, 7, 7, 7, 7, 7, 7};
         std::vector<int> inliers, outliers;
         ASSERT_TRUE(model.fit(s.source, s.target, s.weights, h, &inliers, &outliers, nullptr, 0.75));
-        for (double v : h) EXPECT_TRUE(std::isfinite(v));
+        for (double v : h)
+            EXPECT_TRUE(std::isfinite(v));
         EXPECT_LT(CornerError(model.truth, h), 1.0);
         EXPECT_TRUE(std::count(outliers.begin(), outliers.end(), 3));
         EXPECT_TRUE(std::count(outliers.begin(), outliers.end(), 7));
 
-        for (FitPoint& p : s.source) p.x = nan;
+        for (FitPoint& p : s.source)
+            p.x = nan;
         double untouched[9] = {7, 7, 7, 7, 7, 7, 7, 7, 7};
         EXPECT_FALSE(model.fit(s.source, s.target, s.weights, untouched, &inliers, &outliers, nullptr, 0.75));
-        for (double v : untouched) EXPECT_EQ(v, 7.0);
+        for (double v : untouched)
+            EXPECT_EQ(v, 7.0);
     }
 }
 
