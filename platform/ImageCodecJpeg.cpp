@@ -5,8 +5,9 @@
 #include <csetjmp>
 #include <cstdio>
 
-#include <jerror.h>
 #include <jpeglib.h>
+// After jpeglib.h: its configuration decides which message codes exist.
+#include <jerror.h>
 
 #include "ImageCodecs.h"
 
