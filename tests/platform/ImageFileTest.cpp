@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,29 @@ using Platform::ImageFileFormat;
 using Platform::ImageFileStatus;
 using Platform::ImageView;
 using Bytes = std::vector<std::uint8_t>;
+
+// The codec takes its pixel memory with new[]; these replacements note the largest
+// request so a test can tell that a refused header asked for nothing.
+static std::size_t g_largestArray = 0;
+void* operator new[](std::size_t size) {
+    g_largestArray = std::max(g_largestArray, size);
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    g_largestArray = std::max(g_largestArray, size);
+    return std::malloc(size ? size : 1);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -876,7 +900,9 @@ TEST(ImageFileDecode, RefusesAbsurdSizesWithoutAllocating) {
 
     for (const char* name : {"huge.bmp", "mostnegative.bmp", "huge.jpg", "huge.png"}) {
         Sink sink;
+        g_largestArray = 0;
         EXPECT_EQ(DecodeRgb24(dir / name, sink), ImageFileStatus::Unsupported) << name;
+        EXPECT_LT(g_largestArray, 1u << 20) << name;
         EXPECT_EQ(sink.allocations, 0) << name;
     }
 }
