@@ -1,0 +1,114 @@
+#include "ThreadPool.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <exception>
+
+namespace Platform {
+
+struct ThreadPool::Job {
+    std::size_t begin = 0, end = 0, chunk = 1;
+    const std::function<void(std::size_t, std::size_t)>* body = nullptr;
+    std::atomic<std::size_t> next{0};
+    std::atomic<unsigned> active{0};
+    std::mutex errorMutex;
+    std::exception_ptr error;
+};
+
+ThreadPool::ThreadPool(unsigned threads) {
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    for (unsigned i = 1; i < threads; ++i) {
+        try {
+            workers_.emplace_back([this] { WorkerLoop(); });
+        } catch (...) {
+            break;  // fewer workers; the caller still runs every chunk itself
+        }
+    }
+}
+
+ThreadPool::~ThreadPool() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& t : workers_) t.join();
+}
+
+void ThreadPool::RunChunks(Job& job) {
+    for (;;) {
+        const std::size_t start = job.begin + job.next.fetch_add(job.chunk) ;
+        if (start >= job.end) break;
+        const std::size_t stop = std::min(job.end, start + job.chunk);
+        try {
+            (*job.body)(start, stop);
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(job.errorMutex);
+            if (!job.error) job.error = std::current_exception();
+        }
+    }
+}
+
+void ThreadPool::WorkerLoop() {
+    std::size_t seen = 0;
+    for (;;) {
+        Job* job;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [&] { return quit_ || (job_ && generation_ != seen); });
+            if (quit_) return;
+            seen = generation_;
+            job = job_;
+            job->active.fetch_add(1);
+        }
+        RunChunks(*job);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            job->active.fetch_sub(1);
+        }
+        wake_.notify_all();
+    }
+}
+
+void ThreadPool::ParallelFor(std::size_t begin, std::size_t end,
+                             const std::function<void(std::size_t, std::size_t)>& body, std::size_t grain) {
+    if (begin >= end) return;
+    grain = std::max<std::size_t>(grain, 1);
+    const std::size_t count = end - begin;
+    if (workers_.empty() || count <= grain) {
+        body(begin, end);
+        return;
+    }
+    std::lock_guard<std::mutex> submitLock(submit_);
+    Job job;
+    job.begin = begin;
+    job.end = end;
+    // A few chunks per thread balance uneven rows without much overhead.
+    job.chunk = std::max(grain, count / (ThreadCount() * 4) + 1);
+    job.body = &body;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        job_ = &job;
+        ++generation_;
+    }
+    wake_.notify_all();
+    RunChunks(job);
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        job_ = nullptr;  // no worker picks the job up any more
+        wake_.wait(lock, [&] { return job.active.load() == 0; });
+    }
+    if (job.error) std::rethrow_exception(job.error);
+}
+
+ThreadPool& ThreadPool::Shared() {
+    static ThreadPool pool([] {
+        const char* env = std::getenv("OVH_THREADS");
+        const long n = env ? std::strtol(env, nullptr, 10) : 0;
+        return n > 0 && n < 1024 ? static_cast<unsigned>(n) : 0u;
+    }());
+    return pool;
+}
+
+}  // namespace Platform
