@@ -53,7 +53,25 @@ void CPanorama::FreeResults() {
     if (fullResult_) fullResult_->Destroy();
 }
 
-void CPanorama::Reset(bool, bool) { built_ = false; }
+namespace {
+
+void ReleaseAll(std::vector<CPanoElement*>& elements) {
+    for (CPanoElement* e : elements)
+        if (e) e->Release();
+    elements.clear();
+}
+
+}  // namespace
+
+void CPanorama::Reset(bool dropAnalyses, bool) {
+    built_ = false;
+    matchGraph_.Clear();
+    groupGraph_.Clear();
+    scales_.clear();
+    ReleaseAll(workPhotos_);
+    ReleaseAll(photos_);
+    if (dropAnalyses) ReleaseAll(copies_);
+}
 
 void CPanorama::SetOptions(const HVPanoramaOptions* options) {
     if (!options) return;

@@ -2,9 +2,11 @@
 // The horizontal/vertical (planar) panorama engine: it matches photo pairs,
 // chains planar transforms around a reference photo, cuts seams and blends.
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
+#include "MatchGraph.h"
 #include "PanoElement.h"
 #include "PanoramaLib.h"
 
@@ -45,14 +47,56 @@ public:
     // One progress step of the current engine, for the detector and the warps.
     static bool ProgressHook();
 
+    // Arrangement of the matched photos around a reference photo.
+    using Matrix = std::array<double, 9>;
+    bool RescalePairTransforms();
+    int FindReferenceElement(const match_graph::CGraph& graph) const;
+    bool BuildStarGraph(match_graph::CGraph& group, const match_graph::CGraph& matches, int reference);
+    OrvexBase::Rect ComputeBounds(const match_graph::CGraph& group);
+    int ListUnmatchedPhotos(std::vector<std::int32_t>& out) const;
+
     int AnalysisTargetSize() const { return targetSize_; }
     bool IsCancelled() const { return cancel_; }
     int ProgressPosition() const { return position_; }
 
-private:
+protected:
     // The result to work on: the full-size one when it holds an image, else
     // the preview when it does; null when neither does.
     CPanoElement* CurrentResult();
+    // The analysis copies, or the working photos in full-size mode.
+    const std::vector<CPanoElement*>& CurrentElements() const;
+    std::vector<Matrix>& CurrentTransforms() { return fullSizeMode_ ? fullTransforms_ : previewTransforms_; }
+    void ClipBoundsToRing(OrvexBase::Rect& bounds);
+
+    // Per photo, in photo order: full size over analysis size; the photo as
+    // the caller gave it (read by rendering); the working photo (arrangement
+    // and compositing; warped after a lens-compensated render); the analysis
+    // copy. Each vector holds one reference per entry.
+    std::vector<double> scales_;
+    std::vector<CPanoElement*> photos_;
+    std::vector<CPanoElement*> workPhotos_;
+    std::vector<CPanoElement*> copies_;
+
+    match_graph::CGraph matchGraph_;
+    // Star of the panorama's group: reference -> every other photo.
+    match_graph::CGraph groupGraph_;
+
+    // Panorama pixels (from the bounds' corner) to photo pixels, per photo.
+    std::vector<Matrix> previewTransforms_;
+    std::vector<Matrix> fullTransforms_;
+
+    Matrix ringTransform_ = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    int ringDuplicate_ = -1;
+    int ringFarEnd_ = -1;
+    bool ringNotCut_ = false;
+
+    OrvexBase::Rect bounds_;
+    int reference_ = -1;
+    bool fullSizeMode_ = false;
+    bool analysesValid_ = false;
+    // BuildWithTransforms's argument, and whether the last build was one.
+    bool withTransforms_ = false;
+    bool transformsMode_ = false;
 
     PanoramaLib::IUserInterface* ui_ = nullptr;
     PanoramaLib::IProgressIndicator* progress_ = nullptr;
