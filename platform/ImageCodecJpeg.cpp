@@ -44,7 +44,6 @@ void OnMessage(j_common_ptr info, int level) {
         case JWRN_MUST_RESYNC:
         case JWRN_HUFF_BAD_CODE:
         case JWRN_ARITH_BAD_CODE:
-        case JWRN_NOT_SEQUENTIAL:
             LeaveOnError(info);
         default:
             return;

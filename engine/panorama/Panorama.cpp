@@ -70,7 +70,11 @@ void CPanorama::Reset(bool dropAnalyses, bool) {
     scales_.clear();
     ReleaseAll(workPhotos_);
     ReleaseAll(photos_);
-    if (dropAnalyses) ReleaseAll(copies_);
+    if (dropAnalyses) {
+        ReleaseAll(copies_);
+        for (CKeypointSet* set : keypointSets_) delete set;
+        keypointSets_.clear();
+    }
 }
 
 void CPanorama::SetOptions(const HVPanoramaOptions* options) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "KeypointSet.h"
 #include "MatchGraph.h"
 #include "PanoElement.h"
 #include "PanoramaLib.h"
@@ -55,6 +56,10 @@ public:
     OrvexBase::Rect ComputeBounds(const match_graph::CGraph& group);
     int ListUnmatchedPhotos(std::vector<std::int32_t>& out) const;
 
+    // Matches every pair of analysed photos and adds the accepted pairs to
+    // graph; false when cancelled or the matcher failed.
+    bool BuildMatchGraph(match_graph::CGraph* graph);
+
     int AnalysisTargetSize() const { return targetSize_; }
     bool IsCancelled() const { return cancel_; }
     int ProgressPosition() const { return position_; }
@@ -76,6 +81,8 @@ protected:
     std::vector<CPanoElement*> photos_;
     std::vector<CPanoElement*> workPhotos_;
     std::vector<CPanoElement*> copies_;
+    // Owned; parallel to the copies.
+    std::vector<CKeypointSet*> keypointSets_;
 
     match_graph::CGraph matchGraph_;
     // Star of the panorama's group: reference -> every other photo.

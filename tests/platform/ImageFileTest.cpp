@@ -920,7 +920,7 @@ TEST(ImageFileDecode, SinkThatCannotAllocateGivesOutOfMemory) {
     }
 }
 
-TEST(ImageFileDecode, RealPhotoHasItsSize) {
+TEST(ImageFileDecode, RealPhotosColourDecodesGreyIsRefused) {
     OVH_REQUIRE_PHOTOS();
     Sink sink;
     ASSERT_EQ(DecodeRgb24(TestData::Photo("apartment-ring/small-01.jpg").string(), sink),
@@ -929,6 +929,12 @@ TEST(ImageFileDecode, RealPhotoHasItsSize) {
     EXPECT_EQ(sink.height, 398);
     const auto [low, high] = std::minmax_element(sink.pixels.begin(), sink.pixels.end());
     EXPECT_GT(*high - *low, 100);  // a photo, not a blank
+
+    // The map scans are grey JPEGs: not 24-bit colour.
+    Sink grey;
+    EXPECT_EQ(DecodeRgb24(TestData::Photo("map-scans/budapest1.jpg").string(), grey),
+              ImageFileStatus::Unsupported);
+    EXPECT_EQ(grey.allocations, 0);
 }
 
 // ---------------------------------------------------------------------------------------
