@@ -17,11 +17,14 @@ bool ConverterLibrary::Open(const std::string& path) {
 }
 
 void ConverterLibrary::Close() {
-    if (handle_) ::dlclose(handle_);
+    if (handle_)
+        ::dlclose(handle_);
     handle_ = nullptr;
 }
 
-void* ConverterLibrary::Symbol(const char* name) const { return handle_ ? ::dlsym(handle_, name) : nullptr; }
+void* ConverterLibrary::Symbol(const char* name) const {
+    return handle_ ? ::dlsym(handle_, name) : nullptr;
+}
 
 int ErrorFromStreamCause(int cause) {
     switch (cause) {

@@ -20,10 +20,9 @@ public:
     // names a converter module: as it stands when it begins with '/', else
     // relative to moduleFolder. A module counts when it loads, exports
     // ConvGetVersion and reports version 0x300 or more; its ConvGetDllInfo (if
-    // any) then fills its record. Values that are empty, resolve to a path
-    // longer than kMaxPath, or name no usable module are skipped. Returns 0,
-    // ErrorNoConverter when no converter is usable (the registry is then
-    // empty) or ErrorNoMemory.
+    // any) then fills its record (a converter that throws there is skipped). Values that are empty, resolve
+    // to a path longer than kMaxPath, or name no usable module are skipped. Returns 0, ErrorNoConverter when
+    // no converter is usable (the registry is then empty) or ErrorNoMemory.
     int Load(const std::string& settingsPath, const std::string& moduleFolder);
     void Clear();
 
@@ -58,8 +57,10 @@ public:
 
 private:
     // Fills a record from a loaded module: path, then ConvGetDllInfo, then every
-    // string the converter wrote is cut to its field.
-    void DescribeConverter(const ConverterLibrary& library, const std::string& path, ConverterRecord& record) const;
+    // string the converter wrote is cut to its field. False when the converter
+    // failed with an exception: such a record is not used.
+    bool DescribeConverter(const ConverterLibrary& library, const std::string& path,
+                           ConverterRecord& record) const;
 
     std::string settingsPath_;
     std::string moduleFolder_;

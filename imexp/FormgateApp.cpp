@@ -8,16 +8,20 @@
 
 std::string CFormgateApp::OwnFolder() {
     Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&TheFormgateApp), &info) == 0 || !info.dli_fname) return {};
+    if (::dladdr(reinterpret_cast<void*>(&TheFormgateApp), &info) == 0 || !info.dli_fname)
+        return {};
     std::error_code ec;
     auto file = std::filesystem::absolute(info.dli_fname, ec);
     return ec ? std::string() : file.lexically_normal().parent_path().string();
 }
 
-bool CFormgateApp::InitInstance() { return InitInstanceIn(OwnFolder()); }
+bool CFormgateApp::InitInstance() {
+    return InitInstanceIn(OwnFolder());
+}
 
 bool CFormgateApp::InitInstanceIn(const std::string& moduleFolder) {
-    const std::string settings = (std::filesystem::path(moduleFolder) / formgate::ModuleString(formgate::IDS_SETTINGS_FILE)).string();
+    const std::string settings =
+        (std::filesystem::path(moduleFolder) / formgate::ModuleString(formgate::IDS_SETTINGS_FILE)).string();
     auto registry = std::make_shared<formgate::ConverterRegistry>();
     // No usable converter is no reason to fail loading: the registry stays empty.
     registry->Load(settings, moduleFolder);
@@ -50,7 +54,8 @@ std::shared_ptr<const formgate::ConverterRegistry> CFormgateApp::Registry() cons
 }
 
 void CFormgateApp::SetRegistry(std::shared_ptr<const formgate::ConverterRegistry> registry) {
-    if (!registry) registry = std::make_shared<const formgate::ConverterRegistry>();
+    if (!registry)
+        registry = std::make_shared<const formgate::ConverterRegistry>();
     std::lock_guard lock(mutex_);
     registry_ = std::move(registry);
 }

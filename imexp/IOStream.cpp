@@ -102,7 +102,8 @@ bool CImExp_FileStream::Open(const char* fileName, OpenMode mode, CImpExp_FileEx
 }
 
 bool CImExp_FileStream::Open(const char16_t* fileName, OpenMode mode, CImpExp_FileException* error) {
-    if (!fileName) return Open(static_cast<const char*>(nullptr), mode, error);
+    if (!fileName)
+        return Open(static_cast<const char*>(nullptr), mode, error);
     const std::string name = formgate::Utf8FromUtf16(fileName);
     return Open(name.c_str(), mode, error);
 }
@@ -128,14 +129,18 @@ void CImExp_FileStream::Throw(int error, bool withName) const {
 }
 
 int CImExp_FileStream::Read(void* buffer, int count) {
-    if (m_fd < 0 || count <= 0 || !buffer) return 0;
+    if (m_fd < 0 || count <= 0 || !buffer)
+        return 0;
     auto* out = static_cast<char*>(buffer);
     int done = 0;
     while (done < count) {
         ssize_t n = ::read(m_fd, out + done, static_cast<size_t>(count - done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) Throw(errno, false);
-        if (n == 0) break;  // end of file
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            Throw(errno, false);
+        if (n == 0)
+            break;  // end of file
         done += static_cast<int>(n);
     }
     return done;
@@ -156,24 +161,28 @@ short CImExp_FileStream::ReadWord() {
 }
 
 int CImExp_FileStream::Write(const void* buffer, int count) {
-    if (m_fd < 0 || count <= 0 || !buffer) return 0;
+    if (m_fd < 0 || count <= 0 || !buffer)
+        return 0;
     ssize_t n;
     do {
         n = ::write(m_fd, buffer, static_cast<size_t>(count));
     } while (n < 0 && errno == EINTR);
-    if (n < 0) Throw(errno, true);
+    if (n < 0)
+        Throw(errno, true);
     if (n < count)
         throw new CImpExp_FileException(CImpExp_FileException::diskFull, -1, m_strFileName);
     return static_cast<int>(n);
 }
 
 void CImExp_FileStream::WriteByte(const void* byte) {
-    if (m_fd < 0 || !byte) return;
+    if (m_fd < 0 || !byte)
+        return;
     Write(byte, 1);
 }
 
 void CImExp_FileStream::WriteWord(const void* word) {
-    if (m_fd < 0 || !word) return;
+    if (m_fd < 0 || !word)
+        return;
     Write(word, 2);
 }
 
@@ -190,36 +199,44 @@ bool CImExp_FileStream::Seek(int distance, int origin, int* newPosition) {
             whence = SEEK_END;
             break;
         default:
-            if (newPosition) *newPosition = 0;
+            if (newPosition)
+                *newPosition = 0;
             return false;
     }
     if (m_fd < 0) {
-        if (newPosition) *newPosition = 0;
+        if (newPosition)
+            *newPosition = 0;
         return false;
     }
     off_t pos = ::lseek(m_fd, distance, whence);
     if (pos < 0) {
         // A move before the start of the file is a bad seek, as any other refusal of lseek.
         int err = errno;
-        throw new CImpExp_FileException(err == EINVAL ? CImpExp_FileException::badSeek
-                                                      : CImpExp_FileException::CauseFromErrno(err),
-                                        err, m_strFileName);
+        throw new CImpExp_FileException(
+            err == EINVAL ? CImpExp_FileException::badSeek : CImpExp_FileException::CauseFromErrno(err), err,
+            m_strFileName);
     }
     // Positions are ints across the converter boundary.
-    if (pos > INT_MAX) throw new CImpExp_FileException(CImpExp_FileException::badSeek, EOVERFLOW, m_strFileName);
-    if (newPosition) *newPosition = static_cast<int>(pos);
+    if (pos > INT_MAX)
+        throw new CImpExp_FileException(CImpExp_FileException::badSeek, EOVERFLOW, m_strFileName);
+    if (newPosition)
+        *newPosition = static_cast<int>(pos);
     return true;
 }
 
 int CImExp_FileStream::Tell() {
-    if (m_fd < 0) return 0;
+    if (m_fd < 0)
+        return 0;
     off_t pos = ::lseek(m_fd, 0, SEEK_CUR);
-    if (pos < 0) Throw(errno, true);
-    if (pos > INT_MAX) throw new CImpExp_FileException(CImpExp_FileException::badSeek, EOVERFLOW, m_strFileName);
+    if (pos < 0)
+        Throw(errno, true);
+    if (pos > INT_MAX)
+        throw new CImpExp_FileException(CImpExp_FileException::badSeek, EOVERFLOW, m_strFileName);
     return static_cast<int>(pos);
 }
 
 int CImExp_FileStream::Flush() {
-    if (m_fd < 0) return 0;
+    if (m_fd < 0)
+        return 0;
     return ::fsync(m_fd) == 0 ? 1 : 0;
 }

@@ -6,15 +6,21 @@
 
 CAbstractReadWA::CAbstractReadWA() = default;
 CAbstractReadWA::CAbstractReadWA(const CAbstractReadWA&) = default;
-CAbstractReadWA& CAbstractReadWA::operator=(const CAbstractReadWA&) { return *this; }
+CAbstractReadWA& CAbstractReadWA::operator=(const CAbstractReadWA&) {
+    return *this;
+}
 CAbstractReadWA::~CAbstractReadWA() = default;
 
 CAbstractWriteWA::CAbstractWriteWA() = default;
 CAbstractWriteWA::CAbstractWriteWA(const CAbstractWriteWA&) = default;
-CAbstractWriteWA& CAbstractWriteWA::operator=(const CAbstractWriteWA&) { return *this; }
+CAbstractWriteWA& CAbstractWriteWA::operator=(const CAbstractWriteWA&) {
+    return *this;
+}
 CAbstractWriteWA::~CAbstractWriteWA() = default;
 
 CProgress::CProgress() = default;
 CProgress::CProgress(const CProgress&) = default;
-CProgress& CProgress::operator=(const CProgress&) { return *this; }
+CProgress& CProgress::operator=(const CProgress&) {
+    return *this;
+}
 CProgress::~CProgress() = default;

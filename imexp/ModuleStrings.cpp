@@ -41,21 +41,30 @@ const char* ErrorMessage(int code) {
         "WA Failure",
         "No Suitable Formats for Save",
     };
-    if (code < 1 || code > 20) code = 15;
+    if (code < 1 || code > 20)
+        code = 15;
     return messages[code];
 }
 
 std::string ErrorText(int code, std::string_view fileTitle) {
     std::string text = ErrorMessage(code);
     size_t at = text.find("%s");
-    if (at != std::string::npos) text.replace(at, 2, fileTitle);
+    if (at != std::string::npos)
+        text.replace(at, 2, fileTitle);
     return text;
 }
 
 const char* ColourTypeName(int colourType) {
     static const char* const names[] = {
-        "GrayScale", "Gray Paletted", "Color Paletted", "RGB", "Gray with Alpha Channel", "RGB with Alpha Channel",
-        "YCbCr (Video)", "L*a*b*", "CMYK color separated",
+        "GrayScale",
+        "Gray Paletted",
+        "Color Paletted",
+        "RGB",
+        "Gray with Alpha Channel",
+        "RGB with Alpha Channel",
+        "YCbCr (Video)",
+        "L*a*b*",
+        "CMYK color separated",
     };
     return (colourType >= 0 && colourType <= 8) ? names[colourType] : "";
 }

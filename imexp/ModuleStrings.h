@@ -8,10 +8,10 @@
 namespace formgate {
 
 enum StringId : int {
-    IDS_CONVERTERS_SECTION = 1,   // "Converters"
-    IDS_CONVERTER_ERROR = 37,     // "Converter Error"
-    IDS_SETTINGS_FILE = 69,       // "CONVERT.INI"
-    IDS_SETTINGS_SECTION = 90,    // "Settings"
+    IDS_CONVERTERS_SECTION = 1,  // "Converters"
+    IDS_CONVERTER_ERROR = 37,    // "Converter Error"
+    IDS_SETTINGS_FILE = 69,      // "CONVERT.INI"
+    IDS_SETTINGS_SECTION = 90,   // "Settings"
 };
 
 // The text of a string number; empty for an unknown number.

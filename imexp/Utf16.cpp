@@ -4,7 +4,8 @@ namespace formgate {
 
 std::string Utf8FromUtf16(const char16_t* text) {
     std::string out;
-    if (!text) return out;
+    if (!text)
+        return out;
     for (const char16_t* p = text; *p; ++p) {
         char32_t c = *p;
         if (c >= 0xD800 && c <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {

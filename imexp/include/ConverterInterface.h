@@ -26,13 +26,13 @@ static_assert(sizeof(void*) == 8, "the converter interface is laid out for 64-bi
 // One installed converter. The library writes the path; the converter's
 // ConvGetDllInfo fills the rest. Strings are NUL-terminated.
 struct ConverterRecord {
-    char path[128];              // full path of the converter module
-    std::uint32_t flags;         // ConverterFlag bits
-    std::uint32_t subformatMask; // output formats a writer takes (SubformatBit); alpha support
-    std::uint16_t writeOptions;  // how resolution is passed to the writer (WriteOption)
-    char name[128];              // display name
-    char filterDescription[40];  // description for file dialogs
-    char patterns[42];           // extension patterns, ';'-separated, e.g. ".tif;.tiff"
+    char path[128];               // full path of the converter module
+    std::uint32_t flags;          // ConverterFlag bits
+    std::uint32_t subformatMask;  // output formats a writer takes (SubformatBit); alpha support
+    std::uint16_t writeOptions;   // how resolution is passed to the writer (WriteOption)
+    char name[128];               // display name
+    char filterDescription[40];   // description for file dialogs
+    char patterns[42];            // extension patterns, ';'-separated, e.g. ".tif;.tiff"
 };
 
 // Description of one image of a file, filled by RDGetImageInfo.
@@ -58,15 +58,15 @@ struct CONVIMAGEINFO {
 // (when reading; when writing the library fills them first and WRSetupWriting
 // may change some).
 struct ConverterContext {
-    const char* fileName;      // host: the file being read, or the target being written (UTF-8)
-    const char* settingsPath;  // host: full path of "CONVERT.INI"
-    IOStream* stream;          // host: the open file (when writing, the temporary file)
-    void* owner;               // host: the caller's window, or null
-    std::uint16_t imageIndex;  // host: 0
-    std::uint16_t imageCount;  // host: 1
-    std::uint32_t width;       // conv
-    std::uint32_t height;      // conv
-    std::uint16_t colourType;  // conv: ImExp::ColourType
+    const char* fileName;        // host: the file being read, or the target being written (UTF-8)
+    const char* settingsPath;    // host: full path of "CONVERT.INI"
+    IOStream* stream;            // host: the open file (when writing, the temporary file)
+    void* owner;                 // host: the caller's window, or null
+    std::uint16_t imageIndex;    // host: 0
+    std::uint16_t imageCount;    // host: 1
+    std::uint32_t width;         // conv
+    std::uint32_t height;        // conv
+    std::uint16_t colourType;    // conv: ImExp::ColourType
     std::uint16_t bitsPerPixel;  // conv: all planes together (colour samples only with alpha)
     std::uint16_t planes;        // conv: 1, 3, or 4
     std::uint16_t reserved34;
@@ -84,7 +84,7 @@ struct ConverterContext {
     std::uint16_t rowOrder;         // conv: 2 from the bottom up, anything else from the top down
     std::uint16_t fixedBandHeight;  // conv: non-zero: rowsPerBandWanted stands as it is
     std::uint16_t reserved78;
-    std::int32_t rowsPerBandWanted;  // conv: at least 1
+    std::int32_t rowsPerBandWanted;   // conv: at least 1
     std::uint16_t accessModeInForce;  // host: non-zero: the library drives the bands
     std::uint16_t reserved86;
     std::int32_t rowsPerBand;   // host
@@ -171,10 +171,10 @@ namespace ImExp {
 enum ConverterFlag : std::uint32_t {
     FlagRead = 0x1,
     FlagWrite = 0x2,
-    FlagAbout = 0x4,         // exports ConvAbout
-    FlagSetup = 0x8,         // exports ConvSetup
-    FlagCheckFile = 0x10,    // exports RDCheckFile
-    FlagSeveralImages = 0x20 // files may hold several images
+    FlagAbout = 0x4,          // exports ConvAbout
+    FlagSetup = 0x8,          // exports ConvSetup
+    FlagCheckFile = 0x10,     // exports RDCheckFile
+    FlagSeveralImages = 0x20  // files may hold several images
 };
 
 // Bits of ConvGetVersion's result.

@@ -155,18 +155,21 @@ FORMGATE_API int ImExp_ReadThumb(CAbstractReadWA* sink, void* owner, const char*
 FORMGATE_API int ImExp_ReadThumbW(CAbstractReadWA* sink, void* owner, const char16_t* path, ImExpRect* box);
 FORMGATE_API int ImExp_SelectFileAndRead(CAbstractReadWA* sink, void* owner, char* path, int acceptedTypes,
                                          CProgress* progress, char** options, int optionCount);
-FORMGATE_API int ImExp_SelectFileAndReadW(CAbstractReadWA* sink, void* owner, char16_t* path, int acceptedTypes,
-                                          CProgress* progress, char** options, int optionCount);
+FORMGATE_API int ImExp_SelectFileAndReadW(CAbstractReadWA* sink, void* owner, char16_t* path,
+                                          int acceptedTypes, CProgress* progress, char** options,
+                                          int optionCount);
 
 // Writing.
-FORMGATE_API int ImExp_WriteFile(const CAbstractWriteWA* source, void* owner, const char* path, int* pixelType,
-                                 CProgress* progress, char** options, int optionCount);
+FORMGATE_API int ImExp_WriteFile(const CAbstractWriteWA* source, void* owner, const char* path,
+                                 int* pixelType, CProgress* progress, char** options, int optionCount);
 FORMGATE_API int ImExp_WriteFileW(const CAbstractWriteWA* source, void* owner, const char16_t* path,
                                   int* pixelType, CProgress* progress, char** options, int optionCount);
-FORMGATE_API int ImExp_SelectFileAndWrite(const CAbstractWriteWA* source, void* owner, char* path, int* pixelType,
-                                          CProgress* progress, char** options, int optionCount);
+FORMGATE_API int ImExp_SelectFileAndWrite(const CAbstractWriteWA* source, void* owner, char* path,
+                                          int* pixelType, CProgress* progress, char** options,
+                                          int optionCount);
 FORMGATE_API int ImExp_SelectFileAndWriteW(const CAbstractWriteWA* source, void* owner, char16_t* path,
-                                           int* pixelType, CProgress* progress, char** options, int optionCount);
+                                           int* pixelType, CProgress* progress, char** options,
+                                           int optionCount);
 
 // Converter choice.
 FORMGATE_API int FindReader(const char* path, char* converterName);
