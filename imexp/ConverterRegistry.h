@@ -50,6 +50,8 @@ public:
     // is refused.
     InstallResult Install(int position, const std::string& path);
     // Removes record index and rewrites the section; false for a bad index.
+    // (Install and Remove keep their change in memory when the settings file
+    // cannot be written, as in a read-only installation.)
     bool Remove(int index);
 
     // The full path a list value stands for.
