@@ -201,3 +201,30 @@ TEST_F(TestConverterTest, InjectedFailuresAndThrows) {
     };
     EXPECT_EQ(log, expected);
 }
+
+TEST(TestConverterVariants, LackOrAddTheirEntryPoints) {
+    struct Case {
+        const char* variant;
+        const char* entry;
+        bool present;
+    };
+    const Case cases[] = {
+        {"conv_script", "ConvGetVersion", true},      {"conv_noversion", "ConvGetVersion", false},
+        {"conv_script", "ConvGetDllInfo", true},      {"conv_noinfo", "ConvGetDllInfo", false},
+        {"conv_script", "RDCleanUp", true},           {"conv_nocleanup", "RDCleanUp", false},
+        {"conv_script", "ConvGetErrorString", false}, {"conv_errstr", "ConvGetErrorString", true},
+        {"conv_script", "WRCleanUp", true},           {"conv_script", "Enter", false},
+    };
+    for (const Case& c : cases) {
+        ConverterLibrary library;
+        ASSERT_TRUE(library.Open(FormgateTest::Variant(c.variant))) << library.Error();
+        EXPECT_EQ(library.Symbol(c.entry) != nullptr, c.present) << c.variant << " " << c.entry;
+    }
+
+    ConverterLibrary library;
+    ASSERT_TRUE(library.Open(FormgateTest::Variant("conv_errstr")));
+    char text[260];
+    std::memset(text, 'z', sizeof text);
+    FORMGATE_ENTRY(library, ConvGetErrorString)(25, "photo.tcv", nullptr, text);
+    EXPECT_STREQ(text, "Test converter error 25 in photo.tcv");
+}
