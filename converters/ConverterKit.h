@@ -1,0 +1,148 @@
+#pragma once
+// What every converter module of this project shares: the barrier that keeps
+// exceptions inside the module, per-operation state keyed by the library's
+// context, whole-stream reading, an output buffer that the C codecs fill and
+// our own code flushes to the stream, and the error text of the last failure.
+//
+// The C libraries report failures by longjmp. Their callbacks therefore never
+// call the stream (which throws) and never let a C++ exception escape: they
+// work on memory only, and the stream is touched from our own frames.
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "ConverterInterface.h"
+#include "Formgate.h"
+#include "IOStream.h"
+
+namespace ConvKit {
+
+// Version answer of every converter here: interface 0x300, import and export.
+constexpr int kVersion = 0x300 | ImExp::VersionImport | ImExp::VersionExport;
+
+// Our own error code: a failure the codec library described in its own words;
+// ConvGetErrorString shows that text.
+constexpr int kErrorLibrary = ImExp::ErrorCustom;
+
+// The error code for a stream failure: end of file 1, disk full 13, else 15.
+int CodeOfStreamCause(int cause);
+
+// Runs an entry point's body and turns everything it throws into an error code.
+template <class Body>
+int Guard(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (CImpExp_FileException* e) {
+        const int code = CodeOfStreamCause(e->m_cause);
+        delete e;
+        return code;
+    } catch (IOStreamException* e) {
+        delete e;
+        return ImExp::ErrorGeneral;
+    } catch (const std::bad_alloc&) {
+        return ImExp::ErrorNoMemory;
+    } catch (...) {
+        return ImExp::ErrorGeneral;
+    }
+}
+
+// The text of the last codec failure on this thread (printf-style), shown for
+// kErrorLibrary. The library asks for it while the converter is still loaded.
+void SetMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void SetMessageV(const char* format, std::va_list args);
+const char* Message();
+
+// Writes the text of an error code of 16 or more into the library's 260 bytes.
+void ErrorString(int code, const char* formatName, const char* fileTitle, char* text);
+
+// Fills a converter record from its flags on.
+void DescribeConverter(ConverterRecord* record, std::uint32_t flags, std::uint32_t subformatMask,
+                       std::uint16_t writeOptions, const char* name, const char* filter,
+                       const char* patterns);
+
+// The whole stream from its start (files of 2 GiB or more are out of reach of
+// the stream's int positions). Throws what the stream throws.
+std::vector<std::uint8_t> ReadAll(IOStream* stream);
+
+// Reads exactly count bytes at offset; false when the file ends first.
+bool ReadAt(IOStream* stream, std::int64_t offset, void* buffer, int count);
+
+// Bytes produced by a codec, kept until our own code hands them to the stream.
+// Append is called from C callbacks and never throws.
+class OutputBuffer {
+public:
+    bool Append(const void* bytes, std::size_t count) noexcept;
+    // Writes what was gathered and empties the buffer; throws what the stream throws.
+    void FlushTo(IOStream* stream);
+    bool Failed() const { return failed_; }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    bool failed_ = false;
+};
+
+// Per-operation state of one converter, found by the library's context so that
+// two operations through one module on two threads keep apart.
+template <class State>
+class StateTable {
+public:
+    State& Create(const ConverterContext* context) {
+        auto state = std::make_unique<State>();
+        State& result = *state;
+        std::lock_guard lock(mutex_);
+        states_[context] = std::move(state);
+        return result;
+    }
+    State* Find(const ConverterContext* context) {
+        std::lock_guard lock(mutex_);
+        auto it = states_.find(context);
+        return it == states_.end() ? nullptr : it->second.get();
+    }
+    void Erase(const ConverterContext* context) {
+        std::unique_ptr<State> gone;
+        std::lock_guard lock(mutex_);
+        auto it = states_.find(context);
+        if (it != states_.end()) {
+            gone = std::move(it->second);
+            states_.erase(it);
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<const ConverterContext*, std::unique_ptr<State>> states_;
+};
+
+// Image row i of the current band, counted from the top: rows of a band run
+// downwards, or upwards with row order 2.
+inline int BandRow(const ConverterContext* context, int i) {
+    return context->rowOrder == 2 ? context->bandStartRow - i : context->bandStartRow + i;
+}
+
+// True when the band the library asks for is the next one of a codec that
+// works strictly from the top down (nextRow rows done so far).
+bool IsNextBandDownwards(const ConverterContext* context, int nextRow);
+
+// True when the band lies inside the image and holds at least one row.
+bool BandInImage(const ConverterContext* context);
+
+// Palette entry i of the context's separate planes (red, then green, then blue).
+struct Rgb {
+    std::uint8_t r, g, b;
+};
+Rgb PaletteEntry(const ConverterContext* context, int i);
+
+// True when entries 0 .. count-1 of the context's palette are the grey ramp
+// i * 255 / (count - 1): a paletted band then is plain grey.
+bool IsGreyRamp(const ConverterContext* context, int count);
+
+// The context's resolution in dots per inch (0 when unknown), whatever unit it came in.
+void ResolutionDpi(const ConverterContext* context, double& x, double& y);
+
+}  // namespace ConvKit
