@@ -170,7 +170,7 @@ ConvKit::StateTable<ReadState> reads;
 
 // Turns one stored row into the band's layout: as stored up to 24 bits, else blue, green, red.
 void ConvertRow(const Header& h, const std::uint8_t* in, std::uint8_t* out, std::size_t rowBytes) {
-    if (h.bitsPerPixel <= 24) {
+    if (h.bitsPerPixel <= 8 || h.bitsPerPixel == 24) {
         std::memcpy(out, in, rowBytes);
         return;
     }

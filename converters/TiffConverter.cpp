@@ -234,11 +234,30 @@ int DescribePage(TIFF* tif, Page& p) {
     return 0;
 }
 
+// True when the file ends before its header or its first directory: a file cut short.
+bool DirectoryMissing(const MemoryFile& file) {
+    if (file.size < 8)
+        return true;
+    const std::uint8_t* h = file.data;
+    const bool little = h[0] == 'I';
+    auto number = [&](int at, int bytes) {
+        std::uint64_t v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v |= static_cast<std::uint64_t>(h[at + (little ? i : bytes - 1 - i)]) << (8 * i);
+        return v;
+    };
+    const bool big = number(2, 2) == 43;
+    if (big && file.size < 16)
+        return true;
+    const std::uint64_t directory = big ? number(8, 8) : number(4, 4);
+    return directory >= file.size;
+}
+
 // Opens the file in memory at page index; 0 or an error code.
 int OpenPage(MemoryFile& file, Tiff& tif, int index) {
     tif = Open(file, "rm");
     if (!tif)
-        return file.size < 8 ? ImExp::ErrorUnexpectedEnd : ImExp::ErrorInvalidFile;
+        return DirectoryMissing(file) ? ImExp::ErrorUnexpectedEnd : ImExp::ErrorInvalidFile;
     if (index < 0 || static_cast<tdir_t>(index) >= TIFFNumberOfDirectories(tif.get()))
         return ImExp::ErrorWrongImageNumber;
     if (index > 0 && !TIFFSetDirectory(tif.get(), static_cast<tdir_t>(index)))
