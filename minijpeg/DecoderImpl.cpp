@@ -52,6 +52,15 @@ inline uint8_t Clamp255(int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255
 }  // namespace
 
 void InverseDctBlock(int16_t* block, const std::array<int32_t, 64>& dequant) {
+    // A block of DC alone is flat: both passes leave the DC product in every
+    // position, so skip them.
+    bool acZero = true;
+    for (int k = 1; k < 64 && acZero; ++k) acZero = block[k] == 0;
+    if (acZero) {
+        const int64_t v = ((static_cast<int64_t>(block[0]) * dequant[0] + 32768) >> 16) + 128;
+        std::fill(block, block + 64, static_cast<int16_t>(v < 0 ? 0 : v > 255 ? 255 : v));
+        return;
+    }
     int64_t work[64];
     int64_t in[8];
     for (int r = 0; r < 8; ++r) {
