@@ -49,6 +49,34 @@ inline void InversePass(const int64_t* in, int64_t* out) {
 
 inline uint8_t Clamp255(int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
+// YCbCr to RGB for luminance at full resolution (H x V blocks) and one block
+// each of Cb and Cr per MCU.
+template <int H, int V>
+void ConvertYCbCrFast(const int16_t* mcuRow, int valuesPerMcu, int mcusPerRow, int yOffset, int cbOffset,
+                      int crOffset, uint8_t* strip, size_t stride) {
+    const InverseColourTables& t = kInverseColour;
+    for (int m = 0; m < mcusPerRow; ++m) {
+        const int16_t* mcu = mcuRow + static_cast<size_t>(m) * valuesPerMcu;
+        for (int r = 0; r < 8 * V; ++r) {
+            uint8_t* dst = strip + static_cast<size_t>(r) * stride + static_cast<size_t>(m) * 8 * H * 3;
+            const int16_t* cbRow = mcu + cbOffset + (r / V) * 8;
+            const int16_t* crRow = mcu + crOffset + (r / V) * 8;
+            for (int bx = 0; bx < H; ++bx) {
+                const int16_t* yRow = mcu + yOffset + ((r / 8) * H + bx) * 64 + (r % 8) * 8;
+                for (int x = 0; x < 8; ++x, dst += 3) {
+                    const int chroma = (bx * 8 + x) / H;
+                    const int y = yRow[x];
+                    const int cb = cbRow[chroma];
+                    const int cr = crRow[chroma];
+                    dst[0] = Clamp255(y + t.crR[cr]);
+                    dst[1] = Clamp255(y + (t.crG[cr] + t.cbG[cb]) / 4);
+                    dst[2] = Clamp255(y + t.cbB[cb]);
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
 
 void InverseDctBlock(int16_t* block, const std::array<int32_t, 64>& dequant) {
@@ -63,25 +91,36 @@ void InverseDctBlock(int16_t* block, const std::array<int32_t, 64>& dequant) {
     }
     int64_t work[64];
     int64_t in[8];
+    bool lowerRowsZero = true;  // rows 1..7 of coefficients all zero
     for (int r = 0; r < 8; ++r) {
         const int16_t* c = block + r * 8;
         const int32_t* q = dequant.data() + r * 8;
         if ((c[1] | c[2] | c[3] | c[4] | c[5] | c[6] | c[7]) == 0) {
             const int64_t dc = static_cast<int64_t>(c[0]) * q[0];
             for (int i = 0; i < 8; ++i) work[r * 8 + i] = dc;
+            if (r > 0 && c[0] != 0) lowerRowsZero = false;
             continue;
         }
+        if (r > 0) lowerRowsZero = false;
         for (int i = 0; i < 8; ++i) in[i] = static_cast<int64_t>(c[i]) * q[i];
         InversePass(in, work + r * 8);
+    }
+    auto store = [block](int index, int64_t x) {
+        const int64_t v = ((x + 32768) >> 16) + 128;
+        block[index] = static_cast<int16_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+    };
+    if (lowerRowsZero) {
+        // Each column holds only its first value, which the pass spreads over
+        // the whole column unchanged.
+        for (int col = 0; col < 8; ++col)
+            for (int i = 0; i < 8; ++i) store(i * 8 + col, work[col]);
+        return;
     }
     int64_t out[8];
     for (int col = 0; col < 8; ++col) {
         for (int i = 0; i < 8; ++i) in[i] = work[i * 8 + col];
         InversePass(in, out);
-        for (int i = 0; i < 8; ++i) {
-            const int64_t v = ((out[i] + 32768) >> 16) + 128;
-            block[i * 8 + col] = static_cast<int16_t>(v < 0 ? 0 : v > 255 ? 255 : v);
-        }
+        for (int i = 0; i < 8; ++i) store(i * 8 + col, out[i]);
     }
 }
 
@@ -409,10 +448,30 @@ void DecoderImpl::DecodeStrip() {
         return;
     }
 
+    const InverseColourTables& t = kInverseColour;
+    const Component& c0 = m_components[0];
+    if (m_convertYCbCr && c0.h == m_maxH && c0.v == m_maxV && m_maxH <= 2 && m_maxV <= 2 &&
+        m_components[1].blocksPerMcu == 1 && m_components[2].blocksPerMcu == 1) {
+        // Full-resolution luminance, one chroma block each (4:4:4, 4:2:2,
+        // 4:2:0, 4:4:0): the same sample mapping as the index tables, unrolled.
+        const int key = m_maxH * 10 + m_maxV;
+        const int y0 = c0.blockOffset * 64;
+        const int cb0 = m_components[1].blockOffset * 64;
+        const int cr0 = m_components[2].blockOffset * 64;
+        if (key == 22)
+            ConvertYCbCrFast<2, 2>(m_mcuRow.data(), m_valuesPerMcu, m_mcusPerRow, y0, cb0, cr0, strip, m_stripStride);
+        else if (key == 21)
+            ConvertYCbCrFast<2, 1>(m_mcuRow.data(), m_valuesPerMcu, m_mcusPerRow, y0, cb0, cr0, strip, m_stripStride);
+        else if (key == 12)
+            ConvertYCbCrFast<1, 2>(m_mcuRow.data(), m_valuesPerMcu, m_mcusPerRow, y0, cb0, cr0, strip, m_stripStride);
+        else
+            ConvertYCbCrFast<1, 1>(m_mcuRow.data(), m_valuesPerMcu, m_mcusPerRow, y0, cb0, cr0, strip, m_stripStride);
+        return;
+    }
+
     const uint16_t* i0 = m_components[0].pixelIndex.data();
     const uint16_t* i1 = m_components[1].pixelIndex.data();
     const uint16_t* i2 = m_components[2].pixelIndex.data();
-    const InverseColourTables& t = kInverseColour;
     for (int m = 0; m < m_mcusPerRow; ++m) {
         const int16_t* mcu = m_mcuRow.data() + static_cast<size_t>(m) * m_valuesPerMcu;
         int p = 0;

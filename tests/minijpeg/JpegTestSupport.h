@@ -39,7 +39,7 @@ public:
     explicit MemIStream(const Bytes& bytes, size_t chunk = 1 << 20) : m_bytes(bytes), m_chunk(chunk) {}
     size_t Read(void* dst, size_t maxCount) override {
         const size_t n = std::min({maxCount, m_chunk, m_bytes.size() - m_pos});
-        std::memcpy(dst, m_bytes.data() + m_pos, n);
+        if (n > 0) std::memcpy(dst, m_bytes.data() + m_pos, n);
         m_pos += n;
         return n;
     }

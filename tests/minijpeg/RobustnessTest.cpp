@@ -76,7 +76,7 @@ TEST(MiniJpegRobustness, BitFlipCorpus) {
     };
     int decoded = 0, refused = 0;
     for (const Bytes& file : Samples()) {
-        for (int i = 0; i < 600; ++i) {
+        for (int i = 0; i < 2000; ++i) {
             Bytes damaged = file;
             const int flips = 1 + static_cast<int>(next() % 3);
             for (int f = 0; f < flips; ++f) {
