@@ -34,12 +34,21 @@ const Bytes& Photo() {
                 const int noise = static_cast<int>((state >> 24) % 13) - 6;
                 const bool disc = (x - 1300) * (x - 1300) + (y - 1400) * (y - 1400) < 600 * 600;
                 for (int c = 0; c < 3; ++c) {
-                    double v = 50 + 140.0 * (c == 0 ? x : c == 1 ? y : (x + y) / 2) / kWidth +
+                    double v = 50 +
+                               140.0 *
+                                   (c == 0   ? x
+                                    : c == 1 ? y
+                                             : (x + y) / 2) /
+                                   kWidth +
                                30 * std::sin(0.013 * (x + 1.7 * y + 40 * c)) * std::cos(0.007 * (y - x));
-                    if (disc) v = 0.6 * v + (c == 0 ? 90 : 30);
-                    if ((x / 97 + y / 61) % 7 == 0) v = 255 - v;
+                    if (disc)
+                        v = 0.6 * v + (c == 0 ? 90 : 30);
+                    if ((x / 97 + y / 61) % 7 == 0)
+                        v = 255 - v;
                     const int iv = static_cast<int>(v) + noise;
-                    p[(static_cast<size_t>(y) * kWidth + x) * 3 + c] = static_cast<uint8_t>(iv < 0 ? 0 : iv > 255 ? 255 : iv);
+                    p[(static_cast<size_t>(y) * kWidth + x) * 3 + c] = static_cast<uint8_t>(iv < 0     ? 0
+                                                                                            : iv > 255 ? 255
+                                                                                                       : iv);
                 }
             }
         return p;
@@ -77,7 +86,8 @@ Bytes MiniEncode() {
     out.data.reserve(8 << 20);
     MiniJpeg::Coder* coder = MiniJpeg::CreateCoder(&out, kWidth, kHeight, 1, kQuality, 0, 0, 2, 300, 300);
     const Bytes& p = Photo();
-    for (int y = 0; y < kHeight; ++y) coder->WriteLine(p.data() + static_cast<size_t>(y) * kWidth * 3);
+    for (int y = 0; y < kHeight; ++y)
+        coder->WriteLine(p.data() + static_cast<size_t>(y) * kWidth * 3);
     MiniJpeg::DeleteDecoder(coder);
     return std::move(out.data);
 }
@@ -116,12 +126,14 @@ const Bytes& TestFile() {
 
 void BM_MiniJpegEncode(benchmark::State& state) {
     Photo();
-    for (auto _ : state) benchmark::DoNotOptimize(MiniEncode());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(MiniEncode());
 }
 
 void BM_TurboEncode(benchmark::State& state) {
     Photo();
-    for (auto _ : state) benchmark::DoNotOptimize(TurboEncode());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(TurboEncode());
 }
 
 void BM_MiniJpegDecode(benchmark::State& state) {
@@ -130,7 +142,8 @@ void BM_MiniJpegDecode(benchmark::State& state) {
         VecIStream in(file);
         int32_t w, h;
         MiniJpeg::Decoder* dec = MiniJpeg::CreateDecoder(&in, &w, &h, nullptr, nullptr, nullptr, nullptr);
-        for (int y = 0; y < h; ++y) benchmark::DoNotOptimize(dec->ReadLine());
+        for (int y = 0; y < h; ++y)
+            benchmark::DoNotOptimize(dec->ReadLine());
         MiniJpeg::DeleteDecoder(dec);
     }
 }
@@ -168,12 +181,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {
-            if (r.run_type != Run::RT_Iteration) continue;
+            if (r.run_type != Run::RT_Iteration)
+                continue;
             const std::string name = r.benchmark_name();
             const std::string key = name.substr(0, name.find('/'));
             const double t = r.GetAdjustedRealTime();
             const auto it = times.find(key);
-            if (it == times.end() || t < it->second) times[key] = t;
+            if (it == times.end() || t < it->second)
+                times[key] = t;
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -191,9 +206,11 @@ int main(int argc, char** argv) {
     auto ratio = [&](const char* ours, const char* theirs) {
         const auto a = reporter.times.find(ours);
         const auto b = reporter.times.find(theirs);
-        return a != reporter.times.end() && b != reporter.times.end() && b->second > 0 ? a->second / b->second : 0.0;
+        return a != reporter.times.end() && b != reporter.times.end() && b->second > 0 ? a->second / b->second
+                                                                                       : 0.0;
     };
-    for (const auto& [name, t] : reporter.times) std::printf("fastest %s: %.1f ms\n", name.c_str(), t);
+    for (const auto& [name, t] : reporter.times)
+        std::printf("fastest %s: %.1f ms\n", name.c_str(), t);
     std::printf("12 MP q90 4:2:0, MiniJpeg time / libjpeg-turbo time (%s): encode %.2f, decode %.2f\n", mode,
                 ratio("BM_MiniJpegEncode", "BM_TurboEncode"), ratio("BM_MiniJpegDecode", "BM_TurboDecode"));
     benchmark::Shutdown();

@@ -12,11 +12,14 @@ namespace MiniJpeg {
 namespace {
 
 // Fixed identification in the COM segment (73 bytes, no terminator).
-constexpr std::string_view kComment = "OvHorizel MiniJpeg baseline encoder - JFIF 1.01, standard Huffman tables.";
+constexpr std::string_view kComment =
+    "OvHorizel MiniJpeg baseline encoder - JFIF 1.01, standard Huffman tables.";
 static_assert(kComment.size() == 73);
 
 // ((x + 128) >> 8) * K, K being the constant scaled by 256.
-constexpr int32_t Mul(int32_t x, int32_t k) { return ((x + 128) >> 8) * k; }
+constexpr int32_t Mul(int32_t x, int32_t k) {
+    return ((x + 128) >> 8) * k;
+}
 
 // One pass of the fast DCT over eight values that lie `step` apart.
 inline void ForwardPass(int32_t* d, int step) {
@@ -71,10 +74,14 @@ QuantTable BuildQuantTable(const std::array<uint16_t, 64>& base, int quality, bo
     bool wide = false;
     for (int k = 0; k < 64; ++k) {
         int32_t q = (base[k] * scale + 50) / 100;
-        if (q == 0) q = 1;
-        if (q > 32767) q = 32767;
-        if (forceBaseline && q > 255) q = 255;
-        if (q > 255) wide = true;
+        if (q == 0)
+            q = 1;
+        if (q > 32767)
+            q = 32767;
+        if (forceBaseline && q > 255)
+            q = 255;
+        if (q > 255)
+            wide = true;
         table.values[k] = static_cast<uint16_t>(q);
     }
     table.precision = wide ? 16 : 8;
@@ -83,9 +90,12 @@ QuantTable BuildQuantTable(const std::array<uint16_t, 64>& base, int quality, bo
 
 void ForwardDctQuantise(int16_t* block, const std::array<int32_t, 64>& divisors) {
     int32_t work[64];
-    for (int k = 0; k < 64; ++k) work[k] = (block[k] - 128) * 65536;
-    for (int r = 0; r < 8; ++r) ForwardPass(work + r * 8, 1);
-    for (int c = 0; c < 8; ++c) ForwardPass(work + c, 8);
+    for (int k = 0; k < 64; ++k)
+        work[k] = (block[k] - 128) * 65536;
+    for (int r = 0; r < 8; ++r)
+        ForwardPass(work + r * 8, 1);
+    for (int c = 0; c < 8; ++c)
+        ForwardPass(work + c, 8);
     for (int k = 0; k < 64; ++k) {
         const int32_t y = (work[k] + 8) >> 4;
         const int32_t d = divisors[k];
@@ -105,9 +115,11 @@ CoderImpl::CoderImpl(OStream* out, int32_t width, int32_t height, bool colour, i
       m_densityUnit(densityUnit),
       m_xDensity(xDensity),
       m_yDensity(yDensity) {
-    if (out == nullptr) ThrowError();
+    if (out == nullptr)
+        ThrowError();
     // The frame header holds 16-bit sizes.
-    if (width <= 0 || height <= 0 || width > 65535 || height > 65535) ThrowError();
+    if (width <= 0 || height <= 0 || width > 65535 || height > 65535)
+        ThrowError();
     m_quant[0] = BuildQuantTable(kBaseLuminanceQuant, quality, true);
     m_quant[1] = BuildQuantTable(kBaseChrominanceQuant, quality, true);
     WriteHeaders();
@@ -148,7 +160,8 @@ void CoderImpl::WriteHeaders() {
         m_out->PutByte(static_cast<uint8_t>((t.precision == 16 ? 0x10 : 0) | id));
         for (int k = 0; k < 64; ++k) {
             const uint16_t v = t.values[kZigzagToNatural[k]];
-            if (t.precision == 16) m_out->PutByte(static_cast<uint8_t>(v >> 8));
+            if (t.precision == 16)
+                m_out->PutByte(static_cast<uint8_t>(v >> 8));
             m_out->PutByte(static_cast<uint8_t>(v));
         }
     };
@@ -233,7 +246,8 @@ void CoderImpl::SetUpComponents() {
 }
 
 void CoderImpl::SetUpGeometry() {
-    if (m_components.size() == 1) m_components[0].h = m_components[0].v = 1;
+    if (m_components.size() == 1)
+        m_components[0].h = m_components[0].v = 1;
     m_maxH = m_maxV = 1;
     for (const Component& c : m_components) {
         m_maxH = std::max(m_maxH, c.h);
@@ -241,7 +255,8 @@ void CoderImpl::SetUpGeometry() {
     }
     m_mcuWidth = 8 * m_maxH;
     m_mcuHeight = 8 * m_maxV;
-    if (m_mcuHeight > 32) ThrowError();
+    if (m_mcuHeight > 32)
+        ThrowError();
     m_paddedWidth = (m_width + m_mcuWidth - 1) / m_mcuWidth * m_mcuWidth;
     m_paddedHeight = (m_height + m_mcuHeight - 1) / m_mcuHeight * m_mcuHeight;
     m_mcusPerRow = m_paddedWidth / m_mcuWidth;
@@ -249,7 +264,8 @@ void CoderImpl::SetUpGeometry() {
 
     int offset = 0;
     for (Component& c : m_components) {
-        if (m_maxH % c.h != 0 || m_maxV % c.v != 0) ThrowError();
+        if (m_maxH % c.h != 0 || m_maxV % c.v != 0)
+            ThrowError();
         c.widthSamples = static_cast<int>((static_cast<int64_t>(m_width) * c.h + m_maxH - 1) / m_maxH);
         c.heightSamples = static_cast<int>((static_cast<int64_t>(m_height) * c.v + m_maxV - 1) / m_maxV);
         c.widthBlocks = (c.widthSamples + 7) / 8;
@@ -276,7 +292,8 @@ void CoderImpl::SetUpGeometry() {
     for (size_t i = 0; i < m_components.size(); ++i) {
         const QuantTable& q = m_quant[m_components[i].quantTable];
         const auto& aan = ForwardAanScale();
-        for (int k = 0; k < 64; ++k) m_divisors[m_components[i].quantTable][k] = q.values[k] * aan[k];
+        for (int k = 0; k < 64; ++k)
+            m_divisors[m_components[i].quantTable][k] = q.values[k] * aan[k];
     }
 
     m_stripStride = static_cast<size_t>(m_paddedWidth) * m_components.size();
@@ -288,7 +305,8 @@ void CoderImpl::SetUpGeometry() {
 }
 
 void CoderImpl::WriteLine(const uint8_t* row) {
-    if (m_row >= m_height) ThrowError();
+    if (m_row >= m_height)
+        ThrowError();
     const size_t channels = m_components.size();
     uint8_t* dst = m_strip.data() + static_cast<size_t>(m_row - m_stripStart) * m_stripStride;
     std::memcpy(dst, row, static_cast<size_t>(m_width) * channels);
@@ -301,7 +319,8 @@ void CoderImpl::WriteLine(const uint8_t* row) {
     if (m_row == m_height) {
         // Bottom edge: repeat the last row through the rest of the strip.
         for (int32_t r = m_row; r < m_stripEnd; ++r)
-            std::memcpy(m_strip.data() + static_cast<size_t>(r - m_stripStart) * m_stripStride, dst, m_stripStride);
+            std::memcpy(m_strip.data() + static_cast<size_t>(r - m_stripStart) * m_stripStride, dst,
+                        m_stripStride);
     }
     if (m_row == m_height || m_row == m_stripEnd) {
         ProcessStrip();
@@ -324,7 +343,8 @@ void CoderImpl::ProcessStrip() {
         int16_t* mcu = m_mcuRow.data() + static_cast<size_t>(m) * m_valuesPerMcu;
         for (const Component& c : m_components) {
             const auto& divisors = m_divisors[c.quantTable];
-            for (int b = 0; b < c.blocksPerMcu; ++b) ForwardDctQuantise(mcu + (c.blockOffset + b) * 64, divisors);
+            for (int b = 0; b < c.blocksPerMcu; ++b)
+                ForwardDctQuantise(mcu + (c.blockOffset + b) * 64, divisors);
         }
     }
     m_entropy->EncodeMcuRow(m_mcuRow.data());
@@ -336,7 +356,8 @@ void CoderImpl::ConvertGrey() {
         int16_t* block = m_mcuRow.data() + static_cast<size_t>(m) * 64;
         for (int r = 0; r < 8; ++r) {
             const uint8_t* src = m_strip.data() + static_cast<size_t>(r) * m_stripStride + m * 8;
-            for (int c = 0; c < 8; ++c) block[r * 8 + c] = src[c];
+            for (int c = 0; c < 8; ++c)
+                block[r * 8 + c] = src[c];
         }
     }
 }
@@ -365,9 +386,11 @@ void CoderImpl::ConvertColour() {
         for (size_t ci = 1; ci < 3; ++ci) {
             const Component& c = m_components[ci];
             const int divisor = (m_maxH * m_maxV) / (c.h * c.v);
-            if (divisor == 1) continue;
+            if (divisor == 1)
+                continue;
             int16_t* s = mcu + c.blockOffset * 64;
-            for (int k = 0; k < c.blocksPerMcu * 64; ++k) s[k] = static_cast<int16_t>(s[k] / divisor);
+            for (int k = 0; k < c.blocksPerMcu * 64; ++k)
+                s[k] = static_cast<int16_t>(s[k] / divisor);
         }
     }
 }

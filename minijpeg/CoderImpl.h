@@ -28,8 +28,8 @@ void ForwardDctQuantise(int16_t* block, const std::array<int32_t, 64>& divisors)
 
 class CoderImpl : public Coder {
 public:
-    CoderImpl(OStream* out, int32_t width, int32_t height, bool colour, int quality, bool sampling, bool oneDqt,
-              int densityUnit, uint16_t xDensity, uint16_t yDensity);
+    CoderImpl(OStream* out, int32_t width, int32_t height, bool colour, int quality, bool sampling,
+              bool oneDqt, int densityUnit, uint16_t xDensity, uint16_t yDensity);
     ~CoderImpl() override;
 
     void WriteLine(const uint8_t* row) override;

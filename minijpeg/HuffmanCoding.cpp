@@ -17,14 +17,17 @@ void AssignCodes(const HuffSpec& spec, Emit emit) {
     int index = 0;
     for (int length = 1; length <= 16; ++length) {
         for (int i = 0; i < spec.counts[length - 1]; ++i) {
-            if (code >= (1u << length) || index >= spec.symbolCount) ThrowError();
+            if (code >= (1u << length) || index >= spec.symbolCount)
+                ThrowError();
             emit(index++, code++, length);
         }
         code <<= 1;
     }
 }
 
-int SignificantBits(int magnitude) { return magnitude == 0 ? 0 : std::bit_width(static_cast<unsigned>(magnitude)); }
+int SignificantBits(int magnitude) {
+    return magnitude == 0 ? 0 : std::bit_width(static_cast<unsigned>(magnitude));
+}
 
 }  // namespace
 
@@ -36,29 +39,34 @@ bool HuffSpec::SameAs(const HuffSpec& other) const {
 HuffSpec HuffSpec::FromStandard(const StdHuffTable& table) {
     HuffSpec spec;
     spec.counts = table.counts;
-    for (uint8_t c : table.counts) spec.symbolCount += c;
+    for (uint8_t c : table.counts)
+        spec.symbolCount += c;
     std::copy(table.symbols, table.symbols + spec.symbolCount, spec.symbols.begin());
     return spec;
 }
 
 // ---------------------------------------------------------------- encoder
 
-BaseHuffEncoder::BaseHuffEncoder(OStream* out, uint16_t restartInterval, const ScanComponent* components, int count,
-                                 int mcusPerRow, int valuesPerMcu)
+BaseHuffEncoder::BaseHuffEncoder(OStream* out, uint16_t restartInterval, const ScanComponent* components,
+                                 int count, int mcusPerRow, int valuesPerMcu)
     : m_out(out),
       m_restartInterval(restartInterval),
       m_components(components, components + count),
       m_mcusPerRow(mcusPerRow),
       m_valuesPerMcu(valuesPerMcu) {
-    if (count < 1 || count > 4) ThrowError();
+    if (count < 1 || count > 4)
+        ThrowError();
     for (const ScanComponent& c : m_components)
-        if (c.dcTable < 0 || c.dcTable > 3 || c.acTable < 0 || c.acTable > 3) ThrowError();
+        if (c.dcTable < 0 || c.dcTable > 3 || c.acTable < 0 || c.acTable > 3)
+            ThrowError();
 }
 
 void BaseHuffEncoder::SetTables(const HuffSpec* const dc[4], const HuffSpec* const ac[4]) {
-    if (m_tablesSet) ThrowError();
+    if (m_tablesSet)
+        ThrowError();
     auto build = [](const HuffSpec* spec, std::optional<CodeTable>& table, std::optional<HuffSpec>& copy) {
-        if (spec == nullptr) ThrowError();
+        if (spec == nullptr)
+            ThrowError();
         CodeTable t;
         AssignCodes(*spec, [&](int index, uint32_t code, int length) {
             t.code[spec->symbols[index]] = static_cast<uint16_t>(code);
@@ -68,8 +76,10 @@ void BaseHuffEncoder::SetTables(const HuffSpec* const dc[4], const HuffSpec* con
         copy = *spec;
     };
     for (const ScanComponent& c : m_components) {
-        if (!m_dc[c.dcTable]) build(dc[c.dcTable], m_dc[c.dcTable], m_dcSpec[c.dcTable]);
-        if (!m_ac[c.acTable]) build(ac[c.acTable], m_ac[c.acTable], m_acSpec[c.acTable]);
+        if (!m_dc[c.dcTable])
+            build(dc[c.dcTable], m_dc[c.dcTable], m_dcSpec[c.dcTable]);
+        if (!m_ac[c.acTable])
+            build(ac[c.acTable], m_ac[c.acTable], m_acSpec[c.acTable]);
     }
     ResetPredictors();
     m_restartCountdown = m_restartInterval + 1;
@@ -80,9 +90,11 @@ void BaseHuffEncoder::SetTables(const HuffSpec* const dc[4], const HuffSpec* con
 void BaseHuffEncoder::WriteTables(std::optional<HuffSpec> lastWritten[4], int tableClass) {
     const auto& specs = tableClass == 0 ? m_dcSpec : m_acSpec;
     for (int id = 0; id < 4; ++id) {
-        if (!specs[id]) continue;
+        if (!specs[id])
+            continue;
         const HuffSpec& spec = *specs[id];
-        if (lastWritten[id] && lastWritten[id]->SameAs(spec)) continue;
+        if (lastWritten[id] && lastWritten[id]->SameAs(spec))
+            continue;
         const int length = spec.Size() + 2;
         m_out->PutByte(0xFF);
         m_out->PutByte(0xC4);
@@ -95,14 +107,17 @@ void BaseHuffEncoder::WriteTables(std::optional<HuffSpec> lastWritten[4], int ta
     }
 }
 
-void BaseHuffEncoder::ResetPredictors() { m_predictor.fill(0); }
+void BaseHuffEncoder::ResetPredictors() {
+    m_predictor.fill(0);
+}
 
 void BaseHuffEncoder::EmitBytes() {
     while (m_bitCount >= 8) {
         m_bitCount -= 8;
         const uint8_t byte = static_cast<uint8_t>(m_accumulator >> m_bitCount);
         m_out->PutByte(byte);
-        if (byte == 0xFF) m_out->PutByte(0x00);
+        if (byte == 0xFF)
+            m_out->PutByte(0x00);
     }
 }
 
@@ -112,7 +127,8 @@ void BaseHuffEncoder::EncodeBlock(const int16_t* block, int16_t& predictor, cons
     predictor = block[0];
     int size = SignificantBits(diff < 0 ? -diff : diff);
     PutCode(dc, size);
-    if (size > 0) PutBits(static_cast<uint32_t>(diff < 0 ? diff - 1 : diff), size);
+    if (size > 0)
+        PutBits(static_cast<uint32_t>(diff < 0 ? diff - 1 : diff), size);
 
     int run = 0;
     for (int k = 1; k < 64; ++k) {
@@ -130,7 +146,8 @@ void BaseHuffEncoder::EncodeBlock(const int16_t* block, int16_t& predictor, cons
         PutBits(static_cast<uint32_t>(value < 0 ? value - 1 : value), size);
         run = 0;
     }
-    if (run > 0) PutCode(ac, 0x00);
+    if (run > 0)
+        PutCode(ac, 0x00);
 }
 
 void BaseHuffEncoder::EmitRestart() {
@@ -145,9 +162,11 @@ void BaseHuffEncoder::EmitRestart() {
 }
 
 void BaseHuffEncoder::EncodeMcuRow(const int16_t* mcuRow) {
-    if (!m_tablesSet) ThrowError();
+    if (!m_tablesSet)
+        ThrowError();
     for (int m = 0; m < m_mcusPerRow; ++m) {
-        if (m_restartInterval != 0 && --m_restartCountdown == 0) EmitRestart();
+        if (m_restartInterval != 0 && --m_restartCountdown == 0)
+            EmitRestart();
         const int16_t* mcu = mcuRow + static_cast<size_t>(m) * m_valuesPerMcu;
         for (size_t c = 0; c < m_components.size(); ++c) {
             const ScanComponent& comp = m_components[c];
@@ -160,7 +179,8 @@ void BaseHuffEncoder::EncodeMcuRow(const int16_t* mcuRow) {
 }
 
 void BaseHuffEncoder::Finish() {
-    if (!m_tablesSet) return;
+    if (!m_tablesSet)
+        return;
     PutBits(0x7F, 7);
     EmitBytes();
     m_bitCount = 0;
@@ -182,8 +202,16 @@ void HuffEncoder_SI::WriteScanHeader() {
 
 void HuffEncoder_SNI::WriteScanHeader() {
     const ScanComponent& c = m_components[0];
-    const uint8_t bytes[] = {0xFF, 0xDA, 0x00, 0x08, 0x01, static_cast<uint8_t>(c.id),
-                             static_cast<uint8_t>(c.dcTable * 16 + c.acTable), 0x00, 0x3F, 0x00};
+    const uint8_t bytes[] = {0xFF,
+                             0xDA,
+                             0x00,
+                             0x08,
+                             0x01,
+                             static_cast<uint8_t>(c.id),
+                             static_cast<uint8_t>(c.dcTable * 16 + c.acTable),
+                             0x00,
+                             0x3F,
+                             0x00};
     m_out->WriteBytes(bytes, sizeof bytes);
 }
 
@@ -214,7 +242,8 @@ BaseHuffDecoder::DecodeTable BaseHuffDecoder::BuildDecodeTable(const HuffSpec& s
         }
     });
     for (int length = 1; length <= 16; ++length)
-        if (seen[length]) t.valueOffset[length] = firstIndex[length] - firstCode[length];
+        if (seen[length])
+            t.valueOffset[length] = firstIndex[length] - firstCode[length];
     t.maxCode[17] = 2147483647;
     return t;
 }
@@ -228,16 +257,23 @@ BaseHuffDecoder::BaseHuffDecoder(IStream* in, uint16_t restartInterval, const Hu
       m_components(components, components + count),
       m_mcusPerRow(mcusPerRow),
       m_valuesPerMcu(valuesPerMcu) {
-    if (count < 1 || count > 4) ThrowError();
+    if (count < 1 || count > 4)
+        ThrowError();
     for (const ScanComponent& c : m_components) {
-        if (c.dcTable < 0 || c.dcTable > 3 || c.acTable < 0 || c.acTable > 3) ThrowError();
-        if (dc[c.dcTable] == nullptr || ac[c.acTable] == nullptr) ThrowError();
-        if (!m_dc[c.dcTable]) m_dc[c.dcTable] = BuildDecodeTable(*dc[c.dcTable]);
-        if (!m_ac[c.acTable]) m_ac[c.acTable] = BuildDecodeTable(*ac[c.acTable]);
+        if (c.dcTable < 0 || c.dcTable > 3 || c.acTable < 0 || c.acTable > 3)
+            ThrowError();
+        if (dc[c.dcTable] == nullptr || ac[c.acTable] == nullptr)
+            ThrowError();
+        if (!m_dc[c.dcTable])
+            m_dc[c.dcTable] = BuildDecodeTable(*dc[c.dcTable]);
+        if (!m_ac[c.acTable])
+            m_ac[c.acTable] = BuildDecodeTable(*ac[c.acTable]);
     }
 }
 
-void BaseHuffDecoder::ResetPredictors() { m_predictor.fill(0); }
+void BaseHuffDecoder::ResetPredictors() {
+    m_predictor.fill(0);
+}
 
 void BaseHuffDecoder::FillBits() {
     while (m_bitCount < 25 && !m_stopped) {
@@ -277,7 +313,8 @@ int BaseHuffDecoder::DecodeSymbolSlow(const DecodeTable& table) {
             return table.lookSymbol[look];
         }
     } else {
-        if (m_bitCount == 0) ThrowError();
+        if (m_bitCount == 0)
+            ThrowError();
         // Look the held bits up left-aligned; use the result only if all of
         // its code is really there.
         const unsigned look = (m_accumulator << (8 - m_bitCount)) & 0xFF;
@@ -289,16 +326,19 @@ int BaseHuffDecoder::DecodeSymbolSlow(const DecodeTable& table) {
         length = m_bitCount + 1;
     }
     // Codes longer than the look-up: one bit at a time.
-    if (m_bitCount < length) ThrowError();
+    if (m_bitCount < length)
+        ThrowError();
     int32_t code = static_cast<int32_t>((m_accumulator >> (m_bitCount - length)) & ((1u << length) - 1));
     while (code > table.maxCode[length]) {
         ++length;
-        if (length > 16 || m_bitCount < length) ThrowError();
+        if (length > 16 || m_bitCount < length)
+            ThrowError();
         code = (code << 1) | static_cast<int32_t>((m_accumulator >> (m_bitCount - length)) & 1);
     }
     m_bitCount -= length;
     const int32_t index = code + table.valueOffset[length];
-    if (index < 0 || index >= table.symbolCount) ThrowError();
+    if (index < 0 || index >= table.symbolCount)
+        ThrowError();
     return table.symbols[index];
 }
 
@@ -322,9 +362,11 @@ void BaseHuffDecoder::DecodeBlock(int16_t* block, int16_t& predictor, const Deco
         }
         k += run;
         // A run past the last coefficient is corrupt data.
-        if (k > 63) ThrowError();
+        if (k > 63)
+            ThrowError();
         block[kZigzagToNatural[k]] = static_cast<int16_t>(ReceiveExtend(size));
-        if (k >= 63) break;
+        if (k >= 63)
+            break;
         ++k;
     }
 }
@@ -338,10 +380,13 @@ void BaseHuffDecoder::ProcessRestart() {
         m_bitCount -= 8;
     }
     m_stopped = false;
-    if (m_in->ReadByte() != 0xFF) ThrowError();
+    if (m_in->ReadByte() != 0xFF)
+        ThrowError();
     uint8_t code = m_in->ReadByte();
-    while (code == 0xFF) code = m_in->ReadByte();
-    if (code != 0xD0 + m_expectedRestart) ThrowError();
+    while (code == 0xFF)
+        code = m_in->ReadByte();
+    if (code != 0xD0 + m_expectedRestart)
+        ThrowError();
     m_restartCountdown = m_restartInterval;
     m_expectedRestart = (m_expectedRestart + 1) & 7;
 }
@@ -363,7 +408,8 @@ void BaseHuffDecoder::GiveBackHeldBytes() noexcept {
 
 void BaseHuffDecoder::DecodeMcuRow(int16_t* mcuRow) {
     for (int m = 0; m < m_mcusPerRow; ++m) {
-        if (m_restartInterval != 0 && --m_restartCountdown == 0) ProcessRestart();
+        if (m_restartInterval != 0 && --m_restartCountdown == 0)
+            ProcessRestart();
         int16_t* mcu = mcuRow + static_cast<size_t>(m) * m_valuesPerMcu;
         for (size_t c = 0; c < m_components.size(); ++c) {
             const ScanComponent& comp = m_components[c];
@@ -379,7 +425,8 @@ void HuffDecoder_SNI::DecodeMcuRow(int16_t* mcuRow) {
     const DecodeTable& dc = *m_dc[m_components[0].dcTable];
     const DecodeTable& ac = *m_ac[m_components[0].acTable];
     for (int m = 0; m < m_mcusPerRow; ++m) {
-        if (m_restartInterval != 0 && --m_restartCountdown == 0) ProcessRestart();
+        if (m_restartInterval != 0 && --m_restartCountdown == 0)
+            ProcessRestart();
         DecodeBlock(mcuRow + static_cast<size_t>(m) * m_valuesPerMcu, m_predictor[0], dc, ac);
     }
 }

@@ -69,13 +69,15 @@ protected:
     };
 
     void PutBits(uint32_t value, int count) {
-        if (m_bitCount + count > 32) EmitBytes();
+        if (m_bitCount + count > 32)
+            EmitBytes();
         m_accumulator = (m_accumulator << count) | (value & ((1u << count) - 1));
         m_bitCount += count;
     }
     void PutCode(const CodeTable& table, int symbol) {
         const int length = table.length[symbol];
-        if (length == 0) ThrowError();
+        if (length == 0)
+            ThrowError();
         PutBits(table.code[symbol], length);
     }
     void EmitBytes();
@@ -125,8 +127,9 @@ public:
 class BaseHuffDecoder : public EnthropyDecoder {
 public:
     // dc and ac hold the tables defined so far by id (null where none).
-    BaseHuffDecoder(IStream* in, uint16_t restartInterval, const HuffSpec* const dc[4], const HuffSpec* const ac[4],
-                    const ScanComponent* components, int count, int mcusPerRow, int valuesPerMcu);
+    BaseHuffDecoder(IStream* in, uint16_t restartInterval, const HuffSpec* const dc[4],
+                    const HuffSpec* const ac[4], const ScanComponent* components, int count, int mcusPerRow,
+                    int valuesPerMcu);
 
     void DecodeMcuRow(int16_t* mcuRow) override;
     virtual void ResetPredictors();
@@ -146,7 +149,8 @@ protected:
 
     void FillBits();
     int DecodeSymbol(const DecodeTable& table) {
-        if (m_bitCount < 8) FillBits();
+        if (m_bitCount < 8)
+            FillBits();
         if (m_bitCount >= 8) {
             const unsigned look = (m_accumulator >> (m_bitCount - 8)) & 0xFF;
             const int length = table.lookLength[look];
@@ -161,7 +165,8 @@ protected:
     int ReceiveExtend(int size) {
         if (m_bitCount < size) {
             FillBits();
-            if (m_bitCount < size) ThrowError();
+            if (m_bitCount < size)
+                ThrowError();
         }
         m_bitCount -= size;
         const int value = static_cast<int>((m_accumulator >> m_bitCount) & ((1u << size) - 1));

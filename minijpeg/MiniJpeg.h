@@ -30,12 +30,14 @@ public:
 
     size_t Fill();
     uint8_t ReadByte() {
-        if (m_pos >= m_end) return ReadByteSlow();
+        if (m_pos >= m_end)
+            return ReadByteSlow();
         return *m_pos++;
     }
     // The next byte, or -1 at the end of the data (no throw).
     int ReadByteOrEnd() {
-        if (m_pos >= m_end && Fill() < 1) return -1;
+        if (m_pos >= m_end && Fill() < 1)
+            return -1;
         return *m_pos++;
     }
     uint16_t ReadWord();
@@ -65,7 +67,8 @@ public:
     virtual void Flush() = 0;
 
     void PutByte(uint8_t byte) {
-        if (m_pos >= m_bufferEnd) FlushBuffer();
+        if (m_pos >= m_bufferEnd)
+            FlushBuffer();
         *m_pos++ = byte;
     }
     void WriteBytes(const void* src, size_t count);

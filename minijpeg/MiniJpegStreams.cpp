@@ -17,7 +17,9 @@ constexpr size_t kBufferSize = 1024;
 constexpr size_t kPutBackRoom = 4;
 }  // namespace
 
-void ThrowError() { throw Error(); }
+void ThrowError() {
+    throw Error();
+}
 
 IStream::IStream()
     : m_buffer(new uint8_t[kBufferSize]),
@@ -26,20 +28,24 @@ IStream::IStream()
       m_bufferEnd(m_buffer + kBufferSize),
       m_refillOrigin(m_buffer + kPutBackRoom) {}
 
-IStream::~IStream() { delete[] m_buffer; }
+IStream::~IStream() {
+    delete[] m_buffer;
+}
 
 size_t IStream::Fill() {
     m_pos = std::min(m_end, m_refillOrigin);
     const size_t room = static_cast<size_t>(m_bufferEnd - m_pos);
     const size_t count = Read(m_pos, room);
     // A reader that claims more than it was offered has overrun our buffer.
-    if (count > room) ThrowError();
+    if (count > room)
+        ThrowError();
     m_end = m_pos + count;
     return count;
 }
 
 uint8_t IStream::ReadByteSlow() {
-    if (Fill() < 1) ThrowError();
+    if (Fill() < 1)
+        ThrowError();
     return *m_pos++;
 }
 
@@ -49,18 +55,23 @@ uint16_t IStream::ReadWord() {
 }
 
 void IStream::PutBack(uint8_t byte) {
-    if (m_pos <= m_buffer) ThrowError();
+    if (m_pos <= m_buffer)
+        ThrowError();
     *--m_pos = byte;
 }
 
-OStream::OStream() : m_buffer(new uint8_t[kBufferSize]), m_pos(m_buffer), m_bufferEnd(m_buffer + kBufferSize) {}
+OStream::OStream()
+    : m_buffer(new uint8_t[kBufferSize]), m_pos(m_buffer), m_bufferEnd(m_buffer + kBufferSize) {}
 
-OStream::~OStream() { delete[] m_buffer; }
+OStream::~OStream() {
+    delete[] m_buffer;
+}
 
 void OStream::WriteBytes(const void* src, size_t count) {
     const uint8_t* p = static_cast<const uint8_t*>(src);
     while (count > 0) {
-        if (m_pos >= m_bufferEnd) FlushBuffer();
+        if (m_pos >= m_bufferEnd)
+            FlushBuffer();
         const size_t chunk = std::min(count, static_cast<size_t>(m_bufferEnd - m_pos));
         std::memcpy(m_pos, p, chunk);
         m_pos += chunk;
@@ -84,8 +95,8 @@ void OStream::Close() {
 Coder* CreateCoder(OStream* out, int32_t width, int32_t height, int colour, int quality, int sampling,
                    int oneDqt, int densityUnit, uint16_t xDensity, uint16_t yDensity) {
     try {
-        return new CoderImpl(out, width, height, colour != 0, quality, sampling != 0, oneDqt != 0, densityUnit,
-                             xDensity, yDensity);
+        return new CoderImpl(out, width, height, colour != 0, quality, sampling != 0, oneDqt != 0,
+                             densityUnit, xDensity, yDensity);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -100,8 +111,12 @@ Decoder* CreateDecoder(IStream* in, int32_t* width, int32_t* height, uint8_t* co
     }
 }
 
-void DeleteDecoder(Decoder* object) { delete object; }
+void DeleteDecoder(Decoder* object) {
+    delete object;
+}
 
-void DeleteDecoder(Coder* object) { delete object; }
+void DeleteDecoder(Coder* object) {
+    delete object;
+}
 
 }  // namespace MiniJpeg

@@ -21,7 +21,8 @@ std::map<std::string, int> CodesOf(const MiniJpeg::StdHuffTable& t) {
     for (int len = 1; len <= 16; ++len) {
         for (int i = 0; i < t.counts[len - 1]; ++i, ++code) {
             std::string s;
-            for (int b = len - 1; b >= 0; --b) s += ((code >> b) & 1) ? '1' : '0';
+            for (int b = len - 1; b >= 0; --b)
+                s += ((code >> b) & 1) ? '1' : '0';
             codes[s] = t.symbols[k++];
         }
         code <<= 1;
@@ -32,8 +33,10 @@ std::map<std::string, int> CodesOf(const MiniJpeg::StdHuffTable& t) {
 std::string Bits(const Bytes& data) {
     std::string s;
     for (size_t i = 0; i < data.size(); ++i) {
-        if (i > 0 && data[i - 1] == 0xFF && data[i] == 0x00) continue;  // stuffing
-        for (int b = 7; b >= 0; --b) s += ((data[i] >> b) & 1) ? '1' : '0';
+        if (i > 0 && data[i - 1] == 0xFF && data[i] == 0x00)
+            continue;  // stuffing
+        for (int b = 7; b >= 0; --b)
+            s += ((data[i] >> b) & 1) ? '1' : '0';
     }
     return s;
 }
@@ -64,7 +67,8 @@ std::vector<std::string> Symbols(const std::string& bits) {
         std::snprintf(head, sizeof head, "AC %02X:", rs);
         out.push_back(head + bits.substr(p, size));
         p += size;
-        if (rs == 0) break;
+        if (rs == 0)
+            break;
         k += (rs >> 4) + 1;
     }
     return out;
@@ -89,7 +93,8 @@ Bytes CodeBlock(const std::array<int16_t, 64>& block) {
 
 std::array<int16_t, 64> Block(std::initializer_list<std::pair<int, int>> zigzagValues) {
     std::array<int16_t, 64> b{};
-    for (auto [k, v] : zigzagValues) b[MiniJpeg::kZigzagToNatural[k]] = static_cast<int16_t>(v);
+    for (auto [k, v] : zigzagValues)
+        b[MiniJpeg::kZigzagToNatural[k]] = static_cast<int16_t>(v);
     return b;
 }
 
@@ -97,7 +102,8 @@ std::array<int16_t, 64> Block(std::initializer_list<std::pair<int, int>> zigzagV
 Bytes WithEntropy(const Bytes& entropy) {
     Bytes file = MiniEncode(MakePhoto(8, 8, 1));
     for (const Segment& s : Segments(file))
-        if (s.marker == 0xDA) file.resize(s.offset + s.bytes.size());
+        if (s.marker == 0xDA)
+            file.resize(s.offset + s.bytes.size());
     file.insert(file.end(), entropy.begin(), entropy.end());
     file.push_back(0xFF);
     file.push_back(0xD9);
@@ -209,12 +215,16 @@ TEST(MiniJpegHuffman, BadTablesAndDataAreRefused) {
     const auto ac = CodesOf(MiniJpeg::StdAcLuminance());
     std::string f1;
     for (const auto& [code, sym] : ac)
-        if (sym == 0xF1) f1 = code;
+        if (sym == 0xF1)
+            f1 = code;
     std::string bits = "00";
-    for (int i = 0; i < 4; ++i) bits += f1 + "1";
-    while (bits.size() % 8) bits += '1';
+    for (int i = 0; i < 4; ++i)
+        bits += f1 + "1";
+    while (bits.size() % 8)
+        bits += '1';
     Bytes past63;
-    for (size_t i = 0; i < bits.size(); i += 8) past63.push_back(static_cast<uint8_t>(std::stoi(bits.substr(i, 8), nullptr, 2)));
+    for (size_t i = 0; i < bits.size(); i += 8)
+        past63.push_back(static_cast<uint8_t>(std::stoi(bits.substr(i, 8), nullptr, 2)));
     EXPECT_THROW(MiniDecode(WithEntropy(past63)), MiniJpeg::Error);
     // Sixteen 1-bits are no code of the AC table.
     EXPECT_THROW(MiniDecode(WithEntropy({0x3F, 0xFF, 0x00, 0xFF, 0x00})), MiniJpeg::Error);
@@ -230,30 +240,36 @@ Bytes Variant(bool jfif, int adobeTransform, bool rgbIds, uint8_t unitByte = 1) 
     Bytes out(file.begin(), file.begin() + 2);
     for (size_t i = 1; i < segs.size(); ++i) {
         const Segment& s = segs[i];
-        if (s.marker == 0xD9) break;
+        if (s.marker == 0xD9)
+            break;
         Bytes b = s.bytes;
         if (s.marker == 0xE0) {
-            if (!jfif) continue;
+            if (!jfif)
+                continue;
             b[11] = unitByte;
             out.insert(out.end(), b.begin(), b.end());
             if (adobeTransform >= 0) {
-                const Bytes app14 = {0xFF, 0xEE, 0, 14, 'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0,
-                                     static_cast<uint8_t>(adobeTransform)};
+                const Bytes app14 = {
+                    0xFF, 0xEE, 0,   14, 'A', 'd', 'o', 'b',
+                    'e',  0,    100, 0,  0,   0,   0,   static_cast<uint8_t>(adobeTransform)};
                 out.insert(out.end(), app14.begin(), app14.end());
             }
             continue;
         }
         if (s.marker == 0xFE && !jfif && adobeTransform >= 0) {
-            const Bytes app14 = {0xFF, 0xEE, 0, 14, 'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0,
-                                 static_cast<uint8_t>(adobeTransform)};
+            const Bytes app14 = {0xFF, 0xEE, 0,   14, 'A', 'd', 'o', 'b',
+                                 'e',  0,    100, 0,  0,   0,   0,   static_cast<uint8_t>(adobeTransform)};
             out.insert(out.end(), app14.begin(), app14.end());
         }
-        if (rgbIds && s.marker == 0xC0) b[10] = 'R', b[13] = 'G', b[16] = 'B';
-        if (rgbIds && s.marker == 0xDA) b[5] = 'R', b[7] = 'G', b[9] = 'B';
+        if (rgbIds && s.marker == 0xC0)
+            b[10] = 'R', b[13] = 'G', b[16] = 'B';
+        if (rgbIds && s.marker == 0xDA)
+            b[5] = 'R', b[7] = 'G', b[9] = 'B';
         out.insert(out.end(), b.begin(), b.end());
     }
-    const size_t dataStart = segs.back().marker == 0xD9 ? segs[segs.size() - 2].offset + segs[segs.size() - 2].bytes.size()
-                                                        : segs.back().offset + segs.back().bytes.size();
+    const size_t dataStart = segs.back().marker == 0xD9
+                                 ? segs[segs.size() - 2].offset + segs[segs.size() - 2].bytes.size()
+                                 : segs.back().offset + segs.back().bytes.size();
     out.insert(out.end(), file.begin() + long(dataStart), file.end());
     return out;
 }
@@ -290,7 +306,8 @@ TEST(MiniJpegDecoder, ColourAndDensityDecisions) {
         }
     }
     // Density unit: 0 without JFIF, the unit byte + 1 with it.
-    for (auto [jfif, unitByte, expected] : {std::tuple{false, 1, 0}, {true, 0, 1}, {true, 1, 2}, {true, 2, 3}}) {
+    for (auto [jfif, unitByte, expected] :
+         {std::tuple{false, 1, 0}, {true, 0, 1}, {true, 1, 2}, {true, 2, 3}}) {
         const Bytes file = Variant(jfif, -1, false, static_cast<uint8_t>(unitByte));
         MemIStream in(file);
         int32_t unit = -1;
@@ -309,7 +326,8 @@ TEST(MiniJpegDecoder, RowsAndTheEndOfTheData) {
     const Bytes one = MiniEncode(MakePhoto(1, 1, 3));
     {
         MemIStream in(one);
-        MiniJpeg::Decoder* d = MiniJpeg::CreateDecoder(&in, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+        MiniJpeg::Decoder* d =
+            MiniJpeg::CreateDecoder(&in, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
         EXPECT_NO_THROW(d->ReadLine());
         EXPECT_THROW(d->ReadLine(), MiniJpeg::Error);
         MiniJpeg::DeleteDecoder(d);
@@ -326,14 +344,16 @@ TEST(MiniJpegDecoder, RowsAndTheEndOfTheData) {
         MemIStream in(file);
         int32_t h = 0;
         MiniJpeg::Decoder* d = MiniJpeg::CreateDecoder(&in, nullptr, &h, nullptr, nullptr, nullptr, nullptr);
-        for (int y = 0; y < h; ++y) d->ReadLine();
+        for (int y = 0; y < h; ++y)
+            d->ReadLine();
         MiniJpeg::DeleteDecoder(d);
         EXPECT_EQ(in.ReadByte(), 0xFF);
         EXPECT_EQ(in.ReadByte(), 0xD9);
     }
     // Any way the source hands out its bytes gives the same image.
     const Image whole = MiniDecode(file);
-    for (size_t chunk : {1u, 2u, 3u, 5u, 1023u}) EXPECT_EQ(MiniDecode(file, chunk).pixels, whole.pixels) << chunk;
+    for (size_t chunk : {1u, 2u, 3u, 5u, 1023u})
+        EXPECT_EQ(MiniDecode(file, chunk).pixels, whole.pixels) << chunk;
 }
 
 TEST(MiniJpegDecoder, RestartMarkersMustComeInOrder) {
@@ -345,7 +365,8 @@ TEST(MiniJpegDecoder, RestartMarkersMustComeInOrder) {
     // Find the RST markers in the coded data.
     std::vector<size_t> rst;
     for (size_t i = 0; i + 1 < file.size(); ++i)
-        if (file[i] == 0xFF && file[i + 1] >= 0xD0 && file[i + 1] <= 0xD7) rst.push_back(i);
+        if (file[i] == 0xFF && file[i + 1] >= 0xD0 && file[i + 1] <= 0xD7)
+            rst.push_back(i);
     ASSERT_GE(rst.size(), 2u);
     Bytes misnumbered = file;
     misnumbered[rst[1] + 1] = 0xD5;
@@ -360,7 +381,8 @@ TEST(MiniJpegDecoder, BadHeadersAreRefused) {
     std::vector<Segment> segs = Segments(good);
     auto sof = [&]() -> size_t {
         for (const Segment& s : segs)
-            if (s.marker == 0xC0) return s.offset;
+            if (s.marker == 0xC0)
+                return s.offset;
         return 0;
     }();
     struct Case {
@@ -369,15 +391,51 @@ TEST(MiniJpegDecoder, BadHeadersAreRefused) {
         uint8_t value;
     };
     const Case cases[] = {
-        {"no SOI", 1, 0xD9},           {"precision 12", sof + 4, 12},    {"height 0", sof + 6, 0},
-        {"sampling 0", sof + 11, 0x02}, {"sampling 5", sof + 11, 0x52},   {"quant id 4", sof + 12, 4},
-        {"2 components", sof + 9, 2},   {"4 components", sof + 9, 4},     {"progressive", sof + 1, 0xC2},
-        {"arithmetic", sof + 1, 0xC9},  {"hierarchical", sof + 1, 0xC5},
+        {"no SOI", 1, 0xD9},
+        {"precision 12", sof + 4, 12},
+        {"height 0", sof + 6, 0},
+        {"sampling 0", sof + 11, 0x02},
+        {"sampling 5", sof + 11, 0x52},
+        {"quant id 4", sof + 12, 4},
+        {"2 components", sof + 9, 2},
+        {"4 components", sof + 9, 4},
+        {"progressive", sof + 1, 0xC2},
+        {"arithmetic", sof + 1, 0xC9},
+        {"hierarchical", sof + 1, 0xC5},
     };
     for (const Case& c : cases) {
         Bytes file = good;
         file[c.offset] = c.value;
-        if (std::string(c.name) == "height 0") file[c.offset - 1] = 0;
+        if (std::string(c.name) == "height 0")
+            file[c.offset - 1] = 0;
         EXPECT_THROW(MiniDecode(file), MiniJpeg::Error) << c.name;
     }
+}
+
+// 16-bit quantisers of 65535 times the largest coefficients: the products are
+// far beyond 32 bits, the samples still come out clamped (the sanitizer
+// preset checks the arithmetic).
+TEST(MiniJpegDecoder, SixteenBitTablesWithExtremeCoefficients) {
+    Bytes file = MiniEncode(MakePhoto(8, 8, 1));
+    Bytes out(file.begin(), file.begin() + 2);
+    for (const Segment& s : Segments(file)) {
+        if (s.marker == 0xD8 || s.marker == 0xD9)
+            continue;
+        if (s.marker == 0xDB) {
+            Bytes dqt = {0xFF, 0xDB, 0x00, 0x83, 0x10};
+            dqt.resize(dqt.size() + 128, 0xFF);
+            out.insert(out.end(), dqt.begin(), dqt.end());
+        } else {
+            out.insert(out.end(), s.bytes.begin(), s.bytes.end());
+        }
+        if (s.marker == 0xDA)
+            break;
+    }
+    const Bytes data = CodeBlock(Block({{0, 2047}, {1, -1023}, {2, 1023}, {9, -1000}, {63, 777}}));
+    out.insert(out.end(), data.begin(), data.end());
+    out.push_back(0xFF);
+    out.push_back(0xD9);
+    Image img;
+    ASSERT_NO_THROW(img = MiniDecode(out));
+    ASSERT_EQ(img.pixels.size(), 64u);
 }

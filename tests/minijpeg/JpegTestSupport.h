@@ -39,7 +39,8 @@ public:
     explicit MemIStream(const Bytes& bytes, size_t chunk = 1 << 20) : m_bytes(bytes), m_chunk(chunk) {}
     size_t Read(void* dst, size_t maxCount) override {
         const size_t n = std::min({maxCount, m_chunk, m_bytes.size() - m_pos});
-        if (n > 0) std::memcpy(dst, m_bytes.data() + m_pos, n);
+        if (n > 0)
+            std::memcpy(dst, m_bytes.data() + m_pos, n);
         m_pos += n;
         return n;
     }
@@ -68,16 +69,24 @@ inline Image MakePhoto(int width, int height, int channels, uint32_t seed = 1) {
             const int noise = static_cast<int>((state >> 24) % 9) - 4;
             const double fx = width > 1 ? static_cast<double>(x) / (width - 1) : 0.5;
             const double fy = height > 1 ? static_cast<double>(y) / (height - 1) : 0.5;
-            const bool disc = (x - width / 3) * (x - width / 3) + (y - height / 2) * (y - height / 2) <
-                              (width + height) * (width + height) / 36;
+            const int64_t dx = x - width / 3, dy = y - height / 2, r = width + height;
+            const bool disc = dx * dx + dy * dy < r * r / 36;
             const bool bar = ((x / 23) % 5) == 0;
             for (int c = 0; c < channels; ++c) {
-                double v = 40 + 150 * (c == 0 ? fx : c == 1 ? fy : 1 - fx * fy) + 20 * std::sin(0.05 * (x + 2 * y + 30 * c));
-                if (disc) v = c == 0 ? 220 : c == 1 ? 60 : 90;
-                if (bar) v = 255 - v * 0.8;
+                double v = 40 +
+                           150 * (c == 0   ? fx
+                                  : c == 1 ? fy
+                                           : 1 - fx * fy) +
+                           20 * std::sin(0.05 * (x + 2 * y + 30 * c));
+                if (disc)
+                    v = c == 0 ? 220 : c == 1 ? 60 : 90;
+                if (bar)
+                    v = 255 - v * 0.8;
                 const int iv = static_cast<int>(v) + noise;
                 img.pixels[(static_cast<size_t>(y) * width + x) * channels + c] =
-                    static_cast<uint8_t>(iv < 0 ? 0 : iv > 255 ? 255 : iv);
+                    static_cast<uint8_t>(iv < 0     ? 0
+                                         : iv > 255 ? 255
+                                                    : iv);
             }
         }
     return img;
@@ -85,7 +94,8 @@ inline Image MakePhoto(int width, int height, int channels, uint32_t seed = 1) {
 
 inline Image MakeUniform(int width, int height, int channels, const uint8_t* colour) {
     Image img{width, height, channels, Bytes(static_cast<size_t>(width) * height * channels)};
-    for (size_t i = 0; i < img.pixels.size(); ++i) img.pixels[i] = colour[i % channels];
+    for (size_t i = 0; i < img.pixels.size(); ++i)
+        img.pixels[i] = colour[i % channels];
     return img;
 }
 
@@ -95,30 +105,35 @@ inline double Psnr(const Image& a, const Image& b) {
         const double d = static_cast<double>(a.pixels[i]) - b.pixels[i];
         sum += d * d;
     }
-    if (sum == 0) return 99.0;
+    if (sum == 0)
+        return 99.0;
     return 10 * std::log10(255.0 * 255.0 * a.pixels.size() / sum);
 }
 
 inline int MaxDiff(const Image& a, const Image& b) {
     int m = 0;
-    for (size_t i = 0; i < a.pixels.size(); ++i) m = std::max(m, std::abs(int(a.pixels[i]) - int(b.pixels[i])));
+    for (size_t i = 0; i < a.pixels.size(); ++i)
+        m = std::max(m, std::abs(int(a.pixels[i]) - int(b.pixels[i])));
     return m;
 }
 
 inline double MeanDiff(const Image& a, const Image& b) {
     double s = 0;
-    for (size_t i = 0; i < a.pixels.size(); ++i) s += std::abs(int(a.pixels[i]) - int(b.pixels[i]));
+    for (size_t i = 0; i < a.pixels.size(); ++i)
+        s += std::abs(int(a.pixels[i]) - int(b.pixels[i]));
     return s / static_cast<double>(a.pixels.size());
 }
 
 // ------------------------------------------------------------- MiniJpeg
 
-inline Bytes MiniEncode(const Image& img, int quality = 90, int sampling = 0, int oneDqt = 0, int densityUnit = 2,
-                        uint16_t xDensity = 300, uint16_t yDensity = 300) {
+inline Bytes MiniEncode(const Image& img, int quality = 90, int sampling = 0, int oneDqt = 0,
+                        int densityUnit = 2, uint16_t xDensity = 300, uint16_t yDensity = 300) {
     MemOStream out;
-    MiniJpeg::Coder* coder = MiniJpeg::CreateCoder(&out, img.width, img.height, img.channels == 3 ? 1 : 0, quality,
-                                                   sampling, oneDqt, densityUnit, xDensity, yDensity);
-    for (int y = 0; y < img.height; ++y) coder->WriteLine(img.Row(y));
+    MiniJpeg::Coder* coder =
+        MiniJpeg::CreateCoder(&out, img.width, img.height, img.channels == 3 ? 1 : 0, quality, sampling,
+                              oneDqt, densityUnit, xDensity, yDensity);
+    for (int y = 0; y < img.height; ++y)
+        coder->WriteLine(img.Row(y));
     MiniJpeg::DeleteDecoder(coder);
     return out.data;
 }
@@ -151,9 +166,12 @@ struct PeerError {
     int warnings = 0;
 };
 
-inline void PeerErrorExit(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<PeerError*>(cinfo->err)->jump, 1); }
+inline void PeerErrorExit(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<PeerError*>(cinfo->err)->jump, 1);
+}
 inline void PeerEmit(j_common_ptr cinfo, int level) {
-    if (level < 0) ++reinterpret_cast<PeerError*>(cinfo->err)->warnings;
+    if (level < 0)
+        ++reinterpret_cast<PeerError*>(cinfo->err)->warnings;
 }
 inline void PeerOutput(j_common_ptr) {}
 
@@ -202,7 +220,8 @@ inline Bytes PeerEncode(const Image& img, const PeerEncodeOptions& o) {
         cinfo.in_color_space = img.channels == 3 ? JCS_RGB : JCS_GRAYSCALE;
     }
     jpeg_set_defaults(&cinfo);
-    if (o.rgb) jpeg_set_colorspace(&cinfo, JCS_RGB);
+    if (o.rgb)
+        jpeg_set_colorspace(&cinfo, JCS_RGB);
     jpeg_set_quality(&cinfo, o.quality, o.forceBaseline ? TRUE : FALSE);
     if (img.channels == 3 && !o.rgb && !o.cmyk) {
         cinfo.comp_info[0].h_samp_factor = o.h;
@@ -214,14 +233,16 @@ inline Bytes PeerEncode(const Image& img, const PeerEncodeOptions& o) {
     cinfo.restart_in_rows = o.restartInRows;
     cinfo.arith_code = o.arithmetic ? TRUE : FALSE;
     cinfo.write_JFIF_header = o.jfif ? TRUE : FALSE;
-    if (o.progressive) jpeg_simple_progression(&cinfo);
+    if (o.progressive)
+        jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     for (int y = 0; y < img.height; ++y) {
         JSAMPROW row = const_cast<JSAMPROW>(img.Row(y));
         if (o.cmyk) {
             cmykRow.assign(static_cast<size_t>(img.width) * 4, 0);
             for (int x = 0; x < img.width; ++x)
-                for (int c = 0; c < 3; ++c) cmykRow[x * 4 + c] = img.Row(y)[x * img.channels + c % img.channels];
+                for (int c = 0; c < 3; ++c)
+                    cmykRow[x * 4 + c] = img.Row(y)[x * img.channels + c % img.channels];
             row = cmykRow.data();
         }
         jpeg_write_scanlines(&cinfo, &row, 1);
@@ -259,7 +280,8 @@ inline PeerDecoded PeerDecode(const Bytes& bytes, bool replicate = true, bool rg
     jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&cinfo, TRUE);
     result.components = cinfo.num_components;
-    if (rgb) cinfo.jpeg_color_space = cinfo.out_color_space = JCS_RGB;
+    if (rgb)
+        cinfo.jpeg_color_space = cinfo.out_color_space = JCS_RGB;
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_fancy_upsampling = replicate ? FALSE : TRUE;
     jpeg_start_decompress(&cinfo);
@@ -269,7 +291,8 @@ inline PeerDecoded PeerDecode(const Bytes& bytes, bool replicate = true, bool rg
     img.channels = cinfo.output_components;
     img.pixels.resize(static_cast<size_t>(img.width) * img.height * img.channels);
     while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = img.pixels.data() + static_cast<size_t>(cinfo.output_scanline) * img.width * img.channels;
+        JSAMPROW row =
+            img.pixels.data() + static_cast<size_t>(cinfo.output_scanline) * img.width * img.channels;
         jpeg_read_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_decompress(&cinfo);
@@ -298,7 +321,8 @@ inline std::vector<Segment> Segments(const Bytes& f) {
         const size_t len = (size_t(f[i + 2]) << 8) | f[i + 3];
         out.push_back({m, i, Bytes(f.begin() + long(i), f.begin() + long(i + 2 + len))});
         i += 2 + len;
-        if (m == 0xDA) break;
+        if (m == 0xDA)
+            break;
     }
     if (f.size() >= 2 && f[f.size() - 2] == 0xFF && f.back() == 0xD9)
         out.push_back({0xD9, f.size() - 2, Bytes(f.end() - 2, f.end())});

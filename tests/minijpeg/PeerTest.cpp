@@ -13,7 +13,8 @@ namespace {
 
 Bytes SegmentOf(const Bytes& file, uint8_t marker, int nth = 0) {
     for (const Segment& s : Segments(file))
-        if (s.marker == marker && nth-- == 0) return s.bytes;
+        if (s.marker == marker && nth-- == 0)
+            return s.bytes;
     return {};
 }
 
@@ -22,7 +23,8 @@ Bytes SegmentOf(const Bytes& file, uint8_t marker, int nth = 0) {
 std::vector<Bytes> SegmentsOf(const Bytes& file, uint8_t marker) {
     std::vector<Bytes> out;
     for (const Segment& s : Segments(file))
-        if (s.marker == marker) out.push_back(s.bytes);
+        if (s.marker == marker)
+            out.push_back(s.bytes);
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -55,8 +57,8 @@ TEST(MiniJpegPeer, TablesAndFrameMatchForEveryQuality) {
 // lose at most 1 dB against libjpeg-turbo's own encode at the same settings
 // (calibrated: worst gap 0.63 dB at 1x300 4:2:2 q50, with PSNR capped at 45 dB).
 TEST(MiniJpegPeer, OurFilesDecodeCleanlyInPeer) {
-    const std::pair<int, int> sizes[] = {{1, 1},     {2, 2},     {7, 9},   {8, 8},   {15, 17}, {16, 16},
-                                         {17, 15},   {220, 165}, {221, 166}, {1, 300}, {300, 1}, {1001, 3}};
+    const std::pair<int, int> sizes[] = {{1, 1},   {2, 2},     {7, 9},     {8, 8},   {15, 17}, {16, 16},
+                                         {17, 15}, {220, 165}, {221, 166}, {1, 300}, {300, 1}, {1001, 3}};
     const int qualities[] = {1, 50, 90, 100};
     for (auto [w, h] : sizes)
         for (int mode = 0; mode < 3; ++mode)
@@ -156,14 +158,15 @@ TEST(MiniJpegPeer, PeerFilesDecodeCloseToPeer) {
     RecordProperty("worst_psnr", std::to_string(worstPsnr));
     RecordProperty("worst_mean", std::to_string(worstMean));
     RecordProperty("worst_max", std::to_string(worstMax));
-    std::printf("peer decode: worst PSNR %.2f dB, worst mean %.3f, worst max %d\n", worstPsnr, worstMean, worstMax);
+    std::printf("peer decode: worst PSNR %.2f dB, worst mean %.3f, worst max %d\n", worstPsnr, worstMean,
+                worstMax);
 }
 
 // Flat patches of the primaries and of greys agree within 3 per channel.
 TEST(MiniJpegPeer, UniformPatchesAgree) {
-    const uint8_t colours[][3] = {{0, 0, 0},     {255, 255, 255}, {255, 0, 0},   {0, 255, 0},
-                                  {0, 0, 255},   {255, 255, 0},   {0, 255, 255}, {255, 0, 255},
-                                  {64, 64, 64},  {128, 128, 128}, {192, 192, 192}};
+    const uint8_t colours[][3] = {{0, 0, 0},    {255, 255, 255}, {255, 0, 0},    {0, 255, 0},
+                                  {0, 0, 255},  {255, 255, 0},   {0, 255, 255},  {255, 0, 255},
+                                  {64, 64, 64}, {128, 128, 128}, {192, 192, 192}};
     for (const auto& colour : colours)
         for (int v : {1, 2}) {
             const Image src = MakeUniform(24, 24, 3, colour);
@@ -172,10 +175,12 @@ TEST(MiniJpegPeer, UniformPatchesAgree) {
             const Bytes theirs = PeerEncode(src, o);
             const Image ours = MiniDecode(theirs);
             const PeerDecoded ref = PeerDecode(theirs);
-            EXPECT_LE(MaxDiff(ours, ref.image), 3) << int(colour[0]) << "," << int(colour[1]) << "," << int(colour[2]);
+            EXPECT_LE(MaxDiff(ours, ref.image), 3)
+                << int(colour[0]) << "," << int(colour[1]) << "," << int(colour[2]);
             // And our own encode of the patch comes back within 3 of the colour.
             const Image back = MiniDecode(MiniEncode(src, 90, v == 1 ? 1 : 0));
-            EXPECT_LE(MaxDiff(back, src), 3) << int(colour[0]) << "," << int(colour[1]) << "," << int(colour[2]);
+            EXPECT_LE(MaxDiff(back, src), 3)
+                << int(colour[0]) << "," << int(colour[1]) << "," << int(colour[2]);
         }
 }
 
@@ -199,14 +204,37 @@ TEST(MiniJpegPeer, UnsupportedPeerFilesAreRefused) {
     // A lossless frame header (SOF3) in an otherwise valid file.
     Bytes lossless = MiniEncode(src);
     for (const Segment& s : Segments(lossless))
-        if (s.marker == 0xC0) lossless[s.offset + 1] = 0xC3;
+        if (s.marker == 0xC0)
+            lossless[s.offset + 1] = 0xC3;
     EXPECT_THROW(MiniDecode(lossless), MiniJpeg::Error);
 
     const Bytes wide = PeerEncode(src, extended);
     bool has16 = false;
     for (const Segment& s : Segments(wide))
-        if (s.marker == 0xDB && (s.bytes[4] & 0xF0)) has16 = true;
+        if (s.marker == 0xDB && (s.bytes[4] & 0xF0))
+            has16 = true;
     ASSERT_TRUE(has16);
     const Image ours = MiniDecode(wide);
     EXPECT_GE(Psnr(ours, PeerDecode(wide).image), 40.0);
+}
+
+// The longest rows and columns a frame can declare, both ways round
+// (libjpeg-turbo itself stops at 65500).
+TEST(MiniJpegPeer, ExtremeAspectSizes) {
+    for (auto [w, h] : {std::pair{65535, 1}, {1, 65535}, {65500, 1}, {1, 65500}}) {
+        SCOPED_TRACE(testing::Message() << w << "x" << h);
+        const Image src = MakePhoto(w, h, 3, 5);
+        const Bytes ours = MiniEncode(src);
+        const Image back = MiniDecode(ours);
+        ASSERT_EQ(back.width, w);
+        ASSERT_EQ(back.height, h);
+        EXPECT_GE(Psnr(src, back), 30.0);
+        if (std::max(w, h) > 65500)
+            continue;
+        const PeerDecoded peer = PeerDecode(ours, false);
+        ASSERT_TRUE(peer.ok);
+        EXPECT_EQ(peer.warnings, 0);
+        const Bytes theirs = PeerEncode(src, PeerEncodeOptions{});
+        EXPECT_LE(MaxDiff(MiniDecode(theirs), PeerDecode(theirs).image), 4);
+    }
 }

@@ -29,11 +29,16 @@ void* operator new(size_t size) {
         while (size > seen && !g_largestAllocation.compare_exchange_weak(seen, size)) {
         }
     }
-    if (void* p = std::malloc(size ? size : 1)) return p;
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
 #pragma GCC diagnostic pop
 
 namespace {
@@ -65,7 +70,8 @@ std::vector<Bytes> Samples() {
 
 TEST(MiniJpegRobustness, EveryPrefixGivesErrorOrImage) {
     for (const Bytes& file : Samples())
-        for (size_t n = 0; n < file.size(); ++n) DecodeOrError(Bytes(file.begin(), file.begin() + long(n)));
+        for (size_t n = 0; n < file.size(); ++n)
+            DecodeOrError(Bytes(file.begin(), file.begin() + long(n)));
 }
 
 TEST(MiniJpegRobustness, BitFlipCorpus) {
@@ -109,8 +115,7 @@ TEST(MiniJpegRobustness, HugeDeclaredFrameCostsOneStrip) {
     g_trackAllocations = true;
     int32_t w = 0, h = 0;
     MiniJpeg::Decoder* dec = MiniJpeg::CreateDecoder(&in, &w, &h, nullptr, nullptr, nullptr, nullptr);
-    EXPECT_THROW(
-        for (int y = 0; y < h; ++y) dec->ReadLine(), MiniJpeg::Error);
+    EXPECT_THROW(for (int y = 0; y < h; ++y) dec->ReadLine(), MiniJpeg::Error);
     MiniJpeg::DeleteDecoder(dec);
     g_trackAllocations = false;
     EXPECT_EQ(w, 65535);

@@ -9,25 +9,30 @@ using namespace JpegTest;
 
 TEST(MiniJpegStreams, EmptySourceFailsTheDecoder) {
     MemIStream in({});
-    EXPECT_THROW(MiniJpeg::CreateDecoder(&in, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), MiniJpeg::Error);
+    EXPECT_THROW(MiniJpeg::CreateDecoder(&in, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+                 MiniJpeg::Error);
 }
 
 // After the first fill every byte read can be given back; after a refill
 // four more bytes of room lie in front of the new data.
 TEST(MiniJpegStreams, PutBackRoom) {
     Bytes data(3000);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 7);
     struct Case {
         size_t read;
         size_t room;
     };
     for (Case c : {Case{0, 0}, Case{1, 1}, Case{5, 5}, Case{1024, 1024}, Case{1025, 5}, Case{1030, 10}}) {
         MemIStream in(data);
-        for (size_t i = 0; i < c.read; ++i) ASSERT_EQ(in.ReadByte(), data[i]);
-        for (size_t i = 0; i < c.room; ++i) ASSERT_NO_THROW(in.PutBack(static_cast<uint8_t>(0xA0 + i))) << c.read;
+        for (size_t i = 0; i < c.read; ++i)
+            ASSERT_EQ(in.ReadByte(), data[i]);
+        for (size_t i = 0; i < c.room; ++i)
+            ASSERT_NO_THROW(in.PutBack(static_cast<uint8_t>(0xA0 + i))) << c.read;
         EXPECT_THROW(in.PutBack(0), MiniJpeg::Error) << c.read;
         // What was given back is read first, last given back first.
-        for (size_t i = c.room; i-- > 0;) ASSERT_EQ(in.ReadByte(), static_cast<uint8_t>(0xA0 + i));
+        for (size_t i = c.room; i-- > 0;)
+            ASSERT_EQ(in.ReadByte(), static_cast<uint8_t>(0xA0 + i));
     }
 }
 
@@ -84,12 +89,15 @@ TEST(MiniJpegEncoder, QualityScaling) {
                   MiniJpeg::BuildQuantTable(base, c.sameAs, true).values);
     }
     const auto q1 = MiniJpeg::BuildQuantTable(base, 1, true);
-    for (uint16_t v : q1.values) EXPECT_LE(v, 255);
+    for (uint16_t v : q1.values)
+        EXPECT_LE(v, 255);
     EXPECT_EQ(q1.precision, 8);
-    for (uint16_t v : MiniJpeg::BuildQuantTable(base, 101, true).values) EXPECT_EQ(v, 1);
+    for (uint16_t v : MiniJpeg::BuildQuantTable(base, 101, true).values)
+        EXPECT_EQ(v, 1);
     EXPECT_EQ(MiniJpeg::BuildQuantTable(base, 50, true).values, base);
     const auto q90 = MiniJpeg::BuildQuantTable(base, 90, true);
-    for (int k = 0; k < 64; ++k) EXPECT_EQ(q90.values[k], (base[k] * 20 + 50) / 100);
+    for (int k = 0; k < 64; ++k)
+        EXPECT_EQ(q90.values[k], (base[k] * 20 + 50) / 100);
     // Without the baseline limit low qualities need 16-bit values.
     EXPECT_EQ(MiniJpeg::BuildQuantTable(base, 1, false).precision, 16);
     EXPECT_EQ(MiniJpeg::BuildQuantTable(base, 1, false).values[0], 800);
@@ -106,25 +114,39 @@ TEST(MiniJpegEncoder, MarkerSequenceByteByByte) {
         Bytes sos;
     };
     const Case cases[] = {
-        {true, 0, 0, {0xD8, 0xE0, 0xFE, 0xDB, 0xDB, 0xC0, 0xC4, 0xC4, 0xC4, 0xC4, 0xDA, 0xD9},
+        {true,
+         0,
+         0,
+         {0xD8, 0xE0, 0xFE, 0xDB, 0xDB, 0xC0, 0xC4, 0xC4, 0xC4, 0xC4, 0xDA, 0xD9},
          {0xFF, 0xC0, 0, 17, 8, 0, 9, 0, 13, 3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1},
          {0xFF, 0xDA, 0, 12, 3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 0x3F, 0}},
-        {true, 1, 0, {0xD8, 0xE0, 0xFE, 0xDB, 0xDB, 0xC0, 0xC4, 0xC4, 0xC4, 0xC4, 0xDA, 0xD9},
+        {true,
+         1,
+         0,
+         {0xD8, 0xE0, 0xFE, 0xDB, 0xDB, 0xC0, 0xC4, 0xC4, 0xC4, 0xC4, 0xDA, 0xD9},
          {0xFF, 0xC0, 0, 17, 8, 0, 9, 0, 13, 3, 1, 0x21, 0, 2, 0x11, 1, 3, 0x11, 1},
          {0xFF, 0xDA, 0, 12, 3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 0x3F, 0}},
-        {true, 0, 1, {0xD8, 0xE0, 0xFE, 0xDB, 0xC0, 0xC4, 0xC4, 0xC4, 0xC4, 0xDA, 0xD9},
+        {true,
+         0,
+         1,
+         {0xD8, 0xE0, 0xFE, 0xDB, 0xC0, 0xC4, 0xC4, 0xC4, 0xC4, 0xDA, 0xD9},
          {0xFF, 0xC0, 0, 17, 8, 0, 9, 0, 13, 3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1},
          {0xFF, 0xDA, 0, 12, 3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 0x3F, 0}},
-        {false, 0, 1, {0xD8, 0xE0, 0xFE, 0xDB, 0xC0, 0xC4, 0xC4, 0xDA, 0xD9},
+        {false,
+         0,
+         1,
+         {0xD8, 0xE0, 0xFE, 0xDB, 0xC0, 0xC4, 0xC4, 0xDA, 0xD9},
          {0xFF, 0xC0, 0, 11, 8, 0, 9, 0, 13, 1, 1, 0x11, 0},
          {0xFF, 0xDA, 0, 8, 1, 1, 0x00, 0, 0x3F, 0}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "colour " << c.colour << " sampling " << c.sampling << " oneDqt " << c.oneDqt);
+        SCOPED_TRACE(testing::Message()
+                     << "colour " << c.colour << " sampling " << c.sampling << " oneDqt " << c.oneDqt);
         const Bytes file = MiniEncode(MakePhoto(13, 9, c.colour ? 3 : 1), 90, c.sampling, c.oneDqt);
         const std::vector<Segment> segs = Segments(file);
         std::vector<uint8_t> markers;
-        for (const Segment& s : segs) markers.push_back(s.marker);
+        for (const Segment& s : segs)
+            markers.push_back(s.marker);
         EXPECT_EQ(markers, c.markers);
         ASSERT_GE(segs.size(), 4u);
         const Bytes app0 = {0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 1, 0x01, 0x2C, 0x01, 0x2C, 0, 0};
@@ -145,7 +167,8 @@ TEST(MiniJpegEncoder, MarkerSequenceByteByByte) {
         // DHT: class and id in order DC0, DC1, AC0, AC1 (grey: DC0, AC0).
         std::vector<uint8_t> dht;
         for (const Segment& s : segs)
-            if (s.marker == 0xC4) dht.push_back(s.bytes[4]);
+            if (s.marker == 0xC4)
+                dht.push_back(s.bytes[4]);
         const std::vector<uint8_t> expected =
             c.colour ? std::vector<uint8_t>{0x00, 0x01, 0x10, 0x11} : std::vector<uint8_t>{0x00, 0x10};
         EXPECT_EQ(dht, expected);
@@ -167,7 +190,8 @@ TEST(MiniJpegEncoder, DensityUnitByte) {
 TEST(MiniJpegEncoder, BadArgumentsThrow) {
     MemOStream out;
     for (auto [w, h] : {std::pair{0, 5}, {5, 0}, {-3, 5}, {65536, 1}, {1, 70000}})
-        EXPECT_THROW(MiniJpeg::CreateCoder(&out, w, h, 1, 90, 0, 0, 2, 300, 300), MiniJpeg::Error) << w << "x" << h;
+        EXPECT_THROW(MiniJpeg::CreateCoder(&out, w, h, 1, 90, 0, 0, 2, 300, 300), MiniJpeg::Error)
+            << w << "x" << h;
 }
 
 namespace {
@@ -175,7 +199,8 @@ namespace {
 Bytes EntropyData(const Bytes& file) {
     const std::vector<Segment> segs = Segments(file);
     for (const Segment& s : segs)
-        if (s.marker == 0xDA) return Bytes(file.begin() + long(s.offset + s.bytes.size()), file.end());
+        if (s.marker == 0xDA)
+            return Bytes(file.begin() + long(s.offset + s.bytes.size()), file.end());
     return {};
 }
 
@@ -204,7 +229,8 @@ TEST(MiniJpegEncoder, EdgePaddingRepeatsLastPixelAndRow) {
                    Case{5, 11, 3, 1, 16, 8}, Case{9, 3, 1, 0, 8, 8}, Case{1001, 3, 3, 0, 16, 16}}) {
         const Image img = MakePhoto(c.w, c.h, c.channels, 3);
         const Image padded = PadByRepetition(img, c.mcuW, c.mcuH);
-        EXPECT_EQ(EntropyData(MiniEncode(img, 90, c.sampling)), EntropyData(MiniEncode(padded, 90, c.sampling)))
+        EXPECT_EQ(EntropyData(MiniEncode(img, 90, c.sampling)),
+                  EntropyData(MiniEncode(padded, 90, c.sampling)))
             << c.w << "x" << c.h;
     }
     // A single pixel comes back as one row of one pixel, within 3 per channel.
