@@ -439,3 +439,35 @@ TEST(MiniJpegDecoder, SixteenBitTablesWithExtremeCoefficients) {
     ASSERT_NO_THROW(img = MiniDecode(out));
     ASSERT_EQ(img.pixels.size(), 64u);
 }
+
+// With an interval the coder ends each run of MCUs on a byte boundary with
+// RST0, RST1, ... and restarts the DC prediction; the decoder follows.
+TEST(MiniJpegHuffman, RestartIntervalRoundTrip) {
+    std::array<int16_t, 4 * 64> row{};
+    for (int m = 0; m < 4; ++m) {
+        row[m * 64] = static_cast<int16_t>(100 * (m + 1));
+        row[m * 64 + 1] = static_cast<int16_t>(-5 * m);
+    }
+    const HuffSpec dc = HuffSpec::FromStandard(MiniJpeg::StdDcLuminance());
+    const HuffSpec ac = HuffSpec::FromStandard(MiniJpeg::StdAcLuminance());
+    const HuffSpec* dcs[4] = {&dc, nullptr, nullptr, nullptr};
+    const HuffSpec* acs[4] = {&ac, nullptr, nullptr, nullptr};
+    MiniJpeg::ScanComponent comp;
+    MemOStream out;
+    MiniJpeg::HuffEncoder_SNI enc(&out, 1, &comp, 1, 4, 64);
+    enc.SetTables(dcs, acs);
+    enc.EncodeMcuRow(row.data());
+    enc.Finish();
+    out.Close();
+    std::vector<uint8_t> markers;
+    for (size_t i = 0; i + 1 < out.data.size(); ++i)
+        if (out.data[i] == 0xFF && out.data[i + 1] != 0x00)
+            markers.push_back(out.data[i + 1]);
+    EXPECT_EQ(markers, (std::vector<uint8_t>{0xD0, 0xD1, 0xD2}));
+
+    MemIStream in(out.data);
+    MiniJpeg::HuffDecoder_SNI dec(&in, 1, dcs, acs, &comp, 1, 4, 64);
+    std::array<int16_t, 4 * 64> back{};
+    dec.DecodeMcuRow(back.data());
+    EXPECT_EQ(back, row);
+}

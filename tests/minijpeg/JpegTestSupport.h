@@ -2,6 +2,7 @@
 // Memory streams, test images, quality measures and a thin libjpeg-turbo peer
 // for the codec tests.
 
+#include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstdint>
