@@ -59,22 +59,28 @@ template <int H, int V>
 void ConvertYCbCrFast(const int16_t* mcuRow, int valuesPerMcu, int mcusPerRow, int yOffset, int cbOffset,
                       int crOffset, uint8_t* strip, size_t stride) {
     const InverseColourTables& t = kInverseColour;
+    // The chroma terms of each chroma sample, shared by the H x V pixels on it.
+    int16_t red[64], green[64], blue[64];
     for (int m = 0; m < mcusPerRow; ++m) {
         const int16_t* mcu = mcuRow + static_cast<size_t>(m) * valuesPerMcu;
+        for (int k = 0; k < 64; ++k) {
+            const int cb = mcu[cbOffset + k];
+            const int cr = mcu[crOffset + k];
+            red[k] = t.crR[cr];
+            green[k] = static_cast<int16_t>((t.crG[cr] + t.cbG[cb]) / 4);
+            blue[k] = t.cbB[cb];
+        }
         for (int r = 0; r < 8 * V; ++r) {
             uint8_t* dst = strip + static_cast<size_t>(r) * stride + static_cast<size_t>(m) * 8 * H * 3;
-            const int16_t* cbRow = mcu + cbOffset + (r / V) * 8;
-            const int16_t* crRow = mcu + crOffset + (r / V) * 8;
+            const int chromaRow = (r / V) * 8;
             for (int bx = 0; bx < H; ++bx) {
                 const int16_t* yRow = mcu + yOffset + ((r / 8) * H + bx) * 64 + (r % 8) * 8;
                 for (int x = 0; x < 8; ++x, dst += 3) {
-                    const int chroma = (bx * 8 + x) / H;
+                    const int k = chromaRow + (bx * 8 + x) / H;
                     const int y = yRow[x];
-                    const int cb = cbRow[chroma];
-                    const int cr = crRow[chroma];
-                    dst[0] = Clamp255(y + t.crR[cr]);
-                    dst[1] = Clamp255(y + (t.crG[cr] + t.cbG[cb]) / 4);
-                    dst[2] = Clamp255(y + t.cbB[cb]);
+                    dst[0] = Clamp255(y + red[k]);
+                    dst[1] = Clamp255(y + green[k]);
+                    dst[2] = Clamp255(y + blue[k]);
                 }
             }
         }
