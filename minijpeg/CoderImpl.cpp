@@ -88,7 +88,16 @@ QuantTable BuildQuantTable(const std::array<uint16_t, 64>& base, int quality, bo
     return table;
 }
 
-void ForwardDctQuantise(int16_t* block, const std::array<int32_t, 64>& divisors) {
+QuantDivisor::QuantDivisor(int32_t d) : divisor(d) {
+    if (d < 1)
+        ThrowError();
+    // shift = 27 + ceil(log2 d), multiplier = ceil(2^shift / d): the error
+    // n * (multiplier * d - 2^shift) stays below 2^shift for n < 2^27.
+    shift = 27 + std::bit_width(static_cast<uint32_t>(d - 1));
+    multiplier = ((uint64_t{1} << shift) + static_cast<uint64_t>(d) - 1) / static_cast<uint64_t>(d);
+}
+
+void ForwardDctQuantise(int16_t* block, const std::array<QuantDivisor, 64>& divisors) {
     int32_t work[64];
     for (int k = 0; k < 64; ++k)
         work[k] = (block[k] - 128) * 65536;
@@ -98,9 +107,13 @@ void ForwardDctQuantise(int16_t* block, const std::array<int32_t, 64>& divisors)
         ForwardPass(work + c, 8);
     for (int k = 0; k < 64; ++k) {
         const int32_t y = (work[k] + 8) >> 4;
-        const int32_t d = divisors[k];
-        // Rounded half away from zero.
-        block[k] = static_cast<int16_t>(y >= 0 ? (y + d / 2) / d : -((d / 2 - y) / d));
+        const QuantDivisor& d = divisors[k];
+        // Rounded half away from zero: (|y| + D/2) / D with y's sign, without
+        // a branch on the sign, which is a coin toss.
+        const int32_t sign = y >> 31;
+        const uint32_t magnitude = static_cast<uint32_t>((y ^ sign) - sign);
+        const int32_t q = d.Divide(magnitude + static_cast<uint32_t>(d.divisor / 2));
+        block[k] = static_cast<int16_t>((q ^ sign) - sign);
     }
 }
 
@@ -293,7 +306,7 @@ void CoderImpl::SetUpGeometry() {
         const QuantTable& q = m_quant[m_components[i].quantTable];
         const auto& aan = ForwardAanScale();
         for (int k = 0; k < 64; ++k)
-            m_divisors[m_components[i].quantTable][k] = q.values[k] * aan[k];
+            m_divisors[m_components[i].quantTable][k] = QuantDivisor(q.values[k] * aan[k]);
     }
 
     m_stripStride = static_cast<size_t>(m_paddedWidth) * m_components.size();

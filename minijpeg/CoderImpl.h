@@ -22,9 +22,21 @@ struct QuantTable {
 // the scale); forceBaseline limits every value to 255.
 QuantTable BuildQuantTable(const std::array<uint16_t, 64>& base, int quality, bool forceBaseline);
 
+// Division by a fixed divisor through a multiply and a shift, exact for every
+// dividend below 2^27 (the transform's outputs stay below 2^26).
+struct QuantDivisor {
+    int32_t divisor = 1;
+    uint64_t multiplier = 1;
+    int shift = 0;
+
+    QuantDivisor() = default;
+    explicit QuantDivisor(int32_t d);
+    int32_t Divide(uint32_t n) const { return static_cast<int32_t>((n * multiplier) >> shift); }
+};
+
 // Forward 8x8 DCT of level-shifted samples followed by quantisation with the
 // divisors D[k] = Q[k] * A[k]; works in place on one block.
-void ForwardDctQuantise(int16_t* block, const std::array<int32_t, 64>& divisors);
+void ForwardDctQuantise(int16_t* block, const std::array<QuantDivisor, 64>& divisors);
 
 class CoderImpl : public Coder {
 public:
@@ -71,7 +83,7 @@ private:
     uint16_t m_yDensity;
     uint16_t m_restartInterval = 0;
     std::array<QuantTable, 4> m_quant;
-    std::array<std::array<int32_t, 64>, 4> m_divisors{};
+    std::array<std::array<QuantDivisor, 64>, 4> m_divisors{};
     std::optional<HuffSpec> m_lastWrittenDc[4];
     std::optional<HuffSpec> m_lastWrittenAc[4];
     std::vector<Component> m_components;

@@ -123,12 +123,15 @@ void BaseHuffEncoder::EmitBytes() {
 
 void BaseHuffEncoder::EncodeBlock(const int16_t* block, int16_t& predictor, const CodeTable& dc,
                                   const CodeTable& ac) {
-    const int16_t diff = static_cast<int16_t>(block[0] - predictor);
+    const int diff = static_cast<int16_t>(block[0] - predictor);
     predictor = block[0];
-    int size = SignificantBits(diff < 0 ? -diff : diff);
+    // Magnitude and the bits of a negative value (value - 1) without
+    // branching on the sign.
+    int sign = diff >> 31;
+    int size = SignificantBits((diff ^ sign) - sign);
     PutCode(dc, size);
     if (size > 0)
-        PutBits(static_cast<uint32_t>(diff < 0 ? diff - 1 : diff), size);
+        PutBits(static_cast<uint32_t>(diff + sign), size);
 
     int run = 0;
     for (int k = 1; k < 64; ++k) {
@@ -141,9 +144,10 @@ void BaseHuffEncoder::EncodeBlock(const int16_t* block, int16_t& predictor, cons
             PutCode(ac, 0xF0);
             run -= 16;
         }
-        size = SignificantBits(value < 0 ? -value : value);
+        sign = value >> 31;
+        size = SignificantBits((value ^ sign) - sign);
         PutCode(ac, run * 16 + size);
-        PutBits(static_cast<uint32_t>(value < 0 ? value - 1 : value), size);
+        PutBits(static_cast<uint32_t>(value + sign), size);
         run = 0;
     }
     if (run > 0)

@@ -103,6 +103,33 @@ TEST(MiniJpegEncoder, QualityScaling) {
     EXPECT_EQ(MiniJpeg::BuildQuantTable(base, 1, false).values[0], 800);
 }
 
+// The quantiser's multiply-and-shift equals true division for every divisor
+// the encoder can meet and dividends up to the transform's range.
+TEST(MiniJpegEncoder, QuantiserDivisionIsExact) {
+    const auto& aan = MiniJpeg::ForwardAanScale();
+    uint32_t state = 99;
+    for (int k = 0; k < 64; ++k)
+        for (int q = 1; q <= 255; ++q) {
+            const int32_t d = q * aan[k];
+            const MiniJpeg::QuantDivisor divisor(d);
+            const uint32_t edges[] = {0,
+                                      1,
+                                      uint32_t(d - 1),
+                                      uint32_t(d),
+                                      uint32_t(d + 1),
+                                      uint32_t(7 * d - 1),
+                                      (1u << 26) - 1,
+                                      (1u << 27) - 1};
+            for (uint32_t n : edges)
+                ASSERT_EQ(divisor.Divide(n), static_cast<int32_t>(n / d)) << d << " " << n;
+            for (int i = 0; i < 20; ++i) {
+                state = state * 1664525u + 1013904223u;
+                const uint32_t n = state >> 5;
+                ASSERT_EQ(divisor.Divide(n), static_cast<int32_t>(n / d)) << d << " " << n;
+            }
+        }
+}
+
 // SOI, APP0, COM, DQT (one or two), SOF0, DHT DC, DHT AC, SOS, data, EOI.
 TEST(MiniJpegEncoder, MarkerSequenceByteByByte) {
     struct Case {
