@@ -170,7 +170,10 @@ protected:
         }
         m_bitCount -= size;
         const int value = static_cast<int>((m_accumulator >> m_bitCount) & ((1u << size) - 1));
-        return value < (1 << (size - 1)) ? value - (1 << size) + 1 : value;
+        // A clear top bit means a negative value: value - 2^size + 1, chosen
+        // by mask rather than by an unpredictable branch.
+        const int negative = ((value >> (size - 1)) & 1) - 1;
+        return value + (negative & ((-1 << size) + 1));
     }
     void DecodeBlock(int16_t* block, int16_t& predictor, const DecodeTable& dc, const DecodeTable& ac);
     void ProcessRestart();
