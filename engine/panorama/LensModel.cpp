@@ -65,7 +65,9 @@ bool Invert(const Model& model, double* outX, double* outY, double x, double y) 
     const double s = r / R;
     *outX = s * x;
     *outY = s * y;
-    return ok && std::fabs(e) <= kTolerance;
+    // A negative radius solves the odd polynomial too, but it is the point
+    // mirrored through the centre, not the photo position.
+    return ok && std::fabs(e) <= kTolerance && r >= 0.0;
 }
 
 }  // namespace

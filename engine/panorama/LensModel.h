@@ -21,6 +21,7 @@ double LensFactor(std::int32_t model, const TiledImagePose& lens, double r2);
 // position it is, by Newton's method on the radius (at most 100 steps, absolute
 // tolerance 1e-6 px). True when the tolerance was met; the outputs are written
 // in every case. The centre maps to itself; a vanishing derivative or a
-// non-finite iterate ends the search with false.
+// non-finite iterate ends the search with false, and so does a root at a
+// negative radius (the mirrored point).
 bool InvertLensModelQuartic(double* outX, double* outY, const TiledImagePose* rec, double x, double y);
 bool InvertLensModelCubic(double* outX, double* outY, const TiledImagePose* rec, double x, double y);
