@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "Gaussian.h"
 #include "LensModel.h"
 #include "Surfaces.h"
 #include "ThreadPool.h"
@@ -46,54 +47,6 @@ Rect Clip(const Rect& a, const Rect& b) {
 
 bool HasArea(const Rect& r) {
     return r.right > r.left && r.bottom > r.top;
-}
-
-// The recursive Gaussian of the 16-bit difference plane. A local stand-in for
-// the engine's filter until that lands; the one call site is ComputeGain.
-void SmoothDifference(std::uint16_t* plane, std::int32_t width, std::int32_t height, double sigma) {
-    if (width <= 0 || height <= 0)
-        return;
-    double q = sigma / 0.857379;
-    if (q < 0.125)
-        q = 0.125;
-    const double theta = 3.141592653589793 / (2.0 * q);
-    const double a = std::exp(-theta), E = std::exp(theta), c = std::cos(theta), s = std::sin(theta);
-    const double P = a * c, Q = a * s;
-    const double K = (E - 1.0) * (E + a - 2.0 * c) / ((E + 1.0) * (1.0 - c));
-    std::vector<double> line(static_cast<std::size_t>(std::max(width, height)));
-    auto filter = [&](std::uint16_t* first, std::int32_t count, std::int32_t step) {
-        if (count < 2)
-            return;
-        double x0 = first[0];
-        double r = x0 * E / (E - 1.0), u = x0 * (E - c) / (E + a - 2.0 * c), v = x0 * s / (E + a - 2.0 * c);
-        for (std::int32_t i = 0; i < count; ++i) {
-            const double x = first[static_cast<std::ptrdiff_t>(i) * step];
-            r = a * r + x;
-            const double nu = x + P * u - Q * v, nv = P * v + Q * u;
-            u = nu;
-            v = nv;
-            line[i] = K * (r - u);
-        }
-        // Backward pass started in the steady state of its own first input.
-        x0 = line[count - 1];
-        r = x0 * E / (E - 1.0);
-        u = x0 * (E - c) / (E + a - 2.0 * c);
-        v = x0 * s / (E + a - 2.0 * c);
-        for (std::int32_t i = count - 1; i >= 0; --i) {
-            const double x = line[i];
-            r = a * r + x;
-            const double nu = x + P * u - Q * v, nv = P * v + Q * u;
-            u = nu;
-            v = nv;
-            const double out = std::nearbyint(K * (r - u));
-            first[static_cast<std::ptrdiff_t>(i) * step] =
-                static_cast<std::uint16_t>(std::clamp(out, 0.0, 65535.0));
-        }
-    };
-    for (std::int32_t col = 0; col < width; ++col)
-        filter(plane + col, height, width);
-    for (std::int32_t row = 0; row < height; ++row)
-        filter(plane + static_cast<std::ptrdiff_t>(row) * width, width, 1);
 }
 
 CPanoElement* NewPlanarElement(const Rect& rect) {
@@ -417,7 +370,7 @@ double CCylindricalSurface::ComputeGain(SurfaceImage& photo, std::uint16_t* diff
         }
     }
     const double sigma = static_cast<int>(std::sqrt(static_cast<double>(ow) * oh)) * 0.125;
-    SmoothDifference(difference, ow, oh, sigma);
+    RecursiveGaussianBlurU16(ow, oh, ow, difference, sigma);
     return GainFromHistograms(histNew, histRes, counted);
 }
 

@@ -20,9 +20,6 @@ class ThreadPool;
 
 struct SampleSource;
 
-// 0 the cylinder, any other value the sphere.
-using SurfaceKind = std::int32_t;
-
 // Told by a rendering surface which part of its result changed.
 class ISRNotify {
 public:

@@ -1,0 +1,85 @@
+// Feature detection on a 660 x 495 photo and matching of two such photos
+// (kd-tree build, ratio test, Hough voting), one thread.
+
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DibManager.h"
+#include "Features.h"
+#include "Hough.h"
+#include "KdTree.h"
+#include "PanoElement.h"
+#include "PhotoFallback.h"
+
+namespace {
+
+using ElementPtr = OrvexBase::RefPtr<CPanoElement>;
+
+CDibManager g_manager;
+
+// A 660 x 495 cut of a real photo.
+ElementPtr LoadCrop(const std::string& relative, int x, int y) {
+    g_pDibManager = &g_manager;
+    const std::string path = (std::filesystem::path(OVH_SHARED_DATA) / "photos" / relative).string();
+    ElementPtr photo(new CPanoElement(0));
+    if (!photo->Load(std::wstring(path.begin(), path.end())) && !LoadJpegDirectly(photo.Get(), path))
+        return ElementPtr();
+    ElementPtr crop(photo->ExtractRegion(false, OrvexBase::Rect(x, y, x + 660, y + 495)));
+    return crop;
+}
+
+void BM_DetectFeatures(benchmark::State& state) {
+    ElementPtr photo = LoadCrop("map-scans/budapest1.jpg", 240, 155);
+    if (!photo) return state.SkipWithError("shared photos are not present");
+    CKeypointSet set;
+    for (auto _ : state) {
+        DetectFeatures(photo.Get(), set.keypoints, set.descriptors, 10.0, 0.02);
+        benchmark::DoNotOptimize(set.keypoints.data());
+    }
+    state.counters["keypoints"] = double(set.keypoints.size());
+}
+BENCHMARK(BM_DetectFeatures)->Unit(benchmark::kMillisecond);
+
+void BM_MatchPair(benchmark::State& state) {
+    ElementPtr first = LoadCrop("map-scans/budapest1.jpg", 100, 100);
+    ElementPtr second = LoadCrop("map-scans/budapest1.jpg", 420, 250);
+    if (!first || !second) return state.SkipWithError("shared photos are not present");
+    CKeypointSet query, reference;
+    DetectFeatures(first.Get(), query.keypoints, query.descriptors, 10.0, 0.02);
+    DetectFeatures(second.Get(), reference.keypoints, reference.descriptors, 10.0, 0.02);
+    query.BuildIndex(first->GetSize());
+    reference.BuildIndex(second->GetSize());
+    std::size_t clusters = 0;
+    for (auto _ : state) {
+        // As the match-graph builder does: one contiguous block per photo.
+        const std::size_t n = reference.descriptors.size();
+        std::vector<double> block(n * kDescriptorLength);
+        std::vector<const double*> points(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            std::copy_n(reference.descriptors[i], kDescriptorLength, block.data() + i * kDescriptorLength);
+            points[i] = block.data() + i * kDescriptorLength;
+        }
+        KdTree* tree = BuildKdTree(points.data(), std::int32_t(n));
+        tree->visitLimit = 200;
+        std::vector<std::int32_t> images;
+        std::vector<std::vector<std::int32_t>> queryIdx, refIdx, scores;
+        std::vector<double> votes;
+        MatchKeypointSets(tree, reference, query, query.descriptors, images, queryIdx, refIdx, scores, votes, 1.5,
+                          0.8);
+        DeleteKdTree(tree);
+        clusters = votes.size();
+        benchmark::DoNotOptimize(votes.data());
+    }
+    state.counters["keypoints_query"] = double(query.keypoints.size());
+    state.counters["keypoints_reference"] = double(reference.keypoints.size());
+    state.counters["clusters"] = double(clusters);
+}
+BENCHMARK(BM_MatchPair)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

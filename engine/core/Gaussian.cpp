@@ -1,0 +1,205 @@
+#include "Gaussian.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <numbers>
+
+double* MakeGaussianKernel2D(double sigma, std::int32_t* size) {
+    const std::int32_t r = static_cast<std::int32_t>(3.5 * sigma + 0.5);
+    const std::int32_t n = 2 * r + 1;
+    if (size) *size = n;
+    std::unique_ptr<double[]> g(new double[n]);
+    const double norm = std::sqrt(2.0 * std::numbers::pi) * sigma;
+    for (std::int32_t i = -r; i <= r; ++i) g[i + r] = std::exp(-double(i) * i / (2.0 * sigma * sigma)) / norm;
+    double* kernel = new double[std::size_t(n) * n];
+    for (std::int32_t j = 0; j < n; ++j)
+        for (std::int32_t k = 0; k < n; ++k) kernel[std::size_t(j) * n + k] = g[j] * g[k];
+    return kernel;
+}
+
+namespace {
+
+// Coefficients of one recursive filter, fixed by sigma.
+struct Coefficients {
+    bool identity = false;  // the filter degenerates (cos theta == 1): pass samples through
+    double a, P, Q, K;
+    double r0, u0, v0;  // forward steady state per unit of the first sample
+    // Backward start: state after the constant continuation, as a linear
+    // function of the last sample and the forward pass's deviation from its
+    // steady state (dr for the real branch, dz for the complex one).
+    double rFromX, rFromDr;
+    std::complex<double> rFromDz;  // R gets -Re(rFromDz * dz)
+    std::complex<double> zFromX, zFromDr, zFromDz, zFromConjDz;
+    double dcR;                  // steady real state per unit input, 1 / (1 - a)
+    std::complex<double> dcZ;    // steady complex state per unit input, 1 / (1 - rho)
+};
+
+Coefficients MakeCoefficients(double sigma) {
+    Coefficients c;
+    double q = sigma / 0.857379;
+    if (q < 0.125) q = 0.125;
+    const double theta = std::numbers::pi / (2.0 * q);
+    const double a = std::exp(-theta);
+    const double E = std::exp(theta);
+    const double cs = std::cos(theta);
+    const double sn = std::sin(theta);
+    c.a = a;
+    c.P = a * cs;
+    c.Q = a * sn;
+    c.K = (E - 1.0) * (E + a - 2.0 * cs) / ((E + 1.0) * (1.0 - cs));
+    // At small sigma theta is a multiple of 2 pi, cos gives exactly 1 and the
+    // gain divides by zero; the filter's limit there is the identity.
+    if (1.0 - cs == 0.0 || !std::isfinite(c.K) || !std::isfinite(a)) {
+        c.identity = true;
+        return c;
+    }
+    c.r0 = E / (E - 1.0);
+    c.u0 = (E - cs) / (E + a - 2.0 * cs);
+    c.v0 = sn / (E + a - 2.0 * cs);
+
+    const std::complex<double> rho(c.P, c.Q);
+    const double K = c.K;
+    c.dcR = 1.0 / (1.0 - a);
+    c.dcZ = 1.0 / (1.0 - rho);
+    c.rFromX = c.dcR;
+    c.rFromDr = K * a / (1.0 - a * a);
+    c.rFromDz = K * rho / (1.0 - a * rho);
+    c.zFromX = c.dcZ;
+    c.zFromDr = K * a / (1.0 - a * rho);
+    c.zFromDz = 0.5 * K * rho / (1.0 - rho * rho);
+    c.zFromConjDz = 0.5 * K * std::conj(rho) / (1.0 - a * a);
+    return c;
+}
+
+// Sample conversions: read as double, store with the variant's rounding/clamp.
+struct DoubleSample {
+    using T = double;
+    static double Store(double v) { return std::min(std::max(v, 0.0), 1.0); }
+};
+struct U8Sample {
+    using T = std::uint8_t;
+    static std::uint8_t Store(double v) {
+        v = std::nearbyint(v);
+        if (!(v > 0.0)) return 0;
+        if (v > 255.0) return 255;
+        return static_cast<std::uint8_t>(v);
+    }
+};
+struct U16Sample {
+    using T = std::uint16_t;
+    static std::uint16_t Store(double v) {
+        v = std::nearbyint(v);
+        if (!(v > 0.0)) return 0;
+        if (v > 65535.0) return 65535;
+        return static_cast<std::uint16_t>(v);
+    }
+};
+
+constexpr int kLanes = 8;
+
+// Filters `lanes` (<= kLanes) independent lines of n samples at once: sample
+// i of lane l is at base[l * laneStep + i * sampleStep]. Lanes run side by side
+// so the recursions overlap; each lane's arithmetic is that of a lone line.
+// work holds n * kLanes doubles.
+template <class S>
+void FilterLines(const Coefficients& c, typename S::T* base, std::ptrdiff_t laneStep, std::ptrdiff_t sampleStep,
+                 int n, int lanes, double* work) {
+    using T = typename S::T;
+    if (c.identity) {
+        for (int l = 0; l < lanes; ++l)
+            for (int i = 0; i < n; ++i) {
+                T& s = base[l * laneStep + i * sampleStep];
+                s = S::Store(double(s));
+            }
+        return;
+    }
+    const double a = c.a, P = c.P, Q = c.Q, K = c.K;
+    double r[kLanes], u[kLanes], v[kLanes];
+    for (int l = 0; l < lanes; ++l) {
+        const double x0 = double(base[l * laneStep]);
+        r[l] = x0 * c.r0;
+        u[l] = x0 * c.u0;
+        v[l] = x0 * c.v0;
+    }
+    // Forward (causal) pass into the work lines.
+    for (int i = 0; i < n; ++i) {
+        const T* row = base + i * sampleStep;
+        double* w = work + std::size_t(i) * kLanes;
+        for (int l = 0; l < lanes; ++l) {
+            const double x = double(row[l * laneStep]);
+            r[l] = a * r[l] + x;
+            const double un = x + P * u[l] - Q * v[l];
+            v[l] = P * v[l] + Q * u[l];
+            u[l] = un;
+            w[l] = K * (r[l] - un);
+        }
+    }
+    // Backward start: the state after running over the end value continued
+    // to infinity, in closed form.
+    for (int l = 0; l < lanes; ++l) {
+        const double x = double(base[l * laneStep + (n - 1) * sampleStep]);
+        const double dr = r[l] - x * c.dcR;
+        const std::complex<double> dz = std::complex<double>(u[l], v[l]) - x * c.dcZ;
+        r[l] = x * c.rFromX + c.rFromDr * dr - (c.rFromDz * dz).real();
+        const std::complex<double> z = x * c.zFromX + c.zFromDr * dr - (c.zFromDz * dz + c.zFromConjDz * std::conj(dz));
+        u[l] = z.real();
+        v[l] = z.imag();
+    }
+    // Backward (anti-causal) pass from the work lines into the plane.
+    for (int i = n - 1; i >= 0; --i) {
+        T* row = base + i * sampleStep;
+        const double* w = work + std::size_t(i) * kLanes;
+        for (int l = 0; l < lanes; ++l) {
+            const double y = w[l];
+            r[l] = a * r[l] + y;
+            const double un = y + P * u[l] - Q * v[l];
+            v[l] = P * v[l] + Q * u[l];
+            u[l] = un;
+            row[l * laneStep] = S::Store(K * (r[l] - un));
+        }
+    }
+}
+
+// Every column first (for interleaved colour, every byte column), then every
+// row, each channel of a row on its own.
+template <class S>
+void FilterPlane(std::int32_t width, std::int32_t height, std::int32_t stride, typename S::T* samples, double sigma,
+                 int channels) {
+    if (width <= 0 || height <= 0 || !samples) return;
+    const Coefficients c = MakeCoefficients(sigma);
+    const std::size_t longest = std::size_t(std::max(width, height));
+    std::unique_ptr<double[]> work(new double[longest * kLanes]);
+    const std::int32_t columns = width * channels;
+    for (std::int32_t x = 0; x < columns; x += kLanes)
+        FilterLines<S>(c, samples + x, 1, stride, height, std::min(kLanes, columns - x), work.get());
+    for (std::int32_t ch = 0; ch < channels; ++ch)
+        for (std::int32_t y = 0; y < height; y += kLanes)
+            FilterLines<S>(c, samples + std::ptrdiff_t(y) * stride + ch, stride, channels, width,
+                           std::min(kLanes, height - y), work.get());
+}
+
+}  // namespace
+
+void RecursiveGaussianBlur(std::int32_t width, std::int32_t height, std::int32_t stride, double* samples,
+                           double sigma) {
+    FilterPlane<DoubleSample>(width, height, stride, samples, sigma, 1);
+}
+
+void RecursiveGaussianBlurU8(std::int32_t width, std::int32_t height, std::int32_t stride,
+                             std::uint8_t* samples, double sigma) {
+    FilterPlane<U8Sample>(width, height, stride, samples, sigma, 1);
+}
+
+void RecursiveGaussianBlurU8Ex(std::int32_t width, std::int32_t height, std::int32_t stride,
+                               std::uint8_t* samples, double sigma) {
+    FilterPlane<U8Sample>(width, height, stride, samples, sigma, 3);
+}
+
+void RecursiveGaussianBlurU16(std::int32_t width, std::int32_t height, std::int32_t stride,
+                              std::uint16_t* samples, double sigma) {
+    FilterPlane<U16Sample>(width, height, stride, samples, sigma, 1);
+}

@@ -1,0 +1,321 @@
+#include "KdTree.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <memory>
+#include <numeric>
+#include <utility>
+
+kd_split::~kd_split() {
+    delete lower;
+    delete upper;
+}
+
+namespace {
+
+constexpr double kNoDistance = DBL_MAX;
+
+struct Builder {
+    const std::vector<const double*>& points;
+    int dim;
+    int bucket;
+    double* low;   // the current box, narrowed while descending
+    double* high;
+
+    double Coord(std::int32_t i, int d) const { return points[i][d]; }
+
+    // Partitions idx[0..m) into coord < cv, coord == cv, coord > cv, sweeping
+    // from both ends inward; br1 = count below, br2 = count at or below.
+    void PlaneSplit(std::int32_t* idx, int m, int d, double cv, int& br1, int& br2) const {
+        int l = 0, r = m - 1;
+        for (;;) {
+            while (l < m && Coord(idx[l], d) < cv) ++l;
+            while (r >= 0 && Coord(idx[r], d) >= cv) --r;
+            if (l > r) break;
+            std::swap(idx[l], idx[r]);
+            ++l;
+            --r;
+        }
+        br1 = l;
+        r = m - 1;
+        for (;;) {
+            while (l < m && Coord(idx[l], d) <= cv) ++l;
+            while (r >= br1 && Coord(idx[r], d) > cv) --r;
+            if (l > r) break;
+            std::swap(idx[l], idx[r]);
+            ++l;
+            --r;
+        }
+        br2 = l;
+    }
+
+    void MinMax(const std::int32_t* idx, int m, int d, double& mn, double& mx) const {
+        mn = mx = Coord(idx[0], d);
+        for (int i = 1; i < m; ++i) {
+            const double c = Coord(idx[i], d);
+            if (c < mn) mn = c;
+            if (c > mx) mx = c;
+        }
+    }
+
+    // Sliding midpoint: halve the longest side with the widest spread, but
+    // slide the cut onto the points when the midpoint misses them all.
+    void Split(std::int32_t* idx, int m, int& cutDim, double& cutValue, int& lowCount) const {
+        double longest = 0.0;
+        for (int d = 0; d < dim; ++d) longest = std::max(longest, high[d] - low[d]);
+        double maxSpread = -1.0;
+        cutDim = 0;
+        for (int d = 0; d < dim; ++d) {
+            if (high[d] - low[d] >= 0.999 * longest) {
+                double mn, mx;
+                MinMax(idx, m, d, mn, mx);
+                if (mx - mn > maxSpread) {
+                    maxSpread = mx - mn;
+                    cutDim = d;
+                }
+            }
+        }
+        const double ideal = (low[cutDim] + high[cutDim]) / 2.0;
+        double mn, mx;
+        MinMax(idx, m, cutDim, mn, mx);
+        if (ideal < mn)
+            cutValue = mn;
+        else if (ideal > mx)
+            cutValue = mx;
+        else
+            cutValue = ideal;
+        int br1, br2;
+        PlaneSplit(idx, m, cutDim, cutValue, br1, br2);
+        if (ideal < mn)
+            lowCount = 1;
+        else if (ideal > mx)
+            lowCount = m - 1;
+        else if (br1 > m / 2)
+            lowCount = br1;
+        else
+            lowCount = std::min(br2, m / 2);
+        // Both sides keep a point, so the recursion always ends (it could not
+        // with NaN coordinates, which compare false everywhere).
+        lowCount = std::clamp(lowCount, 1, m - 1);
+    }
+
+    kd_node* Build(std::int32_t* idx, int m) {
+        if (m == 0) return nullptr;
+        if (m <= bucket) {
+            auto* leaf = new kd_leaf;
+            leaf->count = m;
+            leaf->indices = idx;
+            return leaf;
+        }
+        int cd, nlo;
+        double cv;
+        Split(idx, m, cd, cv, nlo);
+        auto node = std::make_unique<kd_split>();
+        node->cutDim = cd;
+        node->cutValue = cv;
+        node->lowBound = low[cd];
+        node->highBound = high[cd];
+        const double saveHigh = high[cd];
+        high[cd] = cv;
+        node->lower = Build(idx, nlo);
+        high[cd] = saveHigh;
+        const double saveLow = low[cd];
+        low[cd] = cv;
+        node->upper = Build(idx + nlo, m - nlo);
+        low[cd] = saveLow;
+        return node.release();
+    }
+};
+
+// The k smallest (distance, index) pairs seen, ascending; equal distances keep
+// their arrival order.
+class KSmallest {
+public:
+    explicit KSmallest(int k) : k_(k), keys_(k + 1), values_(k + 1) {}
+    double MaxKey() const { return n_ == k_ ? keys_[k_ - 1] : kNoDistance; }
+    void Insert(double key, std::int32_t value) {
+        int pos = n_;
+        while (pos > 0 && keys_[pos - 1] > key) {
+            keys_[pos] = keys_[pos - 1];
+            values_[pos] = values_[pos - 1];
+            --pos;
+        }
+        keys_[pos] = key;
+        values_[pos] = value;
+        if (n_ < k_) ++n_;
+    }
+    void CopyOut(std::int32_t* indices, double* distances) const {
+        for (int i = 0; i < k_; ++i) {
+            indices[i] = i < n_ ? values_[i] : -1;
+            distances[i] = i < n_ ? keys_[i] : kNoDistance;
+        }
+    }
+
+private:
+    int k_;
+    int n_ = 0;
+    std::vector<double> keys_;
+    std::vector<std::int32_t> values_;
+};
+
+// Binary min-heap of (box distance, node), 1-based, fixed capacity; inserts
+// beyond it are dropped.
+class NodeQueue {
+public:
+    explicit NodeQueue(int capacity) : cap_(capacity), heap_(capacity + 1) {}
+    bool Empty() const { return n_ == 0; }
+    void Insert(double key, const kd_node* node) {
+        if (n_ >= cap_) return;
+        int r = ++n_;
+        while (r > 1) {
+            const int p = r / 2;
+            if (heap_[p].first <= key) break;
+            heap_[r] = heap_[p];
+            r = p;
+        }
+        heap_[r] = {key, node};
+    }
+    std::pair<double, const kd_node*> ExtractMin() {
+        const auto top = heap_[1];
+        const auto last = heap_[n_--];
+        int p = 1, c = 2;
+        while (c <= n_) {
+            if (c < n_ && heap_[c].first > heap_[c + 1].first) ++c;
+            if (last.first <= heap_[c].first) break;
+            heap_[p] = heap_[c];
+            p = c;
+            c = 2 * p;
+        }
+        heap_[p] = last;
+        return top;
+    }
+
+private:
+    int cap_;
+    int n_ = 0;
+    std::vector<std::pair<double, const kd_node*>> heap_;
+};
+
+}  // namespace
+
+KdTree* BuildKdTree(const double* const* points, std::int32_t n) {
+    auto tree = std::make_unique<KdTree>();
+    tree->count = std::max<std::int32_t>(n, 0);
+    tree->points.assign(points, points + tree->count);
+    tree->index = new std::int32_t[tree->count];
+    std::iota(tree->index, tree->index + tree->count, 0);
+    if (tree->count == 0) return tree.release();
+    try {
+        const int dim = tree->dimension;
+        tree->boxLow = new double[dim];
+        tree->boxHigh = new double[dim];
+        for (int d = 0; d < dim; ++d) {
+            tree->boxLow[d] = tree->boxHigh[d] = points[0][d];
+            for (std::int32_t i = 1; i < tree->count; ++i) {
+                tree->boxLow[d] = std::min(tree->boxLow[d], points[i][d]);
+                tree->boxHigh[d] = std::max(tree->boxHigh[d], points[i][d]);
+            }
+        }
+        std::vector<double> low(tree->boxLow, tree->boxLow + dim), high(tree->boxHigh, tree->boxHigh + dim);
+        Builder b{tree->points, dim, tree->bucketSize, low.data(), high.data()};
+        tree->root = b.Build(tree->index, tree->count);
+    } catch (...) {
+        DeleteKdTree(tree.release());
+        throw;
+    }
+    return tree.release();
+}
+
+void DeleteKdTree(KdTree* tree) {
+    if (!tree) return;
+    delete tree->root;
+    delete[] tree->index;
+    delete[] tree->boxLow;
+    delete[] tree->boxHigh;
+    delete tree;
+}
+
+void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* indices, double* distances,
+                            double eps) const {
+    visited = 0;
+    if (k <= 0) return;
+    KSmallest best(k);
+    if (!root) {
+        // An empty tree has no box to search: nothing is found.
+        best.CopyOut(indices, distances);
+        return;
+    }
+    double rootKey = 0.0;
+    for (int d = 0; d < dimension; ++d) {
+        double t = 0.0;
+        if (query[d] < boxLow[d])
+            t = boxLow[d] - query[d];
+        else if (query[d] > boxHigh[d])
+            t = query[d] - boxHigh[d];
+        rootKey += t * t;
+    }
+    const double epsFactor = (1.0 + eps) * (1.0 + eps);
+    NodeQueue queue(count);
+    queue.Insert(rootKey, root);
+    while (!queue.Empty() && (visitLimit == 0 || visited <= visitLimit)) {
+        auto [key, node] = queue.ExtractMin();
+        if (best.MaxKey() <= key * epsFactor) break;
+        while (node && !node->IsLeaf()) {
+            const auto* s = static_cast<const kd_split*>(node);
+            const double q = query[s->cutDim];
+            const double diff = q - s->cutValue;
+            if (diff >= 0.0) {
+                const double b = std::max(0.0, q - s->highBound);
+                if (s->lower) queue.Insert(key + diff * diff - b * b, s->lower);
+                node = s->upper;
+            } else {
+                const double b = std::max(0.0, s->lowBound - q);
+                if (s->upper) queue.Insert(key + diff * diff - b * b, s->upper);
+                node = s->lower;
+            }
+        }
+        if (!node) continue;
+        const auto* leaf = static_cast<const kd_leaf*>(node);
+        for (std::int32_t i = 0; i < leaf->count; ++i) {
+            const std::int32_t pi = leaf->indices[i];
+            const double* p = points[pi];
+            const double limit = best.MaxKey();
+            // The running sum only grows, so testing it every few dimensions
+            // drops exactly the points a test after each one would drop.
+            double sum = 0.0;
+            bool abandoned = false;
+            for (int d0 = 0; d0 < dimension && !abandoned; d0 += 16) {
+                const int d1 = std::min(dimension, d0 + 16);
+                for (int d = d0; d < d1; ++d) {
+                    const double t = query[d] - p[d];
+                    sum += t * t;
+                }
+                abandoned = sum > limit;
+            }
+            if (!abandoned) best.Insert(sum, pi);
+        }
+        visited += leaf->count;
+    }
+    best.CopyOut(indices, distances);
+}
+
+bool MatchByRatio(const KdTree* tree, const std::vector<double*>& queries, std::vector<std::int32_t>& indices,
+                  std::vector<std::int32_t>& scores, double ratio) {
+    indices.assign(queries.size(), -1);
+    scores.assign(queries.size(), 10000);
+    if (!tree) return true;
+    const int k = std::max<std::int32_t>(tree->bucketSize, 2);
+    std::vector<std::int32_t> found(k);
+    std::vector<double> dist(k);
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+        tree->PrioritySearch(queries[i], k, found.data(), dist.data(), 0.0);
+        const double d0 = dist[0], d1 = dist[1];
+        if (found[0] >= 0 && d1 * ratio * ratio > d0) {
+            indices[i] = found[0];
+            const double score = std::trunc(d0 * 1000.0 / d1);
+            scores[i] = score < 2147483647.0 ? static_cast<std::int32_t>(score) : 2147483647;
+        }
+    }
+    return true;
+}
