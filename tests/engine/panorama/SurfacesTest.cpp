@@ -190,24 +190,29 @@ TEST_F(SurfaceTest, APhotoAtTheReferenceHasTheDiagonalMatricesAndSitsAtTheOrigin
     }
 }
 
-TEST_F(SurfaceTest, ScaleKeepsOrShrinksTheFocalDownToFourHundredEightyRows) {
+TEST_F(SurfaceTest, ScaleKeepsTheFocalAtFullSizeAndNeverGoesBelowFourHundredEightyRows) {
     CSphericalSurface s;
     s.AddImage(MakePhoto(400, 300), Pose(500, 0, 0, 0), nullptr);
     s.AddImage(MakePhoto(400, 300, 7), Pose(500, 0, 30, 0), nullptr);
     s.SelectReference(0);
     ASSERT_TRUE(s.Render(100.0, nullptr, nullptr, 0, 0));
-    const int fullWidth = s.OutputWidth();
     EXPECT_TRUE(s.IsFullScale());
     EXPECT_NEAR(s.Focal(), 500, 1e-9);
-
-    ASSERT_TRUE(s.Render(20.0, nullptr, nullptr, 0, 0));
-    EXPECT_FALSE(s.IsFullScale());
-    EXPECT_EQ(std::min(s.OutputWidth(), s.OutputHeight()), 480);
-    EXPECT_LT(s.OutputWidth(), fullWidth);
-    // A scale whose focal is above the 480-row focal is used as it is.
+    // A scale whose focal stays above the 480-row focal is used as it is.
     ASSERT_TRUE(s.Render(200.0, nullptr, nullptr, 0, 0));
     EXPECT_NEAR(s.Focal(), 1000, 1e-9);
     EXPECT_FALSE(s.IsFullScale());
+
+    // Large photos at 20%: the shorter side is held at 480 rows.
+    CSphericalSurface big;
+    big.AddImage(MakePhoto(1600, 1200), Pose(2000, 0, 0, 0), nullptr);
+    big.AddImage(MakePhoto(1600, 1200, 7), Pose(2000, 0, 30, 0), nullptr);
+    big.SelectReference(0);
+    ASSERT_TRUE(big.Render(20.0, nullptr, nullptr, 0, 0));
+    EXPECT_FALSE(big.IsFullScale());
+    EXPECT_EQ(std::min(big.OutputWidth(), big.OutputHeight()), 480);
+    EXPECT_GT(big.Focal(), 400.0);
+    EXPECT_LT(big.Focal(), 2000.0);
 }
 
 TEST_F(SurfaceTest, CropIsScaledByTheReferenceWidthAndDroppedAfterOneRender) {
@@ -256,8 +261,10 @@ TEST_F(SurfaceTest, NoPhotosGiveFalseAndKeepTheEarlierResult) {
 
 TEST_F(SurfaceTest, ADivergedPoseGivesNoResultInsteadOfAHugeAllocation) {
     CCylindricalSurface s;
-    s.AddImage(MakePhoto(400, 300), Pose(500, 0, 0, 0), nullptr);
-    s.AddImage(MakePhoto(400, 300), Pose(500, 89.9, 0, 0), nullptr);  // at the cylinder's pole
+    // A focal of a million pixels over a quarter turn: about 1.6 million
+    // columns, far beyond what can be allocated.
+    s.AddImage(MakePhoto(400, 300), Pose(1e6, 0, 0, 0), nullptr);
+    s.AddImage(MakePhoto(400, 300), Pose(1e6, 0, 90, 0), nullptr);
     s.SelectReference(0);
     EXPECT_FALSE(s.Render(100.0, nullptr, nullptr, 0, 0));
     EXPECT_EQ(s.GetResult(), nullptr);
