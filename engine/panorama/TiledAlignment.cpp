@@ -31,10 +31,11 @@ TiledImagePose StartPose() {
     return pose;
 }
 
-// The inliers an edge really describes: its count, but never past its lists.
+// The inliers an edge really describes: its count, but never past its index
+// lists. A match without a score counts with full weight.
 std::size_t UsableInliers(const AlignmentEdge& edge) {
     std::size_t count = static_cast<std::size_t>(std::max(0, edge.inlierCount));
-    count = std::min({count, edge.inliers1.size(), edge.inliers2.size(), edge.inlierScores.size()});
+    count = std::min({count, edge.inliers1.size(), edge.inliers2.size()});
     return count;
 }
 
@@ -43,6 +44,32 @@ int Solve(void* p, int m, int n, const double* x, double* fvec, int) {
 }
 
 }  // namespace
+
+std::vector<AlignmentEdge> EdgesFromGraph(const match_graph::CGraph& graph) {
+    std::vector<AlignmentEdge> out;
+    out.reserve(graph.Edges().size());
+    for (const match_graph::CEdge* e : graph.Edges()) {
+        AlignmentEdge edge;
+        edge.firstImage = e->firstImage;
+        edge.secondImage = e->secondImage;
+        std::copy(e->transform, e->transform + 9, edge.transform);
+        edge.inlierCount = e->inlierCount;
+        edge.inliers1 = e->inliers1;
+        edge.inliers2 = e->inliers2;
+        edge.inlierScores = e->inlierScores;
+        out.push_back(std::move(edge));
+    }
+    return out;
+}
+
+std::vector<std::vector<AlignmentPoint>> PointsFromKeypointSets(const std::vector<CKeypointSet*>& sets) {
+    std::vector<std::vector<AlignmentPoint>> out(sets.size());
+    for (std::size_t i = 0; i < sets.size(); ++i) {
+        if (!sets[i]) continue;
+        for (const Keypoint* k : sets[i]->keypoints) out[i].push_back({k->x, k->y});
+    }
+    return out;
+}
 
 LmdifWorkspace::LmdifWorkspace(int mIn, int nIn) : m(mIn), n(nIn) {
     if (m < 0 || n <= 0)
@@ -314,7 +341,8 @@ int CPoseAlignment::AlignmentResiduals(int m, int, const double* x, double* fvec
                     fvec[next++] = 0.0;
                     continue;
                 }
-                const double w = 1.0 - (e->inlierScores[k] / 1000.0) / ratio2;
+                const double score = k < e->inlierScores.size() ? e->inlierScores[k] : 0.0;
+                const double w = 1.0 - (score / 1000.0) / ratio2;
                 const double X1 = Mpq[0] * qx + Mpq[1] * qy + Mpq[2] * pq.focal;
                 const double Y1 = Mpq[3] * qx + Mpq[4] * qy + Mpq[5] * pq.focal;
                 const double Z1 = Mpq[6] * qx + Mpq[7] * qy + Mpq[8] * pq.focal;

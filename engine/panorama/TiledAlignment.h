@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "KeypointSet.h"
+#include "MatchGraph.h"
 #include "OrvexBase.h"
 #include "TiledImagePose.h"
 
@@ -31,6 +33,11 @@ struct AlignmentPoint {
     double x = 0.0;
     double y = 0.0;
 };
+
+// The alignment's view of a match graph, in graph order, and of keypoint sets
+// (keypoints already in full-size photo pixels); a null set gives no points.
+std::vector<AlignmentEdge> EdgesFromGraph(const match_graph::CGraph& graph);
+std::vector<std::vector<AlignmentPoint>> PointsFromKeypointSets(const std::vector<CKeypointSet*>& sets);
 
 // The solver's arrays for m residuals and n parameters. Construction never
 // throws; IsValid tells whether every array could be allocated.

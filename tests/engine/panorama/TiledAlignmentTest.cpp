@@ -286,3 +286,4 @@ TEST(TiledAlignmentTest, PlacesAlongTheStrongestEdgesFirst) {
 }
 
 }  // namespace
+
