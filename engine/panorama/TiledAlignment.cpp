@@ -9,6 +9,7 @@
 
 #include "LensModel.h"
 #include "PanoramaLib.h"
+#include "ThreadPool.h"
 
 namespace Tiled_Panorama {
 
@@ -65,8 +66,10 @@ std::vector<AlignmentEdge> EdgesFromGraph(const match_graph::CGraph& graph) {
 std::vector<std::vector<AlignmentPoint>> PointsFromKeypointSets(const std::vector<CKeypointSet*>& sets) {
     std::vector<std::vector<AlignmentPoint>> out(sets.size());
     for (std::size_t i = 0; i < sets.size(); ++i) {
-        if (!sets[i]) continue;
-        for (const Keypoint* k : sets[i]->keypoints) out[i].push_back({k->x, k->y});
+        if (!sets[i])
+            continue;
+        for (const Keypoint* k : sets[i]->keypoints)
+            out[i].push_back({k->x, k->y});
     }
     return out;
 }
@@ -317,44 +320,72 @@ int CPoseAlignment::AlignmentResiduals(int m, int, const double* x, double* fvec
         return true;
     };
 
+    // One task per used edge, each with its own stretch of fvec: the edges
+    // can be evaluated on several threads with the same result.
+    struct Task {
+        std::int32_t p;
+        const AlignmentEdge* edge;
+        int offset;
+        int count;
+    };
+    std::vector<Task> tasks;
     int next = 0;
     for (std::int32_t p : placementOrder) {
         for (const AlignmentEdge* e : usedEdges[p]) {
-            const bool pFirst = e->firstImage == p;
-            const std::int32_t q = pFirst ? e->secondImage : e->firstImage;
-            const auto& indicesP = pFirst ? e->inliers1 : e->inliers2;
-            const auto& indicesQ = pFirst ? e->inliers2 : e->inliers1;
-            const TiledImagePose &pp = poses[p], &pq = poses[q];
-            double Rp[9], Rq[9], Mpq[9];
-            RotationFromAngles(Rp, pp.pitch, pp.yaw, pp.roll);
-            RotationFromAngles(Rq, pq.pitch, pq.yaw, pq.roll);
-            // Mpq = Rp Rq^T turns q's camera rays into p's; its transpose does
-            // the reverse.
-            for (int i = 0; i < 3; ++i)
-                for (int j = 0; j < 3; ++j)
-                    Mpq[3 * i + j] =
-                        Rp[3 * i] * Rq[3 * j] + Rp[3 * i + 1] * Rq[3 * j + 1] + Rp[3 * i + 2] * Rq[3 * j + 2];
-            const std::size_t count = UsableInliers(*e);
-            for (std::size_t k = 0; k < count && next < m; ++k) {
-                double px, py, qx, qy;
-                if (!keypoint(p, indicesP[k], px, py) || !keypoint(q, indicesQ[k], qx, qy)) {
-                    fvec[next++] = 0.0;
-                    continue;
-                }
-                const double score = k < e->inlierScores.size() ? e->inlierScores[k] : 0.0;
-                const double w = 1.0 - (score / 1000.0) / ratio2;
-                const double X1 = Mpq[0] * qx + Mpq[1] * qy + Mpq[2] * pq.focal;
-                const double Y1 = Mpq[3] * qx + Mpq[4] * qy + Mpq[5] * pq.focal;
-                const double Z1 = Mpq[6] * qx + Mpq[7] * qy + Mpq[8] * pq.focal;
-                const double qpx = pp.focal * X1 / Z1, qpy = pp.focal * Y1 / Z1;
-                const double X2 = Mpq[0] * px + Mpq[3] * py + Mpq[6] * pp.focal;
-                const double Y2 = Mpq[1] * px + Mpq[4] * py + Mpq[7] * pp.focal;
-                const double Z2 = Mpq[2] * px + Mpq[5] * py + Mpq[8] * pp.focal;
-                const double ppx = pq.focal * X2 / Z2, ppy = pq.focal * Y2 / Z2;
-                fvec[next++] = w * ((px - qpx) * (px - qpx) + (py - qpy) * (py - qpy)) +
-                               w * ((qx - ppx) * (qx - ppx) + (qy - ppy) * (qy - ppy));
-            }
+            const int count =
+                static_cast<int>(std::min<std::size_t>(UsableInliers(*e), std::max(0, m - next)));
+            tasks.push_back({p, e, next, count});
+            next += count;
         }
+    }
+    auto evaluate = [&](const Task& task) {
+        const std::int32_t p = task.p;
+        const AlignmentEdge* e = task.edge;
+        const bool pFirst = e->firstImage == p;
+        const std::int32_t q = pFirst ? e->secondImage : e->firstImage;
+        const auto& indicesP = pFirst ? e->inliers1 : e->inliers2;
+        const auto& indicesQ = pFirst ? e->inliers2 : e->inliers1;
+        const TiledImagePose &pp = poses[p], &pq = poses[q];
+        double Rp[9], Rq[9], Mpq[9];
+        RotationFromAngles(Rp, pp.pitch, pp.yaw, pp.roll);
+        RotationFromAngles(Rq, pq.pitch, pq.yaw, pq.roll);
+        // Mpq = Rp Rq^T turns q's camera rays into p's; its transpose does
+        // the reverse.
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                Mpq[3 * i + j] =
+                    Rp[3 * i] * Rq[3 * j] + Rp[3 * i + 1] * Rq[3 * j + 1] + Rp[3 * i + 2] * Rq[3 * j + 2];
+        for (int k = 0; k < task.count; ++k) {
+            double* out = fvec + task.offset + k;
+            double px, py, qx, qy;
+            if (!keypoint(p, indicesP[k], px, py) || !keypoint(q, indicesQ[k], qx, qy)) {
+                *out = 0.0;
+                continue;
+            }
+            const double score =
+                static_cast<std::size_t>(k) < e->inlierScores.size() ? e->inlierScores[k] : 0.0;
+            const double w = 1.0 - (score / 1000.0) / ratio2;
+            const double X1 = Mpq[0] * qx + Mpq[1] * qy + Mpq[2] * pq.focal;
+            const double Y1 = Mpq[3] * qx + Mpq[4] * qy + Mpq[5] * pq.focal;
+            const double Z1 = Mpq[6] * qx + Mpq[7] * qy + Mpq[8] * pq.focal;
+            const double qpx = pp.focal * X1 / Z1, qpy = pp.focal * Y1 / Z1;
+            const double X2 = Mpq[0] * px + Mpq[3] * py + Mpq[6] * pp.focal;
+            const double Y2 = Mpq[1] * px + Mpq[4] * py + Mpq[7] * pp.focal;
+            const double Z2 = Mpq[2] * px + Mpq[5] * py + Mpq[8] * pp.focal;
+            const double ppx = pq.focal * X2 / Z2, ppy = pq.focal * Y2 / Z2;
+            *out = w * ((px - qpx) * (px - qpx) + (py - qpy) * (py - qpy)) +
+                   w * ((qx - ppx) * (qx - ppx) + (qy - ppy) * (qy - ppy));
+        }
+    };
+    // Small problems are not worth waking the pool.
+    if (next < 2048) {
+        for (const Task& task : tasks)
+            evaluate(task);
+    } else {
+        Platform::ParallelFor(0, tasks.size(), [&](std::size_t b, std::size_t e) {
+            for (std::size_t i = b; i < e; ++i)
+                evaluate(tasks[i]);
+        });
     }
     while (next < m)
         fvec[next++] = 0.0;
