@@ -50,7 +50,8 @@ std::vector<ElementPtr> LoadRing() {
         const std::string path =
             (std::filesystem::path(OVH_SHARED_DATA) / "photos" / "apartment-ring" / name).string();
         ElementPtr photo(new CPanoElement(0));
-        if (!photo->Load(std::wstring(path.begin(), path.end()))) return {};
+        if (!photo->Load(std::wstring(path.begin(), path.end())))
+            return {};
         photos.push_back(std::move(photo));
     }
     return photos;
@@ -66,7 +67,8 @@ void RingFigures(const std::vector<TiledImagePose>& poses, double& turn, double&
         RotationFromAngles(A, a.pitch, a.yaw, a.roll);
         RotationFromAngles(B, b.pitch, b.yaw, b.roll);
         double trace = 0;
-        for (int k = 0; k < 9; ++k) trace += A[k] * B[k];
+        for (int k = 0; k < 9; ++k)
+            trace += A[k] * B[k];
         turn += std::acos(std::max(-1.0, std::min(1.0, (trace - 1) / 2))) * 180 / kPi;
         focal += poses[i].focal / n;
     }
@@ -86,7 +88,8 @@ void RunAlignment(benchmark::State& state, Tiled_Panorama::CPoseAlignment& align
 
 void BM_AlignApartmentRingMatched(benchmark::State& state) {
     std::vector<ElementPtr> photos = LoadRing();
-    if (photos.empty()) return state.SkipWithError("shared photos are not present");
+    if (photos.empty())
+        return state.SkipWithError("shared photos are not present");
     RingMatcher matcher;
     matcher.motionModel_ = 0;
     std::vector<OrvexBase::Size> sizes;
@@ -94,12 +97,14 @@ void BM_AlignApartmentRingMatched(benchmark::State& state) {
         matcher.AddAnalysed(p.Get());
         sizes.push_back(p->GetSize());
     }
-    if (!matcher.BuildMatchGraph(&matcher.matchGraph_)) return state.SkipWithError("matching failed");
+    if (!matcher.BuildMatchGraph(&matcher.matchGraph_))
+        return state.SkipWithError("matching failed");
     const auto edges = Tiled_Panorama::EdgesFromGraph(matcher.matchGraph_);
     Tiled_Panorama::CPoseAlignment align;
     align.photoSizes = sizes;
     align.keypoints = Tiled_Panorama::PointsFromKeypointSets(matcher.keypointSets_);
-    for (const auto& e : edges) align.edges.push_back(&e);
+    for (const auto& e : edges)
+        align.edges.push_back(&e);
     align.lensMode = static_cast<int>(state.range(0));
     RunAlignment(state, align);
 }
@@ -107,14 +112,16 @@ BENCHMARK(BM_AlignApartmentRingMatched)->Arg(0)->Arg(1)->Unit(benchmark::kMillis
 
 void BM_AlignApartmentRingSynthetic(benchmark::State& state) {
     std::vector<TiledImagePose> truth;
-    for (int i = 0; i < 12; ++i) truth.push_back(Synthetic::Pose(458, 0, 30.0 * i, 0));
+    for (int i = 0; i < 12; ++i)
+        truth.push_back(Synthetic::Pose(458, 0, 30.0 * i, 0));
     const std::vector<OrvexBase::Size> sizes(12, OrvexBase::Size(600, 398));
     // About 200 matches between neighbours, half a pixel of noise.
     const auto matches = Synthetic::MakeCorrespondences(truth, sizes, 14, 20, 0.5);
     Tiled_Panorama::CPoseAlignment align;
     align.photoSizes = sizes;
     align.keypoints = matches.keypoints;
-    for (const auto& e : matches.edges) align.edges.push_back(&e);
+    for (const auto& e : matches.edges)
+        align.edges.push_back(&e);
     align.lensMode = static_cast<int>(state.range(0));
     RunAlignment(state, align);
 }
@@ -122,7 +129,8 @@ BENCHMARK(BM_AlignApartmentRingSynthetic)->Arg(0)->Arg(1)->Unit(benchmark::kMill
 
 void BM_RenderApartmentSphereFullSize(benchmark::State& state) {
     std::vector<ElementPtr> photos = LoadRing();
-    if (photos.empty()) return state.SkipWithError("shared photos are not present");
+    if (photos.empty())
+        return state.SkipWithError("shared photos are not present");
     std::vector<PanoramaLib::IPanoElement*> elements;
     std::vector<TiledImagePose> poses;
     std::vector<std::int32_t> order;
@@ -139,7 +147,8 @@ void BM_RenderApartmentSphereFullSize(benchmark::State& state) {
     surface.SelectReference(0);
     surface.SetInterpolation(1);
     for (auto _ : state) {
-        if (!surface.Render(100.0, nullptr, nullptr, 0, 0)) return state.SkipWithError("render failed");
+        if (!surface.Render(100.0, nullptr, nullptr, 0, 0))
+            return state.SkipWithError("render failed");
     }
     state.counters["width"] = surface.OutputWidth();
     state.counters["height"] = surface.OutputHeight();

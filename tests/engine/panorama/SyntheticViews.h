@@ -51,9 +51,11 @@ inline bool Sample(const CPanoElement& image, double x, double y, double out[3])
 }
 
 // A view of `source` (seen by an identity pose with focal sourceFocal) from
-// `pose`, width x height pixels; pixels outside the source are black.
+// `pose`, width x height pixels; pixels outside the source are black. With
+// lensA, the view shows the radial distortion whose quartic correction factor
+// is 1 + lensA r^2: each observed offset is corrected before it becomes a ray.
 inline CPanoElement* RenderView(const CPanoElement& source, double sourceFocal, const TiledImagePose& pose,
-                                int width, int height) {
+                                int width, int height, double lensA = 0.0) {
     auto* view = new CPanoElement(0);
     view->CreateImage(true, width, height, true);
     TiledImagePose sourcePose;
@@ -62,7 +64,9 @@ inline CPanoElement* RenderView(const CPanoElement& source, double sourceFocal, 
         std::uint8_t* row = view->GetBits() + static_cast<std::ptrdiff_t>(y) * view->GetStride();
         for (int x = 0; x < width; ++x) {
             double ray[3], u, v, colour[3] = {0, 0, 0};
-            PixelToRay(pose, x - width / 2, y - height / 2, ray);
+            const double ox = x - width / 2, oy = y - height / 2;
+            const double factor = 1.0 + lensA * (ox * ox + oy * oy);
+            PixelToRay(pose, factor * ox, factor * oy, ray);
             if (RayToPixel(sourcePose, ray, u, v))
                 Sample(source, u + source.GetWidth() / 2, v + source.GetHeight() / 2, colour);
             for (int k = 0; k < 3; ++k)

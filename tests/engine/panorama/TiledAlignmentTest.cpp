@@ -286,4 +286,3 @@ TEST(TiledAlignmentTest, PlacesAlongTheStrongestEdgesFirst) {
 }
 
 }  // namespace
-

@@ -39,7 +39,8 @@ double RotationAngleBetween(const TiledImagePose& a, const TiledImagePose& b) {
     RotationFromAngles(Ra, a.pitch, a.yaw, a.roll);
     RotationFromAngles(Rb, b.pitch, b.yaw, b.roll);
     double trace = 0;
-    for (int i = 0; i < 9; ++i) trace += Ra[i] * Rb[i];
+    for (int i = 0; i < 9; ++i)
+        trace += Ra[i] * Rb[i];
     return std::acos(std::clamp((trace - 1) / 2, -1.0, 1.0)) * 180 / kPi;
 }
 
@@ -70,7 +71,8 @@ TEST(TiledRingTest, DISABLED_ApartmentRingClosesOneTurnWithTheExifFocal) {
         Tiled_Panorama::CPoseAlignment align;
         align.photoSizes = sizes;
         align.keypoints = Tiled_Panorama::PointsFromKeypointSets(matcher.keypointSets_);
-        for (const auto& e : edges) align.edges.push_back(&e);
+        for (const auto& e : edges)
+            align.edges.push_back(&e);
         align.referenceImage = 0;
         for (int lensMode : {0, 1}) {
             align.lensMode = lensMode;
