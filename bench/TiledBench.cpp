@@ -106,9 +106,17 @@ void BM_AlignApartmentRingMatched(benchmark::State& state) {
     for (const auto& e : edges)
         align.edges.push_back(&e);
     align.lensMode = static_cast<int>(state.range(0));
+    align.optimizeAtEnd = state.range(1) != 0;
     RunAlignment(state, align);
 }
-BENCHMARK(BM_AlignApartmentRingMatched)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
+// Arguments: lens mode, optimise once at the end.
+BENCHMARK(BM_AlignApartmentRingMatched)
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 void BM_AlignApartmentRingSynthetic(benchmark::State& state) {
     std::vector<TiledImagePose> truth;
