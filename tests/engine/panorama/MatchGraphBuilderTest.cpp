@@ -5,6 +5,7 @@
 #include "Panorama.h"
 #include "RecordingCallbacks.h"
 #include "TestData.h"
+#include "ThreadPool.h"
 
 using match_graph::CEdge;
 using match_graph::CGraph;
@@ -144,4 +145,40 @@ TEST_F(MatchGraphBuilderTest, CancelAfterTheFirstRowKeepsItsEdges) {
     EXPECT_EQ(progress.progressCalls, 1);
     EXPECT_NE(EdgeBetween(engine.matchGraph_, 0, 1), nullptr);
     EXPECT_EQ(EdgeBetween(engine.matchGraph_, 1, 2), nullptr);
+}
+
+TEST_F(MatchGraphBuilderTest, OneThreadAndManyGiveTheSameGraph) {
+    OVH_REQUIRE_PHOTOS();
+    MatchingPanorama engine;
+    std::vector<RefPtr<CPanoElement>> photos;
+    for (const char* name : {"small-01.jpg", "small-02.jpg", "small-03.jpg", "small-04.jpg", "small-05.jpg"}) {
+        photos.push_back(LoadPhoto(std::string("apartment-ring/") + name));
+        engine.AddAnalysed(photos.back().Get());
+    }
+    auto describe = [&] {
+        std::vector<std::vector<double>> out;
+        for (const CEdge* e : engine.matchGraph_.Edges()) {
+            std::vector<double> v(e->transform, e->transform + 9);
+            v.insert(v.end(), {double(e->firstImage), double(e->secondImage), e->residual, double(e->inlierCount),
+                               double(e->outlierCount)});
+            v.insert(v.end(), e->inliers1.begin(), e->inliers1.end());
+            v.insert(v.end(), e->inliers2.begin(), e->inliers2.end());
+            out.push_back(v);
+        }
+        return out;
+    };
+    Platform::ThreadPool one(1), many(8);
+    std::vector<std::vector<double>> single, parallel;
+    {
+        Platform::ThreadPool::ScopedShared use(one);
+        ASSERT_TRUE(engine.BuildMatchGraph(&engine.matchGraph_));
+        single = describe();
+    }
+    {
+        Platform::ThreadPool::ScopedShared use(many);
+        ASSERT_TRUE(engine.BuildMatchGraph(&engine.matchGraph_));
+        parallel = describe();
+    }
+    EXPECT_GE(single.size(), 4u);
+    EXPECT_EQ(single, parallel);
 }
