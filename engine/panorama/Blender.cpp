@@ -229,21 +229,20 @@ void Collapse(Pyramid& pyramid, LevelFactory& factory) {
 }
 
 void FillFromNearestCovered(CLevel* const channels[3], const std::uint8_t* coverage,
-                            std::vector<std::int32_t>* scratch) {
+                            ScratchPlane<std::int32_t>* scratch) {
     const int w = channels[0]->width, h = channels[0]->height;
     if (w <= 0 || h <= 0)
         return;
     const std::size_t n = static_cast<std::size_t>(w) * h;
     auto covered = [&](int x, int y) { return coverage[static_cast<std::size_t>(y) * w + x] != 0; };
     constexpr int kNone = std::numeric_limits<int>::max();
-    std::vector<std::int32_t> own;
-    std::vector<std::int32_t>& best = scratch ? *scratch : own;
-    best.resize(n);
+    ScratchPlane<std::int32_t> own;
+    std::int32_t* const best = (scratch ? scratch : &own)->Get(n);
     // The choice so far per sample, distance * 4 + direction (0 left, 1
     // right, 2 up), kNone without one. Rows first: the nearer covered sample
     // along the row, the left one on a tie.
     ForLines(h, [&](std::int32_t y) {
-        std::int32_t* b = best.data() + static_cast<std::size_t>(y) * w;
+        std::int32_t* b = best + static_cast<std::size_t>(y) * w;
         int last = -1;
         for (int x = 0; x < w; ++x) {
             if (covered(x, y))
@@ -272,7 +271,7 @@ void FillFromNearestCovered(CLevel* const channels[3], const std::uint8_t* cover
             int mark[kBlock];
             std::fill(mark, mark + bw, -1);
             for (int y = 0; y < h; ++y) {
-                std::int32_t* b = best.data() + static_cast<std::size_t>(y) * w;
+                std::int32_t* b = best + static_cast<std::size_t>(y) * w;
                 for (int i = 0; i < bw; ++i) {
                     const int x = x0 + i;
                     if (covered(x, y)) {
@@ -288,7 +287,7 @@ void FillFromNearestCovered(CLevel* const channels[3], const std::uint8_t* cover
             }
             std::fill(mark, mark + bw, -1);
             for (int y = h - 1; y >= 0; --y) {
-                const std::int32_t* b = best.data() + static_cast<std::size_t>(y) * w;
+                const std::int32_t* b = best + static_cast<std::size_t>(y) * w;
                 for (int i = 0; i < bw; ++i) {
                     const int x = x0 + i;
                     if (covered(x, y)) {
@@ -376,8 +375,8 @@ void LaplacianBlender::ReleaseLevels() {
         second[c].clear();
     }
     mask.clear();
-    coverage = std::vector<std::uint8_t>();
-    fillScratch = std::vector<std::int32_t>();
+    coverage.Clear();
+    fillScratch.Clear();
 }
 
 void LaplacianBlender::Fill(CPanoElement* e, CLevel* const channels[3], CLevel* maskLevel) {
@@ -415,14 +414,22 @@ void LaplacianBlender::Fill(CPanoElement* e, CLevel* const channels[3], CLevel* 
     const std::uint8_t* plane = e->GetSavedMaskIfAny() ? e->GetSavedMaskIfAny() : eMask;
     if (!plane)
         return;
-    coverage.assign(static_cast<std::size_t>(pw) * ph, 0);
-    if (!hit.IsEmpty())
-        for (int y = hit.top; y < hit.bottom; ++y)
-            std::memcpy(
-                coverage.data() + static_cast<std::size_t>(y - padded.top) * pw + (hit.left - padded.left),
-                plane + static_cast<std::size_t>(y - e->y) * e->GetMaskStride() + (hit.left - e->x),
-                hit.Width());
-    FillFromNearestCovered(channels, coverage.data(), &fillScratch);
+    std::uint8_t* const cover = coverage.Get(static_cast<std::size_t>(pw) * ph);
+    ForLines(ph, [&](std::int32_t row) {
+        std::uint8_t* out = cover + static_cast<std::size_t>(row) * pw;
+        const int y = padded.top + row;
+        if (hit.IsEmpty() || y < hit.top || y >= hit.bottom) {
+            std::memset(out, 0, pw);
+            return;
+        }
+        const int inLeft = hit.left - padded.left, inRight = hit.right - padded.left;
+        std::memset(out, 0, inLeft);
+        std::memcpy(out + inLeft,
+                    plane + static_cast<std::size_t>(y - e->y) * e->GetMaskStride() + (hit.left - e->x),
+                    hit.Width());
+        std::memset(out + inRight, 0, pw - inRight);
+    });
+    FillFromNearestCovered(channels, cover, &fillScratch);
 }
 
 bool LaplacianBlender::Blend(std::int32_t levels, CPanoElement* e1, CPanoElement* e2) {

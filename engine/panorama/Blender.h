@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -91,8 +92,34 @@ void Collapse(Pyramid& pyramid, LevelFactory& factory);
 // without one it stays. coverage is width x height, row-major, non-zero =
 // covered. Linear time; the planes share one size. scratch, when given, is
 // reused for the work plane.
+template <class T>
+class ScratchPlane;
 void FillFromNearestCovered(CLevel* const channels[3], const std::uint8_t* coverage,
-                            std::vector<std::int32_t>* scratch = nullptr);
+                            ScratchPlane<std::int32_t>* scratch = nullptr);
+
+// Work memory kept between calls, handed out uninitialised: its users write
+// every element first, from all threads, so its pages are first touched in
+// parallel. Throws std::bad_alloc.
+template <class T>
+class ScratchPlane {
+public:
+    T* Get(std::size_t n) {
+        if (n > size) {
+            data.reset();
+            data.reset(new T[n]);
+            size = n;
+        }
+        return data.get();
+    }
+    void Clear() {
+        data.reset();
+        size = 0;
+    }
+
+private:
+    std::unique_ptr<T[]> data;
+    std::size_t size = 0;
+};
 
 }  // namespace LaplacianPyramid
 
@@ -128,8 +155,8 @@ private:
     LaplacianPyramid::Pyramid first[3];
     LaplacianPyramid::Pyramid second[3];
     LaplacianPyramid::Pyramid mask;
-    std::vector<std::uint8_t> coverage;     // reused by both fills
-    std::vector<std::int32_t> fillScratch;  // likewise
+    LaplacianPyramid::ScratchPlane<std::uint8_t> coverage;  // reused by both fills
+    LaplacianPyramid::ScratchPlane<std::int32_t> fillScratch;
     OrvexBase::Rect padded;
     OrvexBase::Rect overlap;
     bool done = false;
