@@ -142,8 +142,6 @@ public:
     const OrvexBase::Rect& GetOverlapRect() const { return overlap; }
     const OrvexBase::Rect& GetPaddedRect() const { return padded; }
     bool IsDone() const { return done; }
-    // For tests: the pyramid of one channel (0..2) of the first element.
-    const LaplacianPyramid::Pyramid& FirstPyramid(int channel) const { return first[channel]; }
 
 private:
     void ReleaseLevels();
