@@ -8,6 +8,7 @@
 #include <new>
 #include <numbers>
 
+#include "KeypointSet.h"
 #include "SvdSolver.h"
 
 namespace {
@@ -23,20 +24,6 @@ constexpr double kMadToSigma = 1.4826;
 // Pairs further out than this many sigmas get no weight in refinement.
 constexpr double kWeightCutoff = 5.0;
 constexpr double kBandSigmas = 2.5;
-
-// x to the integer power k by repeated squaring.
-double PowerBySquaring(double x, int k) {
-    if (k < 0)
-        return 1.0 / PowerBySquaring(x, -k);
-    double result = 1.0;
-    while (k > 0) {
-        if (k & 1)
-            result *= x;
-        x *= x;
-        k >>= 1;
-    }
-    return result;
-}
 
 struct Solution {
     double m[9] = {0, 0, 0, 0, 0, 0, 0, 0, 1};
@@ -290,7 +277,7 @@ int NextRandom() {
 int TrialCount(double p) {
     if (!(p >= 0.0 && p < 1.0))
         return 0;
-    const double trials = std::ceil(1.0 / PowerBySquaring(1.0 - p, 3));
+    const double trials = std::ceil(1.0 / IntPower(1.0 - p, 3));
     if (!(trials <= INT_MAX))
         return 0;
     return static_cast<int>(trials);

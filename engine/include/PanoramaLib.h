@@ -90,7 +90,27 @@ public:
     virtual ~IPanoElement() = default;
 };
 
-class IManualMatcher;
+// Up to three marker pairs placed by the user on two photos, and the planar
+// transform they give under a motion model (0 affine, 1 rotation, scale and
+// shift, 2 scale and shift). The manual matching dialog edits it; the engine
+// reads the transform afterwards. Not reference-counted: its owner keeps it.
+class IManualMatcher {
+public:
+    // The three marker points (x, y) on the second photo, or on the first.
+    virtual void GetMarkers(bool second, int out[6]) const = 0;
+    // Moves marker index (clamped to 0..2) on one photo, then re-solves.
+    virtual void SetMarker(bool second, const int point[2], int index) = 0;
+    // Back to the seed markers and model.
+    virtual void Reset() = 0;
+    // Row-major 3x3, mapping first-photo pixels to second-photo pixels.
+    virtual void GetTransform(double out[9]) const = 0;
+    virtual bool IsTransformInvalid() const = 0;
+    virtual int GetMotionModel() const = 0;
+    virtual void SetMotionModel(int model) = 0;
+    // The flag the engine made the matcher with (its 360-degree option).
+    virtual bool GetOptionFlag() const = 0;
+    virtual ~IManualMatcher() = default;
+};
 
 // Image factory; the application owns one and hands it to the engines.
 class IDibManager {
