@@ -85,6 +85,7 @@ private:
     std::vector<Byte> intermediate_;
     std::vector<Byte> output_;
     int rowsDone_ = 0;
+    std::vector<bool> rowDelivered_;  // by sink index: each row once
 
     // Thumbnails.
     int thumbWidth_ = 0;
@@ -154,6 +155,7 @@ int ReadOperation::Run() {
     if (steps_.unpack != UnpackStep::None)
         intermediate_.assign(UnpackedBytes(steps_.unpack, static_cast<std::size_t>(width_)) + 32, 0);
     output_.assign(colourBytes_ + alphaBytes_ + 32, 0);
+    rowDelivered_.assign(static_cast<std::size_t>(height_), false);
     if (r_.thumbnailBox) {
         thumbRow_.assign(3 * static_cast<std::size_t>(thumbWidth_) + 32, 0);
         thumbAlpha_.assign(static_cast<std::size_t>(thumbWidth_) + 32, 0);
@@ -394,8 +396,9 @@ int ReadOperation::LibraryDrivenBands() {
 }
 
 int ReadOperation::Deliver(const Byte* source, int index) {
-    if (index < 0 || index >= height_ || rowsDone_ >= height_)
+    if (index < 0 || index >= height_ || rowDelivered_[static_cast<std::size_t>(index)])
         return ImExp::ErrorInvalidFile;
+    rowDelivered_[static_cast<std::size_t>(index)] = true;
     const Byte* in = source;
     if (steps_.unpack != UnpackStep::None) {
         Unpack(steps_.unpack, source, planeStride_, static_cast<std::size_t>(width_), intermediate_.data());
