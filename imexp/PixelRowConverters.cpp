@@ -306,7 +306,7 @@ int SourcePlanesRead(const ReadFormat& f, const ReadSteps& steps) {
     }
 }
 
-std::size_t SourcePlaneBytes(const ReadFormat& f, const ReadSteps& steps, std::size_t w) {
+std::size_t SourcePlaneBytes(const ReadFormat&, const ReadSteps& steps, std::size_t w) {
     switch (steps.unpack) {
         case UnpackStep::U1:
         case UnpackStep::U3:
@@ -327,7 +327,6 @@ std::size_t SourcePlaneBytes(const ReadFormat& f, const ReadSteps& steps, std::s
         case UnpackStep::None:
             break;
     }
-    (void)f;
     return 0;  // the pixel step reads the source directly: see PixelInputBytes
 }
 
