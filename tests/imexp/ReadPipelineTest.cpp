@@ -511,6 +511,7 @@ TEST_F(ReadPipelineTest, ConverterFailuresAtEveryEntryPoint) {
         EXPECT_EQ(formgate::LastReportedError(), c.code) << name;
         EXPECT_EQ(Texts(), std::vector<std::string>{c.text}) << name;
         EXPECT_EQ(static_cast<int>(sink_.rows.size()), c.rowsDelivered) << name;
+        EXPECT_EQ(host_.messages.empty() ? -1 : host_.messages[0].cursorDepth, 0) << name;
         EXPECT_EQ(progress.begins, progress.ends) << name;
         ExpectReleased(name);
     }
@@ -592,6 +593,20 @@ TEST_F(ReadPipelineTest, CancelAtAnyRowStopsSilently) {
             EXPECT_EQ(progress.ends, 1);
             ExpectReleased(keys);
         }
+    }
+}
+
+TEST_F(ReadPipelineTest, CleanUpFailuresDoNotUndoARead) {
+    for (const char* settings : {"Fail.RDCleanUp=15", "Throw.RDCleanUp=cpp"}) {
+        TearDown();
+        Start({"conv_t"}, std::string("[conv_t.so]\n") + settings);
+        const std::string path = File("photo.tcv", Tcv("width=3\nheight=5"));
+        ClearLog();
+        sink_ = RecordingSink();
+        EXPECT_EQ(Read(path, 16), 1) << settings;
+        EXPECT_EQ(sink_.rows.size(), 5u) << settings;
+        EXPECT_TRUE(host_.messages.empty()) << settings;
+        ExpectReleased(settings);
     }
 }
 

@@ -30,9 +30,10 @@ public:
         std::string text;
         std::string caption;
         Icon icon;
+        int cursorDepth;  // the wait cursor is gone before a message shows
     };
     void MessageBox(void* owner, const std::string& text, const std::string& caption, Icon icon) override {
-        messages.push_back({owner, text, caption, icon});
+        messages.push_back({owner, text, caption, icon, cursorDepth});
     }
     void BeginWaitCursor() override { ++cursorDepth, ++cursorCalls; }
     void EndWaitCursor() override { --cursorDepth; }
