@@ -147,7 +147,21 @@ struct WriteRowFormat {
 };
 
 // Converts one row of width pixels. src holds the colour bytes and, with
-// alpha, the alpha samples from src + (width x sourceBits + 7) / 8.
+// alpha, the alpha samples from src + (width x sourceBits + 7) / 8 (8-bit
+// samples for 8- and 24-bit sources, 16-bit for 16 and 48). By (source,
+// output) bits:
+//   1 -> 4: bits to nibbles 0 or 15; planar: the bit row into planes 0, 1, 2
+//           (plane 3 is left as it is)
+//   1 -> 8, 1 -> 24: bytes 0 or 255 (24: three of them, or one per plane)
+//   4 -> 4 planar: bit p of each value into plane p
+//   4 -> 8, and 8 -> 8 without alpha: through indexMap when one is given
+//   4 or 8 -> 24: red, green, blue from the palette (needs a palette);
+//           8-bit alpha follows each pixel, or forms plane 3
+//   24 -> 24, 48 -> 48: reversed unless blueFirst; planar: plane 0 = sample 2,
+//           plane 1 = sample 1, plane 2 = sample 0, plane 3 = alpha
+//   16 -> 48: the grey sample three times (then the alpha sample)
+//   anything else: a plain copy of the row, or with alpha the colour and
+//           alpha samples interleaved in the source's order.
 void ConvertWriteRow(const WriteRowFormat& format, const std::uint8_t* src, std::size_t width,
                      std::uint8_t* dst);
 // Bytes the step writes per plane (planar) or per row (chunky).
