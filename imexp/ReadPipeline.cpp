@@ -285,9 +285,11 @@ int ReadOperation::ConfigureSink() {
             tw = boxW;
             th = h * boxW / w;
         }
-        // A very thin image still gets one pixel across.
-        thumbWidth_ = static_cast<int>(std::clamp<std::int64_t>(tw, 1, boxW));
-        thumbHeight_ = static_cast<int>(std::clamp<std::int64_t>(th, 1, boxH));
+        // A very thin image still gets one pixel across. An image smaller than
+        // the box keeps its size: enlarged, some thumbnail rows would get no
+        // image row at all.
+        thumbWidth_ = static_cast<int>(std::clamp<std::int64_t>(tw, 1, std::min(boxW, w)));
+        thumbHeight_ = static_cast<int>(std::clamp<std::int64_t>(th, 1, std::min(boxH, h)));
         if (sink.SetSize(0, 0, thumbWidth_, thumbHeight_) != 0)
             return ImExp::ErrorSinkOrSource;
     } else if (sink.SetSize(0, 0, width_, height_) != 0) {
