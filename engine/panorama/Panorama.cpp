@@ -68,6 +68,8 @@ void CPanorama::Reset(bool dropAnalyses, bool) {
     matchGraph_.Clear();
     groupGraph_.Clear();
     scales_.clear();
+    ReleaseWarped(previewWarped_);
+    ReleaseWarped(fullWarped_);
     ReleaseAll(workPhotos_);
     ReleaseAll(photos_);
     if (dropAnalyses) {
@@ -154,14 +156,4 @@ bool CPanorama::ProgressHook() {
     return engine->ReportProgress(engine->total_, engine->position_);
 }
 
-bool CPanorama::Build(const std::vector<IPanoElement*>&, const std::vector<IPanoElement*>*, int, int, int) {
-    report_.status = 2;
-    return false;
-}
-
-bool CPanorama::BuildWithTransforms(const std::vector<IPanoElement*>&, const std::vector<IPanoElement*>*, bool) {
-    report_.status = 2;
-    return false;
-}
-
-bool CPanorama::Render() { return false; }
+void CPanorama::ReleaseWarped(std::vector<CPanoElement*>& warped) { ReleaseAll(warped); }

@@ -8,8 +8,11 @@
 
 #include "KeypointSet.h"
 #include "MatchGraph.h"
+#include "Seams.h"
 #include "PanoElement.h"
 #include "PanoramaLib.h"
+
+class LaplacianBlender;
 
 class CPanorama : public PanoramaLib::IHVPanorama {
 public:
@@ -60,6 +63,31 @@ public:
     // graph; false when cancelled or the matcher failed.
     bool BuildMatchGraph(match_graph::CGraph* graph);
 
+    // Build driver: one photo's analysis, and the match, arrange and
+    // composite steps of a build.
+    void AnalyzeElement(PanoramaLib::IPanoElement* photo, PanoramaLib::IPanoElement* copy, CKeypointSet* cached);
+    // The keypoint set an earlier build made for the photo at this exact
+    // path (taken out of oldSets), or null.
+    static CKeypointSet* FindCachedKeypoints(const std::wstring& name, const std::vector<CPanoElement*>& oldCopies,
+                                             std::vector<CKeypointSet*>& oldSets);
+    bool MatchAndStitch(bool automatic);
+    bool BuildMatchGraphManually(match_graph::CGraph* graph);
+
+    // Compositing driver: places the photos one after another into the
+    // result of the current mode.
+    bool ComposeResult(bool fullSize);
+    bool PlaceFirstElement(int index, CPanoElement* photo, OrvexBase::Rect* written);
+    void PasteIntoResult(CPanoElement* element, OrvexBase::Rect* written);
+    // The photo whose placed centre lies nearest the centre of area, or -1.
+    int FindCentralElement(const OrvexBase::Rect& area);
+    bool TransferSeamMask(int index);
+    bool BlendIntoResult(int index, LaplacianBlender& blender);
+    bool WarpElement(int index);
+    bool ComputeSeamMask(int index);
+    void BalanceExposure(int index);
+    bool CompositeOver(int index, OrvexBase::Rect* written);
+    const std::vector<std::int32_t>& CompositedList() const { return composited_; }
+
     int AnalysisTargetSize() const { return targetSize_; }
     bool IsCancelled() const { return cancel_; }
     int ProgressPosition() const { return position_; }
@@ -68,6 +96,17 @@ protected:
     // The result to work on: the full-size one when it holds an image, else
     // the preview when it does; null when neither does.
     CPanoElement* CurrentResult();
+    // The result element of the current mode.
+    CPanoElement* ModeResult() const { return fullSizeMode_ ? fullResult_ : previewResult_; }
+    std::vector<CPanoElement*>& ModeWarped() { return fullSizeMode_ ? fullWarped_ : previewWarped_; }
+    CPanoElement* ModePhoto(int index) const;
+    bool RunBuild(const std::vector<PanoramaLib::IPanoElement*>& photos,
+                  const std::vector<PanoramaLib::IPanoElement*>* copies, bool automatic);
+    // Pyramid levels for a render scale: 4, plus one per halving of its integer part.
+    static int LevelCount(double scale);
+    // The full-size lens step of one photo; false ends the compositing.
+    bool LensStep(int index);
+    static void ReleaseWarped(std::vector<CPanoElement*>& warped);
     // The analysis copies, or the working photos in full-size mode.
     const std::vector<CPanoElement*>& CurrentElements() const;
     std::vector<Matrix>& CurrentTransforms() { return fullSizeMode_ ? fullTransforms_ : previewTransforms_; }
@@ -97,6 +136,18 @@ protected:
     int ringFarEnd_ = -1;
     bool ringNotCut_ = false;
 
+    // Warped photos per photo index, for the preview and for full size.
+    std::vector<CPanoElement*> previewWarped_;
+    std::vector<CPanoElement*> fullWarped_;
+    std::vector<SeamSet> seams_;
+    std::vector<std::int32_t> composited_;
+    // Photos whose full-size working copy still needs the lens warp.
+    std::vector<bool> lensBits_;
+    OrvexBase::Rect blendRect_;
+    bool laplacianBlending_ = true;
+
+    // The preview result's rectangle before cropping.
+    OrvexBase::Rect previewRect_;
     OrvexBase::Rect bounds_;
     int reference_ = -1;
     bool fullSizeMode_ = false;
