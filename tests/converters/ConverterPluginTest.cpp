@@ -14,6 +14,7 @@
 #include <random>
 #include <sstream>
 
+#include "DamagedFiles.h"
 #include "LibraryFiles.h"
 #include "PluginHarness.h"
 #include "TestData.h"
@@ -492,59 +493,6 @@ std::ostream& operator<<(std::ostream& os, const Damage& d) {
     return os << d.converter << ": " << d.name;
 }
 
-Bytes CutInHalf(Bytes f) {
-    f.resize(f.size() / 2);
-    return f;
-}
-
-Bytes CutInHeader(Bytes f) {
-    f.resize(20);
-    return f;
-}
-
-// A run of bytes in the middle of the JPEG scan replaced by an end-of-image marker.
-Bytes JpegMarkerInScan(Bytes f) {
-    f[f.size() / 2] = 0xFF;
-    f[f.size() / 2 + 1] = 0xD9;
-    return f;
-}
-
-// Garbage in the compressed data of the first PNG image chunk.
-Bytes PngGarbageInData(Bytes f) {
-    for (std::size_t i = 8; i + 8 < f.size(); ++i)
-        if (std::memcmp(&f[i], "IDAT", 4) == 0) {
-            for (std::size_t j = i + 10; j < i + 60; ++j)
-                f[j] = static_cast<std::uint8_t>(j * 37);
-            break;
-        }
-    return f;
-}
-
-Bytes PngHugeWidth(Bytes f) {
-    f[16] = 0x7F, f[17] = f[18] = f[19] = 0xFF;  // IHDR width
-    return f;
-}
-
-// libtiff writes the strips first, right after the 8-byte header.
-Bytes TiffGarbageInStrip(Bytes f) {
-    for (std::size_t i = 8; i < 200; ++i)
-        f[i] = 0xFF;
-    return f;
-}
-
-// A directory that says it holds no entries.
-Bytes TiffEmptyDirectory(Bytes f) {
-    const std::size_t at = f[4] | f[5] << 8 | f[6] << 16 | static_cast<std::size_t>(f[7]) << 24;
-    f[at] = f[at + 1] = 0;
-    return f;
-}
-
-Bytes BmpHugePalette(Bytes f) {
-    f[28] = 8;   // eight bits...
-    f[46] = 0x2C, f[47] = 0x01;  // ...and 300 colours
-    return f;
-}
-
 class DamagedFile : public ::testing::TestWithParam<Damage> {};
 
 }  // namespace
@@ -561,19 +509,19 @@ TEST_P(DamagedFile, FailsWithItsCode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Corpus, DamagedFile,
-    ::testing::Values(Damage{"cut in half", "conv_bmp", CutInHalf, ImExp::ErrorUnexpectedEnd},
-                      Damage{"cut in header", "conv_bmp", CutInHeader, ImExp::ErrorUnexpectedEnd},
-                      Damage{"palette over 256", "conv_bmp", BmpHugePalette, ImExp::ErrorInvalidFile},
-                      Damage{"cut in half", "conv_jpeg", CutInHalf, ImExp::ErrorUnexpectedEnd},
-                      Damage{"cut in header", "conv_jpeg", CutInHeader, ImExp::ErrorUnexpectedEnd},
-                      Damage{"marker in scan", "conv_jpeg", JpegMarkerInScan, ImExp::ErrorDecompressor},
-                      Damage{"cut in half", "conv_png", CutInHalf, ImExp::ErrorUnexpectedEnd},
-                      Damage{"cut in header", "conv_png", CutInHeader, ImExp::ErrorUnexpectedEnd},
-                      Damage{"garbage in data", "conv_png", PngGarbageInData, ImExp::ErrorDecompressor},
-                      Damage{"huge width", "conv_png", PngHugeWidth, ImExp::ErrorInvalidFile},
-                      Damage{"cut in half", "conv_tiff", CutInHalf, ImExp::ErrorUnexpectedEnd},
-                      Damage{"garbage in strip", "conv_tiff", TiffGarbageInStrip, ImExp::ErrorDecompressor},
-                      Damage{"empty directory", "conv_tiff", TiffEmptyDirectory, ImExp::ErrorInvalidFile}));
+    ::testing::Values(Damage{"cut in half", "conv_bmp", DamagedFiles::CutInHalf, ImExp::ErrorUnexpectedEnd},
+                      Damage{"cut in header", "conv_bmp", DamagedFiles::CutInHeader, ImExp::ErrorUnexpectedEnd},
+                      Damage{"palette over 256", "conv_bmp", DamagedFiles::BmpHugePalette, ImExp::ErrorInvalidFile},
+                      Damage{"cut in half", "conv_jpeg", DamagedFiles::CutInHalf, ImExp::ErrorUnexpectedEnd},
+                      Damage{"cut in header", "conv_jpeg", DamagedFiles::CutInHeader, ImExp::ErrorUnexpectedEnd},
+                      Damage{"marker in scan", "conv_jpeg", DamagedFiles::JpegMarkerInScan, ImExp::ErrorDecompressor},
+                      Damage{"cut in half", "conv_png", DamagedFiles::CutInHalf, ImExp::ErrorUnexpectedEnd},
+                      Damage{"cut in header", "conv_png", DamagedFiles::CutInHeader, ImExp::ErrorUnexpectedEnd},
+                      Damage{"garbage in data", "conv_png", DamagedFiles::PngGarbageInData, ImExp::ErrorDecompressor},
+                      Damage{"huge width", "conv_png", DamagedFiles::PngHugeWidth, ImExp::ErrorInvalidFile},
+                      Damage{"cut in half", "conv_tiff", DamagedFiles::CutInHalf, ImExp::ErrorUnexpectedEnd},
+                      Damage{"garbage in strip", "conv_tiff", DamagedFiles::TiffGarbageInStrip, ImExp::ErrorDecompressor},
+                      Damage{"empty directory", "conv_tiff", DamagedFiles::TiffEmptyDirectory, ImExp::ErrorInvalidFile}));
 
 TEST(ConverterPlugins, ContentCheckTakesOnlyItsOwnFormat) {
     std::map<std::string, Bytes> files;
@@ -651,7 +599,7 @@ TEST(ConverterPlugins, BandsOutOfOrderAreRefused) {
 
 TEST(ConverterPlugins, LibraryMessagesReachTheErrorString) {
     Plugin plugin("conv_png");
-    const auto r = Decode("conv_png", PngGarbageInData(GoodFile("conv_png")));
+    const auto r = Decode("conv_png", DamagedFiles::PngGarbageInData(GoodFile("conv_png")));
     ASSERT_EQ(r.code, ImExp::ErrorDecompressor);
     // The code of the library's own words; the message of the failure above.
     char text[260] = {};
