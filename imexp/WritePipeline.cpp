@@ -118,6 +118,7 @@ private:
     std::size_t sourceColourBytes_ = 0;
     std::size_t sourceAlphaBytes_ = 0;
     std::size_t bandRow_ = 0;
+    bool plainCopy_ = false;  // rows go to the band as the source gives them
     int rowsPerBand_ = 1;
     bool fixedBand_ = false;
     bool upwards_ = false;
@@ -405,6 +406,10 @@ int WriteOperation::SetUpConverter() {
         }
     }
     sourceColourBytes_ = (static_cast<std::size_t>(width_) * static_cast<std::size_t>(sourceBits_) + 7) / 8;
+    // Deep colour in the source's own blue-first order, and grey of the same depth, need
+    // no conversion: the source writes straight into the band.
+    const bool sameDepth = effective == sourceBits_ && !planar && !alpha_;
+    plainCopy_ = sameDepth && (sourceBits_ >= 24 ? rowFormat_.blueFirst : sourceBits_ == 16);
     sourceAlphaBytes_ = alpha_ ? static_cast<std::size_t>(width_) * (sourceBits_ == 16 || sourceBits_ == 48 ? 2 : 1)
                                : 0;
     return 0;
@@ -444,11 +449,18 @@ int WriteOperation::SizeBands() {
 }
 
 int WriteOperation::Gather(int index, Byte* destination) {
-    if (source_->GetRow(0, 0, index, row_.data()) != 0)
-        return ImExp::ErrorSinkOrSource;
-    if (alpha_ && source_->GetAlphaRow(0, 0, index, row_.data() + sourceColourBytes_) != 0)
-        return ImExp::ErrorSinkOrSource;
-    ConvertWriteRow(rowFormat_, row_.data(), static_cast<std::size_t>(width_), destination);
+    // Bands are filled row after row and end in 64 spare bytes, so a source that
+    // writes a little past its row (a padded bitmap row) only touches the next row's room.
+    if (plainCopy_) {
+        if (source_->GetRow(0, 0, index, destination) != 0)
+            return ImExp::ErrorSinkOrSource;
+    } else {
+        if (source_->GetRow(0, 0, index, row_.data()) != 0)
+            return ImExp::ErrorSinkOrSource;
+        if (alpha_ && source_->GetAlphaRow(0, 0, index, row_.data() + sourceColourBytes_) != 0)
+            return ImExp::ErrorSinkOrSource;
+        ConvertWriteRow(rowFormat_, row_.data(), static_cast<std::size_t>(width_), destination);
+    }
     const int done = rowsDone_++;
     if (r_.progress && r_.progress->Step(done, height_) == 0)
         return ImExp::ErrorCancelled;
