@@ -41,7 +41,8 @@ void JpegFail(j_common_ptr info) {
     std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->jump, 1);
 }
 
-bool DecodeJpegFile(jpeg_decompress_struct* d, JpegErrors* errors, std::FILE* file, Bytes* out, int* w, int* h) {
+bool DecodeJpegFile(jpeg_decompress_struct* d, JpegErrors* errors, std::FILE* file, Bytes* out, int* w,
+                    int* h) {
     if (setjmp(errors->jump))
         return false;
     jpeg_create_decompress(d);
@@ -232,13 +233,15 @@ Picture& Source() {
                 const int ty = (y / h) % 2 ? h - 1 - y % h : y % h;
                 for (int x = 0; x < kWidth; ++x) {
                     const int tx = (x / w) % 2 ? w - 1 - x % w : x % w;
-                    std::memcpy(p.Row(y) + 3 * x, photo.data() + (static_cast<std::size_t>(ty) * w + tx) * 3, 3);
+                    std::memcpy(p.Row(y) + 3 * x, photo.data() + (static_cast<std::size_t>(ty) * w + tx) * 3,
+                                3);
                 }
             }
         } else {
             for (int y = 0; y < kHeight; ++y)
                 for (int x = 0; x < kWidth * 3; ++x)
-                    p.Row(y)[x] = static_cast<std::uint8_t>((x / 3 * 7 + y * 3 + (x % 3) * 50 + (x * y) % 13) & 0xFF);
+                    p.Row(y)[x] =
+                        static_cast<std::uint8_t>((x / 3 * 7 + y * 3 + (x % 3) * 50 + (x * y) % 13) & 0xFF);
         }
         return p;
     }();

@@ -46,10 +46,10 @@ struct OutputFormat {
     int bits;
 };
 constexpr OutputFormat kOutputFormats[] = {
-    {0x1, 0, 1},      {0x8, 0, 1},    {0x40, 2, 1},     {0x2, 0, 4},      {0x8, 0, 4},
-    {0x10, 2, 4},     {0x40, 2, 4},   {0x4, 0, 8},      {0x400, 4, 8},    {0x8, 0, 8},
-    {0x20, 2, 8},     {0x40, 2, 8},   {0x8000, 0, 16},  {0x20000, 4, 16}, {0x200, 3, 24},
-    {0x800, 5, 24},   {0x100, 3, 24}, {0x80, 3, 24},    {0x10000, 3, 48}, {0x40000, 5, 48},
+    {0x1, 0, 1},    {0x8, 0, 1},    {0x40, 2, 1},    {0x2, 0, 4},      {0x8, 0, 4},
+    {0x10, 2, 4},   {0x40, 2, 4},   {0x4, 0, 8},     {0x400, 4, 8},    {0x8, 0, 8},
+    {0x20, 2, 8},   {0x40, 2, 8},   {0x8000, 0, 16}, {0x20000, 4, 16}, {0x200, 3, 24},
+    {0x800, 5, 24}, {0x100, 3, 24}, {0x80, 3, 24},   {0x10000, 3, 48}, {0x40000, 5, 48},
 };
 
 // How a source's pixels are to be understood.
@@ -210,9 +210,11 @@ int WriteOperation::ClassifySource() {
                 return ImExp::ErrorSinkOrSource;
             for (int i = 0; i < (1 << sourceBits_); ++i)
                 for (int plane = 0; plane < 3; ++plane)
-                    palette_[static_cast<std::size_t>(256 * plane + i)] = entries[static_cast<std::size_t>(4 * i + plane)];
-            const PaletteClass found = AnalysePalette(palette_.data(), sourceBits_, ImExp::ColourColorPaletted);
-            class_ = found.colour                      ? SourceClass::Colour
+                    palette_[static_cast<std::size_t>(256 * plane + i)] =
+                        entries[static_cast<std::size_t>(4 * i + plane)];
+            const PaletteClass found =
+                AnalysePalette(palette_.data(), sourceBits_, ImExp::ColourColorPaletted);
+            class_ = found.colour                       ? SourceClass::Colour
                      : found.paletted || found.inverted ? SourceClass::GreyPaletted
                                                         : SourceClass::Grey;
             return 0;
@@ -259,7 +261,8 @@ int WriteOperation::ChooseOutput() {
     }
     alpha_ = alphaBit && (writerMask & alphaBit) && (source_->HasAlpha(0, 0) & 0xFF);
     if (alpha_) {
-        outputColourType_ = sourceBits_ == 8 || sourceBits_ == 16 ? ImExp::ColourGrayAlpha : ImExp::ColourRgbAlpha;
+        outputColourType_ =
+            sourceBits_ == 8 || sourceBits_ == 16 ? ImExp::ColourGrayAlpha : ImExp::ColourRgbAlpha;
         outputBits_ = sourceBits_;
     } else {
         const OutputFormat* chosen = nullptr;
@@ -356,7 +359,8 @@ int WriteOperation::SetUpConverter() {
     ctx_.bitsPerPixel = static_cast<std::uint16_t>(outputBits_);
     ctx_.planes = 1;
     // Alpha samples included: a converter that keeps this length has room for them.
-    ctx_.bytesPerPlaneRow = static_cast<std::uint32_t>(WriteRowBytes(initial, static_cast<std::size_t>(width_)));
+    ctx_.bytesPerPlaneRow =
+        static_cast<std::uint32_t>(WriteRowBytes(initial, static_cast<std::size_t>(width_)));
     ctx_.packed = 1;
     ctx_.inverted = 0;
     ctx_.blueFirst = 0;
@@ -410,8 +414,8 @@ int WriteOperation::SetUpConverter() {
     // no conversion: the source writes straight into the band.
     const bool sameDepth = effective == sourceBits_ && !planar && !alpha_;
     plainCopy_ = sameDepth && (sourceBits_ >= 24 ? rowFormat_.blueFirst : sourceBits_ == 16);
-    sourceAlphaBytes_ = alpha_ ? static_cast<std::size_t>(width_) * (sourceBits_ == 16 || sourceBits_ == 48 ? 2 : 1)
-                               : 0;
+    sourceAlphaBytes_ =
+        alpha_ ? static_cast<std::size_t>(width_) * (sourceBits_ == 16 || sourceBits_ == 48 ? 2 : 1) : 0;
     return 0;
 }
 
@@ -437,8 +441,10 @@ int WriteOperation::SizeBands() {
     fixedBand_ = ctx_.fixedBandHeight != 0;
     const std::int64_t wanted = ctx_.rowsPerBandWanted;
     const std::int64_t rows =
-        fixedBand_ ? wanted
-                   : std::max<std::int64_t>(1, std::min<std::int64_t>(wanted, kBandBytesWanted / static_cast<std::int64_t>(bandRow)));
+        fixedBand_
+            ? wanted
+            : std::max<std::int64_t>(
+                  1, std::min<std::int64_t>(wanted, kBandBytesWanted / static_cast<std::int64_t>(bandRow)));
     if (rows <= 0 || rows * static_cast<std::int64_t>(bandRow) > kBandBytesLimit)
         return ImExp::ErrorFileTooBig;
     rowsPerBand_ = static_cast<int>(rows);

@@ -58,7 +58,7 @@ inline Bytes TiffEmptyDirectory(Bytes f) {
 }
 
 inline Bytes BmpHugePalette(Bytes f) {
-    f[28] = 8;   // eight bits...
+    f[28] = 8;                   // eight bits...
     f[46] = 0x2C, f[47] = 0x01;  // ...and 300 colours
     return f;
 }

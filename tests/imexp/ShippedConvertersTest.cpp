@@ -41,7 +41,8 @@ public:
     int GetRow(int, int, int row, void* buffer) override {
         if (++rowCalls > rowFailsAt && rowFailsAt >= 0)
             return 1;
-        std::memcpy(buffer, rows[static_cast<std::size_t>(row)].data(), rows[static_cast<std::size_t>(row)].size());
+        std::memcpy(buffer, rows[static_cast<std::size_t>(row)].data(),
+                    rows[static_cast<std::size_t>(row)].size());
         return 0;
     }
     int GetAlphaRow(int, int, int row, void* buffer) override {
@@ -111,7 +112,8 @@ PictureSource SmoothSource(int type, int w, int h) {
         Bytes row(static_cast<std::size_t>(w * samples));
         for (int x = 0; x < w; ++x)
             for (int c = 0; c < samples; ++c)
-                row[static_cast<std::size_t>(x * samples + c)] = static_cast<std::uint8_t>(30 + x * 150 / w + r * 50 / h + c * 20);
+                row[static_cast<std::size_t>(x * samples + c)] =
+                    static_cast<std::uint8_t>(30 + x * 150 / w + r * 50 / h + c * 20);
         s.rows.push_back(row);
     }
     return s;
@@ -123,8 +125,8 @@ Bytes Load(const std::string& path) {
 }
 
 void Save(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 double Psnr(const Bytes& a, const Bytes& b) {
@@ -211,18 +213,22 @@ class ModuleRoundTrip : public ShippedConverters, public ::testing::WithParamInt
 TEST_P(ModuleRoundTrip, GivesBackTheImage) {
     const Trip t = GetParam();
     for (auto [w, h] : {std::pair{37, 23}, std::pair{1, 1}, std::pair{130, 3}}) {
-        PictureSource source = RandomSource(t.pixelType, w, h, t.alpha, static_cast<unsigned>(w + t.pixelType));
+        PictureSource source =
+            RandomSource(t.pixelType, w, h, t.alpha, static_cast<unsigned>(w + t.pixelType));
         const std::string path = dir_ / (std::string("image") + t.extension);
         ASSERT_EQ(Write(source, path), 1) << w << "x" << h << ": " << ::testing::PrintToString(Messages());
         RecordingSink sink;
-        ASSERT_EQ(Read(sink, path, t.pixelType), 1) << w << "x" << h << ": " << ::testing::PrintToString(Messages());
+        ASSERT_EQ(Read(sink, path, t.pixelType), 1)
+            << w << "x" << h << ": " << ::testing::PrintToString(Messages());
         EXPECT_EQ(sink.pixelType, t.pixelType);
         EXPECT_EQ(sink.width, w);
         ASSERT_EQ(sink.height, h);
         for (int r = 0; r < h; ++r) {
-            ASSERT_EQ(sink.rows[r], source.rows[static_cast<std::size_t>(r)]) << w << "x" << h << " row " << r;
+            ASSERT_EQ(sink.rows[r], source.rows[static_cast<std::size_t>(r)])
+                << w << "x" << h << " row " << r;
             if (t.alpha) {
-                ASSERT_EQ(sink.alphaRows[r], source.alphaRows[static_cast<std::size_t>(r)]) << "alpha row " << r;
+                ASSERT_EQ(sink.alphaRows[r], source.alphaRows[static_cast<std::size_t>(r)])
+                    << "alpha row " << r;
             }
         }
         if (t.pixelType == 4 || t.pixelType == 2) {
@@ -282,11 +288,13 @@ TEST_F(ShippedConverters, ExchangesFilesWithTheCodecLibraries) {
     ASSERT_TRUE(LibraryFiles::PngDecodeRgba(Load(dir_ / "a.png"), w, h, rgba));
     ASSERT_EQ(w * h, 33 * 21);
     for (int i = 0; i < w * h; ++i)
-        ASSERT_EQ(0, std::memcmp(&rgba[4 * static_cast<std::size_t>(i)], &rgb[3 * static_cast<std::size_t>(i)], 3));
+        ASSERT_EQ(
+            0, std::memcmp(&rgba[4 * static_cast<std::size_t>(i)], &rgb[3 * static_cast<std::size_t>(i)], 3));
     ASSERT_EQ(Write(source, dir_ / "a.tif"), 1);
     ASSERT_TRUE(LibraryFiles::TiffDecodeRgba(dir_ / "a.tif", w, h, rgba));
     for (int i = 0; i < w * h; ++i)
-        ASSERT_EQ(0, std::memcmp(&rgba[4 * static_cast<std::size_t>(i)], &rgb[3 * static_cast<std::size_t>(i)], 3));
+        ASSERT_EQ(
+            0, std::memcmp(&rgba[4 * static_cast<std::size_t>(i)], &rgb[3 * static_cast<std::size_t>(i)], 3));
     PictureSource smooth = SmoothSource(16, 64, 32);
     ASSERT_EQ(Write(smooth, dir_ / "a.jpg"), 1);
     int components = 0;
@@ -370,7 +378,8 @@ Bytes Noise(Bytes good) {
 TEST_P(DamagedThroughTheModule, ReportsItsError) {
     const Corrupt c = GetParam();
     const std::string extension = fs::path(c.name).extension().string();
-    PictureSource source = extension == ".jpg" ? SmoothSource(16, 120, 90) : RandomSource(16, 120, 90, false, 8);
+    PictureSource source =
+        extension == ".jpg" ? SmoothSource(16, 120, 90) : RandomSource(16, 120, 90, false, 8);
     const std::string good = dir_ / ("good" + extension);
     ASSERT_EQ(Write(source, good), 1);
     Save(dir_ / c.name, c.damage(Load(good)));
@@ -381,16 +390,17 @@ TEST_P(DamagedThroughTheModule, ReportsItsError) {
 
 INSTANTIATE_TEST_SUITE_P(
     ShippedConverters, DamagedThroughTheModule,
-    ::testing::Values(Corrupt{"cut.bmp", DamagedFiles::CutInHalf, "Unexpected end of file cut.bmp"},
-                      Corrupt{"cut.jpg", DamagedFiles::CutInHalf, "Unexpected end of file cut.jpg"},
-                      Corrupt{"cut.png", DamagedFiles::CutInHalf, "Unexpected end of file cut.png"},
-                      Corrupt{"cut.tif", DamagedFiles::CutInHalf, "Unexpected end of file cut.tif"},
-                      Corrupt{"head.png", DamagedFiles::CutInHeader, "Unexpected end of file head.png"},
-                      Corrupt{"palette.bmp", DamagedFiles::BmpHugePalette, "Invalid Image File palette.bmp"},
-                      Corrupt{"marker.jpg", DamagedFiles::JpegMarkerInScan, "Decompressor Error marker.jpg"},
-                      Corrupt{"garbage.png", DamagedFiles::PngGarbageInData, "Decompressor Error garbage.png"},
-                      Corrupt{"wide.png", DamagedFiles::PngHugeWidth, "Invalid Image File wide.png"},
-                      Corrupt{"garbage.tif", DamagedFiles::TiffGarbageInStrip, "Decompressor Error garbage.tif"},
-                      Corrupt{"empty.tif", DamagedFiles::TiffEmptyDirectory, "Invalid Image File empty.tif"},
-                      Corrupt{"noise.png", Noise, "Unknown image file format noise.png"},
-                      Corrupt{"noise.jpg", Noise, "Unknown image file format noise.jpg"}));
+    ::testing::Values(
+        Corrupt{"cut.bmp", DamagedFiles::CutInHalf, "Unexpected end of file cut.bmp"},
+        Corrupt{"cut.jpg", DamagedFiles::CutInHalf, "Unexpected end of file cut.jpg"},
+        Corrupt{"cut.png", DamagedFiles::CutInHalf, "Unexpected end of file cut.png"},
+        Corrupt{"cut.tif", DamagedFiles::CutInHalf, "Unexpected end of file cut.tif"},
+        Corrupt{"head.png", DamagedFiles::CutInHeader, "Unexpected end of file head.png"},
+        Corrupt{"palette.bmp", DamagedFiles::BmpHugePalette, "Invalid Image File palette.bmp"},
+        Corrupt{"marker.jpg", DamagedFiles::JpegMarkerInScan, "Decompressor Error marker.jpg"},
+        Corrupt{"garbage.png", DamagedFiles::PngGarbageInData, "Decompressor Error garbage.png"},
+        Corrupt{"wide.png", DamagedFiles::PngHugeWidth, "Invalid Image File wide.png"},
+        Corrupt{"garbage.tif", DamagedFiles::TiffGarbageInStrip, "Decompressor Error garbage.tif"},
+        Corrupt{"empty.tif", DamagedFiles::TiffEmptyDirectory, "Invalid Image File empty.tif"},
+        Corrupt{"noise.png", Noise, "Unknown image file format noise.png"},
+        Corrupt{"noise.jpg", Noise, "Unknown image file format noise.jpg"}));

@@ -60,7 +60,8 @@ public:
         return 0;
     }
     int GetAlphaRow(int, int, int row, void* buffer) override {
-        const std::size_t bytes = static_cast<std::size_t>(width) * (pixelType == 32 || pixelType == 64 ? 2 : 1);
+        const std::size_t bytes =
+            static_cast<std::size_t>(width) * (pixelType == 32 || pixelType == 64 ? 2 : 1);
         for (std::size_t i = 0; i < bytes; ++i)
             static_cast<unsigned char*>(buffer)[i] = static_cast<unsigned char>(200 + row + i);
         return 0;
@@ -69,8 +70,12 @@ public:
     int Reserved10(int, int, int, int, int) override { return 0; }
 
     std::size_t RowBytes() const {
-        const int bits = pixelType == 1 ? 1 : pixelType == 2 ? 4 : pixelType == 16 ? 24 : pixelType == 32 ? 16
-                         : pixelType == 64 ? 48 : 8;
+        const int bits = pixelType == 1    ? 1
+                         : pixelType == 2  ? 4
+                         : pixelType == 16 ? 24
+                         : pixelType == 32 ? 16
+                         : pixelType == 64 ? 48
+                                           : 8;
         return (static_cast<std::size_t>(width) * bits + 7) / 8;
     }
     // Row `row` from the bottom: bytes derived from the row and column.
@@ -120,8 +125,8 @@ protected:
     std::string Target() const { return dir_ / "t.tcv"; }
     int Write(TestSource& source, CProgress* progress = nullptr, const std::string& target = {}) {
         int result = 5;
-        const int ok = ImExp_WriteFile(&source, Owner(), (target.empty() ? Target() : target).c_str(), &result,
-                                       progress, nullptr, 0);
+        const int ok = ImExp_WriteFile(&source, Owner(), (target.empty() ? Target() : target).c_str(),
+                                       &result, progress, nullptr, 0);
         EXPECT_EQ(result, 0) << "set to 0 on entry";
         return ok;
     }
@@ -213,7 +218,8 @@ TEST_F(WritePipeline, ConvertsRowsForTheOutput) {
         TestSource source(32, 2, 1);
         ASSERT_EQ(Write(source), 1);
         const Bytes g = source.Row(0);
-        EXPECT_EQ(ReadTcv(Target()).data, (Bytes{g[0], g[1], g[0], g[1], g[0], g[1], g[2], g[3], g[2], g[3], g[2], g[3]}));
+        EXPECT_EQ(ReadTcv(Target()).data,
+                  (Bytes{g[0], g[1], g[0], g[1], g[0], g[1], g[2], g[3], g[2], g[3], g[2], g[3]}));
         TheFormgateApp().ExitInstance();
     }
     {
@@ -261,9 +267,10 @@ TEST_F(WritePipeline, PassesTheResolutionTheWriterAsksFor) {
         int dpi;
         const char* expected;
     };
-    for (const Case& c : {Case{"8", 0, "unit=3 xres=28 yres=28"}, Case{"4", 300, "unit=2 xres=300 yres=300"},
-                          Case{"0x10", 300, "unit=4 xres=640 yres=480"}, Case{"1", 300, "unit=0 xres=0 yres=0"},
-                          Case{"0", 0, "unit=2 xres=72 yres=72"}, Case{"0xC", 254, "unit=2 xres=254 yres=254"}}) {
+    for (const Case& c :
+         {Case{"8", 0, "unit=3 xres=28 yres=28"}, Case{"4", 300, "unit=2 xres=300 yres=300"},
+          Case{"0x10", 300, "unit=4 xres=640 yres=480"}, Case{"1", 300, "unit=0 xres=0 yres=0"},
+          Case{"0", 0, "unit=2 xres=72 yres=72"}, Case{"0xC", 254, "unit=2 xres=254 yres=254"}}) {
         Start({"conv_a"}, std::string("[conv_a.so]\nFlags=3\nWriteOptions=") + c.options + "\n");
         TestSource source(16, 2, 2);
         source.xDpi = source.yDpi = c.dpi;
@@ -280,8 +287,8 @@ TEST_F(WritePipeline, WritesEveryRowInEachBandLayout) {
                              "Write.access=0\nWrite.rows=3\n", "Write.access=3\nWrite.rows=2\n",
                              "Write.access=1\nWrite.rows=4\nWrite.fixed=1\n"})
         for (const char* order : {"1", "2"}) {
-            Start({"conv_a"}, std::string("[conv_a.so]\nFlags=3\nWrite.bluefirst=1\nWrite.order=") + order + "\n" +
-                                  keys);
+            Start({"conv_a"},
+                  std::string("[conv_a.so]\nFlags=3\nWrite.bluefirst=1\nWrite.order=") + order + "\n" + keys);
             TestSource source(16, 3, 10);
             RecordingProgress progress;
             ASSERT_EQ(Write(source, &progress), 1) << keys << "order " << order;
@@ -308,9 +315,10 @@ TEST_F(WritePipeline, FailureOrCancelAnywhereLeavesTheTargetAlone) {
     std::vector<std::string> failures;
     for (int band = 1; band <= 4; ++band)
         failures.push_back("Fail.WRWriteBand=13@" + std::to_string(band));
-    for (const char* entry : {"Fail.WRSetupWriting=14", "Fail.WRWriteHeader=14", "Fail.WREndWriting=14",
-                              "Throw.WRWriteBand=stream@2", "Throw.WRWriteBand=cpp@3", "Throw.WREndWriting=cpp",
-                              "Write.bpr=0", "Cancel@0", "Cancel@5", "Cancel@11", "Source@7"})
+    for (const char* entry :
+         {"Fail.WRSetupWriting=14", "Fail.WRWriteHeader=14", "Fail.WREndWriting=14",
+          "Throw.WRWriteBand=stream@2", "Throw.WRWriteBand=cpp@3", "Throw.WREndWriting=cpp", "Write.bpr=0",
+          "Cancel@0", "Cancel@5", "Cancel@11", "Source@7"})
         failures.push_back(entry);
     for (const std::string& failure : failures) {
         Start({"conv_a"}, "[conv_a.so]\nFlags=3\nWrite.rows=3\n" + failure + "\n");
