@@ -11,6 +11,7 @@
 #include <map>
 
 #include "ReadTestSupport.h"
+#include "Utf16.h"
 
 using FormgateTest::Bytes;
 using FormgateTest::ModuleTest;
@@ -381,4 +382,29 @@ TEST_F(WritePipeline, RefusesBandsBeyondTheLimits) {
     EXPECT_EQ(Write(source), 0);
     EXPECT_EQ(formgate::LastReportedError(), ImExp::ErrorFileTooBig);
     EXPECT_FALSE(AnyTemporaryFile());
+}
+
+// A converter-driven writer that announces a band outside the image gets an
+// error, and the source is never asked for a row that does not exist.
+TEST_F(WritePipeline, RefusesBandsTheConverterPlacesOutsideTheImage) {
+    for (const char* lie : {"Write.liestart=40", "Write.liestart=-1", "Write.lierows=0", "Write.lierows=9"}) {
+        Start({"conv_a"}, std::string("[conv_a.so]\nFlags=3\nWrite.access=0\nWrite.rows=3\n") + lie + "\n");
+        TestSource source(16, 4, 10);
+        EXPECT_EQ(Write(source), 0) << lie;
+        EXPECT_EQ(formgate::LastReportedError(), ImExp::ErrorGeneral) << lie;
+        EXPECT_EQ(source.outOfRange, 0) << lie;
+        EXPECT_EQ(source.rowCalls, 3) << lie << ": the first band only";
+        EXPECT_FALSE(AnyTemporaryFile());
+        TheFormgateApp().ExitInstance();
+    }
+}
+
+TEST_F(WritePipeline, WritesUnderAUtf16Name) {
+    Start({"conv_a"}, "[conv_a.so]\nFlags=3\n");
+    TestSource source(16, 2, 2);
+    const std::u16string name = formgate::Utf16FromUtf8(dir_ / "bild-\xC3\xA4.tcv");
+    int result = 5;
+    EXPECT_EQ(ImExp_WriteFileW(&source, Owner(), name.c_str(), &result, nullptr, nullptr, 0), 1);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadTcv(dir_ / "bild-\xC3\xA4.tcv").keys.at("height"), "2");
 }
