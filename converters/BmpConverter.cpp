@@ -221,8 +221,8 @@ FORMGATE_CONVERTER_ENTRY int RDGetImageInfo(IOStream* stream, int, const char*, 
         info->imageCount = 1;
         info->width = static_cast<std::uint32_t>(h.width);
         info->height = static_cast<std::uint32_t>(h.height);
-        info->colourType = static_cast<std::uint16_t>(h.bitsPerPixel <= 8 ? ImExp::ColourColorPaletted
-                                                                          : ImExp::ColourRgb);
+        info->colourType =
+            static_cast<std::uint16_t>(h.bitsPerPixel <= 8 ? ImExp::ColourColorPaletted : ImExp::ColourRgb);
         info->bitsPerPixel = static_cast<std::uint16_t>(std::min(h.bitsPerPixel, 24));
         if (h.xPerMetre && h.yPerMetre) {
             info->resolutionUnit = ImExp::UnitDotsPerCentimetre;
@@ -312,9 +312,9 @@ FORMGATE_CONVERTER_ENTRY int RDCleanUp(ConverterContext* ctx) {
 FORMGATE_CONVERTER_ENTRY int WRSetupWriting(ConverterContext* ctx, char**, int) {
     return ConvKit::Guard([&]() -> int {
         const int bits = ctx->bitsPerPixel;
-        const bool paletted = (ctx->colourType == ImExp::ColourGrayScale ||
-                               ctx->colourType == ImExp::ColourColorPaletted) &&
-                              (bits == 1 || bits == 4 || bits == 8);
+        const bool paletted =
+            (ctx->colourType == ImExp::ColourGrayScale || ctx->colourType == ImExp::ColourColorPaletted) &&
+            (bits == 1 || bits == 4 || bits == 8);
         const bool colour = ctx->colourType == ImExp::ColourRgb && bits == 24;
         if (!paletted && !colour)
             return ImExp::ErrorUnsupportedSubformat;
@@ -323,7 +323,8 @@ FORMGATE_CONVERTER_ENTRY int WRSetupWriting(ConverterContext* ctx, char**, int) 
         ctx->planes = 1;
         ctx->packed = 1;
         ctx->blueFirst = 1;
-        ctx->bytesPerPlaneRow = static_cast<std::uint32_t>((static_cast<std::int64_t>(ctx->width) * bits + 7) / 8);
+        ctx->bytesPerPlaneRow =
+            static_cast<std::uint32_t>((static_cast<std::int64_t>(ctx->width) * bits + 7) / 8);
         // Bottom row first, the order of the file.
         ctx->accessMode = 1;
         ctx->rowOrder = 2;

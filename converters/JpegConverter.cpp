@@ -237,7 +237,8 @@ int StartWriting(Writer* w, ConverterContext* ctx) {
     w->info.in_color_space = colour ? JCS_EXT_BGR : JCS_GRAYSCALE;
     jpeg_set_defaults(&w->info);
     jpeg_set_quality(&w->info, kQuality, TRUE);
-    if ((ctx->resolutionUnit == ImExp::UnitDotsPerInch || ctx->resolutionUnit == ImExp::UnitDotsPerCentimetre) &&
+    if ((ctx->resolutionUnit == ImExp::UnitDotsPerInch ||
+         ctx->resolutionUnit == ImExp::UnitDotsPerCentimetre) &&
         ctx->xResolution > 0 && ctx->yResolution > 0) {
         w->info.density_unit = ctx->resolutionUnit == ImExp::UnitDotsPerInch ? 1 : 2;
         w->info.X_density = static_cast<UINT16>(std::min(ctx->xResolution, 65535));
@@ -274,7 +275,8 @@ FORMGATE_CONVERTER_ENTRY int ConvGetVersion() {
 
 FORMGATE_CONVERTER_ENTRY void ConvGetDllInfo(ConverterRecord* record, const char*) {
     ConvKit::DescribeConverter(record, ImExp::FlagRead | ImExp::FlagWrite | ImExp::FlagCheckFile, 0x4 | 0x200,
-                               ImExp::WriteResolutionDpi, "JPEG", "JPEG (*.jpg;*.jpeg)", ".jpg;.jpeg;.jpe;.jfif");
+                               ImExp::WriteResolutionDpi, "JPEG", "JPEG (*.jpg;*.jpeg)",
+                               ".jpg;.jpeg;.jpe;.jfif");
 }
 
 FORMGATE_CONVERTER_ENTRY void ConvGetErrorString(int code, const char* fileTitle, const char*, char* text) {
@@ -284,7 +286,8 @@ FORMGATE_CONVERTER_ENTRY void ConvGetErrorString(int code, const char* fileTitle
 FORMGATE_CONVERTER_ENTRY int RDCheckFile(IOStream* stream, const char*) {
     return ConvKit::Guard([&]() -> int {
         std::uint8_t magic[3];
-        return ConvKit::ReadAt(stream, 0, magic, 3) && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF
+        return ConvKit::ReadAt(stream, 0, magic, 3) && magic[0] == 0xFF && magic[1] == 0xD8 &&
+                       magic[2] == 0xFF
                    ? 1
                    : 0;
     });
@@ -405,7 +408,8 @@ FORMGATE_CONVERTER_ENTRY int WRWriteBand(ConverterContext* ctx, void* band) {
         Writer* w = writes.Find(ctx);
         if (!w || !w->created || !ConvKit::IsNextBandDownwards(ctx, w->nextRow))
             return ImExp::ErrorGeneral;
-        if (int code = WriteRows(w, static_cast<const std::uint8_t*>(band), ctx->rowsInBand, ctx->bytesPerPlaneRow))
+        if (int code =
+                WriteRows(w, static_cast<const std::uint8_t*>(band), ctx->rowsInBand, ctx->bytesPerPlaneRow))
             return code;
         w->nextRow += ctx->rowsInBand;
         w->out.FlushTo(ctx->stream);

@@ -200,7 +200,8 @@ int StartWriting(Writer* w, ConverterContext* ctx) {
     if (ctx->resolutionUnit == ImExp::UnitDotsPerCentimetre && ctx->xResolution > 0 && ctx->yResolution > 0) {
         png_set_pHYs(w->png, w->info, static_cast<png_uint_32>(ctx->xResolution) * 100,
                      static_cast<png_uint_32>(ctx->yResolution) * 100, PNG_RESOLUTION_METER);
-    } else if (ctx->resolutionUnit == ImExp::UnitDotsPerInch && ctx->xResolution > 0 && ctx->yResolution > 0) {
+    } else if (ctx->resolutionUnit == ImExp::UnitDotsPerInch && ctx->xResolution > 0 &&
+               ctx->yResolution > 0) {
         png_set_pHYs(w->png, w->info, static_cast<png_uint_32>(ctx->xResolution / 0.0254 + 0.5),
                      static_cast<png_uint_32>(ctx->yResolution / 0.0254 + 0.5), PNG_RESOLUTION_METER);
     }
@@ -236,10 +237,10 @@ FORMGATE_CONVERTER_ENTRY int ConvGetVersion() {
 }
 
 FORMGATE_CONVERTER_ENTRY void ConvGetDllInfo(ConverterRecord* record, const char*) {
-    ConvKit::DescribeConverter(record, ImExp::FlagRead | ImExp::FlagWrite | ImExp::FlagCheckFile,
-                               0x1 | 0x2 | 0x4 | 0x10 | 0x20 | 0x200 | 0x400 | 0x800 | 0x8000 | 0x10000 |
-                                   0x20000 | 0x40000,
-                               ImExp::WriteResolutionDpcm, "PNG", "Portable Network Graphics (*.png)", ".png");
+    ConvKit::DescribeConverter(
+        record, ImExp::FlagRead | ImExp::FlagWrite | ImExp::FlagCheckFile,
+        0x1 | 0x2 | 0x4 | 0x10 | 0x20 | 0x200 | 0x400 | 0x800 | 0x8000 | 0x10000 | 0x20000 | 0x40000,
+        ImExp::WriteResolutionDpcm, "PNG", "Portable Network Graphics (*.png)", ".png");
 }
 
 FORMGATE_CONVERTER_ENTRY void ConvGetErrorString(int code, const char* fileTitle, const char*, char* text) {
@@ -399,7 +400,8 @@ FORMGATE_CONVERTER_ENTRY int WRWriteHeader(ConverterContext* ctx) {
         Writer* w = writes.Find(ctx);
         if (!w)
             return ImExp::ErrorGeneral;
-        if (ctx->width == 0 || ctx->height == 0 || ctx->width > PNG_UINT_31_MAX || ctx->height > PNG_UINT_31_MAX)
+        if (ctx->width == 0 || ctx->height == 0 || ctx->width > PNG_UINT_31_MAX ||
+            ctx->height > PNG_UINT_31_MAX)
             return ImExp::ErrorFileTooBig;
         w->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
         if (!w->png)
@@ -419,7 +421,8 @@ FORMGATE_CONVERTER_ENTRY int WRWriteBand(ConverterContext* ctx, void* band) {
         Writer* w = writes.Find(ctx);
         if (!w || !w->png || !ConvKit::IsNextBandDownwards(ctx, w->nextRow))
             return ImExp::ErrorGeneral;
-        if (int code = WriteRows(w, static_cast<const std::uint8_t*>(band), ctx->rowsInBand, ctx->bytesPerPlaneRow))
+        if (int code =
+                WriteRows(w, static_cast<const std::uint8_t*>(band), ctx->rowsInBand, ctx->bytesPerPlaneRow))
             return code;
         w->nextRow += ctx->rowsInBand;
         w->out.FlushTo(ctx->stream);

@@ -115,8 +115,8 @@ Tiff Open(MemoryFile& file, const char* mode) {
         return nullptr;
     TIFFOpenOptionsSetErrorHandlerExtR(options, OnError, &file);
     TIFFOpenOptionsSetWarningHandlerExtR(options, OnWarning, &file);
-    Tiff tif(TIFFClientOpenExt("image", mode, &file, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc, NoMap,
-                               NoUnmap, options));
+    Tiff tif(TIFFClientOpenExt("image", mode, &file, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc,
+                               NoMap, NoUnmap, options));
     TIFFOpenOptionsFree(options);
     return tif;
 }
@@ -165,8 +165,8 @@ const char* CompressionName(std::uint16_t compression) {
 int DescribePage(TIFF* tif, Page& p) {
     std::uint16_t format = SAMPLEFORMAT_UINT, extraCount = 0, compression = COMPRESSION_NONE;
     std::uint16_t* extra = nullptr;
-    if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &p.width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &p.height) ||
-        p.width == 0 || p.height == 0)
+    if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &p.width) ||
+        !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &p.height) || p.width == 0 || p.height == 0)
         return ImExp::ErrorInvalidFile;
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &p.samples);
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &p.bits);
@@ -199,7 +199,8 @@ int DescribePage(TIFF* tif, Page& p) {
             if (p.alpha ? (p.bits != 8 && p.bits != 16)
                         : (p.bits != 1 && p.bits != 2 && p.bits != 4 && p.bits != 8 && p.bits != 16))
                 return ImExp::ErrorUnsupportedSubformat;
-            p.colourType = static_cast<std::uint16_t>(p.alpha ? ImExp::ColourGrayAlpha : ImExp::ColourGrayScale);
+            p.colourType =
+                static_cast<std::uint16_t>(p.alpha ? ImExp::ColourGrayAlpha : ImExp::ColourGrayScale);
             break;
         case PHOTOMETRIC_PALETTE:
             if (p.alpha || (p.bits != 1 && p.bits != 2 && p.bits != 4 && p.bits != 8))
@@ -351,8 +352,9 @@ int DecodeWholePage(Reader& r) {
     if (tileWidth == 0 || tileHeight == 0)
         return ImExp::ErrorInvalidFile;
     const int planes = planar ? p.samples : 1;
-    const std::uint64_t pieceRow = planar ? static_cast<std::uint64_t>(tileWidth) * sampleBytes
-                                          : (static_cast<std::uint64_t>(tileWidth) * p.bits * p.samples + 7) / 8;
+    const std::uint64_t pieceRow = planar
+                                       ? static_cast<std::uint64_t>(tileWidth) * sampleBytes
+                                       : (static_cast<std::uint64_t>(tileWidth) * p.bits * p.samples + 7) / 8;
     for (int s = 0; s < planes; ++s)
         for (std::uint32_t y0 = 0; y0 < p.height; y0 += tileHeight)
             for (std::uint32_t x0 = 0; x0 < p.width; x0 += tileWidth) {
@@ -371,8 +373,10 @@ int DecodeWholePage(Reader& r) {
                     if (!planar) {
                         // Tiles of packed pixels start on whole bytes only when x0 does.
                         const std::uint64_t from = static_cast<std::uint64_t>(x0) * p.bits * p.samples / 8;
-                        const std::uint64_t bytes = (static_cast<std::uint64_t>(w) * p.bits * p.samples + 7) / 8;
-                        std::memcpy(out + from, in, static_cast<std::size_t>(std::min(bytes, storedRow - from)));
+                        const std::uint64_t bytes =
+                            (static_cast<std::uint64_t>(w) * p.bits * p.samples + 7) / 8;
+                        std::memcpy(out + from, in,
+                                    static_cast<std::size_t>(std::min(bytes, storedRow - from)));
                     } else {
                         for (std::uint32_t x = 0; x < w; ++x)
                             std::memcpy(out + ((x0 + x) * p.samples + s) * sampleBytes, in + x * sampleBytes,
@@ -434,7 +438,8 @@ FORMGATE_CONVERTER_ENTRY int RDGetImageCount(IOStream* stream, const char*, int*
     });
 }
 
-FORMGATE_CONVERTER_ENTRY int RDGetImageInfo(IOStream* stream, int imageIndex, const char*, CONVIMAGEINFO* info) {
+FORMGATE_CONVERTER_ENTRY int RDGetImageInfo(IOStream* stream, int imageIndex, const char*,
+                                            CONVIMAGEINFO* info) {
     return ConvKit::Guard([&]() -> int {
         MemoryFile file;
         const std::vector<std::uint8_t> bytes = ConvKit::ReadAll(stream);
@@ -448,7 +453,8 @@ FORMGATE_CONVERTER_ENTRY int RDGetImageInfo(IOStream* stream, int imageIndex, co
             return code;
         std::snprintf(info->formatName, sizeof info->formatName, "%s", "TIFF");
         std::snprintf(info->compression, sizeof info->compression, "%s", p.compression.c_str());
-        info->imageCount = static_cast<std::uint16_t>(std::min<int>(TIFFNumberOfDirectories(tif.get()), 0xFFFF));
+        info->imageCount =
+            static_cast<std::uint16_t>(std::min<int>(TIFFNumberOfDirectories(tif.get()), 0xFFFF));
         info->imageIndex = static_cast<std::uint16_t>(imageIndex);
         info->width = p.width;
         info->height = p.height;
@@ -586,8 +592,8 @@ FORMGATE_CONVERTER_ENTRY int WRSetupWriting(ConverterContext* ctx, char**, int) 
         ctx->planes = 1;
         ctx->packed = 1;
         ctx->blueFirst = 0;
-        ctx->bytesPerPlaneRow =
-            static_cast<std::uint32_t>((static_cast<std::uint64_t>(ctx->width) * perSample * samples + 7) / 8);
+        ctx->bytesPerPlaneRow = static_cast<std::uint32_t>(
+            (static_cast<std::uint64_t>(ctx->width) * perSample * samples + 7) / 8);
         ctx->accessMode = 1;
         ctx->rowOrder = 1;
         ctx->fixedBandHeight = 0;
@@ -609,8 +615,8 @@ FORMGATE_CONVERTER_ENTRY int WRWriteHeader(ConverterContext* ctx) {
         const int bits = ctx->bitsPerPixel;
         const int perSample = w->samples >= 3 ? bits / 3 : bits;
         const bool colour = w->samples >= 3;
-        const bool paletted = ctx->colourType == ImExp::ColourGrayPaletted ||
-                              ctx->colourType == ImExp::ColourColorPaletted;
+        const bool paletted =
+            ctx->colourType == ImExp::ColourGrayPaletted || ctx->colourType == ImExp::ColourColorPaletted;
         // A grey ramp palette is plain grey.
         const bool writePalette = paletted && !ConvKit::IsGreyRamp(ctx, 1 << bits);
         TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, ctx->width);
@@ -618,7 +624,9 @@ FORMGATE_CONVERTER_ENTRY int WRWriteHeader(ConverterContext* ctx) {
         TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, perSample);
         TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, w->samples);
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
-                     colour ? PHOTOMETRIC_RGB : writePalette ? PHOTOMETRIC_PALETTE : PHOTOMETRIC_MINISBLACK);
+                     colour         ? PHOTOMETRIC_RGB
+                     : writePalette ? PHOTOMETRIC_PALETTE
+                                    : PHOTOMETRIC_MINISBLACK);
         if (w->samples == 2 || w->samples == 4) {
             const std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
             TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
@@ -637,7 +645,8 @@ FORMGATE_CONVERTER_ENTRY int WRWriteHeader(ConverterContext* ctx) {
             }
             TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data() + 256, map.data() + 512);
         }
-        if ((ctx->resolutionUnit == ImExp::UnitDotsPerInch || ctx->resolutionUnit == ImExp::UnitDotsPerCentimetre) &&
+        if ((ctx->resolutionUnit == ImExp::UnitDotsPerInch ||
+             ctx->resolutionUnit == ImExp::UnitDotsPerCentimetre) &&
             ctx->xResolution > 0 && ctx->yResolution > 0) {
             TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT,
                          ctx->resolutionUnit == ImExp::UnitDotsPerInch ? RESUNIT_INCH : RESUNIT_CENTIMETER);
@@ -655,7 +664,8 @@ FORMGATE_CONVERTER_ENTRY int WRWriteBand(ConverterContext* ctx, void* band) {
             return ImExp::ErrorGeneral;
         auto* in = static_cast<std::uint8_t*>(band);
         for (int i = 0; i < ctx->rowsInBand; ++i) {
-            std::uint8_t* row = in + static_cast<std::size_t>(ctx->bytesPerPlaneRow) * static_cast<std::size_t>(i);
+            std::uint8_t* row =
+                in + static_cast<std::size_t>(ctx->bytesPerPlaneRow) * static_cast<std::size_t>(i);
             if (TIFFWriteScanline(w->tif.get(), row, static_cast<std::uint32_t>(w->nextRow + i), 0) != 1)
                 return w->file.failed ? ImExp::ErrorNoMemory : ConvKit::kErrorLibrary;
         }

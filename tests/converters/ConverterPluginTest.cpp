@@ -14,6 +14,7 @@
 #include <random>
 #include <sstream>
 
+#include "DamagedFiles.h"
 #include "LibraryFiles.h"
 #include "PluginHarness.h"
 #include "TestData.h"
@@ -90,7 +91,8 @@ Picture Gradient(int colourType, int width, int height) {
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             for (int s = 0; s < samples; ++s)
-                p.Row(y)[x * samples + s] = static_cast<std::uint8_t>(20 + x * 150 / width + y * 60 / height + s * 20);
+                p.Row(y)[x * samples + s] =
+                    static_cast<std::uint8_t>(20 + x * 150 / width + y * 60 / height + s * 20);
     for (int i = 0; i < 256; ++i)
         p.palette[i] = p.palette[256 + i] = p.palette[512 + i] = static_cast<std::uint8_t>(i);
     return p;
@@ -149,7 +151,8 @@ class ConverterRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
 TEST_P(ConverterRoundTrip, GivesBackEveryPixel) {
     const RoundTrip c = GetParam();
     for (auto [width, height] : {std::pair{37, 71}, std::pair{1, 1}, std::pair{203, 2}}) {
-        Picture p = MakePicture(c.colourType, c.bits, width, height, static_cast<unsigned>(width * 7 + c.bits));
+        Picture p =
+            MakePicture(c.colourType, c.bits, width, height, static_cast<unsigned>(width * 7 + c.bits));
         p.unit = ImExp::UnitDotsPerInch;
         p.xResolution = p.yResolution = 300;
         if (std::string(c.converter) == "conv_bmp" || std::string(c.converter) == "conv_png") {
@@ -177,19 +180,23 @@ TEST_P(ConverterRoundTrip, GivesBackEveryPixel) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lossless, ConverterRoundTrip,
-    ::testing::Values(RoundTrip{"conv_bmp", 2, 1, 2}, RoundTrip{"conv_bmp", 2, 4, 2}, RoundTrip{"conv_bmp", 2, 8, 2},
-                      RoundTrip{"conv_bmp", 0, 8, 2}, RoundTrip{"conv_bmp", 0, 1, 2}, RoundTrip{"conv_bmp", 3, 24, 3},
-                      RoundTrip{"conv_png", 0, 1, 0}, RoundTrip{"conv_png", 0, 4, 0}, RoundTrip{"conv_png", 0, 8, 0},
-                      RoundTrip{"conv_png", 0, 16, 0}, RoundTrip{"conv_png", 2, 4, 2}, RoundTrip{"conv_png", 2, 8, 2},
-                      RoundTrip{"conv_png", 3, 24, 3}, RoundTrip{"conv_png", 3, 48, 3}, RoundTrip{"conv_png", 4, 8, 4},
-                      RoundTrip{"conv_png", 4, 16, 4}, RoundTrip{"conv_png", 5, 24, 5}, RoundTrip{"conv_png", 5, 48, 5},
-                      RoundTrip{"conv_tiff", 0, 1, 0}, RoundTrip{"conv_tiff", 0, 4, 0}, RoundTrip{"conv_tiff", 0, 8, 0},
-                      RoundTrip{"conv_tiff", 0, 16, 0}, RoundTrip{"conv_tiff", 2, 1, 2}, RoundTrip{"conv_tiff", 2, 4, 2},
-                      RoundTrip{"conv_tiff", 2, 8, 2}, RoundTrip{"conv_tiff", 3, 24, 3}, RoundTrip{"conv_tiff", 3, 48, 3},
-                      RoundTrip{"conv_tiff", 4, 8, 4}, RoundTrip{"conv_tiff", 4, 16, 4}, RoundTrip{"conv_tiff", 5, 24, 5},
-                      RoundTrip{"conv_tiff", 5, 48, 5}));
+INSTANTIATE_TEST_SUITE_P(Lossless, ConverterRoundTrip,
+                         ::testing::Values(RoundTrip{"conv_bmp", 2, 1, 2}, RoundTrip{"conv_bmp", 2, 4, 2},
+                                           RoundTrip{"conv_bmp", 2, 8, 2}, RoundTrip{"conv_bmp", 0, 8, 2},
+                                           RoundTrip{"conv_bmp", 0, 1, 2}, RoundTrip{"conv_bmp", 3, 24, 3},
+                                           RoundTrip{"conv_png", 0, 1, 0}, RoundTrip{"conv_png", 0, 4, 0},
+                                           RoundTrip{"conv_png", 0, 8, 0}, RoundTrip{"conv_png", 0, 16, 0},
+                                           RoundTrip{"conv_png", 2, 4, 2}, RoundTrip{"conv_png", 2, 8, 2},
+                                           RoundTrip{"conv_png", 3, 24, 3}, RoundTrip{"conv_png", 3, 48, 3},
+                                           RoundTrip{"conv_png", 4, 8, 4}, RoundTrip{"conv_png", 4, 16, 4},
+                                           RoundTrip{"conv_png", 5, 24, 5}, RoundTrip{"conv_png", 5, 48, 5},
+                                           RoundTrip{"conv_tiff", 0, 1, 0}, RoundTrip{"conv_tiff", 0, 4, 0},
+                                           RoundTrip{"conv_tiff", 0, 8, 0}, RoundTrip{"conv_tiff", 0, 16, 0},
+                                           RoundTrip{"conv_tiff", 2, 1, 2}, RoundTrip{"conv_tiff", 2, 4, 2},
+                                           RoundTrip{"conv_tiff", 2, 8, 2}, RoundTrip{"conv_tiff", 3, 24, 3},
+                                           RoundTrip{"conv_tiff", 3, 48, 3}, RoundTrip{"conv_tiff", 4, 8, 4},
+                                           RoundTrip{"conv_tiff", 4, 16, 4}, RoundTrip{"conv_tiff", 5, 24, 5},
+                                           RoundTrip{"conv_tiff", 5, 48, 5}));
 
 TEST(ConverterPlugins, JpegRoundTripIsClose) {
     for (int colourType : {ImExp::ColourGrayScale, ImExp::ColourRgb}) {
@@ -223,7 +230,8 @@ TEST(ConverterPlugins, RefuseOutputTheyCannotWrite) {
     for (const auto& [converter, picture] : cases) {
         int code = 0;
         Encode(converter, picture, &code);
-        EXPECT_EQ(code, ImExp::ErrorUnsupportedSubformat) << converter << " colour type " << picture.colourType;
+        EXPECT_EQ(code, ImExp::ErrorUnsupportedSubformat)
+            << converter << " colour type " << picture.colourType;
     }
 }
 
@@ -242,8 +250,8 @@ TEST(ConverterPlugins, WrittenFilesOpenInTheLibrariesReaders) {
     {
         TestData::ScratchDir dir;
         const Bytes file = Encode("conv_tiff", rgb);
-        std::ofstream(dir / "x.tif", std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
-                                                               static_cast<std::streamsize>(file.size()));
+        std::ofstream(dir / "x.tif", std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
         int w = 0, h = 0;
         Bytes rgba;
         ASSERT_TRUE(LibraryFiles::TiffDecodeRgba(dir / "x.tif", w, h, rgba));
@@ -268,7 +276,9 @@ TEST(ConverterPlugins, WrittenFilesOpenInTheLibrariesReaders) {
         const Bytes file = Encode("conv_bmp", grey);
         const std::size_t stride = 8;  // 5 bytes padded to 4
         ASSERT_EQ(file.size(), 14 + 40 + 256 * 4 + stride * 3);
-        auto u32 = [&](std::size_t at) { return file[at] | file[at + 1] << 8 | file[at + 2] << 16 | file[at + 3] << 24; };
+        auto u32 = [&](std::size_t at) {
+            return file[at] | file[at + 1] << 8 | file[at + 2] << 16 | file[at + 3] << 24;
+        };
         EXPECT_EQ(u32(2), static_cast<int>(file.size()));
         EXPECT_EQ(u32(10), 14 + 40 + 1024);
         EXPECT_EQ(u32(18), 5);
@@ -294,7 +304,9 @@ TEST(ConverterPlugins, ReadPngFilesOfEveryKind) {
     }
     {
         // A palette with transparency becomes colour with alpha.
-        PngSpec spec{3, 1, PNG_COLOR_TYPE_PALETTE, 8, false, {0, 1, 2}, {10, 20, 30, 40, 50, 60, 70, 80, 90}, {0, 128}};
+        PngSpec spec{
+            3,       1, PNG_COLOR_TYPE_PALETTE, 8, false, {0, 1, 2}, {10, 20, 30, 40, 50, 60, 70, 80, 90},
+            {0, 128}};
         const auto r = Decode("conv_png", LibraryFiles::PngEncode(spec));
         ASSERT_EQ(r.code, 0);
         EXPECT_EQ(r.picture.colourType, ImExp::ColourRgbAlpha);
@@ -356,7 +368,8 @@ TEST(ConverterPlugins, ReadTiffFilesOfEveryKind) {
         }
     {
         // One-bit white-is-zero: the flag goes to the library, which turns it round.
-        TiffPage page{9, 1, 1, 1, PHOTOMETRIC_MINISWHITE, false, false, false, COMPRESSION_PACKBITS, {}, {0xA5, 0x80}};
+        TiffPage page{
+            9, 1, 1, 1, PHOTOMETRIC_MINISWHITE, false, false, false, COMPRESSION_PACKBITS, {}, {0xA5, 0x80}};
         const auto r = read({page});
         ASSERT_EQ(r.code, 0);
         EXPECT_EQ(r.picture.inverted, 1);
@@ -364,14 +377,16 @@ TEST(ConverterPlugins, ReadTiffFilesOfEveryKind) {
     }
     {
         // Eight-bit white-is-zero comes turned round already.
-        TiffPage page{3, 1, 1, 8, PHOTOMETRIC_MINISWHITE, false, false, false, COMPRESSION_NONE, {}, {0, 100, 255}};
+        TiffPage page{
+            3, 1, 1, 8, PHOTOMETRIC_MINISWHITE, false, false, false, COMPRESSION_NONE, {}, {0, 100, 255}};
         const auto r = read({page});
         ASSERT_EQ(r.code, 0);
         EXPECT_EQ(r.picture.inverted, 0);
         EXPECT_EQ(r.picture.rows, (Bytes{255, 155, 0}));
     }
     {
-        TiffPage page{4, 1, 1, 4, PHOTOMETRIC_PALETTE, false, false, false, COMPRESSION_NONE, {}, {0x01, 0xF2}};
+        TiffPage page{4,  1,           1, 4, PHOTOMETRIC_PALETTE, false, false, false, COMPRESSION_NONE,
+                      {}, {0x01, 0xF2}};
         page.colourMap.assign(48, 0);
         for (int i = 0; i < 16; ++i)
             page.colourMap[i] = static_cast<std::uint16_t>(i * 4096), page.colourMap[32 + i] = 0xFFFF;
@@ -385,8 +400,10 @@ TEST(ConverterPlugins, ReadTiffFilesOfEveryKind) {
     {
         const Picture rgba = MakePicture(ImExp::ColourRgbAlpha, 24, 7, 6, 4);
         const Picture grey16 = MakePicture(ImExp::ColourGrayScale, 16, 5, 4, 8);
-        TiffPage first{7, 6, 4, 8, PHOTOMETRIC_RGB, false, false, true, COMPRESSION_ADOBE_DEFLATE, {}, rgba.rows};
-        TiffPage second{5, 4, 1, 16, PHOTOMETRIC_MINISBLACK, false, false, false, COMPRESSION_LZW, {}, grey16.rows};
+        TiffPage first{7,  6,        4, 8, PHOTOMETRIC_RGB, false, false, true, COMPRESSION_ADOBE_DEFLATE,
+                       {}, rgba.rows};
+        TiffPage second{5,  4,          1, 16, PHOTOMETRIC_MINISBLACK, false, false, false, COMPRESSION_LZW,
+                        {}, grey16.rows};
         auto r = read({first, second}, 0);
         ASSERT_EQ(r.code, 0);
         EXPECT_EQ(r.picture.colourType, ImExp::ColourRgbAlpha);
@@ -415,8 +432,8 @@ TEST(ConverterPlugins, ReadTiffFilesOfEveryKind) {
 
 TEST(ConverterPlugins, ReadBmpFilesOfEveryLayout) {
     // Hand-made files: header, optional masks and palette, rows padded to 4 bytes.
-    auto bmp = [](int width, int height, int bits, std::uint32_t compression, const Bytes& extra, const Bytes& pixels,
-                  std::uint32_t used = 0) {
+    auto bmp = [](int width, int height, int bits, std::uint32_t compression, const Bytes& extra,
+                  const Bytes& pixels, std::uint32_t used = 0) {
         Bytes f(54, 0);
         auto put = [&](std::size_t at, std::uint32_t v) {
             for (int i = 0; i < 4; ++i)
@@ -465,11 +482,13 @@ TEST(ConverterPlugins, ReadBmpFilesOfEveryLayout) {
         EXPECT_EQ(r.picture.palette[512 + 2], 255);
     }
     // A palette larger than the depth allows, a pixel offset past the end, run-length data.
-    EXPECT_EQ(Decode("conv_bmp", bmp(1, 1, 8, 0, Bytes(1024, 0), {0, 0, 0, 0}, 300)).code, ImExp::ErrorInvalidFile);
+    EXPECT_EQ(Decode("conv_bmp", bmp(1, 1, 8, 0, Bytes(1024, 0), {0, 0, 0, 0}, 300)).code,
+              ImExp::ErrorInvalidFile);
     Bytes pastEnd = bmp(1, 1, 24, 0, {}, {1, 2, 3, 0});
     pastEnd[10] = 200;
     EXPECT_EQ(Decode("conv_bmp", pastEnd).code, ImExp::ErrorInvalidFile);
-    EXPECT_EQ(Decode("conv_bmp", bmp(2, 1, 8, 1, Bytes(1024, 0), {0, 0})).code, ImExp::ErrorUnsupportedSubformat);
+    EXPECT_EQ(Decode("conv_bmp", bmp(2, 1, 8, 1, Bytes(1024, 0), {0, 0})).code,
+              ImExp::ErrorUnsupportedSubformat);
 }
 
 namespace {
@@ -492,59 +511,6 @@ std::ostream& operator<<(std::ostream& os, const Damage& d) {
     return os << d.converter << ": " << d.name;
 }
 
-Bytes CutInHalf(Bytes f) {
-    f.resize(f.size() / 2);
-    return f;
-}
-
-Bytes CutInHeader(Bytes f) {
-    f.resize(20);
-    return f;
-}
-
-// A run of bytes in the middle of the JPEG scan replaced by an end-of-image marker.
-Bytes JpegMarkerInScan(Bytes f) {
-    f[f.size() / 2] = 0xFF;
-    f[f.size() / 2 + 1] = 0xD9;
-    return f;
-}
-
-// Garbage in the compressed data of the first PNG image chunk.
-Bytes PngGarbageInData(Bytes f) {
-    for (std::size_t i = 8; i + 8 < f.size(); ++i)
-        if (std::memcmp(&f[i], "IDAT", 4) == 0) {
-            for (std::size_t j = i + 10; j < i + 60; ++j)
-                f[j] = static_cast<std::uint8_t>(j * 37);
-            break;
-        }
-    return f;
-}
-
-Bytes PngHugeWidth(Bytes f) {
-    f[16] = 0x7F, f[17] = f[18] = f[19] = 0xFF;  // IHDR width
-    return f;
-}
-
-// libtiff writes the strips first, right after the 8-byte header.
-Bytes TiffGarbageInStrip(Bytes f) {
-    for (std::size_t i = 8; i < 200; ++i)
-        f[i] = 0xFF;
-    return f;
-}
-
-// A directory that says it holds no entries.
-Bytes TiffEmptyDirectory(Bytes f) {
-    const std::size_t at = f[4] | f[5] << 8 | f[6] << 16 | static_cast<std::size_t>(f[7]) << 24;
-    f[at] = f[at + 1] = 0;
-    return f;
-}
-
-Bytes BmpHugePalette(Bytes f) {
-    f[28] = 8;   // eight bits...
-    f[46] = 0x2C, f[47] = 0x01;  // ...and 300 colours
-    return f;
-}
-
 class DamagedFile : public ::testing::TestWithParam<Damage> {};
 
 }  // namespace
@@ -561,19 +527,20 @@ TEST_P(DamagedFile, FailsWithItsCode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Corpus, DamagedFile,
-    ::testing::Values(Damage{"cut in half", "conv_bmp", CutInHalf, ImExp::ErrorUnexpectedEnd},
-                      Damage{"cut in header", "conv_bmp", CutInHeader, ImExp::ErrorUnexpectedEnd},
-                      Damage{"palette over 256", "conv_bmp", BmpHugePalette, ImExp::ErrorInvalidFile},
-                      Damage{"cut in half", "conv_jpeg", CutInHalf, ImExp::ErrorUnexpectedEnd},
-                      Damage{"cut in header", "conv_jpeg", CutInHeader, ImExp::ErrorUnexpectedEnd},
-                      Damage{"marker in scan", "conv_jpeg", JpegMarkerInScan, ImExp::ErrorDecompressor},
-                      Damage{"cut in half", "conv_png", CutInHalf, ImExp::ErrorUnexpectedEnd},
-                      Damage{"cut in header", "conv_png", CutInHeader, ImExp::ErrorUnexpectedEnd},
-                      Damage{"garbage in data", "conv_png", PngGarbageInData, ImExp::ErrorDecompressor},
-                      Damage{"huge width", "conv_png", PngHugeWidth, ImExp::ErrorInvalidFile},
-                      Damage{"cut in half", "conv_tiff", CutInHalf, ImExp::ErrorUnexpectedEnd},
-                      Damage{"garbage in strip", "conv_tiff", TiffGarbageInStrip, ImExp::ErrorDecompressor},
-                      Damage{"empty directory", "conv_tiff", TiffEmptyDirectory, ImExp::ErrorInvalidFile}));
+    ::testing::Values(
+        Damage{"cut in half", "conv_bmp", DamagedFiles::CutInHalf, ImExp::ErrorUnexpectedEnd},
+        Damage{"cut in header", "conv_bmp", DamagedFiles::CutInHeader, ImExp::ErrorUnexpectedEnd},
+        Damage{"palette over 256", "conv_bmp", DamagedFiles::BmpHugePalette, ImExp::ErrorInvalidFile},
+        Damage{"cut in half", "conv_jpeg", DamagedFiles::CutInHalf, ImExp::ErrorUnexpectedEnd},
+        Damage{"cut in header", "conv_jpeg", DamagedFiles::CutInHeader, ImExp::ErrorUnexpectedEnd},
+        Damage{"marker in scan", "conv_jpeg", DamagedFiles::JpegMarkerInScan, ImExp::ErrorDecompressor},
+        Damage{"cut in half", "conv_png", DamagedFiles::CutInHalf, ImExp::ErrorUnexpectedEnd},
+        Damage{"cut in header", "conv_png", DamagedFiles::CutInHeader, ImExp::ErrorUnexpectedEnd},
+        Damage{"garbage in data", "conv_png", DamagedFiles::PngGarbageInData, ImExp::ErrorDecompressor},
+        Damage{"huge width", "conv_png", DamagedFiles::PngHugeWidth, ImExp::ErrorInvalidFile},
+        Damage{"cut in half", "conv_tiff", DamagedFiles::CutInHalf, ImExp::ErrorUnexpectedEnd},
+        Damage{"garbage in strip", "conv_tiff", DamagedFiles::TiffGarbageInStrip, ImExp::ErrorDecompressor},
+        Damage{"empty directory", "conv_tiff", DamagedFiles::TiffEmptyDirectory, ImExp::ErrorInvalidFile}));
 
 TEST(ConverterPlugins, ContentCheckTakesOnlyItsOwnFormat) {
     std::map<std::string, Bytes> files;
@@ -651,7 +618,7 @@ TEST(ConverterPlugins, BandsOutOfOrderAreRefused) {
 
 TEST(ConverterPlugins, LibraryMessagesReachTheErrorString) {
     Plugin plugin("conv_png");
-    const auto r = Decode("conv_png", PngGarbageInData(GoodFile("conv_png")));
+    const auto r = Decode("conv_png", DamagedFiles::PngGarbageInData(GoodFile("conv_png")));
     ASSERT_EQ(r.code, ImExp::ErrorDecompressor);
     // The code of the library's own words; the message of the failure above.
     char text[260] = {};

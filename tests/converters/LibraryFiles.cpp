@@ -59,7 +59,8 @@ Bytes PngEncode(const PngSpec& spec) {
     const std::size_t rowBytes = spec.rows.size() / static_cast<std::size_t>(spec.height);
     std::vector<png_bytep> rows(static_cast<std::size_t>(spec.height));
     for (int y = 0; y < spec.height; ++y)
-        rows[static_cast<std::size_t>(y)] = const_cast<png_bytep>(spec.rows.data() + rowBytes * static_cast<std::size_t>(y));
+        rows[static_cast<std::size_t>(y)] =
+            const_cast<png_bytep>(spec.rows.data() + rowBytes * static_cast<std::size_t>(y));
     if (!WritePng(png, info, &spec, &out, rows.data()))
         out.clear();
     png_destroy_write_struct(&png, &info);
@@ -144,7 +145,8 @@ Bytes JpegEncode(int width, int height, int components, const Bytes& rows, int q
     errors.base.error_exit = JpegFail;
     unsigned char* out = nullptr;
     unsigned long size = 0;
-    const bool ok = Compress(&c, &errors, width, height, components, &rows, quality, progressive, &out, &size);
+    const bool ok =
+        Compress(&c, &errors, width, height, components, &rows, quality, progressive, &out, &size);
     jpeg_destroy_compress(&c);
     Bytes result;
     if (ok && out)
@@ -185,7 +187,8 @@ bool TiffWrite(const std::string& path, const std::vector<TiffPage>& pages) {
         }
         if (!p.colourMap.empty()) {
             const std::size_t n = p.colourMap.size() / 3;
-            TIFFSetField(tif, TIFFTAG_COLORMAP, p.colourMap.data(), p.colourMap.data() + n, p.colourMap.data() + 2 * n);
+            TIFFSetField(tif, TIFFTAG_COLORMAP, p.colourMap.data(), p.colourMap.data() + n,
+                         p.colourMap.data() + 2 * n);
         }
         const std::size_t sampleBytes = p.bits >= 8 ? static_cast<std::size_t>(p.bits / 8) : 1;
         const std::size_t rowBytes = (static_cast<std::size_t>(p.width) * p.bits * p.samples + 7) / 8;
@@ -207,7 +210,8 @@ bool TiffWrite(const std::string& path, const std::vector<TiffPage>& pages) {
                                                 ((x0 + x) * p.samples + (p.planar ? s : 0)) * sampleBytes,
                                             pixelBytes);
                         ok = ok && TIFFWriteTile(tif, tile.data(), static_cast<std::uint32_t>(x0),
-                                                 static_cast<std::uint32_t>(y0), 0, static_cast<std::uint16_t>(s)) >= 0;
+                                                 static_cast<std::uint32_t>(y0), 0,
+                                                 static_cast<std::uint16_t>(s)) >= 0;
                     }
         } else {
             TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 5);

@@ -41,10 +41,10 @@ struct TiffPage {
     int photometric = 1;  // PHOTOMETRIC_*
     bool planar = false;  // rows still given chunky
     bool tiled = false;
-    bool alpha = false;           // the last sample is unassociated alpha
-    int compression = 1;          // COMPRESSION_*
+    bool alpha = false;                    // the last sample is unassociated alpha
+    int compression = 1;                   // COMPRESSION_*
     std::vector<std::uint16_t> colourMap;  // 3 x 2^bits entries
-    Bytes rows;                   // chunky, 16-bit samples in host order, packed pixels
+    Bytes rows;                            // chunky, 16-bit samples in host order, packed pixels
 };
 bool TiffWrite(const std::string& path, const std::vector<TiffPage>& pages);
 // Decodes the first page through libtiff's RGBA interface, top row first.

@@ -68,7 +68,9 @@ public:
     void WriteByte(const void* byte) override { Write(byte, 1); }
     void WriteWord(const void* word) override { Write(word, 2); }
     bool Seek(int distance, int origin, int* newPosition) override {
-        const long base = origin == 0 ? 0 : origin == 1 ? static_cast<long>(position_) : static_cast<long>(bytes_.size());
+        const long base = origin == 0   ? 0
+                          : origin == 1 ? static_cast<long>(position_)
+                                        : static_cast<long>(bytes_.size());
         if (origin < 0 || origin > 2 || base + distance < 0)
             throw new CImpExp_FileException(CImpExp_FileException::badSeek, -1, "memory");
         position_ = static_cast<std::size_t>(base + distance);
@@ -87,7 +89,8 @@ private:
 // One converter module, mapped for the life of the object.
 class Plugin {
 public:
-    explicit Plugin(const std::string& name) : handle_(::dlopen(ConverterPath(name).c_str(), RTLD_NOW | RTLD_LOCAL)) {}
+    explicit Plugin(const std::string& name)
+        : handle_(::dlopen(ConverterPath(name).c_str(), RTLD_NOW | RTLD_LOCAL)) {}
     ~Plugin() {
         if (handle_)
             ::dlclose(handle_);

@@ -472,6 +472,9 @@ FORMGATE_CONVERTER_ENTRY int WRWriteBand(ConverterContext* ctx, void* band) {
         if (transfer.delivered >= static_cast<int>(ctx->height))
             return 1;
         NextBand(ctx);
+        // A faulty converter: the next band it announces lies outside the image.
+        ctx->bandStartRow = static_cast<std::int32_t>(config.Number("Write.liestart", ctx->bandStartRow));
+        ctx->rowsInBand = static_cast<std::int32_t>(config.Number("Write.lierows", ctx->rowsInBand));
     }
     return 0;
 }

@@ -17,6 +17,8 @@
 //   Check=0               RDCheckFile rejects every file
 //   Write.<field>=value   WRSetupWriting sets access, order, fixed, rows, planes,
 //                         packed, bluefirst or bpr
+//   Write.liestart=row, Write.lierows=n   converter-driven writing: every band after
+//                         the first is announced with that start or row count
 //   ErrorText=text        ConvGetErrorString writes text (empty: nothing)
 //
 // Image files (".tcv") start with a line "TCV", then "key=value" lines, then
