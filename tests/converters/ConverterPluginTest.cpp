@@ -121,6 +121,11 @@ TEST(ConverterPlugins, DeclareThemselvesAndAreListedBesideTheLibrary) {
     }
     for (const char* ext : {".bmp;", ".jpg;", ".tif;", ".png;"})
         EXPECT_NE(patterns.find(ext), std::string::npos) << ext;
+    // The library frees its converter after every operation: that must unmap it.
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);)
+        for (const char* name : kConverters)
+            EXPECT_EQ(line.find(PluginTest::ConverterPath(name)), std::string::npos) << line;
 
     std::ifstream ini(std::string(CONVERTER_DIR) + "/../CONVERT.INI");
     std::stringstream text;

@@ -404,3 +404,20 @@ INSTANTIATE_TEST_SUITE_P(
         Corrupt{"empty.tif", DamagedFiles::TiffEmptyDirectory, "Invalid Image File empty.tif"},
         Corrupt{"noise.png", Noise, "Unknown image file format noise.png"},
         Corrupt{"noise.jpg", Noise, "Unknown image file format noise.jpg"}));
+
+// Grey stored white-is-zero comes out the right way round, never as a negative.
+TEST_F(ShippedConverters, WhiteIsZeroTiffIsNoNegative) {
+    // 1 bit: pixels white, black, white, black, white, white, white, white (bits 0 1 0 1 0 0 0 0).
+    LibraryFiles::TiffPage bilevel{8, 1, 1, 1, 0 /* MinIsWhite */, false, false, false, 1, {}, {0x50}};
+    ASSERT_TRUE(LibraryFiles::TiffWrite(dir_ / "bilevel.tif", {bilevel}));
+    RecordingSink colour;
+    ASSERT_EQ(Read(colour, dir_ / "bilevel.tif", 16), 1);
+    EXPECT_EQ(colour.rows[0], (Bytes{255, 255, 255, 0,   0,   0,   255, 255, 255, 0,   0,   0,
+                                     255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255}));
+    // 8 bits: 0 is white.
+    LibraryFiles::TiffPage grey{3, 1, 1, 8, 0 /* MinIsWhite */, false, false, false, 1, {}, {0, 55, 255}};
+    ASSERT_TRUE(LibraryFiles::TiffWrite(dir_ / "grey.tif", {grey}));
+    RecordingSink sink;
+    ASSERT_EQ(Read(sink, dir_ / "grey.tif", 8), 1);
+    EXPECT_EQ(sink.rows[0], (Bytes{255, 200, 0}));
+}
