@@ -108,7 +108,9 @@ int ReadHeader(IOStream* stream, Header& h) {
             for (int i = 0; i < 3; ++i)
                 masks[i] = U32(info + 40 + 4 * i);
     }
-    if (h.width <= 0 || h.height <= 0 || planes != 1)
+    if (h.width <= 0 || h.height <= 0 || planes != 1 ||
+        static_cast<std::uint32_t>(h.width) > ConvKit::kSideLimit ||
+        static_cast<std::uint32_t>(h.height) > ConvKit::kSideLimit)
         return ImExp::ErrorInvalidFile;
     const int bits = h.bitsPerPixel;
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)

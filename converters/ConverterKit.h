@@ -30,6 +30,11 @@ constexpr int kVersion = 0x300 | ImExp::VersionImport | ImExp::VersionExport;
 // ConvGetErrorString shows that text.
 constexpr int kErrorLibrary = ImExp::ErrorCustom;
 
+// Largest image side the library takes; larger headers are damaged or hostile.
+constexpr std::uint32_t kSideLimit = 0x7F00000;
+// Largest whole image a converter decodes in memory (interlaced or tiled files).
+constexpr std::uint64_t kWholeImageLimit = std::uint64_t{1} << 31;
+
 // The error code for a stream failure: end of file 1, disk full 13, else 15.
 int CodeOfStreamCause(int cause);
 

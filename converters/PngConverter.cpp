@@ -312,6 +312,8 @@ FORMGATE_CONVERTER_ENTRY int RDSetupReading(ConverterContext* ctx) {
             return 0;
         // Interlaced passes cover the whole image, so it is decoded here at once.
         const std::size_t height = ctx->height;
+        if (static_cast<std::uint64_t>(r->rowBytes) * height > ConvKit::kWholeImageLimit)
+            return ImExp::ErrorFileTooBig;
         r->image.resize(r->rowBytes * height);
         std::vector<png_bytep> rows(height);
         for (std::size_t i = 0; i < height; ++i)

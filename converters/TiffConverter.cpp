@@ -166,7 +166,8 @@ int DescribePage(TIFF* tif, Page& p) {
     std::uint16_t format = SAMPLEFORMAT_UINT, extraCount = 0, compression = COMPRESSION_NONE;
     std::uint16_t* extra = nullptr;
     if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &p.width) ||
-        !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &p.height) || p.width == 0 || p.height == 0)
+        !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &p.height) || p.width == 0 || p.height == 0 ||
+        p.width > ConvKit::kSideLimit || p.height > ConvKit::kSideLimit)
         return ImExp::ErrorInvalidFile;
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &p.samples);
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &p.bits);
@@ -336,6 +337,8 @@ int DecodeWholePage(Reader& r) {
     const std::uint64_t storedRow = (static_cast<std::uint64_t>(p.width) * p.bits * p.samples + 7) / 8;
     if (planar && p.bits < 8)
         return ImExp::ErrorUnsupportedSubformat;
+    if (storedRow * p.height > ConvKit::kWholeImageLimit)
+        return ImExp::ErrorFileTooBig;
     r.image.assign(static_cast<std::size_t>(storedRow * p.height), 0);
     const tmsize_t pieceSize = TIFFIsTiled(tif) ? TIFFTileSize(tif) : TIFFStripSize(tif);
     if (pieceSize <= 0)

@@ -536,6 +536,7 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"cut in half", "conv_bmp", DamagedFiles::CutInHalf, ImExp::ErrorUnexpectedEnd},
         Damage{"cut in header", "conv_bmp", DamagedFiles::CutInHeader, ImExp::ErrorUnexpectedEnd},
         Damage{"palette over 256", "conv_bmp", DamagedFiles::BmpHugePalette, ImExp::ErrorInvalidFile},
+        Damage{"huge width", "conv_bmp", DamagedFiles::BmpHugeWidth, ImExp::ErrorInvalidFile},
         Damage{"cut in half", "conv_jpeg", DamagedFiles::CutInHalf, ImExp::ErrorUnexpectedEnd},
         Damage{"cut in header", "conv_jpeg", DamagedFiles::CutInHeader, ImExp::ErrorUnexpectedEnd},
         Damage{"marker in scan", "conv_jpeg", DamagedFiles::JpegMarkerInScan, ImExp::ErrorDecompressor},

@@ -63,4 +63,10 @@ inline Bytes BmpHugePalette(Bytes f) {
     return f;
 }
 
+// A width no image has, and the rows it would need far beyond the file.
+inline Bytes BmpHugeWidth(Bytes f) {
+    f[18] = f[19] = f[20] = 0xFF, f[21] = 0x7F;
+    return f;
+}
+
 }  // namespace DamagedFiles
