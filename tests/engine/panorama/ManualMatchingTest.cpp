@@ -317,3 +317,82 @@ TEST_F(ManualMatchingTest, SeedMarkersAreWellFittingAndWellSpread) {
         EXPECT_EQ(markers[2 * k + 1], 44);
     }
 }
+
+namespace {
+
+class PromptedBuildTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_pDibManager = &manager;
+        engine = new PromptingPanorama();
+        engine->Init(nullptr, nullptr, &ui);
+    }
+    void TearDown() override {
+        ReleaseElementVector(photos);
+        engine->Release();
+        g_pDibManager = nullptr;
+    }
+    void SetOptions(bool is360) {
+        HVPanoramaOptions o;
+        engine->GetOptions(&o);
+        o.lensCompensation = 0;
+        o.autoCrop = 0;
+        o.is360 = is360 ? 1 : 0;
+        engine->SetOptions(&o);
+    }
+    // A 300 x 300 crop of a boat photo and a 300 x 280 crop of a weir: no
+    // automatic match between them.
+    void MakePhotos() {
+        const std::pair<const char*, Rect> sources[] = {
+            {"boat-row/boat3.jpg", Rect(0, 0, 300, 300)},
+            {"weir-row-distractor/weir_1.jpg", Rect(0, 0, 300, 280)}};
+        for (const auto& [name, rect] : sources) {
+            RefPtr<CPanoElement> full = LoadPhoto(name);
+            RefPtr<CPanoElement> crop(full->ExtractRegion(false, rect));
+            ASSERT_NE(crop.Get(), nullptr);
+            const std::string path = dir / (std::to_string(photos.size()) + ".png");
+            ASSERT_TRUE(crop->Save(std::wstring(path.begin(), path.end())));
+            IPanoElement* photo = CreatePanoElement(0);
+            ASSERT_TRUE(photo->Load(std::wstring(path.begin(), path.end())));
+            photos.push_back(photo);
+        }
+    }
+
+    CDibManager manager;
+    PromptingPanorama* engine = nullptr;
+    TestDoubles::RecordingUserInterface ui;
+    std::vector<IPanoElement*> photos;
+    TestData::ScratchDir dir;
+};
+
+}  // namespace
+
+TEST_F(PromptedBuildTest, UnmatchedPairJoinedByTheUserOrRefused) {
+    OVH_REQUIRE_PHOTOS();
+    MakePhotos();
+    for (bool is360 : {false, true}) {
+        SCOPED_TRACE(is360 ? "360 option on" : "360 option off");
+        SetOptions(is360);
+        // The weir's origin lies at (250, 10) in the boat crop.
+        ShiftingUser user{-250, -10};
+        ui.onMatchManually = std::ref(user);
+        ASSERT_TRUE(engine->BuildWithTransforms(photos, nullptr, false));
+        const BuildReport* report = engine->GetBuildReport();
+        EXPECT_EQ(report->status, 1);  // never 4 or 5 from this build
+        EXPECT_EQ(report->withTransforms, 1);
+        EXPECT_TRUE(report->unmatched.empty());
+        EXPECT_EQ(user.prompts.size(), 1u);
+        IPanoElement* preview = engine->GetResult(false);
+        ASSERT_TRUE(preview->IsValid());
+        EXPECT_NEAR(preview->GetWidth(), 550, 2);  // whole pixels around the solved shift
+        EXPECT_NEAR(preview->GetHeight(), 300, 2);
+
+        // A refusal ends the build: status 2, the analyses kept.
+        user.prompts.clear();
+        user.abortAt = 0;
+        EXPECT_FALSE(engine->BuildWithTransforms(photos, nullptr, false));
+        EXPECT_EQ(report->status, 2);
+        EXPECT_EQ(engine->copies_.size(), 2u);
+        EXPECT_FALSE(engine->GetResult(false)->IsValid());
+    }
+}
