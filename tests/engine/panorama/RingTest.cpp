@@ -225,7 +225,18 @@ protected:
 TEST_F(RingBuildTest, ApartmentRingCloses) {
     OVH_REQUIRE_PHOTOS();
     Load(12);
+    TestDoubles::RecordingProgress progress;
+    engine->SetProgressIndicator(&progress);
     ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    // The repeated photo counts as one more in the progress total, and the
+    // bar never runs past it.
+    for (const std::string& line : progress.log.Lines()) {
+        int total, position;
+        if (std::sscanf(line.c_str(), "SetProgress %d %d", &total, &position) == 2) {
+            EXPECT_EQ(total, 6 * 13 + 11 * 13 - 2);
+            EXPECT_LE(position, total);
+        }
+    }
     const BuildReport* report = engine->GetBuildReport();
     EXPECT_EQ(report->status, 1);
     EXPECT_TRUE(report->unmatched.empty());  // the repeated photo is not the caller's
