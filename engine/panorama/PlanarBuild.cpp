@@ -328,12 +328,14 @@ bool CPanorama::Render() {
     match_graph::CGraph savedMatches, savedGroup;
     bool result = true;
     const bool haveCopies = savedMatches.Assign(matchGraph_) && savedGroup.Assign(groupGraph_);
+    const Matrix savedRing = ringTransform_;
     auto restoreGraphs = [&] {
         // The pair transforms were rescaled in place; the preview keeps using them.
         if (haveCopies) {
             matchGraph_.Assign(savedMatches);
             groupGraph_.Assign(savedGroup);
         }
+        ringTransform_ = savedRing;
     };
 
     try {
