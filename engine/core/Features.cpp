@@ -17,27 +17,28 @@ constexpr int kLevels = 5;  // Gaussian levels per octave; 4 difference levels
 constexpr double kPi = std::numbers::pi;
 constexpr int kOrientationBins = 36;
 constexpr double kOrientationBinWidth = 2.0 * kPi / kOrientationBins;  // 10 degrees
-constexpr double kDescriptorBinWidth = kPi / 4.0;                     // 45 degrees
 
+// A plane of doubles. Allocation leaves the samples unset: every user writes
+// each sample before reading it.
 struct Matrix {
     int width = 0;
     int height = 0;
-    std::vector<double> samples;
+    std::unique_ptr<double[]> samples;
 
     Matrix() = default;
-    Matrix(int w, int h) : width(w), height(h), samples(std::size_t(w) * std::size_t(h)) {}
-    double* Row(int y) { return samples.data() + std::size_t(y) * width; }
-    const double* Row(int y) const { return samples.data() + std::size_t(y) * width; }
+    Matrix(int w, int h) : width(w), height(h), samples(new double[std::size_t(w) * std::size_t(h)]) {}
+    std::size_t Size() const { return std::size_t(width) * std::size_t(height); }
+    double* Data() { return samples.get(); }
+    const double* Data() const { return samples.get(); }
+    double* Row(int y) { return samples.get() + std::size_t(y) * width; }
+    const double* Row(int y) const { return samples.get() + std::size_t(y) * width; }
     double At(int x, int y) const { return samples[std::size_t(y) * width + x]; }
     // Samples outside the matrix read as 0.
     double AtOrZero(int x, int y) const {
         if (x < 0 || y < 0 || x >= width || y >= height) return 0.0;
         return At(x, y);
     }
-    void Release() {
-        samples.clear();
-        samples.shrink_to_fit();
-    }
+    void Release() { samples.reset(); }
 };
 
 struct Candidate {
@@ -46,7 +47,8 @@ struct Candidate {
 
 // Circular distance between two angles (radians), in [0, pi].
 double CircularDistance(double a, double b) {
-    double d = std::fmod(std::fabs(a - b), 2.0 * kPi);
+    double d = std::fabs(a - b);
+    if (d >= 2.0 * kPi) d = std::fmod(d, 2.0 * kPi);
     if (d > kPi) d = 2.0 * kPi - d;
     return d;
 }
@@ -98,11 +100,12 @@ void ThrowIfCancelled(const CancelFunction& cancel) {
     if (cancel && cancel()) throw panorama_abort();
 }
 
+// The Gaussian pyramid; a difference level m of an octave is Gaussian level
+// m + 1 minus level m, taken sample by sample where it is needed.
 struct ScaleSpace {
     double spacing[kOctaves];
     double scale[kOctaves][kLevels] = {};  // the 4 x 5 table of scales, photo pixels
     Matrix gauss[kOctaves][kLevels];
-    Matrix diff[kOctaves][kLevels - 1];
 };
 
 void BuildScaleSpace(ScaleSpace& s, const std::vector<std::uint8_t>& grey, int W, int H) {
@@ -117,8 +120,8 @@ void BuildScaleSpace(ScaleSpace& s, const std::vector<std::uint8_t>& grey, int W
         Matrix& base = s.gauss[o][0];
         base = Matrix(w, h);
         if (o == 0) {
-            for (std::size_t i = 0; i < base.samples.size(); ++i) base.samples[i] = grey[i] / 255.0;
-            if (baseBlur != 0.0) RecursiveGaussianBlur(w, h, w, base.samples.data(), baseBlur);
+            for (std::size_t i = 0; i < base.Size(); ++i) base.samples[i] = grey[i] / 255.0;
+            if (baseBlur != 0.0) RecursiveGaussianBlur(w, h, w, base.Data(), baseBlur);
             s.scale[0][0] = sigma0 * 0.5;
         } else {
             const Matrix& prev = s.gauss[o - 1][2];
@@ -131,41 +134,46 @@ void BuildScaleSpace(ScaleSpace& s, const std::vector<std::uint8_t>& grey, int W
         }
         double sigma = sigma0;
         for (int l = 1; l < kLevels; ++l) {
-            s.gauss[o][l] = s.gauss[o][l - 1];
-            Matrix& level = s.gauss[o][l];
-            RecursiveGaussianBlur(w, h, w, level.samples.data(), sigma * increment);
+            s.gauss[o][l] = Matrix(w, h);
+            RecursiveGaussianBlurInto(w, h, w, s.gauss[o][l - 1].Data(), s.gauss[o][l].Data(), sigma * increment);
             sigma *= k;
             s.scale[o][l] = s.spacing[o] * sigma;
-            Matrix& d = s.diff[o][l - 1];
-            d = Matrix(w, h);
-            const Matrix& lower = s.gauss[o][l - 1];
-            for (std::size_t i = 0; i < d.samples.size(); ++i) d.samples[i] = level.samples[i] - lower.samples[i];
         }
     }
 }
 
-bool IsExtremum(const Matrix* levels[3], int x, int y, double v) {
+// Rows y - 1 .. y + 1 of the difference levels m - 1 .. m + 1 around level m.
+struct DifferenceWindow {
+    const double* g[4][3];  // Gaussian levels m - 1 .. m + 2, rows y - 1 .. y + 1
+
+    DifferenceWindow(const Matrix* gauss, int m, int y) {
+        for (int i = 0; i < 4; ++i)
+            for (int r = 0; r < 3; ++r) g[i][r] = gauss[m - 1 + i].Row(y - 1 + r);
+    }
+    // Difference level m - 1 + i at (x, row y - 1 + r).
+    double D(int i, int r, int x) const { return g[i + 1][r][x] - g[i][r][x]; }
+};
+
+bool IsExtremum(const DifferenceWindow& w, int x, double v) {
     bool greater = true, smaller = true;
-    for (int m = 0; m < 3; ++m) {
-        for (int dy = -1; dy <= 1; ++dy) {
-            const double* row = levels[m]->Row(y + dy);
+    for (int i = 0; i < 3; ++i) {
+        for (int r = 0; r < 3; ++r)
             for (int dx = -1; dx <= 1; ++dx) {
-                if (m == 1 && dx == 0 && dy == 0) continue;
-                const double n = row[x + dx];
+                if (i == 1 && r == 1 && dx == 0) continue;
+                const double n = w.D(i, r, x + dx);
                 greater = greater && v > n;
                 smaller = smaller && v < n;
             }
-        }
         if (!greater && !smaller) return false;
     }
     return greater || smaller;
 }
 
-bool PassesEdgeTest(const Matrix& d, int x, int y, double edgeRatio) {
-    const double v = d.At(x, y);
-    const double dxx = d.At(x - 1, y) + d.At(x + 1, y) - 2.0 * v;
-    const double dyy = d.At(x, y - 1) + d.At(x, y + 1) - 2.0 * v;
-    const double dxy = (d.At(x - 1, y - 1) - d.At(x + 1, y - 1) - d.At(x - 1, y + 1) + d.At(x + 1, y + 1)) / 4.0;
+bool PassesEdgeTest(const DifferenceWindow& w, int x, double edgeRatio) {
+    const double v = w.D(1, 1, x);
+    const double dxx = w.D(1, 1, x - 1) + w.D(1, 1, x + 1) - 2.0 * v;
+    const double dyy = w.D(1, 0, x) + w.D(1, 2, x) - 2.0 * v;
+    const double dxy = (w.D(1, 0, x - 1) - w.D(1, 0, x + 1) - w.D(1, 2, x - 1) + w.D(1, 2, x + 1)) / 4.0;
     const double det = dxx * dyy - dxy * dxy;
     const double tr = dxx + dyy;
     if (!(det >= 0.0)) return false;
@@ -175,16 +183,15 @@ bool PassesEdgeTest(const Matrix& d, int x, int y, double edgeRatio) {
 std::vector<Candidate> FindCandidates(const ScaleSpace& s, double edgeRatio, double contrastThreshold) {
     std::vector<Candidate> candidates;
     for (int o = 0; o < kOctaves; ++o) {
+        const int width = s.gauss[o][0].width, height = s.gauss[o][0].height;
         for (int l = 1; l <= 2; ++l) {
-            const Matrix* levels[3] = {&s.diff[o][l - 1], &s.diff[o][l], &s.diff[o][l + 1]};
-            const Matrix& d = s.diff[o][l];
-            for (int y = 1; y + 1 < d.height; ++y) {
-                const double* row = d.Row(y);
-                for (int x = 1; x + 1 < d.width; ++x) {
-                    const double v = row[x];
+            for (int y = 1; y + 1 < height; ++y) {
+                const DifferenceWindow w(s.gauss[o], l, y);
+                for (int x = 1; x + 1 < width; ++x) {
+                    const double v = w.D(1, 1, x);
                     if (!(std::fabs(v) >= contrastThreshold)) continue;
-                    if (!IsExtremum(levels, x, y, v)) continue;
-                    if (!PassesEdgeTest(d, x, y, edgeRatio)) continue;
+                    if (!IsExtremum(w, x, v)) continue;
+                    if (!PassesEdgeTest(w, x, edgeRatio)) continue;
                     candidates.push_back({x, y, o, l});
                 }
             }
@@ -198,17 +205,37 @@ struct GradientPlane {
     Matrix orientation;
 };
 
-GradientPlane BuildGradients(const Matrix& L) {
+// Radius of the orientation window of an octave's level, in octave samples.
+int OrientationRadius(const ScaleSpace& s, int o, int l) {
+    const double sigma = 1.5 * s.scale[o][l] / s.spacing[o];
+    return static_cast<int>(3.5 * sigma + 0.5);
+}
+
+// Gradient magnitude and orientation by central differences; border samples
+// hold 0. Only the samples that some orientation window will read are
+// computed: per row, the span covering every window that reaches the row.
+GradientPlane BuildGradients(const Matrix& L, const std::vector<Candidate>& candidates, int radius) {
     GradientPlane g{Matrix(L.width, L.height), Matrix(L.width, L.height)};
-    for (int y = 1; y + 1 < L.height; ++y) {
-        const double* above = L.Row(y - 1);
-        const double* row = L.Row(y);
-        const double* below = L.Row(y + 1);
+    std::vector<std::pair<int, int>> span(L.height, {L.width, -1});
+    for (const Candidate& c : candidates)
+        for (int y = std::max(0, c.y - radius); y <= std::min(L.height - 1, c.y + radius); ++y) {
+            span[y].first = std::min(span[y].first, std::max(0, c.x - radius));
+            span[y].second = std::max(span[y].second, std::min(L.width - 1, c.x + radius));
+        }
+    for (int y = 0; y < L.height; ++y) {
+        const auto [x0, x1] = span[y];
+        if (x0 > x1) continue;
         double* mag = g.magnitude.Row(y);
         double* ori = g.orientation.Row(y);
-        for (int x = 1; x + 1 < L.width; ++x) {
+        const bool borderRow = y == 0 || y + 1 == L.height;
+        for (int x = x0; x <= x1; ++x) {
+            if (borderRow || x == 0 || x + 1 == L.width) {
+                mag[x] = ori[x] = 0.0;
+                continue;
+            }
+            const double* row = L.Row(y);
             const double dx = (row[x + 1] - row[x - 1]) / 2.0;
-            const double dy = (below[x] - above[x]) / 2.0;
+            const double dy = (L.Row(y + 1)[x] - L.Row(y - 1)[x]) / 2.0;
             mag[x] = std::sqrt(dx * dx + dy * dy);
             ori[x] = Direction(dy, dx);
         }
@@ -216,17 +243,50 @@ GradientPlane BuildGradients(const Matrix& L) {
     return g;
 }
 
-// Adds weight * (1 - d / binWidth) to every bin whose factor is positive. Only
-// the bins next to the angle can qualify; the others would add nothing.
+// Adds weight * (1 - d / binWidth) to every bin whose factor is positive, d
+// being the circular distance to the bin's centre. Only the two bins around
+// the angle can qualify; their outer neighbours are tried as well when the
+// angle lies so close to a centre that rounding might matter. Bins left out
+// would add exact zeros, so the sums equal those of a loop over all bins.
 template <int Bins>
-void AddToCircularHistogram(double* hist, double angle, double weight, double binWidth) {
-    const int near = static_cast<int>(std::floor((WrapAngle(angle) + kPi) / binWidth));
-    for (int i = near - 1; i <= near + 2; ++i) {
-        const int b = ((i % Bins) + Bins) % Bins;
-        const double factor = 1.0 - CircularDistance(angle, -kPi + b * binWidth) / binWidth;
+struct CircularHistogram {
+    double centre[Bins];
+    double binWidth;
+
+    CircularHistogram() : binWidth(2.0 * kPi / Bins) {
+        for (int b = 0; b < Bins; ++b) centre[b] = -kPi + b * binWidth;
+    }
+
+    void AddBin(double* hist, int b, double angle, double weight) const {
+        const double factor = 1.0 - CircularDistance(angle, centre[b]) / binWidth;
         if (factor > 0.0) hist[b] += weight * factor;
     }
-}
+
+    void Add(double* hist, double angle, double weight) const {
+        const double t = (WrapAngle(angle) + kPi) / binWidth;
+        const double below = std::floor(t);
+        const double frac = t - below;
+        int b = static_cast<int>(below) % Bins;
+        if (b < 0) b += Bins;
+        const int next = b + 1 == Bins ? 0 : b + 1;
+        if (frac > 1e-6 && frac < 1.0 - 1e-6) {
+            AddBin(hist, b, angle, weight);
+            AddBin(hist, next, angle, weight);
+            return;
+        }
+        const int before = b == 0 ? Bins - 1 : b - 1;
+        const int after = next + 1 == Bins ? 0 : next + 1;
+        // In bin order as a full loop would visit them (each bin is separate,
+        // so the order does not change any sum).
+        AddBin(hist, before, angle, weight);
+        AddBin(hist, b, angle, weight);
+        AddBin(hist, next, angle, weight);
+        AddBin(hist, after, angle, weight);
+    }
+};
+
+const CircularHistogram<kOrientationBins> kOrientationHistogram;
+const CircularHistogram<8> kDescriptorHistogram;
 
 // Vertex of the parabola through three neighbouring bins, or the centre
 // bin when the three values lie on a line (a plateau).
@@ -271,7 +331,7 @@ void AssignOrientations(const ScaleSpace& s, const std::vector<Candidate>& candi
                     const double* krow = kernel.get() + std::size_t(y - c.y + r) * n;
                     for (int x = x0; x <= x1; ++x) {
                         const double w = krow[x - c.x + r] * mag[x];
-                        AddToCircularHistogram<kOrientationBins>(hist, ori[x], w, kOrientationBinWidth);
+                        kOrientationHistogram.Add(hist, ori[x], w);
                     }
                 }
                 // Peaks only: a bin below either neighbour (in the histogram as
@@ -305,8 +365,15 @@ double Interpolate(const Matrix& L, double px, double py) {
     const int x0 = static_cast<int>(px);
     const int y0 = static_cast<int>(py);
     const double fx = px - x0, fy = py - y0;
-    const double v = (1.0 - fx) * (1.0 - fy) * L.AtOrZero(x0, y0) + fx * (1.0 - fy) * L.AtOrZero(x0 + 1, y0) +
-                     (1.0 - fx) * fy * L.AtOrZero(x0, y0 + 1) + fx * fy * L.AtOrZero(x0 + 1, y0 + 1);
+    double a, b, c, d;
+    if (x0 >= 0 && y0 >= 0 && x0 + 1 < L.width && y0 + 1 < L.height) {
+        const double* r0 = L.Row(y0) + x0;
+        const double* r1 = r0 + L.width;
+        a = r0[0], b = r0[1], c = r1[0], d = r1[1];
+    } else {
+        a = L.AtOrZero(x0, y0), b = L.AtOrZero(x0 + 1, y0), c = L.AtOrZero(x0, y0 + 1), d = L.AtOrZero(x0 + 1, y0 + 1);
+    }
+    const double v = (1.0 - fx) * (1.0 - fy) * a + fx * (1.0 - fy) * b + (1.0 - fx) * fy * c + fx * fy * d;
     return v * 0.25;
 }
 
@@ -339,7 +406,7 @@ void Describe(const Matrix& L, double spacing, const Keypoint& k, double* desc) 
                     const double wx = 1.0 - std::fabs(cellX[i][j] - px) / 4.0;
                     const double wy = 1.0 - std::fabs(cellY[i][j] - py) / 4.0;
                     if (!(wx > 0.0 && wy > 0.0)) continue;
-                    AddToCircularHistogram<8>(desc + (4 * i + j) * 8, phi, weight * wx * wy, kDescriptorBinWidth);
+                    kDescriptorHistogram.Add(desc + (4 * i + j) * 8, phi, weight * wx * wy);
                 }
         }
     }
@@ -391,15 +458,18 @@ void DetectFeatures(PanoramaLib::IPanoElement* element, std::vector<Keypoint*>& 
 
     const std::vector<Candidate> candidates = FindCandidates(*space, edgeRatio, contrastThreshold);
     // Only Gaussian levels 1 and 2 are read from here on.
-    for (int o = 0; o < kOctaves; ++o) {
-        for (Matrix& d : space->diff[o]) d.Release();
+    for (int o = 0; o < kOctaves; ++o)
         for (int l : {0, 3, 4}) space->gauss[o][l].Release();
-    }
     ThrowIfCancelled(cancel);
 
     auto gradients = std::make_unique<GradientPlane[][2]>(kOctaves);
     for (int o = 0; o < kOctaves; ++o)
-        for (int l = 1; l <= 2; ++l) gradients[o][l - 1] = BuildGradients(space->gauss[o][l]);
+        for (int l = 1; l <= 2; ++l) {
+            std::vector<Candidate> here;
+            for (const Candidate& c : candidates)
+                if (c.octave == o && c.level == l) here.push_back(c);
+            gradients[o][l - 1] = BuildGradients(space->gauss[o][l], here, OrientationRadius(*space, o, l));
+        }
     ThrowIfCancelled(cancel);
 
     std::vector<std::unique_ptr<Keypoint>> found;

@@ -105,29 +105,31 @@ constexpr int kLanes = 8;
 // i of lane l is at base[l * laneStep + i * sampleStep]. Lanes run side by side
 // so the recursions overlap; each lane's arithmetic is that of a lone line.
 // work holds n * kLanes doubles.
+// The lines are read from src and written to base (the same place when
+// filtering in place); both share the layout.
 template <class S>
-void FilterLines(const Coefficients& c, typename S::T* base, std::ptrdiff_t laneStep, std::ptrdiff_t sampleStep,
-                 int n, int lanes, double* work) {
+void FilterLines(const Coefficients& c, const typename S::T* src, typename S::T* base, std::ptrdiff_t laneStep,
+                 std::ptrdiff_t sampleStep, int n, int lanes, double* work) {
     using T = typename S::T;
     if (c.identity) {
         for (int l = 0; l < lanes; ++l)
             for (int i = 0; i < n; ++i) {
-                T& s = base[l * laneStep + i * sampleStep];
-                s = S::Store(double(s));
+                const std::ptrdiff_t at = l * laneStep + i * sampleStep;
+                base[at] = S::Store(double(src[at]));
             }
         return;
     }
     const double a = c.a, P = c.P, Q = c.Q, K = c.K;
     double r[kLanes], u[kLanes], v[kLanes];
     for (int l = 0; l < lanes; ++l) {
-        const double x0 = double(base[l * laneStep]);
+        const double x0 = double(src[l * laneStep]);
         r[l] = x0 * c.r0;
         u[l] = x0 * c.u0;
         v[l] = x0 * c.v0;
     }
     // Forward (causal) pass into the work lines.
     for (int i = 0; i < n; ++i) {
-        const T* row = base + i * sampleStep;
+        const T* row = src + i * sampleStep;
         double* w = work + std::size_t(i) * kLanes;
         for (int l = 0; l < lanes; ++l) {
             const double x = double(row[l * laneStep]);
@@ -141,7 +143,7 @@ void FilterLines(const Coefficients& c, typename S::T* base, std::ptrdiff_t lane
     // Backward start: the state after running over the end value continued
     // to infinity, in closed form.
     for (int l = 0; l < lanes; ++l) {
-        const double x = double(base[l * laneStep + (n - 1) * sampleStep]);
+        const double x = double(src[l * laneStep + (n - 1) * sampleStep]);
         const double dr = r[l] - x * c.dcR;
         const std::complex<double> dz = std::complex<double>(u[l], v[l]) - x * c.dcZ;
         r[l] = x * c.rFromX + c.rFromDr * dr - (c.rFromDz * dz).real();
@@ -165,41 +167,48 @@ void FilterLines(const Coefficients& c, typename S::T* base, std::ptrdiff_t lane
 }
 
 // Every column first (for interleaved colour, every byte column), then every
-// row, each channel of a row on its own.
+// row, each channel of a row on its own. The column pass reads src, so a
+// filtered copy costs no separate copy.
 template <class S>
-void FilterPlane(std::int32_t width, std::int32_t height, std::int32_t stride, typename S::T* samples, double sigma,
-                 int channels) {
-    if (width <= 0 || height <= 0 || !samples) return;
+void FilterPlane(std::int32_t width, std::int32_t height, std::int32_t stride, const typename S::T* src,
+                 typename S::T* samples, double sigma, int channels) {
+    if (width <= 0 || height <= 0 || !samples || !src) return;
     const Coefficients c = MakeCoefficients(sigma);
     const std::size_t longest = std::size_t(std::max(width, height));
     std::unique_ptr<double[]> work(new double[longest * kLanes]);
     const std::int32_t columns = width * channels;
     for (std::int32_t x = 0; x < columns; x += kLanes)
-        FilterLines<S>(c, samples + x, 1, stride, height, std::min(kLanes, columns - x), work.get());
+        FilterLines<S>(c, src + x, samples + x, 1, stride, height, std::min(kLanes, columns - x), work.get());
     for (std::int32_t ch = 0; ch < channels; ++ch)
-        for (std::int32_t y = 0; y < height; y += kLanes)
-            FilterLines<S>(c, samples + std::ptrdiff_t(y) * stride + ch, stride, channels, width,
-                           std::min(kLanes, height - y), work.get());
+        for (std::int32_t y = 0; y < height; y += kLanes) {
+            auto* line = samples + std::ptrdiff_t(y) * stride + ch;
+            FilterLines<S>(c, line, line, stride, channels, width, std::min(kLanes, height - y), work.get());
+        }
 }
 
 }  // namespace
 
 void RecursiveGaussianBlur(std::int32_t width, std::int32_t height, std::int32_t stride, double* samples,
                            double sigma) {
-    FilterPlane<DoubleSample>(width, height, stride, samples, sigma, 1);
+    FilterPlane<DoubleSample>(width, height, stride, samples, samples, sigma, 1);
 }
 
 void RecursiveGaussianBlurU8(std::int32_t width, std::int32_t height, std::int32_t stride,
                              std::uint8_t* samples, double sigma) {
-    FilterPlane<U8Sample>(width, height, stride, samples, sigma, 1);
+    FilterPlane<U8Sample>(width, height, stride, samples, samples, sigma, 1);
 }
 
 void RecursiveGaussianBlurU8Ex(std::int32_t width, std::int32_t height, std::int32_t stride,
                                std::uint8_t* samples, double sigma) {
-    FilterPlane<U8Sample>(width, height, stride, samples, sigma, 3);
+    FilterPlane<U8Sample>(width, height, stride, samples, samples, sigma, 3);
 }
 
 void RecursiveGaussianBlurU16(std::int32_t width, std::int32_t height, std::int32_t stride,
                               std::uint16_t* samples, double sigma) {
-    FilterPlane<U16Sample>(width, height, stride, samples, sigma, 1);
+    FilterPlane<U16Sample>(width, height, stride, samples, samples, sigma, 1);
+}
+
+void RecursiveGaussianBlurInto(std::int32_t width, std::int32_t height, std::int32_t stride, const double* source,
+                               double* target, double sigma) {
+    FilterPlane<DoubleSample>(width, height, stride, source, target, sigma, 1);
 }

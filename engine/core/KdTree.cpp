@@ -128,11 +128,13 @@ struct Builder {
     }
 };
 
+}  // namespace
+
 // The k smallest (distance, index) pairs seen, ascending; equal distances keep
 // their arrival order.
-class KSmallest {
+class KSmallestList {
 public:
-    explicit KSmallest(int k) : k_(k), keys_(k + 1), values_(k + 1) {}
+    explicit KSmallestList(int k) : k_(k), keys_(k + 1), values_(k + 1) {}
     double MaxKey() const { return n_ == k_ ? keys_[k_ - 1] : kNoDistance; }
     void Insert(double key, std::int32_t value) {
         int pos = n_;
@@ -158,6 +160,8 @@ private:
     std::vector<double> keys_;
     std::vector<std::int32_t> values_;
 };
+
+namespace {
 
 // Binary min-heap of (box distance, node), 1-based, fixed capacity; inserts
 // beyond it are dropped.
@@ -236,11 +240,45 @@ void DeleteKdTree(KdTree* tree) {
     delete tree;
 }
 
+// Squared distances from the query to a leaf's points, summed dimension by
+// dimension; a point enters the k-smallest list unless its distance exceeds
+// the list's largest key. A search could stop summing a point as soon as its
+// running sum passed that key, since the sum only grows; here up to four
+// points are summed side by side (each in its own dimension order, so every
+// sum is the same) and given up together once all of them have passed it.
+void KdTree::ScanLeaf(const kd_leaf& leaf, const double* query, KSmallestList& best) const {
+    constexpr int kGroup = 4;
+    constexpr int kChunk = 16;
+    for (std::int32_t first = 0; first < leaf.count; first += kGroup) {
+        const int n = std::min<int>(kGroup, leaf.count - first);
+        const double* p[kGroup];
+        for (int j = 0; j < kGroup; ++j) p[j] = points[leaf.indices[first + std::min(j, n - 1)]];
+        const double limit = best.MaxKey();
+        double sum[kGroup] = {0.0, 0.0, 0.0, 0.0};
+        bool passed = false;
+        for (int d0 = 0; d0 < dimension && !passed; d0 += kChunk) {
+            const int d1 = std::min(dimension, d0 + kChunk);
+            for (int d = d0; d < d1; ++d) {
+                const double q = query[d];
+                for (int j = 0; j < kGroup; ++j) {
+                    const double t = q - p[j][d];
+                    sum[j] += t * t;
+                }
+            }
+            passed = true;
+            for (int j = 0; j < n; ++j) passed = passed && sum[j] > limit;
+        }
+        if (passed) continue;
+        for (int j = 0; j < n; ++j)
+            if (!(sum[j] > best.MaxKey())) best.Insert(sum[j], leaf.indices[first + j]);
+    }
+}
+
 void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* indices, double* distances,
                             double eps) const {
     visited = 0;
     if (k <= 0) return;
-    KSmallest best(k);
+    KSmallestList best(k);
     if (!root) {
         // An empty tree has no box to search: nothing is found.
         best.CopyOut(indices, distances);
@@ -277,24 +315,7 @@ void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* i
         }
         if (!node) continue;
         const auto* leaf = static_cast<const kd_leaf*>(node);
-        for (std::int32_t i = 0; i < leaf->count; ++i) {
-            const std::int32_t pi = leaf->indices[i];
-            const double* p = points[pi];
-            const double limit = best.MaxKey();
-            // The running sum only grows, so testing it every few dimensions
-            // drops exactly the points a test after each one would drop.
-            double sum = 0.0;
-            bool abandoned = false;
-            for (int d0 = 0; d0 < dimension && !abandoned; d0 += 16) {
-                const int d1 = std::min(dimension, d0 + 16);
-                for (int d = d0; d < d1; ++d) {
-                    const double t = query[d] - p[d];
-                    sum += t * t;
-                }
-                abandoned = sum > limit;
-            }
-            if (!abandoned) best.Insert(sum, pi);
-        }
+        ScanLeaf(*leaf, query, best);
         visited += leaf->count;
     }
     best.CopyOut(indices, distances);

@@ -31,6 +31,8 @@ public:
     std::int32_t* indices = nullptr;  // into the tree's index array; owns nothing
 };
 
+class KSmallestList;
+
 // Not thread-safe: a search records its examined-point count in the tree.
 class KdTree {
 public:
@@ -56,6 +58,9 @@ public:
     // 200 right after building.
     std::int32_t visitLimit = 0;
     mutable std::int32_t visited = 0;  // points examined by the last search
+
+private:
+    void ScanLeaf(const kd_leaf& leaf, const double* query, KSmallestList& best) const;
 };
 
 // Builds a tree over n points of 128 doubles. The points must outlive the tree.
