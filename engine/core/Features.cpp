@@ -48,6 +48,8 @@ struct Candidate {
 // Circular distance between two angles (radians), in [0, pi].
 double CircularDistance(double a, double b) {
     double d = std::fabs(a - b);
+    // Below 4 pi the remainder is one exact subtraction (Sterbenz).
+    if (d >= 2.0 * kPi && d < 4.0 * kPi) d -= 2.0 * kPi;
     if (d >= 2.0 * kPi) d = std::fmod(d, 2.0 * kPi);
     if (d > kPi) d = 2.0 * kPi - d;
     return d;
@@ -263,11 +265,11 @@ struct CircularHistogram {
     }
 
     void Add(double* hist, double angle, double weight) const {
+        // t >= 0, so truncation is the floor.
         const double t = (WrapAngle(angle) + kPi) / binWidth;
-        const double below = std::floor(t);
-        const double frac = t - below;
-        int b = static_cast<int>(below) % Bins;
-        if (b < 0) b += Bins;
+        int b = static_cast<int>(t);
+        const double frac = t - b;
+        b %= Bins;
         const int next = b + 1 == Bins ? 0 : b + 1;
         if (frac > 1e-6 && frac < 1.0 - 1e-6) {
             AddBin(hist, b, angle, weight);
@@ -361,7 +363,7 @@ void AssignOrientations(const ScaleSpace& s, const std::vector<Candidate>& candi
 }
 
 // Bilinear read with the cell taken by truncation toward zero, scaled by 0.25.
-double Interpolate(const Matrix& L, double px, double py) {
+inline double Interpolate(const Matrix& L, double px, double py) {
     const int x0 = static_cast<int>(px);
     const int y0 = static_cast<int>(py);
     const double fx = px - x0, fy = py - y0;

@@ -167,7 +167,7 @@ namespace {
 // beyond it are dropped.
 class NodeQueue {
 public:
-    explicit NodeQueue(int capacity) : cap_(capacity), heap_(capacity + 1) {}
+    explicit NodeQueue(int capacity) : cap_(capacity), heap_(new Entry[std::size_t(capacity) + 1]) {}
     bool Empty() const { return n_ == 0; }
     void Insert(double key, const kd_node* node) {
         if (n_ >= cap_) return;
@@ -181,8 +181,8 @@ public:
         heap_[r] = {key, node};
     }
     std::pair<double, const kd_node*> ExtractMin() {
-        const auto top = heap_[1];
-        const auto last = heap_[n_--];
+        const Entry top = heap_[1];
+        const Entry last = heap_[n_--];
         int p = 1, c = 2;
         while (c <= n_) {
             if (c < n_ && heap_[c].first > heap_[c + 1].first) ++c;
@@ -192,14 +192,48 @@ public:
             c = 2 * p;
         }
         heap_[p] = last;
-        return top;
+        return {top.first, top.second};
     }
 
 private:
     int cap_;
     int n_ = 0;
-    std::vector<std::pair<double, const kd_node*>> heap_;
+    struct Entry {
+        double first;
+        const kd_node* second;
+    };
+    std::unique_ptr<Entry[]> heap_;  // slots are written before they are read
 };
+
+}  // namespace
+
+namespace {
+
+void CollectLeaves(kd_node* node, std::vector<kd_leaf*>& leaves) {
+    if (!node) return;
+    if (node->IsLeaf()) return leaves.push_back(static_cast<kd_leaf*>(node));
+    auto* s = static_cast<kd_split*>(node);
+    CollectLeaves(s->lower, leaves);
+    CollectLeaves(s->upper, leaves);
+}
+
+void FillLeafStore(KdTree& tree) {
+    constexpr int kGroup = 4;
+    std::vector<kd_leaf*> leaves;
+    CollectLeaves(tree.root, leaves);
+    std::size_t total = 0;
+    for (const kd_leaf* leaf : leaves) total += std::size_t((leaf->count + kGroup - 1) / kGroup) * kGroup;
+    tree.leafStore.resize(total * tree.dimension);
+    double* out = tree.leafStore.data();
+    for (kd_leaf* leaf : leaves) {
+        leaf->interleaved = out;
+        for (int first = 0; first < leaf->count; first += kGroup) {
+            for (int d = 0; d < tree.dimension; ++d)
+                for (int j = 0; j < kGroup; ++j)
+                    *out++ = tree.points[leaf->indices[std::min(first + j, leaf->count - 1)]][d];
+        }
+    }
+}
 
 }  // namespace
 
@@ -224,6 +258,7 @@ KdTree* BuildKdTree(const double* const* points, std::int32_t n) {
         std::vector<double> low(tree->boxLow, tree->boxLow + dim), high(tree->boxHigh, tree->boxHigh + dim);
         Builder b{tree->points, dim, tree->bucketSize, low.data(), high.data()};
         tree->root = b.Build(tree->index, tree->count);
+        FillLeafStore(*tree);
     } catch (...) {
         DeleteKdTree(tree.release());
         throw;
@@ -251,8 +286,7 @@ void KdTree::ScanLeaf(const kd_leaf& leaf, const double* query, KSmallestList& b
     constexpr int kChunk = 16;
     for (std::int32_t first = 0; first < leaf.count; first += kGroup) {
         const int n = std::min<int>(kGroup, leaf.count - first);
-        const double* p[kGroup];
-        for (int j = 0; j < kGroup; ++j) p[j] = points[leaf.indices[first + std::min(j, n - 1)]];
+        const double* block = leaf.interleaved + std::size_t(first) * dimension;
         const double limit = best.MaxKey();
         double sum[kGroup] = {0.0, 0.0, 0.0, 0.0};
         bool passed = false;
@@ -260,8 +294,9 @@ void KdTree::ScanLeaf(const kd_leaf& leaf, const double* query, KSmallestList& b
             const int d1 = std::min(dimension, d0 + kChunk);
             for (int d = d0; d < d1; ++d) {
                 const double q = query[d];
+                const double* c = block + std::size_t(d) * kGroup;
                 for (int j = 0; j < kGroup; ++j) {
-                    const double t = q - p[j][d];
+                    const double t = q - c[j];
                     sum[j] += t * t;
                 }
             }

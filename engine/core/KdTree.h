@@ -29,6 +29,10 @@ public:
     bool IsLeaf() const override { return true; }
     std::int32_t count = 0;
     std::int32_t* indices = nullptr;  // into the tree's index array; owns nothing
+    // The leaf's points side by side for the search, dimension by dimension
+    // in groups of four (a short group repeats its last point); in the tree's
+    // leaf store, owned by the tree.
+    const double* interleaved = nullptr;
 };
 
 class KSmallestList;
@@ -50,6 +54,7 @@ public:
     std::int32_t count = 0;
     std::int32_t bucketSize = 4;
     std::vector<const double*> points;  // the caller's points; not owned
+    std::vector<double> leafStore;      // the points again, laid out per leaf for the search
     std::int32_t* index = nullptr;      // permuted so each leaf's points are contiguous
     kd_node* root = nullptr;
     double* boxLow = nullptr;

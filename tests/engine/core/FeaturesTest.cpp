@@ -146,6 +146,14 @@ TEST_F(FeaturesTest, RealPhotoKeypointsAreWellFormedAndRepeatable) {
         EXPECT_EQ(std::memcmp(d, second->descriptors[i], sizeof(double) * kDescriptorLength), 0) << i;
     }
     EXPECT_GE(perScale.size(), 6u);  // every octave contributes
+    // Histograms with two strong peaks give two keypoints at one place.
+    int twins = 0;
+    for (std::size_t i = 1; i < kps.size(); ++i) {
+        const Keypoint &p = *kps[i - 1], &k = *kps[i];
+        twins += p.x == k.x && p.y == k.y && p.octave == k.octave && p.level == k.level &&
+                 p.orientation < k.orientation;
+    }
+    EXPECT_GT(twins, 0);
 }
 
 // The same scene moved by 16 pixels (a whole sample of every octave) gives
