@@ -34,7 +34,8 @@ ElementPtr LoadCrop(const std::string& relative, int x, int y) {
 
 void BM_DetectFeatures(benchmark::State& state) {
     ElementPtr photo = LoadCrop("map-scans/budapest1.jpg", 240, 155);
-    if (!photo) return state.SkipWithError("shared photos are not present");
+    if (!photo)
+        return state.SkipWithError("shared photos are not present");
     CKeypointSet set;
     for (auto _ : state) {
         DetectFeatures(photo.Get(), set.keypoints, set.descriptors, 10.0, 0.02);
@@ -44,7 +45,8 @@ void BM_DetectFeatures(benchmark::State& state) {
     // A fingerprint of the output: it must not move when the code gets faster.
     std::uint32_t hash = 2166136261u;
     auto mix = [&hash](const void* p, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) hash = (hash ^ static_cast<const unsigned char*>(p)[i]) * 16777619u;
+        for (std::size_t i = 0; i < n; ++i)
+            hash = (hash ^ static_cast<const unsigned char*>(p)[i]) * 16777619u;
     };
     for (std::size_t i = 0; i < set.keypoints.size(); ++i) {
         mix(set.keypoints[i], sizeof(Keypoint));
@@ -57,7 +59,8 @@ BENCHMARK(BM_DetectFeatures)->Unit(benchmark::kMillisecond);
 void BM_MatchPair(benchmark::State& state) {
     ElementPtr first = LoadCrop("map-scans/budapest1.jpg", 100, 100);
     ElementPtr second = LoadCrop("map-scans/budapest1.jpg", 420, 250);
-    if (!first || !second) return state.SkipWithError("shared photos are not present");
+    if (!first || !second)
+        return state.SkipWithError("shared photos are not present");
     CKeypointSet query, reference;
     DetectFeatures(first.Get(), query.keypoints, query.descriptors, 10.0, 0.02);
     DetectFeatures(second.Get(), reference.keypoints, reference.descriptors, 10.0, 0.02);
@@ -79,13 +82,14 @@ void BM_MatchPair(benchmark::State& state) {
         std::vector<std::int32_t> images;
         std::vector<std::vector<std::int32_t>> queryIdx, refIdx, scores;
         std::vector<double> votes;
-        MatchKeypointSets(tree, reference, query, query.descriptors, images, queryIdx, refIdx, scores, votes, 1.5,
-                          0.8);
+        MatchKeypointSets(tree, reference, query, query.descriptors, images, queryIdx, refIdx, scores, votes,
+                          1.5, 0.8);
         DeleteKdTree(tree);
         clusters = votes.size();
         hash = 2166136261u;
         auto mix = [&hash](const void* p, std::size_t n) {
-            for (std::size_t i = 0; i < n; ++i) hash = (hash ^ static_cast<const unsigned char*>(p)[i]) * 16777619u;
+            for (std::size_t i = 0; i < n; ++i)
+                hash = (hash ^ static_cast<const unsigned char*>(p)[i]) * 16777619u;
         };
         for (std::size_t i = 0; i < votes.size(); ++i) {
             mix(&images[i], sizeof(std::int32_t));

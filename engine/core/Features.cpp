@@ -35,7 +35,8 @@ struct Matrix {
     double At(int x, int y) const { return samples[std::size_t(y) * width + x]; }
     // Samples outside the matrix read as 0.
     double AtOrZero(int x, int y) const {
-        if (x < 0 || y < 0 || x >= width || y >= height) return 0.0;
+        if (x < 0 || y < 0 || x >= width || y >= height)
+            return 0.0;
         return At(x, y);
     }
     void Release() { samples.reset(); }
@@ -49,15 +50,20 @@ struct Candidate {
 double CircularDistance(double a, double b) {
     double d = std::fabs(a - b);
     // Below 4 pi the remainder is one exact subtraction (Sterbenz).
-    if (d >= 2.0 * kPi && d < 4.0 * kPi) d -= 2.0 * kPi;
-    if (d >= 2.0 * kPi) d = std::fmod(d, 2.0 * kPi);
-    if (d > kPi) d = 2.0 * kPi - d;
+    if (d >= 2.0 * kPi && d < 4.0 * kPi)
+        d -= 2.0 * kPi;
+    if (d >= 2.0 * kPi)
+        d = std::fmod(d, 2.0 * kPi);
+    if (d > kPi)
+        d = 2.0 * kPi - d;
     return d;
 }
 
 double WrapAngle(double a) {
-    while (a >= kPi) a -= 2.0 * kPi;
-    while (a < -kPi) a += 2.0 * kPi;
+    while (a >= kPi)
+        a -= 2.0 * kPi;
+    while (a < -kPi)
+        a += 2.0 * kPi;
     return a;
 }
 
@@ -85,21 +91,24 @@ std::vector<std::uint8_t> DoubleSizeGrey(PanoramaLib::IPanoElement* element, int
                 dst[2 * x] = static_cast<std::uint8_t>((30 * r + 59 * gr + 11 * b) / 100);
             }
         }
-        for (int x = 0; x + 1 < W; ++x) dst[2 * x + 1] = static_cast<std::uint8_t>((dst[2 * x] + dst[2 * x + 2]) >> 1);
+        for (int x = 0; x + 1 < W; ++x)
+            dst[2 * x + 1] = static_cast<std::uint8_t>((dst[2 * x] + dst[2 * x + 2]) >> 1);
         dst[w2 - 1] = dst[w2 - 2];
     }
     for (int y = 0; y + 1 < H; ++y) {
         const std::uint8_t* above = g.data() + std::size_t(2 * y) * w2;
         const std::uint8_t* below = above + 2 * std::size_t(w2);
         std::uint8_t* mid = g.data() + std::size_t(2 * y + 1) * w2;
-        for (int x = 0; x < w2; ++x) mid[x] = static_cast<std::uint8_t>((above[x] + below[x]) >> 1);
+        for (int x = 0; x < w2; ++x)
+            mid[x] = static_cast<std::uint8_t>((above[x] + below[x]) >> 1);
     }
     std::copy_n(g.data() + std::size_t(h2 - 2) * w2, w2, g.data() + std::size_t(h2 - 1) * w2);
     return g;
 }
 
 void ThrowIfCancelled(const CancelFunction& cancel) {
-    if (cancel && cancel()) throw panorama_abort();
+    if (cancel && cancel())
+        throw panorama_abort();
 }
 
 // The Gaussian pyramid; a difference level m of an octave is Gaussian level
@@ -122,22 +131,26 @@ void BuildScaleSpace(ScaleSpace& s, const std::vector<std::uint8_t>& grey, int W
         Matrix& base = s.gauss[o][0];
         base = Matrix(w, h);
         if (o == 0) {
-            for (std::size_t i = 0; i < base.Size(); ++i) base.samples[i] = grey[i] / 255.0;
-            if (baseBlur != 0.0) RecursiveGaussianBlur(w, h, w, base.Data(), baseBlur);
+            for (std::size_t i = 0; i < base.Size(); ++i)
+                base.samples[i] = grey[i] / 255.0;
+            if (baseBlur != 0.0)
+                RecursiveGaussianBlur(w, h, w, base.Data(), baseBlur);
             s.scale[0][0] = sigma0 * 0.5;
         } else {
             const Matrix& prev = s.gauss[o - 1][2];
             for (int y = 0; y < h; ++y) {
                 const double* src = prev.Row(2 * y);
                 double* dst = base.Row(y);
-                for (int x = 0; x < w; ++x) dst[x] = src[2 * x];
+                for (int x = 0; x < w; ++x)
+                    dst[x] = src[2 * x];
             }
             s.scale[o][0] = s.scale[o - 1][2];
         }
         double sigma = sigma0;
         for (int l = 1; l < kLevels; ++l) {
             s.gauss[o][l] = Matrix(w, h);
-            RecursiveGaussianBlurInto(w, h, w, s.gauss[o][l - 1].Data(), s.gauss[o][l].Data(), sigma * increment);
+            RecursiveGaussianBlurInto(w, h, w, s.gauss[o][l - 1].Data(), s.gauss[o][l].Data(),
+                                      sigma * increment);
             sigma *= k;
             s.scale[o][l] = s.spacing[o] * sigma;
         }
@@ -150,7 +163,8 @@ struct DifferenceWindow {
 
     DifferenceWindow(const Matrix* gauss, int m, int y) {
         for (int i = 0; i < 4; ++i)
-            for (int r = 0; r < 3; ++r) g[i][r] = gauss[m - 1 + i].Row(y - 1 + r);
+            for (int r = 0; r < 3; ++r)
+                g[i][r] = gauss[m - 1 + i].Row(y - 1 + r);
     }
     // Difference level m - 1 + i at (x, row y - 1 + r).
     double D(int i, int r, int x) const { return g[i + 1][r][x] - g[i][r][x]; }
@@ -161,12 +175,14 @@ bool IsExtremum(const DifferenceWindow& w, int x, double v) {
     for (int i = 0; i < 3; ++i) {
         for (int r = 0; r < 3; ++r)
             for (int dx = -1; dx <= 1; ++dx) {
-                if (i == 1 && r == 1 && dx == 0) continue;
+                if (i == 1 && r == 1 && dx == 0)
+                    continue;
                 const double n = w.D(i, r, x + dx);
                 greater = greater && v > n;
                 smaller = smaller && v < n;
             }
-        if (!greater && !smaller) return false;
+        if (!greater && !smaller)
+            return false;
     }
     return greater || smaller;
 }
@@ -178,7 +194,8 @@ bool PassesEdgeTest(const DifferenceWindow& w, int x, double edgeRatio) {
     const double dxy = (w.D(1, 0, x - 1) - w.D(1, 0, x + 1) - w.D(1, 2, x - 1) + w.D(1, 2, x + 1)) / 4.0;
     const double det = dxx * dyy - dxy * dxy;
     const double tr = dxx + dyy;
-    if (!(det >= 0.0)) return false;
+    if (!(det >= 0.0))
+        return false;
     return tr * tr / det < (edgeRatio + 1.0) * (edgeRatio + 1.0) / edgeRatio;
 }
 
@@ -191,9 +208,12 @@ std::vector<Candidate> FindCandidates(const ScaleSpace& s, double edgeRatio, dou
                 const DifferenceWindow w(s.gauss[o], l, y);
                 for (int x = 1; x + 1 < width; ++x) {
                     const double v = w.D(1, 1, x);
-                    if (!(std::fabs(v) >= contrastThreshold)) continue;
-                    if (!IsExtremum(w, x, v)) continue;
-                    if (!PassesEdgeTest(w, x, edgeRatio)) continue;
+                    if (!(std::fabs(v) >= contrastThreshold))
+                        continue;
+                    if (!IsExtremum(w, x, v))
+                        continue;
+                    if (!PassesEdgeTest(w, x, edgeRatio))
+                        continue;
                     candidates.push_back({x, y, o, l});
                 }
             }
@@ -226,7 +246,8 @@ GradientPlane BuildGradients(const Matrix& L, const std::vector<Candidate>& cand
         }
     for (int y = 0; y < L.height; ++y) {
         const auto [x0, x1] = span[y];
-        if (x0 > x1) continue;
+        if (x0 > x1)
+            continue;
         double* mag = g.magnitude.Row(y);
         double* ori = g.orientation.Row(y);
         const bool borderRow = y == 0 || y + 1 == L.height;
@@ -256,12 +277,14 @@ struct CircularHistogram {
     double binWidth;
 
     CircularHistogram() : binWidth(2.0 * kPi / Bins) {
-        for (int b = 0; b < Bins; ++b) centre[b] = -kPi + b * binWidth;
+        for (int b = 0; b < Bins; ++b)
+            centre[b] = -kPi + b * binWidth;
     }
 
     void AddBin(double* hist, int b, double angle, double weight) const {
         const double factor = 1.0 - CircularDistance(angle, centre[b]) / binWidth;
-        if (factor > 0.0) hist[b] += weight * factor;
+        if (factor > 0.0)
+            hist[b] += weight * factor;
     }
 
     void Add(double* hist, double angle, double weight) const {
@@ -307,22 +330,26 @@ double PeakOrientation(const double* hist, int b) {
     const double A = inv[0] * hs[0] + inv[1] * hs[1] + inv[2] * hs[2];
     const double B = inv[3] * hs[0] + inv[4] * hs[1] + inv[5] * hs[2];
     const double vertex = -B / (2.0 * A);
-    if (A == 0.0 || !std::isfinite(vertex)) return WrapAngle(c);
+    if (A == 0.0 || !std::isfinite(vertex))
+        return WrapAngle(c);
     return WrapAngle(vertex);
 }
 
 void AssignOrientations(const ScaleSpace& s, const std::vector<Candidate>& candidates,
-                        const GradientPlane gradients[kOctaves][2], std::vector<std::unique_ptr<Keypoint>>& out) {
+                        const GradientPlane gradients[kOctaves][2],
+                        std::vector<std::unique_ptr<Keypoint>>& out) {
     std::size_t next = 0;
     for (int o = 0; o < kOctaves; ++o) {
         for (int l = 1; l <= 2; ++l) {
-            if (next >= candidates.size() || candidates[next].octave != o || candidates[next].level != l) continue;
+            if (next >= candidates.size() || candidates[next].octave != o || candidates[next].level != l)
+                continue;
             const double sigma = 1.5 * s.scale[o][l] / s.spacing[o];
             std::int32_t n = 0;
             std::unique_ptr<double[]> kernel(MakeGaussianKernel2D(sigma, &n));
             const int r = n / 2;
             const GradientPlane& g = gradients[o][l - 1];
-            for (; next < candidates.size() && candidates[next].octave == o && candidates[next].level == l; ++next) {
+            for (; next < candidates.size() && candidates[next].octave == o && candidates[next].level == l;
+                 ++next) {
                 const Candidate& c = candidates[next];
                 double hist[kOrientationBins] = {};
                 const int y0 = std::max(0, c.y - r), y1 = std::min(g.magnitude.height - 1, c.y + r);
@@ -347,7 +374,8 @@ void AssignOrientations(const ScaleSpace& s, const std::vector<Candidate>& candi
                     M = std::max(M, peaks[b]);
                 }
                 for (int b = 0; b < kOrientationBins; ++b) {
-                    if (!(peaks[b] > 0.8 * M)) continue;
+                    if (!(peaks[b] > 0.8 * M))
+                        continue;
                     auto k = std::make_unique<Keypoint>();
                     k->x = c.x * s.spacing[o];
                     k->y = c.y * s.spacing[o];
@@ -373,7 +401,8 @@ inline double Interpolate(const Matrix& L, double px, double py) {
         const double* r1 = r0 + L.width;
         a = r0[0], b = r0[1], c = r1[0], d = r1[1];
     } else {
-        a = L.AtOrZero(x0, y0), b = L.AtOrZero(x0 + 1, y0), c = L.AtOrZero(x0, y0 + 1), d = L.AtOrZero(x0 + 1, y0 + 1);
+        a = L.AtOrZero(x0, y0), b = L.AtOrZero(x0 + 1, y0), c = L.AtOrZero(x0, y0 + 1),
+        d = L.AtOrZero(x0 + 1, y0 + 1);
     }
     const double v = (1.0 - fx) * (1.0 - fy) * a + fx * (1.0 - fy) * b + (1.0 - fx) * fy * c + fx * fy * d;
     return v * 0.25;
@@ -399,15 +428,18 @@ void Describe(const Matrix& L, double spacing, const Keypoint& k, double* desc) 
             const double py = cy + (u * sn + v * cs);
             const double dx = (Interpolate(L, px + 1.0, py) - Interpolate(L, px - 1.0, py)) / 2.0;
             const double dy = (Interpolate(L, px, py + 1.0) - Interpolate(L, px, py - 1.0)) / 2.0;
-            if (dx == 0.0 && dy == 0.0) continue;
+            if (dx == 0.0 && dy == 0.0)
+                continue;
             const double ox = px - cx, oy = py - cy;
-            const double weight = std::sqrt(dx * dx + dy * dy) * std::exp(-(ox * ox + oy * oy) / 128.0) / (128.0 * kPi);
+            const double weight =
+                std::sqrt(dx * dx + dy * dy) * std::exp(-(ox * ox + oy * oy) / 128.0) / (128.0 * kPi);
             const double phi = Direction(dy, dx) - theta;
             for (int i = 0; i < 4; ++i)
                 for (int j = 0; j < 4; ++j) {
                     const double wx = 1.0 - std::fabs(cellX[i][j] - px) / 4.0;
                     const double wy = 1.0 - std::fabs(cellY[i][j] - py) / 4.0;
-                    if (!(wx > 0.0 && wy > 0.0)) continue;
+                    if (!(wx > 0.0 && wy > 0.0))
+                        continue;
                     kDescriptorHistogram.Add(desc + (4 * i + j) * 8, phi, weight * wx * wy);
                 }
         }
@@ -416,11 +448,13 @@ void Describe(const Matrix& L, double spacing, const Keypoint& k, double* desc) 
     // all-zero vector stays zero: a NaN here would poison the kd-tree.
     auto norm = [desc] {
         double sum = 0.0;
-        for (int i = 0; i < kDescriptorLength; ++i) sum += desc[i] * desc[i];
+        for (int i = 0; i < kDescriptorLength; ++i)
+            sum += desc[i] * desc[i];
         return std::sqrt(sum);
     };
     const double n1 = norm();
-    if (!(n1 > 0.0)) return;
+    if (!(n1 > 0.0))
+        return;
     bool clipped = false;
     for (int i = 0; i < kDescriptorLength; ++i) {
         desc[i] /= n1;
@@ -429,14 +463,18 @@ void Describe(const Matrix& L, double spacing, const Keypoint& k, double* desc) 
             clipped = true;
         }
     }
-    if (!clipped) return;
+    if (!clipped)
+        return;
     const double n2 = norm();
-    for (int i = 0; i < kDescriptorLength; ++i) desc[i] /= n2;
+    for (int i = 0; i < kDescriptorLength; ++i)
+        desc[i] /= n2;
 }
 
 void ReplaceLists(std::vector<Keypoint*>& keypoints, std::vector<double*>& descriptors) {
-    for (Keypoint* k : keypoints) delete k;
-    for (double* d : descriptors) delete[] d;
+    for (Keypoint* k : keypoints)
+        delete k;
+    for (double* d : descriptors)
+        delete[] d;
     keypoints.clear();
     descriptors.clear();
 }
@@ -461,7 +499,8 @@ void DetectFeatures(PanoramaLib::IPanoElement* element, std::vector<Keypoint*>& 
     const std::vector<Candidate> candidates = FindCandidates(*space, edgeRatio, contrastThreshold);
     // Only Gaussian levels 1 and 2 are read from here on.
     for (int o = 0; o < kOctaves; ++o)
-        for (int l : {0, 3, 4}) space->gauss[o][l].Release();
+        for (int l : {0, 3, 4})
+            space->gauss[o][l].Release();
     ThrowIfCancelled(cancel);
 
     auto gradients = std::make_unique<GradientPlane[][2]>(kOctaves);
@@ -469,7 +508,8 @@ void DetectFeatures(PanoramaLib::IPanoElement* element, std::vector<Keypoint*>& 
         for (int l = 1; l <= 2; ++l) {
             std::vector<Candidate> here;
             for (const Candidate& c : candidates)
-                if (c.octave == o && c.level == l) here.push_back(c);
+                if (c.octave == o && c.level == l)
+                    here.push_back(c);
             gradients[o][l - 1] = BuildGradients(space->gauss[o][l], here, OrientationRadius(*space, o, l));
         }
     ThrowIfCancelled(cancel);

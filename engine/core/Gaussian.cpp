@@ -11,13 +11,16 @@
 double* MakeGaussianKernel2D(double sigma, std::int32_t* size) {
     const std::int32_t r = static_cast<std::int32_t>(3.5 * sigma + 0.5);
     const std::int32_t n = 2 * r + 1;
-    if (size) *size = n;
+    if (size)
+        *size = n;
     std::unique_ptr<double[]> g(new double[n]);
     const double norm = std::sqrt(2.0 * std::numbers::pi) * sigma;
-    for (std::int32_t i = -r; i <= r; ++i) g[i + r] = std::exp(-double(i) * i / (2.0 * sigma * sigma)) / norm;
+    for (std::int32_t i = -r; i <= r; ++i)
+        g[i + r] = std::exp(-double(i) * i / (2.0 * sigma * sigma)) / norm;
     double* kernel = new double[std::size_t(n) * n];
     for (std::int32_t j = 0; j < n; ++j)
-        for (std::int32_t k = 0; k < n; ++k) kernel[std::size_t(j) * n + k] = g[j] * g[k];
+        for (std::int32_t k = 0; k < n; ++k)
+            kernel[std::size_t(j) * n + k] = g[j] * g[k];
     return kernel;
 }
 
@@ -34,14 +37,15 @@ struct Coefficients {
     double rFromX, rFromDr;
     std::complex<double> rFromDz;  // R gets -Re(rFromDz * dz)
     std::complex<double> zFromX, zFromDr, zFromDz, zFromConjDz;
-    double dcR;                  // steady real state per unit input, 1 / (1 - a)
-    std::complex<double> dcZ;    // steady complex state per unit input, 1 / (1 - rho)
+    double dcR;                // steady real state per unit input, 1 / (1 - a)
+    std::complex<double> dcZ;  // steady complex state per unit input, 1 / (1 - rho)
 };
 
 Coefficients MakeCoefficients(double sigma) {
     Coefficients c;
     double q = sigma / 0.857379;
-    if (q < 0.125) q = 0.125;
+    if (q < 0.125)
+        q = 0.125;
     const double theta = std::numbers::pi / (2.0 * q);
     const double a = std::exp(-theta);
     const double E = std::exp(theta);
@@ -84,8 +88,10 @@ struct U8Sample {
     using T = std::uint8_t;
     static std::uint8_t Store(double v) {
         v = std::nearbyint(v);
-        if (!(v > 0.0)) return 0;
-        if (v > 255.0) return 255;
+        if (!(v > 0.0))
+            return 0;
+        if (v > 255.0)
+            return 255;
         return static_cast<std::uint8_t>(v);
     }
 };
@@ -93,8 +99,10 @@ struct U16Sample {
     using T = std::uint16_t;
     static std::uint16_t Store(double v) {
         v = std::nearbyint(v);
-        if (!(v > 0.0)) return 0;
-        if (v > 65535.0) return 65535;
+        if (!(v > 0.0))
+            return 0;
+        if (v > 65535.0)
+            return 65535;
         return static_cast<std::uint16_t>(v);
     }
 };
@@ -108,8 +116,8 @@ constexpr int kLanes = 8;
 // The lines are read from src and written to base (the same place when
 // filtering in place); both share the layout.
 template <class S>
-void FilterLines(const Coefficients& c, const typename S::T* src, typename S::T* base, std::ptrdiff_t laneStep,
-                 std::ptrdiff_t sampleStep, int n, int lanes, double* work) {
+void FilterLines(const Coefficients& c, const typename S::T* src, typename S::T* base,
+                 std::ptrdiff_t laneStep, std::ptrdiff_t sampleStep, int n, int lanes, double* work) {
     using T = typename S::T;
     if (c.identity) {
         for (int l = 0; l < lanes; ++l)
@@ -147,7 +155,8 @@ void FilterLines(const Coefficients& c, const typename S::T* src, typename S::T*
         const double dr = r[l] - x * c.dcR;
         const std::complex<double> dz = std::complex<double>(u[l], v[l]) - x * c.dcZ;
         r[l] = x * c.rFromX + c.rFromDr * dr - (c.rFromDz * dz).real();
-        const std::complex<double> z = x * c.zFromX + c.zFromDr * dr - (c.zFromDz * dz + c.zFromConjDz * std::conj(dz));
+        const std::complex<double> z =
+            x * c.zFromX + c.zFromDr * dr - (c.zFromDz * dz + c.zFromConjDz * std::conj(dz));
         u[l] = z.real();
         v[l] = z.imag();
     }
@@ -172,7 +181,8 @@ void FilterLines(const Coefficients& c, const typename S::T* src, typename S::T*
 template <class S>
 void FilterPlane(std::int32_t width, std::int32_t height, std::int32_t stride, const typename S::T* src,
                  typename S::T* samples, double sigma, int channels) {
-    if (width <= 0 || height <= 0 || !samples || !src) return;
+    if (width <= 0 || height <= 0 || !samples || !src)
+        return;
     const Coefficients c = MakeCoefficients(sigma);
     const std::size_t longest = std::size_t(std::max(width, height));
     std::unique_ptr<double[]> work(new double[longest * kLanes]);
@@ -208,7 +218,7 @@ void RecursiveGaussianBlurU16(std::int32_t width, std::int32_t height, std::int3
     FilterPlane<U16Sample>(width, height, stride, samples, samples, sigma, 1);
 }
 
-void RecursiveGaussianBlurInto(std::int32_t width, std::int32_t height, std::int32_t stride, const double* source,
-                               double* target, double sigma) {
+void RecursiveGaussianBlurInto(std::int32_t width, std::int32_t height, std::int32_t stride,
+                               const double* source, double* target, double sigma) {
     FilterPlane<DoubleSample>(width, height, stride, source, target, sigma, 1);
 }

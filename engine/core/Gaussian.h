@@ -29,5 +29,5 @@ void RecursiveGaussianBlurU16(std::int32_t width, std::int32_t height, std::int3
 
 // As copying source to target and blurring target in place with
 // RecursiveGaussianBlur, without the copy. The planes must not overlap.
-void RecursiveGaussianBlurInto(std::int32_t width, std::int32_t height, std::int32_t stride, const double* source,
-                               double* target, double sigma);
+void RecursiveGaussianBlurInto(std::int32_t width, std::int32_t height, std::int32_t stride,
+                               const double* source, double* target, double sigma);

@@ -24,7 +24,7 @@ struct Builder {
     const std::vector<const double*>& points;
     int dim;
     int bucket;
-    double* low;   // the current box, narrowed while descending
+    double* low;  // the current box, narrowed while descending
     double* high;
 
     double Coord(std::int32_t i, int d) const { return points[i][d]; }
@@ -34,9 +34,12 @@ struct Builder {
     void PlaneSplit(std::int32_t* idx, int m, int d, double cv, int& br1, int& br2) const {
         int l = 0, r = m - 1;
         for (;;) {
-            while (l < m && Coord(idx[l], d) < cv) ++l;
-            while (r >= 0 && Coord(idx[r], d) >= cv) --r;
-            if (l > r) break;
+            while (l < m && Coord(idx[l], d) < cv)
+                ++l;
+            while (r >= 0 && Coord(idx[r], d) >= cv)
+                --r;
+            if (l > r)
+                break;
             std::swap(idx[l], idx[r]);
             ++l;
             --r;
@@ -44,9 +47,12 @@ struct Builder {
         br1 = l;
         r = m - 1;
         for (;;) {
-            while (l < m && Coord(idx[l], d) <= cv) ++l;
-            while (r >= br1 && Coord(idx[r], d) > cv) --r;
-            if (l > r) break;
+            while (l < m && Coord(idx[l], d) <= cv)
+                ++l;
+            while (r >= br1 && Coord(idx[r], d) > cv)
+                --r;
+            if (l > r)
+                break;
             std::swap(idx[l], idx[r]);
             ++l;
             --r;
@@ -58,8 +64,10 @@ struct Builder {
         mn = mx = Coord(idx[0], d);
         for (int i = 1; i < m; ++i) {
             const double c = Coord(idx[i], d);
-            if (c < mn) mn = c;
-            if (c > mx) mx = c;
+            if (c < mn)
+                mn = c;
+            if (c > mx)
+                mx = c;
         }
     }
 
@@ -67,7 +75,8 @@ struct Builder {
     // slide the cut onto the points when the midpoint misses them all.
     void Split(std::int32_t* idx, int m, int& cutDim, double& cutValue, int& lowCount) const {
         double longest = 0.0;
-        for (int d = 0; d < dim; ++d) longest = std::max(longest, high[d] - low[d]);
+        for (int d = 0; d < dim; ++d)
+            longest = std::max(longest, high[d] - low[d]);
         double maxSpread = -1.0;
         cutDim = 0;
         for (int d = 0; d < dim; ++d) {
@@ -105,7 +114,8 @@ struct Builder {
     }
 
     kd_node* Build(std::int32_t* idx, int m) {
-        if (m == 0) return nullptr;
+        if (m == 0)
+            return nullptr;
         if (m <= bucket) {
             auto* leaf = new kd_leaf;
             leaf->count = m;
@@ -149,7 +159,8 @@ public:
         }
         keys_[pos] = key;
         values_[pos] = value;
-        if (n_ < k_) ++n_;
+        if (n_ < k_)
+            ++n_;
     }
     void CopyOut(std::int32_t* indices, double* distances) const {
         for (int i = 0; i < k_; ++i) {
@@ -174,11 +185,13 @@ public:
     explicit NodeQueue(int capacity) : cap_(capacity), heap_(new Entry[std::size_t(capacity) + 1]) {}
     bool Empty() const { return n_ == 0; }
     void Insert(double key, const kd_node* node) {
-        if (n_ >= cap_) return;
+        if (n_ >= cap_)
+            return;
         int r = ++n_;
         while (r > 1) {
             const int p = r / 2;
-            if (heap_[p].first <= key) break;
+            if (heap_[p].first <= key)
+                break;
             heap_[r] = heap_[p];
             r = p;
         }
@@ -189,8 +202,10 @@ public:
         const Entry last = heap_[n_--];
         int p = 1, c = 2;
         while (c <= n_) {
-            if (c < n_ && heap_[c].first > heap_[c + 1].first) ++c;
-            if (last.first <= heap_[c].first) break;
+            if (c < n_ && heap_[c].first > heap_[c + 1].first)
+                ++c;
+            if (last.first <= heap_[c].first)
+                break;
             heap_[p] = heap_[c];
             p = c;
             c = 2 * p;
@@ -214,8 +229,10 @@ private:
 namespace {
 
 void CollectLeaves(kd_node* node, std::vector<kd_leaf*>& leaves) {
-    if (!node) return;
-    if (node->IsLeaf()) return leaves.push_back(static_cast<kd_leaf*>(node));
+    if (!node)
+        return;
+    if (node->IsLeaf())
+        return leaves.push_back(static_cast<kd_leaf*>(node));
     auto* s = static_cast<kd_split*>(node);
     CollectLeaves(s->lower, leaves);
     CollectLeaves(s->upper, leaves);
@@ -226,7 +243,8 @@ void FillLeafStore(KdTree& tree) {
     std::vector<kd_leaf*> leaves;
     CollectLeaves(tree.root, leaves);
     std::size_t total = 0;
-    for (const kd_leaf* leaf : leaves) total += std::size_t((leaf->count + kGroup - 1) / kGroup) * kGroup;
+    for (const kd_leaf* leaf : leaves)
+        total += std::size_t((leaf->count + kGroup - 1) / kGroup) * kGroup;
     tree.leafStore.resize(total * tree.dimension);
     double* out = tree.leafStore.data();
     for (kd_leaf* leaf : leaves) {
@@ -247,7 +265,8 @@ KdTree* BuildKdTree(const double* const* points, std::int32_t n) {
     tree->points.assign(points, points + tree->count);
     tree->index = new std::int32_t[tree->count];
     std::iota(tree->index, tree->index + tree->count, 0);
-    if (tree->count == 0) return tree.release();
+    if (tree->count == 0)
+        return tree.release();
     try {
         const int dim = tree->dimension;
         tree->boxLow = new double[dim];
@@ -271,7 +290,8 @@ KdTree* BuildKdTree(const double* const* points, std::int32_t n) {
 }
 
 void DeleteKdTree(KdTree* tree) {
-    if (!tree) return;
+    if (!tree)
+        return;
     delete tree->root;
     delete[] tree->index;
     delete[] tree->boxLow;
@@ -320,18 +340,22 @@ void KdTree::ScanLeaf(const kd_leaf& leaf, const double* query, KSmallestList& b
             }
 #endif
             passed = true;
-            for (int j = 0; j < n; ++j) passed = passed && sum[j] > limit;
+            for (int j = 0; j < n; ++j)
+                passed = passed && sum[j] > limit;
         }
-        if (passed) continue;
+        if (passed)
+            continue;
         for (int j = 0; j < n; ++j)
-            if (!(sum[j] > best.MaxKey())) best.Insert(sum[j], leaf.indices[first + j]);
+            if (!(sum[j] > best.MaxKey()))
+                best.Insert(sum[j], leaf.indices[first + j]);
     }
 }
 
 void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* indices, double* distances,
                             double eps) const {
     visited = 0;
-    if (k <= 0) return;
+    if (k <= 0)
+        return;
     KSmallestList best(k);
     if (!root) {
         // An empty tree has no box to search: nothing is found.
@@ -352,22 +376,26 @@ void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* i
     queue.Insert(rootKey, root);
     while (!queue.Empty() && (visitLimit == 0 || visited <= visitLimit)) {
         auto [key, node] = queue.ExtractMin();
-        if (best.MaxKey() <= key * epsFactor) break;
+        if (best.MaxKey() <= key * epsFactor)
+            break;
         while (node && !node->IsLeaf()) {
             const auto* s = static_cast<const kd_split*>(node);
             const double q = query[s->cutDim];
             const double diff = q - s->cutValue;
             if (diff >= 0.0) {
                 const double b = std::max(0.0, q - s->highBound);
-                if (s->lower) queue.Insert(key + diff * diff - b * b, s->lower);
+                if (s->lower)
+                    queue.Insert(key + diff * diff - b * b, s->lower);
                 node = s->upper;
             } else {
                 const double b = std::max(0.0, s->lowBound - q);
-                if (s->upper) queue.Insert(key + diff * diff - b * b, s->upper);
+                if (s->upper)
+                    queue.Insert(key + diff * diff - b * b, s->upper);
                 node = s->lower;
             }
         }
-        if (!node) continue;
+        if (!node)
+            continue;
         const auto* leaf = static_cast<const kd_leaf*>(node);
         ScanLeaf(*leaf, query, best);
         visited += leaf->count;
@@ -379,7 +407,8 @@ bool MatchByRatio(const KdTree* tree, const std::vector<double*>& queries, std::
                   std::vector<std::int32_t>& scores, double ratio) {
     indices.assign(queries.size(), -1);
     scores.assign(queries.size(), 10000);
-    if (!tree) return true;
+    if (!tree)
+        return true;
     const int k = std::max<std::int32_t>(tree->bucketSize, 2);
     std::vector<std::int32_t> found(k);
     std::vector<double> dist(k);

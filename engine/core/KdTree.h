@@ -18,7 +18,7 @@ public:
     ~kd_split() override;
     std::int32_t cutDim = 0;
     double cutValue = 0.0;
-    double lowBound = 0.0;   // the node's box along cutDim, before the split
+    double lowBound = 0.0;  // the node's box along cutDim, before the split
     double highBound = 0.0;
     kd_node* lower = nullptr;  // coordinate <= cut
     kd_node* upper = nullptr;

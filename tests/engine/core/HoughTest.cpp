@@ -46,13 +46,15 @@ public:
         query.descriptors.back()[i] = 1.0;
         reference.descriptors.back()[i] = 1.0;
     }
-    Clusters Match(double threshold, OrvexBase::Size size = {400, 300}, bool index = true, double ratio = 0.8) {
-        if (index) reference.BuildIndex(size);
+    Clusters Match(double threshold, OrvexBase::Size size = {400, 300}, bool index = true,
+                   double ratio = 0.8) {
+        if (index)
+            reference.BuildIndex(size);
         tree.reset(BuildKdTree(reference.descriptors.data(), std::int32_t(reference.descriptors.size())));
         tree->visitLimit = 200;
         Clusters c;
-        c.ok = MatchKeypointSets(tree.get(), reference, query, query.descriptors, c.image, c.query, c.reference,
-                                 c.scores, c.votes, threshold, ratio);
+        c.ok = MatchKeypointSets(tree.get(), reference, query, query.descriptors, c.image, c.query,
+                                 c.reference, c.scores, c.votes, threshold, ratio);
         return c;
     }
 
@@ -62,7 +64,9 @@ public:
 
 // A keypoint at the origin facing along x: with a pure shift its predicted
 // transform is exact, so votes are exact.
-Keypoint AtOrigin(double scale = 1.0) { return Keypoint{0.0, 0.0, 0.0, 0, 1, scale}; }
+Keypoint AtOrigin(double scale = 1.0) {
+    return Keypoint{0.0, 0.0, 0.0, 0, 1, scale};
+}
 
 }  // namespace
 
@@ -71,15 +75,19 @@ TEST(Solve4x4, InvertsAndSolves) {
     std::uniform_real_distribution<double> u(-3.0, 3.0);
     for (int trial = 0; trial < 20; ++trial) {
         double m[16], rhs[4], x[4], inv[16];
-        for (double& v : m) v = u(rng);
-        for (int i = 0; i < 4; ++i) m[i * 5] += 8.0;  // well conditioned
-        for (double& v : rhs) v = u(rng);
+        for (double& v : m)
+            v = u(rng);
+        for (int i = 0; i < 4; ++i)
+            m[i * 5] += 8.0;  // well conditioned
+        for (double& v : rhs)
+            v = u(rng);
         Solve4x4(x, inv, m, rhs);
         for (int i = 0; i < 4; ++i) {
             double r = 0.0;
             for (int j = 0; j < 4; ++j) {
                 double e = 0.0;
-                for (int k = 0; k < 4; ++k) e += inv[i * 4 + k] * m[k * 4 + j];
+                for (int k = 0; k < 4; ++k)
+                    e += inv[i * 4 + k] * m[k * 4 + j];
                 EXPECT_NEAR(e, i == j ? 1.0 : 0.0, 1e-12);
                 r += m[i * 4 + j] * x[j];
             }
@@ -135,8 +143,10 @@ TEST(HoughVoting, RotationBins) {
         s.AddMatch(AtOrigin(), 1.0, k.rotation, 0.0, 0.0);
         const Clusters c = s.Match(0.5);
         ASSERT_EQ(c.votes.size(), k.votes.size()) << k.what;
-        for (std::size_t i = 0; i < c.votes.size(); ++i) EXPECT_NEAR(c.votes[i], k.votes[i], 1e-9) << k.what;
-        for (const Indices& q : c.query) EXPECT_EQ(q, (Indices{0, 1})) << k.what;
+        for (std::size_t i = 0; i < c.votes.size(); ++i)
+            EXPECT_NEAR(c.votes[i], k.votes[i], 1e-9) << k.what;
+        for (const Indices& q : c.query)
+            EXPECT_EQ(q, (Indices{0, 1})) << k.what;
     }
 }
 
@@ -144,7 +154,8 @@ TEST(HoughVoting, RotationBins) {
 // they share the cell of 1/2 only.
 TEST(HoughVoting, ScaleBins) {
     Scene s;
-    for (double scale : {1.0, 1.0, 0.5, 0.5}) s.AddMatch(AtOrigin(), scale, 0.0, 0.0, 0.0);
+    for (double scale : {1.0, 1.0, 0.5, 0.5})
+        s.AddMatch(AtOrigin(), scale, 0.0, 0.0, 0.0);
     const Clusters c = s.Match(1.5);
     ASSERT_EQ(c.votes.size(), 3u);
     EXPECT_EQ(c.query[0], (Indices{2, 3}));        // 1/4
@@ -152,7 +163,8 @@ TEST(HoughVoting, ScaleBins) {
     EXPECT_EQ(c.query[2], (Indices{0, 1}));        // 1
     EXPECT_EQ(c.votes, (std::vector<double>{2.0, 4.0, 2.0}));
     EXPECT_EQ(c.reference, c.query);  // pairs are (i, i)
-    for (const Indices& sc : c.scores) EXPECT_EQ(sc, Indices(sc.size(), 0));
+    for (const Indices& sc : c.scores)
+        EXPECT_EQ(sc, Indices(sc.size(), 0));
 }
 
 // A quarter turn gives a == 0 exactly; the scale must then come from b.
@@ -181,21 +193,23 @@ TEST(HoughVoting, ThresholdIsStrict) {
         s.AddMatch(AtOrigin(), 1.0, 0.0, 500.0, 500.0);  // a third candidate, far away
         const Clusters c = s.Match(threshold);
         EXPECT_EQ(c.votes.size(), expected) << threshold;
-        for (double v : c.votes) EXPECT_EQ(v, 2.0);
+        for (double v : c.votes)
+            EXPECT_EQ(v, 2.0);
     }
 }
 
 // Outputs are appended to and stay parallel; bad reference data casts no vote.
 TEST(HoughVoting, OutputsAndBadInputs) {
     Scene s;
-    for (int i = 0; i < 3; ++i) s.AddMatch(AtOrigin(), 1.0, 0.0, 0.0, 0.0);
+    for (int i = 0; i < 3; ++i)
+        s.AddMatch(AtOrigin(), 1.0, 0.0, 0.0, 0.0);
     s.reference.BuildIndex({400, 300});
     s.tree.reset(BuildKdTree(s.reference.descriptors.data(), 3));
     Indices image = {42};
     std::vector<Indices> q = {{7}}, r = {{8}}, sc = {{9}};
     std::vector<double> votes = {99.0};
-    ASSERT_TRUE(MatchKeypointSets(s.tree.get(), s.reference, s.query, s.query.descriptors, image, q, r, sc, votes,
-                                  1.5, 0.8));
+    ASSERT_TRUE(MatchKeypointSets(s.tree.get(), s.reference, s.query, s.query.descriptors, image, q, r, sc,
+                                  votes, 1.5, 0.8));
     ASSERT_GT(votes.size(), 1u);
     EXPECT_EQ(image.size(), votes.size());
     EXPECT_EQ(q.size(), votes.size());
@@ -216,10 +230,12 @@ TEST(HoughVoting, OutputsAndBadInputs) {
         bool index;
         double keypointScale;
     };
-    for (Case k : {Case{"no image index", {400, 300}, false, 1.0}, Case{"image without extent", {0, 0}, true, 1.0},
-                   Case{"zero-scale keypoints", {400, 300}, true, 0.0}}) {
+    for (Case k :
+         {Case{"no image index", {400, 300}, false, 1.0}, Case{"image without extent", {0, 0}, true, 1.0},
+          Case{"zero-scale keypoints", {400, 300}, true, 0.0}}) {
         Scene bad;
-        for (int i = 0; i < 3; ++i) bad.AddMatch(AtOrigin(k.keypointScale), 1.0, 0.0, 0.0, 0.0);
+        for (int i = 0; i < 3; ++i)
+            bad.AddMatch(AtOrigin(k.keypointScale), 1.0, 0.0, 0.0, 0.0);
         const Clusters c = bad.Match(1.5, k.size, k.index);
         EXPECT_TRUE(c.ok) << k.what;
         EXPECT_TRUE(c.votes.empty()) << k.what;
@@ -229,7 +245,8 @@ TEST(HoughVoting, OutputsAndBadInputs) {
 // Votes are kept per reference image: two images, each with its own matches.
 TEST(HoughVoting, ClustersPerReferenceImage) {
     Scene s;
-    for (int i = 0; i < 4; ++i) s.AddMatch(AtOrigin(), 1.0, 0.0, 0.0, 0.0);
+    for (int i = 0; i < 4; ++i)
+        s.AddMatch(AtOrigin(), 1.0, 0.0, 0.0, 0.0);
     s.reference.BuildIndex({400, 300});
     s.reference.imageSizes.push_back({400, 300});
     s.reference.imageIndex = {0, 1, 0, 1};
@@ -252,11 +269,12 @@ void ExpectBestClusterFollows(CPanoElement* a, CPanoElement* b, const double tru
     auto reference = Detect(b);
     ASSERT_GT(query->keypoints.size(), 50u);
     std::unique_ptr<KdTree, void (*)(KdTree*)> tree(
-        BuildKdTree(reference->descriptors.data(), std::int32_t(reference->descriptors.size())), DeleteKdTree);
+        BuildKdTree(reference->descriptors.data(), std::int32_t(reference->descriptors.size())),
+        DeleteKdTree);
     tree->visitLimit = 200;
     Clusters c;
-    ASSERT_TRUE(MatchKeypointSets(tree.get(), *reference, *query, query->descriptors, c.image, c.query, c.reference,
-                                  c.scores, c.votes, 1.5, ratio));
+    ASSERT_TRUE(MatchKeypointSets(tree.get(), *reference, *query, query->descriptors, c.image, c.query,
+                                  c.reference, c.scores, c.votes, 1.5, ratio));
     ASSERT_FALSE(c.votes.empty());
     const std::size_t best = std::max_element(c.votes.begin(), c.votes.end()) - c.votes.begin();
     const Indices& qs = c.query[best];
@@ -284,7 +302,8 @@ TEST_F(HoughOnPhotos, OverlappingCutsAgreeWithTheirShift) {
     ElementPtr a = Crop(photo.Get(), 0, 40, 400, 300);
     ElementPtr b = Crop(photo.Get(), 170, 0, 400, 300);
     const double truth[6] = {1, 0, -170, 0, 1, 40};
-    for (double ratio : {0.6, 0.8}) ExpectBestClusterFollows(a.Get(), b.Get(), truth, ratio);
+    for (double ratio : {0.6, 0.8})
+        ExpectBestClusterFollows(a.Get(), b.Get(), truth, ratio);
 }
 
 // A view resampled through a known similarity (rotated 12 degrees, scaled 0.9).
@@ -300,5 +319,6 @@ TEST_F(HoughOnPhotos, SimilarityViewAgreesWithItsTransform) {
     const double forward[9] = {truth[0], truth[1], truth[2], truth[3], truth[4], truth[5], 0, 0, 1};
     InvertMatrix3x3(inverse, forward);
     ElementPtr b = Resample(a.Get(), 480, 360, inverse);
-    for (double ratio : {0.6, 0.8}) ExpectBestClusterFollows(a.Get(), b.Get(), truth, ratio);
+    for (double ratio : {0.6, 0.8})
+        ExpectBestClusterFollows(a.Get(), b.Get(), truth, ratio);
 }

@@ -12,7 +12,8 @@
 
 inline bool LoadJpegDirectly(CPanoElement* element, const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    if (!f)
+        return false;
     jpeg_decompress_struct cinfo;
     jpeg_error_mgr jerr;
     cinfo.err = jpeg_std_error(&jerr);
