@@ -102,7 +102,15 @@ void ThreadPool::ParallelFor(std::size_t begin, std::size_t end,
     if (job.error) std::rethrow_exception(job.error);
 }
 
+namespace {
+std::atomic<ThreadPool*> g_override{nullptr};
+}
+
+ThreadPool::ScopedShared::ScopedShared(ThreadPool& pool) : previous_(g_override.exchange(&pool)) {}
+ThreadPool::ScopedShared::~ScopedShared() { g_override.store(previous_); }
+
 ThreadPool& ThreadPool::Shared() {
+    if (ThreadPool* p = g_override.load()) return *p;
     static ThreadPool pool([] {
         const char* env = std::getenv("OVH_THREADS");
         const long n = env ? std::strtol(env, nullptr, 10) : 0;

@@ -32,6 +32,19 @@ public:
     // The process-wide pool. OVH_THREADS=N in the environment sets its size.
     static ThreadPool& Shared();
 
+    // Makes Shared() answer with another pool while it lives, so tests and
+    // benchmarks can compare thread counts in one process.
+    class ScopedShared {
+    public:
+        explicit ScopedShared(ThreadPool& pool);
+        ~ScopedShared();
+        ScopedShared(const ScopedShared&) = delete;
+        ScopedShared& operator=(const ScopedShared&) = delete;
+
+    private:
+        ThreadPool* previous_;
+    };
+
 private:
     struct Job;
     void WorkerLoop();

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libjpeg-dev libpng-dev libtiff-dev
+  libjpeg-dev libpng-dev libtiff-dev zlib1g-dev
   libcminpack-dev libalglib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-image-formats-plugins

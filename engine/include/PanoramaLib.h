@@ -90,7 +90,27 @@ public:
     virtual ~IPanoElement() = default;
 };
 
-class IManualMatcher;
+// Up to three marker pairs placed by the user on two photos, and the planar
+// transform they give under a motion model (0 affine, 1 rotation, scale and
+// shift, 2 scale and shift). The manual matching dialog edits it; the engine
+// reads the transform afterwards. Not reference-counted: its owner keeps it.
+class IManualMatcher {
+public:
+    // The three marker points (x, y) on the second photo, or on the first.
+    virtual void GetMarkers(bool second, int out[6]) const = 0;
+    // Moves marker index (clamped to 0..2) on one photo, then re-solves.
+    virtual void SetMarker(bool second, const int point[2], int index) = 0;
+    // Back to the seed markers and model.
+    virtual void Reset() = 0;
+    // Row-major 3x3, mapping first-photo pixels to second-photo pixels.
+    virtual void GetTransform(double out[9]) const = 0;
+    virtual bool IsTransformInvalid() const = 0;
+    virtual int GetMotionModel() const = 0;
+    virtual void SetMotionModel(int model) = 0;
+    // The flag the engine made the matcher with (its 360-degree option).
+    virtual bool GetOptionFlag() const = 0;
+    virtual ~IManualMatcher() = default;
+};
 
 // Image factory; the application owns one and hands it to the engines.
 class IDibManager {
@@ -190,6 +210,103 @@ public:
 };
 
 }  // namespace PanoramaLib
+
+// Projection surface of the tiled model: 0 the cylinder, any other value the sphere.
+using SurfaceKind = std::int32_t;
+enum : std::int32_t { SurfaceCylinder = 0, SurfaceSphere = 1 };
+
+// The options record the document fills for both engines. The planar engine
+// reads fields 1 to 9 and returns zero for the rest; the tiled engine reads
+// fields 1, 7 and the three after the ninth.
+struct HVPanoramaOptions {
+    std::uint8_t autoCrop = 0;        // 1: cut the result to its crop rectangle (tiled: crop-to-rectangle)
+    std::int32_t ratioMode = 0;       // 0: strict distance ratio 0.6; else the loose 0.8
+    std::int32_t analysisSize = 0;    // 1: copies of at most 660 pixels by halving; else exactly 400
+    std::int32_t unused4 = 0;
+    std::int32_t motionModel = 0;     // 0 affine, 1 similarity, 2 scale and shift
+    std::uint8_t rawExposureDifference = 0;
+    std::uint8_t lensCompensation = 0;
+    std::int32_t lensPresetId = 0;    // index into the lens preset table, 0 to 9
+    std::uint8_t is360 = 0;           // the photos form a closed ring
+    // Tiled model only.
+    std::uint8_t optimiseAtEnd = 0;   // run the optimiser once after all photos are placed
+    std::int32_t lensModel = 0;       // 1: 1 + a r^2 + b r^4; else 1 + b r^2 + c r^3
+    SurfaceKind surfaceKind = 0;
+};
+using TiledPanoramaOptions = HVPanoramaOptions;
+
+// What the last build did, filled by Build and BuildWithTransforms.
+struct BuildReport {
+    // 0 no build yet; 1 built; 2 failed or cancelled; 3 no panorama could be
+    // made; 4 the 360 ring did not close; 5 the ring closed but was not cut.
+    std::int32_t status = 0;
+    std::int32_t photoCount = 0;
+    std::int32_t unused3[4] = {0, 0, 0, 0};
+    std::int32_t motionModel = 0;
+    std::uint8_t unused5 = 0;
+    std::uint8_t lensCompensation = 0;
+    std::int32_t lensPresetId = 0;
+    std::int32_t unused7[3] = {0, 0, 0};
+    std::uint8_t withTransforms = 0;  // 0 after Build, 1 after BuildWithTransforms
+    std::vector<std::int32_t> unmatched;  // photos outside the panorama's group, ascending
+};
+
+namespace PanoramaLib {
+
+// The document drives both panorama models through this interface. The
+// engine belongs to its maker, who destroys it with Release.
+class IPanorama {
+public:
+    virtual void Init(IFreeThreading* threads, IWaitCursor* cursor, IUserInterface* ui) = 0;
+    virtual void Release() = 0;
+    virtual void SetProgressIndicator(IProgressIndicator* progress) = 0;
+    virtual bool IsBuilt() = 0;
+    // The three ints are the tiled model's view angles; the planar model ignores them.
+    virtual bool Build(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* second,
+                       int elevation, int azimuth, int tilt) = 0;
+    // No reference is added.
+    virtual IPanoElement* GetResult(bool fullIfNoPreview) = 0;
+    virtual IPanoElement* GetFullResult() = 0;
+    virtual BuildReport* GetBuildReport() = 0;
+    virtual void Reset(bool dropAnalyses, bool dropGraph) = 0;
+    virtual void FreeResults() = 0;
+    virtual void SetOptions(const HVPanoramaOptions* options) = 0;
+    virtual void GetOptions(HVPanoramaOptions* options) = 0;
+    virtual OrvexBase::Rect* GetCropRect(OrvexBase::Rect* out, int recompute) = 0;
+    // The photo's analysis copy (a new reference) or null.
+    virtual IPanoElement* PrepareElement(IPanoElement* photo) = 0;
+
+protected:
+    virtual ~IPanorama() = default;
+};
+
+// The horizontal/vertical (planar) model.
+class IHVPanorama : public IPanorama {
+public:
+    virtual bool BuildWithTransforms(const std::vector<IPanoElement*>& photos,
+                                     const std::vector<IPanoElement*>* second, bool withTransforms) = 0;
+    virtual bool Render() = 0;
+    virtual bool CropResult(const OrvexBase::Rect* r) = 0;
+    virtual void SetCropRect(OrvexBase::Rect& r) = 0;
+};
+
+// The tiled/multifocus model.
+class ITiledPanorama : public IPanorama {
+public:
+    virtual bool RequestRender(SurfaceKind kind, std::int32_t elevation, std::int32_t azimuth, std::int32_t tilt,
+                               bool onRenderThread, bool keepCropRect) = 0;
+    virtual void ResetCropRect() = 0;
+    virtual bool RenderForPrint(std::int32_t elevation, std::int32_t azimuth, std::int32_t tilt) = 0;
+    virtual void TakeRenderResult(std::int32_t unused, std::int32_t recomputeCrop) = 0;
+    virtual void SetCropRect(const OrvexBase::Rect& r) = 0;
+};
+
+}  // namespace PanoramaLib
+
+// Engine factories: they store the image factory in the engine-wide pointer
+// first (also when it is null) and return null for a null one.
+PanoramaLib::IHVPanorama* CreateHVPanorama(PanoramaLib::IDibManager* manager);
+PanoramaLib::ITiledPanorama* CreateTiledPanorama(PanoramaLib::IDibManager* manager);
 
 // The engine's exceptions; empty, thrown by value and caught by reference
 // inside the operation the application called.

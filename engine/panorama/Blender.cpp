@@ -1,0 +1,471 @@
+#include "Blender.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "ThreadPool.h"
+
+using OrvexBase::Rect;
+using OrvexBase::RefPtr;
+
+namespace LaplacianPyramid {
+
+namespace {
+
+// Rows (or columns) of one plane; bodies write only their own lines.
+template <class Body>
+void ForLines(std::int32_t count, Body body, std::size_t grain = 8) {
+    if (count <= 0)
+        return;
+    Platform::ParallelFor(
+        0, static_cast<std::size_t>(count),
+        [&](std::size_t b, std::size_t e) {
+            for (std::size_t i = b; i < e; ++i)
+                body(static_cast<std::int32_t>(i));
+        },
+        grain);
+}
+
+std::uint8_t Clamp255(int v) {
+    return static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+}
+
+// Expansion of one line of n samples into 2n - 1 (the even outputs weigh
+// 1, 8, 1 with the ends renormalised to 9; the odd ones average).
+template <class Get, class Put>
+void ExpandLine(int n, Get s, Put put) {
+    if (n == 1) {
+        put(0, s(0));
+        return;
+    }
+    put(0, (8 * s(0) + s(1)) / 9);
+    for (int i = 1; i < n - 1; ++i)
+        put(2 * i, (s(i - 1) + 8 * s(i) + s(i + 1)) / 10);
+    put(2 * (n - 1), (s(n - 2) + 8 * s(n - 1)) / 9);
+    for (int i = 0; i < n - 1; ++i)
+        put(2 * i + 1, (s(i) + s(i + 1)) / 2);
+}
+
+}  // namespace
+
+CLevel::CLevel(std::int32_t w, std::int32_t h) : width(w), height(h), stride((w + 3) & ~3) {
+    if (w < 0 || h < 0)
+        throw outofmemory();
+    plane = new (std::nothrow) std::uint8_t[static_cast<std::size_t>(stride) * static_cast<std::size_t>(h)]();
+    if (!plane)
+        throw outofmemory();
+    refcount = 1;
+}
+
+CLevel::~CLevel() {
+    delete[] plane;
+}
+
+CLevel* LevelFactory::NewLevel(std::int32_t width, std::int32_t height) {
+    auto* level = new (std::nothrow) CLevel(width, height);
+    if (!level)
+        throw outofmemory();
+    return level;
+}
+
+CLevel* Reduce(const CLevel& g, LevelFactory& factory) {
+    const int w = g.width, h = g.height;
+    const int ow = w / 2 + 1, oh = h / 2 + 1;
+    RefPtr<CLevel> tmp(factory.NewLevel(ow, h));
+    ForLines(h, [&](std::int32_t y) {
+        const std::uint8_t* s = g.Row(y);
+        std::uint8_t* out = tmp->Row(y);
+        auto at = [&](int x) { return static_cast<int>(s[std::clamp(x, 0, w - 1)]); };
+        for (int x = 0; x < ow; ++x) {
+            const int c = 2 * x;
+            if (c >= 2 && c + 2 <= w - 1)
+                out[x] = static_cast<std::uint8_t>(
+                    (s[c - 2] + 5 * s[c - 1] + 8 * s[c] + 5 * s[c + 1] + s[c + 2]) / 20);
+            else
+                out[x] = static_cast<std::uint8_t>(
+                    (at(c - 2) + 5 * at(c - 1) + 8 * at(c) + 5 * at(c + 1) + at(c + 2)) / 20);
+        }
+    });
+    RefPtr<CLevel> out(factory.NewLevel(ow, oh));
+    ForLines(oh, [&](std::int32_t y) {
+        const int c = 2 * y;
+        const std::uint8_t* r[5];
+        for (int k = 0; k < 5; ++k)
+            r[k] = tmp->Row(std::clamp(c - 2 + k, 0, h - 1));
+        std::uint8_t* o = out->Row(y);
+        for (int x = 0; x < ow; ++x)
+            o[x] =
+                static_cast<std::uint8_t>((r[0][x] + 5 * r[1][x] + 8 * r[2][x] + 5 * r[3][x] + r[4][x]) / 20);
+    });
+    return out.Detach();
+}
+
+CLevel* Expand(const CLevel& g, LevelFactory& factory) {
+    const int a = g.width, b = g.height;
+    const int ow = 2 * a - 1, oh = 2 * b - 1;
+    RefPtr<CLevel> tmp(factory.NewLevel(a, oh));
+    // Vertical: each output row from one or two input rows.
+    ForLines(oh, [&](std::int32_t y) {
+        std::uint8_t* o = tmp->Row(y);
+        const int i = y / 2;
+        if (b == 1) {
+            std::memcpy(o, g.Row(0), a);
+        } else if (y % 2 == 1) {
+            const std::uint8_t *s0 = g.Row(i), *s1 = g.Row(i + 1);
+            for (int x = 0; x < a; ++x)
+                o[x] = static_cast<std::uint8_t>((s0[x] + s1[x]) / 2);
+        } else if (i == 0) {
+            const std::uint8_t *s0 = g.Row(0), *s1 = g.Row(1);
+            for (int x = 0; x < a; ++x)
+                o[x] = static_cast<std::uint8_t>((8 * s0[x] + s1[x]) / 9);
+        } else if (i == b - 1) {
+            const std::uint8_t *s0 = g.Row(i - 1), *s1 = g.Row(i);
+            for (int x = 0; x < a; ++x)
+                o[x] = static_cast<std::uint8_t>((s0[x] + 8 * s1[x]) / 9);
+        } else {
+            const std::uint8_t *s0 = g.Row(i - 1), *s1 = g.Row(i), *s2 = g.Row(i + 1);
+            for (int x = 0; x < a; ++x)
+                o[x] = static_cast<std::uint8_t>((s0[x] + 8 * s1[x] + s2[x]) / 10);
+        }
+    });
+    RefPtr<CLevel> out(factory.NewLevel(ow, oh));
+    ForLines(oh, [&](std::int32_t y) {
+        const std::uint8_t* s = tmp->Row(y);
+        std::uint8_t* o = out->Row(y);
+        ExpandLine(
+            a, [&](int i) { return static_cast<int>(s[i]); },
+            [&](int i, int v) { o[i] = static_cast<std::uint8_t>(v); });
+    });
+    return out.Detach();
+}
+
+void BuildPyramid(Pyramid& pyramid, int levels, bool laplacian, LevelFactory& factory) {
+    for (int l = 0; l + 1 < levels; ++l) {
+        pyramid.emplace_back(Reduce(*pyramid[l], factory));
+        if (!laplacian)
+            continue;
+        RefPtr<CLevel> up(Expand(*pyramid[l + 1], factory));
+        CLevel& g = *pyramid[l];
+        const int w = std::min(g.width, up->width), h = std::min(g.height, up->height);
+        ForLines(h, [&](std::int32_t y) {
+            std::uint8_t* d = g.Row(y);
+            const std::uint8_t* e = up->Row(y);
+            for (int x = 0; x < w; ++x)
+                d[x] = Clamp255(d[x] - e[x] + 128);
+        });
+    }
+}
+
+void Collapse(Pyramid& pyramid, LevelFactory& factory) {
+    for (std::size_t l = pyramid.size(); l-- > 1;) {
+        RefPtr<CLevel> up(Expand(*pyramid[l], factory));
+        CLevel& g = *pyramid[l - 1];
+        const int w = std::min(g.width, up->width), h = std::min(g.height, up->height);
+        ForLines(h, [&](std::int32_t y) {
+            std::uint8_t* d = g.Row(y);
+            const std::uint8_t* e = up->Row(y);
+            for (int x = 0; x < w; ++x)
+                d[x] = Clamp255(d[x] + e[x] - 128);
+        });
+        pyramid.pop_back();
+    }
+}
+
+void FillFromNearestCovered(CLevel* const channels[3], const std::uint8_t* coverage) {
+    const int w = channels[0]->width, h = channels[0]->height;
+    if (w <= 0 || h <= 0)
+        return;
+    const std::size_t n = static_cast<std::size_t>(w) * h;
+    auto covered = [&](int x, int y) { return coverage[static_cast<std::size_t>(y) * w + x] != 0; };
+    constexpr int kNone = std::numeric_limits<int>::max();
+    // Along each row: the signed offset to the nearer covered sample (the left
+    // one on a tie), 0 when the row has none.
+    std::vector<std::int32_t> rowOffset(n);
+    ForLines(h, [&](std::int32_t y) {
+        std::int32_t* off = rowOffset.data() + static_cast<std::size_t>(y) * w;
+        int last = -1;
+        for (int x = 0; x < w; ++x) {
+            if (covered(x, y))
+                last = x;
+            off[x] = last >= 0 ? x - last : kNone;  // left distance for now
+        }
+        int next = -1;
+        for (int x = w - 1; x >= 0; --x) {
+            if (covered(x, y)) {
+                next = x;
+                off[x] = 0;
+                continue;
+            }
+            const int left = off[x], right = next >= 0 ? next - x : kNone;
+            off[x] = left == kNone && right == kNone ? 0 : (left <= right ? -left : right);
+        }
+    });
+    // Down each block of columns: nearest covered above and below, then the
+    // choice among the four in the search's order.
+    constexpr int kBlock = 64;
+    const int blocks = (w + kBlock - 1) / kBlock;
+    ForLines(
+        blocks,
+        [&](std::int32_t blk) {
+            const int x0 = blk * kBlock, x1 = std::min(w, x0 + kBlock), bw = x1 - x0;
+            std::vector<std::int32_t> below(static_cast<std::size_t>(bw) * h);
+            std::vector<int> next(bw, -1), last(bw, -1);
+            for (int y = h - 1; y >= 0; --y)
+                for (int i = 0; i < bw; ++i) {
+                    if (covered(x0 + i, y))
+                        next[i] = y;
+                    below[static_cast<std::size_t>(y) * bw + i] = next[i] >= 0 ? next[i] - y : kNone;
+                }
+            for (int y = 0; y < h; ++y) {
+                for (int i = 0; i < bw; ++i) {
+                    const int x = x0 + i;
+                    if (covered(x, y)) {
+                        last[i] = y;
+                        continue;
+                    }
+                    const int off = rowOffset[static_cast<std::size_t>(y) * w + x];
+                    int best = off == 0 ? kNone : std::abs(off);
+                    int sx = x + off, sy = y;
+                    const int up = last[i] >= 0 ? y - last[i] : kNone;
+                    const int down = below[static_cast<std::size_t>(y) * bw + i];
+                    if (up < best) {
+                        best = up;
+                        sx = x;
+                        sy = last[i];
+                    }
+                    if (down < best) {
+                        best = down;
+                        sx = x;
+                        sy = y + down;
+                    }
+                    if (best == kNone)
+                        continue;
+                    for (int c = 0; c < 3; ++c)
+                        channels[c]->Row(y)[x] = channels[c]->Row(sy)[sx];
+                }
+            }
+        },
+        1);
+}
+
+}  // namespace LaplacianPyramid
+
+using namespace LaplacianPyramid;
+
+namespace {
+
+Rect Overlap(const Rect& a, const Rect& b) {
+    return Rect(std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+                std::min(a.bottom, b.bottom));
+}
+
+bool Is24Bit(CPanoElement* e) {
+    return e && e->IsValid() && e->GetBpp() == 24;
+}
+
+// Widens [lo, hi) to k * f + 1 samples, centred.
+bool PadExtent(std::int64_t f, std::int32_t* lo, std::int32_t* hi) {
+    const std::int64_t d = static_cast<std::int64_t>(*hi) - *lo;
+    std::int64_t newLo = *lo, newHi = *hi;
+    if (d % f == 0) {
+        newHi += 1;
+    } else {
+        const std::int64_t total = (d + f - 1) / f * f + 1;
+        const std::int64_t p = (total - d) / 2;
+        newLo -= p;
+        newHi += total - p - d;
+    }
+    if (newLo < std::numeric_limits<std::int32_t>::min() / 2 ||
+        newHi > std::numeric_limits<std::int32_t>::max() / 2)
+        return false;
+    *lo = static_cast<std::int32_t>(newLo);
+    *hi = static_cast<std::int32_t>(newHi);
+    return true;
+}
+
+}  // namespace
+
+LaplacianBlender::LaplacianBlender(LevelFactory* levels) : factory(levels ? levels : &defaultFactory) {}
+
+LaplacianBlender::~LaplacianBlender() {
+    ReleaseLevels();
+    if (firstElement)
+        firstElement->Release();
+}
+
+void LaplacianBlender::ReleaseLevels() {
+    for (int c = 0; c < 3; ++c) {
+        first[c].clear();
+        second[c].clear();
+    }
+    mask.clear();
+}
+
+void LaplacianBlender::Fill(CPanoElement* e, CLevel* const channels[3], CLevel* maskLevel) {
+    const Rect hit = Overlap(e->GetRect(), padded);
+    const int pw = padded.Width(), ph = padded.Height();
+    const std::uint8_t* eMask = e->GetMask();
+    if (!hit.IsEmpty()) {
+        ForLines(hit.Height(), [&](std::int32_t i) {
+            const int y = hit.top + i;
+            const std::uint8_t* src =
+                e->GetBits() + static_cast<std::size_t>(y - e->y) * e->GetStride() + 3 * (hit.left - e->x);
+            const int ly = y - padded.top, lx = hit.left - padded.left;
+            std::uint8_t* c0 = channels[0]->Row(ly) + lx;
+            std::uint8_t* c1 = channels[1]->Row(ly) + lx;
+            std::uint8_t* c2 = channels[2]->Row(ly) + lx;
+            for (int x = 0; x < hit.Width(); ++x, src += 3) {
+                c0[x] = src[2];
+                c1[x] = src[1];
+                c2[x] = src[0];
+            }
+            if (maskLevel) {
+                std::uint8_t* m = maskLevel->Row(ly) + lx;
+                if (eMask)
+                    std::memcpy(
+                        m,
+                        eMask + static_cast<std::size_t>(y - e->y) * e->GetMaskStride() + (hit.left - e->x),
+                        hit.Width());
+                else
+                    std::memset(m, 255, hit.Width());
+            }
+        });
+    }
+    // Coverage: the saved mask when there is one, else the mask; nothing to
+    // extend without either. Outside the element nothing is covered.
+    const std::uint8_t* plane = e->GetSavedMaskIfAny() ? e->GetSavedMaskIfAny() : eMask;
+    if (!plane)
+        return;
+    std::vector<std::uint8_t> coverage(static_cast<std::size_t>(pw) * ph, 0);
+    if (!hit.IsEmpty())
+        for (int y = hit.top; y < hit.bottom; ++y)
+            std::memcpy(
+                coverage.data() + static_cast<std::size_t>(y - padded.top) * pw + (hit.left - padded.left),
+                plane + static_cast<std::size_t>(y - e->y) * e->GetMaskStride() + (hit.left - e->x),
+                hit.Width());
+    FillFromNearestCovered(channels, coverage.data());
+}
+
+bool LaplacianBlender::Blend(std::int32_t levels, CPanoElement* e1, CPanoElement* e2) {
+    done = false;
+    overlap = Rect();
+    if (!e1 || !e2 || levels <= 1)
+        return true;
+    // Three bytes a pixel are read from both.
+    if (!Is24Bit(e1) || !Is24Bit(e2))
+        return false;
+    e1->AddRef();
+    if (firstElement)
+        firstElement->Release();
+    firstElement = e1;
+    const Rect hit = Overlap(e1->GetRect(), e2->GetRect());
+    if (hit.IsEmpty())
+        return true;
+    if (levels > 31)
+        return false;
+
+    ReleaseLevels();
+    try {
+        overlap = hit;
+        const std::int64_t f = std::int64_t{1} << (levels - 1);
+        Rect p = hit;
+        if (!PadExtent(f, &p.left, &p.right) || !PadExtent(f, &p.top, &p.bottom))
+            throw outofmemory();
+        padded = p;
+        const int pw = p.Width(), ph = p.Height();
+        CLevel* ch1[3];
+        CLevel* ch2[3];
+        for (int c = 0; c < 3; ++c) {
+            first[c].emplace_back(factory->NewLevel(pw, ph));
+            ch1[c] = first[c][0].Get();
+        }
+        for (int c = 0; c < 3; ++c) {
+            second[c].emplace_back(factory->NewLevel(pw, ph));
+            ch2[c] = second[c][0].Get();
+        }
+        mask.emplace_back(factory->NewLevel(pw, ph));
+        Fill(e1, ch1, mask[0].Get());
+        Fill(e2, ch2, nullptr);
+
+        for (int c = 0; c < 3; ++c) {
+            BuildPyramid(first[c], levels, true, *factory);
+            BuildPyramid(second[c], levels, true, *factory);
+        }
+        BuildPyramid(mask, levels, false, *factory);
+
+        for (int c = 0; c < 3; ++c) {
+            for (int l = levels - 1; l >= 0; --l) {
+                CLevel& a = *first[c][l];
+                const CLevel& b = *second[c][l];
+                const CLevel& m = *mask[l];
+                ForLines(a.height, [&](std::int32_t y) {
+                    std::uint8_t* pa = a.Row(y);
+                    const std::uint8_t* pb = b.Row(y);
+                    const std::uint8_t* pm = m.Row(y);
+                    for (int x = 0; x < a.width; ++x)
+                        pa[x] = Clamp255(((255 - pm[x]) * pb[x] + pm[x] * pa[x]) / 255);
+                });
+                second[c].pop_back();
+            }
+        }
+        mask.clear();
+        for (int c = 0; c < 3; ++c)
+            Collapse(first[c], *factory);
+    } catch (const outofmemory&) {
+        return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    done = true;
+    return true;
+}
+
+void LaplacianBlender::WriteResult(CPanoElement* target) {
+    if (!done)
+        return;
+    done = false;
+    const Rect o = overlap;
+    // Only inside the target, and only with all three merged channels there.
+    const bool usable = Is24Bit(target) && Overlap(o, target->GetRect()) == o && first[0].size() == 1 &&
+                        first[1].size() == 1 && first[2].size() == 1;
+    if (usable)
+        target->CreateMask(true);
+    if (usable && target->GetMask()) {
+        const std::uint8_t* saved = firstElement ? firstElement->GetSavedMaskIfAny() : nullptr;
+        const Rect firstRect = firstElement ? firstElement->GetRect() : Rect();
+        const CLevel* ch[3] = {first[0][0].Get(), first[1][0].Get(), first[2][0].Get()};
+        ForLines(o.Height(), [&](std::int32_t i) {
+            const int y = o.top + i;
+            std::uint8_t* px = target->GetBits() +
+                               static_cast<std::size_t>(y - target->y) * target->GetStride() +
+                               3 * (o.left - target->x);
+            std::uint8_t* tm = target->GetMask() +
+                               static_cast<std::size_t>(y - target->y) * target->GetMaskStride() +
+                               (o.left - target->x);
+            const int ly = y - padded.top, lx = o.left - padded.left;
+            const bool rowInFirst = y >= firstRect.top && y < firstRect.bottom;
+            for (int x = 0; x < o.Width(); ++x, px += 3) {
+                px[2] = ch[0]->Row(ly)[lx + x];
+                px[1] = ch[1]->Row(ly)[lx + x];
+                px[0] = ch[2]->Row(ly)[lx + x];
+                const int gx = o.left + x;
+                if (!saved) {
+                    tm[x] = 255;
+                    continue;
+                }
+                if (!rowInFirst || gx < firstRect.left || gx >= firstRect.right)
+                    continue;
+                const unsigned m =
+                    saved[static_cast<std::size_t>(y - firstRect.top) * firstElement->GetMaskStride() +
+                          (gx - firstRect.left)];
+                if (m == 255)
+                    tm[x] = 255;
+                else if (m != 0)
+                    tm[x] = static_cast<std::uint8_t>(255u - ((255u - tm[x]) * (255u - m)) / 255u);
+            }
+        });
+    }
+    ReleaseLevels();
+}

@@ -1,0 +1,103 @@
+#pragma once
+// Multi-band blending of a warped photo into the result: Laplacian pyramids
+// of both over their overlap, merged band by band with a Gaussian pyramid of
+// the photo's mask as weight, so seams are soft for coarse structure and
+// sharp for fine detail. 8-bit samples, integer arithmetic throughout.
+
+#include <cstdint>
+#include <vector>
+
+#include "OrvexBase.h"
+#include "PanoElement.h"
+
+namespace LaplacianPyramid {
+
+// A level's plane could not be allocated; never leaves the blender.
+class outofmemory {};
+
+// One 8-bit plane of a pyramid, rows 4-byte aligned, zero-filled.
+class CLevel : public OrvexBase::RefCounter {
+public:
+    // Throws outofmemory when the plane cannot be allocated.
+    CLevel(std::int32_t width, std::int32_t height);
+    ~CLevel() override;
+    CLevel(const CLevel&) = delete;
+    CLevel& operator=(const CLevel&) = delete;
+    void AddRef() { AddRefImpl(); }
+    void Release() { ReleaseImpl(); }
+
+    std::uint8_t* Row(std::int32_t y) { return plane + static_cast<std::size_t>(y) * stride; }
+    const std::uint8_t* Row(std::int32_t y) const { return plane + static_cast<std::size_t>(y) * stride; }
+
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t stride = 0;
+    std::uint8_t* plane = nullptr;
+};
+
+// Level 0 is the finest.
+using Pyramid = std::vector<OrvexBase::RefPtr<CLevel>>;
+
+// Where levels come from; every level (temporaries included) is made here.
+class LevelFactory {
+public:
+    virtual ~LevelFactory() = default;
+    // A new level with one reference; throws outofmemory.
+    virtual CLevel* NewLevel(std::int32_t width, std::int32_t height);
+};
+
+// (1, 5, 8, 5, 1) / 20 both ways: w x h (odd) -> (w/2 + 1) x (h/2 + 1).
+CLevel* Reduce(const CLevel& level, LevelFactory& factory);
+// a x b -> (2a - 1) x (2b - 1), vertical first.
+CLevel* Expand(const CLevel& level, LevelFactory& factory);
+// Turns a one-level pyramid into a Laplacian (or, with laplacian false, a
+// Gaussian) pyramid of the given number of levels.
+void BuildPyramid(Pyramid& pyramid, int levels, bool laplacian, LevelFactory& factory);
+// Adds the expanded coarser levels back until only level 0 remains.
+void Collapse(Pyramid& pyramid, LevelFactory& factory);
+
+// Every sample not covered takes the values of the nearest covered sample
+// along its row or column (distance first, then left, right, up, down);
+// without one it stays. coverage is width x height, row-major, non-zero =
+// covered. Linear time; the planes share one size.
+void FillFromNearestCovered(CLevel* const channels[3], const std::uint8_t* coverage);
+
+}  // namespace LaplacianPyramid
+
+class LaplacianBlender {
+public:
+    // levels (when given) must outlive the blender; null uses plain allocation.
+    explicit LaplacianBlender(LaplacianPyramid::LevelFactory* levels = nullptr);
+    ~LaplacianBlender();
+    LaplacianBlender(const LaplacianBlender&) = delete;
+    LaplacianBlender& operator=(const LaplacianBlender&) = delete;
+
+    // Blends second under first over their overlap. True also when there is
+    // nothing to do; false when a level could not be allocated or an element
+    // is not 24-bit.
+    bool Blend(std::int32_t levels, CPanoElement* first, CPanoElement* second);
+    // Writes the blended overlap into target (the second element of Blend)
+    // and releases the levels; nothing unless a blend has completed.
+    void WriteResult(CPanoElement* target);
+
+    const OrvexBase::Rect& GetOverlapRect() const { return overlap; }
+    const OrvexBase::Rect& GetPaddedRect() const { return padded; }
+    bool IsDone() const { return done; }
+    // For tests: the pyramid of one channel (0..2) of the first element.
+    const LaplacianPyramid::Pyramid& FirstPyramid(int channel) const { return first[channel]; }
+
+private:
+    void ReleaseLevels();
+    void Fill(CPanoElement* element, LaplacianPyramid::CLevel* const channels[3],
+              LaplacianPyramid::CLevel* mask);
+
+    LaplacianPyramid::LevelFactory defaultFactory;
+    LaplacianPyramid::LevelFactory* factory;
+    LaplacianPyramid::Pyramid first[3];
+    LaplacianPyramid::Pyramid second[3];
+    LaplacianPyramid::Pyramid mask;
+    OrvexBase::Rect padded;
+    OrvexBase::Rect overlap;
+    bool done = false;
+    CPanoElement* firstElement = nullptr;
+};

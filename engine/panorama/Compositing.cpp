@@ -1,0 +1,308 @@
+// The compositing driver of the planar engine: the photos are placed one after
+// another in the order of the arrangement, each warped into panorama space,
+// cut along its seams, balanced, pyramid-blended over the overlap and laid
+// over the result.
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "Blender.h"
+#include "Exposure.h"
+#include "LensPresets.h"
+#include "Panorama.h"
+#include "Warp.h"
+
+using match_graph::CNode;
+using OrvexBase::Rect;
+
+namespace {
+
+bool IsIdentity(const CPanorama::Matrix& m) {
+    static const CPanorama::Matrix kIdentity = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    return m == kIdentity;
+}
+
+// The photo a placement node stands for: the reference's own index for the
+// first node, else the far end of its first edge.
+int PlacementPhoto(const match_graph::CGraph& group, std::size_t k) {
+    const CNode* node = group.Nodes()[k];
+    if (k == 0 || node->edges.empty()) return node->imageIndex;
+    return node->edges.front()->secondImage;
+}
+
+}  // namespace
+
+CPanoElement* CPanorama::ModePhoto(int index) const {
+    const auto& photos = CurrentElements();
+    return index >= 0 && index < static_cast<int>(photos.size()) ? photos[index] : nullptr;
+}
+
+bool CPanorama::WarpElement(int index) {
+    std::vector<CPanoElement*>& warped = ModeWarped();
+    if (index < 0 || index >= static_cast<int>(warped.size())) return false;
+    if (warped[index]) return true;
+    CPanoElement* photo = ModePhoto(index);
+    const auto& transforms = CurrentTransforms();
+    if (!photo || index >= static_cast<int>(transforms.size())) return false;
+    warped[index] = WarpPhotoElement(photo, transforms[index].data());
+    return warped[index] != nullptr;
+}
+
+bool CPanorama::ComputeSeamMask(int index) {
+    std::vector<CPanoElement*>& warped = ModeWarped();
+    if (index < 0 || index >= static_cast<int>(warped.size()) || index >= static_cast<int>(seams_.size()))
+        return false;
+    return ::ComputeSeamMask(warped[index], ModeResult(), motionModel_, &seams_[index]);
+}
+
+bool CPanorama::TransferSeamMask(int index) {
+    if (index < 0 || index >= static_cast<int>(previewWarped_.size()) ||
+        index >= static_cast<int>(fullWarped_.size()) || index >= static_cast<int>(seams_.size()))
+        return false;
+    CSeamRescaler rescaler(previewWarped_[index], fullWarped_[index], seams_[index]);
+    return rescaler.Rescale();
+}
+
+void CPanorama::BalanceExposure(int index) {
+    std::vector<CPanoElement*>& warped = ModeWarped();
+    CPanoElement* photo = ModePhoto(index);
+    const auto& transforms = CurrentTransforms();
+    if (!photo || index >= static_cast<int>(warped.size()) || index >= static_cast<int>(transforms.size())) return;
+    ::BalanceExposure(ModeResult(), warped[index], photo->GetRect(), transforms[index].data(),
+                      rawExposureDifference_ != 0);
+}
+
+bool CPanorama::CompositeOver(int index, Rect* written) {
+    std::vector<CPanoElement*>& warped = ModeWarped();
+    if (written) *written = Rect();
+    if (index < 0 || index >= static_cast<int>(warped.size())) return false;
+    return ::CompositeOver(ModeResult(), warped[index], blendRect_, written);
+}
+
+bool CPanorama::BlendIntoResult(int index, LaplacianBlender& blender) {
+    blendRect_ = Rect();
+    std::vector<CPanoElement*>& warped = ModeWarped();
+    if (index < 0 || index >= static_cast<int>(warped.size())) return false;
+    const int levels = LevelCount(fullSizeMode_ && !scales_.empty() ? scales_.front() : 1.0);
+    if (!blender.Blend(levels, warped[index], ModeResult())) return false;
+    blendRect_ = blender.GetOverlapRect();
+    return true;
+}
+
+void CPanorama::PasteIntoResult(CPanoElement* element, Rect* written) {
+    if (written) *written = Rect();
+    CPanoElement* result = ModeResult();
+    if (!element || !result || !element->IsValid() || !result->IsValid() || element->GetBpp() != 24) return;
+    const Rect hit = element->GetRect().Intersect(result->GetRect());
+    if (hit.Width() <= 0 || hit.Height() <= 0) return;
+    const std::uint8_t* emask = element->GetMask();
+    std::uint8_t* rmask = result->GetMask();
+    for (int y = hit.top; y < hit.bottom; ++y) {
+        const std::uint8_t* src = element->GetBits() + static_cast<std::size_t>(y - element->y) * element->GetStride();
+        std::uint8_t* dst = result->GetBits() + static_cast<std::size_t>(y - result->y) * result->GetStride();
+        std::memcpy(dst + 3 * (hit.left - result->x), src + 3 * (hit.left - element->x), 3 * hit.Width());
+        if (!rmask) continue;
+        std::uint8_t* mrow = rmask + static_cast<std::size_t>(y - result->y) * result->GetMaskStride();
+        if (emask)
+            std::memcpy(mrow + (hit.left - result->x),
+                        emask + static_cast<std::size_t>(y - element->y) * element->GetMaskStride() +
+                            (hit.left - element->x),
+                        hit.Width());
+        else
+            std::memset(mrow + (hit.left - result->x), 255, hit.Width());
+    }
+    if (written) *written = result->GetRect();
+}
+
+bool CPanorama::PlaceFirstElement(int index, CPanoElement* photo, Rect* written) {
+    if (!photo) return false;
+    if (!IsIdentity(ringTransform_)) {
+        WarpElement(index);
+        CompositeOver(index, nullptr);
+        return true;
+    }
+    const auto& transforms = CurrentTransforms();
+    if (index < 0 || index >= static_cast<int>(transforms.size())) return false;
+    Matrix inv;
+    InvertMatrix3x3(inv.data(), transforms[index].data());
+    const Rect r = photo->GetRect();
+    const double pts[4][2] = {{0, 0}, {double(r.right), 0}, {0, double(r.bottom)}, {double(r.right), double(r.bottom)}};
+    double minX = std::numeric_limits<double>::max(), minY = std::numeric_limits<double>::max();
+    for (const auto& p : pts) {
+        minX = std::min(minX, inv[0] * p[0] + inv[1] * p[1] + inv[2]);
+        minY = std::min(minY, inv[3] * p[0] + inv[4] * p[1] + inv[5]);
+    }
+    if (!std::isfinite(minX) || !std::isfinite(minY)) return false;
+    std::vector<CPanoElement*>& warped = ModeWarped();
+    if (warped[index]) warped[index]->Release();
+    photo->AddRef();
+    warped[index] = photo;
+    photo->CreateMask(true);
+    photo->x = static_cast<std::int32_t>(std::floor(minX));
+    photo->y = static_cast<std::int32_t>(std::floor(minY));
+    PasteIntoResult(photo, written);
+    return true;
+}
+
+int CPanorama::FindCentralElement(const Rect& area) {
+    if (area.IsEmpty() || groupGraph_.Nodes().empty()) return -1;
+    // The photo whose placed centre is nearest the centre of the bounds.
+    const double cx = (area.left + area.right) / 2.0, cy = (area.top + area.bottom) / 2.0;
+    const auto& transforms = CurrentTransforms();
+    int best = -1;
+    double bestDistance = std::numeric_limits<double>::max();
+    for (std::size_t k = 0; k < groupGraph_.Nodes().size(); ++k) {
+        const int i = PlacementPhoto(groupGraph_, k);
+        if (is360_ && (i == ringDuplicate_ || i == ringFarEnd_)) continue;
+        CPanoElement* photo = ModePhoto(i);
+        if (!photo || i >= static_cast<int>(transforms.size())) continue;
+        Matrix inv;
+        InvertMatrix3x3(inv.data(), transforms[i].data());
+        const double px = photo->GetWidth() / 2.0, py = photo->GetHeight() / 2.0;
+        // Photo transforms count panorama pixels from the bounds' corner.
+        const double x = inv[0] * px + inv[1] * py + inv[2] + bounds_.left;
+        const double y = inv[3] * px + inv[4] * py + inv[5] + bounds_.top;
+        const double d = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+        if (std::isfinite(d) && d < bestDistance) {
+            bestDistance = d;
+            best = i;
+        }
+    }
+    return best;
+}
+
+bool CPanorama::LensStep(int index) {
+    if (!lensCompensation_ || index >= static_cast<int>(lensBits_.size()) || !lensBits_[index]) {
+        position_ += 2;
+        ReportProgress(total_, position_);
+        return true;
+    }
+    CPanoElement* source = index < static_cast<int>(photos_.size()) ? photos_[index] : nullptr;
+    CPanoElement* target = ModePhoto(index);
+    if (!source || !target) return false;
+    source->Reload();
+    const bool ok = WarpElementToSphere(target, source, LensPresetTable::FocalFactor(lensPresetId_), nullptr,
+                                        &CPanorama::ProgressHook);
+    source->Unload();
+    if (!ok) {
+        target->Unload();
+        return false;
+    }
+    lensBits_[index] = false;
+    return true;
+}
+
+bool CPanorama::ComposeResult(bool fullSize) {
+    composited_.clear();
+    const int levels = LevelCount(fullSize && !scales_.empty() ? scales_.front() : 1.0);
+    const auto& nodes = groupGraph_.Nodes();
+    if (nodes.empty()) return false;
+    const int photoCount = static_cast<int>(CurrentElements().size());
+    std::vector<CPanoElement*>& warped = ModeWarped();
+    warped.resize(photoCount, nullptr);
+    std::wstring marked;
+    auto unmark = [&] {
+        if (!marked.empty() && ui_) ui_->AddFile(marked, false);
+        marked.clear();
+    };
+    auto mark = [&](CPanoElement* photo) {
+        if (fullSize || !ui_ || !photo) return;
+        marked = photo->GetFileName();
+        ui_->AddFile(marked, true);
+    };
+
+    const int r = nodes.front()->imageIndex;
+    CPanoElement* photo = ModePhoto(r);
+    if (fullSize) {
+        if (!LensStep(r)) return false;
+        if (photo) photo->Reload();
+    }
+    mark(photo);
+    Rect written;
+    const bool placed = PlaceFirstElement(r, photo, &written);
+    if (fullSize) {
+        if (photo) photo->Unload();
+        if (warped[r]) warped[r]->Release();
+        warped[r] = nullptr;
+    }
+    unmark();
+    if (!placed) return false;
+    const int increment = ((photoCount - static_cast<int>(nodes.size())) + 1) * (levels + 2);
+    if (increment != 0) {
+        position_ += increment;
+        if (ReportProgress(total_, position_)) return false;
+    }
+    composited_.push_back(r);
+
+    for (std::size_t k = 1; k < nodes.size(); ++k) {
+        const int i = PlacementPhoto(groupGraph_, k);
+        CPanoElement* p = ModePhoto(i);
+        if (i < 0 || i >= photoCount) continue;
+        mark(p);
+        if (fullSize) {
+            if (!LensStep(i)) {
+                unmark();
+                return false;
+            }
+            if (p) p->Reload();
+        }
+        const bool warpedOk = WarpElement(i);
+        if (fullSize && p) p->Unload();
+        // A photo that cannot be warped (no memory at full size) must not
+        // silently go missing from the panorama.
+        if (!warpedOk) {
+            unmark();
+            return false;
+        }
+        if (i == userCropElement_ && warped[i]) warped[i]->ClearMaskRect(&userCropRect_);
+        if (ReportProgress(total_, ++position_)) {
+            unmark();
+            return false;
+        }
+        if (warped[i]) warped[i]->GetSavedMask();
+        if (fullSize)
+            TransferSeamMask(i);
+        else
+            ComputeSeamMask(i);
+
+        bool compose = true;
+        if (is360_ && i < static_cast<int>(seams_.size())) {
+            std::int32_t sides = 0;
+            for (std::int32_t side : {SEAM_LEFT, SEAM_RIGHT, SEAM_TOP, SEAM_BOTTOM})
+                if (!seams_[i][side].points.empty()) sides |= side;
+            sides &= cropRect_.Width() > cropRect_.Height() ? (SEAM_TOP | SEAM_BOTTOM) : (SEAM_LEFT | SEAM_RIGHT);
+            if (sides) compose = false;
+        }
+        if (compose) BalanceExposure(i);
+        if (ReportProgress(total_, ++position_)) {
+            unmark();
+            return false;
+        }
+
+        {
+            LaplacianBlender blender;
+            if (compose) {
+                if (laplacianBlending_) BlendIntoResult(i, blender);
+                Rect over;
+                CompositeOver(i, &over);
+            }
+            if (fullSize) {
+                if (warped[i]) warped[i]->Release();
+                warped[i] = nullptr;
+            }
+            if (compose && laplacianBlending_) {
+                blender.WriteResult(ModeResult());
+                blendRect_ = Rect();
+            }
+            position_ += levels - 1;
+            if (ReportProgress(total_, position_) || ReportProgress(total_, ++position_)) {
+                unmark();
+                return false;
+            }
+        }
+        composited_.push_back(i);
+        unmark();
+    }
+    return true;
+}

@@ -1,0 +1,185 @@
+#include "Exposure.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "Smoothing.h"
+#include "ThreadPool.h"
+#include "Warp.h"
+
+using OrvexBase::Rect;
+using OrvexBase::RefPtr;
+
+namespace {
+
+Rect Overlap(const Rect& a, const Rect& b) {
+    return Rect(std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+                std::min(a.bottom, b.bottom));
+}
+
+bool Is24Bit(CPanoElement* e) {
+    return e && e->IsValid() && e->GetBpp() == 24;
+}
+
+std::uint8_t* PixelAt(CPanoElement* e, int x, int y) {
+    return e->GetBits() + static_cast<std::size_t>(y - e->y) * e->GetStride() +
+           3 * static_cast<std::size_t>(x - e->x);
+}
+
+const std::uint8_t* MaskRow(CPanoElement* e, int y) {
+    const std::uint8_t* m = e->GetMask();
+    return m ? m + static_cast<std::size_t>(y - e->y) * e->GetMaskStride() : nullptr;
+}
+
+std::uint8_t Clamp255(int v) {
+    return static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+}
+
+void ParallelRows(int top, int bottom, const std::function<void(int)>& row) {
+    if (bottom <= top)
+        return;
+    Platform::ParallelFor(
+        static_cast<std::size_t>(top), static_cast<std::size_t>(bottom),
+        [&](std::size_t b, std::size_t e) {
+            for (std::size_t y = b; y < e; ++y)
+                row(static_cast<int>(y));
+        },
+        16);
+}
+
+// Adds sign * (D - base) / 2 to every byte of target under D.
+void ApplyCorrection(CPanoElement* target, CPanoElement* d, int base, int sign) {
+    const Rect hit = Overlap(d->GetRect(), target->GetRect());
+    if (hit.IsEmpty())
+        return;
+    ParallelRows(hit.top, hit.bottom, [&](int y) {
+        std::uint8_t* t = PixelAt(target, hit.left, y);
+        const std::uint8_t* c = PixelAt(d, hit.left, y);
+        for (int i = 0; i < 3 * hit.Width(); ++i)
+            t[i] = Clamp255(t[i] + sign * ((c[i] - base) / 2));
+    });
+}
+
+}  // namespace
+
+void BalanceExposure(CPanoElement* result, CPanoElement* warped, const Rect& photoRectIn, const double m[9],
+                     bool raw) {
+    if (!Is24Bit(result) || !Is24Bit(warped) || !m)
+        return;
+    Rect eb, rb;
+    warped->GetMaskBounds(&eb, nullptr);
+    if (eb.IsEmpty())
+        return;
+    result->GetMaskBounds(&rb, &eb);
+    if (rb.IsEmpty())
+        return;
+    const Rect o = Overlap(Overlap(eb, rb), Overlap(result->GetRect(), warped->GetRect()));
+    if (o.IsEmpty())
+        return;
+
+    const Rect er = warped->GetRect();
+    const int margin = std::max(er.Width(), er.Height()) / 4;
+    const int ow = o.Width();
+
+    // Difference sources: the images themselves, or smoothed copies of the overlap.
+    RefPtr<CPanoElement> copyA, copyB;
+    CPanoElement* a = result;
+    CPanoElement* b = warped;
+    if (!raw) {
+        copyA.Reset(result->ExtractRegion(false, o));
+        copyB.Reset(warped->ExtractRegion(false, o));
+        if (!copyA || !copyB)
+            return;
+        const double sigma = static_cast<double>(ow / 8);
+        SmoothColourPlane(copyA->GetWidth(), copyA->GetHeight(), copyA->GetStride(), copyA->GetBits(), sigma);
+        SmoothColourPlane(copyB->GetWidth(), copyB->GetHeight(), copyB->GetStride(), copyB->GetBits(), sigma);
+        a = copyA.Get();
+        b = copyB.Get();
+    }
+
+    const Rect dr(o.left - margin, o.top - margin, o.right + margin, o.bottom + margin);
+    RefPtr<CPanoElement> d(new (std::nothrow) CPanoElement(0));
+    if (!d || !d->GetImage() || !d->Create(24, dr.Width(), dr.Height()))
+        return;
+    d->x = dr.left;
+    d->y = dr.top;
+    d->FillImageGrey();
+
+    // Corners ordered, half-open in both directions.
+    const Rect pr(
+        std::min(photoRectIn.left, photoRectIn.right), std::min(photoRectIn.top, photoRectIn.bottom),
+        std::max(photoRectIn.left, photoRectIn.right), std::max(photoRectIn.top, photoRectIn.bottom));
+    ParallelRows(o.top, o.bottom, [&](int y) {
+        const std::uint8_t* rm = MaskRow(result, y);
+        const std::uint8_t* pa = PixelAt(a, o.left, y);
+        const std::uint8_t* pb = PixelAt(b, o.left, y);
+        std::uint8_t* pd = PixelAt(d.Get(), o.left, y);
+        for (int x = o.left; x < o.right; ++x, pa += 3, pb += 3, pd += 3) {
+            const double xs = std::trunc(m[0] * x + m[1] * y + m[2] + 0.5);
+            const double ys = std::trunc(m[3] * x + m[4] * y + m[5] + 0.5);
+            const unsigned inside =
+                xs >= pr.left && xs < pr.right && ys >= pr.top && ys < pr.bottom ? 255u : 0u;
+            const unsigned w = ((rm ? rm[x - result->x] : 255u) * inside) / 255u;
+            if (w == 0)
+                continue;
+            for (int c = 0; c < 3; ++c) {
+                const int diff = std::clamp(pa[c] - pb[c] + 128, 0, 255);
+                pd[c] = static_cast<std::uint8_t>(
+                    (static_cast<int>(diff - 128) * static_cast<int>(w) + 32640) / 255);
+            }
+        }
+    });
+
+    const double sigma =
+        raw ? static_cast<double>(std::max(er.Width(), er.Height()) / 10) : static_cast<double>(ow / 20);
+    SmoothColourPlane(d->GetWidth(), d->GetHeight(), d->GetStride(), d->GetBits(), sigma);
+
+    ApplyCorrection(result, d.Get(), 128, -1);
+    ApplyCorrection(warped, d.Get(), 127, +1);
+}
+
+bool CompositeOver(CPanoElement* result, CPanoElement* warped, const Rect& blended, Rect* written) {
+    if (written)
+        *written = Rect();
+    if (!Is24Bit(result) || !Is24Bit(warped))
+        return false;
+    const Rect hit = Overlap(result->GetRect(), warped->GetRect());
+    if (hit.IsEmpty())
+        return false;
+    // The result's mask takes the alpha; make it when missing (all covered).
+    result->CreateMask(true);
+    if (!result->GetMask())
+        return false;
+    const bool skipBlended = !blended.IsEmpty();
+    ParallelRows(hit.top, hit.bottom, [&](int y) {
+        const std::uint8_t* em = MaskRow(warped, y);
+        std::uint8_t* rm = const_cast<std::uint8_t*>(MaskRow(result, y));
+        const bool rowBlended = skipBlended && y >= blended.top && y < blended.bottom;
+        for (int x = hit.left; x < hit.right; ++x) {
+            if (rowBlended && x >= blended.left && x < blended.right)
+                continue;
+            const std::uint8_t* s = PixelAt(warped, x, y);
+            std::uint8_t* dpx = PixelAt(result, x, y);
+            const unsigned as = em ? em[x - warped->x] : 255u;
+            std::uint8_t& ad = rm[x - result->x];
+            if (ad == 0) {
+                dpx[0] = s[0];
+                dpx[1] = s[1];
+                dpx[2] = s[2];
+                ad = static_cast<std::uint8_t>(as);
+                continue;
+            }
+            const unsigned aout = 255u - ((255u - ad) * (255u - as)) / 255u;
+            const int ws = static_cast<int>(g_alphaTimes255[as]);
+            const int wd = static_cast<int>((255u - as) * ad);
+            const int div = static_cast<int>(g_alphaTimes255[aout]);
+            for (int c = 0; c < 3; ++c)
+                dpx[c] = Clamp255((ws * s[c] + wd * dpx[c]) / div);
+            ad = static_cast<std::uint8_t>(aout);
+        }
+    });
+    if (written)
+        *written = hit;
+    return true;
+}

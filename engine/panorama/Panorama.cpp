@@ -1,0 +1,159 @@
+#include "Panorama.h"
+
+#include <new>
+
+#include "AnalysisCopy.h"
+#include "DibManager.h"
+#include "LensPresets.h"
+
+using OrvexBase::Rect;
+using PanoramaLib::IPanoElement;
+
+CPanorama* g_pCurrentPanorama = nullptr;
+
+PanoramaLib::IHVPanorama* CreateHVPanorama(PanoramaLib::IDibManager* manager) {
+    g_pDibManager = manager;
+    if (!manager) return nullptr;
+    auto* engine = new (std::nothrow) CPanorama();
+    if (engine && (!engine->GetResult(false) || !engine->GetFullResult())) {
+        engine->Release();
+        return nullptr;
+    }
+    return engine;
+}
+
+CPanorama::CPanorama()
+    : previewResult_(new (std::nothrow) CPanoElement(0)), fullResult_(new (std::nothrow) CPanoElement(0)) {
+    g_pCurrentPanorama = this;
+}
+
+CPanorama::~CPanorama() {
+    Reset(true, true);
+    if (previewResult_) previewResult_->Release();
+    if (fullResult_) fullResult_->Release();
+    if (g_pCurrentPanorama == this) g_pCurrentPanorama = nullptr;
+}
+
+void CPanorama::Init(PanoramaLib::IFreeThreading*, PanoramaLib::IWaitCursor* cursor,
+                     PanoramaLib::IUserInterface* ui) {
+    waitCursor_ = cursor;
+    ui_ = ui;
+}
+
+void CPanorama::Release() { delete this; }
+
+IPanoElement* CPanorama::GetResult(bool fullIfNoPreview) {
+    if (!fullIfNoPreview || (previewResult_ && previewResult_->IsValid())) return previewResult_;
+    return fullResult_;
+}
+
+void CPanorama::FreeResults() {
+    built_ = false;
+    if (previewResult_) previewResult_->Destroy();
+    if (fullResult_) fullResult_->Destroy();
+}
+
+namespace {
+
+void ReleaseAll(std::vector<CPanoElement*>& elements) {
+    for (CPanoElement* e : elements)
+        if (e) e->Release();
+    elements.clear();
+}
+
+}  // namespace
+
+void CPanorama::Reset(bool dropAnalyses, bool) {
+    built_ = false;
+    matchGraph_.Clear();
+    groupGraph_.Clear();
+    scales_.clear();
+    ReleaseWarped(previewWarped_);
+    ReleaseWarped(fullWarped_);
+    ReleaseAll(workPhotos_);
+    ReleaseAll(photos_);
+    if (dropAnalyses) {
+        ReleaseAll(copies_);
+        for (CKeypointSet* set : keypointSets_) delete set;
+        keypointSets_.clear();
+    }
+}
+
+void CPanorama::SetOptions(const HVPanoramaOptions* options) {
+    if (!options) return;
+    autoCrop_ = options->autoCrop;
+    ratioMode_ = options->ratioMode;
+    if (options->analysisSize != analysisSize_) {
+        analysisSize_ = options->analysisSize;
+        targetSize_ = analysisSize_ == 1 ? 660 : 400;
+    }
+    motionModel_ = options->motionModel;
+    rawExposureDifference_ = options->rawExposureDifference;
+    lensCompensation_ = options->lensCompensation;
+    // An id outside the table would index past it: keep the previous one.
+    if (LensPresetTable::IsValidId(options->lensPresetId)) lensPresetId_ = options->lensPresetId;
+    is360_ = options->is360;
+}
+
+void CPanorama::GetOptions(HVPanoramaOptions* options) {
+    if (!options) return;
+    *options = HVPanoramaOptions();
+    options->autoCrop = autoCrop_;
+    options->ratioMode = ratioMode_;
+    options->analysisSize = analysisSize_;
+    options->motionModel = motionModel_;
+    options->rawExposureDifference = rawExposureDifference_;
+    options->lensCompensation = lensCompensation_;
+    options->lensPresetId = lensPresetId_;
+    options->is360 = is360_;
+}
+
+Rect* CPanorama::GetCropRect(Rect* out, int) {
+    if (out) *out = cropRect_;
+    return out;
+}
+
+IPanoElement* CPanorama::PrepareElement(IPanoElement* photo) {
+    return MakeAnalysisCopy(photo, targetSize_, analysisSize_ == 1);
+}
+
+CPanoElement* CPanorama::CurrentResult() {
+    if (fullResult_ && fullResult_->IsValid()) return fullResult_;
+    if (previewResult_ && previewResult_->IsValid()) return previewResult_;
+    return nullptr;
+}
+
+bool CPanorama::CropResult(const Rect* r) {
+    CPanoElement* result = CurrentResult();
+    if (!result || !r) return false;
+    if (result->GetRect() == *r) {
+        result->ApplyMask();
+    } else {
+        // Extract first: a rectangle outside the result fails and loses nothing.
+        OrvexBase::RefPtr<CPanoElement> cut(result->ExtractRegion(false, *r));
+        if (!cut) return false;
+        // The document holds the result element itself: keep it and move the
+        // cut picture into it.
+        result->Destroy();
+        if (!result->InitFrom(cut.Get())) return false;
+    }
+    result->x = 0;
+    result->y = 0;
+    return true;
+}
+
+void CPanorama::SetCropRect(Rect& r) { userCropRect_ = r; }
+
+bool CPanorama::ReportProgress(int total, int position) {
+    cancel_ = progress_ ? progress_->SetProgress(total, position) : false;
+    return cancel_;
+}
+
+bool CPanorama::ProgressHook() {
+    CPanorama* engine = g_pCurrentPanorama;
+    if (!engine) return false;
+    ++engine->position_;
+    return engine->ReportProgress(engine->total_, engine->position_);
+}
+
+void CPanorama::ReleaseWarped(std::vector<CPanoElement*>& warped) { ReleaseAll(warped); }

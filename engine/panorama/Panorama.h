@@ -1,0 +1,191 @@
+#pragma once
+// The horizontal/vertical (planar) panorama engine: it matches photo pairs,
+// chains planar transforms around a reference photo, cuts seams and blends.
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "KeypointSet.h"
+#include "MatchGraph.h"
+#include "Seams.h"
+#include "PanoElement.h"
+#include "PanoramaLib.h"
+
+class LaplacianBlender;
+
+class CPanorama : public PanoramaLib::IHVPanorama {
+public:
+    CPanorama();
+    CPanorama(const CPanorama&) = delete;
+    CPanorama& operator=(const CPanorama&) = delete;
+    ~CPanorama() override;
+
+    // PanoramaLib::IPanorama
+    void Init(PanoramaLib::IFreeThreading* threads, PanoramaLib::IWaitCursor* cursor,
+              PanoramaLib::IUserInterface* ui) override;
+    void Release() override;
+    void SetProgressIndicator(PanoramaLib::IProgressIndicator* progress) override { progress_ = progress; }
+    bool IsBuilt() override { return built_; }
+    bool Build(const std::vector<PanoramaLib::IPanoElement*>& photos,
+               const std::vector<PanoramaLib::IPanoElement*>* copies, int, int, int) override;
+    PanoramaLib::IPanoElement* GetResult(bool fullIfNoPreview) override;
+    PanoramaLib::IPanoElement* GetFullResult() override { return fullResult_; }
+    BuildReport* GetBuildReport() override { return &report_; }
+    void Reset(bool dropAnalyses, bool unused) override;
+    void FreeResults() override;
+    void SetOptions(const HVPanoramaOptions* options) override;
+    void GetOptions(HVPanoramaOptions* options) override;
+    OrvexBase::Rect* GetCropRect(OrvexBase::Rect* out, int unused) override;
+    PanoramaLib::IPanoElement* PrepareElement(PanoramaLib::IPanoElement* photo) override;
+
+    // PanoramaLib::IHVPanorama
+    bool BuildWithTransforms(const std::vector<PanoramaLib::IPanoElement*>& photos,
+                             const std::vector<PanoramaLib::IPanoElement*>* copies, bool withTransforms) override;
+    bool Render() override;
+    bool CropResult(const OrvexBase::Rect* r) override;
+    void SetCropRect(OrvexBase::Rect& r) override;
+
+    // Asks the indicator for the cancel answer and keeps it; false without one.
+    bool ReportProgress(int total, int position);
+    // One progress step of the current engine, for the detector and the warps.
+    static bool ProgressHook();
+
+    // Arrangement of the matched photos around a reference photo.
+    using Matrix = std::array<double, 9>;
+    bool RescalePairTransforms();
+    int FindReferenceElement(const match_graph::CGraph& graph) const;
+    bool BuildStarGraph(match_graph::CGraph& group, const match_graph::CGraph& matches, int reference);
+    OrvexBase::Rect ComputeBounds(const match_graph::CGraph& group);
+    int ListUnmatchedPhotos(std::vector<std::int32_t>& out) const;
+
+    // Matches every pair of analysed photos and adds the accepted pairs to
+    // graph; false when cancelled or the matcher failed.
+    bool BuildMatchGraph(match_graph::CGraph* graph);
+
+    // Build driver: one photo's analysis, and the match, arrange and
+    // composite steps of a build.
+    void AnalyzeElement(PanoramaLib::IPanoElement* photo, PanoramaLib::IPanoElement* copy, CKeypointSet* cached);
+    // The keypoint set an earlier build made for the photo at this exact
+    // path (taken out of oldSets), or null.
+    static CKeypointSet* FindCachedKeypoints(const std::wstring& name, const std::vector<CPanoElement*>& oldCopies,
+                                             std::vector<CKeypointSet*>& oldSets);
+    bool MatchAndStitch(bool automatic);
+    bool BuildMatchGraphManually(match_graph::CGraph* graph);
+
+    // Compositing driver: places the photos one after another into the
+    // result of the current mode.
+    bool ComposeResult(bool fullSize);
+    bool PlaceFirstElement(int index, CPanoElement* photo, OrvexBase::Rect* written);
+    void PasteIntoResult(CPanoElement* element, OrvexBase::Rect* written);
+    // The photo whose placed centre lies nearest the centre of area, or -1.
+    int FindCentralElement(const OrvexBase::Rect& area);
+    bool TransferSeamMask(int index);
+    bool BlendIntoResult(int index, LaplacianBlender& blender);
+    bool WarpElement(int index);
+    bool ComputeSeamMask(int index);
+    void BalanceExposure(int index);
+    bool CompositeOver(int index, OrvexBase::Rect* written);
+    const std::vector<std::int32_t>& CompositedList() const { return composited_; }
+
+    int AnalysisTargetSize() const { return targetSize_; }
+    bool IsCancelled() const { return cancel_; }
+    int ProgressPosition() const { return position_; }
+
+protected:
+    // The result to work on: the full-size one when it holds an image, else
+    // the preview when it does; null when neither does.
+    CPanoElement* CurrentResult();
+    // The result element of the current mode.
+    CPanoElement* ModeResult() const { return fullSizeMode_ ? fullResult_ : previewResult_; }
+    std::vector<CPanoElement*>& ModeWarped() { return fullSizeMode_ ? fullWarped_ : previewWarped_; }
+    CPanoElement* ModePhoto(int index) const;
+    bool RunBuild(const std::vector<PanoramaLib::IPanoElement*>& photos,
+                  const std::vector<PanoramaLib::IPanoElement*>* copies, bool automatic);
+    // Pyramid levels for a render scale: 4, plus one per halving of its integer part.
+    static int LevelCount(double scale);
+    // The full-size lens step of one photo; false ends the compositing.
+    bool LensStep(int index);
+    static void ReleaseWarped(std::vector<CPanoElement*>& warped);
+    // The analysis copies, or the working photos in full-size mode.
+    const std::vector<CPanoElement*>& CurrentElements() const;
+    std::vector<Matrix>& CurrentTransforms() { return fullSizeMode_ ? fullTransforms_ : previewTransforms_; }
+    void ClipBoundsToRing(OrvexBase::Rect& bounds);
+
+    // Per photo, in photo order: full size over analysis size; the photo as
+    // the caller gave it (read by rendering); the working photo (arrangement
+    // and compositing; warped after a lens-compensated render); the analysis
+    // copy. Each vector holds one reference per entry.
+    std::vector<double> scales_;
+    std::vector<CPanoElement*> photos_;
+    std::vector<CPanoElement*> workPhotos_;
+    std::vector<CPanoElement*> copies_;
+    // Owned; parallel to the copies.
+    std::vector<CKeypointSet*> keypointSets_;
+
+    match_graph::CGraph matchGraph_;
+    // Star of the panorama's group: reference -> every other photo.
+    match_graph::CGraph groupGraph_;
+
+    // Panorama pixels (from the bounds' corner) to photo pixels, per photo.
+    std::vector<Matrix> previewTransforms_;
+    std::vector<Matrix> fullTransforms_;
+
+    Matrix ringTransform_ = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    int ringDuplicate_ = -1;
+    int ringFarEnd_ = -1;
+    bool ringNotCut_ = false;
+
+    // Warped photos per photo index, for the preview and for full size.
+    std::vector<CPanoElement*> previewWarped_;
+    std::vector<CPanoElement*> fullWarped_;
+    std::vector<SeamSet> seams_;
+    std::vector<std::int32_t> composited_;
+    // Photos whose full-size working copy still needs the lens warp.
+    std::vector<bool> lensBits_;
+    OrvexBase::Rect blendRect_;
+    bool laplacianBlending_ = true;
+
+    // The preview result's rectangle before cropping.
+    OrvexBase::Rect previewRect_;
+    OrvexBase::Rect bounds_;
+    int reference_ = -1;
+    bool fullSizeMode_ = false;
+    bool analysesValid_ = false;
+    // BuildWithTransforms's argument, and whether the last build was one.
+    bool withTransforms_ = false;
+    bool transformsMode_ = false;
+
+    PanoramaLib::IUserInterface* ui_ = nullptr;
+    PanoramaLib::IProgressIndicator* progress_ = nullptr;
+    PanoramaLib::IWaitCursor* waitCursor_ = nullptr;
+
+    // Kept for the engine's life; their images are created and destroyed.
+    CPanoElement* previewResult_ = nullptr;
+    CPanoElement* fullResult_ = nullptr;
+
+    OrvexBase::Rect cropRect_;
+    OrvexBase::Rect userCropRect_;
+    int userCropElement_ = -1;
+
+    bool built_ = false;
+    bool cancel_ = false;
+    int position_ = 0;
+    int total_ = 0;
+
+    // Option fields.
+    std::uint8_t autoCrop_ = 1;
+    std::int32_t ratioMode_ = 1;
+    std::int32_t analysisSize_ = 1;
+    std::int32_t motionModel_ = 2;
+    std::uint8_t rawExposureDifference_ = 1;
+    std::uint8_t lensCompensation_ = 1;
+    std::int32_t lensPresetId_ = 7;
+    std::uint8_t is360_ = 0;
+    int targetSize_ = 660;
+
+    BuildReport report_;
+};
+
+// The planar engine made last, reached by code that has no engine argument.
+extern CPanorama* g_pCurrentPanorama;

@@ -1,0 +1,398 @@
+// The planar engine's build and render drivers: analysis of every photo,
+// match graph, arrangement and preview compositing; the full-size render on
+// the same arrangement; progress, cancel and the mapping of failures to the
+// build report.
+
+#include <cmath>
+#include <new>
+
+#include "Features.h"
+#include "LensPresets.h"
+#include "Panorama.h"
+
+using OrvexBase::Rect;
+using PanoramaLib::IPanoElement;
+
+namespace {
+
+// Runs on every way out of a scope.
+template <class F>
+class ScopeExit {
+public:
+    explicit ScopeExit(F f) : f_(std::move(f)) {}
+    ~ScopeExit() { f_(); }
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+
+private:
+    F f_;
+};
+
+CPanoElement* AsElement(IPanoElement* e) { return dynamic_cast<CPanoElement*>(e); }
+
+}  // namespace
+
+int CPanorama::LevelCount(double scale) {
+    int levels = 4;
+    for (long long k = static_cast<long long>(scale) / 2; k > 0; k /= 2) ++levels;
+    return levels;
+}
+
+CKeypointSet* CPanorama::FindCachedKeypoints(const std::wstring& name, const std::vector<CPanoElement*>& oldCopies,
+                                             std::vector<CKeypointSet*>& oldSets) {
+    if (oldCopies.size() != oldSets.size() || oldCopies.empty()) return nullptr;
+    // Paths are compared exactly: on this system two names that differ only
+    // in case are two files.
+    std::size_t k = 0;
+    while (k < oldCopies.size() && !(oldCopies[k] && oldCopies[k]->GetFileName() == name)) ++k;
+    if (k == oldCopies.size()) return nullptr;
+    CKeypointSet* set = std::exchange(oldSets[k], nullptr);
+    if (!set) return nullptr;
+    if (set->view) {
+        // A view shares another photo's keypoints; look for the photo's own set.
+        delete set;
+        set = nullptr;
+        for (std::size_t j = k + 1; j < oldCopies.size(); ++j)
+            if (oldCopies[j] && oldCopies[j]->GetFileName() == name) {
+                set = std::exchange(oldSets[j], nullptr);
+                break;
+            }
+        if (!set) return nullptr;
+    }
+    if (set->keypoints.empty()) {
+        delete set;
+        return nullptr;
+    }
+    return set;
+}
+
+void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeypointSet* cached) {
+    analysesValid_ = true;
+    CPanoElement* photo = AsElement(photoIn);
+    if (!photo) {
+        delete cached;
+        throw panorama_error();
+    }
+    built_ = false;
+    std::unique_ptr<CKeypointSet> set(cached ? cached : new (std::nothrow) CKeypointSet());
+    if (!set) throw panorama_error();
+
+    OrvexBase::RefPtr<CPanoElement> copy;
+    if (!given) {
+        photo->Reload();
+        // A photo that vanished or is not a 24-bit picture cannot be analysed.
+        if (!photo->IsValid() || photo->GetBpp() != 24) throw panorama_error();
+        copy.Reset(AsElement(PrepareElement(photo)));
+        if (!copy) throw panorama_error();
+        if (copy.Get() != photo) photo->Unload();
+    } else {
+        CPanoElement* g = AsElement(given);
+        if (!g) throw panorama_error();
+        g->AddRef();
+        copy.Reset(g);
+    }
+    CKeypointSet* setRaw = set.get();
+    keypointSets_.push_back(set.release());
+
+    const std::wstring name = photo->GetFileName();
+    if (ui_) ui_->AddFile(name, true);
+    ScopeExit unmark([&] {
+        if (ui_) ui_->RepaintNow();
+        if (ui_) ui_->AddFile(name, false);
+    });
+    if (progress_) progress_->SetStage(PanoramaLib::StageAnalyzingImage, photo->GetFileTitle());
+    if (ReportProgress(total_, ++position_)) throw panorama_abort();
+
+    copy->Reload();
+    if (!copy->IsValid() || copy->GetBpp() != 24) throw panorama_error();
+    if (lensCompensation_) {
+        double unusedScale = 0;
+        OrvexBase::RefPtr<CPanoElement> warped(
+            MakeSphereWarpedCopy(copy.Get(), &unusedScale, LensPresetTable::FocalFactor(lensPresetId_)));
+        if (!warped) throw panorama_error();
+        warped->SetFileName(copy->GetFileName());
+        copy = std::move(warped);
+    }
+
+    scales_.push_back(photo->scale);
+    photo->AddRef();
+    photos_.push_back(photo);
+    photo->AddRef();
+    workPhotos_.push_back(photo);
+    photo->x = photo->y = 0;
+    copy->x = copy->y = 0;
+    copies_.push_back(copy.Detach());
+
+    if (ReportProgress(total_, ++position_)) throw panorama_abort();
+    CPanoElement* analysed = copies_.back();
+    if (!cached) {
+        DetectFeatures(analysed, setRaw->keypoints, setRaw->descriptors, 10.0, 0.02, &CPanorama::ProgressHook);
+        setRaw->BuildIndex(analysed->GetSize());
+        if (cancel_) setRaw->Clear();
+    } else {
+        position_ += 5;
+        if (ReportProgress(total_, position_)) throw panorama_abort();
+    }
+}
+
+bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies, int, int,
+                      int) {
+    transformsMode_ = false;
+    return RunBuild(photos, copies, true);
+}
+
+bool CPanorama::BuildWithTransforms(const std::vector<IPanoElement*>& photos,
+                                    const std::vector<IPanoElement*>* copies, bool withTransforms) {
+    withTransforms_ = withTransforms;
+    transformsMode_ = true;
+    return RunBuild(photos, copies, false);
+}
+
+bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies,
+                         bool automatic) {
+    userCropRect_ = Rect();
+    userCropElement_ = -1;
+    bool result = true;
+    if (progress_) {
+        progress_->Begin();
+        progress_->SetStage(PanoramaLib::StageAnalyzing);
+    }
+    const bool manual = !automatic;
+    if (!manual) {
+        if (previewResult_) previewResult_->Destroy();
+        if (fullResult_) fullResult_->Destroy();
+        if (ui_) ui_->ToggleView(false);
+    }
+
+    const int n = static_cast<int>(photos.size()) + (is360_ && !manual ? 1 : 0);
+    const int levels = LevelCount(1.0);
+    const int total = (levels + 2) * n + 11 * n - 2;
+
+    // A change of the lens warp makes every cached analysis useless.
+    if (lensCompensation_ != report_.lensCompensation ||
+        (lensCompensation_ && lensPresetId_ != report_.lensPresetId))
+        Reset(true, true);
+
+    report_.photoCount = static_cast<std::int32_t>(photos.size());
+    report_.motionModel = motionModel_;
+    report_.lensCompensation = lensCompensation_;
+    report_.lensPresetId = lensPresetId_;
+    report_.withTransforms = manual ? 1 : 0;
+    report_.unmatched.clear();
+    cancel_ = false;
+    position_ = 0;
+    total_ = total;
+    if (manual) {
+        if (previewResult_) previewResult_->Destroy();
+        if (fullResult_) fullResult_->Destroy();
+    }
+
+    try {
+        std::vector<CPanoElement*> oldCopies;
+        std::vector<CKeypointSet*> oldSets;
+        oldCopies.swap(copies_);
+        oldSets.swap(keypointSets_);
+        ScopeExit dropOld([&] {
+            for (CPanoElement* c : oldCopies)
+                if (c) c->Release();
+            for (CKeypointSet* s : oldSets) delete s;
+        });
+        Reset(true, true);
+
+        if (copies && copies->size() != photos.size()) copies = nullptr;
+        for (std::size_t i = 0; i < photos.size(); ++i) {
+            if (!photos[i]) continue;
+            CKeypointSet* cached = FindCachedKeypoints(photos[i]->GetFileName(), oldCopies, oldSets);
+            AnalyzeElement(photos[i], copies ? (*copies)[i] : nullptr, cached);
+        }
+        // The old analyses are released here, before the matching needs memory.
+        for (CPanoElement*& c : oldCopies) {
+            if (c) c->Release();
+            c = nullptr;
+        }
+        for (CKeypointSet*& s : oldSets) {
+            delete s;
+            s = nullptr;
+        }
+
+        if (!MatchAndStitch(automatic)) throw panorama_error();
+
+        report_.status = 1;
+        ListUnmatchedPhotos(report_.unmatched);
+        if (is360_ && !manual) {
+            const match_graph::CNode* dup = ringDuplicate_ >= 0 ? matchGraph_.FindNode(ringDuplicate_) : nullptr;
+            if (!dup || dup->edges.empty())
+                report_.status = 4;
+            else if (ringNotCut_)
+                report_.status = 5;
+        }
+    } catch (const panorama_cannot_build&) {
+        report_.status = 3;
+        ListUnmatchedPhotos(report_.unmatched);
+        result = false;
+        if (waitCursor_) waitCursor_->BeginWaitCursor();
+        if (previewResult_) previewResult_->Destroy();
+        if (waitCursor_) waitCursor_->EndWaitCursor();
+    } catch (...) {
+        // panorama_error, a cancel, and memory that ran out end the same way:
+        // nothing escapes to the caller.
+        report_.status = 2;
+        ListUnmatchedPhotos(report_.unmatched);
+        result = false;
+        if (waitCursor_) waitCursor_->BeginWaitCursor();
+        Reset(false, true);
+        if (previewResult_) previewResult_->Destroy();
+        if (waitCursor_) waitCursor_->EndWaitCursor();
+    }
+    if (progress_) progress_->End();
+    return result;
+}
+
+bool CPanorama::MatchAndStitch(bool automatic) {
+    ringTransform_ = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    ringDuplicate_ = ringFarEnd_ = -1;
+    reference_ = -1;
+    if (previewResult_) previewResult_->Destroy();
+    if (fullResult_) fullResult_->Destroy();
+    ReleaseWarped(previewWarped_);
+    seams_.clear();
+
+    if (progress_) progress_->SetStage(PanoramaLib::StageMatching);
+    if (!(automatic ? BuildMatchGraph(&matchGraph_) : BuildMatchGraphManually(&matchGraph_))) return false;
+    if (matchGraph_.Edges().empty()) throw panorama_cannot_build();
+
+    if (progress_) progress_->SetStage(PanoramaLib::StageStitching);
+    if (ReportProgress(total_, ++position_)) return false;
+
+    if (!BuildStarGraph(groupGraph_, matchGraph_, -1)) return false;
+    Rect bounds = ComputeBounds(groupGraph_);
+    if (bounds.IsEmpty()) throw panorama_cannot_build();
+
+    // (The 360-degree ring closure joins here.)
+
+    reference_ = FindCentralElement(bounds);
+    if (reference_ >= 0 && reference_ != FindReferenceElement(matchGraph_)) {
+        if (!BuildStarGraph(groupGraph_, matchGraph_, reference_)) return false;
+        bounds = ComputeBounds(groupGraph_);
+        if (bounds.IsEmpty()) throw panorama_cannot_build();
+    }
+    if (reference_ < 0) reference_ = groupGraph_.Nodes().front()->imageIndex;
+    bounds_ = bounds;
+
+    if (!previewResult_ || !previewResult_->CreateImage(true, bounds.Width(), bounds.Height(), true))
+        throw panorama_cannot_build();
+    previewResult_->x = previewResult_->y = 0;
+    previewResult_->CreateMask(false);
+    if (!previewResult_->GetMask()) throw panorama_cannot_build();
+    previewResult_->FillImageWhite();
+    cropRect_ = previewResult_->GetRect();
+    previewRect_ = cropRect_;
+    seams_.assign(copies_.size(), SeamSet());
+    if (!ComposeResult(false)) return false;
+
+    previewResult_->ComputeCropRect(&cropRect_);
+    if (autoCrop_)
+        CropResult(&cropRect_);
+    else
+        previewResult_->ApplyMask();
+    if (ReportProgress(total_, ++position_)) return false;
+
+    lensBits_.assign(copies_.size(), false);
+    built_ = true;
+    return true;
+}
+
+bool CPanorama::BuildMatchGraphManually(match_graph::CGraph* graph) {
+    // Prompted matching comes with the matching dialog; until then the
+    // manual road matches automatically.
+    return BuildMatchGraph(graph);
+}
+
+bool CPanorama::Render() {
+    fullSizeMode_ = true;
+    if (progress_) {
+        progress_->Begin();
+        progress_->SetStage(PanoramaLib::StageRendering);
+    }
+    const int n = static_cast<int>(photos_.size());
+    const int levels = LevelCount(scales_.empty() ? 1.0 : scales_.front());
+    cancel_ = false;
+    position_ = 0;
+    total_ = (levels + 2) * n + 2 * n + 4;
+
+    match_graph::CGraph savedMatches, savedGroup;
+    bool result = true;
+    const bool haveCopies = savedMatches.Assign(matchGraph_) && savedGroup.Assign(groupGraph_);
+    auto restoreGraphs = [&] {
+        // The pair transforms were rescaled in place; the preview keeps using them.
+        if (haveCopies) {
+            matchGraph_.Assign(savedMatches);
+            groupGraph_.Assign(savedGroup);
+        }
+    };
+
+    try {
+        if (!haveCopies) throw panorama_error();
+        if (fullResult_ && fullResult_->IsValid()) {
+            // Already rendered.
+        } else {
+            if (!built_ || copies_.empty()) throw panorama_error();
+            if (lensCompensation_) {
+                // Canvases first, committed only when every one could be
+                // made: a failure keeps the working photos as they were.
+                const double f = LensPresetTable::FocalFactor(lensPresetId_);
+                std::vector<OrvexBase::RefPtr<CPanoElement>> canvases(n);
+                for (int i = 0; i < n; ++i) {
+                    canvases[i].Reset(CreateSphereCanvas(photos_[i], f));
+                    if (!canvases[i]) throw panorama_error();
+                    canvases[i]->SetFileName(photos_[i]->GetFileName());
+                    canvases[i]->scale = photos_[i]->scale;
+                }
+                lensBits_.assign(n, true);
+                analysesValid_ = false;
+                for (int i = 0; i < n; ++i) {
+                    workPhotos_[i]->Unload();
+                    workPhotos_[i]->Release();
+                    workPhotos_[i] = canvases[i].Detach();
+                }
+            }
+            RescalePairTransforms();
+            if (!BuildStarGraph(groupGraph_, matchGraph_, reference_)) throw panorama_error();
+            if (ReportProgress(total_, ++position_)) throw panorama_abort();
+
+            const Rect bounds = ComputeBounds(groupGraph_);
+            if (bounds.IsEmpty()) throw panorama_error();
+            if (!fullResult_ || !fullResult_->CreateImage(true, bounds.Width(), bounds.Height(), true))
+                throw panorama_error();
+            fullResult_->x = fullResult_->y = 0;
+            fullResult_->CreateMask(false);
+            if (!fullResult_->GetMask()) throw panorama_error();
+            fullResult_->FillImageWhite();
+            cropRect_ = previewRect_;
+            if (ReportProgress(total_, ++position_)) throw panorama_abort();
+            if (!ComposeResult(true)) throw panorama_error();
+            if (ReportProgress(total_, ++position_)) throw panorama_abort();
+
+            fullResult_->ComputeCropRect(&cropRect_);
+            if (autoCrop_)
+                CropResult(&cropRect_);
+            else
+                fullResult_->ApplyMask();
+            ReportProgress(total_, ++position_);
+            // The preview's warped photos stay: a later render after
+            // FreeResults needs their seams again.
+            if (previewResult_) previewResult_->Destroy();
+        }
+    } catch (...) {
+        // panorama_error, a cancel, and memory that ran out: no result.
+        result = false;
+        if (fullResult_) fullResult_->Destroy();
+    }
+    restoreGraphs();
+    ReleaseWarped(fullWarped_);
+    fullSizeMode_ = false;
+    userCropRect_ = Rect();
+    userCropElement_ = -1;
+    if (progress_) progress_->End();
+    return result;
+}

@@ -1,0 +1,40 @@
+#include "ConverterLibrary.h"
+
+#include <dlfcn.h>
+
+namespace formgate {
+
+bool ConverterLibrary::Open(const std::string& path) {
+    Close();
+    error_.clear();
+    dlerror();
+    handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) {
+        const char* why = dlerror();
+        error_ = why ? why : "cannot load " + path;
+    }
+    return handle_ != nullptr;
+}
+
+void ConverterLibrary::Close() {
+    if (handle_)
+        ::dlclose(handle_);
+    handle_ = nullptr;
+}
+
+void* ConverterLibrary::Symbol(const char* name) const {
+    return handle_ ? ::dlsym(handle_, name) : nullptr;
+}
+
+int ErrorFromStreamCause(int cause) {
+    switch (cause) {
+        case CImpExp_FileException::endOfFile:
+            return ImExp::ErrorUnexpectedEnd;
+        case CImpExp_FileException::diskFull:
+            return ImExp::ErrorDiskFull;
+        default:
+            return ImExp::ErrorGeneral;
+    }
+}
+
+}  // namespace formgate

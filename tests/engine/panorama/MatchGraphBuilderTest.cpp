@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include "DibManager.h"
+#include "Features.h"
+#include "Panorama.h"
+#include "RecordingCallbacks.h"
+#include "TestData.h"
+#include "ThreadPool.h"
+
+using match_graph::CEdge;
+using match_graph::CGraph;
+using OrvexBase::Rect;
+using OrvexBase::RefPtr;
+
+namespace {
+
+class MatchingPanorama : public CPanorama {
+public:
+    using CPanorama::copies_;
+    using CPanorama::keypointSets_;
+    using CPanorama::matchGraph_;
+    using CPanorama::motionModel_;
+    using CPanorama::position_;
+
+    // Adds an analysed photo: the element becomes its own analysis copy.
+    void AddAnalysed(CPanoElement* photo) {
+        photo->AddRef();
+        copies_.push_back(photo);
+        auto* set = new CKeypointSet();
+        DetectFeatures(photo, set->keypoints, set->descriptors, 10.0, 0.02);
+        set->BuildIndex(photo->GetSize());
+        keypointSets_.push_back(set);
+    }
+};
+
+RefPtr<CPanoElement> LoadPhoto(const std::string& relative) {
+    RefPtr<CPanoElement> e(new CPanoElement(0));
+    const std::string path = TestData::Photo(relative).string();
+    EXPECT_TRUE(e->Load(std::wstring(path.begin(), path.end()))) << relative;
+    return e;
+}
+
+class MatchGraphBuilderTest : public ::testing::Test {
+protected:
+    void SetUp() override { g_pDibManager = &manager; }
+    void TearDown() override { g_pDibManager = nullptr; }
+    CDibManager manager;
+};
+
+const CEdge* EdgeBetween(const CGraph& g, int a, int b) {
+    for (const CEdge* e : g.Edges())
+        if (e->firstImage == a && e->secondImage == b) return e;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST_F(MatchGraphBuilderTest, NoneOrOnePhotoGivesNodesOnly) {
+    MatchingPanorama engine;
+    EXPECT_TRUE(engine.BuildMatchGraph(&engine.matchGraph_));
+    EXPECT_TRUE(engine.matchGraph_.Nodes().empty());
+    RefPtr<CPanoElement> grey(new CPanoElement(0));
+    ASSERT_TRUE(grey->Create(24, 64, 64));
+    engine.AddAnalysed(grey.Get());
+    EXPECT_TRUE(engine.BuildMatchGraph(&engine.matchGraph_));
+    EXPECT_EQ(engine.matchGraph_.Nodes().size(), 1u);
+    EXPECT_TRUE(engine.matchGraph_.Edges().empty());
+}
+
+TEST_F(MatchGraphBuilderTest, CropsAtKnownOffsetsAreFoundAndFeaturelessPhotosSkipped) {
+    OVH_REQUIRE_PHOTOS();
+    RefPtr<CPanoElement> photo = LoadPhoto("boat-row/boat3.jpg");
+    ASSERT_TRUE(photo->IsValid());
+    // Three crops shifted by (110, 20) each, and a flat photo without features.
+    const int dx = 110, dy = 20;
+    MatchingPanorama engine;
+    std::vector<RefPtr<CPanoElement>> crops;
+    for (int k = 0; k < 3; ++k) {
+        crops.emplace_back(photo->ExtractRegion(false, Rect(k * dx, k * dy, k * dx + 300, k * dy + 300)));
+        ASSERT_NE(crops.back().Get(), nullptr);
+        engine.AddAnalysed(crops.back().Get());
+    }
+    RefPtr<CPanoElement> flat(new CPanoElement(0));
+    ASSERT_TRUE(flat->Create(24, 300, 300));
+    flat->FillImageGrey();
+    engine.AddAnalysed(flat.Get());
+    ASSERT_TRUE(engine.keypointSets_[3]->keypoints.empty());
+
+    TestDoubles::RecordingUserInterface ui;
+    engine.Init(nullptr, nullptr, &ui);
+    ASSERT_TRUE(engine.BuildMatchGraph(&engine.matchGraph_));
+    EXPECT_EQ(engine.matchGraph_.Nodes().size(), 4u);
+    for (auto [a, b] : {std::pair{0, 1}, std::pair{1, 2}, std::pair{0, 2}}) {
+        const CEdge* e = EdgeBetween(engine.matchGraph_, a, b);
+        ASSERT_NE(e, nullptr) << a << "-" << b;
+        // Crop k starts at (k dx, k dy): a point of crop a lies (b - a) steps
+        // further up and left in crop b.
+        EXPECT_NEAR(e->transform[0], 1.0, 0.01);
+        EXPECT_NEAR(e->transform[2], -(b - a) * dx, 1.0) << a << "-" << b;
+        EXPECT_NEAR(e->transform[5], -(b - a) * dy, 1.0) << a << "-" << b;
+        EXPECT_EQ(e->inliers1.size(), static_cast<std::size_t>(e->inlierCount));
+        EXPECT_GT(e->inlierCount, 10);
+    }
+    for (const CEdge* e : engine.matchGraph_.Edges()) EXPECT_NE(e->secondImage, 3);
+    EXPECT_GT(ui.log.Count("RepaintNow"), 0);
+}
+
+TEST_F(MatchGraphBuilderTest, DistractorMatchesNothing) {
+    OVH_REQUIRE_PHOTOS();
+    MatchingPanorama engine;
+    std::vector<RefPtr<CPanoElement>> photos;
+    for (const char* name : {"weir_1.jpg", "weir_noise.jpg", "weir_2.jpg", "weir_3.jpg"}) {
+        RefPtr<CPanoElement> full = LoadPhoto(std::string("weir-row-distractor/") + name);
+        RefPtr<PanoramaLib::IPanoElement> copy(engine.PrepareElement(full.Get()));
+        ASSERT_NE(copy.Get(), nullptr);
+        photos.emplace_back(static_cast<CPanoElement*>(copy.Detach()));
+        engine.AddAnalysed(photos.back().Get());
+    }
+    ASSERT_TRUE(engine.BuildMatchGraph(&engine.matchGraph_));
+    for (const CEdge* e : engine.matchGraph_.Edges()) {
+        EXPECT_NE(e->firstImage, 1);
+        EXPECT_NE(e->secondImage, 1);
+    }
+    EXPECT_NE(EdgeBetween(engine.matchGraph_, 0, 2), nullptr);
+    EXPECT_NE(EdgeBetween(engine.matchGraph_, 2, 3), nullptr);
+}
+
+TEST_F(MatchGraphBuilderTest, CancelAfterTheFirstRowKeepsItsEdges) {
+    OVH_REQUIRE_PHOTOS();
+    RefPtr<CPanoElement> photo = LoadPhoto("boat-row/boat2.jpg");
+    MatchingPanorama engine;
+    std::vector<RefPtr<CPanoElement>> crops;
+    for (int k = 0; k < 3; ++k) {
+        crops.emplace_back(photo->ExtractRegion(false, Rect(k * 100, 0, k * 100 + 300, 300)));
+        engine.AddAnalysed(crops.back().Get());
+    }
+    TestDoubles::RecordingProgress progress;
+    progress.cancelAfter = 0;
+    engine.SetProgressIndicator(&progress);
+    EXPECT_FALSE(engine.BuildMatchGraph(&engine.matchGraph_));
+    EXPECT_TRUE(engine.IsCancelled());
+    EXPECT_EQ(engine.position_, 4);
+    EXPECT_EQ(progress.progressCalls, 1);
+    EXPECT_NE(EdgeBetween(engine.matchGraph_, 0, 1), nullptr);
+    EXPECT_EQ(EdgeBetween(engine.matchGraph_, 1, 2), nullptr);
+}
+
+TEST_F(MatchGraphBuilderTest, OneThreadAndManyGiveTheSameGraph) {
+    OVH_REQUIRE_PHOTOS();
+    MatchingPanorama engine;
+    std::vector<RefPtr<CPanoElement>> photos;
+    for (const char* name : {"small-01.jpg", "small-02.jpg", "small-03.jpg", "small-04.jpg", "small-05.jpg"}) {
+        photos.push_back(LoadPhoto(std::string("apartment-ring/") + name));
+        engine.AddAnalysed(photos.back().Get());
+    }
+    auto describe = [&] {
+        std::vector<std::vector<double>> out;
+        for (const CEdge* e : engine.matchGraph_.Edges()) {
+            std::vector<double> v(e->transform, e->transform + 9);
+            v.insert(v.end(), {double(e->firstImage), double(e->secondImage), e->residual, double(e->inlierCount),
+                               double(e->outlierCount)});
+            v.insert(v.end(), e->inliers1.begin(), e->inliers1.end());
+            v.insert(v.end(), e->inliers2.begin(), e->inliers2.end());
+            out.push_back(v);
+        }
+        return out;
+    };
+    Platform::ThreadPool one(1), many(8);
+    std::vector<std::vector<double>> single, parallel;
+    {
+        Platform::ThreadPool::ScopedShared use(one);
+        ASSERT_TRUE(engine.BuildMatchGraph(&engine.matchGraph_));
+        single = describe();
+    }
+    {
+        Platform::ThreadPool::ScopedShared use(many);
+        ASSERT_TRUE(engine.BuildMatchGraph(&engine.matchGraph_));
+        parallel = describe();
+    }
+    EXPECT_GE(single.size(), 4u);
+    EXPECT_EQ(single, parallel);
+}
