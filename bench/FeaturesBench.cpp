@@ -13,7 +13,6 @@
 #include "Hough.h"
 #include "KdTree.h"
 #include "PanoElement.h"
-#include "PhotoFallback.h"
 
 namespace {
 
@@ -21,19 +20,20 @@ using ElementPtr = OrvexBase::RefPtr<CPanoElement>;
 
 CDibManager g_manager;
 
-// A 660 x 495 cut of a real photo.
+// A 660 x 495 cut of a real photo; the right part of the first weir photo
+// overlaps the left part of the second.
 ElementPtr LoadCrop(const std::string& relative, int x, int y) {
     g_pDibManager = &g_manager;
     const std::string path = (std::filesystem::path(OVH_SHARED_DATA) / "photos" / relative).string();
     ElementPtr photo(new CPanoElement(0));
-    if (!photo->Load(std::wstring(path.begin(), path.end())) && !LoadJpegDirectly(photo.Get(), path))
+    if (!photo->Load(std::wstring(path.begin(), path.end())))
         return ElementPtr();
     ElementPtr crop(photo->ExtractRegion(false, OrvexBase::Rect(x, y, x + 660, y + 495)));
     return crop;
 }
 
 void BM_DetectFeatures(benchmark::State& state) {
-    ElementPtr photo = LoadCrop("map-scans/budapest1.jpg", 240, 155);
+    ElementPtr photo = LoadCrop("weir-row-distractor/weir_1.jpg", 673, 128);
     if (!photo)
         return state.SkipWithError("shared photos are not present");
     CKeypointSet set;
@@ -57,8 +57,8 @@ void BM_DetectFeatures(benchmark::State& state) {
 BENCHMARK(BM_DetectFeatures)->Unit(benchmark::kMillisecond);
 
 void BM_MatchPair(benchmark::State& state) {
-    ElementPtr first = LoadCrop("map-scans/budapest1.jpg", 100, 100);
-    ElementPtr second = LoadCrop("map-scans/budapest1.jpg", 420, 250);
+    ElementPtr first = LoadCrop("weir-row-distractor/weir_1.jpg", 673, 128);
+    ElementPtr second = LoadCrop("weir-row-distractor/weir_2.jpg", 0, 128);
     if (!first || !second)
         return state.SkipWithError("shared photos are not present");
     CKeypointSet query, reference;

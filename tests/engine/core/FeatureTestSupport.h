@@ -14,7 +14,6 @@
 #include "Features.h"
 #include "OrvexBase.h"
 #include "PanoElement.h"
-#include "PhotoFallback.h"
 #include "TestData.h"
 
 namespace FeatureTest {
@@ -71,9 +70,7 @@ inline ElementPtr MakeTexture(int w, int h, int bpp, unsigned seed = 7) {
 inline ElementPtr LoadPhoto(const std::string& relative) {
     ElementPtr e(new CPanoElement(0));
     const std::string path = TestData::Photo(relative).string();
-    if (!e->Load(std::wstring(path.begin(), path.end())))
-        LoadJpegDirectly(e.Get(), path);
-    EXPECT_TRUE(e->IsValid()) << path;
+    EXPECT_TRUE(e->Load(std::wstring(path.begin(), path.end()))) << path;
     return e;
 }
 

@@ -107,6 +107,7 @@ TEST_F(FeaturesTest, CancelAtEachCheckpoint) {
 TEST_F(FeaturesTest, RealPhotoKeypointsAreWellFormedAndRepeatable) {
     OVH_REQUIRE_PHOTOS();
     ElementPtr photo = LoadPhoto("boat-row/boat1.jpg");
+    ASSERT_TRUE(photo->IsValid());
     auto first = Detect(photo.Get());
     auto second = Detect(photo.Get());
     const auto& kps = first->keypoints;
@@ -165,7 +166,8 @@ TEST_F(FeaturesTest, RealPhotoKeypointsAreWellFormedAndRepeatable) {
 // the same keypoints moved by 16, away from the borders.
 TEST_F(FeaturesTest, ShiftedCropReproducesKeypoints) {
     OVH_REQUIRE_PHOTOS();
-    ElementPtr photo = LoadPhoto("map-scans/budapest1.jpg");
+    ElementPtr photo = LoadPhoto("weir-row-distractor/weir_2.jpg");
+    ASSERT_TRUE(photo->IsValid());
     const int w = 560, h = 420, shift = 16, margin = 100;
     ElementPtr a = Crop(photo.Get(), 200, 150, w, h);
     ElementPtr b = Crop(photo.Get(), 200 + shift, 150, w, h);

@@ -299,6 +299,7 @@ class HoughOnPhotos : public WithDibManager {};
 TEST_F(HoughOnPhotos, OverlappingCutsAgreeWithTheirShift) {
     OVH_REQUIRE_PHOTOS();
     ElementPtr photo = LoadPhoto("boat-row/boat2.jpg");
+    ASSERT_TRUE(photo->IsValid());
     ElementPtr a = Crop(photo.Get(), 0, 40, 400, 300);
     ElementPtr b = Crop(photo.Get(), 170, 0, 400, 300);
     const double truth[6] = {1, 0, -170, 0, 1, 40};
@@ -309,7 +310,8 @@ TEST_F(HoughOnPhotos, OverlappingCutsAgreeWithTheirShift) {
 // A view resampled through a known similarity (rotated 12 degrees, scaled 0.9).
 TEST_F(HoughOnPhotos, SimilarityViewAgreesWithItsTransform) {
     OVH_REQUIRE_PHOTOS();
-    ElementPtr photo = LoadPhoto("map-scans/budapest3.jpg");
+    ElementPtr photo = LoadPhoto("weir-row-distractor/weir_1.jpg");
+    ASSERT_TRUE(photo->IsValid());
     ElementPtr a = Crop(photo.Get(), 200, 150, 480, 360);
     const double angle = 12.0 * kPi / 180.0, scale = 0.9;
     // truth maps view a to view b: b = scale * R * a + t
