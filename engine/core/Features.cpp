@@ -235,23 +235,24 @@ int OrientationRadius(const ScaleSpace& s, int o, int l) {
 
 // Gradient magnitude and orientation by central differences; border samples
 // hold 0. Only the samples that some orientation window will read are
-// computed: per row, the span covering every window that reaches the row.
+// computed (the rest are never read).
 GradientPlane BuildGradients(const Matrix& L, const std::vector<Candidate>& candidates, int radius) {
     GradientPlane g{Matrix(L.width, L.height), Matrix(L.width, L.height)};
-    std::vector<std::pair<int, int>> span(L.height, {L.width, -1});
-    for (const Candidate& c : candidates)
-        for (int y = std::max(0, c.y - radius); y <= std::min(L.height - 1, c.y + radius); ++y) {
-            span[y].first = std::min(span[y].first, std::max(0, c.x - radius));
-            span[y].second = std::max(span[y].second, std::min(L.width - 1, c.x + radius));
-        }
+    std::vector<std::uint8_t> needed(L.Size(), 0);
+    for (const Candidate& c : candidates) {
+        const int x0 = std::max(0, c.x - radius), x1 = std::min(L.width - 1, c.x + radius);
+        for (int y = std::max(0, c.y - radius); y <= std::min(L.height - 1, c.y + radius); ++y)
+            std::fill(needed.begin() + std::ptrdiff_t(y) * L.width + x0,
+                      needed.begin() + std::ptrdiff_t(y) * L.width + x1 + 1, std::uint8_t(1));
+    }
     for (int y = 0; y < L.height; ++y) {
-        const auto [x0, x1] = span[y];
-        if (x0 > x1)
-            continue;
+        const std::uint8_t* need = needed.data() + std::size_t(y) * L.width;
         double* mag = g.magnitude.Row(y);
         double* ori = g.orientation.Row(y);
         const bool borderRow = y == 0 || y + 1 == L.height;
-        for (int x = x0; x <= x1; ++x) {
+        for (int x = 0; x < L.width; ++x) {
+            if (!need[x])
+                continue;
             if (borderRow || x == 0 || x + 1 == L.width) {
                 mag[x] = ori[x] = 0.0;
                 continue;
