@@ -236,8 +236,21 @@ int OrientationRadius(const ScaleSpace& s, int o, int l) {
 // Gradient magnitude and orientation by central differences; border samples
 // hold 0. Only the samples that some orientation window will read are
 // computed (the rest are never read).
-GradientPlane BuildGradients(const Matrix& L, const std::vector<Candidate>& candidates, int radius) {
-    GradientPlane g{Matrix(L.width, L.height), Matrix(L.width, L.height)};
+// A plane of w x h: a spare one of the same size when there is one, so that
+// memory already touched is used again.
+Matrix TakePlane(std::vector<Matrix>& spares, int w, int h) {
+    for (auto it = spares.begin(); it != spares.end(); ++it)
+        if (it->width == w && it->height == h && it->samples) {
+            Matrix m = std::move(*it);
+            spares.erase(it);
+            return m;
+        }
+    return Matrix(w, h);
+}
+
+GradientPlane BuildGradients(const Matrix& L, const std::vector<Candidate>& candidates, int radius,
+                             std::vector<Matrix>& spares) {
+    GradientPlane g{TakePlane(spares, L.width, L.height), TakePlane(spares, L.width, L.height)};
     std::vector<std::uint8_t> needed(L.Size(), 0);
     for (const Candidate& c : candidates) {
         const int x0 = std::max(0, c.x - radius), x1 = std::min(L.width - 1, c.x + radius);
@@ -498,10 +511,12 @@ void DetectFeatures(PanoramaLib::IPanoElement* element, std::vector<Keypoint*>& 
     ThrowIfCancelled(cancel);
 
     const std::vector<Candidate> candidates = FindCandidates(*space, edgeRatio, contrastThreshold);
-    // Only Gaussian levels 1 and 2 are read from here on.
+    // Only Gaussian levels 1 and 2 are read from here on; the others' memory
+    // serves the gradient planes.
+    std::vector<Matrix> spares;
     for (int o = 0; o < kOctaves; ++o)
         for (int l : {0, 3, 4})
-            space->gauss[o][l].Release();
+            spares.push_back(std::move(space->gauss[o][l]));
     ThrowIfCancelled(cancel);
 
     auto gradients = std::make_unique<GradientPlane[][2]>(kOctaves);
@@ -511,8 +526,10 @@ void DetectFeatures(PanoramaLib::IPanoElement* element, std::vector<Keypoint*>& 
             for (const Candidate& c : candidates)
                 if (c.octave == o && c.level == l)
                     here.push_back(c);
-            gradients[o][l - 1] = BuildGradients(space->gauss[o][l], here, OrientationRadius(*space, o, l));
+            gradients[o][l - 1] =
+                BuildGradients(space->gauss[o][l], here, OrientationRadius(*space, o, l), spares);
         }
+    spares.clear();
     ThrowIfCancelled(cancel);
 
     std::vector<std::unique_ptr<Keypoint>> found;
