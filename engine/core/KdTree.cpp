@@ -353,9 +353,10 @@ void KdTree::ScanLeaf(const kd_leaf& leaf, const double* query, KSmallestList& b
 
 void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* indices, double* distances,
                             double eps) const {
-    visited = 0;
+    visited.store(0, std::memory_order_relaxed);
     if (k <= 0)
         return;
+    std::int32_t examined = 0;
     KSmallestList best(k);
     if (!root) {
         // An empty tree has no box to search: nothing is found.
@@ -374,7 +375,7 @@ void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* i
     const double epsFactor = (1.0 + eps) * (1.0 + eps);
     NodeQueue queue(count);
     queue.Insert(rootKey, root);
-    while (!queue.Empty() && (visitLimit == 0 || visited <= visitLimit)) {
+    while (!queue.Empty() && (visitLimit == 0 || examined <= visitLimit)) {
         auto [key, node] = queue.ExtractMin();
         if (best.MaxKey() <= key * epsFactor)
             break;
@@ -398,8 +399,9 @@ void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* i
             continue;
         const auto* leaf = static_cast<const kd_leaf*>(node);
         ScanLeaf(*leaf, query, best);
-        visited += leaf->count;
+        examined += leaf->count;
     }
+    visited.store(examined, std::memory_order_relaxed);
     best.CopyOut(indices, distances);
 }
 

@@ -3,6 +3,7 @@
 // at most 4 points) with a best-bin-first search that stops after a set number
 // of examined points, and the distance-ratio test that pairs descriptors.
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -37,7 +38,7 @@ public:
 
 class KSmallestList;
 
-// Not thread-safe: a search records its examined-point count in the tree.
+// Built once, then searched; searches may run on several threads at once.
 class KdTree {
 public:
     KdTree() = default;
@@ -62,7 +63,9 @@ public:
     // Points examined after which a search stops; 0 = no limit. Callers set
     // 200 right after building.
     std::int32_t visitLimit = 0;
-    mutable std::int32_t visited = 0;  // points examined by the last search
+    // Points examined by the last search to end (counted per search, so
+    // searches on other threads do not disturb each other).
+    mutable std::atomic<std::int32_t> visited{0};
 
 private:
     void ScanLeaf(const kd_leaf& leaf, const double* query, KSmallestList& best) const;

@@ -105,11 +105,11 @@ TEST(KdTree, VisitLimitBoundsTheExaminedPoints) {
         tree->visitLimit = 0;
         tree->PrioritySearch(q, 4, idx, dist, 0.0);
         const double exact = dist[0];
-        EXPECT_GT(tree->visited, 204);  // in 128 dimensions an exact search sees far more
+        EXPECT_GT(tree->visited.load(), 204);  // in 128 dimensions an exact search sees far more
         tree->visitLimit = 200;
         tree->PrioritySearch(q, 4, idx, dist, 0.0);
-        EXPECT_GT(tree->visited, 200);
-        EXPECT_LE(tree->visited, 204);
+        EXPECT_GT(tree->visited.load(), 200);
+        EXPECT_LE(tree->visited.load(), 204);
         EXPECT_GE(dist[0], exact);
         approximate += dist[0] > exact;
         EXPECT_TRUE(std::is_sorted(dist, dist + 4));
