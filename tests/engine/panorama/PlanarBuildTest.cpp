@@ -1,0 +1,309 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "DibManager.h"
+#include "Panorama.h"
+#include "RecordingCallbacks.h"
+#include "TestData.h"
+#include "ThreadPool.h"
+
+using OrvexBase::Rect;
+using OrvexBase::RefPtr;
+using PanoramaLib::IPanoElement;
+
+namespace {
+
+std::wstring W(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+// An image factory that runs out of memory after a given number of images.
+class FailingDibManager : public CDibManager {
+public:
+    PanoramaLib::IDib* CreateDib(int reserved) override {
+        if (budget >= 0 && made++ >= budget) return nullptr;
+        return CDibManager::CreateDib(reserved);
+    }
+    PanoramaLib::IDib* CloneDib(PanoramaLib::IDib* source, int reserved) override {
+        if (budget >= 0 && made++ >= budget) return nullptr;
+        return CDibManager::CloneDib(source, reserved);
+    }
+    int budget = -1;
+    int made = 0;
+};
+
+class PlanarBuildTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        engine = static_cast<CPanorama*>(CreateHVPanorama(&manager));
+        HVPanoramaOptions o;
+        engine->GetOptions(&o);
+        o.lensCompensation = 0;  // crops of one flat picture
+        o.autoCrop = 0;
+        engine->SetOptions(&o);
+    }
+    void TearDown() override {
+        ReleaseElementVector(photos);
+        if (engine) engine->Release();
+        g_pDibManager = nullptr;
+    }
+
+    static RefPtr<CPanoElement> Load(const std::string& relative) {
+        RefPtr<CPanoElement> e(new CPanoElement(0));
+        EXPECT_TRUE(e->Load(W(TestData::Photo(relative).string()))) << relative;
+        return e;
+    }
+
+    // Crops of source at the given rectangles, each saved to a file (so the
+    // engine can unload and reload it) and scaled in brightness by its gain.
+    void MakeCrops(CPanoElement* source, const std::vector<Rect>& rects, const std::vector<double>& gains = {}) {
+        for (std::size_t k = 0; k < rects.size(); ++k) {
+            RefPtr<CPanoElement> crop(source->ExtractRegion(false, rects[k]));
+            ASSERT_NE(crop.Get(), nullptr);
+            const double gain = k < gains.size() ? gains[k] : 1.0;
+            if (gain != 1.0)
+                for (int y = 0; y < crop->GetHeight(); ++y)
+                    for (int i = 0; i < crop->GetWidth() * 3; ++i) {
+                        std::uint8_t& b = crop->GetBits()[y * crop->GetStride() + i];
+                        b = static_cast<std::uint8_t>(std::min(255.0, std::round(b * gain)));
+                    }
+            const std::string path = dir / ("crop" + std::to_string(k) + ".png");
+            ASSERT_TRUE(crop->Save(W(path)));
+            IPanoElement* photo = CreatePanoElement(0);
+            ASSERT_TRUE(photo->Load(W(path)));
+            photos.push_back(photo);
+        }
+    }
+
+    FailingDibManager manager;
+    CPanorama* engine = nullptr;
+    std::vector<IPanoElement*> photos;
+    TestData::ScratchDir dir;
+};
+
+double Psnr(CPanoElement* result, CPanoElement* source, int offsetX, int offsetY) {
+    double sum = 0;
+    long long n = 0;
+    for (int y = 0; y < result->GetHeight(); ++y)
+        for (int x = 0; x < result->GetWidth(); ++x) {
+            const int sx = x + offsetX, sy = y + offsetY;
+            if (sx < 0 || sy < 0 || sx >= source->GetWidth() || sy >= source->GetHeight()) continue;
+            const std::uint8_t* a = result->GetBits() + y * result->GetStride() + 3 * x;
+            const std::uint8_t* b = source->GetBits() + sy * source->GetStride() + 3 * sx;
+            if (a[0] == 255 && a[1] == 255 && a[2] == 255) continue;  // uncovered (white)
+            for (int c = 0; c < 3; ++c) sum += (a[c] - b[c]) * (a[c] - b[c]);
+            n += 3;
+        }
+    return n ? 10 * std::log10(255.0 * 255.0 / (sum / n)) : 0;
+}
+
+}  // namespace
+
+TEST_F(PlanarBuildTest, GroundTruthCropsWithGains) {
+    OVH_REQUIRE_PHOTOS();
+    RefPtr<CPanoElement> source = Load("weir-row-distractor/weir_1.jpg");  // 1333 x 750
+    ASSERT_TRUE(source->IsValid());
+    // Four 500 x 700 crops with 36 to 40 percent overlap.
+    const std::vector<Rect> rects = {Rect(0, 20, 500, 720), Rect(310, 30, 810, 730), Rect(620, 10, 1120, 710),
+                                     Rect(833, 25, 1333, 725)};
+    struct Case {
+        std::vector<double> gains;
+        double minPsnr;
+    };
+    // Exposure balance moves the photos only halfway towards each other near
+    // the overlaps, so a 10 percent gain stays partly in the result.
+    for (const Case& c : {Case{{1.0, 1.0, 1.0, 1.0}, 30.0}, Case{{1.0, 0.9, 1.0, 1.1}, 28.0}}) {
+        ReleaseElementVector(photos);
+        MakeCrops(source.Get(), rects, c.gains);
+        ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+        EXPECT_EQ(engine->GetBuildReport()->status, 1);
+        EXPECT_TRUE(engine->GetBuildReport()->unmatched.empty());
+        ASSERT_TRUE(engine->Render());
+        auto* result = static_cast<CPanoElement*>(engine->GetResult(true));
+        ASSERT_TRUE(result->IsValid());
+        // True bounds: x 0..1333, y 10..730; the analysis scale is 2.
+        EXPECT_NEAR(result->GetWidth(), 1333, 2);
+        EXPECT_NEAR(result->GetHeight(), 720, 2);
+        // The result's corner is source pixel (0, 10), give or take one
+        // analysis pixel (two full-size pixels).
+        double psnr = 0;
+        for (int oy = 8; oy <= 12; ++oy)
+            for (int ox = -2; ox <= 2; ++ox) psnr = std::max(psnr, Psnr(result, source.Get(), ox, oy));
+        std::printf("ground truth PSNR %.2f dB (gain %.1f)\n", psnr, c.gains[1]);
+        EXPECT_GE(psnr, c.minPsnr);
+        engine->FreeResults();
+    }
+}
+
+TEST_F(PlanarBuildTest, ProgressStagesAndTotals) {
+    OVH_REQUIRE_PHOTOS();
+    RefPtr<CPanoElement> source = Load("boat-row/boat3.jpg");
+    MakeCrops(source.Get(), {Rect(0, 0, 300, 300), Rect(180, 20, 480, 320), Rect(300, 40, 600, 340)});
+    TestDoubles::RecordingProgress progress;
+    TestDoubles::RecordingUserInterface ui;
+    engine->Init(nullptr, nullptr, &ui);
+    engine->SetProgressIndicator(&progress);
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+
+    const int n = 3, total = 6 * n + 11 * n - 2;
+    std::vector<std::string> stages;
+    int lastPosition = 0;
+    for (const std::string& line : progress.log.Lines()) {
+        if (line.rfind("SetStage", 0) == 0 || line == "Begin" || line == "End") stages.push_back(line);
+        int t, p;
+        if (std::sscanf(line.c_str(), "SetProgress %d %d", &t, &p) == 2) {
+            EXPECT_EQ(t, total);
+            EXPECT_LE(p, total);
+            EXPECT_GE(p, lastPosition);
+            lastPosition = p;
+        }
+    }
+    EXPECT_EQ(lastPosition, total);
+    const std::vector<std::string> expected = {"Begin", "SetStage 11", "SetStage 12 crop0.png", "SetStage 12 crop1.png",
+                                               "SetStage 12 crop2.png", "SetStage 13", "SetStage 14", "End"};
+    EXPECT_EQ(stages, expected);
+    EXPECT_EQ(ui.log.Count("ToggleView 0"), 1);
+    EXPECT_EQ(ui.log.Count("AddFile"), 4 * n);  // marked and unmarked in analysis and compositing
+
+    progress.log.Clear();
+    ASSERT_TRUE(engine->Render());
+    const int renderTotal = 6 * n + 2 * n + 4;
+    lastPosition = 0;
+    for (const std::string& line : progress.log.Lines()) {
+        int t, p;
+        if (std::sscanf(line.c_str(), "SetProgress %d %d", &t, &p) == 2) {
+            EXPECT_EQ(t, renderTotal);
+            EXPECT_LE(p, renderTotal);
+            lastPosition = p;
+        }
+    }
+    EXPECT_EQ(lastPosition, renderTotal);
+    EXPECT_EQ(progress.log.Lines().front(), "Begin");
+    EXPECT_EQ(progress.log.Lines()[1], "SetStage 15");
+    EXPECT_EQ(progress.log.Lines().back(), "End");
+}
+
+TEST_F(PlanarBuildTest, CancelAnywhereKeepsTheEngineUsable) {
+    OVH_REQUIRE_PHOTOS();
+    RefPtr<CPanoElement> source = Load("boat-row/boat3.jpg");
+    MakeCrops(source.Get(), {Rect(0, 0, 260, 240), Rect(160, 10, 420, 250), Rect(320, 20, 580, 260)});
+    TestDoubles::RecordingProgress progress;
+    engine->SetProgressIndicator(&progress);
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    ASSERT_TRUE(engine->Render());
+    IPanoElement* first = engine->GetResult(true);
+    const std::vector<std::uint8_t> reference(first->GetBits(),
+                                              first->GetBits() + first->GetStride() * first->GetHeight());
+    // Later builds reuse the keypoints: count the progress calls of such a build.
+    progress.progressCalls = 0;
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    const int buildCalls = progress.progressCalls;
+
+    for (int cancelAt = 0; cancelAt < buildCalls; cancelAt += 3) {
+        progress.progressCalls = 0;
+        progress.cancelAfter = cancelAt;
+        EXPECT_FALSE(engine->Build(photos, nullptr, 0, 0, 0)) << cancelAt;
+        EXPECT_EQ(engine->GetBuildReport()->status, 2) << cancelAt;
+        EXPECT_EQ(progress.log.Lines().back(), "End");
+        progress.cancelAfter = -1;
+        ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0)) << cancelAt;
+        ASSERT_TRUE(engine->Render());
+        IPanoElement* again = engine->GetResult(true);
+        ASSERT_EQ(again->GetStride() * again->GetHeight(), static_cast<int>(reference.size()));
+        EXPECT_EQ(std::memcmp(again->GetBits(), reference.data(), reference.size()), 0) << cancelAt;
+    }
+
+    // A cancelled render leaves the arrangement for the next one.
+    engine->FreeResults();
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    progress.progressCalls = 0;
+    progress.cancelAfter = 4;
+    EXPECT_FALSE(engine->Render());
+    EXPECT_FALSE(engine->GetFullResult()->IsValid());
+    progress.cancelAfter = -1;
+    ASSERT_TRUE(engine->Render());
+    IPanoElement* after = engine->GetResult(true);
+    EXPECT_EQ(std::memcmp(after->GetBits(), reference.data(), reference.size()), 0);
+}
+
+TEST_F(PlanarBuildTest, ResultsAcrossRenders) {
+    OVH_REQUIRE_PHOTOS();
+    RefPtr<CPanoElement> source = Load("boat-row/boat2.jpg");
+    MakeCrops(source.Get(), {Rect(0, 0, 320, 300), Rect(200, 0, 520, 300)});
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    IPanoElement* preview = engine->GetResult(false);
+    EXPECT_TRUE(preview->IsValid());
+    EXPECT_EQ(engine->GetResult(true), preview);
+    ASSERT_TRUE(engine->Render());
+    EXPECT_FALSE(preview->IsValid());
+    EXPECT_EQ(engine->GetResult(false), preview);
+    IPanoElement* full = engine->GetResult(true);
+    EXPECT_EQ(full, engine->GetFullResult());
+    const std::vector<std::uint8_t> first(full->GetBits(), full->GetBits() + full->GetStride() * full->GetHeight());
+
+    // A second render has nothing to do.
+    TestDoubles::RecordingProgress progress;
+    engine->SetProgressIndicator(&progress);
+    ASSERT_TRUE(engine->Render());
+    EXPECT_EQ(progress.progressCalls, 0);
+    EXPECT_EQ(std::memcmp(full->GetBits(), first.data(), first.size()), 0);
+
+    engine->FreeResults();
+    EXPECT_FALSE(engine->IsBuilt());
+    EXPECT_FALSE(full->IsValid());
+    engine->Reset(false, false);
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    ASSERT_TRUE(engine->Render());
+    EXPECT_EQ(std::memcmp(engine->GetResult(true)->GetBits(), first.data(), first.size()), 0);
+}
+
+TEST_F(PlanarBuildTest, UnrelatedPhotosAndTheDistractor) {
+    OVH_REQUIRE_PHOTOS();
+    for (const char* name : {"boat-row/boat1.jpg", "weir-row-distractor/weir_noise.jpg"}) {
+        IPanoElement* e = CreatePanoElement(0);
+        ASSERT_TRUE(e->Load(W(TestData::Photo(name).string())));
+        photos.push_back(e);
+    }
+    EXPECT_FALSE(engine->Build(photos, nullptr, 0, 0, 0));
+    EXPECT_EQ(engine->GetBuildReport()->status, 3);
+    EXPECT_EQ(engine->GetBuildReport()->unmatched, (std::vector<std::int32_t>{0, 1}));
+    ReleaseElementVector(photos);
+
+    for (const char* name : {"weir_1.jpg", "weir_noise.jpg", "weir_2.jpg", "weir_3.jpg"}) {
+        IPanoElement* e = CreatePanoElement(0);
+        ASSERT_TRUE(e->Load(W(TestData::Photo(std::string("weir-row-distractor/") + name).string())));
+        photos.push_back(e);
+    }
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    EXPECT_EQ(engine->GetBuildReport()->status, 1);
+    EXPECT_EQ(engine->GetBuildReport()->unmatched, std::vector<std::int32_t>{1});
+    for (int i : engine->CompositedList()) EXPECT_NE(i, 1);
+    EXPECT_EQ(engine->CompositedList().size(), 3u);
+}
+
+TEST_F(PlanarBuildTest, RunningOutOfImagesNeverEscapes) {
+    OVH_REQUIRE_PHOTOS();
+    RefPtr<CPanoElement> source = Load("boat-row/boat4.jpg");
+    MakeCrops(source.Get(), {Rect(0, 0, 260, 200), Rect(140, 5, 400, 205), Rect(280, 10, 540, 210)});
+    manager.made = 0;
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    ASSERT_TRUE(engine->Render());
+    const int needed = manager.made;
+    for (int budget = 0; budget < needed; ++budget) {
+        engine->Reset(true, true);
+        engine->FreeResults();
+        manager.made = 0;
+        manager.budget = budget;
+        bool built = false;
+        EXPECT_NO_THROW(built = engine->Build(photos, nullptr, 0, 0, 0)) << budget;
+        if (built) {
+            EXPECT_NO_THROW(engine->Render()) << budget;
+        } else {
+            EXPECT_NE(engine->GetBuildReport()->status, 1) << budget;
+        }
+        manager.budget = -1;
+    }
+    engine->Reset(true, true);
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    EXPECT_TRUE(engine->Render());
+}
