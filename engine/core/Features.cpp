@@ -448,14 +448,22 @@ void Describe(const Matrix& L, double spacing, const Keypoint& k, double* desc) 
             const double weight =
                 std::sqrt(dx * dx + dy * dy) * std::exp(-(ox * ox + oy * oy) / 128.0) / (128.0 * kPi);
             const double phi = Direction(dy, dx) - theta;
-            for (int i = 0; i < 4; ++i)
+            // A cell whose centre lies 6 or more from the point along either
+            // of the keypoint's axes is at least 6 / sqrt 2 > 4 away along an
+            // image axis, so its weight is negative: skip it unasked.
+            for (int i = 0; i < 4; ++i) {
+                if (std::fabs(kCellOffsets[i] - u) >= 6.0)
+                    continue;
                 for (int j = 0; j < 4; ++j) {
+                    if (std::fabs(kCellOffsets[j] - v) >= 6.0)
+                        continue;
                     const double wx = 1.0 - std::fabs(cellX[i][j] - px) / 4.0;
                     const double wy = 1.0 - std::fabs(cellY[i][j] - py) / 4.0;
                     if (!(wx > 0.0 && wy > 0.0))
                         continue;
                     kDescriptorHistogram.Add(desc + (4 * i + j) * 8, phi, weight * wx * wy);
                 }
+            }
         }
     }
     // Unit length, large values clipped at 0.2, then unit length again. An
