@@ -379,7 +379,7 @@ void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* i
         auto [key, node] = queue.ExtractMin();
         if (best.MaxKey() <= key * epsFactor)
             break;
-        while (node && !node->IsLeaf()) {
+        while (node && !node->leaf) {
             const auto* s = static_cast<const kd_split*>(node);
             const double q = query[s->cutDim];
             const double diff = q - s->cutValue;

@@ -12,6 +12,8 @@ class kd_node {
 public:
     virtual ~kd_node() = default;
     virtual bool IsLeaf() const { return false; }
+    // IsLeaf without the virtual call, for the search's inner loop.
+    bool leaf = false;
 };
 
 class kd_split : public kd_node {
@@ -27,6 +29,7 @@ public:
 
 class kd_leaf : public kd_node {
 public:
+    kd_leaf() { leaf = true; }
     bool IsLeaf() const override { return true; }
     std::int32_t count = 0;
     std::int32_t* indices = nullptr;  // into the tree's index array; owns nothing
