@@ -5,42 +5,15 @@
 
 #include "DibManager.h"
 #include "ImageFile.h"
+#include "ImageTestHelpers.h"
 #include "PImage.h"
 #include "TestData.h"
 
 using PanoramaLib::IDib;
 using PanoramaLib::PImage;
+using namespace ImageTest;
 
 namespace {
-
-using ImagePtr = OrvexBase::RefPtr<IDib>;
-
-ImagePtr Made(int bpp, int w, int h) {
-    ImagePtr img(new PImage());
-    EXPECT_TRUE(img->Create(bpp, w, h, true));
-    return img;
-}
-
-// Fills a 24-bit image with a pattern that tells rows, columns and channels apart.
-void FillPattern(IDib* img) {
-    for (int r = 0; r < img->GetHeight(); ++r)
-        for (int c = 0; c < img->GetWidth(); ++c) {
-            std::uint8_t* p = img->GetBits() + r * img->GetStride() + 3 * c;
-            p[0] = static_cast<std::uint8_t>(r * 7 + c);
-            p[1] = static_cast<std::uint8_t>(c * 5 + 3);
-            p[2] = static_cast<std::uint8_t>(r * 11 + c * 2);
-        }
-}
-
-bool SamePixels(IDib* a, IDib* b) {
-    if (a->GetWidth() != b->GetWidth() || a->GetHeight() != b->GetHeight() || a->GetBpp() != b->GetBpp())
-        return false;
-    const std::size_t rowBytes = static_cast<std::size_t>(a->GetWidth()) * a->GetBpp() / 8;
-    for (int r = 0; r < a->GetHeight(); ++r)
-        if (std::memcmp(a->GetBits() + r * a->GetStride(), b->GetBits() + r * b->GetStride(), rowBytes) != 0)
-            return false;
-    return true;
-}
 
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -109,16 +82,7 @@ TEST_F(PImageFiles, RowsAreBottomUpInMemory) {
     const std::string path = dir / "halves.png";
     ASSERT_TRUE(src->SaveToFile(W(path), nullptr));
     // An independent decoder sees red at the top of the picture.
-    struct TopDown : Platform::IRgbSink {
-        std::vector<std::uint8_t> data;
-        int w = 0;
-        bool Allocate(int width, int height) override {
-            w = width;
-            data.resize(static_cast<std::size_t>(width) * height * 3);
-            return true;
-        }
-        std::uint8_t* RowBgr(int row) override { return data.data() + static_cast<std::size_t>(row) * w * 3; }
-    } sink;
+    TopDownSink sink;
     ASSERT_EQ(Platform::DecodeRgb24(path, sink), Platform::ImageFileStatus::Ok);
     EXPECT_EQ(sink.data[2], 255);  // top-left pixel: R
     EXPECT_EQ(sink.data[0], 0);
@@ -135,16 +99,7 @@ TEST_F(PImageFiles, RealPhotoMatchesAnIndependentDecode) {
     EXPECT_EQ(img->GetHeight(), 400);
     EXPECT_EQ(img->GetBpp(), 24);
     // Compare a few pixels with a top-down decode of the same file.
-    struct TopDown : Platform::IRgbSink {
-        std::vector<std::uint8_t> data;
-        int w = 0;
-        bool Allocate(int width, int height) override {
-            w = width;
-            data.resize(static_cast<std::size_t>(width) * height * 3);
-            return true;
-        }
-        std::uint8_t* RowBgr(int row) override { return data.data() + static_cast<std::size_t>(row) * w * 3; }
-    } sink;
+    TopDownSink sink;
     ASSERT_EQ(Platform::DecodeRgb24(path, sink), Platform::ImageFileStatus::Ok);
     for (auto [px, py] : {std::pair{0, 0}, std::pair{599, 0}, std::pair{300, 200}, std::pair{17, 399}}) {
         const std::uint8_t* mem = img->GetBits() + (399 - py) * img->GetStride() + 3 * px;

@@ -3,43 +3,12 @@
 #include <cstring>
 
 #include "DibManager.h"
+#include "ImageTestHelpers.h"
 #include "PImage.h"
 
 using PanoramaLib::IDib;
 using PanoramaLib::PImage;
-
-namespace {
-
-using ImagePtr = OrvexBase::RefPtr<IDib>;
-
-ImagePtr Made(int bpp, int w, int h) {
-    ImagePtr img(new PImage());
-    EXPECT_TRUE(img->Create(bpp, w, h, true));
-    return img;
-}
-
-// Fills a 24-bit image with a pattern that tells rows, columns and channels apart.
-void FillPattern(IDib* img) {
-    for (int r = 0; r < img->GetHeight(); ++r)
-        for (int c = 0; c < img->GetWidth(); ++c) {
-            std::uint8_t* p = img->GetBits() + r * img->GetStride() + 3 * c;
-            p[0] = static_cast<std::uint8_t>(r * 7 + c);
-            p[1] = static_cast<std::uint8_t>(c * 5 + 3);
-            p[2] = static_cast<std::uint8_t>(r * 11 + c * 2);
-        }
-}
-
-bool SamePixels(IDib* a, IDib* b) {
-    if (a->GetWidth() != b->GetWidth() || a->GetHeight() != b->GetHeight() || a->GetBpp() != b->GetBpp())
-        return false;
-    const std::size_t rowBytes = static_cast<std::size_t>(a->GetWidth()) * a->GetBpp() / 8;
-    for (int r = 0; r < a->GetHeight(); ++r)
-        if (std::memcmp(a->GetBits() + r * a->GetStride(), b->GetBits() + r * b->GetStride(), rowBytes) != 0)
-            return false;
-    return true;
-}
-
-}  // namespace
+using namespace ImageTest;
 
 TEST(PImage, StrideAndCreateRules) {
     struct Case {

@@ -50,7 +50,8 @@ CEdge* AddShift(CGraph& g, int a, int b, double tx, double ty, int inliers) {
 
 const CEdge* StarEdgeTo(const CGraph& g, int photo) {
     for (const CEdge* e : g.Edges())
-        if (e->secondImage == photo) return e;
+        if (e->secondImage == photo)
+            return e;
     return nullptr;
 }
 
@@ -92,7 +93,7 @@ TEST_F(ArrangementTest, EdgeTowardsTheReferenceIsInverted) {
     EXPECT_EQ(e->secondImage, 1);
     EXPECT_DOUBLE_EQ(e->transform[2], -30);
     EXPECT_DOUBLE_EQ(e->transform[5], -5);
-    EXPECT_EQ(e->inliers1.front(), 0);    // the reference's keypoints come first
+    EXPECT_EQ(e->inliers1.front(), 0);  // the reference's keypoints come first
     EXPECT_EQ(e->inliers2.front(), 100);
 }
 

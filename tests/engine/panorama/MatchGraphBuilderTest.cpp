@@ -49,7 +49,8 @@ protected:
 
 const CEdge* EdgeBetween(const CGraph& g, int a, int b) {
     for (const CEdge* e : g.Edges())
-        if (e->firstImage == a && e->secondImage == b) return e;
+        if (e->firstImage == a && e->secondImage == b)
+            return e;
     return nullptr;
 }
 
@@ -101,7 +102,8 @@ TEST_F(MatchGraphBuilderTest, CropsAtKnownOffsetsAreFoundAndFeaturelessPhotosSki
         EXPECT_EQ(e->inliers1.size(), static_cast<std::size_t>(e->inlierCount));
         EXPECT_GT(e->inlierCount, 10);
     }
-    for (const CEdge* e : engine.matchGraph_.Edges()) EXPECT_NE(e->secondImage, 3);
+    for (const CEdge* e : engine.matchGraph_.Edges())
+        EXPECT_NE(e->secondImage, 3);
     EXPECT_GT(ui.log.Count("RepaintNow"), 0);
 }
 

@@ -36,7 +36,8 @@ protected:
             else
                 for (int r = 0; r < h; ++r)
                     for (int i = 0; i < w * bpp / 8; ++i)
-                        e->GetBits()[r * e->GetStride() + i] = static_cast<std::uint8_t>((r * 3 + i * 7) & 0xFF);
+                        e->GetBits()[r * e->GetStride() + i] =
+                            static_cast<std::uint8_t>((r * 3 + i * 7) & 0xFF);
         }
         return e;
     }
@@ -105,7 +106,7 @@ TEST_F(EngineTest, AnalysisCopySizesAndScales) {
         bool itself;
     };
     const Case cases[] = {
-        {660, 500, 1, 660, 500, 1.0, true},   {661, 500, 1, 330, 249, 2.0, false},
+        {660, 500, 1, 660, 500, 1.0, true},    {661, 500, 1, 330, 249, 2.0, false},
         {4000, 3000, 1, 500, 375, 8.0, false}, {1001, 700, 1, 500, 349, 2.0, false},
         {500, 1001, 1, 249, 500, 2.0, false},  {700, 700, 1, 350, 350, 2.0, false},
         {1200, 1200, 0, 400, 400, 3.0, false}, {1000, 3, 0, 400, 1, 2.5, false},
@@ -152,7 +153,8 @@ TEST(Downscale, AreaAveragingInFixedPoint) {
 
     // Uniform pictures stay uniform or lose at most one unit per pass (the
     // partial contributions drop their low 16 bits), for odd ratios too.
-    for (auto [w, h, nw, nh] : {std::array{661, 500, 330, 249}, std::array{1003, 7, 400, 3}, std::array{97, 89, 13, 11}}) {
+    for (auto [w, h, nw, nh] :
+         {std::array{661, 500, 330, 249}, std::array{1003, 7, 400, 3}, std::array{97, 89, 13, 11}}) {
         std::vector<std::uint8_t> big(static_cast<std::size_t>((w * 3 + 3) & ~3) * h, 200);
         std::vector<std::uint8_t> mid(static_cast<std::size_t>((w * 3 + 3) & ~3) * nh);
         std::vector<std::uint8_t> small(static_cast<std::size_t>((nw * 3 + 3) & ~3) * nh);
@@ -218,7 +220,8 @@ TEST(SphereWarp, OutsidePixelsTakeTheBorderColourAndStayMasked) {
     ASSERT_TRUE(photo->Create(24, 300, 200));
     // Column c has the value c / 2 in every channel, so the border colours are known.
     for (int r = 0; r < 200; ++r)
-        for (int c = 0; c < 300; ++c) std::memset(photo->GetBits() + r * photo->GetStride() + 3 * c, c / 2, 3);
+        for (int c = 0; c < 300; ++c)
+            std::memset(photo->GetBits() + r * photo->GetStride() + 3 * c, c / 2, 3);
     double scale = 0;
     RefPtr<CPanoElement> warped(MakeSphereWarpedCopy(photo.Get(), &scale, 0.87));
     ASSERT_NE(warped.Get(), nullptr);
@@ -259,7 +262,7 @@ TEST(SphereWarp, CancelStopsAfterTheFirstThird) {
     EXPECT_EQ(asked, 1);
     const int H = target->GetHeight(), ms = target->GetMaskStride();
     EXPECT_EQ(target->GetMask()[(H / 3) * ms + target->GetWidth() / 2], 255);  // row H/3 was done
-    EXPECT_EQ(target->GetMask()[(H - 1) * ms + target->GetWidth() / 2], 0);   // the last rows were not
+    EXPECT_EQ(target->GetMask()[(H - 1) * ms + target->GetWidth() / 2], 0);    // the last rows were not
 
     RefPtr<CPanoElement> second(CreateSphereCanvas(photo.Get(), 1.0));
     asked = 0;

@@ -1,0 +1,27 @@
+#pragma once
+// Radial lens distortion of the tiled model. Two polynomials map an observed
+// offset from the photo centre to its corrected offset; the engine-wide
+// selector picks one for the alignment, the surface bounds and the render.
+
+#include <atomic>
+#include <cstdint>
+
+#include "TiledImagePose.h"
+
+// 1 selects the quartic model r (1 + a r^2 + b r^4), any other value the cubic
+// model r (1 + b r^2 + c r^3). Written by the tiled model's SetOptions between
+// builds, read by the render thread: atomic so the read is never torn.
+extern std::atomic<std::int32_t> g_nLensModel;
+
+// The factor that scales an observed offset at squared radius r2 into its
+// corrected position, for the given model.
+double LensFactor(std::int32_t model, const TiledImagePose& lens, double r2);
+
+// Given a corrected offset (x, y), find the photo offset whose corrected
+// position it is, by Newton's method on the radius (at most 100 steps, absolute
+// tolerance 1e-6 px). True when the tolerance was met; the outputs are written
+// in every case. The centre maps to itself; a vanishing derivative or a
+// non-finite iterate ends the search with false, and so does a root at a
+// negative radius (the mirrored point).
+bool InvertLensModelQuartic(double* outX, double* outY, const TiledImagePose* rec, double x, double y);
+bool InvertLensModelCubic(double* outX, double* outY, const TiledImagePose* rec, double x, double y);

@@ -1,0 +1,288 @@
+// Global alignment of the tiled model: start poses, residuals, the solver call
+// and recovery of known poses.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "LensModel.h"
+#include "PanoramaLib.h"
+#include "SyntheticViews.h"
+#include "TiledAlignment.h"
+
+using Synthetic::Pose;
+using Tiled_Panorama::AlignmentEdge;
+using Tiled_Panorama::CPoseAlignment;
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+AlignmentEdge Edge(int first, int second, const double transform[9], int inliers) {
+    AlignmentEdge edge;
+    edge.firstImage = first;
+    edge.secondImage = second;
+    std::copy(transform, transform + 9, edge.transform);
+    edge.inlierCount = inliers;
+    return edge;
+}
+
+TEST(TiledAlignmentTest, ReproducesTheWorkedResidual) {
+    // Keypoints chosen so that the centred points are P = (10, 5) and Q = (100, -50).
+    CPoseAlignment align;
+    align.photoSizes = {{20, 10}, {200, 100}};
+    align.keypoints = {{{20, 10}}, {{200, 0}}};
+    AlignmentEdge edge;
+    edge.firstImage = 0;
+    edge.secondImage = 1;
+    edge.inlierCount = 1;
+    edge.inliers1 = {0};
+    edge.inliers2 = {0};
+    edge.inlierScores = {0};  // weight 1
+    align.placementOrder = {0, 1};
+    align.usedEdges = {{&edge}, {}};
+    align.poses = {Pose(1200, 0, 0, 0), Pose(1000, 0, 20, 0)};
+    ASSERT_EQ(align.ParameterCount(), 8);
+    double x[8], fvec[1];
+    align.PackAlignmentParams(x);
+    EXPECT_EQ(align.AlignmentResiduals(1, 8, x, fvec), 0);
+    EXPECT_NEAR(fvec[0], 537056.42, 0.005);
+
+    // The score weights it: w = 1 - (score / 1000) / ratio^2.
+    edge.inlierScores = {320};
+    align.AlignmentResiduals(1, 8, x, fvec);
+    EXPECT_NEAR(fvec[0], 537056.42 * (1 - 0.32 / 0.64), 0.005);
+}
+
+TEST(TiledAlignmentTest, StartPosesFollowTheEdgeTransform) {
+    const double dx = 150, dy = 80;
+    const struct {
+        const char* name;
+        double H[9];
+        bool newIsFirst;
+        double focal, pitch, yaw, roll;
+    } cases[] = {
+        {"identity", {1, 0, 0, 0, 1, 0, 0, 0, 1}, true, 1000, 0, 0, 0},
+        {"shift x", {1, 0, dx, 0, 1, 0, 0, 0, 1}, true, 1000, 0, std::atan(dx / 1000) * 180 / kPi, 0},
+        {"shift y", {1, 0, 0, 0, 1, dy, 0, 0, 1}, true, 1000, -std::atan(dy / 1000) * 180 / kPi, 0, 0},
+        // The edge runs the other way: its inverse is used.
+        {"shift x reversed",
+         {1, 0, -dx, 0, 1, 0, 0, 0, 1},
+         false,
+         1000,
+         0,
+         std::atan(dx / 1000) * 180 / kPi,
+         0},
+        // Half size about the centre: the new photo is twice as far zoomed out.
+        {"scale", {0.5, 0, 100, 0, 0.5, 75, 0, 0, 1}, true, 2000, 0, 0, 0},
+    };
+    for (const auto& k : cases) {
+        CPoseAlignment align;
+        align.photoSizes = {{400, 300}, {400, 300}};
+        align.poses = {Pose(1000, 0, 0, 0), Pose(1000, 0, 0, 0)};
+        const AlignmentEdge edge = k.newIsFirst ? Edge(1, 0, k.H, 10) : Edge(0, 1, k.H, 10);
+        ASSERT_TRUE(align.InitPoseFromEdge(0, 1, &edge)) << k.name;
+        const TiledImagePose& p = align.poses[1];
+        EXPECT_NEAR(p.focal, k.focal, 1e-9) << k.name;
+        EXPECT_NEAR(p.pitch, k.pitch, 1e-9) << k.name;
+        EXPECT_NEAR(p.yaw, k.yaw, 1e-9) << k.name;
+        EXPECT_NEAR(p.roll, k.roll, 1e-9) << k.name;
+    }
+}
+
+TEST(TiledAlignmentTest, StartRollFlipsWithANegativeFirstEntryAndSurvivesAQuarterTurn) {
+    const double t = 10 * kPi / 180;
+    const double rot[9] = {std::cos(t), -std::sin(t), 0, std::sin(t), std::cos(t), 0, 0, 0, 1};
+    // The same turn plus a half turn: H00 < 0, and the start roll changes sign.
+    const double flipped[9] = {-std::cos(t), std::sin(t), 0, -std::sin(t), -std::cos(t), 0, 0, 0, 1};
+    const double quarter[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};
+    CPoseAlignment align;
+    align.photoSizes = {{400, 300}, {400, 300}};
+    align.poses = {Pose(1000, 0, 0, 0), Pose(1000, 0, 0, 0)};
+    AlignmentEdge edge = Edge(1, 0, rot, 10);
+    align.InitPoseFromEdge(0, 1, &edge);
+    const double roll = align.poses[1].roll;
+    EXPECT_NEAR(roll, 10.0, 1e-9);
+    edge = Edge(1, 0, flipped, 10);
+    align.InitPoseFromEdge(0, 1, &edge);
+    EXPECT_NEAR(align.poses[1].roll, -roll, 1e-9);
+    // H00 = 0: the quotient scales vanish; the focal must stay finite.
+    edge = Edge(1, 0, quarter, 10);
+    align.InitPoseFromEdge(0, 1, &edge);
+    EXPECT_TRUE(std::isfinite(align.poses[1].focal));
+    EXPECT_NEAR(align.poses[1].focal, 1000.0, 1e-6);
+    EXPECT_FALSE(align.InitPoseFromEdge(0, 1, nullptr));
+}
+
+TEST(TiledAlignmentTest, UnpackWrapsAnglesAndScalesLensTerms) {
+    CPoseAlignment align;
+    align.poses.resize(3);
+    align.placementOrder = {2, 0};
+    align.sharedLens.hasOwnLens = 1;
+    const double x[11] = {1, -2, 3, 900, 190, -540, 540, 800, 0, 360.5, -180};
+    align.UnpackAlignmentParams(x);
+    EXPECT_DOUBLE_EQ(align.sharedLens.a, 1e-4);
+    EXPECT_DOUBLE_EQ(align.sharedLens.b, -2e-4);
+    EXPECT_DOUBLE_EQ(align.sharedLens.c, 3e-4);
+    EXPECT_EQ(align.poses[2].focal, 900);
+    EXPECT_DOUBLE_EQ(align.poses[2].pitch, -170);
+    EXPECT_DOUBLE_EQ(align.poses[2].yaw, -180);
+    EXPECT_DOUBLE_EQ(align.poses[2].roll, 180);
+    EXPECT_NEAR(align.poses[0].yaw, 0.5, 1e-12);
+    EXPECT_DOUBLE_EQ(align.poses[0].roll, -180);
+    EXPECT_EQ(align.poses[1].focal, 0);  // not in the order: untouched
+}
+
+TEST(TiledAlignmentTest, CountsParametersAndEvaluations) {
+    for (int lens : {1, 0}) {
+        CPoseAlignment align;
+        align.placementOrder = {0, 1, 2};
+        align.sharedLens.hasOwnLens = lens;
+        const int n = align.ParameterCount();
+        EXPECT_EQ(n, lens ? 15 : 12);
+        Tiled_Panorama::LmdifWorkspace ws(40, n);
+        ASSERT_TRUE(ws.IsValid());
+        EXPECT_EQ(ws.maxfev, lens ? 160000 : 130000);
+        EXPECT_EQ(ws.wa4 - ws.wa1, 3 * n);
+    }
+    // A workspace whose Jacobian cannot be addressed is refused, not used.
+    Tiled_Panorama::LmdifWorkspace huge(2000000000, 2000000000);
+    EXPECT_FALSE(huge.IsValid());
+}
+
+// Photos on a ring round the reference, plus one photo that matches nothing.
+struct RingScene {
+    std::vector<TiledImagePose> truth;
+    std::vector<OrvexBase::Size> sizes;
+    Synthetic::Correspondences matches;
+};
+
+RingScene MakeScene(double noise) {
+    RingScene s;
+    s.truth = {Pose(700, 0, 0, 0),   Pose(700, 6, 22, 2),   Pose(700, -5, 41, -1.5),
+               Pose(700, 20, 10, 1), Pose(700, -18, 25, 3), Pose(700, 0, 180, 0)};
+    s.sizes.assign(s.truth.size(), OrvexBase::Size(640, 480));
+    s.matches = Synthetic::MakeCorrespondences(s.truth, s.sizes, 16, 20, noise);
+    return s;
+}
+
+// Every pose's angles are parameters, the reference's too, so the fit is
+// fixed only up to one common rotation: compare each photo's rotation
+// relative to photo 0 (what the surfaces render), within 0.1 degree, and the
+// focal lengths within 1%.
+void ExpectRelativePose(const std::vector<TiledImagePose>& got, const std::vector<TiledImagePose>& want,
+                        int i) {
+    auto relative = [](const std::vector<TiledImagePose>& poses, int k, double out[9]) {
+        double R0[9], Rk[9];
+        RotationFromAngles(R0, poses[0].pitch, poses[0].yaw, poses[0].roll);
+        RotationFromAngles(Rk, poses[k].pitch, poses[k].yaw, poses[k].roll);
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                out[3 * r + c] =
+                    Rk[3 * r] * R0[3 * c] + Rk[3 * r + 1] * R0[3 * c + 1] + Rk[3 * r + 2] * R0[3 * c + 2];
+    };
+    double A[9], B[9];
+    relative(got, i, A);
+    relative(want, i, B);
+    double trace = 0;  // of A B^T
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            trace += A[3 * r + c] * B[3 * r + c];
+    const double angle = std::acos(std::clamp((trace - 1) / 2, -1.0, 1.0)) * 180 / kPi;
+    EXPECT_LT(angle, 0.1);
+    EXPECT_NEAR(got[i].focal, want[i].focal, want[i].focal * 0.01);
+}
+
+void Configure(CPoseAlignment& align, const RingScene& s) {
+    align.photoSizes = s.sizes;
+    align.keypoints = s.matches.keypoints;
+    align.edges.clear();
+    for (const auto& e : s.matches.edges)
+        align.edges.push_back(&e);
+    align.referenceImage = 0;
+}
+
+TEST(TiledAlignmentTest, RecoversKnownPosesFromExactAndNoisyMatches) {
+    for (bool atEnd : {false, true}) {
+        for (double noise : {0.0, 0.5}) {
+            const RingScene s = MakeScene(noise);
+            CPoseAlignment align;
+            Configure(align, s);
+            align.optimizeAtEnd = atEnd;
+            ASSERT_TRUE(align.AlignImages());
+            ASSERT_EQ(align.placementOrder.size(), 5u);
+            EXPECT_EQ(align.placementOrder[0], 0);
+            for (int i = 0; i < 5; ++i) {
+                SCOPED_TRACE(testing::Message()
+                             << "photo " << i << " noise " << noise << " at end " << atEnd);
+                ExpectRelativePose(align.poses, s.truth, i);
+            }
+            // The unconnected photo keeps a zero pose and is not placed.
+            EXPECT_EQ(align.poses[5].focal, 0.0);
+        }
+    }
+}
+
+TEST(TiledAlignmentTest, SharedLensTermsStayNearZeroForAnUndistortedScene) {
+    const RingScene s = MakeScene(0.0);
+    CPoseAlignment align;
+    Configure(align, s);
+    align.lensMode = 1;
+    ASSERT_TRUE(align.AlignImages());
+    EXPECT_TRUE(align.sharedLens.hasOwnLens);
+    EXPECT_NEAR(align.sharedLens.a * 300 * 300, 0.0, 1e-3);
+    EXPECT_NEAR(align.sharedLens.b * std::pow(300, 4), 0.0, 1e-3);
+    for (int i = 0; i < 5; ++i)
+        ExpectRelativePose(align.poses, s.truth, i);
+}
+
+TEST(TiledAlignmentTest, FewerResidualsThanParametersKeepTheStartPoses) {
+    // Two photos, eight matches, lens on: n = 11 > m = 8, so the solver makes
+    // no step and the poses stay as derived from the edge.
+    const double H[9] = {1, 0, 120, 0, 1, -30, 0, 0, 1};
+    AlignmentEdge edge = Edge(1, 0, H, 8);
+    CPoseAlignment align;
+    align.photoSizes = {{400, 300}, {400, 300}};
+    align.keypoints.assign(2, {});
+    for (int k = 0; k < 8; ++k) {
+        align.keypoints[1].push_back({50.0 + 30 * k, 100.0 + 10 * k});
+        align.keypoints[0].push_back({170.0 + 30 * k + (k % 3), 70.0 + 10 * k});
+        edge.inliers1.push_back(k);
+        edge.inliers2.push_back(k);
+        edge.inlierScores.push_back(0);
+    }
+    align.edges = {&edge};
+    align.lensMode = 1;
+    ASSERT_TRUE(align.AlignImages());
+    EXPECT_EQ(align.lastInfo, 0);
+    EXPECT_EQ(align.poses[0].focal, 1000.0);
+    EXPECT_EQ(align.poses[0].yaw, 0.0);
+    EXPECT_EQ(align.poses[1].focal, 1000.0);
+    EXPECT_DOUBLE_EQ(align.poses[1].yaw, std::atan(120.0 / 1000) * 180 / kPi);
+    EXPECT_DOUBLE_EQ(align.poses[1].pitch, -std::atan(-30.0 / 1000) * 180 / kPi);
+    EXPECT_EQ(align.sharedLens.a, 0.0);
+}
+
+TEST(TiledAlignmentTest, NoEdgeLeavesThePosesAlone) {
+    CPoseAlignment align;
+    align.photoSizes = {{10, 10}, {10, 10}};
+    align.poses = {Pose(5, 1, 2, 3), Pose(6, 4, 5, 6)};
+    EXPECT_FALSE(align.AlignImages());
+    EXPECT_EQ(align.poses[0].focal, 5);
+    EXPECT_EQ(align.poses[1].roll, 6);
+}
+
+TEST(TiledAlignmentTest, PlacesAlongTheStrongestEdgesFirst) {
+    const double I[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    AlignmentEdge e01 = Edge(0, 1, I, 5), e02 = Edge(2, 0, I, 9), e12 = Edge(1, 2, I, 50),
+                  e23 = Edge(3, 2, I, 4);
+    CPoseAlignment align;
+    align.photoSizes.assign(4, {100, 100});
+    align.keypoints.assign(4, {});
+    align.edges = {&e01, &e02, &e12, &e23};
+    align.optimizeAtEnd = true;  // no inliers listed: the solve has nothing to move
+    ASSERT_TRUE(align.AlignImages());
+    EXPECT_EQ(align.placementOrder, (std::vector<std::int32_t>{0, 2, 1, 3}));
+}
+
+}  // namespace
