@@ -176,8 +176,6 @@ private:
     std::vector<std::int32_t> values_;
 };
 
-namespace {
-
 // Binary min-heap of (box distance, node), 1-based, fixed capacity; inserts
 // beyond it are dropped.
 class NodeQueue {
@@ -223,8 +221,6 @@ private:
     };
     std::unique_ptr<Entry[]> heap_;  // slots are written before they are read
 };
-
-}  // namespace
 
 namespace {
 
@@ -351,6 +347,79 @@ void KdTree::ScanLeaf(const kd_leaf& leaf, const double* query, KSmallestList& b
     }
 }
 
+bool KdTree::SumTwoLeaves(const kd_leaf& a, const kd_leaf& b, const double* query, double limit,
+                          double sums[8]) const {
+    constexpr int kChunk = 16;
+    const double* blockA = a.interleaved;
+    const double* blockB = b.interleaved;
+    for (int j = 0; j < 8; ++j)
+        sums[j] = 0.0;
+    for (int d0 = 0; d0 < dimension; d0 += kChunk) {
+        const int d1 = std::min(dimension, d0 + kChunk);
+#if defined(__SSE2__)
+        __m128d s0 = _mm_loadu_pd(sums), s1 = _mm_loadu_pd(sums + 2);
+        __m128d s2 = _mm_loadu_pd(sums + 4), s3 = _mm_loadu_pd(sums + 6);
+        for (int d = d0; d < d1; ++d) {
+            const __m128d q = _mm_set1_pd(query[d]);
+            const double* ca = blockA + std::size_t(d) * 4;
+            const double* cb = blockB + std::size_t(d) * 4;
+            const __m128d t0 = _mm_sub_pd(q, _mm_loadu_pd(ca));
+            const __m128d t1 = _mm_sub_pd(q, _mm_loadu_pd(ca + 2));
+            const __m128d t2 = _mm_sub_pd(q, _mm_loadu_pd(cb));
+            const __m128d t3 = _mm_sub_pd(q, _mm_loadu_pd(cb + 2));
+            s0 = _mm_add_pd(s0, _mm_mul_pd(t0, t0));
+            s1 = _mm_add_pd(s1, _mm_mul_pd(t1, t1));
+            s2 = _mm_add_pd(s2, _mm_mul_pd(t2, t2));
+            s3 = _mm_add_pd(s3, _mm_mul_pd(t3, t3));
+        }
+        _mm_storeu_pd(sums, s0);
+        _mm_storeu_pd(sums + 2, s1);
+        _mm_storeu_pd(sums + 4, s2);
+        _mm_storeu_pd(sums + 6, s3);
+#else
+        for (int d = d0; d < d1; ++d) {
+            const double q = query[d];
+            for (int j = 0; j < 4; ++j) {
+                const double ta = q - blockA[std::size_t(d) * 4 + j];
+                const double tb = q - blockB[std::size_t(d) * 4 + j];
+                sums[j] += ta * ta;
+                sums[4 + j] += tb * tb;
+            }
+        }
+#endif
+        bool passed = true;
+        for (int j = 0; j < a.count; ++j)
+            passed = passed && sums[j] > limit;
+        for (int j = 0; j < b.count; ++j)
+            passed = passed && sums[4 + j] > limit;
+        if (passed)
+            return false;
+    }
+    return true;
+}
+
+// From a node down to its leaf along the query's side, queueing the other
+// children with their box distances; null when the path ends in an empty subtree.
+const kd_leaf* KdTree::Descend(const kd_node* node, double key, const double* query, NodeQueue& queue) const {
+    while (node && !node->leaf) {
+        const auto* s = static_cast<const kd_split*>(node);
+        const double q = query[s->cutDim];
+        const double diff = q - s->cutValue;
+        if (diff >= 0.0) {
+            const double b = std::max(0.0, q - s->highBound);
+            if (s->lower)
+                queue.Insert(key + diff * diff - b * b, s->lower);
+            node = s->upper;
+        } else {
+            const double b = std::max(0.0, s->lowBound - q);
+            if (s->upper)
+                queue.Insert(key + diff * diff - b * b, s->upper);
+            node = s->lower;
+        }
+    }
+    return static_cast<const kd_leaf*>(node);
+}
+
 void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* indices, double* distances,
                             double eps) const {
     visited.store(0, std::memory_order_relaxed);
@@ -375,29 +444,50 @@ void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* i
     const double epsFactor = (1.0 + eps) * (1.0 + eps);
     NodeQueue queue(count);
     queue.Insert(rootKey, root);
-    while (!queue.Empty() && (visitLimit == 0 || examined <= visitLimit)) {
+    auto mayGoOn = [&](std::int32_t seen) {
+        return !queue.Empty() && (visitLimit == 0 || seen <= visitLimit);
+    };
+    while (mayGoOn(examined)) {
         auto [key, node] = queue.ExtractMin();
         if (best.MaxKey() <= key * epsFactor)
             break;
-        while (node && !node->leaf) {
-            const auto* s = static_cast<const kd_split*>(node);
-            const double q = query[s->cutDim];
-            const double diff = q - s->cutValue;
-            if (diff >= 0.0) {
-                const double b = std::max(0.0, q - s->highBound);
-                if (s->lower)
-                    queue.Insert(key + diff * diff - b * b, s->lower);
-                node = s->upper;
-            } else {
-                const double b = std::max(0.0, s->lowBound - q);
-                if (s->upper)
-                    queue.Insert(key + diff * diff - b * b, s->upper);
-                node = s->lower;
-            }
-        }
-        if (!node)
+        const kd_leaf* leaf = Descend(node, key, query, queue);
+        if (!leaf)
             continue;
-        const auto* leaf = static_cast<const kd_leaf*>(node);
+        // The next leaf's path depends on the queue only, so it can be found
+        // before this leaf's points are in the list; the two leaves are then
+        // summed side by side. Whether the search would have reached the
+        // second leaf is decided afterwards, exactly as one leaf at a time.
+        if (leaf->count <= 4 && mayGoOn(examined + leaf->count)) {
+            auto [nextKey, nextNode] = queue.ExtractMin();
+            const kd_leaf* next = Descend(nextNode, nextKey, query, queue);
+            if (next && next->count <= 4) {
+                double sums[8];
+                const bool full = SumTwoLeaves(*leaf, *next, query, best.MaxKey(), sums);
+                if (full)
+                    for (int j = 0; j < leaf->count; ++j)
+                        if (!(sums[j] > best.MaxKey()))
+                            best.Insert(sums[j], leaf->indices[j]);
+                examined += leaf->count;
+                if (best.MaxKey() <= nextKey * epsFactor)
+                    break;
+                if (full)
+                    for (int j = 0; j < next->count; ++j)
+                        if (!(sums[4 + j] > best.MaxKey()))
+                            best.Insert(sums[4 + j], next->indices[j]);
+                examined += next->count;
+                continue;
+            }
+            ScanLeaf(*leaf, query, best);
+            examined += leaf->count;
+            if (best.MaxKey() <= nextKey * epsFactor)
+                break;
+            if (next) {
+                ScanLeaf(*next, query, best);
+                examined += next->count;
+            }
+            continue;
+        }
         ScanLeaf(*leaf, query, best);
         examined += leaf->count;
     }

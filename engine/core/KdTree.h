@@ -72,6 +72,13 @@ public:
 
 private:
     void ScanLeaf(const kd_leaf& leaf, const double* query, KSmallestList& best) const;
+    // Distances to the points of two leaves of at most four points, summed
+    // side by side; false when all of them exceed limit (then some sums are
+    // partial).
+    bool SumTwoLeaves(const kd_leaf& a, const kd_leaf& b, const double* query, double limit,
+                      double sums[8]) const;
+    const kd_leaf* Descend(const kd_node* node, double key, const double* query,
+                           class NodeQueue& queue) const;
 };
 
 // Builds a tree over n points of 128 doubles. The points must outlive the tree.
