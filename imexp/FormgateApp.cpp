@@ -60,6 +60,16 @@ void CFormgateApp::SetRegistry(std::shared_ptr<const formgate::ConverterRegistry
     registry_ = std::move(registry);
 }
 
+formgate::UiHost* CFormgateApp::Host() const {
+    std::lock_guard lock(mutex_);
+    return host_;
+}
+
+void CFormgateApp::SetHost(formgate::UiHost* host) {
+    std::lock_guard lock(mutex_);
+    host_ = host;
+}
+
 CFormgateApp& TheFormgateApp() {
     static CFormgateApp app;
     return app;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ConverterRegistry.h"
+#include "UiHost.h"
 
 class CFormgateApp {
 public:
@@ -28,6 +29,11 @@ public:
     std::shared_ptr<const formgate::ConverterRegistry> Registry() const;
     void SetRegistry(std::shared_ptr<const formgate::ConverterRegistry> registry);
 
+    // The user interface that shows messages and the wait cursor; null (the
+    // default) shows nothing. The host is not owned and must outlive its use.
+    formgate::UiHost* Host() const;
+    void SetHost(formgate::UiHost* host);
+
     // The folder of the file that holds this code (the shared library, or the
     // program it is linked into).
     static std::string OwnFolder();
@@ -36,6 +42,7 @@ private:
     mutable std::mutex mutex_;
     std::string moduleFolder_;
     std::string settingsPath_;
+    formgate::UiHost* host_ = nullptr;
     std::shared_ptr<const formgate::ConverterRegistry> registry_ =
         std::make_shared<const formgate::ConverterRegistry>();
 };

@@ -7,6 +7,12 @@
 
 namespace Platform {
 
+namespace {
+// Set while a thread runs chunks of a job: a loop nested in a chunk then runs
+// inline instead of waiting for the pool it is part of.
+thread_local bool t_inJob = false;
+}  // namespace
+
 struct ThreadPool::Job {
     std::size_t begin = 0, end = 0, chunk = 1;
     const std::function<void(std::size_t, std::size_t)>* body = nullptr;
@@ -37,6 +43,8 @@ ThreadPool::~ThreadPool() {
 }
 
 void ThreadPool::RunChunks(Job& job) {
+    const bool wasInJob = t_inJob;
+    t_inJob = true;
     for (;;) {
         const std::size_t start = job.begin + job.next.fetch_add(job.chunk) ;
         if (start >= job.end) break;
@@ -48,6 +56,7 @@ void ThreadPool::RunChunks(Job& job) {
             if (!job.error) job.error = std::current_exception();
         }
     }
+    t_inJob = wasInJob;
 }
 
 void ThreadPool::WorkerLoop() {
@@ -76,7 +85,7 @@ void ThreadPool::ParallelFor(std::size_t begin, std::size_t end,
     if (begin >= end) return;
     grain = std::max<std::size_t>(grain, 1);
     const std::size_t count = end - begin;
-    if (workers_.empty() || count <= grain) {
+    if (workers_.empty() || count <= grain || t_inJob) {
         body(begin, end);
         return;
     }

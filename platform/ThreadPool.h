@@ -25,7 +25,8 @@ public:
 
     // Calls body(begin, end) over consecutive chunks of [begin, end) and returns
     // when all are done; the calling thread takes part. The first exception
-    // thrown by a chunk is rethrown here after the others have finished.
+    // thrown by a chunk is rethrown here after the others have finished. A
+    // loop started inside a chunk runs inline on that thread.
     void ParallelFor(std::size_t begin, std::size_t end,
                      const std::function<void(std::size_t, std::size_t)>& body, std::size_t grain = 1);
 

@@ -50,21 +50,76 @@ void ExpandLine(int n, Get s, Put put) {
 
 }  // namespace
 
-CLevel::CLevel(std::int32_t w, std::int32_t h) : width(w), height(h), stride((w + 3) & ~3) {
+namespace {
+
+// Zeroes a plane in chunks on all threads, so that its pages are first
+// touched in parallel.
+void ZeroPlane(std::uint8_t* plane, std::size_t bytes) {
+    constexpr std::size_t kChunk = 1 << 20;
+    const std::size_t chunks = (bytes + kChunk - 1) / kChunk;
+    if (chunks <= 1) {
+        std::memset(plane, 0, bytes);
+        return;
+    }
+    Platform::ParallelFor(0, chunks, [&](std::size_t b, std::size_t e) {
+        for (std::size_t c = b; c < e; ++c)
+            std::memset(plane + c * kChunk, 0, std::min(kChunk, bytes - c * kChunk));
+    });
+}
+
+}  // namespace
+
+PlanePool::~PlanePool() {
+    for (auto& entry : free)
+        delete[] entry.second;
+}
+
+std::uint8_t* PlanePool::Take(std::size_t bytes) {
+    std::uint8_t* plane = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        auto it = free.find(bytes);
+        if (it != free.end()) {
+            plane = it->second;
+            free.erase(it);
+        }
+    }
+    if (!plane)
+        plane = new (std::nothrow) std::uint8_t[std::max<std::size_t>(bytes, 1)];
+    if (plane)
+        ZeroPlane(plane, bytes);
+    return plane;
+}
+
+void PlanePool::Give(std::uint8_t* plane, std::size_t bytes) {
+    std::lock_guard<std::mutex> hold(lock);
+    try {
+        free.emplace(bytes, plane);
+    } catch (...) {
+        delete[] plane;
+    }
+}
+
+CLevel::CLevel(std::int32_t w, std::int32_t h, PlanePool* pool)
+    : width(w), height(h), stride((w + 3) & ~3), pool(pool) {
     if (w < 0 || h < 0)
         throw outofmemory();
-    plane = new (std::nothrow) std::uint8_t[static_cast<std::size_t>(stride) * static_cast<std::size_t>(h)]();
+    const std::size_t bytes = static_cast<std::size_t>(stride) * static_cast<std::size_t>(h);
+    plane = pool ? pool->Take(bytes) : new (std::nothrow) std::uint8_t[std::max<std::size_t>(bytes, 1)]();
     if (!plane)
         throw outofmemory();
     refcount = 1;
 }
 
 CLevel::~CLevel() {
-    delete[] plane;
+    if (pool)
+        pool->Give(plane, static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));
+    else
+        delete[] plane;
 }
 
 CLevel* LevelFactory::NewLevel(std::int32_t width, std::int32_t height) {
-    auto* level = new (std::nothrow) CLevel(width, height);
+    auto* level = new (std::nothrow) CLevel(width, height, &pool);
     if (!level)
         throw outofmemory();
     return level;
@@ -173,75 +228,94 @@ void Collapse(Pyramid& pyramid, LevelFactory& factory) {
     }
 }
 
-void FillFromNearestCovered(CLevel* const channels[3], const std::uint8_t* coverage) {
+void FillFromNearestCovered(CLevel* const channels[3], const std::uint8_t* coverage,
+                            ScratchPlane<std::int32_t>* scratch) {
     const int w = channels[0]->width, h = channels[0]->height;
     if (w <= 0 || h <= 0)
         return;
     const std::size_t n = static_cast<std::size_t>(w) * h;
     auto covered = [&](int x, int y) { return coverage[static_cast<std::size_t>(y) * w + x] != 0; };
     constexpr int kNone = std::numeric_limits<int>::max();
-    // Along each row: the signed offset to the nearer covered sample (the left
-    // one on a tie), 0 when the row has none.
-    std::vector<std::int32_t> rowOffset(n);
+    ScratchPlane<std::int32_t> own;
+    std::int32_t* const best = (scratch ? scratch : &own)->Get(n);
+    // The choice so far per sample, distance * 4 + direction (0 left, 1
+    // right, 2 up), kNone without one. Rows first: the nearer covered sample
+    // along the row, the left one on a tie.
     ForLines(h, [&](std::int32_t y) {
-        std::int32_t* off = rowOffset.data() + static_cast<std::size_t>(y) * w;
+        std::int32_t* b = best + static_cast<std::size_t>(y) * w;
         int last = -1;
         for (int x = 0; x < w; ++x) {
             if (covered(x, y))
                 last = x;
-            off[x] = last >= 0 ? x - last : kNone;  // left distance for now
+            b[x] = last >= 0 ? x - last : kNone;  // left distance for now
         }
         int next = -1;
         for (int x = w - 1; x >= 0; --x) {
             if (covered(x, y)) {
                 next = x;
-                off[x] = 0;
                 continue;
             }
-            const int left = off[x], right = next >= 0 ? next - x : kNone;
-            off[x] = left == kNone && right == kNone ? 0 : (left <= right ? -left : right);
+            const int left = b[x], right = next >= 0 ? next - x : kNone;
+            b[x] = left == kNone && right == kNone ? kNone : left <= right ? left * 4 : right * 4 + 1;
         }
     });
-    // Down each block of columns: nearest covered above and below, then the
-    // choice among the four in the search's order.
+    // Then columns, in blocks for the cache: "up" replaces a strictly longer
+    // row choice going down, "down" a strictly longer choice going up, and
+    // the values are copied (covered samples are never written).
     constexpr int kBlock = 64;
     const int blocks = (w + kBlock - 1) / kBlock;
     ForLines(
         blocks,
         [&](std::int32_t blk) {
             const int x0 = blk * kBlock, x1 = std::min(w, x0 + kBlock), bw = x1 - x0;
-            std::vector<std::int32_t> below(static_cast<std::size_t>(bw) * h);
-            std::vector<int> next(bw, -1), last(bw, -1);
-            for (int y = h - 1; y >= 0; --y)
-                for (int i = 0; i < bw; ++i) {
-                    if (covered(x0 + i, y))
-                        next[i] = y;
-                    below[static_cast<std::size_t>(y) * bw + i] = next[i] >= 0 ? next[i] - y : kNone;
-                }
+            int mark[kBlock];
+            std::fill(mark, mark + bw, -1);
             for (int y = 0; y < h; ++y) {
+                std::int32_t* b = best + static_cast<std::size_t>(y) * w;
                 for (int i = 0; i < bw; ++i) {
                     const int x = x0 + i;
                     if (covered(x, y)) {
-                        last[i] = y;
+                        mark[i] = y;
                         continue;
                     }
-                    const int off = rowOffset[static_cast<std::size_t>(y) * w + x];
-                    int best = off == 0 ? kNone : std::abs(off);
-                    int sx = x + off, sy = y;
-                    const int up = last[i] >= 0 ? y - last[i] : kNone;
-                    const int down = below[static_cast<std::size_t>(y) * bw + i];
-                    if (up < best) {
-                        best = up;
-                        sx = x;
-                        sy = last[i];
-                    }
-                    if (down < best) {
-                        best = down;
-                        sx = x;
-                        sy = y + down;
-                    }
-                    if (best == kNone)
+                    if (mark[i] < 0)
                         continue;
+                    const int up = y - mark[i];
+                    if (b[x] == kNone || up < b[x] / 4)
+                        b[x] = up * 4 + 2;
+                }
+            }
+            std::fill(mark, mark + bw, -1);
+            for (int y = h - 1; y >= 0; --y) {
+                const std::int32_t* b = best + static_cast<std::size_t>(y) * w;
+                for (int i = 0; i < bw; ++i) {
+                    const int x = x0 + i;
+                    if (covered(x, y)) {
+                        mark[i] = y;
+                        continue;
+                    }
+                    int sx = x, sy = y;
+                    const int down = mark[i] >= 0 ? mark[i] - y : kNone;
+                    if (b[x] == kNone) {
+                        if (down == kNone)
+                            continue;
+                        sy = mark[i];
+                    } else if (down < b[x] / 4) {
+                        sy = mark[i];
+                    } else {
+                        const int d = b[x] / 4;
+                        switch (b[x] % 4) {
+                            case 0:
+                                sx = x - d;
+                                break;
+                            case 1:
+                                sx = x + d;
+                                break;
+                            default:
+                                sy = y - d;
+                                break;
+                        }
+                    }
                     for (int c = 0; c < 3; ++c)
                         channels[c]->Row(y)[x] = channels[c]->Row(sy)[sx];
                 }
@@ -301,6 +375,8 @@ void LaplacianBlender::ReleaseLevels() {
         second[c].clear();
     }
     mask.clear();
+    coverage.Clear();
+    fillScratch.Clear();
 }
 
 void LaplacianBlender::Fill(CPanoElement* e, CLevel* const channels[3], CLevel* maskLevel) {
@@ -338,14 +414,22 @@ void LaplacianBlender::Fill(CPanoElement* e, CLevel* const channels[3], CLevel* 
     const std::uint8_t* plane = e->GetSavedMaskIfAny() ? e->GetSavedMaskIfAny() : eMask;
     if (!plane)
         return;
-    std::vector<std::uint8_t> coverage(static_cast<std::size_t>(pw) * ph, 0);
-    if (!hit.IsEmpty())
-        for (int y = hit.top; y < hit.bottom; ++y)
-            std::memcpy(
-                coverage.data() + static_cast<std::size_t>(y - padded.top) * pw + (hit.left - padded.left),
-                plane + static_cast<std::size_t>(y - e->y) * e->GetMaskStride() + (hit.left - e->x),
-                hit.Width());
-    FillFromNearestCovered(channels, coverage.data());
+    std::uint8_t* const cover = coverage.Get(static_cast<std::size_t>(pw) * ph);
+    ForLines(ph, [&](std::int32_t row) {
+        std::uint8_t* out = cover + static_cast<std::size_t>(row) * pw;
+        const int y = padded.top + row;
+        if (hit.IsEmpty() || y < hit.top || y >= hit.bottom) {
+            std::memset(out, 0, pw);
+            return;
+        }
+        const int inLeft = hit.left - padded.left, inRight = hit.right - padded.left;
+        std::memset(out, 0, inLeft);
+        std::memcpy(out + inLeft,
+                    plane + static_cast<std::size_t>(y - e->y) * e->GetMaskStride() + (hit.left - e->x),
+                    hit.Width());
+        std::memset(out + inRight, 0, pw - inRight);
+    });
+    FillFromNearestCovered(channels, cover, &fillScratch);
 }
 
 bool LaplacianBlender::Blend(std::int32_t levels, CPanoElement* e1, CPanoElement* e2) {

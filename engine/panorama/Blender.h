@@ -4,7 +4,11 @@
 // the photo's mask as weight, so seams are soft for coarse structure and
 // sharp for fine detail. 8-bit samples, integer arithmetic throughout.
 
+#include <cstddef>
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "OrvexBase.h"
@@ -15,11 +19,14 @@ namespace LaplacianPyramid {
 // A level's plane could not be allocated; never leaves the blender.
 class outofmemory {};
 
+class PlanePool;
+
 // One 8-bit plane of a pyramid, rows 4-byte aligned, zero-filled.
 class CLevel : public OrvexBase::RefCounter {
 public:
-    // Throws outofmemory when the plane cannot be allocated.
-    CLevel(std::int32_t width, std::int32_t height);
+    // Throws outofmemory when the plane cannot be allocated. With a pool the
+    // plane comes from it and goes back to it.
+    CLevel(std::int32_t width, std::int32_t height, PlanePool* pool = nullptr);
     ~CLevel() override;
     CLevel(const CLevel&) = delete;
     CLevel& operator=(const CLevel&) = delete;
@@ -33,6 +40,27 @@ public:
     std::int32_t height = 0;
     std::int32_t stride = 0;
     std::uint8_t* plane = nullptr;
+
+private:
+    PlanePool* pool = nullptr;
+};
+
+// Planes given back by released levels, kept for the next level of the same
+// size: a blend makes and drops hundreds of levels of a few sizes, and fresh
+// memory costs a page fault per page on first touch.
+class PlanePool {
+public:
+    PlanePool() = default;
+    ~PlanePool();
+    PlanePool(const PlanePool&) = delete;
+    PlanePool& operator=(const PlanePool&) = delete;
+    // Zero-filled; null when it cannot be allocated.
+    std::uint8_t* Take(std::size_t bytes);
+    void Give(std::uint8_t* plane, std::size_t bytes);
+
+private:
+    std::mutex lock;
+    std::multimap<std::size_t, std::uint8_t*> free;
 };
 
 // Level 0 is the finest.
@@ -44,6 +72,9 @@ public:
     virtual ~LevelFactory() = default;
     // A new level with one reference; throws outofmemory.
     virtual CLevel* NewLevel(std::int32_t width, std::int32_t height);
+
+private:
+    PlanePool pool;
 };
 
 // (1, 5, 8, 5, 1) / 20 both ways: w x h (odd) -> (w/2 + 1) x (h/2 + 1).
@@ -59,8 +90,36 @@ void Collapse(Pyramid& pyramid, LevelFactory& factory);
 // Every sample not covered takes the values of the nearest covered sample
 // along its row or column (distance first, then left, right, up, down);
 // without one it stays. coverage is width x height, row-major, non-zero =
-// covered. Linear time; the planes share one size.
-void FillFromNearestCovered(CLevel* const channels[3], const std::uint8_t* coverage);
+// covered. Linear time; the planes share one size. scratch, when given, is
+// reused for the work plane.
+template <class T>
+class ScratchPlane;
+void FillFromNearestCovered(CLevel* const channels[3], const std::uint8_t* coverage,
+                            ScratchPlane<std::int32_t>* scratch = nullptr);
+
+// Work memory kept between calls, handed out uninitialised: its users write
+// every element first, from all threads, so its pages are first touched in
+// parallel. Throws std::bad_alloc.
+template <class T>
+class ScratchPlane {
+public:
+    T* Get(std::size_t n) {
+        if (n > size) {
+            data.reset();
+            data.reset(new T[n]);
+            size = n;
+        }
+        return data.get();
+    }
+    void Clear() {
+        data.reset();
+        size = 0;
+    }
+
+private:
+    std::unique_ptr<T[]> data;
+    std::size_t size = 0;
+};
 
 }  // namespace LaplacianPyramid
 
@@ -83,8 +142,6 @@ public:
     const OrvexBase::Rect& GetOverlapRect() const { return overlap; }
     const OrvexBase::Rect& GetPaddedRect() const { return padded; }
     bool IsDone() const { return done; }
-    // For tests: the pyramid of one channel (0..2) of the first element.
-    const LaplacianPyramid::Pyramid& FirstPyramid(int channel) const { return first[channel]; }
 
 private:
     void ReleaseLevels();
@@ -96,6 +153,8 @@ private:
     LaplacianPyramid::Pyramid first[3];
     LaplacianPyramid::Pyramid second[3];
     LaplacianPyramid::Pyramid mask;
+    LaplacianPyramid::ScratchPlane<std::uint8_t> coverage;  // reused by both fills
+    LaplacianPyramid::ScratchPlane<std::int32_t> fillScratch;
     OrvexBase::Rect padded;
     OrvexBase::Rect overlap;
     bool done = false;

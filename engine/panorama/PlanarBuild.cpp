@@ -150,8 +150,7 @@ bool CPanorama::BuildWithTransforms(const std::vector<IPanoElement*>& photos,
 
 bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies,
                          bool automatic) {
-    userCropRect_ = Rect();
-    userCropElement_ = -1;
+    ClearUserCrop();
     bool result = true;
     if (progress_) {
         progress_->Begin();
@@ -164,7 +163,8 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
         if (ui_) ui_->ToggleView(false);
     }
 
-    const int n = static_cast<int>(photos.size()) + (is360_ && !manual ? 1 : 0);
+    // The ring's repeated photo counts as one more, in both kinds of build.
+    const int n = static_cast<int>(photos.size()) + (is360_ ? 1 : 0);
     const int levels = LevelCount(1.0);
     const int total = (levels + 2) * n + 11 * n - 2;
 
@@ -268,11 +268,22 @@ bool CPanorama::MatchAndStitch(bool automatic) {
     Rect bounds = ComputeBounds(groupGraph_);
     if (bounds.IsEmpty()) throw panorama_cannot_build();
 
-    // (The 360-degree ring closure joins here.)
+    if (is360_ && !CloseRing(bounds))
+        return false;
 
     reference_ = FindCentralElement(bounds);
     if (reference_ >= 0 && reference_ != FindReferenceElement(matchGraph_)) {
         if (!BuildStarGraph(groupGraph_, matchGraph_, reference_)) return false;
+        if (is360_)
+            EqualizeRingScale();
+        bounds = ComputeBounds(groupGraph_);
+        if (bounds.IsEmpty())
+            throw panorama_cannot_build();
+    }
+    if (is360_ && ringDuplicate_ >= 0 && ringFarEnd_ >= 0) {
+        Matrix rotation;
+        if (ComputeRingRotation(ringDuplicate_, ringFarEnd_, rotation))
+            ApplyRingRotation(rotation);
         bounds = ComputeBounds(groupGraph_);
         if (bounds.IsEmpty()) throw panorama_cannot_build();
     }
@@ -302,12 +313,6 @@ bool CPanorama::MatchAndStitch(bool automatic) {
     return true;
 }
 
-bool CPanorama::BuildMatchGraphManually(match_graph::CGraph* graph) {
-    // Prompted matching comes with the matching dialog; until then the
-    // manual road matches automatically.
-    return BuildMatchGraph(graph);
-}
-
 bool CPanorama::Render() {
     fullSizeMode_ = true;
     if (progress_) {
@@ -323,12 +328,14 @@ bool CPanorama::Render() {
     match_graph::CGraph savedMatches, savedGroup;
     bool result = true;
     const bool haveCopies = savedMatches.Assign(matchGraph_) && savedGroup.Assign(groupGraph_);
+    const Matrix savedRing = ringTransform_;
     auto restoreGraphs = [&] {
         // The pair transforms were rescaled in place; the preview keeps using them.
         if (haveCopies) {
             matchGraph_.Assign(savedMatches);
             groupGraph_.Assign(savedGroup);
         }
+        ringTransform_ = savedRing;
     };
 
     try {
@@ -358,10 +365,17 @@ bool CPanorama::Render() {
             }
             RescalePairTransforms();
             if (!BuildStarGraph(groupGraph_, matchGraph_, reference_)) throw panorama_error();
+            if (is360_) {
+                EqualizeRingScale();
+                Matrix rotation;
+                if (ComputeRingRotation(ringDuplicate_, ringFarEnd_, rotation))
+                    ApplyRingRotation(rotation);
+            }
             if (ReportProgress(total_, ++position_)) throw panorama_abort();
 
             const Rect bounds = ComputeBounds(groupGraph_);
             if (bounds.IsEmpty()) throw panorama_error();
+            CarryUserCropToFullSize();
             if (!fullResult_ || !fullResult_->CreateImage(true, bounds.Width(), bounds.Height(), true))
                 throw panorama_error();
             fullResult_->x = fullResult_->y = 0;
@@ -391,8 +405,7 @@ bool CPanorama::Render() {
     restoreGraphs();
     ReleaseWarped(fullWarped_);
     fullSizeMode_ = false;
-    userCropRect_ = Rect();
-    userCropElement_ = -1;
+    ClearUserCrop();
     if (progress_) progress_->End();
     return result;
 }

@@ -1,7 +1,13 @@
 #include "Smoothing.h"
 
-// STUB: the recursive Gaussian is not on this branch yet; until it is, the
-// planes pass unsmoothed.
-void SmoothGreyPlane(std::int32_t, std::int32_t, std::int32_t, std::uint8_t*, double) {}
+#include "Gaussian.h"
 
-void SmoothColourPlane(std::int32_t, std::int32_t, std::int32_t, std::uint8_t*, double) {}
+void SmoothGreyPlane(std::int32_t width, std::int32_t height, std::int32_t stride, std::uint8_t* samples,
+                     double sigma) {
+    RecursiveGaussianBlurU8(width, height, stride, samples, sigma);
+}
+
+void SmoothColourPlane(std::int32_t width, std::int32_t height, std::int32_t stride, std::uint8_t* samples,
+                       double sigma) {
+    RecursiveGaussianBlurU8Ex(width, height, stride, samples, sigma);
+}

@@ -1,5 +1,6 @@
 #include "Warp.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <new>

@@ -36,6 +36,8 @@ public:
     virtual int SetResolution(int, int, int xDpi, int yDpi) = 0;
     // Once for every row, in the chosen pixel type.
     virtual int PutRow(int, int, int row, const void* pixels) = 0;
+    // After PutRow of an image with alpha: 8-bit samples for pixel types 8 and
+    // 16 (and 4), 16-bit samples for 32 and 64.
     virtual int PutAlphaRow(int, int, int row, const void* alpha) = 0;
     // Once, after SetFormat: 1 when alpha rows follow, else 0.
     virtual int SetAlphaChannel(int, int, int hasAlpha) = 0;
@@ -171,7 +173,9 @@ FORMGATE_API int ImExp_SelectFileAndWriteW(const CAbstractWriteWA* source, void*
                                            int* pixelType, CProgress* progress, char** options,
                                            int optionCount);
 
-// Converter choice.
+// Converter choice. FindReader prefers the reader named in converterName (may
+// be null) and copies the chosen reader's display name there: room for 128
+// characters. FindWriter with a null source asks for any writer of the name.
 FORMGATE_API int FindReader(const char* path, char* converterName);
 FORMGATE_API int FindWriter(CAbstractWriteWA* source, const char* path);
 
@@ -195,6 +199,8 @@ FORMGATE_API int ImExp_SelectFileToWrite(void* owner, int pixelType, char* path)
 FORMGATE_API int ImExp_SelectFileToWriteW(void* owner, int pixelType, char16_t* path);
 
 // Image information; info points at a CONVIMAGEINFO (ConverterInterface.h).
+// ImExp_GetFileInfo never shows anything; the W variant writes the file's
+// title in 16-bit characters.
 FORMGATE_API int ImExp_GetFileInfo(void* info, const char* path, int ignored);
 FORMGATE_API int ImExp_GetFileInfoW(void* info, const char16_t* path, int ignored);
 FORMGATE_API int ImExp_ShowFileInfo(void* owner, const char* path, int imageNumber);

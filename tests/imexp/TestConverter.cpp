@@ -146,6 +146,7 @@ struct Transfer {
     Image image;
     int rowBytes = 0;
     int delivered = 0;               // rows handed over in the converter-driven modes
+    long served = 0;                 // rows handed over in any mode
     std::vector<std::uint8_t> rows;  // written rows, top row first
 };
 Transfer transfer;
@@ -167,6 +168,11 @@ void FillPalette(ConverterContext* ctx, const std::string& kind) {
         ctx->paletteData[256 + i] = g;
         ctx->paletteData[512 + i] = b;
     }
+}
+
+// Planes of a row: planar colour with alpha carries the alpha as one plane more.
+int StoredPlanes(const ConverterContext* ctx) {
+    return ctx->planes + (ctx->planes == 3 && ctx->colourType == 5 ? 1 : 0);
 }
 
 // Rows of a band go downwards from the band start, or upwards with row order 2.
@@ -246,6 +252,13 @@ FORMGATE_CONVERTER_ENTRY void ConvGetErrorString(int code, const char* fileTitle
                                                  char* text) {
     Config config(settingsPath);
     Enter(config, "ConvGetErrorString", nullptr, Format("code=%ld", code));
+    const std::string fixed = config.Get("ErrorText", "\x01");
+    if (fixed != "\x01") {
+        // An empty value: the converter writes nothing.
+        if (!fixed.empty())
+            std::snprintf(text, 260, "%s", fixed.c_str());
+        return;
+    }
     std::snprintf(text, 260, "Test converter error %d in %s", code, fileTitle ? fileTitle : "");
 }
 #endif
@@ -343,7 +356,7 @@ FORMGATE_CONVERTER_ENTRY int RDSetupReading(ConverterContext* ctx) {
     if (int code = Enter(config, "RDSetupReading", ctx->stream,
                          Format("mode=%ld rows=%ld", ctx->accessModeInForce, ctx->rowsPerBand)))
         return code;
-    transfer.rowBytes = static_cast<int>(ctx->planes * ctx->bytesPerPlaneRow);
+    transfer.rowBytes = StoredPlanes(ctx) * static_cast<int>(ctx->bytesPerPlaneRow);
     transfer.delivered = 0;
     return 0;
 }
@@ -359,11 +372,27 @@ FORMGATE_CONVERTER_ENTRY int RDReadBand(ConverterContext* ctx, void* band) {
         NextBand(ctx);
         transfer.delivered += ctx->rowsInBand;
     }
+    const Image& image = transfer.image;
+    // A fixed band height lets the converter choose how many rows it hands over.
+    if (ctx->accessModeInForce != 0 && ctx->fixedBandHeight && image.keys.count("bandrows")) {
+        int available = ctx->rowOrder == 2 ? ctx->bandStartRow + 1 : height - ctx->bandStartRow;
+        ctx->rowsInBand =
+            std::min({static_cast<int>(image.Number("bandrows", 1)), available, ctx->rowsPerBand});
+    }
     if (int code = Enter(config, "RDReadBand", ctx->stream,
                          Format("start=%ld rows=%ld", ctx->bandStartRow, ctx->rowsInBand)))
         return code;
+    // A damaged file: the converter runs out of rows, or reports band positions it never had.
+    if (image.keys.count("short") && transfer.served >= image.Number("short", 0))
+        return 1;
+    if (image.keys.count("liestart") || image.keys.count("lierows")) {
+        ctx->bandStartRow = static_cast<std::int32_t>(image.Number("liestart", ctx->bandStartRow));
+        ctx->rowsInBand = static_cast<std::int32_t>(image.Number("lierows", ctx->rowsInBand));
+        return 0;
+    }
     if (!BandInRange(ctx))
         return 4;
+    transfer.served += ctx->rowsInBand;
     auto* out = static_cast<std::uint8_t*>(band);
     const int planeBytes = static_cast<int>(ctx->bytesPerPlaneRow);
     for (int i = 0; i < ctx->rowsInBand; ++i) {
@@ -376,7 +405,7 @@ FORMGATE_CONVERTER_ENTRY int RDReadBand(ConverterContext* ctx, void* band) {
             std::memcpy(dst, transfer.image.data.data() + offset, static_cast<size_t>(transfer.rowBytes));
             continue;
         }
-        for (int p = 0; p < ctx->planes; ++p)
+        for (int p = 0; p < StoredPlanes(ctx); ++p)
             for (int b = 0; b < planeBytes; ++b)
                 dst[p * planeBytes + b] = TestConvPixelByte(row, p, b);
     }

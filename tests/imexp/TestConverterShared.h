@@ -17,6 +17,7 @@
 //   Check=0               RDCheckFile rejects every file
 //   Write.<field>=value   WRSetupWriting sets access, order, fixed, rows, planes,
 //                         packed, bluefirst or bpr
+//   ErrorText=text        ConvGetErrorString writes text (empty: nothing)
 //
 // Image files (".tcv") start with a line "TCV", then "key=value" lines, then
 // either the end of the file (the pixels are generated: PixelByte) or a line
@@ -24,7 +25,10 @@
 // width, height, colour, bits, planes, bpr, packed, inverted, bluefirst,
 // palette (grey, invgrey, colour), access, order, fixed, rows, unit, xres, yres,
 // images, chooses, format, compression, details. The writer writes the same
-// format with "data".
+// format with "data". Damaged files for the reader: short=n (no band left
+// after n rows), liestart=, lierows= (RDReadBand reports that band start or
+// row count and hands over nothing), bandrows=n (with a fixed band height in
+// the library-driven modes, the converter hands over n rows per band).
 
 #include <cstddef>
 #include <cstdint>

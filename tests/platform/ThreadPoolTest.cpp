@@ -32,3 +32,15 @@ TEST(ThreadPool, ExceptionsReachTheCallerAndThePoolStaysUsable) {
     });
     EXPECT_EQ(sum.load(), 145);
 }
+
+TEST(ThreadPool, NestedLoopsRunInline) {
+    Platform::ThreadPool pool(4);
+    std::vector<std::atomic<int>> hits(64 * 64);
+    pool.ParallelFor(0, 64, [&](std::size_t b, std::size_t e) {
+        for (std::size_t i = b; i < e; ++i)
+            pool.ParallelFor(0, 64, [&](std::size_t b2, std::size_t e2) {
+                for (std::size_t j = b2; j < e2; ++j) hits[i * 64 + j].fetch_add(1);
+            });
+    });
+    for (auto& h : hits) ASSERT_EQ(h.load(), 1);
+}

@@ -307,3 +307,28 @@ TEST_F(PlanarBuildTest, RunningOutOfImagesNeverEscapes) {
     ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
     EXPECT_TRUE(engine->Render());
 }
+
+TEST_F(PlanarBuildTest, OneThreadAndEightGiveTheSamePanorama) {
+    OVH_REQUIRE_PHOTOS();
+    for (const char* name : {"boat1.jpg", "boat2.jpg", "boat3.jpg"}) {
+        IPanoElement* e = CreatePanoElement(0);
+        ASSERT_TRUE(e->Load(W(TestData::Photo(std::string("boat-row/") + name).string())));
+        photos.push_back(e);
+    }
+    HVPanoramaOptions o;
+    engine->GetOptions(&o);
+    o.lensCompensation = 1;  // the lens warp runs on the pool too
+    engine->SetOptions(&o);
+    std::vector<std::vector<std::uint8_t>> results;
+    for (unsigned threads : {1u, 8u}) {
+        Platform::ThreadPool pool(threads);
+        Platform::ThreadPool::ScopedShared use(pool);
+        engine->Reset(true, true);
+        engine->FreeResults();
+        ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+        ASSERT_TRUE(engine->Render());
+        IPanoElement* r = engine->GetResult(true);
+        results.emplace_back(r->GetBits(), r->GetBits() + r->GetStride() * r->GetHeight());
+    }
+    EXPECT_EQ(results[0], results[1]);
+}
