@@ -3,6 +3,8 @@
 // chains planar transforms around a reference photo, cuts seams and blends.
 
 #include <array>
+#include <atomic>
+#include <memory>
 #include <cstdint>
 #include <vector>
 
@@ -84,9 +86,19 @@ public:
     // graph; false when cancelled or the matcher failed.
     bool BuildMatchGraph(match_graph::CGraph* graph);
 
-    // Build driver: one photo's analysis, and the match, arrange and
-    // composite steps of a build.
-    void AnalyzeElement(PanoramaLib::IPanoElement* photo, PanoramaLib::IPanoElement* copy, CKeypointSet* cached);
+    // The heavy part of one photo's analysis, done ahead on a worker thread:
+    // its copy (lens-warped when asked) and, unless cached, its keypoints.
+    struct PreparedAnalysis {
+        enum { kOk = 0, kFailed = 1, kCancelled = 2 };
+        OrvexBase::RefPtr<CPanoElement> copy;
+        std::unique_ptr<CKeypointSet> set;
+        int failure = kOk;
+    };
+
+    // Build driver: one photo's analysis (its heavy part done here, or taken
+    // ready), and the match, arrange and composite steps of a build.
+    void AnalyzeElement(PanoramaLib::IPanoElement* photo, PanoramaLib::IPanoElement* copy, CKeypointSet* cached,
+                        PreparedAnalysis* ready = nullptr);
     // The keypoint set an earlier build made for the photo at this exact
     // path (taken out of oldSets), or null.
     static CKeypointSet* FindCachedKeypoints(const std::wstring& name, const std::vector<CPanoElement*>& oldCopies,
@@ -148,6 +160,14 @@ protected:
     // The full-size lens step of one photo; false ends the compositing.
     bool LensStep(int index);
     static void ReleaseWarped(std::vector<CPanoElement*>& warped);
+    // Every photo's analysis, the heavy parts side by side on the thread pool.
+    void AnalyzeAll(const std::vector<PanoramaLib::IPanoElement*>& photos,
+                    const std::vector<PanoramaLib::IPanoElement*>* copies, std::vector<CPanoElement*>& oldCopies,
+                    std::vector<CKeypointSet*>& oldSets);
+    OrvexBase::RefPtr<CPanoElement> MakeCopyOf(CPanoElement* photo, PanoramaLib::IPanoElement* given);
+    void WarpCopyForLens(OrvexBase::RefPtr<CPanoElement>& copy);
+    void PrepareAnalysis(CPanoElement* photo, PanoramaLib::IPanoElement* given, bool detect,
+                         const std::atomic<bool>& abort, PreparedAnalysis& out);
     // The analysis copies, or the working photos in full-size mode.
     const std::vector<CPanoElement*>& CurrentElements() const;
     std::vector<Matrix>& CurrentTransforms() { return fullSizeMode_ ? fullTransforms_ : previewTransforms_; }
