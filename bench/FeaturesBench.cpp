@@ -13,7 +13,6 @@
 #include "Hough.h"
 #include "KdTree.h"
 #include "PanoElement.h"
-#include "PhotoFallback.h"
 
 namespace {
 
@@ -21,39 +20,54 @@ using ElementPtr = OrvexBase::RefPtr<CPanoElement>;
 
 CDibManager g_manager;
 
-// A 660 x 495 cut of a real photo.
+// A 660 x 495 cut of a real photo; the right part of the first weir photo
+// overlaps the left part of the second.
 ElementPtr LoadCrop(const std::string& relative, int x, int y) {
     g_pDibManager = &g_manager;
     const std::string path = (std::filesystem::path(OVH_SHARED_DATA) / "photos" / relative).string();
     ElementPtr photo(new CPanoElement(0));
-    if (!photo->Load(std::wstring(path.begin(), path.end())) && !LoadJpegDirectly(photo.Get(), path))
+    if (!photo->Load(std::wstring(path.begin(), path.end())))
         return ElementPtr();
     ElementPtr crop(photo->ExtractRegion(false, OrvexBase::Rect(x, y, x + 660, y + 495)));
     return crop;
 }
 
 void BM_DetectFeatures(benchmark::State& state) {
-    ElementPtr photo = LoadCrop("map-scans/budapest1.jpg", 240, 155);
-    if (!photo) return state.SkipWithError("shared photos are not present");
+    ElementPtr photo = LoadCrop("weir-row-distractor/weir_1.jpg", 673, 128);
+    if (!photo)
+        return state.SkipWithError("shared photos are not present");
     CKeypointSet set;
     for (auto _ : state) {
         DetectFeatures(photo.Get(), set.keypoints, set.descriptors, 10.0, 0.02);
         benchmark::DoNotOptimize(set.keypoints.data());
     }
     state.counters["keypoints"] = double(set.keypoints.size());
+    // A fingerprint of the output: it must not move when the code gets faster.
+    std::uint32_t hash = 2166136261u;
+    auto mix = [&hash](const void* p, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i)
+            hash = (hash ^ static_cast<const unsigned char*>(p)[i]) * 16777619u;
+    };
+    for (std::size_t i = 0; i < set.keypoints.size(); ++i) {
+        mix(set.keypoints[i], sizeof(Keypoint));
+        mix(set.descriptors[i], sizeof(double) * kDescriptorLength);
+    }
+    state.counters["checksum"] = double(hash % 1000000u);
 }
 BENCHMARK(BM_DetectFeatures)->Unit(benchmark::kMillisecond);
 
 void BM_MatchPair(benchmark::State& state) {
-    ElementPtr first = LoadCrop("map-scans/budapest1.jpg", 100, 100);
-    ElementPtr second = LoadCrop("map-scans/budapest1.jpg", 420, 250);
-    if (!first || !second) return state.SkipWithError("shared photos are not present");
+    ElementPtr first = LoadCrop("weir-row-distractor/weir_1.jpg", 673, 128);
+    ElementPtr second = LoadCrop("weir-row-distractor/weir_2.jpg", 0, 128);
+    if (!first || !second)
+        return state.SkipWithError("shared photos are not present");
     CKeypointSet query, reference;
     DetectFeatures(first.Get(), query.keypoints, query.descriptors, 10.0, 0.02);
     DetectFeatures(second.Get(), reference.keypoints, reference.descriptors, 10.0, 0.02);
     query.BuildIndex(first->GetSize());
     reference.BuildIndex(second->GetSize());
     std::size_t clusters = 0;
+    std::uint32_t hash = 2166136261u;
     for (auto _ : state) {
         // As the match-graph builder does: one contiguous block per photo.
         const std::size_t n = reference.descriptors.size();
@@ -68,15 +82,28 @@ void BM_MatchPair(benchmark::State& state) {
         std::vector<std::int32_t> images;
         std::vector<std::vector<std::int32_t>> queryIdx, refIdx, scores;
         std::vector<double> votes;
-        MatchKeypointSets(tree, reference, query, query.descriptors, images, queryIdx, refIdx, scores, votes, 1.5,
-                          0.8);
+        MatchKeypointSets(tree, reference, query, query.descriptors, images, queryIdx, refIdx, scores, votes,
+                          1.5, 0.8);
         DeleteKdTree(tree);
         clusters = votes.size();
+        hash = 2166136261u;
+        auto mix = [&hash](const void* p, std::size_t n) {
+            for (std::size_t i = 0; i < n; ++i)
+                hash = (hash ^ static_cast<const unsigned char*>(p)[i]) * 16777619u;
+        };
+        for (std::size_t i = 0; i < votes.size(); ++i) {
+            mix(&images[i], sizeof(std::int32_t));
+            mix(&votes[i], sizeof(double));
+            mix(queryIdx[i].data(), queryIdx[i].size() * sizeof(std::int32_t));
+            mix(refIdx[i].data(), refIdx[i].size() * sizeof(std::int32_t));
+            mix(scores[i].data(), scores[i].size() * sizeof(std::int32_t));
+        }
         benchmark::DoNotOptimize(votes.data());
     }
     state.counters["keypoints_query"] = double(query.keypoints.size());
     state.counters["keypoints_reference"] = double(reference.keypoints.size());
     state.counters["clusters"] = double(clusters);
+    state.counters["checksum"] = double(hash % 1000000u);
 }
 BENCHMARK(BM_MatchPair)->Unit(benchmark::kMillisecond);
 

@@ -26,3 +26,8 @@ void RecursiveGaussianBlurU8Ex(std::int32_t width, std::int32_t height, std::int
 // 16-bit grey; outputs rounded to nearest and clamped to [0, 65535].
 void RecursiveGaussianBlurU16(std::int32_t width, std::int32_t height, std::int32_t stride,
                               std::uint16_t* samples, double sigma);
+
+// As copying source to target and blurring target in place with
+// RecursiveGaussianBlur, without the copy. The planes must not overlap.
+void RecursiveGaussianBlurInto(std::int32_t width, std::int32_t height, std::int32_t stride,
+                               const double* source, double* target, double sigma);

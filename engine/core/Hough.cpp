@@ -13,9 +13,11 @@ constexpr double kPi = std::numbers::pi;
 double Minor(const double m[16], int r, int c) {
     int rows[3], cols[3];
     for (int i = 0, n = 0; i < 4; ++i)
-        if (i != r) rows[n++] = i;
+        if (i != r)
+            rows[n++] = i;
     for (int j = 0, n = 0; j < 4; ++j)
-        if (j != c) cols[n++] = j;
+        if (j != c)
+            cols[n++] = j;
     auto at = [&](int i, int j) { return m[rows[i] * 4 + cols[j]]; };
     return at(0, 0) * (at(1, 1) * at(2, 2) - at(1, 2) * at(2, 1)) -
            at(0, 1) * (at(1, 0) * at(2, 2) - at(1, 2) * at(2, 0)) +
@@ -40,7 +42,8 @@ void NearestDistinct(const double (&dist)[N], int count, int* chosen) {
     for (int s = 0; s < count; ++s) {
         int best = -1;
         for (int i = 0; i < N; ++i)
-            if (!taken[i] && (best < 0 || dist[i] < dist[best])) best = i;
+            if (!taken[i] && (best < 0 || dist[i] < dist[best]))
+                best = i;
         taken[best] = true;
         chosen[s] = best;
     }
@@ -55,7 +58,8 @@ bool VoteBucketGrid::Create() {
 }
 
 bool VoteBucketGrid::AddToBucket(std::int32_t value, int x, int y, int rotation, int scale) {
-    if (!slots_) return false;
+    if (!slots_)
+        return false;
     const int cell = CellIndex(x, y, rotation, scale);
     try {
         auto& slot = slots_[cell];
@@ -72,10 +76,12 @@ bool VoteBucketGrid::AddToBucket(std::int32_t value, int x, int y, int rotation,
 }
 
 void VoteBucketGrid::ClearBuckets() {
-    if (!slots_) return;
+    if (!slots_)
+        return;
     // Only cells that received a list can hold one; delete the latest cell first.
     std::sort(used_.begin(), used_.end());
-    for (auto it = used_.rbegin(); it != used_.rend(); ++it) slots_[*it].reset();
+    for (auto it = used_.rbegin(); it != used_.rend(); ++it)
+        slots_[*it].reset();
     used_.clear();
 }
 
@@ -85,7 +91,8 @@ void VoteBucketGrid::DestroyBuckets() {
 }
 
 std::vector<std::int32_t> VoteBucketGrid::TakeBucket(int cell) {
-    if (!slots_ || !slots_[cell]) return {};
+    if (!slots_ || !slots_[cell])
+        return {};
     std::vector<std::int32_t> list = std::move(*slots_[cell]);
     slots_[cell].reset();
     return list;
@@ -94,11 +101,14 @@ std::vector<std::int32_t> VoteBucketGrid::TakeBucket(int cell) {
 void Solve4x4(double result[4], double inverse[16], const double matrix[16], const double rhs[4]) {
     double cof[16];
     for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) cof[i * 4 + j] = ((i + j) % 2 ? -1.0 : 1.0) * Minor(matrix, i, j);
+        for (int j = 0; j < 4; ++j)
+            cof[i * 4 + j] = ((i + j) % 2 ? -1.0 : 1.0) * Minor(matrix, i, j);
     double det = 0.0;
-    for (int j = 0; j < 4; ++j) det += matrix[j] * cof[j];
+    for (int j = 0; j < 4; ++j)
+        det += matrix[j] * cof[j];
     for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) inverse[i * 4 + j] = cof[j * 4 + i] / det;
+        for (int j = 0; j < 4; ++j)
+            inverse[i * 4 + j] = cof[j * 4 + i] / det;
     for (int i = 0; i < 4; ++i)
         result[i] = inverse[i * 4] * rhs[0] + inverse[i * 4 + 1] * rhs[1] + inverse[i * 4 + 2] * rhs[2] +
                     inverse[i * 4 + 3] * rhs[3];
@@ -108,8 +118,8 @@ bool MatchKeypointSets(const KdTree* referenceTree, const CKeypointSet& referenc
                        const std::vector<double*>& queryDescriptors, std::vector<std::int32_t>& clusterImage,
                        std::vector<std::vector<std::int32_t>>& clusterQuery,
                        std::vector<std::vector<std::int32_t>>& clusterReference,
-                       std::vector<std::vector<std::int32_t>>& clusterScores, std::vector<double>& clusterVotes,
-                       double voteThreshold, double ratio) {
+                       std::vector<std::vector<std::int32_t>>& clusterScores,
+                       std::vector<double>& clusterVotes, double voteThreshold, double ratio) {
     try {
         std::vector<std::int32_t> matched, scores;
         MatchByRatio(referenceTree, queryDescriptors, matched, scores, ratio);
@@ -123,33 +133,43 @@ bool MatchKeypointSets(const KdTree* referenceTree, const CKeypointSet& referenc
                 std::size_t(ref) >= reference.keypoints.size())
                 continue;
             const std::int32_t image = reference.imageIndex[ref];
-            if (image < 0 || std::size_t(image) >= nImages) continue;
+            if (image < 0 || std::size_t(image) >= nImages)
+                continue;
             candidates.push_back({std::int32_t(i), ref, image, scores[i]});
         }
 
         std::unique_ptr<double[]> accumulator(new (std::nothrow) double[kHoughCells]);
         VoteBucketGrid grids[3];
-        if (!accumulator || !grids[0].Create() || !grids[1].Create() || !grids[2].Create()) return false;
+        if (!accumulator || !grids[0].Create() || !grids[1].Create() || !grids[2].Create())
+            return false;
 
         double rotationCentre[kHoughRotation], scaleCentre[kHoughScale];
-        for (int i = 0; i < kHoughRotation; ++i) rotationCentre[i] = i * 2.0 * kPi / kHoughRotation - kPi;
-        for (int i = 0; i < kHoughScale; ++i) scaleCentre[i] = std::ldexp(1.0, i - 8);
+        for (int i = 0; i < kHoughRotation; ++i)
+            rotationCentre[i] = i * 2.0 * kPi / kHoughRotation - kPi;
+        for (int i = 0; i < kHoughScale; ++i)
+            scaleCentre[i] = std::ldexp(1.0, i - 8);
 
         std::vector<Cluster> found;
         for (std::size_t k = 0; k < nImages; ++k) {
             std::vector<const Candidate*> mine;
             for (const Candidate& c : candidates)
-                if (std::size_t(c.image) == k) mine.push_back(&c);
-            if (!(double(mine.size()) > voteThreshold)) continue;
+                if (std::size_t(c.image) == k)
+                    mine.push_back(&c);
+            if (!(double(mine.size()) > voteThreshold))
+                continue;
 
             const OrvexBase::Size size = reference.imageSizes[k];
             const double w = 0.25 * std::max(size.cx, size.cy);
-            if (!(w > 0.0)) continue;  // an image without extent gives cells of no width
+            if (!(w > 0.0))
+                continue;  // an image without extent gives cells of no width
             double centreX[kHoughX], centreY[kHoughY];
-            for (int i = 0; i < kHoughX; ++i) centreX[i] = (i - 10) * w;
-            for (int i = 0; i < kHoughY; ++i) centreY[i] = (i - 10) * w;
+            for (int i = 0; i < kHoughX; ++i)
+                centreX[i] = (i - 10) * w;
+            for (int i = 0; i < kHoughY; ++i)
+                centreY[i] = (i - 10) * w;
             std::fill_n(accumulator.get(), kHoughCells, 0.0);
-            for (VoteBucketGrid& g : grids) g.ClearBuckets();
+            for (VoteBucketGrid& g : grids)
+                g.ClearBuckets();
 
             for (const Candidate* c : mine) {
                 const Keypoint& p = *query.keypoints[c->query];
@@ -167,7 +187,8 @@ bool MatchKeypointSets(const KdTree* referenceTree, const CKeypointSet& referenc
                 // At a quarter turn a is exactly 0 and a / cos r would give 0.
                 const double s = a == 0.0 ? std::fabs(b) : a / std::cos(r);
                 // A degenerate keypoint (zero scale) gives a singular system.
-                if (!std::isfinite(tx) || !std::isfinite(ty) || !std::isfinite(r) || !std::isfinite(s)) continue;
+                if (!std::isfinite(tx) || !std::isfinite(ty) || !std::isfinite(r) || !std::isfinite(s))
+                    continue;
 
                 double posDist[kHoughX * kHoughY];
                 for (int yi = 0; yi < kHoughY; ++yi)
@@ -181,15 +202,18 @@ bool MatchKeypointSets(const KdTree* referenceTree, const CKeypointSet& referenc
                 double rotDist[kHoughRotation];
                 for (int i = 0; i < kHoughRotation; ++i) {
                     double t = r - rotationCentre[i] + kPi;
-                    while (t < 0.0) t += 2.0 * kPi;
-                    while (t >= 2.0 * kPi) t -= 2.0 * kPi;
+                    while (t < 0.0)
+                        t += 2.0 * kPi;
+                    while (t >= 2.0 * kPi)
+                        t -= 2.0 * kPi;
                     rotDist[i] = std::fabs(t - kPi);
                 }
                 int rotations[2];
                 NearestDistinct(rotDist, 2, rotations);
 
                 double scaleDist[kHoughScale];
-                for (int i = 0; i < kHoughScale; ++i) scaleDist[i] = std::fabs(s - scaleCentre[i]);
+                for (int i = 0; i < kHoughScale; ++i)
+                    scaleDist[i] = std::fabs(s - scaleCentre[i]);
                 int scalesChosen[2];
                 NearestDistinct(scaleDist, 2, scalesChosen);
 
@@ -199,7 +223,8 @@ bool MatchKeypointSets(const KdTree* referenceTree, const CKeypointSet& referenc
                                        std::max(0.0, 1.0 - std::fabs(ty - centreY[yi]) / w);
                     for (int ri : rotations) {
                         const double v = std::max(0.0, 1.0 - rotDist[ri] / (kPi / 4.0)) * wxy;
-                        if (!(v > 0.0)) continue;
+                        if (!(v > 0.0))
+                            continue;
                         for (int si : scalesChosen) {
                             accumulator[VoteBucketGrid::CellIndex(xi, yi, ri, si)] += v;
                             if (!grids[0].AddToBucket(c->query, xi, yi, ri, si) ||
@@ -212,7 +237,8 @@ bool MatchKeypointSets(const KdTree* referenceTree, const CKeypointSet& referenc
             }
 
             for (int cell = 0; cell < kHoughCells; ++cell) {
-                if (!(accumulator[cell] > voteThreshold)) continue;
+                if (!(accumulator[cell] > voteThreshold))
+                    continue;
                 found.push_back({std::int32_t(k), accumulator[cell], grids[0].TakeBucket(cell),
                                  grids[1].TakeBucket(cell), grids[2].TakeBucket(cell)});
             }

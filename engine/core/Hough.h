@@ -61,5 +61,5 @@ bool MatchKeypointSets(const KdTree* referenceTree, const CKeypointSet& referenc
                        const std::vector<double*>& queryDescriptors, std::vector<std::int32_t>& clusterImage,
                        std::vector<std::vector<std::int32_t>>& clusterQuery,
                        std::vector<std::vector<std::int32_t>>& clusterReference,
-                       std::vector<std::vector<std::int32_t>>& clusterScores, std::vector<double>& clusterVotes,
-                       double voteThreshold, double ratio);
+                       std::vector<std::vector<std::int32_t>>& clusterScores,
+                       std::vector<double>& clusterVotes, double voteThreshold, double ratio);

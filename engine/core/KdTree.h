@@ -3,6 +3,7 @@
 // at most 4 points) with a best-bin-first search that stops after a set number
 // of examined points, and the distance-ratio test that pairs descriptors.
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -11,6 +12,8 @@ class kd_node {
 public:
     virtual ~kd_node() = default;
     virtual bool IsLeaf() const { return false; }
+    // IsLeaf without the virtual call, for the search's inner loop.
+    bool leaf = false;
 };
 
 class kd_split : public kd_node {
@@ -18,7 +21,7 @@ public:
     ~kd_split() override;
     std::int32_t cutDim = 0;
     double cutValue = 0.0;
-    double lowBound = 0.0;   // the node's box along cutDim, before the split
+    double lowBound = 0.0;  // the node's box along cutDim, before the split
     double highBound = 0.0;
     kd_node* lower = nullptr;  // coordinate <= cut
     kd_node* upper = nullptr;
@@ -26,12 +29,19 @@ public:
 
 class kd_leaf : public kd_node {
 public:
+    kd_leaf() { leaf = true; }
     bool IsLeaf() const override { return true; }
     std::int32_t count = 0;
     std::int32_t* indices = nullptr;  // into the tree's index array; owns nothing
+    // The leaf's points side by side for the search, dimension by dimension
+    // in groups of four (a short group repeats its last point); in the tree's
+    // leaf store, owned by the tree.
+    const double* interleaved = nullptr;
 };
 
-// Not thread-safe: a search records its examined-point count in the tree.
+class KSmallestList;
+
+// Built once, then searched; searches may run on several threads at once.
 class KdTree {
 public:
     KdTree() = default;
@@ -48,6 +58,7 @@ public:
     std::int32_t count = 0;
     std::int32_t bucketSize = 4;
     std::vector<const double*> points;  // the caller's points; not owned
+    std::vector<double> leafStore;      // the points again, laid out per leaf for the search
     std::int32_t* index = nullptr;      // permuted so each leaf's points are contiguous
     kd_node* root = nullptr;
     double* boxLow = nullptr;
@@ -55,7 +66,19 @@ public:
     // Points examined after which a search stops; 0 = no limit. Callers set
     // 200 right after building.
     std::int32_t visitLimit = 0;
-    mutable std::int32_t visited = 0;  // points examined by the last search
+    // Points examined by the last search to end (counted per search, so
+    // searches on other threads do not disturb each other).
+    mutable std::atomic<std::int32_t> visited{0};
+
+private:
+    void ScanLeaf(const kd_leaf& leaf, const double* query, KSmallestList& best) const;
+    // Distances to the points of two leaves of at most four points, summed
+    // side by side; false when all of them exceed limit (then some sums are
+    // partial).
+    bool SumTwoLeaves(const kd_leaf& a, const kd_leaf& b, const double* query, double limit,
+                      double sums[8]) const;
+    const kd_leaf* Descend(const kd_node* node, double key, const double* query,
+                           class NodeQueue& queue) const;
 };
 
 // Builds a tree over n points of 128 doubles. The points must outlive the tree.

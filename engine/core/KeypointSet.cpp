@@ -1,7 +1,8 @@
 #include "KeypointSet.h"
 
 CKeypointSet::CKeypointSet(const CKeypointSet* source) {
-    if (!source) return;
+    if (!source)
+        return;
     keypoints = source->keypoints;
     descriptors = source->descriptors;
     imageIndex = source->imageIndex;
@@ -9,12 +10,16 @@ CKeypointSet::CKeypointSet(const CKeypointSet* source) {
     view = true;
 }
 
-CKeypointSet::~CKeypointSet() { Clear(); }
+CKeypointSet::~CKeypointSet() {
+    Clear();
+}
 
 void CKeypointSet::Clear() {
     if (!view) {
-        for (Keypoint* k : keypoints) delete k;
-        for (double* d : descriptors) delete[] d;
+        for (Keypoint* k : keypoints)
+            delete k;
+        for (double* d : descriptors)
+            delete[] d;
     }
     keypoints.clear();
     descriptors.clear();
@@ -30,11 +35,13 @@ double IntPower(double x, std::int32_t k) {
     // Work on the magnitude in 64 bits so that INT32_MIN has a negation.
     std::int64_t n = k;
     const bool reciprocal = n < 0;
-    if (reciprocal) n = -n;
+    if (reciprocal)
+        n = -n;
     double result = 1.0;
     double base = x;
     while (n > 0) {
-        if (n & 1) result *= base;
+        if (n & 1)
+            result *= base;
         base *= base;
         n >>= 1;
     }

@@ -240,6 +240,9 @@ Rect CPanorama::ComputeBounds(const CGraph& group) {
 int CPanorama::ListUnmatchedPhotos(std::vector<std::int32_t>& out) const {
     out.clear();
     for (int i = 0; i < static_cast<int>(photos_.size()); ++i) {
+        // The ring's repeated photo is no photo of the caller's list.
+        if (i == ringDuplicate_)
+            continue;
         bool placed = false;
         for (const CEdge* e : groupGraph_.Edges())
             if (e->firstImage == i || e->secondImage == i) {

@@ -142,8 +142,6 @@ bool CPanorama::CropResult(const Rect* r) {
     return true;
 }
 
-void CPanorama::SetCropRect(Rect& r) { userCropRect_ = r; }
-
 bool CPanorama::ReportProgress(int total, int position) {
     cancel_ = progress_ ? progress_->SetProgress(total, position) : false;
     return cancel_;

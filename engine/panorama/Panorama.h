@@ -3,6 +3,8 @@
 // chains planar transforms around a reference photo, cuts seams and blends.
 
 #include <array>
+#include <atomic>
+#include <memory>
 #include <cstdint>
 #include <vector>
 
@@ -59,19 +61,61 @@ public:
     OrvexBase::Rect ComputeBounds(const match_graph::CGraph& group);
     int ListUnmatchedPhotos(std::vector<std::int32_t>& out) const;
 
+    // 360-degree rings: the far-end photo is repeated before the start of
+    // the strip, matched to it, and the strip levelled and cut to one turn.
+    // The photos furthest out along x (wide) or y, reference by default.
+    void FindRingEnds(const match_graph::CGraph& group, int& start, int& end, bool wide) const;
+    // Appends a further photo sharing everything with photo index; its index,
+    // or -1 when it cannot be made.
+    int DuplicateRingElement(int index);
+    // The end photo's copy lies after the duplicate along the strip.
+    bool IsRingForward() const;
+    // Both copies of the repeated photo at their mean scale, each centred
+    // where it was.
+    void EqualizeRingScale();
+    // The turn that brings both copies level; identity when there is none.
+    bool ComputeRingRotation(int duplicate, int farEnd, Matrix& rotation) const;
+    void ApplyRingRotation(const Matrix& rotation);
+    // Bounds of a photo of this size mapped through the inverse of m.
+    static void MapRectBounds(const Matrix& m, const OrvexBase::Size& size, double& minX, double& maxX,
+                              double& minY, double& maxY);
+    // The closure step of a build: false when the closing match failed.
+    bool CloseRing(OrvexBase::Rect& bounds);
+
     // Matches every pair of analysed photos and adds the accepted pairs to
     // graph; false when cancelled or the matcher failed.
     bool BuildMatchGraph(match_graph::CGraph* graph);
 
-    // Build driver: one photo's analysis, and the match, arrange and
-    // composite steps of a build.
-    void AnalyzeElement(PanoramaLib::IPanoElement* photo, PanoramaLib::IPanoElement* copy, CKeypointSet* cached);
+    // The heavy part of one photo's analysis, done ahead on a worker thread:
+    // its copy (lens-warped when asked) and, unless cached, its keypoints.
+    struct PreparedAnalysis {
+        enum { kOk = 0, kFailed = 1, kCancelled = 2 };
+        OrvexBase::RefPtr<CPanoElement> copy;
+        std::unique_ptr<CKeypointSet> set;
+        int failure = kOk;
+    };
+
+    // Build driver: one photo's analysis (its heavy part done here, or taken
+    // ready), and the match, arrange and composite steps of a build.
+    void AnalyzeElement(PanoramaLib::IPanoElement* photo, PanoramaLib::IPanoElement* copy, CKeypointSet* cached,
+                        PreparedAnalysis* ready = nullptr);
     // The keypoint set an earlier build made for the photo at this exact
     // path (taken out of oldSets), or null.
     static CKeypointSet* FindCachedKeypoints(const std::wstring& name, const std::vector<CPanoElement*>& oldCopies,
                                              std::vector<CKeypointSet*>& oldSets);
     bool MatchAndStitch(bool automatic);
+
+    // Prompted and manual matching. The chain of all photos in list order,
+    // each pair matched automatically and handed to the user when it did not
+    // match or every pair is to be confirmed; false on cancel or abort.
     bool BuildMatchGraphManually(match_graph::CGraph* graph);
+    // At most one edge first -> second (the user is asked in the
+    // interactive mode); false on cancel, abort or a failed matcher.
+    bool AddToMatchGraph(match_graph::CGraph* graph, int second, int first);
+    // Three well-spread, well-fitting inlier points of the first photo
+    // (x1, y1, x2, y2, x3, y3) to seed the manual matcher.
+    static void ChooseSeedMarkers(const match_graph::CEdge& edge, const CKeypointSet& first,
+                                  const CKeypointSet& second, int markers[6]);
 
     // Compositing driver: places the photos one after another into the
     // result of the current mode.
@@ -86,6 +130,15 @@ public:
     bool ComputeSeamMask(int index);
     void BalanceExposure(int index);
     bool CompositeOver(int index, OrvexBase::Rect* written);
+
+    // The user's crop rectangle (panorama pixels of the preview): the photo
+    // drawn first there keeps the overlap inside it, the next one that
+    // reaches in gives it up, and the preview is composited again.
+    void ApplyUserCrop(OrvexBase::Rect r);
+    bool RewarpGroup();
+    void Recomposite();
+    void CarryUserCropToFullSize();
+    void ClearUserCrop();
     const std::vector<std::int32_t>& CompositedList() const { return composited_; }
 
     int AnalysisTargetSize() const { return targetSize_; }
@@ -107,10 +160,29 @@ protected:
     // The full-size lens step of one photo; false ends the compositing.
     bool LensStep(int index);
     static void ReleaseWarped(std::vector<CPanoElement*>& warped);
+    // Every photo's analysis, the heavy parts side by side on the thread pool.
+    void AnalyzeAll(const std::vector<PanoramaLib::IPanoElement*>& photos,
+                    const std::vector<PanoramaLib::IPanoElement*>* copies, std::vector<CPanoElement*>& oldCopies,
+                    std::vector<CKeypointSet*>& oldSets);
+    OrvexBase::RefPtr<CPanoElement> MakeCopyOf(CPanoElement* photo, PanoramaLib::IPanoElement* given);
+    void WarpCopyForLens(OrvexBase::RefPtr<CPanoElement>& copy);
+    void PrepareAnalysis(CPanoElement* photo, PanoramaLib::IPanoElement* given, bool detect,
+                         const std::atomic<bool>& abort, PreparedAnalysis& out);
     // The analysis copies, or the working photos in full-size mode.
     const std::vector<CPanoElement*>& CurrentElements() const;
     std::vector<Matrix>& CurrentTransforms() { return fullSizeMode_ ? fullTransforms_ : previewTransforms_; }
     void ClipBoundsToRing(OrvexBase::Rect& bounds);
+    // Centres of the two ring photos in panorama coordinates; false unless
+    // both have one group edge and an element.
+    bool RingCentres(int duplicate, int farEnd, double& dupX, double& dupY, double& endX, double& endY) const;
+    // Matches first against second and adds the accepted edges; *accepted is
+    // the first of them. matcherOk false: the matcher failed. False only
+    // when memory ran out.
+    bool MatchChainPair(match_graph::CGraph* graph, int first, int second, bool& matcherOk,
+                        match_graph::CEdge** accepted);
+    // Asks the user for the pair's transform and stores it in the pair's one
+    // edge; throws the matching's abort on refusal or an unusable transform.
+    bool MatchPairByHand(match_graph::CGraph* graph, int first, int second, match_graph::CEdge* automatic);
 
     // Per photo, in photo order: full size over analysis size; the photo as
     // the caller gave it (read by rendering); the working photo (arrangement

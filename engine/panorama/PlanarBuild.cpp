@@ -3,12 +3,19 @@
 // the same arrangement; progress, cancel and the mapping of failures to the
 // build report.
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "Features.h"
 #include "LensPresets.h"
 #include "Panorama.h"
+#include "ThreadPool.h"
 
 using OrvexBase::Rect;
 using PanoramaLib::IPanoElement;
@@ -66,17 +73,7 @@ CKeypointSet* CPanorama::FindCachedKeypoints(const std::wstring& name, const std
     return set;
 }
 
-void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeypointSet* cached) {
-    analysesValid_ = true;
-    CPanoElement* photo = AsElement(photoIn);
-    if (!photo) {
-        delete cached;
-        throw panorama_error();
-    }
-    built_ = false;
-    std::unique_ptr<CKeypointSet> set(cached ? cached : new (std::nothrow) CKeypointSet());
-    if (!set) throw panorama_error();
-
+OrvexBase::RefPtr<CPanoElement> CPanorama::MakeCopyOf(CPanoElement* photo, IPanoElement* given) {
     OrvexBase::RefPtr<CPanoElement> copy;
     if (!given) {
         photo->Reload();
@@ -91,6 +88,37 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeyp
         g->AddRef();
         copy.Reset(g);
     }
+    return copy;
+}
+
+void CPanorama::WarpCopyForLens(OrvexBase::RefPtr<CPanoElement>& copy) {
+    copy->Reload();
+    if (!copy->IsValid() || copy->GetBpp() != 24) throw panorama_error();
+    if (!lensCompensation_) return;
+    double unusedScale = 0;
+    OrvexBase::RefPtr<CPanoElement> warped(
+        MakeSphereWarpedCopy(copy.Get(), &unusedScale, LensPresetTable::FocalFactor(lensPresetId_)));
+    if (!warped) throw panorama_error();
+    warped->SetFileName(copy->GetFileName());
+    copy = std::move(warped);
+}
+
+void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeypointSet* cached,
+                               PreparedAnalysis* ready) {
+    analysesValid_ = true;
+    CPanoElement* photo = AsElement(photoIn);
+    std::unique_ptr<CKeypointSet> set(cached);
+    if (!photo) throw panorama_error();
+    built_ = false;
+    if (ready && ready->failure) {
+        if (ready->failure == PreparedAnalysis::kCancelled) throw panorama_abort();
+        throw panorama_error();
+    }
+    if (!set) set.reset(ready && ready->set ? ready->set.release() : new (std::nothrow) CKeypointSet());
+    if (!set) throw panorama_error();
+
+    OrvexBase::RefPtr<CPanoElement> copy = ready ? std::move(ready->copy) : MakeCopyOf(photo, given);
+    if (!copy) throw panorama_error();
     CKeypointSet* setRaw = set.get();
     keypointSets_.push_back(set.release());
 
@@ -103,16 +131,7 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeyp
     if (progress_) progress_->SetStage(PanoramaLib::StageAnalyzingImage, photo->GetFileTitle());
     if (ReportProgress(total_, ++position_)) throw panorama_abort();
 
-    copy->Reload();
-    if (!copy->IsValid() || copy->GetBpp() != 24) throw panorama_error();
-    if (lensCompensation_) {
-        double unusedScale = 0;
-        OrvexBase::RefPtr<CPanoElement> warped(
-            MakeSphereWarpedCopy(copy.Get(), &unusedScale, LensPresetTable::FocalFactor(lensPresetId_)));
-        if (!warped) throw panorama_error();
-        warped->SetFileName(copy->GetFileName());
-        copy = std::move(warped);
-    }
+    if (!ready) WarpCopyForLens(copy);
 
     scales_.push_back(photo->scale);
     photo->AddRef();
@@ -125,13 +144,93 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeyp
 
     if (ReportProgress(total_, ++position_)) throw panorama_abort();
     CPanoElement* analysed = copies_.back();
-    if (!cached) {
+    if (cached) {
+        position_ += 5;
+        if (ReportProgress(total_, position_)) throw panorama_abort();
+    } else if (ready) {
+        // Detected already: the detector's five progress steps, one by one.
+        for (int step = 0; step < 5; ++step)
+            if (ProgressHook()) throw panorama_abort();
+    } else {
         DetectFeatures(analysed, setRaw->keypoints, setRaw->descriptors, 10.0, 0.02, &CPanorama::ProgressHook);
         setRaw->BuildIndex(analysed->GetSize());
         if (cancel_) setRaw->Clear();
-    } else {
-        position_ += 5;
-        if (ReportProgress(total_, position_)) throw panorama_abort();
+    }
+}
+
+void CPanorama::PrepareAnalysis(CPanoElement* photo, IPanoElement* given, bool detect,
+                                const std::atomic<bool>& abort, PreparedAnalysis& out) {
+    try {
+        out.copy = MakeCopyOf(photo, given);
+        WarpCopyForLens(out.copy);
+        if (detect) {
+            auto set = std::make_unique<CKeypointSet>();
+            DetectFeatures(out.copy.Get(), set->keypoints, set->descriptors, 10.0, 0.02,
+                           [&abort] { return abort.load(std::memory_order_relaxed); });
+            set->BuildIndex(out.copy->GetSize());
+            out.set = std::move(set);
+        }
+    } catch (const panorama_abort&) {
+        out.failure = PreparedAnalysis::kCancelled;
+    } catch (...) {
+        out.failure = PreparedAnalysis::kFailed;
+    }
+}
+
+void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies,
+                           std::vector<CPanoElement*>& oldCopies, std::vector<CKeypointSet*>& oldSets) {
+    const std::size_t n = photos.size();
+    std::vector<std::unique_ptr<CKeypointSet>> cached(n);
+    for (std::size_t i = 0; i < n; ++i)
+        if (photos[i]) cached[i].reset(FindCachedKeypoints(photos[i]->GetFileName(), oldCopies, oldSets));
+    auto givenCopy = [&](std::size_t i) { return copies ? (*copies)[i] : nullptr; };
+
+    // The heavy part of every photo's analysis runs side by side while this
+    // thread keeps the progress and the cancel answer; a photo listed twice
+    // would be loaded by two threads at once, so such a list goes one by one.
+    std::vector<IPanoElement*> seen(photos.begin(), photos.end());
+    std::sort(seen.begin(), seen.end());
+    const bool sideBySide = n > 1 && std::adjacent_find(seen.begin(), seen.end()) == seen.end() &&
+                            Platform::ThreadPool::Shared().ThreadCount() > 1;
+    if (!sideBySide) {
+        for (std::size_t i = 0; i < n; ++i)
+            if (photos[i]) AnalyzeElement(photos[i], givenCopy(i), cached[i].release());
+        return;
+    }
+
+    std::vector<PreparedAnalysis> ready(n);
+    std::vector<char> done(n, 0);
+    std::mutex mutex;
+    std::condition_variable doneChanged;
+    std::atomic<bool> abort{false};
+    std::thread runner([&] {
+        Platform::ParallelFor(0, n, [&](std::size_t b, std::size_t e) {
+            for (std::size_t i = b; i < e; ++i) {
+                CPanoElement* photo = AsElement(photos[i]);
+                if (photo && !abort.load()) PrepareAnalysis(photo, givenCopy(i), !cached[i], abort, ready[i]);
+                if (abort.load()) ready[i].failure = PreparedAnalysis::kCancelled;
+                std::lock_guard<std::mutex> lock(mutex);
+                done[i] = 1;
+                doneChanged.notify_all();
+            }
+        });
+    });
+    ScopeExit stop([&] {
+        abort.store(true);
+        runner.join();
+    });
+    for (std::size_t i = 0; i < n; ++i) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            while (!done[i]) {
+                if (doneChanged.wait_for(lock, std::chrono::milliseconds(50), [&] { return done[i] != 0; })) break;
+                // Keeps the window painted and the Cancel button heard meanwhile.
+                lock.unlock();
+                if (ReportProgress(total_, position_)) throw panorama_abort();
+                lock.lock();
+            }
+        }
+        if (photos[i]) AnalyzeElement(photos[i], givenCopy(i), cached[i].release(), &ready[i]);
     }
 }
 
@@ -150,8 +249,7 @@ bool CPanorama::BuildWithTransforms(const std::vector<IPanoElement*>& photos,
 
 bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies,
                          bool automatic) {
-    userCropRect_ = Rect();
-    userCropElement_ = -1;
+    ClearUserCrop();
     bool result = true;
     if (progress_) {
         progress_->Begin();
@@ -164,7 +262,8 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
         if (ui_) ui_->ToggleView(false);
     }
 
-    const int n = static_cast<int>(photos.size()) + (is360_ && !manual ? 1 : 0);
+    // The ring's repeated photo counts as one more, in both kinds of build.
+    const int n = static_cast<int>(photos.size()) + (is360_ ? 1 : 0);
     const int levels = LevelCount(1.0);
     const int total = (levels + 2) * n + 11 * n - 2;
 
@@ -200,11 +299,7 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
         Reset(true, true);
 
         if (copies && copies->size() != photos.size()) copies = nullptr;
-        for (std::size_t i = 0; i < photos.size(); ++i) {
-            if (!photos[i]) continue;
-            CKeypointSet* cached = FindCachedKeypoints(photos[i]->GetFileName(), oldCopies, oldSets);
-            AnalyzeElement(photos[i], copies ? (*copies)[i] : nullptr, cached);
-        }
+        AnalyzeAll(photos, copies, oldCopies, oldSets);
         // The old analyses are released here, before the matching needs memory.
         for (CPanoElement*& c : oldCopies) {
             if (c) c->Release();
@@ -268,11 +363,22 @@ bool CPanorama::MatchAndStitch(bool automatic) {
     Rect bounds = ComputeBounds(groupGraph_);
     if (bounds.IsEmpty()) throw panorama_cannot_build();
 
-    // (The 360-degree ring closure joins here.)
+    if (is360_ && !CloseRing(bounds))
+        return false;
 
     reference_ = FindCentralElement(bounds);
     if (reference_ >= 0 && reference_ != FindReferenceElement(matchGraph_)) {
         if (!BuildStarGraph(groupGraph_, matchGraph_, reference_)) return false;
+        if (is360_)
+            EqualizeRingScale();
+        bounds = ComputeBounds(groupGraph_);
+        if (bounds.IsEmpty())
+            throw panorama_cannot_build();
+    }
+    if (is360_ && ringDuplicate_ >= 0 && ringFarEnd_ >= 0) {
+        Matrix rotation;
+        if (ComputeRingRotation(ringDuplicate_, ringFarEnd_, rotation))
+            ApplyRingRotation(rotation);
         bounds = ComputeBounds(groupGraph_);
         if (bounds.IsEmpty()) throw panorama_cannot_build();
     }
@@ -302,12 +408,6 @@ bool CPanorama::MatchAndStitch(bool automatic) {
     return true;
 }
 
-bool CPanorama::BuildMatchGraphManually(match_graph::CGraph* graph) {
-    // Prompted matching comes with the matching dialog; until then the
-    // manual road matches automatically.
-    return BuildMatchGraph(graph);
-}
-
 bool CPanorama::Render() {
     fullSizeMode_ = true;
     if (progress_) {
@@ -323,12 +423,14 @@ bool CPanorama::Render() {
     match_graph::CGraph savedMatches, savedGroup;
     bool result = true;
     const bool haveCopies = savedMatches.Assign(matchGraph_) && savedGroup.Assign(groupGraph_);
+    const Matrix savedRing = ringTransform_;
     auto restoreGraphs = [&] {
         // The pair transforms were rescaled in place; the preview keeps using them.
         if (haveCopies) {
             matchGraph_.Assign(savedMatches);
             groupGraph_.Assign(savedGroup);
         }
+        ringTransform_ = savedRing;
     };
 
     try {
@@ -358,10 +460,17 @@ bool CPanorama::Render() {
             }
             RescalePairTransforms();
             if (!BuildStarGraph(groupGraph_, matchGraph_, reference_)) throw panorama_error();
+            if (is360_) {
+                EqualizeRingScale();
+                Matrix rotation;
+                if (ComputeRingRotation(ringDuplicate_, ringFarEnd_, rotation))
+                    ApplyRingRotation(rotation);
+            }
             if (ReportProgress(total_, ++position_)) throw panorama_abort();
 
             const Rect bounds = ComputeBounds(groupGraph_);
             if (bounds.IsEmpty()) throw panorama_error();
+            CarryUserCropToFullSize();
             if (!fullResult_ || !fullResult_->CreateImage(true, bounds.Width(), bounds.Height(), true))
                 throw panorama_error();
             fullResult_->x = fullResult_->y = 0;
@@ -391,8 +500,7 @@ bool CPanorama::Render() {
     restoreGraphs();
     ReleaseWarped(fullWarped_);
     fullSizeMode_ = false;
-    userCropRect_ = Rect();
-    userCropElement_ = -1;
+    ClearUserCrop();
     if (progress_) progress_->End();
     return result;
 }

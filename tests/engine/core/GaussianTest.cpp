@@ -14,7 +14,8 @@ TEST(GaussianKernel, SampledDensityWithoutRenormalising) {
     ASSERT_EQ(n, 9);
     EXPECT_NEAR(k[4 * 9 + 4], 1.0 / (2.0 * std::numbers::pi), 1e-15);
     double sum = 0.0;
-    for (int i = 0; i < 81; ++i) sum += k[i];
+    for (int i = 0; i < 81; ++i)
+        sum += k[i];
     EXPECT_NEAR(sum, 1.0, 1e-3);
     EXPECT_NE(sum, 1.0);  // not renormalised
     EXPECT_EQ(k[0], k[80]);
@@ -28,24 +29,29 @@ TEST(RecursiveGaussian, ConstantPlanesPassUnchanged) {
     for (double sigma : {0.5, 1.0, 3.7, 25.0}) {
         std::vector<double> d(13 * 7, 0.4);
         RecursiveGaussianBlur(13, 7, 13, d.data(), sigma);
-        for (double v : d) EXPECT_NEAR(v, 0.4, 1e-12) << sigma;
+        for (double v : d)
+            EXPECT_NEAR(v, 0.4, 1e-12) << sigma;
         std::vector<double> high(5 * 5, 1.3);
         RecursiveGaussianBlur(5, 5, 5, high.data(), sigma);
-        for (double v : high) EXPECT_NEAR(v, 1.0, 1e-12) << sigma;
+        for (double v : high)
+            EXPECT_NEAR(v, 1.0, 1e-12) << sigma;
 
         std::vector<std::uint8_t> u8(11 * 6, 77);
         RecursiveGaussianBlurU8(11, 6, 11, u8.data(), sigma);
-        for (int v : u8) EXPECT_EQ(v, 77) << sigma;
+        for (int v : u8)
+            EXPECT_EQ(v, 77) << sigma;
 
         std::vector<std::uint8_t> rgb(12 * 5);
-        for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = std::uint8_t(i % 3 == 0 ? 10 : i % 3 == 1 ? 100 : 250);
+        for (std::size_t i = 0; i < rgb.size(); ++i)
+            rgb[i] = std::uint8_t(i % 3 == 0 ? 10 : i % 3 == 1 ? 100 : 250);
         const auto before = rgb;
         RecursiveGaussianBlurU8Ex(4, 5, 12, rgb.data(), sigma);
         EXPECT_EQ(rgb, before) << sigma;
 
         std::vector<std::uint16_t> u16(9 * 4, 40000);
         RecursiveGaussianBlurU16(9, 4, 9, u16.data(), sigma);
-        for (int v : u16) EXPECT_EQ(v, 40000) << sigma;
+        for (int v : u16)
+            EXPECT_EQ(v, 40000) << sigma;
     }
 }
 
@@ -80,12 +86,15 @@ TEST(RecursiveGaussian, EndsBehaveAsEndValuePadding) {
     for (double sigma : {0.3, 1.0, 2.5, 8.0}) {
         for (int len : {1, 2, 3, 7, 40}) {
             std::vector<double> line(len);
-            for (double& v : line) v = value(rng);
+            for (double& v : line)
+                v = value(rng);
             std::vector<double> padded(len + 2 * pad);
-            for (int i = 0; i < int(padded.size()); ++i) padded[i] = line[std::clamp(i - pad, 0, len - 1)];
+            for (int i = 0; i < int(padded.size()); ++i)
+                padded[i] = line[std::clamp(i - pad, 0, len - 1)];
             RecursiveGaussianBlur(len, 1, len, line.data(), sigma);
             RecursiveGaussianBlur(int(padded.size()), 1, int(padded.size()), padded.data(), sigma);
-            for (int i = 0; i < len; ++i) EXPECT_NEAR(line[i], padded[pad + i], 1e-12) << sigma << " " << len;
+            for (int i = 0; i < len; ++i)
+                EXPECT_NEAR(line[i], padded[pad + i], 1e-12) << sigma << " " << len;
         }
     }
 }
@@ -116,7 +125,8 @@ TEST(RecursiveGaussian, TinySigmaIsTheIdentity) {
     // Just above the clamp the filter works, and hardly changes anything.
     auto dd = d;
     RecursiveGaussianBlur(17, 9, 17, dd.data(), 0.11);
-    for (std::size_t i = 0; i < d.size(); ++i) EXPECT_NEAR(dd[i], d[i], 1e-3);
+    for (std::size_t i = 0; i < d.size(); ++i)
+        EXPECT_NEAR(dd[i], d[i], 1e-3);
     EXPECT_NE(dd, d);
 }
 
@@ -124,11 +134,13 @@ TEST(RecursiveGaussian, TinySigmaIsTheIdentity) {
 // row with the same samples come out the same.
 TEST(RecursiveGaussian, ThinPlanesFilterAlongTheirLength) {
     std::vector<double> column(30), row;
-    for (int i = 0; i < 30; ++i) column[i] = (i * 37 % 11) / 10.0;
+    for (int i = 0; i < 30; ++i)
+        column[i] = (i * 37 % 11) / 10.0;
     row = column;
     RecursiveGaussianBlur(1, 30, 1, column.data(), 2.0);
     RecursiveGaussianBlur(30, 1, 30, row.data(), 2.0);
-    for (int i = 0; i < 30; ++i) EXPECT_NEAR(column[i], row[i], 1e-14);
+    for (int i = 0; i < 30; ++i)
+        EXPECT_NEAR(column[i], row[i], 1e-14);
     EXPECT_GT(std::fabs(column[5] - (5 * 37 % 11) / 10.0), 0.01);  // it did smooth
 }
 
@@ -138,11 +150,13 @@ TEST(RecursiveGaussian, ColourChannelsFilterLikeGreyPlanes) {
     const int w = 23, h = 14, stride = 72;  // padded rows
     std::mt19937 rng(9);
     std::vector<std::uint8_t> rgb(std::size_t(stride) * h);
-    for (auto& v : rgb) v = std::uint8_t(rng());
+    for (auto& v : rgb)
+        v = std::uint8_t(rng());
     std::vector<std::vector<std::uint8_t>> planes(3, std::vector<std::uint8_t>(std::size_t(w) * h));
     for (int c = 0; c < 3; ++c)
         for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) planes[c][std::size_t(y) * w + x] = rgb[std::size_t(y) * stride + 3 * x + c];
+            for (int x = 0; x < w; ++x)
+                planes[c][std::size_t(y) * w + x] = rgb[std::size_t(y) * stride + 3 * x + c];
     const auto before = rgb;
     RecursiveGaussianBlurU8Ex(w, h, stride, rgb.data(), 1.7);
     for (int c = 0; c < 3; ++c) {
@@ -152,7 +166,8 @@ TEST(RecursiveGaussian, ColourChannelsFilterLikeGreyPlanes) {
                 ASSERT_EQ(rgb[std::size_t(y) * stride + 3 * x + c], planes[c][std::size_t(y) * w + x]) << c;
     }
     for (int y = 0; y < h; ++y)
-        for (int i = 3 * w; i < stride; ++i) EXPECT_EQ(rgb[std::size_t(y) * stride + i], before[std::size_t(y) * stride + i]);
+        for (int i = 3 * w; i < stride; ++i)
+            EXPECT_EQ(rgb[std::size_t(y) * stride + i], before[std::size_t(y) * stride + i]);
 }
 
 // Integer variants round to nearest and stay in range across a hard edge,
@@ -177,5 +192,6 @@ TEST(RecursiveGaussian, IntegerVariantsClampTheirRange) {
     }
     EXPECT_EQ(u8[0], 0);
     EXPECT_EQ(u8[39], 255);
-    for (int x = 1; x < 40; ++x) EXPECT_GE(u16[x], u16[x - 1]);
+    for (int x = 1; x < 40; ++x)
+        EXPECT_GE(u16[x], u16[x - 1]);
 }

@@ -17,29 +17,36 @@ struct PointSet {
     std::vector<double> block;
     std::vector<double*> ptrs;
     explicit PointSet(int n) : block(std::size_t(n) * 128), ptrs(n) {
-        for (int i = 0; i < n; ++i) ptrs[i] = block.data() + std::size_t(i) * 128;
+        for (int i = 0; i < n; ++i)
+            ptrs[i] = block.data() + std::size_t(i) * 128;
     }
 };
 
 PointSet RandomPoints(int n, std::mt19937& rng) {
     PointSet s(n);
     std::uniform_real_distribution<double> u(0.0, 1.0);
-    for (double& v : s.block) v = u(rng);
+    for (double& v : s.block)
+        v = u(rng);
     return s;
 }
 
 using TreePtr = std::unique_ptr<KdTree, void (*)(KdTree*)>;
-TreePtr Build(const PointSet& s) { return TreePtr(BuildKdTree(s.ptrs.data(), int(s.ptrs.size())), DeleteKdTree); }
+TreePtr Build(const PointSet& s) {
+    return TreePtr(BuildKdTree(s.ptrs.data(), int(s.ptrs.size())), DeleteKdTree);
+}
 
 double SquaredDistance(const double* a, const double* b) {
     double sum = 0.0;
-    for (int d = 0; d < 128; ++d) sum += (a[d] - b[d]) * (a[d] - b[d]);
+    for (int d = 0; d < 128; ++d)
+        sum += (a[d] - b[d]) * (a[d] - b[d]);
     return sum;
 }
 
 void ForEachLeaf(const kd_node* node, const std::function<void(const kd_leaf&)>& f) {
-    if (!node) return;
-    if (node->IsLeaf()) return f(*static_cast<const kd_leaf*>(node));
+    if (!node)
+        return;
+    if (node->IsLeaf())
+        return f(*static_cast<const kd_leaf*>(node));
     const auto* s = static_cast<const kd_split*>(node);
     ForEachLeaf(s->lower, f);
     ForEachLeaf(s->upper, f);
@@ -58,7 +65,8 @@ TEST(KdTree, LimitedSearchEqualsBruteForceOnSmallSets) {
         queries.ptrs.push_back(s.ptrs[n / 2]);  // a tree point itself
         for (const double* q : queries.ptrs) {
             std::vector<std::pair<double, int>> brute;
-            for (int i = 0; i < n; ++i) brute.push_back({SquaredDistance(q, s.ptrs[i]), i});
+            for (int i = 0; i < n; ++i)
+                brute.push_back({SquaredDistance(q, s.ptrs[i]), i});
             std::sort(brute.begin(), brute.end());
             std::int32_t idx[4];
             double dist[4];
@@ -78,7 +86,8 @@ TEST(KdTree, LimitedSearchEqualsBruteForceOnSmallSets) {
         ForEachLeaf(tree->root, [&](const kd_leaf& leaf) {
             EXPECT_GE(leaf.count, 1);
             EXPECT_LE(leaf.count, 4);
-            for (int i = 0; i < leaf.count; ++i) ++seen[leaf.indices[i]];
+            for (int i = 0; i < leaf.count; ++i)
+                ++seen[leaf.indices[i]];
         });
         EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), n);
     }
@@ -96,11 +105,11 @@ TEST(KdTree, VisitLimitBoundsTheExaminedPoints) {
         tree->visitLimit = 0;
         tree->PrioritySearch(q, 4, idx, dist, 0.0);
         const double exact = dist[0];
-        EXPECT_GT(tree->visited, 204);  // in 128 dimensions an exact search sees far more
+        EXPECT_GT(tree->visited.load(), 204);  // in 128 dimensions an exact search sees far more
         tree->visitLimit = 200;
         tree->PrioritySearch(q, 4, idx, dist, 0.0);
-        EXPECT_GT(tree->visited, 200);
-        EXPECT_LE(tree->visited, 204);
+        EXPECT_GT(tree->visited.load(), 200);
+        EXPECT_LE(tree->visited.load(), 204);
         EXPECT_GE(dist[0], exact);
         approximate += dist[0] > exact;
         EXPECT_TRUE(std::is_sorted(dist, dist + 4));
@@ -124,12 +133,14 @@ TEST(KdTree, DegenerateSets) {
     double dist[4];
     tree->visitLimit = 200;
     tree->PrioritySearch(same.ptrs[0], 4, idx, dist, 0.0);
-    for (double d : dist) EXPECT_EQ(d, 0.0);
+    for (double d : dist)
+        EXPECT_EQ(d, 0.0);
 
     // A NaN coordinate must not make the build recurse forever.
     PointSet nan(12);
     std::mt19937 rng(4);
-    for (double& v : nan.block) v = (rng() % 100) / 100.0;
+    for (double& v : nan.block)
+        v = (rng() % 100) / 100.0;
     nan.block[5 * 128 + 3] = std::nan("");
     TreePtr nanTree = Build(nan);
     EXPECT_NE(nanTree->root, nullptr);
@@ -177,7 +188,8 @@ TEST(RatioTest, Cases) {
     };
     for (const Case& c : cases) {
         PointSet s(int(c.tree.size()));
-        for (std::size_t i = 0; i < c.tree.size(); ++i) s.ptrs[i][0] = c.tree[i];
+        for (std::size_t i = 0; i < c.tree.size(); ++i)
+            s.ptrs[i][0] = c.tree[i];
         TreePtr tree = Build(s);
         tree->visitLimit = 200;
         std::vector<double> q(128, 0.0);

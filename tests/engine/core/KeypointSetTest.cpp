@@ -22,7 +22,8 @@ TEST(KeypointSet, BuildIndexTagsEveryKeypointWithTheNewestImage) {
     EXPECT_TRUE(empty.imageIndex.empty());
 
     CKeypointSet set;
-    for (int i = 0; i < 3; ++i) AddKeypoint(set, i);
+    for (int i = 0; i < 3; ++i)
+        AddKeypoint(set, i);
     set.BuildIndex(OrvexBase::Size(640, 480));
     EXPECT_EQ(set.imageIndex, (std::vector<std::int32_t>{0, 0, 0}));
     AddKeypoint(set, 3);
@@ -67,8 +68,9 @@ TEST(KeypointSet, IntPowerBySquaring) {
         std::int32_t k;
         double expected;
     };
-    const Case cases[] = {{2.0, 0, 1.0},   {0.0, 0, 1.0},      {2.0, 10, 1024.0}, {2.0, -2, 0.25},
-                          {-3.0, 3, -27.0}, {1.5, 1, 1.5},      {10.0, -1, 0.1},   {-1.0, INT_MIN, 1.0},
-                          {0.5, 31, 1.0 / 2147483648.0}};
-    for (const Case& c : cases) EXPECT_EQ(IntPower(c.x, c.k), c.expected) << c.x << "^" << c.k;
+    const Case cases[] = {{2.0, 0, 1.0},   {0.0, 0, 1.0},        {2.0, 10, 1024.0},
+                          {2.0, -2, 0.25}, {-3.0, 3, -27.0},     {1.5, 1, 1.5},
+                          {10.0, -1, 0.1}, {-1.0, INT_MIN, 1.0}, {0.5, 31, 1.0 / 2147483648.0}};
+    for (const Case& c : cases)
+        EXPECT_EQ(IntPower(c.x, c.k), c.expected) << c.x << "^" << c.k;
 }

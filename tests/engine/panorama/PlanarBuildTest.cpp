@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -28,8 +29,9 @@ public:
         if (budget >= 0 && made++ >= budget) return nullptr;
         return CDibManager::CloneDib(source, reserved);
     }
-    int budget = -1;
-    int made = 0;
+    // Analyses run on several threads at once.
+    std::atomic<int> budget{-1};
+    std::atomic<int> made{0};
 };
 
 class PlanarBuildTest : public ::testing::Test {

@@ -1,0 +1,237 @@
+// 360-degree rings of the planar engine: the far-end photo is repeated
+// before the start of the strip, matched to it, both copies drawn at one
+// scale, and the whole strip turned so that the two copies lie level.
+
+#include <cmath>
+#include <limits>
+#include <new>
+
+#include "Panorama.h"
+
+using match_graph::CEdge;
+using match_graph::CGraph;
+using match_graph::CNode;
+using OrvexBase::Rect;
+
+namespace {
+
+using Matrix = CPanorama::Matrix;
+
+const Matrix kIdentity = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+
+Matrix Inverse(const double m[9]) {
+    Matrix r;
+    InvertMatrix3x3(r.data(), m);
+    return r;
+}
+
+// The one group edge of a photo that is not the reference, or null.
+CEdge* OnlyEdgeOf(const CGraph& group, int photo) {
+    const CNode* node = photo >= 0 ? group.FindNode(photo) : nullptr;
+    return node && node->edges.size() == 1 ? node->edges.front() : nullptr;
+}
+
+}  // namespace
+
+void CPanorama::MapRectBounds(const Matrix& m, const OrvexBase::Size& size, double& minX, double& maxX,
+                              double& minY, double& maxY) {
+    const Matrix inv = Inverse(m.data());
+    const double corners[4][2] = {
+        {0, 0}, {double(size.cx), 0}, {0, double(size.cy)}, {double(size.cx), double(size.cy)}};
+    minX = minY = std::numeric_limits<double>::max();
+    maxX = maxY = -std::numeric_limits<double>::max();
+    for (const auto& c : corners) {
+        const double x = inv[0] * c[0] + inv[1] * c[1] + inv[2];
+        const double y = inv[3] * c[0] + inv[4] * c[1] + inv[5];
+        minX = std::min(minX, x);
+        maxX = std::max(maxX, x);
+        minY = std::min(minY, y);
+        maxY = std::max(maxY, y);
+    }
+}
+
+void CPanorama::FindRingEnds(const CGraph& group, int& start, int& end, bool wide) const {
+    start = end = -1;
+    if (group.Nodes().size() < 2 || group.Edges().empty())
+        return;
+    const auto& elements = CurrentElements();
+    auto elementOf = [&](int i) -> CPanoElement* {
+        return i >= 0 && i < static_cast<int>(elements.size()) ? elements[i] : nullptr;
+    };
+    const int reference = group.Nodes().front()->imageIndex;
+    CPanoElement* refElement = elementOf(reference);
+    if (!refElement)
+        return;
+    start = end = reference;
+    double low = 0, high = wide ? refElement->GetWidth() : refElement->GetHeight();
+    for (const CNode* node : group.Nodes()) {
+        if (node->imageIndex == reference)
+            continue;
+        const CEdge* edge = OnlyEdgeOf(group, node->imageIndex);
+        CPanoElement* element = elementOf(node->imageIndex);
+        if (!edge || !element)
+            continue;
+        Matrix m;
+        std::copy(edge->transform, edge->transform + 9, m.begin());
+        double minX, maxX, minY, maxY;
+        MapRectBounds(m, element->GetSize(), minX, maxX, minY, maxY);
+        const double lo = wide ? minX : minY, hi = wide ? maxX : maxY;
+        if (lo < low) {
+            low = lo;
+            start = node->imageIndex;
+        }
+        if (hi > high) {
+            high = hi;
+            end = node->imageIndex;
+        }
+    }
+}
+
+int CPanorama::DuplicateRingElement(int index) {
+    const int n = static_cast<int>(copies_.size());
+    if (index < 0 || index >= n || photos_.size() != copies_.size() || workPhotos_.size() != copies_.size() ||
+        keypointSets_.size() != copies_.size() || scales_.size() != copies_.size())
+        return -1;
+    // The repeated photo shares everything; its keypoints are a view.
+    auto* view = new (std::nothrow) CKeypointSet(keypointSets_[index]);
+    if (!view)
+        return -1;
+    keypointSets_.push_back(view);
+    scales_.push_back(scales_[index]);
+    for (auto* list : {&photos_, &workPhotos_, &copies_}) {
+        CPanoElement* e = (*list)[index];
+        if (e)
+            e->AddRef();
+        list->push_back(e);
+    }
+    return n;
+}
+
+bool CPanorama::RingCentres(int duplicate, int farEnd, double& dupX, double& dupY, double& endX,
+                            double& endY) const {
+    const CEdge* dupEdge = OnlyEdgeOf(groupGraph_, duplicate);
+    const CEdge* endEdge = OnlyEdgeOf(groupGraph_, farEnd);
+    const auto& elements = CurrentElements();
+    auto elementOf = [&](int i) -> CPanoElement* {
+        return i >= 0 && i < static_cast<int>(elements.size()) ? elements[i] : nullptr;
+    };
+    const CPanoElement* dupElement = elementOf(duplicate);
+    const CPanoElement* endElement = elementOf(farEnd);
+    if (!dupEdge || !endEdge || !dupElement || !endElement)
+        return false;
+    auto centre = [](const CEdge* e, const CPanoElement* el, double& cx, double& cy) {
+        const Matrix inv = Inverse(e->transform);
+        const double x = el->GetWidth() / 2.0, y = el->GetHeight() / 2.0;
+        cx = inv[0] * x + inv[1] * y + inv[2];
+        cy = inv[3] * x + inv[4] * y + inv[5];
+    };
+    centre(dupEdge, dupElement, dupX, dupY);
+    centre(endEdge, endElement, endX, endY);
+    return true;
+}
+
+bool CPanorama::IsRingForward() const {
+    if (!is360_)
+        return false;
+    double dupX, dupY, endX, endY;
+    if (!RingCentres(ringDuplicate_, ringFarEnd_, dupX, dupY, endX, endY))
+        return false;
+    const double dx = endX - dupX, dy = endY - dupY;
+    return std::abs(dx) > std::abs(dy) ? dx >= 0 : dy >= 0;
+}
+
+void CPanorama::EqualizeRingScale() {
+    if (!IsRingForward())
+        return;
+    const int n = static_cast<int>(copies_.size());
+    if (ringDuplicate_ < 0 || ringFarEnd_ < 0 || ringDuplicate_ == ringFarEnd_ || ringDuplicate_ >= n ||
+        ringFarEnd_ >= n)
+        return;
+    CEdge* edges[2] = {OnlyEdgeOf(groupGraph_, ringDuplicate_), OnlyEdgeOf(groupGraph_, ringFarEnd_)};
+    CPanoElement* elements[2] = {CurrentElements()[ringDuplicate_], CurrentElements()[ringFarEnd_]};
+    if (!edges[0] || !edges[1] || !elements[0] || !elements[1])
+        return;
+    const double s =
+        (edges[0]->transform[0] + edges[0]->transform[4] + edges[1]->transform[0] + edges[1]->transform[4]) /
+        4.0;
+    for (int k = 0; k < 2; ++k) {
+        double* t = edges[k]->transform;
+        Matrix before;
+        std::copy(t, t + 9, before.begin());
+        double minX0, maxX0, minY0, maxY0;
+        MapRectBounds(before, elements[k]->GetSize(), minX0, maxX0, minY0, maxY0);
+        const Matrix inv = Inverse(t);
+        double originX = inv[2], originY = inv[5];
+        t[0] = t[4] = s;
+        Matrix after;
+        std::copy(t, t + 9, after.begin());
+        double minX1, maxX1, minY1, maxY1;
+        MapRectBounds(after, elements[k]->GetSize(), minX1, maxX1, minY1, maxY1);
+        // Each copy stays centred where it was.
+        originX += 0.5 * ((maxX0 - minX0) - (maxX1 - minX1));
+        originY += 0.5 * ((maxY0 - minY0) - (maxY1 - minY1));
+        t[2] = -(t[0] * originX + t[1] * originY);
+        t[5] = -(t[3] * originX + t[4] * originY);
+    }
+}
+
+bool CPanorama::ComputeRingRotation(int duplicate, int farEnd, Matrix& rotation) const {
+    rotation = kIdentity;
+    if (!IsRingForward())
+        return true;
+    double dupX, dupY, endX, endY;
+    if (!RingCentres(duplicate, farEnd, dupX, dupY, endX, endY))
+        return false;
+    const double dx = dupX - endX, dy = dupY - endY;
+    // Two copies drawn at one place give no direction to level: no turn.
+    if (!std::isfinite(dx) || !std::isfinite(dy) || (std::abs(dx) < 1e-9 && std::abs(dy) < 1e-9))
+        return true;
+    const double a = std::abs(dx) <= std::abs(dy) ? -std::atan(dx / dy) : std::atan(dy / dx);
+    rotation = {std::cos(a), -std::sin(a), 0, std::sin(a), std::cos(a), 0, 0, 0, 1};
+    return true;
+}
+
+void CPanorama::ApplyRingRotation(const Matrix& rotation) {
+    // The reference is drawn through the same turn as every other photo.
+    ringTransform_ = rotation;
+    if (rotation == kIdentity)
+        return;
+    const double* r = rotation.data();
+    for (CEdge* e : groupGraph_.Edges()) {
+        double* t = e->transform;
+        const double t0 = t[0], t1 = t[1], t3 = t[3], t4 = t[4];
+        t[0] = t0 * r[0] + t1 * r[3];
+        t[1] = t0 * r[1] + t1 * r[4];
+        t[3] = t3 * r[0] + t4 * r[3];
+        t[4] = t3 * r[1] + t4 * r[4];
+        t[6] = 0;
+        t[7] = 0;
+        t[8] = 1;
+    }
+}
+
+bool CPanorama::CloseRing(Rect& bounds) {
+    int start = -1, end = -1;
+    FindRingEnds(groupGraph_, start, end, bounds.Width() > bounds.Height());
+    // An end found at photo index 1 is never closed either. Nothing says why;
+    // the comparison is kept as it came, next to the unset-start test.
+    if (start == -1 || start == end || end == 1) {
+        ringDuplicate_ = ringFarEnd_ = -1;
+        return true;
+    }
+    const int duplicate = DuplicateRingElement(end);
+    if (duplicate < 0)
+        return false;
+    ringDuplicate_ = duplicate;
+    ringFarEnd_ = end;
+    if (!AddToMatchGraph(&matchGraph_, start, duplicate))
+        return false;
+    groupGraph_.Clear();
+    if (!BuildStarGraph(groupGraph_, matchGraph_, -1))
+        return false;
+    EqualizeRingScale();
+    bounds = ComputeBounds(groupGraph_);
+    if (bounds.IsEmpty())
+        throw panorama_cannot_build();
+    return true;
+}
