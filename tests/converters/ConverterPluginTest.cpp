@@ -298,29 +298,29 @@ TEST(ConverterPlugins, WrittenFilesOpenInTheLibrariesReaders) {
 
 // And the converters take the libraries' files, in the forms only a library makes.
 TEST(ConverterPlugins, ReadPngFilesOfEveryKind) {
-    using LibraryFiles::PngSpec;
+    using LibraryFiles::PngLayout;
     {
         // Two-bit grey comes one pixel to a byte, values 0 to 3.
-        PngSpec spec{5, 2, PNG_COLOR_TYPE_GRAY, 2, false, {0x1B, 0xC0, 0xE4, 0x40}, {}, {}};
-        const auto r = Decode("conv_png", LibraryFiles::PngEncode(spec));
+        PngLayout layout{5, 2, PNG_COLOR_TYPE_GRAY, 2, false, {0x1B, 0xC0, 0xE4, 0x40}, {}, {}};
+        const auto r = Decode("conv_png", LibraryFiles::PngEncode(layout));
         ASSERT_EQ(r.code, 0);
         EXPECT_EQ(r.picture.bits, 2);
         EXPECT_EQ(r.picture.rows, (Bytes{0x1B, 0xC0, 0xE4, 0x40}));
     }
     {
         // A palette with transparency becomes colour with alpha.
-        PngSpec spec{
+        PngLayout layout{
             3,       1, PNG_COLOR_TYPE_PALETTE, 8, false, {0, 1, 2}, {10, 20, 30, 40, 50, 60, 70, 80, 90},
             {0, 128}};
-        const auto r = Decode("conv_png", LibraryFiles::PngEncode(spec));
+        const auto r = Decode("conv_png", LibraryFiles::PngEncode(layout));
         ASSERT_EQ(r.code, 0);
         EXPECT_EQ(r.picture.colourType, ImExp::ColourRgbAlpha);
         EXPECT_EQ(r.picture.rows, (Bytes{10, 20, 30, 0, 40, 50, 60, 128, 70, 80, 90, 255}));
     }
     {
         // Sixteen-bit samples arrive in host order.
-        PngSpec spec{2, 1, PNG_COLOR_TYPE_GRAY, 16, false, {0x12, 0xAB, 0xFF, 0x01}, {}, {}};
-        const auto r = Decode("conv_png", LibraryFiles::PngEncode(spec));
+        PngLayout layout{2, 1, PNG_COLOR_TYPE_GRAY, 16, false, {0x12, 0xAB, 0xFF, 0x01}, {}, {}};
+        const auto r = Decode("conv_png", LibraryFiles::PngEncode(layout));
         ASSERT_EQ(r.code, 0);
         std::uint16_t values[2];
         std::memcpy(values, r.picture.rows.data(), 4);
@@ -330,8 +330,8 @@ TEST(ConverterPlugins, ReadPngFilesOfEveryKind) {
     {
         // Interlaced files come whole.
         const Picture p = MakePicture(ImExp::ColourRgb, 24, 19, 13, 9);
-        PngSpec spec{19, 13, PNG_COLOR_TYPE_RGB, 8, true, p.rows, {}, {}};
-        const auto r = Decode("conv_png", LibraryFiles::PngEncode(spec));
+        PngLayout layout{19, 13, PNG_COLOR_TYPE_RGB, 8, true, p.rows, {}, {}};
+        const auto r = Decode("conv_png", LibraryFiles::PngEncode(layout));
         ASSERT_EQ(r.code, 0);
         EXPECT_EQ(r.picture.rows, p.rows);
     }

@@ -20,27 +20,30 @@ void AppendBytes(png_structp png, png_bytep data, png_size_t count) {
 
 void NoFlush(png_structp) {}
 
-bool WritePng(png_structp png, png_infop info, const PngSpec* spec, Bytes* out, png_bytepp rows) {
+bool WritePng(png_structp png, png_infop info, const PngLayout* layout, Bytes* out, png_bytepp rows) {
     if (setjmp(png_jmpbuf(png)))
         return false;
     png_set_write_fn(png, out, AppendBytes, NoFlush);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(spec->width), static_cast<png_uint_32>(spec->height),
-                 spec->depth, spec->colourType, spec->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (!spec->palette.empty())
-        png_set_PLTE(png, info, reinterpret_cast<png_const_colorp>(spec->palette.data()),
-                     static_cast<int>(spec->palette.size() / 3));
-    if (!spec->transparency.empty()) {
-        if (spec->colourType == PNG_COLOR_TYPE_PALETTE) {
-            png_set_tRNS(png, info, spec->transparency.data(), static_cast<int>(spec->transparency.size()),
-                         nullptr);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(layout->width), static_cast<png_uint_32>(layout->height),
+                 layout->depth, layout->colourType,
+                 layout->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (!layout->palette.empty())
+        png_set_PLTE(png, info, reinterpret_cast<png_const_colorp>(layout->palette.data()),
+                     static_cast<int>(layout->palette.size() / 3));
+    if (!layout->transparency.empty()) {
+        if (layout->colourType == PNG_COLOR_TYPE_PALETTE) {
+            png_set_tRNS(png, info, layout->transparency.data(),
+                         static_cast<int>(layout->transparency.size()), nullptr);
         } else {
             png_color_16 colour{};
-            colour.gray = static_cast<png_uint_16>(spec->transparency[0] << 8 | spec->transparency[1]);
+            colour.gray = static_cast<png_uint_16>(layout->transparency[0] << 8 | layout->transparency[1]);
             colour.red = colour.gray;
-            if (spec->transparency.size() >= 6) {
-                colour.green = static_cast<png_uint_16>(spec->transparency[2] << 8 | spec->transparency[3]);
-                colour.blue = static_cast<png_uint_16>(spec->transparency[4] << 8 | spec->transparency[5]);
+            if (layout->transparency.size() >= 6) {
+                colour.green =
+                    static_cast<png_uint_16>(layout->transparency[2] << 8 | layout->transparency[3]);
+                colour.blue =
+                    static_cast<png_uint_16>(layout->transparency[4] << 8 | layout->transparency[5]);
             }
             png_set_tRNS(png, info, nullptr, 0, &colour);
         }
@@ -52,16 +55,16 @@ bool WritePng(png_structp png, png_infop info, const PngSpec* spec, Bytes* out, 
 
 }  // namespace
 
-Bytes PngEncode(const PngSpec& spec) {
+Bytes PngEncode(const PngLayout& layout) {
     Bytes out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
-    const std::size_t rowBytes = spec.rows.size() / static_cast<std::size_t>(spec.height);
-    std::vector<png_bytep> rows(static_cast<std::size_t>(spec.height));
-    for (int y = 0; y < spec.height; ++y)
+    const std::size_t rowBytes = layout.rows.size() / static_cast<std::size_t>(layout.height);
+    std::vector<png_bytep> rows(static_cast<std::size_t>(layout.height));
+    for (int y = 0; y < layout.height; ++y)
         rows[static_cast<std::size_t>(y)] =
-            const_cast<png_bytep>(spec.rows.data() + rowBytes * static_cast<std::size_t>(y));
-    if (!WritePng(png, info, &spec, &out, rows.data()))
+            const_cast<png_bytep>(layout.rows.data() + rowBytes * static_cast<std::size_t>(y));
+    if (!WritePng(png, info, &layout, &out, rows.data()))
         out.clear();
     png_destroy_write_struct(&png, &info);
     return out;

@@ -13,7 +13,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // PNG through libpng's own writer. Rows are in PNG order (16-bit samples
 // big-endian, packed pixels); palette and transparency as in the chunks.
-struct PngSpec {
+struct PngLayout {
     int width = 0;
     int height = 0;
     int colourType = 0;  // PNG_COLOR_TYPE_*
@@ -23,7 +23,7 @@ struct PngSpec {
     Bytes palette;       // red, green, blue triples
     Bytes transparency;  // tRNS bytes as stored
 };
-Bytes PngEncode(const PngSpec& spec);
+Bytes PngEncode(const PngLayout& layout);
 // Decodes any PNG to 8-bit RGBA rows top first; false when libpng refuses it.
 bool PngDecodeRgba(const Bytes& file, int& width, int& height, Bytes& rgba);
 
