@@ -4,6 +4,7 @@
 
 #include "DibManager.h"
 #include "Features.h"
+#include "AnalysedPanorama.h"
 #include "Panorama.h"
 #include "RecordingCallbacks.h"
 #include "TestData.h"
@@ -16,32 +17,6 @@ using PanoramaLib::IManualMatcher;
 using PanoramaLib::IPanoElement;
 
 namespace {
-
-class PromptingPanorama : public CPanorama {
-public:
-    using CPanorama::copies_;
-    using CPanorama::is360_;
-    using CPanorama::keypointSets_;
-    using CPanorama::matchGraph_;
-    using CPanorama::transformsMode_;
-    using CPanorama::withTransforms_;
-
-    void AddAnalysed(CPanoElement* photo) {
-        photo->AddRef();
-        copies_.push_back(photo);
-        auto* set = new CKeypointSet();
-        DetectFeatures(photo, set->keypoints, set->descriptors, 10.0, 0.02);
-        set->BuildIndex(photo->GetSize());
-        keypointSets_.push_back(set);
-    }
-};
-
-RefPtr<CPanoElement> LoadPhoto(const std::string& relative) {
-    RefPtr<CPanoElement> e(new CPanoElement(0));
-    const std::string path = TestData::Photo(relative).string();
-    EXPECT_TRUE(e->Load(std::wstring(path.begin(), path.end()))) << relative;
-    return e;
-}
 
 std::vector<const CEdge*> EdgesBetween(const CGraph& g, int a, int b) {
     std::vector<const CEdge*> out;
@@ -108,7 +83,7 @@ protected:
     void TearDown() override { g_pDibManager = nullptr; }
 
     // Three 300 x 300 crops of one photo, each 110 px right of the one before.
-    void AddCrops(PromptingPanorama& engine, int count = 3) {
+    void AddCrops(AnalysedPanorama& engine, int count = 3) {
         source = LoadPhoto("boat-row/boat3.jpg");
         for (int k = 0; k < count; ++k) {
             crops.emplace_back(source->ExtractRegion(false, Rect(k * 110, 0, k * 110 + 300, 300)));
@@ -117,7 +92,7 @@ protected:
         }
     }
     // A photo without any feature.
-    void AddFlat(PromptingPanorama& engine) {
+    void AddFlat(AnalysedPanorama& engine) {
         crops.emplace_back(new CPanoElement(0));
         ASSERT_TRUE(crops.back()->Create(24, 200, 300));
         crops.back()->FillImageGrey();
@@ -136,7 +111,7 @@ TEST_F(ManualMatchingTest, ChainMatchedAutomaticallyOrConfirmedPairByPair) {
     OVH_REQUIRE_PHOTOS();
     for (bool all : {false, true}) {
         SCOPED_TRACE(all ? "every pair by hand" : "prompt only when needed");
-        PromptingPanorama engine;
+        AnalysedPanorama engine;
         AddCrops(engine);
         ShiftingUser user{-107, 2};
         ui.onMatchManually = std::ref(user);
@@ -174,7 +149,7 @@ TEST_F(ManualMatchingTest, ChainMatchedAutomaticallyOrConfirmedPairByPair) {
 
 TEST_F(ManualMatchingTest, UnmatchedPairsArePromptedWithDefaultMarkers) {
     OVH_REQUIRE_PHOTOS();
-    PromptingPanorama engine;
+    AnalysedPanorama engine;
     AddCrops(engine, 2);
     AddFlat(engine);  // photo 2: no keypoints, so pair (1, 2) cannot match
     ShiftingUser user{-250, 0};
@@ -204,7 +179,7 @@ TEST_F(ManualMatchingTest, RefusalsEndTheMatching) {
          {Case{"abort at the second prompt", true, 1, false}, Case{"no one to ask", false, -1, false},
           Case{"an unusable transform", true, -1, true}}) {
         SCOPED_TRACE(c.name);
-        PromptingPanorama engine;
+        AnalysedPanorama engine;
         AddCrops(engine);
         ShiftingUser user{-110, 0};
         user.abortAt = c.abortAt;
@@ -234,7 +209,7 @@ TEST_F(ManualMatchingTest, RefusalsEndTheMatching) {
 TEST_F(ManualMatchingTest, OnePhotoAndAddToMatchGraph) {
     OVH_REQUIRE_PHOTOS();
     {
-        PromptingPanorama engine;
+        AnalysedPanorama engine;
         AddCrops(engine, 1);
         engine.Init(nullptr, nullptr, &ui);
         engine.transformsMode_ = true;
@@ -243,7 +218,7 @@ TEST_F(ManualMatchingTest, OnePhotoAndAddToMatchGraph) {
         EXPECT_EQ(engine.matchGraph_.Nodes().size(), 1u);
         EXPECT_EQ(ui.log.Count("MatchManually"), 0);
     }
-    PromptingPanorama engine;
+    AnalysedPanorama engine;
     AddCrops(engine, 2);
     AddFlat(engine);
     ShiftingUser user{-250, 0};
@@ -324,7 +299,7 @@ class PromptedBuildTest : public ::testing::Test {
 protected:
     void SetUp() override {
         g_pDibManager = &manager;
-        engine = new PromptingPanorama();
+        engine = new AnalysedPanorama();
         engine->Init(nullptr, nullptr, &ui);
     }
     void TearDown() override {
@@ -359,7 +334,7 @@ protected:
     }
 
     CDibManager manager;
-    PromptingPanorama* engine = nullptr;
+    AnalysedPanorama* engine = nullptr;
     TestDoubles::RecordingUserInterface ui;
     std::vector<IPanoElement*> photos;
     TestData::ScratchDir dir;

@@ -2,6 +2,7 @@
 
 #include "DibManager.h"
 #include "Features.h"
+#include "AnalysedPanorama.h"
 #include "Panorama.h"
 #include "RecordingCallbacks.h"
 #include "TestData.h"
@@ -13,32 +14,6 @@ using OrvexBase::Rect;
 using OrvexBase::RefPtr;
 
 namespace {
-
-class MatchingPanorama : public CPanorama {
-public:
-    using CPanorama::copies_;
-    using CPanorama::keypointSets_;
-    using CPanorama::matchGraph_;
-    using CPanorama::motionModel_;
-    using CPanorama::position_;
-
-    // Adds an analysed photo: the element becomes its own analysis copy.
-    void AddAnalysed(CPanoElement* photo) {
-        photo->AddRef();
-        copies_.push_back(photo);
-        auto* set = new CKeypointSet();
-        DetectFeatures(photo, set->keypoints, set->descriptors, 10.0, 0.02);
-        set->BuildIndex(photo->GetSize());
-        keypointSets_.push_back(set);
-    }
-};
-
-RefPtr<CPanoElement> LoadPhoto(const std::string& relative) {
-    RefPtr<CPanoElement> e(new CPanoElement(0));
-    const std::string path = TestData::Photo(relative).string();
-    EXPECT_TRUE(e->Load(std::wstring(path.begin(), path.end()))) << relative;
-    return e;
-}
 
 class MatchGraphBuilderTest : public ::testing::Test {
 protected:
@@ -57,7 +32,7 @@ const CEdge* EdgeBetween(const CGraph& g, int a, int b) {
 }  // namespace
 
 TEST_F(MatchGraphBuilderTest, NoneOrOnePhotoGivesNodesOnly) {
-    MatchingPanorama engine;
+    AnalysedPanorama engine;
     EXPECT_TRUE(engine.BuildMatchGraph(&engine.matchGraph_));
     EXPECT_TRUE(engine.matchGraph_.Nodes().empty());
     RefPtr<CPanoElement> grey(new CPanoElement(0));
@@ -74,7 +49,7 @@ TEST_F(MatchGraphBuilderTest, CropsAtKnownOffsetsAreFoundAndFeaturelessPhotosSki
     ASSERT_TRUE(photo->IsValid());
     // Three crops shifted by (110, 20) each, and a flat photo without features.
     const int dx = 110, dy = 20;
-    MatchingPanorama engine;
+    AnalysedPanorama engine;
     std::vector<RefPtr<CPanoElement>> crops;
     for (int k = 0; k < 3; ++k) {
         crops.emplace_back(photo->ExtractRegion(false, Rect(k * dx, k * dy, k * dx + 300, k * dy + 300)));
@@ -109,7 +84,7 @@ TEST_F(MatchGraphBuilderTest, CropsAtKnownOffsetsAreFoundAndFeaturelessPhotosSki
 
 TEST_F(MatchGraphBuilderTest, DistractorMatchesNothing) {
     OVH_REQUIRE_PHOTOS();
-    MatchingPanorama engine;
+    AnalysedPanorama engine;
     std::vector<RefPtr<CPanoElement>> photos;
     for (const char* name : {"weir_1.jpg", "weir_noise.jpg", "weir_2.jpg", "weir_3.jpg"}) {
         RefPtr<CPanoElement> full = LoadPhoto(std::string("weir-row-distractor/") + name);
@@ -130,7 +105,7 @@ TEST_F(MatchGraphBuilderTest, DistractorMatchesNothing) {
 TEST_F(MatchGraphBuilderTest, CancelAfterTheFirstRowKeepsItsEdges) {
     OVH_REQUIRE_PHOTOS();
     RefPtr<CPanoElement> photo = LoadPhoto("boat-row/boat2.jpg");
-    MatchingPanorama engine;
+    AnalysedPanorama engine;
     std::vector<RefPtr<CPanoElement>> crops;
     for (int k = 0; k < 3; ++k) {
         crops.emplace_back(photo->ExtractRegion(false, Rect(k * 100, 0, k * 100 + 300, 300)));
@@ -149,7 +124,7 @@ TEST_F(MatchGraphBuilderTest, CancelAfterTheFirstRowKeepsItsEdges) {
 
 TEST_F(MatchGraphBuilderTest, OneThreadAndManyGiveTheSameGraph) {
     OVH_REQUIRE_PHOTOS();
-    MatchingPanorama engine;
+    AnalysedPanorama engine;
     std::vector<RefPtr<CPanoElement>> photos;
     for (const char* name : {"small-01.jpg", "small-02.jpg", "small-03.jpg", "small-04.jpg", "small-05.jpg"}) {
         photos.push_back(LoadPhoto(std::string("apartment-ring/") + name));
