@@ -1,9 +1,12 @@
 // Runs the planar engine headless on a set of photos and prints one fact a
 // line: status, unmatched photos, stage times, peak memory and the size of
-// the full-size result.
+// the full-size result. With --tiled, the tiled engine on a cylinder or a
+// sphere instead (full-size render at elevation, azimuth and tilt 0), and
+// then also the fitted poses: "focal: <pixels>" (mean over the placed
+// photos) and "pose <i>: yaw pitch roll" in degrees for every photo.
 //
 //   stitch_bench [--model 0|1|2] [--lens on|off] [--preset N] [--analysis 400|660]
-//                [--ring] [--threads N] [--out FILE] <folder | photo...>
+//                [--ring] [--tiled cylinder|sphere] [--threads N] [--out FILE] <folder | photo...>
 
 #include <sys/resource.h>
 
@@ -18,9 +21,11 @@
 #include <vector>
 
 #include "DibManager.h"
+#include "FreeThreading.h"
 #include "Panorama.h"
 #include "TextCodec.h"
 #include "ThreadPool.h"
+#include "TiledPanorama.h"
 
 namespace {
 
@@ -37,7 +42,7 @@ public:
     void SetStage(int stageId, const std::wstring&) override { SetStage(stageId); }
     void SetStage(int stageId) override {
         const char* name = stageId == PanoramaLib::StageMatching    ? "matching"
-                           : stageId == PanoramaLib::StageStitching ? "arrangement"
+                           : stageId == PanoramaLib::StageStitching ? (tiled ? "alignment" : "arrangement")
                            : stageId == PanoramaLib::StageRendering ? "render"
                                                                     : "analysis";
         if (current && std::strcmp(current, name) == 0) return;
@@ -48,15 +53,18 @@ public:
     bool SetProgress(int, int position) override {
         // The arrangement ends where compositing starts: the first progress
         // step past the stitching stage.
-        if (current && std::strcmp(current, "arrangement") == 0 && position > arrangementStart + 1) {
+        const char* arranging = tiled ? "alignment" : "arrangement";
+        if (current && std::strcmp(current, arranging) == 0 && position > arrangementStart + 1) {
             Close();
             current = "compositing";
             started = Clock::now();
         }
-        if (current && std::strcmp(current, "arrangement") == 0 && arrangementStart < 0) arrangementStart = position;
+        if (current && std::strcmp(current, arranging) == 0 && arrangementStart < 0) arrangementStart = position;
         return false;
     }
     void Show(bool) override {}
+
+    bool tiled = false;
 
     void Close() {
         if (current) std::printf("stage %s: %.3f\n", current, Seconds(started));
@@ -78,8 +86,70 @@ bool IsImage(const std::filesystem::path& p) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: stitch_bench [--model 0|1|2] [--lens on|off] [--preset N] [--analysis 400|660] [--ring]\n"
-                 "                    [--threads N] [--out FILE] <folder | photo...>\n");
+                 "                    [--tiled cylinder|sphere] [--threads N] [--out FILE] <folder | photo...>\n");
     return 2;
+}
+
+void PrintPeakMemory() {
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("peak_rss_mb: %ld\n", usage.ru_maxrss / 1024);
+}
+
+// The tiled engine: build, then the full-size render at the zero view angles.
+int RunTiled(const std::vector<std::string>& files, SurfaceKind kind, bool lens, const std::string& out) {
+    const auto start = Clock::now();
+    CDibManager manager;
+    CFreeThreading threads;
+    PanoramaLib::ITiledPanorama* engine = CreateTiledPanorama(&manager);
+    engine->Init(&threads, nullptr, nullptr);
+    HVPanoramaOptions options;
+    engine->GetOptions(&options);
+    options.lensCompensation = lens ? 1 : 0;
+    options.surfaceKind = kind;
+    options.autoCrop = 0;
+    engine->SetOptions(&options);
+    StageClock clock;
+    clock.tiled = true;
+    engine->SetProgressIndicator(&clock);
+
+    std::vector<PanoramaLib::IPanoElement*> photos;
+    for (const std::string& f : files) {
+        PanoramaLib::IPanoElement* e = CreatePanoElement(0);
+        if (!e->Load(Platform::WideFromUtf8(f))) std::fprintf(stderr, "cannot load %s\n", f.c_str());
+        photos.push_back(e);
+    }
+    engine->Build(photos, nullptr, 0, 0, 0);
+    const BuildReport* report = engine->GetBuildReport();
+    std::printf("status: %d\n", report->status);
+    auto* tiledEngine = dynamic_cast<Tiled_Panorama::CPanorama*>(engine);
+    const auto& order = tiledEngine->PlacementOrder();
+    std::printf("unmatched:");
+    for (std::size_t i = 0; i < photos.size(); ++i)
+        if (std::find(order.begin(), order.end(), static_cast<std::int32_t>(i)) == order.end())
+            std::printf(" %zu", i);
+    std::printf("\n");
+    if (report->status == 1 && engine->RenderForPrint(0, 0, 0)) {
+        PanoramaLib::IPanoElement* result = engine->GetResult(true);
+        if (result && result->IsValid()) {
+            std::printf("size: %dx%d\n", result->GetWidth(), result->GetHeight());
+            if (!out.empty() && !result->Save(Platform::WideFromUtf8(out)))
+                std::fprintf(stderr, "cannot save %s\n", out.c_str());
+        }
+    }
+    if (report->status == 1) {
+        const auto& poses = tiledEngine->Poses();
+        double focal = 0;
+        for (std::int32_t i : order) focal += poses[i].focal / static_cast<double>(order.size());
+        std::printf("focal: %.2f\n", focal);
+        for (std::size_t i = 0; i < poses.size(); ++i)
+            std::printf("pose %zu: %.3f %.3f %.3f\n", i, poses[i].yaw, poses[i].pitch, poses[i].roll);
+    }
+    std::printf("total: %.3f\n", Seconds(start));
+    PrintPeakMemory();
+    ReleaseElementVector(photos);
+    engine->Release();
+    return 0;
 }
 
 }  // namespace
@@ -91,6 +161,7 @@ int main(int argc, char** argv) {
     unsigned threads = 0;
     int model = 2, preset = 7, analysis = 660;
     bool lens = true, ring = false;
+    int tiled = -1;  // the surface kind, or -1 for the planar engine
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -112,6 +183,15 @@ int main(int argc, char** argv) {
             analysis = std::atoi(v);
         } else if (a == "--ring") {
             ring = true;
+        } else if (a == "--tiled") {
+            const char* v = value();
+            if (!v) return Usage();
+            if (std::strcmp(v, "cylinder") == 0)
+                tiled = SurfaceCylinder;
+            else if (std::strcmp(v, "sphere") == 0)
+                tiled = SurfaceSphere;
+            else
+                return Usage();
         } else if (a == "--threads") {
             const char* v = value();
             if (!v) return Usage();
@@ -146,6 +226,8 @@ int main(int argc, char** argv) {
         pool = std::make_unique<Platform::ThreadPool>(threads);
         usePool = std::make_unique<Platform::ThreadPool::ScopedShared>(*pool);
     }
+
+    if (tiled >= 0) return RunTiled(files, tiled, lens, out);
 
     const auto start = Clock::now();
     CDibManager manager;

@@ -1,0 +1,457 @@
+// The tiled engine: options, the build (analysis of every photo, match graph,
+// global alignment, first preview render), and the small operations.
+
+#include "TiledPanorama.h"
+
+#include <new>
+#include <utility>
+
+#include "AnalysisCopy.h"
+#include "DibManager.h"
+#include "Features.h"
+#include "LensModel.h"
+#include "Panorama.h"
+
+using OrvexBase::Rect;
+using PanoramaLib::IPanoElement;
+
+Tiled_Panorama::CPanorama* g_pCurrentTiledPanorama = nullptr;
+
+PanoramaLib::ITiledPanorama* CreateTiledPanorama(PanoramaLib::IDibManager* manager) {
+    g_pDibManager = manager;
+    if (!manager)
+        return nullptr;
+    Tiled_Panorama::CPanorama* engine = nullptr;
+    try {
+        engine = new Tiled_Panorama::CPanorama();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    // Without its two result elements the engine is of no use.
+    if (!engine->GetResult(false) || !engine->GetFullResult()) {
+        engine->Release();
+        return nullptr;
+    }
+    return engine;
+}
+
+namespace Tiled_Panorama {
+
+namespace {
+
+template <class F>
+class ScopeExit {
+public:
+    explicit ScopeExit(F f) : f_(std::move(f)) {}
+    ~ScopeExit() { f_(); }
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+
+private:
+    F f_;
+};
+
+CPanoElement* AsElement(IPanoElement* e) {
+    return dynamic_cast<CPanoElement*>(e);
+}
+
+CPanoElement* NewResultElement() {
+    auto* e = new (std::nothrow) CPanoElement(0);
+    if (e && !e->GetImage()) {
+        e->Release();
+        return nullptr;
+    }
+    return e;
+}
+
+}  // namespace
+
+CPanorama::CPanorama() : previewResult_(NewResultElement()), fullResult_(NewResultElement()) {
+    thread_.previewScale = 20.0;
+    g_pCurrentTiledPanorama = this;
+}
+
+CPanorama::~CPanorama() {
+    // The render thread reads the photos and publishes results: stop it first.
+    thread_.Stop();
+    align_.poses.clear();
+    Reset(true, true);
+    if (previewResult_)
+        previewResult_->Release();
+    if (fullResult_)
+        fullResult_->Release();
+    for (CPanoElement* p : photos_)
+        if (p)
+            p->Release();
+    photos_.clear();
+    if (g_pCurrentTiledPanorama == this)
+        g_pCurrentTiledPanorama = nullptr;
+}
+
+void CPanorama::Init(PanoramaLib::IFreeThreading* threads, PanoramaLib::IWaitCursor* cursor,
+                     PanoramaLib::IUserInterface* ui) {
+    waitCursor_ = cursor;
+    ui_ = ui;
+    thread_.Start(threads, ui);
+}
+
+void CPanorama::Release() {
+    delete this;
+}
+
+IPanoElement* CPanorama::GetResult(bool fullIfNoPreview) {
+    if (!fullIfNoPreview || (previewResult_ && previewResult_->IsValid()))
+        return previewResult_;
+    return fullResult_;
+}
+
+void CPanorama::Reset(bool dropKeypoints, bool dropGraph) {
+    thread_.CancelResult();
+    built_ = false;
+    if (dropGraph)
+        matchGraph_.Clear();
+    if (dropKeypoints) {
+        for (CKeypointSet* set : keypointSets_)
+            delete set;
+        keypointSets_.clear();
+    }
+}
+
+void CPanorama::FreeResults() {
+    thread_.CancelResult();
+    built_ = false;
+    if (previewResult_)
+        previewResult_->Destroy();
+    if (fullResult_)
+        fullResult_->Destroy();
+}
+
+void CPanorama::SetOptions(const HVPanoramaOptions* options) {
+    if (!options)
+        return;
+    cropToRect_ = options->autoCrop;
+    lensCompensation_ = options->lensCompensation;
+    optimiseAtEnd_ = options->optimiseAtEnd;
+    g_nLensModel.store(options->lensModel);
+    surfaceKind_ = options->surfaceKind;
+}
+
+void CPanorama::GetOptions(HVPanoramaOptions* options) {
+    if (!options)
+        return;
+    *options = HVPanoramaOptions();
+    options->autoCrop = cropToRect_;
+    options->lensCompensation = lensCompensation_;
+    options->optimiseAtEnd = optimiseAtEnd_;
+    options->lensModel = g_nLensModel.load();
+    options->surfaceKind = surfaceKind_;
+}
+
+Rect* CPanorama::GetCropRect(Rect* out, int recompute) {
+    if (recompute && previewResult_ && previewResult_->IsValid())
+        previewResult_->ComputeCropRect(&cropRect_);
+    if (out)
+        *out = cropRect_;
+    return out;
+}
+
+IPanoElement* CPanorama::PrepareElement(IPanoElement* photo) {
+    return MakeAnalysisCopy(photo, targetSize_, sizeMode_ == 1);
+}
+
+void CPanorama::SetCropRect(const Rect& r) {
+    cropRect_ = r;
+    cropToRect_ = 1;
+}
+
+bool CPanorama::ReportProgress(int k) {
+    position_ += k;
+    if (!progress_)
+        cancel_ = false;
+    else if (progress_ == &thread_)
+        cancel_ = thread_.IsCancelled();
+    else
+        cancel_ = progress_->SetProgress(total_, position_);
+    return cancel_;
+}
+
+bool CPanorama::ProgressHook() {
+    CPanorama* engine = g_pCurrentTiledPanorama;
+    return engine ? engine->ReportProgress(1) : false;
+}
+
+bool CPanorama::PhotoListChanged(const std::vector<IPanoElement*>& photos) const {
+    if (photos.size() != photos_.size())
+        return true;
+    for (std::size_t i = 0; i < photos.size(); ++i)
+        if (!photos[i] || !photos_[i] || photos[i]->GetFileName() != photos_[i]->GetFileName())
+            return true;
+    return false;
+}
+
+bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* proxies,
+                      int elevation, int azimuth, int tilt) {
+    bool result = true;
+    if (ProgressIsOwn()) {
+        progress_->Begin();
+        progress_->SetStage(PanoramaLib::StageAnalyzing);
+    }
+    try {
+        // The render thread reads the photos that this build reloads and
+        // unloads: let it put its job away first.
+        thread_.CancelAndWaitIdle();
+        if (previewResult_)
+            previewResult_->Destroy();
+        if (fullResult_)
+            fullResult_->Destroy();
+        if (ui_)
+            ui_->ToggleView(false);
+
+        const bool changed = PhotoListChanged(photos);
+        const std::int32_t lensModel = g_nLensModel.load();
+        // A failed build leaves stale poses or none: align again then too.
+        const bool realign = changed || report_.status != 1 || lensCompensation_ != lastLensCompensation_ ||
+                             optimiseAtEnd_ != lastOptimiseAtEnd_ || lensModel != lastLensModel_;
+        lastLensCompensation_ = lensCompensation_;
+        lastOptimiseAtEnd_ = optimiseAtEnd_;
+        lastLensModel_ = lensModel;
+
+        const int n = static_cast<int>(photos.size());
+        report_.photoCount = n;
+        report_.unmatched.clear();
+        cancel_ = false;
+        position_ = 0;
+        total_ = 12 * n - 2;
+
+        std::vector<CKeypointSet*> oldSets;
+        std::vector<CPanoElement*> oldPhotos;
+        oldSets.swap(keypointSets_);
+        oldPhotos.swap(photos_);
+        scales_.clear();
+        proxies_.clear();
+        auto dropOld = [&] {
+            for (CKeypointSet*& s : oldSets) {
+                delete s;
+                s = nullptr;
+            }
+            for (CPanoElement*& p : oldPhotos) {
+                if (p)
+                    p->Release();
+                p = nullptr;
+            }
+        };
+        ScopeExit dropOnExit(dropOld);
+        Reset(true, changed);
+        if (proxies)
+            proxies_ = *proxies;
+
+        for (IPanoElement* photo : photos) {
+            if (!photo)
+                continue;
+            CKeypointSet* cached = ::CPanorama::FindCachedKeypoints(photo->GetFileName(), oldPhotos, oldSets);
+            photo->Reload();
+            AnalyzePhoto(photo, cached);
+            photo->Unload();
+        }
+        dropOld();
+
+        if (!MatchAndStitch(realign, elevation, azimuth, tilt))
+            throw panorama_error();
+        report_.status = 1;
+    } catch (const panorama_cannot_build&) {
+        report_.status = 3;
+        result = false;
+        if (waitCursor_)
+            waitCursor_->BeginWaitCursor();
+        if (previewResult_)
+            previewResult_->Destroy();
+        if (waitCursor_)
+            waitCursor_->EndWaitCursor();
+    } catch (...) {
+        // panorama_error, a cancel and memory that ran out end alike: nothing
+        // escapes to the caller.
+        report_.status = 2;
+        result = false;
+        if (waitCursor_)
+            waitCursor_->BeginWaitCursor();
+        Reset(false, true);
+        if (previewResult_)
+            previewResult_->Destroy();
+        if (waitCursor_)
+            waitCursor_->EndWaitCursor();
+    }
+    if (ProgressIsOwn())
+        progress_->End();
+    return result;
+}
+
+void CPanorama::AnalyzePhoto(IPanoElement* photoIn, CKeypointSet* cached) {
+    std::unique_ptr<CKeypointSet> set(cached);
+    CPanoElement* photo = AsElement(photoIn);
+    if (!photo)
+        throw panorama_error();
+    built_ = false;
+    if (!set) {
+        set.reset(new (std::nothrow) CKeypointSet());
+        if (!set)
+            throw panorama_error();
+    }
+    // A photo whose file vanished, or that is not a 24-bit picture, cannot
+    // be analysed.
+    if (!photo->IsValid() || photo->GetBpp() != 24)
+        throw panorama_error();
+    OrvexBase::RefPtr<CPanoElement> copy(AsElement(PrepareElement(photo)));
+    if (!copy)
+        throw panorama_error();
+
+    const std::wstring name = photo->GetFileName();
+    if (ui_)
+        ui_->AddFile(name, true);
+    ScopeExit unmark([&] {
+        if (ui_)
+            ui_->AddFile(name, false);
+    });
+    if (progress_)
+        progress_->SetStage(PanoramaLib::StageAnalyzingImage, photo->GetFileTitle());
+    if (ReportProgress(1))
+        throw panorama_abort();
+
+    // The photo and its keypoint set join their lists together, so that the
+    // two stay parallel whatever happens next.
+    photo->AddRef();
+    photos_.push_back(photo);
+    scales_.push_back(photo->scale);
+    CKeypointSet* raw = set.get();
+    keypointSets_.push_back(set.release());
+    photo->x = photo->y = 0;
+    if (ReportProgress(1))
+        throw panorama_abort();
+
+    if (!cached) {
+        DetectFeatures(copy.Get(), raw->keypoints, raw->descriptors, 10.0, 0.02, &CPanorama::ProgressHook);
+        raw->BuildIndex(copy->GetSize());
+        if (cancel_) {
+            raw->Clear();
+        } else {
+            // Keypoints live in full-size photo pixels from here on.
+            for (Keypoint* k : raw->keypoints) {
+                k->x *= photo->scale;
+                k->y *= photo->scale;
+            }
+        }
+    } else if (ReportProgress(5)) {
+        throw panorama_abort();
+    }
+    copy.Reset();
+    if (ui_)
+        ui_->RepaintNow();
+}
+
+std::int32_t CPanorama::FindReferenceImage() const {
+    if (matchGraph_.Edges().empty())
+        return -1;
+    std::int64_t best = 0;
+    std::int32_t reference = -1;
+    for (const match_graph::CNode* node : matchGraph_.Nodes()) {
+        std::int64_t sum = 0;
+        for (const match_graph::CEdge* e : node->edges)
+            sum += e->inlierCount;
+        if (sum > best) {
+            best = sum;
+            reference = node->imageIndex;
+        }
+    }
+    return reference;
+}
+
+bool CPanorama::AlignImages() {
+    align_.photoSizes.clear();
+    for (const CPanoElement* p : photos_)
+        align_.photoSizes.push_back(p ? p->GetSize() : OrvexBase::Size());
+    align_.keypoints = PointsFromKeypointSets(keypointSets_);
+    alignEdges_ = EdgesFromGraph(matchGraph_);
+    align_.edges.clear();
+    for (const AlignmentEdge& e : alignEdges_)
+        align_.edges.push_back(&e);
+    align_.referenceImage = reference_;
+    align_.optimizeAtEnd = optimiseAtEnd_ != 0;
+    align_.distanceRatio = distanceRatio_;
+    return align_.AlignImages();
+}
+
+bool CPanorama::MatchAndStitch(bool realign, std::int32_t elevation, std::int32_t azimuth,
+                               std::int32_t tilt) {
+    if (previewResult_)
+        previewResult_->Destroy();
+    if (fullResult_)
+        fullResult_->Destroy();
+    if (progress_)
+        progress_->SetStage(PanoramaLib::StageMatching);
+    if (matchGraph_.Edges().empty() && !BuildMatchGraph(&matchGraph_))
+        return false;
+    if (matchGraph_.Edges().empty())
+        throw panorama_cannot_build();
+    if (progress_)
+        progress_->SetStage(PanoramaLib::StageStitching);
+
+    align_.lensMode = lensCompensation_ ? 1 : 0;
+    align_.sharedLens.hasOwnLens = align_.lensMode == 1 ? 1 : 0;
+    reference_ = FindReferenceImage();
+    if (realign)
+        AlignImages();
+
+    CCylindricalSurface& surface = OwnSurface(surfaceKind_);
+    SetUpSurface(surface, elevation, azimuth, tilt, 0);
+    const int n = static_cast<int>(photos_.size());
+    surface.Render(20.0, progress_, waitCursor_, total_ - n, total_);
+    // A cancelled render still hands out what it composed so far; the build
+    // is cancelled all the same.
+    if (surface.IsCancelled()) {
+        surface.ReleaseResult();
+        cancel_ = true;
+        throw panorama_abort();
+    }
+    if (!TakeSurfaceResult(surface, previewResult_))
+        return false;
+    resultRect_ = previewResult_->GetRect();
+    built_ = true;
+    previewResult_->ComputeCropRect(&cropRect_);
+    previewResult_->ApplyMask();
+    return true;
+}
+
+CCylindricalSurface& CPanorama::OwnSurface(SurfaceKind kind) {
+    if (kind == 0)
+        return cylinder_;
+    return sphere_;
+}
+
+std::vector<IPanoElement*> CPanorama::PhotoPointers() const {
+    return std::vector<IPanoElement*>(photos_.begin(), photos_.end());
+}
+
+void CPanorama::SetUpSurface(CCylindricalSurface& surface, std::int32_t elevation, std::int32_t azimuth,
+                             std::int32_t tilt, std::int32_t interpolation) {
+    surface.ClearImages();
+    surface.SetImages(align_.placementOrder, align_.sharedLens, align_.poses, PhotoPointers(), proxies_);
+    surface.SelectReference(0);
+    surface.AddAngleOffsets(elevation, azimuth, tilt);
+    surface.SetInterpolation(interpolation);
+}
+
+bool CPanorama::TakeSurfaceResult(CCylindricalSurface& surface, CPanoElement* into) {
+    IPanoElement* rendered = surface.GetResult();
+    surface.ReleaseResult();
+    if (!rendered)
+        return false;
+    // The document keeps pointers to the result elements without a
+    // reference: the element stays, its picture is replaced.
+    into->Destroy();
+    const bool ok = into->InitFrom(rendered);
+    rendered->Release();
+    if (!ok)
+        into->Destroy();
+    return ok;
+}
+
+}  // namespace Tiled_Panorama

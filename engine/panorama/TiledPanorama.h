@@ -1,0 +1,161 @@
+#pragma once
+// The tiled/multifocus panorama engine: every photo gets a camera pose from
+// one global alignment over the match graph, and the photos are rendered onto
+// a cylinder or a sphere; previews on the render thread (SRThread.h).
+
+#include <cstdint>
+#include <vector>
+
+#include "KeypointSet.h"
+#include "MatchGraph.h"
+#include "PanoElement.h"
+#include "PanoramaLib.h"
+#include "SRThread.h"
+#include "Surfaces.h"
+#include "TiledAlignment.h"
+
+namespace Tiled_Panorama {
+
+class CPanorama : public PanoramaLib::ITiledPanorama {
+public:
+    CPanorama();
+    CPanorama(const CPanorama&) = delete;
+    CPanorama& operator=(const CPanorama&) = delete;
+    ~CPanorama() override;
+
+    // PanoramaLib::IPanorama
+    void Init(PanoramaLib::IFreeThreading* threads, PanoramaLib::IWaitCursor* cursor,
+              PanoramaLib::IUserInterface* ui) override;
+    void Release() override;
+    void SetProgressIndicator(PanoramaLib::IProgressIndicator* progress) override { progress_ = progress; }
+    bool IsBuilt() override { return built_; }
+    bool Build(const std::vector<PanoramaLib::IPanoElement*>& photos,
+               const std::vector<PanoramaLib::IPanoElement*>* proxies, int elevation, int azimuth,
+               int tilt) override;
+    PanoramaLib::IPanoElement* GetResult(bool fullIfNoPreview) override;
+    PanoramaLib::IPanoElement* GetFullResult() override { return fullResult_; }
+    BuildReport* GetBuildReport() override { return &report_; }
+    void Reset(bool dropKeypoints, bool dropGraph) override;
+    void FreeResults() override;
+    void SetOptions(const HVPanoramaOptions* options) override;
+    void GetOptions(HVPanoramaOptions* options) override;
+    OrvexBase::Rect* GetCropRect(OrvexBase::Rect* out, int recompute) override;
+    PanoramaLib::IPanoElement* PrepareElement(PanoramaLib::IPanoElement* photo) override;
+
+    // PanoramaLib::ITiledPanorama
+    bool RequestRender(SurfaceKind kind, std::int32_t elevation, std::int32_t azimuth, std::int32_t tilt,
+                       bool onRenderThread, bool keepCropRect) override;
+    void ResetCropRect() override;
+    bool RenderForPrint(std::int32_t elevation, std::int32_t azimuth, std::int32_t tilt) override;
+    void TakeRenderResult(std::int32_t unused, std::int32_t recomputeCrop) override;
+    void SetCropRect(const OrvexBase::Rect& r) override;
+
+    // Adds k to the progress position and asks for the cancel answer, which
+    // is kept in the cancel flag and returned.
+    bool ReportProgress(int k);
+    // One step of the current tiled engine, for the feature detector.
+    static bool ProgressHook();
+
+    // Build steps.
+    bool PhotoListChanged(const std::vector<PanoramaLib::IPanoElement*>& photos) const;
+    void AnalyzePhoto(PanoramaLib::IPanoElement* photo, CKeypointSet* cached);
+    bool MatchAndStitch(bool realign, std::int32_t elevation, std::int32_t azimuth, std::int32_t tilt);
+    // Matches every pair of analysed photos into graph; false when the
+    // matcher failed or the user cancelled.
+    bool BuildMatchGraph(match_graph::CGraph* graph);
+    // The photo whose edges hold the most inliers, or -1.
+    std::int32_t FindReferenceImage() const;
+    // Fills the alignment's inputs from the photos, keypoints and graph and
+    // aligns; false only when the graph has no edge.
+    bool AlignImages();
+
+    const std::vector<TiledImagePose>& Poses() const { return align_.poses; }
+    const std::vector<std::int32_t>& PlacementOrder() const { return align_.placementOrder; }
+    const TiledImagePose& SharedLens() const { return align_.sharedLens; }
+    const match_graph::CGraph& MatchGraph() const { return matchGraph_; }
+    std::int32_t ReferenceImage() const { return reference_; }
+    bool IsCancelled() const { return cancel_; }
+    int ProgressPosition() const { return position_; }
+    int ProgressTotal() const { return total_; }
+    CSRThread& RenderThread() { return thread_; }
+
+protected:
+    // The engine's own surface of a kind, for the synchronous renders.
+    CCylindricalSurface& OwnSurface(SurfaceKind kind);
+    // Render set-up: photos, reference, view angles and sampler.
+    void SetUpSurface(CCylindricalSurface& surface, std::int32_t elevation, std::int32_t azimuth,
+                      std::int32_t tilt, std::int32_t interpolation);
+    std::vector<PanoramaLib::IPanoElement*> PhotoPointers() const;
+    // Moves the surface's result into the element (whose identity the
+    // document keeps); false when there is none.
+    static bool TakeSurfaceResult(CCylindricalSurface& surface, CPanoElement* into);
+    bool ProgressIsOwn() const { return progress_ && progress_ != &thread_; }
+
+    PanoramaLib::IUserInterface* ui_ = nullptr;
+    PanoramaLib::IProgressIndicator* progress_ = nullptr;
+    PanoramaLib::IWaitCursor* waitCursor_ = nullptr;
+
+    // One reference per entry, in photo order.
+    std::vector<CPanoElement*> photos_;
+    // Full size over analysis size, per photo.
+    std::vector<double> scales_;
+    // The second list of the last build (smaller copies); not owned.
+    std::vector<PanoramaLib::IPanoElement*> proxies_;
+    match_graph::CGraph matchGraph_;
+
+    // Kept for the engine's life; renders move new pictures into them.
+    CPanoElement* previewResult_ = nullptr;
+    CPanoElement* fullResult_ = nullptr;
+    OrvexBase::Rect resultRect_;
+    OrvexBase::Rect cropRect_;
+
+    // Owned, parallel to photos_.
+    std::vector<CKeypointSet*> keypointSets_;
+
+    bool built_ = false;
+    bool fullSizeRendering_ = false;
+    std::uint8_t cropToRect_ = 1;
+    int targetSize_ = 660;
+    int sizeMode_ = 1;
+    double distanceRatio_ = 0.8;
+    std::uint8_t lensCompensation_ = 1;
+    std::uint8_t optimiseAtEnd_ = 0;
+    SurfaceKind surfaceKind_ = 0;
+
+    bool cancel_ = false;
+    int position_ = 0;
+    int total_ = 0;
+
+    BuildReport report_;
+    std::uint8_t lastLensCompensation_ = 0;
+    std::uint8_t lastOptimiseAtEnd_ = 0;
+    std::int32_t lastLensModel_ = 0;
+
+    // The alignment's state: inputs, poses, shared lens pose and placement
+    // order; its edges point into alignEdges_.
+    CPoseAlignment align_;
+    std::vector<AlignmentEdge> alignEdges_;
+    std::int32_t reference_ = -1;
+
+    CCylindricalSurface cylinder_;
+    CSphericalSurface sphere_;
+
+    // What the full-size result was rendered for; a request for anything
+    // else renders again.
+    struct PrintKey {
+        SurfaceKind kind = -1;
+        std::int32_t elevation = 0, azimuth = 0, tilt = 0;
+        bool crop = false;
+        OrvexBase::Rect cropRect;
+        std::int32_t referenceWidth = 0;
+        bool operator==(const PrintKey&) const = default;
+    };
+    PrintKey printKey_;
+
+    CSRThread thread_;
+};
+
+}  // namespace Tiled_Panorama
+
+// The tiled engine made last; the detector's progress hook reaches it here.
+extern Tiled_Panorama::CPanorama* g_pCurrentTiledPanorama;

@@ -1,0 +1,268 @@
+// The tiled engine's options, factory and build: analysis, its own match
+// graph, alignment and first render, rebuilds that reuse what they can, and
+// the ways a build fails.
+
+#include <algorithm>
+#include <cstdio>
+
+#include "LensModel.h"
+#include "TestData.h"
+#include "TiledEngineFixture.h"
+
+using TiledTest::Engine;
+
+namespace {
+
+// Cancels the first progress step at or past a position.
+class CancelAtPosition : public TestDoubles::RecordingProgress {
+public:
+    explicit CancelAtPosition(int position) : at(position) {}
+    bool SetProgress(int total, int position) override {
+        RecordingProgress::SetProgress(total, position);
+        return position >= at;
+    }
+    int at;
+};
+
+class TiledBuildTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous = g_pDibManager;
+        g_pDibManager = &manager;
+        engine = new Engine();
+        engine->Init(&threads, &cursor, &ui);
+    }
+    void TearDown() override {
+        engine->Release();
+        ReleaseElementVector(photos);
+        g_pDibManager = previous;
+        g_nLensModel = 1;
+    }
+    void Load(const std::vector<std::string>& names) {
+        for (const std::string& name : names) {
+            const std::string path = TestData::Photo(name).string();
+            PanoramaLib::IPanoElement* e = CreatePanoElement(0);
+            ASSERT_TRUE(e->Load(std::wstring(path.begin(), path.end()))) << name;
+            photos.push_back(e);
+        }
+    }
+    static std::vector<std::string> Ring(int from, int to) {
+        std::vector<std::string> names;
+        for (int i = from; i <= to; ++i) {
+            char name[64];
+            std::snprintf(name, sizeof name, "apartment-ring/small-%02d.jpg", i);
+            names.push_back(name);
+        }
+        return names;
+    }
+    void SetLens(bool on) {
+        HVPanoramaOptions o;
+        engine->GetOptions(&o);
+        o.lensCompensation = on ? 1 : 0;
+        engine->SetOptions(&o);
+    }
+
+    CDibManager manager;
+    PanoramaLib::IDibManager* previous = nullptr;
+    CFreeThreading threads;
+    TiledTest::PostQueue ui;
+    TestDoubles::RecordingWaitCursor cursor;
+    Engine* engine = nullptr;
+    std::vector<PanoramaLib::IPanoElement*> photos;
+};
+
+TEST(TiledOptionsTest, ANewEngineHasItsDefaultsAndKeepsTheFiveFieldsItUses) {
+    CDibManager manager;
+    EXPECT_EQ(CreateTiledPanorama(nullptr), nullptr);
+    EXPECT_EQ(g_pDibManager, nullptr);
+    PanoramaLib::ITiledPanorama* engine = CreateTiledPanorama(&manager);
+    ASSERT_NE(engine, nullptr);
+    EXPECT_EQ(g_pDibManager, &manager);
+    EXPECT_EQ(static_cast<PanoramaLib::ITiledPanorama*>(g_pCurrentTiledPanorama), engine);
+
+    HVPanoramaOptions o;
+    o.ratioMode = 9;
+    o.motionModel = 9;
+    o.is360 = 1;
+    engine->GetOptions(&o);
+    EXPECT_EQ(o.autoCrop, 1);
+    EXPECT_EQ(o.lensCompensation, 1);
+    EXPECT_EQ(o.optimiseAtEnd, 0);
+    EXPECT_EQ(o.lensModel, 1);
+    EXPECT_EQ(o.surfaceKind, 0);
+    EXPECT_EQ(o.ratioMode, 0);
+    EXPECT_EQ(o.motionModel, 0);
+    EXPECT_EQ(o.is360, 0);
+    EXPECT_EQ(o.lensPresetId, 0);
+
+    HVPanoramaOptions set;
+    set.autoCrop = 0;
+    set.lensCompensation = 0;
+    set.optimiseAtEnd = 1;
+    set.lensModel = 2;
+    set.surfaceKind = 1;
+    set.motionModel = 1;
+    engine->SetOptions(&set);
+    EXPECT_EQ(g_nLensModel.load(), 2);
+    HVPanoramaOptions back;
+    engine->GetOptions(&back);
+    EXPECT_EQ(back.autoCrop, 0);
+    EXPECT_EQ(back.lensCompensation, 0);
+    EXPECT_EQ(back.optimiseAtEnd, 1);
+    EXPECT_EQ(back.lensModel, 2);
+    EXPECT_EQ(back.surfaceKind, 1);
+    EXPECT_EQ(back.motionModel, 0);
+    // SetCropRect turns cropping on for the full-size render.
+    engine->SetCropRect(OrvexBase::Rect(0, 0, 10, 10));
+    engine->GetOptions(&back);
+    EXPECT_EQ(back.autoCrop, 1);
+    engine->Release();
+    EXPECT_EQ(g_pCurrentTiledPanorama, nullptr);
+    g_nLensModel = 1;
+}
+
+TEST_F(TiledBuildTest, ABuildPlacesEveryPhotoWithEdgesInFullSizePixels) {
+    OVH_REQUIRE_PHOTOS();
+    // 1333 pixels wide: analysed on copies a quarter that size.
+    Load({"weir-row-distractor/weir_1.jpg", "weir-row-distractor/weir_2.jpg",
+          "weir-row-distractor/weir_3.jpg"});
+    TestDoubles::RecordingProgress progress;
+    engine->SetProgressIndicator(&progress);
+    for (SurfaceKind kind : {SurfaceCylinder, SurfaceSphere}) {
+        HVPanoramaOptions o;
+        engine->GetOptions(&o);
+        o.surfaceKind = kind;
+        engine->SetOptions(&o);
+        ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0)) << kind;
+        EXPECT_EQ(engine->GetBuildReport()->status, 1);
+        EXPECT_EQ(engine->GetBuildReport()->photoCount, 3);
+        EXPECT_EQ(engine->PlacementOrder().size(), 3u);
+        EXPECT_TRUE(engine->IsBuilt());
+        EXPECT_TRUE(engine->GetResult(false)->IsValid());
+        EXPECT_EQ(engine->ProgressTotal(), 12 * 3 - 2);
+    }
+    EXPECT_GT(engine->scales_[0], 2.0);
+    const auto& edges = engine->MatchGraph().Edges();
+    ASSERT_FALSE(edges.empty());
+    for (const match_graph::CEdge* e : edges) {
+        EXPECT_LT(e->firstImage, e->secondImage);
+        ASSERT_EQ(e->inliers1.size(), static_cast<std::size_t>(e->inlierCount));
+        ASSERT_EQ(e->inlierScores.size(), static_cast<std::size_t>(e->inlierCount));
+        ASSERT_EQ(e->outlierScores.size(), static_cast<std::size_t>(e->outlierCount));
+        for (std::int32_t s : e->inlierScores) {
+            EXPECT_GE(s, 0);
+            EXPECT_LT(s, 640) << "accepted matches pass the 0.8 ratio test";
+        }
+    }
+    // Neighbours overlap by a good part of a full-size photo: the shift is
+    // in full-size pixels, not in those of the analysis copies.
+    const match_graph::CEdge* first = edges.front();
+    EXPECT_GT(std::abs(first->transform[2]), 200.0);
+    EXPECT_EQ(engine->ReferenceImage(), engine->PlacementOrder().front());
+    EXPECT_EQ(ui.log.Count("AddFile"), 2 * 3 * 2);
+    EXPECT_EQ(progress.log.Count("Begin"), 2);
+    EXPECT_EQ(progress.log.Count("End"), 2);
+}
+
+TEST_F(TiledBuildTest, RebuildsReuseKeypointsGraphAndPosesAsFarAsTheInputsAllow) {
+    OVH_REQUIRE_PHOTOS();
+    Load(Ring(1, 3));
+    TestDoubles::RecordingProgress progress;
+    engine->SetProgressIndicator(&progress);
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    const auto poses = engine->Poses();
+    const match_graph::CEdge* edge = engine->MatchGraph().Edges().front();
+    const int firstCalls = progress.progressCalls;
+
+    // Same photos and options: no detection (one step of 5 a photo), no
+    // matching, no alignment; only the render again.
+    progress.progressCalls = 0;
+    ui.log.Clear();
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    EXPECT_LT(progress.progressCalls, firstCalls);
+    // One repaint a photo after its analysis, none from a matcher.
+    EXPECT_EQ(ui.log.Count("RepaintNow"), 3);
+    EXPECT_EQ(engine->MatchGraph().Edges().front(), edge) << "the graph was kept";
+    for (std::size_t i = 0; i < poses.size(); ++i)
+        EXPECT_EQ(engine->Poses()[i].yaw, poses[i].yaw);
+
+    // Lens compensation switched: the alignment runs again on the same graph.
+    SetLens(false);
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    EXPECT_EQ(engine->MatchGraph().Edges().front(), edge);
+    EXPECT_FALSE(engine->SharedLens().hasOwnLens);
+    bool moved = false;
+    for (std::size_t i = 0; i < poses.size(); ++i)
+        moved = moved || engine->Poses()[i].yaw != poses[i].yaw || engine->Poses()[i].focal != poses[i].focal;
+    EXPECT_TRUE(moved);
+
+    // Reordered photos are a new list: everything is matched again (the
+    // keypoints are still found by file name).
+    std::swap(photos[0], photos[2]);
+    ui.log.Clear();
+    progress.progressCalls = 0;
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    EXPECT_GT(ui.log.Count("RepaintNow"), 3 + 3);
+    EXPECT_LT(progress.progressCalls, firstCalls);
+}
+
+// A flat photo has no keypoints: its pairs are skipped, it gets no edge and
+// stays unplaced; photos without any shared feature make no panorama.
+TEST_F(TiledBuildTest, FeaturelessPhotosAreSkippedAndAloneTheyMakeNoPanorama) {
+    OVH_REQUIRE_PHOTOS();
+    Load(Ring(1, 2));
+    auto flat = [] {
+        CPanoElement* e = TiledTest::MakePhoto(300, 200);
+        e->FillImageGrey();
+        return static_cast<PanoramaLib::IPanoElement*>(e);
+    };
+    photos.insert(photos.begin(), flat());
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    for (const match_graph::CEdge* e : engine->MatchGraph().Edges())
+        EXPECT_TRUE(e->firstImage != 0 && e->secondImage != 0);
+    const auto& order = engine->PlacementOrder();
+    EXPECT_EQ(std::count(order.begin(), order.end(), 0), 0);
+    EXPECT_EQ(order.size(), 2u);
+
+    std::vector<PanoramaLib::IPanoElement*> flats = {flat(), flat()};
+    EXPECT_FALSE(engine->Build(flats, nullptr, 0, 0, 0));
+    EXPECT_EQ(engine->GetBuildReport()->status, 3);
+    EXPECT_FALSE(engine->GetResult(false)->IsValid());
+    EXPECT_FALSE(engine->IsBuilt());
+    ReleaseElementVector(flats);
+}
+
+// A cancel during the first render is a cancelled build, not a panorama with
+// photos missing; building again aligns again and succeeds.
+TEST_F(TiledBuildTest, ACancelInTheFirstRenderFailsTheBuildAndARepeatSucceeds) {
+    OVH_REQUIRE_PHOTOS();
+    Load(Ring(1, 3));
+    CancelAtPosition progress(12 * 3 - 2 - 3 + 1);
+    engine->SetProgressIndicator(&progress);
+    EXPECT_FALSE(engine->Build(photos, nullptr, 0, 0, 0));
+    EXPECT_EQ(engine->GetBuildReport()->status, 2);
+    EXPECT_FALSE(engine->IsBuilt());
+    EXPECT_FALSE(engine->GetResult(false)->IsValid());
+    EXPECT_TRUE(engine->MatchGraph().Edges().empty()) << "a failed build drops the graph";
+
+    engine->SetProgressIndicator(nullptr);
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    EXPECT_EQ(engine->GetBuildReport()->status, 1);
+    EXPECT_EQ(engine->PlacementOrder().size(), 3u);
+}
+
+TEST_F(TiledBuildTest, ABuildWaitsForThePreviewRenderingOnTheThread) {
+    OVH_REQUIRE_PHOTOS();
+    Load(Ring(1, 2));
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    TiledTest::Gate gate;
+    engine->RenderThread().SetSurfaceFactory(TiledTest::GatedFactory(gate));
+    ASSERT_TRUE(engine->RequestRender(1, 0, 30, 0, true, false));
+    ASSERT_TRUE(gate.WaitArrivals(1));
+    // The render reads the photos the build reloads and unloads.
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    EXPECT_EQ(ui.Count(0, 1), 0);
+    EXPECT_EQ(engine->RenderThread().TakeFinished(), nullptr);
+}
+
+}  // namespace
