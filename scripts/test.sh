@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs dependencies, builds and runs every test: the default build, then the
-# same suites under the address and undefined-behaviour sanitizers.
+# same suites under the address and undefined-behaviour sanitizers, then the
+# thread pool's and the tiled render thread's tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -9,3 +10,6 @@ for preset in default asan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan --target platform_tests engine_panorama_tests
+ctest --preset tsan -R '^(ThreadPool|TiledEngineTest)\.'
