@@ -334,3 +334,33 @@ TEST_F(PlanarBuildTest, OneThreadAndEightGiveTheSamePanorama) {
     }
     EXPECT_EQ(results[0], results[1]);
 }
+
+TEST_F(PlanarBuildTest, OddPhotosEndInAStatusNotACrash) {
+    // Tiny, thin, flat and repeated photos, a null entry and an unloaded one.
+    auto make = [&](int w, int h, std::uint8_t value) {
+        IPanoElement* e = CreatePanoElement(0);
+        EXPECT_TRUE(e->Create(24, w, h));
+        std::memset(e->GetBits(), value, static_cast<std::size_t>(e->GetStride()) * h);
+        return e;
+    };
+    photos = {make(1, 1, 10), make(2, 3, 200), make(3, 1000, 90), make(1000, 2, 40), make(700, 700, 128)};
+    photos.push_back(nullptr);
+    IPanoElement* unloaded = CreatePanoElement(0);
+    photos.push_back(unloaded);
+    for (int lens : {0, 1}) {
+        HVPanoramaOptions o;
+        engine->GetOptions(&o);
+        o.lensCompensation = static_cast<std::uint8_t>(lens);
+        engine->SetOptions(&o);
+        EXPECT_FALSE(engine->Build(photos, nullptr, 0, 0, 0));
+        EXPECT_NE(engine->GetBuildReport()->status, 1);
+        EXPECT_FALSE(engine->Render());
+    }
+    // The same element twice is analysed one photo at a time.
+    ReleaseElementVector(photos);
+    IPanoElement* twice = make(64, 64, 77);
+    twice->AddRef();
+    photos = {twice, twice};
+    EXPECT_FALSE(engine->Build(photos, nullptr, 0, 0, 0));
+    EXPECT_EQ(engine->GetBuildReport()->status, 3);
+}
