@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "LensModel.h"
 #include "TestData.h"
@@ -266,3 +267,20 @@ TEST_F(TiledBuildTest, ABuildWaitsForThePreviewRenderingOnTheThread) {
 }
 
 }  // namespace
+
+TEST_F(TiledBuildTest, OddPhotosEndInAStatusNotACrash) {
+    auto make = [&](int w, int h, std::uint8_t value) {
+        PanoramaLib::IPanoElement* e = CreatePanoElement(0);
+        EXPECT_TRUE(e->Create(24, w, h));
+        std::memset(e->GetBits(), value, static_cast<std::size_t>(e->GetStride()) * h);
+        return e;
+    };
+    photos = {make(1, 1, 10), make(2, 3, 200), make(3, 1000, 90), make(1000, 2, 40), make(700, 700, 128)};
+    photos.push_back(CreatePanoElement(0));  // no picture at all
+    for (bool lens : {false, true}) {
+        SetLens(lens);
+        EXPECT_FALSE(engine->Build(photos, nullptr, 0, 0, 0));
+        EXPECT_NE(engine->GetBuildReport()->status, 1);
+        EXPECT_FALSE(engine->RenderForPrint(0, 0, 0));
+    }
+}
