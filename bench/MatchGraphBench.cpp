@@ -60,7 +60,8 @@ void BM_BuildMatchGraph(benchmark::State& state) {
     }
     Platform::ThreadPool pool(static_cast<unsigned>(state.range(0)));
     Platform::ThreadPool::ScopedShared use(pool);
-    for (auto _ : state) ring.engine->BuildMatchGraph(&ring.engine->matchGraph_);
+    for (auto _ : state)
+        ring.engine->BuildMatchGraph(&ring.engine->matchGraph_);
     state.counters["edges"] = static_cast<double>(ring.engine->matchGraph_.Edges().size());
     state.counters["threads"] = static_cast<double>(state.range(0));
 }

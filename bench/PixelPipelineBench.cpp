@@ -35,19 +35,30 @@ struct Scene {
         g_pDibManager = &manager;
         const std::string path = std::string(OVH_SHARED_DATA) + "/photos/weir-row-distractor/weir_1.jpg";
         RefPtr<CPanoElement> source(new CPanoElement(0));
-        if (!source->Load(std::wstring(path.begin(), path.end()))) return;
-        const double up[9] = {static_cast<double>(source->GetWidth()) / kWidth, 0, 0, 0,
-                              static_cast<double>(source->GetHeight()) / kHeight, 0, 0, 0, 1};
+        if (!source->Load(std::wstring(path.begin(), path.end())))
+            return;
+        const double up[9] = {static_cast<double>(source->GetWidth()) / kWidth,
+                              0,
+                              0,
+                              0,
+                              static_cast<double>(source->GetHeight()) / kHeight,
+                              0,
+                              0,
+                              0,
+                              1};
         photo.Reset(WarpPhotoElement(source.Get(), up));
-        if (!photo) return;
+        if (!photo)
+            return;
 
         // The result: a wide panorama holding the first copy at the left.
         result.Reset(new CPanoElement(0));
-        if (!result->Create(24, kShift + kWidth + 200, kHeight + 200)) return;
+        if (!result->Create(24, kShift + kWidth + 200, kHeight + 200))
+            return;
         result->CreateMask(false);
         const double place[9] = {1, 0, -100, 0, 1, -100, 0, 0, 1};
         RefPtr<CPanoElement> first(WarpPhotoElement(photo.Get(), place));
-        if (!first) return;
+        if (!first)
+            return;
         CompositeOver(result.Get(), first.Get(), OrvexBase::Rect());
 
         const double a = 1.0 * M_PI / 180.0, c = std::cos(a), s = std::sin(a);
@@ -70,13 +81,15 @@ Scene& SharedScene() {
     return scene;
 }
 
-#define REQUIRE_SCENE(scene)                                  \
-    if (!(scene).ok) {                                        \
-        state.SkipWithError("weir-row photos not found");     \
-        return;                                               \
+#define REQUIRE_SCENE(scene)                              \
+    if (!(scene).ok) {                                    \
+        state.SkipWithError("weir-row photos not found"); \
+        return;                                           \
     }
 
-void SetThreads(benchmark::State& state) { state.counters["threads"] = static_cast<double>(state.range(0)); }
+void SetThreads(benchmark::State& state) {
+    state.counters["threads"] = static_cast<double>(state.range(0));
+}
 
 void BM_Warp(benchmark::State& state) {
     Scene& scene = SharedScene();
@@ -117,7 +130,8 @@ void BM_Blend(benchmark::State& state) {
     RefPtr<CPanoElement> warped(WarpPhotoElement(scene.photo.Get(), scene.transform));
     for (auto _ : state) {
         LaplacianBlender blender;
-        if (!blender.Blend(7, warped.Get(), scene.result.Get())) state.SkipWithError("blend failed");
+        if (!blender.Blend(7, warped.Get(), scene.result.Get()))
+            state.SkipWithError("blend failed");
         blender.WriteResult(scene.result.Get());
     }
     SetThreads(state);
@@ -132,7 +146,8 @@ void BM_WarpAndBlend(benchmark::State& state) {
     for (auto _ : state) {
         RefPtr<CPanoElement> warped(WarpPhotoElement(scene.photo.Get(), scene.transform));
         LaplacianBlender blender;
-        if (!blender.Blend(7, warped.Get(), scene.result.Get())) state.SkipWithError("blend failed");
+        if (!blender.Blend(7, warped.Get(), scene.result.Get()))
+            state.SkipWithError("blend failed");
         blender.WriteResult(scene.result.Get());
     }
     SetThreads(state);

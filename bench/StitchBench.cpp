@@ -31,7 +31,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
+double Seconds(Clock::time_point from) {
+    return std::chrono::duration<double>(Clock::now() - from).count();
+}
 
 // Records when each stage starts, from the engine's own progress reports.
 class StageClock : public PanoramaLib::IProgressIndicator {
@@ -45,7 +47,8 @@ public:
                            : stageId == PanoramaLib::StageStitching ? (tiled ? "alignment" : "arrangement")
                            : stageId == PanoramaLib::StageRendering ? "render"
                                                                     : "analysis";
-        if (current && std::strcmp(current, name) == 0) return;
+        if (current && std::strcmp(current, name) == 0)
+            return;
         Close();
         current = name;
         started = Clock::now();
@@ -59,7 +62,8 @@ public:
             current = "compositing";
             started = Clock::now();
         }
-        if (current && std::strcmp(current, arranging) == 0 && arrangementStart < 0) arrangementStart = position;
+        if (current && std::strcmp(current, arranging) == 0 && arrangementStart < 0)
+            arrangementStart = position;
         return false;
     }
     void Show(bool) override {}
@@ -67,7 +71,8 @@ public:
     bool tiled = false;
 
     void Close() {
-        if (current) std::printf("stage %s: %.3f\n", current, Seconds(started));
+        if (current)
+            std::printf("stage %s: %.3f\n", current, Seconds(started));
         current = nullptr;
     }
 
@@ -80,13 +85,15 @@ private:
 bool IsImage(const std::filesystem::path& p) {
     std::string ext = p.extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    return ext == ".jpg" || ext == ".jpeg" || ext == ".png" || ext == ".tif" || ext == ".tiff" || ext == ".bmp";
+    return ext == ".jpg" || ext == ".jpeg" || ext == ".png" || ext == ".tif" || ext == ".tiff" ||
+           ext == ".bmp";
 }
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: stitch_bench [--model 0|1|2] [--lens on|off] [--preset N] [--analysis 400|660] [--ring]\n"
-                 "                    [--tiled cylinder|sphere] [--threads N] [--out FILE] <folder | photo...>\n");
+    std::fprintf(
+        stderr,
+        "usage: stitch_bench [--model 0|1|2] [--lens on|off] [--preset N] [--analysis 400|660] [--ring]\n"
+        "                    [--tiled cylinder|sphere] [--threads N] [--out FILE] <folder | photo...>\n");
     return 2;
 }
 
@@ -116,7 +123,8 @@ int RunTiled(const std::vector<std::string>& files, SurfaceKind kind, bool lens,
     std::vector<PanoramaLib::IPanoElement*> photos;
     for (const std::string& f : files) {
         PanoramaLib::IPanoElement* e = CreatePanoElement(0);
-        if (!e->Load(Platform::WideFromUtf8(f))) std::fprintf(stderr, "cannot load %s\n", f.c_str());
+        if (!e->Load(Platform::WideFromUtf8(f)))
+            std::fprintf(stderr, "cannot load %s\n", f.c_str());
         photos.push_back(e);
     }
     engine->Build(photos, nullptr, 0, 0, 0);
@@ -140,7 +148,8 @@ int RunTiled(const std::vector<std::string>& files, SurfaceKind kind, bool lens,
     if (report->status == 1) {
         const auto& poses = tiledEngine->Poses();
         double focal = 0;
-        for (std::int32_t i : order) focal += poses[i].focal / static_cast<double>(order.size());
+        for (std::int32_t i : order)
+            focal += poses[i].focal / static_cast<double>(order.size());
         std::printf("focal: %.2f\n", focal);
         for (std::size_t i = 0; i < poses.size(); ++i)
             std::printf("pose %zu: %.3f %.3f %.3f\n", i, poses[i].yaw, poses[i].pitch, poses[i].roll);
@@ -167,25 +176,30 @@ int main(int argc, char** argv) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (a == "--model") {
             const char* v = value();
-            if (!v) return Usage();
+            if (!v)
+                return Usage();
             model = std::atoi(v);
         } else if (a == "--lens") {
             const char* v = value();
-            if (!v) return Usage();
+            if (!v)
+                return Usage();
             lens = std::strcmp(v, "off") != 0;
         } else if (a == "--preset") {
             const char* v = value();
-            if (!v) return Usage();
+            if (!v)
+                return Usage();
             preset = std::atoi(v);
         } else if (a == "--analysis") {
             const char* v = value();
-            if (!v) return Usage();
+            if (!v)
+                return Usage();
             analysis = std::atoi(v);
         } else if (a == "--ring") {
             ring = true;
         } else if (a == "--tiled") {
             const char* v = value();
-            if (!v) return Usage();
+            if (!v)
+                return Usage();
             if (std::strcmp(v, "cylinder") == 0)
                 tiled = SurfaceCylinder;
             else if (std::strcmp(v, "sphere") == 0)
@@ -194,11 +208,13 @@ int main(int argc, char** argv) {
                 return Usage();
         } else if (a == "--threads") {
             const char* v = value();
-            if (!v) return Usage();
+            if (!v)
+                return Usage();
             threads = static_cast<unsigned>(std::atoi(v));
         } else if (a == "--out") {
             const char* v = value();
-            if (!v) return Usage();
+            if (!v)
+                return Usage();
             out = v;
         } else if (!a.empty() && a[0] == '-') {
             return Usage();
@@ -211,14 +227,16 @@ int main(int argc, char** argv) {
         if (std::filesystem::is_directory(in)) {
             std::vector<std::string> found;
             for (const auto& entry : std::filesystem::directory_iterator(in))
-                if (entry.is_regular_file() && IsImage(entry.path())) found.push_back(entry.path().string());
+                if (entry.is_regular_file() && IsImage(entry.path()))
+                    found.push_back(entry.path().string());
             std::sort(found.begin(), found.end());
             files.insert(files.end(), found.begin(), found.end());
         } else {
             files.push_back(in);
         }
     }
-    if (files.empty()) return Usage();
+    if (files.empty())
+        return Usage();
 
     std::unique_ptr<Platform::ThreadPool> pool;
     std::unique_ptr<Platform::ThreadPool::ScopedShared> usePool;
@@ -227,7 +245,8 @@ int main(int argc, char** argv) {
         usePool = std::make_unique<Platform::ThreadPool::ScopedShared>(*pool);
     }
 
-    if (tiled >= 0) return RunTiled(files, tiled, lens, out);
+    if (tiled >= 0)
+        return RunTiled(files, tiled, lens, out);
 
     const auto start = Clock::now();
     CDibManager manager;
@@ -246,14 +265,16 @@ int main(int argc, char** argv) {
     std::vector<PanoramaLib::IPanoElement*> photos;
     for (const std::string& f : files) {
         PanoramaLib::IPanoElement* e = CreatePanoElement(0);
-        if (!e->Load(Platform::WideFromUtf8(f))) std::fprintf(stderr, "cannot load %s\n", f.c_str());
+        if (!e->Load(Platform::WideFromUtf8(f)))
+            std::fprintf(stderr, "cannot load %s\n", f.c_str());
         photos.push_back(e);
     }
     engine->Build(photos, nullptr, 0, 0, 0);
     const BuildReport* report = engine->GetBuildReport();
     std::printf("status: %d\n", report->status);
     std::printf("unmatched:");
-    for (int i : report->unmatched) std::printf(" %d", i);
+    for (int i : report->unmatched)
+        std::printf(" %d", i);
     std::printf("\n");
     if (report->status == 1 || report->status == 4 || report->status == 5) {
         engine->Render();

@@ -23,7 +23,8 @@ struct ThreadPool::Job {
 };
 
 ThreadPool::ThreadPool(unsigned threads) {
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    if (threads == 0)
+        threads = std::max(1u, std::thread::hardware_concurrency());
     for (unsigned i = 1; i < threads; ++i) {
         try {
             workers_.emplace_back([this] { WorkerLoop(); });
@@ -39,21 +40,24 @@ ThreadPool::~ThreadPool() {
         quit_ = true;
     }
     wake_.notify_all();
-    for (std::thread& t : workers_) t.join();
+    for (std::thread& t : workers_)
+        t.join();
 }
 
 void ThreadPool::RunChunks(Job& job) {
     const bool wasInJob = t_inJob;
     t_inJob = true;
     for (;;) {
-        const std::size_t start = job.begin + job.next.fetch_add(job.chunk) ;
-        if (start >= job.end) break;
+        const std::size_t start = job.begin + job.next.fetch_add(job.chunk);
+        if (start >= job.end)
+            break;
         const std::size_t stop = std::min(job.end, start + job.chunk);
         try {
             (*job.body)(start, stop);
         } catch (...) {
             std::lock_guard<std::mutex> lock(job.errorMutex);
-            if (!job.error) job.error = std::current_exception();
+            if (!job.error)
+                job.error = std::current_exception();
         }
     }
     t_inJob = wasInJob;
@@ -66,7 +70,8 @@ void ThreadPool::WorkerLoop() {
         {
             std::unique_lock<std::mutex> lock(mutex_);
             wake_.wait(lock, [&] { return quit_ || (job_ && generation_ != seen); });
-            if (quit_) return;
+            if (quit_)
+                return;
             seen = generation_;
             job = job_;
             job->active.fetch_add(1);
@@ -82,7 +87,8 @@ void ThreadPool::WorkerLoop() {
 
 void ThreadPool::ParallelFor(std::size_t begin, std::size_t end,
                              const std::function<void(std::size_t, std::size_t)>& body, std::size_t grain) {
-    if (begin >= end) return;
+    if (begin >= end)
+        return;
     grain = std::max<std::size_t>(grain, 1);
     const std::size_t count = end - begin;
     if (workers_.empty() || count <= grain || t_inJob) {
@@ -108,7 +114,8 @@ void ThreadPool::ParallelFor(std::size_t begin, std::size_t end,
         job_ = nullptr;  // no worker picks the job up any more
         wake_.wait(lock, [&] { return job.active.load() == 0; });
     }
-    if (job.error) std::rethrow_exception(job.error);
+    if (job.error)
+        std::rethrow_exception(job.error);
 }
 
 namespace {
@@ -116,10 +123,13 @@ std::atomic<ThreadPool*> g_override{nullptr};
 }
 
 ThreadPool::ScopedShared::ScopedShared(ThreadPool& pool) : previous_(g_override.exchange(&pool)) {}
-ThreadPool::ScopedShared::~ScopedShared() { g_override.store(previous_); }
+ThreadPool::ScopedShared::~ScopedShared() {
+    g_override.store(previous_);
+}
 
 ThreadPool& ThreadPool::Shared() {
-    if (ThreadPool* p = g_override.load()) return *p;
+    if (ThreadPool* p = g_override.load())
+        return *p;
     static ThreadPool pool([] {
         const char* env = std::getenv("OVH_THREADS");
         const long n = env ? std::strtol(env, nullptr, 10) : 0;

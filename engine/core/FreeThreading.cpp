@@ -21,12 +21,14 @@ int PEvent::Wait() {
 CFreeThreading::~CFreeThreading() {
     // Threads first: a worker may still be using the locks and events.
     for (std::thread& t : threads_)
-        if (t.joinable()) t.join();
+        if (t.joinable())
+            t.join();
 }
 
 PanoramaLib::ICriticalSection* CFreeThreading::CreateCriticalSection() {
     auto* cs = new (std::nothrow) PCriticalSection();
-    if (!cs) return nullptr;
+    if (!cs)
+        return nullptr;
     try {
         criticalSections_.emplace_back(cs);
     } catch (const std::bad_alloc&) {
@@ -38,7 +40,8 @@ PanoramaLib::ICriticalSection* CFreeThreading::CreateCriticalSection() {
 
 PanoramaLib::IEvent* CFreeThreading::CreateEvent() {
     auto* ev = new (std::nothrow) PEvent();
-    if (!ev) return nullptr;
+    if (!ev)
+        return nullptr;
     try {
         events_.emplace_back(ev);
     } catch (const std::bad_alloc&) {
@@ -49,7 +52,8 @@ PanoramaLib::IEvent* CFreeThreading::CreateEvent() {
 }
 
 bool CFreeThreading::StartThread(PanoramaLib::IThread* thread) {
-    if (!thread) return false;
+    if (!thread)
+        return false;
     std::lock_guard<std::mutex> lock(threadsMutex_);
     try {
         threads_.reserve(threads_.size() + 1);

@@ -36,7 +36,8 @@ const wchar_t* StatusText(Platform::ImageFileStatus status) {
 }
 
 void SetText(std::wstring* errorText, const wchar_t* text) {
-    if (errorText) *errorText = text;
+    if (errorText)
+        *errorText = text;
 }
 
 // Receives decoded rows straight into the image: picture row r lands in
@@ -56,10 +57,13 @@ private:
 
 }  // namespace
 
-PImage::PImage() { refcount = 1; }
+PImage::PImage() {
+    refcount = 1;
+}
 
 PImage::PImage(const IDib& source) {
-    if (!Create(source.GetBpp(), source.GetWidth(), source.GetHeight(), true)) throw dibException();
+    if (!Create(source.GetBpp(), source.GetWidth(), source.GetHeight(), true))
+        throw dibException();
     path = source.GetFileName();
     unloaded = source.IsUnloaded();
     if (source.GetBits())
@@ -69,22 +73,30 @@ PImage::PImage(const IDib& source) {
 
 PImage::~PImage() = default;
 
-OrvexBase::RefCounter* PImage::QueryInterface(int id) { return id == 1 ? this : nullptr; }
+OrvexBase::RefCounter* PImage::QueryInterface(int id) {
+    return id == 1 ? this : nullptr;
+}
 
 std::size_t PImage::StrideFor(int depth, int w) {
     return (static_cast<std::size_t>(depth) * static_cast<std::size_t>(w) + 31) / 32 * 4;
 }
 
-int PImage::GetStride() const { return static_cast<int>(StrideFor(bpp, width)); }
+int PImage::GetStride() const {
+    return static_cast<int>(StrideFor(bpp, width));
+}
 
 bool PImage::Create(int newBpp, int newWidth, int newHeight, bool allocate) {
-    if (bits) return false;
-    if (newBpp != 8 && newBpp != 24) return false;
-    if (allocate && (newWidth < 1 || newHeight < 1)) return false;
+    if (bits)
+        return false;
+    if (newBpp != 8 && newBpp != 24)
+        return false;
+    if (allocate && (newWidth < 1 || newHeight < 1))
+        return false;
     bpp = newBpp;
     width = newWidth;
     height = newHeight;
-    if (!allocate) return true;
+    if (!allocate)
+        return true;
     const std::size_t stride = StrideFor(bpp, width);
     if (stride > std::numeric_limits<std::int32_t>::max() ||
         static_cast<std::size_t>(height) > kMaxImageBytes / stride)
@@ -105,20 +117,23 @@ void PImage::Destroy() {
 }
 
 void PImage::Unload() {
-    if (path.empty()) return;
+    if (path.empty())
+        return;
     unloaded = true;
     FreePixels();
 }
 
 void PImage::Reload() {
-    if (!unloaded) return;
+    if (!unloaded)
+        return;
     lastReloadOk = LoadFromFile(path, nullptr);
     unloaded = false;
 }
 
 bool PImage::LoadFromFile(const std::wstring& filePath, std::wstring* errorText) {
     SetText(errorText, L"");
-    if (bits) return false;
+    if (bits)
+        return false;
     const std::int32_t oldBpp = bpp, oldWidth = width, oldHeight = height;
     ImageSink sink(*this);
     const Platform::ImageFileStatus status = Platform::DecodeRgb24(Platform::Utf8FromWide(filePath), sink);
@@ -129,7 +144,8 @@ bool PImage::LoadFromFile(const std::wstring& filePath, std::wstring* errorText)
         width = oldWidth;
         height = oldHeight;
         SetText(errorText, StatusText(status));
-        if (status == Platform::ImageFileStatus::OutOfMemory) path = filePath;
+        if (status == Platform::ImageFileStatus::OutOfMemory)
+            path = filePath;
         return false;
     }
     path = filePath;
@@ -156,8 +172,10 @@ bool PImage::SaveToFile(const std::wstring& filePath, std::wstring* errorText) {
     view.stride = StrideFor(bpp, width);
     const Platform::ImageFileStatus status = Platform::EncodeImage(utf8, *format, view);
     SetText(errorText, StatusText(status));
-    if (status != Platform::ImageFileStatus::Ok) return false;
-    if (filePath != path) path = filePath;
+    if (status != Platform::ImageFileStatus::Ok)
+        return false;
+    if (filePath != path)
+        path = filePath;
     return true;
 }
 

@@ -16,12 +16,14 @@ namespace {
 // Images come from the engine-wide factory; without one (tests of this unit
 // alone) a plain image keeps the element usable instead of crashing.
 IDib* NewImage(int reserved) {
-    if (g_pDibManager) return g_pDibManager->CreateDib(reserved);
+    if (g_pDibManager)
+        return g_pDibManager->CreateDib(reserved);
     return new (std::nothrow) PanoramaLib::PImage();
 }
 
 IDib* CloneImage(IDib* source) {
-    if (g_pDibManager) return g_pDibManager->CloneDib(source, 0);
+    if (g_pDibManager)
+        return g_pDibManager->CloneDib(source, 0);
     return new (std::nothrow) PanoramaLib::PImage(*source);
 }
 
@@ -31,33 +33,47 @@ std::unique_ptr<std::uint8_t[]> AllocBytes(std::size_t n) {
 
 }  // namespace
 
-CPanoElement::CPanoElement(int reserved) : image(NewImage(reserved)) { refcount = 1; }
+CPanoElement::CPanoElement(int reserved) : image(NewImage(reserved)) {
+    refcount = 1;
+}
 
 CPanoElement::~CPanoElement() {
     FreePlanes();
-    if (image) image->Release();
+    if (image)
+        image->Release();
 }
 
 std::size_t CPanoElement::MaskBytes() const {
     return static_cast<std::size_t>(GetMaskStride()) * static_cast<std::size_t>(std::max(0, GetHeight()));
 }
 
-int CPanoElement::GetMaskStride() const { return (image->GetWidth() + 3) & ~3; }
+int CPanoElement::GetMaskStride() const {
+    return (image->GetWidth() + 3) & ~3;
+}
 
-OrvexBase::Size CPanoElement::GetSize() const { return {image->GetWidth(), image->GetHeight()}; }
+OrvexBase::Size CPanoElement::GetSize() const {
+    return {image->GetWidth(), image->GetHeight()};
+}
 
-Rect CPanoElement::GetRect() const { return Rect(x, y, x + image->GetWidth(), y + image->GetHeight()); }
+Rect CPanoElement::GetRect() const {
+    return Rect(x, y, x + image->GetWidth(), y + image->GetHeight());
+}
 
-bool CPanoElement::Save(const std::wstring& path) { return image->SaveToFile(path, &errorText); }
+bool CPanoElement::Save(const std::wstring& path) {
+    return image->SaveToFile(path, &errorText);
+}
 
 bool CPanoElement::Load(const std::wstring& path) {
-    if (image->IsValid()) return false;
+    if (image->IsValid())
+        return false;
     return image->LoadFromFile(path, &errorText);
 }
 
 bool CPanoElement::SetFromPlane(const std::uint8_t* plane, int width, int height, int planeStride) {
-    if (!plane || width == 0 || height == 0) return false;
-    if (!image->Create(8, width, height, true)) return false;
+    if (!plane || width == 0 || height == 0)
+        return false;
+    if (!image->Create(8, width, height, true))
+        return false;
     std::uint8_t* bits = image->GetBits();
     const std::size_t stride = image->GetStride();
     for (int r = 0; r < height; ++r)
@@ -67,8 +83,10 @@ bool CPanoElement::SetFromPlane(const std::uint8_t* plane, int width, int height
 
 bool CPanoElement::SetFromPlanes(const std::uint8_t* red, const std::uint8_t* green, const std::uint8_t* blue,
                                  int width, int height, int planeStride) {
-    if (!red || !green || !blue || width == 0 || height == 0) return false;
-    if (!image->Create(24, width, height, true)) return false;
+    if (!red || !green || !blue || width == 0 || height == 0)
+        return false;
+    if (!image->Create(24, width, height, true))
+        return false;
     std::uint8_t* bits = image->GetBits();
     const std::size_t stride = image->GetStride();
     for (int r = 0; r < height; ++r) {
@@ -84,7 +102,8 @@ bool CPanoElement::SetFromPlanes(const std::uint8_t* red, const std::uint8_t* gr
 }
 
 bool CPanoElement::Create(int bpp, int width, int height) {
-    if (image->IsValid()) return false;
+    if (image->IsValid())
+        return false;
     return image->Create(bpp, width, height, true);
 }
 
@@ -104,7 +123,8 @@ void CPanoElement::Destroy() {
 }
 
 void CPanoElement::Unload() {
-    if (image->GetFileTitle().empty()) return;
+    if (image->GetFileTitle().empty())
+        return;
     image->Unload();
     mask.reset();
 }
@@ -121,17 +141,21 @@ void CPanoElement::Reload() {
 }
 
 bool CPanoElement::CopyTo(PanoramaLib::IPanoElement* target) {
-    if (!target || !(target->GetRect() == GetRect())) return false;
+    if (!target || !(target->GetRect() == GetRect()))
+        return false;
     // Different depths or missing pixels would read or write out of bounds.
-    if (target->GetBpp() != GetBpp() || !IsValid() || !target->IsValid()) return false;
+    if (target->GetBpp() != GetBpp() || !IsValid() || !target->IsValid())
+        return false;
     const int height = GetHeight();
     const std::size_t stride = target->GetStride();
-    for (int r = 0; r < height; ++r) std::memcpy(target->GetBits() + r * stride, GetBits() + r * stride, stride);
+    for (int r = 0; r < height; ++r)
+        std::memcpy(target->GetBits() + r * stride, GetBits() + r * stride, stride);
     if (mask) {
         auto* concrete = dynamic_cast<CPanoElement*>(target);
         if (concrete) {
             concrete->CreateMask(false);
-            if (!concrete->mask) return false;
+            if (!concrete->mask)
+                return false;
         } else if (!target->GetMask()) {
             return false;
         }
@@ -142,7 +166,8 @@ bool CPanoElement::CopyTo(PanoramaLib::IPanoElement* target) {
 
 PanoramaLib::IPanoElement* CPanoElement::Clone() {
     auto* copy = new (std::nothrow) CPanoElement(0);
-    if (!copy) return nullptr;
+    if (!copy)
+        return nullptr;
     if (!copy->image || !copy->InitFrom(this)) {
         copy->Release();
         return nullptr;
@@ -151,7 +176,8 @@ PanoramaLib::IPanoElement* CPanoElement::Clone() {
 }
 
 void CPanoElement::ApplyMask() {
-    if (!mask || !image->IsValid()) return;
+    if (!mask || !image->IsValid())
+        return;
     const int width = GetWidth(), height = GetHeight();
     const int bytesPerPixel = GetBpp() / 8;
     const std::size_t stride = GetStride();
@@ -160,7 +186,8 @@ void CPanoElement::ApplyMask() {
         std::uint8_t* row = GetBits() + r * stride;
         const std::uint8_t* m = mask.get() + static_cast<std::size_t>(r) * maskStride;
         for (int c = 0; c < width; ++c)
-            if (m[c] == 0) std::memset(row + bytesPerPixel * c, 255, bytesPerPixel);
+            if (m[c] == 0)
+                std::memset(row + bytesPerPixel * c, 255, bytesPerPixel);
     }
     mask.reset();
 }
@@ -176,28 +203,35 @@ void CPanoElement::FillImageGrey() {
 }
 
 void CPanoElement::CreateMask(bool full) {
-    if (mask || GetWidth() <= 0 || GetHeight() <= 0) return;
+    if (mask || GetWidth() <= 0 || GetHeight() <= 0)
+        return;
     // The image stride is never shorter than the mask stride.
     const std::size_t n = std::max<std::size_t>(GetStride(), GetMaskStride()) * GetHeight();
     mask = AllocBytes(n);
-    if (mask && full) std::memset(mask.get(), 255, n);
+    if (mask && full)
+        std::memset(mask.get(), 255, n);
 }
 
 void CPanoElement::ClearMaskRect(const Rect* area, int, int) {
-    if (!mask || !area) return;
+    if (!mask || !area)
+        return;
     const Rect hit = GetRect().Intersect(*area);
-    if (hit.Width() <= 0 || hit.Height() <= 0) return;
+    if (hit.Width() <= 0 || hit.Height() <= 0)
+        return;
     const int maskStride = GetMaskStride();
     for (int r = hit.top; r < hit.bottom; ++r)
-        std::memset(mask.get() + static_cast<std::size_t>(r - y) * maskStride + (hit.left - x), 0, hit.Width());
+        std::memset(mask.get() + static_cast<std::size_t>(r - y) * maskStride + (hit.left - x), 0,
+                    hit.Width());
 }
 
 std::uint8_t* CPanoElement::GetSavedMask() {
     if (!savedMask) {
         const std::size_t n = MaskBytes();
-        if (n == 0) return nullptr;
+        if (n == 0)
+            return nullptr;
         savedMask = AllocBytes(n);
-        if (!savedMask) return nullptr;
+        if (!savedMask)
+            return nullptr;
         if (mask)
             std::memcpy(savedMask.get(), mask.get(), n);
         else
@@ -209,16 +243,19 @@ std::uint8_t* CPanoElement::GetSavedMask() {
 std::uint16_t* CPanoElement::GetBlendBuffer() {
     if (!blendBuffer) {
         const std::size_t n = MaskBytes();
-        if (n == 0) return nullptr;
+        if (n == 0)
+            return nullptr;
         blendBuffer.reset(new (std::nothrow) std::uint16_t[n]());
     }
     return blendBuffer.get();
 }
 
 void CPanoElement::GetMaskBounds(Rect* result, const Rect* clip) const {
-    if (!result) return;
+    if (!result)
+        return;
     Rect region = GetRect();
-    if (clip) region = region.Intersect(*clip);
+    if (clip)
+        region = region.Intersect(*clip);
     if (!mask) {
         *result = region;
         return;
@@ -229,7 +266,8 @@ void CPanoElement::GetMaskBounds(Rect* result, const Rect* clip) const {
     for (int r = region.top; r < region.bottom; ++r) {
         const std::uint8_t* m = mask.get() + static_cast<std::size_t>(r - y) * maskStride;
         for (int c = region.left; c < region.right; ++c) {
-            if (!m[c - x]) continue;
+            if (!m[c - x])
+                continue;
             const int col = c - x, row = r - y;
             if (!any) {
                 minCol = maxCol = col;
@@ -264,24 +302,29 @@ bool CropAlongLines(int lines, int length, At at, int* outL, int* outTop, int* o
         int left = -1, right = -1;
         for (int c = 0; c < length; ++c)
             if (at(r, c) == 255) {
-                if (left < 0) left = c;
+                if (left < 0)
+                    left = c;
                 right = c;
             }
-        if (left >= 0) spans[r] = {left, right, false};
+        if (left >= 0)
+            spans[r] = {left, right, false};
     }
     // A hole column that other lines cover makes the whole line unusable;
     // a hole in an otherwise empty column only trims the line.
     auto columnCoveredElsewhere = [&](int r, int c) {
         for (int j = 0; j < lines; ++j)
-            if (j != r && at(j, c) != 0) return true;
+            if (j != r && at(j, c) != 0)
+                return true;
         return false;
     };
     for (int r = 0; r < lines; ++r) {
         Span& s = spans[r];
-        if (s.empty) continue;
+        if (s.empty)
+            continue;
         const int mid = (s.left + s.right) / 2;
         for (int c = s.left; c <= mid; ++c) {
-            if (at(r, c) == 255) continue;
+            if (at(r, c) == 255)
+                continue;
             if (columnCoveredElsewhere(r, c)) {
                 s.empty = true;
             } else {
@@ -293,9 +336,11 @@ bool CropAlongLines(int lines, int length, At at, int* outL, int* outTop, int* o
             }
             break;
         }
-        if (s.empty) continue;
+        if (s.empty)
+            continue;
         for (int c = s.right; c >= mid; --c) {
-            if (at(r, c) == 255) continue;
+            if (at(r, c) == 255)
+                continue;
             if (columnCoveredElsewhere(r, c)) {
                 s.empty = true;
             } else {
@@ -310,15 +355,18 @@ bool CropAlongLines(int lines, int length, At at, int* outL, int* outTop, int* o
     }
     int k = -1;
     for (int r = 0; r < lines; ++r)
-        if (!spans[r].empty && (k < 0 || spans[r].right - spans[r].left > spans[k].right - spans[k].left)) k = r;
-    if (k < 0 || spans[k].right - spans[k].left < (length * 10) / 100) return false;
+        if (!spans[r].empty && (k < 0 || spans[r].right - spans[r].left > spans[k].right - spans[k].left))
+            k = r;
+    if (k < 0 || spans[k].right - spans[k].left < (length * 10) / 100)
+        return false;
 
     int upL = spans[k].left, upR = spans[k].right, top = k;
     long long areaUp = upR - upL;
     for (int j = k - 1; j >= 0 && !spans[j].empty; --j) {
         const int l = std::max(upL, spans[j].left), rr = std::min(upR, spans[j].right);
         const long long area = static_cast<long long>(rr - l) * (k - j + 1);
-        if (area <= areaUp) break;
+        if (area <= areaUp)
+            break;
         areaUp = area;
         upL = l;
         upR = rr;
@@ -329,7 +377,8 @@ bool CropAlongLines(int lines, int length, At at, int* outL, int* outTop, int* o
     for (int j = k + 1; j < lines && !spans[j].empty; ++j) {
         const int l = std::max(downL, spans[j].left), rr = std::min(downR, spans[j].right);
         const long long area = static_cast<long long>(rr - l) * (j - k + 1);
-        if (area <= areaDown) break;
+        if (area <= areaDown)
+            break;
         areaDown = area;
         downL = l;
         downR = rr;
@@ -346,7 +395,8 @@ bool CropAlongLines(int lines, int length, At at, int* outL, int* outTop, int* o
         L = downL;
         R = downR;
         top = k;
-        for (int j = k - 1; j >= 0 && !spans[j].empty && spans[j].left <= L && spans[j].right >= R; --j) top = j;
+        for (int j = k - 1; j >= 0 && !spans[j].empty && spans[j].left <= L && spans[j].right >= R; --j)
+            top = j;
     }
     *outL = L;
     *outR = R;
@@ -358,7 +408,8 @@ bool CropAlongLines(int lines, int length, At at, int* outL, int* outTop, int* o
 }  // namespace
 
 void CPanoElement::ComputeCropRect(Rect* result) const {
-    if (!result) return;
+    if (!result)
+        return;
     if (!mask) {
         *result = GetRect();
         return;
@@ -386,21 +437,24 @@ void CPanoElement::ComputeCropRect(Rect* result) const {
 }
 
 bool CPanoElement::InitFrom(PanoramaLib::IPanoElement* source) {
-    if (!source || !source->GetImage() || !source->GetImage()->IsValid()) return false;
+    if (!source || !source->GetImage() || !source->GetImage()->IsValid())
+        return false;
     IDib* copy = nullptr;
     try {
         copy = CloneImage(source->GetImage());
     } catch (const PanoramaLib::dibException&) {
         return false;
     }
-    if (!copy) return false;
+    if (!copy)
+        return false;
     image->Release();
     image = copy;
     // Planes of the previous picture would not fit the new one.
     FreePlanes();
     if (source->GetMask()) {
         CreateMask(false);
-        if (!mask) return false;
+        if (!mask)
+            return false;
         std::memcpy(mask.get(), source->GetMask(), MaskBytes());
     }
     const Rect rect = source->GetRect();
@@ -410,46 +464,57 @@ bool CPanoElement::InitFrom(PanoramaLib::IPanoElement* source) {
 }
 
 CPanoElement* CPanoElement::ExtractRegion(bool withMask, const Rect& area) const {
-    if (area.Width() <= 0 || area.Height() <= 0 || !image->IsValid()) return nullptr;
-    if (!(GetRect().Intersect(area) == area)) return nullptr;
+    if (area.Width() <= 0 || area.Height() <= 0 || !image->IsValid())
+        return nullptr;
+    if (!(GetRect().Intersect(area) == area))
+        return nullptr;
     OrvexBase::RefPtr<CPanoElement> out(new (std::nothrow) CPanoElement(0));
-    if (!out || !out->image || !out->Create(GetBpp(), area.Width(), area.Height())) return nullptr;
+    if (!out || !out->image || !out->Create(GetBpp(), area.Width(), area.Height()))
+        return nullptr;
     out->x = area.left;
     out->y = area.top;
     if (withMask && mask) {
         out->CreateMask(false);
-        if (!out->mask) return nullptr;
+        if (!out->mask)
+            return nullptr;
     }
     const int bytesPerPixel = GetBpp() / 8;
     const std::size_t stride = GetStride(), outStride = out->GetStride();
     const int maskStride = GetMaskStride(), outMaskStride = out->GetMaskStride();
     for (int r = 0; r < area.Height(); ++r) {
         const int srcRow = area.top - y + r;
-        std::memcpy(out->GetBits() + r * outStride, GetBits() + srcRow * stride + bytesPerPixel * (area.left - x),
+        std::memcpy(out->GetBits() + r * outStride,
+                    GetBits() + srcRow * stride + bytesPerPixel * (area.left - x),
                     static_cast<std::size_t>(area.Width()) * bytesPerPixel);
         if (out->mask)
             std::memcpy(out->mask.get() + static_cast<std::size_t>(r) * outMaskStride,
-                        mask.get() + static_cast<std::size_t>(srcRow) * maskStride + (area.left - x), area.Width());
+                        mask.get() + static_cast<std::size_t>(srcRow) * maskStride + (area.left - x),
+                        area.Width());
     }
     return out.Detach();
 }
 
 CPanoElement* CPanoElement::ExtractPlaneRegion(const std::uint8_t* plane, const Rect& area) const {
-    if (area.Width() <= 0 || area.Height() <= 0 || !plane) return nullptr;
+    if (area.Width() <= 0 || area.Height() <= 0 || !plane)
+        return nullptr;
     OrvexBase::RefPtr<CPanoElement> out(new (std::nothrow) CPanoElement(0));
-    if (!out || !out->image || !out->Create(8, area.Width(), area.Height())) return nullptr;
+    if (!out || !out->image || !out->Create(8, area.Width(), area.Height()))
+        return nullptr;
     const Rect hit = GetRect().Intersect(area);
     if (hit.Width() > 0 && hit.Height() > 0) {
         const int maskStride = GetMaskStride();
         const std::size_t outStride = out->GetStride();
         for (int r = hit.top; r < hit.bottom; ++r)
-            std::memcpy(out->GetBits() + static_cast<std::size_t>(r - area.top) * outStride + (hit.left - area.left),
-                        plane + static_cast<std::size_t>(r - y) * maskStride + (hit.left - x), hit.Width());
+            std::memcpy(
+                out->GetBits() + static_cast<std::size_t>(r - area.top) * outStride + (hit.left - area.left),
+                plane + static_cast<std::size_t>(r - y) * maskStride + (hit.left - x), hit.Width());
     }
     return out.Detach();
 }
 
-CPanoElement* CPanoElement::ExtractChannelRegion(const Rect& area) const { return ExtractPlaneRegion(mask.get(), area); }
+CPanoElement* CPanoElement::ExtractChannelRegion(const Rect& area) const {
+    return ExtractPlaneRegion(mask.get(), area);
+}
 
 CPanoElement* CPanoElement::ExtractMaskRegion(const Rect& area) const {
     return ExtractPlaneRegion(savedMask.get(), area);
@@ -465,10 +530,12 @@ PanoramaLib::IPanoElement* CreatePanoElement(int reserved) {
 }
 
 void ReleasePanoElement(PanoramaLib::IPanoElement* element) {
-    if (element) element->Release();
+    if (element)
+        element->Release();
 }
 
 void ReleaseElementVector(std::vector<PanoramaLib::IPanoElement*>& elements) {
-    for (auto* e : elements) ReleasePanoElement(e);
+    for (auto* e : elements)
+        ReleasePanoElement(e);
     elements.clear();
 }

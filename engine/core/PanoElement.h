@@ -22,8 +22,8 @@ public:
     bool Save(const std::wstring& path) override;
     bool Load(const std::wstring& path) override;
     bool SetFromPlane(const std::uint8_t* plane, int width, int height, int planeStride) override;
-    bool SetFromPlanes(const std::uint8_t* red, const std::uint8_t* green, const std::uint8_t* blue, int width,
-                       int height, int planeStride) override;
+    bool SetFromPlanes(const std::uint8_t* red, const std::uint8_t* green, const std::uint8_t* blue,
+                       int width, int height, int planeStride) override;
     bool Create(int bpp, int width, int height) override;
     void Destroy() override;
     void Unload() override;

@@ -22,7 +22,8 @@ public:
 protected:
     void AddRefImpl() { refcount.fetch_add(1, std::memory_order_relaxed); }
     void ReleaseImpl() {
-        if (refcount.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+        if (refcount.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            delete this;
     }
     // Atomic although callers hand references between threads only together
     // with the object; it costs nothing and removes a class of races.
@@ -44,11 +45,13 @@ public:
     RefPtr& operator=(const RefPtr&) = delete;
     RefPtr(RefPtr&& other) noexcept : ptr(other.Detach()) {}
     RefPtr& operator=(RefPtr&& other) noexcept {
-        if (this != &other) Reset(other.Detach());
+        if (this != &other)
+            Reset(other.Detach());
         return *this;
     }
     ~RefPtr() {
-        if (ptr) ptr->Release();
+        if (ptr)
+            ptr->Release();
     }
 
     // Gives up ownership without releasing.
@@ -56,7 +59,8 @@ public:
 
     void Reset(T* p = nullptr) {
         T* old = std::exchange(ptr, p);
-        if (old) old->Release();
+        if (old)
+            old->Release();
     }
     T* Get() const { return ptr; }
     T* operator->() const { return ptr; }
@@ -84,7 +88,8 @@ struct Rect {
     std::int32_t bottom = 0;
 
     Rect() = default;
-    Rect(std::int32_t l, std::int32_t t, std::int32_t r, std::int32_t b) : left(l), top(t), right(r), bottom(b) {}
+    Rect(std::int32_t l, std::int32_t t, std::int32_t r, std::int32_t b)
+        : left(l), top(t), right(r), bottom(b) {}
 
     std::int32_t Width() const { return right - left; }
     std::int32_t Height() const { return bottom - top; }

@@ -219,18 +219,18 @@ enum : std::int32_t { SurfaceCylinder = 0, SurfaceSphere = 1 };
 // reads fields 1 to 9 and returns zero for the rest; the tiled engine reads
 // fields 1, 7 and the three after the ninth.
 struct HVPanoramaOptions {
-    std::uint8_t autoCrop = 0;        // 1: cut the result to its crop rectangle (tiled: crop-to-rectangle)
-    std::int32_t ratioMode = 0;       // 0: strict distance ratio 0.6; else the loose 0.8
-    std::int32_t analysisSize = 0;    // 1: copies of at most 660 pixels by halving; else exactly 400
+    std::uint8_t autoCrop = 0;      // 1: cut the result to its crop rectangle (tiled: crop-to-rectangle)
+    std::int32_t ratioMode = 0;     // 0: strict distance ratio 0.6; else the loose 0.8
+    std::int32_t analysisSize = 0;  // 1: copies of at most 660 pixels by halving; else exactly 400
     std::int32_t unused4 = 0;
-    std::int32_t motionModel = 0;     // 0 affine, 1 similarity, 2 scale and shift
+    std::int32_t motionModel = 0;  // 0 affine, 1 similarity, 2 scale and shift
     std::uint8_t rawExposureDifference = 0;
     std::uint8_t lensCompensation = 0;
-    std::int32_t lensPresetId = 0;    // index into the lens preset table, 0 to 9
-    std::uint8_t is360 = 0;           // the photos form a closed ring
+    std::int32_t lensPresetId = 0;  // index into the lens preset table, 0 to 9
+    std::uint8_t is360 = 0;         // the photos form a closed ring
     // Tiled model only.
-    std::uint8_t optimiseAtEnd = 0;   // run the optimiser once after all photos are placed
-    std::int32_t lensModel = 0;       // 1: 1 + a r^2 + b r^4; else 1 + b r^2 + c r^3
+    std::uint8_t optimiseAtEnd = 0;  // run the optimiser once after all photos are placed
+    std::int32_t lensModel = 0;      // 1: 1 + a r^2 + b r^4; else 1 + b r^2 + c r^3
     SurfaceKind surfaceKind = 0;
 };
 using TiledPanoramaOptions = HVPanoramaOptions;
@@ -247,7 +247,7 @@ struct BuildReport {
     std::uint8_t lensCompensation = 0;
     std::int32_t lensPresetId = 0;
     std::int32_t unused7[3] = {0, 0, 0};
-    std::uint8_t withTransforms = 0;  // 0 after Build, 1 after BuildWithTransforms
+    std::uint8_t withTransforms = 0;      // 0 after Build, 1 after BuildWithTransforms
     std::vector<std::int32_t> unmatched;  // photos outside the panorama's group, ascending
 };
 
@@ -293,8 +293,8 @@ public:
 // The tiled/multifocus model.
 class ITiledPanorama : public IPanorama {
 public:
-    virtual bool RequestRender(SurfaceKind kind, std::int32_t elevation, std::int32_t azimuth, std::int32_t tilt,
-                               bool onRenderThread, bool keepCropRect) = 0;
+    virtual bool RequestRender(SurfaceKind kind, std::int32_t elevation, std::int32_t azimuth,
+                               std::int32_t tilt, bool onRenderThread, bool keepCropRect) = 0;
     virtual void ResetCropRect() = 0;
     virtual bool RenderForPrint(std::int32_t elevation, std::int32_t azimuth, std::int32_t tilt) = 0;
     virtual void TakeRenderResult(std::int32_t unused, std::int32_t recomputeCrop) = 0;

@@ -27,7 +27,8 @@ Matrix Inverse(const double m[9]) {
 Matrix Multiply(const double a[9], const double b[9]) {
     Matrix r{};
     for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) r[i * 3 + j] = a[i * 3] * b[j] + a[i * 3 + 1] * b[3 + j] + a[i * 3 + 2] * b[6 + j];
+        for (int j = 0; j < 3; ++j)
+            r[i * 3 + j] = a[i * 3] * b[j] + a[i * 3 + 1] * b[3 + j] + a[i * 3 + 2] * b[6 + j];
     return r;
 }
 
@@ -42,7 +43,8 @@ struct Extent {
         for (const auto& c : corners) {
             const double x = m[0] * c[0] + m[1] * c[1] + m[2];
             const double y = m[3] * c[0] + m[4] * c[1] + m[5];
-            if (!std::isfinite(x) || !std::isfinite(y)) finite = false;
+            if (!std::isfinite(x) || !std::isfinite(y))
+                finite = false;
             minX = std::min(minX, x);
             maxX = std::max(maxX, x);
             minY = std::min(minY, y);
@@ -54,7 +56,8 @@ struct Extent {
 // The group edge that places a photo: the star edge whose second photo it is.
 const CEdge* StarEdgeOf(const CNode* node) {
     for (const CEdge* e : node->edges)
-        if (e->secondImage == node->imageIndex) return e;
+        if (e->secondImage == node->imageIndex)
+            return e;
     return nullptr;
 }
 
@@ -84,16 +87,20 @@ bool CPanorama::RescalePairTransforms() {
 }
 
 int CPanorama::FindReferenceElement(const CGraph& graph) const {
-    if (graph.Edges().empty()) return -1;
+    if (graph.Edges().empty())
+        return -1;
     const int fallback = transformsMode_ ? 0 : -1;
-    if (copies_.empty()) return fallback;
+    if (copies_.empty())
+        return fallback;
     int best = -1;
     long long bestSum = 0;
     for (int i = 0; i < static_cast<int>(copies_.size()); ++i) {
         const CNode* node = graph.FindNode(i);
-        if (!node) continue;
+        if (!node)
+            continue;
         long long sum = 0;
-        for (const CEdge* e : node->edges) sum += e->inlierCount;
+        for (const CEdge* e : node->edges)
+            sum += e->inlierCount;
         if (sum > bestSum) {
             bestSum = sum;
             best = i;
@@ -103,45 +110,56 @@ int CPanorama::FindReferenceElement(const CGraph& graph) const {
 }
 
 bool CPanorama::BuildStarGraph(CGraph& group, const CGraph& matches, int reference) {
-    if (reference == -1) reference = FindReferenceElement(matches);
-    if (reference == -1) return false;
+    if (reference == -1)
+        reference = FindReferenceElement(matches);
+    if (reference == -1)
+        return false;
     group.Clear();
-    if (!matches.FindNode(reference)) return false;
+    if (!matches.FindNode(reference))
+        return false;
 
     // A private copy of the edges with adjacency lists in the graph's order.
     std::vector<WorkEdge> edges(matches.Edges().size());
     std::vector<std::list<WorkEdge*>> adjacency;
     auto listOf = [&](int photo) -> std::list<WorkEdge*>& {
-        if (photo >= static_cast<int>(adjacency.size())) adjacency.resize(photo + 1);
+        if (photo >= static_cast<int>(adjacency.size()))
+            adjacency.resize(photo + 1);
         return adjacency[photo];
     };
-    for (std::size_t k = 0; k < matches.Edges().size(); ++k) edges[k].data.CopyFieldsFrom(*matches.Edges()[k]);
+    for (std::size_t k = 0; k < matches.Edges().size(); ++k)
+        edges[k].data.CopyFieldsFrom(*matches.Edges()[k]);
     for (const CNode* node : matches.Nodes()) {
         auto& list = listOf(node->imageIndex);
         for (const CEdge* e : node->edges) {
             const auto it = std::find(matches.Edges().begin(), matches.Edges().end(), e);
-            if (it != matches.Edges().end()) list.push_back(&edges[it - matches.Edges().begin()]);
+            if (it != matches.Edges().end())
+                list.push_back(&edges[it - matches.Edges().begin()]);
         }
     }
 
-    if (!group.AddNode(reference)) return false;
+    if (!group.AddNode(reference))
+        return false;
     auto& refList = listOf(reference);
     while (!refList.empty()) {
         // The reference's edge with the most inlier matches; the first wins ties.
         auto bestIt = refList.begin();
         for (auto it = refList.begin(); it != refList.end(); ++it)
-            if ((*it)->data.inliers1.size() > (*bestIt)->data.inliers1.size()) bestIt = it;
+            if ((*it)->data.inliers1.size() > (*bestIt)->data.inliers1.size())
+                bestIt = it;
         WorkEdge* e = *bestIt;
         refList.erase(bestIt);
         const bool forward = e->data.firstImage == reference;
         const int o = forward ? e->data.secondImage : e->data.firstImage;
         e->alive = false;
-        if (o == reference) continue;  // a self-edge says nothing about placement
+        if (o == reference)
+            continue;  // a self-edge says nothing about placement
 
         const Matrix T = forward ? Matrix() : Inverse(e->data.transform);
-        if (!group.AddNode(o)) return false;
+        if (!group.AddNode(o))
+            return false;
         CEdge* star = group.AddEdge(reference, o);
-        if (!star) return false;
+        if (!star)
+            return false;
         star->CopyFieldsFrom(e->data);
         star->firstImage = reference;
         star->secondImage = o;
@@ -158,7 +176,8 @@ bool CPanorama::BuildStarGraph(CGraph& group, const CGraph& matches, int referen
         std::vector<WorkEdge*> others(oList.begin(), oList.end());
         oList.clear();
         for (WorkEdge* e2 : others) {
-            if (!e2->alive || e2 == e) continue;
+            if (!e2->alive || e2 == e)
+                continue;
             const int f = e2->data.firstImage == o ? e2->data.secondImage : e2->data.firstImage;
             if (f == reference || f == o) {
                 // A cycle or a parallel edge back to the reference: retargeting
@@ -188,44 +207,55 @@ const std::vector<CPanoElement*>& CPanorama::CurrentElements() const {
 }
 
 Rect CPanorama::ComputeBounds(const CGraph& group) {
-    if (group.Nodes().empty()) return Rect();
+    if (group.Nodes().empty())
+        return Rect();
     const auto& elements = CurrentElements();
     auto elementOf = [&](int i) -> CPanoElement* {
         return i >= 0 && i < static_cast<int>(elements.size()) ? elements[i] : nullptr;
     };
     const int reference = group.Nodes().front()->imageIndex;
     CPanoElement* refElement = elementOf(reference);
-    if (!refElement) return Rect();
+    if (!refElement)
+        return Rect();
 
     Extent extent;
     const Matrix ringInverse = Inverse(ringTransform_.data());
     extent.AddCorners(ringInverse.data(), refElement->GetWidth(), refElement->GetHeight());
     for (const CNode* node : group.Nodes()) {
-        if (node->imageIndex == reference) continue;
+        if (node->imageIndex == reference)
+            continue;
         const CEdge* edge = StarEdgeOf(node);
         CPanoElement* element = elementOf(node->imageIndex);
-        if (!edge || !element) continue;
+        if (!edge || !element)
+            continue;
         const Matrix inv = Inverse(edge->transform);
         extent.AddCorners(inv.data(), element->GetWidth(), element->GetHeight());
     }
     // Non-finite or out-of-range bounds make no panorama.
-    const double lo = std::numeric_limits<std::int32_t>::min() / 2, hi = std::numeric_limits<std::int32_t>::max() / 2;
-    if (!extent.finite || extent.minX < lo || extent.minY < lo || extent.maxX > hi || extent.maxY > hi) return Rect();
-    Rect bounds(static_cast<std::int32_t>(std::floor(extent.minX)), static_cast<std::int32_t>(std::floor(extent.minY)),
-                static_cast<std::int32_t>(std::ceil(extent.maxX)), static_cast<std::int32_t>(std::ceil(extent.maxY)));
-    if (is360_) ClipBoundsToRing(bounds);
+    const double lo = std::numeric_limits<std::int32_t>::min() / 2,
+                 hi = std::numeric_limits<std::int32_t>::max() / 2;
+    if (!extent.finite || extent.minX < lo || extent.minY < lo || extent.maxX > hi || extent.maxY > hi)
+        return Rect();
+    Rect bounds(static_cast<std::int32_t>(std::floor(extent.minX)),
+                static_cast<std::int32_t>(std::floor(extent.minY)),
+                static_cast<std::int32_t>(std::ceil(extent.maxX)),
+                static_cast<std::int32_t>(std::ceil(extent.maxY)));
+    if (is360_)
+        ClipBoundsToRing(bounds);
 
     std::vector<Matrix>& transforms = CurrentTransforms();
     transforms.assign(elements.size(), Matrix{1, 0, 0, 0, 1, 0, 0, 0, 1});
     for (const CNode* node : group.Nodes()) {
         const int i = node->imageIndex;
-        if (i < 0 || i >= static_cast<int>(transforms.size())) continue;
+        if (i < 0 || i >= static_cast<int>(transforms.size()))
+            continue;
         Matrix m;
         if (i == reference) {
             m = ringTransform_;
         } else {
             const CEdge* edge = StarEdgeOf(node);
-            if (!edge) continue;
+            if (!edge)
+                continue;
             std::copy(edge->transform, edge->transform + 9, m.begin());
         }
         const Matrix inv = Inverse(m.data());
@@ -249,24 +279,28 @@ int CPanorama::ListUnmatchedPhotos(std::vector<std::int32_t>& out) const {
                 placed = true;
                 break;
             }
-        if (!placed) out.push_back(i);
+        if (!placed)
+            out.push_back(i);
     }
     return static_cast<int>(out.size());
 }
 
 void CPanorama::ClipBoundsToRing(Rect& bounds) {
     ringNotCut_ = true;
-    if (!is360_) return;
+    if (!is360_)
+        return;
     const CNode* dup = groupGraph_.FindNode(ringDuplicate_);
     const CNode* end = groupGraph_.FindNode(ringFarEnd_);
     const auto& elements = CurrentElements();
     auto elementOf = [&](int i) -> CPanoElement* {
         return i >= 0 && i < static_cast<int>(elements.size()) ? elements[i] : nullptr;
     };
-    if (!dup || !end || dup->edges.size() != 1 || end->edges.size() != 1) return;
+    if (!dup || !end || dup->edges.size() != 1 || end->edges.size() != 1)
+        return;
     CPanoElement* dupElement = elementOf(ringDuplicate_);
     CPanoElement* endElement = elementOf(ringFarEnd_);
-    if (!dupElement || !endElement) return;
+    if (!dupElement || !endElement)
+        return;
     auto centre = [](const CEdge* e, const CPanoElement* el, double* cx, double* cy) {
         const Matrix inv = Inverse(e->transform);
         const double x = el->GetWidth() / 2.0, y = el->GetHeight() / 2.0;
@@ -277,7 +311,8 @@ void CPanorama::ClipBoundsToRing(Rect& bounds) {
     centre(dup->edges[0], dupElement, &dupX, &dupY);
     centre(end->edges[0], endElement, &endX, &endY);
     const double dx = endX - dupX, dy = endY - dupY;
-    if (!std::isfinite(dx) || !std::isfinite(dy)) return;
+    if (!std::isfinite(dx) || !std::isfinite(dy))
+        return;
     if (std::abs(dx) > std::abs(dy) && dx >= 0) {
         ringNotCut_ = false;
         bounds.left = static_cast<std::int32_t>(std::floor(dupX));

@@ -27,7 +27,8 @@ bool IsIdentity(const CPanorama::Matrix& m) {
 // first node, else the far end of its first edge.
 int PlacementPhoto(const match_graph::CGraph& group, std::size_t k) {
     const CNode* node = group.Nodes()[k];
-    if (k == 0 || node->edges.empty()) return node->imageIndex;
+    if (k == 0 || node->edges.empty())
+        return node->imageIndex;
     return node->edges.front()->secondImage;
 }
 
@@ -40,11 +41,14 @@ CPanoElement* CPanorama::ModePhoto(int index) const {
 
 bool CPanorama::WarpElement(int index) {
     std::vector<CPanoElement*>& warped = ModeWarped();
-    if (index < 0 || index >= static_cast<int>(warped.size())) return false;
-    if (warped[index]) return true;
+    if (index < 0 || index >= static_cast<int>(warped.size()))
+        return false;
+    if (warped[index])
+        return true;
     CPanoElement* photo = ModePhoto(index);
     const auto& transforms = CurrentTransforms();
-    if (!photo || index >= static_cast<int>(transforms.size())) return false;
+    if (!photo || index >= static_cast<int>(transforms.size()))
+        return false;
     warped[index] = WarpPhotoElement(photo, transforms[index].data());
     return warped[index] != nullptr;
 }
@@ -68,41 +72,51 @@ void CPanorama::BalanceExposure(int index) {
     std::vector<CPanoElement*>& warped = ModeWarped();
     CPanoElement* photo = ModePhoto(index);
     const auto& transforms = CurrentTransforms();
-    if (!photo || index >= static_cast<int>(warped.size()) || index >= static_cast<int>(transforms.size())) return;
+    if (!photo || index >= static_cast<int>(warped.size()) || index >= static_cast<int>(transforms.size()))
+        return;
     ::BalanceExposure(ModeResult(), warped[index], photo->GetRect(), transforms[index].data(),
                       rawExposureDifference_ != 0);
 }
 
 bool CPanorama::CompositeOver(int index, Rect* written) {
     std::vector<CPanoElement*>& warped = ModeWarped();
-    if (written) *written = Rect();
-    if (index < 0 || index >= static_cast<int>(warped.size())) return false;
+    if (written)
+        *written = Rect();
+    if (index < 0 || index >= static_cast<int>(warped.size()))
+        return false;
     return ::CompositeOver(ModeResult(), warped[index], blendRect_, written);
 }
 
 bool CPanorama::BlendIntoResult(int index, LaplacianBlender& blender) {
     blendRect_ = Rect();
     std::vector<CPanoElement*>& warped = ModeWarped();
-    if (index < 0 || index >= static_cast<int>(warped.size())) return false;
+    if (index < 0 || index >= static_cast<int>(warped.size()))
+        return false;
     const int levels = LevelCount(fullSizeMode_ && !scales_.empty() ? scales_.front() : 1.0);
-    if (!blender.Blend(levels, warped[index], ModeResult())) return false;
+    if (!blender.Blend(levels, warped[index], ModeResult()))
+        return false;
     blendRect_ = blender.GetOverlapRect();
     return true;
 }
 
 void CPanorama::PasteIntoResult(CPanoElement* element, Rect* written) {
-    if (written) *written = Rect();
+    if (written)
+        *written = Rect();
     CPanoElement* result = ModeResult();
-    if (!element || !result || !element->IsValid() || !result->IsValid() || element->GetBpp() != 24) return;
+    if (!element || !result || !element->IsValid() || !result->IsValid() || element->GetBpp() != 24)
+        return;
     const Rect hit = element->GetRect().Intersect(result->GetRect());
-    if (hit.Width() <= 0 || hit.Height() <= 0) return;
+    if (hit.Width() <= 0 || hit.Height() <= 0)
+        return;
     const std::uint8_t* emask = element->GetMask();
     std::uint8_t* rmask = result->GetMask();
     for (int y = hit.top; y < hit.bottom; ++y) {
-        const std::uint8_t* src = element->GetBits() + static_cast<std::size_t>(y - element->y) * element->GetStride();
+        const std::uint8_t* src =
+            element->GetBits() + static_cast<std::size_t>(y - element->y) * element->GetStride();
         std::uint8_t* dst = result->GetBits() + static_cast<std::size_t>(y - result->y) * result->GetStride();
         std::memcpy(dst + 3 * (hit.left - result->x), src + 3 * (hit.left - element->x), 3 * hit.Width());
-        if (!rmask) continue;
+        if (!rmask)
+            continue;
         std::uint8_t* mrow = rmask + static_cast<std::size_t>(y - result->y) * result->GetMaskStride();
         if (emask)
             std::memcpy(mrow + (hit.left - result->x),
@@ -112,30 +126,36 @@ void CPanorama::PasteIntoResult(CPanoElement* element, Rect* written) {
         else
             std::memset(mrow + (hit.left - result->x), 255, hit.Width());
     }
-    if (written) *written = result->GetRect();
+    if (written)
+        *written = result->GetRect();
 }
 
 bool CPanorama::PlaceFirstElement(int index, CPanoElement* photo, Rect* written) {
-    if (!photo) return false;
+    if (!photo)
+        return false;
     if (!IsIdentity(ringTransform_)) {
         WarpElement(index);
         CompositeOver(index, nullptr);
         return true;
     }
     const auto& transforms = CurrentTransforms();
-    if (index < 0 || index >= static_cast<int>(transforms.size())) return false;
+    if (index < 0 || index >= static_cast<int>(transforms.size()))
+        return false;
     Matrix inv;
     InvertMatrix3x3(inv.data(), transforms[index].data());
     const Rect r = photo->GetRect();
-    const double pts[4][2] = {{0, 0}, {double(r.right), 0}, {0, double(r.bottom)}, {double(r.right), double(r.bottom)}};
+    const double pts[4][2] = {
+        {0, 0}, {double(r.right), 0}, {0, double(r.bottom)}, {double(r.right), double(r.bottom)}};
     double minX = std::numeric_limits<double>::max(), minY = std::numeric_limits<double>::max();
     for (const auto& p : pts) {
         minX = std::min(minX, inv[0] * p[0] + inv[1] * p[1] + inv[2]);
         minY = std::min(minY, inv[3] * p[0] + inv[4] * p[1] + inv[5]);
     }
-    if (!std::isfinite(minX) || !std::isfinite(minY)) return false;
+    if (!std::isfinite(minX) || !std::isfinite(minY))
+        return false;
     std::vector<CPanoElement*>& warped = ModeWarped();
-    if (warped[index]) warped[index]->Release();
+    if (warped[index])
+        warped[index]->Release();
     photo->AddRef();
     warped[index] = photo;
     photo->CreateMask(true);
@@ -146,7 +166,8 @@ bool CPanorama::PlaceFirstElement(int index, CPanoElement* photo, Rect* written)
 }
 
 int CPanorama::FindCentralElement(const Rect& area) {
-    if (area.IsEmpty() || groupGraph_.Nodes().empty()) return -1;
+    if (area.IsEmpty() || groupGraph_.Nodes().empty())
+        return -1;
     // The photo whose placed centre is nearest the centre of the bounds.
     const double cx = (area.left + area.right) / 2.0, cy = (area.top + area.bottom) / 2.0;
     const auto& transforms = CurrentTransforms();
@@ -154,9 +175,11 @@ int CPanorama::FindCentralElement(const Rect& area) {
     double bestDistance = std::numeric_limits<double>::max();
     for (std::size_t k = 0; k < groupGraph_.Nodes().size(); ++k) {
         const int i = PlacementPhoto(groupGraph_, k);
-        if (is360_ && (i == ringDuplicate_ || i == ringFarEnd_)) continue;
+        if (is360_ && (i == ringDuplicate_ || i == ringFarEnd_))
+            continue;
         CPanoElement* photo = ModePhoto(i);
-        if (!photo || i >= static_cast<int>(transforms.size())) continue;
+        if (!photo || i >= static_cast<int>(transforms.size()))
+            continue;
         Matrix inv;
         InvertMatrix3x3(inv.data(), transforms[i].data());
         const double px = photo->GetWidth() / 2.0, py = photo->GetHeight() / 2.0;
@@ -180,7 +203,8 @@ bool CPanorama::LensStep(int index) {
     }
     CPanoElement* source = index < static_cast<int>(photos_.size()) ? photos_[index] : nullptr;
     CPanoElement* target = ModePhoto(index);
-    if (!source || !target) return false;
+    if (!source || !target)
+        return false;
     source->Reload();
     const bool ok = WarpElementToSphere(target, source, LensPresetTable::FocalFactor(lensPresetId_), nullptr,
                                         &CPanorama::ProgressHook);
@@ -197,17 +221,20 @@ bool CPanorama::ComposeResult(bool fullSize) {
     composited_.clear();
     const int levels = LevelCount(fullSize && !scales_.empty() ? scales_.front() : 1.0);
     const auto& nodes = groupGraph_.Nodes();
-    if (nodes.empty()) return false;
+    if (nodes.empty())
+        return false;
     const int photoCount = static_cast<int>(CurrentElements().size());
     std::vector<CPanoElement*>& warped = ModeWarped();
     warped.resize(photoCount, nullptr);
     std::wstring marked;
     auto unmark = [&] {
-        if (!marked.empty() && ui_) ui_->AddFile(marked, false);
+        if (!marked.empty() && ui_)
+            ui_->AddFile(marked, false);
         marked.clear();
     };
     auto mark = [&](CPanoElement* photo) {
-        if (fullSize || !ui_ || !photo) return;
+        if (fullSize || !ui_ || !photo)
+            return;
         marked = photo->GetFileName();
         ui_->AddFile(marked, true);
     };
@@ -215,52 +242,63 @@ bool CPanorama::ComposeResult(bool fullSize) {
     const int r = nodes.front()->imageIndex;
     CPanoElement* photo = ModePhoto(r);
     if (fullSize) {
-        if (!LensStep(r)) return false;
-        if (photo) photo->Reload();
+        if (!LensStep(r))
+            return false;
+        if (photo)
+            photo->Reload();
     }
     mark(photo);
     Rect written;
     const bool placed = PlaceFirstElement(r, photo, &written);
     if (fullSize) {
-        if (photo) photo->Unload();
-        if (warped[r]) warped[r]->Release();
+        if (photo)
+            photo->Unload();
+        if (warped[r])
+            warped[r]->Release();
         warped[r] = nullptr;
     }
     unmark();
-    if (!placed) return false;
+    if (!placed)
+        return false;
     const int increment = ((photoCount - static_cast<int>(nodes.size())) + 1) * (levels + 2);
     if (increment != 0) {
         position_ += increment;
-        if (ReportProgress(total_, position_)) return false;
+        if (ReportProgress(total_, position_))
+            return false;
     }
     composited_.push_back(r);
 
     for (std::size_t k = 1; k < nodes.size(); ++k) {
         const int i = PlacementPhoto(groupGraph_, k);
         CPanoElement* p = ModePhoto(i);
-        if (i < 0 || i >= photoCount) continue;
+        if (i < 0 || i >= photoCount)
+            continue;
         mark(p);
         if (fullSize) {
             if (!LensStep(i)) {
                 unmark();
                 return false;
             }
-            if (p) p->Reload();
+            if (p)
+                p->Reload();
         }
         const bool warpedOk = WarpElement(i);
-        if (fullSize && p) p->Unload();
+        if (fullSize && p)
+            p->Unload();
         // A photo that cannot be warped (no memory at full size) must not
         // silently go missing from the panorama.
         if (!warpedOk) {
             unmark();
             return false;
         }
-        if (i == userCropElement_ && warped[i]) warped[i]->ClearMaskRect(&userCropRect_);
+        if (i == userCropElement_ && warped[i])
+            warped[i]->ClearMaskRect(&userCropRect_);
         if (ReportProgress(total_, ++position_)) {
             unmark();
             return false;
         }
-        if (warped[i]) warped[i]->GetSavedMask();
+        if (warped[i])
+            warped[i]->GetSavedMask();
         if (fullSize)
             TransferSeamMask(i);
         else
@@ -270,11 +308,15 @@ bool CPanorama::ComposeResult(bool fullSize) {
         if (is360_ && i < static_cast<int>(seams_.size())) {
             std::int32_t sides = 0;
             for (std::int32_t side : {SEAM_LEFT, SEAM_RIGHT, SEAM_TOP, SEAM_BOTTOM})
-                if (!seams_[i][side].points.empty()) sides |= side;
-            sides &= cropRect_.Width() > cropRect_.Height() ? (SEAM_TOP | SEAM_BOTTOM) : (SEAM_LEFT | SEAM_RIGHT);
-            if (sides) compose = false;
+                if (!seams_[i][side].points.empty())
+                    sides |= side;
+            sides &=
+                cropRect_.Width() > cropRect_.Height() ? (SEAM_TOP | SEAM_BOTTOM) : (SEAM_LEFT | SEAM_RIGHT);
+            if (sides)
+                compose = false;
         }
-        if (compose) BalanceExposure(i);
+        if (compose)
+            BalanceExposure(i);
         if (ReportProgress(total_, ++position_)) {
             unmark();
             return false;
@@ -283,12 +325,14 @@ bool CPanorama::ComposeResult(bool fullSize) {
         {
             LaplacianBlender blender;
             if (compose) {
-                if (laplacianBlending_) BlendIntoResult(i, blender);
+                if (laplacianBlending_)
+                    BlendIntoResult(i, blender);
                 Rect over;
                 CompositeOver(i, &over);
             }
             if (fullSize) {
-                if (warped[i]) warped[i]->Release();
+                if (warped[i])
+                    warped[i]->Release();
                 warped[i] = nullptr;
             }
             if (compose && laplacianBlending_) {

@@ -17,7 +17,8 @@ const LensPreset LensPresetTable::kPresets[LensPresetTable::kCount] = {
 const int LensPresetTable::kIds[LensPresetTable::kCount] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
 
 void GetLensPresetIds(std::vector<int>* ids) {
-    if (!ids) return;
+    if (!ids)
+        return;
     ids->insert(ids->end(), std::begin(LensPresetTable::kIds), std::end(LensPresetTable::kIds));
 }
 
@@ -53,8 +54,10 @@ struct WarpGeometry {
 // The output keeps the photo's longer side; its shape follows the sphere
 // image of the photo's border.
 bool ComputeWarpGeometry(int w, int h, double f, WarpGeometry* g) {
-    if (w <= 0 || h <= 0 || !(f > 0) || !std::isfinite(f)) return false;
-    static const double kBorder[8][2] = {{0, 0}, {0.5, 0}, {1, 0}, {1, 0.5}, {1, 1}, {0.5, 1}, {0, 1}, {0, 0.5}};
+    if (w <= 0 || h <= 0 || !(f > 0) || !std::isfinite(f))
+        return false;
+    static const double kBorder[8][2] = {{0, 0}, {0.5, 0}, {1, 0}, {1, 0.5},
+                                         {1, 1}, {0.5, 1}, {0, 1}, {0, 0.5}};
     double minX = DBL_MAX, maxX = -DBL_MAX, minY = DBL_MAX, maxY = -DBL_MAX;
     for (const auto& p : kBorder) {
         double X, Y;
@@ -65,7 +68,8 @@ bool ComputeWarpGeometry(int w, int h, double f, WarpGeometry* g) {
         maxY = std::max(maxY, Y);
     }
     const double sx = std::ceil(maxX - minX), sy = std::ceil(maxY - minY);
-    if (!(sx >= 1 && sy >= 1 && sx < 1e9 && sy < 1e9)) return false;
+    if (!(sx >= 1 && sy >= 1 && sx < 1e9 && sy < 1e9))
+        return false;
     const long long spanX = static_cast<long long>(sx), spanY = static_cast<long long>(sy);
     const long long S = std::max(spanX, spanY);
     const long long m = std::max(w, h);
@@ -73,7 +77,8 @@ bool ComputeWarpGeometry(int w, int h, double f, WarpGeometry* g) {
     g->h = h;
     g->W = static_cast<int>((m * spanX) / S);
     g->H = static_cast<int>((m * spanY) / S);
-    if (g->W <= 0 || g->H <= 0) return false;
+    if (g->W <= 0 || g->H <= 0)
+        return false;
     g->spanX = static_cast<int>(spanX);
     g->minX = minX;
     g->minY = minY;
@@ -103,11 +108,15 @@ void FillRows(const WarpGeometry& g, CPanoElement* out, const CPanoElement* phot
             double sx, sy;
             SphereInverseMap(g.w, g.h, &sx, &sy, X, Y, f, 1.0);
             std::uint8_t* d = drow + channels * x;
-            if (!std::isfinite(sx) || !std::isfinite(sy) || sx < 0 || sx > g.w - 1 || sy < 0 || sy > g.h - 1) {
-                const int cx = std::isfinite(sx) ? static_cast<int>(std::clamp(std::trunc(sx), 0.0, g.w - 1.0)) : 0;
-                const int cy = std::isfinite(sy) ? static_cast<int>(std::clamp(std::trunc(sy), 0.0, g.h - 1.0)) : 0;
+            if (!std::isfinite(sx) || !std::isfinite(sy) || sx < 0 || sx > g.w - 1 || sy < 0 ||
+                sy > g.h - 1) {
+                const int cx =
+                    std::isfinite(sx) ? static_cast<int>(std::clamp(std::trunc(sx), 0.0, g.w - 1.0)) : 0;
+                const int cy =
+                    std::isfinite(sy) ? static_cast<int>(std::clamp(std::trunc(sy), 0.0, g.h - 1.0)) : 0;
                 const std::uint8_t* s = src + cy * srcStride + channels * cx;
-                for (int c = 0; c < channels; ++c) d[c] = s[c];
+                for (int c = 0; c < channels; ++c)
+                    d[c] = s[c];
                 continue;
             }
             const int ix = static_cast<int>(sx), iy = static_cast<int>(sy);
@@ -136,11 +145,14 @@ void FillRows(const WarpGeometry& g, CPanoElement* out, const CPanoElement* phot
     }
 }
 
-void FillRowsParallel(const WarpGeometry& g, CPanoElement* out, const CPanoElement* photo, double f, int begin,
-                      int end) {
-    Platform::ParallelFor(begin, end, [&](std::size_t b, std::size_t e) {
-        FillRows(g, out, photo, f, static_cast<int>(b), static_cast<int>(e));
-    }, 16);
+void FillRowsParallel(const WarpGeometry& g, CPanoElement* out, const CPanoElement* photo, double f,
+                      int begin, int end) {
+    Platform::ParallelFor(
+        begin, end,
+        [&](std::size_t b, std::size_t e) {
+            FillRows(g, out, photo, f, static_cast<int>(b), static_cast<int>(e));
+        },
+        16);
 }
 
 bool UsablePhoto(const CPanoElement* photo) {
@@ -150,46 +162,63 @@ bool UsablePhoto(const CPanoElement* photo) {
 }  // namespace
 
 CPanoElement* CreateSphereCanvas(CPanoElement* photo, double f) {
-    if (!photo) return nullptr;
+    if (!photo)
+        return nullptr;
     WarpGeometry g;
-    if (!ComputeWarpGeometry(photo->GetWidth(), photo->GetHeight(), f, &g)) return nullptr;
+    if (!ComputeWarpGeometry(photo->GetWidth(), photo->GetHeight(), f, &g))
+        return nullptr;
     RefPtr<CPanoElement> canvas(new (std::nothrow) CPanoElement(0));
-    if (!canvas || !canvas->GetImage()) return nullptr;
-    if (!canvas->CreateImage(photo->GetBpp() != 8, g.W, g.H, false)) return nullptr;
+    if (!canvas || !canvas->GetImage())
+        return nullptr;
+    if (!canvas->CreateImage(photo->GetBpp() != 8, g.W, g.H, false))
+        return nullptr;
     return canvas.Detach();
 }
 
 bool WarpElementToSphere(CPanoElement* target, CPanoElement* source, double f, double* scale,
                          const WarpProgress& progress) {
-    if (!target || !UsablePhoto(source)) return false;
+    if (!target || !UsablePhoto(source))
+        return false;
     WarpGeometry g;
-    if (!ComputeWarpGeometry(source->GetWidth(), source->GetHeight(), f, &g)) return false;
-    if (!target->CreateImage(source->GetBpp() != 8, g.W, g.H, true)) return false;
+    if (!ComputeWarpGeometry(source->GetWidth(), source->GetHeight(), f, &g))
+        return false;
+    if (!target->CreateImage(source->GetBpp() != 8, g.W, g.H, true))
+        return false;
     target->FillImageWhite();
     target->CreateMask(false);
-    if (!target->GetMask()) return false;
-    if (scale) *scale = g.scale;
+    if (!target->GetMask())
+        return false;
+    if (scale)
+        *scale = g.scale;
     // Progress is asked after rows H/3 and 2H/3, as one step each.
     const int cut1 = g.H / 3 + 1, cut2 = 2 * g.H / 3 + 1;
     FillRowsParallel(g, target, source, f, 0, std::min(cut1, g.H));
-    if (progress && progress()) return false;
+    if (progress && progress())
+        return false;
     FillRowsParallel(g, target, source, f, std::min(cut1, g.H), std::min(cut2, g.H));
-    if (progress && progress()) return false;
+    if (progress && progress())
+        return false;
     FillRowsParallel(g, target, source, f, std::min(cut2, g.H), g.H);
     return true;
 }
 
 CPanoElement* MakeSphereWarpedCopy(CPanoElement* photo, double* scale, double f) {
-    if (!UsablePhoto(photo)) return nullptr;
+    if (!UsablePhoto(photo))
+        return nullptr;
     WarpGeometry g;
-    if (!ComputeWarpGeometry(photo->GetWidth(), photo->GetHeight(), f, &g)) return nullptr;
+    if (!ComputeWarpGeometry(photo->GetWidth(), photo->GetHeight(), f, &g))
+        return nullptr;
     RefPtr<CPanoElement> out(new (std::nothrow) CPanoElement(0));
-    if (!out || !out->GetImage()) return nullptr;
-    if (!out->CreateImage(photo->GetBpp() != 8, g.W, g.H, true)) return nullptr;
+    if (!out || !out->GetImage())
+        return nullptr;
+    if (!out->CreateImage(photo->GetBpp() != 8, g.W, g.H, true))
+        return nullptr;
     out->FillImageWhite();
     out->CreateMask(false);
-    if (!out->GetMask()) return nullptr;
-    if (scale) *scale = g.scale;
+    if (!out->GetMask())
+        return nullptr;
+    if (scale)
+        *scale = g.scale;
     FillRowsParallel(g, out.Get(), photo, f, 0, g.H);
     return out.Detach();
 }

@@ -46,11 +46,13 @@ bool Index(const CKeypointSet* set, IndexedPhoto& out) {
     out.block.resize(n * kDescriptorLength);
     out.rows.resize(n);
     for (std::size_t k = 0; k < n; ++k) {
-        std::copy(set->descriptors[k], set->descriptors[k] + kDescriptorLength, &out.block[k * kDescriptorLength]);
+        std::copy(set->descriptors[k], set->descriptors[k] + kDescriptorLength,
+                  &out.block[k * kDescriptorLength]);
         out.rows[k] = &out.block[k * kDescriptorLength];
     }
     out.tree = BuildKdTree(out.rows.data(), static_cast<std::int32_t>(n));
-    if (!out.tree) return false;
+    if (!out.tree)
+        return false;
     out.tree->visitLimit = 200;
     return true;
 }
@@ -61,20 +63,23 @@ void MatchPair(const CKeypointSet& setI, const CKeypointSet& setJ, const Indexed
     std::vector<std::int32_t> clusterImage;
     std::vector<std::vector<std::int32_t>> clusterQuery, clusterReference, clusterScores;
     std::vector<double> votes;
-    if (!MatchKeypointSets(indexJ.tree, setJ, setI, setI.descriptors, clusterImage, clusterQuery, clusterReference,
-                           clusterScores, votes, 1.5, ratio)) {
+    if (!MatchKeypointSets(indexJ.tree, setJ, setI, setI.descriptors, clusterImage, clusterQuery,
+                           clusterReference, clusterScores, votes, 1.5, ratio)) {
         result.matcherOk = false;
         return;
     }
-    if (votes.empty()) return;
+    if (votes.empty())
+        return;
 
     // The clusters with the highest vote, without repeats.
     double best = 0.0;
     for (double v : votes)
-        if (v > best) best = v;
+        if (v > best)
+            best = v;
     std::vector<std::size_t> chosen;
     for (std::size_t c = 0; c < votes.size(); ++c)
-        if (votes[c] == best) chosen.push_back(c);
+        if (votes[c] == best)
+            chosen.push_back(c);
     auto same = [&](std::size_t a, std::size_t b) {
         return clusterImage[a] == clusterImage[b] && clusterQuery[a] == clusterQuery[b] &&
                clusterReference[a] == clusterReference[b];
@@ -109,15 +114,20 @@ void MatchPair(const CKeypointSet& setI, const CKeypointSet& setJ, const Indexed
         if (motionModel == 0)
             ok = FitAffineRobust(from, to, weights, a.transform, &a.inliers, &a.outliers, &a.residual, 0.75);
         else if (motionModel == 2)
-            ok = FitScaleShiftRobust(from, to, weights, a.transform, &a.inliers, &a.outliers, &a.residual, 0.75);
+            ok = FitScaleShiftRobust(from, to, weights, a.transform, &a.inliers, &a.outliers, &a.residual,
+                                     0.75);
         else
-            ok = FitSimilarityRobust(from, to, weights, a.transform, &a.inliers, &a.outliers, &a.residual, 0.75);
+            ok = FitSimilarityRobust(from, to, weights, a.transform, &a.inliers, &a.outliers, &a.residual,
+                                     0.75);
         ++result.fits;
-        if (!ok || !(static_cast<double>(a.inliers.size()) > 5.9 + 0.22 * static_cast<double>(n))) continue;
-        if (!(a.residual < tolerance)) continue;
+        if (!ok || !(static_cast<double>(a.inliers.size()) > 5.9 + 0.22 * static_cast<double>(n)))
+            continue;
+        if (!(a.residual < tolerance))
+            continue;
         double inverse[9];
         InvertMatrix3x3(inverse, a.transform);
-        if (IsImplausibleTransform(sizeI, sizeJ, a.transform) || IsImplausibleTransform(sizeJ, sizeI, inverse))
+        if (IsImplausibleTransform(sizeI, sizeJ, a.transform) ||
+            IsImplausibleTransform(sizeJ, sizeI, inverse))
             continue;
         a.query = q;
         a.reference = r;
@@ -153,12 +163,14 @@ bool AddAcceptedEdges(CGraph* graph, int first, int second, PairResult& pair, CE
 }  // namespace
 
 bool CPanorama::BuildMatchGraph(CGraph* graph) {
-    if (!graph) return false;
+    if (!graph)
+        return false;
     graph->Clear();
     const auto& elements = CurrentElements();
     const int n = static_cast<int>(std::min(elements.size(), keypointSets_.size()));
     for (int i = 0; i < n; ++i)
-        if (!graph->AddNode(i)) return false;
+        if (!graph->AddNode(i))
+            return false;
 
     auto hasDescriptors = [&](int j) { return keypointSets_[j] && !keypointSets_[j]->descriptors.empty(); };
     auto sizeOf = [&](int i) { return elements[i] ? elements[i]->GetSize() : OrvexBase::Size(); };
@@ -170,13 +182,15 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
     std::vector<char> indexOk(n, 1);
     Platform::ParallelFor(1, n > 1 ? n : 1, [&](std::size_t b, std::size_t e) {
         for (std::size_t j = b; j < e; ++j) {
-            if (!hasDescriptors(static_cast<int>(j))) continue;
+            if (!hasDescriptors(static_cast<int>(j)))
+                continue;
             indexed[j] = std::make_unique<IndexedPhoto>();
             indexOk[j] = Index(keypointSets_[j], *indexed[j]);
         }
     });
     for (int j = 1; j < n; ++j)
-        if (!indexOk[j]) return false;
+        if (!indexOk[j])
+            return false;
 
     bool matcherOk = true;
     for (int i = 0; i + 1 < n; ++i) {
@@ -185,25 +199,32 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
         std::vector<PairResult> row(n);
         Platform::ParallelFor(i + 1, n, [&](std::size_t b, std::size_t e) {
             for (std::size_t j = b; j < e; ++j) {
-                if (!hasDescriptors(static_cast<int>(j)) || !keypointSets_[i]) continue;
-                MatchPair(*keypointSets_[i], *keypointSets_[j], *indexed[j], sizeOf(i), sizeOf(static_cast<int>(j)),
-                          motionModel_, ratio, row[j]);
+                if (!hasDescriptors(static_cast<int>(j)) || !keypointSets_[i])
+                    continue;
+                MatchPair(*keypointSets_[i], *keypointSets_[j], *indexed[j], sizeOf(i),
+                          sizeOf(static_cast<int>(j)), motionModel_, ratio, row[j]);
             }
         });
         // Edges, repaints and failures in pair order, as one thread would have them.
         for (int j = i + 1; j < n; ++j) {
-            if (!hasDescriptors(j) || !keypointSets_[i]) continue;
-            if (ui_) ui_->RepaintNow();
-            if (!row[j].matcherOk) return false;
+            if (!hasDescriptors(j) || !keypointSets_[i])
+                continue;
+            if (ui_)
+                ui_->RepaintNow();
+            if (!row[j].matcherOk)
+                return false;
             for (int f = 0; f < row[j].fits; ++f)
-                if (ui_) ui_->RepaintNow();
+                if (ui_)
+                    ui_->RepaintNow();
             if (!AddAcceptedEdges(graph, i, j, row[j]))
                 return false;
         }
         position_ += 4;
-        if (ReportProgress(total_, position_)) break;
+        if (ReportProgress(total_, position_))
+            break;
     }
-    if (cancel_) return false;
+    if (cancel_)
+        return false;
     return matcherOk;
 }
 

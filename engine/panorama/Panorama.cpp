@@ -13,7 +13,8 @@ CPanorama* g_pCurrentPanorama = nullptr;
 
 PanoramaLib::IHVPanorama* CreateHVPanorama(PanoramaLib::IDibManager* manager) {
     g_pDibManager = manager;
-    if (!manager) return nullptr;
+    if (!manager)
+        return nullptr;
     auto* engine = new (std::nothrow) CPanorama();
     if (engine && (!engine->GetResult(false) || !engine->GetFullResult())) {
         engine->Release();
@@ -29,9 +30,12 @@ CPanorama::CPanorama()
 
 CPanorama::~CPanorama() {
     Reset(true, true);
-    if (previewResult_) previewResult_->Release();
-    if (fullResult_) fullResult_->Release();
-    if (g_pCurrentPanorama == this) g_pCurrentPanorama = nullptr;
+    if (previewResult_)
+        previewResult_->Release();
+    if (fullResult_)
+        fullResult_->Release();
+    if (g_pCurrentPanorama == this)
+        g_pCurrentPanorama = nullptr;
 }
 
 void CPanorama::Init(PanoramaLib::IFreeThreading*, PanoramaLib::IWaitCursor* cursor,
@@ -40,24 +44,30 @@ void CPanorama::Init(PanoramaLib::IFreeThreading*, PanoramaLib::IWaitCursor* cur
     ui_ = ui;
 }
 
-void CPanorama::Release() { delete this; }
+void CPanorama::Release() {
+    delete this;
+}
 
 IPanoElement* CPanorama::GetResult(bool fullIfNoPreview) {
-    if (!fullIfNoPreview || (previewResult_ && previewResult_->IsValid())) return previewResult_;
+    if (!fullIfNoPreview || (previewResult_ && previewResult_->IsValid()))
+        return previewResult_;
     return fullResult_;
 }
 
 void CPanorama::FreeResults() {
     built_ = false;
-    if (previewResult_) previewResult_->Destroy();
-    if (fullResult_) fullResult_->Destroy();
+    if (previewResult_)
+        previewResult_->Destroy();
+    if (fullResult_)
+        fullResult_->Destroy();
 }
 
 namespace {
 
 void ReleaseAll(std::vector<CPanoElement*>& elements) {
     for (CPanoElement* e : elements)
-        if (e) e->Release();
+        if (e)
+            e->Release();
     elements.clear();
 }
 
@@ -74,13 +84,15 @@ void CPanorama::Reset(bool dropAnalyses, bool) {
     ReleaseAll(photos_);
     if (dropAnalyses) {
         ReleaseAll(copies_);
-        for (CKeypointSet* set : keypointSets_) delete set;
+        for (CKeypointSet* set : keypointSets_)
+            delete set;
         keypointSets_.clear();
     }
 }
 
 void CPanorama::SetOptions(const HVPanoramaOptions* options) {
-    if (!options) return;
+    if (!options)
+        return;
     autoCrop_ = options->autoCrop;
     ratioMode_ = options->ratioMode;
     if (options->analysisSize != analysisSize_) {
@@ -91,12 +103,14 @@ void CPanorama::SetOptions(const HVPanoramaOptions* options) {
     rawExposureDifference_ = options->rawExposureDifference;
     lensCompensation_ = options->lensCompensation;
     // An id outside the table would index past it: keep the previous one.
-    if (LensPresetTable::IsValidId(options->lensPresetId)) lensPresetId_ = options->lensPresetId;
+    if (LensPresetTable::IsValidId(options->lensPresetId))
+        lensPresetId_ = options->lensPresetId;
     is360_ = options->is360;
 }
 
 void CPanorama::GetOptions(HVPanoramaOptions* options) {
-    if (!options) return;
+    if (!options)
+        return;
     *options = HVPanoramaOptions();
     options->autoCrop = autoCrop_;
     options->ratioMode = ratioMode_;
@@ -109,7 +123,8 @@ void CPanorama::GetOptions(HVPanoramaOptions* options) {
 }
 
 Rect* CPanorama::GetCropRect(Rect* out, int) {
-    if (out) *out = cropRect_;
+    if (out)
+        *out = cropRect_;
     return out;
 }
 
@@ -118,24 +133,29 @@ IPanoElement* CPanorama::PrepareElement(IPanoElement* photo) {
 }
 
 CPanoElement* CPanorama::CurrentResult() {
-    if (fullResult_ && fullResult_->IsValid()) return fullResult_;
-    if (previewResult_ && previewResult_->IsValid()) return previewResult_;
+    if (fullResult_ && fullResult_->IsValid())
+        return fullResult_;
+    if (previewResult_ && previewResult_->IsValid())
+        return previewResult_;
     return nullptr;
 }
 
 bool CPanorama::CropResult(const Rect* r) {
     CPanoElement* result = CurrentResult();
-    if (!result || !r) return false;
+    if (!result || !r)
+        return false;
     if (result->GetRect() == *r) {
         result->ApplyMask();
     } else {
         // Extract first: a rectangle outside the result fails and loses nothing.
         OrvexBase::RefPtr<CPanoElement> cut(result->ExtractRegion(false, *r));
-        if (!cut) return false;
+        if (!cut)
+            return false;
         // The document holds the result element itself: keep it and move the
         // cut picture into it.
         result->Destroy();
-        if (!result->InitFrom(cut.Get())) return false;
+        if (!result->InitFrom(cut.Get()))
+            return false;
     }
     result->x = 0;
     result->y = 0;
@@ -149,9 +169,12 @@ bool CPanorama::ReportProgress(int total, int position) {
 
 bool CPanorama::ProgressHook() {
     CPanorama* engine = g_pCurrentPanorama;
-    if (!engine) return false;
+    if (!engine)
+        return false;
     ++engine->position_;
     return engine->ReportProgress(engine->total_, engine->position_);
 }
 
-void CPanorama::ReleaseWarped(std::vector<CPanoElement*>& warped) { ReleaseAll(warped); }
+void CPanorama::ReleaseWarped(std::vector<CPanoElement*>& warped) {
+    ReleaseAll(warped);
+}

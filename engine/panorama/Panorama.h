@@ -4,15 +4,15 @@
 
 #include <array>
 #include <atomic>
-#include <memory>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "KeypointSet.h"
 #include "MatchGraph.h"
-#include "Seams.h"
 #include "PanoElement.h"
 #include "PanoramaLib.h"
+#include "Seams.h"
 
 class LaplacianBlender;
 
@@ -43,7 +43,8 @@ public:
 
     // PanoramaLib::IHVPanorama
     bool BuildWithTransforms(const std::vector<PanoramaLib::IPanoElement*>& photos,
-                             const std::vector<PanoramaLib::IPanoElement*>* copies, bool withTransforms) override;
+                             const std::vector<PanoramaLib::IPanoElement*>* copies,
+                             bool withTransforms) override;
     bool Render() override;
     bool CropResult(const OrvexBase::Rect* r) override;
     void SetCropRect(OrvexBase::Rect& r) override;
@@ -97,11 +98,12 @@ public:
 
     // Build driver: one photo's analysis (its heavy part done here, or taken
     // ready), and the match, arrange and composite steps of a build.
-    void AnalyzeElement(PanoramaLib::IPanoElement* photo, PanoramaLib::IPanoElement* copy, CKeypointSet* cached,
-                        PreparedAnalysis* ready = nullptr);
+    void AnalyzeElement(PanoramaLib::IPanoElement* photo, PanoramaLib::IPanoElement* copy,
+                        CKeypointSet* cached, PreparedAnalysis* ready = nullptr);
     // The keypoint set an earlier build made for the photo at this exact
     // path (taken out of oldSets), or null.
-    static CKeypointSet* FindCachedKeypoints(const std::wstring& name, const std::vector<CPanoElement*>& oldCopies,
+    static CKeypointSet* FindCachedKeypoints(const std::wstring& name,
+                                             const std::vector<CPanoElement*>& oldCopies,
                                              std::vector<CKeypointSet*>& oldSets);
     bool MatchAndStitch(bool automatic);
 
@@ -162,8 +164,8 @@ protected:
     static void ReleaseWarped(std::vector<CPanoElement*>& warped);
     // Every photo's analysis, the heavy parts side by side on the thread pool.
     void AnalyzeAll(const std::vector<PanoramaLib::IPanoElement*>& photos,
-                    const std::vector<PanoramaLib::IPanoElement*>* copies, std::vector<CPanoElement*>& oldCopies,
-                    std::vector<CKeypointSet*>& oldSets);
+                    const std::vector<PanoramaLib::IPanoElement*>* copies,
+                    std::vector<CPanoElement*>& oldCopies, std::vector<CKeypointSet*>& oldSets);
     OrvexBase::RefPtr<CPanoElement> MakeCopyOf(CPanoElement* photo, PanoramaLib::IPanoElement* given);
     void WarpCopyForLens(OrvexBase::RefPtr<CPanoElement>& copy);
     void PrepareAnalysis(CPanoElement* photo, PanoramaLib::IPanoElement* given, bool detect,

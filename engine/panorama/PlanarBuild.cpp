@@ -35,26 +35,34 @@ private:
     F f_;
 };
 
-CPanoElement* AsElement(IPanoElement* e) { return dynamic_cast<CPanoElement*>(e); }
+CPanoElement* AsElement(IPanoElement* e) {
+    return dynamic_cast<CPanoElement*>(e);
+}
 
 }  // namespace
 
 int CPanorama::LevelCount(double scale) {
     int levels = 4;
-    for (long long k = static_cast<long long>(scale) / 2; k > 0; k /= 2) ++levels;
+    for (long long k = static_cast<long long>(scale) / 2; k > 0; k /= 2)
+        ++levels;
     return levels;
 }
 
-CKeypointSet* CPanorama::FindCachedKeypoints(const std::wstring& name, const std::vector<CPanoElement*>& oldCopies,
+CKeypointSet* CPanorama::FindCachedKeypoints(const std::wstring& name,
+                                             const std::vector<CPanoElement*>& oldCopies,
                                              std::vector<CKeypointSet*>& oldSets) {
-    if (oldCopies.size() != oldSets.size() || oldCopies.empty()) return nullptr;
+    if (oldCopies.size() != oldSets.size() || oldCopies.empty())
+        return nullptr;
     // Paths are compared exactly: on this system two names that differ only
     // in case are two files.
     std::size_t k = 0;
-    while (k < oldCopies.size() && !(oldCopies[k] && oldCopies[k]->GetFileName() == name)) ++k;
-    if (k == oldCopies.size()) return nullptr;
+    while (k < oldCopies.size() && !(oldCopies[k] && oldCopies[k]->GetFileName() == name))
+        ++k;
+    if (k == oldCopies.size())
+        return nullptr;
     CKeypointSet* set = std::exchange(oldSets[k], nullptr);
-    if (!set) return nullptr;
+    if (!set)
+        return nullptr;
     if (set->view) {
         // A view shares another photo's keypoints; look for the photo's own set.
         delete set;
@@ -64,7 +72,8 @@ CKeypointSet* CPanorama::FindCachedKeypoints(const std::wstring& name, const std
                 set = std::exchange(oldSets[j], nullptr);
                 break;
             }
-        if (!set) return nullptr;
+        if (!set)
+            return nullptr;
     }
     if (set->keypoints.empty()) {
         delete set;
@@ -78,13 +87,17 @@ OrvexBase::RefPtr<CPanoElement> CPanorama::MakeCopyOf(CPanoElement* photo, IPano
     if (!given) {
         photo->Reload();
         // A photo that vanished or is not a 24-bit picture cannot be analysed.
-        if (!photo->IsValid() || photo->GetBpp() != 24) throw panorama_error();
+        if (!photo->IsValid() || photo->GetBpp() != 24)
+            throw panorama_error();
         copy.Reset(AsElement(PrepareElement(photo)));
-        if (!copy) throw panorama_error();
-        if (copy.Get() != photo) photo->Unload();
+        if (!copy)
+            throw panorama_error();
+        if (copy.Get() != photo)
+            photo->Unload();
     } else {
         CPanoElement* g = AsElement(given);
-        if (!g) throw panorama_error();
+        if (!g)
+            throw panorama_error();
         g->AddRef();
         copy.Reset(g);
     }
@@ -93,12 +106,15 @@ OrvexBase::RefPtr<CPanoElement> CPanorama::MakeCopyOf(CPanoElement* photo, IPano
 
 void CPanorama::WarpCopyForLens(OrvexBase::RefPtr<CPanoElement>& copy) {
     copy->Reload();
-    if (!copy->IsValid() || copy->GetBpp() != 24) throw panorama_error();
-    if (!lensCompensation_) return;
+    if (!copy->IsValid() || copy->GetBpp() != 24)
+        throw panorama_error();
+    if (!lensCompensation_)
+        return;
     double unusedScale = 0;
     OrvexBase::RefPtr<CPanoElement> warped(
         MakeSphereWarpedCopy(copy.Get(), &unusedScale, LensPresetTable::FocalFactor(lensPresetId_)));
-    if (!warped) throw panorama_error();
+    if (!warped)
+        throw panorama_error();
     warped->SetFileName(copy->GetFileName());
     copy = std::move(warped);
 }
@@ -108,30 +124,41 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeyp
     analysesValid_ = true;
     CPanoElement* photo = AsElement(photoIn);
     std::unique_ptr<CKeypointSet> set(cached);
-    if (!photo) throw panorama_error();
+    if (!photo)
+        throw panorama_error();
     built_ = false;
     if (ready && ready->failure) {
-        if (ready->failure == PreparedAnalysis::kCancelled) throw panorama_abort();
+        if (ready->failure == PreparedAnalysis::kCancelled)
+            throw panorama_abort();
         throw panorama_error();
     }
-    if (!set) set.reset(ready && ready->set ? ready->set.release() : new (std::nothrow) CKeypointSet());
-    if (!set) throw panorama_error();
+    if (!set)
+        set.reset(ready && ready->set ? ready->set.release() : new (std::nothrow) CKeypointSet());
+    if (!set)
+        throw panorama_error();
 
     OrvexBase::RefPtr<CPanoElement> copy = ready ? std::move(ready->copy) : MakeCopyOf(photo, given);
-    if (!copy) throw panorama_error();
+    if (!copy)
+        throw panorama_error();
     CKeypointSet* setRaw = set.get();
     keypointSets_.push_back(set.release());
 
     const std::wstring name = photo->GetFileName();
-    if (ui_) ui_->AddFile(name, true);
+    if (ui_)
+        ui_->AddFile(name, true);
     ScopeExit unmark([&] {
-        if (ui_) ui_->RepaintNow();
-        if (ui_) ui_->AddFile(name, false);
+        if (ui_)
+            ui_->RepaintNow();
+        if (ui_)
+            ui_->AddFile(name, false);
     });
-    if (progress_) progress_->SetStage(PanoramaLib::StageAnalyzingImage, photo->GetFileTitle());
-    if (ReportProgress(total_, ++position_)) throw panorama_abort();
+    if (progress_)
+        progress_->SetStage(PanoramaLib::StageAnalyzingImage, photo->GetFileTitle());
+    if (ReportProgress(total_, ++position_))
+        throw panorama_abort();
 
-    if (!ready) WarpCopyForLens(copy);
+    if (!ready)
+        WarpCopyForLens(copy);
 
     scales_.push_back(photo->scale);
     photo->AddRef();
@@ -142,19 +169,24 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeyp
     copy->x = copy->y = 0;
     copies_.push_back(copy.Detach());
 
-    if (ReportProgress(total_, ++position_)) throw panorama_abort();
+    if (ReportProgress(total_, ++position_))
+        throw panorama_abort();
     CPanoElement* analysed = copies_.back();
     if (cached) {
         position_ += 5;
-        if (ReportProgress(total_, position_)) throw panorama_abort();
+        if (ReportProgress(total_, position_))
+            throw panorama_abort();
     } else if (ready) {
         // Detected already: the detector's five progress steps, one by one.
         for (int step = 0; step < 5; ++step)
-            if (ProgressHook()) throw panorama_abort();
+            if (ProgressHook())
+                throw panorama_abort();
     } else {
-        DetectFeatures(analysed, setRaw->keypoints, setRaw->descriptors, 10.0, 0.02, &CPanorama::ProgressHook);
+        DetectFeatures(analysed, setRaw->keypoints, setRaw->descriptors, 10.0, 0.02,
+                       &CPanorama::ProgressHook);
         setRaw->BuildIndex(analysed->GetSize());
-        if (cancel_) setRaw->Clear();
+        if (cancel_)
+            setRaw->Clear();
     }
 }
 
@@ -182,7 +214,8 @@ void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::
     const std::size_t n = photos.size();
     std::vector<std::unique_ptr<CKeypointSet>> cached(n);
     for (std::size_t i = 0; i < n; ++i)
-        if (photos[i]) cached[i].reset(FindCachedKeypoints(photos[i]->GetFileName(), oldCopies, oldSets));
+        if (photos[i])
+            cached[i].reset(FindCachedKeypoints(photos[i]->GetFileName(), oldCopies, oldSets));
     auto givenCopy = [&](std::size_t i) { return copies ? (*copies)[i] : nullptr; };
 
     // The heavy part of every photo's analysis runs side by side while this
@@ -194,7 +227,8 @@ void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::
                             Platform::ThreadPool::Shared().ThreadCount() > 1;
     if (!sideBySide) {
         for (std::size_t i = 0; i < n; ++i)
-            if (photos[i]) AnalyzeElement(photos[i], givenCopy(i), cached[i].release());
+            if (photos[i])
+                AnalyzeElement(photos[i], givenCopy(i), cached[i].release());
         return;
     }
 
@@ -207,8 +241,10 @@ void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::
         Platform::ParallelFor(0, n, [&](std::size_t b, std::size_t e) {
             for (std::size_t i = b; i < e; ++i) {
                 CPanoElement* photo = AsElement(photos[i]);
-                if (photo && !abort.load()) PrepareAnalysis(photo, givenCopy(i), !cached[i], abort, ready[i]);
-                if (abort.load()) ready[i].failure = PreparedAnalysis::kCancelled;
+                if (photo && !abort.load())
+                    PrepareAnalysis(photo, givenCopy(i), !cached[i], abort, ready[i]);
+                if (abort.load())
+                    ready[i].failure = PreparedAnalysis::kCancelled;
                 std::lock_guard<std::mutex> lock(mutex);
                 done[i] = 1;
                 doneChanged.notify_all();
@@ -223,19 +259,22 @@ void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::
         {
             std::unique_lock<std::mutex> lock(mutex);
             while (!done[i]) {
-                if (doneChanged.wait_for(lock, std::chrono::milliseconds(50), [&] { return done[i] != 0; })) break;
+                if (doneChanged.wait_for(lock, std::chrono::milliseconds(50), [&] { return done[i] != 0; }))
+                    break;
                 // Keeps the window painted and the Cancel button heard meanwhile.
                 lock.unlock();
-                if (ReportProgress(total_, position_)) throw panorama_abort();
+                if (ReportProgress(total_, position_))
+                    throw panorama_abort();
                 lock.lock();
             }
         }
-        if (photos[i]) AnalyzeElement(photos[i], givenCopy(i), cached[i].release(), &ready[i]);
+        if (photos[i])
+            AnalyzeElement(photos[i], givenCopy(i), cached[i].release(), &ready[i]);
     }
 }
 
-bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies, int, int,
-                      int) {
+bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies, int,
+                      int, int) {
     transformsMode_ = false;
     return RunBuild(photos, copies, true);
 }
@@ -257,9 +296,12 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
     }
     const bool manual = !automatic;
     if (!manual) {
-        if (previewResult_) previewResult_->Destroy();
-        if (fullResult_) fullResult_->Destroy();
-        if (ui_) ui_->ToggleView(false);
+        if (previewResult_)
+            previewResult_->Destroy();
+        if (fullResult_)
+            fullResult_->Destroy();
+        if (ui_)
+            ui_->ToggleView(false);
     }
 
     // The ring's repeated photo counts as one more, in both kinds of build.
@@ -282,8 +324,10 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
     position_ = 0;
     total_ = total;
     if (manual) {
-        if (previewResult_) previewResult_->Destroy();
-        if (fullResult_) fullResult_->Destroy();
+        if (previewResult_)
+            previewResult_->Destroy();
+        if (fullResult_)
+            fullResult_->Destroy();
     }
 
     try {
@@ -293,16 +337,20 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
         oldSets.swap(keypointSets_);
         ScopeExit dropOld([&] {
             for (CPanoElement* c : oldCopies)
-                if (c) c->Release();
-            for (CKeypointSet* s : oldSets) delete s;
+                if (c)
+                    c->Release();
+            for (CKeypointSet* s : oldSets)
+                delete s;
         });
         Reset(true, true);
 
-        if (copies && copies->size() != photos.size()) copies = nullptr;
+        if (copies && copies->size() != photos.size())
+            copies = nullptr;
         AnalyzeAll(photos, copies, oldCopies, oldSets);
         // The old analyses are released here, before the matching needs memory.
         for (CPanoElement*& c : oldCopies) {
-            if (c) c->Release();
+            if (c)
+                c->Release();
             c = nullptr;
         }
         for (CKeypointSet*& s : oldSets) {
@@ -310,12 +358,14 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
             s = nullptr;
         }
 
-        if (!MatchAndStitch(automatic)) throw panorama_error();
+        if (!MatchAndStitch(automatic))
+            throw panorama_error();
 
         report_.status = 1;
         ListUnmatchedPhotos(report_.unmatched);
         if (is360_ && !manual) {
-            const match_graph::CNode* dup = ringDuplicate_ >= 0 ? matchGraph_.FindNode(ringDuplicate_) : nullptr;
+            const match_graph::CNode* dup =
+                ringDuplicate_ >= 0 ? matchGraph_.FindNode(ringDuplicate_) : nullptr;
             if (!dup || dup->edges.empty())
                 report_.status = 4;
             else if (ringNotCut_)
@@ -325,21 +375,28 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
         report_.status = 3;
         ListUnmatchedPhotos(report_.unmatched);
         result = false;
-        if (waitCursor_) waitCursor_->BeginWaitCursor();
-        if (previewResult_) previewResult_->Destroy();
-        if (waitCursor_) waitCursor_->EndWaitCursor();
+        if (waitCursor_)
+            waitCursor_->BeginWaitCursor();
+        if (previewResult_)
+            previewResult_->Destroy();
+        if (waitCursor_)
+            waitCursor_->EndWaitCursor();
     } catch (...) {
         // panorama_error, a cancel, and memory that ran out end the same way:
         // nothing escapes to the caller.
         report_.status = 2;
         ListUnmatchedPhotos(report_.unmatched);
         result = false;
-        if (waitCursor_) waitCursor_->BeginWaitCursor();
+        if (waitCursor_)
+            waitCursor_->BeginWaitCursor();
         Reset(false, true);
-        if (previewResult_) previewResult_->Destroy();
-        if (waitCursor_) waitCursor_->EndWaitCursor();
+        if (previewResult_)
+            previewResult_->Destroy();
+        if (waitCursor_)
+            waitCursor_->EndWaitCursor();
     }
-    if (progress_) progress_->End();
+    if (progress_)
+        progress_->End();
     return result;
 }
 
@@ -347,28 +404,38 @@ bool CPanorama::MatchAndStitch(bool automatic) {
     ringTransform_ = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     ringDuplicate_ = ringFarEnd_ = -1;
     reference_ = -1;
-    if (previewResult_) previewResult_->Destroy();
-    if (fullResult_) fullResult_->Destroy();
+    if (previewResult_)
+        previewResult_->Destroy();
+    if (fullResult_)
+        fullResult_->Destroy();
     ReleaseWarped(previewWarped_);
     seams_.clear();
 
-    if (progress_) progress_->SetStage(PanoramaLib::StageMatching);
-    if (!(automatic ? BuildMatchGraph(&matchGraph_) : BuildMatchGraphManually(&matchGraph_))) return false;
-    if (matchGraph_.Edges().empty()) throw panorama_cannot_build();
+    if (progress_)
+        progress_->SetStage(PanoramaLib::StageMatching);
+    if (!(automatic ? BuildMatchGraph(&matchGraph_) : BuildMatchGraphManually(&matchGraph_)))
+        return false;
+    if (matchGraph_.Edges().empty())
+        throw panorama_cannot_build();
 
-    if (progress_) progress_->SetStage(PanoramaLib::StageStitching);
-    if (ReportProgress(total_, ++position_)) return false;
+    if (progress_)
+        progress_->SetStage(PanoramaLib::StageStitching);
+    if (ReportProgress(total_, ++position_))
+        return false;
 
-    if (!BuildStarGraph(groupGraph_, matchGraph_, -1)) return false;
+    if (!BuildStarGraph(groupGraph_, matchGraph_, -1))
+        return false;
     Rect bounds = ComputeBounds(groupGraph_);
-    if (bounds.IsEmpty()) throw panorama_cannot_build();
+    if (bounds.IsEmpty())
+        throw panorama_cannot_build();
 
     if (is360_ && !CloseRing(bounds))
         return false;
 
     reference_ = FindCentralElement(bounds);
     if (reference_ >= 0 && reference_ != FindReferenceElement(matchGraph_)) {
-        if (!BuildStarGraph(groupGraph_, matchGraph_, reference_)) return false;
+        if (!BuildStarGraph(groupGraph_, matchGraph_, reference_))
+            return false;
         if (is360_)
             EqualizeRingScale();
         bounds = ComputeBounds(groupGraph_);
@@ -380,28 +447,33 @@ bool CPanorama::MatchAndStitch(bool automatic) {
         if (ComputeRingRotation(ringDuplicate_, ringFarEnd_, rotation))
             ApplyRingRotation(rotation);
         bounds = ComputeBounds(groupGraph_);
-        if (bounds.IsEmpty()) throw panorama_cannot_build();
+        if (bounds.IsEmpty())
+            throw panorama_cannot_build();
     }
-    if (reference_ < 0) reference_ = groupGraph_.Nodes().front()->imageIndex;
+    if (reference_ < 0)
+        reference_ = groupGraph_.Nodes().front()->imageIndex;
     bounds_ = bounds;
 
     if (!previewResult_ || !previewResult_->CreateImage(true, bounds.Width(), bounds.Height(), true))
         throw panorama_cannot_build();
     previewResult_->x = previewResult_->y = 0;
     previewResult_->CreateMask(false);
-    if (!previewResult_->GetMask()) throw panorama_cannot_build();
+    if (!previewResult_->GetMask())
+        throw panorama_cannot_build();
     previewResult_->FillImageWhite();
     cropRect_ = previewResult_->GetRect();
     previewRect_ = cropRect_;
     seams_.assign(copies_.size(), SeamSet());
-    if (!ComposeResult(false)) return false;
+    if (!ComposeResult(false))
+        return false;
 
     previewResult_->ComputeCropRect(&cropRect_);
     if (autoCrop_)
         CropResult(&cropRect_);
     else
         previewResult_->ApplyMask();
-    if (ReportProgress(total_, ++position_)) return false;
+    if (ReportProgress(total_, ++position_))
+        return false;
 
     lensBits_.assign(copies_.size(), false);
     built_ = true;
@@ -434,11 +506,13 @@ bool CPanorama::Render() {
     };
 
     try {
-        if (!haveCopies) throw panorama_error();
+        if (!haveCopies)
+            throw panorama_error();
         if (fullResult_ && fullResult_->IsValid()) {
             // Already rendered.
         } else {
-            if (!built_ || copies_.empty()) throw panorama_error();
+            if (!built_ || copies_.empty())
+                throw panorama_error();
             if (lensCompensation_) {
                 // Canvases first, committed only when every one could be
                 // made: a failure keeps the working photos as they were.
@@ -446,7 +520,8 @@ bool CPanorama::Render() {
                 std::vector<OrvexBase::RefPtr<CPanoElement>> canvases(n);
                 for (int i = 0; i < n; ++i) {
                     canvases[i].Reset(CreateSphereCanvas(photos_[i], f));
-                    if (!canvases[i]) throw panorama_error();
+                    if (!canvases[i])
+                        throw panorama_error();
                     canvases[i]->SetFileName(photos_[i]->GetFileName());
                     canvases[i]->scale = photos_[i]->scale;
                 }
@@ -459,28 +534,35 @@ bool CPanorama::Render() {
                 }
             }
             RescalePairTransforms();
-            if (!BuildStarGraph(groupGraph_, matchGraph_, reference_)) throw panorama_error();
+            if (!BuildStarGraph(groupGraph_, matchGraph_, reference_))
+                throw panorama_error();
             if (is360_) {
                 EqualizeRingScale();
                 Matrix rotation;
                 if (ComputeRingRotation(ringDuplicate_, ringFarEnd_, rotation))
                     ApplyRingRotation(rotation);
             }
-            if (ReportProgress(total_, ++position_)) throw panorama_abort();
+            if (ReportProgress(total_, ++position_))
+                throw panorama_abort();
 
             const Rect bounds = ComputeBounds(groupGraph_);
-            if (bounds.IsEmpty()) throw panorama_error();
+            if (bounds.IsEmpty())
+                throw panorama_error();
             CarryUserCropToFullSize();
             if (!fullResult_ || !fullResult_->CreateImage(true, bounds.Width(), bounds.Height(), true))
                 throw panorama_error();
             fullResult_->x = fullResult_->y = 0;
             fullResult_->CreateMask(false);
-            if (!fullResult_->GetMask()) throw panorama_error();
+            if (!fullResult_->GetMask())
+                throw panorama_error();
             fullResult_->FillImageWhite();
             cropRect_ = previewRect_;
-            if (ReportProgress(total_, ++position_)) throw panorama_abort();
-            if (!ComposeResult(true)) throw panorama_error();
-            if (ReportProgress(total_, ++position_)) throw panorama_abort();
+            if (ReportProgress(total_, ++position_))
+                throw panorama_abort();
+            if (!ComposeResult(true))
+                throw panorama_error();
+            if (ReportProgress(total_, ++position_))
+                throw panorama_abort();
 
             fullResult_->ComputeCropRect(&cropRect_);
             if (autoCrop_)
@@ -490,17 +572,20 @@ bool CPanorama::Render() {
             ReportProgress(total_, ++position_);
             // The preview's warped photos stay: a later render after
             // FreeResults needs their seams again.
-            if (previewResult_) previewResult_->Destroy();
+            if (previewResult_)
+                previewResult_->Destroy();
         }
     } catch (...) {
         // panorama_error, a cancel, and memory that ran out: no result.
         result = false;
-        if (fullResult_) fullResult_->Destroy();
+        if (fullResult_)
+            fullResult_->Destroy();
     }
     restoreGraphs();
     ReleaseWarped(fullWarped_);
     fullSizeMode_ = false;
     ClearUserCrop();
-    if (progress_) progress_->End();
+    if (progress_)
+        progress_->End();
     return result;
 }

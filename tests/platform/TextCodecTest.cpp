@@ -12,6 +12,8 @@ TEST(TextCodec, RoundTripsEveryPlane) {
 }
 
 TEST(TextCodec, DamagedUtf8BecomesReplacementCharacters) {
-    EXPECT_EQ(WideFromUtf8("a\xff" "b"), L"a\uFFFDb");
+    EXPECT_EQ(WideFromUtf8("a\xff"
+                           "b"),
+              L"a\uFFFDb");
     EXPECT_EQ(WideFromUtf8("a\xe2\x82"), L"a\uFFFD\uFFFD");
 }

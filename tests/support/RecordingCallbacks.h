@@ -25,7 +25,8 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         int n = 0;
         for (const auto& l : lines_)
-            if (l.rfind(prefix, 0) == 0) ++n;
+            if (l.rfind(prefix, 0) == 0)
+                ++n;
         return n;
     }
     void Clear() {
@@ -40,7 +41,8 @@ private:
 
 inline std::string Narrow(const std::wstring& w) {
     std::string s;
-    for (wchar_t c : w) s += c < 128 ? static_cast<char>(c) : '?';
+    for (wchar_t c : w)
+        s += c < 128 ? static_cast<char>(c) : '?';
     return s;
 }
 
@@ -73,7 +75,8 @@ public:
     int MatchManually(PanoramaLib::IPanoElement* first, PanoramaLib::IPanoElement* second,
                       PanoramaLib::IManualMatcher* matcher) override {
         log.Add("MatchManually");
-        if (!first || !second) return 1;
+        if (!first || !second)
+            return 1;
         return onMatchManually ? onMatchManually(first, second, matcher) : 1;
     }
     void AddFile(const std::wstring& fileName, bool mark) override {

@@ -3,24 +3,29 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 namespace TestData {
 
-inline std::filesystem::path SharedData() { return std::filesystem::path(OVH_SHARED_DATA); }
+inline std::filesystem::path SharedData() {
+    return std::filesystem::path(OVH_SHARED_DATA);
+}
 
 inline std::filesystem::path Photo(const std::string& relative) {
     return SharedData() / "photos" / relative;
 }
 
 // True when the shared photos are present; otherwise the caller skips.
-inline bool HavePhotos() { return std::filesystem::is_directory(SharedData() / "photos"); }
+inline bool HavePhotos() {
+    return std::filesystem::is_directory(SharedData() / "photos");
+}
 
-#define OVH_REQUIRE_PHOTOS()                                                          \
-    do {                                                                              \
-        if (!TestData::HavePhotos()) GTEST_SKIP() << "shared photos are not present"; \
+#define OVH_REQUIRE_PHOTOS()                                 \
+    do {                                                     \
+        if (!TestData::HavePhotos())                         \
+            GTEST_SKIP() << "shared photos are not present"; \
     } while (0)
 
 // A fresh empty folder for one test, removed when it goes out of scope.
@@ -30,8 +35,10 @@ public:
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "scratch";
         for (char& c : name)
-            if (c == '/') c = '_';
-        path_ = std::filesystem::temp_directory_path() / ("ovh-test-" + std::to_string(::getpid()) + "-" + name);
+            if (c == '/')
+                c = '_';
+        path_ =
+            std::filesystem::temp_directory_path() / ("ovh-test-" + std::to_string(::getpid()) + "-" + name);
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }

@@ -16,7 +16,8 @@ namespace {
 bool WaitReturnsSoon(PanoramaLib::IEvent* ev, std::future<void>* pending = nullptr) {
     auto f = std::async(std::launch::async, [ev] { ev->Wait(); });
     const bool done = f.wait_for(300ms) == std::future_status::ready;
-    if (!done && pending) *pending = std::move(f);
+    if (!done && pending)
+        *pending = std::move(f);
     return done;
 }
 
@@ -94,8 +95,10 @@ TEST(CFreeThreading, StartThreadRunsTheJobOnceOnAnotherThreadAndJoinsIt) {
 TEST(CFreeThreading, OwnsEveryObjectItMade) {
     // Leaks would show under the address sanitizer.
     CFreeThreading threading;
-    for (int i = 0; i < 3; ++i) EXPECT_NE(threading.CreateCriticalSection(), nullptr);
-    for (int i = 0; i < 2; ++i) EXPECT_NE(threading.CreateEvent(), nullptr);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NE(threading.CreateCriticalSection(), nullptr);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_NE(threading.CreateEvent(), nullptr);
 }
 
 TEST(CFreeThreading, WorkerUsesLocksAndEventsUntilJoined) {

@@ -13,7 +13,7 @@ TEST(Rect, IntersectAndUnionCases) {
     const Case cases[] = {
         {{0, 0, 10, 10}, {10, 0, 20, 10}, {10, 0, 10, 10}, {0, 0, 20, 10}},  // touching edge
         {{0, 0, 10, 10}, {11, 0, 20, 10}, {0, 0, 0, 0}, {0, 0, 20, 10}},
-        {{0, 0, 10, 10}, {5, 5, 5, 5}, {0, 0, 0, 0}, {0, 0, 10, 10}},  // a point
+        {{0, 0, 10, 10}, {5, 5, 5, 5}, {0, 0, 0, 0}, {0, 0, 10, 10}},    // a point
         {{0, 0, 0, 10}, {0, 0, 10, 10}, {0, 0, 0, 10}, {0, 0, 10, 10}},  // zero width, not a point
         {{3, 3, 3, 3}, {1, 2, 8, 9}, {0, 0, 0, 0}, {1, 2, 8, 9}},
         {{10, 10, 0, 0}, {1, 1, 2, 2}, {1, 1, 2, 2}, {0, 0, 10, 10}},  // inverted operand
@@ -40,13 +40,15 @@ TEST(InvertMatrix3x3, InverseTimesMatrixIsIdentity) {
     int tested = 0;
     while (tested < 100) {
         const double m[9] = {d(rng), d(rng), d(rng) * 100, d(rng), d(rng), d(rng) * 100, 0, 0, 1};
-        if (std::abs(m[0] * m[4] - m[1] * m[3]) < 0.1) continue;
+        if (std::abs(m[0] * m[4] - m[1] * m[3]) < 0.1)
+            continue;
         double inv[9];
         InvertMatrix3x3(inv, m);
         for (int r = 0; r < 3; ++r)
             for (int c = 0; c < 3; ++c) {
                 double s = 0;
-                for (int k = 0; k < 3; ++k) s += inv[r * 3 + k] * m[k * 3 + c];
+                for (int k = 0; k < 3; ++k)
+                    s += inv[r * 3 + k] * m[k * 3 + c];
                 EXPECT_NEAR(s, r == c ? 1.0 : 0.0, 1e-12);
             }
         ++tested;
@@ -58,6 +60,7 @@ TEST(InvertMatrix3x3, SingularMatrixGivesNonFiniteValues) {
     double inv[9];
     InvertMatrix3x3(inv, m);
     bool anyNonFinite = false;
-    for (double v : inv) anyNonFinite |= !std::isfinite(v);
+    for (double v : inv)
+        anyNonFinite |= !std::isfinite(v);
     EXPECT_TRUE(anyNonFinite);
 }

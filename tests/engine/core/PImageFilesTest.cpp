@@ -20,7 +20,9 @@ std::string ReadAll(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::wstring W(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+std::wstring W(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
 
 }  // namespace
 
@@ -65,7 +67,8 @@ TEST_F(PImageFiles, JpegRoundTripStaysClose) {
     double sum = 0;
     for (int r = 0; r < 67; ++r)
         for (int i = 0; i < 129 * 3; ++i)
-            sum += std::abs(src->GetBits()[r * src->GetStride() + i] - back->GetBits()[r * back->GetStride() + i]);
+            sum += std::abs(src->GetBits()[r * src->GetStride() + i] -
+                            back->GetBits()[r * back->GetStride() + i]);
     EXPECT_LT(sum / (67 * 129 * 3), 4.0);
 }
 

@@ -27,7 +27,7 @@ TEST(PImage, StrideAndCreateRules) {
     EXPECT_TRUE(img.Create(8, 10, 10, false));
     EXPECT_FALSE(img.IsValid());
     EXPECT_EQ(img.GetWidth(), 10);
-    EXPECT_TRUE(img.Create(8, 10, 10, true));  // no pixels yet, so it may still allocate
+    EXPECT_TRUE(img.Create(8, 10, 10, true));   // no pixels yet, so it may still allocate
     EXPECT_FALSE(img.Create(8, 10, 10, true));  // an image is created once
     img.Destroy();
     EXPECT_TRUE(img.Create(24, 3, 3, true));
@@ -35,7 +35,8 @@ TEST(PImage, StrideAndCreateRules) {
 
 TEST(PImage, FreshPixelsAreZeroAndQueryInterfaceFindsTheObject) {
     ImagePtr img = Made(24, 7, 5);
-    for (int i = 0; i < img->GetStride() * img->GetHeight(); ++i) ASSERT_EQ(img->GetBits()[i], 0);
+    for (int i = 0; i < img->GetStride() * img->GetHeight(); ++i)
+        ASSERT_EQ(img->GetBits()[i], 0);
     EXPECT_EQ(img->QueryInterface(1), static_cast<OrvexBase::RefCounter*>(static_cast<PImage*>(img.Get())));
     EXPECT_EQ(img->QueryInterface(2), nullptr);
 }
@@ -59,7 +60,8 @@ TEST(CDibManager, CloneCopiesPixelsNameAndFlag) {
     ASSERT_TRUE(emptyCopy->IsValid());
     EXPECT_EQ(emptyCopy->GetBpp(), 8);
     EXPECT_EQ(emptyCopy->GetWidth(), 6);
-    for (int i = 0; i < emptyCopy->GetStride() * 3; ++i) ASSERT_EQ(emptyCopy->GetBits()[i], 0);
+    for (int i = 0; i < emptyCopy->GetStride() * 3; ++i)
+        ASSERT_EQ(emptyCopy->GetBits()[i], 0);
 
     // A source of no depth cannot be copied.
     ImagePtr blank(manager.CreateDib(0));
@@ -79,4 +81,3 @@ TEST(PImage, FileTitleAndUnload) {
     EXPECT_TRUE(made->IsValid());
     EXPECT_FALSE(made->IsUnloaded());
 }
-

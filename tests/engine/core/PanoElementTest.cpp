@@ -21,7 +21,8 @@ protected:
         RefPtr<CPanoElement> e(new CPanoElement(0));
         EXPECT_TRUE(e->Create(bpp, w, h));
         for (int r = 0; r < h; ++r)
-            for (int i = 0; i < w * bpp / 8; ++i) e->GetBits()[r * e->GetStride() + i] = static_cast<std::uint8_t>(r * 31 + i);
+            for (int i = 0; i < w * bpp / 8; ++i)
+                e->GetBits()[r * e->GetStride() + i] = static_cast<std::uint8_t>(r * 31 + i);
         e->x = x;
         e->y = y;
         return e;
@@ -32,7 +33,9 @@ protected:
         e->CreateMask(false);
         for (std::size_t r = 0; r < rows.size(); ++r)
             for (std::size_t c = 0; c < rows[r].size(); ++c)
-                e->GetMask()[r * e->GetMaskStride() + c] = rows[r][c] == '#' ? 255 : rows[r][c] == '+' ? 128 : 0;
+                e->GetMask()[r * e->GetMaskStride() + c] = rows[r][c] == '#'   ? 255
+                                                           : rows[r][c] == '+' ? 128
+                                                                               : 0;
     }
 
     CDibManager manager;
@@ -134,10 +137,10 @@ TEST_F(PanoElementTest, ApplyMaskWhitensUncoveredPixels) {
         const int bytes = bpp / 8;
         EXPECT_EQ(e->GetBits()[0], kept);
         for (int i = 0; i < bytes; ++i) {
-            EXPECT_EQ(e->GetBits()[bytes + i], 255) << bpp;                    // row 0, column 1
-            EXPECT_EQ(e->GetBits()[e->GetStride() + i], 255) << bpp;          // row 1, column 0
+            EXPECT_EQ(e->GetBits()[bytes + i], 255) << bpp;           // row 0, column 1
+            EXPECT_EQ(e->GetBits()[e->GetStride() + i], 255) << bpp;  // row 1, column 0
         }
-        EXPECT_NE(e->GetBits()[e->GetStride() + 2 * bytes], 255) << bpp;      // row 1, column 2 kept
+        EXPECT_NE(e->GetBits()[e->GetStride() + 2 * bytes], 255) << bpp;  // row 1, column 2 kept
     }
 }
 
@@ -165,7 +168,8 @@ TEST_F(PanoElementTest, MaskPlanesAndBounds) {
     EXPECT_EQ(e->GetSavedMask(), saved);  // made once
     std::uint16_t* blend = e->GetBlendBuffer();
     ASSERT_NE(blend, nullptr);
-    for (int i = 0; i < e->GetMaskStride() * 5; ++i) ASSERT_EQ(blend[i], 0);
+    for (int i = 0; i < e->GetMaskStride() * 5; ++i)
+        ASSERT_EQ(blend[i], 0);
 
     auto unmasked = Make(3, 3);
     EXPECT_EQ(unmasked->GetSavedMask()[4], 255);  // no mask: all covered
@@ -180,7 +184,8 @@ TEST_F(PanoElementTest, ClearMaskRect) {
     const Rect outside(0, 0, 10, 10);
     e->ClearMaskRect(&outside);
     e->ClearMaskRect(nullptr);
-    for (int i = 0; i < e->GetMaskStride() * 4; ++i) ASSERT_EQ(e->GetMask()[i], 255);
+    for (int i = 0; i < e->GetMaskStride() * 4; ++i)
+        ASSERT_EQ(e->GetMask()[i], 255);
 
     const Rect part(14, 12, 30, 30);
     e->ClearMaskRect(&part);
@@ -202,11 +207,11 @@ TEST_F(PanoElementTest, ExtractRegions) {
     ASSERT_NE(part.Get(), nullptr);
     EXPECT_EQ(part->GetRect(), Rect(7, 8, 11, 11));
     for (int r = 0; r < 3; ++r) {
-        EXPECT_EQ(std::memcmp(part->GetBits() + r * part->GetStride(), e->GetBits() + (r + 2) * e->GetStride() + 6,
-                              12),
+        EXPECT_EQ(std::memcmp(part->GetBits() + r * part->GetStride(),
+                              e->GetBits() + (r + 2) * e->GetStride() + 6, 12),
                   0);
-        EXPECT_EQ(std::memcmp(part->GetMask() + r * part->GetMaskStride(), e->GetMask() + (r + 2) * e->GetMaskStride() + 2,
-                              4),
+        EXPECT_EQ(std::memcmp(part->GetMask() + r * part->GetMaskStride(),
+                              e->GetMask() + (r + 2) * e->GetMaskStride() + 2, 4),
                   0);
     }
     RefPtr<CPanoElement> noMask(e->ExtractRegion(false, Rect(7, 8, 11, 11)));
@@ -217,10 +222,10 @@ TEST_F(PanoElementTest, ExtractRegions) {
     ASSERT_NE(channel.Get(), nullptr);
     EXPECT_EQ(channel->GetBpp(), 8);
     EXPECT_EQ(channel->GetRect(), Rect(0, 0, 5, 5));
-    EXPECT_EQ(channel->GetBits()[0], 0);                            // outside
+    EXPECT_EQ(channel->GetBits()[0], 0);                               // outside
     EXPECT_EQ(channel->GetBits()[2 * channel->GetStride() + 2], 255);  // element (0, 0)
     EXPECT_EQ(channel->GetBits()[3 * channel->GetStride() + 3], 0);    // element (1, 1)
-    EXPECT_EQ(e->ExtractMaskRegion(Rect(3, 4, 8, 9)), nullptr);      // no saved mask yet
+    EXPECT_EQ(e->ExtractMaskRegion(Rect(3, 4, 8, 9)), nullptr);        // no saved mask yet
     e->GetSavedMask();
     RefPtr<CPanoElement> saved(e->ExtractMaskRegion(Rect(3, 4, 8, 9)));
     ASSERT_NE(saved.Get(), nullptr);
@@ -249,35 +254,45 @@ TEST_F(PanoElementTest, ComputeCropRectCases) {
         {"full", 6, 4, {"######", "######", "######", "######"}, Rect(0, 0, 6, 4)},
         {"ragged wide", 20, 10, ragged, Rect(3, 2, 17, 8)},
         {"hole drops a row", 20, 10, holed, Rect(3, 2, 17, 5)},
-        {"narrow span falls back", 30, 3,
-         {"..............................", "..............##..............", ".............................."},
+        {"narrow span falls back",
+         30,
+         3,
+         {"..............................", "..............##..............",
+          ".............................."},
          Rect(3, 4, 33, 7)},
         {"nothing fully covered falls back", 5, 1, {"+++++"}, Rect(3, 4, 8, 5)},
         {"span at column 0 counts", 5, 1, {"#...."}, Rect(0, 0, 1, 1)},
-        {"tall searches columns", 4, 12,
+        {"tall searches columns",
+         4,
+         12,
          {"....", ".##.", ".##.", ".##.", "###.", ".##.", ".##.", ".##.", ".##.", ".##.", ".##.", "...."},
          Rect(1, 1, 3, 11)},
     };
     for (const Case& c : cases) {
         auto e = Make(c.w, c.h, 24, 3, 4);
-        if (!c.mask.empty()) SetMask(e.Get(), c.mask);
+        if (!c.mask.empty())
+            SetMask(e.Get(), c.mask);
         Rect crop;
         e->ComputeCropRect(&crop);
-        EXPECT_EQ(crop, c.expected) << c.name << ": " << crop.left << "," << crop.top << "," << crop.right << ","
-                                    << crop.bottom;
+        EXPECT_EQ(crop, c.expected) << c.name << ": " << crop.left << "," << crop.top << "," << crop.right
+                                    << "," << crop.bottom;
     }
 }
 
 TEST_F(PanoElementTest, FillsAndFactoryFunctions) {
     auto e = Make(5, 2);
     e->FillImageWhite();
-    for (int i = 0; i < e->GetStride() * 2; ++i) ASSERT_EQ(e->GetBits()[i], 255);
+    for (int i = 0; i < e->GetStride() * 2; ++i)
+        ASSERT_EQ(e->GetBits()[i], 255);
     e->FillImageGrey();
-    for (int i = 0; i < e->GetStride() * 2; ++i) ASSERT_EQ(e->GetBits()[i], 128);
+    for (int i = 0; i < e->GetStride() * 2; ++i)
+        ASSERT_EQ(e->GetBits()[i], 128);
 
     std::vector<PanoramaLib::IPanoElement*> elements;
-    for (int i = 0; i < 3; ++i) elements.push_back(CreatePanoElement(0));
-    for (auto* el : elements) ASSERT_NE(el, nullptr);
+    for (int i = 0; i < 3; ++i)
+        elements.push_back(CreatePanoElement(0));
+    for (auto* el : elements)
+        ASSERT_NE(el, nullptr);
     ReleaseElementVector(elements);
     EXPECT_TRUE(elements.empty());
     ReleasePanoElement(nullptr);

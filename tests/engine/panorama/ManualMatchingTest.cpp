@@ -2,9 +2,9 @@
 
 #include <cmath>
 
+#include "AnalysedPanorama.h"
 #include "DibManager.h"
 #include "Features.h"
-#include "AnalysedPanorama.h"
 #include "Panorama.h"
 #include "RecordingCallbacks.h"
 #include "TestData.h"

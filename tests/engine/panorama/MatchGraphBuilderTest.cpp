@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "AnalysedPanorama.h"
 #include "DibManager.h"
 #include "Features.h"
-#include "AnalysedPanorama.h"
 #include "Panorama.h"
 #include "RecordingCallbacks.h"
 #include "TestData.h"
@@ -126,7 +126,8 @@ TEST_F(MatchGraphBuilderTest, OneThreadAndManyGiveTheSameGraph) {
     OVH_REQUIRE_PHOTOS();
     AnalysedPanorama engine;
     std::vector<RefPtr<CPanoElement>> photos;
-    for (const char* name : {"small-01.jpg", "small-02.jpg", "small-03.jpg", "small-04.jpg", "small-05.jpg"}) {
+    for (const char* name :
+         {"small-01.jpg", "small-02.jpg", "small-03.jpg", "small-04.jpg", "small-05.jpg"}) {
         photos.push_back(LoadPhoto(std::string("apartment-ring/") + name));
         engine.AddAnalysed(photos.back().Get());
     }
@@ -134,8 +135,8 @@ TEST_F(MatchGraphBuilderTest, OneThreadAndManyGiveTheSameGraph) {
         std::vector<std::vector<double>> out;
         for (const CEdge* e : engine.matchGraph_.Edges()) {
             std::vector<double> v(e->transform, e->transform + 9);
-            v.insert(v.end(), {double(e->firstImage), double(e->secondImage), e->residual, double(e->inlierCount),
-                               double(e->outlierCount)});
+            v.insert(v.end(), {double(e->firstImage), double(e->secondImage), e->residual,
+                               double(e->inlierCount), double(e->outlierCount)});
             v.insert(v.end(), e->inliers1.begin(), e->inliers1.end());
             v.insert(v.end(), e->inliers2.begin(), e->inliers2.end());
             out.push_back(v);

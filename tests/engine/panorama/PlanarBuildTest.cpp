@@ -16,17 +16,21 @@ using PanoramaLib::IPanoElement;
 
 namespace {
 
-std::wstring W(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+std::wstring W(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
 
 // An image factory that runs out of memory after a given number of images.
 class FailingDibManager : public CDibManager {
 public:
     PanoramaLib::IDib* CreateDib(int reserved) override {
-        if (budget >= 0 && made++ >= budget) return nullptr;
+        if (budget >= 0 && made++ >= budget)
+            return nullptr;
         return CDibManager::CreateDib(reserved);
     }
     PanoramaLib::IDib* CloneDib(PanoramaLib::IDib* source, int reserved) override {
-        if (budget >= 0 && made++ >= budget) return nullptr;
+        if (budget >= 0 && made++ >= budget)
+            return nullptr;
         return CDibManager::CloneDib(source, reserved);
     }
     // Analyses run on several threads at once.
@@ -46,7 +50,8 @@ protected:
     }
     void TearDown() override {
         ReleaseElementVector(photos);
-        if (engine) engine->Release();
+        if (engine)
+            engine->Release();
         g_pDibManager = nullptr;
     }
 
@@ -58,7 +63,8 @@ protected:
 
     // Crops of source at the given rectangles, each saved to a file (so the
     // engine can unload and reload it) and scaled in brightness by its gain.
-    void MakeCrops(CPanoElement* source, const std::vector<Rect>& rects, const std::vector<double>& gains = {}) {
+    void MakeCrops(CPanoElement* source, const std::vector<Rect>& rects,
+                   const std::vector<double>& gains = {}) {
         for (std::size_t k = 0; k < rects.size(); ++k) {
             RefPtr<CPanoElement> crop(source->ExtractRegion(false, rects[k]));
             ASSERT_NE(crop.Get(), nullptr);
@@ -89,11 +95,14 @@ double Psnr(CPanoElement* result, CPanoElement* source, int offsetX, int offsetY
     for (int y = 0; y < result->GetHeight(); ++y)
         for (int x = 0; x < result->GetWidth(); ++x) {
             const int sx = x + offsetX, sy = y + offsetY;
-            if (sx < 0 || sy < 0 || sx >= source->GetWidth() || sy >= source->GetHeight()) continue;
+            if (sx < 0 || sy < 0 || sx >= source->GetWidth() || sy >= source->GetHeight())
+                continue;
             const std::uint8_t* a = result->GetBits() + y * result->GetStride() + 3 * x;
             const std::uint8_t* b = source->GetBits() + sy * source->GetStride() + 3 * sx;
-            if (a[0] == 255 && a[1] == 255 && a[2] == 255) continue;  // uncovered (white)
-            for (int c = 0; c < 3; ++c) sum += (a[c] - b[c]) * (a[c] - b[c]);
+            if (a[0] == 255 && a[1] == 255 && a[2] == 255)
+                continue;  // uncovered (white)
+            for (int c = 0; c < 3; ++c)
+                sum += (a[c] - b[c]) * (a[c] - b[c]);
             n += 3;
         }
     return n ? 10 * std::log10(255.0 * 255.0 / (sum / n)) : 0;
@@ -130,7 +139,8 @@ TEST_F(PlanarBuildTest, GroundTruthCropsWithGains) {
         // analysis pixel (two full-size pixels).
         double psnr = 0;
         for (int oy = 8; oy <= 12; ++oy)
-            for (int ox = -2; ox <= 2; ++ox) psnr = std::max(psnr, Psnr(result, source.Get(), ox, oy));
+            for (int ox = -2; ox <= 2; ++ox)
+                psnr = std::max(psnr, Psnr(result, source.Get(), ox, oy));
         std::printf("ground truth PSNR %.2f dB (gain %.1f)\n", psnr, c.gains[1]);
         EXPECT_GE(psnr, c.minPsnr);
         engine->FreeResults();
@@ -151,7 +161,8 @@ TEST_F(PlanarBuildTest, ProgressStagesAndTotals) {
     std::vector<std::string> stages;
     int lastPosition = 0;
     for (const std::string& line : progress.log.Lines()) {
-        if (line.rfind("SetStage", 0) == 0 || line == "Begin" || line == "End") stages.push_back(line);
+        if (line.rfind("SetStage", 0) == 0 || line == "Begin" || line == "End")
+            stages.push_back(line);
         int t, p;
         if (std::sscanf(line.c_str(), "SetProgress %d %d", &t, &p) == 2) {
             EXPECT_EQ(t, total);
@@ -161,8 +172,14 @@ TEST_F(PlanarBuildTest, ProgressStagesAndTotals) {
         }
     }
     EXPECT_EQ(lastPosition, total);
-    const std::vector<std::string> expected = {"Begin", "SetStage 11", "SetStage 12 crop0.png", "SetStage 12 crop1.png",
-                                               "SetStage 12 crop2.png", "SetStage 13", "SetStage 14", "End"};
+    const std::vector<std::string> expected = {"Begin",
+                                               "SetStage 11",
+                                               "SetStage 12 crop0.png",
+                                               "SetStage 12 crop1.png",
+                                               "SetStage 12 crop2.png",
+                                               "SetStage 13",
+                                               "SetStage 14",
+                                               "End"};
     EXPECT_EQ(stages, expected);
     EXPECT_EQ(ui.log.Count("ToggleView 0"), 1);
     EXPECT_EQ(ui.log.Count("AddFile"), 4 * n);  // marked and unmarked in analysis and compositing
@@ -241,7 +258,8 @@ TEST_F(PlanarBuildTest, ResultsAcrossRenders) {
     EXPECT_EQ(engine->GetResult(false), preview);
     IPanoElement* full = engine->GetResult(true);
     EXPECT_EQ(full, engine->GetFullResult());
-    const std::vector<std::uint8_t> first(full->GetBits(), full->GetBits() + full->GetStride() * full->GetHeight());
+    const std::vector<std::uint8_t> first(full->GetBits(),
+                                          full->GetBits() + full->GetStride() * full->GetHeight());
 
     // A second render has nothing to do.
     TestDoubles::RecordingProgress progress;
@@ -279,7 +297,8 @@ TEST_F(PlanarBuildTest, UnrelatedPhotosAndTheDistractor) {
     ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
     EXPECT_EQ(engine->GetBuildReport()->status, 1);
     EXPECT_EQ(engine->GetBuildReport()->unmatched, std::vector<std::int32_t>{1});
-    for (int i : engine->CompositedList()) EXPECT_NE(i, 1);
+    for (int i : engine->CompositedList())
+        EXPECT_NE(i, 1);
     EXPECT_EQ(engine->CompositedList().size(), 3u);
 }
 
