@@ -507,13 +507,17 @@ int ReadImage(const ReadRequest& request) {
 
 }  // namespace formgate
 
-int ImExp_ReadFile(CAbstractReadWA* sink, void* owner, const char* path, int acceptedTypes,
-                   CProgress* progress, char** options, int optionCount) {
+namespace {
+
+// ImExp_ReadFile and ImExp_ReadFileW but for how the name comes.
+int ReadNamedFile(CAbstractReadWA* sink, void* owner, const char* path, const char16_t* widePath,
+                  int acceptedTypes, CProgress* progress, char** options, int optionCount) {
     try {
         formgate::ReadRequest request;
         request.sink = sink;
         request.owner = owner;
-        request.path = path ? path : "";
+        request.path = widePath ? formgate::Utf8FromUtf16(widePath) : path ? path : "";
+        request.widePath = widePath;
         request.acceptedTypes = acceptedTypes;
         request.progress = progress;
         request.options = options;
@@ -524,22 +528,17 @@ int ImExp_ReadFile(CAbstractReadWA* sink, void* owner, const char* path, int acc
     }
 }
 
+}  // namespace
+
+int ImExp_ReadFile(CAbstractReadWA* sink, void* owner, const char* path, int acceptedTypes,
+                   CProgress* progress, char** options, int optionCount) {
+    return ReadNamedFile(sink, owner, path, nullptr, acceptedTypes, progress, options, optionCount);
+}
+
 int ImExp_ReadFileW(CAbstractReadWA* sink, void* owner, const char16_t* path, int acceptedTypes,
                     CProgress* progress, char** options, int optionCount) {
-    try {
-        formgate::ReadRequest request;
-        request.sink = sink;
-        request.owner = owner;
-        request.path = formgate::Utf8FromUtf16(path);
-        request.widePath = path ? path : u"";
-        request.acceptedTypes = acceptedTypes;
-        request.progress = progress;
-        request.options = options;
-        request.optionCount = optionCount;
-        return formgate::ReadImage(request);
-    } catch (...) {
-        return 0;
-    }
+    return ReadNamedFile(sink, owner, nullptr, path ? path : u"", acceptedTypes, progress, options,
+                         optionCount);
 }
 
 int ImExp_ReadThumb(CAbstractReadWA* sink, void* owner, const char* path, ImExpRect* box) {
