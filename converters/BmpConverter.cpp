@@ -262,9 +262,7 @@ FORMGATE_CONVERTER_ENTRY int RDReadHeader(ConverterContext* ctx, char**, int) {
             ctx->yResolution = static_cast<std::int32_t>((h.yPerMetre + 50) / 100);
         }
         // Asked for in the order the rows are stored, so each band is one read.
-        ctx->accessMode = 1;
-        ctx->rowOrder = h.topDown ? 1 : 2;
-        ctx->rowsPerBandWanted = kRowsPerBand;
+        ConvKit::AskForBands(ctx, h.topDown ? 1 : 2, kRowsPerBand);
         return 0;
     });
 }
@@ -305,10 +303,7 @@ FORMGATE_CONVERTER_ENTRY int RDReadBand(ConverterContext* ctx, void* band) {
 }
 
 FORMGATE_CONVERTER_ENTRY int RDCleanUp(ConverterContext* ctx) {
-    return ConvKit::Guard([&]() -> int {
-        reads.Erase(ctx);
-        return 0;
-    });
+    return ConvKit::EraseState(reads, ctx);
 }
 
 FORMGATE_CONVERTER_ENTRY int WRSetupWriting(ConverterContext* ctx, char**, int) {
@@ -327,11 +322,9 @@ FORMGATE_CONVERTER_ENTRY int WRSetupWriting(ConverterContext* ctx, char**, int) 
         ctx->blueFirst = 1;
         ctx->bytesPerPlaneRow =
             static_cast<std::uint32_t>((static_cast<std::int64_t>(ctx->width) * bits + 7) / 8);
-        // Bottom row first, the order of the file.
-        ctx->accessMode = 1;
-        ctx->rowOrder = 2;
         ctx->fixedBandHeight = 0;
-        ctx->rowsPerBandWanted = kRowsPerBand;
+        // Bottom row first, the order of the file.
+        ConvKit::AskForBands(ctx, 2, kRowsPerBand);
         return 0;
     });
 }
@@ -410,8 +403,5 @@ FORMGATE_CONVERTER_ENTRY int WREndWriting(ConverterContext* ctx) {
 }
 
 FORMGATE_CONVERTER_ENTRY int WRCleanUp(ConverterContext* ctx) {
-    return ConvKit::Guard([&]() -> int {
-        writes.Erase(ctx);
-        return 0;
-    });
+    return ConvKit::EraseState(writes, ctx);
 }

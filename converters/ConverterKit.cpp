@@ -19,17 +19,6 @@ void Copy(char (&field)[N], const char* text) {
 
 }  // namespace
 
-int CodeOfStreamCause(int cause) {
-    switch (cause) {
-        case CImpExp_FileException::endOfFile:
-            return ImExp::ErrorUnexpectedEnd;
-        case CImpExp_FileException::diskFull:
-            return ImExp::ErrorDiskFull;
-        default:
-            return ImExp::ErrorGeneral;
-    }
-}
-
 void SetMessageV(const char* format, std::va_list args) {
     std::vsnprintf(lastMessage, sizeof lastMessage, format, args);
 }
@@ -103,13 +92,17 @@ bool OutputBuffer::Append(const void* bytes, std::size_t count) noexcept {
     }
 }
 
-void OutputBuffer::FlushTo(IOStream* stream) {
+void WriteAll(IOStream* stream, const std::uint8_t* bytes, std::size_t count) {
     std::size_t done = 0;
-    while (done < bytes_.size()) {
-        const int chunk = static_cast<int>(std::min<std::size_t>(bytes_.size() - done, 1 << 24));
-        stream->Write(bytes_.data() + done, chunk);
+    while (done < count) {
+        const int chunk = static_cast<int>(std::min<std::size_t>(count - done, 1 << 24));
+        stream->Write(bytes + done, chunk);
         done += static_cast<std::size_t>(chunk);
     }
+}
+
+void OutputBuffer::FlushTo(IOStream* stream) {
+    WriteAll(stream, bytes_.data(), bytes_.size());
     bytes_.clear();
 }
 

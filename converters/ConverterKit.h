@@ -14,10 +14,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <new>
+#include <utility>
 #include <vector>
 
 #include "ConverterInterface.h"
+#include "ExceptionBarrier.h"
 #include "Formgate.h"
 #include "IOStream.h"
 
@@ -35,26 +36,10 @@ constexpr std::uint32_t kSideLimit = 0x7F00000;
 // Largest whole image a converter decodes in memory (interlaced or tiled files).
 constexpr std::uint64_t kWholeImageLimit = std::uint64_t{1} << 31;
 
-// The error code for a stream failure: end of file 1, disk full 13, else 15.
-int CodeOfStreamCause(int cause);
-
 // Runs an entry point's body and turns everything it throws into an error code.
 template <class Body>
 int Guard(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (CImpExp_FileException* e) {
-        const int code = CodeOfStreamCause(e->m_cause);
-        delete e;
-        return code;
-    } catch (IOStreamException* e) {
-        delete e;
-        return ImExp::ErrorGeneral;
-    } catch (const std::bad_alloc&) {
-        return ImExp::ErrorNoMemory;
-    } catch (...) {
-        return ImExp::ErrorGeneral;
-    }
+    return formgate::GuardedCall(std::forward<Body>(body));
 }
 
 // The text of the last codec failure on this thread (printf-style), shown for
@@ -77,6 +62,9 @@ std::vector<std::uint8_t> ReadAll(IOStream* stream);
 
 // Reads exactly count bytes at offset; false when the file ends first.
 bool ReadAt(IOStream* stream, std::int64_t offset, void* buffer, int count);
+
+// Writes count bytes to the stream in chunks its int counts hold; throws what the stream throws.
+void WriteAll(IOStream* stream, const std::uint8_t* bytes, std::size_t count);
 
 // Bytes produced by a codec, kept until our own code hands them to the stream.
 // Append is called from C callbacks and never throws.
@@ -124,10 +112,27 @@ private:
     std::map<const ConverterContext*, std::unique_ptr<State>> states_;
 };
 
+// Removes the operation's state; the RDCleanUp and WRCleanUp of every converter.
+template <class State>
+int EraseState(StateTable<State>& table, const ConverterContext* context) noexcept {
+    return Guard([&]() -> int {
+        table.Erase(context);
+        return 0;
+    });
+}
+
 // Image row i of the current band, counted from the top: rows of a band run
 // downwards, or upwards with row order 2.
 inline int BandRow(const ConverterContext* context, int i) {
     return context->rowOrder == 2 ? context->bandStartRow - i : context->bandStartRow + i;
+}
+
+// The library drives the bands (access mode 1), rowsPerBand rows at a time,
+// from the top down (row order 1) or from the bottom up (2).
+inline void AskForBands(ConverterContext* context, int rowOrder, int rowsPerBand) {
+    context->accessMode = 1;
+    context->rowOrder = static_cast<std::uint16_t>(rowOrder);
+    context->rowsPerBandWanted = rowsPerBand;
 }
 
 // True when the band the library asks for is the next one of a codec that
@@ -149,5 +154,39 @@ bool IsGreyRamp(const ConverterContext* context, int count);
 
 // The context's resolution in dots per inch (0 when unknown), whatever unit it came in.
 void ResolutionDpi(const ConverterContext* context, double& x, double& y);
+
+// WRWriteBand and WREndWriting of a codec that writes strictly from the top
+// down into an OutputBuffer, flushed to the stream after each step. Writer has
+// nextRow, out and Started() (the codec is set up); writeRows and finish are
+// the converter's small functions that hold the codec's setjmp.
+template <class Writer>
+int WriteBandDownwards(StateTable<Writer>& table, ConverterContext* context, const void* band,
+                       int (*writeRows)(Writer*, const std::uint8_t*, int, std::size_t)) noexcept {
+    return Guard([&]() -> int {
+        Writer* w = table.Find(context);
+        if (!w || !w->Started() || !IsNextBandDownwards(context, w->nextRow))
+            return ImExp::ErrorGeneral;
+        if (int code = writeRows(w, static_cast<const std::uint8_t*>(band), context->rowsInBand,
+                                 context->bytesPerPlaneRow))
+            return code;
+        w->nextRow += context->rowsInBand;
+        w->out.FlushTo(context->stream);
+        return 0;
+    });
+}
+
+template <class Writer>
+int EndWritingDownwards(StateTable<Writer>& table, ConverterContext* context,
+                        int (*finish)(Writer*)) noexcept {
+    return Guard([&]() -> int {
+        Writer* w = table.Find(context);
+        if (!w || !w->Started() || w->nextRow != static_cast<int>(context->height))
+            return ImExp::ErrorGeneral;
+        if (int code = finish(w))
+            return code;
+        w->out.FlushTo(context->stream);
+        return 0;
+    });
+}
 
 }  // namespace ConvKit

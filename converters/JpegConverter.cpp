@@ -194,6 +194,7 @@ struct Writer {
         if (created)
             jpeg_destroy_compress(&info);
     }
+    bool Started() const { return created; }
 };
 
 Writer& WriterOf(j_compress_ptr info) {
@@ -330,9 +331,7 @@ FORMGATE_CONVERTER_ENTRY int RDReadHeader(ConverterContext* ctx, char**, int) {
         Resolution(r, ctx->resolutionUnit, x, y);
         ctx->xResolution = static_cast<std::int32_t>(x);
         ctx->yResolution = static_cast<std::int32_t>(y);
-        ctx->accessMode = 1;
-        ctx->rowOrder = 1;
-        ctx->rowsPerBandWanted = kRowsPerBand;
+        ConvKit::AskForBands(ctx, 1, kRowsPerBand);
         return 0;
     });
 }
@@ -364,10 +363,7 @@ FORMGATE_CONVERTER_ENTRY int RDReadBand(ConverterContext* ctx, void* band) {
 }
 
 FORMGATE_CONVERTER_ENTRY int RDCleanUp(ConverterContext* ctx) {
-    return ConvKit::Guard([&]() -> int {
-        reads.Erase(ctx);
-        return 0;
-    });
+    return ConvKit::EraseState(reads, ctx);
 }
 
 FORMGATE_CONVERTER_ENTRY int WRSetupWriting(ConverterContext* ctx, char**, int) {
@@ -383,10 +379,8 @@ FORMGATE_CONVERTER_ENTRY int WRSetupWriting(ConverterContext* ctx, char**, int) 
         ctx->packed = 1;
         ctx->blueFirst = colour ? 1 : 0;
         ctx->bytesPerPlaneRow = ctx->width * (colour ? 3 : 1);
-        ctx->accessMode = 1;
-        ctx->rowOrder = 1;
         ctx->fixedBandHeight = 0;
-        ctx->rowsPerBandWanted = kRowsPerBand;
+        ConvKit::AskForBands(ctx, 1, kRowsPerBand);
         return 0;
     });
 }
@@ -404,34 +398,13 @@ FORMGATE_CONVERTER_ENTRY int WRWriteHeader(ConverterContext* ctx) {
 }
 
 FORMGATE_CONVERTER_ENTRY int WRWriteBand(ConverterContext* ctx, void* band) {
-    return ConvKit::Guard([&]() -> int {
-        Writer* w = writes.Find(ctx);
-        if (!w || !w->created || !ConvKit::IsNextBandDownwards(ctx, w->nextRow))
-            return ImExp::ErrorGeneral;
-        if (int code =
-                WriteRows(w, static_cast<const std::uint8_t*>(band), ctx->rowsInBand, ctx->bytesPerPlaneRow))
-            return code;
-        w->nextRow += ctx->rowsInBand;
-        w->out.FlushTo(ctx->stream);
-        return 0;
-    });
+    return ConvKit::WriteBandDownwards(writes, ctx, band, WriteRows);
 }
 
 FORMGATE_CONVERTER_ENTRY int WREndWriting(ConverterContext* ctx) {
-    return ConvKit::Guard([&]() -> int {
-        Writer* w = writes.Find(ctx);
-        if (!w || !w->created || w->nextRow != static_cast<int>(ctx->height))
-            return ImExp::ErrorGeneral;
-        if (int code = FinishWriting(w))
-            return code;
-        w->out.FlushTo(ctx->stream);
-        return 0;
-    });
+    return ConvKit::EndWritingDownwards(writes, ctx, FinishWriting);
 }
 
 FORMGATE_CONVERTER_ENTRY int WRCleanUp(ConverterContext* ctx) {
-    return ConvKit::Guard([&]() -> int {
-        writes.Erase(ctx);
-        return 0;
-    });
+    return ConvKit::EraseState(writes, ctx);
 }

@@ -168,6 +168,7 @@ struct Writer {
         if (png)
             png_destroy_write_struct(&png, info ? &info : nullptr);
     }
+    bool Started() const { return png != nullptr; }
 };
 
 void WriteBytes(png_structp png, png_bytep data, png_size_t count) {
@@ -296,9 +297,7 @@ FORMGATE_CONVERTER_ENTRY int RDReadHeader(ConverterContext* ctx, char**, int) {
         Resolution(r, ctx->resolutionUnit, x, y);
         ctx->xResolution = static_cast<std::int32_t>(x);
         ctx->yResolution = static_cast<std::int32_t>(y);
-        ctx->accessMode = 1;
-        ctx->rowOrder = 1;
-        ctx->rowsPerBandWanted = kRowsPerBand;
+        ConvKit::AskForBands(ctx, 1, kRowsPerBand);
         return 0;
     });
 }
@@ -341,10 +340,7 @@ FORMGATE_CONVERTER_ENTRY int RDReadBand(ConverterContext* ctx, void* band) {
 }
 
 FORMGATE_CONVERTER_ENTRY int RDCleanUp(ConverterContext* ctx) {
-    return ConvKit::Guard([&]() -> int {
-        reads.Erase(ctx);
-        return 0;
-    });
+    return ConvKit::EraseState(reads, ctx);
 }
 
 FORMGATE_CONVERTER_ENTRY int WRSetupWriting(ConverterContext* ctx, char**, int) {
@@ -389,10 +385,8 @@ FORMGATE_CONVERTER_ENTRY int WRSetupWriting(ConverterContext* ctx, char**, int) 
         ctx->blueFirst = (type & PNG_COLOR_MASK_COLOR) && type != PNG_COLOR_TYPE_PALETTE ? 1 : 0;
         ctx->bytesPerPlaneRow =
             static_cast<std::uint32_t>((static_cast<std::uint64_t>(ctx->width) * depth * samples + 7) / 8);
-        ctx->accessMode = 1;
-        ctx->rowOrder = 1;
         ctx->fixedBandHeight = 0;
-        ctx->rowsPerBandWanted = kRowsPerBand;
+        ConvKit::AskForBands(ctx, 1, kRowsPerBand);
         return 0;
     });
 }
@@ -419,34 +413,13 @@ FORMGATE_CONVERTER_ENTRY int WRWriteHeader(ConverterContext* ctx) {
 }
 
 FORMGATE_CONVERTER_ENTRY int WRWriteBand(ConverterContext* ctx, void* band) {
-    return ConvKit::Guard([&]() -> int {
-        Writer* w = writes.Find(ctx);
-        if (!w || !w->png || !ConvKit::IsNextBandDownwards(ctx, w->nextRow))
-            return ImExp::ErrorGeneral;
-        if (int code =
-                WriteRows(w, static_cast<const std::uint8_t*>(band), ctx->rowsInBand, ctx->bytesPerPlaneRow))
-            return code;
-        w->nextRow += ctx->rowsInBand;
-        w->out.FlushTo(ctx->stream);
-        return 0;
-    });
+    return ConvKit::WriteBandDownwards(writes, ctx, band, WriteRows);
 }
 
 FORMGATE_CONVERTER_ENTRY int WREndWriting(ConverterContext* ctx) {
-    return ConvKit::Guard([&]() -> int {
-        Writer* w = writes.Find(ctx);
-        if (!w || !w->png || w->nextRow != static_cast<int>(ctx->height))
-            return ImExp::ErrorGeneral;
-        if (int code = FinishWriting(w))
-            return code;
-        w->out.FlushTo(ctx->stream);
-        return 0;
-    });
+    return ConvKit::EndWritingDownwards(writes, ctx, FinishWriting);
 }
 
 FORMGATE_CONVERTER_ENTRY int WRCleanUp(ConverterContext* ctx) {
-    return ConvKit::Guard([&]() -> int {
-        writes.Erase(ctx);
-        return 0;
-    });
+    return ConvKit::EraseState(writes, ctx);
 }

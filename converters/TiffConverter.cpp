@@ -510,9 +510,7 @@ FORMGATE_CONVERTER_ENTRY int RDReadHeader(ConverterContext* ctx, char**, int) {
         ctx->resolutionUnit = p.unit;
         ctx->xResolution = static_cast<std::int32_t>(p.xResolution);
         ctx->yResolution = static_cast<std::int32_t>(p.yResolution);
-        ctx->accessMode = 1;
-        ctx->rowOrder = 1;
-        ctx->rowsPerBandWanted = kRowsPerBand;
+        ConvKit::AskForBands(ctx, 1, kRowsPerBand);
         return 0;
     });
 }
@@ -559,10 +557,7 @@ FORMGATE_CONVERTER_ENTRY int RDReadBand(ConverterContext* ctx, void* band) {
 }
 
 FORMGATE_CONVERTER_ENTRY int RDCleanUp(ConverterContext* ctx) {
-    return ConvKit::Guard([&]() -> int {
-        reads.Erase(ctx);
-        return 0;
-    });
+    return ConvKit::EraseState(reads, ctx);
 }
 
 FORMGATE_CONVERTER_ENTRY int WRSetupWriting(ConverterContext* ctx, char**, int) {
@@ -597,10 +592,8 @@ FORMGATE_CONVERTER_ENTRY int WRSetupWriting(ConverterContext* ctx, char**, int) 
         ctx->blueFirst = 0;
         ctx->bytesPerPlaneRow = static_cast<std::uint32_t>(
             (static_cast<std::uint64_t>(ctx->width) * perSample * samples + 7) / 8);
-        ctx->accessMode = 1;
-        ctx->rowOrder = 1;
         ctx->fixedBandHeight = 0;
-        ctx->rowsPerBandWanted = kRowsPerBand;
+        ConvKit::AskForBands(ctx, 1, kRowsPerBand);
         return 0;
     });
 }
@@ -687,20 +680,11 @@ FORMGATE_CONVERTER_ENTRY int WREndWriting(ConverterContext* ctx) {
         w->tif.reset();
         if (!written || w->file.failed || w->file.errorReported)
             return w->file.failed ? ImExp::ErrorNoMemory : ConvKit::kErrorLibrary;
-        std::size_t done = 0;
-        const std::vector<std::uint8_t>& bytes = w->file.bytes;
-        while (done < bytes.size()) {
-            const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size() - done, 1 << 24));
-            ctx->stream->Write(bytes.data() + done, chunk);
-            done += static_cast<std::size_t>(chunk);
-        }
+        ConvKit::WriteAll(ctx->stream, w->file.bytes.data(), w->file.bytes.size());
         return 0;
     });
 }
 
 FORMGATE_CONVERTER_ENTRY int WRCleanUp(ConverterContext* ctx) {
-    return ConvKit::Guard([&]() -> int {
-        writes.Erase(ctx);
-        return 0;
-    });
+    return ConvKit::EraseState(writes, ctx);
 }

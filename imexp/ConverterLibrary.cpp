@@ -26,15 +26,4 @@ void* ConverterLibrary::Symbol(const char* name) const {
     return handle_ ? ::dlsym(handle_, name) : nullptr;
 }
 
-int ErrorFromStreamCause(int cause) {
-    switch (cause) {
-        case CImpExp_FileException::endOfFile:
-            return ImExp::ErrorUnexpectedEnd;
-        case CImpExp_FileException::diskFull:
-            return ImExp::ErrorDiskFull;
-        default:
-            return ImExp::ErrorGeneral;
-    }
-}
-
 }  // namespace formgate

@@ -1,13 +1,11 @@
 #pragma once
-// One converter module loaded for one operation, and the barrier that keeps a
-// converter's exceptions from leaving the library.
+// One converter module loaded for one operation. ExceptionBarrier.h holds
+// GuardedCall, which keeps a converter's exceptions from leaving the library.
 
-#include <new>
 #include <string>
-#include <type_traits>
-#include <utility>
 
 #include "ConverterInterface.h"
+#include "ExceptionBarrier.h"
 #include "Formgate.h"
 
 namespace formgate {
@@ -41,36 +39,5 @@ private:
 
 // Looks up an entry point of ConverterInterface.h by its own name, typed.
 #define FORMGATE_ENTRY(library, name) ((library).Entry<decltype(::name)>(#name))
-
-// The error code for whatever a converter let escape: the stream's end of file
-// (cause 14) is code 1, its disk full (13) is code 13, anything else 15.
-int ErrorFromStreamCause(int cause);
-
-// Calls into a converter and turns every exception into an error code, so that
-// no exception unwinds through a converter's C entry point or skips the
-// library's clean-up. A stream exception is deleted here. The call's own
-// result is returned when it returns an int, else 0.
-template <class Call>
-int GuardedCall(Call&& call) {
-    try {
-        if constexpr (std::is_void_v<decltype(call())>) {
-            std::forward<Call>(call)();
-            return 0;
-        } else {
-            return static_cast<int>(std::forward<Call>(call)());
-        }
-    } catch (CImpExp_FileException* e) {
-        int code = ErrorFromStreamCause(e->m_cause);
-        delete e;
-        return code;
-    } catch (IOStreamException* e) {
-        delete e;
-        return ImExp::ErrorGeneral;
-    } catch (const std::bad_alloc&) {
-        return ImExp::ErrorNoMemory;
-    } catch (...) {
-        return ImExp::ErrorGeneral;
-    }
-}
 
 }  // namespace formgate

@@ -12,6 +12,7 @@
 #include "ConverterLibrary.h"
 #include "ErrorReporter.h"
 #include "FormgateApp.h"
+#include "PipelineSupport.h"
 #include "PixelRowConverters.h"
 #include "Utf16.h"
 
@@ -35,7 +36,7 @@ public:
     // 0, or the error code of the first failure.
     int Run();
     // CProgress::End when Begin was called, and the cursor back.
-    void EndProgress();
+    void EndProgress() { progress_.End(); }
     void RestoreCursor() { cursor_.Restore(); }
     // Buffers, RDCleanUp (when RDReadHeader ran), the converter, the context.
     void CleanUp();
@@ -64,7 +65,7 @@ private:
     decltype(&::RDReadBand) readBand_ = nullptr;
     decltype(&::RDCleanUp) cleanUp_ = nullptr;
     bool headerRead_ = false;
-    bool progressBegun_ = false;
+    OperationProgress progress_{r_.progress};
 
     // The image and the chosen conversion.
     int width_ = 0;
@@ -163,10 +164,7 @@ int ReadOperation::Run() {
     }
     cursor_.Restore();
 
-    if (r_.progress) {
-        r_.progress->Begin();
-        progressBegun_ = true;
-    }
+    progress_.Begin();
     return RunBands();
 }
 
@@ -413,10 +411,7 @@ int ReadOperation::Deliver(const Byte* source, int index) {
             out[i] = static_cast<Byte>(~out[i]);
     if (int code = Put(index))
         return code;
-    const int done = rowsDone_++;
-    if (r_.progress && r_.progress->Step(done, height_) == 0)
-        return ImExp::ErrorCancelled;
-    return 0;
+    return progress_.Step(rowsDone_++, height_);
 }
 
 int ReadOperation::Put(int index) {
@@ -445,12 +440,6 @@ int ReadOperation::Put(int index) {
     if (format_.alpha && sink.PutAlphaRow(0, 0, static_cast<int>(row), thumbAlpha_.data()) != 0)
         return ImExp::ErrorSinkOrSource;
     return 0;
-}
-
-void ReadOperation::EndProgress() {
-    if (progressBegun_ && r_.progress)
-        r_.progress->End();
-    progressBegun_ = false;
 }
 
 void ReadOperation::CleanUp() {
@@ -507,14 +496,7 @@ void SinkResolution(int unit, int x, int y, int& xDpi, int& yDpi) {
 
 int ReadImage(const ReadRequest& request) {
     ReadOperation operation(request);
-    int code;
-    try {
-        code = operation.Run();
-    } catch (const std::bad_alloc&) {
-        code = ImExp::ErrorNoMemory;
-    } catch (...) {
-        code = ImExp::ErrorGeneral;
-    }
+    const int code = RunOperation([&] { return operation.Run(); });
     operation.EndProgress();
     operation.RestoreCursor();
     if (code != 0)
@@ -525,13 +507,17 @@ int ReadImage(const ReadRequest& request) {
 
 }  // namespace formgate
 
-int ImExp_ReadFile(CAbstractReadWA* sink, void* owner, const char* path, int acceptedTypes,
-                   CProgress* progress, char** options, int optionCount) {
+namespace {
+
+// ImExp_ReadFile and ImExp_ReadFileW but for how the name comes.
+int ReadNamedFile(CAbstractReadWA* sink, void* owner, const char* path, const char16_t* widePath,
+                  int acceptedTypes, CProgress* progress, char** options, int optionCount) {
     try {
         formgate::ReadRequest request;
         request.sink = sink;
         request.owner = owner;
-        request.path = path ? path : "";
+        request.path = widePath ? formgate::Utf8FromUtf16(widePath) : path ? path : "";
+        request.widePath = widePath;
         request.acceptedTypes = acceptedTypes;
         request.progress = progress;
         request.options = options;
@@ -542,22 +528,17 @@ int ImExp_ReadFile(CAbstractReadWA* sink, void* owner, const char* path, int acc
     }
 }
 
+}  // namespace
+
+int ImExp_ReadFile(CAbstractReadWA* sink, void* owner, const char* path, int acceptedTypes,
+                   CProgress* progress, char** options, int optionCount) {
+    return ReadNamedFile(sink, owner, path, nullptr, acceptedTypes, progress, options, optionCount);
+}
+
 int ImExp_ReadFileW(CAbstractReadWA* sink, void* owner, const char16_t* path, int acceptedTypes,
                     CProgress* progress, char** options, int optionCount) {
-    try {
-        formgate::ReadRequest request;
-        request.sink = sink;
-        request.owner = owner;
-        request.path = formgate::Utf8FromUtf16(path);
-        request.widePath = path ? path : u"";
-        request.acceptedTypes = acceptedTypes;
-        request.progress = progress;
-        request.options = options;
-        request.optionCount = optionCount;
-        return formgate::ReadImage(request);
-    } catch (...) {
-        return 0;
-    }
+    return ReadNamedFile(sink, owner, nullptr, path ? path : u"", acceptedTypes, progress, options,
+                         optionCount);
 }
 
 int ImExp_ReadThumb(CAbstractReadWA* sink, void* owner, const char* path, ImExpRect* box) {

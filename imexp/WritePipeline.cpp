@@ -20,6 +20,7 @@
 #include "ConverterLibrary.h"
 #include "ErrorReporter.h"
 #include "FormgateApp.h"
+#include "PipelineSupport.h"
 #include "PixelRowConverters.h"
 #include "ReadPipeline.h"
 #include "Utf16.h"
@@ -66,7 +67,7 @@ public:
     // 0, kSilentFailure, or the error code of the first failure.
     int Run();
     // CProgress::End when Begin was called.
-    void EndProgress();
+    void EndProgress() { progress_.End(); }
     // WRCleanUp (when WRSetupWriting ran), buffers, the temporary file, the converter.
     void CleanUp();
     const ConverterLibrary* Library() const { return &library_; }
@@ -95,7 +96,7 @@ private:
     decltype(&::WREndWriting) endWriting_ = nullptr;
     decltype(&::WRCleanUp) cleanUp_ = nullptr;
     bool setupCalled_ = false;
-    bool progressBegun_ = false;
+    OperationProgress progress_{r_.progress};
 
     CImExp_FileStream stream_;
     std::string temporary_;  // the "~qx" file while it exists
@@ -177,10 +178,7 @@ int WriteOperation::Run() {
     if (int code = SizeBands())
         return code;
 
-    if (r_.progress) {
-        r_.progress->Begin();
-        progressBegun_ = true;
-    }
+    progress_.Begin();
     if (int code = GuardedCall([&] { return writeHeader_(&ctx_); }))
         return code;
     band_.assign(bandRow_ * static_cast<std::size_t>(rowsPerBand_) + 64, 0);
@@ -467,10 +465,7 @@ int WriteOperation::Gather(int index, Byte* destination) {
             return ImExp::ErrorSinkOrSource;
         ConvertWriteRow(rowFormat_, row_.data(), static_cast<std::size_t>(width_), destination);
     }
-    const int done = rowsDone_++;
-    if (r_.progress && r_.progress->Step(done, height_) == 0)
-        return ImExp::ErrorCancelled;
-    return 0;
+    return progress_.Step(rowsDone_++, height_);
 }
 
 int WriteOperation::LibraryDrivenBands() {
@@ -544,12 +539,6 @@ int WriteOperation::Commit() {
     return 0;
 }
 
-void WriteOperation::EndProgress() {
-    if (progressBegun_ && r_.progress)
-        r_.progress->End();
-    progressBegun_ = false;
-}
-
 void WriteOperation::CleanUp() {
     if (setupCalled_ && cleanUp_)
         GuardedCall([&] { return cleanUp_(&ctx_); });
@@ -573,14 +562,7 @@ void WriteOperation::CleanUp() {
 
 int WriteImage(const WriteRequest& request) {
     WriteOperation operation(request);
-    int code;
-    try {
-        code = operation.Run();
-    } catch (const std::bad_alloc&) {
-        code = ImExp::ErrorNoMemory;
-    } catch (...) {
-        code = ImExp::ErrorGeneral;
-    }
+    const int code = RunOperation([&] { return operation.Run(); });
     operation.EndProgress();
     if (code > 0)
         ReportError(request.owner, code, request.path.c_str(), operation.Library());
