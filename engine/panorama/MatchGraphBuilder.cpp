@@ -11,6 +11,7 @@
 #include "ImplausibleTransform.h"
 #include "KdTree.h"
 #include "ManualMatcher.h"
+#include "PairMatching.h"
 #include "Panorama.h"
 #include "RobustFit.h"
 #include "ThreadPool.h"
@@ -19,14 +20,6 @@ using match_graph::CEdge;
 using match_graph::CGraph;
 
 namespace {
-
-// One photo's descriptors in one block, and the tree over them.
-struct IndexedPhoto {
-    std::vector<double> block;
-    std::vector<const double*> rows;
-    KdTree* tree = nullptr;
-    ~IndexedPhoto() { DeleteKdTree(tree); }
-};
 
 // What one pair produced, applied to the graph in pair order afterwards.
 struct PairResult {
@@ -40,22 +33,6 @@ struct PairResult {
     };
     std::vector<Accepted> edges;
 };
-
-bool Index(const CKeypointSet* set, IndexedPhoto& out) {
-    const std::size_t n = set->descriptors.size();
-    out.block.resize(n * kDescriptorLength);
-    out.rows.resize(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        std::copy(set->descriptors[k], set->descriptors[k] + kDescriptorLength,
-                  &out.block[k * kDescriptorLength]);
-        out.rows[k] = &out.block[k * kDescriptorLength];
-    }
-    out.tree = BuildKdTree(out.rows.data(), static_cast<std::int32_t>(n));
-    if (!out.tree)
-        return false;
-    out.tree->visitLimit = 200;
-    return true;
-}
 
 void MatchPair(const CKeypointSet& setI, const CKeypointSet& setJ, const IndexedPhoto& indexJ,
                const OrvexBase::Size& sizeI, const OrvexBase::Size& sizeJ, int motionModel, double ratio,
@@ -71,29 +48,8 @@ void MatchPair(const CKeypointSet& setI, const CKeypointSet& setJ, const Indexed
     if (votes.empty())
         return;
 
-    // The clusters with the highest vote, without repeats.
-    double best = 0.0;
-    for (double v : votes)
-        if (v > best)
-            best = v;
-    std::vector<std::size_t> chosen;
-    for (std::size_t c = 0; c < votes.size(); ++c)
-        if (votes[c] == best)
-            chosen.push_back(c);
-    auto same = [&](std::size_t a, std::size_t b) {
-        return clusterImage[a] == clusterImage[b] && clusterQuery[a] == clusterQuery[b] &&
-               clusterReference[a] == clusterReference[b];
-    };
-    for (bool removed = true; removed && chosen.size() > 1;) {
-        removed = false;
-        for (std::size_t a = 0; a < chosen.size() && !removed; ++a)
-            for (std::size_t b = a + 1; b < chosen.size(); ++b)
-                if (same(chosen[a], chosen[b])) {
-                    chosen.erase(chosen.begin() + static_cast<std::ptrdiff_t>(b));
-                    removed = true;
-                    break;
-                }
-    }
+    const std::vector<std::size_t> chosen =
+        ChooseBestClusters(votes, clusterImage, clusterQuery, clusterReference);
 
     const double tolerance = motionModel == 0 ? 6.0 : 22.0;
     for (std::size_t c : chosen) {
@@ -185,7 +141,7 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
             if (!hasDescriptors(static_cast<int>(j)))
                 continue;
             indexed[j] = std::make_unique<IndexedPhoto>();
-            indexOk[j] = Index(keypointSets_[j], *indexed[j]);
+            indexOk[j] = IndexDescriptors(*keypointSets_[j], *indexed[j]);
         }
     });
     for (int j = 1; j < n; ++j)
@@ -336,7 +292,7 @@ bool CPanorama::MatchChainPair(CGraph* graph, int first, int second, bool& match
         return true;
     IndexedPhoto index;
     PairResult pair;
-    if (!Index(setSecond, index)) {
+    if (!IndexDescriptors(*setSecond, index)) {
         pair.matcherOk = false;
     } else {
         auto sizeOf = [&](int i) { return elements[i] ? elements[i]->GetSize() : OrvexBase::Size(); };

@@ -15,6 +15,7 @@
 #include "Features.h"
 #include "LensPresets.h"
 #include "Panorama.h"
+#include "ScopeExit.h"
 #include "ThreadPool.h"
 
 using OrvexBase::Rect;
@@ -23,18 +24,6 @@ using PanoramaLib::IPanoElement;
 namespace {
 
 // Runs on every way out of a scope.
-template <class F>
-class ScopeExit {
-public:
-    explicit ScopeExit(F f) : f_(std::move(f)) {}
-    ~ScopeExit() { f_(); }
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-
-private:
-    F f_;
-};
-
 CPanoElement* AsElement(IPanoElement* e) {
     return dynamic_cast<CPanoElement*>(e);
 }

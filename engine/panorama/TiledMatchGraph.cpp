@@ -8,6 +8,7 @@
 #include "Hough.h"
 #include "ImplausibleTransform.h"
 #include "KdTree.h"
+#include "PairMatching.h"
 #include "RobustFit.h"
 #include "ThreadPool.h"
 #include "TiledPanorama.h"
@@ -21,29 +22,6 @@ namespace {
 
 // Thrown when the matcher fails; never leaves BuildMatchGraph.
 struct abort_matching {};
-
-struct IndexedPhoto {
-    std::vector<double> block;
-    std::vector<const double*> rows;
-    KdTree* tree = nullptr;
-    ~IndexedPhoto() { DeleteKdTree(tree); }
-};
-
-bool Index(const CKeypointSet& set, IndexedPhoto& out) {
-    const std::size_t n = set.descriptors.size();
-    out.block.resize(n * kDescriptorLength);
-    out.rows.resize(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        std::copy(set.descriptors[k], set.descriptors[k] + kDescriptorLength,
-                  &out.block[k * kDescriptorLength]);
-        out.rows[k] = &out.block[k * kDescriptorLength];
-    }
-    out.tree = BuildKdTree(out.rows.data(), static_cast<std::int32_t>(n));
-    if (!out.tree)
-        return false;
-    out.tree->visitLimit = 200;
-    return true;
-}
 
 struct Accepted {
     double transform[9];
@@ -75,29 +53,8 @@ void MatchPair(const CKeypointSet& setI, const CKeypointSet& setJ, const Indexed
     if (votes.empty())
         return;
 
-    // The clusters with the highest vote, without repeats.
-    double best = 0.0;
-    for (double v : votes)
-        if (v > best)
-            best = v;
-    std::vector<std::size_t> chosen;
-    for (std::size_t c = 0; c < votes.size(); ++c)
-        if (votes[c] == best)
-            chosen.push_back(c);
-    auto same = [&](std::size_t a, std::size_t b) {
-        return clusterImage[a] == clusterImage[b] && clusterQuery[a] == clusterQuery[b] &&
-               clusterReference[a] == clusterReference[b];
-    };
-    for (bool removed = true; removed && chosen.size() > 1;) {
-        removed = false;
-        for (std::size_t a = 0; a < chosen.size() && !removed; ++a)
-            for (std::size_t b = a + 1; b < chosen.size(); ++b)
-                if (same(chosen[a], chosen[b])) {
-                    chosen.erase(chosen.begin() + static_cast<std::ptrdiff_t>(b));
-                    removed = true;
-                    break;
-                }
-    }
+    const std::vector<std::size_t> chosen =
+        ChooseBestClusters(votes, clusterImage, clusterQuery, clusterReference);
 
     // Six analysis pixels, in the full-size pixels the points are in.
     const double tolerance = 6.0 * scaleI;
@@ -184,7 +141,7 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
                 if (!usable(static_cast<int>(j)))
                     continue;
                 indexed[j] = std::make_unique<IndexedPhoto>();
-                indexOk[j] = Index(*keypointSets_[j], *indexed[j]);
+                indexOk[j] = IndexDescriptors(*keypointSets_[j], *indexed[j]);
             }
         });
         for (int j = 1; j < n; ++j)

@@ -11,6 +11,7 @@
 #include "Features.h"
 #include "LensModel.h"
 #include "Panorama.h"
+#include "ScopeExit.h"
 
 using OrvexBase::Rect;
 using PanoramaLib::IPanoElement;
@@ -38,18 +39,6 @@ PanoramaLib::ITiledPanorama* CreateTiledPanorama(PanoramaLib::IDibManager* manag
 namespace Tiled_Panorama {
 
 namespace {
-
-template <class F>
-class ScopeExit {
-public:
-    explicit ScopeExit(F f) : f_(std::move(f)) {}
-    ~ScopeExit() { f_(); }
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-
-private:
-    F f_;
-};
 
 CPanoElement* AsElement(IPanoElement* e) {
     return dynamic_cast<CPanoElement*>(e);

@@ -1,0 +1,48 @@
+#include "PairMatching.h"
+
+#include <algorithm>
+
+bool IndexDescriptors(const CKeypointSet& set, IndexedPhoto& out) {
+    const std::size_t n = set.descriptors.size();
+    out.block.resize(n * kDescriptorLength);
+    out.rows.resize(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        std::copy(set.descriptors[k], set.descriptors[k] + kDescriptorLength,
+                  &out.block[k * kDescriptorLength]);
+        out.rows[k] = &out.block[k * kDescriptorLength];
+    }
+    out.tree = BuildKdTree(out.rows.data(), static_cast<std::int32_t>(n));
+    if (!out.tree)
+        return false;
+    out.tree->visitLimit = 200;
+    return true;
+}
+
+std::vector<std::size_t> ChooseBestClusters(const std::vector<double>& votes,
+                                            const std::vector<std::int32_t>& clusterImage,
+                                            const std::vector<std::vector<std::int32_t>>& clusterQuery,
+                                            const std::vector<std::vector<std::int32_t>>& clusterReference) {
+    double best = 0.0;
+    for (double v : votes)
+        if (v > best)
+            best = v;
+    std::vector<std::size_t> chosen;
+    for (std::size_t c = 0; c < votes.size(); ++c)
+        if (votes[c] == best)
+            chosen.push_back(c);
+    auto same = [&](std::size_t a, std::size_t b) {
+        return clusterImage[a] == clusterImage[b] && clusterQuery[a] == clusterQuery[b] &&
+               clusterReference[a] == clusterReference[b];
+    };
+    for (bool removed = true; removed && chosen.size() > 1;) {
+        removed = false;
+        for (std::size_t a = 0; a < chosen.size() && !removed; ++a)
+            for (std::size_t b = a + 1; b < chosen.size(); ++b)
+                if (same(chosen[a], chosen[b])) {
+                    chosen.erase(chosen.begin() + static_cast<std::ptrdiff_t>(b));
+                    removed = true;
+                    break;
+                }
+    }
+    return chosen;
+}

@@ -1,0 +1,32 @@
+#pragma once
+// The steps both engines' match-graph builders share: one photo's descriptors
+// indexed in a kd-tree, and the choice of a pair's best Hough clusters.
+
+#include <cstdint>
+#include <vector>
+
+#include "KdTree.h"
+#include "KeypointSet.h"
+
+// One photo's descriptors in one block, and the tree over them (visit limit 200).
+struct IndexedPhoto {
+    IndexedPhoto() = default;
+    IndexedPhoto(const IndexedPhoto&) = delete;
+    IndexedPhoto& operator=(const IndexedPhoto&) = delete;
+    ~IndexedPhoto() { DeleteKdTree(tree); }
+
+    std::vector<double> block;
+    std::vector<const double*> rows;
+    KdTree* tree = nullptr;
+};
+
+// Copies the set's descriptors into out and builds its tree; false when the
+// tree cannot be built.
+bool IndexDescriptors(const CKeypointSet& set, IndexedPhoto& out);
+
+// The clusters with the highest vote, in cluster order, without repeats (same
+// reference image and the same index lists; the first of a kind stays).
+std::vector<std::size_t> ChooseBestClusters(const std::vector<double>& votes,
+                                            const std::vector<std::int32_t>& clusterImage,
+                                            const std::vector<std::vector<std::int32_t>>& clusterQuery,
+                                            const std::vector<std::vector<std::int32_t>>& clusterReference);
