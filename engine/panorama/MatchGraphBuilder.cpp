@@ -56,15 +56,9 @@ void MatchPair(const CKeypointSet& setI, const CKeypointSet& setJ, const Indexed
         const auto& q = clusterQuery[c];
         const auto& r = clusterReference[c];
         const std::size_t n = q.size();
-        std::vector<double> weights(n);
-        std::vector<FitPoint> from(n), to(n);
-        for (std::size_t k = 0; k < n; ++k) {
-            const Keypoint* ki = setI.keypoints[q[k]];
-            const Keypoint* kj = setJ.keypoints[r[k]];
-            weights[k] = 1.0 / (ki->scale * ki->scale);
-            from[k] = {ki->x, ki->y};
-            to[k] = {kj->x, kj->y};
-        }
+        std::vector<double> weights;
+        std::vector<FitPoint> from, to;
+        ClusterFitInput(setI, setJ, q, r, weights, from, to);
         PairResult::Accepted a;
         bool ok;
         if (motionModel == 0)

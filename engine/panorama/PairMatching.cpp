@@ -46,3 +46,20 @@ std::vector<std::size_t> ChooseBestClusters(const std::vector<double>& votes,
     }
     return chosen;
 }
+
+void ClusterFitInput(const CKeypointSet& query, const CKeypointSet& reference,
+                     const std::vector<std::int32_t>& queryIndices,
+                     const std::vector<std::int32_t>& referenceIndices, std::vector<double>& weights,
+                     std::vector<FitPoint>& from, std::vector<FitPoint>& to) {
+    const std::size_t n = queryIndices.size();
+    weights.resize(n);
+    from.resize(n);
+    to.resize(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        const Keypoint* ki = query.keypoints[queryIndices[k]];
+        const Keypoint* kj = reference.keypoints[referenceIndices[k]];
+        weights[k] = 1.0 / (ki->scale * ki->scale);
+        from[k] = {ki->x, ki->y};
+        to[k] = {kj->x, kj->y};
+    }
+}

@@ -7,6 +7,7 @@
 
 #include "KdTree.h"
 #include "KeypointSet.h"
+#include "RobustFit.h"
 
 // One photo's descriptors in one block, and the tree over them (visit limit 200).
 struct IndexedPhoto {
@@ -30,3 +31,10 @@ std::vector<std::size_t> ChooseBestClusters(const std::vector<double>& votes,
                                             const std::vector<std::int32_t>& clusterImage,
                                             const std::vector<std::vector<std::int32_t>>& clusterQuery,
                                             const std::vector<std::vector<std::int32_t>>& clusterReference);
+
+// The fit input of one cluster: for each match, the weight 1 / s^2 of the
+// query keypoint's scale and the two keypoints' positions.
+void ClusterFitInput(const CKeypointSet& query, const CKeypointSet& reference,
+                     const std::vector<std::int32_t>& queryIndices,
+                     const std::vector<std::int32_t>& referenceIndices, std::vector<double>& weights,
+                     std::vector<FitPoint>& from, std::vector<FitPoint>& to);
