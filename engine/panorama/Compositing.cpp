@@ -131,13 +131,10 @@ void CPanorama::PasteIntoResult(CPanoElement* element, Rect* written) {
 }
 
 bool CPanorama::PlaceFirstElement(int index, CPanoElement* photo, Rect* written) {
-    if (!photo)
+    if (!photo || !photo->IsValid())
         return false;
-    if (!IsIdentity(ringTransform_)) {
-        WarpElement(index);
-        CompositeOver(index, nullptr);
-        return true;
-    }
+    if (!IsIdentity(ringTransform_))
+        return WarpElement(index) && CompositeOver(index, nullptr);
     const auto& transforms = CurrentTransforms();
     if (index < 0 || index >= static_cast<int>(transforms.size()))
         return false;
@@ -184,8 +181,8 @@ int CPanorama::FindCentralElement(const Rect& area) {
         InvertMatrix3x3(inv.data(), transforms[i].data());
         const double px = photo->GetWidth() / 2.0, py = photo->GetHeight() / 2.0;
         // Photo transforms count panorama pixels from the bounds' corner.
-        const double x = inv[0] * px + inv[1] * py + inv[2] + bounds_.left;
-        const double y = inv[3] * px + inv[4] * py + inv[5] + bounds_.top;
+        const double x = inv[0] * px + inv[1] * py + inv[2] + area.left;
+        const double y = inv[3] * px + inv[4] * py + inv[5] + area.top;
         const double d = (x - cx) * (x - cx) + (y - cy) * (y - cy);
         if (std::isfinite(d) && d < bestDistance) {
             bestDistance = d;
@@ -246,6 +243,10 @@ bool CPanorama::ComposeResult(bool fullSize) {
             return false;
         if (photo)
             photo->Reload();
+        // A reference photo that cannot be read back must fail the render,
+        // not leave a hole in it.
+        if (!photo || !photo->IsValid())
+            return false;
     }
     mark(photo);
     Rect written;

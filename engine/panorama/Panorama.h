@@ -257,6 +257,9 @@ protected:
     std::int32_t lensPresetId_ = 7;
     std::uint8_t is360_ = 0;
     int targetSize_ = 660;
+    // The analysis size the cached analyses were made for.
+    int analysedTarget_ = -1;
+    std::int32_t analysedMode_ = -1;
 
     BuildReport report_;
 };

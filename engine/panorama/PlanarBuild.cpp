@@ -168,7 +168,7 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeyp
     } else if (ready) {
         // Detected already: the detector's five progress steps, one by one.
         for (int step = 0; step < 5; ++step)
-            if (ProgressHook())
+            if (ReportProgress(total_, ++position_))
                 throw panorama_abort();
     } else {
         DetectFeatures(analysed, setRaw->keypoints, setRaw->descriptors, 10.0, 0.02,
@@ -298,10 +298,14 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
     const int levels = LevelCount(1.0);
     const int total = (levels + 2) * n + 11 * n - 2;
 
-    // A change of the lens warp makes every cached analysis useless.
+    // A change of the lens warp, or of the analysis size (keypoints are
+    // measured on the copies), makes every cached analysis useless.
     if (lensCompensation_ != report_.lensCompensation ||
-        (lensCompensation_ && lensPresetId_ != report_.lensPresetId))
+        (lensCompensation_ && lensPresetId_ != report_.lensPresetId) || targetSize_ != analysedTarget_ ||
+        analysisSize_ != analysedMode_)
         Reset(true, true);
+    analysedTarget_ = targetSize_;
+    analysedMode_ = analysisSize_;
 
     report_.photoCount = static_cast<std::int32_t>(photos.size());
     report_.motionModel = motionModel_;

@@ -259,7 +259,9 @@ bool CPanorama::RequestRender(SurfaceKind kind, std::int32_t elevation, std::int
                                proxies_, elevation, azimuth, tilt);
     }
 
-    // The queued render reads the same photos: put it away first.
+    // The queued render reads the same photos: put it away first, and drop a
+    // result it already published, which would otherwise replace this one.
+    thread_.CancelResult();
     thread_.CancelAndWaitIdle();
     surfaceKind_ = kind;
     CCylindricalSurface& surface = OwnSurface(kind);

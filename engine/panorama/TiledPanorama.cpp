@@ -239,8 +239,8 @@ bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vecto
                 continue;
             CKeypointSet* cached = ::CPanorama::FindCachedKeypoints(photo->GetFileName(), oldPhotos, oldSets);
             photo->Reload();
+            ScopeExit unload([photo] { photo->Unload(); });
             AnalyzePhoto(photo, cached);
-            photo->Unload();
         }
         dropOld();
 

@@ -383,3 +383,53 @@ TEST_F(PlanarBuildTest, OddPhotosEndInAStatusNotACrash) {
     EXPECT_FALSE(engine->Build(photos, nullptr, 0, 0, 0));
     EXPECT_EQ(engine->GetBuildReport()->status, 3);
 }
+
+TEST_F(PlanarBuildTest, TheReferenceIsThePhotoNearestTheCentre) {
+    OVH_REQUIRE_PHOTOS();
+    RefPtr<CPanoElement> source = Load("weir-row-distractor/weir_1.jpg");
+    // Crop centres at x 250, 560, 870, 1083 of a union 0..1333: photo 1 is central.
+    MakeCrops(source.Get(), {Rect(0, 20, 500, 720), Rect(310, 30, 810, 730), Rect(620, 10, 1120, 710),
+                             Rect(833, 25, 1333, 725)});
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+        EXPECT_EQ(engine->CompositedList().front(), 1) << "round " << round;
+    }
+}
+
+TEST_F(PlanarBuildTest, APhotoThatVanishedFailsTheRender) {
+    OVH_REQUIRE_PHOTOS();
+    // Larger than the analysis size, so the render reads the photos back.
+    RefPtr<CPanoElement> source = Load("weir-row-distractor/weir_1.jpg");
+    const std::vector<Rect> rects = {Rect(0, 20, 500, 720), Rect(310, 30, 810, 730), Rect(620, 10, 1120, 710)};
+    for (std::size_t k = 0; k < rects.size(); ++k) {
+        // A failed reload leaves an element without pixels: start afresh.
+        ReleaseElementVector(photos);
+        MakeCrops(source.Get(), rects);
+        engine->Reset(true, true);
+        ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+        const std::string path = dir / ("crop" + std::to_string(k) + ".png");
+        std::filesystem::rename(path, path + ".gone");
+        EXPECT_FALSE(engine->Render()) << "photo " << k;
+        std::filesystem::rename(path + ".gone", path);
+        engine->FreeResults();
+    }
+}
+
+TEST_F(PlanarBuildTest, ChangingTheAnalysisSizeDropsTheCachedAnalyses) {
+    OVH_REQUIRE_PHOTOS();
+    RefPtr<CPanoElement> source = Load("weir-row-distractor/weir_1.jpg");
+    MakeCrops(source.Get(), {Rect(0, 20, 500, 720), Rect(310, 30, 810, 730), Rect(620, 10, 1120, 710)});
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    HVPanoramaOptions o;
+    engine->GetOptions(&o);
+    o.analysisSize = 0;
+    engine->SetOptions(&o);
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    ASSERT_TRUE(engine->Render());
+    const int afterChange = engine->GetResult(true)->GetWidth();
+    engine->Reset(true, true);
+    engine->FreeResults();
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    ASSERT_TRUE(engine->Render());
+    EXPECT_EQ(afterChange, engine->GetResult(true)->GetWidth());
+}
