@@ -241,13 +241,16 @@ bool CCylindricalSurface::WarpPhoto(SurfaceImage& photo) {
     IPanoElement* element = photo.element;
     SampleSource source;
     IPanoElement* from = nullptr;
+    bool reloadedHere = false;
     if (sampler == &CCylindricalSurface::SampleNearest && !element->IsValid() && photo.proxy &&
         photo.proxy->IsValid()) {
         from = photo.proxy;
         source.isProxy = true;
     } else {
-        if (!element->IsValid())
+        if (!element->IsValid()) {
             element->Reload();
+            reloadedHere = true;
+        }
         if (element->IsValid())
             from = element;
     }
@@ -261,7 +264,9 @@ bool CCylindricalSurface::WarpPhoto(SurfaceImage& photo) {
     }
     const std::int32_t model = g_nLensModel.load(std::memory_order_relaxed);
     ForRows(rect.top, rect.bottom, [&](std::int32_t row) { WarpRow(photo, source, row, model); });
-    element->Unload();
+    // Pixels the caller had loaded stay: only what was read back here goes.
+    if (reloadedHere)
+        element->Unload();
     return true;
 }
 
