@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <semaphore>
 #include <vector>
 
 #include "KeypointSet.h"
@@ -169,7 +170,10 @@ protected:
     OrvexBase::RefPtr<CPanoElement> MakeCopyOf(CPanoElement* photo, PanoramaLib::IPanoElement* given);
     void WarpCopyForLens(OrvexBase::RefPtr<CPanoElement>& copy);
     void PrepareAnalysis(CPanoElement* photo, PanoramaLib::IPanoElement* given, bool detect,
-                         const std::atomic<bool>& abort, PreparedAnalysis& out);
+                         const std::atomic<bool>& abort, std::counting_semaphore<>& fullSizeSlots,
+                         PreparedAnalysis& out);
+    // Photos decoded at full size at the same time during the analysis.
+    static constexpr int kFullSizeLoadsAtOnce = 3;
     // The analysis copies, or the working photos in full-size mode.
     const std::vector<CPanoElement*>& CurrentElements() const;
     std::vector<Matrix>& CurrentTransforms() { return fullSizeMode_ ? fullTransforms_ : previewTransforms_; }

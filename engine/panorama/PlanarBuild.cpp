@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <semaphore>
 #include <thread>
 
 #include "Features.h"
@@ -180,9 +181,17 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeyp
 }
 
 void CPanorama::PrepareAnalysis(CPanoElement* photo, IPanoElement* given, bool detect,
-                                const std::atomic<bool>& abort, PreparedAnalysis& out) {
+                                const std::atomic<bool>& abort, std::counting_semaphore<>& fullSizeSlots,
+                                PreparedAnalysis& out) {
     try {
-        out.copy = MakeCopyOf(photo, given);
+        {
+            // Full-size pictures are the large part: only a few in memory at once.
+            fullSizeSlots.acquire();
+            ScopeExit release([&] { fullSizeSlots.release(); });
+            if (abort.load())
+                throw panorama_abort();
+            out.copy = MakeCopyOf(photo, given);
+        }
         WarpCopyForLens(out.copy);
         if (detect) {
             auto set = std::make_unique<CKeypointSet>();
@@ -226,12 +235,13 @@ void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::
     std::mutex mutex;
     std::condition_variable doneChanged;
     std::atomic<bool> abort{false};
+    std::counting_semaphore<> fullSizeSlots(kFullSizeLoadsAtOnce);
     std::thread runner([&] {
         Platform::ParallelFor(0, n, [&](std::size_t b, std::size_t e) {
             for (std::size_t i = b; i < e; ++i) {
                 CPanoElement* photo = AsElement(photos[i]);
                 if (photo && !abort.load())
-                    PrepareAnalysis(photo, givenCopy(i), !cached[i], abort, ready[i]);
+                    PrepareAnalysis(photo, givenCopy(i), !cached[i], abort, fullSizeSlots, ready[i]);
                 if (abort.load())
                     ready[i].failure = PreparedAnalysis::kCancelled;
                 std::lock_guard<std::mutex> lock(mutex);
