@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ImplausibleTransform.h"
+
 bool IndexDescriptors(const CKeypointSet& set, IndexedPhoto& out) {
     const std::size_t n = set.descriptors.size();
     out.block.resize(n * kDescriptorLength);
@@ -62,4 +64,15 @@ void ClusterFitInput(const CKeypointSet& query, const CKeypointSet& reference,
         from[k] = {ki->x, ki->y};
         to[k] = {kj->x, kj->y};
     }
+}
+
+bool IsAcceptedFit(std::size_t inliers, std::size_t n, double residual, double tolerance,
+                   const OrvexBase::Size& sizeI, const OrvexBase::Size& sizeJ, const double transform[9]) {
+    if (!(static_cast<double>(inliers) > 5.9 + 0.22 * static_cast<double>(n)))
+        return false;
+    if (!(residual < tolerance))
+        return false;
+    double inverse[9];
+    InvertMatrix3x3(inverse, transform);
+    return !IsImplausibleTransform(sizeI, sizeJ, transform) && !IsImplausibleTransform(sizeJ, sizeI, inverse);
 }

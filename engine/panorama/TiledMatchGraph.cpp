@@ -69,14 +69,7 @@ void MatchPair(const CKeypointSet& setI, const CKeypointSet& setJ, const Indexed
         const bool ok =
             FitAffineRobust(from, to, weights, a.transform, &a.inliers, &a.outliers, &a.residual, 0.75);
         ++result.fits;
-        if (!ok || !(static_cast<double>(a.inliers.size()) > 5.9 + 0.22 * static_cast<double>(n)))
-            continue;
-        if (!(a.residual < tolerance))
-            continue;
-        double inverse[9];
-        InvertMatrix3x3(inverse, a.transform);
-        if (IsImplausibleTransform(sizeI, sizeJ, a.transform) ||
-            IsImplausibleTransform(sizeJ, sizeI, inverse))
+        if (!ok || !IsAcceptedFit(a.inliers.size(), n, a.residual, tolerance, sizeI, sizeJ, a.transform))
             continue;
         a.query = q;
         a.reference = r;
