@@ -219,11 +219,11 @@ void CoderImpl::WriteHeaders() {
         scan.push_back({c.blockOffset, c.blocksPerMcu, c.dcTable, c.acTable, c.id});
     const int n = static_cast<int>(scan.size());
     if (n == 1)
-        m_entropy = std::make_unique<HuffEncoder_SNI>(m_out, m_restartInterval, scan.data(), n, m_mcusPerRow,
-                                                      m_valuesPerMcu);
+        m_entropy = std::make_unique<HuffEncoder_SNI>(m_out, m_restartInterval, scan.data(), n,
+                                                      m_layout.mcusPerRow, m_layout.valuesPerMcu);
     else
-        m_entropy = std::make_unique<HuffEncoder_SI>(m_out, m_restartInterval, scan.data(), n, m_mcusPerRow,
-                                                     m_valuesPerMcu);
+        m_entropy = std::make_unique<HuffEncoder_SI>(m_out, m_restartInterval, scan.data(), n,
+                                                     m_layout.mcusPerRow, m_layout.valuesPerMcu);
 
     const HuffSpec dcLum = HuffSpec::FromStandard(StdDcLuminance());
     const HuffSpec dcChr = HuffSpec::FromStandard(StdDcChrominance());
@@ -259,48 +259,9 @@ void CoderImpl::SetUpComponents() {
 }
 
 void CoderImpl::SetUpGeometry() {
-    if (m_components.size() == 1)
-        m_components[0].h = m_components[0].v = 1;
-    m_maxH = m_maxV = 1;
-    for (const Component& c : m_components) {
-        m_maxH = std::max(m_maxH, c.h);
-        m_maxV = std::max(m_maxV, c.v);
-    }
-    m_mcuWidth = 8 * m_maxH;
-    m_mcuHeight = 8 * m_maxV;
-    if (m_mcuHeight > 32)
+    if (!LayOutMcus(m_width, m_height, m_components, true, m_layout))
         ThrowError();
-    m_paddedWidth = (m_width + m_mcuWidth - 1) / m_mcuWidth * m_mcuWidth;
-    m_paddedHeight = (m_height + m_mcuHeight - 1) / m_mcuHeight * m_mcuHeight;
-    m_mcusPerRow = m_paddedWidth / m_mcuWidth;
-    m_mcuRows = m_paddedHeight / m_mcuHeight;
-
-    int offset = 0;
-    for (Component& c : m_components) {
-        if (m_maxH % c.h != 0 || m_maxV % c.v != 0)
-            ThrowError();
-        c.widthSamples = static_cast<int>((static_cast<int64_t>(m_width) * c.h + m_maxH - 1) / m_maxH);
-        c.heightSamples = static_cast<int>((static_cast<int64_t>(m_height) * c.v + m_maxV - 1) / m_maxV);
-        c.widthBlocks = (c.widthSamples + 7) / 8;
-        c.heightBlocks = (c.heightSamples + 7) / 8;
-        c.blocksPerMcu = c.h * c.v;
-        c.blockOffset = offset;
-        offset += c.blocksPerMcu;
-    }
-    m_blocksPerMcu = offset;
-    m_valuesPerMcu = m_blocksPerMcu * 64;
-
-    for (Component& c : m_components) {
-        c.pixelIndex.resize(static_cast<size_t>(m_mcuWidth) * m_mcuHeight);
-        for (int r = 0; r < m_mcuHeight; ++r)
-            for (int col = 0; col < m_mcuWidth; ++col) {
-                const int x = (c.h * (2 * col + 1)) / (2 * m_maxH);
-                const int y = (c.v * (2 * r + 1)) / (2 * m_maxV);
-                const int block = c.blockOffset + (y / 8) * c.h + x / 8;
-                c.pixelIndex[static_cast<size_t>(r) * m_mcuWidth + col] =
-                    static_cast<uint16_t>(block * 64 + (y % 8) * 8 + x % 8);
-            }
-    }
+    IndexMcuPixels(m_components, m_layout);
 
     for (size_t i = 0; i < m_components.size(); ++i) {
         const QuantTable& q = m_quant[m_components[i].quantTable];
@@ -309,12 +270,12 @@ void CoderImpl::SetUpGeometry() {
             m_divisors[m_components[i].quantTable][k] = QuantDivisor(q.values[k] * aan[k]);
     }
 
-    m_stripStride = static_cast<size_t>(m_paddedWidth) * m_components.size();
-    m_strip.assign(m_stripStride * m_mcuHeight, 0);
-    m_mcuRow.assign(static_cast<size_t>(m_mcusPerRow) * m_valuesPerMcu, 0);
+    m_stripStride = static_cast<size_t>(m_layout.paddedWidth) * m_components.size();
+    m_strip.assign(m_stripStride * m_layout.mcuHeight, 0);
+    m_mcuRow.assign(static_cast<size_t>(m_layout.mcusPerRow) * m_layout.valuesPerMcu, 0);
     m_row = 0;
     m_stripStart = 0;
-    m_stripEnd = m_mcuHeight;
+    m_stripEnd = m_layout.mcuHeight;
 }
 
 void CoderImpl::WriteLine(const uint8_t* row) {
@@ -338,7 +299,7 @@ void CoderImpl::WriteLine(const uint8_t* row) {
     if (m_row == m_height || m_row == m_stripEnd) {
         ProcessStrip();
         m_stripStart = m_row;
-        m_stripEnd = m_row + m_mcuHeight;
+        m_stripEnd = m_row + m_layout.mcuHeight;
     }
     if (m_row == m_height) {
         m_entropy->Finish();
@@ -352,8 +313,8 @@ void CoderImpl::ProcessStrip() {
         ConvertColour();
     else
         ConvertGrey();
-    for (int m = 0; m < m_mcusPerRow; ++m) {
-        int16_t* mcu = m_mcuRow.data() + static_cast<size_t>(m) * m_valuesPerMcu;
+    for (int m = 0; m < m_layout.mcusPerRow; ++m) {
+        int16_t* mcu = m_mcuRow.data() + static_cast<size_t>(m) * m_layout.valuesPerMcu;
         for (const Component& c : m_components) {
             const auto& divisors = m_divisors[c.quantTable];
             for (int b = 0; b < c.blocksPerMcu; ++b)
@@ -365,7 +326,7 @@ void CoderImpl::ProcessStrip() {
 
 void CoderImpl::ConvertGrey() {
     // Each MCU is one block of 8x8 samples.
-    for (int m = 0; m < m_mcusPerRow; ++m) {
+    for (int m = 0; m < m_layout.mcusPerRow; ++m) {
         int16_t* block = m_mcuRow.data() + static_cast<size_t>(m) * 64;
         for (int r = 0; r < 8; ++r) {
             const uint8_t* src = m_strip.data() + static_cast<size_t>(r) * m_stripStride + m * 8;
@@ -381,12 +342,13 @@ void CoderImpl::ConvertColour() {
     const uint16_t* icb = m_components[1].pixelIndex.data();
     const uint16_t* icr = m_components[2].pixelIndex.data();
     std::fill(m_mcuRow.begin(), m_mcuRow.end(), 0);
-    for (int m = 0; m < m_mcusPerRow; ++m) {
-        int16_t* mcu = m_mcuRow.data() + static_cast<size_t>(m) * m_valuesPerMcu;
+    for (int m = 0; m < m_layout.mcusPerRow; ++m) {
+        int16_t* mcu = m_mcuRow.data() + static_cast<size_t>(m) * m_layout.valuesPerMcu;
         int p = 0;
-        for (int r = 0; r < m_mcuHeight; ++r) {
-            const uint8_t* src = m_strip.data() + static_cast<size_t>(r) * m_stripStride + m * m_mcuWidth * 3;
-            for (int c = 0; c < m_mcuWidth; ++c, ++p, src += 3) {
+        for (int r = 0; r < m_layout.mcuHeight; ++r) {
+            const uint8_t* src =
+                m_strip.data() + static_cast<size_t>(r) * m_stripStride + m * m_layout.mcuWidth * 3;
+            for (int c = 0; c < m_layout.mcuWidth; ++c, ++p, src += 3) {
                 const int g = src[1];
                 const int dr = src[0] - g + 256;
                 const int db = src[2] - g + 256;
@@ -398,7 +360,7 @@ void CoderImpl::ConvertColour() {
         // Chroma samples hold sums over the pixels mapped to them.
         for (size_t ci = 1; ci < 3; ++ci) {
             const Component& c = m_components[ci];
-            const int divisor = (m_maxH * m_maxV) / (c.h * c.v);
+            const int divisor = (m_layout.maxH * m_layout.maxV) / (c.h * c.v);
             if (divisor == 1)
                 continue;
             int16_t* s = mcu + c.blockOffset * 64;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "HuffmanCoding.h"
+#include "McuLayout.h"
 #include "MiniJpeg.h"
 
 namespace MiniJpeg {
@@ -88,16 +89,7 @@ private:
     std::optional<HuffSpec> m_lastWrittenAc[4];
     std::vector<Component> m_components;
 
-    int m_maxH = 1;
-    int m_maxV = 1;
-    int m_mcuWidth = 8;
-    int m_mcuHeight = 8;
-    int m_paddedWidth = 0;
-    int m_paddedHeight = 0;
-    int m_mcusPerRow = 0;
-    int m_mcuRows = 0;
-    int m_blocksPerMcu = 0;
-    int m_valuesPerMcu = 0;
+    McuLayout m_layout;
     std::vector<int16_t> m_mcuRow;
     std::vector<uint8_t> m_strip;
     size_t m_stripStride = 0;

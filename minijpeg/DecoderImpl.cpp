@@ -385,53 +385,15 @@ void DecoderImpl::ReadRestartInterval(Segment& s) {
 }
 
 void DecoderImpl::SetUpGeometry() {
-    if (m_components.size() == 1)
-        m_components[0].h = m_components[0].v = 1;
-    m_maxH = m_maxV = 1;
-    for (const Component& c : m_components) {
-        m_maxH = std::max(m_maxH, c.h);
-        m_maxV = std::max(m_maxV, c.v);
-    }
-    m_mcuWidth = 8 * m_maxH;
-    m_mcuHeight = 8 * m_maxV;
-    if (m_mcuHeight > 32)
+    if (!LayOutMcus(m_width, m_height, m_components, false, m_layout))
         ThrowError();
-    m_paddedWidth = (m_width + m_mcuWidth - 1) / m_mcuWidth * m_mcuWidth;
-    m_paddedHeight = (m_height + m_mcuHeight - 1) / m_mcuHeight * m_mcuHeight;
-    m_mcusPerRow = m_paddedWidth / m_mcuWidth;
-    m_mcuRows = m_paddedHeight / m_mcuHeight;
-
-    int offset = 0;
-    for (Component& c : m_components) {
-        c.widthSamples = (m_width * c.h + m_maxH - 1) / m_maxH;
-        c.heightSamples = (m_height * c.v + m_maxV - 1) / m_maxV;
-        c.widthBlocks = (c.widthSamples + 7) / 8;
-        c.heightBlocks = (c.heightSamples + 7) / 8;
-        c.blocksPerMcu = c.h * c.v;
-        c.blockOffset = offset;
-        offset += c.blocksPerMcu;
-    }
-    m_blocksPerMcu = offset;
-    m_valuesPerMcu = offset * 64;
-
-    if (m_colourOutput) {
-        for (Component& c : m_components) {
-            c.pixelIndex.resize(static_cast<size_t>(m_mcuWidth) * m_mcuHeight);
-            for (int r = 0; r < m_mcuHeight; ++r)
-                for (int col = 0; col < m_mcuWidth; ++col) {
-                    const int x = (c.h * (2 * col + 1)) / (2 * m_maxH);
-                    const int y = (c.v * (2 * r + 1)) / (2 * m_maxV);
-                    const int block = c.blockOffset + (y / 8) * c.h + x / 8;
-                    c.pixelIndex[static_cast<size_t>(r) * m_mcuWidth + col] =
-                        static_cast<uint16_t>(block * 64 + (y % 8) * 8 + x % 8);
-                }
-        }
-    }
+    if (m_colourOutput)
+        IndexMcuPixels(m_components, m_layout);
 
     // One MCU strip at a time, whatever the declared height.
-    m_stripStride = static_cast<size_t>(m_paddedWidth) * m_components.size();
-    m_strip.assign(m_stripStride * m_mcuHeight, 0);
-    m_mcuRow.assign(static_cast<size_t>(m_mcusPerRow) * m_valuesPerMcu, 0);
+    m_stripStride = static_cast<size_t>(m_layout.paddedWidth) * m_components.size();
+    m_strip.assign(m_stripStride * m_layout.mcuHeight, 0);
+    m_mcuRow.assign(static_cast<size_t>(m_layout.mcusPerRow) * m_layout.valuesPerMcu, 0);
 }
 
 void DecoderImpl::ReadScanHeader() {
@@ -481,10 +443,10 @@ void DecoderImpl::ReadScanHeader() {
     }
     if (n == 1)
         m_entropy = std::make_unique<HuffDecoder_SNI>(m_in, m_restartInterval, dc, ac, scan.data(), n,
-                                                      m_mcusPerRow, m_valuesPerMcu);
+                                                      m_layout.mcusPerRow, m_layout.valuesPerMcu);
     else
         m_entropy = std::make_unique<HuffDecoder_SI>(m_in, m_restartInterval, dc, ac, scan.data(), n,
-                                                     m_mcusPerRow, m_valuesPerMcu);
+                                                     m_layout.mcusPerRow, m_layout.valuesPerMcu);
 }
 
 const uint8_t* DecoderImpl::ReadLine() {
@@ -494,7 +456,7 @@ const uint8_t* DecoderImpl::ReadLine() {
         if (m_row >= m_stripEnd) {
             DecodeStrip();
             m_stripStart = m_row;
-            m_stripEnd = m_row + m_mcuHeight;
+            m_stripEnd = m_row + m_layout.mcuHeight;
         }
         return m_strip.data() + static_cast<size_t>(m_row++ - m_stripStart) * m_stripStride;
     } catch (...) {
@@ -506,8 +468,8 @@ const uint8_t* DecoderImpl::ReadLine() {
 void DecoderImpl::DecodeStrip() {
     std::fill(m_mcuRow.begin(), m_mcuRow.end(), 0);
     m_entropy->DecodeMcuRow(m_mcuRow.data());
-    for (int m = 0; m < m_mcusPerRow; ++m) {
-        int16_t* mcu = m_mcuRow.data() + static_cast<size_t>(m) * m_valuesPerMcu;
+    for (int m = 0; m < m_layout.mcusPerRow; ++m) {
+        int16_t* mcu = m_mcuRow.data() + static_cast<size_t>(m) * m_layout.valuesPerMcu;
         for (const Component& c : m_components)
             for (int b = 0; b < c.blocksPerMcu; ++b)
                 InverseDctBlock(mcu + (c.blockOffset + b) * 64, c.dequant);
@@ -515,7 +477,7 @@ void DecoderImpl::DecodeStrip() {
 
     uint8_t* strip = m_strip.data();
     if (!m_colourOutput) {
-        for (int m = 0; m < m_mcusPerRow; ++m) {
+        for (int m = 0; m < m_layout.mcusPerRow; ++m) {
             const int16_t* block = m_mcuRow.data() + static_cast<size_t>(m) * 64;
             for (int r = 0; r < 8; ++r) {
                 uint8_t* dst = strip + static_cast<size_t>(r) * m_stripStride + m * 8;
@@ -528,40 +490,40 @@ void DecoderImpl::DecodeStrip() {
 
     const InverseColourTables& t = kInverseColour;
     const Component& c0 = m_components[0];
-    if (m_convertYCbCr && c0.h == m_maxH && c0.v == m_maxV && m_maxH <= 2 && m_maxV <= 2 &&
-        m_components[1].blocksPerMcu == 1 && m_components[2].blocksPerMcu == 1) {
+    if (m_convertYCbCr && c0.h == m_layout.maxH && c0.v == m_layout.maxV && m_layout.maxH <= 2 &&
+        m_layout.maxV <= 2 && m_components[1].blocksPerMcu == 1 && m_components[2].blocksPerMcu == 1) {
         // Full-resolution luminance, one chroma block each (4:4:4, 4:2:2,
         // 4:2:0, 4:4:0): the same sample mapping as the index tables, unrolled.
-        const int key = m_maxH * 10 + m_maxV;
+        const int key = m_layout.maxH * 10 + m_layout.maxV;
         const int y0 = c0.blockOffset * 64;
         const int cb0 = m_components[1].blockOffset * 64;
         const int cr0 = m_components[2].blockOffset * 64;
         if (key == 22)
-            ConvertYCbCrFast<2, 2>(m_mcuRow.data(), m_valuesPerMcu, m_mcusPerRow, y0, cb0, cr0, strip,
-                                   m_stripStride);
+            ConvertYCbCrFast<2, 2>(m_mcuRow.data(), m_layout.valuesPerMcu, m_layout.mcusPerRow, y0, cb0, cr0,
+                                   strip, m_stripStride);
         else if (key == 21)
-            ConvertYCbCrFast<2, 1>(m_mcuRow.data(), m_valuesPerMcu, m_mcusPerRow, y0, cb0, cr0, strip,
-                                   m_stripStride);
+            ConvertYCbCrFast<2, 1>(m_mcuRow.data(), m_layout.valuesPerMcu, m_layout.mcusPerRow, y0, cb0, cr0,
+                                   strip, m_stripStride);
         else if (key == 12)
-            ConvertYCbCrFast<1, 2>(m_mcuRow.data(), m_valuesPerMcu, m_mcusPerRow, y0, cb0, cr0, strip,
-                                   m_stripStride);
+            ConvertYCbCrFast<1, 2>(m_mcuRow.data(), m_layout.valuesPerMcu, m_layout.mcusPerRow, y0, cb0, cr0,
+                                   strip, m_stripStride);
         else
-            ConvertYCbCrFast<1, 1>(m_mcuRow.data(), m_valuesPerMcu, m_mcusPerRow, y0, cb0, cr0, strip,
-                                   m_stripStride);
+            ConvertYCbCrFast<1, 1>(m_mcuRow.data(), m_layout.valuesPerMcu, m_layout.mcusPerRow, y0, cb0, cr0,
+                                   strip, m_stripStride);
         return;
     }
 
     const uint16_t* i0 = m_components[0].pixelIndex.data();
     const uint16_t* i1 = m_components[1].pixelIndex.data();
     const uint16_t* i2 = m_components[2].pixelIndex.data();
-    for (int m = 0; m < m_mcusPerRow; ++m) {
-        const int16_t* mcu = m_mcuRow.data() + static_cast<size_t>(m) * m_valuesPerMcu;
+    for (int m = 0; m < m_layout.mcusPerRow; ++m) {
+        const int16_t* mcu = m_mcuRow.data() + static_cast<size_t>(m) * m_layout.valuesPerMcu;
         int p = 0;
-        for (int r = 0; r < m_mcuHeight; ++r) {
-            uint8_t* dst =
-                strip + static_cast<size_t>(r) * m_stripStride + static_cast<size_t>(m) * m_mcuWidth * 3;
+        for (int r = 0; r < m_layout.mcuHeight; ++r) {
+            uint8_t* dst = strip + static_cast<size_t>(r) * m_stripStride +
+                           static_cast<size_t>(m) * m_layout.mcuWidth * 3;
             if (m_convertYCbCr) {
-                for (int c = 0; c < m_mcuWidth; ++c, ++p, dst += 3) {
+                for (int c = 0; c < m_layout.mcuWidth; ++c, ++p, dst += 3) {
                     const int y = mcu[i0[p]];
                     const int cb = mcu[i1[p]];
                     const int cr = mcu[i2[p]];
@@ -570,7 +532,7 @@ void DecoderImpl::DecodeStrip() {
                     dst[2] = Clamp255(y + t.cbB[cb]);
                 }
             } else {
-                for (int c = 0; c < m_mcuWidth; ++c, ++p, dst += 3) {
+                for (int c = 0; c < m_layout.mcuWidth; ++c, ++p, dst += 3) {
                     dst[0] = static_cast<uint8_t>(mcu[i0[p]]);
                     dst[1] = static_cast<uint8_t>(mcu[i1[p]]);
                     dst[2] = static_cast<uint8_t>(mcu[i2[p]]);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "HuffmanCoding.h"
+#include "McuLayout.h"
 #include "MiniJpeg.h"
 
 namespace MiniJpeg {
@@ -77,16 +78,7 @@ private:
     std::array<std::optional<HuffSpec>, 4> m_acSpecs;
     std::array<std::optional<Quant>, 4> m_quant;
 
-    int m_maxH = 1;
-    int m_maxV = 1;
-    int m_mcuWidth = 8;
-    int m_mcuHeight = 8;
-    int m_paddedWidth = 0;
-    int m_paddedHeight = 0;
-    int m_mcusPerRow = 0;
-    int m_mcuRows = 0;
-    int m_blocksPerMcu = 0;
-    int m_valuesPerMcu = 0;
+    McuLayout m_layout;
     std::vector<int16_t> m_mcuRow;
     std::vector<uint8_t> m_strip;
     size_t m_stripStride = 0;
