@@ -1,14 +1,8 @@
 #pragma once
-// The engine's image factory, and the engine-wide pointer every photo element
-// takes its images from.
+// The engine's image factory (declared in the public services header), and the
+// engine-wide pointer every photo element takes its images from.
 
-#include "PanoramaLib.h"
-
-class CDibManager : public PanoramaLib::IDibManager {
-public:
-    PanoramaLib::IDib* CreateDib(int reserved) override;
-    PanoramaLib::IDib* CloneDib(PanoramaLib::IDib* source, int reserved) override;
-};
+#include "EngineServices.h"
 
 // Set by the panorama factories before the first element is made.
 extern PanoramaLib::IDibManager* g_pDibManager;
