@@ -86,9 +86,10 @@ void CPictViewer::SetZoom(double zoom, int clientWidth, int clientHeight, bool r
     emit ZoomDisplayChanged();
 }
 
+// The whole area inside the frame: a fitted picture needs no scroll bars,
+// so bars shown for the old zoom do not shrink the fit.
 void CPictViewer::FitToWindow(bool redraw) {
-    const QSize client = ClientSize();
-    FitToSize(client.width(), client.height(), redraw);
+    FitToSize(contentsRect().width(), contentsRect().height(), redraw);
 }
 
 void CPictViewer::FitToSize(int width, int height, bool redraw) {
@@ -274,8 +275,6 @@ void CPictViewer::paintEvent(QPaintEvent* event) {
 
 void CPictViewer::resizeEvent(QResizeEvent* event) {
     COrvexScrollView::resizeEvent(event);
-    if (m_fit) {
-        const QSize client = ClientSize();
-        FitToSize(client.width(), client.height(), false);
-    }
+    if (m_fit)
+        FitToSize(contentsRect().width(), contentsRect().height(), false);
 }
