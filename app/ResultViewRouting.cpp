@@ -28,7 +28,7 @@ void ShowResult(CPictureView* view, PanoramaLib::IPanoElement* result, bool fit)
         return;
     }
     view->SetImage(result, false);
-    view->FitToWindow(result == nullptr);
+    view->FitToWindow(true);
     if (!result)
         view->viewport()->repaint();
 }
