@@ -3,7 +3,7 @@
 // angles, a new tiled rendering, the current task and the crop product. The
 // document implements it; a view without a document gets null.
 
-#include "CropGeometry.h"
+#include "CropRect.h"
 
 class IPictureViewDocument {
 public:
