@@ -353,6 +353,19 @@ TEST(PictureView, CropFrameMovesInsideAndResizesToThePicture) {
     view->GetCropRect(&out);
     EXPECT_EQ(out, (Rect{0, 0, 400, 200}));
     EXPECT_FALSE(view->IsTracking());
+
+    // A product's ratio survives a corner drag, with image rows pointing up.
+    doc.aspect = {3, 2, 2};
+    view->EndCrop(&out, false);
+    const Rect whole{0, 0, 400, 300};
+    view->SetCropRect(&whole);
+    view->SetKeepAspect(true);
+    view->GetCropRect(&out);
+    ASSERT_EQ(out, (Rect{0, 17, 400, 283}));
+    view->BeginCrop(&out, true);
+    DragOn(vp, {399, 17}, {300, 17});  // the upper-right corner to the left
+    view->GetCropRect(&out);
+    EXPECT_EQ(out, (Rect{0, 17, 301, 217}));  // height = 301 * 2 / 3
 }
 
 TEST(PictureView, TiledNavigationAndPanning) {
