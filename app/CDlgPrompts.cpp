@@ -95,6 +95,10 @@ CDlgAboutToChangeMessage::CDlgAboutToChangeMessage(QWidget* parent)
     SetMessage(QString::fromUtf8(Res::LoadStr(219)));
 }
 
+void CDlgAboutToChangeMessage::reject() {
+    done(kIdCancel);
+}
+
 void CDlgAboutToChangeMessage::OnButton(int /*result*/) {
     if (m_dontShow->isChecked())
         AppProfile::WriteProfileInt("GENERAL", "DNTSHOW_ABOUTPHOTOLIST", 1);

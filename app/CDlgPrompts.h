@@ -57,6 +57,7 @@ class CDlgAboutToChangeMessage : public CDlgPromptBase {
 public:
     explicit CDlgAboutToChangeMessage(QWidget* parent);
     int DoModal() { return exec(); }
+    void reject() override;
     QCheckBox* DontShowAgain() const { return m_dontShow; }
 
 protected:

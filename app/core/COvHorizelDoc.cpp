@@ -61,6 +61,10 @@ COvHorizelDoc::COvHorizelDoc() {
 }
 
 COvHorizelDoc::~COvHorizelDoc() {
+    if (m_attachedPlanar)
+        m_attachedPlanar->Release();
+    if (m_attachedTiled)
+        m_attachedTiled->Release();
     if (m_planar)
         m_planar->Release();
     if (m_tiled)
@@ -101,13 +105,25 @@ void COvHorizelDoc::ReleaseAll(ElementVector& elements) {
     elements.clear();
 }
 
-void COvHorizelDoc::CreateEngines(IUserInterfaceEx* ui, IProgressIndicatorEx* progress) {
+void COvHorizelDoc::AttachEngines(PanoramaLib::IHVPanorama* planar, PanoramaLib::ITiledPanorama* tiled) {
+    if (m_planar || m_tiled || m_attachedPlanar || m_attachedTiled)
+        return;
+    m_attachedPlanar = planar;
+    m_attachedTiled = tiled;
+}
+
+void COvHorizelDoc::CreateEngines(PanoramaLib::IUserInterface* ui, IProgressIndicatorEx* progress) {
     m_ui = ui;
     m_progress = progress;
     if (m_planar || m_tiled)
         return;
-    m_planar = CreateHVPanorama(&m_dibManager);
-    m_tiled = CreateTiledPanorama(&m_dibManager);
+    if (m_attachedPlanar || m_attachedTiled) {
+        m_planar = std::exchange(m_attachedPlanar, nullptr);
+        m_tiled = std::exchange(m_attachedTiled, nullptr);
+    } else {
+        m_planar = CreateHVPanorama(&m_dibManager);
+        m_tiled = CreateTiledPanorama(&m_dibManager);
+    }
     for (PanoramaLib::IPanorama* engine :
          {static_cast<PanoramaLib::IPanorama*>(m_planar), static_cast<PanoramaLib::IPanorama*>(m_tiled)}) {
         if (!engine)

@@ -69,7 +69,10 @@ public:
     void SetUpdateCallback(IDialogCallback::IUpdate* update) { m_update = update; }
 
     // Life cycle and tasks.
-    void CreateEngines(IUserInterfaceEx* ui, IProgressIndicatorEx* progress);
+    void CreateEngines(PanoramaLib::IUserInterface* ui, IProgressIndicatorEx* progress);
+    // Engines made elsewhere (recording engines in tests), used in place of
+    // the factories' when CreateEngines runs; the document owns them.
+    void AttachEngines(PanoramaLib::IHVPanorama* planar, PanoramaLib::ITiledPanorama* tiled);
     void SetCurrentTask(int task);
     int GetCurrentTask() const { return m_currentTask; }
     bool HasEnoughPhotos() const { return m_photos.GetCount() > 1; }
@@ -199,11 +202,13 @@ private:
     bool m_tiledChosen = false;
     PanoramaLib::IHVPanorama* m_planar = nullptr;
     PanoramaLib::ITiledPanorama* m_tiled = nullptr;
+    PanoramaLib::IHVPanorama* m_attachedPlanar = nullptr;
+    PanoramaLib::ITiledPanorama* m_attachedTiled = nullptr;
     CFreeThreading m_threads;
     CDibManager m_dibManager;
     CClipDescriptionList m_photos;
     IProgressIndicatorEx* m_progress = nullptr;
-    IUserInterfaceEx* m_ui = nullptr;
+    PanoramaLib::IUserInterface* m_ui = nullptr;
     ICropRect* m_cropView = nullptr;
     IDialogCallback::IUpdate* m_update = nullptr;
     std::vector<NetPrint::CAspectData> m_cropList;
