@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 
 #include "DocTestSupport.h"
 #include "StringTable.h"
@@ -113,7 +112,6 @@ TEST(Document, EnteringStitchLoadsElementsAndDropsUnreadablePhotos) {
     ASSERT_EQ(rig.host.messages.size(), 2u);
     EXPECT_EQ(rig.host.messages[0].rfind("b.jpg\n", 0), 0u) << rig.host.messages[0];
     EXPECT_GT(rig.host.messages[0].size(), 6u) << "the element's error text follows the name";
-    std::cout << "[ message ] " << rig.host.messages[0] << "\n";
     EXPECT_EQ(rig.host.messages[1], "photo.gif\nUnsupported file format.");
     EXPECT_EQ(ProjectPaths(*rig.doc), (std::vector<std::string>{a, upper, lower}));
     EXPECT_EQ(ElementPaths(rig.doc->GetPhotoElements()), (std::vector<std::string>{a, upper, lower}));
