@@ -82,7 +82,8 @@ void CDlgProgressIndicator::End() {
     }
     if (m_quitDeferred) {
         m_quitDeferred = false;
-        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        // Again once the engine has returned to the event loop.
+        QTimer::singleShot(0, qApp, [quit = onDeferredQuit] { quit ? quit() : QCoreApplication::quit(); });
     }
 }
 

@@ -8,6 +8,7 @@
 // (Derives from QDialog until the skinned dialog base exists.)
 
 #include <QDialog>
+#include <functional>
 
 class QLabel;
 class QProgressBar;
@@ -37,6 +38,10 @@ public:
     QLabel* TextControl() const { return m_text; }
     QProgressBar* Bar() const { return m_bar; }
     QPushButton* CancelButton() const { return m_cancel; }
+
+    // What carries out a quit held back during a run (by default the
+    // application's quit).
+    std::function<void()> onDeferredQuit;
 
     // Cancel and Escape set the flag; the window stays open.
     void reject() override;
