@@ -73,6 +73,10 @@ COvHorizelDoc::~COvHorizelDoc() {
     m_tiled = nullptr;
     ReleaseAll(m_photoElements);
     ReleaseAll(m_preparedElements);
+    // The factories keep this document's image factory for all engine code;
+    // it goes with the document, so take it back (a null factory makes no engine).
+    if (m_madeEngines)
+        CreateHVPanorama(nullptr);
     AppProfile::WriteProfileInt("SAVING", "crop type", m_cropType);
     AppProfile::WriteProfileInt("STITCHING", "manual mode", m_manualMode);
 }
@@ -123,6 +127,7 @@ void COvHorizelDoc::CreateEngines(PanoramaLib::IUserInterface* ui, IProgressIndi
     } else {
         m_planar = CreateHVPanorama(&m_dibManager);
         m_tiled = CreateTiledPanorama(&m_dibManager);
+        m_madeEngines = true;
     }
     for (PanoramaLib::IPanorama* engine :
          {static_cast<PanoramaLib::IPanorama*>(m_planar), static_cast<PanoramaLib::IPanorama*>(m_tiled)}) {

@@ -202,6 +202,7 @@ private:
     bool m_tiledChosen = false;
     PanoramaLib::IHVPanorama* m_planar = nullptr;
     PanoramaLib::ITiledPanorama* m_tiled = nullptr;
+    bool m_madeEngines = false;
     PanoramaLib::IHVPanorama* m_attachedPlanar = nullptr;
     PanoramaLib::ITiledPanorama* m_attachedTiled = nullptr;
     CFreeThreading m_threads;

@@ -129,7 +129,8 @@ TEST(CClipDescriptionList, RemoveUnreadableKeepsPhotosOnceFoundValid) {
     std::ofstream(env.scratch / "empty.jpg").flush();
     CClipDescriptionList list;
     std::vector<CClipDescription*> added;
-    list.AddFiles({good, env.scratch / "photo.gif", env.scratch / "empty.jpg", gone, env.scratch / "x.ps"}, &added);
+    list.AddFiles({good, env.scratch / "photo.gif", env.scratch / "empty.jpg", gone, env.scratch / "x.ps"},
+                  &added);
     EXPECT_EQ(Paths(list), (std::vector<std::string>{good, gone}));
     ASSERT_EQ(added.size(), 2u);
     EXPECT_TRUE(added[0]->IsValid() && added[0]->IsTested());

@@ -24,7 +24,9 @@ public:
     void Begin() override { log.Add("Begin"); }
     void BeginEx() override { log.Add("BeginEx"); }
     void End() override { log.Add("End"); }
-    void SetStage(int stageId, const std::wstring&) override { log.Add("SetStage " + std::to_string(stageId)); }
+    void SetStage(int stageId, const std::wstring&) override {
+        log.Add("SetStage " + std::to_string(stageId));
+    }
     void SetStage(int stageId) override { log.Add("SetStage " + std::to_string(stageId)); }
     bool SetProgress(int total, int position) override {
         log.Add("SetProgress " + std::to_string(total) + " " + std::to_string(position));

@@ -50,13 +50,15 @@ TEST(DocumentBase, UpdatesViewsInOrderSkippingTheSender) {
 TEST(Document, CropListFromTheProductFiles) {
     const std::string program = "<PRODUCT w=\"4\" h=\"3\" oms_id=\"1\" name=\"Program\"/>";
     const std::string user = "<PRODUCT w=\"3\" h=\"2\" oms_id=\"2\" name=\"User\"/>";
-    EXPECT_EQ(Names(COvHorizelDoc::BuildCropList("", "")), (std::vector<std::string>{"No crop/0", "Manual/1"}));
+    EXPECT_EQ(Names(COvHorizelDoc::BuildCropList("", "")),
+              (std::vector<std::string>{"No crop/0", "Manual/1"}));
     EXPECT_EQ(Names(COvHorizelDoc::BuildCropList(program, "")),
               (std::vector<std::string>{"No crop/0", "Manual/1", "Program/2"}));
     EXPECT_EQ(Names(COvHorizelDoc::BuildCropList(program, user)),
               (std::vector<std::string>{"No crop/0", "Manual/1", "User/2"}));
-    EXPECT_EQ(Names(COvHorizelDoc::BuildCropList(program, "<PRODUCT w=\"0\" h=\"2\" oms_id=\"2\" name=\"Z\"/>")),
-              (std::vector<std::string>{"No crop/0", "Manual/1", "Program/2"}));
+    EXPECT_EQ(
+        Names(COvHorizelDoc::BuildCropList(program, "<PRODUCT w=\"0\" h=\"2\" oms_id=\"2\" name=\"Z\"/>")),
+        (std::vector<std::string>{"No crop/0", "Manual/1", "Program/2"}));
 
     // The document reads the per-user copy from the data folder.
     DocEnvironment env;

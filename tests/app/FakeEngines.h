@@ -23,7 +23,8 @@ public:
         full->Release();
     }
 
-    void Init(PanoramaLib::IFreeThreading*, PanoramaLib::IWaitCursor*, PanoramaLib::IUserInterface* u) override {
+    void Init(PanoramaLib::IFreeThreading*, PanoramaLib::IWaitCursor*,
+              PanoramaLib::IUserInterface* u) override {
         ui = u;
         log.Add("Init");
     }
@@ -34,8 +35,9 @@ public:
     }
     void SetProgressIndicator(PanoramaLib::IProgressIndicator* p) override { progress = p; }
     bool IsBuilt() override { return built; }
-    bool Build(const std::vector<PanoramaLib::IPanoElement*>& photos, const std::vector<PanoramaLib::IPanoElement*>*,
-               int elevation, int azimuth, int tilt) override {
+    bool Build(const std::vector<PanoramaLib::IPanoElement*>& photos,
+               const std::vector<PanoramaLib::IPanoElement*>*, int elevation, int azimuth,
+               int tilt) override {
         log.Add("Build " + std::to_string(photos.size()) + " " + std::to_string(elevation) + " " +
                 std::to_string(azimuth) + " " + std::to_string(tilt));
         return FinishBuild(photos.size(), false);
@@ -115,8 +117,8 @@ public:
 
 class FakeTiledEngine : public FakeEngineBase<PanoramaLib::ITiledPanorama> {
 public:
-    bool RequestRender(SurfaceKind kind, std::int32_t elevation, std::int32_t azimuth, std::int32_t tilt, bool,
-                       bool) override {
+    bool RequestRender(SurfaceKind kind, std::int32_t elevation, std::int32_t azimuth, std::int32_t tilt,
+                       bool, bool) override {
         log.Add("RequestRender " + std::to_string(kind) + " " + std::to_string(elevation) + " " +
                 std::to_string(azimuth) + " " + std::to_string(tilt));
         return true;

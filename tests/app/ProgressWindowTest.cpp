@@ -46,9 +46,15 @@ TEST(FrameEngineCallbacks, StageTexts) {
         std::string text;
     };
     const Case cases[] = {
-        {11, L"", "Analyzing..."},        {12, L"", "Analyzing..."}, {12, L"boat1.jpg", "Analyzing: boat1.jpg..."},
-        {12, L"100%.jpg", "Analyzing: 100%.jpg..."}, {13, L"", "Matching..."}, {14, L"x", "Stitching..."},
-        {15, L"", "Rendering..."},        {99, L"", ""},             {10, L"name", ""},
+        {11, L"", "Analyzing..."},
+        {12, L"", "Analyzing..."},
+        {12, L"boat1.jpg", "Analyzing: boat1.jpg..."},
+        {12, L"100%.jpg", "Analyzing: 100%.jpg..."},
+        {13, L"", "Matching..."},
+        {14, L"x", "Stitching..."},
+        {15, L"", "Rendering..."},
+        {99, L"", ""},
+        {10, L"name", ""},
     };
     for (const Case& c : cases)
         EXPECT_EQ(CFrameEngineCallbacks::StageText(c.stage, c.name), c.text) << c.stage;
@@ -87,7 +93,7 @@ TEST(FrameEngineCallbacks, AnEngineRunShowsStagesAndCancelEndsIt) {
     // The SetProgress that took the click answered at once.
     EXPECT_EQ(cancelStage, 12);
     EXPECT_EQ(cancelStep, 20);
-    EXPECT_TRUE(window->isVisible());    // until the engine ends the run
+    EXPECT_TRUE(window->isVisible());  // until the engine ends the run
     EXPECT_EQ(texts, (std::vector<std::string>{"Analyzing...", "Analyzing: boat1.jpg..."}));
     cb.End();
     EXPECT_FALSE(window->isVisible());
@@ -128,9 +134,10 @@ TEST(FrameEngineCallbacks, APromptOpenedDuringABuildTakesInput) {
         QTest::mouseClick(ModalButton("7"), Qt::LeftButton);
     });
     EXPECT_FALSE(cb.AskAcceptPanorama(2, 5));  // "&Switch to manual mode"
-    EXPECT_EQ(text.toStdString(),
-              "2 photos from 5 could not be automatically matched.\nClick Switch to Manual Mode to reassemble "
-              "panorama manually\nor click Ignore to accept partially assembled panorama.");
+    EXPECT_EQ(
+        text.toStdString(),
+        "2 photos from 5 could not be automatically matched.\nClick Switch to Manual Mode to reassemble "
+        "panorama manually\nor click Ignore to accept partially assembled panorama.");
     Later([] {
         SaveScreenshot(QApplication::activeModalWidget(), "prompt-warning-cyclorama");
         QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape);
@@ -190,7 +197,8 @@ TEST(FrameEngineCallbacks, PostedViewUpdatesCollapseIntoOneWithTheFirstValues) {
 TEST(FrameEngineCallbacks, MarkingGoesToTheStripAndMatchingToTheDocument) {
     struct Marker : IPhotoMarker {
         void MarkPhotos(const std::vector<std::string>& paths, bool mark) override {
-            calls.push_back((mark ? "mark " : "unmark ") + std::to_string(paths.size()) + " " + paths.front());
+            calls.push_back((mark ? "mark " : "unmark ") + std::to_string(paths.size()) + " " +
+                            paths.front());
         }
         std::vector<std::string> calls;
     } marker;

@@ -72,8 +72,8 @@ TEST(Archive, ObjectTagsNameTheClassOnceThenReferToIt) {
     w.WriteObjectTag("CThing", 1);
     // New class: 0xFFFF, schema, name length, name; the class takes map index
     // 1, its object 2; the next reference is 0x8001.
-    EXPECT_EQ(w.Bytes(), Bytes({0xFF, 0xFF, 1, 0, 6, 0, 'C', 'T', 'h', 'i', 'n', 'g', 0x01, 0x80, 0xFF, 0xFF, 1, 0,
-                                6,    0,    'C', 'O', 't', 'h', 'e', 'r', 0x01, 0x80}));
+    EXPECT_EQ(w.Bytes(), Bytes({0xFF, 0xFF, 1, 0, 6, 0, 'C', 'T', 'h', 'i', 'n', 'g', 0x01, 0x80,
+                                0xFF, 0xFF, 1, 0, 6, 0, 'C', 'O', 't', 'h', 'e', 'r', 0x01, 0x80}));
     Reader r(w.Bytes());
     EXPECT_TRUE(r.ReadObjectTag("CThing"));
     EXPECT_TRUE(r.ReadObjectTag("CThing"));
