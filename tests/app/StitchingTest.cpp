@@ -50,7 +50,8 @@ TEST(Stitching, PhotoSizesTurnedPhotosPassOthersAreRemoved) {
     DocEnvironment env;
     {
         DocRig rig;
-        rig.doc->AddFiles({env.Photo("a.jpg", 64, 48), env.Photo("b.jpg", 48, 64), env.Photo("c.jpg", 64, 48)});
+        rig.doc->AddFiles(
+            {env.Photo("a.jpg", 64, 48), env.Photo("b.jpg", 48, 64), env.Photo("c.jpg", 64, 48)});
         rig.doc->SetCurrentTask(2);
         EXPECT_TRUE(rig.doc->CheckPhotoSizes());
     }
@@ -127,8 +128,9 @@ TEST(Stitching, TheReportsOutcomes) {
     for (const Case& c : cases) {
         DocEnvironment env;
         StitchRig rig(env, 5);
-        auto& engine = c.tiled ? static_cast<FakeEngineBase<PanoramaLib::ITiledPanorama>&>(*rig.tiled).scriptedReport
-                               : rig.planar->scriptedReport;
+        auto& engine =
+            c.tiled ? static_cast<FakeEngineBase<PanoramaLib::ITiledPanorama>&>(*rig.tiled).scriptedReport
+                    : rig.planar->scriptedReport;
         engine.status = c.status;
         engine.unmatched = c.unmatched;
         rig.ui.acceptPanorama = c.answer;
