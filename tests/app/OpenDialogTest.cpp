@@ -40,6 +40,16 @@ TEST(FileFilters, OpenFilterFromTheModuleList) {
         FileFilters::BuildOpenFilter(FileFilters::ParseFormatList("\0", 1), "All supported files");
     EXPECT_EQ(FileFilters::CountFilters(none), 0);
     EXPECT_EQ(FileFilters::PreselectJpegIndex(none), 1);
+    // The readable extensions the project accepts, from the same list.
+    EXPECT_EQ(ProjectFiles::ExtensionsFromFormatList(kThreeFormats.data(), kThreeFormats.size()),
+              ".bmp;.tif;.tiff;.jpg;.jpeg;");
+    EXPECT_EQ(ProjectFiles::ExtensionsFromFormatList("\0", 1), ProjectFiles::kDefaultReadableExtensions);
+    // The module's own list, with the converters built beside it, offers JPEG.
+    const std::string module = CMyOpenFileDlg::ModuleReadFormats();
+    const auto modulePairs = FileFilters::ParseFormatList(module.data(), module.size());
+    ASSERT_FALSE(modulePairs.empty());
+    const int jpeg = FileFilters::PreselectJpegIndex(modulePairs);
+    EXPECT_NE(modulePairs[jpeg - 1].patterns.find("jpg"), std::string::npos);
     // A list cut short keeps its whole pairs only.
     EXPECT_EQ(FileFilters::ParseFormatList("BMP\0*.bmp\0TIF", 13).size(), 1u);
 }
