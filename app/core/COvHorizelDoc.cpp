@@ -210,9 +210,7 @@ int COvHorizelDoc::AddFiles(const std::vector<std::string>& paths) {
 CClipDescriptionList::POSITION COvHorizelDoc::InsertPhotos(const CClipDescriptionList& photos) {
     const std::size_t before = m_photos.GetCount();
     m_photos.AppendCopies(photos);
-    auto it = m_photos.begin();
-    std::advance(it, before == 0 ? 0 : static_cast<long>(std::min(before, m_photos.GetCount())));
-    return it;
+    return std::next(m_photos.begin(), static_cast<long>(before));
 }
 
 CClipDescriptionList& COvHorizelDoc::MovePhotos(CClipDescriptionList::POSITION first,
@@ -575,39 +573,36 @@ void COvHorizelDoc::MarkFiles(const std::vector<std::string>& names, bool mark) 
 }
 
 bool COvHorizelDoc::CheckPhotoSizes() {
+    // Distinct sizes in order of first appearance; the reference is the most
+    // frequent, and of equal counts the one that reached the count first.
     struct SizeCount {
-        int w, h, count;
+        OrvexBase::Size size;
+        int count;
     };
     std::vector<SizeCount> sizes;
-    const SizeCount* reference = nullptr;
-    std::size_t referenceIndex = 0;
+    std::size_t reference = 0;
     for (PanoramaLib::IPanoElement* element : m_photoElements) {
         if (!element)
             continue;
         const OrvexBase::Size size = element->GetSize();
-        auto it = std::find_if(sizes.begin(), sizes.end(),
-                               [&](const SizeCount& s) { return s.w == size.cx && s.h == size.cy; });
-        if (it == sizes.end()) {
-            sizes.push_back({size.cx, size.cy, 1});
-            it = sizes.end() - 1;
-        } else {
-            ++it->count;
-        }
-        const std::size_t index = static_cast<std::size_t>(it - sizes.begin());
-        if (sizes.size() == 1 || it->count > sizes[referenceIndex].count)
-            referenceIndex = index;
+        auto it =
+            std::find_if(sizes.begin(), sizes.end(), [&](const SizeCount& s) { return s.size == size; });
+        if (it == sizes.end())
+            it = sizes.insert(sizes.end(), {size, 0});
+        ++it->count;
+        if (it->count > sizes[reference].count)
+            reference = static_cast<std::size_t>(it - sizes.begin());
     }
     if (sizes.size() <= 1)
         return true;
-    reference = &sizes[referenceIndex];
+    const OrvexBase::Size ref = sizes[reference].size;
     std::vector<std::string> mismatches;
     for (PanoramaLib::IPanoElement* element : m_photoElements) {
         if (!element)
             continue;
         const OrvexBase::Size size = element->GetSize();
-        const bool same = size.cx == reference->w && size.cy == reference->h;
-        const bool turned = size.cx == reference->h && size.cy == reference->w;
-        if (!same && !turned)
+        // A photo turned by 90 degrees has the same size.
+        if (!(size == ref) && !(size.cx == ref.cy && size.cy == ref.cx))
             mismatches.push_back(ElementPath(element));
     }
     if (mismatches.empty())
