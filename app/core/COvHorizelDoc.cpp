@@ -102,6 +102,14 @@ std::vector<NetPrint::CAspectData> COvHorizelDoc::BuildCropList(const std::strin
     return list;
 }
 
+const NetPrint::CAspectData& COvHorizelDoc::GetCropChoice() const {
+    if (m_cropType < 0)
+        return m_cropList[0];
+    if (static_cast<std::size_t>(m_cropType) >= m_cropList.size())
+        return m_cropList[1];
+    return m_cropList[m_cropType];
+}
+
 void COvHorizelDoc::ReleaseAll(ElementVector& elements) {
     for (PanoramaLib::IPanoElement* element : elements)
         if (element)

@@ -116,6 +116,10 @@ public:
     bool IsBusy() const { return m_busy != 0; }
     bool IsResultStale() const { return m_staleResult != 0; }
     int GetCropTypeIndex() const { return m_cropType; }
+    // The crop choice of the stored index. An index from an earlier run may
+    // name a product that is gone: beyond the list it means "Manual", below
+    // it "No crop"; the index itself is kept and written back as it was.
+    const NetPrint::CAspectData& GetCropChoice() const;
     const OrvexBase::Rect& GetResultCropRect() const { return m_cropRect; }
     PanoramaLib::IHVPanorama* GetPlanarEngine() const { return m_planar; }
     PanoramaLib::ITiledPanorama* GetTiledEngine() const { return m_tiled; }

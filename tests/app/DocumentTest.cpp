@@ -76,6 +76,11 @@ TEST(Document, StoredChoicesComeBackAndAreWrittenBackUnchanged) {
         COvHorizelDoc doc;
         EXPECT_EQ(doc.GetCropTypeIndex(), 3);
         EXPECT_EQ(doc.GetMatchingMode(), 1);
+        // No product 3 this run: the choice reads as "Manual".
+        EXPECT_EQ(doc.GetCropChoice().kind, 1);
+        doc.ApplyExportChoice(-4);
+        EXPECT_EQ(doc.GetCropChoice().kind, 0);
+        doc.ApplyExportChoice(3);
     }
     EXPECT_EQ(AppProfile::GetProfileInt("SAVING", "crop type", 0), 3);
     EXPECT_EQ(AppProfile::GetProfileInt("STITCHING", "manual mode", 0), 1);
