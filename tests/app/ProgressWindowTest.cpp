@@ -73,6 +73,9 @@ TEST(FrameEngineCallbacks, AnEngineRunShowsStagesAndCancelEndsIt) {
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->CancelButton()->isVisible());
     EXPECT_EQ(window->windowModality(), Qt::ApplicationModal);
+    EXPECT_EQ(window->windowTitle(), "ORVEX Horizel");
+    const QPoint frameCentre = frame.window.mapToGlobal(frame.window.rect().center());
+    EXPECT_LE((window->geometry().center() - frameCentre).manhattanLength(), 2);
     const std::pair<int, std::wstring> stages[] = {{11, L""}, {12, L"boat1.jpg"}, {13, L""}, {14, L""}};
     for (const auto& [stage, name] : stages) {
         cb.SetStage(stage, name);

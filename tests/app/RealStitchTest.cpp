@@ -128,20 +128,26 @@ TEST(RealStitch, CancelReturnsToAUsableProgramAndTheNextBuildWorks) {
     OVH_REQUIRE_PHOTOS();
     RealRig rig;
     rig.Add(Row("boat-row", "boat", 6));
-    for (const char* stage : {"Analyzing", "Matching...", "Stitching..."}) {
-        rig.doc.SetTiledOptions(false);
-        rig.doc.ResetEngines();
-        rig.cancelAt = stage;
-        rig.doc.StartStitching();
-        // The watcher pressed Cancel when the stage showed, and the build stopped.
-        EXPECT_TRUE(rig.cancelAt.empty()) << stage;
-        EXPECT_FALSE(rig.doc.GetPlanarEngine()->IsBuilt()) << stage;
-        EXPECT_EQ(rig.doc.GetPlanarEngine()->GetBuildReport()->status, 2) << stage;
-        EXPECT_FALSE(rig.callbacks.ProgressWindow()->isVisible()) << stage;
-        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << stage;
-        rig.cancelAt.clear();
-        rig.doc.StartStitching();
-        EXPECT_TRUE(rig.Built()) << stage;
+    for (bool tiled : {false, true}) {
+        for (const char* stage : {"Analyzing", "Matching...", "Stitching..."}) {
+            rig.doc.SetTiledOptions(tiled);
+            PanoramaLib::IPanorama* engine =
+                tiled ? static_cast<PanoramaLib::IPanorama*>(rig.doc.GetTiledEngine())
+                      : rig.doc.GetPlanarEngine();
+            // From scratch, so that every stage does its work again.
+            engine->Reset(true, true);
+            rig.cancelAt = stage;
+            rig.doc.StartStitching();
+            // The watcher pressed Cancel when the stage showed, and the build stopped.
+            EXPECT_TRUE(rig.cancelAt.empty()) << tiled << stage;
+            EXPECT_FALSE(engine->IsBuilt()) << tiled << stage;
+            EXPECT_EQ(engine->GetBuildReport()->status, 2) << tiled << stage;
+            EXPECT_FALSE(rig.callbacks.ProgressWindow()->isVisible()) << stage;
+            EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << stage;
+            rig.cancelAt.clear();
+            rig.doc.StartStitching();
+            EXPECT_TRUE(rig.Built()) << tiled << stage;
+        }
     }
 }
 
