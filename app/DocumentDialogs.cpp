@@ -1,0 +1,56 @@
+#include "DocumentDialogs.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+
+#include "CDlgPrompts.h"
+
+int CDlgMatchingStandIn::Run(PanoramaLib::IPanoElement*, PanoramaLib::IPanoElement*,
+                             PanoramaLib::IManualMatcher*) {
+    return DocResult::kCancel;
+}
+
+CDocumentDialogs::~CDocumentDialogs() {
+    while (m_waitDepth > 0)
+        EndWaitCursor();
+}
+
+void CDocumentDialogs::MessageBox(const std::string& text) {
+    QMessageBox box(QMessageBox::Warning, AppCaption(), QString::fromStdString(text), QMessageBox::Ok,
+                    m_parent);
+    box.exec();
+}
+
+int CDocumentDialogs::AskAboutToChange(const std::string& text) {
+    CDlgAboutToChangeMessage prompt(m_parent);
+    prompt.SetMessage(QString::fromStdString(text));
+    const int result = prompt.DoModal();
+    if (result == CDlgPromptBase::kIdYes)
+        return DocResult::kYes;
+    if (result == CDlgPromptBase::kIdNo)
+        return DocResult::kNo;
+    return DocResult::kCancel;
+}
+
+void CDocumentDialogs::BeginWaitCursor() {
+    ++m_waitDepth;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void CDocumentDialogs::EndWaitCursor() {
+    if (m_waitDepth == 0)
+        return;
+    --m_waitDepth;
+    QGuiApplication::restoreOverrideCursor();
+}
+
+void CDocumentDialogs::RestoreWaitCursor() {
+    // A dialog may have changed the cursor: show the busy one again.
+    if (m_waitDepth > 0)
+        QGuiApplication::changeOverrideCursor(Qt::WaitCursor);
+}
+
+int CDocumentDialogs::RunMatchingDialog(PanoramaLib::IPanoElement* first, PanoramaLib::IPanoElement* second,
+                                        PanoramaLib::IManualMatcher* matcher) {
+    return CDlgMatchingStandIn::Run(first, second, matcher);
+}

@@ -1,0 +1,855 @@
+#include "COvHorizelDoc.h"
+
+#include <algorithm>
+#include <cctype>
+#include <exception>
+#include <list>
+#include <utility>
+
+#include "AspectData.h"
+#include "DocText.h"
+#include "Profile.h"
+#include "ProjectFiles.h"
+#include "StringTable.h"
+#include "TextCodec.h"
+
+namespace {
+
+// Engine failures that escape a build: the engines catch their own, this
+// catches what they cannot (memory running out).
+constexpr unsigned kIdsBuildFailed = 61001;
+
+bool SameTextNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
+}
+
+std::string ElementPath(const PanoramaLib::IPanoElement* element) {
+    return Platform::Utf8FromWide(element->GetFileName());
+}
+
+bool IsValidElement(const PanoramaLib::IPanoElement* element) {
+    return element && element->IsValid();
+}
+
+// The document's busy cursor for one scope.
+class WaitCursorScope {
+public:
+    explicit WaitCursorScope(COvHorizelDoc& doc) : doc_(doc) { doc_.BeginWaitCursor(); }
+    ~WaitCursorScope() { doc_.EndWaitCursor(); }
+    WaitCursorScope(const WaitCursorScope&) = delete;
+    WaitCursorScope& operator=(const WaitCursorScope&) = delete;
+
+private:
+    COvHorizelDoc& doc_;
+};
+
+}  // namespace
+
+COvHorizelDoc::COvHorizelDoc() {
+    m_cropType = AppProfile::GetProfileInt("SAVING", "crop type", 1);
+    m_manualMode = AppProfile::GetProfileInt("STITCHING", "manual mode", 0);
+    std::string programText, userText;
+    const std::string programFile = LoadAspectFile(true);
+    if (!programFile.empty())
+        ReadTextFile(programFile, programText);
+    const std::string userFile = LoadAspectFile(false);
+    if (!userFile.empty())
+        ReadTextFile(userFile, userText);
+    m_cropList = BuildCropList(programText, userText);
+}
+
+COvHorizelDoc::~COvHorizelDoc() {
+    if (m_attachedPlanar)
+        m_attachedPlanar->Release();
+    if (m_attachedTiled)
+        m_attachedTiled->Release();
+    if (m_planar)
+        m_planar->Release();
+    if (m_tiled)
+        m_tiled->Release();
+    m_planar = nullptr;
+    m_tiled = nullptr;
+    ReleaseAll(m_photoElements);
+    ReleaseAll(m_preparedElements);
+    // The factories keep this document's image factory for all engine code;
+    // it goes with the document, so take it back (a null factory makes no engine).
+    if (m_madeEngines)
+        CreateHVPanorama(nullptr);
+    AppProfile::WriteProfileInt("SAVING", "crop type", m_cropType);
+    AppProfile::WriteProfileInt("STITCHING", "manual mode", m_manualMode);
+}
+
+std::vector<NetPrint::CAspectData> COvHorizelDoc::BuildCropList(const std::string& programFileText,
+                                                                const std::string& userFileText) {
+    auto builtIns = [] {
+        std::vector<NetPrint::CAspectData> list(2);
+        list[0].name = Res::LoadStr(330);
+        list[0].kind = 0;
+        list[1].name = Res::LoadStr(331);
+        list[1].kind = 1;
+        return list;
+    };
+    std::vector<NetPrint::CAspectData> list = builtIns();
+    ParseAspectXml(programFileText, &list);
+    std::vector<NetPrint::CAspectData> user;
+    ParseAspectXml(userFileText, &user);
+    if (!user.empty()) {
+        list = builtIns();
+        list.insert(list.end(), user.begin(), user.end());
+    }
+    return list;
+}
+
+const NetPrint::CAspectData& COvHorizelDoc::GetCropChoice() const {
+    if (m_cropType < 0)
+        return m_cropList[0];
+    if (static_cast<std::size_t>(m_cropType) >= m_cropList.size())
+        return m_cropList[1];
+    return m_cropList[m_cropType];
+}
+
+void COvHorizelDoc::ReleaseAll(ElementVector& elements) {
+    for (PanoramaLib::IPanoElement* element : elements)
+        if (element)
+            element->Release();
+    elements.clear();
+}
+
+void COvHorizelDoc::AttachEngines(PanoramaLib::IHVPanorama* planar, PanoramaLib::ITiledPanorama* tiled) {
+    if (m_planar || m_tiled || m_attachedPlanar || m_attachedTiled)
+        return;
+    m_attachedPlanar = planar;
+    m_attachedTiled = tiled;
+}
+
+void COvHorizelDoc::CreateEngines(PanoramaLib::IUserInterface* ui, IProgressIndicatorEx* progress) {
+    m_ui = ui;
+    m_progress = progress;
+    if (m_planar || m_tiled)
+        return;
+    if (m_attachedPlanar || m_attachedTiled) {
+        m_planar = std::exchange(m_attachedPlanar, nullptr);
+        m_tiled = std::exchange(m_attachedTiled, nullptr);
+    } else {
+        m_planar = CreateHVPanorama(&m_dibManager);
+        m_tiled = CreateTiledPanorama(&m_dibManager);
+        m_madeEngines = true;
+    }
+    for (PanoramaLib::IPanorama* engine :
+         {static_cast<PanoramaLib::IPanorama*>(m_planar), static_cast<PanoramaLib::IPanorama*>(m_tiled)}) {
+        if (!engine)
+            continue;
+        engine->Init(&m_threads, this, ui);
+        engine->SetProgressIndicator(progress);
+    }
+}
+
+void COvHorizelDoc::SetCurrentTask(int task) {
+    if (task == m_currentTask)
+        return;
+    ShowCropFrame(m_cropType >= 1 && task == 3, true);
+    if (task == 2) {
+        UpdateAllViews(nullptr, DocHint::kElementsRebuilt);
+        SyncPhotoElements();
+        RefreshStitchPage();
+    }
+    m_currentTask = task;
+    if (m_manualMode == 0 && task != 1)
+        UpdateAllViews(nullptr, DocHint::kMatchingAutomatic);
+}
+
+PanoramaLib::IPanorama* COvHorizelDoc::ActiveEngine() const {
+    return m_activeTiled ? static_cast<PanoramaLib::IPanorama*>(m_tiled)
+                         : static_cast<PanoramaLib::IPanorama*>(m_planar);
+}
+
+PanoramaLib::IPanorama* COvHorizelDoc::ChosenEngine() const {
+    return m_tiledChosen ? static_cast<PanoramaLib::IPanorama*>(m_tiled)
+                         : static_cast<PanoramaLib::IPanorama*>(m_planar);
+}
+
+PanoramaLib::IPanoElement* COvHorizelDoc::GetDisplayResult() {
+    PanoramaLib::IPanorama* engine = ActiveEngine();
+    if (!engine)
+        return nullptr;
+    if (PanoramaLib::IPanoElement* full = engine->GetFullResult(); IsValidElement(full))
+        return full;
+    if (PanoramaLib::IPanoElement* shown = engine->GetResult(true); IsValidElement(shown))
+        return shown;
+    return nullptr;
+}
+
+std::string COvHorizelDoc::GetResultInfoText() {
+    PanoramaLib::IPanorama* engine = ActiveEngine();
+    PanoramaLib::IPanoElement* full = engine ? engine->GetFullResult() : nullptr;
+    if (!IsValidElement(full))
+        return {};
+    return DocText::Load(139, {std::to_string(full->GetWidth()), std::to_string(full->GetHeight()),
+                               std::to_string(full->GetBpp())});
+}
+
+void COvHorizelDoc::OnRenderUpdate(int wParam, int lParam) {
+    if (!m_tiled || m_stitching)
+        return;
+    if (wParam == 1 && lParam == 1) {
+        m_tiled->GetCropRect(&m_cropRect, 0);
+        if (m_cropView)
+            m_cropView->SetCropRect(m_cropRect);
+        if (m_ui)
+            m_ui->ToggleView(true);
+    } else {
+        m_tiled->TakeRenderResult(wParam, lParam);
+    }
+}
+
+// ---- project photos ----
+
+int COvHorizelDoc::AddFiles(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths)
+        if (ProjectFiles::IsReadableImageFile(path) && !m_photos.FindByPath(path))
+            m_photos.AddPath(path);
+    UpdateAllViews(nullptr, DocHint::kPhotosAppended);
+    SetModifiedFlag(true);
+    return 0;
+}
+
+CClipDescriptionList::POSITION COvHorizelDoc::InsertPhotos(const CClipDescriptionList& photos) {
+    const std::size_t before = m_photos.GetCount();
+    m_photos.AppendCopies(photos);
+    return std::next(m_photos.begin(), static_cast<long>(before));
+}
+
+CClipDescriptionList& COvHorizelDoc::MovePhotos(CClipDescriptionList::POSITION first,
+                                                CClipDescriptionList::POSITION last,
+                                                CClipDescriptionList::POSITION before) {
+    m_photos.MoveRange(first, last, before);
+    return m_photos;
+}
+
+void COvHorizelDoc::RemovePhotoAt(void* /*customer*/, CClipDescriptionList::POSITION position) {
+    m_photos.RemoveAt(position);
+}
+
+void COvHorizelDoc::RemovePhoto(void* customer, CClipDescription* photo) {
+    RemovePhotoAt(customer, m_photos.Find(photo));
+}
+
+void COvHorizelDoc::ClearPhotos() {
+    if (m_currentTask != 1)
+        return;
+    m_photos.DeleteAll();
+    UpdateAllViews(nullptr, DocHint::kPhotosAppended);
+}
+
+bool COvHorizelDoc::ListsTouchProject(const std::vector<std::string>* added,
+                                      const std::vector<std::string>* removed) const {
+    if (!added && !removed)
+        return !m_photos.IsEmpty();
+    if (removed)
+        for (const std::string& path : *removed)
+            if (m_photos.FindByPath(path))
+                return true;
+    if (added)
+        for (const std::string& path : *added)
+            if (!m_photos.FindByPath(path))
+                return true;
+    return false;
+}
+
+bool COvHorizelDoc::ConfirmPhotoListChange(const std::vector<std::string>* added,
+                                           const std::vector<std::string>* removed, bool force) {
+    PanoramaLib::IPanorama* engine = ActiveEngine();
+    const bool affectsResult =
+        m_staleResult == 0 && (ListsTouchProject(added, removed) || force) && engine &&
+        (IsValidElement(engine->GetFullResult()) || IsValidElement(engine->GetResult(true))) &&
+        !m_photoElements.empty();
+    if (!affectsResult)
+        return true;
+    const int answer = AskAboutToChange();
+    // Escape backs out of the change like No: the user did not agree to lose the result.
+    if (answer != DocResult::kYes)
+        return false;
+    m_staleResult = 1;
+    return true;
+}
+
+int COvHorizelDoc::AskAboutToChange() {
+    if (AppProfile::GetProfileInt("GENERAL", "DNTSHOW_ABOUTPHOTOLIST", 0) != 0)
+        return DocResult::kYes;
+    if (!m_host)
+        return DocResult::kYes;
+    return m_host->AskAboutToChange(Res::LoadStr(219));
+}
+
+void COvHorizelDoc::OnPhotoListEdited() {
+    if (m_currentTask != 2)
+        return;
+    ResetEngines();
+    SyncPhotoElements();
+    RefreshStitchPage();
+}
+
+PanoramaLib::IPanoElement* COvHorizelDoc::FindElementByPath(const std::string& path,
+                                                            const ElementVector& elements, int* index) {
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        if (elements[i] && ElementPath(elements[i]) == path) {
+            if (index)
+                *index = static_cast<int>(i);
+            return elements[i];
+        }
+    }
+    return nullptr;
+}
+
+void COvHorizelDoc::SyncPhotoElements() {
+    WaitCursorScope cursor(*this);
+    m_busy = 1;
+    RefreshStitchPage();
+
+    std::vector<std::string> paths;
+    m_photos.CollectPaths(paths);
+
+    for (std::size_t i = 0; i < m_photoElements.size(); ++i) {
+        PanoramaLib::IPanoElement*& element = m_photoElements[i];
+        if (!element || std::find(paths.begin(), paths.end(), ElementPath(element)) != paths.end())
+            continue;
+        element->Release();
+        element = nullptr;
+        if (i < m_preparedElements.size() && m_preparedElements[i]) {
+            m_preparedElements[i]->Release();
+            m_preparedElements[i] = nullptr;
+        }
+    }
+
+    const std::size_t n = paths.size();
+    ElementVector elements(n, nullptr), prepared(n, nullptr);
+    std::vector<std::size_t> toLoad;
+    for (std::size_t k = 0; k < n; ++k) {
+        int index = -1;
+        if (PanoramaLib::IPanoElement* element = FindElementByPath(paths[k], m_photoElements, &index)) {
+            element->AddRef();
+            elements[k] = element;
+            if (index >= 0 && static_cast<std::size_t>(index) < m_preparedElements.size() &&
+                m_preparedElements[index]) {
+                m_preparedElements[index]->AddRef();
+                prepared[k] = m_preparedElements[index];
+            }
+        } else {
+            toLoad.push_back(k);
+        }
+    }
+    ReleaseAll(m_photoElements);
+    ReleaseAll(m_preparedElements);
+
+    std::vector<std::size_t> failed;
+    const int total = static_cast<int>(toLoad.size());
+    for (int i = 1; i <= total; ++i) {
+        const std::size_t k = toLoad[i - 1];
+        if (m_progress) {
+            m_progress->SetText(DocText::Load(233, {ProjectFiles::FileNameOf(paths[k])}).c_str());
+            if (i == 1)
+                m_progress->BeginEx();
+            // Loading runs to the end: the cancel answer is not used.
+            m_progress->SetProgress(total, i);
+        }
+        if (m_ui)
+            m_ui->RepaintNow();
+        PanoramaLib::IPanoElement* element = LoadPhotoElement(paths[k], true);
+        if (!element) {
+            failed.push_back(k);
+            continue;
+        }
+        elements[k] = element;
+        prepared[k] = m_planar ? m_planar->PrepareElement(element) : nullptr;
+        element->Unload();
+    }
+    if (total > 0 && m_progress)
+        m_progress->End();
+
+    for (auto it = failed.rbegin(); it != failed.rend(); ++it) {
+        const std::size_t k = *it;
+        if (CClipDescription* photo = m_photos.FindByPath(paths[k]))
+            m_photos.Remove(photo);
+        if (elements[k])
+            elements[k]->Release();
+        if (prepared[k])
+            prepared[k]->Release();
+        elements.erase(elements.begin() + static_cast<long>(k));
+        prepared.erase(prepared.begin() + static_cast<long>(k));
+    }
+
+    m_photoElements = std::move(elements);
+    m_preparedElements = std::move(prepared);
+    m_busy = 0;
+    RefreshStitchPage();
+    UpdateAllViews(nullptr, DocHint::kElementsRebuilt);
+}
+
+PanoramaLib::IPanoElement* COvHorizelDoc::LoadPhotoElement(const std::string& path, bool reportErrors) {
+    WaitCursorScope cursor(*this);
+    static const char* const kLoadable[] = {".bmp", ".jpg", ".jpeg", ".png", ".tif", ".tiff"};
+    const std::string extension = ProjectFiles::LowerExtension(path);
+    if (std::find(std::begin(kLoadable), std::end(kLoadable), extension) == std::end(kLoadable)) {
+        if (reportErrors)
+            ShowFileError(path, Res::LoadStr(194));
+        return nullptr;
+    }
+    for (PanoramaLib::IPanoElement* element : m_photoElements)
+        if (element && SameTextNoCase(ElementPath(element), path))
+            return nullptr;
+    PanoramaLib::IPanoElement* element = CreatePanoElement(0);
+    if (!element)
+        return nullptr;
+    if (!element->Load(Platform::WideFromUtf8(path))) {
+        if (reportErrors)
+            ShowFileError(path, Platform::Utf8FromWide(element->GetErrorText()));
+        element->Release();
+        return nullptr;
+    }
+    return element;
+}
+
+void COvHorizelDoc::ShowFileError(const std::string& path, const std::string& text) {
+    if (m_host)
+        m_host->MessageBox(DocText::Load(200, {ProjectFiles::FileNameOf(path), text}));
+}
+
+// ---- stitching ----
+
+void COvHorizelDoc::StartStitching() {
+    UpdateAllViews(nullptr, DocHint::kStitchBegins);
+    m_activeTiled = m_tiledChosen;
+    m_stitching = true;
+    if (m_tiledChosen)
+        StitchTiled();
+    else if (m_manualMode != 0)
+        StitchManual();
+    else
+        StitchNormal();
+    m_stitching = false;
+    UpdateAllViews(nullptr, DocHint::kStitchEnded);
+    m_optionsChanged = false;
+    if (m_currentTask == 3) {
+        ShowCropFrame(m_cropType > 0, true);
+        RefreshExportPage();
+    }
+}
+
+bool COvHorizelDoc::StitchWithMode(bool planar) {
+    UpdateAllViews(nullptr, DocHint::kStitchBegins);
+    m_activeTiled = !planar;
+    m_stitching = true;
+    bool built;
+    if (!planar)
+        built = StitchTiled();
+    else if (m_manualMode != 0)
+        built = StitchManual();
+    else
+        built = StitchNormal();
+    m_stitching = false;
+    UpdateAllViews(nullptr, DocHint::kStitchEnded);
+    m_optionsChanged = false;
+    return built;
+}
+
+bool COvHorizelDoc::StitchNormal() {
+    return RunVariant(0);
+}
+
+bool COvHorizelDoc::StitchManual() {
+    return RunVariant(1);
+}
+
+bool COvHorizelDoc::StitchTiled() {
+    return RunVariant(2);
+}
+
+bool COvHorizelDoc::RunVariant(int variant) {
+    const bool tiled = variant == 2;
+    if (!CheckPhotoSizes())
+        return false;
+    if (m_ui)
+        m_ui->RepaintNow();
+    if (m_photos.GetCount() < 2)
+        return false;
+    PanoramaLib::IPanorama* engine = tiled ? static_cast<PanoramaLib::IPanorama*>(m_tiled)
+                                           : static_cast<PanoramaLib::IPanorama*>(m_planar);
+    PanoramaLib::IPanorama* other = tiled ? static_cast<PanoramaLib::IPanorama*>(m_planar)
+                                          : static_cast<PanoramaLib::IPanorama*>(m_tiled);
+    if (!engine)
+        return false;
+    if (other)
+        other->Reset(true, true);
+    HVPanoramaOptions options;
+    engine->GetOptions(&options);
+    options.autoCrop = 0;  // a build never crops
+    engine->SetOptions(&options);
+
+    bool built = false;
+    try {
+        if (variant == 1)
+            built = m_planar->BuildWithTransforms(m_photoElements, &m_preparedElements,
+                                                  m_manualMatchingPreference != 0);
+        else
+            built = engine->Build(m_photoElements, &m_preparedElements, tiled ? m_elevation : 0,
+                                  tiled ? m_azimuth : 0, tiled ? m_tilt : 0);
+    } catch (const std::exception& e) {
+        // The engines report their own failures; this is what they could not catch.
+        if (m_progress)
+            m_progress->End();
+        if (m_host)
+            m_host->MessageBox(DocText::Load(kIdsBuildFailed, {e.what()}));
+        built = false;
+    } catch (...) {
+        if (m_progress)
+            m_progress->End();
+        if (m_host)
+            m_host->MessageBox(DocText::Load(kIdsBuildFailed, {""}));
+        built = false;
+    }
+
+    engine->GetCropRect(&m_cropRect, 0);
+    if (m_cropView)
+        m_cropView->SetCropRect(m_cropRect);
+    if (variant == 1) {
+        RefreshStitchPage();
+        if (m_ui)
+            m_ui->ToggleView(true);
+        m_optionsChanged = false;
+        return built;
+    }
+    if (m_ui)
+        m_ui->ToggleView(true);
+    ReactToReport(tiled);
+    RefreshStitchPage();
+    return built;
+}
+
+void COvHorizelDoc::ReactToReport(bool tiled) {
+    PanoramaLib::IPanorama* engine = tiled ? static_cast<PanoramaLib::IPanorama*>(m_tiled)
+                                           : static_cast<PanoramaLib::IPanorama*>(m_planar);
+    const BuildReport* report = engine ? engine->GetBuildReport() : nullptr;
+    if (!report)
+        return;
+    switch (report->status) {
+        case 3:
+            if (m_ui)
+                m_ui->ShowMessage(232);
+            if (!tiled)
+                SetMatchingMode(1);
+            break;
+        case 1: {
+            if (report->unmatched.empty())
+                break;
+            std::vector<std::string> names;
+            for (std::int32_t index : report->unmatched)
+                if (index >= 0 && static_cast<std::size_t>(index) < m_photoElements.size() &&
+                    m_photoElements[index])
+                    names.push_back(ElementPath(m_photoElements[index]));
+            if (!m_ui) {
+                if (!tiled)
+                    SetMatchingMode(1);
+                break;
+            }
+            MarkFiles(names, true);
+            const bool accept = m_ui->AskAcceptPanorama(static_cast<int>(names.size()), report->photoCount);
+            MarkFiles(names, false);
+            if (!accept && !tiled)
+                SetMatchingMode(1);
+            break;
+        }
+        case 4:
+            if (tiled)
+                break;
+            if (!m_ui || !m_ui->WarnCyclorama())
+                SetMatchingMode(1);
+            break;
+        default:
+            break;
+    }
+}
+
+void COvHorizelDoc::MarkFiles(const std::vector<std::string>& names, bool mark) {
+    if (!m_ui)
+        return;
+    std::list<std::wstring> wide;
+    for (const std::string& name : names)
+        wide.push_back(Platform::WideFromUtf8(name));
+    m_ui->MarkFiles(wide, mark);
+}
+
+bool COvHorizelDoc::CheckPhotoSizes() {
+    // Distinct sizes in order of first appearance; the reference is the most
+    // frequent, and of equal counts the one that reached the count first.
+    struct SizeCount {
+        OrvexBase::Size size;
+        int count;
+    };
+    std::vector<SizeCount> sizes;
+    std::size_t reference = 0;
+    for (PanoramaLib::IPanoElement* element : m_photoElements) {
+        if (!element)
+            continue;
+        const OrvexBase::Size size = element->GetSize();
+        auto it =
+            std::find_if(sizes.begin(), sizes.end(), [&](const SizeCount& s) { return s.size == size; });
+        if (it == sizes.end())
+            it = sizes.insert(sizes.end(), {size, 0});
+        ++it->count;
+        if (it->count > sizes[reference].count)
+            reference = static_cast<std::size_t>(it - sizes.begin());
+    }
+    if (sizes.size() <= 1)
+        return true;
+    const OrvexBase::Size ref = sizes[reference].size;
+    std::vector<std::string> mismatches;
+    for (PanoramaLib::IPanoElement* element : m_photoElements) {
+        if (!element)
+            continue;
+        const OrvexBase::Size size = element->GetSize();
+        // A photo turned by 90 degrees has the same size.
+        if (!(size == ref) && !(size.cx == ref.cy && size.cy == ref.cx))
+            mismatches.push_back(ElementPath(element));
+    }
+    if (mismatches.empty())
+        return true;
+    MarkFiles(mismatches, true);
+    if (m_host)
+        m_host->MessageBox(Res::LoadStr(218));
+    for (const std::string& path : mismatches)
+        if (CClipDescription* photo = m_photos.FindByPath(path))
+            m_photos.Remove(photo);
+    UpdateAllViews(nullptr, DocHint::kElementsRebuilt);
+    SyncPhotoElements();
+    RefreshStitchPage();
+    return false;
+}
+
+bool COvHorizelDoc::MatchManually(PanoramaLib::IPanoElement* first, PanoramaLib::IPanoElement* second,
+                                  PanoramaLib::IManualMatcher* matcher) {
+    if (!first || !second)
+        return true;
+    const std::vector<std::string> names = {ElementPath(first), ElementPath(second)};
+    MarkFiles(names, true);
+    if (m_progress)
+        m_progress->Show(true);
+    const int result = m_host ? m_host->RunMatchingDialog(first, second, matcher) : DocResult::kCancel;
+    if (m_progress)
+        m_progress->Show(false);
+    MarkFiles(names, false);
+    if (m_ui)
+        m_ui->RepaintNow();
+    return result != DocResult::kOk;
+}
+
+void COvHorizelDoc::ResetEngines() {
+    if (m_staleResult == 0)
+        return;
+    WaitCursorScope cursor(*this);
+    m_staleResult = 0;
+    if (m_planar)
+        m_planar->FreeResults();
+    if (m_tiled)
+        m_tiled->FreeResults();
+    SetModifiedFlag(false);
+    if (m_currentTask == 2)
+        RefreshStitchPage();
+    else if (m_currentTask == 3)
+        RefreshExportPage();
+    if (m_ui)
+        m_ui->ToggleView(true);
+}
+
+void COvHorizelDoc::ShowCropFrame(bool on, bool redraw) {
+    if (!m_cropView)
+        return;
+    if (!on) {
+        m_cropView->EndCrop(m_cropRect, redraw);
+        return;
+    }
+    if (!CanRenderFullResult())
+        return;
+    if (m_activeTiled && m_tiled && IsValidElement(m_tiled->GetResult(false)) && m_optionsChanged)
+        m_tiled->GetCropRect(&m_cropRect, 1);
+    m_cropView->BeginCrop(m_cropRect, redraw);
+}
+
+// ---- IStitchingOptions ----
+
+void COvHorizelDoc::GetOptions(HVPanoramaOptions* options) {
+    if (PanoramaLib::IPanorama* engine = ChosenEngine(); engine && options)
+        engine->GetOptions(options);
+}
+
+void COvHorizelDoc::SetOptions(const HVPanoramaOptions* options) {
+    if (PanoramaLib::IPanorama* engine = ChosenEngine(); engine && options)
+        engine->SetOptions(options);
+}
+
+bool COvHorizelDoc::HasTiledResult() {
+    return !m_stitching && m_tiledChosen && m_tiled && IsValidElement(m_tiled->GetResult(false));
+}
+
+bool COvHorizelDoc::IsRestitchNeeded(const HVPanoramaOptions* options) {
+    if (m_stitching)
+        return false;
+    const bool can = m_photos.GetCount() >= 2 && m_staleResult == 0;
+    PanoramaLib::IPanorama* engine = ActiveEngine();
+    if (!engine || m_activeTiled != m_tiledChosen)
+        return can;
+    if (!IsValidElement(engine->GetResult(false)))
+        return can;
+    if (!can)
+        return false;
+    HVPanoramaOptions current;
+    engine->GetOptions(&current);
+    const BuildReport* report = engine->GetBuildReport();
+    if (m_manualMode != 0 || (report && report->withTransforms))
+        return true;
+    if (!options)
+        return false;
+    return options->is360 != current.is360 || options->motionModel != current.motionModel ||
+           options->lensCompensation != current.lensCompensation ||
+           options->lensPresetId != current.lensPresetId || options->lensModel != current.lensModel;
+}
+
+void COvHorizelDoc::SetMatchingMode(int mode) {
+    if (mode == m_manualMode)
+        return;
+    m_manualMode = mode;
+    if (mode == 0 && m_currentTask != 1)
+        UpdateAllViews(nullptr, DocHint::kMatchingAutomatic);
+    RefreshStitchPage();
+}
+
+bool COvHorizelDoc::CanStitch() {
+    return m_photos.GetCount() >= 2 && m_staleResult == 0 && m_busy == 0;
+}
+
+void COvHorizelDoc::RequestTiledRender(int surfaceKind, int elevation, int azimuth, int tilt,
+                                       bool onRenderThread, int keepCropRect) {
+    m_surfaceKind = surfaceKind;
+    m_elevation = elevation;
+    m_azimuth = azimuth;
+    m_tilt = tilt;
+    if (!m_tiled || m_stitching)
+        return;
+    if (!m_tiled->RequestRender(surfaceKind, elevation, azimuth, tilt, onRenderThread, keepCropRect != 0))
+        return;
+    m_tiled->GetCropRect(&m_cropRect, 0);
+    if (m_cropView)
+        m_cropView->SetCropRect(m_cropRect);
+    if (m_ui)
+        m_ui->ToggleView(true);
+    RefreshStitchPage();
+}
+
+void COvHorizelDoc::ResetTiledCropRect() {
+    if (m_tiled)
+        m_tiled->ResetCropRect();
+}
+
+void COvHorizelDoc::GetTiledRenderParams(int* surfaceKind, int* elevation, int* azimuth, int* tilt) {
+    if (surfaceKind)
+        *surfaceKind = m_surfaceKind;
+    if (elevation)
+        *elevation = m_elevation;
+    if (azimuth)
+        *azimuth = m_azimuth;
+    if (tilt)
+        *tilt = m_tilt;
+}
+
+// ---- IExportDialog ----
+
+void COvHorizelDoc::ApplyExportChoice(int cropTypeIndex) {
+    m_cropType = cropTypeIndex;
+    for (PanoramaLib::IPanorama* engine :
+         {static_cast<PanoramaLib::IPanorama*>(m_planar), static_cast<PanoramaLib::IPanorama*>(m_tiled)}) {
+        if (!engine)
+            continue;
+        HVPanoramaOptions options;
+        engine->GetOptions(&options);
+        options.autoCrop = cropTypeIndex > 0 ? 1 : 0;
+        engine->SetOptions(&options);
+    }
+    if (cropTypeIndex > 0) {
+        if (m_currentTask == 3)
+            ShowCropFrame(true, true);
+    } else if (m_cropView) {
+        m_cropView->EndCrop(m_cropRect, true);
+    }
+}
+
+bool COvHorizelDoc::CanRenderFullResult() {
+    PanoramaLib::IPanorama* engine = ActiveEngine();
+    if (!engine || !engine->IsBuilt() || m_staleResult != 0)
+        return false;
+    PanoramaLib::IPanoElement* full = engine->GetFullResult();
+    return full && !full->IsValid();
+}
+
+bool COvHorizelDoc::IsFullResultCurrent() {
+    PanoramaLib::IPanorama* engine = ActiveEngine();
+    return engine && m_staleResult == 0 && IsValidElement(engine->GetFullResult());
+}
+
+void COvHorizelDoc::NotifyExportListener(bool keepAspect) {
+    if (m_cropView)
+        m_cropView->SetKeepAspect(keepAspect);
+}
+
+void COvHorizelDoc::OnPatching() {
+    if (!m_cropView)
+        return;
+    OrvexBase::Rect patch;
+    m_cropView->GetPatchRect(&patch);
+    if (m_activeTiled || !m_planar)
+        return;
+    m_planar->SetCropRect(patch);
+    if (m_ui)
+        m_ui->ToggleView(true);
+}
+
+// ---- INetPrint ----
+
+void COvHorizelDoc::SelectPrintProduct(const NetPrint::CAspectData& product) {
+    m_printProduct = product;
+    if (PanoramaLib::IPanorama* engine = ActiveEngine())
+        engine->GetCropRect(&m_cropRect, m_activeTiled ? 1 : 0);
+    if (m_cropView) {
+        m_cropView->SetCropRect(m_cropRect);
+        m_cropView->SetKeepAspect(product.kind == 2);
+    }
+    if (m_ui)
+        m_ui->ToggleView(true);
+}
+
+// ---- IWaitCursor ----
+
+void COvHorizelDoc::BeginWaitCursor() {
+    if (m_host)
+        m_host->BeginWaitCursor();
+}
+
+void COvHorizelDoc::EndWaitCursor() {
+    if (m_host)
+        m_host->EndWaitCursor();
+}
+
+void COvHorizelDoc::RestoreWaitCursor() {
+    if (m_host)
+        m_host->RestoreWaitCursor();
+}
+
+void COvHorizelDoc::RefreshStitchPage() {
+    if (m_update)
+        m_update->RefreshStitchPage();
+}
+
+void COvHorizelDoc::RefreshExportPage() {
+    if (m_update)
+        m_update->RefreshExportPage();
+}

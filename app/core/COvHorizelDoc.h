@@ -1,0 +1,225 @@
+#pragma once
+// The panorama project: the ordered photo list, the photo elements the engines
+// work on, both engines with their services, the stitching and export choices
+// of this run, the result's crop rectangle and the crop choices (with the
+// print service's products). It lives in memory only; saving writes the
+// rendered panorama as an image.
+
+#include <string>
+#include <vector>
+
+#include "CClipDescription.h"
+#include "DialogCallback.h"
+#include "DocumentBase.h"
+#include "EngineCallbacksEx.h"
+#include "EngineServices.h"
+#include "ICropRect.h"
+#include "INetPrint.h"
+#include "PanoramaLib.h"
+
+// Dialog results the document reads.
+namespace DocResult {
+inline constexpr int kOk = 1;
+inline constexpr int kCancel = 2;
+inline constexpr int kYes = 6;
+inline constexpr int kNo = 7;
+}  // namespace DocResult
+
+// View-update hints the document sends.
+namespace DocHint {
+inline constexpr int kPhotosAppended = 0;
+inline constexpr int kMatchingAutomatic = 4;
+inline constexpr int kElementsRebuilt = 5;
+inline constexpr int kStitchBegins = 6;
+inline constexpr int kStitchEnded = 7;
+}  // namespace DocHint
+
+// What the document needs of the windowing side: message boxes, the change
+// prompt, the busy cursor and the manual matching dialog. Without a host the
+// boxes are skipped, the prompt answers Yes and matching is cancelled.
+class IDocumentHost {
+public:
+    virtual void MessageBox(const std::string& text) = 0;
+    // kYes, kNo or kCancel.
+    virtual int AskAboutToChange(const std::string& text) = 0;
+    virtual void BeginWaitCursor() = 0;
+    virtual void EndWaitCursor() = 0;
+    virtual void RestoreWaitCursor() = 0;
+    // The manual matching dialog on one pair; kOk when the markers were applied.
+    virtual int RunMatchingDialog(PanoramaLib::IPanoElement* first, PanoramaLib::IPanoElement* second,
+                                  PanoramaLib::IManualMatcher* matcher) = 0;
+    virtual ~IDocumentHost() = default;
+};
+
+class COvHorizelDoc : public CDocumentBase,
+                      public IDialogCallback::IStitchingOptions,
+                      public IDialogCallback::IExportDialog,
+                      public IDialogCallback::IPatchingNotify,
+                      public NetPrint::INetPrint,
+                      public PanoramaLib::IWaitCursor {
+public:
+    using ElementVector = std::vector<PanoramaLib::IPanoElement*>;
+
+    COvHorizelDoc();
+    ~COvHorizelDoc() override;
+
+    // Borrowed; none of these is owned. All may be null.
+    void SetHost(IDocumentHost* host) { m_host = host; }
+    void SetCropView(ICropRect* cropView) { m_cropView = cropView; }
+    void SetUpdateCallback(IDialogCallback::IUpdate* update) { m_update = update; }
+
+    // Life cycle and tasks.
+    void CreateEngines(PanoramaLib::IUserInterface* ui, IProgressIndicatorEx* progress);
+    // Engines made elsewhere (recording engines in tests), used in place of
+    // the factories' when CreateEngines runs; the document owns them.
+    void AttachEngines(PanoramaLib::IHVPanorama* planar, PanoramaLib::ITiledPanorama* tiled);
+    void SetCurrentTask(int task);
+    int GetCurrentTask() const { return m_currentTask; }
+    bool HasEnoughPhotos() const { return m_photos.GetCount() > 1; }
+    PanoramaLib::IPanoElement* GetDisplayResult();
+    std::string GetResultInfoText();
+    void OnRenderUpdate(int wParam, int lParam);
+    void SetManualMatchingPreference(int preference) { m_manualMatchingPreference = preference; }
+
+    // The crop list: "No crop", "Manual", then the products of the program
+    // folder's "aspect.xml", replaced by those of the per-user copy when that
+    // has any.
+    static std::vector<NetPrint::CAspectData> BuildCropList(const std::string& programFileText,
+                                                            const std::string& userFileText);
+
+    // Project photos.
+    int AddFiles(const std::vector<std::string>& paths);
+    CClipDescriptionList::POSITION InsertPhotos(const CClipDescriptionList& photos);
+    CClipDescriptionList& MovePhotos(CClipDescriptionList::POSITION first,
+                                     CClipDescriptionList::POSITION last,
+                                     CClipDescriptionList::POSITION before);
+    // customer: the thumbnail customer whose pending request for the photo is
+    // dropped first (none yet: the thumbnails come with the photo strip).
+    void RemovePhotoAt(void* customer, CClipDescriptionList::POSITION position);
+    void RemovePhoto(void* customer, CClipDescription* photo);
+    void ClearPhotos();
+    bool ConfirmPhotoListChange(const std::vector<std::string>* added,
+                                const std::vector<std::string>* removed, bool force);
+    bool ListsTouchProject(const std::vector<std::string>* added,
+                           const std::vector<std::string>* removed) const;
+    int AskAboutToChange();
+    void OnPhotoListEdited();
+    void SyncPhotoElements();
+    PanoramaLib::IPanoElement* LoadPhotoElement(const std::string& path, bool reportErrors);
+    static PanoramaLib::IPanoElement* FindElementByPath(const std::string& path,
+                                                        const ElementVector& elements, int* index);
+    void ShowFileError(const std::string& path, const std::string& text);
+
+    CClipDescriptionList& GetPhotoList() { return m_photos; }
+    const ElementVector& GetPhotoElements() const { return m_photoElements; }
+    const ElementVector& GetPreparedElements() const { return m_preparedElements; }
+    bool IsBusy() const { return m_busy != 0; }
+    bool IsResultStale() const { return m_staleResult != 0; }
+    int GetCropTypeIndex() const { return m_cropType; }
+    // The crop choice of the stored index. An index from an earlier run may
+    // name a product that is gone: beyond the list it means "Manual", below
+    // it "No crop"; the index itself is kept and written back as it was.
+    const NetPrint::CAspectData& GetCropChoice() const;
+    const OrvexBase::Rect& GetResultCropRect() const { return m_cropRect; }
+    PanoramaLib::IHVPanorama* GetPlanarEngine() const { return m_planar; }
+    PanoramaLib::ITiledPanorama* GetTiledEngine() const { return m_tiled; }
+    bool IsStitching() const { return m_stitching; }
+
+    // Stitching.
+    bool StitchWithMode(bool planar);
+    bool StitchNormal();
+    bool StitchManual();
+    bool StitchTiled();
+    bool CheckPhotoSizes();
+    bool MatchManually(PanoramaLib::IPanoElement* first, PanoramaLib::IPanoElement* second,
+                       PanoramaLib::IManualMatcher* matcher);
+    void ResetEngines();
+    void ShowCropFrame(bool on, bool redraw);
+
+    // IDialogCallback::IStitchingOptions
+    void GetOptions(HVPanoramaOptions* options) override;
+    void SetOptions(const HVPanoramaOptions* options) override;
+    void StartStitching() override;
+    bool HasTiledResult() override;
+    bool IsRestitchNeeded(const HVPanoramaOptions* options) override;
+    int GetMatchingMode() override { return m_manualMode; }
+    void SetMatchingMode(int mode) override;
+    bool CanStitch() override;
+    void RequestTiledRender(int surfaceKind, int elevation, int azimuth, int tilt, bool onRenderThread,
+                            int keepCropRect) override;
+    void ResetTiledCropRect() override;
+    void SetTiledMode(bool tiled) override { m_activeTiled = tiled; }
+    void SetTiledOptions(bool tiled) override { m_tiledChosen = tiled; }
+    bool GetTiledOptions() override { return m_tiledChosen; }
+    void GetTiledRenderParams(int* surfaceKind, int* elevation, int* azimuth, int* tilt) override;
+    void MarkOptionsChanged() override { m_optionsChanged = true; }
+
+    // IDialogCallback::IExportDialog
+    int GetExportState() override { return m_cropType; }
+    void ApplyExportChoice(int cropTypeIndex) override;
+    void Render() override {}
+    void Export() override {}
+    void SendToWeb() override {}
+    bool CanRenderFullResult() override;
+    bool IsFullResultCurrent() override;
+    void NotifyExportListener(bool keepAspect) override;
+
+    // IDialogCallback::IPatchingNotify
+    void OnPatching() override;
+
+    // NetPrint::INetPrint
+    std::vector<NetPrint::CAspectData>* GetProductList() override { return &m_cropList; }
+    void SelectPrintProduct(const NetPrint::CAspectData& product) override;
+    NetPrint::CAspectData* GetNetPrintSettings() override { return &m_printProduct; }
+
+    // PanoramaLib::IWaitCursor
+    void BeginWaitCursor() override;
+    void EndWaitCursor() override;
+    void RestoreWaitCursor() override;
+
+private:
+    PanoramaLib::IPanorama* ActiveEngine() const;
+    PanoramaLib::IPanorama* ChosenEngine() const;
+    bool RunVariant(int variant);
+    void ReactToReport(bool tiled);
+    void MarkFiles(const std::vector<std::string>& names, bool mark);
+    void RefreshStitchPage();
+    void RefreshExportPage();
+    static void ReleaseAll(ElementVector& elements);
+
+    bool m_optionsChanged = false;
+    int m_surfaceKind = 0;
+    int m_elevation = 0;
+    int m_azimuth = 0;
+    int m_tilt = 0;
+    int m_currentTask = 0;
+    ElementVector m_photoElements;
+    ElementVector m_preparedElements;
+    int m_staleResult = 0;
+    int m_cropType = 1;
+    int m_pageDirection = 1;
+    int m_manualMatchingPreference = 0;
+    int m_manualMode = 0;
+    int m_busy = 0;
+    OrvexBase::Rect m_cropRect;
+    bool m_activeTiled = false;
+    bool m_tiledChosen = false;
+    PanoramaLib::IHVPanorama* m_planar = nullptr;
+    PanoramaLib::ITiledPanorama* m_tiled = nullptr;
+    bool m_madeEngines = false;
+    PanoramaLib::IHVPanorama* m_attachedPlanar = nullptr;
+    PanoramaLib::ITiledPanorama* m_attachedTiled = nullptr;
+    CFreeThreading m_threads;
+    CDibManager m_dibManager;
+    CClipDescriptionList m_photos;
+    IProgressIndicatorEx* m_progress = nullptr;
+    PanoramaLib::IUserInterface* m_ui = nullptr;
+    ICropRect* m_cropView = nullptr;
+    IDialogCallback::IUpdate* m_update = nullptr;
+    std::vector<NetPrint::CAspectData> m_cropList;
+    NetPrint::CAspectData m_printProduct;
+    IDocumentHost* m_host = nullptr;
+    // Between the start and the end of a build the engines are inside Build:
+    // polls and posted render updates must not reach them.
+    bool m_stitching = false;
+};
