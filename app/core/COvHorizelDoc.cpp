@@ -196,7 +196,7 @@ void COvHorizelDoc::OnRenderUpdate(int wParam, int lParam) {
     if (wParam == 1 && lParam == 1) {
         m_tiled->GetCropRect(&m_cropRect, 0);
         if (m_cropView)
-            m_cropView->SetCropRect(m_cropRect);
+            m_cropView->SetCropRect(&m_cropRect);
         if (m_ui)
             m_ui->ToggleView(true);
     } else {
@@ -512,7 +512,7 @@ bool COvHorizelDoc::RunVariant(int variant) {
 
     engine->GetCropRect(&m_cropRect, 0);
     if (m_cropView)
-        m_cropView->SetCropRect(m_cropRect);
+        m_cropView->SetCropRect(&m_cropRect);
     if (variant == 1) {
         RefreshStitchPage();
         if (m_ui)
@@ -666,14 +666,14 @@ void COvHorizelDoc::ShowCropFrame(bool on, bool redraw) {
     if (!m_cropView)
         return;
     if (!on) {
-        m_cropView->EndCrop(m_cropRect, redraw);
+        m_cropView->EndCrop(&m_cropRect, redraw);
         return;
     }
     if (!CanRenderFullResult())
         return;
     if (m_activeTiled && m_tiled && IsValidElement(m_tiled->GetResult(false)) && m_optionsChanged)
         m_tiled->GetCropRect(&m_cropRect, 1);
-    m_cropView->BeginCrop(m_cropRect, redraw);
+    m_cropView->BeginCrop(&m_cropRect, redraw);
 }
 
 // ---- IStitchingOptions ----
@@ -740,7 +740,7 @@ void COvHorizelDoc::RequestTiledRender(int surfaceKind, int elevation, int azimu
         return;
     m_tiled->GetCropRect(&m_cropRect, 0);
     if (m_cropView)
-        m_cropView->SetCropRect(m_cropRect);
+        m_cropView->SetCropRect(&m_cropRect);
     if (m_ui)
         m_ui->ToggleView(true);
     RefreshStitchPage();
@@ -779,7 +779,7 @@ void COvHorizelDoc::ApplyExportChoice(int cropTypeIndex) {
         if (m_currentTask == 3)
             ShowCropFrame(true, true);
     } else if (m_cropView) {
-        m_cropView->EndCrop(m_cropRect, true);
+        m_cropView->EndCrop(&m_cropRect, true);
     }
 }
 
@@ -820,7 +820,7 @@ void COvHorizelDoc::SelectPrintProduct(const NetPrint::CAspectData& product) {
     if (PanoramaLib::IPanorama* engine = ActiveEngine())
         engine->GetCropRect(&m_cropRect, m_activeTiled ? 1 : 0);
     if (m_cropView) {
-        m_cropView->SetCropRect(m_cropRect);
+        m_cropView->SetCropRect(&m_cropRect);
         m_cropView->SetKeepAspect(product.kind == 2);
     }
     if (m_ui)

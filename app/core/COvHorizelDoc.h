@@ -13,7 +13,7 @@
 #include "DocumentBase.h"
 #include "EngineCallbacksEx.h"
 #include "EngineServices.h"
-#include "ICropRect.h"
+#include "CropRect.h"
 #include "INetPrint.h"
 #include "PanoramaLib.h"
 

@@ -16,14 +16,23 @@ std::vector<std::string> ProjectPaths(COvHorizelDoc& doc) {
 }
 
 struct RecordingCropView : ICropRect {
-    void SetCropRect(const OrvexBase::Rect& r) override {
-        log.Add("SetCropRect " + std::to_string(r.left) + " " + std::to_string(r.top) + " " +
-                std::to_string(r.right) + " " + std::to_string(r.bottom));
+    void SetCropRect(const OrvexBase::Rect* r) override {
+        stored = *r;
+        log.Add("SetCropRect " + std::to_string(r->left) + " " + std::to_string(r->top) + " " +
+                std::to_string(r->right) + " " + std::to_string(r->bottom));
     }
-    void BeginCrop(const OrvexBase::Rect&, bool) override { log.Add("BeginCrop"); }
-    void EndCrop(const OrvexBase::Rect&, bool) override { log.Add("EndCrop"); }
+    void GetCropRect(OrvexBase::Rect* out) override { *out = stored; }
+    void BeginCrop(const OrvexBase::Rect* r, bool) override {
+        stored = *r;
+        log.Add("BeginCrop");
+    }
+    void EndCrop(OrvexBase::Rect* out, bool) override {
+        *out = stored;
+        log.Add("EndCrop");
+    }
     void SetKeepAspect(bool keep) override { log.Add(keep ? "SetKeepAspect 1" : "SetKeepAspect 0"); }
     void GetPatchRect(OrvexBase::Rect* r) override { *r = OrvexBase::Rect(5, 6, 7, 8); }
+    OrvexBase::Rect stored;
     CallLog log;
 };
 
