@@ -376,9 +376,10 @@ TEST_F(ShippedConverters, FolderTargetIsRefusedBeforeEncoding) {
             EXPECT_EQ(progress.begins, 0) << target;
         }
         EXPECT_TRUE(fs::is_empty(folder));
-        EXPECT_EQ(Messages(), (std::vector<std::string>{
-                                  "Converter Error: Cannot open file " + fs::path(folder).filename().string(),
-                                  "Converter Error: Cannot open file " + fs::path(link).filename().string()}));
+        EXPECT_EQ(Messages(),
+                  (std::vector<std::string>{
+                      "Converter Error: Cannot open file " + fs::path(folder).filename().string(),
+                      "Converter Error: Cannot open file " + fs::path(link).filename().string()}));
         host_.messages.clear();
     }
     EXPECT_FALSE(AnyTemporaryFile());
@@ -428,8 +429,9 @@ TEST_F(ShippedConverters, FailedRenameKeepsTheTargetWithTheMatchingError) {
     const struct {
         int error;
         const char* message;
-    } cases[] = {{ENOSPC, "Disk full writing "}, {EDQUOT, "Disk full writing "}, {EACCES, "Cannot open file "},
-                 {EROFS, "Cannot open file "},   {EXDEV, "Cannot open file "},    {EBUSY, "Cannot open file "}};
+    } cases[] = {{ENOSPC, "Disk full writing "}, {EDQUOT, "Disk full writing "},
+                 {EACCES, "Cannot open file "},  {EROFS, "Cannot open file "},
+                 {EXDEV, "Cannot open file "},   {EBUSY, "Cannot open file "}};
     for (const auto& c : cases)
         for (const char* extension : kExtensions) {
             const std::string path = dir_ / (std::string("keep") + extension);
@@ -441,8 +443,8 @@ TEST_F(ShippedConverters, FailedRenameKeepsTheTargetWithTheMatchingError) {
             }
             EXPECT_EQ(Load(path), old) << extension;
             EXPECT_FALSE(AnyTemporaryFile()) << extension;
-            EXPECT_EQ(Messages(), std::vector<std::string>{std::string("Converter Error: ") + c.message + "keep" +
-                                                           extension})
+            EXPECT_EQ(Messages(), std::vector<std::string>{std::string("Converter Error: ") + c.message +
+                                                           "keep" + extension})
                 << std::strerror(c.error);
             host_.messages.clear();
         }

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -1065,7 +1065,8 @@ TEST(ImageFileSave, TargetThatIsAFolderIsRefusedBeforeEncoding) {
     std::filesystem::create_directory_symlink("taken.png", dir / "link.png");
     for (const char* target : {"taken.png", "link.png", "taken.png/"}) {
         SyncProbe::Recorder probe;
-        EXPECT_EQ(EncodeImage(dir / target, ImageFileFormat::Png, image.View()), ImageFileStatus::AccessDenied)
+        EXPECT_EQ(EncodeImage(dir / target, ImageFileFormat::Png, image.View()),
+                  ImageFileStatus::AccessDenied)
             << target;
         EXPECT_TRUE(probe.Events().empty()) << target;
     }
@@ -1126,8 +1127,8 @@ TEST(ImageFileSave, SymbolicLinkTargetReplacesTheFileAndKeepsTheLink) {
         ExpectSamePicture(sink, picture);
     }
     EXPECT_EQ(Entries(dir / "real"), (std::vector<std::string>{"new.png", "photo.png"}));
-    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"absolute.png", "chain.png", "dangling.png", "real",
-                                                             "relative.png"}));
+    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"absolute.png", "chain.png", "dangling.png",
+                                                             "real", "relative.png"}));
 
     // Links that never end are refused and create nothing.
     fs::create_symlink("loop-b.png", dir / "loop-a.png");
@@ -1157,7 +1158,8 @@ TEST(ImageFileSave, FailedRenameKeepsTheTargetAndGivesTheMatchingStatus) {
             EXPECT_EQ(EncodeImage(target, format, image.View()), c.status) << std::strerror(c.error);
             EXPECT_EQ(ReadBytes(target), before);
         }
-    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"keep.bmp", "keep.jpg", "keep.png", "keep.tif"}));
+    EXPECT_EQ(Entries(dir.path()),
+              (std::vector<std::string>{"keep.bmp", "keep.jpg", "keep.png", "keep.tif"}));
 }
 
 TEST(ImageFileSave, ReplacingKeepsPermissionsAndNewFilesFollowTheUmask) {

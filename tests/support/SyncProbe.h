@@ -68,10 +68,11 @@ extern "C" int fsync(int fd) {
         std::lock_guard lock(state.mutex);
         struct stat info;
         if (state.recording && ::fstat(fd, &info) == 0)
-            state.events.push_back({S_ISDIR(info.st_mode) ? SyncProbe::Event::SyncFolder : SyncProbe::Event::SyncFile,
-                                    info.st_ino,
-                                    {},
-                                    {}});
+            state.events.push_back(
+                {S_ISDIR(info.st_mode) ? SyncProbe::Event::SyncFolder : SyncProbe::Event::SyncFile,
+                 info.st_ino,
+                 {},
+                 {}});
     }
     return real(fd);
 }
