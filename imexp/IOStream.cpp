@@ -90,7 +90,7 @@ bool CImExp_FileStream::Open(const char* fileName, OpenMode mode, CImpExp_FileEx
             ::close(fd);
             fd = -1;
             err = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
-        } else if (reading && ::fcntl(fd, F_SETFL, O_RDONLY) != 0) {
+        } else if (reading && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
             err = errno;
             ::close(fd);
             fd = -1;

@@ -125,9 +125,11 @@ std::string FolderOf(const std::string& path) {
 // followed (a save through a link writes the file it points to, and keeps the link).
 // 0 or an errno; a target that does not exist yet resolves to itself.
 int ResolveTarget(const std::string& target, std::string& resolved) {
+    if (target.empty())
+        return ENOENT;
     std::string path = target;
     for (int depth = 0; depth < 40; ++depth) {
-        if (path.empty() || path.back() == '/')
+        if (path.back() == '/')
             return EISDIR;
         struct stat info;
         if (::lstat(path.c_str(), &info) != 0) {
@@ -144,8 +146,8 @@ int ResolveTarget(const std::string& target, std::string& resolved) {
         }
         std::string link(PATH_MAX, '\0');
         const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
-        if (n < 0)
-            return Codec::CurrentError();
+        if (n <= 0)
+            return n == 0 ? ENOENT : Codec::CurrentError();
         if (static_cast<std::size_t>(n) >= link.size())
             return ENAMETOOLONG;
         link.resize(static_cast<std::size_t>(n));
