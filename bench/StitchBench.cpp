@@ -4,13 +4,14 @@
 // sphere instead (full-size render at elevation, azimuth and tilt 0), and
 // then also the fitted poses: "focal: <pixels>" (mean over the placed
 // photos) and "pose <i>: yaw pitch roll" in degrees for every photo.
-//
-//   stitch_bench [--model 0|1|2] [--lens on|off] [--preset N] [--analysis 400|660]
-//                [--ring] [--tiled cylinder|sphere] [--threads N] [--out FILE] <folder | photo...>
+// Problems go to stderr and the exit status says whether a panorama was made
+// (the usage text lists both the build status and the exit codes), so a
+// script can tell a benchmark figure from a failed run.
 
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 
 #include "DibManager.h"
 #include "FreeThreading.h"
+#include "ImageFile.h"
 #include "Panorama.h"
 #include "TextCodec.h"
 #include "ThreadPool.h"
@@ -89,12 +91,112 @@ bool IsImage(const std::filesystem::path& p) {
            ext == ".bmp";
 }
 
+// Exit codes, one per way a run can end.
+enum ExitCode {
+    kExitPanorama = 0,    // a panorama was made, and saved when --out was given
+    kExitNoPanorama = 1,  // the build or the render gave no panorama
+    kExitUsage = 2,       // a malformed command line
+    kExitNoInput = 3,     // a missing input, no photos found, or none that loads
+    kExitSaveFailed = 4,  // the panorama was made but could not be saved
+    kExitRingOpen = 5,    // a panorama was made, but the 360-degree ring did not close or was not cut
+};
+
+const char kUsage[] =
+    "usage: stitch_bench [--model 0|1|2] [--lens on|off] [--preset N] [--analysis 400|660] [--ring]\n"
+    "                    [--tiled cylinder|sphere] [--threads N] [--out FILE] <folder | photo...>\n"
+    "\n"
+    "Stitches the photos (a folder stands for its .jpg, .jpeg, .png, .tif, .tiff and .bmp\n"
+    "files, in name order) and prints the build status, the unmatched photos (indices\n"
+    "among the photos that loaded), stage times, peak memory and the result's size.\n"
+    "Photos that cannot be loaded are reported and left out. --out saves the result\n"
+    "(.jpg, .jpeg, .png, .tif, .tiff or .bmp). --preset N is a lens preset from 0 to 9.\n"
+    "--threads N uses N worker threads (1 to 1024).\n"
+    "\n"
+    "Build status (\"status:\" line):\n"
+    "  1  built\n"
+    "  2  failed or cancelled\n"
+    "  3  no panorama could be made (no two photos match)\n"
+    "  4  the 360-degree ring did not close (a panorama is still made)\n"
+    "  5  the ring closed but was not cut (a panorama is still made)\n"
+    "\n"
+    "Exit status:\n"
+    "  0  a panorama was made (and saved, with --out)\n"
+    "  1  no panorama: build status 2 or 3, or the render gave no result\n"
+    "  2  malformed command line\n"
+    "  3  nothing to stitch: a missing file or folder, no photos found, or none loads\n"
+    "  4  the panorama could not be saved\n"
+    "  5  a panorama was made, but with build status 4 or 5\n";
+
 int Usage() {
-    std::fprintf(
-        stderr,
-        "usage: stitch_bench [--model 0|1|2] [--lens on|off] [--preset N] [--analysis 400|660] [--ring]\n"
-        "                    [--tiled cylinder|sphere] [--threads N] [--out FILE] <folder | photo...>\n");
-    return 2;
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+}
+
+int Refuse(const std::string& option, const char* value, const char* expected) {
+    if (value)
+        std::fprintf(stderr, "stitch_bench: invalid value for %s: '%s' (expected %s)\n", option.c_str(),
+                     value, expected);
+    else
+        std::fprintf(stderr, "stitch_bench: %s needs a value (%s)\n", option.c_str(), expected);
+    return kExitUsage;
+}
+
+// A whole decimal number in [low, high], all of the text.
+bool ParseInt(const char* text, long low, long high, int& out) {
+    if (!text || !*text)
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < low || v > high)
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+std::string Narrow(const std::wstring& text) {
+    return Platform::Utf8FromWide(text);
+}
+
+// The photos that load, in order; each one that does not is reported with the
+// image buffer's reason and left out.
+std::vector<PanoramaLib::IPanoElement*> LoadPhotos(const std::vector<std::string>& files) {
+    std::vector<PanoramaLib::IPanoElement*> photos;
+    for (const std::string& f : files) {
+        PanoramaLib::IPanoElement* e = CreatePanoElement(0);
+        if (e->Load(Platform::WideFromUtf8(f))) {
+            photos.push_back(e);
+            continue;
+        }
+        std::string why = Narrow(e->GetErrorText());
+        std::fprintf(stderr, "stitch_bench: cannot load %s: %s (left out)\n", f.c_str(),
+                     why.empty() ? "unknown error" : why.c_str());
+        e->Release();
+    }
+    return photos;
+}
+
+// Saves the result when asked; the exit code of the run so far, or kExitSaveFailed.
+int SaveResult(PanoramaLib::IPanoElement* result, const std::string& out, int code) {
+    if (out.empty() || result->Save(Platform::WideFromUtf8(out)))
+        return code;
+    std::string why = Narrow(result->GetErrorText());
+    std::fprintf(stderr, "stitch_bench: cannot save %s: %s\n", out.c_str(),
+                 why.empty() ? "unknown error" : why.c_str());
+    return kExitSaveFailed;
+}
+
+const char* StatusMeaning(int status) {
+    switch (status) {
+        case 0:
+            return "no build";
+        case 2:
+            return "failed or cancelled";
+        case 3:
+            return "no panorama could be made";
+        default:
+            return "unknown status";
+    }
 }
 
 void PrintPeakMemory() {
@@ -104,7 +206,8 @@ void PrintPeakMemory() {
 }
 
 // The tiled engine: build, then the full-size render at the zero view angles.
-int RunTiled(const std::vector<std::string>& files, SurfaceKind kind, bool lens, const std::string& out) {
+int RunTiled(std::vector<PanoramaLib::IPanoElement*>& photos, SurfaceKind kind, bool lens,
+             const std::string& out) {
     const auto start = Clock::now();
     CDibManager manager;
     CFreeThreading threads;
@@ -120,13 +223,6 @@ int RunTiled(const std::vector<std::string>& files, SurfaceKind kind, bool lens,
     clock.tiled = true;
     engine->SetProgressIndicator(&clock);
 
-    std::vector<PanoramaLib::IPanoElement*> photos;
-    for (const std::string& f : files) {
-        PanoramaLib::IPanoElement* e = CreatePanoElement(0);
-        if (!e->Load(Platform::WideFromUtf8(f)))
-            std::fprintf(stderr, "cannot load %s\n", f.c_str());
-        photos.push_back(e);
-    }
     engine->Build(photos, nullptr, 0, 0, 0);
     const BuildReport* report = engine->GetBuildReport();
     std::printf("status: %d\n", report->status);
@@ -137,12 +233,19 @@ int RunTiled(const std::vector<std::string>& files, SurfaceKind kind, bool lens,
         if (std::find(order.begin(), order.end(), static_cast<std::int32_t>(i)) == order.end())
             std::printf(" %zu", i);
     std::printf("\n");
-    if (report->status == 1 && engine->RenderForPrint(0, 0, 0)) {
+    int code = kExitNoPanorama;
+    if (report->status != 1) {
+        std::fprintf(stderr, "stitch_bench: no panorama: build status %d (%s)\n", report->status,
+                     StatusMeaning(report->status));
+    } else if (!engine->RenderForPrint(0, 0, 0)) {
+        std::fprintf(stderr, "stitch_bench: no panorama: the render failed\n");
+    } else {
         PanoramaLib::IPanoElement* result = engine->GetResult(true);
         if (result && result->IsValid()) {
             std::printf("size: %dx%d\n", result->GetWidth(), result->GetHeight());
-            if (!out.empty() && !result->Save(Platform::WideFromUtf8(out)))
-                std::fprintf(stderr, "cannot save %s\n", out.c_str());
+            code = SaveResult(result, out, kExitPanorama);
+        } else {
+            std::fprintf(stderr, "stitch_bench: no panorama: the render gave no result\n");
         }
     }
     if (report->status == 1) {
@@ -156,119 +259,36 @@ int RunTiled(const std::vector<std::string>& files, SurfaceKind kind, bool lens,
     }
     std::printf("total: %.3f\n", Seconds(start));
     PrintPeakMemory();
-    ReleaseElementVector(photos);
     engine->Release();
-    return 0;
+    return code;
 }
 
-}  // namespace
+struct PlanarSettings {
+    int model = 2;
+    bool lens = true;
+    int preset = 7;
+    int analysis = 660;
+    bool ring = false;
+};
 
-int main(int argc, char** argv) {
-    HVPanoramaOptions options;
-    std::vector<std::string> inputs;
-    std::string out;
-    unsigned threads = 0;
-    int model = 2, preset = 7, analysis = 660;
-    bool lens = true, ring = false;
-    int tiled = -1;  // the surface kind, or -1 for the planar engine
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        if (a == "--model") {
-            const char* v = value();
-            if (!v)
-                return Usage();
-            model = std::atoi(v);
-        } else if (a == "--lens") {
-            const char* v = value();
-            if (!v)
-                return Usage();
-            lens = std::strcmp(v, "off") != 0;
-        } else if (a == "--preset") {
-            const char* v = value();
-            if (!v)
-                return Usage();
-            preset = std::atoi(v);
-        } else if (a == "--analysis") {
-            const char* v = value();
-            if (!v)
-                return Usage();
-            analysis = std::atoi(v);
-        } else if (a == "--ring") {
-            ring = true;
-        } else if (a == "--tiled") {
-            const char* v = value();
-            if (!v)
-                return Usage();
-            if (std::strcmp(v, "cylinder") == 0)
-                tiled = SurfaceCylinder;
-            else if (std::strcmp(v, "sphere") == 0)
-                tiled = SurfaceSphere;
-            else
-                return Usage();
-        } else if (a == "--threads") {
-            const char* v = value();
-            if (!v)
-                return Usage();
-            threads = static_cast<unsigned>(std::atoi(v));
-        } else if (a == "--out") {
-            const char* v = value();
-            if (!v)
-                return Usage();
-            out = v;
-        } else if (!a.empty() && a[0] == '-') {
-            return Usage();
-        } else {
-            inputs.push_back(a);
-        }
-    }
-    std::vector<std::string> files;
-    for (const std::string& in : inputs) {
-        if (std::filesystem::is_directory(in)) {
-            std::vector<std::string> found;
-            for (const auto& entry : std::filesystem::directory_iterator(in))
-                if (entry.is_regular_file() && IsImage(entry.path()))
-                    found.push_back(entry.path().string());
-            std::sort(found.begin(), found.end());
-            files.insert(files.end(), found.begin(), found.end());
-        } else {
-            files.push_back(in);
-        }
-    }
-    if (files.empty())
-        return Usage();
-
-    std::unique_ptr<Platform::ThreadPool> pool;
-    std::unique_ptr<Platform::ThreadPool::ScopedShared> usePool;
-    if (threads) {
-        pool = std::make_unique<Platform::ThreadPool>(threads);
-        usePool = std::make_unique<Platform::ThreadPool::ScopedShared>(*pool);
-    }
-
-    if (tiled >= 0)
-        return RunTiled(files, tiled, lens, out);
-
+// The planar engine: build, then the full-size render.
+int RunPlanar(std::vector<PanoramaLib::IPanoElement*>& photos, const PlanarSettings& settings,
+              const std::string& out) {
     const auto start = Clock::now();
     CDibManager manager;
     PanoramaLib::IHVPanorama* engine = CreateHVPanorama(&manager);
+    HVPanoramaOptions options;
     engine->GetOptions(&options);
-    options.motionModel = model;
-    options.lensCompensation = lens ? 1 : 0;
-    options.lensPresetId = preset;
-    options.analysisSize = analysis == 400 ? 0 : 1;
-    options.is360 = ring ? 1 : 0;
+    options.motionModel = settings.model;
+    options.lensCompensation = settings.lens ? 1 : 0;
+    options.lensPresetId = settings.preset;
+    options.analysisSize = settings.analysis == 400 ? 0 : 1;
+    options.is360 = settings.ring ? 1 : 0;
     options.autoCrop = 0;
     engine->SetOptions(&options);
     StageClock clock;
     engine->SetProgressIndicator(&clock);
 
-    std::vector<PanoramaLib::IPanoElement*> photos;
-    for (const std::string& f : files) {
-        PanoramaLib::IPanoElement* e = CreatePanoElement(0);
-        if (!e->Load(Platform::WideFromUtf8(f)))
-            std::fprintf(stderr, "cannot load %s\n", f.c_str());
-        photos.push_back(e);
-    }
     engine->Build(photos, nullptr, 0, 0, 0);
     const BuildReport* report = engine->GetBuildReport();
     std::printf("status: %d\n", report->status);
@@ -276,20 +296,142 @@ int main(int argc, char** argv) {
     for (int i : report->unmatched)
         std::printf(" %d", i);
     std::printf("\n");
+    int code = kExitNoPanorama;
     if (report->status == 1 || report->status == 4 || report->status == 5) {
         engine->Render();
         PanoramaLib::IPanoElement* result = engine->GetResult(true);
         if (result && result->IsValid()) {
             std::printf("size: %dx%d\n", result->GetWidth(), result->GetHeight());
-            if (!out.empty() && !result->Save(Platform::WideFromUtf8(out)))
-                std::fprintf(stderr, "cannot save %s\n", out.c_str());
+            if (report->status != 1)
+                std::fprintf(stderr, "stitch_bench: build status %d: %s\n", report->status,
+                             report->status == 4 ? "the 360-degree ring did not close"
+                                                 : "the ring closed but was not cut");
+            code = SaveResult(result, out, report->status == 1 ? kExitPanorama : kExitRingOpen);
+        } else {
+            std::fprintf(stderr, "stitch_bench: no panorama: the render gave no result\n");
         }
+    } else {
+        std::fprintf(stderr, "stitch_bench: no panorama: build status %d (%s)\n", report->status,
+                     StatusMeaning(report->status));
     }
     std::printf("total: %.3f\n", Seconds(start));
-    struct rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    std::printf("peak_rss_mb: %ld\n", usage.ru_maxrss / 1024);
-    ReleaseElementVector(photos);
+    PrintPeakMemory();
     engine->Release();
-    return 0;
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> inputs;
+    std::string out;
+    int threads = 0;
+    PlanarSettings planar;
+    int tiled = -1;  // the surface kind, or -1 for the planar engine
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return kExitPanorama;
+        } else if (a == "--model") {
+            const char* v = value();
+            if (!ParseInt(v, 0, 2, planar.model))
+                return Refuse(a, v, "0, 1 or 2");
+        } else if (a == "--lens") {
+            const char* v = value();
+            if (!v || (std::strcmp(v, "on") != 0 && std::strcmp(v, "off") != 0))
+                return Refuse(a, v, "on or off");
+            planar.lens = std::strcmp(v, "on") == 0;
+        } else if (a == "--preset") {
+            const char* v = value();
+            if (!ParseInt(v, 0, 9, planar.preset))
+                return Refuse(a, v, "a lens preset from 0 to 9");
+        } else if (a == "--analysis") {
+            const char* v = value();
+            if (!ParseInt(v, 400, 660, planar.analysis) || (planar.analysis != 400 && planar.analysis != 660))
+                return Refuse(a, v, "400 or 660");
+        } else if (a == "--ring") {
+            planar.ring = true;
+        } else if (a == "--tiled") {
+            const char* v = value();
+            if (v && std::strcmp(v, "cylinder") == 0)
+                tiled = SurfaceCylinder;
+            else if (v && std::strcmp(v, "sphere") == 0)
+                tiled = SurfaceSphere;
+            else
+                return Refuse(a, v, "cylinder or sphere");
+        } else if (a == "--threads") {
+            const char* v = value();
+            if (!ParseInt(v, 1, 1024, threads))
+                return Refuse(a, v, "a whole number from 1 to 1024");
+        } else if (a == "--out") {
+            const char* v = value();
+            // Refused now rather than after a long build that could not be saved.
+            if (!v || !*v || !Platform::FormatFromExtension(v))
+                return Refuse(a, v, "a file name ending in .jpg, .jpeg, .png, .tif, .tiff or .bmp");
+            out = v;
+        } else if (!a.empty() && a[0] == '-') {
+            std::fprintf(stderr, "stitch_bench: unknown option %s\n", a.c_str());
+            return Usage();
+        } else {
+            inputs.push_back(a);
+        }
+    }
+    if (inputs.empty())
+        return Usage();
+
+    std::vector<std::string> files;
+    bool told = false;  // an empty folder was already reported
+    for (const std::string& in : inputs) {
+        std::error_code error;
+        const auto status = std::filesystem::status(in, error);
+        if (!std::filesystem::exists(status)) {
+            std::fprintf(stderr, "stitch_bench: no such file or folder: %s\n", in.c_str());
+            return kExitNoInput;
+        }
+        if (!std::filesystem::is_directory(status)) {
+            files.push_back(in);
+            continue;
+        }
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(in, error))
+            if (entry.is_regular_file() && IsImage(entry.path()))
+                found.push_back(entry.path().string());
+        if (error) {
+            std::fprintf(stderr, "stitch_bench: cannot read folder %s: %s\n", in.c_str(),
+                         error.message().c_str());
+            return kExitNoInput;
+        }
+        if (found.empty()) {
+            std::fprintf(stderr, "stitch_bench: no photos found in %s\n", in.c_str());
+            told = true;
+        }
+        std::sort(found.begin(), found.end());
+        files.insert(files.end(), found.begin(), found.end());
+    }
+    if (files.empty()) {
+        if (!told)
+            std::fprintf(stderr, "stitch_bench: no photos found\n");
+        return kExitNoInput;
+    }
+
+    std::unique_ptr<Platform::ThreadPool> pool;
+    std::unique_ptr<Platform::ThreadPool::ScopedShared> usePool;
+    if (threads > 0) {
+        pool = std::make_unique<Platform::ThreadPool>(static_cast<unsigned>(threads));
+        usePool = std::make_unique<Platform::ThreadPool::ScopedShared>(*pool);
+    }
+
+    std::vector<PanoramaLib::IPanoElement*> photos = LoadPhotos(files);
+    int code = kExitNoInput;
+    if (photos.empty()) {
+        std::fprintf(stderr, "stitch_bench: none of the %zu photos could be loaded\n", files.size());
+    } else if (tiled >= 0) {
+        code = RunTiled(photos, tiled, planar.lens, out);
+    } else {
+        code = RunPlanar(photos, planar, out);
+    }
+    ReleaseElementVector(photos);
+    return code;
 }

@@ -74,28 +74,51 @@ bool ConverterRegistry::DescribeConverter(const ConverterLibrary& library, const
 int ConverterRegistry::Load(const std::string& settingsPath, const std::string& moduleFolder) {
     try {
         records_.clear();
+        problem_.clear();
         settingsPath_ = settingsPath;
         moduleFolder_ = moduleFolder;
         const Platform::IniFile ini(settingsPath);
         const auto entries = ini.Section(ModuleString(IDS_CONVERTERS_SECTION));
         records_.reserve(entries.size());
+        std::string passedOver;  // each listed module that is not used, and why
         for (const auto& entry : entries) {
             if (entry.second.empty())
                 continue;
             const std::string path = ResolvePath(entry.second, moduleFolder);
-            if (path.size() > kMaxPath)
+            const auto skip = [&](const std::string& why) { passedOver += "\n  " + path + ": " + why; };
+            if (path.size() > kMaxPath) {
+                skip("path too long");
                 continue;
+            }
             ConverterLibrary library;
-            if (!library.Open(path))
+            if (!library.Open(path)) {
+                skip("cannot be loaded: " + library.Error());
                 continue;
-            if (!UsableVersion(VersionOf(library)))
+            }
+            if (!UsableVersion(VersionOf(library))) {
+                skip("no ConvGetVersion reporting version 0x300 or later");
                 continue;
+            }
             ConverterRecord record;
             if (DescribeConverter(library, path, record))
                 records_.push_back(record);
+            else
+                skip("failed in ConvGetDllInfo");
         }
         records_.shrink_to_fit();
-        return records_.empty() ? ImExp::ErrorNoConverter : ImExp::ErrorNone;
+        if (!records_.empty())
+            return ImExp::ErrorNone;
+        const std::string file = ModuleString(IDS_SETTINGS_FILE);
+        std::error_code error;
+        if (!std::filesystem::exists(settingsPath, error))
+            problem_ = "Formgate: no \"" + file + "\" in " + moduleFolder +
+                       ": no image converter is installed (expected " + settingsPath + ")";
+        else if (passedOver.empty())
+            problem_ = "Formgate: " + settingsPath + " lists no converter in section [" +
+                       ModuleString(IDS_CONVERTERS_SECTION) + "]";
+        else
+            problem_ = "Formgate: no usable converter in " + settingsPath + ":" + passedOver;
+        return ImExp::ErrorNoConverter;
     } catch (const std::bad_alloc&) {
         records_.clear();
         return ImExp::ErrorNoMemory;

@@ -26,6 +26,12 @@ public:
     int Load(const std::string& settingsPath, const std::string& moduleFolder);
     void Clear();
 
+    // Why the last Load found no usable converter, in words for whoever
+    // diagnoses a broken installation: no settings file, a list with no
+    // converter, or each listed module with the reason it was passed over.
+    // Empty when a converter was found.
+    const std::string& Problem() const { return problem_; }
+
     const std::string& SettingsPath() const { return settingsPath_; }
     const std::string& ModuleFolder() const { return moduleFolder_; }
     int Count() const { return static_cast<int>(records_.size()); }
@@ -67,6 +73,7 @@ private:
     std::string settingsPath_;
     std::string moduleFolder_;
     std::vector<ConverterRecord> records_;
+    std::string problem_;
 };
 
 }  // namespace formgate

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "ModuleStrings.h"
@@ -26,6 +27,12 @@ bool CFormgateApp::InitInstanceIn(const std::string& moduleFolder) {
     // No usable converter is no reason to fail loading: the registry stays empty.
     registry->Load(settings, moduleFolder);
     std::lock_guard lock(mutex_);
+    // A broken installation is told once, on stderr: there is no window to show it
+    // in while the library loads, and otherwise nothing would say why no file opens.
+    if (!registry->Problem().empty() && registry->Problem() != reportedProblem_) {
+        std::fprintf(stderr, "%s\n", registry->Problem().c_str());
+        reportedProblem_ = registry->Problem();
+    }
     moduleFolder_ = moduleFolder;
     settingsPath_ = settings;
     registry_ = std::move(registry);

@@ -15,7 +15,9 @@ public:
     // Finds the folder of the library's own file and starts there.
     bool InitInstance();
     // Starts with the settings file in moduleFolder; used by InitInstance, and
-    // by tests that build the library's code into their own program.
+    // by tests that build the library's code into their own program. When no
+    // converter is usable, the registry's Problem is written to stderr, once
+    // for the same problem.
     bool InitInstanceIn(const std::string& moduleFolder);
     // Drops the registry.
     int ExitInstance();
@@ -43,6 +45,7 @@ private:
     std::string moduleFolder_;
     std::string settingsPath_;
     formgate::UiHost* host_ = nullptr;
+    std::string reportedProblem_;  // the registry's last problem told on stderr
     std::shared_ptr<const formgate::ConverterRegistry> registry_ =
         std::make_shared<const formgate::ConverterRegistry>();
 };

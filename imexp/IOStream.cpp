@@ -77,16 +77,23 @@ bool CImExp_FileStream::Open(const char* fileName, OpenMode mode, CImpExp_FileEx
     }
     m_strFileName = fileName ? fileName : "";
 
-    int flags = O_CLOEXEC | (mode == OpenMode::Read ? O_RDONLY : (O_RDWR | O_CREAT | O_TRUNC));
+    // A file to read is opened without waiting, so a FIFO with no writer cannot block.
+    const bool reading = mode == OpenMode::Read;
+    int flags = O_CLOEXEC | (reading ? (O_RDONLY | O_NONBLOCK) : (O_RDWR | O_CREAT | O_TRUNC));
     int fd = fileName ? ::open(fileName, flags, 0666) : -1;
     int err = fileName ? errno : ENOENT;
     if (fd >= 0) {
-        // A folder opens for reading here, but is no file to convert.
+        // A folder opens for reading here, but is no file to convert; nor is a FIFO
+        // or a device to read.
         struct stat st;
-        if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (::fstat(fd, &st) == 0 && (S_ISDIR(st.st_mode) || (reading && !S_ISREG(st.st_mode)))) {
             ::close(fd);
             fd = -1;
-            err = EISDIR;
+            err = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+        } else if (reading && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+            err = errno;
+            ::close(fd);
+            fd = -1;
         }
     }
     if (fd < 0) {

@@ -1,25 +1,20 @@
 #include "WritePipeline.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <new>
-#include <random>
 #include <vector>
 
 #include "ConverterChoice.h"
 #include "ConverterLibrary.h"
 #include "ErrorReporter.h"
 #include "FormgateApp.h"
+#include "ImageFile.h"
 #include "PipelineSupport.h"
 #include "PixelRowConverters.h"
 #include "ReadPipeline.h"
@@ -52,6 +47,28 @@ constexpr OutputFormat kOutputFormats[] = {
     {0x20, 2, 8},   {0x40, 2, 8},   {0x8000, 0, 16}, {0x20000, 4, 16}, {0x200, 3, 24},
     {0x800, 5, 24}, {0x100, 3, 24}, {0x80, 3, 24},   {0x10000, 3, 48}, {0x40000, 5, 48},
 };
+
+// The temporary file's name in the target's folder.
+std::string TemporaryName(const std::string&, std::uint64_t random) {
+    char name[32];
+    std::snprintf(name, sizeof name, "~qx%08X.tmp", static_cast<unsigned>(random));
+    return name;
+}
+
+// The code of a failure to create, flush or rename the file: no room (or a device
+// that cannot write) is a full disk; a folder, a missing folder or a refusal
+// means the file cannot be opened where asked.
+int CodeOfFileError(int error) {
+    switch (error) {
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+        case EIO:
+            return ImExp::ErrorDiskFull;
+        default:
+            return ImExp::ErrorCannotOpen;
+    }
+}
 
 // How a source's pixels are to be understood.
 enum class SourceClass { Grey, GreyPaletted, Colour };
@@ -99,7 +116,7 @@ private:
     OperationProgress progress_{r_.progress};
 
     CImExp_FileStream stream_;
-    std::string temporary_;  // the "~qx" file while it exists
+    Platform::FileReplacement replacement_;  // the "~qx" file while it exists
 
     // The source and the chosen output.
     int pixelType_ = 0;
@@ -313,31 +330,15 @@ void WriteOperation::SetResolution(int x, int y) {
     ctx_.yResolution = y;
 }
 
-// A new empty file "~qx<hex>.tmp" beside the target, created with the usual
-// permissions (0666 less the umask), then opened as the converter's stream.
+// A new empty file "~qx<hex>.tmp" beside the file the target names (through its
+// links), created with the usual permissions, then opened as the converter's stream.
+// A folder is refused here, before the converter is set up.
 int WriteOperation::CreateTemporaryFile() {
-    std::filesystem::path folder = std::filesystem::path(r_.path).parent_path();
-    if (folder.empty())
-        folder = ".";
-    std::random_device seed;
-    std::mt19937 random(seed());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[32];
-        std::snprintf(name, sizeof name, "~qx%08X.tmp", static_cast<unsigned>(random()));
-        const std::string candidate = (folder / name).string();
-        const int fd = ::open(candidate.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            return ImExp::ErrorCannotOpen;
-        }
-        ::close(fd);
-        temporary_ = candidate;
-        return stream_.Open(temporary_.c_str(), CImExp_FileStream::OpenMode::CreateReadWrite)
-                   ? 0
-                   : ImExp::ErrorCannotOpen;
-    }
-    return ImExp::ErrorCannotOpen;
+    if (const int error = replacement_.Begin(r_.path, TemporaryName))
+        return CodeOfFileError(error);
+    return stream_.Open(replacement_.TemporaryPath().c_str(), CImExp_FileStream::OpenMode::CreateReadWrite)
+               ? 0
+               : ImExp::ErrorCannotOpen;
 }
 
 int WriteOperation::SetUpConverter() {
@@ -523,19 +524,14 @@ int WriteOperation::Commit() {
     library_.Close();
     EndProgress();
     try {
-        if (stream_.Flush() == 0)
-            return ImExp::ErrorDiskFull;
         stream_.Close();
     } catch (CImpExp_FileException* e) {
         delete e;
         return ImExp::ErrorDiskFull;
     }
-    struct stat old;
-    if (::stat(r_.path.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-        ::chmod(temporary_.c_str(), old.st_mode & 07777);
-    if (::rename(temporary_.c_str(), r_.path.c_str()) != 0)
-        return ImExp::ErrorDiskFull;
-    temporary_.clear();
+    // Flushed, renamed over the target (the file a link names), the folder flushed.
+    if (const int error = replacement_.Commit())
+        return CodeOfFileError(error);
     return 0;
 }
 
@@ -552,9 +548,7 @@ void WriteOperation::CleanUp() {
             delete e;
         }
     }
-    if (!temporary_.empty())
-        ::unlink(temporary_.c_str());
-    temporary_.clear();
+    replacement_.Abandon();
     library_.Close();
 }
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <new>
 
@@ -75,6 +76,7 @@ ImageFileStatus StatusFromErrno(int error) {
         case EACCES:
         case EPERM:
         case EROFS:
+        case EISDIR:
             return ImageFileStatus::AccessDenied;
         case ENOMEM:
             return ImageFileStatus::OutOfMemory;
@@ -92,85 +94,67 @@ bool ValidView(const ImageView& view) {
     return view.stride >= packed;
 }
 
-// Suffix for a temporary name; unique enough with O_EXCL retrying on a clash.
-std::string RandomSuffix() {
+// For temporary names; unique enough with O_EXCL retrying on a clash.
+std::uint64_t RandomNumber() {
     static std::atomic<std::uint64_t> counter{0};
     std::uint64_t x = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     x ^= (static_cast<std::uint64_t>(::getpid()) << 32) ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
-    static const char kDigits[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::string suffix;
-    for (int i = 0; i < 6; ++i) {
-        x ^= x >> 29;
-        x *= 0xBF58476D1CE4E5B9ull;
-        x ^= x >> 32;
-        suffix += kDigits[x % 62];
-    }
-    return suffix;
+    x ^= x >> 29;
+    x *= 0xBF58476D1CE4E5B9ull;
+    x ^= x >> 32;
+    return x;
 }
 
-// The file a save is written to before it replaces the target. Removed unless committed,
-// so a failed save leaves neither debris nor a damaged target behind.
-class TempFile {
-public:
-    TempFile() = default;
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    ~TempFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        if (!path_.empty())
-            ::unlink(path_.c_str());
-    }
+// The engine's temporary name: hidden, and telling which file it was meant to replace.
+std::string HiddenName(const std::string& targetName, std::uint64_t random) {
+    static const char kDigits[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string suffix;
+    for (int i = 0; i < 6; ++i, random /= 62)
+        suffix += kDigits[random % 62];
+    return "." + targetName + ".tmp-" + suffix;
+}
 
-    // 0 or the errno of the failure.
-    int Create(const std::string& target) {
-        const std::size_t slash = target.rfind('/');
-        const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-        const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-        if (name.empty())
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a save must replace: the target with the links of its last component
+// followed (a save through a link writes the file it points to, and keeps the link).
+// 0 or an errno; a target that does not exist yet resolves to itself.
+int ResolveTarget(const std::string& target, std::string& resolved) {
+    if (target.empty())
+        return ENOENT;
+    std::string path = target;
+    for (int depth = 0; depth < 40; ++depth) {
+        if (path.back() == '/')
             return EISDIR;
-        // open() with mode 0666 rather than mkstemp()'s 0600, so the umask decides as it
-        // does for any new file.
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string candidate = folder + "." + name + ".tmp-" + RandomSuffix();
-            const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd >= 0) {
-                fd_ = fd;
-                path_ = std::move(candidate);
-                KeepTargetMode(target);
-                return 0;
-            }
-            if (errno != EEXIST)
-                return errno;
-        }
-        return EEXIST;
-    }
-
-    int fd() const { return fd_; }
-
-    // Closes the file and moves it over the target; 0 or the errno of the failure.
-    int Commit(const std::string& target) {
-        const int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0)
-            return Codec::CurrentError();
-        if (::rename(path_.c_str(), target.c_str()) != 0)
-            return Codec::CurrentError();
-        path_.clear();
-        return 0;
-    }
-
-private:
-    // Replacing a file keeps the permissions it had, as writing into it would have.
-    void KeepTargetMode(const std::string& target) {
         struct stat info;
-        if (::stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-            ::fchmod(fd_, info.st_mode & 07777);
+        if (::lstat(path.c_str(), &info) != 0) {
+            if (errno != ENOENT)
+                return Codec::CurrentError();
+            resolved = path;
+            return 0;
+        }
+        if (S_ISDIR(info.st_mode))
+            return EISDIR;
+        if (!S_ISLNK(info.st_mode)) {
+            resolved = path;
+            return 0;
+        }
+        std::string link(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
+        if (n <= 0)
+            return n == 0 ? ENOENT : Codec::CurrentError();
+        if (static_cast<std::size_t>(n) >= link.size())
+            return ENAMETOOLONG;
+        link.resize(static_cast<std::size_t>(n));
+        path = link.front() == '/' ? link : FolderOf(path) + "/" + link;
     }
-
-    std::string path_;
-    int fd_ = -1;
-};
+    return ELOOP;
+}
 
 bool IsJpeg(const std::uint8_t* m, std::size_t n) {
     return n >= 3 && m[0] == 0xFF && m[1] == 0xD8 && m[2] == 0xFF;
@@ -187,8 +171,27 @@ bool IsBmp(const std::uint8_t* m, std::size_t n) {
     return n >= 2 && m[0] == 'B' && m[1] == 'M';
 }
 
+// Only a regular file is read: O_NONBLOCK keeps the open itself from waiting on a
+// FIFO's writer, and the type is checked on what was opened, not on the name.
+File OpenRegularFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat info;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    File file(::fdopen(fd, "rb"));
+    if (!file)
+        ::close(fd);
+    return file;
+}
+
 Codec::DecodeResult DecodeFile(const std::string& path, Codec::Picture& picture) {
-    File file(std::fopen(path.c_str(), "rbe"));
+    File file = OpenRegularFile(path);
     if (!file)
         return Codec::DecodeResult::Unsupported;
     std::uint8_t magic[8] = {};
@@ -280,18 +283,84 @@ ImageFileStatus EncodeImage(const std::string& utf8Path, ImageFileFormat format,
     if (!ValidView(view))
         return ImageFileStatus::Other;
     try {
-        TempFile temp;
-        if (const int error = temp.Create(utf8Path))
+        FileReplacement replacement;
+        if (const int error = replacement.Begin(utf8Path))
             return StatusFromErrno(error);
         errno = 0;
-        if (const int error = EncodeWith(format, temp.fd(), view))
+        if (const int error = EncodeWith(format, replacement.Descriptor(), view))
             return StatusFromErrno(error);
-        if (const int error = temp.Commit(utf8Path))
+        if (const int error = replacement.Commit())
             return StatusFromErrno(error);
         return ImageFileStatus::Ok;
     } catch (const std::bad_alloc&) {
         return ImageFileStatus::OutOfMemory;
     }
+}
+
+int FileReplacement::Begin(const std::string& target, NameMaker makeName) {
+    Abandon();
+    std::string finalPath;
+    if (const int error = ResolveTarget(target, finalPath))
+        return error;
+    const std::string folder = FolderOf(finalPath);
+    const std::string name = finalPath.substr(finalPath.rfind('/') + 1);
+    if (!makeName)
+        makeName = HiddenName;
+    // open() with mode 0666 rather than mkstemp()'s 0600, so the umask decides as it
+    // does for any new file.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = folder + "/" + makeName(name, RandomNumber());
+        const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            fd_ = fd;
+            temporary_ = std::move(candidate);
+            final_ = std::move(finalPath);
+            // Replacing a file keeps the permissions it had, as writing into it would have.
+            struct stat info;
+            if (::stat(final_.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+                ::fchmod(fd_, info.st_mode & 07777);
+            return 0;
+        }
+        if (errno != EEXIST)
+            return Codec::CurrentError();
+    }
+    return EEXIST;
+}
+
+int FileReplacement::Commit() {
+    if (fd_ < 0)
+        return EBADF;
+    // The data must be on the disk before the name points at it: a crash after a
+    // rename of unflushed data could leave an empty file where the old one was.
+    int error = ::fsync(fd_) != 0 ? Codec::CurrentError() : 0;
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && error == 0 && errno != EINTR)
+        error = Codec::CurrentError();
+    if (error == 0 && ::rename(temporary_.c_str(), final_.c_str()) != 0)
+        error = Codec::CurrentError();
+    if (error != 0) {
+        Abandon();
+        return error;
+    }
+    temporary_.clear();
+    // The rename is in the folder's data. Best effort: the new file is in place either
+    // way, and some file systems refuse fsync on a folder.
+    const int folder = ::open(FolderOf(final_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return 0;
+}
+
+void FileReplacement::Abandon() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    if (!temporary_.empty())
+        ::unlink(temporary_.c_str());
+    temporary_.clear();
 }
 
 }  // namespace Platform

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only when some are missing.
+# When another installation holds the package manager's lock, waits for it
+# (up to OVH_DEPS_LOCK_WAIT seconds, 600 by default) instead of failing.
 set -euo pipefail
 
 packages=(
@@ -10,6 +12,9 @@ packages=(
   qt6-base-dev qt6-image-formats-plugins
   libcurl4-openssl-dev
 )
+
+lock_wait=${OVH_DEPS_LOCK_WAIT:-600}
+retry_every=${OVH_DEPS_RETRY_INTERVAL:-5}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -25,7 +30,35 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 
+# apt-get, retried while another apt or dpkg holds the lock. apt itself waits for
+# dpkg's lock (DPkg::Lock::Timeout) but not for the package lists' lock.
+apt_get() {
+  local waited=0 told=0 status errors
+  errors=$(mktemp)
+  while true; do
+    status=0
+    apt-get -o DPkg::Lock::Timeout="$lock_wait" "$@" 2>"$errors" || status=$?
+    if [ "$status" -eq 0 ]; then
+      rm -f "$errors"
+      return 0
+    fi
+    if grep -qE 'Could not get lock|Unable to acquire the dpkg frontend lock|Unable to lock' "$errors" &&
+      [ "$waited" -lt "$lock_wait" ]; then
+      if [ "$told" -eq 0 ]; then
+        echo "Waiting for another package installation to finish..." >&2
+        told=1
+      fi
+      sleep "$retry_every"
+      waited=$((waited + (retry_every > 0 ? retry_every : 1)))
+      continue
+    fi
+    cat "$errors" >&2
+    rm -f "$errors"
+    return "$status"
+  done
+}
+
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+apt_get update -qq
+apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

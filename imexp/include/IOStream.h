@@ -84,7 +84,8 @@ public:
 
     // Closes a stream still open, then opens the file. On failure fills the
     // optional record (cause, errno, name) and returns false. Folders are
-    // refused with accessDenied.
+    // refused with accessDenied, and so is anything but a regular file to
+    // read (a FIFO or a device), at once.
     bool Open(const char* fileName, OpenMode mode, CImpExp_FileException* error = nullptr);
     // The same with a UTF-16 name; the stream keeps the name in UTF-8.
     bool Open(const char16_t* fileName, OpenMode mode, CImpExp_FileException* error = nullptr);

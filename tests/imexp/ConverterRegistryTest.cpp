@@ -102,22 +102,43 @@ TEST_F(RegistryTest, KeepsExactlyTheUsableConvertersInFileOrder) {
     ExpectNothingMapped();
 }
 
-TEST_F(RegistryTest, NoUsableConverterGivesAnEmptyRegistry) {
+// An empty registry says why, so a broken installation can be diagnosed.
+TEST_F(RegistryTest, NoUsableConverterGivesAnEmptyRegistryAndSaysWhy) {
     Copy("conv_noversion", "conv_noversion.so");
-    const std::pair<const char*, std::string> cases[] = {
-        {"no file", ""},
-        {"no section", "[Settings]\nOpenDir=/x\n"},
-        {"empty section", "[Converters]\n[Settings]\n"},
-        {"only unusable", "[Converters]\n0=missing.so\n1=conv_noversion.so\n2=\n"},
+    const struct {
+        const char* name;
+        std::string text;
+        std::vector<std::string> problem;  // parts of the text, in order
+    } cases[] = {
+        {"no file",
+         "",
+         {"Formgate: no \"CONVERT.INI\" in " + Folder() + ": no image converter is installed"}},
+        {"no section",
+         "[Settings]\nOpenDir=/x\n",
+         {Settings() + " lists no converter in section [Converters]"}},
+        {"empty section", "[Converters]\n[Settings]\n", {Settings() + " lists no converter"}},
+        {"only unusable",
+         "[Converters]\n0=missing.so\n1=conv_noversion.so\n2=\n",
+         {"Formgate: no usable converter in " + Settings() + ":\n",
+          "  " + Path("missing.so") + ": cannot be loaded: ",
+          "\n  " + Path("conv_noversion.so") + ": no ConvGetVersion"}},
     };
     Copy("conv_script", "unlisted.so");
-    for (const auto& [name, text] : cases) {
+    for (const auto& c : cases) {
         fs::remove(Settings());
-        if (!text.empty())
-            Ini(text);
-        EXPECT_EQ(Load(), 17) << name;
-        EXPECT_EQ(registry_.Count(), 0) << name;
+        if (!c.text.empty())
+            Ini(c.text);
+        EXPECT_EQ(Load(), 17) << c.name;
+        EXPECT_EQ(registry_.Count(), 0) << c.name;
+        std::size_t at = 0;
+        for (const std::string& part : c.problem) {
+            at = registry_.Problem().find(part, at);
+            ASSERT_NE(at, std::string::npos) << c.name << ": '" << part << "' in\n" << registry_.Problem();
+        }
     }
+    Ini("[Converters]\n0=missing.so\n1=unlisted.so\n");
+    EXPECT_EQ(Load(), 0);
+    EXPECT_EQ(registry_.Problem(), "");
 }
 
 TEST_F(RegistryTest, MalformedListsReadAsTheIniFileDocuments) {

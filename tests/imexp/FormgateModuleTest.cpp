@@ -87,6 +87,37 @@ TEST(FormgateModule, ApplicationObjectKeepsRegistryAndSettingsPath) {
     EXPECT_EQ(held->Count(), 1);
 }
 
+// A library folder with no usable converter is told on stderr, once for the same
+// problem; a working one says nothing.
+TEST(FormgateModule, BrokenInstallationIsReportedOnceOnStderr) {
+    TestData::ScratchDir dir;
+    CFormgateApp app;
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(app.InitInstanceIn(dir.path().string()));
+    ASSERT_TRUE(app.InitInstanceIn(dir.path().string()));
+    std::string told = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(told, "Formgate: no \"CONVERT.INI\" in " + dir.path().string() +
+                        ": no image converter is installed (expected " + (dir / "CONVERT.INI") + ")\n");
+
+    WriteText(dir.path() / "CONVERT.INI", "[Converters]\n0=gone.so\n");
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(app.InitInstanceIn(dir.path().string()));
+    told = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(told.rfind("Formgate: no usable converter in " + (dir / "CONVERT.INI") + ":\n  " +
+                             (dir / "gone.so") + ": cannot be loaded: ",
+                         0),
+              0u)
+        << told;
+
+    InstallCopy("conv_script", dir.path() / "conv_a.so");
+    WriteText(dir.path() / "CONVERT.INI", "[Converters]\n0=conv_a.so\n");
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(app.InitInstanceIn(dir.path().string()));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(app.Registry()->Count(), 1);
+    app.ExitInstance();
+}
+
 TEST(FormgateModule, OwnFolderIsWhereThisCodeLies) {
     EXPECT_FALSE(CFormgateApp::OwnFolder().empty());
     EXPECT_TRUE(fs::path(CFormgateApp::OwnFolder()).is_absolute());

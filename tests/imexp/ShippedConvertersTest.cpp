@@ -5,14 +5,21 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "../converters/DamagedFiles.h"
 #include "../converters/LibraryFiles.h"
 #include "ReadTestSupport.h"
+#include "SyncProbe.h"
 
 using FormgateTest::Bytes;
 using FormgateTest::RecordingHost;
@@ -349,6 +356,123 @@ TEST_F(ShippedConverters, WriteStoppedAnywhereLeavesTheOldFile) {
         EXPECT_EQ(host_.messages.size(), 23u) << extension;
         host_.messages.clear();
     }
+}
+
+constexpr const char* kExtensions[] = {".bmp", ".png", ".tif", ".jpg"};
+
+// A folder (or a link to one) as the target is refused before the converter sees a
+// row, with "Cannot open file", and nothing is created.
+TEST_F(ShippedConverters, FolderTargetIsRefusedBeforeEncoding) {
+    for (const char* extension : kExtensions) {
+        const std::string folder = dir_ / (std::string("taken") + extension);
+        const std::string link = dir_ / (std::string("link") + extension);
+        fs::create_directory(folder);
+        fs::create_directory_symlink(folder, link);
+        for (const std::string& target : {folder, link}) {
+            PictureSource source = SmoothSource(16, 20, 10);
+            RecordingProgress progress;
+            EXPECT_EQ(Write(source, target, &progress), 0) << target;
+            EXPECT_EQ(source.rowCalls, 0) << target;
+            EXPECT_EQ(progress.begins, 0) << target;
+        }
+        EXPECT_TRUE(fs::is_empty(folder));
+        EXPECT_EQ(Messages(),
+                  (std::vector<std::string>{
+                      "Converter Error: Cannot open file " + fs::path(folder).filename().string(),
+                      "Converter Error: Cannot open file " + fs::path(link).filename().string()}));
+        host_.messages.clear();
+    }
+    EXPECT_FALSE(AnyTemporaryFile());
+}
+
+// Writing through a symbolic link replaces the file it points to and keeps the
+// link; the file is flushed before the rename and its folder after.
+TEST_F(ShippedConverters, SymbolicLinkTargetIsReplacedAtItsFileAndFlushed) {
+    fs::create_directory(dir_ / "real");
+    for (const char* extension : kExtensions) {
+        const std::string file = dir_ / (std::string("real/photo") + extension);
+        const std::string link = dir_ / (std::string("link") + extension);
+        Save(file, Bytes{'o', 'l', 'd'});
+        fs::create_symlink(std::string("real/photo") + extension, link);
+        PictureSource source = SmoothSource(16, 40, 30);
+        SyncProbe::Recorder probe;
+        ASSERT_EQ(Write(source, link), 1) << extension << ": " << ::testing::PrintToString(Messages());
+        EXPECT_TRUE(fs::is_symlink(link));
+        EXPECT_EQ(fs::read_symlink(link), std::string("real/photo") + extension);
+        RecordingSink sink;
+        ASSERT_EQ(Read(sink, file, 16), 1) << extension;
+        EXPECT_EQ(sink.width, 40);
+        EXPECT_EQ(sink.height, 30);
+
+        std::vector<SyncProbe::Event> events;
+        for (const auto& e : probe.Events())
+            if (e.kind != SyncProbe::Event::SyncFile || e.inode == SyncProbe::InodeOf(file))
+                events.push_back(e);
+        ASSERT_EQ(events.size(), 3u) << extension;
+        EXPECT_EQ(events[0].kind, SyncProbe::Event::SyncFile);
+        EXPECT_EQ(events[1].kind, SyncProbe::Event::Rename);
+        EXPECT_EQ(events[1].to, file);
+        EXPECT_EQ(events[1].from.rfind(dir_ / "real/~qx", 0), 0u) << events[1].from;
+        EXPECT_EQ(events[2].kind, SyncProbe::Event::SyncFolder);
+        EXPECT_EQ(events[2].inode, SyncProbe::InodeOf(dir_ / "real"));
+    }
+    EXPECT_TRUE(host_.messages.empty());
+    EXPECT_FALSE(AnyTemporaryFile());
+    for (const auto& entry : fs::directory_iterator(dir_ / "real"))
+        EXPECT_EQ(entry.path().filename().string().rfind("~qx", 0), std::string::npos) << entry.path();
+}
+
+// A rename that fails keeps the old file byte for byte, leaves no "~qx" file, and
+// is reported with its own code: a full disk only when space ran out.
+TEST_F(ShippedConverters, FailedRenameKeepsTheTargetWithTheMatchingError) {
+    const Bytes old{'o', 'l', 'd'};
+    const struct {
+        int error;
+        const char* message;
+    } cases[] = {{ENOSPC, "Disk full writing "}, {EDQUOT, "Disk full writing "},
+                 {EACCES, "Cannot open file "},  {EROFS, "Cannot open file "},
+                 {EXDEV, "Cannot open file "},   {EBUSY, "Cannot open file "}};
+    for (const auto& c : cases)
+        for (const char* extension : kExtensions) {
+            const std::string path = dir_ / (std::string("keep") + extension);
+            Save(path, old);
+            PictureSource source = SmoothSource(16, 40, 30);
+            {
+                SyncProbe::Recorder probe(c.error);
+                EXPECT_EQ(Write(source, path), 0) << extension;
+            }
+            EXPECT_EQ(Load(path), old) << extension;
+            EXPECT_FALSE(AnyTemporaryFile()) << extension;
+            EXPECT_EQ(Messages(), std::vector<std::string>{std::string("Converter Error: ") + c.message +
+                                                           "keep" + extension})
+                << std::strerror(c.error);
+            host_.messages.clear();
+        }
+}
+
+// A FIFO, a device or a folder named like a photo is refused at once when read.
+TEST_F(ShippedConverters, ReadsOnlyRegularFilesWithoutWaiting) {
+    const std::string fifo = dir_ / "pipe.jpg";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir_ / "zero.bmp");
+    fs::create_directory(dir_ / "folder.png");
+    for (const char* name : {"pipe.jpg", "zero.bmp", "folder.png"}) {
+        RecordingSink sink;
+        const std::string path = dir_ / name;
+        auto read = std::async(std::launch::async, [&] { return Read(sink, path, 16); });
+        if (read.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            // Let the blocked open go, so the test fails instead of hanging.
+            ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+            read.wait();
+            ADD_FAILURE() << name << " was waited on";
+            continue;
+        }
+        EXPECT_EQ(read.get(), 0) << name;
+        EXPECT_EQ(sink.sizeCalls, 0) << name;
+    }
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"Converter Error: Cannot open file pipe.jpg",
+                                                    "Converter Error: Cannot open file zero.bmp",
+                                                    "Converter Error: Cannot open file folder.png"}));
 }
 
 namespace {

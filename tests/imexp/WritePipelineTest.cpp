@@ -360,11 +360,13 @@ TEST_F(WritePipeline, ReplacesTheTargetOnlyWhenComplete) {
     EXPECT_EQ(Write(source, nullptr, dir_ / "missing/t.tcv"), 0);
     EXPECT_EQ(Messages(), std::vector<std::string>{"Converter Error: Cannot open file t.tcv"});
 
-    // A target that is a folder: the rename fails, the folder stays, the temporary file goes.
+    // A target that is a folder: refused before the converter is set up, the folder stays.
     host_.messages.clear();
+    ClearLog();
     fs::create_directories(dir_.path() / "folder.tcv/inside");
     EXPECT_EQ(Write(source, nullptr, dir_ / "folder.tcv"), 0);
-    EXPECT_EQ(Messages(), std::vector<std::string>{"Converter Error: Disk full writing folder.tcv"});
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Converter Error: Cannot open file folder.tcv"});
+    EXPECT_EQ(SetupLine(), "");
     EXPECT_TRUE(fs::is_directory(dir_.path() / "folder.tcv/inside"));
     EXPECT_FALSE(AnyTemporaryFile());
 }

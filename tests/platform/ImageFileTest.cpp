@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <new>
 #include <string>
@@ -23,6 +25,7 @@
 #include <zlib.h>
 
 #include "ImageFile.h"
+#include "SyncProbe.h"
 #include "TestData.h"
 
 using Platform::DecodeRgb24;
@@ -907,6 +910,30 @@ TEST(ImageFileDecode, RefusesAbsurdSizesWithoutAllocating) {
     }
 }
 
+// A FIFO or a device named like a photo is refused at once: opening a FIFO with no
+// writer would otherwise wait for ever.
+TEST(ImageFileDecode, RefusesFifosAndDevicesWithoutWaiting) {
+    TestData::ScratchDir dir;
+    const std::string fifo = dir / "pipe.jpg";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.jpg");
+    std::filesystem::create_symlink("/dev/null", dir / "null.png");
+    for (const char* name : {"pipe.jpg", "zero.jpg", "null.png"}) {
+        Sink sink;
+        const std::string path = dir / name;
+        auto decode = std::async(std::launch::async, [&] { return DecodeRgb24(path, sink); });
+        if (decode.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            // Let the blocked open go, so the test fails instead of hanging.
+            ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+            decode.wait();
+            ADD_FAILURE() << name << " was waited on";
+            continue;
+        }
+        EXPECT_EQ(decode.get(), ImageFileStatus::Unsupported) << name;
+        EXPECT_EQ(sink.allocations, 0) << name;
+    }
+}
+
 TEST(ImageFileDecode, SinkThatCannotAllocateGivesOutOfMemory) {
     TestData::ScratchDir dir;
     const Image image = Pattern(37, 23, 24);
@@ -1029,13 +1056,110 @@ TEST(ImageFileSave, FailureWhileWritingKeepsTheOldFile) {
     EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"old.bmp", "old.jpg", "old.png", "old.tif"}));
 }
 
-TEST(ImageFileSave, TargetThatIsAFolderFailsAndLeavesNoDebris) {
+// A folder, or a link to one, is refused before anything is written: no file is
+// flushed or renamed, and the folder stays as it was.
+TEST(ImageFileSave, TargetThatIsAFolderIsRefusedBeforeEncoding) {
     TestData::ScratchDir dir;
     const Image image = Pattern(37, 23, 24);
     std::filesystem::create_directory(dir / "taken.png");
-    EXPECT_EQ(EncodeImage(dir / "taken.png", ImageFileFormat::Png, image.View()), ImageFileStatus::Other);
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "taken.png"));
-    EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"taken.png"});
+    std::filesystem::create_directory_symlink("taken.png", dir / "link.png");
+    for (const char* target : {"taken.png", "link.png", "taken.png/"}) {
+        SyncProbe::Recorder probe;
+        EXPECT_EQ(EncodeImage(dir / target, ImageFileFormat::Png, image.View()),
+                  ImageFileStatus::AccessDenied)
+            << target;
+        EXPECT_TRUE(probe.Events().empty()) << target;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "taken.png"));
+    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"link.png", "taken.png"}));
+}
+
+// The new file is flushed before it replaces the old one, and the folder after.
+TEST(ImageFileSave, FlushesTheFileBeforeTheRenameAndTheFolderAfter) {
+    TestData::ScratchDir dir;
+    const Image image = Pattern(37, 23, 24);
+    for (const ImageFileFormat format : kAllFormats) {
+        const std::string target = dir / (std::string("out.") + Name(format));
+        WriteBytes(target, Bytes{'o', 'l', 'd'});
+        SyncProbe::Recorder probe;
+        ASSERT_EQ(EncodeImage(target, format, image.View()), ImageFileStatus::Ok);
+        const auto events = probe.Events();
+        ASSERT_EQ(events.size(), 3u) << Name(format);
+        const ino_t written = SyncProbe::InodeOf(target);
+        EXPECT_EQ(events[0].kind, SyncProbe::Event::SyncFile);
+        EXPECT_EQ(events[0].inode, written);
+        EXPECT_EQ(events[1].kind, SyncProbe::Event::Rename);
+        EXPECT_EQ(events[1].inode, written);
+        EXPECT_EQ(events[1].to, target);
+        EXPECT_EQ(events[2].kind, SyncProbe::Event::SyncFolder);
+        EXPECT_EQ(events[2].inode, SyncProbe::InodeOf(dir.path()));
+    }
+}
+
+// A save through a symbolic link replaces the file it points to (following a chain,
+// relative or absolute, or creating the file a dangling link names) and keeps the link.
+TEST(ImageFileSave, SymbolicLinkTargetReplacesTheFileAndKeepsTheLink) {
+    TestData::ScratchDir dir;
+    const Image image = Pattern(37, 23, 24);
+    namespace fs = std::filesystem;
+    fs::create_directory(dir / "real");
+    WriteBytes(dir / "real/photo.png", Bytes{'o', 'l', 'd'});
+    fs::create_symlink("real/photo.png", dir / "relative.png");
+    fs::create_symlink(dir / "real/photo.png", dir / "absolute.png");
+    fs::create_symlink("relative.png", dir / "chain.png");
+    fs::create_symlink("real/new.png", dir / "dangling.png");
+    const struct {
+        const char* link;
+        const char* file;
+    } cases[] = {{"relative.png", "real/photo.png"},
+                 {"absolute.png", "real/photo.png"},
+                 {"chain.png", "real/photo.png"},
+                 {"dangling.png", "real/new.png"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.link);
+        const fs::path before = fs::read_symlink(dir / c.link);
+        const Image picture = Pattern(20 + static_cast<int>(std::strlen(c.link)), 11, 24);
+        ASSERT_EQ(EncodeImage(dir / c.link, ImageFileFormat::Png, picture.View()), ImageFileStatus::Ok);
+        EXPECT_TRUE(fs::is_symlink(dir / c.link));
+        EXPECT_EQ(fs::read_symlink(dir / c.link), before);
+        Sink sink;
+        ASSERT_EQ(DecodeRgb24(dir / c.file, sink), ImageFileStatus::Ok);
+        ExpectSamePicture(sink, picture);
+    }
+    EXPECT_EQ(Entries(dir / "real"), (std::vector<std::string>{"new.png", "photo.png"}));
+    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"absolute.png", "chain.png", "dangling.png",
+                                                             "real", "relative.png"}));
+
+    // Links that never end are refused and create nothing.
+    fs::create_symlink("loop-b.png", dir / "loop-a.png");
+    fs::create_symlink("loop-a.png", dir / "loop-b.png");
+    EXPECT_EQ(EncodeImage(dir / "loop-a.png", ImageFileFormat::Png, image.View()), ImageFileStatus::Other);
+    EXPECT_EQ(Entries(dir.path()).size(), 7u);
+}
+
+// A rename that fails leaves the old file byte for byte and no temporary file, and says why.
+TEST(ImageFileSave, FailedRenameKeepsTheTargetAndGivesTheMatchingStatus) {
+    TestData::ScratchDir dir;
+    const Image image = Pattern(37, 23, 24);
+    const Bytes before{'o', 'l', 'd'};
+    const struct {
+        int error;
+        ImageFileStatus status;
+    } cases[] = {{EACCES, ImageFileStatus::AccessDenied},
+                 {EROFS, ImageFileStatus::AccessDenied},
+                 {ENOENT, ImageFileStatus::FileNotFound},
+                 {ENOSPC, ImageFileStatus::Other},
+                 {EXDEV, ImageFileStatus::Other}};
+    for (const auto& c : cases)
+        for (const ImageFileFormat format : kAllFormats) {
+            const std::string target = dir / (std::string("keep.") + Name(format));
+            WriteBytes(target, before);
+            SyncProbe::Recorder probe(c.error);
+            EXPECT_EQ(EncodeImage(target, format, image.View()), c.status) << std::strerror(c.error);
+            EXPECT_EQ(ReadBytes(target), before);
+        }
+    EXPECT_EQ(Entries(dir.path()),
+              (std::vector<std::string>{"keep.bmp", "keep.jpg", "keep.png", "keep.tif"}));
 }
 
 TEST(ImageFileSave, ReplacingKeepsPermissionsAndNewFilesFollowTheUmask) {
