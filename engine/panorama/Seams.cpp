@@ -548,15 +548,42 @@ bool CSeamRescaler::RescaleSide(std::int32_t side) {
     MaskCutter cut(full, side);
     bool anyLine = false;
     int lastLine = 0;
-    for (std::size_t i = 0; i + 1 < mapped.size(); ++i) {
-        WalkLine(mapped[i], mapped[i + 1], [&](SeamPoint q) {
+    auto visit = [&](SeamPoint q) {
+        cut.SetSeam(q);
+        if (!anyLine || cut.Line(q) != lastLine) {
+            cut.ClearCutSide(q);
+            anyLine = true;
+            lastLine = cut.Line(q);
+        }
+    };
+    for (std::size_t i = 0; i + 1 < mapped.size(); ++i)
+        WalkLine(mapped[i], mapped[i + 1], visit);
+    // The last point ends on the strip's last row (column); without it that
+    // row would keep the photo over the neighbour, a line one pixel wide.
+    // Rows (columns) of the full-size photo that fall between the strip's
+    // last analysis row and the next one are cut the same way.
+    const bool vertical = cut.Vertical();
+    const std::int64_t na = vertical ? ha : wa, nf = vertical ? hf : wf;
+    const std::int64_t lastA = vertical ? pts.back().y : pts.back().x;
+    const std::int64_t end =
+        std::min<std::int64_t>(nf - 1, (lastA * (nf - 1) / (na - 1) + (lastA + 1) * (nf - 1) / (na - 1)) / 2);
+    SeamPoint q = mapped.back();
+    for (std::int64_t line = vertical ? q.y : q.x; line <= end; ++line) {
+        (vertical ? q.y : q.x) = static_cast<std::int32_t>(line);
+        visit(q);
+    }
+    // Likewise before the first point, down to halfway to the row before it.
+    const std::int64_t firstA = vertical ? pts.front().y : pts.front().x;
+    if (firstA > 0) {
+        const std::int64_t begin =
+            ((firstA - 1) * (nf - 1) / (na - 1) + firstA * (nf - 1) / (na - 1) + 1) / 2;
+        q = mapped.front();
+        const std::int64_t first = vertical ? q.y : q.x;
+        for (std::int64_t line = std::max<std::int64_t>(begin, 0); line < first; ++line) {
+            (vertical ? q.y : q.x) = static_cast<std::int32_t>(line);
             cut.SetSeam(q);
-            if (!anyLine || cut.Line(q) != lastLine) {
-                cut.ClearCutSide(q);
-                anyLine = true;
-                lastLine = cut.Line(q);
-            }
-        });
+            cut.ClearCutSide(q);
+        }
     }
     return true;
 }
