@@ -924,13 +924,52 @@ CPanoElement* MakeDifferenceImage(CPanoElement* result, CPanoElement* photo, con
     return difference.Detach();
 }
 
+std::vector<std::uint8_t> CopyMask(CPanoElement* element) {
+    if (!element || !element->GetMask() || element->GetHeight() <= 0)
+        return {};
+    const std::uint8_t* m = element->GetMask();
+    return std::vector<std::uint8_t>(m, m + static_cast<std::size_t>(element->GetMaskStride()) *
+                                                static_cast<std::size_t>(element->GetHeight()));
+}
+
+void KeepCutWithinCoverage(CPanoElement* warped, const std::vector<std::uint8_t>& coverage,
+                           CPanoElement* result) {
+    if (!warped || !warped->GetMask() || warped->GetHeight() <= 0)
+        return;
+    const std::size_t stride = static_cast<std::size_t>(warped->GetMaskStride());
+    if (coverage.size() != stride * static_cast<std::size_t>(warped->GetHeight()))
+        return;
+    const Rect rr = result && result->IsValid() ? result->GetRect() : Rect();
+    const int w = warped->GetWidth();
+    Platform::ParallelFor(
+        0, static_cast<std::size_t>(warped->GetHeight()),
+        [&](std::size_t b, std::size_t e) {
+            for (std::size_t row = b; row < e; ++row) {
+                std::uint8_t* m = warped->GetMask() + row * stride;
+                const std::uint8_t* c = coverage.data() + row * stride;
+                const int y = warped->y + static_cast<int>(row);
+                const bool rowInResult = y >= rr.top && y < rr.bottom;
+                for (int i = 0; i < w; ++i) {
+                    const int x = warped->x + i;
+                    const bool resultCovers =
+                        rowInResult && x >= rr.left && x < rr.right && MaskAt(result, x, y) != 0;
+                    m[i] = resultCovers ? std::min(m[i], c[i]) : c[i];
+                }
+            }
+        },
+        16);
+}
+
 bool ComputeSeamMask(CPanoElement* warped, CPanoElement* result, int motionModel, SeamSet* seams,
                      double seamBlur) {
     if (!Is24Bit(warped) || !Is24Bit(result))
         return false;
     try {
-        return motionModel == 2 ? SeamMaskScaleShift(warped, result, seams, seamBlur)
-                                : SeamMaskGeneral(warped, result, seams, seamBlur);
+        const std::vector<std::uint8_t> coverage = CopyMask(warped);
+        const bool ok = motionModel == 2 ? SeamMaskScaleShift(warped, result, seams, seamBlur)
+                                         : SeamMaskGeneral(warped, result, seams, seamBlur);
+        KeepCutWithinCoverage(warped, coverage, result);
+        return ok;
     } catch (const std::bad_alloc&) {
         // The node table or heap of a large strip: the engine's failure, not
         // an escaping exception.
