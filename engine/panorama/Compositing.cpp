@@ -64,8 +64,12 @@ bool CPanorama::TransferSeamMask(int index) {
     if (index < 0 || index >= static_cast<int>(previewWarped_.size()) ||
         index >= static_cast<int>(fullWarped_.size()) || index >= static_cast<int>(seams_.size()))
         return false;
-    CSeamRescaler rescaler(previewWarped_[index], fullWarped_[index], seams_[index]);
-    return rescaler.Rescale();
+    CPanoElement* full = fullWarped_[index];
+    const std::vector<std::uint8_t> coverage = CopyMask(full);
+    CSeamRescaler rescaler(previewWarped_[index], full, seams_[index]);
+    const bool ok = rescaler.Rescale();
+    KeepCutWithinCoverage(full, coverage, ModeResult());
+    return ok;
 }
 
 void CPanorama::BalanceExposure(int index) {

@@ -82,6 +82,16 @@ void BalanceExposure(CPanoElement* result, CPanoElement* warped, const Rect& pho
     const int margin = std::max(er.Width(), er.Height()) / 4;
     const int ow = o.Width();
 
+    // What the photo covers: its mask before the seam cut. Pixels outside it
+    // hold no picture (a lens-bent border repeats its edge colour there) and
+    // must not be measured.
+    const std::uint8_t* coverage =
+        warped->GetSavedMaskIfAny() ? warped->GetSavedMaskIfAny() : warped->GetMask();
+    auto coverageRow = [&](int y) {
+        return coverage ? coverage + static_cast<std::size_t>(y - warped->y) * warped->GetMaskStride()
+                        : nullptr;
+    };
+
     // Difference sources: the images themselves, or smoothed copies of the overlap.
     RefPtr<CPanoElement> copyA, copyB;
     CPanoElement* a = result;
@@ -91,6 +101,22 @@ void BalanceExposure(CPanoElement* result, CPanoElement* warped, const Rect& pho
         copyB.Reset(warped->ExtractRegion(false, o));
         if (!copyA || !copyB)
             return;
+        // Where only one side covers, the copies agree, so that what the
+        // smoothing spreads from there makes no difference.
+        ParallelRows(o.top, o.bottom, [&](int y) {
+            const std::uint8_t* rm = MaskRow(result, y);
+            const std::uint8_t* em = coverageRow(y);
+            std::uint8_t* pa = PixelAt(copyA.Get(), o.left, y);
+            std::uint8_t* pb = PixelAt(copyB.Get(), o.left, y);
+            for (int x = o.left; x < o.right; ++x, pa += 3, pb += 3) {
+                const bool resultCovers = !rm || rm[x - result->x] != 0;
+                const bool photoCovers = !em || em[x - warped->x] != 0;
+                if (!photoCovers)
+                    std::copy(pa, pa + 3, pb);
+                else if (!resultCovers)
+                    std::copy(pb, pb + 3, pa);
+            }
+        });
         const double sigma = static_cast<double>(ow / 8);
         SmoothColourPlane(copyA->GetWidth(), copyA->GetHeight(), copyA->GetStride(), copyA->GetBits(), sigma);
         SmoothColourPlane(copyB->GetWidth(), copyB->GetHeight(), copyB->GetStride(), copyB->GetBits(), sigma);
@@ -112,6 +138,7 @@ void BalanceExposure(CPanoElement* result, CPanoElement* warped, const Rect& pho
         std::max(photoRectIn.left, photoRectIn.right), std::max(photoRectIn.top, photoRectIn.bottom));
     ParallelRows(o.top, o.bottom, [&](int y) {
         const std::uint8_t* rm = MaskRow(result, y);
+        const std::uint8_t* em = coverageRow(y);
         const std::uint8_t* pa = PixelAt(a, o.left, y);
         const std::uint8_t* pb = PixelAt(b, o.left, y);
         std::uint8_t* pd = PixelAt(d.Get(), o.left, y);
@@ -120,7 +147,8 @@ void BalanceExposure(CPanoElement* result, CPanoElement* warped, const Rect& pho
             const double ys = std::trunc(m[3] * x + m[4] * y + m[5] + 0.5);
             const unsigned inside =
                 xs >= pr.left && xs < pr.right && ys >= pr.top && ys < pr.bottom ? 255u : 0u;
-            const unsigned w = ((rm ? rm[x - result->x] : 255u) * inside) / 255u;
+            const unsigned covered = em ? em[x - warped->x] : 255u;
+            const unsigned w = ((((rm ? rm[x - result->x] : 255u) * inside) / 255u) * covered) / 255u;
             if (w == 0)
                 continue;
             for (int c = 0; c < 3; ++c) {

@@ -213,9 +213,10 @@ void CPanorama::ApplyRingRotation(const Matrix& rotation) {
 bool CPanorama::CloseRing(Rect& bounds) {
     int start = -1, end = -1;
     FindRingEnds(groupGraph_, start, end, bounds.Width() > bounds.Height());
-    // An end found at photo index 1 is never closed either. Nothing says why;
-    // the comparison is kept as it came, next to the unset-start test.
-    if (start == -1 || start == end || end == 1) {
+    // A far end that happens to be photo 1 (a ring shot panning the other way
+    // ends there) is closed like any other. Two photos make no ring: the far
+    // end would be matched again with the start, its only neighbour.
+    if (start == -1 || end == -1 || start == end || groupGraph_.Nodes().size() < 3) {
         ringDuplicate_ = ringFarEnd_ = -1;
         return true;
     }

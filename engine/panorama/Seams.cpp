@@ -548,15 +548,42 @@ bool CSeamRescaler::RescaleSide(std::int32_t side) {
     MaskCutter cut(full, side);
     bool anyLine = false;
     int lastLine = 0;
-    for (std::size_t i = 0; i + 1 < mapped.size(); ++i) {
-        WalkLine(mapped[i], mapped[i + 1], [&](SeamPoint q) {
+    auto visit = [&](SeamPoint q) {
+        cut.SetSeam(q);
+        if (!anyLine || cut.Line(q) != lastLine) {
+            cut.ClearCutSide(q);
+            anyLine = true;
+            lastLine = cut.Line(q);
+        }
+    };
+    for (std::size_t i = 0; i + 1 < mapped.size(); ++i)
+        WalkLine(mapped[i], mapped[i + 1], visit);
+    // The last point ends on the strip's last row (column); without it that
+    // row would keep the photo over the neighbour, a line one pixel wide.
+    // Rows (columns) of the full-size photo that fall between the strip's
+    // last analysis row and the next one are cut the same way.
+    const bool vertical = cut.Vertical();
+    const std::int64_t na = vertical ? ha : wa, nf = vertical ? hf : wf;
+    const std::int64_t lastA = vertical ? pts.back().y : pts.back().x;
+    const std::int64_t end =
+        std::min<std::int64_t>(nf - 1, (lastA * (nf - 1) / (na - 1) + (lastA + 1) * (nf - 1) / (na - 1)) / 2);
+    SeamPoint q = mapped.back();
+    for (std::int64_t line = vertical ? q.y : q.x; line <= end; ++line) {
+        (vertical ? q.y : q.x) = static_cast<std::int32_t>(line);
+        visit(q);
+    }
+    // Likewise before the first point, down to halfway to the row before it.
+    const std::int64_t firstA = vertical ? pts.front().y : pts.front().x;
+    if (firstA > 0) {
+        const std::int64_t begin =
+            ((firstA - 1) * (nf - 1) / (na - 1) + firstA * (nf - 1) / (na - 1) + 1) / 2;
+        q = mapped.front();
+        const std::int64_t first = vertical ? q.y : q.x;
+        for (std::int64_t line = std::max<std::int64_t>(begin, 0); line < first; ++line) {
+            (vertical ? q.y : q.x) = static_cast<std::int32_t>(line);
             cut.SetSeam(q);
-            if (!anyLine || cut.Line(q) != lastLine) {
-                cut.ClearCutSide(q);
-                anyLine = true;
-                lastLine = cut.Line(q);
-            }
-        });
+            cut.ClearCutSide(q);
+        }
     }
     return true;
 }
@@ -897,13 +924,52 @@ CPanoElement* MakeDifferenceImage(CPanoElement* result, CPanoElement* photo, con
     return difference.Detach();
 }
 
+std::vector<std::uint8_t> CopyMask(CPanoElement* element) {
+    if (!element || !element->GetMask() || element->GetHeight() <= 0)
+        return {};
+    const std::uint8_t* m = element->GetMask();
+    return std::vector<std::uint8_t>(m, m + static_cast<std::size_t>(element->GetMaskStride()) *
+                                                static_cast<std::size_t>(element->GetHeight()));
+}
+
+void KeepCutWithinCoverage(CPanoElement* warped, const std::vector<std::uint8_t>& coverage,
+                           CPanoElement* result) {
+    if (!warped || !warped->GetMask() || warped->GetHeight() <= 0)
+        return;
+    const std::size_t stride = static_cast<std::size_t>(warped->GetMaskStride());
+    if (coverage.size() != stride * static_cast<std::size_t>(warped->GetHeight()))
+        return;
+    const Rect rr = result && result->IsValid() ? result->GetRect() : Rect();
+    const int w = warped->GetWidth();
+    Platform::ParallelFor(
+        0, static_cast<std::size_t>(warped->GetHeight()),
+        [&](std::size_t b, std::size_t e) {
+            for (std::size_t row = b; row < e; ++row) {
+                std::uint8_t* m = warped->GetMask() + row * stride;
+                const std::uint8_t* c = coverage.data() + row * stride;
+                const int y = warped->y + static_cast<int>(row);
+                const bool rowInResult = y >= rr.top && y < rr.bottom;
+                for (int i = 0; i < w; ++i) {
+                    const int x = warped->x + i;
+                    const bool resultCovers =
+                        rowInResult && x >= rr.left && x < rr.right && MaskAt(result, x, y) != 0;
+                    m[i] = resultCovers ? std::min(m[i], c[i]) : c[i];
+                }
+            }
+        },
+        16);
+}
+
 bool ComputeSeamMask(CPanoElement* warped, CPanoElement* result, int motionModel, SeamSet* seams,
                      double seamBlur) {
     if (!Is24Bit(warped) || !Is24Bit(result))
         return false;
     try {
-        return motionModel == 2 ? SeamMaskScaleShift(warped, result, seams, seamBlur)
-                                : SeamMaskGeneral(warped, result, seams, seamBlur);
+        const std::vector<std::uint8_t> coverage = CopyMask(warped);
+        const bool ok = motionModel == 2 ? SeamMaskScaleShift(warped, result, seams, seamBlur)
+                                         : SeamMaskGeneral(warped, result, seams, seamBlur);
+        KeepCutWithinCoverage(warped, coverage, result);
+        return ok;
     } catch (const std::bad_alloc&) {
         // The node table or heap of a large strip: the engine's failure, not
         // an escaping exception.

@@ -150,6 +150,15 @@ OrvexBase::Rect GrowSeamCoreRect(CPanoElement* map, SeamPoint point);
 // either is not covered; not yet smoothed. Null when it cannot be made.
 CPanoElement* MakeDifferenceImage(CPanoElement* result, CPanoElement* photo, const OrvexBase::Rect& overlap);
 
+// Holds a photo's cut mask to what the cut may mean: a seam never uncovers a
+// pixel the photo does not cover (coverage: its mask before the cut, same
+// layout), and the photo is never cut away where the result has nothing to
+// show instead.
+void KeepCutWithinCoverage(CPanoElement* warped, const std::vector<std::uint8_t>& coverage,
+                           CPanoElement* result);
+// A copy of an element's mask plane (empty without one).
+std::vector<std::uint8_t> CopyMask(CPanoElement* element);
+
 // The work of CPanorama::ComputeSeamMask (and its scale-and-shift path when
 // motionModel is 2): cuts warped's mask against result and stores the seams
 // in seams. False when an element is missing or is not 24-bit, or a work

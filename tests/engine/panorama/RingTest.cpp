@@ -173,17 +173,17 @@ TEST_F(RingTest, BothCopiesAtOneScaleWhereTheyWere) {
         EXPECT_NEAR(after[k], before[k], 1e-9) << k;
 }
 
-TEST_F(RingTest, NoClosureWhenTheFarEndIsPhotoOne) {
+TEST_F(RingTest, AFarEndAtPhotoOneIsClosedToo) {
     // Photo 1 sticks out furthest right, photo 2 left: the far end is 1, and
-    // the ring is left open without a duplicate.
+    // it is repeated before the start like any other far end.
     engine.groupGraph_.Clear();
     engine.Place(1, 170, 0);
     engine.Place(2, -80, 0);
     Rect bounds = engine.ComputeBounds(engine.groupGraph_);
-    ASSERT_TRUE(engine.CloseRing(bounds));
-    EXPECT_EQ(engine.ringDuplicate_, -1);
-    EXPECT_EQ(engine.ringFarEnd_, -1);
-    EXPECT_EQ(engine.copies_.size(), 4u);
+    engine.CloseRing(bounds);  // the synthetic photos have nothing to match
+    EXPECT_EQ(engine.ringFarEnd_, 1);
+    EXPECT_EQ(engine.ringDuplicate_, 4);
+    EXPECT_EQ(engine.copies_.size(), 5u);
 }
 
 namespace {
@@ -204,10 +204,11 @@ protected:
         engine->Release();
         g_pDibManager = nullptr;
     }
-    void Load(int count) {
+    // The first count photos of the ring, or all of them in the opposite order.
+    void Load(int count, bool reversed = false) {
         for (int i = 1; i <= count; ++i) {
             char name[64];
-            std::snprintf(name, sizeof name, "apartment-ring/small-%02d.jpg", i);
+            std::snprintf(name, sizeof name, "apartment-ring/small-%02d.jpg", reversed ? count + 1 - i : i);
             PanoramaLib::IPanoElement* e = CreatePanoElement(0);
             const std::string path = TestData::Photo(name).string();
             ASSERT_TRUE(e->Load(std::wstring(path.begin(), path.end()))) << name;
@@ -265,4 +266,20 @@ TEST_F(RingBuildTest, HalfARingDoesNotClose) {
     EXPECT_EQ(engine->GetBuildReport()->status, 4);
     EXPECT_TRUE(engine->GetBuildReport()->unmatched.empty());
     EXPECT_TRUE(engine->GetResult(false)->IsValid());
+}
+
+TEST_F(RingBuildTest, ARingShotTheOtherWayCloses) {
+    OVH_REQUIRE_PHOTOS();
+    // Panning the other way, the strip's far end is the second photo.
+    Load(12, true);
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    EXPECT_EQ(engine->GetBuildReport()->status, 1);
+    ASSERT_EQ(engine->ringDuplicate_, 12);
+    EXPECT_EQ(engine->ringFarEnd_, 1);
+    EXPECT_FALSE(engine->ringNotCut_);
+    double dupX, dupY, endX, endY;
+    ASSERT_TRUE(engine->RingCentres(12, engine->ringFarEnd_, dupX, dupY, endX, endY));
+    EXPECT_NEAR(dupY, endY, 1.0);
+    // One turn, as wide as the ring in its own order.
+    EXPECT_NEAR(engine->bounds_.Width(), 3151, 40);
 }

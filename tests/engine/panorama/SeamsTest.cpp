@@ -251,23 +251,32 @@ TEST_F(SeamsTest, HorizontalSeamCutsColumns) {
 }
 
 TEST_F(SeamsTest, RescalerMapsPositionsByTheSizesMinusOne) {
-    auto analysis = Uniform(101, 101, 0, 0, 0);
-    auto full = Uniform(401, 401, 0, 0, 0);
-    full->CreateMask(true);
-    SeamSet seams;
-    SeamLine left;
-    for (int y = 0; y <= 100; ++y)
-        left.points.push_back({50, y});
-    seams.Assign(&left, nullptr, nullptr, nullptr);
-    CSeamRescaler rescaler(analysis.Get(), full.Get(), seams);
-    EXPECT_TRUE(rescaler.Rescale());
-    // x = 50 -> 50 * 400 / 100 = 200; the last point itself is not drawn.
-    for (int y = 0; y < 400; ++y) {
-        EXPECT_EQ(MaskAt(full.Get(), 200, y), 255) << y;
-        EXPECT_EQ(MaskAt(full.Get(), 199, y), 0) << y;
-        EXPECT_EQ(MaskAt(full.Get(), 201, y), 255) << y;
+    // A seam down column 50 of a 101 x 101 analysis copy over rows first to
+    // last, carried to 401 x 401: x = 50 -> 50 * 400 / 100 = 200. Every
+    // full-size row from halfway to the analysis row before the strip to
+    // halfway to the one after it is cut, the strip's ends included.
+    struct Case {
+        int first, last;     // analysis rows of the strip
+        int cutFrom, cutTo;  // full-size rows cut, inclusive
+    };
+    for (const Case& c : {Case{0, 100, 0, 400}, Case{20, 60, 78, 242}}) {
+        auto analysis = Uniform(101, 101, 0, 0, 0);
+        auto full = Uniform(401, 401, 0, 0, 0);
+        full->CreateMask(true);
+        SeamSet seams;
+        SeamLine left;
+        for (int y = c.first; y <= c.last; ++y)
+            left.points.push_back({50, y});
+        seams.Assign(&left, nullptr, nullptr, nullptr);
+        CSeamRescaler rescaler(analysis.Get(), full.Get(), seams);
+        EXPECT_TRUE(rescaler.Rescale());
+        for (int y = 0; y <= 400; ++y) {
+            const bool cut = y >= c.cutFrom && y <= c.cutTo;
+            EXPECT_EQ(MaskAt(full.Get(), 200, y), 255) << y;
+            EXPECT_EQ(MaskAt(full.Get(), 199, y), cut ? 0 : 255) << c.first << " " << y;
+            EXPECT_EQ(MaskAt(full.Get(), 201, y), 255) << y;
+        }
     }
-    EXPECT_EQ(MaskAt(full.Get(), 199, 400), 255);
 }
 
 TEST_F(SeamsTest, RescalerFailsWithoutAScaleOrAMask) {
