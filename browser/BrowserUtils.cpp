@@ -68,7 +68,8 @@ std::error_code CopyNoReplace(const std::string& from, const std::string& to) {
     std::error_code ec;
     if (Exists(to))
         return std::make_error_code(std::errc::file_exists);
-    const std::string temp = Joined(FolderOf(to), ".ovh-copy-" + std::to_string(::getpid()) + "-" + NameOf(to));
+    const std::string temp =
+        Joined(FolderOf(to), ".ovh-copy-" + std::to_string(::getpid()) + "-" + NameOf(to));
     fs::remove_all(temp, ec);
     fs::copy(from, temp, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
     if (!ec) {
@@ -153,62 +154,62 @@ bool RunFileOperation(unsigned operation, const std::vector<std::string>& paths,
 
     bool ok = true;
     switch (operation) {
-    case FO_DELETE:
-        if (flags & FOF_ALLOWUNDO) {
-            for (const std::string& p : sources)
-                if (!MoveToTrash(p))
-                    ok = failed(p, std::make_error_code(std::errc::operation_not_permitted));
+        case FO_DELETE:
+            if (flags & FOF_ALLOWUNDO) {
+                for (const std::string& p : sources)
+                    if (!MoveToTrash(p))
+                        ok = failed(p, std::make_error_code(std::errc::operation_not_permitted));
+                return ok;
+            }
+            if (!host.ConfirmPermanentDelete(sources))
+                return false;
+            for (const std::string& p : sources) {
+                std::error_code ec;
+                fs::remove_all(p, ec);
+                if (ec)
+                    ok = failed(p, ec);
+            }
             return ok;
+        case FO_RENAME: {
+            const int error = RenameNoReplace(sources.front(), target);
+            if (error != 0)
+                return failed(sources.front(), std::error_code(error, std::generic_category()));
+            return true;
         }
-        if (!host.ConfirmPermanentDelete(sources))
-            return false;
-        for (const std::string& p : sources) {
-            std::error_code ec;
-            fs::remove_all(p, ec);
-            if (ec)
-                ok = failed(p, ec);
-        }
-        return ok;
-    case FO_RENAME: {
-        const int error = RenameNoReplace(sources.front(), target);
-        if (error != 0)
-            return failed(sources.front(), std::error_code(error, std::generic_category()));
-        return true;
-    }
-    case FO_COPY:
-    case FO_MOVE:
-        for (const std::string& p : sources) {
-            std::string name = NameOf(p);
-            std::string dest = Joined(target, name);
-            std::error_code ec;
-            if (fs::equivalent(p, dest, ec)) {
-                // Moving a file onto itself changes nothing; a copy gets a new name.
-                if (operation == FO_MOVE) {
-                    ok = false;
-                    continue;
-                }
-                dest = Joined(target, CollisionName(target, name));
-            } else if (Exists(dest)) {
-                if (flags & FOF_RENAMEONCOLLISION) {
-                    dest = Joined(target, CollisionName(target, name));
-                } else if (host.ConfirmReplace(dest)) {
-                    // The replaced file goes to the trash, never lost outright.
-                    if (!MoveToTrash(dest)) {
-                        ok = failed(dest, std::make_error_code(std::errc::operation_not_permitted));
+        case FO_COPY:
+        case FO_MOVE:
+            for (const std::string& p : sources) {
+                std::string name = NameOf(p);
+                std::string dest = Joined(target, name);
+                std::error_code ec;
+                if (fs::equivalent(p, dest, ec)) {
+                    // Moving a file onto itself changes nothing; a copy gets a new name.
+                    if (operation == FO_MOVE) {
+                        ok = false;
                         continue;
                     }
-                } else {
-                    ok = false;
-                    continue;
+                    dest = Joined(target, CollisionName(target, name));
+                } else if (Exists(dest)) {
+                    if (flags & FOF_RENAMEONCOLLISION) {
+                        dest = Joined(target, CollisionName(target, name));
+                    } else if (host.ConfirmReplace(dest)) {
+                        // The replaced file goes to the trash, never lost outright.
+                        if (!MoveToTrash(dest)) {
+                            ok = failed(dest, std::make_error_code(std::errc::operation_not_permitted));
+                            continue;
+                        }
+                    } else {
+                        ok = false;
+                        continue;
+                    }
                 }
+                ec = operation == FO_COPY ? CopyNoReplace(p, dest) : MoveNoReplace(p, dest);
+                if (ec)
+                    ok = failed(p, ec);
             }
-            ec = operation == FO_COPY ? CopyNoReplace(p, dest) : MoveNoReplace(p, dest);
-            if (ec)
-                ok = failed(p, ec);
-        }
-        return ok;
-    default:
-        return false;
+            return ok;
+        default:
+            return false;
     }
 }
 
@@ -217,9 +218,8 @@ bool ShellFileOperation(unsigned operation, const std::vector<std::string>& path
     const bool shift = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) &&
                        (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier);
     const unsigned flags = FileOperationFlags(operation, shift, flagA, flagB);
-    QPointer<QWidget> focus = qobject_cast<QApplication*>(QCoreApplication::instance())
-                                  ? QApplication::focusWidget()
-                                  : nullptr;
+    QPointer<QWidget> focus =
+        qobject_cast<QApplication*>(QCoreApplication::instance()) ? QApplication::focusWidget() : nullptr;
     IBrowserHost& host = BrowserHost();
     host.EnableBrowserWindows(false);
     const bool ok = RunFileOperation(operation, paths, target, flags);
@@ -269,8 +269,8 @@ bool GetExifDateTime(const std::string& path, std::time_t& when) {
             continue;
         int y, mo, d, h, mi, s;
         if (std::sscanf(it->second.c_str(), "%d:%d:%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6 || y < 1970 ||
-            y > 3000 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 ||
-            s > 59)
+            y > 3000 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 ||
+            s < 0 || s > 59)
             return false;
         std::tm t{};
         t.tm_year = y - 1900;
@@ -305,7 +305,8 @@ bool ScanMountsForDcim(const std::vector<std::string>& mounts, std::string& path
         std::vector<fs::path> dcims;
         for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
             std::string name = it->path().filename().string();
-            std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+            std::transform(name.begin(), name.end(), name.begin(),
+                           [](unsigned char c) { return std::toupper(c); });
             std::error_code typeError;
             if (name == "DCIM" && it->is_directory(typeError))
                 dcims.push_back(it->path());
@@ -316,7 +317,8 @@ bool ScanMountsForDcim(const std::vector<std::string>& mounts, std::string& path
             for (fs::directory_iterator it(dcim, ec), end; !ec && it != end; it.increment(ec)) {
                 const std::string name = it->path().filename().string();
                 std::error_code typeError;
-                if (name.size() == 8 && name[0] >= '1' && name[0] <= '9' && std::isdigit(static_cast<unsigned char>(name[1])) &&
+                if (name.size() == 8 && name[0] >= '1' && name[0] <= '9' &&
+                    std::isdigit(static_cast<unsigned char>(name[1])) &&
                     std::isdigit(static_cast<unsigned char>(name[2])) && it->is_directory(typeError))
                     folders.push_back(it->path());
             }

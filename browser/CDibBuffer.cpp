@@ -12,7 +12,8 @@ namespace {
 const std::string kTabs(8, '\t');
 
 [[noreturn]] void ThrowEmpty() {
-    throw std::invalid_argument("invalid width or height argument: " + kTabs + " trying to create an empty dib");
+    throw std::invalid_argument("invalid width or height argument: " + kTabs +
+                                " trying to create an empty dib");
 }
 [[noreturn]] void ThrowDepth() {
     throw std::invalid_argument("invalid argument: " + kTabs + " unsupported bits per pixel");
@@ -36,7 +37,8 @@ size_t PackedSize(const BitmapInfoHeader& h) {
     if (h.biSize != 40 || h.biWidth <= 0 || h.biHeight <= 0 || !SupportedDepth(h.biBitCount))
         return 0;
     const uint64_t stride = CDibBuffer::StrideFor(h.biWidth, h.biBitCount);
-    return static_cast<size_t>(40 + 4 * TableEntries(h.biBitCount) + stride * static_cast<uint64_t>(h.biHeight));
+    return static_cast<size_t>(40 + 4 * TableEntries(h.biBitCount) +
+                               stride * static_cast<uint64_t>(h.biHeight));
 }
 
 }  // namespace
@@ -207,8 +209,8 @@ bool CDibBuffer::Draw(int newWidth, int newHeight) {
     }
     const size_t rowBytes = static_cast<size_t>(newWidth) * 3;
     for (int i = 0; i < newHeight; ++i)
-        std::memcpy(next.m_bits + static_cast<size_t>(i) * next.m_stride, scaled.constScanLine(newHeight - 1 - i),
-                    rowBytes);
+        std::memcpy(next.m_bits + static_cast<size_t>(i) * next.m_stride,
+                    scaled.constScanLine(newHeight - 1 - i), rowBytes);
     // The new header keeps zeros beyond the depth, as a fresh section has.
     next.m_header->biSizeImage = 0;
     next.m_header->biClrUsed = next.m_header->biClrImportant = 0;

@@ -64,16 +64,17 @@ std::string CExifTagFormat::RationalText(const char* format, uint32_t numerator,
     if (denominator == 0)
         return {};
     switch (Conversion(format)) {
-    case 'g':
-        return Print(format, static_cast<double>(numerator) / denominator);
-    case 'd':
-        // 64-bit, so no quotient can trap.
-        return Print(WithConversion(format, "lld"), static_cast<long long>(static_cast<int32_t>(numerator)) /
-                                                        static_cast<int32_t>(denominator));
-    case 'u':
-        return Print(format, numerator / denominator);
-    default:
-        return kUnknownType;
+        case 'g':
+            return Print(format, static_cast<double>(numerator) / denominator);
+        case 'd':
+            // 64-bit, so no quotient can trap.
+            return Print(
+                WithConversion(format, "lld"),
+                static_cast<long long>(static_cast<int32_t>(numerator)) / static_cast<int32_t>(denominator));
+        case 'u':
+            return Print(format, numerator / denominator);
+        default:
+            return kUnknownType;
     }
 }
 
@@ -81,30 +82,30 @@ std::string CExifTagFormat::SignedRationalText(const char* format, int32_t numer
     if (denominator == 0)
         return {};
     switch (Conversion(format)) {
-    case 'g':
-        return Print(format, static_cast<double>(numerator) / denominator);
-    case 'd':
-        // INT_MIN / -1 would trap in 32 bits.
-        return Print(WithConversion(format, "lld"),
-                     static_cast<long long>(numerator) / static_cast<long long>(denominator));
-    case 'u':
-        return Print(WithConversion(format, "llu"), static_cast<unsigned long long>(
-                                                        static_cast<long long>(numerator) / denominator));
-    default:
-        return kUnknownType;
+        case 'g':
+            return Print(format, static_cast<double>(numerator) / denominator);
+        case 'd':
+            // INT_MIN / -1 would trap in 32 bits.
+            return Print(WithConversion(format, "lld"),
+                         static_cast<long long>(numerator) / static_cast<long long>(denominator));
+        case 'u':
+            return Print(WithConversion(format, "llu"),
+                         static_cast<unsigned long long>(static_cast<long long>(numerator) / denominator));
+        default:
+            return kUnknownType;
     }
 }
 
 std::string CExifTagFormat::IntegerText(const char* format, uint32_t value) {
     switch (Conversion(format)) {
-    case 'g':
-        return Print(format, static_cast<double>(value));
-    case 'd':
-        return Print(format, static_cast<int32_t>(value));
-    case 'u':
-        return Print(format, value);
-    default:
-        return kUnknownType;
+        case 'g':
+            return Print(format, static_cast<double>(value));
+        case 'd':
+            return Print(format, static_cast<int32_t>(value));
+        case 'u':
+            return Print(format, value);
+        default:
+            return kUnknownType;
     }
 }
 

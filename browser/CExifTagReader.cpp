@@ -20,8 +20,8 @@ bool IsOneShort(const ExifEntry& e) {
 
 }  // namespace
 
-bool CExifTagReader::ReadData(CFileReader& file, const ExifEntry& entry, const ExifBounds& bounds, uint64_t size,
-                              std::vector<uint8_t>& out) {
+bool CExifTagReader::ReadData(CFileReader& file, const ExifEntry& entry, const ExifBounds& bounds,
+                              uint64_t size, std::vector<uint8_t>& out) {
     if (size > kMaxValueBytes)
         return false;
     if (size <= 4) {
@@ -169,91 +169,91 @@ std::string CExifTagReader::FormatTag(CFileReader& file, const ExifEntry& entry,
     };
 
     switch (tag) {
-    case 270:
-    case 271:
-    case 272:
-    case 305:
-    case 306:
-        if (!ReadAscii(file, entry, bounds, text))
+        case 270:
+        case 271:
+        case 272:
+        case 305:
+        case 306:
+            if (!ReadAscii(file, entry, bounds, text))
+                break;
+            AdjustText(tag, text);
+            return tag == 306 ? format.DateText(text) : format.TextAsStored(text);
+        case 274: {
+            uint16_t v = 0;
+            if (oneShort(v))
+                return format.OrientationText(v);
             break;
-        AdjustText(tag, text);
-        return tag == 306 ? format.DateText(text) : format.TextAsStored(text);
-    case 274: {
-        uint16_t v = 0;
-        if (oneShort(v))
-            return format.OrientationText(v);
-        break;
-    }
-    case 33434: {
-        Rational r;
-        if (firstRational(r))
-            return format.ExposureTimeText(r.first, r.second);
-        break;
-    }
-    case 33437:
-    case 37381:
-    case 37386:
-    case 37122: {
-        Rational r;
-        if (firstRational(r))
-            return format.RationalText(tag == 37122 ? "%u" : "%g", r.first, r.second);
-        break;
-    }
-    case 37380: {
-        std::vector<SignedRational> values;
-        if (!ReadSignedRationals(file, entry, bounds, values) || values.empty())
+        }
+        case 33434: {
+            Rational r;
+            if (firstRational(r))
+                return format.ExposureTimeText(r.first, r.second);
             break;
-        SignedRational r = values.front();
-        AdjustSignedRational(tag, r);
-        return format.SignedRationalText("%g", r.first, r.second);
-    }
-    case 34855:
-        if (!ReadShorts(file, entry, bounds, shorts))
+        }
+        case 33437:
+        case 37381:
+        case 37386:
+        case 37122: {
+            Rational r;
+            if (firstRational(r))
+                return format.RationalText(tag == 37122 ? "%u" : "%g", r.first, r.second);
             break;
-        AdjustShorts(tag, shorts);
-        return format.CountText(shorts);
-    case 40962:
-    case 40963: {
-        uint32_t v = 0;
-        std::vector<uint32_t> longs;
-        if (entry.type == ExifTypes::Short && ReadShorts(file, entry, bounds, shorts) && !shorts.empty())
-            v = shorts.front();
-        else if (entry.type == ExifTypes::Long && ReadLongs(file, entry, bounds, longs) && !longs.empty())
-            v = longs.front();
-        else
+        }
+        case 37380: {
+            std::vector<SignedRational> values;
+            if (!ReadSignedRationals(file, entry, bounds, values) || values.empty())
+                break;
+            SignedRational r = values.front();
+            AdjustSignedRational(tag, r);
+            return format.SignedRationalText("%g", r.first, r.second);
+        }
+        case 34855:
+            if (!ReadShorts(file, entry, bounds, shorts))
+                break;
+            AdjustShorts(tag, shorts);
+            return format.CountText(shorts);
+        case 40962:
+        case 40963: {
+            uint32_t v = 0;
+            std::vector<uint32_t> longs;
+            if (entry.type == ExifTypes::Short && ReadShorts(file, entry, bounds, shorts) && !shorts.empty())
+                v = shorts.front();
+            else if (entry.type == ExifTypes::Long && ReadLongs(file, entry, bounds, longs) && !longs.empty())
+                v = longs.front();
+            else
+                break;
+            AdjustInteger(tag, v);
+            return format.IntegerText("%u", v);
+        }
+        case 41988: {
+            Rational r;
+            if (firstRational(r))
+                return format.DigitalZoomText(r.first, r.second);
             break;
-        AdjustInteger(tag, v);
-        return format.IntegerText("%u", v);
-    }
-    case 41988: {
-        Rational r;
-        if (firstRational(r))
-            return format.DigitalZoomText(r.first, r.second);
-        break;
-    }
-    case 41989: {
-        uint16_t v = 0;
-        if (oneShort(v))
-            return format.FocalLength35Text(v);
-        break;
-    }
-    case 531:
-    case 34850:
-    case 37383:
-    case 37384:
-    case 37385:
-    case 40961:
-    case 41986:
-    case 41987:
-    case 41990:
-    case 41994: {
-        uint16_t v = 0;
-        if (oneShort(v))
-            return format.EnumText(tag, v);
-        break;
-    }
-    default:
-        return FormatOther(file, entry, bounds, format);
+        }
+        case 41989: {
+            uint16_t v = 0;
+            if (oneShort(v))
+                return format.FocalLength35Text(v);
+            break;
+        }
+        case 531:
+        case 34850:
+        case 37383:
+        case 37384:
+        case 37385:
+        case 40961:
+        case 41986:
+        case 41987:
+        case 41990:
+        case 41994: {
+            uint16_t v = 0;
+            if (oneShort(v))
+                return format.EnumText(tag, v);
+            break;
+        }
+        default:
+            return FormatOther(file, entry, bounds, format);
     }
     return FormatUnreadable(file, entry, format);
 }

@@ -39,7 +39,8 @@ public:
     virtual void AdjustShorts(uint16_t /*tag*/, std::vector<uint16_t>& /*values*/) {}
 
     // Value readers: false when the type is not theirs or the data cannot be read.
-    virtual bool ReadAscii(CFileReader& file, const ExifEntry& entry, const ExifBounds& bounds, std::string& out);
+    virtual bool ReadAscii(CFileReader& file, const ExifEntry& entry, const ExifBounds& bounds,
+                           std::string& out);
     virtual bool ReadBytes(CFileReader& file, const ExifEntry& entry, const ExifBounds& bounds,
                            std::vector<uint8_t>& out);
     virtual bool ReadShorts(CFileReader& file, const ExifEntry& entry, const ExifBounds& bounds,

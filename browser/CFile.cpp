@@ -22,18 +22,18 @@ void CFileException::ThrowGeneric(const std::string& fileName) {
 
 int CFileException::CauseFromErrno(int error) {
     switch (error) {
-    case ENOENT:
-        return fileNotFound;
-    case ENAMETOOLONG:
-    case ENOTDIR:
-    case ELOOP:
-        return badPath;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return accessDenied;
-    default:
-        return genericException;
+        case ENOENT:
+            return fileNotFound;
+        case ENAMETOOLONG:
+        case ENOTDIR:
+        case ELOOP:
+            return badPath;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return accessDenied;
+        default:
+            return genericException;
     }
 }
 
@@ -177,8 +177,9 @@ void CMemFile::Write(const void* buffer, size_t count) {
 }
 
 uint64_t CMemFile::Seek(int64_t offset, SeekPosition from) {
-    const int64_t base = from == begin ? 0 : from == current ? static_cast<int64_t>(m_position)
-                                                               : static_cast<int64_t>(m_data.size());
+    const int64_t base = from == begin     ? 0
+                         : from == current ? static_cast<int64_t>(m_position)
+                                           : static_cast<int64_t>(m_data.size());
     if ((offset < 0 && -offset > base) || (offset > 0 && offset > INT64_MAX - base))
         CFileException::ThrowGeneric();
     m_position = static_cast<uint64_t>(base + offset);

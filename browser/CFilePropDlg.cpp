@@ -88,6 +88,9 @@ CFilePropDlg::CFilePropDlg(QWidget* parent) : QDialog(parent) {
     m_list->header()->setSectionsMovable(false);
     m_list->setContextMenuPolicy(Qt::NoContextMenu);
     m_list->setGeometry(7, 7, 300, 300);
+    // The two columns share the list's client width whenever it changes
+    // (a resize, or a scroll bar coming or going).
+    m_list->viewport()->installEventFilter(this);
     connect(m_list, &QTreeWidget::itemActivated, this,
             [this](QTreeWidgetItem* item, int) { OnItemActivated(m_list->indexOfTopLevelItem(item)); });
 }
@@ -111,6 +114,12 @@ void CFilePropDlg::SetColumnWidths() {
     const int value = (w - 16) / 2;
     m_list->setColumnWidth(1, value);
     m_list->setColumnWidth(0, w - value);
+}
+
+bool CFilePropDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (m_layoutTaken && watched == m_list->viewport() && event->type() == QEvent::Resize)
+        SetColumnWidths();
+    return QDialog::eventFilter(watched, event);
 }
 
 void CFilePropDlg::resizeEvent(QResizeEvent* event) {
@@ -151,6 +160,7 @@ int CFilePropDlg::AddGroupRow(unsigned captionId, bool expanded) {
 int CFilePropDlg::AddTextRow(unsigned captionId, const QString& text) {
     auto* item = new QTreeWidgetItem(QStringList{Str(captionId), text});
     item->setIcon(0, m_images[2]);
+    item->setToolTip(1, text);  // long paths and names are cut in the column
     m_list->insertTopLevelItem(m_nextRow, item);
     return m_nextRow++;
 }

@@ -47,6 +47,7 @@ public:
     static QString SizeText(uint64_t bytes);
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 

@@ -14,7 +14,8 @@ uint8_t CFileReader::ReadByte() {
 uint16_t CFileReader::ReadWord() {
     uint8_t b[2];
     ReadExactly(b, 2);
-    return m_bigEndian ? static_cast<uint16_t>((b[0] << 8) | b[1]) : static_cast<uint16_t>((b[1] << 8) | b[0]);
+    return m_bigEndian ? static_cast<uint16_t>((b[0] << 8) | b[1])
+                       : static_cast<uint16_t>((b[1] << 8) | b[0]);
 }
 
 uint32_t CFileReader::ReadDword() {

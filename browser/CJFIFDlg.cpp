@@ -8,7 +8,7 @@
 
 CJFIFDlg::CJFIFDlg(const std::string& path, QWidget* parent) : QDialog(parent), m_path(path) {
     setWindowTitle(QStringLiteral("Image info"));
-    resize(380, 440);
+    resize(440, 480);
 
     auto* placeholder = new QWidget(this);
     placeholder->setObjectName(QString::number(IDC_PLACEHOLDER));

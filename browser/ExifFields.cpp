@@ -169,9 +169,8 @@ int ReadExifFields(const std::string& path, std::vector<uint32_t>& request, std:
             request.push_back(f.stringId);
     std::vector<uint16_t> tags;
     for (uint32_t id : request) {
-        const auto it = std::find_if(kFields.begin(), kFields.end(), [id](const ExifField& f) {
-            return f.stringId == id;
-        });
+        const auto it = std::find_if(kFields.begin(), kFields.end(),
+                                     [id](const ExifField& f) { return f.stringId == id; });
         if (it != kFields.end())
             tags.push_back(static_cast<uint16_t>(it->tag));
     }
@@ -191,7 +190,8 @@ int ReadExifFields(const std::string& path, std::vector<uint32_t>& request, std:
     return found;
 }
 
-std::map<uint16_t, std::string> ReadExifAsciiTags(const std::string& path, const std::vector<uint16_t>& tags) {
+std::map<uint16_t, std::string> ReadExifAsciiTags(const std::string& path,
+                                                  const std::vector<uint16_t>& tags) {
     std::map<uint16_t, std::string> values;
     try {
         CFileReader file(path);
@@ -199,7 +199,8 @@ std::map<uint16_t, std::string> ReadExifAsciiTags(const std::string& path, const
         Walk(
             file,
             [&](CFileReader& f, const ExifEntry& entry, const ExifBounds& bounds) {
-                if (std::find(tags.begin(), tags.end(), entry.tag) != tags.end() && !values.count(entry.tag)) {
+                if (std::find(tags.begin(), tags.end(), entry.tag) != tags.end() &&
+                    !values.count(entry.tag)) {
                     std::string text;
                     if (reader.ReadAscii(f, entry, bounds, text))
                         values[entry.tag] = text;

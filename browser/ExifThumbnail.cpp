@@ -161,7 +161,8 @@ PackedDib DecodePreview(const std::vector<uint8_t>& bytes, ThumbBox& box, bool b
     uint8_t colour = 0;
     std::unique_ptr<MiniJpeg::Decoder> decoder(
         MiniJpeg::CreateDecoder(&stream, &w, &h, &colour, nullptr, nullptr, nullptr));
-    if (!decoder || w <= 0 || h <= 0 || static_cast<uint64_t>(w) * static_cast<uint64_t>(h) > kMaxPreviewPixels)
+    if (!decoder || w <= 0 || h <= 0 ||
+        static_cast<uint64_t>(w) * static_cast<uint64_t>(h) > kMaxPreviewPixels)
         return nullptr;
     const ThumbBox out = FitToBox(box, static_cast<uint32_t>(w), static_cast<uint32_t>(h));
     if (out.cx == 0 || out.cy == 0)
@@ -187,25 +188,25 @@ void ReadPreviewDirectory(CFileReader& file, PreviewInfo& info) {
         const ExifEntry e = ReadExifEntry(file);
         const uint32_t v = EntryScalar(e, file.m_bigEndian);
         switch (e.tag) {
-        case 256:
-            info.width = v;
-            break;
-        case 257:
-            info.height = v;
-            break;
-        case 273:
-        case 513:
-            info.offset = v;
-            break;
-        case 279:
-        case 514:
-            info.length = v;
-            break;
-        case 259:
-            info.compression = EntryScalar(e, file.m_bigEndian) & 0xFFFF;
-            break;
-        default:
-            break;
+            case 256:
+                info.width = v;
+                break;
+            case 257:
+                info.height = v;
+                break;
+            case 273:
+            case 513:
+                info.offset = v;
+                break;
+            case 279:
+            case 514:
+                info.length = v;
+                break;
+            case 259:
+                info.compression = EntryScalar(e, file.m_bigEndian) & 0xFFFF;
+                break;
+            default:
+                break;
         }
     }
     file.ReadDword();  // the next directory, not used
@@ -218,7 +219,8 @@ PackedDib ReadPreview(CFileReader& file, uint64_t base, const PreviewInfo& info,
     const uint64_t length = static_cast<uint64_t>(info.length);
     const uint64_t start = base + static_cast<uint64_t>(info.offset);
     // Bytes that end before their stated length give no preview.
-    if (length == 0 || length > kMaxPreviewBytes || start > file.GetLength() || length > file.GetLength() - start)
+    if (length == 0 || length > kMaxPreviewBytes || start > file.GetLength() ||
+        length > file.GetLength() - start)
         return nullptr;
     if (info.compression == 6) {
         file.Seek(static_cast<int64_t>(start), CFile::begin);
@@ -348,27 +350,27 @@ PackedDib ExtractExifThumbnail(const std::string& path, ThumbBox& box, uint32_t&
             const ExifEntry e = ReadExifEntry(file);
             const uint32_t v = EntryScalar(e, file.m_bigEndian);
             switch (e.tag) {
-            case 34665:
-                exifOffset = e.value;
-                break;
-            case 513:
-                preview.offset = v;
-                break;
-            case 514:
-                preview.length = v;
-                break;
-            case 256:
-            case 40962:
-                if (mainWidth == 0)
-                    mainWidth = v;
-                break;
-            case 257:
-            case 40963:
-                if (mainHeight == 0)
-                    mainHeight = v;
-                break;
-            default:
-                break;
+                case 34665:
+                    exifOffset = e.value;
+                    break;
+                case 513:
+                    preview.offset = v;
+                    break;
+                case 514:
+                    preview.length = v;
+                    break;
+                case 256:
+                case 40962:
+                    if (mainWidth == 0)
+                        mainWidth = v;
+                    break;
+                case 257:
+                case 40963:
+                    if (mainHeight == 0)
+                        mainHeight = v;
+                    break;
+                default:
+                    break;
             }
         }
         const uint32_t ifd1 = file.ReadDword();

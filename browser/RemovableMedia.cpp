@@ -12,7 +12,8 @@ std::string Unescape(const std::string& s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
         if (s[i] == '\\' && i + 3 < s.size() && std::isdigit(static_cast<unsigned char>(s[i + 1])) &&
-            std::isdigit(static_cast<unsigned char>(s[i + 2])) && std::isdigit(static_cast<unsigned char>(s[i + 3]))) {
+            std::isdigit(static_cast<unsigned char>(s[i + 2])) &&
+            std::isdigit(static_cast<unsigned char>(s[i + 3]))) {
             out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
             i += 3;
         } else {
@@ -40,8 +41,8 @@ bool SysfsRemovable(const std::string& majorMinor) {
 
 }  // namespace
 
-std::vector<std::string> ParseRemovableMounts(const std::string& mountinfo,
-                                              const std::function<bool(const std::string&)>& isRemovableDevice) {
+std::vector<std::string> ParseRemovableMounts(
+    const std::string& mountinfo, const std::function<bool(const std::string&)>& isRemovableDevice) {
     std::vector<std::string> mounts;
     std::istringstream lines(mountinfo);
     std::string line;
@@ -51,8 +52,8 @@ std::vector<std::string> ParseRemovableMounts(const std::string& mountinfo,
         if (!(fields >> id >> parent >> device >> root >> mountPoint))
             continue;
         mountPoint = Unescape(mountPoint);
-        if (UnderMediaFolder(mountPoint) || (isRemovableDevice && device.rfind("0:", 0) != 0 &&
-                                             isRemovableDevice(device)))
+        if (UnderMediaFolder(mountPoint) ||
+            (isRemovableDevice && device.rfind("0:", 0) != 0 && isRemovableDevice(device)))
             mounts.push_back(mountPoint);
     }
     std::sort(mounts.begin(), mounts.end());

@@ -12,5 +12,5 @@ std::vector<std::string> ListRemovableMounts();
 
 // The same from the text of /proc/self/mountinfo; isRemovableDevice is asked
 // with a device's "major:minor".
-std::vector<std::string> ParseRemovableMounts(const std::string& mountinfo,
-                                              const std::function<bool(const std::string&)>& isRemovableDevice);
+std::vector<std::string> ParseRemovableMounts(
+    const std::string& mountinfo, const std::function<bool(const std::string&)>& isRemovableDevice);

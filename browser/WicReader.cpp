@@ -12,8 +12,8 @@ bool IsWicAvailable() {
     return false;
 }
 
-std::shared_ptr<CDibBuffer> ReadWicThumbnail(const std::string&, uint32_t, uint32_t, uint32_t&, uint32_t&, int&,
-                                             int&, WicPhotoFacts&, const WicCancel&) {
+std::shared_ptr<CDibBuffer> ReadWicThumbnail(const std::string&, uint32_t, uint32_t, uint32_t&, uint32_t&,
+                                             int&, int&, WicPhotoFacts&, const WicCancel&) {
     return nullptr;
 }
 
