@@ -60,9 +60,12 @@ bool IBrowserHost::IsReadableImageFile(const std::string& path) {
 bool IBrowserHost::ConfirmPermanentDelete(const std::vector<std::string>& paths) {
     if (!CanAsk())
         return false;
+    // A long selection is named in part; the question stays readable.
     QStringList names;
-    for (const std::string& p : paths)
-        names << QString::fromStdString(p);
+    for (size_t i = 0; i < paths.size() && i < 10; ++i)
+        names << QString::fromStdString(paths[i]);
+    if (paths.size() > 10)
+        names << QStringLiteral("...");
     const QString text = QString::fromUtf8(Res::LoadStr(IDS_CONFIRM_PERMANENT_DELETE)).arg(names.join('\n'));
     return QMessageBox::question(MainWindow(), QApplication::applicationName(), text,
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;

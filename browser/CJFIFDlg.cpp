@@ -37,7 +37,7 @@ CJFIFDlg::CJFIFDlg(const std::string& path, QWidget* parent) : QDialog(parent), 
     m_props.OnInitDialog();
     if (!m_path.empty())
         m_props.FillFromFiles({m_path}, false);
-    layout->replaceWidget(placeholder, &m_props);
+    delete layout->replaceWidget(placeholder, &m_props);  // the placeholder's old layout item
     placeholder->hide();
     m_props.show();
 }

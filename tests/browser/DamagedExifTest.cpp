@@ -66,7 +66,10 @@ TEST(DamagedExif, EveryPrefixOfTheCameraFile) {
         o.bigEndian = bigEndian;
         const Bytes file = CameraJpeg(o);
         const std::string path = dir / "cut.jpg";
-        for (size_t n = 0; n < file.size(); ++n) {
+        // Every byte of the EXIF segment and the frame header after it; in the
+        // main picture's coded data, which the readers never look at, every 16th.
+        const size_t exifEnd = 4 + ((size_t(file[4]) << 8) | file[5]) + 400;
+        for (size_t n = 0; n < file.size(); n += n < exifEnd ? 1 : 16) {
             WriteFile(path, Bytes(file.begin(), file.begin() + std::ptrdiff_t(n)));
             ReadAll(path, "prefix " + std::to_string(n));
             if (HasFatalFailure() || HasNonfatalFailure())
