@@ -1,0 +1,100 @@
+#pragma once
+// One file shown by the photo browser, with its thumbnail: the pixels for
+// drawing (a shared CDibBuffer) and the same picture as a JPEG block for the
+// disk cache, the source image's size and depth and a few photo facts.
+// CPaletteItemImg makes the thumbnail of an image file (Load).
+
+#include <QRect>
+#include <QSize>
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CDibBuffer.h"
+
+class CProgress;
+
+// A JPEG stream owned by one item; never empty.
+class CByteBlock {
+public:
+    // Throws std::invalid_argument "invalid num_bytes argument" for 0.
+    static std::unique_ptr<CByteBlock> Make(uint32_t size);
+    // Throws std::invalid_argument "invalid src argument" for an empty block.
+    static std::unique_ptr<CByteBlock> Copy(const CByteBlock& source);
+
+    uint32_t Size() const { return static_cast<uint32_t>(m_bytes.size()); }
+    uint8_t* Data() { return m_bytes.data(); }
+    const uint8_t* Data() const { return m_bytes.data(); }
+
+private:
+    std::vector<uint8_t> m_bytes;
+};
+
+class CPaletteItem {
+public:
+    CPaletteItem() = default;
+    virtual ~CPaletteItem() = default;
+
+    // Makes the thumbnail; non-zero on success. Nothing to make here.
+    virtual int Load(const std::string& path, bool full, CProgress* progress);
+
+    // The size a w x h picture takes in the box, keeping its shape; 10 x 10
+    // when a side is unknown (0 or less).
+    QSize FitToBox(int w, int h) const;
+
+    std::time_t m_fileTime = 0;
+    int32_t m_sourceWidth = -1;
+    int32_t m_sourceHeight = -1;
+    int32_t m_bitsPerPixel = -1;
+    std::time_t m_lastUse = 0;
+    int32_t m_thumbWidth = 220;
+    int32_t m_thumbHeight = 165;
+    int32_t m_flashFired = 0;
+    int32_t m_orientation = 0;
+    std::string m_exposure;
+    std::string m_fNumber;
+    int32_t m_captionScroll = 0;
+    int32_t m_captionScrolling = 0;
+    QRect m_captionRect;
+    int32_t m_captionTextWidth = 0;
+    uint8_t m_noCaption = 0;
+    int32_t m_boxWidth = 220;
+    int32_t m_boxHeight = 165;
+};
+
+class CPaletteItemImg : public CPaletteItem {
+public:
+    CPaletteItemImg();
+
+    // A quick load (full false) may take a preview stored in the file; a
+    // full load decodes the whole picture. Non-zero on success.
+    int Load(const std::string& path, bool full, CProgress* progress) override;
+    int MakeThumbnail(const std::string& path, bool full, CProgress* progress);
+
+    bool HasThumbnail() const { return m_jpeg || m_bitmap; }
+    // Sizes, facts, texts and the JPEG block of another item (after a rename).
+    void CopyFrom(const CPaletteItemImg& other);
+    // Encodes the bitmap as JPEG when there is no block yet.
+    void Compress();
+    // Decodes the block into the bitmap when there is none; the bitmap or null.
+    std::shared_ptr<CDibBuffer> Decompress();
+
+    const CByteBlock* Jpeg() const { return m_jpeg.get(); }
+    void SetJpeg(std::unique_ptr<CByteBlock> block) { m_jpeg = std::move(block); }
+    std::shared_ptr<CDibBuffer> Bitmap() const { return m_bitmap; }
+    void SetBitmap(std::shared_ptr<CDibBuffer> bitmap) { m_bitmap = std::move(bitmap); }
+
+    int32_t m_final = 0;
+    std::string m_description;
+    uint8_t m_refineAllowed = 1;
+    int32_t m_rating = 0;
+    int32_t m_stored[6] = {-1, -1, -1, -1, -1, -1};
+    std::vector<QRect> m_rects;
+
+private:
+    std::unique_ptr<CByteBlock> m_jpeg;
+    std::shared_ptr<CDibBuffer> m_bitmap;
+};
