@@ -16,6 +16,7 @@
 #include "CDibBuffer.h"
 
 class CProgress;
+class QPainter;
 
 // A JPEG stream owned by one item; never empty.
 class CByteBlock {
@@ -75,6 +76,9 @@ public:
     int MakeThumbnail(const std::string& path, bool full, CProgress* progress);
 
     bool HasThumbnail() const { return m_jpeg || m_bitmap; }
+    // The thumbnail fitted and centred in rect, or a placeholder without one.
+    // (The browser's cell layout and captions draw around this.)
+    void DrawPicture(QPainter& painter, const QRect& rect, const std::string& path, bool frame);
     // Sizes, facts, texts and the JPEG block of another item (after a rename).
     void CopyFrom(const CPaletteItemImg& other);
     // Encodes the bitmap as JPEG when there is no block yet.
