@@ -22,6 +22,8 @@ public:
     virtual bool IsReadableImageFile(const std::string& path);
     // Disables (false) or enables (true) the windows that show folders.
     virtual void EnableBrowserWindows(bool /*enable*/) {}
+    // Posts a command to the program's main window (32788 re-reads the browser's folder).
+    virtual void PostMainWindowCommand(int /*command*/) {}
     // The program's main window: the owner of questions and menus.
     virtual QWidget* MainWindow() { return nullptr; }
 

@@ -308,32 +308,3 @@ int CPaletteItemImg::MakeThumbnail(const std::string& path, bool full, CProgress
     m_bitmap = source;
     return 1;
 }
-
-void CPaletteItemImg::DrawPicture(QPainter& painter, const QRect& rect, const std::string&, bool frame) {
-    std::shared_ptr<CDibBuffer> pixels;
-    try {
-        pixels = Decompress();
-    } catch (const std::exception&) {
-        // A damaged block draws as a placeholder.
-    }
-    painter.save();
-    if (pixels) {
-        const QImage image = pixels->ToImage();
-        const QSize size = image.size().scaled(rect.size(), Qt::KeepAspectRatio);
-        const QRect target(rect.x() + (rect.width() - size.width()) / 2,
-                           rect.y() + (rect.height() - size.height()) / 2, size.width(), size.height());
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(target, image);
-        if (frame) {
-            painter.setPen(QColor(122, 157, 227));
-            painter.drawRect(target.adjusted(0, 0, -1, -1));
-        }
-    } else {
-        painter.fillRect(rect, QColor(233, 233, 233));
-        if (frame) {
-            painter.setPen(QColor(122, 157, 227));
-            painter.drawRect(rect.adjusted(0, 0, -1, -1));
-        }
-    }
-    painter.restore();
-}

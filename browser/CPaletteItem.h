@@ -4,7 +4,9 @@
 // disk cache, the source image's size and depth and a few photo facts.
 // CPaletteItemImg makes the thumbnail of an image file (Load).
 
+#include <QImage>
 #include <QRect>
+#include <QRegion>
 #include <QSize>
 
 #include <cstdint>
@@ -17,6 +19,15 @@
 
 class CProgress;
 class QPainter;
+class QPoint;
+
+// The two frame pictures of a cell size, painted once and copied per cell;
+// one per view.
+struct CFrameCache {
+    QSize cell;
+    QImage normal;
+    QImage selected;
+};
 
 // A JPEG stream owned by one item; never empty.
 class CByteBlock {
@@ -45,6 +56,32 @@ public:
     // The size a w x h picture takes in the box, keeping its shape; 10 x 10
     // when a side is unknown (0 or less).
     QSize FitToBox(int w, int h) const;
+
+    // Layout at the current zoom and view (BrowserSettings.h).
+    virtual QSize GetSize() const;
+    virtual int GetZoom() const;
+    virtual bool IsDetailsView() const;
+    virtual bool HasInfoLine() const { return true; }
+    static QSize GetCellSize(int zoom, bool details);
+    // List column positions P0..P5 at a zoom.
+    static int ListColumn(int index, int zoom);
+    QRect GetThumbRect() const;
+    QRect GetDrawRect() const;
+
+    // One cell at origin; nothing when it lies outside the painter's clip.
+    void Draw(QPainter& painter, const QPoint& origin, const std::string& path, bool selected, bool dimmed,
+              CFrameCache& frames);
+    virtual void DrawThumbnail(QPainter&, const QRect& /*cell*/, const std::string& /*path*/,
+                               bool /*dimmed*/) {}
+    virtual void DrawInfo(QPainter&, const QRect& /*cell*/) {}
+    virtual void DrawDetails(QPainter&, const QRect& /*cell*/, const std::string& /*path*/,
+                             bool /*selected*/) {}
+    void DrawBackground(QPainter& painter, const QRect& cell, bool selected, CFrameCache& frames);
+    void DrawCaption(QPainter& painter, const QRect& cell, const std::string& path, bool selected);
+    // The region filled with the thumbnail area's colour, in cell coordinates.
+    virtual QRegion GetRegion() const;
+    // One timer step of a long name; the caption rectangle to repaint.
+    QRect ScrollCaption();
 
     std::time_t m_fileTime = 0;
     int32_t m_sourceWidth = -1;
@@ -77,8 +114,14 @@ public:
 
     bool HasThumbnail() const { return m_jpeg || m_bitmap; }
     // The thumbnail fitted and centred in rect, or a placeholder without one.
-    // (The browser's cell layout and captions draw around this.)
     void DrawPicture(QPainter& painter, const QRect& rect, const std::string& path, bool frame);
+    // The same, turned to lie in landscape; with fill a centred part fills rect.
+    void DrawPictureLandscape(QPainter& painter, const QRect& rect, const std::string& path, bool fill);
+    void DrawThumbnail(QPainter& painter, const QRect& cell, const std::string& path, bool dimmed) override;
+    void DrawDetails(QPainter& painter, const QRect& cell, const std::string& path, bool selected) override;
+    QRegion GetRegion() const override;
+    // The document icon with the extension on it, centred on rect.
+    static void DrawPlaceholder(QPainter& painter, const QRect& rect, const std::string& path);
     // Sizes, facts, texts and the JPEG block of another item (after a rename).
     void CopyFrom(const CPaletteItemImg& other);
     // Encodes the bitmap as JPEG when there is no block yet.
