@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "CDibBuffer.h"
+#include "CFile.h"
 
 class CProgress;
 class QPainter;
@@ -129,6 +130,21 @@ public:
     // Decodes the block into the bitmap when there is none; the bitmap or null.
     std::shared_ptr<CDibBuffer> Decompress();
 
+    // The item's record in a thumbnail archive, in this order: file time,
+    // thumbnail size, the JPEG block (has-pixels, length, bytes), source size
+    // and depth, flash, orientation, final flag, the two texts, last use, the
+    // six stored values and the rating, the refine byte, the rectangle list.
+    // Ar is the project's archive writer or reader (little-endian numbers,
+    // counted strings and lists).
+    template <class Ar>
+    void StoreRecord(Ar& ar);
+    // Reads into a new item. A record made for another box, a thumbnail
+    // larger than the box or a length beyond the data raises CFileException
+    // with the invalid-file cause (6); the archive's own exception ends a
+    // short record.
+    template <class Ar>
+    void LoadRecord(Ar& ar);
+
     const CByteBlock* Jpeg() const { return m_jpeg.get(); }
     void SetJpeg(std::unique_ptr<CByteBlock> block) { m_jpeg = std::move(block); }
     std::shared_ptr<CDibBuffer> Bitmap() const { return m_bitmap; }
@@ -145,3 +161,81 @@ private:
     std::unique_ptr<CByteBlock> m_jpeg;
     std::shared_ptr<CDibBuffer> m_bitmap;
 };
+
+template <class Ar>
+void CPaletteItemImg::StoreRecord(Ar& ar) {
+    auto write64 = [&ar](int64_t v) {
+        ar.WriteDword(static_cast<uint32_t>(static_cast<uint64_t>(v)));
+        ar.WriteDword(static_cast<uint32_t>(static_cast<uint64_t>(v) >> 32));
+    };
+    Compress();
+    write64(m_fileTime);
+    ar.WriteInt(m_thumbWidth);
+    ar.WriteInt(m_thumbHeight);
+    ar.WriteDword(m_jpeg ? 1 : 0);
+    if (m_jpeg) {
+        ar.WriteDword(m_jpeg->Size());
+        for (uint32_t i = 0; i < m_jpeg->Size(); ++i)
+            ar.WriteByte(m_jpeg->Data()[i]);
+    }
+    for (int32_t v : {m_sourceWidth, m_sourceHeight, m_bitsPerPixel, m_flashFired, m_orientation, m_final})
+        ar.WriteInt(v);
+    ar.WriteString(m_exposure);
+    ar.WriteString(m_fNumber);
+    write64(m_lastUse);
+    for (int32_t v : m_stored)
+        ar.WriteInt(v);
+    ar.WriteInt(m_rating);
+    ar.WriteByte(m_refineAllowed ? 1 : 0);
+    ar.WriteCount(static_cast<uint32_t>(m_rects.size()));
+    for (const QRect& r : m_rects) {
+        ar.WriteInt(r.left());
+        ar.WriteInt(r.top());
+        ar.WriteInt(r.right() + 1);
+        ar.WriteInt(r.bottom() + 1);
+    }
+}
+
+template <class Ar>
+void CPaletteItemImg::LoadRecord(Ar& ar) {
+    auto read64 = [&ar]() {
+        const uint64_t low = ar.ReadDword();
+        return static_cast<int64_t>(low | (static_cast<uint64_t>(ar.ReadDword()) << 32));
+    };
+    m_fileTime = static_cast<std::time_t>(read64());
+    const int32_t w = ar.ReadInt();
+    const int32_t h = ar.ReadInt();
+    // A record for another box is of no use; one larger than the box, or
+    // empty, is damaged.
+    if ((w != m_boxWidth && h != m_boxHeight) || w < 1 || h < 1 || w > m_boxWidth || h > m_boxHeight)
+        throw CFileException(CFileException::invalidFile, -1);
+    m_thumbWidth = w;
+    m_thumbHeight = h;
+    if (ar.ReadDword() == 1) {
+        const uint32_t length = ar.ReadDword();
+        if (length > ar.Remaining())
+            throw CFileException(CFileException::invalidFile, -1);
+        if (length != 0) {
+            auto block = CByteBlock::Make(length);
+            for (uint32_t i = 0; i < length; ++i)
+                block->Data()[i] = ar.ReadByte();
+            m_jpeg = std::move(block);
+        }
+    }
+    for (int32_t* v :
+         {&m_sourceWidth, &m_sourceHeight, &m_bitsPerPixel, &m_flashFired, &m_orientation, &m_final})
+        *v = ar.ReadInt();
+    m_exposure = ar.ReadString();
+    m_fNumber = ar.ReadString();
+    m_lastUse = static_cast<std::time_t>(read64());
+    for (int32_t& v : m_stored)
+        v = ar.ReadInt();
+    m_rating = ar.ReadInt();
+    m_refineAllowed = ar.ReadByte() ? 1 : 0;
+    const uint32_t rects = ar.ReadCount(16);
+    m_rects.clear();
+    for (uint32_t i = 0; i < rects; ++i) {
+        const int32_t l = ar.ReadInt(), t = ar.ReadInt(), r = ar.ReadInt(), b = ar.ReadInt();
+        m_rects.push_back(QRect(QPoint(l, t), QPoint(r - 1, b - 1)));
+    }
+}

@@ -9,6 +9,7 @@
 
 #include "CPaletteItem.h"
 #include "ExifFixture.h"
+#include "RecordArchive.h"
 #include "TestData.h"
 
 using namespace Fixture;
@@ -140,4 +141,122 @@ TEST(CPaletteItem, JpegBlockGivesTheBufferBackAsItLay) {
     ASSERT_FALSE(plain.isNull());
     EXPECT_GT(qRed(plain.pixel(5, 2)), 180);
     EXPECT_LT(qBlue(plain.pixel(5, 2)), 60);
+}
+
+namespace {
+
+std::vector<uint8_t> Stored(CPaletteItemImg& item) {
+    RecordTest::Writer w;
+    item.StoreRecord(w);
+    return w.bytes;
+}
+
+}  // namespace
+
+TEST(CPaletteItemRecord, RoundTripKeepsEveryStoredValue) {
+    CPaletteItemImg item;
+    item.m_fileTime = 1234567890123;
+    item.m_thumbWidth = 220;
+    item.m_thumbHeight = 124;
+    item.SetBitmap([] {
+        auto dib = std::make_shared<CDibBuffer>();
+        dib->Create(220, 124, 24, nullptr);
+        std::memset(dib->Bits(), 90, dib->Stride() * 124);
+        return dib;
+    }());
+    item.m_sourceWidth = 4000;
+    item.m_bitsPerPixel = 24;
+    item.m_final = 1;
+    item.m_exposure = "1/250";
+    item.m_fNumber = "2.8";
+    item.m_lastUse = -1;
+    item.m_stored[0] = -1;
+    item.m_stored[5] = 77;
+    item.m_rating = 3;
+    item.m_refineAllowed = 0;
+    item.m_rects = {QRect(1, 2, 3, 4)};
+    const std::vector<uint8_t> bytes = Stored(item);
+    ASSERT_TRUE(item.Jpeg());  // storing compressed the bitmap first
+
+    CPaletteItemImg back;
+    RecordTest::Reader r(bytes);
+    back.LoadRecord(r);
+    EXPECT_EQ(r.Remaining(), 0u);
+    EXPECT_EQ(back.m_fileTime, item.m_fileTime);
+    EXPECT_EQ(QSize(back.m_thumbWidth, back.m_thumbHeight), QSize(220, 124));
+    EXPECT_EQ(back.m_sourceWidth, 4000);
+    EXPECT_EQ(back.m_final, 1);
+    EXPECT_EQ(back.m_exposure, "1/250");
+    EXPECT_EQ(back.m_fNumber, "2.8");
+    EXPECT_EQ(back.m_lastUse, -1);
+    EXPECT_EQ(back.m_stored[0], -1);
+    EXPECT_EQ(back.m_stored[5], 77);
+    EXPECT_EQ(back.m_rating, 3);
+    EXPECT_EQ(back.m_refineAllowed, 0);
+    EXPECT_EQ(back.m_rects, std::vector<QRect>{QRect(1, 2, 3, 4)});
+    ASSERT_TRUE(back.Jpeg());
+    EXPECT_EQ(back.Jpeg()->Size(), item.Jpeg()->Size());
+    const auto pixels = back.Decompress();
+    ASSERT_TRUE(pixels);
+    EXPECT_EQ(pixels->Width(), 220);
+    EXPECT_EQ(pixels->Height(), 124);
+
+    // Without pixels: has-pixels 0 and no length (file time 8, size 8, flag 4).
+    CPaletteItemImg empty;
+    const std::vector<uint8_t> none = Stored(empty);
+    EXPECT_EQ(none[16], 0);
+    EXPECT_EQ(none.size(), 8u + 8 + 4 + 24 + 2 + 8 + 28 + 1 + 2);
+}
+
+TEST(CPaletteItemRecord, RecordsForAnotherBoxOrDamagedAreRefused) {
+    struct Case {
+        int w, h;
+        bool loads;
+    } cases[] = {
+        {220, 124, true}, {150, 165, true}, {200, 150, false}, {220, 0x7FFFFFFF, false}, {0, 165, false}};
+    for (const Case& c : cases) {
+        CPaletteItemImg item;
+        item.m_thumbWidth = c.w;
+        item.m_thumbHeight = c.h;
+        const std::vector<uint8_t> bytes = Stored(item);
+        CPaletteItemImg back;
+        RecordTest::Reader r(bytes);
+        if (c.loads) {
+            EXPECT_NO_THROW(back.LoadRecord(r)) << c.w << "x" << c.h;
+        } else {
+            try {
+                back.LoadRecord(r);
+                ADD_FAILURE() << c.w << "x" << c.h;
+            } catch (const CFileException& e) {
+                EXPECT_EQ(e.m_cause, CFileException::invalidFile);
+            }
+        }
+    }
+    // A JPEG length of 0xFFFFFFFF, and every truncation, end cleanly.
+    CPaletteItemImg item;
+    item.m_thumbWidth = 22;
+    item.m_thumbHeight = 165;
+    item.SetBitmap([] {
+        auto dib = std::make_shared<CDibBuffer>();
+        dib->Create(22, 165, 24, nullptr);
+        std::memset(dib->Bits(), 1, dib->Stride() * 165);
+        return dib;
+    }());
+    std::vector<uint8_t> bytes = Stored(item);
+    std::vector<uint8_t> huge = bytes;
+    huge[20] = huge[21] = huge[22] = huge[23] = 0xFF;
+    CPaletteItemImg back;
+    RecordTest::Reader r(huge);
+    EXPECT_THROW(back.LoadRecord(r), CFileException);
+    for (size_t n = 0; n < bytes.size(); ++n) {
+        const std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + long(n));
+        CPaletteItemImg partial;
+        RecordTest::Reader rc(cut);
+        try {
+            partial.LoadRecord(rc);
+            ADD_FAILURE() << "prefix " << n << " loaded";
+        } catch (const RecordTest::ShortData&) {
+        } catch (const CFileException&) {
+        }
+    }
 }
