@@ -141,9 +141,9 @@ void CPaletteItem::Draw(QPainter& painter, const QPoint& origin, const std::stri
     painter.save();
     painter.translate(origin);
     const QRect local(QPoint(0, 0), cell.size());
-    QPainterPath region;
-    region.addRegion(GetRegion());
-    painter.fillPath(region, dimmed ? g_BrowserColours.inFrameCut : g_BrowserColours.inFrame);
+    const QRegion region = GetRegion();
+    for (const QRect& part : region)
+        painter.fillRect(part, dimmed ? g_BrowserColours.inFrameCut : g_BrowserColours.inFrame);
     DrawThumbnail(painter, local, path, dimmed);
     DrawInfo(painter, local);
     DrawDetails(painter, local, path, selected);
