@@ -1,0 +1,44 @@
+#pragma once
+// What the photo browser asks of the program around it: whether the browser
+// has a selection, which files are readable images, disabling the browser
+// windows around a file operation, and the questions and error messages a
+// file operation may need. The program installs its own host at start-up
+// (SetBrowserHost); until then a plain one serves, whose questions are
+// message boxes when an application runs.
+
+#include <string>
+#include <vector>
+
+class QWidget;
+
+class IBrowserHost {
+public:
+    virtual ~IBrowserHost() = default;
+
+    // True when the program's photo browser has at least one selected file.
+    virtual bool HasBrowserSelection() { return false; }
+    // The extension, lower-cased with its dot and at least 4 characters
+    // long, is among the readable ones (".bmp;.jpg;.tif;.png;" by default).
+    virtual bool IsReadableImageFile(const std::string& path);
+    // Disables (false) or enables (true) the windows that show folders.
+    virtual void EnableBrowserWindows(bool /*enable*/) {}
+    // Posts a command to the program's main window (32788 re-reads the browser's folder).
+    virtual void PostMainWindowCommand(int /*command*/) {}
+    // The program's main window: the owner of questions and menus.
+    virtual QWidget* MainWindow() { return nullptr; }
+
+    // Before files are deleted for good; true to go on.
+    virtual bool ConfirmPermanentDelete(const std::vector<std::string>& paths);
+    // Before an existing file is replaced by a copy or move; true to replace.
+    virtual bool ConfirmReplace(const std::string& target);
+    // After a file operation failed on one path, unless errors are silenced.
+    virtual void ReportFileOperationError(const std::string& path, const std::string& reason);
+};
+
+IBrowserHost& BrowserHost();
+// Installs the program's host; null brings back the plain one. The host
+// must outlive its installation.
+void SetBrowserHost(IBrowserHost* host);
+
+// True when the extension of path occurs in a list like ".bmp;.jpg;.tif;.png;".
+bool ExtensionInList(const std::string& path, const std::string& list);

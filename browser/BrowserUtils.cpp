@@ -1,0 +1,408 @@
+#include "BrowserUtils.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QWidget>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <system_error>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <x86intrin.h>
+#endif
+
+#include "BrowserHost.h"
+#include "ExifFields.h"
+#include "FreedesktopTrash.h"
+#include "RemovableMedia.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string LowerExtension(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return {};
+    std::string ext = path.substr(dot);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string NameOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Joined(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '/')
+        return folder + name;
+    return folder + "/" + name;
+}
+
+// Copies a file or folder to a name that must not exist yet; a partial copy
+// is removed again.
+std::error_code CopyNoReplace(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    if (Exists(to))
+        return std::make_error_code(std::errc::file_exists);
+    const std::string temp =
+        Joined(FolderOf(to), ".ovh-copy-" + std::to_string(::getpid()) + "-" + NameOf(to));
+    fs::remove_all(temp, ec);
+    fs::copy(from, temp, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+    if (!ec) {
+        const int error = RenameNoReplace(temp, to);
+        if (error != 0)
+            ec = std::error_code(error, std::generic_category());
+    }
+    if (ec) {
+        std::error_code ignored;
+        fs::remove_all(temp, ignored);
+    }
+    return ec;
+}
+
+std::error_code MoveNoReplace(const std::string& from, const std::string& to) {
+    const int error = RenameNoReplace(from, to);
+    if (error == 0)
+        return {};
+    if (error != EXDEV)
+        return std::error_code(error, std::generic_category());
+    // Another file system: copy, and remove the source only once the copy stands.
+    std::error_code ec = CopyNoReplace(from, to);
+    if (ec)
+        return ec;
+    fs::remove_all(from, ec);
+    return ec;
+}
+
+std::string Reason(const std::error_code& ec) {
+    return ec.message();
+}
+
+}  // namespace
+
+std::string CollisionName(const std::string& folder, const std::string& fileName) {
+    if (!Exists(Joined(folder, fileName)))
+        return fileName;
+    const fs::path name(fileName);
+    const std::string stem = name.stem().string();
+    const std::string ext = name.extension().string();
+    for (int n = 2;; ++n) {
+        const std::string candidate = stem + " (" + std::to_string(n) + ")" + ext;
+        if (!Exists(Joined(folder, candidate)))
+            return candidate;
+    }
+}
+
+bool ShellRenameFile(const std::string& oldPath, std::string& newName) {
+    if (newName.empty() || newName.find('/') != std::string::npos || newName == "." || newName == "..")
+        return false;
+    const std::string name = NameOf(oldPath);
+    const size_t dot = name.find_last_of('.');
+    const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+    newName = FolderOf(oldPath) + newName + ext;
+    return RenameNoReplace(oldPath, newName) == 0;
+}
+
+unsigned FileOperationFlags(unsigned operation, bool shiftHeld, bool flagA, bool flagB) {
+    unsigned flags = (operation == FO_DELETE && shiftHeld) ? 0u : unsigned(FOF_ALLOWUNDO);
+    if (flagB)
+        flags |= flagA ? 0u : unsigned(FOF_RENAMEONCOLLISION);
+    else
+        flags |= flagA ? unsigned(FOF_NOERRORUI) : unsigned(FOF_NOERRORUI | FOF_RENAMEONCOLLISION);
+    return flags;
+}
+
+bool RunFileOperation(unsigned operation, const std::vector<std::string>& paths, const std::string& target,
+                      unsigned flags) {
+    std::vector<std::string> sources;
+    for (const std::string& p : paths)
+        if (Exists(p))
+            sources.push_back(p);
+    if (sources.empty())
+        return false;
+    IBrowserHost& host = BrowserHost();
+    const bool reportErrors = !(flags & FOF_NOERRORUI);
+    auto failed = [&](const std::string& path, const std::error_code& ec) {
+        if (reportErrors)
+            host.ReportFileOperationError(path, Reason(ec));
+        return false;
+    };
+
+    bool ok = true;
+    switch (operation) {
+        case FO_DELETE:
+            if (flags & FOF_ALLOWUNDO) {
+                for (const std::string& p : sources)
+                    if (!MoveToTrash(p))
+                        ok = failed(p, std::make_error_code(std::errc::operation_not_permitted));
+                return ok;
+            }
+            if (!host.ConfirmPermanentDelete(sources))
+                return false;
+            for (const std::string& p : sources) {
+                std::error_code ec;
+                fs::remove_all(p, ec);
+                if (ec)
+                    ok = failed(p, ec);
+            }
+            return ok;
+        case FO_RENAME: {
+            const int error = RenameNoReplace(sources.front(), target);
+            if (error != 0)
+                return failed(sources.front(), std::error_code(error, std::generic_category()));
+            return true;
+        }
+        case FO_COPY:
+        case FO_MOVE:
+            for (const std::string& p : sources) {
+                std::string name = NameOf(p);
+                std::string dest = Joined(target, name);
+                std::error_code ec;
+                if (fs::equivalent(p, dest, ec)) {
+                    // Moving a file onto itself changes nothing; a copy gets a new name.
+                    if (operation == FO_MOVE) {
+                        ok = false;
+                        continue;
+                    }
+                    dest = Joined(target, CollisionName(target, name));
+                } else if (Exists(dest)) {
+                    if (flags & FOF_RENAMEONCOLLISION) {
+                        dest = Joined(target, CollisionName(target, name));
+                    } else if (host.ConfirmReplace(dest)) {
+                        // The replaced file goes to the trash, never lost outright.
+                        if (!MoveToTrash(dest)) {
+                            ok = failed(dest, std::make_error_code(std::errc::operation_not_permitted));
+                            continue;
+                        }
+                    } else {
+                        ok = false;
+                        continue;
+                    }
+                }
+                ec = operation == FO_COPY ? CopyNoReplace(p, dest) : MoveNoReplace(p, dest);
+                if (ec)
+                    ok = failed(p, ec);
+            }
+            return ok;
+        default:
+            return false;
+    }
+}
+
+bool ShellFileOperation(unsigned operation, const std::vector<std::string>& paths, const std::string& target,
+                        bool flagA, bool flagB) {
+    const bool shift = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) &&
+                       (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier);
+    const unsigned flags = FileOperationFlags(operation, shift, flagA, flagB);
+    QPointer<QWidget> focus =
+        qobject_cast<QApplication*>(QCoreApplication::instance()) ? QApplication::focusWidget() : nullptr;
+    IBrowserHost& host = BrowserHost();
+    host.EnableBrowserWindows(false);
+    const bool ok = RunFileOperation(operation, paths, target, flags);
+    host.EnableBrowserWindows(true);
+    if (focus)
+        focus->setFocus();
+    return ok;
+}
+
+uint64_t GetFileSizeByName(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+        return 0;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+void DeleteFolderFiles(const std::string& folder) {
+    std::error_code ec;
+    std::vector<fs::path> files;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        if (!it->is_directory(typeError))
+            files.push_back(it->path());
+    }
+    for (const fs::path& f : files) {
+        struct stat st;
+        if (::lstat(f.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR))
+            ::chmod(f.c_str(), st.st_mode | S_IWUSR);
+        ::unlink(f.c_str());
+    }
+}
+
+bool IsJpegOrTiff(const std::string& path) {
+    const std::string ext = LowerExtension(path);
+    return ext == ".tif" || ext == ".jpg";
+}
+
+bool GetExifDateTime(const std::string& path, std::time_t& when) {
+    const std::string ext = LowerExtension(path);
+    if (ext != ".jpg" && ext != ".tif" && ext != ".tiff" && ext != ".dng")
+        return false;
+    const std::vector<uint16_t> tags = {36867, 36868, 306};
+    const std::map<uint16_t, std::string> values = ReadExifAsciiTags(path, tags);
+    for (uint16_t tag : tags) {
+        const auto it = values.find(tag);
+        if (it == values.end())
+            continue;
+        int y, mo, d, h, mi, s;
+        if (std::sscanf(it->second.c_str(), "%d:%d:%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6 || y < 1970 ||
+            y > 3000 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 ||
+            s < 0 || s > 59)
+            return false;
+        std::tm t{};
+        t.tm_year = y - 1900;
+        t.tm_mon = mo - 1;
+        t.tm_mday = d;
+        t.tm_hour = h;
+        t.tm_min = mi;
+        t.tm_sec = s;
+        t.tm_isdst = -1;
+        const std::time_t value = std::mktime(&t);
+        if (value == static_cast<std::time_t>(-1))
+            return false;
+        when = value;
+        return true;
+    }
+    return false;
+}
+
+std::string GetImageDescription(const std::string& path) {
+    if (!IsJpegOrTiff(path))
+        return {};
+    const auto values = ReadExifAsciiTags(path, {270});
+    const auto it = values.find(270);
+    return it == values.end() ? std::string() : it->second;
+}
+
+bool ScanMountsForDcim(const std::vector<std::string>& mounts, std::string& path) {
+    bool found = false;
+    for (const std::string& root : mounts) {
+        std::error_code ec;
+        // Camera cards are FAT or exFAT, where "dcim" names the same folder.
+        std::vector<fs::path> dcims;
+        for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+            std::string name = it->path().filename().string();
+            std::transform(name.begin(), name.end(), name.begin(),
+                           [](unsigned char c) { return std::toupper(c); });
+            std::error_code typeError;
+            if (name == "DCIM" && it->is_directory(typeError))
+                dcims.push_back(it->path());
+        }
+        std::sort(dcims.begin(), dcims.end());
+        for (const fs::path& dcim : dcims) {
+            std::vector<fs::path> folders;
+            for (fs::directory_iterator it(dcim, ec), end; !ec && it != end; it.increment(ec)) {
+                const std::string name = it->path().filename().string();
+                std::error_code typeError;
+                if (name.size() == 8 && name[0] >= '1' && name[0] <= '9' &&
+                    std::isdigit(static_cast<unsigned char>(name[1])) &&
+                    std::isdigit(static_cast<unsigned char>(name[2])) && it->is_directory(typeError))
+                    folders.push_back(it->path());
+            }
+            // Listing order is no order on Linux; sorted, the last is the highest number.
+            std::sort(folders.begin(), folders.end());
+            if (!folders.empty()) {
+                path = folders.back().string();
+                found = true;
+            }
+        }
+    }
+    return found || FindMountWithImages(mounts, path);
+}
+
+bool FindMountWithImages(const std::vector<std::string>& mounts, std::string& path) {
+    bool found = false;
+    IBrowserHost& host = BrowserHost();
+    for (const std::string& root : mounts) {
+        std::error_code ec;
+        for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+            std::error_code typeError;
+            if (!it->is_directory(typeError) && host.IsReadableImageFile(it->path().string())) {
+                path = root;
+                found = true;
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+bool ScanRemovableDrivesForDcim(std::string& path) {
+    return ScanMountsForDcim(ListRemovableMounts(), path);
+}
+
+bool FindRemovableDriveWithImages(std::string& path) {
+    return FindMountWithImages(ListRemovableMounts(), path);
+}
+
+QString GetDefaultGuiFontName() {
+    return QApplication::font().family();
+}
+
+int MeasureTextWidth(QWidget* window, const QString& text) {
+    const QFontMetrics metrics(window ? window->font() : QApplication::font());
+    return metrics.boundingRect(QRect(), 0, text).width();
+}
+
+void MeasureCpuSpeed(uint32_t& ticksPerMicrosecond) {
+    using Clock = std::chrono::steady_clock;
+    auto ticks = []() -> uint64_t {
+#if defined(__x86_64__) || defined(__i386__)
+        return __rdtsc();
+#else
+        return static_cast<uint64_t>(Clock::now().time_since_epoch().count());
+#endif
+    };
+    auto timedWait = [&](std::chrono::microseconds length) {
+        const uint64_t t0 = ticks();
+        const auto until = Clock::now() + length;
+        while (Clock::now() < until) {
+        }
+        return ticks() - t0;
+    };
+    const uint64_t empty = timedWait(std::chrono::microseconds(0));
+    const uint64_t busy = timedWait(std::chrono::milliseconds(50));
+    ticksPerMicrosecond = static_cast<uint32_t>((busy > empty ? busy - empty : 0) / 50 / 1000);
+}
+
+namespace {
+constexpr struct Products {
+    ProductTable table{};
+    constexpr Products() {
+        for (uint32_t r = 0; r < 16; ++r)
+            for (uint32_t c = 0; c < 16; ++c)
+                table[r][c] = r * c;
+    }
+} kProducts;
+}  // namespace
+
+const ProductTable& ProductTable16() {
+    return kProducts.table;
+}
+
+const ProductTable& BuildProductTable16() {
+    return kProducts.table;
+}

@@ -1,0 +1,160 @@
+#pragma once
+// Thumbnails for windows other than the thumbnail browser (the project's
+// photo strip first): a cached thumbnail is drawn at once; otherwise a
+// placeholder is drawn, the window is registered as a customer of the file,
+// and one low-priority thread builds the thumbnail, stores it in the cache
+// and tells every customer of that file.
+//
+// The memory half of the thumbnail cache lives here too: g_ThumbCache maps a
+// file's full path to its item, under g_csThumbsBrowser. Its disk archives
+// come with the project's archive class.
+
+#include <QEvent>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <ctime>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CPaletteItem.h"
+
+class QObject;
+class QPainter;
+class QRect;
+
+// A customer's side of a request; called on the request thread, so an
+// implementation only posts to its own window (ThumbnailNotifyPoster does).
+class IThumbnailNotify {
+public:
+    virtual ~IThumbnailNotify() = default;
+    virtual void OnThumbnailReady(int result, uintptr_t cookie) = 0;
+};
+
+// The event a poster sends: the thumbnail of the customer's cookie is in the cache.
+class ThumbnailReadyEvent : public QEvent {
+public:
+    static QEvent::Type EventType();
+    ThumbnailReadyEvent(int result, uintptr_t cookie)
+        : QEvent(EventType()), m_result(result), m_cookie(cookie) {}
+    int m_result;
+    uintptr_t m_cookie;
+};
+
+// A customer that posts ThumbnailReadyEvent to a window.
+class ThumbnailNotifyPoster : public IThumbnailNotify {
+public:
+    explicit ThumbnailNotifyPoster(QObject* target) : m_target(target) {}
+    void OnThumbnailReady(int result, uintptr_t cookie) override;
+
+private:
+    QObject* m_target;
+};
+
+using ThumbItemPtr = std::shared_ptr<CPaletteItemImg>;
+
+// Items are shared: a drawing keeps its item alive while another thread
+// replaces the cache entry.
+class CMapStringToObPlus {
+public:
+    bool Lookup(const std::string& path, ThumbItemPtr& item) const;
+    // The same; an archive read on a miss joins it when the disk cache comes.
+    bool LookupWithLoad(const std::string& path, ThumbItemPtr& item);
+    void SetAt(const std::string& path, ThumbItemPtr item);
+    bool RemoveKey(const std::string& path);
+    void RemoveAll();
+    size_t GetCount() const { return m_entries.size(); }
+
+private:
+    std::map<std::string, ThumbItemPtr> m_entries;
+};
+
+extern CMapStringToObPlus g_ThumbCache;
+// Guards g_ThumbCache.
+extern std::recursive_mutex g_csThumbsBrowser;
+// Held while one thumbnail is built, so two threads never build one file at once.
+extern std::mutex g_csThumbBuild;
+
+bool LookupThumbCache(const std::string& path, ThumbItemPtr& item);
+void StoreThumbCache(const std::string& path, ThumbItemPtr item);
+ThumbItemPtr DetachThumbCache(const std::string& path);
+
+class CTumbCustomerMap {
+public:
+    struct CCustomer {
+        IThumbnailNotify* customer;
+        uintptr_t cookie;
+    };
+
+    void AddCustomer(const std::string& path, IThumbnailNotify* customer, uintptr_t cookie);
+    // Tells every customer of path, in registration order, then forgets them.
+    void NotifyCustomers(int result, const std::string& path);
+    void RemovePath(const std::string& path);
+    // Removes the records of a customer (any cookie when matchCookie is false).
+    void RemoveIf(IThumbnailNotify* customer, uintptr_t cookie, bool matchCookie);
+    void RemoveAll();
+
+    std::vector<CCustomer> CustomersOf(const std::string& path) const;
+    size_t PathCount() const;
+
+private:
+    mutable std::recursive_mutex m_lock;
+    std::map<std::string, std::vector<CCustomer>> m_paths;
+};
+
+class CThumbRequestQueue {
+public:
+    CThumbRequestQueue() = default;
+    ~CThumbRequestQueue();
+
+    // Queues a path once and wakes the thread (started on first use). A path
+    // whose build failed waits until its file changes or a pause has passed.
+    void Push(const std::string& path);
+    bool Contains(const std::string& path) const;
+    void MoveToEnd(const std::string& path);
+    void Remove(const std::string& path);
+    std::vector<std::string> Paths() const;
+
+    // Ends the thread and waits for it; the program calls this at exit,
+    // before the cache and the customers go.
+    void Stop();
+    // True while nothing is queued and no build runs (for tests).
+    bool WaitIdle(int milliseconds);
+
+    // How long a failed path rests before a new request may queue it again.
+    static constexpr int kRetryPauseSeconds = 5;
+
+private:
+    void Run();
+    void BuildRequestedThumbnail(const std::string& path);
+
+    mutable std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::deque<std::string> m_paths;
+    struct Failed {
+        std::time_t fileTime;
+        std::chrono::steady_clock::time_point when;
+    };
+    std::map<std::string, Failed> m_failed;
+    bool m_run = true;
+    bool m_busy = false;
+    std::thread m_thread;
+};
+
+extern CTumbCustomerMap g_TumbCustomerMap;
+extern CThumbRequestQueue g_ThumbRequestQueue;
+
+// 0 for an empty path or no customer, else 1.
+int DrawThumbnailOrRequest(const std::string& path, QPainter& painter, const QRect& rect, int ignored,
+                           IThumbnailNotify* customer, uintptr_t cookie);
+// Draws at once, loading an uncached file without caching it; 0 for an empty path.
+int DrawThumbnailNow(const std::string& path, QPainter& painter, const QRect& rect);
+void CancelThumbnailRequests(IThumbnailNotify* customer);
+void CancelThumbnailRequest(IThumbnailNotify* customer, uintptr_t cookie);

@@ -1,0 +1,299 @@
+// File operations, the trash, camera cards, photo dates and descriptions.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "BrowserHost.h"
+#include "BrowserUtils.h"
+#include "ExifFixture.h"
+#include "RemovableMedia.h"
+#include "TestData.h"
+#include "WicReader.h"
+
+namespace fs = std::filesystem;
+using namespace Fixture;
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Answers the questions of file operations as told, and records them.
+class ScriptedHost : public IBrowserHost {
+public:
+    bool ConfirmPermanentDelete(const std::vector<std::string>& paths) override {
+        asked.push_back("delete " + std::to_string(paths.size()));
+        return answer;
+    }
+    bool ConfirmReplace(const std::string& target) override {
+        asked.push_back("replace " + fs::path(target).filename().string());
+        return answer;
+    }
+    void ReportFileOperationError(const std::string& path, const std::string&) override {
+        asked.push_back("error " + fs::path(path).filename().string());
+    }
+    bool answer = false;
+    std::vector<std::string> asked;
+};
+
+// Installs a host for one test and sends the trash into the scratch folder.
+class FileOps : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetBrowserHost(&host);
+        const char* old = std::getenv("XDG_DATA_HOME");
+        oldDataHome = old ? old : "";
+        hadDataHome = old != nullptr;
+        setenv("XDG_DATA_HOME", (dir / "xdg").c_str(), 1);
+    }
+    void TearDown() override {
+        SetBrowserHost(nullptr);
+        if (hadDataHome)
+            setenv("XDG_DATA_HOME", oldDataHome.c_str(), 1);
+        else
+            unsetenv("XDG_DATA_HOME");
+    }
+    TestData::ScratchDir dir;
+    ScriptedHost host;
+    std::string oldDataHome;
+    bool hadDataHome = false;
+};
+
+}  // namespace
+
+TEST_F(FileOps, RenameKeepsTheExtensionAndNeverReplaces) {
+    WriteText(dir / "a.jpg", "A");
+    WriteText(dir / "b.jpg", "B");
+    std::string name = "sunset.png";
+    ASSERT_TRUE(ShellRenameFile(dir / "a.jpg", name));
+    EXPECT_EQ(name, dir / "sunset.png.jpg");
+    EXPECT_EQ(ReadText(name), "A");
+
+    name = "b";
+    EXPECT_FALSE(ShellRenameFile(dir / "sunset.png.jpg", name));
+    EXPECT_EQ(ReadText(dir / "b.jpg"), "B");
+    EXPECT_EQ(ReadText(dir / "sunset.png.jpg"), "A");
+
+    // Names differing only in case are different names here.
+    name = "B";
+    EXPECT_TRUE(ShellRenameFile(dir / "b.jpg", name));
+    EXPECT_TRUE(fs::exists(dir / "B.jpg"));
+    name = "sub/x";
+    EXPECT_FALSE(ShellRenameFile(dir / "B.jpg", name));
+}
+
+TEST(FileOperationFlags, FollowTheTwoFlagsAndShift) {
+    struct Case {
+        unsigned op;
+        bool shift, a, b;
+        unsigned flags;
+    } cases[] = {
+        {FO_DELETE, false, false, false, 0x448}, {FO_DELETE, true, false, false, 0x408},
+        {FO_COPY, true, false, false, 0x448},    {FO_COPY, false, true, false, 0x440},
+        {FO_COPY, false, false, true, 0x48},     {FO_MOVE, false, true, true, 0x40},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FileOperationFlags(c.op, c.shift, c.a, c.b), c.flags) << c.op << c.shift << c.a << c.b;
+}
+
+TEST_F(FileOps, CopyAndMoveNeverOverwriteSilently) {
+    fs::create_directories(dir / "src");
+    fs::create_directories(dir / "dst");
+    WriteText(dir / "src/a.jpg", "new");
+    WriteText(dir / "dst/a.jpg", "old");
+
+    // Renaming on collision: both stay.
+    EXPECT_TRUE(RunFileOperation(FO_COPY, {dir / "src/a.jpg"}, dir / "dst", FOF_RENAMEONCOLLISION));
+    EXPECT_EQ(ReadText(dir / "dst/a.jpg"), "old");
+    EXPECT_EQ(ReadText(dir / "dst/a (2).jpg"), "new");
+    EXPECT_TRUE(RunFileOperation(FO_COPY, {dir / "src/a.jpg"}, dir / "dst", FOF_RENAMEONCOLLISION));
+    EXPECT_EQ(ReadText(dir / "dst/a (3).jpg"), "new");
+
+    // Without renaming the user is asked; "no" leaves both files.
+    host.answer = false;
+    EXPECT_FALSE(RunFileOperation(FO_MOVE, {dir / "src/a.jpg"}, dir / "dst", FOF_NOERRORUI));
+    EXPECT_EQ(host.asked, std::vector<std::string>{"replace a.jpg"});
+    EXPECT_EQ(ReadText(dir / "src/a.jpg"), "new");
+    EXPECT_EQ(ReadText(dir / "dst/a.jpg"), "old");
+
+    // "yes": the old file goes to the trash, the new one takes its place.
+    host.answer = true;
+    EXPECT_TRUE(RunFileOperation(FO_MOVE, {dir / "src/a.jpg"}, dir / "dst", FOF_NOERRORUI));
+    EXPECT_FALSE(fs::exists(dir / "src/a.jpg"));
+    EXPECT_EQ(ReadText(dir / "dst/a.jpg"), "new");
+    EXPECT_EQ(ReadText(dir / "xdg/Trash/files/a.jpg"), "old");
+
+    // Missing sources are dropped; with none left the operation fails.
+    EXPECT_FALSE(RunFileOperation(FO_COPY, {dir / "src/gone.jpg"}, dir / "dst", FOF_NOERRORUI));
+}
+
+TEST_F(FileOps, FailedOperationLeavesTheSourcesIntact) {
+    // A destination that cannot take files: a plain file where a folder should be.
+    WriteText(dir / "a.jpg", "A");
+    WriteText(dir / "not-a-folder", "x");
+    EXPECT_FALSE(RunFileOperation(FO_MOVE, {dir / "a.jpg"}, dir / "not-a-folder", 0));
+    EXPECT_FALSE(RunFileOperation(FO_COPY, {dir / "a.jpg"}, dir / "not-a-folder", 0));
+    EXPECT_EQ(ReadText(dir / "a.jpg"), "A");
+    EXPECT_EQ(ReadText(dir / "not-a-folder"), "x");
+    EXPECT_EQ(host.asked, (std::vector<std::string>{"error a.jpg", "error a.jpg"}));
+    // Errors are silenced on request.
+    EXPECT_FALSE(RunFileOperation(FO_COPY, {dir / "a.jpg"}, dir / "not-a-folder", FOF_NOERRORUI));
+    EXPECT_EQ(host.asked.size(), 2u);
+}
+
+TEST_F(FileOps, DeleteGoesToTheTrashUnlessPermanent) {
+    WriteText(dir / "photo one.jpg", "1");
+    ASSERT_TRUE(RunFileOperation(FO_DELETE, {dir / "photo one.jpg"}, "", FOF_ALLOWUNDO));
+    EXPECT_FALSE(fs::exists(dir / "photo one.jpg"));
+    const std::string trashed = dir / "xdg/Trash/files/photo one.jpg";
+    EXPECT_EQ(ReadText(trashed), "1");
+    const std::string info = ReadText(dir / "xdg/Trash/info/photo one.jpg.trashinfo");
+    EXPECT_EQ(info.rfind("[Trash Info]\nPath=", 0), 0u) << info;
+    EXPECT_NE(info.find("photo%20one.jpg\nDeletionDate="), std::string::npos) << info;
+    // A second file of the same name gets a name of its own in the trash.
+    WriteText(dir / "photo one.jpg", "2");
+    ASSERT_TRUE(RunFileOperation(FO_DELETE, {dir / "photo one.jpg"}, "", FOF_ALLOWUNDO));
+    EXPECT_EQ(ReadText(dir / "xdg/Trash/files/photo one.2.jpg"), "2");
+    // Restoring is moving back to the recorded place.
+    fs::rename(trashed, dir / "photo one.jpg");
+    EXPECT_EQ(ReadText(dir / "photo one.jpg"), "1");
+
+    host.answer = false;
+    EXPECT_FALSE(RunFileOperation(FO_DELETE, {dir / "photo one.jpg"}, "", FOF_NOERRORUI));
+    EXPECT_TRUE(fs::exists(dir / "photo one.jpg"));
+    host.answer = true;
+    EXPECT_TRUE(RunFileOperation(FO_DELETE, {dir / "photo one.jpg"}, "", FOF_NOERRORUI));
+    EXPECT_FALSE(fs::exists(dir / "photo one.jpg"));
+    EXPECT_EQ(host.asked, (std::vector<std::string>{"delete 1", "delete 1"}));
+}
+
+TEST_F(FileOps, SizesAndFolderClearing) {
+    WriteText(dir / "five.bin", "12345");
+    EXPECT_EQ(GetFileSizeByName(dir / "five.bin"), 5u);
+    EXPECT_EQ(GetFileSizeByName(dir / "missing.bin"), 0u);
+    fs::create_directories(dir / "sub");
+    WriteText(dir / "sub/keep.txt", "k");
+    WriteText(dir / "ro.txt", "r");
+    ::chmod((dir / "ro.txt").c_str(), 0400);
+    DeleteFolderFiles(dir.path().string());
+    EXPECT_FALSE(fs::exists(dir / "five.bin"));
+    EXPECT_FALSE(fs::exists(dir / "ro.txt"));
+    EXPECT_TRUE(fs::exists(dir / "sub/keep.txt"));
+}
+
+TEST(RemovableMedia, CameraFolderOnACard) {
+    TestData::ScratchDir dir;
+    for (const char* folder : {"card/DCIM/100ABCDE", "card/DCIM/101ABCDE", "card/DCIM/099ABCDE",
+                               "card/DCIM/102ABC", "other/DCIM/998XYZAB"})
+        fs::create_directories(dir / folder);
+    std::string path;
+    EXPECT_TRUE(ScanMountsForDcim({dir / "card"}, path));
+    EXPECT_EQ(path, dir / "card/DCIM/101ABCDE");
+    // Every medium is looked at; the last hit wins.
+    EXPECT_TRUE(ScanMountsForDcim({dir / "card", dir / "other"}, path));
+    EXPECT_EQ(path, dir / "other/DCIM/998XYZAB");
+
+    // Without a camera folder, a medium whose top folder holds a photo.
+    fs::create_directories(dir / "stick/docs");
+    WriteText(dir / "stick/notes.txt", "");
+    path.clear();
+    EXPECT_FALSE(ScanMountsForDcim({dir / "stick"}, path));
+    WriteText(dir / "stick/IMG_1.JPG", "");
+    EXPECT_TRUE(ScanMountsForDcim({dir / "stick"}, path));
+    EXPECT_EQ(path, dir / "stick");
+}
+
+TEST(RemovableMedia, MountsUnderMediaFoldersOrOfRemovableDevices) {
+    const std::string mountinfo =
+        "22 1 8:1 / / rw,relatime - ext4 /dev/sda1 rw\n"
+        "40 22 8:17 / /media/ann/CARD rw - vfat /dev/sdb1 rw\n"
+        "41 22 8:33 / /run/media/bob/My\\040Stick rw - exfat /dev/sdc1 rw\n"
+        "42 22 8:49 / /mnt/usb rw - vfat /dev/sdd1 rw\n"
+        "43 22 0:45 / /proc rw - proc proc rw\n"
+        "bad line\n";
+    const auto mounts = ParseRemovableMounts(mountinfo, [](const std::string& dev) { return dev == "8:49"; });
+    EXPECT_EQ(mounts, (std::vector<std::string>{"/media/ann/CARD", "/mnt/usb", "/run/media/bob/My Stick"}));
+}
+
+TEST(PhotoFacts, DateTakenAndDescription) {
+    TestData::ScratchDir dir;
+    WriteFile(dir / "a.JPG", CameraJpeg());
+    std::time_t when = 0;
+    ASSERT_TRUE(GetExifDateTime(dir / "a.JPG", when));
+    std::tm expected{};
+    expected.tm_year = 108;
+    expected.tm_mon = 6;
+    expected.tm_mday = 15;
+    expected.tm_hour = 13;
+    expected.tm_min = 45;
+    expected.tm_isdst = -1;
+    EXPECT_EQ(when, std::mktime(&expected));
+    EXPECT_EQ(GetImageDescription(dir / "a.JPG"), "Harbour at dawn");
+
+    // A TIFF gives its first directory's date and description without an EXIF directory.
+    WriteFile(dir / "b.tif", CameraTiff(true, false, false));
+    EXPECT_TRUE(GetExifDateTime(dir / "b.tif", when));
+    EXPECT_EQ(GetImageDescription(dir / "b.tif"), "Tiff description");
+    // Only these extensions are read.
+    fs::copy_file(dir / "a.JPG", dir / "a.png");
+    fs::copy_file(dir / "b.tif", dir / "b.tiff");
+    EXPECT_FALSE(GetExifDateTime(dir / "a.png", when));
+    EXPECT_TRUE(GetExifDateTime(dir / "b.tiff", when));
+    EXPECT_EQ(GetImageDescription(dir / "b.tiff"), "");
+    EXPECT_EQ(GetImageDescription(dir / "a.png"), "");
+
+    // Dates out of range give no date; the first tag present decides.
+    for (const char* stored : {"2008:07:15 24:00:00", "2008:07:15 13:60:00", "2008:07:15 13:45:60",
+                               "1969:12:31 23:59:59", "0000:00:00 00:00:00"}) {
+        const Bytes file = CameraJpeg();
+        Bytes damaged = file;
+        const std::string good = "2008:07:15 13:45:00";
+        size_t at = Find(damaged, Bytes(good.begin(), good.end()));
+        const size_t second = Find(damaged, Bytes(good.begin(), good.end()), at + 1);
+        ASSERT_NE(second, std::string::npos);
+        std::copy(stored, stored + good.size(), damaged.begin() + std::ptrdiff_t(second));  // 36867
+        WriteFile(dir / "d.jpg", damaged);
+        EXPECT_FALSE(GetExifDateTime(dir / "d.jpg", when)) << stored;
+    }
+}
+
+TEST(PhotoFacts, ExtensionsOfJpegOrTiff) {
+    EXPECT_TRUE(IsJpegOrTiff("/a/b.JPG"));
+    EXPECT_TRUE(IsJpegOrTiff("b.tif"));
+    EXPECT_FALSE(IsJpegOrTiff("b.tiff"));
+    EXPECT_FALSE(IsJpegOrTiff("b.jpeg"));
+    EXPECT_FALSE(IsJpegOrTiff("/a.jpg/b"));
+}
+
+TEST(WicReader, IsInactive) {
+    EXPECT_FALSE(IsWicAvailable());
+    uint32_t w = 7, h = 7;
+    int depth = 7, full = 7;
+    WicPhotoFacts facts;
+    EXPECT_EQ(ReadWicThumbnail("/any.jpg", 160, 120, w, h, depth, full, facts), nullptr);
+    EXPECT_EQ(ReadWicImage("/any.jpg", 160, 120, w, h, depth), nullptr);
+    EXPECT_EQ(w, 7u);
+}
+
+TEST(BrowserHost, ReadableExtensions) {
+    IBrowserHost host;
+    EXPECT_TRUE(host.IsReadableImageFile("/p/IMG.JPG"));
+    EXPECT_TRUE(host.IsReadableImageFile("x.png"));
+    EXPECT_FALSE(host.IsReadableImageFile("x.jp"));
+    EXPECT_FALSE(host.IsReadableImageFile("jpg"));
+    EXPECT_FALSE(host.IsReadableImageFile("x.gif"));
+}
