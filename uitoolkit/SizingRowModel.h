@@ -1,0 +1,60 @@
+#pragma once
+// The sizing rules of docking bars, without widgets: each bar keeps three
+// sizes (docked horizontally, docked vertically, floating) with minimums and
+// a maximum; bars docked on one side share one row, and a change of the row's
+// length is spread over them one pixel at a time.
+
+#include <vector>
+
+struct SizingSize {
+    int cx = 0, cy = 0;
+    bool operator==(const SizingSize&) const = default;
+};
+
+struct SizingBarSizes {
+    SizingSize horz{200, 200}, vert{200, 200}, floating{200, 200};
+    SizingSize minHorz{33, 32}, minVert{33, 32}, minFloat{37, 32};
+    SizingSize max{10000, 10000};
+
+    // Raises the three sizes to their minimums and holds them under the
+    // maximum.
+    void Clamp();
+    // Sets the minimums; each size grows to its new minimum.
+    void SetMinSizes(SizingSize h, SizingSize v, SizingSize f);
+};
+
+// One bar of a row along the docking side: its length along the row, its
+// minimum there, and whether the user's last sizing asked to keep it.
+struct RowBar {
+    int length = 0;
+    int minimum = 0;
+    bool keepSize = false;
+    bool sizing = true;  // fixed bars never change
+};
+
+namespace SizingRow {
+
+// Edge width and gripper of the bars.
+inline constexpr int kEdge = 5;
+inline constexpr int kGripper = 12;
+// A caption band is shown on bars docked on the left or right with room for
+// it; its height.
+inline constexpr int kCaption = 16;
+
+// Spreads `delta` pixels (positive grows) over the row's sizing bars one
+// pixel at a time, from the last bar to the first, skipping bars at their
+// minimum (when shrinking) and bars marked keepSize; when a whole pass
+// changes nothing, the keep marks are cleared and the spreading goes on.
+// Returns the pixels that could not be placed (shrinking below the sum of
+// the minimums).
+int Distribute(std::vector<RowBar>& bars, int delta);
+
+// Lays the row out: the bars' lengths to fill `rowLength` exactly, where
+// possible. Returns false when even the minimums do not fit (the row breaks).
+bool FitRow(std::vector<RowBar>& bars, int rowLength);
+
+// Zero or negative sizes never divide: a share of `total` for `part` of
+// `whole`, with whole <= 0 giving 0.
+int Share(int total, int part, int whole);
+
+}  // namespace SizingRow
