@@ -65,24 +65,6 @@ QString HexOf(const QByteArray& bytes) {
 
 }  // namespace
 
-CMyReBar::CMyReBar(QWidget* parent) : QToolBar(parent) {
-    setMovable(false);
-    setFloatable(false);
-    setContentsMargins(0, 0, 0, 0);
-    layout()->setContentsMargins(0, 0, 0, 0);
-    layout()->setSpacing(0);
-}
-
-void CMyReBar::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.fillRect(rect(), Skin::Color("TASK TABS", "BACKGROND COLOR", QColor(255, 0, 0)));
-}
-
-CMainToolBar::CMainToolBar(QWidget* parent) : QToolBar(parent) {
-    setMovable(false);
-    setIconSize(QSize(24, 24));
-}
-
 CDocDialogBar::CDocDialogBar(const QString& title, int id, QWidget* parent)
     : CSizingControlBarCF(title, id, parent) {
     parent_ = new CToolDlgParent(this);
@@ -143,6 +125,7 @@ void CMainFrame::OnCreate() {
     CreateStatusBar();
     view_ = new COvHorizelView(this);
     setCentralWidget(view_);
+    connect(view_->Strip(), &CButtonStrip::Command, this, [this](int id) { router_.Execute(id); });
     CreateBars();
 
     router_.SetTarget(CCommandRouter::Frame, this);
@@ -329,6 +312,9 @@ void CMainFrame::ShowBars(bool strip, bool folders, bool stitch, bool save) {
 }
 
 void CMainFrame::RecalcLayout() {
+    // A minimised window has nothing to lay out.
+    if (isMinimized())
+        return;
     // The folder bar comes first on the left, above a task bar sharing the
     // side with it.
     for (CDocDialogBar* bar :
@@ -395,6 +381,7 @@ void CMainFrame::SetTask(int task) {
         view_->Browser()->ShowFolder(folder);
     }
     RecalcLayout();
+    ApplyBarSizes();
     static const int kTabIds[] = {CmdId::TaskAddImages, CmdId::TaskStitch, CmdId::TaskExport};
     taskBar_->Tabs()->SelectTabById(kTabIds[task - 1]);
     QApplication::restoreOverrideCursor();
@@ -456,6 +443,36 @@ void CMainFrame::AddSelectedPhotos() {
         return;
     }
     AddFilesToProject(selected);
+}
+
+void CMainFrame::RemoveSelectedPhotos() {
+    std::vector<std::string> keep;
+    for (int i = 0; i < strip_->count(); ++i)
+        if (!strip_->item(i)->isSelected())
+            keep.push_back(strip_->item(i)->toolTip().toStdString());
+    project_.Clear();
+    project_.AddFiles(keep);
+    RefreshPhotoStrip();
+    view_->PictureView()->SetPhotoCount(project_.GetCount());
+}
+
+void CMainFrame::ApplyBarSizes() {
+    if (isMinimized())
+        return;
+    QList<QDockWidget*> columns;
+    QList<int> widths;
+    for (CSizingControlBar* bar :
+         {static_cast<CSizingControlBar*>(folderBar_), static_cast<CSizingControlBar*>(stitchBar_),
+          static_cast<CSizingControlBar*>(saveBar_)}) {
+        if (!bar->isVisible() || bar->isFloating())
+            continue;
+        columns << bar;
+        widths << bar->Sizes().vert.cx;
+    }
+    if (!columns.isEmpty())
+        resizeDocks(columns, widths, Qt::Horizontal);
+    if (stripBar_->isVisible() && !stripBar_->isFloating())
+        resizeDocks({stripBar_}, {stripBar_->Sizes().horz.cy}, Qt::Vertical);
 }
 
 void CMainFrame::OnZoom(int value, int /*code*/) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "CommandRouter.h"
+#include "MyToolBar.h"
 #include "ProjectStandIn.h"
 #include "SizingControlBar.h"
 #include "ToolDlgParent.h"
@@ -24,23 +25,6 @@ class COvHorizelView;
 class CBaseDialog;
 class QTreeView;
 class QFileSystemModel;
-
-// The rebar across the top that holds the task bar and the standard toolbar.
-class CMyReBar : public QToolBar {
-    Q_OBJECT
-public:
-    explicit CMyReBar(QWidget* parent = nullptr);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-};
-
-// The standard toolbar: Open, Print, Home. Created hidden.
-class CMainToolBar : public QToolBar {
-    Q_OBJECT
-public:
-    explicit CMainToolBar(QWidget* parent = nullptr);
-};
 
 // A docked task bar hosting one task page in a scrolling parent; its floating
 // frame cannot be resized.
@@ -127,6 +111,8 @@ public:
     // Keeps the docked sizing bars of the left side in one column with the
     // folder bar first.
     void RecalcLayout();
+    // Gives the docked bars the sizes they keep for their side.
+    void ApplyBarSizes();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -139,6 +125,7 @@ private:
     void CreateBars();
     void ShowBars(bool strip, bool folders, bool stitch, bool save);
     void AddSelectedPhotos();
+    void RemoveSelectedPhotos();
     void RefreshPhotoStrip();
     QString CurrentFolder() const;
     void OnZoom(int value, int code);

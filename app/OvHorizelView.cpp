@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileIconProvider>
 #include <QPainter>
+#include <QVBoxLayout>
 
 #include "BrowserGlobals.h"
 #include "ReadableExtensions.h"
@@ -74,20 +75,28 @@ void CPictureStandIn::paintEvent(QPaintEvent*) {
 COvHorizelView::COvHorizelView(QWidget* parent) : QWidget(parent) {
     stack_ = new QStackedLayout(this);
     stack_->setContentsMargins(0, 0, 0, 0);
-    browser_ = new CFolderFilesStandIn(this);
+    // The browser frame: the button strip above the files.
+    browserPage_ = new QWidget(this);
+    auto* column = new QVBoxLayout(browserPage_);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    strip_ = new CButtonStrip(browserPage_);
+    browser_ = new CFolderFilesStandIn(browserPage_);
+    column->addWidget(strip_);
+    column->addWidget(browser_, 1);
     picture_ = new CPictureStandIn(this);
-    stack_->addWidget(browser_);
+    stack_->addWidget(browserPage_);
     stack_->addWidget(picture_);
     CTabstopNavigator::AddWindow(browser_, CTabstopNavigator::ThumbnailView);
     CTabstopNavigator::AddWindow(picture_, CTabstopNavigator::PictureView);
 }
 
 void COvHorizelView::ShowBrowser() {
-    stack_->setCurrentWidget(browser_);
+    stack_->setCurrentWidget(browserPage_);
 }
 void COvHorizelView::ShowPictureView() {
     stack_->setCurrentWidget(picture_);
 }
 bool COvHorizelView::IsBrowserShown() const {
-    return stack_->currentWidget() == browser_;
+    return stack_->currentWidget() == browserPage_;
 }

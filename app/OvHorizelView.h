@@ -7,9 +7,11 @@
 #include <QListWidget>
 #include <QStackedLayout>
 #include <QWidget>
+
 #include <functional>
 #include <string>
 #include <vector>
+#include "ButtonStrip.h"
 
 // Stand-in for the photo browser: the readable image files of one folder.
 class CFolderFilesStandIn : public QListWidget {
@@ -46,6 +48,8 @@ public:
     explicit COvHorizelView(QWidget* parent = nullptr);
 
     CFolderFilesStandIn* Browser() const { return browser_; }
+    // The Add/Remove strip above the browser.
+    CButtonStrip* Strip() const { return strip_; }
     CPictureStandIn* PictureView() const { return picture_; }
     void ShowBrowser();
     void ShowPictureView();
@@ -57,6 +61,8 @@ public:
 
 private:
     QStackedLayout* stack_;
+    QWidget* browserPage_;
+    CButtonStrip* strip_;
     CFolderFilesStandIn* browser_;
     CPictureStandIn* picture_;
 };

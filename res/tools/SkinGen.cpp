@@ -162,6 +162,7 @@ DETAILS TAB COLOR=196, 210, 234
 FOLDER STRIP COLOR=214, 226, 244
 
 [FOLDERS DIALOG]
+BACKGROUND FILE=StripBack.bmp
 AddButtonImage=AddButton.bmp
 AddButtonImagePressed=AddButtonHot.bmp
 RemoveButtonImage=RemoveButton.bmp
@@ -258,6 +259,7 @@ int main(int argc, char** argv) {
                 ToolIcon(p, i, QPointF(24 * i, 0), toolColors[s]);
         });
     Save("TaskBarBack.bmp", 8, 48, [](QPainter& p) { p.fillRect(QRect(0, 0, 8, 48), kNavy); });
+    Save("StripBack.bmp", 8, 36, [](QPainter& p) { p.fillRect(QRect(0, 0, 8, 36), kPale); });
     Save("AddButton.bmp", 88, 28, [](QPainter& p) { StripButton(p, true, false); });
     Save("AddButtonHot.bmp", 88, 28, [](QPainter& p) { StripButton(p, true, true); });
     Save("RemoveButton.bmp", 88, 28, [](QPainter& p) { StripButton(p, false, false); });

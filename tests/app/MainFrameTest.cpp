@@ -147,6 +147,8 @@ TEST(MainFrame, BarLayoutSurvivesARestartAndADamagedStateGivesTheDefault) {
 
 TEST(MainFrame, ScreenshotsOfEachTask) {
     Started s;
+    // The browser shows the sample folder.
+    AppProfile::WriteProfileString("FOLDERS", "DEFAULT", std::string(OVH_SAMPLES_DIR) + "/boat-row");
     CMainFrame& f = s.frame();
     for (const QSize size : {QSize(800, 740), QSize(1920, 1080)}) {
         f.showNormal();

@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include "ButtonStrip.h"
 #include "CustomDialogBar.h"
 #include "ImgButton.h"
+#include "MyToolBar.h"
 #include "Screenshot.h"
 #include "TestSkin.h"
+#include "ToolDlgParent.h"
 #include "UiServices.h"
 
 TEST(CustomDialogBar, LayoutKeepsLogoAndZoomBarAtTheRight) {
@@ -92,4 +99,91 @@ TEST(CustomDialogBar, ScreenshotWithTheDefaultSkin) {
     bar.resize(900, bar.sizeHint().height());
     SaveScreenshot(&bar, "uitoolkit_task_bar");
     EXPECT_EQ(bar.Logo()->width(), 48);
+}
+
+TEST(MyToolBar, EmptySkinGivesThreeBareButtons) {
+    TestSkin skin;
+    CMainToolBar bar;
+    bar.LoadButtons();
+    EXPECT_EQ(bar.ButtonSize(), QSize(31, 32));
+    EXPECT_EQ(bar.height(), 34);
+    for (int id : {57601, 57607, 32776}) {
+        ASSERT_NE(bar.ButtonAction(id), nullptr) << id;
+        EXPECT_TRUE(bar.ButtonAction(id)->icon().isNull());
+    }
+}
+
+TEST(MyToolBar, RebarPaintsItsTwoModes) {
+    QTemporaryDir dir;
+    QImage back(300, 10, QImage::Format_ARGB32);
+    back.fill(0xff000000);
+    for (int y = 0; y < 10; ++y)
+        back.setPixel(299, y, 0xff00ff00);
+    QFile file(dir.path() + "/back.bmp");
+    file.open(QIODevice::WriteOnly);
+    file.write(Bitmap32::Encode(back));
+    file.close();
+    TestSkin skin(dir.path());
+    skin.Set("TASK TOOLBAR", "BACKGROUND", "back.bmp");
+    CMyReBar rebar;
+    rebar.LoadBackground("TASK TOOLBAR");
+    rebar.LoadBackground("TASK TOOLBAR");
+    QImage canvas(1000, 40, QImage::Format_RGB32);
+    {
+        QPainter p(&canvas);
+        rebar.PaintBackground(p, 1000, 40);
+    }
+    EXPECT_EQ(canvas.pixel(10, 5), qRgb(0, 0, 0));
+    EXPECT_EQ(canvas.pixel(700, 5), qRgb(0, 255, 0)) << "the last column repeats to the right edge";
+    EXPECT_EQ(canvas.pixel(700, 30), qRgb(232, 232, 232));
+    rebar.SetHighlighted(true);
+    {
+        QPainter p(&canvas);
+        rebar.PaintBackground(p, 1000, 40);
+    }
+    EXPECT_EQ(canvas.pixel(5, 5), qRgb(255, 0, 0));
+    EXPECT_EQ(canvas.pixel(5, 35), qRgb(0, 255, 0));
+}
+
+TEST(ButtonStrip, SkinSetsItsPicturesAndHeight) {
+    QTemporaryDir dir;
+    WriteBmp(dir.path(), "add.bmp", QSize(40, 20), 0xff112233);
+    WriteBmp(dir.path(), "back.bmp", QSize(8, 36), 0xffaabbcc);
+    TestSkin skin(dir.path());
+    skin.Set("FOLDERS DIALOG", "AddButtonImage", "add.bmp");
+    {
+        CButtonStrip strip;
+        EXPECT_EQ(strip.GetStripHeight(), 100) << "no background picture";
+    }
+    skin.Set("FOLDERS DIALOG", "BACKGROUND FILE", "back.bmp");
+    CButtonStrip strip;
+    EXPECT_EQ(strip.GetStripHeight(), 40);
+    EXPECT_EQ(strip.AddButton()->GetDisabledImageFile(), "add.bmp");
+    EXPECT_EQ(strip.AddButton()->GetPressedImageFile(), "add.bmp");
+    EXPECT_EQ(strip.AddButton()->toolTip(), "Add selected images to panorama project");
+    EXPECT_EQ(strip.RemoveButton()->toolTip(), "Remove selected images from panorama project");
+    std::vector<int> sent;
+    QObject::connect(&strip, &CButtonStrip::Command, [&](int id) { sent.push_back(id); });
+    strip.AddButton()->click();
+    strip.RemoveButton()->click();
+    EXPECT_EQ(sent, (std::vector<int>{32808, 32813}));
+    strip.resize(300, 40);
+    strip.show();
+    // The group is centred: Remove at its left end, Add at its right end.
+    EXPECT_EQ(strip.RemoveButton()->x(), (300 - (2 * 40 + 24)) / 2);
+    EXPECT_EQ(strip.AddButton()->geometry().right() + 1, strip.RemoveButton()->x() + 2 * 40 + 24);
+    EXPECT_EQ(strip.AddButton()->height(), 40);
+}
+
+TEST(ToolDlgParent, LastPositionNeverGoesBelowZero) {
+    EXPECT_EQ(CToolDlgParent::LastPosition(500, 200), 301);
+    EXPECT_EQ(CToolDlgParent::LastPosition(100, 400), 0);
+    CToolDlgParent parent;
+    auto* page = new QWidget;
+    page->setFixedSize(200, 600);
+    parent.SetDialog(page);
+    parent.resize(220, 200);
+    parent.show();
+    parent.verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(page->y(), -16);
 }
