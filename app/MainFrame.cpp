@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QImageReader>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -340,17 +341,37 @@ QString CMainFrame::CurrentFolder() const {
     return QDir::homePath();
 }
 
+void CMainFrame::SetDocument(IMainFrameDocument* document) {
+    document_ = document ? document : &standIn_;
+    RefreshPhotoStrip();
+}
+
 void CMainFrame::SetTask(int task) {
     if (task < 1 || task > 3)
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    if (task >= 2 && project_.GetCount() < 2)
-        AddSelectedPhotos();
+    bool passedTask2 = false;
+    if (task >= 2 && document_->GetPhotoCount() < 2) {
+        router_.Execute(CmdId::AddSelected);
+        if (task == 3 && document_->GetPhotoCount() >= 2) {
+            SetTask(2);
+            passedTask2 = true;
+        }
+    }
+    // Export needs a result: stitch first, with the profile's options, unless
+    // one is pending or already rendered.
+    if (task == 3 && document_->GetPhotoCount() >= 2 && !document_->CanRenderFullResult() &&
+        !document_->IsFullResultCurrent()) {
+        if (!passedTask2)
+            SetTask(2);
+        document_->StitchWithProfileOptions(StitchingProfile::Read());
+    }
 
     const int oldTask = task_;
     task_ = task;
-    (void)oldTask;
-    view_->PictureView()->SetPhotoCount(project_.GetCount());
+    if (oldTask == 1 && task != 1)
+        document_->ResetEngines();
+    view_->PictureView()->SetPhotoCount(document_->GetPhotoCount());
     view_->PictureView()->SetTask(task);
 
     if (task >= 2) {
@@ -384,6 +405,7 @@ void CMainFrame::SetTask(int task) {
     ApplyBarSizes();
     static const int kTabIds[] = {CmdId::TaskAddImages, CmdId::TaskStitch, CmdId::TaskExport};
     taskBar_->Tabs()->SelectTabById(kTabIds[task - 1]);
+    document_->SetTask(task);
     QApplication::restoreOverrideCursor();
 }
 
@@ -415,14 +437,14 @@ int CMainFrame::PaneWidth(int pane) const {
 }
 
 void CMainFrame::AddFilesToProject(const std::vector<std::string>& files) {
-    if (project_.AddFiles(files) > 0)
+    if (document_->AddPhotos(files) > 0)
         RefreshPhotoStrip();
-    view_->PictureView()->SetPhotoCount(project_.GetCount());
+    view_->PictureView()->SetPhotoCount(document_->GetPhotoCount());
 }
 
 void CMainFrame::RefreshPhotoStrip() {
     strip_->clear();
-    for (const std::string& file : project_.Files()) {
+    for (const std::string& file : document_->GetPhotos()) {
         const QString path = QString::fromStdString(file);
         QImageReader reader(path);
         reader.setAutoTransform(true);
@@ -446,14 +468,14 @@ void CMainFrame::AddSelectedPhotos() {
 }
 
 void CMainFrame::RemoveSelectedPhotos() {
-    std::vector<std::string> keep;
-    for (int i = 0; i < strip_->count(); ++i)
-        if (!strip_->item(i)->isSelected())
-            keep.push_back(strip_->item(i)->toolTip().toStdString());
-    project_.Clear();
-    project_.AddFiles(keep);
+    std::vector<std::string> selected;
+    for (const QListWidgetItem* item : strip_->selectedItems())
+        selected.push_back(item->toolTip().toStdString());
+    if (selected.empty())
+        return;
+    document_->RemovePhotos(selected);
     RefreshPhotoStrip();
-    view_->PictureView()->SetPhotoCount(project_.GetCount());
+    view_->PictureView()->SetPhotoCount(document_->GetPhotoCount());
 }
 
 void CMainFrame::ApplyBarSizes() {
@@ -520,6 +542,21 @@ bool CMainFrame::OnUpdateCmdUI(CCmdUI& ui) {
         default:
             return false;
     }
+}
+
+void CMainFrame::TrackMenu(QMenu* menu) {
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+        for (QAction* action : menu->actions()) {
+            bool ok = false;
+            const int id = action->objectName().toInt(&ok);
+            if (!ok)
+                continue;
+            const CCmdUI ui = router_.Update(id);
+            action->setEnabled(ui.enabled);
+            if (action->isCheckable())
+                action->setChecked(ui.checked != 0);
+        }
+    });
 }
 
 void CMainFrame::OnIdleUpdate() {

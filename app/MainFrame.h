@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "CommandRouter.h"
+#include "FrameDocument.h"
 #include "MyToolBar.h"
-#include "ProjectStandIn.h"
 #include "SizingControlBar.h"
 #include "ToolDlgParent.h"
 
@@ -80,11 +80,13 @@ public:
     QString PaneText(int pane) const;
     int PaneWidth(int pane) const;
 
-    // Takes image files into the project (until the document exists, the
-    // project is a stand-in list shown in the photo strip).
+    // Takes image files into the project, shown in the photo strip.
     void AddFilesToProject(const std::vector<std::string>& files);
-    const CProjectStandIn& Project() const { return project_; }
-    void SetManualMatching(int value) { manualMatching_ = value; }
+    // The document the frame works on: its own stand-in until another is set.
+    void SetDocument(IMainFrameDocument* document);
+    IMainFrameDocument& Document() const { return *document_; }
+    CDocumentStandIn& DocumentStandIn() { return standIn_; }
+    void SetManualMatching(int value) { document_->SetManualMatching(value); }
 
     // Saves the bars' layout to the profile ("BARS") and restores it; a
     // damaged or foreign state leaves the default layout.
@@ -98,6 +100,8 @@ public:
     QAction* Action(int id) const;
     // Runs the enabling of toolbars and tabs (also every 200 ms when idle).
     void OnIdleUpdate();
+    // Enables a menu's command items each time it opens.
+    void TrackMenu(QMenu* menu);
 
     CCustomDialogBar* TaskBar() const { return taskBar_; }
     CMainToolBar* MainToolBar() const { return mainToolBar_; }
@@ -132,8 +136,8 @@ private:
 
     int task_ = 1;
     bool folderBarDocked_ = false;
-    int manualMatching_ = 0;
-    CProjectStandIn project_;
+    CDocumentStandIn standIn_;
+    IMainFrameDocument* document_ = &standIn_;
     CCommandRouter router_;
     std::map<int, QAction*> actions_;
     QTimer idleTimer_;

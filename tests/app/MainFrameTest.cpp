@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QMenu>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -164,4 +165,79 @@ TEST(MainFrame, ScreenshotsOfEachTask) {
             EXPECT_LE(f.centralWidget()->geometry().bottom(), f.statusBar()->geometry().top());
         }
     }
+}
+
+TEST(MainFrame, ExportStitchesFirstUnlessAResultIsPending) {
+    Started s;
+    CMainFrame& f = s.frame();
+    CDocumentStandIn& doc = f.DocumentStandIn();
+    AppProfile::WriteProfileInt("STITCHING", "lens type", 42);
+    f.SetTask(1);
+    const int resetsBefore = doc.resets;
+    f.SetTask(3);
+    EXPECT_EQ(doc.stitches, 1);
+    EXPECT_EQ(doc.lastOptions.lensType, 7) << "an out-of-range preset never reaches the engine";
+    EXPECT_EQ(doc.resets, resetsBefore + 1) << "leaving task 1 drops stale results";
+    EXPECT_EQ(doc.task, 3);
+    EXPECT_EQ(f.GetTask(), 3);
+}
+
+TEST(MainFrame, ExportWithOnePhotoAndNoneSelectedShowsTheNote) {
+    Started s(1);
+    s.frame().SetTask(3);
+    EXPECT_EQ(s.messages.size(), 1);
+    EXPECT_EQ(s.frame().DocumentStandIn().stitches, 0);
+    EXPECT_EQ(s.frame().GetTask(), 3);
+}
+
+TEST(MainFrame, DockedBarsTakeTheirKeptSizes) {
+    Started s;
+    CMainFrame& f = s.frame();
+    f.showNormal();
+    f.resize(1200, 900);
+    f.SetTask(1);
+    f.FolderBar()->Sizes().vert = {320, 500};
+    f.ApplyBarSizes();
+    QTest::qWait(10);
+    EXPECT_NEAR(f.FolderBar()->width(), 320, 8);
+}
+
+TEST(MainFrame, CommandsGoViewDocumentFrameApplicationAndMenusUpdateOnOpening) {
+    struct Target : ICommandTarget {
+        std::vector<int>* log;
+        int tag;
+        bool handles;
+        Target(std::vector<int>* l, int t, bool h) : log(l), tag(t), handles(h) {}
+        bool OnCmdMsg(int) override {
+            log->push_back(tag);
+            return handles;
+        }
+        bool OnUpdateCmdUI(CCmdUI& ui) override {
+            if (tag != 1)
+                return false;
+            ui.Enable(false);
+            return true;
+        }
+    };
+    std::vector<int> log;
+    Target view(&log, 0, false), document(&log, 1, false), app(&log, 3, true);
+    CCommandRouter router;
+    router.SetTarget(CCommandRouter::Application, &app);
+    router.SetTarget(CCommandRouter::View, &view);
+    router.SetTarget(CCommandRouter::Document, &document);
+    EXPECT_TRUE(router.Execute(99));
+    EXPECT_EQ(log, (std::vector<int>{0, 1, 3}));
+    EXPECT_FALSE(router.Update(99).enabled);
+
+    Started s;
+    CMainFrame& f = s.frame();
+    f.Router().SetTarget(CCommandRouter::Document, &document);
+    QMenu menu;
+    menu.addAction(f.Action(CmdId::AppExit));
+    f.TrackMenu(&menu);
+    emit menu.aboutToShow();
+    EXPECT_FALSE(f.Action(CmdId::AppExit)->isEnabled()) << "the document's update handler comes first";
+    f.Router().SetTarget(CCommandRouter::Document, nullptr);
+    emit menu.aboutToShow();
+    EXPECT_TRUE(f.Action(CmdId::AppExit)->isEnabled());
 }
