@@ -82,6 +82,13 @@ QImage LoadBitmap32(const QString& path) {
     return Decode(file.readAll());
 }
 
+QImage LoadSkinPicture(const QString& path) {
+    if (path.isEmpty())
+        return {};
+    const QImage withAlpha = LoadBitmap32(path);
+    return withAlpha.isNull() ? QImage(path) : withAlpha;
+}
+
 QByteArray Encode(const QImage& source) {
     const QImage image = source.convertToFormat(QImage::Format_ARGB32);
     const uint32_t w = uint32_t(image.width()), h = uint32_t(image.height());

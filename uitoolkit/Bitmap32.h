@@ -21,6 +21,10 @@ QImage Decode(const QByteArray& data);
 // Reads a file and decodes it; a null image when it cannot be read.
 QImage LoadBitmap32(const QString& path);
 
+// A skin picture of any kind: 32-bit BMPs through our reader (alpha kept),
+// anything else through Qt's readers. Null when the file does not load.
+QImage LoadSkinPicture(const QString& path);
+
 // Writes an ARGB32 image as such a file (the skin generator and tests).
 QByteArray Encode(const QImage& image);
 

@@ -38,7 +38,7 @@ CCustomButton::CCustomButton(QWidget* parent) : QPushButton(parent) {
 }
 
 void CCustomButton::SetImage(const QString& path) {
-    image_ = Bitmap32::LoadBitmap32(path);
+    image_ = Bitmap32::LoadSkinPicture(path);
     update();
 }
 

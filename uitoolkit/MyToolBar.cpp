@@ -30,9 +30,7 @@ QPixmap Cell(const QImage& strip, int index, QSize size) {
 QImage ReadStrip(const QString& name) {
     if (name.isEmpty())
         return {};
-    const QString path = Skin::ResFolder() + name;
-    const QImage withAlpha = Bitmap32::LoadBitmap32(path);
-    return withAlpha.isNull() ? QImageReader(path).read() : withAlpha;
+    return Bitmap32::LoadSkinPicture(Skin::ResFolder() + name);
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ private:
     class QAbstractButtonClose : public QAbstractButton {
     public:
         explicit QAbstractButtonClose(QWidget* parent) : QAbstractButton(parent) {
-            image_ = Bitmap32::LoadBitmap32(Skin::ImagePath("MAIN", "XBUTTON"));
+            image_ = Bitmap32::LoadSkinPicture(Skin::ImagePath("MAIN", "XBUTTON"));
             setFocusPolicy(Qt::NoFocus);
             setAttribute(Qt::WA_Hover);
         }

@@ -115,7 +115,7 @@ CZoomCtrl::CZoomCtrl(QWidget* parent) : QWidget(parent) {
     out_->setObjectName(QStringLiteral("1"));
     in_->setObjectName(QStringLiteral("2"));
     slider_->setObjectName(QStringLiteral("3"));
-    slider_->SetThumbImage(Bitmap32::LoadBitmap32(Skin::ImagePath("ZOOMBAR", "Thumb")));
+    slider_->SetThumbImage(Bitmap32::LoadSkinPicture(Skin::ImagePath("ZOOMBAR", "Thumb")));
     for (CZoomButton* b : {out_, in_})
         b->setFixedSize(22, 22);
 

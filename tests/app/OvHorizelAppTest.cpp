@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "MainFrame.h"
 #include "OvHorizelApp.h"
@@ -72,4 +73,35 @@ TEST(OvHorizelApp, RegistrationRunsWriteTheDescriptorAndNothingElse) {
         EXPECT_FALSE(QFile::exists(descriptor)) << sw;
     }
     EXPECT_FALSE(QDir(dir.path() + "/config/ORVEX Horizel").exists()) << "no settings written";
+}
+
+TEST(OvHorizelApp, AKilledRunLeavesTheNextStartAFirstLaunch) {
+    QTemporaryDir dir;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    const QString ini = dir.path() + "/ORVEX Horizel/OvHorizel.ini";
+    QDir().mkpath(dir.path() + "/ORVEX Horizel");
+    {
+        QFile f(ini);
+        f.open(QIODevice::WriteOnly);
+        f.write("[GENERAL]\nNOTFIRSTLAUNCH=1\n");
+    }
+    QProcess run;
+    run.setProcessEnvironment(env);
+    run.start(OVH_PROGRAM_PATH, {QString(OVH_SAMPLES_DIR) + "/boat-row/boat1.jpg"});
+    ASSERT_TRUE(run.waitForStarted(10000));
+    bool running = false;
+    for (int i = 0; i < 200 && !running; ++i) {
+        QThread::msleep(50);
+        QFile f(ini);
+        f.open(QIODevice::ReadOnly);
+        running = f.readAll().contains("NOTFIRSTLAUNCH=0");
+    }
+    EXPECT_TRUE(running) << "the running program marks the profile";
+    run.kill();
+    run.waitForFinished(10000);
+    QFile f(ini);
+    f.open(QIODevice::ReadOnly);
+    EXPECT_TRUE(f.readAll().contains("NOTFIRSTLAUNCH=0"));
 }
