@@ -20,6 +20,7 @@
 #include "BrowserGlobals.h"
 #include "CommandIds.h"
 #include "CustomDialogBar.h"
+#include "OvHorizelApp.h"
 #include "OvHorizelView.h"
 #include "Profile.h"
 #include "SkinAccess.h"
@@ -131,6 +132,9 @@ void CMainFrame::OnCreate() {
 
     router_.SetTarget(CCommandRouter::Frame, this);
     LoadBarState();
+    // The bars exist: from now on they keep the sizes they negotiate.
+    if (COvHorizelApp* app = COvHorizelApp::Instance())
+        app->m_bBarsSettled = true;
 
     // Toolbars and tabs are enabled when the program is idle.
     idleTimer_.setInterval(200);

@@ -41,17 +41,25 @@ protected:
         const QColor base = Skin::DialogBackground();
         const QColor first = active_ ? QColor(48, 72, 112) : base.darker(112);
         const QColor second = active_ ? QColor(96, 132, 188) : base;
-        QLinearGradient g(0, 0, width(), 0);
-        g.setColorAt(0, first);
-        g.setColorAt(1, second);
-        p.fillRect(rect().adjusted(0, 1, 0, -1), g);
+        // 64 bands from the first colour to the second.
+        const QRect band = rect().adjusted(0, 1, 0, -1);
+        for (int k = 0; k < 64; ++k) {
+            const int x0 = band.left() + band.width() * k / 64;
+            const int x1 = band.left() + band.width() * (k + 1) / 64;
+            p.fillRect(QRect(x0, band.top(), x1 - x0, band.height()),
+                       CSizingControlBarCF::GradientStep(first, second, k));
+        }
         p.setPen(active_ ? Qt::white : QColor(30, 40, 60));
-        QFont f = font();
+        QFont f(QStringLiteral("Tahoma"));
+        f.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Arial")});
+        f.setStyleHint(QFont::SansSerif);
+        f.setPointSizeF(8.5 * 96.0 / std::max(1, logicalDpiY()));
         f.setBold(true);
         p.setFont(f);
         const int right = close_->isVisible() ? close_->x() - 4 : width() - 4;
-        p.drawText(QRect(6, 0, right - 6, height()), Qt::AlignVCenter | Qt::AlignLeft,
-                   fontMetrics().elidedText(bar_->windowTitle(), Qt::ElideRight, right - 6));
+        const int left = band.left() + 3;
+        p.drawText(QRect(left, band.top() - 1, right - left, band.height()), Qt::AlignVCenter | Qt::AlignLeft,
+                   QFontMetrics(f).elidedText(bar_->windowTitle(), Qt::ElideRight, right - left));
     }
     void resizeEvent(QResizeEvent*) override {
         close_->setGeometry(width() - 18, (height() - 14) / 2, 14, 14);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "SizingRowModel.h"
 
 TEST(SizingRowModel, NewBarSizesAndMinimums) {
@@ -55,4 +57,45 @@ TEST(SizingRowModel, RowBreaksWhenMinimumsDoNotFit) {
     EXPECT_FALSE(SizingRow::FitRow(breaks, 150));
     EXPECT_EQ(SizingRow::Share(100, 1, 0), 0) << "zero sizes never divide";
     EXPECT_EQ(SizingRow::Share(100, 1, 4), 25);
+}
+
+#include <QTemporaryDir>
+
+#include "SizingControlBar.h"
+
+TEST(SizingControlBar, SavedSizesRoundTripAndLoadWithinTheirLimits) {
+    std::map<std::string, int> store;
+    auto write = [&](const std::string& s, const char* k, int v) { store[s + "/" + k] = v; };
+    auto read = [&](const std::string& s, const char* k, int d) {
+        const auto it = store.find(s + "/" + k);
+        return it == store.end() ? d : it->second;
+    };
+    CSizingControlBarCF bar("Folders", 1001);
+    bar.Sizes().vert = {260, 480};
+    bar.SaveState("BARS", write);
+    EXPECT_EQ(store.at("BARS-SCBar-1001/sizeVertCX"), 260);
+    EXPECT_EQ(store.size(), 6u);
+
+    CSizingControlBarCF again("Folders", 1001);
+    again.LoadState("BARS", read);
+    EXPECT_EQ(again.Sizes().vert, (SizingSize{260, 480}));
+    EXPECT_EQ(again.Sizes().floating, (SizingSize{200, 200})) << "a missing key keeps its size";
+
+    store["BARS-SCBar-1001/sizeHorzCX"] = 10;
+    store["BARS-SCBar-1001/sizeHorzCY"] = -4;
+    CSizingControlBarCF small("Folders", 1001);
+    small.LoadState("BARS", read);
+    EXPECT_EQ(small.Sizes().horz, (SizingSize{33, 32}))
+        << "stored sizes below the minimum load as the minimum";
+
+    CSizingControlBarCF other("Other", 7);
+    other.LoadState("BARS", read);
+    EXPECT_EQ(other.Sizes().vert, (SizingSize{200, 200})) << "an unknown bar keeps its defaults";
+}
+
+TEST(SizingControlBar, CaptionGradientSteps) {
+    const QColor a(0, 0, 0), b(64, 128, 255);
+    EXPECT_EQ(CSizingControlBarCF::GradientStep(a, b, 0), a);
+    EXPECT_EQ(CSizingControlBarCF::GradientStep(a, b, 32), QColor(32, 64, 127));
+    EXPECT_EQ(CSizingControlBarCF::GradientStep(a, b, 63), QColor(63, 126, 251));
 }
