@@ -99,7 +99,6 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
 
 CMainFrame::~CMainFrame() {
     idleTimer_.stop();
-    CTabstopNavigator::RemoveWindow(taskBar_);
 }
 
 void CMainFrame::OnCreate() {

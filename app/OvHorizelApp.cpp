@@ -79,6 +79,7 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
     }
 
     StandIn::CreateWin7Library();
+    m_dwUIThreadId = std::this_thread::get_id();
 
     m_bNotFirstLaunch = ProfileKeys::Read(ProfileKeys::kNotFirstLaunch) != 0;
     SetFolders(programPath);

@@ -8,6 +8,7 @@
 #include <QString>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AppSettings.h"
@@ -62,6 +63,8 @@ public:
     // The operating-system class the photo browser asks about: a later
     // system than the last one it knows (13).
     int m_nOsVersion = 13;
+    // The thread that ran InitInstance: the user-interface thread.
+    std::thread::id m_dwUIThreadId;
     CAppSettings m_settings;
     BrowserColors m_browserColors;
     CQXCommandLineInfo m_cmdInfo;

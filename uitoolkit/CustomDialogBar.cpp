@@ -95,6 +95,10 @@ CCustomDialogBar::CCustomDialogBar(QWidget* parent) : QWidget(parent) {
     zoom_->SetSliderBackColor(colors.background);
 }
 
+CCustomDialogBar::~CCustomDialogBar() {
+    CTabstopNavigator::RemoveWindow(this);
+}
+
 void CCustomDialogBar::SelectTab(int index) {
     if (index < 0 || index >= tabs_->count())
         return;

@@ -32,6 +32,7 @@ class CCustomDialogBar : public QWidget {
     Q_OBJECT
 public:
     explicit CCustomDialogBar(QWidget* parent = nullptr);
+    ~CCustomDialogBar() override;
 
     // Ignored outside 0..count-1.
     void SelectTab(int index);

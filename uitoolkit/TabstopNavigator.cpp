@@ -55,6 +55,8 @@ bool CTabstopNavigator::AddWindow(QWidget* pane, int order, bool dialogLike) {
     if (!g_navigator || !pane)
         return false;
     auto& panes = g_navigator->panes_;
+    // Panes destroyed without leaving the ring are dropped here.
+    std::erase_if(panes, [](const CWndData& d) { return d.pane.isNull(); });
     for (const CWndData& d : panes)
         if (d.pane == pane)
             return true;

@@ -149,6 +149,10 @@ CZoomCtrl::CZoomCtrl(QWidget* parent) : QWidget(parent) {
     CTabstopNavigator::AddWindow(this, CTabstopNavigator::ZoomBar);
 }
 
+CZoomCtrl::~CZoomCtrl() {
+    CTabstopNavigator::RemoveWindow(this);
+}
+
 void CZoomCtrl::Notify(int code) {
     if (OnZoom)
         OnZoom(GetPos(), code);

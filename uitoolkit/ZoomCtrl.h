@@ -34,6 +34,7 @@ class CZoomCtrl : public QWidget {
     Q_OBJECT
 public:
     explicit CZoomCtrl(QWidget* parent = nullptr);
+    ~CZoomCtrl() override;
 
     void SetRange(int minimum, int maximum);
     void SetPos(int position);
