@@ -482,20 +482,34 @@ void CMainFrame::RemoveSelectedPhotos() {
 }
 
 void CMainFrame::ApplyBarSizes() {
-    if (isMinimized())
+    if (isMinimized() || centralWidget()->height() <= 0)
         return;
-    QList<QDockWidget*> columns;
-    QList<int> widths;
-    for (CSizingControlBar* bar :
-         {static_cast<CSizingControlBar*>(folderBar_), static_cast<CSizingControlBar*>(stitchBar_),
-          static_cast<CSizingControlBar*>(saveBar_)}) {
-        if (!bar->isVisible() || bar->isFloating())
+    // Each side's bars form one row along it; the row model shares its length.
+    for (Qt::DockWidgetArea area : {Qt::LeftDockWidgetArea, Qt::RightDockWidgetArea}) {
+        QList<QDockWidget*> column;
+        std::vector<RowBar> row;
+        QList<int> widths;
+        for (CSizingControlBar* bar :
+             {static_cast<CSizingControlBar*>(folderBar_), static_cast<CSizingControlBar*>(stitchBar_),
+              static_cast<CSizingControlBar*>(saveBar_)}) {
+            if (!bar->isVisible() || bar->isFloating() || dockWidgetArea(bar) != area)
+                continue;
+            const SizingBarSizes& sizes = bar->Sizes();
+            column << bar;
+            widths << sizes.vert.cx;
+            row.push_back(RowBar{sizes.vert.cy, sizes.minVert.cy, false, true, sizes.vert.cx});
+        }
+        if (column.isEmpty())
             continue;
-        columns << bar;
-        widths << bar->Sizes().vert.cx;
+        resizeDocks(column, widths, Qt::Horizontal);
+        if (column.size() < 2)
+            continue;
+        SizingRow::NegotiateSpace(row, centralWidget()->height(), 0);
+        QList<int> lengths;
+        for (const RowBar& b : row)
+            lengths << b.length;
+        resizeDocks(column, lengths, Qt::Vertical);
     }
-    if (!columns.isEmpty())
-        resizeDocks(columns, widths, Qt::Horizontal);
     if (stripBar_->isVisible() && !stripBar_->isFloating())
         resizeDocks({stripBar_}, {stripBar_->Sizes().horz.cy}, Qt::Vertical);
 }

@@ -4,6 +4,7 @@
 // a maximum; bars docked on one side share one row, and a change of the row's
 // length is spread over them one pixel at a time.
 
+#include <cstddef>
 #include <vector>
 
 struct SizingSize {
@@ -30,6 +31,14 @@ struct RowBar {
     int minimum = 0;
     bool keepSize = false;
     bool sizing = true;  // fixed bars never change
+    int width = 0;       // across the row
+};
+
+// Where a row that is too long breaks.
+struct RowBreak {
+    bool align = true;     // the row was shared and should be aligned
+    int breakAfter = -1;   // a break goes after this bar (the row ends there)
+    int breakBefore = -1;  // a break goes before this bar (later bars move on)
 };
 
 namespace SizingRow {
@@ -42,7 +51,7 @@ inline constexpr int kGripper = 12;
 inline constexpr int kCaption = 16;
 
 // Spreads `delta` pixels (positive grows) over the row's sizing bars one
-// pixel at a time, from the last bar to the first, skipping bars at their
+// pixel at a time, each pass from the first bar to the last, skipping bars at their
 // minimum (when shrinking) and bars marked keepSize; when a whole pass
 // changes nothing, the keep marks are cleared and the spreading goes on.
 // Returns the pixels that could not be placed (shrinking below the sum of
@@ -52,6 +61,18 @@ int Distribute(std::vector<RowBar>& bars, int delta);
 // Lays the row out: the bars' lengths to fill `rowLength` exactly, where
 // possible. Returns false when even the minimums do not fit (the row breaks).
 bool FitRow(std::vector<RowBar>& bars, int rowLength);
+
+// Shares `total` pixels of a row among its bars for the bar `self`, as the
+// first sizing bar of the row does when the frame is resized: lengths
+// overlap by 2 pixels; a row whose lengths do not fit breaks (before `self`:
+// no sharing; at `self`: it drops to its minimum; after it: later bars leave
+// the row and the rest is shared); sizing bars share what the fixed ones
+// leave, one pixel at a time, and take the row's common width.
+RowBreak NegotiateSpace(std::vector<RowBar>& bars, int total, std::size_t self);
+
+// Positions along the row: the first at -2, each next one 2 pixels into the
+// previous.
+std::vector<int> AlignControlBars(const std::vector<RowBar>& bars);
 
 // Zero or negative sizes never divide: a share of `total` for `part` of
 // `whole`, with whole <= 0 giving 0.

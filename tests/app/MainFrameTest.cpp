@@ -241,3 +241,19 @@ TEST(MainFrame, CommandsGoViewDocumentFrameApplicationAndMenusUpdateOnOpening) {
     emit menu.aboutToShow();
     EXPECT_TRUE(f.Action(CmdId::AppExit)->isEnabled());
 }
+
+TEST(MainFrame, BarsSharingASideShareItsLengthWithTheFolderBarFirst) {
+    Started s;
+    CMainFrame& f = s.frame();
+    f.showNormal();
+    f.resize(1200, 900);
+    f.SetTask(1);
+    f.StitchBar()->show();
+    f.FolderBar()->Sizes().vert = {260, 300};
+    f.StitchBar()->Sizes().vert = {260, 200};
+    f.RecalcLayout();
+    f.ApplyBarSizes();
+    QTest::qWait(10);
+    EXPECT_LT(f.FolderBar()->y(), f.StitchBar()->y()) << "the folder bar is laid out first";
+    EXPECT_NEAR(f.FolderBar()->height() - f.StitchBar()->height(), 100, 12);
+}

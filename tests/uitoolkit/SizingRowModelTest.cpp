@@ -28,7 +28,7 @@ TEST(SizingRowModel, ChangesAreSpreadOnePixelAtATime) {
     };
     const Case cases[] = {
         {"one bar takes it all", {{100, 30}}, -40, {60}, 0},
-        {"three bars shrink from the last", {{100, 30}, {100, 30}, {100, 30}}, -5, {99, 98, 98}, 0},
+        {"three bars shrink from the last", {{100, 30}, {100, 30}, {100, 30}}, -5, {98, 98, 99}, 0},
         {"bars at their minimum are skipped", {{100, 30}, {30, 30}, {100, 30}}, -4, {98, 30, 98}, 0},
         {"kept bars are skipped", {{100, 30}, {100, 30, true}, {100, 30}}, -4, {98, 100, 98}, 0},
         {"keep marks go when nothing else can give",
@@ -47,6 +47,50 @@ TEST(SizingRowModel, ChangesAreSpreadOnePixelAtATime) {
             lengths.push_back(b.length);
         EXPECT_EQ(lengths, c.lengths) << c.what;
     }
+}
+
+TEST(SizingRowModel, NegotiateSpaceSharesARowOrBreaksIt) {
+    // Two sizing bars and a fixed one in a row of 400: lengths overlap by 2.
+    std::vector<RowBar> row{
+        {150, 40, false, true, 100}, {100, 20, false, false, 30}, {150, 40, false, true, 120}};
+    RowBreak r = SizingRow::NegotiateSpace(row, 400, 0);
+    EXPECT_TRUE(r.align);
+    EXPECT_EQ(r.breakAfter, -1);
+    EXPECT_EQ(r.breakBefore, -1);
+    // available 400 - 98 = 302, wanted 148 + 148 = 296: +6 shared in turn.
+    EXPECT_EQ(row[0].length, 153);
+    EXPECT_EQ(row[2].length, 153);
+    EXPECT_EQ(row[1].length, 100);
+    EXPECT_EQ(row[0].width, 120) << "sizing bars take the row's common width";
+
+    struct Case {
+        const char* what;
+        size_t self;
+        bool align;
+        int breakAfter, breakBefore;
+        int selfLength;
+    };
+    // Lengths 200, 200, 200 in a row of 300: the second bar overflows it.
+    const Case cases[] = {
+        {"overflow after this bar", 0, true, -1, 1, -1},
+        {"overflow at this bar", 1, true, -1, -1, 30},
+        {"overflow before this bar", 2, false, 1, -1, 200},
+    };
+    for (const Case& c : cases) {
+        std::vector<RowBar> bars{{200, 30}, {200, 30}, {200, 30}};
+        const RowBreak b = SizingRow::NegotiateSpace(bars, 300, c.self);
+        EXPECT_EQ(b.align, c.align) << c.what;
+        EXPECT_EQ(b.breakAfter, c.breakAfter) << c.what;
+        EXPECT_EQ(b.breakBefore, c.breakBefore) << c.what;
+        if (c.selfLength >= 0) {
+            EXPECT_EQ(bars[c.self].length, c.selfLength) << c.what;
+        }
+    }
+    std::vector<RowBar> one{{200, 30}};
+    SizingRow::NegotiateSpace(one, 250, 0);
+    // Placed at -2, it reaches the row's end.
+    EXPECT_EQ(one[0].length, 252) << "a single sizing bar takes the whole difference";
+    EXPECT_EQ(SizingRow::AlignControlBars({{100, 0}, {50, 0}, {70, 0}}), (std::vector<int>{-2, 96, 144}));
 }
 
 TEST(SizingRowModel, RowBreaksWhenMinimumsDoNotFit) {
