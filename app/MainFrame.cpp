@@ -301,13 +301,6 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
 }
 
-void CMainFrame::resizeEvent(QResizeEvent* event) {
-    QMainWindow::resizeEvent(event);
-    // A minimised window has nothing to lay out.
-    if (isMinimized() || width() <= 0 || height() <= 0)
-        return;
-}
-
 void CMainFrame::ShowBars(bool strip, bool folders, bool stitch, bool save) {
     stripBar_->setVisible(strip);
     folderBar_->setVisible(folders);

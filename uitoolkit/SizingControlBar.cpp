@@ -112,6 +112,23 @@ CSizingControlBar::CSizingControlBar(const QString& title, int id, QWidget* pare
     setTitleBarWidget(titleBar_);
     setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable |
                 QDockWidget::DockWidgetFloatable);
+    connect(this, &QDockWidget::topLevelChanged, this, [this](bool floating) {
+        if (!floating) {
+            setMinimumSize(0, 0);
+            setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+            return;
+        }
+        // A floating bar takes its floating size; where its floating minimum
+        // equals its maximum that side is fixed, and some bars are fixed whole.
+        const QSize size(sizes_.floating.cx, sizes_.floating.cy);
+        if (!IsFloatResizable()) {
+            setFixedSize(size);
+            return;
+        }
+        setMinimumSize(sizes_.minFloat.cx, sizes_.minFloat.cy);
+        setMaximumSize(sizes_.max.cx, sizes_.max.cy);
+        resize(size);
+    });
 }
 
 void CSizingControlBar::SetMinSizes(QSize horz, QSize vert, QSize floating) {

@@ -23,6 +23,14 @@ void SizingBarSizes::SetMinSizes(SizingSize h, SizingSize v, SizingSize f) {
     Clamp();
 }
 
+SizingSize SizingBarSizes::CalcFixedLayout(bool stretch, bool horizontal) const {
+    if (stretch)
+        return horizontal ? SizingSize{32767, horz.cy} : SizingSize{vert.cx, 32767};
+    SizingSize s = horizontal ? horz : vert;
+    ClampSize(s, horizontal ? minHorz : minVert, max);
+    return s;
+}
+
 namespace SizingRow {
 
 int Distribute(std::vector<RowBar>& bars, int delta) {

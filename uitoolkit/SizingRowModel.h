@@ -22,6 +22,9 @@ struct SizingBarSizes {
     void Clamp();
     // Sets the minimums; each size grows to its new minimum.
     void SetMinSizes(SizingSize h, SizingSize v, SizingSize f);
+    // The size a docked bar asks the frame for: with stretch the whole
+    // length (32767) at the kept width, else the kept size within its limits.
+    SizingSize CalcFixedLayout(bool stretch, bool horizontal) const;
 };
 
 // One bar of a row along the docking side: its length along the row, its

@@ -18,6 +18,16 @@ TEST(SizingRowModel, NewBarSizesAndMinimums) {
     EXPECT_EQ(s.floating, (SizingSize{300, 300})) << "the floating size grows to its minimum";
 }
 
+TEST(SizingRowModel, FixedLayoutStretchesOrClamps) {
+    SizingBarSizes s;
+    s.horz = {500, 120};
+    s.vert = {20, 20000};
+    EXPECT_EQ(s.CalcFixedLayout(true, true), (SizingSize{32767, 120}));
+    EXPECT_EQ(s.CalcFixedLayout(true, false), (SizingSize{20, 32767}));
+    EXPECT_EQ(s.CalcFixedLayout(false, true), (SizingSize{500, 120}));
+    EXPECT_EQ(s.CalcFixedLayout(false, false), (SizingSize{33, 10000}));
+}
+
 TEST(SizingRowModel, ChangesAreSpreadOnePixelAtATime) {
     struct Case {
         const char* what;
@@ -142,4 +152,25 @@ TEST(SizingControlBar, CaptionGradientSteps) {
     EXPECT_EQ(CSizingControlBarCF::GradientStep(a, b, 0), a);
     EXPECT_EQ(CSizingControlBarCF::GradientStep(a, b, 32), QColor(32, 64, 127));
     EXPECT_EQ(CSizingControlBarCF::GradientStep(a, b, 63), QColor(63, 126, 251));
+}
+
+TEST(SizingControlBar, FloatingBarsKeepTheirLimits) {
+    struct Fixed : CSizingControlBarCF {
+        using CSizingControlBarCF::CSizingControlBarCF;
+        bool IsFloatResizable() const override { return false; }
+    };
+    Fixed fixed("Dialog", 1002);
+    fixed.Sizes().floating = {240, 300};
+    emit fixed.topLevelChanged(true);
+    EXPECT_EQ(fixed.minimumSize(), QSize(240, 300));
+    EXPECT_EQ(fixed.maximumSize(), QSize(240, 300));
+
+    CSizingControlBarCF free("Folders", 1001);
+    free.Sizes().SetMinSizes({33, 32}, {33, 32}, {150, 100});
+    free.Sizes().max = {150, 10000};
+    emit free.topLevelChanged(true);
+    EXPECT_EQ(free.minimumWidth(), free.maximumWidth()) << "minimum equals maximum: that side is fixed";
+    EXPECT_LT(free.minimumHeight(), free.maximumHeight());
+    emit free.topLevelChanged(false);
+    EXPECT_EQ(free.minimumSize(), QSize(0, 0));
 }
