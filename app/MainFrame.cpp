@@ -395,6 +395,7 @@ void CMainFrame::SetTask(int task) {
             folderTree_->setCurrentIndex(index);
             folderTree_->scrollTo(index);
         }
+        folderBar_->ShowCurrentFolder();
         view_->Browser()->ShowFolder(folder);
     }
     RecalcLayout();

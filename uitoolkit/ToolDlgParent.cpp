@@ -35,3 +35,9 @@ void CBrowserTreeBar::SetTree(QWidget* tree) {
         tree->setObjectName(QString::number(kTreeId));
     setWidget(tree);
 }
+
+void CBrowserTreeBar::ShowCurrentFolder() {
+    if (tree_)
+        tree_->show();
+    ShowCloseButton(false);
+}

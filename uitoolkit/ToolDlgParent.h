@@ -27,6 +27,9 @@ public:
     static constexpr int kTreeId = 32786;
     void SetTree(QWidget* tree);
     QWidget* Tree() const { return tree_; }
+    // Shows the tree (its current folder selected by the owner) and drops
+    // the bar's close button.
+    void ShowCurrentFolder();
 
 private:
     QWidget* tree_ = nullptr;

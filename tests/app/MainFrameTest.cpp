@@ -69,6 +69,7 @@ TEST(MainFrame, EachTaskShowsItsBars) {
     EXPECT_EQ(f.TaskBar()->Zoom()->GetPos(), 57);
     EXPECT_EQ(f.TaskBar()->Zoom()->GetStep(), 10);
     EXPECT_EQ(f.dockWidgetArea(f.FolderBar()), Qt::LeftDockWidgetArea);
+    EXPECT_FALSE(f.FolderBar()->HasCloseButton()) << "showing the current folder drops the close button";
 }
 
 TEST(MainFrame, TabsAndActionsRunTheTaskCommands) {
