@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-int g_nThumbnailSize = 100;
 bool g_bBrowserDetails = false;
 int g_nListRowWidth = 300;
 BrowserColours g_BrowserColours;

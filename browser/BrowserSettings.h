@@ -5,8 +5,9 @@
 
 #include <QColor>
 
-// Thumbnail zoom in percent of the item box ("THUMBSZOOM" once loaded).
-extern int g_nThumbnailSize;
+// g_nThumbnailSize, the thumbnail zoom, is the program-wide one of the toolkit.
+#include "BrowserGlobals.h"
+
 // Items drawn as list rows ("DETAILS").
 extern bool g_bBrowserDetails;
 // Width of a list row, kept by the view.

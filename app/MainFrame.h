@@ -1,0 +1,157 @@
+#pragma once
+// The one main window: the task bar with the tabs and the zoom bar, the
+// standard toolbar, the seven-pane status bar, the docking bars (folders,
+// photo strip, stitch page, export page) and the main view; it switches
+// between the three tasks and keeps the bars' layout between runs.
+
+#include <QAction>
+#include <QLabel>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QTimer>
+#include <QToolBar>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "CommandRouter.h"
+#include "FrameDocument.h"
+#include "MyToolBar.h"
+#include "SizingControlBar.h"
+#include "ToolDlgParent.h"
+
+class CCustomDialogBar;
+class COvHorizelView;
+class CBaseDialog;
+class QTreeView;
+class QFileSystemModel;
+
+// A docked task bar hosting one task page in a scrolling parent; its floating
+// frame cannot be resized.
+class CDocDialogBar : public CSizingControlBarCF {
+    Q_OBJECT
+public:
+    CDocDialogBar(const QString& title, int id, QWidget* parent = nullptr);
+    bool IsFloatResizable() const override { return false; }
+    void SetPage(QWidget* page);
+    QWidget* Page() const { return parent_->Dialog(); }
+    CToolDlgParent* ScrollParent() const { return parent_; }
+    // The page's width + 8.
+    int GetPageWidth() const;
+    QSize sizeHint() const override;
+
+private:
+    CToolDlgParent* parent_;
+};
+
+class CStitchDialogBar : public CDocDialogBar {
+    Q_OBJECT
+public:
+    explicit CStitchDialogBar(const QString& title, QWidget* parent = nullptr)
+        : CDocDialogBar(title, kId, parent) {}
+    static constexpr int kId = 1002;
+};
+
+class CSaveDialogBar : public CDocDialogBar {
+    Q_OBJECT
+public:
+    explicit CSaveDialogBar(const QString& title, QWidget* parent = nullptr)
+        : CDocDialogBar(title, kId, parent) {}
+    static constexpr int kId = 1003;
+};
+
+class CMainFrame : public QMainWindow, public ICommandTarget {
+    Q_OBJECT
+public:
+    explicit CMainFrame(QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    static constexpr int kMinWidth = 800;
+    static constexpr int kMinHeight = 740;
+    static constexpr int kPhotoStripId = 1004;
+    static constexpr int kStatusPanes = 7;
+
+    // Switches to task 1, 2 or 3.
+    void SetTask(int task);
+    int GetTask() const { return task_; }
+    // Sets the status texts t1..t6 (panes 1..6); with `remember` they are
+    // kept as the browser's texts, shown again whenever task 1 is entered.
+    void SetStatusPanes(const QStringList& texts, bool remember);
+    QString PaneText(int pane) const;
+    int PaneWidth(int pane) const;
+
+    // Takes image files into the project, shown in the photo strip.
+    void AddFilesToProject(const std::vector<std::string>& files);
+    // The document the frame works on: its own stand-in until another is set.
+    void SetDocument(IMainFrameDocument* document);
+    IMainFrameDocument& Document() const { return *document_; }
+    CDocumentStandIn& DocumentStandIn() { return standIn_; }
+    void SetManualMatching(int value) { document_->SetManualMatching(value); }
+
+    // Saves the bars' layout to the profile ("BARS") and restores it; a
+    // damaged or foreign state leaves the default layout.
+    void SaveBarState() const;
+    bool LoadBarState();
+
+    // Commands.
+    bool OnCmdMsg(int id) override;
+    bool OnUpdateCmdUI(CCmdUI& ui) override;
+    CCommandRouter& Router() { return router_; }
+    QAction* Action(int id) const;
+    // Runs the enabling of toolbars and tabs (also every 200 ms when idle).
+    void OnIdleUpdate();
+    // Enables a menu's command items each time it opens.
+    void TrackMenu(QMenu* menu);
+
+    CCustomDialogBar* TaskBar() const { return taskBar_; }
+    CMainToolBar* MainToolBar() const { return mainToolBar_; }
+    CMyReBar* ReBar() const { return reBar_; }
+    CBrowserTreeBar* FolderBar() const { return folderBar_; }
+    CSizingControlBar* PhotoStripBar() const { return stripBar_; }
+    CStitchDialogBar* StitchBar() const { return stitchBar_; }
+    CSaveDialogBar* SaveBar() const { return saveBar_; }
+    COvHorizelView* View() const { return view_; }
+
+    // Keeps the docked sizing bars of the left side in one column with the
+    // folder bar first.
+    void RecalcLayout();
+    // Gives the docked bars the sizes they keep for their side.
+    void ApplyBarSizes();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void OnCreate();
+    void CreateActions();
+    void CreateStatusBar();
+    void CreateBars();
+    void ShowBars(bool strip, bool folders, bool stitch, bool save);
+    void AddSelectedPhotos();
+    void RemoveSelectedPhotos();
+    void RefreshPhotoStrip();
+    QString CurrentFolder() const;
+    void OnZoom(int value, int code);
+
+    int task_ = 1;
+    bool folderBarDocked_ = false;
+    CDocumentStandIn standIn_;
+    IMainFrameDocument* document_ = &standIn_;
+    CCommandRouter router_;
+    std::map<int, QAction*> actions_;
+    QTimer idleTimer_;
+
+    CMyReBar* reBar_ = nullptr;
+    CCustomDialogBar* taskBar_ = nullptr;
+    CMainToolBar* mainToolBar_ = nullptr;
+    QLabel* panes_[kStatusPanes] = {};
+    QStringList browseTexts_;
+    CBrowserTreeBar* folderBar_ = nullptr;
+    QTreeView* folderTree_ = nullptr;
+    QFileSystemModel* folderModel_ = nullptr;
+    CSizingControlBar* stripBar_ = nullptr;
+    QListWidget* strip_ = nullptr;
+    CStitchDialogBar* stitchBar_ = nullptr;
+    CSaveDialogBar* saveBar_ = nullptr;
+    COvHorizelView* view_ = nullptr;
+};

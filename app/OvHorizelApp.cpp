@@ -1,0 +1,170 @@
+#include "OvHorizelApp.h"
+
+#include "BrowserSettings.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <filesystem>
+
+#include "Bitmap32.h"
+#include "BrowserGlobals.h"
+#include "BrowserSettings.h"
+#include "MainFrame.h"
+#include "PluginDescriptor.h"
+#include "Profile.h"
+#include "ReadableExtensions.h"
+#include "ServiceStandIns.h"
+
+namespace {
+
+COvHorizelApp* g_app = nullptr;
+
+QRgb ToRgb(SkinRgb c) {
+    return qRgb(c.r, c.g, c.b);
+}
+
+// Start-up steps that have no meaning on this platform (common controls, COM
+// and OLE initialisation, the instance mutex a second instance ignores
+// anyway, the shell's file-type registration, the recent-file list of a
+// program without project files).
+void PlatformStartupSteps() {}
+
+}  // namespace
+
+COvHorizelApp::COvHorizelApp() {
+    g_app = this;
+    // The printer settings live in a per-user folder, never the shared /tmp.
+    QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    if (cache.isEmpty())
+        cache = QDir::homePath() + "/.cache";
+    m_strPrintersFile = (cache + "/HRZLRPRINTERS.DAT").toStdString();
+}
+
+COvHorizelApp::~COvHorizelApp() {
+    m_pMainWnd.reset();
+    if (Skin::Reader() == this)
+        Skin::SetReader(nullptr);
+    if (g_app == this)
+        g_app = nullptr;
+}
+
+COvHorizelApp* COvHorizelApp::Instance() {
+    return g_app;
+}
+
+void COvHorizelApp::SetFolders(const std::string& programPath) {
+    std::string folder = std::filesystem::path(programPath).parent_path().string();
+    AddTrailingBackslash(folder);
+    m_strProgramFolder = folder;
+    m_strResFolder = folder + "Res/";
+    m_strSkinFile = m_strResFolder + "resourses.ini";
+    skin_.SetPath(m_strSkinFile);
+}
+
+void COvHorizelApp::RegisterPlugin(bool reg, const std::string& folder, const std::string& programPath) {
+    PluginDescriptor::RegisterPlugin(reg, folder, programPath, PluginDescriptor::GetFileVersionMS());
+}
+
+bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vector<std::string>& args) {
+    PlatformStartupSteps();
+
+    // Readable extensions from the import/export module.
+    m_strReadableExtensions = ReadableExtensions::FromModule();
+    ReadableExtensions::SetProgramList(m_strReadableExtensions);
+
+    m_cmdInfo.ParseCommandLine(args);
+    if (m_cmdInfo.m_nShellCommand == CQXCommandLineInfo::AppRegister ||
+        m_cmdInfo.m_nShellCommand == CQXCommandLineInfo::AppUnregister) {
+        RegisterPlugin(m_cmdInfo.m_nShellCommand == CQXCommandLineInfo::AppRegister,
+                       PluginDescriptor::DefaultFolder(), programPath);
+        m_bRegisterOnly = true;
+        return false;
+    }
+
+    StandIn::CreateWin7Library();
+    m_dwUIThreadId = std::this_thread::get_id();
+
+    m_bNotFirstLaunch = ProfileKeys::Read(ProfileKeys::kNotFirstLaunch) != 0;
+    SetFolders(programPath);
+    Skin::SetReader(this);
+
+    m_settings.LoadSettings();
+    m_browserColors = BrowserColors::Load(skin_);
+    PublishBrowserValues();
+
+    m_nInterfaceRes = ProfileKeys::Read(ProfileKeys::kInterfaceDll);
+
+    // Document, frame and view.
+    m_pMainWnd = std::make_unique<CMainFrame>();
+    m_pMainWnd->SetManualMatching(m_settings.m_nManualMatching);
+
+    const auto& files = m_cmdInfo.m_files;
+    if (!files.empty()) {
+        m_pMainWnd->AddFilesToProject(files);
+        m_pMainWnd->SetTask(files.size() >= 2 ? 2 : 1);
+    } else {
+        m_pMainWnd->SetTask(1);
+    }
+    m_pMainWnd->showMaximized();
+
+    // Until the next normal exit, the next start counts as a first launch.
+    ProfileKeys::Write(ProfileKeys::kNotFirstLaunch, 0);
+
+    StandIn::GetUpdateCheck().Start(false);
+    StandIn::UploadPendingPanoramas();
+    return true;
+}
+
+int COvHorizelApp::ExitInstance() {
+    if (m_bRegisterOnly)
+        return 0;
+    StandIn::StopThumbsBuilder();
+    m_settings.thumbnailSize = g_nThumbnailSize;
+    m_settings.thumbsListMode = g_bThumbsListMode;
+    m_settings.SaveSettings();
+    StandIn::ReleaseThumbCache();
+    StandIn::DestroyWin7Library();
+    return 0;
+}
+
+void COvHorizelApp::PublishBrowserValues() {
+    const BrowserColors& c = m_browserColors;
+    g_clrBrowserSelectedText = ToRgb(c.selectedText);
+    g_clrBrowserText = ToRgb(c.text);
+    g_clrBrowserBackground = ToRgb(c.background);
+    g_clrBrowserInFrame = ToRgb(c.inFrame);
+    g_clrBrowserInFrameCut = ToRgb(c.inFrameCut);
+    g_clrBrowserSelectedBorder = ToRgb(c.selectedBorder);
+    g_clrBrowserBorder = ToRgb(c.border);
+    g_clrDetailsSeparator = ToRgb(c.detailsSeparator);
+    g_clrDetailsTab = ToRgb(c.detailsTab);
+    g_nThumbnailSize = m_settings.thumbnailSize;
+    g_bThumbsListMode = m_settings.thumbsListMode;
+    // The browser's items draw with their own colour record.
+    g_BrowserColours.text = QColor::fromRgb(ToRgb(c.text));
+    g_BrowserColours.selectedText = QColor::fromRgb(ToRgb(c.selectedText));
+    g_BrowserColours.background = QColor::fromRgb(ToRgb(c.background));
+    g_BrowserColours.inFrame = QColor::fromRgb(ToRgb(c.inFrame));
+    g_BrowserColours.inFrameCut = QColor::fromRgb(ToRgb(c.inFrameCut));
+    g_BrowserColours.border = QColor::fromRgb(ToRgb(c.border));
+    g_BrowserColours.selectedBorder = QColor::fromRgb(ToRgb(c.selectedBorder));
+    g_BrowserColours.detailsSeparator = QColor::fromRgb(ToRgb(c.detailsSeparator));
+    g_BrowserColours.detailsTab = QColor::fromRgb(ToRgb(c.detailsTab));
+}
+
+QColor COvHorizelApp::GetSkinColor(const char* section, const char* key, QColor defaultValue) const {
+    const SkinRgb def{uint8_t(defaultValue.red()), uint8_t(defaultValue.green()),
+                      uint8_t(defaultValue.blue())};
+    const SkinRgb c = skin_.GetSkinColor(section, key, def);
+    return QColor(c.r, c.g, c.b);
+}
+
+QString COvHorizelApp::GetSkinString(const char* section, const char* key,
+                                     const QString& defaultValue) const {
+    return QString::fromStdString(skin_.GetSkinString(section, key, defaultValue.toStdString()));
+}
+
+QImage COvHorizelApp::LoadSkinImage(const char* section, const char* key) const {
+    const std::string path = skin_.GetSkinImagePath(m_strResFolder, section, key);
+    return path.empty() ? QImage() : Bitmap32::LoadSkinPicture(QString::fromStdString(path));
+}

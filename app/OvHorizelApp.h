@@ -1,0 +1,79 @@
+#pragma once
+// The program's one application object: it owns the settings, the folder
+// paths, the skin file and the readable-extension list for the whole run, runs
+// the start-up sequence (InitInstance) and the shut-down sequence
+// (ExitInstance), and answers the skin readers every window uses.
+
+#include <QImage>
+#include <QString>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AppSettings.h"
+#include "CommandLine.h"
+#include "SkinAccess.h"
+#include "SkinFile.h"
+
+class CMainFrame;
+
+class COvHorizelApp : public ISkinReader {
+public:
+    COvHorizelApp();
+    ~COvHorizelApp() override;
+
+    // The running application object; null outside its lifetime.
+    static COvHorizelApp* Instance();
+
+    // The start-up sequence. `programPath` is the program file (its folder
+    // holds "Res/"); `args` are the arguments after the program's name. False
+    // when the program must end at once (a registration run, or no window).
+    bool InitInstance(const std::string& programPath, const std::vector<std::string>& args);
+    // The shut-down sequence; returns the exit code.
+    int ExitInstance();
+
+    // Skin readers (the file is read anew at every call).
+    QColor GetSkinColor(const char* section, const char* key, QColor defaultValue) const override;
+    QString GetSkinString(const char* section, const char* key, const QString& defaultValue) const override;
+    QString GetResFolder() const override { return QString::fromStdString(m_strResFolder); }
+    // The 32-bit picture named by the key, from the Res folder; null image
+    // when the key is missing or the file does not load.
+    QImage LoadSkinImage(const char* section, const char* key) const;
+
+    // The registration half of start-up, also used by tests: writes or deletes
+    // the plug-in descriptor in `folder`.
+    static void RegisterPlugin(bool reg, const std::string& folder, const std::string& programPath);
+
+    CMainFrame* GetMainFrame() const { return m_pMainWnd.get(); }
+
+    // Members the other windows read.
+    int m_nInterfaceRes = 1;
+    bool m_bBarsSettled = false;
+    std::string m_strReadableExtensions;
+    bool m_bRegisterOnly = false;
+    bool m_bNotFirstLaunch = false;
+    std::string m_strResFolder;
+    std::string m_strProgramFolder;
+    std::string m_strSkinFile;
+    std::string m_strPrintersFile;
+    std::string m_strPrinterName;
+    int m_nFromPage = 1, m_nToPage = 1;
+    int m_bBrowserWindowsDisabled = 0;
+    // The operating-system class the photo browser asks about: a later
+    // system than the last one it knows (13).
+    int m_nOsVersion = 13;
+    // The thread that ran InitInstance: the user-interface thread.
+    std::thread::id m_dwUIThreadId;
+    CAppSettings m_settings;
+    BrowserColors m_browserColors;
+    CQXCommandLineInfo m_cmdInfo;
+
+private:
+    // Folder paths from the program file's folder.
+    void SetFolders(const std::string& programPath);
+    void PublishBrowserValues();
+
+    CSkinFile skin_;
+    std::unique_ptr<CMainFrame> m_pMainWnd;
+};

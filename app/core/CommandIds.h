@@ -1,0 +1,23 @@
+#pragma once
+// The program's command ids, as the menus, toolbars and tabs send them.
+
+namespace CmdId {
+
+inline constexpr int TaskAddImages = 32773;
+inline constexpr int TaskStitch = 32774;
+inline constexpr int TaskExport = 32777;
+inline constexpr int Home = 32776;
+inline constexpr int AddSelected = 32808;
+inline constexpr int RemoveSelected = 32813;
+inline constexpr int ZoomIn = 32814;
+inline constexpr int ZoomOut = 32815;
+inline constexpr int ZoomActual = 32816;
+inline constexpr int ZoomFitWindow = 32817;
+inline constexpr int ZoomFitHeight = 32842;
+inline constexpr int ZoomFitWidth = 32843;
+inline constexpr int FileOpen = 57601;
+inline constexpr int FilePrint = 57607;
+inline constexpr int AppAbout = 57664;
+inline constexpr int AppExit = 57665;
+
+}  // namespace CmdId

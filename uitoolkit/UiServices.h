@@ -1,0 +1,23 @@
+#pragma once
+// Services the toolkit's windows call that tests replace: the message box and
+// the opening of a web page.
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace UiServices {
+
+// Shows a message with an OK button. Replaced in tests (a modal box would
+// block an offscreen run).
+void ShowMessage(QWidget* parent, const QString& text, const QString& caption = {});
+using MessageHandler = std::function<void(QWidget*, const QString&, const QString&)>;
+void SetMessageHandler(MessageHandler handler);
+
+// Opens an http or https address in the user's browser; others are ignored.
+bool OpenUrl(const QString& url);
+using UrlHandler = std::function<void(const QString&)>;
+void SetUrlHandler(UrlHandler handler);
+
+}  // namespace UiServices
