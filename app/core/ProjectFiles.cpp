@@ -1,16 +1,13 @@
 #include "ProjectFiles.h"
 
+#include "ReadableExtensions.h"
+
 #include <algorithm>
 #include <cctype>
 
 namespace ProjectFiles {
 
 namespace {
-
-std::string& Extensions() {
-    static std::string extensions = kDefaultReadableExtensions;
-    return extensions;
-}
 
 std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
@@ -20,12 +17,13 @@ std::string Lower(std::string s) {
 
 }  // namespace
 
+// One list for the whole run: the application's.
 const std::string& ReadableExtensions() {
-    return Extensions();
+    return ReadableExtensions::ProgramList();
 }
 
 void SetReadableExtensions(std::string extensions) {
-    Extensions() = Lower(std::move(extensions));
+    ReadableExtensions::SetProgramList(Lower(std::move(extensions)));
 }
 
 std::string ExtensionsFromFormatList(const char* list, std::size_t size) {
@@ -66,10 +64,7 @@ std::string LowerExtension(std::string_view path) {
 }
 
 bool IsReadableImageFile(std::string_view path) {
-    const std::string extension = LowerExtension(path);
-    if (extension.size() < 4)
-        return false;
-    return Extensions().find(extension) != std::string::npos;
+    return ::IsReadableImageFile(path);
 }
 
 std::string FileNameOf(std::string_view path) {
