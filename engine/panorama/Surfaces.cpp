@@ -68,10 +68,14 @@ void CCylindricalSurface::AddImage(IPanoElement* element, const TiledImagePose& 
 void CCylindricalSurface::SelectReference(std::int32_t index) {
     if (index < 0 || static_cast<std::size_t>(index) >= images.size())
         return;
+    // The alignment levels its poses: the surface takes the reference photo's
+    // heading on that level frame, so that the horizon stays straight and
+    // the user's elevation and tilt start from level, whatever the tilt of
+    // the reference photo itself.
     const TiledImagePose& ref = images[index].pose;
-    pose.pitch = ref.pitch;
+    pose.pitch = 0.0;
     pose.yaw = ref.yaw;
-    pose.roll = ref.roll;
+    pose.roll = 0.0;
     pose.a = ref.a;
     pose.b = ref.b;
     pose.c = ref.c;
@@ -205,6 +209,9 @@ void CCylindricalSurface::ComputeNaturalFocal() {
 void CCylindricalSurface::ComputeBounds() {
     ResetBounds();
     const std::int32_t model = g_nLensModel.load(std::memory_order_relaxed);
+    // Set when a photo reaches across the -180/180 degree seam: the photos
+    // then go all the way round, and the strip is one full turn.
+    bool fullTurn = false;
     for (SurfaceImage& image : images) {
         image.rect = Rect();
         if (!UsablePose(image.pose))
@@ -215,6 +222,7 @@ void CCylindricalSurface::ComputeBounds() {
                                       {hw / 2, hh},  {hw, hh},       {-hw, -hh / 2}, {-hw, 0},
                                       {-hw, hh / 2}, {hw, -hh / 2},  {hw, 0},        {hw, hh / 2}};
         bool first = true;
+        const double centreLon = std::atan2(image.forward[2], image.forward[8]);
         for (const auto& point : border) {
             double u = point[0], v = point[1];
             if (image.pose.hasOwnLens) {
@@ -228,6 +236,15 @@ void CCylindricalSurface::ComputeBounds() {
             const double dz = F[6] * u + F[7] * v + F[8];
             const double lon = std::atan2(dx, dz);
             const double h = Elevation(dx, dy, dz);
+            // The border point's longitude seen from the photo's centre,
+            // without the wrap: past +-pi it lies beyond the seam.
+            double fromCentre = lon - centreLon;
+            if (fromCentre > kPi)
+                fromCentre -= kTwoPi;
+            else if (fromCentre < -kPi)
+                fromCentre += kTwoPi;
+            if (std::fabs(centreLon + fromCentre) > kPi)
+                fullTurn = true;
             if (first) {
                 image.lonMin = image.lonMax = lon;
                 image.hMin = image.hMax = h;
@@ -250,6 +267,10 @@ void CCylindricalSurface::ComputeBounds() {
         lonMax = std::max(lonMax, image.lonMax);
         hMin = std::min(hMin, image.hMin);
         hMax = std::max(hMax, image.hMax);
+    }
+    if (fullTurn && lonMin <= lonMax) {
+        lonMin = -180.0;
+        lonMax = 180.0;
     }
     ComputeOutputSize();
 
