@@ -209,9 +209,6 @@ void CCylindricalSurface::ComputeNaturalFocal() {
 void CCylindricalSurface::ComputeBounds() {
     ResetBounds();
     const std::int32_t model = g_nLensModel.load(std::memory_order_relaxed);
-    // Set when a photo reaches across the -180/180 degree seam: the photos
-    // then go all the way round, and the strip is one full turn.
-    bool fullTurn = false;
     for (SurfaceImage& image : images) {
         image.rect = Rect();
         if (!UsablePose(image.pose))
@@ -222,6 +219,7 @@ void CCylindricalSurface::ComputeBounds() {
                                       {hw / 2, hh},  {hw, hh},       {-hw, -hh / 2}, {-hw, 0},
                                       {-hw, hh / 2}, {hw, -hh / 2},  {hw, 0},        {hw, hh / 2}};
         bool first = true;
+        bool acrossSeam = false;
         const double centreLon = std::atan2(image.forward[2], image.forward[8]);
         for (const auto& point : border) {
             double u = point[0], v = point[1];
@@ -244,7 +242,7 @@ void CCylindricalSurface::ComputeBounds() {
             else if (fromCentre < -kPi)
                 fromCentre += kTwoPi;
             if (std::fabs(centreLon + fromCentre) > kPi)
-                fullTurn = true;
+                acrossSeam = true;
             if (first) {
                 image.lonMin = image.lonMax = lon;
                 image.hMin = image.hMax = h;
@@ -262,15 +260,19 @@ void CCylindricalSurface::ComputeBounds() {
         }
         image.lonMin = WrapLongitude(image.lonMin * kDegreesPerRadian);
         image.lonMax = WrapLongitude(image.lonMax * kDegreesPerRadian);
+        // A photo reaching across the -180/180 degree seam: its sampled
+        // border points only approach the seam from both sides, which left
+        // the strip short of a full turn. Its columns are the whole strip
+        // (the warp keeps only the pixels that fall inside the photo).
+        if (acrossSeam) {
+            image.lonMin = -180.0;
+            image.lonMax = 180.0;
+        }
         ConvertElevationBounds(image.hMin, image.hMax);
         lonMin = std::min(lonMin, image.lonMin);
         lonMax = std::max(lonMax, image.lonMax);
         hMin = std::min(hMin, image.hMin);
         hMax = std::max(hMax, image.hMax);
-    }
-    if (fullTurn && lonMin <= lonMax) {
-        lonMin = -180.0;
-        lonMax = 180.0;
     }
     ComputeOutputSize();
 

@@ -89,11 +89,12 @@ void FocalsFromHomography(const double H[9], double& firstFocal, double& secondF
 bool FitHomography(const std::vector<AlignmentPoint>& from, const std::vector<AlignmentPoint>& to,
                    const std::vector<double>& weights, double H[9]);
 
-// The rotation of `poses` (in `order`) that makes their mean up direction
-// vertical: the direction most nearly at right angles to every photo's
-// horizontal axis, kept near the photos' mean up when those axes are nearly
-// parallel (a narrow column). The reference photo keeps its heading. Focal
-// lengths are left alone.
+// Turns `poses` (those in `order`) together so that their mean up direction
+// is vertical: the direction most nearly at right angles to every photo's
+// horizontal axis (and, when the photos go round, to their view axes taken
+// from their mean), kept near the photos' mean up when the horizontal axes
+// are nearly parallel (a column). The reference photo then looks along
+// heading 0. Focal lengths are left alone.
 void LevelPoses(std::vector<TiledImagePose>& poses, const std::vector<std::int32_t>& order,
                 std::int32_t reference);
 

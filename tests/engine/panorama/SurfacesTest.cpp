@@ -170,7 +170,9 @@ TEST(SurfaceGeometryTest, GainComesFromTheHistogramMedians) {
 TEST_F(SurfaceTest, APhotoAtTheReferenceHasTheDiagonalMatricesAndSitsAtTheOrigin) {
     for (bool sphere : {false, true}) {
         std::unique_ptr<CCylindricalSurface> s(sphere ? new CSphericalSurface : new CCylindricalSurface);
-        s->AddImage(MakePhoto(400, 300), Pose(500, 10, 20, 5), nullptr);
+        // The reference orientation is the photo's heading on the level
+        // frame the alignment leaves.
+        s->AddImage(MakePhoto(400, 300), Pose(500, 0, 20, 0), nullptr);
         s->SelectReference(0);
         ASSERT_TRUE(s->Render(100.0, nullptr, nullptr, 0, 0));
         const SurfaceImage& img = s->Images()[0];
@@ -348,9 +350,10 @@ TEST_F(SurfaceTest, SetImagesTakesTheListedPhotosWithTheSharedLensAndMatchingPro
     EXPECT_EQ(s.Images()[1].element, a);
     s.SelectReference(0);
     s.AddAngleOffsets(10, 20, 30);
-    EXPECT_EQ(s.ReferencePose().pitch, 17);
+    // The reference photo's heading only: the view starts level.
+    EXPECT_EQ(s.ReferencePose().pitch, 10);
     EXPECT_EQ(s.ReferencePose().yaw, 28);
-    EXPECT_EQ(s.ReferencePose().roll, 39);
+    EXPECT_EQ(s.ReferencePose().roll, 30);
 
     // Proxies of another count are not used; without a shared lens the
     // photos keep their own.

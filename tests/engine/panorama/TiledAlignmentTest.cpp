@@ -301,3 +301,117 @@ TEST(TiledAlignmentTest, PlacesAlongTheStrongestEdgesFirst) {
 }
 
 }  // namespace
+
+namespace {
+
+// The tilt of a pose's frame from level: the angle between its camera's
+// horizontal axis and the horizontal plane, and the wave its view axis shows.
+double Roll(const TiledImagePose& pose) {
+    double R[9];
+    RotationFromAngles(R, pose.pitch, pose.yaw, pose.roll);
+    return std::asin(std::clamp(R[1], -1.0, 1.0)) * 180 / kPi;
+}
+
+// Every pose turned by one common rotation (a rig held askew).
+std::vector<TiledImagePose> Tilted(const std::vector<TiledImagePose>& poses, double pitch, double roll) {
+    double T[9];
+    RotationFromAngles(T, pitch, 0, roll);
+    std::vector<TiledImagePose> out = poses;
+    for (TiledImagePose& pose : out) {
+        double R[9], L[9];
+        RotationFromAngles(R, pose.pitch, pose.yaw, pose.roll);
+        // New world-to-camera: R T^T.
+        for (int a = 0; a < 3; ++a)
+            for (int b = 0; b < 3; ++b)
+                L[3 * a + b] =
+                    R[3 * a] * T[3 * b] + R[3 * a + 1] * T[3 * b + 1] + R[3 * a + 2] * T[3 * b + 2];
+        pose.pitch = std::asin(-L[7]) * 180 / kPi;
+        pose.yaw = std::atan2(L[6], L[8]) * 180 / kPi;
+        pose.roll = std::atan2(L[1], L[4]) * 180 / kPi;
+    }
+    return out;
+}
+
+TEST(TiledLevellingTest, ACommonTiltIsTurnedAwayWhateverThePhotosCover) {
+    std::vector<TiledImagePose> ring, row, column;
+    for (int i = 0; i < 12; ++i)
+        ring.push_back(Pose(500, 4, 30.0 * i, 0));
+    for (int i = 0; i < 4; ++i)
+        row.push_back(Pose(500, -25, 20.0 * i, 0));  // a row looking up
+    for (int i = 0; i < 3; ++i)
+        column.push_back(Pose(500, -30.0 * i, 0, 0));  // a column up a tower
+    const struct {
+        const char* name;
+        std::vector<TiledImagePose> level;
+        double pitchShift;
+    } cases[] = {{"ring", ring, 0},
+                 {"row", row, 0},
+                 // Nothing tells how far a column looked up: its mean photo
+                 // ends level.
+                 {"column", column, 30}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        std::vector<TiledImagePose> poses = Tilted(k.level, 7, -5);
+        std::vector<std::int32_t> order;
+        for (std::size_t i = 0; i < poses.size(); ++i)
+            order.push_back(static_cast<std::int32_t>(i));
+        Tiled_Panorama::LevelPoses(poses, order, 0);
+        // Relative poses are kept; each camera is upright again, at its own
+        // pitch; the reference looks along heading 0.
+        for (std::size_t i = 0; i < poses.size(); ++i) {
+            ExpectRelativePose(poses, k.level, static_cast<int>(i));
+            EXPECT_NEAR(Roll(poses[i]), 0.0, 1e-6) << i;
+            EXPECT_NEAR(poses[i].pitch, k.level[i].pitch + k.pitchShift, 1e-6) << i;
+        }
+        EXPECT_NEAR(poses[0].yaw, 0.0, 1e-6);
+    }
+}
+
+TEST(TiledAlignmentTest, TheStartFocalComesFromThePerspectiveOfTheMatches) {
+    // Photos of focal 700 round the reference: the homographies show 700,
+    // and the start is 0.8 of it.
+    const RingScene s = MakeScene(0.3);
+    CPoseAlignment align;
+    Configure(align, s);
+    EXPECT_NEAR(align.EstimateStartFocal(), 0.8 * 700, 0.8 * 700 * 0.02);
+
+    // The two relations recover both focal lengths of a pure rotation.
+    const TiledImagePose a = Pose(500, 5, 0, 2), b = Pose(800, -3, 20, 0);
+    double Ra[9], Rb[9], H[9];
+    RotationFromAngles(Ra, a.pitch, a.yaw, a.roll);
+    RotationFromAngles(Rb, b.pitch, b.yaw, b.roll);
+    // H = Kb Rb Ra^T Ka^-1 maps a's centred pixels to b's.
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            double r = 0;
+            for (int k = 0; k < 3; ++k)
+                r += Rb[3 * i + k] * Ra[3 * j + k];
+            H[3 * i + j] = r * (i < 2 ? b.focal : 1.0) / (j < 2 ? a.focal : 1.0);
+        }
+    double fa = 0, fb = 0;
+    bool oka = false, okb = false;
+    Tiled_Panorama::FocalsFromHomography(H, fa, fb, oka, okb);
+    ASSERT_TRUE(oka && okb);
+    EXPECT_NEAR(fa, 500, 1e-6);
+    EXPECT_NEAR(fb, 800, 1e-6);
+
+    // Matches without perspective (a pure shift) give no estimate: 1000.
+    AlignmentEdge edge;
+    edge.firstImage = 0;
+    edge.secondImage = 1;
+    CPoseAlignment flat;
+    flat.photoSizes = {{400, 300}, {400, 300}};
+    flat.keypoints.assign(2, {});
+    for (int k = 0; k < 20; ++k) {
+        const double x = 20 + 17 * k % 360, y = 15 + 29 * k % 270;
+        flat.keypoints[0].push_back({x, y});
+        flat.keypoints[1].push_back({x - 120, y + 4});
+        edge.inliers1.push_back(k);
+        edge.inliers2.push_back(k);
+    }
+    edge.inlierCount = 20;
+    flat.edges = {&edge};
+    EXPECT_EQ(flat.EstimateStartFocal(), 1000.0);
+}
+
+}  // namespace
