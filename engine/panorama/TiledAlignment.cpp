@@ -22,6 +22,9 @@ constexpr double kLensScale = 10000.0;
 // Fewer weighted inliers than this make too shaky a homography for a focal.
 constexpr std::size_t kMinFocalInliers = 8;
 constexpr double kStartBelowEstimate = 0.8;
+// A fit whose matches end further apart than this (root mean square, pixels)
+// is taken for a wrong minimum.
+constexpr double kGoodFitPixels = 4.0;
 
 template <class T>
 std::unique_ptr<T[]> Allocate(std::size_t count) {
@@ -488,30 +491,83 @@ bool CPoseAlignment::AlignImages() {
     if (referenceImage < 0 || static_cast<std::size_t>(referenceImage) >= photoCount)
         return false;
 
-    startFocal = EstimateStartFocal();
-    placementOrder.push_back(referenceImage);
-    sharedLens = TiledImagePose();
-    if (lensMode == 1) {
-        sharedLens = StartPose();
-        sharedLens.hasOwnLens = 1;
-    }
-    poses[referenceImage] = StartPose();
+    // Placement and solve from one start focal; false when the solve
+    // failed (non-finite parameters).
+    const std::vector<TiledImagePose> unplaced = poses;
+    auto placeAndSolve = [&](double focal, bool solve) {
+        startFocal = focal;
+        poses = unplaced;
+        placementOrder.assign(1, referenceImage);
+        usedEdges.assign(photoCount, {});
+        openEdges.clear();
+        for (const AlignmentEdge* edge : edges)
+            if (edge)
+                openEdges.push_back(edge);
+        sharedLens = TiledImagePose();
+        if (lensMode == 1) {
+            sharedLens = StartPose();
+            sharedLens.hasOwnLens = 1;
+        }
+        poses[referenceImage] = StartPose();
 
-    while (placementOrder.size() < photoCount) {
-        std::int32_t newPhoto = -1, anchor = -1;
-        const AlignmentEdge* edge = nullptr;
-        if (!PickNextImage(newPhoto, anchor, edge))
-            break;
-        poses[newPhoto] = StartPose();
-        InitPoseFromEdge(anchor, newPhoto, edge);
-        placementOrder.push_back(newPhoto);
-        usedEdges[anchor].push_back(edge);
-        ClaimEdges(openEdges);
-        if (!optimizeAtEnd)
+        while (placementOrder.size() < photoCount) {
+            std::int32_t newPhoto = -1, anchor = -1;
+            const AlignmentEdge* edge = nullptr;
+            if (!PickNextImage(newPhoto, anchor, edge))
+                break;
+            poses[newPhoto] = StartPose();
+            InitPoseFromEdge(anchor, newPhoto, edge);
+            placementOrder.push_back(newPhoto);
+            usedEdges[anchor].push_back(edge);
+            ClaimEdges(openEdges);
+            if (solve && !optimizeAtEnd)
+                OptimizePoses();
+        }
+        if (solve && optimizeAtEnd)
             OptimizePoses();
+    };
+
+    // The estimate reads the focal high under barrel distortion, and a ring
+    // closes only from a start at or somewhat below its focal: 0.8 of the
+    // estimate, unless the estimate itself or a start above it lets the
+    // start poses agree with the matches better (an undistorted long ring
+    // needs a start close to its focal).
+    const double estimated = EstimateStartFocal();
+    std::vector<double> starts = {estimated};
+    if (estimated != kStartFocal && optimizeAtEnd) {
+        const double median = estimated / kStartBelowEstimate;
+        std::vector<std::pair<double, double>> ranked;
+        for (double focal : {estimated, median, 1.25 * median}) {
+            placeAndSolve(focal, false);
+            ranked.push_back({StartRmsDistance(), focal});
+        }
+        std::stable_sort(ranked.begin(), ranked.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        starts.clear();
+        for (const auto& r : ranked)
+            starts.push_back(r.second);
     }
-    if (optimizeAtEnd)
-        OptimizePoses();
+    // A fit whose matches end far apart is a wrong minimum: the next start
+    // is tried then, and the closest fit is kept.
+    struct Fit {
+        double rms;
+        double focal;
+        std::vector<TiledImagePose> poses;
+        TiledImagePose lens;
+    };
+    Fit best{std::numeric_limits<double>::infinity(), estimated, {}, {}};
+    for (double focal : starts) {
+        placeAndSolve(focal, true);
+        if (best.poses.empty() || lastRmsDistance < best.rms)
+            best = {lastRmsDistance, startFocal, poses, sharedLens};
+        if (lastRmsDistance <= kGoodFitPixels)
+            break;
+    }
+    // The placement order and the edges used do not depend on the start.
+    startFocal = best.focal;
+    poses = best.poses;
+    sharedLens = best.lens;
+    lastRmsDistance = best.rms;
     LevelPoses(poses, placementOrder, referenceImage);
     usedEdges.assign(photoCount, {});
     tasks_.clear();
@@ -602,9 +658,19 @@ bool CPoseAlignment::InitPoseFromEdge(std::int32_t anchor, std::int32_t newPhoto
     const TiledImagePose& pa = poses[anchor];
     TiledImagePose& pb = poses[newPhoto];
     pb.focal = pa.focal / s;
-    pb.roll = pa.roll - t * 180.0 / kPi;
-    pb.yaw = pa.yaw + std::atan(xc / pa.focal) * 180.0 / kPi;
-    pb.pitch = pa.pitch - std::atan(yc / pa.focal) * 180.0 / kPi;
+    // The turn from the anchor's camera to the new one, in the anchor's
+    // camera frame. It is composed with the anchor's rotation rather than
+    // added to its angles: adding is the same for an anchor at zero angles,
+    // but along a row that looks up or down it tilts each next photo a
+    // little more, until the start poses of a multi-row sphere are garbled.
+    double Rrel[9], Ra[9], Rb[9];
+    RotationFromAngles(Rrel, -std::atan(yc / pa.focal) * 180.0 / kPi, std::atan(xc / pa.focal) * 180.0 / kPi,
+                       -t * 180.0 / kPi);
+    RotationFromAngles(Ra, pa.pitch, pa.yaw, pa.roll);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            Rb[3 * i + j] = Rrel[3 * i] * Ra[j] + Rrel[3 * i + 1] * Ra[3 + j] + Rrel[3 * i + 2] * Ra[6 + j];
+    AnglesFromRotation(Rb, pb.pitch, pb.yaw, pb.roll);
     return true;
 }
 
@@ -674,6 +740,9 @@ void CPoseAlignment::OptimizePoses() {
                      ws.epsfcn, ws.diag.get(), ws.mode, ws.factor, ws.nprint, &nfev, ws.fjac.get(), m,
                      ws.ipvt.get(), ws.qtf.get(), ws.wa1, ws.wa2, ws.wa3, ws.wa4);
     lastEvaluations = nfev;
+    // lmdif leaves the residuals of its final parameters in fvec.
+    lastResiduals = m;
+    lastRmsDistance = RmsDistance(ws.fvec.get(), m);
     tasks_.clear();
     baseX_.clear();
     baseF_.clear();
@@ -683,6 +752,29 @@ void CPoseAlignment::OptimizePoses() {
     for (int i = 0; i < n; ++i)
         if (!std::isfinite(ws.x[i]))
             throw panorama_error();
+}
+
+double CPoseAlignment::RmsDistance(const double* fvec, int m) const {
+    double cost = 0.0, weights = 0.0;
+    for (int i = 0; i < m; ++i)
+        cost += fvec[i] * fvec[i];
+    const double ratio2 = distanceRatio * distanceRatio;
+    for (const ResidualTask& task : tasks_)
+        for (int k = 0; k < task.count; ++k)
+            weights += 2.0 * MatchWeight(*task.edge, static_cast<std::size_t>(k), ratio2);
+    return weights > 0 ? std::sqrt(cost / weights) : 0.0;
+}
+
+double CPoseAlignment::StartRmsDistance() {
+    const int m = ResidualCount(), n = ParameterCount();
+    std::vector<double> x(static_cast<std::size_t>(n)), fvec(static_cast<std::size_t>(m));
+    PackAlignmentParams(x.data());
+    BuildResidualTasks(m);
+    for (const ResidualTask& task : tasks_)
+        EvaluateTask(task, fvec.data());
+    const double rms = RmsDistance(fvec.data(), m);
+    tasks_.clear();
+    return rms;
 }
 
 void CPoseAlignment::BuildResidualTasks(int m) {

@@ -127,7 +127,9 @@ public:
     // width are dropped), or 1000 when no edge gives one. Starting below the
     // estimate matters: barrel distortion flattens the perspective the
     // homographies read, so they come out high, and a ring closes only from a
-    // start at or somewhat below its focal.
+    // start at or somewhat below its focal. (AlignImages also weighs the
+    // median itself and 1.25 times it, by how well their start poses agree
+    // with the matches, and tries the next when a fit ends plainly wrong.)
     double EstimateStartFocal() const;
 
     // Parameter and residual counts of the problem as it stands.
@@ -156,6 +158,10 @@ public:
     // The solver's last outcome and evaluation count, for diagnostics only.
     int lastInfo = 0;
     int lastEvaluations = 0;
+    int lastResiduals = 0;
+    // Root mean square distance (pixels) between the matched points of the
+    // last solve, each mapped into the other's photo, by match weight.
+    double lastRmsDistance = 0.0;
     // The focal the last alignment started from.
     double startFocal = 1000.0;
 
@@ -168,6 +174,10 @@ private:
         int count;   // inliers
     };
     void BuildResidualTasks(int m);
+    // The root mean square match distance of residuals fvec (m of them) of
+    // the current tasks, and of the current poses over the used edges.
+    double RmsDistance(const double* fvec, int m) const;
+    double StartRmsDistance();
     void EvaluateTask(const ResidualTask& task, double* fvec) const;
     TiledImagePose StartPose() const;
 
