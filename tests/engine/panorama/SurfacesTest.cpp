@@ -195,6 +195,29 @@ TEST_F(SurfaceTest, APhotoAtTheReferenceHasTheDiagonalMatricesAndSitsAtTheOrigin
     }
 }
 
+TEST_F(SurfaceTest, PhotosAllRoundMakeAStripOfOneFullTurn) {
+    // Twelve photos 30 degrees apart, one of them across the -180/180 seam:
+    // the strip is one turn at the focal, and the seam's photo is drawn at
+    // both ends.
+    for (bool sphere : {false, true}) {
+        std::unique_ptr<CCylindricalSurface> s(sphere ? new CSphericalSurface : new CCylindricalSurface);
+        for (int i = 0; i < 12; ++i)
+            s->AddImage(MakePhoto(400, 300, i), Pose(300, 0, 15 + 30.0 * i, 0), nullptr);
+        s->SelectReference(0);
+        ASSERT_TRUE(s->Render(100.0, nullptr, nullptr, 0, 0));
+        EXPECT_EQ(s->OutputWidth(), static_cast<int>(2 * 3.141592653589793 * 300 + 0.5));
+        const SurfaceImage& seam = s->Images()[5];  // centred at 165 degrees
+        EXPECT_EQ(seam.rect.left, 0);
+        EXPECT_EQ(seam.rect.right, s->OutputWidth());
+        PanoramaLib::IPanoElement* result = s->GetResult();
+        auto* r = static_cast<CPanoElement*>(result);
+        const int row = r->GetHeight() / 2;
+        EXPECT_EQ(r->GetMask()[row * r->GetMaskStride()], 255);
+        EXPECT_EQ(r->GetMask()[row * r->GetMaskStride() + r->GetWidth() - 1], 255);
+        result->Release();
+    }
+}
+
 TEST_F(SurfaceTest, ScaleKeepsTheFocalAtFullSizeAndNeverGoesBelowFourHundredEightyRows) {
     CSphericalSurface s;
     s.AddImage(MakePhoto(400, 300), Pose(500, 0, 0, 0), nullptr);

@@ -102,6 +102,36 @@ TEST(TiledAlignmentTest, StartPosesFollowTheEdgeTransform) {
     }
 }
 
+TEST(TiledAlignmentTest, TheStartTurnIsTakenInTheAnchorsCamera) {
+    // The same edge from an anchor that looks up and sideways: the new photo
+    // is turned from the anchor's camera exactly as from an anchor at zero
+    // angles (adding the angles instead tilts a raised row further and
+    // further).
+    const double H[9] = {0.98, -0.05, 150, 0.05, 0.98, 60, 0, 0, 1};
+    const AlignmentEdge edge = Edge(1, 0, H, 10);
+    auto relative = [&](const TiledImagePose& anchor) {
+        CPoseAlignment align;
+        align.photoSizes = {{400, 300}, {400, 300}};
+        align.poses = {anchor, Pose(0, 0, 0, 0)};
+        EXPECT_TRUE(align.InitPoseFromEdge(0, 1, &edge));
+        double Ra[9], Rb[9];
+        RotationFromAngles(Ra, anchor.pitch, anchor.yaw, anchor.roll);
+        const TiledImagePose& b = align.poses[1];
+        RotationFromAngles(Rb, b.pitch, b.yaw, b.roll);
+        std::vector<double> out(9);
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                out[3 * i + j] =
+                    Rb[3 * i] * Ra[3 * j] + Rb[3 * i + 1] * Ra[3 * j + 1] + Rb[3 * i + 2] * Ra[3 * j + 2];
+        EXPECT_NEAR(b.focal, anchor.focal / 0.98 * std::cos(std::atan(0.05 / 0.98)), 1e-6);
+        return out;
+    };
+    const std::vector<double> fromZero = relative(Pose(800, 0, 0, 0));
+    const std::vector<double> fromRaised = relative(Pose(800, -40, 120, 7));
+    for (int i = 0; i < 9; ++i)
+        EXPECT_NEAR(fromRaised[i], fromZero[i], 1e-12) << i;
+}
+
 TEST(TiledAlignmentTest, StartRollFlipsWithANegativeFirstEntryAndSurvivesAQuarterTurn) {
     const double t = 10 * kPi / 180;
     const double rot[9] = {std::cos(t), -std::sin(t), 0, std::sin(t), std::cos(t), 0, 0, 0, 1};
