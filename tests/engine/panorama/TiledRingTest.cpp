@@ -26,7 +26,7 @@ double RotationAngleBetween(const TiledImagePose& a, const TiledImagePose& b) {
     return std::acos(std::clamp((trace - 1) / 2, -1.0, 1.0)) * 180 / kPi;
 }
 
-class TiledRealPhotosTest : public ::testing::Test {
+class TiledRingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         previous = g_pDibManager;
@@ -65,7 +65,7 @@ protected:
     std::vector<PanoramaLib::IPanoElement*> photos;
 };
 
-TEST_F(TiledRealPhotosTest, TheApartmentRingClosesOneLevelTurnWithTheExifFocal) {
+TEST_F(TiledRingTest, TheApartmentRingClosesOneLevelTurnWithTheExifFocal) {
     OVH_REQUIRE_PHOTOS();
     Load("apartment-ring", "small-%02d.jpg", 12);
     CFreeThreading threads;
@@ -117,7 +117,7 @@ TEST_F(TiledRealPhotosTest, TheApartmentRingClosesOneLevelTurnWithTheExifFocal) 
     }
 }
 
-TEST_F(TiledRealPhotosTest, TheBoatRowFocalIsNearTheOneItsPerspectiveShows) {
+TEST_F(TiledRingTest, TheBoatRowFocalIsNearTheOneItsPerspectiveShows) {
     OVH_REQUIRE_PHOTOS();
     Load("boat-row", "boat%d.jpg", 6);
     CFreeThreading threads;
