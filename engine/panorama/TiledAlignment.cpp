@@ -22,9 +22,10 @@ constexpr double kLensScale = 10000.0;
 // Fewer weighted inliers than this make too shaky a homography for a focal.
 constexpr std::size_t kMinFocalInliers = 8;
 constexpr double kStartBelowEstimate = 0.8;
-// A fit whose matches end further apart than this (root mean square, pixels)
-// is taken for a wrong minimum.
-constexpr double kGoodFitPixels = 4.0;
+// A fit whose matches end further apart than this part of the mean photo
+// width (root mean square) is taken for a wrong minimum: right fits of the
+// dev sets stay within a half of it, wrong ones are off by whole photos.
+constexpr double kGoodFitOfWidth = 0.01;
 
 template <class T>
 std::unique_ptr<T[]> Allocate(std::size_t count) {
@@ -555,12 +556,16 @@ bool CPoseAlignment::AlignImages() {
         std::vector<TiledImagePose> poses;
         TiledImagePose lens;
     };
+    double widthSum = 0;
+    for (const OrvexBase::Size& size : photoSizes)
+        widthSum += std::max(0, size.cx);
+    const double goodFit = kGoodFitOfWidth * widthSum / static_cast<double>(photoCount);
     Fit best{std::numeric_limits<double>::infinity(), estimated, {}, {}};
     for (double focal : starts) {
         placeAndSolve(focal, true);
         if (best.poses.empty() || lastRmsDistance < best.rms)
             best = {lastRmsDistance, startFocal, poses, sharedLens};
-        if (lastRmsDistance <= kGoodFitPixels)
+        if (lastRmsDistance <= goodFit)
             break;
     }
     // The placement order and the edges used do not depend on the start.
