@@ -229,7 +229,7 @@ struct HVPanoramaOptions {
     std::int32_t lensPresetId = 0;  // index into the lens preset table, 0 to 9
     std::uint8_t is360 = 0;         // the photos form a closed ring
     // Tiled model only.
-    std::uint8_t optimiseAtEnd = 0;  // run the optimiser once after all photos are placed
+    std::uint8_t optimiseAtEnd = 1;  // run the optimiser once after all photos are placed
     std::int32_t lensModel = 0;      // 1: 1 + a r^2 + b r^4; else 1 + b r^2 + c r^3
     SurfaceKind surfaceKind = 0;
 };

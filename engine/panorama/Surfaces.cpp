@@ -68,10 +68,14 @@ void CCylindricalSurface::AddImage(IPanoElement* element, const TiledImagePose& 
 void CCylindricalSurface::SelectReference(std::int32_t index) {
     if (index < 0 || static_cast<std::size_t>(index) >= images.size())
         return;
+    // The alignment levels its poses: the surface takes the reference photo's
+    // heading on that level frame, so that the horizon stays straight and
+    // the user's elevation and tilt start from level, whatever the tilt of
+    // the reference photo itself.
     const TiledImagePose& ref = images[index].pose;
-    pose.pitch = ref.pitch;
+    pose.pitch = 0.0;
     pose.yaw = ref.yaw;
-    pose.roll = ref.roll;
+    pose.roll = 0.0;
     pose.a = ref.a;
     pose.b = ref.b;
     pose.c = ref.c;
@@ -215,6 +219,8 @@ void CCylindricalSurface::ComputeBounds() {
                                       {hw / 2, hh},  {hw, hh},       {-hw, -hh / 2}, {-hw, 0},
                                       {-hw, hh / 2}, {hw, -hh / 2},  {hw, 0},        {hw, hh / 2}};
         bool first = true;
+        bool acrossSeam = false;
+        const double centreLon = std::atan2(image.forward[2], image.forward[8]);
         for (const auto& point : border) {
             double u = point[0], v = point[1];
             if (image.pose.hasOwnLens) {
@@ -228,6 +234,15 @@ void CCylindricalSurface::ComputeBounds() {
             const double dz = F[6] * u + F[7] * v + F[8];
             const double lon = std::atan2(dx, dz);
             const double h = Elevation(dx, dy, dz);
+            // The border point's longitude seen from the photo's centre,
+            // without the wrap: past +-pi it lies beyond the seam.
+            double fromCentre = lon - centreLon;
+            if (fromCentre > kPi)
+                fromCentre -= kTwoPi;
+            else if (fromCentre < -kPi)
+                fromCentre += kTwoPi;
+            if (std::fabs(centreLon + fromCentre) > kPi)
+                acrossSeam = true;
             if (first) {
                 image.lonMin = image.lonMax = lon;
                 image.hMin = image.hMax = h;
@@ -245,6 +260,14 @@ void CCylindricalSurface::ComputeBounds() {
         }
         image.lonMin = WrapLongitude(image.lonMin * kDegreesPerRadian);
         image.lonMax = WrapLongitude(image.lonMax * kDegreesPerRadian);
+        // A photo reaching across the -180/180 degree seam: its sampled
+        // border points only approach the seam from both sides, which left
+        // the strip short of a full turn. Its columns are the whole strip
+        // (the warp keeps only the pixels that fall inside the photo).
+        if (acrossSeam) {
+            image.lonMin = -180.0;
+            image.lonMax = 180.0;
+        }
         ConvertElevationBounds(image.hMin, image.hMax);
         lonMin = std::min(lonMin, image.lonMin);
         lonMax = std::max(lonMax, image.lonMax);

@@ -19,16 +19,17 @@ constexpr double kStartFocal = 1000.0;
 // Lens coefficients are tiny next to angles and focal lengths; scaling them
 // keeps the forward-difference steps of the solver meaningful.
 constexpr double kLensScale = 10000.0;
+// Fewer weighted inliers than this make too shaky a homography for a focal.
+constexpr std::size_t kMinFocalInliers = 8;
+constexpr double kStartBelowEstimate = 0.8;
+// A fit whose matches end further apart than this part of the mean photo
+// width (root mean square) is taken for a wrong minimum: right fits of the
+// dev sets stay within a half of it, wrong ones are off by whole photos.
+constexpr double kGoodFitOfWidth = 0.01;
 
 template <class T>
 std::unique_ptr<T[]> Allocate(std::size_t count) {
     return std::unique_ptr<T[]>(new (std::nothrow) T[std::max<std::size_t>(count, 1)]());
-}
-
-TiledImagePose StartPose() {
-    TiledImagePose pose;
-    pose.focal = kStartFocal;
-    return pose;
 }
 
 // The inliers an edge really describes: its count, but never past its index
@@ -39,8 +40,123 @@ std::size_t UsableInliers(const AlignmentEdge& edge) {
     return count;
 }
 
+// The weight of a match from its ratio score; a poor match (score past the
+// ratio test) weighs nothing rather than pulling the wrong way.
+double MatchWeight(const AlignmentEdge& edge, std::size_t k, double ratio2) {
+    const double score = k < edge.inlierScores.size() ? edge.inlierScores[k] : 0.0;
+    return std::max(0.0, 1.0 - (score / 1000.0) / ratio2);
+}
+
 int Solve(void* p, int m, int n, const double* x, double* fvec, int) {
     return static_cast<CPoseAlignment*>(p)->AlignmentResiduals(m, n, x, fvec);
+}
+
+// Solves the n x n system A x = b in place by Gaussian elimination with
+// partial pivoting; false when it is singular.
+bool SolveLinear(double* A, double* b, int n) {
+    for (int c = 0; c < n; ++c) {
+        int pivot = c;
+        for (int r = c + 1; r < n; ++r)
+            if (std::fabs(A[r * n + c]) > std::fabs(A[pivot * n + c]))
+                pivot = r;
+        if (!(std::fabs(A[pivot * n + c]) > 1e-12))
+            return false;
+        if (pivot != c) {
+            for (int k = 0; k < n; ++k)
+                std::swap(A[c * n + k], A[pivot * n + k]);
+            std::swap(b[c], b[pivot]);
+        }
+        for (int r = c + 1; r < n; ++r) {
+            const double f = A[r * n + c] / A[c * n + c];
+            for (int k = c; k < n; ++k)
+                A[r * n + k] -= f * A[c * n + k];
+            b[r] -= f * b[c];
+        }
+    }
+    for (int c = n - 1; c >= 0; --c) {
+        double v = b[c];
+        for (int k = c + 1; k < n; ++k)
+            v -= A[c * n + k] * b[k];
+        b[c] = v / A[c * n + c];
+    }
+    return true;
+}
+
+// Eigenvalues (ascending) and unit eigenvectors (as rows) of a symmetric 3x3
+// matrix, by Jacobi rotations.
+void SymmetricEigen3(const double M[9], double values[3], double vectors[9]) {
+    double a[3][3], v[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            a[i][j] = M[3 * i + j];
+    for (int sweep = 0; sweep < 50; ++sweep) {
+        const double off = a[0][1] * a[0][1] + a[0][2] * a[0][2] + a[1][2] * a[1][2];
+        if (off < 1e-30)
+            break;
+        for (int p = 0; p < 2; ++p) {
+            for (int q = p + 1; q < 3; ++q) {
+                if (a[p][q] == 0.0)
+                    continue;
+                const double theta = (a[q][q] - a[p][p]) / (2 * a[p][q]);
+                const double t =
+                    (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1));
+                const double c = 1 / std::sqrt(t * t + 1), s = t * c;
+                for (int k = 0; k < 3; ++k) {
+                    const double akp = a[k][p], akq = a[k][q];
+                    a[k][p] = c * akp - s * akq;
+                    a[k][q] = s * akp + c * akq;
+                }
+                for (int k = 0; k < 3; ++k) {
+                    const double apk = a[p][k], aqk = a[q][k];
+                    a[p][k] = c * apk - s * aqk;
+                    a[q][k] = s * apk + c * aqk;
+                }
+                for (int k = 0; k < 3; ++k) {
+                    const double vkp = v[k][p], vkq = v[k][q];
+                    v[k][p] = c * vkp - s * vkq;
+                    v[k][q] = s * vkp + c * vkq;
+                }
+            }
+        }
+    }
+    int order[3] = {0, 1, 2};
+    std::sort(order, order + 3, [&](int i, int j) { return a[i][i] < a[j][j]; });
+    for (int r = 0; r < 3; ++r) {
+        values[r] = a[order[r]][order[r]];
+        for (int k = 0; k < 3; ++k)
+            vectors[3 * r + k] = v[k][order[r]];
+    }
+}
+
+void Cross(const double a[3], const double b[3], double out[3]) {
+    out[0] = a[1] * b[2] - a[2] * b[1];
+    out[1] = a[2] * b[0] - a[0] * b[2];
+    out[2] = a[0] * b[1] - a[1] * b[0];
+}
+
+double Normalise(double v[3]) {
+    const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    if (length > 0)
+        for (int k = 0; k < 3; ++k)
+            v[k] /= length;
+    return length;
+}
+
+// The angles whose RotationFromAngles is R (R = Rz(roll) Rx(pitch) Ry(yaw)).
+void AnglesFromRotation(const double R[9], double& pitch, double& yaw, double& roll) {
+    const double sx = std::clamp(-R[7], -1.0, 1.0);
+    pitch = std::asin(sx);
+    if (std::sqrt(R[6] * R[6] + R[8] * R[8]) > 1e-9) {
+        yaw = std::atan2(R[6], R[8]);
+        roll = std::atan2(R[1], R[4]);
+    } else {
+        // Looking straight up or down: only yaw + roll is defined.
+        roll = 0.0;
+        yaw = std::atan2(-R[2], R[0]);
+    }
+    pitch *= 180.0 / kPi;
+    yaw *= 180.0 / kPi;
+    roll *= 180.0 / kPi;
 }
 
 }  // namespace
@@ -97,6 +213,270 @@ LmdifWorkspace::LmdifWorkspace(int mIn, int nIn) : m(mIn), n(nIn) {
     wa4 = wa3 + sn;
 }
 
+void FocalsFromHomography(const double H[9], double& firstFocal, double& secondFocal, bool& firstOk,
+                          bool& secondOk) {
+    // H ~ K2 R K1^-1 with K = diag(f, f, 1). The first two columns of R are
+    // orthogonal (and of equal length), which fixes the second photo's focal
+    // through the perspective terms; the same holds for the rows, which fixes
+    // the first photo's focal through the translation terms.
+    auto pick = [](double d1, double d2, double v1, double v2, double& focal) {
+        if (v1 < v2) {
+            std::swap(v1, v2);
+            std::swap(d1, d2);
+        }
+        if (v1 > 0 && v2 > 0 && std::isfinite(v1) && std::isfinite(v2)) {
+            focal = std::sqrt(std::fabs(d1) > std::fabs(d2) ? v1 : v2);
+            return true;
+        }
+        if (v1 > 0 && std::isfinite(v1)) {
+            focal = std::sqrt(v1);
+            return true;
+        }
+        return false;
+    };
+    {
+        const double d1 = H[6] * H[7];
+        const double d2 = (H[7] - H[6]) * (H[7] + H[6]);
+        const double v1 = -(H[0] * H[1] + H[3] * H[4]) / d1;
+        const double v2 = (H[0] * H[0] + H[3] * H[3] - H[1] * H[1] - H[4] * H[4]) / d2;
+        secondOk = pick(d1, d2, v1, v2, secondFocal);
+    }
+    {
+        const double d1 = H[0] * H[3] + H[1] * H[4];
+        const double d2 = H[0] * H[0] + H[1] * H[1] - H[3] * H[3] - H[4] * H[4];
+        const double v1 = -H[2] * H[5] / d1;
+        const double v2 = (H[5] * H[5] - H[2] * H[2]) / d2;
+        firstOk = pick(d1, d2, v1, v2, firstFocal);
+    }
+}
+
+bool FitHomography(const std::vector<AlignmentPoint>& from, const std::vector<AlignmentPoint>& to,
+                   const std::vector<double>& weights, double H[9]) {
+    const std::size_t count = std::min({from.size(), to.size(), weights.size()});
+    // Normalised coordinates keep the normal equations well conditioned.
+    double s1 = 0, s2 = 0;
+    std::size_t used = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        if (!(weights[k] > 0))
+            continue;
+        s1 += std::hypot(from[k].x, from[k].y);
+        s2 += std::hypot(to[k].x, to[k].y);
+        ++used;
+    }
+    if (used < 4 || !(s1 > 0) || !(s2 > 0))
+        return false;
+    s1 = used / s1;
+    s2 = used / s2;
+    double N[64] = {}, r[8] = {};
+    for (std::size_t k = 0; k < count; ++k) {
+        const double w = weights[k];
+        if (!(w > 0))
+            continue;
+        const double x = from[k].x * s1, y = from[k].y * s1, u = to[k].x * s2, v = to[k].y * s2;
+        const double ax[8] = {x, y, 1, 0, 0, 0, -x * u, -y * u};
+        const double ay[8] = {0, 0, 0, x, y, 1, -x * v, -y * v};
+        for (int i = 0; i < 8; ++i) {
+            for (int j = 0; j < 8; ++j)
+                N[8 * i + j] += w * (ax[i] * ax[j] + ay[i] * ay[j]);
+            r[i] += w * (ax[i] * u + ay[i] * v);
+        }
+    }
+    if (!SolveLinear(N, r, 8))
+        return false;
+    // Back to pixels: H = diag(1/s2, 1/s2, 1) Hn diag(s1, s1, 1).
+    const double Hn[9] = {r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7], 1.0};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            H[3 * i + j] = Hn[3 * i + j] * (j < 2 ? s1 : 1.0) / (i < 2 ? s2 : 1.0);
+    for (int i = 0; i < 9; ++i)
+        if (!std::isfinite(H[i]))
+            return false;
+    return true;
+}
+
+void LevelPoses(std::vector<TiledImagePose>& poses, const std::vector<std::int32_t>& order,
+                std::int32_t reference) {
+    std::vector<std::int32_t> placed;
+    for (std::int32_t i : order)
+        if (i >= 0 && static_cast<std::size_t>(i) < poses.size())
+            placed.push_back(i);
+    if (placed.empty())
+        return;
+    // Rows of a pose's rotation are its camera axes in the panorama frame:
+    // x to the right, y down the photo, z along the view.
+    double M[9] = {}, down[3] = {}, ahead[3] = {}, refAhead[3] = {};
+    for (std::int32_t i : placed) {
+        double R[9];
+        RotationFromAngles(R, poses[i].pitch, poses[i].yaw, poses[i].roll);
+        for (int a = 0; a < 3; ++a) {
+            for (int b = 0; b < 3; ++b)
+                M[3 * a + b] += R[a] * R[b];
+            down[a] += R[3 + a];
+            ahead[a] += R[6 + a];
+            if (i == reference)
+                refAhead[a] = R[6 + a];
+        }
+    }
+    if (Normalise(down) == 0.0)
+        down[1] = 1.0;
+    // Photos that go round (their view axes average out) sweep their view
+    // axes about the vertical as well: those axes, taken from their mean,
+    // are then as good a witness of the vertical as the horizontal axes, and
+    // the two together halve the error either leaves on a handheld ring.
+    // Along a part of a turn, a row or a column, only the horizontal axes
+    // count (a column sweeps its view axes up and down).
+    const double count = static_cast<double>(placed.size());
+    for (double& v : ahead)
+        v /= count;
+    if (std::sqrt(ahead[0] * ahead[0] + ahead[1] * ahead[1] + ahead[2] * ahead[2]) < 0.5) {
+        for (std::int32_t i : placed) {
+            double R[9];
+            RotationFromAngles(R, poses[i].pitch, poses[i].yaw, poses[i].roll);
+            for (int a = 0; a < 3; ++a)
+                for (int b = 0; b < 3; ++b)
+                    M[3 * a + b] += (R[6 + a] - ahead[a]) * (R[6 + b] - ahead[b]);
+        }
+    }
+    // The vertical is the direction least seen by the horizontal axes. When
+    // those are nearly parallel (a column, or two photos side by side) that
+    // direction is free within a plane: the mean down direction, taken into
+    // that plane, picks it there.
+    double values[3], vectors[9];
+    SymmetricEigen3(M, values, vectors);
+    double axisY[3] = {vectors[0], vectors[1], vectors[2]};
+    if (values[1] < 0.05 * values[2]) {
+        const double d0 = down[0] * vectors[0] + down[1] * vectors[1] + down[2] * vectors[2];
+        const double d1 = down[0] * vectors[3] + down[1] * vectors[4] + down[2] * vectors[5];
+        double inPlane[3];
+        for (int a = 0; a < 3; ++a)
+            inPlane[a] = d0 * vectors[a] + d1 * vectors[3 + a];
+        if (Normalise(inPlane) > 1e-6)
+            std::copy(inPlane, inPlane + 3, axisY);
+    }
+    if (axisY[0] * down[0] + axisY[1] * down[1] + axisY[2] * down[2] < 0)
+        for (double& v : axisY)
+            v = -v;
+
+    // Keep the reference photo's heading (or the mean view's).
+    auto horizontal = [&](const double in[3], double out[3]) {
+        const double d = in[0] * axisY[0] + in[1] * axisY[1] + in[2] * axisY[2];
+        for (int a = 0; a < 3; ++a)
+            out[a] = in[a] - d * axisY[a];
+        return Normalise(out) > 1e-6;
+    };
+    double axisZ[3];
+    if (!horizontal(refAhead, axisZ) && !horizontal(ahead, axisZ)) {
+        // Every view points along the vertical: any heading will do.
+        const double helper[3] = {std::fabs(axisY[0]) < 0.9 ? 1.0 : 0.0,
+                                  std::fabs(axisY[0]) < 0.9 ? 0.0 : 1.0, 0.0};
+        if (!horizontal(helper, axisZ))
+            return;
+    }
+    double axisX[3];
+    Cross(axisY, axisZ, axisX);
+    const double W[9] = {axisX[0], axisX[1], axisX[2], axisY[0], axisY[1],
+                         axisY[2], axisZ[0], axisZ[1], axisZ[2]};
+    for (std::int32_t i : placed) {
+        TiledImagePose& pose = poses[i];
+        double R[9], L[9];
+        RotationFromAngles(R, pose.pitch, pose.yaw, pose.roll);
+        // A direction d of the levelled frame is W^T d in the old one.
+        for (int a = 0; a < 3; ++a)
+            for (int b = 0; b < 3; ++b)
+                L[3 * a + b] =
+                    R[3 * a] * W[3 * b] + R[3 * a + 1] * W[3 * b + 1] + R[3 * a + 2] * W[3 * b + 2];
+        AnglesFromRotation(L, pose.pitch, pose.yaw, pose.roll);
+    }
+}
+
+TiledImagePose CPoseAlignment::StartPose() const {
+    TiledImagePose pose;
+    pose.focal = startFocal;
+    return pose;
+}
+
+double CPoseAlignment::EstimateStartFocal() const {
+    double widthSum = 0;
+    int widthCount = 0;
+    for (const OrvexBase::Size& size : photoSizes)
+        if (size.cx > 0) {
+            widthSum += size.cx;
+            ++widthCount;
+        }
+    if (widthCount == 0)
+        return kStartFocal;
+    const double meanWidth = widthSum / widthCount;
+    const double ratio2 = distanceRatio * distanceRatio;
+
+    std::vector<double> estimates;
+    std::vector<AlignmentPoint> from, to;
+    std::vector<double> weights;
+    for (const AlignmentEdge* e : edges) {
+        if (!e)
+            continue;
+        const std::int32_t a = e->firstImage, b = e->secondImage;
+        if (a < 0 || b < 0 || static_cast<std::size_t>(a) >= photoSizes.size() ||
+            static_cast<std::size_t>(b) >= photoSizes.size() ||
+            static_cast<std::size_t>(a) >= keypoints.size() ||
+            static_cast<std::size_t>(b) >= keypoints.size())
+            continue;
+        from.clear();
+        to.clear();
+        weights.clear();
+        const std::size_t count = UsableInliers(*e);
+        std::size_t weighted = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::int32_t i1 = e->inliers1[k], i2 = e->inliers2[k];
+            if (i1 < 0 || i2 < 0 || static_cast<std::size_t>(i1) >= keypoints[a].size() ||
+                static_cast<std::size_t>(i2) >= keypoints[b].size())
+                continue;
+            const double w = MatchWeight(*e, k, ratio2);
+            from.push_back(
+                {keypoints[a][i1].x - photoSizes[a].cx * 0.5, keypoints[a][i1].y - photoSizes[a].cy * 0.5});
+            to.push_back(
+                {keypoints[b][i2].x - photoSizes[b].cx * 0.5, keypoints[b][i2].y - photoSizes[b].cy * 0.5});
+            weights.push_back(w);
+            if (w > 0)
+                ++weighted;
+        }
+        double H[9], Hi[9];
+        if (weighted < kMinFocalInliers || !FitHomography(from, to, weights, H))
+            continue;
+        InvertMatrix3x3(Hi, H);
+        if (!std::isfinite(Hi[8]) || Hi[8] == 0.0)
+            continue;
+        for (double& v : Hi)
+            v /= Hi[8];
+        // Each photo's focal from both relations, of H and of its inverse.
+        double fa = 0, fb = 0, ga = 0, gb = 0;
+        bool oka = false, okb = false, okga = false, okgb = false;
+        FocalsFromHomography(H, fa, fb, oka, okb);
+        FocalsFromHomography(Hi, gb, ga, okgb, okga);
+        auto plausible = [&](double f) { return f >= 0.2 * meanWidth && f <= 10.0 * meanWidth; };
+        auto combine = [&](bool ok1, double f1, bool ok2, double f2, double& out) {
+            ok1 = ok1 && plausible(f1);
+            ok2 = ok2 && plausible(f2);
+            if (ok1 && ok2)
+                out = std::sqrt(f1 * f2);
+            else if (ok1 || ok2)
+                out = ok1 ? f1 : f2;
+            return ok1 || ok2;
+        };
+        double focalA = 0, focalB = 0;
+        const bool hasA = combine(oka, fa, okga, ga, focalA);
+        const bool hasB = combine(okb, fb, okgb, gb, focalB);
+        if (hasA && hasB)
+            estimates.push_back(std::sqrt(focalA * focalB));
+    }
+    if (estimates.empty())
+        return kStartFocal;
+    std::sort(estimates.begin(), estimates.end());
+    const std::size_t half = estimates.size() / 2;
+    const double median =
+        estimates.size() % 2 ? estimates[half] : 0.5 * (estimates[half - 1] + estimates[half]);
+    return kStartBelowEstimate * median;
+}
+
 bool CPoseAlignment::AlignImages() {
     const std::size_t photoCount = photoSizes.size();
     placementOrder.clear();
@@ -112,30 +492,90 @@ bool CPoseAlignment::AlignImages() {
     if (referenceImage < 0 || static_cast<std::size_t>(referenceImage) >= photoCount)
         return false;
 
-    placementOrder.push_back(referenceImage);
-    sharedLens.hasOwnLens = lensMode == 1 ? 1 : 0;
-    if (lensMode == 1) {
-        sharedLens = StartPose();
-        sharedLens.hasOwnLens = 1;
-    }
-    poses[referenceImage] = StartPose();
+    // Placement and solve from one start focal; false when the solve
+    // failed (non-finite parameters).
+    const std::vector<TiledImagePose> unplaced = poses;
+    auto placeAndSolve = [&](double focal, bool solve) {
+        startFocal = focal;
+        poses = unplaced;
+        placementOrder.assign(1, referenceImage);
+        usedEdges.assign(photoCount, {});
+        openEdges.clear();
+        for (const AlignmentEdge* edge : edges)
+            if (edge)
+                openEdges.push_back(edge);
+        sharedLens = TiledImagePose();
+        if (lensMode == 1) {
+            sharedLens = StartPose();
+            sharedLens.hasOwnLens = 1;
+        }
+        poses[referenceImage] = StartPose();
 
-    while (placementOrder.size() < photoCount) {
-        std::int32_t newPhoto = -1, anchor = -1;
-        const AlignmentEdge* edge = nullptr;
-        if (!PickNextImage(newPhoto, anchor, edge))
-            break;
-        poses[newPhoto] = StartPose();
-        InitPoseFromEdge(anchor, newPhoto, edge);
-        placementOrder.push_back(newPhoto);
-        usedEdges[anchor].push_back(edge);
-        ClaimEdges(openEdges);
-        if (!optimizeAtEnd)
+        while (placementOrder.size() < photoCount) {
+            std::int32_t newPhoto = -1, anchor = -1;
+            const AlignmentEdge* edge = nullptr;
+            if (!PickNextImage(newPhoto, anchor, edge))
+                break;
+            poses[newPhoto] = StartPose();
+            InitPoseFromEdge(anchor, newPhoto, edge);
+            placementOrder.push_back(newPhoto);
+            usedEdges[anchor].push_back(edge);
+            ClaimEdges(openEdges);
+            if (solve && !optimizeAtEnd)
+                OptimizePoses();
+        }
+        if (solve && optimizeAtEnd)
             OptimizePoses();
+    };
+
+    // The estimate reads the focal high under barrel distortion, and a ring
+    // closes only from a start at or somewhat below its focal: 0.8 of the
+    // estimate, unless the estimate itself or a start above it lets the
+    // start poses agree with the matches better (an undistorted long ring
+    // needs a start close to its focal).
+    const double estimated = EstimateStartFocal();
+    std::vector<double> starts = {estimated};
+    if (estimated != kStartFocal && optimizeAtEnd) {
+        const double median = estimated / kStartBelowEstimate;
+        std::vector<std::pair<double, double>> ranked;
+        for (double focal : {estimated, median, 1.25 * median}) {
+            placeAndSolve(focal, false);
+            ranked.push_back({StartRmsDistance(), focal});
+        }
+        std::stable_sort(ranked.begin(), ranked.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        starts.clear();
+        for (const auto& r : ranked)
+            starts.push_back(r.second);
     }
-    if (optimizeAtEnd)
-        OptimizePoses();
+    // A fit whose matches end far apart is a wrong minimum: the next start
+    // is tried then, and the closest fit is kept.
+    struct Fit {
+        double rms;
+        double focal;
+        std::vector<TiledImagePose> poses;
+        TiledImagePose lens;
+    };
+    double widthSum = 0;
+    for (const OrvexBase::Size& size : photoSizes)
+        widthSum += std::max(0, size.cx);
+    const double goodFit = kGoodFitOfWidth * widthSum / static_cast<double>(photoCount);
+    Fit best{std::numeric_limits<double>::infinity(), estimated, {}, {}};
+    for (double focal : starts) {
+        placeAndSolve(focal, true);
+        if (best.poses.empty() || lastRmsDistance < best.rms)
+            best = {lastRmsDistance, startFocal, poses, sharedLens};
+        if (lastRmsDistance <= goodFit)
+            break;
+    }
+    // The placement order and the edges used do not depend on the start.
+    startFocal = best.focal;
+    poses = best.poses;
+    sharedLens = best.lens;
+    lastRmsDistance = best.rms;
+    LevelPoses(poses, placementOrder, referenceImage);
     usedEdges.assign(photoCount, {});
+    tasks_.clear();
     return true;
 }
 
@@ -223,9 +663,19 @@ bool CPoseAlignment::InitPoseFromEdge(std::int32_t anchor, std::int32_t newPhoto
     const TiledImagePose& pa = poses[anchor];
     TiledImagePose& pb = poses[newPhoto];
     pb.focal = pa.focal / s;
-    pb.roll = pa.roll - t * 180.0 / kPi;
-    pb.yaw = pa.yaw + std::atan(xc / pa.focal) * 180.0 / kPi;
-    pb.pitch = pa.pitch - std::atan(yc / pa.focal) * 180.0 / kPi;
+    // The turn from the anchor's camera to the new one, in the anchor's
+    // camera frame. It is composed with the anchor's rotation rather than
+    // added to its angles: adding is the same for an anchor at zero angles,
+    // but along a row that looks up or down it tilts each next photo a
+    // little more, until the start poses of a multi-row sphere are garbled.
+    double Rrel[9], Ra[9], Rb[9];
+    RotationFromAngles(Rrel, -std::atan(yc / pa.focal) * 180.0 / kPi, std::atan(xc / pa.focal) * 180.0 / kPi,
+                       -t * 180.0 / kPi);
+    RotationFromAngles(Ra, pa.pitch, pa.yaw, pa.roll);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            Rb[3 * i + j] = Rrel[3 * i] * Ra[j] + Rrel[3 * i + 1] * Ra[3 + j] + Rrel[3 * i + 2] * Ra[6 + j];
+    AnglesFromRotation(Rb, pb.pitch, pb.yaw, pb.roll);
     return true;
 }
 
@@ -237,7 +687,7 @@ int CPoseAlignment::ResidualCount() const {
     std::size_t m = 0;
     for (const auto& list : usedEdges)
         for (const AlignmentEdge* e : list)
-            m += UsableInliers(*e);
+            m += 4 * UsableInliers(*e);
     return static_cast<int>(std::min<std::size_t>(m, std::numeric_limits<int>::max()));
 }
 
@@ -283,6 +733,9 @@ void CPoseAlignment::OptimizePoses() {
         throw panorama_error();
     PackAlignmentParams(ws.x.get());
 
+    BuildResidualTasks(m);
+    baseX_.clear();
+    baseF_.clear();
     // The call's own ftol (1e-4) is used, not the workspace's 2^-52. With
     // fewer residuals than parameters MINPACK returns at once without a step,
     // and the poses keep their start values.
@@ -291,6 +744,13 @@ void CPoseAlignment::OptimizePoses() {
     lastInfo = lmdif(Solve, this, m, n, ws.x.get(), ws.fvec.get(), ftol, ws.xtol, ws.gtol, ws.maxfev,
                      ws.epsfcn, ws.diag.get(), ws.mode, ws.factor, ws.nprint, &nfev, ws.fjac.get(), m,
                      ws.ipvt.get(), ws.qtf.get(), ws.wa1, ws.wa2, ws.wa3, ws.wa4);
+    lastEvaluations = nfev;
+    // lmdif leaves the residuals of its final parameters in fvec.
+    lastResiduals = m;
+    lastRmsDistance = RmsDistance(ws.fvec.get(), m);
+    tasks_.clear();
+    baseX_.clear();
+    baseF_.clear();
     UnpackAlignmentParams(ws.x.get());
 
     // A diverged fit would hand NaN poses to the surfaces.
@@ -299,13 +759,52 @@ void CPoseAlignment::OptimizePoses() {
             throw panorama_error();
 }
 
-int CPoseAlignment::AlignmentResiduals(int m, int, const double* x, double* fvec) {
-    UnpackAlignmentParams(x);
+double CPoseAlignment::RmsDistance(const double* fvec, int m) const {
+    double cost = 0.0, weights = 0.0;
+    for (int i = 0; i < m; ++i)
+        cost += fvec[i] * fvec[i];
     const double ratio2 = distanceRatio * distanceRatio;
+    for (const ResidualTask& task : tasks_)
+        for (int k = 0; k < task.count; ++k)
+            weights += 2.0 * MatchWeight(*task.edge, static_cast<std::size_t>(k), ratio2);
+    return weights > 0 ? std::sqrt(cost / weights) : 0.0;
+}
+
+double CPoseAlignment::StartRmsDistance() {
+    const int m = ResidualCount(), n = ParameterCount();
+    std::vector<double> x(static_cast<std::size_t>(n)), fvec(static_cast<std::size_t>(m));
+    PackAlignmentParams(x.data());
+    BuildResidualTasks(m);
+    for (const ResidualTask& task : tasks_)
+        EvaluateTask(task, fvec.data());
+    const double rms = RmsDistance(fvec.data(), m);
+    tasks_.clear();
+    return rms;
+}
+
+void CPoseAlignment::BuildResidualTasks(int m) {
+    tasks_.clear();
+    int next = 0;
+    for (std::int32_t p : placementOrder) {
+        if (p < 0 || static_cast<std::size_t>(p) >= usedEdges.size())
+            continue;
+        for (const AlignmentEdge* e : usedEdges[p]) {
+            const int count = static_cast<int>(std::min<std::size_t>(
+                UsableInliers(*e), static_cast<std::size_t>(std::max(0, m - next) / 4)));
+            const std::int32_t q = e->firstImage == p ? e->secondImage : e->firstImage;
+            tasks_.push_back({p, q, e, next, count});
+            next += 4 * count;
+        }
+    }
+}
+
+void CPoseAlignment::EvaluateTask(const ResidualTask& task, double* fvec) const {
     const bool lens = lensMode == 1;
     const std::int32_t model = g_nLensModel.load(std::memory_order_relaxed);
-
+    const double ratio2 = distanceRatio * distanceRatio;
     auto keypoint = [&](std::int32_t photo, std::int32_t index, double& x0, double& y0) {
+        if (photo < 0 || static_cast<std::size_t>(photo) >= keypoints.size())
+            return false;
         const auto& list = keypoints[photo];
         if (index < 0 || static_cast<std::size_t>(index) >= list.size())
             return false;
@@ -318,69 +817,88 @@ int CPoseAlignment::AlignmentResiduals(int m, int, const double* x, double* fvec
         }
         return true;
     };
+    const std::int32_t p = task.p, q = task.q;
+    const AlignmentEdge* e = task.edge;
+    const bool pFirst = e->firstImage == p;
+    const auto& indicesP = pFirst ? e->inliers1 : e->inliers2;
+    const auto& indicesQ = pFirst ? e->inliers2 : e->inliers1;
+    const TiledImagePose &pp = poses[p], &pq = poses[q];
+    double Rp[9], Rq[9], Mpq[9];
+    RotationFromAngles(Rp, pp.pitch, pp.yaw, pp.roll);
+    RotationFromAngles(Rq, pq.pitch, pq.yaw, pq.roll);
+    // Mpq = Rp Rq^T turns q's camera rays into p's; its transpose does the
+    // reverse.
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            Mpq[3 * i + j] =
+                Rp[3 * i] * Rq[3 * j] + Rp[3 * i + 1] * Rq[3 * j + 1] + Rp[3 * i + 2] * Rq[3 * j + 2];
+    for (int k = 0; k < task.count; ++k) {
+        double* out = fvec + task.offset + 4 * k;
+        double px, py, qx, qy;
+        if (!keypoint(p, indicesP[k], px, py) || !keypoint(q, indicesQ[k], qx, qy)) {
+            out[0] = out[1] = out[2] = out[3] = 0.0;
+            continue;
+        }
+        const double root = std::sqrt(MatchWeight(*e, static_cast<std::size_t>(k), ratio2));
+        const double X1 = Mpq[0] * qx + Mpq[1] * qy + Mpq[2] * pq.focal;
+        const double Y1 = Mpq[3] * qx + Mpq[4] * qy + Mpq[5] * pq.focal;
+        const double Z1 = Mpq[6] * qx + Mpq[7] * qy + Mpq[8] * pq.focal;
+        const double X2 = Mpq[0] * px + Mpq[3] * py + Mpq[6] * pp.focal;
+        const double Y2 = Mpq[1] * px + Mpq[4] * py + Mpq[7] * pp.focal;
+        const double Z2 = Mpq[2] * px + Mpq[5] * py + Mpq[8] * pp.focal;
+        out[0] = root * (px - pp.focal * X1 / Z1);
+        out[1] = root * (py - pp.focal * Y1 / Z1);
+        out[2] = root * (qx - pq.focal * X2 / Z2);
+        out[3] = root * (qy - pq.focal * Y2 / Z2);
+    }
+}
 
-    // One task per used edge, each with its own stretch of fvec. (Spreading
-    // them over threads cost more than it saved: one evaluation is tens of
-    // microseconds, and the solver makes hundreds of thousands.)
-    struct Task {
-        std::int32_t p;
-        const AlignmentEdge* edge;
-        int offset;
-        int count;
-    };
-    std::vector<Task> tasks;
-    int next = 0;
-    for (std::int32_t p : placementOrder) {
-        for (const AlignmentEdge* e : usedEdges[p]) {
-            const int count =
-                static_cast<int>(std::min<std::size_t>(UsableInliers(*e), std::max(0, m - next)));
-            tasks.push_back({p, e, next, count});
-            next += count;
+int CPoseAlignment::AlignmentResiduals(int m, int n, const double* x, double* fvec) {
+    UnpackAlignmentParams(x);
+    const bool solving = !tasks_.empty();
+    if (!solving)
+        BuildResidualTasks(m);
+    const std::size_t lensCount = sharedLens.hasOwnLens ? 3 : 0;
+    const std::size_t sn = static_cast<std::size_t>(std::max(0, n)),
+                      sm = static_cast<std::size_t>(std::max(0, m));
+
+    // Which photo (placement slot) moved since the last full evaluation.
+    int moved = -2;  // -2: evaluate everything
+    if (solving && baseX_.size() == sn && baseF_.size() == sm) {
+        moved = -1;
+        for (std::size_t i = 0; i < lensCount && moved != -2; ++i)
+            if (x[i] != baseX_[i])
+                moved = -2;
+        for (std::size_t i = lensCount; i < sn && moved != -2; ++i) {
+            if (x[i] == baseX_[i])
+                continue;
+            const int slot = static_cast<int>((i - lensCount) / 4);
+            moved = moved == -1 || moved == slot ? slot : -2;
         }
     }
-    auto evaluate = [&](const Task& task) {
-        const std::int32_t p = task.p;
-        const AlignmentEdge* e = task.edge;
-        const bool pFirst = e->firstImage == p;
-        const std::int32_t q = pFirst ? e->secondImage : e->firstImage;
-        const auto& indicesP = pFirst ? e->inliers1 : e->inliers2;
-        const auto& indicesQ = pFirst ? e->inliers2 : e->inliers1;
-        const TiledImagePose &pp = poses[p], &pq = poses[q];
-        double Rp[9], Rq[9], Mpq[9];
-        RotationFromAngles(Rp, pp.pitch, pp.yaw, pp.roll);
-        RotationFromAngles(Rq, pq.pitch, pq.yaw, pq.roll);
-        // Mpq = Rp Rq^T turns q's camera rays into p's; its transpose does
-        // the reverse.
-        for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 3; ++j)
-                Mpq[3 * i + j] =
-                    Rp[3 * i] * Rq[3 * j] + Rp[3 * i + 1] * Rq[3 * j + 1] + Rp[3 * i + 2] * Rq[3 * j + 2];
-        for (int k = 0; k < task.count; ++k) {
-            double* out = fvec + task.offset + k;
-            double px, py, qx, qy;
-            if (!keypoint(p, indicesP[k], px, py) || !keypoint(q, indicesQ[k], qx, qy)) {
-                *out = 0.0;
-                continue;
-            }
-            const double score =
-                static_cast<std::size_t>(k) < e->inlierScores.size() ? e->inlierScores[k] : 0.0;
-            const double w = 1.0 - (score / 1000.0) / ratio2;
-            const double X1 = Mpq[0] * qx + Mpq[1] * qy + Mpq[2] * pq.focal;
-            const double Y1 = Mpq[3] * qx + Mpq[4] * qy + Mpq[5] * pq.focal;
-            const double Z1 = Mpq[6] * qx + Mpq[7] * qy + Mpq[8] * pq.focal;
-            const double qpx = pp.focal * X1 / Z1, qpy = pp.focal * Y1 / Z1;
-            const double X2 = Mpq[0] * px + Mpq[3] * py + Mpq[6] * pp.focal;
-            const double Y2 = Mpq[1] * px + Mpq[4] * py + Mpq[7] * pp.focal;
-            const double Z2 = Mpq[2] * px + Mpq[5] * py + Mpq[8] * pp.focal;
-            const double ppx = pq.focal * X2 / Z2, ppy = pq.focal * Y2 / Z2;
-            *out = w * ((px - qpx) * (px - qpx) + (py - qpy) * (py - qpy)) +
-                   w * ((qx - ppx) * (qx - ppx) + (qy - ppy) * (qy - ppy));
+    int next = 0;
+    if (moved == -2) {
+        for (const ResidualTask& task : tasks_) {
+            EvaluateTask(task, fvec);
+            next = std::max(next, task.offset + 4 * task.count);
         }
-    };
-    for (const Task& task : tasks)
-        evaluate(task);
-    while (next < m)
-        fvec[next++] = 0.0;
+        while (next < m)
+            fvec[next++] = 0.0;
+        if (solving) {
+            baseX_.assign(x, x + sn);
+            baseF_.assign(fvec, fvec + sm);
+        }
+        if (!solving)
+            tasks_.clear();
+        return 0;
+    }
+    std::copy(baseF_.begin(), baseF_.end(), fvec);
+    if (moved >= 0) {
+        const std::int32_t photo = placementOrder[static_cast<std::size_t>(moved)];
+        for (const ResidualTask& task : tasks_)
+            if (task.p == photo || task.q == photo)
+                EvaluateTask(task, fvec);
+    }
     return 0;
 }
 

@@ -2,7 +2,9 @@
 // Global alignment of the tiled model: photos are placed one at a time along
 // the strongest match-graph edges, each with a start pose from its edge's
 // planar transform, and all poses (and shared lens terms when asked) are
-// refined together by MINPACK's Levenberg-Marquardt (lmdif).
+// refined together by MINPACK's Levenberg-Marquardt (lmdif). The start focal
+// comes from the perspective the matches show, and the result is turned so
+// that its horizon is level.
 
 #include <cstdint>
 #include <memory>
@@ -74,6 +76,28 @@ private:
     bool valid = false;
 };
 
+// The focal lengths (centred pixels) of the two photos of a pure camera
+// rotation seen through the homography H, which maps the first photo's centred
+// pixels to the second's: each from one orthogonality relation of the
+// rotation. A flag is false when its relation gives no positive square.
+void FocalsFromHomography(const double H[9], double& firstFocal, double& secondFocal, bool& firstOk,
+                          bool& secondOk);
+
+// Weighted least-squares homography (bottom-right entry 1) from the first
+// points to the second, in normalised coordinates; false when the system is
+// singular or there are fewer than four points of positive weight.
+bool FitHomography(const std::vector<AlignmentPoint>& from, const std::vector<AlignmentPoint>& to,
+                   const std::vector<double>& weights, double H[9]);
+
+// Turns `poses` (those in `order`) together so that their mean up direction
+// is vertical: the direction most nearly at right angles to every photo's
+// horizontal axis (and, when the photos go round, to their view axes taken
+// from their mean), kept near the photos' mean up when the horizontal axes
+// are nearly parallel (a column). The reference photo then looks along
+// heading 0. Focal lengths are left alone.
+void LevelPoses(std::vector<TiledImagePose>& poses, const std::vector<std::int32_t>& order,
+                std::int32_t reference);
+
 // The alignment state of the tiled model: its inputs (photo sizes, keypoints
 // in full-size photo pixels, graph edges in graph order, reference photo, lens
 // mode, optimise-at-end flag, distance ratio) and its outputs (pose list,
@@ -91,9 +115,22 @@ public:
     void UnpackAlignmentParams(const double* x);
     // Fills the parameter vector from the poses, in the order Unpack reads it.
     void PackAlignmentParams(double* x) const;
-    // One residual per inlier of every used edge; returns 0 (never stops the
-    // solver).
+    // Four residuals per inlier of every used edge: the signed x and y
+    // distances of each point from its partner mapped into its photo, times
+    // the root of the match's weight, so that the solver minimises the
+    // weighted sum of squared reprojection distances. Returns 0 (never stops
+    // the solver).
     int AlignmentResiduals(int m, int n, const double* x, double* fvec);
+    // The focal every pose starts from: 0.8 of the median of the focal
+    // lengths the open edges' homographies show (edges of at least 8
+    // weighted inliers; values outside a fifth to ten times the mean photo
+    // width are dropped), or 1000 when no edge gives one. Starting below the
+    // estimate matters: barrel distortion flattens the perspective the
+    // homographies read, so they come out high, and a ring closes only from a
+    // start at or somewhat below its focal. (AlignImages also weighs the
+    // median itself and 1.25 times it, by how well their start poses agree
+    // with the matches, and tries the next when a fit ends plainly wrong.)
+    double EstimateStartFocal() const;
 
     // Parameter and residual counts of the problem as it stands.
     int ParameterCount() const;
@@ -105,7 +142,10 @@ public:
     std::vector<const AlignmentEdge*> edges;
     std::int32_t referenceImage = 0;
     std::int32_t lensMode = 0;
-    bool optimizeAtEnd = false;
+    // Solving after each placement lets the focal drift along the open chain
+    // before a ring's closing links can hold it: one solve at the end is the
+    // default.
+    bool optimizeAtEnd = true;
     double distanceRatio = 0.8;
 
     // Outputs.
@@ -115,11 +155,38 @@ public:
     // Per photo, the edges used for it; lives during AlignImages (tests may
     // fill it to drive the residuals directly).
     std::vector<std::vector<const AlignmentEdge*>> usedEdges;
-    // The solver's last outcome, for diagnostics only.
+    // The solver's last outcome and evaluation count, for diagnostics only.
     int lastInfo = 0;
+    int lastEvaluations = 0;
+    int lastResiduals = 0;
+    // Root mean square distance (pixels) between the matched points of the
+    // last solve, each mapped into the other's photo, by match weight.
+    double lastRmsDistance = 0.0;
+    // The focal the last alignment started from.
+    double startFocal = 1000.0;
 
 private:
+    struct ResidualTask {
+        std::int32_t p;
+        std::int32_t q;
+        const AlignmentEdge* edge;
+        int offset;  // first residual
+        int count;   // inliers
+    };
+    void BuildResidualTasks(int m);
+    // The root mean square match distance of residuals fvec (m of them) of
+    // the current tasks, and of the current poses over the used edges.
+    double RmsDistance(const double* fvec, int m) const;
+    double StartRmsDistance();
+    void EvaluateTask(const ResidualTask& task, double* fvec) const;
+    TiledImagePose StartPose() const;
+
     std::vector<const AlignmentEdge*> openEdges;
+    // The residual function is called once per parameter for each Jacobian,
+    // with one parameter moved: only the edges of the photo it belongs to
+    // are evaluated again, the rest is copied from the last full evaluation.
+    std::vector<ResidualTask> tasks_;
+    std::vector<double> baseX_, baseF_;
 };
 
 }  // namespace Tiled_Panorama

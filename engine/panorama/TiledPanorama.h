@@ -119,7 +119,7 @@ protected:
     int sizeMode_ = 1;
     double distanceRatio_ = 0.8;
     std::uint8_t lensCompensation_ = 1;
-    std::uint8_t optimiseAtEnd_ = 0;
+    std::uint8_t optimiseAtEnd_ = 1;
     SurfaceKind surfaceKind_ = 0;
 
     bool cancel_ = false;

@@ -170,7 +170,9 @@ TEST(SurfaceGeometryTest, GainComesFromTheHistogramMedians) {
 TEST_F(SurfaceTest, APhotoAtTheReferenceHasTheDiagonalMatricesAndSitsAtTheOrigin) {
     for (bool sphere : {false, true}) {
         std::unique_ptr<CCylindricalSurface> s(sphere ? new CSphericalSurface : new CCylindricalSurface);
-        s->AddImage(MakePhoto(400, 300), Pose(500, 10, 20, 5), nullptr);
+        // The reference orientation is the photo's heading on the level
+        // frame the alignment leaves.
+        s->AddImage(MakePhoto(400, 300), Pose(500, 0, 20, 0), nullptr);
         s->SelectReference(0);
         ASSERT_TRUE(s->Render(100.0, nullptr, nullptr, 0, 0));
         const SurfaceImage& img = s->Images()[0];
@@ -189,6 +191,29 @@ TEST_F(SurfaceTest, APhotoAtTheReferenceHasTheDiagonalMatricesAndSitsAtTheOrigin
         const int cx = r->GetWidth() / 2, cy = r->GetHeight() / 2;
         EXPECT_GE(r->GetBlendBuffer()[cy * r->GetMaskStride() + cx], 65000);
         EXPECT_EQ(r->GetMask()[cy * r->GetMaskStride() + cx], 255);
+        result->Release();
+    }
+}
+
+TEST_F(SurfaceTest, PhotosAllRoundMakeAStripOfOneFullTurn) {
+    // Twelve photos 30 degrees apart, one of them across the -180/180 seam:
+    // the strip is one turn at the focal, and the seam's photo is drawn at
+    // both ends.
+    for (bool sphere : {false, true}) {
+        std::unique_ptr<CCylindricalSurface> s(sphere ? new CSphericalSurface : new CCylindricalSurface);
+        for (int i = 0; i < 12; ++i)
+            s->AddImage(MakePhoto(400, 300, i), Pose(300, 0, 15 + 30.0 * i, 0), nullptr);
+        s->SelectReference(0);
+        ASSERT_TRUE(s->Render(100.0, nullptr, nullptr, 0, 0));
+        EXPECT_EQ(s->OutputWidth(), static_cast<int>(2 * 3.141592653589793 * 300 + 0.5));
+        const SurfaceImage& seam = s->Images()[5];  // centred at 165 degrees
+        EXPECT_EQ(seam.rect.left, 0);
+        EXPECT_EQ(seam.rect.right, s->OutputWidth());
+        PanoramaLib::IPanoElement* result = s->GetResult();
+        auto* r = static_cast<CPanoElement*>(result);
+        const int row = r->GetHeight() / 2;
+        EXPECT_EQ(r->GetMask()[row * r->GetMaskStride()], 255);
+        EXPECT_EQ(r->GetMask()[row * r->GetMaskStride() + r->GetWidth() - 1], 255);
         result->Release();
     }
 }
@@ -348,9 +373,10 @@ TEST_F(SurfaceTest, SetImagesTakesTheListedPhotosWithTheSharedLensAndMatchingPro
     EXPECT_EQ(s.Images()[1].element, a);
     s.SelectReference(0);
     s.AddAngleOffsets(10, 20, 30);
-    EXPECT_EQ(s.ReferencePose().pitch, 17);
+    // The reference photo's heading only: the view starts level.
+    EXPECT_EQ(s.ReferencePose().pitch, 10);
     EXPECT_EQ(s.ReferencePose().yaw, 28);
-    EXPECT_EQ(s.ReferencePose().roll, 39);
+    EXPECT_EQ(s.ReferencePose().roll, 30);
 
     // Proxies of another count are not used; without a shared lens the
     // photos keep their own.

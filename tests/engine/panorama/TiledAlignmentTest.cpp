@@ -43,15 +43,27 @@ TEST(TiledAlignmentTest, ReproducesTheWorkedResidual) {
     align.usedEdges = {{&edge}, {}};
     align.poses = {Pose(1200, 0, 0, 0), Pose(1000, 0, 20, 0)};
     ASSERT_EQ(align.ParameterCount(), 8);
-    double x[8], fvec[1];
+    ASSERT_EQ(align.ResidualCount(), 4);
+    double x[8], fvec[4];
     align.PackAlignmentParams(x);
-    EXPECT_EQ(align.AlignmentResiduals(1, 8, x, fvec), 0);
-    EXPECT_NEAR(fvec[0], 537056.42, 0.005);
+    auto sumOfSquares = [&] {
+        return fvec[0] * fvec[0] + fvec[1] * fvec[1] + fvec[2] * fvec[2] + fvec[3] * fvec[3];
+    };
+    EXPECT_EQ(align.AlignmentResiduals(4, 8, x, fvec), 0);
+    EXPECT_NEAR(sumOfSquares(), 537056.42, 0.005);
+    // Signed differences: P - Q' in p, then Q - P' in q.
+    const double want[4] = {-567.7943, 71.2624, 454.5615, -54.4207};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_NEAR(fvec[i], want[i], 1e-4) << i;
 
-    // The score weights it: w = 1 - (score / 1000) / ratio^2.
+    // The score weights it: w = 1 - (score / 1000) / ratio^2; a score past
+    // the ratio test weighs nothing, never less.
     edge.inlierScores = {320};
-    align.AlignmentResiduals(1, 8, x, fvec);
-    EXPECT_NEAR(fvec[0], 537056.42 * (1 - 0.32 / 0.64), 0.005);
+    align.AlignmentResiduals(4, 8, x, fvec);
+    EXPECT_NEAR(sumOfSquares(), 537056.42 * (1 - 0.32 / 0.64), 0.005);
+    edge.inlierScores = {900};
+    align.AlignmentResiduals(4, 8, x, fvec);
+    EXPECT_EQ(sumOfSquares(), 0.0);
 }
 
 TEST(TiledAlignmentTest, StartPosesFollowTheEdgeTransform) {
@@ -88,6 +100,36 @@ TEST(TiledAlignmentTest, StartPosesFollowTheEdgeTransform) {
         EXPECT_NEAR(p.yaw, k.yaw, 1e-9) << k.name;
         EXPECT_NEAR(p.roll, k.roll, 1e-9) << k.name;
     }
+}
+
+TEST(TiledAlignmentTest, TheStartTurnIsTakenInTheAnchorsCamera) {
+    // The same edge from an anchor that looks up and sideways: the new photo
+    // is turned from the anchor's camera exactly as from an anchor at zero
+    // angles (adding the angles instead tilts a raised row further and
+    // further).
+    const double H[9] = {0.98, -0.05, 150, 0.05, 0.98, 60, 0, 0, 1};
+    const AlignmentEdge edge = Edge(1, 0, H, 10);
+    auto relative = [&](const TiledImagePose& anchor) {
+        CPoseAlignment align;
+        align.photoSizes = {{400, 300}, {400, 300}};
+        align.poses = {anchor, Pose(0, 0, 0, 0)};
+        EXPECT_TRUE(align.InitPoseFromEdge(0, 1, &edge));
+        double Ra[9], Rb[9];
+        RotationFromAngles(Ra, anchor.pitch, anchor.yaw, anchor.roll);
+        const TiledImagePose& b = align.poses[1];
+        RotationFromAngles(Rb, b.pitch, b.yaw, b.roll);
+        std::vector<double> out(9);
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                out[3 * i + j] =
+                    Rb[3 * i] * Ra[3 * j] + Rb[3 * i + 1] * Ra[3 * j + 1] + Rb[3 * i + 2] * Ra[3 * j + 2];
+        EXPECT_NEAR(b.focal, anchor.focal / 0.98 * std::cos(std::atan(0.05 / 0.98)), 1e-6);
+        return out;
+    };
+    const std::vector<double> fromZero = relative(Pose(800, 0, 0, 0));
+    const std::vector<double> fromRaised = relative(Pose(800, -40, 120, 7));
+    for (int i = 0; i < 9; ++i)
+        EXPECT_NEAR(fromRaised[i], fromZero[i], 1e-12) << i;
 }
 
 TEST(TiledAlignmentTest, StartRollFlipsWithANegativeFirstEntryAndSurvivesAQuarterTurn) {
@@ -237,14 +279,16 @@ TEST(TiledAlignmentTest, SharedLensTermsStayNearZeroForAnUndistortedScene) {
 }
 
 TEST(TiledAlignmentTest, FewerResidualsThanParametersKeepTheStartPoses) {
-    // Two photos, eight matches, lens on: n = 11 > m = 8, so the solver makes
-    // no step and the poses stay as derived from the edge.
+    // Two photos, two matches, lens on: n = 11 > m = 8, so the solver makes
+    // no step and the poses stay as derived from the edge (too few matches
+    // for a focal estimate: the start focal is 1000), up to the levelling
+    // turn, which moves both photos alike.
     const double H[9] = {1, 0, 120, 0, 1, -30, 0, 0, 1};
-    AlignmentEdge edge = Edge(1, 0, H, 8);
+    AlignmentEdge edge = Edge(1, 0, H, 2);
     CPoseAlignment align;
     align.photoSizes = {{400, 300}, {400, 300}};
     align.keypoints.assign(2, {});
-    for (int k = 0; k < 8; ++k) {
+    for (int k = 0; k < 2; ++k) {
         align.keypoints[1].push_back({50.0 + 30 * k, 100.0 + 10 * k});
         align.keypoints[0].push_back({170.0 + 30 * k + (k % 3), 70.0 + 10 * k});
         edge.inliers1.push_back(k);
@@ -256,10 +300,11 @@ TEST(TiledAlignmentTest, FewerResidualsThanParametersKeepTheStartPoses) {
     ASSERT_TRUE(align.AlignImages());
     EXPECT_EQ(align.lastInfo, 0);
     EXPECT_EQ(align.poses[0].focal, 1000.0);
-    EXPECT_EQ(align.poses[0].yaw, 0.0);
     EXPECT_EQ(align.poses[1].focal, 1000.0);
-    EXPECT_DOUBLE_EQ(align.poses[1].yaw, std::atan(120.0 / 1000) * 180 / kPi);
-    EXPECT_DOUBLE_EQ(align.poses[1].pitch, -std::atan(-30.0 / 1000) * 180 / kPi);
+    const std::vector<TiledImagePose> start = {
+        Pose(1000, 0, 0, 0),
+        Pose(1000, -std::atan(-30.0 / 1000) * 180 / kPi, std::atan(120.0 / 1000) * 180 / kPi, 0)};
+    ExpectRelativePose(align.poses, start, 1);
     EXPECT_EQ(align.sharedLens.a, 0.0);
 }
 
@@ -283,6 +328,146 @@ TEST(TiledAlignmentTest, PlacesAlongTheStrongestEdgesFirst) {
     align.optimizeAtEnd = true;  // no inliers listed: the solve has nothing to move
     ASSERT_TRUE(align.AlignImages());
     EXPECT_EQ(align.placementOrder, (std::vector<std::int32_t>{0, 2, 1, 3}));
+}
+
+}  // namespace
+
+namespace {
+
+// The tilt of a pose's frame from level: the angle between its camera's
+// horizontal axis and the horizontal plane, and the wave its view axis shows.
+double Roll(const TiledImagePose& pose) {
+    double R[9];
+    RotationFromAngles(R, pose.pitch, pose.yaw, pose.roll);
+    return std::asin(std::clamp(R[1], -1.0, 1.0)) * 180 / kPi;
+}
+
+// Every pose turned by one common rotation (a rig held askew).
+std::vector<TiledImagePose> Tilted(const std::vector<TiledImagePose>& poses, double pitch, double roll) {
+    double T[9];
+    RotationFromAngles(T, pitch, 0, roll);
+    std::vector<TiledImagePose> out = poses;
+    for (TiledImagePose& pose : out) {
+        double R[9], L[9];
+        RotationFromAngles(R, pose.pitch, pose.yaw, pose.roll);
+        // New world-to-camera: R T^T.
+        for (int a = 0; a < 3; ++a)
+            for (int b = 0; b < 3; ++b)
+                L[3 * a + b] =
+                    R[3 * a] * T[3 * b] + R[3 * a + 1] * T[3 * b + 1] + R[3 * a + 2] * T[3 * b + 2];
+        pose.pitch = std::asin(-L[7]) * 180 / kPi;
+        pose.yaw = std::atan2(L[6], L[8]) * 180 / kPi;
+        pose.roll = std::atan2(L[1], L[4]) * 180 / kPi;
+    }
+    return out;
+}
+
+TEST(TiledLevellingTest, ACommonTiltIsTurnedAwayWhateverThePhotosCover) {
+    std::vector<TiledImagePose> ring, row, column;
+    for (int i = 0; i < 12; ++i)
+        ring.push_back(Pose(500, 4, 30.0 * i, 0));
+    for (int i = 0; i < 4; ++i)
+        row.push_back(Pose(500, -25, 20.0 * i, 0));  // a row looking up
+    for (int i = 0; i < 3; ++i)
+        column.push_back(Pose(500, -30.0 * i, 0, 0));  // a column up a tower
+    const struct {
+        const char* name;
+        std::vector<TiledImagePose> level;
+        double pitchShift;
+    } cases[] = {{"ring", ring, 0},
+                 {"row", row, 0},
+                 // Nothing tells how far a column looked up: its mean photo
+                 // ends level.
+                 {"column", column, 30}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        std::vector<TiledImagePose> poses = Tilted(k.level, 7, -5);
+        std::vector<std::int32_t> order;
+        for (std::size_t i = 0; i < poses.size(); ++i)
+            order.push_back(static_cast<std::int32_t>(i));
+        Tiled_Panorama::LevelPoses(poses, order, 0);
+        // Relative poses are kept; each camera is upright again, at its own
+        // pitch; the reference looks along heading 0.
+        for (std::size_t i = 0; i < poses.size(); ++i) {
+            ExpectRelativePose(poses, k.level, static_cast<int>(i));
+            EXPECT_NEAR(Roll(poses[i]), 0.0, 1e-6) << i;
+            EXPECT_NEAR(poses[i].pitch, k.level[i].pitch + k.pitchShift, 1e-6) << i;
+        }
+        EXPECT_NEAR(poses[0].yaw, 0.0, 1e-6);
+    }
+}
+
+TEST(TiledAlignmentTest, TheStartFocalComesFromThePerspectiveOfTheMatches) {
+    // Photos of focal 700 round the reference: the homographies show 700,
+    // and the start is 0.8 of it.
+    const RingScene s = MakeScene(0.3);
+    CPoseAlignment align;
+    Configure(align, s);
+    EXPECT_NEAR(align.EstimateStartFocal(), 0.8 * 700, 0.8 * 700 * 0.02);
+
+    // The two relations recover both focal lengths of a pure rotation.
+    const TiledImagePose a = Pose(500, 5, 0, 2), b = Pose(800, -3, 20, 0);
+    double Ra[9], Rb[9], H[9];
+    RotationFromAngles(Ra, a.pitch, a.yaw, a.roll);
+    RotationFromAngles(Rb, b.pitch, b.yaw, b.roll);
+    // H = Kb Rb Ra^T Ka^-1 maps a's centred pixels to b's.
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            double r = 0;
+            for (int k = 0; k < 3; ++k)
+                r += Rb[3 * i + k] * Ra[3 * j + k];
+            H[3 * i + j] = r * (i < 2 ? b.focal : 1.0) / (j < 2 ? a.focal : 1.0);
+        }
+    double fa = 0, fb = 0;
+    bool oka = false, okb = false;
+    Tiled_Panorama::FocalsFromHomography(H, fa, fb, oka, okb);
+    ASSERT_TRUE(oka && okb);
+    EXPECT_NEAR(fa, 500, 1e-6);
+    EXPECT_NEAR(fb, 800, 1e-6);
+
+    // Matches without perspective (a pure shift) give no estimate: 1000.
+    AlignmentEdge edge;
+    edge.firstImage = 0;
+    edge.secondImage = 1;
+    CPoseAlignment flat;
+    flat.photoSizes = {{400, 300}, {400, 300}};
+    flat.keypoints.assign(2, {});
+    for (int k = 0; k < 20; ++k) {
+        const double x = 20 + 17 * k % 360, y = 15 + 29 * k % 270;
+        flat.keypoints[0].push_back({x, y});
+        flat.keypoints[1].push_back({x - 120, y + 4});
+        edge.inliers1.push_back(k);
+        edge.inliers2.push_back(k);
+    }
+    edge.inlierCount = 20;
+    flat.edges = {&edge};
+    EXPECT_EQ(flat.EstimateStartFocal(), 1000.0);
+}
+
+}  // namespace
+
+namespace {
+
+// Twenty undistorted photos round a full turn: 0.8 of the focal their
+// homographies show is too low a start for so long a ring (the chained start
+// poses overshoot the turn by a quarter); the start whose poses agree best
+// with the matches is the estimate itself, and the ring closes.
+TEST(TiledAlignmentTest, ALongUndistortedRingClosesFromTheStartThatFitsBest) {
+    RingScene s;
+    for (int i = 0; i < 20; ++i)
+        s.truth.push_back(Pose(500, 0, 18.0 * i, 0));
+    s.sizes.assign(s.truth.size(), OrvexBase::Size(640, 480));
+    s.matches = Synthetic::MakeCorrespondences(s.truth, s.sizes, 40, 12, 0.3);
+    CPoseAlignment align;
+    Configure(align, s);
+    ASSERT_TRUE(align.AlignImages());
+    ASSERT_EQ(align.placementOrder.size(), 20u);
+    EXPECT_NEAR(align.startFocal, 500, 10);
+    EXPECT_LT(align.lastRmsDistance, 1.0);
+    for (int i = 0; i < 20; ++i) {
+        SCOPED_TRACE(i);
+        ExpectRelativePose(align.poses, s.truth, i);
+    }
 }
 
 }  // namespace

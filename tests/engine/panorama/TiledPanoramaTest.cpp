@@ -88,7 +88,7 @@ TEST(TiledOptionsTest, ANewEngineHasItsDefaultsAndKeepsTheFiveFieldsItUses) {
     engine->GetOptions(&o);
     EXPECT_EQ(o.autoCrop, 1);
     EXPECT_EQ(o.lensCompensation, 1);
-    EXPECT_EQ(o.optimiseAtEnd, 0);
+    EXPECT_EQ(o.optimiseAtEnd, 1);
     EXPECT_EQ(o.lensModel, 1);
     EXPECT_EQ(o.surfaceKind, 0);
     EXPECT_EQ(o.ratioMode, 0);
@@ -99,7 +99,7 @@ TEST(TiledOptionsTest, ANewEngineHasItsDefaultsAndKeepsTheFiveFieldsItUses) {
     HVPanoramaOptions set;
     set.autoCrop = 0;
     set.lensCompensation = 0;
-    set.optimiseAtEnd = 1;
+    set.optimiseAtEnd = 0;
     set.lensModel = 2;
     set.surfaceKind = 1;
     set.motionModel = 1;
@@ -109,7 +109,7 @@ TEST(TiledOptionsTest, ANewEngineHasItsDefaultsAndKeepsTheFiveFieldsItUses) {
     engine->GetOptions(&back);
     EXPECT_EQ(back.autoCrop, 0);
     EXPECT_EQ(back.lensCompensation, 0);
-    EXPECT_EQ(back.optimiseAtEnd, 1);
+    EXPECT_EQ(back.optimiseAtEnd, 0);
     EXPECT_EQ(back.lensModel, 2);
     EXPECT_EQ(back.surfaceKind, 1);
     EXPECT_EQ(back.motionModel, 0);
