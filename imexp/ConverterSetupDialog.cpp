@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
@@ -35,9 +36,13 @@ CConverterSetupDialog::CConverterSetupDialog(QWidget* parent, ConverterSetupMode
     remove_ = Button(this, "&Remove", 112);
     setup_ = Button(this, "&Setup...", 113);
     about_ = Button(this, "&About...", 114);
-    path_ = new QLabel(this);
+    path_ = new QLineEdit(this);
     path_->setObjectName("115");
-    path_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    path_->setReadOnly(true);
+    path_->setFrame(false);
+    QPalette flat = path_->palette();
+    flat.setColor(QPalette::Base, Qt::transparent);
+    path_->setPalette(flat);
     path_->setMinimumWidth(360);
     kind_ = new QLabel(this);
     kind_->setObjectName("104");
@@ -92,6 +97,7 @@ void CConverterSetupDialog::OnSelection() {
     const bool converter = row >= 0 && row < model_.Count();
     const std::uint32_t flags = converter ? model_.Flags(row) : 0;
     path_->setText(converter ? QString::fromStdString(model_.Path(row)) : QString());
+    path_->setCursorPosition(static_cast<int>(path_->text().size()));
     kind_->setText(converter ? QString::fromStdString(model_.Kind(row)) : QString());
     remove_->setEnabled(converter);
     setup_->setEnabled(converter && (flags & ImExp::FlagSetup));

@@ -7,6 +7,7 @@
 #include "UiHost.h"
 
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QPushButton;
 
@@ -36,7 +37,7 @@ private:
     QPushButton* remove_ = nullptr;
     QPushButton* setup_ = nullptr;
     QPushButton* about_ = nullptr;
-    QLabel* path_ = nullptr;
+    QLineEdit* path_ = nullptr;  // paths are long: scrollable, ending in view
     QLabel* kind_ = nullptr;
 };
 

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -100,8 +101,11 @@ inline std::shared_ptr<SeenMessage> AnswerMessage(QMessageBox::StandardButton bu
 }
 
 inline QString LabelText(QWidget* dialog, int id) {
-    auto* label = dialog->findChild<QLabel*>(QString::number(id));
-    return label ? label->text() : QString("<no control %1>").arg(id);
+    if (auto* label = dialog->findChild<QLabel*>(QString::number(id)))
+        return label->text();
+    if (auto* edit = dialog->findChild<QLineEdit*>(QString::number(id)))
+        return edit->text();
+    return QString("<no control %1>").arg(id);
 }
 
 // The module folder, shown through the Qt user interface with a real owner window.

@@ -69,9 +69,9 @@ TEST_F(QtHostTest, OVFileOpenDlgOffersVideoAndRemembersItAsNoReader) {
     QStringList filters;
     WhenShown<formgate::CImExpOpenDialog>([&](formgate::CImExpOpenDialog* dialog) {
         filters = dialog->nameFilters();
-        SaveScreenshot(dialog, "formgate_ovfileopendlg");
         dialog->setDirectory(QString::fromStdString(dir_.path().string()));
         dialog->selectNameFilter(filters.value(3));
+        SaveScreenshot(dialog, "formgate_ovfileopendlg");
         dialog->FileNameEdit()->setText("clip.avi");
         dialog->accept();
     });
