@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "BrowseModel.h"
 #include "ConverterChoice.h"
 #include "ErrorReporter.h"
 #include "FormgateApp.h"
@@ -137,6 +138,7 @@ int RunOpenDialog(void* owner, std::string& path, const OpenDialogOptions& optio
     request.fileName = path;
     request.extraButtons = options.extraButtons;
     request.showInfo = [](void* dialog, const std::string& file) { ShowFileInfo(dialog, file, nullptr, -1); };
+    request.browse = [] { return NewBrowseModel(); };
     const int shown = host->RunOpenDialog(owner, request);
     if (shown < 0)
         return 0;

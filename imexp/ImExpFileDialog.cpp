@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "BrowsePalette.h"
 #include "ModuleStrings.h"
 
 namespace formgate {
@@ -84,8 +85,37 @@ CImExpOpenDialog::CImExpOpenDialog(QWidget* parent, const OpenDialogRequest& req
     buttons->addButton(info_, QDialogButtonBox::ActionRole);
     buttons->addButton(browse_, QDialogButtonBox::ActionRole);
     connect(info_, &QPushButton::clicked, this, [this] { OnInfo(); });
-    // The thumbnail palette is not built yet: the button stays, inactive.
-    browse_->setEnabled(false);
+    connect(browse_, &QPushButton::clicked, this, [this] { OnBrowse(); });
+    browse_->setEnabled(static_cast<bool>(request.browse));
+    // The palette follows the folder, the type and the selection.
+    connect(this, &QFileDialog::directoryEntered, this, [this] {
+        if (palette_ && palette_->isVisible())
+            palette_->Fill();
+    });
+    connect(this, &QFileDialog::filterSelected, this, [this] {
+        if (palette_ && palette_->isVisible())
+            palette_->Fill();
+    });
+    connect(this, &QFileDialog::currentChanged, this, [this] {
+        if (palette_ && palette_->isVisible())
+            palette_->FollowSelection();
+    });
+}
+
+CBrowsePalette* CImExpOpenDialog::Palette() const {
+    return palette_;
+}
+
+void CImExpOpenDialog::OnBrowse() {
+    if (palette_ && palette_->isVisible()) {
+        palette_->Refresh();
+        return;
+    }
+    if (!request_.browse)
+        return;
+    palette_ = new CBrowsePalette(this, browse_, request_.browse());
+    palette_->show();
+    palette_->Fill();
 }
 
 void CImExpOpenDialog::OnInfo() {

@@ -5,6 +5,7 @@
 // dialogs open on several windows.
 
 #include <QFileDialog>
+#include <QPointer>
 #include <QStringList>
 
 #include "UiHost.h"
@@ -13,6 +14,8 @@ class QLineEdit;
 class QPushButton;
 
 namespace formgate {
+
+class CBrowsePalette;
 
 // "Desc (*.bmp *.dib)" for the description "Desc" and the patterns ".bmp;.dib".
 QString QtNameFilter(const FileDialogFilter& filter);
@@ -46,11 +49,17 @@ public:
     // "&Info...": the information of the named file; on a folder, a pattern or
     // nothing, what OK does (a folder opens).
     void OnInfo();
+    // "&Browse...": opens the thumbnail palette beside the dialog; once open
+    // the button reads "&Refresh" and refreshes it.
+    void OnBrowse();
+    CBrowsePalette* Palette() const;
 
 private:
     const OpenDialogRequest& request_;
     QPushButton* info_ = nullptr;
     QPushButton* browse_ = nullptr;
+    // This dialog's own record: its palette while one is open.
+    QPointer<CBrowsePalette> palette_;
 };
 
 class CImExpSaveDialog : public CImExpFileDialog {

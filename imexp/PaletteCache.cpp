@@ -206,14 +206,6 @@ void ThumbnailSize(int width, int height, int& thumbWidth, int& thumbHeight) {
     thumbHeight = std::max(thumbHeight, 1);
 }
 
-int PaletteHitTest(int x, int y, int clientWidth, int scrollRow) {
-    const int columns = std::max(1, clientWidth / CPaletteItem::kCellWidth);
-    if (x < 0 || y < 0 || x / CPaletteItem::kCellWidth >= columns)
-        return -1;
-    const int row = (y + scrollRow * CPaletteItem::kCellHeight) / CPaletteItem::kCellHeight;
-    return row * columns + x / CPaletteItem::kCellWidth;
-}
-
 std::vector<std::uint8_t> SaveCache(const PaletteCache& cache) {
     Writer out;
     out.Count(cache.size());

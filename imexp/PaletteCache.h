@@ -46,8 +46,16 @@ using PaletteCache = std::map<std::string, CPaletteItem>;
 void ThumbnailSize(int width, int height, int& thumbWidth, int& thumbHeight);
 
 // The index of the cell under (x, y) of a client area clientWidth wide,
-// scrolled by scrollRow rows; -1 outside the columns.
-int PaletteHitTest(int x, int y, int clientWidth, int scrollRow);
+// scrolled by scrollRow rows; -1 outside the columns. (Inline: the palette's
+// window, in the companion library, asks it too.)
+inline int PaletteHitTest(int x, int y, int clientWidth, int scrollRow) {
+    const int columns =
+        clientWidth / CPaletteItem::kCellWidth > 1 ? clientWidth / CPaletteItem::kCellWidth : 1;
+    if (x < 0 || y < 0 || x / CPaletteItem::kCellWidth >= columns)
+        return -1;
+    const int row = (y + scrollRow * CPaletteItem::kCellHeight) / CPaletteItem::kCellHeight;
+    return row * columns + x / CPaletteItem::kCellWidth;
+}
 
 // The cache in the archive layout: the map's count, then per entry the path
 // and the item (class record "CPaletteItem", schema 1, on its first use).

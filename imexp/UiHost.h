@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,29 @@ struct FileDialogFilter {
     std::string patterns;
 };
 
+class CPaletteItem;
+
+// What the browse palette shows: which files are readable, their thumbnails
+// from the cache (made when missing or older than the file), and the
+// palette's settings. Closing stores them.
+class BrowsePaletteModel {
+public:
+    virtual ~BrowsePaletteModel() = default;
+    virtual bool Readable(const std::string& path) = 0;
+    // The cached thumbnail of path; with make, one is made when there is none
+    // or the file changed since. Null otherwise. Valid until the next call.
+    virtual const CPaletteItem* Item(const std::string& path, bool make) = 0;
+    virtual bool SaveOnExit() const = 0;
+    virtual void SetSaveOnExit(bool save) = 0;
+    // Drops the cached files that no longer exist.
+    virtual void RefreshAll() = 0;
+    virtual void DeleteCacheFile() = 0;
+    // The stored window rectangle; false when none is stored.
+    virtual bool SavedRect(int& left, int& top, int& right, int& bottom) const = 0;
+    // Stores the rectangle and the settings, and the cache when it changed.
+    virtual void Close(int left, int top, int right, int bottom) = 0;
+};
+
 struct OpenDialogRequest {
     std::vector<FileDialogFilter> filters;
     int initialFilter = 0;     // index into filters
@@ -30,6 +54,8 @@ struct OpenDialogRequest {
     bool extraButtons = true;  // "&Info..." and "&Browse..."
     // "&Info..." pressed on a file: the dialog (as owner) and the file's path.
     std::function<void(void* dialog, const std::string& path)> showInfo;
+    // "&Browse...": the model of a new thumbnail palette.
+    std::function<std::unique_ptr<BrowsePaletteModel>()> browse;
 
     std::string chosenPath;  // out: UTF-8
     int chosenFilter = -1;   // out: index into filters
