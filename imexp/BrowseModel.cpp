@@ -46,7 +46,9 @@ const CPaletteItem* BrowseModel::Item(const std::string& path, bool make) {
     item.timeHigh = high;
     ++made_;
     changed_ = true;
-    return &(cache_[path] = std::move(item));
+    // emplace rather than [], which would bind the library to a converter's copy of
+    // std::piecewise_construct (see CMakeLists.txt) in unoptimised builds.
+    return &cache_.emplace(path, std::move(item)).first->second;
 }
 
 void BrowseModel::RefreshAll() {

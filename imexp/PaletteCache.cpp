@@ -260,7 +260,7 @@ bool LoadCache(const std::uint8_t* data, std::size_t size, PaletteCache& cache) 
             in.failed = true;
             break;
         }
-        cache[std::move(path)] = std::move(item);
+        cache.emplace(std::move(path), std::move(item));
     }
     if (in.failed || in.Left() != 0) {
         cache.clear();
