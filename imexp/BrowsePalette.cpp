@@ -52,13 +52,19 @@ CBrowsePalette::CBrowsePalette(CImExpOpenDialog* dialog, QPushButton* button,
     maker_->setInterval(0);
     connect(maker_, &QTimer::timeout, this, [this] { MakeSome(); });
 
+    // The stored place, else 300 x 300 in the middle of the screen; a place
+    // off every screen falls back to the corner.
     QRect rect(0, 0, 200, 200);
     int left, top, right, bottom;
-    if (model_->SavedRect(left, top, right, bottom)) {
-        const QRect saved(QPoint(left, top), QPoint(right - 1, bottom - 1));
-        if (QGuiApplication::screenAt(saved.topLeft()))
-            rect = saved;
+    if (!model_->SavedRect(left, top, right, bottom)) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QSize size = screen ? screen->availableGeometry().size() : QSize(300, 300);
+        left = (size.width() - 300) / 2, right = (size.width() + 300) / 2;
+        top = (size.height() - 300) / 2, bottom = (size.height() + 300) / 2;
     }
+    const QRect wanted(QPoint(left, top), QPoint(right - 1, bottom - 1));
+    if (!wanted.isEmpty() && QGuiApplication::screenAt(wanted.topLeft()))
+        rect = wanted;
     setGeometry(rect);
     if (button_)
         button_->setText(ModuleString(IDS_REFRESH));
