@@ -180,4 +180,14 @@ bool ConverterRegistry::Remove(int index) {
     return true;
 }
 
+bool ConverterRegistry::Redescribe(int index, const ConverterLibrary& library) {
+    if (index < 0 || index >= Count())
+        return false;
+    ConverterRecord record = records_[static_cast<size_t>(index)];
+    if (!DescribeConverter(library, record.path, record))
+        return false;
+    records_[static_cast<size_t>(index)] = record;
+    return true;
+}
+
 }  // namespace formgate

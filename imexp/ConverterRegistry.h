@@ -59,6 +59,9 @@ public:
     // (Install and Remove keep their change in memory when the settings file
     // cannot be written, as in a read-only installation.)
     bool Remove(int index);
+    // Fills record index again from its loaded module (after the converter's
+    // own set-up changed it); false for a bad index or a converter that failed.
+    bool Redescribe(int index, const ConverterLibrary& library);
 
     // The full path a list value stands for.
     static std::string ResolvePath(const std::string& value, const std::string& moduleFolder);

@@ -12,6 +12,50 @@ const char* ModuleString(int id) {
             return "CONVERT.INI";
         case IDS_SETTINGS_SECTION:
             return "Settings";
+        case IDS_REFRESH:
+            return "&Refresh";
+        case IDS_AVI_FILTER:
+            return "AVI Files (*.AVI)";
+        case IDS_AVI_PATTERN:
+            return "*.avi";
+        case IDS_BROWSE_TITLE:
+            return "Browse";
+        case IDS_ALL_GRAPHIC_FILES:
+            return "All Graphic Files";
+        case IDS_UNABLE_TO_INSTALL:
+            return "Unable to install %s";
+        case IDS_ALREADY_INSTALLED:
+            return "Converter already installed";
+        case IDS_ILLEGAL_NUMBER:
+            return "Illegal number entered.";
+        case IDS_KIND_IMPORT_EXPORT:
+            return "Import/Export filter";
+        case IDS_KIND_EXPORT:
+            return "Export filter";
+        case IDS_KIND_IMPORT:
+            return "Import filter";
+        case IDS_UNKNOWN:
+            return "<Unknown>";
+        case IDS_UNCOMPRESSED:
+            return "Uncompressed";
+        case IDS_DEEP_COLOURS:
+            return "48 bits per pixel";
+        case IDS_LIBRARIES_FILTER:
+            return "Libraries";
+        case IDS_INFO_BUTTON:
+            return "&Info...";
+        case IDS_BROWSE_BUTTON:
+            return "&Browse...";
+        case IDS_DETAILS_BUTTON:
+            return "&Details...";
+        case IDS_IMAGE_INFO_TITLE:
+            return "Image Info";
+        case IDS_SELECT_IMAGE_TITLE:
+            return "Select Image";
+        case IDS_CONVERTER_SETUP_TITLE:
+            return "Converter Setup";
+        case IDS_IMAGES_LABEL:
+            return "Images :";
         default:
             return "";
     }

@@ -205,3 +205,32 @@ FORMGATE_API int ImExp_GetFileInfo(void* info, const char* path, int ignored);
 FORMGATE_API int ImExp_GetFileInfoW(void* info, const char16_t* path, int ignored);
 FORMGATE_API int ImExp_ShowFileInfo(void* owner, const char* path, int imageNumber);
 FORMGATE_API int ImExp_ShowFileInfoW(void* owner, const char16_t* path, int imageNumber);
+
+// A file-open dialog over the installed readers, with "&Info..." and
+// "&Browse...". The choice is remembered in "CONVERT.INI" as the library's
+// own open dialog does. Callers may derive from it.
+class FORMGATE_API COVFileOpenDlg {
+public:
+    // openFileDialog, flags and filter are kept for callers that read them back;
+    // the dialog always lists the readers. fileName is the starting name (UTF-8)
+    // and parent the owner window (a QWidget* passed as void*, may be null).
+    explicit COVFileOpenDlg(int openFileDialog, const char* defaultExtension = nullptr,
+                            const char* fileName = nullptr, unsigned long flags = 0,
+                            const char* filter = nullptr, void* parent = nullptr);
+    COVFileOpenDlg(const COVFileOpenDlg&) = delete;
+    COVFileOpenDlg& operator=(const COVFileOpenDlg&) = delete;
+    virtual ~COVFileOpenDlg();
+
+    // 1 when the user chose a file, 2 when cancelled, 0 when no dialog could be
+    // shown (no reader installed: error 17 is reported to the owner).
+    virtual int DoModal();
+    // The chosen file (UTF-8) after DoModal returned 1, else the starting name.
+    const char* GetPathName() const;
+
+    // Non-zero: "AVI Files (*.AVI)" is offered after the readers. 0 after construction.
+    int m_bVideo;
+
+private:
+    struct Data;
+    Data* m_data;
+};
