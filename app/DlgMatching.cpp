@@ -83,6 +83,10 @@ CDlgMatching::CDlgMatching(QWidget* parent, const MarkerSkin& markers, MatchPrev
 
 CDlgMatching::~CDlgMatching() {
     StopWorker();
+    // The panes lose the focus while the base class deletes them; their
+    // signals must not reach this half-destroyed dialog.
+    for (QObject* child : findChildren<QObject*>())
+        disconnect(child, nullptr, this, nullptr);
 }
 
 void CDlgMatching::Build() {
