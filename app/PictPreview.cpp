@@ -46,6 +46,8 @@ void CPictPreview::SetImage(PanoramaLib::IPanoElement* image, bool redraw) {
     if (image)
         image->AddRef();
     m_image.Reset(image);
+    // The copy shows the old image's pixels, even at the same size.
+    m_scaled = QImage();
     if (image && image->GetWidth() > 0 && image->GetHeight() > 0) {
         m_minZoom = ZoomGeometry::FitZoom(width(), height(), image->GetWidth(), image->GetHeight(), m_margin);
         if (m_fit) {

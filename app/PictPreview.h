@@ -13,6 +13,7 @@
 #include "ClientArea.h"
 #include "Marker.h"
 #include "PanoramaLib.h"
+#include "ZoomGeometry.h"
 
 class CPictPreview : public QWidget, public IClientArea {
     Q_OBJECT
@@ -41,7 +42,11 @@ public:
     void ShowMarker(int index, bool visible);
     double ZoomToMarkers();
     void SetCacheEnabled(bool enabled);
+    // The upper bound of the zoom steps (400 % unless set).
+    void SetMaxZoom(double zoom) { m_maxZoom = ZoomGeometry::ClampZoom(zoom); }
+    double GetMaxZoom() const { return m_maxZoom; }
     void SetCaption(const QString& caption);
+    const QString& GetCaption() const { return m_caption; }
 
     bool OnCommand(int id);
     bool OnUpdateCommand(int id, bool* enabled) const;

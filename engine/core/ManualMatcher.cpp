@@ -261,8 +261,9 @@ bool CManualMatcher::IsTransformInvalid() const {
     return invalid || !dominant;
 }
 
-CPanoElement* RenderMatchPreview(PanoramaLib::IPanoElement* first, PanoramaLib::IPanoElement* second,
-                                 double H[9], const std::atomic<int>* cancel) {
+PanoramaLib::IPanoElement* RenderMatchPreview(PanoramaLib::IPanoElement* first,
+                                              PanoramaLib::IPanoElement* second, double H[9],
+                                              const std::atomic<int>* cancel) {
     if (!first || !second || !H)
         return nullptr;
     if (first->GetBpp() != 24 || second->GetBpp() != 24 || Cancelled(cancel))

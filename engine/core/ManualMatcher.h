@@ -70,13 +70,4 @@ private:
     bool optionFlag = false;
 };
 
-// The two 24-bit photos overlaid by H (first to second), on a canvas that
-// holds both: the first photo as it is, the second mapped into the first's
-// frame, their overlap averaged byte by byte, uncovered pixels white. H is
-// changed in place to map canvas positions to the second photo. Returns a new
-// element (count 1), or null for photos that are not 24-bit or have no
-// pixels, a non-finite H, a canvas beyond the 16-bit coordinate range or too
-// large to allocate, or when *cancel (written by another thread) becomes
-// non-zero.
-CPanoElement* RenderMatchPreview(PanoramaLib::IPanoElement* first, PanoramaLib::IPanoElement* second,
-                                 double H[9], const std::atomic<int>* cancel);
+// RenderMatchPreview, the dialog's preview of a pair, is declared in PanoramaLib.h.

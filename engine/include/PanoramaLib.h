@@ -4,6 +4,7 @@
 // Ref-counted interfaces (IDib, IPanoElement) start with AddRef/Release; the
 // service and callback interfaces are not ref-counted, their owner keeps them.
 
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <string>
@@ -322,3 +323,15 @@ class panorama_cannot_build {};
 PanoramaLib::IPanoElement* CreatePanoElement(int reserved);
 void ReleasePanoElement(PanoramaLib::IPanoElement* element);
 void ReleaseElementVector(std::vector<PanoramaLib::IPanoElement*>& elements);
+
+// The preview of manual matching: the two 24-bit photos overlaid by H (a
+// row-major 3x3 mapping first-photo pixels to second-photo pixels) on a canvas
+// that holds both, their overlap averaged, uncovered pixels white. H is
+// changed in place to map canvas positions to the second photo. Returns a new
+// element (count 1), or null when the photos are not 24-bit or have no
+// pixels, when H places the second photo beyond the 16-bit coordinate range,
+// or as soon as *cancel becomes non-zero (another thread may set it). Safe on
+// a worker thread while no other thread changes the two photos.
+PanoramaLib::IPanoElement* RenderMatchPreview(PanoramaLib::IPanoElement* first,
+                                              PanoramaLib::IPanoElement* second, double H[9],
+                                              const std::atomic<int>* cancel);

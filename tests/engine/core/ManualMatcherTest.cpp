@@ -330,7 +330,8 @@ TEST_F(MatchPreviewTest, OverlaidPixels) {
     auto second = Photo(64, 48, 100);
     Matrix h = {1, 0, -32, 0, 1, -10, 0, 0, 1};
     std::atomic<int> cancel{0};
-    RefPtr<CPanoElement> preview(RenderMatchPreview(first.Get(), second.Get(), h.data(), &cancel));
+    RefPtr<CPanoElement> preview(
+        static_cast<CPanoElement*>(RenderMatchPreview(first.Get(), second.Get(), h.data(), &cancel)));
     ASSERT_TRUE(preview);
     EXPECT_EQ(preview->GetRefCount(), 1);
     ASSERT_EQ(preview->GetWidth(), 96);
@@ -370,7 +371,8 @@ TEST_F(MatchPreviewTest, CanvasOffsetAndMasks) {
     second->GetMask()[second->GetMaskStride() * 5 + 7] = 0;
     Matrix h = {1, 0, 4, 0, 1, 2, 0, 0, 1};  // second = first shifted by (4, 2)
     std::atomic<int> cancel{0};
-    RefPtr<CPanoElement> preview(RenderMatchPreview(first.Get(), second.Get(), h.data(), &cancel));
+    RefPtr<CPanoElement> preview(
+        static_cast<CPanoElement*>(RenderMatchPreview(first.Get(), second.Get(), h.data(), &cancel)));
     ASSERT_TRUE(preview);
     EXPECT_EQ(preview->GetWidth(), 20);
     EXPECT_EQ(preview->GetHeight(), 14);
@@ -430,7 +432,7 @@ TEST_F(MatchPreviewTest, CancelFromAnotherThread) {
     GatedDibManager gate;
     g_pDibManager = &gate;
     std::atomic<int> cancel{0};
-    CPanoElement* result = reinterpret_cast<CPanoElement*>(1);
+    PanoramaLib::IPanoElement* result = reinterpret_cast<PanoramaLib::IPanoElement*>(1);
     Matrix h = {1, 0, -120, 0, 1, 0, 0, 0, 1};
     std::thread worker([&] { result = RenderMatchPreview(first.Get(), second.Get(), h.data(), &cancel); });
     gate.WaitEntered();
