@@ -1,5 +1,7 @@
 #include "DlgMatching.h"
 
+#include "SkinAccess.h"
+
 #include <QApplication>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -401,9 +403,9 @@ void CDlgMatching::paintEvent(QPaintEvent* event) {
 }
 
 MarkerSkin CDlgMatching::SkinMarkers() {
-    // The program's skin readers are wired in by the application; until then
-    // the markers have no bitmaps.
-    return ReadMarkerSkin([](std::string_view) { return std::string(); }, {});
+    return ReadMarkerSkin(
+        [](std::string_view key) { return Skin::String("MARKERS", std::string(key).c_str()).toStdString(); },
+        Skin::ResFolder().toStdString());
 }
 
 int CDlgMatching::MatchPair(QWidget* parent, IPanoElement* first, IPanoElement* second,

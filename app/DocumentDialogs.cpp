@@ -4,11 +4,7 @@
 #include <QMessageBox>
 
 #include "CDlgPrompts.h"
-
-int CDlgMatchingStandIn::Run(PanoramaLib::IPanoElement*, PanoramaLib::IPanoElement*,
-                             PanoramaLib::IManualMatcher*) {
-    return DocResult::kCancel;
-}
+#include "DlgMatching.h"
 
 CDocumentDialogs::~CDocumentDialogs() {
     while (m_waitDepth > 0)
@@ -52,5 +48,6 @@ void CDocumentDialogs::RestoreWaitCursor() {
 
 int CDocumentDialogs::RunMatchingDialog(PanoramaLib::IPanoElement* first, PanoramaLib::IPanoElement* second,
                                         PanoramaLib::IManualMatcher* matcher) {
-    return CDlgMatchingStandIn::Run(first, second, matcher);
+    return CDlgMatching::MatchPair(m_parent, first, second, matcher) == CDlgMatching::kIdOk ? DocResult::kOk
+                                                                                              : DocResult::kCancel;
 }

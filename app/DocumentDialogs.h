@@ -1,20 +1,11 @@
 #pragma once
 // The document's windowing side: message boxes, the change prompt, the busy
-// cursor, and the manual matching dialog (a stand-in that cancels until that
-// dialog exists).
+// cursor, and the manual matching dialog.
 
 #include <QPointer>
 #include <QWidget>
 
 #include "COvHorizelDoc.h"
-
-// Stand-in for the manual matching dialog: answers "cancelled" at once, so a
-// build that asks for manual matching ends as the user's cancel would end it.
-class CDlgMatchingStandIn {
-public:
-    static int Run(PanoramaLib::IPanoElement* first, PanoramaLib::IPanoElement* second,
-                   PanoramaLib::IManualMatcher* matcher);
-};
 
 class CDocumentDialogs : public IDocumentHost {
 public:
