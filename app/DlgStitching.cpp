@@ -66,6 +66,7 @@ void SetChecked(QAbstractButton* button, bool on) {
 }
 
 constexpr const char* kStitching = "STITCHING";
+constexpr int kDefaultLensPreset = 7;
 
 }  // namespace
 
@@ -76,7 +77,7 @@ int CDlgHVStitching::s_matchAllManually = 0;
 CDlgHVStitching::CDlgHVStitching(QWidget* parent) : CBaseDialog(303, parent) {
     m_options.motionModel = AppProfile::GetProfileInt(kStitching, "motion model", 2);
     m_options.lensCompensation = AppProfile::GetProfileInt(kStitching, "lens dist", 0) != 0;
-    m_options.lensPresetId = AppProfile::GetProfileInt(kStitching, "lens type", 7);
+    m_options.lensPresetId = AppProfile::GetProfileInt(kStitching, "lens type", kDefaultLensPreset);
     m_options.is360 = AppProfile::GetProfileInt(kStitching, "cyclorama", 0) != 0;
     s_matchAllManually = AppProfile::GetProfileInt("PANORAMA", "MANUALMATCHING", 0);
     m_saved = m_options;
@@ -242,7 +243,11 @@ void CDlgHVStitching::Start() {
     m_document->GetOptions(&options);
     options.motionModel = m_options.motionModel;
     options.lensCompensation = m_options.lensCompensation;
-    options.lensPresetId = m_options.lensPresetId;
+    // A stored index the preset table does not have must not reach the
+    // engine: it stitches with the default lens, the profile keeps the index.
+    options.lensPresetId = m_options.lensPresetId >= 0 && m_options.lensPresetId < m_focal->count()
+                               ? m_options.lensPresetId
+                               : kDefaultLensPreset;
     options.is360 = m_options.is360;
     m_document->SetOptions(&options);
     m_document->StartStitching();

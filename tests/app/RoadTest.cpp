@@ -3,6 +3,8 @@
 // during a build, and the project commands reaching the document.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -47,9 +49,10 @@ struct Road {
     QStringList prompts;
     QString promptAnswer = "6";
 
-    explicit Road(int photos = 6, int horzVert = 1) {
+    explicit Road(int photos = 6, int horzVert = 1, int lensType = 7) {
         AppProfile::SetPath(dir.path().toStdString() + "/profile.ini");
         AppProfile::WriteProfileInt("STITCHING", "HorzVert", horzVert);
+        AppProfile::WriteProfileInt("STITCHING", "lens type", lensType);
         UiServices::SetMessageHandler([this](QWidget*, const QString& t, const QString&) { prompts << t; });
         std::vector<std::string> files;
         for (int i = 1; i <= photos; ++i)
@@ -181,6 +184,19 @@ TEST(Road, CancelDuringABuildLeavesAUsableProgramAndTheNextBuildSucceeds) {
         EXPECT_EQ(r.view().GetImage(), r.frame().Document().GetDisplayResult());
         SaveScreenshot(&r.frame(), QStringLiteral("road_after_cancel_then_stitch_mode%1").arg(mode));
     }
+}
+
+TEST(Road, AStoredLensPresetTheListLacksStitchesWithTheDefaultAndIsKept) {
+    Road r(6, 1, 42);
+    EXPECT_EQ(r.page().HVPage()->findChild<QComboBox*>("1010")->currentIndex(), -1);
+    QTest::mouseClick(r.page().HVPage()->findChild<QCheckBox*>("1009"), Qt::LeftButton);
+    r.PressStart();
+    HVPanoramaOptions used;
+    r.frame().Document().GetOptions(&used);
+    EXPECT_EQ(used.lensPresetId, 7);
+    EXPECT_TRUE(used.lensCompensation);
+    EXPECT_NE(r.frame().Document().GetDisplayResult(), nullptr);
+    EXPECT_EQ(r.page().HVPage()->Options().lensPresetId, 42) << "the profile keeps what it held";
 }
 
 TEST(Road, ProjectCommandsAndDropsReachTheDocument) {
