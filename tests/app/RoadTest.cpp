@@ -21,6 +21,7 @@
 #include "CDlgPrompts.h"
 #include "CPhotoStripStandIn.h"
 #include "CommandIds.h"
+#include "CustomDialogBar.h"
 #include "DlgStitching.h"
 #include "FrameEngineCallbacks.h"
 #include "MainFrame.h"
@@ -30,6 +31,7 @@
 #include "Profile.h"
 #include "Screenshot.h"
 #include "UiServices.h"
+#include "ZoomCtrl.h"
 
 namespace {
 
@@ -136,6 +138,8 @@ TEST(Road, StitchBothModesFromTheCommandLineIntoThePictureView) {
     // Zoom commands and the zoom bar drive the view.
     f.Router().Execute(CmdId::ZoomActual);
     EXPECT_DOUBLE_EQ(r.view().GetZoom(), 100.0);
+    f.TaskBar()->Zoom()->OnZoom(5, 0);
+    EXPECT_EQ(r.view().GetZoomIndex(), 5) << "the zoom bar drives the view";
     f.Router().Execute(CmdId::ZoomFitWindow);
     EXPECT_TRUE(r.view().IsFitMode());
 
