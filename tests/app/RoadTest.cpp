@@ -233,6 +233,12 @@ TEST(Road, ProjectCommandsAndDropsReachTheDocument) {
     // Remove All is offered on the add-images task only.
     EXPECT_FALSE(f.Router().Update(CmdId::RemoveAll).enabled);
     f.SetTask(1);
+    // The picture view's zoom news leaves the browser's status and zoom bar alone.
+    const QString pane2 = f.PaneText(2);
+    const int zoomPos = f.TaskBar()->Zoom()->GetPos();
+    emit f.View()->PictureView()->ZoomDisplayChanged();
+    EXPECT_EQ(f.PaneText(2), pane2);
+    EXPECT_EQ(f.TaskBar()->Zoom()->GetPos(), zoomPos);
     EXPECT_TRUE(f.Router().Update(CmdId::RemoveAll).enabled);
     f.Router().Execute(CmdId::RemoveAll);
     EXPECT_EQ(doc.GetPhotoList().GetCount(), 0u);
