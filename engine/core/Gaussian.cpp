@@ -11,6 +11,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 double* MakeGaussianKernel2D(double sigma, std::int32_t* size) {
     const std::int32_t r = static_cast<std::int32_t>(3.5 * sigma + 0.5);
@@ -201,6 +204,20 @@ void FilterPlane(std::int32_t width, std::int32_t height, std::int32_t stride, c
 }
 
 #if defined(__SSE2__)
+// The backward start of eight lanes from their last samples, as in FilterLines.
+void BackwardStart(const Coefficients& c, const double* last, double* rs, double* us, double* vs) {
+    for (int l = 0; l < kLanes; ++l) {
+        const double x = last[l];
+        const double dr = rs[l] - x * c.dcR;
+        const std::complex<double> dz = std::complex<double>(us[l], vs[l]) - x * c.dcZ;
+        rs[l] = x * c.rFromX + c.rFromDr * dr - (c.rFromDz * dz).real();
+        const std::complex<double> z =
+            x * c.zFromX + c.zFromDr * dr - (c.zFromDz * dz + c.zFromConjDz * std::conj(dz));
+        us[l] = z.real();
+        vs[l] = z.imag();
+    }
+}
+
 // Eight lines of doubles side by side, lane l of sample i at in[i * inStride
 // + l] and out[i * outStride + l]: FilterLines with the lanes in SSE2
 // registers, two a register. Every operation is the scalar one in the same
@@ -233,16 +250,7 @@ void FilterEightDoubleLines(const Coefficients& c, const double* in, std::ptrdif
         _mm_storeu_pd(us + 2 * h, u[h]);
         _mm_storeu_pd(vs + 2 * h, v[h]);
     }
-    for (int l = 0; l < kLanes; ++l) {
-        const double x = in[(n - 1) * inStride + l];
-        const double dr = rs[l] - x * c.dcR;
-        const std::complex<double> dz = std::complex<double>(us[l], vs[l]) - x * c.dcZ;
-        rs[l] = x * c.rFromX + c.rFromDr * dr - (c.rFromDz * dz).real();
-        const std::complex<double> z =
-            x * c.zFromX + c.zFromDr * dr - (c.zFromDz * dz + c.zFromConjDz * std::conj(dz));
-        us[l] = z.real();
-        vs[l] = z.imag();
-    }
+    BackwardStart(c, in + (n - 1) * inStride, rs, us, vs);
     for (int h = 0; h < 4; ++h) {
         r[h] = _mm_loadu_pd(rs + 2 * h);
         u[h] = _mm_loadu_pd(us + 2 * h);
@@ -266,6 +274,67 @@ void FilterEightDoubleLines(const Coefficients& c, const double* in, std::ptrdif
     }
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define OVH_GAUSS_AVX2 1
+const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+
+// FilterEightDoubleLines with four lanes a register, chosen at run time
+// where the processor has them; the same operations in the same order, so
+// the same bits.
+__attribute__((target("avx2"))) void FilterEightDoubleLinesAvx2(const Coefficients& c, const double* in,
+                                                                std::ptrdiff_t inStride, double* out,
+                                                                std::ptrdiff_t outStride, int n, double* work) {
+    const __m256d a = _mm256_set1_pd(c.a), P = _mm256_set1_pd(c.P), Q = _mm256_set1_pd(c.Q),
+                  K = _mm256_set1_pd(c.K);
+    __m256d r[2], u[2], v[2];
+    for (int h = 0; h < 2; ++h) {
+        const __m256d x0 = _mm256_loadu_pd(in + 4 * h);
+        r[h] = _mm256_mul_pd(x0, _mm256_set1_pd(c.r0));
+        u[h] = _mm256_mul_pd(x0, _mm256_set1_pd(c.u0));
+        v[h] = _mm256_mul_pd(x0, _mm256_set1_pd(c.v0));
+    }
+    for (int i = 0; i < n; ++i) {
+        const double* row = in + i * inStride;
+        double* w = work + std::size_t(i) * kLanes;
+        for (int h = 0; h < 2; ++h) {
+            const __m256d x = _mm256_loadu_pd(row + 4 * h);
+            r[h] = _mm256_add_pd(_mm256_mul_pd(a, r[h]), x);
+            const __m256d un = _mm256_sub_pd(_mm256_add_pd(x, _mm256_mul_pd(P, u[h])), _mm256_mul_pd(Q, v[h]));
+            v[h] = _mm256_add_pd(_mm256_mul_pd(P, v[h]), _mm256_mul_pd(Q, u[h]));
+            u[h] = un;
+            _mm256_storeu_pd(w + 4 * h, _mm256_mul_pd(K, _mm256_sub_pd(r[h], un)));
+        }
+    }
+    double rs[kLanes], us[kLanes], vs[kLanes];
+    for (int h = 0; h < 2; ++h) {
+        _mm256_storeu_pd(rs + 4 * h, r[h]);
+        _mm256_storeu_pd(us + 4 * h, u[h]);
+        _mm256_storeu_pd(vs + 4 * h, v[h]);
+    }
+    BackwardStart(c, in + (n - 1) * inStride, rs, us, vs);
+    for (int h = 0; h < 2; ++h) {
+        r[h] = _mm256_loadu_pd(rs + 4 * h);
+        u[h] = _mm256_loadu_pd(us + 4 * h);
+        v[h] = _mm256_loadu_pd(vs + 4 * h);
+    }
+    const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
+    for (int i = n - 1; i >= 0; --i) {
+        double* row = out + i * outStride;
+        const double* w = work + std::size_t(i) * kLanes;
+        for (int h = 0; h < 2; ++h) {
+            const __m256d y = _mm256_loadu_pd(w + 4 * h);
+            r[h] = _mm256_add_pd(_mm256_mul_pd(a, r[h]), y);
+            const __m256d un = _mm256_sub_pd(_mm256_add_pd(y, _mm256_mul_pd(P, u[h])), _mm256_mul_pd(Q, v[h]));
+            v[h] = _mm256_add_pd(_mm256_mul_pd(P, v[h]), _mm256_mul_pd(Q, u[h]));
+            u[h] = un;
+            const __m256d value = _mm256_mul_pd(K, _mm256_sub_pd(r[h], un));
+            // As in the two-lane form: max(0, v) then min(1, m), operands in that order.
+            _mm256_storeu_pd(row + 4 * h, _mm256_min_pd(one, _mm256_max_pd(zero, value)));
+        }
+    }
+}
+#endif
+
 // The double plane filter with whole groups of eight columns, and of eight
 // rows (gathered into a transposed strip), in registers.
 void FilterDoublePlane(std::int32_t width, std::int32_t height, std::int32_t stride, const double* src,
@@ -278,9 +347,14 @@ void FilterDoublePlane(std::int32_t width, std::int32_t height, std::int32_t str
     const std::size_t longest = std::size_t(std::max(width, height));
     std::unique_ptr<double[]> work(new double[longest * kLanes]);
     std::unique_ptr<double[]> strip(new double[std::size_t(width) * kLanes]);
+    auto eight = FilterEightDoubleLines;
+#if defined(OVH_GAUSS_AVX2)
+    if (kHaveAvx2)
+        eight = FilterEightDoubleLinesAvx2;
+#endif
     std::int32_t x = 0;
     for (; x + kLanes <= width; x += kLanes)
-        FilterEightDoubleLines(c, src + x, stride, samples + x, stride, height, work.get());
+        eight(c, src + x, stride, samples + x, stride, height, work.get());
     if (x < width)
         FilterLines<DoubleSample>(c, src + x, samples + x, 1, stride, height, width - x, work.get());
     std::int32_t y = 0;
@@ -289,7 +363,7 @@ void FilterDoublePlane(std::int32_t width, std::int32_t height, std::int32_t str
         for (int l = 0; l < kLanes; ++l)
             for (std::int32_t i = 0; i < width; ++i)
                 strip[std::size_t(i) * kLanes + l] = rows[std::ptrdiff_t(l) * stride + i];
-        FilterEightDoubleLines(c, strip.get(), kLanes, strip.get(), kLanes, width, work.get());
+        eight(c, strip.get(), kLanes, strip.get(), kLanes, width, work.get());
         for (int l = 0; l < kLanes; ++l)
             for (std::int32_t i = 0; i < width; ++i)
                 rows[std::ptrdiff_t(l) * stride + i] = strip[std::size_t(i) * kLanes + l];
