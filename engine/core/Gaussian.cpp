@@ -182,6 +182,21 @@ void FilterLines(const Coefficients& c, const typename S::T* src, typename S::T*
     }
 }
 
+// The wide form of eight whole lanes of a sample type, where there is one;
+// false leaves the lines to FilterLines.
+template <class S>
+struct WideLines {
+    static bool Filter(const Coefficients&, const typename S::T*, typename S::T*, std::ptrdiff_t,
+                       std::ptrdiff_t, int, double*) {
+        return false;
+    }
+};
+template <>
+struct WideLines<U8Sample> {
+    static bool Filter(const Coefficients& c, const std::uint8_t* src, std::uint8_t* base,
+                       std::ptrdiff_t laneStep, std::ptrdiff_t sampleStep, int n, double* work);
+};
+
 // Every column first (for interleaved colour, every byte column), then every
 // row, each channel of a row on its own. The column pass reads src, so a
 // filtered copy costs no separate copy.
@@ -194,12 +209,20 @@ void FilterPlane(std::int32_t width, std::int32_t height, std::int32_t stride, c
     const std::size_t longest = std::size_t(std::max(width, height));
     std::unique_ptr<double[]> work(new double[longest * kLanes]);
     const std::int32_t columns = width * channels;
+    // Whole groups of eight lanes take the wide form where there is one.
+    auto filter = [&](const typename S::T* from, typename S::T* to, std::ptrdiff_t laneStep,
+                      std::ptrdiff_t sampleStep, int n, int lanes) {
+        if (lanes == kLanes && !c.identity &&
+            WideLines<S>::Filter(c, from, to, laneStep, sampleStep, n, work.get()))
+            return;
+        FilterLines<S>(c, from, to, laneStep, sampleStep, n, lanes, work.get());
+    };
     for (std::int32_t x = 0; x < columns; x += kLanes)
-        FilterLines<S>(c, src + x, samples + x, 1, stride, height, std::min(kLanes, columns - x), work.get());
+        filter(src + x, samples + x, 1, stride, height, std::min(kLanes, columns - x));
     for (std::int32_t ch = 0; ch < channels; ++ch)
         for (std::int32_t y = 0; y < height; y += kLanes) {
             auto* line = samples + std::ptrdiff_t(y) * stride + ch;
-            FilterLines<S>(c, line, line, stride, channels, width, std::min(kLanes, height - y), work.get());
+            filter(line, line, stride, channels, width, std::min(kLanes, height - y));
         }
 }
 
@@ -283,7 +306,8 @@ const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
 // the same bits.
 __attribute__((target("avx2"))) void FilterEightDoubleLinesAvx2(const Coefficients& c, const double* in,
                                                                 std::ptrdiff_t inStride, double* out,
-                                                                std::ptrdiff_t outStride, int n, double* work) {
+                                                                std::ptrdiff_t outStride, int n,
+                                                                double* work) {
     const __m256d a = _mm256_set1_pd(c.a), P = _mm256_set1_pd(c.P), Q = _mm256_set1_pd(c.Q),
                   K = _mm256_set1_pd(c.K);
     __m256d r[2], u[2], v[2];
@@ -299,7 +323,8 @@ __attribute__((target("avx2"))) void FilterEightDoubleLinesAvx2(const Coefficien
         for (int h = 0; h < 2; ++h) {
             const __m256d x = _mm256_loadu_pd(row + 4 * h);
             r[h] = _mm256_add_pd(_mm256_mul_pd(a, r[h]), x);
-            const __m256d un = _mm256_sub_pd(_mm256_add_pd(x, _mm256_mul_pd(P, u[h])), _mm256_mul_pd(Q, v[h]));
+            const __m256d un =
+                _mm256_sub_pd(_mm256_add_pd(x, _mm256_mul_pd(P, u[h])), _mm256_mul_pd(Q, v[h]));
             v[h] = _mm256_add_pd(_mm256_mul_pd(P, v[h]), _mm256_mul_pd(Q, u[h]));
             u[h] = un;
             _mm256_storeu_pd(w + 4 * h, _mm256_mul_pd(K, _mm256_sub_pd(r[h], un)));
@@ -324,13 +349,87 @@ __attribute__((target("avx2"))) void FilterEightDoubleLinesAvx2(const Coefficien
         for (int h = 0; h < 2; ++h) {
             const __m256d y = _mm256_loadu_pd(w + 4 * h);
             r[h] = _mm256_add_pd(_mm256_mul_pd(a, r[h]), y);
-            const __m256d un = _mm256_sub_pd(_mm256_add_pd(y, _mm256_mul_pd(P, u[h])), _mm256_mul_pd(Q, v[h]));
+            const __m256d un =
+                _mm256_sub_pd(_mm256_add_pd(y, _mm256_mul_pd(P, u[h])), _mm256_mul_pd(Q, v[h]));
             v[h] = _mm256_add_pd(_mm256_mul_pd(P, v[h]), _mm256_mul_pd(Q, u[h]));
             u[h] = un;
             const __m256d value = _mm256_mul_pd(K, _mm256_sub_pd(r[h], un));
             // As in the two-lane form: max(0, v) then min(1, m), operands in that order.
             _mm256_storeu_pd(row + 4 * h, _mm256_min_pd(one, _mm256_max_pd(zero, value)));
         }
+    }
+}
+#endif
+
+#if defined(OVH_GAUSS_AVX2)
+// FilterLines for eight whole lanes of 8-bit samples, four lanes a register:
+// the samples are gathered and scattered one by one, the recursion runs in
+// registers with the scalar operations in the scalar order, and the store
+// rounds to nearest even and clamps as U8Sample::Store does.
+__attribute__((target("avx2"))) void FilterEightU8LinesAvx2(const Coefficients& c, const std::uint8_t* src,
+                                                            std::uint8_t* base, std::ptrdiff_t laneStep,
+                                                            std::ptrdiff_t sampleStep, int n, double* work) {
+    const __m256d a = _mm256_set1_pd(c.a), P = _mm256_set1_pd(c.P), Q = _mm256_set1_pd(c.Q),
+                  K = _mm256_set1_pd(c.K);
+    auto gather = [&](const std::uint8_t* row, double* out) {
+        for (int l = 0; l < kLanes; ++l)
+            out[l] = double(row[l * laneStep]);
+    };
+    alignas(32) double x8[kLanes];
+    gather(src, x8);
+    __m256d r[2], u[2], v[2];
+    for (int h = 0; h < 2; ++h) {
+        const __m256d x0 = _mm256_load_pd(x8 + 4 * h);
+        r[h] = _mm256_mul_pd(x0, _mm256_set1_pd(c.r0));
+        u[h] = _mm256_mul_pd(x0, _mm256_set1_pd(c.u0));
+        v[h] = _mm256_mul_pd(x0, _mm256_set1_pd(c.v0));
+    }
+    for (int i = 0; i < n; ++i) {
+        gather(src + i * sampleStep, x8);
+        double* w = work + std::size_t(i) * kLanes;
+        for (int h = 0; h < 2; ++h) {
+            const __m256d x = _mm256_load_pd(x8 + 4 * h);
+            r[h] = _mm256_add_pd(_mm256_mul_pd(a, r[h]), x);
+            const __m256d un =
+                _mm256_sub_pd(_mm256_add_pd(x, _mm256_mul_pd(P, u[h])), _mm256_mul_pd(Q, v[h]));
+            v[h] = _mm256_add_pd(_mm256_mul_pd(P, v[h]), _mm256_mul_pd(Q, u[h]));
+            u[h] = un;
+            _mm256_storeu_pd(w + 4 * h, _mm256_mul_pd(K, _mm256_sub_pd(r[h], un)));
+        }
+    }
+    double rs[kLanes], us[kLanes], vs[kLanes];
+    for (int h = 0; h < 2; ++h) {
+        _mm256_storeu_pd(rs + 4 * h, r[h]);
+        _mm256_storeu_pd(us + 4 * h, u[h]);
+        _mm256_storeu_pd(vs + 4 * h, v[h]);
+    }
+    gather(src + (n - 1) * sampleStep, x8);
+    BackwardStart(c, x8, rs, us, vs);
+    for (int h = 0; h < 2; ++h) {
+        r[h] = _mm256_loadu_pd(rs + 4 * h);
+        u[h] = _mm256_loadu_pd(us + 4 * h);
+        v[h] = _mm256_loadu_pd(vs + 4 * h);
+    }
+    // max(v, 0) answers 0 for NaN and for everything not above 0.
+    const __m256d zero = _mm256_setzero_pd(), top = _mm256_set1_pd(255.0);
+    alignas(32) std::int32_t out8[kLanes];
+    for (int i = n - 1; i >= 0; --i) {
+        const double* w = work + std::size_t(i) * kLanes;
+        for (int h = 0; h < 2; ++h) {
+            const __m256d y = _mm256_loadu_pd(w + 4 * h);
+            r[h] = _mm256_add_pd(_mm256_mul_pd(a, r[h]), y);
+            const __m256d un =
+                _mm256_sub_pd(_mm256_add_pd(y, _mm256_mul_pd(P, u[h])), _mm256_mul_pd(Q, v[h]));
+            v[h] = _mm256_add_pd(_mm256_mul_pd(P, v[h]), _mm256_mul_pd(Q, u[h]));
+            u[h] = un;
+            const __m256d value = _mm256_round_pd(_mm256_mul_pd(K, _mm256_sub_pd(r[h], un)),
+                                                  _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+            const __m256d clamped = _mm256_min_pd(_mm256_max_pd(value, zero), top);
+            _mm_store_si128(reinterpret_cast<__m128i*>(out8 + 4 * h), _mm256_cvttpd_epi32(clamped));
+        }
+        std::uint8_t* row = base + i * sampleStep;
+        for (int l = 0; l < kLanes; ++l)
+            row[l * laneStep] = static_cast<std::uint8_t>(out8[l]);
     }
 }
 #endif
@@ -379,6 +478,18 @@ void FilterDoublePlane(std::int32_t width, std::int32_t height, std::int32_t str
     FilterPlane<DoubleSample>(width, height, stride, src, samples, sigma, 1);
 }
 #endif
+
+bool WideLines<U8Sample>::Filter(const Coefficients& c, const std::uint8_t* src, std::uint8_t* base,
+                                 std::ptrdiff_t laneStep, std::ptrdiff_t sampleStep, int n, double* work) {
+#if defined(OVH_GAUSS_AVX2)
+    if (kHaveAvx2) {
+        FilterEightU8LinesAvx2(c, src, base, laneStep, sampleStep, n, work);
+        return true;
+    }
+#endif
+    (void)c, (void)src, (void)base, (void)laneStep, (void)sampleStep, (void)n, (void)work;
+    return false;
+}
 
 }  // namespace
 

@@ -329,7 +329,8 @@ __attribute__((target("avx2"))) void SumGroupAvx2(const double* block, const dou
                                                   double* sums) {
     __m256d s = _mm256_loadu_pd(sums);
     for (int d = d0; d < d1; ++d) {
-        const __m256d t = _mm256_sub_pd(_mm256_set1_pd(query[d]), _mm256_loadu_pd(block + std::size_t(d) * 4));
+        const __m256d t =
+            _mm256_sub_pd(_mm256_set1_pd(query[d]), _mm256_loadu_pd(block + std::size_t(d) * 4));
         s = _mm256_add_pd(s, _mm256_mul_pd(t, t));
     }
     _mm256_storeu_pd(sums, s);
