@@ -4,9 +4,12 @@
 #include <cmath>
 #include <complex>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <new>
 #include <numbers>
+
+#include "ThreadPool.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -182,6 +185,17 @@ void FilterLines(const Coefficients& c, const typename S::T* src, typename S::T*
     }
 }
 
+// Groups of eight lines of `length` samples each over the thread pool, in
+// chunks big enough to pay for the hand-over; small planes stay on this
+// thread. Every group writes only its own lines, so the planes come out the
+// same with any number of threads.
+void ForGroups(std::int32_t groups, std::int32_t length,
+               const std::function<void(std::size_t, std::size_t)>& body) {
+    constexpr std::size_t kSamplesPerChunk = 1 << 16;
+    const std::size_t grain = std::max<std::size_t>(1, kSamplesPerChunk / (std::size_t(length) * kLanes + 1));
+    Platform::ParallelFor(0, std::size_t(groups), body, grain);
+}
+
 // The wide form of eight whole lanes of a sample type, where there is one;
 // false leaves the lines to FilterLines.
 template <class S>
@@ -206,24 +220,32 @@ void FilterPlane(std::int32_t width, std::int32_t height, std::int32_t stride, c
     if (width <= 0 || height <= 0 || !samples || !src)
         return;
     const Coefficients c = MakeCoefficients(sigma);
-    const std::size_t longest = std::size_t(std::max(width, height));
-    std::unique_ptr<double[]> work(new double[longest * kLanes]);
     const std::int32_t columns = width * channels;
     // Whole groups of eight lanes take the wide form where there is one.
     auto filter = [&](const typename S::T* from, typename S::T* to, std::ptrdiff_t laneStep,
-                      std::ptrdiff_t sampleStep, int n, int lanes) {
+                      std::ptrdiff_t sampleStep, int n, int lanes, double* work) {
         if (lanes == kLanes && !c.identity &&
-            WideLines<S>::Filter(c, from, to, laneStep, sampleStep, n, work.get()))
+            WideLines<S>::Filter(c, from, to, laneStep, sampleStep, n, work))
             return;
-        FilterLines<S>(c, from, to, laneStep, sampleStep, n, lanes, work.get());
+        FilterLines<S>(c, from, to, laneStep, sampleStep, n, lanes, work);
     };
-    for (std::int32_t x = 0; x < columns; x += kLanes)
-        filter(src + x, samples + x, 1, stride, height, std::min(kLanes, columns - x));
-    for (std::int32_t ch = 0; ch < channels; ++ch)
-        for (std::int32_t y = 0; y < height; y += kLanes) {
-            auto* line = samples + std::ptrdiff_t(y) * stride + ch;
-            filter(line, line, stride, channels, width, std::min(kLanes, height - y));
+    const std::int32_t columnGroups = (columns + kLanes - 1) / kLanes;
+    ForGroups(columnGroups, height, [&](std::size_t b, std::size_t e) {
+        std::unique_ptr<double[]> work(new double[std::size_t(height) * kLanes]);
+        for (std::size_t g = b; g < e; ++g) {
+            const std::int32_t x = std::int32_t(g) * kLanes;
+            filter(src + x, samples + x, 1, stride, height, std::min(kLanes, columns - x), work.get());
         }
+    });
+    const std::int32_t rowGroups = (height + kLanes - 1) / kLanes;
+    ForGroups(rowGroups * channels, width, [&](std::size_t b, std::size_t e) {
+        std::unique_ptr<double[]> work(new double[std::size_t(width) * kLanes]);
+        for (std::size_t g = b; g < e; ++g) {
+            const std::int32_t ch = std::int32_t(g) / rowGroups, y = std::int32_t(g) % rowGroups * kLanes;
+            auto* line = samples + std::ptrdiff_t(y) * stride + ch;
+            filter(line, line, stride, channels, width, std::min(kLanes, height - y), work.get());
+        }
+    });
 }
 
 #if defined(__SSE2__)
@@ -443,34 +465,42 @@ void FilterDoublePlane(std::int32_t width, std::int32_t height, std::int32_t str
     const Coefficients c = MakeCoefficients(sigma);
     if (c.identity)
         return FilterPlane<DoubleSample>(width, height, stride, src, samples, sigma, 1);
-    const std::size_t longest = std::size_t(std::max(width, height));
-    std::unique_ptr<double[]> work(new double[longest * kLanes]);
-    std::unique_ptr<double[]> strip(new double[std::size_t(width) * kLanes]);
     auto eight = FilterEightDoubleLines;
 #if defined(OVH_GAUSS_AVX2)
     if (kHaveAvx2)
         eight = FilterEightDoubleLinesAvx2;
 #endif
-    std::int32_t x = 0;
-    for (; x + kLanes <= width; x += kLanes)
-        eight(c, src + x, stride, samples + x, stride, height, work.get());
-    if (x < width)
-        FilterLines<DoubleSample>(c, src + x, samples + x, 1, stride, height, width - x, work.get());
-    std::int32_t y = 0;
-    for (; y + kLanes <= height; y += kLanes) {
-        double* rows = samples + std::ptrdiff_t(y) * stride;
-        for (int l = 0; l < kLanes; ++l)
-            for (std::int32_t i = 0; i < width; ++i)
-                strip[std::size_t(i) * kLanes + l] = rows[std::ptrdiff_t(l) * stride + i];
-        eight(c, strip.get(), kLanes, strip.get(), kLanes, width, work.get());
-        for (int l = 0; l < kLanes; ++l)
-            for (std::int32_t i = 0; i < width; ++i)
-                rows[std::ptrdiff_t(l) * stride + i] = strip[std::size_t(i) * kLanes + l];
-    }
-    if (y < height) {
-        double* line = samples + std::ptrdiff_t(y) * stride;
-        FilterLines<DoubleSample>(c, line, line, stride, 1, width, height - y, work.get());
-    }
+    const std::int32_t columnGroups = (width + kLanes - 1) / kLanes;
+    ForGroups(columnGroups, height, [&](std::size_t b, std::size_t e) {
+        std::unique_ptr<double[]> work(new double[std::size_t(height) * kLanes]);
+        for (std::size_t g = b; g < e; ++g) {
+            const std::int32_t x = std::int32_t(g) * kLanes;
+            if (x + kLanes <= width)
+                eight(c, src + x, stride, samples + x, stride, height, work.get());
+            else
+                FilterLines<DoubleSample>(c, src + x, samples + x, 1, stride, height, width - x, work.get());
+        }
+    });
+    const std::int32_t rowGroups = (height + kLanes - 1) / kLanes;
+    ForGroups(rowGroups, width, [&](std::size_t b, std::size_t e) {
+        std::unique_ptr<double[]> work(new double[std::size_t(width) * kLanes]);
+        std::unique_ptr<double[]> strip(new double[std::size_t(width) * kLanes]);
+        for (std::size_t g = b; g < e; ++g) {
+            const std::int32_t y = std::int32_t(g) * kLanes;
+            double* rows = samples + std::ptrdiff_t(y) * stride;
+            if (y + kLanes > height) {
+                FilterLines<DoubleSample>(c, rows, rows, stride, 1, width, height - y, work.get());
+                continue;
+            }
+            for (int l = 0; l < kLanes; ++l)
+                for (std::int32_t i = 0; i < width; ++i)
+                    strip[std::size_t(i) * kLanes + l] = rows[std::ptrdiff_t(l) * stride + i];
+            eight(c, strip.get(), kLanes, strip.get(), kLanes, width, work.get());
+            for (int l = 0; l < kLanes; ++l)
+                for (std::int32_t i = 0; i < width; ++i)
+                    rows[std::ptrdiff_t(l) * stride + i] = strip[std::size_t(i) * kLanes + l];
+        }
+    });
 }
 #else
 void FilterDoublePlane(std::int32_t width, std::int32_t height, std::int32_t stride, const double* src,
