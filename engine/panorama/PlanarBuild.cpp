@@ -210,6 +210,9 @@ void CPanorama::PrepareAnalysis(CPanoElement* photo, IPanoElement* given, bool d
 void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies,
                            std::vector<CPanoElement*>& oldCopies, std::vector<CKeypointSet*>& oldSets) {
     const std::size_t n = photos.size();
+    // The detector's planes are the same size for every photo of a build:
+    // each is touched once and then handed on.
+    DetectionPlaneScope planes;
     std::vector<std::unique_ptr<CKeypointSet>> cached(n);
     for (std::size_t i = 0; i < n; ++i)
         if (photos[i])
