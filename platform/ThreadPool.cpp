@@ -69,19 +69,22 @@ void ThreadPool::WorkerLoop() {
         Job* job;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [&] { return quit_ || (job_ && generation_ != seen); });
+            wake_.wait(lock, [&] { return quit_ || (job_ && generation_ != seen && wanted_ > 0); });
             if (quit_)
                 return;
             seen = generation_;
+            --wanted_;
             job = job_;
             job->active.fetch_add(1);
         }
         RunChunks(*job);
+        bool last;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            job->active.fetch_sub(1);
+            last = job->active.fetch_sub(1) == 1;
         }
-        wake_.notify_all();
+        if (last)
+            done_.notify_one();
     }
 }
 
@@ -102,17 +105,27 @@ void ThreadPool::ParallelFor(std::size_t begin, std::size_t end,
     // A few chunks per thread balance uneven rows without much overhead.
     job.chunk = std::max(grain, count / (ThreadCount() * 4) + 1);
     job.body = &body;
+    // Only as many workers as there are chunks beyond the caller's first are
+    // woken; the others sleep on.
+    const std::size_t chunks = (count + job.chunk - 1) / job.chunk;
+    const std::size_t helpers = std::min(workers_.size(), chunks - 1);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         job_ = &job;
         ++generation_;
+        wanted_ = helpers;
     }
-    wake_.notify_all();
+    if (helpers == workers_.size())
+        wake_.notify_all();
+    else
+        for (std::size_t i = 0; i < helpers; ++i)
+            wake_.notify_one();
     RunChunks(job);
     {
         std::unique_lock<std::mutex> lock(mutex_);
         job_ = nullptr;  // no worker picks the job up any more
-        wake_.wait(lock, [&] { return job.active.load() == 0; });
+        wanted_ = 0;
+        done_.wait(lock, [&] { return job.active.load() == 0; });
     }
     if (job.error)
         std::rethrow_exception(job.error);

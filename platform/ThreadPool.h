@@ -53,8 +53,10 @@ private:
 
     std::vector<std::thread> workers_;
     std::mutex mutex_;
-    std::condition_variable wake_;
+    std::condition_variable wake_;  // workers wait here for a job
+    std::condition_variable done_;  // the caller waits here for the last worker
     Job* job_ = nullptr;
+    std::size_t wanted_ = 0;  // workers the current job still asks for
     std::size_t generation_ = 0;
     bool quit_ = false;
     std::mutex submit_;  // one ParallelFor at a time

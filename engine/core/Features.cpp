@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <numbers>
+#include <utility>
 
 #include "Gaussian.h"
 #include "OrvexBase.h"
@@ -18,15 +20,94 @@ constexpr double kPi = std::numbers::pi;
 constexpr int kOrientationBins = 36;
 constexpr double kOrientationBinWidth = 2.0 * kPi / kOrientationBins;  // 10 degrees
 
+// Planes given back while a DetectionPlaneScope lives, for the next
+// detection that asks for the same size.
+class PlanePool {
+public:
+    double* Take(std::size_t n) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            for (auto it = free_.begin(); it != free_.end(); ++it)
+                if (it->first == n) {
+                    double* p = it->second;
+                    free_.erase(it);
+                    return p;
+                }
+        }
+        return new double[n];
+    }
+    void Give(double* p, std::size_t n) {
+        if (!p)
+            return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (scopes_ > 0) {
+                free_.emplace_back(n, p);
+                return;
+            }
+        }
+        delete[] p;
+    }
+    void Enter() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++scopes_;
+    }
+    void Leave() {
+        std::vector<std::pair<std::size_t, double*>> drop;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (--scopes_ == 0)
+                drop.swap(free_);
+        }
+        for (auto& [n, p] : drop)
+            delete[] p;
+    }
+
+private:
+    std::mutex mutex_;
+    int scopes_ = 0;
+    std::vector<std::pair<std::size_t, double*>> free_;
+};
+
+PlanePool& Pool() {
+    static PlanePool pool;
+    return pool;
+}
+
+// A plane's samples, from the pool and back to it.
+class PlaneSamples {
+public:
+    PlaneSamples() = default;
+    explicit PlaneSamples(std::size_t n) : p_(Pool().Take(n)), n_(n) {}
+    PlaneSamples(PlaneSamples&& o) noexcept : p_(std::exchange(o.p_, nullptr)), n_(o.n_) {}
+    PlaneSamples& operator=(PlaneSamples&& o) noexcept {
+        if (this != &o) {
+            reset();
+            p_ = std::exchange(o.p_, nullptr);
+            n_ = o.n_;
+        }
+        return *this;
+    }
+    ~PlaneSamples() { reset(); }
+    void reset() { Pool().Give(std::exchange(p_, nullptr), n_); }
+    double* get() const { return p_; }
+    double& operator[](std::size_t i) const { return p_[i]; }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    double* p_ = nullptr;
+    std::size_t n_ = 0;
+};
+
 // A plane of doubles. Allocation leaves the samples unset: every user writes
 // each sample before reading it.
 struct Matrix {
     int width = 0;
     int height = 0;
-    std::unique_ptr<double[]> samples;
+    PlaneSamples samples;
 
     Matrix() = default;
-    Matrix(int w, int h) : width(w), height(h), samples(new double[std::size_t(w) * std::size_t(h)]) {}
+    Matrix(int w, int h) : width(w), height(h), samples(std::size_t(w) * std::size_t(h)) {}
     std::size_t Size() const { return std::size_t(width) * std::size_t(height); }
     double* Data() { return samples.get(); }
     const double* Data() const { return samples.get(); }
@@ -561,4 +642,12 @@ void DetectFeatures(PanoramaLib::IPanoElement* element, std::vector<Keypoint*>& 
         descriptors.push_back(described[i].release());
     }
     ThrowIfCancelled(cancel);
+}
+
+DetectionPlaneScope::DetectionPlaneScope() {
+    Pool().Enter();
+}
+
+DetectionPlaneScope::~DetectionPlaneScope() {
+    Pool().Leave();
 }

@@ -27,3 +27,15 @@ using CancelFunction = std::function<bool()>;
 void DetectFeatures(PanoramaLib::IPanoElement* element, std::vector<Keypoint*>& keypoints,
                     std::vector<double*>& descriptors, double edgeRatio, double contrastThreshold,
                     const CancelFunction& cancel = {});
+
+// While one of these lives, the detector's sample planes are kept when a
+// detection is done with them and handed to the next detection that needs
+// planes of that size, so a batch of photos touches fresh memory once; the
+// last scope to end frees them.
+class DetectionPlaneScope {
+public:
+    DetectionPlaneScope();
+    ~DetectionPlaneScope();
+    DetectionPlaneScope(const DetectionPlaneScope&) = delete;
+    DetectionPlaneScope& operator=(const DetectionPlaneScope&) = delete;
+};

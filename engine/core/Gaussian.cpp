@@ -4,12 +4,18 @@
 #include <cmath>
 #include <complex>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <new>
 #include <numbers>
 
+#include "ThreadPool.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
 #endif
 
 double* MakeGaussianKernel2D(double sigma, std::int32_t* size) {
@@ -179,6 +185,32 @@ void FilterLines(const Coefficients& c, const typename S::T* src, typename S::T*
     }
 }
 
+// Groups of eight lines of `length` samples each over the thread pool, in
+// chunks big enough to pay for the hand-over; small planes stay on this
+// thread. Every group writes only its own lines, so the planes come out the
+// same with any number of threads.
+void ForGroups(std::int32_t groups, std::int32_t length,
+               const std::function<void(std::size_t, std::size_t)>& body) {
+    constexpr std::size_t kSamplesPerChunk = 1 << 16;
+    const std::size_t grain = std::max<std::size_t>(1, kSamplesPerChunk / (std::size_t(length) * kLanes + 1));
+    Platform::ParallelFor(0, std::size_t(groups), body, grain);
+}
+
+// The wide form of eight whole lanes of a sample type, where there is one;
+// false leaves the lines to FilterLines.
+template <class S>
+struct WideLines {
+    static bool Filter(const Coefficients&, const typename S::T*, typename S::T*, std::ptrdiff_t,
+                       std::ptrdiff_t, int, double*) {
+        return false;
+    }
+};
+template <>
+struct WideLines<U8Sample> {
+    static bool Filter(const Coefficients& c, const std::uint8_t* src, std::uint8_t* base,
+                       std::ptrdiff_t laneStep, std::ptrdiff_t sampleStep, int n, double* work);
+};
+
 // Every column first (for interleaved colour, every byte column), then every
 // row, each channel of a row on its own. The column pass reads src, so a
 // filtered copy costs no separate copy.
@@ -188,19 +220,49 @@ void FilterPlane(std::int32_t width, std::int32_t height, std::int32_t stride, c
     if (width <= 0 || height <= 0 || !samples || !src)
         return;
     const Coefficients c = MakeCoefficients(sigma);
-    const std::size_t longest = std::size_t(std::max(width, height));
-    std::unique_ptr<double[]> work(new double[longest * kLanes]);
     const std::int32_t columns = width * channels;
-    for (std::int32_t x = 0; x < columns; x += kLanes)
-        FilterLines<S>(c, src + x, samples + x, 1, stride, height, std::min(kLanes, columns - x), work.get());
-    for (std::int32_t ch = 0; ch < channels; ++ch)
-        for (std::int32_t y = 0; y < height; y += kLanes) {
-            auto* line = samples + std::ptrdiff_t(y) * stride + ch;
-            FilterLines<S>(c, line, line, stride, channels, width, std::min(kLanes, height - y), work.get());
+    // Whole groups of eight lanes take the wide form where there is one.
+    auto filter = [&](const typename S::T* from, typename S::T* to, std::ptrdiff_t laneStep,
+                      std::ptrdiff_t sampleStep, int n, int lanes, double* work) {
+        if (lanes == kLanes && !c.identity &&
+            WideLines<S>::Filter(c, from, to, laneStep, sampleStep, n, work))
+            return;
+        FilterLines<S>(c, from, to, laneStep, sampleStep, n, lanes, work);
+    };
+    const std::int32_t columnGroups = (columns + kLanes - 1) / kLanes;
+    ForGroups(columnGroups, height, [&](std::size_t b, std::size_t e) {
+        std::unique_ptr<double[]> work(new double[std::size_t(height) * kLanes]);
+        for (std::size_t g = b; g < e; ++g) {
+            const std::int32_t x = std::int32_t(g) * kLanes;
+            filter(src + x, samples + x, 1, stride, height, std::min(kLanes, columns - x), work.get());
         }
+    });
+    const std::int32_t rowGroups = (height + kLanes - 1) / kLanes;
+    ForGroups(rowGroups * channels, width, [&](std::size_t b, std::size_t e) {
+        std::unique_ptr<double[]> work(new double[std::size_t(width) * kLanes]);
+        for (std::size_t g = b; g < e; ++g) {
+            const std::int32_t ch = std::int32_t(g) / rowGroups, y = std::int32_t(g) % rowGroups * kLanes;
+            auto* line = samples + std::ptrdiff_t(y) * stride + ch;
+            filter(line, line, stride, channels, width, std::min(kLanes, height - y), work.get());
+        }
+    });
 }
 
 #if defined(__SSE2__)
+// The backward start of eight lanes from their last samples, as in FilterLines.
+void BackwardStart(const Coefficients& c, const double* last, double* rs, double* us, double* vs) {
+    for (int l = 0; l < kLanes; ++l) {
+        const double x = last[l];
+        const double dr = rs[l] - x * c.dcR;
+        const std::complex<double> dz = std::complex<double>(us[l], vs[l]) - x * c.dcZ;
+        rs[l] = x * c.rFromX + c.rFromDr * dr - (c.rFromDz * dz).real();
+        const std::complex<double> z =
+            x * c.zFromX + c.zFromDr * dr - (c.zFromDz * dz + c.zFromConjDz * std::conj(dz));
+        us[l] = z.real();
+        vs[l] = z.imag();
+    }
+}
+
 // Eight lines of doubles side by side, lane l of sample i at in[i * inStride
 // + l] and out[i * outStride + l]: FilterLines with the lanes in SSE2
 // registers, two a register. Every operation is the scalar one in the same
@@ -233,16 +295,7 @@ void FilterEightDoubleLines(const Coefficients& c, const double* in, std::ptrdif
         _mm_storeu_pd(us + 2 * h, u[h]);
         _mm_storeu_pd(vs + 2 * h, v[h]);
     }
-    for (int l = 0; l < kLanes; ++l) {
-        const double x = in[(n - 1) * inStride + l];
-        const double dr = rs[l] - x * c.dcR;
-        const std::complex<double> dz = std::complex<double>(us[l], vs[l]) - x * c.dcZ;
-        rs[l] = x * c.rFromX + c.rFromDr * dr - (c.rFromDz * dz).real();
-        const std::complex<double> z =
-            x * c.zFromX + c.zFromDr * dr - (c.zFromDz * dz + c.zFromConjDz * std::conj(dz));
-        us[l] = z.real();
-        vs[l] = z.imag();
-    }
+    BackwardStart(c, in + (n - 1) * inStride, rs, us, vs);
     for (int h = 0; h < 4; ++h) {
         r[h] = _mm_loadu_pd(rs + 2 * h);
         u[h] = _mm_loadu_pd(us + 2 * h);
@@ -266,6 +319,143 @@ void FilterEightDoubleLines(const Coefficients& c, const double* in, std::ptrdif
     }
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define OVH_GAUSS_AVX2 1
+const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+
+// FilterEightDoubleLines with four lanes a register, chosen at run time
+// where the processor has them; the same operations in the same order, so
+// the same bits.
+__attribute__((target("avx2"))) void FilterEightDoubleLinesAvx2(const Coefficients& c, const double* in,
+                                                                std::ptrdiff_t inStride, double* out,
+                                                                std::ptrdiff_t outStride, int n,
+                                                                double* work) {
+    const __m256d a = _mm256_set1_pd(c.a), P = _mm256_set1_pd(c.P), Q = _mm256_set1_pd(c.Q),
+                  K = _mm256_set1_pd(c.K);
+    __m256d r[2], u[2], v[2];
+    for (int h = 0; h < 2; ++h) {
+        const __m256d x0 = _mm256_loadu_pd(in + 4 * h);
+        r[h] = _mm256_mul_pd(x0, _mm256_set1_pd(c.r0));
+        u[h] = _mm256_mul_pd(x0, _mm256_set1_pd(c.u0));
+        v[h] = _mm256_mul_pd(x0, _mm256_set1_pd(c.v0));
+    }
+    for (int i = 0; i < n; ++i) {
+        const double* row = in + i * inStride;
+        double* w = work + std::size_t(i) * kLanes;
+        for (int h = 0; h < 2; ++h) {
+            const __m256d x = _mm256_loadu_pd(row + 4 * h);
+            r[h] = _mm256_add_pd(_mm256_mul_pd(a, r[h]), x);
+            const __m256d un =
+                _mm256_sub_pd(_mm256_add_pd(x, _mm256_mul_pd(P, u[h])), _mm256_mul_pd(Q, v[h]));
+            v[h] = _mm256_add_pd(_mm256_mul_pd(P, v[h]), _mm256_mul_pd(Q, u[h]));
+            u[h] = un;
+            _mm256_storeu_pd(w + 4 * h, _mm256_mul_pd(K, _mm256_sub_pd(r[h], un)));
+        }
+    }
+    double rs[kLanes], us[kLanes], vs[kLanes];
+    for (int h = 0; h < 2; ++h) {
+        _mm256_storeu_pd(rs + 4 * h, r[h]);
+        _mm256_storeu_pd(us + 4 * h, u[h]);
+        _mm256_storeu_pd(vs + 4 * h, v[h]);
+    }
+    BackwardStart(c, in + (n - 1) * inStride, rs, us, vs);
+    for (int h = 0; h < 2; ++h) {
+        r[h] = _mm256_loadu_pd(rs + 4 * h);
+        u[h] = _mm256_loadu_pd(us + 4 * h);
+        v[h] = _mm256_loadu_pd(vs + 4 * h);
+    }
+    const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
+    for (int i = n - 1; i >= 0; --i) {
+        double* row = out + i * outStride;
+        const double* w = work + std::size_t(i) * kLanes;
+        for (int h = 0; h < 2; ++h) {
+            const __m256d y = _mm256_loadu_pd(w + 4 * h);
+            r[h] = _mm256_add_pd(_mm256_mul_pd(a, r[h]), y);
+            const __m256d un =
+                _mm256_sub_pd(_mm256_add_pd(y, _mm256_mul_pd(P, u[h])), _mm256_mul_pd(Q, v[h]));
+            v[h] = _mm256_add_pd(_mm256_mul_pd(P, v[h]), _mm256_mul_pd(Q, u[h]));
+            u[h] = un;
+            const __m256d value = _mm256_mul_pd(K, _mm256_sub_pd(r[h], un));
+            // As in the two-lane form: max(0, v) then min(1, m), operands in that order.
+            _mm256_storeu_pd(row + 4 * h, _mm256_min_pd(one, _mm256_max_pd(zero, value)));
+        }
+    }
+}
+#endif
+
+#if defined(OVH_GAUSS_AVX2)
+// FilterLines for eight whole lanes of 8-bit samples, four lanes a register:
+// the samples are gathered and scattered one by one, the recursion runs in
+// registers with the scalar operations in the scalar order, and the store
+// rounds to nearest even and clamps as U8Sample::Store does.
+__attribute__((target("avx2"))) void FilterEightU8LinesAvx2(const Coefficients& c, const std::uint8_t* src,
+                                                            std::uint8_t* base, std::ptrdiff_t laneStep,
+                                                            std::ptrdiff_t sampleStep, int n, double* work) {
+    const __m256d a = _mm256_set1_pd(c.a), P = _mm256_set1_pd(c.P), Q = _mm256_set1_pd(c.Q),
+                  K = _mm256_set1_pd(c.K);
+    auto gather = [&](const std::uint8_t* row, double* out) {
+        for (int l = 0; l < kLanes; ++l)
+            out[l] = double(row[l * laneStep]);
+    };
+    alignas(32) double x8[kLanes];
+    gather(src, x8);
+    __m256d r[2], u[2], v[2];
+    for (int h = 0; h < 2; ++h) {
+        const __m256d x0 = _mm256_load_pd(x8 + 4 * h);
+        r[h] = _mm256_mul_pd(x0, _mm256_set1_pd(c.r0));
+        u[h] = _mm256_mul_pd(x0, _mm256_set1_pd(c.u0));
+        v[h] = _mm256_mul_pd(x0, _mm256_set1_pd(c.v0));
+    }
+    for (int i = 0; i < n; ++i) {
+        gather(src + i * sampleStep, x8);
+        double* w = work + std::size_t(i) * kLanes;
+        for (int h = 0; h < 2; ++h) {
+            const __m256d x = _mm256_load_pd(x8 + 4 * h);
+            r[h] = _mm256_add_pd(_mm256_mul_pd(a, r[h]), x);
+            const __m256d un =
+                _mm256_sub_pd(_mm256_add_pd(x, _mm256_mul_pd(P, u[h])), _mm256_mul_pd(Q, v[h]));
+            v[h] = _mm256_add_pd(_mm256_mul_pd(P, v[h]), _mm256_mul_pd(Q, u[h]));
+            u[h] = un;
+            _mm256_storeu_pd(w + 4 * h, _mm256_mul_pd(K, _mm256_sub_pd(r[h], un)));
+        }
+    }
+    double rs[kLanes], us[kLanes], vs[kLanes];
+    for (int h = 0; h < 2; ++h) {
+        _mm256_storeu_pd(rs + 4 * h, r[h]);
+        _mm256_storeu_pd(us + 4 * h, u[h]);
+        _mm256_storeu_pd(vs + 4 * h, v[h]);
+    }
+    gather(src + (n - 1) * sampleStep, x8);
+    BackwardStart(c, x8, rs, us, vs);
+    for (int h = 0; h < 2; ++h) {
+        r[h] = _mm256_loadu_pd(rs + 4 * h);
+        u[h] = _mm256_loadu_pd(us + 4 * h);
+        v[h] = _mm256_loadu_pd(vs + 4 * h);
+    }
+    // max(v, 0) answers 0 for NaN and for everything not above 0.
+    const __m256d zero = _mm256_setzero_pd(), top = _mm256_set1_pd(255.0);
+    alignas(32) std::int32_t out8[kLanes];
+    for (int i = n - 1; i >= 0; --i) {
+        const double* w = work + std::size_t(i) * kLanes;
+        for (int h = 0; h < 2; ++h) {
+            const __m256d y = _mm256_loadu_pd(w + 4 * h);
+            r[h] = _mm256_add_pd(_mm256_mul_pd(a, r[h]), y);
+            const __m256d un =
+                _mm256_sub_pd(_mm256_add_pd(y, _mm256_mul_pd(P, u[h])), _mm256_mul_pd(Q, v[h]));
+            v[h] = _mm256_add_pd(_mm256_mul_pd(P, v[h]), _mm256_mul_pd(Q, u[h]));
+            u[h] = un;
+            const __m256d value = _mm256_round_pd(_mm256_mul_pd(K, _mm256_sub_pd(r[h], un)),
+                                                  _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+            const __m256d clamped = _mm256_min_pd(_mm256_max_pd(value, zero), top);
+            _mm_store_si128(reinterpret_cast<__m128i*>(out8 + 4 * h), _mm256_cvttpd_epi32(clamped));
+        }
+        std::uint8_t* row = base + i * sampleStep;
+        for (int l = 0; l < kLanes; ++l)
+            row[l * laneStep] = static_cast<std::uint8_t>(out8[l]);
+    }
+}
+#endif
+
 // The double plane filter with whole groups of eight columns, and of eight
 // rows (gathered into a transposed strip), in registers.
 void FilterDoublePlane(std::int32_t width, std::int32_t height, std::int32_t stride, const double* src,
@@ -275,29 +465,42 @@ void FilterDoublePlane(std::int32_t width, std::int32_t height, std::int32_t str
     const Coefficients c = MakeCoefficients(sigma);
     if (c.identity)
         return FilterPlane<DoubleSample>(width, height, stride, src, samples, sigma, 1);
-    const std::size_t longest = std::size_t(std::max(width, height));
-    std::unique_ptr<double[]> work(new double[longest * kLanes]);
-    std::unique_ptr<double[]> strip(new double[std::size_t(width) * kLanes]);
-    std::int32_t x = 0;
-    for (; x + kLanes <= width; x += kLanes)
-        FilterEightDoubleLines(c, src + x, stride, samples + x, stride, height, work.get());
-    if (x < width)
-        FilterLines<DoubleSample>(c, src + x, samples + x, 1, stride, height, width - x, work.get());
-    std::int32_t y = 0;
-    for (; y + kLanes <= height; y += kLanes) {
-        double* rows = samples + std::ptrdiff_t(y) * stride;
-        for (int l = 0; l < kLanes; ++l)
-            for (std::int32_t i = 0; i < width; ++i)
-                strip[std::size_t(i) * kLanes + l] = rows[std::ptrdiff_t(l) * stride + i];
-        FilterEightDoubleLines(c, strip.get(), kLanes, strip.get(), kLanes, width, work.get());
-        for (int l = 0; l < kLanes; ++l)
-            for (std::int32_t i = 0; i < width; ++i)
-                rows[std::ptrdiff_t(l) * stride + i] = strip[std::size_t(i) * kLanes + l];
-    }
-    if (y < height) {
-        double* line = samples + std::ptrdiff_t(y) * stride;
-        FilterLines<DoubleSample>(c, line, line, stride, 1, width, height - y, work.get());
-    }
+    auto eight = FilterEightDoubleLines;
+#if defined(OVH_GAUSS_AVX2)
+    if (kHaveAvx2)
+        eight = FilterEightDoubleLinesAvx2;
+#endif
+    const std::int32_t columnGroups = (width + kLanes - 1) / kLanes;
+    ForGroups(columnGroups, height, [&](std::size_t b, std::size_t e) {
+        std::unique_ptr<double[]> work(new double[std::size_t(height) * kLanes]);
+        for (std::size_t g = b; g < e; ++g) {
+            const std::int32_t x = std::int32_t(g) * kLanes;
+            if (x + kLanes <= width)
+                eight(c, src + x, stride, samples + x, stride, height, work.get());
+            else
+                FilterLines<DoubleSample>(c, src + x, samples + x, 1, stride, height, width - x, work.get());
+        }
+    });
+    const std::int32_t rowGroups = (height + kLanes - 1) / kLanes;
+    ForGroups(rowGroups, width, [&](std::size_t b, std::size_t e) {
+        std::unique_ptr<double[]> work(new double[std::size_t(width) * kLanes]);
+        std::unique_ptr<double[]> strip(new double[std::size_t(width) * kLanes]);
+        for (std::size_t g = b; g < e; ++g) {
+            const std::int32_t y = std::int32_t(g) * kLanes;
+            double* rows = samples + std::ptrdiff_t(y) * stride;
+            if (y + kLanes > height) {
+                FilterLines<DoubleSample>(c, rows, rows, stride, 1, width, height - y, work.get());
+                continue;
+            }
+            for (int l = 0; l < kLanes; ++l)
+                for (std::int32_t i = 0; i < width; ++i)
+                    strip[std::size_t(i) * kLanes + l] = rows[std::ptrdiff_t(l) * stride + i];
+            eight(c, strip.get(), kLanes, strip.get(), kLanes, width, work.get());
+            for (int l = 0; l < kLanes; ++l)
+                for (std::int32_t i = 0; i < width; ++i)
+                    rows[std::ptrdiff_t(l) * stride + i] = strip[std::size_t(i) * kLanes + l];
+        }
+    });
 }
 #else
 void FilterDoublePlane(std::int32_t width, std::int32_t height, std::int32_t stride, const double* src,
@@ -305,6 +508,18 @@ void FilterDoublePlane(std::int32_t width, std::int32_t height, std::int32_t str
     FilterPlane<DoubleSample>(width, height, stride, src, samples, sigma, 1);
 }
 #endif
+
+bool WideLines<U8Sample>::Filter(const Coefficients& c, const std::uint8_t* src, std::uint8_t* base,
+                                 std::ptrdiff_t laneStep, std::ptrdiff_t sampleStep, int n, double* work) {
+#if defined(OVH_GAUSS_AVX2)
+    if (kHaveAvx2) {
+        FilterEightU8LinesAvx2(c, src, base, laneStep, sampleStep, n, work);
+        return true;
+    }
+#endif
+    (void)c, (void)src, (void)base, (void)laneStep, (void)sampleStep, (void)n, (void)work;
+    return false;
+}
 
 }  // namespace
 

@@ -10,6 +10,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define OVH_KD_AVX2 1
+#endif
 
 kd_split::~kd_split() {
     delete lower;
@@ -148,7 +152,17 @@ struct Builder {
 // their arrival order.
 class KSmallestList {
 public:
-    explicit KSmallestList(int k) : k_(k), keys_(k + 1), values_(k + 1) {}
+    // Searches run by the million: the lists reuse this thread's storage.
+    explicit KSmallestList(int k) : k_(k) {
+        thread_local std::vector<double> keyStore;
+        thread_local std::vector<std::int32_t> valueStore;
+        if (keyStore.size() < std::size_t(k) + 1) {
+            keyStore.resize(std::size_t(k) + 1);
+            valueStore.resize(std::size_t(k) + 1);
+        }
+        keys_ = keyStore.data();
+        values_ = valueStore.data();
+    }
     double MaxKey() const { return n_ == k_ ? keys_[k_ - 1] : kNoDistance; }
     void Insert(double key, std::int32_t value) {
         int pos = n_;
@@ -172,15 +186,26 @@ public:
 private:
     int k_;
     int n_ = 0;
-    std::vector<double> keys_;
-    std::vector<std::int32_t> values_;
+    double* keys_;
+    std::int32_t* values_;
 };
 
 // Binary min-heap of (box distance, node), 1-based, fixed capacity; inserts
 // beyond it are dropped.
 class NodeQueue {
+    struct Entry {
+        double first;
+        const kd_node* second;
+    };
+
 public:
-    explicit NodeQueue(int capacity) : cap_(capacity), heap_(new Entry[std::size_t(capacity) + 1]) {}
+    // One queue per search at a time on a thread: its storage is this thread's, kept.
+    explicit NodeQueue(int capacity) : cap_(capacity) {
+        thread_local std::vector<Entry> store;
+        if (store.size() < std::size_t(capacity) + 1)
+            store.resize(std::size_t(capacity) + 1);
+        heap_ = store.data();
+    }
     bool Empty() const { return n_ == 0; }
     void Insert(double key, const kd_node* node) {
         if (n_ >= cap_)
@@ -215,11 +240,7 @@ public:
 private:
     int cap_;
     int n_ = 0;
-    struct Entry {
-        double first;
-        const kd_node* second;
-    };
-    std::unique_ptr<Entry[]> heap_;  // slots are written before they are read
+    Entry* heap_;  // slots are written before they are read
 };
 
 namespace {
@@ -295,6 +316,43 @@ void DeleteKdTree(KdTree* tree) {
     delete tree;
 }
 
+#if defined(OVH_KD_AVX2)
+namespace {
+
+// Chosen once: the wide sums are used where the processor has them.
+const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+
+// The same subtract, multiply and add per point as the portable sums, a
+// whole group of four points a register (no fused multiply-add, so the same
+// bits). Sums run over [d0, d1) on top of what sums holds.
+__attribute__((target("avx2"))) void SumGroupAvx2(const double* block, const double* query, int d0, int d1,
+                                                  double* sums) {
+    __m256d s = _mm256_loadu_pd(sums);
+    for (int d = d0; d < d1; ++d) {
+        const __m256d t =
+            _mm256_sub_pd(_mm256_set1_pd(query[d]), _mm256_loadu_pd(block + std::size_t(d) * 4));
+        s = _mm256_add_pd(s, _mm256_mul_pd(t, t));
+    }
+    _mm256_storeu_pd(sums, s);
+}
+
+__attribute__((target("avx2"))) void SumTwoGroupsAvx2(const double* blockA, const double* blockB,
+                                                      const double* query, int d0, int d1, double* sums) {
+    __m256d sa = _mm256_loadu_pd(sums), sb = _mm256_loadu_pd(sums + 4);
+    for (int d = d0; d < d1; ++d) {
+        const __m256d q = _mm256_set1_pd(query[d]);
+        const __m256d ta = _mm256_sub_pd(q, _mm256_loadu_pd(blockA + std::size_t(d) * 4));
+        const __m256d tb = _mm256_sub_pd(q, _mm256_loadu_pd(blockB + std::size_t(d) * 4));
+        sa = _mm256_add_pd(sa, _mm256_mul_pd(ta, ta));
+        sb = _mm256_add_pd(sb, _mm256_mul_pd(tb, tb));
+    }
+    _mm256_storeu_pd(sums, sa);
+    _mm256_storeu_pd(sums + 4, sb);
+}
+
+}  // namespace
+#endif
+
 // Squared distances from the query to a leaf's points, summed dimension by
 // dimension; a point enters the k-smallest list unless its distance exceeds
 // the list's largest key. A search could stop summing a point as soon as its
@@ -312,6 +370,15 @@ void KdTree::ScanLeaf(const kd_leaf& leaf, const double* query, KSmallestList& b
         bool passed = false;
         for (int d0 = 0; d0 < dimension && !passed; d0 += kChunk) {
             const int d1 = std::min(dimension, d0 + kChunk);
+#if defined(OVH_KD_AVX2)
+            if (kHaveAvx2) {
+                SumGroupAvx2(block, query, d0, d1, sum);
+                passed = true;
+                for (int j = 0; j < n; ++j)
+                    passed = passed && sum[j] > limit;
+                continue;
+            }
+#endif
 #if defined(__SSE2__)
             // The same subtract, multiply and add per point as below, two points a register.
             __m128d s01 = _mm_loadu_pd(sum), s23 = _mm_loadu_pd(sum + 2);
@@ -356,6 +423,19 @@ bool KdTree::SumTwoLeaves(const kd_leaf& a, const kd_leaf& b, const double* quer
         sums[j] = 0.0;
     for (int d0 = 0; d0 < dimension; d0 += kChunk) {
         const int d1 = std::min(dimension, d0 + kChunk);
+#if defined(OVH_KD_AVX2)
+        if (kHaveAvx2) {
+            SumTwoGroupsAvx2(blockA, blockB, query, d0, d1, sums);
+            bool passed = true;
+            for (int j = 0; j < a.count; ++j)
+                passed = passed && sums[j] > limit;
+            for (int j = 0; j < b.count; ++j)
+                passed = passed && sums[4 + j] > limit;
+            if (passed)
+                return false;
+            continue;
+        }
+#endif
 #if defined(__SSE2__)
         __m128d s0 = _mm_loadu_pd(sums), s1 = _mm_loadu_pd(sums + 2);
         __m128d s2 = _mm_loadu_pd(sums + 4), s3 = _mm_loadu_pd(sums + 6);

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "Hough.h"
 #include "ImplausibleTransform.h"
@@ -136,35 +138,49 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
             return false;
 
     bool matcherOk = true;
-    for (int i = 0; i + 1 < n; ++i) {
-        // The pairs of one row run side by side: each uses its own tree, and
-        // the fits draw from a generator private to their thread.
-        std::vector<PairResult> row(n);
-        Platform::ParallelFor(i + 1, n, [&](std::size_t b, std::size_t e) {
-            for (std::size_t j = b; j < e; ++j) {
-                if (!hasDescriptors(static_cast<int>(j)) || !keypointSets_[i])
+    // Rows of pairs are matched a batch at a time, every pair of the batch
+    // side by side (each uses its own tree, and every fit seeds its own
+    // generator), so the short rows at the end still keep all threads busy.
+    // A batch is at least a few pairs per thread; edges, repaints, progress
+    // and the cancel answer then follow row by row, as one thread would have them.
+    const std::size_t batchPairs = 2 * std::size_t(Platform::ThreadPool::Shared().ThreadCount());
+    std::vector<PairResult> results(std::size_t(n) * std::size_t(n));
+    for (int first = 0; first + 1 < n;) {
+        std::vector<std::pair<int, int>> pairs;
+        int last = first;
+        for (; last + 1 < n && (last == first || pairs.size() < batchPairs); ++last)
+            for (int j = last + 1; j < n; ++j)
+                pairs.emplace_back(last, j);
+        Platform::ParallelFor(0, pairs.size(), [&](std::size_t b, std::size_t e) {
+            for (std::size_t p = b; p < e; ++p) {
+                const auto [i, j] = pairs[p];
+                if (!hasDescriptors(j) || !keypointSets_[i])
                     continue;
-                MatchPair(*keypointSets_[i], *keypointSets_[j], *indexed[j], sizeOf(i),
-                          sizeOf(static_cast<int>(j)), motionModel_, ratio, row[j]);
+                MatchPair(*keypointSets_[i], *keypointSets_[j], *indexed[j], sizeOf(i), sizeOf(j),
+                          motionModel_, ratio, results[std::size_t(i) * n + j]);
             }
         });
-        // Edges, repaints and failures in pair order, as one thread would have them.
-        for (int j = i + 1; j < n; ++j) {
-            if (!hasDescriptors(j) || !keypointSets_[i])
-                continue;
-            if (ui_)
-                ui_->RepaintNow();
-            if (!row[j].matcherOk)
-                return false;
-            for (int f = 0; f < row[j].fits; ++f)
+        for (int i = first; i < last; ++i) {
+            for (int j = i + 1; j < n; ++j) {
+                if (!hasDescriptors(j) || !keypointSets_[i])
+                    continue;
+                PairResult& pair = results[std::size_t(i) * n + j];
                 if (ui_)
                     ui_->RepaintNow();
-            if (!AddAcceptedEdges(graph, i, j, row[j]))
-                return false;
+                if (!pair.matcherOk)
+                    return false;
+                for (int f = 0; f < pair.fits; ++f)
+                    if (ui_)
+                        ui_->RepaintNow();
+                if (!AddAcceptedEdges(graph, i, j, pair))
+                    return false;
+                pair = PairResult();
+            }
+            position_ += 4;
+            if (ReportProgress(total_, position_))
+                return !cancel_ && matcherOk;
         }
-        position_ += 4;
-        if (ReportProgress(total_, position_))
-            break;
+        first = last;
     }
     if (cancel_)
         return false;

@@ -3,6 +3,8 @@
 // the same arrangement; progress, cancel and the mapping of failures to the
 // build report.
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -207,9 +209,29 @@ void CPanorama::PrepareAnalysis(CPanoElement* photo, IPanoElement* given, bool d
     }
 }
 
+namespace {
+
+// Analyses that may run side by side: one per thread, but no more than half
+// the memory now free holds, counting a detection's planes at their largest
+// (eight planes of doubles at twice the analysis size, square photos).
+std::ptrdiff_t AnalysesAtOnce(int targetSize) {
+    const std::ptrdiff_t threads = Platform::ThreadPool::Shared().ThreadCount();
+    const long pages = sysconf(_SC_AVPHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return threads;
+    const double perAnalysis = 8.0 * 8.0 * (2.0 * targetSize) * (2.0 * targetSize);
+    const double fit = 0.5 * double(pages) * double(pageSize) / perAnalysis;
+    return std::clamp<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(fit), 1, threads);
+}
+
+}  // namespace
+
 void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies,
                            std::vector<CPanoElement*>& oldCopies, std::vector<CKeypointSet*>& oldSets) {
     const std::size_t n = photos.size();
+    // The detector's planes are the same size for every photo of a build:
+    // each is touched once and then handed on.
+    DetectionPlaneScope planes;
     std::vector<std::unique_ptr<CKeypointSet>> cached(n);
     for (std::size_t i = 0; i < n; ++i)
         if (photos[i])
@@ -236,12 +258,16 @@ void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::
     std::condition_variable doneChanged;
     std::atomic<bool> abort{false};
     std::counting_semaphore<> fullSizeSlots(kFullSizeLoadsAtOnce);
+    std::counting_semaphore<> analysisSlots(AnalysesAtOnce(targetSize_));
     std::thread runner([&] {
         Platform::ParallelFor(0, n, [&](std::size_t b, std::size_t e) {
             for (std::size_t i = b; i < e; ++i) {
                 CPanoElement* photo = AsElement(photos[i]);
-                if (photo && !abort.load())
+                if (photo && !abort.load()) {
+                    analysisSlots.acquire();
+                    ScopeExit release([&] { analysisSlots.release(); });
                     PrepareAnalysis(photo, givenCopy(i), !cached[i], abort, fullSizeSlots, ready[i]);
+                }
                 if (abort.load())
                     ready[i].failure = PreparedAnalysis::kCancelled;
                 std::lock_guard<std::mutex> lock(mutex);

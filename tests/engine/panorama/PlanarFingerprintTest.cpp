@@ -1,0 +1,176 @@
+// Guards what the planar build computes while its speed work goes on: the
+// match graph, the transforms and the full-size panorama's pixels of each
+// shared photo set hash to values recorded before any of that work, with the
+// default pool and with one thread alike.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "DibManager.h"
+#include "Panorama.h"
+#include "TestData.h"
+#include "ThreadPool.h"
+
+namespace {
+
+class Fnv {
+public:
+    void Add(const void* data, std::size_t size) {
+        const auto* p = static_cast<const std::uint8_t*>(data);
+        for (std::size_t i = 0; i < size; ++i) {
+            hash_ ^= p[i];
+            hash_ *= 0x100000001b3ULL;
+        }
+    }
+    template <typename T>
+    void AddValue(const T& v) {
+        Add(&v, sizeof v);
+    }
+    template <typename T>
+    void AddVector(const std::vector<T>& v) {
+        AddValue(v.size());
+        if (!v.empty())
+            Add(v.data(), v.size() * sizeof(T));
+    }
+    std::uint64_t Value() const { return hash_; }
+
+private:
+    std::uint64_t hash_ = 0xcbf29ce484222325ULL;
+};
+
+class FingerprintPanorama : public CPanorama {
+public:
+    using CPanorama::fullTransforms_;
+    using CPanorama::matchGraph_;
+    using CPanorama::previewTransforms_;
+};
+
+struct Fingerprint {
+    std::uint64_t graph = 0;
+    std::uint64_t transforms = 0;
+    std::uint64_t pixels = 0;
+};
+
+Fingerprint BuildAndHash(const std::string& set, bool ring) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(TestData::Photo(set)))
+        if (entry.path().extension() == ".jpg")
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+
+    CDibManager manager;
+    std::vector<PanoramaLib::IPanoElement*> photos;
+    for (const auto& f : files) {
+        PanoramaLib::IPanoElement* e = CreatePanoElement(0);
+        const std::string path = f.string();
+        EXPECT_TRUE(e->Load(std::wstring(path.begin(), path.end()))) << path;
+        photos.push_back(e);
+    }
+
+    auto* engine = new FingerprintPanorama();
+    engine->Init(nullptr, nullptr, nullptr);
+    HVPanoramaOptions options;
+    engine->GetOptions(&options);
+    options.motionModel = 2;
+    options.lensCompensation = 1;
+    options.lensPresetId = 7;
+    options.analysisSize = 1;
+    options.is360 = ring ? 1 : 0;
+    options.autoCrop = 0;
+    engine->SetOptions(&options);
+
+    Fingerprint out;
+    engine->Build(photos, nullptr, 0, 0, 0);
+    Fnv graph;
+    graph.AddValue(engine->GetBuildReport()->status);
+    for (const match_graph::CNode* n : engine->matchGraph_.Nodes())
+        graph.AddValue(n->imageIndex);
+    for (const match_graph::CEdge* e : engine->matchGraph_.Edges()) {
+        graph.AddValue(e->firstImage);
+        graph.AddValue(e->secondImage);
+        graph.Add(e->transform, sizeof e->transform);
+        graph.AddValue(e->residual);
+        graph.AddVector(e->inliers1);
+        graph.AddVector(e->inliers2);
+        graph.AddVector(e->outliers1);
+        graph.AddVector(e->outliers2);
+        graph.AddVector(e->inlierScores);
+        graph.AddVector(e->outlierScores);
+    }
+    out.graph = graph.Value();
+
+    EXPECT_TRUE(engine->Render());
+    Fnv transforms;
+    transforms.AddVector(engine->previewTransforms_);
+    transforms.AddVector(engine->fullTransforms_);
+    out.transforms = transforms.Value();
+
+    Fnv pixels;
+    PanoramaLib::IPanoElement* result = engine->GetResult(true);
+    EXPECT_TRUE(result && result->IsValid());
+    if (result && result->IsValid()) {
+        const int w = result->GetWidth(), h = result->GetHeight();
+        const int rowBytes = (w * result->GetBpp() + 7) / 8;
+        pixels.AddValue(w);
+        pixels.AddValue(h);
+        for (int y = 0; y < h; ++y)
+            pixels.Add(result->GetBits() + static_cast<std::ptrdiff_t>(y) * result->GetStride(), rowBytes);
+    }
+    out.pixels = pixels.Value();
+
+    engine->Release();
+    ReleaseElementVector(photos);
+    return out;
+}
+
+struct SetCase {
+    const char* set;
+    bool ring;
+    Fingerprint expected;
+};
+
+void PrintTo(const SetCase& c, std::ostream* os) {
+    *os << c.set;
+}
+
+class PlanarFingerprintTest : public ::testing::TestWithParam<SetCase> {};
+
+TEST_P(PlanarFingerprintTest, BuildIsUnchangedWithAnyThreadCount) {
+    OVH_REQUIRE_PHOTOS();
+    const SetCase& c = GetParam();
+    const Fingerprint pooled = BuildAndHash(c.set, c.ring);
+    std::printf("%s: graph 0x%016" PRIx64 " transforms 0x%016" PRIx64 " pixels 0x%016" PRIx64 "\n", c.set,
+                pooled.graph, pooled.transforms, pooled.pixels);
+    EXPECT_EQ(pooled.graph, c.expected.graph);
+    EXPECT_EQ(pooled.transforms, c.expected.transforms);
+    EXPECT_EQ(pooled.pixels, c.expected.pixels);
+
+    Platform::ThreadPool one(1);
+    Platform::ThreadPool::ScopedShared useOne(one);
+    const Fingerprint single = BuildAndHash(c.set, c.ring);
+    EXPECT_EQ(single.graph, pooled.graph);
+    EXPECT_EQ(single.transforms, pooled.transforms);
+    EXPECT_EQ(single.pixels, pooled.pixels);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SharedSets, PlanarFingerprintTest,
+    ::testing::Values(
+        SetCase{"boat-row", false, {0x6d2e2137923a8446, 0xa0db64ad114e4eb1, 0xb23b79e196540b8e}},
+        SetCase{"weir-row-distractor", false, {0x4b961b53447301b2, 0x4049d7efabf04a28, 0x8833d0ad863420f1}},
+        SetCase{"apartment-ring", true, {0xb16bf6e3d122f802, 0x48d15586c37ea3a9, 0xb07d8ea75a2f5106}}),
+    [](const auto& info) {
+        std::string name = info.param.set;
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name;
+    });
+
+}  // namespace
