@@ -16,6 +16,7 @@
 #include "EngineServices.h"
 #include "INetPrint.h"
 #include "PanoramaLib.h"
+#include "PictureViewDocument.h"
 
 // Dialog results the document reads.
 namespace DocResult {
@@ -71,7 +72,8 @@ class COvHorizelDoc : public CDocumentBase,
                       public IDialogCallback::IExportDialog,
                       public IDialogCallback::IPatchingNotify,
                       public NetPrint::INetPrint,
-                      public PanoramaLib::IWaitCursor {
+                      public PanoramaLib::IWaitCursor,
+                      public IPictureViewDocument {
 public:
     using ElementVector = std::vector<PanoramaLib::IPanoElement*>;
 
@@ -91,6 +93,9 @@ public:
     void AttachEngines(PanoramaLib::IHVPanorama* planar, PanoramaLib::ITiledPanorama* tiled);
     void SetCurrentTask(int task);
     int GetCurrentTask() const { return m_currentTask; }
+    int GetCurrentTask() override { return m_currentTask; }
+    // The crop choice as the result view keeps its ratio.
+    CropAspect GetCropAspect() override;
     bool HasEnoughPhotos() const { return m_photos.GetCount() > 1; }
     PanoramaLib::IPanoElement* GetDisplayResult();
     std::string GetResultInfoText();
