@@ -88,6 +88,8 @@ CDlgSaving::CDlgSaving(QWidget* parent) : CBaseDialog(kTemplateId, parent), m_ti
                                                       m_printPreview, m_printerButton})
         w->setEnabled(false);
 
+    resize(QSize(240, layout->sizeHint().height()));
+
     connect(m_start, &QPushButton::clicked, this, [this] {
         if (m_export)
             m_export->Render();

@@ -39,7 +39,11 @@ std::string NameFilter(const FileFilters::Pair& pair) {
         const std::string ext = PatternExtension(pattern);
         patterns += (patterns.empty() ? "*" : " *") + (ext.empty() ? pattern : ext);
     }
-    return pair.description + " (" + patterns + ")";
+    // The description's own "(*.jpg;*.jpeg)" would read twice and confuse Qt's parser.
+    std::string description = pair.description.substr(0, pair.description.find('('));
+    while (!description.empty() && description.back() == ' ')
+        description.pop_back();
+    return description + " (" + patterns + ")";
 }
 
 std::string ReplaceExtension(const std::string& fileName, const std::string& extension) {
@@ -71,6 +75,12 @@ Preselection Preselect(const std::vector<FileFilters::Pair>& filter, const std::
                 return out;
             }
         }
+    }
+    // No name yet: JPEG is offered first and the name stays to be typed.
+    if (fileName.empty()) {
+        out.filterIndex = FileFilters::PreselectJpegIndex(filter);
+        out.defaultExt = ExtensionOfType(filter, out.filterIndex);
+        return out;
     }
     // Only the first pattern: a whole list ("jpg;*.jpeg") is no file name.
     out.fileName = ReplaceExtension(fileName, ExtensionOfType(filter, 1));

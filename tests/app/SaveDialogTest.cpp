@@ -62,6 +62,10 @@ TEST(SaveFileChoice, TheNamePicksTheTypeOrTakesTheFirstTypesExtension) {
     EXPECT_EQ(SaveFileChoice::Preselect(plainPairs, "p.TIFF").filterIndex, 2);
     EXPECT_EQ(SaveFileChoice::Preselect(plainPairs, "p.jpg").fileName, "p.png");
     EXPECT_EQ(SaveFileChoice::NameFilter(plainPairs[1]), "TIFF (*.tif *.tiff)");
+    EXPECT_EQ(SaveFileChoice::NameFilter({"JPEG (*.jpg;*.jpeg)", ".jpg;.jpeg"}), "JPEG (*.jpg *.jpeg)");
+    // No name yet: JPEG first, the name left empty.
+    EXPECT_EQ(SaveFileChoice::Preselect(Pairs(), "").filterIndex, 2);
+    EXPECT_EQ(SaveFileChoice::Preselect(Pairs(), "").fileName, "");
     // No writers: the extension goes.
     EXPECT_EQ(SaveFileChoice::Preselect({}, "/a/pano.jpg").fileName, "/a/pano");
 }
