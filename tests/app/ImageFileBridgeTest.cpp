@@ -8,6 +8,7 @@
 
 #include "DocTestSupport.h"
 #include "ImageFileBridge.h"
+#include "ModuleThumbnailReader.h"
 
 namespace {
 
@@ -218,4 +219,19 @@ TEST(ImageFileBridge, WritesAndReadsBackThroughTheModule) {
     EXPECT_EQ(ReadImageFile(&sink, nullptr, junk.c_str(), ImExp::PixelRgb24, nullptr, nullptr, 0, 0, 0), 0);
     EXPECT_TRUE(sink.Bitmap().bits.empty());
     (void)ReadAll;
+}
+
+TEST(ImageFileBridge, ThumbnailReaderOfTheProgramReadsWhatTheModuleWrites) {
+    TestDoubles::DocEnvironment env;
+    TestDib dib(40, 30);
+    CWriteFilePluss source(&dib.info.header, dib.bits.data());
+    const std::string path = env.scratch / "thumb.tif";
+    int type = 0;
+    ASSERT_EQ(WriteImageFile(&source, nullptr, path.c_str(), &type, nullptr, nullptr, 0), 1);
+    ThumbnailPicture picture;
+    ASSERT_TRUE(ReadThumbnailThroughModule(path, QSize(10, 10), nullptr, picture));
+    EXPECT_EQ(picture.sourceSize, QSize(40, 30));
+    // The DIB's bottom-left pixel: blue 0, green 0, red 200.
+    EXPECT_EQ(picture.image.pixelColor(0, picture.image.height() - 1).red(), 200);
+    EXPECT_FALSE(ReadThumbnailThroughModule(env.scratch / "missing.png", QSize(10, 10), nullptr, picture));
 }
