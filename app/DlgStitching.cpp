@@ -13,6 +13,7 @@
 #include <QSlider>
 #include <QTabBar>
 #include <QTabWidget>
+#include <algorithm>
 
 #include "Profile.h"
 #include "StringTable.h"
@@ -24,10 +25,18 @@ QString Str(unsigned id) {
     return QString::fromUtf8(Res::LoadStr(id));
 }
 
-// Dialog units to pixels, in the dialog font's scale.
+// Dialog units to pixels, in the dialog font's scale. Our font runs wider
+// than the one the page's layout was drawn for: the horizontal units grow
+// until the longest check box text fits its place.
 QRect Du(int x, int y, int w, int h) {
     static const CCheckDlg check;
-    return check.MapDialogRect(QRect(x, y, w, h));
+    static const double scaleX = [] {
+        const QCheckBox probe(QStringLiteral("Compensate lens distortion"));
+        const int room = check.MapDialogRect(QRect(0, 0, 103, 10)).width();
+        return room > 0 ? std::clamp(double(probe.sizeHint().width()) / room, 1.0, 1.6) : 1.0;
+    }();
+    const QRect r = check.MapDialogRect(QRect(x, y, w, h));
+    return QRect(int(r.x() * scaleX), r.y(), int(r.width() * scaleX), r.height());
 }
 
 template <class W>
@@ -57,6 +66,7 @@ void SetChecked(QAbstractButton* button, bool on) {
 }
 
 constexpr const char* kStitching = "STITCHING";
+constexpr int kDefaultLensPreset = 7;
 
 }  // namespace
 
@@ -67,7 +77,7 @@ int CDlgHVStitching::s_matchAllManually = 0;
 CDlgHVStitching::CDlgHVStitching(QWidget* parent) : CBaseDialog(303, parent) {
     m_options.motionModel = AppProfile::GetProfileInt(kStitching, "motion model", 2);
     m_options.lensCompensation = AppProfile::GetProfileInt(kStitching, "lens dist", 0) != 0;
-    m_options.lensPresetId = AppProfile::GetProfileInt(kStitching, "lens type", 7);
+    m_options.lensPresetId = AppProfile::GetProfileInt(kStitching, "lens type", kDefaultLensPreset);
     m_options.is360 = AppProfile::GetProfileInt(kStitching, "cyclorama", 0) != 0;
     s_matchAllManually = AppProfile::GetProfileInt("PANORAMA", "MANUALMATCHING", 0);
     m_saved = m_options;
@@ -76,8 +86,9 @@ CDlgHVStitching::CDlgHVStitching(QWidget* parent) : CBaseDialog(303, parent) {
     resize(Du(0, 0, 126, 180).size());
     Group(this, 1073, QStringLiteral("Lens compensation"), 5, 3, 116, 46);
     m_lens = Place(new QCheckBox(QStringLiteral("&Compensate lens distortion"), this), 1009, 12, 17, 103, 10);
-    Static(this, QStringLiteral("&Focal length:"), 12, 33, 43, 8);
+    QLabel* focalLabel = Static(this, QStringLiteral("&Focal length:"), 12, 33, 48, 8);
     m_focal = Place(new QComboBox(this), 1010, 60, 31, 52, 12);
+    focalLabel->setBuddy(m_focal);
     Group(this, 1072, QStringLiteral("Matching"), 5, 50, 116, 55);
     m_scale = Place(new QRadioButton(QStringLiteral("&Scale only"), this), 1006, 10, 61, 100, 10);
     m_rotate = Place(new QRadioButton(QStringLiteral("&Rotate and scale only"), this), 1007, 10, 75, 100, 10);
@@ -232,7 +243,11 @@ void CDlgHVStitching::Start() {
     m_document->GetOptions(&options);
     options.motionModel = m_options.motionModel;
     options.lensCompensation = m_options.lensCompensation;
-    options.lensPresetId = m_options.lensPresetId;
+    // A stored index the preset table does not have must not reach the
+    // engine: it stitches with the default lens, the profile keeps the index.
+    options.lensPresetId = m_options.lensPresetId >= 0 && m_options.lensPresetId < m_focal->count()
+                               ? m_options.lensPresetId
+                               : kDefaultLensPreset;
     options.is360 = m_options.is360;
     m_document->SetOptions(&options);
     m_document->StartStitching();
@@ -502,6 +517,8 @@ CDlgStitching::CDlgStitching(QWidget* parent) : CBaseDialog(kTemplateId, parent)
     m_start = Place(new QPushButton(QStringLiteral("Start Stitching"), this), 1012, 3, 4, 112, 14);
     m_start->setEnabled(false);
     m_tabs = Place(new QTabWidget(this), 1071, 3, 24, 141, 224);
+    m_tabs->setUsesScrollButtons(false);
+    m_tabs->tabBar()->setExpanding(true);
     m_hv = new CDlgHVStitching;
     m_tl = new CDlgTLStitching;
     m_hv->SetNotify(this);

@@ -460,6 +460,9 @@ void CMainFrame::SetTask(int task) {
                        false);
         taskBar_->SetZoomRange(view_->GetZoomIndex(), 0, 17, 1);
         view_->ShowPictureView();
+        // A result dropped while the photos changed leaves the view too.
+        if (view_->PictureView()->GetImage() != doc_->GetDisplayResult())
+            view_->ShowResult(doc_->GetDisplayResult(), true);
         const QString folder = view_->Browser()->Folder();
         if (!folder.isEmpty())
             AppProfile::WriteProfileString(ProfileKeys::kFoldersDefault.section,

@@ -487,6 +487,6 @@ TEST(PictureView, ShowsARealStitchWithoutCopyingIt) {
     view.reset();
     ReleaseElementVector(photos);
     engine->Release();
-    // The manager goes with this test: later elements must not reach it.
+    // The engines' image factory is this test's manager: take it back before it goes.
     CreateHVPanorama(nullptr);
 }

@@ -3,6 +3,8 @@
 // during a build, and the project commands reaching the document.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -19,6 +21,7 @@
 #include "CDlgPrompts.h"
 #include "CPhotoStripStandIn.h"
 #include "CommandIds.h"
+#include "CustomDialogBar.h"
 #include "DlgStitching.h"
 #include "FrameEngineCallbacks.h"
 #include "MainFrame.h"
@@ -28,6 +31,7 @@
 #include "Profile.h"
 #include "Screenshot.h"
 #include "UiServices.h"
+#include "ZoomCtrl.h"
 
 namespace {
 
@@ -47,9 +51,10 @@ struct Road {
     QStringList prompts;
     QString promptAnswer = "6";
 
-    explicit Road(int photos = 6, int horzVert = 1) {
+    explicit Road(int photos = 6, int horzVert = 1, int lensType = 7) {
         AppProfile::SetPath(dir.path().toStdString() + "/profile.ini");
         AppProfile::WriteProfileInt("STITCHING", "HorzVert", horzVert);
+        AppProfile::WriteProfileInt("STITCHING", "lens type", lensType);
         UiServices::SetMessageHandler([this](QWidget*, const QString& t, const QString&) { prompts << t; });
         std::vector<std::string> files;
         for (int i = 1; i <= photos; ++i)
@@ -133,6 +138,8 @@ TEST(Road, StitchBothModesFromTheCommandLineIntoThePictureView) {
     // Zoom commands and the zoom bar drive the view.
     f.Router().Execute(CmdId::ZoomActual);
     EXPECT_DOUBLE_EQ(r.view().GetZoom(), 100.0);
+    f.TaskBar()->Zoom()->OnZoom(5, 0);
+    EXPECT_EQ(r.view().GetZoomIndex(), 5) << "the zoom bar drives the view";
     f.Router().Execute(CmdId::ZoomFitWindow);
     EXPECT_TRUE(r.view().IsFitMode());
 
@@ -183,6 +190,19 @@ TEST(Road, CancelDuringABuildLeavesAUsableProgramAndTheNextBuildSucceeds) {
     }
 }
 
+TEST(Road, AStoredLensPresetTheListLacksStitchesWithTheDefaultAndIsKept) {
+    Road r(6, 1, 42);
+    EXPECT_EQ(r.page().HVPage()->findChild<QComboBox*>("1010")->currentIndex(), -1);
+    QTest::mouseClick(r.page().HVPage()->findChild<QCheckBox*>("1009"), Qt::LeftButton);
+    r.PressStart();
+    HVPanoramaOptions used;
+    r.frame().Document().GetOptions(&used);
+    EXPECT_EQ(used.lensPresetId, 7);
+    EXPECT_TRUE(used.lensCompensation);
+    EXPECT_NE(r.frame().Document().GetDisplayResult(), nullptr);
+    EXPECT_EQ(r.page().HVPage()->Options().lensPresetId, 42) << "the profile keeps what it held";
+}
+
 TEST(Road, ProjectCommandsAndDropsReachTheDocument) {
     Road r(4);
     CMainFrame& f = r.frame();
@@ -213,6 +233,12 @@ TEST(Road, ProjectCommandsAndDropsReachTheDocument) {
     // Remove All is offered on the add-images task only.
     EXPECT_FALSE(f.Router().Update(CmdId::RemoveAll).enabled);
     f.SetTask(1);
+    // The picture view's zoom news leaves the browser's status and zoom bar alone.
+    const QString pane2 = f.PaneText(2);
+    const int zoomPos = f.TaskBar()->Zoom()->GetPos();
+    emit f.View()->PictureView()->ZoomDisplayChanged();
+    EXPECT_EQ(f.PaneText(2), pane2);
+    EXPECT_EQ(f.TaskBar()->Zoom()->GetPos(), zoomPos);
     EXPECT_TRUE(f.Router().Update(CmdId::RemoveAll).enabled);
     f.Router().Execute(CmdId::RemoveAll);
     EXPECT_EQ(doc.GetPhotoList().GetCount(), 0u);
