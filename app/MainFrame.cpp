@@ -19,11 +19,13 @@
 #include "AppSettings.h"
 #include "BaseDialog.h"
 #include "BrowserGlobals.h"
+#include "CDlgSaving.h"
 #include "CJFIFDlg.h"
 #include "CPhotoStripStandIn.h"
 #include "CommandIds.h"
 #include "CustomDialogBar.h"
 #include "DlgStitching.h"
+#include "DocumentCommands.h"
 #include "DocumentDialogs.h"
 #include "FrameEngineCallbacks.h"
 #include "OvHorizelApp.h"
@@ -50,28 +52,6 @@ constexpr int kStripHeight = 175;
 constexpr int kCmdStitch = 32823;
 constexpr int kCmdRender = 32822;
 constexpr int kCmdInfo = 32836;
-
-// Stand-in for a task page until the stitching and export pages exist: the
-// page's size and skin, with a line saying what will be here.
-class CTaskPageStandIn : public CBaseDialog {
-public:
-    CTaskPageStandIn(int templateId, const QString& title, const QString& text, QWidget* parent = nullptr)
-        : CBaseDialog(templateId, parent) {
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(12, 12, 12, 12);
-        auto* heading = new QLabel(title, this);
-        QFont f = heading->font();
-        f.setBold(true);
-        f.setPointSizeF(f.pointSizeF() * 1.15);
-        heading->setFont(f);
-        auto* body = new QLabel(text, this);
-        body->setWordWrap(true);
-        layout->addWidget(heading);
-        layout->addWidget(body);
-        layout->addStretch(1);
-        setFixedSize(240, 420);
-    }
-};
 
 QString HexOf(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex());
@@ -120,7 +100,8 @@ CMainFrame::CMainFrame(QWidget* parent)
       dialogs_(std::make_unique<CDocumentDialogs>(this)),
       callbacks_(std::make_unique<CFrameEngineCallbacks>(this)),
       doc_(std::make_unique<COvHorizelDoc>()),
-      commands_(std::make_unique<CProjectCommands>(this, *doc_)) {
+      commands_(std::make_unique<CProjectCommands>(this, *doc_)),
+      docCommands_(std::make_unique<CDocumentCommands>(this, *doc_)) {
     setWindowTitle(Str(128).section('\n', 0, 0));
     setMinimumSize(kMinWidth, kMinHeight);
     setAcceptDrops(true);
@@ -139,6 +120,11 @@ CMainFrame::~CMainFrame() {
     delete strip_;
     strip_ = nullptr;
     commands_.reset();
+    router_.SetTarget(CCommandRouter::Document, nullptr);
+    doc_->SetSaveHost(nullptr);
+    savePage_->SetExportInterface(nullptr);
+    savePage_->SetProductInterface(nullptr);
+    docCommands_.reset();
     doc_.reset();
     callbacks_->SetDocument(nullptr);
 }
@@ -208,6 +194,8 @@ void CMainFrame::CreateActions() {
         {CmdId::ZoomFitWindow, "&Fit Window"},
         {CmdId::ZoomFitHeight, "Fit &Height"},
         {CmdId::ZoomFitWidth, "Fit &Width"},
+        {CmdId::FileSave, "Save"},
+        {CmdId::FileSaveAs, "Export..."},
         {CmdId::FilePrint, "Print"},
         {CmdId::Home, "Home"},
         {CmdId::AppExit, "E&xit"},
@@ -276,9 +264,11 @@ void CMainFrame::CreateBars() {
     stitchBar_ = new CStitchDialogBar(Str(130), this);
     stitchBar_->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
     saveBar_ = new CSaveDialogBar(Str(130), this);
-    saveBar_->SetPage(new CTaskPageStandIn(
-        0, QStringLiteral("Export"),
-        QStringLiteral("Rendering, cropping, saving and printing go on this page."), saveBar_));
+    savePage_ = new CDlgSaving;
+    saveBar_->SetPage(savePage_);
+    saveBar_->setWindowTitle(savePage_->Title());
+    saveBar_->Sizes().horz.cy = saveBar_->Sizes().vert.cy = saveBar_->Sizes().floating.cy =
+        savePage_->height() + 20;
     saveBar_->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
     for (CDocDialogBar* bar :
          {static_cast<CDocDialogBar*>(stitchBar_), static_cast<CDocDialogBar*>(saveBar_)})
@@ -345,6 +335,11 @@ bool CMainFrame::LoadBarState() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    // An unsaved result is asked about first; No keeps the program open.
+    if (!doc_->SaveModified()) {
+        event->ignore();
+        return;
+    }
     SaveBarState();
     QMainWindow::closeEvent(event);
 }
@@ -387,6 +382,10 @@ QString CMainFrame::CurrentFolder() const {
 
 void CMainFrame::ConnectDocument() {
     doc_->SetHost(dialogs_.get());
+    doc_->SetSaveHost(docCommands_.get());
+    router_.SetTarget(CCommandRouter::Document, docCommands_.get());
+    savePage_->SetExportInterface(doc_.get());
+    savePage_->SetProductInterface(doc_.get());
     callbacks_->SetDocument(doc_.get());
     callbacks_->SetPhotoMarker(strip_);
     callbacks_->onToggleView = [this](bool fit) { view_->ShowResult(doc_->GetDisplayResult(), fit); };

@@ -24,6 +24,8 @@
 class CCustomDialogBar;
 class CDlgStitching;
 class CDocumentDialogs;
+class CDocumentCommands;
+class CDlgSaving;
 class CFrameEngineCallbacks;
 class CPhotoStripStandIn;
 class CProjectCommands;
@@ -129,6 +131,7 @@ public:
     CSizingControlBar* PhotoStripBar() const { return stripBar_; }
     CStitchDialogBar* StitchBar() const { return stitchBar_; }
     CSaveDialogBar* SaveBar() const { return saveBar_; }
+    CDlgSaving* SavePage() const { return savePage_; }
     COvHorizelView* View() const { return view_; }
 
     // Keeps the docked sizing bars of the left side in one column with the
@@ -165,6 +168,7 @@ private:
     std::unique_ptr<CFrameEngineCallbacks> callbacks_;
     std::unique_ptr<COvHorizelDoc> doc_;
     std::unique_ptr<CProjectCommands> commands_;
+    std::unique_ptr<CDocumentCommands> docCommands_;
     CCommandRouter router_;
     std::map<int, QAction*> actions_;
     QTimer idleTimer_;
@@ -181,5 +185,6 @@ private:
     CPhotoStripStandIn* strip_ = nullptr;
     CStitchDialogBar* stitchBar_ = nullptr;
     CSaveDialogBar* saveBar_ = nullptr;
+    CDlgSaving* savePage_ = nullptr;
     COvHorizelView* view_ = nullptr;
 };

@@ -10,6 +10,7 @@
 #include "BrowserGlobals.h"
 #include "BrowserSettings.h"
 #include "MainFrame.h"
+#include "ModuleThumbnailReader.h"
 #include "PluginDescriptor.h"
 #include "Profile.h"
 #include "ReadableExtensions.h"
@@ -71,6 +72,8 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
     // Readable extensions from the import/export module.
     m_strReadableExtensions = ReadableExtensions::FromModule();
     ReadableExtensions::SetProgramList(m_strReadableExtensions);
+    // Thumbnails of what only the module's converters read come through it.
+    SetThumbnailImageReader(&ReadThumbnailThroughModule);
 
     m_cmdInfo.ParseCommandLine(args);
     if (m_cmdInfo.m_nShellCommand == CQXCommandLineInfo::AppRegister ||
@@ -116,6 +119,7 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
 }
 
 int COvHorizelApp::ExitInstance() {
+    SetThumbnailImageReader({});
     if (m_bRegisterOnly)
         return 0;
     StandIn::StopThumbsBuilder();

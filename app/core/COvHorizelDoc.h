@@ -35,6 +35,21 @@ inline constexpr int kStitchBegins = 6;
 inline constexpr int kStitchEnded = 7;
 }  // namespace DocHint
 
+// What saving the result needs of the windowing side: the file-name prompt,
+// the Yes/No question, the owner of the module's messages.
+class IResultSaveHost {
+public:
+    // Asks where to save, starting from name (the current path or empty);
+    // false when the user cancelled.
+    virtual bool PromptSaveFileName(std::string& name) = 0;
+    // true on Yes.
+    virtual bool AskYesNo(const std::string& text) = 0;
+    // The window the module's messages and option dialogs belong to (a QWidget*), or null.
+    virtual void* OwnerWindow() = 0;
+    virtual std::string ApplicationTitle() = 0;
+    virtual ~IResultSaveHost() = default;
+};
+
 // What the document needs of the windowing side: message boxes, the change
 // prompt, the busy cursor and the manual matching dialog. Without a host the
 // boxes are skipped, the prompt answers Yes and matching is cancelled.
@@ -69,6 +84,7 @@ public:
     void SetHost(IDocumentHost* host) { m_host = host; }
     void SetCropView(ICropRect* cropView) { m_cropView = cropView; }
     void SetUpdateCallback(IDialogCallback::IUpdate* update) { m_update = update; }
+    void SetSaveHost(IResultSaveHost* host) { m_saveHost = host; }
 
     // Life cycle and tasks.
     void CreateEngines(PanoramaLib::IUserInterface* ui, IProgressIndicatorEx* progress);
@@ -141,6 +157,27 @@ public:
     void ResetEngines();
     void ShowCropFrame(bool on, bool redraw);
 
+    // Rendering and saving the result.
+    void OnFileSave();
+    void OnFileExport();
+    bool OnUpdateFileSave();
+    bool OnUpdateFileExport();
+    bool OnUpdateFilePrint();
+    // Writes to path, or asks for a name when path is null or empty.
+    bool DoSave(const char* path, bool replace);
+    // 1 when written; otherwise the module's result (it reported the error).
+    int WriteResultFile(const char* path);
+    // Asked before the program closes: true to go on.
+    bool SaveModified();
+    const std::string& GetPathName() const { return m_pathName; }
+    void SetPathName(const std::string& path) { m_pathName = path; }
+    int GetPageDirection() const { return m_pageDirection; }
+    // A rectangle drawn on a preview previewWidth wide, scaled to a full
+    // result fullRect wide and kept inside it; false (nothing to scale) when
+    // the preview width is not positive.
+    static bool ScaleCropRect(const OrvexBase::Rect& rect, int previewWidth, const OrvexBase::Rect& fullRect,
+                              OrvexBase::Rect* out);
+
     // IDialogCallback::IStitchingOptions
     void GetOptions(HVPanoramaOptions* options) override;
     void SetOptions(const HVPanoramaOptions* options) override;
@@ -162,8 +199,8 @@ public:
     // IDialogCallback::IExportDialog
     int GetExportState() override { return m_cropType; }
     void ApplyExportChoice(int cropTypeIndex) override;
-    void Render() override {}
-    void Export() override {}
+    void Render() override;
+    void Export() override { OnFileExport(); }
     void SendToWeb() override {}
     bool CanRenderFullResult() override;
     bool IsFullResultCurrent() override;
@@ -224,6 +261,8 @@ private:
     std::vector<NetPrint::CAspectData> m_cropList;
     NetPrint::CAspectData m_printProduct;
     IDocumentHost* m_host = nullptr;
+    IResultSaveHost* m_saveHost = nullptr;
+    std::string m_pathName;
     // Between the start and the end of a build the engines are inside Build:
     // polls and posted render updates must not reach them.
     bool m_stitching = false;

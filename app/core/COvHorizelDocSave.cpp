@@ -1,0 +1,203 @@
+// The document's rendering of the full-size result for the chosen crop, and
+// its saving through the image import/export library.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "AppSettings.h"
+#include "COvHorizelDoc.h"
+#include "ImageFileBridge.h"
+#include "StringTable.h"
+
+namespace {
+
+constexpr unsigned kIdsWritingFile = 220;
+constexpr unsigned kIdsReallyExit = 305;
+
+bool IsValid(const PanoramaLib::IPanoElement* element) {
+    return element && element->IsValid();
+}
+
+std::int32_t ScaleCoordinate(std::int32_t value, int fullWidth, int previewWidth) {
+    return static_cast<std::int32_t>(static_cast<std::int64_t>(value) * fullWidth / previewWidth);
+}
+
+// The picture's own rectangle: crop rectangles are in its pixels.
+OrvexBase::Rect ElementRect(const PanoramaLib::IPanoElement* element) {
+    return OrvexBase::Rect(0, 0, element->GetWidth(), element->GetHeight());
+}
+
+}  // namespace
+
+bool COvHorizelDoc::ScaleCropRect(const OrvexBase::Rect& rect, int previewWidth,
+                                  const OrvexBase::Rect& fullRect, OrvexBase::Rect* out) {
+    if (previewWidth <= 0 || !out)
+        return false;
+    const int fullWidth = fullRect.Width();
+    OrvexBase::Rect scaled(ScaleCoordinate(rect.left, fullWidth, previewWidth),
+                           ScaleCoordinate(rect.top, fullWidth, previewWidth),
+                           ScaleCoordinate(rect.right, fullWidth, previewWidth),
+                           ScaleCoordinate(rect.bottom, fullWidth, previewWidth));
+    // Kept within the result, whichever way its rectangle points.
+    const auto clamp = [](std::int32_t v, std::int32_t a, std::int32_t b) {
+        return std::clamp(v, std::min(a, b), std::max(a, b));
+    };
+    *out = OrvexBase::Rect(clamp(scaled.left, fullRect.left, fullRect.right),
+                           clamp(scaled.top, fullRect.top, fullRect.bottom),
+                           clamp(scaled.right, fullRect.left, fullRect.right),
+                           clamp(scaled.bottom, fullRect.top, fullRect.bottom));
+    return true;
+}
+
+void COvHorizelDoc::Render() {
+    PanoramaLib::IPanorama* engine = ActiveEngine();
+    if (!engine)
+        return;
+    if (m_cropView)
+        m_cropView->GetCropRect(&m_cropRect);
+    const bool crop = m_cropType > 0;
+    OrvexBase::Rect automatic;
+    engine->GetCropRect(&automatic, 0);
+    bool ownRect = crop && !(m_cropRect == automatic);
+    int previewWidth = 0;
+    if (ownRect) {
+        PanoramaLib::IPanoElement* shown = engine->GetResult(true);
+        previewWidth = IsValid(shown) ? ElementRect(shown).Width() : 0;
+        // Without a shown preview there is nothing to scale from: the engine's
+        // own rectangle stands.
+        if (previewWidth <= 0 && !m_activeTiled)
+            ownRect = false;
+    }
+    const OrvexBase::Rect useRect = ownRect ? m_cropRect : automatic;
+
+    bool rendered;
+    HVPanoramaOptions options;
+    engine->GetOptions(&options);
+    if (!m_activeTiled) {
+        options.autoCrop = (crop && !ownRect) ? 1 : 0;
+        m_planar->SetOptions(&options);
+        rendered = m_planar->Render();
+    } else {
+        options.autoCrop = crop ? 1 : 0;
+        m_tiled->SetOptions(&options);
+        if (crop)
+            m_tiled->SetCropRect(useRect);
+        rendered = m_tiled->RenderForPrint(m_elevation, m_azimuth, m_tilt);
+    }
+
+    if (rendered) {
+        if (!m_activeTiled && ownRect) {
+            BeginWaitCursor();
+            PanoramaLib::IPanoElement* full = m_planar->GetFullResult();
+            OrvexBase::Rect scaled;
+            if (IsValid(full) && ScaleCropRect(m_cropRect, previewWidth, ElementRect(full), &scaled))
+                m_planar->CropResult(&scaled);
+            EndWaitCursor();
+        }
+        if (PanoramaLib::IPanoElement* full = engine->GetFullResult(); IsValid(full))
+            m_pageDirection = full->GetHeight() < full->GetWidth() ? 1 : 0;
+        SetModifiedFlag(true);
+        if (m_cropView)
+            m_cropView->EndCrop(&m_cropRect, false);
+    }
+    RefreshExportPage();
+    if (m_ui)
+        m_ui->ToggleView(true);
+}
+
+bool COvHorizelDoc::OnUpdateFileSave() {
+    return IsFullResultCurrent() && IsModified();
+}
+
+bool COvHorizelDoc::OnUpdateFileExport() {
+    return IsFullResultCurrent();
+}
+
+bool COvHorizelDoc::OnUpdateFilePrint() {
+    return IsFullResultCurrent() && m_ui && m_ui->IsPrinterSelected();
+}
+
+void COvHorizelDoc::OnFileSave() {
+    DoSave(m_pathName.c_str(), true);
+}
+
+void COvHorizelDoc::OnFileExport() {
+    DoSave(nullptr, true);
+}
+
+bool COvHorizelDoc::DoSave(const char* path, bool) {
+    std::string name = path ? path : "";
+    if (name.empty()) {
+        name = m_pathName;
+        if (!m_saveHost || !m_saveHost->PromptSaveFileName(name) || name.empty())
+            return false;
+    }
+    if (WriteResultFile(name.c_str()) != 1)
+        return false;
+    SetPathName(name);
+    return true;
+}
+
+int COvHorizelDoc::WriteResultFile(const char* path) {
+    PanoramaLib::IPanorama* engine = ActiveEngine();
+    PanoramaLib::IPanoElement* full = engine ? engine->GetFullResult() : nullptr;
+    if (!IsValid(full) || !path)
+        return 0;
+    if (m_ui)
+        m_ui->RepaintNow();
+    CMyProgress progress(m_progress, kIdsWritingFile);
+
+    BitmapInfo info;
+    BitmapInfoHeader& header = info.header;
+    const int bpp = full->GetBpp();
+    header.biWidth = full->GetWidth();
+    header.biHeight = full->GetHeight();
+    header.biBitCount = static_cast<std::uint16_t>(bpp);
+    const unsigned stride =
+        (static_cast<unsigned>(bpp) * static_cast<unsigned>(header.biWidth) + 31) / 32 * 4;
+    header.biSizeImage = stride * static_cast<unsigned>(header.biHeight);
+    if (bpp <= 8) {
+        header.biClrUsed = header.biClrImportant = 1u << bpp;
+        // The engine's 8-bit pictures are grey.
+        for (unsigned i = 0; i < header.biClrUsed; ++i) {
+            const auto level = static_cast<std::uint8_t>(i * 255 / (header.biClrUsed - 1));
+            info.colors[i] = {level, level, level, 0};
+        }
+    }
+    // The source serves packed lines; copy when the element's lines are laid out otherwise.
+    const std::uint8_t* bits = full->GetBits();
+    std::vector<std::uint8_t> packed;
+    if (bits && full->GetStride() != static_cast<int>(stride)) {
+        const auto rowBytes =
+            std::min<std::size_t>(stride, static_cast<std::size_t>(std::abs(full->GetStride())));
+        packed.assign(static_cast<std::size_t>(stride) * static_cast<std::size_t>(header.biHeight), 0);
+        for (int y = 0; y < header.biHeight; ++y)
+            std::memcpy(packed.data() + static_cast<std::size_t>(y) * stride,
+                        bits + static_cast<std::ptrdiff_t>(y) * full->GetStride(), rowBytes);
+        bits = packed.data();
+    }
+    CWriteFilePluss source(&header, bits);
+    int resultType = 0;
+    const int result =
+        WriteImageFile(&source, m_saveHost ? m_saveHost->OwnerWindow() : nullptr, path, &resultType,
+                       &progress, nullptr, ProfileKeys::Read(ProfileKeys::kSaveShowOptions));
+    if (result == 1)
+        SetModifiedFlag(false);
+    return result;
+}
+
+bool COvHorizelDoc::SaveModified() {
+    if (!IsModified())
+        return true;
+    if (!m_saveHost)
+        return true;
+    // The title is filled in, never used as a format.
+    std::string text = Res::LoadStr(kIdsReallyExit);
+    const std::size_t at = text.find("%s");
+    if (at != std::string::npos)
+        text.replace(at, 2, m_saveHost->ApplicationTitle());
+    return m_saveHost->AskYesNo(text);
+}

@@ -1,0 +1,276 @@
+// The main road as a user walks it: the program started with the six boat
+// photos, "2. Stitch", Start Stitching, "3. Export", "&Start", then the
+// panorama exported to each format and opened in that format's own library.
+#include <gtest/gtest.h>
+
+#include <jpeglib.h>
+#include <png.h>
+#include <tiffio.h>
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <fstream>
+
+#include "CDlgSaving.h"
+#include "CMySaveFileDlg.h"
+#include "CommandIds.h"
+#include "DlgStitching.h"
+#include "MainFrame.h"
+#include "OvHorizelApp.h"
+#include "Profile.h"
+#include "Screenshot.h"
+#include "UiServices.h"
+
+namespace {
+
+// Top-down rows of blue, green, red.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> bgr;
+};
+
+Picture ReadPng(const std::string& path) {
+    Picture p;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        return p;
+    image.format = PNG_FORMAT_BGR;
+    p.bgr.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, p.bgr.data(), 0, nullptr))
+        return {};
+    p.width = static_cast<int>(image.width);
+    p.height = static_cast<int>(image.height);
+    return p;
+}
+
+struct JpegError {
+    jpeg_error_mgr mgr;
+    std::jmp_buf jump;
+};
+
+Picture ReadJpeg(const std::string& path) {
+    Picture p;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return p;
+    jpeg_decompress_struct cinfo{};
+    JpegError error;
+    cinfo.err = jpeg_std_error(&error.mgr);
+    error.mgr.error_exit = [](j_common_ptr c) {
+        std::longjmp(reinterpret_cast<JpegError*>(c->err)->jump, 1);
+    };
+    if (setjmp(error.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        std::fclose(file);
+        return {};
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, file);
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&cinfo);
+    p.width = static_cast<int>(cinfo.output_width);
+    p.height = static_cast<int>(cinfo.output_height);
+    p.bgr.resize(static_cast<std::size_t>(p.width) * p.height * 3);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = p.bgr.data() + static_cast<std::size_t>(cinfo.output_scanline) * p.width * 3;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    std::fclose(file);
+    return p;
+}
+
+Picture ReadTiff(const std::string& path) {
+    Picture p;
+    TIFF* tiff = TIFFOpen(path.c_str(), "r");
+    if (!tiff)
+        return p;
+    std::uint32_t w = 0, h = 0;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &h);
+    std::vector<std::uint32_t> rgba(static_cast<std::size_t>(w) * h);
+    if (TIFFReadRGBAImageOriented(tiff, w, h, rgba.data(), ORIENTATION_TOPLEFT, 0)) {
+        p.width = static_cast<int>(w);
+        p.height = static_cast<int>(h);
+        for (std::uint32_t v : rgba) {
+            p.bgr.push_back(static_cast<std::uint8_t>(TIFFGetB(v)));
+            p.bgr.push_back(static_cast<std::uint8_t>(TIFFGetG(v)));
+            p.bgr.push_back(static_cast<std::uint8_t>(TIFFGetR(v)));
+        }
+    }
+    TIFFClose(tiff);
+    return p;
+}
+
+// Reads the file header and the 24-bit bottom-up rows itself.
+Picture ReadBmp(const std::string& path) {
+    Picture p;
+    std::ifstream in(path, std::ios::binary);
+    const std::string data((std::istreambuf_iterator<char>(in)), {});
+    if (data.size() < 54 || data[0] != 'B' || data[1] != 'M')
+        return p;
+    const auto u32 = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        std::memcpy(&v, data.data() + at, 4);
+        return v;
+    };
+    const std::uint32_t offset = u32(10);
+    const auto width = static_cast<std::int32_t>(u32(18));
+    const auto height = static_cast<std::int32_t>(u32(22));
+    std::uint16_t bpp = 0;
+    std::memcpy(&bpp, data.data() + 28, 2);
+    if (bpp != 24 || width <= 0 || height == 0)
+        return p;
+    const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) / 4 * 4;
+    const int rows = std::abs(height);
+    if (offset + stride * rows > data.size())
+        return p;
+    p.width = width;
+    p.height = rows;
+    for (int y = 0; y < rows; ++y) {
+        const int line = height > 0 ? rows - 1 - y : y;
+        const char* row = data.data() + offset + stride * line;
+        p.bgr.insert(p.bgr.end(), row, row + width * 3);
+    }
+    return p;
+}
+
+// The document's full-size result as top-down blue, green, red rows.
+Picture FromElement(PanoramaLib::IPanoElement* element) {
+    Picture p;
+    p.width = element->GetWidth();
+    p.height = element->GetHeight();
+    for (int y = 0; y < p.height; ++y) {
+        const std::uint8_t* row =
+            element->GetBits() + static_cast<std::ptrdiff_t>(p.height - 1 - y) * element->GetStride();
+        p.bgr.insert(p.bgr.end(), row, row + p.width * 3);
+    }
+    return p;
+}
+
+double MeanDifference(const Picture& a, const Picture& b) {
+    double sum = 0;
+    for (std::size_t i = 0; i < a.bgr.size(); ++i)
+        sum += std::abs(int(a.bgr[i]) - int(b.bgr[i]));
+    return sum / static_cast<double>(a.bgr.size());
+}
+
+}  // namespace
+
+TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
+    QTemporaryDir dir;
+    AppProfile::SetPath(dir.path().toStdString() + "/profile.ini");
+    AppProfile::WriteProfileInt("STITCHING", "HorzVert", 1);
+    QStringList messages;
+    UiServices::SetMessageHandler([&](QWidget*, const QString& t, const QString&) { messages << t; });
+    std::vector<std::string> photos;
+    for (int i = 1; i <= 6; ++i)
+        photos.push_back(std::string(OVH_SAMPLES_DIR) + "/boat-row/boat" + std::to_string(i) + ".jpg");
+    COvHorizelApp app;
+    app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", photos);
+    CMainFrame& frame = *app.GetMainFrame();
+    frame.showNormal();
+    frame.setGeometry(0, 0, 1600, 1000);
+    QTest::qWait(50);
+
+    // The save dialog is answered as a user would: a name typed, Save pressed.
+    QString answerName;
+    bool dialogShot = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* dialog = qobject_cast<CMySaveFileDlg*>(modal)) {
+            if (!dialogShot) {
+                dialogShot = true;
+                QTest::qWait(300);
+                SaveScreenshot(dialog, "export_save_dialog");
+            }
+            // As typed: the folder's listing must not keep an older selection.
+            dialog->selectFile(answerName);
+            dialog->findChild<QLineEdit*>("fileNameEdit")->setText(answerName);
+            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            messages << box->text();
+            if (QAbstractButton* yes = box->button(QMessageBox::Yes))
+                yes->click();
+            else
+                box->accept();
+        }
+    });
+    watcher.start(5);
+
+    ASSERT_EQ(frame.GetTask(), 2);
+    CDlgStitching* stitch = frame.StitchBar()->StitchPage();
+    stitch->Poll();
+    ASSERT_TRUE(stitch->StartButton()->isEnabled());
+    QTest::mouseClick(stitch->StartButton(), Qt::LeftButton);
+    QTest::qWait(20);
+    COvHorizelDoc& doc = frame.Document();
+    ASSERT_NE(doc.GetDisplayResult(), nullptr);
+
+    frame.Router().Execute(CmdId::TaskExport);
+    ASSERT_EQ(frame.GetTask(), 3);
+    CDlgSaving* page = frame.SavePage();
+    ASSERT_TRUE(page->isVisible());
+    frame.RefreshExportPage();
+    EXPECT_TRUE(page->StartButton()->isEnabled());
+    EXPECT_FALSE(page->ExportButton()->isEnabled());
+    EXPECT_FALSE(frame.Router().Update(CmdId::FileSaveAs).enabled);
+    EXPECT_EQ(page->AspectCombo()->itemText(0), "No crop");
+    QTest::qWait(50);
+    SaveScreenshot(&frame, "export_page_before_render");
+
+    QTest::mouseClick(page->StartButton(), Qt::LeftButton);
+    QTest::qWait(50);
+    ASSERT_TRUE(doc.IsFullResultCurrent());
+    EXPECT_TRUE(page->ExportButton()->isEnabled());
+    EXPECT_FALSE(page->StartButton()->isEnabled());
+    EXPECT_TRUE(frame.Router().Update(CmdId::FileSave).enabled);
+    SaveScreenshot(&frame, "export_page_after_render");
+    PanoramaLib::IPanoElement* full = doc.GetPlanarEngine()->GetFullResult();
+    ASSERT_TRUE(full && full->IsValid());
+    ASSERT_EQ(full->GetBpp(), 24);
+    const Picture expected = FromElement(full);
+    EXPECT_GT(expected.width, 2 * expected.height) << "a row of six photos is wide";
+
+    struct Format {
+        const char* name;
+        Picture (*read)(const std::string&);
+        double tolerance;
+    };
+    const Format formats[] = {{"pano.png", &ReadPng, 0.0},
+                              {"pano.jpg", &ReadJpeg, 6.0},
+                              {"pano.tif", &ReadTiff, 0.0},
+                              {"pano.bmp", &ReadBmp, 0.0}};
+    for (const Format& format : formats) {
+        answerName = dir.path() + "/" + format.name;
+        QTest::mouseClick(page->ExportButton(), Qt::LeftButton);
+        QTest::qWait(20);
+        EXPECT_EQ(doc.GetPathName(), answerName.toStdString()) << format.name;
+        EXPECT_FALSE(doc.IsModified()) << format.name;
+        const Picture written = format.read(answerName.toStdString());
+        ASSERT_EQ(written.width, expected.width) << format.name;
+        ASSERT_EQ(written.height, expected.height) << format.name;
+        EXPECT_LE(MeanDifference(written, expected), format.tolerance) << format.name;
+    }
+    EXPECT_TRUE(dialogShot);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('|').toStdString();
+    // Saved: quitting asks nothing.
+    EXPECT_TRUE(doc.SaveModified());
+    watcher.stop();
+    app.ExitInstance();
+    UiServices::SetMessageHandler(nullptr);
+}
