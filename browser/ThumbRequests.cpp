@@ -37,10 +37,6 @@ bool CMapStringToObPlus::Lookup(const std::string& path, ThumbItemPtr& item) con
     return true;
 }
 
-bool CMapStringToObPlus::LookupWithLoad(const std::string& path, ThumbItemPtr& item) {
-    return Lookup(path, item);
-}
-
 void CMapStringToObPlus::SetAt(const std::string& path, ThumbItemPtr item) {
     m_entries[path] = std::move(item);
 }
@@ -51,6 +47,15 @@ bool CMapStringToObPlus::RemoveKey(const std::string& path) {
 
 void CMapStringToObPlus::RemoveAll() {
     m_entries.clear();
+    m_loadedFolders.clear();
+}
+
+std::vector<std::string> CMapStringToObPlus::Keys() const {
+    std::vector<std::string> keys;
+    keys.reserve(m_entries.size());
+    for (const auto& entry : m_entries)
+        keys.push_back(entry.first);
+    return keys;
 }
 
 bool LookupThumbCache(const std::string& path, ThumbItemPtr& item) {
