@@ -92,14 +92,6 @@ std::unique_ptr<CSerialDataSource> CSerialDataSource::ReadObject(const QByteArra
     }
 }
 
-void SerializeReserved(Archive::Writer& ar, std::size_t count) {
-    ar.WriteZeros(count);
-}
-
-void SerializeReserved(Archive::Reader& ar, std::size_t count) {
-    ar.Skip(count);
-}
-
 CObListDataSource::~CObListDataSource() {
     if (m_ownsObjects)
         for (CSerialObject* object : m_objects)

@@ -57,10 +57,6 @@ public:
     static std::unique_ptr<CSerialDataSource> ReadObject(const QByteArray& bytes);
 };
 
-// Reads and writes an object's reserved bytes (zeros when storing).
-void SerializeReserved(Archive::Writer& ar, std::size_t count);
-void SerializeReserved(Archive::Reader& ar, std::size_t count);
-
 class CSerialObject;
 
 // A list of objects of their own serialisation. The sender's list borrows

@@ -5,6 +5,7 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include "CPath.h"
 #include "SerialDragDrop.h"
 
 namespace {
