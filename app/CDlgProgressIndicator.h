@@ -5,7 +5,7 @@
 // thread: SetProgress processes the pending events and answers whether the
 // user pressed Cancel (or Escape); the window stays until the run ends. A
 // request to quit during a run is held back and carried out at its end.
-// (Derives from QDialog until the skinned dialog base exists.)
+// A plain dialog, not skinned, like the prompts.
 
 #include <QDialog>
 #include <functional>

@@ -2,7 +2,7 @@
 // The program's modal prompts, which share one look: the application's name
 // as caption, no Close button, the warning icon, the text in one label and
 // two buttons. The engines' two prompts and the photo list's change prompt.
-// (They derive from QDialog until the skinned dialog base exists.)
+// Plain dialogs, not skinned: they look like the system's message boxes.
 
 #include <QDialog>
 #include <QString>

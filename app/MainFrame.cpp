@@ -3,10 +3,11 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
-#include <QImageReader>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -18,11 +19,18 @@
 #include "AppSettings.h"
 #include "BaseDialog.h"
 #include "BrowserGlobals.h"
+#include "CJFIFDlg.h"
+#include "CPhotoStripStandIn.h"
 #include "CommandIds.h"
 #include "CustomDialogBar.h"
+#include "DlgStitching.h"
+#include "DocumentDialogs.h"
+#include "FrameEngineCallbacks.h"
 #include "OvHorizelApp.h"
 #include "OvHorizelView.h"
+#include "PictureView.h"
 #include "Profile.h"
+#include "ProjectCommands.h"
 #include "SkinAccess.h"
 #include "StringTable.h"
 #include "TabstopNavigator.h"
@@ -37,7 +45,11 @@ QString Str(unsigned id) {
 constexpr int kStatusWidths[CMainFrame::kStatusPanes] = {120, 100, 200, 100, 120, 120, 120};
 constexpr const char* kBarsKey = "State";
 constexpr int kStripHeight = 175;
-constexpr int kThumbHeight = 110;
+
+// Frame commands beyond the tasks' and the view's.
+constexpr int kCmdStitch = 32823;
+constexpr int kCmdRender = 32822;
+constexpr int kCmdInfo = 32836;
 
 // Stand-in for a task page until the stitching and export pages exist: the
 // page's size and skin, with a line saying what will be here.
@@ -91,14 +103,44 @@ QSize CDocDialogBar::sizeHint() const {
     return QSize(GetPageWidth(), CSizingControlBarCF::sizeHint().height());
 }
 
-CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+CStitchDialogBar::CStitchDialogBar(const QString& title, QWidget* parent)
+    : CDocDialogBar(title, kId, parent), page_(new CDlgStitching) {
+    SetPage(page_);
+    setWindowTitle(page_->Title());
+    const int height = page_->height() + 20;
+    Sizes().horz.cy = Sizes().vert.cy = Sizes().floating.cy = height;
+}
+
+void CStitchDialogBar::SetDocument(IDialogCallback::IStitchingOptions* document) {
+    page_->SetDocument(document);
+}
+
+CMainFrame::CMainFrame(QWidget* parent)
+    : QMainWindow(parent),
+      dialogs_(std::make_unique<CDocumentDialogs>(this)),
+      callbacks_(std::make_unique<CFrameEngineCallbacks>(this)),
+      doc_(std::make_unique<COvHorizelDoc>()),
+      commands_(std::make_unique<CProjectCommands>(this, *doc_)) {
     setWindowTitle(Str(128).section('\n', 0, 0));
     setMinimumSize(kMinWidth, kMinHeight);
+    setAcceptDrops(true);
     OnCreate();
 }
 
 CMainFrame::~CMainFrame() {
     idleTimer_.stop();
+    // The windows that hold the document go first, then the document with
+    // its engines, while the callbacks they report to still exist.
+    view_->PictureView()->SetImage(nullptr, false);
+    doc_->SetCropView(nullptr);
+    doc_->SetUpdateCallback(nullptr);
+    callbacks_->SetPhotoMarker(nullptr);
+    commands_->SetStrip(nullptr);
+    delete strip_;
+    strip_ = nullptr;
+    commands_.reset();
+    doc_.reset();
+    callbacks_->SetDocument(nullptr);
 }
 
 void CMainFrame::OnCreate() {
@@ -124,11 +166,14 @@ void CMainFrame::OnCreate() {
     mainToolBar_->hide();
 
     CreateStatusBar();
-    view_ = new COvHorizelView(this);
+    view_ = new COvHorizelView(doc_.get(), this);
     setCentralWidget(view_);
     connect(view_->Strip(), &CButtonStrip::Command, this, [this](int id) { router_.Execute(id); });
+    connect(view_->PictureView(), &CPictViewer::ZoomDisplayChanged, this, &CMainFrame::OnZoomDisplayChanged);
     CreateBars();
+    ConnectDocument();
 
+    router_.SetTarget(CCommandRouter::View, view_);
     router_.SetTarget(CCommandRouter::Frame, this);
     LoadBarState();
     // The bars exist: from now on they keep the sizes they negotiate.
@@ -152,7 +197,17 @@ void CMainFrame::CreateActions() {
         {CmdId::TaskExport, "3. Export"},
         {CmdId::AddSelected, "Add selected images"},
         {CmdId::RemoveSelected, "Remove selected images"},
-        {CmdId::FileOpen, "Open"},
+        {CmdId::FileOpen, "&Add Images..."},
+        {CmdId::RemoveAll, "Remove All &Images"},
+        {kCmdStitch, "&Stitch"},
+        {kCmdRender, "&Render"},
+        {kCmdInfo, "&Info..."},
+        {CmdId::ZoomIn, "Zoom &In"},
+        {CmdId::ZoomOut, "Zoom &Out"},
+        {CmdId::ZoomActual, "&Actual(1:1)"},
+        {CmdId::ZoomFitWindow, "&Fit Window"},
+        {CmdId::ZoomFitHeight, "Fit &Height"},
+        {CmdId::ZoomFitWidth, "Fit &Width"},
         {CmdId::FilePrint, "Print"},
         {CmdId::Home, "Home"},
         {CmdId::AppExit, "E&xit"},
@@ -166,6 +221,7 @@ void CMainFrame::CreateActions() {
         addAction(action);
     }
     Action(CmdId::AppExit)->setShortcut(QKeySequence::Quit);
+    Action(CmdId::FileOpen)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
 }
 
 QAction* CMainFrame::Action(int id) const {
@@ -218,9 +274,6 @@ void CMainFrame::CreateBars() {
     folderBar_->hide();
 
     stitchBar_ = new CStitchDialogBar(Str(130), this);
-    stitchBar_->SetPage(new CTaskPageStandIn(
-        0, QStringLiteral("Stitching"),
-        QStringLiteral("The stitching options and the Stitch button go on this page."), stitchBar_));
     stitchBar_->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
     saveBar_ = new CSaveDialogBar(Str(130), this);
     saveBar_->SetPage(new CTaskPageStandIn(
@@ -231,19 +284,14 @@ void CMainFrame::CreateBars() {
          {static_cast<CDocDialogBar*>(stitchBar_), static_cast<CDocDialogBar*>(saveBar_)})
         CTabstopNavigator::AddWindow(bar->Page(), CTabstopNavigator::TaskPage, true);
 
-    // Stand-in for the photo strip: the project's photos as thumbnails.
+    // Stand-in for the photo strip: the project's photos in order.
     stripBar_ = new CSizingControlBar(Str(129), kPhotoStripId, this);
-    strip_ = new QListWidget;
-    strip_->setViewMode(QListView::IconMode);
-    strip_->setFlow(QListView::LeftToRight);
-    strip_->setWrapping(false);
-    strip_->setMovement(QListView::Static);
-    strip_->setIconSize(QSize(kThumbHeight * 3 / 2, kThumbHeight));
-    strip_->setSpacing(6);
+    strip_ = new CPhotoStripStandIn(*doc_);
     strip_->setFrameShape(QFrame::NoFrame);
     strip_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     QPalette pal = strip_->palette();
     pal.setColor(QPalette::Base, QColor::fromRgb(g_clrBrowserBackground));
+    pal.setColor(QPalette::Text, QColor::fromRgb(g_clrBrowserText));
     strip_->setPalette(pal);
     stripBar_->setWidget(strip_);
     stripBar_->ShowCloseButton(false);
@@ -337,9 +385,42 @@ QString CMainFrame::CurrentFolder() const {
     return QDir::homePath();
 }
 
-void CMainFrame::SetDocument(IMainFrameDocument* document) {
-    document_ = document ? document : &standIn_;
-    RefreshPhotoStrip();
+void CMainFrame::ConnectDocument() {
+    doc_->SetHost(dialogs_.get());
+    callbacks_->SetDocument(doc_.get());
+    callbacks_->SetPhotoMarker(strip_);
+    callbacks_->onToggleView = [this](bool fit) { view_->ShowResult(doc_->GetDisplayResult(), fit); };
+    callbacks_->isPrinterSelected = [] {
+        const COvHorizelApp* app = COvHorizelApp::Instance();
+        return app && !app->m_strPrinterName.empty();
+    };
+    commands_->SetStrip(strip_);
+    stitchBar_->StitchPage()->HVPage()->onManualMatchingPreference = [this](int value) {
+        doc_->SetManualMatchingPreference(value);
+    };
+    commands_->showMessage = [this](const std::string& text) {
+        UiServices::ShowMessage(this, QString::fromStdString(text), windowTitle());
+    };
+}
+
+void CMainFrame::StitchWithProfileOptions() {
+    const StitchingProfile profile = StitchingProfile::Read();
+    HVPanoramaOptions options;
+    const bool tiled = profile.horzVert == 0;
+    if (tiled) {
+        options.lensCompensation = profile.lensDistTl != 0;
+        options.lensModel = profile.ldPolTypeTl;
+        options.surfaceKind = profile.surfaceTl;
+    } else {
+        options.motionModel = profile.motionModel;
+        options.lensCompensation = profile.lensDist != 0;
+        options.lensPresetId = profile.lensType;
+        options.is360 = profile.cyclorama != 0;
+    }
+    doc_->SetTiledMode(tiled);
+    doc_->SetTiledOptions(tiled);
+    doc_->SetOptions(&options);
+    doc_->StitchWithMode(!tiled);
 }
 
 void CMainFrame::SetTask(int task) {
@@ -347,34 +428,42 @@ void CMainFrame::SetTask(int task) {
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     bool passedTask2 = false;
-    if (task >= 2 && document_->GetPhotoCount() < 2) {
+    const auto photoCount = [this] { return doc_->GetPhotoList().GetCount(); };
+    // The document reports to this frame's windows from its first task on.
+    doc_->CreateEngines(callbacks_.get(), callbacks_.get());
+    doc_->SetUpdateCallback(this);
+    doc_->SetCropView(view_->PictureView());
+    stitchBar_->SetDocument(doc_.get());
+    if (task >= 2 && photoCount() < 2) {
         router_.Execute(CmdId::AddSelected);
-        if (task == 3 && document_->GetPhotoCount() >= 2) {
+        if (task == 3 && photoCount() >= 2) {
             SetTask(2);
             passedTask2 = true;
         }
     }
     // Export needs a result: stitch first, with the profile's options, unless
     // one is pending or already rendered.
-    if (task == 3 && document_->GetPhotoCount() >= 2 && !document_->CanRenderFullResult() &&
-        !document_->IsFullResultCurrent()) {
+    if (task == 3 && photoCount() >= 2 && !doc_->CanRenderFullResult() && !doc_->IsFullResultCurrent()) {
         if (!passedTask2)
             SetTask(2);
-        document_->StitchWithProfileOptions(StitchingProfile::Read());
+        StitchWithProfileOptions();
     }
 
     const int oldTask = task_;
     task_ = task;
     if (oldTask == 1 && task != 1)
-        document_->ResetEngines();
-    view_->PictureView()->SetPhotoCount(document_->GetPhotoCount());
-    view_->PictureView()->SetTask(task);
+        doc_->ResetEngines();
 
     if (task >= 2) {
         ShowBars(task == 2, false, task == 2, task == 3);
-        SetStatusPanes({QString(), view_->GetZoomText(), QString(), QString(), QString(), QString()}, false);
+        SetStatusPanes({QString(), view_->GetZoomText(), QString(), QString(), QString(),
+                        QString::fromStdString(doc_->GetResultInfoText())},
+                       false);
         taskBar_->SetZoomRange(view_->GetZoomIndex(), 0, 17, 1);
         view_->ShowPictureView();
+        // A result dropped while the photos changed leaves the view too.
+        if (view_->PictureView()->GetImage() != doc_->GetDisplayResult())
+            view_->ShowResult(doc_->GetDisplayResult(), true);
         const QString folder = view_->Browser()->Folder();
         if (!folder.isEmpty())
             AppProfile::WriteProfileString(ProfileKeys::kFoldersDefault.section,
@@ -402,7 +491,11 @@ void CMainFrame::SetTask(int task) {
     ApplyBarSizes();
     static const int kTabIds[] = {CmdId::TaskAddImages, CmdId::TaskStitch, CmdId::TaskExport};
     taskBar_->Tabs()->SelectTabById(kTabIds[task - 1]);
-    document_->SetTask(task);
+    doc_->SetCurrentTask(task);
+    if (task == 2)
+        RefreshStitchPage();
+    else if (task == 3)
+        RefreshExportPage();
     QApplication::restoreOverrideCursor();
 }
 
@@ -434,45 +527,63 @@ int CMainFrame::PaneWidth(int pane) const {
 }
 
 void CMainFrame::AddFilesToProject(const std::vector<std::string>& files) {
-    if (document_->AddPhotos(files) > 0)
-        RefreshPhotoStrip();
-    view_->PictureView()->SetPhotoCount(document_->GetPhotoCount());
-}
-
-void CMainFrame::RefreshPhotoStrip() {
-    strip_->clear();
-    for (const std::string& file : document_->GetPhotos()) {
-        const QString path = QString::fromStdString(file);
-        QImageReader reader(path);
-        reader.setAutoTransform(true);
-        const QSize size = reader.size();
-        if (size.isValid() && size.height() > 0)
-            reader.setScaledSize(size.scaled(strip_->iconSize(), Qt::KeepAspectRatio));
-        const QImage thumb = reader.read();
-        auto* item =
-            new QListWidgetItem(QIcon(QPixmap::fromImage(thumb)), QFileInfo(path).fileName(), strip_);
-        item->setToolTip(path);
-    }
+    commands_->AddFilesToProject(files);
 }
 
 void CMainFrame::AddSelectedPhotos() {
-    const std::vector<std::string> selected = view_->Browser()->SelectedFiles();
-    if (selected.empty()) {
-        UiServices::ShowMessage(this, Str(338), windowTitle());
-        return;
-    }
-    AddFilesToProject(selected);
+    CFolderFilesStandIn* browser = view_->Browser();
+    commands_->OnAddSelectedImages(browser->SelectedFiles(), [browser] { browser->clearSelection(); });
 }
 
-void CMainFrame::RemoveSelectedPhotos() {
-    std::vector<std::string> selected;
-    for (const QListWidgetItem* item : strip_->selectedItems())
-        selected.push_back(item->toolTip().toStdString());
-    if (selected.empty())
+void CMainFrame::RefreshStitchPage() {
+    if (auto* page = qobject_cast<CBaseDialog*>(stitchBar_->Page()))
+        page->UpdateDialog();
+}
+
+void CMainFrame::RefreshExportPage() {
+    if (auto* page = qobject_cast<CBaseDialog*>(saveBar_->Page()))
+        page->UpdateDialog();
+}
+
+void CMainFrame::OnZoomDisplayChanged() {
+    if (task_ == 1)
         return;
-    document_->RemovePhotos(selected);
-    RefreshPhotoStrip();
-    view_->PictureView()->SetPhotoCount(document_->GetPhotoCount());
+    SetStatusPanes({QString(), view_->GetZoomText(), QString(), QString(), QString(),
+                    QString::fromStdString(doc_->GetResultInfoText())},
+                   false);
+    taskBar_->SetZoomRange(view_->GetZoomIndex(), 0, 17, 1);
+}
+
+void CMainFrame::FocusBar(QWidget* bar) {
+    if (bar && bar->isVisible())
+        bar->setFocus();
+}
+
+void CMainFrame::ShowImageInfo() {
+    if (const CClipDescription* photo = strip_->CurrentPhoto(); photo && !photo->GetPath().empty())
+        ShowImageInfoDialog(photo->GetPath());
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (CProjectCommands::AcceptsDrop(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void CMainFrame::dragMoveEvent(QDragMoveEvent* event) {
+    if (CProjectCommands::AcceptsDrop(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+    if (!CProjectCommands::AcceptsDrop(event->mimeData()))
+        return;
+    event->acceptProposedAction();
+    commands_->OnDropFiles(event->mimeData());
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    RecalcLayout();
 }
 
 void CMainFrame::ApplyBarSizes() {
@@ -511,21 +622,52 @@ void CMainFrame::ApplyBarSizes() {
 void CMainFrame::OnZoom(int value, int /*code*/) {
     if (task_ == 1)
         g_nThumbnailSize = value;
+    else
+        view_->PictureView()->SetZoomIndex(value);
 }
 
 bool CMainFrame::OnCmdMsg(int id) {
     switch (id) {
         case CmdId::TaskAddImages:
             SetTask(1);
+            FocusBar(folderBar_);
             return true;
         case CmdId::TaskStitch:
             SetTask(2);
+            FocusBar(stitchBar_->Page());
             return true;
         case CmdId::TaskExport:
             SetTask(3);
+            FocusBar(saveBar_->Page());
             return true;
         case CmdId::AddSelected:
             AddSelectedPhotos();
+            return true;
+        case CmdId::FileOpen:
+            commands_->OnFileOpen();
+            return true;
+        case CmdId::RemoveSelected:
+            commands_->OnRemoveImage();
+            return true;
+        case CmdId::RemoveAll:
+            commands_->OnRemoveAllImages();
+            return true;
+        case kCmdStitch:
+            taskBar_->Tabs()->SelectTabById(CmdId::TaskStitch);
+            SetTask(2);
+            FocusBar(stitchBar_->Page());
+            repaint();
+            stitchBar_->StitchPage()->StartFromCommand();
+            return true;
+        case kCmdRender:
+            taskBar_->Tabs()->SelectTabById(CmdId::TaskExport);
+            SetTask(3);
+            FocusBar(saveBar_->Page());
+            repaint();
+            doc_->Render();
+            return true;
+        case kCmdInfo:
+            ShowImageInfo();
             return true;
         case CmdId::Home:
             UiServices::OpenUrl(Str(297));
@@ -549,6 +691,18 @@ bool CMainFrame::OnUpdateCmdUI(CCmdUI& ui) {
             return true;
         case CmdId::AddSelected:
             ui.Enable(task_ == 1);
+            return true;
+        case CmdId::FileOpen:
+            ui.Enable(commands_->CanFileOpen());
+            return true;
+        case CmdId::RemoveAll:
+            ui.Enable(commands_->CanRemoveAllImages());
+            return true;
+        case kCmdStitch:
+            ui.Enable(stitchBar_->StitchPage()->IsStitchEnabled() != 0);
+            return true;
+        case kCmdRender:
+            ui.Enable(task_ >= 2 && doc_->CanRenderFullResult());
             return true;
         default:
             return false;

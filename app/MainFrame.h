@@ -6,21 +6,27 @@
 
 #include <QAction>
 #include <QLabel>
-#include <QListWidget>
 #include <QMainWindow>
 #include <QTimer>
 #include <QToolBar>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "COvHorizelDoc.h"
 #include "CommandRouter.h"
-#include "FrameDocument.h"
+#include "DialogCallback.h"
 #include "MyToolBar.h"
 #include "SizingControlBar.h"
 #include "ToolDlgParent.h"
 
 class CCustomDialogBar;
+class CDlgStitching;
+class CDocumentDialogs;
+class CFrameEngineCallbacks;
+class CPhotoStripStandIn;
+class CProjectCommands;
 class COvHorizelView;
 class CBaseDialog;
 class QTreeView;
@@ -47,9 +53,14 @@ private:
 class CStitchDialogBar : public CDocDialogBar {
     Q_OBJECT
 public:
-    explicit CStitchDialogBar(const QString& title, QWidget* parent = nullptr)
-        : CDocDialogBar(title, kId, parent) {}
+    explicit CStitchDialogBar(const QString& title, QWidget* parent = nullptr);
     static constexpr int kId = 1002;
+    CDlgStitching* StitchPage() const { return page_; }
+    // Hands the document to the page and its option pages.
+    void SetDocument(IDialogCallback::IStitchingOptions* document);
+
+private:
+    CDlgStitching* page_;
 };
 
 class CSaveDialogBar : public CDocDialogBar {
@@ -60,7 +71,7 @@ public:
     static constexpr int kId = 1003;
 };
 
-class CMainFrame : public QMainWindow, public ICommandTarget {
+class CMainFrame : public QMainWindow, public ICommandTarget, public IDialogCallback::IUpdate {
     Q_OBJECT
 public:
     explicit CMainFrame(QWidget* parent = nullptr);
@@ -80,13 +91,21 @@ public:
     QString PaneText(int pane) const;
     int PaneWidth(int pane) const;
 
-    // Takes image files into the project, shown in the photo strip.
+    // Takes image files into the project (the command line's photos).
     void AddFilesToProject(const std::vector<std::string>& files);
-    // The document the frame works on: its own stand-in until another is set.
-    void SetDocument(IMainFrameDocument* document);
-    IMainFrameDocument& Document() const { return *document_; }
-    CDocumentStandIn& DocumentStandIn() { return standIn_; }
-    void SetManualMatching(int value) { document_->SetManualMatching(value); }
+    // The project the frame works on, with the windowing pieces it lends it.
+    COvHorizelDoc& Document() const { return *doc_; }
+    CFrameEngineCallbacks& Callbacks() const { return *callbacks_; }
+    CProjectCommands& Commands() const { return *commands_; }
+    CPhotoStripStandIn* PhotoStrip() const { return strip_; }
+    void SetManualMatching(int value) { doc_->SetManualMatchingPreference(value); }
+
+    // The document asks for its task pages to be refreshed.
+    void RefreshStitchPage() override;
+    void RefreshExportPage() override;
+    // The picture view took a new image or zoom: the zoom text, the result's
+    // description and the zoom bar follow it (tasks 2 and 3).
+    void OnZoomDisplayChanged();
 
     // Saves the bars' layout to the profile ("BARS") and restores it; a
     // damaged or foreign state leaves the default layout.
@@ -120,6 +139,10 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void OnCreate();
@@ -128,15 +151,20 @@ private:
     void CreateBars();
     void ShowBars(bool strip, bool folders, bool stitch, bool save);
     void AddSelectedPhotos();
-    void RemoveSelectedPhotos();
-    void RefreshPhotoStrip();
+    void StitchWithProfileOptions();
+    void ConnectDocument();
+    void FocusBar(QWidget* bar);
+    void ShowImageInfo();
     QString CurrentFolder() const;
     void OnZoom(int value, int code);
 
     int task_ = 1;
     bool folderBarDocked_ = false;
-    CDocumentStandIn standIn_;
-    IMainFrameDocument* document_ = &standIn_;
+    // The document goes before the callbacks it holds pointers to.
+    std::unique_ptr<CDocumentDialogs> dialogs_;
+    std::unique_ptr<CFrameEngineCallbacks> callbacks_;
+    std::unique_ptr<COvHorizelDoc> doc_;
+    std::unique_ptr<CProjectCommands> commands_;
     CCommandRouter router_;
     std::map<int, QAction*> actions_;
     QTimer idleTimer_;
@@ -150,7 +178,7 @@ private:
     QTreeView* folderTree_ = nullptr;
     QFileSystemModel* folderModel_ = nullptr;
     CSizingControlBar* stripBar_ = nullptr;
-    QListWidget* strip_ = nullptr;
+    CPhotoStripStandIn* strip_ = nullptr;
     CStitchDialogBar* stitchBar_ = nullptr;
     CSaveDialogBar* saveBar_ = nullptr;
     COvHorizelView* view_ = nullptr;

@@ -2,11 +2,12 @@
 
 #include <QDir>
 #include <QFileIconProvider>
-#include <QPainter>
 #include <QVBoxLayout>
 
 #include "BrowserGlobals.h"
+#include "PictureView.h"
 #include "ReadableExtensions.h"
+#include "ResultViewRouting.h"
 #include "SkinAccess.h"
 #include "TabstopNavigator.h"
 
@@ -41,38 +42,7 @@ std::vector<std::string> CFolderFilesStandIn::SelectedFiles() const {
     return files;
 }
 
-CPictureStandIn::CPictureStandIn(QWidget* parent) : QWidget(parent) {
-    setFocusPolicy(Qt::StrongFocus);
-}
-
-void CPictureStandIn::SetPhotoCount(size_t count) {
-    count_ = count;
-    update();
-}
-
-void CPictureStandIn::SetTask(int task) {
-    task_ = task;
-    update();
-}
-
-void CPictureStandIn::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.fillRect(rect(), QColor(96, 102, 112));
-    p.setPen(QColor(232, 236, 242));
-    QFont f = font();
-    f.setPointSizeF(f.pointSizeF() * 1.3);
-    p.setFont(f);
-    QString text;
-    if (task_ == 3)
-        text = QStringLiteral("The stitched panorama will show here.");
-    else if (count_ >= 2)
-        text = QStringLiteral("%1 photos in the project, ready to stitch.").arg(count_);
-    else
-        text = QStringLiteral("Add at least two photos to stitch a panorama.");
-    p.drawText(rect(), Qt::AlignCenter, text);
-}
-
-COvHorizelView::COvHorizelView(QWidget* parent) : QWidget(parent) {
+COvHorizelView::COvHorizelView(IPictureViewDocument* document, QWidget* parent) : QWidget(parent) {
     stack_ = new QStackedLayout(this);
     stack_->setContentsMargins(0, 0, 0, 0);
     // The browser frame: the button strip above the files.
@@ -84,7 +54,7 @@ COvHorizelView::COvHorizelView(QWidget* parent) : QWidget(parent) {
     browser_ = new CFolderFilesStandIn(browserPage_);
     column->addWidget(strip_);
     column->addWidget(browser_, 1);
-    picture_ = new CPictureStandIn(this);
+    picture_ = new CPictureView(document, this);
     stack_->addWidget(browserPage_);
     stack_->addWidget(picture_);
     CTabstopNavigator::AddWindow(browser_, CTabstopNavigator::ThumbnailView);
@@ -99,4 +69,28 @@ void COvHorizelView::ShowPictureView() {
 }
 bool COvHorizelView::IsBrowserShown() const {
     return stack_->currentWidget() == browserPage_;
+}
+
+QString COvHorizelView::GetZoomText() const {
+    return ResultView::ZoomText(picture_);
+}
+
+int COvHorizelView::GetZoomIndex() const {
+    return picture_->GetImage() ? picture_->GetZoomIndex() : 0;
+}
+
+void COvHorizelView::ShowResult(PanoramaLib::IPanoElement* result, bool fit) {
+    ResultView::ShowResult(picture_, result, fit);
+}
+
+bool COvHorizelView::OnCmdMsg(int id) {
+    return ResultView::RouteCommand(picture_, id);
+}
+
+bool COvHorizelView::OnUpdateCmdUI(CCmdUI& ui) {
+    bool enabled = ui.enabled;
+    if (!ResultView::RouteUpdateCommand(picture_, ui.id, &enabled))
+        return false;
+    ui.Enable(enabled);
+    return true;
 }

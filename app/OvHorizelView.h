@@ -1,8 +1,8 @@
 #pragma once
 // The main view: a container for the photo browser (task 1) and the picture
-// view (tasks 2 and 3), each filling it. Until those windows exist, named
-// stand-ins take their places: CFolderFilesStandIn lists the image files of a
-// folder, CPictureStandIn shows the project's photos waiting to be stitched.
+// view (tasks 2 and 3), each filling it; the zoom commands go to the picture
+// view. Until the photo browser exists, CFolderFilesStandIn lists the image
+// files of a folder in its place.
 
 #include <QListWidget>
 #include <QStackedLayout>
@@ -12,6 +12,13 @@
 #include <string>
 #include <vector>
 #include "ButtonStrip.h"
+#include "CommandRouter.h"
+
+class CPictureView;
+namespace PanoramaLib {
+class IPanoElement;
+}
+class IPictureViewDocument;
 
 // Stand-in for the photo browser: the readable image files of one folder.
 class CFolderFilesStandIn : public QListWidget {
@@ -26,43 +33,33 @@ private:
     QString folder_;
 };
 
-// Stand-in for the picture view: what would be stitched, as a note.
-class CPictureStandIn : public QWidget {
+class COvHorizelView : public QWidget, public ICommandTarget {
     Q_OBJECT
 public:
-    explicit CPictureStandIn(QWidget* parent = nullptr);
-    void SetPhotoCount(size_t count);
-    void SetTask(int task);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    size_t count_ = 0;
-    int task_ = 2;
-};
-
-class COvHorizelView : public QWidget {
-    Q_OBJECT
-public:
-    explicit COvHorizelView(QWidget* parent = nullptr);
+    COvHorizelView(IPictureViewDocument* document, QWidget* parent = nullptr);
 
     CFolderFilesStandIn* Browser() const { return browser_; }
     // The Add/Remove strip above the browser.
     CButtonStrip* Strip() const { return strip_; }
-    CPictureStandIn* PictureView() const { return picture_; }
+    CPictureView* PictureView() const { return picture_; }
     void ShowBrowser();
     void ShowPictureView();
     bool IsBrowserShown() const;
     // "%i %%" of the picture's zoom; empty without a picture.
-    QString GetZoomText() const { return {}; }
+    QString GetZoomText() const;
     // The zoom bar's index (0..17) of the picture's zoom.
-    int GetZoomIndex() const { return 0; }
+    int GetZoomIndex() const;
+    // Shows the result: without fit at once, with fit fitted to the window.
+    void ShowResult(PanoramaLib::IPanoElement* result, bool fit);
+
+    // The six zoom commands, when the picture view takes them.
+    bool OnCmdMsg(int id) override;
+    bool OnUpdateCmdUI(CCmdUI& ui) override;
 
 private:
     QStackedLayout* stack_;
     QWidget* browserPage_;
     CButtonStrip* strip_;
     CFolderFilesStandIn* browser_;
-    CPictureStandIn* picture_;
+    CPictureView* picture_;
 };

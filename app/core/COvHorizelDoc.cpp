@@ -676,6 +676,11 @@ void COvHorizelDoc::ShowCropFrame(bool on, bool redraw) {
     m_cropView->BeginCrop(&m_cropRect, redraw);
 }
 
+CropAspect COvHorizelDoc::GetCropAspect() {
+    const NetPrint::CAspectData& choice = GetCropChoice();
+    return CropAspect{choice.w, choice.h, choice.kind};
+}
+
 // ---- IStitchingOptions ----
 
 void COvHorizelDoc::GetOptions(HVPanoramaOptions* options) {

@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "CClipDescription.h"
+#include "CropRect.h"
 #include "DialogCallback.h"
 #include "DocumentBase.h"
 #include "EngineCallbacksEx.h"
 #include "EngineServices.h"
-#include "CropRect.h"
 #include "INetPrint.h"
 #include "PanoramaLib.h"
+#include "PictureViewDocument.h"
 
 // Dialog results the document reads.
 namespace DocResult {
@@ -56,7 +57,8 @@ class COvHorizelDoc : public CDocumentBase,
                       public IDialogCallback::IExportDialog,
                       public IDialogCallback::IPatchingNotify,
                       public NetPrint::INetPrint,
-                      public PanoramaLib::IWaitCursor {
+                      public PanoramaLib::IWaitCursor,
+                      public IPictureViewDocument {
 public:
     using ElementVector = std::vector<PanoramaLib::IPanoElement*>;
 
@@ -75,6 +77,9 @@ public:
     void AttachEngines(PanoramaLib::IHVPanorama* planar, PanoramaLib::ITiledPanorama* tiled);
     void SetCurrentTask(int task);
     int GetCurrentTask() const { return m_currentTask; }
+    int GetCurrentTask() override { return m_currentTask; }
+    // The crop choice as the result view keeps its ratio.
+    CropAspect GetCropAspect() override;
     bool HasEnoughPhotos() const { return m_photos.GetCount() > 1; }
     PanoramaLib::IPanoElement* GetDisplayResult();
     std::string GetResultInfoText();

@@ -9,6 +9,7 @@ inline constexpr int TaskExport = 32777;
 inline constexpr int Home = 32776;
 inline constexpr int AddSelected = 32808;
 inline constexpr int RemoveSelected = 32813;
+inline constexpr int RemoveAll = 32811;
 inline constexpr int ZoomIn = 32814;
 inline constexpr int ZoomOut = 32815;
 inline constexpr int ZoomActual = 32816;

@@ -58,3 +58,14 @@ public:
 };
 
 }  // namespace IDialogCallback
+
+namespace IDialogCallback {
+
+// The stitching page, as its option pages switch its start button.
+class IStitchingNotify {
+public:
+    virtual void EnableStitchButton(bool enable) = 0;
+    virtual ~IStitchingNotify() = default;
+};
+
+}  // namespace IDialogCallback

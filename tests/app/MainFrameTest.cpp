@@ -10,6 +10,7 @@
 #include "MainFrame.h"
 #include "OvHorizelApp.h"
 #include "OvHorizelView.h"
+#include "PictureView.h"
 #include "Profile.h"
 #include "Screenshot.h"
 #include "UiServices.h"
@@ -171,23 +172,24 @@ TEST(MainFrame, ScreenshotsOfEachTask) {
 TEST(MainFrame, ExportStitchesFirstUnlessAResultIsPending) {
     Started s;
     CMainFrame& f = s.frame();
-    CDocumentStandIn& doc = f.DocumentStandIn();
+    COvHorizelDoc& doc = f.Document();
     AppProfile::WriteProfileInt("STITCHING", "lens type", 42);
     f.SetTask(1);
-    const int resetsBefore = doc.resets;
     f.SetTask(3);
-    EXPECT_EQ(doc.stitches, 1);
-    EXPECT_EQ(doc.lastOptions.lensType, 7) << "an out-of-range preset never reaches the engine";
-    EXPECT_EQ(doc.resets, resetsBefore + 1) << "leaving task 1 drops stale results";
-    EXPECT_EQ(doc.task, 3);
+    ASSERT_NE(doc.GetDisplayResult(), nullptr) << "export stitched with the profile's options";
+    HVPanoramaOptions used;
+    doc.GetOptions(&used);
+    EXPECT_EQ(used.lensPresetId, 7) << "an out-of-range preset never reaches the engine";
+    EXPECT_EQ(doc.GetCurrentTask(), 3);
     EXPECT_EQ(f.GetTask(), 3);
+    EXPECT_EQ(f.View()->PictureView()->GetImage(), doc.GetDisplayResult()) << "the view shows the result";
 }
 
 TEST(MainFrame, ExportWithOnePhotoAndNoneSelectedShowsTheNote) {
     Started s(1);
     s.frame().SetTask(3);
     EXPECT_EQ(s.messages.size(), 1);
-    EXPECT_EQ(s.frame().DocumentStandIn().stitches, 0);
+    EXPECT_EQ(s.frame().Document().GetDisplayResult(), nullptr) << "nothing to stitch";
     EXPECT_EQ(s.frame().GetTask(), 3);
 }
 

@@ -39,7 +39,7 @@ TEST(OvHorizelApp, StartsWithTheFilesOfItsCommandLine) {
         args.push_back(dir.path().toStdString() + "/notes.txt");
         ASSERT_TRUE(app.InitInstance(ProgramPath(), args));
         ASSERT_NE(app.GetMainFrame(), nullptr);
-        EXPECT_EQ(app.GetMainFrame()->Document().GetPhotoCount(), size_t(c.files));
+        EXPECT_EQ(app.GetMainFrame()->Document().GetPhotoList().GetCount(), size_t(c.files));
         EXPECT_EQ(app.GetMainFrame()->GetTask(), c.task);
         EXPECT_EQ(AppProfile::GetProfileInt("GENERAL", "NOTFIRSTLAUNCH", -1), 0) << "while running";
         EXPECT_EQ(app.GetSkinColor("TASK TABS", "BACKGROND COLOR", Qt::red), QColor(44, 62, 92))

@@ -487,4 +487,6 @@ TEST(PictureView, ShowsARealStitchWithoutCopyingIt) {
     view.reset();
     ReleaseElementVector(photos);
     engine->Release();
+    // The engines' image factory is this test's manager: take it back before it goes.
+    CreateHVPanorama(nullptr);
 }
