@@ -25,7 +25,7 @@ class CCustomDialogBar;
 class CDlgStitching;
 class CDocumentDialogs;
 class CFrameEngineCallbacks;
-class CPhotoStripStandIn;
+class CEditVideoStoryboard;
 class CProjectCommands;
 class COvHorizelView;
 class CBaseDialog;
@@ -97,7 +97,7 @@ public:
     COvHorizelDoc& Document() const { return *doc_; }
     CFrameEngineCallbacks& Callbacks() const { return *callbacks_; }
     CProjectCommands& Commands() const { return *commands_; }
-    CPhotoStripStandIn* PhotoStrip() const { return strip_; }
+    CEditVideoStoryboard* PhotoStrip() const { return strip_; }
     void SetManualMatching(int value) { doc_->SetManualMatchingPreference(value); }
 
     // The document asks for its task pages to be refreshed.
@@ -178,7 +178,7 @@ private:
     QTreeView* folderTree_ = nullptr;
     QFileSystemModel* folderModel_ = nullptr;
     CSizingControlBar* stripBar_ = nullptr;
-    CPhotoStripStandIn* strip_ = nullptr;
+    CEditVideoStoryboard* strip_ = nullptr;
     CStitchDialogBar* stitchBar_ = nullptr;
     CSaveDialogBar* saveBar_ = nullptr;
     COvHorizelView* view_ = nullptr;
