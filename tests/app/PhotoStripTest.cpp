@@ -248,3 +248,19 @@ TEST_F(PhotoStrip, UnmatchedPhotosShowMarkedAfterAPartialStitch) {
     EXPECT_LE(strip->ItemRect(3).right() + 1, visible.x() + visible.width());
     EXPECT_GE(strip->ItemRect(3).left(), visible.x());
 }
+
+TEST_F(PhotoStrip, AMoveIntoAnotherWindowAsksBeforeRemoving) {
+    doc->SetCurrentTask(2);
+    doc->StartStitching();
+    doc->SetMatchingMode(1);  // clicks work on the stitch task
+    host.answer = DocResult::kNo;
+    Click(0);
+    strip->execDrag = [](QDrag*) { return Qt::MoveAction; };  // taken by another window
+    QTest::mousePress(strip->viewport(), Qt::LeftButton, {}, CellCentre(0));
+    QMouseEvent move(QEvent::MouseMove, QPointF(CellCentre(2)),
+                     QPointF(strip->viewport()->mapToGlobal(CellCentre(2))), Qt::NoButton, Qt::LeftButton,
+                     {});
+    QCoreApplication::sendEvent(strip->viewport(), &move);
+    EXPECT_EQ(host.asked.size(), 1u);
+    EXPECT_EQ(Order(), (std::vector<std::string>{"a.jpg", "b.jpg", "c.jpg", "d.jpg"})) << "the user said no";
+}
