@@ -227,9 +227,12 @@ TEST_F(PhotoStrip, DroppedFilesAddOnlyPhotosAtThePointer) {
     EXPECT_EQ(Selected(), "011000");
 
     // Forged bytes under the private format insert nothing.
+    Archive::Writer bytes;
+    bytes.WriteObjectTag(CClipDataSource::kClassName, 1);
+    bytes.WriteCount(0xFFFFFFF0u);  // far more photos than bytes
     QMimeData forged;
-    forged.setData(SerialClipFormat(),
-                   QByteArray("\xff\xff\x01\x00\x0f\x00CClipDataSource\xff\xff\xff\xff", 25));
+    forged.setData(SerialClipFormat(), QByteArray(reinterpret_cast<const char*>(bytes.Bytes().data()),
+                                                  static_cast<qsizetype>(bytes.Bytes().size())));
     SendDrop(QEvent::Drop, forged, CellCentre(0));
     EXPECT_EQ(Order().size(), 6u);
 }
