@@ -11,7 +11,10 @@
 #include <fstream>
 #include <iterator>
 
+#include <QPainter>
+
 #include "Archive.h"
+#include "CFile.h"
 #include "TestData.h"
 #include "ThumbRequests.h"
 #include "ThumbnailImageReader.h"
@@ -324,4 +327,28 @@ TEST_F(ThumbDiskCache, FreshProcessFindsBoatRow) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << log;
     EXPECT_NE(log.find("[  PASSED  ] 1 test."), std::string::npos) << log;
     EXPECT_EQ(log.find("SKIPPED"), std::string::npos) << log;
+}
+
+TEST_F(ThumbDiskCache, AThumbnailOlderThanItsFileIsDrawnAndRebuilt) {
+    struct Customer : IThumbnailNotify {
+        void OnThumbnailReady(int, uintptr_t) override {}
+    } customer;
+    const std::string photos = Folder("photos");
+    const std::string stale = photos + "/stale.jpg", current = photos + "/current.jpg";
+    Touch(stale);
+    Touch(current);
+    StoreThumbCache(stale, MakeItem(70));  // a file time of long ago
+    ThumbItemPtr item = MakeItem(70);
+    CFileStatus status;
+    ASSERT_TRUE(CFile::GetStatus(current, status));
+    item->m_fileTime = status.m_mtime;
+    StoreThumbCache(current, item);
+    QImage canvas(64, 48, QImage::Format_RGB32);
+    QPainter painter(&canvas);
+    DrawThumbnailOrRequest(current, painter, QRect(0, 0, 64, 48), 0, &customer, 1);
+    DrawThumbnailOrRequest(stale, painter, QRect(0, 0, 64, 48), 0, &customer, 2);
+    EXPECT_TRUE(g_TumbCustomerMap.CustomersOf(current).empty());
+    EXPECT_EQ(g_TumbCustomerMap.CustomersOf(stale).size(), 1u);
+    g_ThumbRequestQueue.WaitIdle(5000);
+    CancelThumbnailRequests(&customer);
 }
