@@ -20,8 +20,8 @@
 #include "BaseDialog.h"
 #include "BrowserGlobals.h"
 #include "CDlgSaving.h"
+#include "CEditVideoStoryboard.h"
 #include "CJFIFDlg.h"
-#include "CPhotoStripStandIn.h"
 #include "CommandIds.h"
 #include "CustomDialogBar.h"
 #include "DlgStitching.h"
@@ -46,7 +46,7 @@ QString Str(unsigned id) {
 
 constexpr int kStatusWidths[CMainFrame::kStatusPanes] = {120, 100, 200, 100, 120, 120, 120};
 constexpr const char* kBarsKey = "State";
-constexpr int kStripHeight = 175;
+constexpr int kStripHeight = 196;  // a cell, its caption band and the scroll bar
 
 // Frame commands beyond the tasks' and the view's.
 constexpr int kCmdStitch = 32823;
@@ -274,16 +274,11 @@ void CMainFrame::CreateBars() {
          {static_cast<CDocDialogBar*>(stitchBar_), static_cast<CDocDialogBar*>(saveBar_)})
         CTabstopNavigator::AddWindow(bar->Page(), CTabstopNavigator::TaskPage, true);
 
-    // Stand-in for the photo strip: the project's photos in order.
-    stripBar_ = new CSizingControlBar(Str(129), kPhotoStripId, this);
-    strip_ = new CPhotoStripStandIn(*doc_);
-    strip_->setFrameShape(QFrame::NoFrame);
-    strip_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    QPalette pal = strip_->palette();
-    pal.setColor(QPalette::Base, QColor::fromRgb(g_clrBrowserBackground));
-    pal.setColor(QPalette::Text, QColor::fromRgb(g_clrBrowserText));
-    strip_->setPalette(pal);
-    stripBar_->setWidget(strip_);
+    // The photo strip in its tray; it joins the Tab ring itself.
+    auto* tray = new CPictureTray(Str(129), kPhotoStripId, doc_.get(), this);
+    stripBar_ = tray;
+    strip_ = tray->Strip();
+    strip_->onCommand = [this](int id) { router_.Execute(id); };
     stripBar_->ShowCloseButton(false);
     stripBar_->ShowCaption(false);
     stripBar_->setFeatures(QDockWidget::DockWidgetMovable);
@@ -292,7 +287,6 @@ void CMainFrame::CreateBars() {
                            QSize(kStripHeight, kStripHeight));
     stripBar_->setAllowedAreas(Qt::TopDockWidgetArea | Qt::BottomDockWidgetArea);
     stripBar_->setMinimumHeight(kStripHeight);
-    CTabstopNavigator::AddWindow(strip_, CTabstopNavigator::PhotoStrip);
 
     addDockWidget(Qt::TopDockWidgetArea, stripBar_);
     addDockWidget(Qt::LeftDockWidgetArea, folderBar_);
@@ -559,8 +553,8 @@ void CMainFrame::FocusBar(QWidget* bar) {
 }
 
 void CMainFrame::ShowImageInfo() {
-    if (const CClipDescription* photo = strip_->CurrentPhoto(); photo && !photo->GetPath().empty())
-        ShowImageInfoDialog(photo->GetPath());
+    if (const std::string path = strip_->CurrentPath(); !path.empty())
+        ShowImageInfoDialog(path);
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {

@@ -27,7 +27,7 @@ class CDocumentDialogs;
 class CDocumentCommands;
 class CDlgSaving;
 class CFrameEngineCallbacks;
-class CPhotoStripStandIn;
+class CEditVideoStoryboard;
 class CProjectCommands;
 class COvHorizelView;
 class CBaseDialog;
@@ -99,7 +99,7 @@ public:
     COvHorizelDoc& Document() const { return *doc_; }
     CFrameEngineCallbacks& Callbacks() const { return *callbacks_; }
     CProjectCommands& Commands() const { return *commands_; }
-    CPhotoStripStandIn* PhotoStrip() const { return strip_; }
+    CEditVideoStoryboard* PhotoStrip() const { return strip_; }
     void SetManualMatching(int value) { doc_->SetManualMatchingPreference(value); }
 
     // The document asks for its task pages to be refreshed.
@@ -182,7 +182,7 @@ private:
     QTreeView* folderTree_ = nullptr;
     QFileSystemModel* folderModel_ = nullptr;
     CSizingControlBar* stripBar_ = nullptr;
-    CPhotoStripStandIn* strip_ = nullptr;
+    CEditVideoStoryboard* strip_ = nullptr;
     CStitchDialogBar* stitchBar_ = nullptr;
     CSaveDialogBar* saveBar_ = nullptr;
     CDlgSaving* savePage_ = nullptr;

@@ -7,8 +7,8 @@
 #include <filesystem>
 
 #include "CDlgPrompts.h"
+#include "CEditVideoStoryboard.h"
 #include "COvHorizelDoc.h"
-#include "CPhotoStripStandIn.h"
 #include "StringTable.h"
 
 CProjectCommands::CProjectCommands(QWidget* frame, COvHorizelDoc& document)
@@ -61,11 +61,12 @@ void CProjectCommands::OnAddSelectedImages(const std::vector<std::string>& selec
 }
 
 void CProjectCommands::OnRemoveImage() {
-    if (!m_strip || !m_strip->CurrentPhoto()) {
+    if (!m_strip || m_strip->CurrentPath().empty()) {
         Message(337);
         return;
     }
-    m_strip->DeleteCurrent();
+    m_strip->RemoveSelectedPhotos();
+    m_document.OnPhotoListEdited();
 }
 
 bool CProjectCommands::CanRemoveAllImages() const {

@@ -13,7 +13,7 @@
 #include "CMyOpenFileDlg.h"
 
 class COvHorizelDoc;
-class CPhotoStripStandIn;
+class CEditVideoStoryboard;
 class QMimeData;
 class QWidget;
 
@@ -28,7 +28,7 @@ class CProjectCommands {
 public:
     CProjectCommands(QWidget* frame, COvHorizelDoc& document);
 
-    void SetStrip(CPhotoStripStandIn* strip) { m_strip = strip; }
+    void SetStrip(CEditVideoStoryboard* strip) { m_strip = strip; }
     // Shows a message; by default a message box over the frame.
     std::function<void(const std::string&)> showMessage;
     // The formats the open dialog offers; by default the module's.
@@ -64,5 +64,5 @@ private:
 
     QPointer<QWidget> m_frame;
     COvHorizelDoc& m_document;
-    CPhotoStripStandIn* m_strip = nullptr;
+    CEditVideoStoryboard* m_strip = nullptr;
 };

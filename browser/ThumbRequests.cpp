@@ -37,10 +37,6 @@ bool CMapStringToObPlus::Lookup(const std::string& path, ThumbItemPtr& item) con
     return true;
 }
 
-bool CMapStringToObPlus::LookupWithLoad(const std::string& path, ThumbItemPtr& item) {
-    return Lookup(path, item);
-}
-
 void CMapStringToObPlus::SetAt(const std::string& path, ThumbItemPtr item) {
     m_entries[path] = std::move(item);
 }
@@ -51,6 +47,15 @@ bool CMapStringToObPlus::RemoveKey(const std::string& path) {
 
 void CMapStringToObPlus::RemoveAll() {
     m_entries.clear();
+    m_loadedFolders.clear();
+}
+
+std::vector<std::string> CMapStringToObPlus::Keys() const {
+    std::vector<std::string> keys;
+    keys.reserve(m_entries.size());
+    for (const auto& entry : m_entries)
+        keys.push_back(entry.first);
+    return keys;
 }
 
 bool LookupThumbCache(const std::string& path, ThumbItemPtr& item) {
@@ -275,17 +280,25 @@ int DrawThumbnailOrRequest(const std::string& path, QPainter& painter, const QRe
                            IThumbnailNotify* customer, uintptr_t cookie) {
     if (path.empty() || !customer)
         return 0;
+    bool drawn = false;
     {
         // Held across look-up and drawing: another thread may replace the entry.
         std::lock_guard<std::recursive_mutex> cache(g_csThumbsBrowser);
         ThumbItemPtr item;
         if (LookupThumbCache(path, item)) {
             item->DrawPicture(painter, rect, path, true);
-            return 1;
+            drawn = true;
+            // A thumbnail kept from an earlier run may be older than its
+            // file: it is shown until the new one is built.
+            CFileStatus status;
+            if (!CFile::GetStatus(path, status) || status.m_mtime == item->m_fileTime)
+                return 1;
         }
     }
-    CPaletteItemImg placeholder;
-    placeholder.DrawPicture(painter, rect, path, true);
+    if (!drawn) {
+        CPaletteItemImg placeholder;
+        placeholder.DrawPicture(painter, rect, path, true);
+    }
     g_TumbCustomerMap.AddCustomer(path, customer, cookie);
     g_ThumbRequestQueue.Push(path);
     return 1;

@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,18 +62,49 @@ using ThumbItemPtr = std::shared_ptr<CPaletteItemImg>;
 
 // Items are shared: a drawing keeps its item alive while another thread
 // replaces the cache entry.
+//
+// On disk the cache is one archive per photo folder plus an index naming
+// each folder's archive, in a private folder of the user's cache location.
+// A folder's archive is read once, on the first miss in that folder.
 class CMapStringToObPlus {
 public:
     bool Lookup(const std::string& path, ThumbItemPtr& item) const;
-    // The same; an archive read on a miss joins it when the disk cache comes.
+    // The same; a miss reads the file's folder archive once. An item already
+    // in memory is never replaced by an archived one. A damaged archive
+    // enters nothing.
     bool LookupWithLoad(const std::string& path, ThumbItemPtr& item);
     void SetAt(const std::string& path, ThumbItemPtr item);
     bool RemoveKey(const std::string& path);
+    // Empties memory; folder archives may be read again afterwards.
     void RemoveAll();
     size_t GetCount() const { return m_entries.size(); }
+    std::vector<std::string> Keys() const;
+
+    // Loading (storing false) reads the index, or the single-file cache when
+    // there is no cache folder; nothing readable leaves the cache empty.
+    // Storing writes one archive per folder of the entries whose files
+    // still exist and then the index, each through a temporary file renamed
+    // into place; whatever cannot be written keeps its old file. Never throws.
+    void SerializeCache(bool storing);
+
+    // The folder that holds the cache folder; the user's cache location
+    // unless set (tests).
+    static void SetCacheRoot(const std::string& root);
+    static std::string CacheRoot();
+    // CacheRoot() + "/OVIMGBRWSHRZN21/".
+    static std::string CacheFolder();
+    // The folder key of a file: its folder with a trailing '/'.
+    static std::string FolderKey(const std::string& path);
+    const std::map<std::string, std::string>& Index() const { return m_index; }
 
 private:
+    bool LoadFolderArchive(const std::string& archive);
+    void ReadIndex();
+    void StoreCache();
+
     std::map<std::string, ThumbItemPtr> m_entries;
+    std::map<std::string, std::string> m_index;
+    std::set<std::string> m_loadedFolders;
 };
 
 extern CMapStringToObPlus g_ThumbCache;
@@ -80,6 +112,13 @@ extern CMapStringToObPlus g_ThumbCache;
 extern std::recursive_mutex g_csThumbsBrowser;
 // Held while one thumbnail is built, so two threads never build one file at once.
 extern std::mutex g_csThumbBuild;
+
+// Windows that keep thumbnails (browsers, the photo strip) hold the cache:
+// the first holder loads the index; the last release drops the entries of
+// vanished files, writes the cache to disk and empties memory.
+void AcquireThumbCache();
+void ReleaseThumbCache();
+int ThumbCacheUsers();
 
 bool LookupThumbCache(const std::string& path, ThumbItemPtr& item);
 void StoreThumbCache(const std::string& path, ThumbItemPtr item);

@@ -134,6 +134,15 @@ std::uint32_t Reader::ReadCount(std::size_t minBytesPerItem) {
 }
 
 bool Reader::ReadObjectTag(std::string_view className) {
+    std::string name;
+    if (!ReadAnyObjectTag(name))
+        return false;
+    if (name != className)
+        throw ArchiveBad("unexpected class " + name);
+    return true;
+}
+
+bool Reader::ReadAnyObjectTag(std::string& className) {
     if (classes_.empty())
         classes_.emplace_back();  // index 0: the null object
     const std::uint16_t tag = ReadWord();
@@ -163,9 +172,8 @@ bool Reader::ReadObjectTag(std::string_view className) {
             throw ArchiveBad("reference to an unknown class");
         name = classes_[index];
     }
-    if (name != className)
-        throw ArchiveBad("unexpected class " + name);
     classes_.emplace_back();  // the object's own map entry
+    className = std::move(name);
     return true;
 }
 

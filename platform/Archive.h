@@ -76,6 +76,9 @@ public:
     // null object. Throws on any other class, and on references back to an
     // object already read (the stored lists never hold one object twice).
     bool ReadObjectTag(std::string_view className);
+    // The same for an object of any class, whose name goes to className;
+    // the caller decides whether it may read that class.
+    bool ReadAnyObjectTag(std::string& className);
 
     std::size_t Remaining() const { return size_ - pos_; }
     const std::string& DocumentPath() const { return documentPath_; }

@@ -14,8 +14,14 @@ std::vector<std::string> Split(const std::string& patterns) {
         std::size_t to = patterns.find(';', from);
         if (to == std::string::npos)
             to = patterns.size();
-        if (to > from)
-            parts.push_back(patterns.substr(from, to - from));
+        if (to > from) {
+            // The module lists bare extensions (".jpg"); the dialog matches names
+            // against wildcards.
+            std::string part = patterns.substr(from, to - from);
+            if (part[0] == '.')
+                part.insert(0, 1, '*');
+            parts.push_back(std::move(part));
+        }
         from = to + 1;
     }
     return parts;

@@ -50,6 +50,10 @@ TEST(FileFilters, OpenFilterFromTheModuleList) {
     ASSERT_FALSE(modulePairs.empty());
     const int jpeg = FileFilters::PreselectJpegIndex(modulePairs);
     EXPECT_NE(modulePairs[jpeg - 1].patterns.find("jpg"), std::string::npos);
+    // The module lists bare extensions; the dialog needs wildcards to show any file.
+    EXPECT_EQ(FileFilters::ToNameFilter({"JPEG", ".jpg;.jpeg"}), "JPEG (*.jpg *.jpeg)");
+    for (const std::string& pattern : FileFilters::GetFilterPatterns(jpeg, modulePairs))
+        EXPECT_EQ(pattern.rfind("*.", 0), 0u) << pattern;
     // A list cut short keeps its whole pairs only.
     EXPECT_EQ(FileFilters::ParseFormatList("BMP\0*.bmp\0TIF", 13).size(), 1u);
 }

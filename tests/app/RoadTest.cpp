@@ -19,7 +19,7 @@
 #include <QUrl>
 
 #include "CDlgPrompts.h"
-#include "CPhotoStripStandIn.h"
+#include "CEditVideoStoryboard.h"
 #include "CommandIds.h"
 #include "CustomDialogBar.h"
 #include "DlgStitching.h"
@@ -104,6 +104,10 @@ struct Road {
     }
 };
 
+int StripCount(CMainFrame& f) {
+    return static_cast<int>(f.PhotoStrip()->GetItems(f.PhotoStrip()->Manager()).size());
+}
+
 }  // namespace
 
 TEST(Road, StitchBothModesFromTheCommandLineIntoThePictureView) {
@@ -111,7 +115,7 @@ TEST(Road, StitchBothModesFromTheCommandLineIntoThePictureView) {
     CMainFrame& f = r.frame();
     ASSERT_EQ(f.GetTask(), 2) << "two or more photos on the command line open the stitch task";
     EXPECT_EQ(f.Document().GetPhotoList().GetCount(), 6u);
-    EXPECT_EQ(f.PhotoStrip()->count(), 6);
+    EXPECT_EQ(StripCount(f), 6);
     ASSERT_TRUE(f.StitchBar()->isVisible());
     EXPECT_EQ(r.page().Tabs()->currentIndex(), 0);
     EXPECT_EQ(r.view().GetImage(), nullptr);
@@ -219,14 +223,15 @@ TEST(Road, ProjectCommandsAndDropsReachTheDocument) {
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&f, &drop);
     EXPECT_EQ(doc.GetPhotoList().GetCount(), 6u);
-    EXPECT_EQ(f.PhotoStrip()->count(), 6);
+    EXPECT_EQ(StripCount(f), 6);
 
     // Remove with nothing current only says so; with a current photo it goes.
-    f.PhotoStrip()->setCurrentRow(-1);
+    f.PhotoStrip()->Manager()->ResetCurrent();
     f.Router().Execute(CmdId::RemoveSelected);
     EXPECT_EQ(doc.GetPhotoList().GetCount(), 6u);
     ASSERT_EQ(r.prompts.size(), 1);
-    f.PhotoStrip()->setCurrentRow(0);
+    CClipDescription* first = doc.GetPhotoList().begin()->get();
+    f.PhotoStrip()->Manager()->SetAnchorAndCurrent(first, first);
     f.Router().Execute(CmdId::RemoveSelected);
     EXPECT_EQ(doc.GetPhotoList().GetCount(), 5u);
 
