@@ -106,7 +106,7 @@ TEST_F(TiledRingTest, TheApartmentRingClosesOneLevelTurnWithTheExifFocal) {
             if (kind == SurfaceCylinder) {
                 EXPECT_LT(wave, 0.01 * result->GetHeight());
             }
-            const std::filesystem::path dir = "screenshots";
+            const std::filesystem::path dir = OVH_SCREENSHOT_DIR;
             std::filesystem::create_directories(dir);
             const std::string file =
                 (dir / ("tiled-ring-" + std::string(kind == SurfaceCylinder ? "cylinder" : "sphere") +
