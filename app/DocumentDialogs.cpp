@@ -48,6 +48,7 @@ void CDocumentDialogs::RestoreWaitCursor() {
 
 int CDocumentDialogs::RunMatchingDialog(PanoramaLib::IPanoElement* first, PanoramaLib::IPanoElement* second,
                                         PanoramaLib::IManualMatcher* matcher) {
-    return CDlgMatching::MatchPair(m_parent, first, second, matcher) == CDlgMatching::kIdOk ? DocResult::kOk
-                                                                                              : DocResult::kCancel;
+    return CDlgMatching::MatchPair(m_parent, first, second, matcher) == CDlgMatching::kIdOk
+               ? DocResult::kOk
+               : DocResult::kCancel;
 }

@@ -157,8 +157,17 @@ void CThumbRequestQueue::Push(const std::string& path) {
         m_failed.erase(failed);
     }
     m_paths.push_back(path);
-    if (!m_thread.joinable())
+    if (!m_thread.joinable()) {
+        // Building a thumbnail uses Qt's image code and its thread pool, which
+        // go with the application object: the thread must end before it does,
+        // not in a static destructor after it.
+        static const bool stopsWithTheApplication = [] {
+            qAddPostRoutine([] { g_ThumbRequestQueue.Stop(); });
+            return true;
+        }();
+        (void)stopsWithTheApplication;
         m_thread = std::thread([this] { Run(); });
+    }
     m_wake.notify_one();
 }
 

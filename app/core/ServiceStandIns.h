@@ -1,7 +1,8 @@
 #pragma once
 // Stand-ins for what the photo browser and the online services will provide
-// to the application object. Each does nothing yet; when the real service
-// lands, its call replaces the one here and this file shrinks.
+// to the application object. Each does nothing yet but StopThumbsBuilder,
+// which stops the thumbnail request thread; when the real service lands, its
+// call replaces the one here and this file shrinks.
 
 namespace StandIn {
 

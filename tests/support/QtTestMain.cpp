@@ -2,10 +2,15 @@
 // unless the environment chose a platform. The user's folders (settings,
 // caches, data, runtime) point into a scratch folder, so tests never read or
 // write the real ones.
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
+
+// A suite whose libraries run worker threads on Qt's image code defines this to
+// stop them while the application object still exists (Qt's thread pools go
+// with it, and a worker caught inside them would never end).
+void StopWorkersBeforeQtGoes() __attribute__((weak));
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -14,9 +19,13 @@ int main(int argc, char** argv) {
     if (home.isValid()) {
         for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
             qputenv(name, home.path().toLocal8Bit());
-        QFile::setPermissions(home.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(home.path(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    if (StopWorkersBeforeQtGoes)
+        StopWorkersBeforeQtGoes();
+    return result;
 }
