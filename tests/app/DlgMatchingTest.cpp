@@ -2,6 +2,7 @@
 // restarts it, closing mid-render is clean, and the engine builds with the
 // transform of the markers the user dragged (or stops on Abort).
 #include <gtest/gtest.h>
+#include <QCoreApplication>
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -321,6 +322,8 @@ TEST_F(EngineMatchingTest, ApplyBuildsWithTheDraggedMarkers) {
             return r && std::abs(r->GetWidth() - (kW + kDx)) <= 1 &&
                    std::abs(r->GetHeight() - (kH + kDy)) <= 1;
         }));
+        // Let the layout take the new scale texts before the picture is taken.
+        QCoreApplication::processEvents();
         SaveScreenshot(dialog, "DlgMatching");
         EXPECT_TRUE(Control<QPushButton>(dialog, 1)->isEnabled());
         Control<QPushButton>(dialog, 1)->click();
