@@ -158,7 +158,7 @@ bool MoveToTrash(const std::string& path, std::string* trashedPath) {
     for (int n = 1; n < 10000; ++n) {
         const std::string candidate = n == 1 ? name : stem + "." + std::to_string(n) + ext;
         const std::string infoFile = info + "/" + candidate + ".trashinfo";
-        // The info file claims the name first, as the specification asks.
+        // The info file claims the name first, so two movers never share a name.
         const int fd = ::open(infoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) {
             if (errno == EEXIST)

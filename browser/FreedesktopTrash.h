@@ -1,8 +1,8 @@
 #pragma once
-// Moving files to the desktop's trash as the freedesktop.org trash
-// specification lays it out: the home trash ($XDG_DATA_HOME/Trash) for files
-// on its file system, else the trash at the top of the file's own mount
-// ($topdir/.Trash/$uid or $topdir/.Trash-$uid). The file moves by rename
+// Moving files to the desktop's trash in the freedesktop.org trash layout:
+// the home trash ($XDG_DATA_HOME/Trash) for files on its file system, else
+// the trash at the top of the file's own mount ($topdir/.Trash/$uid or
+// $topdir/.Trash-$uid). The file moves by rename
 // only, so it is either in the trash with its info record or untouched.
 
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 // The program's string table, built from res/strings/*.txt: texts by the
-// numeric ids of the specification's string table, in UTF-8.
+// program's numeric string ids, in UTF-8.
 
 namespace Res {
 

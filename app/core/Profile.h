@@ -1,6 +1,6 @@
 #pragma once
-// The program's profile: what the registry's per-user settings are to the
-// original program, here one INI file under "$XDG_CONFIG_HOME/ORVEX Horizel/"
+// The program's profile: per-user settings kept in one INI file under
+// "$XDG_CONFIG_HOME/ORVEX Horizel/"
 // with private-profile semantics (case-insensitive names, the caller's default
 // for a missing key, every write atomic). Safe to call from any thread.
 
