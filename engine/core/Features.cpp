@@ -11,6 +11,7 @@
 
 #include "Gaussian.h"
 #include "OrvexBase.h"
+#include "ThreadPool.h"
 
 namespace {
 
@@ -20,112 +21,156 @@ constexpr double kPi = std::numbers::pi;
 constexpr int kOrientationBins = 36;
 constexpr double kOrientationBinWidth = 2.0 * kPi / kOrientationBins;  // 10 degrees
 
-// Planes given back while a DetectionPlaneScope lives, for the next
-// detection that asks for the same size.
-class PlanePool {
-public:
-    double* Take(std::size_t n) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            for (auto it = free_.begin(); it != free_.end(); ++it)
-                if (it->first == n) {
-                    double* p = it->second;
-                    free_.erase(it);
-                    return p;
-                }
-        }
-        return new double[n];
+// Samples a parallel chunk should hold at least to pay for its hand-over.
+constexpr std::size_t kSamplesPerChunk = 1 << 15;
+
+// A plane of doubles in memory someone else owns, rows packed.
+struct Plane {
+    double* data = nullptr;
+    int width = 0;
+    int height = 0;
+
+    std::size_t Size() const { return std::size_t(width) * std::size_t(height); }
+    double* Row(int y) const { return data + std::size_t(y) * width; }
+    double At(int x, int y) const { return data[std::size_t(y) * width + x]; }
+    // Samples outside the plane read as 0.
+    double AtOrZero(int x, int y) const {
+        if (x < 0 || y < 0 || x >= width || y >= height)
+            return 0.0;
+        return At(x, y);
     }
-    void Give(double* p, std::size_t n) {
-        if (!p)
-            return;
+};
+
+// The memory of one detection: three planes of the first octave's size and
+// one of the second's. A detection needs no more: it keeps only the levels
+// that are still to be read and compares against the ones already dropped
+// through the few samples it saved.
+struct Workspace {
+    std::size_t fullCapacity = 0;
+    std::size_t quarterCapacity = 0;
+    std::unique_ptr<double[]> full[3];
+    std::unique_ptr<double[]> quarter;
+
+    void Reserve(std::size_t fullSize, std::size_t quarterSize) {
+        if (fullSize > fullCapacity) {
+            for (auto& p : full)
+                p.reset();
+            for (auto& p : full)
+                p.reset(new double[fullSize]);
+            fullCapacity = fullSize;
+        }
+        if (quarterSize > quarterCapacity) {
+            quarter.reset();
+            quarter.reset(new double[quarterSize]);
+            quarterCapacity = quarterSize;
+        }
+    }
+};
+
+// Workspaces given back while a DetectionPlaneScope lives, for the next
+// detection, so a batch of photos touches fresh memory once per detection
+// running at a time.
+class WorkspacePool {
+public:
+    std::unique_ptr<Workspace> Take() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (free_.empty())
+            return std::make_unique<Workspace>();
+        // The largest fits best: it needs no new memory when any does.
+        auto best = std::max_element(free_.begin(), free_.end(), [](const auto& a, const auto& b) {
+            return a->fullCapacity < b->fullCapacity;
+        });
+        std::unique_ptr<Workspace> w = std::move(*best);
+        free_.erase(best);
+        return w;
+    }
+    void Give(std::unique_ptr<Workspace> w) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (scopes_ > 0) {
-                free_.emplace_back(n, p);
+                free_.push_back(std::move(w));
                 return;
             }
         }
-        delete[] p;
+        w.reset();
     }
     void Enter() {
         std::lock_guard<std::mutex> lock(mutex_);
         ++scopes_;
     }
     void Leave() {
-        std::vector<std::pair<std::size_t, double*>> drop;
+        std::vector<std::unique_ptr<Workspace>> drop;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (--scopes_ == 0)
                 drop.swap(free_);
         }
-        for (auto& [n, p] : drop)
-            delete[] p;
     }
 
 private:
     std::mutex mutex_;
     int scopes_ = 0;
-    std::vector<std::pair<std::size_t, double*>> free_;
+    std::vector<std::unique_ptr<Workspace>> free_;
 };
 
-PlanePool& Pool() {
-    static PlanePool pool;
+WorkspacePool& Pool() {
+    static WorkspacePool pool;
     return pool;
 }
 
-// A plane's samples, from the pool and back to it.
-class PlaneSamples {
+// A workspace from the pool, and back to it.
+class WorkspaceLease {
 public:
-    PlaneSamples() = default;
-    explicit PlaneSamples(std::size_t n) : p_(Pool().Take(n)), n_(n) {}
-    PlaneSamples(PlaneSamples&& o) noexcept : p_(std::exchange(o.p_, nullptr)), n_(o.n_) {}
-    PlaneSamples& operator=(PlaneSamples&& o) noexcept {
-        if (this != &o) {
-            reset();
-            p_ = std::exchange(o.p_, nullptr);
-            n_ = o.n_;
-        }
-        return *this;
+    WorkspaceLease(std::size_t fullSize, std::size_t quarterSize) : w_(Pool().Take()) {
+        w_->Reserve(fullSize, quarterSize);
     }
-    ~PlaneSamples() { reset(); }
-    void reset() { Pool().Give(std::exchange(p_, nullptr), n_); }
-    double* get() const { return p_; }
-    double& operator[](std::size_t i) const { return p_[i]; }
-    explicit operator bool() const { return p_ != nullptr; }
+    ~WorkspaceLease() { Pool().Give(std::move(w_)); }
+    WorkspaceLease(const WorkspaceLease&) = delete;
+    WorkspaceLease& operator=(const WorkspaceLease&) = delete;
+    Workspace* operator->() const { return w_.get(); }
 
 private:
-    double* p_ = nullptr;
-    std::size_t n_ = 0;
+    std::unique_ptr<Workspace> w_;
 };
 
-// A plane of doubles. Allocation leaves the samples unset: every user writes
-// each sample before reading it.
-struct Matrix {
-    int width = 0;
-    int height = 0;
-    PlaneSamples samples;
+// Rows [0, rows) in chunks over the thread pool, each chunk's items appended
+// to one list in row order, whatever the number of threads.
+template <class T, class Produce>
+std::vector<T> CollectRows(int rows, std::size_t grain, Produce&& produce) {
+    std::mutex mutex;
+    std::vector<std::pair<std::size_t, std::vector<T>>> parts;
+    Platform::ParallelFor(
+        0, std::size_t(std::max(rows, 0)),
+        [&](std::size_t b, std::size_t e) {
+            std::vector<T> part;
+            produce(b, e, part);
+            if (part.empty())
+                return;
+            std::lock_guard<std::mutex> lock(mutex);
+            parts.emplace_back(b, std::move(part));
+        },
+        grain);
+    std::sort(parts.begin(), parts.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<T> all;
+    std::size_t n = 0;
+    for (const auto& p : parts)
+        n += p.second.size();
+    all.reserve(n);
+    for (auto& p : parts)
+        all.insert(all.end(), p.second.begin(), p.second.end());
+    return all;
+}
 
-    Matrix() = default;
-    Matrix(int w, int h) : width(w), height(h), samples(std::size_t(w) * std::size_t(h)) {}
-    std::size_t Size() const { return std::size_t(width) * std::size_t(height); }
-    double* Data() { return samples.get(); }
-    const double* Data() const { return samples.get(); }
-    double* Row(int y) { return samples.get() + std::size_t(y) * width; }
-    const double* Row(int y) const { return samples.get() + std::size_t(y) * width; }
-    double At(int x, int y) const { return samples[std::size_t(y) * width + x]; }
-    // Samples outside the matrix read as 0.
-    double AtOrZero(int x, int y) const {
-        if (x < 0 || y < 0 || x >= width || y >= height)
-            return 0.0;
-        return At(x, y);
-    }
-    void Release() { samples.reset(); }
-};
+// Rows of `width` samples per chunk so that a chunk holds enough work.
+std::size_t RowGrain(int width) {
+    return std::max<std::size_t>(1, kSamplesPerChunk / std::size_t(std::max(width, 1)));
+}
 
-struct Candidate {
-    int x, y, octave, level;
-};
+void ParallelRows(int rows, int width, const std::function<void(int, int)>& body) {
+    Platform::ParallelFor(
+        0, std::size_t(std::max(rows, 0)), [&](std::size_t b, std::size_t e) { body(int(b), int(e)); },
+        RowGrain(width));
+}
 
 // Circular distance between two angles (radians), in [0, pi].
 double CircularDistance(double a, double b) {
@@ -154,37 +199,47 @@ double Direction(double dy, double dx) {
     return a == kPi ? -kPi : a;
 }
 
-// The photo's grey image at twice its size, averaged in between.
-std::vector<std::uint8_t> DoubleSizeGrey(PanoramaLib::IPanoElement* element, int W, int H) {
+// Rows 2y and 2y + 1 of the photo's grey image at twice its size (averaged
+// in between), as samples in [0, 1]: even rows from the photo, odd rows the
+// mean of their neighbours in 8 bits, the last row a copy of the one above.
+void GreyRow(PanoramaLib::IPanoElement* element, int W, int y, std::uint8_t* dst) {
     const int bpp = element->GetBpp();
-    const std::uint8_t* bits = element->GetBits();
-    const std::size_t stride = std::size_t(element->GetStride());
-    const int w2 = 2 * W, h2 = 2 * H;
-    std::vector<std::uint8_t> g(std::size_t(w2) * h2);
-    for (int y = 0; y < H; ++y) {
-        const std::uint8_t* src = bits + std::size_t(y) * stride;
-        std::uint8_t* dst = g.data() + std::size_t(2 * y) * w2;
-        for (int x = 0; x < W; ++x) {
-            if (bpp == 8) {
-                dst[2 * x] = src[x];
+    const std::uint8_t* src = element->GetBits() + std::size_t(y) * std::size_t(element->GetStride());
+    const int w2 = 2 * W;
+    for (int x = 0; x < W; ++x) {
+        if (bpp == 8) {
+            dst[2 * x] = src[x];
+        } else {
+            const int b = src[3 * x], gr = src[3 * x + 1], r = src[3 * x + 2];
+            dst[2 * x] = static_cast<std::uint8_t>((30 * r + 59 * gr + 11 * b) / 100);
+        }
+    }
+    for (int x = 0; x + 1 < W; ++x)
+        dst[2 * x + 1] = static_cast<std::uint8_t>((dst[2 * x] + dst[2 * x + 2]) >> 1);
+    dst[w2 - 1] = dst[w2 - 2];
+}
+
+void DoubleSizeGrey(PanoramaLib::IPanoElement* element, int W, int H, const Plane& out) {
+    const int w2 = 2 * W;
+    ParallelRows(H, 4 * w2, [&](int b, int e) {
+        std::vector<std::uint8_t> line(std::size_t(w2) * 2);
+        std::uint8_t* here = line.data();
+        std::uint8_t* below = here + w2;
+        for (int y = b; y < e; ++y) {
+            GreyRow(element, W, y, here);
+            double* even = out.Row(2 * y);
+            double* odd = out.Row(2 * y + 1);
+            for (int x = 0; x < w2; ++x)
+                even[x] = here[x] / 255.0;
+            if (y + 1 < H) {
+                GreyRow(element, W, y + 1, below);
+                for (int x = 0; x < w2; ++x)
+                    odd[x] = static_cast<std::uint8_t>((here[x] + below[x]) >> 1) / 255.0;
             } else {
-                const int b = src[3 * x], gr = src[3 * x + 1], r = src[3 * x + 2];
-                dst[2 * x] = static_cast<std::uint8_t>((30 * r + 59 * gr + 11 * b) / 100);
+                std::copy_n(even, w2, odd);
             }
         }
-        for (int x = 0; x + 1 < W; ++x)
-            dst[2 * x + 1] = static_cast<std::uint8_t>((dst[2 * x] + dst[2 * x + 2]) >> 1);
-        dst[w2 - 1] = dst[w2 - 2];
-    }
-    for (int y = 0; y + 1 < H; ++y) {
-        const std::uint8_t* above = g.data() + std::size_t(2 * y) * w2;
-        const std::uint8_t* below = above + 2 * std::size_t(w2);
-        std::uint8_t* mid = g.data() + std::size_t(2 * y + 1) * w2;
-        for (int x = 0; x < w2; ++x)
-            mid[x] = static_cast<std::uint8_t>((above[x] + below[x]) >> 1);
-    }
-    std::copy_n(g.data() + std::size_t(h2 - 2) * w2, w2, g.data() + std::size_t(h2 - 1) * w2);
-    return g;
+    });
 }
 
 void ThrowIfCancelled(const CancelFunction& cancel) {
@@ -192,87 +247,50 @@ void ThrowIfCancelled(const CancelFunction& cancel) {
         throw panorama_abort();
 }
 
-// The Gaussian pyramid; a difference level m of an octave is Gaussian level
-// m + 1 minus level m, taken sample by sample where it is needed.
-struct ScaleSpace {
+// The scale table and blurs of the pyramid; a difference level m of an
+// octave is Gaussian level m + 1 minus level m.
+struct Scales {
     double spacing[kOctaves];
-    double scale[kOctaves][kLevels] = {};  // the 4 x 5 table of scales, photo pixels
-    Matrix gauss[kOctaves][kLevels];
-};
+    double scale[kOctaves][kLevels] = {};  // photo pixels
+    double blur[kLevels] = {};             // sigma taking level l - 1 to level l
+    double baseBlur;
 
-void BuildScaleSpace(ScaleSpace& s, const std::vector<std::uint8_t>& grey, int W, int H) {
-    const double k = std::pow(2.0, 1.0 / 2.0);
-    const double increment = std::sqrt(k * k - 1.0);
-    const double sigma0 = std::sqrt(1.0 * 1.0 + 1.0 * 1.0);
-    const double baseBlur = std::sqrt(2.0 - 1.0 * 1.0);
-    for (int o = 0; o < kOctaves; ++o) {
-        s.spacing[o] = 0.5 * std::ldexp(1.0, o);
-        const int w = static_cast<int>(W / s.spacing[o]);
-        const int h = static_cast<int>(H / s.spacing[o]);
-        Matrix& base = s.gauss[o][0];
-        base = Matrix(w, h);
-        if (o == 0) {
-            for (std::size_t i = 0; i < base.Size(); ++i)
-                base.samples[i] = grey[i] / 255.0;
-            if (baseBlur != 0.0)
-                RecursiveGaussianBlur(w, h, w, base.Data(), baseBlur);
-            s.scale[0][0] = sigma0 * 0.5;
-        } else {
-            const Matrix& prev = s.gauss[o - 1][2];
-            for (int y = 0; y < h; ++y) {
-                const double* src = prev.Row(2 * y);
-                double* dst = base.Row(y);
-                for (int x = 0; x < w; ++x)
-                    dst[x] = src[2 * x];
+    Scales() {
+        const double k = std::pow(2.0, 1.0 / 2.0);
+        const double increment = std::sqrt(k * k - 1.0);
+        const double sigma0 = std::sqrt(1.0 * 1.0 + 1.0 * 1.0);
+        baseBlur = std::sqrt(2.0 - 1.0 * 1.0);
+        for (int o = 0; o < kOctaves; ++o) {
+            spacing[o] = 0.5 * std::ldexp(1.0, o);
+            scale[o][0] = o == 0 ? sigma0 * 0.5 : scale[o - 1][2];
+            double sigma = sigma0;
+            for (int l = 1; l < kLevels; ++l) {
+                blur[l] = sigma * increment;
+                sigma *= k;
+                scale[o][l] = spacing[o] * sigma;
             }
-            s.scale[o][0] = s.scale[o - 1][2];
-        }
-        double sigma = sigma0;
-        for (int l = 1; l < kLevels; ++l) {
-            s.gauss[o][l] = Matrix(w, h);
-            RecursiveGaussianBlurInto(w, h, w, s.gauss[o][l - 1].Data(), s.gauss[o][l].Data(),
-                                      sigma * increment);
-            sigma *= k;
-            s.scale[o][l] = s.spacing[o] * sigma;
         }
     }
-}
-
-// Rows y - 1 .. y + 1 of the difference levels m - 1 .. m + 1 around level m.
-struct DifferenceWindow {
-    const double* g[4][3];  // Gaussian levels m - 1 .. m + 2, rows y - 1 .. y + 1
-
-    DifferenceWindow(const Matrix* gauss, int m, int y) {
-        for (int i = 0; i < 4; ++i)
-            for (int r = 0; r < 3; ++r)
-                g[i][r] = gauss[m - 1 + i].Row(y - 1 + r);
-    }
-    // Difference level m - 1 + i at (x, row y - 1 + r).
-    double D(int i, int r, int x) const { return g[i + 1][r][x] - g[i][r][x]; }
 };
 
-bool IsExtremum(const DifferenceWindow& w, int x, double v) {
-    bool greater = true, smaller = true;
-    for (int i = 0; i < 3; ++i) {
-        for (int r = 0; r < 3; ++r)
-            for (int dx = -1; dx <= 1; ++dx) {
-                if (i == 1 && r == 1 && dx == 0)
-                    continue;
-                const double n = w.D(i, r, x + dx);
-                greater = greater && v > n;
-                smaller = smaller && v < n;
-            }
-        if (!greater && !smaller)
-            return false;
-    }
-    return greater || smaller;
-}
+// A sample that passed the contrast, edge and extremum tests against the
+// difference levels seen so far; the level above is still to come.
+struct Partial {
+    int x, y;
+    double v;
+    bool greater, smaller;
+    double above[9];  // Gaussian level m + 1 around (x, y), rows y - 1 .. y + 1
+};
 
-bool PassesEdgeTest(const DifferenceWindow& w, int x, double edgeRatio) {
-    const double v = w.D(1, 1, x);
-    const double dxx = w.D(1, 1, x - 1) + w.D(1, 1, x + 1) - 2.0 * v;
-    const double dyy = w.D(1, 0, x) + w.D(1, 2, x) - 2.0 * v;
-    const double dxy = (w.D(1, 0, x - 1) - w.D(1, 0, x + 1) - w.D(1, 2, x - 1) + w.D(1, 2, x + 1)) / 4.0;
+struct Candidate {
+    int x, y;
+};
+
+bool PassesEdgeTest(const double* const d[3], int x, double edgeRatio) {
+    const double v = d[1][x];
+    const double dxx = d[1][x - 1] + d[1][x + 1] - 2.0 * v;
+    const double dyy = d[0][x] + d[2][x] - 2.0 * v;
+    const double dxy = (d[0][x - 1] - d[0][x + 1] - d[2][x - 1] + d[2][x + 1]) / 4.0;
     const double det = dxx * dyy - dxy * dxy;
     const double tr = dxx + dyy;
     if (!(det >= 0.0))
@@ -280,85 +298,82 @@ bool PassesEdgeTest(const DifferenceWindow& w, int x, double edgeRatio) {
     return tr * tr / det < (edgeRatio + 1.0) * (edgeRatio + 1.0) / edgeRatio;
 }
 
-std::vector<Candidate> FindCandidates(const ScaleSpace& s, double edgeRatio, double contrastThreshold) {
-    std::vector<Candidate> candidates;
-    for (int o = 0; o < kOctaves; ++o) {
-        const int width = s.gauss[o][0].width, height = s.gauss[o][0].height;
-        for (int l = 1; l <= 2; ++l) {
-            for (int y = 1; y + 1 < height; ++y) {
-                const DifferenceWindow w(s.gauss[o], l, y);
-                for (int x = 1; x + 1 < width; ++x) {
-                    const double v = w.D(1, 1, x);
-                    if (!(std::fabs(v) >= contrastThreshold))
-                        continue;
-                    if (!IsExtremum(w, x, v))
-                        continue;
-                    if (!PassesEdgeTest(w, x, edgeRatio))
-                        continue;
-                    candidates.push_back({x, y, o, l});
-                }
+// Partial extremum test of the samples of difference level m = hi - lo
+// against their neighbours in it and in the level below (`below`, rows
+// y - 1 .. y + 1 each, computed by the caller), then the edge test.
+// A sample is an extremum when it is above all 26 neighbours or below all;
+// comparing in another order gives the same answer.
+struct LevelScan {
+    const Plane* lo;  // Gaussian level m
+    const Plane* hi;  // Gaussian level m + 1
+    double edgeRatio, contrastThreshold;
+
+    template <class Below>
+    void Rows(int b, int e, const Below& below, std::vector<Partial>& out) const {
+        const int width = lo->width;
+        std::vector<double> line(std::size_t(width) * 3);
+        for (int y = std::max(b, 1); y < e && y + 1 < lo->height; ++y) {
+            double* d[3] = {line.data(), line.data() + width, line.data() + 2 * width};
+            // The difference level's three rows, computed once.
+            for (int r = 0; r < 3; ++r) {
+                const double* l = lo->Row(y - 1 + r);
+                const double* h = hi->Row(y - 1 + r);
+                for (int x = 0; x < width; ++x)
+                    d[r][x] = h[x] - l[x];
+            }
+            const double* dd[3] = {d[0], d[1], d[2]};
+            for (int x = 1; x + 1 < width; ++x) {
+                const double v = d[1][x];
+                if (!(std::fabs(v) >= contrastThreshold))
+                    continue;
+                bool greater = true, smaller = true;
+                for (int r = 0; r < 3; ++r)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const double n = below(r, y, x + dx);
+                        greater = greater && v > n;
+                        smaller = smaller && v < n;
+                    }
+                if (!greater && !smaller)
+                    continue;
+                for (int r = 0; r < 3; ++r)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        if (r == 1 && dx == 0)
+                            continue;
+                        const double n = dd[r][x + dx];
+                        greater = greater && v > n;
+                        smaller = smaller && v < n;
+                    }
+                if (!greater && !smaller)
+                    continue;
+                if (!PassesEdgeTest(dd, x, edgeRatio))
+                    continue;
+                Partial p{x, y, v, greater, smaller, {}};
+                for (int r = 0; r < 3; ++r)
+                    for (int dx = -1; dx <= 1; ++dx)
+                        p.above[3 * r + dx + 1] = hi->Row(y - 1 + r)[x + dx];
+                out.push_back(p);
             }
         }
     }
-    return candidates;
-}
-
-struct GradientPlane {
-    Matrix magnitude;
-    Matrix orientation;
 };
 
-// Radius of the orientation window of an octave's level, in octave samples.
-int OrientationRadius(const ScaleSpace& s, int o, int l) {
-    const double sigma = 1.5 * s.scale[o][l] / s.spacing[o];
-    return static_cast<int>(3.5 * sigma + 0.5);
-}
-
-// Gradient magnitude and orientation by central differences; border samples
-// hold 0. Only the samples that some orientation window will read are
-// computed (the rest are never read).
-// A plane of w x h: a spare one of the same size when there is one, so that
-// memory already touched is used again.
-Matrix TakePlane(std::vector<Matrix>& spares, int w, int h) {
-    for (auto it = spares.begin(); it != spares.end(); ++it)
-        if (it->width == w && it->height == h && it->samples) {
-            Matrix m = std::move(*it);
-            spares.erase(it);
-            return m;
-        }
-    return Matrix(w, h);
-}
-
-GradientPlane BuildGradients(const Matrix& L, const std::vector<Candidate>& candidates, int radius,
-                             std::vector<Matrix>& spares) {
-    GradientPlane g{TakePlane(spares, L.width, L.height), TakePlane(spares, L.width, L.height)};
-    std::vector<std::uint8_t> needed(L.Size(), 0);
-    for (const Candidate& c : candidates) {
-        const int x0 = std::max(0, c.x - radius), x1 = std::min(L.width - 1, c.x + radius);
-        for (int y = std::max(0, c.y - radius); y <= std::min(L.height - 1, c.y + radius); ++y)
-            std::fill(needed.begin() + std::ptrdiff_t(y) * L.width + x0,
-                      needed.begin() + std::ptrdiff_t(y) * L.width + x1 + 1, std::uint8_t(1));
-    }
-    for (int y = 0; y < L.height; ++y) {
-        const std::uint8_t* need = needed.data() + std::size_t(y) * L.width;
-        double* mag = g.magnitude.Row(y);
-        double* ori = g.orientation.Row(y);
-        const bool borderRow = y == 0 || y + 1 == L.height;
-        for (int x = 0; x < L.width; ++x) {
-            if (!need[x])
-                continue;
-            if (borderRow || x == 0 || x + 1 == L.width) {
-                mag[x] = ori[x] = 0.0;
-                continue;
+// Completes the extremum test against difference level m + 1 = top - saved
+// level m + 1 (each partial's `above`).
+std::vector<Candidate> Finish(const std::vector<Partial>& partials, const Plane& top) {
+    std::vector<Candidate> out;
+    out.reserve(partials.size());
+    for (const Partial& p : partials) {
+        bool greater = p.greater, smaller = p.smaller;
+        for (int r = 0; r < 3; ++r)
+            for (int dx = -1; dx <= 1; ++dx) {
+                const double n = top.Row(p.y - 1 + r)[p.x + dx] - p.above[3 * r + dx + 1];
+                greater = greater && p.v > n;
+                smaller = smaller && p.v < n;
             }
-            const double* row = L.Row(y);
-            const double dx = (row[x + 1] - row[x - 1]) / 2.0;
-            const double dy = (L.Row(y + 1)[x] - L.Row(y - 1)[x]) / 2.0;
-            mag[x] = std::sqrt(dx * dx + dy * dy);
-            ori[x] = Direction(dy, dx);
-        }
+        if (greater || smaller)
+            out.push_back({p.x, p.y});
     }
-    return g;
+    return out;
 }
 
 // Adds weight * (1 - d / binWidth) to every bin whose factor is positive, d
@@ -430,63 +445,144 @@ double PeakOrientation(const double* hist, int b) {
     return WrapAngle(vertex);
 }
 
-void AssignOrientations(const ScaleSpace& s, const std::vector<Candidate>& candidates,
-                        const GradientPlane gradients[kOctaves][2],
-                        std::vector<std::unique_ptr<Keypoint>>& out) {
-    std::size_t next = 0;
-    for (int o = 0; o < kOctaves; ++o) {
-        for (int l = 1; l <= 2; ++l) {
-            if (next >= candidates.size() || candidates[next].octave != o || candidates[next].level != l)
-                continue;
-            const double sigma = 1.5 * s.scale[o][l] / s.spacing[o];
-            std::int32_t n = 0;
-            std::unique_ptr<double[]> kernel(MakeGaussianKernel2D(sigma, &n));
-            const int r = n / 2;
-            const GradientPlane& g = gradients[o][l - 1];
-            for (; next < candidates.size() && candidates[next].octave == o && candidates[next].level == l;
-                 ++next) {
-                const Candidate& c = candidates[next];
-                double hist[kOrientationBins] = {};
-                const int y0 = std::max(0, c.y - r), y1 = std::min(g.magnitude.height - 1, c.y + r);
-                const int x0 = std::max(0, c.x - r), x1 = std::min(g.magnitude.width - 1, c.x + r);
-                for (int y = y0; y <= y1; ++y) {
-                    const double* mag = g.magnitude.Row(y);
-                    const double* ori = g.orientation.Row(y);
-                    const double* krow = kernel.get() + std::size_t(y - c.y + r) * n;
-                    for (int x = x0; x <= x1; ++x) {
-                        const double w = krow[x - c.x + r] * mag[x];
-                        kOrientationHistogram.Add(hist, ori[x], w);
-                    }
-                }
-                // Peaks only: a bin below either neighbour (in the histogram as
-                // accumulated) does not count.
-                double peaks[kOrientationBins];
-                double M = 0.0;
-                for (int b = 0; b < kOrientationBins; ++b) {
-                    const double left = hist[(b + kOrientationBins - 1) % kOrientationBins];
-                    const double right = hist[(b + 1) % kOrientationBins];
-                    peaks[b] = (hist[b] < left || hist[b] < right) ? 0.0 : hist[b];
-                    M = std::max(M, peaks[b]);
-                }
-                for (int b = 0; b < kOrientationBins; ++b) {
-                    if (!(peaks[b] > 0.8 * M))
-                        continue;
-                    auto k = std::make_unique<Keypoint>();
-                    k->x = c.x * s.spacing[o];
-                    k->y = c.y * s.spacing[o];
-                    k->orientation = PeakOrientation(hist, b);
-                    k->octave = o;
-                    k->level = l;
-                    k->scale = s.scale[o][l];
-                    out.push_back(std::move(k));
-                }
-            }
+// Gradient magnitude and orientation by central differences; border samples
+// hold 0.
+inline void Gradient(const Plane& L, int x, int y, double& mag, double& ori) {
+    if (y == 0 || y + 1 == L.height || x == 0 || x + 1 == L.width) {
+        mag = ori = 0.0;
+        return;
+    }
+    const double* row = L.Row(y);
+    const double dx = (row[x + 1] - row[x - 1]) / 2.0;
+    const double dy = (L.Row(y + 1)[x] - L.Row(y - 1)[x]) / 2.0;
+    mag = std::sqrt(dx * dx + dy * dy);
+    ori = Direction(dy, dx);
+}
+
+// Where the gradients of a band of rows go: magnitudes and orientations,
+// `rows` rows of the plane's width each.
+struct GradientStore {
+    double* magnitude;
+    double* orientation;
+    int rows;
+};
+
+// Orientation histograms of a level's candidates (in row order), one
+// keypoint per strong peak. Gradients are computed once per sample some
+// window reads, a band of rows at a time in `store`.
+std::vector<Keypoint> AssignOrientations(const Plane& L, const std::vector<Candidate>& candidates,
+                                         GradientStore store, const Scales& s, int o, int l) {
+    std::vector<Keypoint> found;
+    if (candidates.empty())
+        return found;
+    const double sigma = 1.5 * s.scale[o][l] / s.spacing[o];
+    std::int32_t n = 0;
+    std::unique_ptr<double[]> kernel(MakeGaussianKernel2D(sigma, &n));
+    const int r = n / 2;
+    const int width = L.width;
+    std::vector<double> own;
+    int band;  // candidate rows per band
+    if (store.rows >= L.height) {
+        band = L.height;
+    } else {
+        band = store.rows - 2 * r;
+        if (band < 16) {
+            // A plane too low to split: gradients for all of it.
+            own.resize(2 * L.Size());
+            store = {own.data(), own.data() + L.Size(), L.height};
+            band = L.height;
         }
     }
+    std::size_t i = 0;
+    while (i < candidates.size()) {
+        const int ya = candidates[i].y;
+        std::size_t j = i;
+        while (j < candidates.size() && candidates[j].y < ya + band)
+            ++j;
+        const int yLast = candidates[j - 1].y;
+        const int top = std::max(0, ya - r), bottom = std::min(L.height - 1, yLast + r);
+        const Candidate* first = candidates.data() + i;
+        const Candidate* last = candidates.data() + j;
+        // Gradients of the samples the band's windows read.
+        ParallelRows(bottom - top + 1, width * 4, [&](int b, int e) {
+            std::vector<std::uint8_t> need(static_cast<std::size_t>(width));
+            for (int yy = top + b; yy < top + e; ++yy) {
+                const Candidate* c0 =
+                    std::lower_bound(first, last, yy - r, [](const Candidate& c, int y) { return c.y < y; });
+                const Candidate* c1 =
+                    std::upper_bound(c0, last, yy + r, [](int y, const Candidate& c) { return y < c.y; });
+                if (c0 == c1)
+                    continue;
+                std::fill(need.begin(), need.end(), std::uint8_t(0));
+                for (const Candidate* c = c0; c != c1; ++c)
+                    std::fill(need.begin() + std::max(0, c->x - r),
+                              need.begin() + std::min(width - 1, c->x + r) + 1, std::uint8_t(1));
+                double* mag = store.magnitude + std::size_t(yy - top) * width;
+                double* ori = store.orientation + std::size_t(yy - top) * width;
+                for (int x = 0; x < width; ++x)
+                    if (need[x])
+                        Gradient(L, x, yy, mag[x], ori[x]);
+            }
+        });
+        std::mutex mutex;
+        std::vector<std::pair<std::size_t, std::vector<Keypoint>>> parts;
+        Platform::ParallelFor(
+            i, j,
+            [&](std::size_t b, std::size_t e) {
+                std::vector<Keypoint> part;
+                for (std::size_t ci = b; ci < e; ++ci) {
+                    const Candidate& c = candidates[ci];
+                    double hist[kOrientationBins] = {};
+                    const int y0 = std::max(0, c.y - r), y1 = std::min(L.height - 1, c.y + r);
+                    const int x0 = std::max(0, c.x - r), x1 = std::min(width - 1, c.x + r);
+                    for (int y = y0; y <= y1; ++y) {
+                        const double* mag = store.magnitude + std::size_t(y - top) * width;
+                        const double* ori = store.orientation + std::size_t(y - top) * width;
+                        const double* krow = kernel.get() + std::size_t(y - c.y + r) * n;
+                        for (int x = x0; x <= x1; ++x) {
+                            const double w = krow[x - c.x + r] * mag[x];
+                            kOrientationHistogram.Add(hist, ori[x], w);
+                        }
+                    }
+                    // Peaks only: a bin below either neighbour (in the histogram as
+                    // accumulated) does not count.
+                    double peaks[kOrientationBins];
+                    double M = 0.0;
+                    for (int bin = 0; bin < kOrientationBins; ++bin) {
+                        const double left = hist[(bin + kOrientationBins - 1) % kOrientationBins];
+                        const double right = hist[(bin + 1) % kOrientationBins];
+                        peaks[bin] = (hist[bin] < left || hist[bin] < right) ? 0.0 : hist[bin];
+                        M = std::max(M, peaks[bin]);
+                    }
+                    for (int bin = 0; bin < kOrientationBins; ++bin) {
+                        if (!(peaks[bin] > 0.8 * M))
+                            continue;
+                        Keypoint k;
+                        k.x = c.x * s.spacing[o];
+                        k.y = c.y * s.spacing[o];
+                        k.orientation = PeakOrientation(hist, bin);
+                        k.octave = o;
+                        k.level = l;
+                        k.scale = s.scale[o][l];
+                        part.push_back(k);
+                    }
+                }
+                if (part.empty())
+                    return;
+                std::lock_guard<std::mutex> lock(mutex);
+                parts.emplace_back(b, std::move(part));
+            },
+            std::max<std::size_t>(1, 8));
+        std::sort(parts.begin(), parts.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (auto& p : parts)
+            found.insert(found.end(), p.second.begin(), p.second.end());
+        i = j;
+    }
+    return found;
 }
 
 // Bilinear read with the cell taken by truncation toward zero, scaled by 0.25.
-inline double Interpolate(const Matrix& L, double px, double py) {
+inline double Interpolate(const Plane& L, double px, double py) {
     const int x0 = static_cast<int>(px);
     const int y0 = static_cast<int>(py);
     const double fx = px - x0, fy = py - y0;
@@ -503,7 +599,7 @@ inline double Interpolate(const Matrix& L, double px, double py) {
     return v * 0.25;
 }
 
-void Describe(const Matrix& L, double spacing, const Keypoint& k, double* desc) {
+void Describe(const Plane& L, double spacing, const Keypoint& k, double* desc) {
     std::fill_n(desc, kDescriptorLength, 0.0);
     const double cx = k.x / spacing, cy = k.y / spacing;
     const double theta = k.orientation;
@@ -582,6 +678,24 @@ void ReplaceLists(std::vector<Keypoint*>& keypoints, std::vector<double*>& descr
     descriptors.clear();
 }
 
+// Descriptors of a level's keypoints, appended to the output lists.
+void DescribeLevel(const Plane& L, double spacing, std::vector<Keypoint>& found,
+                   std::vector<std::unique_ptr<Keypoint>>& keypoints,
+                   std::vector<std::unique_ptr<double[]>>& descriptors) {
+    const std::size_t start = descriptors.size();
+    for (const Keypoint& k : found) {
+        keypoints.push_back(std::make_unique<Keypoint>(k));
+        descriptors.emplace_back(new double[kDescriptorLength]);
+    }
+    Platform::ParallelFor(
+        0, found.size(),
+        [&](std::size_t b, std::size_t e) {
+            for (std::size_t i = b; i < e; ++i)
+                Describe(L, spacing, found[i], descriptors[start + i].get());
+        },
+        4);
+}
+
 }  // namespace
 
 void DetectFeatures(PanoramaLib::IPanoElement* element, std::vector<Keypoint*>& keypoints,
@@ -594,45 +708,98 @@ void DetectFeatures(PanoramaLib::IPanoElement* element, std::vector<Keypoint*>& 
         return;
     }
     const int W = element->GetWidth(), H = element->GetHeight();
-
-    auto space = std::make_unique<ScaleSpace>();
-    BuildScaleSpace(*space, DoubleSizeGrey(element, W, H), W, H);
-    ThrowIfCancelled(cancel);
-
-    const std::vector<Candidate> candidates = FindCandidates(*space, edgeRatio, contrastThreshold);
-    // Only Gaussian levels 1 and 2 are read from here on; the others' memory
-    // serves the gradient planes.
-    std::vector<Matrix> spares;
-    for (int o = 0; o < kOctaves; ++o)
-        for (int l : {0, 3, 4})
-            spares.push_back(std::move(space->gauss[o][l]));
-    ThrowIfCancelled(cancel);
-
-    auto gradients = std::make_unique<GradientPlane[][2]>(kOctaves);
-    for (int o = 0; o < kOctaves; ++o)
-        for (int l = 1; l <= 2; ++l) {
-            std::vector<Candidate> here;
-            for (const Candidate& c : candidates)
-                if (c.octave == o && c.level == l)
-                    here.push_back(c);
-            gradients[o][l - 1] =
-                BuildGradients(space->gauss[o][l], here, OrientationRadius(*space, o, l), spares);
-        }
-    spares.clear();
-    ThrowIfCancelled(cancel);
+    const Scales s;
+    int width[kOctaves], height[kOctaves];
+    for (int o = 0; o < kOctaves; ++o) {
+        width[o] = static_cast<int>(W / s.spacing[o]);
+        height[o] = static_cast<int>(H / s.spacing[o]);
+    }
+    const std::size_t fullSize = std::size_t(width[0]) * height[0];
+    const std::size_t quarterSize = std::max<std::size_t>(1, std::size_t(width[1]) * height[1]);
+    WorkspaceLease ws(fullSize, quarterSize);
+    // Octave bases alternate between the first full plane and the quarter
+    // one: an octave's base is written while the octave before still works.
+    double* baseMemory[kOctaves];
+    std::size_t baseCapacity[kOctaves];
+    for (int o = 0; o < kOctaves; ++o) {
+        baseMemory[o] = o % 2 == 0 ? ws->full[0].get() : ws->quarter.get();
+        baseCapacity[o] = o % 2 == 0 ? ws->fullCapacity : ws->quarterCapacity;
+    }
+    {
+        const Plane base{baseMemory[0], width[0], height[0]};
+        DoubleSizeGrey(element, W, H, base);
+        if (s.baseBlur != 0.0)
+            RecursiveGaussianBlur(base.width, base.height, base.width, base.data, s.baseBlur);
+    }
 
     std::vector<std::unique_ptr<Keypoint>> found;
-    AssignOrientations(*space, candidates, gradients.get(), found);
-    gradients.reset();
-    ThrowIfCancelled(cancel);
-
     std::vector<std::unique_ptr<double[]>> described;
-    described.reserve(found.size());
-    for (const auto& k : found) {
-        described.emplace_back(new double[kDescriptorLength]);
-        Describe(space->gauss[k->octave][k->level], space->spacing[k->octave], *k, described.back().get());
+    for (int o = 0; o < kOctaves; ++o) {
+        const int w = width[o], h = height[o];
+        Plane g0{baseMemory[o], w, h}, g1{ws->full[1].get(), w, h}, g2{ws->full[2].get(), w, h};
+        const std::size_t grain = RowGrain(w);
+        RecursiveGaussianBlurInto(w, h, w, g0.data, g1.data, s.blur[1]);
+        // Difference level 0 replaces Gaussian level 0, which nothing else reads.
+        ParallelRows(h, w, [&](int b, int e) {
+            for (int y = b; y < e; ++y) {
+                const double* l1 = g1.Row(y);
+                double* d0 = g0.Row(y);
+                for (int x = 0; x < w; ++x)
+                    d0[x] = l1[x] - d0[x];
+            }
+        });
+        RecursiveGaussianBlurInto(w, h, w, g1.data, g2.data, s.blur[2]);
+        std::vector<Partial> partial1 =
+            CollectRows<Partial>(h, grain, [&](std::size_t b, std::size_t e, auto& out) {
+                const LevelScan scan{&g1, &g2, edgeRatio, contrastThreshold};
+                scan.Rows(
+                    int(b), int(e), [&](int r, int y, int x) { return g0.Row(y - 1 + r)[x]; }, out);
+            });
+        if (o + 1 < kOctaves) {
+            const Plane next{baseMemory[o + 1], width[o + 1], height[o + 1]};
+            ParallelRows(next.height, next.width, [&](int b, int e) {
+                for (int y = b; y < e; ++y) {
+                    const double* src = g2.Row(2 * y);
+                    double* dst = next.Row(y);
+                    for (int x = 0; x < next.width; ++x)
+                        dst[x] = src[2 * x];
+                }
+            });
+        }
+        // Gaussian level 3 (and then 4) where the difference level 0 was.
+        const Plane g3{baseMemory[o], w, h};
+        RecursiveGaussianBlurInto(w, h, w, g2.data, g3.data, s.blur[3]);
+        const std::vector<Candidate> candidates1 = Finish(partial1, g3);
+        partial1 = {};
+        std::vector<Partial> partial2 =
+            CollectRows<Partial>(h, grain, [&](std::size_t b, std::size_t e, auto& out) {
+                const LevelScan scan{&g2, &g3, edgeRatio, contrastThreshold};
+                scan.Rows(
+                    int(b), int(e),
+                    [&](int r, int y, int x) { return g2.Row(y - 1 + r)[x] - g1.Row(y - 1 + r)[x]; }, out);
+            });
+        RecursiveGaussianBlur(w, h, w, g3.data, s.blur[4]);
+        const std::vector<Candidate> candidates2 = Finish(partial2, g3);
+        partial2 = {};
+        if (o == 0)
+            ThrowIfCancelled(cancel);
+
+        // Level 1 keypoints take their gradients where level 3 was, level 2
+        // keypoints there and where level 1 was.
+        const std::size_t half = baseCapacity[o] / 2;
+        std::vector<Keypoint> k1 = AssignOrientations(
+            g1, candidates1, {baseMemory[o], baseMemory[o] + half, int(half / std::size_t(std::max(w, 1)))},
+            s, o, 1);
+        DescribeLevel(g1, s.spacing[o], k1, found, described);
+        const std::size_t room = std::min(baseCapacity[o], ws->fullCapacity);
+        std::vector<Keypoint> k2 = AssignOrientations(
+            g2, candidates2, {baseMemory[o], ws->full[1].get(), int(room / std::size_t(std::max(w, 1)))}, s,
+            o, 2);
+        DescribeLevel(g2, s.spacing[o], k2, found, described);
+        if (o == 0 || o == 1)
+            ThrowIfCancelled(cancel);
     }
-    space.reset();
+    ThrowIfCancelled(cancel);
 
     ReplaceLists(keypoints, descriptors);
     keypoints.reserve(found.size());
