@@ -13,6 +13,7 @@
 #include <mutex>
 #include <new>
 #include <semaphore>
+#include <system_error>
 #include <thread>
 
 #include "Features.h"
@@ -211,17 +212,19 @@ void CPanorama::PrepareAnalysis(CPanoElement* photo, IPanoElement* given, bool d
 
 namespace {
 
-// Analyses that may run side by side: one per thread, but no more than half
-// the memory now free holds, counting a detection's planes at their largest
-// (eight planes of doubles at twice the analysis size, square photos).
+// Detections that may run side by side. Each one spreads its work over the
+// pool, so two keep the pool busy while one of them loads its photo or works
+// through a stage too small to share; more would only hold more planes. Fewer
+// when half the memory now free does not hold two detections' planes at their
+// largest (3.25 planes of doubles at twice the analysis size, square photos).
 std::ptrdiff_t AnalysesAtOnce(int targetSize) {
-    const std::ptrdiff_t threads = Platform::ThreadPool::Shared().ThreadCount();
+    const std::ptrdiff_t wanted = std::min<std::ptrdiff_t>(2, Platform::ThreadPool::Shared().ThreadCount());
     const long pages = sysconf(_SC_AVPHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
     if (pages <= 0 || pageSize <= 0)
-        return threads;
-    const double perAnalysis = 8.0 * 8.0 * (2.0 * targetSize) * (2.0 * targetSize);
+        return wanted;
+    const double perAnalysis = 3.25 * 8.0 * (2.0 * targetSize) * (2.0 * targetSize);
     const double fit = 0.5 * double(pages) * double(pageSize) / perAnalysis;
-    return std::clamp<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(fit), 1, threads);
+    return std::clamp<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(fit), 1, wanted);
 }
 
 }  // namespace
@@ -238,8 +241,8 @@ void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::
             cached[i].reset(FindCachedKeypoints(photos[i]->GetFileName(), oldCopies, oldSets));
     auto givenCopy = [&](std::size_t i) { return copies ? (*copies)[i] : nullptr; };
 
-    // The heavy part of every photo's analysis runs side by side while this
-    // thread keeps the progress and the cancel answer; a photo listed twice
+    // The heavy part of every photo's analysis runs on threads of its own
+    // while this thread keeps the progress and the cancel answer; a photo listed twice
     // would be loaded by two threads at once, so such a list goes one by one.
     std::vector<IPanoElement*> seen(photos.begin(), photos.end());
     std::sort(seen.begin(), seen.end());
@@ -258,28 +261,41 @@ void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::
     std::condition_variable doneChanged;
     std::atomic<bool> abort{false};
     std::counting_semaphore<> fullSizeSlots(kFullSizeLoadsAtOnce);
-    std::counting_semaphore<> analysisSlots(AnalysesAtOnce(targetSize_));
-    std::thread runner([&] {
-        Platform::ParallelFor(0, n, [&](std::size_t b, std::size_t e) {
-            for (std::size_t i = b; i < e; ++i) {
-                CPanoElement* photo = AsElement(photos[i]);
-                if (photo && !abort.load()) {
-                    analysisSlots.acquire();
-                    ScopeExit release([&] { analysisSlots.release(); });
-                    PrepareAnalysis(photo, givenCopy(i), !cached[i], abort, fullSizeSlots, ready[i]);
-                }
-                if (abort.load())
-                    ready[i].failure = PreparedAnalysis::kCancelled;
-                std::lock_guard<std::mutex> lock(mutex);
-                done[i] = 1;
-                doneChanged.notify_all();
-            }
-        });
-    });
+    // Photos are taken in list order by a few threads of their own (not pool
+    // workers), so that each detection can spread over the whole pool.
+    std::atomic<std::size_t> next{0};
+    auto lane = [&] {
+        for (;;) {
+            const std::size_t i = next.fetch_add(1);
+            if (i >= n)
+                return;
+            CPanoElement* photo = AsElement(photos[i]);
+            if (photo && !abort.load())
+                PrepareAnalysis(photo, givenCopy(i), !cached[i], abort, fullSizeSlots, ready[i]);
+            if (abort.load())
+                ready[i].failure = PreparedAnalysis::kCancelled;
+            std::lock_guard<std::mutex> lock(mutex);
+            done[i] = 1;
+            doneChanged.notify_all();
+        }
+    };
+    std::vector<std::thread> lanes;
+    const std::ptrdiff_t wanted = AnalysesAtOnce(targetSize_);
+    for (std::ptrdiff_t k = 0; k < wanted; ++k) {
+        try {
+            lanes.emplace_back(lane);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
     ScopeExit stop([&] {
         abort.store(true);
-        runner.join();
+        for (std::thread& t : lanes)
+            t.join();
     });
+    // Without a thread of its own the work runs here, progress afterwards.
+    if (lanes.empty())
+        lane();
     for (std::size_t i = 0; i < n; ++i) {
         {
             std::unique_lock<std::mutex> lock(mutex);
