@@ -13,6 +13,10 @@
 #include "OrvexBase.h"
 #include "ThreadPool.h"
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 constexpr int kOctaves = 4;
@@ -303,6 +307,47 @@ bool PassesEdgeTest(const double* const d[3], int x, double edgeRatio) {
 // y - 1 .. y + 1 each, computed by the caller), then the edge test.
 // A sample is an extremum when it is above all 26 neighbours or below all;
 // comparing in another order gives the same answer.
+// The x in [1, n - 1) where |d[x]| >= threshold (never for NaN), in order;
+// returns their count.
+int ContrastHitsScalar(const double* d, int n, double threshold, int* hits) {
+    int count = 0;
+    for (int x = 1; x + 1 < n; ++x)
+        if (std::fabs(d[x]) >= threshold)
+            hits[count++] = x;
+    return count;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Four samples a step: the same absolute value and comparison per lane.
+__attribute__((target("avx2"))) int ContrastHitsAvx2(const double* d, int n, double threshold, int* hits) {
+    const __m256d sign = _mm256_set1_pd(-0.0), limit = _mm256_set1_pd(threshold);
+    int count = 0;
+    int x = 1;
+    for (; x + 4 < n; x += 4) {
+        const __m256d v = _mm256_andnot_pd(sign, _mm256_loadu_pd(d + x));
+        unsigned bits = unsigned(_mm256_movemask_pd(_mm256_cmp_pd(v, limit, _CMP_GE_OQ)));
+        while (bits) {
+            hits[count++] = x + __builtin_ctz(bits);
+            bits &= bits - 1;
+        }
+    }
+    for (; x + 1 < n; ++x)
+        if (std::fabs(d[x]) >= threshold)
+            hits[count++] = x;
+    return count;
+}
+
+const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+
+int ContrastHits(const double* d, int n, double threshold, int* hits) {
+    return kHaveAvx2 ? ContrastHitsAvx2(d, n, threshold, hits) : ContrastHitsScalar(d, n, threshold, hits);
+}
+#else
+int ContrastHits(const double* d, int n, double threshold, int* hits) {
+    return ContrastHitsScalar(d, n, threshold, hits);
+}
+#endif
+
 struct LevelScan {
     const Plane* lo;  // Gaussian level m
     const Plane* hi;  // Gaussian level m + 1
@@ -311,25 +356,34 @@ struct LevelScan {
     template <class Below>
     void Rows(int b, int e, const Below& below, std::vector<Partial>& out) const {
         const int width = lo->width;
+        const int first = std::max(b, 1), end = std::min(e, lo->height - 1);
+        if (first >= end || width < 3)
+            return;
         std::vector<double> line(std::size_t(width) * 3);
-        for (int y = std::max(b, 1); y < e && y + 1 < lo->height; ++y) {
-            double* d[3] = {line.data(), line.data() + width, line.data() + 2 * width};
-            // The difference level's three rows, computed once.
-            for (int r = 0; r < 3; ++r) {
-                const double* l = lo->Row(y - 1 + r);
-                const double* h = hi->Row(y - 1 + r);
-                for (int x = 0; x < width; ++x)
-                    d[r][x] = h[x] - l[x];
-            }
+        std::vector<int> hits(static_cast<std::size_t>(width));
+        auto difference = [&](int y, double* d) {
+            const double* l = lo->Row(y);
+            const double* h = hi->Row(y);
+            for (int x = 0; x < width; ++x)
+                d[x] = h[x] - l[x];
+        };
+        // The difference level's rows y - 1 .. y + 1, each computed once.
+        double* d[3] = {line.data(), line.data() + width, line.data() + 2 * width};
+        difference(first - 1, d[0]);
+        difference(first, d[1]);
+        for (int y = first; y < end; ++y) {
+            difference(y + 1, d[2]);
             const double* dd[3] = {d[0], d[1], d[2]};
-            for (int x = 1; x + 1 < width; ++x) {
+            const int count = ContrastHits(d[1], width, contrastThreshold, hits.data());
+            for (int k = 0; k < count; ++k) {
+                const int x = hits[k];
                 const double v = d[1][x];
-                if (!(std::fabs(v) >= contrastThreshold))
-                    continue;
                 bool greater = true, smaller = true;
                 for (int r = 0; r < 3; ++r)
                     for (int dx = -1; dx <= 1; ++dx) {
-                        const double n = below(r, y, x + dx);
+                        if (r == 1 && dx == 0)
+                            continue;
+                        const double n = dd[r][x + dx];
                         greater = greater && v > n;
                         smaller = smaller && v < n;
                     }
@@ -337,9 +391,7 @@ struct LevelScan {
                     continue;
                 for (int r = 0; r < 3; ++r)
                     for (int dx = -1; dx <= 1; ++dx) {
-                        if (r == 1 && dx == 0)
-                            continue;
-                        const double n = dd[r][x + dx];
+                        const double n = below(r, y, x + dx);
                         greater = greater && v > n;
                         smaller = smaller && v < n;
                     }
@@ -353,6 +405,7 @@ struct LevelScan {
                         p.above[3 * r + dx + 1] = hi->Row(y - 1 + r)[x + dx];
                 out.push_back(p);
             }
+            std::rotate(d, d + 1, d + 3);
         }
     }
 };
@@ -391,13 +444,25 @@ struct CircularHistogram {
             centre[b] = -kPi + b * binWidth;
     }
 
-    void AddBin(double* hist, int b, double angle, double weight) const {
+    // The bins an angle reaches and their factors, so that one angle can be
+    // added with several weights.
+    struct Spread {
+        int count = 0;
+        int bin[4];
+        double factor[4];
+    };
+
+    void AddBin(Spread& s, int b, double angle) const {
         const double factor = 1.0 - CircularDistance(angle, centre[b]) / binWidth;
-        if (factor > 0.0)
-            hist[b] += weight * factor;
+        if (factor > 0.0) {
+            s.bin[s.count] = b;
+            s.factor[s.count] = factor;
+            ++s.count;
+        }
     }
 
-    void Add(double* hist, double angle, double weight) const {
+    Spread Prepare(double angle) const {
+        Spread s;
         // t >= 0, so truncation is the floor.
         const double t = (WrapAngle(angle) + kPi) / binWidth;
         int b = static_cast<int>(t);
@@ -405,19 +470,27 @@ struct CircularHistogram {
         b %= Bins;
         const int next = b + 1 == Bins ? 0 : b + 1;
         if (frac > 1e-6 && frac < 1.0 - 1e-6) {
-            AddBin(hist, b, angle, weight);
-            AddBin(hist, next, angle, weight);
-            return;
+            AddBin(s, b, angle);
+            AddBin(s, next, angle);
+            return s;
         }
         const int before = b == 0 ? Bins - 1 : b - 1;
         const int after = next + 1 == Bins ? 0 : next + 1;
         // In bin order as a full loop would visit them (each bin is separate,
         // so the order does not change any sum).
-        AddBin(hist, before, angle, weight);
-        AddBin(hist, b, angle, weight);
-        AddBin(hist, next, angle, weight);
-        AddBin(hist, after, angle, weight);
+        AddBin(s, before, angle);
+        AddBin(s, b, angle);
+        AddBin(s, next, angle);
+        AddBin(s, after, angle);
+        return s;
     }
+
+    static void Add(double* hist, const Spread& s, double weight) {
+        for (int k = 0; k < s.count; ++k)
+            hist[s.bin[k]] += weight * s.factor[k];
+    }
+
+    void Add(double* hist, double angle, double weight) const { Add(hist, Prepare(angle), weight); }
 };
 
 const CircularHistogram<kOrientationBins> kOrientationHistogram;
@@ -582,7 +655,7 @@ std::vector<Keypoint> AssignOrientations(const Plane& L, const std::vector<Candi
 }
 
 // Bilinear read with the cell taken by truncation toward zero, scaled by 0.25.
-inline double Interpolate(const Plane& L, double px, double py) {
+[[gnu::always_inline]] inline double Interpolate(const Plane& L, double px, double py) {
     const int x0 = static_cast<int>(px);
     const int y0 = static_cast<int>(py);
     const double fx = px - x0, fy = py - y0;
@@ -611,23 +684,21 @@ void Describe(const Plane& L, double spacing, const Keypoint& k, double* desc) {
             cellX[i][j] = cx + (kCellOffsets[i] * cs - kCellOffsets[j] * sn);
             cellY[i][j] = cy + (kCellOffsets[i] * sn + kCellOffsets[j] * cs);
         }
+    // The cells each sample row and column can reach: a cell whose centre
+    // lies 6 or more from the point along either of the keypoint's axes is at
+    // least 6 / sqrt 2 > 4 away along an image axis, so its weight is
+    // negative.
     for (int gv = 0; gv < 16; ++gv) {
         const double v = -7.5 + gv;
         for (int gu = 0; gu < 16; ++gu) {
             const double u = -7.5 + gu;
             const double px = cx + (u * cs - v * sn);
             const double py = cy + (u * sn + v * cs);
-            const double dx = (Interpolate(L, px + 1.0, py) - Interpolate(L, px - 1.0, py)) / 2.0;
-            const double dy = (Interpolate(L, px, py + 1.0) - Interpolate(L, px, py - 1.0)) / 2.0;
-            if (dx == 0.0 && dy == 0.0)
-                continue;
-            const double ox = px - cx, oy = py - cy;
-            const double weight =
-                std::sqrt(dx * dx + dy * dy) * std::exp(-(ox * ox + oy * oy) / 128.0) / (128.0 * kPi);
-            const double phi = Direction(dy, dx) - theta;
-            // A cell whose centre lies 6 or more from the point along either
-            // of the keypoint's axes is at least 6 / sqrt 2 > 4 away along an
-            // image axis, so its weight is negative: skip it unasked.
+            // The cells that take a share of this sample; none, and its
+            // gradient is not needed.
+            int cells = 0;
+            int cell[16];
+            double cellWeight[16][2];
             for (int i = 0; i < 4; ++i) {
                 if (std::fabs(kCellOffsets[i] - u) >= 6.0)
                     continue;
@@ -638,9 +709,26 @@ void Describe(const Plane& L, double spacing, const Keypoint& k, double* desc) {
                     const double wy = 1.0 - std::fabs(cellY[i][j] - py) / 4.0;
                     if (!(wx > 0.0 && wy > 0.0))
                         continue;
-                    kDescriptorHistogram.Add(desc + (4 * i + j) * 8, phi, weight * wx * wy);
+                    cell[cells] = 4 * i + j;
+                    cellWeight[cells][0] = wx;
+                    cellWeight[cells][1] = wy;
+                    ++cells;
                 }
             }
+            if (cells == 0)
+                continue;
+            const double dx = (Interpolate(L, px + 1.0, py) - Interpolate(L, px - 1.0, py)) / 2.0;
+            const double dy = (Interpolate(L, px, py + 1.0) - Interpolate(L, px, py - 1.0)) / 2.0;
+            if (dx == 0.0 && dy == 0.0)
+                continue;
+            const double ox = px - cx, oy = py - cy;
+            const double weight =
+                std::sqrt(dx * dx + dy * dy) * std::exp(-(ox * ox + oy * oy) / 128.0) / (128.0 * kPi);
+            const double phi = Direction(dy, dx) - theta;
+            const auto spread = kDescriptorHistogram.Prepare(phi);
+            for (int c = 0; c < cells; ++c)
+                kDescriptorHistogram.Add(desc + cell[c] * 8, spread,
+                                         weight * cellWeight[c][0] * cellWeight[c][1]);
         }
     }
     // Unit length, large values clipped at 0.2, then unit length again. An
