@@ -655,12 +655,15 @@ std::vector<Keypoint> AssignOrientations(const Plane& L, const std::vector<Candi
 }
 
 // Bilinear read with the cell taken by truncation toward zero, scaled by 0.25.
+// Bilinear read with the cell taken by truncation toward zero, scaled by
+// 0.25. Inside: the caller knows all four samples lie in the plane.
+template <bool Inside>
 [[gnu::always_inline]] inline double Interpolate(const Plane& L, double px, double py) {
     const int x0 = static_cast<int>(px);
     const int y0 = static_cast<int>(py);
     const double fx = px - x0, fy = py - y0;
     double a, b, c, d;
-    if (x0 >= 0 && y0 >= 0 && x0 + 1 < L.width && y0 + 1 < L.height) {
+    if (Inside || (x0 >= 0 && y0 >= 0 && x0 + 1 < L.width && y0 + 1 < L.height)) {
         const double* r0 = L.Row(y0) + x0;
         const double* r1 = r0 + L.width;
         a = r0[0], b = r0[1], c = r1[0], d = r1[1];
@@ -672,7 +675,32 @@ std::vector<Keypoint> AssignOrientations(const Plane& L, const std::vector<Candi
     return v * 0.25;
 }
 
-void Describe(const Plane& L, double spacing, const Keypoint& k, double* desc) {
+// The cells (along one axis) whose centre lies less than 6 from sample g
+// of 16 along the same axis: a consecutive run of the four.
+struct Reach {
+    int first, last;
+};
+constexpr std::array<Reach, 16> MakeReach() {
+    constexpr double offsets[4] = {-6.0, -2.0, 2.0, 6.0};
+    std::array<Reach, 16> r{};
+    for (int g = 0; g < 16; ++g) {
+        const double u = -7.5 + g;
+        int first = 4, last = 0;
+        for (int i = 0; i < 4; ++i) {
+            const double d = offsets[i] - u;
+            if ((d < 0 ? -d : d) < 6.0) {
+                first = std::min(first, i);
+                last = i + 1;
+            }
+        }
+        r[g] = {first, last};
+    }
+    return r;
+}
+constexpr std::array<Reach, 16> kReach = MakeReach();
+
+template <bool Inside>
+void DescribeIn(const Plane& L, double spacing, const Keypoint& k, double* desc) {
     std::fill_n(desc, kDescriptorLength, 0.0);
     const double cx = k.x / spacing, cy = k.y / spacing;
     const double theta = k.orientation;
@@ -699,12 +727,8 @@ void Describe(const Plane& L, double spacing, const Keypoint& k, double* desc) {
             int cells = 0;
             int cell[16];
             double cellWeight[16][2];
-            for (int i = 0; i < 4; ++i) {
-                if (std::fabs(kCellOffsets[i] - u) >= 6.0)
-                    continue;
-                for (int j = 0; j < 4; ++j) {
-                    if (std::fabs(kCellOffsets[j] - v) >= 6.0)
-                        continue;
+            for (int i = kReach[gu].first; i < kReach[gu].last; ++i)
+                for (int j = kReach[gv].first; j < kReach[gv].last; ++j) {
                     const double wx = 1.0 - std::fabs(cellX[i][j] - px) / 4.0;
                     const double wy = 1.0 - std::fabs(cellY[i][j] - py) / 4.0;
                     if (!(wx > 0.0 && wy > 0.0))
@@ -714,11 +738,12 @@ void Describe(const Plane& L, double spacing, const Keypoint& k, double* desc) {
                     cellWeight[cells][1] = wy;
                     ++cells;
                 }
-            }
             if (cells == 0)
                 continue;
-            const double dx = (Interpolate(L, px + 1.0, py) - Interpolate(L, px - 1.0, py)) / 2.0;
-            const double dy = (Interpolate(L, px, py + 1.0) - Interpolate(L, px, py - 1.0)) / 2.0;
+            const double dx =
+                (Interpolate<Inside>(L, px + 1.0, py) - Interpolate<Inside>(L, px - 1.0, py)) / 2.0;
+            const double dy =
+                (Interpolate<Inside>(L, px, py + 1.0) - Interpolate<Inside>(L, px, py - 1.0)) / 2.0;
             if (dx == 0.0 && dy == 0.0)
                 continue;
             const double ox = px - cx, oy = py - cy;
@@ -755,6 +780,17 @@ void Describe(const Plane& L, double spacing, const Keypoint& k, double* desc) {
     const double n2 = norm();
     for (int i = 0; i < kDescriptorLength; ++i)
         desc[i] /= n2;
+}
+
+// Reads within 14 samples of the keypoint (7.5 sqrt 2, one more for the
+// gradient, one for the bilinear cell, and a margin) need no bounds test.
+void Describe(const Plane& L, double spacing, const Keypoint& k, double* desc) {
+    const double cx = k.x / spacing, cy = k.y / spacing;
+    const bool inside = cx >= 14.0 && cy >= 14.0 && cx + 14.0 < L.width - 1 && cy + 14.0 < L.height - 1;
+    if (inside)
+        DescribeIn<true>(L, spacing, k, desc);
+    else
+        DescribeIn<false>(L, spacing, k, desc);
 }
 
 void ReplaceLists(std::vector<Keypoint*>& keypoints, std::vector<double*>& descriptors) {
