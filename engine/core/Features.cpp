@@ -378,15 +378,18 @@ struct LevelScan {
             for (int k = 0; k < count; ++k) {
                 const int x = hits[k];
                 const double v = d[1][x];
-                bool greater = true, smaller = true;
-                for (int r = 0; r < 3; ++r)
-                    for (int dx = -1; dx <= 1; ++dx) {
-                        if (r == 1 && dx == 0)
-                            continue;
-                        const double n = dd[r][x + dx];
-                        greater = greater && v > n;
-                        smaller = smaller && v < n;
-                    }
+                // The planes hold no NaN, so "above every neighbour" is
+                // "above the largest".
+                double lo8 = dd[1][x - 1], hi8 = lo8;
+                auto take = [&](double n) {
+                    lo8 = n < lo8 ? n : lo8;
+                    hi8 = n > hi8 ? n : hi8;
+                };
+                take(dd[1][x + 1]);
+                for (int r = 0; r < 3; r += 2)
+                    for (int dx = -1; dx <= 1; ++dx)
+                        take(dd[r][x + dx]);
+                bool greater = v > hi8, smaller = v < lo8;
                 if (!greater && !smaller)
                     continue;
                 for (int r = 0; r < 3; ++r)
