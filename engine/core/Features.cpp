@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <numbers>
 #include <utility>
+
+#include <sys/mman.h>
 
 #include "Gaussian.h"
 #include "OrvexBase.h"
@@ -45,6 +48,50 @@ struct Plane {
     }
 };
 
+// Samples of a large plane, mapped on their own: in huge pages where the
+// system grants them and filled in one call rather than one fault per page,
+// which on a virtual machine is a large part of a detection's time.
+class PlaneMemory {
+public:
+    PlaneMemory() = default;
+    explicit PlaneMemory(std::size_t doubles) {
+        constexpr std::size_t kHuge = std::size_t(2) << 20;
+        bytes_ = (std::max<std::size_t>(doubles, 1) * sizeof(double) + kHuge - 1) / kHuge * kHuge;
+        void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            throw std::bad_alloc();
+        data_ = static_cast<double*>(p);
+#if defined(MADV_HUGEPAGE)
+        madvise(p, bytes_, MADV_HUGEPAGE);
+#endif
+#if defined(MADV_POPULATE_WRITE)
+        madvise(p, bytes_, MADV_POPULATE_WRITE);
+#endif
+    }
+    ~PlaneMemory() {
+        if (data_)
+            munmap(data_, bytes_);
+    }
+    PlaneMemory(PlaneMemory&& o) noexcept
+        : data_(std::exchange(o.data_, nullptr)), bytes_(std::exchange(o.bytes_, 0)) {}
+    PlaneMemory& operator=(PlaneMemory&& o) noexcept {
+        if (this != &o) {
+            if (data_)
+                munmap(data_, bytes_);
+            data_ = std::exchange(o.data_, nullptr);
+            bytes_ = std::exchange(o.bytes_, 0);
+        }
+        return *this;
+    }
+    double* get() const {
+        return data_;
+    }
+
+private:
+    double* data_ = nullptr;
+    std::size_t bytes_ = 0;
+};
+
 // The memory of one detection: three planes of the first octave's size and
 // one of the second's. A detection needs no more: it keeps only the levels
 // that are still to be read and compares against the ones already dropped
@@ -52,20 +99,22 @@ struct Plane {
 struct Workspace {
     std::size_t fullCapacity = 0;
     std::size_t quarterCapacity = 0;
-    std::unique_ptr<double[]> full[3];
-    std::unique_ptr<double[]> quarter;
+    PlaneMemory full[3];
+    PlaneMemory quarter;
 
     void Reserve(std::size_t fullSize, std::size_t quarterSize) {
         if (fullSize > fullCapacity) {
             for (auto& p : full)
-                p.reset();
+                p = PlaneMemory();
+            fullCapacity = 0;
             for (auto& p : full)
-                p.reset(new double[fullSize]);
+                p = PlaneMemory(fullSize);
             fullCapacity = fullSize;
         }
         if (quarterSize > quarterCapacity) {
-            quarter.reset();
-            quarter.reset(new double[quarterSize]);
+            quarter = PlaneMemory();
+            quarterCapacity = 0;
+            quarter = PlaneMemory(quarterSize);
             quarterCapacity = quarterSize;
         }
     }
