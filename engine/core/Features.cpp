@@ -915,21 +915,13 @@ void DetectFeatures(PanoramaLib::IPanoElement* element, std::vector<Keypoint*>& 
         Plane g0{baseMemory[o], w, h}, g1{ws->full[1].get(), w, h}, g2{ws->full[2].get(), w, h};
         const std::size_t grain = RowGrain(w);
         RecursiveGaussianBlurInto(w, h, w, g0.data, g1.data, s.blur[1]);
-        // Difference level 0 replaces Gaussian level 0, which nothing else reads.
-        ParallelRows(h, w, [&](int b, int e) {
-            for (int y = b; y < e; ++y) {
-                const double* l1 = g1.Row(y);
-                double* d0 = g0.Row(y);
-                for (int x = 0; x < w; ++x)
-                    d0[x] = l1[x] - d0[x];
-            }
-        });
         RecursiveGaussianBlurInto(w, h, w, g1.data, g2.data, s.blur[2]);
         std::vector<Partial> partial1 =
             CollectRows<Partial>(h, grain, [&](std::size_t b, std::size_t e, auto& out) {
                 const LevelScan scan{&g1, &g2, edgeRatio, contrastThreshold};
                 scan.Rows(
-                    int(b), int(e), [&](int r, int y, int x) { return g0.Row(y - 1 + r)[x]; }, out);
+                    int(b), int(e),
+                    [&](int r, int y, int x) { return g1.Row(y - 1 + r)[x] - g0.Row(y - 1 + r)[x]; }, out);
             });
         if (o + 1 < kOctaves) {
             const Plane next{baseMemory[o + 1], width[o + 1], height[o + 1]};
@@ -942,7 +934,7 @@ void DetectFeatures(PanoramaLib::IPanoElement* element, std::vector<Keypoint*>& 
                 }
             });
         }
-        // Gaussian level 3 (and then 4) where the difference level 0 was.
+        // Gaussian level 3 (and then 4) where level 0 was.
         const Plane g3{baseMemory[o], w, h};
         RecursiveGaussianBlurInto(w, h, w, g2.data, g3.data, s.blur[3]);
         const std::vector<Candidate> candidates1 = Finish(partial1, g3);
