@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "FeatureTestSupport.h"
+#include "ThreadPool.h"
 
 using namespace FeatureTest;
 
@@ -26,6 +27,17 @@ struct Lists {
             delete[] d;
     }
 };
+
+// Both sets hold the same keypoints and descriptors, bit for bit.
+void ExpectSameBits(const CKeypointSet& a, const CKeypointSet& b, const std::string& what) {
+    ASSERT_EQ(a.keypoints.size(), b.keypoints.size()) << what;
+    for (std::size_t i = 0; i < a.keypoints.size(); ++i) {
+        ASSERT_EQ(std::memcmp(a.keypoints[i], b.keypoints[i], sizeof(Keypoint)), 0)
+            << what << " keypoint " << i;
+        ASSERT_EQ(std::memcmp(a.descriptors[i], b.descriptors[i], sizeof(double) * kDescriptorLength), 0)
+            << what << " descriptor " << i;
+    }
+}
 
 double Norm(const double* d) {
     double s = 0.0;
@@ -200,4 +212,60 @@ TEST_F(FeaturesTest, ShiftedCropReproducesKeypoints) {
     }
     ASSERT_GT(considered, 100);
     EXPECT_GE(found, 0.9 * considered) << found << " of " << considered;
+}
+
+// FNV-1a over the keypoints and descriptors, as features_bench prints it.
+std::uint32_t OutputHash(const CKeypointSet& set) {
+    std::uint32_t hash = 2166136261u;
+    auto mix = [&hash](const void* p, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i)
+            hash = (hash ^ static_cast<const unsigned char*>(p)[i]) * 16777619u;
+    };
+    for (std::size_t i = 0; i < set.keypoints.size(); ++i) {
+        mix(set.keypoints[i], sizeof(Keypoint));
+        mix(set.descriptors[i], sizeof(double) * kDescriptorLength);
+    }
+    return hash;
+}
+
+// The detector keeps computing the same bits (hashes of its output as first
+// built), whatever the pool and also when, inside a plane scope, it takes
+// over the planes of an earlier larger or smaller photo. The shapes reach
+// every way the orientation stage stores its gradients (whole octave, bands
+// of rows, an octave too low to split) and both pixel depths.
+TEST_F(FeaturesTest, SameBitsWithAnyPoolAndReusedPlanes) {
+    struct Case {
+        int w, h, bpp;
+        unsigned seed;
+        std::size_t count;
+        std::uint32_t hash;
+    };
+    const Case cases[] = {
+        {31, 33, 24, 14, 2, 0x409491f1u},     {64, 48, 8, 15, 13, 0x260001f0u},
+        {129, 77, 24, 20, 31, 0x30c06762u},   {250, 251, 8, 21, 242, 0xc4304229u},
+        {333, 200, 24, 24, 232, 0x32012c9bu},
+    };
+    std::vector<ElementPtr> elements;
+    std::vector<std::unique_ptr<CKeypointSet>> alone;
+    {
+        Platform::ThreadPool one(1);
+        Platform::ThreadPool::ScopedShared use(one);
+        for (const Case& c : cases) {
+            elements.push_back(MakeTexture(c.w, c.h, c.bpp, c.seed));
+            alone.push_back(Detect(elements.back().Get()));
+            EXPECT_EQ(alone.back()->keypoints.size(), c.count) << c.w << "x" << c.h;
+            EXPECT_EQ(OutputHash(*alone.back()), c.hash) << c.w << "x" << c.h;
+        }
+        if (TestData::HavePhotos()) {
+            elements.push_back(LoadPhoto("boat-row/boat2.jpg"));
+            alone.push_back(Detect(elements.back().Get()));
+        }
+    }
+    Platform::ThreadPool four(4);
+    Platform::ThreadPool::ScopedShared use(four);
+    DetectionPlaneScope planes;
+    // Twice through, so every element also follows every other one.
+    for (int round = 0; round < 2; ++round)
+        for (std::size_t i = 0; i < elements.size(); ++i)
+            ExpectSameBits(*alone[i], *Detect(elements[i].Get()), "element " + std::to_string(i));
 }
