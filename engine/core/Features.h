@@ -20,18 +20,23 @@ using CancelFunction = std::function<bool()>;
 // another depth) gives empty lists. Both callers pass edge ratio 10 and
 // contrast threshold 0.02 (samples scaled to [0, 1]).
 //
-// The cancel function, when given, is asked five times: after the scale
-// space, the extremum search, the gradient planes, the orientations and the
-// descriptors. A true answer throws panorama_abort; at the first four the
-// lists are still untouched, at the fifth they are already filled.
+// The work is spread over the shared thread pool (when called from outside
+// it); the output does not depend on the number of threads.
+//
+// The cancel function, when given, is asked five times as the work goes on:
+// after the first octave's extremum search, after its keypoints, after the
+// second octave, after the last, and once the lists are filled. A true answer
+// throws panorama_abort; at the first four the lists are still untouched, at
+// the fifth they are already filled.
 void DetectFeatures(PanoramaLib::IPanoElement* element, std::vector<Keypoint*>& keypoints,
                     std::vector<double*>& descriptors, double edgeRatio, double contrastThreshold,
                     const CancelFunction& cancel = {});
 
-// While one of these lives, the detector's sample planes are kept when a
-// detection is done with them and handed to the next detection that needs
-// planes of that size, so a batch of photos touches fresh memory once; the
-// last scope to end frees them.
+// While one of these lives, the detector's sample planes (three of the
+// photo's doubled size and one of its own) are kept when a detection is done
+// with them and handed to the next detection, so a batch of photos touches
+// fresh memory once per detection running at a time; the last scope to end
+// frees them.
 class DetectionPlaneScope {
 public:
     DetectionPlaneScope();
