@@ -456,6 +456,72 @@ __attribute__((target("avx2"))) void FilterEightU8LinesAvx2(const Coefficients& 
 }
 #endif
 
+// Eight rows of n samples, `stride` apart, into a strip with sample i of row
+// l at strip[i * 8 + l], and back.
+void GatherRows(const double* rows, std::ptrdiff_t stride, int n, double* strip) {
+    for (int l = 0; l < kLanes; ++l)
+        for (int i = 0; i < n; ++i)
+            strip[std::size_t(i) * kLanes + l] = rows[l * stride + i];
+}
+
+void ScatterRows(const double* strip, int n, double* rows, std::ptrdiff_t stride) {
+    for (int l = 0; l < kLanes; ++l)
+        for (int i = 0; i < n; ++i)
+            rows[l * stride + i] = strip[std::size_t(i) * kLanes + l];
+}
+
+#if defined(OVH_GAUSS_AVX2)
+// Four by four blocks turned in registers; the samples are only moved.
+__attribute__((target("avx2"))) inline void Transpose4(__m256d& a, __m256d& b, __m256d& c, __m256d& d) {
+    const __m256d ab0 = _mm256_unpacklo_pd(a, b), ab1 = _mm256_unpackhi_pd(a, b);
+    const __m256d cd0 = _mm256_unpacklo_pd(c, d), cd1 = _mm256_unpackhi_pd(c, d);
+    a = _mm256_permute2f128_pd(ab0, cd0, 0x20);
+    b = _mm256_permute2f128_pd(ab1, cd1, 0x20);
+    c = _mm256_permute2f128_pd(ab0, cd0, 0x31);
+    d = _mm256_permute2f128_pd(ab1, cd1, 0x31);
+}
+
+__attribute__((target("avx2"))) void GatherRowsAvx2(const double* rows, std::ptrdiff_t stride, int n,
+                                                    double* strip) {
+    int i = 0;
+    for (; i + 4 <= n; i += 4)
+        for (int h = 0; h < kLanes; h += 4) {
+            __m256d a = _mm256_loadu_pd(rows + h * stride + i),
+                    b = _mm256_loadu_pd(rows + (h + 1) * stride + i),
+                    c = _mm256_loadu_pd(rows + (h + 2) * stride + i),
+                    d = _mm256_loadu_pd(rows + (h + 3) * stride + i);
+            Transpose4(a, b, c, d);
+            _mm256_storeu_pd(strip + std::size_t(i) * kLanes + h, a);
+            _mm256_storeu_pd(strip + std::size_t(i + 1) * kLanes + h, b);
+            _mm256_storeu_pd(strip + std::size_t(i + 2) * kLanes + h, c);
+            _mm256_storeu_pd(strip + std::size_t(i + 3) * kLanes + h, d);
+        }
+    for (; i < n; ++i)
+        for (int l = 0; l < kLanes; ++l)
+            strip[std::size_t(i) * kLanes + l] = rows[l * stride + i];
+}
+
+__attribute__((target("avx2"))) void ScatterRowsAvx2(const double* strip, int n, double* rows,
+                                                     std::ptrdiff_t stride) {
+    int i = 0;
+    for (; i + 4 <= n; i += 4)
+        for (int h = 0; h < kLanes; h += 4) {
+            __m256d a = _mm256_loadu_pd(strip + std::size_t(i) * kLanes + h),
+                    b = _mm256_loadu_pd(strip + std::size_t(i + 1) * kLanes + h),
+                    c = _mm256_loadu_pd(strip + std::size_t(i + 2) * kLanes + h),
+                    d = _mm256_loadu_pd(strip + std::size_t(i + 3) * kLanes + h);
+            Transpose4(a, b, c, d);
+            _mm256_storeu_pd(rows + h * stride + i, a);
+            _mm256_storeu_pd(rows + (h + 1) * stride + i, b);
+            _mm256_storeu_pd(rows + (h + 2) * stride + i, c);
+            _mm256_storeu_pd(rows + (h + 3) * stride + i, d);
+        }
+    for (; i < n; ++i)
+        for (int l = 0; l < kLanes; ++l)
+            rows[l * stride + i] = strip[std::size_t(i) * kLanes + l];
+}
+#endif
+
 // The double plane filter with whole groups of eight columns, and of eight
 // rows (gathered into a transposed strip), in registers.
 void FilterDoublePlane(std::int32_t width, std::int32_t height, std::int32_t stride, const double* src,
@@ -481,6 +547,14 @@ void FilterDoublePlane(std::int32_t width, std::int32_t height, std::int32_t str
                 FilterLines<DoubleSample>(c, src + x, samples + x, 1, stride, height, width - x, work.get());
         }
     });
+    auto gather = GatherRows;
+    auto scatter = ScatterRows;
+#if defined(OVH_GAUSS_AVX2)
+    if (kHaveAvx2) {
+        gather = GatherRowsAvx2;
+        scatter = ScatterRowsAvx2;
+    }
+#endif
     const std::int32_t rowGroups = (height + kLanes - 1) / kLanes;
     ForGroups(rowGroups, width, [&](std::size_t b, std::size_t e) {
         std::unique_ptr<double[]> work(new double[std::size_t(width) * kLanes]);
@@ -492,13 +566,9 @@ void FilterDoublePlane(std::int32_t width, std::int32_t height, std::int32_t str
                 FilterLines<DoubleSample>(c, rows, rows, stride, 1, width, height - y, work.get());
                 continue;
             }
-            for (int l = 0; l < kLanes; ++l)
-                for (std::int32_t i = 0; i < width; ++i)
-                    strip[std::size_t(i) * kLanes + l] = rows[std::ptrdiff_t(l) * stride + i];
+            gather(rows, stride, width, strip.get());
             eight(c, strip.get(), kLanes, strip.get(), kLanes, width, work.get());
-            for (int l = 0; l < kLanes; ++l)
-                for (std::int32_t i = 0; i < width; ++i)
-                    rows[std::ptrdiff_t(l) * stride + i] = strip[std::size_t(i) * kLanes + l];
+            scatter(strip.get(), width, rows, stride);
         }
     });
 }
