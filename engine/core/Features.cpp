@@ -751,6 +751,33 @@ constexpr std::array<Reach, 16> MakeReach() {
 }
 constexpr std::array<Reach, 16> kReach = MakeReach();
 
+// Unit length, large values clipped at 0.2, then unit length again. An
+// all-zero vector stays zero: a NaN here would poison the kd-tree.
+void Normalize(double* desc) {
+    auto norm = [desc] {
+        double sum = 0.0;
+        for (int i = 0; i < kDescriptorLength; ++i)
+            sum += desc[i] * desc[i];
+        return std::sqrt(sum);
+    };
+    const double n1 = norm();
+    if (!(n1 > 0.0))
+        return;
+    bool clipped = false;
+    for (int i = 0; i < kDescriptorLength; ++i) {
+        desc[i] /= n1;
+        if (desc[i] > 0.2) {
+            desc[i] = 0.2;
+            clipped = true;
+        }
+    }
+    if (!clipped)
+        return;
+    const double n2 = norm();
+    for (int i = 0; i < kDescriptorLength; ++i)
+        desc[i] /= n2;
+}
+
 template <bool Inside>
 void DescribeIn(const Plane& L, double spacing, const Keypoint& k, double* desc) {
     std::fill_n(desc, kDescriptorLength, 0.0);
@@ -808,37 +835,141 @@ void DescribeIn(const Plane& L, double spacing, const Keypoint& k, double* desc)
                                          weight * cellWeight[c][0] * cellWeight[c][1]);
         }
     }
-    // Unit length, large values clipped at 0.2, then unit length again. An
-    // all-zero vector stays zero: a NaN here would poison the kd-tree.
-    auto norm = [desc] {
-        double sum = 0.0;
-        for (int i = 0; i < kDescriptorLength; ++i)
-            sum += desc[i] * desc[i];
-        return std::sqrt(sum);
-    };
-    const double n1 = norm();
-    if (!(n1 > 0.0))
-        return;
-    bool clipped = false;
-    for (int i = 0; i < kDescriptorLength; ++i) {
-        desc[i] /= n1;
-        if (desc[i] > 0.2) {
-            desc[i] = 0.2;
-            clipped = true;
+    Normalize(desc);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Interpolate<true> of four points at once.
+__attribute__((target("avx2"), always_inline)) inline __m256d InterpolateFour(const Plane& L, __m256d x,
+                                                                              __m256d y) {
+    const __m256d one = _mm256_set1_pd(1.0), quarter = _mm256_set1_pd(0.25);
+    const __m256i width = _mm256_set1_epi64x(L.width);
+    const double* base = L.data;
+    const __m128i x0 = _mm256_cvttpd_epi32(x), y0 = _mm256_cvttpd_epi32(y);
+    const __m256d fx = _mm256_sub_pd(x, _mm256_cvtepi32_pd(x0));
+    const __m256d fy = _mm256_sub_pd(y, _mm256_cvtepi32_pd(y0));
+    const __m256i at =
+        _mm256_add_epi64(_mm256_mul_epi32(_mm256_cvtepi32_epi64(y0), width), _mm256_cvtepi32_epi64(x0));
+    const __m256d a = _mm256_i64gather_pd(base, at, 8), b = _mm256_i64gather_pd(base + 1, at, 8);
+    const __m256d c = _mm256_i64gather_pd(base + L.width, at, 8),
+                  d = _mm256_i64gather_pd(base + L.width + 1, at, 8);
+    const __m256d gx = _mm256_sub_pd(one, fx), gy = _mm256_sub_pd(one, fy);
+    __m256d v = _mm256_mul_pd(_mm256_mul_pd(gx, gy), a);
+    v = _mm256_add_pd(v, _mm256_mul_pd(_mm256_mul_pd(fx, gy), b));
+    v = _mm256_add_pd(v, _mm256_mul_pd(_mm256_mul_pd(gx, fy), c));
+    v = _mm256_add_pd(v, _mm256_mul_pd(_mm256_mul_pd(fx, fy), d));
+    return _mm256_mul_pd(v, quarter);
+}
+
+// DescribeIn<true> with four samples of a row side by side for the sample
+// positions, the cell weights, the bilinear reads and the magnitude: each
+// lane does the scalar operations in the scalar order (no fused
+// multiply-add, sqrt correctly rounded either way); exp and atan2 stay the
+// library's, sample by sample.
+__attribute__((target("avx2"))) void DescribeInsideAvx2(const Plane& L, double spacing, const Keypoint& k,
+                                                        double* desc) {
+    std::fill_n(desc, kDescriptorLength, 0.0);
+    const double cx = k.x / spacing, cy = k.y / spacing;
+    const double theta = k.orientation;
+    const double cs = std::cos(theta), sn = std::sin(theta);
+    static constexpr double kCellOffsets[4] = {-6.0, -2.0, 2.0, 6.0};
+    alignas(32) double cellX[4][4], cellY[4][4];
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) {
+            cellX[i][j] = cx + (kCellOffsets[i] * cs - kCellOffsets[j] * sn);
+            cellY[i][j] = cy + (kCellOffsets[i] * sn + kCellOffsets[j] * cs);
+        }
+    const __m256d vcx = _mm256_set1_pd(cx), vcy = _mm256_set1_pd(cy), vcs = _mm256_set1_pd(cs),
+                  vsn = _mm256_set1_pd(sn);
+    const __m256d one = _mm256_set1_pd(1.0), two = _mm256_set1_pd(2.0), four = _mm256_set1_pd(4.0),
+                  zero = _mm256_setzero_pd(), sign = _mm256_set1_pd(-0.0), scale = _mm256_set1_pd(128.0);
+    alignas(32) double pxs[4], pys[4], dxs[4], dys[4], args[4], mags[4], wxs[4], wys[4];
+    for (int gv = 0; gv < 16; ++gv) {
+        const double v = -7.5 + gv;
+        const __m256d vv = _mm256_set1_pd(v);
+        const int jFirst = kReach[gv].first, jLast = kReach[gv].last;
+        const unsigned jMask = ((1u << jLast) - 1u) & ~((1u << jFirst) - 1u);
+        for (int g4 = 0; g4 < 16; g4 += 4) {
+            const __m256d u = _mm256_set_pd(-7.5 + (g4 + 3), -7.5 + (g4 + 2), -7.5 + (g4 + 1), -7.5 + g4);
+            const __m256d px =
+                _mm256_add_pd(vcx, _mm256_sub_pd(_mm256_mul_pd(u, vcs), _mm256_mul_pd(vv, vsn)));
+            const __m256d py =
+                _mm256_add_pd(vcy, _mm256_add_pd(_mm256_mul_pd(u, vsn), _mm256_mul_pd(vv, vcs)));
+            const __m256d dx = _mm256_div_pd(_mm256_sub_pd(InterpolateFour(L, _mm256_add_pd(px, one), py),
+                                                           InterpolateFour(L, _mm256_sub_pd(px, one), py)),
+                                             two);
+            const __m256d dy = _mm256_div_pd(_mm256_sub_pd(InterpolateFour(L, px, _mm256_add_pd(py, one)),
+                                                           InterpolateFour(L, px, _mm256_sub_pd(py, one))),
+                                             two);
+            const __m256d ox = _mm256_sub_pd(px, vcx), oy = _mm256_sub_pd(py, vcy);
+            const __m256d arg = _mm256_div_pd(
+                _mm256_xor_pd(_mm256_add_pd(_mm256_mul_pd(ox, ox), _mm256_mul_pd(oy, oy)), sign), scale);
+            _mm256_store_pd(pxs, px);
+            _mm256_store_pd(pys, py);
+            _mm256_store_pd(dxs, dx);
+            _mm256_store_pd(dys, dy);
+            _mm256_store_pd(args, arg);
+            _mm256_store_pd(mags,
+                            _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy))));
+            for (int lane = 0; lane < 4; ++lane) {
+                const int gu = g4 + lane;
+                const __m256d lx = _mm256_set1_pd(pxs[lane]), ly = _mm256_set1_pd(pys[lane]);
+                int cells = 0;
+                int cell[16];
+                double cellWeight[16][2];
+                for (int i = kReach[gu].first; i < kReach[gu].last; ++i) {
+                    const __m256d wx = _mm256_sub_pd(
+                        one, _mm256_div_pd(
+                                 _mm256_andnot_pd(sign, _mm256_sub_pd(_mm256_load_pd(cellX[i]), lx)), four));
+                    const __m256d wy = _mm256_sub_pd(
+                        one, _mm256_div_pd(
+                                 _mm256_andnot_pd(sign, _mm256_sub_pd(_mm256_load_pd(cellY[i]), ly)), four));
+                    unsigned bits =
+                        unsigned(_mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(wx, zero, _CMP_GT_OQ),
+                                                                  _mm256_cmp_pd(wy, zero, _CMP_GT_OQ)))) &
+                        jMask;
+                    if (!bits)
+                        continue;
+                    _mm256_store_pd(wxs, wx);
+                    _mm256_store_pd(wys, wy);
+                    while (bits) {
+                        const int j = __builtin_ctz(bits);
+                        bits &= bits - 1;
+                        cell[cells] = 4 * i + j;
+                        cellWeight[cells][0] = wxs[j];
+                        cellWeight[cells][1] = wys[j];
+                        ++cells;
+                    }
+                }
+                if (cells == 0)
+                    continue;
+                const double sx = dxs[lane], sy = dys[lane];
+                if (sx == 0.0 && sy == 0.0)
+                    continue;
+                const double weight = mags[lane] * std::exp(args[lane]) / (128.0 * kPi);
+                const double phi = Direction(sy, sx) - theta;
+                const auto spread = kDescriptorHistogram.Prepare(phi);
+                for (int c = 0; c < cells; ++c)
+                    kDescriptorHistogram.Add(desc + cell[c] * 8, spread,
+                                             weight * cellWeight[c][0] * cellWeight[c][1]);
+            }
         }
     }
-    if (!clipped)
-        return;
-    const double n2 = norm();
-    for (int i = 0; i < kDescriptorLength; ++i)
-        desc[i] /= n2;
+    Normalize(desc);
 }
+
+const bool kDescribeAvx2 = __builtin_cpu_supports("avx2");
+#endif
 
 // Reads within 14 samples of the keypoint (7.5 sqrt 2, one more for the
 // gradient, one for the bilinear cell, and a margin) need no bounds test.
 void Describe(const Plane& L, double spacing, const Keypoint& k, double* desc) {
     const double cx = k.x / spacing, cy = k.y / spacing;
     const bool inside = cx >= 14.0 && cy >= 14.0 && cx + 14.0 < L.width - 1 && cy + 14.0 < L.height - 1;
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (inside && kDescribeAvx2)
+        return DescribeInsideAvx2(L, spacing, k, desc);
+#endif
     if (inside)
         DescribeIn<true>(L, spacing, k, desc);
     else
