@@ -1047,24 +1047,22 @@ void DetectFeatures(PanoramaLib::IPanoElement* element, std::vector<Keypoint*>& 
         const std::size_t grain = RowGrain(w);
         RecursiveGaussianBlurInto(w, h, w, g0.data, g1.data, s.blur[1]);
         RecursiveGaussianBlurInto(w, h, w, g1.data, g2.data, s.blur[2]);
+        // The next octave's base (every other sample of level 2) is taken by
+        // the same rows' chunk, row 2y with row y of the next octave.
+        const Plane next = o + 1 < kOctaves ? Plane{baseMemory[o + 1], width[o + 1], height[o + 1]} : Plane{};
         std::vector<Partial> partial1 =
             CollectRows<Partial>(h, grain, [&](std::size_t b, std::size_t e, auto& out) {
                 const LevelScan scan{&g1, &g2, edgeRatio, contrastThreshold};
                 scan.Rows(
                     int(b), int(e),
                     [&](int r, int y, int x) { return g1.Row(y - 1 + r)[x] - g0.Row(y - 1 + r)[x]; }, out);
-            });
-        if (o + 1 < kOctaves) {
-            const Plane next{baseMemory[o + 1], width[o + 1], height[o + 1]};
-            ParallelRows(next.height, next.width, [&](int b, int e) {
-                for (int y = b; y < e; ++y) {
+                for (int y = int(b + 1) / 2; 2 * y < int(e) && y < next.height; ++y) {
                     const double* src = g2.Row(2 * y);
                     double* dst = next.Row(y);
                     for (int x = 0; x < next.width; ++x)
                         dst[x] = src[2 * x];
                 }
             });
-        }
         // Gaussian level 3 (and then 4) where level 0 was.
         const Plane g3{baseMemory[o], w, h};
         RecursiveGaussianBlurInto(w, h, w, g2.data, g3.data, s.blur[3]);
