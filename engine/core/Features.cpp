@@ -273,21 +273,29 @@ void GreyRow(PanoramaLib::IPanoElement* element, int W, int y, std::uint8_t* dst
 }
 
 void DoubleSizeGrey(PanoramaLib::IPanoElement* element, int W, int H, const Plane& out) {
+    // k / 255.0 for every 8-bit k, the same divisions done once.
+    static const auto kUnit = [] {
+        std::array<double, 256> t{};
+        for (int k = 0; k < 256; ++k)
+            t[k] = k / 255.0;
+        return t;
+    }();
     const int w2 = 2 * W;
     ParallelRows(H, 4 * w2, [&](int b, int e) {
         std::vector<std::uint8_t> line(std::size_t(w2) * 2);
         std::uint8_t* here = line.data();
         std::uint8_t* below = here + w2;
+        GreyRow(element, W, b, here);
         for (int y = b; y < e; ++y) {
-            GreyRow(element, W, y, here);
             double* even = out.Row(2 * y);
             double* odd = out.Row(2 * y + 1);
             for (int x = 0; x < w2; ++x)
-                even[x] = here[x] / 255.0;
+                even[x] = kUnit[here[x]];
             if (y + 1 < H) {
                 GreyRow(element, W, y + 1, below);
                 for (int x = 0; x < w2; ++x)
-                    odd[x] = static_cast<std::uint8_t>((here[x] + below[x]) >> 1) / 255.0;
+                    odd[x] = kUnit[static_cast<std::uint8_t>((here[x] + below[x]) >> 1)];
+                std::swap(here, below);
             } else {
                 std::copy_n(even, w2, odd);
             }
