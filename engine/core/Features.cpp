@@ -54,6 +54,21 @@ struct Plane {
 class PlaneMemory {
 public:
     PlaneMemory() = default;
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer watches the heap, not mappings: exact sizes from there.
+    explicit PlaneMemory(std::size_t doubles) : data_(new double[std::max<std::size_t>(doubles, 1)]) {}
+    ~PlaneMemory() {
+        delete[] data_;
+    }
+    PlaneMemory(PlaneMemory&& o) noexcept : data_(std::exchange(o.data_, nullptr)) {}
+    PlaneMemory& operator=(PlaneMemory&& o) noexcept {
+        if (this != &o) {
+            delete[] data_;
+            data_ = std::exchange(o.data_, nullptr);
+        }
+        return *this;
+    }
+#else
     explicit PlaneMemory(std::size_t doubles) {
         constexpr std::size_t kHuge = std::size_t(2) << 20;
         bytes_ = (std::max<std::size_t>(doubles, 1) * sizeof(double) + kHuge - 1) / kHuge * kHuge;
@@ -83,13 +98,16 @@ public:
         }
         return *this;
     }
+#endif
     double* get() const {
         return data_;
     }
 
 private:
     double* data_ = nullptr;
+#if !defined(__SANITIZE_ADDRESS__)
     std::size_t bytes_ = 0;
+#endif
 };
 
 // The memory of one detection: three planes of the first octave's size and
