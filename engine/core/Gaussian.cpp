@@ -265,12 +265,14 @@ void BackwardStart(const Coefficients& c, const double* last, double* rs, double
 
 // Eight lines of doubles side by side, lane l of sample i at in[i * inStride
 // + l] and out[i * outStride + l]: FilterLines with the lanes in SSE2
-// registers, two a register. Every operation is the scalar one in the same
+// registers, two a register. The loops over registers are unrolled so that
+// the recursion's state stays in registers, not on the stack. Every operation is the scalar one in the same
 // order (no fused multiply-add), so the results are the same bits.
 void FilterEightDoubleLines(const Coefficients& c, const double* in, std::ptrdiff_t inStride, double* out,
                             std::ptrdiff_t outStride, int n, double* work) {
     const __m128d a = _mm_set1_pd(c.a), P = _mm_set1_pd(c.P), Q = _mm_set1_pd(c.Q), K = _mm_set1_pd(c.K);
     __m128d r[4], u[4], v[4];
+#pragma GCC unroll 4
     for (int h = 0; h < 4; ++h) {
         const __m128d x0 = _mm_loadu_pd(in + 2 * h);
         r[h] = _mm_mul_pd(x0, _mm_set1_pd(c.r0));
@@ -280,6 +282,7 @@ void FilterEightDoubleLines(const Coefficients& c, const double* in, std::ptrdif
     for (int i = 0; i < n; ++i) {
         const double* row = in + i * inStride;
         double* w = work + std::size_t(i) * kLanes;
+#pragma GCC unroll 4
         for (int h = 0; h < 4; ++h) {
             const __m128d x = _mm_loadu_pd(row + 2 * h);
             r[h] = _mm_add_pd(_mm_mul_pd(a, r[h]), x);
@@ -290,12 +293,14 @@ void FilterEightDoubleLines(const Coefficients& c, const double* in, std::ptrdif
         }
     }
     double rs[kLanes], us[kLanes], vs[kLanes];
+#pragma GCC unroll 4
     for (int h = 0; h < 4; ++h) {
         _mm_storeu_pd(rs + 2 * h, r[h]);
         _mm_storeu_pd(us + 2 * h, u[h]);
         _mm_storeu_pd(vs + 2 * h, v[h]);
     }
     BackwardStart(c, in + (n - 1) * inStride, rs, us, vs);
+#pragma GCC unroll 4
     for (int h = 0; h < 4; ++h) {
         r[h] = _mm_loadu_pd(rs + 2 * h);
         u[h] = _mm_loadu_pd(us + 2 * h);
@@ -307,6 +312,7 @@ void FilterEightDoubleLines(const Coefficients& c, const double* in, std::ptrdif
     for (int i = n - 1; i >= 0; --i) {
         double* row = out + i * outStride;
         const double* w = work + std::size_t(i) * kLanes;
+#pragma GCC unroll 4
         for (int h = 0; h < 4; ++h) {
             const __m128d y = _mm_loadu_pd(w + 2 * h);
             r[h] = _mm_add_pd(_mm_mul_pd(a, r[h]), y);
@@ -333,6 +339,7 @@ __attribute__((target("avx2"))) void FilterEightDoubleLinesAvx2(const Coefficien
     const __m256d a = _mm256_set1_pd(c.a), P = _mm256_set1_pd(c.P), Q = _mm256_set1_pd(c.Q),
                   K = _mm256_set1_pd(c.K);
     __m256d r[2], u[2], v[2];
+#pragma GCC unroll 2
     for (int h = 0; h < 2; ++h) {
         const __m256d x0 = _mm256_loadu_pd(in + 4 * h);
         r[h] = _mm256_mul_pd(x0, _mm256_set1_pd(c.r0));
@@ -342,6 +349,7 @@ __attribute__((target("avx2"))) void FilterEightDoubleLinesAvx2(const Coefficien
     for (int i = 0; i < n; ++i) {
         const double* row = in + i * inStride;
         double* w = work + std::size_t(i) * kLanes;
+#pragma GCC unroll 2
         for (int h = 0; h < 2; ++h) {
             const __m256d x = _mm256_loadu_pd(row + 4 * h);
             r[h] = _mm256_add_pd(_mm256_mul_pd(a, r[h]), x);
@@ -353,12 +361,14 @@ __attribute__((target("avx2"))) void FilterEightDoubleLinesAvx2(const Coefficien
         }
     }
     double rs[kLanes], us[kLanes], vs[kLanes];
+#pragma GCC unroll 2
     for (int h = 0; h < 2; ++h) {
         _mm256_storeu_pd(rs + 4 * h, r[h]);
         _mm256_storeu_pd(us + 4 * h, u[h]);
         _mm256_storeu_pd(vs + 4 * h, v[h]);
     }
     BackwardStart(c, in + (n - 1) * inStride, rs, us, vs);
+#pragma GCC unroll 2
     for (int h = 0; h < 2; ++h) {
         r[h] = _mm256_loadu_pd(rs + 4 * h);
         u[h] = _mm256_loadu_pd(us + 4 * h);
@@ -368,6 +378,7 @@ __attribute__((target("avx2"))) void FilterEightDoubleLinesAvx2(const Coefficien
     for (int i = n - 1; i >= 0; --i) {
         double* row = out + i * outStride;
         const double* w = work + std::size_t(i) * kLanes;
+#pragma GCC unroll 2
         for (int h = 0; h < 2; ++h) {
             const __m256d y = _mm256_loadu_pd(w + 4 * h);
             r[h] = _mm256_add_pd(_mm256_mul_pd(a, r[h]), y);
@@ -400,6 +411,7 @@ __attribute__((target("avx2"))) void FilterEightU8LinesAvx2(const Coefficients& 
     alignas(32) double x8[kLanes];
     gather(src, x8);
     __m256d r[2], u[2], v[2];
+#pragma GCC unroll 2
     for (int h = 0; h < 2; ++h) {
         const __m256d x0 = _mm256_load_pd(x8 + 4 * h);
         r[h] = _mm256_mul_pd(x0, _mm256_set1_pd(c.r0));
@@ -409,6 +421,7 @@ __attribute__((target("avx2"))) void FilterEightU8LinesAvx2(const Coefficients& 
     for (int i = 0; i < n; ++i) {
         gather(src + i * sampleStep, x8);
         double* w = work + std::size_t(i) * kLanes;
+#pragma GCC unroll 2
         for (int h = 0; h < 2; ++h) {
             const __m256d x = _mm256_load_pd(x8 + 4 * h);
             r[h] = _mm256_add_pd(_mm256_mul_pd(a, r[h]), x);
@@ -420,6 +433,7 @@ __attribute__((target("avx2"))) void FilterEightU8LinesAvx2(const Coefficients& 
         }
     }
     double rs[kLanes], us[kLanes], vs[kLanes];
+#pragma GCC unroll 2
     for (int h = 0; h < 2; ++h) {
         _mm256_storeu_pd(rs + 4 * h, r[h]);
         _mm256_storeu_pd(us + 4 * h, u[h]);
@@ -427,6 +441,7 @@ __attribute__((target("avx2"))) void FilterEightU8LinesAvx2(const Coefficients& 
     }
     gather(src + (n - 1) * sampleStep, x8);
     BackwardStart(c, x8, rs, us, vs);
+#pragma GCC unroll 2
     for (int h = 0; h < 2; ++h) {
         r[h] = _mm256_loadu_pd(rs + 4 * h);
         u[h] = _mm256_loadu_pd(us + 4 * h);
@@ -437,6 +452,7 @@ __attribute__((target("avx2"))) void FilterEightU8LinesAvx2(const Coefficients& 
     alignas(32) std::int32_t out8[kLanes];
     for (int i = n - 1; i >= 0; --i) {
         const double* w = work + std::size_t(i) * kLanes;
+#pragma GCC unroll 2
         for (int h = 0; h < 2; ++h) {
             const __m256d y = _mm256_loadu_pd(w + 4 * h);
             r[h] = _mm256_add_pd(_mm256_mul_pd(a, r[h]), y);
