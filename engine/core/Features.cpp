@@ -377,11 +377,6 @@ bool PassesEdgeTest(const double* const d[3], int x, double edgeRatio) {
     return tr * tr / det < (edgeRatio + 1.0) * (edgeRatio + 1.0) / edgeRatio;
 }
 
-// Partial extremum test of the samples of difference level m = hi - lo
-// against their neighbours in it and in the level below (`below`, rows
-// y - 1 .. y + 1 each, computed by the caller), then the edge test.
-// A sample is an extremum when it is above all 26 neighbours or below all;
-// comparing in another order gives the same answer.
 // The x in [1, n - 1) where |d[x]| >= threshold (never for NaN), in order;
 // returns their count.
 int ContrastHitsScalar(const double* d, int n, double threshold, int* hits) {
@@ -423,6 +418,11 @@ int ContrastHits(const double* d, int n, double threshold, int* hits) {
 }
 #endif
 
+// Partial extremum test of the samples of difference level m = hi - lo
+// against their neighbours in it and in the level below (`below`, rows
+// y - 1 .. y + 1 each, computed by the caller), then the edge test.
+// A sample is an extremum when it is above all 26 neighbours or below all;
+// comparing in another order gives the same answer.
 struct LevelScan {
     const Plane* lo;  // Gaussian level m
     const Plane* hi;  // Gaussian level m + 1
@@ -984,7 +984,6 @@ __attribute__((target("avx2"))) void DescribeInsideAvx2(const Plane& L, double s
     Normalize(desc);
 }
 
-const bool kDescribeAvx2 = __builtin_cpu_supports("avx2");
 #endif
 
 // Reads within 14 samples of the keypoint (7.5 sqrt 2, one more for the
@@ -993,7 +992,7 @@ void Describe(const Plane& L, double spacing, const Keypoint& k, double* desc) {
     const double cx = k.x / spacing, cy = k.y / spacing;
     const bool inside = cx >= 14.0 && cy >= 14.0 && cx + 14.0 < L.width - 1 && cy + 14.0 < L.height - 1;
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (inside && kDescribeAvx2)
+    if (inside && kHaveAvx2)
         return DescribeInsideAvx2(L, spacing, k, desc);
 #endif
     if (inside)
