@@ -70,14 +70,19 @@ public:
     }
 #else
     explicit PlaneMemory(std::size_t doubles) {
-        constexpr std::size_t kHuge = std::size_t(2) << 20;
-        bytes_ = (std::max<std::size_t>(doubles, 1) * sizeof(double) + kHuge - 1) / kHuge * kHuge;
+        // Huge pages only for planes of a huge page or more: a small photo's
+        // planes would otherwise grow many times.
+        constexpr std::size_t kHuge = std::size_t(2) << 20, kPage = 4096;
+        const std::size_t need = std::max<std::size_t>(doubles, 1) * sizeof(double);
+        const std::size_t unit = need >= kHuge ? kHuge : kPage;
+        bytes_ = (need + unit - 1) / unit * unit;
         void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED)
             throw std::bad_alloc();
         data_ = static_cast<double*>(p);
 #if defined(MADV_HUGEPAGE)
-        madvise(p, bytes_, MADV_HUGEPAGE);
+        if (unit == kHuge)
+            madvise(p, bytes_, MADV_HUGEPAGE);
 #endif
 #if defined(MADV_POPULATE_WRITE)
         madvise(p, bytes_, MADV_POPULATE_WRITE);
