@@ -42,14 +42,14 @@ double SquaredDistance(const double* a, const double* b) {
     return sum;
 }
 
-void ForEachLeaf(const kd_node* node, const std::function<void(const kd_leaf&)>& f) {
-    if (!node)
+// Walks the tree from its root, so a leaf no split reaches is not counted.
+void ForEachLeaf(const KdTree& tree, std::int32_t ref, const std::function<void(const KdTree::Leaf&)>& f) {
+    if (ref == KdTree::kNoNode)
         return;
-    if (node->IsLeaf())
-        return f(*static_cast<const kd_leaf*>(node));
-    const auto* s = static_cast<const kd_split*>(node);
-    ForEachLeaf(s->lower, f);
-    ForEachLeaf(s->upper, f);
+    if (ref < 0)
+        return f(tree.leaves[KdTree::LeafOf(ref)]);
+    ForEachLeaf(tree, tree.splits[ref].lower, f);
+    ForEachLeaf(tree, tree.splits[ref].upper, f);
 }
 
 }  // namespace
@@ -61,12 +61,15 @@ TEST(KdTree, LimitedSearchEqualsBruteForceOnSmallSets) {
         PointSet s = RandomPoints(n, rng);
         TreePtr tree = Build(s);
         tree->visitLimit = 200;
-        PointSet queries = RandomPoints(8, rng);
-        queries.ptrs.push_back(s.ptrs[n / 2]);  // a tree point itself
+        PointSet queries = RandomPoints(9, rng);
+        std::copy_n(s.ptrs[n / 2], 128, queries.ptrs[8]);  // a tree point itself
+        // The tree keeps its own copy: the caller's points may go once it is built.
+        const std::vector<double> kept = s.block;
+        std::fill(s.block.begin(), s.block.end(), std::nan(""));
         for (const double* q : queries.ptrs) {
             std::vector<std::pair<double, int>> brute;
             for (int i = 0; i < n; ++i)
-                brute.push_back({SquaredDistance(q, s.ptrs[i]), i});
+                brute.push_back({SquaredDistance(q, kept.data() + std::size_t(i) * 128), i});
             std::sort(brute.begin(), brute.end());
             std::int32_t idx[4];
             double dist[4];
@@ -83,11 +86,16 @@ TEST(KdTree, LimitedSearchEqualsBruteForceOnSmallSets) {
         }
         // Every point sits in exactly one leaf of at most 4.
         std::vector<int> seen(n, 0);
-        ForEachLeaf(tree->root, [&](const kd_leaf& leaf) {
+        ForEachLeaf(*tree, tree->root, [&](const KdTree::Leaf& leaf) {
             EXPECT_GE(leaf.count, 1);
             EXPECT_LE(leaf.count, 4);
-            for (int i = 0; i < leaf.count; ++i)
-                ++seen[leaf.indices[i]];
+            for (int i = 0; i < leaf.count; ++i) {
+                const std::int32_t point = tree->index[leaf.first + i];
+                ++seen[point];
+                // The search's copy of the point, dimension by dimension.
+                for (int d = 0; d < 128; ++d)
+                    ASSERT_EQ(tree->LeafBlock(leaf)[d * leaf.count + i], kept[std::size_t(point) * 128 + d]);
+            }
         });
         EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), n);
     }
@@ -124,7 +132,7 @@ TEST(KdTree, DegenerateSets) {
     std::fill(same.block.begin(), same.block.end(), 0.25);
     TreePtr tree = Build(same);
     int leaves = 0;
-    ForEachLeaf(tree->root, [&](const kd_leaf& leaf) {
+    ForEachLeaf(*tree, tree->root, [&](const KdTree::Leaf& leaf) {
         ++leaves;
         EXPECT_LE(leaf.count, 4);
     });
@@ -143,13 +151,13 @@ TEST(KdTree, DegenerateSets) {
         v = (rng() % 100) / 100.0;
     nan.block[5 * 128 + 3] = std::nan("");
     TreePtr nanTree = Build(nan);
-    EXPECT_NE(nanTree->root, nullptr);
+    EXPECT_NE(nanTree->root, KdTree::kNoNode);
 }
 
 TEST(KdTree, EmptyTreeFindsNothing) {
     TreePtr tree(BuildKdTree(nullptr, 0), DeleteKdTree);
-    EXPECT_EQ(tree->root, nullptr);
-    EXPECT_EQ(tree->boxLow, nullptr);
+    EXPECT_EQ(tree->root, KdTree::kNoNode);
+    EXPECT_TRUE(tree->boxLow.empty());
     std::vector<double> q(128, 0.5);
     std::int32_t idx[4];
     double dist[4];
