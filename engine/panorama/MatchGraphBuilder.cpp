@@ -3,9 +3,12 @@
 // when the fit is good and plausible.
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -121,70 +124,114 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
     auto sizeOf = [&](int i) { return elements[i] ? elements[i]->GetSize() : OrvexBase::Size(); };
     const double ratio = ratioMode_ == 0 ? 0.6 : 0.8;
 
-    // Every photo but the first is a second image at some point; index them
-    // all at once, each tree on its own.
-    std::vector<std::unique_ptr<IndexedPhoto>> indexed(n);
-    std::vector<char> indexOk(n, 1);
-    Platform::ParallelFor(1, n > 1 ? n : 1, [&](std::size_t b, std::size_t e) {
-        for (std::size_t j = b; j < e; ++j) {
-            if (!hasDescriptors(static_cast<int>(j)))
-                continue;
-            indexed[j] = std::make_unique<IndexedPhoto>();
-            indexOk[j] = IndexDescriptors(*keypointSets_[j], *indexed[j]);
-        }
-    });
-    for (int j = 1; j < n; ++j)
-        if (!indexOk[j])
-            return false;
-
-    bool matcherOk = true;
-    // Rows of pairs are matched a batch at a time, every pair of the batch
-    // side by side (each uses its own tree, and every fit seeds its own
-    // generator), so the short rows at the end still keep all threads busy.
-    // A batch is at least a few pairs per thread; edges, repaints, progress
-    // and the cancel answer then follow row by row, as one thread would have them.
-    const std::size_t batchPairs = 2 * std::size_t(Platform::ThreadPool::Shared().ThreadCount());
-    std::vector<PairResult> results(std::size_t(n) * std::size_t(n));
-    for (int first = 0; first + 1 < n;) {
-        std::vector<std::pair<int, int>> pairs;
-        int last = first;
-        for (; last + 1 < n && (last == first || pairs.size() < batchPairs); ++last)
-            for (int j = last + 1; j < n; ++j)
-                pairs.emplace_back(last, j);
-        Platform::ParallelFor(0, pairs.size(), [&](std::size_t b, std::size_t e) {
-            for (std::size_t p = b; p < e; ++p) {
-                const auto [i, j] = pairs[p];
-                if (!hasDescriptors(j) || !keypointSets_[i])
-                    continue;
-                MatchPair(*keypointSets_[i], *keypointSets_[j], *indexed[j], sizeOf(i), sizeOf(j),
-                          motionModel_, ratio, results[std::size_t(i) * n + j]);
-            }
+    // Every pair (i, j), i < j, matches photo i's descriptors against photo
+    // j's tree. All pairs are handed out one at a time from a single counter,
+    // row after row, to every thread of the pool, so no thread waits on a
+    // batch while others still have work; each tree is built by the first
+    // pair that needs it. Edges, repaints, progress and the cancel answer
+    // follow row by row on the calling thread, as one thread would have them,
+    // as soon as a row's pairs are all done.
+    struct Pair {
+        int i, j;
+    };
+    std::vector<Pair> pairs;
+    std::vector<int> rowStart(std::size_t(std::max(n, 1)), 0);
+    for (int i = 0; i + 1 < n; ++i) {
+        rowStart[std::size_t(i)] = static_cast<int>(pairs.size());
+        for (int j = i + 1; j < n; ++j)
+            pairs.push_back({i, j});
+    }
+    std::vector<PairResult> results(pairs.size());
+    std::vector<std::unique_ptr<IndexedPhoto>> indexed(std::size_t(std::max(n, 1)));
+    std::unique_ptr<std::once_flag[]> indexOnce(new std::once_flag[std::size_t(std::max(n, 1))]);
+    std::unique_ptr<std::atomic<bool>[]> indexOk(new std::atomic<bool>[std::size_t(std::max(n, 1))]);
+    std::unique_ptr<std::atomic<int>[]> rowLeft(new std::atomic<int>[std::size_t(std::max(n, 1))]);
+    for (int i = 0; i < n; ++i) {
+        indexOk[std::size_t(i)] = true;
+        rowLeft[std::size_t(i)] = n - 1 - i;
+    }
+    auto indexOf = [&](int j) -> const IndexedPhoto* {
+        std::call_once(indexOnce[std::size_t(j)], [&] {
+            auto photo = std::make_unique<IndexedPhoto>();
+            indexOk[std::size_t(j)] = IndexDescriptors(*keypointSets_[j], *photo);
+            indexed[std::size_t(j)] = std::move(photo);
         });
-        for (int i = first; i < last; ++i) {
+        return indexOk[std::size_t(j)] ? indexed[std::size_t(j)].get() : nullptr;
+    };
+
+    // The calling thread's bookkeeping: the next row to apply, and the
+    // build's answer once it is decided before the end.
+    int nextRow = 0;
+    bool decided = false, answer = false;
+    std::atomic<bool> stop{false};
+    auto applyRows = [&] {
+        while (!decided && nextRow + 1 < n &&
+               rowLeft[std::size_t(nextRow)].load(std::memory_order_acquire) == 0) {
+            const int i = nextRow++;
             for (int j = i + 1; j < n; ++j) {
                 if (!hasDescriptors(j) || !keypointSets_[i])
                     continue;
-                PairResult& pair = results[std::size_t(i) * n + j];
+                PairResult& pair = results[std::size_t(rowStart[std::size_t(i)] + (j - i - 1))];
                 if (ui_)
                     ui_->RepaintNow();
-                if (!pair.matcherOk)
-                    return false;
+                if (!pair.matcherOk) {
+                    decided = true;
+                    break;
+                }
                 for (int f = 0; f < pair.fits; ++f)
                     if (ui_)
                         ui_->RepaintNow();
-                if (!AddAcceptedEdges(graph, i, j, pair))
-                    return false;
+                if (!AddAcceptedEdges(graph, i, j, pair)) {
+                    decided = true;
+                    break;
+                }
                 pair = PairResult();
             }
+            if (decided)
+                break;
+            // Photo i + 1's tree has answered every pair it is in.
+            indexed[std::size_t(i) + 1].reset();
             position_ += 4;
-            if (ReportProgress(total_, position_))
-                return !cancel_ && matcherOk;
+            if (ReportProgress(total_, position_)) {
+                decided = true;
+                answer = !cancel_;
+                break;
+            }
         }
-        first = last;
-    }
+        if (decided)
+            stop = true;
+    };
+
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<std::size_t> next{0};
+    const std::size_t slots = Platform::ThreadPool::Shared().ThreadCount();
+    Platform::ParallelFor(0, slots, [&](std::size_t, std::size_t) {
+        const bool onCaller = std::this_thread::get_id() == caller;
+        for (;;) {
+            if (stop.load(std::memory_order_relaxed))
+                return;
+            const std::size_t p = next.fetch_add(1, std::memory_order_relaxed);
+            if (p >= pairs.size())
+                return;
+            const auto [i, j] = pairs[p];
+            if (hasDescriptors(j) && keypointSets_[i]) {
+                if (const IndexedPhoto* index = indexOf(j))
+                    MatchPair(*keypointSets_[i], *keypointSets_[j], *index, sizeOf(i), sizeOf(j),
+                              motionModel_, ratio, results[p]);
+                else
+                    results[p].matcherOk = false;
+            }
+            rowLeft[std::size_t(i)].fetch_sub(1, std::memory_order_release);
+            if (onCaller)
+                applyRows();
+        }
+    });
+    applyRows();
+    if (decided)
+        return answer;
     if (cancel_)
         return false;
-    return matcherOk;
+    return true;
 }
 
 // --- Prompted and manual matching of a chain of photos ---
