@@ -7,6 +7,9 @@
 #include <numeric>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 #define OVH_KD_AVX2 1
@@ -124,16 +127,16 @@ struct Builder {
         double cv;
         Split(idx, m, cd, cv, nlo);
         const auto self = static_cast<std::int32_t>(splits.size());
-        splits.push_back({cv, low[cd], high[cd], cd, KdTree::kNoNode, KdTree::kNoNode});
+        splits.push_back({cv, low[cd], high[cd], cd, {KdTree::kNoNode, KdTree::kNoNode}});
         const double saveHigh = high[cd];
         high[cd] = cv;
         const std::int32_t lower = Build(idx, nlo);
-        splits[self].lower = lower;
+        splits[self].child[0] = lower;
         high[cd] = saveHigh;
         const double saveLow = low[cd];
         low[cd] = cv;
         const std::int32_t upper = Build(idx + nlo, m - nlo);
-        splits[self].upper = upper;
+        splits[self].child[1] = upper;
         low[cd] = saveLow;
         return self;
     }
@@ -332,8 +335,11 @@ const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
 // fused multiply-add, so the same bits), one register of four lanes a slot.
 // The slots' sums are independent chains, so several leaves overlap in the
 // adder instead of waiting on one another.
+// The first count lanes, looked up rather than built with jumps.
 __attribute__((target("avx2"))) inline __m256i LaneMask(int count) {
-    return _mm256_set_epi64x(count > 3 ? -1 : 0, count > 2 ? -1 : 0, count > 1 ? -1 : 0, count > 0 ? -1 : 0);
+    alignas(32) static const std::int64_t kMasks[5][4] = {
+        {0, 0, 0, 0}, {-1, 0, 0, 0}, {-1, -1, 0, 0}, {-1, -1, -1, 0}, {-1, -1, -1, -1}};
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(kMasks[count]));
 }
 
 // One slot's step: the lanes of its leaf at dimension d (the masked lanes read nothing).
@@ -417,6 +423,19 @@ bool SumGroup(const LeafGroup& g, const double* query, int dim, double limit, do
 
 }  // namespace
 
+namespace {
+
+// std::max(0.0, x), NaN giving 0, as one instruction rather than a jump.
+inline double PositivePart(double x) {
+#if defined(__SSE2__)
+    return _mm_cvtsd_f64(_mm_max_sd(_mm_set_sd(x), _mm_setzero_pd()));
+#else
+    return std::max(0.0, x);
+#endif
+}
+
+}  // namespace
+
 // From a node down to its leaf along the query's side, queueing the other
 // children with their box distances; kNoNode when the path ends in an empty subtree.
 std::int32_t KdTree::Descend(std::int32_t ref, double key, const double* query, NodeQueue& queue) const {
@@ -424,13 +443,13 @@ std::int32_t KdTree::Descend(std::int32_t ref, double key, const double* query, 
         const Split& s = splits[std::size_t(ref)];
         const double q = query[s.cutDim];
         const double diff = q - s.cutValue;
-        // Both sides worked out, one picked without a jump: the side is a coin toss.
-        const bool up = diff >= 0.0;
-        const double bUp = std::max(0.0, q - s.highBound);
-        const double bLow = std::max(0.0, s.lowBound - q);
-        const double b = up ? bUp : bLow;
-        const std::int32_t other = up ? s.lower : s.upper;
-        ref = up ? s.upper : s.lower;
+        // Both sides worked out, one picked by index rather than by a jump:
+        // the side is a coin toss.
+        const int up = diff >= 0.0;
+        const double excess[2] = {s.lowBound - q, q - s.highBound};
+        const double b = PositivePart(excess[up]);
+        const std::int32_t other = s.child[1 - up];
+        ref = s.child[up];
         if (other != kNoNode)
             queue.Insert(key + diff * diff - b * b, other);
     }

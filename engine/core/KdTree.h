@@ -25,8 +25,7 @@ public:
         double lowBound = 0.0;  // the node's box along cutDim, before the split
         double highBound = 0.0;
         std::int32_t cutDim = 0;
-        std::int32_t lower = kNoNode;  // coordinate <= cut
-        std::int32_t upper = kNoNode;
+        std::int32_t child[2] = {kNoNode, kNoNode};  // coordinate <= cut, then > cut
     };
     // The points index[first .. first + count).
     struct Leaf {
