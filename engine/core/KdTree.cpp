@@ -464,16 +464,15 @@ std::int32_t KdTree::Descend(std::int32_t ref, double key, const double* query, 
 // is never counted or listed.
 void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* indices, double* distances,
                             double eps) const {
-    visited.store(0, std::memory_order_relaxed);
-    if (k <= 0)
-        return;
-    std::int32_t examined = 0;
-    KSmallestList best(k);
-    if (root == kNoNode) {
+    if (k <= 0 || root == kNoNode) {
+        visited.store(0, std::memory_order_relaxed);
         // An empty tree has no box to search: nothing is found.
-        best.CopyOut(indices, distances);
+        if (k > 0)
+            KSmallestList(k).CopyOut(indices, distances);
         return;
     }
+    std::int32_t examined = 0;
+    KSmallestList best(k);
     double rootKey = 0.0;
     for (int d = 0; d < dimension; ++d) {
         double t = 0.0;
