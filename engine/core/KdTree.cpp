@@ -252,13 +252,14 @@ KdTree* BuildKdTree(const double* const* points, std::int32_t n) {
     const int dim = tree->dimension;
     tree->boxLow.resize(dim);
     tree->boxHigh.resize(dim);
-    for (int d = 0; d < dim; ++d) {
-        tree->boxLow[d] = tree->boxHigh[d] = points[0][d];
-        for (std::int32_t i = 1; i < tree->count; ++i) {
+    // Point by point, each dimension still meeting the points in order.
+    std::copy_n(points[0], dim, tree->boxLow.data());
+    std::copy_n(points[0], dim, tree->boxHigh.data());
+    for (std::int32_t i = 1; i < tree->count; ++i)
+        for (int d = 0; d < dim; ++d) {
             tree->boxLow[d] = std::min(tree->boxLow[d], points[i][d]);
             tree->boxHigh[d] = std::max(tree->boxHigh[d], points[i][d]);
         }
-    }
     std::vector<double> low(tree->boxLow), high(tree->boxHigh);
     // A tree of n points in buckets of 1 to 4 has fewer than n splits and at most n leaves.
     tree->splits.reserve(std::size_t(tree->count));
