@@ -146,16 +146,17 @@ struct Builder {
 // their arrival order.
 class KSmallestList {
 public:
-    // Searches run by the million: the lists reuse this thread's storage.
-    explicit KSmallestList(int k) : k_(k) {
-        thread_local std::vector<double> keyStore;
-        thread_local std::vector<std::int32_t> valueStore;
-        if (keyStore.size() < std::size_t(k) + 1) {
-            keyStore.resize(std::size_t(k) + 1);
-            valueStore.resize(std::size_t(k) + 1);
+    // Searches run by the million: the lists reuse this thread's storage,
+    // one of two, for two searches taking turns.
+    explicit KSmallestList(int k, int storage = 0) : k_(k) {
+        thread_local std::vector<double> keyStore[2];
+        thread_local std::vector<std::int32_t> valueStore[2];
+        if (keyStore[storage].size() < std::size_t(k) + 1) {
+            keyStore[storage].resize(std::size_t(k) + 1);
+            valueStore[storage].resize(std::size_t(k) + 1);
         }
-        keys_ = keyStore.data();
-        values_ = valueStore.data();
+        keys_ = keyStore[storage].data();
+        values_ = valueStore[storage].data();
     }
     double MaxKey() const { return n_ == k_ ? keys_[k_ - 1] : kNoDistance; }
     void Insert(double key, std::int32_t value) {
@@ -197,12 +198,12 @@ class NodeQueue {
     };
 
 public:
-    // One queue per search at a time on a thread: its storage is this thread's, kept.
-    explicit NodeQueue(int capacity) : cap_(capacity) {
-        thread_local std::vector<Entry> store;
-        if (store.size() < std::size_t(capacity) + 2)
-            store.resize(std::size_t(capacity) + 2);
-        heap_ = store.data();
+    // Its storage is this thread's, kept: one of two, for two searches taking turns.
+    explicit NodeQueue(int capacity, int storage = 0) : cap_(capacity) {
+        thread_local std::vector<Entry> store[2];
+        if (store[storage].size() < std::size_t(capacity) + 2)
+            store[storage].resize(std::size_t(capacity) + 2);
+        heap_ = store[storage].data();
     }
     bool Empty() const { return n_ == 0; }
     void Insert(double key, std::int32_t node) {
@@ -457,61 +458,72 @@ std::int32_t KdTree::Descend(std::int32_t ref, double key, const double* query, 
     return ref;
 }
 
-// Leaves come out of the queue in an order that depends on the queue alone,
-// so a few of them are taken out and summed together before their points go
-// into the list. Whether the search would have reached each of them (the
-// visit limit, an empty queue, the list already nearer than the leaf's box)
-// is decided exactly as one leaf at a time; a leaf it would not have reached
-// is never counted or listed.
-void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* indices, double* distances,
-                            double eps) const {
-    if (k <= 0 || root == kNoNode) {
-        visited.store(0, std::memory_order_relaxed);
-        // An empty tree has no box to search: nothing is found.
-        if (k > 0)
-            KSmallestList(k).CopyOut(indices, distances);
-        return;
+// One search between groups of leaves. Leaves come out of the queue in an
+// order that depends on the queue alone, so a few of them are taken out and
+// summed together before their points go into the list. Whether the search
+// would have reached each of them (the visit limit, an empty queue, the list
+// already nearer than the leaf's box) is decided exactly as one leaf at a
+// time; a leaf it would not have reached is never counted or listed. Two
+// searches may take turns on one thread (storage 0 and 1): their chains of
+// dependent loads and comparisons then overlap instead of waiting in line.
+class KdSearch {
+public:
+    KdSearch(const KdTree& tree, const double* query, int k, double eps, int storage)
+        : tree_(tree),
+          query_(query),
+          best_(k, storage),
+          queue_(tree.count, storage),
+          epsFactor_((1.0 + eps) * (1.0 + eps)) {
+        double rootKey = 0.0;
+        for (int d = 0; d < tree.dimension; ++d) {
+            double t = 0.0;
+            if (query[d] < tree.boxLow[d])
+                t = tree.boxLow[d] - query[d];
+            else if (query[d] > tree.boxHigh[d])
+                t = query[d] - tree.boxHigh[d];
+            rootKey += t * t;
+        }
+        queue_.Insert(rootKey, tree.root);
     }
-    std::int32_t examined = 0;
-    KSmallestList best(k);
-    double rootKey = 0.0;
-    for (int d = 0; d < dimension; ++d) {
-        double t = 0.0;
-        if (query[d] < boxLow[d])
-            t = boxLow[d] - query[d];
-        else if (query[d] > boxHigh[d])
-            t = query[d] - boxHigh[d];
-        rootKey += t * t;
-    }
-    const double epsFactor = (1.0 + eps) * (1.0 + eps);
-    NodeQueue queue(count);
-    queue.Insert(rootKey, root);
-    bool stopped = false;
-    while (!stopped) {
-        LeafGroup group;
-        std::int32_t pending = 0;  // points of the group's leaves, counted as examined
-        while (group.size < LeafGroup::kSlots && !queue.Empty() &&
-               (visitLimit == 0 || examined + pending <= visitLimit)) {
-            const auto [key, node] = queue.ExtractMin();
-            const std::int32_t ref = Descend(node, key, query, queue);
-            const int s = group.size++;
-            group.key[s] = key;
-            if (ref == kNoNode) {
-                group.leaf[s] = -1;
-                group.count[s] = 0;
-                group.block[s] = nullptr;
-                continue;
-            }
-            const Leaf& leaf = leaves[std::size_t(LeafOf(ref))];
-            group.leaf[s] = LeafOf(ref);
+
+    bool Done() const { return done_; }
+    std::int32_t Examined() const { return examined_; }
+    void CopyOut(std::int32_t* indices, double* distances) const { best_.CopyOut(indices, distances); }
+
+    // Takes the next leaf into the group where one leaf at a time would go
+    // on; false once the group is full or no more leaf can be taken now.
+    bool Take(LeafGroup& group) {
+        if (group.size == LeafGroup::kSlots || queue_.Empty() ||
+            !(tree_.visitLimit == 0 || examined_ + pending_ <= tree_.visitLimit))
+            return false;
+        const auto [key, node] = queue_.ExtractMin();
+        const std::int32_t ref = tree_.Descend(node, key, query_, queue_);
+        const int s = group.size++;
+        group.key[s] = key;
+        if (ref == KdTree::kNoNode) {
+            group.leaf[s] = -1;
+            group.count[s] = 0;
+            group.block[s] = nullptr;
+        } else {
+            const KdTree::Leaf& leaf = tree_.leaves[std::size_t(KdTree::LeafOf(ref))];
+            group.leaf[s] = KdTree::LeafOf(ref);
             group.count[s] = leaf.count;
-            group.block[s] = LeafBlock(leaf);
+            group.block[s] = tree_.LeafBlock(leaf);
             __builtin_prefetch(group.block[s]);
             __builtin_prefetch(group.block[s] + 8);
-            pending += leaf.count;
+            pending_ += leaf.count;
         }
-        if (group.size == 0)
-            break;
+        return group.size < LeafGroup::kSlots;
+    }
+
+    // Sums the group's distances and lists its points leaf by leaf; the
+    // search ends with an empty group or where one leaf at a time would end.
+    void Finish(const LeafGroup& group) {
+        pending_ = 0;
+        if (group.size == 0) {
+            done_ = true;
+            return;
+        }
         // Empty-subtree slots carry no points; the sums skip them.
         LeafGroup packed;
         int slotOf[LeafGroup::kSlots];
@@ -525,24 +537,52 @@ void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* i
             slotOf[s] = t;
         }
         double sums[16];
-        const bool full = packed.size > 0 && SumGroup(packed, query, dimension, best.MaxKey(), sums);
+        const bool full = packed.size > 0 && SumGroup(packed, query_, tree_.dimension, best_.MaxKey(), sums);
         for (int s = 0; s < group.size; ++s) {
-            if (best.MaxKey() <= group.key[s] * epsFactor) {
-                stopped = true;
-                break;
+            if (best_.MaxKey() <= group.key[s] * epsFactor_) {
+                done_ = true;
+                return;
             }
             if (slotOf[s] < 0)
                 continue;
-            const Leaf& leaf = leaves[std::size_t(group.leaf[s])];
+            const KdTree::Leaf& leaf = tree_.leaves[std::size_t(group.leaf[s])];
             if (full)
                 for (int j = 0; j < leaf.count; ++j)
-                    if (!(sums[4 * slotOf[s] + j] > best.MaxKey()))
-                        best.Insert(sums[4 * slotOf[s] + j], index[std::size_t(leaf.first + j)]);
-            examined += leaf.count;
+                    if (!(sums[4 * slotOf[s] + j] > best_.MaxKey()))
+                        best_.Insert(sums[4 * slotOf[s] + j], tree_.index[std::size_t(leaf.first + j)]);
+            examined_ += leaf.count;
         }
     }
-    visited.store(examined, std::memory_order_relaxed);
-    best.CopyOut(indices, distances);
+
+private:
+    const KdTree& tree_;
+    const double* query_;
+    KSmallestList best_;
+    NodeQueue queue_;
+    double epsFactor_;
+    std::int32_t examined_ = 0;
+    std::int32_t pending_ = 0;  // points of the group's leaves, counted as examined
+    bool done_ = false;
+};
+
+void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* indices, double* distances,
+                            double eps) const {
+    if (k <= 0 || root == kNoNode) {
+        visited.store(0, std::memory_order_relaxed);
+        // An empty tree has no box to search: nothing is found.
+        if (k > 0)
+            KSmallestList(k).CopyOut(indices, distances);
+        return;
+    }
+    KdSearch search(*this, query, k, eps, 0);
+    while (!search.Done()) {
+        LeafGroup group;
+        while (search.Take(group)) {
+        }
+        search.Finish(group);
+    }
+    visited.store(search.Examined(), std::memory_order_relaxed);
+    search.CopyOut(indices, distances);
 }
 
 bool MatchByRatio(const KdTree* tree, const std::vector<double*>& queries, std::vector<std::int32_t>& indices,
@@ -552,16 +592,45 @@ bool MatchByRatio(const KdTree* tree, const std::vector<double*>& queries, std::
     if (!tree)
         return true;
     const int k = std::max<std::int32_t>(tree->bucketSize, 2);
-    std::vector<std::int32_t> found(k);
-    std::vector<double> dist(k);
-    for (std::size_t i = 0; i < queries.size(); ++i) {
-        tree->PrioritySearch(queries[i], k, found.data(), dist.data(), 0.0);
-        const double d0 = dist[0], d1 = dist[1];
-        if (found[0] >= 0 && d1 * ratio * ratio > d0) {
-            indices[i] = found[0];
+    std::vector<std::int32_t> found(2 * std::size_t(k));
+    std::vector<double> dist(2 * std::size_t(k));
+    auto decide = [&](std::size_t i, const std::int32_t* f, const double* d) {
+        const double d0 = d[0], d1 = d[1];
+        if (f[0] >= 0 && d1 * ratio * ratio > d0) {
+            indices[i] = f[0];
             const double score = std::trunc(d0 * 1000.0 / d1);
             scores[i] = score < 2147483647.0 ? static_cast<std::int32_t>(score) : 2147483647;
         }
+    };
+    std::size_t i = 0;
+    if (tree->root != KdTree::kNoNode) {
+        // Two queries at a time, their searches taking turns leaf by leaf.
+        for (; i + 1 < queries.size(); i += 2) {
+            KdSearch a(*tree, queries[i], k, 0.0, 0), b(*tree, queries[i + 1], k, 0.0, 1);
+            while (!a.Done() || !b.Done()) {
+                LeafGroup ga, gb;
+                bool moreA = !a.Done(), moreB = !b.Done();
+                while (moreA || moreB) {
+                    if (moreA)
+                        moreA = a.Take(ga);
+                    if (moreB)
+                        moreB = b.Take(gb);
+                }
+                if (!a.Done())
+                    a.Finish(ga);
+                if (!b.Done())
+                    b.Finish(gb);
+            }
+            a.CopyOut(found.data(), dist.data());
+            b.CopyOut(found.data() + k, dist.data() + k);
+            tree->visited.store(b.Examined(), std::memory_order_relaxed);
+            decide(i, found.data(), dist.data());
+            decide(i + 1, found.data() + k, dist.data() + k);
+        }
+    }
+    for (; i < queries.size(); ++i) {
+        tree->PrioritySearch(queries[i], k, found.data(), dist.data(), 0.0);
+        decide(i, found.data(), dist.data());
     }
     return true;
 }

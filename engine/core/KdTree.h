@@ -72,6 +72,7 @@ public:
     alignas(64) mutable std::atomic<std::int32_t> visited{0};
 
 private:
+    friend class KdSearch;
     std::int32_t Descend(std::int32_t ref, double key, const double* query, class NodeQueue& queue) const;
 };
 

@@ -227,6 +227,7 @@ TEST(KdTree, SearchFollowsTheOneLeafAtATimeOrderExactly) {
             if (qi % 6 == 0)
                 queries.ptrs[qi][rng() % 128] += 0.5;
         }
+        std::vector<std::int32_t> ratioIndex, ratioScore;
         for (const double* q : queries.ptrs) {
             const Reference want = ReferenceSearch(*tree, points, q, c.k);
             std::vector<std::int32_t> idx(c.k);
@@ -235,6 +236,21 @@ TEST(KdTree, SearchFollowsTheOneLeafAtATimeOrderExactly) {
             ASSERT_EQ(idx, want.indices) << "n " << c.n << " levels " << c.levels;
             ASSERT_EQ(dist, want.distances) << "n " << c.n << " levels " << c.levels;
             ASSERT_EQ(tree->visited.load(), want.visited) << "n " << c.n << " levels " << c.levels;
+            const Reference four = ReferenceSearch(*tree, points, q, 4);
+            const bool accepted = four.indices[0] >= 0 && four.distances[1] * 0.8 * 0.8 > four.distances[0];
+            ratioIndex.push_back(accepted ? four.indices[0] : -1);
+            ratioScore.push_back(
+                accepted ? std::int32_t(std::trunc(four.distances[0] * 1000.0 / four.distances[1])) : 10000);
+        }
+        // The ratio test runs its searches two at a time; an odd count leaves one alone.
+        for (std::size_t n : {queries.ptrs.size(), queries.ptrs.size() - 1}) {
+            const std::vector<double*> some(queries.ptrs.begin(), queries.ptrs.begin() + std::ptrdiff_t(n));
+            std::vector<std::int32_t> indices, scores;
+            ASSERT_TRUE(MatchByRatio(tree.get(), some, indices, scores, 0.8));
+            EXPECT_EQ(indices,
+                      std::vector<std::int32_t>(ratioIndex.begin(), ratioIndex.begin() + std::ptrdiff_t(n)));
+            EXPECT_EQ(scores,
+                      std::vector<std::int32_t>(ratioScore.begin(), ratioScore.begin() + std::ptrdiff_t(n)));
         }
     }
 }
