@@ -120,10 +120,24 @@ bool MatchKeypointSets(const KdTree* referenceTree, const CKeypointSet& referenc
                        std::vector<std::vector<std::int32_t>>& clusterReference,
                        std::vector<std::vector<std::int32_t>>& clusterScores,
                        std::vector<double>& clusterVotes, double voteThreshold, double ratio) {
+    std::vector<std::int32_t> matched, scores;
     try {
-        std::vector<std::int32_t> matched, scores;
         MatchByRatio(referenceTree, queryDescriptors, matched, scores, ratio);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return VoteMatches(reference, query, matched, scores, clusterImage, clusterQuery, clusterReference,
+                       clusterScores, clusterVotes, voteThreshold);
+}
 
+bool VoteMatches(const CKeypointSet& reference, const CKeypointSet& query,
+                 const std::vector<std::int32_t>& matched, const std::vector<std::int32_t>& scores,
+                 std::vector<std::int32_t>& clusterImage,
+                 std::vector<std::vector<std::int32_t>>& clusterQuery,
+                 std::vector<std::vector<std::int32_t>>& clusterReference,
+                 std::vector<std::vector<std::int32_t>>& clusterScores, std::vector<double>& clusterVotes,
+                 double voteThreshold) {
+    try {
         // Matches whose reference keypoint has no known image cannot be placed.
         std::vector<Candidate> candidates;
         const std::size_t nImages = reference.imageSizes.size();

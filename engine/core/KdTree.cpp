@@ -587,10 +587,18 @@ void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* i
 
 bool MatchByRatio(const KdTree* tree, const std::vector<double*>& queries, std::vector<std::int32_t>& indices,
                   std::vector<std::int32_t>& scores, double ratio) {
-    indices.assign(queries.size(), -1);
-    scores.assign(queries.size(), 10000);
+    indices.resize(queries.size());
+    scores.resize(queries.size());
+    MatchByRatio(tree, queries.data(), queries.size(), indices.data(), scores.data(), ratio);
+    return true;
+}
+
+void MatchByRatio(const KdTree* tree, const double* const* queries, std::size_t n, std::int32_t* indices,
+                  std::int32_t* scores, double ratio) {
+    std::fill_n(indices, n, -1);
+    std::fill_n(scores, n, 10000);
     if (!tree)
-        return true;
+        return;
     const int k = std::max<std::int32_t>(tree->bucketSize, 2);
     std::vector<std::int32_t> found(2 * std::size_t(k));
     std::vector<double> dist(2 * std::size_t(k));
@@ -605,7 +613,7 @@ bool MatchByRatio(const KdTree* tree, const std::vector<double*>& queries, std::
     std::size_t i = 0;
     if (tree->root != KdTree::kNoNode) {
         // Two queries at a time, their searches taking turns leaf by leaf.
-        for (; i + 1 < queries.size(); i += 2) {
+        for (; i + 1 < n; i += 2) {
             KdSearch a(*tree, queries[i], k, 0.0, 0), b(*tree, queries[i + 1], k, 0.0, 1);
             while (!a.Done() || !b.Done()) {
                 LeafGroup ga, gb;
@@ -628,9 +636,8 @@ bool MatchByRatio(const KdTree* tree, const std::vector<double*>& queries, std::
             decide(i + 1, found.data() + k, dist.data() + k);
         }
     }
-    for (; i < queries.size(); ++i) {
+    for (; i < n; ++i) {
         tree->PrioritySearch(queries[i], k, found.data(), dist.data(), 0.0);
         decide(i, found.data(), dist.data());
     }
-    return true;
 }

@@ -4,6 +4,7 @@
 // of examined points, and the distance-ratio test that pairs descriptors.
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -89,3 +90,8 @@ void DeleteKdTree(KdTree* tree);
 // score 10000. Both outputs are resized to the number of queries.
 bool MatchByRatio(const KdTree* tree, const std::vector<double*>& queries, std::vector<std::int32_t>& indices,
                   std::vector<std::int32_t>& scores, double ratio);
+
+// The same for the n queries from queries, into indices[0 .. n) and
+// scores[0 .. n): parts of one query list may be matched on several threads.
+void MatchByRatio(const KdTree* tree, const double* const* queries, std::size_t n, std::int32_t* indices,
+                  std::int32_t* scores, double ratio);

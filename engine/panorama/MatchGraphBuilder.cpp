@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -39,14 +40,17 @@ struct PairResult {
     std::vector<Accepted> edges;
 };
 
-void MatchPair(const CKeypointSet& setI, const CKeypointSet& setJ, const IndexedPhoto& indexJ,
-               const OrvexBase::Size& sizeI, const OrvexBase::Size& sizeJ, int motionModel, double ratio,
-               PairResult& result) {
+// Votes a pair's ratio-test matches (matched[k], scores[k] for photo i's
+// descriptor k against photo j's tree), fits the best clusters and keeps the
+// accepted ones.
+void FitPair(const CKeypointSet& setI, const CKeypointSet& setJ, const std::vector<std::int32_t>& matched,
+             const std::vector<std::int32_t>& scores, const OrvexBase::Size& sizeI,
+             const OrvexBase::Size& sizeJ, int motionModel, PairResult& result) {
     std::vector<std::int32_t> clusterImage;
     std::vector<std::vector<std::int32_t>> clusterQuery, clusterReference, clusterScores;
     std::vector<double> votes;
-    if (!MatchKeypointSets(indexJ.tree, setJ, setI, setI.descriptors, clusterImage, clusterQuery,
-                           clusterReference, clusterScores, votes, 1.5, ratio)) {
+    if (!VoteMatches(setJ, setI, matched, scores, clusterImage, clusterQuery, clusterReference, clusterScores,
+                     votes, 1.5)) {
         result.matcherOk = false;
         return;
     }
@@ -81,6 +85,19 @@ void MatchPair(const CKeypointSet& setI, const CKeypointSet& setJ, const Indexed
         a.reference = r;
         result.edges.push_back(std::move(a));
     }
+}
+
+void MatchPair(const CKeypointSet& setI, const CKeypointSet& setJ, const IndexedPhoto& indexJ,
+               const OrvexBase::Size& sizeI, const OrvexBase::Size& sizeJ, int motionModel, double ratio,
+               PairResult& result) {
+    std::vector<std::int32_t> matched, scores;
+    try {
+        MatchByRatio(indexJ.tree, setI.descriptors, matched, scores, ratio);
+    } catch (const std::bad_alloc&) {
+        result.matcherOk = false;
+        return;
+    }
+    FitPair(setI, setJ, matched, scores, sizeI, sizeJ, motionModel, result);
 }
 
 // Adds one edge first -> second per accepted cluster; false when memory ran
@@ -203,6 +220,24 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
     };
 
     const std::thread::id caller = std::this_thread::get_id();
+    // Each pair's ratio test is cut in parts (its queries in halves), so the
+    // last pairs share out over the threads; whoever ends a pair's last part
+    // votes and fits it.
+    constexpr std::size_t kParts = 2;
+    std::vector<std::vector<std::int32_t>> matched(pairs.size()), matchScores(pairs.size());
+    std::unique_ptr<std::atomic<int>[]> partsLeft(
+        new std::atomic<int>[std::max<std::size_t>(pairs.size(), 1)]);
+    std::unique_ptr<std::atomic<bool>[]> partFailed(
+        new std::atomic<bool>[std::max<std::size_t>(pairs.size(), 1)]);
+    for (std::size_t p = 0; p < pairs.size(); ++p) {
+        partsLeft[p] = int(kParts);
+        partFailed[p] = false;
+        const auto [i, j] = pairs[p];
+        if (hasDescriptors(j) && keypointSets_[i]) {
+            matched[p].resize(keypointSets_[i]->descriptors.size());
+            matchScores[p].resize(keypointSets_[i]->descriptors.size());
+        }
+    }
     std::atomic<std::size_t> next{0};
     const std::size_t slots = Platform::ThreadPool::Shared().ThreadCount();
     Platform::ParallelFor(0, slots, [&](std::size_t, std::size_t) {
@@ -210,17 +245,38 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
         for (;;) {
             if (stop.load(std::memory_order_relaxed))
                 return;
-            const std::size_t p = next.fetch_add(1, std::memory_order_relaxed);
-            if (p >= pairs.size())
+            const std::size_t task = next.fetch_add(1, std::memory_order_relaxed);
+            if (task >= pairs.size() * kParts)
                 return;
+            const std::size_t p = task / kParts, part = task % kParts;
             const auto [i, j] = pairs[p];
-            if (hasDescriptors(j) && keypointSets_[i]) {
-                if (const IndexedPhoto* index = indexOf(j))
-                    MatchPair(*keypointSets_[i], *keypointSets_[j], *index, sizeOf(i), sizeOf(j),
-                              motionModel_, ratio, results[p]);
-                else
-                    results[p].matcherOk = false;
+            const bool matchable = hasDescriptors(j) && keypointSets_[i];
+            if (matchable) {
+                if (const IndexedPhoto* index = indexOf(j)) {
+                    const auto& queries = keypointSets_[i]->descriptors;
+                    const std::size_t b = queries.size() * part / kParts;
+                    const std::size_t e = queries.size() * (part + 1) / kParts;
+                    try {
+                        MatchByRatio(index->tree, queries.data() + b, e - b, matched[p].data() + b,
+                                     matchScores[p].data() + b, ratio);
+                    } catch (const std::bad_alloc&) {
+                        partFailed[p] = true;
+                    }
+                } else {
+                    partFailed[p] = true;
+                }
             }
+            if (partsLeft[p].fetch_sub(1, std::memory_order_acq_rel) != 1)
+                continue;
+            if (matchable) {
+                if (partFailed[p])
+                    results[p].matcherOk = false;
+                else
+                    FitPair(*keypointSets_[i], *keypointSets_[j], matched[p], matchScores[p], sizeOf(i),
+                            sizeOf(j), motionModel_, results[p]);
+            }
+            std::vector<std::int32_t>().swap(matched[p]);
+            std::vector<std::int32_t>().swap(matchScores[p]);
             rowLeft[std::size_t(i)].fetch_sub(1, std::memory_order_release);
             if (onCaller)
                 applyRows();
