@@ -142,7 +142,7 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
     const double ratio = ratioMode_ == 0 ? 0.6 : 0.8;
 
     // Every pair (i, j), i < j, matches photo i's descriptors against photo
-    // j's tree. All pairs are handed out one at a time from a single counter,
+    // j's tree. The work is handed out in small pieces from a single counter,
     // row after row, to every thread of the pool, so no thread waits on a
     // batch while others still have work; each tree is built by the first
     // pair that needs it. Edges, repaints, progress and the cancel answer
