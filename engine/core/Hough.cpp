@@ -120,10 +120,24 @@ bool MatchKeypointSets(const KdTree* referenceTree, const CKeypointSet& referenc
                        std::vector<std::vector<std::int32_t>>& clusterReference,
                        std::vector<std::vector<std::int32_t>>& clusterScores,
                        std::vector<double>& clusterVotes, double voteThreshold, double ratio) {
+    std::vector<std::int32_t> matched, scores;
     try {
-        std::vector<std::int32_t> matched, scores;
         MatchByRatio(referenceTree, queryDescriptors, matched, scores, ratio);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return VoteMatches(reference, query, matched, scores, clusterImage, clusterQuery, clusterReference,
+                       clusterScores, clusterVotes, voteThreshold);
+}
 
+bool VoteMatches(const CKeypointSet& reference, const CKeypointSet& query,
+                 const std::vector<std::int32_t>& matched, const std::vector<std::int32_t>& scores,
+                 std::vector<std::int32_t>& clusterImage,
+                 std::vector<std::vector<std::int32_t>>& clusterQuery,
+                 std::vector<std::vector<std::int32_t>>& clusterReference,
+                 std::vector<std::vector<std::int32_t>>& clusterScores, std::vector<double>& clusterVotes,
+                 double voteThreshold) {
+    try {
         // Matches whose reference keypoint has no known image cannot be placed.
         std::vector<Candidate> candidates;
         const std::size_t nImages = reference.imageSizes.size();
@@ -139,8 +153,10 @@ bool MatchKeypointSets(const KdTree* referenceTree, const CKeypointSet& referenc
         }
 
         std::unique_ptr<double[]> accumulator(new (std::nothrow) double[kHoughCells]);
-        VoteBucketGrid grids[3];
-        if (!accumulator || !grids[0].Create() || !grids[1].Create() || !grids[2].Create())
+        // One list per cell holding each vote's query keypoint, reference
+        // keypoint and score in turn: one slot array instead of three.
+        VoteBucketGrid grid;
+        if (!accumulator || !grid.Create())
             return false;
 
         double rotationCentre[kHoughRotation], scaleCentre[kHoughScale];
@@ -168,8 +184,7 @@ bool MatchKeypointSets(const KdTree* referenceTree, const CKeypointSet& referenc
             for (int i = 0; i < kHoughY; ++i)
                 centreY[i] = (i - 10) * w;
             std::fill_n(accumulator.get(), kHoughCells, 0.0);
-            for (VoteBucketGrid& g : grids)
-                g.ClearBuckets();
+            grid.ClearBuckets();
 
             for (const Candidate* c : mine) {
                 const Keypoint& p = *query.keypoints[c->query];
@@ -227,9 +242,9 @@ bool MatchKeypointSets(const KdTree* referenceTree, const CKeypointSet& referenc
                             continue;
                         for (int si : scalesChosen) {
                             accumulator[VoteBucketGrid::CellIndex(xi, yi, ri, si)] += v;
-                            if (!grids[0].AddToBucket(c->query, xi, yi, ri, si) ||
-                                !grids[1].AddToBucket(c->reference, xi, yi, ri, si) ||
-                                !grids[2].AddToBucket(c->score, xi, yi, ri, si))
+                            if (!grid.AddToBucket(c->query, xi, yi, ri, si) ||
+                                !grid.AddToBucket(c->reference, xi, yi, ri, si) ||
+                                !grid.AddToBucket(c->score, xi, yi, ri, si))
                                 return false;
                         }
                     }
@@ -239,8 +254,17 @@ bool MatchKeypointSets(const KdTree* referenceTree, const CKeypointSet& referenc
             for (int cell = 0; cell < kHoughCells; ++cell) {
                 if (!(accumulator[cell] > voteThreshold))
                     continue;
-                found.push_back({std::int32_t(k), accumulator[cell], grids[0].TakeBucket(cell),
-                                 grids[1].TakeBucket(cell), grids[2].TakeBucket(cell)});
+                const std::vector<std::int32_t> votes = grid.TakeBucket(cell);
+                Cluster cluster{std::int32_t(k), accumulator[cell], {}, {}, {}};
+                cluster.query.reserve(votes.size() / 3);
+                cluster.reference.reserve(votes.size() / 3);
+                cluster.scores.reserve(votes.size() / 3);
+                for (std::size_t v = 0; v + 2 < votes.size(); v += 3) {
+                    cluster.query.push_back(votes[v]);
+                    cluster.reference.push_back(votes[v + 1]);
+                    cluster.scores.push_back(votes[v + 2]);
+                }
+                found.push_back(std::move(cluster));
             }
         }
 

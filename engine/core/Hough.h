@@ -63,3 +63,13 @@ bool MatchKeypointSets(const KdTree* referenceTree, const CKeypointSet& referenc
                        std::vector<std::vector<std::int32_t>>& clusterReference,
                        std::vector<std::vector<std::int32_t>>& clusterScores,
                        std::vector<double>& clusterVotes, double voteThreshold, double ratio);
+
+// The voting half of MatchKeypointSets: matched and scores are the ratio
+// test's answer per query descriptor (index -1: no match).
+bool VoteMatches(const CKeypointSet& reference, const CKeypointSet& query,
+                 const std::vector<std::int32_t>& matched, const std::vector<std::int32_t>& scores,
+                 std::vector<std::int32_t>& clusterImage,
+                 std::vector<std::vector<std::int32_t>>& clusterQuery,
+                 std::vector<std::vector<std::int32_t>>& clusterReference,
+                 std::vector<std::vector<std::int32_t>>& clusterScores, std::vector<double>& clusterVotes,
+                 double voteThreshold);

@@ -15,21 +15,19 @@
 #define OVH_KD_AVX2 1
 #endif
 
-kd_split::~kd_split() {
-    delete lower;
-    delete upper;
-}
-
 namespace {
 
 constexpr double kNoDistance = DBL_MAX;
+constexpr int kBucket = 4;
 
 struct Builder {
-    const std::vector<const double*>& points;
+    const double* const* points;
     int dim;
-    int bucket;
-    double* low;  // the current box, narrowed while descending
+    std::int32_t* base;  // the tree's index array
+    double* low;         // the current box, narrowed while descending
     double* high;
+    std::vector<KdTree::Split>& splits;
+    std::vector<KdTree::Leaf>& leaves;
 
     double Coord(std::int32_t i, int d) const { return points[i][d]; }
 
@@ -117,51 +115,48 @@ struct Builder {
         lowCount = std::clamp(lowCount, 1, m - 1);
     }
 
-    kd_node* Build(std::int32_t* idx, int m) {
+    // Splits before their children, leaves in index order.
+    std::int32_t Build(std::int32_t* idx, int m) {
         if (m == 0)
-            return nullptr;
-        if (m <= bucket) {
-            auto* leaf = new kd_leaf;
-            leaf->count = m;
-            leaf->indices = idx;
-            return leaf;
+            return KdTree::kNoNode;
+        if (m <= kBucket) {
+            leaves.push_back({static_cast<std::int32_t>(idx - base), m});
+            return KdTree::LeafRef(static_cast<std::int32_t>(leaves.size() - 1));
         }
         int cd, nlo;
         double cv;
         Split(idx, m, cd, cv, nlo);
-        auto node = std::make_unique<kd_split>();
-        node->cutDim = cd;
-        node->cutValue = cv;
-        node->lowBound = low[cd];
-        node->highBound = high[cd];
+        const auto self = static_cast<std::int32_t>(splits.size());
+        splits.push_back({cv, low[cd], high[cd], cd, {KdTree::kNoNode, KdTree::kNoNode}});
         const double saveHigh = high[cd];
         high[cd] = cv;
-        node->lower = Build(idx, nlo);
+        const std::int32_t lower = Build(idx, nlo);
+        splits[self].child[0] = lower;
         high[cd] = saveHigh;
         const double saveLow = low[cd];
         low[cd] = cv;
-        node->upper = Build(idx + nlo, m - nlo);
+        const std::int32_t upper = Build(idx + nlo, m - nlo);
+        splits[self].child[1] = upper;
         low[cd] = saveLow;
-        return node.release();
+        return self;
     }
 };
-
-}  // namespace
 
 // The k smallest (distance, index) pairs seen, ascending; equal distances keep
 // their arrival order.
 class KSmallestList {
 public:
-    // Searches run by the million: the lists reuse this thread's storage.
-    explicit KSmallestList(int k) : k_(k) {
-        thread_local std::vector<double> keyStore;
-        thread_local std::vector<std::int32_t> valueStore;
-        if (keyStore.size() < std::size_t(k) + 1) {
-            keyStore.resize(std::size_t(k) + 1);
-            valueStore.resize(std::size_t(k) + 1);
+    // Searches run by the million: the lists reuse this thread's storage,
+    // one of two, for two searches taking turns.
+    explicit KSmallestList(int k, int storage = 0) : k_(k) {
+        thread_local std::vector<double> keyStore[2];
+        thread_local std::vector<std::int32_t> valueStore[2];
+        if (keyStore[storage].size() < std::size_t(k) + 1) {
+            keyStore[storage].resize(std::size_t(k) + 1);
+            valueStore[storage].resize(std::size_t(k) + 1);
         }
-        keys_ = keyStore.data();
-        values_ = valueStore.data();
+        keys_ = keyStore[storage].data();
+        values_ = valueStore[storage].data();
     }
     double MaxKey() const { return n_ == k_ ? keys_[k_ - 1] : kNoDistance; }
     void Insert(double key, std::int32_t value) {
@@ -190,51 +185,56 @@ private:
     std::int32_t* values_;
 };
 
+}  // namespace
+
 // Binary min-heap of (box distance, node), 1-based, fixed capacity; inserts
-// beyond it are dropped.
+// beyond it are dropped. Which of two equal keys comes out first depends on
+// the exact sequence of moves, and that decides which points a limited search
+// sees: the moves must stay as they are.
 class NodeQueue {
     struct Entry {
-        double first;
-        const kd_node* second;
+        double key;
+        std::int32_t node;
     };
 
 public:
-    // One queue per search at a time on a thread: its storage is this thread's, kept.
-    explicit NodeQueue(int capacity) : cap_(capacity) {
-        thread_local std::vector<Entry> store;
-        if (store.size() < std::size_t(capacity) + 1)
-            store.resize(std::size_t(capacity) + 1);
-        heap_ = store.data();
+    // Its storage is this thread's, kept: one of two, for two searches taking turns.
+    explicit NodeQueue(int capacity, int storage = 0) : cap_(capacity) {
+        thread_local std::vector<Entry> store[2];
+        if (store[storage].size() < std::size_t(capacity) + 2)
+            store[storage].resize(std::size_t(capacity) + 2);
+        heap_ = store[storage].data();
     }
     bool Empty() const { return n_ == 0; }
-    void Insert(double key, const kd_node* node) {
+    void Insert(double key, std::int32_t node) {
         if (n_ >= cap_)
             return;
         int r = ++n_;
         while (r > 1) {
             const int p = r / 2;
-            if (heap_[p].first <= key)
+            if (heap_[p].key <= key)
                 break;
             heap_[r] = heap_[p];
             r = p;
         }
         heap_[r] = {key, node};
     }
-    std::pair<double, const kd_node*> ExtractMin() {
+    std::pair<double, std::int32_t> ExtractMin() {
         const Entry top = heap_[1];
         const Entry last = heap_[n_--];
         int p = 1, c = 2;
         while (c <= n_) {
-            if (c < n_ && heap_[c].first > heap_[c + 1].first)
-                ++c;
-            if (last.first <= heap_[c].first)
+            // The right child when it exists and is strictly smaller; chosen
+            // without a jump, the comparison being a coin toss.
+            c += static_cast<int>(c < n_) & static_cast<int>(heap_[c].key > heap_[c + 1].key);
+            if (last.key <= heap_[c].key)
                 break;
             heap_[p] = heap_[c];
             p = c;
             c = 2 * p;
         }
         heap_[p] = last;
-        return {top.first, top.second};
+        return {top.key, top.node};
     }
 
 private:
@@ -243,355 +243,401 @@ private:
     Entry* heap_;  // slots are written before they are read
 };
 
-namespace {
-
-void CollectLeaves(kd_node* node, std::vector<kd_leaf*>& leaves) {
-    if (!node)
-        return;
-    if (node->IsLeaf())
-        return leaves.push_back(static_cast<kd_leaf*>(node));
-    auto* s = static_cast<kd_split*>(node);
-    CollectLeaves(s->lower, leaves);
-    CollectLeaves(s->upper, leaves);
-}
-
-void FillLeafStore(KdTree& tree) {
-    constexpr int kGroup = 4;
-    std::vector<kd_leaf*> leaves;
-    CollectLeaves(tree.root, leaves);
-    std::size_t total = 0;
-    for (const kd_leaf* leaf : leaves)
-        total += std::size_t((leaf->count + kGroup - 1) / kGroup) * kGroup;
-    tree.leafStore.resize(total * tree.dimension);
-    double* out = tree.leafStore.data();
-    for (kd_leaf* leaf : leaves) {
-        leaf->interleaved = out;
-        for (int first = 0; first < leaf->count; first += kGroup) {
-            for (int d = 0; d < tree.dimension; ++d)
-                for (int j = 0; j < kGroup; ++j)
-                    *out++ = tree.points[leaf->indices[std::min(first + j, leaf->count - 1)]][d];
-        }
-    }
-}
-
-}  // namespace
-
 KdTree* BuildKdTree(const double* const* points, std::int32_t n) {
     auto tree = std::make_unique<KdTree>();
     tree->count = std::max<std::int32_t>(n, 0);
-    tree->points.assign(points, points + tree->count);
-    tree->index = new std::int32_t[tree->count];
-    std::iota(tree->index, tree->index + tree->count, 0);
+    tree->index.resize(std::size_t(tree->count));
+    std::iota(tree->index.begin(), tree->index.end(), 0);
     if (tree->count == 0)
         return tree.release();
-    try {
-        const int dim = tree->dimension;
-        tree->boxLow = new double[dim];
-        tree->boxHigh = new double[dim];
+    const int dim = tree->dimension;
+    tree->boxLow.resize(dim);
+    tree->boxHigh.resize(dim);
+    // Point by point, each dimension still meeting the points in order.
+    std::copy_n(points[0], dim, tree->boxLow.data());
+    std::copy_n(points[0], dim, tree->boxHigh.data());
+    for (std::int32_t i = 1; i < tree->count; ++i)
         for (int d = 0; d < dim; ++d) {
-            tree->boxLow[d] = tree->boxHigh[d] = points[0][d];
-            for (std::int32_t i = 1; i < tree->count; ++i) {
-                tree->boxLow[d] = std::min(tree->boxLow[d], points[i][d]);
-                tree->boxHigh[d] = std::max(tree->boxHigh[d], points[i][d]);
-            }
+            tree->boxLow[d] = std::min(tree->boxLow[d], points[i][d]);
+            tree->boxHigh[d] = std::max(tree->boxHigh[d], points[i][d]);
         }
-        std::vector<double> low(tree->boxLow, tree->boxLow + dim), high(tree->boxHigh, tree->boxHigh + dim);
-        Builder b{tree->points, dim, tree->bucketSize, low.data(), high.data()};
-        tree->root = b.Build(tree->index, tree->count);
-        FillLeafStore(*tree);
-    } catch (...) {
-        DeleteKdTree(tree.release());
-        throw;
+    std::vector<double> low(tree->boxLow), high(tree->boxHigh);
+    // A tree of n points in buckets of 1 to 4 has fewer than n splits and at most n leaves.
+    tree->splits.reserve(std::size_t(tree->count));
+    tree->leaves.reserve(std::size_t(tree->count));
+    Builder b{points, dim, tree->index.data(), low.data(), high.data(), tree->splits, tree->leaves};
+    tree->root = b.Build(tree->index.data(), tree->count);
+    tree->splits.shrink_to_fit();
+    tree->leaves.shrink_to_fit();
+
+    tree->leafStore.resize(std::size_t(tree->count) * dim);
+    double* out = tree->leafStore.data();
+    for (const KdTree::Leaf& leaf : tree->leaves) {
+        const std::int32_t* ids = tree->index.data() + leaf.first;
+        for (int d = 0; d < dim; ++d)
+            for (int j = 0; j < leaf.count; ++j)
+                *out++ = points[ids[j]][d];
     }
     return tree.release();
 }
 
 void DeleteKdTree(KdTree* tree) {
-    if (!tree)
-        return;
-    delete tree->root;
-    delete[] tree->index;
-    delete[] tree->boxLow;
-    delete[] tree->boxHigh;
     delete tree;
 }
 
-#if defined(OVH_KD_AVX2)
 namespace {
 
-// Chosen once: the wide sums are used where the processor has them.
-const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+// Up to four leaves whose distances are summed side by side, each leaf in a
+// slot of four lanes; key is the queue key the leaf was taken out with.
+struct LeafGroup {
+    static constexpr int kSlots = 4;
+    int size = 0;
+    double key[kSlots];
+    std::int32_t leaf[kSlots];  // -1: the path ended in an empty subtree
+    const double* block[kSlots];
+    int count[kSlots];
+};
 
-// The same subtract, multiply and add per point as the portable sums, a
-// whole group of four points a register (no fused multiply-add, so the same
-// bits). Sums run over [d0, d1) on top of what sums holds.
-__attribute__((target("avx2"))) void SumGroupAvx2(const double* block, const double* query, int d0, int d1,
-                                                  double* sums) {
-    __m256d s = _mm256_loadu_pd(sums);
-    for (int d = d0; d < d1; ++d) {
-        const __m256d t =
-            _mm256_sub_pd(_mm256_set1_pd(query[d]), _mm256_loadu_pd(block + std::size_t(d) * 4));
-        s = _mm256_add_pd(s, _mm256_mul_pd(t, t));
-    }
-    _mm256_storeu_pd(sums, s);
-}
+constexpr int kChunk = 16;
 
-__attribute__((target("avx2"))) void SumTwoGroupsAvx2(const double* blockA, const double* blockB,
-                                                      const double* query, int d0, int d1, double* sums) {
-    __m256d sa = _mm256_loadu_pd(sums), sb = _mm256_loadu_pd(sums + 4);
-    for (int d = d0; d < d1; ++d) {
-        const __m256d q = _mm256_set1_pd(query[d]);
-        const __m256d ta = _mm256_sub_pd(q, _mm256_loadu_pd(blockA + std::size_t(d) * 4));
-        const __m256d tb = _mm256_sub_pd(q, _mm256_loadu_pd(blockB + std::size_t(d) * 4));
-        sa = _mm256_add_pd(sa, _mm256_mul_pd(ta, ta));
-        sb = _mm256_add_pd(sb, _mm256_mul_pd(tb, tb));
-    }
-    _mm256_storeu_pd(sums, sa);
-    _mm256_storeu_pd(sums + 4, sb);
-}
-
-}  // namespace
-#endif
-
-// Squared distances from the query to a leaf's points, summed dimension by
-// dimension; a point enters the k-smallest list unless its distance exceeds
-// the list's largest key. A search could stop summing a point as soon as its
-// running sum passed that key, since the sum only grows; here up to four
-// points are summed side by side (each in its own dimension order, so every
-// sum is the same) and given up together once all of them have passed it.
-void KdTree::ScanLeaf(const kd_leaf& leaf, const double* query, KSmallestList& best) const {
-    constexpr int kGroup = 4;
-    constexpr int kChunk = 16;
-    for (std::int32_t first = 0; first < leaf.count; first += kGroup) {
-        const int n = std::min<int>(kGroup, leaf.count - first);
-        const double* block = leaf.interleaved + std::size_t(first) * dimension;
-        const double limit = best.MaxKey();
-        double sum[kGroup] = {0.0, 0.0, 0.0, 0.0};
-        bool passed = false;
-        for (int d0 = 0; d0 < dimension && !passed; d0 += kChunk) {
-            const int d1 = std::min(dimension, d0 + kChunk);
-#if defined(OVH_KD_AVX2)
-            if (kHaveAvx2) {
-                SumGroupAvx2(block, query, d0, d1, sum);
-                passed = true;
-                for (int j = 0; j < n; ++j)
-                    passed = passed && sum[j] > limit;
-                continue;
-            }
-#endif
-#if defined(__SSE2__)
-            // The same subtract, multiply and add per point as below, two points a register.
-            __m128d s01 = _mm_loadu_pd(sum), s23 = _mm_loadu_pd(sum + 2);
-            for (int d = d0; d < d1; ++d) {
-                const __m128d q = _mm_set1_pd(query[d]);
-                const double* c = block + std::size_t(d) * kGroup;
-                const __m128d t01 = _mm_sub_pd(q, _mm_loadu_pd(c));
-                const __m128d t23 = _mm_sub_pd(q, _mm_loadu_pd(c + 2));
-                s01 = _mm_add_pd(s01, _mm_mul_pd(t01, t01));
-                s23 = _mm_add_pd(s23, _mm_mul_pd(t23, t23));
-            }
-            _mm_storeu_pd(sum, s01);
-            _mm_storeu_pd(sum + 2, s23);
-#else
-            for (int d = d0; d < d1; ++d) {
-                const double q = query[d];
-                const double* c = block + std::size_t(d) * kGroup;
-                for (int j = 0; j < kGroup; ++j) {
-                    const double t = q - c[j];
-                    sum[j] += t * t;
-                }
-            }
-#endif
-            passed = true;
-            for (int j = 0; j < n; ++j)
-                passed = passed && sum[j] > limit;
-        }
-        if (passed)
-            continue;
-        for (int j = 0; j < n; ++j)
-            if (!(sum[j] > best.MaxKey()))
-                best.Insert(sum[j], leaf.indices[first + j]);
-    }
-}
-
-bool KdTree::SumTwoLeaves(const kd_leaf& a, const kd_leaf& b, const double* query, double limit,
-                          double sums[8]) const {
-    constexpr int kChunk = 16;
-    const double* blockA = a.interleaved;
-    const double* blockB = b.interleaved;
-    for (int j = 0; j < 8; ++j)
-        sums[j] = 0.0;
-    for (int d0 = 0; d0 < dimension; d0 += kChunk) {
-        const int d1 = std::min(dimension, d0 + kChunk);
-#if defined(OVH_KD_AVX2)
-        if (kHaveAvx2) {
-            SumTwoGroupsAvx2(blockA, blockB, query, d0, d1, sums);
-            bool passed = true;
-            for (int j = 0; j < a.count; ++j)
-                passed = passed && sums[j] > limit;
-            for (int j = 0; j < b.count; ++j)
-                passed = passed && sums[4 + j] > limit;
-            if (passed)
-                return false;
-            continue;
-        }
-#endif
-#if defined(__SSE2__)
-        __m128d s0 = _mm_loadu_pd(sums), s1 = _mm_loadu_pd(sums + 2);
-        __m128d s2 = _mm_loadu_pd(sums + 4), s3 = _mm_loadu_pd(sums + 6);
-        for (int d = d0; d < d1; ++d) {
-            const __m128d q = _mm_set1_pd(query[d]);
-            const double* ca = blockA + std::size_t(d) * 4;
-            const double* cb = blockB + std::size_t(d) * 4;
-            const __m128d t0 = _mm_sub_pd(q, _mm_loadu_pd(ca));
-            const __m128d t1 = _mm_sub_pd(q, _mm_loadu_pd(ca + 2));
-            const __m128d t2 = _mm_sub_pd(q, _mm_loadu_pd(cb));
-            const __m128d t3 = _mm_sub_pd(q, _mm_loadu_pd(cb + 2));
-            s0 = _mm_add_pd(s0, _mm_mul_pd(t0, t0));
-            s1 = _mm_add_pd(s1, _mm_mul_pd(t1, t1));
-            s2 = _mm_add_pd(s2, _mm_mul_pd(t2, t2));
-            s3 = _mm_add_pd(s3, _mm_mul_pd(t3, t3));
-        }
-        _mm_storeu_pd(sums, s0);
-        _mm_storeu_pd(sums + 2, s1);
-        _mm_storeu_pd(sums + 4, s2);
-        _mm_storeu_pd(sums + 6, s3);
-#else
-        for (int d = d0; d < d1; ++d) {
-            const double q = query[d];
-            for (int j = 0; j < 4; ++j) {
-                const double ta = q - blockA[std::size_t(d) * 4 + j];
-                const double tb = q - blockB[std::size_t(d) * 4 + j];
-                sums[j] += ta * ta;
-                sums[4 + j] += tb * tb;
-            }
-        }
-#endif
+// Squared distances from the query to the points of a group's leaves: lane
+// 4 s + j of sums is the point j of slot s. Each distance is the sum over the
+// dimensions in order of (q - x) * (q - x), so every result is the same
+// whatever the lanes. A point could be given up once its running sum passed
+// limit, the sum only growing; here all points of the group are given up
+// together (false, some sums partial) once every one of them has passed it.
+bool SumGroupPortable(const LeafGroup& g, const double* query, int dim, double limit, double sums[16]) {
+    std::fill(sums, sums + 16, 0.0);
+    for (int d0 = 0; d0 < dim; d0 += kChunk) {
+        const int d1 = std::min(dim, d0 + kChunk);
         bool passed = true;
-        for (int j = 0; j < a.count; ++j)
-            passed = passed && sums[j] > limit;
-        for (int j = 0; j < b.count; ++j)
-            passed = passed && sums[4 + j] > limit;
+        for (int s = 0; s < g.size; ++s) {
+            const int c = g.count[s];
+            for (int j = 0; j < c; ++j) {
+                double sum = sums[4 * s + j];
+                for (int d = d0; d < d1; ++d) {
+                    const double t = query[d] - g.block[s][std::size_t(d) * c + j];
+                    sum += t * t;
+                }
+                sums[4 * s + j] = sum;
+                passed = passed && sum > limit;
+            }
+        }
         if (passed)
             return false;
     }
     return true;
 }
 
-// From a node down to its leaf along the query's side, queueing the other
-// children with their box distances; null when the path ends in an empty subtree.
-const kd_leaf* KdTree::Descend(const kd_node* node, double key, const double* query, NodeQueue& queue) const {
-    while (node && !node->leaf) {
-        const auto* s = static_cast<const kd_split*>(node);
-        const double q = query[s->cutDim];
-        const double diff = q - s->cutValue;
-        if (diff >= 0.0) {
-            const double b = std::max(0.0, q - s->highBound);
-            if (s->lower)
-                queue.Insert(key + diff * diff - b * b, s->lower);
-            node = s->upper;
-        } else {
-            const double b = std::max(0.0, s->lowBound - q);
-            if (s->upper)
-                queue.Insert(key + diff * diff - b * b, s->upper);
-            node = s->lower;
+#if defined(OVH_KD_AVX2)
+
+const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+
+// The same subtract, multiply and add per point as the portable sums (no
+// fused multiply-add, so the same bits), one register of four lanes a slot.
+// The slots' sums are independent chains, so several leaves overlap in the
+// adder instead of waiting on one another.
+// The first count lanes, looked up rather than built with jumps.
+__attribute__((target("avx2"))) inline __m256i LaneMask(int count) {
+    alignas(32) static const std::int64_t kMasks[5][4] = {
+        {0, 0, 0, 0}, {-1, 0, 0, 0}, {-1, -1, 0, 0}, {-1, -1, -1, 0}, {-1, -1, -1, -1}};
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(kMasks[count]));
+}
+
+// One slot's step: the lanes of its leaf at dimension d (the masked lanes read nothing).
+#define OVH_KD_STEP(acc, block, mask, count)                                                                \
+    do {                                                                                                    \
+        const __m256d t = _mm256_sub_pd(q, _mm256_maskload_pd((block) + std::size_t(d) * (count), (mask))); \
+        (acc) = _mm256_add_pd((acc), _mm256_mul_pd(t, t));                                                  \
+    } while (false)
+
+template <int S>
+__attribute__((target("avx2"))) bool SumGroupAvx2(const LeafGroup& g, const double* query, int dim,
+                                                  double limit, double sums[16]) {
+    __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0;
+    const double *b0 = g.block[0], *b1 = g.block[S > 1 ? 1 : 0], *b2 = g.block[S > 2 ? 2 : 0],
+                 *b3 = g.block[S > 3 ? 3 : 0];
+    const int c0 = g.count[0], c1 = g.count[S > 1 ? 1 : 0], c2 = g.count[S > 2 ? 2 : 0],
+              c3 = g.count[S > 3 ? 3 : 0];
+    const __m256i m0 = LaneMask(c0), m1 = LaneMask(c1), m2 = LaneMask(c2), m3 = LaneMask(c3);
+    // The lanes holding points, four bits a slot.
+    int valid = (1 << c0) - 1;
+    if constexpr (S > 1)
+        valid |= ((1 << c1) - 1) << 4;
+    if constexpr (S > 2)
+        valid |= ((1 << c2) - 1) << 8;
+    if constexpr (S > 3)
+        valid |= ((1 << c3) - 1) << 12;
+    const __m256d lim = _mm256_set1_pd(limit);
+    bool passed = false;
+    for (int d0 = 0; d0 < dim && !passed; d0 += kChunk) {
+        const int d1 = std::min(dim, d0 + kChunk);
+        for (int d = d0; d < d1; ++d) {
+            const __m256d q = _mm256_broadcast_sd(query + d);
+            OVH_KD_STEP(a0, b0, m0, c0);
+            if constexpr (S > 1)
+                OVH_KD_STEP(a1, b1, m1, c1);
+            if constexpr (S > 2)
+                OVH_KD_STEP(a2, b2, m2, c2);
+            if constexpr (S > 3)
+                OVH_KD_STEP(a3, b3, m3, c3);
+        }
+        int over = _mm256_movemask_pd(_mm256_cmp_pd(a0, lim, _CMP_GT_OQ));
+        if constexpr (S > 1)
+            over |= _mm256_movemask_pd(_mm256_cmp_pd(a1, lim, _CMP_GT_OQ)) << 4;
+        if constexpr (S > 2)
+            over |= _mm256_movemask_pd(_mm256_cmp_pd(a2, lim, _CMP_GT_OQ)) << 8;
+        if constexpr (S > 3)
+            over |= _mm256_movemask_pd(_mm256_cmp_pd(a3, lim, _CMP_GT_OQ)) << 12;
+        passed = (over & valid) == valid;
+    }
+    _mm256_storeu_pd(sums, a0);
+    if constexpr (S > 1)
+        _mm256_storeu_pd(sums + 4, a1);
+    if constexpr (S > 2)
+        _mm256_storeu_pd(sums + 8, a2);
+    if constexpr (S > 3)
+        _mm256_storeu_pd(sums + 12, a3);
+    return !passed;
+}
+
+#undef OVH_KD_STEP
+
+#endif
+
+bool SumGroup(const LeafGroup& g, const double* query, int dim, double limit, double sums[16]) {
+#if defined(OVH_KD_AVX2)
+    if (kHaveAvx2) {
+        switch (g.size) {
+            case 1:
+                return SumGroupAvx2<1>(g, query, dim, limit, sums);
+            case 2:
+                return SumGroupAvx2<2>(g, query, dim, limit, sums);
+            case 3:
+                return SumGroupAvx2<3>(g, query, dim, limit, sums);
+            default:
+                return SumGroupAvx2<4>(g, query, dim, limit, sums);
         }
     }
-    return static_cast<const kd_leaf*>(node);
+#endif
+    return SumGroupPortable(g, query, dim, limit, sums);
 }
+
+}  // namespace
+
+namespace {
+
+// std::max(0.0, x), NaN giving 0, as one instruction rather than a jump.
+inline double PositivePart(double x) {
+#if defined(__SSE2__)
+    return _mm_cvtsd_f64(_mm_max_sd(_mm_set_sd(x), _mm_setzero_pd()));
+#else
+    return std::max(0.0, x);
+#endif
+}
+
+}  // namespace
+
+// From a node down to its leaf along the query's side, queueing the other
+// children with their box distances; kNoNode when the path ends in an empty subtree.
+std::int32_t KdTree::Descend(std::int32_t ref, double key, const double* query, NodeQueue& queue) const {
+    while (ref >= 0) {
+        const Split& s = splits[std::size_t(ref)];
+        const double q = query[s.cutDim];
+        const double diff = q - s.cutValue;
+        // Both sides worked out, one picked by index rather than by a jump:
+        // the side is a coin toss.
+        const int up = diff >= 0.0;
+        const double excess[2] = {s.lowBound - q, q - s.highBound};
+        const double b = PositivePart(excess[up]);
+        const std::int32_t other = s.child[1 - up];
+        ref = s.child[up];
+        if (other != kNoNode)
+            queue.Insert(key + diff * diff - b * b, other);
+    }
+    return ref;
+}
+
+// One search between groups of leaves. Leaves come out of the queue in an
+// order that depends on the queue alone, so a few of them are taken out and
+// summed together before their points go into the list. Whether the search
+// would have reached each of them (the visit limit, an empty queue, the list
+// already nearer than the leaf's box) is decided exactly as one leaf at a
+// time; a leaf it would not have reached is never counted or listed. Two
+// searches may take turns on one thread (storage 0 and 1): their chains of
+// dependent loads and comparisons then overlap instead of waiting in line.
+class KdSearch {
+public:
+    KdSearch(const KdTree& tree, const double* query, int k, double eps, int storage)
+        : tree_(tree),
+          query_(query),
+          best_(k, storage),
+          queue_(tree.count, storage),
+          epsFactor_((1.0 + eps) * (1.0 + eps)) {
+        double rootKey = 0.0;
+        for (int d = 0; d < tree.dimension; ++d) {
+            double t = 0.0;
+            if (query[d] < tree.boxLow[d])
+                t = tree.boxLow[d] - query[d];
+            else if (query[d] > tree.boxHigh[d])
+                t = query[d] - tree.boxHigh[d];
+            rootKey += t * t;
+        }
+        queue_.Insert(rootKey, tree.root);
+    }
+
+    bool Done() const { return done_; }
+    std::int32_t Examined() const { return examined_; }
+    void CopyOut(std::int32_t* indices, double* distances) const { best_.CopyOut(indices, distances); }
+
+    // Takes the next leaf into the group where one leaf at a time would go
+    // on; false once the group is full or no more leaf can be taken now.
+    bool Take(LeafGroup& group) {
+        if (group.size == LeafGroup::kSlots || queue_.Empty() ||
+            !(tree_.visitLimit == 0 || examined_ + pending_ <= tree_.visitLimit))
+            return false;
+        const auto [key, node] = queue_.ExtractMin();
+        const std::int32_t ref = tree_.Descend(node, key, query_, queue_);
+        const int s = group.size++;
+        group.key[s] = key;
+        if (ref == KdTree::kNoNode) {
+            group.leaf[s] = -1;
+            group.count[s] = 0;
+            group.block[s] = nullptr;
+        } else {
+            const KdTree::Leaf& leaf = tree_.leaves[std::size_t(KdTree::LeafOf(ref))];
+            group.leaf[s] = KdTree::LeafOf(ref);
+            group.count[s] = leaf.count;
+            group.block[s] = tree_.LeafBlock(leaf);
+            __builtin_prefetch(group.block[s]);
+            __builtin_prefetch(group.block[s] + 8);
+            pending_ += leaf.count;
+        }
+        return group.size < LeafGroup::kSlots;
+    }
+
+    // Sums the group's distances and lists its points leaf by leaf; the
+    // search ends with an empty group or where one leaf at a time would end.
+    void Finish(const LeafGroup& group) {
+        pending_ = 0;
+        if (group.size == 0) {
+            done_ = true;
+            return;
+        }
+        // Empty-subtree slots carry no points; the sums skip them.
+        LeafGroup packed;
+        int slotOf[LeafGroup::kSlots];
+        for (int s = 0; s < group.size; ++s) {
+            slotOf[s] = -1;
+            if (group.leaf[s] < 0)
+                continue;
+            const int t = packed.size++;
+            packed.block[t] = group.block[s];
+            packed.count[t] = group.count[s];
+            slotOf[s] = t;
+        }
+        double sums[16];
+        const bool full = packed.size > 0 && SumGroup(packed, query_, tree_.dimension, best_.MaxKey(), sums);
+        for (int s = 0; s < group.size; ++s) {
+            if (best_.MaxKey() <= group.key[s] * epsFactor_) {
+                done_ = true;
+                return;
+            }
+            if (slotOf[s] < 0)
+                continue;
+            const KdTree::Leaf& leaf = tree_.leaves[std::size_t(group.leaf[s])];
+            if (full)
+                for (int j = 0; j < leaf.count; ++j)
+                    if (!(sums[4 * slotOf[s] + j] > best_.MaxKey()))
+                        best_.Insert(sums[4 * slotOf[s] + j], tree_.index[std::size_t(leaf.first + j)]);
+            examined_ += leaf.count;
+        }
+    }
+
+private:
+    const KdTree& tree_;
+    const double* query_;
+    KSmallestList best_;
+    NodeQueue queue_;
+    double epsFactor_;
+    std::int32_t examined_ = 0;
+    std::int32_t pending_ = 0;  // points of the group's leaves, counted as examined
+    bool done_ = false;
+};
 
 void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* indices, double* distances,
                             double eps) const {
-    visited.store(0, std::memory_order_relaxed);
-    if (k <= 0)
-        return;
-    std::int32_t examined = 0;
-    KSmallestList best(k);
-    if (!root) {
+    if (k <= 0 || root == kNoNode) {
+        visited.store(0, std::memory_order_relaxed);
         // An empty tree has no box to search: nothing is found.
-        best.CopyOut(indices, distances);
+        if (k > 0)
+            KSmallestList(k).CopyOut(indices, distances);
         return;
     }
-    double rootKey = 0.0;
-    for (int d = 0; d < dimension; ++d) {
-        double t = 0.0;
-        if (query[d] < boxLow[d])
-            t = boxLow[d] - query[d];
-        else if (query[d] > boxHigh[d])
-            t = query[d] - boxHigh[d];
-        rootKey += t * t;
-    }
-    const double epsFactor = (1.0 + eps) * (1.0 + eps);
-    NodeQueue queue(count);
-    queue.Insert(rootKey, root);
-    auto mayGoOn = [&](std::int32_t seen) {
-        return !queue.Empty() && (visitLimit == 0 || seen <= visitLimit);
-    };
-    while (mayGoOn(examined)) {
-        auto [key, node] = queue.ExtractMin();
-        if (best.MaxKey() <= key * epsFactor)
-            break;
-        const kd_leaf* leaf = Descend(node, key, query, queue);
-        if (!leaf)
-            continue;
-        // The next leaf's path depends on the queue only, so it can be found
-        // before this leaf's points are in the list; the two leaves are then
-        // summed side by side. Whether the search would have reached the
-        // second leaf is decided afterwards, exactly as one leaf at a time.
-        if (leaf->count <= 4 && mayGoOn(examined + leaf->count)) {
-            auto [nextKey, nextNode] = queue.ExtractMin();
-            const kd_leaf* next = Descend(nextNode, nextKey, query, queue);
-            if (next && next->count <= 4) {
-                double sums[8];
-                const bool full = SumTwoLeaves(*leaf, *next, query, best.MaxKey(), sums);
-                if (full)
-                    for (int j = 0; j < leaf->count; ++j)
-                        if (!(sums[j] > best.MaxKey()))
-                            best.Insert(sums[j], leaf->indices[j]);
-                examined += leaf->count;
-                if (best.MaxKey() <= nextKey * epsFactor)
-                    break;
-                if (full)
-                    for (int j = 0; j < next->count; ++j)
-                        if (!(sums[4 + j] > best.MaxKey()))
-                            best.Insert(sums[4 + j], next->indices[j]);
-                examined += next->count;
-                continue;
-            }
-            ScanLeaf(*leaf, query, best);
-            examined += leaf->count;
-            if (best.MaxKey() <= nextKey * epsFactor)
-                break;
-            if (next) {
-                ScanLeaf(*next, query, best);
-                examined += next->count;
-            }
-            continue;
+    KdSearch search(*this, query, k, eps, 0);
+    while (!search.Done()) {
+        LeafGroup group;
+        while (search.Take(group)) {
         }
-        ScanLeaf(*leaf, query, best);
-        examined += leaf->count;
+        search.Finish(group);
     }
-    visited.store(examined, std::memory_order_relaxed);
-    best.CopyOut(indices, distances);
+    visited.store(search.Examined(), std::memory_order_relaxed);
+    search.CopyOut(indices, distances);
 }
 
 bool MatchByRatio(const KdTree* tree, const std::vector<double*>& queries, std::vector<std::int32_t>& indices,
                   std::vector<std::int32_t>& scores, double ratio) {
-    indices.assign(queries.size(), -1);
-    scores.assign(queries.size(), 10000);
+    indices.resize(queries.size());
+    scores.resize(queries.size());
+    MatchByRatio(tree, queries.data(), queries.size(), indices.data(), scores.data(), ratio);
+    return true;
+}
+
+void MatchByRatio(const KdTree* tree, const double* const* queries, std::size_t n, std::int32_t* indices,
+                  std::int32_t* scores, double ratio) {
+    std::fill_n(indices, n, -1);
+    std::fill_n(scores, n, 10000);
     if (!tree)
-        return true;
+        return;
     const int k = std::max<std::int32_t>(tree->bucketSize, 2);
-    std::vector<std::int32_t> found(k);
-    std::vector<double> dist(k);
-    for (std::size_t i = 0; i < queries.size(); ++i) {
-        tree->PrioritySearch(queries[i], k, found.data(), dist.data(), 0.0);
-        const double d0 = dist[0], d1 = dist[1];
-        if (found[0] >= 0 && d1 * ratio * ratio > d0) {
-            indices[i] = found[0];
+    std::vector<std::int32_t> found(2 * std::size_t(k));
+    std::vector<double> dist(2 * std::size_t(k));
+    auto decide = [&](std::size_t i, const std::int32_t* f, const double* d) {
+        const double d0 = d[0], d1 = d[1];
+        if (f[0] >= 0 && d1 * ratio * ratio > d0) {
+            indices[i] = f[0];
             const double score = std::trunc(d0 * 1000.0 / d1);
             scores[i] = score < 2147483647.0 ? static_cast<std::int32_t>(score) : 2147483647;
         }
+    };
+    std::size_t i = 0;
+    if (tree->root != KdTree::kNoNode) {
+        // Two queries at a time, their searches taking turns leaf by leaf.
+        for (; i + 1 < n; i += 2) {
+            KdSearch a(*tree, queries[i], k, 0.0, 0), b(*tree, queries[i + 1], k, 0.0, 1);
+            while (!a.Done() || !b.Done()) {
+                LeafGroup ga, gb;
+                bool moreA = !a.Done(), moreB = !b.Done();
+                while (moreA || moreB) {
+                    if (moreA)
+                        moreA = a.Take(ga);
+                    if (moreB)
+                        moreB = b.Take(gb);
+                }
+                if (!a.Done())
+                    a.Finish(ga);
+                if (!b.Done())
+                    b.Finish(gb);
+            }
+            a.CopyOut(found.data(), dist.data());
+            b.CopyOut(found.data() + k, dist.data() + k);
+            tree->visited.store(b.Examined(), std::memory_order_relaxed);
+            decide(i, found.data(), dist.data());
+            decide(i + 1, found.data() + k, dist.data() + k);
+        }
     }
-    return true;
+    for (; i < n; ++i) {
+        tree->PrioritySearch(queries[i], k, found.data(), dist.data(), 0.0);
+        decide(i, found.data(), dist.data());
+    }
 }

@@ -4,46 +4,36 @@
 // of examined points, and the distance-ratio test that pairs descriptors.
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
-// Tree nodes. An empty subtree is a null node.
-class kd_node {
-public:
-    virtual ~kd_node() = default;
-    virtual bool IsLeaf() const { return false; }
-    // IsLeaf without the virtual call, for the search's inner loop.
-    bool leaf = false;
-};
-
-class kd_split : public kd_node {
-public:
-    ~kd_split() override;
-    std::int32_t cutDim = 0;
-    double cutValue = 0.0;
-    double lowBound = 0.0;  // the node's box along cutDim, before the split
-    double highBound = 0.0;
-    kd_node* lower = nullptr;  // coordinate <= cut
-    kd_node* upper = nullptr;
-};
-
-class kd_leaf : public kd_node {
-public:
-    kd_leaf() { leaf = true; }
-    bool IsLeaf() const override { return true; }
-    std::int32_t count = 0;
-    std::int32_t* indices = nullptr;  // into the tree's index array; owns nothing
-    // The leaf's points side by side for the search, dimension by dimension
-    // in groups of four (a short group repeats its last point); in the tree's
-    // leaf store, owned by the tree.
-    const double* interleaved = nullptr;
-};
-
-class KSmallestList;
-
 // Built once, then searched; searches may run on several threads at once.
+// The nodes live in two flat arrays and the points in one leaf-ordered block,
+// so a search walks compact memory and the tree keeps no pointer to the
+// caller's points.
 class KdTree {
 public:
+    // A node reference: >= 0 is a split, LeafRef(i) the leaf i, kNoNode an
+    // empty subtree.
+    static constexpr std::int32_t kNoNode = std::numeric_limits<std::int32_t>::min();
+    static constexpr std::int32_t LeafRef(std::int32_t leaf) { return -1 - leaf; }
+    static constexpr std::int32_t LeafOf(std::int32_t ref) { return -1 - ref; }
+
+    struct Split {
+        double cutValue = 0.0;
+        double lowBound = 0.0;  // the node's box along cutDim, before the split
+        double highBound = 0.0;
+        std::int32_t cutDim = 0;
+        std::int32_t child[2] = {kNoNode, kNoNode};  // coordinate <= cut, then > cut
+    };
+    // The points index[first .. first + count).
+    struct Leaf {
+        std::int32_t first = 0;
+        std::int32_t count = 0;
+    };
+
     KdTree() = default;
     KdTree(const KdTree&) = delete;
     KdTree& operator=(const KdTree&) = delete;
@@ -54,37 +44,44 @@ public:
     void PrioritySearch(const double* query, std::int32_t k, std::int32_t* indices, double* distances,
                         double eps) const;
 
+    // The point index[i] as the search reads it: coordinate d of it is
+    // LeafBlock(leaf)[d * leaf.count + (i - leaf.first)].
+    const double* LeafBlock(const Leaf& leaf) const {
+        return leafStore.data() + std::size_t(leaf.first) * dimension;
+    }
+
     std::int32_t dimension = 128;
     std::int32_t count = 0;
     std::int32_t bucketSize = 4;
-    std::vector<const double*> points;  // the caller's points; not owned
-    std::vector<double> leafStore;      // the points again, laid out per leaf for the search
-    std::int32_t* index = nullptr;      // permuted so each leaf's points are contiguous
-    kd_node* root = nullptr;
-    double* boxLow = nullptr;
-    double* boxHigh = nullptr;
+    std::vector<Split> splits;  // the root first, each split before its children
+    std::vector<Leaf> leaves;   // in index order
+    std::int32_t root = kNoNode;
+    std::vector<std::int32_t> index;  // permuted so each leaf's points are contiguous
+    // The points again, leaf after leaf in index order; a leaf of c points
+    // holds them dimension by dimension, c values a dimension. The only copy
+    // of the points a search reads.
+    std::vector<double> leafStore;
+    std::vector<double> boxLow, boxHigh;
     // Points examined after which a search stops; 0 = no limit. Callers set
     // 200 right after building.
     std::int32_t visitLimit = 0;
     // Points examined by the last search to end (counted per search, so
-    // searches on other threads do not disturb each other).
-    mutable std::atomic<std::int32_t> visited{0};
+    // searches on other threads do not disturb each other). Written once a
+    // search, on a line of its own: searches on several threads would
+    // otherwise keep taking the line holding the fields every search reads.
+    // (The tree is aligned to 64 bytes, so the line ends with the object.)
+    alignas(64) mutable std::atomic<std::int32_t> visited{0};
 
 private:
-    void ScanLeaf(const kd_leaf& leaf, const double* query, KSmallestList& best) const;
-    // Distances to the points of two leaves of at most four points, summed
-    // side by side; false when all of them exceed limit (then some sums are
-    // partial).
-    bool SumTwoLeaves(const kd_leaf& a, const kd_leaf& b, const double* query, double limit,
-                      double sums[8]) const;
-    const kd_leaf* Descend(const kd_node* node, double key, const double* query,
-                           class NodeQueue& queue) const;
+    friend class KdSearch;
+    std::int32_t Descend(std::int32_t ref, double key, const double* query, class NodeQueue& queue) const;
 };
 
-// Builds a tree over n points of 128 doubles. The points must outlive the tree.
+// Builds a tree over n points of 128 doubles. The points are copied: they may
+// be freed once this returns.
 KdTree* BuildKdTree(const double* const* points, std::int32_t n);
 
-// Frees the nodes, the index array, the box and the tree; not the points.
+// Frees the tree.
 void DeleteKdTree(KdTree* tree);
 
 // For each query descriptor, its nearest tree point when the second nearest
@@ -93,3 +90,8 @@ void DeleteKdTree(KdTree* tree);
 // score 10000. Both outputs are resized to the number of queries.
 bool MatchByRatio(const KdTree* tree, const std::vector<double*>& queries, std::vector<std::int32_t>& indices,
                   std::vector<std::int32_t>& scores, double ratio);
+
+// The same for the n queries from queries, into indices[0 .. n) and
+// scores[0 .. n): parts of one query list may be matched on several threads.
+void MatchByRatio(const KdTree* tree, const double* const* queries, std::size_t n, std::int32_t* indices,
+                  std::int32_t* scores, double ratio);

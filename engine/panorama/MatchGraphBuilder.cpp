@@ -3,9 +3,13 @@
 // when the fit is good and plausible.
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -36,14 +40,17 @@ struct PairResult {
     std::vector<Accepted> edges;
 };
 
-void MatchPair(const CKeypointSet& setI, const CKeypointSet& setJ, const IndexedPhoto& indexJ,
-               const OrvexBase::Size& sizeI, const OrvexBase::Size& sizeJ, int motionModel, double ratio,
-               PairResult& result) {
+// Votes a pair's ratio-test matches (matched[k], scores[k] for photo i's
+// descriptor k against photo j's tree), fits the best clusters and keeps the
+// accepted ones.
+void FitPair(const CKeypointSet& setI, const CKeypointSet& setJ, const std::vector<std::int32_t>& matched,
+             const std::vector<std::int32_t>& scores, const OrvexBase::Size& sizeI,
+             const OrvexBase::Size& sizeJ, int motionModel, PairResult& result) {
     std::vector<std::int32_t> clusterImage;
     std::vector<std::vector<std::int32_t>> clusterQuery, clusterReference, clusterScores;
     std::vector<double> votes;
-    if (!MatchKeypointSets(indexJ.tree, setJ, setI, setI.descriptors, clusterImage, clusterQuery,
-                           clusterReference, clusterScores, votes, 1.5, ratio)) {
+    if (!VoteMatches(setJ, setI, matched, scores, clusterImage, clusterQuery, clusterReference, clusterScores,
+                     votes, 1.5)) {
         result.matcherOk = false;
         return;
     }
@@ -78,6 +85,19 @@ void MatchPair(const CKeypointSet& setI, const CKeypointSet& setJ, const Indexed
         a.reference = r;
         result.edges.push_back(std::move(a));
     }
+}
+
+void MatchPair(const CKeypointSet& setI, const CKeypointSet& setJ, const IndexedPhoto& indexJ,
+               const OrvexBase::Size& sizeI, const OrvexBase::Size& sizeJ, int motionModel, double ratio,
+               PairResult& result) {
+    std::vector<std::int32_t> matched, scores;
+    try {
+        MatchByRatio(indexJ.tree, setI.descriptors, matched, scores, ratio);
+    } catch (const std::bad_alloc&) {
+        result.matcherOk = false;
+        return;
+    }
+    FitPair(setI, setJ, matched, scores, sizeI, sizeJ, motionModel, result);
 }
 
 // Adds one edge first -> second per accepted cluster; false when memory ran
@@ -121,70 +141,153 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
     auto sizeOf = [&](int i) { return elements[i] ? elements[i]->GetSize() : OrvexBase::Size(); };
     const double ratio = ratioMode_ == 0 ? 0.6 : 0.8;
 
-    // Every photo but the first is a second image at some point; index them
-    // all at once, each tree on its own.
-    std::vector<std::unique_ptr<IndexedPhoto>> indexed(n);
-    std::vector<char> indexOk(n, 1);
-    Platform::ParallelFor(1, n > 1 ? n : 1, [&](std::size_t b, std::size_t e) {
-        for (std::size_t j = b; j < e; ++j) {
-            if (!hasDescriptors(static_cast<int>(j)))
-                continue;
-            indexed[j] = std::make_unique<IndexedPhoto>();
-            indexOk[j] = IndexDescriptors(*keypointSets_[j], *indexed[j]);
-        }
-    });
-    for (int j = 1; j < n; ++j)
-        if (!indexOk[j])
-            return false;
-
-    bool matcherOk = true;
-    // Rows of pairs are matched a batch at a time, every pair of the batch
-    // side by side (each uses its own tree, and every fit seeds its own
-    // generator), so the short rows at the end still keep all threads busy.
-    // A batch is at least a few pairs per thread; edges, repaints, progress
-    // and the cancel answer then follow row by row, as one thread would have them.
-    const std::size_t batchPairs = 2 * std::size_t(Platform::ThreadPool::Shared().ThreadCount());
-    std::vector<PairResult> results(std::size_t(n) * std::size_t(n));
-    for (int first = 0; first + 1 < n;) {
-        std::vector<std::pair<int, int>> pairs;
-        int last = first;
-        for (; last + 1 < n && (last == first || pairs.size() < batchPairs); ++last)
-            for (int j = last + 1; j < n; ++j)
-                pairs.emplace_back(last, j);
-        Platform::ParallelFor(0, pairs.size(), [&](std::size_t b, std::size_t e) {
-            for (std::size_t p = b; p < e; ++p) {
-                const auto [i, j] = pairs[p];
-                if (!hasDescriptors(j) || !keypointSets_[i])
-                    continue;
-                MatchPair(*keypointSets_[i], *keypointSets_[j], *indexed[j], sizeOf(i), sizeOf(j),
-                          motionModel_, ratio, results[std::size_t(i) * n + j]);
-            }
+    // Every pair (i, j), i < j, matches photo i's descriptors against photo
+    // j's tree. The work is handed out in small pieces from a single counter,
+    // row after row, to every thread of the pool, so no thread waits on a
+    // batch while others still have work; each tree is built by the first
+    // pair that needs it. Edges, repaints, progress and the cancel answer
+    // follow row by row on the calling thread, as one thread would have them,
+    // as soon as a row's pairs are all done.
+    struct Pair {
+        int i, j;
+    };
+    std::vector<Pair> pairs;
+    std::vector<int> rowStart(std::size_t(std::max(n, 1)), 0);
+    for (int i = 0; i + 1 < n; ++i) {
+        rowStart[std::size_t(i)] = static_cast<int>(pairs.size());
+        for (int j = i + 1; j < n; ++j)
+            pairs.push_back({i, j});
+    }
+    std::vector<PairResult> results(pairs.size());
+    std::vector<std::unique_ptr<IndexedPhoto>> indexed(std::size_t(std::max(n, 1)));
+    std::unique_ptr<std::once_flag[]> indexOnce(new std::once_flag[std::size_t(std::max(n, 1))]);
+    std::unique_ptr<std::atomic<bool>[]> indexOk(new std::atomic<bool>[std::size_t(std::max(n, 1))]);
+    std::unique_ptr<std::atomic<int>[]> rowLeft(new std::atomic<int>[std::size_t(std::max(n, 1))]);
+    for (int i = 0; i < n; ++i) {
+        indexOk[std::size_t(i)] = true;
+        rowLeft[std::size_t(i)] = n - 1 - i;
+    }
+    auto indexOf = [&](int j) -> const IndexedPhoto* {
+        std::call_once(indexOnce[std::size_t(j)], [&] {
+            auto photo = std::make_unique<IndexedPhoto>();
+            indexOk[std::size_t(j)] = IndexDescriptors(*keypointSets_[j], *photo);
+            indexed[std::size_t(j)] = std::move(photo);
         });
-        for (int i = first; i < last; ++i) {
+        return indexOk[std::size_t(j)] ? indexed[std::size_t(j)].get() : nullptr;
+    };
+
+    // The calling thread's bookkeeping: the next row to apply, and the
+    // build's answer once it is decided before the end.
+    int nextRow = 0;
+    bool decided = false, answer = false;
+    std::atomic<bool> stop{false};
+    auto applyRows = [&] {
+        while (!decided && nextRow + 1 < n &&
+               rowLeft[std::size_t(nextRow)].load(std::memory_order_acquire) == 0) {
+            const int i = nextRow++;
             for (int j = i + 1; j < n; ++j) {
                 if (!hasDescriptors(j) || !keypointSets_[i])
                     continue;
-                PairResult& pair = results[std::size_t(i) * n + j];
+                PairResult& pair = results[std::size_t(rowStart[std::size_t(i)] + (j - i - 1))];
                 if (ui_)
                     ui_->RepaintNow();
-                if (!pair.matcherOk)
-                    return false;
+                if (!pair.matcherOk) {
+                    decided = true;
+                    break;
+                }
                 for (int f = 0; f < pair.fits; ++f)
                     if (ui_)
                         ui_->RepaintNow();
-                if (!AddAcceptedEdges(graph, i, j, pair))
-                    return false;
+                if (!AddAcceptedEdges(graph, i, j, pair)) {
+                    decided = true;
+                    break;
+                }
                 pair = PairResult();
             }
+            if (decided)
+                break;
+            // Photo i + 1's tree has answered every pair it is in.
+            indexed[std::size_t(i) + 1].reset();
             position_ += 4;
-            if (ReportProgress(total_, position_))
-                return !cancel_ && matcherOk;
+            if (ReportProgress(total_, position_)) {
+                decided = true;
+                answer = !cancel_;
+                break;
+            }
         }
-        first = last;
+        if (decided)
+            stop = true;
+    };
+
+    const std::thread::id caller = std::this_thread::get_id();
+    // Each pair's ratio test is cut in parts (its queries in halves), so the
+    // last pairs share out over the threads; whoever ends a pair's last part
+    // votes and fits it.
+    constexpr std::size_t kParts = 2;
+    std::vector<std::vector<std::int32_t>> matched(pairs.size()), matchScores(pairs.size());
+    std::unique_ptr<std::atomic<int>[]> partsLeft(
+        new std::atomic<int>[std::max<std::size_t>(pairs.size(), 1)]);
+    std::unique_ptr<std::atomic<bool>[]> partFailed(
+        new std::atomic<bool>[std::max<std::size_t>(pairs.size(), 1)]);
+    for (std::size_t p = 0; p < pairs.size(); ++p) {
+        partsLeft[p] = int(kParts);
+        partFailed[p] = false;
+        const auto [i, j] = pairs[p];
+        if (hasDescriptors(j) && keypointSets_[i]) {
+            matched[p].resize(keypointSets_[i]->descriptors.size());
+            matchScores[p].resize(keypointSets_[i]->descriptors.size());
+        }
     }
+    std::atomic<std::size_t> next{0};
+    const std::size_t slots = Platform::ThreadPool::Shared().ThreadCount();
+    Platform::ParallelFor(0, slots, [&](std::size_t, std::size_t) {
+        const bool onCaller = std::this_thread::get_id() == caller;
+        for (;;) {
+            if (stop.load(std::memory_order_relaxed))
+                return;
+            const std::size_t task = next.fetch_add(1, std::memory_order_relaxed);
+            if (task >= pairs.size() * kParts)
+                return;
+            const std::size_t p = task / kParts, part = task % kParts;
+            const auto [i, j] = pairs[p];
+            const bool matchable = hasDescriptors(j) && keypointSets_[i];
+            if (matchable) {
+                if (const IndexedPhoto* index = indexOf(j)) {
+                    const auto& queries = keypointSets_[i]->descriptors;
+                    const std::size_t b = queries.size() * part / kParts;
+                    const std::size_t e = queries.size() * (part + 1) / kParts;
+                    try {
+                        MatchByRatio(index->tree, queries.data() + b, e - b, matched[p].data() + b,
+                                     matchScores[p].data() + b, ratio);
+                    } catch (const std::bad_alloc&) {
+                        partFailed[p] = true;
+                    }
+                } else {
+                    partFailed[p] = true;
+                }
+            }
+            if (partsLeft[p].fetch_sub(1, std::memory_order_acq_rel) != 1)
+                continue;
+            if (matchable) {
+                if (partFailed[p])
+                    results[p].matcherOk = false;
+                else
+                    FitPair(*keypointSets_[i], *keypointSets_[j], matched[p], matchScores[p], sizeOf(i),
+                            sizeOf(j), motionModel_, results[p]);
+            }
+            std::vector<std::int32_t>().swap(matched[p]);
+            std::vector<std::int32_t>().swap(matchScores[p]);
+            rowLeft[std::size_t(i)].fetch_sub(1, std::memory_order_release);
+            if (onCaller)
+                applyRows();
+        }
+    });
+    applyRows();
+    if (decided)
+        return answer;
     if (cancel_)
         return false;
-    return matcherOk;
+    return true;
 }
 
 // --- Prompted and manual matching of a chain of photos ---

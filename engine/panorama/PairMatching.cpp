@@ -1,19 +1,18 @@
 #include "PairMatching.h"
 
 #include <algorithm>
+#include <new>
 
 #include "ImplausibleTransform.h"
 
 bool IndexDescriptors(const CKeypointSet& set, IndexedPhoto& out) {
-    const std::size_t n = set.descriptors.size();
-    out.block.resize(n * kDescriptorLength);
-    out.rows.resize(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        std::copy(set.descriptors[k], set.descriptors[k] + kDescriptorLength,
-                  &out.block[k * kDescriptorLength]);
-        out.rows[k] = &out.block[k * kDescriptorLength];
+    DeleteKdTree(out.tree);
+    out.tree = nullptr;
+    try {
+        out.tree = BuildKdTree(set.descriptors.data(), static_cast<std::int32_t>(set.descriptors.size()));
+    } catch (const std::bad_alloc&) {
+        return false;
     }
-    out.tree = BuildKdTree(out.rows.data(), static_cast<std::int32_t>(n));
     if (!out.tree)
         return false;
     out.tree->visitLimit = 200;

@@ -10,20 +10,19 @@
 #include "OrvexBase.h"
 #include "RobustFit.h"
 
-// One photo's descriptors in one block, and the tree over them (visit limit 200).
+// The tree over one photo's descriptors (visit limit 200); it holds the only
+// other copy of them.
 struct IndexedPhoto {
     IndexedPhoto() = default;
     IndexedPhoto(const IndexedPhoto&) = delete;
     IndexedPhoto& operator=(const IndexedPhoto&) = delete;
     ~IndexedPhoto() { DeleteKdTree(tree); }
 
-    std::vector<double> block;
-    std::vector<const double*> rows;
     KdTree* tree = nullptr;
 };
 
-// Copies the set's descriptors into out and builds its tree; false when the
-// tree cannot be built.
+// Builds the tree over the set's descriptors into out; false when it cannot
+// be built.
 bool IndexDescriptors(const CKeypointSet& set, IndexedPhoto& out);
 
 // The clusters with the highest vote, in cluster order, without repeats (same

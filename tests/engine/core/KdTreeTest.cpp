@@ -42,14 +42,107 @@ double SquaredDistance(const double* a, const double* b) {
     return sum;
 }
 
-void ForEachLeaf(const kd_node* node, const std::function<void(const kd_leaf&)>& f) {
-    if (!node)
+// Walks the tree from its root, so a leaf no split reaches is not counted.
+void ForEachLeaf(const KdTree& tree, std::int32_t ref, const std::function<void(const KdTree::Leaf&)>& f) {
+    if (ref == KdTree::kNoNode)
         return;
-    if (node->IsLeaf())
-        return f(*static_cast<const kd_leaf*>(node));
-    const auto* s = static_cast<const kd_split*>(node);
-    ForEachLeaf(s->lower, f);
-    ForEachLeaf(s->upper, f);
+    if (ref < 0)
+        return f(tree.leaves[KdTree::LeafOf(ref)]);
+    ForEachLeaf(tree, tree.splits[ref].child[0], f);
+    ForEachLeaf(tree, tree.splits[ref].child[1], f);
+}
+
+// The limited search one leaf at a time, in plain code: a binary heap of
+// (box distance, node) moved exactly as the tree's queue, whole distances
+// summed point by point, and the same stopping rules. Any reordering of the
+// tree's search must give the very same neighbours, distances and count.
+struct Reference {
+    std::vector<std::int32_t> indices;
+    std::vector<double> distances;
+    std::int32_t visited = 0;
+};
+
+Reference ReferenceSearch(const KdTree& tree, const std::vector<double>& points, const double* q, int k) {
+    std::vector<std::pair<double, std::int32_t>> heap(1);  // 1-based
+    auto push = [&](double key, std::int32_t node) {
+        if (int(heap.size()) - 1 >= tree.count)
+            return;
+        heap.emplace_back();
+        std::size_t r = heap.size() - 1;
+        while (r > 1 && !(heap[r / 2].first <= key)) {
+            heap[r] = heap[r / 2];
+            r /= 2;
+        }
+        heap[r] = {key, node};
+    };
+    auto pop = [&] {
+        const auto top = heap[1];
+        const auto last = heap.back();
+        heap.pop_back();
+        const std::size_t n = heap.size() - 1;
+        std::size_t p = 1, c = 2;
+        while (c <= n) {
+            if (c < n && heap[c].first > heap[c + 1].first)
+                ++c;
+            if (last.first <= heap[c].first)
+                break;
+            heap[p] = heap[c];
+            p = c;
+            c = 2 * p;
+        }
+        if (n > 0)
+            heap[p] = last;
+        return top;
+    };
+    std::vector<std::pair<double, std::int32_t>> best;  // ascending, ties in arrival order
+    auto maxKey = [&] { return int(best.size()) == k ? best.back().first : DBL_MAX; };
+    Reference out;
+    if (tree.root != KdTree::kNoNode) {
+        double rootKey = 0.0;
+        for (int d = 0; d < 128; ++d) {
+            const double t = q[d] < tree.boxLow[d]    ? tree.boxLow[d] - q[d]
+                             : q[d] > tree.boxHigh[d] ? q[d] - tree.boxHigh[d]
+                                                      : 0.0;
+            rootKey += t * t;
+        }
+        push(rootKey, tree.root);
+        while (heap.size() > 1 && (tree.visitLimit == 0 || out.visited <= tree.visitLimit)) {
+            const auto [key, start] = pop();
+            if (maxKey() <= key)
+                break;
+            std::int32_t ref = start;
+            while (ref >= 0) {
+                const KdTree::Split& s = tree.splits[ref];
+                const double diff = q[s.cutDim] - s.cutValue;
+                const bool up = diff >= 0.0;
+                const double b = std::max(0.0, up ? q[s.cutDim] - s.highBound : s.lowBound - q[s.cutDim]);
+                if (s.child[up ? 0 : 1] != KdTree::kNoNode)
+                    push(key + diff * diff - b * b, s.child[up ? 0 : 1]);
+                ref = s.child[up ? 1 : 0];
+            }
+            if (ref == KdTree::kNoNode)
+                continue;
+            const KdTree::Leaf& leaf = tree.leaves[KdTree::LeafOf(ref)];
+            for (int j = 0; j < leaf.count; ++j) {
+                const std::int32_t id = tree.index[leaf.first + j];
+                const double dist = SquaredDistance(q, points.data() + std::size_t(id) * 128);
+                if (dist > maxKey())
+                    continue;
+                auto at = best.end();
+                while (at != best.begin() && (at - 1)->first > dist)
+                    --at;
+                best.insert(at, {dist, id});
+                if (int(best.size()) > k)
+                    best.pop_back();
+            }
+            out.visited += leaf.count;
+        }
+    }
+    for (int j = 0; j < k; ++j) {
+        out.indices.push_back(j < int(best.size()) ? best[j].second : -1);
+        out.distances.push_back(j < int(best.size()) ? best[j].first : DBL_MAX);
+    }
+    return out;
 }
 
 }  // namespace
@@ -61,12 +154,15 @@ TEST(KdTree, LimitedSearchEqualsBruteForceOnSmallSets) {
         PointSet s = RandomPoints(n, rng);
         TreePtr tree = Build(s);
         tree->visitLimit = 200;
-        PointSet queries = RandomPoints(8, rng);
-        queries.ptrs.push_back(s.ptrs[n / 2]);  // a tree point itself
+        PointSet queries = RandomPoints(9, rng);
+        std::copy_n(s.ptrs[n / 2], 128, queries.ptrs[8]);  // a tree point itself
+        // The tree keeps its own copy: the caller's points may go once it is built.
+        const std::vector<double> kept = s.block;
+        std::fill(s.block.begin(), s.block.end(), std::nan(""));
         for (const double* q : queries.ptrs) {
             std::vector<std::pair<double, int>> brute;
             for (int i = 0; i < n; ++i)
-                brute.push_back({SquaredDistance(q, s.ptrs[i]), i});
+                brute.push_back({SquaredDistance(q, kept.data() + std::size_t(i) * 128), i});
             std::sort(brute.begin(), brute.end());
             std::int32_t idx[4];
             double dist[4];
@@ -83,13 +179,79 @@ TEST(KdTree, LimitedSearchEqualsBruteForceOnSmallSets) {
         }
         // Every point sits in exactly one leaf of at most 4.
         std::vector<int> seen(n, 0);
-        ForEachLeaf(tree->root, [&](const kd_leaf& leaf) {
+        ForEachLeaf(*tree, tree->root, [&](const KdTree::Leaf& leaf) {
             EXPECT_GE(leaf.count, 1);
             EXPECT_LE(leaf.count, 4);
-            for (int i = 0; i < leaf.count; ++i)
-                ++seen[leaf.indices[i]];
+            for (int i = 0; i < leaf.count; ++i) {
+                const std::int32_t point = tree->index[leaf.first + i];
+                ++seen[point];
+                // The search's copy of the point, dimension by dimension.
+                for (int d = 0; d < 128; ++d)
+                    ASSERT_EQ(tree->LeafBlock(leaf)[d * leaf.count + i], kept[std::size_t(point) * 128 + d]);
+            }
         });
         EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), n);
+    }
+}
+
+// Coarse coordinates make many equal distances and equal box distances, where
+// the order of the queue and of the list decides what a limited search finds.
+TEST(KdTree, SearchFollowsTheOneLeafAtATimeOrderExactly) {
+    std::mt19937 rng(21);
+    struct Case {
+        int n, levels, limit, k;
+    };
+    const Case cases[] = {
+        {2500, 1000, 200, 4},  // descriptor-like spread, the matcher's settings
+        {900, 3, 200, 4},      // values 0..2: ties everywhere
+        {900, 2, 200, 2},      // binary points, the ratio test's smallest k
+        {300, 4, 0, 4},        // no limit: the search runs until the list is nearer than the queue
+        {40, 3, 200, 7},       // more neighbours asked than a leaf holds
+    };
+    for (const Case& c : cases) {
+        PointSet s(c.n);
+        for (double& v : s.block)
+            v = double(rng() % unsigned(c.levels)) / c.levels;
+        // Some points repeated exactly.
+        for (int i = 0; i + 1 < c.n; i += 7)
+            std::copy_n(s.ptrs[i], 128, s.ptrs[i + 1]);
+        const std::vector<double> points = s.block;
+        TreePtr tree = Build(s);
+        tree->visitLimit = c.limit;
+        PointSet queries(60);
+        for (int qi = 0; qi < 60; ++qi) {
+            for (int d = 0; d < 128; ++d)
+                queries.ptrs[qi][d] = double(rng() % unsigned(c.levels)) / c.levels;
+            if (qi % 3 == 0)  // a tree point, or one with a single coordinate moved
+                std::copy_n(s.ptrs[rng() % unsigned(c.n)], 128, queries.ptrs[qi]);
+            if (qi % 6 == 0)
+                queries.ptrs[qi][rng() % 128] += 0.5;
+        }
+        std::vector<std::int32_t> ratioIndex, ratioScore;
+        for (const double* q : queries.ptrs) {
+            const Reference want = ReferenceSearch(*tree, points, q, c.k);
+            std::vector<std::int32_t> idx(c.k);
+            std::vector<double> dist(c.k);
+            tree->PrioritySearch(q, c.k, idx.data(), dist.data(), 0.0);
+            ASSERT_EQ(idx, want.indices) << "n " << c.n << " levels " << c.levels;
+            ASSERT_EQ(dist, want.distances) << "n " << c.n << " levels " << c.levels;
+            ASSERT_EQ(tree->visited.load(), want.visited) << "n " << c.n << " levels " << c.levels;
+            const Reference four = ReferenceSearch(*tree, points, q, 4);
+            const bool accepted = four.indices[0] >= 0 && four.distances[1] * 0.8 * 0.8 > four.distances[0];
+            ratioIndex.push_back(accepted ? four.indices[0] : -1);
+            ratioScore.push_back(
+                accepted ? std::int32_t(std::trunc(four.distances[0] * 1000.0 / four.distances[1])) : 10000);
+        }
+        // The ratio test runs its searches two at a time; an odd count leaves one alone.
+        for (std::size_t n : {queries.ptrs.size(), queries.ptrs.size() - 1}) {
+            const std::vector<double*> some(queries.ptrs.begin(), queries.ptrs.begin() + std::ptrdiff_t(n));
+            std::vector<std::int32_t> indices, scores;
+            ASSERT_TRUE(MatchByRatio(tree.get(), some, indices, scores, 0.8));
+            EXPECT_EQ(indices,
+                      std::vector<std::int32_t>(ratioIndex.begin(), ratioIndex.begin() + std::ptrdiff_t(n)));
+            EXPECT_EQ(scores,
+                      std::vector<std::int32_t>(ratioScore.begin(), ratioScore.begin() + std::ptrdiff_t(n)));
+        }
     }
 }
 
@@ -124,7 +286,7 @@ TEST(KdTree, DegenerateSets) {
     std::fill(same.block.begin(), same.block.end(), 0.25);
     TreePtr tree = Build(same);
     int leaves = 0;
-    ForEachLeaf(tree->root, [&](const kd_leaf& leaf) {
+    ForEachLeaf(*tree, tree->root, [&](const KdTree::Leaf& leaf) {
         ++leaves;
         EXPECT_LE(leaf.count, 4);
     });
@@ -143,13 +305,13 @@ TEST(KdTree, DegenerateSets) {
         v = (rng() % 100) / 100.0;
     nan.block[5 * 128 + 3] = std::nan("");
     TreePtr nanTree = Build(nan);
-    EXPECT_NE(nanTree->root, nullptr);
+    EXPECT_NE(nanTree->root, KdTree::kNoNode);
 }
 
 TEST(KdTree, EmptyTreeFindsNothing) {
     TreePtr tree(BuildKdTree(nullptr, 0), DeleteKdTree);
-    EXPECT_EQ(tree->root, nullptr);
-    EXPECT_EQ(tree->boxLow, nullptr);
+    EXPECT_EQ(tree->root, KdTree::kNoNode);
+    EXPECT_TRUE(tree->boxLow.empty());
     std::vector<double> q(128, 0.5);
     std::int32_t idx[4];
     double dist[4];
