@@ -273,6 +273,9 @@ bool CPanorama::ComposeResult(bool fullSize) {
     }
     composited_.push_back(r);
 
+    // One home for the pyramid planes of every blend: the blends have
+    // similar sizes, and planes used again cost no page faults.
+    LaplacianPyramid::LevelFactory levelPlanes;
     for (std::size_t k = 1; k < nodes.size(); ++k) {
         const int i = PlacementPhoto(groupGraph_, k);
         CPanoElement* p = ModePhoto(i);
@@ -328,7 +331,7 @@ bool CPanorama::ComposeResult(bool fullSize) {
         }
 
         {
-            LaplacianBlender blender;
+            LaplacianBlender blender(&levelPlanes);
             if (compose) {
                 if (laplacianBlending_)
                     BlendIntoResult(i, blender);
