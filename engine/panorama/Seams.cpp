@@ -131,18 +131,77 @@ std::int32_t CMinHeap5::Pop(std::int32_t* x, std::int32_t* y) {
 
 namespace {
 
-struct SeamNode {
-    std::int32_t distance;
-    std::int32_t predX;
-    std::int32_t predY;
-    std::uint8_t open;
+// The search's open list: a 5-ary min-heap like CMinHeap5, same sift rules
+// and so the same order of equal keys, with keys apart from the positions so
+// that a sift reads them densely.
+class SeamHeap {
+public:
+    explicit SeamHeap(std::size_t capacity) : capacity(capacity) {}
+    void Push(std::int32_t key, std::int32_t at) {
+        if (count == capacity)
+            return;
+        if (count == keys.size()) {
+            keys.resize(std::min(capacity, std::max<std::size_t>(64, 2 * keys.size())));
+            places.resize(keys.size());
+        }
+        std::size_t i = count++;
+        while (i > 0) {
+            const std::size_t parent = (i - 1) / 5;
+            if (keys[parent] <= key)
+                break;
+            keys[i] = keys[parent];
+            places[i] = places[parent];
+            i = parent;
+        }
+        keys[i] = key;
+        places[i] = at;
+    }
+    bool Empty() const { return count == 0; }
+    // The smallest key and its position; the heap must not be empty.
+    std::int32_t Pop(std::int32_t* at) {
+        const std::int32_t top = keys[0];
+        *at = places[0];
+        --count;
+        if (count > 0) {
+            const std::int32_t movingKey = keys[count], movingAt = places[count];
+            std::size_t i = 0;
+            for (;;) {
+                const std::size_t first = i * 5 + 1;
+                if (first >= count)
+                    break;
+                const std::size_t last = std::min(first + 5, count);
+                std::size_t best = first;
+                std::int32_t bestKey = keys[first];
+                for (std::size_t c = first + 1; c < last; ++c)
+                    if (keys[c] < bestKey) {
+                        best = c;
+                        bestKey = keys[c];
+                    }
+                if (bestKey >= movingKey)
+                    break;
+                keys[i] = bestKey;
+                places[i] = places[best];
+                i = best;
+            }
+            keys[i] = movingKey;
+            places[i] = movingAt;
+        }
+        return top;
+    }
+
+private:
+    std::vector<std::int32_t> keys;
+    std::vector<std::int32_t> places;
+    std::size_t count = 0;
+    std::size_t capacity;
 };
 
 constexpr std::int32_t kInfinite = 0x7fffffff;
 
 // Dijkstra from the middle of the first "line" to the last one. The grid is
 // addressed as (along, across): for a vertical seam along = y, across = x.
-// cost(across, along) reads the plane.
+// cost(across, along) reads the plane. A node is taken once: a later,
+// longer entry of it could improve no neighbour and is passed over.
 template <class Cost>
 void FindSeamPath(Cost cost, std::int32_t across, std::int32_t along, std::vector<SeamPoint>* path,
                   std::int32_t margin) {
@@ -152,35 +211,35 @@ void FindSeamPath(Cost cost, std::int32_t across, std::int32_t along, std::vecto
     const std::size_t n = static_cast<std::size_t>(across) * static_cast<std::size_t>(along);
     if (n > static_cast<std::size_t>(kInfinite))
         return;
-    std::vector<SeamNode> nodes(n, SeamNode{kInfinite, kInfinite, kInfinite, 1});
+    enum : std::uint8_t { kClosed, kOpen, kTaken };
+    std::vector<std::int32_t> distance(n, kInfinite);
+    std::vector<std::int32_t> from(n, -1);
+    std::vector<std::uint8_t> state(n, kOpen);
     for (std::int32_t a = 0; a < along; ++a)
         for (std::int32_t c = 0; c < across; ++c)
             if (c < margin || c >= across - margin)
-                nodes[static_cast<std::size_t>(a) * across + c].open = 0;
-    auto node = [&](std::int32_t c, std::int32_t a) -> SeamNode& {
-        return nodes[static_cast<std::size_t>(a) * across + c];
-    };
-    CMinHeap5 heap(static_cast<std::int32_t>(n));
-    std::int32_t c = across / 2, a = 0;
-    node(c, a).distance = 0;
-    heap.Push(0, c, a);
-    for (;;) {
-        const std::int32_t key = heap.Pop(&c, &a);
-        if (key == CMinHeap5::kEmpty)
-            break;
-        node(c, a).open = 0;
+                state[static_cast<std::size_t>(a) * across + c] = kClosed;
+    SeamHeap heap(n);
+    std::int32_t at = across / 2;
+    distance[at] = 0;
+    heap.Push(0, at);
+    while (!heap.Empty()) {
+        const std::int32_t key = heap.Pop(&at);
+        if (state[at] == kTaken)
+            continue;
+        state[at] = kTaken;
+        const std::int32_t a = at / across, c = at - a * across;
         if (a == along - 1)
             break;
         auto relax = [&](std::int32_t nc, std::int32_t na) {
-            SeamNode& target = node(nc, na);
-            if (!target.open)
+            const std::int32_t target = na * across + nc;
+            if (state[target] != kOpen)
                 return;
             const std::int32_t d = key + cost(nc, na);
-            if (d < target.distance) {
-                target.distance = d;
-                target.predX = c;
-                target.predY = a;
-                heap.Push(d, nc, na);
+            if (d < distance[target]) {
+                distance[target] = d;
+                from[target] = at;
+                heap.Push(d, target);
             }
         };
         if (c >= 2)
@@ -195,11 +254,9 @@ void FindSeamPath(Cost cost, std::int32_t across, std::int32_t along, std::vecto
                 relax(c + 1, a + 1);
         }
     }
-    // Predecessors of the last popped node, back to the start.
-    for (SeamNode* p = &node(c, a); p->predX != kInfinite;) {
-        path->push_back(SeamPoint{p->predX, p->predY});
-        p = &node(p->predX, p->predY);
-    }
+    // Predecessors of the last node taken, back to the start.
+    for (std::int32_t p = from[at]; p >= 0; p = from[p])
+        path->push_back(SeamPoint{p % across, p / across});
 }
 
 }  // namespace
