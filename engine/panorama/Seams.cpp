@@ -660,6 +660,28 @@ bool Is24Bit(CPanoElement* e) {
     return e && e->IsValid() && e->GetBpp() == 24;
 }
 
+// Rows [top, bottom) of about width samples each, side by side; each call
+// writes only its own row.
+template <class Body>
+void ForRows(int top, int bottom, int width, Body body) {
+    if (bottom <= top)
+        return;
+    constexpr std::size_t kChunkSamples = 1 << 14;
+    const std::size_t perRow = static_cast<std::size_t>(std::max(width, 1));
+    if (static_cast<std::size_t>(bottom - top) * perRow < 2 * kChunkSamples) {
+        for (int y = top; y < bottom; ++y)
+            body(y);
+        return;
+    }
+    Platform::ParallelFor(
+        static_cast<std::size_t>(top), static_cast<std::size_t>(bottom),
+        [&](std::size_t b, std::size_t e) {
+            for (std::size_t y = b; y < e; ++y)
+                body(static_cast<int>(y));
+        },
+        std::max<std::size_t>(1, kChunkSamples / perRow));
+}
+
 CPanoElement* NewGreyElement(const Rect& area) {
     RefPtr<CPanoElement> e(new (std::nothrow) CPanoElement(0));
     if (!e || !e->GetImage() || !e->Create(8, area.Width(), area.Height()))
@@ -678,15 +700,27 @@ void MarkCoverage(CPanoElement* map, CPanoElement* element, std::uint8_t value, 
     if (hit.IsEmpty())
         return;
     const std::size_t stride = map->GetStride();
-    for (int y = hit.top; y < hit.bottom; ++y) {
-        std::uint8_t* row = map->GetBits() + static_cast<std::size_t>(y - map->y) * stride;
-        for (int x = hit.left; x < hit.right; ++x) {
-            if (MaskAt(element, x, y) != 0)
-                row[x - map->x] = value;
-            else if (uncovered >= 0)
-                row[x - map->x] = static_cast<std::uint8_t>(uncovered);
+    const std::uint8_t* mask = element->GetMask();
+    const std::size_t maskStride = mask ? element->GetMaskStride() : 0;
+    ForRows(hit.top, hit.bottom, hit.Width(), [&](int y) {
+        std::uint8_t* row =
+            map->GetBits() + static_cast<std::size_t>(y - map->y) * stride + (hit.left - map->x);
+        const int n = hit.Width();
+        if (!mask) {
+            std::memset(row, value, n);
+            return;
         }
-    }
+        const std::uint8_t* m =
+            mask + static_cast<std::size_t>(y - element->y) * maskStride + (hit.left - element->x);
+        if (uncovered >= 0) {
+            for (int i = 0; i < n; ++i)
+                row[i] = m[i] != 0 ? value : static_cast<std::uint8_t>(uncovered);
+        } else {
+            for (int i = 0; i < n; ++i)
+                if (m[i] != 0)
+                    row[i] = value;
+        }
+    });
 }
 
 // 0 bytes of the result's mask along one column (or row) of the photo, only
@@ -957,27 +991,30 @@ CPanoElement* MakeDifferenceImage(CPanoElement* result, CPanoElement* photo, con
     if (!difference)
         return nullptr;
     CPanoElement* d = difference.Get();
-    Platform::ParallelFor(
-        static_cast<std::size_t>(overlap.top), static_cast<std::size_t>(overlap.bottom),
-        [&](std::size_t b, std::size_t e) {
-            for (int y = static_cast<int>(b); y < static_cast<int>(e); ++y) {
-                std::uint8_t* out = d->GetBits() + static_cast<std::size_t>(y - overlap.top) * d->GetStride();
-                const std::uint8_t* r =
-                    result->GetBits() + static_cast<std::size_t>(y - result->y) * result->GetStride();
-                const std::uint8_t* p =
-                    photo->GetBits() + static_cast<std::size_t>(y - photo->y) * photo->GetStride();
-                for (int x = overlap.left; x < overlap.right; ++x) {
-                    if (MaskAt(result, x, y) == 0 || (photo->GetMask() && MaskAt(photo, x, y) == 0)) {
-                        out[x - overlap.left] = 255;
-                        continue;
-                    }
-                    const int gr = static_cast<int>(GreyLevel(r + 3 * (x - result->x)));
-                    const int gp = static_cast<int>(GreyLevel(p + 3 * (x - photo->x)));
-                    out[x - overlap.left] = static_cast<std::uint8_t>(std::abs(gr - gp));
-                }
+    const std::uint8_t* resultMask = result->GetMask();
+    const std::uint8_t* photoMask = photo->GetMask();
+    const std::size_t resultMaskStride = resultMask ? result->GetMaskStride() : 0;
+    const std::size_t photoMaskStride = photoMask ? photo->GetMaskStride() : 0;
+    ForRows(overlap.top, overlap.bottom, 4 * overlap.Width(), [&](int y) {
+        std::uint8_t* out = d->GetBits() + static_cast<std::size_t>(y - overlap.top) * d->GetStride();
+        const std::uint8_t* r =
+            result->GetBits() + static_cast<std::size_t>(y - result->y) * result->GetStride();
+        const std::uint8_t* p =
+            photo->GetBits() + static_cast<std::size_t>(y - photo->y) * photo->GetStride();
+        const std::uint8_t* rm =
+            resultMask ? resultMask + static_cast<std::size_t>(y - result->y) * resultMaskStride : nullptr;
+        const std::uint8_t* pm =
+            photoMask ? photoMask + static_cast<std::size_t>(y - photo->y) * photoMaskStride : nullptr;
+        for (int x = overlap.left; x < overlap.right; ++x) {
+            if ((rm && rm[x - result->x] == 0) || (pm && pm[x - photo->x] == 0)) {
+                out[x - overlap.left] = 255;
+                continue;
             }
-        },
-        16);
+            const int gr = static_cast<int>(GreyLevel(r + 3 * (x - result->x)));
+            const int gp = static_cast<int>(GreyLevel(p + 3 * (x - photo->x)));
+            out[x - overlap.left] = static_cast<std::uint8_t>(std::abs(gr - gp));
+        }
+    });
     return difference.Detach();
 }
 
@@ -998,23 +1035,30 @@ void KeepCutWithinCoverage(CPanoElement* warped, const std::vector<std::uint8_t>
         return;
     const Rect rr = result && result->IsValid() ? result->GetRect() : Rect();
     const int w = warped->GetWidth();
-    Platform::ParallelFor(
-        0, static_cast<std::size_t>(warped->GetHeight()),
-        [&](std::size_t b, std::size_t e) {
-            for (std::size_t row = b; row < e; ++row) {
-                std::uint8_t* m = warped->GetMask() + row * stride;
-                const std::uint8_t* c = coverage.data() + row * stride;
-                const int y = warped->y + static_cast<int>(row);
-                const bool rowInResult = y >= rr.top && y < rr.bottom;
-                for (int i = 0; i < w; ++i) {
-                    const int x = warped->x + i;
-                    const bool resultCovers =
-                        rowInResult && x >= rr.left && x < rr.right && MaskAt(result, x, y) != 0;
-                    m[i] = resultCovers ? std::min(m[i], c[i]) : c[i];
-                }
-            }
-        },
-        16);
+    const std::uint8_t* resultMask = result && result->IsValid() ? result->GetMask() : nullptr;
+    const std::size_t resultMaskStride = resultMask ? result->GetMaskStride() : 0;
+    // The columns of the photo that lie inside the result.
+    const int inLeft = std::clamp(rr.left - warped->x, 0, w),
+              inRight = std::clamp(rr.right - warped->x, 0, w);
+    ForRows(0, warped->GetHeight(), w, [&](int row) {
+        std::uint8_t* m = warped->GetMask() + static_cast<std::size_t>(row) * stride;
+        const std::uint8_t* c = coverage.data() + static_cast<std::size_t>(row) * stride;
+        const int y = warped->y + row;
+        if (y < rr.top || y >= rr.bottom || inLeft >= inRight) {
+            std::memcpy(m, c, w);
+            return;
+        }
+        std::memcpy(m, c, inLeft);
+        std::memcpy(m + inRight, c + inRight, w - inRight);
+        const std::uint8_t* rm = resultMask ? resultMask +
+                                                  static_cast<std::size_t>(y - result->y) * resultMaskStride +
+                                                  (warped->x + inLeft - result->x)
+                                            : nullptr;
+        for (int i = inLeft; i < inRight; ++i) {
+            const bool resultCovers = !rm || rm[i - inLeft] != 0;
+            m[i] = resultCovers ? std::min(m[i], c[i]) : c[i];
+        }
+    });
 }
 
 bool ComputeSeamMask(CPanoElement* warped, CPanoElement* result, int motionModel, SeamSet* seams,
