@@ -3,14 +3,21 @@
 // cut along its seams, balanced, pyramid-blended over the overlap and laid
 // over the result.
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 #include "Blender.h"
 #include "Exposure.h"
 #include "LensPresets.h"
 #include "Panorama.h"
+#include "ScopeExit.h"
+#include "ThreadPool.h"
 #include "Warp.h"
 
 using match_graph::CNode;
@@ -64,12 +71,17 @@ bool CPanorama::TransferSeamMask(int index) {
     if (index < 0 || index >= static_cast<int>(previewWarped_.size()) ||
         index >= static_cast<int>(fullWarped_.size()) || index >= static_cast<int>(seams_.size()))
         return false;
-    CPanoElement* full = fullWarped_[index];
-    const std::vector<std::uint8_t> coverage = CopyMask(full);
-    CSeamRescaler rescaler(previewWarped_[index], full, seams_[index]);
-    const bool ok = rescaler.Rescale();
-    KeepCutWithinCoverage(full, coverage, ModeResult());
+    std::vector<std::uint8_t> coverage;
+    const bool ok = RescaleSeams(index, coverage);
+    KeepCutWithinCoverage(fullWarped_[index], coverage, ModeResult());
     return ok;
+}
+
+bool CPanorama::RescaleSeams(int index, std::vector<std::uint8_t>& coverage) {
+    CPanoElement* full = fullWarped_[index];
+    coverage = CopyMask(full);
+    CSeamRescaler rescaler(previewWarped_[index], full, seams_[index]);
+    return rescaler.Rescale();
 }
 
 void CPanorama::BalanceExposure(int index) {
@@ -196,19 +208,18 @@ int CPanorama::FindCentralElement(const Rect& area) {
     return best;
 }
 
-bool CPanorama::LensStep(int index) {
-    if (!lensCompensation_ || index >= static_cast<int>(lensBits_.size()) || !lensBits_[index]) {
-        position_ += 2;
-        ReportProgress(total_, position_);
-        return true;
-    }
+bool CPanorama::LensDue(int index) const {
+    return lensCompensation_ && index < static_cast<int>(lensBits_.size()) && lensBits_[index];
+}
+
+bool CPanorama::LensWarp(int index, const std::function<bool()>& progress) {
     CPanoElement* source = index < static_cast<int>(photos_.size()) ? photos_[index] : nullptr;
     CPanoElement* target = ModePhoto(index);
     if (!source || !target)
         return false;
     source->Reload();
-    const bool ok = WarpElementToSphere(target, source, LensPresetTable::FocalFactor(lensPresetId_), nullptr,
-                                        &CPanorama::ProgressHook);
+    const bool ok =
+        WarpElementToSphere(target, source, LensPresetTable::FocalFactor(lensPresetId_), nullptr, progress);
     source->Unload();
     if (!ok) {
         target->Unload();
@@ -216,6 +227,64 @@ bool CPanorama::LensStep(int index) {
     }
     lensBits_[index] = false;
     return true;
+}
+
+bool CPanorama::LensStep(int index) {
+    if (!LensDue(index)) {
+        position_ += 2;
+        ReportProgress(total_, position_);
+        return true;
+    }
+    return LensWarp(index, &CPanorama::ProgressHook);
+}
+
+bool CPanorama::PreparePhoto(int i, bool fullSize, const std::atomic<bool>* abort, PreparedPhoto& out) {
+    CPanoElement* p = ModePhoto(i);
+    if (fullSize) {
+        if (!abort) {
+            if (!LensStep(i))
+                return false;
+        } else if (LensDue(i)) {
+            if (!LensWarp(i, [&] {
+                    ++out.steps;
+                    return abort->load();
+                }))
+                return false;
+        } else {
+            out.steps += 2;
+        }
+        if (p)
+            p->Reload();
+    }
+    const bool warpedOk = WarpElement(i);
+    if (fullSize && p)
+        p->Unload();
+    // A photo that cannot be warped (no memory at full size) must not
+    // silently go missing from the panorama.
+    if (!warpedOk)
+        return false;
+    std::vector<CPanoElement*>& warped = ModeWarped();
+    if (i == userCropElement_ && warped[i])
+        warped[i]->ClearMaskRect(&userCropRect_);
+    if (warped[i])
+        warped[i]->GetSavedMask();
+    if (fullSize && i < static_cast<int>(previewWarped_.size()) && i < static_cast<int>(fullWarped_.size()) &&
+        i < static_cast<int>(seams_.size())) {
+        RescaleSeams(i, out.coverage);
+        out.rescaled = true;
+    }
+    out.ok = true;
+    return true;
+}
+
+bool CPanorama::CanPrepareAhead() const {
+    std::vector<const void*> seen;
+    for (const auto* list : {&CurrentElements(), &photos_})
+        for (CPanoElement* e : *list)
+            if (e)
+                seen.push_back(e);
+    std::sort(seen.begin(), seen.end());
+    return std::adjacent_find(seen.begin(), seen.end()) == seen.end();
 }
 
 bool CPanorama::ComposeResult(bool fullSize) {
@@ -276,41 +345,109 @@ bool CPanorama::ComposeResult(bool fullSize) {
     // One home for the pyramid planes of every blend: the blends have
     // similar sizes, and planes used again cost no page faults.
     LaplacianPyramid::LevelFactory levelPlanes;
+
+    // While a photo is composited, the next one is warped (and at full size
+    // lens-warped and cut along its seams) on another thread: that work does
+    // not read the result, and it fills the pool while the compositing runs
+    // serial steps. One photo ahead bounds the memory it holds.
+    constexpr std::size_t kAhead = 1;
+    const bool ahead =
+        Platform::ThreadPool::Shared().ThreadCount() > 1 && nodes.size() > 2 && CanPrepareAhead();
+    std::vector<PreparedPhoto> prepared(ahead ? nodes.size() : 0);
+    std::vector<char> ready(prepared.size(), 0);
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::atomic<bool> abort{false};
+    std::size_t turn = 1;
+    std::thread preparer;
+    if (ahead) {
+        preparer = std::thread([&] {
+            for (std::size_t k = 1; k < nodes.size(); ++k) {
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    changed.wait(lock, [&] { return abort.load() || k <= turn + kAhead; });
+                    if (abort.load())
+                        return;
+                }
+                const int i = PlacementPhoto(groupGraph_, k);
+                bool ok = true;
+                if (i >= 0 && i < photoCount) {
+                    try {
+                        ok = PreparePhoto(i, fullSize, &abort, prepared[k]);
+                    } catch (...) {
+                        ok = false;
+                    }
+                }
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    ready[k] = 1;
+                }
+                changed.notify_all();
+                if (!ok)
+                    return;
+            }
+        });
+    }
+    ScopeExit stop([&] {
+        if (!preparer.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            abort.store(true);
+        }
+        changed.notify_all();
+        preparer.join();
+    });
+
     for (std::size_t k = 1; k < nodes.size(); ++k) {
         const int i = PlacementPhoto(groupGraph_, k);
         CPanoElement* p = ModePhoto(i);
         if (i < 0 || i >= photoCount)
             continue;
         mark(p);
-        if (fullSize) {
-            if (!LensStep(i)) {
+        PreparedPhoto here;
+        PreparedPhoto* prep = &here;
+        if (ahead) {
+            std::unique_lock<std::mutex> lock(mutex);
+            turn = k;
+            changed.notify_all();
+            while (!ready[k]) {
+                if (changed.wait_for(lock, std::chrono::milliseconds(50), [&] { return ready[k] != 0; }))
+                    break;
+                // Keeps the window painted and the Cancel button heard meanwhile.
+                lock.unlock();
+                if (ReportProgress(total_, position_)) {
+                    unmark();
+                    return false;
+                }
+                lock.lock();
+            }
+            prep = &prepared[k];
+        } else {
+            PreparePhoto(i, fullSize, nullptr, here);
+        }
+        if (prep->steps != 0) {
+            position_ += prep->steps;
+            if (ReportProgress(total_, position_)) {
                 unmark();
                 return false;
             }
-            if (p)
-                p->Reload();
         }
-        const bool warpedOk = WarpElement(i);
-        if (fullSize && p)
-            p->Unload();
-        // A photo that cannot be warped (no memory at full size) must not
-        // silently go missing from the panorama.
-        if (!warpedOk) {
+        if (!prep->ok) {
             unmark();
             return false;
         }
-        if (i == userCropElement_ && warped[i])
-            warped[i]->ClearMaskRect(&userCropRect_);
         if (ReportProgress(total_, ++position_)) {
             unmark();
             return false;
         }
-        if (warped[i])
-            warped[i]->GetSavedMask();
-        if (fullSize)
-            TransferSeamMask(i);
-        else
+        if (fullSize) {
+            if (prep->rescaled)
+                KeepCutWithinCoverage(warped[i], prep->coverage, ModeResult());
+            prep->coverage = std::vector<std::uint8_t>();
+        } else {
             ComputeSeamMask(i);
+        }
 
         bool compose = true;
         if (is360_ && i < static_cast<int>(seams_.size())) {
