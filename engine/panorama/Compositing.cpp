@@ -277,14 +277,24 @@ bool CPanorama::PreparePhoto(int i, bool fullSize, const std::atomic<bool>* abor
     return true;
 }
 
-bool CPanorama::CanPrepareAhead() const {
-    std::vector<const void*> seen;
-    for (const auto* list : {&CurrentElements(), &photos_})
-        for (CPanoElement* e : *list)
-            if (e)
-                seen.push_back(e);
-    std::sort(seen.begin(), seen.end());
-    return std::adjacent_find(seen.begin(), seen.end()) == seen.end();
+std::vector<char> CPanorama::PlacesSharingAnElement() const {
+    // The photo and its working copy at one index are one photo's; the same
+    // element at two indices (a ring's repeated photo) is not.
+    const auto& nodes = groupGraph_.Nodes();
+    std::vector<std::pair<const void*, int>> seen;  // element, photo index
+    std::vector<char> shares(nodes.size(), 0);
+    for (std::size_t k = 0; k < nodes.size(); ++k) {
+        const int i = PlacementPhoto(groupGraph_, k);
+        for (const auto* list : {&CurrentElements(), &photos_}) {
+            if (i < 0 || i >= static_cast<int>(list->size()) || !(*list)[i])
+                continue;
+            for (const auto& [element, index] : seen)
+                if (element == (*list)[i] && index != i)
+                    shares[k] = 1;
+            seen.emplace_back((*list)[i], i);
+        }
+    }
+    return shares;
 }
 
 bool CPanorama::ComposeResult(bool fullSize) {
@@ -342,30 +352,126 @@ bool CPanorama::ComposeResult(bool fullSize) {
     }
     composited_.push_back(r);
 
-    // One home for the pyramid planes of every blend: the blends have
-    // similar sizes, and planes used again cost no page faults.
-    LaplacianPyramid::LevelFactory levelPlanes;
-
-    // While a photo is composited, the next one is warped (and at full size
+    // While photos are composited, the next one is warped (and at full size
     // lens-warped and cut along its seams) on another thread: that work does
     // not read the result, and it fills the pool while the compositing runs
     // serial steps. One photo ahead bounds the memory it holds.
     constexpr std::size_t kAhead = 1;
-    const bool ahead =
-        Platform::ThreadPool::Shared().ThreadCount() > 1 && nodes.size() > 2 && CanPrepareAhead();
-    std::vector<PreparedPhoto> prepared(ahead ? nodes.size() : 0);
-    std::vector<char> ready(prepared.size(), 0);
+    constexpr int kLanes = 2;
+    const bool ahead = Platform::ThreadPool::Shared().ThreadCount() > 1 && nodes.size() > 2;
+    // A photo whose element an earlier one also uses is prepared and
+    // composited only once every earlier one is finished.
+    const std::vector<char> barrier = PlacesSharingAnElement();
+    std::size_t finishedBefore = 1;  // every place before it is finished; under mutex
+    std::vector<PreparedPhoto> prepared(nodes.size());
+    std::vector<char> ready(nodes.size(), 0);
     std::mutex mutex;
     std::condition_variable changed;
     std::atomic<bool> abort{false};
     std::size_t turn = 1;
     std::thread preparer;
+
+    // Two photos whose reach in the result does not meet are composited side
+    // by side: each reads and writes the result only within its warped
+    // rectangle widened by the exposure margin and the blend's padding, so
+    // the order between them changes no pixel. A photo waits for every
+    // earlier one its reach meets. Two at once keep the memory bounded.
+    LaplacianPyramid::LevelFactory lanePlanes[kLanes];
+    std::vector<Rect> reach(nodes.size());
+    std::vector<int> laneOf(nodes.size(), -1);
+    std::vector<char> finished(nodes.size(), 0);
+    std::vector<char> succeeded(nodes.size(), 0);
+    std::vector<int> laneSteps(nodes.size(), 0);
+    std::vector<char> collected(nodes.size(), 0);  // finished and joined, on this thread
+    // Without a mask on the result the first paste makes one: one at a time.
+    const int laneCount = ModeResult() && ModeResult()->GetMask() ? kLanes : 1;
+    std::vector<std::thread> lanes(kLanes);
+    // The part of a photo's compositing that needs the result: seam cut,
+    // exposure, blend and paste. step(n) counts progress; true cancels.
+    auto composite = [&](int i, PreparedPhoto& prep, LaplacianPyramid::LevelFactory& planes,
+                         const std::function<bool(int)>& step) {
+        CPanoElement* result = ModeResult();
+        if (fullSize) {
+            if (prep.rescaled)
+                KeepCutWithinCoverage(warped[i], prep.coverage, result);
+            prep.coverage = std::vector<std::uint8_t>();
+        } else {
+            ComputeSeamMask(i);
+        }
+        bool compose = true;
+        if (is360_ && i < static_cast<int>(seams_.size())) {
+            std::int32_t sides = 0;
+            for (std::int32_t side : {SEAM_LEFT, SEAM_RIGHT, SEAM_TOP, SEAM_BOTTOM})
+                if (!seams_[i][side].points.empty())
+                    sides |= side;
+            sides &=
+                cropRect_.Width() > cropRect_.Height() ? (SEAM_TOP | SEAM_BOTTOM) : (SEAM_LEFT | SEAM_RIGHT);
+            if (sides)
+                compose = false;
+        }
+        if (compose)
+            BalanceExposure(i);
+        if (step(1))
+            return false;
+        LaplacianBlender blender(&planes);
+        if (compose) {
+            Rect blended;
+            if (laplacianBlending_) {
+                const int blendLevels = LevelCount(fullSizeMode_ && !scales_.empty() ? scales_.front() : 1.0);
+                if (blender.Blend(blendLevels, warped[i], result))
+                    blended = blender.GetOverlapRect();
+            }
+            ::CompositeOver(result, warped[i], blended, nullptr);
+        }
+        if (fullSize) {
+            if (warped[i])
+                warped[i]->Release();
+            warped[i] = nullptr;
+        }
+        if (compose && laplacianBlending_)
+            blender.WriteResult(result);
+        return !(step(levels - 1) || step(1));
+    };
+    auto reachOf = [&](int i) {
+        CPanoElement* e = warped[i];
+        if (!e)
+            return Rect();
+        const Rect r = e->GetRect();
+        const std::int64_t pad = (std::int64_t{1} << std::min(levels, 30)) + 2;
+        const std::int64_t margin = std::max<std::int64_t>(std::max(r.Width(), r.Height()) / 4 + 2, pad);
+        const auto widen = [&](std::int64_t v, std::int64_t by) {
+            return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+                v + by, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+        };
+        return Rect(widen(r.left, -margin), widen(r.top, -margin), widen(r.right, margin),
+                    widen(r.bottom, margin));
+    };
+    auto meets = [](const Rect& a, const Rect& b) {
+        return !a.IsEmpty() && !b.IsEmpty() && a.left < b.right && b.left < a.right && a.top < b.bottom &&
+               b.top < a.bottom;
+    };
+
+    ScopeExit stop([&] {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            abort.store(true);
+        }
+        changed.notify_all();
+        for (std::thread& lane : lanes)
+            if (lane.joinable())
+                lane.join();
+        if (preparer.joinable())
+            preparer.join();
+    });
+
     if (ahead) {
         preparer = std::thread([&] {
             for (std::size_t k = 1; k < nodes.size(); ++k) {
                 {
                     std::unique_lock<std::mutex> lock(mutex);
-                    changed.wait(lock, [&] { return abort.load() || k <= turn + kAhead; });
+                    changed.wait(lock, [&] {
+                        return abort.load() || (k <= turn + kAhead && (!barrier[k] || finishedBefore >= k));
+                    });
                     if (abort.load())
                         return;
                 }
@@ -388,110 +494,153 @@ bool CPanorama::ComposeResult(bool fullSize) {
             }
         });
     }
-    ScopeExit stop([&] {
-        if (!preparer.joinable())
-            return;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            abort.store(true);
-        }
-        changed.notify_all();
-        preparer.join();
-    });
 
-    for (std::size_t k = 1; k < nodes.size(); ++k) {
-        const int i = PlacementPhoto(groupGraph_, k);
-        CPanoElement* p = ModePhoto(i);
-        if (i < 0 || i >= photoCount)
-            continue;
-        mark(p);
-        PreparedPhoto here;
-        PreparedPhoto* prep = &here;
+    std::size_t next = 1;  // the next photo to start
+    std::size_t done = 1;  // every photo before it is finished and counted
+    int running = 0;
+    while (done < nodes.size()) {
+        // Start what may start.
+        while (next < nodes.size() && running < laneCount) {
+            const std::size_t k = next;
+            const int i = PlacementPhoto(groupGraph_, k);
+            if (i < 0 || i >= photoCount) {
+                if (running > 0)
+                    break;  // keeps the list in order
+                finished[k] = succeeded[k] = collected[k] = 1;
+                laneOf[k] = -2;
+                ++next;
+                continue;
+            }
+            // Its preparation waits for every earlier photo to finish.
+            if (running > 0 && barrier[k])
+                break;
+            if (ahead) {
+                std::unique_lock<std::mutex> lock(mutex);
+                turn = k;
+                changed.notify_all();
+                while (!ready[k]) {
+                    if (changed.wait_for(lock, std::chrono::milliseconds(50), [&] { return ready[k] != 0; }))
+                        break;
+                    // Keeps the window painted and the Cancel button heard meanwhile.
+                    lock.unlock();
+                    if (ReportProgress(total_, position_))
+                        return false;
+                    lock.lock();
+                }
+            } else {
+                PreparePhoto(i, fullSize, nullptr, prepared[k]);
+            }
+            if (running > 0) {
+                // Waits for the photos it meets.
+                const Rect mine = reachOf(i);
+                bool blocked = mine.IsEmpty();
+                std::lock_guard<std::mutex> lock(mutex);
+                for (std::size_t j = done; j < k && !blocked; ++j)
+                    if (laneOf[j] >= 0 && !finished[j] && meets(reach[j], mine))
+                        blocked = true;
+                if (blocked)
+                    break;
+            }
+            mark(ModePhoto(i));
+            PreparedPhoto& prep = prepared[k];
+            if (prep.steps != 0) {
+                position_ += prep.steps;
+                if (ReportProgress(total_, position_))
+                    return false;
+            }
+            if (!prep.ok) {
+                unmark();
+                return false;
+            }
+            if (ReportProgress(total_, ++position_)) {
+                unmark();
+                return false;
+            }
+            reach[k] = reachOf(i);
+            ++next;
+            if (!ahead) {
+                const bool ok = composite(i, prep, lanePlanes[0], [&](int n) {
+                    position_ += n;
+                    return ReportProgress(total_, position_);
+                });
+                unmark();
+                if (!ok)
+                    return false;
+                finished[k] = succeeded[k] = collected[k] = 1;
+                laneOf[k] = -2;
+                break;
+            }
+            int lane = 0;
+            while (lanes[lane].joinable())
+                ++lane;
+            laneOf[k] = lane;
+            ++running;
+            lanes[lane] = std::thread([&, k, i, lane] {
+                bool ok = false;
+                try {
+                    ok = composite(i, prepared[k], lanePlanes[lane], [&, k](int n) {
+                        laneSteps[k] += n;
+                        return abort.load();
+                    });
+                } catch (...) {
+                    ok = false;
+                }
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    succeeded[k] = ok ? 1 : 0;
+                    finished[k] = 1;
+                }
+                changed.notify_all();
+            });
+            unmark();
+        }
+
+        // Collect what has finished, in order.
         if (ahead) {
             std::unique_lock<std::mutex> lock(mutex);
-            turn = k;
-            changed.notify_all();
-            while (!ready[k]) {
-                if (changed.wait_for(lock, std::chrono::milliseconds(50), [&] { return ready[k] != 0; }))
+            auto anyFinished = [&] {
+                for (std::size_t j = done; j < next; ++j)
+                    if (laneOf[j] >= 0 && finished[j] && !collected[j])
+                        return true;
+                return false;
+            };
+            while (running > 0 && !anyFinished()) {
+                if (changed.wait_for(lock, std::chrono::milliseconds(50), anyFinished))
                     break;
-                // Keeps the window painted and the Cancel button heard meanwhile.
                 lock.unlock();
-                if (ReportProgress(total_, position_)) {
-                    unmark();
+                if (ReportProgress(total_, position_))
                     return false;
-                }
                 lock.lock();
             }
-            prep = &prepared[k];
-        } else {
-            PreparePhoto(i, fullSize, nullptr, here);
+            for (std::size_t j = done; j < next; ++j)
+                if (laneOf[j] >= 0 && finished[j] && !collected[j]) {
+                    lock.unlock();
+                    lanes[laneOf[j]].join();
+                    lock.lock();
+                    collected[j] = 1;
+                    --running;
+                }
         }
-        if (prep->steps != 0) {
-            position_ += prep->steps;
-            if (ReportProgress(total_, position_)) {
-                unmark();
+        while (done < next && collected[done]) {
+            if (!succeeded[done])
                 return false;
+            if (laneOf[done] >= 0) {
+                position_ += laneSteps[done];
+                if (ReportProgress(total_, position_))
+                    return false;
             }
+            const int i = PlacementPhoto(groupGraph_, done);
+            if (i >= 0 && i < photoCount)
+                composited_.push_back(i);
+            ++done;
         }
-        if (!prep->ok) {
-            unmark();
-            return false;
-        }
-        if (ReportProgress(total_, ++position_)) {
-            unmark();
-            return false;
-        }
-        if (fullSize) {
-            if (prep->rescaled)
-                KeepCutWithinCoverage(warped[i], prep->coverage, ModeResult());
-            prep->coverage = std::vector<std::uint8_t>();
-        } else {
-            ComputeSeamMask(i);
-        }
-
-        bool compose = true;
-        if (is360_ && i < static_cast<int>(seams_.size())) {
-            std::int32_t sides = 0;
-            for (std::int32_t side : {SEAM_LEFT, SEAM_RIGHT, SEAM_TOP, SEAM_BOTTOM})
-                if (!seams_[i][side].points.empty())
-                    sides |= side;
-            sides &=
-                cropRect_.Width() > cropRect_.Height() ? (SEAM_TOP | SEAM_BOTTOM) : (SEAM_LEFT | SEAM_RIGHT);
-            if (sides)
-                compose = false;
-        }
-        if (compose)
-            BalanceExposure(i);
-        if (ReportProgress(total_, ++position_)) {
-            unmark();
-            return false;
-        }
-
-        {
-            LaplacianBlender blender(&levelPlanes);
-            if (compose) {
-                if (laplacianBlending_)
-                    BlendIntoResult(i, blender);
-                Rect over;
-                CompositeOver(i, &over);
+        if (ahead) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                finishedBefore = done;
             }
-            if (fullSize) {
-                if (warped[i])
-                    warped[i]->Release();
-                warped[i] = nullptr;
-            }
-            if (compose && laplacianBlending_) {
-                blender.WriteResult(ModeResult());
-                blendRect_ = Rect();
-            }
-            position_ += levels - 1;
-            if (ReportProgress(total_, position_) || ReportProgress(total_, ++position_)) {
-                unmark();
-                return false;
-            }
+            changed.notify_all();
         }
-        composited_.push_back(i);
-        unmark();
     }
     return true;
 }

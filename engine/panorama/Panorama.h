@@ -182,9 +182,9 @@ protected:
         std::vector<std::uint8_t> coverage;  // full size: the mask before the cut
     };
     bool PreparePhoto(int index, bool fullSize, const std::atomic<bool>* abort, PreparedPhoto& out);
-    // Whether the photos after the first can be prepared on another thread
-    // while the one before is composited: no element is listed twice.
-    bool CanPrepareAhead() const;
+    // Per place of the placement order: whether its photo's element (or
+    // working copy) is also used at an earlier place under another index.
+    std::vector<char> PlacesSharingAnElement() const;
     static void ReleaseWarped(std::vector<CPanoElement*>& warped);
     // Every photo's analysis, the heavy parts side by side on the thread pool.
     void AnalyzeAll(const std::vector<PanoramaLib::IPanoElement*>& photos,
