@@ -355,8 +355,11 @@ bool CPanorama::ComposeResult(bool fullSize) {
     // While photos are composited, the next one is warped (and at full size
     // lens-warped and cut along its seams) on another thread: that work does
     // not read the result, and it fills the pool while the compositing runs
-    // serial steps. One photo ahead bounds the memory it holds.
-    constexpr std::size_t kAhead = 1;
+    // serial steps. One photo is always prepared ahead, up to four while
+    // what they hold stays small: later photos can then start early when
+    // their reach meets nothing still open.
+    constexpr std::size_t kAhead = 1, kMostAhead = 4;
+    constexpr std::size_t kAheadBytes = std::size_t{32} << 20;
     constexpr int kLanes = 2;
     const bool ahead = Platform::ThreadPool::Shared().ThreadCount() > 1 && nodes.size() > 2;
     // A photo whose element an earlier one also uses is prepared and
@@ -368,7 +371,10 @@ bool CPanorama::ComposeResult(bool fullSize) {
     std::mutex mutex;
     std::condition_variable changed;
     std::atomic<bool> abort{false};
-    std::size_t turn = 1;
+    std::size_t turn = 1;        // the first photo not started; under mutex
+    std::size_t heldBytes = 0;   // held by photos prepared and not started; under mutex
+    std::size_t readyCount = 0;  // photos prepared so far; under mutex
+    std::vector<std::size_t> bytesOf(nodes.size(), 0);
     std::thread preparer;
 
     // Two photos whose reach in the result does not meet are composited side
@@ -470,7 +476,9 @@ bool CPanorama::ComposeResult(bool fullSize) {
                 {
                     std::unique_lock<std::mutex> lock(mutex);
                     changed.wait(lock, [&] {
-                        return abort.load() || (k <= turn + kAhead && (!barrier[k] || finishedBefore >= k));
+                        const bool room =
+                            k <= turn + kAhead || (k <= turn + kMostAhead && heldBytes <= kAheadBytes);
+                        return abort.load() || (room && (!barrier[k] || finishedBefore >= k));
                     });
                     if (abort.load())
                         return;
@@ -484,9 +492,16 @@ bool CPanorama::ComposeResult(bool fullSize) {
                         ok = false;
                     }
                 }
+                std::size_t bytes = 0;
+                if (ok && i >= 0 && i < photoCount && warped[i])
+                    bytes = 5 * static_cast<std::size_t>(warped[i]->GetWidth()) *
+                            static_cast<std::size_t>(warped[i]->GetHeight());
                 {
                     std::lock_guard<std::mutex> lock(mutex);
                     ready[k] = 1;
+                    ++readyCount;
+                    bytesOf[k] = bytes;
+                    heldBytes += bytes;
                 }
                 changed.notify_all();
                 if (!ok)
@@ -495,29 +510,97 @@ bool CPanorama::ComposeResult(bool fullSize) {
         });
     }
 
-    std::size_t next = 1;  // the next photo to start
+    std::vector<char> started(nodes.size(), 0);
+    std::size_t next = 1;  // the first photo not started
     std::size_t done = 1;  // every photo before it is finished and counted
     int running = 0;
+    std::size_t readySeen = 0;
+    // Starts photo k (prepared, its reach clear) on a lane, or here without
+    // the pool; false ends the compositing.
+    auto start = [&](std::size_t k, int i) {
+        started[k] = 1;
+        mark(ModePhoto(i));
+        PreparedPhoto& prep = prepared[k];
+        if (prep.steps != 0) {
+            position_ += prep.steps;
+            if (ReportProgress(total_, position_))
+                return false;
+        }
+        if (!prep.ok) {
+            unmark();
+            return false;
+        }
+        if (ReportProgress(total_, ++position_)) {
+            unmark();
+            return false;
+        }
+        reach[k] = reachOf(i);
+        if (!ahead) {
+            const bool ok = composite(i, prep, lanePlanes[0], [&](int n) {
+                position_ += n;
+                return ReportProgress(total_, position_);
+            });
+            unmark();
+            if (!ok)
+                return false;
+            finished[k] = succeeded[k] = collected[k] = 1;
+            laneOf[k] = -2;
+            return true;
+        }
+        int lane = 0;
+        while (lanes[lane].joinable())
+            ++lane;
+        laneOf[k] = lane;
+        ++running;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            heldBytes -= bytesOf[k];
+        }
+        lanes[lane] = std::thread([&, k, i, lane] {
+            bool ok = false;
+            try {
+                ok = composite(i, prepared[k], lanePlanes[lane], [&, k](int n) {
+                    laneSteps[k] += n;
+                    return abort.load();
+                });
+            } catch (...) {
+                ok = false;
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                succeeded[k] = ok ? 1 : 0;
+                finished[k] = 1;
+            }
+            changed.notify_all();
+        });
+        unmark();
+        return true;
+    };
     while (done < nodes.size()) {
-        // Start what may start.
-        while (next < nodes.size() && running < laneCount) {
-            const std::size_t k = next;
+        // Start what may start: the first photo not started once nothing
+        // runs (it always can then), later ones while a lane is free and
+        // their reach meets no earlier photo still open.
+        for (std::size_t k = next; k < nodes.size() && k <= next + kMostAhead && running < laneCount; ++k) {
+            if (started[k])
+                continue;
             const int i = PlacementPhoto(groupGraph_, k);
             if (i < 0 || i >= photoCount) {
-                if (running > 0)
-                    break;  // keeps the list in order
-                finished[k] = succeeded[k] = collected[k] = 1;
+                // Nothing to place: done at once, counted in order.
+                started[k] = finished[k] = succeeded[k] = collected[k] = 1;
                 laneOf[k] = -2;
-                ++next;
                 continue;
             }
             // Its preparation waits for every earlier photo to finish.
-            if (running > 0 && barrier[k])
+            if (barrier[k] && (running > 0 || done < k))
                 break;
             if (ahead) {
                 std::unique_lock<std::mutex> lock(mutex);
-                turn = k;
-                changed.notify_all();
+                if (k == next && turn != k) {
+                    turn = k;
+                    changed.notify_all();
+                }
+                if (!ready[k] && (k != next || running > 0))
+                    break;  // later ones are not prepared either
                 while (!ready[k]) {
                     if (changed.wait_for(lock, std::chrono::milliseconds(50), [&] { return ready[k] != 0; }))
                         break;
@@ -527,92 +610,59 @@ bool CPanorama::ComposeResult(bool fullSize) {
                         return false;
                     lock.lock();
                 }
+                readySeen = readyCount;
+                if (!prepared[k].ok) {
+                    lock.unlock();
+                    return start(k, i);  // reports the failure
+                }
+                if (running > 0 || done < k) {
+                    // Waits for the earlier photos it meets, started or not.
+                    const Rect mine = reachOf(i);
+                    bool blocked = mine.IsEmpty();
+                    for (std::size_t j = done; j < k && !blocked; ++j) {
+                        if (finished[j])
+                            continue;
+                        if (started[j]) {
+                            blocked = meets(reach[j], mine);
+                            continue;
+                        }
+                        const int ij = PlacementPhoto(groupGraph_, j);
+                        blocked = !ready[j] || !prepared[j].ok || meets(reachOf(ij), mine);
+                    }
+                    if (blocked)
+                        continue;
+                }
             } else {
                 PreparePhoto(i, fullSize, nullptr, prepared[k]);
             }
-            if (running > 0) {
-                // Waits for the photos it meets.
-                const Rect mine = reachOf(i);
-                bool blocked = mine.IsEmpty();
-                std::lock_guard<std::mutex> lock(mutex);
-                for (std::size_t j = done; j < k && !blocked; ++j)
-                    if (laneOf[j] >= 0 && !finished[j] && meets(reach[j], mine))
-                        blocked = true;
-                if (blocked)
-                    break;
-            }
-            mark(ModePhoto(i));
-            PreparedPhoto& prep = prepared[k];
-            if (prep.steps != 0) {
-                position_ += prep.steps;
-                if (ReportProgress(total_, position_))
-                    return false;
-            }
-            if (!prep.ok) {
-                unmark();
+            if (!start(k, i))
                 return false;
-            }
-            if (ReportProgress(total_, ++position_)) {
-                unmark();
-                return false;
-            }
-            reach[k] = reachOf(i);
-            ++next;
-            if (!ahead) {
-                const bool ok = composite(i, prep, lanePlanes[0], [&](int n) {
-                    position_ += n;
-                    return ReportProgress(total_, position_);
-                });
-                unmark();
-                if (!ok)
-                    return false;
-                finished[k] = succeeded[k] = collected[k] = 1;
-                laneOf[k] = -2;
-                break;
-            }
-            int lane = 0;
-            while (lanes[lane].joinable())
-                ++lane;
-            laneOf[k] = lane;
-            ++running;
-            lanes[lane] = std::thread([&, k, i, lane] {
-                bool ok = false;
-                try {
-                    ok = composite(i, prepared[k], lanePlanes[lane], [&, k](int n) {
-                        laneSteps[k] += n;
-                        return abort.load();
-                    });
-                } catch (...) {
-                    ok = false;
-                }
-                {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    succeeded[k] = ok ? 1 : 0;
-                    finished[k] = 1;
-                }
-                changed.notify_all();
-            });
-            unmark();
+            while (next < nodes.size() && started[next])
+                ++next;
         }
+        while (next < nodes.size() && started[next])
+            ++next;
 
         // Collect what has finished, in order.
         if (ahead) {
             std::unique_lock<std::mutex> lock(mutex);
+            // Later photos may have started before the first one not started.
             auto anyFinished = [&] {
-                for (std::size_t j = done; j < next; ++j)
+                for (std::size_t j = done; j < nodes.size(); ++j)
                     if (laneOf[j] >= 0 && finished[j] && !collected[j])
                         return true;
                 return false;
             };
-            while (running > 0 && !anyFinished()) {
-                if (changed.wait_for(lock, std::chrono::milliseconds(50), anyFinished))
+            auto news = [&] { return anyFinished() || readyCount != readySeen; };
+            while (running > 0 && !news()) {
+                if (changed.wait_for(lock, std::chrono::milliseconds(50), news))
                     break;
                 lock.unlock();
                 if (ReportProgress(total_, position_))
                     return false;
                 lock.lock();
             }
-            for (std::size_t j = done; j < next; ++j)
+            for (std::size_t j = done; j < nodes.size(); ++j)
                 if (laneOf[j] >= 0 && finished[j] && !collected[j]) {
                     lock.unlock();
                     lanes[laneOf[j]].join();
@@ -638,6 +688,8 @@ bool CPanorama::ComposeResult(bool fullSize) {
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 finishedBefore = done;
+                turn = next;
+                readySeen = readyCount;
             }
             changed.notify_all();
         }
