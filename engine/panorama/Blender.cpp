@@ -134,6 +134,16 @@ void PlanePool::Give(std::uint8_t* plane, std::size_t capacity) {
     }
 }
 
+void PlanePool::Trim(std::size_t keep) {
+    std::lock_guard<std::mutex> hold(lock);
+    while (freeBytes > keep && !free.empty()) {
+        auto largest = std::prev(free.end());
+        freeBytes -= largest->first;
+        delete[] largest->second;
+        free.erase(largest);
+    }
+}
+
 CLevel::CLevel(std::int32_t w, std::int32_t h, PlanePool* pool, bool zeroFill)
     : width(w), height(h), stride((w + 3) & ~3), pool(pool) {
     if (w < 0 || h < 0)
@@ -393,6 +403,15 @@ void CollapseAll(const std::vector<Pyramid*>& pyramids) {
 }
 
 }  // namespace
+
+void LevelFactory::Trim(std::size_t keep) {
+    const std::size_t scratch = coverage.Bytes() + fillWork.Bytes();
+    if (scratch > keep) {
+        coverage.Clear();
+        fillWork.Clear();
+    }
+    pool.Trim(keep - std::min(keep, coverage.Bytes() + fillWork.Bytes()));
+}
 
 CLevel* LevelFactory::NewWrittenLevel(std::int32_t width, std::int32_t height) {
     zeroFill = false;

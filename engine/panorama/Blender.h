@@ -61,6 +61,8 @@ public:
     // when it cannot be allocated. *capacity gets the plane's real size.
     std::uint8_t* Take(std::size_t bytes, bool zeroFill, std::size_t* capacity);
     void Give(std::uint8_t* plane, std::size_t capacity);
+    // Frees kept planes, largest first, until at most keep bytes are kept.
+    void Trim(std::size_t keep);
 
 private:
     std::mutex lock;
@@ -91,6 +93,7 @@ public:
         data.reset();
         size = 0;
     }
+    std::size_t Bytes() const { return size * sizeof(T); }
 
 private:
     std::unique_ptr<T[]> data;
@@ -111,6 +114,10 @@ public:
     // Work planes of the blender's fills, kept with the levels.
     ScratchPlane<std::uint8_t> coverage;
     ScratchPlane<std::int32_t> fillWork;
+    // Between blends: keeps at most about keep bytes of free planes and
+    // work planes, so that large photos do not hold their blend's memory
+    // while the next one is warped.
+    void Trim(std::size_t keep);
 
 private:
     PlanePool pool;

@@ -297,6 +297,15 @@ std::vector<char> CPanorama::PlacesSharingAnElement() const {
     return shares;
 }
 
+namespace {
+
+// Photos up to this size are prepared ahead and composited side by side.
+constexpr std::size_t kSmallPhotoPixels = 600'000;
+// Pyramid planes kept from one blend for the next.
+constexpr std::size_t kKeptPlaneBytes = std::size_t{8} << 20;
+
+}  // namespace
+
 bool CPanorama::ComposeResult(bool fullSize) {
     composited_.clear();
     const int levels = LevelCount(fullSize && !scales_.empty() ? scales_.front() : 1.0);
@@ -355,13 +364,21 @@ bool CPanorama::ComposeResult(bool fullSize) {
     // While photos are composited, the next one is warped (and at full size
     // lens-warped and cut along its seams) on another thread: that work does
     // not read the result, and it fills the pool while the compositing runs
-    // serial steps. One photo is always prepared ahead, up to four while
-    // what they hold stays small: later photos can then start early when
-    // their reach meets nothing still open.
+    // serial steps. One photo is prepared ahead, up to four while what they
+    // hold stays small: later photos can then start early when their reach
+    // meets nothing still open. Large photos go one by one on this thread:
+    // what another thread allocates is not handed back to this one, and the
+    // held photos would add to the peak.
     constexpr std::size_t kAhead = 1, kMostAhead = 4;
-    constexpr std::size_t kAheadBytes = std::size_t{32} << 20;
+    constexpr std::size_t kAheadBytes = std::size_t{8} << 20;
     constexpr int kLanes = 2;
-    const bool ahead = Platform::ThreadPool::Shared().ThreadCount() > 1 && nodes.size() > 2;
+    std::size_t largestPhoto = 0;
+    for (CPanoElement* e : CurrentElements())
+        if (e)
+            largestPhoto = std::max(largestPhoto, static_cast<std::size_t>(std::max(0, e->GetWidth())) *
+                                                      static_cast<std::size_t>(std::max(0, e->GetHeight())));
+    const bool ahead = Platform::ThreadPool::Shared().ThreadCount() > 1 && nodes.size() > 2 &&
+                       largestPhoto <= kSmallPhotoPixels;
     // A photo whose element an earlier one also uses is prepared and
     // composited only once every earlier one is finished.
     const std::vector<char> barrier = PlacesSharingAnElement();
@@ -436,6 +453,7 @@ bool CPanorama::ComposeResult(bool fullSize) {
         }
         if (compose && laplacianBlending_)
             blender.WriteResult(result);
+        planes.Trim(kKeptPlaneBytes);
         return !(step(levels - 1) || step(1));
     };
     auto reachOf = [&](int i) {
