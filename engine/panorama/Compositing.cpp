@@ -1,7 +1,9 @@
-// The compositing driver of the planar engine: the photos are placed one after
-// another in the order of the arrangement, each warped into panorama space,
-// cut along its seams, balanced, pyramid-blended over the overlap and laid
-// over the result.
+// The compositing driver of the planar engine: the photos are placed in the
+// order of the arrangement, each warped into panorama space, cut along its
+// seams, balanced, pyramid-blended over the overlap and laid over the result.
+// With a thread pool, later photos are warped ahead, and photos whose reach
+// in the result does not meet are composited side by side; the result is the
+// same as one after another.
 
 #include <algorithm>
 #include <chrono>
