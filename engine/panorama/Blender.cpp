@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <new>
 
@@ -14,18 +15,29 @@ namespace LaplacianPyramid {
 
 namespace {
 
-// Rows (or columns) of one plane; bodies write only their own lines.
+// Below this many samples a chunk of lines costs more to hand to another
+// thread than to run.
+constexpr std::size_t kChunkSamples = 1 << 14;
+
+// Rows (or columns) of one plane, about samples each; bodies write only their
+// own lines.
 template <class Body>
-void ForLines(std::int32_t count, Body body, std::size_t grain = 8) {
+void ForLines(std::int32_t count, std::int64_t samples, Body body) {
     if (count <= 0)
         return;
+    const std::size_t perLine = static_cast<std::size_t>(std::max<std::int64_t>(samples, 1));
+    if (static_cast<std::size_t>(count) * perLine < 2 * kChunkSamples) {
+        for (std::int32_t i = 0; i < count; ++i)
+            body(i);
+        return;
+    }
     Platform::ParallelFor(
         0, static_cast<std::size_t>(count),
         [&](std::size_t b, std::size_t e) {
             for (std::size_t i = b; i < e; ++i)
                 body(static_cast<std::int32_t>(i));
         },
-        grain);
+        std::max<std::size_t>(1, kChunkSamples / perLine));
 }
 
 std::uint8_t Clamp255(int v) {
@@ -74,38 +86,71 @@ PlanePool::~PlanePool() {
         delete[] entry.second;
 }
 
-std::uint8_t* PlanePool::Take(std::size_t bytes) {
+std::uint8_t* PlanePool::Take(std::size_t bytes, bool zeroFill, std::size_t* capacity) {
+    bytes = std::max<std::size_t>(bytes, 1);
     std::uint8_t* plane = nullptr;
     {
         std::lock_guard<std::mutex> hold(lock);
-        auto it = free.find(bytes);
-        if (it != free.end()) {
+        // The smallest kept plane that holds it, unless that wastes more than
+        // half of it.
+        auto it = free.lower_bound(bytes);
+        if (it != free.end() && it->first / 2 <= bytes) {
             plane = it->second;
+            *capacity = it->first;
+            freeBytes -= it->first;
             free.erase(it);
         }
     }
+    if (!plane) {
+        plane = new (std::nothrow) std::uint8_t[bytes];
+        *capacity = bytes;
+    }
     if (!plane)
-        plane = new (std::nothrow) std::uint8_t[std::max<std::size_t>(bytes, 1)];
-    if (plane)
+        return nullptr;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        inUse += *capacity;
+        peakInUse = std::max(peakInUse, inUse);
+    }
+    if (zeroFill)
         ZeroPlane(plane, bytes);
     return plane;
 }
 
-void PlanePool::Give(std::uint8_t* plane, std::size_t bytes) {
+void PlanePool::Give(std::uint8_t* plane, std::size_t capacity) {
     std::lock_guard<std::mutex> hold(lock);
+    inUse -= capacity;
     try {
-        free.emplace(bytes, plane);
+        free.emplace(capacity, plane);
+        freeBytes += capacity;
     } catch (...) {
         delete[] plane;
     }
+    // The smallest go first: they are the cheapest to make again.
+    while (freeBytes > peakInUse && !free.empty()) {
+        freeBytes -= free.begin()->first;
+        delete[] free.begin()->second;
+        free.erase(free.begin());
+    }
 }
 
-CLevel::CLevel(std::int32_t w, std::int32_t h, PlanePool* pool)
+void PlanePool::Trim(std::size_t keep) {
+    std::lock_guard<std::mutex> hold(lock);
+    while (freeBytes > keep && !free.empty()) {
+        auto largest = std::prev(free.end());
+        freeBytes -= largest->first;
+        delete[] largest->second;
+        free.erase(largest);
+    }
+}
+
+CLevel::CLevel(std::int32_t w, std::int32_t h, PlanePool* pool, bool zeroFill)
     : width(w), height(h), stride((w + 3) & ~3), pool(pool) {
     if (w < 0 || h < 0)
         throw outofmemory();
     const std::size_t bytes = static_cast<std::size_t>(stride) * static_cast<std::size_t>(h);
-    plane = pool ? pool->Take(bytes) : new (std::nothrow) std::uint8_t[std::max<std::size_t>(bytes, 1)]();
+    capacity = std::max<std::size_t>(bytes, 1);
+    plane = pool ? pool->Take(bytes, zeroFill, &capacity) : new (std::nothrow) std::uint8_t[capacity]();
     if (!plane)
         throw outofmemory();
     refcount = 1;
@@ -113,119 +158,293 @@ CLevel::CLevel(std::int32_t w, std::int32_t h, PlanePool* pool)
 
 CLevel::~CLevel() {
     if (pool)
-        pool->Give(plane, static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));
+        pool->Give(plane, capacity);
     else
         delete[] plane;
 }
 
 CLevel* LevelFactory::NewLevel(std::int32_t width, std::int32_t height) {
-    auto* level = new (std::nothrow) CLevel(width, height, &pool);
+    auto* level = new (std::nothrow) CLevel(width, height, &pool, zeroFill);
     if (!level)
         throw outofmemory();
     return level;
 }
 
-CLevel* Reduce(const CLevel& g, LevelFactory& factory) {
-    const int w = g.width, h = g.height;
-    const int ow = w / 2 + 1, oh = h / 2 + 1;
-    RefPtr<CLevel> tmp(factory.NewLevel(ow, h));
-    ForLines(h, [&](std::int32_t y) {
-        const std::uint8_t* s = g.Row(y);
-        std::uint8_t* out = tmp->Row(y);
-        auto at = [&](int x) { return static_cast<int>(s[std::clamp(x, 0, w - 1)]); };
-        for (int x = 0; x < ow; ++x) {
-            const int c = 2 * x;
-            if (c >= 2 && c + 2 <= w - 1)
-                out[x] = static_cast<std::uint8_t>(
-                    (s[c - 2] + 5 * s[c - 1] + 8 * s[c] + 5 * s[c + 1] + s[c + 2]) / 20);
-            else
-                out[x] = static_cast<std::uint8_t>(
-                    (at(c - 2) + 5 * at(c - 1) + 8 * at(c) + 5 * at(c + 1) + at(c + 2)) / 20);
+namespace {
+
+// The lines of several planes in one parallel loop: a pyramid step does the
+// same to up to seven planes, and one loop for all of them hands work to the
+// threads once instead of seven times. Each body writes only its own lines of
+// its own plane, so the order the lines run in changes nothing. A body gets a
+// range of lines, so that it can keep work rows between them.
+class LineBatch {
+public:
+    template <class Body>
+    void Add(std::int32_t count, std::int32_t width, Body body) {
+        if (count <= 0)
+            return;
+        items.push_back(Item{count, std::function<void(std::int32_t, std::int32_t)>(std::move(body))});
+        lines += static_cast<std::size_t>(count);
+        samples += static_cast<std::size_t>(count) * static_cast<std::size_t>(std::max(width, 1));
+    }
+
+    void Run() {
+        if (lines == 0)
+            return;
+        if (samples < 2 * kChunkSamples || Platform::ThreadPool::Shared().ThreadCount() == 1) {
+            for (const Item& item : items)
+                item.body(0, item.count);
+            return;
         }
-    });
-    RefPtr<CLevel> out(factory.NewLevel(ow, oh));
-    ForLines(oh, [&](std::int32_t y) {
+        std::vector<std::size_t> starts(items.size());
+        std::size_t at = 0;
+        for (std::size_t k = 0; k < items.size(); ++k) {
+            starts[k] = at;
+            at += static_cast<std::size_t>(items[k].count);
+        }
+        const std::size_t perLine = samples / lines + 1;
+        const std::size_t grain = std::max<std::size_t>(1, kChunkSamples / perLine);
+        Platform::ParallelFor(
+            0, lines,
+            [&](std::size_t b, std::size_t e) {
+                std::size_t k = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), b) -
+                                                         starts.begin()) -
+                                1;
+                for (std::size_t i = b; i < e; ++k) {
+                    const std::size_t stop =
+                        std::min(e, starts[k] + static_cast<std::size_t>(items[k].count));
+                    items[k].body(static_cast<std::int32_t>(i - starts[k]),
+                                  static_cast<std::int32_t>(stop - starts[k]));
+                    i = stop;
+                }
+            },
+            grain);
+    }
+
+private:
+    struct Item {
+        std::int32_t count;
+        std::function<void(std::int32_t, std::int32_t)> body;
+    };
+    std::vector<Item> items;
+    std::size_t lines = 0;
+    std::size_t samples = 0;
+};
+
+using Levels = std::vector<RefPtr<CLevel>>;
+
+// (1, 5, 8, 5, 1) / 20 along a row: w samples -> w/2 + 1.
+void ReduceRow(const std::uint8_t* s, int w, std::uint8_t* out) {
+    const int ow = w / 2 + 1;
+    auto at = [&](int x) { return static_cast<int>(s[std::clamp(x, 0, w - 1)]); };
+    for (int x = 0; x < ow; ++x) {
+        const int c = 2 * x;
+        if (c >= 2 && c + 2 <= w - 1)
+            out[x] = static_cast<std::uint8_t>(
+                (s[c - 2] + 5 * s[c - 1] + 8 * s[c] + 5 * s[c + 1] + s[c + 2]) / 20);
+        else
+            out[x] = static_cast<std::uint8_t>(
+                (at(c - 2) + 5 * at(c - 1) + 8 * at(c) + 5 * at(c + 1) + at(c + 2)) / 20);
+    }
+}
+
+// Output rows [b, e) of the reduction of g into o: the rows of g reduced
+// along x are kept in a ring of five, each made once per range.
+void ReduceRows(const CLevel& g, CLevel& o, std::int32_t b, std::int32_t e) {
+    const int w = g.width, h = g.height, ow = o.width;
+    std::vector<std::uint8_t> ring(static_cast<std::size_t>(5) * ow);
+    int held[5] = {-1, -1, -1, -1, -1};
+    auto reduced = [&](int row) {
+        // Clamped rows of one window are five consecutive numbers at most:
+        // distinct slots.
+        const int slot = row % 5;
+        std::uint8_t* line = ring.data() + static_cast<std::size_t>(slot) * ow;
+        if (held[slot] != row) {
+            ReduceRow(g.Row(row), w, line);
+            held[slot] = row;
+        }
+        return static_cast<const std::uint8_t*>(line);
+    };
+    for (std::int32_t y = b; y < e; ++y) {
         const int c = 2 * y;
         const std::uint8_t* r[5];
         for (int k = 0; k < 5; ++k)
-            r[k] = tmp->Row(std::clamp(c - 2 + k, 0, h - 1));
-        std::uint8_t* o = out->Row(y);
+            r[k] = reduced(std::clamp(c - 2 + k, 0, h - 1));
+        std::uint8_t* p = o.Row(y);
         for (int x = 0; x < ow; ++x)
-            o[x] =
+            p[x] =
                 static_cast<std::uint8_t>((r[0][x] + 5 * r[1][x] + 8 * r[2][x] + 5 * r[3][x] + r[4][x]) / 20);
-    });
-    return out.Detach();
+    }
+}
+
+// Vertical expansion of one output row y of 2b - 1 from b input rows.
+void ExpandColumnRow(const CLevel& g, std::int32_t y, std::uint8_t* o) {
+    const int a = g.width, b = g.height;
+    const int i = y / 2;
+    if (b == 1) {
+        std::memcpy(o, g.Row(0), a);
+    } else if (y % 2 == 1) {
+        const std::uint8_t *s0 = g.Row(i), *s1 = g.Row(i + 1);
+        for (int x = 0; x < a; ++x)
+            o[x] = static_cast<std::uint8_t>((s0[x] + s1[x]) / 2);
+    } else if (i == 0) {
+        const std::uint8_t *s0 = g.Row(0), *s1 = g.Row(1);
+        for (int x = 0; x < a; ++x)
+            o[x] = static_cast<std::uint8_t>((8 * s0[x] + s1[x]) / 9);
+    } else if (i == b - 1) {
+        const std::uint8_t *s0 = g.Row(i - 1), *s1 = g.Row(i);
+        for (int x = 0; x < a; ++x)
+            o[x] = static_cast<std::uint8_t>((s0[x] + 8 * s1[x]) / 9);
+    } else {
+        const std::uint8_t *s0 = g.Row(i - 1), *s1 = g.Row(i), *s2 = g.Row(i + 1);
+        for (int x = 0; x < a; ++x)
+            o[x] = static_cast<std::uint8_t>((s0[x] + 8 * s1[x] + s2[x]) / 10);
+    }
+}
+
+// Rows [b, e) of the expansion of g (vertical first, then along the row),
+// each handed to put(y, row) with 2 * g.width - 1 samples.
+template <class Put>
+void ExpandRows(const CLevel& g, std::int32_t b, std::int32_t e, Put put) {
+    const int a = g.width;
+    std::vector<std::uint8_t> work(static_cast<std::size_t>(a) + static_cast<std::size_t>(2 * a - 1));
+    std::uint8_t* column = work.data();
+    std::uint8_t* row = work.data() + a;
+    for (std::int32_t y = b; y < e; ++y) {
+        ExpandColumnRow(g, y, column);
+        ExpandLine(
+            a, [&](int i) { return static_cast<int>(column[i]); },
+            [&](int i, int v) { row[i] = static_cast<std::uint8_t>(v); });
+        put(y, static_cast<const std::uint8_t*>(row));
+    }
+}
+
+// Every plane of in reduced, in the same order.
+Levels ReduceAll(const std::vector<const CLevel*>& in, LevelFactory& factory) {
+    Levels out;
+    LineBatch rows;
+    for (const CLevel* g : in) {
+        out.emplace_back(factory.NewWrittenLevel(g->width / 2 + 1, g->height / 2 + 1));
+        CLevel* o = out.back().Get();
+        rows.Add(o->height, 2 * g->width,
+                 [g, o](std::int32_t b, std::int32_t e) { ReduceRows(*g, *o, b, e); });
+    }
+    rows.Run();
+    return out;
+}
+
+// fine[k] = clamp(fine[k] + sign * (expand(coarse[k]) - 128)) over the
+// planes' common size, for each k: the detail of a Laplacian level taken out
+// (sign -1) or put back (sign +1).
+void AddExpanded(const std::vector<CLevel*>& fine, const std::vector<const CLevel*>& coarse, int sign) {
+    LineBatch rows;
+    for (std::size_t k = 0; k < fine.size(); ++k) {
+        CLevel* g = fine[k];
+        const CLevel* c = coarse[k];
+        const int w = std::min(g->width, 2 * c->width - 1), h = std::min(g->height, 2 * c->height - 1);
+        if (sign < 0)
+            rows.Add(h, 2 * w, [g, c, w](std::int32_t b, std::int32_t e) {
+                ExpandRows(*c, b, e, [&](std::int32_t y, const std::uint8_t* up) {
+                    std::uint8_t* d = g->Row(y);
+                    for (int x = 0; x < w; ++x)
+                        d[x] = Clamp255(d[x] - up[x] + 128);
+                });
+            });
+        else
+            rows.Add(h, 2 * w, [g, c, w](std::int32_t b, std::int32_t e) {
+                ExpandRows(*c, b, e, [&](std::int32_t y, const std::uint8_t* up) {
+                    std::uint8_t* d = g->Row(y);
+                    for (int x = 0; x < w; ++x)
+                        d[x] = Clamp255(d[x] + up[x] - 128);
+                });
+            });
+    }
+    rows.Run();
+}
+
+// BuildPyramid for several pyramids at once, level by level.
+void BuildPyramids(const std::vector<Pyramid*>& pyramids, const std::vector<bool>& laplacian, int levels,
+                   LevelFactory& factory) {
+    for (int l = 0; l + 1 < levels; ++l) {
+        std::vector<const CLevel*> from;
+        for (Pyramid* p : pyramids)
+            from.push_back((*p)[l].Get());
+        Levels reduced = ReduceAll(from, factory);
+        std::vector<const CLevel*> coarse;
+        std::vector<CLevel*> fine;
+        for (std::size_t k = 0; k < pyramids.size(); ++k) {
+            pyramids[k]->push_back(std::move(reduced[k]));
+            if (laplacian[k]) {
+                coarse.push_back((*pyramids[k])[l + 1].Get());
+                fine.push_back((*pyramids[k])[l].Get());
+            }
+        }
+        AddExpanded(fine, coarse, -1);
+    }
+}
+
+// Collapse for several pyramids at once, level by level.
+void CollapseAll(const std::vector<Pyramid*>& pyramids) {
+    for (;;) {
+        std::vector<const CLevel*> coarse;
+        std::vector<CLevel*> fine;
+        for (Pyramid* p : pyramids)
+            if (p->size() > 1) {
+                coarse.push_back(p->back().Get());
+                fine.push_back((*p)[p->size() - 2].Get());
+            }
+        if (coarse.empty())
+            return;
+        AddExpanded(fine, coarse, +1);
+        for (Pyramid* p : pyramids)
+            if (p->size() > 1)
+                p->pop_back();
+    }
+}
+
+}  // namespace
+
+void LevelFactory::Trim(std::size_t keep) {
+    const std::size_t scratch = coverage.Bytes() + fillWork.Bytes();
+    if (scratch > keep) {
+        coverage.Clear();
+        fillWork.Clear();
+    }
+    pool.Trim(keep - std::min(keep, coverage.Bytes() + fillWork.Bytes()));
+}
+
+CLevel* LevelFactory::NewWrittenLevel(std::int32_t width, std::int32_t height) {
+    zeroFill = false;
+    try {
+        CLevel* level = NewLevel(width, height);
+        zeroFill = true;
+        return level;
+    } catch (...) {
+        zeroFill = true;
+        throw;
+    }
+}
+
+CLevel* Reduce(const CLevel& g, LevelFactory& factory) {
+    return ReduceAll({&g}, factory).front().Detach();
 }
 
 CLevel* Expand(const CLevel& g, LevelFactory& factory) {
-    const int a = g.width, b = g.height;
-    const int ow = 2 * a - 1, oh = 2 * b - 1;
-    RefPtr<CLevel> tmp(factory.NewLevel(a, oh));
-    // Vertical: each output row from one or two input rows.
-    ForLines(oh, [&](std::int32_t y) {
-        std::uint8_t* o = tmp->Row(y);
-        const int i = y / 2;
-        if (b == 1) {
-            std::memcpy(o, g.Row(0), a);
-        } else if (y % 2 == 1) {
-            const std::uint8_t *s0 = g.Row(i), *s1 = g.Row(i + 1);
-            for (int x = 0; x < a; ++x)
-                o[x] = static_cast<std::uint8_t>((s0[x] + s1[x]) / 2);
-        } else if (i == 0) {
-            const std::uint8_t *s0 = g.Row(0), *s1 = g.Row(1);
-            for (int x = 0; x < a; ++x)
-                o[x] = static_cast<std::uint8_t>((8 * s0[x] + s1[x]) / 9);
-        } else if (i == b - 1) {
-            const std::uint8_t *s0 = g.Row(i - 1), *s1 = g.Row(i);
-            for (int x = 0; x < a; ++x)
-                o[x] = static_cast<std::uint8_t>((s0[x] + 8 * s1[x]) / 9);
-        } else {
-            const std::uint8_t *s0 = g.Row(i - 1), *s1 = g.Row(i), *s2 = g.Row(i + 1);
-            for (int x = 0; x < a; ++x)
-                o[x] = static_cast<std::uint8_t>((s0[x] + 8 * s1[x] + s2[x]) / 10);
-        }
-    });
-    RefPtr<CLevel> out(factory.NewLevel(ow, oh));
-    ForLines(oh, [&](std::int32_t y) {
-        const std::uint8_t* s = tmp->Row(y);
-        std::uint8_t* o = out->Row(y);
-        ExpandLine(
-            a, [&](int i) { return static_cast<int>(s[i]); },
-            [&](int i, int v) { o[i] = static_cast<std::uint8_t>(v); });
+    RefPtr<CLevel> out(factory.NewWrittenLevel(2 * g.width - 1, 2 * g.height - 1));
+    CLevel* o = out.Get();
+    ForLines(o->height, 2 * o->width, [&](std::int32_t y) {
+        ExpandRows(g, y, y + 1,
+                   [&](std::int32_t, const std::uint8_t* row) { std::memcpy(o->Row(y), row, o->width); });
     });
     return out.Detach();
 }
 
 void BuildPyramid(Pyramid& pyramid, int levels, bool laplacian, LevelFactory& factory) {
-    for (int l = 0; l + 1 < levels; ++l) {
-        pyramid.emplace_back(Reduce(*pyramid[l], factory));
-        if (!laplacian)
-            continue;
-        RefPtr<CLevel> up(Expand(*pyramid[l + 1], factory));
-        CLevel& g = *pyramid[l];
-        const int w = std::min(g.width, up->width), h = std::min(g.height, up->height);
-        ForLines(h, [&](std::int32_t y) {
-            std::uint8_t* d = g.Row(y);
-            const std::uint8_t* e = up->Row(y);
-            for (int x = 0; x < w; ++x)
-                d[x] = Clamp255(d[x] - e[x] + 128);
-        });
-    }
+    BuildPyramids({&pyramid}, {laplacian}, levels, factory);
 }
 
-void Collapse(Pyramid& pyramid, LevelFactory& factory) {
-    for (std::size_t l = pyramid.size(); l-- > 1;) {
-        RefPtr<CLevel> up(Expand(*pyramid[l], factory));
-        CLevel& g = *pyramid[l - 1];
-        const int w = std::min(g.width, up->width), h = std::min(g.height, up->height);
-        ForLines(h, [&](std::int32_t y) {
-            std::uint8_t* d = g.Row(y);
-            const std::uint8_t* e = up->Row(y);
-            for (int x = 0; x < w; ++x)
-                d[x] = Clamp255(d[x] + e[x] - 128);
-        });
-        pyramid.pop_back();
-    }
+void Collapse(Pyramid& pyramid, LevelFactory&) {
+    CollapseAll({&pyramid});
 }
 
 void FillFromNearestCovered(CLevel* const channels[3], const std::uint8_t* coverage,
@@ -241,7 +460,7 @@ void FillFromNearestCovered(CLevel* const channels[3], const std::uint8_t* cover
     // The choice so far per sample, distance * 4 + direction (0 left, 1
     // right, 2 up), kNone without one. Rows first: the nearer covered sample
     // along the row, the left one on a tie.
-    ForLines(h, [&](std::int32_t y) {
+    ForLines(h, 2 * w, [&](std::int32_t y) {
         std::int32_t* b = best + static_cast<std::size_t>(y) * w;
         int last = -1;
         for (int x = 0; x < w; ++x) {
@@ -264,64 +483,61 @@ void FillFromNearestCovered(CLevel* const channels[3], const std::uint8_t* cover
     // the values are copied (covered samples are never written).
     constexpr int kBlock = 64;
     const int blocks = (w + kBlock - 1) / kBlock;
-    ForLines(
-        blocks,
-        [&](std::int32_t blk) {
-            const int x0 = blk * kBlock, x1 = std::min(w, x0 + kBlock), bw = x1 - x0;
-            int mark[kBlock];
-            std::fill(mark, mark + bw, -1);
-            for (int y = 0; y < h; ++y) {
-                std::int32_t* b = best + static_cast<std::size_t>(y) * w;
-                for (int i = 0; i < bw; ++i) {
-                    const int x = x0 + i;
-                    if (covered(x, y)) {
-                        mark[i] = y;
-                        continue;
-                    }
-                    if (mark[i] < 0)
-                        continue;
-                    const int up = y - mark[i];
-                    if (b[x] == kNone || up < b[x] / 4)
-                        b[x] = up * 4 + 2;
+    ForLines(blocks, std::int64_t{2} * kBlock * h, [&](std::int32_t blk) {
+        const int x0 = blk * kBlock, x1 = std::min(w, x0 + kBlock), bw = x1 - x0;
+        int mark[kBlock];
+        std::fill(mark, mark + bw, -1);
+        for (int y = 0; y < h; ++y) {
+            std::int32_t* b = best + static_cast<std::size_t>(y) * w;
+            for (int i = 0; i < bw; ++i) {
+                const int x = x0 + i;
+                if (covered(x, y)) {
+                    mark[i] = y;
+                    continue;
                 }
+                if (mark[i] < 0)
+                    continue;
+                const int up = y - mark[i];
+                if (b[x] == kNone || up < b[x] / 4)
+                    b[x] = up * 4 + 2;
             }
-            std::fill(mark, mark + bw, -1);
-            for (int y = h - 1; y >= 0; --y) {
-                const std::int32_t* b = best + static_cast<std::size_t>(y) * w;
-                for (int i = 0; i < bw; ++i) {
-                    const int x = x0 + i;
-                    if (covered(x, y)) {
-                        mark[i] = y;
-                        continue;
-                    }
-                    int sx = x, sy = y;
-                    const int down = mark[i] >= 0 ? mark[i] - y : kNone;
-                    if (b[x] == kNone) {
-                        if (down == kNone)
-                            continue;
-                        sy = mark[i];
-                    } else if (down < b[x] / 4) {
-                        sy = mark[i];
-                    } else {
-                        const int d = b[x] / 4;
-                        switch (b[x] % 4) {
-                            case 0:
-                                sx = x - d;
-                                break;
-                            case 1:
-                                sx = x + d;
-                                break;
-                            default:
-                                sy = y - d;
-                                break;
-                        }
-                    }
-                    for (int c = 0; c < 3; ++c)
-                        channels[c]->Row(y)[x] = channels[c]->Row(sy)[sx];
+        }
+        std::fill(mark, mark + bw, -1);
+        for (int y = h - 1; y >= 0; --y) {
+            const std::int32_t* b = best + static_cast<std::size_t>(y) * w;
+            for (int i = 0; i < bw; ++i) {
+                const int x = x0 + i;
+                if (covered(x, y)) {
+                    mark[i] = y;
+                    continue;
                 }
+                int sx = x, sy = y;
+                const int down = mark[i] >= 0 ? mark[i] - y : kNone;
+                if (b[x] == kNone) {
+                    if (down == kNone)
+                        continue;
+                    sy = mark[i];
+                } else if (down < b[x] / 4) {
+                    sy = mark[i];
+                } else {
+                    const int d = b[x] / 4;
+                    switch (b[x] % 4) {
+                        case 0:
+                            sx = x - d;
+                            break;
+                        case 1:
+                            sx = x + d;
+                            break;
+                        default:
+                            sy = y - d;
+                            break;
+                    }
+                }
+                for (int c = 0; c < 3; ++c)
+                    channels[c]->Row(y)[x] = channels[c]->Row(sy)[sx];
             }
-        },
-        1);
+        }
+    });
 }
 
 }  // namespace LaplacianPyramid
@@ -375,8 +591,6 @@ void LaplacianBlender::ReleaseLevels() {
         second[c].clear();
     }
     mask.clear();
-    coverage.Clear();
-    fillScratch.Clear();
 }
 
 void LaplacianBlender::Fill(CPanoElement* e, CLevel* const channels[3], CLevel* maskLevel) {
@@ -384,7 +598,7 @@ void LaplacianBlender::Fill(CPanoElement* e, CLevel* const channels[3], CLevel* 
     const int pw = padded.Width(), ph = padded.Height();
     const std::uint8_t* eMask = e->GetMask();
     if (!hit.IsEmpty()) {
-        ForLines(hit.Height(), [&](std::int32_t i) {
+        ForLines(hit.Height(), 4 * hit.Width(), [&](std::int32_t i) {
             const int y = hit.top + i;
             const std::uint8_t* src =
                 e->GetBits() + static_cast<std::size_t>(y - e->y) * e->GetStride() + 3 * (hit.left - e->x);
@@ -414,8 +628,8 @@ void LaplacianBlender::Fill(CPanoElement* e, CLevel* const channels[3], CLevel* 
     const std::uint8_t* plane = e->GetSavedMaskIfAny() ? e->GetSavedMaskIfAny() : eMask;
     if (!plane)
         return;
-    std::uint8_t* const cover = coverage.Get(static_cast<std::size_t>(pw) * ph);
-    ForLines(ph, [&](std::int32_t row) {
+    std::uint8_t* const cover = factory->coverage.Get(static_cast<std::size_t>(pw) * ph);
+    ForLines(ph, pw, [&](std::int32_t row) {
         std::uint8_t* out = cover + static_cast<std::size_t>(row) * pw;
         const int y = padded.top + row;
         if (hit.IsEmpty() || y < hit.top || y >= hit.bottom) {
@@ -429,7 +643,7 @@ void LaplacianBlender::Fill(CPanoElement* e, CLevel* const channels[3], CLevel* 
                     hit.Width());
         std::memset(out + inRight, 0, pw - inRight);
     });
-    FillFromNearestCovered(channels, cover, &fillScratch);
+    FillFromNearestCovered(channels, cover, &factory->fillWork);
 }
 
 bool LaplacianBlender::Blend(std::int32_t levels, CPanoElement* e1, CPanoElement* e2) {
@@ -473,30 +687,30 @@ bool LaplacianBlender::Blend(std::int32_t levels, CPanoElement* e1, CPanoElement
         Fill(e1, ch1, mask[0].Get());
         Fill(e2, ch2, nullptr);
 
-        for (int c = 0; c < 3; ++c) {
-            BuildPyramid(first[c], levels, true, *factory);
-            BuildPyramid(second[c], levels, true, *factory);
-        }
-        BuildPyramid(mask, levels, false, *factory);
+        BuildPyramids({&first[0], &first[1], &first[2], &second[0], &second[1], &second[2], &mask},
+                      {true, true, true, true, true, true, false}, levels, *factory);
 
-        for (int c = 0; c < 3; ++c) {
-            for (int l = levels - 1; l >= 0; --l) {
-                CLevel& a = *first[c][l];
-                const CLevel& b = *second[c][l];
-                const CLevel& m = *mask[l];
-                ForLines(a.height, [&](std::int32_t y) {
-                    std::uint8_t* pa = a.Row(y);
-                    const std::uint8_t* pb = b.Row(y);
-                    const std::uint8_t* pm = m.Row(y);
-                    for (int x = 0; x < a.width; ++x)
-                        pa[x] = Clamp255(((255 - pm[x]) * pb[x] + pm[x] * pa[x]) / 255);
-                });
-                second[c].pop_back();
-            }
-        }
-        mask.clear();
+        LineBatch merge;
         for (int c = 0; c < 3; ++c)
-            Collapse(first[c], *factory);
+            for (int l = levels - 1; l >= 0; --l) {
+                CLevel* a = first[c][l].Get();
+                const CLevel* b = second[c][l].Get();
+                const CLevel* m = mask[l].Get();
+                merge.Add(a->height, a->width, [a, b, m](std::int32_t begin, std::int32_t end) {
+                    for (std::int32_t y = begin; y < end; ++y) {
+                        std::uint8_t* pa = a->Row(y);
+                        const std::uint8_t* pb = b->Row(y);
+                        const std::uint8_t* pm = m->Row(y);
+                        for (int x = 0; x < a->width; ++x)
+                            pa[x] = Clamp255(((255 - pm[x]) * pb[x] + pm[x] * pa[x]) / 255);
+                    }
+                });
+            }
+        merge.Run();
+        for (int c = 0; c < 3; ++c)
+            second[c].clear();
+        mask.clear();
+        CollapseAll({&first[0], &first[1], &first[2]});
     } catch (const outofmemory&) {
         return false;
     } catch (const std::bad_alloc&) {
@@ -520,7 +734,7 @@ void LaplacianBlender::WriteResult(CPanoElement* target) {
         const std::uint8_t* saved = firstElement ? firstElement->GetSavedMaskIfAny() : nullptr;
         const Rect firstRect = firstElement ? firstElement->GetRect() : Rect();
         const CLevel* ch[3] = {first[0][0].Get(), first[1][0].Get(), first[2][0].Get()};
-        ForLines(o.Height(), [&](std::int32_t i) {
+        ForLines(o.Height(), 4 * o.Width(), [&](std::int32_t i) {
             const int y = o.top + i;
             std::uint8_t* px = target->GetBits() +
                                static_cast<std::size_t>(y - target->y) * target->GetStride() +

@@ -25,8 +25,9 @@ class PlanePool;
 class CLevel : public OrvexBase::RefCounter {
 public:
     // Throws outofmemory when the plane cannot be allocated. With a pool the
-    // plane comes from it and goes back to it.
-    CLevel(std::int32_t width, std::int32_t height, PlanePool* pool = nullptr);
+    // plane comes from it and goes back to it; zeroFill false leaves a pooled
+    // plane as it was, for a caller that writes every sample.
+    CLevel(std::int32_t width, std::int32_t height, PlanePool* pool = nullptr, bool zeroFill = true);
     ~CLevel() override;
     CLevel(const CLevel&) = delete;
     CLevel& operator=(const CLevel&) = delete;
@@ -43,59 +44,36 @@ public:
 
 private:
     PlanePool* pool = nullptr;
+    std::size_t capacity = 0;  // bytes of plane, at least stride * height
 };
 
-// Planes given back by released levels, kept for the next level of the same
-// size: a blend makes and drops hundreds of levels of a few sizes, and fresh
-// memory costs a page fault per page on first touch.
+// Planes given back by released levels, kept for the next level that fits
+// in one: a blend makes and drops hundreds of levels, the blends of one
+// panorama have similar sizes, and fresh memory costs a page fault per page
+// on first touch. What is kept never exceeds the most that was in use at once.
 class PlanePool {
 public:
     PlanePool() = default;
     ~PlanePool();
     PlanePool(const PlanePool&) = delete;
     PlanePool& operator=(const PlanePool&) = delete;
-    // Zero-filled; null when it cannot be allocated.
-    std::uint8_t* Take(std::size_t bytes);
-    void Give(std::uint8_t* plane, std::size_t bytes);
+    // At least bytes, zero-filled (the first bytes) unless asked not to; null
+    // when it cannot be allocated. *capacity gets the plane's real size.
+    std::uint8_t* Take(std::size_t bytes, bool zeroFill, std::size_t* capacity);
+    void Give(std::uint8_t* plane, std::size_t capacity);
+    // Frees kept planes, largest first, until at most keep bytes are kept.
+    void Trim(std::size_t keep);
 
 private:
     std::mutex lock;
     std::multimap<std::size_t, std::uint8_t*> free;
+    std::size_t freeBytes = 0;
+    std::size_t inUse = 0;
+    std::size_t peakInUse = 0;
 };
 
 // Level 0 is the finest.
 using Pyramid = std::vector<OrvexBase::RefPtr<CLevel>>;
-
-// Where levels come from; every level (temporaries included) is made here.
-class LevelFactory {
-public:
-    virtual ~LevelFactory() = default;
-    // A new level with one reference; throws outofmemory.
-    virtual CLevel* NewLevel(std::int32_t width, std::int32_t height);
-
-private:
-    PlanePool pool;
-};
-
-// (1, 5, 8, 5, 1) / 20 both ways: w x h (odd) -> (w/2 + 1) x (h/2 + 1).
-CLevel* Reduce(const CLevel& level, LevelFactory& factory);
-// a x b -> (2a - 1) x (2b - 1), vertical first.
-CLevel* Expand(const CLevel& level, LevelFactory& factory);
-// Turns a one-level pyramid into a Laplacian (or, with laplacian false, a
-// Gaussian) pyramid of the given number of levels.
-void BuildPyramid(Pyramid& pyramid, int levels, bool laplacian, LevelFactory& factory);
-// Adds the expanded coarser levels back until only level 0 remains.
-void Collapse(Pyramid& pyramid, LevelFactory& factory);
-
-// Every sample not covered takes the values of the nearest covered sample
-// along its row or column (distance first, then left, right, up, down);
-// without one it stays. coverage is width x height, row-major, non-zero =
-// covered. Linear time; the planes share one size. scratch, when given, is
-// reused for the work plane.
-template <class T>
-class ScratchPlane;
-void FillFromNearestCovered(CLevel* const channels[3], const std::uint8_t* coverage,
-                            ScratchPlane<std::int32_t>* scratch = nullptr);
 
 // Work memory kept between calls, handed out uninitialised: its users write
 // every element first, from all threads, so its pages are first touched in
@@ -115,11 +93,54 @@ public:
         data.reset();
         size = 0;
     }
+    std::size_t Bytes() const { return size * sizeof(T); }
 
 private:
     std::unique_ptr<T[]> data;
     std::size_t size = 0;
 };
+
+// Where levels come from; every level (temporaries included) is made here.
+// One factory may serve the blends of a whole panorama, one after another.
+class LevelFactory {
+public:
+    virtual ~LevelFactory() = default;
+    // A new level with one reference; throws outofmemory.
+    virtual CLevel* NewLevel(std::int32_t width, std::int32_t height);
+    // Like NewLevel (and through it), for a level whose every sample the
+    // caller writes: the zero fill is skipped.
+    CLevel* NewWrittenLevel(std::int32_t width, std::int32_t height);
+
+    // Work planes of the blender's fills, kept with the levels.
+    ScratchPlane<std::uint8_t> coverage;
+    ScratchPlane<std::int32_t> fillWork;
+    // Between blends: keeps at most about keep bytes of free planes and
+    // work planes, so that large photos do not hold their blend's memory
+    // while the next one is warped.
+    void Trim(std::size_t keep);
+
+private:
+    PlanePool pool;
+    bool zeroFill = true;
+};
+
+// (1, 5, 8, 5, 1) / 20 both ways: w x h (odd) -> (w/2 + 1) x (h/2 + 1).
+CLevel* Reduce(const CLevel& level, LevelFactory& factory);
+// a x b -> (2a - 1) x (2b - 1), vertical first.
+CLevel* Expand(const CLevel& level, LevelFactory& factory);
+// Turns a one-level pyramid into a Laplacian (or, with laplacian false, a
+// Gaussian) pyramid of the given number of levels.
+void BuildPyramid(Pyramid& pyramid, int levels, bool laplacian, LevelFactory& factory);
+// Adds the expanded coarser levels back until only level 0 remains.
+void Collapse(Pyramid& pyramid, LevelFactory& factory);
+
+// Every sample not covered takes the values of the nearest covered sample
+// along its row or column (distance first, then left, right, up, down);
+// without one it stays. coverage is width x height, row-major, non-zero =
+// covered. Linear time; the planes share one size. scratch, when given, is
+// reused for the work plane.
+void FillFromNearestCovered(CLevel* const channels[3], const std::uint8_t* coverage,
+                            ScratchPlane<std::int32_t>* scratch = nullptr);
 
 }  // namespace LaplacianPyramid
 
@@ -153,8 +174,6 @@ private:
     LaplacianPyramid::Pyramid first[3];
     LaplacianPyramid::Pyramid second[3];
     LaplacianPyramid::Pyramid mask;
-    LaplacianPyramid::ScratchPlane<std::uint8_t> coverage;  // reused by both fills
-    LaplacianPyramid::ScratchPlane<std::int32_t> fillScratch;
     OrvexBase::Rect padded;
     OrvexBase::Rect overlap;
     bool done = false;

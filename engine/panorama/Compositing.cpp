@@ -1,16 +1,25 @@
-// The compositing driver of the planar engine: the photos are placed one after
-// another in the order of the arrangement, each warped into panorama space,
-// cut along its seams, balanced, pyramid-blended over the overlap and laid
-// over the result.
+// The compositing driver of the planar engine: the photos are placed in the
+// order of the arrangement, each warped into panorama space, cut along its
+// seams, balanced, pyramid-blended over the overlap and laid over the result.
+// With a thread pool, later photos are warped ahead, and photos whose reach
+// in the result does not meet are composited side by side; the result is the
+// same as one after another.
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 #include "Blender.h"
 #include "Exposure.h"
 #include "LensPresets.h"
 #include "Panorama.h"
+#include "ScopeExit.h"
+#include "ThreadPool.h"
 #include "Warp.h"
 
 using match_graph::CNode;
@@ -64,12 +73,17 @@ bool CPanorama::TransferSeamMask(int index) {
     if (index < 0 || index >= static_cast<int>(previewWarped_.size()) ||
         index >= static_cast<int>(fullWarped_.size()) || index >= static_cast<int>(seams_.size()))
         return false;
-    CPanoElement* full = fullWarped_[index];
-    const std::vector<std::uint8_t> coverage = CopyMask(full);
-    CSeamRescaler rescaler(previewWarped_[index], full, seams_[index]);
-    const bool ok = rescaler.Rescale();
-    KeepCutWithinCoverage(full, coverage, ModeResult());
+    std::vector<std::uint8_t> coverage;
+    const bool ok = RescaleSeams(index, coverage);
+    KeepCutWithinCoverage(fullWarped_[index], coverage, ModeResult());
     return ok;
+}
+
+bool CPanorama::RescaleSeams(int index, std::vector<std::uint8_t>& coverage) {
+    CPanoElement* full = fullWarped_[index];
+    coverage = CopyMask(full);
+    CSeamRescaler rescaler(previewWarped_[index], full, seams_[index]);
+    return rescaler.Rescale();
 }
 
 void CPanorama::BalanceExposure(int index) {
@@ -196,19 +210,18 @@ int CPanorama::FindCentralElement(const Rect& area) {
     return best;
 }
 
-bool CPanorama::LensStep(int index) {
-    if (!lensCompensation_ || index >= static_cast<int>(lensBits_.size()) || !lensBits_[index]) {
-        position_ += 2;
-        ReportProgress(total_, position_);
-        return true;
-    }
+bool CPanorama::LensDue(int index) const {
+    return lensCompensation_ && index < static_cast<int>(lensBits_.size()) && lensBits_[index];
+}
+
+bool CPanorama::LensWarp(int index, const std::function<bool()>& progress) {
     CPanoElement* source = index < static_cast<int>(photos_.size()) ? photos_[index] : nullptr;
     CPanoElement* target = ModePhoto(index);
     if (!source || !target)
         return false;
     source->Reload();
-    const bool ok = WarpElementToSphere(target, source, LensPresetTable::FocalFactor(lensPresetId_), nullptr,
-                                        &CPanorama::ProgressHook);
+    const bool ok =
+        WarpElementToSphere(target, source, LensPresetTable::FocalFactor(lensPresetId_), nullptr, progress);
     source->Unload();
     if (!ok) {
         target->Unload();
@@ -217,6 +230,83 @@ bool CPanorama::LensStep(int index) {
     lensBits_[index] = false;
     return true;
 }
+
+bool CPanorama::LensStep(int index) {
+    if (!LensDue(index)) {
+        position_ += 2;
+        ReportProgress(total_, position_);
+        return true;
+    }
+    return LensWarp(index, &CPanorama::ProgressHook);
+}
+
+bool CPanorama::PreparePhoto(int i, bool fullSize, const std::atomic<bool>* abort, PreparedPhoto& out) {
+    CPanoElement* p = ModePhoto(i);
+    if (fullSize) {
+        if (!abort) {
+            if (!LensStep(i))
+                return false;
+        } else if (LensDue(i)) {
+            if (!LensWarp(i, [&] {
+                    ++out.steps;
+                    return abort->load();
+                }))
+                return false;
+        } else {
+            out.steps += 2;
+        }
+        if (p)
+            p->Reload();
+    }
+    const bool warpedOk = WarpElement(i);
+    if (fullSize && p)
+        p->Unload();
+    // A photo that cannot be warped (no memory at full size) must not
+    // silently go missing from the panorama.
+    if (!warpedOk)
+        return false;
+    std::vector<CPanoElement*>& warped = ModeWarped();
+    if (i == userCropElement_ && warped[i])
+        warped[i]->ClearMaskRect(&userCropRect_);
+    if (warped[i])
+        warped[i]->GetSavedMask();
+    if (fullSize && i < static_cast<int>(previewWarped_.size()) && i < static_cast<int>(fullWarped_.size()) &&
+        i < static_cast<int>(seams_.size())) {
+        RescaleSeams(i, out.coverage);
+        out.rescaled = true;
+    }
+    out.ok = true;
+    return true;
+}
+
+std::vector<char> CPanorama::PlacesSharingAnElement() const {
+    // The photo and its working copy at one index are one photo's; the same
+    // element at two indices (a ring's repeated photo) is not.
+    const auto& nodes = groupGraph_.Nodes();
+    std::vector<std::pair<const void*, int>> seen;  // element, photo index
+    std::vector<char> shares(nodes.size(), 0);
+    for (std::size_t k = 0; k < nodes.size(); ++k) {
+        const int i = PlacementPhoto(groupGraph_, k);
+        for (const auto* list : {&CurrentElements(), &photos_}) {
+            if (i < 0 || i >= static_cast<int>(list->size()) || !(*list)[i])
+                continue;
+            for (const auto& [element, index] : seen)
+                if (element == (*list)[i] && index != i)
+                    shares[k] = 1;
+            seen.emplace_back((*list)[i], i);
+        }
+    }
+    return shares;
+}
+
+namespace {
+
+// Photos up to this size are prepared ahead and composited side by side.
+constexpr std::size_t kSmallPhotoPixels = 600'000;
+// Pyramid planes kept from one blend for the next.
+constexpr std::size_t kKeptPlaneBytes = std::size_t{8} << 20;
+
+}  // namespace
 
 bool CPanorama::ComposeResult(bool fullSize) {
     composited_.clear();
@@ -273,42 +363,66 @@ bool CPanorama::ComposeResult(bool fullSize) {
     }
     composited_.push_back(r);
 
-    for (std::size_t k = 1; k < nodes.size(); ++k) {
-        const int i = PlacementPhoto(groupGraph_, k);
-        CPanoElement* p = ModePhoto(i);
-        if (i < 0 || i >= photoCount)
-            continue;
-        mark(p);
-        if (fullSize) {
-            if (!LensStep(i)) {
-                unmark();
-                return false;
-            }
-            if (p)
-                p->Reload();
-        }
-        const bool warpedOk = WarpElement(i);
-        if (fullSize && p)
-            p->Unload();
-        // A photo that cannot be warped (no memory at full size) must not
-        // silently go missing from the panorama.
-        if (!warpedOk) {
-            unmark();
-            return false;
-        }
-        if (i == userCropElement_ && warped[i])
-            warped[i]->ClearMaskRect(&userCropRect_);
-        if (ReportProgress(total_, ++position_)) {
-            unmark();
-            return false;
-        }
-        if (warped[i])
-            warped[i]->GetSavedMask();
-        if (fullSize)
-            TransferSeamMask(i);
-        else
-            ComputeSeamMask(i);
+    // While photos are composited, the next one is warped (and at full size
+    // lens-warped and cut along its seams) on another thread: that work does
+    // not read the result, and it fills the pool while the compositing runs
+    // serial steps. One photo is prepared ahead, up to four while what they
+    // hold stays small: later photos can then start early when their reach
+    // meets nothing still open. Large photos go one by one on this thread:
+    // what another thread allocates is not handed back to this one, and the
+    // held photos would add to the peak.
+    constexpr std::size_t kAhead = 1, kMostAhead = 4;
+    constexpr std::size_t kAheadBytes = std::size_t{8} << 20;
+    constexpr int kLanes = 2;
+    std::size_t largestPhoto = 0;
+    for (CPanoElement* e : CurrentElements())
+        if (e)
+            largestPhoto = std::max(largestPhoto, static_cast<std::size_t>(std::max(0, e->GetWidth())) *
+                                                      static_cast<std::size_t>(std::max(0, e->GetHeight())));
+    const bool ahead = Platform::ThreadPool::Shared().ThreadCount() > 1 && nodes.size() > 2 &&
+                       largestPhoto <= kSmallPhotoPixels;
+    // A photo whose element an earlier one also uses is prepared and
+    // composited only once every earlier one is finished.
+    const std::vector<char> barrier = PlacesSharingAnElement();
+    std::size_t finishedBefore = 1;  // every place before it is finished; under mutex
+    std::vector<PreparedPhoto> prepared(nodes.size());
+    std::vector<char> ready(nodes.size(), 0);
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::atomic<bool> abort{false};
+    std::size_t turn = 1;        // the first photo not started; under mutex
+    std::size_t heldBytes = 0;   // held by photos prepared and not started; under mutex
+    std::size_t readyCount = 0;  // photos prepared so far; under mutex
+    std::vector<std::size_t> bytesOf(nodes.size(), 0);
+    std::thread preparer;
 
+    // Two photos whose reach in the result does not meet are composited side
+    // by side: each reads and writes the result only within its warped
+    // rectangle widened by the exposure margin and the blend's padding, so
+    // the order between them changes no pixel. A photo waits for every
+    // earlier one its reach meets. Two at once keep the memory bounded.
+    LaplacianPyramid::LevelFactory lanePlanes[kLanes];
+    std::vector<Rect> reach(nodes.size());
+    std::vector<int> laneOf(nodes.size(), -1);
+    std::vector<char> finished(nodes.size(), 0);
+    std::vector<char> succeeded(nodes.size(), 0);
+    std::vector<int> laneSteps(nodes.size(), 0);
+    std::vector<char> collected(nodes.size(), 0);  // finished and joined, on this thread
+    // Without a mask on the result the first paste makes one: one at a time.
+    const int laneCount = ModeResult() && ModeResult()->GetMask() ? kLanes : 1;
+    std::vector<std::thread> lanes(kLanes);
+    // The part of a photo's compositing that needs the result: seam cut,
+    // exposure, blend and paste. step(n) counts progress; true cancels.
+    auto composite = [&](int i, PreparedPhoto& prep, LaplacianPyramid::LevelFactory& planes,
+                         const std::function<bool(int)>& step) {
+        CPanoElement* result = ModeResult();
+        if (fullSize) {
+            if (prep.rescaled)
+                KeepCutWithinCoverage(warped[i], prep.coverage, result);
+            prep.coverage = std::vector<std::uint8_t>();
+        } else {
+            ComputeSeamMask(i);
+        }
         bool compose = true;
         if (is360_ && i < static_cast<int>(seams_.size())) {
             std::int32_t sides = 0;
@@ -322,36 +436,283 @@ bool CPanorama::ComposeResult(bool fullSize) {
         }
         if (compose)
             BalanceExposure(i);
+        if (step(1))
+            return false;
+        LaplacianBlender blender(&planes);
+        if (compose) {
+            Rect blended;
+            if (laplacianBlending_) {
+                const int blendLevels = LevelCount(fullSizeMode_ && !scales_.empty() ? scales_.front() : 1.0);
+                if (blender.Blend(blendLevels, warped[i], result))
+                    blended = blender.GetOverlapRect();
+            }
+            ::CompositeOver(result, warped[i], blended, nullptr);
+        }
+        if (fullSize) {
+            if (warped[i])
+                warped[i]->Release();
+            warped[i] = nullptr;
+        }
+        if (compose && laplacianBlending_)
+            blender.WriteResult(result);
+        planes.Trim(kKeptPlaneBytes);
+        return !(step(levels - 1) || step(1));
+    };
+    auto reachOf = [&](int i) {
+        CPanoElement* e = warped[i];
+        if (!e)
+            return Rect();
+        const Rect r = e->GetRect();
+        const std::int64_t pad = (std::int64_t{1} << std::min(levels, 30)) + 2;
+        const std::int64_t margin = std::max<std::int64_t>(std::max(r.Width(), r.Height()) / 4 + 2, pad);
+        const auto widen = [&](std::int64_t v, std::int64_t by) {
+            return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+                v + by, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+        };
+        return Rect(widen(r.left, -margin), widen(r.top, -margin), widen(r.right, margin),
+                    widen(r.bottom, margin));
+    };
+    auto meets = [](const Rect& a, const Rect& b) {
+        return !a.IsEmpty() && !b.IsEmpty() && a.left < b.right && b.left < a.right && a.top < b.bottom &&
+               b.top < a.bottom;
+    };
+
+    ScopeExit stop([&] {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            abort.store(true);
+        }
+        changed.notify_all();
+        for (std::thread& lane : lanes)
+            if (lane.joinable())
+                lane.join();
+        if (preparer.joinable())
+            preparer.join();
+    });
+
+    if (ahead) {
+        preparer = std::thread([&] {
+            for (std::size_t k = 1; k < nodes.size(); ++k) {
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    changed.wait(lock, [&] {
+                        const bool room =
+                            k <= turn + kAhead || (k <= turn + kMostAhead && heldBytes <= kAheadBytes);
+                        return abort.load() || (room && (!barrier[k] || finishedBefore >= k));
+                    });
+                    if (abort.load())
+                        return;
+                }
+                const int i = PlacementPhoto(groupGraph_, k);
+                bool ok = true;
+                if (i >= 0 && i < photoCount) {
+                    try {
+                        ok = PreparePhoto(i, fullSize, &abort, prepared[k]);
+                    } catch (...) {
+                        ok = false;
+                    }
+                }
+                std::size_t bytes = 0;
+                if (ok && i >= 0 && i < photoCount && warped[i])
+                    bytes = 5 * static_cast<std::size_t>(warped[i]->GetWidth()) *
+                            static_cast<std::size_t>(warped[i]->GetHeight());
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    ready[k] = 1;
+                    ++readyCount;
+                    bytesOf[k] = bytes;
+                    heldBytes += bytes;
+                }
+                changed.notify_all();
+                if (!ok)
+                    return;
+            }
+        });
+    }
+
+    std::vector<char> started(nodes.size(), 0);
+    std::size_t next = 1;  // the first photo not started
+    std::size_t done = 1;  // every photo before it is finished and counted
+    int running = 0;
+    std::size_t readySeen = 0;
+    // Starts photo k (prepared, its reach clear) on a lane, or here without
+    // the pool; false ends the compositing.
+    auto start = [&](std::size_t k, int i) {
+        started[k] = 1;
+        mark(ModePhoto(i));
+        PreparedPhoto& prep = prepared[k];
+        if (prep.steps != 0) {
+            position_ += prep.steps;
+            if (ReportProgress(total_, position_))
+                return false;
+        }
+        if (!prep.ok) {
+            unmark();
+            return false;
+        }
         if (ReportProgress(total_, ++position_)) {
             unmark();
             return false;
         }
-
-        {
-            LaplacianBlender blender;
-            if (compose) {
-                if (laplacianBlending_)
-                    BlendIntoResult(i, blender);
-                Rect over;
-                CompositeOver(i, &over);
-            }
-            if (fullSize) {
-                if (warped[i])
-                    warped[i]->Release();
-                warped[i] = nullptr;
-            }
-            if (compose && laplacianBlending_) {
-                blender.WriteResult(ModeResult());
-                blendRect_ = Rect();
-            }
-            position_ += levels - 1;
-            if (ReportProgress(total_, position_) || ReportProgress(total_, ++position_)) {
-                unmark();
+        reach[k] = reachOf(i);
+        if (!ahead) {
+            const bool ok = composite(i, prep, lanePlanes[0], [&](int n) {
+                position_ += n;
+                return ReportProgress(total_, position_);
+            });
+            unmark();
+            if (!ok)
                 return false;
-            }
+            finished[k] = succeeded[k] = collected[k] = 1;
+            laneOf[k] = -2;
+            return true;
         }
-        composited_.push_back(i);
+        int lane = 0;
+        while (lanes[lane].joinable())
+            ++lane;
+        laneOf[k] = lane;
+        ++running;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            heldBytes -= bytesOf[k];
+        }
+        lanes[lane] = std::thread([&, k, i, lane] {
+            bool ok = false;
+            try {
+                ok = composite(i, prepared[k], lanePlanes[lane], [&, k](int n) {
+                    laneSteps[k] += n;
+                    return abort.load();
+                });
+            } catch (...) {
+                ok = false;
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                succeeded[k] = ok ? 1 : 0;
+                finished[k] = 1;
+            }
+            changed.notify_all();
+        });
         unmark();
+        return true;
+    };
+    while (done < nodes.size()) {
+        // Start what may start: the first photo not started once nothing
+        // runs (it always can then), later ones while a lane is free and
+        // their reach meets no earlier photo still open.
+        for (std::size_t k = next; k < nodes.size() && k <= next + kMostAhead && running < laneCount; ++k) {
+            if (started[k])
+                continue;
+            const int i = PlacementPhoto(groupGraph_, k);
+            if (i < 0 || i >= photoCount) {
+                // Nothing to place: done at once, counted in order.
+                started[k] = finished[k] = succeeded[k] = collected[k] = 1;
+                laneOf[k] = -2;
+                continue;
+            }
+            // Its preparation waits for every earlier photo to finish.
+            if (barrier[k] && (running > 0 || done < k))
+                break;
+            if (ahead) {
+                std::unique_lock<std::mutex> lock(mutex);
+                if (k == next && turn != k) {
+                    turn = k;
+                    changed.notify_all();
+                }
+                if (!ready[k] && (k != next || running > 0))
+                    break;  // later ones are not prepared either
+                while (!ready[k]) {
+                    if (changed.wait_for(lock, std::chrono::milliseconds(50), [&] { return ready[k] != 0; }))
+                        break;
+                    // Keeps the window painted and the Cancel button heard meanwhile.
+                    lock.unlock();
+                    if (ReportProgress(total_, position_))
+                        return false;
+                    lock.lock();
+                }
+                readySeen = readyCount;
+                if (!prepared[k].ok) {
+                    lock.unlock();
+                    return start(k, i);  // reports the failure
+                }
+                if (running > 0 || done < k) {
+                    // Waits for the earlier photos it meets, started or not.
+                    const Rect mine = reachOf(i);
+                    bool blocked = mine.IsEmpty();
+                    for (std::size_t j = done; j < k && !blocked; ++j) {
+                        if (finished[j])
+                            continue;
+                        if (started[j]) {
+                            blocked = meets(reach[j], mine);
+                            continue;
+                        }
+                        const int ij = PlacementPhoto(groupGraph_, j);
+                        blocked = !ready[j] || !prepared[j].ok || meets(reachOf(ij), mine);
+                    }
+                    if (blocked)
+                        continue;
+                }
+            } else {
+                PreparePhoto(i, fullSize, nullptr, prepared[k]);
+            }
+            if (!start(k, i))
+                return false;
+            while (next < nodes.size() && started[next])
+                ++next;
+        }
+        while (next < nodes.size() && started[next])
+            ++next;
+
+        // Collect what has finished, in order.
+        if (ahead) {
+            std::unique_lock<std::mutex> lock(mutex);
+            // Later photos may have started before the first one not started.
+            auto anyFinished = [&] {
+                for (std::size_t j = done; j < nodes.size(); ++j)
+                    if (laneOf[j] >= 0 && finished[j] && !collected[j])
+                        return true;
+                return false;
+            };
+            auto news = [&] { return anyFinished() || readyCount != readySeen; };
+            while (running > 0 && !news()) {
+                if (changed.wait_for(lock, std::chrono::milliseconds(50), news))
+                    break;
+                lock.unlock();
+                if (ReportProgress(total_, position_))
+                    return false;
+                lock.lock();
+            }
+            for (std::size_t j = done; j < nodes.size(); ++j)
+                if (laneOf[j] >= 0 && finished[j] && !collected[j]) {
+                    lock.unlock();
+                    lanes[laneOf[j]].join();
+                    lock.lock();
+                    collected[j] = 1;
+                    --running;
+                }
+        }
+        while (done < next && collected[done]) {
+            if (!succeeded[done])
+                return false;
+            if (laneOf[done] >= 0) {
+                position_ += laneSteps[done];
+                if (ReportProgress(total_, position_))
+                    return false;
+            }
+            const int i = PlacementPhoto(groupGraph_, done);
+            if (i >= 0 && i < photoCount)
+                composited_.push_back(i);
+            ++done;
+        }
+        if (ahead) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                finishedBefore = done;
+                turn = next;
+                readySeen = readyCount;
+            }
+            changed.notify_all();
+        }
     }
     return true;
 }

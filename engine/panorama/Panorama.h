@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <semaphore>
 #include <vector>
@@ -128,6 +129,10 @@ public:
     // The photo whose placed centre lies nearest the centre of area, or -1.
     int FindCentralElement(const OrvexBase::Rect& area);
     bool TransferSeamMask(int index);
+    // The first half of TransferSeamMask: the preview's seams cut into the
+    // full-size mask, which needs nothing of the result; coverage gets the
+    // mask before the cut. The index must be valid for the transfer.
+    bool RescaleSeams(int index, std::vector<std::uint8_t>& coverage);
     bool BlendIntoResult(int index, LaplacianBlender& blender);
     bool WarpElement(int index);
     bool ComputeSeamMask(int index);
@@ -162,6 +167,24 @@ protected:
     static int LevelCount(double scale);
     // The full-size lens step of one photo; false ends the compositing.
     bool LensStep(int index);
+    // Whether the photo still waits for its lens warp, and that warp with
+    // progress asked through the given function (true there cancels).
+    bool LensDue(int index) const;
+    bool LensWarp(int index, const std::function<bool()>& progress);
+    // What the compositing does to a photo before it needs the result:
+    // lens step, warp, user crop, saved mask, at full size the seam cut.
+    // With abort given it runs off the calling thread: progress steps are
+    // counted into the record instead of reported, and abort cancels.
+    struct PreparedPhoto {
+        bool ok = false;
+        int steps = 0;
+        bool rescaled = false;
+        std::vector<std::uint8_t> coverage;  // full size: the mask before the cut
+    };
+    bool PreparePhoto(int index, bool fullSize, const std::atomic<bool>* abort, PreparedPhoto& out);
+    // Per place of the placement order: whether its photo's element (or
+    // working copy) is also used at an earlier place under another index.
+    std::vector<char> PlacesSharingAnElement() const;
     static void ReleaseWarped(std::vector<CPanoElement*>& warped);
     // Every photo's analysis, the heavy parts side by side on the thread pool.
     void AnalyzeAll(const std::vector<PanoramaLib::IPanoElement*>& photos,

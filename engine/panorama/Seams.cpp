@@ -131,18 +131,77 @@ std::int32_t CMinHeap5::Pop(std::int32_t* x, std::int32_t* y) {
 
 namespace {
 
-struct SeamNode {
-    std::int32_t distance;
-    std::int32_t predX;
-    std::int32_t predY;
-    std::uint8_t open;
+// The search's open list: a 5-ary min-heap like CMinHeap5, same sift rules
+// and so the same order of equal keys, with keys apart from the positions so
+// that a sift reads them densely.
+class SeamHeap {
+public:
+    explicit SeamHeap(std::size_t capacity) : capacity(capacity) {}
+    void Push(std::int32_t key, std::int32_t at) {
+        if (count == capacity)
+            return;
+        if (count == keys.size()) {
+            keys.resize(std::min(capacity, std::max<std::size_t>(64, 2 * keys.size())));
+            places.resize(keys.size());
+        }
+        std::size_t i = count++;
+        while (i > 0) {
+            const std::size_t parent = (i - 1) / 5;
+            if (keys[parent] <= key)
+                break;
+            keys[i] = keys[parent];
+            places[i] = places[parent];
+            i = parent;
+        }
+        keys[i] = key;
+        places[i] = at;
+    }
+    bool Empty() const { return count == 0; }
+    // The smallest key and its position; the heap must not be empty.
+    std::int32_t Pop(std::int32_t* at) {
+        const std::int32_t top = keys[0];
+        *at = places[0];
+        --count;
+        if (count > 0) {
+            const std::int32_t movingKey = keys[count], movingAt = places[count];
+            std::size_t i = 0;
+            for (;;) {
+                const std::size_t first = i * 5 + 1;
+                if (first >= count)
+                    break;
+                const std::size_t last = std::min(first + 5, count);
+                std::size_t best = first;
+                std::int32_t bestKey = keys[first];
+                for (std::size_t c = first + 1; c < last; ++c)
+                    if (keys[c] < bestKey) {
+                        best = c;
+                        bestKey = keys[c];
+                    }
+                if (bestKey >= movingKey)
+                    break;
+                keys[i] = bestKey;
+                places[i] = places[best];
+                i = best;
+            }
+            keys[i] = movingKey;
+            places[i] = movingAt;
+        }
+        return top;
+    }
+
+private:
+    std::vector<std::int32_t> keys;
+    std::vector<std::int32_t> places;
+    std::size_t count = 0;
+    std::size_t capacity;
 };
 
 constexpr std::int32_t kInfinite = 0x7fffffff;
 
 // Dijkstra from the middle of the first "line" to the last one. The grid is
 // addressed as (along, across): for a vertical seam along = y, across = x.
-// cost(across, along) reads the plane.
+// cost(across, along) reads the plane. A node is taken once: a later,
+// longer entry of it could improve no neighbour and is passed over.
 template <class Cost>
 void FindSeamPath(Cost cost, std::int32_t across, std::int32_t along, std::vector<SeamPoint>* path,
                   std::int32_t margin) {
@@ -152,35 +211,35 @@ void FindSeamPath(Cost cost, std::int32_t across, std::int32_t along, std::vecto
     const std::size_t n = static_cast<std::size_t>(across) * static_cast<std::size_t>(along);
     if (n > static_cast<std::size_t>(kInfinite))
         return;
-    std::vector<SeamNode> nodes(n, SeamNode{kInfinite, kInfinite, kInfinite, 1});
+    enum : std::uint8_t { kClosed, kOpen, kTaken };
+    std::vector<std::int32_t> distance(n, kInfinite);
+    std::vector<std::int32_t> from(n, -1);
+    std::vector<std::uint8_t> state(n, kOpen);
     for (std::int32_t a = 0; a < along; ++a)
         for (std::int32_t c = 0; c < across; ++c)
             if (c < margin || c >= across - margin)
-                nodes[static_cast<std::size_t>(a) * across + c].open = 0;
-    auto node = [&](std::int32_t c, std::int32_t a) -> SeamNode& {
-        return nodes[static_cast<std::size_t>(a) * across + c];
-    };
-    CMinHeap5 heap(static_cast<std::int32_t>(n));
-    std::int32_t c = across / 2, a = 0;
-    node(c, a).distance = 0;
-    heap.Push(0, c, a);
-    for (;;) {
-        const std::int32_t key = heap.Pop(&c, &a);
-        if (key == CMinHeap5::kEmpty)
-            break;
-        node(c, a).open = 0;
+                state[static_cast<std::size_t>(a) * across + c] = kClosed;
+    SeamHeap heap(n);
+    std::int32_t at = across / 2;
+    distance[at] = 0;
+    heap.Push(0, at);
+    while (!heap.Empty()) {
+        const std::int32_t key = heap.Pop(&at);
+        if (state[at] == kTaken)
+            continue;
+        state[at] = kTaken;
+        const std::int32_t a = at / across, c = at - a * across;
         if (a == along - 1)
             break;
         auto relax = [&](std::int32_t nc, std::int32_t na) {
-            SeamNode& target = node(nc, na);
-            if (!target.open)
+            const std::int32_t target = na * across + nc;
+            if (state[target] != kOpen)
                 return;
             const std::int32_t d = key + cost(nc, na);
-            if (d < target.distance) {
-                target.distance = d;
-                target.predX = c;
-                target.predY = a;
-                heap.Push(d, nc, na);
+            if (d < distance[target]) {
+                distance[target] = d;
+                from[target] = at;
+                heap.Push(d, target);
             }
         };
         if (c >= 2)
@@ -195,11 +254,9 @@ void FindSeamPath(Cost cost, std::int32_t across, std::int32_t along, std::vecto
                 relax(c + 1, a + 1);
         }
     }
-    // Predecessors of the last popped node, back to the start.
-    for (SeamNode* p = &node(c, a); p->predX != kInfinite;) {
-        path->push_back(SeamPoint{p->predX, p->predY});
-        p = &node(p->predX, p->predY);
-    }
+    // Predecessors of the last node taken, back to the start.
+    for (std::int32_t p = from[at]; p >= 0; p = from[p])
+        path->push_back(SeamPoint{p % across, p / across});
 }
 
 }  // namespace
@@ -603,6 +660,28 @@ bool Is24Bit(CPanoElement* e) {
     return e && e->IsValid() && e->GetBpp() == 24;
 }
 
+// Rows [top, bottom) of about width samples each, side by side; each call
+// writes only its own row.
+template <class Body>
+void ForRows(int top, int bottom, int width, Body body) {
+    if (bottom <= top)
+        return;
+    constexpr std::size_t kChunkSamples = 1 << 14;
+    const std::size_t perRow = static_cast<std::size_t>(std::max(width, 1));
+    if (static_cast<std::size_t>(bottom - top) * perRow < 2 * kChunkSamples) {
+        for (int y = top; y < bottom; ++y)
+            body(y);
+        return;
+    }
+    Platform::ParallelFor(
+        static_cast<std::size_t>(top), static_cast<std::size_t>(bottom),
+        [&](std::size_t b, std::size_t e) {
+            for (std::size_t y = b; y < e; ++y)
+                body(static_cast<int>(y));
+        },
+        std::max<std::size_t>(1, kChunkSamples / perRow));
+}
+
 CPanoElement* NewGreyElement(const Rect& area) {
     RefPtr<CPanoElement> e(new (std::nothrow) CPanoElement(0));
     if (!e || !e->GetImage() || !e->Create(8, area.Width(), area.Height()))
@@ -621,15 +700,27 @@ void MarkCoverage(CPanoElement* map, CPanoElement* element, std::uint8_t value, 
     if (hit.IsEmpty())
         return;
     const std::size_t stride = map->GetStride();
-    for (int y = hit.top; y < hit.bottom; ++y) {
-        std::uint8_t* row = map->GetBits() + static_cast<std::size_t>(y - map->y) * stride;
-        for (int x = hit.left; x < hit.right; ++x) {
-            if (MaskAt(element, x, y) != 0)
-                row[x - map->x] = value;
-            else if (uncovered >= 0)
-                row[x - map->x] = static_cast<std::uint8_t>(uncovered);
+    const std::uint8_t* mask = element->GetMask();
+    const std::size_t maskStride = mask ? element->GetMaskStride() : 0;
+    ForRows(hit.top, hit.bottom, hit.Width(), [&](int y) {
+        std::uint8_t* row =
+            map->GetBits() + static_cast<std::size_t>(y - map->y) * stride + (hit.left - map->x);
+        const int n = hit.Width();
+        if (!mask) {
+            std::memset(row, value, n);
+            return;
         }
-    }
+        const std::uint8_t* m =
+            mask + static_cast<std::size_t>(y - element->y) * maskStride + (hit.left - element->x);
+        if (uncovered >= 0) {
+            for (int i = 0; i < n; ++i)
+                row[i] = m[i] != 0 ? value : static_cast<std::uint8_t>(uncovered);
+        } else {
+            for (int i = 0; i < n; ++i)
+                if (m[i] != 0)
+                    row[i] = value;
+        }
+    });
 }
 
 // 0 bytes of the result's mask along one column (or row) of the photo, only
@@ -900,27 +991,30 @@ CPanoElement* MakeDifferenceImage(CPanoElement* result, CPanoElement* photo, con
     if (!difference)
         return nullptr;
     CPanoElement* d = difference.Get();
-    Platform::ParallelFor(
-        static_cast<std::size_t>(overlap.top), static_cast<std::size_t>(overlap.bottom),
-        [&](std::size_t b, std::size_t e) {
-            for (int y = static_cast<int>(b); y < static_cast<int>(e); ++y) {
-                std::uint8_t* out = d->GetBits() + static_cast<std::size_t>(y - overlap.top) * d->GetStride();
-                const std::uint8_t* r =
-                    result->GetBits() + static_cast<std::size_t>(y - result->y) * result->GetStride();
-                const std::uint8_t* p =
-                    photo->GetBits() + static_cast<std::size_t>(y - photo->y) * photo->GetStride();
-                for (int x = overlap.left; x < overlap.right; ++x) {
-                    if (MaskAt(result, x, y) == 0 || (photo->GetMask() && MaskAt(photo, x, y) == 0)) {
-                        out[x - overlap.left] = 255;
-                        continue;
-                    }
-                    const int gr = static_cast<int>(GreyLevel(r + 3 * (x - result->x)));
-                    const int gp = static_cast<int>(GreyLevel(p + 3 * (x - photo->x)));
-                    out[x - overlap.left] = static_cast<std::uint8_t>(std::abs(gr - gp));
-                }
+    const std::uint8_t* resultMask = result->GetMask();
+    const std::uint8_t* photoMask = photo->GetMask();
+    const std::size_t resultMaskStride = resultMask ? result->GetMaskStride() : 0;
+    const std::size_t photoMaskStride = photoMask ? photo->GetMaskStride() : 0;
+    ForRows(overlap.top, overlap.bottom, 4 * overlap.Width(), [&](int y) {
+        std::uint8_t* out = d->GetBits() + static_cast<std::size_t>(y - overlap.top) * d->GetStride();
+        const std::uint8_t* r =
+            result->GetBits() + static_cast<std::size_t>(y - result->y) * result->GetStride();
+        const std::uint8_t* p =
+            photo->GetBits() + static_cast<std::size_t>(y - photo->y) * photo->GetStride();
+        const std::uint8_t* rm =
+            resultMask ? resultMask + static_cast<std::size_t>(y - result->y) * resultMaskStride : nullptr;
+        const std::uint8_t* pm =
+            photoMask ? photoMask + static_cast<std::size_t>(y - photo->y) * photoMaskStride : nullptr;
+        for (int x = overlap.left; x < overlap.right; ++x) {
+            if ((rm && rm[x - result->x] == 0) || (pm && pm[x - photo->x] == 0)) {
+                out[x - overlap.left] = 255;
+                continue;
             }
-        },
-        16);
+            const int gr = static_cast<int>(GreyLevel(r + 3 * (x - result->x)));
+            const int gp = static_cast<int>(GreyLevel(p + 3 * (x - photo->x)));
+            out[x - overlap.left] = static_cast<std::uint8_t>(std::abs(gr - gp));
+        }
+    });
     return difference.Detach();
 }
 
@@ -941,23 +1035,30 @@ void KeepCutWithinCoverage(CPanoElement* warped, const std::vector<std::uint8_t>
         return;
     const Rect rr = result && result->IsValid() ? result->GetRect() : Rect();
     const int w = warped->GetWidth();
-    Platform::ParallelFor(
-        0, static_cast<std::size_t>(warped->GetHeight()),
-        [&](std::size_t b, std::size_t e) {
-            for (std::size_t row = b; row < e; ++row) {
-                std::uint8_t* m = warped->GetMask() + row * stride;
-                const std::uint8_t* c = coverage.data() + row * stride;
-                const int y = warped->y + static_cast<int>(row);
-                const bool rowInResult = y >= rr.top && y < rr.bottom;
-                for (int i = 0; i < w; ++i) {
-                    const int x = warped->x + i;
-                    const bool resultCovers =
-                        rowInResult && x >= rr.left && x < rr.right && MaskAt(result, x, y) != 0;
-                    m[i] = resultCovers ? std::min(m[i], c[i]) : c[i];
-                }
-            }
-        },
-        16);
+    const std::uint8_t* resultMask = result && result->IsValid() ? result->GetMask() : nullptr;
+    const std::size_t resultMaskStride = resultMask ? result->GetMaskStride() : 0;
+    // The columns of the photo that lie inside the result.
+    const int inLeft = std::clamp(rr.left - warped->x, 0, w),
+              inRight = std::clamp(rr.right - warped->x, 0, w);
+    ForRows(0, warped->GetHeight(), w, [&](int row) {
+        std::uint8_t* m = warped->GetMask() + static_cast<std::size_t>(row) * stride;
+        const std::uint8_t* c = coverage.data() + static_cast<std::size_t>(row) * stride;
+        const int y = warped->y + row;
+        if (y < rr.top || y >= rr.bottom || inLeft >= inRight) {
+            std::memcpy(m, c, w);
+            return;
+        }
+        std::memcpy(m, c, inLeft);
+        std::memcpy(m + inRight, c + inRight, w - inRight);
+        const std::uint8_t* rm = resultMask ? resultMask +
+                                                  static_cast<std::size_t>(y - result->y) * resultMaskStride +
+                                                  (warped->x + inLeft - result->x)
+                                            : nullptr;
+        for (int i = inLeft; i < inRight; ++i) {
+            const bool resultCovers = !rm || rm[i - inLeft] != 0;
+            m[i] = resultCovers ? std::min(m[i], c[i]) : c[i];
+        }
+    });
 }
 
 bool ComputeSeamMask(CPanoElement* warped, CPanoElement* result, int motionModel, SeamSet* seams,

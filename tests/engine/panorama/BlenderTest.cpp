@@ -6,6 +6,7 @@
 
 #include "Blender.h"
 #include "PanoramaFixtures.h"
+#include "ThreadPool.h"
 
 using namespace PanoramaFixtures;
 using namespace LaplacianPyramid;
@@ -261,6 +262,121 @@ TEST(PyramidTest, LinearFillMatchesTheLiteralSearch) {
                     ASSERT_EQ(0, std::memcmp(a[k]->Row(y), b[k]->Row(y), s.w))
                         << s.w << "x" << s.h << " rep " << rep << " channel " << k << " row " << y;
         }
+}
+
+// The filters as written, one sample at a time, edges clamped.
+RefPtr<CLevel> LiteralReduce(const CLevel& g) {
+    const int w = g.width, h = g.height, ow = w / 2 + 1, oh = h / 2 + 1;
+    auto at = [&](int x, int y) {
+        return static_cast<int>(g.Row(std::clamp(y, 0, h - 1))[std::clamp(x, 0, w - 1)]);
+    };
+    CLevel rows(ow, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < ow; ++x)
+            rows.Row(y)[x] =
+                static_cast<std::uint8_t>((at(2 * x - 2, y) + 5 * at(2 * x - 1, y) + 8 * at(2 * x, y) +
+                                           5 * at(2 * x + 1, y) + at(2 * x + 2, y)) /
+                                          20);
+    RefPtr<CLevel> out(new CLevel(ow, oh));
+    auto r = [&](int x, int y) { return static_cast<int>(rows.Row(std::clamp(y, 0, h - 1))[x]); };
+    for (int y = 0; y < oh; ++y)
+        for (int x = 0; x < ow; ++x)
+            out->Row(y)[x] =
+                static_cast<std::uint8_t>((r(x, 2 * y - 2) + 5 * r(x, 2 * y - 1) + 8 * r(x, 2 * y) +
+                                           5 * r(x, 2 * y + 1) + r(x, 2 * y + 2)) /
+                                          20);
+    return out;
+}
+
+RefPtr<CLevel> LiteralExpand(const CLevel& g) {
+    const int a = g.width, b = g.height;
+    // One line of n samples into 2n - 1.
+    auto line = [](int n, auto s, auto put) {
+        if (n == 1) {
+            put(0, s(0));
+            return;
+        }
+        for (int i = 0; i < n; ++i) {
+            const int l = i > 0 ? s(i - 1) : -1, r = i < n - 1 ? s(i + 1) : -1;
+            put(2 * i, l < 0 ? (8 * s(i) + r) / 9 : r < 0 ? (l + 8 * s(i)) / 9 : (l + 8 * s(i) + r) / 10);
+            if (i < n - 1)
+                put(2 * i + 1, (s(i) + s(i + 1)) / 2);
+        }
+    };
+    CLevel columns(a, 2 * b - 1);
+    for (int x = 0; x < a; ++x)
+        line(
+            b, [&](int i) { return static_cast<int>(g.Row(i)[x]); },
+            [&](int i, int v) { columns.Row(i)[x] = static_cast<std::uint8_t>(v); });
+    RefPtr<CLevel> out(new CLevel(2 * a - 1, 2 * b - 1));
+    for (int y = 0; y < 2 * b - 1; ++y)
+        line(
+            a, [&](int i) { return static_cast<int>(columns.Row(y)[i]); },
+            [&](int i, int v) { out->Row(y)[i] = static_cast<std::uint8_t>(v); });
+    return out;
+}
+
+// Pyramids of planes large enough to be split among threads: every level,
+// and the collapsed plane, the same with one thread and with several, and
+// the same as the filters applied sample by sample.
+TEST(PyramidTest, LevelsAreTheLiteralFiltersWithAnyThreadCount) {
+    std::mt19937 rng(31);
+    const int sizes[][2] = {{257, 193}, {513, 129}, {97, 385}};
+    for (const auto& size : sizes) {
+        CLevel source(size[0], size[1]);
+        for (int y = 0; y < size[1]; ++y)
+            for (int x = 0; x < size[0]; ++x)
+                source.Row(y)[x] = static_cast<std::uint8_t>((x * 7 + y * 3) % 256 / 2 + rng() % 128);
+        // The Laplacian levels from the literal filters.
+        const int levels = 5;
+        std::vector<RefPtr<CLevel>> gauss;
+        gauss.emplace_back(new CLevel(size[0], size[1]));
+        for (int y = 0; y < size[1]; ++y)
+            std::memcpy(gauss[0]->Row(y), source.Row(y), size[0]);
+        for (int l = 1; l < levels; ++l)
+            gauss.push_back(LiteralReduce(*gauss[l - 1]));
+        for (int l = 0; l + 1 < levels; ++l) {
+            const RefPtr<CLevel> up = LiteralExpand(*gauss[l + 1]);
+            for (int y = 0; y < gauss[l]->height; ++y)
+                for (int x = 0; x < gauss[l]->width; ++x)
+                    gauss[l]->Row(y)[x] = static_cast<std::uint8_t>(
+                        std::clamp(gauss[l]->Row(y)[x] - up->Row(y)[x] + 128, 0, 255));
+        }
+        // Collapsed back, on copies: detail clamped on the way down stays lost.
+        std::vector<RefPtr<CLevel>> literal;
+        for (const auto& g : gauss) {
+            literal.emplace_back(new CLevel(g->width, g->height));
+            for (int y = 0; y < g->height; ++y)
+                std::memcpy(literal.back()->Row(y), g->Row(y), g->width);
+        }
+        for (int l = levels - 1; l > 0; --l) {
+            const RefPtr<CLevel> up = LiteralExpand(*literal[l]);
+            for (int y = 0; y < literal[l - 1]->height; ++y)
+                for (int x = 0; x < literal[l - 1]->width; ++x)
+                    literal[l - 1]->Row(y)[x] = static_cast<std::uint8_t>(
+                        std::clamp(literal[l - 1]->Row(y)[x] + up->Row(y)[x] - 128, 0, 255));
+        }
+        for (unsigned threads : {1u, 3u, 8u}) {
+            Platform::ThreadPool pool(threads);
+            Platform::ThreadPool::ScopedShared use(pool);
+            LevelFactory factory;
+            Pyramid p;
+            p.emplace_back(factory.NewLevel(size[0], size[1]));
+            for (int y = 0; y < size[1]; ++y)
+                std::memcpy(p[0]->Row(y), source.Row(y), size[0]);
+            BuildPyramid(p, levels, true, factory);
+            ASSERT_EQ(static_cast<int>(p.size()), levels);
+            for (int l = 0; l < levels; ++l)
+                for (int y = 0; y < p[l]->height; ++y)
+                    ASSERT_EQ(0, std::memcmp(p[l]->Row(y), gauss[l]->Row(y), p[l]->width))
+                        << size[0] << "x" << size[1] << " threads " << threads << " level " << l << " row "
+                        << y;
+            Collapse(p, factory);
+            for (int y = 0; y < size[1]; ++y)
+                ASSERT_EQ(0, std::memcmp(p[0]->Row(y), literal[0]->Row(y), size[0]))
+                    << size[0] << "x" << size[1] << " threads " << threads << " collapsed row " << y;
+        }
+    }
 }
 
 }  // namespace

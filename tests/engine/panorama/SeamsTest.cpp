@@ -137,6 +137,74 @@ TEST(SeamSearch, DegenerateStripsGiveNoPath) {
     EXPECT_EQ(Vertical(thin, 0).size(), 5u);
 }
 
+// The search as written on the public heap: every node popped relaxes its
+// neighbours, closed ones included. Equal keys leave the heap in its own
+// order, which decides between equally cheap paths.
+std::vector<SeamPoint> LiteralVerticalSearch(const Plane& p, int margin) {
+    struct Node {
+        int distance = 0x7fffffff, px = -1, py = -1;
+        bool open = true;
+    };
+    std::vector<Node> nodes(static_cast<std::size_t>(p.w) * p.h);
+    auto node = [&](int x, int y) -> Node& { return nodes[static_cast<std::size_t>(y) * p.w + x]; };
+    for (int y = 0; y < p.h; ++y)
+        for (int x = 0; x < p.w; ++x)
+            node(x, y).open = x >= margin && x < p.w - margin;
+    CMinHeap5 heap(p.w * p.h);
+    int x = p.w / 2, y = 0;
+    node(x, y).distance = 0;
+    heap.Push(0, x, y);
+    for (;;) {
+        const int key = heap.Pop(&x, &y);
+        if (key == CMinHeap5::kEmpty)
+            break;
+        node(x, y).open = false;
+        if (y == p.h - 1)
+            break;
+        auto relax = [&](int nx, int ny) {
+            Node& t = node(nx, ny);
+            const int d = key + p.bytes[static_cast<std::size_t>(ny) * p.w + nx];
+            if (t.open && d < t.distance) {
+                t.distance = d;
+                t.px = x;
+                t.py = y;
+                heap.Push(d, nx, ny);
+            }
+        };
+        if (x >= 2)
+            relax(x - 1, y);
+        if (x <= p.w - 2)
+            relax(x + 1, y);
+        if (y < p.h - 1) {
+            if (x >= 2)
+                relax(x - 1, y + 1);
+            relax(x, y + 1);
+            if (x <= p.w - 2)
+                relax(x + 1, y + 1);
+        }
+    }
+    std::vector<SeamPoint> path;
+    for (const Node* n = &node(x, y); n->px >= 0; n = &node(n->px, n->py))
+        path.push_back(SeamPoint{n->px, n->py});
+    std::reverse(path.begin(), path.end());
+    return path;
+}
+
+// Few distinct costs make many equally cheap paths: the search must break
+// every tie as the heap does.
+TEST(SeamSearch, TiesAreBrokenAsTheHeapOrdersThem) {
+    std::mt19937 rng(11);
+    for (int rep = 0; rep < 300; ++rep) {
+        Plane p(1 + static_cast<int>(rng() % 60), 1 + static_cast<int>(rng() % 60), 0);
+        const int levels = rep % 3 == 0 ? 2 : rep % 3 == 1 ? 5 : 256;
+        for (auto& b : p.bytes)
+            b = static_cast<std::uint8_t>(rng() % levels);
+        const int margin = rep % 7 == 0 ? static_cast<int>(rng() % 30) : SeamMargin(p.w);
+        ASSERT_EQ(Vertical(p, margin), LiteralVerticalSearch(p, margin))
+            << p.w << "x" << p.h << " margin " << margin << " costs " << levels;
+    }
+}
+
 TEST(SeamSearch, MeanOfRegionClipsAndRounds) {
     auto img = MakeElement(
         4, 2, 0, 0, [](int c, int r, int) { return c + 4 * r; }, 8);
