@@ -27,8 +27,8 @@ IDib* CloneImage(IDib* source) {
     return new (std::nothrow) PanoramaLib::PImage(*source);
 }
 
-std::unique_ptr<std::uint8_t[]> AllocBytes(std::size_t n) {
-    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[n]());
+PlaneMemory::Buffer<std::uint8_t> AllocBytes(std::size_t n) {
+    return PlaneMemory::Buffer<std::uint8_t>::Zeroed(n);
 }
 
 }  // namespace
@@ -245,7 +245,7 @@ std::uint16_t* CPanoElement::GetBlendBuffer() {
         const std::size_t n = MaskBytes();
         if (n == 0)
             return nullptr;
-        blendBuffer.reset(new (std::nothrow) std::uint16_t[n]());
+        blendBuffer = PlaneMemory::Buffer<std::uint16_t>::Zeroed(n);
     }
     return blendBuffer.get();
 }

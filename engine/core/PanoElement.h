@@ -8,6 +8,7 @@
 #include <string>
 
 #include "PanoramaLib.h"
+#include "PlaneMemory.h"
 
 class CPanoElement : public OrvexBase::RefCounter, public PanoramaLib::IPanoElement {
 public:
@@ -91,8 +92,8 @@ private:
     std::size_t MaskBytes() const;
 
     PanoramaLib::IDib* image = nullptr;
-    std::unique_ptr<std::uint8_t[]> mask;
-    std::unique_ptr<std::uint8_t[]> savedMask;
-    std::unique_ptr<std::uint16_t[]> blendBuffer;
+    PlaneMemory::Buffer<std::uint8_t> mask;
+    PlaneMemory::Buffer<std::uint8_t> savedMask;
+    PlaneMemory::Buffer<std::uint16_t> blendBuffer;
     std::wstring errorText;
 };

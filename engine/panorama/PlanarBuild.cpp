@@ -18,6 +18,7 @@
 #include "Features.h"
 #include "LensPresets.h"
 #include "Panorama.h"
+#include "PlaneMemory.h"
 #include "ScopeExit.h"
 #include "ThreadPool.h"
 
@@ -386,6 +387,8 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
             delete s;
             s = nullptr;
         }
+        // The detector's planes were freed on many threads.
+        PlaneMemory::GiveBackFreeHeap();
 
         if (!MatchAndStitch(automatic))
             throw panorama_error();
@@ -444,6 +447,8 @@ bool CPanorama::MatchAndStitch(bool automatic) {
         progress_->SetStage(PanoramaLib::StageMatching);
     if (!(automatic ? BuildMatchGraph(&matchGraph_) : BuildMatchGraphManually(&matchGraph_)))
         return false;
+    // The matching's indexes are gone; their memory is not needed again.
+    PlaneMemory::GiveBackFreeHeap();
     if (matchGraph_.Edges().empty())
         throw panorama_cannot_build();
 
