@@ -12,8 +12,11 @@
 
 namespace PlaneMemory {
 
-// Blocks of at least this many bytes are mapped; smaller ones use the heap.
-constexpr std::size_t kMappedFrom = std::size_t(256) << 10;
+// Blocks of at least this many bytes are mapped; smaller ones use the heap,
+// whose recycled pages cost no page fault (on a virtual machine a fault costs
+// far more than clearing the page), and the planes of a build below this
+// size come and go by the hundred.
+constexpr std::size_t kMappedFrom = std::size_t(4) << 20;
 
 // Zero-filled memory for bytes (at least one), or null when there is none.
 void* Allocate(std::size_t bytes) noexcept;

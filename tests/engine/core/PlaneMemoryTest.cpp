@@ -28,7 +28,7 @@ long ResidentKb() {
 TEST(PlaneMemory, BuffersAreZeroFilledWritableAndMoveTheirOwnership) {
     // Below, at and above the size from which blocks are mapped, and empty.
     for (std::size_t bytes : {std::size_t(0), std::size_t(1), std::size_t(4097), PlaneMemory::kMappedFrom - 1,
-                              PlaneMemory::kMappedFrom, std::size_t(3) << 20}) {
+                              PlaneMemory::kMappedFrom, PlaneMemory::kMappedFrom + 12346}) {
         auto b = PlaneMemory::Buffer<std::uint16_t>::Zeroed(bytes / 2);
         ASSERT_TRUE(b) << bytes;
         EXPECT_EQ(b.size(), bytes / 2);
