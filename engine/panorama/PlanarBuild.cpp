@@ -511,8 +511,6 @@ bool CPanorama::MatchAndStitch(bool automatic) {
 
     lensBits_.assign(copies_.size(), false);
     built_ = true;
-    // Likewise the preview's blending planes before the full-size render.
-    PlaneMemory::GiveBackFreeHeap();
     return true;
 }
 
