@@ -32,7 +32,8 @@ public:
     bool CopyTo(PanoramaLib::IPanoElement* target) override;
     PanoramaLib::IPanoElement* Clone() override;
     std::uint8_t* GetMask() override { return mask.get(); }
-    int GetMaskStride() const override;
+    // Final and inline: pixel loops elsewhere call it once per row.
+    int GetMaskStride() const final { return (image->GetWidth() + 3) & ~3; }
     void ApplyMask() override;
     PanoramaLib::IDib* GetImage() const override { return image; }
     OrvexBase::Size GetSize() const override;
