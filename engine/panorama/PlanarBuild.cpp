@@ -387,8 +387,6 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
             delete s;
             s = nullptr;
         }
-        // The detector's planes were freed on many threads.
-        PlaneMemory::GiveBackFreeHeap();
 
         if (!MatchAndStitch(automatic))
             throw panorama_error();
