@@ -445,8 +445,12 @@ bool CPanorama::MatchAndStitch(bool automatic) {
         progress_->SetStage(PanoramaLib::StageMatching);
     if (!(automatic ? BuildMatchGraph(&matchGraph_) : BuildMatchGraphManually(&matchGraph_)))
         return false;
-    // The matching's indexes are gone; their memory is not needed again.
-    PlaneMemory::GiveBackFreeHeap();
+    // The matching's indexes are gone. Freed on many threads, their pages sit
+    // in per-thread heaps where the compositing would grow past them; on one
+    // thread the compositing reuses them, and returning them would only cost
+    // page faults.
+    if (Platform::ThreadPool::Shared().ThreadCount() > 1)
+        PlaneMemory::GiveBackFreeHeap();
     if (matchGraph_.Edges().empty())
         throw panorama_cannot_build();
 
