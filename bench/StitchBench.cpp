@@ -4,10 +4,14 @@
 // sphere instead (full-size render at elevation, azimuth and tilt 0), and
 // then also the fitted poses: "focal: <pixels>" (mean over the placed
 // photos) and "pose <i>: yaw pitch roll" in degrees for every photo.
+// With --stage-memory, a "memory <stage>:" line follows every stage time:
+// the stage's own peak resident size, the resident size at its end, and the
+// heap in use and held free by the allocator then (megabytes).
 // Problems go to stderr and the exit status says whether a panorama was made
 // (the usage text lists both the build status and the exit codes), so a
 // script can tell a benchmark figure from a failed run.
 
+#include <malloc.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -37,6 +41,61 @@ double Seconds(Clock::time_point from) {
     return std::chrono::duration<double>(Clock::now() - from).count();
 }
 
+// A "Vm...:" figure of /proc/self/status in kilobytes, or -1.
+long StatusKb(const char* key) {
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f)
+        return -1;
+    char line[256];
+    long kb = -1;
+    const std::size_t n = std::strlen(key);
+    while (std::fgets(line, sizeof line, f))
+        if (std::strncmp(line, key, n) == 0 && line[n] == ':') {
+            kb = std::strtol(line + n + 1, nullptr, 10);
+            break;
+        }
+    std::fclose(f);
+    return kb;
+}
+
+// Per-stage peaks: the kernel's high-water mark is read at a stage's end and
+// then reset, so each stage reports its own; the largest is kept for the
+// final peak_rss_mb line, which the reset would otherwise lower.
+class StageMemory {
+public:
+    bool enabled = false;
+
+    void StageStarts() {
+        if (!enabled)
+            return;
+        Fold();
+        if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+            std::fputs("5", f);
+            std::fclose(f);
+        }
+    }
+    void StageEnds(const char* stage) {
+        if (!enabled)
+            return;
+        const long hwm = StatusKb("VmHWM");
+        Fold();
+        const struct mallinfo2 heap = mallinfo2();
+        std::printf("memory %s: peak_rss_mb %ld rss_mb %ld heap_mb %zu heap_free_mb %zu\n", stage, hwm / 1024,
+                    StatusKb("VmRSS") / 1024, (heap.uordblks + heap.hblkhd) >> 20, heap.fordblks >> 20);
+    }
+    long PeakKb() {
+        if (enabled)
+            Fold();
+        return peakKb_;
+    }
+
+private:
+    void Fold() { peakKb_ = std::max(peakKb_, StatusKb("VmHWM")); }
+    long peakKb_ = 0;
+};
+
+StageMemory g_stageMemory;
+
 // Records when each stage starts, from the engine's own progress reports.
 class StageClock : public PanoramaLib::IProgressIndicator {
 public:
@@ -53,6 +112,7 @@ public:
             return;
         Close();
         current = name;
+        g_stageMemory.StageStarts();
         started = Clock::now();
     }
     bool SetProgress(int, int position) override {
@@ -62,6 +122,7 @@ public:
         if (current && std::strcmp(current, arranging) == 0 && position > arrangementStart + 1) {
             Close();
             current = "compositing";
+            g_stageMemory.StageStarts();
             started = Clock::now();
         }
         if (current && std::strcmp(current, arranging) == 0 && arrangementStart < 0)
@@ -73,8 +134,10 @@ public:
     bool tiled = false;
 
     void Close() {
-        if (current)
+        if (current) {
             std::printf("stage %s: %.3f\n", current, Seconds(started));
+            g_stageMemory.StageEnds(current);
+        }
         current = nullptr;
     }
 
@@ -110,7 +173,9 @@ const char kUsage[] =
     "among the photos that loaded), stage times, peak memory and the result's size.\n"
     "Photos that cannot be loaded are reported and left out. --out saves the result\n"
     "(.jpg, .jpeg, .png, .tif, .tiff or .bmp). --preset N is a lens preset from 0 to 9.\n"
-    "--threads N uses N worker threads (1 to 1024).\n"
+    "--threads N uses N worker threads (1 to 1024). --stage-memory adds a line after\n"
+    "every stage time: the stage's peak and final resident size, and the heap in use\n"
+    "and held free at its end (MB).\n"
     "\n"
     "Build status (\"status:\" line):\n"
     "  1  built\n"
@@ -159,19 +224,30 @@ std::string Narrow(const std::wstring& text) {
 }
 
 // The photos that load, in order; each one that does not is reported with the
-// image buffer's reason and left out.
+// image buffer's reason and left out. Decoding is the longest serial step of
+// a run, so the photos are decoded side by side.
 std::vector<PanoramaLib::IPanoElement*> LoadPhotos(const std::vector<std::string>& files) {
+    std::vector<PanoramaLib::IPanoElement*> loaded(files.size(), nullptr);
+    std::vector<std::string> why(files.size());
+    Platform::ParallelFor(0, files.size(), [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            PanoramaLib::IPanoElement* e = CreatePanoElement(0);
+            if (e->Load(Platform::WideFromUtf8(files[i]))) {
+                loaded[i] = e;
+                continue;
+            }
+            why[i] = Narrow(e->GetErrorText());
+            e->Release();
+        }
+    });
     std::vector<PanoramaLib::IPanoElement*> photos;
-    for (const std::string& f : files) {
-        PanoramaLib::IPanoElement* e = CreatePanoElement(0);
-        if (e->Load(Platform::WideFromUtf8(f))) {
-            photos.push_back(e);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (loaded[i]) {
+            photos.push_back(loaded[i]);
             continue;
         }
-        std::string why = Narrow(e->GetErrorText());
-        std::fprintf(stderr, "stitch_bench: cannot load %s: %s (left out)\n", f.c_str(),
-                     why.empty() ? "unknown error" : why.c_str());
-        e->Release();
+        std::fprintf(stderr, "stitch_bench: cannot load %s: %s (left out)\n", files[i].c_str(),
+                     why[i].empty() ? "unknown error" : why[i].c_str());
     }
     return photos;
 }
@@ -202,7 +278,7 @@ const char* StatusMeaning(int status) {
 void PrintPeakMemory() {
     struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("peak_rss_mb: %ld\n", usage.ru_maxrss / 1024);
+    std::printf("peak_rss_mb: %ld\n", std::max(usage.ru_maxrss, g_stageMemory.PeakKb()) / 1024);
 }
 
 // The tiled engine: build, then the full-size render at the zero view angles.
@@ -351,6 +427,8 @@ int main(int argc, char** argv) {
             const char* v = value();
             if (!ParseInt(v, 400, 660, planar.analysis) || (planar.analysis != 400 && planar.analysis != 660))
                 return Refuse(a, v, "400 or 660");
+        } else if (a == "--stage-memory") {
+            g_stageMemory.enabled = true;
         } else if (a == "--ring") {
             planar.ring = true;
         } else if (a == "--tiled") {

@@ -1,33 +1,101 @@
 #include "ThreadPool.h"
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <exception>
 
 namespace Platform {
 
 namespace {
+
 // Set while a thread runs chunks of a job: a loop nested in a chunk then runs
-// inline instead of waiting for the pool it is part of.
+// inline, or on idle workers when the job allows it, instead of queueing
+// behind the job it is part of.
 thread_local bool t_inJob = false;
+thread_local bool t_shareIdle = false;
+
+static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t) &&
+              std::atomic<std::uint32_t>::is_always_lock_free);
+
+// Sleeps while word still holds expected (or until any wake).
+void FutexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected) {
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAIT_PRIVATE, expected, nullptr,
+            nullptr, 0);
+}
+
+// The word's address is only handed to the kernel: the word may be gone by
+// then, and a stray wake is harmless, since every wait re-checks its condition.
+void FutexWakeOne(std::atomic<std::uint32_t>* word) {
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+// Loops of a build follow each other within microseconds: a thread that
+// waits spins this long before it sleeps, which saves a wake-up call per loop
+// without holding a core for long when the work has run out.
+constexpr auto kSpin = std::chrono::microseconds(50);
+
+// Spins until ready() or the spin time is up; whether ready() was seen.
+template <class Ready>
+bool SpinFor(Ready ready) {
+    const auto until = std::chrono::steady_clock::now() + kSpin;
+    for (;;) {
+        for (int i = 0; i < 32; ++i) {
+            if (ready())
+                return true;
+            CpuRelax();
+        }
+        if (std::chrono::steady_clock::now() >= until)
+            return ready();
+    }
+}
+
+// Slot states besides a pointer to the job a worker is asked to help with.
+constexpr std::uintptr_t kIdle = 0;
+constexpr std::uintptr_t kBusy = 1;
+
+// Job::pending: tickets not yet finished, and whether the caller sleeps.
+constexpr std::uint32_t kCallerAsleep = 0x80000000u;
+constexpr std::uint32_t kTicketMask = ~kCallerAsleep;
+
 }  // namespace
 
 struct ThreadPool::Job {
     std::size_t begin = 0, end = 0, chunk = 1;
-    const std::function<void(std::size_t, std::size_t)>* body = nullptr;
+    InvokeFn invoke = nullptr;
+    void* body = nullptr;
+    bool shareIdle = false;
     std::atomic<std::size_t> next{0};
-    std::atomic<unsigned> active{0};
+    std::atomic<std::uint32_t> pending{0};
     std::mutex errorMutex;
     std::exception_ptr error;
+};
+
+struct alignas(64) ThreadPool::Slot {
+    std::atomic<std::uintptr_t> state{kIdle};  // kIdle, kBusy or the Job* offered
+    std::atomic<std::uint32_t> signal{0};      // bumped to wake the worker
+    std::atomic<bool> sleeping{false};
 };
 
 ThreadPool::ThreadPool(unsigned threads) {
     if (threads == 0)
         threads = std::max(1u, std::thread::hardware_concurrency());
+    slots_ = std::make_unique<Slot[]>(threads - 1);
     for (unsigned i = 1; i < threads; ++i) {
         try {
-            workers_.emplace_back([this] { WorkerLoop(); });
+            workers_.emplace_back([this, i] { WorkerLoop(slots_[i - 1]); });
         } catch (...) {
             break;  // fewer workers; the caller still runs every chunk itself
         }
@@ -35,25 +103,26 @@ ThreadPool::ThreadPool(unsigned threads) {
 }
 
 ThreadPool::~ThreadPool() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        quit_ = true;
+    quit_.store(true);
+    for (std::size_t i = 0; i < workers_.size(); ++i) {
+        slots_[i].signal.fetch_add(1);
+        FutexWakeOne(&slots_[i].signal);
     }
-    wake_.notify_all();
     for (std::thread& t : workers_)
         t.join();
 }
 
 void ThreadPool::RunChunks(Job& job) {
-    const bool wasInJob = t_inJob;
+    const bool wasInJob = t_inJob, wasSharing = t_shareIdle;
     t_inJob = true;
+    t_shareIdle = job.shareIdle;
     for (;;) {
         const std::size_t start = job.begin + job.next.fetch_add(job.chunk);
         if (start >= job.end)
             break;
         const std::size_t stop = std::min(job.end, start + job.chunk);
         try {
-            (*job.body)(start, stop);
+            job.invoke(job.body, start, stop);
         } catch (...) {
             std::lock_guard<std::mutex> lock(job.errorMutex);
             if (!job.error)
@@ -61,74 +130,130 @@ void ThreadPool::RunChunks(Job& job) {
         }
     }
     t_inJob = wasInJob;
+    t_shareIdle = wasSharing;
 }
 
-void ThreadPool::WorkerLoop() {
-    std::size_t seen = 0;
+void ThreadPool::FinishTicket(Job& job) {
+    std::atomic<std::uint32_t>* word = &job.pending;
+    // The caller may return (and the job go away) as soon as this lands.
+    if (word->fetch_sub(1) == (kCallerAsleep | 1u))
+        FutexWakeOne(word);
+}
+
+void ThreadPool::WorkerLoop(Slot& slot) {
     for (;;) {
-        Job* job;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [&] { return quit_ || (job_ && generation_ != seen && wanted_ > 0); });
-            if (quit_)
-                return;
-            seen = generation_;
-            --wanted_;
-            job = job_;
-            job->active.fetch_add(1);
+        std::uintptr_t state = slot.state.load();
+        if (state > kBusy) {
+            if (slot.state.compare_exchange_strong(state, kBusy)) {
+                Job& job = *reinterpret_cast<Job*>(state);
+                RunChunks(job);
+                slot.state.store(kIdle);  // idle before the caller can return
+                FinishTicket(job);
+            }
+            continue;
         }
-        RunChunks(*job);
-        bool last;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            last = job->active.fetch_sub(1) == 1;
-        }
-        if (last)
-            done_.notify_one();
+        if (quit_.load())
+            return;
+        if (SpinFor([&] { return slot.state.load(std::memory_order_relaxed) > kBusy || quit_.load(); }))
+            continue;
+        const std::uint32_t seen = slot.signal.load();
+        slot.sleeping.store(true);
+        // Paired with the offering thread's store of the job, then its load of
+        // sleeping: one of the two sees the other.
+        if (slot.state.load() <= kBusy && !quit_.load())
+            FutexWait(slot.signal, seen);
+        slot.sleeping.store(false);
     }
 }
 
-void ThreadPool::ParallelFor(std::size_t begin, std::size_t end,
-                             const std::function<void(std::size_t, std::size_t)>& body, std::size_t grain) {
+std::size_t ThreadPool::IdleWorkers() const {
+    std::size_t idle = 0;
+    for (std::size_t i = 0; i < workers_.size(); ++i)
+        idle += slots_[i].state.load(std::memory_order_relaxed) == kIdle;
+    return idle;
+}
+
+void ThreadPool::RunJob(Job& job, std::size_t helpers) {
+    // Offers the job to idle workers only, waking just those that sleep.
+    const auto ticket = reinterpret_cast<std::uintptr_t>(&job);
+    std::size_t offered = 0;
+    for (std::size_t i = 0; i < workers_.size() && offered < helpers; ++i) {
+        Slot& slot = slots_[i];
+        std::uintptr_t idle = kIdle;
+        job.pending.fetch_add(1);
+        if (!slot.state.compare_exchange_strong(idle, ticket)) {
+            job.pending.fetch_sub(1);
+            continue;
+        }
+        ++offered;
+        if (slot.sleeping.load()) {
+            slot.signal.fetch_add(1);
+            FutexWakeOne(&slot.signal);
+        }
+    }
+    RunChunks(job);
+    // Every chunk is taken: offers not yet picked up are withdrawn.
+    for (std::size_t i = 0; i < workers_.size() && offered > 0; ++i) {
+        std::uintptr_t mine = ticket;
+        if (slots_[i].state.compare_exchange_strong(mine, kIdle)) {
+            --offered;
+            job.pending.fetch_sub(1);
+        }
+    }
+    auto finished = [&] { return (job.pending.load() & kTicketMask) == 0; };
+    if (!SpinFor(finished)) {
+        for (;;) {
+            std::uint32_t v = job.pending.load();
+            if ((v & kTicketMask) == 0)
+                break;
+            if (!(v & kCallerAsleep)) {
+                if (!job.pending.compare_exchange_weak(v, v | kCallerAsleep))
+                    continue;
+                v |= kCallerAsleep;
+            }
+            FutexWait(job.pending, v);
+        }
+    }
+    if (job.error)
+        std::rethrow_exception(job.error);
+}
+
+void ThreadPool::Run(std::size_t begin, std::size_t end, std::size_t grain, Nested nested, InvokeFn invoke,
+                     void* body) {
     if (begin >= end)
         return;
     grain = std::max<std::size_t>(grain, 1);
     const std::size_t count = end - begin;
-    if (workers_.empty() || count <= grain || t_inJob) {
-        body(begin, end);
+    const bool nestedHere = t_inJob;
+    if (workers_.empty() || count <= grain || (nestedHere && !t_shareIdle)) {
+        invoke(body, begin, end);
         return;
     }
-    std::lock_guard<std::mutex> submitLock(submit_);
     Job job;
     job.begin = begin;
     job.end = end;
+    job.invoke = invoke;
+    job.body = body;
+    job.shareIdle = nested == Nested::ShareIdleWorkers;
+    if (nestedHere) {
+        // Only the workers idle now can help; with none, the loop is the
+        // chunk thread's alone.
+        const std::size_t idle = IdleWorkers();
+        if (idle == 0) {
+            invoke(body, begin, end);
+            return;
+        }
+        const std::size_t threads = std::min(idle + 1, (count + grain - 1) / grain);
+        job.chunk = std::max(grain, count / (threads * 4) + 1);
+        const std::size_t chunks = (count + job.chunk - 1) / job.chunk;
+        RunJob(job, std::min(idle, chunks - 1));
+        return;
+    }
+    std::lock_guard<std::mutex> submitLock(submit_);
     // A few chunks per thread balance uneven rows without much overhead.
     job.chunk = std::max(grain, count / (ThreadCount() * 4) + 1);
-    job.body = &body;
-    // Only as many workers as there are chunks beyond the caller's first are
-    // woken; the others sleep on.
     const std::size_t chunks = (count + job.chunk - 1) / job.chunk;
-    const std::size_t helpers = std::min(workers_.size(), chunks - 1);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        job_ = &job;
-        ++generation_;
-        wanted_ = helpers;
-    }
-    if (helpers == workers_.size())
-        wake_.notify_all();
-    else
-        for (std::size_t i = 0; i < helpers; ++i)
-            wake_.notify_one();
-    RunChunks(job);
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        job_ = nullptr;  // no worker picks the job up any more
-        wanted_ = 0;
-        done_.wait(lock, [&] { return job.active.load() == 0; });
-    }
-    if (job.error)
-        std::rethrow_exception(job.error);
+    RunJob(job, std::min(workers_.size(), chunks - 1));
 }
 
 namespace {

@@ -4,17 +4,26 @@
 // caller writes results to disjoint places, so outputs are byte-identical with
 // one or many threads. Progress and cancel stay on the calling thread.
 
-#include <condition_variable>
+#include <atomic>
 #include <cstddef>
-#include <functional>
+#include <cstdint>
+#include <functional>  // callers still pass std::function bodies
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace Platform {
 
 class ThreadPool {
 public:
+    // What a loop started inside a chunk of this loop does.
+    enum class Nested {
+        Inline,            // runs whole on the chunk's thread
+        ShareIdleWorkers,  // also runs on workers that have no chunk of their own left
+    };
+
     // threads == 0: one per hardware thread.
     explicit ThreadPool(unsigned threads = 0);
     ~ThreadPool();
@@ -26,9 +35,16 @@ public:
     // Calls body(begin, end) over consecutive chunks of [begin, end) and returns
     // when all are done; the calling thread takes part. The first exception
     // thrown by a chunk is rethrown here after the others have finished. A
-    // loop started inside a chunk runs inline on that thread.
-    void ParallelFor(std::size_t begin, std::size_t end,
-                     const std::function<void(std::size_t, std::size_t)>& body, std::size_t grain = 1);
+    // loop started inside a chunk runs inline on that thread unless the outer
+    // loop passed Nested::ShareIdleWorkers; the body must then, as always,
+    // give the same result however [begin, end) is cut into chunks.
+    template <class Body>
+    void ParallelFor(std::size_t begin, std::size_t end, Body&& body, std::size_t grain = 1,
+                     Nested nested = Nested::Inline) {
+        using F = std::remove_reference_t<Body>;
+        Run(begin, end, grain, nested, &Invoke<F>,
+            const_cast<void*>(static_cast<const void*>(std::addressof(body))));
+    }
 
     // The process-wide pool. OVH_THREADS=N in the environment sets its size.
     static ThreadPool& Shared();
@@ -47,25 +63,33 @@ public:
     };
 
 private:
+    using InvokeFn = void (*)(void* body, std::size_t begin, std::size_t end);
+    template <class F>
+    static void Invoke(void* body, std::size_t b, std::size_t e) {
+        (*static_cast<F*>(body))(b, e);
+    }
+
     struct Job;
-    void WorkerLoop();
+    struct Slot;
+    void Run(std::size_t begin, std::size_t end, std::size_t grain, Nested nested, InvokeFn invoke,
+             void* body);
+    void RunJob(Job& job, std::size_t helpers);
+    std::size_t IdleWorkers() const;
+    void WorkerLoop(Slot& slot);
     static void RunChunks(Job& job);
+    static void FinishTicket(Job& job);
 
     std::vector<std::thread> workers_;
-    std::mutex mutex_;
-    std::condition_variable wake_;  // workers wait here for a job
-    std::condition_variable done_;  // the caller waits here for the last worker
-    Job* job_ = nullptr;
-    std::size_t wanted_ = 0;  // workers the current job still asks for
-    std::size_t generation_ = 0;
-    bool quit_ = false;
-    std::mutex submit_;  // one ParallelFor at a time
+    std::unique_ptr<Slot[]> slots_;  // one per worker
+    std::atomic<bool> quit_{false};
+    std::mutex submit_;  // one outermost ParallelFor at a time
 };
 
 // Shorthand for ThreadPool::Shared().ParallelFor.
-inline void ParallelFor(std::size_t begin, std::size_t end,
-                        const std::function<void(std::size_t, std::size_t)>& body, std::size_t grain = 1) {
-    ThreadPool::Shared().ParallelFor(begin, end, body, grain);
+template <class Body>
+void ParallelFor(std::size_t begin, std::size_t end, Body&& body, std::size_t grain = 1,
+                 ThreadPool::Nested nested = ThreadPool::Nested::Inline) {
+    ThreadPool::Shared().ParallelFor(begin, end, std::forward<Body>(body), grain, nested);
 }
 
 }  // namespace Platform

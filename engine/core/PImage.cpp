@@ -101,7 +101,7 @@ bool PImage::Create(int newBpp, int newWidth, int newHeight, bool allocate) {
     if (stride > std::numeric_limits<std::int32_t>::max() ||
         static_cast<std::size_t>(height) > kMaxImageBytes / stride)
         return false;
-    pixels.reset(new (std::nothrow) std::uint8_t[stride * static_cast<std::size_t>(height)]());
+    pixels = PlaneMemory::Buffer<std::uint8_t>::Zeroed(stride * static_cast<std::size_t>(height));
     bits = pixels.get();
     return bits != nullptr;
 }

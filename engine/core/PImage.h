@@ -8,6 +8,7 @@
 #include <string>
 
 #include "PanoramaLib.h"
+#include "PlaneMemory.h"
 
 namespace PanoramaLib {
 
@@ -55,7 +56,7 @@ private:
 
     std::uint8_t* bits = nullptr;
     // Zero-filled, like the system's bitmap memory; bits points into it.
-    std::unique_ptr<std::uint8_t[]> pixels;
+    PlaneMemory::Buffer<std::uint8_t> pixels;
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::int32_t bpp = 0;

@@ -27,8 +27,37 @@ IDib* CloneImage(IDib* source) {
     return new (std::nothrow) PanoramaLib::PImage(*source);
 }
 
-std::unique_ptr<std::uint8_t[]> AllocBytes(std::size_t n) {
-    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[n]());
+PlaneMemory::Buffer<std::uint8_t> AllocBytes(std::size_t n) {
+    return PlaneMemory::Buffer<std::uint8_t>::Zeroed(n);
+}
+
+// Masks are mostly runs of zeros or of 255: eight bytes are tested at once.
+int FirstNonZero(const std::uint8_t* bytes, int n) {
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        if (word)
+            break;
+    }
+    for (; i < n; ++i)
+        if (bytes[i])
+            return i;
+    return -1;
+}
+
+// The last non-zero byte of a line that has one.
+int LastNonZero(const std::uint8_t* bytes, int n) {
+    int i = n;
+    for (; i >= 8; i -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i - 8, 8);
+        if (word)
+            break;
+    }
+    while (i > 0 && !bytes[i - 1])
+        --i;
+    return i - 1;
 }
 
 }  // namespace
@@ -45,10 +74,6 @@ CPanoElement::~CPanoElement() {
 
 std::size_t CPanoElement::MaskBytes() const {
     return static_cast<std::size_t>(GetMaskStride()) * static_cast<std::size_t>(std::max(0, GetHeight()));
-}
-
-int CPanoElement::GetMaskStride() const {
-    return (image->GetWidth() + 3) & ~3;
 }
 
 OrvexBase::Size CPanoElement::GetSize() const {
@@ -245,7 +270,7 @@ std::uint16_t* CPanoElement::GetBlendBuffer() {
         const std::size_t n = MaskBytes();
         if (n == 0)
             return nullptr;
-        blendBuffer.reset(new (std::nothrow) std::uint16_t[n]());
+        blendBuffer = PlaneMemory::Buffer<std::uint16_t>::Zeroed(n);
     }
     return blendBuffer.get();
 }
@@ -261,23 +286,24 @@ void CPanoElement::GetMaskBounds(Rect* result, const Rect* clip) const {
         return;
     }
     const int maskStride = GetMaskStride();
+    const int width = region.right - region.left;
     int minCol = 0, maxCol = -1, firstRow = -1, lastRow = -1;
     bool any = false;
-    for (int r = region.top; r < region.bottom; ++r) {
-        const std::uint8_t* m = mask.get() + static_cast<std::size_t>(r - y) * maskStride;
-        for (int c = region.left; c < region.right; ++c) {
-            if (!m[c - x])
-                continue;
-            const int col = c - x, row = r - y;
-            if (!any) {
-                minCol = maxCol = col;
-                firstRow = row;
-                any = true;
-            }
-            minCol = std::min(minCol, col);
-            maxCol = std::max(maxCol, col);
-            lastRow = row;
+    for (int r = region.top; r < region.bottom && width > 0; ++r) {
+        const std::uint8_t* m = mask.get() + static_cast<std::size_t>(r - y) * maskStride + (region.left - x);
+        const int first = FirstNonZero(m, width);
+        if (first < 0)
+            continue;
+        const int col = region.left - x + first, lastCol = region.left - x + LastNonZero(m, width);
+        if (!any) {
+            minCol = col;
+            maxCol = lastCol;
+            firstRow = r - y;
+            any = true;
         }
+        minCol = std::min(minCol, col);
+        maxCol = std::max(maxCol, lastCol);
+        lastRow = r - y;
     }
     if (!any) {
         // Inverted, so that nothing can overflow and callers see it as empty.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "PanoramaLib.h"
+#include "PlaneMemory.h"
 
 class CPanoElement : public OrvexBase::RefCounter, public PanoramaLib::IPanoElement {
 public:
@@ -31,7 +32,8 @@ public:
     bool CopyTo(PanoramaLib::IPanoElement* target) override;
     PanoramaLib::IPanoElement* Clone() override;
     std::uint8_t* GetMask() override { return mask.get(); }
-    int GetMaskStride() const override;
+    // Final and inline: pixel loops elsewhere call it once per row.
+    int GetMaskStride() const final { return (image->GetWidth() + 3) & ~3; }
     void ApplyMask() override;
     PanoramaLib::IDib* GetImage() const override { return image; }
     OrvexBase::Size GetSize() const override;
@@ -91,8 +93,8 @@ private:
     std::size_t MaskBytes() const;
 
     PanoramaLib::IDib* image = nullptr;
-    std::unique_ptr<std::uint8_t[]> mask;
-    std::unique_ptr<std::uint8_t[]> savedMask;
-    std::unique_ptr<std::uint16_t[]> blendBuffer;
+    PlaneMemory::Buffer<std::uint8_t> mask;
+    PlaneMemory::Buffer<std::uint8_t> savedMask;
+    PlaneMemory::Buffer<std::uint16_t> blendBuffer;
     std::wstring errorText;
 };

@@ -19,6 +19,7 @@
 #include "Features.h"
 #include "LensPresets.h"
 #include "Panorama.h"
+#include "PlaneMemory.h"
 #include "ScopeExit.h"
 #include "ThreadPool.h"
 
@@ -460,6 +461,12 @@ bool CPanorama::MatchAndStitch(bool automatic) {
         progress_->SetStage(PanoramaLib::StageMatching);
     if (!(automatic ? BuildMatchGraph(&matchGraph_) : BuildMatchGraphManually(&matchGraph_)))
         return false;
+    // The matching's indexes are gone. Freed on many threads, their pages sit
+    // in per-thread heaps where the compositing would grow past them; on one
+    // thread the compositing reuses them, and returning them would only cost
+    // page faults.
+    if (Platform::ThreadPool::Shared().ThreadCount() > 1)
+        PlaneMemory::GiveBackFreeHeap();
     if (matchGraph_.Edges().empty())
         throw panorama_cannot_build();
 

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "ThreadPool.h"
@@ -49,4 +53,82 @@ TEST(ThreadPool, NestedLoopsRunInline) {
     });
     for (auto& h : hits)
         ASSERT_EQ(h.load(), 1);
+}
+
+TEST(ThreadPool, NestedLoopsOfASharingLoopUseIdleWorkers) {
+    using Nested = Platform::ThreadPool::Nested;
+    Platform::ThreadPool pool(8);
+    // Two outer chunks leave six workers idle; the nested loops may use them.
+    std::vector<std::atomic<int>> hits(2 * 64);
+    std::mutex mutex;
+    std::set<std::thread::id> nestedThreads;
+    pool.ParallelFor(
+        0, 2,
+        [&](std::size_t b, std::size_t e) {
+            for (std::size_t i = b; i < e; ++i)
+                pool.ParallelFor(0, 64, [&](std::size_t b2, std::size_t e2) {
+                    {
+                        std::lock_guard<std::mutex> lock(mutex);
+                        nestedThreads.insert(std::this_thread::get_id());
+                    }
+                    for (std::size_t j = b2; j < e2; ++j) {
+                        std::this_thread::sleep_for(std::chrono::microseconds(200));
+                        hits[i * 64 + j].fetch_add(1);
+                    }
+                });
+        },
+        1, Nested::ShareIdleWorkers);
+    for (auto& h : hits)
+        ASSERT_EQ(h.load(), 1);
+    EXPECT_GT(nestedThreads.size(), 2u);
+
+    // A failure in a nested chunk run by a helper reaches the outermost
+    // caller, after every chunk has finished, and the pool stays usable.
+    std::atomic<int> finished{0};
+    EXPECT_THROW(pool.ParallelFor(
+                     0, 2,
+                     [&](std::size_t, std::size_t) {
+                         pool.ParallelFor(0, 64, [&](std::size_t b2, std::size_t e2) {
+                             std::this_thread::sleep_for(std::chrono::microseconds(100));
+                             finished.fetch_add(1);
+                             if (b2 <= 40 && 40 < e2)
+                                 throw std::runtime_error("nested chunk failed");
+                         });
+                     },
+                     1, Nested::ShareIdleWorkers),
+                 std::runtime_error);
+    EXPECT_GT(finished.load(), 2);
+    std::atomic<int> sum{0};
+    pool.ParallelFor(0, 100, [&](std::size_t b, std::size_t e) { sum += static_cast<int>(e - b); });
+    EXPECT_EQ(sum.load(), 100);
+}
+
+TEST(ThreadPool, ManyShortLoopsFromSeveralThreadsAllComplete) {
+    // Back-to-back loops of a few indices, as a detector's filter passes are,
+    // started from two outside threads at once and nested with sharing: a
+    // lost wake-up would hang here, a double run would miscount.
+    using Nested = Platform::ThreadPool::Nested;
+    Platform::ThreadPool pool(8);
+    std::atomic<long> total{0};
+    auto work = [&](int loops) {
+        for (int k = 0; k < loops; ++k) {
+            const std::size_t n = 1 + static_cast<std::size_t>(k % 23);
+            pool.ParallelFor(
+                0, n,
+                [&](std::size_t b, std::size_t e) {
+                    for (std::size_t i = b; i < e; ++i)
+                        pool.ParallelFor(0, 3, [&](std::size_t b2, std::size_t e2) {
+                            total += static_cast<long>(e2 - b2);
+                        });
+                },
+                1, k % 2 ? Nested::ShareIdleWorkers : Nested::Inline);
+        }
+    };
+    long expected = 0;
+    for (int k = 0; k < 3000; ++k)
+        expected += 3 * (1 + k % 23);
+    std::thread other(work, 3000);
+    work(3000);
+    other.join();
+    EXPECT_EQ(total.load(), 2 * expected);
 }

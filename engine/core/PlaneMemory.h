@@ -1,0 +1,98 @@
+#pragma once
+// Memory for large pixel planes, taken from and given back to the system
+// directly. glibc serves a large block from a thread's arena once an earlier
+// large block was freed (its mmap threshold grows), and an arena keeps freed
+// memory it cannot trim; pictures and masks that come and go between stages
+// would then stay resident long after they are gone. Mapped pages also come
+// zeroed, so a zero-filled plane costs no writes until it is used.
+
+#include <cstddef>
+#include <new>
+#include <utility>
+
+namespace PlaneMemory {
+
+// Blocks of at least this many bytes are mapped; smaller ones use the heap,
+// whose recycled pages cost no page fault (on a virtual machine a fault costs
+// far more than clearing the page), and the planes of a build below this
+// size come and go by the hundred.
+constexpr std::size_t kMappedFrom = std::size_t(4) << 20;
+
+// Zero-filled memory for bytes (at least one), or null when there is none.
+void* Allocate(std::size_t bytes) noexcept;
+// Gives back a block of Allocate; bytes must be the size it was asked with.
+void Free(void* block, std::size_t bytes) noexcept;
+
+// Returns the heap's free pages to the system. Called between the stages of
+// a build: blocks a stage freed on worker threads otherwise stay resident in
+// their arenas through the stages after it.
+void GiveBackFreeHeap() noexcept;
+
+// An owned, zero-filled array of count values of T (a trivial type).
+template <class T>
+class Buffer {
+public:
+    Buffer() = default;
+    Buffer(Buffer&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), count_(std::exchange(other.count_, 0)) {}
+    Buffer& operator=(Buffer&& other) noexcept {
+        if (this != &other) {
+            reset();
+            data_ = std::exchange(other.data_, nullptr);
+            count_ = std::exchange(other.count_, 0);
+        }
+        return *this;
+    }
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+    ~Buffer() { reset(); }
+
+    // An empty buffer when the memory cannot be had (or the size overflows);
+    // a count of zero still gives a valid pointer, like new T[0].
+    static Buffer Zeroed(std::size_t count) noexcept {
+        Buffer b;
+        if (count > static_cast<std::size_t>(-1) / sizeof(T))
+            return b;
+        b.data_ = static_cast<T*>(Allocate(count * sizeof(T)));
+        b.count_ = b.data_ ? count : 0;
+        return b;
+    }
+
+    T* get() const noexcept { return data_; }
+    std::size_t size() const noexcept { return count_; }
+    explicit operator bool() const noexcept { return data_ != nullptr; }
+    void reset() noexcept {
+        if (data_)
+            Free(data_, count_ * sizeof(T));
+        data_ = nullptr;
+        count_ = 0;
+    }
+
+private:
+    T* data_ = nullptr;
+    std::size_t count_ = 0;
+};
+
+// For containers of large planes (std::vector<double, PlaneMemory::Allocator<double>>).
+template <class T>
+struct Allocator {
+    using value_type = T;
+    Allocator() = default;
+    template <class U>
+    Allocator(const Allocator<U>&) noexcept {}
+    T* allocate(std::size_t n) {
+        if (n > static_cast<std::size_t>(-1) / sizeof(T))
+            throw std::bad_array_new_length();
+        void* p = Allocate(n * sizeof(T));
+        if (!p)
+            throw std::bad_alloc();
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, std::size_t n) noexcept { Free(p, n * sizeof(T)); }
+    template <class U>
+    bool operator==(const Allocator<U>&) const noexcept {
+        return true;
+    }
+};
+
+}  // namespace PlaneMemory
