@@ -206,18 +206,27 @@ public:
         heap_ = store[storage].data();
     }
     bool Empty() const { return n_ == 0; }
+    // The classic sift-up (move each parent greater than key down, stop at
+    // the first that is not), its stopping point found without a jump: every
+    // ancestor is compared at once, and the moves are the run of greater ones
+    // nearest the new slot. Where the climb stops is a coin toss the
+    // processor would otherwise guess wrong about on most inserts.
     void Insert(double key, std::int32_t node) {
         if (n_ >= cap_)
             return;
-        int r = ++n_;
-        while (r > 1) {
-            const int p = r / 2;
-            if (heap_[p].key <= key)
-                break;
-            heap_[r] = heap_[p];
-            r = p;
+        const int r = ++n_;
+        const int depth = 31 - __builtin_clz(static_cast<unsigned>(r));
+        unsigned greater = 0;
+        for (int i = 1; i <= depth; ++i)
+            greater |= static_cast<unsigned>(!(heap_[r >> i].key <= key)) << (i - 1);
+        const int moves = __builtin_ctz(~greater);
+        // Slots above the run are copied onto themselves.
+        for (int i = 1; i <= depth; ++i) {
+            const int to = r >> (i - 1);
+            const int from = i <= moves ? r >> i : to;
+            heap_[to] = heap_[from];
         }
-        heap_[r] = {key, node};
+        heap_[r >> moves] = {key, node};
     }
     std::pair<double, std::int32_t> ExtractMin() {
         const Entry top = heap_[1];
