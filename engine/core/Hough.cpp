@@ -49,6 +49,38 @@ void NearestDistinct(const double (&dist)[N], int count, int* chosen) {
     }
 }
 
+// The four shift cells whose centres are nearest (tx, ty), lowest cell index
+// first on ties. Inside the grid the four nearest centres of a square
+// lattice are among the 3 x 3 around the nearest one (every farther centre
+// is at least 1.5 w away, the cell's own corners at most 1.41 w), so only a
+// 5 x 5 window around the rounded position is searched, in index order;
+// near the border every cell is.
+void NearestPositions(double tx, double ty, double w, const double* centreX, const double* centreY,
+                      int positions[4]) {
+    const double gx = tx / w + 10.0, gy = ty / w + 10.0;
+    if (gx >= 2.0 && gx <= kHoughX - 3.0 && gy >= 2.0 && gy <= kHoughY - 3.0) {
+        const int x0 = static_cast<int>(std::lround(gx)) - 2, y0 = static_cast<int>(std::lround(gy)) - 2;
+        double dist[25];
+        for (int j = 0; j < 5; ++j)
+            for (int i = 0; i < 5; ++i) {
+                const double dx = tx - centreX[x0 + i], dy = ty - centreY[y0 + j];
+                dist[j * 5 + i] = dx * dx + dy * dy;
+            }
+        int chosen[4];
+        NearestDistinct(dist, 4, chosen);
+        for (int s = 0; s < 4; ++s)
+            positions[s] = (y0 + chosen[s] / 5) * kHoughX + x0 + chosen[s] % 5;
+        return;
+    }
+    double dist[kHoughX * kHoughY];
+    for (int yi = 0; yi < kHoughY; ++yi)
+        for (int xi = 0; xi < kHoughX; ++xi) {
+            const double dx = tx - centreX[xi], dy = ty - centreY[yi];
+            dist[yi * kHoughX + xi] = dx * dx + dy * dy;
+        }
+    NearestDistinct(dist, 4, positions);
+}
+
 }  // namespace
 
 bool VoteBucketGrid::Create() {
@@ -205,14 +237,8 @@ bool VoteMatches(const CKeypointSet& reference, const CKeypointSet& query,
                 if (!std::isfinite(tx) || !std::isfinite(ty) || !std::isfinite(r) || !std::isfinite(s))
                     continue;
 
-                double posDist[kHoughX * kHoughY];
-                for (int yi = 0; yi < kHoughY; ++yi)
-                    for (int xi = 0; xi < kHoughX; ++xi) {
-                        const double dx = tx - centreX[xi], dy = ty - centreY[yi];
-                        posDist[yi * kHoughX + xi] = dx * dx + dy * dy;
-                    }
                 int positions[4];
-                NearestDistinct(posDist, 4, positions);
+                NearestPositions(tx, ty, w, centreX, centreY, positions);
 
                 double rotDist[kHoughRotation];
                 for (int i = 0; i < kHoughRotation; ++i) {

@@ -206,18 +206,27 @@ public:
         heap_ = store[storage].data();
     }
     bool Empty() const { return n_ == 0; }
+    // The classic sift-up (move each parent greater than key down, stop at
+    // the first that is not), its stopping point found without a jump: every
+    // ancestor is compared at once, and the moves are the run of greater ones
+    // nearest the new slot. Where the climb stops is a coin toss the
+    // processor would otherwise guess wrong about on most inserts.
     void Insert(double key, std::int32_t node) {
         if (n_ >= cap_)
             return;
-        int r = ++n_;
-        while (r > 1) {
-            const int p = r / 2;
-            if (heap_[p].key <= key)
-                break;
-            heap_[r] = heap_[p];
-            r = p;
+        const int r = ++n_;
+        const int depth = 31 - __builtin_clz(static_cast<unsigned>(r));
+        unsigned greater = 0;
+        for (int i = 1; i <= depth; ++i)
+            greater |= static_cast<unsigned>(!(heap_[r >> i].key <= key)) << (i - 1);
+        const int moves = __builtin_ctz(~greater);
+        // Slots above the run are copied onto themselves.
+        for (int i = 1; i <= depth; ++i) {
+            const int to = r >> (i - 1);
+            const int from = i <= moves ? r >> i : to;
+            heap_[to] = heap_[from];
         }
-        heap_[r] = {key, node};
+        heap_[r >> moves] = {key, node};
     }
     std::pair<double, std::int32_t> ExtractMin() {
         const Entry top = heap_[1];
@@ -333,10 +342,6 @@ bool SumGroupPortable(const LeafGroup& g, const double* query, int dim, double l
 
 const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
 
-// The same subtract, multiply and add per point as the portable sums (no
-// fused multiply-add, so the same bits), one register of four lanes a slot.
-// The slots' sums are independent chains, so several leaves overlap in the
-// adder instead of waiting on one another.
 // The first count lanes, looked up rather than built with jumps.
 __attribute__((target("avx2"))) inline __m256i LaneMask(int count) {
     alignas(32) static const std::int64_t kMasks[5][4] = {
@@ -344,60 +349,101 @@ __attribute__((target("avx2"))) inline __m256i LaneMask(int count) {
     return _mm256_load_si256(reinterpret_cast<const __m256i*>(kMasks[count]));
 }
 
-// One slot's step: the lanes of its leaf at dimension d (the masked lanes read nothing).
+// The same subtract, multiply and add per point as the portable sums (no
+// fused multiply-add, so the same bits); the registers' sums are independent
+// chains, so several leaves overlap in the adder instead of waiting on one
+// another. Most leaves hold a single point, and a slot of four lanes for each would
+// leave most lanes idle: up to four single points share one register here
+// (lane i the i-th of them), the other leaves keep a register each. Every
+// lane still takes the same subtract, multiply and add in the same order.
+// multi: the slots of leaves of two or more points; single: those of one.
+// One register's step at dimension d: the lanes of a leaf of several points
+// (the masked lanes read nothing).
 #define OVH_KD_STEP(acc, block, mask, count)                                                                \
     do {                                                                                                    \
         const __m256d t = _mm256_sub_pd(q, _mm256_maskload_pd((block) + std::size_t(d) * (count), (mask))); \
         (acc) = _mm256_add_pd((acc), _mm256_mul_pd(t, t));                                                  \
     } while (false)
 
-template <int S>
-__attribute__((target("avx2"))) bool SumGroupAvx2(const LeafGroup& g, const double* query, int dim,
-                                                  double limit, double sums[16]) {
-    __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0;
-    const double *b0 = g.block[0], *b1 = g.block[S > 1 ? 1 : 0], *b2 = g.block[S > 2 ? 2 : 0],
-                 *b3 = g.block[S > 3 ? 3 : 0];
-    const int c0 = g.count[0], c1 = g.count[S > 1 ? 1 : 0], c2 = g.count[S > 2 ? 2 : 0],
-              c3 = g.count[S > 3 ? 3 : 0];
+template <int M, int S>
+__attribute__((target("avx2"))) bool SumPackedAvx2(const LeafGroup& g, const int* multi, const int* single,
+                                                   const double* query, int dim, double limit,
+                                                   double sums[16]) {
+    // Unused registers point at the first leaf and are never stepped.
+    const int i0 = M > 0 ? multi[0] : 0, i1 = M > 1 ? multi[1] : 0, i2 = M > 2 ? multi[2] : 0,
+              i3 = M > 3 ? multi[3] : 0;
+    const double *b0 = g.block[i0], *b1 = g.block[i1], *b2 = g.block[i2], *b3 = g.block[i3];
+    const int c0 = g.count[i0], c1 = g.count[i1], c2 = g.count[i2], c3 = g.count[i3];
     const __m256i m0 = LaneMask(c0), m1 = LaneMask(c1), m2 = LaneMask(c2), m3 = LaneMask(c3);
-    // The lanes holding points, four bits a slot.
-    int valid = (1 << c0) - 1;
-    if constexpr (S > 1)
+    const double *s0 = g.block[S > 0 ? single[0] : 0], *s1 = g.block[S > 1 ? single[1] : 0],
+                 *s2 = g.block[S > 2 ? single[2] : 0], *s3 = g.block[S > 3 ? single[3] : 0];
+    // The lanes holding points, four bits a register, the singles' last.
+    int valid = 0;
+    if constexpr (M > 0)
+        valid |= (1 << c0) - 1;
+    if constexpr (M > 1)
         valid |= ((1 << c1) - 1) << 4;
-    if constexpr (S > 2)
+    if constexpr (M > 2)
         valid |= ((1 << c2) - 1) << 8;
-    if constexpr (S > 3)
+    if constexpr (M > 3)
         valid |= ((1 << c3) - 1) << 12;
+    if constexpr (S > 0)
+        valid |= ((1 << S) - 1) << (4 * M);
+    __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0, as = a0;
     const __m256d lim = _mm256_set1_pd(limit);
     bool passed = false;
     for (int d0 = 0; d0 < dim && !passed; d0 += kChunk) {
         const int d1 = std::min(dim, d0 + kChunk);
         for (int d = d0; d < d1; ++d) {
             const __m256d q = _mm256_broadcast_sd(query + d);
-            OVH_KD_STEP(a0, b0, m0, c0);
-            if constexpr (S > 1)
+            if constexpr (M > 0)
+                OVH_KD_STEP(a0, b0, m0, c0);
+            if constexpr (M > 1)
                 OVH_KD_STEP(a1, b1, m1, c1);
-            if constexpr (S > 2)
+            if constexpr (M > 2)
                 OVH_KD_STEP(a2, b2, m2, c2);
-            if constexpr (S > 3)
+            if constexpr (M > 3)
                 OVH_KD_STEP(a3, b3, m3, c3);
+            if constexpr (S > 0) {
+                __m128d lo = _mm_load_sd(s0 + d);
+                if constexpr (S > 1)
+                    lo = _mm_loadh_pd(lo, s1 + d);
+                __m128d hi = _mm_setzero_pd();
+                if constexpr (S > 2)
+                    hi = _mm_load_sd(s2 + d);
+                if constexpr (S > 3)
+                    hi = _mm_loadh_pd(hi, s3 + d);
+                const __m256d t = _mm256_sub_pd(q, _mm256_insertf128_pd(_mm256_castpd128_pd256(lo), hi, 1));
+                as = _mm256_add_pd(as, _mm256_mul_pd(t, t));
+            }
         }
-        int over = _mm256_movemask_pd(_mm256_cmp_pd(a0, lim, _CMP_GT_OQ));
-        if constexpr (S > 1)
+        int over = 0;
+        if constexpr (M > 0)
+            over |= _mm256_movemask_pd(_mm256_cmp_pd(a0, lim, _CMP_GT_OQ));
+        if constexpr (M > 1)
             over |= _mm256_movemask_pd(_mm256_cmp_pd(a1, lim, _CMP_GT_OQ)) << 4;
-        if constexpr (S > 2)
+        if constexpr (M > 2)
             over |= _mm256_movemask_pd(_mm256_cmp_pd(a2, lim, _CMP_GT_OQ)) << 8;
-        if constexpr (S > 3)
+        if constexpr (M > 3)
             over |= _mm256_movemask_pd(_mm256_cmp_pd(a3, lim, _CMP_GT_OQ)) << 12;
+        if constexpr (S > 0)
+            over |= _mm256_movemask_pd(_mm256_cmp_pd(as, lim, _CMP_GT_OQ)) << (4 * M);
         passed = (over & valid) == valid;
     }
-    _mm256_storeu_pd(sums, a0);
-    if constexpr (S > 1)
-        _mm256_storeu_pd(sums + 4, a1);
-    if constexpr (S > 2)
-        _mm256_storeu_pd(sums + 8, a2);
-    if constexpr (S > 3)
-        _mm256_storeu_pd(sums + 12, a3);
+    if constexpr (M > 0)
+        _mm256_storeu_pd(sums + 4 * i0, a0);
+    if constexpr (M > 1)
+        _mm256_storeu_pd(sums + 4 * i1, a1);
+    if constexpr (M > 2)
+        _mm256_storeu_pd(sums + 4 * i2, a2);
+    if constexpr (M > 3)
+        _mm256_storeu_pd(sums + 4 * i3, a3);
+    if constexpr (S > 0) {
+        alignas(32) double lanes[4];
+        _mm256_store_pd(lanes, as);
+        for (int i = 0; i < S; ++i)
+            sums[4 * single[i]] = lanes[i];
+    }
     return !passed;
 }
 
@@ -408,15 +454,35 @@ __attribute__((target("avx2"))) bool SumGroupAvx2(const LeafGroup& g, const doub
 bool SumGroup(const LeafGroup& g, const double* query, int dim, double limit, double sums[16]) {
 #if defined(OVH_KD_AVX2)
     if (kHaveAvx2) {
-        switch (g.size) {
-            case 1:
-                return SumGroupAvx2<1>(g, query, dim, limit, sums);
-            case 2:
-                return SumGroupAvx2<2>(g, query, dim, limit, sums);
-            case 3:
-                return SumGroupAvx2<3>(g, query, dim, limit, sums);
+        int multi[LeafGroup::kSlots], single[LeafGroup::kSlots];
+        int m = 0, n = 0;
+        for (int s = 0; s < g.size; ++s) {
+            if (g.count[s] == 1)
+                single[n++] = s;
+            else
+                multi[m++] = s;
+        }
+        switch (m * 5 + n) {
+#define OVH_KD_CASE(M, S) \
+    case M * 5 + S:       \
+        return SumPackedAvx2<M, S>(g, multi, single, query, dim, limit, sums);
+            OVH_KD_CASE(0, 1)
+            OVH_KD_CASE(0, 2)
+            OVH_KD_CASE(0, 3)
+            OVH_KD_CASE(0, 4)
+            OVH_KD_CASE(1, 0)
+            OVH_KD_CASE(1, 1)
+            OVH_KD_CASE(1, 2)
+            OVH_KD_CASE(1, 3)
+            OVH_KD_CASE(2, 0)
+            OVH_KD_CASE(2, 1)
+            OVH_KD_CASE(2, 2)
+            OVH_KD_CASE(3, 0)
+            OVH_KD_CASE(3, 1)
+            OVH_KD_CASE(4, 0)
+#undef OVH_KD_CASE
             default:
-                return SumGroupAvx2<4>(g, query, dim, limit, sums);
+                break;
         }
     }
 #endif
