@@ -262,8 +262,8 @@ void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::
     std::condition_variable doneChanged;
     std::atomic<bool> abort{false};
     std::counting_semaphore<> fullSizeSlots(kFullSizeLoadsAtOnce);
-    // Photos are taken in list order by a few threads of their own (not pool
-    // workers), so that each detection can spread over the whole pool.
+    // Photos are taken in list order by a few lanes, each detecting one
+    // photo at a time.
     std::atomic<std::size_t> next{0};
     auto lane = [&] {
         for (;;) {
@@ -280,14 +280,22 @@ void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::
             doneChanged.notify_all();
         }
     };
+    // The lanes run as chunks of one pool loop, started from a thread of
+    // their own: each detection's loops then take the workers the other
+    // leaves idle instead of queueing for the whole pool one loop at a time.
     std::vector<std::thread> lanes;
-    const std::ptrdiff_t wanted = AnalysesAtOnce(targetSize_);
-    for (std::ptrdiff_t k = 0; k < wanted; ++k) {
-        try {
-            lanes.emplace_back(lane);
-        } catch (const std::system_error&) {
-            break;
-        }
+    const std::size_t wanted = std::size_t(AnalysesAtOnce(targetSize_));
+    try {
+        lanes.emplace_back([&lane, wanted] {
+            Platform::ParallelFor(
+                0, wanted,
+                [&lane](std::size_t b, std::size_t e) {
+                    for (std::size_t k = b; k < e; ++k)
+                        lane();
+                },
+                1, Platform::ThreadPool::Nested::ShareIdleWorkers);
+        });
+    } catch (const std::system_error&) {
     }
     ScopeExit stop([&] {
         abort.store(true);
