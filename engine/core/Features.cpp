@@ -84,6 +84,9 @@ public:
         if (unit == kHuge)
             madvise(p, bytes_, MADV_HUGEPAGE);
 #endif
+#if defined(MADV_POPULATE_WRITE)
+        madvise(p, bytes_, MADV_POPULATE_WRITE);
+#endif
     }
     ~PlaneMemory() {
         if (data_)
@@ -105,18 +108,6 @@ public:
         return data_;
     }
 
-    // Faults the pages of [begin, end) bytes in, in one call: a fault per
-    // page is costly on a virtual machine.
-    void Populate(std::size_t begin, std::size_t end) const {
-#if !defined(__SANITIZE_ADDRESS__) && defined(MADV_POPULATE_WRITE)
-        end = std::min(end, bytes_);
-        if (begin < end)
-            madvise(reinterpret_cast<char*>(data_) + begin, end - begin, MADV_POPULATE_WRITE);
-#else
-        (void)begin, (void)end;
-#endif
-    }
-
 private:
     double* data_ = nullptr;
 #if !defined(__SANITIZE_ADDRESS__)
@@ -135,35 +126,20 @@ struct Workspace {
     PlaneMemory quarter;
 
     void Reserve(std::size_t fullSize, std::size_t quarterSize) {
-        std::vector<std::pair<const PlaneMemory*, std::size_t>> fresh;
         if (fullSize > fullCapacity) {
             for (auto& p : full)
                 p = PlaneMemory();
             fullCapacity = 0;
-            for (auto& p : full) {
+            for (auto& p : full)
                 p = PlaneMemory(fullSize);
-                fresh.emplace_back(&p, fullSize * sizeof(double));
-            }
             fullCapacity = fullSize;
         }
         if (quarterSize > quarterCapacity) {
             quarter = PlaneMemory();
             quarterCapacity = 0;
             quarter = PlaneMemory(quarterSize);
-            fresh.emplace_back(&quarter, quarterSize * sizeof(double));
             quarterCapacity = quarterSize;
         }
-        // The first detection of a batch would otherwise spend much of its
-        // time alone in the kernel: pieces of 2 MB over the pool.
-        constexpr std::size_t kPiece = std::size_t(2) << 20;
-        std::vector<std::pair<const PlaneMemory*, std::size_t>> pieces;
-        for (const auto& [plane, bytes] : fresh)
-            for (std::size_t at = 0; at < bytes; at += kPiece)
-                pieces.emplace_back(plane, at);
-        Platform::ParallelFor(0, pieces.size(), [&](std::size_t b, std::size_t e) {
-            for (std::size_t i = b; i < e; ++i)
-                pieces[i].first->Populate(pieces[i].second, pieces[i].second + kPiece);
-        });
     }
 };
 
