@@ -33,14 +33,14 @@ ElementPtr LoadCrop(const std::string& relative, int x, int y) {
     return crop;
 }
 
-void BM_DetectFeatures(benchmark::State& state) {
+// Detections of one photo on a pool of `threads` threads.
+void RunDetection(benchmark::State& state, unsigned threads) {
     ElementPtr photo = LoadCrop("weir-row-distractor/weir_1.jpg", 673, 128);
     if (!photo)
         return state.SkipWithError("shared photos are not present");
     CKeypointSet set;
-    // One core: the detector would otherwise spread over the shared pool.
-    Platform::ThreadPool one(1);
-    Platform::ThreadPool::ScopedShared onlyThisThread(one);
+    Platform::ThreadPool pool(threads);
+    Platform::ThreadPool::ScopedShared onlyThisPool(pool);
     // As a build's analysis does: the detector's planes are kept from one
     // photo to the next, so fresh memory is touched once, not per photo.
     DetectionPlaneScope planes;
@@ -61,7 +61,19 @@ void BM_DetectFeatures(benchmark::State& state) {
     }
     state.counters["checksum"] = double(hash % 1000000u);
 }
+
+// One core: the detector would otherwise spread over the shared pool.
+void BM_DetectFeatures(benchmark::State& state) {
+    RunDetection(state, 1);
+}
 BENCHMARK(BM_DetectFeatures)->Unit(benchmark::kMillisecond);
+
+// One detection spread over a pool of the given size: how much of it the
+// other threads can take.
+void BM_DetectFeaturesSpread(benchmark::State& state) {
+    RunDetection(state, unsigned(state.range(0)));
+}
+BENCHMARK(BM_DetectFeaturesSpread)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_MatchPair(benchmark::State& state) {
     ElementPtr first = LoadCrop("weir-row-distractor/weir_1.jpg", 673, 128);

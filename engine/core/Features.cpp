@@ -85,7 +85,11 @@ public:
             madvise(p, bytes_, MADV_HUGEPAGE);
 #endif
 #if defined(MADV_POPULATE_WRITE)
-        madvise(p, bytes_, MADV_POPULATE_WRITE);
+        // A huge page per call: one call for the whole plane would hold the
+        // process's memory map for as long, stalling every other thread's
+        // page faults and mappings meanwhile.
+        for (std::size_t at = 0; at < bytes_; at += kHuge)
+            madvise(static_cast<char*>(p) + at, std::min(kHuge, bytes_ - at), MADV_POPULATE_WRITE);
 #endif
     }
     ~PlaneMemory() {
