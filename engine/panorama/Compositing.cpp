@@ -335,9 +335,8 @@ bool CPanorama::ComposeResult(bool fullSize) {
     // not read the result, and it fills the pool while the compositing runs
     // serial steps. One photo is prepared ahead, up to four while what they
     // hold stays small: later photos can then start early when their reach
-    // meets nothing still open. Large photos go one by one on this thread:
-    // what another thread allocates is not handed back to this one, and the
-    // held photos would add to the peak.
+    // meets nothing still open. Large photos are prepared one ahead only and
+    // composited one at a time: more held photos would add to the peak.
     constexpr std::size_t kAhead = 1, kMostAhead = 4;
     constexpr std::size_t kAheadBytes = std::size_t{8} << 20;
     constexpr int kLanes = 2;
