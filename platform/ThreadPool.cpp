@@ -154,7 +154,13 @@ void ThreadPool::WorkerLoop(Slot& slot) {
         }
         if (quit_.load())
             return;
-        if (SpinFor([&] { return slot.state.load(std::memory_order_relaxed) > kBusy || quit_.load(); }))
+        const std::size_t opened = openedJobs_.load();
+        if (openCount_.load() > 0 && HelpOpenJob(slot))
+            continue;
+        if (SpinFor([&] {
+                return slot.state.load(std::memory_order_relaxed) > kBusy || quit_.load() ||
+                       openedJobs_.load(std::memory_order_relaxed) != opened;
+            }))
             continue;
         const std::uint32_t seen = slot.signal.load();
         slot.sleeping.store(true);
@@ -166,6 +172,33 @@ void ThreadPool::WorkerLoop(Slot& slot) {
     }
 }
 
+bool ThreadPool::HelpOpenJob(Slot& slot) {
+    // Busy while it helps, so that no job is offered to it meanwhile.
+    std::uintptr_t idle = kIdle;
+    if (!slot.state.compare_exchange_strong(idle, kBusy))
+        return false;
+    Job* job = nullptr;
+    {
+        // A ticket taken under the lock is seen by the caller, which closes
+        // its job under the same lock before it waits for the tickets.
+        std::lock_guard<std::mutex> lock(openMutex_);
+        for (Job* j : open_)
+            if (j->begin + j->next.load() < j->end) {
+                job = j;
+                job->pending.fetch_add(1);
+                break;
+            }
+    }
+    if (!job) {
+        slot.state.store(kIdle);
+        return false;
+    }
+    RunChunks(*job);
+    slot.state.store(kIdle);
+    FinishTicket(*job);
+    return true;
+}
+
 std::size_t ThreadPool::IdleWorkers() const {
     std::size_t idle = 0;
     for (std::size_t i = 0; i < workers_.size(); ++i)
@@ -173,7 +206,13 @@ std::size_t ThreadPool::IdleWorkers() const {
     return idle;
 }
 
-void ThreadPool::RunJob(Job& job, std::size_t helpers) {
+void ThreadPool::RunJob(Job& job, std::size_t helpers, bool open) {
+    if (open) {
+        std::lock_guard<std::mutex> lock(openMutex_);
+        open_.push_back(&job);
+        openCount_.fetch_add(1);
+        openedJobs_.fetch_add(1);
+    }
     // Offers the job to idle workers only, waking just those that sleep.
     const auto ticket = reinterpret_cast<std::uintptr_t>(&job);
     std::size_t offered = 0;
@@ -192,6 +231,11 @@ void ThreadPool::RunJob(Job& job, std::size_t helpers) {
         }
     }
     RunChunks(job);
+    if (open) {
+        std::lock_guard<std::mutex> lock(openMutex_);
+        open_.erase(std::find(open_.begin(), open_.end(), &job));
+        openCount_.fetch_sub(1);
+    }
     // Every chunk is taken: offers not yet picked up are withdrawn.
     for (std::size_t i = 0; i < workers_.size() && offered > 0; ++i) {
         std::uintptr_t mine = ticket;
@@ -249,11 +293,10 @@ void ThreadPool::Run(std::size_t begin, std::size_t end, std::size_t grain, Nest
         RunJob(job, std::min(idle, chunks - 1));
         return;
     }
-    std::lock_guard<std::mutex> submitLock(submit_);
     // A few chunks per thread balance uneven rows without much overhead.
     job.chunk = std::max(grain, count / (ThreadCount() * 4) + 1);
     const std::size_t chunks = (count + job.chunk - 1) / job.chunk;
-    RunJob(job, std::min(workers_.size(), chunks - 1));
+    RunJob(job, std::min(workers_.size(), chunks - 1), true);
 }
 
 namespace {

@@ -73,7 +73,7 @@ private:
     struct Slot;
     void Run(std::size_t begin, std::size_t end, std::size_t grain, Nested nested, InvokeFn invoke,
              void* body);
-    void RunJob(Job& job, std::size_t helpers);
+    void RunJob(Job& job, std::size_t helpers, bool open = false);
     std::size_t IdleWorkers() const;
     void WorkerLoop(Slot& slot);
     static void RunChunks(Job& job);
@@ -82,7 +82,14 @@ private:
     std::vector<std::thread> workers_;
     std::unique_ptr<Slot[]> slots_;  // one per worker
     std::atomic<bool> quit_{false};
-    std::mutex submit_;  // one outermost ParallelFor at a time
+    // Outermost loops still handing out chunks: a worker that comes free
+    // joins one of them, so that loops started side by side from several
+    // threads share the workers as each frees up.
+    bool HelpOpenJob(Slot& slot);
+    std::mutex openMutex_;
+    std::vector<Job*> open_;  // under openMutex_
+    std::atomic<std::size_t> openCount_{0};
+    std::atomic<std::size_t> openedJobs_{0};  // ever opened, so a spinning worker sees a new one
 };
 
 // Shorthand for ThreadPool::Shared().ParallelFor.

@@ -7,6 +7,7 @@
 
 #include "DibManager.h"
 #include "PImage.h"
+#include "ThreadPool.h"
 
 using OrvexBase::Rect;
 using PanoramaLib::IDib;
@@ -29,6 +30,20 @@ IDib* CloneImage(IDib* source) {
 
 PlaneMemory::Buffer<std::uint8_t> AllocBytes(std::size_t n) {
     return PlaneMemory::Buffer<std::uint8_t>::Zeroed(n);
+}
+
+// Large fills are spread over the pool: the first write to fresh memory
+// faults its pages in, and those faults are what a fill mostly costs.
+void FillBytes(std::uint8_t* bytes, std::size_t n, int value) {
+    constexpr std::size_t kPiece = std::size_t(1) << 18;
+    if (n < 4 * kPiece) {
+        std::memset(bytes, value, n);
+        return;
+    }
+    Platform::ParallelFor(0, (n + kPiece - 1) / kPiece, [&](std::size_t begin, std::size_t end) {
+        const std::size_t from = begin * kPiece, to = std::min(n, end * kPiece);
+        std::memset(bytes + from, value, to - from);
+    });
 }
 
 // Masks are mostly runs of zeros or of 255: eight bytes are tested at once.
@@ -207,24 +222,31 @@ void CPanoElement::ApplyMask() {
     const int bytesPerPixel = GetBpp() / 8;
     const std::size_t stride = GetStride();
     const int maskStride = GetMaskStride();
-    for (int r = 0; r < height; ++r) {
-        std::uint8_t* row = GetBits() + r * stride;
-        const std::uint8_t* m = mask.get() + static_cast<std::size_t>(r) * maskStride;
-        for (int c = 0; c < width; ++c)
-            if (m[c] == 0)
-                std::memset(row + bytesPerPixel * c, 255, bytesPerPixel);
-    }
+    std::uint8_t* bits = GetBits();
+    const std::uint8_t* maskBits = mask.get();
+    Platform::ParallelFor(
+        0, static_cast<std::size_t>(std::max(height, 0)),
+        [&](std::size_t begin, std::size_t end) {
+            for (std::size_t r = begin; r < end; ++r) {
+                std::uint8_t* row = bits + r * stride;
+                const std::uint8_t* m = maskBits + r * maskStride;
+                for (int c = 0; c < width; ++c)
+                    if (m[c] == 0)
+                        std::memset(row + bytesPerPixel * c, 255, bytesPerPixel);
+            }
+        },
+        16);
     mask.reset();
 }
 
 void CPanoElement::FillImageWhite() {
     if (image->IsValid() && (GetBpp() == 8 || GetBpp() == 24))
-        std::memset(GetBits(), 255, static_cast<std::size_t>(GetStride()) * GetHeight());
+        FillBytes(GetBits(), static_cast<std::size_t>(GetStride()) * GetHeight(), 255);
 }
 
 void CPanoElement::FillImageGrey() {
     if (image->IsValid() && (GetBpp() == 8 || GetBpp() == 24))
-        std::memset(GetBits(), 128, static_cast<std::size_t>(GetStride()) * GetHeight());
+        FillBytes(GetBits(), static_cast<std::size_t>(GetStride()) * GetHeight(), 128);
 }
 
 void CPanoElement::CreateMask(bool full) {
@@ -234,7 +256,7 @@ void CPanoElement::CreateMask(bool full) {
     const std::size_t n = std::max<std::size_t>(GetStride(), GetMaskStride()) * GetHeight();
     mask = AllocBytes(n);
     if (mask && full)
-        std::memset(mask.get(), 255, n);
+        FillBytes(mask.get(), n, 255);
 }
 
 void CPanoElement::ClearMaskRect(const Rect* area, int, int) {

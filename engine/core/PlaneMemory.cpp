@@ -10,13 +10,32 @@
 
 namespace PlaneMemory {
 
+namespace {
+
+// Mapped blocks are whole huge pages and ask for them: on a virtual machine
+// each page fault costs tens of microseconds, and one fault then brings in
+// 2 MB instead of 4 KB.
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+
+std::size_t MappedBytes(std::size_t bytes) {
+    return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+}
+
+}  // namespace
+
 void* Allocate(std::size_t bytes) noexcept {
     if (bytes == 0)
         bytes = 1;
     if (bytes < kMappedFrom)
         return std::calloc(1, bytes);
-    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return p == MAP_FAILED ? nullptr : p;
+    const std::size_t mapped = MappedBytes(bytes);
+    void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        return nullptr;
+#if defined(MADV_HUGEPAGE)
+    madvise(p, mapped, MADV_HUGEPAGE);
+#endif
+    return p;
 }
 
 void Free(void* block, std::size_t bytes) noexcept {
@@ -27,7 +46,7 @@ void Free(void* block, std::size_t bytes) noexcept {
     if (bytes < kMappedFrom)
         std::free(block);
     else
-        munmap(block, bytes);
+        munmap(block, MappedBytes(bytes));
 }
 
 void GiveBackFreeHeap() noexcept {

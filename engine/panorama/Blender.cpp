@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "PlaneMemory.h"
 #include "ThreadPool.h"
 
 using OrvexBase::Rect;
@@ -79,11 +80,27 @@ void ZeroPlane(std::uint8_t* plane, std::size_t bytes) {
     });
 }
 
+// Large planes are mapped (huge pages, already zero); smaller ones come
+// from the heap, whose recycled pages cost no fault.
+std::uint8_t* NewPlane(std::size_t bytes, bool* zeroed) {
+    *zeroed = bytes >= PlaneMemory::kMappedFrom;
+    if (*zeroed)
+        return static_cast<std::uint8_t*>(PlaneMemory::Allocate(bytes));
+    return new (std::nothrow) std::uint8_t[bytes];
+}
+
+void DeletePlane(std::uint8_t* plane, std::size_t capacity) {
+    if (capacity >= PlaneMemory::kMappedFrom)
+        PlaneMemory::Free(plane, capacity);
+    else
+        delete[] plane;
+}
+
 }  // namespace
 
 PlanePool::~PlanePool() {
     for (auto& entry : free)
-        delete[] entry.second;
+        DeletePlane(entry.second, entry.first);
 }
 
 std::uint8_t* PlanePool::Take(std::size_t bytes, bool zeroFill, std::size_t* capacity) {
@@ -101,8 +118,9 @@ std::uint8_t* PlanePool::Take(std::size_t bytes, bool zeroFill, std::size_t* cap
             free.erase(it);
         }
     }
+    bool zeroed = false;
     if (!plane) {
-        plane = new (std::nothrow) std::uint8_t[bytes];
+        plane = NewPlane(bytes, &zeroed);
         *capacity = bytes;
     }
     if (!plane)
@@ -112,7 +130,7 @@ std::uint8_t* PlanePool::Take(std::size_t bytes, bool zeroFill, std::size_t* cap
         inUse += *capacity;
         peakInUse = std::max(peakInUse, inUse);
     }
-    if (zeroFill)
+    if (zeroFill && !zeroed)
         ZeroPlane(plane, bytes);
     return plane;
 }
@@ -124,12 +142,12 @@ void PlanePool::Give(std::uint8_t* plane, std::size_t capacity) {
         free.emplace(capacity, plane);
         freeBytes += capacity;
     } catch (...) {
-        delete[] plane;
+        DeletePlane(plane, capacity);
     }
     // The smallest go first: they are the cheapest to make again.
     while (freeBytes > peakInUse && !free.empty()) {
         freeBytes -= free.begin()->first;
-        delete[] free.begin()->second;
+        DeletePlane(free.begin()->second, free.begin()->first);
         free.erase(free.begin());
     }
 }
@@ -139,7 +157,7 @@ void PlanePool::Trim(std::size_t keep) {
     while (freeBytes > keep && !free.empty()) {
         auto largest = std::prev(free.end());
         freeBytes -= largest->first;
-        delete[] largest->second;
+        DeletePlane(largest->second, largest->first);
         free.erase(largest);
     }
 }

@@ -227,7 +227,7 @@ bool CPanorama::LensWarp(int index, const std::function<bool()>& progress) {
         target->Unload();
         return false;
     }
-    lensBits_[index] = false;
+    lensBits_[index] = 0;
     return true;
 }
 
@@ -330,47 +330,13 @@ bool CPanorama::ComposeResult(bool fullSize) {
         ui_->AddFile(marked, true);
     };
 
-    const int r = nodes.front()->imageIndex;
-    CPanoElement* photo = ModePhoto(r);
-    if (fullSize) {
-        if (!LensStep(r))
-            return false;
-        if (photo)
-            photo->Reload();
-        // A reference photo that cannot be read back must fail the render,
-        // not leave a hole in it.
-        if (!photo || !photo->IsValid())
-            return false;
-    }
-    mark(photo);
-    Rect written;
-    const bool placed = PlaceFirstElement(r, photo, &written);
-    if (fullSize) {
-        if (photo)
-            photo->Unload();
-        if (warped[r])
-            warped[r]->Release();
-        warped[r] = nullptr;
-    }
-    unmark();
-    if (!placed)
-        return false;
-    const int increment = ((photoCount - static_cast<int>(nodes.size())) + 1) * (levels + 2);
-    if (increment != 0) {
-        position_ += increment;
-        if (ReportProgress(total_, position_))
-            return false;
-    }
-    composited_.push_back(r);
-
     // While photos are composited, the next one is warped (and at full size
     // lens-warped and cut along its seams) on another thread: that work does
     // not read the result, and it fills the pool while the compositing runs
     // serial steps. One photo is prepared ahead, up to four while what they
     // hold stays small: later photos can then start early when their reach
-    // meets nothing still open. Large photos go one by one on this thread:
-    // what another thread allocates is not handed back to this one, and the
-    // held photos would add to the peak.
+    // meets nothing still open. Large photos are prepared one ahead only and
+    // composited one at a time: more held photos would add to the peak.
     constexpr std::size_t kAhead = 1, kMostAhead = 4;
     constexpr std::size_t kAheadBytes = std::size_t{8} << 20;
     constexpr int kLanes = 2;
@@ -379,12 +345,12 @@ bool CPanorama::ComposeResult(bool fullSize) {
         if (e)
             largestPhoto = std::max(largestPhoto, static_cast<std::size_t>(std::max(0, e->GetWidth())) *
                                                       static_cast<std::size_t>(std::max(0, e->GetHeight())));
-    const bool ahead = Platform::ThreadPool::Shared().ThreadCount() > 1 && nodes.size() > 2 &&
-                       largestPhoto <= kSmallPhotoPixels;
+    const bool ahead = Platform::ThreadPool::Shared().ThreadCount() > 1 && nodes.size() > 2;
+    const bool smallPhotos = largestPhoto <= kSmallPhotoPixels;
     // A photo whose element an earlier one also uses is prepared and
     // composited only once every earlier one is finished.
     const std::vector<char> barrier = PlacesSharingAnElement();
-    std::size_t finishedBefore = 1;  // every place before it is finished; under mutex
+    std::size_t finishedBefore = 0;  // every place before it is finished; under mutex
     std::vector<PreparedPhoto> prepared(nodes.size());
     std::vector<char> ready(nodes.size(), 0);
     std::mutex mutex;
@@ -409,7 +375,7 @@ bool CPanorama::ComposeResult(bool fullSize) {
     std::vector<int> laneSteps(nodes.size(), 0);
     std::vector<char> collected(nodes.size(), 0);  // finished and joined, on this thread
     // Without a mask on the result the first paste makes one: one at a time.
-    const int laneCount = ModeResult() && ModeResult()->GetMask() ? kLanes : 1;
+    const int laneCount = smallPhotos && ModeResult() && ModeResult()->GetMask() ? kLanes : 1;
     std::vector<std::thread> lanes(kLanes);
     // The part of a photo's compositing that needs the result: seam cut,
     // exposure, blend and paste. step(n) counts progress; true cancels.
@@ -496,8 +462,8 @@ bool CPanorama::ComposeResult(bool fullSize) {
                 {
                     std::unique_lock<std::mutex> lock(mutex);
                     changed.wait(lock, [&] {
-                        const bool room =
-                            k <= turn + kAhead || (k <= turn + kMostAhead && heldBytes <= kAheadBytes);
+                        const bool room = k <= turn + kAhead ||
+                                          (smallPhotos && k <= turn + kMostAhead && heldBytes <= kAheadBytes);
                         return abort.load() || (room && (!barrier[k] || finishedBefore >= k));
                     });
                     if (abort.load())
@@ -528,6 +494,47 @@ bool CPanorama::ComposeResult(bool fullSize) {
                     return;
             }
         });
+    }
+
+    // The reference is placed while the next photo is prepared.
+    const int r = nodes.front()->imageIndex;
+    CPanoElement* photo = ModePhoto(r);
+    if (fullSize) {
+        if (!LensStep(r))
+            return false;
+        if (photo)
+            photo->Reload();
+        // A reference photo that cannot be read back must fail the render,
+        // not leave a hole in it.
+        if (!photo || !photo->IsValid())
+            return false;
+    }
+    mark(photo);
+    Rect written;
+    const bool placed = PlaceFirstElement(r, photo, &written);
+    if (fullSize) {
+        if (photo)
+            photo->Unload();
+        if (warped[r])
+            warped[r]->Release();
+        warped[r] = nullptr;
+    }
+    unmark();
+    if (!placed)
+        return false;
+    const int increment = ((photoCount - static_cast<int>(nodes.size())) + 1) * (levels + 2);
+    if (increment != 0) {
+        position_ += increment;
+        if (ReportProgress(total_, position_))
+            return false;
+    }
+    composited_.push_back(r);
+    if (ahead) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            finishedBefore = 1;
+        }
+        changed.notify_all();
     }
 
     std::vector<char> started(nodes.size(), 0);

@@ -243,7 +243,7 @@ protected:
     std::vector<SeamSet> seams_;
     std::vector<std::int32_t> composited_;
     // Photos whose full-size working copy still needs the lens warp.
-    std::vector<bool> lensBits_;
+    std::vector<char> lensBits_;  // char, not bool: photos are lens-warped on two threads at once
     OrvexBase::Rect blendRect_;
     bool laplacianBlending_ = true;
 

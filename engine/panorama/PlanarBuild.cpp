@@ -538,7 +538,7 @@ bool CPanorama::MatchAndStitch(bool automatic) {
     if (ReportProgress(total_, ++position_))
         return false;
 
-    lensBits_.assign(copies_.size(), false);
+    lensBits_.assign(copies_.size(), 0);
     built_ = true;
     return true;
 }
@@ -588,7 +588,7 @@ bool CPanorama::Render() {
                     canvases[i]->SetFileName(photos_[i]->GetFileName());
                     canvases[i]->scale = photos_[i]->scale;
                 }
-                lensBits_.assign(n, true);
+                lensBits_.assign(n, 1);
                 analysesValid_ = false;
                 for (int i = 0; i < n; ++i) {
                     workPhotos_[i]->Unload();

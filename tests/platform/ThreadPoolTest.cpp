@@ -132,3 +132,49 @@ TEST(ThreadPool, ManyShortLoopsFromSeveralThreadsAllComplete) {
     other.join();
     EXPECT_EQ(total.load(), 2 * expected);
 }
+
+TEST(ThreadPool, WorkersFreedFromOneLoopJoinALoopStartedMeanwhile) {
+    // One outside thread holds every worker; a second thread starts its own
+    // loop meanwhile, which must neither wait for the first to end nor be
+    // left to its caller alone once workers come free.
+    Platform::ThreadPool pool(4);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto late = [&] { return std::chrono::steady_clock::now() > deadline; };
+    std::atomic<int> firstEntered{0};
+    std::atomic<bool> secondStarted{false};
+    std::thread first([&] {
+        pool.ParallelFor(0, 4, [&](std::size_t, std::size_t) {
+            ++firstEntered;
+            while (!secondStarted.load() && !late())
+                std::this_thread::yield();
+        });
+    });
+    while (firstEntered.load() < 4 && !late())
+        std::this_thread::yield();
+    std::mutex idsMutex;
+    std::set<std::thread::id> ids;
+    std::atomic<int> indices{0};
+    pool.ParallelFor(0, 64, [&](std::size_t b, std::size_t e) {
+        secondStarted.store(true);
+        {
+            std::lock_guard<std::mutex> lock(idsMutex);
+            ids.insert(std::this_thread::get_id());
+        }
+        // Each chunk waits until another thread has joined this loop.
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> lock(idsMutex);
+                if (ids.size() >= 2)
+                    break;
+            }
+            if (late())
+                break;
+            std::this_thread::yield();
+        }
+        indices += static_cast<int>(e - b);
+    });
+    first.join();
+    EXPECT_FALSE(late());
+    EXPECT_GE(ids.size(), 2u);
+    EXPECT_EQ(indices.load(), 64);
+}

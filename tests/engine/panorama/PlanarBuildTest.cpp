@@ -221,8 +221,13 @@ TEST_F(PlanarBuildTest, CancelAnywhereKeepsTheEngineUsable) {
     for (int cancelAt = 0; cancelAt < buildCalls; cancelAt += 3) {
         progress.progressCalls = 0;
         progress.cancelAfter = cancelAt;
-        EXPECT_FALSE(engine->Build(photos, nullptr, 0, 0, 0)) << cancelAt;
-        EXPECT_EQ(engine->GetBuildReport()->status, 2) << cancelAt;
+        const bool built = engine->Build(photos, nullptr, 0, 0, 0);
+        // Waits report progress to keep the window painted, so a slow run
+        // reports more often: a quicker one may end before the cancel point.
+        if (progress.progressCalls > cancelAt) {
+            EXPECT_FALSE(built) << cancelAt;
+            EXPECT_EQ(engine->GetBuildReport()->status, 2) << cancelAt;
+        }
         EXPECT_EQ(progress.log.Lines().back(), "End");
         progress.cancelAfter = -1;
         ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0)) << cancelAt;
@@ -400,7 +405,8 @@ TEST_F(PlanarBuildTest, APhotoThatVanishedFailsTheRender) {
     OVH_REQUIRE_PHOTOS();
     // Larger than the analysis size, so the render reads the photos back.
     RefPtr<CPanoElement> source = Load("weir-row-distractor/weir_1.jpg");
-    const std::vector<Rect> rects = {Rect(0, 20, 500, 720), Rect(310, 30, 810, 730), Rect(620, 10, 1120, 710)};
+    const std::vector<Rect> rects = {Rect(0, 20, 500, 720), Rect(310, 30, 810, 730),
+                                     Rect(620, 10, 1120, 710)};
     for (std::size_t k = 0; k < rects.size(); ++k) {
         // A failed reload leaves an element without pixels: start afresh.
         ReleaseElementVector(photos);
