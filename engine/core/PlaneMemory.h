@@ -7,7 +7,6 @@
 // zeroed, so a zero-filled plane costs no writes until it is used.
 
 #include <cstddef>
-#include <new>
 #include <utility>
 
 namespace PlaneMemory {
@@ -71,28 +70,6 @@ public:
 private:
     T* data_ = nullptr;
     std::size_t count_ = 0;
-};
-
-// For containers of large planes (std::vector<double, PlaneMemory::Allocator<double>>).
-template <class T>
-struct Allocator {
-    using value_type = T;
-    Allocator() = default;
-    template <class U>
-    Allocator(const Allocator<U>&) noexcept {}
-    T* allocate(std::size_t n) {
-        if (n > static_cast<std::size_t>(-1) / sizeof(T))
-            throw std::bad_array_new_length();
-        void* p = Allocate(n * sizeof(T));
-        if (!p)
-            throw std::bad_alloc();
-        return static_cast<T*>(p);
-    }
-    void deallocate(T* p, std::size_t n) noexcept { Free(p, n * sizeof(T)); }
-    template <class U>
-    bool operator==(const Allocator<U>&) const noexcept {
-        return true;
-    }
 };
 
 }  // namespace PlaneMemory

@@ -69,16 +69,6 @@ bool CPanorama::ComputeSeamMask(int index) {
     return ::ComputeSeamMask(warped[index], ModeResult(), motionModel_, &seams_[index]);
 }
 
-bool CPanorama::TransferSeamMask(int index) {
-    if (index < 0 || index >= static_cast<int>(previewWarped_.size()) ||
-        index >= static_cast<int>(fullWarped_.size()) || index >= static_cast<int>(seams_.size()))
-        return false;
-    std::vector<std::uint8_t> coverage;
-    const bool ok = RescaleSeams(index, coverage);
-    KeepCutWithinCoverage(fullWarped_[index], coverage, ModeResult());
-    return ok;
-}
-
 bool CPanorama::RescaleSeams(int index, std::vector<std::uint8_t>& coverage) {
     CPanoElement* full = fullWarped_[index];
     coverage = CopyMask(full);
@@ -103,18 +93,6 @@ bool CPanorama::CompositeOver(int index, Rect* written) {
     if (index < 0 || index >= static_cast<int>(warped.size()))
         return false;
     return ::CompositeOver(ModeResult(), warped[index], blendRect_, written);
-}
-
-bool CPanorama::BlendIntoResult(int index, LaplacianBlender& blender) {
-    blendRect_ = Rect();
-    std::vector<CPanoElement*>& warped = ModeWarped();
-    if (index < 0 || index >= static_cast<int>(warped.size()))
-        return false;
-    const int levels = LevelCount(fullSizeMode_ && !scales_.empty() ? scales_.front() : 1.0);
-    if (!blender.Blend(levels, warped[index], ModeResult()))
-        return false;
-    blendRect_ = blender.GetOverlapRect();
-    return true;
 }
 
 void CPanorama::PasteIntoResult(CPanoElement* element, Rect* written) {

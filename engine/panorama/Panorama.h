@@ -128,12 +128,10 @@ public:
     void PasteIntoResult(CPanoElement* element, OrvexBase::Rect* written);
     // The photo whose placed centre lies nearest the centre of area, or -1.
     int FindCentralElement(const OrvexBase::Rect& area);
-    bool TransferSeamMask(int index);
-    // The first half of TransferSeamMask: the preview's seams cut into the
-    // full-size mask, which needs nothing of the result; coverage gets the
-    // mask before the cut. The index must be valid for the transfer.
+    // The preview's seams cut into the full-size mask, which needs nothing of
+    // the result; coverage gets the mask before the cut. The index must be
+    // valid for the preview, the full-size and the seam lists.
     bool RescaleSeams(int index, std::vector<std::uint8_t>& coverage);
-    bool BlendIntoResult(int index, LaplacianBlender& blender);
     bool WarpElement(int index);
     bool ComputeSeamMask(int index);
     void BalanceExposure(int index);

@@ -64,7 +64,8 @@ TEST(PlaneMemory, PlanesFreedOnOtherThreadsLeaveTheResidentSet) {
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([] {
             for (int round = 0; round < 3; ++round) {
-                std::vector<double, PlaneMemory::Allocator<double>> plane(std::size_t(2) << 20, 1.0);
+                auto plane = PlaneMemory::Buffer<double>::Zeroed(std::size_t(2) << 20);
+                std::fill_n(plane.get(), plane.size(), 1.0);
                 auto bytes = PlaneMemory::Buffer<std::uint8_t>::Zeroed(std::size_t(8) << 20);
                 std::memset(bytes.get(), 7, bytes.size());
             }
