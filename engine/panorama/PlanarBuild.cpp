@@ -245,8 +245,8 @@ void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::
             cached[i].reset(FindCachedKeypoints(photos[i]->GetFileName(), oldCopies, oldSets));
     auto givenCopy = [&](std::size_t i) { return copies ? (*copies)[i] : nullptr; };
 
-    // The heavy part of every photo's analysis runs on threads of its own
-    // while this thread keeps the progress and the cancel answer; a photo listed twice
+    // The heavy part of every photo's analysis runs on the pool while this
+    // thread keeps the progress and the cancel answer; a photo listed twice
     // would be loaded by two threads at once, so such a list goes one by one.
     std::vector<IPanoElement*> seen(photos.begin(), photos.end());
     std::sort(seen.begin(), seen.end());
@@ -286,10 +286,10 @@ void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::
     // The lanes run as chunks of one pool loop, started from a thread of
     // their own: each detection's loops then take the workers the other
     // leaves idle instead of queueing for the whole pool one loop at a time.
-    std::vector<std::thread> lanes;
+    std::thread runner;
     const std::size_t wanted = std::size_t(AnalysesAtOnce(targetSize_, n));
     try {
-        lanes.emplace_back([&lane, wanted] {
+        runner = std::thread([&lane, wanted] {
             Platform::ParallelFor(
                 0, wanted,
                 [&lane](std::size_t b, std::size_t e) {
@@ -302,11 +302,11 @@ void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::
     }
     ScopeExit stop([&] {
         abort.store(true);
-        for (std::thread& t : lanes)
-            t.join();
+        if (runner.joinable())
+            runner.join();
     });
     // Without a thread of its own the work runs here, progress afterwards.
-    if (lanes.empty())
+    if (!runner.joinable())
         lane();
     for (std::size_t i = 0; i < n; ++i) {
         {
