@@ -3,7 +3,9 @@
 // the full-size result. With --tiled, the tiled engine on a cylinder or a
 // sphere instead (full-size render at elevation, azimuth and tilt 0), and
 // then also the fitted poses: "focal: <pixels>" (mean over the placed
-// photos) and "pose <i>: yaw pitch roll" in degrees for every photo.
+// photos) and "pose <i>: yaw pitch roll" in degrees for every photo, each
+// photo's focal, and the final solve's evaluations, steps and root mean
+// square match distance.
 // With --stage-memory, a "memory <stage>:" line follows every stage time:
 // the stage's own peak resident size, the resident size at its end, and the
 // heap in use and held free by the allocator then (megabytes).
@@ -332,6 +334,11 @@ int RunTiled(std::vector<PanoramaLib::IPanoElement*>& photos, SurfaceKind kind, 
         std::printf("focal: %.2f\n", focal);
         for (std::size_t i = 0; i < poses.size(); ++i)
             std::printf("pose %zu: %.3f %.3f %.3f\n", i, poses[i].yaw, poses[i].pitch, poses[i].roll);
+        for (std::size_t i = 0; i < poses.size(); ++i)
+            std::printf("photo focal %zu: %.3f\n", i, poses[i].focal);
+        const Tiled_Panorama::CPoseAlignment& align = tiledEngine->Alignment();
+        std::printf("solve: %d evaluations, %d steps, rms %.6f px\n", align.lastEvaluations, align.lastSteps,
+                    align.lastRmsDistance);
     }
     std::printf("total: %.3f\n", Seconds(start));
     PrintPeakMemory();

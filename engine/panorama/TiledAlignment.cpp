@@ -736,6 +736,10 @@ void CPoseAlignment::OptimizePoses() {
     BuildResidualTasks(m);
     baseX_.clear();
     baseF_.clear();
+    lastSteps = 0;
+    lastRefineSteps = 0;
+    if (refineStart && m >= n)
+        RefineStart(ws.x.get(), m, n);
     // The call's own ftol (1e-4) is used, not the workspace's 2^-52. With
     // fewer residuals than parameters MINPACK returns at once without a step,
     // and the poses keep their start values.
@@ -853,6 +857,154 @@ void CPoseAlignment::EvaluateTask(const ResidualTask& task, double* fvec) const 
     }
 }
 
+void CPoseAlignment::RefineStart(double* x, int m, int n) {
+    const std::size_t sn = static_cast<std::size_t>(n), sm = static_cast<std::size_t>(m);
+    const std::size_t lensCount = sharedLens.hasOwnLens ? 3 : 0;
+    std::vector<std::size_t> slotOf(poses.size(), 0);
+    for (std::size_t i = 0; i < placementOrder.size(); ++i)
+        slotOf[static_cast<std::size_t>(placementOrder[i])] = lensCount + 4 * i;
+    // The residuals see only relative turns: the reference photo's angles
+    // are held, which fixes the common rotation the normal equations
+    // cannot.
+    std::vector<char> held(sn, 0);
+    for (std::size_t i = 0; i < placementOrder.size(); ++i)
+        if (placementOrder[i] == referenceImage)
+            held[slotOf[static_cast<std::size_t>(referenceImage)] + 1] =
+                held[slotOf[static_cast<std::size_t>(referenceImage)] + 2] =
+                    held[slotOf[static_cast<std::size_t>(referenceImage)] + 3] = 1;
+
+    std::vector<double> f(sm), fPlus(sm), fMinus(sm), column, A(sn * sn), g(sn), M(sn * sn), step(sn),
+        trial(sn);
+    auto cost = [&](const double* at, std::vector<double>& out) {
+        UnpackAlignmentParams(at);
+        for (const ResidualTask& task : tasks_)
+            EvaluateTask(task, out.data());
+        double sum = 0;
+        for (double v : out)
+            sum += v * v;
+        return sum;
+    };
+    double current = cost(x, f);
+    double lambda = 1e-3;
+    constexpr int kMaxSteps = 100;
+    for (int iteration = 0; iteration < kMaxSteps && std::isfinite(current); ++iteration) {
+        std::fill(A.begin(), A.end(), 0.0);
+        std::fill(g.begin(), g.end(), 0.0);
+        for (const ResidualTask& task : tasks_) {
+            std::size_t params[11];
+            std::size_t count = 0;
+            for (std::size_t i = 0; i < lensCount; ++i)
+                params[count++] = i;
+            for (std::int32_t photo : {task.p, task.q})
+                for (std::size_t i = 0; i < 4; ++i)
+                    if (!held[slotOf[static_cast<std::size_t>(photo)] + i])
+                        params[count++] = slotOf[static_cast<std::size_t>(photo)] + i;
+            const std::size_t rows = 4 * static_cast<std::size_t>(task.count), first = task.offset;
+            column.assign(rows * count, 0.0);
+            // Central differences: the refinement has to land where lmdif,
+            // with its forward differences, finds nothing left to gain.
+            for (std::size_t c = 0; c < count; ++c) {
+                const std::size_t j = params[c];
+                const double keep = x[j], h = 1e-5 * std::max(1.0, std::fabs(keep));
+                x[j] = keep + h;
+                UnpackAlignmentParams(x);
+                EvaluateTask(task, fPlus.data());
+                x[j] = keep - h;
+                UnpackAlignmentParams(x);
+                EvaluateTask(task, fMinus.data());
+                x[j] = keep;
+                for (std::size_t r = 0; r < rows; ++r)
+                    column[c * rows + r] = (fPlus[first + r] - fMinus[first + r]) / (2 * h);
+            }
+            for (std::size_t a = 0; a < count; ++a) {
+                const double* ja = column.data() + a * rows;
+                double ga = 0;
+                for (std::size_t r = 0; r < rows; ++r)
+                    ga += ja[r] * f[first + r];
+                g[params[a]] += ga;
+                for (std::size_t b = a; b < count; ++b) {
+                    const double* jb = column.data() + b * rows;
+                    double sum = 0;
+                    for (std::size_t r = 0; r < rows; ++r)
+                        sum += ja[r] * jb[r];
+                    A[params[a] * sn + params[b]] += sum;
+                    if (b != a)
+                        A[params[b] * sn + params[a]] += sum;
+                }
+            }
+        }
+        UnpackAlignmentParams(x);
+        bool accepted = false;
+        double next = current;
+        while (!accepted && lambda < 1e16) {
+            // (A + lambda diag A) step = -g, by Cholesky; held parameters
+            // keep a unit row.
+            for (std::size_t i = 0; i < sn; ++i)
+                for (std::size_t j = 0; j < sn; ++j)
+                    M[i * sn + j] = held[i] || held[j] ? (i == j ? 1.0 : 0.0) : A[i * sn + j];
+            for (std::size_t i = 0; i < sn; ++i)
+                if (!held[i])
+                    M[i * sn + i] += lambda * std::max(A[i * sn + i], 1e-12);
+            bool factored = true;
+            for (std::size_t j = 0; j < sn && factored; ++j) {
+                double d = M[j * sn + j];
+                for (std::size_t k = 0; k < j; ++k)
+                    d -= M[j * sn + k] * M[j * sn + k];
+                if (!(d > 0)) {
+                    factored = false;
+                    break;
+                }
+                d = std::sqrt(d);
+                M[j * sn + j] = d;
+                for (std::size_t i = j + 1; i < sn; ++i) {
+                    double v = M[i * sn + j];
+                    const double* ri = &M[i * sn];
+                    const double* rj = &M[j * sn];
+                    for (std::size_t k = 0; k < j; ++k)
+                        v -= ri[k] * rj[k];
+                    M[i * sn + j] = v / d;
+                }
+            }
+            if (!factored) {
+                lambda *= 10;
+                continue;
+            }
+            for (std::size_t i = 0; i < sn; ++i) {
+                double v = held[i] ? 0.0 : -g[i];
+                for (std::size_t k = 0; k < i; ++k)
+                    v -= M[i * sn + k] * step[k];
+                step[i] = v / M[i * sn + i];
+            }
+            for (std::size_t i = sn; i-- > 0;) {
+                double v = step[i];
+                for (std::size_t k = i + 1; k < sn; ++k)
+                    v -= M[k * sn + i] * step[k];
+                step[i] = v / M[i * sn + i];
+            }
+            for (std::size_t i = 0; i < sn; ++i)
+                trial[i] = x[i] + step[i];
+            next = cost(trial.data(), fPlus);
+            if (std::isfinite(next) && next < current) {
+                accepted = true;
+                lambda = std::max(lambda / 10, 1e-10);
+            } else {
+                lambda *= 10;
+            }
+        }
+        if (!accepted)
+            break;
+        std::copy(trial.begin(), trial.end(), x);
+        f.swap(fPlus);
+        const double gain = current - next;
+        current = next;
+        ++lastRefineSteps;
+        // Far below lmdif's own stopping test (a relative gain of 1e-4).
+        if (gain <= 1e-9 * current)
+            break;
+    }
+    UnpackAlignmentParams(x);
+}
+
 int CPoseAlignment::AlignmentResiduals(int m, int n, const double* x, double* fvec) {
     UnpackAlignmentParams(x);
     const bool solving = !tasks_.empty();
@@ -862,29 +1014,29 @@ int CPoseAlignment::AlignmentResiduals(int m, int n, const double* x, double* fv
     const std::size_t sn = static_cast<std::size_t>(std::max(0, n)),
                       sm = static_cast<std::size_t>(std::max(0, m));
 
-    // Which photo (placement slot) moved since the last full evaluation.
-    int moved = -2;  // -2: evaluate everything
-    if (solving && baseX_.size() == sn && baseF_.size() == sm) {
-        moved = -1;
-        for (std::size_t i = 0; i < lensCount && moved != -2; ++i)
-            if (x[i] != baseX_[i])
-                moved = -2;
-        for (std::size_t i = lensCount; i < sn && moved != -2; ++i) {
-            if (x[i] == baseX_[i])
-                continue;
-            const int slot = static_cast<int>((i - lensCount) / 4);
-            moved = moved == -1 || moved == slot ? slot : -2;
-        }
-    }
+    // What moved since the last full evaluation: nothing, one parameter (a
+    // Jacobian column) or more (a trial step, which becomes the new base).
+    // A lens column moves every residual but leaves the base alone, so the
+    // pose columns after it still evaluate only their photo's edges.
+    std::size_t changed = 0, movedIndex = 0;
+    const bool haveBase = solving && baseX_.size() == sn && baseF_.size() == sm;
+    if (haveBase)
+        for (std::size_t i = 0; i < sn && changed < 2; ++i)
+            if (x[i] != baseX_[i]) {
+                ++changed;
+                movedIndex = i;
+            }
+    if (haveBase && changed > 1)
+        ++lastSteps;
     int next = 0;
-    if (moved == -2) {
+    if (!haveBase || changed > 1 || (changed == 1 && movedIndex < lensCount)) {
         for (const ResidualTask& task : tasks_) {
             EvaluateTask(task, fvec);
             next = std::max(next, task.offset + 4 * task.count);
         }
         while (next < m)
             fvec[next++] = 0.0;
-        if (solving) {
+        if (solving && (!haveBase || changed > 1)) {
             baseX_.assign(x, x + sn);
             baseF_.assign(fvec, fvec + sm);
         }
@@ -893,8 +1045,8 @@ int CPoseAlignment::AlignmentResiduals(int m, int n, const double* x, double* fv
         return 0;
     }
     std::copy(baseF_.begin(), baseF_.end(), fvec);
-    if (moved >= 0) {
-        const std::int32_t photo = placementOrder[static_cast<std::size_t>(moved)];
+    if (changed == 1) {
+        const std::int32_t photo = placementOrder[(movedIndex - lensCount) / 4];
         for (const ResidualTask& task : tasks_)
             if (task.p == photo || task.q == photo)
                 EvaluateTask(task, fvec);

@@ -158,12 +158,24 @@ public:
     // The solver's last outcome and evaluation count, for diagnostics only.
     int lastInfo = 0;
     int lastEvaluations = 0;
+    // Trial steps of the last solve: evaluations that moved more than one
+    // parameter at once (a Jacobian column moves one).
+    int lastSteps = 0;
     int lastResiduals = 0;
     // Root mean square distance (pixels) between the matched points of the
     // last solve, each mapped into the other's photo, by match weight.
     double lastRmsDistance = 0.0;
     // The focal the last alignment started from.
     double startFocal = 1000.0;
+    // Before lmdif, bring its start to the same least-squares optimum by
+    // damped Gauss-Newton steps on the normal equations, which are built
+    // edge by edge (each edge moves only its two photos and the lens terms)
+    // and stay n x n: lmdif's dense QR of the m x n Jacobian is what costs,
+    // and from the optimum it ends after one step. Off, lmdif walks from the
+    // placement poses.
+    bool refineStart = true;
+    // Steps the last refinement took.
+    int lastRefineSteps = 0;
 
 private:
     struct ResidualTask {
@@ -179,6 +191,9 @@ private:
     double RmsDistance(const double* fvec, int m) const;
     double StartRmsDistance();
     void EvaluateTask(const ResidualTask& task, double* fvec) const;
+    // Moves x (n parameters, m residuals) towards the least-squares optimum
+    // of the current tasks; see refineStart.
+    void RefineStart(double* x, int m, int n);
     TiledImagePose StartPose() const;
 
     std::vector<const AlignmentEdge*> openEdges;

@@ -71,6 +71,7 @@ public:
 
     const std::vector<TiledImagePose>& Poses() const { return align_.poses; }
     const std::vector<std::int32_t>& PlacementOrder() const { return align_.placementOrder; }
+    const CPoseAlignment& Alignment() const { return align_; }
     const TiledImagePose& SharedLens() const { return align_.sharedLens; }
     const match_graph::CGraph& MatchGraph() const { return matchGraph_; }
     std::int32_t ReferenceImage() const { return reference_; }
