@@ -470,4 +470,35 @@ TEST(TiledAlignmentTest, ALongUndistortedRingClosesFromTheStartThatFitsBest) {
     }
 }
 
+// The refinement before lmdif must find lmdif's own optimum, close enough
+// that lmdif stops after one Jacobian without lens terms and after at most
+// two with them.
+TEST(TiledAlignmentTest, TheRefinedStartLeavesLmdifOneJacobianAtTheSameOptimum) {
+    const RingScene s = MakeScene(0.5);
+    for (int lens : {0, 1}) {
+        SCOPED_TRACE(testing::Message() << "lens " << lens);
+        CPoseAlignment walked, refined;
+        for (CPoseAlignment* align : {&walked, &refined}) {
+            Configure(*align, s);
+            align->lensMode = lens;
+            align->refineStart = align == &refined;
+            ASSERT_TRUE(align->AlignImages());
+        }
+        const int n = refined.ParameterCount();
+        EXPECT_GT(refined.lastRefineSteps, 0);
+        EXPECT_LT(refined.lastEvaluations, (lens ? 3 : 2) * n + 1);
+        EXPECT_GT(walked.lastEvaluations, 3 * n + 1);
+        EXPECT_LE(refined.lastRmsDistance, walked.lastRmsDistance * (1 + 1e-9));
+        ASSERT_EQ(refined.placementOrder, walked.placementOrder);
+        for (std::int32_t i : refined.placementOrder) {
+            SCOPED_TRACE(i);
+            const TiledImagePose &a = refined.poses[i], &b = walked.poses[i];
+            EXPECT_NEAR(a.focal, b.focal, 1e-3 * b.focal);
+            EXPECT_NEAR(a.pitch, b.pitch, 0.05);
+            EXPECT_NEAR(a.yaw, b.yaw, 0.05);
+            EXPECT_NEAR(a.roll, b.roll, 0.05);
+        }
+    }
+}
+
 }  // namespace
