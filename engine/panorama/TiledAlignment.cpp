@@ -200,7 +200,9 @@ LmdifWorkspace::LmdifWorkspace(int mIn, int nIn) : m(mIn), n(nIn) {
     x = Allocate<double>(sn);
     fvec = Allocate<double>(sm);
     diag = Allocate<double>(sn);
-    fjac = Allocate<double>(sm * sn);
+    // lmdif writes every Jacobian entry before it reads one; clearing
+    // hundreds of megabytes first costs as much as a good part of its QR.
+    fjac = std::unique_ptr<double[]>(new (std::nothrow) double[std::max<std::size_t>(sm * sn, 1)]);
     ipvt = Allocate<std::int32_t>(sn);
     qtf = Allocate<double>(sn);
     work = Allocate<double>(3 * sn + sm);
