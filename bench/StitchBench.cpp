@@ -4,8 +4,8 @@
 // sphere instead (full-size render at elevation, azimuth and tilt 0), and
 // then also the fitted poses: "focal: <pixels>" (mean over the placed
 // photos) and "pose <i>: yaw pitch roll" in degrees for every photo, each
-// photo's focal, and the final solve's evaluations, steps and root mean
-// square match distance.
+// photo's focal, and the final solve's evaluations, steps, the steps of the
+// refinement before it and the root mean square match distance.
 // With --stage-memory, a "memory <stage>:" line follows every stage time:
 // the stage's own peak resident size, the resident size at its end, and the
 // heap in use and held free by the allocator then (megabytes).
@@ -337,8 +337,8 @@ int RunTiled(std::vector<PanoramaLib::IPanoElement*>& photos, SurfaceKind kind, 
         for (std::size_t i = 0; i < poses.size(); ++i)
             std::printf("photo focal %zu: %.3f\n", i, poses[i].focal);
         const Tiled_Panorama::CPoseAlignment& align = tiledEngine->Alignment();
-        std::printf("solve: %d evaluations, %d steps, rms %.6f px\n", align.lastEvaluations, align.lastSteps,
-                    align.lastRmsDistance);
+        std::printf("solve: %d evaluations, %d steps, %d refinement steps, rms %.6f px\n", align.lastEvaluations,
+                    align.lastSteps, align.lastRefineSteps, align.lastRmsDistance);
     }
     std::printf("total: %.3f\n", Seconds(start));
     PrintPeakMemory();
