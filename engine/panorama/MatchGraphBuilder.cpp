@@ -79,7 +79,8 @@ void FitPair(const CKeypointSet& setI, const CKeypointSet& setJ, const std::vect
             ok = FitSimilarityRobust(from, to, weights, a.transform, &a.inliers, &a.outliers, &a.residual,
                                      0.75);
         ++result.fits;
-        if (!ok || !IsAcceptedFit(a.inliers.size(), n, a.residual, tolerance, sizeI, sizeJ, a.transform))
+        if (!ok || !IsAcceptedFit(a.inliers.size(), n, a.residual, tolerance, sizeI, sizeJ, a.transform) ||
+            !IsPlanarNeighbourFit(a.residual, tolerance, sizeI, sizeJ, a.transform))
             continue;
         a.query = q;
         a.reference = r;

@@ -1,6 +1,7 @@
 #include "PairMatching.h"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 #include "ImplausibleTransform.h"
@@ -74,4 +75,38 @@ bool IsAcceptedFit(std::size_t inliers, std::size_t n, double residual, double t
     double inverse[9];
     InvertMatrix3x3(inverse, transform);
     return !IsImplausibleTransform(sizeI, sizeJ, transform) && !IsImplausibleTransform(sizeJ, sizeI, inverse);
+}
+
+namespace {
+
+// True when photo `from` (of size `fromSize`), mapped by the affine part of
+// m into photo `to`'s frame, lies wholly inside `to` and covers at most half
+// of it.
+bool LandsAsPatchInside(const OrvexBase::Size& fromSize, const OrvexBase::Size& toSize, const double m[9]) {
+    const double w = fromSize.cx, h = fromSize.cy;
+    const double corners[4][2] = {{0.0, 0.0}, {w, 0.0}, {0.0, h}, {w, h}};
+    double minX = 0.0, maxX = 0.0, minY = 0.0, maxY = 0.0;
+    for (int c = 0; c < 4; ++c) {
+        const double x = m[0] * corners[c][0] + m[1] * corners[c][1] + m[2];
+        const double y = m[3] * corners[c][0] + m[4] * corners[c][1] + m[5];
+        minX = c ? std::min(minX, x) : x;
+        maxX = c ? std::max(maxX, x) : x;
+        minY = c ? std::min(minY, y) : y;
+        maxY = c ? std::max(maxY, y) : y;
+    }
+    const bool inside = minX >= 0.0 && minY >= 0.0 && maxX <= toSize.cx && maxY <= toSize.cy;
+    return inside && (maxX - minX) * (maxY - minY) <= 0.5 * toSize.cx * toSize.cy;
+}
+
+}  // namespace
+
+bool IsPlanarNeighbourFit(double residual, double tolerance, const OrvexBase::Size& sizeI,
+                          const OrvexBase::Size& sizeJ, const double transform[9]) {
+    // The linear part's scale: photo j's pixels per pixel of photo i.
+    const double scale = std::sqrt(std::abs(transform[0] * transform[4] - transform[1] * transform[3]));
+    if (!(residual / scale < tolerance))
+        return false;
+    double inverse[9];
+    InvertMatrix3x3(inverse, transform);
+    return !LandsAsPatchInside(sizeI, sizeJ, transform) && !LandsAsPatchInside(sizeJ, sizeI, inverse);
 }

@@ -44,3 +44,14 @@ void ClusterFitInput(const CKeypointSet& query, const CKeypointSet& reference,
 // both ways between the two photos' sizes.
 bool IsAcceptedFit(std::size_t inliers, std::size_t n, double residual, double tolerance,
                    const OrvexBase::Size& sizeI, const OrvexBase::Size& sizeJ, const double transform[9]);
+
+// The planar engine's further test of a fit that passed the rule above. Its
+// photos come from one camera turning on the spot, so a chance agreement of
+// unrelated photos shows in two ways that the rule above lets through: a
+// transform that shrinks photo i also shrinks its errors, so the residual
+// (measured in photo j's pixels) must stay below the tolerance in photo i's
+// pixels too; and one photo landing as a small patch inside the other (wholly
+// within it, covering at most half of it) adds nothing to a panorama. True
+// when the fit passes both.
+bool IsPlanarNeighbourFit(double residual, double tolerance, const OrvexBase::Size& sizeI,
+                          const OrvexBase::Size& sizeJ, const double transform[9]);

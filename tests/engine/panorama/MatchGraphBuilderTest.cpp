@@ -3,6 +3,7 @@
 #include "AnalysedPanorama.h"
 #include "DibManager.h"
 #include "Features.h"
+#include "PairMatching.h"
 #include "Panorama.h"
 #include "RecordingCallbacks.h"
 #include "TestData.h"
@@ -157,4 +158,31 @@ TEST_F(MatchGraphBuilderTest, OneThreadAndManyGiveTheSameGraph) {
     }
     EXPECT_GE(single.size(), 4u);
     EXPECT_EQ(single, parallel);
+}
+
+// Photo i (256 x 170) mapped into photo j by scale s and shift (tx, ty),
+// with the fit's residual in photo j's pixels; the tolerance is 22.
+TEST(PlanarNeighbourFitTest, ShrinkingFitsMeetTheToleranceInBothPhotosAndNoPhotoIsAPatchOfTheOther) {
+    struct Case {
+        const char* what;
+        double s, tx, ty, residual;
+        int wJ, hJ;
+        bool accepted;
+    } cases[] = {
+        {"a neighbour to the right", 1.0, 180.0, -6.0, 3.0, 256, 170, true},
+        {"the same photo twice", 1.0, 0.0, 0.0, 0.5, 256, 170, true},
+        {"a neighbour of lower resolution, crossing the border", 0.55, 100.0, 20.0, 3.0, 150, 100, true},
+        {"a third-size patch in the middle of j", 0.3, 90.0, 60.0, 3.0, 256, 170, false},
+        {"j shrunk into the middle of i (the other order)", 1 / 0.3, -300.0, -200.0, 10.0, 256, 170, false},
+        {"a shrinking fit whose residual is 20 of j's pixels, 40 of i's", 0.5, 200.0, 10.0, 20.0, 256, 170,
+         false},
+        {"an enlarging fit, residual 20 in j and 10 in i", 2.0, -400.0, -10.0, 20.0, 256, 170, true},
+    };
+    for (const Case& c : cases) {
+        const double h[9] = {c.s, 0, c.tx, 0, c.s, c.ty, 0, 0, 1};
+        EXPECT_EQ(
+            IsPlanarNeighbourFit(c.residual, 22.0, OrvexBase::Size(256, 170), OrvexBase::Size(c.wJ, c.hJ), h),
+            c.accepted)
+            << c.what;
+    }
 }

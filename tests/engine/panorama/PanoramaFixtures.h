@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <random>
@@ -70,6 +71,31 @@ inline std::vector<std::uint8_t> Snapshot(CPanoElement* e) {
     std::vector<std::uint8_t> out(e->GetBits(), e->GetBits() + e->GetStride() * e->GetHeight());
     if (e->GetMask())
         out.insert(out.end(), e->GetMask(), e->GetMask() + e->GetMaskStride() * e->GetHeight());
+    return out;
+}
+
+// A grey copy of a photo, box-filtered down to `width` columns: the small,
+// low-contrast kind of photo on which chance agreements and seams show most.
+inline RefPtr<CPanoElement> GreyCopy(CPanoElement* photo, int width) {
+    const int w = photo->GetWidth(), h = photo->GetHeight();
+    const int height = std::max(1, h * width / w);
+    RefPtr<CPanoElement> out(new CPanoElement(0));
+    EXPECT_TRUE(out->Create(24, width, height));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int x0 = x * w / width, x1 = std::max(x0 + 1, (x + 1) * w / width);
+            const int y0 = y * h / height, y1 = std::max(y0 + 1, (y + 1) * h / height);
+            long sum = 0, count = 0;
+            for (int sy = y0; sy < y1; ++sy)
+                for (int sx = x0; sx < x1; ++sx) {
+                    const std::uint8_t* p = photo->GetBits() + sy * photo->GetStride() + 3 * sx;
+                    sum += 11 * p[0] + 59 * p[1] + 30 * p[2];
+                    ++count;
+                }
+            const auto grey = static_cast<std::uint8_t>((sum + 50 * count) / (100 * count));
+            std::uint8_t* q = out->GetBits() + y * out->GetStride() + 3 * x;
+            q[0] = q[1] = q[2] = grey;
+        }
     return out;
 }
 
