@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "COvHorizelDoc.h"
+#include "MainMenu.h"
 #include "SkinAccess.h"
 #include "StringTable.h"
 #include "TabstopNavigator.h"
@@ -607,7 +608,7 @@ void CEditVideoStoryboard::keyPressEvent(QKeyEvent* e) {
 void CEditVideoStoryboard::contextMenuEvent(QContextMenuEvent* e) {
     if (!m_document || m_document->GetCurrentTask() != 1)
         return;
-    QMenu menu(this);
+    MenuEx::CNewMenu menu(nullptr, this);
     const bool onPhoto = PhotoFromPoint(viewport()->mapFrom(this, e->pos())) != nullptr;
     struct Entry {
         unsigned text;
@@ -624,10 +625,9 @@ void CEditVideoStoryboard::contextMenuEvent(QContextMenuEvent* e) {
             menu.addSeparator();
             continue;
         }
-        QAction* action = menu.addAction(Str(entry.text));
-        action->setData(entry.command);
-        action->setEnabled(entry.enabled);
+        menu.AppendCommand(uint32_t(entry.command), Str(entry.text))->setEnabled(entry.enabled);
     }
+    MainMenu::AttachToolBarIcons(menu);
     QAction* chosen = menu.exec(e->globalPos());
     if (chosen && onCommand)
         onCommand(chosen->data().toInt());

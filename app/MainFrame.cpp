@@ -96,7 +96,7 @@ void CStitchDialogBar::SetDocument(IDialogCallback::IStitchingOptions* document)
 }
 
 CMainFrame::CMainFrame(QWidget* parent)
-    : QMainWindow(parent),
+    : MenuEx::CNewFrameWnd(parent),
       dialogs_(std::make_unique<CDocumentDialogs>(this)),
       callbacks_(std::make_unique<CFrameEngineCallbacks>(this)),
       doc_(std::make_unique<COvHorizelDoc>()),
@@ -133,6 +133,7 @@ void CMainFrame::OnCreate() {
     setDockOptions(QMainWindow::AnimatedDocks);
     setDockNestingEnabled(false);
     CreateActions();
+    CreateMenuBar();
 
     reBar_ = new CMyReBar(this);
     reBar_->setObjectName(QString::number(0xE804));
@@ -198,6 +199,7 @@ void CMainFrame::CreateActions() {
         {CmdId::FileSaveAs, "Export..."},
         {CmdId::FilePrint, "Print"},
         {CmdId::Home, "Home"},
+        {CmdId::HomePage, "Home &Page"},
         {CmdId::AppExit, "E&xit"},
     };
     for (const Entry& e : kEntries) {
@@ -208,8 +210,6 @@ void CMainFrame::CreateActions() {
         actions_[e.id] = action;
         addAction(action);
     }
-    Action(CmdId::AppExit)->setShortcut(QKeySequence::Quit);
-    Action(CmdId::FileOpen)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
 }
 
 QAction* CMainFrame::Action(int id) const {
@@ -663,6 +663,7 @@ bool CMainFrame::OnCmdMsg(int id) {
             ShowImageInfo();
             return true;
         case CmdId::Home:
+        case CmdId::HomePage:
             UiServices::OpenUrl(Str(297));
             return true;
         case CmdId::AppExit:

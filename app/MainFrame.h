@@ -18,6 +18,7 @@
 #include "CommandRouter.h"
 #include "DialogCallback.h"
 #include "MyToolBar.h"
+#include "NewFrame.h"
 #include "SizingControlBar.h"
 #include "ToolDlgParent.h"
 
@@ -73,7 +74,7 @@ public:
     static constexpr int kId = 1003;
 };
 
-class CMainFrame : public QMainWindow, public ICommandTarget, public IDialogCallback::IUpdate {
+class CMainFrame : public MenuEx::CNewFrameWnd, public ICommandTarget, public IDialogCallback::IUpdate {
     Q_OBJECT
 public:
     explicit CMainFrame(QWidget* parent = nullptr);
@@ -150,6 +151,8 @@ protected:
 private:
     void OnCreate();
     void CreateActions();
+    // The menu bar from the menu resource, with the toolbar icons.
+    void CreateMenuBar();
     void CreateStatusBar();
     void CreateBars();
     void ShowBars(bool strip, bool folders, bool stitch, bool save);

@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <QPolygon>
 
+#include "MainMenu.h"
 #include "StringTable.h"
 
 using OrvexBase::Rect;
@@ -382,9 +383,10 @@ QMenu* CPictureView::CreateContextMenu(QWidget* parent) {
         unsigned text;
     } kItems[] = {{ViewCmd::ZoomIn, 21901},    {ViewCmd::ZoomOut, 21902},  {ViewCmd::FitWindow, 21903},
                   {ViewCmd::FitHeight, 21904}, {ViewCmd::FitWidth, 21905}, {ViewCmd::ActualSize, 21906}};
-    auto* menu = new QMenu(QString::fromUtf8(Res::LoadStr(21900)), parent);
+    auto* menu = new MenuEx::CNewMenu(nullptr, parent);
+    menu->setTitle(QString::fromUtf8(Res::LoadStr(21900)));
     for (const auto& item : kItems) {
-        QAction* action = menu->addAction(QString::fromUtf8(Res::LoadStr(item.text)));
+        QAction* action = menu->AppendCommand(uint32_t(item.id), QString::fromUtf8(Res::LoadStr(item.text)));
         action->setObjectName(QString::number(item.id));
         bool enabled = false;
         OnUpdateCommand(item.id, &enabled);
@@ -392,6 +394,7 @@ QMenu* CPictureView::CreateContextMenu(QWidget* parent) {
         const int id = item.id;
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
     }
+    MainMenu::AttachToolBarIcons(*menu);
     return menu;
 }
 

@@ -21,6 +21,7 @@
 #include "ConverterInterface.h"
 #include "ExifFields.h"
 #include "Formgate.h"
+#include "NewMenu.h"
 #include "StringTable.h"
 
 namespace {
@@ -135,8 +136,8 @@ void CFilePropDlg::resizeEvent(QResizeEvent* event) {
 
 void CFilePropDlg::contextMenuEvent(QContextMenuEvent* event) {
     QWidget* owner = BrowserHost().MainWindow();
-    QMenu menu(owner ? owner : this);
-    QAction* copy = menu.addAction(Str(255));
+    MenuEx::CNewMenu menu(nullptr, owner ? owner : this);
+    QAction* copy = menu.AppendCommand(0, Str(255));
     if (menu.exec(event->globalPos()) == copy)
         CopyToClipboard();
 }

@@ -99,6 +99,42 @@ void ToolIcon(QPainter& p, int index, QPointF o, QColor c) {
     }
 }
 
+// Menu icons in a 24-unit box: open, save, export, print, zoom in, zoom out, home.
+void MenuIcon(QPainter& p, int index) {
+    const QPointF o(0, 0);
+    switch (index) {
+        case 0:
+            ToolIcon(p, 0, o, kNavy);
+            break;
+        case 1:
+            p.setPen(QPen(kNavy, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.setBrush(Qt::NoBrush);
+            p.drawRoundedRect(QRectF(4, 3, 16, 18), 1.5, 1.5);
+            p.drawRect(QRectF(8, 3, 8, 6));
+            p.drawRect(QRectF(7, 13, 10, 8));
+            break;
+        case 2:
+            TaskIcon(p, 2, QPointF(3, 3), kNavy);
+            break;
+        case 3:
+            ToolIcon(p, 1, o, kNavy);
+            break;
+        case 4:
+        case 5:
+            p.setPen(QPen(kNavy, 1.8, Qt::SolidLine, Qt::RoundCap));
+            p.setBrush(Qt::NoBrush);
+            p.drawEllipse(QPointF(10, 10), 6.5, 6.5);
+            p.drawLine(QPointF(15, 15), QPointF(21, 21));
+            p.drawLine(QPointF(7, 10), QPointF(13, 10));
+            if (index == 4)
+                p.drawLine(QPointF(10, 7), QPointF(10, 13));
+            break;
+        default:
+            ToolIcon(p, 2, o, kNavy);
+            break;
+    }
+}
+
 void Marker(QPainter& p, int n, QColor c) {
     p.setPen(QPen(Qt::white, 2));
     p.setBrush(c);
@@ -137,6 +173,9 @@ BACKGROUND=TaskBarBack.bmp
 STANDARD=MainToolBar.bmp
 HOT=MainToolBarHot.bmp
 DISABLE=MainToolBarDisabled.bmp
+
+[MENU TOOLBAR]
+STANDARD=MenuToolBar.bmp
 
 [MAIN]
 LOGO_TAB=Logo.bmp
@@ -258,6 +297,18 @@ int main(int argc, char** argv) {
             for (int i = 0; i < 3; ++i)
                 ToolIcon(p, i, QPointF(24 * i, 0), toolColors[s]);
         });
+    // The menu icons, and the same at twice the size for high-density screens.
+    for (int scale : {1, 2})
+        Save(scale == 1 ? "MenuToolBar.bmp" : "MenuToolBar@2x.bmp", 16 * 7 * scale, 16 * scale,
+             [&](QPainter& p) {
+                 for (int i = 0; i < 7; ++i) {
+                     p.save();
+                     p.translate(16 * scale * i, 0);
+                     p.scale(16 * scale / 24.0, 16 * scale / 24.0);
+                     MenuIcon(p, i);
+                     p.restore();
+                 }
+             });
     Save("TaskBarBack.bmp", 8, 48, [](QPainter& p) { p.fillRect(QRect(0, 0, 8, 48), kNavy); });
     Save("StripBack.bmp", 8, 36, [](QPainter& p) { p.fillRect(QRect(0, 0, 8, 36), kPale); });
     Save("AddButton.bmp", 88, 28, [](QPainter& p) { StripButton(p, true, false); });
