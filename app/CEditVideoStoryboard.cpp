@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <QToolTip>
 
 #include <algorithm>
@@ -85,15 +86,21 @@ bool CClipDropTarget::OnDrop(QWidget*, const QMimeData* data, Qt::DropAction, co
     if (format == FileListFormat() && GetDroppedFiles(data, files)) {
         m_strip->DropFiles(files, point.x(), point.y(), true);
     } else if (format == SerialClipFormat()) {
-        m_strip->NoteDropHere();
-        if (m_strip->IsReorderingDrop(point) &&
-            !m_strip->Document()->ConfirmPhotoListChange(nullptr, nullptr, true)) {
+        std::unique_ptr<CSerialDataSource> object = ReadSerialObject(data, format);
+        auto* clips = dynamic_cast<CClipDataSource*>(object.get());
+        if (m_strip->IsDragging()) {
+            // The strip's own drag: carried out, prompt and all, once the
+            // drag has ended; until then the drag loop holds the pointer and
+            // a prompt would not get its clicks.
+            if (clips)
+                m_strip->NoteDrop(clips->Photos(), point);
+        } else if (m_strip->IsReorderingDrop(point) &&
+                   !m_strip->Document()->ConfirmPhotoListChange(nullptr, nullptr, true)) {
             m_strip->SetDropMarker(false, 0, 0, 0);
             return false;
-        }
-        std::unique_ptr<CSerialDataSource> object = ReadSerialObject(data, format);
-        if (auto* clips = dynamic_cast<CClipDataSource*>(object.get()))
+        } else if (clips) {
             m_strip->InsertPhotos(clips->Photos(), point.x(), point.y(), false, false);
+        }
     }
     m_strip->SetDropMarker(false, 0, 0, 0);
     return true;
@@ -234,22 +241,36 @@ void CEditVideoStoryboard::MoveSelectedTo(CSelectionManager* manager, int x, int
         m_dragStart = QPoint(x, y);
         auto* drag = new QDrag(this);
         drag->setMimeData(m_dragSource.Offer());
-        QImage picture = m_bitmaps[2].scaled(m_cell / 2, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        if (!picture.isNull())
+        const QImage picture = DragPicture(dragged.front());
+        if (!picture.isNull()) {
             drag->setPixmap(QPixmap::fromImage(picture));
-        // The drag takes the mouse: the press ends here, as a lost capture.
+            drag->setHotSpot(QPoint(picture.width() / 2, picture.height() / 2));
+        }
+        // The drag takes the mouse: the press ends here, as a lost capture,
+        // and the strip's own grab goes, or the next click after the drop
+        // would still come here.
         m_manager->EndTracking(true);
+        SetCapture(false);
         m_dragging = true;
-        m_droppedHere = false;
+        m_pendingDrop.reset();
         const Qt::DropAction result =
             execDrag ? execDrag(drag) : drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
-        const bool here = m_droppedHere;
         m_dragging = false;
         drag->deleteLater();
-        // A move into another window changes this project too: ask as a
-        // removal here would.
-        if (result == Qt::MoveAction &&
-            (here || m_document->ConfirmPhotoListChange(nullptr, nullptr, true))) {
+        SetDropMarker(false, 0, 0, 0);
+        // A drop here was only noted: its prompt runs now that the drag
+        // loop, which holds the pointer, has ended.
+        bool carryOut = true;
+        if (std::unique_ptr<PendingDrop> drop = std::move(m_pendingDrop)) {
+            carryOut = !drop->reorders || m_document->ConfirmPhotoListChange(nullptr, nullptr, true);
+            if (carryOut)
+                InsertPhotos(drop->photos, drop->point.x(), drop->point.y(), false, false);
+        } else if (result == Qt::MoveAction) {
+            // A move into another window changes this project too: ask as a
+            // removal here would.
+            carryOut = m_document->ConfirmPhotoListChange(nullptr, nullptr, true);
+        }
+        if (result == Qt::MoveAction && carryOut) {
             for (CClipDescription* photo : dragged) {
                 CancelThumbnailRequest(this, static_cast<uintptr_t>(photo->GetId()));
                 m_document->RemovePhoto(this, photo);
@@ -261,6 +282,27 @@ void CEditVideoStoryboard::MoveSelectedTo(CSelectionManager* manager, int x, int
     }
     RecalcItemRects(manager);
     Redraw();
+}
+
+QImage CEditVideoStoryboard::DragPicture(CClipDescription* photo) {
+    // The photo's cell as the strip shows it, caption included, at half size.
+    const QRect cell = m_manager->GetItemRect(photo);
+    if (cell.isEmpty())
+        return {};
+    QImage image(cell.width(), m_cell.height() + 36, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.translate(-cell.x(), 0);
+    DrawPhoto(painter, *photo);
+    painter.end();
+    return image.scaled(image.size() / 2, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+void CEditVideoStoryboard::NoteDrop(CClipDescriptionList& photos, const QPoint& point) {
+    m_pendingDrop = std::make_unique<PendingDrop>();
+    m_pendingDrop->photos.AppendCopies(photos);
+    m_pendingDrop->point = point;
+    m_pendingDrop->reorders = IsReorderingDrop(point);
 }
 
 std::string CEditVideoStoryboard::CurrentPath() const {
@@ -338,6 +380,13 @@ void CEditVideoStoryboard::InsertPhotos(CClipDescriptionList& photos, int x, int
 }
 
 void CEditVideoStoryboard::DropFiles(const std::vector<std::string>& names, int x, int y, bool relayout) {
+    if (m_dropDuringDrag) {
+        // Another window of the program still runs its drag loop, which
+        // holds the pointer: the files go in, prompt and all, right after.
+        m_dropDuringDrag = false;
+        QTimer::singleShot(0, this, [this, names, x, y, relayout] { DropFiles(names, x, y, relayout); });
+        return;
+    }
     CClipDescriptionList photos;
     photos.AddFiles(names, nullptr);
     InsertPhotos(photos, x, y, relayout, true);
@@ -659,7 +708,10 @@ void CEditVideoStoryboard::dragLeaveEvent(QDragLeaveEvent*) {
 void CEditVideoStoryboard::dropEvent(QDropEvent* e) {
     const Qt::DropAction action =
         m_dropTarget.OnDragOver(this, e->mimeData(), e->modifiers(), e->position().toPoint());
-    if (m_dropTarget.OnDrop(this, e->mimeData(), action, e->position().toPoint())) {
+    m_dropDuringDrag = e->source() != nullptr && !m_dragging;
+    const bool taken = m_dropTarget.OnDrop(this, e->mimeData(), action, e->position().toPoint());
+    m_dropDuringDrag = false;
+    if (taken) {
         e->setDropAction(action);
         e->accept();
     } else {

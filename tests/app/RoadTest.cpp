@@ -3,15 +3,28 @@
 // during a build, and the project commands reaching the document.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDrag>
+#include <QFile>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSlider>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,9 +32,11 @@
 #include <QUrl>
 
 #include "CDlgPrompts.h"
+#include "CDlgSaving.h"
 #include "CEditVideoStoryboard.h"
 #include "CommandIds.h"
 #include "CustomDialogBar.h"
+#include "CustomTabCtrl.h"
 #include "DlgStitching.h"
 #include "FrameEngineCallbacks.h"
 #include "MainFrame.h"
@@ -266,4 +281,144 @@ TEST(Road, PromptScreenshots) {
         EXPECT_EQ(dialog->windowTitle(), "ORVEX Horizel");
         dialog->hide();
     }
+}
+
+namespace {
+
+CCustomTabCtrl* TaskTabs(CMainFrame& f) {
+    return f.TaskBar()->Tabs();
+}
+
+QPoint StripCell(CMainFrame& f, int index) {
+    CEditVideoStoryboard* strip = f.PhotoStrip();
+    return strip->ItemRect(index).center() - QPoint(strip->ScrollX(), 0);
+}
+
+std::vector<std::string> StripOrder(CMainFrame& f) {
+    std::vector<std::string> names;
+    for (const auto& photo : f.Document().GetPhotoList())
+        names.push_back(photo->GetFileName());
+    return names;
+}
+
+// Mouse events while a drag runs belong to the toolkit's drag loop, which
+// holds the pointer: nothing else of the program gets them.
+class DragLoopPointer : public QObject {
+public:
+    DragLoopPointer() { qApp->installEventFilter(this); }
+    ~DragLoopPointer() override { qApp->removeEventFilter(this); }
+    int eaten = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        switch (e->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+                // A prompt that could only be closed by the mouse would hang
+                // the drag: after a while it is let go with Escape.
+                if (++eaten > 40)
+                    if (QWidget* modal = QApplication::activeModalWidget())
+                        QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
+                return true;
+            default:
+                return false;
+        }
+    }
+};
+
+// Presses on a cell of the main window's strip and moves to another; the drag
+// that starts is carried to the strip as the drag loop would, with the pointer
+// held by the loop.
+void DragInStrip(CMainFrame& f, int from, int to, QImage* picture = nullptr) {
+    CEditVideoStoryboard* strip = f.PhotoStrip();
+    const QPoint target = StripCell(f, to) + QPoint(20, 0);
+    strip->execDrag = [&](QDrag* drag) {
+        if (picture)
+            *picture = drag->pixmap().toImage();
+        DragLoopPointer loop;
+        const QMimeData& data = *drag->mimeData();
+        QDragEnterEvent enter(target, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(strip->viewport(), &enter);
+        QDragMoveEvent move(target, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(strip->viewport(), &move);
+        QDropEvent drop(QPointF(target), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(strip->viewport(), &drop);
+        return drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
+    };
+    QTest::mousePress(strip->viewport(), Qt::LeftButton, {}, StripCell(f, from));
+    QTest::mouseMove(strip->viewport(), StripCell(f, from) + QPoint(8, 0));
+    QTest::mouseMove(strip->viewport(), target);
+    QTest::mouseRelease(strip->viewport(), Qt::LeftButton, {}, target);
+    strip->execDrag = nullptr;
+}
+
+}  // namespace
+
+TEST(Road, AReorderAfterAStitchAsksWithAPromptTheMouseCanAnswerAndTheNextClickCounts) {
+    Road r(3);
+    CMainFrame& f = r.frame();
+    r.PressStart();
+    ASSERT_NE(f.Document().GetDisplayResult(), nullptr);
+    f.SetTask(1);
+    QTest::qWait(20);
+    const std::vector<std::string> before = StripOrder(f);
+    QImage picture;
+    DragInStrip(f, 0, 2, &picture);
+    ASSERT_EQ(r.prompts.size(), 1) << "the reorder asks once";
+    EXPECT_EQ(StripOrder(f), (std::vector<std::string>{before[1], before[0], before[2]}))
+        << "Yes was clicked: the photo moved";
+    EXPECT_FALSE(f.PhotoStrip()->IsDropMarkerShown());
+
+    // The drag shows the photo's cell, not a blank box.
+    ASSERT_FALSE(picture.isNull());
+    int coloured = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            coloured += QColor(picture.pixel(x, y)).saturation() > 40 ? 1 : 0;
+    EXPECT_GT(coloured, picture.width() * picture.height() / 5);
+    SaveScreenshot(f.PhotoStrip(), "road_strip_after_reorder");
+
+    // The next click lands where it is aimed.
+    QTest::mouseClick(TaskTabs(f), Qt::LeftButton, {}, TaskTabs(f)->tabRect(1).center());
+    QTest::qWait(20);
+    EXPECT_EQ(f.GetTask(), 2);
+}
+
+TEST(Road, ADeclinedReorderLeavesNoMarkerAndNoChange) {
+    Road r(3);
+    CMainFrame& f = r.frame();
+    r.PressStart();
+    f.SetTask(1);
+    r.promptAnswer = "7";
+    const std::vector<std::string> before = StripOrder(f);
+    DragInStrip(f, 0, 2);
+    EXPECT_EQ(r.prompts.size(), 1);
+    EXPECT_EQ(StripOrder(f), before);
+    EXPECT_FALSE(f.PhotoStrip()->IsDropMarkerShown());
+    SaveScreenshot(f.PhotoStrip(), "road_strip_after_declined_reorder");
+}
+
+TEST(Road, FilesDraggedFromTheTaskOneListJoinTheProject) {
+    Road r(2);
+    CMainFrame& f = r.frame();
+    f.SetTask(1);
+    CFolderFilesStandIn* list = f.View()->Browser();
+    list->ShowFolder(QString::fromUtf8(OVH_SAMPLES_DIR) + "/boat-row");
+    QListWidgetItem* third = list->findItems("boat3.jpg", Qt::MatchExactly).value(0);
+    ASSERT_NE(third, nullptr);
+    EXPECT_TRUE(list->dragEnabled());
+    list->setCurrentItem(third);
+    std::unique_ptr<QMimeData> data(list->model()->mimeData(list->selectionModel()->selectedIndexes()));
+    ASSERT_NE(data, nullptr);
+    CEditVideoStoryboard* strip = f.PhotoStrip();
+    const QPoint at = StripCell(f, 1);
+    QDragEnterEvent enter(at, Qt::CopyAction, data.get(), Qt::LeftButton, {});
+    QCoreApplication::sendEvent(strip->viewport(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(at), Qt::CopyAction, data.get(), Qt::LeftButton, {});
+    QCoreApplication::sendEvent(strip->viewport(), &drop);
+    QTest::qWait(20);
+    EXPECT_EQ(StripOrder(f), (std::vector<std::string>{"boat1.jpg", "boat3.jpg", "boat2.jpg"}));
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction) << "the list keeps its file";
 }
