@@ -604,7 +604,19 @@ void CEditVideoStoryboard::mousePressEvent(QMouseEvent* e) {
     setFocus(Qt::MouseFocusReason);
     const QPoint p = e->position().toPoint();
     if (e->button() == Qt::LeftButton && IsEditingAllowed()) {
-        m_manager->OnLButtonDown(p.x() + ScrollX(), p.y(), false);
+        const int x = p.x() + ScrollX();
+        SelItem item = m_manager->ItemFromPoint(x, p.y());
+        if (item && e->modifiers().testFlag(Qt::ControlModifier)) {
+            // Ctrl toggles one photo; one left selected can still be dragged.
+            m_manager->ToggleItem(item);
+            if (m_manager->IsSelected(item))
+                m_manager->OnLButtonDown(x, p.y(), false);
+        } else {
+            // Shift grows the range from the anchor; without one it is a plain click.
+            const bool extend =
+                item && e->modifiers().testFlag(Qt::ShiftModifier) && m_manager->GetAnchorItem();
+            m_manager->OnLButtonDown(x, p.y(), extend);
+        }
     } else if (e->button() == Qt::RightButton && m_document && m_document->GetCurrentTask() == 1) {
         if (CClipDescription* photo = PhotoFromPoint(p))
             m_manager->SetAnchorAndCurrent(photo, photo);

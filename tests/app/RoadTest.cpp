@@ -399,6 +399,33 @@ TEST(Road, ADeclinedReorderLeavesNoMarkerAndNoChange) {
     SaveScreenshot(f.PhotoStrip(), "road_strip_after_declined_reorder");
 }
 
+TEST(Road, ShiftAndCtrlClicksInTheStripSelectRangesAndSingles) {
+    Road r(6);
+    CMainFrame& f = r.frame();
+    f.SetTask(1);
+    CEditVideoStoryboard* strip = f.PhotoStrip();
+    auto selected = [&] {
+        std::string s;
+        for (const auto& photo : f.Document().GetPhotoList())
+            s += strip->Manager()->IsSelected(photo.get()) ? '1' : '0';
+        return s;
+    };
+    QTest::mouseClick(strip->viewport(), Qt::LeftButton, {}, StripCell(f, 1));
+    QTest::mouseClick(strip->viewport(), Qt::LeftButton, Qt::ShiftModifier, StripCell(f, 4));
+    EXPECT_EQ(selected(), "011110");
+    QTest::mouseClick(strip->viewport(), Qt::LeftButton, Qt::ControlModifier, StripCell(f, 2));
+    EXPECT_EQ(selected(), "010110");
+    QTest::mouseClick(strip->viewport(), Qt::LeftButton, Qt::ControlModifier, StripCell(f, 5));
+    EXPECT_EQ(selected(), "010111");
+    SaveScreenshot(strip, "road_strip_ctrl_selection");
+    QTest::keyClick(strip, Qt::Key_Delete);
+    EXPECT_EQ(StripOrder(f), (std::vector<std::string>{"boat1.jpg", "boat3.jpg"}));
+    // Shift+click with nothing chosen yet is a plain click.
+    strip->Manager()->ResetCurrent();
+    QTest::mouseClick(strip->viewport(), Qt::LeftButton, Qt::ShiftModifier, StripCell(f, 1));
+    EXPECT_EQ(selected(), "01");
+}
+
 TEST(Road, FilesDraggedFromTheTaskOneListJoinTheProject) {
     Road r(2);
     CMainFrame& f = r.frame();
