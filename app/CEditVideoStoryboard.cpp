@@ -305,6 +305,18 @@ void CEditVideoStoryboard::NoteDrop(CClipDescriptionList& photos, const QPoint& 
     m_pendingDrop->reorders = IsReorderingDrop(point);
 }
 
+void CEditVideoStoryboard::ShowPhoto(CClipDescription* photo) {
+    UpdateScrollSizes();
+    const QRect rect = m_manager->GetItemRect(photo);
+    if (rect.isEmpty())
+        return;
+    const QRect visible = GetVisibleRect();
+    if (rect.right() + m_marginX >= visible.right())
+        ScrollTo(rect.right() + 1 + m_marginX - visible.width(), 0);
+    else if (rect.left() < visible.left())
+        ScrollTo(rect.left() - m_marginX, 0);
+}
+
 std::string CEditVideoStoryboard::CurrentPath() const {
     auto* photo = static_cast<CClipDescription*>(m_manager->GetAnchorItem());
     return photo ? photo->GetPath() : std::string();
@@ -373,6 +385,7 @@ void CEditVideoStoryboard::InsertPhotos(CClipDescriptionList& photos, int x, int
         RecalcItemRects(m_manager.get());
     SelItem previous = m_manager->GetCurrentItem();
     m_manager->SetAnchorAndCurrent(firstNew, lastNew);
+    ShowPhoto(lastNew);
     CSelectionChange change(previous, lastNew, m_manager.get());
     m_document->UpdateAllViews(this, 3, &change);
     if (relayout)
@@ -442,10 +455,15 @@ CClipDescription* CEditVideoStoryboard::FindPhoto(int id) const {
 
 void CEditVideoStoryboard::OnUpdate(IDocView*, int hint, void* hintObject) {
     switch (hint) {
-        case 0:
+        case 0: {
             RecalcItemRects(m_manager.get());
+            // Photos appended at the end come into view.
+            const size_t count = m_document ? m_document->GetPhotoList().GetCount() : 0;
+            if (count > m_shownCount && count > 0)
+                ShowPhoto(std::prev(m_document->GetPhotoList().end())->get());
             Redraw();
             break;
+        }
         case 4: {
             auto* photo = static_cast<CClipDescription*>(hintObject);
             const std::vector<SelItem> items = GetItems(m_manager.get());
@@ -486,10 +504,18 @@ QSize CEditVideoStoryboard::ContentSize() const {
     return QSize(width, std::max(last.y() + last.height(), m_trans.height()));
 }
 
+int CEditVideoStoryboard::ScrollExtent() const {
+    const size_t count = m_document ? m_document->GetPhotoList().GetCount() : 0;
+    if (count == 0)
+        return 0;
+    return ItemRect(static_cast<int>(count) - 1).right() + 1 + m_marginX;
+}
+
 void CEditVideoStoryboard::UpdateScrollSizes() {
-    const QSize content = ContentSize();
+    // The empty frames after the photos are drawn across the view but are
+    // not scrolled to: the bar appears only when the photos do not fit.
     QScrollBar* bar = horizontalScrollBar();
-    bar->setRange(0, std::max(0, content.width() - viewport()->width()));
+    bar->setRange(0, std::max(0, std::min(ContentSize().width(), ScrollExtent()) - viewport()->width()));
     bar->setPageStep(Step());
     bar->setSingleStep(Step());
 }
@@ -511,6 +537,7 @@ void CEditVideoStoryboard::Render() {
 
     int x = 0, y = 10;
     int index = 0;
+    m_shownCount = m_document ? m_document->GetPhotoList().GetCount() : 0;
     if (m_document) {
         for (const auto& photo : m_document->GetPhotoList()) {
             DrawPhoto(painter, *photo);

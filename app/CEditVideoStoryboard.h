@@ -165,6 +165,10 @@ private:
     void Render();
     void DrawPhoto(QPainter& painter, CClipDescription& photo);
     void UpdateScrollSizes();
+    // Right end of the last photo and its margin: how far the strip scrolls.
+    int ScrollExtent() const;
+    // Scrolls just enough for the photo to be seen whole.
+    void ShowPhoto(CClipDescription* photo);
     CClipDescription* PhotoFromPoint(const QPoint& client);
     CClipDescription* FindPhoto(int id) const;
     void DragOver(QDropEvent* e);
@@ -187,6 +191,7 @@ private:
     QImage m_bitmaps[4];  // transition, empty cell, highlighted frame, plain frame
     std::unique_ptr<CSelectionManager> m_manager;
     int m_savedScroll = 0;
+    size_t m_shownCount = 0;
     bool m_markerShown = false;
     QPoint m_markerPoint;
     int m_markerKind = 0;

@@ -449,3 +449,36 @@ TEST(Road, FilesDraggedFromTheTaskOneListJoinTheProject) {
     EXPECT_EQ(StripOrder(f), (std::vector<std::string>{"boat1.jpg", "boat3.jpg", "boat2.jpg"}));
     EXPECT_EQ(drop.dropAction(), Qt::CopyAction) << "the list keeps its file";
 }
+
+TEST(Road, TheStripScrollsOnlyWhenItsPhotosDoNotFitAndShowsPhotosJustAdded) {
+    Road r(0);
+    CMainFrame& f = r.frame();
+    f.setGeometry(0, 0, 1280, 900);
+    f.SetTask(1);
+    CEditVideoStoryboard* strip = f.PhotoStrip();
+    QTest::qWait(20);
+    EXPECT_FALSE(strip->horizontalScrollBar()->isVisible()) << "an empty project";
+    std::vector<std::string> files;
+    for (int i = 1; i <= 6; ++i)
+        files.push_back(Boat(i));
+    f.AddFilesToProject(files);
+    QTest::qWait(20);
+    EXPECT_FALSE(strip->horizontalScrollBar()->isVisible()) << "six photos fit 1280 pixels";
+
+    // Twelve do not: the bar appears and the last one added is in view.
+    QTemporaryDir copies;
+    std::vector<std::string> more;
+    for (int i = 1; i <= 6; ++i) {
+        const QString copy = copies.path() + QStringLiteral("/copy%1.jpg").arg(i);
+        ASSERT_TRUE(QFile::copy(QString::fromStdString(Boat(i)), copy));
+        more.push_back(copy.toStdString());
+    }
+    f.AddFilesToProject(more);
+    QTest::qWait(20);
+    EXPECT_TRUE(strip->horizontalScrollBar()->isVisible());
+    const QRect last = strip->ItemRect(11);
+    const QRect visible = strip->GetVisibleRect();
+    EXPECT_GE(last.left(), visible.left());
+    EXPECT_LE(last.right(), visible.right());
+    SaveScreenshot(&f, "road_strip_twelve_photos");
+}
