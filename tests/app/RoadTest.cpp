@@ -482,3 +482,62 @@ TEST(Road, TheStripScrollsOnlyWhenItsPhotosDoNotFitAndShowsPhotosJustAdded) {
     EXPECT_LE(last.right(), visible.right());
     SaveScreenshot(&f, "road_strip_twelve_photos");
 }
+
+// The program on 1920 x 1080 at 150 % (1280 x 720 logical), run in a child
+// of this binary, since the screen is chosen when the application starts.
+TEST(Road, TheWindowFitsASmallScreenAndEveryTaskAt1280x720) {
+    if (qEnvironmentVariableIsSet("OVH_SMALL_SCREEN")) {
+        Road r(6);
+        CMainFrame& f = r.frame();
+        const QRect room = f.screen()->availableGeometry();
+        ASSERT_EQ(room.size(), QSize(1280, 720));
+        EXPECT_LE(f.minimumSize().width(), room.width());
+        EXPECT_LE(f.minimumSize().height(), room.height());
+        f.showMaximized();
+        QTest::qWait(50);
+        EXPECT_TRUE(room.contains(f.frameGeometry())) << "maximised, the window stays on its screen";
+        r.PressStart();
+        for (int task : {1, 2, 3}) {
+            f.SetTask(task);
+            QTest::qWait(50);
+            EXPECT_TRUE(room.contains(f.frameGeometry())) << "task " << task;
+            EXPECT_EQ(f.statusBar()->geometry().bottom(), f.height() - 1) << "task " << task;
+            // Controls outside a scrolling area lie inside the window.
+            for (QWidget* w : f.findChildren<QWidget*>()) {
+                if (!w->isVisible() || w->isWindow() ||
+                    !(qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
+                      qobject_cast<QLineEdit*>(w) || qobject_cast<QSlider*>(w)))
+                    continue;
+                bool scrolls = false;
+                for (QWidget* p = w->parentWidget(); p && p != &f; p = p->parentWidget())
+                    scrolls = scrolls || qobject_cast<QAbstractScrollArea*>(p);
+                const QRect inFrame(w->mapTo(&f, QPoint(0, 0)), w->size());
+                EXPECT_TRUE(scrolls || f.rect().contains(inFrame))
+                    << "task " << task << ": " << w->metaObject()->className() << " "
+                    << w->objectName().toStdString();
+            }
+            SaveScreenshot(&f, QStringLiteral("road_task%1_1280x720_at_150").arg(task));
+        }
+        return;
+    }
+    QTemporaryDir dir;
+    const QString config = dir.path() + "/screens.json";
+    QFile file(config);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"({"windowFrameMargins": true, "screens": [{"name": "laptop", "x": 0, "y": 0,
+               "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+    file.close();
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen:configfile=" + config);
+    env.insert("QT_SCALE_FACTOR", "1.5");
+    env.insert("OVH_SMALL_SCREEN", "1");
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_filter=Road.TheWindowFitsASmallScreenAndEveryTaskAt1280x720"});
+    ASSERT_TRUE(child.waitForFinished(300000));
+    const QString output = QString::fromLocal8Bit(child.readAll());
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+}
