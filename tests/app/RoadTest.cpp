@@ -541,3 +541,38 @@ TEST(Road, TheWindowFitsASmallScreenAndEveryTaskAt1280x720) {
     EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
     EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
 }
+
+TEST(Road, TheCropFramesHandlesAreWholeAndGrabbableAtTheFittedZoom) {
+    Road r(3);
+    CMainFrame& f = r.frame();
+    r.PressStart();
+    f.Router().Execute(CmdId::TaskExport);
+    ASSERT_EQ(f.GetTask(), 3);
+    f.SavePage()->AspectCombo()->setCurrentIndex(1);  // "Manual"
+    QTest::qWait(50);
+    CPictureView& view = r.view();
+    ASSERT_TRUE(view.IsCropShown());
+    ASSERT_TRUE(view.IsFitMode());
+    SaveScreenshot(&f, "road_export_crop_fitted");
+    OrvexBase::Rect crop{};
+    view.GetCropRect(&crop);
+    // Every handle (radius 4) lies inside the view.
+    const QRect client = view.viewport()->rect();
+    for (int x : {crop.left, (crop.left + crop.right) / 2, crop.right})
+        for (int y : {crop.top, (crop.top + crop.bottom) / 2, crop.bottom}) {
+            QPoint p(x, y);
+            view.ImageToClient(&p);
+            EXPECT_TRUE(client.adjusted(4, 4, -4, -4).contains(p)) << p.x() << "," << p.y();
+        }
+    // The right-hand edge handle is grabbed and dragged left.
+    QPoint handle(crop.right, (crop.top + crop.bottom) / 2);
+    view.ImageToClient(&handle);
+    QTest::mousePress(view.viewport(), Qt::LeftButton, {}, handle);
+    QTest::mouseMove(view.viewport(), handle - QPoint(30, 0));
+    QTest::mouseMove(view.viewport(), handle - QPoint(60, 0));
+    QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, handle - QPoint(60, 0));
+    OrvexBase::Rect moved{};
+    view.GetCropRect(&moved);
+    EXPECT_LT(moved.right, crop.right);
+    EXPECT_EQ(moved.left, crop.left);
+}
