@@ -542,6 +542,51 @@ TEST(Road, TheWindowFitsASmallScreenAndEveryTaskAt1280x720) {
     EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
 }
 
+TEST(Road, TaskTabTextReadsInEveryState) {
+    Road r(2);
+    CMainFrame& f = r.frame();
+    CCustomTabCtrl* tabs = TaskTabs(f);
+    // Contrast of the text against its tab: the tab's commonest colour is
+    // its background, the pixel farthest from it is the text.
+    auto luminance = [](QColor c) {
+        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    auto contrast = [&](int index) {
+        const QImage shot = tabs->grab().toImage();
+        // Right of the tab's picture (20 pixels, drawn 12 in), where its text is.
+        const QRect area = tabs->tabRect(index).adjusted(42, 6, -4, -4) & shot.rect();
+        std::map<QRgb, int> counts;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                ++counts[shot.pixel(x, y)];
+        const QRgb back = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
+                              return a.second < b.second;
+                          })->first;
+        const double lb = luminance(QColor(back));
+        double best = 1.0;
+        for (const auto& [pixel, n] : counts) {
+            const double lp = luminance(QColor(pixel));
+            best = std::max(best, (std::max(lb, lp) + 0.05) / (std::min(lb, lp) + 0.05));
+        }
+        return best;
+    };
+    const int selected = tabs->currentIndex();
+    for (int i = 0; i < tabs->count(); ++i) {
+        QTest::mouseMove(tabs, QPoint(0, 0));
+        EXPECT_GE(contrast(i), 4.5) << "tab " << i << (i == selected ? " (checked)" : "");
+        QTest::mouseMove(tabs, tabs->tabRect(i).center());
+        EXPECT_GE(contrast(i), 4.5) << "hovered tab " << i << (i == selected ? " (checked)" : "");
+        if (i == selected)
+            SaveScreenshot(tabs, "road_task_tabs_hover_checked");
+    }
+    QTest::mouseMove(tabs, QPoint(0, 0));
+    const int other = selected == 0 ? 2 : 0;
+    tabs->setTabEnabled(other, false);
+    EXPECT_GE(contrast(other), 4.5) << "disabled tab";
+    SaveScreenshot(tabs, "road_task_tabs_disabled");
+}
+
 TEST(Road, TheCropFramesHandlesAreWholeAndGrabbableAtTheFittedZoom) {
     Road r(3);
     CMainFrame& f = r.frame();
