@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <QToolTip>
 
 #include <algorithm>
@@ -86,15 +87,21 @@ bool CClipDropTarget::OnDrop(QWidget*, const QMimeData* data, Qt::DropAction, co
     if (format == FileListFormat() && GetDroppedFiles(data, files)) {
         m_strip->DropFiles(files, point.x(), point.y(), true);
     } else if (format == SerialClipFormat()) {
-        m_strip->NoteDropHere();
-        if (m_strip->IsReorderingDrop(point) &&
-            !m_strip->Document()->ConfirmPhotoListChange(nullptr, nullptr, true)) {
+        std::unique_ptr<CSerialDataSource> object = ReadSerialObject(data, format);
+        auto* clips = dynamic_cast<CClipDataSource*>(object.get());
+        if (m_strip->IsDragging()) {
+            // The strip's own drag: carried out, prompt and all, once the
+            // drag has ended; until then the drag loop holds the pointer and
+            // a prompt would not get its clicks.
+            if (clips)
+                m_strip->NoteDrop(clips->Photos(), point);
+        } else if (m_strip->IsReorderingDrop(point) &&
+                   !m_strip->Document()->ConfirmPhotoListChange(nullptr, nullptr, true)) {
             m_strip->SetDropMarker(false, 0, 0, 0);
             return false;
-        }
-        std::unique_ptr<CSerialDataSource> object = ReadSerialObject(data, format);
-        if (auto* clips = dynamic_cast<CClipDataSource*>(object.get()))
+        } else if (clips) {
             m_strip->InsertPhotos(clips->Photos(), point.x(), point.y(), false, false);
+        }
     }
     m_strip->SetDropMarker(false, 0, 0, 0);
     return true;
@@ -235,22 +242,36 @@ void CEditVideoStoryboard::MoveSelectedTo(CSelectionManager* manager, int x, int
         m_dragStart = QPoint(x, y);
         auto* drag = new QDrag(this);
         drag->setMimeData(m_dragSource.Offer());
-        QImage picture = m_bitmaps[2].scaled(m_cell / 2, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        if (!picture.isNull())
+        const QImage picture = DragPicture(dragged.front());
+        if (!picture.isNull()) {
             drag->setPixmap(QPixmap::fromImage(picture));
-        // The drag takes the mouse: the press ends here, as a lost capture.
+            drag->setHotSpot(QPoint(picture.width() / 2, picture.height() / 2));
+        }
+        // The drag takes the mouse: the press ends here, as a lost capture,
+        // and the strip's own grab goes, or the next click after the drop
+        // would still come here.
         m_manager->EndTracking(true);
+        SetCapture(false);
         m_dragging = true;
-        m_droppedHere = false;
+        m_pendingDrop.reset();
         const Qt::DropAction result =
             execDrag ? execDrag(drag) : drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
-        const bool here = m_droppedHere;
         m_dragging = false;
         drag->deleteLater();
-        // A move into another window changes this project too: ask as a
-        // removal here would.
-        if (result == Qt::MoveAction &&
-            (here || m_document->ConfirmPhotoListChange(nullptr, nullptr, true))) {
+        SetDropMarker(false, 0, 0, 0);
+        // A drop here was only noted: its prompt runs now that the drag
+        // loop, which holds the pointer, has ended.
+        bool carryOut = true;
+        if (std::unique_ptr<PendingDrop> drop = std::move(m_pendingDrop)) {
+            carryOut = !drop->reorders || m_document->ConfirmPhotoListChange(nullptr, nullptr, true);
+            if (carryOut)
+                InsertPhotos(drop->photos, drop->point.x(), drop->point.y(), false, false);
+        } else if (result == Qt::MoveAction) {
+            // A move into another window changes this project too: ask as a
+            // removal here would.
+            carryOut = m_document->ConfirmPhotoListChange(nullptr, nullptr, true);
+        }
+        if (result == Qt::MoveAction && carryOut) {
             for (CClipDescription* photo : dragged) {
                 CancelThumbnailRequest(this, static_cast<uintptr_t>(photo->GetId()));
                 m_document->RemovePhoto(this, photo);
@@ -262,6 +283,39 @@ void CEditVideoStoryboard::MoveSelectedTo(CSelectionManager* manager, int x, int
     }
     RecalcItemRects(manager);
     Redraw();
+}
+
+QImage CEditVideoStoryboard::DragPicture(CClipDescription* photo) {
+    // The photo's cell as the strip shows it, caption included, at half size.
+    const QRect cell = m_manager->GetItemRect(photo);
+    if (cell.isEmpty())
+        return {};
+    QImage image(cell.width(), m_cell.height() + 36, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.translate(-cell.x(), 0);
+    DrawPhoto(painter, *photo);
+    painter.end();
+    return image.scaled(image.size() / 2, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+void CEditVideoStoryboard::NoteDrop(CClipDescriptionList& photos, const QPoint& point) {
+    m_pendingDrop = std::make_unique<PendingDrop>();
+    m_pendingDrop->photos.AppendCopies(photos);
+    m_pendingDrop->point = point;
+    m_pendingDrop->reorders = IsReorderingDrop(point);
+}
+
+void CEditVideoStoryboard::ShowPhoto(CClipDescription* photo) {
+    UpdateScrollSizes();
+    const QRect rect = m_manager->GetItemRect(photo);
+    if (rect.isEmpty())
+        return;
+    const QRect visible = GetVisibleRect();
+    if (rect.right() + m_marginX >= visible.right())
+        ScrollTo(rect.right() + 1 + m_marginX - visible.width(), 0);
+    else if (rect.left() < visible.left())
+        ScrollTo(rect.left() - m_marginX, 0);
 }
 
 std::string CEditVideoStoryboard::CurrentPath() const {
@@ -332,6 +386,7 @@ void CEditVideoStoryboard::InsertPhotos(CClipDescriptionList& photos, int x, int
         RecalcItemRects(m_manager.get());
     SelItem previous = m_manager->GetCurrentItem();
     m_manager->SetAnchorAndCurrent(firstNew, lastNew);
+    ShowPhoto(lastNew);
     CSelectionChange change(previous, lastNew, m_manager.get());
     m_document->UpdateAllViews(this, 3, &change);
     if (relayout)
@@ -339,6 +394,13 @@ void CEditVideoStoryboard::InsertPhotos(CClipDescriptionList& photos, int x, int
 }
 
 void CEditVideoStoryboard::DropFiles(const std::vector<std::string>& names, int x, int y, bool relayout) {
+    if (m_dropDuringDrag) {
+        // Another window of the program still runs its drag loop, which
+        // holds the pointer: the files go in, prompt and all, right after.
+        m_dropDuringDrag = false;
+        QTimer::singleShot(0, this, [this, names, x, y, relayout] { DropFiles(names, x, y, relayout); });
+        return;
+    }
     CClipDescriptionList photos;
     photos.AddFiles(names, nullptr);
     InsertPhotos(photos, x, y, relayout, true);
@@ -394,10 +456,15 @@ CClipDescription* CEditVideoStoryboard::FindPhoto(int id) const {
 
 void CEditVideoStoryboard::OnUpdate(IDocView*, int hint, void* hintObject) {
     switch (hint) {
-        case 0:
+        case 0: {
             RecalcItemRects(m_manager.get());
+            // Photos appended at the end come into view.
+            const size_t count = m_document ? m_document->GetPhotoList().GetCount() : 0;
+            if (count > m_shownCount && count > 0)
+                ShowPhoto(std::prev(m_document->GetPhotoList().end())->get());
             Redraw();
             break;
+        }
         case 4: {
             auto* photo = static_cast<CClipDescription*>(hintObject);
             const std::vector<SelItem> items = GetItems(m_manager.get());
@@ -438,10 +505,18 @@ QSize CEditVideoStoryboard::ContentSize() const {
     return QSize(width, std::max(last.y() + last.height(), m_trans.height()));
 }
 
+int CEditVideoStoryboard::ScrollExtent() const {
+    const size_t count = m_document ? m_document->GetPhotoList().GetCount() : 0;
+    if (count == 0)
+        return 0;
+    return ItemRect(static_cast<int>(count) - 1).right() + 1 + m_marginX;
+}
+
 void CEditVideoStoryboard::UpdateScrollSizes() {
-    const QSize content = ContentSize();
+    // The empty frames after the photos are drawn across the view but are
+    // not scrolled to: the bar appears only when the photos do not fit.
     QScrollBar* bar = horizontalScrollBar();
-    bar->setRange(0, std::max(0, content.width() - viewport()->width()));
+    bar->setRange(0, std::max(0, std::min(ContentSize().width(), ScrollExtent()) - viewport()->width()));
     bar->setPageStep(Step());
     bar->setSingleStep(Step());
 }
@@ -463,6 +538,7 @@ void CEditVideoStoryboard::Render() {
 
     int x = 0, y = 10;
     int index = 0;
+    m_shownCount = m_document ? m_document->GetPhotoList().GetCount() : 0;
     if (m_document) {
         for (const auto& photo : m_document->GetPhotoList()) {
             DrawPhoto(painter, *photo);
@@ -556,7 +632,19 @@ void CEditVideoStoryboard::mousePressEvent(QMouseEvent* e) {
     setFocus(Qt::MouseFocusReason);
     const QPoint p = e->position().toPoint();
     if (e->button() == Qt::LeftButton && IsEditingAllowed()) {
-        m_manager->OnLButtonDown(p.x() + ScrollX(), p.y(), false);
+        const int x = p.x() + ScrollX();
+        SelItem item = m_manager->ItemFromPoint(x, p.y());
+        if (item && e->modifiers().testFlag(Qt::ControlModifier)) {
+            // Ctrl toggles one photo; one left selected can still be dragged.
+            m_manager->ToggleItem(item);
+            if (m_manager->IsSelected(item))
+                m_manager->OnLButtonDown(x, p.y(), false);
+        } else {
+            // Shift grows the range from the anchor; without one it is a plain click.
+            const bool extend =
+                item && e->modifiers().testFlag(Qt::ShiftModifier) && m_manager->GetAnchorItem();
+            m_manager->OnLButtonDown(x, p.y(), extend);
+        }
     } else if (e->button() == Qt::RightButton && m_document && m_document->GetCurrentTask() == 1) {
         if (CClipDescription* photo = PhotoFromPoint(p))
             m_manager->SetAnchorAndCurrent(photo, photo);
@@ -659,7 +747,10 @@ void CEditVideoStoryboard::dragLeaveEvent(QDragLeaveEvent*) {
 void CEditVideoStoryboard::dropEvent(QDropEvent* e) {
     const Qt::DropAction action =
         m_dropTarget.OnDragOver(this, e->mimeData(), e->modifiers(), e->position().toPoint());
-    if (m_dropTarget.OnDrop(this, e->mimeData(), action, e->position().toPoint())) {
+    m_dropDuringDrag = e->source() != nullptr && !m_dragging;
+    const bool taken = m_dropTarget.OnDrop(this, e->mimeData(), action, e->position().toPoint());
+    m_dropDuringDrag = false;
+    if (taken) {
         e->setDropAction(action);
         e->accept();
     } else {

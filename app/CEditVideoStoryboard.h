@@ -117,6 +117,7 @@ public:
     void RemoveSelectedPhotos();
 
     void SetDropMarker(bool shown, int x, int y, int kind);
+    bool IsDropMarkerShown() const { return m_markerShown; }
     // Inserts copies of photos in front of the photo at (x, y) (client
     // coordinates) and selects them; from files: asked first, and photos
     // already in the project are left out.
@@ -137,8 +138,10 @@ public:
     // Runs a drag started here; the toolkit's drag loop unless set (tests
     // deliver the drop themselves).
     std::function<Qt::DropAction(QDrag*)> execDrag;
-    // A drop of the running drag landed on this strip.
-    void NoteDropHere() { m_droppedHere = m_dragging; }
+    bool IsDragging() const { return m_dragging; }
+    // A drop of the strip's own drag landed here: the photos and the place,
+    // carried out when the drag has ended.
+    void NoteDrop(CClipDescriptionList& photos, const QPoint& point);
 
 protected:
     bool event(QEvent* e) override;
@@ -162,9 +165,20 @@ private:
     void Render();
     void DrawPhoto(QPainter& painter, CClipDescription& photo);
     void UpdateScrollSizes();
+    // Right end of the last photo and its margin: how far the strip scrolls.
+    int ScrollExtent() const;
+    // Scrolls just enough for the photo to be seen whole.
+    void ShowPhoto(CClipDescription* photo);
     CClipDescription* PhotoFromPoint(const QPoint& client);
     CClipDescription* FindPhoto(int id) const;
     void DragOver(QDropEvent* e);
+    QImage DragPicture(CClipDescription* photo);
+
+    struct PendingDrop {
+        CClipDescriptionList photos;
+        QPoint point;
+        bool reorders = true;
+    };
 
     COvHorizelDoc* m_document;
     QSize m_cell{128, 128};
@@ -177,12 +191,14 @@ private:
     QImage m_bitmaps[4];  // transition, empty cell, highlighted frame, plain frame
     std::unique_ptr<CSelectionManager> m_manager;
     int m_savedScroll = 0;
+    size_t m_shownCount = 0;
     bool m_markerShown = false;
     QPoint m_markerPoint;
     int m_markerKind = 0;
     QPoint m_dragStart;
     bool m_dragging = false;
-    bool m_droppedHere = false;
+    bool m_dropDuringDrag = false;
+    std::unique_ptr<PendingDrop> m_pendingDrop;
     CClipDataSource m_dragSource;
     CClipDropTarget m_dropTarget;
     bool m_doubleClick = false;

@@ -1,10 +1,18 @@
 #include "CMyOpenFileDlg.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include "Formgate.h"
 #include "Profile.h"
 #include "StringTable.h"
+
+std::string ChosenFolder(const QFileDialog& dialog) {
+    const QStringList files = dialog.selectedFiles();
+    const QString folder =
+        files.isEmpty() ? dialog.directory().absolutePath() : QFileInfo(files.first()).absolutePath();
+    return QFile::encodeName(folder).toStdString();
+}
 
 CMyOpenFileDlg::CMyOpenFileDlg(QWidget* parent, FormatSource formats)
     : QFileDialog(parent), m_formats(formats ? std::move(formats) : FormatSource(&ModuleReadFormats)) {
@@ -55,8 +63,7 @@ int CMyOpenFileDlg::DoModal() {
 
 void CMyOpenFileDlg::StoreChoice() {
     AppProfile::WriteProfileInt("FILES", "DEFAULTOPENFORMAT", FilterIndex());
-    AppProfile::WriteProfileString("FILES", "DEFAULTOPENDIR",
-                                   QFile::encodeName(directory().absolutePath()).toStdString());
+    AppProfile::WriteProfileString("FILES", "DEFAULTOPENDIR", ChosenFolder(*this));
 }
 
 std::vector<std::string> CMyOpenFileDlg::GetSelectedPaths() const {

@@ -10,6 +10,11 @@
 
 #include "FileFilters.h"
 
+// The folder of the first chosen file, as the process's current folder
+// is after such a dialog elsewhere: a name typed with its own folder
+// counts, not the folder the dialog happened to list.
+std::string ChosenFolder(const QFileDialog& dialog);
+
 class CMyOpenFileDlg : public QFileDialog {
     Q_OBJECT
 public:

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QLineEdit>
 
+#include "CMyOpenFileDlg.h"
 #include "ImageFileBridge.h"
 #include "Profile.h"
 #include "SaveFileChoice.h"
@@ -93,7 +94,6 @@ int CMySaveFileDlg::DoModal() {
     Prepare();
     const int result = exec() == QDialog::Accepted ? 1 : 2;
     if (result == 1)
-        AppProfile::WriteProfileString("FILES", "DEFAULTSAVEDIR",
-                                       QFile::encodeName(directory().absolutePath()).toStdString());
+        AppProfile::WriteProfileString("FILES", "DEFAULTSAVEDIR", ChosenFolder(*this));
     return result;
 }

@@ -1,5 +1,7 @@
 #include "MainFrame.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -11,10 +13,13 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "AppSettings.h"
 #include "BaseDialog.h"
@@ -103,7 +108,7 @@ CMainFrame::CMainFrame(QWidget* parent)
       commands_(std::make_unique<CProjectCommands>(this, *doc_)),
       docCommands_(std::make_unique<CDocumentCommands>(this, *doc_)) {
     setWindowTitle(Str(128).section('\n', 0, 0));
-    setMinimumSize(kMinWidth, kMinHeight);
+    FitMinimumToScreen();
     setAcceptDrops(true);
     OnCreate();
 }
@@ -127,6 +132,50 @@ CMainFrame::~CMainFrame() {
     docCommands_.reset();
     doc_.reset();
     callbacks_->SetDocument(nullptr);
+}
+
+void CMainFrame::FitMinimumToScreen() {
+    // 800 x 740 unless the screen's work area is smaller (a laptop screen
+    // at 150 %): the whole window, title bar included, stays on the screen.
+    QSize minimum(kMinWidth, kMinHeight);
+    if (const QScreen* screen = this->screen()) {
+        QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+        // Until the window manager has framed the window, a title bar of
+        // at least the style's height is reckoned with.
+        if (frame.isNull()) {
+            frame = QMargins(0, std::max(style()->pixelMetric(QStyle::PM_TitleBarHeight), 32), 0, 0);
+        }
+        // Side borders are left out: a maximised window loses them.
+        minimum = minimum.boundedTo(screen->availableGeometry().size().shrunkBy(
+            QMargins(0, frame.top(), 0, frame.bottom())));
+    }
+    if (minimum == minimumSize())
+        return;
+    setMinimumSize(minimum);
+    // Maximised while the old minimum held it larger than the work area:
+    // maximised again, now that it fits.
+    if (isMaximized() && screen() && !screen()->availableGeometry().contains(frameGeometry()))
+        QTimer::singleShot(0, this, [this] {
+            if (isMaximized()) {
+                showNormal();
+                showMaximized();
+            }
+        });
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (windowHandle() && !screenWatched_) {
+        screenWatched_ = true;
+        connect(windowHandle(), &QWindow::screenChanged, this, [this] { FitMinimumToScreen(); });
+    }
+    FitMinimumToScreen();
+}
+
+void CMainFrame::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    // The window manager's frame is known once the window has been placed.
+    FitMinimumToScreen();
 }
 
 void CMainFrame::OnCreate() {

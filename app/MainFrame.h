@@ -147,8 +147,12 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
+    // The window's minimum, no larger than its screen's work area.
+    void FitMinimumToScreen();
     void OnCreate();
     void CreateActions();
     // The menu bar from the menu resource, with the toolbar icons.
@@ -166,6 +170,7 @@ private:
 
     int task_ = 1;
     bool folderBarDocked_ = false;
+    bool screenWatched_ = false;
     // The document goes before the callbacks it holds pointers to.
     std::unique_ptr<CDocumentDialogs> dialogs_;
     std::unique_ptr<CFrameEngineCallbacks> callbacks_;

@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFileIconProvider>
+#include <QMimeData>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "BrowserGlobals.h"
@@ -15,6 +17,9 @@ CFolderFilesStandIn::CFolderFilesStandIn(QWidget* parent) : QListWidget(parent) 
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setViewMode(QListView::ListMode);
     setFrameShape(QFrame::NoFrame);
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
+    setDefaultDropAction(Qt::CopyAction);
     QPalette pal = palette();
     pal.setColor(QPalette::Base, QColor::fromRgb(g_clrBrowserBackground));
     pal.setColor(QPalette::Text, QColor::fromRgb(g_clrBrowserText));
@@ -32,6 +37,16 @@ void CFolderFilesStandIn::ShowFolder(const QString& folder) {
         auto* item = new QListWidgetItem(icons.icon(info), info.fileName(), this);
         item->setData(Qt::UserRole, info.absoluteFilePath());
     }
+}
+
+QMimeData* CFolderFilesStandIn::mimeData(const QList<QListWidgetItem*>& items) const {
+    QMimeData* data = QListWidget::mimeData(items);
+    QList<QUrl> urls;
+    for (const QListWidgetItem* item : items)
+        urls << QUrl::fromLocalFile(item->data(Qt::UserRole).toString());
+    if (data)
+        data->setUrls(urls);
+    return data;
 }
 
 std::vector<std::string> CFolderFilesStandIn::SelectedFiles() const {

@@ -29,6 +29,12 @@ public:
     const QString& Folder() const { return folder_; }
     std::vector<std::string> SelectedFiles() const;
 
+protected:
+    // Dragged files go as a file list, which the photo strip takes.
+    QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override;
+    // Copies only: a drop never takes a file out of the list.
+    Qt::DropActions supportedDropActions() const override { return Qt::CopyAction; }
+
 private:
     QString folder_;
 };

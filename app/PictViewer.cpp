@@ -94,8 +94,8 @@ void CPictViewer::FitToWindow(bool redraw) {
 
 void CPictViewer::FitToSize(int width, int height, bool redraw) {
     if (m_image)
-        SetZoom(ZoomGeometry::FitZoom(width, height, m_image->GetWidth(), m_image->GetHeight()), width,
-                height, redraw);
+        SetZoom(ZoomGeometry::FitZoom(width, height, m_image->GetWidth(), m_image->GetHeight(), FitMargin()),
+                width, height, redraw);
     m_fit = true;
 }
 

@@ -68,6 +68,9 @@ protected:
     bool HasValidImage() const;
     // Drawn over the painted area after the picture, in client coordinates.
     virtual void DrawOverlay(QPainter& painter, const QRect& imageArea, const QRect& paintRect);
+    // Room kept free around a fitted picture, for what the overlay draws
+    // over its edges.
+    virtual int FitMargin() const { return 0; }
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 

@@ -167,8 +167,12 @@ void CPictureView::BeginCrop(const Rect* rect, bool redraw) {
     m_cropShown = true;
     m_cropFrame.SetBounds(&bounds);
     m_cropFrame.SetRect(*rect);
-    if (redraw)
+    if (IsFitMode()) {
+        FitToWindow(false);
+        viewport()->update();
+    } else if (redraw) {
         viewport()->update(BuildCropRegion());
+    }
 }
 
 void CPictureView::EndCrop(Rect* out, bool redraw) {
@@ -176,8 +180,12 @@ void CPictureView::EndCrop(Rect* out, bool redraw) {
     if (!m_cropShown)
         return;
     m_cropShown = false;
-    if (redraw)
+    if (IsFitMode()) {
+        FitToWindow(false);
+        viewport()->update();
+    } else if (redraw) {
         viewport()->update(BuildCropRegion());
+    }
 }
 
 void CPictureView::SetCropRect(const Rect* rect) {

@@ -39,6 +39,9 @@ public:
 
 protected:
     void DrawOverlay(QPainter& painter, const QRect& imageArea, const QRect& paintRect) override;
+    // While the crop frame shows, a fitted picture leaves room for the
+    // handles on its edges and their grab area.
+    int FitMargin() const override { return m_cropShown ? 8 : 0; }
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

@@ -163,6 +163,15 @@ void CSelectionManager::OnLButtonDown(int x, int y, bool extend) {
     m_owner->Redraw();
 }
 
+void CSelectionManager::ToggleItem(SelItem item) {
+    if (!item)
+        return;
+    ItemState& state = GetItemState(item);
+    state.selected = !state.selected;
+    m_anchor = m_current = item;
+    m_owner->Redraw();
+}
+
 void CSelectionManager::OnMouseMove(int x, int y) {
     if (m_dragThreshold.translated(m_pressPoint).contains(x, y))
         return;

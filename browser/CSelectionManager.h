@@ -80,6 +80,9 @@ public:
     void RemoveSelected();
 
     void OnLButtonDown(int x, int y, bool extend);
+    // Adds the item to the selection or takes it out, leaving the others;
+    // it becomes anchor and current, so a range can grow from it.
+    void ToggleItem(SelItem item);
     void OnMouseMove(int x, int y);
     void EndTracking(bool captureLost);
     // True when handled (the window then skips its own handling).

@@ -126,8 +126,9 @@ void CCustomTabCtrl::paintEvent(QPaintEvent*) {
         QColor text = selected ? colors_.textSelect : colors_.textNormal;
         if (i == hotTab_ && isTabEnabled(i))
             text = colors_.textHighlight;
+        // Dimmed, yet still readable against the bar.
         if (!isTabEnabled(i))
-            text.setAlpha(110);
+            text.setAlpha(180);
         p.setPen(text);
         p.drawText(QRect(x, r.top(), r.right() - x, r.height()), Qt::AlignVCenter | Qt::AlignLeft,
                    tabText(i));

@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -118,4 +119,23 @@ TEST(CMyOpenFileDlg, OkStoresTheTypeAndFolderCancelStoresNothing) {
         EXPECT_EQ(dialog.directory().absolutePath(), folder);
         EXPECT_EQ(dialog.FilterIndex(), 1);
     }
+}
+
+TEST(CMyOpenFileDlg, AFileTypedWithItsFolderIsWhereTheNextDialogStarts) {
+    TestDoubles::DocEnvironment env;
+    const std::string photo = env.Photo("a.jpg");
+    const QString folder = QString::fromStdString(env.scratch.path().string());
+    {
+        CMyOpenFileDlg dialog(nullptr, Formats(kThreeFormats));
+        QTimer::singleShot(0, &dialog, [&] {
+            dialog.setDirectory(QDir::tempPath());
+            dialog.findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(photo));
+            QMetaObject::invokeMethod(&dialog, "accept");
+        });
+        ASSERT_EQ(dialog.DoModal(), 1);
+        EXPECT_EQ(dialog.GetSelectedPaths(), std::vector<std::string>{photo});
+    }
+    CMyOpenFileDlg dialog(nullptr, Formats(kThreeFormats));
+    dialog.Prepare();
+    EXPECT_EQ(dialog.directory().absolutePath(), folder);
 }

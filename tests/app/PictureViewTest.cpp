@@ -310,6 +310,8 @@ TEST(PictureView, CropShadingAndOutline) {
     auto view = ShownView(&doc, 400, 300);
     RefPtr<IPanoElement> e = MakeElement(400, 300, 24, 100);
     ResultView::ShowResult(view.get(), e.Get(), true);
+    // At 1:1, not fitted: a fitted picture leaves room for the frame's handles.
+    view->OnActualSize();
     ASSERT_DOUBLE_EQ(view->GetZoom(), 100.0);
     const Rect crop{100, 100, 300, 200};  // image pixels, y up: client rows 100 to 200
     view->BeginCrop(&crop, true);
@@ -337,6 +339,7 @@ TEST(PictureView, CropFrameMovesInsideAndResizesToThePicture) {
     auto view = ShownView(&doc, 400, 300);
     RefPtr<IPanoElement> e = MakeElement(400, 300);
     ResultView::ShowResult(view.get(), e.Get(), true);
+    view->OnActualSize();  // 1:1, as above
     const Rect crop{100, 100, 300, 200};
     view->SetCropRect(&crop);
     view->BeginCrop(&crop, true);

@@ -3,15 +3,28 @@
 // during a build, and the project commands reaching the document.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDrag>
+#include <QFile>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSlider>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,9 +32,11 @@
 #include <QUrl>
 
 #include "CDlgPrompts.h"
+#include "CDlgSaving.h"
 #include "CEditVideoStoryboard.h"
 #include "CommandIds.h"
 #include "CustomDialogBar.h"
+#include "CustomTabCtrl.h"
 #include "DlgStitching.h"
 #include "FrameEngineCallbacks.h"
 #include "MainFrame.h"
@@ -266,4 +281,343 @@ TEST(Road, PromptScreenshots) {
         EXPECT_EQ(dialog->windowTitle(), "ORVEX Horizel");
         dialog->hide();
     }
+}
+
+namespace {
+
+CCustomTabCtrl* TaskTabs(CMainFrame& f) {
+    return f.TaskBar()->Tabs();
+}
+
+QPoint StripCell(CMainFrame& f, int index) {
+    CEditVideoStoryboard* strip = f.PhotoStrip();
+    return strip->ItemRect(index).center() - QPoint(strip->ScrollX(), 0);
+}
+
+std::vector<std::string> StripOrder(CMainFrame& f) {
+    std::vector<std::string> names;
+    for (const auto& photo : f.Document().GetPhotoList())
+        names.push_back(photo->GetFileName());
+    return names;
+}
+
+// Mouse events while a drag runs belong to the toolkit's drag loop, which
+// holds the pointer: nothing else of the program gets them.
+class DragLoopPointer : public QObject {
+public:
+    DragLoopPointer() { qApp->installEventFilter(this); }
+    ~DragLoopPointer() override { qApp->removeEventFilter(this); }
+    int eaten = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        switch (e->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+                // A prompt that could only be closed by the mouse would hang
+                // the drag: after a while it is let go with Escape.
+                if (++eaten > 40)
+                    if (QWidget* modal = QApplication::activeModalWidget())
+                        QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
+                return true;
+            default:
+                return false;
+        }
+    }
+};
+
+// Presses on a cell of the main window's strip and moves to another; the drag
+// that starts is carried to the strip as the drag loop would, with the pointer
+// held by the loop.
+void DragInStrip(CMainFrame& f, int from, int to, QImage* picture = nullptr) {
+    CEditVideoStoryboard* strip = f.PhotoStrip();
+    const QPoint target = StripCell(f, to) + QPoint(20, 0);
+    strip->execDrag = [&](QDrag* drag) {
+        if (picture)
+            *picture = drag->pixmap().toImage();
+        DragLoopPointer loop;
+        const QMimeData& data = *drag->mimeData();
+        QDragEnterEvent enter(target, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(strip->viewport(), &enter);
+        QDragMoveEvent move(target, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(strip->viewport(), &move);
+        QDropEvent drop(QPointF(target), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(strip->viewport(), &drop);
+        return drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
+    };
+    QTest::mousePress(strip->viewport(), Qt::LeftButton, {}, StripCell(f, from));
+    QTest::mouseMove(strip->viewport(), StripCell(f, from) + QPoint(8, 0));
+    QTest::mouseMove(strip->viewport(), target);
+    QTest::mouseRelease(strip->viewport(), Qt::LeftButton, {}, target);
+    strip->execDrag = nullptr;
+}
+
+}  // namespace
+
+TEST(Road, AReorderAfterAStitchAsksWithAPromptTheMouseCanAnswerAndTheNextClickCounts) {
+    Road r(3);
+    CMainFrame& f = r.frame();
+    r.PressStart();
+    ASSERT_NE(f.Document().GetDisplayResult(), nullptr);
+    f.SetTask(1);
+    QTest::qWait(20);
+    const std::vector<std::string> before = StripOrder(f);
+    QImage picture;
+    DragInStrip(f, 0, 2, &picture);
+    ASSERT_EQ(r.prompts.size(), 1) << "the reorder asks once";
+    EXPECT_EQ(StripOrder(f), (std::vector<std::string>{before[1], before[0], before[2]}))
+        << "Yes was clicked: the photo moved";
+    EXPECT_FALSE(f.PhotoStrip()->IsDropMarkerShown());
+
+    // The drag shows the photo's cell, not a blank box.
+    ASSERT_FALSE(picture.isNull());
+    int coloured = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            coloured += QColor(picture.pixel(x, y)).saturation() > 40 ? 1 : 0;
+    EXPECT_GT(coloured, picture.width() * picture.height() / 5);
+    SaveScreenshot(f.PhotoStrip(), "road_strip_after_reorder");
+
+    // The next click lands where it is aimed.
+    QTest::mouseClick(TaskTabs(f), Qt::LeftButton, {}, TaskTabs(f)->tabRect(1).center());
+    QTest::qWait(20);
+    EXPECT_EQ(f.GetTask(), 2);
+}
+
+TEST(Road, ADeclinedReorderLeavesNoMarkerAndNoChange) {
+    Road r(3);
+    CMainFrame& f = r.frame();
+    r.PressStart();
+    f.SetTask(1);
+    r.promptAnswer = "7";
+    const std::vector<std::string> before = StripOrder(f);
+    DragInStrip(f, 0, 2);
+    EXPECT_EQ(r.prompts.size(), 1);
+    EXPECT_EQ(StripOrder(f), before);
+    EXPECT_FALSE(f.PhotoStrip()->IsDropMarkerShown());
+    SaveScreenshot(f.PhotoStrip(), "road_strip_after_declined_reorder");
+}
+
+TEST(Road, ShiftAndCtrlClicksInTheStripSelectRangesAndSingles) {
+    Road r(6);
+    CMainFrame& f = r.frame();
+    f.SetTask(1);
+    CEditVideoStoryboard* strip = f.PhotoStrip();
+    auto selected = [&] {
+        std::string s;
+        for (const auto& photo : f.Document().GetPhotoList())
+            s += strip->Manager()->IsSelected(photo.get()) ? '1' : '0';
+        return s;
+    };
+    QTest::mouseClick(strip->viewport(), Qt::LeftButton, {}, StripCell(f, 1));
+    QTest::mouseClick(strip->viewport(), Qt::LeftButton, Qt::ShiftModifier, StripCell(f, 4));
+    EXPECT_EQ(selected(), "011110");
+    QTest::mouseClick(strip->viewport(), Qt::LeftButton, Qt::ControlModifier, StripCell(f, 2));
+    EXPECT_EQ(selected(), "010110");
+    QTest::mouseClick(strip->viewport(), Qt::LeftButton, Qt::ControlModifier, StripCell(f, 5));
+    EXPECT_EQ(selected(), "010111");
+    SaveScreenshot(strip, "road_strip_ctrl_selection");
+    QTest::keyClick(strip, Qt::Key_Delete);
+    EXPECT_EQ(StripOrder(f), (std::vector<std::string>{"boat1.jpg", "boat3.jpg"}));
+    // Shift+click with nothing chosen yet is a plain click.
+    strip->Manager()->ResetCurrent();
+    QTest::mouseClick(strip->viewport(), Qt::LeftButton, Qt::ShiftModifier, StripCell(f, 1));
+    EXPECT_EQ(selected(), "01");
+}
+
+TEST(Road, FilesDraggedFromTheTaskOneListJoinTheProject) {
+    Road r(2);
+    CMainFrame& f = r.frame();
+    f.SetTask(1);
+    CFolderFilesStandIn* list = f.View()->Browser();
+    list->ShowFolder(QString::fromUtf8(OVH_SAMPLES_DIR) + "/boat-row");
+    QListWidgetItem* third = list->findItems("boat3.jpg", Qt::MatchExactly).value(0);
+    ASSERT_NE(third, nullptr);
+    EXPECT_TRUE(list->dragEnabled());
+    list->setCurrentItem(third);
+    std::unique_ptr<QMimeData> data(list->model()->mimeData(list->selectionModel()->selectedIndexes()));
+    ASSERT_NE(data, nullptr);
+    CEditVideoStoryboard* strip = f.PhotoStrip();
+    const QPoint at = StripCell(f, 1);
+    QDragEnterEvent enter(at, Qt::CopyAction, data.get(), Qt::LeftButton, {});
+    QCoreApplication::sendEvent(strip->viewport(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(at), Qt::CopyAction, data.get(), Qt::LeftButton, {});
+    QCoreApplication::sendEvent(strip->viewport(), &drop);
+    QTest::qWait(20);
+    EXPECT_EQ(StripOrder(f), (std::vector<std::string>{"boat1.jpg", "boat3.jpg", "boat2.jpg"}));
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction) << "the list keeps its file";
+}
+
+TEST(Road, TheStripScrollsOnlyWhenItsPhotosDoNotFitAndShowsPhotosJustAdded) {
+    Road r(0);
+    CMainFrame& f = r.frame();
+    f.setGeometry(0, 0, 1280, 900);
+    f.SetTask(1);
+    CEditVideoStoryboard* strip = f.PhotoStrip();
+    QTest::qWait(20);
+    EXPECT_FALSE(strip->horizontalScrollBar()->isVisible()) << "an empty project";
+    std::vector<std::string> files;
+    for (int i = 1; i <= 6; ++i)
+        files.push_back(Boat(i));
+    f.AddFilesToProject(files);
+    QTest::qWait(20);
+    EXPECT_FALSE(strip->horizontalScrollBar()->isVisible()) << "six photos fit 1280 pixels";
+
+    // Twelve do not: the bar appears and the last one added is in view.
+    QTemporaryDir copies;
+    std::vector<std::string> more;
+    for (int i = 1; i <= 6; ++i) {
+        const QString copy = copies.path() + QStringLiteral("/copy%1.jpg").arg(i);
+        ASSERT_TRUE(QFile::copy(QString::fromStdString(Boat(i)), copy));
+        more.push_back(copy.toStdString());
+    }
+    f.AddFilesToProject(more);
+    QTest::qWait(20);
+    EXPECT_TRUE(strip->horizontalScrollBar()->isVisible());
+    const QRect last = strip->ItemRect(11);
+    const QRect visible = strip->GetVisibleRect();
+    EXPECT_GE(last.left(), visible.left());
+    EXPECT_LE(last.right(), visible.right());
+    SaveScreenshot(&f, "road_strip_twelve_photos");
+}
+
+// The program on 1920 x 1080 at 150 % (1280 x 720 logical), run in a child
+// of this binary, since the screen is chosen when the application starts.
+TEST(Road, TheWindowFitsASmallScreenAndEveryTaskAt1280x720) {
+    if (qEnvironmentVariableIsSet("OVH_SMALL_SCREEN")) {
+        Road r(6);
+        CMainFrame& f = r.frame();
+        const QRect room = f.screen()->availableGeometry();
+        ASSERT_EQ(room.size(), QSize(1280, 720));
+        EXPECT_LE(f.minimumSize().width(), room.width());
+        EXPECT_LE(f.minimumSize().height(), room.height());
+        f.showMaximized();
+        QTest::qWait(50);
+        EXPECT_TRUE(room.contains(f.frameGeometry())) << "maximised, the window stays on its screen";
+        r.PressStart();
+        for (int task : {1, 2, 3}) {
+            f.SetTask(task);
+            QTest::qWait(50);
+            EXPECT_TRUE(room.contains(f.frameGeometry())) << "task " << task;
+            EXPECT_EQ(f.statusBar()->geometry().bottom(), f.height() - 1) << "task " << task;
+            // Controls outside a scrolling area lie inside the window.
+            for (QWidget* w : f.findChildren<QWidget*>()) {
+                if (!w->isVisible() || w->isWindow() ||
+                    !(qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
+                      qobject_cast<QLineEdit*>(w) || qobject_cast<QSlider*>(w)))
+                    continue;
+                bool scrolls = false;
+                for (QWidget* p = w->parentWidget(); p && p != &f; p = p->parentWidget())
+                    scrolls = scrolls || qobject_cast<QAbstractScrollArea*>(p);
+                const QRect inFrame(w->mapTo(&f, QPoint(0, 0)), w->size());
+                EXPECT_TRUE(scrolls || f.rect().contains(inFrame))
+                    << "task " << task << ": " << w->metaObject()->className() << " "
+                    << w->objectName().toStdString();
+            }
+            SaveScreenshot(&f, QStringLiteral("road_task%1_1280x720_at_150").arg(task));
+        }
+        return;
+    }
+    QTemporaryDir dir;
+    const QString config = dir.path() + "/screens.json";
+    QFile file(config);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"({"windowFrameMargins": true, "screens": [{"name": "laptop", "x": 0, "y": 0,
+               "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+    file.close();
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen:configfile=" + config);
+    env.insert("QT_SCALE_FACTOR", "1.5");
+    env.insert("OVH_SMALL_SCREEN", "1");
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_filter=Road.TheWindowFitsASmallScreenAndEveryTaskAt1280x720"});
+    ASSERT_TRUE(child.waitForFinished(300000));
+    const QString output = QString::fromLocal8Bit(child.readAll());
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+}
+
+TEST(Road, TaskTabTextReadsInEveryState) {
+    Road r(2);
+    CMainFrame& f = r.frame();
+    CCustomTabCtrl* tabs = TaskTabs(f);
+    // Contrast of the text against its tab: the tab's commonest colour is
+    // its background, the pixel farthest from it is the text.
+    auto luminance = [](QColor c) {
+        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    auto contrast = [&](int index) {
+        const QImage shot = tabs->grab().toImage();
+        // Right of the tab's picture (20 pixels, drawn 12 in), where its text is.
+        const QRect area = tabs->tabRect(index).adjusted(42, 6, -4, -4) & shot.rect();
+        std::map<QRgb, int> counts;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                ++counts[shot.pixel(x, y)];
+        const QRgb back = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
+                              return a.second < b.second;
+                          })->first;
+        const double lb = luminance(QColor(back));
+        double best = 1.0;
+        for (const auto& [pixel, n] : counts) {
+            const double lp = luminance(QColor(pixel));
+            best = std::max(best, (std::max(lb, lp) + 0.05) / (std::min(lb, lp) + 0.05));
+        }
+        return best;
+    };
+    const int selected = tabs->currentIndex();
+    for (int i = 0; i < tabs->count(); ++i) {
+        QTest::mouseMove(tabs, QPoint(0, 0));
+        EXPECT_GE(contrast(i), 4.5) << "tab " << i << (i == selected ? " (checked)" : "");
+        QTest::mouseMove(tabs, tabs->tabRect(i).center());
+        EXPECT_GE(contrast(i), 4.5) << "hovered tab " << i << (i == selected ? " (checked)" : "");
+        if (i == selected)
+            SaveScreenshot(tabs, "road_task_tabs_hover_checked");
+    }
+    QTest::mouseMove(tabs, QPoint(0, 0));
+    const int other = selected == 0 ? 2 : 0;
+    tabs->setTabEnabled(other, false);
+    EXPECT_GE(contrast(other), 4.5) << "disabled tab";
+    SaveScreenshot(tabs, "road_task_tabs_disabled");
+}
+
+TEST(Road, TheCropFramesHandlesAreWholeAndGrabbableAtTheFittedZoom) {
+    Road r(3);
+    CMainFrame& f = r.frame();
+    r.PressStart();
+    f.Router().Execute(CmdId::TaskExport);
+    ASSERT_EQ(f.GetTask(), 3);
+    f.SavePage()->AspectCombo()->setCurrentIndex(1);  // "Manual"
+    QTest::qWait(50);
+    CPictureView& view = r.view();
+    ASSERT_TRUE(view.IsCropShown());
+    ASSERT_TRUE(view.IsFitMode());
+    SaveScreenshot(&f, "road_export_crop_fitted");
+    OrvexBase::Rect crop{};
+    view.GetCropRect(&crop);
+    // Every handle (radius 4) lies inside the view.
+    const QRect client = view.viewport()->rect();
+    for (int x : {crop.left, (crop.left + crop.right) / 2, crop.right})
+        for (int y : {crop.top, (crop.top + crop.bottom) / 2, crop.bottom}) {
+            QPoint p(x, y);
+            view.ImageToClient(&p);
+            EXPECT_TRUE(client.adjusted(4, 4, -4, -4).contains(p)) << p.x() << "," << p.y();
+        }
+    // The right-hand edge handle is grabbed and dragged left.
+    QPoint handle(crop.right, (crop.top + crop.bottom) / 2);
+    view.ImageToClient(&handle);
+    QTest::mousePress(view.viewport(), Qt::LeftButton, {}, handle);
+    QTest::mouseMove(view.viewport(), handle - QPoint(30, 0));
+    QTest::mouseMove(view.viewport(), handle - QPoint(60, 0));
+    QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, handle - QPoint(60, 0));
+    OrvexBase::Rect moved{};
+    view.GetCropRect(&moved);
+    EXPECT_LT(moved.right, crop.right);
+    EXPECT_EQ(moved.left, crop.left);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -127,4 +129,30 @@ TEST(CMySaveFileDlg, ModuleTypesJpegKeptTypeChangeFollowsAndFolderAfterOkOnly) {
         all += pair.patterns + ";";
     for (const char* pattern : {".jpg", ".png", ".tif", ".bmp"})
         EXPECT_NE(all.find(pattern), std::string::npos) << pattern << " in " << all;
+}
+
+TEST(CMySaveFileDlg, ANameTypedWithItsFolderIsWhereTheNextDialogStarts) {
+    TestDoubles::DocEnvironment env;
+    const std::filesystem::path listed = env.scratch / "listed", typed = env.scratch / "typed";
+    std::filesystem::create_directories(listed);
+    std::filesystem::create_directories(typed);
+    const QString listedDir = QString::fromStdString(listed.string());
+    const QString typedName = QString::fromStdString((typed / "pano.jpg").string());
+    {
+        CMySaveFileDlg dialog("", nullptr, Formats());
+        dialog.SetPixelType(16);
+        QTimer::singleShot(0, &dialog, [&] {
+            dialog.setDirectory(listedDir);
+            dialog.findChild<QLineEdit*>("fileNameEdit")->setText(typedName);
+            QMetaObject::invokeMethod(&dialog, "accept");
+        });
+        ASSERT_EQ(dialog.DoModal(), 1);
+        EXPECT_EQ(dialog.GetPathName(), typedName.toStdString());
+    }
+    EXPECT_EQ(AppProfile::GetProfileString("FILES", "DEFAULTSAVEDIR", ""), typed.string());
+    // A later run of the program: a new dialog from the profile.
+    CMySaveFileDlg dialog("", nullptr, Formats());
+    dialog.SetPixelType(16);
+    dialog.Prepare();
+    EXPECT_EQ(dialog.directory().absolutePath().toStdString(), typed.string());
 }

@@ -97,6 +97,22 @@ TEST(SelectionManager, Cases) {
              EXPECT_FALSE(m.IsSelected(&row.cells[2]));
              EXPECT_FALSE(row.captured);
          }},
+        {"toggling adds to the selection and takes out, keeping the others",
+         [](FakeRow& row, CSelectionManager& m) {
+             Click(m, 40);
+             m.ToggleItem(&row.cells[3]);
+             m.ToggleItem(&row.cells[2]);
+             m.ToggleItem(&row.cells[3]);
+         },
+         "10100", 3, 3},
+        {"a range grows from a toggled item",
+         [](FakeRow& row, CSelectionManager& m) {
+             Click(m, 40);
+             m.ToggleItem(&row.cells[2]);
+             m.OnLButtonDown(440, 40, true);
+             m.EndTracking(false);
+         },
+         "00111", 2, 4},
         {"moves within five pixels start nothing",
          [](FakeRow&, CSelectionManager& m) {
              m.OnLButtonDown(90, 40, false);  // between items: a band could start
