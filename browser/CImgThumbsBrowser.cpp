@@ -63,6 +63,9 @@ CImgThumbsBrowser::CImgThumbsBrowser(CThumbsBuilderThreads& builder) : CThumbsBr
 }
 
 CImgThumbsBrowser::~CImgThumbsBrowser() {
+    // No builder or monitor thread may call into a browser half destroyed.
+    m_builder.RemoveClient(this);
+    StopFolderMonitor();
     g_bCancelImageRead = 1;
     m_quit.SetEvent();
     // Joined: the thread works on this browser's fields.

@@ -147,7 +147,7 @@ CThumbsBrowser::CThumbsBrowser(CThumbsBuilderThreads& builder) : m_builder(build
 }
 
 CThumbsBrowser::~CThumbsBrowser() {
-    m_pMonitor.reset();
+    StopFolderMonitor();
     ReleaseThumbCache();
     {
         std::lock_guard<std::mutex> lock(m_itemsLock);
@@ -921,6 +921,10 @@ void CThumbsBrowser::ReleaseThumbCache() {
     PauseWorker();
     ::ReleaseThumbCache();
     ResumeWorker();
+}
+
+void CThumbsBrowser::StopFolderMonitor() {
+    m_pMonitor.reset();
 }
 
 void CThumbsBrowser::StartFolderMonitor() {

@@ -155,6 +155,8 @@ public:
     // Creates and starts the folder monitor once.
     void StartFolderMonitor();
     CFolderMonitor* FolderMonitor() const { return m_pMonitor.get(); }
+    // Ends the monitor's thread (it calls into this browser).
+    void StopFolderMonitor();
 
     void SetView(IThumbsView* view);
     IThumbsView* View() const { return m_pView; }
