@@ -9,6 +9,7 @@
 #include "Bitmap32.h"
 #include "BrowserGlobals.h"
 #include "BrowserSettings.h"
+#include "CImgThumbsBrowser.h"
 #include "MainFrame.h"
 #include "ModuleThumbnailReader.h"
 #include "PluginDescriptor.h"
@@ -122,11 +123,12 @@ int COvHorizelApp::ExitInstance() {
     SetThumbnailImageReader({});
     if (m_bRegisterOnly)
         return 0;
-    StandIn::StopThumbsBuilder();
+    StopThumbsBuilder();
     m_settings.thumbnailSize = g_nThumbnailSize;
     m_settings.thumbsListMode = g_bThumbsListMode;
     m_settings.SaveSettings();
-    StandIn::ReleaseThumbCache();
+    if (g_pThumbsBrowser)
+        g_pThumbsBrowser->ReleaseThumbCache();
     StandIn::DestroyWin7Library();
     return 0;
 }

@@ -22,8 +22,16 @@ public:
     virtual bool IsReadableImageFile(const std::string& path);
     // Disables (false) or enables (true) the windows that show folders.
     virtual void EnableBrowserWindows(bool /*enable*/) {}
-    // Posts a command to the program's main window (32788 re-reads the browser's folder).
+    // Posts a command to the program's main window (32788 re-reads the browser's
+    // folder). Called from worker threads too, so it only posts.
     virtual void PostMainWindowCommand(int /*command*/) {}
+    // The browser's six status texts for the main window's panes.
+    virtual void SetStatusPanes(const std::vector<std::string>& /*texts*/, int /*flag*/) {}
+    // The program's profile.
+    virtual int GetProfileInt(const char* /*section*/, const char* /*key*/, int fallback) { return fallback; }
+    virtual void WriteProfileInt(const char* /*section*/, const char* /*key*/, int /*value*/) {}
+    virtual void WriteProfileString(const char* /*section*/, const char* /*key*/,
+                                    const std::string& /*value*/) {}
     // The program's main window: the owner of questions and menus.
     virtual QWidget* MainWindow() { return nullptr; }
 

@@ -10,7 +10,6 @@
 #include "RemovableMedia.h"
 #include "StringTable.h"
 
-std::atomic<int> g_bCancelImageRead{0};
 
 // ---- CReadFilePlus ----
 

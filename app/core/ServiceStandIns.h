@@ -1,17 +1,13 @@
 #pragma once
 // Stand-ins for what the photo browser and the online services will provide
-// to the application object. Each does nothing yet but StopThumbsBuilder,
-// which stops the thumbnail request thread; when the real service lands, its
-// call replaces the one here and this file shrinks.
+// to the application object. Each does nothing yet; when the real service
+// lands, its call replaces the one here and this file shrinks.
 
 namespace StandIn {
 
-// Photo browser: the library watcher, the thumbnail builder threads and the
-// browser's hold on the thumbnail cache.
+// Photo browser: the library watcher.
 bool CreateWin7Library();
 void DestroyWin7Library();
-void StopThumbsBuilder();
-void ReleaseThumbCache();
 
 // Online services: the background update check and the pending uploads.
 class CUpdateCheck {

@@ -1,6 +1,6 @@
-// The thumbnail request thread ends before the test program's QApplication.
-#include "ThumbRequests.h"
+// The thumbnail threads end before the test program's QApplication.
+#include "CThumbsBuilderThreads.h"
 
 void StopWorkersBeforeQtGoes() {
-    g_ThumbRequestQueue.Stop();
+    StopThumbsBuilder();
 }

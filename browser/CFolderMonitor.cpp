@@ -1,0 +1,187 @@
+#include "CFolderMonitor.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "BrowserHost.h"
+#include "CThumbsBrowser.h"
+
+namespace {
+
+// Names appearing or going, and files written to the end; the folder
+// itself going ends the watch.
+constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE |
+                                IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
+void Signal(int fd) {
+    const uint64_t one = 1;
+    while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+void Consume(int fd) {
+    uint64_t count;
+    while (::read(fd, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+CFolderMonitor::CFolderMonitor() {
+    for (int& fd : m_wake)
+        fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    m_inotify = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+}
+
+CFolderMonitor::~CFolderMonitor() {
+    if (m_thread.joinable()) {
+        Signal(m_wake[Stop]);
+        m_thread.join();
+    }
+    if (m_inotify >= 0)
+        ::close(m_inotify);
+    for (int fd : m_wake)
+        if (fd >= 0)
+            ::close(fd);
+}
+
+void CFolderMonitor::Start() {
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] { Run(); });
+}
+
+void CFolderMonitor::WatchFolder(const std::string& path, CThumbsBrowser* browser, int value) {
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_path = path;
+        m_pBrowser = browser;
+        m_value = value;
+    }
+    Signal(m_wake[NewFolder]);
+}
+
+void CFolderMonitor::DropWatch() {
+    Signal(m_wake[CloseWatchEvent]);
+}
+
+void CFolderMonitor::RequestRescan() {
+    Signal(m_wake[Reread]);
+}
+
+std::string CFolderMonitor::WatchedPath() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_bWatching ? m_path : std::string();
+}
+
+void CFolderMonitor::Drain() {
+    alignas(inotify_event) char buffer[4096];
+    while (::read(m_inotify, buffer, sizeof buffer) > 0) {
+    }
+}
+
+void CFolderMonitor::CloseWatch() {
+    if (m_watch >= 0)
+        ::inotify_rm_watch(m_inotify, m_watch);
+    m_watch = -1;
+    m_bWatching = false;
+    Drain();
+}
+
+void CFolderMonitor::OpenWatch() {
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        // One trailing '/' names the same folder; the root keeps its own.
+        if (m_path.size() > 1 && m_path.back() == '/')
+            m_path.pop_back();
+        path = m_path;
+    }
+    CloseWatch();
+    if (!path.empty()) {
+        m_watch = m_inotify >= 0 ? ::inotify_add_watch(m_inotify, path.c_str(), kWatchMask) : -1;
+        if (m_watch < 0) {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_path.clear();
+        }
+        m_bWatching = m_watch >= 0;
+    }
+    OnChange();
+}
+
+void CFolderMonitor::Run() {
+    for (;;) {
+        pollfd fds[kWakes + 1];
+        for (int i = 0; i < kWakes; ++i)
+            fds[i] = {m_wake[i], POLLIN, 0};
+        fds[kWakes] = {m_inotify, POLLIN, 0};
+        const int ready = ::poll(fds, kWakes + 1, kWaitMs);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (ready == 0)
+            continue;
+        if (fds[Stop].revents) {
+            Consume(m_wake[Stop]);
+            return;
+        }
+        if (fds[CloseWatchEvent].revents) {
+            Consume(m_wake[CloseWatchEvent]);
+            CloseWatch();
+        }
+        if (fds[kWakes].revents) {
+            // Every pending event at once: a burst of copies makes one re-read.
+            Drain();
+            if (m_bWatching && !m_bSuspended)
+                OnChange();
+        }
+        if (fds[Reread].revents) {
+            Consume(m_wake[Reread]);
+            CThumbsBrowser* browser;
+            {
+                std::lock_guard<std::mutex> lock(m_lock);
+                browser = m_pBrowser;
+            }
+            if (browser)
+                browser->RescanFolder(false);
+        }
+        if (fds[NewFolder].revents) {
+            Consume(m_wake[NewFolder]);
+            OpenWatch();
+        }
+        if (fds[Hook].revents)
+            Consume(m_wake[Hook]);  // the browser's change hook does nothing
+    }
+}
+
+void CFolderMonitor::OnChange() {
+    if (m_bFirstChange) {
+        m_bFirstChange = false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    CThumbsBrowser* browser;
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        browser = m_pBrowser;
+        path = m_path;
+    }
+    if (!browser)
+        return;
+    browser->SetCurrentFolder(path);
+    struct stat st;
+    if (!path.empty() && ::stat(path.c_str(), &st) != 0) {
+        // The folder went: the watch is dropped and nothing is re-read.
+        Signal(m_wake[CloseWatchEvent]);
+        return;
+    }
+    BrowserHost().PostMainWindowCommand(kCommandReadFolder);
+}

@@ -1,0 +1,58 @@
+#pragma once
+// Watches the folder the browser shows and has the program re-read it when
+// files in it appear, vanish or are rewritten (command 32779 to the main
+// window). One thread waits in poll() on an inotify watch and on wake-up
+// descriptors for stop, close-watch, re-read, new folder and the hook.
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class CThumbsBrowser;
+
+class CFolderMonitor {
+public:
+    CFolderMonitor();
+    virtual ~CFolderMonitor();
+    CFolderMonitor(const CFolderMonitor&) = delete;
+    CFolderMonitor& operator=(const CFolderMonitor&) = delete;
+
+    void Start();
+    // Watches path (one trailing '/' ignored) for browser; an empty path
+    // ends the watch. The browser is told either way.
+    void WatchFolder(const std::string& path, CThumbsBrowser* browser, int value);
+    // Ends the current watch.
+    void DropWatch();
+    // Has the browser rescan its folder on the monitor's thread.
+    void RequestRescan();
+
+    // While set, changes are drained and dropped: the browser's own file
+    // operations do not make it re-read.
+    std::atomic<int> m_bSuspended{0};
+
+    bool IsWatching() const { return m_bWatching; }
+    std::string WatchedPath() const;
+
+    static constexpr int kWaitMs = 2000;
+    static constexpr int kCommandReadFolder = 32779;
+
+private:
+    void Run();
+    void OnChange();
+    void CloseWatch();
+    void OpenWatch();
+    void Drain();
+
+    enum Wake { Stop, CloseWatchEvent, Reread, NewFolder, Hook, kWakes };
+    int m_wake[kWakes];
+    int m_inotify = -1;
+    int m_watch = -1;
+    mutable std::mutex m_lock;
+    std::string m_path;
+    CThumbsBrowser* m_pBrowser = nullptr;
+    int m_value = 0;
+    std::atomic<bool> m_bWatching{false};
+    bool m_bFirstChange = true;
+    std::thread m_thread;
+};

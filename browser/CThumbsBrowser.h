@@ -1,0 +1,239 @@
+#pragma once
+// The model behind the thumbnail pane: the image files of the current folder
+// (or of a library), their order, selection and places in the pane, and the
+// link to the thumbnail builder, the cache and the folder monitor. A view
+// (IThumbsView) shows it; CImgThumbsBrowser adds the picture loader.
+
+#include <QEvent>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+
+#include <atomic>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "CEvent.h"
+#include "CFile.h"
+#include "CPaletteItem.h"
+#include "CThumbsBuilderThreads.h"
+
+class CFolderMonitor;
+class QImage;
+class QObject;
+class QPainter;
+
+// What the model asks of the window that shows it.
+class IThumbsView {
+public:
+    virtual ~IThumbsView() = default;
+    // Receives CThumbReadyEvent, posted from the builder's threads.
+    virtual QObject* EventTarget() = 0;
+    virtual void UpdateScrollSizes() = 0;
+    virtual void Invalidate() = 0;
+    virtual QSize ClientSize() const = 0;
+    virtual QPoint ScrollPosition() const = 0;
+};
+
+// A thumbnail of the browser's folder is ready; the view repaints.
+class CThumbReadyEvent : public QEvent {
+public:
+    static QEvent::Type EventType();
+    explicit CThumbReadyEvent(const void* browser) : QEvent(EventType()), m_browser(browser) {}
+    const void* m_browser;
+};
+
+// One listed file. Times and size are read once, when first needed.
+struct CItem {
+    std::string path;
+    int selected = 0;
+    double size = 0;
+    std::time_t created = 0;
+    std::time_t written = 0;
+    std::time_t accessed = 0;
+    int infoRead = 0;
+    int reserved = 0;
+};
+
+// Guards the browsers' requested and loaded picture.
+extern std::mutex g_csPictureLoad;
+// Serialises folder reads; the outermost browser lock.
+extern std::recursive_mutex g_csFolderRead;
+// Nested item locks of all browsers.
+extern std::atomic<int> g_nItemsLockDepth;
+// Reads running.
+extern std::atomic<int> g_nFolderReadDepth;
+// While set, a rescan waits for the items to be free before each file.
+extern std::atomic<int> g_bWorkerGate;
+// Every comparator is reversed while set (shared by all browsers).
+extern std::atomic<bool> g_bSortDescending;
+// The list view's top margin: the height of its details header.
+constexpr int kListTopMargin = 20;
+// More listed files than this make the drawing pull visible ones forward.
+constexpr int kManyFiles = 40;
+
+class CThumbsBrowser : public IThumbUpdate {
+public:
+    enum class Location { Folder, Library };
+
+    explicit CThumbsBrowser(CThumbsBuilderThreads& builder = g_ThumbsBuilderThreads);
+    ~CThumbsBrowser() override;
+    CThumbsBrowser(const CThumbsBrowser&) = delete;
+    CThumbsBrowser& operator=(const CThumbsBrowser&) = delete;
+
+    // Item metrics and the cache, shared with CImgThumbsBrowser.
+    virtual bool IsDetailsView() const;
+    virtual QSize GetItemCellSize() const;
+    virtual int GetListRowWidth() const;
+    virtual QRect GetRowCaptionRect(const QRect& row) const;
+    virtual bool LookupItem(const std::string& path, ThumbItemPtr& item);
+    virtual std::shared_ptr<CPaletteItem> CreateItem() { return NewItem(); }
+    virtual void CancelImageRead() {}
+    virtual void OnFileRenamed(const std::string& /*oldPath*/, const std::string& /*newPath*/) {}
+    // Each path is renamed into folder (a '/' added unless it ends in one).
+    void OnFilesMoved(const std::vector<std::string>& paths, const std::string& folder);
+    // The six status texts go to the host; then the current picture is requested.
+    virtual void UpdateStatus();
+    virtual std::shared_ptr<CPaletteItem> NewItem();
+    virtual void ClearCurrentFile() {}
+    virtual void DeleteFiles(bool /*forgetUndo*/) {}
+    virtual void ShowCurrentFileInfo() {}
+
+    // Folder reading. ReadFolder lists the current folder; Refresh also has
+    // the builder remake cached items without a thumbnail; OpenFolder takes
+    // "<kind>,<text>": '0' a folder, '9' a library ("name;icon;folder;folder...").
+    void ReadFolder();
+    void Refresh();
+    void OpenFolder(const std::string& location);
+    // The watched folder changed (the monitor's re-read): every listed file's
+    // thumbnail is brought up to date here, on the calling thread.
+    virtual void RescanFolder(bool rebuild);
+
+    void SetSortMode(int mode);
+    int SortMode() const { return m_nSortMode; }
+
+    void LockItems();
+    void UnlockItems();
+    // Pauses a running rescan and lets it go on.
+    void CancelWork();
+
+    // Layout, in client coordinates of a view client width wide (content
+    // coordinates where a scroll position is not given).
+    int GetColumns(int clientWidth) const;
+    QPoint GetItemPosition(int index, int clientWidth) const;
+    QRect GetItemRect(int index, int clientWidth) const;
+    QRect GetCaptionRect(int index, int clientWidth) const;
+    QRect GetRowRect(int row, int clientWidth, QPoint scroll) const;
+    int HitTest(QPoint point, int clientWidth, QPoint scroll) const;
+    std::string GetPathAt(QPoint point, int clientWidth, QPoint scroll) const;
+    // The scroll position that shows the item whole.
+    QPoint EnsureVisible(int index, QSize client, QPoint scroll) const;
+    // Content size for the scroll bars.
+    QSize ContentSize(int clientWidth) const;
+
+    // Draws the visible cells (the details header first in the list view).
+    void DrawPane(QPainter& painter, QSize client, QPoint scroll);
+    virtual void DrawItem(QPainter& painter, int index, int clientWidth, QPoint scroll);
+    void DrawDetailsHeader(QPainter& painter, int clientWidth);
+
+    // Selection.
+    void GetSelectedFiles(std::vector<std::string>& files) const;
+    void GetSelectionRange(int& first, int& last) const;
+    void DeselectAll();
+    void DeselectAllExcept(int index);
+    void SelectAll();
+    void SetSelected(int index, bool selected);
+
+    void OnThumbReady(const std::string& path, int value) override;
+
+    // Drops this browser's hold on the thumbnail cache (once); the last
+    // hold writes the cache to disk and empties it.
+    void ReleaseThumbCache();
+    // Creates and starts the folder monitor once.
+    void StartFolderMonitor();
+    CFolderMonitor* FolderMonitor() const { return m_pMonitor.get(); }
+    // Ends the monitor's thread (it calls into this browser).
+    void StopFolderMonitor();
+
+    void SetView(IThumbsView* view);
+    IThumbsView* View() const { return m_pView; }
+
+    std::string CurrentFolder() const;
+    void SetCurrentFolder(const std::string& folder);
+    Location LocationKind() const { return m_location; }
+
+    // The listed files, in order; copies, safe on any thread.
+    std::vector<CItem> Items() const;
+    std::vector<std::string> Paths() const;
+    int ItemCount() const;
+    bool ManyFiles() const { return m_bManyFiles; }
+    double TotalSize() const { return m_totalSize; }
+
+    // The six status texts: count, size, and for the first selected file its
+    // size, date, name and picture size.
+    std::vector<std::string> StatusTexts();
+
+    // The picture of the current file, loaded on the loader's thread.
+    std::shared_ptr<QImage> LoadedPicture() const;
+    std::string RequestedPicture() const;
+    std::string LoadedPicturePath() const;
+    // Asks for path's picture unless it is loaded and requested unchanged.
+    void RequestPicture(const std::string& path);
+
+    // Sizes as the status pane writes them: KB, MB from 1000 KB, GB from 1000 MB.
+    static std::string SizeText(double bytes);
+    // Drops cached entries of vanished files and old ones (30 days; 10 days
+    // when more than 1800 remain), as of now.
+    static void AgeThumbCache(std::time_t now);
+    // The order of two items in a sort mode, descending flag applied (<0, 0,
+    // >0); times and sizes must have been read (ReadItemInfo).
+    static int CompareItems(int mode, const CItem& a, const CItem& b, CThumbsBrowser* browser);
+    static void ReadItemInfo(CItem& item);
+
+protected:
+    // Picture state, under g_csPictureLoad.
+    std::string m_requestedPicture;
+    std::string m_loadedPicture;
+    int m_rotateFlip = 0;
+    std::shared_ptr<QImage> m_picture;
+    CFileStatus m_pictureStatus;
+
+    CThumbsBuilderThreads& m_builder;
+
+private:
+    void ReadLocation(bool rebuild, const std::vector<std::string>* folders);
+    void SortItems(bool listing);
+    void PauseWorker();
+    void ResumeWorker();
+    std::string TempPath(const char* name) const;
+
+    mutable std::mutex m_itemsLock;
+    std::vector<CItem> m_items;
+    std::vector<std::string> m_paths;
+    std::vector<int16_t> m_offsets;
+    std::vector<std::string> m_cutList;
+    mutable std::mutex m_folderLock;
+    std::string m_folder;
+    Location m_location = Location::Folder;
+    int m_nSortMode = 7;
+    std::atomic<bool> m_bManyFiles{false};
+    std::atomic<double> m_totalSize{0};
+
+    std::mutex m_viewLock;
+    IThumbsView* m_pView = nullptr;
+    QObject* m_viewTarget = nullptr;
+    CFrameCache m_frames;
+
+    std::shared_ptr<CEvent::Hub> m_hub = std::make_shared<CEvent::Hub>();
+    CEvent m_itemsFree{m_hub};
+    CEvent m_stopRequested{m_hub};
+    CEvent m_stopAcknowledged{m_hub};
+
+    std::unique_ptr<CFolderMonitor> m_pMonitor;
+    bool m_bHoldsCache = false;
+    uint32_t m_cpuSpeed = 0;
+    std::string m_tempRoot;
+};

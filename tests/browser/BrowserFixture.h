@@ -1,0 +1,143 @@
+#pragma once
+// Helpers of the browser model's threaded tests: a host that records what
+// workers post, items whose loads a test scripts (no decoding, so the
+// thread sanitizer sees only our own code), and small files.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BrowserHost.h"
+#include "CPaletteItem.h"
+#include "ThumbRequests.h"
+
+namespace BrowserFixture {
+
+// Records posted commands and status texts from any thread.
+class RecordingHost : public IBrowserHost {
+public:
+    RecordingHost() { SetBrowserHost(this); }
+    ~RecordingHost() override { SetBrowserHost(nullptr); }
+
+    void PostMainWindowCommand(int command) override {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_commands.push_back(command);
+        m_changed.notify_all();
+    }
+    void SetStatusPanes(const std::vector<std::string>& texts, int) override {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_status = texts;
+    }
+    int Count(int command) const {
+        std::lock_guard<std::mutex> lock(m_lock);
+        int n = 0;
+        for (int c : m_commands)
+            n += c == command;
+        return n;
+    }
+    // Waits until command was posted more than `already` times.
+    bool WaitFor(int command, int already, int milliseconds) {
+        std::unique_lock<std::mutex> lock(m_lock);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
+            int n = 0;
+            for (int c : m_commands)
+                n += c == command;
+            return n > already;
+        });
+    }
+    std::vector<std::string> Status() const {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_status;
+    }
+
+private:
+    mutable std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<int> m_commands;
+    std::vector<std::string> m_status;
+};
+
+// What scripted loads do, shared by all items of one test.
+struct LoadScript {
+    std::atomic<int> quick{0};
+    std::atomic<int> full{0};
+    std::atomic<bool> started{false};
+    // Called inside each load; may throw or wait on the progress object.
+    std::function<void(const std::string& path, bool full, CProgress* progress)> during;
+    // A quick load gives a provisional thumbnail unless this is set.
+    bool quickIsFinal = false;
+};
+
+inline std::shared_ptr<CDibBuffer> TinyBitmap() {
+    auto dib = std::make_shared<CDibBuffer>();
+    dib->Create(4, 3, 24, nullptr);
+    std::memset(dib->Bits(), 0x80, static_cast<size_t>(dib->Stride()) * dib->Height());
+    return dib;
+}
+
+class ScriptedItem : public CPaletteItemImg {
+public:
+    explicit ScriptedItem(LoadScript& script) : m_script(script) {}
+    int Load(const std::string& path, bool full, CProgress* progress) override {
+        ++(full ? m_script.full : m_script.quick);
+        m_script.started = true;
+        if (m_script.during)
+            m_script.during(path, full, progress);
+        SetBitmap(TinyBitmap());
+        m_thumbWidth = 4;
+        m_thumbHeight = 3;
+        m_final = full || m_script.quickIsFinal ? 1 : 0;
+        return 1;
+    }
+
+private:
+    LoadScript& m_script;
+};
+
+// A file of n bytes with an old time stamp (a fresh one counts as being written).
+inline std::string WriteFile(const std::string& path, size_t bytes = 64) {
+    std::ofstream(path, std::ios::binary) << std::string(bytes, 'x');
+    struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+    return path;
+}
+
+inline time_t MTime(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : 0;
+}
+
+inline void ClearCache() {
+    std::lock_guard<std::recursive_mutex> lock(g_csThumbsBrowser);
+    g_ThumbCache.RemoveAll();
+}
+
+inline ThumbItemPtr Cached(const std::string& path) {
+    std::lock_guard<std::recursive_mutex> lock(g_csThumbsBrowser);
+    ThumbItemPtr item;
+    g_ThumbCache.Lookup(path, item);
+    return item;
+}
+
+template <class Pred>
+bool WaitUntil(Pred pred, int milliseconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+}  // namespace BrowserFixture
