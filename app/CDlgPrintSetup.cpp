@@ -60,6 +60,7 @@ CDlgPrintSetup::CDlgPrintSetup(QWidget* parent) : CBaseDialog(kTemplateId, paren
 
     auto* margins = new QGroupBox(QStringLiteral("Margins"), this);
     auto* marginLayout = new QGridLayout(margins);
+    marginLayout->setHorizontalSpacing(4);
     struct MarginEdit {
         const char* text;
         int id;
@@ -72,7 +73,7 @@ CDlgPrintSetup::CDlgPrintSetup(QWidget* parent) : CBaseDialog(kTemplateId, paren
     for (const MarginEdit& e : edits) {
         auto* label = new QLabel(QString::fromUtf8(e.text), margins);
         *e.edit = Named(new QLineEdit(margins), e.id);
-        (*e.edit)->setMinimumWidth(60);
+        (*e.edit)->setMinimumWidth(44);
         label->setBuddy(*e.edit);
         marginLayout->addWidget(label, e.row, e.column);
         marginLayout->addWidget(*e.edit, e.row, e.column + 1);

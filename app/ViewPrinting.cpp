@@ -57,6 +57,8 @@ bool CViewPrinting::OnFilePrintPreview(QWidget* parent) {
             widget->setSinglePageViewMode();
         else
             widget->setAllPagesViewMode();
+        // Fitted once the dialog has its size.
+        QTimer::singleShot(0, widget, [widget] { widget->fitInView(); });
     }
     if (onPreviewShown)
         QTimer::singleShot(0, &preview, [this, &preview] { onPreviewShown(&preview); });
