@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "CDlgPrintSetup.h"
+#include "CommandIds.h"
 #include "StringTable.h"
 #include "TabstopNavigator.h"
 
@@ -50,9 +52,11 @@ CDlgSaving::CDlgSaving(QWidget* parent) : CBaseDialog(kTemplateId, parent), m_ti
 
     m_pageSetup = Named(new QGroupBox(QStringLiteral("Page Setup"), this), kPageSetupGroup);
     auto* setupLayout = new QVBoxLayout(m_pageSetup);
+    // The print setup page takes the placeholder's place; the group grows with it.
     auto* placeholder = Named(new QWidget(m_pageSetup), kPageSetupPlaceholder);
-    placeholder->setMinimumHeight(24);
-    setupLayout->addWidget(placeholder);
+    placeholder->hide();
+    m_printSetup = new CDlgPrintSetup(m_pageSetup);
+    setupLayout->addWidget(m_printSetup);
     layout->addWidget(m_pageSetup);
 
     auto* pages = Named(new QGroupBox(QStringLiteral("Print pages"), this), kPagesGroup);
@@ -84,11 +88,11 @@ CDlgSaving::CDlgSaving(QWidget* parent) : CBaseDialog(kTemplateId, parent), m_ti
     layout->addLayout(printButtons);
     layout->addStretch(1);
 
-    for (QWidget* w : std::initializer_list<QWidget*>{m_print, m_pageSetup, pages, m_printerCombo,
-                                                      m_printPreview, m_printerButton})
+    for (QWidget* w : std::initializer_list<QWidget*>{m_print, m_printerCombo, m_printPreview})
         w->setEnabled(false);
+    m_printSetup->EnablePage(false);
 
-    resize(QSize(240, layout->sizeHint().height()));
+    resize(QSize(248, layout->sizeHint().height()));
 
     connect(m_start, &QPushButton::clicked, this, [this] {
         if (m_export)
@@ -103,6 +107,87 @@ CDlgSaving::CDlgSaving(QWidget* parent) : CBaseDialog(kTemplateId, parent), m_ti
             m_export->SendToWeb();
     });
     connect(m_aspect, &QComboBox::currentIndexChanged, this, &CDlgSaving::OnAspectChanged);
+
+    const std::pair<QPushButton*, int> commands[] = {{m_print, CmdId::FilePrint},
+                                                     {m_printPreview, CmdId::FilePrintPreview},
+                                                     {m_printerButton, CmdId::FilePrintSetup}};
+    for (const auto& [button, id] : commands)
+        connect(button, &QPushButton::clicked, this, [this, id = id] {
+            if (onCommand)
+                onCommand(id);
+        });
+    connect(m_printerCombo, &QComboBox::activated, this, &CDlgSaving::OnPrinterChanged);
+    connect(m_from, &QLineEdit::textEdited, this, [this] { OnRangeEdited(false); });
+    connect(m_to, &QLineEdit::textEdited, this, [this] { OnRangeEdited(true); });
+    // Leaving an edit shows the stored value again.
+    for (QLineEdit* edit : {m_from, m_to})
+        connect(edit, &QLineEdit::editingFinished, this, [this] {
+            if (m_initialised)
+                RefreshPageRange();
+        });
+}
+
+void CDlgSaving::SetPrintInterface(PrintSetup::IPrintPnrm* print) {
+    m_pPrint = print;
+    m_printSetup->m_pPrint = print;
+}
+
+void CDlgSaving::FillPrinters() {
+    if (!m_printers)
+        return;
+    m_printerNames.clear();
+    m_printers->EnumPrinters(m_printerNames);
+    m_printerCombo->clear();
+    if (m_printerNames.empty())
+        return;
+    const std::string current = m_pPrint ? m_pPrint->GetPrinterName() : std::string();
+    int selected = 0;
+    for (std::size_t i = 0; i < m_printerNames.size(); ++i) {
+        m_printerCombo->addItem(QString::fromStdString(m_printerNames[i]));
+        if (m_printerNames[i] == current)
+            selected = static_cast<int>(i);
+    }
+    m_printerCombo->setCurrentIndex(selected);
+    m_printerName = m_printerCombo->currentText().toStdString();
+}
+
+void CDlgSaving::OnPrinterChanged(int index) {
+    if (index < 0)
+        return;
+    const std::string name = m_printerCombo->itemText(index).toStdString();
+    if (name == m_printerName)
+        return;
+    m_printerName = name;
+    if (m_pPrint)
+        m_pPrint->SetPrinterName(name);
+    UpdateControls();
+}
+
+void CDlgSaving::OnRangeEdited(bool to) {
+    if (!m_initialised || !m_pPrint)
+        return;
+    m_pPrint->SetPageRange(m_from->text().toInt(), m_to->text().toInt(), !to);
+}
+
+void CDlgSaving::RefreshPageRange() {
+    if (!m_pPrint)
+        return;
+    int from = 1, to = 1;
+    m_pPrint->GetPageRange(&from, &to);
+    m_from->setText(QString::number(from));
+    m_to->setText(QString::number(to));
+    const bool single = from == 1 && to == 1;
+    m_from->setEnabled(!single);
+    m_to->setEnabled(!single);
+}
+
+QString CDlgSaving::DescribePrinter() {
+    PrintSetup::CDevMode* mode = nullptr;
+    PrinterCaps caps;
+    const bool found =
+        m_pPrint && m_pPrint->GetDevMode(m_printerName, &mode) && mode && m_pPrint->CreatePrinterDC(&caps);
+    return QString::fromStdString(
+        PrintSetup::DescribePrinter(found ? mode : nullptr, found ? &caps : nullptr));
 }
 
 int CDlgSaving::GetTooltipStringId(int controlId) const {
@@ -133,6 +218,9 @@ int CDlgSaving::GetTooltipStringId(int controlId) const {
 void CDlgSaving::OnInitDialog() {
     CBaseDialog::OnInitDialog();
     CTabstopNavigator::AddWindow(this, 4);
+    m_printSetup->show();
+    FillPrinters();
+    m_printerCombo->setEnabled(!m_printerNames.empty());
     FillAspectCombo();
     UpdateControls();
     m_initialised = true;
@@ -209,4 +297,13 @@ void CDlgSaving::UpdateControls() {
         m_aspect->setCurrentIndex(row);
         m_filling = false;
     }
+
+    const bool printable = current && (!m_pPrint || m_pPrint->IsPrinterAvailable());
+    m_printerCombo->setEnabled(printable && !m_printerNames.empty());
+    m_printSetup->EnablePage(printable);
+    m_printPreview->setEnabled(printable);
+    m_print->setEnabled(printable);
+    m_printerDescription->setText(DescribePrinter());
+    m_printSetup->UpdateDialog();
+    RefreshPageRange();
 }

@@ -5,11 +5,16 @@
 // refresh asks the document again.
 
 #include <QString>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "BaseDialog.h"
 #include "DialogCallback.h"
 #include "INetPrint.h"
+#include "PrinterServices.h"
 
+class CDlgPrintSetup;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -47,6 +52,13 @@ public:
     // Borrowed; set by the task bar before the page is shown.
     void SetExportInterface(IDialogCallback::IExportDialog* exportInterface) { m_export = exportInterface; }
     void SetProductInterface(NetPrint::INetPrint* products) { m_products = products; }
+    // The application's printer state; the embedded print setup page gets it too.
+    void SetPrintInterface(PrintSetup::IPrintPnrm* print);
+    void SetPrinterLister(PrintSetup::IPrinting* printers) { m_printers = printers; }
+    // The print buttons send their commands here (the main window's router).
+    std::function<void(int)> onCommand;
+    // The page-range edits from the application's range; disabled for 1 to 1.
+    void RefreshPageRange();
 
     void UpdateControls() override;
     int GetTooltipStringId(int controlId) const override;
@@ -56,6 +68,13 @@ public:
     QPushButton* StartButton() const { return m_start; }
     QPushButton* ExportButton() const { return m_exportButton; }
     QPushButton* SendToWebButton() const { return m_sendToWeb; }
+    CDlgPrintSetup* PrintSetupPage() const { return m_printSetup; }
+    QComboBox* PrinterCombo() const { return m_printerCombo; }
+    QLabel* PrinterDescription() const { return m_printerDescription; }
+    QLineEdit* FromEdit() const { return m_from; }
+    QLineEdit* ToEdit() const { return m_to; }
+    QPushButton* PrintButton() const { return m_print; }
+    QPushButton* PrintPreviewButton() const { return m_printPreview; }
 
 protected:
     void OnInitDialog() override;
@@ -67,6 +86,10 @@ private:
     // means "Manual", below it "No crop".
     int ChoiceRow() const;
     void ShowSendToWebFor(const NetPrint::CAspectData* product);
+    void FillPrinters();
+    void OnPrinterChanged(int index);
+    void OnRangeEdited(bool to);
+    QString DescribePrinter();
 
     IDialogCallback::IExportDialog* m_export = nullptr;
     NetPrint::INetPrint* m_products = nullptr;
@@ -74,7 +97,11 @@ private:
     QPushButton* m_start;
     QPushButton* m_sendToWeb;
     QPushButton* m_exportButton;
-    // Printing comes with its own page; until then these stand in, disabled.
+    PrintSetup::IPrintPnrm* m_pPrint = nullptr;
+    PrintSetup::IPrinting* m_printers = nullptr;
+    CDlgPrintSetup* m_printSetup;
+    std::vector<std::string> m_printerNames;
+    std::string m_printerName;
     QPushButton* m_print;
     QPushButton* m_printPreview;
     QPushButton* m_printerButton;

@@ -28,6 +28,11 @@ bool CDocumentCommands::OnUpdateCmdUI(CCmdUI& ui) {
         case CmdId::FileSaveAs:
             ui.Enable(m_doc.OnUpdateFileExport());
             return true;
+        case CmdId::FilePrint:
+        case CmdId::FilePrintDirect:
+        case CmdId::FilePrintPreview:
+            ui.Enable(m_doc.OnUpdateFilePrint());
+            return true;
         default:
             return false;
     }

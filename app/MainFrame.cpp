@@ -42,6 +42,7 @@
 #include "StringTable.h"
 #include "TabstopNavigator.h"
 #include "UiServices.h"
+#include "ViewPrinting.h"
 
 namespace {
 
@@ -113,8 +114,36 @@ CMainFrame::CMainFrame(QWidget* parent)
     OnCreate();
 }
 
+void CMainFrame::SetPrintServices(PrintSetup::CPrinterServices* services, CQtPrinterBackend* backend) {
+    printServices_ = services;
+    printing_.reset();
+    view_->SetPrinting(nullptr);
+    savePage_->SetPrintInterface(services);
+    savePage_->SetPrinterLister(services ? &services->Printing() : nullptr);
+    if (!services)
+        return;
+    services->SetDocument(doc_.get());
+    services->onPageRangeReset = [this] { savePage_->RefreshPageRange(); };
+    services->onPrinterSetupChanged = [this] { RefreshExportPage(); };
+    services->waitCursor = [](bool on) {
+        if (on)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QApplication::restoreOverrideCursor();
+    };
+    printing_ = std::make_unique<CViewPrinting>(doc_.get(), services, backend);
+    view_->SetPrinting(printing_.get());
+}
+
 CMainFrame::~CMainFrame() {
     idleTimer_.stop();
+    if (printServices_) {
+        printServices_->SetDocument(nullptr);
+        printServices_->onPageRangeReset = nullptr;
+        printServices_->onPrinterSetupChanged = nullptr;
+        printServices_->waitCursor = nullptr;
+    }
+    view_->SetPrinting(nullptr);
     // The windows that hold the document go first, then the document with
     // its engines, while the callbacks they report to still exist.
     view_->PictureView()->SetImage(nullptr, false);
@@ -246,7 +275,10 @@ void CMainFrame::CreateActions() {
         {CmdId::ZoomFitWidth, "Fit &Width"},
         {CmdId::FileSave, "Save"},
         {CmdId::FileSaveAs, "Export..."},
-        {CmdId::FilePrint, "Print"},
+        {CmdId::FilePrintSetup, "P&rint Setup..."},
+        {CmdId::FilePrint, "&Print"},
+        {CmdId::FilePrintPreview, "Print Pre&view"},
+        {CmdId::AppOptions, "&Options..."},
         {CmdId::Home, "Home"},
         {CmdId::HomePage, "Home &Page"},
         {CmdId::AppExit, "E&xit"},
@@ -432,10 +464,10 @@ void CMainFrame::ConnectDocument() {
     callbacks_->SetDocument(doc_.get());
     callbacks_->SetPhotoMarker(strip_);
     callbacks_->onToggleView = [this](bool fit) { view_->ShowResult(doc_->GetDisplayResult(), fit); };
-    callbacks_->isPrinterSelected = [] {
-        const COvHorizelApp* app = COvHorizelApp::Instance();
-        return app && !app->m_strPrinterName.empty();
+    callbacks_->isPrinterSelected = [this] {
+        return printServices_ && !printServices_->GetPrinterName().empty();
     };
+    savePage_->onCommand = [this](int id) { router_.Execute(id); };
     commands_->SetStrip(strip_);
     stitchBar_->StitchPage()->HVPage()->onManualMatchingPreference = [this](int value) {
         doc_->SetManualMatchingPreference(value);

@@ -32,6 +32,11 @@ class CEditVideoStoryboard;
 class CProjectCommands;
 class COvHorizelView;
 class CBaseDialog;
+class CQtPrinterBackend;
+class CViewPrinting;
+namespace PrintSetup {
+class CPrinterServices;
+}
 class QTreeView;
 class QFileSystemModel;
 
@@ -102,6 +107,9 @@ public:
     CProjectCommands& Commands() const { return *commands_; }
     CEditVideoStoryboard* PhotoStrip() const { return strip_; }
     void SetManualMatching(int value) { doc_->SetManualMatchingPreference(value); }
+    // The application's printers: the export page, the view's printing and
+    // the print commands work on them from now on. Not owned.
+    void SetPrintServices(PrintSetup::CPrinterServices* services, CQtPrinterBackend* backend);
 
     // The document asks for its task pages to be refreshed.
     void RefreshStitchPage() override;
@@ -177,6 +185,8 @@ private:
     std::unique_ptr<COvHorizelDoc> doc_;
     std::unique_ptr<CProjectCommands> commands_;
     std::unique_ptr<CDocumentCommands> docCommands_;
+    std::unique_ptr<CViewPrinting> printing_;
+    PrintSetup::CPrinterServices* printServices_ = nullptr;
     CCommandRouter router_;
     std::map<int, QAction*> actions_;
     QTimer idleTimer_;

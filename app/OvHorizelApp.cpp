@@ -9,11 +9,14 @@
 #include "Bitmap32.h"
 #include "BrowserGlobals.h"
 #include "BrowserSettings.h"
+#include "CDlgOptions.h"
 #include "CImgThumbsBrowser.h"
+#include "CommandIds.h"
 #include "MainFrame.h"
 #include "ModuleThumbnailReader.h"
 #include "PluginDescriptor.h"
 #include "Profile.h"
+#include "QtPrinterBackend.h"
 #include "ReadableExtensions.h"
 #include "ServiceStandIns.h"
 
@@ -33,7 +36,8 @@ void PlatformStartupSteps() {}
 
 }  // namespace
 
-COvHorizelApp::COvHorizelApp() {
+COvHorizelApp::COvHorizelApp() : PrintSetup::CPrinterServices(std::make_shared<CQtPrinterBackend>()) {
+    m_qtBackend = static_cast<CQtPrinterBackend*>(Backend());
     g_app = this;
     // The printer settings live in a per-user folder, never the shared /tmp.
     QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
@@ -43,6 +47,10 @@ COvHorizelApp::COvHorizelApp() {
 }
 
 COvHorizelApp::~COvHorizelApp() {
+    if (m_pMainWnd) {
+        m_pMainWnd->Router().SetTarget(CCommandRouter::Application, nullptr);
+        m_pMainWnd->SetPrintServices(nullptr, nullptr);
+    }
     m_pMainWnd.reset();
     if (Skin::Reader() == this)
         Skin::SetReader(nullptr);
@@ -93,6 +101,9 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
     Skin::SetReader(this);
 
     m_settings.LoadSettings();
+    Layout().inchUnits = m_settings.m_print.inchUnits;
+    Layout().markers = m_settings.m_print.printMarkers;
+    LoadPrinterSettings();
     m_browserColors = BrowserColors::Load(skin_);
     PublishBrowserValues();
 
@@ -101,6 +112,8 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
     // Document, frame and view.
     m_pMainWnd = std::make_unique<CMainFrame>();
     m_pMainWnd->SetManualMatching(m_settings.m_nManualMatching);
+    m_pMainWnd->SetPrintServices(this, m_qtBackend);
+    m_pMainWnd->Router().SetTarget(CCommandRouter::Application, this);
 
     const auto& files = m_cmdInfo.m_files;
     if (!files.empty()) {
@@ -127,6 +140,7 @@ int COvHorizelApp::ExitInstance() {
     m_settings.thumbnailSize = g_nThumbnailSize;
     m_settings.thumbsListMode = g_bThumbsListMode;
     m_settings.SaveSettings();
+    SavePrinterSettings();
     if (g_pThumbsBrowser)
         g_pThumbsBrowser->ReleaseThumbCache();
     StandIn::DestroyWin7Library();
@@ -173,4 +187,43 @@ QString COvHorizelApp::GetSkinString(const char* section, const char* key,
 QImage COvHorizelApp::LoadSkinImage(const char* section, const char* key) const {
     const std::string path = skin_.GetSkinImagePath(m_strResFolder, section, key);
     return path.empty() ? QImage() : Bitmap32::LoadSkinPicture(QString::fromStdString(path));
+}
+
+bool COvHorizelApp::OnCmdMsg(int id) {
+    switch (id) {
+        case CmdId::FilePrintSetup:
+            OnFilePrintSetup();
+            return true;
+        case CmdId::AppOptions:
+            OnAppOptions();
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool COvHorizelApp::OnUpdateCmdUI(CCmdUI& ui) {
+    if (ui.id != CmdId::FilePrintSetup)
+        return false;
+    ui.Enable(!GetPrinterName().empty());
+    return true;
+}
+
+int COvHorizelApp::OnAppOptions() {
+    CDlgOptions dialog(m_pMainWnd.get());
+    dialog.m_bShowSavingOptions = m_settings.m_bShowSaveOptions;
+    dialog.m_bInchUnits = Layout().inchUnits;
+    dialog.m_bPrintMarkers = Layout().markers;
+    if (dialog.DoModal() != 1)
+        return 0;
+    ApplyPrintOptions(dialog.m_bInchUnits, dialog.m_bPrintMarkers);
+    m_settings.m_print.inchUnits = Layout().inchUnits;
+    m_settings.m_print.printMarkers = Layout().markers;
+    m_settings.m_bShowSaveOptions = dialog.m_bShowSavingOptions;
+    ProfileKeys::Write(ProfileKeys::kSaveShowOptions, m_settings.m_bShowSaveOptions);
+    if (m_pMainWnd) {
+        m_pMainWnd->RefreshExportPage();
+        m_pMainWnd->SetManualMatching(m_settings.m_nManualMatching);
+    }
+    return 1;
 }

@@ -13,12 +13,17 @@
 
 #include "AppSettings.h"
 #include "CommandLine.h"
+#include "CommandRouter.h"
+#include "PrinterServices.h"
 #include "SkinAccess.h"
 #include "SkinFile.h"
 
 class CMainFrame;
+class CQtPrinterBackend;
 
-class COvHorizelApp : public ISkinReader {
+// The printer state, the print layout and the page range (IPrintPnrm) are the
+// application's for the whole run; its commands are the last in the chain.
+class COvHorizelApp : public ISkinReader, public PrintSetup::CPrinterServices, public ICommandTarget {
 public:
     COvHorizelApp();
     ~COvHorizelApp() override;
@@ -46,6 +51,14 @@ public:
     static void RegisterPlugin(bool reg, const std::string& folder, const std::string& programPath);
 
     CMainFrame* GetMainFrame() const { return m_pMainWnd.get(); }
+    // The system's printers; a test asks it for PDF output before start-up.
+    CQtPrinterBackend* PrinterBackend() const { return m_qtBackend; }
+
+    // "P&rint Setup..." and "&Options...".
+    bool OnCmdMsg(int id) override;
+    bool OnUpdateCmdUI(CCmdUI& ui) override;
+    // The options dialog, then its choices stored: 1 on OK.
+    int OnAppOptions();
 
     // Members the other windows read.
     int m_nInterfaceRes = 1;
@@ -56,9 +69,6 @@ public:
     std::string m_strResFolder;
     std::string m_strProgramFolder;
     std::string m_strSkinFile;
-    std::string m_strPrintersFile;
-    std::string m_strPrinterName;
-    int m_nFromPage = 1, m_nToPage = 1;
     int m_bBrowserWindowsDisabled = 0;
     // The operating-system class the photo browser asks about: a later
     // system than the last one it knows (13).
@@ -75,5 +85,6 @@ private:
     void PublishBrowserValues();
 
     CSkinFile skin_;
+    CQtPrinterBackend* m_qtBackend = nullptr;
     std::unique_ptr<CMainFrame> m_pMainWnd;
 };

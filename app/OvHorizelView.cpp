@@ -1,5 +1,8 @@
 #include "OvHorizelView.h"
 
+#include "CommandIds.h"
+#include "ViewPrinting.h"
+
 #include <QDir>
 #include <QFileIconProvider>
 #include <QMimeData>
@@ -99,6 +102,19 @@ void COvHorizelView::ShowResult(PanoramaLib::IPanoElement* result, bool fit) {
 }
 
 bool COvHorizelView::OnCmdMsg(int id) {
+    switch (id) {
+        case CmdId::FilePrint:
+        case CmdId::FilePrintDirect:
+            if (printing_)
+                printing_->OnFilePrint();
+            return true;
+        case CmdId::FilePrintPreview:
+            if (printing_)
+                printing_->OnFilePrintPreview(window());
+            return true;
+        default:
+            break;
+    }
     return ResultView::RouteCommand(picture_, id);
 }
 

@@ -15,6 +15,7 @@
 #include "CommandRouter.h"
 
 class CPictureView;
+class CViewPrinting;
 namespace PanoramaLib {
 class IPanoElement;
 }
@@ -58,7 +59,11 @@ public:
     // Shows the result: without fit at once, with fit fitted to the window.
     void ShowResult(PanoramaLib::IPanoElement* result, bool fit);
 
-    // The six zoom commands, when the picture view takes them.
+    // Printing runs through the view ("P&rint", "Print Pre&view"); not owned.
+    void SetPrinting(CViewPrinting* printing) { printing_ = printing; }
+    CViewPrinting* Printing() const { return printing_; }
+
+    // The six zoom commands, when the picture view takes them, and printing.
     bool OnCmdMsg(int id) override;
     bool OnUpdateCmdUI(CCmdUI& ui) override;
 
@@ -68,4 +73,5 @@ private:
     CButtonStrip* strip_;
     CFolderFilesStandIn* browser_;
     CPictureView* picture_;
+    CViewPrinting* printing_ = nullptr;
 };

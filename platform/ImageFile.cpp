@@ -190,6 +190,33 @@ File OpenRegularFile(const std::string& path) {
     return file;
 }
 
+}  // namespace
+
+bool ReadRegularFile(const std::string& utf8Path, std::size_t maxBytes, std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    File file = OpenRegularFile(utf8Path);
+    if (!file)
+        return false;
+    std::uint8_t chunk[4096];
+    for (;;) {
+        const std::size_t n = std::fread(chunk, 1, sizeof chunk, file.get());
+        if (bytes.size() + n > maxBytes) {
+            bytes.clear();
+            return false;
+        }
+        bytes.insert(bytes.end(), chunk, chunk + n);
+        if (n < sizeof chunk)
+            break;
+    }
+    if (std::ferror(file.get())) {
+        bytes.clear();
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
 Codec::DecodeResult DecodeFile(const std::string& path, Codec::Picture& picture) {
     File file = OpenRegularFile(path);
     if (!file)

@@ -17,6 +17,7 @@
 #include "INetPrint.h"
 #include "PanoramaLib.h"
 #include "PictureViewDocument.h"
+#include "PrinterServices.h"
 
 // Dialog results the document reads.
 namespace DocResult {
@@ -73,7 +74,8 @@ class COvHorizelDoc : public CDocumentBase,
                       public IDialogCallback::IPatchingNotify,
                       public NetPrint::INetPrint,
                       public PanoramaLib::IWaitCursor,
-                      public IPictureViewDocument {
+                      public IPictureViewDocument,
+                      public PrintSetup::IPrintDocument {
 public:
     using ElementVector = std::vector<PanoramaLib::IPanoElement*>;
 
@@ -172,6 +174,13 @@ public:
     const std::string& GetPathName() const { return m_pathName; }
     void SetPathName(const std::string& path) { m_pathName = path; }
     int GetPageDirection() const { return m_pageDirection; }
+
+    // Printing. The full-size result on one page of a print (nothing to
+    // draw unless that result is current); its picture comes with the plan.
+    PrintMath::PrintPagePlan PrintPage(const PrinterCaps& caps, int page, int lastPage,
+                                       const PrintLayout* layout, PanoramaLib::IPanoElement** picture);
+    int GetPrintPageCount(const PrinterCaps& caps, PrintLayout* layout) override;
+    int IsResultWide() override { return m_pageDirection; }
     // A rectangle drawn on a preview previewWidth wide, scaled to a full
     // result fullRect wide and kept inside it; false (nothing to scale) when
     // the preview width is not positive.

@@ -108,6 +108,25 @@ void COvHorizelDoc::Render() {
         m_ui->ToggleView(true);
 }
 
+PrintMath::PrintPagePlan COvHorizelDoc::PrintPage(const PrinterCaps& caps, int page, int lastPage,
+                                                  const PrintLayout* layout, PanoramaLib::IPanoElement** picture) {
+    *picture = nullptr;
+    if (!IsFullResultCurrent())
+        return {};
+    PanoramaLib::IPanoElement* full = ActiveEngine()->GetFullResult();
+    *picture = full;
+    return PrintMath::PlanPage(caps, *layout, full->GetWidth(), full->GetHeight(), m_pageDirection != 0, page,
+                               lastPage);
+}
+
+int COvHorizelDoc::GetPrintPageCount(const PrinterCaps& caps, PrintLayout* layout) {
+    PanoramaLib::IPanorama* engine = ActiveEngine();
+    PanoramaLib::IPanoElement* full = engine ? engine->GetFullResult() : nullptr;
+    if (!IsValid(full))
+        return 1;
+    return PrintMath::GetPrintPageCount(caps, layout, full->GetWidth(), full->GetHeight(), m_pageDirection != 0);
+}
+
 bool COvHorizelDoc::OnUpdateFileSave() {
     return IsFullResultCurrent() && IsModified();
 }

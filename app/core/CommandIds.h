@@ -20,7 +20,11 @@ inline constexpr int ZoomFitWidth = 32843;
 inline constexpr int FileOpen = 57601;
 inline constexpr int FileSave = 57603;
 inline constexpr int FileSaveAs = 57604;
+inline constexpr int FilePrintSetup = 57606;
 inline constexpr int FilePrint = 57607;
+inline constexpr int FilePrintDirect = 57608;
+inline constexpr int FilePrintPreview = 57609;
+inline constexpr int AppOptions = 32829;
 inline constexpr int AppAbout = 57664;
 inline constexpr int AppExit = 57665;
 

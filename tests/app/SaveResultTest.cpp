@@ -189,6 +189,17 @@ TEST(ResultRendering, PageDirectionAndFailedRender) {
     rig.planar->fullWidth = rig.planar->fullHeight = 300;
     rig.doc->Render();
     EXPECT_EQ(rig.doc->GetPageDirection(), 0);  // square is not wider
+    // So it prints as stacked pages: the second page starts lower down the picture.
+    PrintLayout layout;
+    layout.pages = 2;
+    const PrinterCaps caps{1000, 800, 1000, 800, 100, 100, 24, 1};
+    PanoramaLib::IPanoElement* picture = nullptr;
+    const PrintMath::PrintPagePlan second = rig.doc->PrintPage(caps, 2, 2, &layout, &picture);
+    ASSERT_TRUE(second.draw);
+    EXPECT_EQ(picture, rig.planar->GetFullResult());
+    EXPECT_EQ(second.source.left, 0);
+    EXPECT_GT(second.source.top, 0);
+    EXPECT_EQ(rig.doc->IsResultWide(), 0);
     SaveRig failing;
     failing.planar->renderResult = false;
     failing.doc->SetModifiedFlag(false);

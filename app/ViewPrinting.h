@@ -1,0 +1,51 @@
+#pragma once
+// The view's printing: the page range and the chosen printer from the
+// application, then for every page the document's plan drawn on the printer
+// with the 8-point font the page numbers use. "P&rint" goes straight to the
+// selected printer; "Print Pre&view" shows the same pages in a preview.
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+#include "PrintLayout.h"
+
+class COvHorizelDoc;
+class CQtPrinterBackend;
+class QPainter;
+class QPrinter;
+class QWidget;
+namespace PrintSetup {
+class IPrintPnrm;
+}
+namespace PanoramaLib {
+class IPanoElement;
+}
+
+class CViewPrinting {
+public:
+    CViewPrinting(COvHorizelDoc* document, PrintSetup::IPrintPnrm* print, CQtPrinterBackend* backend)
+        : m_doc(document), m_print(print), m_backend(backend) {}
+
+    // Prints the page range on the selected printer; false when there is no
+    // printer to print on.
+    bool OnFilePrint();
+    // Opens the preview of the page range; the preview dialog is handed to
+    // onPreviewShown (tests grab and close it) before it runs.
+    bool OnFilePrintPreview(QWidget* parent);
+    std::function<void(QWidget*)> onPreviewShown;
+
+    // The printing loop on a prepared printer: pages from..to.
+    void PrintPages(QPrinter& printer, int from, int to);
+    // One page's picture and markers.
+    static void DrawPage(QPainter& painter, const PrintMath::PrintPagePlan& plan,
+                         const PanoramaLib::IPanoElement* picture);
+    static PrinterCaps CapsOf(const QPrinter& printer, bool physicalPage);
+
+private:
+    std::unique_ptr<QPrinter> PreparePrinter(int* from, int* to);
+
+    COvHorizelDoc* m_doc;
+    PrintSetup::IPrintPnrm* m_print;
+    CQtPrinterBackend* m_backend;
+};

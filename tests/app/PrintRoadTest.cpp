@@ -1,0 +1,197 @@
+// Printing as a user does it: the boat row stitched and rendered, printed over
+// three pages with a 20 mm overlap to a PDF file; the pages are rendered back
+// with poppler's pdftoppm and the strips that neighbouring pages share must
+// show the same picture. Also: with no printer the print commands are off.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLineEdit>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "CDlgSaving.h"
+#include "CommandIds.h"
+#include "DlgStitching.h"
+#include "MainFrame.h"
+#include "OvHorizelApp.h"
+#include "OvHorizelView.h"
+#include "Profile.h"
+#include "QtPrinterBackend.h"
+#include "Screenshot.h"
+#include "UiServices.h"
+#include "ViewPrinting.h"
+
+namespace {
+
+std::vector<std::string> BoatRow() {
+    std::vector<std::string> photos;
+    for (int i = 1; i <= 6; ++i)
+        photos.push_back(std::string(OVH_SAMPLES_DIR) + "/boat-row/boat" + std::to_string(i) + ".jpg");
+    return photos;
+}
+
+// Mean difference of two equally sized areas of two pictures.
+double StripDifference(const QImage& a, const QRect& ra, const QImage& b, const QRect& rb) {
+    double sum = 0;
+    int n = 0;
+    for (int y = 0; y < ra.height(); ++y)
+        for (int x = 0; x < ra.width(); ++x) {
+            const QRgb p = a.pixel(ra.x() + x, ra.y() + y);
+            const QRgb q = b.pixel(rb.x() + x, rb.y() + y);
+            sum +=
+                std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
+            ++n;
+        }
+    return n ? sum / (3.0 * n) : 1e9;
+}
+
+}  // namespace
+
+TEST(PrintRoad, WithoutAPrinterThePrintCommandsAreOff) {
+    if (!QPrinterInfo::availablePrinterNames().isEmpty())
+        GTEST_SKIP() << "this machine has printers";
+    QTemporaryDir dir;
+    AppProfile::SetPath(dir.path().toStdString() + "/profile.ini");
+    AppProfile::WriteProfileString("PRINT", "DEFAULT", "Gone since the last run");
+    COvHorizelApp app;
+    app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", {});
+    CMainFrame& frame = *app.GetMainFrame();
+    for (int id : {CmdId::FilePrint, CmdId::FilePrintPreview, CmdId::FilePrintSetup})
+        EXPECT_FALSE(frame.Router().Update(id).enabled) << id;
+    EXPECT_TRUE(frame.Router().Update(CmdId::AppOptions).enabled);
+    for (int id : {CmdId::FilePrint, CmdId::FilePrintPreview, CmdId::FilePrintSetup})
+        frame.Router().Execute(id);  // nothing to print on, and nothing breaks
+    EXPECT_EQ(app.GetPrinterName(), "");
+    for (int id : {CmdId::FilePrintSetup, CmdId::FilePrint, CmdId::FilePrintPreview, CmdId::AppOptions})
+        ASSERT_TRUE(frame.Action(id)) << id;
+    EXPECT_EQ(frame.Action(CmdId::FilePrintSetup)->text(), "P&rint Setup...");
+    EXPECT_EQ(frame.Action(CmdId::FilePrintPreview)->text(), "Print Pre&view");
+    EXPECT_EQ(frame.Action(CmdId::AppOptions)->text(), "&Options...");
+    app.ExitInstance();
+}
+
+TEST(PrintRoad, BoatRowOverThreePagesJoinsAtTheMarkers) {
+    const QString pdftoppm = QStandardPaths::findExecutable(QStringLiteral("pdftoppm"));
+    if (pdftoppm.isEmpty())
+        GTEST_SKIP() << "pdftoppm (poppler-utils) is not installed";
+    QTemporaryDir dir;
+    AppProfile::SetPath(dir.path().toStdString() + "/profile.ini");
+    AppProfile::WriteProfileInt("STITCHING", "HorzVert", 1);
+    AppProfile::WriteProfileInt("PRINT", "INCH_UNITS", 0);
+    UiServices::SetMessageHandler([](QWidget*, const QString&, const QString&) {});
+    const QString pdf = dir.path() + "/print.pdf";
+    COvHorizelApp app;
+    app.PrinterBackend()->SetPdfOutput(pdf);
+    app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", BoatRow());
+    CMainFrame& frame = *app.GetMainFrame();
+    frame.showNormal();
+    frame.setGeometry(0, 0, 1600, 1000);
+    QTest::qWait(50);
+    if (QPrinterInfo::availablePrinterNames().isEmpty()) {
+        EXPECT_EQ(app.GetPrinterName(), CQtPrinterBackend::kPdfPrinter);
+    }
+    app.SetPrinterName(CQtPrinterBackend::kPdfPrinter);
+
+    CDlgStitching* stitch = frame.StitchBar()->StitchPage();
+    stitch->Poll();
+    QTest::mouseClick(stitch->StartButton(), Qt::LeftButton);
+    frame.Router().Execute(CmdId::TaskExport);
+    CDlgSaving* page = frame.SavePage();
+    EXPECT_FALSE(page->PrintButton()->isEnabled());
+    EXPECT_FALSE(frame.Router().Update(CmdId::FilePrint).enabled);
+    QTest::mouseClick(page->StartButton(), Qt::LeftButton);
+    COvHorizelDoc& doc = frame.Document();
+    ASSERT_TRUE(doc.IsFullResultCurrent());
+    EXPECT_EQ(doc.IsResultWide(), 1);
+    EXPECT_TRUE(page->PrintButton()->isEnabled());
+    EXPECT_TRUE(frame.Router().Update(CmdId::FilePrint).enabled);
+
+    // Three pages, 20 mm of overlap, matching markers.
+    PrintLayout layout;
+    app.GetLayout(&layout);
+    ASSERT_EQ(layout.inchUnits, 0);
+    layout.pages = 3;
+    layout.overlapOn = true;
+    layout.overlap = 200;
+    app.SetLayout(&layout);
+    frame.RefreshExportPage();
+    int from = 0, to = 0;
+    app.GetPageRange(&from, &to);
+    ASSERT_EQ(from, 1);
+    ASSERT_EQ(to, 3);
+    EXPECT_EQ(page->ToEdit()->text(), "3");
+
+    // The preview of the same three pages.
+    CViewPrinting* printing = frame.View()->Printing();
+    ASSERT_TRUE(printing);
+    int previewPages = 0;
+    printing->onPreviewShown = [&previewPages](QWidget* preview) {
+        QTest::qWait(300);
+        if (auto* widget = preview->findChild<QPrintPreviewWidget*>())
+            previewPages = widget->pageCount();
+        SaveScreenshot(preview, "print_preview_three_pages");
+        QMetaObject::invokeMethod(preview, "reject", Qt::QueuedConnection);
+    };
+    QTest::mouseClick(page->PrintPreviewButton(), Qt::LeftButton);
+    EXPECT_EQ(previewPages, 3);
+    EXPECT_FALSE(QFile::exists(pdf)) << "a preview prints nothing";
+
+    QTest::mouseClick(page->PrintButton(), Qt::LeftButton);
+    ASSERT_TRUE(QFile::exists(pdf));
+
+    // The pages as poppler renders them, at 100 dpi.
+    const int dpi = 100;
+    QProcess render;
+    render.start(pdftoppm, {"-r", QString::number(dpi), "-png", pdf, dir.path() + "/page"});
+    ASSERT_TRUE(render.waitForFinished(60000));
+    QStringList files = QDir(dir.path()).entryList({"page*.png"}, QDir::Files, QDir::Name);
+    ASSERT_EQ(files.size(), 3) << files.join(",").toStdString();
+    QImage pages[3];
+    for (int i = 0; i < 3; ++i)
+        pages[i] = QImage(dir.path() + "/" + files[i]).convertToFormat(QImage::Format_RGB32);
+
+    // Where the plan put each page's picture, in rendered pixels.
+    PrintSetup::CDevMode* mode = nullptr;
+    ASSERT_TRUE(app.GetDevMode(app.GetPrinterName(), &mode));
+    std::unique_ptr<QPrinter> device = app.PrinterBackend()->CreatePrinter(app.GetPrinterName(), *mode);
+    const PrinterCaps caps = CViewPrinting::CapsOf(*device, false);
+    const QRectF paper = device->pageLayout().paintRectPixels(caps.dpiX);
+    const double k = double(dpi) / caps.dpiX;
+    PrintMath::PrintPagePlan plans[3];
+    for (int p = 0; p < 3; ++p) {
+        PanoramaLib::IPanoElement* picture = nullptr;
+        plans[p] = doc.PrintPage(caps, p + 1, 3, &layout, &picture);
+        ASSERT_TRUE(plans[p].draw) << p;
+    }
+    ASSERT_EQ(plans[0].markers.size(), 1u);
+    const PrintMath::PrintMarker& red = plans[0].markers[0];
+    const std::int64_t s = plans[0].target.right - red.ticks[0].left;
+    EXPECT_NEAR(s * 25.4 / caps.dpiX, 10.0, 0.1) << "half the 20 mm overlap is shared on paper";
+    for (int p = 0; p < 2; ++p) {
+        const auto& a = plans[p].target;
+        const auto& b = plans[p + 1].target;
+        // The strip right of page p's red tick, and left of page p+1's black tick.
+        const int width = int((s - 4) * k);
+        const int height = int((std::min(a.bottom - a.top, b.bottom - b.top) - 8) * k);
+        const QRect stripA(int((paper.left() + a.right - s + 2) * k), int((paper.top() + a.top + 4) * k),
+                           width, height);
+        const QRect stripB(int((paper.left() + b.left + 2) * k), int((paper.top() + b.top + 4) * k), width,
+                           height);
+        const double same = StripDifference(pages[p], stripA, pages[p + 1], stripB);
+        EXPECT_LT(same, 8.0) << "pages " << p + 1 << " and " << p + 2 << " do not join";
+        // A strip a few millimetres off differs clearly: the check can fail.
+        const double shifted =
+            StripDifference(pages[p], stripA.translated(-int(8 * dpi / 25.4), 0), pages[p + 1], stripB);
+        EXPECT_GT(shifted, same * 2 + 4) << p;
+    }
+    SaveScreenshot(frame.SavePage(), "export_page_three_pages");
+    app.ExitInstance();
+}
