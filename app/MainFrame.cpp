@@ -27,7 +27,9 @@
 #include "DlgStitching.h"
 #include "DocumentCommands.h"
 #include "DocumentDialogs.h"
+#include "CUpdateDlg.h"
 #include "FrameEngineCallbacks.h"
+#include "NetPrintUploadHost.h"
 #include "OvHorizelApp.h"
 #include "OvHorizelView.h"
 #include "PictureView.h"
@@ -99,6 +101,7 @@ CMainFrame::CMainFrame(QWidget* parent)
     : QMainWindow(parent),
       dialogs_(std::make_unique<CDocumentDialogs>(this)),
       callbacks_(std::make_unique<CFrameEngineCallbacks>(this)),
+      uploadHost_(std::make_unique<CNetPrintUploadHost>(this, callbacks_.get())),
       doc_(std::make_unique<COvHorizelDoc>()),
       commands_(std::make_unique<CProjectCommands>(this, *doc_)),
       docCommands_(std::make_unique<CDocumentCommands>(this, *doc_)) {
@@ -110,6 +113,8 @@ CMainFrame::CMainFrame(QWidget* parent)
 
 CMainFrame::~CMainFrame() {
     idleTimer_.stop();
+    GetUpdateCheck().SetReceiver(nullptr);
+    doc_->SetUploadHost(nullptr);
     // The windows that hold the document go first, then the document with
     // its engines, while the callbacks they report to still exist.
     view_->PictureView()->SetImage(nullptr, false);
@@ -198,6 +203,7 @@ void CMainFrame::CreateActions() {
         {CmdId::FileSaveAs, "Export..."},
         {CmdId::FilePrint, "Print"},
         {CmdId::Home, "Home"},
+        {CmdId::CheckForUpdates, "Check for &Updates..."},
         {CmdId::AppExit, "E&xit"},
     };
     for (const Entry& e : kEntries) {
@@ -377,6 +383,7 @@ QString CMainFrame::CurrentFolder() const {
 void CMainFrame::ConnectDocument() {
     doc_->SetHost(dialogs_.get());
     doc_->SetSaveHost(docCommands_.get());
+    doc_->SetUploadHost(uploadHost_.get());
     router_.SetTarget(CCommandRouter::Document, docCommands_.get());
     savePage_->SetExportInterface(doc_.get());
     savePage_->SetProductInterface(doc_.get());
@@ -665,12 +672,43 @@ bool CMainFrame::OnCmdMsg(int id) {
         case CmdId::Home:
             UiServices::OpenUrl(Str(297));
             return true;
+        case CmdId::CheckForUpdates:
+            OnCheckForUpdates();
+            return true;
         case CmdId::AppExit:
             close();
             return true;
         default:
             return false;
     }
+}
+
+NetPrint::IUploadHost* CMainFrame::UploadHost() const {
+    return uploadHost_.get();
+}
+
+void CMainFrame::OnCheckForUpdates() {
+    callbacks_->Begin();
+    callbacks_->SetText("Check for Updates");
+    // The check runs on its worker; the window stays alive and can cancel.
+    const bool found = GetUpdateCheck().Start(true, [this] { return callbacks_->SetProgress(0, 0); });
+    callbacks_->End();
+    if (!found)
+        UiServices::ShowMessage(this, Str(341));
+}
+
+void CMainFrame::OnAutoUpdate() {
+    auto* dialog = new CUpdateDlg(GetUpdateCheck().GetResult(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+bool CMainFrame::event(QEvent* event) {
+    if (event->type() == CUpdateCheckEvent::EventType()) {
+        OnAutoUpdate();
+        return true;
+    }
+    return QMainWindow::event(event);
 }
 
 bool CMainFrame::OnUpdateCmdUI(CCmdUI& ui) {

@@ -13,6 +13,7 @@
 
 #include "AppSettings.h"
 #include "CommandLine.h"
+#include "ProfileUpdateStore.h"
 #include "SkinAccess.h"
 #include "SkinFile.h"
 
@@ -75,5 +76,6 @@ private:
     void PublishBrowserValues();
 
     CSkinFile skin_;
+    CProfileUpdateStore m_updateStore;
     std::unique_ptr<CMainFrame> m_pMainWnd;
 };

@@ -50,7 +50,8 @@ std::string ServiceAddress(const std::string& configured) {
     return base.Origin() + url.path;
 }
 
-std::string ReplyValue(const std::string& reply, const std::string& key, const std::vector<std::string>& keys) {
+std::string ReplyValue(const std::string& reply, const std::string& key,
+                       const std::vector<std::string>& keys) {
     const std::size_t at = reply.find(key);
     if (at == std::string::npos)
         return {};
@@ -153,7 +154,8 @@ bool PostForm(const std::string& url, const std::string& form, std::string* repl
     return true;
 }
 
-bool UploadToPrintService(const std::vector<std::string>& files, IUploadHost& host, const UploadLimits& limits) {
+bool UploadToPrintService(const std::vector<std::string>& files, IUploadHost& host,
+                          const UploadLimits& limits) {
     if (!host.AskLogin(g_strNetPrintLogin, g_strNetPrintPassword))
         return false;
     std::string reply;
@@ -192,7 +194,7 @@ bool UploadToPrintService(const std::vector<std::string>& files, IUploadHost& ho
     if (sessionId.empty() || uploadUrl.empty() || !Http::ParseUrl(uploadUrl, upload))
         return false;
     const std::vector<std::pair<std::string, std::string>> fields = {{"sessionid", sessionId},
-                                                                      {"caption", "ORVEX Horizel"}};
+                                                                     {"caption", "ORVEX Horizel"}};
 
     host.BeginProgress();
     const int n = static_cast<int>(files.size());

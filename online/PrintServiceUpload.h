@@ -18,8 +18,8 @@ extern std::string g_strNetPrintPassword;
 namespace NetPrint {
 
 // Results of the files dialog.
-inline constexpr int kChoiceUpload = 1;       // IDOK
-inline constexpr int kChoiceLater = 2;        // IDCANCEL
+inline constexpr int kChoiceUpload = 1;        // IDOK
+inline constexpr int kChoiceLater = 2;         // IDCANCEL
 inline constexpr int kChoiceDeleteAll = 1087;  // "Delete Files"
 
 class IUploadHost {
@@ -56,7 +56,8 @@ std::string ServiceAddress(const std::string& configured);
 // The value behind `key` in a service reply: up to the nearest start of
 // another of the keys behind it, or the end; blanks, line ends and one "&"
 // at its end are dropped. Empty when the key is missing.
-std::string ReplyValue(const std::string& reply, const std::string& key, const std::vector<std::string>& keys);
+std::string ReplyValue(const std::string& reply, const std::string& key,
+                       const std::vector<std::string>& keys);
 // atoi of the two characters behind "error="; false when the reply has none.
 bool ReplyError(const std::string& reply, int& error);
 

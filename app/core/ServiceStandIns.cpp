@@ -13,15 +13,4 @@ void StopThumbsBuilder() {
 }
 void ReleaseThumbCache() {}
 
-int CUpdateCheck::Start(bool /*synchronous*/) {
-    return 0;
-}
-
-CUpdateCheck& GetUpdateCheck() {
-    static CUpdateCheck check;
-    return check;
-}
-
-void UploadPendingPanoramas() {}
-
 }  // namespace StandIn

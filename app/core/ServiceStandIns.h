@@ -1,6 +1,6 @@
 #pragma once
-// Stand-ins for what the photo browser and the online services will provide
-// to the application object. Each does nothing yet but StopThumbsBuilder,
+// Stand-ins for what the photo browser will provide to the application
+// object. Each does nothing yet but StopThumbsBuilder,
 // which stops the thumbnail request thread; when the real service lands, its
 // call replaces the one here and this file shrinks.
 
@@ -12,15 +12,5 @@ bool CreateWin7Library();
 void DestroyWin7Library();
 void StopThumbsBuilder();
 void ReleaseThumbCache();
-
-// Online services: the background update check and the pending uploads.
-class CUpdateCheck {
-public:
-    // Starts a check; synchronous when asked. Returns the check's status (0:
-    // nothing found).
-    int Start(bool synchronous);
-};
-CUpdateCheck& GetUpdateCheck();
-void UploadPendingPanoramas();
 
 }  // namespace StandIn

@@ -66,8 +66,8 @@ QString CDlgFilesToUpload::ItemText(const std::string& path) {
     const QDateTime modified = info.lastModified();
     const QString when = modified.isValid() ? QLocale().toString(modified.toLocalTime(), QLocale::ShortFormat)
                                             : QStringLiteral("Invalid DateTime");
-    return QString::fromStdString(
-        OnlineText::Format(OnlineText::kFileCreated, {info.completeBaseName().toStdString(), when.toStdString()}));
+    return QString::fromStdString(OnlineText::Format(
+        OnlineText::kFileCreated, {info.completeBaseName().toStdString(), when.toStdString()}));
 }
 
 CDlgFilesToUpload::CDlgFilesToUpload(std::vector<std::string>& files, QWidget* parent)
@@ -83,7 +83,7 @@ CDlgFilesToUpload::CDlgFilesToUpload(std::vector<std::string>& files, QWidget* p
     m_tree->setObjectName(QString::number(kTree));
     m_tree->setHeaderHidden(true);
     m_tree->setRootIsDecorated(false);
-    m_tree->setMinimumWidth(260);
+    m_tree->setMinimumWidth(340);
     for (const std::string& path : files) {
         auto* item = new QTreeWidgetItem(m_tree, {ItemText(path)});
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
@@ -103,8 +103,8 @@ CDlgFilesToUpload::CDlgFilesToUpload(std::vector<std::string>& files, QWidget* p
     previewColumn->addWidget(new QLabel(QStringLiteral("Preview:"), this));
     previewColumn->addWidget(m_preview, 1);
     auto* middle = new QHBoxLayout;
-    middle->addWidget(m_tree, 1);
-    middle->addLayout(previewColumn, 1);
+    middle->addWidget(m_tree, 3);
+    middle->addLayout(previewColumn, 2);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(upload);
@@ -114,7 +114,7 @@ CDlgFilesToUpload::CDlgFilesToUpload(std::vector<std::string>& files, QWidget* p
     layout->addWidget(m_heading);
     layout->addLayout(middle, 1);
     layout->addLayout(buttons);
-    resize(600, 360);
+    resize(680, 380);
 
     connect(upload, &QPushButton::clicked, this, &CDlgFilesToUpload::accept);
     connect(remove, &QPushButton::clicked, this, [this] { done(kDeleteFiles); });

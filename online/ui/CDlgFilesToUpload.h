@@ -33,7 +33,14 @@ private:
 class CDlgFilesToUpload : public QDialog {
     Q_OBJECT
 public:
-    enum : int { kUpload = 1, kLater = 2, kHeading = 1004, kDeleteFiles = 1087, kTree = 1092, kPreview = 1093 };
+    enum : int {
+        kUpload = 1,
+        kLater = 2,
+        kHeading = 1004,
+        kDeleteFiles = 1087,
+        kTree = 1092,
+        kPreview = 1093
+    };
 
     CDlgFilesToUpload(std::vector<std::string>& files, QWidget* parent = nullptr);
 

@@ -15,7 +15,8 @@ namespace NetPrint::PhotoUpload {
 CDlgNetPrintLogin::CDlgNetPrintLogin(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("107"));
     setWindowTitle(QStringLiteral("NetPrint - please enter your login and password"));
-    auto* requiresLabel = new QLabel(QString::fromStdString(OnlineText::Load(OnlineText::kUploadingRequires)), this);
+    auto* requiresLabel =
+        new QLabel(QString::fromStdString(OnlineText::Load(OnlineText::kUploadingRequires)), this);
     requiresLabel->setObjectName(QString::number(kRequires));
     m_login = new QLineEdit(this);
     m_login->setObjectName(QString::number(kLogin));

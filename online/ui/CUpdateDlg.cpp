@@ -9,7 +9,8 @@
 #include "OnlineText.h"
 #include "UiServices.h"
 
-CUpdateDlg::CUpdateDlg(const CUpdateCheck::Result& result, QWidget* parent) : QDialog(parent), m_result(result) {
+CUpdateDlg::CUpdateDlg(const CUpdateCheck::Result& result, QWidget* parent)
+    : QDialog(parent), m_result(result) {
     setObjectName(QStringLiteral("329"));
     setWindowTitle(QStringLiteral("Updates"));
     m_text = new QLabel(QStringLiteral("Updates are available for your version of software."), this);
@@ -19,6 +20,8 @@ CUpdateDlg::CUpdateDlg(const CUpdateCheck::Result& result, QWidget* parent) : QD
     m_info = new QPlainTextEdit(this);
     m_info->setObjectName(QString::number(kInfo));
     m_info->setReadOnly(true);
+    m_info->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    m_info->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     const std::string& info = !result.message250.empty()  ? result.message250
                               : !result.message80.empty() ? result.message80
                                                           : result.message40;

@@ -116,8 +116,8 @@ TEST_F(HttpClientTest, BadRepliesEndBoundedAndAreTold) {
         bool tooLarge;
     };
     const Case cases[] = {
-        {"/huge", false, false, 0, true},   {"/stall", false, false, 0, false},
-        {"/drop", false, false, 0, false},  {"/redirect", false, true, 302, false},
+        {"/huge", false, false, 0, true},      {"/stall", false, false, 0, false},
+        {"/drop", false, false, 0, false},     {"/redirect", false, true, 302, false},
         {"/redirect", true, true, 200, false}, {"/error", false, true, 500, false},
     };
     for (const Case& c : cases) {

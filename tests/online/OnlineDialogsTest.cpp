@@ -35,8 +35,9 @@ T* Control(QWidget* dialog, int id) {
 class ServicesLog {
 public:
     ServicesLog() {
-        UiServices::SetMessageHandler(
-            [this](QWidget*, const QString& text, const QString&) { messages.push_back(text.toStdString()); });
+        UiServices::SetMessageHandler([this](QWidget*, const QString& text, const QString&) {
+            messages.push_back(text.toStdString());
+        });
         UiServices::SetUrlHandler([this](const QString& url) { urls.push_back(url.toStdString()); });
     }
     ~ServicesLog() {
@@ -73,7 +74,8 @@ TEST(FilesToUploadDialog, ListsChecksAndReturnsTheChoice) {
     ASSERT_EQ(tree->topLevelItemCount(), 3);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(tree->topLevelItem(i)->checkState(0), Qt::Checked);
-    EXPECT_TRUE(tree->topLevelItem(0)->text(0).startsWith("Panorama1, created: ")) << tree->topLevelItem(0)->text(0).toStdString();
+    EXPECT_TRUE(tree->topLevelItem(0)->text(0).startsWith("Panorama1, created: "))
+        << tree->topLevelItem(0)->text(0).toStdString();
 
     // Selecting an item shows its picture; an unreadable file shows none.
     tree->setCurrentItem(tree->topLevelItem(0));
@@ -115,9 +117,9 @@ TEST(FilesToUploadDialog, PreviewKeepsProportionsAndCentres) {
         QRect frame, expected;
     };
     const Case cases[] = {
-        {{600, 120}, {0, 0, 200, 100}, {0, 30, 200, 40}},    // wide: centred vertically
-        {{100, 300}, {0, 0, 200, 150}, {75, 0, 50, 150}},    // tall: centred horizontally
-        {{50, 25}, {10, 10, 100, 50}, {10, 10, 100, 50}},    // same proportions: filled
+        {{600, 120}, {0, 0, 200, 100}, {0, 30, 200, 40}},  // wide: centred vertically
+        {{100, 300}, {0, 0, 200, 150}, {75, 0, 50, 150}},  // tall: centred horizontally
+        {{50, 25}, {10, 10, 100, 50}, {10, 10, 100, 50}},  // same proportions: filled
         {{0, 0}, {0, 0, 100, 100}, {}},
     };
     for (const Case& c : cases)

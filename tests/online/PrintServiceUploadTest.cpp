@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "AspectData.h"
+#include "FakeUploadHost.h"
 #include "LoopbackHttpServer.h"
 #include "PrintServiceUpload.h"
 #include "TestData.h"
@@ -17,48 +18,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-
-// The windows of the upload, scripted and logged.
-class FakeHost : public NetPrint::IUploadHost {
-public:
-    int ChooseFiles(std::vector<std::string>& files) override {
-        ++chooseCalls;
-        if (keepFirstOnly && files.size() > 1)
-            files.resize(1);
-        return choice;
-    }
-    bool AskLogin(std::string& login, std::string& password) override {
-        if (loginAnswers.empty())
-            return false;
-        login = loginAnswers.front().first;
-        password = loginAnswers.front().second;
-        loginAnswers.erase(loginAnswers.begin());
-        ++loginCalls;
-        return true;
-    }
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    void OpenUrl(const std::string& url) override { urls.push_back(url); }
-    void BeginProgress() override { log.push_back("Begin"); }
-    void SetProgressText(const std::string& text) override { log.push_back(text); }
-    bool SetProgress(int total, int position) override {
-        progress.push_back(position);
-        EXPECT_EQ(total, 100);
-        return cancelAtProgress;
-    }
-    bool Pump() override { return cancelAfter.count() > 0 && Clock::now() - began > cancelAfter; }
-    void EndProgress() override { log.push_back("End"); }
-
-    int choice = NetPrint::kChoiceUpload;
-    bool keepFirstOnly = false;
-    int chooseCalls = 0;
-    std::vector<std::pair<std::string, std::string>> loginAnswers{{"alice", "secret"}};
-    int loginCalls = 0;
-    std::vector<std::string> messages, urls, log;
-    std::vector<int> progress;
-    bool cancelAtProgress = false;
-    std::chrono::milliseconds cancelAfter{0};
-    Clock::time_point began = Clock::now();
-};
+using TestDoubles::FakeHost;
 
 std::string LoginReply(const std::string& origin, const std::string& session = "S1") {
     return "error=0\nsessionid=" + session + "\nuploadurl=" + origin + "/upload\ntoken=T9\n";
@@ -69,6 +29,8 @@ const char* const kAccepted = "error=0&pollurl=http://p/&clickurl=http://print.e
 class UploadTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        if (const char* saved = std::getenv("XDG_DATA_HOME"))
+            savedData = saved;
         setenv("XDG_DATA_HOME", scratch.path().c_str(), 1);
         setenv("no_proxy", "127.0.0.1", 1);
         unsetenv("OVHORIZEL_ONLINE_SERVER");
@@ -83,7 +45,10 @@ protected:
         // server is also caught by the whole exchange's limit.
         limits.http.totalTimeoutMs = 2500;
     }
-    void TearDown() override { g_strNetPrintLoginUrl = savedLoginUrl; }
+    void TearDown() override {
+        g_strNetPrintLoginUrl = savedLoginUrl;
+        setenv("XDG_DATA_HOME", savedData.c_str(), 1);
+    }
 
     // Pending panoramas Panorama1.jpg .. PanoramaN.jpg, each with its own bytes.
     std::vector<std::string> MakePending(int n, std::size_t size = 3000) {
@@ -108,6 +73,7 @@ protected:
     TestData::ScratchDir scratch;
     Loopback::Server server;
     std::string savedLoginUrl;
+    std::string savedData;
     std::string logs;
     NetPrint::UploadLimits limits;
     FakeHost host;
@@ -175,15 +141,18 @@ TEST_F(UploadTest, UploadsEachFileAsAFormAndDeletesTheAcceptedOnes) {
     ASSERT_TRUE(std::regex_match(type, m, std::regex("multipart/form-data; boundary=\"(-{8}[0-9a-f]{8})\"")))
         << type;
     const std::string b = m[1];
-    const std::string expected = "--" + b +
-                                 "\r\nContent-Disposition: form-data; name=\"sessionid\"\r\n\r\nS1\r\n"
-                                 "--" + b +
-                                 "\r\nContent-Disposition: form-data; name=\"caption\"\r\n\r\nORVEX Horizel\r\n"
-                                 "--" + b +
-                                 "\r\nContent-Disposition: form-data; name=\"ImageData\"; "
-                                 "filename=\"Panorama1.jpg\"\r\nContent-Type: image/pjpeg\r\n"
-                                 "Content-Transfer-Encoding: binary\r\n\r\n" +
-                                 file1 + "\r\n--" + b + "--\r\n";
+    const std::string expected =
+        "--" + b +
+        "\r\nContent-Disposition: form-data; name=\"sessionid\"\r\n\r\nS1\r\n"
+        "--" +
+        b +
+        "\r\nContent-Disposition: form-data; name=\"caption\"\r\n\r\nORVEX Horizel\r\n"
+        "--" +
+        b +
+        "\r\nContent-Disposition: form-data; name=\"ImageData\"; "
+        "filename=\"Panorama1.jpg\"\r\nContent-Type: image/pjpeg\r\n"
+        "Content-Transfer-Encoding: binary\r\n\r\n" +
+        file1 + "\r\n--" + b + "--\r\n";
     EXPECT_EQ(upload.body, expected);
     EXPECT_EQ(upload.Header("content-length"), std::to_string(expected.size()));
 
@@ -192,8 +161,8 @@ TEST_F(UploadTest, UploadsEachFileAsAFormAndDeletesTheAcceptedOnes) {
     EXPECT_EQ(host.messages[0],
               "3 file(s) successfully uploaded. Click OK to open web album and finalize the order.");
     EXPECT_EQ(host.urls, (std::vector<std::string>{"http://print.example/order?id=7&token=T9"}));
-    EXPECT_EQ(host.log, (std::vector<std::string>{"Begin", "End", "Begin", "Uploading 1 of 3", "Uploading 2 of 3",
-                                                  "Uploading 3 of 3", "End"}));
+    EXPECT_EQ(host.log, (std::vector<std::string>{"Begin", "End", "Begin", "Uploading 1 of 3",
+                                                  "Uploading 2 of 3", "Uploading 3 of 3", "End"}));
     // The login stays for the run, in memory.
     EXPECT_EQ(g_strNetPrintLogin, "alice");
 }
@@ -202,7 +171,8 @@ TEST_F(UploadTest, ProgressFollowsTheChunksOfTheBody) {
     // A body of exactly three chunks of 10240 bytes: three steps, the last at 100.
     NetPrint::MultipartBody probe;
     const auto empty = MakePending(1, 0);
-    ASSERT_TRUE(probe.Build(empty[0], "ImageData", "Panorama1.jpg", {{"sessionid", "S1"}, {"caption", "ORVEX Horizel"}}));
+    ASSERT_TRUE(probe.Build(empty[0], "ImageData", "Panorama1.jpg",
+                            {{"sessionid", "S1"}, {"caption", "ORVEX Horizel"}}));
     const auto files = MakePending(1, 3 * 10240 - static_cast<std::size_t>(probe.Size()));
     server.On("/loader/session", Loopback::Response::Text(LoginReply(server.Origin())));
     server.On("/upload", Loopback::Response::Text(kAccepted));
@@ -240,20 +210,37 @@ TEST_F(UploadTest, FailuresKeepEveryPendingFile) {
         std::vector<std::string> messages;
     };
     const Case cases[] = {
-        {"login refused", Loopback::Response::Text("error=-2"), Loopback::Response::Text(kAccepted),
+        {"login refused",
+         Loopback::Response::Text("error=-2"),
+         Loopback::Response::Text(kAccepted),
          {"Login incorrect"}},
-        {"login error status", Loopback::Response::Text(ok, 500), Loopback::Response::Text(kAccepted),
+        {"login error status",
+         Loopback::Response::Text(ok, 500),
+         Loopback::Response::Text(kAccepted),
          {noConnection}},
-        {"login redirect", Loopback::Response::Text(ok, 302), Loopback::Response::Text(kAccepted), {noConnection}},
+        {"login redirect",
+         Loopback::Response::Text(ok, 302),
+         Loopback::Response::Text(kAccepted),
+         {noConnection}},
         {"50 MB login reply", huge, Loopback::Response::Text(kAccepted), {noConnection}},
         {"login stalls", stall, Loopback::Response::Text(kAccepted), {noConnection}},
-        {"garbage login reply", Loopback::Response::Text("\x01\xff<html>"), Loopback::Response::Text(kAccepted), {}},
-        {"no session id", Loopback::Response::Text("error=0uploadurl=" + server.Origin() + "/upload"),
-         Loopback::Response::Text(kAccepted), {}},
-        {"upload url not http", Loopback::Response::Text("error=0sessionid=Suploadurl=ftp://x/u"),
-         Loopback::Response::Text(kAccepted), {}},
+        {"garbage login reply",
+         Loopback::Response::Text("\x01\xff<html>"),
+         Loopback::Response::Text(kAccepted),
+         {}},
+        {"no session id",
+         Loopback::Response::Text("error=0uploadurl=" + server.Origin() + "/upload"),
+         Loopback::Response::Text(kAccepted),
+         {}},
+        {"upload url not http",
+         Loopback::Response::Text("error=0sessionid=Suploadurl=ftp://x/u"),
+         Loopback::Response::Text(kAccepted),
+         {}},
         {"dropped mid-upload", Loopback::Response::Text(ok), dropMidBody, {}},
-        {"garbage upload reply", Loopback::Response::Text(ok), Loopback::Response::Text("\x01\xff<html>"), {}},
+        {"garbage upload reply",
+         Loopback::Response::Text(ok),
+         Loopback::Response::Text("\x01\xff<html>"),
+         {}},
         {"50 MB upload reply", Loopback::Response::Text(ok), huge, {}},
         {"upload error status", Loopback::Response::Text(ok), Loopback::Response::Text(kAccepted, 500), {}},
         {"upload stalls", Loopback::Response::Text(ok), stall, {}},

@@ -119,9 +119,9 @@ TEST(UpdateCheckText, TagsOfTheReply) {
 
     CUpdateCheck check;
     EXPECT_FALSE(check.ParseReply(""));
-    EXPECT_TRUE(check.ParseReply(
-        "<status>1</status><message40>m40</message40><message250>long</message250>"
-        "<updateurl>http://u/get</updateurl><nextcheckindays>14</nextcheckindays>"));
+    EXPECT_TRUE(
+        check.ParseReply("<status>1</status><message40>m40</message40><message250>long</message250>"
+                         "<updateurl>http://u/get</updateurl><nextcheckindays>14</nextcheckindays>"));
     const auto r = check.GetResult();
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.message40, "m40");

@@ -25,8 +25,8 @@ namespace Loopback {
 
 struct Request {
     std::string method;
-    std::string target;  // path with the query
-    std::string path;    // without the query
+    std::string target;                          // path with the query
+    std::string path;                            // without the query
     std::map<std::string, std::string> headers;  // names in lower case
     std::string body;
     bool bodyComplete = false;
@@ -189,9 +189,8 @@ private:
         }
         const Response response = handler ? handler(request) : Response::Text("not found", 404);
 
-        const std::size_t length = request.Header("content-length").empty()
-                                       ? 0
-                                       : std::stoull(request.Header("content-length"));
+        const std::size_t length =
+            request.Header("content-length").empty() ? 0 : std::stoull(request.Header("content-length"));
         const std::size_t want = std::min(length, response.dropAfterBodyBytes);
         request.body = data.substr(headEnd + 4);
         while (request.body.size() < want && ReadSome(fd, request.body)) {
