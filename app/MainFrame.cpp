@@ -691,9 +691,13 @@ void CMainFrame::OnCheckForUpdates() {
     callbacks_->Begin();
     callbacks_->SetText("Check for Updates");
     // The check runs on its worker; the window stays alive and can cancel.
-    const bool found = GetUpdateCheck().Start(true, [this] { return callbacks_->SetProgress(0, 0); });
+    bool cancelled = false;
+    const bool found = GetUpdateCheck().Start(true, [this, &cancelled] {
+        cancelled = callbacks_->SetProgress(0, 0);
+        return cancelled;
+    });
     callbacks_->End();
-    if (!found)
+    if (!found && !cancelled)
         UiServices::ShowMessage(this, Str(341));
 }
 

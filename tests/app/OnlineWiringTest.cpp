@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +16,8 @@
 #include <thread>
 
 #include "AspectData.h"
+#include "CDlgProgressIndicator.h"
+#include "FrameEngineCallbacks.h"
 #include "CDlgFilesToUpload.h"
 #include "CUpdateDlg.h"
 #include "CommandIds.h"
@@ -158,4 +161,39 @@ TEST(OnlineWiring, PendingPanoramasAreOfferedAtStartUp) {
     EXPECT_TRUE(offered);
     EXPECT_TRUE(std::filesystem::exists(logs + "/Panorama1.jpg"));
     EXPECT_TRUE(s.server.Requests().empty());
+}
+
+TEST(OnlineWiring, ACheckOnDemandKeepsTheWindowAliveAndCancels) {
+    OnlineStart s(0);
+    Loopback::Response stall;
+    stall.hang = true;
+    s.server.On("/checkupdate/updateurl.html", stall);
+    ASSERT_TRUE(s.Start());
+    s.Settle();
+    // A 10 ms timer stands for the window's work; Cancel comes after 400 ms.
+    auto last = Clock::now();
+    Clock::duration longest{};
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longest = std::max(longest, Clock::now() - last);
+        last = Clock::now();
+    });
+    tick.start(10);
+    Clock::time_point cancelAt;
+    QTimer::singleShot(400, [&] {
+        cancelAt = Clock::now();
+        s.frame().Callbacks().ProgressWindow()->reject();
+    });
+    last = Clock::now();
+    s.frame().Action(CmdId::CheckForUpdates)->trigger();
+    const auto back = Clock::now() - cancelAt;
+    tick.stop();
+    EXPECT_LT(back, std::chrono::seconds(1));
+    // Far below the stalled server's time-outs: the window was never held.
+    EXPECT_LT(longest, std::chrono::milliseconds(500));
+    RecordProperty("longest_event_gap_ms",
+                   static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(longest).count()));
+    RecordProperty("cancel_ms", static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(back).count()));
+    // Cancelled: no closing message.
+    EXPECT_TRUE(s.messages.isEmpty());
 }
