@@ -32,7 +32,9 @@
 #include "DlgStitching.h"
 #include "DocumentCommands.h"
 #include "DocumentDialogs.h"
+#include "CUpdateDlg.h"
 #include "FrameEngineCallbacks.h"
+#include "NetPrintUploadHost.h"
 #include "OvHorizelApp.h"
 #include "OvHorizelView.h"
 #include "PictureView.h"
@@ -105,6 +107,7 @@ CMainFrame::CMainFrame(QWidget* parent)
     : MenuEx::CNewFrameWnd(parent),
       dialogs_(std::make_unique<CDocumentDialogs>(this)),
       callbacks_(std::make_unique<CFrameEngineCallbacks>(this)),
+      uploadHost_(std::make_unique<CNetPrintUploadHost>(this, callbacks_.get())),
       doc_(std::make_unique<COvHorizelDoc>()),
       commands_(std::make_unique<CProjectCommands>(this, *doc_)),
       docCommands_(std::make_unique<CDocumentCommands>(this, *doc_)) {
@@ -144,6 +147,8 @@ CMainFrame::~CMainFrame() {
         printServices_->waitCursor = nullptr;
     }
     view_->SetPrinting(nullptr);
+    GetUpdateCheck().SetReceiver(nullptr);
+    doc_->SetUploadHost(nullptr);
     // The windows that hold the document go first, then the document with
     // its engines, while the callbacks they report to still exist.
     view_->PictureView()->SetImage(nullptr, false);
@@ -281,6 +286,7 @@ void CMainFrame::CreateActions() {
         {CmdId::AppOptions, "&Options..."},
         {CmdId::Home, "Home"},
         {CmdId::HomePage, "Home &Page"},
+        {CmdId::CheckForUpdates, "Check for &Updates..."},
         {CmdId::AppExit, "E&xit"},
     };
     for (const Entry& e : kEntries) {
@@ -458,6 +464,7 @@ QString CMainFrame::CurrentFolder() const {
 void CMainFrame::ConnectDocument() {
     doc_->SetHost(dialogs_.get());
     doc_->SetSaveHost(docCommands_.get());
+    doc_->SetUploadHost(uploadHost_.get());
     router_.SetTarget(CCommandRouter::Document, docCommands_.get());
     savePage_->SetExportInterface(doc_.get());
     savePage_->SetProductInterface(doc_.get());
@@ -747,12 +754,47 @@ bool CMainFrame::OnCmdMsg(int id) {
         case CmdId::HomePage:
             UiServices::OpenUrl(Str(297));
             return true;
+        case CmdId::CheckForUpdates:
+            OnCheckForUpdates();
+            return true;
         case CmdId::AppExit:
             close();
             return true;
         default:
             return false;
     }
+}
+
+NetPrint::IUploadHost* CMainFrame::UploadHost() const {
+    return uploadHost_.get();
+}
+
+void CMainFrame::OnCheckForUpdates() {
+    callbacks_->Begin();
+    callbacks_->SetText("Check for Updates");
+    // The check runs on its worker; the window stays alive and can cancel.
+    bool cancelled = false;
+    const bool found = GetUpdateCheck().Start(true, [this, &cancelled] {
+        cancelled = callbacks_->SetProgress(0, 0);
+        return cancelled;
+    });
+    callbacks_->End();
+    if (!found && !cancelled)
+        UiServices::ShowMessage(this, Str(341));
+}
+
+void CMainFrame::OnAutoUpdate() {
+    auto* dialog = new CUpdateDlg(GetUpdateCheck().GetResult(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+bool CMainFrame::event(QEvent* event) {
+    if (event->type() == CUpdateCheckEvent::EventType()) {
+        OnAutoUpdate();
+        return true;
+    }
+    return QMainWindow::event(event);
 }
 
 bool CMainFrame::OnUpdateCmdUI(CCmdUI& ui) {

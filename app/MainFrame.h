@@ -28,6 +28,10 @@ class CDocumentDialogs;
 class CDocumentCommands;
 class CDlgSaving;
 class CFrameEngineCallbacks;
+class CNetPrintUploadHost;
+namespace NetPrint {
+class IUploadHost;
+}
 class CEditVideoStoryboard;
 class CProjectCommands;
 class COvHorizelView;
@@ -106,6 +110,8 @@ public:
     CFrameEngineCallbacks& Callbacks() const { return *callbacks_; }
     CProjectCommands& Commands() const { return *commands_; }
     CEditVideoStoryboard* PhotoStrip() const { return strip_; }
+    // The windows the print-service upload uses.
+    NetPrint::IUploadHost* UploadHost() const;
     void SetManualMatching(int value) { doc_->SetManualMatchingPreference(value); }
     // The application's printers: the export page, the view's printing and
     // the print commands work on them from now on. Not owned.
@@ -133,6 +139,12 @@ public:
     // Enables a menu's command items each time it opens.
     void TrackMenu(QMenu* menu);
 
+    // "Check for &Updates...": checks now behind the progress window; says
+    // "No updates found!" when there is none (a found one is announced).
+    void OnCheckForUpdates();
+    // The update check found an update: the "Updates" dialog (not blocking).
+    void OnAutoUpdate();
+
     CCustomDialogBar* TaskBar() const { return taskBar_; }
     CMainToolBar* MainToolBar() const { return mainToolBar_; }
     CMyReBar* ReBar() const { return reBar_; }
@@ -150,6 +162,7 @@ public:
     void ApplyBarSizes();
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -182,6 +195,7 @@ private:
     // The document goes before the callbacks it holds pointers to.
     std::unique_ptr<CDocumentDialogs> dialogs_;
     std::unique_ptr<CFrameEngineCallbacks> callbacks_;
+    std::unique_ptr<CNetPrintUploadHost> uploadHost_;
     std::unique_ptr<COvHorizelDoc> doc_;
     std::unique_ptr<CProjectCommands> commands_;
     std::unique_ptr<CDocumentCommands> docCommands_;

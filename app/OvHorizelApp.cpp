@@ -18,7 +18,9 @@
 #include "Profile.h"
 #include "QtPrinterBackend.h"
 #include "ReadableExtensions.h"
+#include "PrintServiceUpload.h"
 #include "ServiceStandIns.h"
+#include "UpdateCheck.h"
 
 namespace {
 
@@ -127,8 +129,11 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
     // Until the next normal exit, the next start counts as a first launch.
     ProfileKeys::Write(ProfileKeys::kNotFirstLaunch, 0);
 
-    StandIn::GetUpdateCheck().Start(false);
-    StandIn::UploadPendingPanoramas();
+    CUpdateCheck& check = GetUpdateCheck();
+    check.SetStore(&m_updateStore);
+    check.SetReceiver(m_pMainWnd.get());
+    check.Start(false);
+    NetPrint::UploadPendingPanoramas(*m_pMainWnd->UploadHost());
     return true;
 }
 
@@ -137,6 +142,10 @@ int COvHorizelApp::ExitInstance() {
     if (m_bRegisterOnly)
         return 0;
     StopThumbsBuilder();
+    // A check still running is cancelled; its time-outs bound the wait anyway.
+    GetUpdateCheck().SetReceiver(nullptr);
+    GetUpdateCheck().Stop(std::chrono::seconds(5));
+    GetUpdateCheck().SetStore(nullptr);
     m_settings.thumbnailSize = g_nThumbnailSize;
     m_settings.thumbsListMode = g_bThumbsListMode;
     m_settings.SaveSettings();

@@ -15,6 +15,7 @@
 #include "CommandLine.h"
 #include "CommandRouter.h"
 #include "PrinterServices.h"
+#include "ProfileUpdateStore.h"
 #include "SkinAccess.h"
 #include "SkinFile.h"
 
@@ -86,5 +87,6 @@ private:
 
     CSkinFile skin_;
     CQtPrinterBackend* m_qtBackend = nullptr;
+    CProfileUpdateStore m_updateStore;
     std::unique_ptr<CMainFrame> m_pMainWnd;
 };

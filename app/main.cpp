@@ -4,10 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "HttpClient.h"
 #include "OvHorizelApp.h"
 #include "TabstopNavigator.h"
 
 int main(int argc, char** argv) {
+    // Before any thread starts: libcurl's one-time set-up is not thread-safe.
+    Http::GlobalInit();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ORVEX Horizel"));
     QApplication::setOrganizationName(QStringLiteral("ORVEX"));

@@ -18,6 +18,7 @@
 #include "PanoramaLib.h"
 #include "PictureViewDocument.h"
 #include "PrinterServices.h"
+#include "PrintServiceUpload.h"
 
 // Dialog results the document reads.
 namespace DocResult {
@@ -87,6 +88,8 @@ public:
     void SetCropView(ICropRect* cropView) { m_cropView = cropView; }
     void SetUpdateCallback(IDialogCallback::IUpdate* update) { m_update = update; }
     void SetSaveHost(IResultSaveHost* host) { m_saveHost = host; }
+    // The windows of the print-service upload ("Send to web...").
+    void SetUploadHost(NetPrint::IUploadHost* host) { m_uploadHost = host; }
 
     // Life cycle and tasks.
     void CreateEngines(PanoramaLib::IUserInterface* ui, IProgressIndicatorEx* progress);
@@ -169,6 +172,8 @@ public:
     bool DoSave(const char* path, bool replace);
     // 1 when written; otherwise the module's result (it reported the error).
     int WriteResultFile(const char* path);
+    // Writes the full-size result; the format's options asked when showOptions.
+    int WritePanoramaFile(const char* path, bool showOptions);
     // Asked before the program closes: true to go on.
     bool SaveModified();
     const std::string& GetPathName() const { return m_pathName; }
@@ -210,7 +215,9 @@ public:
     void ApplyExportChoice(int cropTypeIndex) override;
     void Render() override;
     void Export() override { OnFileExport(); }
-    void SendToWeb() override {}
+    // Saves the full-size result as the next pending panorama and uploads it;
+    // a panorama the service did not accept stays pending for the next start.
+    void SendToWeb() override;
     bool CanRenderFullResult() override;
     bool IsFullResultCurrent() override;
     void NotifyExportListener(bool keepAspect) override;
@@ -271,6 +278,7 @@ private:
     NetPrint::CAspectData m_printProduct;
     IDocumentHost* m_host = nullptr;
     IResultSaveHost* m_saveHost = nullptr;
+    NetPrint::IUploadHost* m_uploadHost = nullptr;
     std::string m_pathName;
     // Between the start and the end of a build the engines are inside Build:
     // polls and posted render updates must not reach them.

@@ -161,6 +161,23 @@ bool COvHorizelDoc::DoSave(const char* path, bool) {
 }
 
 int COvHorizelDoc::WriteResultFile(const char* path) {
+    const int result = WritePanoramaFile(path, ProfileKeys::Read(ProfileKeys::kSaveShowOptions) != 0);
+    if (result == 1)
+        SetModifiedFlag(false);
+    return result;
+}
+
+void COvHorizelDoc::SendToWeb() {
+    if (!m_uploadHost || !IsFullResultCurrent())
+        return;
+    std::vector<std::string> pending;
+    const std::string path = ListPendingUploads(pending);
+    if (path.empty() || WritePanoramaFile(path.c_str(), false) != 1)
+        return;
+    NetPrint::UploadToPrintService({path}, *m_uploadHost);
+}
+
+int COvHorizelDoc::WritePanoramaFile(const char* path, bool showOptions) {
     PanoramaLib::IPanorama* engine = ActiveEngine();
     PanoramaLib::IPanoElement* full = engine ? engine->GetFullResult() : nullptr;
     if (!IsValid(full) || !path)
@@ -202,9 +219,7 @@ int COvHorizelDoc::WriteResultFile(const char* path) {
     int resultType = 0;
     const int result =
         WriteImageFile(&source, m_saveHost ? m_saveHost->OwnerWindow() : nullptr, path, &resultType,
-                       &progress, nullptr, ProfileKeys::Read(ProfileKeys::kSaveShowOptions));
-    if (result == 1)
-        SetModifiedFlag(false);
+                       &progress, nullptr, showOptions ? 1 : 0);
     return result;
 }
 

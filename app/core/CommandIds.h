@@ -8,6 +8,7 @@ inline constexpr int TaskStitch = 32774;
 inline constexpr int TaskExport = 32777;
 inline constexpr int Home = 32776;
 inline constexpr int HomePage = 32838;
+inline constexpr int CheckForUpdates = 32850;
 inline constexpr int AddSelected = 32808;
 inline constexpr int RemoveSelected = 32813;
 inline constexpr int RemoveAll = 32811;

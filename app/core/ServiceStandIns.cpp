@@ -7,15 +7,4 @@ bool CreateWin7Library() {
 }
 void DestroyWin7Library() {}
 
-int CUpdateCheck::Start(bool /*synchronous*/) {
-    return 0;
-}
-
-CUpdateCheck& GetUpdateCheck() {
-    static CUpdateCheck check;
-    return check;
-}
-
-void UploadPendingPanoramas() {}
-
 }  // namespace StandIn

@@ -5,12 +5,17 @@
 #include <unistd.h>
 #include <QApplication>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
 #include <filesystem>
 #include <fstream>
 
+#include "AspectData.h"
 #include "DocTestSupport.h"
+#include "FakeUploadHost.h"
+#include "LoopbackHttpServer.h"
+#include "TestData.h"
 
 namespace {
 
@@ -308,4 +313,44 @@ TEST(ResultSaving, FailedWritesKeepTheTargetTheFlagAndThePath) {
         else
             chmod(folder.c_str(), 0755);
     }
+}
+
+TEST(ResultSending, SendToWebUploadsTheResultAndKeepsItPendingWhenRefused) {
+    SaveRig rig;
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    setenv("no_proxy", "127.0.0.1", 1);
+    unsetenv("OVHORIZEL_ONLINE_SERVER");
+    Loopback::Server server;
+    const std::string savedUrl = g_strNetPrintLoginUrl;
+    g_strNetPrintLoginUrl = server.Origin() + "/session";
+    server.On("/session", Loopback::Response::Text("error=0sessionid=S1uploadurl=" + server.Origin() +
+                                                    "/upload" + "token=T"));
+    server.On("/upload", Loopback::Response::Text("error=1"));
+    const std::string pending = GetNetPrintLogsFolder() + "/Panorama1.jpg";
+
+    rig.doc->Render();
+    TestDoubles::FakeHost refusing;
+    rig.doc->SetUploadHost(&refusing);
+    ASSERT_TRUE(rig.doc->IsFullResultCurrent());
+    rig.doc->SendToWeb();
+    // Refused: the panorama waits for the next start; the result stays unsaved.
+    EXPECT_TRUE(std::filesystem::exists(pending));
+    EXPECT_TRUE(rig.doc->IsModified());
+    ASSERT_EQ(server.Count("/upload"), 1);
+    const std::string body = server.Requests().back().body;
+    EXPECT_NE(body.find("filename=\"Panorama1.jpg\"\r\nContent-Type: image/pjpeg"), std::string::npos);
+    EXPECT_NE(body.find("\r\n\r\n\xff\xd8\xff"), std::string::npos);  // a JPEG file
+
+    server.On("/upload", Loopback::Response::Text("error=0clickurl=http://print.example/order"));
+    TestDoubles::FakeHost accepting;
+    rig.doc->SetUploadHost(&accepting);
+    rig.doc->SendToWeb();
+    // The next free name is used, and each accepted file leaves the folder.
+    EXPECT_NE(server.Requests().back().body.find("filename=\"Panorama2.jpg\""), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(pending));
+    EXPECT_FALSE(std::filesystem::exists(GetNetPrintLogsFolder() + "/Panorama2.jpg"));
+    EXPECT_EQ(accepting.urls, (std::vector<std::string>{"http://print.example/order&token=T"}));
+    rig.doc->SetUploadHost(nullptr);
+    g_strNetPrintLoginUrl = savedUrl;
 }

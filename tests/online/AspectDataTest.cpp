@@ -80,6 +80,8 @@ TEST(AspectXml, MalformedOrHostileTextGivesNoProducts) {
 
 TEST(AspectFiles, ReadTextFileAndTheLogsFolder) {
     TestData::ScratchDir scratch;
+    const char* saved = std::getenv("XDG_DATA_HOME");
+    const std::string savedData = saved ? saved : "";
     setenv("XDG_DATA_HOME", scratch.path().c_str(), 1);
     std::string text = "stale";
     EXPECT_LT(ReadTextFile(scratch / "missing.xml", text), 0);
@@ -104,5 +106,8 @@ TEST(AspectFiles, ReadTextFileAndTheLogsFolder) {
     WriteFile(logs + "/Panorama3.jpg", "x");
     EXPECT_EQ(ListPendingUploads(pending), logs + "/Panorama2.jpg");
     EXPECT_EQ(pending.size(), 2u);
-    unsetenv("XDG_DATA_HOME");
+    if (savedData.empty())
+        unsetenv("XDG_DATA_HOME");
+    else
+        setenv("XDG_DATA_HOME", savedData.c_str(), 1);
 }
