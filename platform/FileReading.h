@@ -18,6 +18,9 @@ enum class FinalLink { Follow, Refuse };
 // refused link, EISDIR for a folder, EINVAL for anything else that is not a
 // regular file (FIFO, device, socket), EFBIG when it holds more than maxBytes.
 // The open does not wait on a FIFO's writer; the descriptor is blocking again.
+// A photo of any format the program reads stays far below this.
+inline constexpr std::uint64_t kMaxPhotoBytes = std::uint64_t(4) << 30;
+
 int OpenForReading(const std::string& path, std::uint64_t maxBytes, FinalLink link = FinalLink::Follow);
 
 // The whole content of a regular file of at most maxBytes; 0 or an errno as

@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-image-formats-plugins
   libcurl4-openssl-dev
+  clang libclang-rt-14-dev
 )
 
 lock_wait=${OVH_DEPS_LOCK_WAIT:-600}
