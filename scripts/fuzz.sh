@@ -18,10 +18,11 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -D
   -DOVH_BUILD_BENCH=OFF -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
-nice -n 19 cmake --build "$build" --target fuzz_all -j"${OVH_FUZZ_JOBS:-3}"
-
 targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then
+if [ ${#targets[@]} -gt 0 ]; then
+  nice -n 19 cmake --build "$build" -j"${OVH_FUZZ_JOBS:-3}" --target "${targets[@]/#/fuzz_}"
+else
+  nice -n 19 cmake --build "$build" -j"${OVH_FUZZ_JOBS:-3}" --target fuzz_all
   for exe in "$build"/tests/fuzz/fuzz_*; do
     name=$(basename "$exe")
     case "$name" in *_replay) continue ;; esac
