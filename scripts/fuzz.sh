@@ -18,22 +18,25 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -D
   -DOVH_BUILD_BENCH=OFF -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+# A target that does not build is reported below and the others still run.
 targets=("$@")
-if [ ${#targets[@]} -gt 0 ]; then
-  nice -n 19 cmake --build "$build" -j"${OVH_FUZZ_JOBS:-3}" --target "${targets[@]/#/fuzz_}"
-else
-  nice -n 19 cmake --build "$build" -j"${OVH_FUZZ_JOBS:-3}" --target fuzz_all
-  for exe in "$build"/tests/fuzz/fuzz_*; do
-    name=$(basename "$exe")
-    case "$name" in *_replay) continue ;; esac
-    targets+=("${name#fuzz_}")
-  done
+if [ ${#targets[@]} -eq 0 ]; then
+  for source in tests/fuzz/Fuzz*.cpp; do
+    sed -n 's/^ovh_fuzz_target(\([a-z_0-9]*\) SOURCES '"$(basename "$source")"'.*/\1/p' tests/fuzz/CMakeLists.txt
+  done >"$build/targets"
+  mapfile -t targets <"$build/targets"
 fi
+nice -n 19 cmake --build "$build" -j"${OVH_FUZZ_JOBS:-3}" --target "${targets[@]/#/fuzz_}" -- -k 0 || true
 
 found=0
 export QT_QPA_PLATFORM=offscreen
 printf '%-16s %12s %8s  %s\n' target executions corpus result
 for t in "${targets[@]}"; do
+  if [ ! -x "$build/tests/fuzz/fuzz_$t" ]; then
+    printf '%-16s %12s %8s  %s\n' "$t" - - "NOT BUILT"
+    found=1
+    continue
+  fi
   work="$build/corpus/$t" findings="$build/findings/$t"
   mkdir -p "$work" "$findings"
   log="$build/fuzz-$t.log"
