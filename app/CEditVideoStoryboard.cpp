@@ -16,8 +16,10 @@
 
 #include <algorithm>
 
+#include "Bitmap32.h"
 #include "COvHorizelDoc.h"
 #include "MainMenu.h"
+#include "QtFileReading.h"
 #include "SkinAccess.h"
 #include "StringTable.h"
 #include "TabstopNavigator.h"
@@ -150,7 +152,9 @@ void CEditVideoStoryboard::LoadSkin() {
     const char* keys[4] = {"bmpTrans", "bmpClip", "bmpClipActive", "bmpClipInactive"};
     for (int i = 0; i < 4; ++i) {
         const QString path = Skin::ImagePath("STORYBOARD", keys[i]);
-        m_bitmaps[i] = path.isEmpty() ? QImage() : QImage(path);
+        m_bitmaps[i] = path.isEmpty()
+                           ? QImage()
+                           : Platform::ReadQImage(Skin::FilePath(path), Bitmap32::kMaxPictureFileBytes);
     }
     if (!m_bitmaps[1].isNull() && !m_bitmaps[2].isNull() && !m_bitmaps[3].isNull()) {
         m_cell = m_bitmaps[1].size();

@@ -4,10 +4,14 @@
 #include <cstring>
 
 #include "ImageFileBridge.h"
+#include "QtFileReading.h"
 
 bool ReadThumbnailThroughModule(const std::string& path, QSize minimumSize, CProgress* progress,
                                 ThumbnailPicture& out) {
-    QImageReader reader(QString::fromStdString(path));
+    QFile file;
+    if (!Platform::OpenForReading(file, path, Platform::kMaxPhotoBytes))
+        return false;
+    QImageReader reader(&file, Platform::ImageFormatHint(path));
     reader.setAutoTransform(false);
     if (reader.canRead()) {
         const QSize size = reader.size();

@@ -195,7 +195,7 @@ QString COvHorizelApp::GetSkinString(const char* section, const char* key,
 
 QImage COvHorizelApp::LoadSkinImage(const char* section, const char* key) const {
     const std::string path = skin_.GetSkinImagePath(m_strResFolder, section, key);
-    return path.empty() ? QImage() : Bitmap32::LoadSkinPicture(QString::fromStdString(path));
+    return path.empty() ? QImage() : Bitmap32::LoadSkinPictureFile(path);
 }
 
 bool COvHorizelApp::OnCmdMsg(int id) {

@@ -43,6 +43,7 @@ public:
     QColor GetSkinColor(const char* section, const char* key, QColor defaultValue) const override;
     QString GetSkinString(const char* section, const char* key, const QString& defaultValue) const override;
     QString GetResFolder() const override { return QString::fromStdString(m_strResFolder); }
+    std::string GetResFolderPath() const override { return m_strResFolder; }
     // The 32-bit picture named by the key, from the Res folder; null image
     // when the key is missing or the file does not load.
     QImage LoadSkinImage(const char* section, const char* key) const;

@@ -1,5 +1,7 @@
 #include "CFile.h"
 
+#include "FileReading.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,16 +51,10 @@ CFile::~CFile() {
 
 bool CFile::OpenForRead(const std::string& path) {
     Close();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only a regular file: a FIFO would block, a device never ends.
+    const int fd = Platform::OpenForReading(path, Platform::kMaxPhotoBytes);
     if (fd < 0)
         return false;
-    struct stat st;
-    // A folder opens on Linux but is no file to read.
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        errno = EISDIR;
-        return false;
-    }
     m_fd = fd;
     m_path = path;
     return true;

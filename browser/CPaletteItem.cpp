@@ -17,6 +17,7 @@
 #include "BrowserUtils.h"
 #include "CFile.h"
 #include "ExifThumbnail.h"
+#include "FileReading.h"
 #include "ISSStreamMem.h"
 #include "MiniJpeg.h"
 #include "ThumbnailImageReader.h"
@@ -139,7 +140,7 @@ bool BeingWritten(const std::string& path) {
     struct stat before;
     if (::stat(path.c_str(), &before) != 0)
         return true;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = Platform::OpenForReading(path, Platform::kMaxPhotoBytes);
     if (fd < 0)
         return true;
     ::close(fd);

@@ -104,6 +104,14 @@ public:
     int32_t m_boxHeight = 165;
 };
 
+// A rectangle of an item's record as stored: edges, right and bottom
+// exclusive, any int32 values (held as they are, so the record writes back
+// as it was read without arithmetic that could overflow).
+struct StoredRect {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+    bool operator==(const StoredRect&) const = default;
+};
+
 class CPaletteItemImg : public CPaletteItem {
 public:
     CPaletteItemImg();
@@ -155,7 +163,7 @@ public:
     uint8_t m_refineAllowed = 1;
     int32_t m_rating = 0;
     int32_t m_stored[6] = {-1, -1, -1, -1, -1, -1};
-    std::vector<QRect> m_rects;
+    std::vector<StoredRect> m_rects;
 
 private:
     std::unique_ptr<CByteBlock> m_jpeg;
@@ -188,11 +196,11 @@ void CPaletteItemImg::StoreRecord(Ar& ar) {
     ar.WriteInt(m_rating);
     ar.WriteByte(m_refineAllowed ? 1 : 0);
     ar.WriteCount(static_cast<uint32_t>(m_rects.size()));
-    for (const QRect& r : m_rects) {
-        ar.WriteInt(r.left());
-        ar.WriteInt(r.top());
-        ar.WriteInt(r.right() + 1);
-        ar.WriteInt(r.bottom() + 1);
+    for (const StoredRect& r : m_rects) {
+        ar.WriteInt(r.left);
+        ar.WriteInt(r.top);
+        ar.WriteInt(r.right);
+        ar.WriteInt(r.bottom);
     }
 }
 
@@ -235,7 +243,11 @@ void CPaletteItemImg::LoadRecord(Ar& ar) {
     const uint32_t rects = ar.ReadCount(16);
     m_rects.clear();
     for (uint32_t i = 0; i < rects; ++i) {
-        const int32_t l = ar.ReadInt(), t = ar.ReadInt(), r = ar.ReadInt(), b = ar.ReadInt();
-        m_rects.push_back(QRect(QPoint(l, t), QPoint(r - 1, b - 1)));
+        StoredRect r;
+        r.left = ar.ReadInt();
+        r.top = ar.ReadInt();
+        r.right = ar.ReadInt();
+        r.bottom = ar.ReadInt();
+        m_rects.push_back(r);
     }
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Archive.h"
+#include "FileReading.h"
 #include "ThumbRequests.h"
 
 namespace {
@@ -24,7 +25,7 @@ constexpr const char* kItemClass = "CPaletteItemImg";
 // far longer than this, so a count beyond the data is refused up front.
 constexpr size_t kMinBytesPerItem = 64;
 // No cache file of ours comes near this; a larger one is not read at all.
-constexpr off_t kMaxArchiveBytes = off_t(1) << 30;
+constexpr std::uint64_t kMaxArchiveBytes = std::uint64_t(1) << 30;
 // Archive numbers never come near this; a folder that seems to hold them
 // all cannot be listed and is not written to.
 constexpr int kMaxArchiveNumber = 100000;
@@ -38,34 +39,22 @@ bool IsDirectory(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// A folder, or a link to one: the folders above ours are the user's, and a
+// home reached through a link is common.
+bool IsDirectoryOrLinkToOne(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 // Anything but a plain "no such file" counts as taken.
 bool Exists(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
 }
 
-// The whole of a regular file (never through a link), or false.
+// The whole of a regular file of ours (a link planted in our folder is refused), or false.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        return false;
-    struct stat st;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxArchiveBytes;
-    if (ok) {
-        bytes.resize(static_cast<size_t>(st.st_size));
-        size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += static_cast<size_t>(n);
-        }
-        bytes.resize(done);
-    }
-    ::close(fd);
-    return ok;
+    return Platform::ReadWholeFile(path, kMaxArchiveBytes, bytes, Platform::FinalLink::Refuse) == 0;
 }
 
 // Writes a temporary file beside path and renames it into place, so a
@@ -105,9 +94,12 @@ bool MakePrivateFolder(const std::string& folder) {
             slash = folder.size();
         partial = folder.substr(0, slash);
         from = slash + 1;
-        if (partial.empty() || IsDirectory(partial))
+        // Only the cache folder itself, which is ours, must not be a link.
+        const bool last = slash == folder.size() || slash + 1 == folder.size();
+        const auto usable = last ? IsDirectory : IsDirectoryOrLinkToOne;
+        if (partial.empty() || usable(partial))
             continue;
-        if (::mkdir(partial.c_str(), 0700) != 0 && !IsDirectory(partial))
+        if (::mkdir(partial.c_str(), 0700) != 0 && !usable(partial))
             return false;
     }
     return IsDirectory(folder);

@@ -2,6 +2,8 @@
 
 #include <QImageReader>
 
+#include "QtFileReading.h"
+
 #include <mutex>
 
 namespace {
@@ -32,7 +34,10 @@ int DepthOf(QImage::Format format) {
 }
 
 bool PlainReader(const std::string& path, QSize minimumSize, CProgress*, ThumbnailPicture& out) {
-    QImageReader reader(QString::fromStdString(path));
+    QFile file;
+    if (!Platform::OpenForReading(file, path, Platform::kMaxPhotoBytes))
+        return false;
+    QImageReader reader(&file, Platform::ImageFormatHint(path));
     reader.setAutoTransform(false);
     const QSize size = reader.size();
     if (size.isValid() && !size.isEmpty()) {

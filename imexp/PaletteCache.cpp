@@ -7,9 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
+#include "FileReading.h"
 #include "Formgate.h"
 
 namespace formgate {
@@ -21,6 +20,8 @@ constexpr std::uint16_t kSchema = 1;
 constexpr std::uint16_t kNewClassTag = 0xFFFF;
 constexpr std::uint16_t kClassTag = 0x8000;
 constexpr std::uint16_t kClassIndex = 1;  // the archive's first registered entry
+// Far beyond any cache of browsed folders; a larger file is not ours.
+constexpr std::uint64_t kMaxCacheFileBytes = std::uint64_t(256) << 20;
 
 class Writer {
 public:
@@ -282,11 +283,10 @@ std::string PaletteCachePath() {
 
 bool LoadCacheFile(const std::string& path, PaletteCache& cache) {
     cache.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    // The file is in our own cache folder: a link planted there is not followed.
+    std::vector<std::uint8_t> data;
+    if (Platform::ReadWholeFile(path, kMaxCacheFileBytes, data, Platform::FinalLink::Refuse) != 0)
         return false;
-    const std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)),
-                                         std::istreambuf_iterator<char>());
     return LoadCache(data.data(), data.size(), cache);
 }
 

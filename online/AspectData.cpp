@@ -1,5 +1,7 @@
 #include "AspectData.h"
 
+#include "FileReading.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -8,7 +10,6 @@
 
 #include <climits>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 std::string g_strNetPrintLoginUrl = "http://print.orvex.example/loader/session";
@@ -61,16 +62,8 @@ std::string LoadAspectFile(bool programFolder) {
 
 int ReadTextFile(const std::string& path, std::string& text, std::size_t maxSize) {
     text.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return -1;
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0 || static_cast<std::uint64_t>(size) > maxSize)
-        return -1;
-    in.seekg(0, std::ios::beg);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    if (!in.read(bytes.data(), size))
+    std::string bytes;
+    if (Platform::ReadWholeFile(path, maxSize, bytes) != 0)
         return -1;
     bytes.resize(bytes.find('\0') == std::string::npos ? bytes.size() : bytes.find('\0'));
     text = std::move(bytes);

@@ -1,21 +1,22 @@
 #include "IniFile.h"
 
+#include "FileReading.h"
+#include "ImageFile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <fstream>
-#include <random>
-#include <sstream>
 
 namespace Platform {
 
 namespace {
 
 constexpr size_t npos = std::string::npos;
+// Settings files are a few kilobytes; anything far larger is no settings file.
+constexpr std::uint64_t kMaxFileBytes = std::uint64_t(16) << 20;
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -83,17 +84,9 @@ bool IniFile::Reload() {
 }
 
 bool IniFile::Parse(const std::string& path, Document& doc) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        // A file that is not there is an empty profile, not a failure.
-        struct stat st;
-        return ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
-    }
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad())
-        return false;
-    std::string text = buffer.str();
+    std::string text;
+    if (const int error = ReadWholeFile(path, kMaxFileBytes, text))
+        return error == ENOENT;  // a file that is not there is an empty profile, not a failure
 
     size_t pos = 0;
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
@@ -108,8 +101,10 @@ bool IniFile::Parse(const std::string& path, Document& doc) {
         if (end == npos)
             end = text.size();
         std::string raw = text.substr(pos, end - pos);
+        std::string eol = end < text.size() ? "\n" : "";
         if (!raw.empty() && raw.back() == '\r') {
             raw.pop_back();
+            eol = "\r" + eol;
             if (!sawLine)
                 doc.crlf = true;
         }
@@ -131,6 +126,7 @@ bool IniFile::Parse(const std::string& path, Document& doc) {
             }
         }
         line.text = std::move(raw);
+        line.eol = std::move(eol);
         doc.lines.push_back(std::move(line));
     }
     return true;
@@ -372,37 +368,16 @@ bool IniFile::Commit(const Document& doc) {
     const char* eol = doc.crlf ? "\r\n" : "\n";
     for (size_t i = 0; i < doc.lines.size(); ++i) {
         text += doc.lines[i].text;
-        if (i + 1 < doc.lines.size() || doc.finalNewline)
+        if (!doc.lines[i].eol.empty())
+            text += doc.lines[i].eol;
+        else if (i + 1 < doc.lines.size() || doc.finalNewline)
             text += eol;
     }
 
-    // A unique temporary name beside the target, created with the usual
-    // permissions (0666 less the umask), so that rename is atomic.
-    std::random_device rd;
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(rd()));
-        temp = path_ + suffix + ".tmp";
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return false;
-    }
-    if (fd < 0)
+    // The replacement writes where a link points, so a linked profile stays a link.
+    FileReplacement replacement;
+    if (replacement.Begin(path_) != 0 || !WriteAll(replacement.Descriptor(), text) || replacement.Commit() != 0)
         return false;
-
-    struct stat st;
-    bool ok = true;
-    if (::stat(path_.c_str(), &st) == 0)
-        ok = ::fchmod(fd, st.st_mode & 07777) == 0;
-    ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), path_.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
     doc_ = doc;
     return true;
 }

@@ -16,10 +16,11 @@
 //
 // Writing rules: every change re-reads the file first, so changes made through
 // another object are kept, then writes the whole text to a temporary file in
-// the same folder and renames it over the target; a reader never sees a
-// half-written file. Untouched lines are kept byte for byte (including the
-// byte-order mark and the line-end style). A failed write leaves the file and
-// the object as they were and returns false.
+// the same folder and renames it over the target (a linked file stays a link
+// and its target is replaced); a reader never sees a half-written file.
+// Untouched lines are kept byte for byte (including the byte-order mark and
+// each line's own line end; new lines take the first line's style). A failed
+// write leaves the file and the object as they were and returns false.
 
 #include <string>
 #include <string_view>
@@ -77,6 +78,7 @@ private:
         std::string text;   // the line as stored, without its line end
         std::string name;   // section or key name (trimmed)
         std::string value;  // key value (trimmed)
+        std::string eol;    // the line end it had; empty for a new line and an unended last one
     };
     struct Document {
         bool bom = false;

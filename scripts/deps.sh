@@ -12,6 +12,7 @@ packages=(
   qt6-base-dev qt6-image-formats-plugins
   libcurl4-openssl-dev
   poppler-utils
+  clang libclang-rt-14-dev
 )
 
 lock_wait=${OVH_DEPS_LOCK_WAIT:-600}

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "QtFileReading.h"
+#include "SkinAccess.h"
+
 namespace Bitmap32 {
 
 namespace {
@@ -71,22 +74,29 @@ QImage Decode(const QByteArray& data) {
 }
 
 QImage LoadBitmap32(const QString& path) {
-    if (path.isEmpty())
-        return {};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
+    return path.isEmpty() ? QImage() : LoadBitmap32File(Skin::FilePath(path));
+}
+
+QImage LoadBitmap32File(const std::string& path) {
     // Skin pictures are small; refuse anything that could not be one.
-    if (file.size() > qint64(kMaxSide) * kMaxSide * 4 + 4096)
+    std::string bytes;
+    if (path.empty() || Platform::ReadWholeFile(path, kMaxPictureFileBytes, bytes) != 0)
         return {};
-    return Decode(file.readAll());
+    return Decode(QByteArray::fromStdString(bytes));
 }
 
 QImage LoadSkinPicture(const QString& path) {
-    if (path.isEmpty())
+    return path.isEmpty() ? QImage() : LoadSkinPictureFile(Skin::FilePath(path));
+}
+
+QImage LoadSkinPictureFile(const std::string& path) {
+    std::string bytes;
+    if (path.empty() || Platform::ReadWholeFile(path, kMaxPictureFileBytes, bytes) != 0)
         return {};
-    const QImage withAlpha = LoadBitmap32(path);
-    return withAlpha.isNull() ? QImage(path) : withAlpha;
+    const QByteArray data = QByteArray::fromStdString(bytes);
+    const QImage withAlpha = Decode(data);
+    return withAlpha.isNull() ? QImage::fromData(data, Platform::ImageFormatHint(path).constData())
+                              : withAlpha;
 }
 
 QByteArray Encode(const QImage& source) {

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <cstdint>
+#include <string>
 
 namespace Bitmap32 {
 
@@ -20,10 +22,16 @@ QImage Decode(const QByteArray& data);
 
 // Reads a file and decodes it; a null image when it cannot be read.
 QImage LoadBitmap32(const QString& path);
+// The same by the file system's name, which need not be UTF-8.
+QImage LoadBitmap32File(const std::string& path);
 
 // A skin picture of any kind: 32-bit BMPs through our reader (alpha kept),
 // anything else through Qt's readers. Null when the file does not load.
+// A path made from the skin's Res folder finds the file however the folder is named.
 QImage LoadSkinPicture(const QString& path);
+QImage LoadSkinPictureFile(const std::string& path);
+// Only a regular file, none larger than this, is read as a skin picture.
+inline constexpr std::uint64_t kMaxPictureFileBytes = std::uint64_t(kMaxSide) * kMaxSide * 4 + 4096;
 
 // Writes an ARGB32 image as such a file (the skin generator and tests).
 QByteArray Encode(const QImage& image);

@@ -4,7 +4,9 @@
 #include <QKeyEvent>
 #include <QPainter>
 
+#include "Bitmap32.h"
 #include "ImgButton.h"
+#include "QtFileReading.h"
 #include "SkinAccess.h"
 #include "StringTable.h"
 #include "TabstopNavigator.h"
@@ -22,7 +24,11 @@ CButtonStrip::CButtonStrip(QWidget* parent) : QWidget(parent) {
     colour_ = Skin::Color("BROWSER", "FOLDER STRIP COLOR", QColor(203, 219, 244));
     const QString back = Skin::String("FOLDERS DIALOG", "BACKGROUND FILE");
     if (!back.isEmpty()) {
-        const QSize size = QImageReader(Skin::ResFolder() + back).size();
+        const std::string path = Skin::FilePath(Skin::ResFolder() + back);
+        QFile file;
+        QSize size;
+        if (Platform::OpenForReading(file, path, Bitmap32::kMaxPictureFileBytes))
+            size = QImageReader(&file, Platform::ImageFormatHint(path)).size();
         if (size.isValid())
             backgroundHeight_ = size.height();
     }

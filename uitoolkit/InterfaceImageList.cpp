@@ -3,8 +3,10 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QTimer>
+#include <filesystem>
 
 #include "Bitmap32.h"
+#include "SkinAccess.h"
 #include "UiServices.h"
 
 namespace MainInterface {
@@ -31,7 +33,7 @@ bool CInterfaceImageList::LoadStrip(const QStringList& paths) {
     int cell = 0;
     QSize first;
     for (const QString& path : paths) {
-        if (!QFileInfo::exists(path)) {
+        if (!std::filesystem::exists(Skin::FilePath(path))) {
             // An unreadable file keeps its place: its cell stays transparent.
             ++cell;
             continue;

@@ -30,6 +30,13 @@ QString ImagePath(const char* section, const char* key) {
     return name.isEmpty() ? QString() : ResFolder() + name;
 }
 
+std::string FilePath(const QString& path) {
+    const QString folder = ResFolder();
+    if (g_reader && !folder.isEmpty() && path.startsWith(folder))
+        return g_reader->GetResFolderPath() + path.mid(folder.size()).toStdString();
+    return path.toStdString();
+}
+
 QColor DialogBackground() {
     return Color("PANORAMA DIALOG", "BACKGROUND COLOR", QColor::fromRgb(kDialogDefault));
 }

@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QString>
+#include <string>
 
 class ISkinReader {
 public:
@@ -15,6 +16,9 @@ public:
                                   const QString& defaultValue) const = 0;
     // The Res folder, ending in '/'; skin file names are joined to it.
     virtual QString GetResFolder() const = 0;
+    // The same folder as the file system names it, which need not be UTF-8
+    // (a QString cannot hold such a name).
+    virtual std::string GetResFolderPath() const { return GetResFolder().toStdString(); }
 };
 
 namespace Skin {
@@ -27,6 +31,9 @@ QString String(const char* section, const char* key, const QString& defaultValue
 QString ResFolder();
 // The Res folder joined with the file named by the key; "" when none.
 QString ImagePath(const char* section, const char* key);
+// The file-system name of a path: one made from ResFolder() starts with the
+// folder's own bytes; the rest, and any other path, in UTF-8.
+std::string FilePath(const QString& path);
 
 // The dialogs' colour: "PANORAMA DIALOG" / "BACKGROUND COLOR".
 inline constexpr QRgb kDialogDefault = 0xffcbdbf4;  // 203, 219, 244

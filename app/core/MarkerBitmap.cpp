@@ -1,9 +1,10 @@
 #include "MarkerBitmap.h"
 
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
+
+#include "FileReading.h"
 
 namespace Markers {
 
@@ -30,19 +31,23 @@ bool MarkerBitmap::IsHitAt(int x, int yFromTop) const {
 }
 
 std::shared_ptr<const MarkerBitmap> LoadPremultipliedBitmap(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    // The largest accepted bitmap: 4096 x 4096 at 32 bits behind the largest header.
+    constexpr std::uint64_t kMaxFileBytes = 14 + 1024 + std::uint64_t(4096) * 4096 * 4;
+    std::vector<std::uint8_t> file;
+    if (Platform::ReadWholeFile(path, kMaxFileBytes, file) != 0)
         return nullptr;
-    std::uint8_t file[14];
-    if (!in.read(reinterpret_cast<char*>(file), sizeof file) || U16(file) != 0x4D42)
+    return DecodePremultipliedBitmap(file.data(), file.size());
+}
+
+std::shared_ptr<const MarkerBitmap> DecodePremultipliedBitmap(const std::uint8_t* file,
+                                                              std::size_t fileSize) {
+    if (fileSize < 14 || U16(file) != 0x4D42)
         return nullptr;
     const std::int64_t offset = U32(file + 10);
     const std::int64_t infoSize = offset - 14;
-    if (infoSize < 40 || infoSize > 1024)
+    if (infoSize < 40 || infoSize > 1024 || std::uint64_t(offset) > fileSize)
         return nullptr;
-    std::vector<std::uint8_t> info(static_cast<std::size_t>(infoSize));
-    if (!in.read(reinterpret_cast<char*>(info.data()), infoSize))
-        return nullptr;
+    const std::uint8_t* const info = file + 14;
     const std::int32_t width = std::int32_t(U32(&info[4]));
     const std::int32_t height = std::int32_t(U32(&info[8]));
     const int planes = U16(&info[12]);
@@ -61,10 +66,9 @@ std::shared_ptr<const MarkerBitmap> LoadPremultipliedBitmap(const std::string& p
     if (bpp == 16 && compression == 3 && infoSize >= 52)
         bitmap->rgb565 = U32(&info[44]) == 0x07E0;
     const std::size_t size = std::size_t(bitmap->stride) * std::size_t(height);
-    bitmap->bits.resize(size);
-    in.seekg(offset);
-    if (!in || !in.read(reinterpret_cast<char*>(bitmap->bits.data()), std::streamsize(size)))
+    if (size > fileSize - std::size_t(offset))
         return nullptr;
+    bitmap->bits.assign(file + offset, file + offset + size);
     if (bpp == 32) {
         for (int y = 0; y < height; ++y) {
             std::uint8_t* p = bitmap->bits.data() + std::size_t(y) * bitmap->stride;

@@ -25,7 +25,10 @@ struct MarkerBitmap {
 // Reads a "BM" file of 16, 24 or 32 bits per pixel (uncompressed or with bit
 // fields). Null for anything else: a short or damaged file, a header block
 // outside 40..1024 bytes, a size outside 1..4096, or top-down rows.
+// Only a regular file is read, and none larger than such a bitmap can be.
 std::shared_ptr<const MarkerBitmap> LoadPremultipliedBitmap(const std::string& path);
+// The same from the file's bytes.
+std::shared_ptr<const MarkerBitmap> DecodePremultipliedBitmap(const std::uint8_t* data, std::size_t size);
 
 // The process-wide cache by exact file name; a failed load is not kept, so a
 // later marker of the same name tries again. Empty names give null.

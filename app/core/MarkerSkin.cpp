@@ -1,5 +1,6 @@
 #include "MarkerSkin.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
@@ -28,7 +29,10 @@ bool ParseHotPoint(std::string_view text, QPoint& out) {
     text.remove_prefix(1);
     if (!TakeInt(text, y))
         return false;
-    out = QPoint(x, y);
+    // Far outside any marker bitmap is as good as at its edge; the bound keeps
+    // the marker's rectangle (position less hot point) inside int.
+    out = QPoint(std::clamp(x, -kMaxHotPointOffset, kMaxHotPointOffset),
+                 std::clamp(y, -kMaxHotPointOffset, kMaxHotPointOffset));
     return true;
 }
 

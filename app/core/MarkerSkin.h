@@ -19,5 +19,9 @@ struct MarkerSkin {
 MarkerSkin ReadMarkerSkin(const std::function<std::string(std::string_view key)>& skinString,
                           std::string_view resFolder);
 
+// Hot point coordinates are held within this of the bitmap's corner.
+inline constexpr int kMaxHotPointOffset = 1 << 16;
+
 // "x,y" with optional blanks before each number; false for anything else.
+// Each coordinate is clamped to +-kMaxHotPointOffset.
 bool ParseHotPoint(std::string_view text, QPoint& out);

@@ -15,6 +15,9 @@ TEST(MarkerSkin, HotPointsAndFiles) {
         {"11,11", true, {11, 11}}, {" 3, -4", true, {3, -4}}, {"+2,7 trailing", true, {2, 7}},
         {"5", false, {}},          {"5;6", false, {}},        {"a,b", false, {}},
         {"", false, {}},
+        {"-2147483648,2147483647", true, {-kMaxHotPointOffset, kMaxHotPointOffset}},
+        {"2147483647,-2147483647", true, {kMaxHotPointOffset, -kMaxHotPointOffset}},
+        {"99999999999,1", false, {}},
     };
     for (const auto& c : cases) {
         QPoint p(-9, -9);

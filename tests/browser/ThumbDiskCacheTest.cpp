@@ -352,3 +352,26 @@ TEST_F(ThumbDiskCache, AThumbnailOlderThanItsFileIsDrawnAndRebuilt) {
     g_ThumbRequestQueue.WaitIdle(5000);
     CancelThumbnailRequests(&customer);
 }
+
+// The folders above the cache are the user's: a home reached through a link
+// is common and must not stop the cache from working. Inside the cache
+// folder, which is the program's own, a planted link is not read.
+TEST_F(ThumbDiskCache, HomeReachedThroughALinkKeepsTheCacheAcrossRuns) {
+    fs::create_directories(dir / "disk/user/.cache");
+    ASSERT_EQ(::symlink((dir / "disk/user").c_str(), (dir / "home").c_str()), 0);
+    CMapStringToObPlus::SetCacheRoot(dir / "home/.cache");
+    Reset();
+    const std::string photo = Folder("photos") + "/p.jpg";
+    Touch(photo);
+    StoreThumbCache(photo, MakeItem(40));
+    Store();
+    EXPECT_TRUE(fs::exists(dir / "disk/user/.cache/OVIMGBRWSHRZN21/FLD1.tmp"));
+    Reset();
+    EXPECT_TRUE(Find(photo)) << "a second start finds the thumbnail without decoding";
+
+    const std::string archive = CacheFile("FLD1.tmp");
+    fs::rename(archive, dir / "moved.tmp");
+    ASSERT_EQ(::symlink((dir / "moved.tmp").c_str(), archive.c_str()), 0);
+    Reset();
+    EXPECT_FALSE(Find(photo)) << "a link planted in the cache folder is not followed";
+}

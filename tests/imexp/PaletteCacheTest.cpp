@@ -8,6 +8,7 @@
 #include <random>
 
 #include "FormgateTestSupport.h"
+#include "HostileFiles.h"
 #include "PaletteCache.h"
 #include "ReadTestSupport.h"
 #include "TestData.h"
@@ -120,6 +121,27 @@ TEST(PaletteCache, DamagedFilesGiveAnEmptyCache) {
     EXPECT_FALSE(formgate::LoadCache(big.data(), big.size(), loaded));
     EXPECT_FALSE(formgate::LoadCacheFile("/nonexistent/QXBRWS.TMP", loaded));
     EXPECT_TRUE(loaded.empty());
+}
+
+// A FIFO or a device where the cache file should be is refused at once; a
+// link planted in the cache folder is not followed.
+TEST(PaletteCache, CacheFileMustBeARegularFileOfOurOwn) {
+    TestData::ScratchDir dir;
+    PaletteCache one;
+    one["/a"] = Item(120, 90, 1);
+    ASSERT_TRUE(formgate::SaveCacheFile(dir / "real.TMP", one));
+    ASSERT_EQ(::symlink((dir / "real.TMP").c_str(), (dir / "QXBRWS.TMP").c_str()), 0);
+    const std::string fifo = TestData::MakeFifo(dir / "fifo.TMP");
+    for (const std::string& path : {fifo, TestData::kEndlessDevice, dir / "QXBRWS.TMP"}) {
+        SCOPED_TRACE(path);
+        bool loaded = true;
+        PaletteCache cache;
+        ASSERT_TRUE(
+            TestData::ReturnsWithoutWaiting(fifo, [&] { loaded = formgate::LoadCacheFile(path, cache); }));
+        EXPECT_FALSE(loaded);
+    }
+    PaletteCache cache;
+    EXPECT_TRUE(formgate::LoadCacheFile(dir / "real.TMP", cache));
 }
 
 namespace {

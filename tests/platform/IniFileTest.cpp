@@ -11,6 +11,7 @@
 #include <string>
 
 #include "IniFile.h"
+#include "HostileFiles.h"
 #include "TestData.h"
 
 using Platform::IniFile;
@@ -206,4 +207,39 @@ TEST(IniFile, FailedWriteLeavesFileAndObjectUnchanged) {
     for (auto& e : std::filesystem::directory_iterator(dir.path()))
         files += e.is_regular_file();
     EXPECT_EQ(files, 1) << "no temporary file is left behind";
+}
+
+TEST(IniFile, RewriteKeepsEachLineItsOwnLineEnd) {
+    TestData::ScratchDir dir;
+    const std::string path = dir / "mixed.ini";
+    WriteText(path, "[A]\r\nx=1\ny=2\r\n; note\n[B]\nz=3");
+    IniFile ini(path);
+    ASSERT_TRUE(ini.WriteString("A", "y", "5"));
+    ASSERT_TRUE(ini.WriteString("B", "w", "6"));
+    EXPECT_EQ(ReadText(path), "[A]\r\nx=1\ny=5\r\n; note\n[B]\nz=3\r\nw=6");
+}
+
+TEST(IniFile, WriteThroughLinkReplacesItsTargetAndKeepsTheLink) {
+    TestData::ScratchDir dir;
+    std::filesystem::create_directories(dir / "dotfiles");
+    const std::string target = dir / "dotfiles/profile.ini";
+    const std::string link = dir / "profile.ini";
+    WriteText(target, "[A]\nx=1\n");
+    ASSERT_EQ(::symlink("dotfiles/profile.ini", link.c_str()), 0);
+    IniFile ini(link);
+    EXPECT_EQ(ini.GetString("A", "x"), "1");
+    ASSERT_TRUE(ini.WriteString("A", "x", "2"));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadText(target), "[A]\nx=2\n");
+}
+
+TEST(IniFile, FifoAndDeviceReadAsUnreadableWithoutWaiting) {
+    TestData::ScratchDir dir;
+    const std::string fifo = TestData::MakeFifo(dir / "fifo.ini");
+    for (const std::string& path : {fifo, TestData::kEndlessDevice}) {
+        SCOPED_TRACE(path);
+        bool reloaded = true;
+        ASSERT_TRUE(TestData::ReturnsWithoutWaiting(fifo, [&] { reloaded = IniFile(path).Reload(); }));
+        EXPECT_FALSE(reloaded);
+    }
 }

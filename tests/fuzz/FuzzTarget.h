@@ -1,0 +1,39 @@
+#pragma once
+// What every fuzz target defines: the libFuzzer entry point, and the seeds
+// its reader's own writer makes (the replay driver writes them out with
+// --write-seeds, which is how the checked-in corpora were made).
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+
+using FuzzSeeds = std::vector<std::pair<std::string, std::vector<std::uint8_t>>>;
+FuzzSeeds MakeFuzzSeeds();
+
+namespace Fuzz {
+
+// For readers that take a path: the input in a file of this process's own,
+// rewritten for every input. The name keeps the extension the reader wants.
+inline std::string InputFile(const std::uint8_t* data, std::size_t size, const std::string& extension) {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string path =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/ovh-fuzz-" + std::to_string(::getpid()) + extension;
+    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+        if (size)
+            std::fwrite(data, 1, size, f);
+        std::fclose(f);
+    }
+    return path;
+}
+
+inline std::vector<std::uint8_t> Bytes(const std::string& s) {
+    return {s.begin(), s.end()};
+}
+
+}  // namespace Fuzz
