@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
 
 #include "AspectData.h"
+#include "FileReading.h"
 #include "OnlineText.h"
 
 std::string g_strNetPrintLogin;
@@ -85,17 +85,7 @@ bool MultipartBody::Build(const std::string& path, const std::string& fieldName,
     m_head.clear();
     m_file.clear();
     m_tail.clear();
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec))
-        return false;
-    const std::uint64_t size = std::filesystem::file_size(path, ec);
-    if (ec || size > kMaxUploadFile)
-        return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    m_file.resize(static_cast<std::size_t>(size));
-    if (size && !in.read(m_file.data(), static_cast<std::streamsize>(size)))
+    if (Platform::ReadWholeFile(path, kMaxUploadFile, m_file) != 0)
         return false;
 
     std::random_device seed;

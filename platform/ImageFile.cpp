@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 
+#include "FileReading.h"
 #include "ImageCodecs.h"
 
 namespace Platform {
@@ -171,51 +172,17 @@ bool IsBmp(const std::uint8_t* m, std::size_t n) {
     return n >= 2 && m[0] == 'B' && m[1] == 'M';
 }
 
-// Only a regular file is read: O_NONBLOCK keeps the open itself from waiting on a
-// FIFO's writer, and the type is checked on what was opened, not on the name.
+// Only a regular file is read, and never more than a photo can hold.
 File OpenRegularFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = OpenForReading(path, kMaxPhotoBytes);
     if (fd < 0)
         return nullptr;
-    struct stat info;
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 ||
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
     File file(::fdopen(fd, "rb"));
     if (!file)
         ::close(fd);
     return file;
 }
 
-}  // namespace
-
-bool ReadRegularFile(const std::string& utf8Path, std::size_t maxBytes, std::vector<std::uint8_t>& bytes) {
-    bytes.clear();
-    File file = OpenRegularFile(utf8Path);
-    if (!file)
-        return false;
-    std::uint8_t chunk[4096];
-    for (;;) {
-        const std::size_t n = std::fread(chunk, 1, sizeof chunk, file.get());
-        if (bytes.size() + n > maxBytes) {
-            bytes.clear();
-            return false;
-        }
-        bytes.insert(bytes.end(), chunk, chunk + n);
-        if (n < sizeof chunk)
-            break;
-    }
-    if (std::ferror(file.get())) {
-        bytes.clear();
-        return false;
-    }
-    return true;
-}
-
-namespace {
 
 Codec::DecodeResult DecodeFile(const std::string& path, Codec::Picture& picture) {
     File file = OpenRegularFile(path);

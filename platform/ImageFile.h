@@ -63,10 +63,6 @@ struct ImageView {
 // and Other.
 ImageFileStatus EncodeImage(const std::string& utf8Path, ImageFileFormat format, const ImageView& view);
 
-// Reads a whole regular file (anything else is refused without waiting on
-// it) of at most maxBytes; false when it cannot be read or is larger.
-bool ReadRegularFile(const std::string& utf8Path, std::size_t maxBytes, std::vector<std::uint8_t>& bytes);
-
 // Replaces a file in one step. The new content goes to a temporary file in the
 // folder of the file the target finally names (a symbolic link is followed and
 // stays a link to the replaced file), which Commit flushes to disk, renames over

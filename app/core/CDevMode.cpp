@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "Archive.h"
+#include "FileReading.h"
 #include "ImageFile.h"
 
 namespace PrintSetup {
@@ -102,7 +103,7 @@ bool Read(const std::vector<std::uint8_t>& bytes, DevModeMap& map) {
 
 bool Load(const std::string& path, DevModeMap& map) {
     std::vector<std::uint8_t> bytes;
-    if (!Platform::ReadRegularFile(path, kMaxFileBytes, bytes))
+    if (Platform::ReadWholeFile(path, kMaxFileBytes, bytes) != 0)
         return false;
     return Read(bytes, map);
 }
