@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs dependencies, builds and runs every test: the default build, then the
 # same suites under the address and undefined-behaviour sanitizers, then the
-# thread pool's, the tiled render thread's and the photo browser's threaded
-# tests under ThreadSanitizer.
+# thread pool's, the tiled render thread's, the photo browser's and the update
+# check's threaded tests under ThreadSanitizer.
 # Every suite runs even when an earlier one fails; the last line sums them all
 # up, and the exit status is non-zero when any test failed or did not build.
 set -uo pipefail
@@ -71,8 +71,8 @@ main() {
   for preset in default asan; do
     build "$preset" && run_ctest "$preset"
   done
-  build tsan --target platform_tests engine_panorama_tests browser_tests &&
-    run_ctest tsan -R '^(ThreadPool|TiledEngineTest|ThumbsBuilder|FolderMonitor|PictureLoader)\.'
+  build tsan --target platform_tests engine_panorama_tests browser_tests online_tests &&
+    run_ctest tsan -R '^(ThreadPool|TiledEngineTest|ThumbsBuilder|FolderMonitor|PictureLoader|UpdateCheckTest)\.'
   photo_note ../shared/data
   summary
   [ "$failed" -eq 0 ]
