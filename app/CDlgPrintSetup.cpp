@@ -8,20 +8,14 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "DialogText.h"
 #include "PrinterServices.h"
 #include "StringTable.h"
 
 namespace {
 
-QString Str(unsigned id) {
-    return QString::fromUtf8(Res::LoadStr(id));
-}
-
-template <class Widget>
-Widget* Named(Widget* widget, int id) {
-    widget->setObjectName(QString::number(id));
-    return widget;
-}
+using DialogText::Named;
+using DialogText::Str;
 
 }  // namespace
 

@@ -12,20 +12,14 @@
 
 #include "CDlgPrintSetup.h"
 #include "CommandIds.h"
+#include "DialogText.h"
 #include "StringTable.h"
 #include "TabstopNavigator.h"
 
 namespace {
 
-QString Str(unsigned id) {
-    return QString::fromStdString(Res::LoadStr(id));
-}
-
-template <class Widget>
-Widget* Named(Widget* widget, int id) {
-    widget->setObjectName(QString::number(id));
-    return widget;
-}
+using DialogText::Named;
+using DialogText::Str;
 
 }  // namespace
 

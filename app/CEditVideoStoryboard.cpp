@@ -18,6 +18,7 @@
 
 #include "Bitmap32.h"
 #include "COvHorizelDoc.h"
+#include "DialogText.h"
 #include "MainMenu.h"
 #include "QtFileReading.h"
 #include "SkinAccess.h"
@@ -26,9 +27,7 @@
 
 namespace {
 
-QString Str(unsigned id) {
-    return QString::fromUtf8(Res::LoadStr(id));
-}
+using DialogText::Str;
 
 QString FileName(const CClipDescription& photo) {
     return QFile::decodeName(photo.GetFileName().c_str());

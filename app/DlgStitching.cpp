@@ -15,15 +15,14 @@
 #include <QTabWidget>
 #include <algorithm>
 
+#include "DialogText.h"
 #include "Profile.h"
 #include "StringTable.h"
 #include "TabstopNavigator.h"
 
 namespace {
 
-QString Str(unsigned id) {
-    return QString::fromUtf8(Res::LoadStr(id));
-}
+using DialogText::Str;
 
 // Dialog units to pixels, in the dialog font's scale. Our font runs wider
 // than the one the page's layout was drawn for: the horizontal units grow

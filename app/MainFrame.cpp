@@ -27,12 +27,13 @@
 #include "CDlgSaving.h"
 #include "CEditVideoStoryboard.h"
 #include "CJFIFDlg.h"
+#include "CUpdateDlg.h"
 #include "CommandIds.h"
 #include "CustomDialogBar.h"
+#include "DialogText.h"
 #include "DlgStitching.h"
 #include "DocumentCommands.h"
 #include "DocumentDialogs.h"
-#include "CUpdateDlg.h"
 #include "FrameEngineCallbacks.h"
 #include "NetPrintUploadHost.h"
 #include "OvHorizelApp.h"
@@ -48,9 +49,7 @@
 
 namespace {
 
-QString Str(unsigned id) {
-    return QString::fromUtf8(Res::LoadStr(id));
-}
+using DialogText::Str;
 
 constexpr int kStatusWidths[CMainFrame::kStatusPanes] = {120, 100, 200, 100, 120, 120, 120};
 constexpr const char* kBarsKey = "State";
@@ -180,8 +179,8 @@ void CMainFrame::FitMinimumToScreen() {
             frame = QMargins(0, std::max(style()->pixelMetric(QStyle::PM_TitleBarHeight), 32), 0, 0);
         }
         // Side borders are left out: a maximised window loses them.
-        minimum = minimum.boundedTo(screen->availableGeometry().size().shrunkBy(
-            QMargins(0, frame.top(), 0, frame.bottom())));
+        minimum = minimum.boundedTo(
+            screen->availableGeometry().size().shrunkBy(QMargins(0, frame.top(), 0, frame.bottom())));
     }
     if (minimum == minimumSize())
         return;
