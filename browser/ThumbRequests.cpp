@@ -207,6 +207,12 @@ void CThumbRequestQueue::Stop() {
         m_thread.join();
 }
 
+void CThumbRequestQueue::Restart() {
+    Stop();
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_run = true;
+}
+
 bool CThumbRequestQueue::WaitIdle(int milliseconds) {
     std::unique_lock<std::mutex> lock(m_lock);
     return m_idle.wait_for(lock, std::chrono::milliseconds(milliseconds),

@@ -163,6 +163,9 @@ public:
     // Ends the thread and waits for it; the program calls this at exit,
     // before the cache and the customers go.
     void Stop();
+    // Lets a stopped queue take requests again; the thread starts with the
+    // next one. For a process that runs more than one application object (tests).
+    void Restart();
     // True while nothing is queued and no build runs (for tests).
     bool WaitIdle(int milliseconds);
 

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QXmlStreamReader>
 
@@ -44,7 +45,9 @@ std::string GetNetPrintLogsFolder() {
     if (data.isEmpty())
         return {};
     const QString folder = data + "/ORVEXQXLOGS";
-    QDir().mkdir(folder);
+    // The data folder itself may not exist yet on a fresh account.
+    if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir())
+        return {};
     return QFile::encodeName(folder).toStdString();
 }
 

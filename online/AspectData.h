@@ -27,8 +27,8 @@ extern std::string g_strNetPrintHomeUrl;
 // Larger product files are not read: the list is a few lines.
 inline constexpr std::size_t kMaxAspectFileSize = 1 << 20;
 
-// The per-user logs folder "<data>/ORVEXQXLOGS", created (without parents)
-// when missing; "" when there is no per-user data folder.
+// The per-user logs folder "<data>/ORVEXQXLOGS", created with its parents
+// when missing; "" when there is no per-user data folder or it cannot be made.
 std::string GetNetPrintLogsFolder();
 // The path of "aspect.xml": beside the program (true) or in the logs folder
 // (false; "" when there is none).

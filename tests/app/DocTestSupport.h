@@ -6,7 +6,9 @@
 #include <QImage>
 #include <QString>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,11 +76,18 @@ class DocEnvironment {
 public:
     DocEnvironment() {
         AppProfile::SetPath(scratch / "profile.ini");
+        if (const char* data = std::getenv("XDG_DATA_HOME"))
+            savedData = data;
+        std::filesystem::create_directories(scratch.path() / "data");
         setenv("XDG_DATA_HOME", (scratch.path() / "data").c_str(), 1);
         ProjectFiles::SetReadableExtensions(ProjectFiles::kDefaultReadableExtensions);
     }
     ~DocEnvironment() {
-        unsetenv("XDG_DATA_HOME");
+        // Back to the test program's scratch data folder, never the user's.
+        if (savedData)
+            setenv("XDG_DATA_HOME", savedData->c_str(), 1);
+        else
+            unsetenv("XDG_DATA_HOME");
         ProjectFiles::SetReadableExtensions(ProjectFiles::kDefaultReadableExtensions);
     }
     // A small photo; the format follows the extension.
@@ -93,6 +102,7 @@ public:
     }
 
     TestData::ScratchDir scratch;
+    std::optional<std::string> savedData;
 };
 
 // A document with recording engines, callbacks and host attached.

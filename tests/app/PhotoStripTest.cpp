@@ -46,6 +46,8 @@ public:
 class PhotoStrip : public ::testing::Test {
 protected:
     void SetUp() override {
+        // An earlier test's application exit stops the request thread for good.
+        g_ThumbRequestQueue.Restart();
         CMapStringToObPlus::SetCacheRoot(env.scratch / "cache");
         doc = std::make_unique<COvHorizelDoc>();
         planar = new FakePlanarEngine;

@@ -111,3 +111,38 @@ TEST(AspectFiles, ReadTextFileAndTheLogsFolder) {
     else
         setenv("XDG_DATA_HOME", savedData.c_str(), 1);
 }
+
+TEST(AspectFiles, TheLogsFolderIsMadeWithItsParentsOrNotAtAll) {
+    TestData::ScratchDir scratch;
+    const char* saved = std::getenv("XDG_DATA_HOME");
+    const std::string savedData = saved ? saved : "";
+    WriteFile(scratch / "file", "x");
+    struct Case {
+        std::string data;
+        bool made;
+    };
+    const Case cases[] = {
+        {scratch / "fresh/account/share", true},
+        {scratch / "file", false},        // a file where the data folder should be
+        {scratch / "file/share", false},  // a file among its parents
+    };
+    for (const Case& c : cases) {
+        setenv("XDG_DATA_HOME", c.data.c_str(), 1);
+        const std::string logs = GetNetPrintLogsFolder();
+        std::vector<std::string> pending;
+        if (c.made) {
+            EXPECT_EQ(logs, c.data + "/ORVEXQXLOGS");
+            EXPECT_TRUE(std::filesystem::is_directory(logs));
+            EXPECT_EQ(ListPendingUploads(pending), logs + "/Panorama1.jpg");
+        } else {
+            EXPECT_EQ(logs, "") << c.data;
+            EXPECT_EQ(LoadAspectFile(false), "") << c.data;
+            EXPECT_EQ(ListPendingUploads(pending), "") << c.data;
+        }
+        EXPECT_TRUE(pending.empty());
+    }
+    if (savedData.empty())
+        unsetenv("XDG_DATA_HOME");
+    else
+        setenv("XDG_DATA_HOME", savedData.c_str(), 1);
+}
