@@ -101,6 +101,11 @@ CObListDataSource::~CObListDataSource() {
 void CObListDataSource::Serialize(Archive::Writer& ar) const {
     ar.WriteCount(static_cast<std::uint32_t>(m_objects.size()));
     for (const CSerialObject* object : m_objects) {
+        // A list read back keeps the null objects it came with.
+        if (!object) {
+            ar.WriteWord(0);
+            continue;
+        }
         ar.WriteObjectTag(object->ClassName(), object->Schema());
         object->Serialize(ar);
     }

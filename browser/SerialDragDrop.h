@@ -60,7 +60,8 @@ public:
 class CSerialObject;
 
 // A list of objects of their own serialisation. The sender's list borrows
-// its objects; a copy read back owns (and deletes) them.
+// its objects; a copy read back owns (and deletes) them. Entries may be null
+// (the archive's null object).
 class CObListDataSource : public CSerialDataSource {
 public:
     static constexpr const char* kClassName = "CObListDataSource";

@@ -14,10 +14,15 @@ scripts/deps.sh
 
 build=build/fuzz
 flags="-O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fsanitize=fuzzer-no-link"
+# Formgate and its plug-ins are shared libraries linked with --no-undefined,
+# so the sanitizer runtime must be a shared library too (clang links its
+# static one into executables only).
+runtime=$(dirname "$(clang -print-file-name=libclang_rt.asan-x86_64.so)")
+link="-fsanitize=address,undefined -shared-libasan -Wl,-rpath,$runtime"
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOVH_FUZZ=ON \
   -DOVH_BUILD_BENCH=OFF -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
-  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
-  -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+  -DCMAKE_EXE_LINKER_FLAGS="$link" -DCMAKE_SHARED_LINKER_FLAGS="$link" \
+  -DCMAKE_MODULE_LINKER_FLAGS="$link" >/dev/null
 # A target that does not build is reported below and the others still run.
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
@@ -30,6 +35,9 @@ nice -n 19 cmake --build "$build" -j"${OVH_FUZZ_JOBS:-3}" --target "${targets[@]
 
 found=0
 export QT_QPA_PLATFORM=offscreen
+# libFuzzer puts the C++ library ahead of the sanitizer runtime; that library
+# replaces no allocation function, so the order does not matter here.
+export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
 printf '%-16s %12s %8s  %s\n' target executions corpus result
 for t in "${targets[@]}"; do
   if [ ! -x "$build/tests/fuzz/fuzz_$t" ]; then

@@ -129,3 +129,20 @@ TEST(SerialDragDrop, FormatsInTheOrderAddedAndFileLists) {
     std::vector<std::string> empty;
     EXPECT_FALSE(CSerialDropTarget::GetDroppedFiles(&none, empty));
 }
+
+TEST(SerialDragDrop, NullObjectsInAListReadBackAndRenderAgain) {
+    Archive::Writer withNull;
+    withNull.WriteObjectTag(CObListDataSource::kClassName, 1);
+    withNull.WriteCount(3);
+    withNull.WriteWord(0);  // the archive's null object
+    withNull.WriteObjectTag("Note", 1);
+    Note("kept").Serialize(withNull);
+    withNull.WriteWord(0);
+    std::unique_ptr<CSerialDataSource> copy = CSerialDataSource::ReadObject(Bytes(withNull.Bytes()));
+    ASSERT_TRUE(copy);
+    const auto& objects = static_cast<CObListDataSource*>(copy.get())->Objects();
+    ASSERT_EQ(objects.size(), 3u);
+    EXPECT_EQ(objects[0], nullptr);
+    EXPECT_EQ(static_cast<Note*>(objects[1])->text, "kept");
+    EXPECT_EQ(copy->Render(), withNull.Bytes()) << "a copy read back is offered again as it came";
+}

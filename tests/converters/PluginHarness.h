@@ -164,7 +164,9 @@ struct ReadResult {
 
 // Reads a file through a converter: header, set-up, every band in the order
 // the converter asked for, clean-up. Rows come back in Picture's layout.
-inline ReadResult ReadThrough(const Plugin& plugin, IOStream& stream, int imageIndex = 0) {
+// Pictures of more than maxPixels are refused after the header as too big.
+inline ReadResult ReadThrough(const Plugin& plugin, IOStream& stream, int imageIndex = 0,
+                              std::uint64_t maxPixels = UINT64_MAX) {
     ReadResult result;
     auto* header = PLUGIN_ENTRY(plugin, RDReadHeader);
     auto* setup = PLUGIN_ENTRY(plugin, RDSetupReading);
@@ -189,6 +191,8 @@ inline ReadResult ReadThrough(const Plugin& plugin, IOStream& stream, int imageI
     };
     if (int code = header(&ctx, nullptr, 0))
         return finish(code);
+    if (std::uint64_t(ctx.width) * ctx.height > maxPixels)
+        return finish(ImExp::ErrorFileTooBig);
     ctx.accessModeInForce = ctx.accessMode == 3 ? ctx.rowOrder : ctx.accessMode;
     ctx.rowsPerBand = std::max(1, ctx.rowsPerBandWanted);
     if (ctx.accessModeInForce == 0)

@@ -35,13 +35,7 @@ FuzzSeeds MakeFuzzSeeds() {
     for (const char* name : {"seed.bmp", "seed.jpg", "seed.png", "seed.tif"}) {
         const std::string path = Fuzz::InputFile(nullptr, 0, name);
         Platform::EncodeImage(path, *Platform::FormatFromExtension(path), view);
-        std::FILE* f = std::fopen(path.c_str(), "rb");
-        std::vector<std::uint8_t> bytes(1 << 16);
-        bytes.resize(f ? std::fread(bytes.data(), 1, bytes.size(), f) : 0);
-        if (f)
-            std::fclose(f);
-        std::remove(path.c_str());
-        seeds.push_back({name, bytes});
+        seeds.push_back({name, Fuzz::TakeFile(path)});
     }
     return seeds;
 }

@@ -32,6 +32,17 @@ inline std::string InputFile(const std::uint8_t* data, std::size_t size, const s
     return path;
 }
 
+// A small file's bytes (for seeds a writer put in a file), then the file removed.
+inline std::vector<std::uint8_t> TakeFile(const std::string& path) {
+    std::vector<std::uint8_t> bytes(1 << 16);
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    bytes.resize(f ? std::fread(bytes.data(), 1, bytes.size(), f) : 0);
+    if (f)
+        std::fclose(f);
+    std::remove(path.c_str());
+    return bytes;
+}
+
 inline std::vector<std::uint8_t> Bytes(const std::string& s) {
     return {s.begin(), s.end()};
 }
