@@ -12,10 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QBuffer>
 #include <QCoreApplication>
-#include <QImage>
-#include <QRandomGenerator>
 
 #include <chrono>
 #include <cstdio>
@@ -27,6 +24,7 @@
 #include <vector>
 
 #include "CThumbsBrowser.h"
+#include "CameraPicture.h"
 #include "ExifFixture.h"
 
 namespace fs = std::filesystem;
@@ -45,26 +43,6 @@ void MakeOld(const std::string& path) {
     // A file changed in the last seconds counts as being written.
     struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
     ::utimensat(AT_FDCWD, path.c_str(), times, 0);
-}
-
-// A 4000 x 3000 picture with gradients, edges and noise (a few MB at q90).
-Fixture::Bytes CameraPicture() {
-    QImage image(4000, 3000, QImage::Format_RGB888);
-    QRandomGenerator random(7);
-    for (int y = 0; y < image.height(); ++y) {
-        uchar* row = image.scanLine(y);
-        for (int x = 0; x < image.width(); ++x) {
-            const int noise = int(random.bounded(24u));
-            row[3 * x] = uchar((x * 255 / 4000 + noise) & 0xFF);
-            row[3 * x + 1] = uchar((y * 255 / 3000 + noise) & 0xFF);
-            row[3 * x + 2] = uchar(((x / 50 + y / 50) % 2 ? 200 : 60) + noise / 2);
-        }
-    }
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG", 90);
-    const QByteArray bytes = buffer.data();
-    return Fixture::Bytes(bytes.begin(), bytes.end());
 }
 
 double Seconds(Clock::time_point since) {
@@ -115,7 +93,7 @@ void PhotoBench(const fs::path& root) {
     Fixture::CameraOptions options;
     options.makerNoteJpeg = false;  // the preview sits in the second directory
     const Fixture::Bytes photo =
-        Fixture::JpegWithApp1(Fixture::ExifPayload(Fixture::CameraExifBlock(options)), CameraPicture());
+        Fixture::JpegWithApp1(Fixture::ExifPayload(Fixture::CameraExifBlock(options)), BenchPictures::CameraPicture(7));
     for (int i = 0; i < 200; ++i) {
         const std::string path = (folder / ("IMG_" + std::to_string(1000 + i) + ".JPG")).string();
         if (!fs::exists(path))

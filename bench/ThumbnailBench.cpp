@@ -9,10 +9,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <QBuffer>
 #include <QCoreApplication>
-#include <QImage>
-#include <QRandomGenerator>
 
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +17,7 @@
 #include <vector>
 
 #include "CPaletteItem.h"
+#include "CameraPicture.h"
 #include "ExifFixture.h"
 
 namespace fs = std::filesystem;
@@ -35,27 +33,6 @@ fs::path BenchFolder() {
     return base / "ovhorizel-bench" / "thumbnails";
 }
 
-// A 4000 x 3000 picture with gradients, edges and noise, so the JPEG has a
-// camera-like size (a few megabytes at quality 90).
-Fixture::Bytes CameraPicture(int seed) {
-    QImage image(4000, 3000, QImage::Format_RGB888);
-    QRandomGenerator random(static_cast<quint32>(seed));
-    for (int y = 0; y < image.height(); ++y) {
-        uchar* row = image.scanLine(y);
-        for (int x = 0; x < image.width(); ++x) {
-            const int noise = int(random.bounded(24u));
-            row[3 * x] = uchar((x * 255 / 4000 + noise + seed * 17) & 0xFF);
-            row[3 * x + 1] = uchar((y * 255 / 3000 + noise) & 0xFF);
-            row[3 * x + 2] = uchar(((x / 50 + y / 50) % 2 ? 200 : 60) + noise / 2);
-        }
-    }
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG", 90);
-    const QByteArray bytes = buffer.data();
-    return Fixture::Bytes(bytes.begin(), bytes.end());
-}
-
 void MakePhotos() {
     const char* count = std::getenv("OVH_BENCH_PHOTOS");
     const int n = count ? std::max(1, std::atoi(count)) : 20;
@@ -67,7 +44,7 @@ void MakePhotos() {
     for (int i = 0; i < n; ++i) {
         const std::string path = (folder / ("IMG_" + std::to_string(1000 + i) + ".JPG")).string();
         if (!fs::exists(path))
-            Fixture::WriteFile(path, Fixture::JpegWithApp1(exif, CameraPicture(i)));
+            Fixture::WriteFile(path, Fixture::JpegWithApp1(exif, BenchPictures::CameraPicture(i)));
         // An old time stamp: a file changed in the last seconds counts as being written.
         struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
         ::utimensat(AT_FDCWD, path.c_str(), times, 0);
