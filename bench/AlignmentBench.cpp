@@ -1,25 +1,41 @@
 // The tiled model's global alignment on generated multi-row spheres of 60,
 // 120 or 200 photos (exact matches on a 40-pixel keypoint grid, half a pixel
 // of noise), one sphere a run so that the peak memory is that sphere's.
-// Prints the seconds (wall and processor) the alignment took, the steps and evaluations of the
-// final lmdif solve, the steps of the refinement before it, the root mean
-// square match distance, the worst angle against the truth and the peak
-// resident size; with --poses also every placed photo's pose. With
-// --from-placement lmdif starts from the placement poses (no refinement).
+// Prints the seconds (wall and processor) the alignment took, the steps,
+// Jacobians and evaluations of the final lmdif solve, the steps of the
+// refinement before it, the size of the solve's Jacobian and the work of one
+// dense QR of it, the root mean square match distance, the worst angle
+// against the truth and the peak resident size; with --poses also every
+// placed photo's pose. With --from-placement lmdif starts from the placement
+// poses (no refinement). With --qr-alone the bench then times MINPACK's QR
+// (qrfac, as lmdif calls it) by itself on a matrix of the same size, after
+// the alignment has freed its own, so that a loaded machine's figures can be
+// split into the QR and the rest by processor time.
 //
-// usage: align_bench [--from-placement] [--poses] [--lens] 60|120|200
+// With --make-sweep it instead writes a folder of photos for a whole-engine
+// run: 56 overlapping 256 x 192 views, one row swept over 330 degrees with a
+// handheld wobble, seen through a pinhole camera (focal 320) from a
+// 360-degree sphere strip such as `stitch_bench --tiled sphere --out` makes
+// of apartment-ring. Nothing of it is kept in the repository.
+//
+// usage: align_bench [--from-placement] [--poses] [--lens] [--qr-alone] 60|120|200
+//        align_bench --make-sweep STRIP FOLDER
 
 #include <sys/resource.h>
+
+#include <cminpack.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "SyntheticViews.h"
+#include "TextCodec.h"
 #include "TiledAlignment.h"
 
 namespace {
@@ -82,15 +98,100 @@ double RelativeError(const std::vector<TiledImagePose>& got, const std::vector<T
     return std::acos(std::max(-1.0, std::min(1.0, (trace - 1) / 2))) * 180 / kPi;
 }
 
+double ThreadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// Processor seconds of one column-pivoted QR of an m x n matrix by MINPACK's
+// qrfac, the factorisation lmdif runs on every Jacobian. Its loops are dense,
+// so its cost depends on the size alone, not on the entries.
+double TimeQrAlone(int m, int n) {
+    const std::size_t count = static_cast<std::size_t>(m) * static_cast<std::size_t>(n);
+    std::unique_ptr<double[]> a(new double[count]);
+    unsigned seed = 3;
+    for (std::size_t i = 0; i < count; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        a[i] = static_cast<double>((seed >> 16) % 2001) / 1000.0 - 1.0;
+    }
+    std::vector<int> ipvt(static_cast<std::size_t>(n));
+    std::vector<double> rdiag(static_cast<std::size_t>(n)), acnorm(rdiag), wa(rdiag);
+    const double start = ThreadSeconds();
+    qrfac(m, n, a.get(), m, 1, ipvt.data(), n, rdiag.data(), acnorm.data(), wa.data());
+    return ThreadSeconds() - start;
+}
+
 int Usage() {
-    std::fprintf(stderr, "usage: align_bench [--from-placement] [--poses] [--lens] 60|120|200\n");
+    std::fprintf(stderr,
+                 "usage: align_bench [--from-placement] [--poses] [--lens] [--qr-alone] 60|120|200\n"
+                 "       align_bench --make-sweep STRIP FOLDER\n");
     return 2;
+}
+
+// Writes the sweep photos of --make-sweep; the exit status.
+int MakeSweep(const std::string& stripPath, const std::string& folder) {
+    constexpr int kPhotos = 56, kWidth = 256, kHeight = 192, kSamples = 3;
+    constexpr double kFocal = 320.0, kSpan = 330.0;
+    CPanoElement strip(0);
+    if (!strip.Load(Platform::WideFromUtf8(stripPath)) || strip.GetBpp() != 24) {
+        std::fprintf(stderr, "align_bench: cannot load %s as a 24-bit picture\n", stripPath.c_str());
+        return 3;
+    }
+    // The strip is a full turn: its columns and rows are angles at the same
+    // scale, the horizon through its middle row. Its buffer is bottom-up.
+    const double scale = strip.GetWidth() / (2 * kPi);
+    const int height = strip.GetHeight();
+    unsigned seed = 11;
+    auto jitter = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return (static_cast<int>((seed >> 16) % 2001) - 1000) / 1000.0;
+    };
+    for (int i = 0; i < kPhotos; ++i) {
+        TiledImagePose pose;
+        pose.focal = kFocal;
+        pose.yaw = -kSpan / 2 + kSpan * i / (kPhotos - 1) + jitter();
+        pose.pitch = 2.0 * jitter();
+        pose.roll = 2.0 * jitter();
+        CPanoElement view(0);
+        view.CreateImage(true, kWidth, kHeight, true);
+        for (int y = 0; y < kHeight; ++y) {
+            std::uint8_t* row =
+                view.GetBits() + static_cast<std::ptrdiff_t>(kHeight - 1 - y) * view.GetStride();
+            for (int x = 0; x < kWidth; ++x) {
+                double sum[3] = {0, 0, 0};
+                for (int sy = 0; sy < kSamples; ++sy)
+                    for (int sx = 0; sx < kSamples; ++sx) {
+                        double ray[3], colour[3] = {255, 255, 255};
+                        Synthetic::PixelToRay(pose, x + (sx + 0.5) / kSamples - 0.5 - kWidth / 2,
+                                              y + (sy + 0.5) / kSamples - 0.5 - kHeight / 2, ray);
+                        const double lon = std::atan2(ray[0], ray[2]);
+                        const double lat = std::atan2(ray[1], std::hypot(ray[0], ray[2]));
+                        const double column = strip.GetWidth() / 2.0 + lon * scale;
+                        const double fromTop = height / 2.0 + lat * scale;
+                        Synthetic::Sample(strip, column, height - 1 - fromTop, colour);
+                        for (int k = 0; k < 3; ++k)
+                            sum[k] += colour[k];
+                    }
+                for (int k = 0; k < 3; ++k)
+                    row[3 * x + k] = static_cast<std::uint8_t>(std::lround(sum[k] / (kSamples * kSamples)));
+            }
+        }
+        char name[32];
+        std::snprintf(name, sizeof name, "/sweep-%02d.jpg", i + 1);
+        if (!view.Save(Platform::WideFromUtf8(folder + name))) {
+            std::fprintf(stderr, "align_bench: cannot save %s%s\n", folder.c_str(), name);
+            return 4;
+        }
+    }
+    std::printf("%d photos of %d x %d in %s\n", kPhotos, kWidth, kHeight, folder.c_str());
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool fromPlacement = false, printPoses = false, lens = false;
+    bool fromPlacement = false, printPoses = false, lens = false, qrAlone = false;
     const SphereLayout* layout = nullptr;
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
@@ -100,6 +201,10 @@ int main(int argc, char** argv) {
             printPoses = true;
         else if (arg == "--lens")
             lens = true;
+        else if (arg == "--qr-alone")
+            qrAlone = true;
+        else if (arg == "--make-sweep")
+            return a + 2 < argc ? MakeSweep(argv[a + 1], argv[a + 2]) : Usage();
         else
             for (const SphereLayout& l : kLayouts)
                 if (arg == std::to_string(l.photos))
@@ -137,11 +242,24 @@ int main(int argc, char** argv) {
                 4 * align.placementOrder.size() + (lens ? 3 : 0));
     // On a shared machine the wall time carries the other processes' load.
     std::printf("alignment_s: %.3f cpu_s: %.3f\n", seconds, cpuSeconds);
-    std::printf("lmdif: %d steps, %d evaluations, info %d\n", align.lastSteps, align.lastEvaluations,
+    // Each Jacobian is n evaluations, each trial step one, and the start one.
+    const int n = align.ParameterCount(), m = align.lastResiduals;
+    std::printf("lmdif: %d steps, %d jacobians, %d evaluations, info %d\n", align.lastSteps,
+                n > 0 ? (align.lastEvaluations - 1 - align.lastSteps) / n : 0, align.lastEvaluations,
                 align.lastInfo);
+    // qrfac's loops visit, for every pivot column j, every later column
+    // below row j twice (a dot product and an update): about m n^2 / 2
+    // element pairs and 2 m n^2 floating-point operations.
+    const double pairs = 0.5 * m * static_cast<double>(n) * n;
+    std::printf("jacobian: %d x %d, %.0f MB; qr: %.3g element pairs, %.3g flops\n", m, n,
+                8.0 * m * n / (1024.0 * 1024.0), pairs, 4 * pairs);
     std::printf("refinement: %d steps\n", align.lastRefineSteps);
     std::printf("rms_px: %.9f\nworst_deg: %.6f\n", align.lastRmsDistance, worst);
     std::printf("peak_rss_mb: %ld\n", usage.ru_maxrss / 1024);
+    if (qrAlone && m > 0 && n > 0) {
+        const double qrSeconds = TimeQrAlone(m, n);
+        std::printf("qr_alone_cpu_s: %.3f (%.2f ns an element pair)\n", qrSeconds, 1e9 * qrSeconds / pairs);
+    }
     if (printPoses)
         for (std::int32_t i : align.placementOrder)
             std::printf("pose %d: %.6f %.6f %.6f %.6f\n", i, align.poses[i].focal, align.poses[i].yaw,
