@@ -124,6 +124,10 @@ CShellTree::CShellTree(QWidget* parent) : QTreeWidget(parent) {
     setObjectName(QStringLiteral("32786"));
     setColumnCount(1);
     header()->hide();
+    // Long names widen the tree and bring a horizontal scroll bar, as in a
+    // file manager, instead of being cut.
+    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    header()->setStretchLastSection(false);
     setFrameShape(QFrame::NoFrame);
     setUniformRowHeights(true);
     setRootIsDecorated(true);

@@ -1,6 +1,5 @@
 #include "ShellNamespace.h"
 
-#include <QCollator>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -11,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 #include "RemovableMedia.h"
@@ -109,14 +109,40 @@ bool IsAtOrBelow(const std::string& target, const std::string& path) {
 }
 
 bool NameLess(const std::string& a, const std::string& b) {
-    static const QCollator collator = [] {
-        QCollator c;
-        c.setCaseSensitivity(Qt::CaseInsensitive);
-        c.setNumericMode(true);
-        return c;
-    }();
-    const int order = collator.compare(QFile::decodeName(a.c_str()), QFile::decodeName(b.c_str()));
-    return order != 0 ? order < 0 : a < b;
+    // Letters without case, runs of digits by their value ("img9" before
+    // "img10"); equal names fall back to their bytes.
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const auto ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[j]);
+        if (std::isdigit(ca) && std::isdigit(cb)) {
+            size_t ei = i, ej = j;
+            while (ei < a.size() && a[ei] == '0')
+                ++ei;
+            while (ej < b.size() && b[ej] == '0')
+                ++ej;
+            size_t di = ei, dj = ej;
+            while (di < a.size() && std::isdigit(static_cast<unsigned char>(a[di])))
+                ++di;
+            while (dj < b.size() && std::isdigit(static_cast<unsigned char>(b[dj])))
+                ++dj;
+            if (di - ei != dj - ej)
+                return di - ei < dj - ej;
+            const int order = a.compare(ei, di - ei, b, ej, dj - ej);
+            if (order != 0)
+                return order < 0;
+            i = di;
+            j = dj;
+            continue;
+        }
+        const int la = std::tolower(ca), lb = std::tolower(cb);
+        if (la != lb)
+            return la < lb;
+        ++i;
+        ++j;
+    }
+    if (i < a.size() || j < b.size())
+        return j < b.size();
+    return a < b;
 }
 
 bool IsSymlinkLoop(const std::string& path) {
@@ -162,7 +188,8 @@ bool HasSubFolders(const std::string& path) {
 
 std::vector<ShellFolderEntry> SubFolders(const std::string& path) {
     std::vector<ShellFolderEntry> out;
-    if (path.empty() || ::access(path.c_str(), R_OK | X_OK) != 0)
+    // A link back up the tree is never entered.
+    if (path.empty() || ::access(path.c_str(), R_OK | X_OK) != 0 || IsSymlinkLoop(path))
         return out;
     DIR* dir = ::opendir(path.c_str());
     if (!dir)
@@ -202,8 +229,7 @@ std::vector<ShellFolderEntry> RootChildren() {
         out.push_back(std::move(e));
     };
     const std::string home = HomePath();
-    special(Local(QDir::home().dirName().isEmpty() ? QStringLiteral("Home") : QDir::home().dirName()), home,
-            CIconExtractor::Place::Home);
+    special("Home", home, CIconExtractor::Place::Home);
     if (const std::string pictures = PicturesPath(); !pictures.empty())
         special(Local(QFileInfo(QFile::decodeName(pictures.c_str())).fileName()), pictures,
                 CIconExtractor::Place::Pictures);
