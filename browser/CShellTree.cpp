@@ -331,6 +331,20 @@ void CShellTree::Walk(QTreeWidgetItem* node, const std::string& target) {
             belowLength = path.size();
         }
     }
+    // A hidden folder on the way is shown when the browser is inside it.
+    const std::string nodePath = GetItemPath(node);
+    if (!below && !nodePath.empty() && target != nodePath && ShellNamespace::IsAtOrBelow(target, nodePath)) {
+        const std::string base = ShellNamespace::WithSlash(nodePath);
+        const size_t end = target.find('/', base.size());
+        const std::string next = target.substr(0, end);
+        ShellFolderEntry entry;
+        if (next.size() > base.size() && target[base.size()] == '.' &&
+            ShellNamespace::FolderEntry(next, entry)) {
+            below = MakeItem(entry);
+            below->setData(0, kMountRole, node->data(0, kMountRole));
+            node->addChild(below);
+        }
+    }
     if (below) {
         ExpandNode(below);
         Walk(below, target);
@@ -404,7 +418,14 @@ void CShellTree::ReRead(QTreeWidgetItem* item) {
     if (!item || !item->data(0, kFilledRole).toBool())
         return;
     GuardScope guard(m_bSelectGuard);
-    const std::vector<ShellFolderEntry> entries = ChildrenOf(item);
+    std::vector<ShellFolderEntry> entries = ChildrenOf(item);
+    // Hidden folders shown because the browser went into them stay while they exist.
+    for (int i = 0; i < item->childCount(); ++i) {
+        const std::string path = GetItemPath(item->child(i));
+        ShellFolderEntry hidden;
+        if (item->child(i)->text(0).startsWith('.') && ShellNamespace::FolderEntry(path, hidden))
+            entries.push_back(std::move(hidden));
+    }
     std::unordered_map<std::string, const ShellFolderEntry*> wanted;
     for (const ShellFolderEntry& entry : entries)
         wanted.emplace(KeyOf(entry.kind, entry.path), &entry);
@@ -478,8 +499,9 @@ void CShellTree::Refresh() {
     GuardScope guard(m_bSelectGuard);
     ReRead(Root());
     if (had) {
-        m_bFound = false;
-        if (Exists(selected))
+        // The selected node may have stayed through the re-read.
+        m_bFound = currentItem() && GetItemPath(currentItem()) == selected && Exists(selected);
+        if (!m_bFound && Exists(selected))
             SelectPath(selected, this);
         if (!m_bFound) {
             setCurrentItem(nullptr);

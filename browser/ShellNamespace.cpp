@@ -217,6 +217,18 @@ std::vector<ShellFolderEntry> SubFolders(const std::string& path) {
     return out;
 }
 
+bool FolderEntry(const std::string& path, ShellFolderEntry& entry) {
+    if (!IsFolder(path))
+        return false;
+    entry = ShellFolderEntry();
+    entry.kind = ShellFolderEntry::Kind::Folder;
+    entry.name = Leaf(path);
+    entry.path = path;
+    entry.hasChildren = !IsSymlinkLoop(path) && HasSubFolders(path);
+    entry.canRename = entry.canDelete = IsChangeable(path);
+    return true;
+}
+
 std::vector<ShellFolderEntry> RootChildren() {
     std::vector<ShellFolderEntry> out;
     auto special = [&out](const std::string& name, const std::string& path, CIconExtractor::Place place) {

@@ -42,6 +42,9 @@ std::vector<ShellFolderEntry> ComputerChildren();
 // nothing for a folder that cannot be read.
 std::vector<ShellFolderEntry> SubFolders(const std::string& path);
 
+// The entry of one folder as SubFolders would list it, hidden or not;
+// false when path is no folder.
+bool FolderEntry(const std::string& path, ShellFolderEntry& entry);
 // Whether path holds a visible subfolder; false when it cannot be entered
 // (no execute permission) or read.
 bool HasSubFolders(const std::string& path);

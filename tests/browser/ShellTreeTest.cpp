@@ -186,6 +186,15 @@ TEST_F(ShellTree, SelectingAFolderOpensItAndTheTreeFollowsOthersQuietly) {
     EXPECT_EQ(CShellTree::GetItemPath(tree.currentItem()), base + "/photos");
     EXPECT_EQ(host.opened.size(), 1u);
 
+    // A hidden folder appears when the browser is inside it, and stays
+    // through a refresh while it exists.
+    const std::string hidden = Folder(".cache/thumbs");
+    tree.SelectPath(hidden, &tree);
+    EXPECT_EQ(CShellTree::GetItemPath(tree.currentItem()), hidden);
+    tree.Refresh();
+    EXPECT_EQ(CShellTree::GetItemPath(tree.currentItem()), hidden);
+    tree.SelectPath(base + "/photos", &tree);
+
     // The parent of the selection; a trailing slash names the same folder.
     EXPECT_TRUE(tree.SelectParentFolder());
     EXPECT_EQ(CShellTree::GetItemPath(tree.currentItem()), base);
