@@ -148,8 +148,10 @@ CShellTree::CShellTree(QWidget* parent) : QTreeWidget(parent) {
     AddFolderListener(this);
     m_timer.setInterval(kCheckIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, [this] {
-        if (isVisible())
-            CheckSelection();
+        if (!isVisible())
+            return;
+        CheckMounts();
+        CheckSelection();
     });
     m_timer.start();
     CTabstopNavigator::AddWindow(this, CTabstopNavigator::FolderTree);
@@ -203,6 +205,7 @@ void CShellTree::SetOpenIcon(QTreeWidgetItem* item, bool open) {
 
 void CShellTree::FillRoot() {
     GuardScope guard(m_bSelectGuard);
+    m_mounts = ShellNamespace::RemovableMounts();
     clear();
     ShellFolderEntry desktop;
     desktop.kind = ShellFolderEntry::Kind::Special;
@@ -492,24 +495,44 @@ void CShellTree::ReRead(QTreeWidgetItem* item) {
 void CShellTree::Refresh() {
     if (m_bBusy || !Root())
         return;
-    std::string selected;
-    bool isVirtual = false;
-    const bool had = GetSelectedPath(selected, isVirtual);
     QTreeWidgetItem* current = currentItem();
+    const std::string selected = GetItemPath(current);
+    // A folder on a medium that went is not looked for again, even when its
+    // mount point stays behind.
+    bool keep = !selected.empty();
+    if (keep) {
+        const std::string mount = StdString(current->data(0, kMountRole));
+        if (!mount.empty()) {
+            const std::vector<std::string> mounts = ShellNamespace::RemovableMounts();
+            keep = std::find(mounts.begin(), mounts.end(), mount) != mounts.end();
+        }
+    }
     GuardScope guard(m_bSelectGuard);
     ReRead(Root());
-    if (had) {
+    if (selected.empty()) {
+        // A virtual place (or nothing) was selected: it stays if it is still there.
+        setCurrentItem(current && IsItem(current) ? current : nullptr);
+        return;
+    }
+    m_bFound = false;
+    if (keep) {
         // The selected node may have stayed through the re-read.
         m_bFound = currentItem() && GetItemPath(currentItem()) == selected && Exists(selected);
         if (!m_bFound && Exists(selected))
             SelectPath(selected, this);
-        if (!m_bFound) {
-            setCurrentItem(nullptr);
-            clearSelection();
-        }
-    } else if (current && IsItem(current)) {
-        setCurrentItem(current);
     }
+    if (!m_bFound) {
+        setCurrentItem(nullptr);
+        clearSelection();
+    }
+}
+
+void CShellTree::CheckMounts() {
+    std::vector<std::string> mounts = ShellNamespace::RemovableMounts();
+    if (mounts == m_mounts)
+        return;
+    m_mounts = std::move(mounts);
+    Refresh();
 }
 
 void CShellTree::CheckSelection() {

@@ -57,6 +57,9 @@ public:
     // The timer's work: a selected folder that vanished, or whose removable
     // medium went, refreshes the tree and leaves nothing selected.
     void CheckSelection();
+    // Also on the timer: removable media mounted or unmounted since the last
+    // look refresh the tree, so a card appears or leaves within 2 seconds.
+    void CheckMounts();
     // Deletes the selected folder to the trash (Delete key, command 32784).
     bool DeleteSelected();
     bool DeleteItem(QTreeWidgetItem* item);
@@ -117,5 +120,6 @@ private:
     bool m_bBusy = false;
     int m_bSelectGuard = 0;
     QTimer m_timer;
+    std::vector<std::string> m_mounts;
     static bool s_bLabelEditing;
 };

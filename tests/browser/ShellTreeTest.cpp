@@ -17,8 +17,10 @@
 #include <fstream>
 #include <map>
 
+#include "BrowserFixture.h"
 #include "BrowserHost.h"
 #include "BrowserLocations.h"
+#include "CImgThumbsBrowser.h"
 #include "CShellTree.h"
 #include "CTreeDropTarget.h"
 #include "CWin7Library.h"
@@ -246,6 +248,43 @@ TEST_F(ShellTree, AnUnmountedCardIsNoticedByTheTimerAndNothingStaysSelected) {
     mounts.clear();
     EXPECT_TRUE(WaitFor([&] { return tree.currentItem() == nullptr; }, 2 * CShellTree::kCheckIntervalMs));
     EXPECT_FALSE(ChildTexts(tree.Root()).contains("CARD"));
+}
+
+TEST_F(ShellTree, ACardMountedOrUnmountedAppearsOrLeavesWithinTwoChecks) {
+    const std::string card = Folder("media/CARD");
+    CShellTree tree;
+    tree.resize(300, 400);
+    tree.show();
+    tree.FillRoot();
+    EXPECT_FALSE(ChildTexts(tree.Root()).contains("CARD"));
+    mounts = {card};
+    EXPECT_TRUE(
+        WaitFor([&] { return ChildTexts(tree.Root()).contains("CARD"); }, 2 * CShellTree::kCheckIntervalMs));
+    mounts.clear();
+    EXPECT_TRUE(
+        WaitFor([&] { return !ChildTexts(tree.Root()).contains("CARD"); }, 2 * CShellTree::kCheckIntervalMs));
+}
+
+TEST_F(ShellTree, AFolderRemovedWhileShownEmptiesThePane) {
+    const std::string shown = Folder("shown");
+    Touch(shown + "/a.jpg", std::string(64, 'x'));
+    BrowserFixture::LoadScript script;
+    CThumbsBuilderThreads builder{
+        [&script] { return std::make_shared<BrowserFixture::ScriptedItem>(script); }};
+    {
+        CImgThumbsBrowser browser(builder);
+        g_pThumbsBrowser = &browser;
+        CShellTree tree;
+        tree.FillRoot();
+        tree.SelectPath(shown);
+        EXPECT_EQ(browser.ItemCount(), 1) << "the tree opened the folder in the browser";
+        fs::remove_all(shown);
+        tree.CheckSelection();
+        EXPECT_EQ(browser.ItemCount(), 0);
+        EXPECT_EQ(tree.currentItem(), nullptr);
+        g_pThumbsBrowser = nullptr;
+    }
+    builder.Stop();
 }
 
 TEST_F(ShellTree, AFolderRemovedWhileShownLeavesTheTreeOnTheNextCheck) {
