@@ -342,7 +342,7 @@ void CMainFrame::CreateBars() {
     folderBar_ = new CBrowserTreeBar(Str(193), this);
     // The tree joins the Tab ring and the folder listeners itself.
     folderTree_ = new CShellTree;
-    folderBar_->SetTree(folderTree_);
+    folderBar_->SetTree(folderTree_, folderTree_);
     folderTree_->FillRoot();
     folderTree_->RestoreSelection();
     folderBar_->Sizes().horz = folderBar_->Sizes().vert = {folderWidth, 480};
@@ -566,7 +566,6 @@ void CMainFrame::SetTask(int task) {
         // opens the folder of the last run.
         if (g_pThumbsBrowser && g_pThumbsBrowser->CurrentFolder().empty())
             OpenBrowserFolder(BrowserLocation::Make(BrowserLocation::kFolder, CurrentFolder().toStdString()), this);
-        folderTree_->SelectCurrentFolder();
         folderBar_->ShowCurrentFolder();
     }
     RecalcLayout();

@@ -18,8 +18,9 @@
 #include "CTreeDropTarget.h"
 #include "CWin7Library.h"
 #include "ShellNamespace.h"
+#include "ToolDlgParent.h"
 
-class CShellTree : public QTreeWidget, public ILibUpdate {
+class CShellTree : public QTreeWidget, public ILibUpdate, public IFolderTree {
     Q_OBJECT
 public:
     explicit CShellTree(QWidget* parent = nullptr);
@@ -42,11 +43,17 @@ public:
     // Selects the parent of the selected node; without a selection, the
     // folder above the browser's current one (nothing for one directly
     // below the root).
-    bool SelectParentFolder();
+    bool SelectParentFolder() override;
     // Selects the browser's current folder without reopening it.
-    void SelectCurrentFolder();
+    void SelectCurrentFolder() override;
     // Re-reads the tree, keeping the selection where it still exists.
-    void Refresh();
+    void Refresh() override;
+    // For the bar: the selected folder, and selecting one (which opens it).
+    bool GetSelectedFolder(std::string& path) const override {
+        bool isVirtual = false;
+        return GetSelectedPath(path, isVirtual) && !isVirtual;
+    }
+    void SelectFolder(const std::string& path) override { SelectPath(path); }
     // The selection in the profile: written as the path's bytes (and the
     // two-byte terminator) in hexadecimal.
     virtual bool RestoreSelection();
