@@ -26,6 +26,7 @@
 #include "BrowserLocations.h"
 #include "CImgThumbsBrowser.h"
 #include "CShellTree.h"
+#include "CThumbsView.h"
 #include "CThumbsWnd.h"
 #include "CDlgSaving.h"
 #include "CEditVideoStoryboard.h"
@@ -742,9 +743,12 @@ void CMainFrame::ApplyBarSizes() {
 }
 
 void CMainFrame::OnZoom(int value, int /*code*/) {
-    if (task_ == 1)
+    if (task_ == 1) {
         g_nThumbnailSize = value;
-    else
+        // The thumbnails take their new size at once.
+        if (CThumbsWnd* frame = view_->ThumbsWnd(); frame && frame->View())
+            frame->View()->UpdateScrollSizes();
+    } else
         view_->PictureView()->SetZoomIndex(value);
 }
 

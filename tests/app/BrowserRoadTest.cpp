@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "BrowserLocations.h"
+#include "BrowserSettings.h"
 #include "ButtonStrip.h"
 #include "CDlgPrompts.h"
 #include "CImgThumbsBrowser.h"
@@ -32,6 +33,7 @@
 #include "Screenshot.h"
 #include "TestData.h"
 #include "UiServices.h"
+#include "ZoomCtrl.h"
 
 namespace {
 
@@ -144,6 +146,15 @@ TEST(BrowserRoad, TheTreeOpensAPhotoFolderAndTwoChosenThumbnailsAreStitched) {
         QTest::mouseClick(f.View()->Strip()->AddButton(), Qt::LeftButton);
         QTest::qWait(20);
         ASSERT_EQ(f.Document().GetPhotoList().GetCount(), 2u);
+
+        // The zoom bar sizes the thumbnails at once.
+        const int before = p.browser().GetItemRect(0, p.pane().viewport()->width()).width();
+        const int zoom = g_nThumbnailSize;
+        f.TaskBar()->Zoom()->OnZoom(100, 0);
+        EXPECT_GT(p.browser().GetItemRect(0, p.pane().viewport()->width()).width(), before);
+        QTest::qWait(50);
+        SaveScreenshot(&f, "browser_task1_zoom100_1920x1080");
+        f.TaskBar()->Zoom()->OnZoom(zoom, 0);
 
         // "2. Stitch" builds them.
         f.SetTask(2);
