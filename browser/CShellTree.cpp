@@ -163,7 +163,11 @@ CShellTree::~CShellTree() {
     RemoveFolderListener(this);
     if (m_pLibraries && GetWin7Library() == m_pLibraries)
         m_pLibraries->RemoveListener(this);
+    // The nodes go while this tree still exists: the view's own teardown
+    // would otherwise report selection changes to a half-destroyed tree.
+    disconnect(this, nullptr, this, nullptr);
     m_bSelectGuard = 1;
+    clear();
 }
 
 bool CShellTree::IsLabelEditing() {
