@@ -23,6 +23,7 @@
 #include "CImgThumbsBrowser.h"
 #include "CShellTree.h"
 #include "CTreeDropTarget.h"
+#include "CVisitedFolders.h"
 #include "CWin7Library.h"
 #include "Screenshot.h"
 #include "ShellNamespace.h"
@@ -202,6 +203,19 @@ TEST_F(ShellTree, SelectingAFolderOpensItAndTheTreeFollowsOthersQuietly) {
     EXPECT_EQ(CShellTree::GetItemPath(tree.currentItem()), base);
     tree.SelectPath(target + "/");
     EXPECT_EQ(CShellTree::GetItemPath(tree.currentItem()), target);
+}
+
+TEST_F(ShellTree, TheVisitedStripsParentButtonMovesTheTreeUp) {
+    const std::string child = Folder("up/child");
+    CShellTree tree;
+    tree.FillRoot();
+    tree.SelectPath(child);
+    CVisitedFolders strip;
+    strip.Fill("0," + child);
+    EXPECT_EQ(strip.Combo()->currentText().toStdString(), child) << "the tree's choice is a recent place";
+    strip.ParentButton()->click();
+    EXPECT_EQ(CShellTree::GetItemPath(tree.currentItem()), base + "/up");
+    EXPECT_EQ(host.opened.back().first, "0," + base + "/up");
 }
 
 TEST_F(ShellTree, TheSelectionSurvivesInTheProfileAndAStaleOneIsDropped) {
