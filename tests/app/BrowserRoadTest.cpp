@@ -18,6 +18,7 @@
 #include "ButtonStrip.h"
 #include "CDlgPrompts.h"
 #include "CImgThumbsBrowser.h"
+#include "CPaletteItem.h"
 #include "CShellTree.h"
 #include "CThumbsView.h"
 #include "CThumbsWnd.h"
@@ -32,6 +33,7 @@
 #include "Profile.h"
 #include "Screenshot.h"
 #include "TestData.h"
+#include "ThumbRequests.h"
 #include "UiServices.h"
 #include "ZoomCtrl.h"
 
@@ -79,6 +81,9 @@ struct Program {
         watcher.stop();
         app.ExitInstance();
         UiServices::SetMessageHandler(nullptr);
+        // The exit stops the request thread for good; later tests of this
+        // process get it back.
+        g_ThumbRequestQueue.Restart();
     }
     CMainFrame& frame() { return *app.GetMainFrame(); }
     CImgThumbsBrowser& browser() { return *frame().View()->Browser(); }
@@ -114,6 +119,13 @@ TEST(BrowserRoad, TheTreeOpensAPhotoFolderAndTwoChosenThumbnailsAreStitched) {
         GTEST_SKIP() << "no shared photo folder " << kBoatRow;
     QTemporaryDir dir;
     const QString profile = dir.path() + "/profile.ini";
+    // The thumbnail cache of this run stays in its own folder.
+    const std::string cacheRoot = CMapStringToObPlus::CacheRoot();
+    CMapStringToObPlus::SetCacheRoot((dir.path() + "/cache").toStdString());
+    struct RestoreCache {
+        std::string root;
+        ~RestoreCache() { CMapStringToObPlus::SetCacheRoot(root); }
+    } restoreCache{cacheRoot};
     const std::string boatRow = Canonical(kBoatRow);
     {
         Program p(profile, {1920, 1080});
