@@ -24,13 +24,13 @@
 #include "BaseDialog.h"
 #include "BrowserGlobals.h"
 #include "BrowserLocations.h"
+#include "CDlgSaving.h"
+#include "CEditVideoStoryboard.h"
 #include "CImgThumbsBrowser.h"
+#include "CJFIFDlg.h"
 #include "CShellTree.h"
 #include "CThumbsView.h"
 #include "CThumbsWnd.h"
-#include "CDlgSaving.h"
-#include "CEditVideoStoryboard.h"
-#include "CJFIFDlg.h"
 #include "CUpdateDlg.h"
 #include "CommandIds.h"
 #include "CustomDialogBar.h"
@@ -566,7 +566,8 @@ void CMainFrame::SetTask(int task) {
         // The browser keeps its folder between tasks; the first time it
         // opens the folder of the last run.
         if (g_pThumbsBrowser && g_pThumbsBrowser->CurrentFolder().empty())
-            OpenBrowserFolder(BrowserLocation::Make(BrowserLocation::kFolder, CurrentFolder().toStdString()), this);
+            OpenBrowserFolder(BrowserLocation::Make(BrowserLocation::kFolder, CurrentFolder().toStdString()),
+                              this);
         folderBar_->ShowCurrentFolder();
     }
     RecalcLayout();

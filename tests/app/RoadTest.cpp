@@ -33,9 +33,9 @@
 
 #include "BrowserLocations.h"
 #include "CDlgPrompts.h"
-#include "CImgThumbsBrowser.h"
 #include "CDlgSaving.h"
 #include "CEditVideoStoryboard.h"
+#include "CImgThumbsBrowser.h"
 #include "CommandIds.h"
 #include "CustomDialogBar.h"
 #include "CustomTabCtrl.h"
