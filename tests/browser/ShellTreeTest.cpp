@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QThread>
 #include <QUrl>
@@ -336,6 +338,34 @@ TEST_F(ShellTree, RenameTakesAFreeNameOnlyAndIgnoresEmptyText) {
     // Places of the namespace itself cannot be renamed.
     EXPECT_FALSE(CShellTree::CanRename(tree.Root()));
     EXPECT_FALSE(tree.Root()->flags() & Qt::ItemIsEditable);
+}
+
+TEST_F(ShellTree, EscapeWhileRenamingCancelsAndAReturnCommits) {
+    const std::string old = Folder("edit/old");
+    CShellTree tree;
+    tree.resize(400, 600);
+    tree.show();
+    tree.FillRoot();
+    tree.SelectPath(old);
+    auto edit = [&](const QString& text, int key) {
+        tree.editItem(tree.currentItem(), 0);
+        auto* editor = tree.findChild<QLineEdit*>();
+        EXPECT_TRUE(CShellTree::IsLabelEditing());
+        if (!editor)
+            return;
+        editor->setText(text);
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(editor, &press);
+        WaitFor([] { return !CShellTree::IsLabelEditing(); }, 500);
+        WaitFor([] { return false; }, 20);
+    };
+    edit("cancelled", Qt::Key_Escape);
+    EXPECT_FALSE(CShellTree::IsLabelEditing());
+    EXPECT_TRUE(fs::exists(old));
+    EXPECT_FALSE(fs::exists(base + "/edit/cancelled"));
+    edit("kept", Qt::Key_Return);
+    EXPECT_TRUE(fs::is_directory(base + "/edit/kept"));
+    EXPECT_EQ(CShellTree::GetItemPath(tree.currentItem()), base + "/edit/kept");
 }
 
 TEST_F(ShellTree, DeleteMovesTheFolderToTheTrashAndSelectsTheNextOne) {
