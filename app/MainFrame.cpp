@@ -8,7 +8,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
-#include <QFileSystemModel>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -17,16 +16,21 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyle>
-#include <QTreeView>
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include "AppBrowserHost.h"
 #include "AppSettings.h"
 #include "BaseDialog.h"
 #include "BrowserGlobals.h"
+#include "BrowserLocations.h"
 #include "CDlgSaving.h"
 #include "CEditVideoStoryboard.h"
+#include "CImgThumbsBrowser.h"
 #include "CJFIFDlg.h"
+#include "CShellTree.h"
+#include "CThumbsView.h"
+#include "CThumbsWnd.h"
 #include "CUpdateDlg.h"
 #include "CommandIds.h"
 #include "CustomDialogBar.h"
@@ -59,6 +63,10 @@ constexpr int kStripHeight = 196;  // a cell, its caption band and the scroll ba
 constexpr int kCmdStitch = 32823;
 constexpr int kCmdRender = 32822;
 constexpr int kCmdInfo = 32836;
+// Commands the photo browser posts: its folder monitor saw a change, or a
+// file operation asks for the folder to be read again.
+constexpr int kCmdBeginReadFolder = 32779;
+constexpr int kCmdRefreshFolder = 32788;
 
 QString HexOf(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex());
@@ -139,6 +147,11 @@ void CMainFrame::SetPrintServices(PrintSetup::CPrinterServices* services, CQtPri
 
 CMainFrame::~CMainFrame() {
     idleTimer_.stop();
+    // The tree keeps its folder for the next start; the browser ends while
+    // this window still serves it.
+    folderTree_->SaveSelection();
+    view_->DestroyBrowser();
+    browserHost_.reset();
     if (printServices_) {
         printServices_->SetDocument(nullptr);
         printServices_->onPageRangeReset = nullptr;
@@ -235,6 +248,7 @@ void CMainFrame::OnCreate() {
     mainToolBar_->hide();
 
     CreateStatusBar();
+    browserHost_ = std::make_unique<CAppBrowserHost>(this);
     view_ = new COvHorizelView(doc_.get(), this);
     setCentralWidget(view_);
     connect(view_->Strip(), &CButtonStrip::Command, this, [this](int id) { router_.Execute(id); });
@@ -327,24 +341,15 @@ void CMainFrame::CreateBars() {
     const int folderWidth = check.MapDialogRect(QRect(0, 0, 138, 200)).width();
 
     folderBar_ = new CBrowserTreeBar(Str(193), this);
-    folderModel_ = new QFileSystemModel(this);
-    folderModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
-    folderModel_->setRootPath(QDir::rootPath());
-    folderTree_ = new QTreeView;
-    folderTree_->setModel(folderModel_);
-    for (int c = 1; c < folderModel_->columnCount(); ++c)
-        folderTree_->hideColumn(c);
-    folderTree_->header()->hide();
-    folderTree_->setFrameShape(QFrame::NoFrame);
-    folderBar_->SetTree(folderTree_);
+    // The tree joins the Tab ring and the folder listeners itself.
+    folderTree_ = new CShellTree;
+    folderBar_->SetTree(folderTree_, folderTree_);
+    folderTree_->FillRoot();
+    folderTree_->RestoreSelection();
     folderBar_->Sizes().horz = folderBar_->Sizes().vert = {folderWidth, 480};
     folderBar_->SetMinSizes(QSize(folderWidth, 180), QSize(folderWidth, 180), QSize(folderWidth, 180));
     folderBar_->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
     folderBar_->setMinimumWidth(folderWidth);
-    CTabstopNavigator::AddWindow(folderTree_, CTabstopNavigator::FolderTree);
-    connect(
-        folderTree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-        [this](const QModelIndex& index) { view_->Browser()->ShowFolder(folderModel_->filePath(index)); });
     folderBar_->hide();
 
     stitchBar_ = new CStitchDialogBar(Str(130), this);
@@ -544,10 +549,10 @@ void CMainFrame::SetTask(int task) {
         // A result dropped while the photos changed leaves the view too.
         if (view_->PictureView()->GetImage() != doc_->GetDisplayResult())
             view_->ShowResult(doc_->GetDisplayResult(), true);
-        const QString folder = view_->Browser()->Folder();
-        if (!folder.isEmpty())
+        const std::string folder = g_pThumbsBrowser ? g_pThumbsBrowser->CurrentFolder() : std::string();
+        if (!folder.empty())
             AppProfile::WriteProfileString(ProfileKeys::kFoldersDefault.section,
-                                           ProfileKeys::kFoldersDefault.key, folder.toStdString());
+                                           ProfileKeys::kFoldersDefault.key, folder);
     } else {
         ShowBars(true, true, false, false);
         SetStatusPanes(browseTexts_, false);
@@ -558,14 +563,12 @@ void CMainFrame::SetTask(int task) {
             folderBarDocked_ = true;
         }
         view_->ShowBrowser();
-        const QString folder = CurrentFolder();
-        const QModelIndex index = folderModel_->index(folder);
-        if (index.isValid()) {
-            folderTree_->setCurrentIndex(index);
-            folderTree_->scrollTo(index);
-        }
+        // The browser keeps its folder between tasks; the first time it
+        // opens the folder of the last run.
+        if (g_pThumbsBrowser && g_pThumbsBrowser->CurrentFolder().empty())
+            OpenBrowserFolder(BrowserLocation::Make(BrowserLocation::kFolder, CurrentFolder().toStdString()),
+                              this);
         folderBar_->ShowCurrentFolder();
-        view_->Browser()->ShowFolder(folder);
     }
     RecalcLayout();
     ApplyBarSizes();
@@ -611,8 +614,49 @@ void CMainFrame::AddFilesToProject(const std::vector<std::string>& files) {
 }
 
 void CMainFrame::AddSelectedPhotos() {
-    CFolderFilesStandIn* browser = view_->Browser();
-    commands_->OnAddSelectedImages(browser->SelectedFiles(), [browser] { browser->clearSelection(); });
+    CImgThumbsBrowser* browser = view_->Browser();
+    if (!browser)
+        return;
+    std::vector<std::string> files;
+    browser->GetSelectedFiles(files);
+    commands_->OnAddSelectedImages(files, [this, browser] {
+        browser->DeselectAll();
+        browser->UpdateStatus();
+        if (view_->ThumbsWnd())
+            view_->ThumbsWnd()->update();
+        if (IThumbsView* pane = browser->View())
+            pane->Invalidate();
+    });
+}
+
+void CMainFrame::OnBrowserCommand(int command) {
+    switch (command) {
+        case kCmdBeginReadFolder:
+        case kCmdRefreshFolder:
+            if (CImgThumbsBrowser* browser = view_->Browser())
+                browser->ReadFolder();
+            return;
+        case CImgThumbsBrowser::ID_FILEREADED:
+            // The picture is kept by the browser; task 1 shows no preview of it.
+            return;
+        default:
+            router_.Execute(command);
+    }
+}
+
+void CMainFrame::OnBrowserLocationOpened(const std::string& location, const void* sender) {
+    if (sender != folderTree_ && BrowserLocation::Kind(location) == BrowserLocation::kFolder)
+        folderTree_->SelectPath(BrowserLocation::Text(location), folderTree_);
+    if (CThumbsWnd* frame = view_->ThumbsWnd())
+        frame->AddVisitedFolder(location, sender);
+}
+
+void CMainFrame::EnableBrowserWindows(bool enable) {
+    folderTree_->setEnabled(enable);
+    if (CThumbsWnd* frame = view_->ThumbsWnd())
+        frame->setEnabled(enable);
+    if (COvHorizelApp* app = COvHorizelApp::Instance())
+        app->m_bBrowserWindowsDisabled = enable ? 0 : 1;
 }
 
 void CMainFrame::RefreshStitchPage() {
@@ -700,9 +744,12 @@ void CMainFrame::ApplyBarSizes() {
 }
 
 void CMainFrame::OnZoom(int value, int /*code*/) {
-    if (task_ == 1)
+    if (task_ == 1) {
         g_nThumbnailSize = value;
-    else
+        // The thumbnails take their new size at once.
+        if (CThumbsWnd* frame = view_->ThumbsWnd(); frame && frame->View())
+            frame->View()->UpdateScrollSizes();
+    } else
         view_->PictureView()->SetZoomIndex(value);
 }
 

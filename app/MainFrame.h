@@ -41,8 +41,8 @@ class CViewPrinting;
 namespace PrintSetup {
 class CPrinterServices;
 }
-class QTreeView;
-class QFileSystemModel;
+class CAppBrowserHost;
+class CShellTree;
 
 // A docked task bar hosting one task page in a scrolling parent; its floating
 // frame cannot be resized.
@@ -149,6 +149,14 @@ public:
     CMainToolBar* MainToolBar() const { return mainToolBar_; }
     CMyReBar* ReBar() const { return reBar_; }
     CBrowserTreeBar* FolderBar() const { return folderBar_; }
+    CShellTree* FolderTree() const { return folderTree_; }
+    // The photo browser's requests: commands its threads posted (32779 and
+    // 32788 re-read its folder), a location it opened (the tree and the
+    // visited-folders strip follow unless they sent it), and the windows
+    // showing folders disabled around a file operation.
+    void OnBrowserCommand(int command);
+    void OnBrowserLocationOpened(const std::string& location, const void* sender);
+    void EnableBrowserWindows(bool enable);
     CSizingControlBar* PhotoStripBar() const { return stripBar_; }
     CStitchDialogBar* StitchBar() const { return stitchBar_; }
     CSaveDialogBar* SaveBar() const { return saveBar_; }
@@ -194,6 +202,8 @@ private:
     bool screenWatched_ = false;
     // The document goes before the callbacks it holds pointers to.
     std::unique_ptr<CDocumentDialogs> dialogs_;
+    // Serves the photo browser while the window exists.
+    std::unique_ptr<CAppBrowserHost> browserHost_;
     std::unique_ptr<CFrameEngineCallbacks> callbacks_;
     std::unique_ptr<CNetPrintUploadHost> uploadHost_;
     std::unique_ptr<COvHorizelDoc> doc_;
@@ -211,8 +221,7 @@ private:
     QLabel* panes_[kStatusPanes] = {};
     QStringList browseTexts_;
     CBrowserTreeBar* folderBar_ = nullptr;
-    QTreeView* folderTree_ = nullptr;
-    QFileSystemModel* folderModel_ = nullptr;
+    CShellTree* folderTree_ = nullptr;
     CSizingControlBar* stripBar_ = nullptr;
     CEditVideoStoryboard* strip_ = nullptr;
     CStitchDialogBar* stitchBar_ = nullptr;

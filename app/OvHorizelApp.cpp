@@ -11,6 +11,7 @@
 #include "BrowserSettings.h"
 #include "CDlgOptions.h"
 #include "CImgThumbsBrowser.h"
+#include "CWin7Library.h"
 #include "CommandIds.h"
 #include "MainFrame.h"
 #include "ModuleThumbnailReader.h"
@@ -19,7 +20,6 @@
 #include "QtPrinterBackend.h"
 #include "ReadableExtensions.h"
 #include "PrintServiceUpload.h"
-#include "ServiceStandIns.h"
 #include "UpdateCheck.h"
 
 namespace {
@@ -95,7 +95,8 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
         return false;
     }
 
-    StandIn::CreateWin7Library();
+    // Start-up goes on without it: the tree then shows no libraries.
+    CreateWin7Library();
     m_dwUIThreadId = std::this_thread::get_id();
 
     m_bNotFirstLaunch = ProfileKeys::Read(ProfileKeys::kNotFirstLaunch) != 0;
@@ -152,7 +153,7 @@ int COvHorizelApp::ExitInstance() {
     SavePrinterSettings();
     if (g_pThumbsBrowser)
         g_pThumbsBrowser->ReleaseThumbCache();
-    StandIn::DestroyWin7Library();
+    DestroyWin7Library();
     return 0;
 }
 

@@ -3,90 +3,55 @@
 #include "CommandIds.h"
 #include "ViewPrinting.h"
 
-#include <QDir>
-#include <QFileIconProvider>
-#include <QMimeData>
-#include <QUrl>
-#include <QVBoxLayout>
-
-#include "BrowserGlobals.h"
+#include "CImgThumbsBrowser.h"
+#include "CThumbsWnd.h"
 #include "PictureView.h"
-#include "ReadableExtensions.h"
 #include "ResultViewRouting.h"
 #include "SkinAccess.h"
 #include "TabstopNavigator.h"
 
-CFolderFilesStandIn::CFolderFilesStandIn(QWidget* parent) : QListWidget(parent) {
-    setSelectionMode(QAbstractItemView::ExtendedSelection);
-    setViewMode(QListView::ListMode);
-    setFrameShape(QFrame::NoFrame);
-    setDragEnabled(true);
-    setDragDropMode(QAbstractItemView::DragOnly);
-    setDefaultDropAction(Qt::CopyAction);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Base, QColor::fromRgb(g_clrBrowserBackground));
-    pal.setColor(QPalette::Text, QColor::fromRgb(g_clrBrowserText));
-    setPalette(pal);
-}
-
-void CFolderFilesStandIn::ShowFolder(const QString& folder) {
-    folder_ = folder;
-    clear();
-    const QDir dir(folder);
-    QFileIconProvider icons;
-    for (const QFileInfo& info : dir.entryInfoList(QDir::Files, QDir::Name)) {
-        if (!IsReadableImageFile(info.fileName().toStdString()))
-            continue;
-        auto* item = new QListWidgetItem(icons.icon(info), info.fileName(), this);
-        item->setData(Qt::UserRole, info.absoluteFilePath());
-    }
-}
-
-QMimeData* CFolderFilesStandIn::mimeData(const QList<QListWidgetItem*>& items) const {
-    QMimeData* data = QListWidget::mimeData(items);
-    QList<QUrl> urls;
-    for (const QListWidgetItem* item : items)
-        urls << QUrl::fromLocalFile(item->data(Qt::UserRole).toString());
-    if (data)
-        data->setUrls(urls);
-    return data;
-}
-
-std::vector<std::string> CFolderFilesStandIn::SelectedFiles() const {
-    std::vector<std::string> files;
-    for (int i = 0; i < count(); ++i)
-        if (item(i)->isSelected())
-            files.push_back(item(i)->data(Qt::UserRole).toString().toStdString());
-    return files;
-}
-
 COvHorizelView::COvHorizelView(IPictureViewDocument* document, QWidget* parent) : QWidget(parent) {
     stack_ = new QStackedLayout(this);
     stack_->setContentsMargins(0, 0, 0, 0);
-    // The browser frame: the button strip above the files.
-    browserPage_ = new QWidget(this);
-    auto* column = new QVBoxLayout(browserPage_);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    strip_ = new CButtonStrip(browserPage_);
-    browser_ = new CFolderFilesStandIn(browserPage_);
-    column->addWidget(strip_);
-    column->addWidget(browser_, 1);
+    // The program's one browser exists before its frame, which shows it.
+    browser_ = std::make_unique<CImgThumbsBrowser>();
+    g_pThumbsBrowser = browser_.get();
+    browser_->StartFolderMonitor();
+    thumbsWnd_ = new CThumbsWnd(this);
     picture_ = new CPictureView(document, this);
-    stack_->addWidget(browserPage_);
+    stack_->addWidget(thumbsWnd_);
     stack_->addWidget(picture_);
-    CTabstopNavigator::AddWindow(browser_, CTabstopNavigator::ThumbnailView);
     CTabstopNavigator::AddWindow(picture_, CTabstopNavigator::PictureView);
 }
 
+COvHorizelView::~COvHorizelView() {
+    DestroyBrowser();
+}
+
+void COvHorizelView::DestroyBrowser() {
+    if (!browser_)
+        return;
+    browser_->StopFolderMonitor();
+    delete thumbsWnd_;
+    thumbsWnd_ = nullptr;
+    if (g_pThumbsBrowser == browser_.get())
+        g_pThumbsBrowser = nullptr;
+    browser_.reset();
+}
+
+CButtonStrip* COvHorizelView::Strip() const {
+    return thumbsWnd_ ? thumbsWnd_->Strip() : nullptr;
+}
+
 void COvHorizelView::ShowBrowser() {
-    stack_->setCurrentWidget(browserPage_);
+    if (thumbsWnd_)
+        stack_->setCurrentWidget(thumbsWnd_);
 }
 void COvHorizelView::ShowPictureView() {
     stack_->setCurrentWidget(picture_);
 }
 bool COvHorizelView::IsBrowserShown() const {
-    return stack_->currentWidget() == browserPage_;
+    return thumbsWnd_ && stack_->currentWidget() == thumbsWnd_;
 }
 
 QString COvHorizelView::GetZoomText() const {

@@ -1,53 +1,41 @@
 #pragma once
 // The main view: a container for the photo browser (task 1) and the picture
 // view (tasks 2 and 3), each filling it; the zoom commands go to the picture
-// view. Until the photo browser exists, CFolderFilesStandIn lists the image
-// files of a folder in its place.
+// view. The view makes the program's browser model (g_pThumbsBrowser) and
+// its frame, CThumbsWnd.
 
-#include <QListWidget>
 #include <QStackedLayout>
 #include <QWidget>
 
-#include <functional>
+#include <memory>
 #include <string>
-#include <vector>
 #include "ButtonStrip.h"
 #include "CommandRouter.h"
 
+class CImgThumbsBrowser;
 class CPictureView;
+class CThumbsWnd;
 class CViewPrinting;
 namespace PanoramaLib {
 class IPanoElement;
 }
 class IPictureViewDocument;
 
-// Stand-in for the photo browser: the readable image files of one folder.
-class CFolderFilesStandIn : public QListWidget {
-    Q_OBJECT
-public:
-    explicit CFolderFilesStandIn(QWidget* parent = nullptr);
-    void ShowFolder(const QString& folder);
-    const QString& Folder() const { return folder_; }
-    std::vector<std::string> SelectedFiles() const;
-
-protected:
-    // Dragged files go as a file list, which the photo strip takes.
-    QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override;
-    // Copies only: a drop never takes a file out of the list.
-    Qt::DropActions supportedDropActions() const override { return Qt::CopyAction; }
-
-private:
-    QString folder_;
-};
-
 class COvHorizelView : public QWidget, public ICommandTarget {
     Q_OBJECT
 public:
     COvHorizelView(IPictureViewDocument* document, QWidget* parent = nullptr);
+    ~COvHorizelView() override;
 
-    CFolderFilesStandIn* Browser() const { return browser_; }
+    // The photo browser model; null once DestroyBrowser ran.
+    CImgThumbsBrowser* Browser() const { return browser_.get(); }
+    // The browser's frame: strips and thumbnails.
+    CThumbsWnd* ThumbsWnd() const { return thumbsWnd_; }
     // The Add/Remove strip above the browser.
-    CButtonStrip* Strip() const { return strip_; }
+    CButtonStrip* Strip() const;
+    // Ends the browser (its frame first) while the program's host still
+    // serves it; the window's destruction does it otherwise.
+    void DestroyBrowser();
     CPictureView* PictureView() const { return picture_; }
     void ShowBrowser();
     void ShowPictureView();
@@ -69,9 +57,8 @@ public:
 
 private:
     QStackedLayout* stack_;
-    QWidget* browserPage_;
-    CButtonStrip* strip_;
-    CFolderFilesStandIn* browser_;
+    std::unique_ptr<CImgThumbsBrowser> browser_;
+    CThumbsWnd* thumbsWnd_ = nullptr;
     CPictureView* picture_;
     CViewPrinting* printing_ = nullptr;
 };

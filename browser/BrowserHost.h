@@ -32,6 +32,14 @@ public:
     virtual void WriteProfileInt(const char* /*section*/, const char* /*key*/, int /*value*/) {}
     virtual void WriteProfileString(const char* /*section*/, const char* /*key*/,
                                     const std::string& /*value*/) {}
+    virtual std::string GetProfileString(const char* /*section*/, const char* /*key*/,
+                                         const std::string& fallback) {
+        return fallback;
+    }
+    // A location ("<kind>,<text>") was opened in the browser by sender (the
+    // folder tree, the visited-folders strip, or another caller): the main
+    // window lets the others follow it.
+    virtual void OnLocationOpened(const std::string& /*location*/, const void* /*sender*/) {}
     // The program's main window: the owner of questions and menus.
     virtual QWidget* MainWindow() { return nullptr; }
 

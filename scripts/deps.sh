@@ -13,6 +13,8 @@ packages=(
   libcurl4-openssl-dev
   poppler-utils
   clang libclang-rt-14-dev
+  # to run the program by hand without a display and grab its window
+  xvfb x11-apps
 )
 
 lock_wait=${OVH_DEPS_LOCK_WAIT:-600}

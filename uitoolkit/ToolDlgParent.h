@@ -18,19 +18,46 @@ public:
 };
 
 // The "Folders" bar: a sizing bar holding the folder tree.
+#include <string>
+
 #include "SizingControlBar.h"
+
+// The operations of the folder tree that its bar drives (the tree lives in
+// the photo browser, which builds on this toolkit).
+class IFolderTree {
+public:
+    virtual ~IFolderTree() = default;
+    // The selected folder; false when none is selected.
+    virtual bool GetSelectedFolder(std::string& path) const = 0;
+    virtual bool SelectParentFolder() = 0;
+    // Selects the browser's current folder without reopening it.
+    virtual void SelectCurrentFolder() = 0;
+    virtual void Refresh() = 0;
+    virtual void SelectFolder(const std::string& path) = 0;
+};
+
 class CBrowserTreeBar : public CSizingControlBarCF {
     Q_OBJECT
 public:
     CBrowserTreeBar(const QString& title, QWidget* parent = nullptr);
     static constexpr int kId = 1001;
     static constexpr int kTreeId = 32786;
-    void SetTree(QWidget* tree);
+    // The tree window and its operations (may be the same object).
+    void SetTree(QWidget* tree, IFolderTree* operations = nullptr);
     QWidget* Tree() const { return tree_; }
-    // Shows the tree (its current folder selected by the owner) and drops
-    // the bar's close button.
+    // The selected folder, or "".
+    std::string GetSelectedPath() const;
+    // Selects the parent of the selected folder.
+    void EnsureSelection();
+    // Selects the browser's current folder, shows the tree and drops the
+    // bar's close button.
     void ShowCurrentFolder();
+    // Re-reads the tree without flicker; nothing while the tree is hidden.
+    void RefreshTree();
+    // Selects path unless the tree itself sent it.
+    void SelectPath(const QObject* sender, const std::string& path);
 
 private:
     QWidget* tree_ = nullptr;
+    IFolderTree* operations_ = nullptr;
 };

@@ -31,9 +31,11 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "BrowserLocations.h"
 #include "CDlgPrompts.h"
 #include "CDlgSaving.h"
 #include "CEditVideoStoryboard.h"
+#include "CImgThumbsBrowser.h"
 #include "CommandIds.h"
 #include "CustomDialogBar.h"
 #include "CustomTabCtrl.h"
@@ -49,6 +51,14 @@
 #include "ZoomCtrl.h"
 
 namespace {
+
+// Runs the event loop until done() holds or 10 seconds pass.
+template <typename Done>
+bool WaitUntil(Done done) {
+    for (int i = 0; i < 1000 && !done(); ++i)
+        QTest::qWait(10);
+    return done();
+}
 
 std::string Boat(int i) {
     return std::string(OVH_SAMPLES_DIR) + "/boat-row/boat" + std::to_string(i) + ".jpg";
@@ -430,14 +440,23 @@ TEST(Road, FilesDraggedFromTheTaskOneListJoinTheProject) {
     Road r(2);
     CMainFrame& f = r.frame();
     f.SetTask(1);
-    CFolderFilesStandIn* list = f.View()->Browser();
-    list->ShowFolder(QString::fromUtf8(OVH_SAMPLES_DIR) + "/boat-row");
-    QListWidgetItem* third = list->findItems("boat3.jpg", Qt::MatchExactly).value(0);
-    ASSERT_NE(third, nullptr);
-    EXPECT_TRUE(list->dragEnabled());
-    list->setCurrentItem(third);
-    std::unique_ptr<QMimeData> data(list->model()->mimeData(list->selectionModel()->selectedIndexes()));
-    ASSERT_NE(data, nullptr);
+    CImgThumbsBrowser* browser = f.View()->Browser();
+    ASSERT_NE(browser, nullptr);
+    OpenBrowserFolder("0," + std::string(OVH_SAMPLES_DIR) + "/boat-row", nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return browser->ItemCount() >= 3; }));
+    const std::vector<std::string> paths = browser->Paths();
+    const auto third = std::find(paths.begin(), paths.end(), Boat(3));
+    ASSERT_NE(third, paths.end());
+    browser->DeselectAllExcept(static_cast<int>(third - paths.begin()));
+    browser->SetSelected(static_cast<int>(third - paths.begin()), true);
+    // The browser's drag carries its selection as a file list.
+    std::vector<std::string> selected;
+    browser->GetSelectedFiles(selected);
+    auto data = std::make_unique<QMimeData>();
+    QList<QUrl> urls;
+    for (const std::string& path : selected)
+        urls << QUrl::fromLocalFile(QString::fromStdString(path));
+    data->setUrls(urls);
     CEditVideoStoryboard* strip = f.PhotoStrip();
     const QPoint at = StripCell(f, 1);
     QDragEnterEvent enter(at, Qt::CopyAction, data.get(), Qt::LeftButton, {});

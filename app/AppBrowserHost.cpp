@@ -1,0 +1,83 @@
+#include "AppBrowserHost.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <QThread>
+
+#include "CImgThumbsBrowser.h"
+#include "MainFrame.h"
+#include "Profile.h"
+#include "ReadableExtensions.h"
+
+CAppBrowserHost::CAppBrowserHost(CMainFrame* frame) : m_frame(frame) {
+    SetBrowserHost(this);
+}
+
+CAppBrowserHost::~CAppBrowserHost() {
+    SetBrowserHost(nullptr);
+}
+
+bool CAppBrowserHost::HasBrowserSelection() {
+    return g_pThumbsBrowser && g_pThumbsBrowser->HasSelection();
+}
+
+bool CAppBrowserHost::IsReadableImageFile(const std::string& path) {
+    return ::IsReadableImageFile(path);
+}
+
+void CAppBrowserHost::EnableBrowserWindows(bool enable) {
+    if (m_frame)
+        m_frame->EnableBrowserWindows(enable);
+}
+
+void CAppBrowserHost::PostMainWindowCommand(int command) {
+    // From any thread: the command runs later on the window's thread.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [frame = m_frame, command] {
+            if (frame)
+                frame->OnBrowserCommand(command);
+        },
+        Qt::QueuedConnection);
+}
+
+void CAppBrowserHost::SetStatusPanes(const std::vector<std::string>& texts, int /*flag*/) {
+    QStringList list;
+    for (const std::string& text : texts)
+        list << QString::fromStdString(text);
+    // The browser's texts are kept, to show again whenever task 1 returns.
+    auto show = [frame = m_frame, list] {
+        if (frame)
+            frame->SetStatusPanes(list, true);
+    };
+    if (QThread::currentThread() == QCoreApplication::instance()->thread())
+        show();
+    else
+        QMetaObject::invokeMethod(QCoreApplication::instance(), show, Qt::QueuedConnection);
+}
+
+int CAppBrowserHost::GetProfileInt(const char* section, const char* key, int fallback) {
+    return AppProfile::GetProfileInt(section, key, fallback);
+}
+
+void CAppBrowserHost::WriteProfileInt(const char* section, const char* key, int value) {
+    AppProfile::WriteProfileInt(section, key, value);
+}
+
+void CAppBrowserHost::WriteProfileString(const char* section, const char* key, const std::string& value) {
+    AppProfile::WriteProfileString(section, key, value);
+}
+
+std::string CAppBrowserHost::GetProfileString(const char* section, const char* key,
+                                              const std::string& fallback) {
+    return AppProfile::GetProfileString(section, key, fallback);
+}
+
+QWidget* CAppBrowserHost::MainWindow() {
+    return m_frame;
+}
+
+void CAppBrowserHost::OnLocationOpened(const std::string& location, const void* sender) {
+    if (m_frame)
+        m_frame->OnBrowserLocationOpened(location, sender);
+}

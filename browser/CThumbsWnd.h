@@ -1,0 +1,56 @@
+#pragma once
+// The photo browser's frame in task 1: the button strip (Add, Remove) and
+// the visited-folders strip on top, the thumbnails below. The details list
+// is another content the frame can show instead of the thumbnails
+// (CreateFilesList); without one the thumbnails always show.
+
+#include <QWidget>
+
+#include <string>
+
+class CButtonStrip;
+class CImgThumbsBrowser;
+class CThumbsView;
+class CVisitedFolders;
+
+class CThumbsWnd : public QWidget {
+    Q_OBJECT
+public:
+    explicit CThumbsWnd(QWidget* parent = nullptr);
+    ~CThumbsWnd() override;
+
+    // The program's browser (g_pThumbsBrowser).
+    virtual CImgThumbsBrowser* GetBrowser() const;
+
+    // Shows the details list (true) or the thumbnails (false).
+    void SetViewMode(bool list);
+    // The mode the profile asks for ("BROWSER" "VIEWLIST").
+    void ActivateView();
+    // The visited-folders strip shows location, unless it sent it itself.
+    void AddVisitedFolder(const std::string& location, const void* sender);
+    // Refused while the thumbnail view holds the mouse; else the view goes
+    // first, then the frame (later, from the event loop).
+    bool DestroyWindow();
+
+    CThumbsView* View() const { return m_pView; }
+    CButtonStrip* Strip() const { return m_strip; }
+    CVisitedFolders* Visited() const { return m_visited; }
+    QWidget* FilesList() const { return m_pList; }
+
+protected:
+    virtual CThumbsView* CreateThumbsView();
+    // The details list; none here (the list view plugs in by overriding).
+    virtual QWidget* CreateFilesList() { return nullptr; }
+    virtual void CreateContent();
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    void Layout();
+
+    CThumbsView* m_pView = nullptr;
+    CVisitedFolders* m_visited = nullptr;
+    CButtonStrip* m_strip = nullptr;
+    QWidget* m_pList = nullptr;
+    bool m_bShowStrips = true;
+};
