@@ -1,11 +1,15 @@
 // Runs the planar engine headless on a set of photos and prints one fact a
 // line: status, unmatched photos, stage times, peak memory and the size of
-// the full-size result. With --tiled, the tiled engine on a cylinder or a
-// sphere instead (full-size render at elevation, azimuth and tilt 0), and
-// then also the fitted poses: "focal: <pixels>" (mean over the placed
-// photos) and "pose <i>: yaw pitch roll" in degrees for every photo, each
-// photo's focal, and the final solve's evaluations, steps, the steps of the
-// refinement before it and the root mean square match distance.
+// the full-size result. Every stage time and the total carry the CPU seconds
+// (user and system, all threads) spent meanwhile beside them, and the last
+// line is the whole run's: "cpu_s: <total> user <u> sys <s>", photo loading
+// included, the figure to hold against another program's /usr/bin/time.
+// With --tiled, the tiled engine on a cylinder or a sphere instead
+// (full-size render at elevation, azimuth and tilt 0), and then also the
+// fitted poses: "focal: <pixels>" (mean over the placed photos) and
+// "pose <i>: yaw pitch roll" in degrees for every photo, each photo's focal,
+// and the final solve's evaluations, steps, the steps of the refinement
+// before it and the root mean square match distance.
 // With --stage-memory, a "memory <stage>:" line follows every stage time:
 // the stage's own peak resident size, the resident size at its end, and the
 // heap in use and held free by the allocator then (megabytes).
@@ -41,6 +45,23 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point from) {
     return std::chrono::duration<double>(Clock::now() - from).count();
+}
+
+// CPU time of the whole process so far (user and system, every thread).
+struct CpuTime {
+    double user = 0, system = 0;
+    double Total() const { return user + system; }
+};
+
+CpuTime CpuNow() {
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
+    return {seconds(usage.ru_utime), seconds(usage.ru_stime)};
+}
+
+double CpuSince(const CpuTime& from) {
+    return CpuNow().Total() - from.Total();
 }
 
 // A "Vm...:" figure of /proc/self/status in kilobytes, or -1.
@@ -116,6 +137,7 @@ public:
         current = name;
         g_stageMemory.StageStarts();
         started = Clock::now();
+        startedCpu = CpuNow();
     }
     bool SetProgress(int, int position) override {
         // The arrangement ends where compositing starts: the first progress
@@ -126,6 +148,7 @@ public:
             current = "compositing";
             g_stageMemory.StageStarts();
             started = Clock::now();
+            startedCpu = CpuNow();
         }
         if (current && std::strcmp(current, arranging) == 0 && arrangementStart < 0)
             arrangementStart = position;
@@ -137,7 +160,7 @@ public:
 
     void Close() {
         if (current) {
-            std::printf("stage %s: %.3f\n", current, Seconds(started));
+            std::printf("stage %s: %.3f cpu %.3f\n", current, Seconds(started), CpuSince(startedCpu));
             g_stageMemory.StageEnds(current);
         }
         current = nullptr;
@@ -146,6 +169,7 @@ public:
 private:
     const char* current = nullptr;
     Clock::time_point started;
+    CpuTime startedCpu;
     int arrangementStart = -1;
 };
 
@@ -173,6 +197,8 @@ const char kUsage[] =
     "Stitches the photos (a folder stands for its .jpg, .jpeg, .png, .tif, .tiff and .bmp\n"
     "files, in name order) and prints the build status, the unmatched photos (indices\n"
     "among the photos that loaded), stage times, peak memory and the result's size.\n"
+    "Each stage time and the total are followed by the CPU seconds (user and system,\n"
+    "all threads) spent meanwhile; the last line, \"cpu_s:\", is the whole run's.\n"
     "Photos that cannot be loaded are reported and left out. --out saves the result\n"
     "(.jpg, .jpeg, .png, .tif, .tiff or .bmp). --preset N is a lens preset from 0 to 9.\n"
     "--threads N uses N worker threads (1 to 1024). --stage-memory adds a line after\n"
@@ -287,6 +313,7 @@ void PrintPeakMemory() {
 int RunTiled(std::vector<PanoramaLib::IPanoElement*>& photos, SurfaceKind kind, bool lens,
              const std::string& out) {
     const auto start = Clock::now();
+    const CpuTime startCpu = CpuNow();
     CDibManager manager;
     CFreeThreading threads;
     PanoramaLib::ITiledPanorama* engine = CreateTiledPanorama(&manager);
@@ -337,10 +364,10 @@ int RunTiled(std::vector<PanoramaLib::IPanoElement*>& photos, SurfaceKind kind, 
         for (std::size_t i = 0; i < poses.size(); ++i)
             std::printf("photo focal %zu: %.3f\n", i, poses[i].focal);
         const Tiled_Panorama::CPoseAlignment& align = tiledEngine->Alignment();
-        std::printf("solve: %d evaluations, %d steps, %d refinement steps, rms %.6f px\n", align.lastEvaluations,
-                    align.lastSteps, align.lastRefineSteps, align.lastRmsDistance);
+        std::printf("solve: %d evaluations, %d steps, %d refinement steps, rms %.6f px\n",
+                    align.lastEvaluations, align.lastSteps, align.lastRefineSteps, align.lastRmsDistance);
     }
-    std::printf("total: %.3f\n", Seconds(start));
+    std::printf("total: %.3f cpu %.3f\n", Seconds(start), CpuSince(startCpu));
     PrintPeakMemory();
     engine->Release();
     return code;
@@ -358,6 +385,7 @@ struct PlanarSettings {
 int RunPlanar(std::vector<PanoramaLib::IPanoElement*>& photos, const PlanarSettings& settings,
               const std::string& out) {
     const auto start = Clock::now();
+    const CpuTime startCpu = CpuNow();
     CDibManager manager;
     PanoramaLib::IHVPanorama* engine = CreateHVPanorama(&manager);
     HVPanoramaOptions options;
@@ -397,7 +425,7 @@ int RunPlanar(std::vector<PanoramaLib::IPanoElement*>& photos, const PlanarSetti
         std::fprintf(stderr, "stitch_bench: no panorama: build status %d (%s)\n", report->status,
                      StatusMeaning(report->status));
     }
-    std::printf("total: %.3f\n", Seconds(start));
+    std::printf("total: %.3f cpu %.3f\n", Seconds(start), CpuSince(startCpu));
     PrintPeakMemory();
     engine->Release();
     return code;
@@ -518,5 +546,7 @@ int main(int argc, char** argv) {
         code = RunPlanar(photos, planar, out);
     }
     ReleaseElementVector(photos);
+    const CpuTime cpu = CpuNow();
+    std::printf("cpu_s: %.3f user %.3f sys %.3f\n", cpu.Total(), cpu.user, cpu.system);
     return code;
 }

@@ -1,5 +1,6 @@
 #include "ThreadPool.h"
 
+#include <fcntl.h>
 #include <linux/futex.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <exception>
+#include <limits>
 
 namespace Platform {
 
@@ -43,13 +45,40 @@ inline void CpuRelax() {
 }
 
 // Loops of a build follow each other within microseconds: a thread that
-// waits spins this long before it sleeps, which saves a wake-up call per loop
-// without holding a core for long when the work has run out.
-constexpr auto kSpin = std::chrono::microseconds(50);
+// waits spins a little before it sleeps, which saves a wake-up call per
+// loop. The spin is bounded by what it saves (a sleep and a wake-up cost
+// some microseconds), and there is none while the machine has more runnable
+// threads than cores: a spinning thread then takes a core another program
+// (or another of ours) is waiting for, and costs CPU time it does not save.
+constexpr auto kSpin = std::chrono::microseconds(20);
 
-// Spins until ready() or the spin time is up; whether ready() was seen.
+// How often the machine's runnable threads are counted again.
+constexpr auto kBusyRecheck = std::chrono::milliseconds(20);
+
+const unsigned kCores = std::max(1u, std::thread::hardware_concurrency());
+
+std::atomic<std::int64_t> g_busyCheckedAt{std::numeric_limits<std::int64_t>::min()};
+std::atomic<bool> g_busy{false};
+
+// Whether more threads are runnable than there are cores, counted at most
+// once per kBusyRecheck by whichever thread asks first after that.
+bool MachineBusy() {
+    const std::int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::int64_t last = g_busyCheckedAt.load(std::memory_order_relaxed);
+    if (now - last >= std::chrono::steady_clock::duration(kBusyRecheck).count() &&
+        g_busyCheckedAt.compare_exchange_strong(last, now, std::memory_order_relaxed)) {
+        const long runnable = ThreadPool::RunnableThreads();
+        g_busy.store(runnable > long(kCores), std::memory_order_relaxed);
+    }
+    return g_busy.load(std::memory_order_relaxed);
+}
+
+// Spins until ready() or the spin time is up; whether ready() was seen. No
+// spin on a busy machine.
 template <class Ready>
-bool SpinFor(Ready ready) {
+bool SpinFor(bool maySpin, Ready ready) {
+    if (!maySpin || MachineBusy())
+        return ready();
     const auto until = std::chrono::steady_clock::now() + kSpin;
     for (;;) {
         for (int i = 0; i < 32; ++i) {
@@ -92,6 +121,9 @@ struct alignas(64) ThreadPool::Slot {
 ThreadPool::ThreadPool(unsigned threads) {
     if (threads == 0)
         threads = std::max(1u, std::thread::hardware_concurrency());
+    // More threads than cores take turns on them: a spinning one would
+    // hold a core the one it waits for needs.
+    maySpin_ = threads <= kCores;
     slots_ = std::make_unique<Slot[]>(threads - 1);
     for (unsigned i = 1; i < threads; ++i) {
         try {
@@ -157,7 +189,7 @@ void ThreadPool::WorkerLoop(Slot& slot) {
         const std::size_t opened = openedJobs_.load();
         if (openCount_.load() > 0 && HelpOpenJob(slot))
             continue;
-        if (SpinFor([&] {
+        if (SpinFor(maySpin_, [&] {
                 return slot.state.load(std::memory_order_relaxed) > kBusy || quit_.load() ||
                        openedJobs_.load(std::memory_order_relaxed) != opened;
             }))
@@ -245,7 +277,7 @@ void ThreadPool::RunJob(Job& job, std::size_t helpers, bool open) {
         }
     }
     auto finished = [&] { return (job.pending.load() & kTicketMask) == 0; };
-    if (!SpinFor(finished)) {
+    if (!SpinFor(maySpin_, finished)) {
         for (;;) {
             std::uint32_t v = job.pending.load();
             if ((v & kTicketMask) == 0)
@@ -297,6 +329,39 @@ void ThreadPool::Run(std::size_t begin, std::size_t end, std::size_t grain, Nest
     job.chunk = std::max(grain, count / (ThreadCount() * 4) + 1);
     const std::size_t chunks = (count + job.chunk - 1) / job.chunk;
     RunJob(job, std::min(workers_.size(), chunks - 1), true);
+}
+
+long ThreadPool::RunnableThreadsIn(const char* loadavg) {
+    // "0.52 0.58 0.59 3/457 12345": the fourth field is runnable/all.
+    const char* p = loadavg;
+    for (int field = 0; field < 3; ++field) {
+        while (*p && *p != ' ')
+            ++p;
+        while (*p == ' ')
+            ++p;
+    }
+    if (*p < '0' || *p > '9')
+        return -1;
+    long runnable = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        runnable = runnable * 10 + (*p - '0');
+        if (runnable > 1000000000L)
+            return -1;
+    }
+    return *p == '/' ? runnable : -1;
+}
+
+long ThreadPool::RunnableThreads() {
+    const int fd = open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    char text[128];
+    const ssize_t n = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (n <= 0)
+        return -1;
+    text[n] = '\0';
+    return RunnableThreadsIn(text);
 }
 
 namespace {

@@ -49,6 +49,13 @@ public:
     // The process-wide pool. OVH_THREADS=N in the environment sets its size.
     static ThreadPool& Shared();
 
+    // Threads of the whole machine ready to run right now (the running ones
+    // included), from /proc/loadavg; -1 when it cannot be read. Waiting
+    // threads do not spin while this exceeds the cores.
+    static long RunnableThreads();
+    // The same count from the text of /proc/loadavg; -1 when malformed.
+    static long RunnableThreadsIn(const char* loadavg);
+
     // Makes Shared() answer with another pool while it lives, so tests and
     // benchmarks can compare thread counts in one process.
     class ScopedShared {
@@ -82,6 +89,7 @@ private:
     std::vector<std::thread> workers_;
     std::unique_ptr<Slot[]> slots_;  // one per worker
     std::atomic<bool> quit_{false};
+    bool maySpin_ = true;  // waiting threads spin a little before they sleep
     // Outermost loops still handing out chunks: a worker that comes free
     // joins one of them, so that loops started side by side from several
     // threads share the workers as each frees up.

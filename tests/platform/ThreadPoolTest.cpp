@@ -178,3 +178,24 @@ TEST(ThreadPool, WorkersFreedFromOneLoopJoinALoopStartedMeanwhile) {
     EXPECT_GE(ids.size(), 2u);
     EXPECT_EQ(indices.load(), 64);
 }
+
+TEST(ThreadPool, RunnableThreadsAreReadFromTheLoadAverageText) {
+    struct Case {
+        const char* text;
+        long runnable;
+    };
+    const Case cases[] = {
+        {"0.52 0.58 0.59 3/457 12345\n", 3},
+        {"17.10 20.31 16.80 12/1024 999\n", 12},
+        {"0.00 0.00 0.00 0/1 1", 0},
+        {"0.52 0.58 0.59 3457 12345", -1},  // no "/" after the count
+        {"0.52 0.58 0.59 /457 12345", -1},
+        {"0.52 0.58", -1},
+        {"", -1},
+        {"0.52 0.58 0.59 99999999999999999999/4 1", -1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Platform::ThreadPool::RunnableThreadsIn(c.text), c.runnable) << c.text;
+    // This machine's own count: at least this thread runs.
+    EXPECT_GE(Platform::ThreadPool::RunnableThreads(), 1);
+}
