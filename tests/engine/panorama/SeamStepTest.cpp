@@ -50,6 +50,10 @@ struct Step {
     double step = 0.0;  // grey levels
     int photo = -1, side = 0, points = 0;
     OrvexBase::Rect strip;
+    // The largest step of one byte over all seams, and which byte (0 blue,
+    // 1 green, 2 red); measured on the tiled engine's seams only.
+    double channelStep = 0.0;
+    int channel = -1;
 };
 
 double GreyOf(const CPanoElement* e, int x, int y) {
@@ -206,9 +210,9 @@ public:
                    : owner_[static_cast<std::size_t>(y) * width_ + x];
     }
 
-    // The grey level photo k shows at an output pixel, bilinear; false where
-    // it shows nothing.
-    bool PhotoGrey(int k, int x, int y, double& grey) const {
+    // The grey level (channel -1) or one byte's value photo k shows at an
+    // output pixel, bilinear; false where it shows nothing.
+    bool PhotoGrey(int k, int x, int y, double& grey, int channel = -1) const {
         double u, v, weight;
         if (!Offset(k, x, y, u, v, weight))
             return false;
@@ -219,13 +223,16 @@ public:
         const int rowBytes = e->GetStride();
         const std::uint8_t* p00 = e->GetBits() + static_cast<std::ptrdiff_t>(y0) * rowBytes + 3 * x0;
         const std::uint8_t* p01 = p00 + rowBytes;
-        grey = GreyAt(p00) * (1 - fx) * (1 - fy) + GreyAt(p00 + 3) * fx * (1 - fy) +
-               GreyAt(p01) * (1 - fx) * fy + GreyAt(p01 + 3) * fx * fy;
+        auto value = [channel](const std::uint8_t* p) { return channel < 0 ? GreyAt(p) : p[channel]; };
+        grey = value(p00) * (1 - fx) * (1 - fy) + value(p00 + 3) * fx * (1 - fy) +
+               value(p01) * (1 - fx) * fy + value(p01 + 3) * fx * fy;
         return true;
     }
 
-    double ResultGrey(int x, int y) const {
-        return GreyAt(result_->GetBits() + static_cast<std::ptrdiff_t>(y) * result_->GetStride() + 3 * x);
+    double ResultGrey(int x, int y, int channel = -1) const {
+        const std::uint8_t* p =
+            result_->GetBits() + static_cast<std::ptrdiff_t>(y) * result_->GetStride() + 3 * x;
+        return channel < 0 ? GreyAt(p) : p[channel];
     }
 
     // The largest step of the seams within an area of the result (all of
@@ -238,6 +245,7 @@ public:
         constexpr int kGap = 2, kSpan = 3, kEven = 4;
         struct Sum {
             double sum = 0, most = -1;
+            double channels[3] = {};
             int n = 0;
             OrvexBase::Rect box;
         };
@@ -275,6 +283,13 @@ public:
                     const double d = (ra - rb) - (pa - pb);
                     s.sum += d;
                     ++s.n;
+                    // What each byte steps: a seam can join colours of equal grey.
+                    for (int ch = 0; ch < 3; ++ch) {
+                        double ca = 0, cb = 0;
+                        PhotoGrey(first, ax, ay, ca, ch);
+                        PhotoGrey(first, bx, by, cb, ch);
+                        s.channels[ch] += (ResultGrey(ax, ay, ch) - ResultGrey(bx, by, ch)) - (ca - cb);
+                    }
                     // The area shown is around the point that steps most.
                     if (std::abs(d) > s.most) {
                         s.most = std::abs(d);
@@ -287,9 +302,22 @@ public:
             if (s.n < 20)
                 continue;
             const double step = std::abs(s.sum) / s.n;
-            if (step > worst.step)
-                worst = {step, std::get<0>(key), std::get<2>(key) == 0 ? SEAM_RIGHT : SEAM_BOTTOM, s.n,
-                         s.box};
+            if (step > worst.step) {
+                const double channelStep = worst.channelStep;
+                const int channel = worst.channel;
+                worst = {step,
+                         std::get<0>(key),
+                         std::get<2>(key) == 0 ? SEAM_RIGHT : SEAM_BOTTOM,
+                         s.n,
+                         s.box,
+                         channelStep,
+                         channel};
+            }
+            for (int ch = 0; ch < 3; ++ch)
+                if (std::abs(s.channels[ch]) / s.n > worst.channelStep) {
+                    worst.channelStep = std::abs(s.channels[ch]) / s.n;
+                    worst.channel = ch;
+                }
         }
         return worst;
     }
@@ -484,10 +512,11 @@ SeamStepTest::TiledSteps SeamStepTest::BuildAndMeasureTiled(const SetCase& c, bo
             const Step s = seams.Largest(), cropped = seams.Largest(engine.cropRect_);
             std::printf(
                 "tiled %s%s %s: largest seam step %.2f (photo %d side %d, %d even points, around "
-                "%d,%d); within the crop %d,%d-%d,%d %.2f\n",
+                "%d,%d); within the crop %d,%d-%d,%d %.2f, of one byte %.2f (byte %d)\n",
                 c.set, grey ? " grey" : "", size, s.step, s.photo, s.side, s.points,
                 (s.strip.left + s.strip.right) / 2, (s.strip.top + s.strip.bottom) / 2, engine.cropRect_.left,
-                engine.cropRect_.top, engine.cropRect_.right, engine.cropRect_.bottom, cropped.step);
+                engine.cropRect_.top, engine.cropRect_.right, engine.cropRect_.bottom, cropped.step,
+                cropped.channelStep, cropped.channel);
             SaveShots(shot, result, s.strip);
             whole = s.step;
             inCrop = cropped.step;
