@@ -37,6 +37,28 @@ std::wstring W(const std::string& s) {
     return std::wstring(s.begin(), s.end());
 }
 
+// A colour copy of a photo, box-filtered down to `width` columns.
+RefPtr<CPanoElement> ColourCopy(CPanoElement* photo, int width) {
+    const int w = photo->GetWidth(), h = photo->GetHeight();
+    const int height = std::max(1, h * width / w);
+    RefPtr<CPanoElement> out(new CPanoElement(0));
+    EXPECT_TRUE(out->Create(24, width, height));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int x0 = x * w / width, x1 = std::max(x0 + 1, (x + 1) * w / width);
+            const int y0 = y * h / height, y1 = std::max(y0 + 1, (y + 1) * h / height);
+            for (int c = 0; c < 3; ++c) {
+                long sum = 0, count = 0;
+                for (int sy = y0; sy < y1; ++sy)
+                    for (int sx = x0; sx < x1; ++sx, ++count)
+                        sum += photo->GetBits()[sy * photo->GetStride() + 3 * sx + c];
+                out->GetBits()[y * out->GetStride() + 3 * x + c] =
+                    static_cast<std::uint8_t>((sum + count / 2) / count);
+            }
+        }
+    return out;
+}
+
 class SeamPanorama : public CPanorama {
 public:
     using CPanorama::fullResult_;
@@ -405,8 +427,8 @@ protected:
         g_pDibManager = &manager;
     }
     void TearDown() override { g_pDibManager = previous; }
-    // The set's photos, or grey copies 256 pixels wide.
-    std::vector<PanoramaLib::IPanoElement*> Load(const char* set, bool grey);
+    // The set's photos, or copies 256 pixels wide: grey, or in colour.
+    std::vector<PanoramaLib::IPanoElement*> Load(const char* set, bool small, bool colour = false);
     double BuildAndMeasure(const SetCase& c, bool grey, bool blend);
     // The tiled engine's largest seam steps in its preview and its full-size
     // render: over the whole picture and within the crop rectangle the
@@ -420,7 +442,7 @@ protected:
     TestData::ScratchDir dir;
 };
 
-std::vector<PanoramaLib::IPanoElement*> SeamStepTest::Load(const char* set, bool grey) {
+std::vector<PanoramaLib::IPanoElement*> SeamStepTest::Load(const char* set, bool small, bool colour) {
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(TestData::Photo(set)))
         if (entry.path().extension() == ".jpg")
@@ -429,11 +451,11 @@ std::vector<PanoramaLib::IPanoElement*> SeamStepTest::Load(const char* set, bool
     std::vector<PanoramaLib::IPanoElement*> photos;
     for (std::size_t k = 0; k < files.size(); ++k) {
         std::string path = files[k].string();
-        if (grey) {
+        if (small) {
             RefPtr<CPanoElement> photo(new CPanoElement(0));
             EXPECT_TRUE(photo->Load(W(path)));
-            path = dir / (std::string(set) + "-grey" + std::to_string(k) + ".png");
-            EXPECT_TRUE(GreyCopy(photo.Get(), 256)->Save(W(path)));
+            path = dir / (std::string(set) + (colour ? "-small" : "-grey") + std::to_string(k) + ".png");
+            EXPECT_TRUE((colour ? ColourCopy(photo.Get(), 256) : GreyCopy(photo.Get(), 256))->Save(W(path)));
         }
         PanoramaLib::IPanoElement* e = CreatePanoElement(0);
         EXPECT_TRUE(e->Load(W(path)));
@@ -637,6 +659,36 @@ TEST_F(SeamStepTest, GreyCropsWithDifferentExposuresMeetWithoutAStep) {
             EXPECT_LE(step, 3.0);
         }
     }
+}
+
+// Small colour copies of the ring should align into one level turn as the
+// photos themselves do (focal 481 px at 600 pixels wide, so about 205 at 256).
+// Left disabled: the alignment settles in a wrong minimum on them (focal
+// about 2000 px, every photo pitched down by 73 degrees, matches 12 px apart)
+// and the build still reports success; the rendering then shows spikes and
+// doubled walls. Run it with --gtest_also_run_disabled_tests.
+TEST_F(SeamStepTest, DISABLED_SmallColourCopiesOfTheRingAlignIntoOneLevelTurn) {
+    OVH_REQUIRE_PHOTOS();
+    std::vector<PanoramaLib::IPanoElement*> photos = Load("apartment-ring", true, true);
+    CFreeThreading threads;
+    {
+        SeamTiledPanorama engine;
+        engine.Init(&threads, nullptr, nullptr);
+        HVPanoramaOptions o;
+        engine.GetOptions(&o);
+        o.autoCrop = 0;
+        engine.SetOptions(&o);
+        EXPECT_TRUE(engine.Build(photos, nullptr, 0, 0, 0));
+        EXPECT_EQ(engine.PlacementOrder().size(), photos.size());
+        for (std::int32_t i : engine.PlacementOrder()) {
+            const TiledImagePose& pose = engine.Poses()[i];
+            EXPECT_NEAR(pose.focal, 205.0, 40.0) << "photo " << i;
+            EXPECT_LT(std::abs(pose.pitch), 10.0) << "photo " << i;
+        }
+        if (engine.RenderForPrint(0, 0, 0))
+            SaveShots("tiled-apartment-ring-small-colour-full", engine.fullResult_, OrvexBase::Rect());
+    }
+    ReleaseElementVector(photos);
 }
 
 // The measure sees what a hard cut leaves: without the pyramid blend the
