@@ -78,9 +78,13 @@ struct Step {
     int channel = -1;
 };
 
-double GreyOf(const CPanoElement* e, int x, int y) {
-    const std::uint8_t* p = e->GetBits() + y * e->GetStride() + 3 * x;
+// Grey level as the planar seam search weighs the bytes.
+double GreyAt(const std::uint8_t* p) {
     return (30 * p[0] + 59 * p[1] + 11 * p[2]) / 100.0;
+}
+
+double GreyOf(const CPanoElement* e, int x, int y) {
+    return GreyAt(e->GetBits() + y * e->GetStride() + 3 * x);
 }
 
 bool Covered(const CPanoElement* e, const std::uint8_t* mask, int x, int y) {
@@ -190,15 +194,12 @@ Step LargestFullSizeStep(const std::vector<EvenPoint>& points, int previewWidth,
     return worst;
 }
 
-double GreyAt(const std::uint8_t* p) {
-    return (30 * p[0] + 59 * p[1] + 11 * p[2]) / 100.0;
-}
-
 // The tiled engine's seams in a render of its surface. Every output pixel
 // belongs to the photo that gives it the largest weight; where two
 // neighbouring pixels belong to different photos, a seam passes between
 // them. The step of a seam is measured as in the planar case, against what
-// the photo on its first side shows across the same places.
+// the photo on its first side shows across the same places. The render is
+// taken uncropped, so output and result coordinates are the same.
 class TiledSeams {
 public:
     TiledSeams(CCylindricalSurface& surface, CPanoElement* result) : surface_(surface), result_(result) {
