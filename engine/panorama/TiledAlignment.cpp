@@ -26,6 +26,12 @@ constexpr double kStartBelowEstimate = 0.8;
 // width (root mean square) is taken for a wrong minimum: right fits of the
 // dev sets stay within a half of it, wrong ones are off by whole photos.
 constexpr double kGoodFitOfWidth = 0.01;
+// An edge whose matches end this many times further apart than the fit's
+// mean is not a view the others agree with; a few such edges are dropped.
+constexpr double kFalseEdgeOfFit = 3.0;
+constexpr int kMostFalseEdges = 3;
+// A fit still this many times past a good one is reported as no panorama.
+constexpr double kImplausibleFitOfGood = 2.0;
 
 template <class T>
 std::unique_ptr<T[]> Allocate(std::size_t count) {
@@ -481,6 +487,7 @@ double CPoseAlignment::EstimateStartFocal() const {
 
 bool CPoseAlignment::AlignImages() {
     const std::size_t photoCount = photoSizes.size();
+    fitImplausible = false;
     placementOrder.clear();
     usedEdges.assign(photoCount, {});
     poses.resize(photoCount);
@@ -535,21 +542,23 @@ bool CPoseAlignment::AlignImages() {
     // estimate, unless the estimate itself or a start above it lets the
     // start poses agree with the matches better (an undistorted long ring
     // needs a start close to its focal).
-    const double estimated = EstimateStartFocal();
-    std::vector<double> starts = {estimated};
-    if (estimated != kStartFocal && optimizeAtEnd) {
-        const double median = estimated / kStartBelowEstimate;
-        std::vector<std::pair<double, double>> ranked;
-        for (double focal : {estimated, median, 1.25 * median}) {
-            placeAndSolve(focal, false);
-            ranked.push_back({StartRmsDistance(), focal});
+    auto rankStarts = [&](double estimated) {
+        std::vector<double> starts = {estimated};
+        if (estimated != kStartFocal && optimizeAtEnd) {
+            const double median = estimated / kStartBelowEstimate;
+            std::vector<std::pair<double, double>> ranked;
+            for (double focal : {estimated, median, 1.25 * median}) {
+                placeAndSolve(focal, false);
+                ranked.push_back({StartRmsDistance(), focal});
+            }
+            std::stable_sort(ranked.begin(), ranked.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; });
+            starts.clear();
+            for (const auto& r : ranked)
+                starts.push_back(r.second);
         }
-        std::stable_sort(ranked.begin(), ranked.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-        starts.clear();
-        for (const auto& r : ranked)
-            starts.push_back(r.second);
-    }
+        return starts;
+    };
     // A fit whose matches end far apart is a wrong minimum: the next start
     // is tried then, and the closest fit is kept.
     struct Fit {
@@ -557,28 +566,104 @@ bool CPoseAlignment::AlignImages() {
         double focal;
         std::vector<TiledImagePose> poses;
         TiledImagePose lens;
+        std::vector<std::int32_t> order;
     };
     double widthSum = 0;
     for (const OrvexBase::Size& size : photoSizes)
         widthSum += std::max(0, size.cx);
     const double goodFit = kGoodFitOfWidth * widthSum / static_cast<double>(photoCount);
-    Fit best{std::numeric_limits<double>::infinity(), estimated, {}, {}};
-    for (double focal : starts) {
-        placeAndSolve(focal, true);
-        if (best.poses.empty() || lastRmsDistance < best.rms)
-            best = {lastRmsDistance, startFocal, poses, sharedLens};
-        if (lastRmsDistance <= goodFit)
+    // A false edge (a few matches between repeated windows of photos that do
+    // not overlap) pulls every start into the same wrong minimum, where it
+    // alone ends whole photo widths apart: the fit is tried again without
+    // it, as long as the photos stay joined.
+    const std::vector<const AlignmentEdge*> given = edges;
+    Fit best{std::numeric_limits<double>::infinity(), kStartFocal, {}, {}, {}};
+    for (int dropped = 0;; ++dropped) {
+        const std::vector<double> starts = rankStarts(EstimateStartFocal());
+        Fit round{std::numeric_limits<double>::infinity(), kStartFocal, {}, {}, {}};
+        for (double focal : starts) {
+            placeAndSolve(focal, true);
+            if (round.poses.empty() || lastRmsDistance < round.rms)
+                round = {lastRmsDistance, startFocal, poses, sharedLens, placementOrder};
+            if (lastRmsDistance <= goodFit)
+                break;
+        }
+        if (best.poses.empty() || round.rms < best.rms)
+            best = round;
+        if (round.rms <= goodFit || dropped == kMostFalseEdges)
             break;
+        // The edges used are those of the last placement, which the start
+        // does not change.
+        poses = round.poses;
+        sharedLens = round.lens;
+        double edgeRms = 0.0;
+        const AlignmentEdge* worst = WorstFittingEdge(edgeRms);
+        if (!worst || edgeRms < kFalseEdgeOfFit * round.rms || edgeRms <= goodFit || !JoinedWithout(worst))
+            break;
+        edges.erase(std::remove(edges.begin(), edges.end(), worst), edges.end());
     }
-    // The placement order and the edges used do not depend on the start.
+    edges = given;
     startFocal = best.focal;
     poses = best.poses;
     sharedLens = best.lens;
+    placementOrder = best.order;
     lastRmsDistance = best.rms;
+    // Matches still this far apart are no view a camera gives.
+    fitImplausible = best.rms > kImplausibleFitOfGood * goodFit;
     LevelPoses(poses, placementOrder, referenceImage);
     usedEdges.assign(photoCount, {});
     tasks_.clear();
     return true;
+}
+
+const AlignmentEdge* CPoseAlignment::WorstFittingEdge(double& edgeRms) {
+    BuildResidualTasks(ResidualCount());
+    const double ratio2 = distanceRatio * distanceRatio;
+    const AlignmentEdge* worst = nullptr;
+    edgeRms = 0.0;
+    std::vector<double> fvec;
+    for (const ResidualTask& task : tasks_) {
+        fvec.assign(static_cast<std::size_t>(task.offset + 4 * task.count), 0.0);
+        EvaluateTask(task, fvec.data());
+        double cost = 0.0, weights = 0.0;
+        for (int k = 0; k < task.count; ++k) {
+            for (int r = 0; r < 4; ++r)
+                cost += fvec[task.offset + 4 * k + r] * fvec[task.offset + 4 * k + r];
+            weights += 2.0 * MatchWeight(*task.edge, static_cast<std::size_t>(k), ratio2);
+        }
+        const double rms = weights > 0 ? std::sqrt(cost / weights) : 0.0;
+        if (rms > edgeRms) {
+            edgeRms = rms;
+            worst = task.edge;
+        }
+    }
+    tasks_.clear();
+    return worst;
+}
+
+bool CPoseAlignment::JoinedWithout(const AlignmentEdge* skipped) const {
+    auto reached = [&](const AlignmentEdge* skip) {
+        std::vector<char> seen(photoSizes.size(), 0);
+        std::vector<std::int32_t> todo = {referenceImage};
+        seen[static_cast<std::size_t>(referenceImage)] = 1;
+        std::size_t count = 1;
+        while (!todo.empty()) {
+            const std::int32_t photo = todo.back();
+            todo.pop_back();
+            for (const AlignmentEdge* e : edges) {
+                if (!e || e == skip || (e->firstImage != photo && e->secondImage != photo))
+                    continue;
+                const std::int32_t other = e->firstImage == photo ? e->secondImage : e->firstImage;
+                if (other < 0 || static_cast<std::size_t>(other) >= seen.size() || seen[other])
+                    continue;
+                seen[other] = 1;
+                ++count;
+                todo.push_back(other);
+            }
+        }
+        return count;
+    };
+    return reached(skipped) == reached(nullptr);
 }
 
 bool CPoseAlignment::PickNextImage(std::int32_t& newPhoto, std::int32_t& anchor, const AlignmentEdge*& edge) {

@@ -106,7 +106,9 @@ class CPoseAlignment {
 public:
     // The whole alignment; false only when there is no edge. Throws
     // panorama_error when the solver's workspace cannot be allocated or the
-    // fit ends with non-finite parameters.
+    // fit ends with non-finite parameters. A fit left far apart by one edge
+    // alone is tried again without that edge (the caller's edge list is kept
+    // as given); a fit that stays far apart sets fitImplausible.
     bool AlignImages();
     bool PickNextImage(std::int32_t& newPhoto, std::int32_t& anchor, const AlignmentEdge*& edge);
     bool InitPoseFromEdge(std::int32_t anchor, std::int32_t newPhoto, const AlignmentEdge* edge);
@@ -165,6 +167,9 @@ public:
     // Root mean square distance (pixels) between the matched points of the
     // last solve, each mapped into the other's photo, by match weight.
     double lastRmsDistance = 0.0;
+    // The last alignment's best fit still leaves its matches far apart (a
+    // wrong minimum no camera gives): the poses are no panorama.
+    bool fitImplausible = false;
     // The focal the last alignment started from.
     double startFocal = 1000.0;
     // Before lmdif, bring its start to the same least-squares optimum by
@@ -195,6 +200,11 @@ private:
     // of the current tasks; see refineStart.
     void RefineStart(double* x, int m, int n);
     TiledImagePose StartPose() const;
+    // The used edge whose matches end furthest apart at the current poses,
+    // and that distance (root mean square, pixels).
+    const AlignmentEdge* WorstFittingEdge(double& edgeRms);
+    // Whether the photos joined to the reference stay joined without an edge.
+    bool JoinedWithout(const AlignmentEdge* skipped) const;
 
     std::vector<const AlignmentEdge*> openEdges;
     // The residual function is called once per parameter for each Jacobian,

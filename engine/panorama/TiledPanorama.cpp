@@ -386,8 +386,9 @@ bool CPanorama::MatchAndStitch(bool realign, std::int32_t elevation, std::int32_
     align_.lensMode = lensCompensation_ ? 1 : 0;
     align_.sharedLens.hasOwnLens = align_.lensMode == 1 ? 1 : 0;
     reference_ = FindReferenceImage();
-    if (realign)
-        AlignImages();
+    // Poses whose matches end far apart are no panorama: not a success.
+    if (realign && AlignImages() && align_.fitImplausible)
+        throw panorama_cannot_build();
 
     CCylindricalSurface& surface = OwnSurface(surfaceKind_);
     SetUpSurface(surface, elevation, azimuth, tilt, 0);

@@ -120,6 +120,9 @@ TEST(TiledOptionsTest, ANewEngineHasItsDefaultsAndKeepsTheFiveFieldsItUses) {
     engine->Release();
     EXPECT_EQ(g_pCurrentTiledPanorama, nullptr);
     g_nLensModel = 1;
+    // The manager dies with this test: later tests in the same run must not
+    // make their images through it.
+    g_pDibManager = nullptr;
 }
 
 TEST_F(TiledBuildTest, ABuildPlacesEveryPhotoWithEdgesInFullSizePixels) {
