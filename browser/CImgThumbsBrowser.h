@@ -37,6 +37,10 @@ public:
     void OnFileRenamed(const std::string& oldPath, const std::string& newPath) override;
     std::shared_ptr<CPaletteItem> NewItem() override;
     void ClearCurrentFile() override;
+    // Deletes the selected files (or the current file) to the trash; on a
+    // camera medium only after the user agreed. A delete that fails or is
+    // declined drops only the undo record it made.
+    void DeleteFiles(bool forgetUndo) override;
 
     std::string GetFirstSelectedFile() const;
     bool HasSelection() const;

@@ -24,6 +24,8 @@
 #include "BrowserSettings.h"
 #include "BrowserUtils.h"
 #include "CFolderMonitor.h"
+#include "CPopupEdit.h"
+#include "CThumbsBrowserProgress.h"
 #include "RemovableMedia.h"
 #include "StringTable.h"
 
@@ -123,7 +125,8 @@ QEvent::Type CThumbReadyEvent::EventType() {
     return type;
 }
 
-CThumbsBrowser::CThumbsBrowser(CThumbsBuilderThreads& builder) : m_builder(builder) {
+CThumbsBrowser::CThumbsBrowser(CThumbsBuilderThreads& builder)
+    : m_builder(builder), m_pProgress(std::make_unique<CThumbsBrowserProgress>()) {
     m_builder.AddClient(this);
     m_nSortMode = std::clamp(BrowserHost().GetProfileInt("BROWSER", "SORT", 7), 0, 7);
     MeasureCpuSpeed(m_cpuSpeed);
@@ -147,6 +150,13 @@ CThumbsBrowser::CThumbsBrowser(CThumbsBuilderThreads& builder) : m_builder(build
 }
 
 CThumbsBrowser::~CThumbsBrowser() {
+    KillTimer();
+    delete m_timerHost;
+    // An open editor must not commit into a browser half destroyed.
+    if (auto* edit = qobject_cast<CPopupEdit*>(m_popupEdit.data())) {
+        edit->Detach();
+        delete edit->parentWidget();
+    }
     StopFolderMonitor();
     ReleaseThumbCache();
     {
@@ -298,6 +308,7 @@ void CThumbsBrowser::ReadLocation(bool rebuild, const std::vector<std::string>* 
     const std::string folder = CurrentFolder();
     if (m_location == Location::Library && folder.empty())
         return;
+    UpdateCutList();
     WaitCursor cursor;
     std::lock_guard<std::recursive_mutex> read(g_csFolderRead);
     // Lets a burst of changes settle before the folder is listed.
@@ -696,6 +707,7 @@ void CThumbsBrowser::DrawPane(QPainter& painter, QSize client, QPoint scroll) {
     }
     for (int i = first; i <= last; ++i)
         DrawItem(painter, i, client.width(), scroll);
+    DrawBand(painter);
 }
 
 void CThumbsBrowser::DrawItem(QPainter& painter, int index, int clientWidth, QPoint scroll) {
@@ -791,6 +803,8 @@ void CThumbsBrowser::SelectAll() {
     }
     if (m_pView)
         m_pView->Invalidate();
+    if (onSelectionChanged)
+        onSelectionChanged();
 }
 
 void CThumbsBrowser::SetSelected(int index, bool selected) {
