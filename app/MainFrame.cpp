@@ -59,6 +59,7 @@ constexpr int kStripHeight = 196;  // a cell, its caption band and the scroll ba
 constexpr int kCmdStitch = 32823;
 constexpr int kCmdRender = 32822;
 constexpr int kCmdInfo = 32836;
+constexpr int kCmdHelpTopics = 57667;
 
 QString HexOf(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex());
@@ -249,6 +250,7 @@ void CMainFrame::OnCreate() {
     if (COvHorizelApp* app = COvHorizelApp::Instance())
         app->m_bBarsSettled = true;
 
+    StartMountWatcher();
     // Toolbars and tabs are enabled when the program is idle.
     idleTimer_.setInterval(200);
     connect(&idleTimer_, &QTimer::timeout, this, &CMainFrame::OnIdleUpdate);
@@ -287,6 +289,19 @@ void CMainFrame::CreateActions() {
         {CmdId::HomePage, "Home &Page"},
         {CmdId::CheckForUpdates, "Check for &Updates..."},
         {CmdId::AppExit, "E&xit"},
+        {CmdId::AppAbout, "&About..."},
+        {kCmdHelpTopics, "&Help Topics"},
+        {32791, "Select A&ll"},
+        {32801, "&Info..."},
+        {32818, "&Refresh"},
+        {32793, "Sort by &Date"},
+        {32794, "Sort by &Name"},
+        {32795, "Sort by &File Format"},
+        {32796, "Sort by File &Size"},
+        {32839, "Sort by DCF File N&umber"},
+        {32820, "&Thumbnails"},
+        {59411, "&List"},
+        {32821, "&Details"},
     };
     for (const Entry& e : kEntries) {
         auto* action = new QAction(QString::fromUtf8(e.text), this);
@@ -755,6 +770,9 @@ bool CMainFrame::OnCmdMsg(int id) {
             return true;
         case CmdId::CheckForUpdates:
             OnCheckForUpdates();
+            return true;
+        case kCmdHelpTopics:
+            WinHelp(0, HELP_FINDER);
             return true;
         case CmdId::AppExit:
             close();

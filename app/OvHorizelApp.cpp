@@ -207,13 +207,13 @@ bool COvHorizelApp::OnCmdMsg(int id) {
             OnAppOptions();
             return true;
         default:
-            return false;
+            return OnBrowserCommand(id);
     }
 }
 
 bool COvHorizelApp::OnUpdateCmdUI(CCmdUI& ui) {
     if (ui.id != CmdId::FilePrintSetup)
-        return false;
+        return OnUpdateBrowserCommand(ui);
     ui.Enable(!GetPrinterName().empty());
     return true;
 }
