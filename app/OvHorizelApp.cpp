@@ -15,11 +15,12 @@
 #include "MainFrame.h"
 #include "ModuleThumbnailReader.h"
 #include "PluginDescriptor.h"
+#include "PrintServiceUpload.h"
 #include "Profile.h"
 #include "QtPrinterBackend.h"
 #include "ReadableExtensions.h"
-#include "PrintServiceUpload.h"
 #include "ServiceStandIns.h"
+#include "StringTable.h"
 #include "UpdateCheck.h"
 
 namespace {
@@ -69,6 +70,11 @@ void COvHorizelApp::SetFolders(const std::string& programPath) {
     AddTrailingBackslash(folder);
     m_strProgramFolder = folder;
     m_strResFolder = folder + "Res/";
+    // Installed, the program lies in bin/ and its Res folder in share/ovhorizel/.
+    const std::string installed = folder + "../share/ovhorizel/Res/";
+    std::error_code ec;
+    if (!std::filesystem::is_directory(m_strResFolder, ec) && std::filesystem::is_directory(installed, ec))
+        m_strResFolder = installed;
     m_strSkinFile = m_strResFolder + "resourses.ini";
     skin_.SetPath(m_strSkinFile);
 }
@@ -110,6 +116,9 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
     PublishBrowserValues();
 
     m_nInterfaceRes = ProfileKeys::Read(ProfileKeys::kInterfaceDll);
+    // The interface texts by number; without the pack the built-in ones serve.
+    m_bInterfaceResLoaded =
+        Res::LoadPack(m_strResFolder + "InterfaceRes" + std::to_string(m_nInterfaceRes) + ".pack");
 
     // Document, frame and view.
     m_pMainWnd = std::make_unique<CMainFrame>();
@@ -150,6 +159,9 @@ int COvHorizelApp::ExitInstance() {
     m_settings.thumbsListMode = g_bThumbsListMode;
     m_settings.SaveSettings();
     SavePrinterSettings();
+    if (m_bInterfaceResLoaded)
+        Res::UnloadPack();
+    m_bInterfaceResLoaded = false;
     if (g_pThumbsBrowser)
         g_pThumbsBrowser->ReleaseThumbCache();
     StandIn::DestroyWin7Library();

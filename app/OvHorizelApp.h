@@ -91,6 +91,8 @@ public:
 
     // Members the other windows read.
     int m_nInterfaceRes = 1;
+    // The interface resource pack "InterfaceRes<m_nInterfaceRes>.pack" of the Res folder is loaded.
+    bool m_bInterfaceResLoaded = false;
     bool m_bBarsSettled = false;
     std::string m_strReadableExtensions;
     bool m_bRegisterOnly = false;

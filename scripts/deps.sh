@@ -13,6 +13,7 @@ packages=(
   libcurl4-openssl-dev
   poppler-utils
   clang libclang-rt-14-dev
+  desktop-file-utils
 )
 
 lock_wait=${OVH_DEPS_LOCK_WAIT:-600}
