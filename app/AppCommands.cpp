@@ -21,6 +21,7 @@ namespace {
 
 enum : int {
     ID_BEGINREADFOLDER = 32779,
+    ID_READ_AGAIN = 32788,
     ID_REFRESH = 32818,
     ID_SELECT_ALL = 32791,
     ID_SORT_DATE = 32793,
@@ -83,6 +84,7 @@ bool COvHorizelApp::OnBrowserCommand(int id) {
     }
     switch (id) {
         case ID_BEGINREADFOLDER:
+        case ID_READ_AGAIN:  // the browser's "read the folder again" after a delete or a vanished file
             if (browser)
                 browser->ReadFolder();
             return true;

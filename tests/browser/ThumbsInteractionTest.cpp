@@ -498,7 +498,6 @@ TEST_F(ThumbsInteraction, PopupEditRenamesKeepingTheExtension) {
     EXPECT_EQ(edit->parentWidget()->objectName(), "Popup");
     EXPECT_FALSE(browser.IsTimerRunning());  // nothing else happened
     edit->setText("harbour at dawn");
-    SaveScreenshot(&pane, "browser_rename_in_progress");
 
     KeyClick(edit, Qt::Key_Return);
     EXPECT_TRUE(fs::exists(dir / "harbour at dawn.jpg"));
@@ -647,4 +646,26 @@ TEST_F(ThumbsInteraction, DragDataNamesTheFilesAndSkipsVanishedOnes) {
     remote.setUrls({QUrl("https://example.org/a.jpg")});
     EXPECT_TRUE(CThumbsBrowser::FilesFromData(&remote).empty());
     EXPECT_TRUE(CThumbsBrowser::FilesFromData(nullptr).empty());
+}
+
+TEST_F(ThumbsInteraction, RenameInProgressOverRealThumbnails) {
+    OVH_REQUIRE_PHOTOS();
+    CThumbsBuilderThreads realBuilder;
+    for (const char* name : {"boat1.jpg", "boat2.jpg", "boat3.jpg", "boat4.jpg", "boat5.jpg", "boat6.jpg"})
+        fs::copy_file(TestData::Photo(std::string("boat-row/") + name), dir.path() / name);
+    g_nThumbnailSize = 80;
+    CImgThumbsBrowser browser(realBuilder);
+    Pane pane(browser);
+    pane.resize(760, 420);
+    pane.show();
+    Open(browser, dir);
+    ASSERT_TRUE(realBuilder.WaitIdle(30000));
+    QCoreApplication::processEvents();
+    browser.SelectItem(2);
+    CPopupEdit* edit = browser.BeginRename(2);
+    ASSERT_TRUE(edit);
+    edit->setText("harbour at dawn");
+    SaveScreenshot(&pane, "browser_rename_in_progress");
+    edit->Cancel();
+    realBuilder.Stop();
 }
