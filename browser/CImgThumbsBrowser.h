@@ -53,6 +53,10 @@ public:
 
     std::string m_currentFile;
 
+protected:
+    // True when folder lies on removable media (a camera card).
+    virtual bool IsOnRemovableMedia(const std::string& folder) const;
+
 private:
     void LoaderProc();
 

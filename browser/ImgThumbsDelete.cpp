@@ -15,7 +15,9 @@ namespace {
 constexpr unsigned IDS_CAMERA_DELETE = 131;
 constexpr int kCmdRefresh = 32788;
 
-bool OnRemovableMount(const std::string& path) {
+}  // namespace
+
+bool CImgThumbsBrowser::IsOnRemovableMedia(const std::string& path) const {
     for (const std::string& mount : ListRemovableMounts()) {
         const std::string root = mount.back() == '/' ? mount : mount + "/";
         if (path == mount || path.compare(0, root.size(), root) == 0)
@@ -24,11 +26,9 @@ bool OnRemovableMount(const std::string& path) {
     return false;
 }
 
-}  // namespace
-
 void CImgThumbsBrowser::DeleteFiles(bool forgetUndo) {
     // Files on a camera card are gone for good; the user says so first.
-    if (OnRemovableMount(CurrentFolder()) && !BrowserHost().AskYesNo(Res::LoadStr(IDS_CAMERA_DELETE)))
+    if (IsOnRemovableMedia(CurrentFolder()) && !BrowserHost().AskYesNo(Res::LoadStr(IDS_CAMERA_DELETE)))
         return;
     CFolderMonitor* monitor = FolderMonitor();
     if (monitor)

@@ -11,6 +11,7 @@
 #include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
+#include <QWhatsThis>
 
 #include <filesystem>
 #include <fstream>
@@ -249,6 +250,9 @@ TEST(AppCommands, HelpOpensTheInstalledPageOrSaysItIsMissing) {
     EXPECT_TRUE(s.frame().WinHelp(7, CMainFrame::HELP_CONTEXT));
     EXPECT_EQ(opened.fragment(), "topic7");
     EXPECT_FALSE(s.frame().WinHelp(0, 3));
+    // A string as a pop-up at the cursor.
+    EXPECT_TRUE(s.frame().WinHelp(297, CMainFrame::HELP_CONTEXTPOPUP));
+    QWhatsThis::hideText();
 
     // The page itself, as a browser shows it.
     QTextBrowser page;

@@ -94,6 +94,15 @@ struct Folder {
     fs::path path() const { return root; }
 };
 
+// A browser whose folder lies on a camera card.
+class CameraBrowser : public CImgThumbsBrowser {
+public:
+    using CImgThumbsBrowser::CImgThumbsBrowser;
+
+protected:
+    bool IsOnRemovableMedia(const std::string&) const override { return true; }
+};
+
 struct SettingsGuard {
     int zoom = g_nThumbnailSize;
     bool details = g_bBrowserDetails;
@@ -668,4 +677,38 @@ TEST_F(ThumbsInteraction, RenameInProgressOverRealThumbnails) {
     SaveScreenshot(&pane, "browser_rename_in_progress");
     edit->Cancel();
     realBuilder.Stop();
+}
+
+TEST_F(ThumbsInteraction, DeleteOnACameraCardAsksFirst) {
+    Fill(2, dir);
+    CameraBrowser browser(builder);
+    Open(browser, dir);
+    Select(browser, {0});
+    host.answer = false;
+    browser.DeleteFiles(false);
+    EXPECT_EQ(host.asked, 1);
+    EXPECT_TRUE(fs::exists(dir / "IMG_0000.jpg"));
+    EXPECT_EQ(browser.UndoDepth(), 0);
+    host.answer = true;
+    browser.DeleteFiles(false);
+    EXPECT_EQ(host.asked, 2);
+    EXPECT_FALSE(fs::exists(dir / "IMG_0000.jpg"));
+}
+
+TEST_F(ThumbsInteraction, LongPathsAreDroppedWhole) {
+    // A source path far beyond 259 bytes arrives unshortened.
+    std::string deep = dir.path().string();
+    for (int i = 0; i < 6; ++i)
+        deep += "/" + std::string(60, char('a' + i));
+    fs::create_directories(deep);
+    const std::string source = deep + "/" + std::string(120, 'p') + ".jpg";
+    WriteFile(source, 77);
+    ASSERT_GT(source.size(), 400u);
+    Folder target = Sub("target");
+    CImgThumbsBrowser browser(builder);
+    Open(browser, target);
+    std::unique_ptr<QMimeData> data(CThumbsBrowser::CreateFilesData({source}));
+    EXPECT_EQ(CThumbsBrowser::FilesFromData(data.get()), std::vector<std::string>{source});
+    EXPECT_TRUE(browser.Drop(data.get(), Qt::CopyAction, {10, 10}));
+    EXPECT_EQ(GetFileSizeByName(target / (std::string(120, 'p') + ".jpg")), 77u);
 }
