@@ -70,6 +70,14 @@ void CPopupEdit::Commit() {
     Close();
 }
 
+bool CPopupEdit::event(QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride) {
+        event->accept();
+        return true;
+    }
+    return QLineEdit::event(event);
+}
+
 void CPopupEdit::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape) {
         if (!m_bDone) {

@@ -38,6 +38,8 @@ public:
     void Detach() { m_pBrowser = nullptr; }
 
 protected:
+    // Every key goes to the editor while it is open, none to the window's shortcuts.
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 

@@ -506,6 +506,13 @@ TEST_F(ThumbsInteraction, PopupEditRenamesKeepingTheExtension) {
     EXPECT_EQ(edit->selectedText(), "IMG_0001");
     EXPECT_EQ(edit->parentWidget()->objectName(), "Popup");
     EXPECT_FALSE(browser.IsTimerRunning());  // nothing else happened
+    // The window's shortcuts (F5, Ctrl+A, Delete) leave the editor's keys alone.
+    for (int key : {int(Qt::Key_F5), int(Qt::Key_Delete), int(Qt::Key_A)}) {
+        QKeyEvent shortcut(QEvent::ShortcutOverride, key,
+                           key == Qt::Key_A ? Qt::ControlModifier : Qt::NoModifier);
+        QCoreApplication::sendEvent(edit, &shortcut);
+        EXPECT_TRUE(shortcut.isAccepted()) << key;
+    }
     edit->setText("harbour at dawn");
 
     KeyClick(edit, Qt::Key_Return);
