@@ -227,12 +227,16 @@ CFilesList::CFilesList(CThumbsBrowser* browser, QWidget* parent)
     });
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { OnSelectionChanged(); });
     SetupColumns();
-    if (m_pBrowser && !m_pBrowser->onSelectionChanged)
+    // The browser's selection changes reach the list, unless its frame
+    // already listens and passes them on (SyncSelectionFromBrowser).
+    if (m_pBrowser && !m_pBrowser->onSelectionChanged) {
         m_pBrowser->onSelectionChanged = [this] { SyncSelectionFromBrowser(); };
+        m_bFollowsBrowser = true;
+    }
 }
 
 CFilesList::~CFilesList() {
-    if (m_pBrowser)
+    if (m_pBrowser && m_bFollowsBrowser)
         m_pBrowser->onSelectionChanged = nullptr;
 }
 

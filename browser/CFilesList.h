@@ -93,6 +93,7 @@ private:
     CThumbsBrowser* m_pBrowser;
     CFilesListModel* m_pModel;
     bool m_bFilling = false;
+    bool m_bFollowsBrowser = false;  // this list set the browser's selection hook
     int m_nSortMode = -1;
     bool m_bDescending = true;
 };
