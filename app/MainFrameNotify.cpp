@@ -41,7 +41,10 @@ void CMainFrame::StartMountWatcher() {
 bool CMainFrame::OnDeviceArrival(const std::vector<std::string>& mounts) {
     for (const std::string& mount : mounts)
         OnShellChange(SHCNE_MEDIAINSERTED, mount, {});
-    if (AppProfile::GetProfileInt("BROWSER", "AUTOLAUNCH", 1) == 0)
+    COvHorizelApp* app = COvHorizelApp::Instance();
+    const int autoLaunch =
+        app ? app->m_settings.m_bAutoLaunch : AppProfile::GetProfileInt("BROWSER", "AUTOLAUNCH", 1);
+    if (autoLaunch == 0)
         return false;
     std::string camera;
     if (!ScanMountsForDcim(mounts, camera))
@@ -49,7 +52,7 @@ bool CMainFrame::OnDeviceArrival(const std::vector<std::string>& mounts) {
     // The camera's folder opens in the browser.
     SetTask(1);
     const std::string location = "0," + camera;
-    if (COvHorizelApp* app = COvHorizelApp::Instance(); app && app->GetMainFrame() == this)
+    if (app && app->GetMainFrame() == this)
         app->OpenBrowserFolder(location, true);
     else if (g_pThumbsBrowser)
         g_pThumbsBrowser->OpenFolder(location);

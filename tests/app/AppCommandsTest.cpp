@@ -210,12 +210,12 @@ TEST(AppCommands, CameraCardMountedUnderAWatchedFolderOpensInTheBrowser) {
     EXPECT_EQ(s.browser->ItemCount(), 1);
 
     // With AUTOLAUNCH off a card opens nothing.
-    AppProfile::WriteProfileInt("BROWSER", "AUTOLAUNCH", 0);
+    s.app.m_settings.m_bAutoLaunch = 0;
     const std::string second = s.Folder("second");
     fs::create_directories(second + "/DCIM/101ABCDE");
     EXPECT_FALSE(s.frame().OnDeviceArrival({second}));
     EXPECT_EQ(s.browser->CurrentFolder(), media + "/card/DCIM/100ABCDE");
-    AppProfile::WriteProfileInt("BROWSER", "AUTOLAUNCH", 1);
+    s.app.m_settings.m_bAutoLaunch = 1;
     // Media without a camera folder open nothing either.
     EXPECT_FALSE(s.frame().OnDeviceArrival({s.Folder("plain")}));
 }
