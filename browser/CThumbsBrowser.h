@@ -84,6 +84,8 @@ extern std::atomic<int> g_nFolderReadDepth;
 extern std::atomic<int> g_bWorkerGate;
 // Every comparator is reversed while set (shared by all browsers).
 extern std::atomic<bool> g_bSortDescending;
+// While set, the cells of the drop row make way for a drag of the pane's own items.
+extern std::atomic<bool> g_bDropGapAnimation;
 // The list view's top margin: the height of its details header.
 constexpr int kListTopMargin = 20;
 // More listed files than this make the drawing pull visible ones forward.
@@ -339,6 +341,10 @@ private:
     void KillTimer();
     void StartTimer();
     void ReorderOwnItems(const std::vector<std::string>& dropped, int before);
+    // One step of the gap opening at the drop index; ResetDropGap closes it.
+    void StepDropGap(int index);
+    void ResetDropGap();
+    int m_gapAmplitude = 0;
     void RenameItem(const std::string& oldPath, const std::string& newPath);
     QPoint m_bandAnchor;  // content coordinates
     QPoint m_bandPoint;   // client coordinates

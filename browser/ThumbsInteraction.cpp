@@ -30,9 +30,12 @@
 #include "CThumbsBrowserProgress.h"
 #include "StringTable.h"
 
+std::atomic<bool> g_bDropGapAnimation{true};
+
 namespace {
 
 constexpr int kTimerMs = 50;
+constexpr int kGapWidth = 20;
 constexpr int kDragSlop = 2;
 constexpr int kScrollLine = 20;
 constexpr const char* kUndoNewer = "OVIMGBRSUND1";
@@ -635,6 +638,9 @@ void CThumbsBrowser::StartDrag() {
     source.DoDragDrop(widget, data);
     m_bOwnDrag = false;
     m_bOwnDragOver = false;
+    m_dropIndex = -1;
+    m_dropRow = -1;
+    ResetDropGap();
 }
 
 Qt::DropAction CThumbsBrowser::DragEnter(const QMimeData* data) {
@@ -661,6 +667,8 @@ Qt::DropAction CThumbsBrowser::DragOver(const QMimeData* data, QPoint point,
             RepaintItems({m_dropIndex, index});
             m_dropIndex = index;
         }
+        if (g_bDropGapAnimation)
+            StepDropGap(index);
     }
     Qt::DropAction action;
     if (modifiers & Qt::ControlModifier) {
@@ -672,6 +680,43 @@ Qt::DropAction CThumbsBrowser::DragOver(const QMimeData* data, QPoint point,
         action = !files.empty() && IsSameMount(files.front(), folder) ? Qt::MoveAction : Qt::CopyAction;
     }
     return action;
+}
+
+void CThumbsBrowser::StepDropGap(int index) {
+    const int columns = GetColumns(ViewClient().width());
+    const int row = index / columns;
+    // Slow processors step in larger strides, so the gap opens as soon.
+    const int step = m_cpuSpeed > 0 && m_cpuSpeed < 500 ? 5 : 2;
+    if (row != m_dropRow) {
+        m_dropRow = row;
+        m_gapAmplitude = 0;
+    }
+    m_gapAmplitude = std::min(kGapWidth, m_gapAmplitude + step);
+    {
+        std::lock_guard<std::mutex> lock(m_itemsLock);
+        for (size_t i = 0; i < m_offsets.size(); ++i) {
+            int16_t& offset = m_offsets[i];
+            if (static_cast<int>(i) / columns == row) {
+                offset = static_cast<int16_t>(static_cast<int>(i) < index ? -m_gapAmplitude : m_gapAmplitude);
+            } else if (offset != 0) {
+                // The previous drop row closes again, a step a time.
+                offset = static_cast<int16_t>(offset > 0 ? std::max(0, offset - step)
+                                                         : std::min(0, offset + step));
+            }
+        }
+    }
+    if (m_pView)
+        m_pView->Invalidate();
+}
+
+void CThumbsBrowser::ResetDropGap() {
+    {
+        std::lock_guard<std::mutex> lock(m_itemsLock);
+        std::fill(m_offsets.begin(), m_offsets.end(), int16_t(0));
+    }
+    m_gapAmplitude = 0;
+    if (m_pView)
+        m_pView->Invalidate();
 }
 
 void CThumbsBrowser::DragLeave() {
@@ -747,6 +792,7 @@ bool CThumbsBrowser::Drop(const QMimeData* data, Qt::DropAction action, QPoint p
     RepaintItems({m_dropIndex});
     m_dropIndex = -1;
     m_dropRow = -1;
+    ResetDropGap();
     return done;
 }
 

@@ -719,3 +719,32 @@ TEST_F(ThumbsInteraction, LongPathsAreDroppedWhole) {
     EXPECT_TRUE(browser.Drop(data.get(), Qt::CopyAction, {10, 10}));
     EXPECT_EQ(GetFileSizeByName(target / (std::string(120, 'p') + ".jpg")), 77u);
 }
+
+TEST_F(ThumbsInteraction, OwnDragOpensAGapInTheDropRow) {
+    Fill(8, dir);
+    OwnDragBrowser browser(builder);
+    Pane pane(browser);
+    Open(browser, dir);
+    std::vector<int> x0;
+    for (int i = 0; i < 8; ++i)
+        x0.push_back(browser.GetItemPosition(i, pane.width()).x());
+    std::unique_ptr<QMimeData> data(CThumbsBrowser::CreateFilesData({dir / "IMG_0006.jpg"}));
+    browser.SetOwnDrag(true);
+    for (int step = 0; step < 15; ++step)
+        browser.DragOver(data.get(), Centre(browser, 2, pane), Qt::NoModifier);
+    auto shift = [&](int i) { return browser.GetItemPosition(i, pane.width()).x() - x0[i]; };
+    // Row 0 parts at item 2 by the full 20 pixels; row 1 stays.
+    EXPECT_EQ(shift(0), -20);
+    EXPECT_EQ(shift(1), -20);
+    EXPECT_EQ(shift(2), 20);
+    EXPECT_EQ(shift(4), 20);
+    EXPECT_EQ(shift(5), 0);
+    // Moving to the next row opens it there and closes the first a step at a time.
+    browser.DragOver(data.get(), Centre(browser, 6, pane), Qt::NoModifier);
+    EXPECT_LT(std::abs(shift(0)), 20);
+    EXPECT_GT(shift(6), 0);
+    EXPECT_LT(shift(5), 0);
+    browser.Drop(data.get(), Qt::MoveAction, Centre(browser, 6, pane));
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(shift(i), 0) << i;
+}
