@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <cstdio>
 #include <set>
 #include <thread>
@@ -133,6 +134,11 @@ CThumbsBrowser::CThumbsBrowser(CThumbsBuilderThreads& builder)
     m_tempRoot = CMapStringToObPlus::CacheRoot();
     if (!m_tempRoot.empty() && m_tempRoot.back() != '/')
         m_tempRoot += '/';
+    // The per-user cache folder may not exist yet on a fresh account.
+    if (!m_tempRoot.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(m_tempRoot, ec);
+    }
     for (const char* folder : kUndoFolders)
         ::mkdir(TempPath(folder).c_str(), 0700);
     const bool first = ThumbCacheUsers() == 0;
