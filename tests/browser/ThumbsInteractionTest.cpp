@@ -434,6 +434,8 @@ TEST_F(ThumbsInteraction, FilesDroppedFromElsewhereAreCopiedOrMovedIn) {
     EXPECT_FALSE(browser.Drop(data.get(), Qt::CopyAction, {10, 10}));
     // A folder that no longer exists takes nothing.
     Folder vanishing = Sub("vanishing");
+    // (A browser registers with the builder before it is whole; the builder is left idle first.)
+    ASSERT_TRUE(builder.WaitIdle(5000));
     CImgThumbsBrowser second(builder);
     second.OpenFolder("0," + vanishing.path().string());
     fs::remove_all(vanishing.path());
@@ -446,6 +448,7 @@ TEST_F(ThumbsInteraction, ClipboardCopyCutPasteAndTheCutList) {
     Fill(3, dir);
     CImgThumbsBrowser source(builder);
     Open(source, dir);
+    ASSERT_TRUE(builder.WaitIdle(5000));
     CImgThumbsBrowser destination(builder);
     Open(destination, target);
 
