@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <QToolBar>
 #include <functional>
@@ -173,6 +174,9 @@ public:
     // views re-read. True when the event was one of those.
     bool OnShellChange(int event, const std::string& path1, const std::string& path2);
     CMountWatcher* MountWatcher() const { return mountWatcher_; }
+    // Windows told of media arriving (a CDeviceChangeEvent each), in order;
+    // the window's place in the list, appended when new.
+    int RegisterNotifyWindow(QWidget* window);
 
     CCustomDialogBar* TaskBar() const { return taskBar_; }
     CMainToolBar* MainToolBar() const { return mainToolBar_; }
@@ -250,4 +254,5 @@ private:
     CDlgSaving* savePage_ = nullptr;
     COvHorizelView* view_ = nullptr;
     CMountWatcher* mountWatcher_ = nullptr;
+    std::vector<QPointer<QWidget>> notifyWindows_;
 };

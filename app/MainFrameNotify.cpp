@@ -2,6 +2,7 @@
 // mounted and unmounted (a camera card opens in the browser), folder changes
 // that the folder views follow, and the help page.
 
+#include <QCoreApplication>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 #include "BrowserUtils.h"
 #include "CImgThumbsBrowser.h"
 #include "CMountWatcher.h"
+#include "DeviceChangeEvent.h"
 #include "DialogText.h"
 #include "MainFrame.h"
 #include "OvHorizelApp.h"
@@ -38,7 +40,23 @@ void CMainFrame::StartMountWatcher() {
     };
 }
 
+int CMainFrame::RegisterNotifyWindow(QWidget* window) {
+    for (size_t i = 0; i < notifyWindows_.size(); ++i)
+        if (notifyWindows_[i] == window)
+            return static_cast<int>(i);
+    notifyWindows_.emplace_back(window);
+    return static_cast<int>(notifyWindows_.size()) - 1;
+}
+
 bool CMainFrame::OnDeviceArrival(const std::vector<std::string>& mounts) {
+    // The folder tree hears of every arrival; a window gone since is skipped.
+    const std::vector<QPointer<QWidget>> windows = notifyWindows_;
+    for (const QPointer<QWidget>& window : windows) {
+        if (!window)
+            continue;
+        CDeviceChangeEvent notice(mounts);
+        QCoreApplication::sendEvent(window, &notice);
+    }
     for (const std::string& mount : mounts)
         OnShellChange(SHCNE_MEDIAINSERTED, mount, {});
     COvHorizelApp* app = COvHorizelApp::Instance();

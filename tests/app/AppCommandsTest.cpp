@@ -21,6 +21,7 @@
 #include "CImgThumbsBrowser.h"
 #include "CMountWatcher.h"
 #include "CommandIds.h"
+#include "DeviceChangeEvent.h"
 #include "MainFrame.h"
 #include "OvHorizelApp.h"
 #include "ProductVersion.h"
@@ -31,6 +32,20 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// A folder tree as far as device notices go.
+class NoticeCounter : public QWidget {
+public:
+    int notices = 0;
+
+protected:
+    bool event(QEvent* e) override {
+        if (e->type() != CDeviceChangeEvent::EventType())
+            return QWidget::event(e);
+        ++notices;
+        return true;
+    }
+};
 
 struct Started {
     QTemporaryDir dir;
@@ -209,12 +224,20 @@ TEST(AppCommands, CameraCardMountedUnderAWatchedFolderOpensInTheBrowser) {
     EXPECT_EQ(s.frame().GetTask(), 1);
     EXPECT_EQ(s.browser->ItemCount(), 1);
 
-    // With AUTOLAUNCH off a card opens nothing.
+    // With AUTOLAUNCH off a card opens nothing, but the folder tree still hears of it.
+    NoticeCounter tree;
+    EXPECT_EQ(s.frame().RegisterNotifyWindow(&tree), 0);
+    EXPECT_EQ(s.frame().RegisterNotifyWindow(&tree), 0) << "once in the list";
+    {
+        NoticeCounter gone;
+        EXPECT_EQ(s.frame().RegisterNotifyWindow(&gone), 1);
+    }
     s.app.m_settings.m_bAutoLaunch = 0;
     const std::string second = s.Folder("second");
     fs::create_directories(second + "/DCIM/101ABCDE");
     EXPECT_FALSE(s.frame().OnDeviceArrival({second}));
     EXPECT_EQ(s.browser->CurrentFolder(), media + "/card/DCIM/100ABCDE");
+    EXPECT_EQ(tree.notices, 1);
     s.app.m_settings.m_bAutoLaunch = 1;
     // Media without a camera folder open nothing either.
     EXPECT_FALSE(s.frame().OnDeviceArrival({s.Folder("plain")}));
