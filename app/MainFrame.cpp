@@ -67,6 +67,7 @@ constexpr int kCmdInfo = 32836;
 // file operation asks for the folder to be read again.
 constexpr int kCmdBeginReadFolder = 32779;
 constexpr int kCmdRefreshFolder = 32788;
+constexpr int kCmdHelpTopics = 57667;
 
 QString HexOf(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex());
@@ -263,6 +264,7 @@ void CMainFrame::OnCreate() {
     if (COvHorizelApp* app = COvHorizelApp::Instance())
         app->m_bBarsSettled = true;
 
+    StartMountWatcher();
     // Toolbars and tabs are enabled when the program is idle.
     idleTimer_.setInterval(200);
     connect(&idleTimer_, &QTimer::timeout, this, &CMainFrame::OnIdleUpdate);
@@ -301,6 +303,19 @@ void CMainFrame::CreateActions() {
         {CmdId::HomePage, "Home &Page"},
         {CmdId::CheckForUpdates, "Check for &Updates..."},
         {CmdId::AppExit, "E&xit"},
+        {CmdId::AppAbout, "&About..."},
+        {kCmdHelpTopics, "&Help Topics"},
+        {32791, "Select A&ll"},
+        {32801, "&Info..."},
+        {32818, "&Refresh"},
+        {32793, "Sort by &Date"},
+        {32794, "Sort by &Name"},
+        {32795, "Sort by &File Format"},
+        {32796, "Sort by File &Size"},
+        {32839, "Sort by DCF File N&umber"},
+        {32820, "&Thumbnails"},
+        {59411, "&List"},
+        {32821, "&Details"},
     };
     for (const Entry& e : kEntries) {
         auto* action = new QAction(QString::fromUtf8(e.text), this);
@@ -802,6 +817,9 @@ bool CMainFrame::OnCmdMsg(int id) {
             return true;
         case CmdId::CheckForUpdates:
             OnCheckForUpdates();
+            return true;
+        case kCmdHelpTopics:
+            WinHelp(0, HELP_FINDER);
             return true;
         case CmdId::AppExit:
             close();

@@ -7,8 +7,10 @@
 #include <QAction>
 #include <QLabel>
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <QToolBar>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -33,6 +35,8 @@ namespace NetPrint {
 class IUploadHost;
 }
 class CEditVideoStoryboard;
+class CMountWatcher;
+class QUrl;
 class CProjectCommands;
 class COvHorizelView;
 class CBaseDialog;
@@ -145,6 +149,35 @@ public:
     // The update check found an update: the "Updates" dialog (not blocking).
     void OnAutoUpdate();
 
+    // Help and the system's notices (MainFrameNotify.cpp).
+    enum { HELP_CONTEXT = 1, HELP_CONTEXTPOPUP = 8, HELP_FINDER = 11 };
+    enum {
+        SHCNE_MKDIR = 8,
+        SHCNE_RMDIR = 16,
+        SHCNE_MEDIAINSERTED = 32,
+        SHCNE_MEDIAREMOVED = 64,
+        SHCNE_DRIVEREMOVED = 128,
+        SHCNE_DRIVEADD = 256,
+        SHCNE_RENAMEFOLDER = 0x20000,
+    };
+    // The help page (HELP_FINDER, HELP_CONTEXT at a topic) or a string as a
+    // pop-up at the cursor (HELP_CONTEXTPOPUP); false when nothing was shown.
+    bool WinHelp(unsigned data, int command);
+    // The help page installed in the Res folder.
+    static QString HelpPagePath();
+    // Opens the help page; the desktop's browser unless a test sets it.
+    std::function<bool(const QUrl&)> openHelp;
+    // Removable media were mounted: with "AUTOLAUNCH" on, a camera folder
+    // (DCIM/NNNxxxxx) on them opens in the browser. True when one opened.
+    bool OnDeviceArrival(const std::vector<std::string>& mounts);
+    // A folder was made, removed or renamed, or media came or went: the folder
+    // views re-read. True when the event was one of those.
+    bool OnShellChange(int event, const std::string& path1, const std::string& path2);
+    CMountWatcher* MountWatcher() const { return mountWatcher_; }
+    // Windows told of media arriving (a CDeviceChangeEvent each), in order;
+    // the window's place in the list, appended when new.
+    int RegisterNotifyWindow(QWidget* window);
+
     CCustomDialogBar* TaskBar() const { return taskBar_; }
     CMainToolBar* MainToolBar() const { return mainToolBar_; }
     CMyReBar* ReBar() const { return reBar_; }
@@ -196,6 +229,7 @@ private:
     void ShowImageInfo();
     QString CurrentFolder() const;
     void OnZoom(int value, int code);
+    void StartMountWatcher();
 
     int task_ = 1;
     bool folderBarDocked_ = false;
@@ -228,4 +262,6 @@ private:
     CSaveDialogBar* saveBar_ = nullptr;
     CDlgSaving* savePage_ = nullptr;
     COvHorizelView* view_ = nullptr;
+    CMountWatcher* mountWatcher_ = nullptr;
+    std::vector<QPointer<QWidget>> notifyWindows_;
 };

@@ -31,7 +31,7 @@ void CMainFrame::CreateMenuBar() {
         if (QAction* action = Action(id))
             action->setShortcuts(sequences);
     // The task items show which task is on.
-    for (int id : {CmdId::TaskAddImages, CmdId::TaskStitch, CmdId::TaskExport})
+    for (int id : {CmdId::TaskAddImages, CmdId::TaskStitch, CmdId::TaskExport, 32820, 59411, 32821})
         Action(id)->setCheckable(true);
 
     LoadFrameMenu(

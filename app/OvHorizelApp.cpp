@@ -16,10 +16,12 @@
 #include "MainFrame.h"
 #include "ModuleThumbnailReader.h"
 #include "PluginDescriptor.h"
+#include "PrintServiceUpload.h"
 #include "Profile.h"
 #include "QtPrinterBackend.h"
 #include "ReadableExtensions.h"
 #include "PrintServiceUpload.h"
+#include "StringTable.h"
 #include "UpdateCheck.h"
 
 namespace {
@@ -69,6 +71,11 @@ void COvHorizelApp::SetFolders(const std::string& programPath) {
     AddTrailingBackslash(folder);
     m_strProgramFolder = folder;
     m_strResFolder = folder + "Res/";
+    // Installed, the program lies in bin/ and its Res folder in share/ovhorizel/.
+    const std::string installed = folder + "../share/ovhorizel/Res/";
+    std::error_code ec;
+    if (!std::filesystem::is_directory(m_strResFolder, ec) && std::filesystem::is_directory(installed, ec))
+        m_strResFolder = installed;
     m_strSkinFile = m_strResFolder + "resourses.ini";
     skin_.SetPath(m_strSkinFile);
 }
@@ -111,6 +118,9 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
     PublishBrowserValues();
 
     m_nInterfaceRes = ProfileKeys::Read(ProfileKeys::kInterfaceDll);
+    // The interface texts by number; without the pack the built-in ones serve.
+    m_bInterfaceResLoaded =
+        Res::LoadPack(m_strResFolder + "InterfaceRes" + std::to_string(m_nInterfaceRes) + ".pack");
 
     // Document, frame and view.
     m_pMainWnd = std::make_unique<CMainFrame>();
@@ -151,6 +161,9 @@ int COvHorizelApp::ExitInstance() {
     m_settings.thumbsListMode = g_bThumbsListMode;
     m_settings.SaveSettings();
     SavePrinterSettings();
+    if (m_bInterfaceResLoaded)
+        Res::UnloadPack();
+    m_bInterfaceResLoaded = false;
     if (g_pThumbsBrowser)
         g_pThumbsBrowser->ReleaseThumbCache();
     DestroyWin7Library();
@@ -208,13 +221,13 @@ bool COvHorizelApp::OnCmdMsg(int id) {
             OnAppOptions();
             return true;
         default:
-            return false;
+            return OnBrowserCommand(id);
     }
 }
 
 bool COvHorizelApp::OnUpdateCmdUI(CCmdUI& ui) {
     if (ui.id != CmdId::FilePrintSetup)
-        return false;
+        return OnUpdateBrowserCommand(ui);
     ui.Enable(!GetPrinterName().empty());
     return true;
 }

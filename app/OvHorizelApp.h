@@ -5,7 +5,10 @@
 // (ExitInstance), and answers the skin readers every window uses.
 
 #include <QImage>
+#include <QPointer>
 #include <QString>
+#include <QWidget>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -62,8 +65,34 @@ public:
     // The options dialog, then its choices stored: 1 on OK.
     int OnAppOptions();
 
+    // The browser's commands and the services other windows call
+    // (AppCommands.cpp). They act on g_pThumbsBrowser, when there is one.
+    bool OnBrowserCommand(int id);
+    bool OnUpdateBrowserCommand(CCmdUI& ui);
+    // The About box, modal.
+    void OnAppAbout();
+    // Disables or enables the parents of the folder-change listeners.
+    void EnableBrowserWindows(bool enable);
+    void AddFolderListener(QWidget* window);
+    void RemoveFolderListener(QWidget* window);
+    // Every listener that has a Refresh() slot re-reads its folders.
+    void NotifyFolderListeners();
+    // Opens "<kind>,<text>" in the browser: a folder (kind 0) through the
+    // folder monitor when the browser has one, any other kind directly.
+    void OpenBrowserFolder(const std::string& location, bool flag);
+    void SetZoomValue(int value, int step);
+    void RepaintNow();
+    void RescanBrowserFolder();
+    void ForwardBrowserTimer(int id);
+    bool HasBrowserSelection() const;
+    // After a view command: the browser frame shows its view in the mode.
+    std::function<void()> onActivateBrowserView;
+    std::vector<QPointer<QWidget>> m_listFolderListeners;
+
     // Members the other windows read.
     int m_nInterfaceRes = 1;
+    // The interface resource pack "InterfaceRes<m_nInterfaceRes>.pack" of the Res folder is loaded.
+    bool m_bInterfaceResLoaded = false;
     bool m_bBarsSettled = false;
     std::string m_strReadableExtensions;
     bool m_bRegisterOnly = false;

@@ -71,6 +71,13 @@ bool IBrowserHost::ConfirmPermanentDelete(const std::vector<std::string>& paths)
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
+bool IBrowserHost::AskYesNo(const std::string& text) {
+    if (!CanAsk())
+        return false;
+    return QMessageBox::question(MainWindow(), QApplication::applicationName(), QString::fromStdString(text),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
 bool IBrowserHost::ConfirmReplace(const std::string& target) {
     if (!CanAsk())
         return false;

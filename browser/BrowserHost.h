@@ -45,6 +45,8 @@ public:
 
     // Before files are deleted for good; true to go on.
     virtual bool ConfirmPermanentDelete(const std::vector<std::string>& paths);
+    // A yes/no question (the camera delete warning); true for Yes.
+    virtual bool AskYesNo(const std::string& text);
     // Before an existing file is replaced by a copy or move; true to replace.
     virtual bool ConfirmReplace(const std::string& target);
     // After a file operation failed on one path, unless errors are silenced.

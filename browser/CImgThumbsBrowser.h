@@ -37,6 +37,10 @@ public:
     void OnFileRenamed(const std::string& oldPath, const std::string& newPath) override;
     std::shared_ptr<CPaletteItem> NewItem() override;
     void ClearCurrentFile() override;
+    // Deletes the selected files (or the current file) to the trash; on a
+    // camera medium only after the user agreed. A delete that fails or is
+    // declined drops only the undo record it made.
+    void DeleteFiles(bool forgetUndo) override;
 
     std::string GetFirstSelectedFile() const;
     bool HasSelection() const;
@@ -48,6 +52,10 @@ public:
     int Decodes() const { return m_decodes; }
 
     std::string m_currentFile;
+
+protected:
+    // True when folder lies on removable media (a camera card).
+    virtual bool IsOnRemovableMedia(const std::string& folder) const;
 
 private:
     void LoaderProc();

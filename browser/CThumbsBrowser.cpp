@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <cstdio>
 #include <set>
 #include <thread>
@@ -24,6 +25,8 @@
 #include "BrowserSettings.h"
 #include "BrowserUtils.h"
 #include "CFolderMonitor.h"
+#include "CPopupEdit.h"
+#include "CThumbsBrowserProgress.h"
 #include "RemovableMedia.h"
 #include "StringTable.h"
 
@@ -123,13 +126,19 @@ QEvent::Type CThumbReadyEvent::EventType() {
     return type;
 }
 
-CThumbsBrowser::CThumbsBrowser(CThumbsBuilderThreads& builder) : m_builder(builder) {
+CThumbsBrowser::CThumbsBrowser(CThumbsBuilderThreads& builder)
+    : m_builder(builder), m_pProgress(std::make_unique<CThumbsBrowserProgress>()) {
     m_builder.AddClient(this);
     m_nSortMode = std::clamp(BrowserHost().GetProfileInt("BROWSER", "SORT", 7), 0, 7);
     MeasureCpuSpeed(m_cpuSpeed);
     m_tempRoot = CMapStringToObPlus::CacheRoot();
     if (!m_tempRoot.empty() && m_tempRoot.back() != '/')
         m_tempRoot += '/';
+    // The per-user cache folder may not exist yet on a fresh account.
+    if (!m_tempRoot.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(m_tempRoot, ec);
+    }
     for (const char* folder : kUndoFolders)
         ::mkdir(TempPath(folder).c_str(), 0700);
     const bool first = ThumbCacheUsers() == 0;
@@ -147,6 +156,13 @@ CThumbsBrowser::CThumbsBrowser(CThumbsBuilderThreads& builder) : m_builder(build
 }
 
 CThumbsBrowser::~CThumbsBrowser() {
+    KillTimer();
+    delete m_timerHost;
+    // An open editor must not commit into a browser half destroyed.
+    if (auto* edit = qobject_cast<CPopupEdit*>(m_popupEdit.data())) {
+        edit->Detach();
+        delete edit->parentWidget();
+    }
     StopFolderMonitor();
     ReleaseThumbCache();
     {
@@ -298,6 +314,7 @@ void CThumbsBrowser::ReadLocation(bool rebuild, const std::vector<std::string>* 
     const std::string folder = CurrentFolder();
     if (m_location == Location::Library && folder.empty())
         return;
+    UpdateCutList();
     WaitCursor cursor;
     std::lock_guard<std::recursive_mutex> read(g_csFolderRead);
     // Lets a burst of changes settle before the folder is listed.
@@ -696,6 +713,7 @@ void CThumbsBrowser::DrawPane(QPainter& painter, QSize client, QPoint scroll) {
     }
     for (int i = first; i <= last; ++i)
         DrawItem(painter, i, client.width(), scroll);
+    DrawBand(painter);
 }
 
 void CThumbsBrowser::DrawItem(QPainter& painter, int index, int clientWidth, QPoint scroll) {
@@ -791,6 +809,8 @@ void CThumbsBrowser::SelectAll() {
     }
     if (m_pView)
         m_pView->Invalidate();
+    if (onSelectionChanged)
+        onSelectionChanged();
 }
 
 void CThumbsBrowser::SetSelected(int index, bool selected) {

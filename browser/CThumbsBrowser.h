@@ -6,11 +6,14 @@
 
 #include <QEvent>
 #include <QPoint>
+#include <QPointer>
 #include <QRect>
 #include <QSize>
+#include <QWidget>
 
 #include <atomic>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,6 +25,11 @@
 #include "CThumbsBuilderThreads.h"
 
 class CFolderMonitor;
+class CPopupEdit;
+class CThumbsBrowserProgress;
+class QMenu;
+class QMimeData;
+class QWidget;
 class QImage;
 class QObject;
 class QPainter;
@@ -36,6 +44,12 @@ public:
     virtual void Invalidate() = 0;
     virtual QSize ClientSize() const = 0;
     virtual QPoint ScrollPosition() const = 0;
+    // The widget the browser places its in-place editor and drags on.
+    virtual QWidget* Widget() { return nullptr; }
+    // Scrolls the content to pos (EnsureVisible, auto-scroll of a band).
+    virtual void ScrollTo(QPoint /*pos*/) {}
+    // Repaints a part of the client area.
+    virtual void InvalidateRect(const QRect& /*rect*/) { Invalidate(); }
 };
 
 // A thumbnail of the browser's folder is ready; the view repaints.
@@ -70,6 +84,8 @@ extern std::atomic<int> g_nFolderReadDepth;
 extern std::atomic<int> g_bWorkerGate;
 // Every comparator is reversed while set (shared by all browsers).
 extern std::atomic<bool> g_bSortDescending;
+// While set, the cells of the drop row make way for a drag of the pane's own items.
+extern std::atomic<bool> g_bDropGapAnimation;
 // The list view's top margin: the height of its details header.
 constexpr int kListTopMargin = 20;
 // More listed files than this make the drawing pull visible ones forward.
@@ -193,7 +209,91 @@ public:
     static int CompareItems(int mode, const CItem& a, const CItem& b, CThumbsBrowser* browser);
     static void ReadItemInfo(CItem& item);
 
+    // ---- interaction (ThumbsInteraction.cpp) ----
+    // Keys, mouse and timer as the view forwards them, in client coordinates
+    // of the view (IThumbsView gives its size and scroll position).
+    // True when the key was the browser's (navigation, Delete, Ctrl+C/X/V).
+    bool OnKeyDown(int key, Qt::KeyboardModifiers modifiers);
+    virtual void OnLButtonDown(QPoint point, Qt::KeyboardModifiers modifiers);
+    virtual void OnMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);
+    virtual void OnLButtonUp(QPoint point, Qt::KeyboardModifiers modifiers);
+    virtual void OnLButtonDblClk(QPoint point);
+    // Selects the item under point when it is not selected, then shows the
+    // context menu at globalPos.
+    void OnRButtonDown(QPoint point, QPoint globalPos);
+    // The context menu for the current selection: Paste enabled only when the
+    // clipboard holds files. Its commands run on this browser.
+    std::unique_ptr<QMenu> CreateContextMenu(QWidget* parent);
+    // Every 50 ms while a button is held: auto-scrolls a band near the edges.
+    void OnTimer(int id);
+    bool IsTimerRunning() const { return m_timerId != 0; }
+    // The rubber band in client coordinates; empty when none is drawn.
+    QRect BandRect() const;
+    void DrawBand(QPainter& painter) const;
+    // Selects one item, scrolls it into view and tells the status panes.
+    void SelectItem(int index);
+    // The double-clicked files; the application may act on them.
+    std::function<void(const std::vector<std::string>&)> onDoubleClick;
+    // Every selection change: the file list follows.
+    std::function<void()> onSelectionChanged;
+
+    // In-place rename of the caption of item index (the one selected item).
+    CPopupEdit* BeginRename(int index);
+    CPopupEdit* PopupEdit() const;
+    // Renames path to newTitle (no folder, no extension: the extension is
+    // kept) and keeps the items and the thumbnail cache in step. False, with
+    // nothing changed, when the name holds '/', is empty, or the file system
+    // refuses. The same name in other case renames nothing (true).
+    bool RenameFile(const std::string& path, const std::string& newTitle);
+
+    // Dragging out: the selected files as the data of a drag (text/uri-list).
+    static QMimeData* CreateFilesData(const std::vector<std::string>& files, bool cut = false);
+    // The local files a data object names; paths that do not exist are skipped.
+    static std::vector<std::string> FilesFromData(const QMimeData* data);
+    // True when the data marks its files as cut (the desktops' cut markers).
+    static bool IsCutData(const QMimeData* data);
+    // Runs the drag of the selection from the view's widget.
+    virtual void StartDrag();
+    bool IsOwnDragRunning() const { return m_bOwnDrag; }
+
+    // Dropping in. DragEnter/DragOver answer the action a drop would take
+    // (Qt::IgnoreAction refuses it).
+    virtual Qt::DropAction DragEnter(const QMimeData* data);
+    virtual Qt::DropAction DragOver(const QMimeData* data, QPoint point, Qt::KeyboardModifiers modifiers);
+    virtual void DragLeave();
+    // Own items are reordered before the item at point; files from elsewhere
+    // are copied or moved (action) into the current folder.
+    virtual bool Drop(const QMimeData* data, Qt::DropAction action, QPoint point);
+    int DropIndex() const { return m_dropIndex; }
+
+    // Clipboard: the selection copied or cut, and pasted into the folder.
+    void CopySelection(bool cut);
+    // False when the clipboard names no files (nothing happens then).
+    bool Paste();
+    static bool ClipboardHasFiles();
+    // Drops cut entries the clipboard no longer names (run before each read).
+    void UpdateCutList();
+    std::vector<std::string> CutList() const;
+    bool IsCut(const std::string& path) const;
+
+    // Undo records of deletes: at most two, newest first.
+    void RecordUndo(int kind);
+    void DropLastUndo();
+    void ForgetUndo();
+    int UndoDepth() const { return m_undoDepth; }
+    int UndoKind(int level) const { return m_undoKinds[level == 0 ? 0 : 1]; }
+    std::string UndoFolder(int level) const;
+
+    CThumbsBrowserProgress& Progress() { return *m_pProgress; }
+
+    // The view's geometry.
+    QSize ViewClient() const;
+    QPoint ViewScroll() const;
+
 protected:
+    // Marks a drag of this browser's own items as running (StartDrag does).
+    void SetOwnDrag(bool on) { m_bOwnDrag = on; }
+
     // Picture state, under g_csPictureLoad.
     std::string m_requestedPicture;
     std::string m_loadedPicture;
@@ -233,6 +333,38 @@ private:
     CEvent m_stopAcknowledged{m_hub};
 
     std::unique_ptr<CFolderMonitor> m_pMonitor;
+
+    // Interaction state (user-interface thread only).
+    void RepaintItems(const std::vector<int>& indices);
+    void SelectionChanged();
+    void SelectRangeTo(int index);
+    void KillTimer();
+    void StartTimer();
+    void ReorderOwnItems(const std::vector<std::string>& dropped, int before);
+    // One step of the gap opening at the drop index; ResetDropGap closes it.
+    void StepDropGap(int index);
+    void ResetDropGap();
+    int m_gapAmplitude = 0;
+    void RenameItem(const std::string& oldPath, const std::string& newPath);
+    QPoint m_bandAnchor;  // content coordinates
+    QPoint m_bandPoint;   // client coordinates
+    bool m_bBand = false;
+    bool m_bPressed = false;
+    int m_pressedIndex = -1;
+    QPoint m_pressPoint;
+    Qt::KeyboardModifiers m_pressModifiers;
+    QPoint m_lastDragPoint{-1000, -1000};
+    int m_dropIndex = -1;
+    int m_dropRow = -1;
+    bool m_bOwnDrag = false;
+    bool m_bOwnDragOver = false;
+    int m_timerId = 0;
+    QObject* m_timerHost = nullptr;
+    int m_undoDepth = 0;
+    int m_undoKinds[2] = {0, 0};
+    std::vector<std::string> m_undoPaths;
+    std::unique_ptr<CThumbsBrowserProgress> m_pProgress;
+    QPointer<QWidget> m_popupEdit;
     bool m_bHoldsCache = false;
     uint32_t m_cpuSpeed = 0;
     std::string m_tempRoot;

@@ -15,6 +15,7 @@ packages=(
   clang libclang-rt-14-dev
   # to run the program by hand without a display and grab its window
   xvfb x11-apps
+  desktop-file-utils
 )
 
 lock_wait=${OVH_DEPS_LOCK_WAIT:-600}

@@ -1,7 +1,10 @@
 // Builds the string table's C++ source from the text files under res/strings:
 // one "<id><TAB><text>" per line, '#' starts a comment line, the text takes
 // the escapes \n, \t and \\. One id may appear in several files only with the
-// same text.
+// same text. Given an output ending in ".pack" it writes the interface
+// resource pack instead: "OVHRES1\n", the count, then id, length and the
+// UTF-8 bytes of each text (32-bit little-endian numbers).
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -58,6 +61,22 @@ int main(int argc, char** argv) {
                 return 1;
             }
         }
+    }
+    const std::string outName = argv[1];
+    if (outName.size() > 5 && outName.compare(outName.size() - 5, 5, ".pack") == 0) {
+        std::ofstream pack(outName, std::ios::binary);
+        auto word = [&](uint32_t v) {
+            const char b[4] = {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char(v >> 24)};
+            pack.write(b, 4);
+        };
+        pack << "OVHRES1\n";
+        word(uint32_t(table.size()));
+        for (auto& [id, text] : table) {
+            word(id);
+            word(uint32_t(text.size()));
+            pack << text;
+        }
+        return pack ? 0 : 1;
     }
     std::ofstream out(argv[1], std::ios::binary);
     out << "// Generated from res/strings; do not edit.\n#include \"StringTable.h\"\n\n"
