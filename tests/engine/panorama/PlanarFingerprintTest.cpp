@@ -15,36 +15,14 @@
 #include <vector>
 
 #include "DibManager.h"
+#include "FingerprintHash.h"
 #include "Panorama.h"
 #include "TestData.h"
 #include "ThreadPool.h"
 
 namespace {
 
-class Fnv {
-public:
-    void Add(const void* data, std::size_t size) {
-        const auto* p = static_cast<const std::uint8_t*>(data);
-        for (std::size_t i = 0; i < size; ++i) {
-            hash_ ^= p[i];
-            hash_ *= 0x100000001b3ULL;
-        }
-    }
-    template <typename T>
-    void AddValue(const T& v) {
-        Add(&v, sizeof v);
-    }
-    template <typename T>
-    void AddVector(const std::vector<T>& v) {
-        AddValue(v.size());
-        if (!v.empty())
-            Add(v.data(), v.size() * sizeof(T));
-    }
-    std::uint64_t Value() const { return hash_; }
-
-private:
-    std::uint64_t hash_ = 0xcbf29ce484222325ULL;
-};
+using FingerprintHash::Fnv;
 
 class FingerprintPanorama : public CPanorama {
 public:
@@ -91,20 +69,7 @@ Fingerprint BuildAndHash(const std::string& set, bool ring) {
     engine->Build(photos, nullptr, 0, 0, 0);
     Fnv graph;
     graph.AddValue(engine->GetBuildReport()->status);
-    for (const match_graph::CNode* n : engine->matchGraph_.Nodes())
-        graph.AddValue(n->imageIndex);
-    for (const match_graph::CEdge* e : engine->matchGraph_.Edges()) {
-        graph.AddValue(e->firstImage);
-        graph.AddValue(e->secondImage);
-        graph.Add(e->transform, sizeof e->transform);
-        graph.AddValue(e->residual);
-        graph.AddVector(e->inliers1);
-        graph.AddVector(e->inliers2);
-        graph.AddVector(e->outliers1);
-        graph.AddVector(e->outliers2);
-        graph.AddVector(e->inlierScores);
-        graph.AddVector(e->outlierScores);
-    }
+    FingerprintHash::AddGraph(graph, engine->matchGraph_);
     out.graph = graph.Value();
 
     EXPECT_TRUE(engine->Render());
@@ -116,14 +81,8 @@ Fingerprint BuildAndHash(const std::string& set, bool ring) {
     Fnv pixels;
     PanoramaLib::IPanoElement* result = engine->GetResult(true);
     EXPECT_TRUE(result && result->IsValid());
-    if (result && result->IsValid()) {
-        const int w = result->GetWidth(), h = result->GetHeight();
-        const int rowBytes = (w * result->GetBpp() + 7) / 8;
-        pixels.AddValue(w);
-        pixels.AddValue(h);
-        for (int y = 0; y < h; ++y)
-            pixels.Add(result->GetBits() + static_cast<std::ptrdiff_t>(y) * result->GetStride(), rowBytes);
-    }
+    if (result && result->IsValid())
+        FingerprintHash::AddPixels(pixels, result);
     out.pixels = pixels.Value();
 
     engine->Release();
