@@ -1,10 +1,13 @@
 #include "Panorama.h"
 
+#include <algorithm>
 #include <new>
+#include <utility>
 
 #include "AnalysisCopy.h"
 #include "DibManager.h"
 #include "LensPresets.h"
+#include "MatchGraphBuilder.h"
 
 using OrvexBase::Rect;
 using PanoramaLib::IPanoElement;
@@ -165,6 +168,39 @@ bool CPanorama::CropResult(const Rect* r) {
 bool CPanorama::ReportProgress(int total, int position) {
     cancel_ = progress_ ? progress_->SetProgress(total, position) : false;
     return cancel_;
+}
+
+bool CPanorama::Advance(int steps) {
+    position_ += steps;
+    return ReportProgress(total_, position_);
+}
+
+void CPanorama::RepaintNow() {
+    if (ui_)
+        ui_->RepaintNow();
+}
+
+CMatchGraphBuilder CPanorama::MakeMatchGraphBuilder() const {
+    const auto& elements = CurrentElements();
+    const std::size_t n = std::min(elements.size(), keypointSets_.size());
+    MatchSettings settings;
+    settings.ratio = ratioMode_ == 0 ? 0.6 : 0.8;
+    settings.fit = motionModel_ == 0   ? MatchSettings::FitModel::Affine
+                   : motionModel_ == 2 ? MatchSettings::FitModel::ScaleShift
+                                       : MatchSettings::FitModel::Similarity;
+    settings.tolerance.assign(n, motionModel_ == 0 ? 6.0 : 22.0);
+    settings.planarNeighbourTest = true;
+    std::vector<const CKeypointSet*> sets(keypointSets_.begin(), keypointSets_.begin() + std::ptrdiff_t(n));
+    std::vector<OrvexBase::Size> sizes;
+    for (std::size_t i = 0; i < n; ++i)
+        sizes.push_back(elements[i] ? elements[i]->GetSize() : OrvexBase::Size());
+    return CMatchGraphBuilder(std::move(settings), std::move(sets), std::move(sizes));
+}
+
+bool CPanorama::BuildMatchGraph(match_graph::CGraph* graph) {
+    if (!graph)
+        return false;
+    return MakeMatchGraphBuilder().BuildAll(graph, *this);
 }
 
 bool CPanorama::ProgressHook() {

@@ -15,10 +15,12 @@
 #include "PanoElement.h"
 #include "PanoramaLib.h"
 #include "Seams.h"
+#include "StageContext.h"
 
+class CMatchGraphBuilder;
 class LaplacianBlender;
 
-class CPanorama : public PanoramaLib::IHVPanorama {
+class CPanorama : public PanoramaLib::IHVPanorama, protected StageContext {
 public:
     CPanorama();
     CPanorama(const CPanorama&) = delete;
@@ -148,10 +150,16 @@ public:
     const std::vector<std::int32_t>& CompositedList() const { return composited_; }
 
     int AnalysisTargetSize() const { return targetSize_; }
-    bool IsCancelled() const { return cancel_; }
+    bool IsCancelled() const override { return cancel_; }
     int ProgressPosition() const { return position_; }
 
 protected:
+    // StageContext
+    bool Advance(int steps) override;
+    void RepaintNow() override;
+    // The automatic matcher over the analysed photos, with this build's options.
+    CMatchGraphBuilder MakeMatchGraphBuilder() const;
+
     // The result to work on: the full-size one when it holds an image, else
     // the preview when it does; null when neither does.
     CPanoElement* CurrentResult();

@@ -3,6 +3,7 @@
 
 #include "TiledPanorama.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -10,6 +11,7 @@
 #include "DibManager.h"
 #include "Features.h"
 #include "LensModel.h"
+#include "MatchGraphBuilder.h"
 #include "Panorama.h"
 #include "ScopeExit.h"
 
@@ -334,6 +336,31 @@ void CPanorama::AnalyzePhoto(IPanoElement* photoIn, CKeypointSet* cached) {
     copy.Reset();
     if (ui_)
         ui_->RepaintNow();
+}
+
+void CPanorama::RepaintNow() {
+    if (ui_)
+        ui_->RepaintNow();
+}
+
+bool CPanorama::BuildMatchGraph(match_graph::CGraph* graph) {
+    if (!graph)
+        return false;
+    // Affine fits in full-size photo pixels, within six analysis pixels;
+    // the alignment weighs its residuals by the scores the edges keep.
+    const std::size_t n = std::min(photos_.size(), keypointSets_.size());
+    MatchSettings settings;
+    settings.ratio = distanceRatio_;
+    settings.fit = MatchSettings::FitModel::Affine;
+    settings.keepScoresAndOutliers = true;
+    settings.requireKeypoints = true;
+    std::vector<const CKeypointSet*> sets(keypointSets_.begin(), keypointSets_.begin() + std::ptrdiff_t(n));
+    std::vector<OrvexBase::Size> sizes;
+    for (std::size_t k = 0; k < n; ++k) {
+        sizes.push_back(photos_[k] ? photos_[k]->GetSize() : OrvexBase::Size());
+        settings.tolerance.push_back(6.0 * (k < scales_.size() ? scales_[k] : 1.0));
+    }
+    return CMatchGraphBuilder(std::move(settings), std::move(sets), std::move(sizes)).BuildAll(graph, *this);
 }
 
 std::int32_t CPanorama::FindReferenceImage() const {

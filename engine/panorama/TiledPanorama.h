@@ -11,12 +11,13 @@
 #include "PanoElement.h"
 #include "PanoramaLib.h"
 #include "SRThread.h"
+#include "StageContext.h"
 #include "Surfaces.h"
 #include "TiledAlignment.h"
 
 namespace Tiled_Panorama {
 
-class CPanorama : public PanoramaLib::ITiledPanorama {
+class CPanorama : public PanoramaLib::ITiledPanorama, protected StageContext {
 public:
     CPanorama();
     CPanorama(const CPanorama&) = delete;
@@ -75,12 +76,16 @@ public:
     const TiledImagePose& SharedLens() const { return align_.sharedLens; }
     const match_graph::CGraph& MatchGraph() const { return matchGraph_; }
     std::int32_t ReferenceImage() const { return reference_; }
-    bool IsCancelled() const { return cancel_; }
+    bool IsCancelled() const override { return cancel_; }
     int ProgressPosition() const { return position_; }
     int ProgressTotal() const { return total_; }
     CSRThread& RenderThread() { return thread_; }
 
 protected:
+    // StageContext
+    bool Advance(int steps) override { return ReportProgress(steps); }
+    void RepaintNow() override;
+
     // The engine's own surface of a kind, for the synchronous renders.
     CCylindricalSurface& OwnSurface(SurfaceKind kind);
     // Render set-up: photos, reference, view angles and sampler.

@@ -45,6 +45,8 @@ Fingerprint BuildAndHash(const std::string& set, bool ring) {
     std::sort(files.begin(), files.end());
 
     CDibManager manager;
+    PanoramaLib::IDibManager* previous = g_pDibManager;
+    g_pDibManager = &manager;
     std::vector<PanoramaLib::IPanoElement*> photos;
     for (const auto& f : files) {
         PanoramaLib::IPanoElement* e = CreatePanoElement(0);
@@ -87,6 +89,7 @@ Fingerprint BuildAndHash(const std::string& set, bool ring) {
 
     engine->Release();
     ReleaseElementVector(photos);
+    g_pDibManager = previous;
     return out;
 }
 
