@@ -10,6 +10,7 @@
 #include <semaphore>
 #include <vector>
 
+#include "AnalysisStage.h"
 #include "KeypointSet.h"
 #include "MatchGraph.h"
 #include "PanoElement.h"
@@ -91,24 +92,10 @@ public:
     // graph; false when cancelled or the matcher failed.
     bool BuildMatchGraph(match_graph::CGraph* graph);
 
-    // The heavy part of one photo's analysis, done ahead on a worker thread:
-    // its copy (lens-warped when asked) and, unless cached, its keypoints.
-    struct PreparedAnalysis {
-        enum { kOk = 0, kFailed = 1, kCancelled = 2 };
-        OrvexBase::RefPtr<CPanoElement> copy;
-        std::unique_ptr<CKeypointSet> set;
-        int failure = kOk;
-    };
-
     // Build driver: one photo's analysis (its heavy part done here, or taken
     // ready), and the match, arrange and composite steps of a build.
     void AnalyzeElement(PanoramaLib::IPanoElement* photo, PanoramaLib::IPanoElement* copy,
                         CKeypointSet* cached, PreparedAnalysis* ready = nullptr);
-    // The keypoint set an earlier build made for the photo at this exact
-    // path (taken out of oldSets), or null.
-    static CKeypointSet* FindCachedKeypoints(const std::wstring& name,
-                                             const std::vector<CPanoElement*>& oldCopies,
-                                             std::vector<CKeypointSet*>& oldSets);
     bool MatchAndStitch(bool automatic);
 
     // Prompted and manual matching. The chain of all photos in list order,
@@ -201,8 +188,6 @@ protected:
     void PrepareAnalysis(CPanoElement* photo, PanoramaLib::IPanoElement* given, bool detect,
                          const std::atomic<bool>& abort, std::counting_semaphore<>& fullSizeSlots,
                          PreparedAnalysis& out);
-    // Photos decoded at full size at the same time during the analysis.
-    static constexpr int kFullSizeLoadsAtOnce = 3;
     // The analysis copies, or the working photos in full-size mode.
     const std::vector<CPanoElement*>& CurrentElements() const;
     std::vector<Matrix>& CurrentTransforms() { return fullSizeMode_ ? fullTransforms_ : previewTransforms_; }

@@ -4,15 +4,18 @@
 #include "TiledPanorama.h"
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <new>
+#include <semaphore>
 #include <utility>
 
 #include "AnalysisCopy.h"
+#include "AnalysisStage.h"
 #include "DibManager.h"
 #include "Features.h"
 #include "LensModel.h"
 #include "MatchGraphBuilder.h"
-#include "Panorama.h"
 #include "ScopeExit.h"
 
 using OrvexBase::Rect;
@@ -236,14 +239,25 @@ bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vecto
         if (proxies)
             proxies_ = *proxies;
 
-        for (IPanoElement* photo : photos) {
-            if (!photo)
-                continue;
-            CKeypointSet* cached = ::CPanorama::FindCachedKeypoints(photo->GetFileName(), oldPhotos, oldSets);
-            photo->Reload();
-            ScopeExit unload([photo] { photo->Unload(); });
-            AnalyzePhoto(photo, cached);
-        }
+        std::vector<std::unique_ptr<CKeypointSet>> cached(photos.size());
+        for (std::size_t i = 0; i < photos.size(); ++i)
+            if (photos[i])
+                cached[i] = CAnalysisStage::TakeCachedKeypoints(photos[i]->GetFileName(), oldPhotos, oldSets);
+        CAnalysisStage::Run(
+            photos, std::move(cached), targetSize_,
+            [&](std::size_t i, bool detect, const std::atomic<bool>& abort, std::counting_semaphore<>& slots,
+                PreparedAnalysis& out) { PrepareAnalysis(photos[i], detect, abort, slots, out); },
+            [&](std::size_t i, PreparedAnalysis* ready, std::unique_ptr<CKeypointSet> set) {
+                if (ready) {
+                    AnalyzePhoto(photos[i], set.release(), ready);
+                    return;
+                }
+                IPanoElement* photo = photos[i];
+                photo->Reload();
+                ScopeExit unload([photo] { photo->Unload(); });
+                AnalyzePhoto(photo, set.release());
+            },
+            *this);
         dropOld();
 
         if (!MatchAndStitch(realign, elevation, azimuth, tilt))
@@ -276,24 +290,70 @@ bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vecto
     return result;
 }
 
-void CPanorama::AnalyzePhoto(IPanoElement* photoIn, CKeypointSet* cached) {
+void CPanorama::PrepareAnalysis(IPanoElement* photoIn, bool detect, const std::atomic<bool>& abort,
+                                std::counting_semaphore<>& fullSizeSlots, PreparedAnalysis& out) {
+    CPanoElement* photo = AsElement(photoIn);
+    if (!photo)
+        throw panorama_error();
+    OrvexBase::RefPtr<CPanoElement> copy;
+    ScopeExit unload([photo] { photo->Unload(); });
+    {
+        // Full-size pictures are the large part: only a few in memory at once.
+        fullSizeSlots.acquire();
+        ScopeExit release([&] { fullSizeSlots.release(); });
+        if (abort.load())
+            throw panorama_abort();
+        photo->Reload();
+        // A photo whose file vanished, or that is not a 24-bit picture, cannot
+        // be analysed.
+        if (!photo->IsValid() || photo->GetBpp() != 24)
+            throw panorama_error();
+        copy.Reset(AsElement(PrepareElement(photo)));
+        if (!copy)
+            throw panorama_error();
+        if (copy.Get() != photo)
+            photo->Unload();
+    }
+    if (!detect)
+        return;
+    auto set = std::make_unique<CKeypointSet>();
+    DetectFeatures(copy.Get(), set->keypoints, set->descriptors, 10.0, 0.02,
+                   [&abort] { return abort.load(std::memory_order_relaxed); });
+    set->BuildIndex(copy->GetSize());
+    // Keypoints live in full-size photo pixels from here on.
+    for (Keypoint* k : set->keypoints) {
+        k->x *= photo->scale;
+        k->y *= photo->scale;
+    }
+    out.set = std::move(set);
+}
+
+void CPanorama::AnalyzePhoto(IPanoElement* photoIn, CKeypointSet* cached, PreparedAnalysis* ready) {
     std::unique_ptr<CKeypointSet> set(cached);
     CPanoElement* photo = AsElement(photoIn);
     if (!photo)
         throw panorama_error();
     built_ = false;
+    if (ready && ready->failure) {
+        if (ready->failure == PreparedAnalysis::kCancelled)
+            throw panorama_abort();
+        throw panorama_error();
+    }
     if (!set) {
-        set.reset(new (std::nothrow) CKeypointSet());
+        set.reset(ready && ready->set ? ready->set.release() : new (std::nothrow) CKeypointSet());
         if (!set)
             throw panorama_error();
     }
-    // A photo whose file vanished, or that is not a 24-bit picture, cannot
-    // be analysed.
-    if (!photo->IsValid() || photo->GetBpp() != 24)
-        throw panorama_error();
-    OrvexBase::RefPtr<CPanoElement> copy(AsElement(PrepareElement(photo)));
-    if (!copy)
-        throw panorama_error();
+    OrvexBase::RefPtr<CPanoElement> copy;
+    if (!ready) {
+        // A photo whose file vanished, or that is not a 24-bit picture, cannot
+        // be analysed.
+        if (!photo->IsValid() || photo->GetBpp() != 24)
+            throw panorama_error();
+        copy.Reset(AsElement(PrepareElement(photo)));
+        if (!copy)
+            throw panorama_error();
+    }
 
     const std::wstring name = photo->GetFileName();
     if (ui_)
@@ -318,8 +378,17 @@ void CPanorama::AnalyzePhoto(IPanoElement* photoIn, CKeypointSet* cached) {
     if (ReportProgress(1))
         throw panorama_abort();
 
-    if (!cached) {
-        DetectFeatures(copy.Get(), raw->keypoints, raw->descriptors, 10.0, 0.02, &CPanorama::ProgressHook);
+    if (cached) {
+        if (ReportProgress(5))
+            throw panorama_abort();
+    } else if (ready) {
+        // Detected already: the detector's five progress steps, one by one.
+        for (int step = 0; step < 5; ++step)
+            if (ReportProgress(1))
+                throw panorama_abort();
+    } else {
+        DetectFeatures(copy.Get(), raw->keypoints, raw->descriptors, 10.0, 0.02,
+                       [this] { return Advance(1); });
         raw->BuildIndex(copy->GetSize());
         if (cancel_) {
             raw->Clear();
@@ -330,8 +399,6 @@ void CPanorama::AnalyzePhoto(IPanoElement* photoIn, CKeypointSet* cached) {
                 k->y *= photo->scale;
             }
         }
-    } else if (ReportProgress(5)) {
-        throw panorama_abort();
     }
     copy.Reset();
     if (ui_)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "AnalysisStage.h"
 #include "KeypointSet.h"
 #include "MatchGraph.h"
 #include "PanoElement.h"
@@ -59,7 +60,12 @@ public:
 
     // Build steps.
     bool PhotoListChanged(const std::vector<PanoramaLib::IPanoElement*>& photos) const;
-    void AnalyzePhoto(PanoramaLib::IPanoElement* photo, CKeypointSet* cached);
+    // One photo's analysis taken into the lists (its heavy part done here, or
+    // taken ready), and that heavy part alone, run ahead on a worker.
+    void AnalyzePhoto(PanoramaLib::IPanoElement* photo, CKeypointSet* cached,
+                      PreparedAnalysis* ready = nullptr);
+    void PrepareAnalysis(PanoramaLib::IPanoElement* photo, bool detect, const std::atomic<bool>& abort,
+                         std::counting_semaphore<>& fullSizeSlots, PreparedAnalysis& out);
     bool MatchAndStitch(bool realign, std::int32_t elevation, std::int32_t azimuth, std::int32_t tilt);
     // Matches every pair of analysed photos into graph; false when the
     // matcher failed or the user cancelled.
