@@ -215,7 +215,7 @@ bool CPanorama::LensStep(int index) {
         ReportProgress(total_, position_);
         return true;
     }
-    return LensWarp(index, &CPanorama::ProgressHook);
+    return LensWarp(index, [this] { return Advance(1); });
 }
 
 bool CPanorama::PreparePhoto(int i, bool fullSize, const std::atomic<bool>* abort, PreparedPhoto& out) {

@@ -12,8 +12,6 @@
 using OrvexBase::Rect;
 using PanoramaLib::IPanoElement;
 
-CPanorama* g_pCurrentPanorama = nullptr;
-
 PanoramaLib::IHVPanorama* CreateHVPanorama(PanoramaLib::IDibManager* manager) {
     g_pDibManager = manager;
     if (!manager)
@@ -27,42 +25,10 @@ PanoramaLib::IHVPanorama* CreateHVPanorama(PanoramaLib::IDibManager* manager) {
 }
 
 CPanorama::CPanorama()
-    : previewResult_(new (std::nothrow) CPanoElement(0)), fullResult_(new (std::nothrow) CPanoElement(0)) {
-    g_pCurrentPanorama = this;
-}
+    : CPanoramaModel(new (std::nothrow) CPanoElement(0), new (std::nothrow) CPanoElement(0)) {}
 
 CPanorama::~CPanorama() {
     Reset(true, true);
-    if (previewResult_)
-        previewResult_->Release();
-    if (fullResult_)
-        fullResult_->Release();
-    if (g_pCurrentPanorama == this)
-        g_pCurrentPanorama = nullptr;
-}
-
-void CPanorama::Init(PanoramaLib::IFreeThreading*, PanoramaLib::IWaitCursor* cursor,
-                     PanoramaLib::IUserInterface* ui) {
-    waitCursor_ = cursor;
-    ui_ = ui;
-}
-
-void CPanorama::Release() {
-    delete this;
-}
-
-IPanoElement* CPanorama::GetResult(bool fullIfNoPreview) {
-    if (!fullIfNoPreview || (previewResult_ && previewResult_->IsValid()))
-        return previewResult_;
-    return fullResult_;
-}
-
-void CPanorama::FreeResults() {
-    built_ = false;
-    if (previewResult_)
-        previewResult_->Destroy();
-    if (fullResult_)
-        fullResult_->Destroy();
 }
 
 namespace {
@@ -165,19 +131,8 @@ bool CPanorama::CropResult(const Rect* r) {
     return true;
 }
 
-bool CPanorama::ReportProgress(int total, int position) {
-    cancel_ = progress_ ? progress_->SetProgress(total, position) : false;
-    return cancel_;
-}
-
-bool CPanorama::Advance(int steps) {
-    position_ += steps;
-    return ReportProgress(total_, position_);
-}
-
-void CPanorama::RepaintNow() {
-    if (ui_)
-        ui_->RepaintNow();
+void CPanorama::OnBuildFailed() {
+    ListUnmatchedPhotos(report_.unmatched);
 }
 
 CMatchGraphBuilder CPanorama::MakeMatchGraphBuilder() const {
@@ -201,14 +156,6 @@ bool CPanorama::BuildMatchGraph(match_graph::CGraph* graph) {
     if (!graph)
         return false;
     return MakeMatchGraphBuilder().BuildAll(graph, *this);
-}
-
-bool CPanorama::ProgressHook() {
-    CPanorama* engine = g_pCurrentPanorama;
-    if (!engine)
-        return false;
-    ++engine->position_;
-    return engine->ReportProgress(engine->total_, engine->position_);
 }
 
 void CPanorama::ReleaseWarped(std::vector<CPanoElement*>& warped) {

@@ -15,13 +15,14 @@
 #include "MatchGraph.h"
 #include "PanoElement.h"
 #include "PanoramaLib.h"
+#include "PanoramaModel.h"
 #include "Seams.h"
 #include "StageContext.h"
 
 class CMatchGraphBuilder;
 class LaplacianBlender;
 
-class CPanorama : public PanoramaLib::IHVPanorama, protected StageContext {
+class CPanorama : public CPanoramaModel<PanoramaLib::IHVPanorama> {
 public:
     CPanorama();
     CPanorama(const CPanorama&) = delete;
@@ -29,18 +30,9 @@ public:
     ~CPanorama() override;
 
     // PanoramaLib::IPanorama
-    void Init(PanoramaLib::IFreeThreading* threads, PanoramaLib::IWaitCursor* cursor,
-              PanoramaLib::IUserInterface* ui) override;
-    void Release() override;
-    void SetProgressIndicator(PanoramaLib::IProgressIndicator* progress) override { progress_ = progress; }
-    bool IsBuilt() override { return built_; }
     bool Build(const std::vector<PanoramaLib::IPanoElement*>& photos,
                const std::vector<PanoramaLib::IPanoElement*>* copies, int, int, int) override;
-    PanoramaLib::IPanoElement* GetResult(bool fullIfNoPreview) override;
-    PanoramaLib::IPanoElement* GetFullResult() override { return fullResult_; }
-    BuildReport* GetBuildReport() override { return &report_; }
     void Reset(bool dropAnalyses, bool unused) override;
-    void FreeResults() override;
     void SetOptions(const HVPanoramaOptions* options) override;
     void GetOptions(HVPanoramaOptions* options) override;
     OrvexBase::Rect* GetCropRect(OrvexBase::Rect* out, int unused) override;
@@ -55,9 +47,7 @@ public:
     void SetCropRect(OrvexBase::Rect& r) override;
 
     // Asks the indicator for the cancel answer and keeps it; false without one.
-    bool ReportProgress(int total, int position);
-    // One progress step of the current engine, for the detector and the warps.
-    static bool ProgressHook();
+    bool ReportProgress(int total, int position) { return AskProgress(total, position); }
 
     // Arrangement of the matched photos around a reference photo.
     using Matrix = std::array<double, 9>;
@@ -137,13 +127,9 @@ public:
     const std::vector<std::int32_t>& CompositedList() const { return composited_; }
 
     int AnalysisTargetSize() const { return targetSize_; }
-    bool IsCancelled() const override { return cancel_; }
-    int ProgressPosition() const { return position_; }
 
 protected:
-    // StageContext
-    bool Advance(int steps) override;
-    void RepaintNow() override;
+    void OnBuildFailed() override;
     // The automatic matcher over the analysed photos, with this build's options.
     CMatchGraphBuilder MakeMatchGraphBuilder() const;
 
@@ -248,22 +234,9 @@ protected:
     bool withTransforms_ = false;
     bool transformsMode_ = false;
 
-    PanoramaLib::IUserInterface* ui_ = nullptr;
-    PanoramaLib::IProgressIndicator* progress_ = nullptr;
-    PanoramaLib::IWaitCursor* waitCursor_ = nullptr;
-
-    // Kept for the engine's life; their images are created and destroyed.
-    CPanoElement* previewResult_ = nullptr;
-    CPanoElement* fullResult_ = nullptr;
-
     OrvexBase::Rect cropRect_;
     OrvexBase::Rect userCropRect_;
     int userCropElement_ = -1;
-
-    bool built_ = false;
-    bool cancel_ = false;
-    int position_ = 0;
-    int total_ = 0;
 
     // Option fields.
     std::uint8_t autoCrop_ = 1;
@@ -278,9 +251,4 @@ protected:
     // The analysis size the cached analyses were made for.
     int analysedTarget_ = -1;
     std::int32_t analysedMode_ = -1;
-
-    BuildReport report_;
 };
-
-// The planar engine made last, reached by code that has no engine argument.
-extern CPanorama* g_pCurrentPanorama;

@@ -138,7 +138,7 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeyp
                 throw panorama_abort();
     } else {
         DetectFeatures(analysed, setRaw->keypoints, setRaw->descriptors, 10.0, 0.02,
-                       &CPanorama::ProgressHook);
+                       [this] { return Advance(1); });
         setRaw->BuildIndex(analysed->GetSize());
         if (cancel_)
             setRaw->Clear();
@@ -203,52 +203,47 @@ bool CPanorama::BuildWithTransforms(const std::vector<IPanoElement*>& photos,
 bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies,
                          bool automatic) {
     ClearUserCrop();
-    bool result = true;
-    if (progress_) {
-        progress_->Begin();
-        progress_->SetStage(PanoramaLib::StageAnalyzing);
-    }
-    const bool manual = !automatic;
-    if (!manual) {
-        if (previewResult_)
-            previewResult_->Destroy();
-        if (fullResult_)
-            fullResult_->Destroy();
-        if (ui_)
-            ui_->ToggleView(false);
-    }
+    return RunBuildSkeleton(progress_ != nullptr, [&] {
+        const bool manual = !automatic;
+        if (!manual) {
+            if (previewResult_)
+                previewResult_->Destroy();
+            if (fullResult_)
+                fullResult_->Destroy();
+            if (ui_)
+                ui_->ToggleView(false);
+        }
 
-    // The ring's repeated photo counts as one more, in both kinds of build.
-    const int n = static_cast<int>(photos.size()) + (is360_ ? 1 : 0);
-    const int levels = LevelCount(1.0);
-    const int total = (levels + 2) * n + 11 * n - 2;
+        // The ring's repeated photo counts as one more, in both kinds of build.
+        const int n = static_cast<int>(photos.size()) + (is360_ ? 1 : 0);
+        const int levels = LevelCount(1.0);
+        const int total = (levels + 2) * n + 11 * n - 2;
 
-    // A change of the lens warp, or of the analysis size (keypoints are
-    // measured on the copies), makes every cached analysis useless.
-    if (lensCompensation_ != report_.lensCompensation ||
-        (lensCompensation_ && lensPresetId_ != report_.lensPresetId) || targetSize_ != analysedTarget_ ||
-        analysisSize_ != analysedMode_)
-        Reset(true, true);
-    analysedTarget_ = targetSize_;
-    analysedMode_ = analysisSize_;
+        // A change of the lens warp, or of the analysis size (keypoints are
+        // measured on the copies), makes every cached analysis useless.
+        if (lensCompensation_ != report_.lensCompensation ||
+            (lensCompensation_ && lensPresetId_ != report_.lensPresetId) || targetSize_ != analysedTarget_ ||
+            analysisSize_ != analysedMode_)
+            Reset(true, true);
+        analysedTarget_ = targetSize_;
+        analysedMode_ = analysisSize_;
 
-    report_.photoCount = static_cast<std::int32_t>(photos.size());
-    report_.motionModel = motionModel_;
-    report_.lensCompensation = lensCompensation_;
-    report_.lensPresetId = lensPresetId_;
-    report_.withTransforms = manual ? 1 : 0;
-    report_.unmatched.clear();
-    cancel_ = false;
-    position_ = 0;
-    total_ = total;
-    if (manual) {
-        if (previewResult_)
-            previewResult_->Destroy();
-        if (fullResult_)
-            fullResult_->Destroy();
-    }
+        report_.photoCount = static_cast<std::int32_t>(photos.size());
+        report_.motionModel = motionModel_;
+        report_.lensCompensation = lensCompensation_;
+        report_.lensPresetId = lensPresetId_;
+        report_.withTransforms = manual ? 1 : 0;
+        report_.unmatched.clear();
+        cancel_ = false;
+        position_ = 0;
+        total_ = total;
+        if (manual) {
+            if (previewResult_)
+                previewResult_->Destroy();
+            if (fullResult_)
+                fullResult_->Destroy();
+        }
 
-    try {
         std::vector<CPanoElement*> oldCopies;
         std::vector<CKeypointSet*> oldSets;
         oldCopies.swap(copies_);
@@ -289,33 +284,7 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
             else if (ringNotCut_)
                 report_.status = 5;
         }
-    } catch (const panorama_cannot_build&) {
-        report_.status = 3;
-        ListUnmatchedPhotos(report_.unmatched);
-        result = false;
-        if (waitCursor_)
-            waitCursor_->BeginWaitCursor();
-        if (previewResult_)
-            previewResult_->Destroy();
-        if (waitCursor_)
-            waitCursor_->EndWaitCursor();
-    } catch (...) {
-        // panorama_error, a cancel, and memory that ran out end the same way:
-        // nothing escapes to the caller.
-        report_.status = 2;
-        ListUnmatchedPhotos(report_.unmatched);
-        result = false;
-        if (waitCursor_)
-            waitCursor_->BeginWaitCursor();
-        Reset(false, true);
-        if (previewResult_)
-            previewResult_->Destroy();
-        if (waitCursor_)
-            waitCursor_->EndWaitCursor();
-    }
-    if (progress_)
-        progress_->End();
-    return result;
+    });
 }
 
 bool CPanorama::MatchAndStitch(bool automatic) {

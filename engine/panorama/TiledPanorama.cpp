@@ -21,8 +21,6 @@
 using OrvexBase::Rect;
 using PanoramaLib::IPanoElement;
 
-Tiled_Panorama::CPanorama* g_pCurrentTiledPanorama = nullptr;
-
 PanoramaLib::ITiledPanorama* CreateTiledPanorama(PanoramaLib::IDibManager* manager) {
     g_pDibManager = manager;
     if (!manager)
@@ -60,9 +58,8 @@ CPanoElement* NewResultElement() {
 
 }  // namespace
 
-CPanorama::CPanorama() : previewResult_(NewResultElement()), fullResult_(NewResultElement()) {
+CPanorama::CPanorama() : CPanoramaModel(NewResultElement(), NewResultElement()) {
     thread_.previewScale = 20.0;
-    g_pCurrentTiledPanorama = this;
 }
 
 CPanorama::~CPanorama() {
@@ -70,33 +67,16 @@ CPanorama::~CPanorama() {
     thread_.Stop();
     align_.poses.clear();
     Reset(true, true);
-    if (previewResult_)
-        previewResult_->Release();
-    if (fullResult_)
-        fullResult_->Release();
     for (CPanoElement* p : photos_)
         if (p)
             p->Release();
     photos_.clear();
-    if (g_pCurrentTiledPanorama == this)
-        g_pCurrentTiledPanorama = nullptr;
 }
 
 void CPanorama::Init(PanoramaLib::IFreeThreading* threads, PanoramaLib::IWaitCursor* cursor,
                      PanoramaLib::IUserInterface* ui) {
-    waitCursor_ = cursor;
-    ui_ = ui;
+    CPanoramaModel::Init(threads, cursor, ui);
     thread_.Start(threads, ui);
-}
-
-void CPanorama::Release() {
-    delete this;
-}
-
-IPanoElement* CPanorama::GetResult(bool fullIfNoPreview) {
-    if (!fullIfNoPreview || (previewResult_ && previewResult_->IsValid()))
-        return previewResult_;
-    return fullResult_;
 }
 
 void CPanorama::Reset(bool dropKeypoints, bool dropGraph) {
@@ -113,11 +93,7 @@ void CPanorama::Reset(bool dropKeypoints, bool dropGraph) {
 
 void CPanorama::FreeResults() {
     thread_.CancelResult();
-    built_ = false;
-    if (previewResult_)
-        previewResult_->Destroy();
-    if (fullResult_)
-        fullResult_->Destroy();
+    CPanoramaModel::FreeResults();
 }
 
 void CPanorama::SetOptions(const HVPanoramaOptions* options) {
@@ -158,22 +134,6 @@ void CPanorama::SetCropRect(const Rect& r) {
     cropToRect_ = 1;
 }
 
-bool CPanorama::ReportProgress(int k) {
-    position_ += k;
-    if (!progress_)
-        cancel_ = false;
-    else if (progress_ == &thread_)
-        cancel_ = thread_.IsCancelled();
-    else
-        cancel_ = progress_->SetProgress(total_, position_);
-    return cancel_;
-}
-
-bool CPanorama::ProgressHook() {
-    CPanorama* engine = g_pCurrentTiledPanorama;
-    return engine ? engine->ReportProgress(1) : false;
-}
-
 bool CPanorama::PhotoListChanged(const std::vector<IPanoElement*>& photos) const {
     if (photos.size() != photos_.size())
         return true;
@@ -185,12 +145,7 @@ bool CPanorama::PhotoListChanged(const std::vector<IPanoElement*>& photos) const
 
 bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* proxies,
                       int elevation, int azimuth, int tilt) {
-    bool result = true;
-    if (ProgressIsOwn()) {
-        progress_->Begin();
-        progress_->SetStage(PanoramaLib::StageAnalyzing);
-    }
-    try {
+    return RunBuildSkeleton(ProgressIsOwn(), [&] {
         // The render thread reads the photos that this build reloads and
         // unloads: let it put its job away first.
         thread_.CancelAndWaitIdle();
@@ -263,31 +218,7 @@ bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vecto
         if (!MatchAndStitch(realign, elevation, azimuth, tilt))
             throw panorama_error();
         report_.status = 1;
-    } catch (const panorama_cannot_build&) {
-        report_.status = 3;
-        result = false;
-        if (waitCursor_)
-            waitCursor_->BeginWaitCursor();
-        if (previewResult_)
-            previewResult_->Destroy();
-        if (waitCursor_)
-            waitCursor_->EndWaitCursor();
-    } catch (...) {
-        // panorama_error, a cancel and memory that ran out end alike: nothing
-        // escapes to the caller.
-        report_.status = 2;
-        result = false;
-        if (waitCursor_)
-            waitCursor_->BeginWaitCursor();
-        Reset(false, true);
-        if (previewResult_)
-            previewResult_->Destroy();
-        if (waitCursor_)
-            waitCursor_->EndWaitCursor();
-    }
-    if (ProgressIsOwn())
-        progress_->End();
-    return result;
+    });
 }
 
 void CPanorama::PrepareAnalysis(IPanoElement* photoIn, bool detect, const std::atomic<bool>& abort,
@@ -401,11 +332,6 @@ void CPanorama::AnalyzePhoto(IPanoElement* photoIn, CKeypointSet* cached, Prepar
         }
     }
     copy.Reset();
-    if (ui_)
-        ui_->RepaintNow();
-}
-
-void CPanorama::RepaintNow() {
     if (ui_)
         ui_->RepaintNow();
 }

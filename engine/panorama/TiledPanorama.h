@@ -11,6 +11,7 @@
 #include "MatchGraph.h"
 #include "PanoElement.h"
 #include "PanoramaLib.h"
+#include "PanoramaModel.h"
 #include "SRThread.h"
 #include "StageContext.h"
 #include "Surfaces.h"
@@ -18,7 +19,7 @@
 
 namespace Tiled_Panorama {
 
-class CPanorama : public PanoramaLib::ITiledPanorama, protected StageContext {
+class CPanorama : public CPanoramaModel<PanoramaLib::ITiledPanorama> {
 public:
     CPanorama();
     CPanorama(const CPanorama&) = delete;
@@ -28,15 +29,9 @@ public:
     // PanoramaLib::IPanorama
     void Init(PanoramaLib::IFreeThreading* threads, PanoramaLib::IWaitCursor* cursor,
               PanoramaLib::IUserInterface* ui) override;
-    void Release() override;
-    void SetProgressIndicator(PanoramaLib::IProgressIndicator* progress) override { progress_ = progress; }
-    bool IsBuilt() override { return built_; }
     bool Build(const std::vector<PanoramaLib::IPanoElement*>& photos,
                const std::vector<PanoramaLib::IPanoElement*>* proxies, int elevation, int azimuth,
                int tilt) override;
-    PanoramaLib::IPanoElement* GetResult(bool fullIfNoPreview) override;
-    PanoramaLib::IPanoElement* GetFullResult() override { return fullResult_; }
-    BuildReport* GetBuildReport() override { return &report_; }
     void Reset(bool dropKeypoints, bool dropGraph) override;
     void FreeResults() override;
     void SetOptions(const HVPanoramaOptions* options) override;
@@ -54,9 +49,7 @@ public:
 
     // Adds k to the progress position and asks for the cancel answer, which
     // is kept in the cancel flag and returned.
-    bool ReportProgress(int k);
-    // One step of the current tiled engine, for the feature detector.
-    static bool ProgressHook();
+    bool ReportProgress(int k) { return Advance(k); }
 
     // Build steps.
     bool PhotoListChanged(const std::vector<PanoramaLib::IPanoElement*>& photos) const;
@@ -82,16 +75,9 @@ public:
     const TiledImagePose& SharedLens() const { return align_.sharedLens; }
     const match_graph::CGraph& MatchGraph() const { return matchGraph_; }
     std::int32_t ReferenceImage() const { return reference_; }
-    bool IsCancelled() const override { return cancel_; }
-    int ProgressPosition() const { return position_; }
-    int ProgressTotal() const { return total_; }
     CSRThread& RenderThread() { return thread_; }
 
 protected:
-    // StageContext
-    bool Advance(int steps) override { return ReportProgress(steps); }
-    void RepaintNow() override;
-
     // The engine's own surface of a kind, for the synchronous renders.
     CCylindricalSurface& OwnSurface(SurfaceKind kind);
     // Render set-up: photos, reference, view angles and sampler.
@@ -103,10 +89,6 @@ protected:
     static bool TakeSurfaceResult(CCylindricalSurface& surface, CPanoElement* into);
     bool ProgressIsOwn() const { return progress_ && progress_ != &thread_; }
 
-    PanoramaLib::IUserInterface* ui_ = nullptr;
-    PanoramaLib::IProgressIndicator* progress_ = nullptr;
-    PanoramaLib::IWaitCursor* waitCursor_ = nullptr;
-
     // One reference per entry, in photo order.
     std::vector<CPanoElement*> photos_;
     // Full size over analysis size, per photo.
@@ -115,16 +97,12 @@ protected:
     std::vector<PanoramaLib::IPanoElement*> proxies_;
     match_graph::CGraph matchGraph_;
 
-    // Kept for the engine's life; renders move new pictures into them.
-    CPanoElement* previewResult_ = nullptr;
-    CPanoElement* fullResult_ = nullptr;
     OrvexBase::Rect resultRect_;
     OrvexBase::Rect cropRect_;
 
     // Owned, parallel to photos_.
     std::vector<CKeypointSet*> keypointSets_;
 
-    bool built_ = false;
     bool fullSizeRendering_ = false;
     std::uint8_t cropToRect_ = 1;
     int targetSize_ = 660;
@@ -134,11 +112,6 @@ protected:
     std::uint8_t optimiseAtEnd_ = 1;
     SurfaceKind surfaceKind_ = 0;
 
-    bool cancel_ = false;
-    int position_ = 0;
-    int total_ = 0;
-
-    BuildReport report_;
     std::uint8_t lastLensCompensation_ = 0;
     std::uint8_t lastOptimiseAtEnd_ = 0;
     std::int32_t lastLensModel_ = 0;
@@ -168,6 +141,3 @@ protected:
 };
 
 }  // namespace Tiled_Panorama
-
-// The tiled engine made last; the detector's progress hook reaches it here.
-extern Tiled_Panorama::CPanorama* g_pCurrentTiledPanorama;
