@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -65,6 +66,46 @@ std::unique_ptr<CKeypointSet> CAnalysisStage::TakeCachedKeypoints(const std::wst
     if (set->keypoints.empty())
         return nullptr;
     return set;
+}
+
+OrvexBase::RefPtr<CPanoElement> CAnalysisStage::MakeCopy(CPanoElement* photo,
+                                                         PanoramaLib::IPanorama& engine) {
+    if (!photo->IsValid() || photo->GetBpp() != 24)
+        throw panorama_error();
+    OrvexBase::RefPtr<CPanoElement> copy(dynamic_cast<CPanoElement*>(engine.PrepareElement(photo)));
+    if (!copy)
+        throw panorama_error();
+    return copy;
+}
+
+void CAnalysisStage::ThrowIfFailed(const PreparedAnalysis* ready) {
+    if (!ready || !ready->failure)
+        return;
+    if (ready->failure == PreparedAnalysis::kCancelled)
+        throw panorama_abort();
+    throw panorama_error();
+}
+
+std::unique_ptr<CKeypointSet> CAnalysisStage::TakeSet(std::unique_ptr<CKeypointSet> cached,
+                                                      PreparedAnalysis* ready) {
+    if (cached)
+        return cached;
+    std::unique_ptr<CKeypointSet> set(ready && ready->set ? ready->set.release()
+                                                          : new (std::nothrow) CKeypointSet());
+    if (!set)
+        throw panorama_error();
+    return set;
+}
+
+void CAnalysisStage::ReportDetectionSteps(bool cached, StageContext& context) {
+    if (cached) {
+        if (context.Advance(5))
+            throw panorama_abort();
+        return;
+    }
+    for (int step = 0; step < 5; ++step)
+        if (context.Advance(1))
+            throw panorama_abort();
 }
 
 void CAnalysisStage::Run(const std::vector<PanoramaLib::IPanoElement*>& photos,

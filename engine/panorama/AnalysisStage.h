@@ -56,6 +56,22 @@ public:
                                                              const std::vector<CPanoElement*>& oldPhotos,
                                                              std::vector<CKeypointSet*>& oldSets);
 
+    // Steps both models take with a photo:
+    // The decoded photo's analysis copy made by the engine (a new reference);
+    // throws panorama_error for a photo whose file vanished or that is not a
+    // 24-bit picture, and when no copy can be made.
+    static OrvexBase::RefPtr<CPanoElement> MakeCopy(CPanoElement* photo, PanoramaLib::IPanorama& engine);
+    // Throws what ended a photo's prepared part: panorama_abort for a cancel,
+    // panorama_error for a failure; nothing when there is none or it ended well.
+    static void ThrowIfFailed(const PreparedAnalysis* ready);
+    // The photo's keypoint set: the cached one, else the prepared one, else a
+    // new empty one to fill; throws panorama_error when memory ran out.
+    static std::unique_ptr<CKeypointSet> TakeSet(std::unique_ptr<CKeypointSet> cached,
+                                                 PreparedAnalysis* ready);
+    // The detector's five progress steps for a photo detected ahead, one by
+    // one, or at once for a cached set; throws panorama_abort on a cancel.
+    static void ReportDetectionSteps(bool cached, StageContext& context);
+
     // Analyses every non-null photo: side by side when there are several
     // different ones and more than one thread, else one by one. targetSize
     // is the analysis copies' size, which bounds the detections running at

@@ -13,19 +13,10 @@ using OrvexBase::Rect;
 using PanoramaLib::IPanoElement;
 
 PanoramaLib::IHVPanorama* CreateHVPanorama(PanoramaLib::IDibManager* manager) {
-    g_pDibManager = manager;
-    if (!manager)
-        return nullptr;
-    auto* engine = new (std::nothrow) CPanorama();
-    if (engine && (!engine->GetResult(false) || !engine->GetFullResult())) {
-        engine->Release();
-        return nullptr;
-    }
-    return engine;
+    return CreatePanoramaModel<CPanorama>(manager);
 }
 
-CPanorama::CPanorama()
-    : CPanoramaModel(new (std::nothrow) CPanoElement(0), new (std::nothrow) CPanoElement(0)) {}
+CPanorama::CPanorama() = default;
 
 CPanorama::~CPanorama() {
     Reset(true, true);
@@ -59,36 +50,31 @@ void CPanorama::Reset(bool dropAnalyses, bool) {
     }
 }
 
-void CPanorama::SetOptions(const HVPanoramaOptions* options) {
-    if (!options)
-        return;
-    autoCrop_ = options->autoCrop;
-    ratioMode_ = options->ratioMode;
-    if (options->analysisSize != analysisSize_) {
-        analysisSize_ = options->analysisSize;
+void CPanorama::TakeOptions(const HVPanoramaOptions& options) {
+    autoCrop_ = options.autoCrop;
+    ratioMode_ = options.ratioMode;
+    if (options.analysisSize != analysisSize_) {
+        analysisSize_ = options.analysisSize;
         targetSize_ = analysisSize_ == 1 ? 660 : 400;
     }
-    motionModel_ = options->motionModel;
-    rawExposureDifference_ = options->rawExposureDifference;
-    lensCompensation_ = options->lensCompensation;
+    motionModel_ = options.motionModel;
+    rawExposureDifference_ = options.rawExposureDifference;
+    lensCompensation_ = options.lensCompensation;
     // An id outside the table would index past it: keep the previous one.
-    if (LensPresetTable::IsValidId(options->lensPresetId))
-        lensPresetId_ = options->lensPresetId;
-    is360_ = options->is360;
+    if (LensPresetTable::IsValidId(options.lensPresetId))
+        lensPresetId_ = options.lensPresetId;
+    is360_ = options.is360;
 }
 
-void CPanorama::GetOptions(HVPanoramaOptions* options) {
-    if (!options)
-        return;
-    *options = HVPanoramaOptions();
-    options->autoCrop = autoCrop_;
-    options->ratioMode = ratioMode_;
-    options->analysisSize = analysisSize_;
-    options->motionModel = motionModel_;
-    options->rawExposureDifference = rawExposureDifference_;
-    options->lensCompensation = lensCompensation_;
-    options->lensPresetId = lensPresetId_;
-    options->is360 = is360_;
+void CPanorama::GiveOptions(HVPanoramaOptions& options) const {
+    options.autoCrop = autoCrop_;
+    options.ratioMode = ratioMode_;
+    options.analysisSize = analysisSize_;
+    options.motionModel = motionModel_;
+    options.rawExposureDifference = rawExposureDifference_;
+    options.lensCompensation = lensCompensation_;
+    options.lensPresetId = lensPresetId_;
+    options.is360 = is360_;
 }
 
 Rect* CPanorama::GetCropRect(Rect* out, int) {

@@ -25,16 +25,12 @@ class LaplacianBlender;
 class CPanorama : public CPanoramaModel<PanoramaLib::IHVPanorama> {
 public:
     CPanorama();
-    CPanorama(const CPanorama&) = delete;
-    CPanorama& operator=(const CPanorama&) = delete;
     ~CPanorama() override;
 
     // PanoramaLib::IPanorama
     bool Build(const std::vector<PanoramaLib::IPanoElement*>& photos,
                const std::vector<PanoramaLib::IPanoElement*>* copies, int, int, int) override;
     void Reset(bool dropAnalyses, bool unused) override;
-    void SetOptions(const HVPanoramaOptions* options) override;
-    void GetOptions(HVPanoramaOptions* options) override;
     OrvexBase::Rect* GetCropRect(OrvexBase::Rect* out, int unused) override;
     PanoramaLib::IPanoElement* PrepareElement(PanoramaLib::IPanoElement* photo) override;
 
@@ -129,6 +125,8 @@ public:
     int AnalysisTargetSize() const { return targetSize_; }
 
 protected:
+    void TakeOptions(const HVPanoramaOptions& options) override;
+    void GiveOptions(HVPanoramaOptions& options) const override;
     void OnBuildFailed() override;
     // The automatic matcher over the analysed photos, with this build's options.
     CMatchGraphBuilder MakeMatchGraphBuilder() const;

@@ -6,6 +6,9 @@
 // it reach the caller.
 
 #include <functional>
+#include <new>
+
+#include "DibManager.h"
 
 #include "PanoElement.h"
 #include "PanoramaLib.h"
@@ -41,10 +44,19 @@ public:
     BuildReport* GetBuildReport() override { return &report_; }
     void FreeResults() override {
         built_ = false;
-        if (previewResult_)
-            previewResult_->Destroy();
-        if (fullResult_)
-            fullResult_->Destroy();
+        DestroyResults();
+    }
+    // Each model keeps the option fields it uses; the others read back as
+    // zero (their defaults in the record).
+    void SetOptions(const HVPanoramaOptions* options) override {
+        if (options)
+            TakeOptions(*options);
+    }
+    void GetOptions(HVPanoramaOptions* options) override {
+        if (!options)
+            return;
+        *options = HVPanoramaOptions();
+        GiveOptions(*options);
     }
 
     bool IsCancelled() const override { return cancel_; }
@@ -52,9 +64,18 @@ public:
     int ProgressTotal() const { return total_; }
 
 protected:
-    // Takes the two result elements (one reference each, null when they
-    // could not be made: the factory then refuses the engine).
-    CPanoramaModel(CPanoElement* preview, CPanoElement* full) : previewResult_(preview), fullResult_(full) {}
+    CPanoramaModel() : previewResult_(NewResultElement()), fullResult_(NewResultElement()) {}
+
+    virtual void TakeOptions(const HVPanoramaOptions& options) = 0;
+    virtual void GiveOptions(HVPanoramaOptions& options) const = 0;
+
+    // Both results' pictures go; the elements stay.
+    void DestroyResults() {
+        if (previewResult_)
+            previewResult_->Destroy();
+        if (fullResult_)
+            fullResult_->Destroy();
+    }
 
     // StageContext
     bool Advance(int steps) override {
@@ -120,6 +141,16 @@ protected:
     BuildReport report_;
 
 private:
+    // An empty result element, or null when memory ran out: the factory
+    // then refuses the engine.
+    static CPanoElement* NewResultElement() {
+        auto* e = new (std::nothrow) CPanoElement(0);
+        if (e && !e->GetImage()) {
+            e->Release();
+            return nullptr;
+        }
+        return e;
+    }
     void DropPreviewResult(bool dropMatches = false) {
         if (waitCursor_)
             waitCursor_->BeginWaitCursor();
@@ -131,3 +162,24 @@ private:
             waitCursor_->EndWaitCursor();
     }
 };
+
+// Makes an engine of a model, which uses the image manager from then on;
+// null without a manager, when memory ran out, or without its two result
+// elements (the engine is of no use then).
+template <class Engine>
+Engine* CreatePanoramaModel(PanoramaLib::IDibManager* manager) {
+    g_pDibManager = manager;
+    if (!manager)
+        return nullptr;
+    Engine* engine = nullptr;
+    try {
+        engine = new Engine();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    if (!engine->GetResult(false) || !engine->GetFullResult()) {
+        engine->Release();
+        return nullptr;
+    }
+    return engine;
+}

@@ -41,12 +41,7 @@ OrvexBase::RefPtr<CPanoElement> CPanorama::MakeCopyOf(CPanoElement* photo, IPano
     OrvexBase::RefPtr<CPanoElement> copy;
     if (!given) {
         photo->Reload();
-        // A photo that vanished or is not a 24-bit picture cannot be analysed.
-        if (!photo->IsValid() || photo->GetBpp() != 24)
-            throw panorama_error();
-        copy.Reset(AsElement(PrepareElement(photo)));
-        if (!copy)
-            throw panorama_error();
+        copy = CAnalysisStage::MakeCopy(photo, *this);
         if (copy.Get() != photo)
             photo->Unload();
     } else {
@@ -82,15 +77,8 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeyp
     if (!photo)
         throw panorama_error();
     built_ = false;
-    if (ready && ready->failure) {
-        if (ready->failure == PreparedAnalysis::kCancelled)
-            throw panorama_abort();
-        throw panorama_error();
-    }
-    if (!set)
-        set.reset(ready && ready->set ? ready->set.release() : new (std::nothrow) CKeypointSet());
-    if (!set)
-        throw panorama_error();
+    CAnalysisStage::ThrowIfFailed(ready);
+    set = CAnalysisStage::TakeSet(std::move(set), ready);
 
     OrvexBase::RefPtr<CPanoElement> copy = ready ? std::move(ready->copy) : MakeCopyOf(photo, given);
     if (!copy)
@@ -127,15 +115,8 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeyp
     if (ReportProgress(total_, ++position_))
         throw panorama_abort();
     CPanoElement* analysed = copies_.back();
-    if (cached) {
-        position_ += 5;
-        if (ReportProgress(total_, position_))
-            throw panorama_abort();
-    } else if (ready) {
-        // Detected already: the detector's five progress steps, one by one.
-        for (int step = 0; step < 5; ++step)
-            if (ReportProgress(total_, ++position_))
-                throw panorama_abort();
+    if (cached || ready) {
+        CAnalysisStage::ReportDetectionSteps(cached != nullptr, *this);
     } else {
         DetectFeatures(analysed, setRaw->keypoints, setRaw->descriptors, 10.0, 0.02,
                        [this] { return Advance(1); });
@@ -206,10 +187,7 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
     return RunBuildSkeleton(progress_ != nullptr, [&] {
         const bool manual = !automatic;
         if (!manual) {
-            if (previewResult_)
-                previewResult_->Destroy();
-            if (fullResult_)
-                fullResult_->Destroy();
+            DestroyResults();
             if (ui_)
                 ui_->ToggleView(false);
         }
@@ -238,10 +216,7 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
         position_ = 0;
         total_ = total;
         if (manual) {
-            if (previewResult_)
-                previewResult_->Destroy();
-            if (fullResult_)
-                fullResult_->Destroy();
+            DestroyResults();
         }
 
         std::vector<CPanoElement*> oldCopies;
@@ -291,10 +266,7 @@ bool CPanorama::MatchAndStitch(bool automatic) {
     ringTransform_ = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     ringDuplicate_ = ringFarEnd_ = -1;
     reference_ = -1;
-    if (previewResult_)
-        previewResult_->Destroy();
-    if (fullResult_)
-        fullResult_->Destroy();
+    DestroyResults();
     ReleaseWarped(previewWarped_);
     seams_.clear();
 

@@ -22,21 +22,7 @@ using OrvexBase::Rect;
 using PanoramaLib::IPanoElement;
 
 PanoramaLib::ITiledPanorama* CreateTiledPanorama(PanoramaLib::IDibManager* manager) {
-    g_pDibManager = manager;
-    if (!manager)
-        return nullptr;
-    Tiled_Panorama::CPanorama* engine = nullptr;
-    try {
-        engine = new Tiled_Panorama::CPanorama();
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-    // Without its two result elements the engine is of no use.
-    if (!engine->GetResult(false) || !engine->GetFullResult()) {
-        engine->Release();
-        return nullptr;
-    }
-    return engine;
+    return CreatePanoramaModel<Tiled_Panorama::CPanorama>(manager);
 }
 
 namespace Tiled_Panorama {
@@ -47,18 +33,9 @@ CPanoElement* AsElement(IPanoElement* e) {
     return dynamic_cast<CPanoElement*>(e);
 }
 
-CPanoElement* NewResultElement() {
-    auto* e = new (std::nothrow) CPanoElement(0);
-    if (e && !e->GetImage()) {
-        e->Release();
-        return nullptr;
-    }
-    return e;
-}
-
 }  // namespace
 
-CPanorama::CPanorama() : CPanoramaModel(NewResultElement(), NewResultElement()) {
+CPanorama::CPanorama() {
     thread_.previewScale = 20.0;
 }
 
@@ -96,25 +73,20 @@ void CPanorama::FreeResults() {
     CPanoramaModel::FreeResults();
 }
 
-void CPanorama::SetOptions(const HVPanoramaOptions* options) {
-    if (!options)
-        return;
-    cropToRect_ = options->autoCrop;
-    lensCompensation_ = options->lensCompensation;
-    optimiseAtEnd_ = options->optimiseAtEnd;
-    g_nLensModel.store(options->lensModel);
-    surfaceKind_ = options->surfaceKind;
+void CPanorama::TakeOptions(const HVPanoramaOptions& options) {
+    cropToRect_ = options.autoCrop;
+    lensCompensation_ = options.lensCompensation;
+    optimiseAtEnd_ = options.optimiseAtEnd;
+    g_nLensModel.store(options.lensModel);
+    surfaceKind_ = options.surfaceKind;
 }
 
-void CPanorama::GetOptions(HVPanoramaOptions* options) {
-    if (!options)
-        return;
-    *options = HVPanoramaOptions();
-    options->autoCrop = cropToRect_;
-    options->lensCompensation = lensCompensation_;
-    options->optimiseAtEnd = optimiseAtEnd_;
-    options->lensModel = g_nLensModel.load();
-    options->surfaceKind = surfaceKind_;
+void CPanorama::GiveOptions(HVPanoramaOptions& options) const {
+    options.autoCrop = cropToRect_;
+    options.lensCompensation = lensCompensation_;
+    options.optimiseAtEnd = optimiseAtEnd_;
+    options.lensModel = g_nLensModel.load();
+    options.surfaceKind = surfaceKind_;
 }
 
 Rect* CPanorama::GetCropRect(Rect* out, int recompute) {
@@ -149,10 +121,7 @@ bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vecto
         // The render thread reads the photos that this build reloads and
         // unloads: let it put its job away first.
         thread_.CancelAndWaitIdle();
-        if (previewResult_)
-            previewResult_->Destroy();
-        if (fullResult_)
-            fullResult_->Destroy();
+        DestroyResults();
         if (ui_)
             ui_->ToggleView(false);
 
@@ -235,13 +204,7 @@ void CPanorama::PrepareAnalysis(IPanoElement* photoIn, bool detect, const std::a
         if (abort.load())
             throw panorama_abort();
         photo->Reload();
-        // A photo whose file vanished, or that is not a 24-bit picture, cannot
-        // be analysed.
-        if (!photo->IsValid() || photo->GetBpp() != 24)
-            throw panorama_error();
-        copy.Reset(AsElement(PrepareElement(photo)));
-        if (!copy)
-            throw panorama_error();
+        copy = CAnalysisStage::MakeCopy(photo, *this);
         if (copy.Get() != photo)
             photo->Unload();
     }
@@ -265,26 +228,11 @@ void CPanorama::AnalyzePhoto(IPanoElement* photoIn, CKeypointSet* cached, Prepar
     if (!photo)
         throw panorama_error();
     built_ = false;
-    if (ready && ready->failure) {
-        if (ready->failure == PreparedAnalysis::kCancelled)
-            throw panorama_abort();
-        throw panorama_error();
-    }
-    if (!set) {
-        set.reset(ready && ready->set ? ready->set.release() : new (std::nothrow) CKeypointSet());
-        if (!set)
-            throw panorama_error();
-    }
+    CAnalysisStage::ThrowIfFailed(ready);
+    set = CAnalysisStage::TakeSet(std::move(set), ready);
     OrvexBase::RefPtr<CPanoElement> copy;
-    if (!ready) {
-        // A photo whose file vanished, or that is not a 24-bit picture, cannot
-        // be analysed.
-        if (!photo->IsValid() || photo->GetBpp() != 24)
-            throw panorama_error();
-        copy.Reset(AsElement(PrepareElement(photo)));
-        if (!copy)
-            throw panorama_error();
-    }
+    if (!ready)
+        copy = CAnalysisStage::MakeCopy(photo, *this);
 
     const std::wstring name = photo->GetFileName();
     if (ui_)
@@ -309,14 +257,8 @@ void CPanorama::AnalyzePhoto(IPanoElement* photoIn, CKeypointSet* cached, Prepar
     if (ReportProgress(1))
         throw panorama_abort();
 
-    if (cached) {
-        if (ReportProgress(5))
-            throw panorama_abort();
-    } else if (ready) {
-        // Detected already: the detector's five progress steps, one by one.
-        for (int step = 0; step < 5; ++step)
-            if (ReportProgress(1))
-                throw panorama_abort();
+    if (cached || ready) {
+        CAnalysisStage::ReportDetectionSteps(cached != nullptr, *this);
     } else {
         DetectFeatures(copy.Get(), raw->keypoints, raw->descriptors, 10.0, 0.02,
                        [this] { return Advance(1); });
@@ -390,10 +332,7 @@ bool CPanorama::AlignImages() {
 
 bool CPanorama::MatchAndStitch(bool realign, std::int32_t elevation, std::int32_t azimuth,
                                std::int32_t tilt) {
-    if (previewResult_)
-        previewResult_->Destroy();
-    if (fullResult_)
-        fullResult_->Destroy();
+    DestroyResults();
     if (progress_)
         progress_->SetStage(PanoramaLib::StageMatching);
     if (matchGraph_.Edges().empty() && !BuildMatchGraph(&matchGraph_))

@@ -22,8 +22,6 @@ namespace Tiled_Panorama {
 class CPanorama : public CPanoramaModel<PanoramaLib::ITiledPanorama> {
 public:
     CPanorama();
-    CPanorama(const CPanorama&) = delete;
-    CPanorama& operator=(const CPanorama&) = delete;
     ~CPanorama() override;
 
     // PanoramaLib::IPanorama
@@ -34,8 +32,6 @@ public:
                int tilt) override;
     void Reset(bool dropKeypoints, bool dropGraph) override;
     void FreeResults() override;
-    void SetOptions(const HVPanoramaOptions* options) override;
-    void GetOptions(HVPanoramaOptions* options) override;
     OrvexBase::Rect* GetCropRect(OrvexBase::Rect* out, int recompute) override;
     PanoramaLib::IPanoElement* PrepareElement(PanoramaLib::IPanoElement* photo) override;
 
@@ -78,6 +74,8 @@ public:
     CSRThread& RenderThread() { return thread_; }
 
 protected:
+    void TakeOptions(const HVPanoramaOptions& options) override;
+    void GiveOptions(HVPanoramaOptions& options) const override;
     // The engine's own surface of a kind, for the synchronous renders.
     CCylindricalSurface& OwnSurface(SurfaceKind kind);
     // Render set-up: photos, reference, view angles and sampler.
