@@ -2,12 +2,20 @@
 // A 64-bit FNV-1a hash of a build's outputs, for the fingerprint tests that
 // guard both panorama models' results while their code is reorganised.
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <string>
 #include <vector>
 
+#include "DibManager.h"
 #include "MatchGraph.h"
+#include "PanoElement.h"
 #include "PanoramaLib.h"
+#include "TestData.h"
 
 namespace FingerprintHash {
 
@@ -63,5 +71,37 @@ inline void AddPixels(Fnv& hash, PanoramaLib::IPanoElement* result) {
     for (int y = 0; y < h; ++y)
         hash.Add(result->GetBits() + static_cast<std::ptrdiff_t>(y) * result->GetStride(), rowBytes);
 }
+
+// The JPEG photos of a shared set in name order, loaded through an image
+// manager of their own for as long as this lives.
+class PhotoSet {
+public:
+    explicit PhotoSet(const std::string& set) : previous_(g_pDibManager) {
+        g_pDibManager = &manager_;
+        std::vector<std::filesystem::path> files;
+        for (const auto& entry : std::filesystem::directory_iterator(TestData::Photo(set)))
+            if (entry.path().extension() == ".jpg")
+                files.push_back(entry.path());
+        std::sort(files.begin(), files.end());
+        for (const auto& f : files) {
+            PanoramaLib::IPanoElement* e = CreatePanoElement(0);
+            const std::string path = f.string();
+            EXPECT_TRUE(e->Load(std::wstring(path.begin(), path.end()))) << path;
+            photos.push_back(e);
+        }
+    }
+    PhotoSet(const PhotoSet&) = delete;
+    PhotoSet& operator=(const PhotoSet&) = delete;
+    ~PhotoSet() {
+        ReleaseElementVector(photos);
+        g_pDibManager = previous_;
+    }
+
+    std::vector<PanoramaLib::IPanoElement*> photos;
+
+private:
+    CDibManager manager_;
+    PanoramaLib::IDibManager* previous_;
+};
 
 }  // namespace FingerprintHash

@@ -9,12 +9,10 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "DibManager.h"
 #include "FingerprintHash.h"
 #include "Panorama.h"
 #include "TestData.h"
@@ -38,22 +36,8 @@ struct Fingerprint {
 };
 
 Fingerprint BuildAndHash(const std::string& set, bool ring) {
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(TestData::Photo(set)))
-        if (entry.path().extension() == ".jpg")
-            files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-
-    CDibManager manager;
-    PanoramaLib::IDibManager* previous = g_pDibManager;
-    g_pDibManager = &manager;
-    std::vector<PanoramaLib::IPanoElement*> photos;
-    for (const auto& f : files) {
-        PanoramaLib::IPanoElement* e = CreatePanoElement(0);
-        const std::string path = f.string();
-        EXPECT_TRUE(e->Load(std::wstring(path.begin(), path.end()))) << path;
-        photos.push_back(e);
-    }
+    FingerprintHash::PhotoSet loaded(set);
+    const std::vector<PanoramaLib::IPanoElement*>& photos = loaded.photos;
 
     auto* engine = new FingerprintPanorama();
     engine->Init(nullptr, nullptr, nullptr);
@@ -88,8 +72,6 @@ Fingerprint BuildAndHash(const std::string& set, bool ring) {
     out.pixels = pixels.Value();
 
     engine->Release();
-    ReleaseElementVector(photos);
-    g_pDibManager = previous;
     return out;
 }
 

@@ -10,12 +10,10 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "DibManager.h"
 #include "FingerprintHash.h"
 #include "FreeThreading.h"
 #include "TestData.h"
@@ -42,22 +40,8 @@ void AddPose(Fnv& hash, const TiledImagePose& p) {
 // One engine builds the set on each surface in turn: the second build reuses
 // the first one's keypoints, graph and poses.
 std::vector<Fingerprint> BuildAndHash(const std::string& set) {
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(TestData::Photo(set)))
-        if (entry.path().extension() == ".jpg")
-            files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-
-    CDibManager manager;
-    PanoramaLib::IDibManager* previous = g_pDibManager;
-    g_pDibManager = &manager;
-    std::vector<PanoramaLib::IPanoElement*> photos;
-    for (const auto& f : files) {
-        PanoramaLib::IPanoElement* e = CreatePanoElement(0);
-        const std::string path = f.string();
-        EXPECT_TRUE(e->Load(std::wstring(path.begin(), path.end()))) << path;
-        photos.push_back(e);
-    }
+    FingerprintHash::PhotoSet loaded(set);
+    const std::vector<PanoramaLib::IPanoElement*>& photos = loaded.photos;
 
     CFreeThreading threads;
     auto* engine = new Tiled_Panorama::CPanorama();
@@ -93,8 +77,6 @@ std::vector<Fingerprint> BuildAndHash(const std::string& set) {
         out.push_back(f);
     }
     engine->Release();
-    ReleaseElementVector(photos);
-    g_pDibManager = previous;
     return out;
 }
 
