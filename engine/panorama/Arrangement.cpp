@@ -203,7 +203,7 @@ bool CPanorama::BuildStarGraph(CGraph& group, const CGraph& matches, int referen
 }
 
 const std::vector<CPanoElement*>& CPanorama::CurrentElements() const {
-    return fullSizeMode_ ? workPhotos_ : copies_;
+    return *pass_->photos;
 }
 
 Rect CPanorama::ComputeBounds(const CGraph& group) {

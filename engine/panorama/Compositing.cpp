@@ -70,9 +70,9 @@ bool CPanorama::ComputeSeamMask(int index) {
 }
 
 bool CPanorama::RescaleSeams(int index, std::vector<std::uint8_t>& coverage) {
-    CPanoElement* full = fullWarped_[index];
+    CPanoElement* full = full_.warped[index];
     coverage = CopyMask(full);
-    CSeamRescaler rescaler(previewWarped_[index], full, seams_[index]);
+    CSeamRescaler rescaler(preview_.warped[index], full, seams_[index]);
     return rescaler.Rescale();
 }
 
@@ -248,8 +248,8 @@ bool CPanorama::PreparePhoto(int i, bool fullSize, const std::atomic<bool>* abor
         warped[i]->ClearMaskRect(&userCropRect_);
     if (warped[i])
         warped[i]->GetSavedMask();
-    if (fullSize && i < static_cast<int>(previewWarped_.size()) && i < static_cast<int>(fullWarped_.size()) &&
-        i < static_cast<int>(seams_.size())) {
+    if (fullSize && i < static_cast<int>(preview_.warped.size()) &&
+        i < static_cast<int>(full_.warped.size()) && i < static_cast<int>(seams_.size())) {
         RescaleSeams(i, out.coverage);
         out.rescaled = true;
     }
@@ -386,7 +386,8 @@ bool CPanorama::ComposeResult(bool fullSize) {
         if (compose) {
             Rect blended;
             if (laplacianBlending_) {
-                const int blendLevels = LevelCount(fullSizeMode_ && !scales_.empty() ? scales_.front() : 1.0);
+                const int blendLevels =
+                    LevelCount(pass_->fullSize && !scales_.empty() ? scales_.front() : 1.0);
                 if (blender.Blend(blendLevels, warped[i], result))
                     blended = blender.GetOverlapRect();
             }

@@ -38,8 +38,8 @@ void CPanorama::Reset(bool dropAnalyses, bool) {
     matchGraph_.Clear();
     groupGraph_.Clear();
     scales_.clear();
-    ReleaseWarped(previewWarped_);
-    ReleaseWarped(fullWarped_);
+    preview_.ReleaseWarped();
+    full_.ReleaseWarped();
     ReleaseAll(workPhotos_);
     ReleaseAll(photos_);
     if (dropAnalyses) {
@@ -142,8 +142,4 @@ bool CPanorama::BuildMatchGraph(match_graph::CGraph* graph) {
     if (!graph)
         return false;
     return MakeMatchGraphBuilder().BuildAll(graph, *this);
-}
-
-void CPanorama::ReleaseWarped(std::vector<CPanoElement*>& warped) {
-    ReleaseAll(warped);
 }

@@ -16,6 +16,7 @@
 #include "PanoElement.h"
 #include "PanoramaLib.h"
 #include "PanoramaModel.h"
+#include "RenderPass.h"
 #include "Seams.h"
 #include "StageContext.h"
 
@@ -135,8 +136,8 @@ protected:
     // the preview when it does; null when neither does.
     CPanoElement* CurrentResult();
     // The result element of the current mode.
-    CPanoElement* ModeResult() const { return fullSizeMode_ ? fullResult_ : previewResult_; }
-    std::vector<CPanoElement*>& ModeWarped() { return fullSizeMode_ ? fullWarped_ : previewWarped_; }
+    CPanoElement* ModeResult() const { return pass_->result; }
+    std::vector<CPanoElement*>& ModeWarped() { return pass_->warped; }
     CPanoElement* ModePhoto(int index) const;
     bool RunBuild(const std::vector<PanoramaLib::IPanoElement*>& photos,
                   const std::vector<PanoramaLib::IPanoElement*>* copies, bool automatic);
@@ -162,7 +163,6 @@ protected:
     // Per place of the placement order: whether its photo's element (or
     // working copy) is also used at an earlier place under another index.
     std::vector<char> PlacesSharingAnElement() const;
-    static void ReleaseWarped(std::vector<CPanoElement*>& warped);
     // Every photo's analysis, the heavy parts side by side on the thread pool.
     void AnalyzeAll(const std::vector<PanoramaLib::IPanoElement*>& photos,
                     const std::vector<PanoramaLib::IPanoElement*>* copies,
@@ -174,7 +174,7 @@ protected:
                          PreparedAnalysis& out);
     // The analysis copies, or the working photos in full-size mode.
     const std::vector<CPanoElement*>& CurrentElements() const;
-    std::vector<Matrix>& CurrentTransforms() { return fullSizeMode_ ? fullTransforms_ : previewTransforms_; }
+    std::vector<Matrix>& CurrentTransforms() { return pass_->transforms; }
     void ClipBoundsToRing(OrvexBase::Rect& bounds);
     // Centres of the two ring photos in panorama coordinates; false unless
     // both have one group edge and an element.
@@ -203,18 +203,16 @@ protected:
     // Star of the panorama's group: reference -> every other photo.
     match_graph::CGraph groupGraph_;
 
-    // Panorama pixels (from the bounds' corner) to photo pixels, per photo.
-    std::vector<Matrix> previewTransforms_;
-    std::vector<Matrix> fullTransforms_;
-
     Matrix ringTransform_ = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     int ringDuplicate_ = -1;
     int ringFarEnd_ = -1;
     bool ringNotCut_ = false;
 
-    // Warped photos per photo index, for the preview and for full size.
-    std::vector<CPanoElement*> previewWarped_;
-    std::vector<CPanoElement*> fullWarped_;
+    // The preview's pass and the full-size render's, and the one the
+    // compositing works on now.
+    RenderPass preview_{false, previewResult_, &copies_};
+    RenderPass full_{true, fullResult_, &workPhotos_};
+    RenderPass* pass_ = &preview_;
     std::vector<SeamSet> seams_;
     std::vector<std::int32_t> composited_;
     // Photos whose full-size working copy still needs the lens warp.
@@ -226,7 +224,6 @@ protected:
     OrvexBase::Rect previewRect_;
     OrvexBase::Rect bounds_;
     int reference_ = -1;
-    bool fullSizeMode_ = false;
     bool analysesValid_ = false;
     // BuildWithTransforms's argument, and whether the last build was one.
     bool withTransforms_ = false;

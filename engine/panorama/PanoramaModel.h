@@ -130,8 +130,8 @@ protected:
 
     // Kept for the engine's life: the document holds them without a
     // reference; their pictures are created, replaced and destroyed.
-    CPanoElement* previewResult_ = nullptr;
-    CPanoElement* fullResult_ = nullptr;
+    CPanoElement* const previewResult_;
+    CPanoElement* const fullResult_;
 
     bool built_ = false;
     bool cancel_ = false;

@@ -267,7 +267,7 @@ bool CPanorama::MatchAndStitch(bool automatic) {
     ringDuplicate_ = ringFarEnd_ = -1;
     reference_ = -1;
     DestroyResults();
-    ReleaseWarped(previewWarped_);
+    preview_.ReleaseWarped();
     seams_.clear();
 
     if (progress_)
@@ -346,7 +346,7 @@ bool CPanorama::MatchAndStitch(bool automatic) {
 }
 
 bool CPanorama::Render() {
-    fullSizeMode_ = true;
+    pass_ = &full_;
     if (progress_) {
         progress_->Begin();
         progress_->SetStage(PanoramaLib::StageRendering);
@@ -447,8 +447,8 @@ bool CPanorama::Render() {
             fullResult_->Destroy();
     }
     restoreGraphs();
-    ReleaseWarped(fullWarped_);
-    fullSizeMode_ = false;
+    full_.ReleaseWarped();
+    pass_ = &preview_;
     ClearUserCrop();
     if (progress_)
         progress_->End();

@@ -16,7 +16,7 @@ public:
     using CPanorama::groupGraph_;
     using CPanorama::matchGraph_;
     using CPanorama::photos_;
-    using CPanorama::previewTransforms_;
+    using CPanorama::preview_;
     using CPanorama::scales_;
 
     // Photos of the given sizes, each its own analysis copy.
@@ -73,8 +73,8 @@ TEST_F(ArrangementTest, BoundsAndPhotoTransforms) {
     const Rect bounds = engine.ComputeBounds(engine.groupGraph_);
     EXPECT_EQ(bounds, Rect(0, -11, 651, 300));
     // Each photo transform maps panorama pixels (from the bounds' corner) to the photo.
-    const auto& t0 = engine.previewTransforms_[0];
-    const auto& t1 = engine.previewTransforms_[1];
+    const auto& t0 = engine.preview_.transforms[0];
+    const auto& t1 = engine.preview_.transforms[1];
     EXPECT_DOUBLE_EQ(t0[2], 0);
     EXPECT_DOUBLE_EQ(t0[5], -11);  // panorama row 0 is reference row -11
     EXPECT_NEAR(t1[2], -250.5, 1e-9);

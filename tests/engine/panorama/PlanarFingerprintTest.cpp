@@ -24,9 +24,9 @@ using FingerprintHash::Fnv;
 
 class FingerprintPanorama : public CPanorama {
 public:
-    using CPanorama::fullTransforms_;
+    using CPanorama::full_;
     using CPanorama::matchGraph_;
-    using CPanorama::previewTransforms_;
+    using CPanorama::preview_;
 };
 
 struct Fingerprint {
@@ -60,8 +60,8 @@ Fingerprint BuildAndHash(const std::string& set, bool ring) {
 
     EXPECT_TRUE(engine->Render());
     Fnv transforms;
-    transforms.AddVector(engine->previewTransforms_);
-    transforms.AddVector(engine->fullTransforms_);
+    transforms.AddVector(engine->preview_.transforms);
+    transforms.AddVector(engine->full_.transforms);
     out.transforms = transforms.Value();
 
     Fnv pixels;

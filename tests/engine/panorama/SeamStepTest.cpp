@@ -32,8 +32,8 @@ std::wstring W(const std::string& s) {
 class SeamPanorama : public CPanorama {
 public:
     using CPanorama::laplacianBlending_;
+    using CPanorama::preview_;
     using CPanorama::previewResult_;
-    using CPanorama::previewWarped_;
     using CPanorama::seams_;
 };
 
@@ -58,8 +58,8 @@ Step LargestSeamStep(SeamPanorama& engine) {
     };
     constexpr int kGap = 2, kSpan = 3, kEven = 4;
     Step worst;
-    for (std::size_t i = 0; i < engine.seams_.size() && i < engine.previewWarped_.size(); ++i) {
-        CPanoElement* warped = engine.previewWarped_[i];
+    for (std::size_t i = 0; i < engine.seams_.size() && i < engine.preview_.warped.size(); ++i) {
+        CPanoElement* warped = engine.preview_.warped[i];
         if (!warped)
             continue;
         const std::uint8_t* photoMask =
