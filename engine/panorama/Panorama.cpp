@@ -36,7 +36,8 @@ void ReleaseAll(std::vector<CPanoElement*>& elements) {
 void CPanorama::Reset(bool dropAnalyses, bool) {
     built_ = false;
     matchGraph_.Clear();
-    groupGraph_.Clear();
+    preview_.group.Clear();
+    full_.group.Clear();
     scales_.clear();
     preview_.ReleaseWarped();
     full_.ReleaseWarped();

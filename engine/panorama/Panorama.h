@@ -48,7 +48,10 @@ public:
 
     // Arrangement of the matched photos around a reference photo.
     using Matrix = std::array<double, 9>;
+    // The pair transforms of the match graph, or of the given graph, from
+    // analysis to full-size pixels.
     bool RescalePairTransforms();
+    bool RescalePairTransforms(match_graph::CGraph& graph) const;
     int FindReferenceElement(const match_graph::CGraph& graph) const;
     bool BuildStarGraph(match_graph::CGraph& group, const match_graph::CGraph& matches, int reference);
     OrvexBase::Rect ComputeBounds(const match_graph::CGraph& group);
@@ -200,10 +203,7 @@ protected:
     std::vector<CKeypointSet*> keypointSets_;
 
     match_graph::CGraph matchGraph_;
-    // Star of the panorama's group: reference -> every other photo.
-    match_graph::CGraph groupGraph_;
 
-    Matrix ringTransform_ = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     int ringDuplicate_ = -1;
     int ringFarEnd_ = -1;
     bool ringNotCut_ = false;

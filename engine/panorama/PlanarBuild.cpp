@@ -263,7 +263,7 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
 }
 
 bool CPanorama::MatchAndStitch(bool automatic) {
-    ringTransform_ = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    pass_->ringTransform = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     ringDuplicate_ = ringFarEnd_ = -1;
     reference_ = -1;
     DestroyResults();
@@ -288,9 +288,9 @@ bool CPanorama::MatchAndStitch(bool automatic) {
     if (ReportProgress(total_, ++position_))
         return false;
 
-    if (!BuildStarGraph(groupGraph_, matchGraph_, -1))
+    if (!BuildStarGraph(pass_->group, matchGraph_, -1))
         return false;
-    Rect bounds = ComputeBounds(groupGraph_);
+    Rect bounds = ComputeBounds(pass_->group);
     if (bounds.IsEmpty())
         throw panorama_cannot_build();
 
@@ -299,11 +299,11 @@ bool CPanorama::MatchAndStitch(bool automatic) {
 
     reference_ = FindCentralElement(bounds);
     if (reference_ >= 0 && reference_ != FindReferenceElement(matchGraph_)) {
-        if (!BuildStarGraph(groupGraph_, matchGraph_, reference_))
+        if (!BuildStarGraph(pass_->group, matchGraph_, reference_))
             return false;
         if (is360_)
             EqualizeRingScale();
-        bounds = ComputeBounds(groupGraph_);
+        bounds = ComputeBounds(pass_->group);
         if (bounds.IsEmpty())
             throw panorama_cannot_build();
     }
@@ -311,12 +311,12 @@ bool CPanorama::MatchAndStitch(bool automatic) {
         Matrix rotation;
         if (ComputeRingRotation(ringDuplicate_, ringFarEnd_, rotation))
             ApplyRingRotation(rotation);
-        bounds = ComputeBounds(groupGraph_);
+        bounds = ComputeBounds(pass_->group);
         if (bounds.IsEmpty())
             throw panorama_cannot_build();
     }
     if (reference_ < 0)
-        reference_ = groupGraph_.Nodes().front()->imageIndex;
+        reference_ = pass_->group.Nodes().front()->imageIndex;
     bounds_ = bounds;
 
     if (!previewResult_ || !previewResult_->CreateImage(true, bounds.Width(), bounds.Height(), true))
@@ -357,22 +357,8 @@ bool CPanorama::Render() {
     position_ = 0;
     total_ = (levels + 2) * n + 2 * n + 4;
 
-    match_graph::CGraph savedMatches, savedGroup;
     bool result = true;
-    const bool haveCopies = savedMatches.Assign(matchGraph_) && savedGroup.Assign(groupGraph_);
-    const Matrix savedRing = ringTransform_;
-    auto restoreGraphs = [&] {
-        // The pair transforms were rescaled in place; the preview keeps using them.
-        if (haveCopies) {
-            matchGraph_.Assign(savedMatches);
-            groupGraph_.Assign(savedGroup);
-        }
-        ringTransform_ = savedRing;
-    };
-
     try {
-        if (!haveCopies)
-            throw panorama_error();
         if (fullResult_ && fullResult_->IsValid()) {
             // Already rendered.
         } else {
@@ -398,8 +384,14 @@ bool CPanorama::Render() {
                     workPhotos_[i] = canvases[i].Detach();
                 }
             }
-            RescalePairTransforms();
-            if (!BuildStarGraph(groupGraph_, matchGraph_, reference_))
+            // The full-size pass arranges the photos anew from the pair
+            // transforms at full size; the preview's stay as they are.
+            match_graph::CGraph fullMatches;
+            if (!fullMatches.Assign(matchGraph_))
+                throw panorama_error();
+            RescalePairTransforms(fullMatches);
+            full_.ringTransform = preview_.ringTransform;
+            if (!BuildStarGraph(full_.group, fullMatches, reference_))
                 throw panorama_error();
             if (is360_) {
                 EqualizeRingScale();
@@ -410,7 +402,7 @@ bool CPanorama::Render() {
             if (ReportProgress(total_, ++position_))
                 throw panorama_abort();
 
-            const Rect bounds = ComputeBounds(groupGraph_);
+            const Rect bounds = ComputeBounds(pass_->group);
             if (bounds.IsEmpty())
                 throw panorama_error();
             CarryUserCropToFullSize();
@@ -446,7 +438,6 @@ bool CPanorama::Render() {
         if (fullResult_)
             fullResult_->Destroy();
     }
-    restoreGraphs();
     full_.ReleaseWarped();
     pass_ = &preview_;
     ClearUserCrop();

@@ -1,13 +1,14 @@
 #pragma once
 // One compositing pass of the planar model: the preview every build makes at
 // analysis size, or the full-size render. Each pass keeps what it works on
-// (the photos it places, their transforms, their warped copies and the result
-// it composites into), so the two never share a member that a mode would
-// have to switch.
+// (the photos it places, their arrangement and transforms, their warped
+// copies and the result it composites into), so the two never share a member
+// that a mode would have to switch or a render would have to restore.
 
 #include <array>
 #include <vector>
 
+#include "MatchGraph.h"
 #include "PanoElement.h"
 
 struct RenderPass {
@@ -33,6 +34,11 @@ struct RenderPass {
     // The photos it places, per photo index: the analysis copies for the
     // preview, the working photos at full size; not owned.
     const std::vector<CPanoElement*>* const photos;
+    // Star of the panorama's group: reference -> every other photo, with the
+    // pair transforms in this pass's pixels.
+    match_graph::CGraph group;
+    // The turn that levels a 360-degree ring.
+    Matrix ringTransform = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     // Panorama pixels (from the bounds' corner) to photo pixels, per photo.
     std::vector<Matrix> transforms;
     // Warped photos per photo index; one reference per entry.

@@ -158,13 +158,13 @@ void CPanorama::ApplyUserCrop(Rect r) {
 bool CPanorama::RewarpGroup() {
     std::vector<CPanoElement*>& warped = ModeWarped();
     pass_->ReleaseWarped();
-    if (groupGraph_.Nodes().empty())
+    if (pass_->group.Nodes().empty())
         return false;
     warped.assign(CurrentElements().size(), nullptr);
-    const int reference = groupGraph_.Nodes().front()->imageIndex;
+    const int reference = pass_->group.Nodes().front()->imageIndex;
     if (!WarpElement(reference))
         return false;
-    for (const CEdge* e : groupGraph_.Edges())
+    for (const CEdge* e : pass_->group.Edges())
         if (!WarpElement(e->secondImage))
             return false;
     return true;
