@@ -138,7 +138,8 @@ protected:
     // The result to work on: the full-size one when it holds an image, else
     // the preview when it does; null when neither does.
     CPanoElement* CurrentResult();
-    // The result element of the current mode.
+    // What the pass being composited works on (pass_: the preview's, or the
+    // full-size render's while Render runs).
     CPanoElement* ModeResult() const { return pass_->result; }
     std::vector<CPanoElement*>& ModeWarped() { return pass_->warped; }
     CPanoElement* ModePhoto(int index) const;
@@ -175,7 +176,8 @@ protected:
     void PrepareAnalysis(CPanoElement* photo, PanoramaLib::IPanoElement* given, bool detect,
                          const std::atomic<bool>& abort, std::counting_semaphore<>& fullSizeSlots,
                          PreparedAnalysis& out);
-    // The analysis copies, or the working photos in full-size mode.
+    // The photos the pass being composited places: the analysis copies, or
+    // the working photos at full size.
     const std::vector<CPanoElement*>& CurrentElements() const;
     std::vector<Matrix>& CurrentTransforms() { return pass_->transforms; }
     void ClipBoundsToRing(OrvexBase::Rect& bounds);
