@@ -70,7 +70,11 @@ struct WorkEdge {
 }  // namespace
 
 bool CPanorama::RescalePairTransforms() {
-    for (CEdge* e : matchGraph_.Edges()) {
+    return RescalePairTransforms(matchGraph_);
+}
+
+bool CPanorama::RescalePairTransforms(CGraph& graph) const {
+    for (CEdge* e : graph.Edges()) {
         const auto scaleOf = [&](int i) {
             return i >= 0 && i < static_cast<int>(scales_.size()) ? scales_[i] : 1.0;
         };
@@ -203,7 +207,7 @@ bool CPanorama::BuildStarGraph(CGraph& group, const CGraph& matches, int referen
 }
 
 const std::vector<CPanoElement*>& CPanorama::CurrentElements() const {
-    return fullSizeMode_ ? workPhotos_ : copies_;
+    return *pass_->photos;
 }
 
 Rect CPanorama::ComputeBounds(const CGraph& group) {
@@ -219,7 +223,7 @@ Rect CPanorama::ComputeBounds(const CGraph& group) {
         return Rect();
 
     Extent extent;
-    const Matrix ringInverse = Inverse(ringTransform_.data());
+    const Matrix ringInverse = Inverse(pass_->ringTransform.data());
     extent.AddCorners(ringInverse.data(), refElement->GetWidth(), refElement->GetHeight());
     for (const CNode* node : group.Nodes()) {
         if (node->imageIndex == reference)
@@ -251,7 +255,7 @@ Rect CPanorama::ComputeBounds(const CGraph& group) {
             continue;
         Matrix m;
         if (i == reference) {
-            m = ringTransform_;
+            m = pass_->ringTransform;
         } else {
             const CEdge* edge = StarEdgeOf(node);
             if (!edge)
@@ -274,7 +278,7 @@ int CPanorama::ListUnmatchedPhotos(std::vector<std::int32_t>& out) const {
         if (i == ringDuplicate_)
             continue;
         bool placed = false;
-        for (const CEdge* e : groupGraph_.Edges())
+        for (const CEdge* e : pass_->group.Edges())
             if (e->firstImage == i || e->secondImage == i) {
                 placed = true;
                 break;
@@ -289,8 +293,8 @@ void CPanorama::ClipBoundsToRing(Rect& bounds) {
     ringNotCut_ = true;
     if (!is360_)
         return;
-    const CNode* dup = groupGraph_.FindNode(ringDuplicate_);
-    const CNode* end = groupGraph_.FindNode(ringFarEnd_);
+    const CNode* dup = pass_->group.FindNode(ringDuplicate_);
+    const CNode* end = pass_->group.FindNode(ringFarEnd_);
     const auto& elements = CurrentElements();
     auto elementOf = [&](int i) -> CPanoElement* {
         return i >= 0 && i < static_cast<int>(elements.size()) ? elements[i] : nullptr;

@@ -70,9 +70,9 @@ bool CPanorama::ComputeSeamMask(int index) {
 }
 
 bool CPanorama::RescaleSeams(int index, std::vector<std::uint8_t>& coverage) {
-    CPanoElement* full = fullWarped_[index];
+    CPanoElement* full = full_.warped[index];
     coverage = CopyMask(full);
-    CSeamRescaler rescaler(previewWarped_[index], full, seams_[index]);
+    CSeamRescaler rescaler(preview_.warped[index], full, seams_[index]);
     return rescaler.Rescale();
 }
 
@@ -129,7 +129,7 @@ void CPanorama::PasteIntoResult(CPanoElement* element, Rect* written) {
 bool CPanorama::PlaceFirstElement(int index, CPanoElement* photo, Rect* written) {
     if (!photo || !photo->IsValid())
         return false;
-    if (!IsIdentity(ringTransform_))
+    if (!IsIdentity(pass_->ringTransform))
         return WarpElement(index) && CompositeOver(index, nullptr);
     const auto& transforms = CurrentTransforms();
     if (index < 0 || index >= static_cast<int>(transforms.size()))
@@ -159,15 +159,15 @@ bool CPanorama::PlaceFirstElement(int index, CPanoElement* photo, Rect* written)
 }
 
 int CPanorama::FindCentralElement(const Rect& area) {
-    if (area.IsEmpty() || groupGraph_.Nodes().empty())
+    if (area.IsEmpty() || pass_->group.Nodes().empty())
         return -1;
     // The photo whose placed centre is nearest the centre of the bounds.
     const double cx = (area.left + area.right) / 2.0, cy = (area.top + area.bottom) / 2.0;
     const auto& transforms = CurrentTransforms();
     int best = -1;
     double bestDistance = std::numeric_limits<double>::max();
-    for (std::size_t k = 0; k < groupGraph_.Nodes().size(); ++k) {
-        const int i = PlacementPhoto(groupGraph_, k);
+    for (std::size_t k = 0; k < pass_->group.Nodes().size(); ++k) {
+        const int i = PlacementPhoto(pass_->group, k);
         if (is360_ && (i == ringDuplicate_ || i == ringFarEnd_))
             continue;
         CPanoElement* photo = ModePhoto(i);
@@ -215,7 +215,7 @@ bool CPanorama::LensStep(int index) {
         ReportProgress(total_, position_);
         return true;
     }
-    return LensWarp(index, &CPanorama::ProgressHook);
+    return LensWarp(index, [this] { return Advance(1); });
 }
 
 bool CPanorama::PreparePhoto(int i, bool fullSize, const std::atomic<bool>* abort, PreparedPhoto& out) {
@@ -248,8 +248,8 @@ bool CPanorama::PreparePhoto(int i, bool fullSize, const std::atomic<bool>* abor
         warped[i]->ClearMaskRect(&userCropRect_);
     if (warped[i])
         warped[i]->GetSavedMask();
-    if (fullSize && i < static_cast<int>(previewWarped_.size()) && i < static_cast<int>(fullWarped_.size()) &&
-        i < static_cast<int>(seams_.size())) {
+    if (fullSize && i < static_cast<int>(preview_.warped.size()) &&
+        i < static_cast<int>(full_.warped.size()) && i < static_cast<int>(seams_.size())) {
         RescaleSeams(i, out.coverage);
         out.rescaled = true;
     }
@@ -260,11 +260,11 @@ bool CPanorama::PreparePhoto(int i, bool fullSize, const std::atomic<bool>* abor
 std::vector<char> CPanorama::PlacesSharingAnElement() const {
     // The photo and its working copy at one index are one photo's; the same
     // element at two indices (a ring's repeated photo) is not.
-    const auto& nodes = groupGraph_.Nodes();
+    const auto& nodes = pass_->group.Nodes();
     std::vector<std::pair<const void*, int>> seen;  // element, photo index
     std::vector<char> shares(nodes.size(), 0);
     for (std::size_t k = 0; k < nodes.size(); ++k) {
-        const int i = PlacementPhoto(groupGraph_, k);
+        const int i = PlacementPhoto(pass_->group, k);
         for (const auto* list : {&CurrentElements(), &photos_}) {
             if (i < 0 || i >= static_cast<int>(list->size()) || !(*list)[i])
                 continue;
@@ -289,7 +289,7 @@ constexpr std::size_t kKeptPlaneBytes = std::size_t{8} << 20;
 bool CPanorama::ComposeResult(bool fullSize) {
     composited_.clear();
     const int levels = LevelCount(fullSize && !scales_.empty() ? scales_.front() : 1.0);
-    const auto& nodes = groupGraph_.Nodes();
+    const auto& nodes = pass_->group.Nodes();
     if (nodes.empty())
         return false;
     const int photoCount = static_cast<int>(CurrentElements().size());
@@ -386,7 +386,8 @@ bool CPanorama::ComposeResult(bool fullSize) {
         if (compose) {
             Rect blended;
             if (laplacianBlending_) {
-                const int blendLevels = LevelCount(fullSizeMode_ && !scales_.empty() ? scales_.front() : 1.0);
+                const int blendLevels =
+                    LevelCount(pass_->fullSize && !scales_.empty() ? scales_.front() : 1.0);
                 if (blender.Blend(blendLevels, warped[i], result))
                     blended = blender.GetOverlapRect();
             }
@@ -447,7 +448,7 @@ bool CPanorama::ComposeResult(bool fullSize) {
                     if (abort.load())
                         return;
                 }
-                const int i = PlacementPhoto(groupGraph_, k);
+                const int i = PlacementPhoto(pass_->group, k);
                 bool ok = true;
                 if (i >= 0 && i < photoCount) {
                     try {
@@ -588,7 +589,7 @@ bool CPanorama::ComposeResult(bool fullSize) {
         for (std::size_t k = next; k < nodes.size() && k <= next + kMostAhead && running < laneCount; ++k) {
             if (started[k])
                 continue;
-            const int i = PlacementPhoto(groupGraph_, k);
+            const int i = PlacementPhoto(pass_->group, k);
             if (i < 0 || i >= photoCount) {
                 // Nothing to place: done at once, counted in order.
                 started[k] = finished[k] = succeeded[k] = collected[k] = 1;
@@ -631,7 +632,7 @@ bool CPanorama::ComposeResult(bool fullSize) {
                             blocked = meets(reach[j], mine);
                             continue;
                         }
-                        const int ij = PlacementPhoto(groupGraph_, j);
+                        const int ij = PlacementPhoto(pass_->group, j);
                         blocked = !ready[j] || !prepared[j].ok || meets(reachOf(ij), mine);
                     }
                     if (blocked)
@@ -684,7 +685,7 @@ bool CPanorama::ComposeResult(bool fullSize) {
                 if (ReportProgress(total_, position_))
                     return false;
             }
-            const int i = PlacementPhoto(groupGraph_, done);
+            const int i = PlacementPhoto(pass_->group, done);
             if (i >= 0 && i < photoCount)
                 composited_.push_back(i);
             ++done;

@@ -1,6 +1,8 @@
 #include "LensModel.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 std::atomic<std::int32_t> g_nLensModel{1};
 
@@ -78,4 +80,39 @@ bool InvertLensModelQuartic(double* outX, double* outY, const TiledImagePose* re
 
 bool InvertLensModelCubic(double* outX, double* outY, const TiledImagePose* rec, double x, double y) {
     return Invert(Cubic{rec->b, rec->c}, outX, outY, x, y);
+}
+
+double LensModelReach(std::int32_t model, const TiledImagePose& lens, double radius) {
+    constexpr double kUnbounded = std::numeric_limits<double>::infinity();
+    if (!(radius >= 0.0) || !std::isfinite(radius))
+        return kUnbounded;
+    // The derivative, a polynomial in r, must stay positive on [0, radius]:
+    // checked at both ends and at its one turning point inside.
+    double lowest;
+    double reach;
+    if (model == 1) {
+        const Quartic q{lens.a, lens.b};
+        // dF = 1 + 3a s + 5b s^2 in s = r^2; it turns at s = -3a / 10b.
+        const double S = radius * radius;
+        lowest = std::min(1.0, q.dF(radius));
+        if (lens.b != 0.0) {
+            const double turn = -3.0 * lens.a / (10.0 * lens.b);
+            if (turn > 0.0 && turn < S)
+                lowest = std::min(lowest, q.dF(std::sqrt(turn)));
+        }
+        reach = q.F(radius);
+    } else {
+        const Cubic c{lens.b, lens.c};
+        // dF = 1 + 3b r^2 + 4c r^3 turns at r = -b / 2c.
+        lowest = std::min(1.0, c.dF(radius));
+        if (lens.c != 0.0) {
+            const double turn = -lens.b / (2.0 * lens.c);
+            if (turn > 0.0 && turn < radius)
+                lowest = std::min(lowest, c.dF(turn));
+        }
+        reach = c.F(radius);
+    }
+    if (!(lowest > 0.0) || !std::isfinite(reach))
+        return kUnbounded;
+    return reach + 1e-3 + std::fabs(reach) * 1e-9;
 }

@@ -25,3 +25,11 @@ double LensFactor(std::int32_t model, const TiledImagePose& lens, double r2);
 // negative radius (the mirrored point).
 bool InvertLensModelQuartic(double* outX, double* outY, const TiledImagePose* rec, double x, double y);
 bool InvertLensModelCubic(double* outX, double* outY, const TiledImagePose* rec, double x, double y);
+
+// How far from the centre the model (1: quartic in a, b; else cubic in b, c)
+// takes a point at most `radius` from it, when the model grows steadily over
+// that reach, with a margin above the inverses' tolerance: an offset further
+// out than this cannot come from within `radius`, whatever the inverse
+// returns for it. Infinity when the model does not grow steadily there (or
+// its coefficients are not finite): then no offset can be ruled out.
+double LensModelReach(std::int32_t model, const TiledImagePose& lens, double radius);

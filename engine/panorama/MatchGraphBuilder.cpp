@@ -1,51 +1,64 @@
-// Automatic match-graph building: every pair of analysed photos is matched
-// through a kd-tree and Hough clusters, fitted robustly, and kept as an edge
-// when the fit is good and plausible.
+#include "MatchGraphBuilder.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
-#include <limits>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include "Hough.h"
-#include "ImplausibleTransform.h"
 #include "KdTree.h"
-#include "ManualMatcher.h"
 #include "PairMatching.h"
-#include "Panorama.h"
 #include "RobustFit.h"
 #include "ThreadPool.h"
 
 using match_graph::CEdge;
 using match_graph::CGraph;
 
-namespace {
-
 // What one pair produced, applied to the graph in pair order afterwards.
-struct PairResult {
+struct CMatchGraphBuilder::PairResult {
     bool matcherOk = true;
     int fits = 0;  // fits tried, for the repaint calls
     struct Accepted {
         double transform[9];
         double residual;
         std::vector<int> inliers, outliers;
-        std::vector<std::int32_t> query, reference;  // the cluster's keypoints in i and j
+        std::vector<std::int32_t> query, reference, scores;  // the cluster's matches in i and j
     };
     std::vector<Accepted> edges;
 };
 
-// Votes a pair's ratio-test matches (matched[k], scores[k] for photo i's
-// descriptor k against photo j's tree), fits the best clusters and keeps the
-// accepted ones.
-void FitPair(const CKeypointSet& setI, const CKeypointSet& setJ, const std::vector<std::int32_t>& matched,
-             const std::vector<std::int32_t>& scores, const OrvexBase::Size& sizeI,
-             const OrvexBase::Size& sizeJ, int motionModel, PairResult& result) {
+CMatchGraphBuilder::CMatchGraphBuilder(MatchSettings settings, std::vector<const CKeypointSet*> sets,
+                                       std::vector<OrvexBase::Size> sizes)
+    : settings_(std::move(settings)), sets_(std::move(sets)), sizes_(std::move(sizes)) {
+    sizes_.resize(sets_.size());
+    settings_.tolerance.resize(sets_.size(), settings_.tolerance.empty() ? 0.0 : settings_.tolerance.back());
+}
+
+bool CMatchGraphBuilder::CanAsk(int i) const {
+    const CKeypointSet* set = sets_[std::size_t(i)];
+    if (!settings_.requireKeypoints)
+        return set != nullptr;
+    // A photo without keypoints has nothing to match: its pairs are skipped
+    // rather than searching an empty tree.
+    return set && !set->keypoints.empty() && set->descriptors.size() == set->keypoints.size();
+}
+
+bool CMatchGraphBuilder::CanAnswer(int j) const {
+    if (settings_.requireKeypoints)
+        return CanAsk(j);
+    const CKeypointSet* set = sets_[std::size_t(j)];
+    return set && !set->descriptors.empty();
+}
+
+void CMatchGraphBuilder::FitPair(int i, int j, const std::vector<std::int32_t>& matched,
+                                 const std::vector<std::int32_t>& scores, PairResult& result) const {
+    const CKeypointSet& setI = *sets_[std::size_t(i)];
+    const CKeypointSet& setJ = *sets_[std::size_t(j)];
+    const OrvexBase::Size& sizeI = sizes_[std::size_t(i)];
+    const OrvexBase::Size& sizeJ = sizes_[std::size_t(j)];
     std::vector<std::int32_t> clusterImage;
     std::vector<std::vector<std::int32_t>> clusterQuery, clusterReference, clusterScores;
     std::vector<double> votes;
@@ -60,7 +73,7 @@ void FitPair(const CKeypointSet& setI, const CKeypointSet& setJ, const std::vect
     const std::vector<std::size_t> chosen =
         ChooseBestClusters(votes, clusterImage, clusterQuery, clusterReference);
 
-    const double tolerance = motionModel == 0 ? 6.0 : 22.0;
+    const double tolerance = settings_.tolerance[std::size_t(i)];
     for (std::size_t c : chosen) {
         const auto& q = clusterQuery[c];
         const auto& r = clusterReference[c];
@@ -70,48 +83,49 @@ void FitPair(const CKeypointSet& setI, const CKeypointSet& setJ, const std::vect
         ClusterFitInput(setI, setJ, q, r, weights, from, to);
         PairResult::Accepted a;
         bool ok;
-        if (motionModel == 0)
-            ok = FitAffineRobust(from, to, weights, a.transform, &a.inliers, &a.outliers, &a.residual, 0.75);
-        else if (motionModel == 2)
-            ok = FitScaleShiftRobust(from, to, weights, a.transform, &a.inliers, &a.outliers, &a.residual,
+        switch (settings_.fit) {
+            case MatchSettings::FitModel::Affine:
+                ok = FitAffineRobust(from, to, weights, a.transform, &a.inliers, &a.outliers, &a.residual,
                                      0.75);
-        else
-            ok = FitSimilarityRobust(from, to, weights, a.transform, &a.inliers, &a.outliers, &a.residual,
-                                     0.75);
+                break;
+            case MatchSettings::FitModel::ScaleShift:
+                ok = FitScaleShiftRobust(from, to, weights, a.transform, &a.inliers, &a.outliers, &a.residual,
+                                         0.75);
+                break;
+            default:
+                ok = FitSimilarityRobust(from, to, weights, a.transform, &a.inliers, &a.outliers, &a.residual,
+                                         0.75);
+                break;
+        }
         ++result.fits;
-        if (!ok || !IsAcceptedFit(a.inliers.size(), n, a.residual, tolerance, sizeI, sizeJ, a.transform) ||
+        if (!ok || !IsAcceptedFit(a.inliers.size(), n, a.residual, tolerance, sizeI, sizeJ, a.transform))
+            continue;
+        if (settings_.planarNeighbourTest &&
             !IsPlanarNeighbourFit(a.residual, tolerance, sizeI, sizeJ, a.transform))
             continue;
         a.query = q;
         a.reference = r;
+        if (settings_.keepScoresAndOutliers)
+            a.scores = clusterScores[c];
         result.edges.push_back(std::move(a));
     }
 }
 
-void MatchPair(const CKeypointSet& setI, const CKeypointSet& setJ, const IndexedPhoto& indexJ,
-               const OrvexBase::Size& sizeI, const OrvexBase::Size& sizeJ, int motionModel, double ratio,
-               PairResult& result) {
-    std::vector<std::int32_t> matched, scores;
-    try {
-        MatchByRatio(indexJ.tree, setI.descriptors, matched, scores, ratio);
-    } catch (const std::bad_alloc&) {
-        result.matcherOk = false;
-        return;
-    }
-    FitPair(setI, setJ, matched, scores, sizeI, sizeJ, motionModel, result);
-}
-
-// Adds one edge first -> second per accepted cluster; false when memory ran
-// out. first is the query photo of the match, second the reference.
-bool AddAcceptedEdges(CGraph* graph, int first, int second, PairResult& pair, CEdge** firstEdge = nullptr) {
+bool CMatchGraphBuilder::ApplyPair(CGraph* graph, int i, int j, PairResult& pair, StageContext& context,
+                                   CEdge** firstEdge) const {
     if (firstEdge)
         *firstEdge = nullptr;
+    context.RepaintNow();
+    if (!pair.matcherOk)
+        return false;
+    for (int f = 0; f < pair.fits; ++f)
+        context.RepaintNow();
     for (PairResult::Accepted& a : pair.edges) {
-        CEdge* edge = graph->AddEdge(first, second);
+        CEdge* edge = graph->AddEdge(i, j);
         if (!edge)
             return false;
-        edge->firstImage = first;
-        edge->secondImage = second;
+        edge->firstImage = i;
+        edge->secondImage = j;
         std::copy(a.transform, a.transform + 9, edge->transform);
         edge->residual = a.residual;
         edge->inlierCount = static_cast<std::int32_t>(a.inliers.size());
@@ -120,27 +134,62 @@ bool AddAcceptedEdges(CGraph* graph, int first, int second, PairResult& pair, CE
             edge->inliers1.push_back(a.query[k]);
             edge->inliers2.push_back(a.reference[k]);
         }
+        if (settings_.keepScoresAndOutliers) {
+            auto score = [&](int k) { return std::size_t(k) < a.scores.size() ? a.scores[k] : 0; };
+            for (int k : a.inliers)
+                edge->inlierScores.push_back(score(k));
+            for (int k : a.outliers) {
+                edge->outliers1.push_back(a.query[k]);
+                edge->outliers2.push_back(a.reference[k]);
+                edge->outlierScores.push_back(score(k));
+            }
+        }
         if (firstEdge && !*firstEdge)
             *firstEdge = edge;
     }
     return true;
 }
 
-}  // namespace
+bool CMatchGraphBuilder::MatchPair(CGraph* graph, int first, int second, StageContext& context,
+                                   bool& matcherOk, CEdge** accepted) const {
+    *accepted = nullptr;
+    matcherOk = true;
+    const int n = static_cast<int>(sets_.size());
+    if (first < 0 || second < 0 || first >= n || second >= n || !Matchable(first, second))
+        return true;
+    IndexedPhoto index;
+    PairResult pair;
+    if (!IndexDescriptors(*sets_[std::size_t(second)], index)) {
+        pair.matcherOk = false;
+    } else {
+        std::vector<std::int32_t> matched, scores;
+        bool ratioOk = true;
+        try {
+            MatchByRatio(index.tree, sets_[std::size_t(first)]->descriptors, matched, scores,
+                         settings_.ratio);
+        } catch (const std::bad_alloc&) {
+            ratioOk = false;
+        }
+        if (ratioOk)
+            FitPair(first, second, matched, scores, pair);
+        else
+            pair.matcherOk = false;
+    }
+    if (ApplyPair(graph, first, second, pair, context, accepted))
+        return true;
+    matcherOk = pair.matcherOk;
+    // A failed matcher is the caller's to weigh; a failed edge is memory.
+    return !matcherOk;
+}
 
-bool CPanorama::BuildMatchGraph(CGraph* graph) {
+bool CMatchGraphBuilder::BuildAll(CGraph* graph, StageContext& context) const {
     if (!graph)
         return false;
     graph->Clear();
-    const auto& elements = CurrentElements();
-    const int n = static_cast<int>(std::min(elements.size(), keypointSets_.size()));
+    const int n = static_cast<int>(sets_.size());
     for (int i = 0; i < n; ++i)
         if (!graph->AddNode(i))
             return false;
-
-    auto hasDescriptors = [&](int j) { return keypointSets_[j] && !keypointSets_[j]->descriptors.empty(); };
-    auto sizeOf = [&](int i) { return elements[i] ? elements[i]->GetSize() : OrvexBase::Size(); };
-    const double ratio = ratioMode_ == 0 ? 0.6 : 0.8;
 
     // Every pair (i, j), i < j, matches photo i's descriptors against photo
     // j's tree. The work is handed out in small pieces from a single counter,
@@ -153,17 +202,18 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
         int i, j;
     };
     std::vector<Pair> pairs;
-    std::vector<int> rowStart(std::size_t(std::max(n, 1)), 0);
+    const std::size_t rows = std::size_t(std::max(n, 1));
+    std::vector<int> rowStart(rows, 0);
     for (int i = 0; i + 1 < n; ++i) {
         rowStart[std::size_t(i)] = static_cast<int>(pairs.size());
         for (int j = i + 1; j < n; ++j)
             pairs.push_back({i, j});
     }
     std::vector<PairResult> results(pairs.size());
-    std::vector<std::unique_ptr<IndexedPhoto>> indexed(std::size_t(std::max(n, 1)));
-    std::unique_ptr<std::once_flag[]> indexOnce(new std::once_flag[std::size_t(std::max(n, 1))]);
-    std::unique_ptr<std::atomic<bool>[]> indexOk(new std::atomic<bool>[std::size_t(std::max(n, 1))]);
-    std::unique_ptr<std::atomic<int>[]> rowLeft(new std::atomic<int>[std::size_t(std::max(n, 1))]);
+    std::vector<std::unique_ptr<IndexedPhoto>> indexed(rows);
+    std::unique_ptr<std::once_flag[]> indexOnce(new std::once_flag[rows]);
+    std::unique_ptr<std::atomic<bool>[]> indexOk(new std::atomic<bool>[rows]);
+    std::unique_ptr<std::atomic<int>[]> rowLeft(new std::atomic<int>[rows]);
     for (int i = 0; i < n; ++i) {
         indexOk[std::size_t(i)] = true;
         rowLeft[std::size_t(i)] = n - 1 - i;
@@ -171,7 +221,7 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
     auto indexOf = [&](int j) -> const IndexedPhoto* {
         std::call_once(indexOnce[std::size_t(j)], [&] {
             auto photo = std::make_unique<IndexedPhoto>();
-            indexOk[std::size_t(j)] = IndexDescriptors(*keypointSets_[j], *photo);
+            indexOk[std::size_t(j)] = IndexDescriptors(*sets_[std::size_t(j)], *photo);
             indexed[std::size_t(j)] = std::move(photo);
         });
         return indexOk[std::size_t(j)] ? indexed[std::size_t(j)].get() : nullptr;
@@ -187,19 +237,10 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
                rowLeft[std::size_t(nextRow)].load(std::memory_order_acquire) == 0) {
             const int i = nextRow++;
             for (int j = i + 1; j < n; ++j) {
-                if (!hasDescriptors(j) || !keypointSets_[i])
+                if (!Matchable(i, j))
                     continue;
                 PairResult& pair = results[std::size_t(rowStart[std::size_t(i)] + (j - i - 1))];
-                if (ui_)
-                    ui_->RepaintNow();
-                if (!pair.matcherOk) {
-                    decided = true;
-                    break;
-                }
-                for (int f = 0; f < pair.fits; ++f)
-                    if (ui_)
-                        ui_->RepaintNow();
-                if (!AddAcceptedEdges(graph, i, j, pair)) {
+                if (!ApplyPair(graph, i, j, pair, context, nullptr)) {
                     decided = true;
                     break;
                 }
@@ -209,10 +250,9 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
                 break;
             // Photo i + 1's tree has answered every pair it is in.
             indexed[std::size_t(i) + 1].reset();
-            position_ += 4;
-            if (ReportProgress(total_, position_)) {
+            if (context.Advance(4)) {
                 decided = true;
-                answer = !cancel_;
+                answer = !context.IsCancelled();
                 break;
             }
         }
@@ -234,9 +274,9 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
         partsLeft[p] = int(kParts);
         partFailed[p] = false;
         const auto [i, j] = pairs[p];
-        if (hasDescriptors(j) && keypointSets_[i]) {
-            matched[p].resize(keypointSets_[i]->descriptors.size());
-            matchScores[p].resize(keypointSets_[i]->descriptors.size());
+        if (Matchable(i, j)) {
+            matched[p].resize(sets_[std::size_t(i)]->descriptors.size());
+            matchScores[p].resize(sets_[std::size_t(i)]->descriptors.size());
         }
     }
     std::atomic<std::size_t> next{0};
@@ -251,15 +291,15 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
                 return;
             const std::size_t p = task / kParts, part = task % kParts;
             const auto [i, j] = pairs[p];
-            const bool matchable = hasDescriptors(j) && keypointSets_[i];
+            const bool matchable = Matchable(i, j);
             if (matchable) {
                 if (const IndexedPhoto* index = indexOf(j)) {
-                    const auto& queries = keypointSets_[i]->descriptors;
+                    const auto& queries = sets_[std::size_t(i)]->descriptors;
                     const std::size_t b = queries.size() * part / kParts;
                     const std::size_t e = queries.size() * (part + 1) / kParts;
                     try {
                         MatchByRatio(index->tree, queries.data() + b, e - b, matched[p].data() + b,
-                                     matchScores[p].data() + b, ratio);
+                                     matchScores[p].data() + b, settings_.ratio);
                     } catch (const std::bad_alloc&) {
                         partFailed[p] = true;
                     }
@@ -273,8 +313,7 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
                 if (partFailed[p])
                     results[p].matcherOk = false;
                 else
-                    FitPair(*keypointSets_[i], *keypointSets_[j], matched[p], matchScores[p], sizeOf(i),
-                            sizeOf(j), motionModel_, results[p]);
+                    FitPair(i, j, matched[p], matchScores[p], results[p]);
             }
             std::vector<std::int32_t>().swap(matched[p]);
             std::vector<std::int32_t>().swap(matchScores[p]);
@@ -286,242 +325,5 @@ bool CPanorama::BuildMatchGraph(CGraph* graph) {
     applyRows();
     if (decided)
         return answer;
-    if (cancel_)
-        return false;
-    return true;
-}
-
-// --- Prompted and manual matching of a chain of photos ---
-
-namespace {
-
-// Ends a prompted matching: the user aborted, or a prompt was needed and
-// nobody can answer it.
-struct abort_matching {};
-
-}  // namespace
-
-void CPanorama::ChooseSeedMarkers(const CEdge& edge, const CKeypointSet& first, const CKeypointSet& second,
-                                  int markers[6]) {
-    struct Candidate {
-        double x, y, d;
-    };
-    std::vector<Candidate> inliers;
-    const std::size_t count = std::min({static_cast<std::size_t>(std::max(edge.inlierCount, 0)),
-                                        edge.inliers1.size(), edge.inliers2.size()});
-    const double* h = edge.transform;
-    for (std::size_t k = 0; k < count; ++k) {
-        const std::int32_t a = edge.inliers1[k], b = edge.inliers2[k];
-        if (a < 0 || b < 0 || a >= static_cast<std::int32_t>(first.keypoints.size()) ||
-            b >= static_cast<std::int32_t>(second.keypoints.size()))
-            continue;
-        const Keypoint* p = first.keypoints[a];
-        const Keypoint* q = second.keypoints[b];
-        const double dx = h[0] * p->x + h[1] * p->y + h[2] - q->x;
-        const double dy = h[3] * p->x + h[4] * p->y + h[5] - q->y;
-        inliers.push_back({p->x, p->y, dx * dx + dy * dy});
-    }
-    std::fill(markers, markers + 6, 0);
-    if (inliers.empty())
-        return;
-
-    // Point 1: the best-fitting inlier; the box of all inliers measures spread.
-    std::size_t p1 = 0;
-    double best = std::numeric_limits<double>::max();
-    double dmax = std::numeric_limits<double>::min();
-    int minX = std::numeric_limits<int>::max(), maxX = std::numeric_limits<int>::min();
-    int minY = minX, maxY = maxX;
-    for (std::size_t k = 0; k < inliers.size(); ++k) {
-        if (inliers[k].d < best) {
-            best = inliers[k].d;
-            p1 = k;
-        }
-        dmax = std::max(dmax, inliers[k].d);
-        minX = std::min(minX, static_cast<int>(inliers[k].x));
-        maxX = std::max(maxX, static_cast<int>(inliers[k].x));
-        minY = std::min(minY, static_cast<int>(inliers[k].y));
-        maxY = std::max(maxY, static_cast<int>(inliers[k].y));
-    }
-    const double x1 = inliers[p1].x, y1 = inliers[p1].y;
-    const double rx = std::max(maxX - x1, x1 - minX), ry = std::max(maxY - y1, y1 - minY);
-    const double spread = rx * rx + ry * ry;
-    for (Candidate& c : inliers)
-        c.d = std::clamp((dmax - c.d) / dmax, 0.0, 1.0);
-    // Squared distance over the spread; every inlier on one point has no
-    // spread, and distance then counts for nothing.
-    auto far = [&](std::size_t k, std::size_t from) {
-        if (!(spread > 0))
-            return 0.0;
-        const double dx = inliers[k].x - inliers[from].x, dy = inliers[k].y - inliers[from].y;
-        return (dx * dx + dy * dy) / spread;
-    };
-
-    // With fewer than three inliers a point repeats an earlier one.
-    std::size_t p2 = p1, p3 = p1;
-    best = std::numeric_limits<double>::min();
-    for (std::size_t k = 0; k < inliers.size(); ++k) {
-        if (k == p1)
-            continue;
-        const double score = 0.8 * inliers[k].d + 0.2 * std::min(1.0, far(k, p1));
-        if (score > best) {
-            best = score;
-            p2 = k;
-        }
-    }
-    p3 = p2;
-    best = std::numeric_limits<double>::min();
-    for (std::size_t k = 0; k < inliers.size(); ++k) {
-        if (k == p1 || k == p2)
-            continue;
-        const double score = 0.8 * inliers[k].d + 0.1 * (std::min(1.0, far(k, p1)) + far(k, p2));
-        if (score > best) {
-            best = score;
-            p3 = k;
-        }
-    }
-    const std::size_t chosen[3] = {p1, p2, p3};
-    for (int m = 0; m < 3; ++m) {
-        markers[2 * m] = static_cast<int>(inliers[chosen[m]].x);
-        markers[2 * m + 1] = static_cast<int>(inliers[chosen[m]].y);
-    }
-}
-
-bool CPanorama::MatchChainPair(CGraph* graph, int first, int second, bool& matcherOk, CEdge** accepted) {
-    *accepted = nullptr;
-    matcherOk = true;
-    const auto& elements = CurrentElements();
-    const int n = static_cast<int>(std::min(elements.size(), keypointSets_.size()));
-    if (first < 0 || second < 0 || first >= n || second >= n)
-        return true;
-    const CKeypointSet* setFirst = keypointSets_[first];
-    const CKeypointSet* setSecond = keypointSets_[second];
-    if (!setFirst || !setSecond || setSecond->descriptors.empty())
-        return true;
-    IndexedPhoto index;
-    PairResult pair;
-    if (!IndexDescriptors(*setSecond, index)) {
-        pair.matcherOk = false;
-    } else {
-        auto sizeOf = [&](int i) { return elements[i] ? elements[i]->GetSize() : OrvexBase::Size(); };
-        MatchPair(*setFirst, *setSecond, index, sizeOf(first), sizeOf(second), motionModel_,
-                  ratioMode_ == 0 ? 0.6 : 0.8, pair);
-    }
-    if (ui_)
-        ui_->RepaintNow();
-    matcherOk = pair.matcherOk;
-    if (!matcherOk)
-        return true;
-    for (int f = 0; f < pair.fits; ++f)
-        if (ui_)
-            ui_->RepaintNow();
-    return AddAcceptedEdges(graph, first, second, pair, accepted);
-}
-
-bool CPanorama::MatchPairByHand(CGraph* graph, int first, int second, CEdge* automatic) {
-    if (!ui_)
-        throw abort_matching();
-    const auto& elements = CurrentElements();
-    CPanoElement* a = first < static_cast<int>(elements.size()) ? elements[first] : nullptr;
-    CPanoElement* b = second < static_cast<int>(elements.size()) ? elements[second] : nullptr;
-    const OrvexBase::Size sizeA = a ? a->GetSize() : OrvexBase::Size();
-    const OrvexBase::Size sizeB = b ? b->GetSize() : OrvexBase::Size();
-
-    CManualMatcher matcher(is360_ != 0);
-    if (automatic) {
-        int markers[6];
-        ChooseSeedMarkers(*automatic, *keypointSets_[first], *keypointSets_[second], markers);
-        matcher.InitFromTransform(sizeA, sizeB, markers, automatic->transform, motionModel_);
-    } else {
-        matcher.InitDefaultMarkers(sizeA, sizeB);
-    }
-    const int answer = ui_->MatchManually(a, b, &matcher);
-    ui_->RepaintNow();
-    if (answer == 1)
-        throw abort_matching();
-    // Collinear markers or a wild fit give a transform the matcher itself
-    // calls unusable; placing photos by it would make NaN geometry.
-    double h[9];
-    matcher.GetTransform(h);
-    if (matcher.IsTransformInvalid())
-        throw abort_matching();
-    for (double v : h)
-        if (!std::isfinite(v))
-            throw abort_matching();
-
-    // One edge per pair: the automatic one is reused, its parallels dropped.
-    CEdge* edge = automatic;
-    if (edge)
-        graph->RemoveEdge(graph->FindNode(first), graph->FindNode(second), edge);
-    else
-        edge = graph->AddEdge(first, second);
-    if (!edge)
-        return false;
-    edge->firstImage = first;
-    edge->secondImage = second;
-    std::copy(h, h + 9, edge->transform);
-    edge->residual = 0.0;
-    edge->inlierCount = 0;
-    edge->outlierCount = 0;
-    // Nothing of the automatic match stays behind the user's transform.
-    edge->inliers1.clear();
-    edge->inliers2.clear();
-    edge->inlierScores.clear();
-    edge->outliers1.clear();
-    edge->outliers2.clear();
-    edge->outlierScores.clear();
-    return true;
-}
-
-bool CPanorama::BuildMatchGraphManually(CGraph* graph) {
-    if (!graph)
-        return false;
-    graph->Clear();
-    const int n = static_cast<int>(std::min(CurrentElements().size(), keypointSets_.size()));
-    for (int i = 0; i < n; ++i)
-        if (!graph->AddNode(i))
-            return false;
-    try {
-        // A chain in list order: the last photo is not joined to the first.
-        for (int i = 0; i + 1 < n; ++i) {
-            bool matcherOk = true;
-            CEdge* automatic = nullptr;
-            if (!MatchChainPair(graph, i, i + 1, matcherOk, &automatic))
-                return false;
-            position_ += 4;
-            if (ReportProgress(total_, position_))
-                break;
-            if (!automatic || withTransforms_)
-                if (!MatchPairByHand(graph, i, i + 1, automatic))
-                    return false;
-        }
-    } catch (const abort_matching&) {
-        return false;
-    }
-    // A pair the matcher failed on but the user matched by hand is no error.
-    return !cancel_;
-}
-
-bool CPanorama::AddToMatchGraph(CGraph* graph, int second, int first) {
-    if (!graph || !graph->AddNode(first))
-        return false;
-    const bool canPrompt = transformsMode_ && ui_;
-    bool matcherOk = true;
-    CEdge* automatic = nullptr;
-    if (!MatchChainPair(graph, first, second, matcherOk, &automatic))
-        return false;
-    if (!matcherOk && !canPrompt)
-        return false;
-    position_ += 4;
-    ReportProgress(total_, position_);
-    if (cancel_)
-        return false;
-    if (transformsMode_ && (!automatic || withTransforms_)) {
-        try {
-            if (!MatchPairByHand(graph, first, second, automatic))
-                return false;
-        } catch (const abort_matching&) {
-            return false;
-        }
-    }
-    return true;
+    return !context.IsCancelled();
 }

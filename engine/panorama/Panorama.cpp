@@ -1,65 +1,25 @@
 #include "Panorama.h"
 
+#include <algorithm>
 #include <new>
+#include <utility>
 
 #include "AnalysisCopy.h"
 #include "DibManager.h"
 #include "LensPresets.h"
+#include "MatchGraphBuilder.h"
 
 using OrvexBase::Rect;
 using PanoramaLib::IPanoElement;
 
-CPanorama* g_pCurrentPanorama = nullptr;
-
 PanoramaLib::IHVPanorama* CreateHVPanorama(PanoramaLib::IDibManager* manager) {
-    g_pDibManager = manager;
-    if (!manager)
-        return nullptr;
-    auto* engine = new (std::nothrow) CPanorama();
-    if (engine && (!engine->GetResult(false) || !engine->GetFullResult())) {
-        engine->Release();
-        return nullptr;
-    }
-    return engine;
+    return CreatePanoramaModel<CPanorama>(manager);
 }
 
-CPanorama::CPanorama()
-    : previewResult_(new (std::nothrow) CPanoElement(0)), fullResult_(new (std::nothrow) CPanoElement(0)) {
-    g_pCurrentPanorama = this;
-}
+CPanorama::CPanorama() = default;
 
 CPanorama::~CPanorama() {
     Reset(true, true);
-    if (previewResult_)
-        previewResult_->Release();
-    if (fullResult_)
-        fullResult_->Release();
-    if (g_pCurrentPanorama == this)
-        g_pCurrentPanorama = nullptr;
-}
-
-void CPanorama::Init(PanoramaLib::IFreeThreading*, PanoramaLib::IWaitCursor* cursor,
-                     PanoramaLib::IUserInterface* ui) {
-    waitCursor_ = cursor;
-    ui_ = ui;
-}
-
-void CPanorama::Release() {
-    delete this;
-}
-
-IPanoElement* CPanorama::GetResult(bool fullIfNoPreview) {
-    if (!fullIfNoPreview || (previewResult_ && previewResult_->IsValid()))
-        return previewResult_;
-    return fullResult_;
-}
-
-void CPanorama::FreeResults() {
-    built_ = false;
-    if (previewResult_)
-        previewResult_->Destroy();
-    if (fullResult_)
-        fullResult_->Destroy();
 }
 
 namespace {
@@ -76,10 +36,11 @@ void ReleaseAll(std::vector<CPanoElement*>& elements) {
 void CPanorama::Reset(bool dropAnalyses, bool) {
     built_ = false;
     matchGraph_.Clear();
-    groupGraph_.Clear();
+    preview_.group.Clear();
+    full_.group.Clear();
     scales_.clear();
-    ReleaseWarped(previewWarped_);
-    ReleaseWarped(fullWarped_);
+    preview_.ReleaseWarped();
+    full_.ReleaseWarped();
     ReleaseAll(workPhotos_);
     ReleaseAll(photos_);
     if (dropAnalyses) {
@@ -90,36 +51,31 @@ void CPanorama::Reset(bool dropAnalyses, bool) {
     }
 }
 
-void CPanorama::SetOptions(const HVPanoramaOptions* options) {
-    if (!options)
-        return;
-    autoCrop_ = options->autoCrop;
-    ratioMode_ = options->ratioMode;
-    if (options->analysisSize != analysisSize_) {
-        analysisSize_ = options->analysisSize;
+void CPanorama::TakeOptions(const HVPanoramaOptions& options) {
+    autoCrop_ = options.autoCrop;
+    ratioMode_ = options.ratioMode;
+    if (options.analysisSize != analysisSize_) {
+        analysisSize_ = options.analysisSize;
         targetSize_ = analysisSize_ == 1 ? 660 : 400;
     }
-    motionModel_ = options->motionModel;
-    rawExposureDifference_ = options->rawExposureDifference;
-    lensCompensation_ = options->lensCompensation;
+    motionModel_ = options.motionModel;
+    rawExposureDifference_ = options.rawExposureDifference;
+    lensCompensation_ = options.lensCompensation;
     // An id outside the table would index past it: keep the previous one.
-    if (LensPresetTable::IsValidId(options->lensPresetId))
-        lensPresetId_ = options->lensPresetId;
-    is360_ = options->is360;
+    if (LensPresetTable::IsValidId(options.lensPresetId))
+        lensPresetId_ = options.lensPresetId;
+    is360_ = options.is360;
 }
 
-void CPanorama::GetOptions(HVPanoramaOptions* options) {
-    if (!options)
-        return;
-    *options = HVPanoramaOptions();
-    options->autoCrop = autoCrop_;
-    options->ratioMode = ratioMode_;
-    options->analysisSize = analysisSize_;
-    options->motionModel = motionModel_;
-    options->rawExposureDifference = rawExposureDifference_;
-    options->lensCompensation = lensCompensation_;
-    options->lensPresetId = lensPresetId_;
-    options->is360 = is360_;
+void CPanorama::GiveOptions(HVPanoramaOptions& options) const {
+    options.autoCrop = autoCrop_;
+    options.ratioMode = ratioMode_;
+    options.analysisSize = analysisSize_;
+    options.motionModel = motionModel_;
+    options.rawExposureDifference = rawExposureDifference_;
+    options.lensCompensation = lensCompensation_;
+    options.lensPresetId = lensPresetId_;
+    options.is360 = is360_;
 }
 
 Rect* CPanorama::GetCropRect(Rect* out, int) {
@@ -162,19 +118,29 @@ bool CPanorama::CropResult(const Rect* r) {
     return true;
 }
 
-bool CPanorama::ReportProgress(int total, int position) {
-    cancel_ = progress_ ? progress_->SetProgress(total, position) : false;
-    return cancel_;
+void CPanorama::OnBuildFailed() {
+    ListUnmatchedPhotos(report_.unmatched);
 }
 
-bool CPanorama::ProgressHook() {
-    CPanorama* engine = g_pCurrentPanorama;
-    if (!engine)
+CMatchGraphBuilder CPanorama::MakeMatchGraphBuilder() const {
+    const auto& elements = CurrentElements();
+    const std::size_t n = std::min(elements.size(), keypointSets_.size());
+    MatchSettings settings;
+    settings.ratio = ratioMode_ == 0 ? 0.6 : 0.8;
+    settings.fit = motionModel_ == 0   ? MatchSettings::FitModel::Affine
+                   : motionModel_ == 2 ? MatchSettings::FitModel::ScaleShift
+                                       : MatchSettings::FitModel::Similarity;
+    settings.tolerance.assign(n, motionModel_ == 0 ? 6.0 : 22.0);
+    settings.planarNeighbourTest = true;
+    std::vector<const CKeypointSet*> sets(keypointSets_.begin(), keypointSets_.begin() + std::ptrdiff_t(n));
+    std::vector<OrvexBase::Size> sizes;
+    for (std::size_t i = 0; i < n; ++i)
+        sizes.push_back(elements[i] ? elements[i]->GetSize() : OrvexBase::Size());
+    return CMatchGraphBuilder(std::move(settings), std::move(sets), std::move(sizes));
+}
+
+bool CPanorama::BuildMatchGraph(match_graph::CGraph* graph) {
+    if (!graph)
         return false;
-    ++engine->position_;
-    return engine->ReportProgress(engine->total_, engine->position_);
-}
-
-void CPanorama::ReleaseWarped(std::vector<CPanoElement*>& warped) {
-    ReleaseAll(warped);
+    return MakeMatchGraphBuilder().BuildAll(graph, *this);
 }

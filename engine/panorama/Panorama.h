@@ -10,36 +10,28 @@
 #include <semaphore>
 #include <vector>
 
+#include "AnalysisStage.h"
 #include "KeypointSet.h"
 #include "MatchGraph.h"
 #include "PanoElement.h"
 #include "PanoramaLib.h"
+#include "PanoramaModel.h"
+#include "RenderPass.h"
 #include "Seams.h"
+#include "StageContext.h"
 
+class CMatchGraphBuilder;
 class LaplacianBlender;
 
-class CPanorama : public PanoramaLib::IHVPanorama {
+class CPanorama : public CPanoramaModel<PanoramaLib::IHVPanorama> {
 public:
     CPanorama();
-    CPanorama(const CPanorama&) = delete;
-    CPanorama& operator=(const CPanorama&) = delete;
     ~CPanorama() override;
 
     // PanoramaLib::IPanorama
-    void Init(PanoramaLib::IFreeThreading* threads, PanoramaLib::IWaitCursor* cursor,
-              PanoramaLib::IUserInterface* ui) override;
-    void Release() override;
-    void SetProgressIndicator(PanoramaLib::IProgressIndicator* progress) override { progress_ = progress; }
-    bool IsBuilt() override { return built_; }
     bool Build(const std::vector<PanoramaLib::IPanoElement*>& photos,
                const std::vector<PanoramaLib::IPanoElement*>* copies, int, int, int) override;
-    PanoramaLib::IPanoElement* GetResult(bool fullIfNoPreview) override;
-    PanoramaLib::IPanoElement* GetFullResult() override { return fullResult_; }
-    BuildReport* GetBuildReport() override { return &report_; }
     void Reset(bool dropAnalyses, bool unused) override;
-    void FreeResults() override;
-    void SetOptions(const HVPanoramaOptions* options) override;
-    void GetOptions(HVPanoramaOptions* options) override;
     OrvexBase::Rect* GetCropRect(OrvexBase::Rect* out, int unused) override;
     PanoramaLib::IPanoElement* PrepareElement(PanoramaLib::IPanoElement* photo) override;
 
@@ -52,13 +44,14 @@ public:
     void SetCropRect(OrvexBase::Rect& r) override;
 
     // Asks the indicator for the cancel answer and keeps it; false without one.
-    bool ReportProgress(int total, int position);
-    // One progress step of the current engine, for the detector and the warps.
-    static bool ProgressHook();
+    bool ReportProgress(int total, int position) { return AskProgress(total, position); }
 
     // Arrangement of the matched photos around a reference photo.
     using Matrix = std::array<double, 9>;
+    // The pair transforms of the match graph, or of the given graph, from
+    // analysis to full-size pixels.
     bool RescalePairTransforms();
+    bool RescalePairTransforms(match_graph::CGraph& graph) const;
     int FindReferenceElement(const match_graph::CGraph& graph) const;
     bool BuildStarGraph(match_graph::CGraph& group, const match_graph::CGraph& matches, int reference);
     OrvexBase::Rect ComputeBounds(const match_graph::CGraph& group);
@@ -89,24 +82,10 @@ public:
     // graph; false when cancelled or the matcher failed.
     bool BuildMatchGraph(match_graph::CGraph* graph);
 
-    // The heavy part of one photo's analysis, done ahead on a worker thread:
-    // its copy (lens-warped when asked) and, unless cached, its keypoints.
-    struct PreparedAnalysis {
-        enum { kOk = 0, kFailed = 1, kCancelled = 2 };
-        OrvexBase::RefPtr<CPanoElement> copy;
-        std::unique_ptr<CKeypointSet> set;
-        int failure = kOk;
-    };
-
     // Build driver: one photo's analysis (its heavy part done here, or taken
     // ready), and the match, arrange and composite steps of a build.
     void AnalyzeElement(PanoramaLib::IPanoElement* photo, PanoramaLib::IPanoElement* copy,
                         CKeypointSet* cached, PreparedAnalysis* ready = nullptr);
-    // The keypoint set an earlier build made for the photo at this exact
-    // path (taken out of oldSets), or null.
-    static CKeypointSet* FindCachedKeypoints(const std::wstring& name,
-                                             const std::vector<CPanoElement*>& oldCopies,
-                                             std::vector<CKeypointSet*>& oldSets);
     bool MatchAndStitch(bool automatic);
 
     // Prompted and manual matching. The chain of all photos in list order,
@@ -148,16 +127,21 @@ public:
     const std::vector<std::int32_t>& CompositedList() const { return composited_; }
 
     int AnalysisTargetSize() const { return targetSize_; }
-    bool IsCancelled() const { return cancel_; }
-    int ProgressPosition() const { return position_; }
 
 protected:
+    void TakeOptions(const HVPanoramaOptions& options) override;
+    void GiveOptions(HVPanoramaOptions& options) const override;
+    void OnBuildFailed() override;
+    // The automatic matcher over the analysed photos, with this build's options.
+    CMatchGraphBuilder MakeMatchGraphBuilder() const;
+
     // The result to work on: the full-size one when it holds an image, else
     // the preview when it does; null when neither does.
     CPanoElement* CurrentResult();
-    // The result element of the current mode.
-    CPanoElement* ModeResult() const { return fullSizeMode_ ? fullResult_ : previewResult_; }
-    std::vector<CPanoElement*>& ModeWarped() { return fullSizeMode_ ? fullWarped_ : previewWarped_; }
+    // What the pass being composited works on (pass_: the preview's, or the
+    // full-size render's while Render runs).
+    CPanoElement* ModeResult() const { return pass_->result; }
+    std::vector<CPanoElement*>& ModeWarped() { return pass_->warped; }
     CPanoElement* ModePhoto(int index) const;
     bool RunBuild(const std::vector<PanoramaLib::IPanoElement*>& photos,
                   const std::vector<PanoramaLib::IPanoElement*>* copies, bool automatic);
@@ -183,7 +167,6 @@ protected:
     // Per place of the placement order: whether its photo's element (or
     // working copy) is also used at an earlier place under another index.
     std::vector<char> PlacesSharingAnElement() const;
-    static void ReleaseWarped(std::vector<CPanoElement*>& warped);
     // Every photo's analysis, the heavy parts side by side on the thread pool.
     void AnalyzeAll(const std::vector<PanoramaLib::IPanoElement*>& photos,
                     const std::vector<PanoramaLib::IPanoElement*>* copies,
@@ -193,11 +176,10 @@ protected:
     void PrepareAnalysis(CPanoElement* photo, PanoramaLib::IPanoElement* given, bool detect,
                          const std::atomic<bool>& abort, std::counting_semaphore<>& fullSizeSlots,
                          PreparedAnalysis& out);
-    // Photos decoded at full size at the same time during the analysis.
-    static constexpr int kFullSizeLoadsAtOnce = 3;
-    // The analysis copies, or the working photos in full-size mode.
+    // The photos the pass being composited places: the analysis copies, or
+    // the working photos at full size.
     const std::vector<CPanoElement*>& CurrentElements() const;
-    std::vector<Matrix>& CurrentTransforms() { return fullSizeMode_ ? fullTransforms_ : previewTransforms_; }
+    std::vector<Matrix>& CurrentTransforms() { return pass_->transforms; }
     void ClipBoundsToRing(OrvexBase::Rect& bounds);
     // Centres of the two ring photos in panorama coordinates; false unless
     // both have one group edge and an element.
@@ -223,21 +205,16 @@ protected:
     std::vector<CKeypointSet*> keypointSets_;
 
     match_graph::CGraph matchGraph_;
-    // Star of the panorama's group: reference -> every other photo.
-    match_graph::CGraph groupGraph_;
 
-    // Panorama pixels (from the bounds' corner) to photo pixels, per photo.
-    std::vector<Matrix> previewTransforms_;
-    std::vector<Matrix> fullTransforms_;
-
-    Matrix ringTransform_ = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     int ringDuplicate_ = -1;
     int ringFarEnd_ = -1;
     bool ringNotCut_ = false;
 
-    // Warped photos per photo index, for the preview and for full size.
-    std::vector<CPanoElement*> previewWarped_;
-    std::vector<CPanoElement*> fullWarped_;
+    // The preview's pass and the full-size render's, and the one the
+    // compositing works on now.
+    RenderPass preview_{false, previewResult_, &copies_};
+    RenderPass full_{true, fullResult_, &workPhotos_};
+    RenderPass* pass_ = &preview_;
     std::vector<SeamSet> seams_;
     std::vector<std::int32_t> composited_;
     // Photos whose full-size working copy still needs the lens warp.
@@ -249,28 +226,14 @@ protected:
     OrvexBase::Rect previewRect_;
     OrvexBase::Rect bounds_;
     int reference_ = -1;
-    bool fullSizeMode_ = false;
     bool analysesValid_ = false;
     // BuildWithTransforms's argument, and whether the last build was one.
     bool withTransforms_ = false;
     bool transformsMode_ = false;
 
-    PanoramaLib::IUserInterface* ui_ = nullptr;
-    PanoramaLib::IProgressIndicator* progress_ = nullptr;
-    PanoramaLib::IWaitCursor* waitCursor_ = nullptr;
-
-    // Kept for the engine's life; their images are created and destroyed.
-    CPanoElement* previewResult_ = nullptr;
-    CPanoElement* fullResult_ = nullptr;
-
     OrvexBase::Rect cropRect_;
     OrvexBase::Rect userCropRect_;
     int userCropElement_ = -1;
-
-    bool built_ = false;
-    bool cancel_ = false;
-    int position_ = 0;
-    int total_ = 0;
 
     // Option fields.
     std::uint8_t autoCrop_ = 1;
@@ -285,9 +248,4 @@ protected:
     // The analysis size the cached analyses were made for.
     int analysedTarget_ = -1;
     std::int32_t analysedMode_ = -1;
-
-    BuildReport report_;
 };
-
-// The planar engine made last, reached by code that has no engine argument.
-extern CPanorama* g_pCurrentPanorama;

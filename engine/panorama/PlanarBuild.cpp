@@ -3,19 +3,14 @@
 // the same arrangement; progress, cancel and the mapping of failures to the
 // build report.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <mutex>
 #include <new>
 #include <semaphore>
-#include <system_error>
-#include <thread>
 
+#include "AnalysisStage.h"
 #include "Features.h"
 #include "LensPresets.h"
 #include "Panorama.h"
@@ -28,7 +23,7 @@ using PanoramaLib::IPanoElement;
 
 namespace {
 
-// Runs on every way out of a scope.
+// The engine's own element behind an interface pointer, or null.
 CPanoElement* AsElement(IPanoElement* e) {
     return dynamic_cast<CPanoElement*>(e);
 }
@@ -42,50 +37,11 @@ int CPanorama::LevelCount(double scale) {
     return levels;
 }
 
-CKeypointSet* CPanorama::FindCachedKeypoints(const std::wstring& name,
-                                             const std::vector<CPanoElement*>& oldCopies,
-                                             std::vector<CKeypointSet*>& oldSets) {
-    if (oldCopies.size() != oldSets.size() || oldCopies.empty())
-        return nullptr;
-    // Paths are compared exactly: on this system two names that differ only
-    // in case are two files.
-    std::size_t k = 0;
-    while (k < oldCopies.size() && !(oldCopies[k] && oldCopies[k]->GetFileName() == name))
-        ++k;
-    if (k == oldCopies.size())
-        return nullptr;
-    CKeypointSet* set = std::exchange(oldSets[k], nullptr);
-    if (!set)
-        return nullptr;
-    if (set->view) {
-        // A view shares another photo's keypoints; look for the photo's own set.
-        delete set;
-        set = nullptr;
-        for (std::size_t j = k + 1; j < oldCopies.size(); ++j)
-            if (oldCopies[j] && oldCopies[j]->GetFileName() == name) {
-                set = std::exchange(oldSets[j], nullptr);
-                break;
-            }
-        if (!set)
-            return nullptr;
-    }
-    if (set->keypoints.empty()) {
-        delete set;
-        return nullptr;
-    }
-    return set;
-}
-
 OrvexBase::RefPtr<CPanoElement> CPanorama::MakeCopyOf(CPanoElement* photo, IPanoElement* given) {
     OrvexBase::RefPtr<CPanoElement> copy;
     if (!given) {
         photo->Reload();
-        // A photo that vanished or is not a 24-bit picture cannot be analysed.
-        if (!photo->IsValid() || photo->GetBpp() != 24)
-            throw panorama_error();
-        copy.Reset(AsElement(PrepareElement(photo)));
-        if (!copy)
-            throw panorama_error();
+        copy = CAnalysisStage::MakeCopy(photo, *this);
         if (copy.Get() != photo)
             photo->Unload();
     } else {
@@ -121,15 +77,8 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeyp
     if (!photo)
         throw panorama_error();
     built_ = false;
-    if (ready && ready->failure) {
-        if (ready->failure == PreparedAnalysis::kCancelled)
-            throw panorama_abort();
-        throw panorama_error();
-    }
-    if (!set)
-        set.reset(ready && ready->set ? ready->set.release() : new (std::nothrow) CKeypointSet());
-    if (!set)
-        throw panorama_error();
+    CAnalysisStage::ThrowIfFailed(ready);
+    set = CAnalysisStage::TakeSet(std::move(set), ready);
 
     OrvexBase::RefPtr<CPanoElement> copy = ready ? std::move(ready->copy) : MakeCopyOf(photo, given);
     if (!copy)
@@ -166,18 +115,11 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeyp
     if (ReportProgress(total_, ++position_))
         throw panorama_abort();
     CPanoElement* analysed = copies_.back();
-    if (cached) {
-        position_ += 5;
-        if (ReportProgress(total_, position_))
-            throw panorama_abort();
-    } else if (ready) {
-        // Detected already: the detector's five progress steps, one by one.
-        for (int step = 0; step < 5; ++step)
-            if (ReportProgress(total_, ++position_))
-                throw panorama_abort();
+    if (cached || ready) {
+        CAnalysisStage::ReportDetectionSteps(cached != nullptr, *this);
     } else {
         DetectFeatures(analysed, setRaw->keypoints, setRaw->descriptors, 10.0, 0.02,
-                       &CPanorama::ProgressHook);
+                       [this] { return Advance(1); });
         setRaw->BuildIndex(analysed->GetSize());
         if (cancel_)
             setRaw->Clear();
@@ -187,143 +129,43 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeyp
 void CPanorama::PrepareAnalysis(CPanoElement* photo, IPanoElement* given, bool detect,
                                 const std::atomic<bool>& abort, std::counting_semaphore<>& fullSizeSlots,
                                 PreparedAnalysis& out) {
-    try {
-        {
-            // Full-size pictures are the large part: only a few in memory at once.
-            fullSizeSlots.acquire();
-            ScopeExit release([&] { fullSizeSlots.release(); });
-            if (abort.load())
-                throw panorama_abort();
-            out.copy = MakeCopyOf(photo, given);
-        }
-        WarpCopyForLens(out.copy);
-        if (detect) {
-            auto set = std::make_unique<CKeypointSet>();
-            DetectFeatures(out.copy.Get(), set->keypoints, set->descriptors, 10.0, 0.02,
-                           [&abort] { return abort.load(std::memory_order_relaxed); });
-            set->BuildIndex(out.copy->GetSize());
-            out.set = std::move(set);
-        }
-    } catch (const panorama_abort&) {
-        out.failure = PreparedAnalysis::kCancelled;
-    } catch (...) {
-        out.failure = PreparedAnalysis::kFailed;
+    if (!photo)
+        throw panorama_error();
+    {
+        // Full-size pictures are the large part: only a few in memory at once.
+        fullSizeSlots.acquire();
+        ScopeExit release([&] { fullSizeSlots.release(); });
+        if (abort.load())
+            throw panorama_abort();
+        out.copy = MakeCopyOf(photo, given);
+    }
+    WarpCopyForLens(out.copy);
+    if (detect) {
+        auto set = std::make_unique<CKeypointSet>();
+        DetectFeatures(out.copy.Get(), set->keypoints, set->descriptors, 10.0, 0.02,
+                       [&abort] { return abort.load(std::memory_order_relaxed); });
+        set->BuildIndex(out.copy->GetSize());
+        out.set = std::move(set);
     }
 }
-
-namespace {
-
-// Detections that may run side by side. Each one spreads its work over the
-// pool, so two keep the pool busy while one of them loads its photo or works
-// through a stage too small to share; more would only hold more planes. A
-// few photos get a third: their results are small, so its planes do not
-// raise the build's peak, and the photos finish in fewer rounds. Fewer when
-// half the memory now free does not hold the detections' planes at their
-// largest (3.25 planes of doubles at twice the analysis size, square photos).
-std::ptrdiff_t AnalysesAtOnce(int targetSize, std::size_t photos) {
-    const std::ptrdiff_t threads = Platform::ThreadPool::Shared().ThreadCount();
-    const std::ptrdiff_t wanted = std::min<std::ptrdiff_t>(photos <= 4 && threads >= 6 ? 3 : 2, threads);
-    const long pages = sysconf(_SC_AVPHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || pageSize <= 0)
-        return wanted;
-    const double perAnalysis = 3.25 * 8.0 * (2.0 * targetSize) * (2.0 * targetSize);
-    const double fit = 0.5 * double(pages) * double(pageSize) / perAnalysis;
-    return std::clamp<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(fit), 1, wanted);
-}
-
-}  // namespace
 
 void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies,
                            std::vector<CPanoElement*>& oldCopies, std::vector<CKeypointSet*>& oldSets) {
-    const std::size_t n = photos.size();
-    // The detector's planes are the same size for every photo of a build:
-    // each is touched once and then handed on.
-    DetectionPlaneScope planes;
-    std::vector<std::unique_ptr<CKeypointSet>> cached(n);
-    for (std::size_t i = 0; i < n; ++i)
+    std::vector<std::unique_ptr<CKeypointSet>> cached(photos.size());
+    for (std::size_t i = 0; i < photos.size(); ++i)
         if (photos[i])
-            cached[i].reset(FindCachedKeypoints(photos[i]->GetFileName(), oldCopies, oldSets));
+            cached[i] = CAnalysisStage::TakeCachedKeypoints(photos[i]->GetFileName(), oldCopies, oldSets);
     auto givenCopy = [&](std::size_t i) { return copies ? (*copies)[i] : nullptr; };
-
-    // The heavy part of every photo's analysis runs on the pool while this
-    // thread keeps the progress and the cancel answer; a photo listed twice
-    // would be loaded by two threads at once, so such a list goes one by one.
-    std::vector<IPanoElement*> seen(photos.begin(), photos.end());
-    std::sort(seen.begin(), seen.end());
-    const bool sideBySide = n > 1 && std::adjacent_find(seen.begin(), seen.end()) == seen.end() &&
-                            Platform::ThreadPool::Shared().ThreadCount() > 1;
-    if (!sideBySide) {
-        for (std::size_t i = 0; i < n; ++i)
-            if (photos[i])
-                AnalyzeElement(photos[i], givenCopy(i), cached[i].release());
-        return;
-    }
-
-    std::vector<PreparedAnalysis> ready(n);
-    std::vector<char> done(n, 0);
-    std::mutex mutex;
-    std::condition_variable doneChanged;
-    std::atomic<bool> abort{false};
-    std::counting_semaphore<> fullSizeSlots(kFullSizeLoadsAtOnce);
-    // Photos are taken in list order by a few lanes, each detecting one
-    // photo at a time.
-    std::atomic<std::size_t> next{0};
-    auto lane = [&] {
-        for (;;) {
-            const std::size_t i = next.fetch_add(1);
-            if (i >= n)
-                return;
-            CPanoElement* photo = AsElement(photos[i]);
-            if (photo && !abort.load())
-                PrepareAnalysis(photo, givenCopy(i), !cached[i], abort, fullSizeSlots, ready[i]);
-            if (abort.load())
-                ready[i].failure = PreparedAnalysis::kCancelled;
-            std::lock_guard<std::mutex> lock(mutex);
-            done[i] = 1;
-            doneChanged.notify_all();
-        }
-    };
-    // The lanes run as chunks of one pool loop, started from a thread of
-    // their own: each detection's loops then take the workers the other
-    // leaves idle instead of queueing for the whole pool one loop at a time.
-    std::thread runner;
-    const std::size_t wanted = std::size_t(AnalysesAtOnce(targetSize_, n));
-    try {
-        runner = std::thread([&lane, wanted] {
-            Platform::ParallelFor(
-                0, wanted,
-                [&lane](std::size_t b, std::size_t e) {
-                    for (std::size_t k = b; k < e; ++k)
-                        lane();
-                },
-                1, Platform::ThreadPool::Nested::ShareIdleWorkers);
-        });
-    } catch (const std::system_error&) {
-    }
-    ScopeExit stop([&] {
-        abort.store(true);
-        if (runner.joinable())
-            runner.join();
-    });
-    // Without a thread of its own the work runs here, progress afterwards.
-    if (!runner.joinable())
-        lane();
-    for (std::size_t i = 0; i < n; ++i) {
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            while (!done[i]) {
-                if (doneChanged.wait_for(lock, std::chrono::milliseconds(50), [&] { return done[i] != 0; }))
-                    break;
-                // Keeps the window painted and the Cancel button heard meanwhile.
-                lock.unlock();
-                if (ReportProgress(total_, position_))
-                    throw panorama_abort();
-                lock.lock();
-            }
-        }
-        if (photos[i])
-            AnalyzeElement(photos[i], givenCopy(i), cached[i].release(), &ready[i]);
-    }
+    CAnalysisStage::Run(
+        photos, std::move(cached), targetSize_,
+        [&](std::size_t i, bool detect, const std::atomic<bool>& abort, std::counting_semaphore<>& slots,
+            PreparedAnalysis& out) {
+            PrepareAnalysis(AsElement(photos[i]), givenCopy(i), detect, abort, slots, out);
+        },
+        [&](std::size_t i, PreparedAnalysis* ready, std::unique_ptr<CKeypointSet> set) {
+            AnalyzeElement(photos[i], givenCopy(i), set.release(), ready);
+        },
+        *this);
 }
 
 bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies, int,
@@ -342,52 +184,41 @@ bool CPanorama::BuildWithTransforms(const std::vector<IPanoElement*>& photos,
 bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies,
                          bool automatic) {
     ClearUserCrop();
-    bool result = true;
-    if (progress_) {
-        progress_->Begin();
-        progress_->SetStage(PanoramaLib::StageAnalyzing);
-    }
-    const bool manual = !automatic;
-    if (!manual) {
-        if (previewResult_)
-            previewResult_->Destroy();
-        if (fullResult_)
-            fullResult_->Destroy();
-        if (ui_)
-            ui_->ToggleView(false);
-    }
+    return RunBuildSkeleton(progress_ != nullptr, [&] {
+        const bool manual = !automatic;
+        if (!manual) {
+            DestroyResults();
+            if (ui_)
+                ui_->ToggleView(false);
+        }
 
-    // The ring's repeated photo counts as one more, in both kinds of build.
-    const int n = static_cast<int>(photos.size()) + (is360_ ? 1 : 0);
-    const int levels = LevelCount(1.0);
-    const int total = (levels + 2) * n + 11 * n - 2;
+        // The ring's repeated photo counts as one more, in both kinds of build.
+        const int n = static_cast<int>(photos.size()) + (is360_ ? 1 : 0);
+        const int levels = LevelCount(1.0);
+        const int total = (levels + 2) * n + 11 * n - 2;
 
-    // A change of the lens warp, or of the analysis size (keypoints are
-    // measured on the copies), makes every cached analysis useless.
-    if (lensCompensation_ != report_.lensCompensation ||
-        (lensCompensation_ && lensPresetId_ != report_.lensPresetId) || targetSize_ != analysedTarget_ ||
-        analysisSize_ != analysedMode_)
-        Reset(true, true);
-    analysedTarget_ = targetSize_;
-    analysedMode_ = analysisSize_;
+        // A change of the lens warp, or of the analysis size (keypoints are
+        // measured on the copies), makes every cached analysis useless.
+        if (lensCompensation_ != report_.lensCompensation ||
+            (lensCompensation_ && lensPresetId_ != report_.lensPresetId) || targetSize_ != analysedTarget_ ||
+            analysisSize_ != analysedMode_)
+            Reset(true, true);
+        analysedTarget_ = targetSize_;
+        analysedMode_ = analysisSize_;
 
-    report_.photoCount = static_cast<std::int32_t>(photos.size());
-    report_.motionModel = motionModel_;
-    report_.lensCompensation = lensCompensation_;
-    report_.lensPresetId = lensPresetId_;
-    report_.withTransforms = manual ? 1 : 0;
-    report_.unmatched.clear();
-    cancel_ = false;
-    position_ = 0;
-    total_ = total;
-    if (manual) {
-        if (previewResult_)
-            previewResult_->Destroy();
-        if (fullResult_)
-            fullResult_->Destroy();
-    }
+        report_.photoCount = static_cast<std::int32_t>(photos.size());
+        report_.motionModel = motionModel_;
+        report_.lensCompensation = lensCompensation_;
+        report_.lensPresetId = lensPresetId_;
+        report_.withTransforms = manual ? 1 : 0;
+        report_.unmatched.clear();
+        cancel_ = false;
+        position_ = 0;
+        total_ = total;
+        if (manual) {
+            DestroyResults();
+        }
 
-    try {
         std::vector<CPanoElement*> oldCopies;
         std::vector<CKeypointSet*> oldSets;
         oldCopies.swap(copies_);
@@ -428,44 +259,15 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
             else if (ringNotCut_)
                 report_.status = 5;
         }
-    } catch (const panorama_cannot_build&) {
-        report_.status = 3;
-        ListUnmatchedPhotos(report_.unmatched);
-        result = false;
-        if (waitCursor_)
-            waitCursor_->BeginWaitCursor();
-        if (previewResult_)
-            previewResult_->Destroy();
-        if (waitCursor_)
-            waitCursor_->EndWaitCursor();
-    } catch (...) {
-        // panorama_error, a cancel, and memory that ran out end the same way:
-        // nothing escapes to the caller.
-        report_.status = 2;
-        ListUnmatchedPhotos(report_.unmatched);
-        result = false;
-        if (waitCursor_)
-            waitCursor_->BeginWaitCursor();
-        Reset(false, true);
-        if (previewResult_)
-            previewResult_->Destroy();
-        if (waitCursor_)
-            waitCursor_->EndWaitCursor();
-    }
-    if (progress_)
-        progress_->End();
-    return result;
+    });
 }
 
 bool CPanorama::MatchAndStitch(bool automatic) {
-    ringTransform_ = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    pass_->ringTransform = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     ringDuplicate_ = ringFarEnd_ = -1;
     reference_ = -1;
-    if (previewResult_)
-        previewResult_->Destroy();
-    if (fullResult_)
-        fullResult_->Destroy();
-    ReleaseWarped(previewWarped_);
+    DestroyResults();
+    preview_.ReleaseWarped();
     seams_.clear();
 
     if (progress_)
@@ -486,9 +288,9 @@ bool CPanorama::MatchAndStitch(bool automatic) {
     if (ReportProgress(total_, ++position_))
         return false;
 
-    if (!BuildStarGraph(groupGraph_, matchGraph_, -1))
+    if (!BuildStarGraph(pass_->group, matchGraph_, -1))
         return false;
-    Rect bounds = ComputeBounds(groupGraph_);
+    Rect bounds = ComputeBounds(pass_->group);
     if (bounds.IsEmpty())
         throw panorama_cannot_build();
 
@@ -497,11 +299,11 @@ bool CPanorama::MatchAndStitch(bool automatic) {
 
     reference_ = FindCentralElement(bounds);
     if (reference_ >= 0 && reference_ != FindReferenceElement(matchGraph_)) {
-        if (!BuildStarGraph(groupGraph_, matchGraph_, reference_))
+        if (!BuildStarGraph(pass_->group, matchGraph_, reference_))
             return false;
         if (is360_)
             EqualizeRingScale();
-        bounds = ComputeBounds(groupGraph_);
+        bounds = ComputeBounds(pass_->group);
         if (bounds.IsEmpty())
             throw panorama_cannot_build();
     }
@@ -509,12 +311,12 @@ bool CPanorama::MatchAndStitch(bool automatic) {
         Matrix rotation;
         if (ComputeRingRotation(ringDuplicate_, ringFarEnd_, rotation))
             ApplyRingRotation(rotation);
-        bounds = ComputeBounds(groupGraph_);
+        bounds = ComputeBounds(pass_->group);
         if (bounds.IsEmpty())
             throw panorama_cannot_build();
     }
     if (reference_ < 0)
-        reference_ = groupGraph_.Nodes().front()->imageIndex;
+        reference_ = pass_->group.Nodes().front()->imageIndex;
     bounds_ = bounds;
 
     if (!previewResult_ || !previewResult_->CreateImage(true, bounds.Width(), bounds.Height(), true))
@@ -544,7 +346,7 @@ bool CPanorama::MatchAndStitch(bool automatic) {
 }
 
 bool CPanorama::Render() {
-    fullSizeMode_ = true;
+    pass_ = &full_;
     if (progress_) {
         progress_->Begin();
         progress_->SetStage(PanoramaLib::StageRendering);
@@ -555,22 +357,8 @@ bool CPanorama::Render() {
     position_ = 0;
     total_ = (levels + 2) * n + 2 * n + 4;
 
-    match_graph::CGraph savedMatches, savedGroup;
     bool result = true;
-    const bool haveCopies = savedMatches.Assign(matchGraph_) && savedGroup.Assign(groupGraph_);
-    const Matrix savedRing = ringTransform_;
-    auto restoreGraphs = [&] {
-        // The pair transforms were rescaled in place; the preview keeps using them.
-        if (haveCopies) {
-            matchGraph_.Assign(savedMatches);
-            groupGraph_.Assign(savedGroup);
-        }
-        ringTransform_ = savedRing;
-    };
-
     try {
-        if (!haveCopies)
-            throw panorama_error();
         if (fullResult_ && fullResult_->IsValid()) {
             // Already rendered.
         } else {
@@ -596,8 +384,14 @@ bool CPanorama::Render() {
                     workPhotos_[i] = canvases[i].Detach();
                 }
             }
-            RescalePairTransforms();
-            if (!BuildStarGraph(groupGraph_, matchGraph_, reference_))
+            // The full-size pass arranges the photos anew from the pair
+            // transforms at full size; the preview's stay as they are.
+            match_graph::CGraph fullMatches;
+            if (!fullMatches.Assign(matchGraph_))
+                throw panorama_error();
+            RescalePairTransforms(fullMatches);
+            full_.ringTransform = preview_.ringTransform;
+            if (!BuildStarGraph(full_.group, fullMatches, reference_))
                 throw panorama_error();
             if (is360_) {
                 EqualizeRingScale();
@@ -608,7 +402,7 @@ bool CPanorama::Render() {
             if (ReportProgress(total_, ++position_))
                 throw panorama_abort();
 
-            const Rect bounds = ComputeBounds(groupGraph_);
+            const Rect bounds = ComputeBounds(pass_->group);
             if (bounds.IsEmpty())
                 throw panorama_error();
             CarryUserCropToFullSize();
@@ -644,9 +438,8 @@ bool CPanorama::Render() {
         if (fullResult_)
             fullResult_->Destroy();
     }
-    restoreGraphs();
-    ReleaseWarped(fullWarped_);
-    fullSizeMode_ = false;
+    full_.ReleaseWarped();
+    pass_ = &preview_;
     ClearUserCrop();
     if (progress_)
         progress_->End();

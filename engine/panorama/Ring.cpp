@@ -109,8 +109,8 @@ int CPanorama::DuplicateRingElement(int index) {
 
 bool CPanorama::RingCentres(int duplicate, int farEnd, double& dupX, double& dupY, double& endX,
                             double& endY) const {
-    const CEdge* dupEdge = OnlyEdgeOf(groupGraph_, duplicate);
-    const CEdge* endEdge = OnlyEdgeOf(groupGraph_, farEnd);
+    const CEdge* dupEdge = OnlyEdgeOf(pass_->group, duplicate);
+    const CEdge* endEdge = OnlyEdgeOf(pass_->group, farEnd);
     const auto& elements = CurrentElements();
     auto elementOf = [&](int i) -> CPanoElement* {
         return i >= 0 && i < static_cast<int>(elements.size()) ? elements[i] : nullptr;
@@ -147,7 +147,7 @@ void CPanorama::EqualizeRingScale() {
     if (ringDuplicate_ < 0 || ringFarEnd_ < 0 || ringDuplicate_ == ringFarEnd_ || ringDuplicate_ >= n ||
         ringFarEnd_ >= n)
         return;
-    CEdge* edges[2] = {OnlyEdgeOf(groupGraph_, ringDuplicate_), OnlyEdgeOf(groupGraph_, ringFarEnd_)};
+    CEdge* edges[2] = {OnlyEdgeOf(pass_->group, ringDuplicate_), OnlyEdgeOf(pass_->group, ringFarEnd_)};
     CPanoElement* elements[2] = {CurrentElements()[ringDuplicate_], CurrentElements()[ringFarEnd_]};
     if (!edges[0] || !edges[1] || !elements[0] || !elements[1])
         return;
@@ -193,11 +193,11 @@ bool CPanorama::ComputeRingRotation(int duplicate, int farEnd, Matrix& rotation)
 
 void CPanorama::ApplyRingRotation(const Matrix& rotation) {
     // The reference is drawn through the same turn as every other photo.
-    ringTransform_ = rotation;
+    pass_->ringTransform = rotation;
     if (rotation == kIdentity)
         return;
     const double* r = rotation.data();
-    for (CEdge* e : groupGraph_.Edges()) {
+    for (CEdge* e : pass_->group.Edges()) {
         double* t = e->transform;
         const double t0 = t[0], t1 = t[1], t3 = t[3], t4 = t[4];
         t[0] = t0 * r[0] + t1 * r[3];
@@ -212,11 +212,11 @@ void CPanorama::ApplyRingRotation(const Matrix& rotation) {
 
 bool CPanorama::CloseRing(Rect& bounds) {
     int start = -1, end = -1;
-    FindRingEnds(groupGraph_, start, end, bounds.Width() > bounds.Height());
+    FindRingEnds(pass_->group, start, end, bounds.Width() > bounds.Height());
     // A far end that happens to be photo 1 (a ring shot panning the other way
     // ends there) is closed like any other. Two photos make no ring: the far
     // end would be matched again with the start, its only neighbour.
-    if (start == -1 || end == -1 || start == end || groupGraph_.Nodes().size() < 3) {
+    if (start == -1 || end == -1 || start == end || pass_->group.Nodes().size() < 3) {
         ringDuplicate_ = ringFarEnd_ = -1;
         return true;
     }
@@ -227,11 +227,11 @@ bool CPanorama::CloseRing(Rect& bounds) {
     ringFarEnd_ = end;
     if (!AddToMatchGraph(&matchGraph_, start, duplicate))
         return false;
-    groupGraph_.Clear();
-    if (!BuildStarGraph(groupGraph_, matchGraph_, -1))
+    pass_->group.Clear();
+    if (!BuildStarGraph(pass_->group, matchGraph_, -1))
         return false;
     EqualizeRingScale();
-    bounds = ComputeBounds(groupGraph_);
+    bounds = ComputeBounds(pass_->group);
     if (bounds.IsEmpty())
         throw panorama_cannot_build();
     return true;

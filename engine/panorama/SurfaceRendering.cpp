@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -263,7 +264,13 @@ bool CCylindricalSurface::WarpPhoto(SurfaceImage& photo) {
         source.height = from->GetHeight();
     }
     const std::int32_t model = g_nLensModel.load(std::memory_order_relaxed);
-    ForRows(rect.top, rect.bottom, [&](std::int32_t row) { WarpRow(photo, source, row, model); });
+    // Every sampler refuses a position more than half the photo plus one
+    // pixel off its centre along either axis.
+    const double inside = std::hypot(static_cast<double>(source.photoWidth / 2) + 1.0,
+                                     static_cast<double>(source.photoHeight / 2) + 1.0);
+    const double reach = photo.pose.hasOwnLens ? LensModelReach(model, photo.pose, inside)
+                                               : std::numeric_limits<double>::infinity();
+    ForRows(rect.top, rect.bottom, [&](std::int32_t row) { WarpRow(photo, source, row, model, reach); });
     // Pixels the caller had loaded stay: only what was read back here goes.
     if (reloadedHere)
         element->Unload();
@@ -271,7 +278,7 @@ bool CCylindricalSurface::WarpPhoto(SurfaceImage& photo) {
 }
 
 void CCylindricalSurface::WarpRow(SurfaceImage& photo, const SampleSource& source, std::int32_t row,
-                                  std::int32_t lensModel) {
+                                  std::int32_t lensModel, double lensReach) {
     CPanoElement* warped = photo.warped;
     const std::int32_t localRow = row - warped->y;
     std::uint8_t* bits = warped->GetBits() + static_cast<std::ptrdiff_t>(localRow) * warped->GetStride();
@@ -288,6 +295,10 @@ void CCylindricalSurface::WarpRow(SurfaceImage& photo, const SampleSource& sourc
         if (!ProjectDirection(photo.inverse, sinTable[tc], y, cosTable[tc], u, v))
             continue;
         if (photo.pose.hasOwnLens) {
+            // Far outside, the inverse's search only runs out of steps, and
+            // whatever it found would lie outside the photo.
+            if (std::sqrt(u * u + v * v) > lensReach)
+                continue;
             double pu, pv;
             const bool ok = lensModel == 1 ? InvertLensModelQuartic(&pu, &pv, &photo.pose, u, v)
                                            : InvertLensModelCubic(&pu, &pv, &photo.pose, u, v);

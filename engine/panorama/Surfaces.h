@@ -157,7 +157,10 @@ private:
     void RenderPhotos(PanoramaLib::IProgressIndicator* progress, std::int32_t rangeStart,
                       std::int32_t rangeEnd);
     bool WarpPhoto(SurfaceImage& photo);
-    void WarpRow(SurfaceImage& photo, const SampleSource& source, std::int32_t row, std::int32_t lensModel);
+    // lensReach: offsets further from the centre than this cannot come from
+    // inside the photo (LensModelReach); their inverse is not sought.
+    void WarpRow(SurfaceImage& photo, const SampleSource& source, std::int32_t row, std::int32_t lensModel,
+                 double lensReach);
     void ComposePhoto(SurfaceImage& photo);
     double ComputeGain(SurfaceImage& photo, std::uint16_t* difference, const OrvexBase::Rect& overlap);
     bool SampleNearest(const SampleSource& source, double x, double y, std::uint8_t* out) const;

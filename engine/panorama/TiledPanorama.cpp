@@ -3,37 +3,26 @@
 
 #include "TiledPanorama.h"
 
+#include <algorithm>
+#include <atomic>
+#include <memory>
 #include <new>
+#include <semaphore>
 #include <utility>
 
 #include "AnalysisCopy.h"
+#include "AnalysisStage.h"
 #include "DibManager.h"
 #include "Features.h"
 #include "LensModel.h"
-#include "Panorama.h"
+#include "MatchGraphBuilder.h"
 #include "ScopeExit.h"
 
 using OrvexBase::Rect;
 using PanoramaLib::IPanoElement;
 
-Tiled_Panorama::CPanorama* g_pCurrentTiledPanorama = nullptr;
-
 PanoramaLib::ITiledPanorama* CreateTiledPanorama(PanoramaLib::IDibManager* manager) {
-    g_pDibManager = manager;
-    if (!manager)
-        return nullptr;
-    Tiled_Panorama::CPanorama* engine = nullptr;
-    try {
-        engine = new Tiled_Panorama::CPanorama();
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-    // Without its two result elements the engine is of no use.
-    if (!engine->GetResult(false) || !engine->GetFullResult()) {
-        engine->Release();
-        return nullptr;
-    }
-    return engine;
+    return CreatePanoramaModel<Tiled_Panorama::CPanorama>(manager);
 }
 
 namespace Tiled_Panorama {
@@ -44,20 +33,10 @@ CPanoElement* AsElement(IPanoElement* e) {
     return dynamic_cast<CPanoElement*>(e);
 }
 
-CPanoElement* NewResultElement() {
-    auto* e = new (std::nothrow) CPanoElement(0);
-    if (e && !e->GetImage()) {
-        e->Release();
-        return nullptr;
-    }
-    return e;
-}
-
 }  // namespace
 
-CPanorama::CPanorama() : previewResult_(NewResultElement()), fullResult_(NewResultElement()) {
+CPanorama::CPanorama() {
     thread_.previewScale = 20.0;
-    g_pCurrentTiledPanorama = this;
 }
 
 CPanorama::~CPanorama() {
@@ -65,33 +44,16 @@ CPanorama::~CPanorama() {
     thread_.Stop();
     align_.poses.clear();
     Reset(true, true);
-    if (previewResult_)
-        previewResult_->Release();
-    if (fullResult_)
-        fullResult_->Release();
     for (CPanoElement* p : photos_)
         if (p)
             p->Release();
     photos_.clear();
-    if (g_pCurrentTiledPanorama == this)
-        g_pCurrentTiledPanorama = nullptr;
 }
 
 void CPanorama::Init(PanoramaLib::IFreeThreading* threads, PanoramaLib::IWaitCursor* cursor,
                      PanoramaLib::IUserInterface* ui) {
-    waitCursor_ = cursor;
-    ui_ = ui;
+    CPanoramaModel::Init(threads, cursor, ui);
     thread_.Start(threads, ui);
-}
-
-void CPanorama::Release() {
-    delete this;
-}
-
-IPanoElement* CPanorama::GetResult(bool fullIfNoPreview) {
-    if (!fullIfNoPreview || (previewResult_ && previewResult_->IsValid()))
-        return previewResult_;
-    return fullResult_;
 }
 
 void CPanorama::Reset(bool dropKeypoints, bool dropGraph) {
@@ -108,32 +70,23 @@ void CPanorama::Reset(bool dropKeypoints, bool dropGraph) {
 
 void CPanorama::FreeResults() {
     thread_.CancelResult();
-    built_ = false;
-    if (previewResult_)
-        previewResult_->Destroy();
-    if (fullResult_)
-        fullResult_->Destroy();
+    CPanoramaModel::FreeResults();
 }
 
-void CPanorama::SetOptions(const HVPanoramaOptions* options) {
-    if (!options)
-        return;
-    cropToRect_ = options->autoCrop;
-    lensCompensation_ = options->lensCompensation;
-    optimiseAtEnd_ = options->optimiseAtEnd;
-    g_nLensModel.store(options->lensModel);
-    surfaceKind_ = options->surfaceKind;
+void CPanorama::TakeOptions(const HVPanoramaOptions& options) {
+    cropToRect_ = options.autoCrop;
+    lensCompensation_ = options.lensCompensation;
+    optimiseAtEnd_ = options.optimiseAtEnd;
+    g_nLensModel.store(options.lensModel);
+    surfaceKind_ = options.surfaceKind;
 }
 
-void CPanorama::GetOptions(HVPanoramaOptions* options) {
-    if (!options)
-        return;
-    *options = HVPanoramaOptions();
-    options->autoCrop = cropToRect_;
-    options->lensCompensation = lensCompensation_;
-    options->optimiseAtEnd = optimiseAtEnd_;
-    options->lensModel = g_nLensModel.load();
-    options->surfaceKind = surfaceKind_;
+void CPanorama::GiveOptions(HVPanoramaOptions& options) const {
+    options.autoCrop = cropToRect_;
+    options.lensCompensation = lensCompensation_;
+    options.optimiseAtEnd = optimiseAtEnd_;
+    options.lensModel = g_nLensModel.load();
+    options.surfaceKind = surfaceKind_;
 }
 
 Rect* CPanorama::GetCropRect(Rect* out, int recompute) {
@@ -153,22 +106,6 @@ void CPanorama::SetCropRect(const Rect& r) {
     cropToRect_ = 1;
 }
 
-bool CPanorama::ReportProgress(int k) {
-    position_ += k;
-    if (!progress_)
-        cancel_ = false;
-    else if (progress_ == &thread_)
-        cancel_ = thread_.IsCancelled();
-    else
-        cancel_ = progress_->SetProgress(total_, position_);
-    return cancel_;
-}
-
-bool CPanorama::ProgressHook() {
-    CPanorama* engine = g_pCurrentTiledPanorama;
-    return engine ? engine->ReportProgress(1) : false;
-}
-
 bool CPanorama::PhotoListChanged(const std::vector<IPanoElement*>& photos) const {
     if (photos.size() != photos_.size())
         return true;
@@ -180,19 +117,11 @@ bool CPanorama::PhotoListChanged(const std::vector<IPanoElement*>& photos) const
 
 bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* proxies,
                       int elevation, int azimuth, int tilt) {
-    bool result = true;
-    if (ProgressIsOwn()) {
-        progress_->Begin();
-        progress_->SetStage(PanoramaLib::StageAnalyzing);
-    }
-    try {
+    return RunBuildSkeleton(ProgressIsOwn(), [&] {
         // The render thread reads the photos that this build reloads and
         // unloads: let it put its job away first.
         thread_.CancelAndWaitIdle();
-        if (previewResult_)
-            previewResult_->Destroy();
-        if (fullResult_)
-            fullResult_->Destroy();
+        DestroyResults();
         if (ui_)
             ui_->ToggleView(false);
 
@@ -234,64 +163,76 @@ bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vecto
         if (proxies)
             proxies_ = *proxies;
 
-        for (IPanoElement* photo : photos) {
-            if (!photo)
-                continue;
-            CKeypointSet* cached = ::CPanorama::FindCachedKeypoints(photo->GetFileName(), oldPhotos, oldSets);
-            photo->Reload();
-            ScopeExit unload([photo] { photo->Unload(); });
-            AnalyzePhoto(photo, cached);
-        }
+        std::vector<std::unique_ptr<CKeypointSet>> cached(photos.size());
+        for (std::size_t i = 0; i < photos.size(); ++i)
+            if (photos[i])
+                cached[i] = CAnalysisStage::TakeCachedKeypoints(photos[i]->GetFileName(), oldPhotos, oldSets);
+        CAnalysisStage::Run(
+            photos, std::move(cached), targetSize_,
+            [&](std::size_t i, bool detect, const std::atomic<bool>& abort, std::counting_semaphore<>& slots,
+                PreparedAnalysis& out) { PrepareAnalysis(photos[i], detect, abort, slots, out); },
+            [&](std::size_t i, PreparedAnalysis* ready, std::unique_ptr<CKeypointSet> set) {
+                if (ready) {
+                    AnalyzePhoto(photos[i], set.release(), ready);
+                    return;
+                }
+                IPanoElement* photo = photos[i];
+                photo->Reload();
+                ScopeExit unload([photo] { photo->Unload(); });
+                AnalyzePhoto(photo, set.release());
+            },
+            *this);
         dropOld();
 
         if (!MatchAndStitch(realign, elevation, azimuth, tilt))
             throw panorama_error();
         report_.status = 1;
-    } catch (const panorama_cannot_build&) {
-        report_.status = 3;
-        result = false;
-        if (waitCursor_)
-            waitCursor_->BeginWaitCursor();
-        if (previewResult_)
-            previewResult_->Destroy();
-        if (waitCursor_)
-            waitCursor_->EndWaitCursor();
-    } catch (...) {
-        // panorama_error, a cancel and memory that ran out end alike: nothing
-        // escapes to the caller.
-        report_.status = 2;
-        result = false;
-        if (waitCursor_)
-            waitCursor_->BeginWaitCursor();
-        Reset(false, true);
-        if (previewResult_)
-            previewResult_->Destroy();
-        if (waitCursor_)
-            waitCursor_->EndWaitCursor();
-    }
-    if (ProgressIsOwn())
-        progress_->End();
-    return result;
+    });
 }
 
-void CPanorama::AnalyzePhoto(IPanoElement* photoIn, CKeypointSet* cached) {
+void CPanorama::PrepareAnalysis(IPanoElement* photoIn, bool detect, const std::atomic<bool>& abort,
+                                std::counting_semaphore<>& fullSizeSlots, PreparedAnalysis& out) {
+    CPanoElement* photo = AsElement(photoIn);
+    if (!photo)
+        throw panorama_error();
+    OrvexBase::RefPtr<CPanoElement> copy;
+    ScopeExit unload([photo] { photo->Unload(); });
+    {
+        // Full-size pictures are the large part: only a few in memory at once.
+        fullSizeSlots.acquire();
+        ScopeExit release([&] { fullSizeSlots.release(); });
+        if (abort.load())
+            throw panorama_abort();
+        photo->Reload();
+        copy = CAnalysisStage::MakeCopy(photo, *this);
+        if (copy.Get() != photo)
+            photo->Unload();
+    }
+    if (!detect)
+        return;
+    auto set = std::make_unique<CKeypointSet>();
+    DetectFeatures(copy.Get(), set->keypoints, set->descriptors, 10.0, 0.02,
+                   [&abort] { return abort.load(std::memory_order_relaxed); });
+    set->BuildIndex(copy->GetSize());
+    // Keypoints live in full-size photo pixels from here on.
+    for (Keypoint* k : set->keypoints) {
+        k->x *= photo->scale;
+        k->y *= photo->scale;
+    }
+    out.set = std::move(set);
+}
+
+void CPanorama::AnalyzePhoto(IPanoElement* photoIn, CKeypointSet* cached, PreparedAnalysis* ready) {
     std::unique_ptr<CKeypointSet> set(cached);
     CPanoElement* photo = AsElement(photoIn);
     if (!photo)
         throw panorama_error();
     built_ = false;
-    if (!set) {
-        set.reset(new (std::nothrow) CKeypointSet());
-        if (!set)
-            throw panorama_error();
-    }
-    // A photo whose file vanished, or that is not a 24-bit picture, cannot
-    // be analysed.
-    if (!photo->IsValid() || photo->GetBpp() != 24)
-        throw panorama_error();
-    OrvexBase::RefPtr<CPanoElement> copy(AsElement(PrepareElement(photo)));
-    if (!copy)
-        throw panorama_error();
+    CAnalysisStage::ThrowIfFailed(ready);
+    set = CAnalysisStage::TakeSet(std::move(set), ready);
+    OrvexBase::RefPtr<CPanoElement> copy;
+    if (!ready)
+        copy = CAnalysisStage::MakeCopy(photo, *this);
 
     const std::wstring name = photo->GetFileName();
     if (ui_)
@@ -316,8 +257,11 @@ void CPanorama::AnalyzePhoto(IPanoElement* photoIn, CKeypointSet* cached) {
     if (ReportProgress(1))
         throw panorama_abort();
 
-    if (!cached) {
-        DetectFeatures(copy.Get(), raw->keypoints, raw->descriptors, 10.0, 0.02, &CPanorama::ProgressHook);
+    if (cached || ready) {
+        CAnalysisStage::ReportDetectionSteps(cached != nullptr, *this);
+    } else {
+        DetectFeatures(copy.Get(), raw->keypoints, raw->descriptors, 10.0, 0.02,
+                       [this] { return Advance(1); });
         raw->BuildIndex(copy->GetSize());
         if (cancel_) {
             raw->Clear();
@@ -328,12 +272,30 @@ void CPanorama::AnalyzePhoto(IPanoElement* photoIn, CKeypointSet* cached) {
                 k->y *= photo->scale;
             }
         }
-    } else if (ReportProgress(5)) {
-        throw panorama_abort();
     }
     copy.Reset();
     if (ui_)
         ui_->RepaintNow();
+}
+
+bool CPanorama::BuildMatchGraph(match_graph::CGraph* graph) {
+    if (!graph)
+        return false;
+    // Affine fits in full-size photo pixels, within six analysis pixels;
+    // the alignment weighs its residuals by the scores the edges keep.
+    const std::size_t n = std::min(photos_.size(), keypointSets_.size());
+    MatchSettings settings;
+    settings.ratio = distanceRatio_;
+    settings.fit = MatchSettings::FitModel::Affine;
+    settings.keepScoresAndOutliers = true;
+    settings.requireKeypoints = true;
+    std::vector<const CKeypointSet*> sets(keypointSets_.begin(), keypointSets_.begin() + std::ptrdiff_t(n));
+    std::vector<OrvexBase::Size> sizes;
+    for (std::size_t k = 0; k < n; ++k) {
+        sizes.push_back(photos_[k] ? photos_[k]->GetSize() : OrvexBase::Size());
+        settings.tolerance.push_back(6.0 * (k < scales_.size() ? scales_[k] : 1.0));
+    }
+    return CMatchGraphBuilder(std::move(settings), std::move(sets), std::move(sizes)).BuildAll(graph, *this);
 }
 
 std::int32_t CPanorama::FindReferenceImage() const {
@@ -370,10 +332,7 @@ bool CPanorama::AlignImages() {
 
 bool CPanorama::MatchAndStitch(bool realign, std::int32_t elevation, std::int32_t azimuth,
                                std::int32_t tilt) {
-    if (previewResult_)
-        previewResult_->Destroy();
-    if (fullResult_)
-        fullResult_->Destroy();
+    DestroyResults();
     if (progress_)
         progress_->SetStage(PanoramaLib::StageMatching);
     if (matchGraph_.Edges().empty() && !BuildMatchGraph(&matchGraph_))

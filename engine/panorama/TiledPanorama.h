@@ -6,39 +6,32 @@
 #include <cstdint>
 #include <vector>
 
+#include "AnalysisStage.h"
 #include "KeypointSet.h"
 #include "MatchGraph.h"
 #include "PanoElement.h"
 #include "PanoramaLib.h"
+#include "PanoramaModel.h"
 #include "SRThread.h"
+#include "StageContext.h"
 #include "Surfaces.h"
 #include "TiledAlignment.h"
 
 namespace Tiled_Panorama {
 
-class CPanorama : public PanoramaLib::ITiledPanorama {
+class CPanorama : public CPanoramaModel<PanoramaLib::ITiledPanorama> {
 public:
     CPanorama();
-    CPanorama(const CPanorama&) = delete;
-    CPanorama& operator=(const CPanorama&) = delete;
     ~CPanorama() override;
 
     // PanoramaLib::IPanorama
     void Init(PanoramaLib::IFreeThreading* threads, PanoramaLib::IWaitCursor* cursor,
               PanoramaLib::IUserInterface* ui) override;
-    void Release() override;
-    void SetProgressIndicator(PanoramaLib::IProgressIndicator* progress) override { progress_ = progress; }
-    bool IsBuilt() override { return built_; }
     bool Build(const std::vector<PanoramaLib::IPanoElement*>& photos,
                const std::vector<PanoramaLib::IPanoElement*>* proxies, int elevation, int azimuth,
                int tilt) override;
-    PanoramaLib::IPanoElement* GetResult(bool fullIfNoPreview) override;
-    PanoramaLib::IPanoElement* GetFullResult() override { return fullResult_; }
-    BuildReport* GetBuildReport() override { return &report_; }
     void Reset(bool dropKeypoints, bool dropGraph) override;
     void FreeResults() override;
-    void SetOptions(const HVPanoramaOptions* options) override;
-    void GetOptions(HVPanoramaOptions* options) override;
     OrvexBase::Rect* GetCropRect(OrvexBase::Rect* out, int recompute) override;
     PanoramaLib::IPanoElement* PrepareElement(PanoramaLib::IPanoElement* photo) override;
 
@@ -52,13 +45,16 @@ public:
 
     // Adds k to the progress position and asks for the cancel answer, which
     // is kept in the cancel flag and returned.
-    bool ReportProgress(int k);
-    // One step of the current tiled engine, for the feature detector.
-    static bool ProgressHook();
+    bool ReportProgress(int k) { return Advance(k); }
 
     // Build steps.
     bool PhotoListChanged(const std::vector<PanoramaLib::IPanoElement*>& photos) const;
-    void AnalyzePhoto(PanoramaLib::IPanoElement* photo, CKeypointSet* cached);
+    // One photo's analysis taken into the lists (its heavy part done here, or
+    // taken ready), and that heavy part alone, run ahead on a worker.
+    void AnalyzePhoto(PanoramaLib::IPanoElement* photo, CKeypointSet* cached,
+                      PreparedAnalysis* ready = nullptr);
+    void PrepareAnalysis(PanoramaLib::IPanoElement* photo, bool detect, const std::atomic<bool>& abort,
+                         std::counting_semaphore<>& fullSizeSlots, PreparedAnalysis& out);
     bool MatchAndStitch(bool realign, std::int32_t elevation, std::int32_t azimuth, std::int32_t tilt);
     // Matches every pair of analysed photos into graph; false when the
     // matcher failed or the user cancelled.
@@ -75,12 +71,11 @@ public:
     const TiledImagePose& SharedLens() const { return align_.sharedLens; }
     const match_graph::CGraph& MatchGraph() const { return matchGraph_; }
     std::int32_t ReferenceImage() const { return reference_; }
-    bool IsCancelled() const { return cancel_; }
-    int ProgressPosition() const { return position_; }
-    int ProgressTotal() const { return total_; }
     CSRThread& RenderThread() { return thread_; }
 
 protected:
+    void TakeOptions(const HVPanoramaOptions& options) override;
+    void GiveOptions(HVPanoramaOptions& options) const override;
     // The engine's own surface of a kind, for the synchronous renders.
     CCylindricalSurface& OwnSurface(SurfaceKind kind);
     // Render set-up: photos, reference, view angles and sampler.
@@ -92,10 +87,6 @@ protected:
     static bool TakeSurfaceResult(CCylindricalSurface& surface, CPanoElement* into);
     bool ProgressIsOwn() const { return progress_ && progress_ != &thread_; }
 
-    PanoramaLib::IUserInterface* ui_ = nullptr;
-    PanoramaLib::IProgressIndicator* progress_ = nullptr;
-    PanoramaLib::IWaitCursor* waitCursor_ = nullptr;
-
     // One reference per entry, in photo order.
     std::vector<CPanoElement*> photos_;
     // Full size over analysis size, per photo.
@@ -104,16 +95,12 @@ protected:
     std::vector<PanoramaLib::IPanoElement*> proxies_;
     match_graph::CGraph matchGraph_;
 
-    // Kept for the engine's life; renders move new pictures into them.
-    CPanoElement* previewResult_ = nullptr;
-    CPanoElement* fullResult_ = nullptr;
     OrvexBase::Rect resultRect_;
     OrvexBase::Rect cropRect_;
 
     // Owned, parallel to photos_.
     std::vector<CKeypointSet*> keypointSets_;
 
-    bool built_ = false;
     bool fullSizeRendering_ = false;
     std::uint8_t cropToRect_ = 1;
     int targetSize_ = 660;
@@ -123,11 +110,6 @@ protected:
     std::uint8_t optimiseAtEnd_ = 1;
     SurfaceKind surfaceKind_ = 0;
 
-    bool cancel_ = false;
-    int position_ = 0;
-    int total_ = 0;
-
-    BuildReport report_;
     std::uint8_t lastLensCompensation_ = 0;
     std::uint8_t lastOptimiseAtEnd_ = 0;
     std::int32_t lastLensModel_ = 0;
@@ -157,6 +139,3 @@ protected:
 };
 
 }  // namespace Tiled_Panorama
-
-// The tiled engine made last; the detector's progress hook reaches it here.
-extern Tiled_Panorama::CPanorama* g_pCurrentTiledPanorama;

@@ -157,14 +157,14 @@ void CPanorama::ApplyUserCrop(Rect r) {
 
 bool CPanorama::RewarpGroup() {
     std::vector<CPanoElement*>& warped = ModeWarped();
-    ReleaseWarped(warped);
-    if (groupGraph_.Nodes().empty())
+    pass_->ReleaseWarped();
+    if (pass_->group.Nodes().empty())
         return false;
     warped.assign(CurrentElements().size(), nullptr);
-    const int reference = groupGraph_.Nodes().front()->imageIndex;
+    const int reference = pass_->group.Nodes().front()->imageIndex;
     if (!WarpElement(reference))
         return false;
-    for (const CEdge* e : groupGraph_.Edges())
+    for (const CEdge* e : pass_->group.Edges())
         if (!WarpElement(e->secondImage))
             return false;
     return true;
@@ -172,7 +172,7 @@ bool CPanorama::RewarpGroup() {
 
 void CPanorama::Recomposite() {
     CPanoElement* result = previewResult_;
-    if (fullSizeMode_ || !result || !result->IsValid())
+    if (pass_->fullSize || !result || !result->IsValid())
         return;
     // The picture changes under the full-size result: it has to be made again.
     if (fullResult_)
@@ -211,7 +211,7 @@ void CPanorama::CarryUserCropToFullSize() {
     const int i = userCropElement_;
     if (userCropRect_.IsEmpty() || i < 0)
         return;
-    if (i >= static_cast<int>(previewTransforms_.size()) || i >= static_cast<int>(fullTransforms_.size()) ||
+    if (i >= static_cast<int>(preview_.transforms.size()) || i >= static_cast<int>(full_.transforms.size()) ||
         i >= static_cast<int>(copies_.size()) || i >= static_cast<int>(workPhotos_.size()) || !copies_[i] ||
         !workPhotos_[i] || copies_[i]->GetWidth() <= 0 || copies_[i]->GetHeight() <= 0) {
         ClearUserCrop();
@@ -220,11 +220,11 @@ void CPanorama::CarryUserCropToFullSize() {
     const Rect r = userCropRect_;
     // Into the analysis copy's pixels, up to the working photo's, and back
     // into full-size panorama pixels.
-    const Rect inCopy = MapRect(previewTransforms_[i].data(), r.left, r.top, r.right, r.bottom);
+    const Rect inCopy = MapRect(preview_.transforms[i].data(), r.left, r.top, r.right, r.bottom);
     const double sx = static_cast<double>(workPhotos_[i]->GetWidth()) / copies_[i]->GetWidth();
     const double sy = static_cast<double>(workPhotos_[i]->GetHeight()) / copies_[i]->GetHeight();
     Matrix inverse;
-    InvertMatrix3x3(inverse.data(), fullTransforms_[i].data());
+    InvertMatrix3x3(inverse.data(), full_.transforms[i].data());
     const Rect full = inCopy.IsEmpty() ? Rect()
                                        : MapRect(inverse.data(), inCopy.left * sx, inCopy.top * sy,
                                                  inCopy.right * sx, inCopy.bottom * sy);

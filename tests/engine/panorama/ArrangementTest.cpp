@@ -13,10 +13,9 @@ namespace {
 class ArrangedPanorama : public CPanorama {
 public:
     using CPanorama::copies_;
-    using CPanorama::groupGraph_;
     using CPanorama::matchGraph_;
     using CPanorama::photos_;
-    using CPanorama::previewTransforms_;
+    using CPanorama::preview_;
     using CPanorama::scales_;
 
     // Photos of the given sizes, each its own analysis copy.
@@ -69,12 +68,12 @@ TEST_F(ArrangementTest, BoundsAndPhotoTransforms) {
     engine.SetPhotos({{400, 300}, {400, 300}});
     // Photo 1 lies at (250.5, -10.2) in the reference's coordinates.
     AddShift(engine.matchGraph_, 0, 1, -250.5, 10.2, 12);
-    ASSERT_TRUE(engine.BuildStarGraph(engine.groupGraph_, engine.matchGraph_, -1));
-    const Rect bounds = engine.ComputeBounds(engine.groupGraph_);
+    ASSERT_TRUE(engine.BuildStarGraph(engine.preview_.group, engine.matchGraph_, -1));
+    const Rect bounds = engine.ComputeBounds(engine.preview_.group);
     EXPECT_EQ(bounds, Rect(0, -11, 651, 300));
     // Each photo transform maps panorama pixels (from the bounds' corner) to the photo.
-    const auto& t0 = engine.previewTransforms_[0];
-    const auto& t1 = engine.previewTransforms_[1];
+    const auto& t0 = engine.preview_.transforms[0];
+    const auto& t1 = engine.preview_.transforms[1];
     EXPECT_DOUBLE_EQ(t0[2], 0);
     EXPECT_DOUBLE_EQ(t0[5], -11);  // panorama row 0 is reference row -11
     EXPECT_NEAR(t1[2], -250.5, 1e-9);
@@ -86,9 +85,9 @@ TEST_F(ArrangementTest, BoundsAndPhotoTransforms) {
 TEST_F(ArrangementTest, EdgeTowardsTheReferenceIsInverted) {
     engine.SetPhotos({{100, 100}, {100, 100}});
     AddShift(engine.matchGraph_, 1, 0, 30, 5, 8);
-    ASSERT_TRUE(engine.BuildStarGraph(engine.groupGraph_, engine.matchGraph_, 0));
-    ASSERT_EQ(engine.groupGraph_.Edges().size(), 1u);
-    const CEdge* e = engine.groupGraph_.Edges()[0];
+    ASSERT_TRUE(engine.BuildStarGraph(engine.preview_.group, engine.matchGraph_, 0));
+    ASSERT_EQ(engine.preview_.group.Edges().size(), 1u);
+    const CEdge* e = engine.preview_.group.Edges()[0];
     EXPECT_EQ(e->firstImage, 0);
     EXPECT_EQ(e->secondImage, 1);
     EXPECT_DOUBLE_EQ(e->transform[2], -30);
@@ -103,20 +102,20 @@ TEST_F(ArrangementTest, ChainIsCollapsedAroundTheBestConnectedPhoto) {
     AddShift(engine.matchGraph_, 1, 2, -50, 3, 10);  // B -> C
     EXPECT_EQ(engine.FindReferenceElement(engine.matchGraph_), 1);
 
-    ASSERT_TRUE(engine.BuildStarGraph(engine.groupGraph_, engine.matchGraph_, -1));
-    ASSERT_EQ(engine.groupGraph_.Edges().size(), 2u);
-    EXPECT_DOUBLE_EQ(StarEdgeTo(engine.groupGraph_, 0)->transform[2], 60);
-    EXPECT_DOUBLE_EQ(StarEdgeTo(engine.groupGraph_, 2)->transform[2], -50);
+    ASSERT_TRUE(engine.BuildStarGraph(engine.preview_.group, engine.matchGraph_, -1));
+    ASSERT_EQ(engine.preview_.group.Edges().size(), 2u);
+    EXPECT_DOUBLE_EQ(StarEdgeTo(engine.preview_.group, 0)->transform[2], 60);
+    EXPECT_DOUBLE_EQ(StarEdgeTo(engine.preview_.group, 2)->transform[2], -50);
 
     // Around A, C's transform is composed through B.
-    ASSERT_TRUE(engine.BuildStarGraph(engine.groupGraph_, engine.matchGraph_, 0));
-    ASSERT_EQ(engine.groupGraph_.Edges().size(), 2u);
-    const CEdge* toC = StarEdgeTo(engine.groupGraph_, 2);
+    ASSERT_TRUE(engine.BuildStarGraph(engine.preview_.group, engine.matchGraph_, 0));
+    ASSERT_EQ(engine.preview_.group.Edges().size(), 2u);
+    const CEdge* toC = StarEdgeTo(engine.preview_.group, 2);
     ASSERT_NE(toC, nullptr);
     EXPECT_EQ(toC->firstImage, 0);
     EXPECT_DOUBLE_EQ(toC->transform[2], -110);
     EXPECT_DOUBLE_EQ(toC->transform[5], 3);
-    EXPECT_EQ(engine.ComputeBounds(engine.groupGraph_), Rect(0, -3, 210, 80));
+    EXPECT_EQ(engine.ComputeBounds(engine.preview_.group), Rect(0, -3, 210, 80));
 }
 
 TEST_F(ArrangementTest, CyclesAndParallelEdgesGiveOneEdgePerPhoto) {
@@ -128,39 +127,39 @@ TEST_F(ArrangementTest, CyclesAndParallelEdgesGiveOneEdgePerPhoto) {
     AddShift(engine.matchGraph_, 2, 3, -41, 0, 5);  // parallel to the one before
     AddShift(engine.matchGraph_, 1, 0, 60, 0, 4);   // parallel, the other way round
     for (int reference : {-1, 0, 1, 2, 3}) {
-        ASSERT_TRUE(engine.BuildStarGraph(engine.groupGraph_, engine.matchGraph_, reference)) << reference;
-        const auto& edges = engine.groupGraph_.Edges();
+        ASSERT_TRUE(engine.BuildStarGraph(engine.preview_.group, engine.matchGraph_, reference)) << reference;
+        const auto& edges = engine.preview_.group.Edges();
         ASSERT_EQ(edges.size(), 3u) << reference;
         std::vector<int> seen;
         for (const CEdge* e : edges) {
-            EXPECT_EQ(e->firstImage, engine.groupGraph_.Nodes()[0]->imageIndex);
+            EXPECT_EQ(e->firstImage, engine.preview_.group.Nodes()[0]->imageIndex);
             EXPECT_NE(e->secondImage, e->firstImage);
             seen.push_back(e->secondImage);
         }
         std::sort(seen.begin(), seen.end());
         EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end()) << reference;
-        EXPECT_EQ(engine.groupGraph_.Nodes().size(), 4u);
+        EXPECT_EQ(engine.preview_.group.Nodes().size(), 4u);
     }
 }
 
 TEST_F(ArrangementTest, UnmatchedPhotosAndLoneReference) {
     engine.SetPhotos({{100, 80}, {100, 80}, {100, 80}});
     AddShift(engine.matchGraph_, 0, 1, -60, 0, 10);
-    ASSERT_TRUE(engine.BuildStarGraph(engine.groupGraph_, engine.matchGraph_, -1));
+    ASSERT_TRUE(engine.BuildStarGraph(engine.preview_.group, engine.matchGraph_, -1));
     std::vector<std::int32_t> unmatched;
     EXPECT_EQ(engine.ListUnmatchedPhotos(unmatched), 1);
     EXPECT_EQ(unmatched, std::vector<std::int32_t>{2});
 
     // The group of the lone photo 2: its own bounds, and every photo unmatched.
-    ASSERT_TRUE(engine.BuildStarGraph(engine.groupGraph_, engine.matchGraph_, 2));
-    EXPECT_TRUE(engine.groupGraph_.Edges().empty());
-    EXPECT_EQ(engine.ComputeBounds(engine.groupGraph_), Rect(0, 0, 100, 80));
+    ASSERT_TRUE(engine.BuildStarGraph(engine.preview_.group, engine.matchGraph_, 2));
+    EXPECT_TRUE(engine.preview_.group.Edges().empty());
+    EXPECT_EQ(engine.ComputeBounds(engine.preview_.group), Rect(0, 0, 100, 80));
     EXPECT_EQ(engine.ListUnmatchedPhotos(unmatched), 3);
 
     // No edges at all: no reference, no star.
     CGraph empty;
     EXPECT_EQ(engine.FindReferenceElement(empty), -1);
-    EXPECT_FALSE(engine.BuildStarGraph(engine.groupGraph_, empty, -1));
+    EXPECT_FALSE(engine.BuildStarGraph(engine.preview_.group, empty, -1));
     EXPECT_EQ(engine.ComputeBounds(CGraph()), Rect());
 }
 
@@ -168,8 +167,8 @@ TEST_F(ArrangementTest, SingularTransformsGiveEmptyBounds) {
     engine.SetPhotos({{100, 80}, {100, 80}});
     CEdge* e = AddShift(engine.matchGraph_, 0, 1, 0, 0, 10);
     e->transform[0] = 0;  // collapses the x axis: no inverse
-    ASSERT_TRUE(engine.BuildStarGraph(engine.groupGraph_, engine.matchGraph_, 0));
-    EXPECT_TRUE(engine.ComputeBounds(engine.groupGraph_).IsEmpty());
+    ASSERT_TRUE(engine.BuildStarGraph(engine.preview_.group, engine.matchGraph_, 0));
+    EXPECT_TRUE(engine.ComputeBounds(engine.preview_.group).IsEmpty());
 }
 
 TEST_F(ArrangementTest, RescalePairTransformsToFullSize) {

@@ -9,48 +9,24 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "DibManager.h"
+#include "FingerprintHash.h"
 #include "Panorama.h"
 #include "TestData.h"
 #include "ThreadPool.h"
 
 namespace {
 
-class Fnv {
-public:
-    void Add(const void* data, std::size_t size) {
-        const auto* p = static_cast<const std::uint8_t*>(data);
-        for (std::size_t i = 0; i < size; ++i) {
-            hash_ ^= p[i];
-            hash_ *= 0x100000001b3ULL;
-        }
-    }
-    template <typename T>
-    void AddValue(const T& v) {
-        Add(&v, sizeof v);
-    }
-    template <typename T>
-    void AddVector(const std::vector<T>& v) {
-        AddValue(v.size());
-        if (!v.empty())
-            Add(v.data(), v.size() * sizeof(T));
-    }
-    std::uint64_t Value() const { return hash_; }
-
-private:
-    std::uint64_t hash_ = 0xcbf29ce484222325ULL;
-};
+using FingerprintHash::Fnv;
 
 class FingerprintPanorama : public CPanorama {
 public:
-    using CPanorama::fullTransforms_;
+    using CPanorama::full_;
     using CPanorama::matchGraph_;
-    using CPanorama::previewTransforms_;
+    using CPanorama::preview_;
 };
 
 struct Fingerprint {
@@ -60,20 +36,8 @@ struct Fingerprint {
 };
 
 Fingerprint BuildAndHash(const std::string& set, bool ring) {
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(TestData::Photo(set)))
-        if (entry.path().extension() == ".jpg")
-            files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-
-    CDibManager manager;
-    std::vector<PanoramaLib::IPanoElement*> photos;
-    for (const auto& f : files) {
-        PanoramaLib::IPanoElement* e = CreatePanoElement(0);
-        const std::string path = f.string();
-        EXPECT_TRUE(e->Load(std::wstring(path.begin(), path.end()))) << path;
-        photos.push_back(e);
-    }
+    FingerprintHash::PhotoSet loaded(set);
+    const std::vector<PanoramaLib::IPanoElement*>& photos = loaded.photos;
 
     auto* engine = new FingerprintPanorama();
     engine->Init(nullptr, nullptr, nullptr);
@@ -91,43 +55,23 @@ Fingerprint BuildAndHash(const std::string& set, bool ring) {
     engine->Build(photos, nullptr, 0, 0, 0);
     Fnv graph;
     graph.AddValue(engine->GetBuildReport()->status);
-    for (const match_graph::CNode* n : engine->matchGraph_.Nodes())
-        graph.AddValue(n->imageIndex);
-    for (const match_graph::CEdge* e : engine->matchGraph_.Edges()) {
-        graph.AddValue(e->firstImage);
-        graph.AddValue(e->secondImage);
-        graph.Add(e->transform, sizeof e->transform);
-        graph.AddValue(e->residual);
-        graph.AddVector(e->inliers1);
-        graph.AddVector(e->inliers2);
-        graph.AddVector(e->outliers1);
-        graph.AddVector(e->outliers2);
-        graph.AddVector(e->inlierScores);
-        graph.AddVector(e->outlierScores);
-    }
+    FingerprintHash::AddGraph(graph, engine->matchGraph_);
     out.graph = graph.Value();
 
     EXPECT_TRUE(engine->Render());
     Fnv transforms;
-    transforms.AddVector(engine->previewTransforms_);
-    transforms.AddVector(engine->fullTransforms_);
+    transforms.AddVector(engine->preview_.transforms);
+    transforms.AddVector(engine->full_.transforms);
     out.transforms = transforms.Value();
 
     Fnv pixels;
     PanoramaLib::IPanoElement* result = engine->GetResult(true);
     EXPECT_TRUE(result && result->IsValid());
-    if (result && result->IsValid()) {
-        const int w = result->GetWidth(), h = result->GetHeight();
-        const int rowBytes = (w * result->GetBpp() + 7) / 8;
-        pixels.AddValue(w);
-        pixels.AddValue(h);
-        for (int y = 0; y < h; ++y)
-            pixels.Add(result->GetBits() + static_cast<std::ptrdiff_t>(y) * result->GetStride(), rowBytes);
-    }
+    if (result && result->IsValid())
+        FingerprintHash::AddPixels(pixels, result);
     out.pixels = pixels.Value();
 
     engine->Release();
-    ReleaseElementVector(photos);
     return out;
 }
 

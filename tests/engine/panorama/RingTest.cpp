@@ -17,16 +17,15 @@ class RingPanorama : public CPanorama {
 public:
     using CPanorama::bounds_;
     using CPanorama::copies_;
-    using CPanorama::groupGraph_;
     using CPanorama::is360_;
     using CPanorama::keypointSets_;
     using CPanorama::matchGraph_;
     using CPanorama::photos_;
+    using CPanorama::preview_;
     using CPanorama::RingCentres;
     using CPanorama::ringDuplicate_;
     using CPanorama::ringFarEnd_;
     using CPanorama::ringNotCut_;
-    using CPanorama::ringTransform_;
     using CPanorama::scales_;
     using CPanorama::workPhotos_;
 
@@ -48,10 +47,10 @@ public:
     // A star edge from photo 0: the photo's origin lies at (x, y) in the
     // reference, drawn at 1 / scale.
     CEdge* Place(int photo, double x, double y, double scale = 1.0) {
-        if (!groupGraph_.FindNode(0))
-            groupGraph_.AddNode(0);
-        groupGraph_.AddNode(photo);
-        CEdge* e = groupGraph_.AddEdge(0, photo);
+        if (!preview_.group.FindNode(0))
+            preview_.group.AddNode(0);
+        preview_.group.AddNode(photo);
+        CEdge* e = preview_.group.AddEdge(0, photo);
         e->firstImage = 0;
         e->secondImage = photo;
         const double t[9] = {scale, 0, -scale * x, 0, scale, -scale * y, 0, 0, 1};
@@ -89,10 +88,10 @@ protected:
 
 TEST_F(RingTest, EndsOfTheStripAndTheDuplicate) {
     int start = -2, end = -2;
-    engine.FindRingEnds(engine.groupGraph_, start, end, true);
+    engine.FindRingEnds(engine.preview_.group, start, end, true);
     EXPECT_EQ(start, 1);
     EXPECT_EQ(end, 3);
-    engine.FindRingEnds(engine.groupGraph_, start, end, false);  // nothing sticks out vertically
+    engine.FindRingEnds(engine.preview_.group, start, end, false);  // nothing sticks out vertically
     EXPECT_EQ(start, 0);
     EXPECT_EQ(end, 0);
 
@@ -123,12 +122,12 @@ TEST_F(RingTest, ForwardRingIsLevelledAndCutToOneTurn) {
     ASSERT_TRUE(engine.RingCentres(4, 3, dupX, dupY, endX, endY));
     EXPECT_NEAR(dupY, endY, 1e-9);  // level
     EXPECT_NEAR(endX - dupX, std::hypot(400.0, 8.0), 1e-9);
-    const Rect bounds = engine.ComputeBounds(engine.groupGraph_);
+    const Rect bounds = engine.ComputeBounds(engine.preview_.group);
     EXPECT_FALSE(engine.ringNotCut_);
     EXPECT_EQ(bounds.left, static_cast<int>(std::floor(dupX)));
     EXPECT_EQ(bounds.right, static_cast<int>(std::ceil(endX)));
     // The reference turns with the rest.
-    EXPECT_EQ(engine.ringTransform_, rotation);
+    EXPECT_EQ(engine.preview_.ringTransform, rotation);
 }
 
 TEST_F(RingTest, DuplicateBeyondTheEndIsNotCut) {
@@ -137,7 +136,7 @@ TEST_F(RingTest, DuplicateBeyondTheEndIsNotCut) {
     CPanorama::Matrix rotation;
     ASSERT_TRUE(engine.ComputeRingRotation(4, 3, rotation));
     EXPECT_EQ(rotation, (CPanorama::Matrix{1, 0, 0, 0, 1, 0, 0, 0, 1}));
-    const Rect bounds = engine.ComputeBounds(engine.groupGraph_);
+    const Rect bounds = engine.ComputeBounds(engine.preview_.group);
     EXPECT_TRUE(engine.ringNotCut_);
     EXPECT_EQ(bounds, Rect(-80, 0, 350, 80));
 }
@@ -148,20 +147,20 @@ TEST_F(RingTest, CoincidentCentresGiveNoTurn) {
     ASSERT_TRUE(engine.ComputeRingRotation(4, 3, rotation));
     EXPECT_EQ(rotation, (CPanorama::Matrix{1, 0, 0, 0, 1, 0, 0, 0, 1}));
     engine.ApplyRingRotation(rotation);
-    for (const CEdge* e : engine.groupGraph_.Edges())
+    for (const CEdge* e : engine.preview_.group.Edges())
         for (double v : e->transform)
             EXPECT_TRUE(std::isfinite(v));
 }
 
 TEST_F(RingTest, BothCopiesAtOneScaleWhereTheyWere) {
     // The end photo drawn at 1 / 1.2 of its size; the duplicate at full size.
-    engine.groupGraph_.RemoveNode(3);
+    engine.preview_.group.RemoveNode(3);
     engine.Place(3, 210 - 50 / 1.2, 40 - 40 / 1.2, 1.2);
     AddDuplicate(-190, 40);
     double before[4];
     ASSERT_TRUE(engine.RingCentres(4, 3, before[0], before[1], before[2], before[3]));
     engine.EqualizeRingScale();
-    for (const CEdge* e : engine.groupGraph_.Edges()) {
+    for (const CEdge* e : engine.preview_.group.Edges()) {
         if (e->secondImage != 3 && e->secondImage != 4)
             continue;
         EXPECT_NEAR(e->transform[0], 1.1, 1e-12);
@@ -176,10 +175,10 @@ TEST_F(RingTest, BothCopiesAtOneScaleWhereTheyWere) {
 TEST_F(RingTest, AFarEndAtPhotoOneIsClosedToo) {
     // Photo 1 sticks out furthest right, photo 2 left: the far end is 1, and
     // it is repeated before the start like any other far end.
-    engine.groupGraph_.Clear();
+    engine.preview_.group.Clear();
     engine.Place(1, 170, 0);
     engine.Place(2, -80, 0);
-    Rect bounds = engine.ComputeBounds(engine.groupGraph_);
+    Rect bounds = engine.ComputeBounds(engine.preview_.group);
     engine.CloseRing(bounds);  // the synthetic photos have nothing to match
     EXPECT_EQ(engine.ringFarEnd_, 1);
     EXPECT_EQ(engine.ringDuplicate_, 4);
@@ -243,7 +242,7 @@ TEST_F(RingBuildTest, ApartmentRingCloses) {
     EXPECT_TRUE(report->unmatched.empty());  // the repeated photo is not the caller's
     ASSERT_EQ(engine->ringDuplicate_, 12);
     ASSERT_GE(engine->ringFarEnd_, 0);
-    EXPECT_EQ(engine->groupGraph_.Nodes().size(), 13u);
+    EXPECT_EQ(engine->preview_.group.Nodes().size(), 13u);
 
     // Cut from the duplicate's centre to the end photo's, and level.
     double dupX, dupY, endX, endY;

@@ -63,8 +63,8 @@ class SeamPanorama : public CPanorama {
 public:
     using CPanorama::fullResult_;
     using CPanorama::laplacianBlending_;
+    using CPanorama::preview_;
     using CPanorama::previewResult_;
-    using CPanorama::previewWarped_;
     using CPanorama::seams_;
 };
 
@@ -108,8 +108,8 @@ struct EvenPoint {
 Step LargestSeamStep(SeamPanorama& engine, std::vector<EvenPoint>* points = nullptr) {
     CPanoElement* r = engine.previewResult_;
     Step worst;
-    for (std::size_t i = 0; i < engine.seams_.size() && i < engine.previewWarped_.size(); ++i) {
-        CPanoElement* warped = engine.previewWarped_[i];
+    for (std::size_t i = 0; i < engine.seams_.size() && i < engine.preview_.warped.size(); ++i) {
+        CPanoElement* warped = engine.preview_.warped[i];
         if (!warped)
             continue;
         const std::uint8_t* photoMask =

@@ -162,4 +162,39 @@ TEST_F(LensModelTest, TheCentreMapsToItself) {
     EXPECT_EQ(y, 0);
 }
 
+TEST_F(LensModelTest, NoOffsetBeyondTheReachComesFromWithinTheRadius) {
+    // The renderer skips the inverse beyond the reach: every offset out there
+    // must either have no inverse or one outside the radius.
+    const double radius = 500.0;
+    const struct {
+        int model;
+        TiledImagePose lens;
+        bool bounded;
+    } cases[] = {
+        {1, Lens(0, 0, 0), true},         {1, Lens(2e-7, 1e-13, 0), true},
+        {1, Lens(-4e-7, 2e-13, 0), true}, {1, Lens(-2e-6, 0, 0), false},  // F turns back before 500
+        {0, Lens(0, 5e-8, -1e-11), true}, {0, Lens(0, -4e-6, 0), false},
+        {0, Lens(0, -1e-7, 1e-10), true}, {1, Lens(std::nan(""), 0, 0), false},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "model " << k.model << " a " << k.lens.a << " b " << k.lens.b << " c " << k.lens.c);
+        const double reach = LensModelReach(k.model, k.lens, radius);
+        EXPECT_EQ(std::isfinite(reach), k.bounded);
+        if (!k.bounded)
+            continue;
+        // The edge of the radius maps to just within the reach.
+        EXPECT_LE(radius * LensFactor(k.model, k.lens, radius * radius), reach);
+        for (double R = reach; R < 4 * reach; R += reach / 64) {
+            double x = 0, y = 0;
+            const bool ok = k.model == 1 ? InvertLensModelQuartic(&x, &y, &k.lens, 0.6 * R, 0.8 * R)
+                                         : InvertLensModelCubic(&x, &y, &k.lens, 0.6 * R, 0.8 * R);
+            if (ok) {
+                EXPECT_GT(std::hypot(x, y), radius) << R;
+            }
+        }
+    }
+    EXPECT_TRUE(std::isinf(LensModelReach(1, Lens(0, 0, 0), -1.0)));
+}
+
 }  // namespace

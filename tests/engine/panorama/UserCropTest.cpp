@@ -18,11 +18,10 @@ class CroppingPanorama : public CPanorama {
 public:
     using CPanorama::copies_;
     using CPanorama::cropRect_;
+    using CPanorama::full_;
     using CPanorama::fullResult_;
-    using CPanorama::fullTransforms_;
+    using CPanorama::preview_;
     using CPanorama::previewResult_;
-    using CPanorama::previewTransforms_;
-    using CPanorama::previewWarped_;
     using CPanorama::userCropElement_;
     using CPanorama::userCropRect_;
     using CPanorama::workPhotos_;
@@ -144,13 +143,13 @@ TEST_F(UserCropTest, OverlapGoesToThePhotoDrawnFirst) {
         const Rect origin = Origin(autoCrop);
         // The overlap of the two photos, in panorama pixels.
         const Rect overlap =
-            engine->previewWarped_[0]->GetRect().Intersect(engine->previewWarped_[1]->GetRect());
+            engine->preview_.warped[0]->GetRect().Intersect(engine->preview_.warped[1]->GetRect());
         ASSERT_GT(overlap.Width(), 80);
         const Rect area =
             overlap.Intersect(Rect(origin.left, origin.top, origin.left + width, origin.top + height));
         const Rect inner(area.left + 6, area.top + 6, area.right - 6, area.bottom - 6);
         const std::vector<std::uint8_t> before = Pixels(preview);
-        RefPtr<CPanoElement> first(engine->previewWarped_[covering]);
+        RefPtr<CPanoElement> first(engine->preview_.warped[covering]);
         first->AddRef();
         // Without a crop the seam runs through the overlap: part of it shows
         // the second photo.
@@ -171,7 +170,7 @@ TEST_F(UserCropTest, OverlapGoesToThePhotoDrawnFirst) {
         EXPECT_LE(Checkered(preview, origin, first.Get(), inner), 3 * inner.Height());
         // The chosen photo gives up the rectangle; its seam line, one pixel
         // a row, may still cross it.
-        CPanoElement* second = engine->previewWarped_[chosen];
+        CPanoElement* second = engine->preview_.warped[chosen];
         int kept = 0;
         for (int y = inner.top; y < inner.bottom; ++y)
             for (int x = inner.left; x < inner.right; ++x)
@@ -202,8 +201,8 @@ TEST_F(UserCropTest, RectangleCarriedToFullSize) {
     engine->workPhotos_.push_back(new CPanoElement(0));
     ASSERT_TRUE(engine->copies_[0]->CreateImage(true, 100, 80, false));
     ASSERT_TRUE(engine->workPhotos_[0]->CreateImage(true, 200, 160, false));
-    engine->previewTransforms_ = {{1, 0, -10, 0, 1, -5, 0, 0, 1}};
-    engine->fullTransforms_ = {{1, 0, -20, 0, 1, -10, 0, 0, 1}};
+    engine->preview_.transforms = {{1, 0, -10, 0, 1, -5, 0, 0, 1}};
+    engine->full_.transforms = {{1, 0, -20, 0, 1, -10, 0, 0, 1}};
     engine->userCropRect_ = Rect(20, 10, 60, 40);
     engine->userCropElement_ = 0;
     engine->CarryUserCropToFullSize();

@@ -1,0 +1,46 @@
+#pragma once
+// One compositing pass of the planar model: the preview every build makes at
+// analysis size, or the full-size render. Each pass keeps what it works on
+// (the photos it places, their arrangement and transforms, their warped
+// copies and the result it composites into), so the two never share a member
+// that a mode would have to switch or a render would have to restore.
+
+#include <array>
+#include <vector>
+
+#include "MatchGraph.h"
+#include "PanoElement.h"
+
+struct RenderPass {
+    using Matrix = std::array<double, 9>;
+
+    RenderPass(bool full, CPanoElement* into, const std::vector<CPanoElement*>* placed)
+        : fullSize(full), result(into), photos(placed) {}
+    RenderPass(const RenderPass&) = delete;
+    RenderPass& operator=(const RenderPass&) = delete;
+    ~RenderPass() { ReleaseWarped(); }
+
+    // Drops every warped photo.
+    void ReleaseWarped() {
+        for (CPanoElement* e : warped)
+            if (e)
+                e->Release();
+        warped.clear();
+    }
+
+    const bool fullSize;
+    // The engine's result element it composites into; not owned.
+    CPanoElement* const result;
+    // The photos it places, per photo index: the analysis copies for the
+    // preview, the working photos at full size; not owned.
+    const std::vector<CPanoElement*>* const photos;
+    // Star of the panorama's group: reference -> every other photo, with the
+    // pair transforms in this pass's pixels.
+    match_graph::CGraph group;
+    // The turn that levels a 360-degree ring.
+    Matrix ringTransform = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    // Panorama pixels (from the bounds' corner) to photo pixels, per photo.
+    std::vector<Matrix> transforms;
+    // Warped photos per photo index; one reference per entry.
+    std::vector<CPanoElement*> warped;
+};
