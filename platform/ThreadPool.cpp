@@ -57,7 +57,9 @@ constexpr auto kBusyRecheck = std::chrono::milliseconds(20);
 
 const unsigned kCores = std::max(1u, std::thread::hardware_concurrency());
 
-std::atomic<std::int64_t> g_busyCheckedAt{std::numeric_limits<std::int64_t>::min()};
+// Starts one recheck interval before the clock's zero, so the first question
+// counts (and the difference stays far from overflow).
+std::atomic<std::int64_t> g_busyCheckedAt{-std::chrono::steady_clock::duration(kBusyRecheck).count()};
 std::atomic<bool> g_busy{false};
 
 // Whether more threads are runnable than there are cores, counted at most

@@ -407,9 +407,18 @@ TEST_F(ShellTree, DropEffectsFollowTheFileSystemAndTheKeys) {
     tree.SelectPath(target);
     QTreeWidgetItem* node = tree.currentItem();
     ASSERT_NE(node, nullptr);
+    // The tree opens every folder on the way to the scratch folder, as many
+    // as the machine has there: make room below its last row, so that a point
+    // off every node exists.
+    int rows = 0;
+    for (QTreeWidgetItem* it = tree.topLevelItem(0); it; it = tree.itemBelow(it))
+        ++rows;
+    tree.resize(600, std::max(800, (rows + 4) * tree.visualItemRect(node).height() + 40));
     tree.scrollToItem(node);
     const QRect rect = tree.visualItemRect(node);
     const QPoint onLabel(rect.left() + 24, rect.center().y());
+    const QPoint blank(rect.left() + 24, tree.viewport()->height() - 2);
+    ASSERT_EQ(tree.itemAt(blank), nullptr);
     QMimeData local, foreign;
     local.setUrls({QUrl::fromLocalFile(QString::fromStdString(source + "/a.jpg"))});
     foreign.setUrls({QUrl::fromLocalFile("/proc/version")});
@@ -433,13 +442,10 @@ TEST_F(ShellTree, DropEffectsFollowTheFileSystemAndTheKeys) {
     text.setText("no files");
     EXPECT_EQ(drop.OnDragOver(window, &text, {}, onLabel), Qt::IgnoreAction);
     // Off every node: nothing highlighted; leaving restores the node's look.
-    EXPECT_EQ(drop.OnDragOver(window, &local, {}, QPoint(rect.left() + 24, tree.viewport()->height() - 2)),
-              Qt::IgnoreAction);
+    EXPECT_EQ(drop.OnDragOver(window, &local, {}, blank), Qt::IgnoreAction);
     EXPECT_EQ(drop.Highlighted(), nullptr);
     EXPECT_FALSE(node->data(0, Qt::BackgroundRole).isValid());
-    EXPECT_FALSE(
-        drop.OnDrop(window, &local, Qt::CopyAction, QPoint(rect.left() + 24, tree.viewport()->height() - 2)))
-        << "a drop on blank space does nothing";
+    EXPECT_FALSE(drop.OnDrop(window, &local, Qt::CopyAction, blank)) << "a drop on blank space does nothing";
     EXPECT_EQ(drop.OnDragOver(window, &local, {}, onLabel), Qt::MoveAction);
     SaveScreenshot(&tree, "shell_tree_drop_highlight");
     drop.OnDragLeave(window);
