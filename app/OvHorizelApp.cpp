@@ -23,7 +23,6 @@
 #include "Profile.h"
 #include "QtPrinterBackend.h"
 #include "ReadableExtensions.h"
-#include "PrintServiceUpload.h"
 #include "StringTable.h"
 #include "UpdateCheck.h"
 

@@ -46,9 +46,10 @@ void CThumbsWnd::CreateContent() {
     if (m_pList) {
         m_pList->setParent(this);
         m_pList->setVisible(g_bFilesListMode);
-        // The list follows the folder's items while it shows.
+        // The list follows the folder's items while it shows, but leaves a
+        // name being edited alone.
         connect(m_pView, &CThumbsView::ItemsChanged, m_pList, [list = m_pList] {
-            if (list->isVisible())
+            if (list->isVisible() && !list->IsEditing())
                 list->Fill();
         });
     }
