@@ -157,6 +157,7 @@ void CThumbsView::dragEnterEvent(QDragEnterEvent* event) {
     if (!m_pBrowser)
         return QAbstractScrollArea::dragEnterEvent(event);
     const Qt::DropAction action = m_pBrowser->DragEnter(event->mimeData());
+    m_dragAction = action;
     if (action == Qt::IgnoreAction)
         return event->ignore();
     event->setDropAction(action);
@@ -168,6 +169,7 @@ void CThumbsView::dragMoveEvent(QDragMoveEvent* event) {
         return QAbstractScrollArea::dragMoveEvent(event);
     const Qt::DropAction action =
         m_pBrowser->DragOver(event->mimeData(), event->position().toPoint(), event->modifiers());
+    m_dragAction = action;
     if (action == Qt::IgnoreAction)
         return event->ignore();
     event->setDropAction(action);
@@ -175,6 +177,7 @@ void CThumbsView::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void CThumbsView::dragLeaveEvent(QDragLeaveEvent* event) {
+    m_dragAction = Qt::IgnoreAction;
     if (m_pBrowser)
         m_pBrowser->DragLeave();
     QAbstractScrollArea::dragLeaveEvent(event);
@@ -183,10 +186,13 @@ void CThumbsView::dragLeaveEvent(QDragLeaveEvent* event) {
 void CThumbsView::dropEvent(QDropEvent* event) {
     if (!m_pBrowser)
         return QAbstractScrollArea::dropEvent(event);
-    // The action the last drag-over settled on.
-    const Qt::DropAction action = event->dropAction();
-    if (m_pBrowser->Drop(event->mimeData(), action, event->position().toPoint()))
-        event->accept();
-    else
-        event->ignore();
+    // The browser's answer to the last drag-over (same file system moves),
+    // not the platform's default for the keys.
+    const Qt::DropAction action = m_dragAction;
+    m_dragAction = Qt::IgnoreAction;
+    if (action == Qt::IgnoreAction ||
+        !m_pBrowser->Drop(event->mimeData(), action, event->position().toPoint()))
+        return event->ignore();
+    event->setDropAction(action);
+    event->accept();
 }

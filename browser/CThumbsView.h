@@ -64,4 +64,5 @@ private:
     QPoint m_lastRightClick;
     QTimer m_timer;
     QSize m_scrollSizes;
+    Qt::DropAction m_dragAction = Qt::IgnoreAction;
 };
