@@ -244,8 +244,16 @@ TEST(BrowserRoad, TheTreeOpensAPhotoFolderAndTwoChosenThumbnailsAreStitched) {
         EXPECT_TRUE(std::filesystem::exists(boatRow + "/quay.jpg"));
         EXPECT_FALSE(CShellTree::IsLabelEditing());
         SaveScreenshot(&f, "browser_task1_details_list_1920x1080");
+        // "List" draws the thumbnails as rows with their details, in the pane.
+        ASSERT_TRUE(f.Router().Execute(59411));
+        EXPECT_FALSE(list->isVisible());
+        EXPECT_TRUE(p.pane().isVisible());
+        EXPECT_TRUE(p.browser().IsDetailsView());
+        QTest::qWait(50);
+        SaveScreenshot(&f, "browser_task1_list_rows_1920x1080");
         // And back to the thumbnails.
         ASSERT_TRUE(f.Router().Execute(32820));
+        EXPECT_FALSE(p.browser().IsDetailsView());
         EXPECT_FALSE(list->isVisible());
         EXPECT_TRUE(p.pane().isVisible());
         ASSERT_TRUE(WaitUntil([&] { return p.ThumbnailsReady(6); }));
