@@ -65,7 +65,9 @@ std::atomic<bool> g_busy{false};
 bool MachineBusy() {
     const std::int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
     std::int64_t last = g_busyCheckedAt.load(std::memory_order_relaxed);
-    if (now - last >= std::chrono::steady_clock::duration(kBusyRecheck).count() &&
+    // The first ask always counts (now - min would overflow).
+    if ((last == std::numeric_limits<std::int64_t>::min() ||
+         now - last >= std::chrono::steady_clock::duration(kBusyRecheck).count()) &&
         g_busyCheckedAt.compare_exchange_strong(last, now, std::memory_order_relaxed)) {
         const long runnable = ThreadPool::RunnableThreads();
         g_busy.store(runnable > long(kCores), std::memory_order_relaxed);
