@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -258,7 +259,6 @@ TEST(BrowserRoad, TheTreeOpensAPhotoFolderAndTwoChosenThumbnailsAreStitched) {
         EXPECT_TRUE(p.pane().isVisible());
         ASSERT_TRUE(WaitUntil([&] { return p.ThumbnailsReady(6); }));
 
-        // Two thumbnails chosen with the mouse, then "Add".
         auto indexOf = [&](const std::string& name) {
             const std::vector<std::string> paths = p.browser().Paths();
             for (size_t i = 0; i < paths.size(); ++i)
@@ -266,6 +266,21 @@ TEST(BrowserRoad, TheTreeOpensAPhotoFolderAndTwoChosenThumbnailsAreStitched) {
                     return static_cast<int>(i);
             return -1;
         };
+        // The thumbnails' context menu adds the photo under the mouse to the project,
+        ASSERT_EQ(f.Document().GetPhotoList().GetCount(), 0u);
+        QTimer::singleShot(100, [] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                SaveScreenshot(menu, "browser_task1_context_menu");
+                if (QAction* add = menu->findChild<QAction*>(QStringLiteral("32808")))
+                    add->trigger();
+                menu->close();
+            }
+        });
+        QTest::mouseClick(p.pane().viewport(), Qt::RightButton, {},
+                          p.ItemRect(indexOf("boat3.jpg")).center());
+        EXPECT_EQ(p.SelectedNames(), std::vector<std::string>{"boat3.jpg"});
+        ASSERT_TRUE(WaitUntil([&] { return f.Document().GetPhotoList().GetCount() == 1; }, 2000));
+        // then two thumbnails chosen with the mouse go in with "Add".
         p.ClickItem(indexOf("boat2.jpg"));
         p.ClickItem(indexOf("boat4.jpg"), Qt::ControlModifier);
         EXPECT_EQ(p.SelectedNames(), (std::vector<std::string>{"boat2.jpg", "boat4.jpg"}));
@@ -273,7 +288,7 @@ TEST(BrowserRoad, TheTreeOpensAPhotoFolderAndTwoChosenThumbnailsAreStitched) {
         SaveScreenshot(&f, "browser_task1_two_selected_1920x1080");
         QTest::mouseClick(f.View()->Strip()->AddButton(), Qt::LeftButton);
         QTest::qWait(20);
-        ASSERT_EQ(f.Document().GetPhotoList().GetCount(), 2u);
+        ASSERT_EQ(f.Document().GetPhotoList().GetCount(), 3u);
 
         // The zoom bar sizes the thumbnails at once.
         const int before = p.browser().GetItemRect(0, p.pane().viewport()->width()).width();
