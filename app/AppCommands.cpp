@@ -235,11 +235,6 @@ void COvHorizelApp::RescanBrowserFolder() {
         g_pThumbsBrowser->Refresh();
 }
 
-void COvHorizelApp::ForwardBrowserTimer(int id) {
-    if (g_pThumbsBrowser)
-        g_pThumbsBrowser->OnTimer(id);
-}
-
 bool COvHorizelApp::HasBrowserSelection() const {
     return g_pThumbsBrowser && g_pThumbsBrowser->HasSelection();
 }
