@@ -6,6 +6,7 @@
 
 #include "CImgThumbsBrowser.h"
 #include "MainFrame.h"
+#include "OvHorizelApp.h"
 #include "Profile.h"
 #include "ReadableExtensions.h"
 
@@ -18,6 +19,8 @@ CAppBrowserHost::~CAppBrowserHost() {
 }
 
 bool CAppBrowserHost::HasBrowserSelection() {
+    if (COvHorizelApp* app = COvHorizelApp::Instance())
+        return app->HasBrowserSelection();
     return g_pThumbsBrowser && g_pThumbsBrowser->HasSelection();
 }
 
@@ -26,7 +29,10 @@ bool CAppBrowserHost::IsReadableImageFile(const std::string& path) {
 }
 
 void CAppBrowserHost::EnableBrowserWindows(bool enable) {
-    if (m_frame)
+    // The application's folder listeners; a window without one (tests) does it itself.
+    if (COvHorizelApp* app = COvHorizelApp::Instance(); app && app->GetMainFrame() == m_frame)
+        app->EnableBrowserWindows(enable);
+    else if (m_frame)
         m_frame->EnableBrowserWindows(enable);
 }
 

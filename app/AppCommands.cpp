@@ -107,8 +107,9 @@ bool COvHorizelApp::OnBrowserCommand(int id) {
                 g_bThumbsListMode = id == ID_VIEW_LIST ? 1 : 0;
                 m_settings.m_bDetailsView = false;
             }
-            // List mode draws the items as rows.
+            // List mode draws the items as rows; details mode shows the file list.
             g_bBrowserDetails = g_bThumbsListMode != 0;
+            g_bFilesListMode = m_settings.m_bDetailsView;
             if (browser && browser->View()) {
                 g_nListRowWidth = browser->View()->ClientSize().width();
                 browser->View()->UpdateScrollSizes();
@@ -232,11 +233,6 @@ void COvHorizelApp::RepaintNow() {
 void COvHorizelApp::RescanBrowserFolder() {
     if (g_pThumbsBrowser)
         g_pThumbsBrowser->Refresh();
-}
-
-void COvHorizelApp::ForwardBrowserTimer(int id) {
-    if (g_pThumbsBrowser)
-        g_pThumbsBrowser->OnTimer(id);
 }
 
 bool COvHorizelApp::HasBrowserSelection() const {

@@ -361,6 +361,8 @@ void CMainFrame::CreateBars() {
     folderBar_->SetTree(folderTree_, folderTree_);
     folderTree_->FillRoot();
     folderTree_->RestoreSelection();
+    // Media arriving reach the tree.
+    RegisterNotifyWindow(folderTree_);
     folderBar_->Sizes().horz = folderBar_->Sizes().vert = {folderWidth, 480};
     folderBar_->SetMinSizes(QSize(folderWidth, 180), QSize(folderWidth, 180), QSize(folderWidth, 180));
     folderBar_->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);

@@ -11,16 +11,18 @@
 #include "BrowserSettings.h"
 #include "CDlgOptions.h"
 #include "CImgThumbsBrowser.h"
+#include "CShellTree.h"
+#include "CThumbsWnd.h"
 #include "CWin7Library.h"
 #include "CommandIds.h"
 #include "MainFrame.h"
 #include "ModuleThumbnailReader.h"
+#include "OvHorizelView.h"
 #include "PluginDescriptor.h"
 #include "PrintServiceUpload.h"
 #include "Profile.h"
 #include "QtPrinterBackend.h"
 #include "ReadableExtensions.h"
-#include "PrintServiceUpload.h"
 #include "StringTable.h"
 #include "UpdateCheck.h"
 
@@ -127,6 +129,12 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
     m_pMainWnd->SetManualMatching(m_settings.m_nManualMatching);
     m_pMainWnd->SetPrintServices(this, m_qtBackend);
     m_pMainWnd->Router().SetTarget(CCommandRouter::Application, this);
+    // The folder tree hears of folder changes; a view command shows its mode.
+    AddFolderListener(m_pMainWnd->FolderTree());
+    onActivateBrowserView = [this] {
+        if (CThumbsWnd* frame = m_pMainWnd ? m_pMainWnd->View()->ThumbsWnd() : nullptr)
+            frame->ActivateView();
+    };
 
     const auto& files = m_cmdInfo.m_files;
     if (!files.empty()) {
@@ -183,6 +191,8 @@ void COvHorizelApp::PublishBrowserValues() {
     g_clrDetailsTab = ToRgb(c.detailsTab);
     g_nThumbnailSize = m_settings.thumbnailSize;
     g_bThumbsListMode = m_settings.thumbsListMode;
+    g_bBrowserDetails = g_bThumbsListMode != 0;
+    g_bFilesListMode = m_settings.m_bDetailsView;
     // The browser's items draw with their own colour record.
     g_BrowserColours.text = QColor::fromRgb(ToRgb(c.text));
     g_BrowserColours.selectedText = QColor::fromRgb(ToRgb(c.selectedText));

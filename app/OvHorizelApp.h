@@ -83,7 +83,6 @@ public:
     void SetZoomValue(int value, int step);
     void RepaintNow();
     void RescanBrowserFolder();
-    void ForwardBrowserTimer(int id);
     bool HasBrowserSelection() const;
     // After a view command: the browser frame shows its view in the mode.
     std::function<void()> onActivateBrowserView;

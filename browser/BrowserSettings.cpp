@@ -5,6 +5,7 @@
 #include <cstdio>
 
 bool g_bBrowserDetails = false;
+bool g_bFilesListMode = false;
 int g_nListRowWidth = 300;
 BrowserColours g_BrowserColours;
 

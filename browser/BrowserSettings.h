@@ -10,6 +10,8 @@
 
 // Items drawn as list rows ("DETAILS").
 extern bool g_bBrowserDetails;
+// The details list shows instead of the thumbnails ("VIEWLIST").
+extern bool g_bFilesListMode;
 // Width of a list row, kept by the view.
 extern int g_nListRowWidth;
 

@@ -75,6 +75,8 @@ public:
     // The selected files in list order, as a drag offers them.
     QMimeData* BuildDropFiles() const;
     CFilesListModel* Model() const { return m_pModel; }
+    // A name is being edited (a refill would drop the edit).
+    bool IsEditing() const { return state() == QAbstractItemView::EditingState; }
     std::vector<std::string> SelectedPaths() const;
 
     // The column clicks' sort modes: name, picture size, file size, date.

@@ -21,6 +21,8 @@
 #include "BrowserLocations.h"
 #include "BrowserUtils.h"
 #include "CImgThumbsBrowser.h"
+#include "CPopupEdit.h"
+#include "DeviceChangeEvent.h"
 #include "FreedesktopTrash.h"
 #include "StringTable.h"
 #include "TabstopNavigator.h"
@@ -84,8 +86,6 @@ struct GuardScope {
 
 }  // namespace
 
-bool CShellTree::s_bLabelEditing = false;
-
 // Label editing: the new text goes to RenameItem instead of the model, and
 // the browser-wide editing flag is held while the editor is open.
 class CShellTreeEditDelegate : public QStyledItemDelegate {
@@ -93,11 +93,11 @@ public:
     explicit CShellTreeEditDelegate(CShellTree* tree) : QStyledItemDelegate(tree), m_tree(tree) {}
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override {
-        CShellTree::s_bLabelEditing = true;
+        g_bLabelEditing = 1;
         return QStyledItemDelegate::createEditor(parent, option, index);
     }
     void destroyEditor(QWidget* editor, const QModelIndex& index) const override {
-        CShellTree::s_bLabelEditing = false;
+        g_bLabelEditing = 0;
         QStyledItemDelegate::destroyEditor(editor, index);
     }
     void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override {
@@ -171,7 +171,7 @@ CShellTree::~CShellTree() {
 }
 
 bool CShellTree::IsLabelEditing() {
-    return s_bLabelEditing;
+    return g_bLabelEditing != 0;
 }
 
 std::string CShellTree::GetItemPath(const QTreeWidgetItem* item) {
@@ -716,6 +716,12 @@ void CShellTree::OnLibrariesChanged() {
 bool CShellTree::event(QEvent* e) {
     if (e->type() == LibrariesEventType()) {
         // Nothing to update without libraries; the tree stays as it is.
+        return true;
+    }
+    if (e->type() == CDeviceChangeEvent::EventType()) {
+        // Media arrived: their folders join the tree.
+        m_mounts = ShellNamespace::RemovableMounts();
+        Refresh();
         return true;
     }
     return QTreeWidget::event(e);

@@ -46,8 +46,9 @@ public:
     bool SelectParentFolder() override;
     // Selects the browser's current folder without reopening it.
     void SelectCurrentFolder() override;
-    // Re-reads the tree, keeping the selection where it still exists.
-    void Refresh() override;
+    // Re-reads the tree, keeping the selection where it still exists (also
+    // invoked by name: the program's folder listeners are told through it).
+    Q_INVOKABLE void Refresh() override;
     // For the bar: the selected folder, and selecting one (which opens it).
     bool GetSelectedFolder(std::string& path) const override {
         bool isVirtual = false;
@@ -128,5 +129,4 @@ private:
     int m_bSelectGuard = 0;
     QTimer m_timer;
     std::vector<std::string> m_mounts;
-    static bool s_bLabelEditing;
 };

@@ -1,5 +1,7 @@
 #include "CThumbsView.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -10,30 +12,22 @@
 #include "BrowserSettings.h"
 #include "TabstopNavigator.h"
 
-namespace {
-
-IThumbsInput* g_input = nullptr;
-
-}  // namespace
-
-void CThumbsView::SetInputHandler(IThumbsInput* handler) {
-    g_input = handler;
-}
-
 CThumbsView::CThumbsView(CThumbsBrowser* browser, QWidget* parent)
     : QAbstractScrollArea(parent), m_pBrowser(browser) {
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
     setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     verticalScrollBar()->setSingleStep(24);
     horizontalScrollBar()->setSingleStep(24);
     if (m_pBrowser)
         m_pBrowser->SetView(this);
     m_timer.setInterval(kTimerMs);
+    // Caption scrolling of the selected items.
     connect(&m_timer, &QTimer::timeout, this, [this] {
-        if (g_input)
-            g_input->OnTimer(*this, kTimerId);
+        if (m_pBrowser && isVisible())
+            m_pBrowser->OnTimer(kTimerId);
     });
     m_timer.start();
     CTabstopNavigator::AddWindow(this, CTabstopNavigator::ThumbnailView);
@@ -76,6 +70,15 @@ void CThumbsView::Invalidate() {
     viewport()->update();
 }
 
+void CThumbsView::InvalidateRect(const QRect& rect) {
+    viewport()->update(rect);
+}
+
+void CThumbsView::ScrollTo(QPoint pos) {
+    horizontalScrollBar()->setValue(pos.x());
+    verticalScrollBar()->setValue(pos.y());
+}
+
 void CThumbsView::InvalidateItem(int index) {
     if (index < 0 || !m_pBrowser)
         return;
@@ -86,6 +89,7 @@ void CThumbsView::InvalidateItem(int index) {
 bool CThumbsView::event(QEvent* e) {
     if (e->type() == CThumbReadyEvent::EventType()) {
         viewport()->update();
+        emit ItemsChanged();
         return true;
     }
     return QAbstractScrollArea::event(e);
@@ -112,83 +116,83 @@ void CThumbsView::scrollContentsBy(int, int) {
     viewport()->update();
 }
 
-void CThumbsView::PlainClick(Qt::KeyboardModifiers keys, QPoint point) {
-    if (!m_pBrowser)
-        return;
-    const int index = m_pBrowser->HitTest(point, viewport()->width(), ScrollPosition());
-    if (index < 0) {
-        if (!(keys & (Qt::ControlModifier | Qt::ShiftModifier)))
-            m_pBrowser->DeselectAll();
-    } else if (keys & Qt::ControlModifier) {
-        bool selected = false;
-        const std::vector<CItem> items = m_pBrowser->Items();
-        if (index < static_cast<int>(items.size()))
-            selected = items[static_cast<size_t>(index)].selected != 0;
-        m_pBrowser->SetSelected(index, !selected);
-        m_anchor = index;
-    } else if ((keys & Qt::ShiftModifier) && m_anchor >= 0) {
-        m_pBrowser->DeselectAll();
-        for (int i = std::min(m_anchor, index); i <= std::max(m_anchor, index); ++i)
-            m_pBrowser->SetSelected(i, true);
-    } else {
-        m_pBrowser->DeselectAllExcept(index);
-        m_pBrowser->SetSelected(index, true);
-        m_anchor = index;
-    }
-    m_pBrowser->UpdateStatus();
-    viewport()->update();
-}
-
 void CThumbsView::mousePressEvent(QMouseEvent* event) {
     setFocus();
+    if (!m_pBrowser)
+        return;
     const QPoint point = event->position().toPoint();
     if (event->button() == Qt::RightButton) {
         m_lastRightClick = point;
-        if (g_input)
-            g_input->OnContextMenu(*this, point);
-        return;
+        m_pBrowser->OnRButtonDown(point, event->globalPosition().toPoint());
+    } else if (event->button() == Qt::LeftButton) {
+        m_pBrowser->OnLButtonDown(point, event->modifiers());
     }
-    if (event->button() != Qt::LeftButton)
-        return;
-    if (g_input)
-        g_input->OnLButtonDown(*this, *this, event->modifiers(), point);
-    else
-        PlainClick(event->modifiers(), point);
 }
 
 void CThumbsView::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && g_input)
-        g_input->OnLButtonUp(*this, *this, event->modifiers(), event->position().toPoint());
+    if (m_pBrowser && event->button() == Qt::LeftButton)
+        m_pBrowser->OnLButtonUp(event->position().toPoint(), event->modifiers());
 }
 
 void CThumbsView::mouseMoveEvent(QMouseEvent* event) {
-    if (g_input)
-        g_input->OnMouseMove(*this, *this, event->modifiers(), event->position().toPoint());
+    if (m_pBrowser)
+        m_pBrowser->OnMouseMove(event->position().toPoint(), event->buttons(), event->modifiers());
 }
 
 void CThumbsView::mouseDoubleClickEvent(QMouseEvent* event) {
     if (!m_pBrowser || event->button() != Qt::LeftButton)
         return;
-    const std::string path =
-        m_pBrowser->GetPathAt(event->position().toPoint(), viewport()->width(), ScrollPosition());
-    if (!path.empty() && g_input)
-        g_input->OnLButtonDblClk(*this, path);
+    const QPoint point = event->position().toPoint();
+    if (!m_pBrowser->GetPathAt(point, viewport()->width(), ScrollPosition()).empty())
+        m_pBrowser->OnLButtonDblClk(point);
 }
 
 void CThumbsView::keyPressEvent(QKeyEvent* event) {
-    if (g_input && g_input->OnKeyDown(*this, event->key(), event->modifiers()))
+    if (m_pBrowser && m_pBrowser->OnKeyDown(event->key(), event->modifiers()))
         return;
-    if (!g_input && m_pBrowser && event->matches(QKeySequence::SelectAll)) {
-        m_pBrowser->SelectAll();
-        m_pBrowser->UpdateStatus();
-        viewport()->update();
-        return;
-    }
     QAbstractScrollArea::keyPressEvent(event);
 }
 
-void CThumbsView::keyReleaseEvent(QKeyEvent* event) {
-    if (g_input && g_input->OnKeyUp(*this, event->key(), event->modifiers()))
-        return;
-    QAbstractScrollArea::keyReleaseEvent(event);
+void CThumbsView::dragEnterEvent(QDragEnterEvent* event) {
+    if (!m_pBrowser)
+        return QAbstractScrollArea::dragEnterEvent(event);
+    const Qt::DropAction action = m_pBrowser->DragEnter(event->mimeData());
+    m_dragAction = action;
+    if (action == Qt::IgnoreAction)
+        return event->ignore();
+    event->setDropAction(action);
+    event->accept();
+}
+
+void CThumbsView::dragMoveEvent(QDragMoveEvent* event) {
+    if (!m_pBrowser)
+        return QAbstractScrollArea::dragMoveEvent(event);
+    const Qt::DropAction action =
+        m_pBrowser->DragOver(event->mimeData(), event->position().toPoint(), event->modifiers());
+    m_dragAction = action;
+    if (action == Qt::IgnoreAction)
+        return event->ignore();
+    event->setDropAction(action);
+    event->accept();
+}
+
+void CThumbsView::dragLeaveEvent(QDragLeaveEvent* event) {
+    m_dragAction = Qt::IgnoreAction;
+    if (m_pBrowser)
+        m_pBrowser->DragLeave();
+    QAbstractScrollArea::dragLeaveEvent(event);
+}
+
+void CThumbsView::dropEvent(QDropEvent* event) {
+    if (!m_pBrowser)
+        return QAbstractScrollArea::dropEvent(event);
+    // The browser's answer to the last drag-over (same file system moves),
+    // not the platform's default for the keys.
+    const Qt::DropAction action = m_dragAction;
+    m_dragAction = Qt::IgnoreAction;
+    if (action == Qt::IgnoreAction ||
+        !m_pBrowser->Drop(event->mimeData(), action, event->position().toPoint()))
+        return event->ignore();
+    event->setDropAction(action);
+    event->accept();
 }

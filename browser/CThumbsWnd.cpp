@@ -5,6 +5,7 @@
 
 #include "BrowserSettings.h"
 #include "ButtonStrip.h"
+#include "CFilesList.h"
 #include "CImgThumbsBrowser.h"
 #include "CThumbsView.h"
 #include "CVisitedFolders.h"
@@ -32,15 +33,30 @@ CImgThumbsBrowser* CThumbsWnd::GetBrowser() const {
 CThumbsView* CThumbsWnd::CreateThumbsView() {
     auto* view = new CThumbsView(GetBrowser(), this);
     view->setObjectName(QStringLiteral("ThumbsView"));
-    view->setVisible(!g_bThumbsListMode);
+    view->setVisible(!g_bFilesListMode);
     return view;
+}
+
+CFilesList* CThumbsWnd::CreateFilesList() {
+    return GetBrowser() ? new CFilesList(GetBrowser(), this) : nullptr;
 }
 
 void CThumbsWnd::CreateContent() {
     m_pList = CreateFilesList();
-    if (m_pList)
+    if (m_pList) {
         m_pList->setParent(this);
-    if (m_pList && g_bThumbsListMode) {
+        m_pList->setVisible(g_bFilesListMode);
+        // The list follows the folder's items while it shows, but leaves a
+        // name being edited alone.
+        connect(m_pView, &CThumbsView::ItemsChanged, m_pList, [list = m_pList] {
+            if (list->isVisible() && !list->IsEditing())
+                list->Fill();
+        });
+    }
+    if (m_pList && g_bFilesListMode) {
+        m_pView->OnInitialUpdate();
+        m_pView->hide();
+        m_pList->Fill();
         m_pList->show();
         m_pList->raise();
         m_pList->setFocus();
@@ -54,6 +70,7 @@ void CThumbsWnd::CreateContent() {
 
 void CThumbsWnd::SetViewMode(bool list) {
     if (list && m_pList) {
+        m_pList->Fill();
         m_pList->show();
         m_pView->hide();
         m_pList->raise();
@@ -69,7 +86,7 @@ void CThumbsWnd::SetViewMode(bool list) {
 }
 
 void CThumbsWnd::ActivateView() {
-    SetViewMode(g_bThumbsListMode);
+    SetViewMode(g_bFilesListMode);
 }
 
 void CThumbsWnd::AddVisitedFolder(const std::string& location, const void* sender) {

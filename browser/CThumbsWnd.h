@@ -1,14 +1,14 @@
 #pragma once
 // The photo browser's frame in task 1: the button strip (Add, Remove) and
-// the visited-folders strip on top, the thumbnails below. The details list
-// is another content the frame can show instead of the thumbnails
-// (CreateFilesList); without one the thumbnails always show.
+// the visited-folders strip on top, the thumbnails below, or the details
+// list in their place when the list mode asks for it.
 
 #include <QWidget>
 
 #include <string>
 
 class CButtonStrip;
+class CFilesList;
 class CImgThumbsBrowser;
 class CThumbsView;
 class CVisitedFolders;
@@ -24,7 +24,7 @@ public:
 
     // Shows the details list (true) or the thumbnails (false).
     void SetViewMode(bool list);
-    // The mode the profile asks for ("BROWSER" "VIEWLIST").
+    // The mode the list-mode flag asks for (g_bFilesListMode).
     void ActivateView();
     // The visited-folders strip shows location, unless it sent it itself.
     void AddVisitedFolder(const std::string& location, const void* sender);
@@ -35,12 +35,12 @@ public:
     CThumbsView* View() const { return m_pView; }
     CButtonStrip* Strip() const { return m_strip; }
     CVisitedFolders* Visited() const { return m_visited; }
-    QWidget* FilesList() const { return m_pList; }
+    CFilesList* FilesList() const { return m_pList; }
 
 protected:
     virtual CThumbsView* CreateThumbsView();
-    // The details list; none here (the list view plugs in by overriding).
-    virtual QWidget* CreateFilesList() { return nullptr; }
+    // The details list over the browser; may be null (the thumbnails always show).
+    virtual CFilesList* CreateFilesList();
     virtual void CreateContent();
     void resizeEvent(QResizeEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -51,6 +51,6 @@ private:
     CThumbsView* m_pView = nullptr;
     CVisitedFolders* m_visited = nullptr;
     CButtonStrip* m_strip = nullptr;
-    QWidget* m_pList = nullptr;
+    CFilesList* m_pList = nullptr;
     bool m_bShowStrips = true;
 };

@@ -20,6 +20,7 @@
 #include "CAboutDlg.h"
 #include "CImgThumbsBrowser.h"
 #include "CMountWatcher.h"
+#include "CShellTree.h"
 #include "CommandIds.h"
 #include "DeviceChangeEvent.h"
 #include "MainFrame.h"
@@ -185,7 +186,9 @@ TEST(AppCommands, SelectAllInfoAndBrowserServices) {
     s.app.EnableBrowserWindows(true);
     EXPECT_TRUE(parent.isEnabled());
     s.app.RemoveFolderListener(tree);
-    EXPECT_TRUE(s.app.m_listFolderListeners.empty());
+    // The window's folder tree stays a listener.
+    ASSERT_EQ(s.app.m_listFolderListeners.size(), 1u);
+    EXPECT_EQ(s.app.m_listFolderListeners[0], s.frame().FolderTree());
 
     // A folder location opens in the browser; a location without a comma does nothing.
     const std::string other = s.Folder("other");
@@ -226,11 +229,13 @@ TEST(AppCommands, CameraCardMountedUnderAWatchedFolderOpensInTheBrowser) {
 
     // With AUTOLAUNCH off a card opens nothing, but the folder tree still hears of it.
     NoticeCounter tree;
-    EXPECT_EQ(s.frame().RegisterNotifyWindow(&tree), 0);
-    EXPECT_EQ(s.frame().RegisterNotifyWindow(&tree), 0) << "once in the list";
+    // The window's own folder tree is the first in the list.
+    EXPECT_EQ(s.frame().RegisterNotifyWindow(s.frame().FolderTree()), 0);
+    EXPECT_EQ(s.frame().RegisterNotifyWindow(&tree), 1);
+    EXPECT_EQ(s.frame().RegisterNotifyWindow(&tree), 1) << "once in the list";
     {
         NoticeCounter gone;
-        EXPECT_EQ(s.frame().RegisterNotifyWindow(&gone), 1);
+        EXPECT_EQ(s.frame().RegisterNotifyWindow(&gone), 2);
     }
     s.app.m_settings.m_bAutoLaunch = 0;
     const std::string second = s.Folder("second");

@@ -27,6 +27,7 @@
 #include "CTreeDropTarget.h"
 #include "CVisitedFolders.h"
 #include "CWin7Library.h"
+#include "DeviceChangeEvent.h"
 #include "Screenshot.h"
 #include "ShellNamespace.h"
 #include "TestData.h"
@@ -279,6 +280,23 @@ TEST_F(ShellTree, ACardMountedOrUnmountedAppearsOrLeavesWithinTwoChecks) {
     mounts.clear();
     EXPECT_TRUE(
         WaitFor([&] { return !ChildTexts(tree.Root()).contains("CARD"); }, 2 * CShellTree::kCheckIntervalMs));
+}
+
+TEST_F(ShellTree, ADeviceNoticeOrAListenerRefreshShowsNewMediaAtOnce) {
+    CShellTree tree;  // hidden: its own mount check does not run
+    tree.FillRoot();
+    const std::string card = Folder("media/CARD");
+    mounts = {card};
+    EXPECT_FALSE(ChildTexts(tree.Root()).contains("CARD"));
+    CDeviceChangeEvent notice({card});
+    QCoreApplication::sendEvent(&tree, &notice);
+    EXPECT_TRUE(ChildTexts(tree.Root()).contains("CARD"));
+
+    // The program tells its folder listeners by the slot's name.
+    const std::string other = Folder("media/OTHER");
+    mounts = {card, other};
+    ASSERT_TRUE(QMetaObject::invokeMethod(&tree, "Refresh"));
+    EXPECT_TRUE(ChildTexts(tree.Root()).contains("OTHER"));
 }
 
 TEST_F(ShellTree, AFolderRemovedWhileShownEmptiesThePane) {

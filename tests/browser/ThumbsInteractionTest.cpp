@@ -9,7 +9,9 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
@@ -23,6 +25,7 @@
 #include "CImgThumbsBrowser.h"
 #include "CPopupEdit.h"
 #include "CThumbsBrowserProgress.h"
+#include "CThumbsView.h"
 #include "Screenshot.h"
 #include "TestData.h"
 
@@ -750,4 +753,61 @@ TEST_F(ThumbsInteraction, OwnDragOpensAGapInTheDropRow) {
     browser.Drop(data.get(), Qt::MoveAction, Centre(browser, 6, pane));
     for (int i = 0; i < 8; ++i)
         EXPECT_EQ(shift(i), 0) << i;
+}
+
+TEST_F(ThumbsInteraction, TheThumbnailViewHandsKeysDoubleClicksAndDropsToTheBrowser) {
+    Fill(20, dir);
+    Folder other = Sub("other");
+    WriteFile(other / "x.jpg", 100);
+    CImgThumbsBrowser browser(builder);
+    CThumbsView view(&browser);
+    view.resize(700, 420);
+    view.show();
+    Open(browser, dir);
+    view.UpdateScrollSizes();
+    QWidget* client = view.viewport();
+
+    // Keys: End selects the last item and scrolls it into view.
+    KeyClick(&view, Qt::Key_End);
+    EXPECT_EQ(Selection(browser), std::vector<int>{19});
+    EXPECT_GT(view.verticalScrollBar()->value(), 0);
+    view.ScrollTo({0, 0});
+    EXPECT_EQ(view.ScrollPosition(), QPoint(0, 0));
+
+    // A double click on an item hands the selection on.
+    std::vector<std::string> opened;
+    browser.onDoubleClick = [&](const std::vector<std::string>& files) { opened = files; };
+    browser.SelectItem(2);
+    const QPoint item = browser.GetItemRect(2, client->width()).center();
+    QMouseEvent twice(QEvent::MouseButtonDblClick, item, client->mapToGlobal(item), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(client, &twice);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(fs::path(opened[0]).filename(), "IMG_0002.jpg");
+
+    // Drops: the browser's answer to the drag-over is the one taken.
+    std::unique_ptr<QMimeData> data(CThumbsBrowser::CreateFilesData({other / "x.jpg"}));
+    const QPoint at(10, 10);
+    QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(client, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDragMoveEvent over(at, Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton, Qt::ControlModifier);
+    QCoreApplication::sendEvent(client, &over);
+    EXPECT_TRUE(over.isAccepted());
+    EXPECT_EQ(over.dropAction(), Qt::CopyAction);
+    QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(client, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction) << "Ctrl held over the pane copies";
+    EXPECT_TRUE(fs::exists(other / "x.jpg"));
+    EXPECT_EQ(GetFileSizeByName(dir / "x.jpg"), 100u);
+    EXPECT_EQ(browser.ItemCount(), 21);
+
+    // Data without files is refused at the door.
+    QMimeData text;
+    text.setText("not files");
+    QDragEnterEvent refused(at, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(client, &refused);
+    EXPECT_FALSE(refused.isAccepted());
+    SaveScreenshot(&view, "thumbs_view_after_drop");
 }
