@@ -18,6 +18,7 @@
 #include "BrowserUtils.h"
 #include "CPopupEdit.h"
 #include "CThumbsBrowser.h"
+#include "PathParts.h"
 #include "StringTable.h"
 
 namespace {
@@ -30,21 +31,8 @@ enum : unsigned {
 constexpr int kColumns = 4;
 constexpr int kColumnWidth = 150;
 
-std::string NameOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string TitleOf(const std::string& path) {
-    const std::string name = NameOf(path);
-    const size_t dot = name.find_last_of('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
 std::string LowerExtension(const std::string& path) {
-    const std::string name = NameOf(path);
-    const size_t dot = name.find_last_of('.');
-    std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+    std::string ext = ExtensionOf(path);
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
     return ext;
 }
@@ -141,7 +129,7 @@ bool CFilesListModel::setData(const QModelIndex& index, const QVariant& value, i
         return false;
     const std::string old = row.path;
     const size_t slash = old.find_last_of('/');
-    const std::string name = NameOf(old);
+    const std::string name = FileNameOf(old);
     const size_t dot = name.find_last_of('.');
     const std::string renamed = (slash == std::string::npos ? std::string() : old.substr(0, slash + 1)) +
                                 text +
@@ -149,7 +137,7 @@ bool CFilesListModel::setData(const QModelIndex& index, const QVariant& value, i
     if (!m_pBrowser->RenameFile(old, text))
         return false;
     row.path = renamed;
-    row.name = QString::fromStdString(NameOf(renamed));
+    row.name = QString::fromStdString(FileNameOf(renamed));
     emit dataChanged(index, index);
     return true;
 }
@@ -262,7 +250,7 @@ void CFilesList::Fill() {
     for (const CItem& item : items) {
         CFilesListModel::Row row;
         row.path = item.path;
-        row.name = QString::fromStdString(NameOf(item.path));
+        row.name = QString::fromStdString(FileNameOf(item.path));
         struct stat st;
         if (::stat(item.path.c_str(), &st) == 0) {
             ThumbItemPtr cached;

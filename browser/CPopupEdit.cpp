@@ -6,28 +6,9 @@
 
 #include "BrowserUtils.h"
 #include "CThumbsBrowser.h"
+#include "PathParts.h"
 
 std::atomic<int> g_bLabelEditing{0};
-
-namespace {
-
-std::string TitleOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.find_last_of('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-}  // namespace
 
 CPopupEdit::CPopupEdit(CThumbsBrowser* browser, QWidget* host) : QLineEdit(host), m_pBrowser(browser) {
     setObjectName(QStringLiteral("1"));

@@ -27,6 +27,7 @@
 #include "CFolderMonitor.h"
 #include "CPopupEdit.h"
 #include "CThumbsBrowserProgress.h"
+#include "PathParts.h"
 #include "RemovableMedia.h"
 #include "StringTable.h"
 
@@ -51,23 +52,6 @@ enum : unsigned {
 constexpr const char* kUndoFolders[4] = {"OVIMGBRSUND1", "OVIMGBRSUND2", "OVIMGBRSUND1CUT",
                                          "OVIMGBRSUND2CUT"};
 constexpr int kMinFileBytes = 16;
-
-std::string FileName(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string Title(const std::string& path) {
-    const std::string name = FileName(path);
-    const size_t dot = name.find_last_of('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
-std::string Extension(const std::string& path) {
-    const std::string name = FileName(path);
-    const size_t dot = name.find_last_of('.');
-    return dot == std::string::npos ? std::string() : name.substr(dot);
-}
 
 // Case-insensitive in ASCII only: names are bytes, not always UTF-8.
 int CompareNoCase(const std::string& a, const std::string& b) {
@@ -212,7 +196,7 @@ void CThumbsBrowser::OnFilesMoved(const std::vector<std::string>& paths, const s
     if (target.empty() || target.back() != '/')
         target += '/';
     for (const std::string& path : paths)
-        OnFileRenamed(path, target + FileName(path));
+        OnFileRenamed(path, target + FileNameOf(path));
 }
 
 std::string CThumbsBrowser::CurrentFolder() const {
@@ -415,7 +399,7 @@ void CThumbsBrowser::ReadItemInfo(CItem& item) {
 
 int CThumbsBrowser::CompareItems(int mode, const CItem& a, const CItem& b, CThumbsBrowser* browser) {
     auto byPath = [&] { return CompareNoCase(a.path, b.path); };
-    auto byName = [&] { return CompareNoCase(FileName(a.path), FileName(b.path)); };
+    auto byName = [&] { return CompareNoCase(FileNameOf(a.path), FileNameOf(b.path)); };
     int result = 0;
     switch (mode) {
         case 0:
@@ -438,7 +422,7 @@ int CThumbsBrowser::CompareItems(int mode, const CItem& a, const CItem& b, CThum
             break;
         }
         case 4:
-            result = CompareNoCase(Extension(a.path), Extension(b.path));
+            result = CompareNoCase(ExtensionOf(a.path), ExtensionOf(b.path));
             if (result == 0)
                 result = byPath();
             break;
@@ -454,7 +438,7 @@ int CThumbsBrowser::CompareItems(int mode, const CItem& a, const CItem& b, CThum
             break;
         }
         case 7: {
-            const std::string ta = Title(a.path), tb = Title(b.path);
+            const std::string ta = TitleOf(a.path), tb = TitleOf(b.path);
             result = CompareNoCase(ta.size() > 4 ? ta.substr(4) : std::string(),
                                    tb.size() > 4 ? tb.substr(4) : std::string());
             if (result == 0)
@@ -857,7 +841,7 @@ std::vector<std::string> CThumbsBrowser::StatusTexts() {
                        .toString(QDateTime::fromSecsSinceEpoch(status.m_mtime), QLocale::ShortFormat)
                        .toStdString();
     }
-    texts[4] = FileName(path);
+    texts[4] = FileNameOf(path);
     ThumbItemPtr item;
     if (LookupItem(path, item) && item && item->m_sourceWidth > 0) {
         char size[64];

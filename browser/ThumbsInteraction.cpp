@@ -28,6 +28,7 @@
 #include "CPopupEdit.h"
 #include "CThumbsBrowser.h"
 #include "CThumbsBrowserProgress.h"
+#include "PathParts.h"
 #include "StringTable.h"
 
 std::atomic<bool> g_bDropGapAnimation{true};
@@ -69,26 +70,6 @@ enum : unsigned {
     IDS_MENU_SELECT_ALL,
     IDS_MENU_REFRESH,
 };
-
-std::string NameOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string TitleOf(const std::string& path) {
-    const std::string name = NameOf(path);
-    const size_t dot = name.find_last_of('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 bool Exists(const std::string& path) {
     struct stat st;
@@ -517,7 +498,7 @@ CPopupEdit* CThumbsBrowser::BeginRename(int index) {
     // The box is as wide as the name with its extension, never narrower than the caption.
     const QFontMetrics metrics(edit->font());
     const int width =
-        std::max(caption.width(), metrics.horizontalAdvance(QString::fromStdString(NameOf(path))) + 16);
+        std::max(caption.width(), metrics.horizontalAdvance(QString::fromStdString(FileNameOf(path))) + 16);
     const int height = std::max(caption.height(), metrics.height() + 6);
     QRect box(0, 0, width, height);
     box.moveCenter(caption.center());
