@@ -53,18 +53,6 @@ constexpr const char* kUndoFolders[4] = {"OVIMGBRSUND1", "OVIMGBRSUND2", "OVIMGB
                                          "OVIMGBRSUND2CUT"};
 constexpr int kMinFileBytes = 16;
 
-// Case-insensitive in ASCII only: names are bytes, not always UTF-8.
-int CompareNoCase(const std::string& a, const std::string& b) {
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        const int ca = std::tolower(static_cast<unsigned char>(a[i]));
-        const int cb = std::tolower(static_cast<unsigned char>(b[i]));
-        if (ca != cb)
-            return ca < cb ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
 template <class T>
 int Compare(T a, T b) {
     return a < b ? -1 : (a > b ? 1 : 0);

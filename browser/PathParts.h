@@ -1,7 +1,7 @@
 #pragma once
 // The parts of a file path the browser shows and compares: its name, its
-// title (the name without its extension) and its extension, and a
-// case-blind comparison of names.
+// title (the name without its extension) and its extension, and
+// case-blind comparisons of names.
 
 #include <cctype>
 #include <string>
@@ -27,6 +27,7 @@ inline std::string ExtensionOf(const std::string& path) {
     return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
+// Names compare case-blind in ASCII only: they are bytes, not always UTF-8.
 inline bool EqualNoCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size())
         return false;
@@ -34,4 +35,16 @@ inline bool EqualNoCase(const std::string& a, const std::string& b) {
         if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     return true;
+}
+
+// The order of two names, case-blind as EqualNoCase: <0, 0 or >0.
+inline int CompareNoCase(const std::string& a, const std::string& b) {
+    const size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < n; ++i) {
+        const int ca = std::tolower(static_cast<unsigned char>(a[i]));
+        const int cb = std::tolower(static_cast<unsigned char>(b[i]));
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
