@@ -28,6 +28,7 @@
 #include "CVisitedFolders.h"
 #include "CWin7Library.h"
 #include "DeviceChangeEvent.h"
+#include "EventLoopWait.h"
 #include "Screenshot.h"
 #include "ShellNamespace.h"
 #include "TestData.h"
@@ -35,18 +36,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Runs the event loop until done() holds or ms milliseconds pass.
-template <typename Done>
-bool WaitFor(Done done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return done();
-}
 
 // Keeps profile strings and the locations the browser was asked to open.
 class TreeHost : public IBrowserHost {
@@ -263,7 +252,8 @@ TEST_F(ShellTree, AnUnmountedCardIsNoticedByTheTimerAndNothingStaysSelected) {
 
     // The card goes; its mount point folder stays behind, as it often does.
     mounts.clear();
-    EXPECT_TRUE(WaitFor([&] { return tree.currentItem() == nullptr; }, 2 * CShellTree::kCheckIntervalMs));
+    EXPECT_TRUE(TestSupport::WaitForEvents([&] { return tree.currentItem() == nullptr; },
+                                           2 * CShellTree::kCheckIntervalMs));
     EXPECT_FALSE(ChildTexts(tree.Root()).contains("CARD"));
 }
 
@@ -275,11 +265,11 @@ TEST_F(ShellTree, ACardMountedOrUnmountedAppearsOrLeavesWithinTwoChecks) {
     tree.FillRoot();
     EXPECT_FALSE(ChildTexts(tree.Root()).contains("CARD"));
     mounts = {card};
-    EXPECT_TRUE(
-        WaitFor([&] { return ChildTexts(tree.Root()).contains("CARD"); }, 2 * CShellTree::kCheckIntervalMs));
+    EXPECT_TRUE(TestSupport::WaitForEvents([&] { return ChildTexts(tree.Root()).contains("CARD"); },
+                                           2 * CShellTree::kCheckIntervalMs));
     mounts.clear();
-    EXPECT_TRUE(
-        WaitFor([&] { return !ChildTexts(tree.Root()).contains("CARD"); }, 2 * CShellTree::kCheckIntervalMs));
+    EXPECT_TRUE(TestSupport::WaitForEvents([&] { return !ChildTexts(tree.Root()).contains("CARD"); },
+                                           2 * CShellTree::kCheckIntervalMs));
 }
 
 TEST_F(ShellTree, ADeviceNoticeOrAListenerRefreshShowsNewMediaAtOnce) {
@@ -374,8 +364,8 @@ TEST_F(ShellTree, EscapeWhileRenamingCancelsAndAReturnCommits) {
         editor->setText(text);
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
         QCoreApplication::sendEvent(editor, &press);
-        WaitFor([] { return !CShellTree::IsLabelEditing(); }, 500);
-        WaitFor([] { return false; }, 20);
+        TestSupport::WaitForEvents([] { return !CShellTree::IsLabelEditing(); }, 500);
+        TestSupport::WaitForEvents([] { return false; }, 20);
     };
     edit("cancelled", Qt::Key_Escape);
     EXPECT_FALSE(CShellTree::IsLabelEditing());

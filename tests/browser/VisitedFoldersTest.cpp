@@ -16,22 +16,11 @@
 #include "CThumbsView.h"
 #include "CThumbsWnd.h"
 #include "CVisitedFolders.h"
+#include "EventLoopWait.h"
 #include "Screenshot.h"
 #include "TestData.h"
 
 namespace {
-
-// Runs the event loop until done() holds or ms milliseconds pass.
-template <typename Done>
-bool WaitFor(Done done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return done();
-}
 
 struct RecentGuard {
     RecentGuard() { ClearRecentLocations(); }
@@ -80,7 +69,7 @@ TEST(VisitedFolders, ResizingKeepsTheComboAndButtonAtTheRightEdge) {
     strip.resize(600, strip.sizeHint().height());
     strip.Fill("0," + dir.path().string());
     strip.show();
-    WaitFor([] { return false; }, 10);
+    TestSupport::WaitForEvents([] { return false; }, 10);
     EXPECT_EQ(strip.Combo()->geometry().right() + 1, 600 - 50);
     EXPECT_EQ(strip.ParentButton()->x(), 600 - 40);
     EXPECT_FALSE(strip.Combo()->itemIcon(0).isNull()) << "a folder shows its icon";
@@ -108,7 +97,7 @@ TEST(ThumbsWnd, StripsOnTopTheViewBelowAndNoRepaintForNegativeItems) {
     CThumbsWnd frame;
     frame.resize(800, 500);
     frame.show();
-    WaitFor([] { return false; }, 10);
+    TestSupport::WaitForEvents([] { return false; }, 10);
     const int strips = frame.Strip()->height() + frame.Visited()->height();
     EXPECT_EQ(frame.Strip()->y(), 0);
     EXPECT_EQ(frame.Visited()->y(), frame.Strip()->height());
@@ -125,12 +114,12 @@ TEST(ThumbsWnd, DestroyingIsRefusedWhileTheViewHoldsTheMouse) {
     auto* frame = new CThumbsWnd;
     frame->resize(400, 300);
     frame->show();
-    WaitFor([] { return false; }, 10);
+    TestSupport::WaitForEvents([] { return false; }, 10);
     frame->View()->viewport()->grabMouse();
     EXPECT_FALSE(frame->DestroyWindow());
     EXPECT_NE(frame->View(), nullptr);
     frame->View()->viewport()->releaseMouse();
     EXPECT_TRUE(frame->DestroyWindow());
     EXPECT_EQ(frame->View(), nullptr);
-    WaitFor([] { return false; }, 10);
+    TestSupport::WaitForEvents([] { return false; }, 10);
 }
