@@ -175,4 +175,28 @@ inline TiledImagePose Pose(double focal, double pitch, double yaw, double roll) 
     return pose;
 }
 
+// The angle (degrees) between photo i's rotation relative to photo 0 in two
+// pose lists. Every pose's angles are fit parameters, the reference's too, so
+// a fit is fixed only up to one common rotation: this is what the surfaces
+// render.
+inline double RelativeTurnError(const std::vector<TiledImagePose>& got,
+                                const std::vector<TiledImagePose>& want, int i) {
+    auto relative = [](const std::vector<TiledImagePose>& poses, int k, double out[9]) {
+        double R0[9], Rk[9];
+        RotationFromAngles(R0, poses[0].pitch, poses[0].yaw, poses[0].roll);
+        RotationFromAngles(Rk, poses[k].pitch, poses[k].yaw, poses[k].roll);
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                out[3 * r + c] =
+                    Rk[3 * r] * R0[3 * c] + Rk[3 * r + 1] * R0[3 * c + 1] + Rk[3 * r + 2] * R0[3 * c + 2];
+    };
+    double A[9], B[9];
+    relative(got, i, A);
+    relative(want, i, B);
+    double trace = 0;  // of A B^T
+    for (int k = 0; k < 9; ++k)
+        trace += A[k] * B[k];
+    return std::acos(std::clamp((trace - 1) / 2, -1.0, 1.0)) * 180 / 3.141592653589793;
+}
+
 }  // namespace Synthetic

@@ -214,23 +214,7 @@ RingScene MakeScene(double noise) {
 // focal lengths within 1%.
 void ExpectRelativePose(const std::vector<TiledImagePose>& got, const std::vector<TiledImagePose>& want,
                         int i) {
-    auto relative = [](const std::vector<TiledImagePose>& poses, int k, double out[9]) {
-        double R0[9], Rk[9];
-        RotationFromAngles(R0, poses[0].pitch, poses[0].yaw, poses[0].roll);
-        RotationFromAngles(Rk, poses[k].pitch, poses[k].yaw, poses[k].roll);
-        for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 3; ++c)
-                out[3 * r + c] =
-                    Rk[3 * r] * R0[3 * c] + Rk[3 * r + 1] * R0[3 * c + 1] + Rk[3 * r + 2] * R0[3 * c + 2];
-    };
-    double A[9], B[9];
-    relative(got, i, A);
-    relative(want, i, B);
-    double trace = 0;  // of A B^T
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c)
-            trace += A[3 * r + c] * B[3 * r + c];
-    const double angle = std::acos(std::clamp((trace - 1) / 2, -1.0, 1.0)) * 180 / kPi;
+    const double angle = Synthetic::RelativeTurnError(got, want, i);
     EXPECT_LT(angle, 0.1);
     EXPECT_NEAR(got[i].focal, want[i].focal, want[i].focal * 0.01);
 }
