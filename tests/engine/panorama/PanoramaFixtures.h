@@ -74,9 +74,24 @@ inline std::vector<std::uint8_t> Snapshot(CPanoElement* e) {
     return out;
 }
 
-// A grey copy of a photo, box-filtered down to `width` columns: the small,
-// low-contrast kind of photo on which chance agreements and seams show most.
-inline RefPtr<CPanoElement> GreyCopy(CPanoElement* photo, int width) {
+// A copy of a photo box-filtered down to `width` columns: write(q, box)
+// sets the output pixel q from the photo's pixels in box.
+struct SourceBox {
+    const CPanoElement* photo;
+    int x0, x1, y0, y1;
+    // Calls f(pixel) for each source pixel of the box, and returns their count.
+    template <class F>
+    long ForEach(F f) const {
+        long count = 0;
+        for (int sy = y0; sy < y1; ++sy)
+            for (int sx = x0; sx < x1; ++sx, ++count)
+                f(photo->GetBits() + sy * photo->GetStride() + 3 * sx);
+        return count;
+    }
+};
+
+template <class Write>
+RefPtr<CPanoElement> BoxFilteredCopy(CPanoElement* photo, int width, Write write) {
     const int w = photo->GetWidth(), h = photo->GetHeight();
     const int height = std::max(1, h * width / w);
     RefPtr<CPanoElement> out(new CPanoElement(0));
@@ -85,18 +100,33 @@ inline RefPtr<CPanoElement> GreyCopy(CPanoElement* photo, int width) {
         for (int x = 0; x < width; ++x) {
             const int x0 = x * w / width, x1 = std::max(x0 + 1, (x + 1) * w / width);
             const int y0 = y * h / height, y1 = std::max(y0 + 1, (y + 1) * h / height);
-            long sum = 0, count = 0;
-            for (int sy = y0; sy < y1; ++sy)
-                for (int sx = x0; sx < x1; ++sx) {
-                    const std::uint8_t* p = photo->GetBits() + sy * photo->GetStride() + 3 * sx;
-                    sum += 11 * p[0] + 59 * p[1] + 30 * p[2];
-                    ++count;
-                }
-            const auto grey = static_cast<std::uint8_t>((sum + 50 * count) / (100 * count));
-            std::uint8_t* q = out->GetBits() + y * out->GetStride() + 3 * x;
-            q[0] = q[1] = q[2] = grey;
+            write(out->GetBits() + y * out->GetStride() + 3 * x, SourceBox{photo, x0, x1, y0, y1});
         }
     return out;
+}
+
+// A grey copy of a photo, box-filtered down to `width` columns: the small,
+// low-contrast kind of photo on which chance agreements and seams show most.
+inline RefPtr<CPanoElement> GreyCopy(CPanoElement* photo, int width) {
+    return BoxFilteredCopy(photo, width, [](std::uint8_t* q, const SourceBox& box) {
+        long sum = 0;
+        const long count =
+            box.ForEach([&](const std::uint8_t* p) { sum += 11 * p[0] + 59 * p[1] + 30 * p[2]; });
+        q[0] = q[1] = q[2] = static_cast<std::uint8_t>((sum + 50 * count) / (100 * count));
+    });
+}
+
+// A colour copy of a photo, box-filtered down to `width` columns.
+inline RefPtr<CPanoElement> ColourCopy(CPanoElement* photo, int width) {
+    return BoxFilteredCopy(photo, width, [](std::uint8_t* q, const SourceBox& box) {
+        long sum[3] = {0, 0, 0};
+        const long count = box.ForEach([&](const std::uint8_t* p) {
+            for (int c = 0; c < 3; ++c)
+                sum[c] += p[c];
+        });
+        for (int c = 0; c < 3; ++c)
+            q[c] = static_cast<std::uint8_t>((sum[c] + count / 2) / count);
+    });
 }
 
 }  // namespace PanoramaFixtures

@@ -29,34 +29,13 @@
 #include "TiledPanorama.h"
 
 using OrvexBase::RefPtr;
+using PanoramaFixtures::ColourCopy;
 using PanoramaFixtures::GreyCopy;
 
 namespace {
 
 std::wstring W(const std::string& s) {
     return std::wstring(s.begin(), s.end());
-}
-
-// A colour copy of a photo, box-filtered down to `width` columns.
-RefPtr<CPanoElement> ColourCopy(CPanoElement* photo, int width) {
-    const int w = photo->GetWidth(), h = photo->GetHeight();
-    const int height = std::max(1, h * width / w);
-    RefPtr<CPanoElement> out(new CPanoElement(0));
-    EXPECT_TRUE(out->Create(24, width, height));
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const int x0 = x * w / width, x1 = std::max(x0 + 1, (x + 1) * w / width);
-            const int y0 = y * h / height, y1 = std::max(y0 + 1, (y + 1) * h / height);
-            for (int c = 0; c < 3; ++c) {
-                long sum = 0, count = 0;
-                for (int sy = y0; sy < y1; ++sy)
-                    for (int sx = x0; sx < x1; ++sx, ++count)
-                        sum += photo->GetBits()[sy * photo->GetStride() + 3 * sx + c];
-                out->GetBits()[y * out->GetStride() + 3 * x + c] =
-                    static_cast<std::uint8_t>((sum + count / 2) / count);
-            }
-        }
-    return out;
 }
 
 class SeamPanorama : public CPanorama {
