@@ -107,7 +107,13 @@ bool CMainFrame::WinHelp(unsigned data, int command) {
             QUrl url = QUrl::fromLocalFile(page);
             if (command == HELP_CONTEXT)
                 url.setFragment(QStringLiteral("topic%1").arg(data));
-            return openHelp ? openHelp(url) : QDesktopServices::openUrl(url);
+            if (openHelp ? openHelp(url) : QDesktopServices::openUrl(url))
+                return true;
+            // Without a web browser for local pages nothing would appear at all.
+            UiServices::ShowMessage(
+                this,
+                QStringLiteral("No program could show the help page. Open %1 in a web browser.").arg(page));
+            return false;
         }
         case HELP_CONTEXTPOPUP:
             QWhatsThis::showText(QCursor::pos(), DialogText::Str(data), this);

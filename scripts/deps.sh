@@ -15,6 +15,8 @@ packages=(
   clang libclang-rt-14-dev
   # to run the program by hand without a display and grab its window
   xvfb x11-apps
+  # a window manager and synthetic input to walk the program by hand under Xvfb
+  openbox xdotool
   desktop-file-utils
 )
 

@@ -291,6 +291,16 @@ TEST(AppCommands, HelpOpensTheInstalledPageOrSaysItIsMissing) {
     page.show();
     SaveScreenshot(&page, "help_page");
 
+    // Without a program to show it the user is told where the page is.
+    s.frame().openHelp = [&](const QUrl& url) {
+        opened = url;
+        return false;
+    };
+    s.messages.clear();
+    EXPECT_FALSE(s.frame().WinHelp(0, CMainFrame::HELP_FINDER));
+    ASSERT_EQ(s.messages.size(), 1);
+    EXPECT_TRUE(s.messages.back().contains(CMainFrame::HelpPagePath())) << s.messages.back().toStdString();
+
     // Without the page the user is told so.
     const std::string res = s.app.m_strResFolder;
     s.app.m_strResFolder = s.dir.path().toStdString() + "/";
