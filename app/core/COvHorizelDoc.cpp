@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <exception>
+#include <filesystem>
 #include <list>
 #include <utility>
 
@@ -399,6 +400,14 @@ PanoramaLib::IPanoElement* COvHorizelDoc::LoadPhotoElement(const std::string& pa
     for (PanoramaLib::IPanoElement* element : m_photoElements)
         if (element && SameTextNoCase(ElementPath(element), path))
             return nullptr;
+    // The loader calls every unreadable file an unsupported format; a photo
+    // deleted or moved since it was added is named as missing instead.
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::path(path), error) && !error) {
+        if (reportErrors)
+            ShowFileError(path, "File not found");
+        return nullptr;
+    }
     PanoramaLib::IPanoElement* element = CreatePanoElement(0);
     if (!element)
         return nullptr;

@@ -100,6 +100,23 @@ TEST(Document, AddFilesTakesReadableNewPathsOnce) {
     EXPECT_TRUE(ProjectFiles::IsReadableImageFile("/x/a.TIF"));
 }
 
+// A photo whose file went away after it was added (deleted from the browser,
+// say) is named as missing, not as a file of an unsupported format.
+TEST(Document, APhotoDeletedAfterAddingIsReportedAsNotFound) {
+    DocEnvironment env;
+    DocRig rig;
+    const std::string kept = env.Photo("a.jpg");
+    const std::string gone = env.Photo("b.jpg");
+    rig.doc->AddFiles({kept, gone});
+    std::filesystem::remove(gone);
+
+    rig.doc->SetCurrentTask(2);
+
+    ASSERT_EQ(rig.host.messages.size(), 1u);
+    EXPECT_EQ(rig.host.messages[0], "b.jpg\nFile not found");
+    EXPECT_EQ(ProjectPaths(*rig.doc), (std::vector<std::string>{kept}));
+}
+
 TEST(Document, EnteringStitchLoadsElementsAndDropsUnreadablePhotos) {
     DocEnvironment env;
     ProjectFiles::SetReadableExtensions(".bmp;.jpg;.png;.gif;");
