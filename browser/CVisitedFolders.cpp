@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QStyle>
 
+#include <filesystem>
+
 #include "BrowserLocations.h"
 #include "CIconExtractor.h"
 #include "CImgThumbsBrowser.h"
@@ -130,6 +132,7 @@ QSize CVisitedFolders::sizeHint() const {
 void CVisitedFolders::Fill(const std::string& current) {
     if (!m_bReady)
         return;
+    m_shown = current;
     const QSignalBlocker block(m_combo);
     m_combo->clear();
     int selected = -1;
@@ -147,6 +150,15 @@ void CVisitedFolders::OnSelChange(int index) {
     const std::string location = m_combo->LocationAt(index);
     if (location.empty())
         return;
+    std::error_code error;
+    if (BrowserLocation::Kind(location) == BrowserLocation::kFolder &&
+        !std::filesystem::is_directory(BrowserLocation::Text(location), error)) {
+        // Renamed or deleted since it was visited: opening it would empty the
+        // pane while the tree and the status bar still show the folder before.
+        QApplication::beep();
+        Fill(m_shown);
+        return;
+    }
     m_bReady = false;
     OpenBrowserFolder(location, this);
     m_bReady = true;

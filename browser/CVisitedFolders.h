@@ -68,4 +68,5 @@ private:
     CVisitedFoldersCmb* m_combo;
     CParentFolderButton* m_button;
     bool m_bReady = false;
+    std::string m_shown;  // the location last given to Fill
 };

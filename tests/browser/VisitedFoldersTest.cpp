@@ -61,6 +61,28 @@ TEST(VisitedFolders, FillSelectsTheCurrentLocationIgnoringCase) {
     EXPECT_EQ(strip.ParentButton()->toolTip(), "Parent folder");
 }
 
+TEST(VisitedFolders, PickingAFolderThatIsGoneKeepsTheShownOne) {
+    RecentGuard guard;
+    TestData::ScratchDir dir;
+    const std::string gone = "0," + (dir / "renamed-away");
+    const std::string shown = "0," + dir.path().string();
+    AddRecentLocation(gone);
+    AddRecentLocation(shown);
+    CVisitedFolders strip;
+    strip.resize(500, strip.sizeHint().height());
+    strip.Fill(shown);
+    ASSERT_EQ(strip.Combo()->count(), 2);
+    ASSERT_EQ(strip.Combo()->LocationAt(1), gone);
+
+    strip.Combo()->setCurrentIndex(1);
+    emit strip.Combo()->activated(1);
+
+    EXPECT_EQ(strip.Combo()->currentIndex(), 0);
+    EXPECT_EQ(strip.Combo()->currentText(), QString::fromStdString(dir.path().string()));
+    EXPECT_EQ(RecentLocations().front(), shown) << "the missing folder was not opened";
+    EXPECT_TRUE(strip.IsReady());
+}
+
 TEST(VisitedFolders, ResizingKeepsTheComboAndButtonAtTheRightEdge) {
     RecentGuard guard;
     TestData::ScratchDir dir;
