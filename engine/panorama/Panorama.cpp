@@ -119,7 +119,20 @@ bool CPanorama::CropResult(const Rect* r) {
 }
 
 void CPanorama::OnBuildFailed() {
-    ListUnmatchedPhotos(report_.unmatched);
+    MakeArrangement().ListUnmatched(pass_->group, report_.unmatched);
+}
+
+CArrangement CPanorama::MakeArrangement() const {
+    return CArrangement(static_cast<int>(photos_.size()), transformsMode_ ? 0 : -1,
+                        {ringDuplicate_, ringFarEnd_}, is360_ != 0);
+}
+
+Rect CPanorama::ArrangePass(RenderPass& pass) {
+    CArrangement arrangement = MakeArrangement();
+    const Rect bounds = arrangement.ComputeBounds(pass);
+    if (is360_)
+        ringNotCut_ = arrangement.RingNotCut();
+    return bounds;
 }
 
 CMatchGraphBuilder CPanorama::MakeMatchGraphBuilder() const {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "AnalysisStage.h"
+#include "Arrangement.h"
 #include "KeypointSet.h"
 #include "MatchGraph.h"
 #include "PanoElement.h"
@@ -46,16 +47,7 @@ public:
     // Asks the indicator for the cancel answer and keeps it; false without one.
     bool ReportProgress(int total, int position) { return AskProgress(total, position); }
 
-    // Arrangement of the matched photos around a reference photo.
     using Matrix = std::array<double, 9>;
-    // The pair transforms of the match graph, or of the given graph, from
-    // analysis to full-size pixels.
-    bool RescalePairTransforms();
-    bool RescalePairTransforms(match_graph::CGraph& graph) const;
-    int FindReferenceElement(const match_graph::CGraph& graph) const;
-    bool BuildStarGraph(match_graph::CGraph& group, const match_graph::CGraph& matches, int reference);
-    OrvexBase::Rect ComputeBounds(const match_graph::CGraph& group);
-    int ListUnmatchedPhotos(std::vector<std::int32_t>& out) const;
 
     // 360-degree rings: the far-end photo is repeated before the start of
     // the strip, matched to it, and the strip levelled and cut to one turn.
@@ -178,9 +170,13 @@ protected:
                          PreparedAnalysis& out);
     // The photos the pass being composited places: the analysis copies, or
     // the working photos at full size.
-    const std::vector<CPanoElement*>& CurrentElements() const;
+    const std::vector<CPanoElement*>& CurrentElements() const { return *pass_->photos; }
     std::vector<Matrix>& CurrentTransforms() { return pass_->transforms; }
-    void ClipBoundsToRing(OrvexBase::Rect& bounds);
+    // The arrangement stage with this build's photos, reference rule and ring.
+    CArrangement MakeArrangement() const;
+    // The pass's bounds and photo transforms (CArrangement::ComputeBounds);
+    // a ring build keeps whether its bounds could be cut to one turn.
+    OrvexBase::Rect ArrangePass(RenderPass& pass);
     // Centres of the two ring photos in panorama coordinates; false unless
     // both have one group edge and an element.
     bool RingCentres(int duplicate, int farEnd, double& dupX, double& dupY, double& endX, double& endY) const;

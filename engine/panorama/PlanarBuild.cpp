@@ -250,7 +250,7 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
             throw panorama_error();
 
         report_.status = 1;
-        ListUnmatchedPhotos(report_.unmatched);
+        MakeArrangement().ListUnmatched(pass_->group, report_.unmatched);
         if (is360_ && !manual) {
             const match_graph::CNode* dup =
                 ringDuplicate_ >= 0 ? matchGraph_.FindNode(ringDuplicate_) : nullptr;
@@ -288,9 +288,9 @@ bool CPanorama::MatchAndStitch(bool automatic) {
     if (ReportProgress(total_, ++position_))
         return false;
 
-    if (!BuildStarGraph(pass_->group, matchGraph_, -1))
+    if (!MakeArrangement().BuildStar(pass_->group, matchGraph_, -1))
         return false;
-    Rect bounds = ComputeBounds(pass_->group);
+    Rect bounds = ArrangePass(*pass_);
     if (bounds.IsEmpty())
         throw panorama_cannot_build();
 
@@ -298,12 +298,12 @@ bool CPanorama::MatchAndStitch(bool automatic) {
         return false;
 
     reference_ = FindCentralElement(bounds);
-    if (reference_ >= 0 && reference_ != FindReferenceElement(matchGraph_)) {
-        if (!BuildStarGraph(pass_->group, matchGraph_, reference_))
+    if (reference_ >= 0 && reference_ != MakeArrangement().FindReference(matchGraph_)) {
+        if (!MakeArrangement().BuildStar(pass_->group, matchGraph_, reference_))
             return false;
         if (is360_)
             EqualizeRingScale();
-        bounds = ComputeBounds(pass_->group);
+        bounds = ArrangePass(*pass_);
         if (bounds.IsEmpty())
             throw panorama_cannot_build();
     }
@@ -311,7 +311,7 @@ bool CPanorama::MatchAndStitch(bool automatic) {
         Matrix rotation;
         if (ComputeRingRotation(ringDuplicate_, ringFarEnd_, rotation))
             ApplyRingRotation(rotation);
-        bounds = ComputeBounds(pass_->group);
+        bounds = ArrangePass(*pass_);
         if (bounds.IsEmpty())
             throw panorama_cannot_build();
     }
@@ -389,9 +389,9 @@ bool CPanorama::Render() {
             match_graph::CGraph fullMatches;
             if (!fullMatches.Assign(matchGraph_))
                 throw panorama_error();
-            RescalePairTransforms(fullMatches);
+            CArrangement::RescalePairTransforms(fullMatches, scales_);
             full_.ringTransform = preview_.ringTransform;
-            if (!BuildStarGraph(full_.group, fullMatches, reference_))
+            if (!MakeArrangement().BuildStar(full_.group, fullMatches, reference_))
                 throw panorama_error();
             if (is360_) {
                 EqualizeRingScale();
@@ -402,7 +402,7 @@ bool CPanorama::Render() {
             if (ReportProgress(total_, ++position_))
                 throw panorama_abort();
 
-            const Rect bounds = ComputeBounds(pass_->group);
+            const Rect bounds = ArrangePass(*pass_);
             if (bounds.IsEmpty())
                 throw panorama_error();
             CarryUserCropToFullSize();

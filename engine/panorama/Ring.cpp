@@ -228,10 +228,10 @@ bool CPanorama::CloseRing(Rect& bounds) {
     if (!AddToMatchGraph(&matchGraph_, start, duplicate))
         return false;
     pass_->group.Clear();
-    if (!BuildStarGraph(pass_->group, matchGraph_, -1))
+    if (!MakeArrangement().BuildStar(pass_->group, matchGraph_, -1))
         return false;
     EqualizeRingScale();
-    bounds = ComputeBounds(pass_->group);
+    bounds = ArrangePass(*pass_);
     if (bounds.IsEmpty())
         throw panorama_cannot_build();
     return true;

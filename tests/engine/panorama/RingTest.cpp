@@ -15,6 +15,7 @@ namespace {
 
 class RingPanorama : public CPanorama {
 public:
+    using CPanorama::ArrangePass;
     using CPanorama::bounds_;
     using CPanorama::copies_;
     using CPanorama::is360_;
@@ -122,7 +123,7 @@ TEST_F(RingTest, ForwardRingIsLevelledAndCutToOneTurn) {
     ASSERT_TRUE(engine.RingCentres(4, 3, dupX, dupY, endX, endY));
     EXPECT_NEAR(dupY, endY, 1e-9);  // level
     EXPECT_NEAR(endX - dupX, std::hypot(400.0, 8.0), 1e-9);
-    const Rect bounds = engine.ComputeBounds(engine.preview_.group);
+    const Rect bounds = engine.ArrangePass(engine.preview_);
     EXPECT_FALSE(engine.ringNotCut_);
     EXPECT_EQ(bounds.left, static_cast<int>(std::floor(dupX)));
     EXPECT_EQ(bounds.right, static_cast<int>(std::ceil(endX)));
@@ -136,7 +137,7 @@ TEST_F(RingTest, DuplicateBeyondTheEndIsNotCut) {
     CPanorama::Matrix rotation;
     ASSERT_TRUE(engine.ComputeRingRotation(4, 3, rotation));
     EXPECT_EQ(rotation, (CPanorama::Matrix{1, 0, 0, 0, 1, 0, 0, 0, 1}));
-    const Rect bounds = engine.ComputeBounds(engine.preview_.group);
+    const Rect bounds = engine.ArrangePass(engine.preview_);
     EXPECT_TRUE(engine.ringNotCut_);
     EXPECT_EQ(bounds, Rect(-80, 0, 350, 80));
 }
@@ -178,7 +179,7 @@ TEST_F(RingTest, AFarEndAtPhotoOneIsClosedToo) {
     engine.preview_.group.Clear();
     engine.Place(1, 170, 0);
     engine.Place(2, -80, 0);
-    Rect bounds = engine.ComputeBounds(engine.preview_.group);
+    Rect bounds = engine.ArrangePass(engine.preview_);
     engine.CloseRing(bounds);  // the synthetic photos have nothing to match
     EXPECT_EQ(engine.ringFarEnd_, 1);
     EXPECT_EQ(engine.ringDuplicate_, 4);
