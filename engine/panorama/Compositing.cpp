@@ -168,7 +168,7 @@ int CPanorama::FindCentralElement(const Rect& area) {
     double bestDistance = std::numeric_limits<double>::max();
     for (std::size_t k = 0; k < pass_->group.Nodes().size(); ++k) {
         const int i = PlacementPhoto(pass_->group, k);
-        if (is360_ && (i == ringDuplicate_ || i == ringFarEnd_))
+        if (is360_ && (i == ring_.duplicate || i == ring_.farEnd))
             continue;
         CPanoElement* photo = ModePhoto(i);
         if (!photo || i >= static_cast<int>(transforms.size()))

@@ -124,14 +124,14 @@ void CPanorama::OnBuildFailed() {
 
 CArrangement CPanorama::MakeArrangement() const {
     return CArrangement(static_cast<int>(photos_.size()), transformsMode_ ? 0 : -1,
-                        {ringDuplicate_, ringFarEnd_}, is360_ != 0);
+                        {ring_.duplicate, ring_.farEnd}, is360_ != 0);
 }
 
 Rect CPanorama::ArrangePass(RenderPass& pass) {
     CArrangement arrangement = MakeArrangement();
     const Rect bounds = arrangement.ComputeBounds(pass);
     if (is360_)
-        ringNotCut_ = arrangement.RingNotCut();
+        ring_.notCut = arrangement.RingNotCut();
     return bounds;
 }
 

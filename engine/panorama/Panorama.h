@@ -18,6 +18,7 @@
 #include "PanoramaLib.h"
 #include "PanoramaModel.h"
 #include "RenderPass.h"
+#include "Ring.h"
 #include "Seams.h"
 #include "StageContext.h"
 
@@ -49,26 +50,12 @@ public:
 
     using Matrix = std::array<double, 9>;
 
-    // 360-degree rings: the far-end photo is repeated before the start of
-    // the strip, matched to it, and the strip levelled and cut to one turn.
-    // The photos furthest out along x (wide) or y, reference by default.
-    void FindRingEnds(const match_graph::CGraph& group, int& start, int& end, bool wide) const;
+    // The closure step of a 360 build: the strip's far end repeated before
+    // its start and matched to it. False when the closing match failed.
+    bool CloseRing(OrvexBase::Rect& bounds);
     // Appends a further photo sharing everything with photo index; its index,
     // or -1 when it cannot be made.
     int DuplicateRingElement(int index);
-    // The end photo's copy lies after the duplicate along the strip.
-    bool IsRingForward() const;
-    // Both copies of the repeated photo at their mean scale, each centred
-    // where it was.
-    void EqualizeRingScale();
-    // The turn that brings both copies level; identity when there is none.
-    bool ComputeRingRotation(int duplicate, int farEnd, Matrix& rotation) const;
-    void ApplyRingRotation(const Matrix& rotation);
-    // Bounds of a photo of this size mapped through the inverse of m.
-    static void MapRectBounds(const Matrix& m, const OrvexBase::Size& size, double& minX, double& maxX,
-                              double& minY, double& maxY);
-    // The closure step of a build: false when the closing match failed.
-    bool CloseRing(OrvexBase::Rect& bounds);
 
     // Matches every pair of analysed photos and adds the accepted pairs to
     // graph; false when cancelled or the matcher failed.
@@ -177,9 +164,6 @@ protected:
     // The pass's bounds and photo transforms (CArrangement::ComputeBounds);
     // a ring build keeps whether its bounds could be cut to one turn.
     OrvexBase::Rect ArrangePass(RenderPass& pass);
-    // Centres of the two ring photos in panorama coordinates; false unless
-    // both have one group edge and an element.
-    bool RingCentres(int duplicate, int farEnd, double& dupX, double& dupY, double& endX, double& endY) const;
     // Matches first against second and adds the accepted edges; *accepted is
     // the first of them. matcherOk false: the matcher failed. False only
     // when memory ran out.
@@ -202,9 +186,7 @@ protected:
 
     match_graph::CGraph matchGraph_;
 
-    int ringDuplicate_ = -1;
-    int ringFarEnd_ = -1;
-    bool ringNotCut_ = false;
+    CRingClosure ring_;
 
     // The preview's pass and the full-size render's, and the one the
     // compositing works on now.

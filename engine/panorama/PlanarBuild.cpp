@@ -253,10 +253,10 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
         MakeArrangement().ListUnmatched(pass_->group, report_.unmatched);
         if (is360_ && !manual) {
             const match_graph::CNode* dup =
-                ringDuplicate_ >= 0 ? matchGraph_.FindNode(ringDuplicate_) : nullptr;
+                ring_.duplicate >= 0 ? matchGraph_.FindNode(ring_.duplicate) : nullptr;
             if (!dup || dup->edges.empty())
                 report_.status = 4;
-            else if (ringNotCut_)
+            else if (ring_.notCut)
                 report_.status = 5;
         }
     });
@@ -264,7 +264,7 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
 
 bool CPanorama::MatchAndStitch(bool automatic) {
     pass_->ringTransform = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    ringDuplicate_ = ringFarEnd_ = -1;
+    ring_.ClearEnds();
     reference_ = -1;
     DestroyResults();
     preview_.ReleaseWarped();
@@ -302,15 +302,15 @@ bool CPanorama::MatchAndStitch(bool automatic) {
         if (!MakeArrangement().BuildStar(pass_->group, matchGraph_, reference_))
             return false;
         if (is360_)
-            EqualizeRingScale();
+            ring_.EqualizeScale(*pass_);
         bounds = ArrangePass(*pass_);
         if (bounds.IsEmpty())
             throw panorama_cannot_build();
     }
-    if (is360_ && ringDuplicate_ >= 0 && ringFarEnd_ >= 0) {
+    if (is360_ && ring_.HasEnds()) {
         Matrix rotation;
-        if (ComputeRingRotation(ringDuplicate_, ringFarEnd_, rotation))
-            ApplyRingRotation(rotation);
+        if (ring_.ComputeRotation(*pass_, rotation))
+            CRingClosure::ApplyRotation(*pass_, rotation);
         bounds = ArrangePass(*pass_);
         if (bounds.IsEmpty())
             throw panorama_cannot_build();
@@ -394,10 +394,10 @@ bool CPanorama::Render() {
             if (!MakeArrangement().BuildStar(full_.group, fullMatches, reference_))
                 throw panorama_error();
             if (is360_) {
-                EqualizeRingScale();
+                ring_.EqualizeScale(full_);
                 Matrix rotation;
-                if (ComputeRingRotation(ringDuplicate_, ringFarEnd_, rotation))
-                    ApplyRingRotation(rotation);
+                if (ring_.ComputeRotation(full_, rotation))
+                    CRingClosure::ApplyRotation(full_, rotation);
             }
             if (ReportProgress(total_, ++position_))
                 throw panorama_abort();
@@ -444,4 +444,51 @@ bool CPanorama::Render() {
     if (progress_)
         progress_->End();
     return result;
+}
+
+int CPanorama::DuplicateRingElement(int index) {
+    const int n = static_cast<int>(copies_.size());
+    if (index < 0 || index >= n || photos_.size() != copies_.size() || workPhotos_.size() != copies_.size() ||
+        keypointSets_.size() != copies_.size() || scales_.size() != copies_.size())
+        return -1;
+    // The repeated photo shares everything; its keypoints are a view.
+    auto* view = new (std::nothrow) CKeypointSet(keypointSets_[index]);
+    if (!view)
+        return -1;
+    keypointSets_.push_back(view);
+    scales_.push_back(scales_[index]);
+    for (auto* list : {&photos_, &workPhotos_, &copies_}) {
+        CPanoElement* e = (*list)[index];
+        if (e)
+            e->AddRef();
+        list->push_back(e);
+    }
+    return n;
+}
+
+bool CPanorama::CloseRing(Rect& bounds) {
+    int start = -1, end = -1;
+    CRingClosure::FindEnds(*pass_, bounds.Width() > bounds.Height(), start, end);
+    // A far end that happens to be photo 1 (a ring shot panning the other way
+    // ends there) is closed like any other. Two photos make no ring: the far
+    // end would be matched again with the start, its only neighbour.
+    if (start == -1 || end == -1 || start == end || pass_->group.Nodes().size() < 3) {
+        ring_.ClearEnds();
+        return true;
+    }
+    const int duplicate = DuplicateRingElement(end);
+    if (duplicate < 0)
+        return false;
+    ring_.duplicate = duplicate;
+    ring_.farEnd = end;
+    if (!AddToMatchGraph(&matchGraph_, start, duplicate))
+        return false;
+    pass_->group.Clear();
+    if (!MakeArrangement().BuildStar(pass_->group, matchGraph_, -1))
+        return false;
+    ring_.EqualizeScale(*pass_);
+    bounds = ArrangePass(*pass_);
+    if (bounds.IsEmpty())
+        throw panorama_cannot_build();
+    return true;
 }
