@@ -61,6 +61,11 @@ const CEdge* StarEdgeOf(const CNode* node) {
     return nullptr;
 }
 
+CPanoElement* PhotoOf(const RenderPass& pass, int i) {
+    const auto& photos = *pass.photos;
+    return i >= 0 && i < static_cast<int>(photos.size()) ? photos[i] : nullptr;
+}
+
 // Work copy of one match-graph edge for the star building.
 struct WorkEdge {
     CEdge data;
@@ -316,4 +321,34 @@ void CArrangement::ClipBoundsToRing(const RenderPass& pass, Rect& bounds) {
         bounds.top = static_cast<std::int32_t>(std::floor(dupY));
         bounds.bottom = static_cast<std::int32_t>(std::ceil(endY));
     }
+}
+
+int CArrangement::FindCentralPhoto(const RenderPass& pass, const Rect& area) const {
+    if (area.IsEmpty() || pass.group.Nodes().empty())
+        return -1;
+    // The photo whose placed centre is nearest the centre of the bounds.
+    const double cx = (area.left + area.right) / 2.0, cy = (area.top + area.bottom) / 2.0;
+    const auto& transforms = pass.transforms;
+    int best = -1;
+    double bestDistance = std::numeric_limits<double>::max();
+    for (std::size_t k = 0; k < pass.group.Nodes().size(); ++k) {
+        const int i = pass.PlacedPhoto(k);
+        if (cutRing_ && (i == ring_.duplicate || i == ring_.farEnd))
+            continue;
+        CPanoElement* photo = PhotoOf(pass, i);
+        if (!photo || i >= static_cast<int>(transforms.size()))
+            continue;
+        Matrix inv;
+        InvertMatrix3x3(inv.data(), transforms[i].data());
+        const double px = photo->GetWidth() / 2.0, py = photo->GetHeight() / 2.0;
+        // Photo transforms count panorama pixels from the bounds' corner.
+        const double x = inv[0] * px + inv[1] * py + inv[2] + area.left;
+        const double y = inv[3] * px + inv[4] * py + inv[5] + area.top;
+        const double d = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+        if (std::isfinite(d) && d < bestDistance) {
+            bestDistance = d;
+            best = i;
+        }
+    }
+    return best;
 }

@@ -40,6 +40,10 @@ public:
     // transform from panorama pixels (counted from the bounds' corner) into
     // pass.transforms. Empty when the bounds are not finite or out of range.
     OrvexBase::Rect ComputeBounds(RenderPass& pass);
+    // The photo of the pass's group (a ring's two copies of one photo aside)
+    // whose placed centre lies nearest the centre of area, or -1. Reads the
+    // transforms ComputeBounds gave.
+    int FindCentralPhoto(const RenderPass& pass, const OrvexBase::Rect& area) const;
     // After ComputeBounds of a ring: whether the ring's ends did not lie so
     // that the bounds could be cut to one turn.
     bool RingNotCut() const { return ringNotCut_; }

@@ -1,9 +1,4 @@
-// The compositing driver of the planar engine: the photos are placed in the
-// order of the arrangement, each warped into panorama space, cut along its
-// seams, balanced, pyramid-blended over the overlap and laid over the result.
-// With a thread pool, later photos are warped ahead, and photos whose reach
-// in the result does not meet are composited side by side; the result is the
-// same as one after another.
+// The compositing stage of the planar model (see Compositing.h).
 
 #include <algorithm>
 #include <chrono>
@@ -15,9 +10,9 @@
 #include <thread>
 
 #include "Blender.h"
+#include "Compositing.h"
 #include "Exposure.h"
 #include "LensPresets.h"
-#include "Panorama.h"
 #include "ScopeExit.h"
 #include "ThreadPool.h"
 #include "Warp.h"
@@ -27,78 +22,72 @@ using OrvexBase::Rect;
 
 namespace {
 
-bool IsIdentity(const CPanorama::Matrix& m) {
-    static const CPanorama::Matrix kIdentity = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    return m == kIdentity;
-}
+using Matrix = RenderPass::Matrix;
 
-// The photo a placement node stands for: the reference's own index for the
-// first node, else the far end of its first edge.
-int PlacementPhoto(const match_graph::CGraph& group, std::size_t k) {
-    const CNode* node = group.Nodes()[k];
-    if (k == 0 || node->edges.empty())
-        return node->imageIndex;
-    return node->edges.front()->secondImage;
+bool IsIdentity(const Matrix& m) {
+    static const Matrix kIdentity = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    return m == kIdentity;
 }
 
 }  // namespace
 
-CPanoElement* CPanorama::ModePhoto(int index) const {
-    const auto& photos = CurrentElements();
+CPanoElement* CCompositor::Photo(int index) const {
+    const auto& photos = *pass_.photos;
     return index >= 0 && index < static_cast<int>(photos.size()) ? photos[index] : nullptr;
 }
 
-bool CPanorama::WarpElement(int index) {
-    std::vector<CPanoElement*>& warped = ModeWarped();
+bool CCompositor::WarpElement(int index) {
+    std::vector<CPanoElement*>& warped = pass_.warped;
     if (index < 0 || index >= static_cast<int>(warped.size()))
         return false;
     if (warped[index])
         return true;
-    CPanoElement* photo = ModePhoto(index);
-    const auto& transforms = CurrentTransforms();
+    CPanoElement* photo = Photo(index);
+    const auto& transforms = pass_.transforms;
     if (!photo || index >= static_cast<int>(transforms.size()))
         return false;
     warped[index] = WarpPhotoElement(photo, transforms[index].data());
     return warped[index] != nullptr;
 }
 
-bool CPanorama::ComputeSeamMask(int index) {
-    std::vector<CPanoElement*>& warped = ModeWarped();
-    if (index < 0 || index >= static_cast<int>(warped.size()) || index >= static_cast<int>(seams_.size()))
+bool CCompositor::ComputeSeamMask(int index) {
+    std::vector<CPanoElement*>& warped = pass_.warped;
+    if (index < 0 || index >= static_cast<int>(warped.size()) ||
+        index >= static_cast<int>(build_.seams->size()))
         return false;
-    return ::ComputeSeamMask(warped[index], ModeResult(), motionModel_, &seams_[index]);
+    return ::ComputeSeamMask(warped[index], pass_.result, settings_.motionModel, &(*build_.seams)[index]);
 }
 
-bool CPanorama::RescaleSeams(int index, std::vector<std::uint8_t>& coverage) {
-    CPanoElement* full = full_.warped[index];
+bool CCompositor::RescaleSeams(int index, std::vector<std::uint8_t>& coverage) {
+    CPanoElement* full = pass_.warped[index];
     coverage = CopyMask(full);
-    CSeamRescaler rescaler(preview_.warped[index], full, seams_[index]);
+    CSeamRescaler rescaler(build_.preview->warped[index], full, (*build_.seams)[index]);
     return rescaler.Rescale();
 }
 
-void CPanorama::BalanceExposure(int index) {
-    std::vector<CPanoElement*>& warped = ModeWarped();
-    CPanoElement* photo = ModePhoto(index);
-    const auto& transforms = CurrentTransforms();
+void CCompositor::BalanceExposure(int index) {
+    std::vector<CPanoElement*>& warped = pass_.warped;
+    CPanoElement* photo = Photo(index);
+    const auto& transforms = pass_.transforms;
     if (!photo || index >= static_cast<int>(warped.size()) || index >= static_cast<int>(transforms.size()))
         return;
-    ::BalanceExposure(ModeResult(), warped[index], photo->GetRect(), transforms[index].data(),
-                      rawExposureDifference_ != 0);
+    ::BalanceExposure(pass_.result, warped[index], photo->GetRect(), transforms[index].data(),
+                      settings_.rawExposureDifference);
 }
 
-bool CPanorama::CompositeOver(int index, Rect* written) {
-    std::vector<CPanoElement*>& warped = ModeWarped();
+bool CCompositor::CompositeOver(int index, Rect* written) {
+    std::vector<CPanoElement*>& warped = pass_.warped;
     if (written)
         *written = Rect();
     if (index < 0 || index >= static_cast<int>(warped.size()))
         return false;
-    return ::CompositeOver(ModeResult(), warped[index], blendRect_, written);
+    return ::CompositeOver(pass_.result, warped[index], Rect(), written);
 }
 
-void CPanorama::PasteIntoResult(CPanoElement* element, Rect* written) {
+void CCompositor::PasteIntoResult(CPanoElement* element, Rect* written) {
     if (written)
         *written = Rect();
-    CPanoElement* result = ModeResult();
+    CPanoElement* result = pass_.result;
     if (!element || !result || !element->IsValid() || !result->IsValid() || element->GetBpp() != 24)
         return;
     const Rect hit = element->GetRect().Intersect(result->GetRect());
@@ -126,12 +115,12 @@ void CPanorama::PasteIntoResult(CPanoElement* element, Rect* written) {
         *written = result->GetRect();
 }
 
-bool CPanorama::PlaceFirstElement(int index, CPanoElement* photo, Rect* written) {
+bool CCompositor::PlaceFirstElement(int index, CPanoElement* photo, Rect* written) {
     if (!photo || !photo->IsValid())
         return false;
-    if (!IsIdentity(pass_->ringTransform))
+    if (!IsIdentity(pass_.ringTransform))
         return WarpElement(index) && CompositeOver(index, nullptr);
-    const auto& transforms = CurrentTransforms();
+    const auto& transforms = pass_.transforms;
     if (index < 0 || index >= static_cast<int>(transforms.size()))
         return false;
     Matrix inv;
@@ -146,7 +135,7 @@ bool CPanorama::PlaceFirstElement(int index, CPanoElement* photo, Rect* written)
     }
     if (!std::isfinite(minX) || !std::isfinite(minY))
         return false;
-    std::vector<CPanoElement*>& warped = ModeWarped();
+    std::vector<CPanoElement*>& warped = pass_.warped;
     if (warped[index])
         warped[index]->Release();
     photo->AddRef();
@@ -158,68 +147,38 @@ bool CPanorama::PlaceFirstElement(int index, CPanoElement* photo, Rect* written)
     return true;
 }
 
-int CPanorama::FindCentralElement(const Rect& area) {
-    if (area.IsEmpty() || pass_->group.Nodes().empty())
-        return -1;
-    // The photo whose placed centre is nearest the centre of the bounds.
-    const double cx = (area.left + area.right) / 2.0, cy = (area.top + area.bottom) / 2.0;
-    const auto& transforms = CurrentTransforms();
-    int best = -1;
-    double bestDistance = std::numeric_limits<double>::max();
-    for (std::size_t k = 0; k < pass_->group.Nodes().size(); ++k) {
-        const int i = PlacementPhoto(pass_->group, k);
-        if (is360_ && (i == ring_.duplicate || i == ring_.farEnd))
-            continue;
-        CPanoElement* photo = ModePhoto(i);
-        if (!photo || i >= static_cast<int>(transforms.size()))
-            continue;
-        Matrix inv;
-        InvertMatrix3x3(inv.data(), transforms[i].data());
-        const double px = photo->GetWidth() / 2.0, py = photo->GetHeight() / 2.0;
-        // Photo transforms count panorama pixels from the bounds' corner.
-        const double x = inv[0] * px + inv[1] * py + inv[2] + area.left;
-        const double y = inv[3] * px + inv[4] * py + inv[5] + area.top;
-        const double d = (x - cx) * (x - cx) + (y - cy) * (y - cy);
-        if (std::isfinite(d) && d < bestDistance) {
-            bestDistance = d;
-            best = i;
-        }
-    }
-    return best;
+bool CCompositor::LensDue(int index) const {
+    return settings_.lensCompensation && index < static_cast<int>(build_.lensDue->size()) &&
+           (*build_.lensDue)[index];
 }
 
-bool CPanorama::LensDue(int index) const {
-    return lensCompensation_ && index < static_cast<int>(lensBits_.size()) && lensBits_[index];
-}
-
-bool CPanorama::LensWarp(int index, const std::function<bool()>& progress) {
-    CPanoElement* source = index < static_cast<int>(photos_.size()) ? photos_[index] : nullptr;
-    CPanoElement* target = ModePhoto(index);
+bool CCompositor::LensWarp(int index, const std::function<bool()>& progress) {
+    const auto& sources = *build_.sources;
+    CPanoElement* source = index < static_cast<int>(sources.size()) ? sources[index] : nullptr;
+    CPanoElement* target = Photo(index);
     if (!source || !target)
         return false;
     source->Reload();
-    const bool ok =
-        WarpElementToSphere(target, source, LensPresetTable::FocalFactor(lensPresetId_), nullptr, progress);
+    const bool ok = WarpElementToSphere(target, source, settings_.focalFactor, nullptr, progress);
     source->Unload();
     if (!ok) {
         target->Unload();
         return false;
     }
-    lensBits_[index] = 0;
+    (*build_.lensDue)[index] = 0;
     return true;
 }
 
-bool CPanorama::LensStep(int index) {
+bool CCompositor::LensStep(int index) {
     if (!LensDue(index)) {
-        position_ += 2;
-        ReportProgress(total_, position_);
+        context_.Advance(2);
         return true;
     }
-    return LensWarp(index, [this] { return Advance(1); });
+    return LensWarp(index, [this] { return context_.Advance(1); });
 }
 
-bool CPanorama::PreparePhoto(int i, bool fullSize, const std::atomic<bool>* abort, PreparedPhoto& out) {
-    CPanoElement* p = ModePhoto(i);
+bool CCompositor::PreparePhoto(int i, bool fullSize, const std::atomic<bool>* abort, PreparedPhoto& out) {
+    CPanoElement* p = Photo(i);
     if (fullSize) {
         if (!abort) {
             if (!LensStep(i))
@@ -243,13 +202,13 @@ bool CPanorama::PreparePhoto(int i, bool fullSize, const std::atomic<bool>* abor
     // silently go missing from the panorama.
     if (!warpedOk)
         return false;
-    std::vector<CPanoElement*>& warped = ModeWarped();
-    if (i == userCropElement_ && warped[i])
-        warped[i]->ClearMaskRect(&userCropRect_);
+    std::vector<CPanoElement*>& warped = pass_.warped;
+    if (i == settings_.userCropElement && warped[i])
+        warped[i]->ClearMaskRect(&settings_.userCropRect);
     if (warped[i])
         warped[i]->GetSavedMask();
-    if (fullSize && i < static_cast<int>(preview_.warped.size()) &&
-        i < static_cast<int>(full_.warped.size()) && i < static_cast<int>(seams_.size())) {
+    if (fullSize && build_.preview && i < static_cast<int>(build_.preview->warped.size()) &&
+        i < static_cast<int>(pass_.warped.size()) && i < static_cast<int>(build_.seams->size())) {
         RescaleSeams(i, out.coverage);
         out.rescaled = true;
     }
@@ -257,15 +216,15 @@ bool CPanorama::PreparePhoto(int i, bool fullSize, const std::atomic<bool>* abor
     return true;
 }
 
-std::vector<char> CPanorama::PlacesSharingAnElement() const {
+std::vector<char> CCompositor::PlacesSharingAnElement() const {
     // The photo and its working copy at one index are one photo's; the same
     // element at two indices (a ring's repeated photo) is not.
-    const auto& nodes = pass_->group.Nodes();
+    const auto& nodes = pass_.group.Nodes();
     std::vector<std::pair<const void*, int>> seen;  // element, photo index
     std::vector<char> shares(nodes.size(), 0);
     for (std::size_t k = 0; k < nodes.size(); ++k) {
-        const int i = PlacementPhoto(pass_->group, k);
-        for (const auto* list : {&CurrentElements(), &photos_}) {
+        const int i = pass_.PlacedPhoto(k);
+        for (const auto* list : {pass_.photos, build_.sources}) {
             if (i < 0 || i >= static_cast<int>(list->size()) || !(*list)[i])
                 continue;
             for (const auto& [element, index] : seen)
@@ -286,14 +245,15 @@ constexpr std::size_t kKeptPlaneBytes = std::size_t{8} << 20;
 
 }  // namespace
 
-bool CPanorama::ComposeResult(bool fullSize) {
-    composited_.clear();
-    const int levels = LevelCount(fullSize && !scales_.empty() ? scales_.front() : 1.0);
-    const auto& nodes = pass_->group.Nodes();
+bool CCompositor::Compose() {
+    const bool fullSize = pass_.fullSize;
+    build_.composited->clear();
+    const int levels = settings_.levels;
+    const auto& nodes = pass_.group.Nodes();
     if (nodes.empty())
         return false;
-    const int photoCount = static_cast<int>(CurrentElements().size());
-    std::vector<CPanoElement*>& warped = ModeWarped();
+    const int photoCount = static_cast<int>(pass_.photos->size());
+    std::vector<CPanoElement*>& warped = pass_.warped;
     warped.resize(photoCount, nullptr);
     std::wstring marked;
     auto unmark = [&] {
@@ -319,7 +279,7 @@ bool CPanorama::ComposeResult(bool fullSize) {
     constexpr std::size_t kAheadBytes = std::size_t{8} << 20;
     constexpr int kLanes = 2;
     std::size_t largestPhoto = 0;
-    for (CPanoElement* e : CurrentElements())
+    for (CPanoElement* e : *pass_.photos)
         if (e)
             largestPhoto = std::max(largestPhoto, static_cast<std::size_t>(std::max(0, e->GetWidth())) *
                                                       static_cast<std::size_t>(std::max(0, e->GetHeight())));
@@ -353,13 +313,13 @@ bool CPanorama::ComposeResult(bool fullSize) {
     std::vector<int> laneSteps(nodes.size(), 0);
     std::vector<char> collected(nodes.size(), 0);  // finished and joined, on this thread
     // Without a mask on the result the first paste makes one: one at a time.
-    const int laneCount = smallPhotos && ModeResult() && ModeResult()->GetMask() ? kLanes : 1;
+    const int laneCount = smallPhotos && pass_.result && pass_.result->GetMask() ? kLanes : 1;
     std::vector<std::thread> lanes(kLanes);
     // The part of a photo's compositing that needs the result: seam cut,
     // exposure, blend and paste. step(n) counts progress; true cancels.
     auto composite = [&](int i, PreparedPhoto& prep, LaplacianPyramid::LevelFactory& planes,
                          const std::function<bool(int)>& step) {
-        CPanoElement* result = ModeResult();
+        CPanoElement* result = pass_.result;
         if (fullSize) {
             if (prep.rescaled)
                 KeepCutWithinCoverage(warped[i], prep.coverage, result);
@@ -368,13 +328,12 @@ bool CPanorama::ComposeResult(bool fullSize) {
             ComputeSeamMask(i);
         }
         bool compose = true;
-        if (is360_ && i < static_cast<int>(seams_.size())) {
+        if (settings_.ring360 && i < static_cast<int>(build_.seams->size())) {
             std::int32_t sides = 0;
             for (std::int32_t side : {SEAM_LEFT, SEAM_RIGHT, SEAM_TOP, SEAM_BOTTOM})
-                if (!seams_[i][side].points.empty())
+                if (!(*build_.seams)[i][side].points.empty())
                     sides |= side;
-            sides &=
-                cropRect_.Width() > cropRect_.Height() ? (SEAM_TOP | SEAM_BOTTOM) : (SEAM_LEFT | SEAM_RIGHT);
+            sides &= settings_.wideStrip ? (SEAM_TOP | SEAM_BOTTOM) : (SEAM_LEFT | SEAM_RIGHT);
             if (sides)
                 compose = false;
         }
@@ -385,10 +344,8 @@ bool CPanorama::ComposeResult(bool fullSize) {
         LaplacianBlender blender(&planes);
         if (compose) {
             Rect blended;
-            if (laplacianBlending_) {
-                const int blendLevels =
-                    LevelCount(pass_->fullSize && !scales_.empty() ? scales_.front() : 1.0);
-                if (blender.Blend(blendLevels, warped[i], result))
+            if (settings_.laplacianBlending) {
+                if (blender.Blend(levels, warped[i], result))
                     blended = blender.GetOverlapRect();
             }
             ::CompositeOver(result, warped[i], blended, nullptr);
@@ -398,7 +355,7 @@ bool CPanorama::ComposeResult(bool fullSize) {
                 warped[i]->Release();
             warped[i] = nullptr;
         }
-        if (compose && laplacianBlending_)
+        if (compose && settings_.laplacianBlending)
             blender.WriteResult(result);
         planes.Trim(kKeptPlaneBytes);
         return !(step(levels - 1) || step(1));
@@ -448,7 +405,7 @@ bool CPanorama::ComposeResult(bool fullSize) {
                     if (abort.load())
                         return;
                 }
-                const int i = PlacementPhoto(pass_->group, k);
+                const int i = pass_.PlacedPhoto(k);
                 bool ok = true;
                 if (i >= 0 && i < photoCount) {
                     try {
@@ -477,7 +434,7 @@ bool CPanorama::ComposeResult(bool fullSize) {
 
     // The reference is placed while the next photo is prepared.
     const int r = nodes.front()->imageIndex;
-    CPanoElement* photo = ModePhoto(r);
+    CPanoElement* photo = Photo(r);
     if (fullSize) {
         if (!LensStep(r))
             return false;
@@ -503,11 +460,10 @@ bool CPanorama::ComposeResult(bool fullSize) {
         return false;
     const int increment = ((photoCount - static_cast<int>(nodes.size())) + 1) * (levels + 2);
     if (increment != 0) {
-        position_ += increment;
-        if (ReportProgress(total_, position_))
+        if (context_.Advance(increment))
             return false;
     }
-    composited_.push_back(r);
+    build_.composited->push_back(r);
     if (ahead) {
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -525,27 +481,23 @@ bool CPanorama::ComposeResult(bool fullSize) {
     // the pool; false ends the compositing.
     auto start = [&](std::size_t k, int i) {
         started[k] = 1;
-        mark(ModePhoto(i));
+        mark(Photo(i));
         PreparedPhoto& prep = prepared[k];
         if (prep.steps != 0) {
-            position_ += prep.steps;
-            if (ReportProgress(total_, position_))
+            if (context_.Advance(prep.steps))
                 return false;
         }
         if (!prep.ok) {
             unmark();
             return false;
         }
-        if (ReportProgress(total_, ++position_)) {
+        if (context_.Advance(1)) {
             unmark();
             return false;
         }
         reach[k] = reachOf(i);
         if (!ahead) {
-            const bool ok = composite(i, prep, lanePlanes[0], [&](int n) {
-                position_ += n;
-                return ReportProgress(total_, position_);
-            });
+            const bool ok = composite(i, prep, lanePlanes[0], [&](int n) { return context_.Advance(n); });
             unmark();
             if (!ok)
                 return false;
@@ -589,7 +541,7 @@ bool CPanorama::ComposeResult(bool fullSize) {
         for (std::size_t k = next; k < nodes.size() && k <= next + kMostAhead && running < laneCount; ++k) {
             if (started[k])
                 continue;
-            const int i = PlacementPhoto(pass_->group, k);
+            const int i = pass_.PlacedPhoto(k);
             if (i < 0 || i >= photoCount) {
                 // Nothing to place: done at once, counted in order.
                 started[k] = finished[k] = succeeded[k] = collected[k] = 1;
@@ -612,7 +564,7 @@ bool CPanorama::ComposeResult(bool fullSize) {
                         break;
                     // Keeps the window painted and the Cancel button heard meanwhile.
                     lock.unlock();
-                    if (ReportProgress(total_, position_))
+                    if (context_.Advance(0))
                         return false;
                     lock.lock();
                 }
@@ -632,7 +584,7 @@ bool CPanorama::ComposeResult(bool fullSize) {
                             blocked = meets(reach[j], mine);
                             continue;
                         }
-                        const int ij = PlacementPhoto(pass_->group, j);
+                        const int ij = pass_.PlacedPhoto(j);
                         blocked = !ready[j] || !prepared[j].ok || meets(reachOf(ij), mine);
                     }
                     if (blocked)
@@ -664,7 +616,7 @@ bool CPanorama::ComposeResult(bool fullSize) {
                 if (changed.wait_for(lock, std::chrono::milliseconds(50), news))
                     break;
                 lock.unlock();
-                if (ReportProgress(total_, position_))
+                if (context_.Advance(0))
                     return false;
                 lock.lock();
             }
@@ -681,13 +633,12 @@ bool CPanorama::ComposeResult(bool fullSize) {
             if (!succeeded[done])
                 return false;
             if (laneOf[done] >= 0) {
-                position_ += laneSteps[done];
-                if (ReportProgress(total_, position_))
+                if (context_.Advance(laneSteps[done]))
                     return false;
             }
-            const int i = PlacementPhoto(pass_->group, done);
+            const int i = pass_.PlacedPhoto(done);
             if (i >= 0 && i < photoCount)
-                composited_.push_back(i);
+                build_.composited->push_back(i);
             ++done;
         }
         if (ahead) {

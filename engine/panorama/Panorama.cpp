@@ -127,6 +127,22 @@ CArrangement CPanorama::MakeArrangement() const {
                         {ring_.duplicate, ring_.farEnd}, is360_ != 0);
 }
 
+CCompositor CPanorama::MakeCompositor(RenderPass& pass) {
+    CCompositor::Settings settings;
+    settings.motionModel = motionModel_;
+    settings.rawExposureDifference = rawExposureDifference_ != 0;
+    settings.laplacianBlending = laplacianBlending_;
+    settings.levels = LevelCount(pass.fullSize && !scales_.empty() ? scales_.front() : 1.0);
+    settings.ring360 = is360_ != 0;
+    settings.wideStrip = cropRect_.Width() > cropRect_.Height();
+    settings.lensCompensation = lensCompensation_ != 0;
+    if (settings.lensCompensation)
+        settings.focalFactor = LensPresetTable::FocalFactor(lensPresetId_);
+    settings.userCropElement = userCropElement_;
+    settings.userCropRect = userCropRect_;
+    return CCompositor(pass, settings, {&seams_, &composited_, &lensBits_, &photos_, &preview_}, *this, ui_);
+}
+
 Rect CPanorama::ArrangePass(RenderPass& pass) {
     CArrangement arrangement = MakeArrangement();
     const Rect bounds = arrangement.ComputeBounds(pass);

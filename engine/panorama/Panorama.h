@@ -12,6 +12,7 @@
 
 #include "AnalysisStage.h"
 #include "Arrangement.h"
+#include "Compositing.h"
 #include "KeypointSet.h"
 #include "MatchGraph.h"
 #include "PanoElement.h"
@@ -79,21 +80,9 @@ public:
     static void ChooseSeedMarkers(const match_graph::CEdge& edge, const CKeypointSet& first,
                                   const CKeypointSet& second, int markers[6]);
 
-    // Compositing driver: places the photos one after another into the
-    // result of the current mode.
-    bool ComposeResult(bool fullSize);
-    bool PlaceFirstElement(int index, CPanoElement* photo, OrvexBase::Rect* written);
-    void PasteIntoResult(CPanoElement* element, OrvexBase::Rect* written);
-    // The photo whose placed centre lies nearest the centre of area, or -1.
-    int FindCentralElement(const OrvexBase::Rect& area);
-    // The preview's seams cut into the full-size mask, which needs nothing of
-    // the result; coverage gets the mask before the cut. The index must be
-    // valid for the preview, the full-size and the seam lists.
-    bool RescaleSeams(int index, std::vector<std::uint8_t>& coverage);
-    bool WarpElement(int index);
-    bool ComputeSeamMask(int index);
-    void BalanceExposure(int index);
-    bool CompositeOver(int index, OrvexBase::Rect* written);
+    // The compositing stage for a pass, with this build's options, seams and
+    // user crop.
+    CCompositor MakeCompositor(RenderPass& pass);
 
     // The user's crop rectangle (panorama pixels of the preview): the photo
     // drawn first there keeps the overlap inside it, the next one that
@@ -117,35 +106,10 @@ protected:
     // The result to work on: the full-size one when it holds an image, else
     // the preview when it does; null when neither does.
     CPanoElement* CurrentResult();
-    // What the pass being composited works on (pass_: the preview's, or the
-    // full-size render's while Render runs).
-    CPanoElement* ModeResult() const { return pass_->result; }
-    std::vector<CPanoElement*>& ModeWarped() { return pass_->warped; }
-    CPanoElement* ModePhoto(int index) const;
     bool RunBuild(const std::vector<PanoramaLib::IPanoElement*>& photos,
                   const std::vector<PanoramaLib::IPanoElement*>* copies, bool automatic);
     // Pyramid levels for a render scale: 4, plus one per halving of its integer part.
     static int LevelCount(double scale);
-    // The full-size lens step of one photo; false ends the compositing.
-    bool LensStep(int index);
-    // Whether the photo still waits for its lens warp, and that warp with
-    // progress asked through the given function (true there cancels).
-    bool LensDue(int index) const;
-    bool LensWarp(int index, const std::function<bool()>& progress);
-    // What the compositing does to a photo before it needs the result:
-    // lens step, warp, user crop, saved mask, at full size the seam cut.
-    // With abort given it runs off the calling thread: progress steps are
-    // counted into the record instead of reported, and abort cancels.
-    struct PreparedPhoto {
-        bool ok = false;
-        int steps = 0;
-        bool rescaled = false;
-        std::vector<std::uint8_t> coverage;  // full size: the mask before the cut
-    };
-    bool PreparePhoto(int index, bool fullSize, const std::atomic<bool>* abort, PreparedPhoto& out);
-    // Per place of the placement order: whether its photo's element (or
-    // working copy) is also used at an earlier place under another index.
-    std::vector<char> PlacesSharingAnElement() const;
     // Every photo's analysis, the heavy parts side by side on the thread pool.
     void AnalyzeAll(const std::vector<PanoramaLib::IPanoElement*>& photos,
                     const std::vector<PanoramaLib::IPanoElement*>* copies,
@@ -197,7 +161,6 @@ protected:
     std::vector<std::int32_t> composited_;
     // Photos whose full-size working copy still needs the lens warp.
     std::vector<char> lensBits_;  // char, not bool: photos are lens-warped on two threads at once
-    OrvexBase::Rect blendRect_;
     bool laplacianBlending_ = true;
 
     // The preview result's rectangle before cropping.

@@ -297,7 +297,7 @@ bool CPanorama::MatchAndStitch(bool automatic) {
     if (is360_ && !CloseRing(bounds))
         return false;
 
-    reference_ = FindCentralElement(bounds);
+    reference_ = MakeArrangement().FindCentralPhoto(*pass_, bounds);
     if (reference_ >= 0 && reference_ != MakeArrangement().FindReference(matchGraph_)) {
         if (!MakeArrangement().BuildStar(pass_->group, matchGraph_, reference_))
             return false;
@@ -329,7 +329,7 @@ bool CPanorama::MatchAndStitch(bool automatic) {
     cropRect_ = previewResult_->GetRect();
     previewRect_ = cropRect_;
     seams_.assign(copies_.size(), SeamSet());
-    if (!ComposeResult(false))
+    if (!MakeCompositor(preview_).Compose())
         return false;
 
     previewResult_->ComputeCropRect(&cropRect_);
@@ -416,7 +416,7 @@ bool CPanorama::Render() {
             cropRect_ = previewRect_;
             if (ReportProgress(total_, ++position_))
                 throw panorama_abort();
-            if (!ComposeResult(true))
+            if (!MakeCompositor(full_).Compose())
                 throw panorama_error();
             if (ReportProgress(total_, ++position_))
                 throw panorama_abort();

@@ -28,6 +28,15 @@ struct RenderPass {
         warped.clear();
     }
 
+    // The photo the group's k-th node places: the reference for the first
+    // node, else the far end of the node's first edge.
+    int PlacedPhoto(std::size_t k) const {
+        const match_graph::CNode* node = group.Nodes()[k];
+        if (k == 0 || node->edges.empty())
+            return node->imageIndex;
+        return node->edges.front()->secondImage;
+    }
+
     const bool fullSize;
     // The engine's result element it composites into; not owned.
     CPanoElement* const result;

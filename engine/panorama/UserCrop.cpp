@@ -82,7 +82,7 @@ void CPanorama::SetCropRect(Rect& r) {
 }
 
 void CPanorama::ApplyUserCrop(Rect r) {
-    std::vector<CPanoElement*>& warped = ModeWarped();
+    std::vector<CPanoElement*>& warped = pass_->warped;
     struct Hit {
         int index;
         Rect area;
@@ -156,16 +156,17 @@ void CPanorama::ApplyUserCrop(Rect r) {
 }
 
 bool CPanorama::RewarpGroup() {
-    std::vector<CPanoElement*>& warped = ModeWarped();
+    std::vector<CPanoElement*>& warped = pass_->warped;
     pass_->ReleaseWarped();
     if (pass_->group.Nodes().empty())
         return false;
     warped.assign(CurrentElements().size(), nullptr);
+    CCompositor compositor = MakeCompositor(*pass_);
     const int reference = pass_->group.Nodes().front()->imageIndex;
-    if (!WarpElement(reference))
+    if (!compositor.WarpElement(reference))
         return false;
     for (const CEdge* e : pass_->group.Edges())
-        if (!WarpElement(e->secondImage))
+        if (!compositor.WarpElement(e->secondImage))
             return false;
     return true;
 }
@@ -200,7 +201,7 @@ void CPanorama::Recomposite() {
     PanoramaLib::IProgressIndicator* savedProgress = progress_;
     cropRect_ = previewRect_;
     progress_ = nullptr;
-    ComposeResult(false);
+    MakeCompositor(preview_).Compose();
     progress_ = savedProgress;
     cropRect_ = savedCrop;
     result->ApplyMask();
