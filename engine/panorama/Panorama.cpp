@@ -1,6 +1,7 @@
 #include "Panorama.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -138,8 +139,8 @@ CCompositor CPanorama::MakeCompositor(RenderPass& pass) {
     settings.lensCompensation = lensCompensation_ != 0;
     if (settings.lensCompensation)
         settings.focalFactor = LensPresetTable::FocalFactor(lensPresetId_);
-    settings.userCropElement = userCropElement_;
-    settings.userCropRect = userCropRect_;
+    settings.userCropElement = userCrop_.Element();
+    settings.userCropRect = userCrop_.Area();
     return CCompositor(pass, settings, {&seams_, &composited_, &lensBits_, &photos_, &preview_}, *this, ui_);
 }
 
@@ -172,4 +173,67 @@ bool CPanorama::BuildMatchGraph(match_graph::CGraph* graph) {
     if (!graph)
         return false;
     return MakeMatchGraphBuilder().BuildAll(graph, *this);
+}
+
+void CPanorama::SetCropRect(Rect& r) {
+    if (r.IsEmpty()) {
+        userCrop_.Set(r);
+        return;
+    }
+    // Only a rectangle on the preview can be applied; one reaching outside
+    // it, or any rectangle when there is no preview, changes nothing.
+    if (!built_ || !previewResult_ || !previewResult_->IsValid() ||
+        !(previewResult_->GetRect().Intersect(r) == r))
+        return;
+    // The preview counts its pixels from its own corner; an auto-cropped
+    // preview starts at the crop's corner in panorama pixels.
+    Rect area = r;
+    if (previewResult_->GetWidth() != previewRect_.Width() ||
+        previewResult_->GetHeight() != previewRect_.Height()) {
+        area.left += cropRect_.left;
+        area.right += cropRect_.left;
+        area.top += cropRect_.top;
+        area.bottom += cropRect_.top;
+    }
+    userCrop_.Set(area);
+    CCompositor compositor = MakeCompositor(preview_);
+    if (userCrop_.Apply(preview_, composited_, seams_, compositor))
+        Recomposite();
+}
+
+void CPanorama::Recomposite() {
+    CPanoElement* result = previewResult_;
+    if (pass_->fullSize || !result || !result->IsValid())
+        return;
+    // The picture changes under the full-size result: it has to be made again.
+    if (fullResult_)
+        fullResult_->Destroy();
+
+    // An auto-cropped preview is composited where it lies in the panorama
+    // and moved back to its own corner afterwards.
+    const bool cropped =
+        result->GetWidth() != previewRect_.Width() || result->GetHeight() != previewRect_.Height();
+    result->x = cropped ? cropRect_.left : 0;
+    result->y = cropped ? cropRect_.top : 0;
+    result->CreateMask(false);
+    if (!result->GetMask()) {
+        result->x = result->y = 0;
+        return;
+    }
+    std::memset(result->GetMask(), 0,
+                static_cast<std::size_t>(result->GetMaskStride()) * result->GetHeight());
+    result->FillImageWhite();
+    seams_.assign(CurrentElements().size(), SeamSet());
+
+    // The 360 rule reads the bounds' shape; the stored crop comes back after.
+    // No progress: this is no build, and nothing may cancel half of it.
+    const Rect savedCrop = cropRect_;
+    PanoramaLib::IProgressIndicator* savedProgress = progress_;
+    cropRect_ = previewRect_;
+    progress_ = nullptr;
+    MakeCompositor(preview_).Compose();
+    progress_ = savedProgress;
+    cropRect_ = savedCrop;
+    result->ApplyMask();
+    result->x = result->y = 0;
 }

@@ -22,6 +22,7 @@
 #include "Ring.h"
 #include "Seams.h"
 #include "StageContext.h"
+#include "UserCrop.h"
 
 class CMatchGraphBuilder;
 class LaplacianBlender;
@@ -84,14 +85,8 @@ public:
     // user crop.
     CCompositor MakeCompositor(RenderPass& pass);
 
-    // The user's crop rectangle (panorama pixels of the preview): the photo
-    // drawn first there keeps the overlap inside it, the next one that
-    // reaches in gives it up, and the preview is composited again.
-    void ApplyUserCrop(OrvexBase::Rect r);
-    bool RewarpGroup();
+    // The preview composited again after the user's crop changed it.
     void Recomposite();
-    void CarryUserCropToFullSize();
-    void ClearUserCrop();
     const std::vector<std::int32_t>& CompositedList() const { return composited_; }
 
     int AnalysisTargetSize() const { return targetSize_; }
@@ -173,8 +168,7 @@ protected:
     bool transformsMode_ = false;
 
     OrvexBase::Rect cropRect_;
-    OrvexBase::Rect userCropRect_;
-    int userCropElement_ = -1;
+    CUserCrop userCrop_;
 
     // Option fields.
     std::uint8_t autoCrop_ = 1;

@@ -183,7 +183,7 @@ bool CPanorama::BuildWithTransforms(const std::vector<IPanoElement*>& photos,
 
 bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies,
                          bool automatic) {
-    ClearUserCrop();
+    userCrop_.Clear();
     return RunBuildSkeleton(progress_ != nullptr, [&] {
         const bool manual = !automatic;
         if (!manual) {
@@ -405,7 +405,7 @@ bool CPanorama::Render() {
             const Rect bounds = ArrangePass(*pass_);
             if (bounds.IsEmpty())
                 throw panorama_error();
-            CarryUserCropToFullSize();
+            userCrop_.CarryToFullSize(preview_, full_, copies_, workPhotos_);
             if (!fullResult_ || !fullResult_->CreateImage(true, bounds.Width(), bounds.Height(), true))
                 throw panorama_error();
             fullResult_->x = fullResult_->y = 0;
@@ -440,7 +440,7 @@ bool CPanorama::Render() {
     }
     full_.ReleaseWarped();
     pass_ = &preview_;
-    ClearUserCrop();
+    userCrop_.Clear();
     if (progress_)
         progress_->End();
     return result;

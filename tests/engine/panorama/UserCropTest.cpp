@@ -22,8 +22,7 @@ public:
     using CPanorama::fullResult_;
     using CPanorama::preview_;
     using CPanorama::previewResult_;
-    using CPanorama::userCropElement_;
-    using CPanorama::userCropRect_;
+    using CPanorama::userCrop_;
     using CPanorama::workPhotos_;
 };
 
@@ -125,8 +124,8 @@ TEST_F(UserCropTest, RectanglesThatChangeNothing) {
         SCOPED_TRACE(c.name);
         Rect r = c.r;
         engine->SetCropRect(r);
-        EXPECT_EQ(engine->userCropRect_, c.stored);
-        EXPECT_EQ(engine->userCropElement_, -1);
+        EXPECT_EQ(engine->userCrop_.Area(), c.stored);
+        EXPECT_EQ(engine->userCrop_.Element(), -1);
         EXPECT_EQ(Pixels(preview), before);
     }
 }
@@ -160,7 +159,7 @@ TEST_F(UserCropTest, OverlapGoesToThePhotoDrawnFirst) {
         Rect r(area.left - origin.left, area.top - origin.top, area.right - origin.left,
                area.bottom - origin.top);
         engine->SetCropRect(r);
-        EXPECT_EQ(engine->userCropElement_, chosen);
+        EXPECT_EQ(engine->userCrop_.Element(), chosen);
         EXPECT_FALSE(engine->GetFullResult()->IsValid());
         EXPECT_EQ(preview->GetWidth(), width);
         EXPECT_EQ(preview->GetHeight(), height);
@@ -181,8 +180,8 @@ TEST_F(UserCropTest, OverlapGoesToThePhotoDrawnFirst) {
         // Render carries the rectangle over (these photos are their own
         // analysis copies) and clears it afterwards.
         ASSERT_TRUE(engine->Render());
-        EXPECT_EQ(engine->userCropElement_, -1);
-        EXPECT_TRUE(engine->userCropRect_.IsEmpty());
+        EXPECT_EQ(engine->userCrop_.Element(), -1);
+        EXPECT_TRUE(engine->userCrop_.Area().IsEmpty());
         IPanoElement* full = engine->GetFullResult();
         ASSERT_EQ(full->GetWidth(), width);
         ASSERT_EQ(full->GetHeight(), height);
@@ -203,14 +202,13 @@ TEST_F(UserCropTest, RectangleCarriedToFullSize) {
     ASSERT_TRUE(engine->workPhotos_[0]->CreateImage(true, 200, 160, false));
     engine->preview_.transforms = {{1, 0, -10, 0, 1, -5, 0, 0, 1}};
     engine->full_.transforms = {{1, 0, -20, 0, 1, -10, 0, 0, 1}};
-    engine->userCropRect_ = Rect(20, 10, 60, 40);
-    engine->userCropElement_ = 0;
-    engine->CarryUserCropToFullSize();
-    EXPECT_EQ(engine->userCropRect_, Rect(40, 20, 120, 80));
-    EXPECT_EQ(engine->userCropElement_, 0);
+    CUserCrop crop(Rect(20, 10, 60, 40), 0);
+    crop.CarryToFullSize(engine->preview_, engine->full_, engine->copies_, engine->workPhotos_);
+    EXPECT_EQ(crop.Area(), Rect(40, 20, 120, 80));
+    EXPECT_EQ(crop.Element(), 0);
 
     // No chosen photo: nothing to carry.
-    engine->userCropElement_ = -1;
-    engine->CarryUserCropToFullSize();
-    EXPECT_EQ(engine->userCropRect_, Rect(40, 20, 120, 80));
+    CUserCrop unchosen(Rect(40, 20, 120, 80), -1);
+    unchosen.CarryToFullSize(engine->preview_, engine->full_, engine->copies_, engine->workPhotos_);
+    EXPECT_EQ(unchosen.Area(), Rect(40, 20, 120, 80));
 }
