@@ -1,19 +1,15 @@
 // The compositing stage of the planar model (see Compositing.h).
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
 #include <limits>
-#include <mutex>
-#include <thread>
 
 #include "Blender.h"
 #include "Compositing.h"
 #include "Exposure.h"
 #include "LensPresets.h"
-#include "ScopeExit.h"
+#include "LookAheadPipeline.h"
 #include "ThreadPool.h"
 #include "Warp.h"
 
@@ -271,50 +267,29 @@ bool CCompositor::Compose() {
     // While photos are composited, the next one is warped (and at full size
     // lens-warped and cut along its seams) on another thread: that work does
     // not read the result, and it fills the pool while the compositing runs
-    // serial steps. One photo is prepared ahead, up to four while what they
-    // hold stays small: later photos can then start early when their reach
-    // meets nothing still open. Large photos are prepared one ahead only and
-    // composited one at a time: more held photos would add to the peak.
-    constexpr std::size_t kAhead = 1, kMostAhead = 4;
-    constexpr std::size_t kAheadBytes = std::size_t{8} << 20;
+    // serial steps. Small photos are prepared further ahead and composited
+    // side by side where their reach does not meet; large photos one ahead
+    // and one at a time: more held photos would add to the peak.
     constexpr int kLanes = 2;
     std::size_t largestPhoto = 0;
     for (CPanoElement* e : *pass_.photos)
         if (e)
             largestPhoto = std::max(largestPhoto, static_cast<std::size_t>(std::max(0, e->GetWidth())) *
                                                       static_cast<std::size_t>(std::max(0, e->GetHeight())));
-    const bool ahead = Platform::ThreadPool::Shared().ThreadCount() > 1 && nodes.size() > 2;
-    const bool smallPhotos = largestPhoto <= kSmallPhotoPixels;
+    CLookAheadPipeline::Config config;
+    config.count = nodes.size();
+    config.ahead = Platform::ThreadPool::Shared().ThreadCount() > 1 && nodes.size() > 2;
+    config.smallItems = largestPhoto <= kSmallPhotoPixels;
     // A photo whose element an earlier one also uses is prepared and
     // composited only once every earlier one is finished.
-    const std::vector<char> barrier = PlacesSharingAnElement();
-    std::size_t finishedBefore = 0;  // every place before it is finished; under mutex
-    std::vector<PreparedPhoto> prepared(nodes.size());
-    std::vector<char> ready(nodes.size(), 0);
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::atomic<bool> abort{false};
-    std::size_t turn = 1;        // the first photo not started; under mutex
-    std::size_t heldBytes = 0;   // held by photos prepared and not started; under mutex
-    std::size_t readyCount = 0;  // photos prepared so far; under mutex
-    std::vector<std::size_t> bytesOf(nodes.size(), 0);
-    std::thread preparer;
-
-    // Two photos whose reach in the result does not meet are composited side
-    // by side: each reads and writes the result only within its warped
+    config.barrier = PlacesSharingAnElement();
+    // Each photo reads and writes the result only within its warped
     // rectangle widened by the exposure margin and the blend's padding, so
-    // the order between them changes no pixel. A photo waits for every
-    // earlier one its reach meets. Two at once keep the memory bounded.
-    LaplacianPyramid::LevelFactory lanePlanes[kLanes];
-    std::vector<Rect> reach(nodes.size());
-    std::vector<int> laneOf(nodes.size(), -1);
-    std::vector<char> finished(nodes.size(), 0);
-    std::vector<char> succeeded(nodes.size(), 0);
-    std::vector<int> laneSteps(nodes.size(), 0);
-    std::vector<char> collected(nodes.size(), 0);  // finished and joined, on this thread
+    // the order between photos whose reach does not meet changes no pixel.
     // Without a mask on the result the first paste makes one: one at a time.
-    const int laneCount = smallPhotos && pass_.result && pass_.result->GetMask() ? kLanes : 1;
-    std::vector<std::thread> lanes(kLanes);
+    config.lanes = config.smallItems && pass_.result && pass_.result->GetMask() ? kLanes : 1;
+    std::vector<PreparedPhoto> prepared(nodes.size());
+    LaplacianPyramid::LevelFactory lanePlanes[kLanes];
     // The part of a photo's compositing that needs the result: seam cut,
     // exposure, blend and paste. step(n) counts progress; true cancels.
     auto composite = [&](int i, PreparedPhoto& prep, LaplacianPyramid::LevelFactory& planes,
@@ -374,63 +349,43 @@ bool CCompositor::Compose() {
         return Rect(widen(r.left, -margin), widen(r.top, -margin), widen(r.right, margin),
                     widen(r.bottom, margin));
     };
-    auto meets = [](const Rect& a, const Rect& b) {
-        return !a.IsEmpty() && !b.IsEmpty() && a.left < b.right && b.left < a.right && a.top < b.bottom &&
-               b.top < a.bottom;
+    const auto photoAt = [&](std::size_t k) { return pass_.PlacedPhoto(k); };
+    const auto placeable = [&](std::size_t k) {
+        const int i = photoAt(k);
+        return i >= 0 && i < photoCount;
     };
 
-    ScopeExit stop([&] {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            abort.store(true);
+    CLookAheadPipeline::Hooks hooks;
+    hooks.placeable = placeable;
+    hooks.prepare = [&](std::size_t k, const std::atomic<bool>* abort) {
+        return PreparePhoto(photoAt(k), fullSize, abort, prepared[k]);
+    };
+    hooks.preparedOk = [&](std::size_t k) { return prepared[k].ok; };
+    hooks.heldBytes = [&](std::size_t k) {
+        const CPanoElement* e = warped[photoAt(k)];
+        return e ? 5 * static_cast<std::size_t>(e->GetWidth()) * static_cast<std::size_t>(e->GetHeight())
+                 : std::size_t{0};
+    };
+    hooks.reach = [&](std::size_t k) { return reachOf(photoAt(k)); };
+    hooks.begin = [&](std::size_t k) {
+        mark(Photo(photoAt(k)));
+        const PreparedPhoto& prep = prepared[k];
+        if (prep.steps != 0 && context_.Advance(prep.steps))
+            return false;
+        if (!prep.ok || context_.Advance(1)) {
+            unmark();
+            return false;
         }
-        changed.notify_all();
-        for (std::thread& lane : lanes)
-            if (lane.joinable())
-                lane.join();
-        if (preparer.joinable())
-            preparer.join();
-    });
-
-    if (ahead) {
-        preparer = std::thread([&] {
-            for (std::size_t k = 1; k < nodes.size(); ++k) {
-                {
-                    std::unique_lock<std::mutex> lock(mutex);
-                    changed.wait(lock, [&] {
-                        const bool room = k <= turn + kAhead ||
-                                          (smallPhotos && k <= turn + kMostAhead && heldBytes <= kAheadBytes);
-                        return abort.load() || (room && (!barrier[k] || finishedBefore >= k));
-                    });
-                    if (abort.load())
-                        return;
-                }
-                const int i = pass_.PlacedPhoto(k);
-                bool ok = true;
-                if (i >= 0 && i < photoCount) {
-                    try {
-                        ok = PreparePhoto(i, fullSize, &abort, prepared[k]);
-                    } catch (...) {
-                        ok = false;
-                    }
-                }
-                std::size_t bytes = 0;
-                if (ok && i >= 0 && i < photoCount && warped[i])
-                    bytes = 5 * static_cast<std::size_t>(warped[i]->GetWidth()) *
-                            static_cast<std::size_t>(warped[i]->GetHeight());
-                {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    ready[k] = 1;
-                    ++readyCount;
-                    bytesOf[k] = bytes;
-                    heldBytes += bytes;
-                }
-                changed.notify_all();
-                if (!ok)
-                    return;
-            }
-        });
-    }
+        return true;
+    };
+    hooks.release = unmark;
+    hooks.finish = [&](std::size_t k, int lane, const std::function<bool(int)>& step) {
+        return composite(photoAt(k), prepared[k], lanePlanes[lane], step);
+    };
+    hooks.collected = [&](std::size_t k) { build_.composited->push_back(photoAt(k)); };
+    hooks.advance = [&](int steps) { return context_.Advance(steps); };
+    CLookAheadPipeline pipeline(std::move(config), std::move(hooks));
+    pipeline.Start();
 
     // The reference is placed while the next photo is prepared.
     const int r = nodes.front()->imageIndex;
@@ -464,192 +419,5 @@ bool CCompositor::Compose() {
             return false;
     }
     build_.composited->push_back(r);
-    if (ahead) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            finishedBefore = 1;
-        }
-        changed.notify_all();
-    }
-
-    std::vector<char> started(nodes.size(), 0);
-    std::size_t next = 1;  // the first photo not started
-    std::size_t done = 1;  // every photo before it is finished and counted
-    int running = 0;
-    std::size_t readySeen = 0;
-    // Starts photo k (prepared, its reach clear) on a lane, or here without
-    // the pool; false ends the compositing.
-    auto start = [&](std::size_t k, int i) {
-        started[k] = 1;
-        mark(Photo(i));
-        PreparedPhoto& prep = prepared[k];
-        if (prep.steps != 0) {
-            if (context_.Advance(prep.steps))
-                return false;
-        }
-        if (!prep.ok) {
-            unmark();
-            return false;
-        }
-        if (context_.Advance(1)) {
-            unmark();
-            return false;
-        }
-        reach[k] = reachOf(i);
-        if (!ahead) {
-            const bool ok = composite(i, prep, lanePlanes[0], [&](int n) { return context_.Advance(n); });
-            unmark();
-            if (!ok)
-                return false;
-            finished[k] = succeeded[k] = collected[k] = 1;
-            laneOf[k] = -2;
-            return true;
-        }
-        int lane = 0;
-        while (lanes[lane].joinable())
-            ++lane;
-        laneOf[k] = lane;
-        ++running;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            heldBytes -= bytesOf[k];
-        }
-        lanes[lane] = std::thread([&, k, i, lane] {
-            bool ok = false;
-            try {
-                ok = composite(i, prepared[k], lanePlanes[lane], [&, k](int n) {
-                    laneSteps[k] += n;
-                    return abort.load();
-                });
-            } catch (...) {
-                ok = false;
-            }
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                succeeded[k] = ok ? 1 : 0;
-                finished[k] = 1;
-            }
-            changed.notify_all();
-        });
-        unmark();
-        return true;
-    };
-    while (done < nodes.size()) {
-        // Start what may start: the first photo not started once nothing
-        // runs (it always can then), later ones while a lane is free and
-        // their reach meets no earlier photo still open.
-        for (std::size_t k = next; k < nodes.size() && k <= next + kMostAhead && running < laneCount; ++k) {
-            if (started[k])
-                continue;
-            const int i = pass_.PlacedPhoto(k);
-            if (i < 0 || i >= photoCount) {
-                // Nothing to place: done at once, counted in order.
-                started[k] = finished[k] = succeeded[k] = collected[k] = 1;
-                laneOf[k] = -2;
-                continue;
-            }
-            // Its preparation waits for every earlier photo to finish.
-            if (barrier[k] && (running > 0 || done < k))
-                break;
-            if (ahead) {
-                std::unique_lock<std::mutex> lock(mutex);
-                if (k == next && turn != k) {
-                    turn = k;
-                    changed.notify_all();
-                }
-                if (!ready[k] && (k != next || running > 0))
-                    break;  // later ones are not prepared either
-                while (!ready[k]) {
-                    if (changed.wait_for(lock, std::chrono::milliseconds(50), [&] { return ready[k] != 0; }))
-                        break;
-                    // Keeps the window painted and the Cancel button heard meanwhile.
-                    lock.unlock();
-                    if (context_.Advance(0))
-                        return false;
-                    lock.lock();
-                }
-                readySeen = readyCount;
-                if (!prepared[k].ok) {
-                    lock.unlock();
-                    return start(k, i);  // reports the failure
-                }
-                if (running > 0 || done < k) {
-                    // Waits for the earlier photos it meets, started or not.
-                    const Rect mine = reachOf(i);
-                    bool blocked = mine.IsEmpty();
-                    for (std::size_t j = done; j < k && !blocked; ++j) {
-                        if (finished[j])
-                            continue;
-                        if (started[j]) {
-                            blocked = meets(reach[j], mine);
-                            continue;
-                        }
-                        const int ij = pass_.PlacedPhoto(j);
-                        blocked = !ready[j] || !prepared[j].ok || meets(reachOf(ij), mine);
-                    }
-                    if (blocked)
-                        continue;
-                }
-            } else {
-                PreparePhoto(i, fullSize, nullptr, prepared[k]);
-            }
-            if (!start(k, i))
-                return false;
-            while (next < nodes.size() && started[next])
-                ++next;
-        }
-        while (next < nodes.size() && started[next])
-            ++next;
-
-        // Collect what has finished, in order.
-        if (ahead) {
-            std::unique_lock<std::mutex> lock(mutex);
-            // Later photos may have started before the first one not started.
-            auto anyFinished = [&] {
-                for (std::size_t j = done; j < nodes.size(); ++j)
-                    if (laneOf[j] >= 0 && finished[j] && !collected[j])
-                        return true;
-                return false;
-            };
-            auto news = [&] { return anyFinished() || readyCount != readySeen; };
-            while (running > 0 && !news()) {
-                if (changed.wait_for(lock, std::chrono::milliseconds(50), news))
-                    break;
-                lock.unlock();
-                if (context_.Advance(0))
-                    return false;
-                lock.lock();
-            }
-            for (std::size_t j = done; j < nodes.size(); ++j)
-                if (laneOf[j] >= 0 && finished[j] && !collected[j]) {
-                    lock.unlock();
-                    lanes[laneOf[j]].join();
-                    lock.lock();
-                    collected[j] = 1;
-                    --running;
-                }
-        }
-        while (done < next && collected[done]) {
-            if (!succeeded[done])
-                return false;
-            if (laneOf[done] >= 0) {
-                if (context_.Advance(laneSteps[done]))
-                    return false;
-            }
-            const int i = pass_.PlacedPhoto(done);
-            if (i >= 0 && i < photoCount)
-                build_.composited->push_back(i);
-            ++done;
-        }
-        if (ahead) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                finishedBefore = done;
-                turn = next;
-                readySeen = readyCount;
-            }
-            changed.notify_all();
-        }
-    }
-    return true;
+    return pipeline.Run();
 }
