@@ -38,10 +38,10 @@ struct Ring {
                 return;
             }
             engine->copies_.push_back(e);
-            auto* set = new CKeypointSet();
+            auto set = std::make_unique<CKeypointSet>();
             DetectFeatures(e, set->keypoints, set->descriptors, 10.0, 0.02);
             set->BuildIndex(e->GetSize());
-            engine->keypointSets_.push_back(set);
+            engine->keypointSets_.push_back(std::move(set));
         }
         ok = true;
     }

@@ -46,8 +46,6 @@ void CPanorama::Reset(bool dropAnalyses, bool) {
     ReleaseAll(photos_);
     if (dropAnalyses) {
         ReleaseAll(copies_);
-        for (CKeypointSet* set : keypointSets_)
-            delete set;
         keypointSets_.clear();
     }
 }
@@ -162,7 +160,7 @@ CMatchGraphBuilder CPanorama::MakeMatchGraphBuilder() const {
                                        : MatchSettings::FitModel::Similarity;
     settings.tolerance.assign(n, motionModel_ == 0 ? 6.0 : 22.0);
     settings.planarNeighbourTest = true;
-    std::vector<const CKeypointSet*> sets(keypointSets_.begin(), keypointSets_.begin() + std::ptrdiff_t(n));
+    std::vector<const CKeypointSet*> sets = CAnalysisStage::View(keypointSets_, n);
     std::vector<OrvexBase::Size> sizes;
     for (std::size_t i = 0; i < n; ++i)
         sizes.push_back(elements[i] ? elements[i]->GetSize() : OrvexBase::Size());

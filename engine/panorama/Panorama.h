@@ -66,7 +66,7 @@ public:
     // Build driver: one photo's analysis (its heavy part done here, or taken
     // ready), and the match, arrange and composite steps of a build.
     void AnalyzeElement(PanoramaLib::IPanoElement* photo, PanoramaLib::IPanoElement* copy,
-                        CKeypointSet* cached, PreparedAnalysis* ready = nullptr);
+                        std::unique_ptr<CKeypointSet> cached, PreparedAnalysis* ready = nullptr);
     bool MatchAndStitch(bool automatic);
 
     // Prompted and manual matching. The chain of all photos in list order,
@@ -108,7 +108,7 @@ protected:
     // Every photo's analysis, the heavy parts side by side on the thread pool.
     void AnalyzeAll(const std::vector<PanoramaLib::IPanoElement*>& photos,
                     const std::vector<PanoramaLib::IPanoElement*>* copies,
-                    std::vector<CPanoElement*>& oldCopies, std::vector<CKeypointSet*>& oldSets);
+                    std::vector<CPanoElement*>& oldCopies, KeypointSetList& oldSets);
     OrvexBase::RefPtr<CPanoElement> MakeCopyOf(CPanoElement* photo, PanoramaLib::IPanoElement* given);
     void WarpCopyForLens(OrvexBase::RefPtr<CPanoElement>& copy);
     void PrepareAnalysis(CPanoElement* photo, PanoramaLib::IPanoElement* given, bool detect,
@@ -141,7 +141,7 @@ protected:
     std::vector<CPanoElement*> workPhotos_;
     std::vector<CPanoElement*> copies_;
     // Owned; parallel to the copies.
-    std::vector<CKeypointSet*> keypointSets_;
+    KeypointSetList keypointSets_;
 
     match_graph::CGraph matchGraph_;
 

@@ -69,11 +69,12 @@ void CPanorama::WarpCopyForLens(OrvexBase::RefPtr<CPanoElement>& copy) {
     copy = std::move(warped);
 }
 
-void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeypointSet* cached,
-                               PreparedAnalysis* ready) {
+void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given,
+                               std::unique_ptr<CKeypointSet> cached, PreparedAnalysis* ready) {
     analysesValid_ = true;
     CPanoElement* photo = AsElement(photoIn);
-    std::unique_ptr<CKeypointSet> set(cached);
+    const bool wasCached = cached != nullptr;
+    std::unique_ptr<CKeypointSet> set(std::move(cached));
     if (!photo)
         throw panorama_error();
     built_ = false;
@@ -84,7 +85,7 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeyp
     if (!copy)
         throw panorama_error();
     CKeypointSet* setRaw = set.get();
-    keypointSets_.push_back(set.release());
+    keypointSets_.push_back(std::move(set));
 
     const std::wstring name = photo->GetFileName();
     if (ui_)
@@ -115,8 +116,8 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeyp
     if (ReportProgress(total_, ++position_))
         throw panorama_abort();
     CPanoElement* analysed = copies_.back();
-    if (cached || ready) {
-        CAnalysisStage::ReportDetectionSteps(cached != nullptr, *this);
+    if (wasCached || ready) {
+        CAnalysisStage::ReportDetectionSteps(wasCached, *this);
     } else {
         DetectFeatures(analysed, setRaw->keypoints, setRaw->descriptors, 10.0, 0.02,
                        [this] { return Advance(1); });
@@ -150,7 +151,7 @@ void CPanorama::PrepareAnalysis(CPanoElement* photo, IPanoElement* given, bool d
 }
 
 void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies,
-                           std::vector<CPanoElement*>& oldCopies, std::vector<CKeypointSet*>& oldSets) {
+                           std::vector<CPanoElement*>& oldCopies, KeypointSetList& oldSets) {
     std::vector<std::unique_ptr<CKeypointSet>> cached(photos.size());
     for (std::size_t i = 0; i < photos.size(); ++i)
         if (photos[i])
@@ -163,7 +164,7 @@ void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::
             PrepareAnalysis(AsElement(photos[i]), givenCopy(i), detect, abort, slots, out);
         },
         [&](std::size_t i, PreparedAnalysis* ready, std::unique_ptr<CKeypointSet> set) {
-            AnalyzeElement(photos[i], givenCopy(i), set.release(), ready);
+            AnalyzeElement(photos[i], givenCopy(i), std::move(set), ready);
         },
         *this);
 }
@@ -220,15 +221,13 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
         }
 
         std::vector<CPanoElement*> oldCopies;
-        std::vector<CKeypointSet*> oldSets;
+        KeypointSetList oldSets;
         oldCopies.swap(copies_);
         oldSets.swap(keypointSets_);
         ScopeExit dropOld([&] {
             for (CPanoElement* c : oldCopies)
                 if (c)
                     c->Release();
-            for (CKeypointSet* s : oldSets)
-                delete s;
         });
         Reset(true, true);
 
@@ -241,10 +240,7 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
                 c->Release();
             c = nullptr;
         }
-        for (CKeypointSet*& s : oldSets) {
-            delete s;
-            s = nullptr;
-        }
+        oldSets.clear();
 
         if (!MatchAndStitch(automatic))
             throw panorama_error();
@@ -452,10 +448,10 @@ int CPanorama::DuplicateRingElement(int index) {
         keypointSets_.size() != copies_.size() || scales_.size() != copies_.size())
         return -1;
     // The repeated photo shares everything; its keypoints are a view.
-    auto* view = new (std::nothrow) CKeypointSet(keypointSets_[index]);
+    std::unique_ptr<CKeypointSet> view(new (std::nothrow) CKeypointSet(keypointSets_[index].get()));
     if (!view)
         return -1;
-    keypointSets_.push_back(view);
+    keypointSets_.push_back(std::move(view));
     scales_.push_back(scales_[index]);
     for (auto* list : {&photos_, &workPhotos_, &copies_}) {
         CPanoElement* e = (*list)[index];

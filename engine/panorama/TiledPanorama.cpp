@@ -62,8 +62,6 @@ void CPanorama::Reset(bool dropKeypoints, bool dropGraph) {
     if (dropGraph)
         matchGraph_.Clear();
     if (dropKeypoints) {
-        for (CKeypointSet* set : keypointSets_)
-            delete set;
         keypointSets_.clear();
     }
 }
@@ -141,17 +139,14 @@ bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vecto
         position_ = 0;
         total_ = 12 * n - 2;
 
-        std::vector<CKeypointSet*> oldSets;
+        KeypointSetList oldSets;
         std::vector<CPanoElement*> oldPhotos;
         oldSets.swap(keypointSets_);
         oldPhotos.swap(photos_);
         scales_.clear();
         proxies_.clear();
         auto dropOld = [&] {
-            for (CKeypointSet*& s : oldSets) {
-                delete s;
-                s = nullptr;
-            }
+            oldSets.clear();
             for (CPanoElement*& p : oldPhotos) {
                 if (p)
                     p->Release();
@@ -173,13 +168,13 @@ bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vecto
                 PreparedAnalysis& out) { PrepareAnalysis(photos[i], detect, abort, slots, out); },
             [&](std::size_t i, PreparedAnalysis* ready, std::unique_ptr<CKeypointSet> set) {
                 if (ready) {
-                    AnalyzePhoto(photos[i], set.release(), ready);
+                    AnalyzePhoto(photos[i], std::move(set), ready);
                     return;
                 }
                 IPanoElement* photo = photos[i];
                 photo->Reload();
                 ScopeExit unload([photo] { photo->Unload(); });
-                AnalyzePhoto(photo, set.release());
+                AnalyzePhoto(photo, std::move(set));
             },
             *this);
         dropOld();
@@ -222,8 +217,10 @@ void CPanorama::PrepareAnalysis(IPanoElement* photoIn, bool detect, const std::a
     out.set = std::move(set);
 }
 
-void CPanorama::AnalyzePhoto(IPanoElement* photoIn, CKeypointSet* cached, PreparedAnalysis* ready) {
-    std::unique_ptr<CKeypointSet> set(cached);
+void CPanorama::AnalyzePhoto(IPanoElement* photoIn, std::unique_ptr<CKeypointSet> cached,
+                             PreparedAnalysis* ready) {
+    const bool wasCached = cached != nullptr;
+    std::unique_ptr<CKeypointSet> set(std::move(cached));
     CPanoElement* photo = AsElement(photoIn);
     if (!photo)
         throw panorama_error();
@@ -252,13 +249,13 @@ void CPanorama::AnalyzePhoto(IPanoElement* photoIn, CKeypointSet* cached, Prepar
     photos_.push_back(photo);
     scales_.push_back(photo->scale);
     CKeypointSet* raw = set.get();
-    keypointSets_.push_back(set.release());
+    keypointSets_.push_back(std::move(set));
     photo->x = photo->y = 0;
     if (ReportProgress(1))
         throw panorama_abort();
 
-    if (cached || ready) {
-        CAnalysisStage::ReportDetectionSteps(cached != nullptr, *this);
+    if (wasCached || ready) {
+        CAnalysisStage::ReportDetectionSteps(wasCached, *this);
     } else {
         DetectFeatures(copy.Get(), raw->keypoints, raw->descriptors, 10.0, 0.02,
                        [this] { return Advance(1); });
@@ -289,7 +286,7 @@ bool CPanorama::BuildMatchGraph(match_graph::CGraph* graph) {
     settings.fit = MatchSettings::FitModel::Affine;
     settings.keepScoresAndOutliers = true;
     settings.requireKeypoints = true;
-    std::vector<const CKeypointSet*> sets(keypointSets_.begin(), keypointSets_.begin() + std::ptrdiff_t(n));
+    std::vector<const CKeypointSet*> sets = CAnalysisStage::View(keypointSets_, n);
     std::vector<OrvexBase::Size> sizes;
     for (std::size_t k = 0; k < n; ++k) {
         sizes.push_back(photos_[k] ? photos_[k]->GetSize() : OrvexBase::Size());
@@ -319,7 +316,10 @@ bool CPanorama::AlignImages() {
     align_.photoSizes.clear();
     for (const CPanoElement* p : photos_)
         align_.photoSizes.push_back(p ? p->GetSize() : OrvexBase::Size());
-    align_.keypoints = PointsFromKeypointSets(keypointSets_);
+    std::vector<CKeypointSet*> sets;
+    for (const auto& set : keypointSets_)
+        sets.push_back(set.get());
+    align_.keypoints = PointsFromKeypointSets(sets);
     alignEdges_ = EdgesFromGraph(matchGraph_);
     align_.edges.clear();
     for (const AlignmentEdge& e : alignEdges_)

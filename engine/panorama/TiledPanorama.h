@@ -51,7 +51,7 @@ public:
     bool PhotoListChanged(const std::vector<PanoramaLib::IPanoElement*>& photos) const;
     // One photo's analysis taken into the lists (its heavy part done here, or
     // taken ready), and that heavy part alone, run ahead on a worker.
-    void AnalyzePhoto(PanoramaLib::IPanoElement* photo, CKeypointSet* cached,
+    void AnalyzePhoto(PanoramaLib::IPanoElement* photo, std::unique_ptr<CKeypointSet> cached,
                       PreparedAnalysis* ready = nullptr);
     void PrepareAnalysis(PanoramaLib::IPanoElement* photo, bool detect, const std::atomic<bool>& abort,
                          std::counting_semaphore<>& fullSizeSlots, PreparedAnalysis& out);
@@ -99,7 +99,7 @@ protected:
     OrvexBase::Rect cropRect_;
 
     // Owned, parallel to photos_.
-    std::vector<CKeypointSet*> keypointSets_;
+    KeypointSetList keypointSets_;
 
     bool fullSizeRendering_ = false;
     std::uint8_t cropToRect_ = 1;

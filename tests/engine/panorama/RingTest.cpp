@@ -38,7 +38,7 @@ public:
                 list->push_back(e);
             }
             scales_.push_back(1.0);
-            keypointSets_.push_back(new CKeypointSet());
+            keypointSets_.push_back(std::make_unique<CKeypointSet>());
             matchGraph_.AddNode(i);
         }
     }
