@@ -37,7 +37,7 @@ struct Ring {
                 e->Release();
                 return;
             }
-            engine->copies_.push_back(e);
+            engine->copies_.emplace_back(e);
             auto set = std::make_unique<CKeypointSet>();
             DetectFeatures(e, set->keypoints, set->descriptors, 10.0, 0.02);
             set->BuildIndex(e->GetSize());

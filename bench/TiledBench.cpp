@@ -37,7 +37,7 @@ public:
     using CPanorama::motionModel_;
     void AddAnalysed(CPanoElement* photo) {
         photo->AddRef();
-        copies_.push_back(photo);
+        copies_.emplace_back(photo);
         auto set = std::make_unique<CKeypointSet>();
         DetectFeatures(photo, set->keypoints, set->descriptors, 10.0, 0.02);
         set->BuildIndex(photo->GetSize());

@@ -63,7 +63,7 @@ const CEdge* StarEdgeOf(const CNode* node) {
 
 CPanoElement* PhotoOf(const RenderPass& pass, int i) {
     const auto& photos = *pass.photos;
-    return i >= 0 && i < static_cast<int>(photos.size()) ? photos[i] : nullptr;
+    return i >= 0 && i < static_cast<int>(photos.size()) ? photos[i].Get() : nullptr;
 }
 
 // Work copy of one match-graph edge for the star building.
@@ -211,9 +211,7 @@ Rect CArrangement::ComputeBounds(RenderPass& pass) {
     if (group.Nodes().empty())
         return Rect();
     const auto& elements = *pass.photos;
-    auto elementOf = [&](int i) -> CPanoElement* {
-        return i >= 0 && i < static_cast<int>(elements.size()) ? elements[i] : nullptr;
-    };
+    auto elementOf = [&](int i) { return PhotoOf(pass, i); };
     const int reference = group.Nodes().front()->imageIndex;
     CPanoElement* refElement = elementOf(reference);
     if (!refElement)
@@ -291,9 +289,7 @@ void CArrangement::ClipBoundsToRing(const RenderPass& pass, Rect& bounds) {
     const CNode* dup = pass.group.FindNode(ring_.duplicate);
     const CNode* end = pass.group.FindNode(ring_.farEnd);
     const auto& elements = *pass.photos;
-    auto elementOf = [&](int i) -> CPanoElement* {
-        return i >= 0 && i < static_cast<int>(elements.size()) ? elements[i] : nullptr;
-    };
+    auto elementOf = [&](int i) { return PhotoOf(pass, i); };
     if (!dup || !end || dup->edges.size() != 1 || end->edges.size() != 1)
         return;
     CPanoElement* dupElement = elementOf(ring_.duplicate);

@@ -29,7 +29,7 @@ bool IsIdentity(const Matrix& m) {
 
 CPanoElement* CCompositor::Photo(int index) const {
     const auto& photos = *pass_.photos;
-    return index >= 0 && index < static_cast<int>(photos.size()) ? photos[index] : nullptr;
+    return index >= 0 && index < static_cast<int>(photos.size()) ? photos[index].Get() : nullptr;
 }
 
 bool CCompositor::WarpElement(int index) {
@@ -150,7 +150,7 @@ bool CCompositor::LensDue(int index) const {
 
 bool CCompositor::LensWarp(int index, const std::function<bool()>& progress) {
     const auto& sources = *build_.sources;
-    CPanoElement* source = index < static_cast<int>(sources.size()) ? sources[index] : nullptr;
+    CPanoElement* source = index < static_cast<int>(sources.size()) ? sources[index].Get() : nullptr;
     CPanoElement* target = Photo(index);
     if (!source || !target)
         return false;
@@ -224,9 +224,9 @@ std::vector<char> CCompositor::PlacesSharingAnElement() const {
             if (i < 0 || i >= static_cast<int>(list->size()) || !(*list)[i])
                 continue;
             for (const auto& [element, index] : seen)
-                if (element == (*list)[i] && index != i)
+                if (element == (*list)[i].Get() && index != i)
                     shares[k] = 1;
-            seen.emplace_back((*list)[i], i);
+            seen.emplace_back((*list)[i].Get(), i);
         }
     }
     return shares;
@@ -272,7 +272,7 @@ bool CCompositor::Compose() {
     // and one at a time: more held photos would add to the peak.
     constexpr int kLanes = 2;
     std::size_t largestPhoto = 0;
-    for (CPanoElement* e : *pass_.photos)
+    for (const auto& e : *pass_.photos)
         if (e)
             largestPhoto = std::max(largestPhoto, static_cast<std::size_t>(std::max(0, e->GetWidth())) *
                                                       static_cast<std::size_t>(std::max(0, e->GetHeight())));

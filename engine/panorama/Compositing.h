@@ -47,7 +47,7 @@ public:
         // Per photo: whether its full-size copy still waits for the lens warp.
         std::vector<char>* lensDue = nullptr;
         // The photos as the caller gave them: the lens warp's source.
-        const std::vector<CPanoElement*>* sources = nullptr;
+        const ElementList* sources = nullptr;
         // The preview pass, whose warped photos carry the seams to full size.
         const RenderPass* preview = nullptr;
     };

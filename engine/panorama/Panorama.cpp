@@ -23,17 +23,6 @@ CPanorama::~CPanorama() {
     Reset(true, true);
 }
 
-namespace {
-
-void ReleaseAll(std::vector<CPanoElement*>& elements) {
-    for (CPanoElement* e : elements)
-        if (e)
-            e->Release();
-    elements.clear();
-}
-
-}  // namespace
-
 void CPanorama::Reset(bool dropAnalyses, bool) {
     built_ = false;
     matchGraph_.Clear();
@@ -42,10 +31,10 @@ void CPanorama::Reset(bool dropAnalyses, bool) {
     scales_.clear();
     preview_.ReleaseWarped();
     full_.ReleaseWarped();
-    ReleaseAll(workPhotos_);
-    ReleaseAll(photos_);
+    workPhotos_.clear();
+    photos_.clear();
     if (dropAnalyses) {
-        ReleaseAll(copies_);
+        copies_.clear();
         keypointSets_.clear();
     }
 }

@@ -107,8 +107,8 @@ protected:
     static int LevelCount(double scale);
     // Every photo's analysis, the heavy parts side by side on the thread pool.
     void AnalyzeAll(const std::vector<PanoramaLib::IPanoElement*>& photos,
-                    const std::vector<PanoramaLib::IPanoElement*>* copies,
-                    std::vector<CPanoElement*>& oldCopies, KeypointSetList& oldSets);
+                    const std::vector<PanoramaLib::IPanoElement*>* copies, ElementList& oldCopies,
+                    KeypointSetList& oldSets);
     OrvexBase::RefPtr<CPanoElement> MakeCopyOf(CPanoElement* photo, PanoramaLib::IPanoElement* given);
     void WarpCopyForLens(OrvexBase::RefPtr<CPanoElement>& copy);
     void PrepareAnalysis(CPanoElement* photo, PanoramaLib::IPanoElement* given, bool detect,
@@ -116,7 +116,7 @@ protected:
                          PreparedAnalysis& out);
     // The photos the pass being composited places: the analysis copies, or
     // the working photos at full size.
-    const std::vector<CPanoElement*>& CurrentElements() const { return *pass_->photos; }
+    const ElementList& CurrentElements() const { return *pass_->photos; }
     std::vector<Matrix>& CurrentTransforms() { return pass_->transforms; }
     // The arrangement stage with this build's photos, reference rule and ring.
     CArrangement MakeArrangement() const;
@@ -137,9 +137,9 @@ protected:
     // and compositing; warped after a lens-compensated render); the analysis
     // copy. Each vector holds one reference per entry.
     std::vector<double> scales_;
-    std::vector<CPanoElement*> photos_;
-    std::vector<CPanoElement*> workPhotos_;
-    std::vector<CPanoElement*> copies_;
+    ElementList photos_;
+    ElementList workPhotos_;
+    ElementList copies_;
     // Owned; parallel to the copies.
     KeypointSetList keypointSets_;
 

@@ -106,16 +106,16 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given,
 
     scales_.push_back(photo->scale);
     photo->AddRef();
-    photos_.push_back(photo);
+    photos_.emplace_back(photo);
     photo->AddRef();
-    workPhotos_.push_back(photo);
+    workPhotos_.emplace_back(photo);
     photo->x = photo->y = 0;
     copy->x = copy->y = 0;
-    copies_.push_back(copy.Detach());
+    copies_.push_back(std::move(copy));
 
     if (ReportProgress(total_, ++position_))
         throw panorama_abort();
-    CPanoElement* analysed = copies_.back();
+    CPanoElement* analysed = copies_.back().Get();
     if (wasCached || ready) {
         CAnalysisStage::ReportDetectionSteps(wasCached, *this);
     } else {
@@ -151,11 +151,14 @@ void CPanorama::PrepareAnalysis(CPanoElement* photo, IPanoElement* given, bool d
 }
 
 void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies,
-                           std::vector<CPanoElement*>& oldCopies, KeypointSetList& oldSets) {
+                           ElementList& oldCopies, KeypointSetList& oldSets) {
+    std::vector<CPanoElement*> oldPhotos;
+    for (const auto& c : oldCopies)
+        oldPhotos.push_back(c.Get());
     std::vector<std::unique_ptr<CKeypointSet>> cached(photos.size());
     for (std::size_t i = 0; i < photos.size(); ++i)
         if (photos[i])
-            cached[i] = CAnalysisStage::TakeCachedKeypoints(photos[i]->GetFileName(), oldCopies, oldSets);
+            cached[i] = CAnalysisStage::TakeCachedKeypoints(photos[i]->GetFileName(), oldPhotos, oldSets);
     auto givenCopy = [&](std::size_t i) { return copies ? (*copies)[i] : nullptr; };
     CAnalysisStage::Run(
         photos, std::move(cached), targetSize_,
@@ -220,26 +223,17 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
             DestroyResults();
         }
 
-        std::vector<CPanoElement*> oldCopies;
+        ElementList oldCopies;
         KeypointSetList oldSets;
         oldCopies.swap(copies_);
         oldSets.swap(keypointSets_);
-        ScopeExit dropOld([&] {
-            for (CPanoElement* c : oldCopies)
-                if (c)
-                    c->Release();
-        });
         Reset(true, true);
 
         if (copies && copies->size() != photos.size())
             copies = nullptr;
         AnalyzeAll(photos, copies, oldCopies, oldSets);
         // The old analyses are released here, before the matching needs memory.
-        for (CPanoElement*& c : oldCopies) {
-            if (c)
-                c->Release();
-            c = nullptr;
-        }
+        oldCopies.clear();
         oldSets.clear();
 
         if (!MatchAndStitch(automatic))
@@ -366,7 +360,7 @@ bool CPanorama::Render() {
                 const double f = LensPresetTable::FocalFactor(lensPresetId_);
                 std::vector<OrvexBase::RefPtr<CPanoElement>> canvases(n);
                 for (int i = 0; i < n; ++i) {
-                    canvases[i].Reset(CreateSphereCanvas(photos_[i], f));
+                    canvases[i].Reset(CreateSphereCanvas(photos_[i].Get(), f));
                     if (!canvases[i])
                         throw panorama_error();
                     canvases[i]->SetFileName(photos_[i]->GetFileName());
@@ -376,8 +370,7 @@ bool CPanorama::Render() {
                 analysesValid_ = false;
                 for (int i = 0; i < n; ++i) {
                     workPhotos_[i]->Unload();
-                    workPhotos_[i]->Release();
-                    workPhotos_[i] = canvases[i].Detach();
+                    workPhotos_[i] = std::move(canvases[i]);
                 }
             }
             // The full-size pass arranges the photos anew from the pair
@@ -454,10 +447,10 @@ int CPanorama::DuplicateRingElement(int index) {
     keypointSets_.push_back(std::move(view));
     scales_.push_back(scales_[index]);
     for (auto* list : {&photos_, &workPhotos_, &copies_}) {
-        CPanoElement* e = (*list)[index];
+        CPanoElement* e = (*list)[index].Get();
         if (e)
             e->AddRef();
-        list->push_back(e);
+        list->emplace_back(e);
     }
     return n;
 }

@@ -115,8 +115,8 @@ bool CPanorama::MatchPairByHand(CGraph* graph, int first, int second, CEdge* aut
     if (!ui_)
         throw abort_matching();
     const auto& elements = CurrentElements();
-    CPanoElement* a = first < static_cast<int>(elements.size()) ? elements[first] : nullptr;
-    CPanoElement* b = second < static_cast<int>(elements.size()) ? elements[second] : nullptr;
+    CPanoElement* a = first < static_cast<int>(elements.size()) ? elements[first].Get() : nullptr;
+    CPanoElement* b = second < static_cast<int>(elements.size()) ? elements[second].Get() : nullptr;
     const OrvexBase::Size sizeA = a ? a->GetSize() : OrvexBase::Size();
     const OrvexBase::Size sizeB = b ? b->GetSize() : OrvexBase::Size();
 

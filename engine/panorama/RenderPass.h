@@ -11,10 +11,13 @@
 #include "MatchGraph.h"
 #include "PanoElement.h"
 
+// Photos in photo order, one reference each (null: no photo there).
+using ElementList = std::vector<OrvexBase::RefPtr<CPanoElement>>;
+
 struct RenderPass {
     using Matrix = std::array<double, 9>;
 
-    RenderPass(bool full, CPanoElement* into, const std::vector<CPanoElement*>* placed)
+    RenderPass(bool full, CPanoElement* into, const ElementList* placed)
         : fullSize(full), result(into), photos(placed) {}
     RenderPass(const RenderPass&) = delete;
     RenderPass& operator=(const RenderPass&) = delete;
@@ -42,7 +45,7 @@ struct RenderPass {
     CPanoElement* const result;
     // The photos it places, per photo index: the analysis copies for the
     // preview, the working photos at full size; not owned.
-    const std::vector<CPanoElement*>* const photos;
+    const ElementList* const photos;
     // Star of the panorama's group: reference -> every other photo, with the
     // pair transforms in this pass's pixels.
     match_graph::CGraph group;

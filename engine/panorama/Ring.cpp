@@ -49,7 +49,7 @@ void MapRectBounds(const Matrix& m, const OrvexBase::Size& size, double& minX, d
 
 CPanoElement* PhotoOf(const RenderPass& pass, int i) {
     const auto& photos = *pass.photos;
-    return i >= 0 && i < static_cast<int>(photos.size()) ? photos[i] : nullptr;
+    return i >= 0 && i < static_cast<int>(photos.size()) ? photos[i].Get() : nullptr;
 }
 
 }  // namespace
@@ -122,7 +122,7 @@ void CRingClosure::EqualizeScale(RenderPass& pass) const {
     if (duplicate < 0 || farEnd < 0 || duplicate == farEnd || duplicate >= n || farEnd >= n)
         return;
     CEdge* edges[2] = {OnlyEdgeOf(pass.group, duplicate), OnlyEdgeOf(pass.group, farEnd)};
-    CPanoElement* elements[2] = {(*pass.photos)[duplicate], (*pass.photos)[farEnd]};
+    CPanoElement* elements[2] = {(*pass.photos)[duplicate].Get(), (*pass.photos)[farEnd].Get()};
     if (!edges[0] || !edges[1] || !elements[0] || !elements[1])
         return;
     const double s =

@@ -142,9 +142,8 @@ bool CUserCrop::RewarpGroup(RenderPass& pass, CCompositor& compositor) {
     return true;
 }
 
-void CUserCrop::CarryToFullSize(const RenderPass& preview, const RenderPass& full,
-                                const std::vector<CPanoElement*>& copies,
-                                const std::vector<CPanoElement*>& workPhotos) {
+void CUserCrop::CarryToFullSize(const RenderPass& preview, const RenderPass& full, const ElementList& copies,
+                                const ElementList& workPhotos) {
     const int i = element_;
     if (area_.IsEmpty() || i < 0)
         return;

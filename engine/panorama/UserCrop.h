@@ -38,9 +38,8 @@ public:
                const std::vector<SeamSet>& seams, CCompositor& compositor);
     // The rectangle in full-size panorama pixels, through the chosen photo's
     // analysis copy and working photo; cleared when it cannot be carried.
-    void CarryToFullSize(const RenderPass& preview, const RenderPass& full,
-                         const std::vector<CPanoElement*>& copies,
-                         const std::vector<CPanoElement*>& workPhotos);
+    void CarryToFullSize(const RenderPass& preview, const RenderPass& full, const ElementList& copies,
+                         const ElementList& workPhotos);
 
 private:
     static bool RewarpGroup(RenderPass& pass, CCompositor& compositor);

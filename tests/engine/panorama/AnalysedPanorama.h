@@ -25,7 +25,7 @@ public:
     // Adds an analysed photo: the element becomes its own analysis copy.
     void AddAnalysed(CPanoElement* photo) {
         photo->AddRef();
-        copies_.push_back(photo);
+        copies_.emplace_back(photo);
         auto set = std::make_unique<CKeypointSet>();
         DetectFeatures(photo, set->keypoints, set->descriptors, 10.0, 0.02);
         set->BuildIndex(photo->GetSize());

@@ -25,9 +25,9 @@ public:
         for (auto [w, h] : sizes) {
             auto* e = new CPanoElement(0);
             EXPECT_TRUE(e->CreateImage(true, w, h, false));
-            copies_.push_back(e);
+            copies_.emplace_back(e);
             e->AddRef();
-            photos_.push_back(e);
+            photos_.emplace_back(e);
             scales_.push_back(1.0);
             matchGraph_.AddNode(static_cast<int>(copies_.size()) - 1);
         }

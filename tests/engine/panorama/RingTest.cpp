@@ -32,10 +32,10 @@ public:
         for (int i = 0; i < count; ++i) {
             auto* e = new CPanoElement(0);
             EXPECT_TRUE(e->CreateImage(true, w, h, false));
-            copies_.push_back(e);
+            copies_.emplace_back(e);
             for (auto* list : {&photos_, &workPhotos_}) {
                 e->AddRef();
-                list->push_back(e);
+                list->emplace_back(e);
             }
             scales_.push_back(1.0);
             keypointSets_.push_back(std::make_unique<CKeypointSet>());
@@ -96,8 +96,8 @@ TEST_F(RingTest, EndsOfTheStripAndTheDuplicate) {
     // The duplicate shares the photo, the copy and the keypoints (as a view).
     engine.keypointSets_[3]->keypoints.push_back(new Keypoint{1, 2});
     ASSERT_EQ(engine.DuplicateRingElement(3), 4);
-    EXPECT_EQ(engine.copies_[4], engine.copies_[3]);
-    EXPECT_EQ(engine.photos_[4], engine.photos_[3]);
+    EXPECT_EQ(engine.copies_[4].Get(), engine.copies_[3].Get());
+    EXPECT_EQ(engine.photos_[4].Get(), engine.photos_[3].Get());
     EXPECT_EQ(engine.scales_.size(), 5u);
     EXPECT_TRUE(engine.keypointSets_[4]->view);
     EXPECT_EQ(engine.keypointSets_[4]->keypoints, engine.keypointSets_[3]->keypoints);

@@ -196,8 +196,8 @@ TEST_F(UserCropTest, OverlapGoesToThePhotoDrawnFirst) {
 TEST_F(UserCropTest, RectangleCarriedToFullSize) {
     // A 100 x 80 analysis copy of a 200 x 160 photo; panorama pixels count
     // from (10, 5) in the preview and from (20, 10) at full size.
-    engine->copies_.push_back(new CPanoElement(0));
-    engine->workPhotos_.push_back(new CPanoElement(0));
+    engine->copies_.emplace_back(new CPanoElement(0));
+    engine->workPhotos_.emplace_back(new CPanoElement(0));
     ASSERT_TRUE(engine->copies_[0]->CreateImage(true, 100, 80, false));
     ASSERT_TRUE(engine->workPhotos_[0]->CreateImage(true, 200, 160, false));
     engine->preview_.transforms = {{1, 0, -10, 0, 1, -5, 0, 0, 1}};
