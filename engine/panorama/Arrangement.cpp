@@ -288,7 +288,6 @@ void CArrangement::ClipBoundsToRing(const RenderPass& pass, Rect& bounds) {
     ringNotCut_ = true;
     const CNode* dup = pass.group.FindNode(ring_.duplicate);
     const CNode* end = pass.group.FindNode(ring_.farEnd);
-    const auto& elements = *pass.photos;
     auto elementOf = [&](int i) { return PhotoOf(pass, i); };
     if (!dup || !end || dup->edges.size() != 1 || end->edges.size() != 1)
         return;

@@ -33,7 +33,7 @@ CPanoElement* CCompositor::Photo(int index) const {
 }
 
 bool CCompositor::WarpElement(int index) {
-    std::vector<CPanoElement*>& warped = pass_.warped;
+    ElementList& warped = pass_.warped;
     if (index < 0 || index >= static_cast<int>(warped.size()))
         return false;
     if (warped[index])
@@ -42,42 +42,43 @@ bool CCompositor::WarpElement(int index) {
     const auto& transforms = pass_.transforms;
     if (!photo || index >= static_cast<int>(transforms.size()))
         return false;
-    warped[index] = WarpPhotoElement(photo, transforms[index].data());
-    return warped[index] != nullptr;
+    warped[index].Reset(WarpPhotoElement(photo, transforms[index].data()));
+    return static_cast<bool>(warped[index]);
 }
 
 bool CCompositor::ComputeSeamMask(int index) {
-    std::vector<CPanoElement*>& warped = pass_.warped;
+    ElementList& warped = pass_.warped;
     if (index < 0 || index >= static_cast<int>(warped.size()) ||
         index >= static_cast<int>(build_.seams->size()))
         return false;
-    return ::ComputeSeamMask(warped[index], pass_.result, settings_.motionModel, &(*build_.seams)[index]);
+    return ::ComputeSeamMask(warped[index].Get(), pass_.result, settings_.motionModel,
+                             &(*build_.seams)[index]);
 }
 
 bool CCompositor::RescaleSeams(int index, std::vector<std::uint8_t>& coverage) {
-    CPanoElement* full = pass_.warped[index];
+    CPanoElement* full = pass_.warped[index].Get();
     coverage = CopyMask(full);
-    CSeamRescaler rescaler(build_.preview->warped[index], full, (*build_.seams)[index]);
+    CSeamRescaler rescaler(build_.preview->warped[index].Get(), full, (*build_.seams)[index]);
     return rescaler.Rescale();
 }
 
 void CCompositor::BalanceExposure(int index) {
-    std::vector<CPanoElement*>& warped = pass_.warped;
+    ElementList& warped = pass_.warped;
     CPanoElement* photo = Photo(index);
     const auto& transforms = pass_.transforms;
     if (!photo || index >= static_cast<int>(warped.size()) || index >= static_cast<int>(transforms.size()))
         return;
-    ::BalanceExposure(pass_.result, warped[index], photo->GetRect(), transforms[index].data(),
+    ::BalanceExposure(pass_.result, warped[index].Get(), photo->GetRect(), transforms[index].data(),
                       settings_.rawExposureDifference);
 }
 
 bool CCompositor::CompositeOver(int index, Rect* written) {
-    std::vector<CPanoElement*>& warped = pass_.warped;
+    ElementList& warped = pass_.warped;
     if (written)
         *written = Rect();
     if (index < 0 || index >= static_cast<int>(warped.size()))
         return false;
-    return ::CompositeOver(pass_.result, warped[index], Rect(), written);
+    return ::CompositeOver(pass_.result, warped[index].Get(), Rect(), written);
 }
 
 void CCompositor::PasteIntoResult(CPanoElement* element, Rect* written) {
@@ -131,11 +132,9 @@ bool CCompositor::PlaceFirstElement(int index, CPanoElement* photo, Rect* writte
     }
     if (!std::isfinite(minX) || !std::isfinite(minY))
         return false;
-    std::vector<CPanoElement*>& warped = pass_.warped;
-    if (warped[index])
-        warped[index]->Release();
+    ElementList& warped = pass_.warped;
     photo->AddRef();
-    warped[index] = photo;
+    warped[index].Reset(photo);
     photo->CreateMask(true);
     photo->x = static_cast<std::int32_t>(std::floor(minX));
     photo->y = static_cast<std::int32_t>(std::floor(minY));
@@ -198,7 +197,7 @@ bool CCompositor::PreparePhoto(int i, bool fullSize, const std::atomic<bool>* ab
     // silently go missing from the panorama.
     if (!warpedOk)
         return false;
-    std::vector<CPanoElement*>& warped = pass_.warped;
+    ElementList& warped = pass_.warped;
     if (i == settings_.userCropElement && warped[i])
         warped[i]->ClearMaskRect(&settings_.userCropRect);
     if (warped[i])
@@ -249,8 +248,8 @@ bool CCompositor::Compose() {
     if (nodes.empty())
         return false;
     const int photoCount = static_cast<int>(pass_.photos->size());
-    std::vector<CPanoElement*>& warped = pass_.warped;
-    warped.resize(photoCount, nullptr);
+    ElementList& warped = pass_.warped;
+    warped.resize(photoCount);
     std::wstring marked;
     auto unmark = [&] {
         if (!marked.empty() && ui_)
@@ -297,7 +296,7 @@ bool CCompositor::Compose() {
         CPanoElement* result = pass_.result;
         if (fullSize) {
             if (prep.rescaled)
-                KeepCutWithinCoverage(warped[i], prep.coverage, result);
+                KeepCutWithinCoverage(warped[i].Get(), prep.coverage, result);
             prep.coverage = std::vector<std::uint8_t>();
         } else {
             ComputeSeamMask(i);
@@ -320,15 +319,13 @@ bool CCompositor::Compose() {
         if (compose) {
             Rect blended;
             if (settings_.laplacianBlending) {
-                if (blender.Blend(levels, warped[i], result))
+                if (blender.Blend(levels, warped[i].Get(), result))
                     blended = blender.GetOverlapRect();
             }
-            ::CompositeOver(result, warped[i], blended, nullptr);
+            ::CompositeOver(result, warped[i].Get(), blended, nullptr);
         }
         if (fullSize) {
-            if (warped[i])
-                warped[i]->Release();
-            warped[i] = nullptr;
+            warped[i].Reset();
         }
         if (compose && settings_.laplacianBlending)
             blender.WriteResult(result);
@@ -336,7 +333,7 @@ bool CCompositor::Compose() {
         return !(step(levels - 1) || step(1));
     };
     auto reachOf = [&](int i) {
-        CPanoElement* e = warped[i];
+        CPanoElement* e = warped[i].Get();
         if (!e)
             return Rect();
         const Rect r = e->GetRect();
@@ -362,7 +359,7 @@ bool CCompositor::Compose() {
     };
     hooks.preparedOk = [&](std::size_t k) { return prepared[k].ok; };
     hooks.heldBytes = [&](std::size_t k) {
-        const CPanoElement* e = warped[photoAt(k)];
+        const CPanoElement* e = warped[photoAt(k)].Get();
         return e ? 5 * static_cast<std::size_t>(e->GetWidth()) * static_cast<std::size_t>(e->GetHeight())
                  : std::size_t{0};
     };
@@ -406,9 +403,7 @@ bool CCompositor::Compose() {
     if (fullSize) {
         if (photo)
             photo->Unload();
-        if (warped[r])
-            warped[r]->Release();
-        warped[r] = nullptr;
+        warped[r].Reset();
     }
     unmark();
     if (!placed)

@@ -21,15 +21,9 @@ struct RenderPass {
         : fullSize(full), result(into), photos(placed) {}
     RenderPass(const RenderPass&) = delete;
     RenderPass& operator=(const RenderPass&) = delete;
-    ~RenderPass() { ReleaseWarped(); }
 
     // Drops every warped photo.
-    void ReleaseWarped() {
-        for (CPanoElement* e : warped)
-            if (e)
-                e->Release();
-        warped.clear();
-    }
+    void ReleaseWarped() { warped.clear(); }
 
     // The photo the group's k-th node places: the reference for the first
     // node, else the far end of the node's first edge.
@@ -54,5 +48,5 @@ struct RenderPass {
     // Panorama pixels (from the bounds' corner) to photo pixels, per photo.
     std::vector<Matrix> transforms;
     // Warped photos per photo index; one reference per entry.
-    std::vector<CPanoElement*> warped;
+    ElementList warped;
 };

@@ -55,7 +55,7 @@ void CUserCrop::Clear() {
 bool CUserCrop::Apply(RenderPass& preview, const std::vector<std::int32_t>& composited,
                       const std::vector<SeamSet>& seams, CCompositor& compositor) {
     const Rect r = area_;
-    std::vector<CPanoElement*>& warped = preview.warped;
+    ElementList& warped = preview.warped;
     struct Hit {
         int index;
         Rect area;
@@ -132,7 +132,7 @@ bool CUserCrop::RewarpGroup(RenderPass& pass, CCompositor& compositor) {
     pass.ReleaseWarped();
     if (pass.group.Nodes().empty())
         return false;
-    pass.warped.assign(pass.photos->size(), nullptr);
+    pass.warped.resize(pass.photos->size());
     const int reference = pass.group.Nodes().front()->imageIndex;
     if (!compositor.WarpElement(reference))
         return false;

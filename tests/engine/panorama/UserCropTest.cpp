@@ -148,7 +148,7 @@ TEST_F(UserCropTest, OverlapGoesToThePhotoDrawnFirst) {
             overlap.Intersect(Rect(origin.left, origin.top, origin.left + width, origin.top + height));
         const Rect inner(area.left + 6, area.top + 6, area.right - 6, area.bottom - 6);
         const std::vector<std::uint8_t> before = Pixels(preview);
-        RefPtr<CPanoElement> first(engine->preview_.warped[covering]);
+        RefPtr<CPanoElement> first(engine->preview_.warped[covering].Get());
         first->AddRef();
         // Without a crop the seam runs through the overlap: part of it shows
         // the second photo.
@@ -169,7 +169,7 @@ TEST_F(UserCropTest, OverlapGoesToThePhotoDrawnFirst) {
         EXPECT_LE(Checkered(preview, origin, first.Get(), inner), 3 * inner.Height());
         // The chosen photo gives up the rectangle; its seam line, one pixel
         // a row, may still cross it.
-        CPanoElement* second = engine->preview_.warped[chosen];
+        CPanoElement* second = engine->preview_.warped[chosen].Get();
         int kept = 0;
         for (int y = inner.top; y < inner.bottom; ++y)
             for (int x = inner.left; x < inner.right; ++x)
