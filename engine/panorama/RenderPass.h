@@ -11,9 +11,6 @@
 #include "MatchGraph.h"
 #include "PanoElement.h"
 
-// Photos in photo order, one reference each (null: no photo there).
-using ElementList = std::vector<OrvexBase::RefPtr<CPanoElement>>;
-
 struct RenderPass {
     using Matrix = std::array<double, 9>;
 

@@ -44,9 +44,6 @@ CPanorama::~CPanorama() {
     thread_.Stop();
     align_.poses.clear();
     Reset(true, true);
-    for (CPanoElement* p : photos_)
-        if (p)
-            p->Release();
     photos_.clear();
 }
 
@@ -140,28 +137,27 @@ bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vecto
         total_ = 12 * n - 2;
 
         KeypointSetList oldSets;
-        std::vector<CPanoElement*> oldPhotos;
+        ElementList oldPhotos;
         oldSets.swap(keypointSets_);
         oldPhotos.swap(photos_);
         scales_.clear();
         proxies_.clear();
         auto dropOld = [&] {
             oldSets.clear();
-            for (CPanoElement*& p : oldPhotos) {
-                if (p)
-                    p->Release();
-                p = nullptr;
-            }
+            oldPhotos.clear();
         };
         ScopeExit dropOnExit(dropOld);
         Reset(true, changed);
         if (proxies)
             proxies_ = *proxies;
 
+        std::vector<CPanoElement*> oldView;
+        for (const auto& p : oldPhotos)
+            oldView.push_back(p.Get());
         std::vector<std::unique_ptr<CKeypointSet>> cached(photos.size());
         for (std::size_t i = 0; i < photos.size(); ++i)
             if (photos[i])
-                cached[i] = CAnalysisStage::TakeCachedKeypoints(photos[i]->GetFileName(), oldPhotos, oldSets);
+                cached[i] = CAnalysisStage::TakeCachedKeypoints(photos[i]->GetFileName(), oldView, oldSets);
         CAnalysisStage::Run(
             photos, std::move(cached), targetSize_,
             [&](std::size_t i, bool detect, const std::atomic<bool>& abort, std::counting_semaphore<>& slots,
@@ -246,7 +242,7 @@ void CPanorama::AnalyzePhoto(IPanoElement* photoIn, std::unique_ptr<CKeypointSet
     // The photo and its keypoint set join their lists together, so that the
     // two stay parallel whatever happens next.
     photo->AddRef();
-    photos_.push_back(photo);
+    photos_.emplace_back(photo);
     scales_.push_back(photo->scale);
     CKeypointSet* raw = set.get();
     keypointSets_.push_back(std::move(set));
@@ -314,7 +310,7 @@ std::int32_t CPanorama::FindReferenceImage() const {
 
 bool CPanorama::AlignImages() {
     align_.photoSizes.clear();
-    for (const CPanoElement* p : photos_)
+    for (const auto& p : photos_)
         align_.photoSizes.push_back(p ? p->GetSize() : OrvexBase::Size());
     std::vector<CKeypointSet*> sets;
     for (const auto& set : keypointSets_)
@@ -376,7 +372,10 @@ CCylindricalSurface& CPanorama::OwnSurface(SurfaceKind kind) {
 }
 
 std::vector<IPanoElement*> CPanorama::PhotoPointers() const {
-    return std::vector<IPanoElement*>(photos_.begin(), photos_.end());
+    std::vector<IPanoElement*> pointers;
+    for (const auto& p : photos_)
+        pointers.push_back(p.Get());
+    return pointers;
 }
 
 void CPanorama::SetUpSurface(CCylindricalSurface& surface, std::int32_t elevation, std::int32_t azimuth,

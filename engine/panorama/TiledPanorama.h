@@ -88,7 +88,7 @@ protected:
     bool ProgressIsOwn() const { return progress_ && progress_ != &thread_; }
 
     // One reference per entry, in photo order.
-    std::vector<CPanoElement*> photos_;
+    ElementList photos_;
     // Full size over analysis size, per photo.
     std::vector<double> scales_;
     // The second list of the last build (smaller copies); not owned.
