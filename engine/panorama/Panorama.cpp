@@ -107,7 +107,7 @@ bool CPanorama::CropResult(const Rect* r) {
 }
 
 void CPanorama::OnBuildFailed() {
-    MakeArrangement().ListUnmatched(pass_->group, report_.unmatched);
+    MakeArrangement().ListUnmatched(preview_.group, report_.unmatched);
 }
 
 CArrangement CPanorama::MakeArrangement() const {
@@ -140,7 +140,7 @@ Rect CPanorama::ArrangePass(RenderPass& pass) {
 }
 
 CMatchGraphBuilder CPanorama::MakeMatchGraphBuilder() const {
-    const auto& elements = CurrentElements();
+    const auto& elements = copies_;
     const std::size_t n = std::min(elements.size(), keypointSets_.size());
     MatchSettings settings;
     settings.ratio = ratioMode_ == 0 ? 0.6 : 0.8;
@@ -163,6 +163,10 @@ bool CPanorama::BuildMatchGraph(match_graph::CGraph* graph) {
 }
 
 void CPanorama::SetCropRect(Rect& r) {
+    // A progress callback may reach here while Render composites the photos
+    // whose masks a crop would cut.
+    if (rendering_)
+        return;
     if (r.IsEmpty()) {
         userCrop_.Set(r);
         return;
@@ -190,7 +194,7 @@ void CPanorama::SetCropRect(Rect& r) {
 
 void CPanorama::Recomposite() {
     CPanoElement* result = previewResult_;
-    if (pass_->fullSize || !result || !result->IsValid())
+    if (rendering_ || !result || !result->IsValid())
         return;
     // The picture changes under the full-size result: it has to be made again.
     if (fullResult_)
@@ -210,7 +214,7 @@ void CPanorama::Recomposite() {
     std::memset(result->GetMask(), 0,
                 static_cast<std::size_t>(result->GetMaskStride()) * result->GetHeight());
     result->FillImageWhite();
-    seams_.assign(CurrentElements().size(), SeamSet());
+    seams_.assign(copies_.size(), SeamSet());
 
     // The 360 rule reads the bounds' shape; the stored crop comes back after.
     // No progress: this is no build, and nothing may cancel half of it.

@@ -114,10 +114,6 @@ protected:
     void PrepareAnalysis(CPanoElement* photo, PanoramaLib::IPanoElement* given, bool detect,
                          const std::atomic<bool>& abort, std::counting_semaphore<>& fullSizeSlots,
                          PreparedAnalysis& out);
-    // The photos the pass being composited places: the analysis copies, or
-    // the working photos at full size.
-    const ElementList& CurrentElements() const { return *pass_->photos; }
-    std::vector<Matrix>& CurrentTransforms() { return pass_->transforms; }
     // The arrangement stage with this build's photos, reference rule and ring.
     CArrangement MakeArrangement() const;
     // The pass's bounds and photo transforms (CArrangement::ComputeBounds);
@@ -147,11 +143,11 @@ protected:
 
     CRingClosure ring_;
 
-    // The preview's pass and the full-size render's, and the one the
-    // compositing works on now.
+    // The preview's pass (every build) and the full-size render's.
     RenderPass preview_{false, previewResult_, &copies_};
     RenderPass full_{true, fullResult_, &workPhotos_};
-    RenderPass* pass_ = &preview_;
+    // Render is running: a crop may not change the photos it composites.
+    bool rendering_ = false;
     std::vector<SeamSet> seams_;
     std::vector<std::int32_t> composited_;
     // Photos whose full-size working copy still needs the lens warp.

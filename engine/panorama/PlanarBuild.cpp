@@ -240,7 +240,7 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
             throw panorama_error();
 
         report_.status = 1;
-        MakeArrangement().ListUnmatched(pass_->group, report_.unmatched);
+        MakeArrangement().ListUnmatched(preview_.group, report_.unmatched);
         if (is360_ && !manual) {
             const match_graph::CNode* dup =
                 ring_.duplicate >= 0 ? matchGraph_.FindNode(ring_.duplicate) : nullptr;
@@ -253,7 +253,7 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
 }
 
 bool CPanorama::MatchAndStitch(bool automatic) {
-    pass_->ringTransform = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    preview_.ringTransform = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     ring_.ClearEnds();
     reference_ = -1;
     DestroyResults();
@@ -278,35 +278,35 @@ bool CPanorama::MatchAndStitch(bool automatic) {
     if (ReportProgress(total_, ++position_))
         return false;
 
-    if (!MakeArrangement().BuildStar(pass_->group, matchGraph_, -1))
+    if (!MakeArrangement().BuildStar(preview_.group, matchGraph_, -1))
         return false;
-    Rect bounds = ArrangePass(*pass_);
+    Rect bounds = ArrangePass(preview_);
     if (bounds.IsEmpty())
         throw panorama_cannot_build();
 
     if (is360_ && !CloseRing(bounds))
         return false;
 
-    reference_ = MakeArrangement().FindCentralPhoto(*pass_, bounds);
+    reference_ = MakeArrangement().FindCentralPhoto(preview_, bounds);
     if (reference_ >= 0 && reference_ != MakeArrangement().FindReference(matchGraph_)) {
-        if (!MakeArrangement().BuildStar(pass_->group, matchGraph_, reference_))
+        if (!MakeArrangement().BuildStar(preview_.group, matchGraph_, reference_))
             return false;
         if (is360_)
-            ring_.EqualizeScale(*pass_);
-        bounds = ArrangePass(*pass_);
+            ring_.EqualizeScale(preview_);
+        bounds = ArrangePass(preview_);
         if (bounds.IsEmpty())
             throw panorama_cannot_build();
     }
     if (is360_ && ring_.HasEnds()) {
         Matrix rotation;
-        if (ring_.ComputeRotation(*pass_, rotation))
-            CRingClosure::ApplyRotation(*pass_, rotation);
-        bounds = ArrangePass(*pass_);
+        if (ring_.ComputeRotation(preview_, rotation))
+            CRingClosure::ApplyRotation(preview_, rotation);
+        bounds = ArrangePass(preview_);
         if (bounds.IsEmpty())
             throw panorama_cannot_build();
     }
     if (reference_ < 0)
-        reference_ = pass_->group.Nodes().front()->imageIndex;
+        reference_ = preview_.group.Nodes().front()->imageIndex;
     bounds_ = bounds;
 
     if (!previewResult_ || !previewResult_->CreateImage(true, bounds.Width(), bounds.Height(), true))
@@ -336,7 +336,7 @@ bool CPanorama::MatchAndStitch(bool automatic) {
 }
 
 bool CPanorama::Render() {
-    pass_ = &full_;
+    rendering_ = true;
     if (progress_) {
         progress_->Begin();
         progress_->SetStage(PanoramaLib::StageRendering);
@@ -391,7 +391,7 @@ bool CPanorama::Render() {
             if (ReportProgress(total_, ++position_))
                 throw panorama_abort();
 
-            const Rect bounds = ArrangePass(*pass_);
+            const Rect bounds = ArrangePass(full_);
             if (bounds.IsEmpty())
                 throw panorama_error();
             userCrop_.CarryToFullSize(preview_, full_, copies_, workPhotos_);
@@ -428,7 +428,7 @@ bool CPanorama::Render() {
             fullResult_->Destroy();
     }
     full_.ReleaseWarped();
-    pass_ = &preview_;
+    rendering_ = false;
     userCrop_.Clear();
     if (progress_)
         progress_->End();
@@ -457,11 +457,11 @@ int CPanorama::DuplicateRingElement(int index) {
 
 bool CPanorama::CloseRing(Rect& bounds) {
     int start = -1, end = -1;
-    CRingClosure::FindEnds(*pass_, bounds.Width() > bounds.Height(), start, end);
+    CRingClosure::FindEnds(preview_, bounds.Width() > bounds.Height(), start, end);
     // A far end that happens to be photo 1 (a ring shot panning the other way
     // ends there) is closed like any other. Two photos make no ring: the far
     // end would be matched again with the start, its only neighbour.
-    if (start == -1 || end == -1 || start == end || pass_->group.Nodes().size() < 3) {
+    if (start == -1 || end == -1 || start == end || preview_.group.Nodes().size() < 3) {
         ring_.ClearEnds();
         return true;
     }
@@ -472,11 +472,11 @@ bool CPanorama::CloseRing(Rect& bounds) {
     ring_.farEnd = end;
     if (!AddToMatchGraph(&matchGraph_, start, duplicate))
         return false;
-    pass_->group.Clear();
-    if (!MakeArrangement().BuildStar(pass_->group, matchGraph_, -1))
+    preview_.group.Clear();
+    if (!MakeArrangement().BuildStar(preview_.group, matchGraph_, -1))
         return false;
-    ring_.EqualizeScale(*pass_);
-    bounds = ArrangePass(*pass_);
+    ring_.EqualizeScale(preview_);
+    bounds = ArrangePass(preview_);
     if (bounds.IsEmpty())
         throw panorama_cannot_build();
     return true;

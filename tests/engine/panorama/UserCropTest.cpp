@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
+#include <utility>
 
 #include "DibManager.h"
 #include "Panorama.h"
+#include "RecordingCallbacks.h"
 #include "TestData.h"
 
 using OrvexBase::Rect;
@@ -191,6 +194,41 @@ TEST_F(UserCropTest, OverlapGoesToThePhotoDrawnFirst) {
         EXPECT_LE(Checkered(full, origin, first.Get(), inner), 3 * inner.Height());
         engine->FreeResults();
     }
+}
+
+TEST_F(UserCropTest, ACropAskedForWhileRenderingChangesNothing) {
+    OVH_REQUIRE_PHOTOS();
+    Build(false);
+    const Rect overlap =
+        engine->preview_.warped[0]->GetRect().Intersect(engine->preview_.warped[1]->GetRect());
+    ASSERT_TRUE(engine->Render());
+    const std::vector<std::uint8_t> clean = Pixels(engine->GetFullResult());
+    engine->FreeResults();
+    engine->Reset(false, false);
+    ReleaseElementVector(photos);
+    Build(false);
+
+    // A progress callback (a window pumping its events) asks for a crop in
+    // the overlap while the render composites the photos it would cut.
+    struct CroppingProgress : TestDoubles::RecordingProgress {
+        std::function<void()> during;
+        bool SetProgress(int total, int position) override {
+            if (during)
+                std::exchange(during, nullptr)();
+            return RecordingProgress::SetProgress(total, position);
+        }
+    } progress;
+    int chosenDuringRender = -2;
+    progress.during = [&] {
+        Rect r = overlap;
+        engine->SetCropRect(r);
+        chosenDuringRender = engine->userCrop_.Element();
+    };
+    engine->SetProgressIndicator(&progress);
+    ASSERT_TRUE(engine->Render());
+    engine->SetProgressIndicator(nullptr);
+    EXPECT_EQ(chosenDuringRender, -1);
+    EXPECT_TRUE(Pixels(engine->GetFullResult()) == clean);
 }
 
 TEST_F(UserCropTest, RectangleCarriedToFullSize) {
