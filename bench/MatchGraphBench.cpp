@@ -37,11 +37,11 @@ struct Ring {
                 e->Release();
                 return;
             }
-            engine->copies_.push_back(e);
-            auto* set = new CKeypointSet();
+            engine->copies_.emplace_back(e);
+            auto set = std::make_unique<CKeypointSet>();
             DetectFeatures(e, set->keypoints, set->descriptors, 10.0, 0.02);
             set->BuildIndex(e->GetSize());
-            engine->keypointSets_.push_back(set);
+            engine->keypointSets_.push_back(std::move(set));
         }
         ok = true;
     }

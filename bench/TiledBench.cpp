@@ -37,11 +37,11 @@ public:
     using CPanorama::motionModel_;
     void AddAnalysed(CPanoElement* photo) {
         photo->AddRef();
-        copies_.push_back(photo);
-        auto* set = new CKeypointSet();
+        copies_.emplace_back(photo);
+        auto set = std::make_unique<CKeypointSet>();
         DetectFeatures(photo, set->keypoints, set->descriptors, 10.0, 0.02);
         set->BuildIndex(photo->GetSize());
-        keypointSets_.push_back(set);
+        keypointSets_.push_back(std::move(set));
     }
 };
 
@@ -109,7 +109,10 @@ void BM_AlignApartmentRingMatched(benchmark::State& state) {
     const auto edges = Tiled_Panorama::EdgesFromGraph(matcher.matchGraph_);
     Tiled_Panorama::CPoseAlignment align;
     align.photoSizes = sizes;
-    align.keypoints = Tiled_Panorama::PointsFromKeypointSets(matcher.keypointSets_);
+    std::vector<CKeypointSet*> sets;
+    for (const auto& set : matcher.keypointSets_)
+        sets.push_back(set.get());
+    align.keypoints = Tiled_Panorama::PointsFromKeypointSets(sets);
     for (const auto& e : edges)
         align.edges.push_back(&e);
     align.lensMode = static_cast<int>(state.range(0));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "PanoramaLib.h"
 #include "PlaneMemory.h"
@@ -98,3 +99,6 @@ private:
     PlaneMemory::Buffer<std::uint16_t> blendBuffer;
     std::wstring errorText;
 };
+
+// Photos in photo order, one reference each (null: no photo there).
+using ElementList = std::vector<OrvexBase::RefPtr<CPanoElement>>;

@@ -39,7 +39,7 @@ std::ptrdiff_t AnalysesAtOnce(int targetSize, std::size_t photos) {
 
 std::unique_ptr<CKeypointSet> CAnalysisStage::TakeCachedKeypoints(const std::wstring& name,
                                                                   const std::vector<CPanoElement*>& oldPhotos,
-                                                                  std::vector<CKeypointSet*>& oldSets) {
+                                                                  KeypointSetList& oldSets) {
     if (oldPhotos.size() != oldSets.size() || oldPhotos.empty())
         return nullptr;
     // Paths are compared exactly: on this system two names that differ only
@@ -49,7 +49,7 @@ std::unique_ptr<CKeypointSet> CAnalysisStage::TakeCachedKeypoints(const std::wst
         ++k;
     if (k == oldPhotos.size())
         return nullptr;
-    std::unique_ptr<CKeypointSet> set(std::exchange(oldSets[k], nullptr));
+    std::unique_ptr<CKeypointSet> set = std::move(oldSets[k]);
     if (!set)
         return nullptr;
     if (set->view) {
@@ -57,7 +57,7 @@ std::unique_ptr<CKeypointSet> CAnalysisStage::TakeCachedKeypoints(const std::wst
         set.reset();
         for (std::size_t j = k + 1; j < oldPhotos.size(); ++j)
             if (oldPhotos[j] && oldPhotos[j]->GetFileName() == name) {
-                set.reset(std::exchange(oldSets[j], nullptr));
+                set = std::move(oldSets[j]);
                 break;
             }
         if (!set)
@@ -66,6 +66,13 @@ std::unique_ptr<CKeypointSet> CAnalysisStage::TakeCachedKeypoints(const std::wst
     if (set->keypoints.empty())
         return nullptr;
     return set;
+}
+
+std::vector<const CKeypointSet*> CAnalysisStage::View(const KeypointSetList& sets, std::size_t n) {
+    std::vector<const CKeypointSet*> view;
+    for (std::size_t k = 0; k < n && k < sets.size(); ++k)
+        view.push_back(sets[k].get());
+    return view;
 }
 
 OrvexBase::RefPtr<CPanoElement> CAnalysisStage::MakeCopy(CPanoElement* photo,

@@ -29,6 +29,10 @@ struct PreparedAnalysis {
     int failure = kOk;
 };
 
+// The keypoint sets of a build, one per photo in photo order (null: a
+// photo without analysis).
+using KeypointSetList = std::vector<std::unique_ptr<CKeypointSet>>;
+
 class CAnalysisStage {
 public:
     // Full-size pictures are the large part of an analysis: only this many
@@ -54,7 +58,9 @@ public:
     // views another photo's keypoints leads to that photo's own set.
     static std::unique_ptr<CKeypointSet> TakeCachedKeypoints(const std::wstring& name,
                                                              const std::vector<CPanoElement*>& oldPhotos,
-                                                             std::vector<CKeypointSet*>& oldSets);
+                                                             KeypointSetList& oldSets);
+    // The first n sets as the matcher reads them.
+    static std::vector<const CKeypointSet*> View(const KeypointSetList& sets, std::size_t n);
 
     // Steps both models take with a photo:
     // The decoded photo's analysis copy made by the engine (a new reference);

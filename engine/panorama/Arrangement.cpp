@@ -6,7 +6,7 @@
 #include <limits>
 #include <list>
 
-#include "Panorama.h"
+#include "Arrangement.h"
 
 using match_graph::CEdge;
 using match_graph::CGraph;
@@ -15,7 +15,7 @@ using OrvexBase::Rect;
 
 namespace {
 
-using Matrix = CPanorama::Matrix;
+using Matrix = CArrangement::Matrix;
 
 Matrix Inverse(const double m[9]) {
     Matrix r;
@@ -61,6 +61,11 @@ const CEdge* StarEdgeOf(const CNode* node) {
     return nullptr;
 }
 
+CPanoElement* PhotoOf(const RenderPass& pass, int i) {
+    const auto& photos = *pass.photos;
+    return i >= 0 && i < static_cast<int>(photos.size()) ? photos[i].Get() : nullptr;
+}
+
 // Work copy of one match-graph edge for the star building.
 struct WorkEdge {
     CEdge data;
@@ -69,14 +74,10 @@ struct WorkEdge {
 
 }  // namespace
 
-bool CPanorama::RescalePairTransforms() {
-    return RescalePairTransforms(matchGraph_);
-}
-
-bool CPanorama::RescalePairTransforms(CGraph& graph) const {
+void CArrangement::RescalePairTransforms(CGraph& graph, const std::vector<double>& scales) {
     for (CEdge* e : graph.Edges()) {
         const auto scaleOf = [&](int i) {
-            return i >= 0 && i < static_cast<int>(scales_.size()) ? scales_[i] : 1.0;
+            return i >= 0 && i < static_cast<int>(scales.size()) ? scales[i] : 1.0;
         };
         const double s1 = scaleOf(e->firstImage), s2 = scaleOf(e->secondImage);
         const double linear = s2 / s1;
@@ -87,18 +88,17 @@ bool CPanorama::RescalePairTransforms(CGraph& graph) const {
         e->transform[2] *= s2;
         e->transform[5] *= s2;
     }
-    return true;
 }
 
-int CPanorama::FindReferenceElement(const CGraph& graph) const {
+int CArrangement::FindReference(const CGraph& graph) const {
     if (graph.Edges().empty())
         return -1;
-    const int fallback = transformsMode_ ? 0 : -1;
-    if (copies_.empty())
+    const int fallback = fallback_;
+    if (photoCount_ <= 0)
         return fallback;
     int best = -1;
     long long bestSum = 0;
-    for (int i = 0; i < static_cast<int>(copies_.size()); ++i) {
+    for (int i = 0; i < photoCount_; ++i) {
         const CNode* node = graph.FindNode(i);
         if (!node)
             continue;
@@ -113,9 +113,9 @@ int CPanorama::FindReferenceElement(const CGraph& graph) const {
     return best >= 0 ? best : fallback;
 }
 
-bool CPanorama::BuildStarGraph(CGraph& group, const CGraph& matches, int reference) {
+bool CArrangement::BuildStar(CGraph& group, const CGraph& matches, int reference) const {
     if (reference == -1)
-        reference = FindReferenceElement(matches);
+        reference = FindReference(matches);
     if (reference == -1)
         return false;
     group.Clear();
@@ -206,24 +206,19 @@ bool CPanorama::BuildStarGraph(CGraph& group, const CGraph& matches, int referen
     return true;
 }
 
-const std::vector<CPanoElement*>& CPanorama::CurrentElements() const {
-    return *pass_->photos;
-}
-
-Rect CPanorama::ComputeBounds(const CGraph& group) {
+Rect CArrangement::ComputeBounds(RenderPass& pass) {
+    const CGraph& group = pass.group;
     if (group.Nodes().empty())
         return Rect();
-    const auto& elements = CurrentElements();
-    auto elementOf = [&](int i) -> CPanoElement* {
-        return i >= 0 && i < static_cast<int>(elements.size()) ? elements[i] : nullptr;
-    };
+    const auto& elements = *pass.photos;
+    auto elementOf = [&](int i) { return PhotoOf(pass, i); };
     const int reference = group.Nodes().front()->imageIndex;
     CPanoElement* refElement = elementOf(reference);
     if (!refElement)
         return Rect();
 
     Extent extent;
-    const Matrix ringInverse = Inverse(pass_->ringTransform.data());
+    const Matrix ringInverse = Inverse(pass.ringTransform.data());
     extent.AddCorners(ringInverse.data(), refElement->GetWidth(), refElement->GetHeight());
     for (const CNode* node : group.Nodes()) {
         if (node->imageIndex == reference)
@@ -244,10 +239,10 @@ Rect CPanorama::ComputeBounds(const CGraph& group) {
                 static_cast<std::int32_t>(std::floor(extent.minY)),
                 static_cast<std::int32_t>(std::ceil(extent.maxX)),
                 static_cast<std::int32_t>(std::ceil(extent.maxY)));
-    if (is360_)
-        ClipBoundsToRing(bounds);
+    if (cutRing_)
+        ClipBoundsToRing(pass, bounds);
 
-    std::vector<Matrix>& transforms = CurrentTransforms();
+    std::vector<Matrix>& transforms = pass.transforms;
     transforms.assign(elements.size(), Matrix{1, 0, 0, 0, 1, 0, 0, 0, 1});
     for (const CNode* node : group.Nodes()) {
         const int i = node->imageIndex;
@@ -255,7 +250,7 @@ Rect CPanorama::ComputeBounds(const CGraph& group) {
             continue;
         Matrix m;
         if (i == reference) {
-            m = pass_->ringTransform;
+            m = pass.ringTransform;
         } else {
             const CEdge* edge = StarEdgeOf(node);
             if (!edge)
@@ -271,14 +266,14 @@ Rect CPanorama::ComputeBounds(const CGraph& group) {
     return bounds;
 }
 
-int CPanorama::ListUnmatchedPhotos(std::vector<std::int32_t>& out) const {
+int CArrangement::ListUnmatched(const CGraph& group, std::vector<std::int32_t>& out) const {
     out.clear();
-    for (int i = 0; i < static_cast<int>(photos_.size()); ++i) {
+    for (int i = 0; i < photoCount_; ++i) {
         // The ring's repeated photo is no photo of the caller's list.
-        if (i == ringDuplicate_)
+        if (i == ring_.duplicate)
             continue;
         bool placed = false;
-        for (const CEdge* e : pass_->group.Edges())
+        for (const CEdge* e : group.Edges())
             if (e->firstImage == i || e->secondImage == i) {
                 placed = true;
                 break;
@@ -289,20 +284,15 @@ int CPanorama::ListUnmatchedPhotos(std::vector<std::int32_t>& out) const {
     return static_cast<int>(out.size());
 }
 
-void CPanorama::ClipBoundsToRing(Rect& bounds) {
+void CArrangement::ClipBoundsToRing(const RenderPass& pass, Rect& bounds) {
     ringNotCut_ = true;
-    if (!is360_)
-        return;
-    const CNode* dup = pass_->group.FindNode(ringDuplicate_);
-    const CNode* end = pass_->group.FindNode(ringFarEnd_);
-    const auto& elements = CurrentElements();
-    auto elementOf = [&](int i) -> CPanoElement* {
-        return i >= 0 && i < static_cast<int>(elements.size()) ? elements[i] : nullptr;
-    };
+    const CNode* dup = pass.group.FindNode(ring_.duplicate);
+    const CNode* end = pass.group.FindNode(ring_.farEnd);
+    auto elementOf = [&](int i) { return PhotoOf(pass, i); };
     if (!dup || !end || dup->edges.size() != 1 || end->edges.size() != 1)
         return;
-    CPanoElement* dupElement = elementOf(ringDuplicate_);
-    CPanoElement* endElement = elementOf(ringFarEnd_);
+    CPanoElement* dupElement = elementOf(ring_.duplicate);
+    CPanoElement* endElement = elementOf(ring_.farEnd);
     if (!dupElement || !endElement)
         return;
     auto centre = [](const CEdge* e, const CPanoElement* el, double* cx, double* cy) {
@@ -326,4 +316,34 @@ void CPanorama::ClipBoundsToRing(Rect& bounds) {
         bounds.top = static_cast<std::int32_t>(std::floor(dupY));
         bounds.bottom = static_cast<std::int32_t>(std::ceil(endY));
     }
+}
+
+int CArrangement::FindCentralPhoto(const RenderPass& pass, const Rect& area) const {
+    if (area.IsEmpty() || pass.group.Nodes().empty())
+        return -1;
+    // The photo whose placed centre is nearest the centre of the bounds.
+    const double cx = (area.left + area.right) / 2.0, cy = (area.top + area.bottom) / 2.0;
+    const auto& transforms = pass.transforms;
+    int best = -1;
+    double bestDistance = std::numeric_limits<double>::max();
+    for (std::size_t k = 0; k < pass.group.Nodes().size(); ++k) {
+        const int i = pass.PlacedPhoto(k);
+        if (cutRing_ && (i == ring_.duplicate || i == ring_.farEnd))
+            continue;
+        CPanoElement* photo = PhotoOf(pass, i);
+        if (!photo || i >= static_cast<int>(transforms.size()))
+            continue;
+        Matrix inv;
+        InvertMatrix3x3(inv.data(), transforms[i].data());
+        const double px = photo->GetWidth() / 2.0, py = photo->GetHeight() / 2.0;
+        // Photo transforms count panorama pixels from the bounds' corner.
+        const double x = inv[0] * px + inv[1] * py + inv[2] + area.left;
+        const double y = inv[3] * px + inv[4] * py + inv[5] + area.top;
+        const double d = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+        if (std::isfinite(d) && d < bestDistance) {
+            bestDistance = d;
+            best = i;
+        }
+    }
+    return best;
 }

@@ -1,24 +1,15 @@
-// The compositing driver of the planar engine: the photos are placed in the
-// order of the arrangement, each warped into panorama space, cut along its
-// seams, balanced, pyramid-blended over the overlap and laid over the result.
-// With a thread pool, later photos are warped ahead, and photos whose reach
-// in the result does not meet are composited side by side; the result is the
-// same as one after another.
+// The compositing stage of the planar model (see Compositing.h).
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
 #include <limits>
-#include <mutex>
-#include <thread>
 
 #include "Blender.h"
+#include "Compositing.h"
 #include "Exposure.h"
 #include "LensPresets.h"
-#include "Panorama.h"
-#include "ScopeExit.h"
+#include "LookAheadPipeline.h"
 #include "ThreadPool.h"
 #include "Warp.h"
 
@@ -27,78 +18,73 @@ using OrvexBase::Rect;
 
 namespace {
 
-bool IsIdentity(const CPanorama::Matrix& m) {
-    static const CPanorama::Matrix kIdentity = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    return m == kIdentity;
-}
+using Matrix = RenderPass::Matrix;
 
-// The photo a placement node stands for: the reference's own index for the
-// first node, else the far end of its first edge.
-int PlacementPhoto(const match_graph::CGraph& group, std::size_t k) {
-    const CNode* node = group.Nodes()[k];
-    if (k == 0 || node->edges.empty())
-        return node->imageIndex;
-    return node->edges.front()->secondImage;
+bool IsIdentity(const Matrix& m) {
+    static const Matrix kIdentity = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    return m == kIdentity;
 }
 
 }  // namespace
 
-CPanoElement* CPanorama::ModePhoto(int index) const {
-    const auto& photos = CurrentElements();
-    return index >= 0 && index < static_cast<int>(photos.size()) ? photos[index] : nullptr;
+CPanoElement* CCompositor::Photo(int index) const {
+    const auto& photos = *pass_.photos;
+    return index >= 0 && index < static_cast<int>(photos.size()) ? photos[index].Get() : nullptr;
 }
 
-bool CPanorama::WarpElement(int index) {
-    std::vector<CPanoElement*>& warped = ModeWarped();
+bool CCompositor::WarpElement(int index) {
+    ElementList& warped = pass_.warped;
     if (index < 0 || index >= static_cast<int>(warped.size()))
         return false;
     if (warped[index])
         return true;
-    CPanoElement* photo = ModePhoto(index);
-    const auto& transforms = CurrentTransforms();
+    CPanoElement* photo = Photo(index);
+    const auto& transforms = pass_.transforms;
     if (!photo || index >= static_cast<int>(transforms.size()))
         return false;
-    warped[index] = WarpPhotoElement(photo, transforms[index].data());
-    return warped[index] != nullptr;
+    warped[index].Reset(WarpPhotoElement(photo, transforms[index].data()));
+    return static_cast<bool>(warped[index]);
 }
 
-bool CPanorama::ComputeSeamMask(int index) {
-    std::vector<CPanoElement*>& warped = ModeWarped();
-    if (index < 0 || index >= static_cast<int>(warped.size()) || index >= static_cast<int>(seams_.size()))
+bool CCompositor::ComputeSeamMask(int index) {
+    ElementList& warped = pass_.warped;
+    if (index < 0 || index >= static_cast<int>(warped.size()) ||
+        index >= static_cast<int>(build_.seams->size()))
         return false;
-    return ::ComputeSeamMask(warped[index], ModeResult(), motionModel_, &seams_[index]);
+    return ::ComputeSeamMask(warped[index].Get(), pass_.result, settings_.motionModel,
+                             &(*build_.seams)[index]);
 }
 
-bool CPanorama::RescaleSeams(int index, std::vector<std::uint8_t>& coverage) {
-    CPanoElement* full = full_.warped[index];
+bool CCompositor::RescaleSeams(int index, std::vector<std::uint8_t>& coverage) {
+    CPanoElement* full = pass_.warped[index].Get();
     coverage = CopyMask(full);
-    CSeamRescaler rescaler(preview_.warped[index], full, seams_[index]);
+    CSeamRescaler rescaler(build_.preview->warped[index].Get(), full, (*build_.seams)[index]);
     return rescaler.Rescale();
 }
 
-void CPanorama::BalanceExposure(int index) {
-    std::vector<CPanoElement*>& warped = ModeWarped();
-    CPanoElement* photo = ModePhoto(index);
-    const auto& transforms = CurrentTransforms();
+void CCompositor::BalanceExposure(int index) {
+    ElementList& warped = pass_.warped;
+    CPanoElement* photo = Photo(index);
+    const auto& transforms = pass_.transforms;
     if (!photo || index >= static_cast<int>(warped.size()) || index >= static_cast<int>(transforms.size()))
         return;
-    ::BalanceExposure(ModeResult(), warped[index], photo->GetRect(), transforms[index].data(),
-                      rawExposureDifference_ != 0);
+    ::BalanceExposure(pass_.result, warped[index].Get(), photo->GetRect(), transforms[index].data(),
+                      settings_.rawExposureDifference);
 }
 
-bool CPanorama::CompositeOver(int index, Rect* written) {
-    std::vector<CPanoElement*>& warped = ModeWarped();
+bool CCompositor::CompositeOver(int index, Rect* written) {
+    ElementList& warped = pass_.warped;
     if (written)
         *written = Rect();
     if (index < 0 || index >= static_cast<int>(warped.size()))
         return false;
-    return ::CompositeOver(ModeResult(), warped[index], blendRect_, written);
+    return ::CompositeOver(pass_.result, warped[index].Get(), Rect(), written);
 }
 
-void CPanorama::PasteIntoResult(CPanoElement* element, Rect* written) {
+void CCompositor::PasteIntoResult(CPanoElement* element, Rect* written) {
     if (written)
         *written = Rect();
-    CPanoElement* result = ModeResult();
+    CPanoElement* result = pass_.result;
     if (!element || !result || !element->IsValid() || !result->IsValid() || element->GetBpp() != 24)
         return;
     const Rect hit = element->GetRect().Intersect(result->GetRect());
@@ -126,12 +112,12 @@ void CPanorama::PasteIntoResult(CPanoElement* element, Rect* written) {
         *written = result->GetRect();
 }
 
-bool CPanorama::PlaceFirstElement(int index, CPanoElement* photo, Rect* written) {
+bool CCompositor::PlaceFirstElement(int index, CPanoElement* photo, Rect* written) {
     if (!photo || !photo->IsValid())
         return false;
-    if (!IsIdentity(pass_->ringTransform))
+    if (!IsIdentity(pass_.ringTransform))
         return WarpElement(index) && CompositeOver(index, nullptr);
-    const auto& transforms = CurrentTransforms();
+    const auto& transforms = pass_.transforms;
     if (index < 0 || index >= static_cast<int>(transforms.size()))
         return false;
     Matrix inv;
@@ -146,11 +132,9 @@ bool CPanorama::PlaceFirstElement(int index, CPanoElement* photo, Rect* written)
     }
     if (!std::isfinite(minX) || !std::isfinite(minY))
         return false;
-    std::vector<CPanoElement*>& warped = ModeWarped();
-    if (warped[index])
-        warped[index]->Release();
+    ElementList& warped = pass_.warped;
     photo->AddRef();
-    warped[index] = photo;
+    warped[index].Reset(photo);
     photo->CreateMask(true);
     photo->x = static_cast<std::int32_t>(std::floor(minX));
     photo->y = static_cast<std::int32_t>(std::floor(minY));
@@ -158,68 +142,38 @@ bool CPanorama::PlaceFirstElement(int index, CPanoElement* photo, Rect* written)
     return true;
 }
 
-int CPanorama::FindCentralElement(const Rect& area) {
-    if (area.IsEmpty() || pass_->group.Nodes().empty())
-        return -1;
-    // The photo whose placed centre is nearest the centre of the bounds.
-    const double cx = (area.left + area.right) / 2.0, cy = (area.top + area.bottom) / 2.0;
-    const auto& transforms = CurrentTransforms();
-    int best = -1;
-    double bestDistance = std::numeric_limits<double>::max();
-    for (std::size_t k = 0; k < pass_->group.Nodes().size(); ++k) {
-        const int i = PlacementPhoto(pass_->group, k);
-        if (is360_ && (i == ringDuplicate_ || i == ringFarEnd_))
-            continue;
-        CPanoElement* photo = ModePhoto(i);
-        if (!photo || i >= static_cast<int>(transforms.size()))
-            continue;
-        Matrix inv;
-        InvertMatrix3x3(inv.data(), transforms[i].data());
-        const double px = photo->GetWidth() / 2.0, py = photo->GetHeight() / 2.0;
-        // Photo transforms count panorama pixels from the bounds' corner.
-        const double x = inv[0] * px + inv[1] * py + inv[2] + area.left;
-        const double y = inv[3] * px + inv[4] * py + inv[5] + area.top;
-        const double d = (x - cx) * (x - cx) + (y - cy) * (y - cy);
-        if (std::isfinite(d) && d < bestDistance) {
-            bestDistance = d;
-            best = i;
-        }
-    }
-    return best;
+bool CCompositor::LensDue(int index) const {
+    return settings_.lensCompensation && index < static_cast<int>(build_.lensDue->size()) &&
+           (*build_.lensDue)[index];
 }
 
-bool CPanorama::LensDue(int index) const {
-    return lensCompensation_ && index < static_cast<int>(lensBits_.size()) && lensBits_[index];
-}
-
-bool CPanorama::LensWarp(int index, const std::function<bool()>& progress) {
-    CPanoElement* source = index < static_cast<int>(photos_.size()) ? photos_[index] : nullptr;
-    CPanoElement* target = ModePhoto(index);
+bool CCompositor::LensWarp(int index, const std::function<bool()>& progress) {
+    const auto& sources = *build_.sources;
+    CPanoElement* source = index < static_cast<int>(sources.size()) ? sources[index].Get() : nullptr;
+    CPanoElement* target = Photo(index);
     if (!source || !target)
         return false;
     source->Reload();
-    const bool ok =
-        WarpElementToSphere(target, source, LensPresetTable::FocalFactor(lensPresetId_), nullptr, progress);
+    const bool ok = WarpElementToSphere(target, source, settings_.focalFactor, nullptr, progress);
     source->Unload();
     if (!ok) {
         target->Unload();
         return false;
     }
-    lensBits_[index] = 0;
+    (*build_.lensDue)[index] = 0;
     return true;
 }
 
-bool CPanorama::LensStep(int index) {
+bool CCompositor::LensStep(int index) {
     if (!LensDue(index)) {
-        position_ += 2;
-        ReportProgress(total_, position_);
+        context_.Advance(2);
         return true;
     }
-    return LensWarp(index, [this] { return Advance(1); });
+    return LensWarp(index, [this] { return context_.Advance(1); });
 }
 
-bool CPanorama::PreparePhoto(int i, bool fullSize, const std::atomic<bool>* abort, PreparedPhoto& out) {
-    CPanoElement* p = ModePhoto(i);
+bool CCompositor::PreparePhoto(int i, bool fullSize, const std::atomic<bool>* abort, PreparedPhoto& out) {
+    CPanoElement* p = Photo(i);
     if (fullSize) {
         if (!abort) {
             if (!LensStep(i))
@@ -243,13 +197,13 @@ bool CPanorama::PreparePhoto(int i, bool fullSize, const std::atomic<bool>* abor
     // silently go missing from the panorama.
     if (!warpedOk)
         return false;
-    std::vector<CPanoElement*>& warped = ModeWarped();
-    if (i == userCropElement_ && warped[i])
-        warped[i]->ClearMaskRect(&userCropRect_);
+    ElementList& warped = pass_.warped;
+    if (i == settings_.userCropElement && warped[i])
+        warped[i]->ClearMaskRect(&settings_.userCropRect);
     if (warped[i])
         warped[i]->GetSavedMask();
-    if (fullSize && i < static_cast<int>(preview_.warped.size()) &&
-        i < static_cast<int>(full_.warped.size()) && i < static_cast<int>(seams_.size())) {
+    if (fullSize && build_.preview && i < static_cast<int>(build_.preview->warped.size()) &&
+        i < static_cast<int>(pass_.warped.size()) && i < static_cast<int>(build_.seams->size())) {
         RescaleSeams(i, out.coverage);
         out.rescaled = true;
     }
@@ -257,21 +211,21 @@ bool CPanorama::PreparePhoto(int i, bool fullSize, const std::atomic<bool>* abor
     return true;
 }
 
-std::vector<char> CPanorama::PlacesSharingAnElement() const {
+std::vector<char> CCompositor::PlacesSharingAnElement() const {
     // The photo and its working copy at one index are one photo's; the same
     // element at two indices (a ring's repeated photo) is not.
-    const auto& nodes = pass_->group.Nodes();
+    const auto& nodes = pass_.group.Nodes();
     std::vector<std::pair<const void*, int>> seen;  // element, photo index
     std::vector<char> shares(nodes.size(), 0);
     for (std::size_t k = 0; k < nodes.size(); ++k) {
-        const int i = PlacementPhoto(pass_->group, k);
-        for (const auto* list : {&CurrentElements(), &photos_}) {
+        const int i = pass_.PlacedPhoto(k);
+        for (const auto* list : {pass_.photos, build_.sources}) {
             if (i < 0 || i >= static_cast<int>(list->size()) || !(*list)[i])
                 continue;
             for (const auto& [element, index] : seen)
-                if (element == (*list)[i] && index != i)
+                if (element == (*list)[i].Get() && index != i)
                     shares[k] = 1;
-            seen.emplace_back((*list)[i], i);
+            seen.emplace_back((*list)[i].Get(), i);
         }
     }
     return shares;
@@ -286,15 +240,16 @@ constexpr std::size_t kKeptPlaneBytes = std::size_t{8} << 20;
 
 }  // namespace
 
-bool CPanorama::ComposeResult(bool fullSize) {
-    composited_.clear();
-    const int levels = LevelCount(fullSize && !scales_.empty() ? scales_.front() : 1.0);
-    const auto& nodes = pass_->group.Nodes();
+bool CCompositor::Compose() {
+    const bool fullSize = pass_.fullSize;
+    build_.composited->clear();
+    const int levels = settings_.levels;
+    const auto& nodes = pass_.group.Nodes();
     if (nodes.empty())
         return false;
-    const int photoCount = static_cast<int>(CurrentElements().size());
-    std::vector<CPanoElement*>& warped = ModeWarped();
-    warped.resize(photoCount, nullptr);
+    const int photoCount = static_cast<int>(pass_.photos->size());
+    ElementList& warped = pass_.warped;
+    warped.resize(photoCount);
     std::wstring marked;
     auto unmark = [&] {
         if (!marked.empty() && ui_)
@@ -311,70 +266,48 @@ bool CPanorama::ComposeResult(bool fullSize) {
     // While photos are composited, the next one is warped (and at full size
     // lens-warped and cut along its seams) on another thread: that work does
     // not read the result, and it fills the pool while the compositing runs
-    // serial steps. One photo is prepared ahead, up to four while what they
-    // hold stays small: later photos can then start early when their reach
-    // meets nothing still open. Large photos are prepared one ahead only and
-    // composited one at a time: more held photos would add to the peak.
-    constexpr std::size_t kAhead = 1, kMostAhead = 4;
-    constexpr std::size_t kAheadBytes = std::size_t{8} << 20;
+    // serial steps. Small photos are prepared further ahead and composited
+    // side by side where their reach does not meet; large photos one ahead
+    // and one at a time: more held photos would add to the peak.
     constexpr int kLanes = 2;
     std::size_t largestPhoto = 0;
-    for (CPanoElement* e : CurrentElements())
+    for (const auto& e : *pass_.photos)
         if (e)
             largestPhoto = std::max(largestPhoto, static_cast<std::size_t>(std::max(0, e->GetWidth())) *
                                                       static_cast<std::size_t>(std::max(0, e->GetHeight())));
-    const bool ahead = Platform::ThreadPool::Shared().ThreadCount() > 1 && nodes.size() > 2;
-    const bool smallPhotos = largestPhoto <= kSmallPhotoPixels;
+    CLookAheadPipeline::Config config;
+    config.count = nodes.size();
+    config.ahead = Platform::ThreadPool::Shared().ThreadCount() > 1 && nodes.size() > 2;
+    config.smallItems = largestPhoto <= kSmallPhotoPixels;
     // A photo whose element an earlier one also uses is prepared and
     // composited only once every earlier one is finished.
-    const std::vector<char> barrier = PlacesSharingAnElement();
-    std::size_t finishedBefore = 0;  // every place before it is finished; under mutex
-    std::vector<PreparedPhoto> prepared(nodes.size());
-    std::vector<char> ready(nodes.size(), 0);
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::atomic<bool> abort{false};
-    std::size_t turn = 1;        // the first photo not started; under mutex
-    std::size_t heldBytes = 0;   // held by photos prepared and not started; under mutex
-    std::size_t readyCount = 0;  // photos prepared so far; under mutex
-    std::vector<std::size_t> bytesOf(nodes.size(), 0);
-    std::thread preparer;
-
-    // Two photos whose reach in the result does not meet are composited side
-    // by side: each reads and writes the result only within its warped
+    config.barrier = PlacesSharingAnElement();
+    // Each photo reads and writes the result only within its warped
     // rectangle widened by the exposure margin and the blend's padding, so
-    // the order between them changes no pixel. A photo waits for every
-    // earlier one its reach meets. Two at once keep the memory bounded.
-    LaplacianPyramid::LevelFactory lanePlanes[kLanes];
-    std::vector<Rect> reach(nodes.size());
-    std::vector<int> laneOf(nodes.size(), -1);
-    std::vector<char> finished(nodes.size(), 0);
-    std::vector<char> succeeded(nodes.size(), 0);
-    std::vector<int> laneSteps(nodes.size(), 0);
-    std::vector<char> collected(nodes.size(), 0);  // finished and joined, on this thread
+    // the order between photos whose reach does not meet changes no pixel.
     // Without a mask on the result the first paste makes one: one at a time.
-    const int laneCount = smallPhotos && ModeResult() && ModeResult()->GetMask() ? kLanes : 1;
-    std::vector<std::thread> lanes(kLanes);
+    config.lanes = config.smallItems && pass_.result && pass_.result->GetMask() ? kLanes : 1;
+    std::vector<PreparedPhoto> prepared(nodes.size());
+    LaplacianPyramid::LevelFactory lanePlanes[kLanes];
     // The part of a photo's compositing that needs the result: seam cut,
     // exposure, blend and paste. step(n) counts progress; true cancels.
     auto composite = [&](int i, PreparedPhoto& prep, LaplacianPyramid::LevelFactory& planes,
                          const std::function<bool(int)>& step) {
-        CPanoElement* result = ModeResult();
+        CPanoElement* result = pass_.result;
         if (fullSize) {
             if (prep.rescaled)
-                KeepCutWithinCoverage(warped[i], prep.coverage, result);
+                KeepCutWithinCoverage(warped[i].Get(), prep.coverage, result);
             prep.coverage = std::vector<std::uint8_t>();
         } else {
             ComputeSeamMask(i);
         }
         bool compose = true;
-        if (is360_ && i < static_cast<int>(seams_.size())) {
+        if (settings_.ring360 && i < static_cast<int>(build_.seams->size())) {
             std::int32_t sides = 0;
             for (std::int32_t side : {SEAM_LEFT, SEAM_RIGHT, SEAM_TOP, SEAM_BOTTOM})
-                if (!seams_[i][side].points.empty())
+                if (!(*build_.seams)[i][side].points.empty())
                     sides |= side;
-            sides &=
-                cropRect_.Width() > cropRect_.Height() ? (SEAM_TOP | SEAM_BOTTOM) : (SEAM_LEFT | SEAM_RIGHT);
+            sides &= settings_.wideStrip ? (SEAM_TOP | SEAM_BOTTOM) : (SEAM_LEFT | SEAM_RIGHT);
             if (sides)
                 compose = false;
         }
@@ -385,26 +318,22 @@ bool CPanorama::ComposeResult(bool fullSize) {
         LaplacianBlender blender(&planes);
         if (compose) {
             Rect blended;
-            if (laplacianBlending_) {
-                const int blendLevels =
-                    LevelCount(pass_->fullSize && !scales_.empty() ? scales_.front() : 1.0);
-                if (blender.Blend(blendLevels, warped[i], result))
+            if (settings_.laplacianBlending) {
+                if (blender.Blend(levels, warped[i].Get(), result))
                     blended = blender.GetOverlapRect();
             }
-            ::CompositeOver(result, warped[i], blended, nullptr);
+            ::CompositeOver(result, warped[i].Get(), blended, nullptr);
         }
         if (fullSize) {
-            if (warped[i])
-                warped[i]->Release();
-            warped[i] = nullptr;
+            warped[i].Reset();
         }
-        if (compose && laplacianBlending_)
+        if (compose && settings_.laplacianBlending)
             blender.WriteResult(result);
         planes.Trim(kKeptPlaneBytes);
         return !(step(levels - 1) || step(1));
     };
     auto reachOf = [&](int i) {
-        CPanoElement* e = warped[i];
+        CPanoElement* e = warped[i].Get();
         if (!e)
             return Rect();
         const Rect r = e->GetRect();
@@ -417,67 +346,47 @@ bool CPanorama::ComposeResult(bool fullSize) {
         return Rect(widen(r.left, -margin), widen(r.top, -margin), widen(r.right, margin),
                     widen(r.bottom, margin));
     };
-    auto meets = [](const Rect& a, const Rect& b) {
-        return !a.IsEmpty() && !b.IsEmpty() && a.left < b.right && b.left < a.right && a.top < b.bottom &&
-               b.top < a.bottom;
+    const auto photoAt = [&](std::size_t k) { return pass_.PlacedPhoto(k); };
+    const auto placeable = [&](std::size_t k) {
+        const int i = photoAt(k);
+        return i >= 0 && i < photoCount;
     };
 
-    ScopeExit stop([&] {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            abort.store(true);
+    CLookAheadPipeline::Hooks hooks;
+    hooks.placeable = placeable;
+    hooks.prepare = [&](std::size_t k, const std::atomic<bool>* abort) {
+        return PreparePhoto(photoAt(k), fullSize, abort, prepared[k]);
+    };
+    hooks.preparedOk = [&](std::size_t k) { return prepared[k].ok; };
+    hooks.heldBytes = [&](std::size_t k) {
+        const CPanoElement* e = warped[photoAt(k)].Get();
+        return e ? 5 * static_cast<std::size_t>(e->GetWidth()) * static_cast<std::size_t>(e->GetHeight())
+                 : std::size_t{0};
+    };
+    hooks.reach = [&](std::size_t k) { return reachOf(photoAt(k)); };
+    hooks.begin = [&](std::size_t k) {
+        mark(Photo(photoAt(k)));
+        const PreparedPhoto& prep = prepared[k];
+        if (prep.steps != 0 && context_.Advance(prep.steps))
+            return false;
+        if (!prep.ok || context_.Advance(1)) {
+            unmark();
+            return false;
         }
-        changed.notify_all();
-        for (std::thread& lane : lanes)
-            if (lane.joinable())
-                lane.join();
-        if (preparer.joinable())
-            preparer.join();
-    });
-
-    if (ahead) {
-        preparer = std::thread([&] {
-            for (std::size_t k = 1; k < nodes.size(); ++k) {
-                {
-                    std::unique_lock<std::mutex> lock(mutex);
-                    changed.wait(lock, [&] {
-                        const bool room = k <= turn + kAhead ||
-                                          (smallPhotos && k <= turn + kMostAhead && heldBytes <= kAheadBytes);
-                        return abort.load() || (room && (!barrier[k] || finishedBefore >= k));
-                    });
-                    if (abort.load())
-                        return;
-                }
-                const int i = PlacementPhoto(pass_->group, k);
-                bool ok = true;
-                if (i >= 0 && i < photoCount) {
-                    try {
-                        ok = PreparePhoto(i, fullSize, &abort, prepared[k]);
-                    } catch (...) {
-                        ok = false;
-                    }
-                }
-                std::size_t bytes = 0;
-                if (ok && i >= 0 && i < photoCount && warped[i])
-                    bytes = 5 * static_cast<std::size_t>(warped[i]->GetWidth()) *
-                            static_cast<std::size_t>(warped[i]->GetHeight());
-                {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    ready[k] = 1;
-                    ++readyCount;
-                    bytesOf[k] = bytes;
-                    heldBytes += bytes;
-                }
-                changed.notify_all();
-                if (!ok)
-                    return;
-            }
-        });
-    }
+        return true;
+    };
+    hooks.release = unmark;
+    hooks.finish = [&](std::size_t k, int lane, const std::function<bool(int)>& step) {
+        return composite(photoAt(k), prepared[k], lanePlanes[lane], step);
+    };
+    hooks.collected = [&](std::size_t k) { build_.composited->push_back(photoAt(k)); };
+    hooks.advance = [&](int steps) { return context_.Advance(steps); };
+    CLookAheadPipeline pipeline(std::move(config), std::move(hooks));
+    pipeline.Start();
 
     // The reference is placed while the next photo is prepared.
     const int r = nodes.front()->imageIndex;
-    CPanoElement* photo = ModePhoto(r);
+    CPanoElement* photo = Photo(r);
     if (fullSize) {
         if (!LensStep(r))
             return false;
@@ -494,211 +403,16 @@ bool CPanorama::ComposeResult(bool fullSize) {
     if (fullSize) {
         if (photo)
             photo->Unload();
-        if (warped[r])
-            warped[r]->Release();
-        warped[r] = nullptr;
+        warped[r].Reset();
     }
     unmark();
     if (!placed)
         return false;
     const int increment = ((photoCount - static_cast<int>(nodes.size())) + 1) * (levels + 2);
     if (increment != 0) {
-        position_ += increment;
-        if (ReportProgress(total_, position_))
+        if (context_.Advance(increment))
             return false;
     }
-    composited_.push_back(r);
-    if (ahead) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            finishedBefore = 1;
-        }
-        changed.notify_all();
-    }
-
-    std::vector<char> started(nodes.size(), 0);
-    std::size_t next = 1;  // the first photo not started
-    std::size_t done = 1;  // every photo before it is finished and counted
-    int running = 0;
-    std::size_t readySeen = 0;
-    // Starts photo k (prepared, its reach clear) on a lane, or here without
-    // the pool; false ends the compositing.
-    auto start = [&](std::size_t k, int i) {
-        started[k] = 1;
-        mark(ModePhoto(i));
-        PreparedPhoto& prep = prepared[k];
-        if (prep.steps != 0) {
-            position_ += prep.steps;
-            if (ReportProgress(total_, position_))
-                return false;
-        }
-        if (!prep.ok) {
-            unmark();
-            return false;
-        }
-        if (ReportProgress(total_, ++position_)) {
-            unmark();
-            return false;
-        }
-        reach[k] = reachOf(i);
-        if (!ahead) {
-            const bool ok = composite(i, prep, lanePlanes[0], [&](int n) {
-                position_ += n;
-                return ReportProgress(total_, position_);
-            });
-            unmark();
-            if (!ok)
-                return false;
-            finished[k] = succeeded[k] = collected[k] = 1;
-            laneOf[k] = -2;
-            return true;
-        }
-        int lane = 0;
-        while (lanes[lane].joinable())
-            ++lane;
-        laneOf[k] = lane;
-        ++running;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            heldBytes -= bytesOf[k];
-        }
-        lanes[lane] = std::thread([&, k, i, lane] {
-            bool ok = false;
-            try {
-                ok = composite(i, prepared[k], lanePlanes[lane], [&, k](int n) {
-                    laneSteps[k] += n;
-                    return abort.load();
-                });
-            } catch (...) {
-                ok = false;
-            }
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                succeeded[k] = ok ? 1 : 0;
-                finished[k] = 1;
-            }
-            changed.notify_all();
-        });
-        unmark();
-        return true;
-    };
-    while (done < nodes.size()) {
-        // Start what may start: the first photo not started once nothing
-        // runs (it always can then), later ones while a lane is free and
-        // their reach meets no earlier photo still open.
-        for (std::size_t k = next; k < nodes.size() && k <= next + kMostAhead && running < laneCount; ++k) {
-            if (started[k])
-                continue;
-            const int i = PlacementPhoto(pass_->group, k);
-            if (i < 0 || i >= photoCount) {
-                // Nothing to place: done at once, counted in order.
-                started[k] = finished[k] = succeeded[k] = collected[k] = 1;
-                laneOf[k] = -2;
-                continue;
-            }
-            // Its preparation waits for every earlier photo to finish.
-            if (barrier[k] && (running > 0 || done < k))
-                break;
-            if (ahead) {
-                std::unique_lock<std::mutex> lock(mutex);
-                if (k == next && turn != k) {
-                    turn = k;
-                    changed.notify_all();
-                }
-                if (!ready[k] && (k != next || running > 0))
-                    break;  // later ones are not prepared either
-                while (!ready[k]) {
-                    if (changed.wait_for(lock, std::chrono::milliseconds(50), [&] { return ready[k] != 0; }))
-                        break;
-                    // Keeps the window painted and the Cancel button heard meanwhile.
-                    lock.unlock();
-                    if (ReportProgress(total_, position_))
-                        return false;
-                    lock.lock();
-                }
-                readySeen = readyCount;
-                if (!prepared[k].ok) {
-                    lock.unlock();
-                    return start(k, i);  // reports the failure
-                }
-                if (running > 0 || done < k) {
-                    // Waits for the earlier photos it meets, started or not.
-                    const Rect mine = reachOf(i);
-                    bool blocked = mine.IsEmpty();
-                    for (std::size_t j = done; j < k && !blocked; ++j) {
-                        if (finished[j])
-                            continue;
-                        if (started[j]) {
-                            blocked = meets(reach[j], mine);
-                            continue;
-                        }
-                        const int ij = PlacementPhoto(pass_->group, j);
-                        blocked = !ready[j] || !prepared[j].ok || meets(reachOf(ij), mine);
-                    }
-                    if (blocked)
-                        continue;
-                }
-            } else {
-                PreparePhoto(i, fullSize, nullptr, prepared[k]);
-            }
-            if (!start(k, i))
-                return false;
-            while (next < nodes.size() && started[next])
-                ++next;
-        }
-        while (next < nodes.size() && started[next])
-            ++next;
-
-        // Collect what has finished, in order.
-        if (ahead) {
-            std::unique_lock<std::mutex> lock(mutex);
-            // Later photos may have started before the first one not started.
-            auto anyFinished = [&] {
-                for (std::size_t j = done; j < nodes.size(); ++j)
-                    if (laneOf[j] >= 0 && finished[j] && !collected[j])
-                        return true;
-                return false;
-            };
-            auto news = [&] { return anyFinished() || readyCount != readySeen; };
-            while (running > 0 && !news()) {
-                if (changed.wait_for(lock, std::chrono::milliseconds(50), news))
-                    break;
-                lock.unlock();
-                if (ReportProgress(total_, position_))
-                    return false;
-                lock.lock();
-            }
-            for (std::size_t j = done; j < nodes.size(); ++j)
-                if (laneOf[j] >= 0 && finished[j] && !collected[j]) {
-                    lock.unlock();
-                    lanes[laneOf[j]].join();
-                    lock.lock();
-                    collected[j] = 1;
-                    --running;
-                }
-        }
-        while (done < next && collected[done]) {
-            if (!succeeded[done])
-                return false;
-            if (laneOf[done] >= 0) {
-                position_ += laneSteps[done];
-                if (ReportProgress(total_, position_))
-                    return false;
-            }
-            const int i = PlacementPhoto(pass_->group, done);
-            if (i >= 0 && i < photoCount)
-                composited_.push_back(i);
-            ++done;
-        }
-        if (ahead) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                finishedBefore = done;
-                turn = next;
-                readySeen = readyCount;
-            }
-            changed.notify_all();
-        }
-    }
-    return true;
+    build_.composited->push_back(r);
+    return pipeline.Run();
 }

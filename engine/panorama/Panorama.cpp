@@ -1,6 +1,7 @@
 #include "Panorama.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -22,17 +23,6 @@ CPanorama::~CPanorama() {
     Reset(true, true);
 }
 
-namespace {
-
-void ReleaseAll(std::vector<CPanoElement*>& elements) {
-    for (CPanoElement* e : elements)
-        if (e)
-            e->Release();
-    elements.clear();
-}
-
-}  // namespace
-
 void CPanorama::Reset(bool dropAnalyses, bool) {
     built_ = false;
     matchGraph_.Clear();
@@ -41,12 +31,10 @@ void CPanorama::Reset(bool dropAnalyses, bool) {
     scales_.clear();
     preview_.ReleaseWarped();
     full_.ReleaseWarped();
-    ReleaseAll(workPhotos_);
-    ReleaseAll(photos_);
+    workPhotos_.clear();
+    photos_.clear();
     if (dropAnalyses) {
-        ReleaseAll(copies_);
-        for (CKeypointSet* set : keypointSets_)
-            delete set;
+        copies_.clear();
         keypointSets_.clear();
     }
 }
@@ -119,11 +107,40 @@ bool CPanorama::CropResult(const Rect* r) {
 }
 
 void CPanorama::OnBuildFailed() {
-    ListUnmatchedPhotos(report_.unmatched);
+    MakeArrangement().ListUnmatched(preview_.group, report_.unmatched);
+}
+
+CArrangement CPanorama::MakeArrangement() const {
+    return CArrangement(static_cast<int>(photos_.size()), transformsMode_ ? 0 : -1,
+                        {ring_.duplicate, ring_.farEnd}, is360_ != 0);
+}
+
+CCompositor CPanorama::MakeCompositor(RenderPass& pass) {
+    CCompositor::Settings settings;
+    settings.motionModel = motionModel_;
+    settings.rawExposureDifference = rawExposureDifference_ != 0;
+    settings.laplacianBlending = laplacianBlending_;
+    settings.levels = LevelCount(pass.fullSize && !scales_.empty() ? scales_.front() : 1.0);
+    settings.ring360 = is360_ != 0;
+    settings.wideStrip = cropRect_.Width() > cropRect_.Height();
+    settings.lensCompensation = lensCompensation_ != 0;
+    if (settings.lensCompensation)
+        settings.focalFactor = LensPresetTable::FocalFactor(lensPresetId_);
+    settings.userCropElement = userCrop_.Element();
+    settings.userCropRect = userCrop_.Area();
+    return CCompositor(pass, settings, {&seams_, &composited_, &lensBits_, &photos_, &preview_}, *this, ui_);
+}
+
+Rect CPanorama::ArrangePass(RenderPass& pass) {
+    CArrangement arrangement = MakeArrangement();
+    const Rect bounds = arrangement.ComputeBounds(pass);
+    if (is360_)
+        ring_.notCut = arrangement.RingNotCut();
+    return bounds;
 }
 
 CMatchGraphBuilder CPanorama::MakeMatchGraphBuilder() const {
-    const auto& elements = CurrentElements();
+    const auto& elements = copies_;
     const std::size_t n = std::min(elements.size(), keypointSets_.size());
     MatchSettings settings;
     settings.ratio = ratioMode_ == 0 ? 0.6 : 0.8;
@@ -132,7 +149,7 @@ CMatchGraphBuilder CPanorama::MakeMatchGraphBuilder() const {
                                        : MatchSettings::FitModel::Similarity;
     settings.tolerance.assign(n, motionModel_ == 0 ? 6.0 : 22.0);
     settings.planarNeighbourTest = true;
-    std::vector<const CKeypointSet*> sets(keypointSets_.begin(), keypointSets_.begin() + std::ptrdiff_t(n));
+    std::vector<const CKeypointSet*> sets = CAnalysisStage::View(keypointSets_, n);
     std::vector<OrvexBase::Size> sizes;
     for (std::size_t i = 0; i < n; ++i)
         sizes.push_back(elements[i] ? elements[i]->GetSize() : OrvexBase::Size());
@@ -143,4 +160,71 @@ bool CPanorama::BuildMatchGraph(match_graph::CGraph* graph) {
     if (!graph)
         return false;
     return MakeMatchGraphBuilder().BuildAll(graph, *this);
+}
+
+void CPanorama::SetCropRect(Rect& r) {
+    // A progress callback may reach here while Render composites the photos
+    // whose masks a crop would cut.
+    if (rendering_)
+        return;
+    if (r.IsEmpty()) {
+        userCrop_.Set(r);
+        return;
+    }
+    // Only a rectangle on the preview can be applied; one reaching outside
+    // it, or any rectangle when there is no preview, changes nothing.
+    if (!built_ || !previewResult_ || !previewResult_->IsValid() ||
+        !(previewResult_->GetRect().Intersect(r) == r))
+        return;
+    // The preview counts its pixels from its own corner; an auto-cropped
+    // preview starts at the crop's corner in panorama pixels.
+    Rect area = r;
+    if (previewResult_->GetWidth() != previewRect_.Width() ||
+        previewResult_->GetHeight() != previewRect_.Height()) {
+        area.left += cropRect_.left;
+        area.right += cropRect_.left;
+        area.top += cropRect_.top;
+        area.bottom += cropRect_.top;
+    }
+    userCrop_.Set(area);
+    CCompositor compositor = MakeCompositor(preview_);
+    if (userCrop_.Apply(preview_, composited_, seams_, compositor))
+        Recomposite();
+}
+
+void CPanorama::Recomposite() {
+    CPanoElement* result = previewResult_;
+    if (rendering_ || !result || !result->IsValid())
+        return;
+    // The picture changes under the full-size result: it has to be made again.
+    if (fullResult_)
+        fullResult_->Destroy();
+
+    // An auto-cropped preview is composited where it lies in the panorama
+    // and moved back to its own corner afterwards.
+    const bool cropped =
+        result->GetWidth() != previewRect_.Width() || result->GetHeight() != previewRect_.Height();
+    result->x = cropped ? cropRect_.left : 0;
+    result->y = cropped ? cropRect_.top : 0;
+    result->CreateMask(false);
+    if (!result->GetMask()) {
+        result->x = result->y = 0;
+        return;
+    }
+    std::memset(result->GetMask(), 0,
+                static_cast<std::size_t>(result->GetMaskStride()) * result->GetHeight());
+    result->FillImageWhite();
+    seams_.assign(copies_.size(), SeamSet());
+
+    // The 360 rule reads the bounds' shape; the stored crop comes back after.
+    // No progress: this is no build, and nothing may cancel half of it.
+    const Rect savedCrop = cropRect_;
+    PanoramaLib::IProgressIndicator* savedProgress = progress_;
+    cropRect_ = previewRect_;
+    progress_ = nullptr;
+    MakeCompositor(preview_).Compose();
+    progress_ = savedProgress;
+    cropRect_ = savedCrop;
+    result->ApplyMask();
+    result->x = result->y = 0;
 }

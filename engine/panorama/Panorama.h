@@ -11,14 +11,18 @@
 #include <vector>
 
 #include "AnalysisStage.h"
+#include "Arrangement.h"
+#include "Compositing.h"
 #include "KeypointSet.h"
 #include "MatchGraph.h"
 #include "PanoElement.h"
 #include "PanoramaLib.h"
 #include "PanoramaModel.h"
 #include "RenderPass.h"
+#include "Ring.h"
 #include "Seams.h"
 #include "StageContext.h"
+#include "UserCrop.h"
 
 class CMatchGraphBuilder;
 class LaplacianBlender;
@@ -46,37 +50,14 @@ public:
     // Asks the indicator for the cancel answer and keeps it; false without one.
     bool ReportProgress(int total, int position) { return AskProgress(total, position); }
 
-    // Arrangement of the matched photos around a reference photo.
     using Matrix = std::array<double, 9>;
-    // The pair transforms of the match graph, or of the given graph, from
-    // analysis to full-size pixels.
-    bool RescalePairTransforms();
-    bool RescalePairTransforms(match_graph::CGraph& graph) const;
-    int FindReferenceElement(const match_graph::CGraph& graph) const;
-    bool BuildStarGraph(match_graph::CGraph& group, const match_graph::CGraph& matches, int reference);
-    OrvexBase::Rect ComputeBounds(const match_graph::CGraph& group);
-    int ListUnmatchedPhotos(std::vector<std::int32_t>& out) const;
 
-    // 360-degree rings: the far-end photo is repeated before the start of
-    // the strip, matched to it, and the strip levelled and cut to one turn.
-    // The photos furthest out along x (wide) or y, reference by default.
-    void FindRingEnds(const match_graph::CGraph& group, int& start, int& end, bool wide) const;
+    // The closure step of a 360 build: the strip's far end repeated before
+    // its start and matched to it. False when the closing match failed.
+    bool CloseRing(OrvexBase::Rect& bounds);
     // Appends a further photo sharing everything with photo index; its index,
     // or -1 when it cannot be made.
     int DuplicateRingElement(int index);
-    // The end photo's copy lies after the duplicate along the strip.
-    bool IsRingForward() const;
-    // Both copies of the repeated photo at their mean scale, each centred
-    // where it was.
-    void EqualizeRingScale();
-    // The turn that brings both copies level; identity when there is none.
-    bool ComputeRingRotation(int duplicate, int farEnd, Matrix& rotation) const;
-    void ApplyRingRotation(const Matrix& rotation);
-    // Bounds of a photo of this size mapped through the inverse of m.
-    static void MapRectBounds(const Matrix& m, const OrvexBase::Size& size, double& minX, double& maxX,
-                              double& minY, double& maxY);
-    // The closure step of a build: false when the closing match failed.
-    bool CloseRing(OrvexBase::Rect& bounds);
 
     // Matches every pair of analysed photos and adds the accepted pairs to
     // graph; false when cancelled or the matcher failed.
@@ -85,7 +66,7 @@ public:
     // Build driver: one photo's analysis (its heavy part done here, or taken
     // ready), and the match, arrange and composite steps of a build.
     void AnalyzeElement(PanoramaLib::IPanoElement* photo, PanoramaLib::IPanoElement* copy,
-                        CKeypointSet* cached, PreparedAnalysis* ready = nullptr);
+                        std::unique_ptr<CKeypointSet> cached, PreparedAnalysis* ready = nullptr);
     bool MatchAndStitch(bool automatic);
 
     // Prompted and manual matching. The chain of all photos in list order,
@@ -100,30 +81,12 @@ public:
     static void ChooseSeedMarkers(const match_graph::CEdge& edge, const CKeypointSet& first,
                                   const CKeypointSet& second, int markers[6]);
 
-    // Compositing driver: places the photos one after another into the
-    // result of the current mode.
-    bool ComposeResult(bool fullSize);
-    bool PlaceFirstElement(int index, CPanoElement* photo, OrvexBase::Rect* written);
-    void PasteIntoResult(CPanoElement* element, OrvexBase::Rect* written);
-    // The photo whose placed centre lies nearest the centre of area, or -1.
-    int FindCentralElement(const OrvexBase::Rect& area);
-    // The preview's seams cut into the full-size mask, which needs nothing of
-    // the result; coverage gets the mask before the cut. The index must be
-    // valid for the preview, the full-size and the seam lists.
-    bool RescaleSeams(int index, std::vector<std::uint8_t>& coverage);
-    bool WarpElement(int index);
-    bool ComputeSeamMask(int index);
-    void BalanceExposure(int index);
-    bool CompositeOver(int index, OrvexBase::Rect* written);
+    // The compositing stage for a pass, with this build's options, seams and
+    // user crop.
+    CCompositor MakeCompositor(RenderPass& pass);
 
-    // The user's crop rectangle (panorama pixels of the preview): the photo
-    // drawn first there keeps the overlap inside it, the next one that
-    // reaches in gives it up, and the preview is composited again.
-    void ApplyUserCrop(OrvexBase::Rect r);
-    bool RewarpGroup();
+    // The preview composited again after the user's crop changed it.
     void Recomposite();
-    void CarryUserCropToFullSize();
-    void ClearUserCrop();
     const std::vector<std::int32_t>& CompositedList() const { return composited_; }
 
     int AnalysisTargetSize() const { return targetSize_; }
@@ -138,52 +101,24 @@ protected:
     // The result to work on: the full-size one when it holds an image, else
     // the preview when it does; null when neither does.
     CPanoElement* CurrentResult();
-    // What the pass being composited works on (pass_: the preview's, or the
-    // full-size render's while Render runs).
-    CPanoElement* ModeResult() const { return pass_->result; }
-    std::vector<CPanoElement*>& ModeWarped() { return pass_->warped; }
-    CPanoElement* ModePhoto(int index) const;
     bool RunBuild(const std::vector<PanoramaLib::IPanoElement*>& photos,
                   const std::vector<PanoramaLib::IPanoElement*>* copies, bool automatic);
     // Pyramid levels for a render scale: 4, plus one per halving of its integer part.
     static int LevelCount(double scale);
-    // The full-size lens step of one photo; false ends the compositing.
-    bool LensStep(int index);
-    // Whether the photo still waits for its lens warp, and that warp with
-    // progress asked through the given function (true there cancels).
-    bool LensDue(int index) const;
-    bool LensWarp(int index, const std::function<bool()>& progress);
-    // What the compositing does to a photo before it needs the result:
-    // lens step, warp, user crop, saved mask, at full size the seam cut.
-    // With abort given it runs off the calling thread: progress steps are
-    // counted into the record instead of reported, and abort cancels.
-    struct PreparedPhoto {
-        bool ok = false;
-        int steps = 0;
-        bool rescaled = false;
-        std::vector<std::uint8_t> coverage;  // full size: the mask before the cut
-    };
-    bool PreparePhoto(int index, bool fullSize, const std::atomic<bool>* abort, PreparedPhoto& out);
-    // Per place of the placement order: whether its photo's element (or
-    // working copy) is also used at an earlier place under another index.
-    std::vector<char> PlacesSharingAnElement() const;
     // Every photo's analysis, the heavy parts side by side on the thread pool.
     void AnalyzeAll(const std::vector<PanoramaLib::IPanoElement*>& photos,
-                    const std::vector<PanoramaLib::IPanoElement*>* copies,
-                    std::vector<CPanoElement*>& oldCopies, std::vector<CKeypointSet*>& oldSets);
+                    const std::vector<PanoramaLib::IPanoElement*>* copies, ElementList& oldCopies,
+                    KeypointSetList& oldSets);
     OrvexBase::RefPtr<CPanoElement> MakeCopyOf(CPanoElement* photo, PanoramaLib::IPanoElement* given);
     void WarpCopyForLens(OrvexBase::RefPtr<CPanoElement>& copy);
     void PrepareAnalysis(CPanoElement* photo, PanoramaLib::IPanoElement* given, bool detect,
                          const std::atomic<bool>& abort, std::counting_semaphore<>& fullSizeSlots,
                          PreparedAnalysis& out);
-    // The photos the pass being composited places: the analysis copies, or
-    // the working photos at full size.
-    const std::vector<CPanoElement*>& CurrentElements() const;
-    std::vector<Matrix>& CurrentTransforms() { return pass_->transforms; }
-    void ClipBoundsToRing(OrvexBase::Rect& bounds);
-    // Centres of the two ring photos in panorama coordinates; false unless
-    // both have one group edge and an element.
-    bool RingCentres(int duplicate, int farEnd, double& dupX, double& dupY, double& endX, double& endY) const;
+    // The arrangement stage with this build's photos, reference rule and ring.
+    CArrangement MakeArrangement() const;
+    // The pass's bounds and photo transforms (CArrangement::ComputeBounds);
+    // a ring build keeps whether its bounds could be cut to one turn.
+    OrvexBase::Rect ArrangePass(RenderPass& pass);
     // Matches first against second and adds the accepted edges; *accepted is
     // the first of them. matcherOk false: the matcher failed. False only
     // when memory ran out.
@@ -198,28 +133,25 @@ protected:
     // and compositing; warped after a lens-compensated render); the analysis
     // copy. Each vector holds one reference per entry.
     std::vector<double> scales_;
-    std::vector<CPanoElement*> photos_;
-    std::vector<CPanoElement*> workPhotos_;
-    std::vector<CPanoElement*> copies_;
+    ElementList photos_;
+    ElementList workPhotos_;
+    ElementList copies_;
     // Owned; parallel to the copies.
-    std::vector<CKeypointSet*> keypointSets_;
+    KeypointSetList keypointSets_;
 
     match_graph::CGraph matchGraph_;
 
-    int ringDuplicate_ = -1;
-    int ringFarEnd_ = -1;
-    bool ringNotCut_ = false;
+    CRingClosure ring_;
 
-    // The preview's pass and the full-size render's, and the one the
-    // compositing works on now.
+    // The preview's pass (every build) and the full-size render's.
     RenderPass preview_{false, previewResult_, &copies_};
     RenderPass full_{true, fullResult_, &workPhotos_};
-    RenderPass* pass_ = &preview_;
+    // Render is running: a crop may not change the photos it composites.
+    bool rendering_ = false;
     std::vector<SeamSet> seams_;
     std::vector<std::int32_t> composited_;
     // Photos whose full-size working copy still needs the lens warp.
     std::vector<char> lensBits_;  // char, not bool: photos are lens-warped on two threads at once
-    OrvexBase::Rect blendRect_;
     bool laplacianBlending_ = true;
 
     // The preview result's rectangle before cropping.
@@ -232,8 +164,7 @@ protected:
     bool transformsMode_ = false;
 
     OrvexBase::Rect cropRect_;
-    OrvexBase::Rect userCropRect_;
-    int userCropElement_ = -1;
+    CUserCrop userCrop_;
 
     // Option fields.
     std::uint8_t autoCrop_ = 1;

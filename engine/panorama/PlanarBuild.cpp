@@ -69,11 +69,12 @@ void CPanorama::WarpCopyForLens(OrvexBase::RefPtr<CPanoElement>& copy) {
     copy = std::move(warped);
 }
 
-void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeypointSet* cached,
-                               PreparedAnalysis* ready) {
+void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given,
+                               std::unique_ptr<CKeypointSet> cached, PreparedAnalysis* ready) {
     analysesValid_ = true;
     CPanoElement* photo = AsElement(photoIn);
-    std::unique_ptr<CKeypointSet> set(cached);
+    const bool wasCached = cached != nullptr;
+    std::unique_ptr<CKeypointSet> set(std::move(cached));
     if (!photo)
         throw panorama_error();
     built_ = false;
@@ -84,7 +85,7 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeyp
     if (!copy)
         throw panorama_error();
     CKeypointSet* setRaw = set.get();
-    keypointSets_.push_back(set.release());
+    keypointSets_.push_back(std::move(set));
 
     const std::wstring name = photo->GetFileName();
     if (ui_)
@@ -105,18 +106,18 @@ void CPanorama::AnalyzeElement(IPanoElement* photoIn, IPanoElement* given, CKeyp
 
     scales_.push_back(photo->scale);
     photo->AddRef();
-    photos_.push_back(photo);
+    photos_.emplace_back(photo);
     photo->AddRef();
-    workPhotos_.push_back(photo);
+    workPhotos_.emplace_back(photo);
     photo->x = photo->y = 0;
     copy->x = copy->y = 0;
-    copies_.push_back(copy.Detach());
+    copies_.push_back(std::move(copy));
 
     if (ReportProgress(total_, ++position_))
         throw panorama_abort();
-    CPanoElement* analysed = copies_.back();
-    if (cached || ready) {
-        CAnalysisStage::ReportDetectionSteps(cached != nullptr, *this);
+    CPanoElement* analysed = copies_.back().Get();
+    if (wasCached || ready) {
+        CAnalysisStage::ReportDetectionSteps(wasCached, *this);
     } else {
         DetectFeatures(analysed, setRaw->keypoints, setRaw->descriptors, 10.0, 0.02,
                        [this] { return Advance(1); });
@@ -150,11 +151,14 @@ void CPanorama::PrepareAnalysis(CPanoElement* photo, IPanoElement* given, bool d
 }
 
 void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies,
-                           std::vector<CPanoElement*>& oldCopies, std::vector<CKeypointSet*>& oldSets) {
+                           ElementList& oldCopies, KeypointSetList& oldSets) {
+    std::vector<CPanoElement*> oldPhotos;
+    for (const auto& c : oldCopies)
+        oldPhotos.push_back(c.Get());
     std::vector<std::unique_ptr<CKeypointSet>> cached(photos.size());
     for (std::size_t i = 0; i < photos.size(); ++i)
         if (photos[i])
-            cached[i] = CAnalysisStage::TakeCachedKeypoints(photos[i]->GetFileName(), oldCopies, oldSets);
+            cached[i] = CAnalysisStage::TakeCachedKeypoints(photos[i]->GetFileName(), oldPhotos, oldSets);
     auto givenCopy = [&](std::size_t i) { return copies ? (*copies)[i] : nullptr; };
     CAnalysisStage::Run(
         photos, std::move(cached), targetSize_,
@@ -163,7 +167,7 @@ void CPanorama::AnalyzeAll(const std::vector<IPanoElement*>& photos, const std::
             PrepareAnalysis(AsElement(photos[i]), givenCopy(i), detect, abort, slots, out);
         },
         [&](std::size_t i, PreparedAnalysis* ready, std::unique_ptr<CKeypointSet> set) {
-            AnalyzeElement(photos[i], givenCopy(i), set.release(), ready);
+            AnalyzeElement(photos[i], givenCopy(i), std::move(set), ready);
         },
         *this);
 }
@@ -183,7 +187,7 @@ bool CPanorama::BuildWithTransforms(const std::vector<IPanoElement*>& photos,
 
 bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>* copies,
                          bool automatic) {
-    ClearUserCrop();
+    userCrop_.Clear();
     return RunBuildSkeleton(progress_ != nullptr, [&] {
         const bool manual = !automatic;
         if (!manual) {
@@ -219,52 +223,38 @@ bool CPanorama::RunBuild(const std::vector<IPanoElement*>& photos, const std::ve
             DestroyResults();
         }
 
-        std::vector<CPanoElement*> oldCopies;
-        std::vector<CKeypointSet*> oldSets;
+        ElementList oldCopies;
+        KeypointSetList oldSets;
         oldCopies.swap(copies_);
         oldSets.swap(keypointSets_);
-        ScopeExit dropOld([&] {
-            for (CPanoElement* c : oldCopies)
-                if (c)
-                    c->Release();
-            for (CKeypointSet* s : oldSets)
-                delete s;
-        });
         Reset(true, true);
 
         if (copies && copies->size() != photos.size())
             copies = nullptr;
         AnalyzeAll(photos, copies, oldCopies, oldSets);
         // The old analyses are released here, before the matching needs memory.
-        for (CPanoElement*& c : oldCopies) {
-            if (c)
-                c->Release();
-            c = nullptr;
-        }
-        for (CKeypointSet*& s : oldSets) {
-            delete s;
-            s = nullptr;
-        }
+        oldCopies.clear();
+        oldSets.clear();
 
         if (!MatchAndStitch(automatic))
             throw panorama_error();
 
         report_.status = 1;
-        ListUnmatchedPhotos(report_.unmatched);
+        MakeArrangement().ListUnmatched(preview_.group, report_.unmatched);
         if (is360_ && !manual) {
             const match_graph::CNode* dup =
-                ringDuplicate_ >= 0 ? matchGraph_.FindNode(ringDuplicate_) : nullptr;
+                ring_.duplicate >= 0 ? matchGraph_.FindNode(ring_.duplicate) : nullptr;
             if (!dup || dup->edges.empty())
                 report_.status = 4;
-            else if (ringNotCut_)
+            else if (ring_.notCut)
                 report_.status = 5;
         }
     });
 }
 
 bool CPanorama::MatchAndStitch(bool automatic) {
-    pass_->ringTransform = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    ringDuplicate_ = ringFarEnd_ = -1;
+    preview_.ringTransform = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    ring_.ClearEnds();
     reference_ = -1;
     DestroyResults();
     preview_.ReleaseWarped();
@@ -288,35 +278,35 @@ bool CPanorama::MatchAndStitch(bool automatic) {
     if (ReportProgress(total_, ++position_))
         return false;
 
-    if (!BuildStarGraph(pass_->group, matchGraph_, -1))
+    if (!MakeArrangement().BuildStar(preview_.group, matchGraph_, -1))
         return false;
-    Rect bounds = ComputeBounds(pass_->group);
+    Rect bounds = ArrangePass(preview_);
     if (bounds.IsEmpty())
         throw panorama_cannot_build();
 
     if (is360_ && !CloseRing(bounds))
         return false;
 
-    reference_ = FindCentralElement(bounds);
-    if (reference_ >= 0 && reference_ != FindReferenceElement(matchGraph_)) {
-        if (!BuildStarGraph(pass_->group, matchGraph_, reference_))
+    reference_ = MakeArrangement().FindCentralPhoto(preview_, bounds);
+    if (reference_ >= 0 && reference_ != MakeArrangement().FindReference(matchGraph_)) {
+        if (!MakeArrangement().BuildStar(preview_.group, matchGraph_, reference_))
             return false;
         if (is360_)
-            EqualizeRingScale();
-        bounds = ComputeBounds(pass_->group);
+            ring_.EqualizeScale(preview_);
+        bounds = ArrangePass(preview_);
         if (bounds.IsEmpty())
             throw panorama_cannot_build();
     }
-    if (is360_ && ringDuplicate_ >= 0 && ringFarEnd_ >= 0) {
+    if (is360_ && ring_.HasEnds()) {
         Matrix rotation;
-        if (ComputeRingRotation(ringDuplicate_, ringFarEnd_, rotation))
-            ApplyRingRotation(rotation);
-        bounds = ComputeBounds(pass_->group);
+        if (ring_.ComputeRotation(preview_, rotation))
+            CRingClosure::ApplyRotation(preview_, rotation);
+        bounds = ArrangePass(preview_);
         if (bounds.IsEmpty())
             throw panorama_cannot_build();
     }
     if (reference_ < 0)
-        reference_ = pass_->group.Nodes().front()->imageIndex;
+        reference_ = preview_.group.Nodes().front()->imageIndex;
     bounds_ = bounds;
 
     if (!previewResult_ || !previewResult_->CreateImage(true, bounds.Width(), bounds.Height(), true))
@@ -329,7 +319,7 @@ bool CPanorama::MatchAndStitch(bool automatic) {
     cropRect_ = previewResult_->GetRect();
     previewRect_ = cropRect_;
     seams_.assign(copies_.size(), SeamSet());
-    if (!ComposeResult(false))
+    if (!MakeCompositor(preview_).Compose())
         return false;
 
     previewResult_->ComputeCropRect(&cropRect_);
@@ -346,7 +336,7 @@ bool CPanorama::MatchAndStitch(bool automatic) {
 }
 
 bool CPanorama::Render() {
-    pass_ = &full_;
+    rendering_ = true;
     if (progress_) {
         progress_->Begin();
         progress_->SetStage(PanoramaLib::StageRendering);
@@ -370,7 +360,7 @@ bool CPanorama::Render() {
                 const double f = LensPresetTable::FocalFactor(lensPresetId_);
                 std::vector<OrvexBase::RefPtr<CPanoElement>> canvases(n);
                 for (int i = 0; i < n; ++i) {
-                    canvases[i].Reset(CreateSphereCanvas(photos_[i], f));
+                    canvases[i].Reset(CreateSphereCanvas(photos_[i].Get(), f));
                     if (!canvases[i])
                         throw panorama_error();
                     canvases[i]->SetFileName(photos_[i]->GetFileName());
@@ -380,8 +370,7 @@ bool CPanorama::Render() {
                 analysesValid_ = false;
                 for (int i = 0; i < n; ++i) {
                     workPhotos_[i]->Unload();
-                    workPhotos_[i]->Release();
-                    workPhotos_[i] = canvases[i].Detach();
+                    workPhotos_[i] = std::move(canvases[i]);
                 }
             }
             // The full-size pass arranges the photos anew from the pair
@@ -389,23 +378,23 @@ bool CPanorama::Render() {
             match_graph::CGraph fullMatches;
             if (!fullMatches.Assign(matchGraph_))
                 throw panorama_error();
-            RescalePairTransforms(fullMatches);
+            CArrangement::RescalePairTransforms(fullMatches, scales_);
             full_.ringTransform = preview_.ringTransform;
-            if (!BuildStarGraph(full_.group, fullMatches, reference_))
+            if (!MakeArrangement().BuildStar(full_.group, fullMatches, reference_))
                 throw panorama_error();
             if (is360_) {
-                EqualizeRingScale();
+                ring_.EqualizeScale(full_);
                 Matrix rotation;
-                if (ComputeRingRotation(ringDuplicate_, ringFarEnd_, rotation))
-                    ApplyRingRotation(rotation);
+                if (ring_.ComputeRotation(full_, rotation))
+                    CRingClosure::ApplyRotation(full_, rotation);
             }
             if (ReportProgress(total_, ++position_))
                 throw panorama_abort();
 
-            const Rect bounds = ComputeBounds(pass_->group);
+            const Rect bounds = ArrangePass(full_);
             if (bounds.IsEmpty())
                 throw panorama_error();
-            CarryUserCropToFullSize();
+            userCrop_.CarryToFullSize(preview_, full_, copies_, workPhotos_);
             if (!fullResult_ || !fullResult_->CreateImage(true, bounds.Width(), bounds.Height(), true))
                 throw panorama_error();
             fullResult_->x = fullResult_->y = 0;
@@ -416,7 +405,7 @@ bool CPanorama::Render() {
             cropRect_ = previewRect_;
             if (ReportProgress(total_, ++position_))
                 throw panorama_abort();
-            if (!ComposeResult(true))
+            if (!MakeCompositor(full_).Compose())
                 throw panorama_error();
             if (ReportProgress(total_, ++position_))
                 throw panorama_abort();
@@ -439,9 +428,56 @@ bool CPanorama::Render() {
             fullResult_->Destroy();
     }
     full_.ReleaseWarped();
-    pass_ = &preview_;
-    ClearUserCrop();
+    rendering_ = false;
+    userCrop_.Clear();
     if (progress_)
         progress_->End();
     return result;
+}
+
+int CPanorama::DuplicateRingElement(int index) {
+    const int n = static_cast<int>(copies_.size());
+    if (index < 0 || index >= n || photos_.size() != copies_.size() || workPhotos_.size() != copies_.size() ||
+        keypointSets_.size() != copies_.size() || scales_.size() != copies_.size())
+        return -1;
+    // The repeated photo shares everything; its keypoints are a view.
+    std::unique_ptr<CKeypointSet> view(new (std::nothrow) CKeypointSet(keypointSets_[index].get()));
+    if (!view)
+        return -1;
+    keypointSets_.push_back(std::move(view));
+    scales_.push_back(scales_[index]);
+    for (auto* list : {&photos_, &workPhotos_, &copies_}) {
+        CPanoElement* e = (*list)[index].Get();
+        if (e)
+            e->AddRef();
+        list->emplace_back(e);
+    }
+    return n;
+}
+
+bool CPanorama::CloseRing(Rect& bounds) {
+    int start = -1, end = -1;
+    CRingClosure::FindEnds(preview_, bounds.Width() > bounds.Height(), start, end);
+    // A far end that happens to be photo 1 (a ring shot panning the other way
+    // ends there) is closed like any other. Two photos make no ring: the far
+    // end would be matched again with the start, its only neighbour.
+    if (start == -1 || end == -1 || start == end || preview_.group.Nodes().size() < 3) {
+        ring_.ClearEnds();
+        return true;
+    }
+    const int duplicate = DuplicateRingElement(end);
+    if (duplicate < 0)
+        return false;
+    ring_.duplicate = duplicate;
+    ring_.farEnd = end;
+    if (!AddToMatchGraph(&matchGraph_, start, duplicate))
+        return false;
+    preview_.group.Clear();
+    if (!MakeArrangement().BuildStar(preview_.group, matchGraph_, -1))
+        return false;
+    ring_.EqualizeScale(preview_);
+    bounds = ArrangePass(preview_);
+    if (bounds.IsEmpty())
+        throw panorama_cannot_build();
+    return true;
 }

@@ -114,9 +114,9 @@ bool CPanorama::MatchChainPair(CGraph* graph, int first, int second, bool& match
 bool CPanorama::MatchPairByHand(CGraph* graph, int first, int second, CEdge* automatic) {
     if (!ui_)
         throw abort_matching();
-    const auto& elements = CurrentElements();
-    CPanoElement* a = first < static_cast<int>(elements.size()) ? elements[first] : nullptr;
-    CPanoElement* b = second < static_cast<int>(elements.size()) ? elements[second] : nullptr;
+    const auto& elements = copies_;
+    CPanoElement* a = first < static_cast<int>(elements.size()) ? elements[first].Get() : nullptr;
+    CPanoElement* b = second < static_cast<int>(elements.size()) ? elements[second].Get() : nullptr;
     const OrvexBase::Size sizeA = a ? a->GetSize() : OrvexBase::Size();
     const OrvexBase::Size sizeB = b ? b->GetSize() : OrvexBase::Size();
 
@@ -170,7 +170,7 @@ bool CPanorama::BuildMatchGraphManually(CGraph* graph) {
     if (!graph)
         return false;
     graph->Clear();
-    const int n = static_cast<int>(std::min(CurrentElements().size(), keypointSets_.size()));
+    const int n = static_cast<int>(std::min(copies_.size(), keypointSets_.size()));
     for (int i = 0; i < n; ++i)
         if (!graph->AddNode(i))
             return false;

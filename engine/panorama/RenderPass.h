@@ -14,18 +14,21 @@
 struct RenderPass {
     using Matrix = std::array<double, 9>;
 
-    RenderPass(bool full, CPanoElement* into, const std::vector<CPanoElement*>* placed)
+    RenderPass(bool full, CPanoElement* into, const ElementList* placed)
         : fullSize(full), result(into), photos(placed) {}
     RenderPass(const RenderPass&) = delete;
     RenderPass& operator=(const RenderPass&) = delete;
-    ~RenderPass() { ReleaseWarped(); }
 
     // Drops every warped photo.
-    void ReleaseWarped() {
-        for (CPanoElement* e : warped)
-            if (e)
-                e->Release();
-        warped.clear();
+    void ReleaseWarped() { warped.clear(); }
+
+    // The photo the group's k-th node places: the reference for the first
+    // node, else the far end of the node's first edge.
+    int PlacedPhoto(std::size_t k) const {
+        const match_graph::CNode* node = group.Nodes()[k];
+        if (k == 0 || node->edges.empty())
+            return node->imageIndex;
+        return node->edges.front()->secondImage;
     }
 
     const bool fullSize;
@@ -33,7 +36,7 @@ struct RenderPass {
     CPanoElement* const result;
     // The photos it places, per photo index: the analysis copies for the
     // preview, the working photos at full size; not owned.
-    const std::vector<CPanoElement*>* const photos;
+    const ElementList* const photos;
     // Star of the panorama's group: reference -> every other photo, with the
     // pair transforms in this pass's pixels.
     match_graph::CGraph group;
@@ -42,5 +45,5 @@ struct RenderPass {
     // Panorama pixels (from the bounds' corner) to photo pixels, per photo.
     std::vector<Matrix> transforms;
     // Warped photos per photo index; one reference per entry.
-    std::vector<CPanoElement*> warped;
+    ElementList warped;
 };

@@ -1,21 +1,19 @@
-// 360-degree rings of the planar engine: the far-end photo is repeated
-// before the start of the strip, matched to it, both copies drawn at one
-// scale, and the whole strip turned so that the two copies lie level.
+// Ring closure of the planar model: the strip's ends, both copies of the
+// repeated photo at one scale, and the turn that lays them level.
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
-#include <new>
 
-#include "Panorama.h"
+#include "Ring.h"
 
 using match_graph::CEdge;
 using match_graph::CGraph;
 using match_graph::CNode;
-using OrvexBase::Rect;
 
 namespace {
 
-using Matrix = CPanorama::Matrix;
+using Matrix = CRingClosure::Matrix;
 
 const Matrix kIdentity = {1, 0, 0, 0, 1, 0, 0, 0, 1};
 
@@ -31,10 +29,9 @@ CEdge* OnlyEdgeOf(const CGraph& group, int photo) {
     return node && node->edges.size() == 1 ? node->edges.front() : nullptr;
 }
 
-}  // namespace
-
-void CPanorama::MapRectBounds(const Matrix& m, const OrvexBase::Size& size, double& minX, double& maxX,
-                              double& minY, double& maxY) {
+// Bounds of a photo of this size mapped through the inverse of m.
+void MapRectBounds(const Matrix& m, const OrvexBase::Size& size, double& minX, double& maxX, double& minY,
+                   double& maxY) {
     const Matrix inv = Inverse(m.data());
     const double corners[4][2] = {
         {0, 0}, {double(size.cx), 0}, {0, double(size.cy)}, {double(size.cx), double(size.cy)}};
@@ -50,16 +47,20 @@ void CPanorama::MapRectBounds(const Matrix& m, const OrvexBase::Size& size, doub
     }
 }
 
-void CPanorama::FindRingEnds(const CGraph& group, int& start, int& end, bool wide) const {
+CPanoElement* PhotoOf(const RenderPass& pass, int i) {
+    const auto& photos = *pass.photos;
+    return i >= 0 && i < static_cast<int>(photos.size()) ? photos[i].Get() : nullptr;
+}
+
+}  // namespace
+
+void CRingClosure::FindEnds(const RenderPass& pass, bool wide, int& start, int& end) {
+    const CGraph& group = pass.group;
     start = end = -1;
     if (group.Nodes().size() < 2 || group.Edges().empty())
         return;
-    const auto& elements = CurrentElements();
-    auto elementOf = [&](int i) -> CPanoElement* {
-        return i >= 0 && i < static_cast<int>(elements.size()) ? elements[i] : nullptr;
-    };
     const int reference = group.Nodes().front()->imageIndex;
-    CPanoElement* refElement = elementOf(reference);
+    CPanoElement* refElement = PhotoOf(pass, reference);
     if (!refElement)
         return;
     start = end = reference;
@@ -68,7 +69,7 @@ void CPanorama::FindRingEnds(const CGraph& group, int& start, int& end, bool wid
         if (node->imageIndex == reference)
             continue;
         const CEdge* edge = OnlyEdgeOf(group, node->imageIndex);
-        CPanoElement* element = elementOf(node->imageIndex);
+        CPanoElement* element = PhotoOf(pass, node->imageIndex);
         if (!edge || !element)
             continue;
         Matrix m;
@@ -87,36 +88,12 @@ void CPanorama::FindRingEnds(const CGraph& group, int& start, int& end, bool wid
     }
 }
 
-int CPanorama::DuplicateRingElement(int index) {
-    const int n = static_cast<int>(copies_.size());
-    if (index < 0 || index >= n || photos_.size() != copies_.size() || workPhotos_.size() != copies_.size() ||
-        keypointSets_.size() != copies_.size() || scales_.size() != copies_.size())
-        return -1;
-    // The repeated photo shares everything; its keypoints are a view.
-    auto* view = new (std::nothrow) CKeypointSet(keypointSets_[index]);
-    if (!view)
-        return -1;
-    keypointSets_.push_back(view);
-    scales_.push_back(scales_[index]);
-    for (auto* list : {&photos_, &workPhotos_, &copies_}) {
-        CPanoElement* e = (*list)[index];
-        if (e)
-            e->AddRef();
-        list->push_back(e);
-    }
-    return n;
-}
-
-bool CPanorama::RingCentres(int duplicate, int farEnd, double& dupX, double& dupY, double& endX,
-                            double& endY) const {
-    const CEdge* dupEdge = OnlyEdgeOf(pass_->group, duplicate);
-    const CEdge* endEdge = OnlyEdgeOf(pass_->group, farEnd);
-    const auto& elements = CurrentElements();
-    auto elementOf = [&](int i) -> CPanoElement* {
-        return i >= 0 && i < static_cast<int>(elements.size()) ? elements[i] : nullptr;
-    };
-    const CPanoElement* dupElement = elementOf(duplicate);
-    const CPanoElement* endElement = elementOf(farEnd);
+bool CRingClosure::Centres(const RenderPass& pass, double& dupX, double& dupY, double& endX,
+                           double& endY) const {
+    const CEdge* dupEdge = OnlyEdgeOf(pass.group, duplicate);
+    const CEdge* endEdge = OnlyEdgeOf(pass.group, farEnd);
+    const CPanoElement* dupElement = PhotoOf(pass, duplicate);
+    const CPanoElement* endElement = PhotoOf(pass, farEnd);
     if (!dupEdge || !endEdge || !dupElement || !endElement)
         return false;
     auto centre = [](const CEdge* e, const CPanoElement* el, double& cx, double& cy) {
@@ -130,25 +107,22 @@ bool CPanorama::RingCentres(int duplicate, int farEnd, double& dupX, double& dup
     return true;
 }
 
-bool CPanorama::IsRingForward() const {
-    if (!is360_)
-        return false;
+bool CRingClosure::IsForward(const RenderPass& pass) const {
     double dupX, dupY, endX, endY;
-    if (!RingCentres(ringDuplicate_, ringFarEnd_, dupX, dupY, endX, endY))
+    if (!Centres(pass, dupX, dupY, endX, endY))
         return false;
     const double dx = endX - dupX, dy = endY - dupY;
     return std::abs(dx) > std::abs(dy) ? dx >= 0 : dy >= 0;
 }
 
-void CPanorama::EqualizeRingScale() {
-    if (!IsRingForward())
+void CRingClosure::EqualizeScale(RenderPass& pass) const {
+    if (!IsForward(pass))
         return;
-    const int n = static_cast<int>(copies_.size());
-    if (ringDuplicate_ < 0 || ringFarEnd_ < 0 || ringDuplicate_ == ringFarEnd_ || ringDuplicate_ >= n ||
-        ringFarEnd_ >= n)
+    const int n = static_cast<int>(pass.photos->size());
+    if (duplicate < 0 || farEnd < 0 || duplicate == farEnd || duplicate >= n || farEnd >= n)
         return;
-    CEdge* edges[2] = {OnlyEdgeOf(pass_->group, ringDuplicate_), OnlyEdgeOf(pass_->group, ringFarEnd_)};
-    CPanoElement* elements[2] = {CurrentElements()[ringDuplicate_], CurrentElements()[ringFarEnd_]};
+    CEdge* edges[2] = {OnlyEdgeOf(pass.group, duplicate), OnlyEdgeOf(pass.group, farEnd)};
+    CPanoElement* elements[2] = {(*pass.photos)[duplicate].Get(), (*pass.photos)[farEnd].Get()};
     if (!edges[0] || !edges[1] || !elements[0] || !elements[1])
         return;
     const double s =
@@ -175,12 +149,12 @@ void CPanorama::EqualizeRingScale() {
     }
 }
 
-bool CPanorama::ComputeRingRotation(int duplicate, int farEnd, Matrix& rotation) const {
+bool CRingClosure::ComputeRotation(const RenderPass& pass, Matrix& rotation) const {
     rotation = kIdentity;
-    if (!IsRingForward())
+    if (!IsForward(pass))
         return true;
     double dupX, dupY, endX, endY;
-    if (!RingCentres(duplicate, farEnd, dupX, dupY, endX, endY))
+    if (!Centres(pass, dupX, dupY, endX, endY))
         return false;
     const double dx = dupX - endX, dy = dupY - endY;
     // Two copies drawn at one place give no direction to level: no turn.
@@ -191,13 +165,13 @@ bool CPanorama::ComputeRingRotation(int duplicate, int farEnd, Matrix& rotation)
     return true;
 }
 
-void CPanorama::ApplyRingRotation(const Matrix& rotation) {
+void CRingClosure::ApplyRotation(RenderPass& pass, const Matrix& rotation) {
     // The reference is drawn through the same turn as every other photo.
-    pass_->ringTransform = rotation;
+    pass.ringTransform = rotation;
     if (rotation == kIdentity)
         return;
     const double* r = rotation.data();
-    for (CEdge* e : pass_->group.Edges()) {
+    for (CEdge* e : pass.group.Edges()) {
         double* t = e->transform;
         const double t0 = t[0], t1 = t[1], t3 = t[3], t4 = t[4];
         t[0] = t0 * r[0] + t1 * r[3];
@@ -208,31 +182,4 @@ void CPanorama::ApplyRingRotation(const Matrix& rotation) {
         t[7] = 0;
         t[8] = 1;
     }
-}
-
-bool CPanorama::CloseRing(Rect& bounds) {
-    int start = -1, end = -1;
-    FindRingEnds(pass_->group, start, end, bounds.Width() > bounds.Height());
-    // A far end that happens to be photo 1 (a ring shot panning the other way
-    // ends there) is closed like any other. Two photos make no ring: the far
-    // end would be matched again with the start, its only neighbour.
-    if (start == -1 || end == -1 || start == end || pass_->group.Nodes().size() < 3) {
-        ringDuplicate_ = ringFarEnd_ = -1;
-        return true;
-    }
-    const int duplicate = DuplicateRingElement(end);
-    if (duplicate < 0)
-        return false;
-    ringDuplicate_ = duplicate;
-    ringFarEnd_ = end;
-    if (!AddToMatchGraph(&matchGraph_, start, duplicate))
-        return false;
-    pass_->group.Clear();
-    if (!BuildStarGraph(pass_->group, matchGraph_, -1))
-        return false;
-    EqualizeRingScale();
-    bounds = ComputeBounds(pass_->group);
-    if (bounds.IsEmpty())
-        throw panorama_cannot_build();
-    return true;
 }

@@ -44,9 +44,6 @@ CPanorama::~CPanorama() {
     thread_.Stop();
     align_.poses.clear();
     Reset(true, true);
-    for (CPanoElement* p : photos_)
-        if (p)
-            p->Release();
     photos_.clear();
 }
 
@@ -62,8 +59,6 @@ void CPanorama::Reset(bool dropKeypoints, bool dropGraph) {
     if (dropGraph)
         matchGraph_.Clear();
     if (dropKeypoints) {
-        for (CKeypointSet* set : keypointSets_)
-            delete set;
         keypointSets_.clear();
     }
 }
@@ -141,45 +136,41 @@ bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vecto
         position_ = 0;
         total_ = 12 * n - 2;
 
-        std::vector<CKeypointSet*> oldSets;
-        std::vector<CPanoElement*> oldPhotos;
+        KeypointSetList oldSets;
+        ElementList oldPhotos;
         oldSets.swap(keypointSets_);
         oldPhotos.swap(photos_);
         scales_.clear();
         proxies_.clear();
         auto dropOld = [&] {
-            for (CKeypointSet*& s : oldSets) {
-                delete s;
-                s = nullptr;
-            }
-            for (CPanoElement*& p : oldPhotos) {
-                if (p)
-                    p->Release();
-                p = nullptr;
-            }
+            oldSets.clear();
+            oldPhotos.clear();
         };
         ScopeExit dropOnExit(dropOld);
         Reset(true, changed);
         if (proxies)
             proxies_ = *proxies;
 
+        std::vector<CPanoElement*> oldView;
+        for (const auto& p : oldPhotos)
+            oldView.push_back(p.Get());
         std::vector<std::unique_ptr<CKeypointSet>> cached(photos.size());
         for (std::size_t i = 0; i < photos.size(); ++i)
             if (photos[i])
-                cached[i] = CAnalysisStage::TakeCachedKeypoints(photos[i]->GetFileName(), oldPhotos, oldSets);
+                cached[i] = CAnalysisStage::TakeCachedKeypoints(photos[i]->GetFileName(), oldView, oldSets);
         CAnalysisStage::Run(
             photos, std::move(cached), targetSize_,
             [&](std::size_t i, bool detect, const std::atomic<bool>& abort, std::counting_semaphore<>& slots,
                 PreparedAnalysis& out) { PrepareAnalysis(photos[i], detect, abort, slots, out); },
             [&](std::size_t i, PreparedAnalysis* ready, std::unique_ptr<CKeypointSet> set) {
                 if (ready) {
-                    AnalyzePhoto(photos[i], set.release(), ready);
+                    AnalyzePhoto(photos[i], std::move(set), ready);
                     return;
                 }
                 IPanoElement* photo = photos[i];
                 photo->Reload();
                 ScopeExit unload([photo] { photo->Unload(); });
-                AnalyzePhoto(photo, set.release());
+                AnalyzePhoto(photo, std::move(set));
             },
             *this);
         dropOld();
@@ -222,8 +213,10 @@ void CPanorama::PrepareAnalysis(IPanoElement* photoIn, bool detect, const std::a
     out.set = std::move(set);
 }
 
-void CPanorama::AnalyzePhoto(IPanoElement* photoIn, CKeypointSet* cached, PreparedAnalysis* ready) {
-    std::unique_ptr<CKeypointSet> set(cached);
+void CPanorama::AnalyzePhoto(IPanoElement* photoIn, std::unique_ptr<CKeypointSet> cached,
+                             PreparedAnalysis* ready) {
+    const bool wasCached = cached != nullptr;
+    std::unique_ptr<CKeypointSet> set(std::move(cached));
     CPanoElement* photo = AsElement(photoIn);
     if (!photo)
         throw panorama_error();
@@ -249,16 +242,16 @@ void CPanorama::AnalyzePhoto(IPanoElement* photoIn, CKeypointSet* cached, Prepar
     // The photo and its keypoint set join their lists together, so that the
     // two stay parallel whatever happens next.
     photo->AddRef();
-    photos_.push_back(photo);
+    photos_.emplace_back(photo);
     scales_.push_back(photo->scale);
     CKeypointSet* raw = set.get();
-    keypointSets_.push_back(set.release());
+    keypointSets_.push_back(std::move(set));
     photo->x = photo->y = 0;
     if (ReportProgress(1))
         throw panorama_abort();
 
-    if (cached || ready) {
-        CAnalysisStage::ReportDetectionSteps(cached != nullptr, *this);
+    if (wasCached || ready) {
+        CAnalysisStage::ReportDetectionSteps(wasCached, *this);
     } else {
         DetectFeatures(copy.Get(), raw->keypoints, raw->descriptors, 10.0, 0.02,
                        [this] { return Advance(1); });
@@ -289,7 +282,7 @@ bool CPanorama::BuildMatchGraph(match_graph::CGraph* graph) {
     settings.fit = MatchSettings::FitModel::Affine;
     settings.keepScoresAndOutliers = true;
     settings.requireKeypoints = true;
-    std::vector<const CKeypointSet*> sets(keypointSets_.begin(), keypointSets_.begin() + std::ptrdiff_t(n));
+    std::vector<const CKeypointSet*> sets = CAnalysisStage::View(keypointSets_, n);
     std::vector<OrvexBase::Size> sizes;
     for (std::size_t k = 0; k < n; ++k) {
         sizes.push_back(photos_[k] ? photos_[k]->GetSize() : OrvexBase::Size());
@@ -317,9 +310,12 @@ std::int32_t CPanorama::FindReferenceImage() const {
 
 bool CPanorama::AlignImages() {
     align_.photoSizes.clear();
-    for (const CPanoElement* p : photos_)
+    for (const auto& p : photos_)
         align_.photoSizes.push_back(p ? p->GetSize() : OrvexBase::Size());
-    align_.keypoints = PointsFromKeypointSets(keypointSets_);
+    std::vector<CKeypointSet*> sets;
+    for (const auto& set : keypointSets_)
+        sets.push_back(set.get());
+    align_.keypoints = PointsFromKeypointSets(sets);
     alignEdges_ = EdgesFromGraph(matchGraph_);
     align_.edges.clear();
     for (const AlignmentEdge& e : alignEdges_)
@@ -376,7 +372,10 @@ CCylindricalSurface& CPanorama::OwnSurface(SurfaceKind kind) {
 }
 
 std::vector<IPanoElement*> CPanorama::PhotoPointers() const {
-    return std::vector<IPanoElement*>(photos_.begin(), photos_.end());
+    std::vector<IPanoElement*> pointers;
+    for (const auto& p : photos_)
+        pointers.push_back(p.Get());
+    return pointers;
 }
 
 void CPanorama::SetUpSurface(CCylindricalSurface& surface, std::int32_t elevation, std::int32_t azimuth,

@@ -51,7 +51,7 @@ public:
     bool PhotoListChanged(const std::vector<PanoramaLib::IPanoElement*>& photos) const;
     // One photo's analysis taken into the lists (its heavy part done here, or
     // taken ready), and that heavy part alone, run ahead on a worker.
-    void AnalyzePhoto(PanoramaLib::IPanoElement* photo, CKeypointSet* cached,
+    void AnalyzePhoto(PanoramaLib::IPanoElement* photo, std::unique_ptr<CKeypointSet> cached,
                       PreparedAnalysis* ready = nullptr);
     void PrepareAnalysis(PanoramaLib::IPanoElement* photo, bool detect, const std::atomic<bool>& abort,
                          std::counting_semaphore<>& fullSizeSlots, PreparedAnalysis& out);
@@ -88,7 +88,7 @@ protected:
     bool ProgressIsOwn() const { return progress_ && progress_ != &thread_; }
 
     // One reference per entry, in photo order.
-    std::vector<CPanoElement*> photos_;
+    ElementList photos_;
     // Full size over analysis size, per photo.
     std::vector<double> scales_;
     // The second list of the last build (smaller copies); not owned.
@@ -99,7 +99,7 @@ protected:
     OrvexBase::Rect cropRect_;
 
     // Owned, parallel to photos_.
-    std::vector<CKeypointSet*> keypointSets_;
+    KeypointSetList keypointSets_;
 
     bool fullSizeRendering_ = false;
     std::uint8_t cropToRect_ = 1;

@@ -1,21 +1,18 @@
-// The user's crop rectangle on the planar preview: inside it the overlap
-// belongs to the photo drawn first, the next photo reaching in gives it up,
-// and the preview is composited again; Render carries the rectangle over to
-// full size.
+// The user's crop stage of the planar model (see UserCrop.h).
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
-#include "Panorama.h"
+#include "UserCrop.h"
 
 using match_graph::CEdge;
 using OrvexBase::Rect;
 
 namespace {
 
-using Matrix = CPanorama::Matrix;
+using Matrix = RenderPass::Matrix;
 
 // Smallest integer rectangle holding the four corners of r mapped through
 // the first two rows of m; empty when a corner is not finite.
@@ -50,39 +47,15 @@ std::int32_t SeamSides(const SeamSet& seams) {
 
 }  // namespace
 
-void CPanorama::ClearUserCrop() {
-    userCropRect_ = Rect();
-    userCropElement_ = -1;
+void CUserCrop::Clear() {
+    area_ = Rect();
+    element_ = -1;
 }
 
-void CPanorama::SetCropRect(Rect& r) {
-    if (r.IsEmpty()) {
-        userCropRect_ = r;
-        userCropElement_ = -1;
-        return;
-    }
-    // Only a rectangle on the preview can be applied; one reaching outside
-    // it, or any rectangle when there is no preview, changes nothing.
-    if (!built_ || !previewResult_ || !previewResult_->IsValid() ||
-        !(previewResult_->GetRect().Intersect(r) == r))
-        return;
-    // The preview counts its pixels from its own corner; an auto-cropped
-    // preview starts at the crop's corner in panorama pixels.
-    Rect area = r;
-    if (previewResult_->GetWidth() != previewRect_.Width() ||
-        previewResult_->GetHeight() != previewRect_.Height()) {
-        area.left += cropRect_.left;
-        area.right += cropRect_.left;
-        area.top += cropRect_.top;
-        area.bottom += cropRect_.top;
-    }
-    userCropRect_ = area;
-    userCropElement_ = -1;
-    ApplyUserCrop(area);
-}
-
-void CPanorama::ApplyUserCrop(Rect r) {
-    std::vector<CPanoElement*>& warped = ModeWarped();
+bool CUserCrop::Apply(RenderPass& preview, const std::vector<std::int32_t>& composited,
+                      const std::vector<SeamSet>& seams, CCompositor& compositor) {
+    const Rect r = area_;
+    ElementList& warped = preview.warped;
     struct Hit {
         int index;
         Rect area;
@@ -96,12 +69,12 @@ void CPanorama::ApplyUserCrop(Rect r) {
             kept.push_back({i, area});
     }
     if (kept.size() < 2)
-        return;
+        return false;
 
     // The photo drawn first inside the rectangle covers it.
     int covering = -1;
     Rect coveringArea;
-    for (std::int32_t i : composited_) {
+    for (std::int32_t i : composited) {
         const auto it = std::find_if(kept.begin(), kept.end(), [i](const Hit& h) { return h.index == i; });
         if (it == kept.end())
             continue;
@@ -112,14 +85,14 @@ void CPanorama::ApplyUserCrop(Rect r) {
     }
     // With no photo to cover the rectangle nothing may give it up.
     if (covering < 0 || kept.empty())
-        return;
+        return false;
     const int chosen = kept.front().index;
-    userCropElement_ = chosen;
+    element_ = chosen;
 
     // The chosen photo's seam side says which edge of the covered area
     // reaches out to the chosen photo's own edge.
     const Rect chosenRect = warped[chosen]->GetRect();
-    const std::int32_t sides = chosen < static_cast<int>(seams_.size()) ? SeamSides(seams_[chosen]) : 0;
+    const std::int32_t sides = chosen < static_cast<int>(seams.size()) ? SeamSides(seams[chosen]) : 0;
     Rect cut = coveringArea;
     if (sides & SEAM_LEFT)
         cut.left = std::min(cut.left, chosenRect.left);
@@ -132,104 +105,67 @@ void CPanorama::ApplyUserCrop(Rect r) {
     // The covering photo must hold all of it; otherwise the chosen photo
     // would give up pixels that nobody draws, and nothing changes.
     if (!(warped[covering]->GetRect().Intersect(cut) == cut)) {
-        ClearUserCrop();
-        return;
+        Clear();
+        return false;
     }
 
-    if (!RewarpGroup()) {
-        ClearUserCrop();
-        return;
+    if (!RewarpGroup(preview, compositor)) {
+        Clear();
+        return false;
     }
-    userCropRect_ = cut;
+    area_ = cut;
     OrvexBase::RefPtr<CPanoElement> extracted(warped[covering] ? warped[covering]->ExtractRegion(true, cut)
                                                                : nullptr);
     if (!extracted || !warped[chosen]) {
-        ClearUserCrop();
-        return;
+        Clear();
+        return false;
     }
     if (extracted->GetMask() && warped[chosen]->GetMask()) {
         const Rect overlap = extracted->GetRect().Intersect(warped[chosen]->GetRect());
         if (!overlap.IsEmpty())
             warped[chosen]->ClearMaskRect(&overlap);
     }
-    Recomposite();
+    return true;
 }
 
-bool CPanorama::RewarpGroup() {
-    std::vector<CPanoElement*>& warped = ModeWarped();
-    pass_->ReleaseWarped();
-    if (pass_->group.Nodes().empty())
+bool CUserCrop::RewarpGroup(RenderPass& pass, CCompositor& compositor) {
+    pass.ReleaseWarped();
+    if (pass.group.Nodes().empty())
         return false;
-    warped.assign(CurrentElements().size(), nullptr);
-    const int reference = pass_->group.Nodes().front()->imageIndex;
-    if (!WarpElement(reference))
+    pass.warped.resize(pass.photos->size());
+    const int reference = pass.group.Nodes().front()->imageIndex;
+    if (!compositor.WarpElement(reference))
         return false;
-    for (const CEdge* e : pass_->group.Edges())
-        if (!WarpElement(e->secondImage))
+    for (const CEdge* e : pass.group.Edges())
+        if (!compositor.WarpElement(e->secondImage))
             return false;
     return true;
 }
 
-void CPanorama::Recomposite() {
-    CPanoElement* result = previewResult_;
-    if (pass_->fullSize || !result || !result->IsValid())
+void CUserCrop::CarryToFullSize(const RenderPass& preview, const RenderPass& full, const ElementList& copies,
+                                const ElementList& workPhotos) {
+    const int i = element_;
+    if (area_.IsEmpty() || i < 0)
         return;
-    // The picture changes under the full-size result: it has to be made again.
-    if (fullResult_)
-        fullResult_->Destroy();
-
-    // An auto-cropped preview is composited where it lies in the panorama
-    // and moved back to its own corner afterwards.
-    const bool cropped =
-        result->GetWidth() != previewRect_.Width() || result->GetHeight() != previewRect_.Height();
-    result->x = cropped ? cropRect_.left : 0;
-    result->y = cropped ? cropRect_.top : 0;
-    result->CreateMask(false);
-    if (!result->GetMask()) {
-        result->x = result->y = 0;
+    if (i >= static_cast<int>(preview.transforms.size()) || i >= static_cast<int>(full.transforms.size()) ||
+        i >= static_cast<int>(copies.size()) || i >= static_cast<int>(workPhotos.size()) || !copies[i] ||
+        !workPhotos[i] || copies[i]->GetWidth() <= 0 || copies[i]->GetHeight() <= 0) {
+        Clear();
         return;
     }
-    std::memset(result->GetMask(), 0,
-                static_cast<std::size_t>(result->GetMaskStride()) * result->GetHeight());
-    result->FillImageWhite();
-    seams_.assign(CurrentElements().size(), SeamSet());
-
-    // The 360 rule reads the bounds' shape; the stored crop comes back after.
-    // No progress: this is no build, and nothing may cancel half of it.
-    const Rect savedCrop = cropRect_;
-    PanoramaLib::IProgressIndicator* savedProgress = progress_;
-    cropRect_ = previewRect_;
-    progress_ = nullptr;
-    ComposeResult(false);
-    progress_ = savedProgress;
-    cropRect_ = savedCrop;
-    result->ApplyMask();
-    result->x = result->y = 0;
-}
-
-void CPanorama::CarryUserCropToFullSize() {
-    const int i = userCropElement_;
-    if (userCropRect_.IsEmpty() || i < 0)
-        return;
-    if (i >= static_cast<int>(preview_.transforms.size()) || i >= static_cast<int>(full_.transforms.size()) ||
-        i >= static_cast<int>(copies_.size()) || i >= static_cast<int>(workPhotos_.size()) || !copies_[i] ||
-        !workPhotos_[i] || copies_[i]->GetWidth() <= 0 || copies_[i]->GetHeight() <= 0) {
-        ClearUserCrop();
-        return;
-    }
-    const Rect r = userCropRect_;
+    const Rect r = area_;
     // Into the analysis copy's pixels, up to the working photo's, and back
     // into full-size panorama pixels.
-    const Rect inCopy = MapRect(preview_.transforms[i].data(), r.left, r.top, r.right, r.bottom);
-    const double sx = static_cast<double>(workPhotos_[i]->GetWidth()) / copies_[i]->GetWidth();
-    const double sy = static_cast<double>(workPhotos_[i]->GetHeight()) / copies_[i]->GetHeight();
+    const Rect inCopy = MapRect(preview.transforms[i].data(), r.left, r.top, r.right, r.bottom);
+    const double sx = static_cast<double>(workPhotos[i]->GetWidth()) / copies[i]->GetWidth();
+    const double sy = static_cast<double>(workPhotos[i]->GetHeight()) / copies[i]->GetHeight();
     Matrix inverse;
-    InvertMatrix3x3(inverse.data(), full_.transforms[i].data());
-    const Rect full = inCopy.IsEmpty() ? Rect()
-                                       : MapRect(inverse.data(), inCopy.left * sx, inCopy.top * sy,
-                                                 inCopy.right * sx, inCopy.bottom * sy);
-    if (full.IsEmpty())
-        ClearUserCrop();
+    InvertMatrix3x3(inverse.data(), full.transforms[i].data());
+    const Rect inFull = inCopy.IsEmpty() ? Rect()
+                                         : MapRect(inverse.data(), inCopy.left * sx, inCopy.top * sy,
+                                                   inCopy.right * sx, inCopy.bottom * sy);
+    if (inFull.IsEmpty())
+        Clear();
     else
-        userCropRect_ = full;
+        area_ = inFull;
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "Features.h"
@@ -24,11 +25,11 @@ public:
     // Adds an analysed photo: the element becomes its own analysis copy.
     void AddAnalysed(CPanoElement* photo) {
         photo->AddRef();
-        copies_.push_back(photo);
-        auto* set = new CKeypointSet();
+        copies_.emplace_back(photo);
+        auto set = std::make_unique<CKeypointSet>();
         DetectFeatures(photo, set->keypoints, set->descriptors, 10.0, 0.02);
         set->BuildIndex(photo->GetSize());
-        keypointSets_.push_back(set);
+        keypointSets_.push_back(std::move(set));
     }
 };
 

@@ -12,7 +12,9 @@ namespace {
 // Opens the engine's arrangement state to the tests.
 class ArrangedPanorama : public CPanorama {
 public:
+    using CPanorama::ArrangePass;
     using CPanorama::copies_;
+    using CPanorama::MakeArrangement;
     using CPanorama::matchGraph_;
     using CPanorama::photos_;
     using CPanorama::preview_;
@@ -23,9 +25,9 @@ public:
         for (auto [w, h] : sizes) {
             auto* e = new CPanoElement(0);
             EXPECT_TRUE(e->CreateImage(true, w, h, false));
-            copies_.push_back(e);
+            copies_.emplace_back(e);
             e->AddRef();
-            photos_.push_back(e);
+            photos_.emplace_back(e);
             scales_.push_back(1.0);
             matchGraph_.AddNode(static_cast<int>(copies_.size()) - 1);
         }
@@ -68,8 +70,8 @@ TEST_F(ArrangementTest, BoundsAndPhotoTransforms) {
     engine.SetPhotos({{400, 300}, {400, 300}});
     // Photo 1 lies at (250.5, -10.2) in the reference's coordinates.
     AddShift(engine.matchGraph_, 0, 1, -250.5, 10.2, 12);
-    ASSERT_TRUE(engine.BuildStarGraph(engine.preview_.group, engine.matchGraph_, -1));
-    const Rect bounds = engine.ComputeBounds(engine.preview_.group);
+    ASSERT_TRUE(engine.MakeArrangement().BuildStar(engine.preview_.group, engine.matchGraph_, -1));
+    const Rect bounds = engine.ArrangePass(engine.preview_);
     EXPECT_EQ(bounds, Rect(0, -11, 651, 300));
     // Each photo transform maps panorama pixels (from the bounds' corner) to the photo.
     const auto& t0 = engine.preview_.transforms[0];
@@ -79,13 +81,13 @@ TEST_F(ArrangementTest, BoundsAndPhotoTransforms) {
     EXPECT_NEAR(t1[2], -250.5, 1e-9);
     EXPECT_NEAR(t1[5], -11 + 10.2, 1e-9);
     std::vector<std::int32_t> unmatched;
-    EXPECT_EQ(engine.ListUnmatchedPhotos(unmatched), 0);
+    EXPECT_EQ(engine.MakeArrangement().ListUnmatched(engine.preview_.group, unmatched), 0);
 }
 
 TEST_F(ArrangementTest, EdgeTowardsTheReferenceIsInverted) {
     engine.SetPhotos({{100, 100}, {100, 100}});
     AddShift(engine.matchGraph_, 1, 0, 30, 5, 8);
-    ASSERT_TRUE(engine.BuildStarGraph(engine.preview_.group, engine.matchGraph_, 0));
+    ASSERT_TRUE(engine.MakeArrangement().BuildStar(engine.preview_.group, engine.matchGraph_, 0));
     ASSERT_EQ(engine.preview_.group.Edges().size(), 1u);
     const CEdge* e = engine.preview_.group.Edges()[0];
     EXPECT_EQ(e->firstImage, 0);
@@ -100,22 +102,22 @@ TEST_F(ArrangementTest, ChainIsCollapsedAroundTheBestConnectedPhoto) {
     engine.SetPhotos({{100, 80}, {100, 80}, {100, 80}});
     AddShift(engine.matchGraph_, 0, 1, -60, 0, 10);  // A -> B
     AddShift(engine.matchGraph_, 1, 2, -50, 3, 10);  // B -> C
-    EXPECT_EQ(engine.FindReferenceElement(engine.matchGraph_), 1);
+    EXPECT_EQ(engine.MakeArrangement().FindReference(engine.matchGraph_), 1);
 
-    ASSERT_TRUE(engine.BuildStarGraph(engine.preview_.group, engine.matchGraph_, -1));
+    ASSERT_TRUE(engine.MakeArrangement().BuildStar(engine.preview_.group, engine.matchGraph_, -1));
     ASSERT_EQ(engine.preview_.group.Edges().size(), 2u);
     EXPECT_DOUBLE_EQ(StarEdgeTo(engine.preview_.group, 0)->transform[2], 60);
     EXPECT_DOUBLE_EQ(StarEdgeTo(engine.preview_.group, 2)->transform[2], -50);
 
     // Around A, C's transform is composed through B.
-    ASSERT_TRUE(engine.BuildStarGraph(engine.preview_.group, engine.matchGraph_, 0));
+    ASSERT_TRUE(engine.MakeArrangement().BuildStar(engine.preview_.group, engine.matchGraph_, 0));
     ASSERT_EQ(engine.preview_.group.Edges().size(), 2u);
     const CEdge* toC = StarEdgeTo(engine.preview_.group, 2);
     ASSERT_NE(toC, nullptr);
     EXPECT_EQ(toC->firstImage, 0);
     EXPECT_DOUBLE_EQ(toC->transform[2], -110);
     EXPECT_DOUBLE_EQ(toC->transform[5], 3);
-    EXPECT_EQ(engine.ComputeBounds(engine.preview_.group), Rect(0, -3, 210, 80));
+    EXPECT_EQ(engine.ArrangePass(engine.preview_), Rect(0, -3, 210, 80));
 }
 
 TEST_F(ArrangementTest, CyclesAndParallelEdgesGiveOneEdgePerPhoto) {
@@ -127,7 +129,8 @@ TEST_F(ArrangementTest, CyclesAndParallelEdgesGiveOneEdgePerPhoto) {
     AddShift(engine.matchGraph_, 2, 3, -41, 0, 5);  // parallel to the one before
     AddShift(engine.matchGraph_, 1, 0, 60, 0, 4);   // parallel, the other way round
     for (int reference : {-1, 0, 1, 2, 3}) {
-        ASSERT_TRUE(engine.BuildStarGraph(engine.preview_.group, engine.matchGraph_, reference)) << reference;
+        ASSERT_TRUE(engine.MakeArrangement().BuildStar(engine.preview_.group, engine.matchGraph_, reference))
+            << reference;
         const auto& edges = engine.preview_.group.Edges();
         ASSERT_EQ(edges.size(), 3u) << reference;
         std::vector<int> seen;
@@ -145,30 +148,31 @@ TEST_F(ArrangementTest, CyclesAndParallelEdgesGiveOneEdgePerPhoto) {
 TEST_F(ArrangementTest, UnmatchedPhotosAndLoneReference) {
     engine.SetPhotos({{100, 80}, {100, 80}, {100, 80}});
     AddShift(engine.matchGraph_, 0, 1, -60, 0, 10);
-    ASSERT_TRUE(engine.BuildStarGraph(engine.preview_.group, engine.matchGraph_, -1));
+    ASSERT_TRUE(engine.MakeArrangement().BuildStar(engine.preview_.group, engine.matchGraph_, -1));
     std::vector<std::int32_t> unmatched;
-    EXPECT_EQ(engine.ListUnmatchedPhotos(unmatched), 1);
+    EXPECT_EQ(engine.MakeArrangement().ListUnmatched(engine.preview_.group, unmatched), 1);
     EXPECT_EQ(unmatched, std::vector<std::int32_t>{2});
 
     // The group of the lone photo 2: its own bounds, and every photo unmatched.
-    ASSERT_TRUE(engine.BuildStarGraph(engine.preview_.group, engine.matchGraph_, 2));
+    ASSERT_TRUE(engine.MakeArrangement().BuildStar(engine.preview_.group, engine.matchGraph_, 2));
     EXPECT_TRUE(engine.preview_.group.Edges().empty());
-    EXPECT_EQ(engine.ComputeBounds(engine.preview_.group), Rect(0, 0, 100, 80));
-    EXPECT_EQ(engine.ListUnmatchedPhotos(unmatched), 3);
+    EXPECT_EQ(engine.ArrangePass(engine.preview_), Rect(0, 0, 100, 80));
+    EXPECT_EQ(engine.MakeArrangement().ListUnmatched(engine.preview_.group, unmatched), 3);
 
     // No edges at all: no reference, no star.
     CGraph empty;
-    EXPECT_EQ(engine.FindReferenceElement(empty), -1);
-    EXPECT_FALSE(engine.BuildStarGraph(engine.preview_.group, empty, -1));
-    EXPECT_EQ(engine.ComputeBounds(CGraph()), Rect());
+    EXPECT_EQ(engine.MakeArrangement().FindReference(empty), -1);
+    EXPECT_FALSE(engine.MakeArrangement().BuildStar(engine.preview_.group, empty, -1));
+    engine.preview_.group.Clear();
+    EXPECT_EQ(engine.ArrangePass(engine.preview_), Rect());
 }
 
 TEST_F(ArrangementTest, SingularTransformsGiveEmptyBounds) {
     engine.SetPhotos({{100, 80}, {100, 80}});
     CEdge* e = AddShift(engine.matchGraph_, 0, 1, 0, 0, 10);
     e->transform[0] = 0;  // collapses the x axis: no inverse
-    ASSERT_TRUE(engine.BuildStarGraph(engine.preview_.group, engine.matchGraph_, 0));
-    EXPECT_TRUE(engine.ComputeBounds(engine.preview_.group).IsEmpty());
+    ASSERT_TRUE(engine.MakeArrangement().BuildStar(engine.preview_.group, engine.matchGraph_, 0));
+    EXPECT_TRUE(engine.ArrangePass(engine.preview_).IsEmpty());
 }
 
 TEST_F(ArrangementTest, RescalePairTransformsToFullSize) {
@@ -177,7 +181,7 @@ TEST_F(ArrangementTest, RescalePairTransformsToFullSize) {
     CEdge* e = AddShift(engine.matchGraph_, 0, 1, 3, 5, 10);
     e->transform[1] = 0.5;
     e->transform[6] = 0.25;
-    ASSERT_TRUE(engine.RescalePairTransforms());
+    CArrangement::RescalePairTransforms(engine.matchGraph_, engine.scales_);
     EXPECT_DOUBLE_EQ(e->transform[0], 4);
     EXPECT_DOUBLE_EQ(e->transform[1], 2);
     EXPECT_DOUBLE_EQ(e->transform[2], 24);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "DibManager.h"
+#include "PImage.h"
 #include "Panorama.h"
 #include "RecordingCallbacks.h"
 #include "TestData.h"
@@ -20,22 +21,40 @@ std::wstring W(const std::string& s) {
     return std::wstring(s.begin(), s.end());
 }
 
-// An image factory that runs out of memory after a given number of images.
+// An image that counts the times it reads its pixels back from its file.
+class CountingDib : public PanoramaLib::PImage {
+public:
+    explicit CountingDib(std::atomic<int>& decodes) : decodes_(decodes) {}
+    CountingDib(const PanoramaLib::IDib& source, std::atomic<int>& decodes)
+        : PanoramaLib::PImage(source), decodes_(decodes) {}
+    void Reload() override {
+        if (IsUnloaded())
+            ++decodes_;
+        PanoramaLib::PImage::Reload();
+    }
+
+private:
+    std::atomic<int>& decodes_;
+};
+
+// An image factory that runs out of memory after a given number of images,
+// and counts the decodes of the images it made.
 class FailingDibManager : public CDibManager {
 public:
-    PanoramaLib::IDib* CreateDib(int reserved) override {
+    PanoramaLib::IDib* CreateDib(int) override {
         if (budget >= 0 && made++ >= budget)
             return nullptr;
-        return CDibManager::CreateDib(reserved);
+        return new (std::nothrow) CountingDib(decodes);
     }
-    PanoramaLib::IDib* CloneDib(PanoramaLib::IDib* source, int reserved) override {
+    PanoramaLib::IDib* CloneDib(PanoramaLib::IDib* source, int) override {
         if (budget >= 0 && made++ >= budget)
             return nullptr;
-        return CDibManager::CloneDib(source, reserved);
+        return source ? new (std::nothrow) CountingDib(*source, decodes) : nullptr;
     }
     // Analyses run on several threads at once.
     std::atomic<int> budget{-1};
     std::atomic<int> made{0};
+    std::atomic<int> decodes{0};
 };
 
 class PlanarBuildTest : public ::testing::Test {
@@ -280,6 +299,32 @@ TEST_F(PlanarBuildTest, ResultsAcrossRenders) {
     ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
     ASSERT_TRUE(engine->Render());
     EXPECT_EQ(std::memcmp(engine->GetResult(true)->GetBits(), first.data(), first.size()), 0);
+}
+
+TEST_F(PlanarBuildTest, EachPhotoIsDecodedOncePerBuildAndOncePerRender) {
+    OVH_REQUIRE_PHOTOS();
+    RefPtr<CPanoElement> source = Load("boat-row/boat2.jpg");
+    const int w = source->GetWidth(), h = std::min(source->GetHeight(), 300);
+    MakeCrops(source.Get(), {Rect(0, 0, w / 2, h), Rect(w / 4, 0, 3 * w / 4, h), Rect(w / 2, 0, w, h)});
+    const int n = static_cast<int>(photos.size());
+    for (const std::uint8_t lens : {0, 1}) {
+        HVPanoramaOptions o;
+        engine->GetOptions(&o);
+        o.lensCompensation = lens;
+        engine->SetOptions(&o);
+        engine->Reset(true, true);
+        for (IPanoElement* p : photos)
+            p->Unload();
+        manager.decodes = 0;
+        ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0)) << int(lens);
+        EXPECT_EQ(manager.decodes, n) << "build, lens " << int(lens);
+        for (IPanoElement* p : photos)
+            p->Unload();
+        manager.decodes = 0;
+        ASSERT_TRUE(engine->Render()) << int(lens);
+        EXPECT_EQ(manager.decodes, n) << "render, lens " << int(lens);
+        engine->FreeResults();
+    }
 }
 
 TEST_F(PlanarBuildTest, UnrelatedPhotosAndTheDistractor) {

@@ -15,6 +15,7 @@ namespace {
 
 class RingPanorama : public CPanorama {
 public:
+    using CPanorama::ArrangePass;
     using CPanorama::bounds_;
     using CPanorama::copies_;
     using CPanorama::is360_;
@@ -22,10 +23,7 @@ public:
     using CPanorama::matchGraph_;
     using CPanorama::photos_;
     using CPanorama::preview_;
-    using CPanorama::RingCentres;
-    using CPanorama::ringDuplicate_;
-    using CPanorama::ringFarEnd_;
-    using CPanorama::ringNotCut_;
+    using CPanorama::ring_;
     using CPanorama::scales_;
     using CPanorama::workPhotos_;
 
@@ -34,13 +32,13 @@ public:
         for (int i = 0; i < count; ++i) {
             auto* e = new CPanoElement(0);
             EXPECT_TRUE(e->CreateImage(true, w, h, false));
-            copies_.push_back(e);
+            copies_.emplace_back(e);
             for (auto* list : {&photos_, &workPhotos_}) {
                 e->AddRef();
-                list->push_back(e);
+                list->emplace_back(e);
             }
             scales_.push_back(1.0);
-            keypointSets_.push_back(new CKeypointSet());
+            keypointSets_.push_back(std::make_unique<CKeypointSet>());
             matchGraph_.AddNode(i);
         }
     }
@@ -75,8 +73,8 @@ protected:
     // Photo 4 repeats photo 3 with its centre at (cx, cy).
     CEdge* AddDuplicate(double cx, double cy, double scale = 1.0) {
         EXPECT_EQ(engine.DuplicateRingElement(3), 4);
-        engine.ringDuplicate_ = 4;
-        engine.ringFarEnd_ = 3;
+        engine.ring_.duplicate = 4;
+        engine.ring_.farEnd = 3;
         return engine.Place(4, cx - 50 / scale, cy - 40 / scale, scale);
     }
 
@@ -88,18 +86,18 @@ protected:
 
 TEST_F(RingTest, EndsOfTheStripAndTheDuplicate) {
     int start = -2, end = -2;
-    engine.FindRingEnds(engine.preview_.group, start, end, true);
+    CRingClosure::FindEnds(engine.preview_, true, start, end);
     EXPECT_EQ(start, 1);
     EXPECT_EQ(end, 3);
-    engine.FindRingEnds(engine.preview_.group, start, end, false);  // nothing sticks out vertically
+    CRingClosure::FindEnds(engine.preview_, false, start, end);  // nothing sticks out vertically
     EXPECT_EQ(start, 0);
     EXPECT_EQ(end, 0);
 
     // The duplicate shares the photo, the copy and the keypoints (as a view).
     engine.keypointSets_[3]->keypoints.push_back(new Keypoint{1, 2});
     ASSERT_EQ(engine.DuplicateRingElement(3), 4);
-    EXPECT_EQ(engine.copies_[4], engine.copies_[3]);
-    EXPECT_EQ(engine.photos_[4], engine.photos_[3]);
+    EXPECT_EQ(engine.copies_[4].Get(), engine.copies_[3].Get());
+    EXPECT_EQ(engine.photos_[4].Get(), engine.photos_[3].Get());
     EXPECT_EQ(engine.scales_.size(), 5u);
     EXPECT_TRUE(engine.keypointSets_[4]->view);
     EXPECT_EQ(engine.keypointSets_[4]->keypoints, engine.keypointSets_[3]->keypoints);
@@ -109,21 +107,21 @@ TEST_F(RingTest, EndsOfTheStripAndTheDuplicate) {
 TEST_F(RingTest, ForwardRingIsLevelledAndCutToOneTurn) {
     // The duplicate lands before the start, 8 px lower than the end photo.
     AddDuplicate(-190, 48);
-    EXPECT_TRUE(engine.IsRingForward());
+    EXPECT_TRUE(engine.ring_.IsForward(engine.preview_));
     CPanorama::Matrix rotation;
-    ASSERT_TRUE(engine.ComputeRingRotation(4, 3, rotation));
+    ASSERT_TRUE(engine.ring_.ComputeRotation(engine.preview_, rotation));
     const double a = std::atan(-8.0 / 400.0);
     EXPECT_NEAR(rotation[0], std::cos(a), 1e-12);
     EXPECT_NEAR(rotation[1], -std::sin(a), 1e-12);
     EXPECT_NEAR(rotation[3], std::sin(a), 1e-12);
-    engine.ApplyRingRotation(rotation);
+    CRingClosure::ApplyRotation(engine.preview_, rotation);
 
     double dupX, dupY, endX, endY;
-    ASSERT_TRUE(engine.RingCentres(4, 3, dupX, dupY, endX, endY));
+    ASSERT_TRUE(engine.ring_.Centres(engine.preview_, dupX, dupY, endX, endY));
     EXPECT_NEAR(dupY, endY, 1e-9);  // level
     EXPECT_NEAR(endX - dupX, std::hypot(400.0, 8.0), 1e-9);
-    const Rect bounds = engine.ComputeBounds(engine.preview_.group);
-    EXPECT_FALSE(engine.ringNotCut_);
+    const Rect bounds = engine.ArrangePass(engine.preview_);
+    EXPECT_FALSE(engine.ring_.notCut);
     EXPECT_EQ(bounds.left, static_cast<int>(std::floor(dupX)));
     EXPECT_EQ(bounds.right, static_cast<int>(std::ceil(endX)));
     // The reference turns with the rest.
@@ -132,21 +130,21 @@ TEST_F(RingTest, ForwardRingIsLevelledAndCutToOneTurn) {
 
 TEST_F(RingTest, DuplicateBeyondTheEndIsNotCut) {
     AddDuplicate(300, 40);
-    EXPECT_FALSE(engine.IsRingForward());
+    EXPECT_FALSE(engine.ring_.IsForward(engine.preview_));
     CPanorama::Matrix rotation;
-    ASSERT_TRUE(engine.ComputeRingRotation(4, 3, rotation));
+    ASSERT_TRUE(engine.ring_.ComputeRotation(engine.preview_, rotation));
     EXPECT_EQ(rotation, (CPanorama::Matrix{1, 0, 0, 0, 1, 0, 0, 0, 1}));
-    const Rect bounds = engine.ComputeBounds(engine.preview_.group);
-    EXPECT_TRUE(engine.ringNotCut_);
+    const Rect bounds = engine.ArrangePass(engine.preview_);
+    EXPECT_TRUE(engine.ring_.notCut);
     EXPECT_EQ(bounds, Rect(-80, 0, 350, 80));
 }
 
 TEST_F(RingTest, CoincidentCentresGiveNoTurn) {
     AddDuplicate(210, 40);  // exactly on the end photo
     CPanorama::Matrix rotation;
-    ASSERT_TRUE(engine.ComputeRingRotation(4, 3, rotation));
+    ASSERT_TRUE(engine.ring_.ComputeRotation(engine.preview_, rotation));
     EXPECT_EQ(rotation, (CPanorama::Matrix{1, 0, 0, 0, 1, 0, 0, 0, 1}));
-    engine.ApplyRingRotation(rotation);
+    CRingClosure::ApplyRotation(engine.preview_, rotation);
     for (const CEdge* e : engine.preview_.group.Edges())
         for (double v : e->transform)
             EXPECT_TRUE(std::isfinite(v));
@@ -158,8 +156,8 @@ TEST_F(RingTest, BothCopiesAtOneScaleWhereTheyWere) {
     engine.Place(3, 210 - 50 / 1.2, 40 - 40 / 1.2, 1.2);
     AddDuplicate(-190, 40);
     double before[4];
-    ASSERT_TRUE(engine.RingCentres(4, 3, before[0], before[1], before[2], before[3]));
-    engine.EqualizeRingScale();
+    ASSERT_TRUE(engine.ring_.Centres(engine.preview_, before[0], before[1], before[2], before[3]));
+    engine.ring_.EqualizeScale(engine.preview_);
     for (const CEdge* e : engine.preview_.group.Edges()) {
         if (e->secondImage != 3 && e->secondImage != 4)
             continue;
@@ -167,7 +165,7 @@ TEST_F(RingTest, BothCopiesAtOneScaleWhereTheyWere) {
         EXPECT_NEAR(e->transform[4], 1.1, 1e-12);
     }
     double after[4];
-    ASSERT_TRUE(engine.RingCentres(4, 3, after[0], after[1], after[2], after[3]));
+    ASSERT_TRUE(engine.ring_.Centres(engine.preview_, after[0], after[1], after[2], after[3]));
     for (int k = 0; k < 4; ++k)
         EXPECT_NEAR(after[k], before[k], 1e-9) << k;
 }
@@ -178,10 +176,10 @@ TEST_F(RingTest, AFarEndAtPhotoOneIsClosedToo) {
     engine.preview_.group.Clear();
     engine.Place(1, 170, 0);
     engine.Place(2, -80, 0);
-    Rect bounds = engine.ComputeBounds(engine.preview_.group);
+    Rect bounds = engine.ArrangePass(engine.preview_);
     engine.CloseRing(bounds);  // the synthetic photos have nothing to match
-    EXPECT_EQ(engine.ringFarEnd_, 1);
-    EXPECT_EQ(engine.ringDuplicate_, 4);
+    EXPECT_EQ(engine.ring_.farEnd, 1);
+    EXPECT_EQ(engine.ring_.duplicate, 4);
     EXPECT_EQ(engine.copies_.size(), 5u);
 }
 
@@ -240,15 +238,15 @@ TEST_F(RingBuildTest, ApartmentRingCloses) {
     const BuildReport* report = engine->GetBuildReport();
     EXPECT_EQ(report->status, 1);
     EXPECT_TRUE(report->unmatched.empty());  // the repeated photo is not the caller's
-    ASSERT_EQ(engine->ringDuplicate_, 12);
-    ASSERT_GE(engine->ringFarEnd_, 0);
+    ASSERT_EQ(engine->ring_.duplicate, 12);
+    ASSERT_GE(engine->ring_.farEnd, 0);
     EXPECT_EQ(engine->preview_.group.Nodes().size(), 13u);
 
     // Cut from the duplicate's centre to the end photo's, and level.
     double dupX, dupY, endX, endY;
-    ASSERT_TRUE(engine->RingCentres(12, engine->ringFarEnd_, dupX, dupY, endX, endY));
+    ASSERT_TRUE(engine->ring_.Centres(engine->preview_, dupX, dupY, endX, endY));
     EXPECT_NEAR(dupY, endY, 1.0);
-    EXPECT_FALSE(engine->ringNotCut_);
+    EXPECT_FALSE(engine->ring_.notCut);
     EXPECT_EQ(engine->bounds_.left, static_cast<int>(std::floor(dupX)));
     EXPECT_EQ(engine->bounds_.right, static_cast<int>(std::ceil(endX)));
     EXPECT_EQ(engine->GetResult(false)->GetWidth(), engine->bounds_.Width());
@@ -273,11 +271,11 @@ TEST_F(RingBuildTest, ARingShotTheOtherWayCloses) {
     Load(12, true);
     ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
     EXPECT_EQ(engine->GetBuildReport()->status, 1);
-    ASSERT_EQ(engine->ringDuplicate_, 12);
-    EXPECT_EQ(engine->ringFarEnd_, 1);
-    EXPECT_FALSE(engine->ringNotCut_);
+    ASSERT_EQ(engine->ring_.duplicate, 12);
+    EXPECT_EQ(engine->ring_.farEnd, 1);
+    EXPECT_FALSE(engine->ring_.notCut);
     double dupX, dupY, endX, endY;
-    ASSERT_TRUE(engine->RingCentres(12, engine->ringFarEnd_, dupX, dupY, endX, endY));
+    ASSERT_TRUE(engine->ring_.Centres(engine->preview_, dupX, dupY, endX, endY));
     EXPECT_NEAR(dupY, endY, 1.0);
     // One turn, as wide as the ring in its own order.
     EXPECT_NEAR(engine->bounds_.Width(), 3151, 40);

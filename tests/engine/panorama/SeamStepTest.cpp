@@ -88,7 +88,7 @@ Step LargestSeamStep(SeamPanorama& engine, std::vector<EvenPoint>* points = null
     CPanoElement* r = engine.previewResult_;
     Step worst;
     for (std::size_t i = 0; i < engine.seams_.size() && i < engine.preview_.warped.size(); ++i) {
-        CPanoElement* warped = engine.preview_.warped[i];
+        CPanoElement* warped = engine.preview_.warped[i].Get();
         if (!warped)
             continue;
         const std::uint8_t* photoMask =

@@ -40,13 +40,11 @@ public:
     // The state of a build that aligned `photos` with `poses`, without
     // analysing them.
     void SetAligned(const std::vector<CPanoElement*>& photos, const std::vector<TiledImagePose>& poses) {
-        for (CPanoElement* p : photos_)
-            p->Release();
         photos_.clear();
         align_.placementOrder.clear();
         for (std::size_t i = 0; i < photos.size(); ++i) {
             photos[i]->AddRef();
-            photos_.push_back(photos[i]);
+            photos_.emplace_back(photos[i]);
             align_.placementOrder.push_back(static_cast<std::int32_t>(i));
         }
         scales_.assign(photos.size(), 1.0);

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
+#include <utility>
 
 #include "DibManager.h"
 #include "Panorama.h"
+#include "RecordingCallbacks.h"
 #include "TestData.h"
 
 using OrvexBase::Rect;
@@ -22,8 +25,7 @@ public:
     using CPanorama::fullResult_;
     using CPanorama::preview_;
     using CPanorama::previewResult_;
-    using CPanorama::userCropElement_;
-    using CPanorama::userCropRect_;
+    using CPanorama::userCrop_;
     using CPanorama::workPhotos_;
 };
 
@@ -125,8 +127,8 @@ TEST_F(UserCropTest, RectanglesThatChangeNothing) {
         SCOPED_TRACE(c.name);
         Rect r = c.r;
         engine->SetCropRect(r);
-        EXPECT_EQ(engine->userCropRect_, c.stored);
-        EXPECT_EQ(engine->userCropElement_, -1);
+        EXPECT_EQ(engine->userCrop_.Area(), c.stored);
+        EXPECT_EQ(engine->userCrop_.Element(), -1);
         EXPECT_EQ(Pixels(preview), before);
     }
 }
@@ -149,7 +151,7 @@ TEST_F(UserCropTest, OverlapGoesToThePhotoDrawnFirst) {
             overlap.Intersect(Rect(origin.left, origin.top, origin.left + width, origin.top + height));
         const Rect inner(area.left + 6, area.top + 6, area.right - 6, area.bottom - 6);
         const std::vector<std::uint8_t> before = Pixels(preview);
-        RefPtr<CPanoElement> first(engine->preview_.warped[covering]);
+        RefPtr<CPanoElement> first(engine->preview_.warped[covering].Get());
         first->AddRef();
         // Without a crop the seam runs through the overlap: part of it shows
         // the second photo.
@@ -160,7 +162,7 @@ TEST_F(UserCropTest, OverlapGoesToThePhotoDrawnFirst) {
         Rect r(area.left - origin.left, area.top - origin.top, area.right - origin.left,
                area.bottom - origin.top);
         engine->SetCropRect(r);
-        EXPECT_EQ(engine->userCropElement_, chosen);
+        EXPECT_EQ(engine->userCrop_.Element(), chosen);
         EXPECT_FALSE(engine->GetFullResult()->IsValid());
         EXPECT_EQ(preview->GetWidth(), width);
         EXPECT_EQ(preview->GetHeight(), height);
@@ -170,7 +172,7 @@ TEST_F(UserCropTest, OverlapGoesToThePhotoDrawnFirst) {
         EXPECT_LE(Checkered(preview, origin, first.Get(), inner), 3 * inner.Height());
         // The chosen photo gives up the rectangle; its seam line, one pixel
         // a row, may still cross it.
-        CPanoElement* second = engine->preview_.warped[chosen];
+        CPanoElement* second = engine->preview_.warped[chosen].Get();
         int kept = 0;
         for (int y = inner.top; y < inner.bottom; ++y)
             for (int x = inner.left; x < inner.right; ++x)
@@ -181,8 +183,8 @@ TEST_F(UserCropTest, OverlapGoesToThePhotoDrawnFirst) {
         // Render carries the rectangle over (these photos are their own
         // analysis copies) and clears it afterwards.
         ASSERT_TRUE(engine->Render());
-        EXPECT_EQ(engine->userCropElement_, -1);
-        EXPECT_TRUE(engine->userCropRect_.IsEmpty());
+        EXPECT_EQ(engine->userCrop_.Element(), -1);
+        EXPECT_TRUE(engine->userCrop_.Area().IsEmpty());
         IPanoElement* full = engine->GetFullResult();
         ASSERT_EQ(full->GetWidth(), width);
         ASSERT_EQ(full->GetHeight(), height);
@@ -194,23 +196,57 @@ TEST_F(UserCropTest, OverlapGoesToThePhotoDrawnFirst) {
     }
 }
 
+TEST_F(UserCropTest, ACropAskedForWhileRenderingChangesNothing) {
+    OVH_REQUIRE_PHOTOS();
+    Build(false);
+    const Rect overlap =
+        engine->preview_.warped[0]->GetRect().Intersect(engine->preview_.warped[1]->GetRect());
+    ASSERT_TRUE(engine->Render());
+    const std::vector<std::uint8_t> clean = Pixels(engine->GetFullResult());
+    engine->FreeResults();
+    engine->Reset(false, false);
+    ReleaseElementVector(photos);
+    Build(false);
+
+    // A progress callback (a window pumping its events) asks for a crop in
+    // the overlap while the render composites the photos it would cut.
+    struct CroppingProgress : TestDoubles::RecordingProgress {
+        std::function<void()> during;
+        bool SetProgress(int total, int position) override {
+            if (during)
+                std::exchange(during, nullptr)();
+            return RecordingProgress::SetProgress(total, position);
+        }
+    } progress;
+    int chosenDuringRender = -2;
+    progress.during = [&] {
+        Rect r = overlap;
+        engine->SetCropRect(r);
+        chosenDuringRender = engine->userCrop_.Element();
+    };
+    engine->SetProgressIndicator(&progress);
+    ASSERT_TRUE(engine->Render());
+    engine->SetProgressIndicator(nullptr);
+    EXPECT_EQ(chosenDuringRender, -1);
+    EXPECT_TRUE(Pixels(engine->GetFullResult()) == clean);
+}
+
 TEST_F(UserCropTest, RectangleCarriedToFullSize) {
     // A 100 x 80 analysis copy of a 200 x 160 photo; panorama pixels count
     // from (10, 5) in the preview and from (20, 10) at full size.
-    engine->copies_.push_back(new CPanoElement(0));
-    engine->workPhotos_.push_back(new CPanoElement(0));
+    engine->copies_.emplace_back(new CPanoElement(0));
+    engine->workPhotos_.emplace_back(new CPanoElement(0));
     ASSERT_TRUE(engine->copies_[0]->CreateImage(true, 100, 80, false));
     ASSERT_TRUE(engine->workPhotos_[0]->CreateImage(true, 200, 160, false));
     engine->preview_.transforms = {{1, 0, -10, 0, 1, -5, 0, 0, 1}};
     engine->full_.transforms = {{1, 0, -20, 0, 1, -10, 0, 0, 1}};
-    engine->userCropRect_ = Rect(20, 10, 60, 40);
-    engine->userCropElement_ = 0;
-    engine->CarryUserCropToFullSize();
-    EXPECT_EQ(engine->userCropRect_, Rect(40, 20, 120, 80));
-    EXPECT_EQ(engine->userCropElement_, 0);
+    CUserCrop crop(Rect(20, 10, 60, 40), 0);
+    crop.CarryToFullSize(engine->preview_, engine->full_, engine->copies_, engine->workPhotos_);
+    EXPECT_EQ(crop.Area(), Rect(40, 20, 120, 80));
+    EXPECT_EQ(crop.Element(), 0);
 
     // No chosen photo: nothing to carry.
-    engine->userCropElement_ = -1;
-    engine->CarryUserCropToFullSize();
-    EXPECT_EQ(engine->userCropRect_, Rect(40, 20, 120, 80));
+    CUserCrop unchosen(Rect(40, 20, 120, 80), -1);
+    unchosen.CarryToFullSize(engine->preview_, engine->full_, engine->copies_, engine->workPhotos_);
+    EXPECT_EQ(unchosen.Area(), Rect(40, 20, 120, 80));
 }
