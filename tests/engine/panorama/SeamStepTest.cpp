@@ -363,6 +363,19 @@ public:
     using CPanorama::fullResult_;
     using CPanorama::OwnSurface;
     using CPanorama::previewResult_;
+
+    // Builds the photos without the automatic crop, so that every seam
+    // shows; returns the options it built with.
+    HVPanoramaOptions BuildUncropped(CFreeThreading& threads,
+                                     const std::vector<PanoramaLib::IPanoElement*>& photos) {
+        Init(&threads, nullptr, nullptr);
+        HVPanoramaOptions o;
+        GetOptions(&o);
+        o.autoCrop = 0;
+        SetOptions(&o);
+        EXPECT_TRUE(Build(photos, nullptr, 0, 0, 0));
+        return o;
+    }
 };
 
 struct SetCase {
@@ -497,12 +510,7 @@ SeamStepTest::TiledSteps SeamStepTest::BuildAndMeasureTiled(const SetCase& c, bo
     TiledSteps steps;
     {
         SeamTiledPanorama engine;
-        engine.Init(&threads, nullptr, nullptr);
-        HVPanoramaOptions o;
-        engine.GetOptions(&o);
-        o.autoCrop = 0;
-        engine.SetOptions(&o);
-        EXPECT_TRUE(engine.Build(photos, nullptr, 0, 0, 0));
+        const HVPanoramaOptions o = engine.BuildUncropped(threads, photos);
         EXPECT_EQ(engine.GetBuildReport()->status, 1);
         CCylindricalSurface& surface = engine.OwnSurface(o.surfaceKind);
         const std::string name = std::string("tiled-") + c.set + (grey ? "-grey" : "");
@@ -619,12 +627,7 @@ TEST_F(SeamStepTest, GreyCropsWithDifferentExposuresMeetWithoutAStep) {
             } else {
                 CFreeThreading threads;
                 SeamTiledPanorama engine;
-                engine.Init(&threads, nullptr, nullptr);
-                HVPanoramaOptions o;
-                engine.GetOptions(&o);
-                o.autoCrop = 0;
-                engine.SetOptions(&o);
-                EXPECT_TRUE(engine.Build(photos, nullptr, 0, 0, 0));
+                const HVPanoramaOptions o = engine.BuildUncropped(threads, photos);
                 if (engine.previewResult_->IsValid()) {
                     const Step s = TiledSeams(engine.OwnSurface(o.surfaceKind), engine.previewResult_)
                                        .Largest(engine.cropRect_);
@@ -655,12 +658,7 @@ TEST_F(SeamStepTest, SmallColourCopiesOfTheRingAlignLevelWithANearFocal) {
     CFreeThreading threads;
     {
         SeamTiledPanorama engine;
-        engine.Init(&threads, nullptr, nullptr);
-        HVPanoramaOptions o;
-        engine.GetOptions(&o);
-        o.autoCrop = 0;
-        engine.SetOptions(&o);
-        EXPECT_TRUE(engine.Build(photos, nullptr, 0, 0, 0));
+        engine.BuildUncropped(threads, photos);
         EXPECT_EQ(engine.PlacementOrder().size(), photos.size());
         for (std::int32_t i : engine.PlacementOrder()) {
             const TiledImagePose& pose = engine.Poses()[i];
