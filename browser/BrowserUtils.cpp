@@ -179,6 +179,12 @@ bool RunFileOperation(unsigned operation, const std::vector<std::string>& paths,
         case FO_COPY:
         case FO_MOVE:
             for (const std::string& p : sources) {
+                // A folder into itself or below it: a copy would copy its own
+                // copy again at every level, until the path grows too long.
+                if (target == p || target.rfind(p + '/', 0) == 0) {
+                    ok = failed(p, std::make_error_code(std::errc::invalid_argument));
+                    continue;
+                }
                 std::string name = NameOf(p);
                 std::string dest = Joined(target, name);
                 std::error_code ec;

@@ -43,11 +43,13 @@ public:
         asked.push_back("replace " + fs::path(target).filename().string());
         return answer;
     }
-    void ReportFileOperationError(const std::string& path, const std::string&) override {
+    void ReportFileOperationError(const std::string& path, const std::string& reason) override {
         asked.push_back("error " + fs::path(path).filename().string());
+        reasons.push_back(reason);
     }
     bool answer = false;
     std::vector<std::string> asked;
+    std::vector<std::string> reasons;
 };
 
 // Installs a host for one test and sends the trash into the scratch folder.
@@ -139,6 +141,25 @@ TEST_F(FileOps, CopyAndMoveNeverOverwriteSilently) {
 
     // Missing sources are dropped; with none left the operation fails.
     EXPECT_FALSE(RunFileOperation(FO_COPY, {dir / "src/gone.jpg"}, dir / "dst", FOF_NOERRORUI));
+}
+
+TEST_F(FileOps, AFolderIsNeverCopiedOrMovedIntoItself) {
+    fs::create_directories(dir / "outer/inner");
+    WriteText(dir / "outer/a.jpg", "A");
+    for (const unsigned op : {FO_COPY, FO_MOVE})
+        for (const std::string& target : {dir / "outer", dir / "outer/inner"}) {
+            host.asked.clear();
+            host.reasons.clear();
+            EXPECT_FALSE(RunFileOperation(op, {dir / "outer"}, target, 0)) << op << target;
+            // Refused at once, not after copying its own copy down to the
+            // longest path the system takes.
+            EXPECT_EQ(host.asked, std::vector<std::string>{"error outer"}) << op << target;
+            EXPECT_EQ(host.reasons,
+                      std::vector<std::string>{std::make_error_code(std::errc::invalid_argument).message()});
+        }
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(dir / "outer"), {}), 2)
+        << "inner and a.jpg only";
+    EXPECT_EQ(ReadText(dir / "outer/a.jpg"), "A");
 }
 
 TEST_F(FileOps, FailedOperationLeavesTheSourcesIntact) {
