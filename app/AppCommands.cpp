@@ -6,9 +6,9 @@
 #include <QMetaObject>
 
 #include "BrowserGlobals.h"
+#include "BrowserLocations.h"
 #include "BrowserSettings.h"
 #include "CAboutDlg.h"
-#include "CFolderMonitor.h"
 #include "CImgThumbsBrowser.h"
 #include "CJFIFDlg.h"
 #include "CommandIds.h"
@@ -196,23 +196,8 @@ void COvHorizelApp::NotifyFolderListeners() {
 }
 
 void COvHorizelApp::OpenBrowserFolder(const std::string& location, bool /*flag*/) {
-    CImgThumbsBrowser* browser = g_pThumbsBrowser;
-    if (!browser)
-        return;
-    browser->CancelWork();
-    if (location.empty())
-        return;
-    const size_t comma = location.find(',');
-    if (location[0] == '0') {
-        if (comma == std::string::npos)
-            return;
-        if (CFolderMonitor* monitor = browser->FolderMonitor()) {
-            browser->SetCurrentFolder(location.substr(comma + 1));
-            monitor->WatchFolder(location.substr(comma + 1), browser, 0);
-            return;
-        }
-    }
-    browser->OpenFolder(location);
+    // The browser's own opening: the recent list and the tree follow too.
+    ::OpenBrowserFolder(location, this);
 }
 
 void COvHorizelApp::SetZoomValue(int value, int /*step*/) {
