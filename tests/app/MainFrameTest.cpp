@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "CThumbsView.h"
+#include "CThumbsWnd.h"
 #include "CommandIds.h"
 #include "CustomDialogBar.h"
 #include "MainFrame.h"
@@ -159,6 +161,12 @@ TEST(MainFrame, ScreenshotsOfEachTask) {
         for (int task = 1; task <= 3; ++task) {
             f.SetTask(task);
             QTest::qWait(20);
+            if (task == 1) {
+                // The pane shows the folder's photos, as a user sees them.
+                CThumbsBrowser* browser = f.View()->ThumbsWnd()->View()->Browser();
+                EXPECT_TRUE(QTest::qWaitFor([&] { return browser->ItemCount() == 6; }, 5000));
+                QTest::qWait(200);
+            }
             SaveScreenshot(
                 &f, QStringLiteral("app_main_task%1_%2x%3").arg(task).arg(size.width()).arg(size.height()));
             EXPECT_GE(f.width(), 800);
