@@ -598,7 +598,7 @@ bool CPoseAlignment::AlignImages() {
         sharedLens = round.lens;
         double edgeRms = 0.0;
         const AlignmentEdge* worst = WorstFittingEdge(edgeRms);
-        if (!worst || edgeRms < kFalseEdgeOfFit * round.rms || edgeRms <= goodFit || !JoinedWithout(worst))
+        if (!worst || edgeRms < kFalseEdgeOfFit * round.rms || !JoinedWithout(worst))
             break;
         edges.erase(std::remove(edges.begin(), edges.end(), worst), edges.end());
     }
@@ -621,9 +621,9 @@ const AlignmentEdge* CPoseAlignment::WorstFittingEdge(double& edgeRms) {
     const double ratio2 = distanceRatio * distanceRatio;
     const AlignmentEdge* worst = nullptr;
     edgeRms = 0.0;
-    std::vector<double> fvec;
+    // Each task writes only its own range of the residuals.
+    std::vector<double> fvec(static_cast<std::size_t>(ResidualCount()));
     for (const ResidualTask& task : tasks_) {
-        fvec.assign(static_cast<std::size_t>(task.offset + 4 * task.count), 0.0);
         EvaluateTask(task, fvec.data());
         double cost = 0.0, weights = 0.0;
         for (int k = 0; k < task.count; ++k) {
