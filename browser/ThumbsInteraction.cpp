@@ -609,11 +609,7 @@ void CThumbsBrowser::StartDrag() {
     QWidget* widget = m_pView ? m_pView->Widget() : nullptr;
     if (files.empty() || !widget)
         return;
-    auto* data = new QMimeData;
-    QList<QUrl> urls;
-    for (const std::string& path : files)
-        urls << QUrl::fromLocalFile(QString::fromStdString(path));
-    data->setUrls(urls);
+    QMimeData* data = CreateFilesData(files);
     m_bOwnDrag = true;
     CMyOleDropSource source(this);
     source.DoDragDrop(widget, data);
