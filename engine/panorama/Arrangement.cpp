@@ -61,11 +61,6 @@ const CEdge* StarEdgeOf(const CNode* node) {
     return nullptr;
 }
 
-CPanoElement* PhotoOf(const RenderPass& pass, int i) {
-    const auto& photos = *pass.photos;
-    return i >= 0 && i < static_cast<int>(photos.size()) ? photos[i].Get() : nullptr;
-}
-
 // Work copy of one match-graph edge for the star building.
 struct WorkEdge {
     CEdge data;
@@ -211,7 +206,7 @@ Rect CArrangement::ComputeBounds(RenderPass& pass) {
     if (group.Nodes().empty())
         return Rect();
     const auto& elements = *pass.photos;
-    auto elementOf = [&](int i) { return PhotoOf(pass, i); };
+    auto elementOf = [&](int i) { return pass.Photo(i); };
     const int reference = group.Nodes().front()->imageIndex;
     CPanoElement* refElement = elementOf(reference);
     if (!refElement)
@@ -288,7 +283,7 @@ void CArrangement::ClipBoundsToRing(const RenderPass& pass, Rect& bounds) {
     ringNotCut_ = true;
     const CNode* dup = pass.group.FindNode(ring_.duplicate);
     const CNode* end = pass.group.FindNode(ring_.farEnd);
-    auto elementOf = [&](int i) { return PhotoOf(pass, i); };
+    auto elementOf = [&](int i) { return pass.Photo(i); };
     if (!dup || !end || dup->edges.size() != 1 || end->edges.size() != 1)
         return;
     CPanoElement* dupElement = elementOf(ring_.duplicate);
@@ -330,7 +325,7 @@ int CArrangement::FindCentralPhoto(const RenderPass& pass, const Rect& area) con
         const int i = pass.PlacedPhoto(k);
         if (cutRing_ && (i == ring_.duplicate || i == ring_.farEnd))
             continue;
-        CPanoElement* photo = PhotoOf(pass, i);
+        CPanoElement* photo = pass.Photo(i);
         if (!photo || i >= static_cast<int>(transforms.size()))
             continue;
         Matrix inv;

@@ -22,6 +22,11 @@ struct RenderPass {
     // Drops every warped photo.
     void ReleaseWarped() { warped.clear(); }
 
+    // Photo i of this pass; null for an index out of range.
+    CPanoElement* Photo(int i) const {
+        return i >= 0 && i < static_cast<int>(photos->size()) ? (*photos)[i].Get() : nullptr;
+    }
+
     // The photo the group's k-th node places: the reference for the first
     // node, else the far end of the node's first edge.
     int PlacedPhoto(std::size_t k) const {

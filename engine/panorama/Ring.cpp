@@ -47,11 +47,6 @@ void MapRectBounds(const Matrix& m, const OrvexBase::Size& size, double& minX, d
     }
 }
 
-CPanoElement* PhotoOf(const RenderPass& pass, int i) {
-    const auto& photos = *pass.photos;
-    return i >= 0 && i < static_cast<int>(photos.size()) ? photos[i].Get() : nullptr;
-}
-
 }  // namespace
 
 void CRingClosure::FindEnds(const RenderPass& pass, bool wide, int& start, int& end) {
@@ -60,7 +55,7 @@ void CRingClosure::FindEnds(const RenderPass& pass, bool wide, int& start, int& 
     if (group.Nodes().size() < 2 || group.Edges().empty())
         return;
     const int reference = group.Nodes().front()->imageIndex;
-    CPanoElement* refElement = PhotoOf(pass, reference);
+    CPanoElement* refElement = pass.Photo(reference);
     if (!refElement)
         return;
     start = end = reference;
@@ -69,7 +64,7 @@ void CRingClosure::FindEnds(const RenderPass& pass, bool wide, int& start, int& 
         if (node->imageIndex == reference)
             continue;
         const CEdge* edge = OnlyEdgeOf(group, node->imageIndex);
-        CPanoElement* element = PhotoOf(pass, node->imageIndex);
+        CPanoElement* element = pass.Photo(node->imageIndex);
         if (!edge || !element)
             continue;
         Matrix m;
@@ -92,8 +87,8 @@ bool CRingClosure::Centres(const RenderPass& pass, double& dupX, double& dupY, d
                            double& endY) const {
     const CEdge* dupEdge = OnlyEdgeOf(pass.group, duplicate);
     const CEdge* endEdge = OnlyEdgeOf(pass.group, farEnd);
-    const CPanoElement* dupElement = PhotoOf(pass, duplicate);
-    const CPanoElement* endElement = PhotoOf(pass, farEnd);
+    const CPanoElement* dupElement = pass.Photo(duplicate);
+    const CPanoElement* endElement = pass.Photo(farEnd);
     if (!dupEdge || !endEdge || !dupElement || !endElement)
         return false;
     auto centre = [](const CEdge* e, const CPanoElement* el, double& cx, double& cy) {
