@@ -10,6 +10,7 @@
 
 #include "Hough.h"
 #include "KdTree.h"
+#include "PanoramaLib.h"
 #include "PairMatching.h"
 #include "RobustFit.h"
 #include "ThreadPool.h"
@@ -33,8 +34,10 @@ struct CMatchGraphBuilder::PairResult {
 CMatchGraphBuilder::CMatchGraphBuilder(MatchSettings settings, std::vector<const CKeypointSet*> sets,
                                        std::vector<OrvexBase::Size> sizes)
     : settings_(std::move(settings)), sets_(std::move(sets)), sizes_(std::move(sizes)) {
-    sizes_.resize(sets_.size());
-    settings_.tolerance.resize(sets_.size(), settings_.tolerance.empty() ? 0.0 : settings_.tolerance.back());
+    // One size and one tolerance per photo: a shorter list would match the
+    // missing photos against a 0 x 0 frame or a guessed tolerance.
+    if (sizes_.size() != sets_.size() || settings_.tolerance.size() != sets_.size())
+        throw panorama_error();
 }
 
 bool CMatchGraphBuilder::CanAsk(int i) const {
