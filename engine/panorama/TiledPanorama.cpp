@@ -158,21 +158,26 @@ bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vecto
         for (std::size_t i = 0; i < photos.size(); ++i)
             if (photos[i])
                 cached[i] = CAnalysisStage::TakeCachedKeypoints(photos[i]->GetFileName(), oldView, oldSets);
+        // A photo stays decoded after its analysis only for the renders of
+        // this build: when the analysis does not finish, every photo goes
+        // (the workers have stopped once Run has returned or thrown).
+        bool analysed = false;
+        ScopeExit unloadOnFailure([&] {
+            if (analysed)
+                return;
+            for (IPanoElement* photo : photos)
+                if (photo)
+                    photo->Unload();
+        });
         CAnalysisStage::Run(
             photos, std::move(cached), targetSize_,
             [&](std::size_t i, bool detect, const std::atomic<bool>& abort, std::counting_semaphore<>& slots,
                 PreparedAnalysis& out) { PrepareAnalysis(photos[i], detect, abort, slots, out); },
             [&](std::size_t i, PreparedAnalysis* ready, std::unique_ptr<CKeypointSet> set) {
-                if (ready) {
-                    AnalyzePhoto(photos[i], std::move(set), ready);
-                    return;
-                }
-                IPanoElement* photo = photos[i];
-                photo->Reload();
-                ScopeExit unload([photo] { photo->Unload(); });
-                AnalyzePhoto(photo, std::move(set));
+                AnalyzePhoto(photos[i], std::move(set), ready);
             },
             *this);
+        analysed = true;
         dropOld();
 
         if (!MatchAndStitch(realign, elevation, azimuth, tilt))
@@ -187,17 +192,13 @@ void CPanorama::PrepareAnalysis(IPanoElement* photoIn, bool detect, const std::a
     if (!photo)
         throw panorama_error();
     OrvexBase::RefPtr<CPanoElement> copy;
-    ScopeExit unload([photo] { photo->Unload(); });
     {
         // Full-size pictures are the large part: only a few in memory at once.
         fullSizeSlots.acquire();
         ScopeExit release([&] { fullSizeSlots.release(); });
         if (abort.load())
             throw panorama_abort();
-        photo->Reload();
-        copy = CAnalysisStage::MakeCopy(photo, *this);
-        if (copy.Get() != photo)
-            photo->Unload();
+        copy = DecodeAndCopy(photo);
     }
     if (!detect)
         return;
@@ -205,12 +206,27 @@ void CPanorama::PrepareAnalysis(IPanoElement* photoIn, bool detect, const std::a
     DetectFeatures(copy.Get(), set->keypoints, set->descriptors, 10.0, 0.02,
                    [&abort] { return abort.load(std::memory_order_relaxed); });
     set->BuildIndex(copy->GetSize());
-    // Keypoints live in full-size photo pixels from here on.
-    for (Keypoint* k : set->keypoints) {
-        k->x *= photo->scale;
-        k->y *= photo->scale;
-    }
+    ToFullSizePixels(*set, photo->scale);
     out.set = std::move(set);
+}
+
+OrvexBase::RefPtr<CPanoElement> CPanorama::DecodeAndCopy(CPanoElement* photo) {
+    photo->Reload();
+    OrvexBase::RefPtr<CPanoElement> copy = CAnalysisStage::MakeCopy(photo, *this);
+    // A photo that fits the analysis size is its own copy: it stays decoded,
+    // and the previews and the full-size render read these very pixels
+    // instead of decoding the file again. A larger one goes: its preview
+    // samples full-size pixels, which the smaller copy does not hold.
+    if (copy.Get() != photo)
+        photo->Unload();
+    return copy;
+}
+
+void CPanorama::ToFullSizePixels(CKeypointSet& set, double scale) {
+    for (Keypoint* k : set.keypoints) {
+        k->x *= scale;
+        k->y *= scale;
+    }
 }
 
 void CPanorama::AnalyzePhoto(IPanoElement* photoIn, std::unique_ptr<CKeypointSet> cached,
@@ -225,7 +241,7 @@ void CPanorama::AnalyzePhoto(IPanoElement* photoIn, std::unique_ptr<CKeypointSet
     set = CAnalysisStage::TakeSet(std::move(set), ready);
     OrvexBase::RefPtr<CPanoElement> copy;
     if (!ready)
-        copy = CAnalysisStage::MakeCopy(photo, *this);
+        copy = DecodeAndCopy(photo);
 
     const std::wstring name = photo->GetFileName();
     if (ui_)
@@ -256,15 +272,10 @@ void CPanorama::AnalyzePhoto(IPanoElement* photoIn, std::unique_ptr<CKeypointSet
         DetectFeatures(copy.Get(), raw->keypoints, raw->descriptors, 10.0, 0.02,
                        [this] { return Advance(1); });
         raw->BuildIndex(copy->GetSize());
-        if (cancel_) {
+        if (cancel_)
             raw->Clear();
-        } else {
-            // Keypoints live in full-size photo pixels from here on.
-            for (Keypoint* k : raw->keypoints) {
-                k->x *= photo->scale;
-                k->y *= photo->scale;
-            }
-        }
+        else
+            ToFullSizePixels(*raw, photo->scale);
     }
     copy.Reset();
     if (ui_)

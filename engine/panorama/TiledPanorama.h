@@ -55,6 +55,11 @@ public:
                       PreparedAnalysis* ready = nullptr);
     void PrepareAnalysis(PanoramaLib::IPanoElement* photo, bool detect, const std::atomic<bool>& abort,
                          std::counting_semaphore<>& fullSizeSlots, PreparedAnalysis& out);
+    // Decodes the photo and makes its analysis copy; the photo stays decoded
+    // only when it is its own copy.
+    OrvexBase::RefPtr<CPanoElement> DecodeAndCopy(CPanoElement* photo);
+    // Keypoints found on the analysis copy, moved to full-size photo pixels.
+    static void ToFullSizePixels(CKeypointSet& set, double scale);
     bool MatchAndStitch(bool realign, std::int32_t elevation, std::int32_t azimuth, std::int32_t tilt);
     // Matches every pair of analysed photos into graph; false when the
     // matcher failed or the user cancelled.

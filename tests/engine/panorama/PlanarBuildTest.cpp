@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "CountingDibManager.h"
 #include "DibManager.h"
-#include "PImage.h"
 #include "Panorama.h"
 #include "RecordingCallbacks.h"
 #include "TestData.h"
@@ -21,41 +21,7 @@ std::wstring W(const std::string& s) {
     return std::wstring(s.begin(), s.end());
 }
 
-// An image that counts the times it reads its pixels back from its file.
-class CountingDib : public PanoramaLib::PImage {
-public:
-    explicit CountingDib(std::atomic<int>& decodes) : decodes_(decodes) {}
-    CountingDib(const PanoramaLib::IDib& source, std::atomic<int>& decodes)
-        : PanoramaLib::PImage(source), decodes_(decodes) {}
-    void Reload() override {
-        if (IsUnloaded())
-            ++decodes_;
-        PanoramaLib::PImage::Reload();
-    }
-
-private:
-    std::atomic<int>& decodes_;
-};
-
-// An image factory that runs out of memory after a given number of images,
-// and counts the decodes of the images it made.
-class FailingDibManager : public CDibManager {
-public:
-    PanoramaLib::IDib* CreateDib(int) override {
-        if (budget >= 0 && made++ >= budget)
-            return nullptr;
-        return new (std::nothrow) CountingDib(decodes);
-    }
-    PanoramaLib::IDib* CloneDib(PanoramaLib::IDib* source, int) override {
-        if (budget >= 0 && made++ >= budget)
-            return nullptr;
-        return source ? new (std::nothrow) CountingDib(*source, decodes) : nullptr;
-    }
-    // Analyses run on several threads at once.
-    std::atomic<int> budget{-1};
-    std::atomic<int> made{0};
-    std::atomic<int> decodes{0};
-};
+using FailingDibManager = TestDoubles::CountingDibManager;
 
 class PlanarBuildTest : public ::testing::Test {
 protected:

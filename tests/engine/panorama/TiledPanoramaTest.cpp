@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "CountingDibManager.h"
 #include "LensModel.h"
 #include "TestData.h"
 #include "TiledEngineFixture.h"
@@ -63,7 +64,7 @@ protected:
         engine->SetOptions(&o);
     }
 
-    CDibManager manager;
+    TestDoubles::CountingDibManager manager;
     PanoramaLib::IDibManager* previous = nullptr;
     CFreeThreading threads;
     TiledTest::PostQueue ui;
@@ -251,6 +252,57 @@ TEST_F(TiledBuildTest, ACancelInTheFirstRenderFailsTheBuildAndARepeatSucceeds) {
     ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
     EXPECT_EQ(engine->GetBuildReport()->status, 1);
     EXPECT_EQ(engine->PlacementOrder().size(), 3u);
+}
+
+// Decodes are counted from unloaded photos: a build (its first preview
+// included), a preview asked for afterwards and a full-size render, on both
+// surfaces, with and without the lens model. Photos that fit the analysis
+// size are their own analysis copies and stay decoded for the previews;
+// larger ones are decoded again for a preview, which samples full-size
+// pixels that the smaller copy does not hold.
+TEST_F(TiledBuildTest, EachPhotoIsDecodedOncePerBuildAndOncePerFullSizeRender) {
+    OVH_REQUIRE_PHOTOS();
+    struct Case {
+        std::vector<std::string> names;
+        int buildDecodes, previewDecodes;  // per photo
+    };
+    const Case cases[] = {
+        {Ring(1, 3), 1, 0},
+        {{"weir-row-distractor/weir_1.jpg", "weir-row-distractor/weir_2.jpg",
+          "weir-row-distractor/weir_3.jpg"},
+         2,
+         1},
+    };
+    for (const Case& c : cases) {
+        ReleaseElementVector(photos);
+        Load(c.names);
+        const int n = static_cast<int>(photos.size());
+        for (const bool lens : {false, true})
+            for (SurfaceKind kind : {SurfaceCylinder, SurfaceSphere}) {
+                const std::string what =
+                    c.names.front() + (lens ? " lens" : " no lens") + " surface " + std::to_string(kind);
+                HVPanoramaOptions o;
+                engine->GetOptions(&o);
+                o.lensCompensation = lens ? 1 : 0;
+                o.surfaceKind = kind;
+                engine->SetOptions(&o);
+                engine->Reset(true, true);
+                for (PanoramaLib::IPanoElement* p : photos)
+                    p->Unload();
+                manager.decodes = 0;
+                ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0)) << what;
+                EXPECT_EQ(manager.decodes, c.buildDecodes * n) << "build, " << what;
+                manager.decodes = 0;
+                ASSERT_TRUE(engine->RequestRender(kind, 0, 10, 0, false, false)) << what;
+                EXPECT_EQ(manager.decodes, c.previewDecodes * n) << "preview, " << what;
+                for (PanoramaLib::IPanoElement* p : photos)
+                    p->Unload();
+                manager.decodes = 0;
+                ASSERT_TRUE(engine->RenderForPrint(0, 0, 0)) << what;
+                EXPECT_EQ(manager.decodes, n) << "full-size render, " << what;
+                engine->FreeResults();
+            }
+    }
 }
 
 TEST_F(TiledBuildTest, ABuildWaitsForThePreviewRenderingOnTheThread) {
