@@ -1,7 +1,7 @@
 #pragma once
 // Radial lens distortion of the tiled model. Two polynomials map an observed
-// offset from the photo centre to its corrected offset; the engine-wide
-// selector picks one for the alignment, the surface bounds and the render.
+// offset from the photo centre to its corrected offset; a build picks one for
+// its alignment, and the surface bounds and renders of its poses use it too.
 
 #include <atomic>
 #include <cstdint>
@@ -9,8 +9,10 @@
 #include "TiledImagePose.h"
 
 // 1 selects the quartic model r (1 + a r^2 + b r^4), any other value the cubic
-// model r (1 + b r^2 + c r^3). Written by the tiled model's SetOptions between
-// builds, read by the render thread: atomic so the read is never torn.
+// model r (1 + b r^2 + c r^3). The tiled model's option, written by its
+// SetOptions: a build reads it once when it starts and keeps that value with
+// the poses it fits (CPoseAlignment::lensModel), so that a later change
+// waits for the next build. Atomic so that no read is ever torn.
 extern std::atomic<std::int32_t> g_nLensModel;
 
 // The factor that scales an observed offset at squared radius r2 into its

@@ -179,9 +179,10 @@ void CSRThread::ReplaceFinished(IPanoElement* element) {
 }
 
 bool CSRThread::PostJob(SurfaceKind kind, const std::vector<std::int32_t>& order,
-                        const TiledImagePose& sharedLens, const std::vector<TiledImagePose>& poses,
-                        const std::vector<IPanoElement*>& photos, const std::vector<IPanoElement*>& proxies,
-                        std::int32_t elevation, std::int32_t azimuth, std::int32_t tilt) {
+                        const TiledImagePose& sharedLens, std::int32_t lensModel,
+                        const std::vector<TiledImagePose>& poses, const std::vector<IPanoElement*>& photos,
+                        const std::vector<IPanoElement*>& proxies, std::int32_t elevation,
+                        std::int32_t azimuth, std::int32_t tilt) {
     if (!started_)
         return false;
     {
@@ -203,6 +204,7 @@ bool CSRThread::PostJob(SurfaceKind kind, const std::vector<std::int32_t>& order
             CCylindricalSurface& s = *job->surface;
             s.SetChangeListener(this);
             s.SetImages(order, sharedLens, poses, photos, proxies);
+            s.SetLensModel(lensModel);
             s.SelectReference(0);
             s.AddAngleOffsets(elevation, azimuth, tilt);
             s.SetInterpolation(0);
@@ -255,8 +257,8 @@ bool CPanorama::RequestRender(SurfaceKind kind, std::int32_t elevation, std::int
         surfaceKind_ = kind;
         thread_.CancelResult();
         thread_.SetKeepCrop(keepCropRect);
-        return thread_.PostJob(kind, align_.placementOrder, align_.sharedLens, align_.poses, PhotoPointers(),
-                               proxies_, elevation, azimuth, tilt);
+        return thread_.PostJob(kind, align_.placementOrder, align_.sharedLens, align_.lensModel, align_.poses,
+                               PhotoPointers(), proxies_, elevation, azimuth, tilt);
     }
 
     // The queued render reads the same photos: put it away first, and drop a

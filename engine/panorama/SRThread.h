@@ -73,10 +73,11 @@ public:
     void OnRenderDone(const OrvexBase::Rect* changed) override;
 
     // Replaces the pending job by a new surface of the given kind, set up
-    // for a preview with the three angles. Holds a reference on every photo
-    // and proxy until the job is done. False when nothing was queued.
+    // for a preview with the three angles and the lens model the poses were
+    // fitted with. Holds a reference on every photo and proxy until the job
+    // is done. False when nothing was queued.
     bool PostJob(SurfaceKind kind, const std::vector<std::int32_t>& order, const TiledImagePose& sharedLens,
-                 const std::vector<TiledImagePose>& poses,
+                 std::int32_t lensModel, const std::vector<TiledImagePose>& poses,
                  const std::vector<PanoramaLib::IPanoElement*>& photos,
                  const std::vector<PanoramaLib::IPanoElement*>& proxies, std::int32_t elevation,
                  std::int32_t azimuth, std::int32_t tilt);

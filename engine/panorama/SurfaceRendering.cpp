@@ -263,7 +263,7 @@ bool CCylindricalSurface::WarpPhoto(SurfaceImage& photo) {
         source.width = from->GetWidth();
         source.height = from->GetHeight();
     }
-    const std::int32_t model = g_nLensModel.load(std::memory_order_relaxed);
+    const std::int32_t model = lensModel;
     // Every sampler refuses a position more than half the photo plus one
     // pixel off its centre along either axis.
     const double inside = std::hypot(static_cast<double>(source.photoWidth / 2) + 1.0,

@@ -208,7 +208,7 @@ void CCylindricalSurface::ComputeNaturalFocal() {
 
 void CCylindricalSurface::ComputeBounds() {
     ResetBounds();
-    const std::int32_t model = g_nLensModel.load(std::memory_order_relaxed);
+    const std::int32_t model = lensModel;
     for (SurfaceImage& image : images) {
         image.rect = Rect();
         if (!UsablePose(image.pose))

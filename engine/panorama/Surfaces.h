@@ -102,6 +102,10 @@ public:
     virtual double FocalForPixels(std::int32_t n) const;
     virtual bool IsCylindrical() const { return true; }
 
+    // The lens polynomial of the poses' lens terms (LensFactor: 1 quartic,
+    // else cubic): the one they were fitted with, for the bounds and the warp.
+    void SetLensModel(std::int32_t model) { lensModel = model; }
+    std::int32_t LensModel() const { return lensModel; }
     void SetChangeListener(ISRNotify* listener) { notify = listener; }
     bool IsCancelled() const { return cancelled; }
     // The pool that splits rows across threads; null uses the shared pool.
@@ -174,6 +178,7 @@ private:
     void ReleaseWarped();
 
     bool cancelled = false;
+    std::int32_t lensModel = 1;
     ISRNotify* notify = nullptr;
     ComposeProc compose;
     Sampler sampler;

@@ -891,7 +891,7 @@ void CPoseAlignment::BuildResidualTasks(int m) {
 
 void CPoseAlignment::EvaluateTask(const ResidualTask& task, double* fvec) const {
     const bool lens = lensMode == 1;
-    const std::int32_t model = g_nLensModel.load(std::memory_order_relaxed);
+    const std::int32_t model = lensModel;
     const double ratio2 = distanceRatio * distanceRatio;
     auto keypoint = [&](std::int32_t photo, std::int32_t index, double& x0, double& y0) {
         if (photo < 0 || static_cast<std::size_t>(photo) >= keypoints.size())

@@ -100,7 +100,7 @@ void LevelPoses(std::vector<TiledImagePose>& poses, const std::vector<std::int32
 
 // The alignment state of the tiled model: its inputs (photo sizes, keypoints
 // in full-size photo pixels, graph edges in graph order, reference photo, lens
-// mode, optimise-at-end flag, distance ratio) and its outputs (pose list,
+// mode and model, optimise-at-end flag, distance ratio) and its outputs (pose list,
 // shared lens pose, placement order).
 class CPoseAlignment {
 public:
@@ -144,6 +144,10 @@ public:
     std::vector<const AlignmentEdge*> edges;
     std::int32_t referenceImage = 0;
     std::int32_t lensMode = 0;
+    // The lens polynomial the shared lens terms belong to (LensFactor): 1
+    // quartic, else cubic. It stays with the poses it fitted, and the
+    // surfaces render them with it.
+    std::int32_t lensModel = 1;
     // Solving after each placement lets the focal drift along the open chain
     // before a ring's closing links can hold it: one solve at the end is the
     // default.

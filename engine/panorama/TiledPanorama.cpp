@@ -121,6 +121,8 @@ bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vecto
             ui_->ToggleView(false);
 
         const bool changed = PhotoListChanged(photos);
+        // The lens model is taken once, here: the alignment fits with it and
+        // the renders of its poses use it, whatever SetOptions says meanwhile.
         const std::int32_t lensModel = g_nLensModel.load();
         // A failed build leaves stale poses or none: align again then too.
         const bool realign = changed || report_.status != 1 || lensCompensation_ != lastLensCompensation_ ||
@@ -180,7 +182,7 @@ bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vecto
         analysed = true;
         dropOld();
 
-        if (!MatchAndStitch(realign, elevation, azimuth, tilt))
+        if (!MatchAndStitch(realign, lensModel, elevation, azimuth, tilt))
             throw panorama_error();
         report_.status = 1;
     });
@@ -319,7 +321,7 @@ std::int32_t CPanorama::FindReferenceImage() const {
     return reference;
 }
 
-bool CPanorama::AlignImages() {
+bool CPanorama::AlignImages(std::int32_t lensModel) {
     align_.photoSizes.clear();
     for (const auto& p : photos_)
         align_.photoSizes.push_back(p ? p->GetSize() : OrvexBase::Size());
@@ -332,13 +334,14 @@ bool CPanorama::AlignImages() {
     for (const AlignmentEdge& e : alignEdges_)
         align_.edges.push_back(&e);
     align_.referenceImage = reference_;
+    align_.lensModel = lensModel;
     align_.optimizeAtEnd = optimiseAtEnd_ != 0;
     align_.distanceRatio = distanceRatio_;
     return align_.AlignImages();
 }
 
-bool CPanorama::MatchAndStitch(bool realign, std::int32_t elevation, std::int32_t azimuth,
-                               std::int32_t tilt) {
+bool CPanorama::MatchAndStitch(bool realign, std::int32_t lensModel, std::int32_t elevation,
+                               std::int32_t azimuth, std::int32_t tilt) {
     DestroyResults();
     if (progress_)
         progress_->SetStage(PanoramaLib::StageMatching);
@@ -353,7 +356,7 @@ bool CPanorama::MatchAndStitch(bool realign, std::int32_t elevation, std::int32_
     align_.sharedLens.hasOwnLens = align_.lensMode == 1 ? 1 : 0;
     reference_ = FindReferenceImage();
     // Poses whose matches end far apart are no panorama: not a success.
-    if (realign && AlignImages() && align_.fitImplausible)
+    if (realign && AlignImages(lensModel) && align_.fitImplausible)
         throw panorama_cannot_build();
 
     CCylindricalSurface& surface = OwnSurface(surfaceKind_);
@@ -393,6 +396,7 @@ void CPanorama::SetUpSurface(CCylindricalSurface& surface, std::int32_t elevatio
                              std::int32_t tilt, std::int32_t interpolation) {
     surface.ClearImages();
     surface.SetImages(align_.placementOrder, align_.sharedLens, align_.poses, PhotoPointers(), proxies_);
+    surface.SetLensModel(align_.lensModel);
     surface.SelectReference(0);
     surface.AddAngleOffsets(elevation, azimuth, tilt);
     surface.SetInterpolation(interpolation);

@@ -60,15 +60,17 @@ public:
     OrvexBase::RefPtr<CPanoElement> DecodeAndCopy(CPanoElement* photo);
     // Keypoints found on the analysis copy, moved to full-size photo pixels.
     static void ToFullSizePixels(CKeypointSet& set, double scale);
-    bool MatchAndStitch(bool realign, std::int32_t elevation, std::int32_t azimuth, std::int32_t tilt);
+    // lensModel: the one taken when the build started, fitted when realign.
+    bool MatchAndStitch(bool realign, std::int32_t lensModel, std::int32_t elevation, std::int32_t azimuth,
+                        std::int32_t tilt);
     // Matches every pair of analysed photos into graph; false when the
     // matcher failed or the user cancelled.
     bool BuildMatchGraph(match_graph::CGraph* graph);
     // The photo whose edges hold the most inliers, or -1.
     std::int32_t FindReferenceImage() const;
-    // Fills the alignment's inputs from the photos, keypoints and graph and
-    // aligns; false only when the graph has no edge.
-    bool AlignImages();
+    // Fills the alignment's inputs from the photos, keypoints, graph and lens
+    // model and aligns; false only when the graph has no edge.
+    bool AlignImages(std::int32_t lensModel);
 
     const std::vector<TiledImagePose>& Poses() const { return align_.poses; }
     const std::vector<std::int32_t>& PlacementOrder() const { return align_.placementOrder; }

@@ -335,8 +335,8 @@ private:
             return false;
         if (image.pose.hasOwnLens) {
             double pu, pv;
-            const bool ok = g_nLensModel.load() == 1 ? InvertLensModelQuartic(&pu, &pv, &image.pose, u, v)
-                                                     : InvertLensModelCubic(&pu, &pv, &image.pose, u, v);
+            const bool ok = surface_.LensModel() == 1 ? InvertLensModelQuartic(&pu, &pv, &image.pose, u, v)
+                                                      : InvertLensModelCubic(&pu, &pv, &image.pose, u, v);
             if (!ok)
                 return false;
             u = pu;

@@ -305,6 +305,57 @@ TEST_F(TiledBuildTest, EachPhotoIsDecodedOncePerBuildAndOncePerFullSizeRender) {
     }
 }
 
+// A build's lens model stays with the poses it fitted: a SetOptions between
+// the build and its renders changes neither the preview nor the full-size
+// picture (a render with the other polynomial would bend the photos by terms
+// fitted for this one); the next build fits the poses again with the new one.
+TEST_F(TiledBuildTest, ALensModelSetAfterABuildWaitsForTheNextBuild) {
+    OVH_REQUIRE_PHOTOS();
+    Load(Ring(1, 3));
+    SetLens(true);
+    auto setModel = [&](std::int32_t model) {
+        HVPanoramaOptions o;
+        engine->GetOptions(&o);
+        o.lensModel = model;
+        engine->SetOptions(&o);
+    };
+    auto pixels = [](PanoramaLib::IPanoElement* e) {
+        EXPECT_TRUE(e && e->IsValid());
+        if (!e || !e->IsValid())
+            return std::vector<std::uint8_t>();
+        return std::vector<std::uint8_t>(e->GetBits(), e->GetBits() + e->GetStride() * e->GetHeight());
+    };
+    auto render = [&](std::int32_t azimuth) {
+        EXPECT_TRUE(engine->RequestRender(SurfaceCylinder, 0, azimuth, 0, false, false));
+        std::vector<std::uint8_t> preview = pixels(engine->GetResult(false));
+        EXPECT_TRUE(engine->RenderForPrint(0, azimuth, 0));
+        return std::make_pair(preview, pixels(engine->GetResult(true)));
+    };
+
+    setModel(1);
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    ASSERT_TRUE(engine->SharedLens().hasOwnLens);
+    ASSERT_TRUE(engine->SharedLens().a != 0.0 || engine->SharedLens().b != 0.0);
+    const auto poses = engine->Poses();
+    const auto unchanged = render(10);
+
+    setModel(2);
+    EXPECT_EQ(engine->Alignment().lensModel, 1);
+    EXPECT_TRUE(render(10) == unchanged);
+    // On the render thread too.
+    ASSERT_TRUE(engine->RequestRender(SurfaceCylinder, 0, 10, 0, true, false));
+    ASSERT_TRUE(ui.WaitFor(0, 1));
+    engine->TakeRenderResult(0, 0);
+    EXPECT_TRUE(pixels(engine->GetResult(false)) == unchanged.first);
+
+    ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    EXPECT_EQ(engine->Alignment().lensModel, 2);
+    bool moved = false;
+    for (std::size_t i = 0; i < poses.size(); ++i)
+        moved = moved || engine->Poses()[i].focal != poses[i].focal || engine->Poses()[i].yaw != poses[i].yaw;
+    EXPECT_TRUE(moved) << "the new model was fitted";
+}
+
 TEST_F(TiledBuildTest, ABuildWaitsForThePreviewRenderingOnTheThread) {
     OVH_REQUIRE_PHOTOS();
     Load(Ring(1, 2));
