@@ -109,10 +109,7 @@ void BM_AlignApartmentRingMatched(benchmark::State& state) {
     const auto edges = Tiled_Panorama::EdgesFromGraph(matcher.matchGraph_);
     Tiled_Panorama::CPoseAlignment align;
     align.photoSizes = sizes;
-    std::vector<CKeypointSet*> sets;
-    for (const auto& set : matcher.keypointSets_)
-        sets.push_back(set.get());
-    align.keypoints = Tiled_Panorama::PointsFromKeypointSets(sets);
+    align.keypoints = Tiled_Panorama::PointsFromKeypointSets(matcher.keypointSets_);
     for (const auto& e : edges)
         align.edges.push_back(&e);
     align.lensMode = static_cast<int>(state.range(0));

@@ -44,15 +44,14 @@ std::unique_ptr<CCylindricalSurface> MakeSurface(SurfaceKind kind) {
 RenderJob::~RenderJob() {
     // The surface goes first: it may still point at the held photos.
     surface.reset();
-    for (IPanoElement* e : held_)
-        e->Release();
 }
 
 void RenderJob::Hold(IPanoElement* element) {
     if (!element)
         return;
-    held_.push_back(element);
+    held_.emplace_back();
     element->AddRef();
+    held_.back().Reset(element);
 }
 
 CSRThread::CSRThread() = default;

@@ -32,7 +32,7 @@ public:
     std::unique_ptr<CCylindricalSurface> surface;
 
 private:
-    std::vector<PanoramaLib::IPanoElement*> held_;
+    std::vector<OrvexBase::RefPtr<PanoramaLib::IPanoElement>> held_;
 };
 
 class CSRThread : public PanoramaLib::IThread, public PanoramaLib::IProgressIndicator, public ISRNotify {

@@ -189,8 +189,7 @@ void CCylindricalSurface::RenderPhotos(PanoramaLib::IProgressIndicator* progress
             break;
         if (WarpPhoto(image) && image.warped) {
             (this->*compose)(image);
-            image.warped->Release();
-            image.warped = nullptr;
+            image.warped.Reset();
         }
     }
     ReleaseWarped();
@@ -233,7 +232,7 @@ bool CCylindricalSurface::WarpPhoto(SurfaceImage& photo) {
     const Rect rect = Clip(photo.rect, outRect);
     if (!HasArea(rect))
         return false;
-    photo.warped = NewPlanarElement(rect);
+    photo.warped.Reset(NewPlanarElement(rect));
     if (!photo.warped)
         return false;
 
@@ -279,7 +278,7 @@ bool CCylindricalSurface::WarpPhoto(SurfaceImage& photo) {
 
 void CCylindricalSurface::WarpRow(SurfaceImage& photo, const SampleSource& source, std::int32_t row,
                                   std::int32_t lensModel, double lensReach) {
-    CPanoElement* warped = photo.warped;
+    CPanoElement* warped = photo.warped.Get();
     const std::int32_t localRow = row - warped->y;
     std::uint8_t* bits = warped->GetBits() + static_cast<std::ptrdiff_t>(localRow) * warped->GetStride();
     const std::ptrdiff_t maskOffset = static_cast<std::ptrdiff_t>(localRow) * warped->GetMaskStride();
@@ -354,7 +353,7 @@ bool CCylindricalSurface::SampleBilinear(const SampleSource& source, double x, d
 }
 
 double CCylindricalSurface::ComputeGain(SurfaceImage& photo, std::uint16_t* difference, const Rect& overlap) {
-    CPanoElement* warped = photo.warped;
+    CPanoElement* warped = photo.warped.Get();
     const std::int32_t ow = overlap.Width(), oh = overlap.Height();
     std::uint32_t histNew[256] = {}, histRes[256] = {};
     std::uint32_t counted = 0;
@@ -391,7 +390,7 @@ double CCylindricalSurface::ComputeGain(SurfaceImage& photo, std::uint16_t* diff
 }
 
 void CCylindricalSurface::ComposePhoto(SurfaceImage& photo) {
-    CPanoElement* warped = photo.warped;
+    CPanoElement* warped = photo.warped.Get();
     const Rect overlap = Clip(result->GetRect(), warped->GetRect());
     if (!HasArea(overlap))
         return;

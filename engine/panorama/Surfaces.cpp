@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "LensModel.h"
 
@@ -29,7 +30,6 @@ CCylindricalSurface::CCylindricalSurface()
 }
 
 CCylindricalSurface::~CCylindricalSurface() {
-    ReleaseWarped();
     ReleaseResult();
 }
 
@@ -62,7 +62,7 @@ void CCylindricalSurface::AddImage(IPanoElement* element, const TiledImagePose& 
     image.element = element;
     image.proxy = proxy;
     image.pose = photoPose;
-    images.push_back(image);
+    images.push_back(std::move(image));
 }
 
 void CCylindricalSurface::SelectReference(std::int32_t index) {
@@ -114,15 +114,11 @@ void CCylindricalSurface::ReleaseResult() {
 }
 
 void CCylindricalSurface::ReleaseWarped() {
-    for (SurfaceImage& image : images) {
-        if (image.warped)
-            image.warped->Release();
-        image.warped = nullptr;
-    }
+    for (SurfaceImage& image : images)
+        image.warped.Reset();
 }
 
 void CCylindricalSurface::ClearImages() {
-    ReleaseWarped();
     images.clear();
 }
 

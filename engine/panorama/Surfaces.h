@@ -35,12 +35,12 @@ struct SurfaceImage {
     PanoramaLib::IPanoElement* element = nullptr;  // not owned
     PanoramaLib::IPanoElement* proxy = nullptr;    // a smaller copy, may be null; not owned
     TiledImagePose pose;
-    double lonMin = 0.0, lonMax = 0.0;  // degrees
-    double hMin = 0.0, hMax = 0.0;      // height (cylinder) or latitude in degrees (sphere)
-    double forward[9] = {};             // centred pixel (u, v, 1) -> direction
-    double inverse[9] = {};             // direction -> (u w, v w, w)
-    OrvexBase::Rect rect;               // output rectangle
-    CPanoElement* warped = nullptr;     // owned while a render runs
+    double lonMin = 0.0, lonMax = 0.0;       // degrees
+    double hMin = 0.0, hMax = 0.0;           // height (cylinder) or latitude in degrees (sphere)
+    double forward[9] = {};                  // centred pixel (u, v, 1) -> direction
+    double inverse[9] = {};                  // direction -> (u w, v w, w)
+    OrvexBase::Rect rect;                    // output rectangle
+    OrvexBase::RefPtr<CPanoElement> warped;  // while a render runs
 };
 
 class CSurfaceRendering {
@@ -175,6 +175,7 @@ private:
     // threads, with one progress step per row between blocks.
     template <class Body>
     void ForRows(std::int32_t top, std::int32_t bottom, Body body);
+    // Drops the warped photos a render left (one that ended early).
     void ReleaseWarped();
 
     bool cancelled = false;

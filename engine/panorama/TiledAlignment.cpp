@@ -184,7 +184,7 @@ std::vector<AlignmentEdge> EdgesFromGraph(const match_graph::CGraph& graph) {
     return out;
 }
 
-std::vector<std::vector<AlignmentPoint>> PointsFromKeypointSets(const std::vector<CKeypointSet*>& sets) {
+std::vector<std::vector<AlignmentPoint>> PointsFromKeypointSets(const KeypointSetList& sets) {
     std::vector<std::vector<AlignmentPoint>> out(sets.size());
     for (std::size_t i = 0; i < sets.size(); ++i) {
         if (!sets[i])

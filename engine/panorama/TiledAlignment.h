@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "AnalysisStage.h"
 #include "KeypointSet.h"
 #include "MatchGraph.h"
 #include "OrvexBase.h"
@@ -39,7 +40,7 @@ struct AlignmentPoint {
 // The alignment's view of a match graph, in graph order, and of keypoint sets
 // (keypoints already in full-size photo pixels); a null set gives no points.
 std::vector<AlignmentEdge> EdgesFromGraph(const match_graph::CGraph& graph);
-std::vector<std::vector<AlignmentPoint>> PointsFromKeypointSets(const std::vector<CKeypointSet*>& sets);
+std::vector<std::vector<AlignmentPoint>> PointsFromKeypointSets(const KeypointSetList& sets);
 
 // The solver's arrays for m residuals and n parameters. Construction never
 // throws; IsValid tells whether every array could be allocated.

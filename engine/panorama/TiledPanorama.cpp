@@ -325,10 +325,7 @@ bool CPanorama::AlignImages(std::int32_t lensModel) {
     align_.photoSizes.clear();
     for (const auto& p : photos_)
         align_.photoSizes.push_back(p ? p->GetSize() : OrvexBase::Size());
-    std::vector<CKeypointSet*> sets;
-    for (const auto& set : keypointSets_)
-        sets.push_back(set.get());
-    align_.keypoints = PointsFromKeypointSets(sets);
+    align_.keypoints = PointsFromKeypointSets(keypointSets_);
     alignEdges_ = EdgesFromGraph(matchGraph_);
     align_.edges.clear();
     for (const AlignmentEdge& e : alignEdges_)
