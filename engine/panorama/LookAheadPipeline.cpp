@@ -28,6 +28,7 @@ CLookAheadPipeline::CLookAheadPipeline(Config config, Hooks hooks)
       bytesOf_(config_.count, 0),
       finished_(config_.count, 0),
       succeeded_(config_.count, 0),
+      laneItem_(kMaxLanes, kNoItem),
       reach_(config_.count),
       laneOf_(config_.count, -1),
       laneSteps_(config_.count, 0),
@@ -43,6 +44,7 @@ void CLookAheadPipeline::Stop() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         abort_.store(true);
+        quit_ = true;
     }
     changed_.notify_all();
     for (std::thread& lane : lanes_)
@@ -105,16 +107,39 @@ bool CLookAheadPipeline::StartItem(std::size_t k) {
         laneOf_[k] = -2;
         return true;
     }
+    // Fewer items run than there are lanes: one lane is free.
     int lane = 0;
-    while (lanes_[lane].joinable())
-        ++lane;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        while (laneItem_[lane] != kNoItem)
+            ++lane;
+    }
+    if (!lanes_[lane].joinable())
+        lanes_[lane] = std::thread([this, lane] { LaneLoop(lane); });
     laneOf_[k] = lane;
     ++running_;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         heldBytes_ -= bytesOf_[k];
+        laneItem_[lane] = k;
     }
-    lanes_[lane] = std::thread([this, k, lane] {
+    changed_.notify_all();
+    hooks_.release();
+    return true;
+}
+
+void CLookAheadPipeline::LaneLoop(int lane) {
+    for (;;) {
+        std::size_t k = kNoItem;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [&] { return laneItem_[lane] != kNoItem || quit_; });
+            // An item handed over is finished even when stopping: its step
+            // answers the cancel at once.
+            if (laneItem_[lane] == kNoItem)
+                return;
+            k = laneItem_[lane];
+        }
         bool ok = false;
         try {
             ok = hooks_.finish(k, lane, [this, k](int n) {
@@ -128,11 +153,10 @@ bool CLookAheadPipeline::StartItem(std::size_t k) {
             std::lock_guard<std::mutex> lock(mutex_);
             succeeded_[k] = ok ? 1 : 0;
             finished_[k] = 1;
+            laneItem_[lane] = kNoItem;
         }
         changed_.notify_all();
-    });
-    hooks_.release();
-    return true;
+    }
 }
 
 bool CLookAheadPipeline::Run() {
@@ -233,11 +257,10 @@ bool CLookAheadPipeline::Run() {
                     return false;
                 lock.lock();
             }
+            // Its lane wrote the item's state before marking it finished,
+            // under the lock.
             for (std::size_t j = done; j < count; ++j)
                 if (laneOf_[j] >= 0 && finished_[j] && !collected_[j]) {
-                    lock.unlock();
-                    lanes_[laneOf_[j]].join();
-                    lock.lock();
                     collected_[j] = 1;
                     --running_;
                 }

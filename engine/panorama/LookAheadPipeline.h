@@ -3,9 +3,10 @@
 // each prepared first (work that reads nothing the others write) and then
 // finished (work on a shared result). With look-ahead, items are prepared in
 // order on a helper thread, one ahead or, while they hold little, up to four;
-// an item is finished on one of the lanes as soon as it is prepared and its
-// reach meets no earlier item still open, so items far apart are finished
-// side by side. Items are collected strictly in order, and progress and
+// an item is finished on one of the lanes (at most two threads, each started
+// when first needed and kept for the rest of the run) as soon as it is
+// prepared and its reach meets no earlier item still open, so items far
+// apart are finished side by side. Items are collected strictly in order, and progress and
 // cancel stay on the calling thread. Without look-ahead everything runs on
 // the calling thread, one item after another.
 //
@@ -76,6 +77,8 @@ public:
 
 private:
     bool StartItem(std::size_t k);
+    // A lane thread: finishes the items handed to it until Stop.
+    void LaneLoop(int lane);
     void Stop();
 
     const Config config_;
@@ -93,6 +96,10 @@ private:
     std::vector<std::size_t> bytesOf_;
     std::vector<char> finished_;
     std::vector<char> succeeded_;
+    // Per lane, the item handed to it and not finished yet, or kNoItem.
+    static constexpr std::size_t kNoItem = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> laneItem_;
+    bool quit_ = false;
     // The calling thread's.
     std::vector<OrvexBase::Rect> reach_;
     std::vector<int> laneOf_;

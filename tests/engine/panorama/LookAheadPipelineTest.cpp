@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -30,6 +31,8 @@ struct Recorder {
     std::set<std::size_t> inFlight;
     std::vector<std::pair<std::size_t, std::size_t>> clashes;
     std::vector<std::size_t> finishedOrder;
+    // Per lane, the threads that finished its items.
+    std::map<int, std::set<std::thread::id>> laneThreads;
     int progress = 0;
     bool barrierBroken = false;
     std::vector<char> barrier;
@@ -68,10 +71,11 @@ struct Recorder {
         hooks.reach = [&](std::size_t k) { return reaches[k]; };
         hooks.begin = [&](std::size_t k) { return ok[k] != 0; };
         hooks.release = [] {};
-        hooks.finish = [&](std::size_t k, int, const std::function<bool(int)>& step) {
+        hooks.finish = [&](std::size_t k, int lane, const std::function<bool(int)>& step) {
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 ++finishes[k];
+                laneThreads[lane].insert(std::this_thread::get_id());
                 for (std::size_t other : inFlight)
                     if (Meet(reaches[other], reaches[k]))
                         clashes.emplace_back(other, k);
@@ -133,6 +137,13 @@ TEST_P(LookAheadPipelineTest, EveryItemOnceCollectedInOrderAndMeetingItemsNeverT
     EXPECT_TRUE(rec.clashes.empty());
     // 3 steps per finished item, each reported once on the calling thread.
     EXPECT_EQ(rec.progress, 3 * 8);
+    // A lane is one thread for the whole run (without look-ahead the calling
+    // thread), not a thread per item.
+    for (const auto& [lane, threads] : rec.laneThreads) {
+        EXPECT_LT(lane, GetParam().lanes);
+        ASSERT_EQ(threads.size(), 1u) << lane;
+        EXPECT_EQ(*threads.begin() == std::this_thread::get_id(), !GetParam().ahead) << lane;
+    }
 }
 
 TEST_P(LookAheadPipelineTest, BarrierItemIsPreparedOnlyAfterEveryEarlierOneFinished) {
