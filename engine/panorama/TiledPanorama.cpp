@@ -153,39 +153,44 @@ bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vecto
         if (proxies)
             proxies_ = *proxies;
 
-        std::vector<CPanoElement*> oldView;
-        for (const auto& p : oldPhotos)
-            oldView.push_back(p.Get());
-        std::vector<std::unique_ptr<CKeypointSet>> cached(photos.size());
-        for (std::size_t i = 0; i < photos.size(); ++i)
-            if (photos[i])
-                cached[i] = CAnalysisStage::TakeCachedKeypoints(photos[i]->GetFileName(), oldView, oldSets);
-        // A photo stays decoded after its analysis only for the renders of
-        // this build: when the analysis does not finish, every photo goes
-        // (the workers have stopped once Run has returned or thrown).
-        bool analysed = false;
-        ScopeExit unloadOnFailure([&] {
-            if (analysed)
-                return;
-            for (IPanoElement* photo : photos)
-                if (photo)
-                    photo->Unload();
-        });
-        CAnalysisStage::Run(
-            photos, std::move(cached), targetSize_,
-            [&](std::size_t i, bool detect, const std::atomic<bool>& abort, std::counting_semaphore<>& slots,
-                PreparedAnalysis& out) { PrepareAnalysis(photos[i], detect, abort, slots, out); },
-            [&](std::size_t i, PreparedAnalysis* ready, std::unique_ptr<CKeypointSet> set) {
-                AnalyzePhoto(photos[i], std::move(set), ready);
-            },
-            *this);
-        analysed = true;
+        AnalyzePhotos(photos, oldPhotos, oldSets);
         dropOld();
 
         if (!MatchAndStitch(realign, lensModel, elevation, azimuth, tilt))
             throw panorama_error();
         report_.status = 1;
     });
+}
+
+void CPanorama::AnalyzePhotos(const std::vector<IPanoElement*>& photos, const ElementList& oldPhotos,
+                              KeypointSetList& oldSets) {
+    std::vector<CPanoElement*> oldView;
+    for (const auto& p : oldPhotos)
+        oldView.push_back(p.Get());
+    KeypointSetList cached(photos.size());
+    for (std::size_t i = 0; i < photos.size(); ++i)
+        if (photos[i])
+            cached[i] = CAnalysisStage::TakeCachedKeypoints(photos[i]->GetFileName(), oldView, oldSets);
+    // A photo stays decoded after its analysis only for the renders of this
+    // build: when the analysis does not finish, every photo goes (the
+    // workers have stopped once Run has returned or thrown).
+    bool analysed = false;
+    ScopeExit unloadOnFailure([&] {
+        if (analysed)
+            return;
+        for (IPanoElement* photo : photos)
+            if (photo)
+                photo->Unload();
+    });
+    CAnalysisStage::Run(
+        photos, std::move(cached), targetSize_,
+        [&](std::size_t i, bool detect, const std::atomic<bool>& abort, std::counting_semaphore<>& slots,
+            PreparedAnalysis& out) { PrepareAnalysis(photos[i], detect, abort, slots, out); },
+        [&](std::size_t i, PreparedAnalysis* ready, std::unique_ptr<CKeypointSet> set) {
+            AnalyzePhoto(photos[i], std::move(set), ready);
+        },
+        *this);
+    analysed = true;
 }
 
 void CPanorama::PrepareAnalysis(IPanoElement* photoIn, bool detect, const std::atomic<bool>& abort,

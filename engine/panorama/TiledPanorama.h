@@ -49,6 +49,11 @@ public:
 
     // Build steps.
     bool PhotoListChanged(const std::vector<PanoramaLib::IPanoElement*>& photos) const;
+    // Every photo's analysis, side by side where it can be, with the
+    // keypoints of the previous build's photos (oldPhotos, oldSets) taken
+    // where a path is the same.
+    void AnalyzePhotos(const std::vector<PanoramaLib::IPanoElement*>& photos, const ElementList& oldPhotos,
+                       KeypointSetList& oldSets);
     // One photo's analysis taken into the lists (its heavy part done here, or
     // taken ready), and that heavy part alone, run ahead on a worker.
     void AnalyzePhoto(PanoramaLib::IPanoElement* photo, std::unique_ptr<CKeypointSet> cached,
