@@ -5,10 +5,10 @@
 // order on a helper thread, one ahead or, while they hold little, up to four;
 // an item is finished on one of the lanes (at most two threads, each started
 // when first needed and kept for the rest of the run) as soon as it is
-// prepared and its reach meets no earlier item still open, so items far
-// apart are finished side by side. Items are collected strictly in order, and progress and
-// cancel stay on the calling thread. Without look-ahead everything runs on
-// the calling thread, one item after another.
+// prepared and its reach meets no earlier item still open, so items far apart
+// are finished side by side. Items are collected strictly in order, and
+// progress and cancel stay on the calling thread. Without look-ahead
+// everything runs on the calling thread, one item after another.
 //
 // Item 0 is the caller's own (placed between Start and Run); Run handles
 // items 1..count-1.

@@ -101,8 +101,8 @@ void LevelPoses(std::vector<TiledImagePose>& poses, const std::vector<std::int32
 
 // The alignment state of the tiled model: its inputs (photo sizes, keypoints
 // in full-size photo pixels, graph edges in graph order, reference photo, lens
-// mode and model, optimise-at-end flag, distance ratio) and its outputs (pose list,
-// shared lens pose, placement order).
+// mode and model, optimise-at-end flag, distance ratio) and its outputs (pose
+// list, shared lens pose, placement order).
 class CPoseAlignment {
 public:
     // The whole alignment; false only when there is no edge. Throws
