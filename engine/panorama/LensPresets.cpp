@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 #include <new>
+#include <vector>
 
 #include "PanoElement.h"
 #include "ThreadPool.h"
@@ -86,11 +87,36 @@ bool ComputeWarpGeometry(int w, int h, double f, WarpGeometry* g) {
     return true;
 }
 
+// The inverse map splits by axis: the photo column and the square root of
+// its 1 + tan^2 depend on the output column alone, the tangent of the
+// latitude on the output row alone. Kept per column, the same products are
+// formed per pixel in the same order as SphereInverseMap forms them.
+struct ColumnMap {
+    std::vector<double> sx;    // photo column
+    std::vector<double> root;  // sqrt(tan^2 + 1) of the longitude
+};
+
+ColumnMap MapColumns(const WarpGeometry& g, double f) {
+    const double m = std::max(g.w, g.h);
+    const double factor = static_cast<double>(g.spanX) / g.W;
+    ColumnMap map;
+    map.sx.resize(static_cast<std::size_t>(g.W));
+    map.root.resize(static_cast<std::size_t>(g.W));
+    for (int x = 0; x < g.W; ++x) {
+        const double X = x * factor + g.minX;
+        const double U = (2 * X - g.w) / m;
+        const double t = std::tan(U);
+        map.sx[x] = (t * f * m + g.w) / 2;
+        map.root[x] = std::sqrt(t * t + 1);
+    }
+    return map;
+}
+
 // Fills output rows [rowBegin, rowEnd) by the inverse map with bilinear
 // sampling; pixels that fall outside the photo take the nearest border colour
 // and keep mask 0.
-void FillRows(const WarpGeometry& g, CPanoElement* out, const CPanoElement* photo, double f, int rowBegin,
-              int rowEnd) {
+void FillRows(const WarpGeometry& g, const ColumnMap& columns, CPanoElement* out, const CPanoElement* photo,
+              double f, int rowBegin, int rowEnd) {
     const int channels = photo->GetBpp() / 8;
     const std::uint8_t* src = photo->GetBits();
     const std::size_t srcStride = photo->GetStride();
@@ -99,14 +125,16 @@ void FillRows(const WarpGeometry& g, CPanoElement* out, const CPanoElement* phot
     std::uint8_t* mask = out->GetMask();
     const int maskStride = out->GetMaskStride();
     const double factor = static_cast<double>(g.spanX) / g.W;
+    const double m = std::max(g.w, g.h);
     for (int y = rowBegin; y < rowEnd; ++y) {
         std::uint8_t* drow = dst + y * dstStride;
         std::uint8_t* mrow = mask + static_cast<std::size_t>(y) * maskStride;
         const double Y = y * factor + g.minY;
+        const double V = (2 * Y - g.h) / m;
+        const double tanV = std::tan(V) * f;
         for (int x = 0; x < g.W; ++x) {
-            const double X = x * factor + g.minX;
-            double sx, sy;
-            SphereInverseMap(g.w, g.h, &sx, &sy, X, Y, f, 1.0);
+            const double sx = columns.sx[x];
+            const double sy = (tanV * columns.root[x] * m + g.h) / 2;
             std::uint8_t* d = drow + channels * x;
             if (!std::isfinite(sx) || !std::isfinite(sy) || sx < 0 || sx > g.w - 1 || sy < 0 ||
                 sy > g.h - 1) {
@@ -145,12 +173,12 @@ void FillRows(const WarpGeometry& g, CPanoElement* out, const CPanoElement* phot
     }
 }
 
-void FillRowsParallel(const WarpGeometry& g, CPanoElement* out, const CPanoElement* photo, double f,
-                      int begin, int end) {
+void FillRowsParallel(const WarpGeometry& g, const ColumnMap& columns, CPanoElement* out,
+                      const CPanoElement* photo, double f, int begin, int end) {
     Platform::ParallelFor(
         begin, end,
         [&](std::size_t b, std::size_t e) {
-            FillRows(g, out, photo, f, static_cast<int>(b), static_cast<int>(e));
+            FillRows(g, columns, out, photo, f, static_cast<int>(b), static_cast<int>(e));
         },
         16);
 }
@@ -192,13 +220,14 @@ bool WarpElementToSphere(CPanoElement* target, CPanoElement* source, double f, d
         *scale = g.scale;
     // Progress is asked after rows H/3 and 2H/3, as one step each.
     const int cut1 = g.H / 3 + 1, cut2 = 2 * g.H / 3 + 1;
-    FillRowsParallel(g, target, source, f, 0, std::min(cut1, g.H));
+    const ColumnMap columns = MapColumns(g, f);
+    FillRowsParallel(g, columns, target, source, f, 0, std::min(cut1, g.H));
     if (progress && progress())
         return false;
-    FillRowsParallel(g, target, source, f, std::min(cut1, g.H), std::min(cut2, g.H));
+    FillRowsParallel(g, columns, target, source, f, std::min(cut1, g.H), std::min(cut2, g.H));
     if (progress && progress())
         return false;
-    FillRowsParallel(g, target, source, f, std::min(cut2, g.H), g.H);
+    FillRowsParallel(g, columns, target, source, f, std::min(cut2, g.H), g.H);
     return true;
 }
 
@@ -219,6 +248,6 @@ CPanoElement* MakeSphereWarpedCopy(CPanoElement* photo, double* scale, double f)
         return nullptr;
     if (scale)
         *scale = g.scale;
-    FillRowsParallel(g, out.Get(), photo, f, 0, g.H);
+    FillRowsParallel(g, MapColumns(g, f), out.Get(), photo, f, 0, g.H);
     return out.Detach();
 }
