@@ -6,6 +6,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "PanoElement.h"
 #include "ThreadPool.h"
 
@@ -112,6 +116,39 @@ ColumnMap MapColumns(const WarpGeometry& g, double f) {
     return map;
 }
 
+#if defined(__SSE2__)
+// The three channels of a 24-bit pixel as 32-bit lanes (the fourth is 0).
+inline __m128i Pixel3(const std::uint8_t* p) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bytes = _mm_cvtsi32_si128(p[0] | p[1] << 8 | p[2] << 16);
+    return _mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero);
+}
+
+// The bilinear sample of the per-channel loop below, channels 0 and 1 in
+// one pair of double lanes and channel 2 in the other: each lane forms the
+// same products and sums in the same order, so the bytes are the same.
+inline void BlendPixel3(const std::uint8_t* p00, const std::uint8_t* p10, const std::uint8_t* p01,
+                        const std::uint8_t* p11, double fx, double fy, std::uint8_t* d) {
+    const __m128i a = Pixel3(p00), b = Pixel3(p10), c = Pixel3(p01), e = Pixel3(p11);
+    const __m128i ab = _mm_sub_epi32(b, a), ce = _mm_sub_epi32(e, c);
+    const __m128d vfx = _mm_set1_pd(fx), vfy = _mm_set1_pd(fy);
+    auto half = [&](__m128i p00s, __m128i dx0, __m128i p01s, __m128i dx1) {
+        const __m128d top = _mm_add_pd(_mm_cvtepi32_pd(p00s), _mm_mul_pd(_mm_cvtepi32_pd(dx0), vfx));
+        const __m128d bottom = _mm_add_pd(_mm_cvtepi32_pd(p01s), _mm_mul_pd(_mm_cvtepi32_pd(dx1), vfx));
+        return _mm_cvttpd_epi32(_mm_add_pd(top, _mm_mul_pd(_mm_sub_pd(bottom, top), vfy)));
+    };
+    const __m128i lo = half(a, ab, c, ce);
+    const __m128i hi = half(_mm_unpackhi_epi64(a, a), _mm_unpackhi_epi64(ab, ab), _mm_unpackhi_epi64(c, c),
+                            _mm_unpackhi_epi64(ce, ce));
+    // Values are 0 .. 255 here (weights in [0, 1)); min(value, 255) keeps them.
+    const int v0 = _mm_cvtsi128_si32(lo), v1 = _mm_cvtsi128_si32(_mm_srli_si128(lo, 4)),
+              v2 = _mm_cvtsi128_si32(hi);
+    d[0] = static_cast<std::uint8_t>(std::min(v0, 255));
+    d[1] = static_cast<std::uint8_t>(std::min(v1, 255));
+    d[2] = static_cast<std::uint8_t>(std::min(v2, 255));
+}
+#endif
+
 // Fills output rows [rowBegin, rowEnd) by the inverse map with bilinear
 // sampling; pixels that fall outside the photo take the nearest border colour
 // and keep mask 0.
@@ -162,6 +199,13 @@ void FillRows(const WarpGeometry& g, const ColumnMap& columns, CPanoElement* out
             const std::uint8_t* p10 = src + iy * srcStride + channels * ix1;
             const std::uint8_t* p01 = src + iy1 * srcStride + channels * ix;
             const std::uint8_t* p11 = src + iy1 * srcStride + channels * ix1;
+#if defined(__SSE2__)
+            if (channels == 3) {
+                BlendPixel3(p00, p10, p01, p11, fx, fy, d);
+                mrow[x] = 255;
+                continue;
+            }
+#endif
             for (int c = 0; c < channels; ++c) {
                 const double top = p00[c] + (p10[c] - p00[c]) * fx;
                 const double bottom = p01[c] + (p11[c] - p01[c]) * fx;
