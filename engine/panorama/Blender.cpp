@@ -925,25 +925,32 @@ void LaplacianBlender::WriteResult(CPanoElement* target) {
                                static_cast<std::size_t>(y - target->y) * target->GetMaskStride() +
                                (o.left - target->x);
             const int ly = y - padded.top, lx = o.left - padded.left;
-            const bool rowInFirst = y >= firstRect.top && y < firstRect.bottom;
-            for (int x = 0; x < o.Width(); ++x, px += 3) {
-                px[2] = ch[0]->Row(ly)[lx + x];
-                px[1] = ch[1]->Row(ly)[lx + x];
-                px[0] = ch[2]->Row(ly)[lx + x];
-                const int gx = o.left + x;
-                if (!saved) {
-                    tm[x] = 255;
-                    continue;
-                }
-                if (!rowInFirst || gx < firstRect.left || gx >= firstRect.right)
-                    continue;
-                const unsigned m =
-                    saved[static_cast<std::size_t>(y - firstRect.top) * firstElement->GetMaskStride() +
-                          (gx - firstRect.left)];
+            const std::uint8_t* c0 = ch[0]->Row(ly) + lx;
+            const std::uint8_t* c1 = ch[1]->Row(ly) + lx;
+            const std::uint8_t* c2 = ch[2]->Row(ly) + lx;
+            const int n = o.Width();
+            for (int x = 0; x < n; ++x, px += 3) {
+                px[2] = c0[x];
+                px[1] = c1[x];
+                px[0] = c2[x];
+            }
+            if (!saved) {
+                std::memset(tm, 255, n);
+                return;
+            }
+            if (y < firstRect.top || y >= firstRect.bottom)
+                return;
+            // The mask only where the first element lies.
+            const int from = std::max(o.left, firstRect.left), to = std::min(o.right, firstRect.right);
+            const std::uint8_t* sm =
+                saved + static_cast<std::size_t>(y - firstRect.top) * firstElement->GetMaskStride();
+            for (int gx = from; gx < to; ++gx) {
+                const unsigned m = sm[gx - firstRect.left];
+                std::uint8_t& t = tm[gx - o.left];
                 if (m == 255)
-                    tm[x] = 255;
+                    t = 255;
                 else if (m != 0)
-                    tm[x] = static_cast<std::uint8_t>(255u - ((255u - tm[x]) * (255u - m)) / 255u);
+                    t = static_cast<std::uint8_t>(255u - ((255u - t) * (255u - m)) / 255u);
             }
         });
     }
