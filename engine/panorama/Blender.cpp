@@ -634,35 +634,65 @@ void Collapse(Pyramid& pyramid, LevelFactory&) {
     CollapseAll({&pyramid});
 }
 
+namespace {
+
+// Whether the sixteen coverage bytes at c are all covered (non-zero).
+inline bool AllCovered16(const std::uint8_t* c) {
+#if defined(__SSE2__)
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(Load16(c), _mm_setzero_si128())) == 0;
+#else
+    for (int i = 0; i < 16; ++i)
+        if (!c[i])
+            return false;
+    return true;
+#endif
+}
+
+}  // namespace
+
 void FillFromNearestCovered(CLevel* const channels[3], const std::uint8_t* coverage,
                             ScratchPlane<std::int32_t>* scratch) {
     const int w = channels[0]->width, h = channels[0]->height;
     if (w <= 0 || h <= 0)
         return;
     const std::size_t n = static_cast<std::size_t>(w) * h;
-    auto covered = [&](int x, int y) { return coverage[static_cast<std::size_t>(y) * w + x] != 0; };
     constexpr int kNone = std::numeric_limits<int>::max();
     ScratchPlane<std::int32_t> own;
     std::int32_t* const best = (scratch ? scratch : &own)->Get(n);
     // The choice so far per sample, distance * 4 + direction (0 left, 1
-    // right, 2 up), kNone without one. Rows first: the nearer covered sample
-    // along the row, the left one on a tie.
+    // right, 2 up), kNone without one; covered samples have none and are
+    // skipped sixteen at a time where all are covered. Rows first: the
+    // nearer covered sample along the row, the left one on a tie.
     ForLines(h, 2 * w, [&](std::int32_t y) {
         std::int32_t* b = best + static_cast<std::size_t>(y) * w;
+        const std::uint8_t* cov = coverage + static_cast<std::size_t>(y) * w;
         int last = -1;
-        for (int x = 0; x < w; ++x) {
-            if (covered(x, y))
+        for (int x = 0; x < w;) {
+            if (x + 16 <= w && AllCovered16(cov + x)) {
+                last = x + 15;
+                x += 16;
+                continue;
+            }
+            if (cov[x])
                 last = x;
-            b[x] = last >= 0 ? x - last : kNone;  // left distance for now
+            else
+                b[x] = last >= 0 ? x - last : kNone;  // left distance for now
+            ++x;
         }
         int next = -1;
-        for (int x = w - 1; x >= 0; --x) {
-            if (covered(x, y)) {
-                next = x;
+        for (int x = w - 1; x >= 0;) {
+            if (x >= 15 && AllCovered16(cov + x - 15)) {
+                next = x - 15;
+                x -= 16;
+                continue;
+            }
+            if (cov[x]) {
+                next = x--;
                 continue;
             }
             const int left = b[x], right = next >= 0 ? next - x : kNone;
             b[x] = left == kNone && right == kNone ? kNone : left <= right ? left * 4 : right * 4 + 1;
+            --x;
         }
     });
     // Then columns, in blocks for the cache: "up" replaces a strictly longer
@@ -676,25 +706,38 @@ void FillFromNearestCovered(CLevel* const channels[3], const std::uint8_t* cover
         std::fill(mark, mark + bw, -1);
         for (int y = 0; y < h; ++y) {
             std::int32_t* b = best + static_cast<std::size_t>(y) * w;
-            for (int i = 0; i < bw; ++i) {
-                const int x = x0 + i;
-                if (covered(x, y)) {
-                    mark[i] = y;
+            const std::uint8_t* cov = coverage + static_cast<std::size_t>(y) * w + x0;
+            for (int i = 0; i < bw;) {
+                if (i + 16 <= bw && AllCovered16(cov + i)) {
+                    std::fill(mark + i, mark + i + 16, y);
+                    i += 16;
                     continue;
                 }
-                if (mark[i] < 0)
+                const int x = x0 + i;
+                if (cov[i]) {
+                    mark[i++] = y;
                     continue;
-                const int up = y - mark[i];
-                if (b[x] == kNone || up < b[x] / 4)
-                    b[x] = up * 4 + 2;
+                }
+                if (mark[i] >= 0) {
+                    const int up = y - mark[i];
+                    if (b[x] == kNone || up < b[x] / 4)
+                        b[x] = up * 4 + 2;
+                }
+                ++i;
             }
         }
         std::fill(mark, mark + bw, -1);
         for (int y = h - 1; y >= 0; --y) {
             const std::int32_t* b = best + static_cast<std::size_t>(y) * w;
+            const std::uint8_t* cov = coverage + static_cast<std::size_t>(y) * w + x0;
             for (int i = 0; i < bw; ++i) {
+                if (i + 16 <= bw && AllCovered16(cov + i)) {
+                    std::fill(mark + i, mark + i + 16, y);
+                    i += 15;
+                    continue;
+                }
                 const int x = x0 + i;
-                if (covered(x, y)) {
+                if (cov[i]) {
                     mark[i] = y;
                     continue;
                 }
