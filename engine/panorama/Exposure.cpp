@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <vector>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -85,6 +88,59 @@ void ApplyCorrection(CPanoElement* target, CPanoElement* d, int base, int sign) 
     ParallelRows(hit.top, hit.bottom, [&](int y) {
         CorrectLine(PixelAt(target, hit.left, y), PixelAt(d, hit.left, y), 3 * hit.Width(), base, sign);
     });
+}
+
+// Per pixel x0 .. x0 + n - 1 of row y: 255 where its photo position under
+// m, each coordinate taken as trunc(value + 0.5), lies in pr, else 0.
+void MarkInsidePhotoScalar(const double m[9], int y, int x0, int n, const Rect& pr, std::uint8_t* out) {
+    for (int i = 0; i < n; ++i) {
+        const int x = x0 + i;
+        const double xs = std::trunc(m[0] * x + m[1] * y + m[2] + 0.5);
+        const double ys = std::trunc(m[3] * x + m[4] * y + m[5] + 0.5);
+        out[i] = xs >= pr.left && xs < pr.right && ys >= pr.top && ys < pr.bottom ? 255 : 0;
+    }
+}
+
+#if defined(__x86_64__)
+const bool kHaveAvx = __builtin_cpu_supports("avx");
+
+// The same, four pixels at a time: the same products and sums per lane, and
+// rounding towards zero is trunc.
+__attribute__((target("avx"))) void MarkInsidePhotoAvx(const double m[9], int y, int x0, int n,
+                                                       const Rect& pr, std::uint8_t* out) {
+    const __m256d m0 = _mm256_set1_pd(m[0]), m3 = _mm256_set1_pd(m[3]);
+    const __m256d m1y = _mm256_set1_pd(m[1] * y), m4y = _mm256_set1_pd(m[4] * y);
+    const __m256d m2 = _mm256_set1_pd(m[2]), m5 = _mm256_set1_pd(m[5]), half = _mm256_set1_pd(0.5);
+    const __m256d left = _mm256_set1_pd(pr.left), right = _mm256_set1_pd(pr.right);
+    const __m256d top = _mm256_set1_pd(pr.top), bottom = _mm256_set1_pd(pr.bottom);
+    const __m256d step = _mm256_set_pd(3, 2, 1, 0);
+    constexpr int kTrunc = _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC;
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m256d x = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(x0 + i)), step);
+        const __m256d xs = _mm256_round_pd(
+            _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m0, x), m1y), m2), half), kTrunc);
+        const __m256d ys = _mm256_round_pd(
+            _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m3, x), m4y), m5), half), kTrunc);
+        const __m256d in = _mm256_and_pd(
+            _mm256_and_pd(_mm256_cmp_pd(xs, left, _CMP_GE_OQ), _mm256_cmp_pd(xs, right, _CMP_LT_OQ)),
+            _mm256_and_pd(_mm256_cmp_pd(ys, top, _CMP_GE_OQ), _mm256_cmp_pd(ys, bottom, _CMP_LT_OQ)));
+        const int bits = _mm256_movemask_pd(in);
+        for (int k = 0; k < 4; ++k)
+            out[i + k] = bits >> k & 1 ? 255 : 0;
+    }
+    MarkInsidePhotoScalar(m, y, x0 + i, n - i, pr, out + i);
+}
+#endif
+
+void MarkInsidePhoto(const double m[9], int y, int x0, int n, const Rect& pr, std::uint8_t* out) {
+#if defined(__x86_64__)
+    if (kHaveAvx) {
+        MarkInsidePhotoAvx(m, y, x0, n, pr, out);
+        return;
+    }
+#endif
+    MarkInsidePhotoScalar(m, y, x0, n, pr, out);
 }
 
 }  // namespace
@@ -168,11 +224,11 @@ void BalanceExposure(CPanoElement* result, CPanoElement* warped, const Rect& pho
         const std::uint8_t* pa = PixelAt(a, o.left, y);
         const std::uint8_t* pb = PixelAt(b, o.left, y);
         std::uint8_t* pd = PixelAt(d.Get(), o.left, y);
+        thread_local std::vector<std::uint8_t> insideRow;
+        insideRow.resize(static_cast<std::size_t>(o.Width()));
+        MarkInsidePhoto(m, y, o.left, o.Width(), pr, insideRow.data());
         for (int x = o.left; x < o.right; ++x, pa += 3, pb += 3, pd += 3) {
-            const double xs = std::trunc(m[0] * x + m[1] * y + m[2] + 0.5);
-            const double ys = std::trunc(m[3] * x + m[4] * y + m[5] + 0.5);
-            const unsigned inside =
-                xs >= pr.left && xs < pr.right && ys >= pr.top && ys < pr.bottom ? 255u : 0u;
+            const unsigned inside = insideRow[x - o.left];
             const unsigned covered = em ? em[x - warped->x] : 255u;
             const unsigned w = ((((rm ? rm[x - result->x] : 255u) * inside) / 255u) * covered) / 255u;
             if (w == 0)
