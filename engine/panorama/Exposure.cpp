@@ -90,6 +90,40 @@ void ApplyCorrection(CPanoElement* target, CPanoElement* d, int base, int sign) 
     });
 }
 
+// d = ((clamp(a - b + 128, 0, 255) - 128) w + 32640) / 255 over n bytes:
+// the weighted difference of result and photo, 128 for none. With SSE2
+// sixteen bytes at once in 16-bit lanes; the sums stay within 0 .. 255 x 255,
+// where the multiply-high by 32897 and shift by 7 is the exact quotient.
+void WeighDifferences(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* w, int n,
+                      std::uint8_t* d) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), bias = _mm_set1_epi16(128), full = _mm_set1_epi16(255);
+    const __m128i offset = _mm_set1_epi16(32640), recip = _mm_set1_epi16(static_cast<short>(32897));
+    auto half = [&](__m128i va, __m128i vb, __m128i vw) {
+        const __m128i diff =
+            _mm_min_epi16(_mm_max_epi16(_mm_add_epi16(_mm_sub_epi16(va, vb), bias), zero), full);
+        const __m128i sum = _mm_add_epi16(_mm_mullo_epi16(_mm_sub_epi16(diff, bias), vw), offset);
+        return _mm_srli_epi16(_mm_mulhi_epu16(sum, recip), 7);
+    };
+    for (; i + 16 <= n; i += 16) {
+        const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        const __m128i vw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i));
+        const __m128i lo =
+            half(_mm_unpacklo_epi8(va, zero), _mm_unpacklo_epi8(vb, zero), _mm_unpacklo_epi8(vw, zero));
+        const __m128i hi =
+            half(_mm_unpackhi_epi8(va, zero), _mm_unpackhi_epi8(vb, zero), _mm_unpackhi_epi8(vw, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    for (; i < n; ++i) {
+        const int diff = std::clamp(a[i] - b[i] + 128, 0, 255);
+        d[i] =
+            static_cast<std::uint8_t>((static_cast<int>(diff - 128) * static_cast<int>(w[i]) + 32640) / 255);
+    }
+}
+
 // Per pixel x0 .. x0 + n - 1 of row y: 255 where its photo position under
 // m, each coordinate taken as trunc(value + 0.5), lies in pr, else 0.
 void MarkInsidePhotoScalar(const double m[9], int y, int x0, int n, const Rect& pr, std::uint8_t* out) {
@@ -227,18 +261,18 @@ void BalanceExposure(CPanoElement* result, CPanoElement* warped, const Rect& pho
         thread_local std::vector<std::uint8_t> insideRow;
         insideRow.resize(static_cast<std::size_t>(o.Width()));
         MarkInsidePhoto(m, y, o.left, o.Width(), pr, insideRow.data());
-        for (int x = o.left; x < o.right; ++x, pa += 3, pb += 3, pd += 3) {
+        // Each channel's weight; where it is 0 the formula gives 128, what
+        // D holds already, so every byte is written.
+        thread_local std::vector<std::uint8_t> weights;
+        weights.resize(3 * static_cast<std::size_t>(o.Width()));
+        for (int x = o.left; x < o.right; ++x) {
             const unsigned inside = insideRow[x - o.left];
             const unsigned covered = em ? em[x - warped->x] : 255u;
             const unsigned w = ((((rm ? rm[x - result->x] : 255u) * inside) / 255u) * covered) / 255u;
-            if (w == 0)
-                continue;
-            for (int c = 0; c < 3; ++c) {
-                const int diff = std::clamp(pa[c] - pb[c] + 128, 0, 255);
-                pd[c] = static_cast<std::uint8_t>(
-                    (static_cast<int>(diff - 128) * static_cast<int>(w) + 32640) / 255);
-            }
+            std::uint8_t* wp = weights.data() + 3 * (x - o.left);
+            wp[0] = wp[1] = wp[2] = static_cast<std::uint8_t>(w);
         }
+        WeighDifferences(pa, pb, weights.data(), 3 * o.Width(), pd);
     });
 
     const double sigma =
