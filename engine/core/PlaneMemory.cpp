@@ -7,6 +7,9 @@
 #endif
 
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
 
 namespace PlaneMemory {
 
@@ -21,6 +24,95 @@ std::size_t MappedBytes(std::size_t bytes) {
     return (bytes + kHugePage - 1) / kHugePage * kHugePage;
 }
 
+// The blocks kept while a KeepFreedBlocks lives: few and large, so a list.
+class Kept {
+public:
+    // A kept block of at least mapped bytes (and at most twice that), cut to
+    // mapped; null when none.
+    void* Take(std::size_t mapped) {
+        std::lock_guard<std::mutex> hold(lock_);
+        auto best = blocks_.end();
+        for (auto it = blocks_.begin(); it != blocks_.end(); ++it)
+            if (it->mapped >= mapped && it->mapped / 2 <= mapped &&
+                (best == blocks_.end() || it->mapped < best->mapped))
+                best = it;
+        if (best == blocks_.end())
+            return nullptr;
+        Block b = *best;
+        blocks_.erase(best);
+        bytes_ -= b.mapped;
+        if (b.mapped > mapped)
+            munmap(static_cast<char*>(b.block) + mapped, b.mapped - mapped);
+        return b.block;
+    }
+    // Before mapping a new block: gives back at least mapped bytes of kept
+    // blocks (or all of them), oldest first.
+    void MakeRoom(std::size_t mapped) {
+        std::lock_guard<std::mutex> hold(lock_);
+        std::size_t freed = 0;
+        while (!blocks_.empty() && freed < mapped) {
+            freed += blocks_.front().mapped;
+            Drop(blocks_.begin());
+        }
+    }
+    // False when nothing is being kept: the caller unmaps the block.
+    bool Keep(void* block, std::size_t mapped) {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (keepers_ == 0 || mapped > kKeptBytes)
+            return false;
+        try {
+            blocks_.push_back(Block{block, mapped});
+        } catch (...) {
+            return false;
+        }
+        bytes_ += mapped;
+        while (bytes_ > kKeptBytes || blocks_.size() > kKeptBlocks)
+            Drop(blocks_.begin());
+        return true;
+    }
+    void Enter() {
+        std::lock_guard<std::mutex> hold(lock_);
+        ++keepers_;
+    }
+    void Leave() {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (--keepers_ == 0)
+            DropAll();
+    }
+    void DropAll() {
+        while (!blocks_.empty())
+            Drop(blocks_.begin());
+    }
+    void GiveBack() {
+        std::lock_guard<std::mutex> hold(lock_);
+        DropAll();
+    }
+
+private:
+    static constexpr std::size_t kKeptBytes = std::size_t(32) << 20;
+    static constexpr std::size_t kKeptBlocks = 4;
+    struct Block {
+        void* block;
+        std::size_t mapped;
+    };
+    void Drop(std::vector<Block>::iterator it) {
+        munmap(it->block, it->mapped);
+        bytes_ -= it->mapped;
+        blocks_.erase(it);
+    }
+
+    std::mutex lock_;
+    std::vector<Block> blocks_;
+    std::size_t bytes_ = 0;
+    int keepers_ = 0;
+};
+
+// Never destroyed: blocks may be given back during the program's exit.
+Kept& TheKept() {
+    static Kept* const kept = new Kept;
+    return *kept;
+}
+
 }  // namespace
 
 void* Allocate(std::size_t bytes) noexcept {
@@ -29,6 +121,11 @@ void* Allocate(std::size_t bytes) noexcept {
     if (bytes < kMappedFrom)
         return std::calloc(1, bytes);
     const std::size_t mapped = MappedBytes(bytes);
+    if (void* kept = TheKept().Take(mapped)) {
+        std::memset(kept, 0, bytes);
+        return kept;
+    }
+    TheKept().MakeRoom(mapped);
     void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED)
         return nullptr;
@@ -43,10 +140,24 @@ void Free(void* block, std::size_t bytes) noexcept {
         return;
     if (bytes == 0)
         bytes = 1;
-    if (bytes < kMappedFrom)
+    if (bytes < kMappedFrom) {
         std::free(block);
-    else
+        return;
+    }
+    if (!TheKept().Keep(block, MappedBytes(bytes)))
         munmap(block, MappedBytes(bytes));
+}
+
+KeepFreedBlocks::KeepFreedBlocks() noexcept {
+    TheKept().Enter();
+}
+
+KeepFreedBlocks::~KeepFreedBlocks() {
+    TheKept().Leave();
+}
+
+void KeepFreedBlocks::GiveBackKept() noexcept {
+    TheKept().GiveBack();
 }
 
 void GiveBackFreeHeap() noexcept {

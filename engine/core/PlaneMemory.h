@@ -22,6 +22,25 @@ void* Allocate(std::size_t bytes) noexcept;
 // Gives back a block of Allocate; bytes must be the size it was asked with.
 void Free(void* block, std::size_t bytes) noexcept;
 
+// While one of these lives (on any thread), mapped blocks given back are kept
+// and handed out again, zero-filled, by the next Allocate they can hold,
+// instead of going back to the system: a fresh page costs a fault and the
+// kernel's clearing of it, which on a virtual machine costs several times
+// the memset. Work that frees and makes planes of similar sizes one after
+// another (a render, photo by photo) holds one for its length. When a block
+// must be mapped anyway, kept blocks of its size go first, so that keeping
+// them does not raise the peak; the last one to end gives them all back.
+class KeepFreedBlocks {
+public:
+    KeepFreedBlocks() noexcept;
+    ~KeepFreedBlocks();
+    KeepFreedBlocks(const KeepFreedBlocks&) = delete;
+    KeepFreedBlocks& operator=(const KeepFreedBlocks&) = delete;
+    // Gives back what is kept so far (keeping goes on): before work whose
+    // memory comes from elsewhere, so that the blocks do not add to its peak.
+    void GiveBackKept() noexcept;
+};
+
 // Returns the heap's free pages to the system. Called between the stages of
 // a build: blocks a stage freed on worker threads otherwise stay resident in
 // their arenas through the stages after it.

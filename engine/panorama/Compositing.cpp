@@ -10,6 +10,7 @@
 #include "Exposure.h"
 #include "LensPresets.h"
 #include "LookAheadPipeline.h"
+#include "PlaneMemory.h"
 #include "ThreadPool.h"
 #include "Warp.h"
 
@@ -241,6 +242,9 @@ constexpr std::size_t kKeptPlaneBytes = std::size_t{8} << 20;
 }  // namespace
 
 bool CCompositor::Compose() {
+    // Photos, their lens and panorama warps and the exposure planes come and
+    // go photo by photo at similar sizes.
+    PlaneMemory::KeepFreedBlocks keepBlocks;
     const bool fullSize = pass_.fullSize;
     build_.composited->clear();
     const int levels = settings_.levels;
@@ -315,6 +319,8 @@ bool CCompositor::Compose() {
             BalanceExposure(i);
         if (step(1))
             return false;
+        // The pyramid planes come from the heap and the blender's own pool.
+        keepBlocks.GiveBackKept();
         LaplacianBlender blender(&planes);
         if (compose) {
             Rect blended;

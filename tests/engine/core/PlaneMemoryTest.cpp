@@ -75,3 +75,36 @@ TEST(PlaneMemory, PlanesFreedOnOtherThreadsLeaveTheResidentSet) {
     // 4 threads x 24 MB were written; a few MB of slack for the threads' stacks.
     EXPECT_LT(ResidentKb() - before, 8 * 1024);
 }
+
+TEST(PlaneMemory, KeptBlocksComeBackZeroFilledAndLeaveWithTheirKeeper) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory and quarantine change the resident size";
+#endif
+    const long before = ResidentKb();
+    if (before < 0)
+        GTEST_SKIP() << "no /proc/self/status";
+    constexpr std::size_t kMb = std::size_t(1) << 20;
+    {
+        PlaneMemory::KeepFreedBlocks keep;
+        // The same size again, then a smaller one cut from a kept larger
+        // block: each handed back written, each taken zero-filled.
+        const std::size_t sizes[] = {12 * kMb, 12 * kMb, 7 * kMb, 16 * kMb};
+        const void* last = nullptr;
+        for (std::size_t bytes : sizes) {
+            auto b = PlaneMemory::Buffer<std::uint8_t>::Zeroed(bytes);
+            ASSERT_TRUE(b) << bytes;
+            if (bytes == 12 * kMb && last) {
+                EXPECT_EQ(b.get(), last) << "a kept block of the same size is used again";
+            }
+            EXPECT_TRUE(std::all_of(b.get(), b.get() + b.size(), [](std::uint8_t v) { return v == 0; }))
+                << bytes;
+            std::memset(b.get(), 0xAB, b.size());
+            last = b.get();
+        }
+        keep.GiveBackKept();
+        auto again = PlaneMemory::Buffer<std::uint8_t>::Zeroed(16 * kMb);
+        std::memset(again.get(), 1, again.size());
+    }
+    // Nothing is kept once the keeper is gone.
+    EXPECT_LT(ResidentKb() - before, 8 * 1024);
+}

@@ -321,12 +321,16 @@ RefPtr<CLevel> LiteralExpand(const CLevel& g) {
 // the same as the filters applied sample by sample.
 TEST(PyramidTest, LevelsAreTheLiteralFiltersWithAnyThreadCount) {
     std::mt19937 rng(31);
-    const int sizes[][2] = {{257, 193}, {513, 129}, {97, 385}};
+    // The last plane holds only 0 and 255: every sum at its largest and
+    // every detail clamped.
+    const int sizes[][2] = {{257, 193}, {513, 129}, {97, 385}, {161, 97}};
     for (const auto& size : sizes) {
+        const bool extremes = &size == &sizes[3];
         CLevel source(size[0], size[1]);
         for (int y = 0; y < size[1]; ++y)
             for (int x = 0; x < size[0]; ++x)
-                source.Row(y)[x] = static_cast<std::uint8_t>((x * 7 + y * 3) % 256 / 2 + rng() % 128);
+                source.Row(y)[x] = extremes ? static_cast<std::uint8_t>(rng() % 2 * 255)
+                                            : static_cast<std::uint8_t>((x * 7 + y * 3) % 256 / 2 + rng() % 128);
         // The Laplacian levels from the literal filters.
         const int levels = 5;
         std::vector<RefPtr<CLevel>> gauss;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
+
 #include "PanoramaFixtures.h"
 #include "Warp.h"
 
@@ -69,6 +72,75 @@ TEST_F(WarpTest, SourcesAboveThePhotoTakeTheLastRow) {
         for (int k = 0; k < 3; ++k)
             EXPECT_EQ(PixelAt(out.Get(), c, 0)[k], PixelAt(photo.Get(), c, 4)[k]);
         EXPECT_EQ(MaskAt(out.Get(), c, 0), 0);
+    }
+}
+
+// The warp rule written out pixel by pixel, against turned, scaled and
+// shifted photos whose warped rectangles reach past every edge: photo widths
+// with and without row padding, tiny photos, with and without a mask.
+TEST_F(WarpTest, EveryPixelFollowsTheLiteralRule) {
+    struct Case {
+        int w, h;
+        bool mask;
+        double angle, scale, dx, dy;
+    };
+    const Case cases[] = {
+        {40, 31, false, 0.3, 1.0, 0.25, -0.5},  {37, 29, true, -0.7, 1.3, 5.5, 2.25},
+        {64, 48, true, 1.2, 0.8, -3.0, 7.75},   {33, 20, false, 0.0, 1.0, 0.5, 0.5},
+        {2, 3, true, 0.4, 1.0, 0.0, 0.0},       {1, 1, false, 0.0, 1.0, 0.3, 0.3},
+        {100, 9, true, 3.0, 2.0, -40.0, -20.0}, {24, 24, false, -1.57, 0.6, 1.0, 1.0},
+    };
+    unsigned seed = 40;
+    for (const Case& c : cases) {
+        auto photo = Random(c.w, c.h, 0, 0, ++seed);
+        if (c.mask) {
+            std::mt19937 rng(seed);
+            SetMask(photo.Get(),
+                    [&](int, int) { return static_cast<int>(rng() % 3 == 0 ? 255 : rng() % 256); });
+        }
+        const double co = std::cos(c.angle) * c.scale, si = std::sin(c.angle) * c.scale;
+        const double m[9] = {co, -si, c.dx, si, co, c.dy, 0, 0, 1};
+        RefPtr<CPanoElement> out(WarpPhotoElement(photo.Get(), m));
+        ASSERT_TRUE(out);
+        const std::uint32_t w = c.w, h = c.h;
+        for (int r = 0; r < out->GetHeight(); ++r)
+            for (int col = 0; col < out->GetWidth(); ++col) {
+                const double x = out->x + col, y = out->y + r;
+                const double xs = m[0] * x + m[1] * y + m[2], ys = m[3] * x + m[4] * y + m[5];
+                const auto u = static_cast<std::uint32_t>(static_cast<std::int64_t>(16.0 * xs + 0.5));
+                const auto v = static_cast<std::uint32_t>(static_cast<std::int64_t>(16.0 * ys + 0.5));
+                std::uint32_t ix = u >> 4, iy = v >> 4, fx = u & 15, fy = v & 15;
+                int expected[4];
+                if (ix > w - 1 || iy > h - 1) {
+                    const std::uint8_t* p = PixelAt(photo.Get(), std::min(ix, w - 1), std::min(iy, h - 1));
+                    expected[0] = p[0], expected[1] = p[1], expected[2] = p[2], expected[3] = 0;
+                } else {
+                    std::uint32_t ix1 = ix + 1, iy1 = iy + 1;
+                    if (ix == w - 1)
+                        ix1 = ix, fx = 0;
+                    if (iy == h - 1)
+                        iy1 = iy, fy = 0;
+                    const std::uint32_t wt[4] = {(15 - fy) * (15 - fx), (15 - fy) * fx, fy * (15 - fx),
+                                                 fy * fx};
+                    const std::uint32_t px[4] = {ix, ix1, ix, ix1}, py[4] = {iy, iy, iy1, iy1};
+                    for (int k = 0; k < 4; ++k) {
+                        if (k == 3 && !c.mask) {
+                            expected[3] = 255;
+                            break;
+                        }
+                        std::uint32_t sum = 0;
+                        for (int n = 0; n < 4; ++n)
+                            sum += wt[n] * (k < 3 ? PixelAt(photo.Get(), px[n], py[n])[k]
+                                                  : MaskAt(photo.Get(), px[n], py[n]));
+                        expected[k] = static_cast<int>(sum / 225);
+                    }
+                }
+                for (int k = 0; k < 3; ++k)
+                    ASSERT_EQ(PixelAt(out.Get(), col, r)[k], expected[k])
+                        << c.w << "x" << c.h << " at " << col << "," << r << " byte " << k;
+                ASSERT_EQ(MaskAt(out.Get(), col, r), expected[3])
+                    << c.w << "x" << c.h << " at " << col << "," << r;
+            }
     }
 }
 
