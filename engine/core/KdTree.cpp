@@ -665,7 +665,11 @@ void MatchByRatio(const KdTree* tree, const double* const* queries, std::size_t 
     std::fill_n(scores, n, 10000);
     if (!tree)
         return;
-    const int k = std::max<std::int32_t>(tree->bucketSize, 2);
+    // Only the two nearest decide. A search for the bucket size's four
+    // would end later (its fourth distance prunes less) but cannot change
+    // the first two: whatever it examines past the point where the second
+    // nearest is within the next box's distance lies at least that far away.
+    const int k = 2;
     std::vector<std::int32_t> found(2 * std::size_t(k));
     std::vector<double> dist(2 * std::size_t(k));
     auto decide = [&](std::size_t i, const std::int32_t* f, const double* d) {
