@@ -2,8 +2,10 @@
 // distances, fused multiply-add, ...): such a change may not leave results
 // bit-identical, but it must leave them the same to the eye.
 //
-//   result_gate record DIR        builds every case and writes DIR/record.txt
-//                                 and one full-size picture per case
+//   result_gate record DIR [CASE...]
+//                                 builds every case (or the cases named) and
+//                                 writes DIR/record.txt and one full-size
+//                                 picture per case
 //   result_gate compare OLD NEW   compares two records, prints a table and
 //                                 exits 1 when a case misses a gate
 //
@@ -30,16 +32,14 @@
 #include "FreeThreading.h"
 #include "Panorama.h"
 #include "PanoramaFixtures.h"
+#include "ResultGateRecord.h"
 #include "TiledPanorama.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using OrvexBase::RefPtr;
-
-constexpr double kCornerTolerance = 0.5;  // pixels
-constexpr int kLevelTolerance = 2;        // grey levels per channel
-constexpr double kPixelShare = 0.999;     // of the pixels within the level tolerance
+using namespace ResultGate;
 
 const char* const kPlanarSets[] = {"apartment-ring", "boat-row", "weir-row-distractor", "exposure-pair"};
 const char* const kTiledSets[] = {"apartment-ring", "boat-row"};
@@ -52,19 +52,6 @@ class GatePanorama : public CPanorama {
 public:
     using CPanorama::full_;
     using CPanorama::matchGraph_;
-};
-
-// What one build gives: its edges, a corner position (or a bound on how far
-// a corner can move, for the tiled model's poses) per photo, and its picture.
-struct Record {
-    std::string name;
-    int status = 0;
-    std::vector<std::pair<int, int>> edges;
-    // Planar: 8 coordinates, the photo's corners in the panorama; tiled:
-    // focal, yaw, pitch, roll and the photo's half diagonal. Empty when the
-    // photo was not placed.
-    std::vector<std::vector<double>> photos;
-    std::string picture;  // file name beside the record
 };
 
 // The shared set's photos, or for `grey` their grey 256-pixel copies
@@ -99,6 +86,14 @@ std::vector<PanoramaLib::IPanoElement*> LoadSet(const std::string& set, bool gre
     return photos;
 }
 
+std::string PlanarName(const std::string& set, bool grey) {
+    return "planar-" + set + (grey ? "-grey" : "");
+}
+
+std::string TiledName(const std::string& set) {
+    return "tiled-sphere-" + set;
+}
+
 void AddEdges(const match_graph::CGraph& graph, Record& r) {
     for (const match_graph::CEdge* e : graph.Edges())
         r.edges.emplace_back(e->firstImage, e->secondImage);
@@ -115,7 +110,7 @@ bool SavePicture(PanoramaLib::IPanoElement* result, const fs::path& dir, Record&
 // The planar model with the settings stitch_bench uses.
 Record BuildPlanar(const std::string& set, bool grey, const fs::path& dir, const fs::path& scratch) {
     Record r;
-    r.name = "planar-" + set + (grey ? "-grey" : "");
+    r.name = PlanarName(set, grey);
     std::vector<PanoramaLib::IPanoElement*> photos = LoadSet(set, grey, scratch);
     CDibManager manager;
     PanoramaLib::IDibManager* previous = g_pDibManager;
@@ -167,7 +162,7 @@ Record BuildPlanar(const std::string& set, bool grey, const fs::path& dir, const
 // The tiled model on the sphere, full-size render at the zero view angles.
 Record BuildTiled(const std::string& set, const fs::path& dir, const fs::path& scratch) {
     Record r;
-    r.name = "tiled-sphere-" + set;
+    r.name = TiledName(set);
     std::vector<PanoramaLib::IPanoElement*> photos = LoadSet(set, false, scratch);
     CDibManager manager;
     PanoramaLib::IDibManager* previous = g_pDibManager;
@@ -205,44 +200,6 @@ Record BuildTiled(const std::string& set, const fs::path& dir, const fs::path& s
     return r;
 }
 
-void Write(std::ostream& out, const Record& r) {
-    out.precision(17);
-    out << "case " << r.name << "\nstatus " << r.status << "\nedges " << r.edges.size() << "\n";
-    for (const auto& [a, b] : r.edges)
-        out << a << " " << b << "\n";
-    out << "photos " << r.photos.size() << "\n";
-    for (const auto& p : r.photos) {
-        out << p.size();
-        for (double v : p)
-            out << " " << v;
-        out << "\n";
-    }
-    out << "picture " << (r.picture.empty() ? "-" : r.picture) << "\n";
-}
-
-bool Read(std::istream& in, Record& r) {
-    std::string word;
-    std::size_t n = 0;
-    if (!(in >> word >> r.name) || word != "case")
-        return false;
-    in >> word >> r.status >> word >> n;
-    r.edges.resize(n);
-    for (auto& [a, b] : r.edges)
-        in >> a >> b;
-    in >> word >> n;
-    r.photos.resize(n);
-    for (auto& p : r.photos) {
-        in >> n;
-        p.resize(n);
-        for (double& v : p)
-            in >> v;
-    }
-    in >> word >> r.picture;
-    if (r.picture == "-")
-        r.picture.clear();
-    return bool(in);
-}
-
 std::map<std::string, Record> ReadAll(const fs::path& dir) {
     std::map<std::string, Record> out;
     std::ifstream in(dir / "record.txt");
@@ -252,82 +209,33 @@ std::map<std::string, Record> ReadAll(const fs::path& dir) {
     return out;
 }
 
-// The largest distance a photo corner moved; infinity when a photo was
-// placed in one record only.
-double LargestCornerMove(const Record& a, const Record& b) {
-    if (a.photos.size() != b.photos.size())
-        return INFINITY;
-    double worst = 0.0;
-    for (std::size_t i = 0; i < a.photos.size(); ++i) {
-        const std::vector<double>& p = a.photos[i];
-        const std::vector<double>& q = b.photos[i];
-        if (p.size() != q.size())
-            return INFINITY;
-        if (p.size() == 8) {
-            for (int c = 0; c < 4; ++c)
-                worst = std::max(worst, std::hypot(p[2 * c] - q[2 * c], p[2 * c + 1] - q[2 * c + 1]));
-        } else if (p.size() == 5) {
-            // A turn of the camera by a moves every corner by about focal * a;
-            // a roll turns the corners about the centre; a focal change scales
-            // them about it.
-            constexpr double kRad = std::numbers::pi / 180.0;
-            const double focal = p[0], r = p[4];
-            const double turn = focal * kRad * (std::abs(p[1] - q[1]) + std::abs(p[2] - q[2]));
-            const double roll = r * kRad * std::abs(p[3] - q[3]);
-            const double scale = focal > 0.0 ? r * std::abs(p[0] - q[0]) / focal : 0.0;
-            worst = std::max(worst, turn + roll + scale);
-        }
-    }
-    return worst;
-}
-
-struct PictureDiff {
-    bool sameSize = false;
-    double within = 0.0;  // share of the pixels within the level tolerance
-    int largest = 0;      // largest channel difference
-};
-
 PictureDiff ComparePictures(const fs::path& a, const fs::path& b) {
-    PictureDiff d;
     RefPtr<CPanoElement> x(new CPanoElement(0)), y(new CPanoElement(0));
     if (!x->Load(W(a.string())) || !y->Load(W(b.string())))
-        return d;
-    if (x->GetWidth() != y->GetWidth() || x->GetHeight() != y->GetHeight() || x->GetBpp() != y->GetBpp())
-        return d;
-    d.sameSize = true;
-    const int w = x->GetWidth(), h = x->GetHeight(), bytes = x->GetBpp() / 8;
-    long within = 0;
-    for (int row = 0; row < h; ++row) {
-        const std::uint8_t* p = x->GetBits() + static_cast<std::ptrdiff_t>(row) * x->GetStride();
-        const std::uint8_t* q = y->GetBits() + static_cast<std::ptrdiff_t>(row) * y->GetStride();
-        for (int col = 0; col < w; ++col) {
-            int largest = 0;
-            for (int c = 0; c < bytes; ++c)
-                largest = std::max(largest, std::abs(int(p[col * bytes + c]) - int(q[col * bytes + c])));
-            within += largest <= kLevelTolerance;
-            d.largest = std::max(d.largest, largest);
-        }
-    }
-    d.within = w > 0 && h > 0 ? double(within) / (double(w) * h) : 1.0;
-    return d;
+        return {};
+    return ResultGate::ComparePictures(*x, *y);
 }
 
-int RecordAll(const fs::path& dir) {
+// Records the cases named in `only` (every case when it is empty).
+int RecordAll(const fs::path& dir, const std::vector<std::string>& only) {
     fs::create_directories(dir);
     const fs::path scratch = dir / "grey-copies";
     fs::create_directories(scratch);
     std::ofstream out(dir / "record.txt");
-    for (const char* set : kPlanarSets)
-        for (bool grey : {false, true}) {
-            const Record r = BuildPlanar(set, grey, dir, scratch);
-            std::printf("%-36s status %d, %zu edges\n", r.name.c_str(), r.status, r.edges.size());
-            Write(out, r);
-        }
-    for (const char* set : kTiledSets) {
-        const Record r = BuildTiled(set, dir, scratch);
+    auto wanted = [&only](const std::string& name) {
+        return only.empty() || std::find(only.begin(), only.end(), name) != only.end();
+    };
+    auto keep = [&out](const Record& r) {
         std::printf("%-36s status %d, %zu edges\n", r.name.c_str(), r.status, r.edges.size());
         Write(out, r);
-    }
+    };
+    for (const char* set : kPlanarSets)
+        for (bool grey : {false, true})
+            if (wanted(PlanarName(set, grey)))
+                keep(BuildPlanar(set, grey, dir, scratch));
+    for (const char* set : kTiledSets)
+        if (wanted(TiledName(set)))
+            keep(BuildTiled(set, dir, scratch));
     fs::remove_all(scratch);
     return out ? 0 : 2;
 }
@@ -349,24 +257,20 @@ int Compare(const fs::path& before, const fs::path& after) {
             continue;
         }
         const Record& now = it->second;
-        const bool sameStatus = old.status == now.status;
-        const bool sameEdges = old.edges == now.edges;
-        const double corner = LargestCornerMove(old, now);
         PictureDiff pic;
         if (old.picture.empty() && now.picture.empty())
             pic = {true, 1.0, 0};
         else if (!old.picture.empty() && !now.picture.empty())
             pic = ComparePictures(before / old.picture, after / now.picture);
-        const bool pass = sameStatus && sameEdges && corner <= kCornerTolerance && pic.sameSize &&
-                          pic.within >= kPixelShare;
-        allPass = allPass && pass;
+        const Verdict v = Judge(old, now, pic);
+        allPass = allPass && v.pass;
         char share[32];
         if (pic.sameSize)
             std::snprintf(share, sizeof share, "%.4f %%", 100.0 * pic.within);
         else
             std::snprintf(share, sizeof share, "size!");
-        std::printf("%-32s %-6s %-6s %-12.4f %-11s %-9d %s\n", name.c_str(), sameStatus ? "same" : "DIFF",
-                    sameEdges ? "same" : "DIFF", corner, share, pic.largest, pass ? "pass" : "MISS");
+        std::printf("%-32s %-6s %-6s %-12.4f %-11s %-9d %s\n", name.c_str(), v.sameStatus ? "same" : "DIFF",
+                    v.sameEdges ? "same" : "DIFF", v.corner, share, pic.largest, v.pass ? "pass" : "MISS");
     }
     std::printf("%s\n", allPass ? "all gates pass" : "a gate is missed");
     return allPass ? 0 : 1;
@@ -376,12 +280,12 @@ int Compare(const fs::path& before, const fs::path& after) {
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "record" && argc == 3)
-        return RecordAll(argv[2]);
+    if (mode == "record" && argc >= 3)
+        return RecordAll(argv[2], std::vector<std::string>(argv + 3, argv + argc));
     if (mode == "compare" && argc == 4)
         return Compare(argv[2], argv[3]);
     std::fprintf(stderr,
-                 "usage: result_gate record DIR\n"
+                 "usage: result_gate record DIR [CASE...]\n"
                  "       result_gate compare BEFORE_DIR AFTER_DIR\n");
     return 2;
 }
