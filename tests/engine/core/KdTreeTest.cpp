@@ -56,7 +56,7 @@ void ForEachLeaf(const KdTree& tree, std::int32_t ref, const std::function<void(
 
 // The limited search one leaf at a time, in plain code: a binary heap of
 // (box distance, node) moved exactly as the tree's queue, whole distances
-// summed point by point, and the same stopping rules. Any reordering of the
+// measured point by point, and the same stopping rules. Any reordering of the
 // tree's search must give the very same neighbours, distances and count.
 struct Reference {
     std::vector<std::int32_t> indices;
@@ -66,9 +66,10 @@ struct Reference {
 
 Reference ReferenceSearch(const KdTree& tree, const std::vector<double>& points, const double* q, int k) {
     std::vector<std::pair<double, std::int32_t>> heap(1);  // 1-based
-    auto push = [&](double key, std::int32_t node) {
+    auto push = [&](double boxDistance, std::int32_t node) {
         if (int(heap.size()) - 1 >= tree.count)
             return;
+        const double key = static_cast<float>(boxDistance);  // the queue keeps floats
         heap.emplace_back();
         std::size_t r = heap.size() - 1;
         while (r > 1 && !(heap[r / 2].first <= key)) {
