@@ -48,15 +48,20 @@ else
     worktree=$work/tree
     git -C "$here" worktree add --detach "$worktree" "$rev" >/dev/null 2>&1
     # The gate tool itself may be newer than the revision: the baseline is
-    # the revision's engine measured by this tool.
-    cp "$here/bench/ResultGate.cpp" "$here/bench/CMakeLists.txt" "$worktree/bench/"
+    # the revision's engine measured by this tool (the benchmarks' folder
+    # whole, so its build file finds every source it names).
+    cp -r "$here/bench/." "$worktree/bench/"
     cp "$here/tests/engine/panorama/PanoramaFixtures.h" "$worktree/tests/engine/panorama/"
     shared=$(sed -n 's/^OVH_SHARED_DATA:[A-Z]*=//p' "$build/CMakeCache.txt")
     echo "building result_gate at ${rev:0:10} ..." >&2
-    (cd "$worktree" &&
+    if ! (cd "$worktree" &&
         CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache \
-            cmake --preset default -DOVH_SHARED_DATA="$shared" >/dev/null &&
-        cmake --build --preset default --target result_gate -j"${JOBS:-6}" >/dev/null)
+            cmake --preset default -DOVH_SHARED_DATA="$shared" &&
+        cmake --build --preset default --target result_gate -j"${JOBS:-6}") >"$work/build.log" 2>&1; then
+        tail -n 30 "$work/build.log" >&2
+        echo "result_gate.sh: cannot build result_gate at ${rev:0:10}" >&2
+        exit 2
+    fi
     before=$work/before
     echo "recording the baseline ..." >&2
     "$worktree/build/default/bench/result_gate" record "$before" >/dev/null
