@@ -190,10 +190,12 @@ private:
 // Binary min-heap of (box distance, node), 1-based, fixed capacity; inserts
 // beyond it are dropped. Which of two equal keys comes out first depends on
 // the exact sequence of moves, and that decides which points a limited search
-// sees: the moves must stay as they are.
+// sees: the moves must stay as they are. The box distances are kept rounded
+// to floats, as precise as the point distances they are weighed against, so
+// an entry takes 8 bytes and a move one load and one store.
 class NodeQueue {
     struct Entry {
-        double key;
+        float key;
         std::int32_t node;
     };
 
@@ -211,9 +213,10 @@ public:
     // ancestor is compared at once, and the moves are the run of greater ones
     // nearest the new slot. Where the climb stops is a coin toss the
     // processor would otherwise guess wrong about on most inserts.
-    void Insert(double key, std::int32_t node) {
+    void Insert(double boxDistance, std::int32_t node) {
         if (n_ >= cap_)
             return;
+        const float key = static_cast<float>(boxDistance);
         const int r = ++n_;
         const int depth = 31 - __builtin_clz(static_cast<unsigned>(r));
         unsigned greater = 0;
@@ -279,14 +282,11 @@ KdTree* BuildKdTree(const double* const* points, std::int32_t n) {
     tree->splits.shrink_to_fit();
     tree->leaves.shrink_to_fit();
 
-    tree->leafStore.resize(std::size_t(tree->count) * dim);
-    double* out = tree->leafStore.data();
-    for (const KdTree::Leaf& leaf : tree->leaves) {
-        const std::int32_t* ids = tree->index.data() + leaf.first;
-        for (int d = 0; d < dim; ++d)
-            for (int j = 0; j < leaf.count; ++j)
-                *out++ = points[ids[j]][d];
-    }
+    tree->rows.resize(std::size_t(tree->count) * dim);
+    float* out = tree->rows.data();
+    for (const std::int32_t id : tree->index)
+        out =
+            std::transform(points[id], points[id] + dim, out, [](double x) { return static_cast<float>(x); });
     return tree.release();
 }
 
@@ -296,200 +296,95 @@ void DeleteKdTree(KdTree* tree) {
 
 namespace {
 
-// Up to four leaves whose distances are summed side by side, each leaf in a
-// slot of four lanes; key is the queue key the leaf was taken out with.
+// Up to four leaves whose points are measured together; key is the queue key
+// the leaf was taken out with.
 struct LeafGroup {
     static constexpr int kSlots = 4;
     int size = 0;
     double key[kSlots];
     std::int32_t leaf[kSlots];  // -1: the path ended in an empty subtree
-    const double* block[kSlots];
+    const float* rows[kSlots];  // the leaf's points, one row each
     int count[kSlots];
 };
 
-constexpr int kChunk = 16;
-
-// Squared distances from the query to the points of a group's leaves: lane
-// 4 s + j of sums is the point j of slot s. Each distance is the sum over the
-// dimensions in order of (q - x) * (q - x), so every result is the same
-// whatever the lanes. A point could be given up once its running sum passed
-// limit, the sum only growing; here all points of the group are given up
-// together (false, some sums partial) once every one of them has passed it.
-bool SumGroupPortable(const LeafGroup& g, const double* query, int dim, double limit, double sums[16]) {
-    std::fill(sums, sums + 16, 0.0);
-    for (int d0 = 0; d0 < dim; d0 += kChunk) {
-        const int d1 = std::min(dim, d0 + kChunk);
-        bool passed = true;
-        for (int s = 0; s < g.size; ++s) {
-            const int c = g.count[s];
-            for (int j = 0; j < c; ++j) {
-                double sum = sums[4 * s + j];
-                for (int d = d0; d < d1; ++d) {
-                    const double t = query[d] - g.block[s][std::size_t(d) * c + j];
-                    sum += t * t;
-                }
-                sums[4 * s + j] = sum;
-                passed = passed && sum > limit;
+// The order of the single-precision sum below: eight lanes, lane l of
+// accumulator k taking the dimensions 32 i + 8 k + l in turn; then the four
+// accumulators pairwise, the upper four lanes onto the lower, lanes 2 and 3
+// onto 0 and 1, and lane 1 onto lane 0. Both versions add in exactly this
+// order, so a search finds the same with or without AVX2.
+float RowDistancePortable(const float* a, const float* b) {
+    float acc[4][8] = {};
+    for (int d = 0; d < kRowLength; d += 32)
+        for (int k = 0; k < 4; ++k)
+            for (int l = 0; l < 8; ++l) {
+                const float t = a[d + 8 * k + l] - b[d + 8 * k + l];
+                acc[k][l] = acc[k][l] + t * t;
             }
-        }
-        if (passed)
-            return false;
-    }
-    return true;
+    float lanes[8];
+    for (int l = 0; l < 8; ++l)
+        lanes[l] = (acc[0][l] + acc[1][l]) + (acc[2][l] + acc[3][l]);
+    float four[4];
+    for (int l = 0; l < 4; ++l)
+        four[l] = lanes[l] + lanes[l + 4];
+    return (four[0] + four[2]) + (four[1] + four[3]);
 }
 
 #if defined(OVH_KD_AVX2)
 
 const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
 
-// The first count lanes, looked up rather than built with jumps.
-__attribute__((target("avx2"))) inline __m256i LaneMask(int count) {
-    alignas(32) static const std::int64_t kMasks[5][4] = {
-        {0, 0, 0, 0}, {-1, 0, 0, 0}, {-1, -1, 0, 0}, {-1, -1, -1, 0}, {-1, -1, -1, -1}};
-    return _mm256_load_si256(reinterpret_cast<const __m256i*>(kMasks[count]));
+__attribute__((target("avx2"))) inline float RowDistanceAvx2(const float* a, const float* b) {
+    __m256 a0 = _mm256_setzero_ps(), a1 = a0, a2 = a0, a3 = a0;
+    for (int d = 0; d < kRowLength; d += 32) {
+        const __m256 t0 = _mm256_sub_ps(_mm256_loadu_ps(a + d), _mm256_loadu_ps(b + d));
+        const __m256 t1 = _mm256_sub_ps(_mm256_loadu_ps(a + d + 8), _mm256_loadu_ps(b + d + 8));
+        const __m256 t2 = _mm256_sub_ps(_mm256_loadu_ps(a + d + 16), _mm256_loadu_ps(b + d + 16));
+        const __m256 t3 = _mm256_sub_ps(_mm256_loadu_ps(a + d + 24), _mm256_loadu_ps(b + d + 24));
+        a0 = _mm256_add_ps(a0, _mm256_mul_ps(t0, t0));
+        a1 = _mm256_add_ps(a1, _mm256_mul_ps(t1, t1));
+        a2 = _mm256_add_ps(a2, _mm256_mul_ps(t2, t2));
+        a3 = _mm256_add_ps(a3, _mm256_mul_ps(t3, t3));
+    }
+    const __m256 lanes = _mm256_add_ps(_mm256_add_ps(a0, a1), _mm256_add_ps(a2, a3));
+    const __m128 four = _mm_add_ps(_mm256_castps256_ps128(lanes), _mm256_extractf128_ps(lanes, 1));
+    const __m128 two = _mm_add_ps(four, _mm_movehl_ps(four, four));
+    return _mm_cvtss_f32(_mm_add_ss(two, _mm_movehdup_ps(two)));
 }
 
-// The same subtract, multiply and add per point as the portable sums (no
-// fused multiply-add, so the same bits); the registers' sums are independent
-// chains, so several leaves overlap in the adder instead of waiting on one
-// another. Most leaves hold a single point, and a slot of four lanes for each would
-// leave most lanes idle: up to four single points share one register here
-// (lane i the i-th of them), the other leaves keep a register each. Every
-// lane still takes the same subtract, multiply and add in the same order.
-// multi: the slots of leaves of two or more points; single: those of one.
-// One register's step at dimension d: the lanes of a leaf of several points
-// (the masked lanes read nothing).
-#define OVH_KD_STEP(acc, block, mask, count)                                                                \
-    do {                                                                                                    \
-        const __m256d t = _mm256_sub_pd(q, _mm256_maskload_pd((block) + std::size_t(d) * (count), (mask))); \
-        (acc) = _mm256_add_pd((acc), _mm256_mul_pd(t, t));                                                  \
-    } while (false)
-
-template <int M, int S>
-__attribute__((target("avx2"))) bool SumPackedAvx2(const LeafGroup& g, const int* multi, const int* single,
-                                                   const double* query, int dim, double limit,
-                                                   double sums[16]) {
-    // Unused registers point at the first leaf and are never stepped.
-    const int i0 = M > 0 ? multi[0] : 0, i1 = M > 1 ? multi[1] : 0, i2 = M > 2 ? multi[2] : 0,
-              i3 = M > 3 ? multi[3] : 0;
-    const double *b0 = g.block[i0], *b1 = g.block[i1], *b2 = g.block[i2], *b3 = g.block[i3];
-    const int c0 = g.count[i0], c1 = g.count[i1], c2 = g.count[i2], c3 = g.count[i3];
-    const __m256i m0 = LaneMask(c0), m1 = LaneMask(c1), m2 = LaneMask(c2), m3 = LaneMask(c3);
-    const double *s0 = g.block[S > 0 ? single[0] : 0], *s1 = g.block[S > 1 ? single[1] : 0],
-                 *s2 = g.block[S > 2 ? single[2] : 0], *s3 = g.block[S > 3 ? single[3] : 0];
-    // The lanes holding points, four bits a register, the singles' last.
-    int valid = 0;
-    if constexpr (M > 0)
-        valid |= (1 << c0) - 1;
-    if constexpr (M > 1)
-        valid |= ((1 << c1) - 1) << 4;
-    if constexpr (M > 2)
-        valid |= ((1 << c2) - 1) << 8;
-    if constexpr (M > 3)
-        valid |= ((1 << c3) - 1) << 12;
-    if constexpr (S > 0)
-        valid |= ((1 << S) - 1) << (4 * M);
-    __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0, as = a0;
-    const __m256d lim = _mm256_set1_pd(limit);
-    bool passed = false;
-    for (int d0 = 0; d0 < dim && !passed; d0 += kChunk) {
-        const int d1 = std::min(dim, d0 + kChunk);
-        for (int d = d0; d < d1; ++d) {
-            const __m256d q = _mm256_broadcast_sd(query + d);
-            if constexpr (M > 0)
-                OVH_KD_STEP(a0, b0, m0, c0);
-            if constexpr (M > 1)
-                OVH_KD_STEP(a1, b1, m1, c1);
-            if constexpr (M > 2)
-                OVH_KD_STEP(a2, b2, m2, c2);
-            if constexpr (M > 3)
-                OVH_KD_STEP(a3, b3, m3, c3);
-            if constexpr (S > 0) {
-                __m128d lo = _mm_load_sd(s0 + d);
-                if constexpr (S > 1)
-                    lo = _mm_loadh_pd(lo, s1 + d);
-                __m128d hi = _mm_setzero_pd();
-                if constexpr (S > 2)
-                    hi = _mm_load_sd(s2 + d);
-                if constexpr (S > 3)
-                    hi = _mm_loadh_pd(hi, s3 + d);
-                const __m256d t = _mm256_sub_pd(q, _mm256_insertf128_pd(_mm256_castpd128_pd256(lo), hi, 1));
-                as = _mm256_add_pd(as, _mm256_mul_pd(t, t));
-            }
-        }
-        int over = 0;
-        if constexpr (M > 0)
-            over |= _mm256_movemask_pd(_mm256_cmp_pd(a0, lim, _CMP_GT_OQ));
-        if constexpr (M > 1)
-            over |= _mm256_movemask_pd(_mm256_cmp_pd(a1, lim, _CMP_GT_OQ)) << 4;
-        if constexpr (M > 2)
-            over |= _mm256_movemask_pd(_mm256_cmp_pd(a2, lim, _CMP_GT_OQ)) << 8;
-        if constexpr (M > 3)
-            over |= _mm256_movemask_pd(_mm256_cmp_pd(a3, lim, _CMP_GT_OQ)) << 12;
-        if constexpr (S > 0)
-            over |= _mm256_movemask_pd(_mm256_cmp_pd(as, lim, _CMP_GT_OQ)) << (4 * M);
-        passed = (over & valid) == valid;
-    }
-    if constexpr (M > 0)
-        _mm256_storeu_pd(sums + 4 * i0, a0);
-    if constexpr (M > 1)
-        _mm256_storeu_pd(sums + 4 * i1, a1);
-    if constexpr (M > 2)
-        _mm256_storeu_pd(sums + 4 * i2, a2);
-    if constexpr (M > 3)
-        _mm256_storeu_pd(sums + 4 * i3, a3);
-    if constexpr (S > 0) {
-        alignas(32) double lanes[4];
-        _mm256_store_pd(lanes, as);
-        for (int i = 0; i < S; ++i)
-            sums[4 * single[i]] = lanes[i];
-    }
-    return !passed;
+// The group's distances, lane 4 s + j for the point j of slot s (slots of
+// empty subtrees skipped).
+__attribute__((target("avx2"))) void GroupDistancesAvx2(const float* query, const LeafGroup& g,
+                                                        double sums[16]) {
+    for (int s = 0; s < g.size; ++s)
+        for (int j = 0; j < g.count[s]; ++j)
+            sums[4 * s + j] = RowDistanceAvx2(query, g.rows[s] + std::size_t(j) * kRowLength);
 }
-
-#undef OVH_KD_STEP
 
 #endif
 
-bool SumGroup(const LeafGroup& g, const double* query, int dim, double limit, double sums[16]) {
+void GroupDistances(const float* query, const LeafGroup& g, double sums[16]) {
 #if defined(OVH_KD_AVX2)
-    if (kHaveAvx2) {
-        int multi[LeafGroup::kSlots], single[LeafGroup::kSlots];
-        int m = 0, n = 0;
-        for (int s = 0; s < g.size; ++s) {
-            if (g.count[s] == 1)
-                single[n++] = s;
-            else
-                multi[m++] = s;
-        }
-        switch (m * 5 + n) {
-#define OVH_KD_CASE(M, S) \
-    case M * 5 + S:       \
-        return SumPackedAvx2<M, S>(g, multi, single, query, dim, limit, sums);
-            OVH_KD_CASE(0, 1)
-            OVH_KD_CASE(0, 2)
-            OVH_KD_CASE(0, 3)
-            OVH_KD_CASE(0, 4)
-            OVH_KD_CASE(1, 0)
-            OVH_KD_CASE(1, 1)
-            OVH_KD_CASE(1, 2)
-            OVH_KD_CASE(1, 3)
-            OVH_KD_CASE(2, 0)
-            OVH_KD_CASE(2, 1)
-            OVH_KD_CASE(2, 2)
-            OVH_KD_CASE(3, 0)
-            OVH_KD_CASE(3, 1)
-            OVH_KD_CASE(4, 0)
-#undef OVH_KD_CASE
-            default:
-                break;
-        }
-    }
+    if (kHaveAvx2)
+        return GroupDistancesAvx2(query, g, sums);
 #endif
-    return SumGroupPortable(g, query, dim, limit, sums);
+    for (int s = 0; s < g.size; ++s)
+        for (int j = 0; j < g.count[s]; ++j)
+            sums[4 * s + j] = RowDistancePortable(query, g.rows[s] + std::size_t(j) * kRowLength);
 }
 
 }  // namespace
+
+float RowDistance(const float* a, const float* b) {
+#if defined(OVH_KD_AVX2)
+    if (kHaveAvx2)
+        return RowDistanceAvx2(a, b);
+#endif
+    return RowDistancePortable(a, b);
+}
+
+float RowDistanceWithoutSimd(const float* a, const float* b) {
+    return RowDistancePortable(a, b);
+}
 
 namespace {
 
@@ -550,6 +445,8 @@ public:
             rootKey += t * t;
         }
         queue_.Insert(rootKey, tree.root);
+        for (int d = 0; d < kRowLength; ++d)
+            floatQuery_[d] = static_cast<float>(query[d]);
     }
 
     bool Done() const { return done_; }
@@ -569,14 +466,16 @@ public:
         if (ref == KdTree::kNoNode) {
             group.leaf[s] = -1;
             group.count[s] = 0;
-            group.block[s] = nullptr;
+            group.rows[s] = nullptr;
         } else {
             const KdTree::Leaf& leaf = tree_.leaves[std::size_t(KdTree::LeafOf(ref))];
             group.leaf[s] = KdTree::LeafOf(ref);
             group.count[s] = leaf.count;
-            group.block[s] = tree_.LeafBlock(leaf);
-            __builtin_prefetch(group.block[s]);
-            __builtin_prefetch(group.block[s] + 8);
+            group.rows[s] = tree_.LeafRows(leaf);
+            for (int j = 0; j < leaf.count; ++j) {
+                __builtin_prefetch(group.rows[s] + j * kRowLength);
+                __builtin_prefetch(group.rows[s] + j * kRowLength + 16);
+            }
             pending_ += leaf.count;
         }
         return group.size < LeafGroup::kSlots;
@@ -590,32 +489,20 @@ public:
             done_ = true;
             return;
         }
-        // Empty-subtree slots carry no points; the sums skip them.
-        LeafGroup packed;
-        int slotOf[LeafGroup::kSlots];
-        for (int s = 0; s < group.size; ++s) {
-            slotOf[s] = -1;
-            if (group.leaf[s] < 0)
-                continue;
-            const int t = packed.size++;
-            packed.block[t] = group.block[s];
-            packed.count[t] = group.count[s];
-            slotOf[s] = t;
-        }
+        // Empty-subtree slots have a count of 0.
         double sums[16];
-        const bool full = packed.size > 0 && SumGroup(packed, query_, tree_.dimension, best_.MaxKey(), sums);
+        GroupDistances(floatQuery_, group, sums);
         for (int s = 0; s < group.size; ++s) {
             if (best_.MaxKey() <= group.key[s] * epsFactor_) {
                 done_ = true;
                 return;
             }
-            if (slotOf[s] < 0)
+            if (group.leaf[s] < 0)
                 continue;
             const KdTree::Leaf& leaf = tree_.leaves[std::size_t(group.leaf[s])];
-            if (full)
-                for (int j = 0; j < leaf.count; ++j)
-                    if (!(sums[4 * slotOf[s] + j] > best_.MaxKey()))
-                        best_.Insert(sums[4 * slotOf[s] + j], tree_.index[std::size_t(leaf.first + j)]);
+            for (int j = 0; j < leaf.count; ++j)
+                if (!(sums[4 * s + j] > best_.MaxKey()))
+                    best_.Insert(sums[4 * s + j], tree_.index[std::size_t(leaf.first + j)]);
             examined_ += leaf.count;
         }
     }
@@ -629,6 +516,7 @@ private:
     std::int32_t examined_ = 0;
     std::int32_t pending_ = 0;  // points of the group's leaves, counted as examined
     bool done_ = false;
+    float floatQuery_[kRowLength];  // the query as the rows hold the points
 };
 
 void KdTree::PrioritySearch(const double* query, std::int32_t k, std::int32_t* indices, double* distances,
@@ -665,7 +553,11 @@ void MatchByRatio(const KdTree* tree, const double* const* queries, std::size_t 
     std::fill_n(scores, n, 10000);
     if (!tree)
         return;
-    const int k = std::max<std::int32_t>(tree->bucketSize, 2);
+    // Only the two nearest decide. A search for the bucket size's four
+    // would end later (its fourth distance prunes less) but cannot change
+    // the first two: whatever it examines past the point where the second
+    // nearest is within the next box's distance lies at least that far away.
+    const int k = 2;
     std::vector<std::int32_t> found(2 * std::size_t(k));
     std::vector<double> dist(2 * std::size_t(k));
     auto decide = [&](std::size_t i, const std::int32_t* f, const double* d) {

@@ -35,11 +35,13 @@ TreePtr Build(const PointSet& s) {
     return TreePtr(BuildKdTree(s.ptrs.data(), int(s.ptrs.size())), DeleteKdTree);
 }
 
+std::vector<float> Row(const double* p) {
+    return std::vector<float>(p, p + 128);
+}
+
+// The distance the searches report: over the points rounded to floats.
 double SquaredDistance(const double* a, const double* b) {
-    double sum = 0.0;
-    for (int d = 0; d < 128; ++d)
-        sum += (a[d] - b[d]) * (a[d] - b[d]);
-    return sum;
+    return RowDistance(Row(a).data(), Row(b).data());
 }
 
 // Walks the tree from its root, so a leaf no split reaches is not counted.
@@ -54,7 +56,7 @@ void ForEachLeaf(const KdTree& tree, std::int32_t ref, const std::function<void(
 
 // The limited search one leaf at a time, in plain code: a binary heap of
 // (box distance, node) moved exactly as the tree's queue, whole distances
-// summed point by point, and the same stopping rules. Any reordering of the
+// measured point by point, and the same stopping rules. Any reordering of the
 // tree's search must give the very same neighbours, distances and count.
 struct Reference {
     std::vector<std::int32_t> indices;
@@ -64,9 +66,10 @@ struct Reference {
 
 Reference ReferenceSearch(const KdTree& tree, const std::vector<double>& points, const double* q, int k) {
     std::vector<std::pair<double, std::int32_t>> heap(1);  // 1-based
-    auto push = [&](double key, std::int32_t node) {
+    auto push = [&](double boxDistance, std::int32_t node) {
         if (int(heap.size()) - 1 >= tree.count)
             return;
+        const double key = static_cast<float>(boxDistance);  // the queue keeps floats
         heap.emplace_back();
         std::size_t r = heap.size() - 1;
         while (r > 1 && !(heap[r / 2].first <= key)) {
@@ -185,9 +188,9 @@ TEST(KdTree, LimitedSearchEqualsBruteForceOnSmallSets) {
             for (int i = 0; i < leaf.count; ++i) {
                 const std::int32_t point = tree->index[leaf.first + i];
                 ++seen[point];
-                // The search's copy of the point, dimension by dimension.
+                // The search's copy of the point, its own row.
                 for (int d = 0; d < 128; ++d)
-                    ASSERT_EQ(tree->LeafBlock(leaf)[d * leaf.count + i], kept[std::size_t(point) * 128 + d]);
+                    ASSERT_EQ(tree->LeafRows(leaf)[i * 128 + d], float(kept[std::size_t(point) * 128 + d]));
             }
         });
         EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), n);
@@ -253,6 +256,46 @@ TEST(KdTree, SearchFollowsTheOneLeafAtATimeOrderExactly) {
                       std::vector<std::int32_t>(ratioScore.begin(), ratioScore.begin() + std::ptrdiff_t(n)));
         }
     }
+}
+
+// The single-precision distance: the same bits with and without vector
+// instructions (so a search finds the same on every processor), and close to
+// the exact distance for descriptors (unit length, no coordinate above 0.2
+// after clipping, many zeros).
+TEST(KdTree, RowDistanceIsTheSameEverywhereAndCloseToTheExactOne) {
+    std::mt19937 rng(31);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    auto descriptor = [&] {
+        std::vector<double> v(128);
+        double length = 0.0;
+        for (double& x : v) {
+            x = u(rng) < 0.3 ? 0.0 : std::min(0.2, u(rng) * u(rng));
+            length += x * x;
+        }
+        for (double& x : v)
+            x /= std::sqrt(length);
+        return v;
+    };
+    for (int i = 0; i < 2000; ++i) {
+        const std::vector<double> a = descriptor();
+        std::vector<double> b = i % 5 == 0 ? a : descriptor();
+        if (i % 5 == 0)
+            b[std::size_t(i) % 128] += 1e-3;  // near neighbours too
+        double exact = 0.0;
+        for (int d = 0; d < 128; ++d)
+            exact += (a[d] - b[d]) * (a[d] - b[d]);
+        const std::vector<float> fa = Row(a.data()), fb = Row(b.data());
+        const float fast = RowDistance(fa.data(), fb.data());
+        ASSERT_EQ(fast, RowDistanceWithoutSimd(fa.data(), fb.data())) << i;
+        EXPECT_NEAR(fast, exact, 1e-6 * exact + 1e-9) << i;
+    }
+    // Out of float's range or not a number: the same either way too.
+    std::vector<float> big(128, 3e38f), small(128, -3e38f), nan(128, 0.5f);
+    nan[7] = std::nanf("");
+    EXPECT_EQ(RowDistance(big.data(), small.data()), RowDistanceWithoutSimd(big.data(), small.data()));
+    EXPECT_TRUE(std::isinf(RowDistance(big.data(), small.data())));
+    EXPECT_TRUE(std::isnan(RowDistance(nan.data(), small.data())));
+    EXPECT_TRUE(std::isnan(RowDistanceWithoutSimd(nan.data(), small.data())));
 }
 
 TEST(KdTree, VisitLimitBoundsTheExaminedPoints) {
