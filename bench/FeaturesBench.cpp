@@ -140,7 +140,7 @@ std::vector<T> TestPlane(int width, int height, int channels, double top) {
 void BM_GaussianDouble(benchmark::State& state) {
     Platform::ThreadPool pool(unsigned(state.range(0)));
     Platform::ThreadPool::ScopedShared onlyThisPool(pool);
-    const int w = 1320, h = 990;
+    const int w = int(state.range(1)), h = int(state.range(2));
     const std::vector<double> source = TestPlane<double>(w, h, 1, 1.0);
     std::vector<double> target(source.size());
     for (auto _ : state) {
@@ -149,7 +149,12 @@ void BM_GaussianDouble(benchmark::State& state) {
     }
     state.SetItemsProcessed(std::int64_t(state.iterations()) * w * h);
 }
-BENCHMARK(BM_GaussianDouble)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_GaussianDouble)
+    ->Args({1, 1320, 990})
+    ->Args({8, 1320, 990})
+    ->Args({1, 330, 248})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // A seam's difference mask (8-bit grey), 2000 x 1500.
 void BM_GaussianU8(benchmark::State& state) {
