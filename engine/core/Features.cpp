@@ -416,6 +416,30 @@ __attribute__((target("avx2"))) int ContrastHitsAvx2(const double* d, int n, dou
     return count;
 }
 
+// d = h - l, sample by sample, four at a time.
+__attribute__((target("avx2"))) void SubtractRowsAvx2(const double* h, const double* l, double* d, int n) {
+    int x = 0;
+    for (; x + 4 <= n; x += 4)
+        _mm256_storeu_pd(d + x, _mm256_sub_pd(_mm256_loadu_pd(h + x), _mm256_loadu_pd(l + x)));
+    for (; x < n; ++x)
+        d[x] = h[x] - l[x];
+}
+
+// dst[x] = src[2x] for x < n: every other sample.
+__attribute__((target("avx2"))) void EverySecondAvx2(const double* src, double* dst, int n) {
+    int x = 0;
+    for (; x + 4 <= n; x += 4) {
+        // Both loads stay within the 2n - 1 samples the row holds.
+        const __m256d a = _mm256_loadu_pd(src + 2 * x), b = _mm256_loadu_pd(src + 2 * x + 3);
+        // a = s0 s1 s2 s3, b = s3 s4 s5 s6: the even samples are a0 a2 b1 b3.
+        const __m256d even =
+            _mm256_blend_pd(_mm256_permute4x64_pd(a, 0x08), _mm256_permute4x64_pd(b, 0xD0), 0xC);
+        _mm256_storeu_pd(dst + x, even);
+    }
+    for (; x < n; ++x)
+        dst[x] = src[2 * x];
+}
+
 const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
 
 int ContrastHits(const double* d, int n, double threshold, int* hits) {
@@ -426,6 +450,24 @@ int ContrastHits(const double* d, int n, double threshold, int* hits) {
     return ContrastHitsScalar(d, n, threshold, hits);
 }
 #endif
+
+void SubtractRows(const double* h, const double* l, double* d, int n) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (kHaveAvx2)
+        return SubtractRowsAvx2(h, l, d, n);
+#endif
+    for (int x = 0; x < n; ++x)
+        d[x] = h[x] - l[x];
+}
+
+void EverySecond(const double* src, double* dst, int n) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (kHaveAvx2)
+        return EverySecondAvx2(src, dst, n);
+#endif
+    for (int x = 0; x < n; ++x)
+        dst[x] = src[2 * x];
+}
 
 // Partial extremum test of the samples of difference level m = hi - lo
 // against their neighbours in it and in the level below (`below`, rows
@@ -445,12 +487,7 @@ struct LevelScan {
             return;
         std::vector<double> line(std::size_t(width) * 3);
         std::vector<int> hits(static_cast<std::size_t>(width));
-        auto difference = [&](int y, double* d) {
-            const double* l = lo->Row(y);
-            const double* h = hi->Row(y);
-            for (int x = 0; x < width; ++x)
-                d[x] = h[x] - l[x];
-        };
+        auto difference = [&](int y, double* d) { SubtractRows(hi->Row(y), lo->Row(y), d, width); };
         // The difference level's rows y - 1 .. y + 1, each computed once.
         double* d[3] = {line.data(), line.data() + width, line.data() + 2 * width};
         difference(first - 1, d[0]);
@@ -1161,10 +1198,7 @@ void DetectFeatures(PanoramaLib::IPanoElement* element, std::vector<Keypoint*>& 
                     int(b), int(e),
                     [&](int r, int y, int x) { return g1.Row(y - 1 + r)[x] - g0.Row(y - 1 + r)[x]; }, out);
                 for (int y = int(b + 1) / 2; 2 * y < int(e) && y < next.height; ++y) {
-                    const double* src = g2.Row(2 * y);
-                    double* dst = next.Row(y);
-                    for (int x = 0; x < next.width; ++x)
-                        dst[x] = src[2 * x];
+                    EverySecond(g2.Row(2 * y), next.Row(y), next.width);
                 }
             });
         // Gaussian level 3 (and then 4) where level 0 was.
