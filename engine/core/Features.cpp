@@ -720,55 +720,61 @@ inline void Gradient(const Plane& L, int x, int y, double& mag, double& ori) {
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-// The central differences and magnitudes of samples 1 .. n - 2 of a row
-// (`up` and `down` the rows above and below), four at a time, the same
-// operations as Gradient's lane by lane.
-__attribute__((target("avx2"))) void GradientRowAvx2(const double* row, const double* up, const double* down,
-                                                     int n, double* mag, double* dxs, double* dys) {
+// Gradient of samples a .. b - 1 of an interior run of a row (`up` and
+// `down` the rows above and below), the differences and magnitudes four at
+// a time with the same operations as Gradient's lane by lane.
+__attribute__((target("avx2"))) void GradientRunAvx2(const double* row, const double* up, const double* down,
+                                                     int a, int b, double* mag, double* ori) {
     const __m256d two = _mm256_set1_pd(2.0);
-    int x = 1;
-    for (; x + 4 <= n - 1; x += 4) {
+    alignas(32) double dxs[4], dys[4];
+    int x = a;
+    for (; x + 4 <= b; x += 4) {
         const __m256d dx =
             _mm256_div_pd(_mm256_sub_pd(_mm256_loadu_pd(row + x + 1), _mm256_loadu_pd(row + x - 1)), two);
         const __m256d dy =
             _mm256_div_pd(_mm256_sub_pd(_mm256_loadu_pd(down + x), _mm256_loadu_pd(up + x)), two);
-        _mm256_storeu_pd(dxs + x, dx);
-        _mm256_storeu_pd(dys + x, dy);
         _mm256_storeu_pd(mag + x,
                          _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy))));
+        _mm256_store_pd(dxs, dx);
+        _mm256_store_pd(dys, dy);
+        for (int l = 0; l < 4; ++l)
+            ori[x + l] = Direction(dys[l], dxs[l]);
     }
-    for (; x < n - 1; ++x) {
+    for (; x < b; ++x) {
         const double dx = (row[x + 1] - row[x - 1]) / 2.0;
         const double dy = (down[x] - up[x]) / 2.0;
-        dxs[x] = dx;
-        dys[x] = dy;
         mag[x] = std::sqrt(dx * dx + dy * dy);
+        ori[x] = Direction(dy, dx);
     }
 }
 #endif
 
-// Gradient of the samples of row y that `need` marks; dxs and dys hold a
-// row's width each, for the work.
-void GradientRow(const Plane& L, int y, const std::uint8_t* need, double* mag, double* ori, double* dxs,
-                 double* dys) {
+// Gradient of the samples of row y that `need` marks, run by run.
+void GradientRow(const Plane& L, int y, const std::uint8_t* need, double* mag, double* ori) {
     const int width = L.width;
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (kHaveAvx2 && y > 0 && y + 1 < L.height && width >= 3) {
-        // Magnitudes for the whole row (a few more than needed cost less
-        // than picking), directions only where needed.
-        GradientRowAvx2(L.Row(y), L.Row(y - 1), L.Row(y + 1), width, mag, dxs, dys);
-        for (int x = 0; x < width; ++x) {
-            if (!need[x])
+    if (kHaveAvx2 && y > 0 && y + 1 < L.height) {
+        for (int x = 0; x < width;) {
+            if (!need[x]) {
+                ++x;
                 continue;
-            if (x == 0 || x + 1 == width)
-                mag[x] = ori[x] = 0.0;
-            else
-                ori[x] = Direction(dys[x], dxs[x]);
+            }
+            int end = x;
+            while (end < width && need[end])
+                ++end;
+            // The first and last column hold 0.
+            const int a = std::max(x, 1), b = std::min(end, width - 1);
+            if (x == 0)
+                mag[0] = ori[0] = 0.0;
+            if (end == width)
+                mag[width - 1] = ori[width - 1] = 0.0;
+            if (a < b)
+                GradientRunAvx2(L.Row(y), L.Row(y - 1), L.Row(y + 1), a, b, mag, ori);
+            x = end;
         }
         return;
     }
 #endif
-    (void)dxs, (void)dys;
     for (int x = 0; x < width; ++x)
         if (need[x])
             Gradient(L, x, y, mag[x], ori[x]);
@@ -821,7 +827,6 @@ std::vector<Keypoint> AssignOrientations(const Plane& L, const std::vector<Candi
         // Gradients of the samples the band's windows read.
         ParallelRows(bottom - top + 1, width * 4, [&](int b, int e) {
             std::vector<std::uint8_t> need(static_cast<std::size_t>(width));
-            std::vector<double> differences(2 * static_cast<std::size_t>(width));
             for (int yy = top + b; yy < top + e; ++yy) {
                 const Candidate* c0 =
                     std::lower_bound(first, last, yy - r, [](const Candidate& c, int y) { return c.y < y; });
@@ -835,7 +840,7 @@ std::vector<Keypoint> AssignOrientations(const Plane& L, const std::vector<Candi
                               need.begin() + std::min(width - 1, c->x + r) + 1, std::uint8_t(1));
                 double* mag = store.magnitude + std::size_t(yy - top) * width;
                 double* ori = store.orientation + std::size_t(yy - top) * width;
-                GradientRow(L, yy, need.data(), mag, ori, differences.data(), differences.data() + width);
+                GradientRow(L, yy, need.data(), mag, ori);
             }
         });
         std::mutex mutex;
