@@ -1,8 +1,10 @@
 // Feature detection on a 660 x 495 photo and matching of two such photos
-// (kd-tree build, ratio test, Hough voting), one thread.
+// (kd-tree build, ratio test, Hough voting), one thread; the recursive
+// Gaussian on planes of the sizes the detector and the compositing steps use.
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -10,6 +12,7 @@
 
 #include "DibManager.h"
 #include "Features.h"
+#include "Gaussian.h"
 #include "Hough.h"
 #include "KdTree.h"
 #include "PanoElement.h"
@@ -118,6 +121,94 @@ void BM_MatchPair(benchmark::State& state) {
     state.counters["checksum"] = double(hash % 1000000u);
 }
 BENCHMARK(BM_MatchPair)->Unit(benchmark::kMillisecond);
+
+// A plane of a smooth gradient with some texture, so that the filter does
+// not run on constants.
+template <class T>
+std::vector<T> TestPlane(int width, int height, int channels, double top) {
+    std::vector<T> plane(std::size_t(width) * height * channels);
+    std::uint32_t seed = 12345u;
+    for (std::size_t i = 0; i < plane.size(); ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const double ramp = double(i % std::size_t(width * channels)) / double(width * channels);
+        plane[i] = static_cast<T>(top * (0.75 * ramp + 0.25 * double(seed >> 8) / double(1u << 24)));
+    }
+    return plane;
+}
+
+// The detector's first octave (twice a 660 x 495 photo), one level's blur.
+void BM_GaussianDouble(benchmark::State& state) {
+    Platform::ThreadPool pool(unsigned(state.range(0)));
+    Platform::ThreadPool::ScopedShared onlyThisPool(pool);
+    const int w = int(state.range(1)), h = int(state.range(2));
+    const std::vector<double> source = TestPlane<double>(w, h, 1, 1.0);
+    std::vector<double> target(source.size());
+    for (auto _ : state) {
+        RecursiveGaussianBlurInto(w, h, w, source.data(), target.data(), 1.4142135623730951);
+        benchmark::DoNotOptimize(target.data());
+    }
+    state.SetItemsProcessed(std::int64_t(state.iterations()) * w * h);
+}
+BENCHMARK(BM_GaussianDouble)
+    ->Args({1, 1320, 990})
+    ->Args({8, 1320, 990})
+    ->Args({1, 330, 248})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// A seam's difference mask (8-bit grey), 2000 x 1500.
+void BM_GaussianU8(benchmark::State& state) {
+    Platform::ThreadPool pool(unsigned(state.range(0)));
+    Platform::ThreadPool::ScopedShared onlyThisPool(pool);
+    const int w = 2000, h = 1500;
+    const std::vector<std::uint8_t> source = TestPlane<std::uint8_t>(w, h, 1, 255.0);
+    std::vector<std::uint8_t> plane;
+    for (auto _ : state) {
+        state.PauseTiming();
+        plane = source;
+        state.ResumeTiming();
+        RecursiveGaussianBlurU8(w, h, w, plane.data(), 6.0);
+        benchmark::DoNotOptimize(plane.data());
+    }
+    state.SetItemsProcessed(std::int64_t(state.iterations()) * w * h);
+}
+BENCHMARK(BM_GaussianU8)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// An exposure copy's 24-bit pixels, 1000 x 750 (rows of 3000 bytes, a multiple of 4).
+void BM_GaussianU8Colour(benchmark::State& state) {
+    Platform::ThreadPool pool(unsigned(state.range(0)));
+    Platform::ThreadPool::ScopedShared onlyThisPool(pool);
+    const int w = 1000, h = 750;
+    const std::vector<std::uint8_t> source = TestPlane<std::uint8_t>(w, h, 3, 255.0);
+    std::vector<std::uint8_t> plane;
+    for (auto _ : state) {
+        state.PauseTiming();
+        plane = source;
+        state.ResumeTiming();
+        RecursiveGaussianBlurU8Ex(w, h, 3 * w, plane.data(), 20.0);
+        benchmark::DoNotOptimize(plane.data());
+    }
+    state.SetItemsProcessed(std::int64_t(state.iterations()) * w * h);
+}
+BENCHMARK(BM_GaussianU8Colour)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// An overlap's 16-bit difference plane, 1200 x 900.
+void BM_GaussianU16(benchmark::State& state) {
+    Platform::ThreadPool pool(unsigned(state.range(0)));
+    Platform::ThreadPool::ScopedShared onlyThisPool(pool);
+    const int w = 1200, h = 900;
+    const std::vector<std::uint16_t> source = TestPlane<std::uint16_t>(w, h, 1, 65535.0);
+    std::vector<std::uint16_t> plane;
+    for (auto _ : state) {
+        state.PauseTiming();
+        plane = source;
+        state.ResumeTiming();
+        RecursiveGaussianBlurU16(w, h, w, plane.data(), 129.0);
+        benchmark::DoNotOptimize(plane.data());
+    }
+    state.SetItemsProcessed(std::int64_t(state.iterations()) * w * h);
+}
+BENCHMARK(BM_GaussianU16)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

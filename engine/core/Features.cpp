@@ -416,6 +416,30 @@ __attribute__((target("avx2"))) int ContrastHitsAvx2(const double* d, int n, dou
     return count;
 }
 
+// d = h - l, sample by sample, four at a time.
+__attribute__((target("avx2"))) void SubtractRowsAvx2(const double* h, const double* l, double* d, int n) {
+    int x = 0;
+    for (; x + 4 <= n; x += 4)
+        _mm256_storeu_pd(d + x, _mm256_sub_pd(_mm256_loadu_pd(h + x), _mm256_loadu_pd(l + x)));
+    for (; x < n; ++x)
+        d[x] = h[x] - l[x];
+}
+
+// dst[x] = src[2x] for x < n: every other sample.
+__attribute__((target("avx2"))) void EverySecondAvx2(const double* src, double* dst, int n) {
+    int x = 0;
+    for (; x + 4 <= n; x += 4) {
+        // Both loads stay within the 2n - 1 samples the row holds.
+        const __m256d a = _mm256_loadu_pd(src + 2 * x), b = _mm256_loadu_pd(src + 2 * x + 3);
+        // a = s0 s1 s2 s3, b = s3 s4 s5 s6: the even samples are a0 a2 b1 b3.
+        const __m256d even =
+            _mm256_blend_pd(_mm256_permute4x64_pd(a, 0x08), _mm256_permute4x64_pd(b, 0xD0), 0xC);
+        _mm256_storeu_pd(dst + x, even);
+    }
+    for (; x < n; ++x)
+        dst[x] = src[2 * x];
+}
+
 const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
 
 int ContrastHits(const double* d, int n, double threshold, int* hits) {
@@ -426,6 +450,24 @@ int ContrastHits(const double* d, int n, double threshold, int* hits) {
     return ContrastHitsScalar(d, n, threshold, hits);
 }
 #endif
+
+void SubtractRows(const double* h, const double* l, double* d, int n) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (kHaveAvx2)
+        return SubtractRowsAvx2(h, l, d, n);
+#endif
+    for (int x = 0; x < n; ++x)
+        d[x] = h[x] - l[x];
+}
+
+void EverySecond(const double* src, double* dst, int n) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (kHaveAvx2)
+        return EverySecondAvx2(src, dst, n);
+#endif
+    for (int x = 0; x < n; ++x)
+        dst[x] = src[2 * x];
+}
 
 // Partial extremum test of the samples of difference level m = hi - lo
 // against their neighbours in it and in the level below (`below`, rows
@@ -445,12 +487,7 @@ struct LevelScan {
             return;
         std::vector<double> line(std::size_t(width) * 3);
         std::vector<int> hits(static_cast<std::size_t>(width));
-        auto difference = [&](int y, double* d) {
-            const double* l = lo->Row(y);
-            const double* h = hi->Row(y);
-            for (int x = 0; x < width; ++x)
-                d[x] = h[x] - l[x];
-        };
+        auto difference = [&](int y, double* d) { SubtractRows(hi->Row(y), lo->Row(y), d, width); };
         // The difference level's rows y - 1 .. y + 1, each computed once.
         double* d[3] = {line.data(), line.data() + width, line.data() + 2 * width};
         difference(first - 1, d[0]);
@@ -583,6 +620,69 @@ struct CircularHistogram {
 const CircularHistogram<kOrientationBins> kOrientationHistogram;
 const CircularHistogram<8> kDescriptorHistogram;
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// CircularHistogram::Prepare of four angles at once, each lane doing the
+// scalar operations in the scalar order. A lane whose angle lies within
+// rounding of a bin centre, or beyond what one wrap brings into range, is
+// left to the scalar Prepare (bit l of `twoBins` clear).
+struct FourSpreads {
+    alignas(32) double factor[2][4];
+    alignas(16) std::int32_t bin[2][4];
+    unsigned twoBins;
+};
+
+template <int Bins>
+__attribute__((target("avx2"))) inline void PrepareFour(const CircularHistogram<Bins>& h, __m256d angle,
+                                                        FourSpreads& out) {
+    const __m256d pi = _mm256_set1_pd(kPi), minusPi = _mm256_set1_pd(-kPi), twoPi = _mm256_set1_pd(2.0 * kPi),
+                  fourPi = _mm256_set1_pd(4.0 * kPi), width = _mm256_set1_pd(h.binWidth),
+                  one = _mm256_set1_pd(1.0), sign = _mm256_set1_pd(-0.0);
+    // WrapAngle, one step each way.
+    __m256d a = _mm256_blendv_pd(angle, _mm256_sub_pd(angle, twoPi), _mm256_cmp_pd(angle, pi, _CMP_GE_OQ));
+    __m256d ok = _mm256_cmp_pd(a, pi, _CMP_LT_OQ);
+    a = _mm256_blendv_pd(a, _mm256_add_pd(a, twoPi), _mm256_cmp_pd(a, minusPi, _CMP_LT_OQ));
+    ok = _mm256_and_pd(ok, _mm256_cmp_pd(a, minusPi, _CMP_GE_OQ));
+    const __m256d t = _mm256_div_pd(_mm256_add_pd(a, pi), width);
+    ok = _mm256_and_pd(ok, _mm256_and_pd(_mm256_cmp_pd(t, _mm256_setzero_pd(), _CMP_GE_OQ),
+                                         _mm256_cmp_pd(t, _mm256_set1_pd(double(Bins)), _CMP_LT_OQ)));
+    __m128i b = _mm256_cvttpd_epi32(t);
+    const __m256d frac = _mm256_sub_pd(t, _mm256_cvtepi32_pd(b));
+    ok = _mm256_and_pd(ok, _mm256_and_pd(_mm256_cmp_pd(frac, _mm256_set1_pd(1e-6), _CMP_GT_OQ),
+                                         _mm256_cmp_pd(frac, _mm256_set1_pd(1.0 - 1e-6), _CMP_LT_OQ)));
+    // Lanes left to the scalar form may hold any index: keep the reads in the table.
+    b = _mm_min_epi32(_mm_max_epi32(b, _mm_setzero_si128()), _mm_set1_epi32(Bins - 1));
+    __m128i next = _mm_add_epi32(b, _mm_set1_epi32(1));
+    next = _mm_andnot_si128(_mm_cmpeq_epi32(next, _mm_set1_epi32(Bins)), next);
+    const __m128i bins[2] = {b, next};
+    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    for (int k = 0; k < 2; ++k) {
+        const __m256d centre = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), h.centre, bins[k], all, 8);
+        // CircularDistance.
+        __m256d d = _mm256_andnot_pd(sign, _mm256_sub_pd(angle, centre));
+        const __m256d turn =
+            _mm256_and_pd(_mm256_cmp_pd(d, twoPi, _CMP_GE_OQ), _mm256_cmp_pd(d, fourPi, _CMP_LT_OQ));
+        d = _mm256_blendv_pd(d, _mm256_sub_pd(d, twoPi), turn);
+        ok = _mm256_and_pd(ok, _mm256_cmp_pd(d, twoPi, _CMP_LT_OQ));
+        d = _mm256_blendv_pd(d, _mm256_sub_pd(twoPi, d), _mm256_cmp_pd(d, pi, _CMP_GT_OQ));
+        _mm256_store_pd(out.factor[k], _mm256_sub_pd(one, _mm256_div_pd(d, width)));
+        _mm_store_si128(reinterpret_cast<__m128i*>(out.bin[k]), bins[k]);
+    }
+    out.twoBins = unsigned(_mm256_movemask_pd(ok));
+}
+
+// Adds lane l of `spreads` with `weight`, as CircularHistogram::Add of its
+// angle would.
+template <int Bins>
+[[gnu::always_inline]] inline void AddLane(const CircularHistogram<Bins>& h, double* hist,
+                                           const FourSpreads& spreads, int l, double angle, double weight) {
+    if (!(spreads.twoBins >> l & 1u))
+        return h.Add(hist, angle, weight);
+    for (int k = 0; k < 2; ++k)
+        if (spreads.factor[k][l] > 0.0)
+            hist[spreads.bin[k][l]] += weight * spreads.factor[k][l];
+}
+#endif
+
 // Vertex of the parabola through three neighbouring bins, or the centre
 // bin when the three values lie on a line (a plateau).
 double PeakOrientation(const double* hist, int b) {
@@ -617,6 +717,67 @@ inline void Gradient(const Plane& L, int x, int y, double& mag, double& ori) {
     const double dy = (L.Row(y + 1)[x] - L.Row(y - 1)[x]) / 2.0;
     mag = std::sqrt(dx * dx + dy * dy);
     ori = Direction(dy, dx);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Gradient of samples a .. b - 1 of an interior run of a row (`up` and
+// `down` the rows above and below), the differences and magnitudes four at
+// a time with the same operations as Gradient's lane by lane.
+__attribute__((target("avx2"))) void GradientRunAvx2(const double* row, const double* up, const double* down,
+                                                     int a, int b, double* mag, double* ori) {
+    const __m256d two = _mm256_set1_pd(2.0);
+    alignas(32) double dxs[4], dys[4];
+    int x = a;
+    for (; x + 4 <= b; x += 4) {
+        const __m256d dx =
+            _mm256_div_pd(_mm256_sub_pd(_mm256_loadu_pd(row + x + 1), _mm256_loadu_pd(row + x - 1)), two);
+        const __m256d dy =
+            _mm256_div_pd(_mm256_sub_pd(_mm256_loadu_pd(down + x), _mm256_loadu_pd(up + x)), two);
+        _mm256_storeu_pd(mag + x,
+                         _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy))));
+        _mm256_store_pd(dxs, dx);
+        _mm256_store_pd(dys, dy);
+        for (int l = 0; l < 4; ++l)
+            ori[x + l] = Direction(dys[l], dxs[l]);
+    }
+    for (; x < b; ++x) {
+        const double dx = (row[x + 1] - row[x - 1]) / 2.0;
+        const double dy = (down[x] - up[x]) / 2.0;
+        mag[x] = std::sqrt(dx * dx + dy * dy);
+        ori[x] = Direction(dy, dx);
+    }
+}
+#endif
+
+// Gradient of the samples of row y that `need` marks, run by run.
+void GradientRow(const Plane& L, int y, const std::uint8_t* need, double* mag, double* ori) {
+    const int width = L.width;
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (kHaveAvx2 && y > 0 && y + 1 < L.height) {
+        for (int x = 0; x < width;) {
+            if (!need[x]) {
+                ++x;
+                continue;
+            }
+            int end = x;
+            while (end < width && need[end])
+                ++end;
+            // The first and last column hold 0.
+            const int a = std::max(x, 1), b = std::min(end, width - 1);
+            if (x == 0)
+                mag[0] = ori[0] = 0.0;
+            if (end == width)
+                mag[width - 1] = ori[width - 1] = 0.0;
+            if (a < b)
+                GradientRunAvx2(L.Row(y), L.Row(y - 1), L.Row(y + 1), a, b, mag, ori);
+            x = end;
+        }
+        return;
+    }
+#endif
+    for (int x = 0; x < width; ++x)
+        if (need[x])
+            Gradient(L, x, y, mag[x], ori[x]);
 }
 
 // Where the gradients of a band of rows go: magnitudes and orientations,
@@ -679,9 +840,7 @@ std::vector<Keypoint> AssignOrientations(const Plane& L, const std::vector<Candi
                               need.begin() + std::min(width - 1, c->x + r) + 1, std::uint8_t(1));
                 double* mag = store.magnitude + std::size_t(yy - top) * width;
                 double* ori = store.orientation + std::size_t(yy - top) * width;
-                for (int x = 0; x < width; ++x)
-                    if (need[x])
-                        Gradient(L, x, yy, mag[x], ori[x]);
+                GradientRow(L, yy, need.data(), mag, ori);
             }
         });
         std::mutex mutex;
@@ -946,12 +1105,16 @@ __attribute__((target("avx2"))) void DescribeInsideAvx2(const Plane& L, double s
             _mm256_store_pd(args, arg);
             _mm256_store_pd(mags,
                             _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy))));
+            // Each lane's cells, weight and direction first; then the four
+            // directions' bins at once; then the lanes' shares in lane order.
+            int cells[4] = {};
+            int cell[4][16];
+            double cellWeight[4][16][2];
+            alignas(32) double weights[4], phis[4] = {};
             for (int lane = 0; lane < 4; ++lane) {
                 const int gu = g4 + lane;
                 const __m256d lx = _mm256_set1_pd(pxs[lane]), ly = _mm256_set1_pd(pys[lane]);
-                int cells = 0;
-                int cell[16];
-                double cellWeight[16][2];
+                int count = 0;
                 for (int i = kReach[gu].first; i < kReach[gu].last; ++i) {
                     const __m256d wx = _mm256_sub_pd(
                         one, _mm256_div_pd(
@@ -970,24 +1133,27 @@ __attribute__((target("avx2"))) void DescribeInsideAvx2(const Plane& L, double s
                     while (bits) {
                         const int j = __builtin_ctz(bits);
                         bits &= bits - 1;
-                        cell[cells] = 4 * i + j;
-                        cellWeight[cells][0] = wxs[j];
-                        cellWeight[cells][1] = wys[j];
-                        ++cells;
+                        cell[lane][count] = 4 * i + j;
+                        cellWeight[lane][count][0] = wxs[j];
+                        cellWeight[lane][count][1] = wys[j];
+                        ++count;
                     }
                 }
-                if (cells == 0)
-                    continue;
                 const double sx = dxs[lane], sy = dys[lane];
-                if (sx == 0.0 && sy == 0.0)
+                if (count == 0 || (sx == 0.0 && sy == 0.0))
                     continue;
-                const double weight = mags[lane] * std::exp(args[lane]) / (128.0 * kPi);
-                const double phi = Direction(sy, sx) - theta;
-                const auto spread = kDescriptorHistogram.Prepare(phi);
-                for (int c = 0; c < cells; ++c)
-                    kDescriptorHistogram.Add(desc + cell[c] * 8, spread,
-                                             weight * cellWeight[c][0] * cellWeight[c][1]);
+                cells[lane] = count;
+                weights[lane] = mags[lane] * std::exp(args[lane]) / (128.0 * kPi);
+                phis[lane] = Direction(sy, sx) - theta;
             }
+            if (!(cells[0] | cells[1] | cells[2] | cells[3]))
+                continue;
+            FourSpreads spreads;
+            PrepareFour(kDescriptorHistogram, _mm256_setr_pd(phis[0], phis[1], phis[2], phis[3]), spreads);
+            for (int lane = 0; lane < 4; ++lane)
+                for (int c = 0; c < cells[lane]; ++c)
+                    AddLane(kDescriptorHistogram, desc + cell[lane][c] * 8, spreads, lane, phis[lane],
+                            weights[lane] * cellWeight[lane][c][0] * cellWeight[lane][c][1]);
         }
     }
     Normalize(desc);
@@ -1091,10 +1257,7 @@ void DetectFeatures(PanoramaLib::IPanoElement* element, std::vector<Keypoint*>& 
                     int(b), int(e),
                     [&](int r, int y, int x) { return g1.Row(y - 1 + r)[x] - g0.Row(y - 1 + r)[x]; }, out);
                 for (int y = int(b + 1) / 2; 2 * y < int(e) && y < next.height; ++y) {
-                    const double* src = g2.Row(2 * y);
-                    double* dst = next.Row(y);
-                    for (int x = 0; x < next.width; ++x)
-                        dst[x] = src[2 * x];
+                    EverySecond(g2.Row(2 * y), next.Row(y), next.width);
                 }
             });
         // Gaussian level 3 (and then 4) where level 0 was.

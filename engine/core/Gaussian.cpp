@@ -5,6 +5,7 @@
 #include <complex>
 #include <cstddef>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <new>
 #include <numbers>
@@ -210,6 +211,11 @@ struct WideLines<U8Sample> {
     static bool Filter(const Coefficients& c, const std::uint8_t* src, std::uint8_t* base,
                        std::ptrdiff_t laneStep, std::ptrdiff_t sampleStep, int n, double* work);
 };
+template <>
+struct WideLines<U16Sample> {
+    static bool Filter(const Coefficients& c, const std::uint16_t* src, std::uint16_t* base,
+                       std::ptrdiff_t laneStep, std::ptrdiff_t sampleStep, int n, double* work);
+};
 
 // Every column first (for interleaved colour, every byte column), then every
 // row, each channel of a row on its own. The column pass reads src, so a
@@ -328,6 +334,9 @@ void FilterEightDoubleLines(const Coefficients& c, const double* in, std::ptrdif
 #if defined(__x86_64__) && defined(__GNUC__)
 #define OVH_GAUSS_AVX2 1
 const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+// Rows a column pass asks for ahead of their use: enough to cover a miss to
+// memory at the pace the recursion walks down.
+constexpr std::ptrdiff_t kAhead = 32;
 
 // FilterEightDoubleLines with four lanes a register, chosen at run time
 // where the processor has them; the same operations in the same order, so
@@ -351,6 +360,10 @@ __attribute__((target("avx2"))) void FilterDoubleLinesAvx2(const Coefficients& c
     for (int i = 0; i < n; ++i) {
         const double* row = in + i * inStride;
         double* w = work + std::size_t(i) * (4 * Regs);
+        // Down a column the rows lie a page or more apart, beyond what the
+        // hardware fetches ahead by itself.
+        __builtin_prefetch(row + kAhead * inStride);
+        __builtin_prefetch(row + kAhead * inStride + 4 * Regs - 1);
 #pragma GCC unroll 4
         for (int h = 0; h < Regs; ++h) {
             const __m256d x = _mm256_loadu_pd(row + 4 * h);
@@ -381,6 +394,8 @@ __attribute__((target("avx2"))) void FilterDoubleLinesAvx2(const Coefficients& c
     for (int i = n - 1; i >= 0; --i) {
         double* row = out + i * outStride;
         const double* w = work + std::size_t(i) * (4 * Regs);
+        __builtin_prefetch(row - kAhead * outStride, 1);
+        __builtin_prefetch(row - kAhead * outStride + 4 * Regs - 1, 1);
 #pragma GCC unroll 4
         for (int h = 0; h < Regs; ++h) {
             const __m256d y = _mm256_loadu_pd(w + 4 * h);
@@ -403,38 +418,77 @@ void FilterEightDoubleLinesAvx2(const Coefficients& c, const double* in, std::pt
 #endif
 
 #if defined(OVH_GAUSS_AVX2)
-// FilterLines for eight whole lanes of 8-bit samples, four lanes a register:
-// the samples are gathered and scattered one by one, the recursion runs in
-// registers with the scalar operations in the scalar order, and the store
-// rounds to nearest even and clamps as U8Sample::Store does.
-__attribute__((target("avx2"))) void FilterEightU8LinesAvx2(const Coefficients& c, const std::uint8_t* src,
-                                                            std::uint8_t* base, std::ptrdiff_t laneStep,
-                                                            std::ptrdiff_t sampleStep, int n, double* work) {
+// Eight samples of eight lanes as two registers of doubles, built in
+// registers: written to memory one by one and read back as a vector they
+// would wait for the store buffer. Lanes next to each other load at once.
+template <class T>
+__attribute__((target("avx2"))) inline void LoadEightSamples(const T* row, std::ptrdiff_t laneStep,
+                                                             __m256d& lo, __m256d& hi) {
+    __m256i wide;
+    if (laneStep == 1) {
+        if constexpr (sizeof(T) == 1)
+            wide = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)));
+        else
+            wide = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row)));
+    } else {
+        wide = _mm256_setr_epi32(row[0], row[laneStep], row[2 * laneStep], row[3 * laneStep],
+                                 row[4 * laneStep], row[5 * laneStep], row[6 * laneStep], row[7 * laneStep]);
+    }
+    lo = _mm256_cvtepi32_pd(_mm256_castsi256_si128(wide));
+    hi = _mm256_cvtepi32_pd(_mm256_extracti128_si256(wide, 1));
+}
+
+// Eight whole values in [0, max of T] back into samples.
+template <class T>
+__attribute__((target("avx2"))) inline void StoreEightSamples(T* row, std::ptrdiff_t laneStep, __m256d lo,
+                                                              __m256d hi) {
+    const __m128i words = _mm_packus_epi32(_mm256_cvttpd_epi32(lo), _mm256_cvttpd_epi32(hi));
+    if constexpr (sizeof(T) == 1) {
+        const __m128i bytes = _mm_packus_epi16(words, words);
+        if (laneStep == 1)
+            return _mm_storel_epi64(reinterpret_cast<__m128i*>(row), bytes);
+        alignas(16) std::uint8_t out[16];
+        _mm_store_si128(reinterpret_cast<__m128i*>(out), bytes);
+        for (int l = 0; l < kLanes; ++l)
+            row[l * laneStep] = out[l];
+    } else {
+        if (laneStep == 1)
+            return _mm_storeu_si128(reinterpret_cast<__m128i*>(row), words);
+        alignas(16) std::uint16_t out[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(out), words);
+        for (int l = 0; l < kLanes; ++l)
+            row[l * laneStep] = out[l];
+    }
+}
+
+// FilterLines for eight whole lanes of 8- or 16-bit samples, four lanes a
+// register: the recursion runs in registers with the scalar operations in
+// the scalar order, and the store rounds to nearest even and clamps as
+// U8Sample::Store and U16Sample::Store do.
+template <class S>
+__attribute__((target("avx2"))) void FilterEightIntLinesAvx2(const Coefficients& c, const typename S::T* src,
+                                                             typename S::T* base, std::ptrdiff_t laneStep,
+                                                             std::ptrdiff_t sampleStep, int n, double* work) {
+    using T = typename S::T;
     const __m256d a = _mm256_set1_pd(c.a), P = _mm256_set1_pd(c.P), Q = _mm256_set1_pd(c.Q),
                   K = _mm256_set1_pd(c.K);
-    auto gather = [&](const std::uint8_t* row, double* out) {
-        for (int l = 0; l < kLanes; ++l)
-            out[l] = double(row[l * laneStep]);
-    };
-    alignas(32) double x8[kLanes];
-    gather(src, x8);
+    __m256d x[2];
+    LoadEightSamples(src, laneStep, x[0], x[1]);
     __m256d r[2], u[2], v[2];
 #pragma GCC unroll 2
     for (int h = 0; h < 2; ++h) {
-        const __m256d x0 = _mm256_load_pd(x8 + 4 * h);
-        r[h] = _mm256_mul_pd(x0, _mm256_set1_pd(c.r0));
-        u[h] = _mm256_mul_pd(x0, _mm256_set1_pd(c.u0));
-        v[h] = _mm256_mul_pd(x0, _mm256_set1_pd(c.v0));
+        r[h] = _mm256_mul_pd(x[h], _mm256_set1_pd(c.r0));
+        u[h] = _mm256_mul_pd(x[h], _mm256_set1_pd(c.u0));
+        v[h] = _mm256_mul_pd(x[h], _mm256_set1_pd(c.v0));
     }
     for (int i = 0; i < n; ++i) {
-        gather(src + i * sampleStep, x8);
+        LoadEightSamples(src + i * sampleStep, laneStep, x[0], x[1]);
         double* w = work + std::size_t(i) * kLanes;
 #pragma GCC unroll 2
         for (int h = 0; h < 2; ++h) {
-            const __m256d x = _mm256_load_pd(x8 + 4 * h);
-            r[h] = _mm256_add_pd(_mm256_mul_pd(a, r[h]), x);
+            r[h] = _mm256_add_pd(_mm256_mul_pd(a, r[h]), x[h]);
             const __m256d un =
-                _mm256_sub_pd(_mm256_add_pd(x, _mm256_mul_pd(P, u[h])), _mm256_mul_pd(Q, v[h]));
+                _mm256_sub_pd(_mm256_add_pd(x[h], _mm256_mul_pd(P, u[h])), _mm256_mul_pd(Q, v[h]));
             v[h] = _mm256_add_pd(_mm256_mul_pd(P, v[h]), _mm256_mul_pd(Q, u[h]));
             u[h] = un;
             _mm256_storeu_pd(w + 4 * h, _mm256_mul_pd(K, _mm256_sub_pd(r[h], un)));
@@ -447,8 +501,10 @@ __attribute__((target("avx2"))) void FilterEightU8LinesAvx2(const Coefficients& 
         _mm256_storeu_pd(us + 4 * h, u[h]);
         _mm256_storeu_pd(vs + 4 * h, v[h]);
     }
-    gather(src + (n - 1) * sampleStep, x8);
-    BackwardStart(c, x8, rs, us, vs);
+    alignas(32) double last[kLanes];
+    for (int l = 0; l < kLanes; ++l)
+        last[l] = double(src[l * laneStep + (n - 1) * sampleStep]);
+    BackwardStart(c, last, rs, us, vs);
 #pragma GCC unroll 2
     for (int h = 0; h < 2; ++h) {
         r[h] = _mm256_loadu_pd(rs + 4 * h);
@@ -456,10 +512,10 @@ __attribute__((target("avx2"))) void FilterEightU8LinesAvx2(const Coefficients& 
         v[h] = _mm256_loadu_pd(vs + 4 * h);
     }
     // max(v, 0) answers 0 for NaN and for everything not above 0.
-    const __m256d zero = _mm256_setzero_pd(), top = _mm256_set1_pd(255.0);
-    alignas(32) std::int32_t out8[kLanes];
+    const __m256d zero = _mm256_setzero_pd(), top = _mm256_set1_pd(double(std::numeric_limits<T>::max()));
     for (int i = n - 1; i >= 0; --i) {
         const double* w = work + std::size_t(i) * kLanes;
+        __m256d out[2];
 #pragma GCC unroll 2
         for (int h = 0; h < 2; ++h) {
             const __m256d y = _mm256_loadu_pd(w + 4 * h);
@@ -470,12 +526,9 @@ __attribute__((target("avx2"))) void FilterEightU8LinesAvx2(const Coefficients& 
             u[h] = un;
             const __m256d value = _mm256_round_pd(_mm256_mul_pd(K, _mm256_sub_pd(r[h], un)),
                                                   _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-            const __m256d clamped = _mm256_min_pd(_mm256_max_pd(value, zero), top);
-            _mm_store_si128(reinterpret_cast<__m128i*>(out8 + 4 * h), _mm256_cvttpd_epi32(clamped));
+            out[h] = _mm256_min_pd(_mm256_max_pd(value, zero), top);
         }
-        std::uint8_t* row = base + i * sampleStep;
-        for (int l = 0; l < kLanes; ++l)
-            row[l * laneStep] = static_cast<std::uint8_t>(out8[l]);
+        StoreEightSamples(base + i * sampleStep, laneStep, out[0], out[1]);
     }
 }
 #endif
@@ -615,7 +668,19 @@ bool WideLines<U8Sample>::Filter(const Coefficients& c, const std::uint8_t* src,
                                  std::ptrdiff_t laneStep, std::ptrdiff_t sampleStep, int n, double* work) {
 #if defined(OVH_GAUSS_AVX2)
     if (kHaveAvx2) {
-        FilterEightU8LinesAvx2(c, src, base, laneStep, sampleStep, n, work);
+        FilterEightIntLinesAvx2<U8Sample>(c, src, base, laneStep, sampleStep, n, work);
+        return true;
+    }
+#endif
+    (void)c, (void)src, (void)base, (void)laneStep, (void)sampleStep, (void)n, (void)work;
+    return false;
+}
+
+bool WideLines<U16Sample>::Filter(const Coefficients& c, const std::uint16_t* src, std::uint16_t* base,
+                                  std::ptrdiff_t laneStep, std::ptrdiff_t sampleStep, int n, double* work) {
+#if defined(OVH_GAUSS_AVX2)
+    if (kHaveAvx2) {
+        FilterEightIntLinesAvx2<U16Sample>(c, src, base, laneStep, sampleStep, n, work);
         return true;
     }
 #endif

@@ -2,23 +2,48 @@
 
 #include <algorithm>
 #include <new>
+#include <vector>
 
 #include "PanoElement.h"
 #include "ThreadPool.h"
 
 namespace {
 
+// (sum + span / 2) / span for the sums of one pass, whose span is fixed: the
+// quotient through a double reciprocal, then corrected by one where the
+// rounding left it off, so it is the integer division's exactly. Much
+// cheaper than a 64-bit division per byte.
+class RoundedDivision {
+public:
+    explicit RoundedDivision(std::uint64_t span) : span_(span), inverse_(1.0 / double(span)) {}
+    std::uint8_t operator()(std::uint64_t sum) const {
+        const std::uint64_t a = sum + span_ / 2;
+        // Below 2^52 the estimate is off by at most one.
+        if (a >= (std::uint64_t(1) << 52))
+            return static_cast<std::uint8_t>(a / span_);
+        std::uint64_t q = static_cast<std::uint64_t>(double(a) * inverse_);
+        if (q * span_ > a)
+            --q;
+        else if ((q + 1) * span_ <= a)
+            ++q;
+        return static_cast<std::uint8_t>(q);
+    }
+
+private:
+    std::uint64_t span_;
+    double inverse_;
+};
+
 // One line of n samples, 3 bytes per sample, `pitch` bytes apart, reduced to
 // m samples. 64-bit sums: long lines and large ratios overflow 32 bits.
 inline void ReduceLine(std::uint8_t* dst, std::size_t dstPitch, const std::uint8_t* src, std::size_t srcPitch,
-                       std::uint64_t n, std::uint64_t m) {
+                       std::uint64_t n, std::uint64_t m, const RoundedDivision& divide) {
     const std::uint64_t step = (n << 16) / m;
     std::uint64_t start = 0;
     for (std::uint64_t i = 0; i < m; ++i, start += step) {
         const std::uint64_t end = start + step;
         const std::uint64_t first = start >> 16;
         const std::uint64_t last = end >> 16;
-        const std::uint64_t span = end - start;
         const std::uint64_t headWeight = ((first + 1) << 16) - start;
         const std::uint64_t tailWeight = end & 0xFFFF;
         for (int c = 0; c < 3; ++c) {
@@ -27,7 +52,7 @@ inline void ReduceLine(std::uint8_t* dst, std::size_t dstPitch, const std::uint8
                 sum += std::uint64_t(src[k * srcPitch + c]) << 16;
             if (last < n && last > first)
                 sum += (src[last * srcPitch + c] * tailWeight) & ~std::uint64_t(0xFFFF);
-            dst[i * dstPitch + c] = static_cast<std::uint8_t>((sum + span / 2) / span);
+            dst[i * dstPitch + c] = divide(sum);
         }
     }
 }
@@ -40,28 +65,59 @@ std::size_t Stride24(int width) {
 
 void DownscaleRows24(std::uint8_t* destination, const std::uint8_t* source, int sourceWidth, int rows,
                      int destinationWidth) {
+    if (sourceWidth <= 0 || rows <= 0 || destinationWidth <= 0)
+        return;
     const std::size_t srcStride = Stride24(sourceWidth), dstStride = Stride24(destinationWidth);
+    const RoundedDivision divide((std::uint64_t(sourceWidth) << 16) / std::uint64_t(destinationWidth));
     Platform::ParallelFor(
         0, rows,
         [&](std::size_t b, std::size_t e) {
             for (std::size_t r = b; r < e; ++r)
                 ReduceLine(destination + r * dstStride, 3, source + r * srcStride, 3, sourceWidth,
-                           destinationWidth);
+                           destinationWidth, divide);
         },
         8);
 }
 
+// Row by row rather than column by column: every output row sums whole
+// source rows, which are read once and in order. The sums are integers, so
+// their order does not matter.
 void DownscaleColumns24(std::uint8_t* destination, const std::uint8_t* source, int width, int sourceHeight,
                         int destinationHeight) {
-    const std::size_t stride = Stride24(width);
+    if (width <= 0 || sourceHeight <= 0 || destinationHeight <= 0)
+        return;
+    const std::size_t stride = Stride24(width), bytes = std::size_t(width) * 3;
+    const std::uint64_t n = std::uint64_t(sourceHeight), m = std::uint64_t(destinationHeight);
+    const std::uint64_t step = (n << 16) / m;
+    const RoundedDivision divide(step);
     Platform::ParallelFor(
-        0, width,
+        0, m,
         [&](std::size_t b, std::size_t e) {
-            for (std::size_t x = b; x < e; ++x)
-                ReduceLine(destination + 3 * x, stride, source + 3 * x, stride, sourceHeight,
-                           destinationHeight);
+            std::vector<std::uint64_t> sums(bytes);
+            for (std::size_t i = b; i < e; ++i) {
+                const std::uint64_t start = i * step, end = start + step;
+                const std::uint64_t first = start >> 16, last = end >> 16;
+                const std::uint64_t headWeight = ((first + 1) << 16) - start;
+                const std::uint64_t tailWeight = end & 0xFFFF;
+                const std::uint8_t* head = source + first * stride;
+                for (std::size_t x = 0; x < bytes; ++x)
+                    sums[x] = (head[x] * headWeight) & ~std::uint64_t(0xFFFF);
+                for (std::uint64_t k = first + 1; k < last; ++k) {
+                    const std::uint8_t* row = source + k * stride;
+                    for (std::size_t x = 0; x < bytes; ++x)
+                        sums[x] += std::uint64_t(row[x]) << 16;
+                }
+                if (last < n && last > first) {
+                    const std::uint8_t* tail = source + last * stride;
+                    for (std::size_t x = 0; x < bytes; ++x)
+                        sums[x] += (tail[x] * tailWeight) & ~std::uint64_t(0xFFFF);
+                }
+                std::uint8_t* out = destination + i * stride;
+                for (std::size_t x = 0; x < bytes; ++x)
+                    out[x] = divide(sums[x]);
+            }
         },
-        64);
+        4);
 }
 
 PanoramaLib::IPanoElement* MakeAnalysisCopy(PanoramaLib::IPanoElement* photo, int target, bool halving) {
