@@ -12,6 +12,7 @@
 
 #include <sys/mman.h>
 
+#include "Atan2.h"
 #include "Gaussian.h"
 #include "OrvexBase.h"
 #include "ThreadPool.h"
@@ -273,11 +274,20 @@ double WrapAngle(double a) {
     return a;
 }
 
-// atan2 with an exact pi turned into -pi, so angles lie in [-pi, pi).
+// atan2 with an exact pi turned into -pi, so angles lie in [-pi, pi). The
+// portable atan2, so that the four-at-once form below gives the same bits.
 double Direction(double dy, double dx) {
-    const double a = std::atan2(dy, dx);
+    const double a = PortableAtan2(dy, dx);
     return a == kPi ? -kPi : a;
 }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Direction of four pairs, lane by lane the same bits.
+__attribute__((target("avx2"), always_inline)) inline __m256d DirectionFour(__m256d dy, __m256d dx) {
+    const __m256d a = Atan2Four(dy, dx);
+    return _mm256_blendv_pd(a, _mm256_set1_pd(-kPi), _mm256_cmp_pd(a, _mm256_set1_pd(kPi), _CMP_EQ_OQ));
+}
+#endif
 
 // Rows 2y and 2y + 1 of the photo's grey image at twice its size (averaged
 // in between), as samples in [0, 1]: even rows from the photo, odd rows the
@@ -721,12 +731,11 @@ inline void Gradient(const Plane& L, int x, int y, double& mag, double& ori) {
 
 #if defined(__x86_64__) && defined(__GNUC__)
 // Gradient of samples a .. b - 1 of an interior run of a row (`up` and
-// `down` the rows above and below), the differences and magnitudes four at
-// a time with the same operations as Gradient's lane by lane.
+// `down` the rows above and below), four at a time with the same operations
+// as Gradient's lane by lane.
 __attribute__((target("avx2"))) void GradientRunAvx2(const double* row, const double* up, const double* down,
                                                      int a, int b, double* mag, double* ori) {
     const __m256d two = _mm256_set1_pd(2.0);
-    alignas(32) double dxs[4], dys[4];
     int x = a;
     for (; x + 4 <= b; x += 4) {
         const __m256d dx =
@@ -735,10 +744,7 @@ __attribute__((target("avx2"))) void GradientRunAvx2(const double* row, const do
             _mm256_div_pd(_mm256_sub_pd(_mm256_loadu_pd(down + x), _mm256_loadu_pd(up + x)), two);
         _mm256_storeu_pd(mag + x,
                          _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy))));
-        _mm256_store_pd(dxs, dx);
-        _mm256_store_pd(dys, dy);
-        for (int l = 0; l < 4; ++l)
-            ori[x + l] = Direction(dys[l], dxs[l]);
+        _mm256_storeu_pd(ori + x, DirectionFour(dy, dx));
     }
     for (; x < b; ++x) {
         const double dx = (row[x + 1] - row[x - 1]) / 2.0;
@@ -1058,8 +1064,8 @@ __attribute__((target("avx2"), always_inline)) inline __m256d InterpolateFour(co
 // DescribeIn<true> with four samples of a row side by side for the sample
 // positions, the cell weights, the bilinear reads and the magnitude: each
 // lane does the scalar operations in the scalar order (no fused
-// multiply-add, sqrt correctly rounded either way); exp and atan2 stay the
-// library's, sample by sample.
+// multiply-add, sqrt correctly rounded either way, the portable atan2's
+// operations); exp stays the library's, sample by sample.
 __attribute__((target("avx2"))) void DescribeInsideAvx2(const Plane& L, double spacing, const Keypoint& k,
                                                         double* desc) {
     std::fill_n(desc, kDescriptorLength, 0.0);
@@ -1105,12 +1111,15 @@ __attribute__((target("avx2"))) void DescribeInsideAvx2(const Plane& L, double s
             _mm256_store_pd(args, arg);
             _mm256_store_pd(mags,
                             _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy))));
+            // Lanes that add nothing get a direction too; it is not used.
+            const __m256d phi = _mm256_sub_pd(DirectionFour(dy, dx), _mm256_set1_pd(theta));
             // Each lane's cells, weight and direction first; then the four
             // directions' bins at once; then the lanes' shares in lane order.
             int cells[4] = {};
             int cell[4][16];
             double cellWeight[4][16][2];
-            alignas(32) double weights[4], phis[4] = {};
+            alignas(32) double weights[4], phis[4];
+            _mm256_store_pd(phis, phi);
             for (int lane = 0; lane < 4; ++lane) {
                 const int gu = g4 + lane;
                 const __m256d lx = _mm256_set1_pd(pxs[lane]), ly = _mm256_set1_pd(pys[lane]);
@@ -1144,12 +1153,11 @@ __attribute__((target("avx2"))) void DescribeInsideAvx2(const Plane& L, double s
                     continue;
                 cells[lane] = count;
                 weights[lane] = mags[lane] * std::exp(args[lane]) / (128.0 * kPi);
-                phis[lane] = Direction(sy, sx) - theta;
             }
             if (!(cells[0] | cells[1] | cells[2] | cells[3]))
                 continue;
             FourSpreads spreads;
-            PrepareFour(kDescriptorHistogram, _mm256_setr_pd(phis[0], phis[1], phis[2], phis[3]), spreads);
+            PrepareFour(kDescriptorHistogram, phi, spreads);
             for (int lane = 0; lane < 4; ++lane)
                 for (int c = 0; c < cells[lane]; ++c)
                     AddLane(kDescriptorHistogram, desc + cell[lane][c] * 8, spreads, lane, phis[lane],
