@@ -12,6 +12,7 @@
 
 #include <sys/mman.h>
 
+#include "CpuFeatures.h"
 #include "Gaussian.h"
 #include "OrvexBase.h"
 #include "ThreadPool.h"
@@ -416,7 +417,7 @@ __attribute__((target("avx2"))) int ContrastHitsAvx2(const double* d, int n, dou
     return count;
 }
 
-const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+const bool kHaveAvx2 = CpuUsesAvx2();
 
 int ContrastHits(const double* d, int n, double threshold, int* hits) {
     return kHaveAvx2 ? ContrastHitsAvx2(d, n, threshold, hits) : ContrastHitsScalar(d, n, threshold, hits);

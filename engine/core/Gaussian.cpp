@@ -9,6 +9,7 @@
 #include <new>
 #include <numbers>
 
+#include "CpuFeatures.h"
 #include "ThreadPool.h"
 
 #if defined(__SSE2__)
@@ -327,7 +328,7 @@ void FilterEightDoubleLines(const Coefficients& c, const double* in, std::ptrdif
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define OVH_GAUSS_AVX2 1
-const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+const bool kHaveAvx2 = CpuUsesAvx2();
 
 // FilterEightDoubleLines with four lanes a register, chosen at run time
 // where the processor has them; the same operations in the same order, so
