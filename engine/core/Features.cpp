@@ -13,6 +13,7 @@
 #include <sys/mman.h>
 
 #include "Atan2.h"
+#include "CpuFeatures.h"
 #include "Gaussian.h"
 #include "OrvexBase.h"
 #include "ThreadPool.h"
@@ -450,7 +451,7 @@ __attribute__((target("avx2"))) void EverySecondAvx2(const double* src, double* 
         dst[x] = src[2 * x];
 }
 
-const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+const bool kHaveAvx2 = CpuUsesAvx2();
 
 int ContrastHits(const double* d, int n, double threshold, int* hits) {
     return kHaveAvx2 ? ContrastHitsAvx2(d, n, threshold, hits) : ContrastHitsScalar(d, n, threshold, hits);

@@ -10,6 +10,7 @@
 #include <new>
 #include <numbers>
 
+#include "CpuFeatures.h"
 #include "ThreadPool.h"
 
 #if defined(__SSE2__)
@@ -333,7 +334,7 @@ void FilterEightDoubleLines(const Coefficients& c, const double* in, std::ptrdif
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define OVH_GAUSS_AVX2 1
-const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+const bool kHaveAvx2 = CpuUsesAvx2();
 // Rows a column pass asks for ahead of their use: enough to cover a miss to
 // memory at the pace the recursion walks down.
 constexpr std::ptrdiff_t kAhead = 32;

@@ -7,6 +7,8 @@
 #include <numeric>
 #include <utility>
 
+#include "CpuFeatures.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -331,7 +333,7 @@ float RowDistancePortable(const float* a, const float* b) {
 
 #if defined(OVH_KD_AVX2)
 
-const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+const bool kHaveAvx2 = CpuUsesAvx2();
 
 __attribute__((target("avx2"))) inline float RowDistanceAvx2(const float* a, const float* b) {
     __m256 a0 = _mm256_setzero_ps(), a1 = a0, a2 = a0, a3 = a0;

@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "CpuFeatures.h"
 #include "Smoothing.h"
 #include "ThreadPool.h"
 #include "Warp.h"
@@ -136,7 +137,7 @@ void MarkInsidePhotoScalar(const double m[9], int y, int x0, int n, const Rect& 
 }
 
 #if defined(__x86_64__)
-const bool kHaveAvx = __builtin_cpu_supports("avx");
+const bool kHaveAvx = CpuUsesAvx();
 
 // The same, four pixels at a time: the same products and sums per lane, and
 // rounding towards zero is trunc.

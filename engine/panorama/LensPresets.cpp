@@ -10,6 +10,7 @@
 #include <immintrin.h>
 #endif
 
+#include "CpuFeatures.h"
 #include "PanoElement.h"
 #include "ThreadPool.h"
 
@@ -139,7 +140,7 @@ ColumnMap MapColumns(const WarpGeometry& g, double f, int channels) {
 }
 
 #if defined(__x86_64__)
-const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+const bool kHaveAvx2 = CpuUsesAvx2();
 
 // Four pixels x .. x + 3 of a 24-bit row, as FillRows samples them: the
 // same double products and sums in the same order, lane by lane. Only

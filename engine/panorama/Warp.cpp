@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "CpuFeatures.h"
 #include "ThreadPool.h"
 
 #if defined(__x86_64__)
@@ -94,7 +95,7 @@ inline void WarpPixel(const Source& s, double xs, double ys, std::uint8_t* d, st
 }
 
 #if defined(__x86_64__)
-const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+const bool kHaveAvx2 = CpuUsesAvx2();
 
 // 16 (mx x + my) + add) + 0.5 for the eight columns in a and b, as
 // WarpPixel forms it, truncated to 32 bits; ok drops when a lane does not
