@@ -113,6 +113,31 @@ Kept& TheKept() {
     return *kept;
 }
 
+// The heap's settings, applied once when the engine is loaded. glibc gives
+// each thread that allocates at the same time as another an arena of its
+// own (up to eight per core): every worker then grows and trims its own heap
+// as a build's stages come and go, and each new page costs a fault. Two
+// arenas share that memory between the threads. A fixed mmap threshold at
+// kMappedFrom keeps blocks below it in the heap instead of mapping them
+// afresh until glibc's own threshold has risen past them (which takes a free
+// of a larger one first); blocks above it are ours to map anyway. Free heap
+// is kept up to twice that, as glibc would for that threshold (a larger one
+// measured up to a tenth more peak memory on one thread); the stages give
+// it back through GiveBackFreeHeap. Measured on a ring of photos at eight
+// threads: a fifth fewer page faults, and no more peak memory.
+bool TuneHeap() noexcept {
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    mallopt(M_ARENA_MAX, 2);
+    mallopt(M_MMAP_THRESHOLD, int(kMappedFrom));
+    mallopt(M_TRIM_THRESHOLD, int(2 * kMappedFrom));
+    return true;
+#else
+    return false;
+#endif
+}
+
+[[maybe_unused]] const bool g_heapTuned = TuneHeap();
+
 }  // namespace
 
 void* Allocate(std::size_t bytes) noexcept {
@@ -162,7 +187,12 @@ void KeepFreedBlocks::GiveBackKept() noexcept {
 
 void GiveBackFreeHeap() noexcept {
 #if defined(__GLIBC__)
-    malloc_trim(0);
+    // A little free heap is cheaper kept: the next stage allocates it again,
+    // and each page given back costs a fault then (on a virtual machine,
+    // tens of microseconds).
+    constexpr std::size_t kKeptHeap = std::size_t(32) << 20;
+    if (mallinfo2().fordblks > kKeptHeap)
+        malloc_trim(0);
 #endif
 }
 

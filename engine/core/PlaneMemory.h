@@ -41,9 +41,10 @@ public:
     void GiveBackKept() noexcept;
 };
 
-// Returns the heap's free pages to the system. Called between the stages of
-// a build: blocks a stage freed on worker threads otherwise stay resident in
-// their arenas through the stages after it.
+// Returns the heap's free pages to the system once more than a few tens of
+// megabytes are free. Called between the stages of a build: blocks a stage
+// freed on worker threads otherwise stay resident in their arenas through
+// the stages after it.
 void GiveBackFreeHeap() noexcept;
 
 // An owned, zero-filled array of count values of T (a trivial type).
