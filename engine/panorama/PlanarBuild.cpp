@@ -264,10 +264,10 @@ bool CPanorama::MatchAndStitch(bool automatic) {
         progress_->SetStage(PanoramaLib::StageMatching);
     if (!(automatic ? BuildMatchGraph(&matchGraph_) : BuildMatchGraphManually(&matchGraph_)))
         return false;
-    // The matching's indexes are gone. Freed on many threads, their pages sit
-    // in per-thread heaps where the compositing would grow past them; on one
-    // thread the compositing reuses them, and returning them would only cost
-    // page faults.
+    // The matching's indexes are gone. Freed on many threads, their pages may
+    // sit in heaps the compositing grows past, so a large free amount goes
+    // back (a small one is kept: see GiveBackFreeHeap); on one thread the
+    // compositing reuses them, and returning them would only cost page faults.
     if (Platform::ThreadPool::Shared().ThreadCount() > 1)
         PlaneMemory::GiveBackFreeHeap();
     if (matchGraph_.Edges().empty())
