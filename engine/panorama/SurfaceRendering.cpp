@@ -37,6 +37,17 @@ namespace {
 // Rows per block between progress reports; fixed, so a cancelled render
 // leaves the same partial result whatever the thread count.
 constexpr std::int32_t kRowBlock = 16;
+// Warped photos (and photos read back for them) held at once ahead of
+// their composing: warps of several photos share the threads instead of
+// each photo's rows waiting on its slowest one, block after block.
+constexpr std::size_t kWarpAheadBytes = std::size_t{64} << 20;
+
+// Bytes of a warped element over rect: colour, mask and weight.
+std::size_t WarpedBytes(const Rect& rect) {
+    const std::size_t w = static_cast<std::size_t>(std::max(0, rect.Width()));
+    const std::size_t h = static_cast<std::size_t>(std::max(0, rect.Height()));
+    return h * (((3 * w + 3) & ~std::size_t{3}) + 3 * ((w + 3) & ~std::size_t{3}));
+}
 
 Rect Clip(const Rect& a, const Rect& b) {
     Rect r(std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
@@ -184,13 +195,17 @@ void CCylindricalSurface::RenderPhotos(PanoramaLib::IProgressIndicator* progress
     totalSteps = static_cast<std::int32_t>(
         std::min<std::int64_t>(2 * total, std::numeric_limits<std::int32_t>::max()));
     BuildDirectionTables();
-    for (SurfaceImage& image : images) {
-        if (cancelled)
-            break;
-        if (WarpPhoto(image) && image.warped) {
-            (this->*compose)(image);
-            image.warped.Reset();
-        }
+    std::size_t warpedUpTo = 0;
+    for (std::size_t k = 0; k < images.size() && !cancelled; ++k) {
+        if (k == warpedUpTo)
+            warpedUpTo = WarpAhead(k);
+        SurfaceImage& image = images[k];
+        if (!image.warped)
+            continue;
+        // The warp's progress, reported where it used to run.
+        StepRows(image.warped->y, image.warped->y + image.warped->GetHeight());
+        (this->*compose)(image);
+        image.warped.Reset();
     }
     ReleaseWarped();
     FreeDirectionTables();
@@ -226,54 +241,117 @@ void CCylindricalSurface::ForRows(std::int32_t top, std::int32_t bottom, Body bo
     }
 }
 
-bool CCylindricalSurface::WarpPhoto(SurfaceImage& photo) {
-    if (photo.warped)
-        return true;
+void CCylindricalSurface::StepRows(std::int32_t top, std::int32_t bottom) {
+    for (std::int32_t first = top; first < bottom && !cancelled; first += kRowBlock) {
+        const std::int32_t last = std::min(bottom, first + kRowBlock);
+        for (std::int32_t r = first; r < last; ++r)
+            if (!StepProgress())
+                break;
+    }
+}
+
+bool CCylindricalSurface::PrepareWarp(SurfaceImage& photo, SampleSource& source, bool& reloadedHere) {
+    reloadedHere = false;
     const Rect rect = Clip(photo.rect, outRect);
     if (!HasArea(rect))
         return false;
     photo.warped.Reset(NewPlanarElement(rect));
     if (!photo.warped)
         return false;
-
-    // Resolve the source once: the nearest sampler falls back to the proxy
-    // while the photo is unloaded, the bilinear one always reads the photo.
+    // The nearest sampler falls back to the proxy while the photo is
+    // unloaded, the bilinear one always reads the photo.
     IPanoElement* element = photo.element;
-    SampleSource source;
-    IPanoElement* from = nullptr;
-    bool reloadedHere = false;
     if (sampler == &CCylindricalSurface::SampleNearest && !element->IsValid() && photo.proxy &&
         photo.proxy->IsValid()) {
-        from = photo.proxy;
         source.isProxy = true;
-    } else {
-        if (!element->IsValid()) {
-            element->Reload();
-            reloadedHere = true;
-        }
-        if (element->IsValid())
-            from = element;
+        return true;
     }
-    source.photoWidth = element->GetWidth();
-    source.photoHeight = element->GetHeight();
-    if (from && from->GetBpp() == 24) {
-        source.bits = from->GetBits();
-        source.stride = from->GetStride();
-        source.width = from->GetWidth();
-        source.height = from->GetHeight();
-    }
-    const std::int32_t model = lensModel;
-    // Every sampler refuses a position more than half the photo plus one
-    // pixel off its centre along either axis.
-    const double inside = std::hypot(static_cast<double>(source.photoWidth / 2) + 1.0,
-                                     static_cast<double>(source.photoHeight / 2) + 1.0);
-    const double reach = photo.pose.hasOwnLens ? LensModelReach(model, photo.pose, inside)
-                                               : std::numeric_limits<double>::infinity();
-    ForRows(rect.top, rect.bottom, [&](std::int32_t row) { WarpRow(photo, source, row, model, reach); });
-    // Pixels the caller had loaded stay: only what was read back here goes.
-    if (reloadedHere)
-        element->Unload();
+    reloadedHere = !element->IsValid();
     return true;
+}
+
+std::size_t CCylindricalSurface::WarpAhead(std::size_t first) {
+    struct Pending {
+        SurfaceImage* photo;
+        SampleSource source;
+        bool reloadedHere;
+        double reach;
+    };
+    std::vector<Pending> batch;
+    std::size_t bytes = 0, k = first;
+    for (; k < images.size(); ++k) {
+        SurfaceImage& photo = images[k];
+        const Rect rect = Clip(photo.rect, outRect);
+        std::size_t need = HasArea(rect) ? WarpedBytes(rect) : 0;
+        if (need && !photo.element->IsValid())
+            need += 3 * static_cast<std::size_t>(std::max(0, photo.element->GetWidth())) *
+                    static_cast<std::size_t>(std::max(0, photo.element->GetHeight()));
+        if (!batch.empty() && bytes + need > kWarpAheadBytes)
+            break;
+        // A photo listed twice is read back and unloaded by one warp at a time.
+        bool twice = false;
+        for (const Pending& p : batch)
+            twice = twice || p.photo->element == photo.element;
+        if (twice)
+            break;
+        bytes += need;
+        Pending pending{&photo, SampleSource(), false, 0.0};
+        if (PrepareWarp(photo, pending.source, pending.reloadedHere))
+            batch.push_back(pending);
+    }
+    Platform::ThreadPool& pool = threadPool ? *threadPool : Platform::ThreadPool::Shared();
+    // Resolve each source once, reading back the photos the warps need
+    // side by side.
+    const std::int32_t model = lensModel;
+    pool.ParallelFor(0, batch.size(), [&](std::size_t b, std::size_t e) {
+        for (std::size_t i = b; i < e; ++i) {
+            Pending& p = batch[i];
+            IPanoElement* element = p.photo->element;
+            IPanoElement* from = p.source.isProxy ? p.photo->proxy : nullptr;
+            if (!p.source.isProxy) {
+                if (p.reloadedHere)
+                    element->Reload();
+                if (element->IsValid())
+                    from = element;
+            }
+            SampleSource& source = p.source;
+            source.photoWidth = element->GetWidth();
+            source.photoHeight = element->GetHeight();
+            if (from && from->GetBpp() == 24) {
+                source.bits = from->GetBits();
+                source.stride = from->GetStride();
+                source.width = from->GetWidth();
+                source.height = from->GetHeight();
+            }
+            // Every sampler refuses a position more than half the photo plus
+            // one pixel off its centre along either axis.
+            const double inside = std::hypot(static_cast<double>(source.photoWidth / 2) + 1.0,
+                                             static_cast<double>(source.photoHeight / 2) + 1.0);
+            p.reach = p.photo->pose.hasOwnLens ? LensModelReach(model, p.photo->pose, inside)
+                                               : std::numeric_limits<double>::infinity();
+        }
+    });
+    // All their rows in one run: every row writes only its own pixels.
+    std::vector<std::size_t> firstRow(batch.size() + 1, 0);
+    for (std::size_t i = 0; i < batch.size(); ++i)
+        firstRow[i + 1] = firstRow[i] + static_cast<std::size_t>(batch[i].photo->warped->GetHeight());
+    pool.ParallelFor(0, firstRow.back(), [&](std::size_t b, std::size_t e) {
+        std::size_t i = static_cast<std::size_t>(std::upper_bound(firstRow.begin(), firstRow.end(), b) -
+                                                 firstRow.begin()) -
+                        1;
+        for (std::size_t r = b; r < e; ++r) {
+            while (r >= firstRow[i + 1])
+                ++i;
+            Pending& p = batch[i];
+            const std::int32_t row = p.photo->warped->y + static_cast<std::int32_t>(r - firstRow[i]);
+            WarpRow(*p.photo, p.source, row, model, p.reach);
+        }
+    });
+    // Pixels the caller had loaded stay: only what was read back here goes.
+    for (Pending& p : batch)
+        if (p.reloadedHere)
+            p.photo->element->Unload();
+    return k;
 }
 
 void CCylindricalSurface::WarpRow(SurfaceImage& photo, const SampleSource& source, std::int32_t row,

@@ -160,7 +160,14 @@ private:
     void FreeDirectionTables();
     void RenderPhotos(PanoramaLib::IProgressIndicator* progress, std::int32_t rangeStart,
                       std::int32_t rangeEnd);
-    bool WarpPhoto(SurfaceImage& photo);
+    // Warps the photos from `first` on side by side, as many as the memory
+    // allowed ahead holds (always one), and returns the index past the last
+    // one taken; each photo warped has its warped element.
+    std::size_t WarpAhead(std::size_t first);
+    // The warped element of a photo and where its samples come from (its
+    // pixels are read back after the caller reloads it when reloadedHere);
+    // false when it has no rows in the output or no element could be had.
+    bool PrepareWarp(SurfaceImage& photo, SampleSource& source, bool& reloadedHere);
     // lensReach: offsets further from the centre than this cannot come from
     // inside the photo (LensModelReach); their inverse is not sought.
     void WarpRow(SurfaceImage& photo, const SampleSource& source, std::int32_t row, std::int32_t lensModel,
@@ -175,6 +182,9 @@ private:
     // threads, with one progress step per row between blocks.
     template <class Body>
     void ForRows(std::int32_t top, std::int32_t bottom, Body body);
+    // The progress steps ForRows makes over rows [top, bottom), for work
+    // already done.
+    void StepRows(std::int32_t top, std::int32_t bottom);
     // Drops the warped photos a render left (one that ended early).
     void ReleaseWarped();
 
