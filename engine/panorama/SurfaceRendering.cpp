@@ -209,6 +209,7 @@ void CCylindricalSurface::RenderPhotos(PanoramaLib::IProgressIndicator* progress
     }
     ReleaseWarped();
     FreeDirectionTables();
+    difference_ = std::vector<std::uint16_t>();
 }
 
 bool CCylindricalSurface::StepProgress() {
@@ -433,37 +434,70 @@ bool CCylindricalSurface::SampleBilinear(const SampleSource& source, double x, d
 double CCylindricalSurface::ComputeGain(SurfaceImage& photo, std::uint16_t* difference, const Rect& overlap) {
     CPanoElement* warped = photo.warped.Get();
     const std::int32_t ow = overlap.Width(), oh = overlap.Height();
-    std::uint32_t histNew[256] = {}, histRes[256] = {};
-    std::uint32_t counted = 0;
-    for (std::int32_t r = overlap.top; r < overlap.bottom; ++r) {
-        const std::uint8_t* wb =
-            warped->GetBits() + static_cast<std::ptrdiff_t>(r - warped->y) * warped->GetStride();
-        const std::uint8_t* rb =
-            result->GetBits() + static_cast<std::ptrdiff_t>(r - result->y) * result->GetStride();
-        const std::uint8_t* wm =
-            warped->GetMask() + static_cast<std::ptrdiff_t>(r - warped->y) * warped->GetMaskStride();
-        const std::uint8_t* rm =
-            result->GetMask() + static_cast<std::ptrdiff_t>(r - result->y) * result->GetMaskStride();
-        std::uint16_t* d = difference + static_cast<std::ptrdiff_t>(r - overlap.top) * ow;
-        for (std::int32_t c = overlap.left; c < overlap.right; ++c) {
-            const std::int32_t wc = c - warped->x, rc = c - result->x;
-            if (!wm[wc] || !rm[rc])
-                continue;
-            const std::uint8_t* pw = wb + 3 * wc;
-            const std::uint8_t* pr = rb + 3 * rc;
-            const int gNew = pw[0] + 2 * pw[1] + pw[2];
-            const int gRes = pr[0] + 2 * pr[1] + pr[2];
-            const int diff = std::abs(gNew - gRes) * 64;
-            d[c - overlap.left] = static_cast<std::uint16_t>(diff);
-            if (diff < 0x3200) {
-                ++histNew[gNew / 4];
-                ++histRes[gRes / 4];
-                ++counted;
+    // Slices of rows count on their own, side by side; whole-number sums
+    // come out the same however the rows are split.
+    struct Counts {
+        std::uint32_t histNew[256] = {}, histRes[256] = {};
+        std::uint32_t counted = 0;
+        bool overlapping = false;  // a pixel both cover
+    };
+    const std::size_t slices = std::min<std::size_t>(static_cast<std::size_t>(std::max(0, oh)), 32);
+    std::vector<Counts> counts(slices);
+    Platform::ThreadPool& pool = threadPool ? *threadPool : Platform::ThreadPool::Shared();
+    pool.ParallelFor(0, slices, [&](std::size_t sb, std::size_t se) {
+        for (std::size_t slice = sb; slice < se; ++slice) {
+            Counts& into = counts[slice];
+            std::uint32_t* histNew = into.histNew;
+            std::uint32_t* histRes = into.histRes;
+            const std::int32_t top = overlap.top + static_cast<std::int32_t>(oh * slice / slices);
+            const std::int32_t bottom = overlap.top + static_cast<std::int32_t>(oh * (slice + 1) / slices);
+            for (std::int32_t r = top; r < bottom; ++r) {
+                const std::uint8_t* wb =
+                    warped->GetBits() + static_cast<std::ptrdiff_t>(r - warped->y) * warped->GetStride();
+                const std::uint8_t* rb =
+                    result->GetBits() + static_cast<std::ptrdiff_t>(r - result->y) * result->GetStride();
+                const std::uint8_t* wm =
+                    warped->GetMask() + static_cast<std::ptrdiff_t>(r - warped->y) * warped->GetMaskStride();
+                const std::uint8_t* rm =
+                    result->GetMask() + static_cast<std::ptrdiff_t>(r - result->y) * result->GetMaskStride();
+                std::uint16_t* d = difference + static_cast<std::ptrdiff_t>(r - overlap.top) * ow;
+                for (std::int32_t c = overlap.left; c < overlap.right; ++c) {
+                    const std::int32_t wc = c - warped->x, rc = c - result->x;
+                    if (!wm[wc] || !rm[rc])
+                        continue;
+                    into.overlapping = true;
+                    const std::uint8_t* pw = wb + 3 * wc;
+                    const std::uint8_t* pr = rb + 3 * rc;
+                    const int gNew = pw[0] + 2 * pw[1] + pw[2];
+                    const int gRes = pr[0] + 2 * pr[1] + pr[2];
+                    const int diff = std::abs(gNew - gRes) * 64;
+                    d[c - overlap.left] = static_cast<std::uint16_t>(diff);
+                    if (diff < 0x3200) {
+                        ++histNew[gNew / 4];
+                        ++histRes[gRes / 4];
+                        ++into.counted;
+                    }
+                }
             }
         }
+    });
+    std::uint32_t histNew[256] = {}, histRes[256] = {};
+    std::uint32_t counted = 0;
+    bool overlapping = false;
+    for (const Counts& c : counts) {
+        for (int i = 0; i < 256; ++i) {
+            histNew[i] += c.histNew[i];
+            histRes[i] += c.histRes[i];
+        }
+        counted += c.counted;
+        overlapping = overlapping || c.overlapping;
     }
-    const double sigma = static_cast<int>(std::sqrt(static_cast<double>(ow) * oh)) * 0.125;
-    RecursiveGaussianBlurU16(ow, oh, ow, difference, sigma);
+    // The smoothed difference is read only where the photo meets what is
+    // composed already: with no such pixel it is never read.
+    if (overlapping) {
+        const double sigma = static_cast<int>(std::sqrt(static_cast<double>(ow) * oh)) * 0.125;
+        RecursiveGaussianBlurU16(ow, oh, ow, difference, sigma);
+    }
     return GainFromHistograms(histNew, histRes, counted);
 }
 
@@ -473,7 +507,9 @@ void CCylindricalSurface::ComposePhoto(SurfaceImage& photo) {
     if (!HasArea(overlap))
         return;
     const std::int32_t ow = overlap.Width();
-    std::vector<std::uint16_t> difference(static_cast<std::size_t>(ow) * overlap.Height(), 0);
+    // One plane for every photo of the render, cleared for each.
+    std::vector<std::uint16_t>& difference = difference_;
+    difference.assign(static_cast<std::size_t>(ow) * overlap.Height(), 0);
     const double gain = ComputeGain(photo, difference.data(), overlap);
     std::uint8_t scaled[256];
     for (int i = 0; i < 256; ++i)

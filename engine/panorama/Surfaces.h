@@ -203,6 +203,8 @@ private:
     OrvexBase::Rect cropRect;
     std::int32_t cropReferenceWidth = 0;
     std::unique_ptr<double[]> sinTable, rowTable, cosTable;
+    // The difference plane of the photo being composed.
+    std::vector<std::uint16_t> difference_;
     Platform::ThreadPool* threadPool = nullptr;
 };
 

@@ -1074,10 +1074,13 @@ void CPoseAlignment::RefineStart(double* x, int m, int n) {
     const std::int32_t model = lensModel;
     auto cost = [&](const double* at, std::vector<double>& out) {
         UnpackAlignmentParams(at);
-        forTasks([&](const ResidualTask& task, TaskWork& w) {
+        // One evaluation is too little work to share out.
+        for (std::size_t t = 0; t < tasks_.size(); ++t) {
+            TaskWork& w = work[t];
             w.matches.Lensed(lens, model, sharedLens, w.lensed.data());
-            w.matches.Evaluate(w.lensed.data(), poses[task.p], poses[task.q], out.data() + task.offset);
-        });
+            w.matches.Evaluate(w.lensed.data(), poses[tasks_[t].p], poses[tasks_[t].q],
+                               out.data() + tasks_[t].offset);
+        }
         double sum = 0;
         for (double v : out)
             sum += v * v;
