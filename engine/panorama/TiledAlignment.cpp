@@ -89,6 +89,32 @@ inline void MatchResiduals(const double Mpq[9], double px, double py, double qx,
     out[3] = root * (qy - fq * Y2 / Z2);
 }
 
+// The gradient J^T f and the upper triangle of J^T J of one task's rows
+// (J row-major, N columns). Every sum runs over the rows in order; the rows
+// are walked once, all sums taking their next term together, and a fixed N
+// lets the compiler lay the sums out.
+template <std::size_t N>
+void NormalSums(const double* J, const double* f, std::size_t rows, double* g, double* A) {
+    double gSums[N + 1] = {}, aSums[N * N + 1] = {};
+    for (std::size_t r = 0; r < rows; ++r) {
+        const double* jr = J + r * N;
+        const double fr = f[r];
+        for (std::size_t a = 0; a < N; ++a) {
+            gSums[a] += jr[a] * fr;
+            for (std::size_t b = a; b < N; ++b)
+                aSums[a * N + b] += jr[a] * jr[b];
+        }
+    }
+    std::copy(gSums, gSums + N, g);
+    std::copy(aSums, aSums + N * N, A);
+}
+
+using NormalSumsFn = void (*)(const double*, const double*, std::size_t, double*, double*);
+// By column count: three lens terms and four terms of each of two photos.
+constexpr NormalSumsFn kNormalSums[12] = {NormalSums<0>, NormalSums<1>, NormalSums<2>,  NormalSums<3>,
+                                          NormalSums<4>, NormalSums<5>, NormalSums<6>,  NormalSums<7>,
+                                          NormalSums<8>, NormalSums<9>, NormalSums<10>, NormalSums<11>};
+
 int Solve(void* p, int m, int n, const double* x, double* fvec, int) {
     return static_cast<CPoseAlignment*>(p)->AlignmentResiduals(m, n, x, fvec);
 }
@@ -1131,21 +1157,7 @@ void CPoseAlignment::RefineStart(double* x, int m, int n) {
                 for (std::size_t r = 0; r < rows; ++r)
                     w.jacobian[r * count + c] = (w.plus[r] - w.minus[r]) / (2 * h);
             }
-            // Every sum runs over the rows in order; the rows are walked
-            // once, all sums taking their next term together.
-            double gSums[11] = {}, aSums[11 * 11] = {};
-            for (std::size_t r = 0; r < rows; ++r) {
-                const double* jr = w.jacobian.data() + r * count;
-                const double fr = f[first + r];
-                for (std::size_t a = 0; a < count; ++a) {
-                    gSums[a] += jr[a] * fr;
-                    double* row = aSums + a * count;
-                    for (std::size_t b = a; b < count; ++b)
-                        row[b] += jr[a] * jr[b];
-                }
-            }
-            std::copy(gSums, gSums + count, w.g);
-            std::copy(aSums, aSums + count * count, w.A);
+            kNormalSums[count](w.jacobian.data(), f.data() + first, rows, w.g, w.A);
         });
         for (const TaskWork& w : work) {
             const std::size_t* params = w.params;
