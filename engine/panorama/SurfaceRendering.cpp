@@ -332,6 +332,7 @@ std::size_t CCylindricalSurface::WarpAhead(std::size_t first) {
                                                : std::numeric_limits<double>::infinity();
         }
     });
+    const bool bilinear = sampler == &CCylindricalSurface::SampleBilinear;
     // All their rows in one run: every row writes only its own pixels.
     std::vector<std::size_t> firstRow(batch.size() + 1, 0);
     for (std::size_t i = 0; i < batch.size(); ++i)
@@ -345,7 +346,10 @@ std::size_t CCylindricalSurface::WarpAhead(std::size_t first) {
                 ++i;
             Pending& p = batch[i];
             const std::int32_t row = p.photo->warped->y + static_cast<std::int32_t>(r - firstRow[i]);
-            WarpRow(*p.photo, p.source, row, model, p.reach);
+            if (bilinear)
+                WarpRow<true>(*p.photo, p.source, row, model, p.reach);
+            else
+                WarpRow<false>(*p.photo, p.source, row, model, p.reach);
         }
     });
     // Pixels the caller had loaded stay: only what was read back here goes.
@@ -355,6 +359,7 @@ std::size_t CCylindricalSurface::WarpAhead(std::size_t first) {
     return k;
 }
 
+template <bool Bilinear>
 void CCylindricalSurface::WarpRow(SurfaceImage& photo, const SampleSource& source, std::int32_t row,
                                   std::int32_t lensModel, double lensReach) {
     CPanoElement* warped = photo.warped.Get();
@@ -384,7 +389,8 @@ void CCylindricalSurface::WarpRow(SurfaceImage& photo, const SampleSource& sourc
             v = ok ? pv : v;
         }
         std::uint8_t colour[3];
-        if (!(this->*sampler)(source, hw + u, hh + v, colour))
+        if (!(Bilinear ? SampleBilinear(source, hw + u, hh + v, colour)
+                       : SampleNearest(source, hw + u, hh + v, colour)))
             continue;
         const std::int32_t i = column - warped->x;
         std::memcpy(bits + 3 * i, colour, 3);

@@ -170,6 +170,9 @@ private:
     bool PrepareWarp(SurfaceImage& photo, SampleSource& source, bool& reloadedHere);
     // lensReach: offsets further from the centre than this cannot come from
     // inside the photo (LensModelReach); their inverse is not sought.
+    // Bilinear picks the sampler at compile time (the pixel loop then calls
+    // it directly); it must match the one set.
+    template <bool Bilinear>
     void WarpRow(SurfaceImage& photo, const SampleSource& source, std::int32_t row, std::int32_t lensModel,
                  double lensReach);
     void ComposePhoto(SurfaceImage& photo);
