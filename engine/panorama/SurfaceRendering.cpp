@@ -253,6 +253,8 @@ void CCylindricalSurface::StepRows(std::int32_t top, std::int32_t bottom) {
 
 bool CCylindricalSurface::PrepareWarp(SurfaceImage& photo, SampleSource& source, bool& reloadedHere) {
     reloadedHere = false;
+    // A warp left by a render that ended early belongs to other geometry.
+    photo.warped.Reset();
     const Rect rect = Clip(photo.rect, outRect);
     if (!HasArea(rect))
         return false;
