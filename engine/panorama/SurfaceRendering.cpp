@@ -37,6 +37,17 @@ namespace {
 // Rows per block between progress reports; fixed, so a cancelled render
 // leaves the same partial result whatever the thread count.
 constexpr std::int32_t kRowBlock = 16;
+// Warped photos (and photos read back for them) held at once ahead of
+// their composing: warps of several photos share the threads instead of
+// each photo's rows waiting on its slowest one, block after block.
+constexpr std::size_t kWarpAheadBytes = std::size_t{64} << 20;
+
+// Bytes of a warped element over rect: colour, mask and weight.
+std::size_t WarpedBytes(const Rect& rect) {
+    const std::size_t w = static_cast<std::size_t>(std::max(0, rect.Width()));
+    const std::size_t h = static_cast<std::size_t>(std::max(0, rect.Height()));
+    return h * (((3 * w + 3) & ~std::size_t{3}) + 3 * ((w + 3) & ~std::size_t{3}));
+}
 
 Rect Clip(const Rect& a, const Rect& b) {
     Rect r(std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
@@ -184,16 +195,21 @@ void CCylindricalSurface::RenderPhotos(PanoramaLib::IProgressIndicator* progress
     totalSteps = static_cast<std::int32_t>(
         std::min<std::int64_t>(2 * total, std::numeric_limits<std::int32_t>::max()));
     BuildDirectionTables();
-    for (SurfaceImage& image : images) {
-        if (cancelled)
-            break;
-        if (WarpPhoto(image) && image.warped) {
-            (this->*compose)(image);
-            image.warped.Reset();
-        }
+    std::size_t warpedUpTo = 0;
+    for (std::size_t k = 0; k < images.size() && !cancelled; ++k) {
+        if (k == warpedUpTo)
+            warpedUpTo = WarpAhead(k);
+        SurfaceImage& image = images[k];
+        if (!image.warped)
+            continue;
+        // The warp's progress, reported where it used to run.
+        StepRows(image.warped->y, image.warped->y + image.warped->GetHeight());
+        (this->*compose)(image);
+        image.warped.Reset();
     }
     ReleaseWarped();
     FreeDirectionTables();
+    difference_ = std::vector<std::uint16_t>();
 }
 
 bool CCylindricalSurface::StepProgress() {
@@ -226,56 +242,126 @@ void CCylindricalSurface::ForRows(std::int32_t top, std::int32_t bottom, Body bo
     }
 }
 
-bool CCylindricalSurface::WarpPhoto(SurfaceImage& photo) {
-    if (photo.warped)
-        return true;
+void CCylindricalSurface::StepRows(std::int32_t top, std::int32_t bottom) {
+    for (std::int32_t first = top; first < bottom && !cancelled; first += kRowBlock) {
+        const std::int32_t last = std::min(bottom, first + kRowBlock);
+        for (std::int32_t r = first; r < last; ++r)
+            if (!StepProgress())
+                break;
+    }
+}
+
+bool CCylindricalSurface::PrepareWarp(SurfaceImage& photo, SampleSource& source, bool& reloadedHere) {
+    reloadedHere = false;
+    // A warp left by a render that ended early belongs to other geometry.
+    photo.warped.Reset();
     const Rect rect = Clip(photo.rect, outRect);
     if (!HasArea(rect))
         return false;
     photo.warped.Reset(NewPlanarElement(rect));
     if (!photo.warped)
         return false;
-
-    // Resolve the source once: the nearest sampler falls back to the proxy
-    // while the photo is unloaded, the bilinear one always reads the photo.
+    // The nearest sampler falls back to the proxy while the photo is
+    // unloaded, the bilinear one always reads the photo.
     IPanoElement* element = photo.element;
-    SampleSource source;
-    IPanoElement* from = nullptr;
-    bool reloadedHere = false;
     if (sampler == &CCylindricalSurface::SampleNearest && !element->IsValid() && photo.proxy &&
         photo.proxy->IsValid()) {
-        from = photo.proxy;
         source.isProxy = true;
-    } else {
-        if (!element->IsValid()) {
-            element->Reload();
-            reloadedHere = true;
-        }
-        if (element->IsValid())
-            from = element;
+        return true;
     }
-    source.photoWidth = element->GetWidth();
-    source.photoHeight = element->GetHeight();
-    if (from && from->GetBpp() == 24) {
-        source.bits = from->GetBits();
-        source.stride = from->GetStride();
-        source.width = from->GetWidth();
-        source.height = from->GetHeight();
-    }
-    const std::int32_t model = lensModel;
-    // Every sampler refuses a position more than half the photo plus one
-    // pixel off its centre along either axis.
-    const double inside = std::hypot(static_cast<double>(source.photoWidth / 2) + 1.0,
-                                     static_cast<double>(source.photoHeight / 2) + 1.0);
-    const double reach = photo.pose.hasOwnLens ? LensModelReach(model, photo.pose, inside)
-                                               : std::numeric_limits<double>::infinity();
-    ForRows(rect.top, rect.bottom, [&](std::int32_t row) { WarpRow(photo, source, row, model, reach); });
-    // Pixels the caller had loaded stay: only what was read back here goes.
-    if (reloadedHere)
-        element->Unload();
+    reloadedHere = !element->IsValid();
     return true;
 }
 
+std::size_t CCylindricalSurface::WarpAhead(std::size_t first) {
+    struct Pending {
+        SurfaceImage* photo;
+        SampleSource source;
+        bool reloadedHere;
+        double reach;
+    };
+    std::vector<Pending> batch;
+    std::size_t bytes = 0, k = first;
+    for (; k < images.size(); ++k) {
+        SurfaceImage& photo = images[k];
+        const Rect rect = Clip(photo.rect, outRect);
+        std::size_t need = HasArea(rect) ? WarpedBytes(rect) : 0;
+        if (need && !photo.element->IsValid())
+            need += 3 * static_cast<std::size_t>(std::max(0, photo.element->GetWidth())) *
+                    static_cast<std::size_t>(std::max(0, photo.element->GetHeight()));
+        if (!batch.empty() && bytes + need > kWarpAheadBytes)
+            break;
+        // A photo listed twice is read back and unloaded by one warp at a time.
+        bool twice = false;
+        for (const Pending& p : batch)
+            twice = twice || p.photo->element == photo.element;
+        if (twice)
+            break;
+        bytes += need;
+        Pending pending{&photo, SampleSource(), false, 0.0};
+        if (PrepareWarp(photo, pending.source, pending.reloadedHere))
+            batch.push_back(pending);
+    }
+    Platform::ThreadPool& pool = threadPool ? *threadPool : Platform::ThreadPool::Shared();
+    // Resolve each source once, reading back the photos the warps need
+    // side by side.
+    const std::int32_t model = lensModel;
+    pool.ParallelFor(0, batch.size(), [&](std::size_t b, std::size_t e) {
+        for (std::size_t i = b; i < e; ++i) {
+            Pending& p = batch[i];
+            IPanoElement* element = p.photo->element;
+            IPanoElement* from = p.source.isProxy ? p.photo->proxy : nullptr;
+            if (!p.source.isProxy) {
+                if (p.reloadedHere)
+                    element->Reload();
+                if (element->IsValid())
+                    from = element;
+            }
+            SampleSource& source = p.source;
+            source.photoWidth = element->GetWidth();
+            source.photoHeight = element->GetHeight();
+            if (from && from->GetBpp() == 24) {
+                source.bits = from->GetBits();
+                source.stride = from->GetStride();
+                source.width = from->GetWidth();
+                source.height = from->GetHeight();
+            }
+            // Every sampler refuses a position more than half the photo plus
+            // one pixel off its centre along either axis.
+            const double inside = std::hypot(static_cast<double>(source.photoWidth / 2) + 1.0,
+                                             static_cast<double>(source.photoHeight / 2) + 1.0);
+            p.reach = p.photo->pose.hasOwnLens ? LensModelReach(model, p.photo->pose, inside)
+                                               : std::numeric_limits<double>::infinity();
+        }
+    });
+    const bool bilinear = sampler == &CCylindricalSurface::SampleBilinear;
+    // All their rows in one run: every row writes only its own pixels.
+    std::vector<std::size_t> firstRow(batch.size() + 1, 0);
+    for (std::size_t i = 0; i < batch.size(); ++i)
+        firstRow[i + 1] = firstRow[i] + static_cast<std::size_t>(batch[i].photo->warped->GetHeight());
+    pool.ParallelFor(0, firstRow.back(), [&](std::size_t b, std::size_t e) {
+        std::size_t i = static_cast<std::size_t>(std::upper_bound(firstRow.begin(), firstRow.end(), b) -
+                                                 firstRow.begin()) -
+                        1;
+        for (std::size_t r = b; r < e; ++r) {
+            while (r >= firstRow[i + 1])
+                ++i;
+            Pending& p = batch[i];
+            const std::int32_t row = p.photo->warped->y + static_cast<std::int32_t>(r - firstRow[i]);
+            if (bilinear)
+                WarpRow<true>(*p.photo, p.source, row, model, p.reach);
+            else
+                WarpRow<false>(*p.photo, p.source, row, model, p.reach);
+        }
+    });
+    // Pixels the caller had loaded stay: only what was read back here goes.
+    for (Pending& p : batch)
+        if (p.reloadedHere)
+            p.photo->element->Unload();
+    return k;
+}
+
+template <bool Bilinear>
 void CCylindricalSurface::WarpRow(SurfaceImage& photo, const SampleSource& source, std::int32_t row,
                                   std::int32_t lensModel, double lensReach) {
     CPanoElement* warped = photo.warped.Get();
@@ -305,7 +391,8 @@ void CCylindricalSurface::WarpRow(SurfaceImage& photo, const SampleSource& sourc
             v = ok ? pv : v;
         }
         std::uint8_t colour[3];
-        if (!(this->*sampler)(source, hw + u, hh + v, colour))
+        if (!(Bilinear ? SampleBilinear(source, hw + u, hh + v, colour)
+                       : SampleNearest(source, hw + u, hh + v, colour)))
             continue;
         const std::int32_t i = column - warped->x;
         std::memcpy(bits + 3 * i, colour, 3);
@@ -355,37 +442,70 @@ bool CCylindricalSurface::SampleBilinear(const SampleSource& source, double x, d
 double CCylindricalSurface::ComputeGain(SurfaceImage& photo, std::uint16_t* difference, const Rect& overlap) {
     CPanoElement* warped = photo.warped.Get();
     const std::int32_t ow = overlap.Width(), oh = overlap.Height();
-    std::uint32_t histNew[256] = {}, histRes[256] = {};
-    std::uint32_t counted = 0;
-    for (std::int32_t r = overlap.top; r < overlap.bottom; ++r) {
-        const std::uint8_t* wb =
-            warped->GetBits() + static_cast<std::ptrdiff_t>(r - warped->y) * warped->GetStride();
-        const std::uint8_t* rb =
-            result->GetBits() + static_cast<std::ptrdiff_t>(r - result->y) * result->GetStride();
-        const std::uint8_t* wm =
-            warped->GetMask() + static_cast<std::ptrdiff_t>(r - warped->y) * warped->GetMaskStride();
-        const std::uint8_t* rm =
-            result->GetMask() + static_cast<std::ptrdiff_t>(r - result->y) * result->GetMaskStride();
-        std::uint16_t* d = difference + static_cast<std::ptrdiff_t>(r - overlap.top) * ow;
-        for (std::int32_t c = overlap.left; c < overlap.right; ++c) {
-            const std::int32_t wc = c - warped->x, rc = c - result->x;
-            if (!wm[wc] || !rm[rc])
-                continue;
-            const std::uint8_t* pw = wb + 3 * wc;
-            const std::uint8_t* pr = rb + 3 * rc;
-            const int gNew = pw[0] + 2 * pw[1] + pw[2];
-            const int gRes = pr[0] + 2 * pr[1] + pr[2];
-            const int diff = std::abs(gNew - gRes) * 64;
-            d[c - overlap.left] = static_cast<std::uint16_t>(diff);
-            if (diff < 0x3200) {
-                ++histNew[gNew / 4];
-                ++histRes[gRes / 4];
-                ++counted;
+    // Slices of rows count on their own, side by side; whole-number sums
+    // come out the same however the rows are split.
+    struct Counts {
+        std::uint32_t histNew[256] = {}, histRes[256] = {};
+        std::uint32_t counted = 0;
+        bool overlapping = false;  // a pixel both cover
+    };
+    const std::size_t slices = std::min<std::size_t>(static_cast<std::size_t>(std::max(0, oh)), 32);
+    std::vector<Counts> counts(slices);
+    Platform::ThreadPool& pool = threadPool ? *threadPool : Platform::ThreadPool::Shared();
+    pool.ParallelFor(0, slices, [&](std::size_t sb, std::size_t se) {
+        for (std::size_t slice = sb; slice < se; ++slice) {
+            Counts& into = counts[slice];
+            std::uint32_t* histNew = into.histNew;
+            std::uint32_t* histRes = into.histRes;
+            const std::int32_t top = overlap.top + static_cast<std::int32_t>(oh * slice / slices);
+            const std::int32_t bottom = overlap.top + static_cast<std::int32_t>(oh * (slice + 1) / slices);
+            for (std::int32_t r = top; r < bottom; ++r) {
+                const std::uint8_t* wb =
+                    warped->GetBits() + static_cast<std::ptrdiff_t>(r - warped->y) * warped->GetStride();
+                const std::uint8_t* rb =
+                    result->GetBits() + static_cast<std::ptrdiff_t>(r - result->y) * result->GetStride();
+                const std::uint8_t* wm =
+                    warped->GetMask() + static_cast<std::ptrdiff_t>(r - warped->y) * warped->GetMaskStride();
+                const std::uint8_t* rm =
+                    result->GetMask() + static_cast<std::ptrdiff_t>(r - result->y) * result->GetMaskStride();
+                std::uint16_t* d = difference + static_cast<std::ptrdiff_t>(r - overlap.top) * ow;
+                for (std::int32_t c = overlap.left; c < overlap.right; ++c) {
+                    const std::int32_t wc = c - warped->x, rc = c - result->x;
+                    if (!wm[wc] || !rm[rc])
+                        continue;
+                    into.overlapping = true;
+                    const std::uint8_t* pw = wb + 3 * wc;
+                    const std::uint8_t* pr = rb + 3 * rc;
+                    const int gNew = pw[0] + 2 * pw[1] + pw[2];
+                    const int gRes = pr[0] + 2 * pr[1] + pr[2];
+                    const int diff = std::abs(gNew - gRes) * 64;
+                    d[c - overlap.left] = static_cast<std::uint16_t>(diff);
+                    if (diff < 0x3200) {
+                        ++histNew[gNew / 4];
+                        ++histRes[gRes / 4];
+                        ++into.counted;
+                    }
+                }
             }
         }
+    });
+    std::uint32_t histNew[256] = {}, histRes[256] = {};
+    std::uint32_t counted = 0;
+    bool overlapping = false;
+    for (const Counts& c : counts) {
+        for (int i = 0; i < 256; ++i) {
+            histNew[i] += c.histNew[i];
+            histRes[i] += c.histRes[i];
+        }
+        counted += c.counted;
+        overlapping = overlapping || c.overlapping;
     }
-    const double sigma = static_cast<int>(std::sqrt(static_cast<double>(ow) * oh)) * 0.125;
-    RecursiveGaussianBlurU16(ow, oh, ow, difference, sigma);
+    // The smoothed difference is read only where the photo meets what is
+    // composed already: with no such pixel it is never read.
+    if (overlapping) {
+        const double sigma = static_cast<int>(std::sqrt(static_cast<double>(ow) * oh)) * 0.125;
+        RecursiveGaussianBlurU16(ow, oh, ow, difference, sigma);
+    }
     return GainFromHistograms(histNew, histRes, counted);
 }
 
@@ -395,7 +515,9 @@ void CCylindricalSurface::ComposePhoto(SurfaceImage& photo) {
     if (!HasArea(overlap))
         return;
     const std::int32_t ow = overlap.Width();
-    std::vector<std::uint16_t> difference(static_cast<std::size_t>(ow) * overlap.Height(), 0);
+    // One plane for every photo of the render, cleared for each.
+    std::vector<std::uint16_t>& difference = difference_;
+    difference.assign(static_cast<std::size_t>(ow) * overlap.Height(), 0);
     const double gain = ComputeGain(photo, difference.data(), overlap);
     std::uint8_t scaled[256];
     for (int i = 0; i < 256; ++i)

@@ -160,9 +160,19 @@ private:
     void FreeDirectionTables();
     void RenderPhotos(PanoramaLib::IProgressIndicator* progress, std::int32_t rangeStart,
                       std::int32_t rangeEnd);
-    bool WarpPhoto(SurfaceImage& photo);
+    // Warps the photos from `first` on side by side, as many as the memory
+    // allowed ahead holds (always one), and returns the index past the last
+    // one taken; each photo warped has its warped element.
+    std::size_t WarpAhead(std::size_t first);
+    // The warped element of a photo and where its samples come from (its
+    // pixels are read back after the caller reloads it when reloadedHere);
+    // false when it has no rows in the output or no element could be had.
+    bool PrepareWarp(SurfaceImage& photo, SampleSource& source, bool& reloadedHere);
     // lensReach: offsets further from the centre than this cannot come from
     // inside the photo (LensModelReach); their inverse is not sought.
+    // Bilinear picks the sampler at compile time (the pixel loop then calls
+    // it directly); it must match the one set.
+    template <bool Bilinear>
     void WarpRow(SurfaceImage& photo, const SampleSource& source, std::int32_t row, std::int32_t lensModel,
                  double lensReach);
     void ComposePhoto(SurfaceImage& photo);
@@ -175,6 +185,9 @@ private:
     // threads, with one progress step per row between blocks.
     template <class Body>
     void ForRows(std::int32_t top, std::int32_t bottom, Body body);
+    // The progress steps ForRows makes over rows [top, bottom), for work
+    // already done.
+    void StepRows(std::int32_t top, std::int32_t bottom);
     // Drops the warped photos a render left (one that ended early).
     void ReleaseWarped();
 
@@ -193,6 +206,8 @@ private:
     OrvexBase::Rect cropRect;
     std::int32_t cropReferenceWidth = 0;
     std::unique_ptr<double[]> sinTable, rowTable, cosTable;
+    // The difference plane of the photo being composed.
+    std::vector<std::uint16_t> difference_;
     Platform::ThreadPool* threadPool = nullptr;
 };
 

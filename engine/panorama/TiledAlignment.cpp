@@ -9,6 +9,7 @@
 
 #include "LensModel.h"
 #include "PanoramaLib.h"
+#include "ThreadPool.h"
 
 namespace Tiled_Panorama {
 
@@ -52,6 +53,67 @@ double MatchWeight(const AlignmentEdge& edge, std::size_t k, double ratio2) {
     const double score = k < edge.inlierScores.size() ? edge.inlierScores[k] : 0.0;
     return std::max(0.0, 1.0 - (score / 1000.0) / ratio2);
 }
+
+// A centred keypoint as the lens terms move it.
+void ApplyLens(std::int32_t model, const TiledImagePose& lens, double& x0, double& y0) {
+    const double f = LensFactor(model, lens, x0 * x0 + y0 * y0);
+    x0 *= f;
+    y0 *= f;
+}
+
+// Mpq = Rp Rq^T turns q's camera rays into p's; its transpose does the
+// reverse.
+void RelativeRotation(const TiledImagePose& pp, const TiledImagePose& pq, double Mpq[9]) {
+    double Rp[9], Rq[9];
+    RotationFromAngles(Rp, pp.pitch, pp.yaw, pp.roll);
+    RotationFromAngles(Rq, pq.pitch, pq.yaw, pq.roll);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            Mpq[3 * i + j] =
+                Rp[3 * i] * Rq[3 * j] + Rp[3 * i + 1] * Rq[3 * j + 1] + Rp[3 * i + 2] * Rq[3 * j + 2];
+}
+
+// The four residuals of one match: each point against its partner mapped
+// into its photo, times the root of the match's weight.
+inline void MatchResiduals(const double Mpq[9], double px, double py, double qx, double qy, double fp,
+                           double fq, double root, double* out) {
+    const double X1 = Mpq[0] * qx + Mpq[1] * qy + Mpq[2] * fq;
+    const double Y1 = Mpq[3] * qx + Mpq[4] * qy + Mpq[5] * fq;
+    const double Z1 = Mpq[6] * qx + Mpq[7] * qy + Mpq[8] * fq;
+    const double X2 = Mpq[0] * px + Mpq[3] * py + Mpq[6] * fp;
+    const double Y2 = Mpq[1] * px + Mpq[4] * py + Mpq[7] * fp;
+    const double Z2 = Mpq[2] * px + Mpq[5] * py + Mpq[8] * fp;
+    out[0] = root * (px - fp * X1 / Z1);
+    out[1] = root * (py - fp * Y1 / Z1);
+    out[2] = root * (qx - fq * X2 / Z2);
+    out[3] = root * (qy - fq * Y2 / Z2);
+}
+
+// The gradient J^T f and the upper triangle of J^T J of one task's rows
+// (J row-major, N columns). Every sum runs over the rows in order; the rows
+// are walked once, all sums taking their next term together, and a fixed N
+// lets the compiler lay the sums out.
+template <std::size_t N>
+void NormalSums(const double* J, const double* f, std::size_t rows, double* g, double* A) {
+    double gSums[N + 1] = {}, aSums[N * N + 1] = {};
+    for (std::size_t r = 0; r < rows; ++r) {
+        const double* jr = J + r * N;
+        const double fr = f[r];
+        for (std::size_t a = 0; a < N; ++a) {
+            gSums[a] += jr[a] * fr;
+            for (std::size_t b = a; b < N; ++b)
+                aSums[a * N + b] += jr[a] * jr[b];
+        }
+    }
+    std::copy(gSums, gSums + N, g);
+    std::copy(aSums, aSums + N * N, A);
+}
+
+using NormalSumsFn = void (*)(const double*, const double*, std::size_t, double*, double*);
+// By column count: three lens terms and four terms of each of two photos.
+constexpr NormalSumsFn kNormalSums[12] = {NormalSums<0>, NormalSums<1>, NormalSums<2>,  NormalSums<3>,
+                                          NormalSums<4>, NormalSums<5>, NormalSums<6>,  NormalSums<7>,
+                                          NormalSums<8>, NormalSums<9>, NormalSums<10>, NormalSums<11>};
 
 int Solve(void* p, int m, int n, const double* x, double* fvec, int) {
     return static_cast<CPoseAlignment*>(p)->AlignmentResiduals(m, n, x, fvec);
@@ -894,18 +956,10 @@ void CPoseAlignment::EvaluateTask(const ResidualTask& task, double* fvec) const 
     const std::int32_t model = lensModel;
     const double ratio2 = distanceRatio * distanceRatio;
     auto keypoint = [&](std::int32_t photo, std::int32_t index, double& x0, double& y0) {
-        if (photo < 0 || static_cast<std::size_t>(photo) >= keypoints.size())
+        if (!CentredKeypoint(photo, index, x0, y0))
             return false;
-        const auto& list = keypoints[photo];
-        if (index < 0 || static_cast<std::size_t>(index) >= list.size())
-            return false;
-        x0 = list[index].x - photoSizes[photo].cx * 0.5;
-        y0 = list[index].y - photoSizes[photo].cy * 0.5;
-        if (lens) {
-            const double f = LensFactor(model, sharedLens, x0 * x0 + y0 * y0);
-            x0 *= f;
-            y0 *= f;
-        }
+        if (lens)
+            ApplyLens(model, sharedLens, x0, y0);
         return true;
     };
     const std::int32_t p = task.p, q = task.q;
@@ -914,15 +968,8 @@ void CPoseAlignment::EvaluateTask(const ResidualTask& task, double* fvec) const 
     const auto& indicesP = pFirst ? e->inliers1 : e->inliers2;
     const auto& indicesQ = pFirst ? e->inliers2 : e->inliers1;
     const TiledImagePose &pp = poses[p], &pq = poses[q];
-    double Rp[9], Rq[9], Mpq[9];
-    RotationFromAngles(Rp, pp.pitch, pp.yaw, pp.roll);
-    RotationFromAngles(Rq, pq.pitch, pq.yaw, pq.roll);
-    // Mpq = Rp Rq^T turns q's camera rays into p's; its transpose does the
-    // reverse.
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j)
-            Mpq[3 * i + j] =
-                Rp[3 * i] * Rq[3 * j] + Rp[3 * i + 1] * Rq[3 * j + 1] + Rp[3 * i + 2] * Rq[3 * j + 2];
+    double Mpq[9];
+    RelativeRotation(pp, pq, Mpq);
     for (int k = 0; k < task.count; ++k) {
         double* out = fvec + task.offset + 4 * k;
         double px, py, qx, qy;
@@ -931,16 +978,70 @@ void CPoseAlignment::EvaluateTask(const ResidualTask& task, double* fvec) const 
             continue;
         }
         const double root = std::sqrt(MatchWeight(*e, static_cast<std::size_t>(k), ratio2));
-        const double X1 = Mpq[0] * qx + Mpq[1] * qy + Mpq[2] * pq.focal;
-        const double Y1 = Mpq[3] * qx + Mpq[4] * qy + Mpq[5] * pq.focal;
-        const double Z1 = Mpq[6] * qx + Mpq[7] * qy + Mpq[8] * pq.focal;
-        const double X2 = Mpq[0] * px + Mpq[3] * py + Mpq[6] * pp.focal;
-        const double Y2 = Mpq[1] * px + Mpq[4] * py + Mpq[7] * pp.focal;
-        const double Z2 = Mpq[2] * px + Mpq[5] * py + Mpq[8] * pp.focal;
-        out[0] = root * (px - pp.focal * X1 / Z1);
-        out[1] = root * (py - pp.focal * Y1 / Z1);
-        out[2] = root * (qx - pq.focal * X2 / Z2);
-        out[3] = root * (qy - pq.focal * Y2 / Z2);
+        MatchResiduals(Mpq, px, py, qx, qy, pp.focal, pq.focal, root, out);
+    }
+}
+
+bool CPoseAlignment::CentredKeypoint(std::int32_t photo, std::int32_t index, double& x0, double& y0) const {
+    if (photo < 0 || static_cast<std::size_t>(photo) >= keypoints.size())
+        return false;
+    const auto& list = keypoints[photo];
+    if (index < 0 || static_cast<std::size_t>(index) >= list.size())
+        return false;
+    x0 = list[index].x - photoSizes[photo].cx * 0.5;
+    y0 = list[index].y - photoSizes[photo].cy * 0.5;
+    return true;
+}
+
+void CPoseAlignment::TaskMatches::Take(const CPoseAlignment& align, const ResidualTask& task) {
+    const double ratio2 = align.distanceRatio * align.distanceRatio;
+    const AlignmentEdge* e = task.edge;
+    const bool pFirst = e->firstImage == task.p;
+    const auto& indicesP = pFirst ? e->inliers1 : e->inliers2;
+    const auto& indicesQ = pFirst ? e->inliers2 : e->inliers1;
+    const std::size_t count = static_cast<std::size_t>(task.count);
+    centred.assign(4 * count, 0.0);
+    root.assign(count, 0.0);
+    valid.assign(count, 0);
+    for (std::size_t k = 0; k < count; ++k) {
+        double* c = &centred[4 * k];
+        if (!align.CentredKeypoint(task.p, indicesP[k], c[0], c[1]) ||
+            !align.CentredKeypoint(task.q, indicesQ[k], c[2], c[3]))
+            continue;
+        valid[k] = 1;
+        root[k] = std::sqrt(MatchWeight(*e, k, ratio2));
+    }
+}
+
+void CPoseAlignment::TaskMatches::Lensed(bool lens, std::int32_t model, const TiledImagePose& lensPose,
+                                         double* out) const {
+    const std::size_t count = root.size();
+    for (std::size_t k = 0; k < count; ++k) {
+        if (!valid[k])
+            continue;
+        for (std::size_t i = 0; i < 4; i += 2) {
+            double x0 = centred[4 * k + i], y0 = centred[4 * k + i + 1];
+            if (lens)
+                ApplyLens(model, lensPose, x0, y0);
+            out[4 * k + i] = x0;
+            out[4 * k + i + 1] = y0;
+        }
+    }
+}
+
+void CPoseAlignment::TaskMatches::Evaluate(const double* points, const TiledImagePose& pp,
+                                           const TiledImagePose& pq, double* out) const {
+    double Mpq[9];
+    RelativeRotation(pp, pq, Mpq);
+    const std::size_t count = root.size();
+    for (std::size_t k = 0; k < count; ++k) {
+        double* o = out + 4 * k;
+        if (!valid[k]) {
+            o[0] = o[1] = o[2] = o[3] = 0.0;
+            continue;
+        }
+        const double* c = points + 4 * k;
+        MatchResiduals(Mpq, c[0], c[1], c[2], c[3], pp.focal, pq.focal, root[k], o);
     }
 }
 
@@ -960,16 +1061,80 @@ void CPoseAlignment::RefineStart(double* x, int m, int n) {
                 held[slotOf[static_cast<std::size_t>(referenceImage)] + 2] =
                     held[slotOf[static_cast<std::size_t>(referenceImage)] + 3] = 1;
 
-    std::vector<double> f(sm), fPlus(sm), fMinus(sm), column, A(sn * sn), g(sn), M(sn * sn), step(sn),
-        trial(sn);
+    std::vector<double> f(sm), fPlus(sm), A(sn * sn), g(sn), M(sn * sn), step(sn), trial(sn);
+    // Each task's columns and sums are its own: the tasks run side by side,
+    // and their sums are added to the normal equations in task order, so
+    // every sum is the one the tasks give one after another.
+    struct TaskWork {
+        TaskMatches matches;
+        std::size_t params[11];
+        std::size_t count = 0;
+        std::vector<double> lensed, moved, plus, minus, jacobian;  // jacobian: rows x count
+        double g[11];
+        double A[11 * 11];
+    };
+    std::vector<TaskWork> work(tasks_.size());
+    Platform::ThreadPool& pool = Platform::ThreadPool::Shared();
+    auto forTasks = [&](auto body) {
+        pool.ParallelFor(0, tasks_.size(), [&](std::size_t b, std::size_t e) {
+            for (std::size_t t = b; t < e; ++t)
+                body(tasks_[t], work[t]);
+        });
+    };
+    forTasks([&](const ResidualTask& task, TaskWork& w) {
+        w.matches.Take(*this, task);
+        for (std::size_t i = 0; i < lensCount; ++i)
+            w.params[w.count++] = i;
+        for (std::int32_t photo : {task.p, task.q})
+            for (std::size_t i = 0; i < 4; ++i)
+                if (!held[slotOf[static_cast<std::size_t>(photo)] + i])
+                    w.params[w.count++] = slotOf[static_cast<std::size_t>(photo)] + i;
+        const std::size_t rows = 4 * static_cast<std::size_t>(task.count);
+        w.lensed.assign(rows, 0.0);
+        w.moved.assign(rows, 0.0);
+        w.plus.assign(rows, 0.0);
+        w.minus.assign(rows, 0.0);
+        w.jacobian.assign(rows * w.count, 0.0);
+    });
+    const bool lens = lensMode == 1;
+    const std::int32_t model = lensModel;
     auto cost = [&](const double* at, std::vector<double>& out) {
         UnpackAlignmentParams(at);
-        for (const ResidualTask& task : tasks_)
-            EvaluateTask(task, out.data());
+        // One evaluation is too little work to share out.
+        for (std::size_t t = 0; t < tasks_.size(); ++t) {
+            TaskWork& w = work[t];
+            w.matches.Lensed(lens, model, sharedLens, w.lensed.data());
+            w.matches.Evaluate(w.lensed.data(), poses[tasks_[t].p], poses[tasks_[t].q],
+                               out.data() + tasks_[t].offset);
+        }
         double sum = 0;
         for (double v : out)
             sum += v * v;
         return sum;
+    };
+    // The residuals of one task with parameter j at value v and the others
+    // at x, as UnpackAlignmentParams would set them; w.lensed holds the
+    // points at x's lens.
+    auto evaluateMoved = [&](const ResidualTask& task, TaskWork& w, std::size_t j, double v, double* out) {
+        if (j < lensCount) {
+            TiledImagePose movedLens = sharedLens;
+            (j == 0 ? movedLens.a : j == 1 ? movedLens.b : movedLens.c) = v / kLensScale;
+            w.matches.Lensed(lens, model, movedLens, w.moved.data());
+            w.matches.Evaluate(w.moved.data(), poses[task.p], poses[task.q], out);
+            return;
+        }
+        const std::int32_t photo = placementOrder[(j - lensCount) / 4];
+        const std::size_t field = (j - lensCount) % 4;
+        TiledImagePose pp = poses[task.p], pq = poses[task.q];
+        for (TiledImagePose* pose : {&pp, &pq}) {
+            if ((pose == &pp ? task.p : task.q) != photo)
+                continue;
+            if (field == 0)
+                pose->focal = v;
+            else
+                (field == 1 ? pose->pitch : field == 2 ? pose->yaw : pose->roll) = WrapAngleClosed(v);
+        }
+        w.matches.Evaluate(w.lensed.data(), pp, pq, out);
     };
     double current = cost(x, f);
     double lambda = 1e-3;
@@ -977,43 +1142,29 @@ void CPoseAlignment::RefineStart(double* x, int m, int n) {
     for (int iteration = 0; iteration < kMaxSteps && std::isfinite(current); ++iteration) {
         std::fill(A.begin(), A.end(), 0.0);
         std::fill(g.begin(), g.end(), 0.0);
-        for (const ResidualTask& task : tasks_) {
-            std::size_t params[11];
-            std::size_t count = 0;
-            for (std::size_t i = 0; i < lensCount; ++i)
-                params[count++] = i;
-            for (std::int32_t photo : {task.p, task.q})
-                for (std::size_t i = 0; i < 4; ++i)
-                    if (!held[slotOf[static_cast<std::size_t>(photo)] + i])
-                        params[count++] = slotOf[static_cast<std::size_t>(photo)] + i;
+        UnpackAlignmentParams(x);
+        forTasks([&](const ResidualTask& task, TaskWork& w) {
             const std::size_t rows = 4 * static_cast<std::size_t>(task.count), first = task.offset;
-            column.assign(rows * count, 0.0);
+            const std::size_t count = w.count;
+            w.matches.Lensed(lens, model, sharedLens, w.lensed.data());
             // Central differences: the refinement has to land where lmdif,
             // with its forward differences, finds nothing left to gain.
             for (std::size_t c = 0; c < count; ++c) {
-                const std::size_t j = params[c];
+                const std::size_t j = w.params[c];
                 const double keep = x[j], h = 1e-5 * std::max(1.0, std::fabs(keep));
-                x[j] = keep + h;
-                UnpackAlignmentParams(x);
-                EvaluateTask(task, fPlus.data());
-                x[j] = keep - h;
-                UnpackAlignmentParams(x);
-                EvaluateTask(task, fMinus.data());
-                x[j] = keep;
+                evaluateMoved(task, w, j, keep + h, w.plus.data());
+                evaluateMoved(task, w, j, keep - h, w.minus.data());
                 for (std::size_t r = 0; r < rows; ++r)
-                    column[c * rows + r] = (fPlus[first + r] - fMinus[first + r]) / (2 * h);
+                    w.jacobian[r * count + c] = (w.plus[r] - w.minus[r]) / (2 * h);
             }
-            for (std::size_t a = 0; a < count; ++a) {
-                const double* ja = column.data() + a * rows;
-                double ga = 0;
-                for (std::size_t r = 0; r < rows; ++r)
-                    ga += ja[r] * f[first + r];
-                g[params[a]] += ga;
-                for (std::size_t b = a; b < count; ++b) {
-                    const double* jb = column.data() + b * rows;
-                    double sum = 0;
-                    for (std::size_t r = 0; r < rows; ++r)
-                        sum += ja[r] * jb[r];
+            kNormalSums[count](w.jacobian.data(), f.data() + first, rows, w.g, w.A);
+        });
+        for (const TaskWork& w : work) {
+            const std::size_t* params = w.params;
+            for (std::size_t a = 0; a < w.count; ++a) {
+                g[params[a]] += w.g[a];
+                for (std::size_t b = a; b < w.count; ++b) {
+                    const double sum = w.A[a * w.count + b];
                     A[params[a] * sn + params[b]] += sum;
                     if (b != a)
                         A[params[b] * sn + params[a]] += sum;

@@ -201,6 +201,23 @@ private:
     double RmsDistance(const double* fvec, int m) const;
     double StartRmsDistance();
     void EvaluateTask(const ResidualTask& task, double* fvec) const;
+    // A keypoint's offset from its photo's centre; false when there is none.
+    bool CentredKeypoint(std::int32_t photo, std::int32_t index, double& x0, double& y0) const;
+    // One task's matches as the refinement evaluates them many times over:
+    // the centred points and weights are read once, the lens is applied once
+    // per lens state, and each evaluation computes every residual the very
+    // way EvaluateTask does.
+    struct TaskMatches {
+        void Take(const CPoseAlignment& align, const ResidualTask& task);
+        // The points (px, py, qx, qy per match) moved by the lens when on.
+        void Lensed(bool lens, std::int32_t model, const TiledImagePose& lensPose, double* out) const;
+        // The task's residuals from lensed points and the two photos' poses.
+        void Evaluate(const double* points, const TiledImagePose& pp, const TiledImagePose& pq,
+                      double* out) const;
+        std::vector<double> centred;  // px, py, qx, qy per match
+        std::vector<double> root;     // root of each match's weight
+        std::vector<char> valid;      // both keypoints exist
+    };
     // Moves x (n parameters, m residuals) towards the least-squares optimum
     // of the current tasks; see refineStart.
     void RefineStart(double* x, int m, int n);

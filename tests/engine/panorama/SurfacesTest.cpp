@@ -447,6 +447,46 @@ TEST_F(SurfaceTest, NearestSamplerDrawsFromTheProxyWhileThePhotoIsUnloaded) {
     r->Release();
 }
 
+// Photos that are not in memory are read back for their warp, several side
+// by side, and unloaded again afterwards; the picture is the one the loaded
+// photos give. A photo listed twice is read back by one warp at a time.
+TEST_F(SurfaceTest, UnloadedPhotosAreReadBackForTheirWarpAndUnloadedAfterwards) {
+    OVH_REQUIRE_PHOTOS();
+    std::vector<CPanoElement*> loaded;
+    for (const char* name : {"small-01.jpg", "small-02.jpg", "small-03.jpg"}) {
+        const std::string path = TestData::Photo(std::string("apartment-ring/") + name).string();
+        auto* photo = new CPanoElement(0);
+        photos.push_back(photo);
+        ASSERT_TRUE(photo->Load(std::wstring(path.begin(), path.end())))
+            << TestDoubles::Narrow(photo->GetErrorText()) << path;
+        loaded.push_back(photo);
+    }
+    auto render = [&](std::vector<std::uint8_t>& bytes) {
+        CSphericalSurface s;
+        s.AddImage(loaded[0], Pose(480, 0, 0, 0), nullptr);
+        s.AddImage(loaded[1], Pose(480, 1, 25, 0), nullptr);
+        s.AddImage(loaded[0], Pose(480, 0, -25, 0), nullptr);
+        s.AddImage(loaded[2], Pose(480, -1, 50, 1), nullptr);
+        s.SelectReference(0);
+        s.SetInterpolation(1);
+        ASSERT_TRUE(s.Render(100.0, nullptr, nullptr, 0, 0));
+        auto* r = static_cast<CPanoElement*>(s.GetResult());
+        bytes.assign(r->GetBits(), r->GetBits() + static_cast<std::size_t>(r->GetStride()) * r->GetHeight());
+        r->Release();
+    };
+    std::vector<std::uint8_t> fromMemory, readBack;
+    render(fromMemory);
+    for (CPanoElement* photo : loaded)
+        EXPECT_TRUE(photo->IsValid());  // the caller's pixels stay
+    for (CPanoElement* photo : loaded)
+        photo->Unload();
+    render(readBack);
+    for (CPanoElement* photo : loaded)
+        EXPECT_FALSE(photo->IsValid());
+    ASSERT_FALSE(fromMemory.empty());
+    EXPECT_TRUE(fromMemory == readBack);
+}
+
 double Psnr(double squaredError, long count) {
     return 10 * std::log10(255.0 * 255.0 / (squaredError / count));
 }
