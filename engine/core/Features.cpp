@@ -50,9 +50,9 @@ struct Plane {
     }
 };
 
-// Samples of a large plane, mapped on their own: in huge pages where the
-// system grants them and filled in one call rather than one fault per page,
-// which on a virtual machine is a large part of a detection's time.
+// Samples of a large plane, mapped on their own and filled in a few calls
+// rather than one fault per page, which on a virtual machine is a large part
+// of a detection's time.
 class PlaneMemory {
 public:
     PlaneMemory() = default;
@@ -72,26 +72,22 @@ public:
     }
 #else
     explicit PlaneMemory(std::size_t doubles) {
-        // Huge pages only for planes of a huge page or more: a small photo's
-        // planes would otherwise grow many times.
-        constexpr std::size_t kHuge = std::size_t(2) << 20, kPage = 4096;
+        // Plain pages: on a virtual machine a huge page's first touch (zeroing,
+        // and compaction to find one) cost a detection batch up to half a
+        // second now and then, more than the fewer TLB misses gave back.
+        constexpr std::size_t kChunk = std::size_t(2) << 20, kPage = 4096;
         const std::size_t need = std::max<std::size_t>(doubles, 1) * sizeof(double);
-        const std::size_t unit = need >= kHuge ? kHuge : kPage;
-        bytes_ = (need + unit - 1) / unit * unit;
+        bytes_ = (need + kPage - 1) / kPage * kPage;
         void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED)
             throw std::bad_alloc();
         data_ = static_cast<double*>(p);
-#if defined(MADV_HUGEPAGE)
-        if (unit == kHuge)
-            madvise(p, bytes_, MADV_HUGEPAGE);
-#endif
 #if defined(MADV_POPULATE_WRITE)
-        // A huge page per call: one call for the whole plane would hold the
+        // A chunk per call: one call for the whole plane would hold the
         // process's memory map for as long, stalling every other thread's
         // page faults and mappings meanwhile.
-        for (std::size_t at = 0; at < bytes_; at += kHuge)
-            madvise(static_cast<char*>(p) + at, std::min(kHuge, bytes_ - at), MADV_POPULATE_WRITE);
+        for (std::size_t at = 0; at < bytes_; at += kChunk)
+            madvise(static_cast<char*>(p) + at, std::min(kChunk, bytes_ - at), MADV_POPULATE_WRITE);
 #endif
     }
     ~PlaneMemory() {

@@ -15,9 +15,10 @@ namespace PlaneMemory {
 
 namespace {
 
-// Mapped blocks are whole huge pages and ask for them: on a virtual machine
-// each page fault costs tens of microseconds, and one fault then brings in
-// 2 MB instead of 4 KB.
+// Mapped blocks are rounded to 2 MB, so a kept block fits the next request
+// of about its size. They are not asked to be huge pages: on a virtual
+// machine a huge page's first touch (zeroing, and compaction to find one)
+// made the same render take up to three times as long now and then.
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
 
 std::size_t MappedBytes(std::size_t bytes) {
@@ -154,9 +155,6 @@ void* Allocate(std::size_t bytes) noexcept {
     void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED)
         return nullptr;
-#if defined(MADV_HUGEPAGE)
-    madvise(p, mapped, MADV_HUGEPAGE);
-#endif
     return p;
 }
 
