@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -28,6 +29,36 @@ uint32_t Word(const std::string& bytes, size_t at) {
            uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24;
 }
 
+// The printf conversions a text holds, in order ("%%" is none): texts are
+// used as formats, so a pack text may only take the place of a built-in one
+// with the same conversions.
+std::string Conversions(const std::string& text) {
+    std::string found;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%')
+            continue;
+        size_t j = i + 1;
+        while (j < text.size() &&
+               std::string_view("-+ #0123456789.*hlLqjzt").find(text[j]) != std::string_view::npos)
+            ++j;
+        if (j < text.size() && text[j] == '%' && j == i + 1) {
+            i = j;
+            continue;
+        }
+        found += text.substr(i, j < text.size() ? j - i + 1 : j - i);
+        found += '\n';
+        i = j;
+    }
+    return found;
+}
+
+const char* BuiltIn(unsigned id) {
+    const Res::StringEntry* end = Res::kStringTable + Res::kStringCount;
+    const Res::StringEntry* it = std::lower_bound(
+        Res::kStringTable, end, id, [](const Res::StringEntry& e, unsigned v) { return e.id < v; });
+    return it != end && it->id == id ? it->text : nullptr;
+}
+
 }  // namespace
 
 const char* Res::LoadStr(unsigned id) {
@@ -36,10 +67,8 @@ const char* Res::LoadStr(unsigned id) {
         if (it != pack->end())
             return it->second.c_str();
     }
-    const StringEntry* end = kStringTable + kStringCount;
-    const StringEntry* it =
-        std::lower_bound(kStringTable, end, id, [](const StringEntry& e, unsigned v) { return e.id < v; });
-    return it != end && it->id == id ? it->text : "";
+    const char* text = BuiltIn(id);
+    return text ? text : "";
 }
 
 bool Res::ParsePack(const std::string& bytes, std::map<unsigned, std::string>& texts) {
@@ -78,6 +107,15 @@ bool Res::LoadPack(const std::string& path) {
     auto texts = std::make_unique<Texts>();
     if (!ParsePack(content.str(), *texts))
         return false;
+    // A text whose conversions differ from the built-in one's would be read
+    // as a format with arguments it was not given: the built-in text stays.
+    for (auto it = texts->begin(); it != texts->end();) {
+        const char* builtIn = BuiltIn(it->first);
+        if (Conversions(it->second) != Conversions(builtIn ? builtIn : ""))
+            it = texts->erase(it);
+        else
+            ++it;
+    }
     std::lock_guard<std::mutex> lock(g_packsLock);
     g_pack.store(texts.get(), std::memory_order_release);
     g_packs.push_back(std::move(texts));

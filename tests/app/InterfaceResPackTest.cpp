@@ -79,6 +79,22 @@ TEST(InterfaceResPack, LoadedPackTextsComeFirstUntilUnloaded) {
     EXPECT_FALSE(Res::PackLoaded());
 }
 
+TEST(InterfaceResPack, APackTextWithOtherFormatConversionsIsNotUsed) {
+    const std::string builtIn139 = Res::LoadStr(139), builtIn189 = Res::LoadStr(189);
+    ASSERT_NE(builtIn139.find('%'), std::string::npos) << "text 139 is used as a format";
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/InterfaceRes3.pack";
+    // A conversion added, one changed, and a format text without conversions
+    // in place of one without them.
+    std::ofstream(path, std::ios::binary)
+        << Pack({{139, builtIn139 + "%s%n"}, {189, "Nom %d"}, {190, "Taille"}});
+    ASSERT_TRUE(Res::LoadPack(path));
+    EXPECT_EQ(Res::LoadStr(139), builtIn139);
+    EXPECT_EQ(Res::LoadStr(189), builtIn189);
+    EXPECT_STREQ(Res::LoadStr(190), "Taille");
+    Res::UnloadPack();
+}
+
 TEST(InterfaceResPack, StartUpLoadsThePackByNumberAndGoesOnWithoutIt) {
     QTemporaryDir dir;
     AppProfile::SetPath(dir.path().toStdString() + "/profile.ini");
