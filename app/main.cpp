@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "EngineServices.h"
 #include "HttpClient.h"
 #include "OvHorizelApp.h"
 #include "TabstopNavigator.h"
@@ -11,6 +12,7 @@
 int main(int argc, char** argv) {
     // Before any thread starts: libcurl's one-time set-up is not thread-safe.
     Http::GlobalInit();
+    TuneHeapForEngine();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ORVEX Horizel"));
     QApplication::setOrganizationName(QStringLiteral("ORVEX"));

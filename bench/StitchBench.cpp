@@ -35,6 +35,7 @@
 #include "FreeThreading.h"
 #include "ImageFile.h"
 #include "Panorama.h"
+#include "PlaneMemory.h"
 #include "TextCodec.h"
 #include "ThreadPool.h"
 #include "TiledPanorama.h"
@@ -434,6 +435,7 @@ int RunPlanar(std::vector<PanoramaLib::IPanoElement*>& photos, const PlanarSetti
 }  // namespace
 
 int main(int argc, char** argv) {
+    PlaneMemory::TuneHeap();
     std::vector<std::string> inputs;
     std::string out;
     int threads = 0;

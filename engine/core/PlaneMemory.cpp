@@ -1,5 +1,7 @@
 #include "PlaneMemory.h"
 
+#include "EngineServices.h"
+
 #include <sys/mman.h>
 
 #if defined(__GLIBC__)
@@ -114,7 +116,9 @@ Kept& TheKept() {
     return *kept;
 }
 
-// The heap's settings, applied once when the engine is loaded. glibc gives
+}  // namespace
+
+// glibc gives
 // each thread that allocates at the same time as another an arena of its
 // own (up to eight per core): every worker then grows and trims its own heap
 // as a build's stages come and go, and each new page costs a fault. Two
@@ -136,10 +140,6 @@ bool TuneHeap() noexcept {
     return false;
 #endif
 }
-
-[[maybe_unused]] const bool g_heapTuned = TuneHeap();
-
-}  // namespace
 
 void* Allocate(std::size_t bytes) noexcept {
     if (bytes == 0)
@@ -184,14 +184,20 @@ void KeepFreedBlocks::GiveBackKept() noexcept {
 }
 
 void GiveBackFreeHeap() noexcept {
-#if defined(__GLIBC__)
+#if defined(__GLIBC__) && __GLIBC_PREREQ(2, 33)
     // A little free heap is cheaper kept: the next stage allocates it again,
     // and each page given back costs a fault then (on a virtual machine,
     // tens of microseconds).
     constexpr std::size_t kKeptHeap = std::size_t(32) << 20;
     if (mallinfo2().fordblks > kKeptHeap)
         malloc_trim(0);
+#elif defined(__GLIBC__)
+    malloc_trim(0);
 #endif
 }
 
 }  // namespace PlaneMemory
+
+bool TuneHeapForEngine() noexcept {
+    return PlaneMemory::TuneHeap();
+}

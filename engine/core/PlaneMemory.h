@@ -41,6 +41,14 @@ public:
     void GiveBackKept() noexcept;
 };
 
+// Sets the heap up for the engine's threads (fewer arenas, fixed mapping and
+// trim thresholds, so a build's pages are not given back and faulted in
+// again); a program calls it once at its start, before its threads. It
+// changes the whole process's heap, so only programs that run the engine
+// call it. False where the settings do not apply (other C libraries, the
+// sanitizers).
+bool TuneHeap() noexcept;
+
 // Returns the heap's free pages to the system once more than a few tens of
 // megabytes are free. Called between the stages of a build: blocks a stage
 // freed on worker threads otherwise stay resident in their arenas through

@@ -58,3 +58,9 @@ private:
     std::mutex threadsMutex_;
     std::vector<std::thread> threads_;
 };
+
+// Sets the process's heap up for the engine's threads (fewer arenas, fixed
+// mapping and trim thresholds, so a build's pages are not given back and
+// faulted in again). A program that runs the engine calls it once at its
+// start, before its threads; false where the settings do not apply.
+bool TuneHeapForEngine() noexcept;
