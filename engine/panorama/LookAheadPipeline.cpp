@@ -36,6 +36,11 @@ CLookAheadPipeline::CLookAheadPipeline(Config config, Hooks hooks)
       started_(config_.count, 0),
       lanes_(kMaxLanes) {}
 
+// Items without a say share nothing with earlier ones.
+bool CLookAheadPipeline::Barrier(std::size_t k) const {
+    return k < config_.barrier.size() && config_.barrier[k];
+}
+
 CLookAheadPipeline::~CLookAheadPipeline() {
     Stop();
 }
@@ -64,7 +69,7 @@ void CLookAheadPipeline::Start() {
                 changed_.wait(lock, [&] {
                     const bool room = k <= turn_ + kAhead || (config_.smallItems && k <= turn_ + kMostAhead &&
                                                               heldBytes_ <= kAheadBytes);
-                    return abort_.load() || (room && (!config_.barrier[k] || finishedBefore_ >= k));
+                    return abort_.load() || (room && (!Barrier(k) || finishedBefore_ >= k));
                 });
                 if (abort_.load())
                     return;
@@ -186,7 +191,7 @@ bool CLookAheadPipeline::Run() {
                 continue;
             }
             // Its preparation waits for every earlier item to finish.
-            if (config_.barrier[k] && (running_ > 0 || done < k))
+            if (Barrier(k) && (running_ > 0 || done < k))
                 break;
             if (config_.ahead) {
                 std::unique_lock<std::mutex> lock(mutex_);

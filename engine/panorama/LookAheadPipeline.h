@@ -77,6 +77,7 @@ public:
 
 private:
     bool StartItem(std::size_t k);
+    bool Barrier(std::size_t k) const;
     // A lane thread: finishes the items handed to it until Stop.
     void LaneLoop(int lane);
     void Stop();

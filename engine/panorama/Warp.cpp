@@ -97,7 +97,7 @@ inline void WarpPixel(const Source& s, double xs, double ys, std::uint8_t* d, st
 #if defined(__x86_64__)
 const bool kHaveAvx2 = CpuUsesAvx2();
 
-// 16 (mx x + my) + add) + 0.5 for the eight columns in a and b, as
+// 16 ((mx x + my) + add) + 0.5 for the eight columns in a and b, as
 // WarpPixel forms it, truncated to 32 bits; ok drops when a lane does not
 // fit (where the truncation through 64 bits would differ).
 __attribute__((target("avx2"), always_inline)) inline __m256i FixedPoint(__m256d a, __m256d b, __m256d mx,
