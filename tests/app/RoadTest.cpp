@@ -449,14 +449,12 @@ TEST(Road, FilesDraggedFromTheTaskOneListJoinTheProject) {
     ASSERT_NE(third, paths.end());
     browser->DeselectAllExcept(static_cast<int>(third - paths.begin()));
     browser->SetSelected(static_cast<int>(third - paths.begin()), true);
-    // The browser's drag carries its selection as a file list.
+    // The browser's own drag data: its selection as a file list.
     std::vector<std::string> selected;
     browser->GetSelectedFiles(selected);
-    auto data = std::make_unique<QMimeData>();
-    QList<QUrl> urls;
-    for (const std::string& path : selected)
-        urls << QUrl::fromLocalFile(QString::fromStdString(path));
-    data->setUrls(urls);
+    std::unique_ptr<QMimeData> data(CThumbsBrowser::CreateFilesData(selected));
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->urls().size(), 1);
     CEditVideoStoryboard* strip = f.PhotoStrip();
     const QPoint at = StripCell(f, 1);
     QDragEnterEvent enter(at, Qt::CopyAction, data.get(), Qt::LeftButton, {});

@@ -181,6 +181,7 @@ TEST_F(ArrangementTest, RescalePairTransformsToFullSize) {
     CEdge* e = AddShift(engine.matchGraph_, 0, 1, 3, 5, 10);
     e->transform[1] = 0.5;
     e->transform[6] = 0.25;
+    ASSERT_EQ(engine.matchGraph_.Edges().size(), 1u);
     CArrangement::RescalePairTransforms(engine.matchGraph_, engine.scales_);
     EXPECT_DOUBLE_EQ(e->transform[0], 4);
     EXPECT_DOUBLE_EQ(e->transform[1], 2);
