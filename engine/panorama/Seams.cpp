@@ -133,16 +133,22 @@ namespace {
 
 // The search's open list: a 5-ary min-heap like CMinHeap5, same sift rules
 // and so the same order of equal keys, with keys apart from the positions so
-// that a sift reads them densely.
+// that a sift reads them densely. The slots past the last entry hold the
+// largest key, so a sift compares all five children without a bound check,
+// and picks the smallest without a jump.
 class SeamHeap {
+    static constexpr std::int32_t kNone = 0x7fffffff;  // pushed keys are smaller
+    static constexpr std::size_t kPad = 8;
+
 public:
     explicit SeamHeap(std::size_t capacity) : capacity(capacity) {}
     void Push(std::int32_t key, std::int32_t at) {
         if (count == capacity)
             return;
-        if (count == keys.size()) {
-            keys.resize(std::min(capacity, std::max<std::size_t>(64, 2 * keys.size())));
-            places.resize(keys.size());
+        if (count + kPad >= keys.size()) {
+            const std::size_t size = std::min(capacity, std::max<std::size_t>(64, 2 * keys.size()));
+            keys.resize(size + kPad + 1, kNone);
+            places.resize(size + kPad + 1);
         }
         std::size_t i = count++;
         while (i > 0) {
@@ -162,21 +168,24 @@ public:
         const std::int32_t top = keys[0];
         *at = places[0];
         --count;
+        const std::int32_t movingKey = keys[count], movingAt = places[count];
+        keys[count] = kNone;
         if (count > 0) {
-            const std::int32_t movingKey = keys[count], movingAt = places[count];
             std::size_t i = 0;
+            const std::int32_t* k = keys.data();
             for (;;) {
                 const std::size_t first = i * 5 + 1;
                 if (first >= count)
                     break;
-                const std::size_t last = std::min(first + 5, count);
+                // The first of equal smallest keys wins.
                 std::size_t best = first;
-                std::int32_t bestKey = keys[first];
-                for (std::size_t c = first + 1; c < last; ++c)
-                    if (keys[c] < bestKey) {
-                        best = c;
-                        bestKey = keys[c];
-                    }
+                std::int32_t bestKey = k[first];
+#pragma GCC unroll 4
+                for (std::size_t c = first + 1; c < first + 5; ++c) {
+                    const bool less = k[c] < bestKey;
+                    best = less ? c : best;
+                    bestKey = less ? k[c] : bestKey;
+                }
                 if (bestKey >= movingKey)
                     break;
                 keys[i] = bestKey;
@@ -211,30 +220,33 @@ void FindSeamPath(Cost cost, std::int32_t across, std::int32_t along, std::vecto
     const std::size_t n = static_cast<std::size_t>(across) * static_cast<std::size_t>(along);
     if (n > static_cast<std::size_t>(kInfinite))
         return;
-    enum : std::uint8_t { kClosed, kOpen, kTaken };
+    // Margin columns start below every path cost, so no relaxation reaches
+    // them. A node's latest entry carries its distance: an older, longer one
+    // comes out later and is passed over. A taken node can be improved by no
+    // neighbour (costs are never negative), so it needs no mark of its own.
+    constexpr std::int32_t kMargin = -1;
     std::vector<std::int32_t> distance(n, kInfinite);
     std::vector<std::int32_t> from(n, -1);
-    std::vector<std::uint8_t> state(n, kOpen);
-    for (std::int32_t a = 0; a < along; ++a)
-        for (std::int32_t c = 0; c < across; ++c)
-            if (c < margin || c >= across - margin)
-                state[static_cast<std::size_t>(a) * across + c] = kClosed;
+    if (margin > 0)
+        for (std::int32_t a = 0; a < along; ++a) {
+            std::int32_t* row = distance.data() + static_cast<std::size_t>(a) * across;
+            for (std::int32_t c = 0; c < across; ++c)
+                if (c < margin || c >= across - margin)
+                    row[c] = kMargin;
+        }
     SeamHeap heap(n);
     std::int32_t at = across / 2;
     distance[at] = 0;
     heap.Push(0, at);
     while (!heap.Empty()) {
         const std::int32_t key = heap.Pop(&at);
-        if (state[at] == kTaken)
+        if (key != distance[at])
             continue;
-        state[at] = kTaken;
         const std::int32_t a = at / across, c = at - a * across;
         if (a == along - 1)
             break;
         auto relax = [&](std::int32_t nc, std::int32_t na) {
             const std::int32_t target = na * across + nc;
-            if (state[target] != kOpen)
-                return;
             const std::int32_t d = key + cost(nc, na);
             if (d < distance[target]) {
                 distance[target] = d;
