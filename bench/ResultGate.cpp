@@ -42,13 +42,10 @@ namespace {
 namespace fs = std::filesystem;
 using OrvexBase::RefPtr;
 using namespace ResultGate;
+using PanoramaFixtures::W;
 
 const char* const kPlanarSets[] = {"apartment-ring", "boat-row", "weir-row-distractor", "exposure-pair"};
 const char* const kTiledSets[] = {"apartment-ring", "boat-row"};
-
-std::wstring W(const std::string& s) {
-    return std::wstring(s.begin(), s.end());
-}
 
 class GatePanorama : public CPanorama {
 public:
@@ -109,7 +106,7 @@ bool SavePicture(PanoramaLib::IPanoElement* result, const fs::path& dir, Record&
     return result->Save(W((dir / r.picture).string()));
 }
 
-// The planar model with the settings stitch_bench uses.
+// The planar model with stitch_bench's default settings.
 Record BuildPlanar(const std::string& set, bool grey, const fs::path& dir, const fs::path& scratch) {
     Record r;
     r.name = PlanarName(set, grey);
@@ -119,15 +116,7 @@ Record BuildPlanar(const std::string& set, bool grey, const fs::path& dir, const
     g_pDibManager = &manager;
     auto* engine = new GatePanorama();
     engine->Init(nullptr, nullptr, nullptr);
-    HVPanoramaOptions options;
-    engine->GetOptions(&options);
-    options.motionModel = 2;
-    options.lensCompensation = 1;
-    options.lensPresetId = 7;
-    options.analysisSize = 1;
-    options.is360 = set == "apartment-ring" ? 1 : 0;
-    options.autoCrop = 0;
-    engine->SetOptions(&options);
+    PanoramaFixtures::UseBenchmarkSettings(engine, set == "apartment-ring");
     engine->Build(photos, nullptr, 0, 0, 0);
     r.status = engine->GetBuildReport()->status;
     AddEdges(engine->matchGraph_, r);
