@@ -7,7 +7,9 @@
 //                                 writes DIR/record.txt and one full-size
 //                                 picture per case
 //   result_gate compare OLD NEW   compares two records, prints a table and
-//                                 exits 1 when a case misses a gate
+//                                 exits 1 when a case misses a gate or is
+//                                 in one record only, 2 when a record file
+//                                 is missing, empty or malformed
 //
 // The cases: every shared set (apartment-ring as a 360-degree ring) and a
 // grey copy of it, 256 pixels wide, built by the planar model; and the
@@ -40,13 +42,10 @@ namespace {
 namespace fs = std::filesystem;
 using OrvexBase::RefPtr;
 using namespace ResultGate;
+using PanoramaFixtures::W;
 
 const char* const kPlanarSets[] = {"apartment-ring", "boat-row", "weir-row-distractor", "exposure-pair"};
 const char* const kTiledSets[] = {"apartment-ring", "boat-row"};
-
-std::wstring W(const std::string& s) {
-    return std::wstring(s.begin(), s.end());
-}
 
 class GatePanorama : public CPanorama {
 public:
@@ -107,7 +106,7 @@ bool SavePicture(PanoramaLib::IPanoElement* result, const fs::path& dir, Record&
     return result->Save(W((dir / r.picture).string()));
 }
 
-// The planar model with the settings stitch_bench uses.
+// The planar model with stitch_bench's default settings.
 Record BuildPlanar(const std::string& set, bool grey, const fs::path& dir, const fs::path& scratch) {
     Record r;
     r.name = PlanarName(set, grey);
@@ -117,15 +116,7 @@ Record BuildPlanar(const std::string& set, bool grey, const fs::path& dir, const
     g_pDibManager = &manager;
     auto* engine = new GatePanorama();
     engine->Init(nullptr, nullptr, nullptr);
-    HVPanoramaOptions options;
-    engine->GetOptions(&options);
-    options.motionModel = 2;
-    options.lensCompensation = 1;
-    options.lensPresetId = 7;
-    options.analysisSize = 1;
-    options.is360 = set == "apartment-ring" ? 1 : 0;
-    options.autoCrop = 0;
-    engine->SetOptions(&options);
+    PanoramaFixtures::UseBenchmarkSettings(engine, set == "apartment-ring");
     engine->Build(photos, nullptr, 0, 0, 0);
     r.status = engine->GetBuildReport()->status;
     AddEdges(engine->matchGraph_, r);
@@ -200,13 +191,20 @@ Record BuildTiled(const std::string& set, const fs::path& dir, const fs::path& s
     return r;
 }
 
-std::map<std::string, Record> ReadAll(const fs::path& dir) {
-    std::map<std::string, Record> out;
-    std::ifstream in(dir / "record.txt");
-    Record r;
-    while (Read(in, r))
-        out[r.name] = r;
-    return out;
+// The records in dir; false, said on stderr, when there is no record file,
+// it holds none, or one in it is malformed.
+bool ReadAll(const fs::path& dir, std::map<std::string, Record>& out) {
+    const fs::path file = dir / "record.txt";
+    std::ifstream in(file);
+    std::string error;
+    if (!in)
+        error = file.string() + ": cannot be opened";
+    else if (ReadRecords(in, file.string(), out, error) && out.empty())
+        error = file.string() + ": holds no record";
+    if (error.empty())
+        return true;
+    std::fprintf(stderr, "result_gate: %s\n", error.c_str());
+    return false;
 }
 
 PictureDiff ComparePictures(const fs::path& a, const fs::path& b) {
@@ -241,22 +239,24 @@ int RecordAll(const fs::path& dir, const std::vector<std::string>& only) {
 }
 
 int Compare(const fs::path& before, const fs::path& after) {
-    const std::map<std::string, Record> a = ReadAll(before), b = ReadAll(after);
-    if (a.empty()) {
-        std::fprintf(stderr, "result_gate: no record in %s\n", before.c_str());
+    std::map<std::string, Record> a, b;
+    if (!ReadAll(before, a) || !ReadAll(after, b))
         return 2;
-    }
     std::printf("%-32s %-6s %-6s %-12s %-11s %-9s %s\n", "case", "status", "edges", "corner px", "pixels<=2",
                 "max diff", "gate");
     bool allPass = true;
-    for (const auto& [name, old] : a) {
-        const auto it = b.find(name);
-        if (it == b.end()) {
-            std::printf("%-32s missing in %s\n", name.c_str(), after.c_str());
+    int unpaired = 0;
+    for (const auto& [name, side] : PairCases(a, b)) {
+        // A case of one record only cannot be judged: the gate is missed.
+        if (side != Side::Both) {
+            std::printf("%-32s only in %s\n", name.c_str(),
+                        (side == Side::BeforeOnly ? before : after).c_str());
+            ++unpaired;
             allPass = false;
             continue;
         }
-        const Record& now = it->second;
+        const Record& old = a.at(name);
+        const Record& now = b.at(name);
         PictureDiff pic;
         if (old.picture.empty() && now.picture.empty())
             pic = {true, 1.0, 0};
@@ -272,6 +272,8 @@ int Compare(const fs::path& before, const fs::path& after) {
         std::printf("%-32s %-6s %-6s %-12.4f %-11s %-9d %s\n", name.c_str(), v.sameStatus ? "same" : "DIFF",
                     v.sameEdges ? "same" : "DIFF", v.corner, share, pic.largest, v.pass ? "pass" : "MISS");
     }
+    if (unpaired > 0)
+        std::printf("%d case%s in one record only\n", unpaired, unpaired == 1 ? "" : "s");
     std::printf("%s\n", allPass ? "all gates pass" : "a gate is missed");
     return allPass ? 0 : 1;
 }

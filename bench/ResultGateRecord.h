@@ -3,11 +3,14 @@
 // same case against the gate's tolerances.
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <istream>
+#include <map>
 #include <numbers>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,27 +51,118 @@ inline void Write(std::ostream& out, const Record& r) {
     out << "picture " << (r.picture.empty() ? "-" : r.picture) << "\n";
 }
 
-inline bool Read(std::istream& in, Record& r) {
-    std::string word;
-    std::size_t n = 0;
-    if (!(in >> word >> r.name) || word != "case")
+namespace detail {
+
+inline std::vector<std::string> Words(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    return words;
+}
+
+// A whole word as a number: no locale, and "inf" and "nan" read back as the
+// writer wrote them.
+template <class T>
+bool Number(const std::string& word, T& value) {
+    const char* end = word.data() + word.size();
+    const auto [at, fault] = std::from_chars(word.data(), end, value);
+    return fault == std::errc() && at == end;
+}
+
+}  // namespace detail
+
+// Reads the records of a file (named file in messages) into out, by case
+// name. False at the first malformed line or a case that comes twice, with
+// error saying which line of which file and what was wrong; a record that
+// stops half way is malformed, not the end of the file.
+inline bool ReadRecords(std::istream& in, const std::string& file, std::map<std::string, Record>& out,
+                        std::string& error) {
+    int number = 0;
+    bool ended = false;
+    std::vector<std::string> w;  // the words of the current line
+    auto next = [&] {
+        std::string text;
+        ended = !std::getline(in, text);
+        if (!ended) {
+            ++number;
+            w = detail::Words(text);
+        }
+        return !ended;
+    };
+    auto fail = [&](const std::string& what) {
+        error = file + ":" + std::to_string(number) + ": " +
+                (ended ? "the file ends inside a record; expected " + what : what);
         return false;
-    in >> word >> r.status >> word >> n;
-    r.edges.resize(in ? n : 0);
-    for (auto& [a, b] : r.edges)
-        in >> a >> b;
-    in >> word >> n;
-    r.photos.resize(in ? n : 0);
-    for (auto& p : r.photos) {
-        in >> n;
-        p.resize(in ? n : 0);
-        for (double& v : p)
-            in >> v;
+    };
+    // A line of key and one number.
+    auto keyed = [&](const char* key, auto& value) {
+        return next() && w.size() == 2 && w[0] == key && detail::Number(w[1], value);
+    };
+    while (next()) {
+        if (w.empty())
+            continue;  // blank lines between records
+        Record r;
+        if (w.size() != 2 || w[0] != "case")
+            return fail("expected \"case NAME\"");
+        r.name = w[1];
+        if (out.count(r.name))
+            return fail("case " + r.name + " comes a second time");
+        if (!keyed("status", r.status))
+            return fail("expected \"status NUMBER\"");
+        int count = 0;
+        if (!keyed("edges", count) || count < 0)
+            return fail("expected \"edges COUNT\"");
+        for (int i = 0; i < count; ++i) {
+            std::pair<int, int> e;
+            if (!next() || w.size() != 2 || !detail::Number(w[0], e.first) || !detail::Number(w[1], e.second))
+                return fail("expected an edge, \"PHOTO PHOTO\"");
+            r.edges.push_back(e);
+        }
+        if (!keyed("photos", count) || count < 0)
+            return fail("expected \"photos COUNT\"");
+        for (int i = 0; i < count; ++i) {
+            int values = 0;
+            bool good = next() && !w.empty() && detail::Number(w[0], values) && values >= 0 &&
+                        w.size() == std::size_t(values) + 1;
+            std::vector<double> p(good ? values : 0);
+            for (int j = 0; good && j < values; ++j)
+                good = detail::Number(w[j + 1], p[j]);
+            if (!good)
+                return fail("expected a photo, \"COUNT\" and as many numbers");
+            r.photos.push_back(std::move(p));
+        }
+        if (!next() || w.size() != 2 || w[0] != "picture")
+            return fail("expected \"picture FILE\" or \"picture -\"");
+        r.picture = w[1] == "-" ? "" : w[1];
+        out.emplace(r.name, std::move(r));
     }
-    in >> word >> r.picture;
-    if (r.picture == "-")
-        r.picture.clear();
-    return bool(in);
+    if (in.bad()) {
+        error = file + ": cannot be read";
+        return false;
+    }
+    return true;
+}
+
+// Where the case of each name in two records is.
+enum class Side { Both, BeforeOnly, AfterOnly };
+
+// Every case name of either record, in name order, with where it is.
+inline std::vector<std::pair<std::string, Side>> PairCases(const std::map<std::string, Record>& before,
+                                                           const std::map<std::string, Record>& after) {
+    std::vector<std::pair<std::string, Side>> cases;
+    auto a = before.begin(), b = after.begin();
+    while (a != before.end() || b != after.end()) {
+        if (b == after.end() || (a != before.end() && a->first < b->first))
+            cases.emplace_back((a++)->first, Side::BeforeOnly);
+        else if (a == before.end() || b->first < a->first)
+            cases.emplace_back((b++)->first, Side::AfterOnly);
+        else {
+            cases.emplace_back(a->first, Side::Both);
+            ++a, ++b;
+        }
+    }
+    return cases;
 }
 
 // The largest distance a photo corner moved between two records of a case;

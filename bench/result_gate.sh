@@ -2,7 +2,7 @@
 # Gates a change of the engine's arithmetic: records the results of this
 # build (result_gate record) and of a baseline, then compares the two
 # (result_gate compare), printing the table; the exit status is 1 when a case
-# misses a gate.
+# misses a gate or is in one record only, 2 on an error.
 #
 #   bench/result_gate.sh [--build DIR] [--keep DIR] BASELINE
 #

@@ -10,12 +10,11 @@
 #include <numbers>
 #include <utility>
 
-#include <sys/mman.h>
-
 #include "Atan2.h"
 #include "CpuFeatures.h"
 #include "Gaussian.h"
 #include "OrvexBase.h"
+#include "PlaneMemory.h"
 #include "ThreadPool.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -50,98 +49,42 @@ struct Plane {
     }
 };
 
-// Samples of a large plane, mapped on their own and filled in a few calls
-// rather than one fault per page, which on a virtual machine is a large part
-// of a detection's time.
-class PlaneMemory {
-public:
-    PlaneMemory() = default;
-#if defined(__SANITIZE_ADDRESS__)
-    // The sanitizer watches the heap, not mappings: exact sizes from there.
-    explicit PlaneMemory(std::size_t doubles) : data_(new double[std::max<std::size_t>(doubles, 1)]) {}
-    ~PlaneMemory() {
-        delete[] data_;
-    }
-    PlaneMemory(PlaneMemory&& o) noexcept : data_(std::exchange(o.data_, nullptr)) {}
-    PlaneMemory& operator=(PlaneMemory&& o) noexcept {
-        if (this != &o) {
-            delete[] data_;
-            data_ = std::exchange(o.data_, nullptr);
-        }
-        return *this;
-    }
-#else
-    explicit PlaneMemory(std::size_t doubles) {
-        // Plain pages: on a virtual machine a huge page's first touch (zeroing,
-        // and compaction to find one) cost a detection batch up to half a
-        // second now and then, more than the fewer TLB misses gave back.
-        constexpr std::size_t kChunk = std::size_t(2) << 20, kPage = 4096;
-        const std::size_t need = std::max<std::size_t>(doubles, 1) * sizeof(double);
-        bytes_ = (need + kPage - 1) / kPage * kPage;
-        void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED)
-            throw std::bad_alloc();
-        data_ = static_cast<double*>(p);
-#if defined(MADV_POPULATE_WRITE)
-        // A chunk per call: one call for the whole plane would hold the
-        // process's memory map for as long, stalling every other thread's
-        // page faults and mappings meanwhile.
-        for (std::size_t at = 0; at < bytes_; at += kChunk)
-            madvise(static_cast<char*>(p) + at, std::min(kChunk, bytes_ - at), MADV_POPULATE_WRITE);
-#endif
-    }
-    ~PlaneMemory() {
-        if (data_)
-            munmap(data_, bytes_);
-    }
-    PlaneMemory(PlaneMemory&& o) noexcept
-        : data_(std::exchange(o.data_, nullptr)), bytes_(std::exchange(o.bytes_, 0)) {}
-    PlaneMemory& operator=(PlaneMemory&& o) noexcept {
-        if (this != &o) {
-            if (data_)
-                munmap(data_, bytes_);
-            data_ = std::exchange(o.data_, nullptr);
-            bytes_ = std::exchange(o.bytes_, 0);
-        }
-        return *this;
-    }
-#endif
-    double* get() const {
-        return data_;
-    }
-
-private:
-    double* data_ = nullptr;
-#if !defined(__SANITIZE_ADDRESS__)
-    std::size_t bytes_ = 0;
-#endif
-};
-
 // The memory of one detection: three planes of the first octave's size and
 // one of the second's. A detection needs no more: it keeps only the levels
 // that are still to be read and compares against the ones already dropped
 // through the few samples it saved.
 struct Workspace {
+    using Samples = PlaneMemory::Buffer<double>;
+
     std::size_t fullCapacity = 0;
     std::size_t quarterCapacity = 0;
-    PlaneMemory full[3];
-    PlaneMemory quarter;
+    Samples full[3];
+    Samples quarter;
 
     void Reserve(std::size_t fullSize, std::size_t quarterSize) {
         if (fullSize > fullCapacity) {
             for (auto& p : full)
-                p = PlaneMemory();
+                p = Samples();
             fullCapacity = 0;
             for (auto& p : full)
-                p = PlaneMemory(fullSize);
+                p = Populated(fullSize);
             fullCapacity = fullSize;
         }
         if (quarterSize > quarterCapacity) {
-            quarter = PlaneMemory();
+            quarter = Samples();
             quarterCapacity = 0;
-            quarter = PlaneMemory(quarterSize);
+            quarter = Populated(quarterSize);
             quarterCapacity = quarterSize;
         }
+    }
+
+    // Each plane is filled once by many threads at a time: its pages are
+    // made resident when it is mapped rather than by a fault each.
+    static Samples Populated(std::size_t count) {
+        Samples s = Samples::Populated(count);
+        if (!s)
+            throw std::bad_alloc();
+        return s;
     }
 };
 

@@ -84,7 +84,7 @@ void NearestPositions(double tx, double ty, double w, const double* centreX, con
 }  // namespace
 
 bool VoteBucketGrid::Create() {
-    DestroyBuckets();
+    ClearBuckets();
     slots_.reset(new (std::nothrow) std::unique_ptr<std::vector<std::int32_t>>[kHoughCells]);
     return slots_ != nullptr;
 }
@@ -115,11 +115,6 @@ void VoteBucketGrid::ClearBuckets() {
     for (auto it = used_.rbegin(); it != used_.rend(); ++it)
         slots_[*it].reset();
     used_.clear();
-}
-
-void VoteBucketGrid::DestroyBuckets() {
-    ClearBuckets();
-    slots_.reset();
 }
 
 std::vector<std::int32_t> VoteBucketGrid::TakeBucket(int cell) {

@@ -23,7 +23,7 @@ constexpr int kHoughCells = kHoughX * kHoughY * kHoughRotation * kHoughScale;  /
 class VoteBucketGrid {
 public:
     VoteBucketGrid() = default;
-    ~VoteBucketGrid() { DestroyBuckets(); }
+    ~VoteBucketGrid() { ClearBuckets(); }
     VoteBucketGrid(const VoteBucketGrid&) = delete;
     VoteBucketGrid& operator=(const VoteBucketGrid&) = delete;
 
@@ -33,8 +33,6 @@ public:
     bool AddToBucket(std::int32_t value, int x, int y, int rotation, int scale);
     // Deletes every cell's list, from the last cell to the first.
     void ClearBuckets();
-    // Deletes the lists and the slot array.
-    void DestroyBuckets();
     // Hands the cell's list over to the caller and empties the slot.
     std::vector<std::int32_t> TakeBucket(int cell);
 

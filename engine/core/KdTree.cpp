@@ -24,7 +24,6 @@ constexpr int kBucket = 4;
 
 struct Builder {
     const double* const* points;
-    int dim;
     std::int32_t* base;  // the tree's index array
     double* low;         // the current box, narrowed while descending
     double* high;
@@ -79,11 +78,11 @@ struct Builder {
     // slide the cut onto the points when the midpoint misses them all.
     void Split(std::int32_t* idx, int m, int& cutDim, double& cutValue, int& lowCount) const {
         double longest = 0.0;
-        for (int d = 0; d < dim; ++d)
+        for (int d = 0; d < kRowLength; ++d)
             longest = std::max(longest, high[d] - low[d]);
         double maxSpread = -1.0;
         cutDim = 0;
-        for (int d = 0; d < dim; ++d) {
+        for (int d = 0; d < kRowLength; ++d) {
             if (high[d] - low[d] >= 0.999 * longest) {
                 double mn, mx;
                 MinMax(idx, m, d, mn, mx);
@@ -264,14 +263,13 @@ KdTree* BuildKdTree(const double* const* points, std::int32_t n) {
     std::iota(tree->index.begin(), tree->index.end(), 0);
     if (tree->count == 0)
         return tree.release();
-    const int dim = tree->dimension;
-    tree->boxLow.resize(dim);
-    tree->boxHigh.resize(dim);
+    tree->boxLow.resize(kRowLength);
+    tree->boxHigh.resize(kRowLength);
     // Point by point, each dimension still meeting the points in order.
-    std::copy_n(points[0], dim, tree->boxLow.data());
-    std::copy_n(points[0], dim, tree->boxHigh.data());
+    std::copy_n(points[0], kRowLength, tree->boxLow.data());
+    std::copy_n(points[0], kRowLength, tree->boxHigh.data());
     for (std::int32_t i = 1; i < tree->count; ++i)
-        for (int d = 0; d < dim; ++d) {
+        for (int d = 0; d < kRowLength; ++d) {
             tree->boxLow[d] = std::min(tree->boxLow[d], points[i][d]);
             tree->boxHigh[d] = std::max(tree->boxHigh[d], points[i][d]);
         }
@@ -279,16 +277,16 @@ KdTree* BuildKdTree(const double* const* points, std::int32_t n) {
     // A tree of n points in buckets of 1 to 4 has fewer than n splits and at most n leaves.
     tree->splits.reserve(std::size_t(tree->count));
     tree->leaves.reserve(std::size_t(tree->count));
-    Builder b{points, dim, tree->index.data(), low.data(), high.data(), tree->splits, tree->leaves};
+    Builder b{points, tree->index.data(), low.data(), high.data(), tree->splits, tree->leaves};
     tree->root = b.Build(tree->index.data(), tree->count);
     tree->splits.shrink_to_fit();
     tree->leaves.shrink_to_fit();
 
-    tree->rows.resize(std::size_t(tree->count) * dim);
+    tree->rows.resize(std::size_t(tree->count) * kRowLength);
     float* out = tree->rows.data();
     for (const std::int32_t id : tree->index)
-        out =
-            std::transform(points[id], points[id] + dim, out, [](double x) { return static_cast<float>(x); });
+        out = std::transform(points[id], points[id] + kRowLength, out,
+                             [](double x) { return static_cast<float>(x); });
     return tree.release();
 }
 
@@ -438,7 +436,7 @@ public:
           queue_(tree.count, storage),
           epsFactor_((1.0 + eps) * (1.0 + eps)) {
         double rootKey = 0.0;
-        for (int d = 0; d < tree.dimension; ++d) {
+        for (int d = 0; d < kRowLength; ++d) {
             double t = 0.0;
             if (query[d] < tree.boxLow[d])
                 t = tree.boxLow[d] - query[d];

@@ -54,9 +54,7 @@ public:
         return rows.data() + std::size_t(leaf.first) * kRowLength;
     }
 
-    std::int32_t dimension = 128;
     std::int32_t count = 0;
-    std::int32_t bucketSize = 4;
     std::vector<Split> splits;  // the root first, each split before its children
     std::vector<Leaf> leaves;   // in index order
     std::int32_t root = kNoNode;

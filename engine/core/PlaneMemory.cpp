@@ -8,6 +8,7 @@
 #include <malloc.h>
 #endif
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -141,11 +142,11 @@ bool TuneHeap() noexcept {
 #endif
 }
 
-void* Allocate(std::size_t bytes) noexcept {
-    if (bytes == 0)
-        bytes = 1;
-    if (bytes < kMappedFrom)
-        return std::calloc(1, bytes);
+namespace {
+
+// A mapped block for bytes (at least one), zero-filled; with populate its
+// first bytes' pages are made resident too.
+void* Map(std::size_t bytes, bool populate) {
     const std::size_t mapped = MappedBytes(bytes);
     if (void* kept = TheKept().Take(mapped)) {
         std::memset(kept, 0, bytes);
@@ -155,7 +156,35 @@ void* Allocate(std::size_t bytes) noexcept {
     void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED)
         return nullptr;
+#if defined(MADV_POPULATE_WRITE)
+    if (populate) {
+        // A chunk per call: one call for the whole block would hold the
+        // process's memory map for as long, stalling every other thread's
+        // page faults and mappings meanwhile.
+        constexpr std::size_t kChunk = std::size_t(2) << 20, kPage = 4096;
+        const std::size_t used = (bytes + kPage - 1) / kPage * kPage;
+        for (std::size_t at = 0; at < used; at += kChunk)
+            madvise(static_cast<char*>(p) + at, std::min(kChunk, used - at), MADV_POPULATE_WRITE);
+    }
+#else
+    (void)populate;
+#endif
     return p;
+}
+
+void Unmap(void* block, std::size_t bytes) {
+    if (!TheKept().Keep(block, MappedBytes(bytes)))
+        munmap(block, MappedBytes(bytes));
+}
+
+}  // namespace
+
+void* Allocate(std::size_t bytes) noexcept {
+    if (bytes == 0)
+        bytes = 1;
+    if (bytes < kMappedFrom)
+        return std::calloc(1, bytes);
+    return Map(bytes, false);
 }
 
 void Free(void* block, std::size_t bytes) noexcept {
@@ -167,8 +196,32 @@ void Free(void* block, std::size_t bytes) noexcept {
         std::free(block);
         return;
     }
-    if (!TheKept().Keep(block, MappedBytes(bytes)))
-        munmap(block, MappedBytes(bytes));
+    Unmap(block, bytes);
+}
+
+// The address sanitizer watches the heap, not mappings: under it populated
+// blocks come from the heap at their exact size, so that a read past a
+// plane's end is caught.
+void* AllocatePopulated(std::size_t bytes) noexcept {
+    if (bytes == 0)
+        bytes = 1;
+#if defined(__SANITIZE_ADDRESS__)
+    return std::calloc(1, bytes);
+#else
+    return Map(bytes, true);
+#endif
+}
+
+void FreePopulated(void* block, std::size_t bytes) noexcept {
+    if (!block)
+        return;
+    if (bytes == 0)
+        bytes = 1;
+#if defined(__SANITIZE_ADDRESS__)
+    std::free(block);
+#else
+    Unmap(block, bytes);
+#endif
 }
 
 KeepFreedBlocks::KeepFreedBlocks() noexcept {

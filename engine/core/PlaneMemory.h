@@ -22,6 +22,14 @@ void* Allocate(std::size_t bytes) noexcept;
 // Gives back a block of Allocate; bytes must be the size it was asked with.
 void Free(void* block, std::size_t bytes) noexcept;
 
+// Like Allocate, but the block is mapped whatever its size, and its pages
+// are made resident here, a few calls for the whole block, rather than by
+// one fault each on first touch; on a virtual machine those faults are a
+// large part of the time of work that fills a fresh plane once (a feature
+// detection). Give it back with FreePopulated.
+void* AllocatePopulated(std::size_t bytes) noexcept;
+void FreePopulated(void* block, std::size_t bytes) noexcept;
+
 // While one of these lives (on any thread), mapped blocks given back are kept
 // and handed out again, zero-filled, by the next Allocate they can hold,
 // instead of going back to the system: a fresh page costs a fault and the
@@ -61,12 +69,15 @@ class Buffer {
 public:
     Buffer() = default;
     Buffer(Buffer&& other) noexcept
-        : data_(std::exchange(other.data_, nullptr)), count_(std::exchange(other.count_, 0)) {}
+        : data_(std::exchange(other.data_, nullptr)),
+          count_(std::exchange(other.count_, 0)),
+          populated_(other.populated_) {}
     Buffer& operator=(Buffer&& other) noexcept {
         if (this != &other) {
             reset();
             data_ = std::exchange(other.data_, nullptr);
             count_ = std::exchange(other.count_, 0);
+            populated_ = other.populated_;
         }
         return *this;
     }
@@ -76,28 +87,34 @@ public:
 
     // An empty buffer when the memory cannot be had (or the size overflows);
     // a count of zero still gives a valid pointer, like new T[0].
-    static Buffer Zeroed(std::size_t count) noexcept {
-        Buffer b;
-        if (count > static_cast<std::size_t>(-1) / sizeof(T))
-            return b;
-        b.data_ = static_cast<T*>(Allocate(count * sizeof(T)));
-        b.count_ = b.data_ ? count : 0;
-        return b;
-    }
+    static Buffer Zeroed(std::size_t count) noexcept { return Make(count, false); }
+    // The same from AllocatePopulated.
+    static Buffer Populated(std::size_t count) noexcept { return Make(count, true); }
 
     T* get() const noexcept { return data_; }
     std::size_t size() const noexcept { return count_; }
     explicit operator bool() const noexcept { return data_ != nullptr; }
     void reset() noexcept {
         if (data_)
-            Free(data_, count_ * sizeof(T));
+            (populated_ ? FreePopulated : Free)(data_, count_ * sizeof(T));
         data_ = nullptr;
         count_ = 0;
     }
 
 private:
+    static Buffer Make(std::size_t count, bool populated) noexcept {
+        Buffer b;
+        if (count > static_cast<std::size_t>(-1) / sizeof(T))
+            return b;
+        b.data_ = static_cast<T*>((populated ? AllocatePopulated : Allocate)(count * sizeof(T)));
+        b.count_ = b.data_ ? count : 0;
+        b.populated_ = populated;
+        return b;
+    }
+
     T* data_ = nullptr;
     std::size_t count_ = 0;
+    bool populated_ = false;
 };
 
 }  // namespace PlaneMemory

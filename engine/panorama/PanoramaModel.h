@@ -60,7 +60,6 @@ public:
     }
 
     bool IsCancelled() const override { return cancel_; }
-    int ProgressPosition() const { return position_; }
     int ProgressTotal() const { return total_; }
 
 protected:

@@ -26,29 +26,52 @@ long ResidentKb() {
 }  // namespace
 
 TEST(PlaneMemory, BuffersAreZeroFilledWritableAndMoveTheirOwnership) {
-    // Below, at and above the size from which blocks are mapped, and empty.
+    // Below, at and above the size from which blocks are mapped, and empty;
+    // plain and populated.
+    using Buffer = PlaneMemory::Buffer<std::uint16_t>;
     for (std::size_t bytes : {std::size_t(0), std::size_t(1), std::size_t(4097), PlaneMemory::kMappedFrom - 1,
-                              PlaneMemory::kMappedFrom, PlaneMemory::kMappedFrom + 12346}) {
-        auto b = PlaneMemory::Buffer<std::uint16_t>::Zeroed(bytes / 2);
-        ASSERT_TRUE(b) << bytes;
-        EXPECT_EQ(b.size(), bytes / 2);
-        EXPECT_TRUE(std::all_of(b.get(), b.get() + b.size(), [](std::uint16_t v) { return v == 0; }))
-            << bytes;
-        std::fill(b.get(), b.get() + b.size(), std::uint16_t(0xBEEF));
-        PlaneMemory::Buffer<std::uint16_t> moved(std::move(b));
-        EXPECT_FALSE(b);
-        EXPECT_EQ(moved.size(), bytes / 2);
-        if (moved.size()) {
-            EXPECT_EQ(moved.get()[moved.size() - 1], 0xBEEF);
+                              PlaneMemory::kMappedFrom, PlaneMemory::kMappedFrom + 12346})
+        for (bool populated : {false, true}) {
+            SCOPED_TRACE(populated ? "populated" : "plain");
+            auto b = populated ? Buffer::Populated(bytes / 2) : Buffer::Zeroed(bytes / 2);
+            ASSERT_TRUE(b) << bytes;
+            EXPECT_EQ(b.size(), bytes / 2);
+            EXPECT_TRUE(std::all_of(b.get(), b.get() + b.size(), [](std::uint16_t v) { return v == 0; }))
+                << bytes;
+            std::fill(b.get(), b.get() + b.size(), std::uint16_t(0xBEEF));
+            PlaneMemory::Buffer<std::uint16_t> moved(std::move(b));
+            EXPECT_FALSE(b);
+            EXPECT_EQ(moved.size(), bytes / 2);
+            if (moved.size()) {
+                EXPECT_EQ(moved.get()[moved.size() - 1], 0xBEEF);
+            }
+            PlaneMemory::Buffer<std::uint16_t> assigned;
+            assigned = std::move(moved);
+            EXPECT_FALSE(moved);
+            assigned.reset();
+            EXPECT_FALSE(assigned);
+            EXPECT_EQ(assigned.size(), 0u);
         }
-        PlaneMemory::Buffer<std::uint16_t> assigned;
-        assigned = std::move(moved);
-        EXPECT_FALSE(moved);
-        assigned.reset();
-        EXPECT_FALSE(assigned);
-        EXPECT_EQ(assigned.size(), 0u);
-    }
     EXPECT_FALSE(PlaneMemory::Buffer<double>::Zeroed(static_cast<std::size_t>(-1) / 4));
+    EXPECT_FALSE(PlaneMemory::Buffer<double>::Populated(static_cast<std::size_t>(-1) / 4));
+}
+
+TEST(PlaneMemory, PopulatedBlocksAreResidentBeforeTheirFirstTouch) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory and quarantine change the resident size";
+#endif
+    constexpr long kMbKb = 1024;
+    // Below and above the size from which plain blocks are mapped.
+    for (std::size_t mb : {3, 12}) {
+        const long before = ResidentKb();
+        if (before < 0)
+            GTEST_SKIP() << "no /proc/self/status";
+        auto b = PlaneMemory::Buffer<std::uint8_t>::Populated(mb << 20);
+        ASSERT_TRUE(b);
+        EXPECT_GE(ResidentKb() - before, long(mb) * kMbKb - 64) << mb << " MB";
+        b.reset();
+        EXPECT_LT(ResidentKb() - before, kMbKb) << mb << " MB";
+    }
 }
 
 TEST(PlaneMemory, PlanesFreedOnOtherThreadsLeaveTheResidentSet) {

@@ -17,6 +17,26 @@ namespace PanoramaFixtures {
 
 using OrvexBase::RefPtr;
 
+// A file path as the engine takes it (the paths of the tests are ASCII).
+inline std::wstring W(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
+
+// The planar build as stitch_bench runs it by default: scale and shift, the
+// lens corrected with preset 7, analysis copies of up to 660 pixels, no
+// crop; ring: the photos close a 360-degree ring.
+inline void UseBenchmarkSettings(PanoramaLib::IPanorama* engine, bool ring) {
+    HVPanoramaOptions options;
+    engine->GetOptions(&options);
+    options.motionModel = 2;
+    options.lensCompensation = 1;
+    options.lensPresetId = 7;
+    options.analysisSize = 1;
+    options.is360 = ring ? 1 : 0;
+    options.autoCrop = 0;
+    engine->SetOptions(&options);
+}
+
 // Sets the engine-wide image factory for the duration of a test.
 class PixelTest : public ::testing::Test {
 protected:

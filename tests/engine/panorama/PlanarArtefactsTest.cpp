@@ -24,13 +24,10 @@
 using OrvexBase::Rect;
 using OrvexBase::RefPtr;
 using PanoramaFixtures::Snapshot;
+using PanoramaFixtures::W;
 using PanoramaLib::IPanoElement;
 
 namespace {
-
-std::wstring W(const std::string& s) {
-    return std::wstring(s.begin(), s.end());
-}
 
 class PlanarArtefactsTest : public ::testing::Test {
 protected:

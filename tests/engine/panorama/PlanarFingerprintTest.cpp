@@ -15,6 +15,7 @@
 
 #include "FingerprintHash.h"
 #include "Panorama.h"
+#include "PanoramaFixtures.h"
 #include "TestData.h"
 #include "ThreadPool.h"
 
@@ -41,15 +42,7 @@ Fingerprint BuildAndHash(const std::string& set, bool ring) {
 
     auto* engine = new FingerprintPanorama();
     engine->Init(nullptr, nullptr, nullptr);
-    HVPanoramaOptions options;
-    engine->GetOptions(&options);
-    options.motionModel = 2;
-    options.lensCompensation = 1;
-    options.lensPresetId = 7;
-    options.analysisSize = 1;
-    options.is360 = ring ? 1 : 0;
-    options.autoCrop = 0;
-    engine->SetOptions(&options);
+    PanoramaFixtures::UseBenchmarkSettings(engine, ring);
 
     Fingerprint out;
     engine->Build(photos, nullptr, 0, 0, 0);

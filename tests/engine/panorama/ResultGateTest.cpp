@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "PanoramaFixtures.h"
 #include "ResultGateRecord.h"
@@ -90,18 +93,103 @@ TEST(ResultGateTest, RecordsSurviveTheirTextForm) {
     none.status = 3;
     std::stringstream text;
     Write(text, r);
+    text << "\n";  // a blank line between records is allowed
     Write(text, none);
-    Record a, b, c;
-    ASSERT_TRUE(Read(text, a));
-    ASSERT_TRUE(Read(text, b));
-    EXPECT_FALSE(Read(text, c));
-    EXPECT_EQ(a.name, r.name);
+    std::map<std::string, Record> read;
+    std::string error;
+    ASSERT_TRUE(ReadRecords(text, "record.txt", read, error)) << error;
+    ASSERT_EQ(read.size(), 2u);
+    const Record& a = read.at(r.name);
+    const Record& b = read.at(none.name);
+    EXPECT_EQ(a.status, r.status);
     EXPECT_EQ(a.edges, r.edges);
     EXPECT_EQ(a.photos, r.photos);  // 17 digits: the same doubles
     EXPECT_EQ(a.picture, r.picture);
     EXPECT_EQ(b.status, 3);
     EXPECT_TRUE(b.edges.empty());
+    EXPECT_TRUE(b.photos.empty());
     EXPECT_TRUE(b.picture.empty());
+}
+
+TEST(ResultGateTest, AMalformedRecordIsAnErrorNamingItsFileAndLine) {
+    // The lines of a good record, one of them replaced or the text cut short.
+    const std::string good[] = {"case planar-set",
+                                "status 1",
+                                "edges 2",
+                                "0 1",
+                                "1 2",
+                                "photos 2",
+                                "8 0 0 600 0 0 400 600 400",
+                                "0",
+                                "picture planar-set.png"};
+    struct Case {
+        const char* what;
+        int line;          // 1-based line replaced, or where the text stops
+        const char* text;  // the replacement; null: the text stops after the line
+        int reportedLine;
+    };
+    const Case cases[] = {
+        {"another first word", 1, "name planar-set", 1},
+        {"a status that is no number", 2, "status one", 2},
+        {"a status with a word more", 2, "status 1 2", 2},
+        {"a negative edge count", 3, "edges -1", 3},
+        {"fewer edges than counted", 3, "edges 3", 6},
+        {"an edge of one photo", 4, "0", 4},
+        {"a photo with fewer values than counted", 7, "8 0 0 600 0 0 400 600", 7},
+        {"a photo with more values than counted", 7, "7 0 0 600 0 0 400 600 400", 7},
+        {"a value that is no number", 7, "8 0 0 600 0 0 400 600 4OO", 7},
+        {"a missing picture line", 9, "", 9},
+        {"a record cut after its photos", 8, nullptr, 8},
+        {"a record cut after its case line", 1, nullptr, 1},
+    };
+    for (const Case& c : cases) {
+        std::stringstream text;
+        for (int i = 1; i <= 9; ++i) {
+            text << (i == c.line && c.text ? c.text : good[i - 1]) << "\n";
+            if (i == c.line && !c.text)
+                break;
+        }
+        std::map<std::string, Record> read;
+        std::string error;
+        EXPECT_FALSE(ReadRecords(text, "before/record.txt", read, error)) << c.what;
+        EXPECT_EQ(error.rfind("before/record.txt:" + std::to_string(c.reportedLine) + ": ", 0), 0u)
+            << c.what << ": " << error;
+    }
+    // The same case twice.
+    std::stringstream twice;
+    Write(twice, PlanarRecord());
+    Write(twice, PlanarRecord());
+    std::map<std::string, Record> read;
+    std::string error;
+    EXPECT_FALSE(ReadRecords(twice, "record.txt", read, error));
+    EXPECT_EQ(error, "record.txt:11: case planar-set comes a second time");
+}
+
+TEST(ResultGateTest, CasesOfOneRecordOnlyAreListedOnTheirSide) {
+    auto records = [](std::initializer_list<const char*> names) {
+        std::map<std::string, Record> out;
+        for (const char* n : names)
+            out[n].name = n;
+        return out;
+    };
+    using Cases = std::vector<std::pair<std::string, Side>>;
+    struct Case {
+        std::map<std::string, Record> before, after;
+        Cases paired;
+    };
+    const Case cases[] = {
+        {records({"a", "b"}), records({"a", "b"}), {{"a", Side::Both}, {"b", Side::Both}}},
+        {records({"a", "b"}), records({"b"}), {{"a", Side::BeforeOnly}, {"b", Side::Both}}},
+        {records({"b"}),
+         records({"a", "b", "c"}),
+         {{"a", Side::AfterOnly}, {"b", Side::Both}, {"c", Side::AfterOnly}}},
+        {records({"a", "c"}),
+         records({"b"}),
+         {{"a", Side::BeforeOnly}, {"b", Side::AfterOnly}, {"c", Side::BeforeOnly}}},
+        {records({}), records({"a"}), {{"a", Side::AfterOnly}}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PairCases(c.before, c.after), c.paired);
 }
 
 class ResultGatePictureTest : public PixelTest {};
@@ -119,8 +207,8 @@ TEST_F(ResultGatePictureTest, AllowsTwoLevelsInAllButOnePixelInAThousand) {
         int changed, by;
         bool pass;
     };
-    for (const Case& c : {Case{10000, 2, true}, Case{10000, -2, true}, Case{10, 3, true},
-                          Case{10, 30, true}, Case{11, 3, false}, Case{11, -3, false}}) {
+    for (const Case& c : {Case{10000, 2, true}, Case{10000, -2, true}, Case{10, 3, true}, Case{10, 30, true},
+                          Case{11, 3, false}, Case{11, -3, false}}) {
         const PictureDiff d = ComparePictures(*reference, *picture(c.changed, c.by));
         EXPECT_TRUE(d.sameSize);
         EXPECT_EQ(d.largest, std::abs(c.by));

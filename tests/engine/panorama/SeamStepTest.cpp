@@ -31,12 +31,9 @@
 using OrvexBase::RefPtr;
 using PanoramaFixtures::ColourCopy;
 using PanoramaFixtures::GreyCopy;
+using PanoramaFixtures::W;
 
 namespace {
-
-std::wstring W(const std::string& s) {
-    return std::wstring(s.begin(), s.end());
-}
 
 class SeamPanorama : public CPanorama {
 public:

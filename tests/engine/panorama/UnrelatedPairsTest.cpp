@@ -23,12 +23,9 @@
 
 using OrvexBase::RefPtr;
 using PanoramaFixtures::GreyCopy;
+using PanoramaFixtures::W;
 
 namespace {
-
-std::wstring W(const std::string& s) {
-    return std::wstring(s.begin(), s.end());
-}
 
 // Two photos of each shared colour set (the map scans are grey files, which
 // the engines do not open).
