@@ -112,9 +112,10 @@ bool CFilesListModel::setData(const QModelIndex& index, const QVariant& value, i
         index.row() >= static_cast<int>(m_rows.size()))
         return false;
     const std::string text = value.toString().toStdString();
-    // A cancelled edit, or the old name in any case, renames nothing.
+    // A cancelled edit, or the old name unchanged, renames nothing; another
+    // case is another name.
     Row& row = m_rows[static_cast<size_t>(index.row())];
-    if (text.empty() || CompareNoCase(text, TitleOf(row.path)) == 0)
+    if (text.empty() || text == TitleOf(row.path))
         return false;
     const std::string old = row.path;
     const size_t slash = old.find_last_of('/');

@@ -593,8 +593,13 @@ bool CShellTree::RenameItem(QTreeWidgetItem* item, const QString& text) {
         return false;
     const std::string path = GetItemPath(item);
     const std::string name = QFile::encodeName(text).toStdString();
-    if (path.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+    if (path.empty())
         return false;
+    if (name == "." || name == ".." || name.find('/') != std::string::npos) {
+        BrowserHost().ReportFileOperationError(path,
+                                               std::make_error_code(std::errc::invalid_argument).message());
+        return false;
+    }
     const std::string parentPath = ParentOf(path);
     const std::string newPath = (parentPath == "/" ? std::string() : parentPath) + "/" + name;
     if (newPath == path)
@@ -602,10 +607,11 @@ bool CShellTree::RenameItem(QTreeWidgetItem* item, const QString& text) {
     m_bBusy = true;
     if (g_pThumbsBrowser)
         g_pThumbsBrowser->CancelWork();
-    // Never onto a name already taken: that changes nothing.
-    const int error = RenameNoReplace(path, newPath);
+    // Never onto a name already taken: that changes nothing, and the user
+    // is told why a rename failed.
+    const bool renamed = RunFileOperation(FO_RENAME, {path}, newPath, FOF_ALLOWUNDO);
     m_bBusy = false;
-    if (error != 0)
+    if (!renamed)
         return false;
     QTreeWidgetItem* parent = item->parent();
     {
@@ -647,7 +653,7 @@ bool CShellTree::DeleteItem(QTreeWidgetItem* item) {
     m_bBusy = true;
     if (g_pThumbsBrowser)
         g_pThumbsBrowser->CancelWork();
-    const bool ok = ShellFileOperation(FO_DELETE, {path}, std::string(), false, false) && !Exists(path);
+    const bool ok = ShellFileOperation(FO_DELETE, {path}, std::string(), false, true) && !Exists(path);
     m_bBusy = false;
     if (!ok)
         return false;

@@ -4,7 +4,10 @@
 // thread sanitizer sees only our own code), and small files.
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -59,12 +62,52 @@ public:
         std::lock_guard<std::mutex> lock(m_lock);
         return m_status;
     }
+    // Failed file operations, as "<file name>: <reason>".
+    void ReportFileOperationError(const std::string& path, const std::string& reason) override {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_errors.push_back(path.substr(path.find_last_of('/') + 1) + ": " + reason);
+    }
+    std::vector<std::string> Errors() const {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_errors;
+    }
 
 private:
     mutable std::mutex m_lock;
     std::condition_variable m_changed;
     std::vector<int> m_commands;
     std::vector<std::string> m_status;
+    std::vector<std::string> m_errors;
+};
+
+// A folder this thread cannot write into while the object lives: the
+// folder loses its write bits, and a test running as root gives up, on its
+// own thread only, the power to write past a folder's mode.
+class ReadOnlyFolder {
+public:
+    explicit ReadOnlyFolder(std::string path) : m_path(std::move(path)) {
+        ::chmod(m_path.c_str(), 0555);
+        m_header.version = _LINUX_CAPABILITY_VERSION_3;
+        m_header.pid = 0;
+        if (::syscall(SYS_capget, &m_header, m_saved) == 0) {
+            __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
+            reduced[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+            m_dropped = ::syscall(SYS_capset, &m_header, reduced) == 0;
+        }
+    }
+    ~ReadOnlyFolder() {
+        if (m_dropped)
+            ::syscall(SYS_capset, &m_header, m_saved);
+        ::chmod(m_path.c_str(), 0755);
+    }
+    ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+    ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+
+private:
+    std::string m_path;
+    __user_cap_header_struct m_header{};
+    __user_cap_data_struct m_saved[2]{};
+    bool m_dropped = false;
 };
 
 // What scripted loads do, shared by all items of one test.

@@ -153,7 +153,7 @@ TEST_F(FilesList, SelectionFollowsTheBrowserBothWays) {
     EXPECT_TRUE(data->urls().isEmpty());
 }
 
-TEST_F(FilesList, RenameKeepsTheExtensionAndIgnoresTheSameNameInOtherCase) {
+TEST_F(FilesList, RenameKeepsTheExtensionAndSaysWhyItFailed) {
     WriteFile(dir / "a.jpg", 100);
     WriteFile(dir / "b.jpg", 100);
     CImgThumbsBrowser browser(builder);
@@ -162,12 +162,20 @@ TEST_F(FilesList, RenameKeepsTheExtensionAndIgnoresTheSameNameInOtherCase) {
     CFilesList list(&browser);
     list.Fill();
     CFilesListModel& model = *list.Model();
-    EXPECT_FALSE(model.setData(model.index(0, 0), "A", Qt::EditRole));  // same name, other case
-    EXPECT_TRUE(fs::exists(dir / "a.jpg"));
+    EXPECT_FALSE(model.setData(model.index(0, 0), "a", Qt::EditRole));  // the same name
     EXPECT_FALSE(model.setData(model.index(0, 0), "", Qt::EditRole));
+    EXPECT_TRUE(host.Errors().empty());
     EXPECT_FALSE(model.setData(model.index(0, 0), "b", Qt::EditRole));  // taken: nothing overwritten
     EXPECT_FALSE(model.setData(model.index(0, 0), "x/y", Qt::EditRole));
+    EXPECT_EQ(host.Errors(), (std::vector<std::string>{
+                                 "a.jpg: " + std::make_error_code(std::errc::file_exists).message(),
+                                 "a.jpg: " + std::make_error_code(std::errc::invalid_argument).message()}));
     EXPECT_TRUE(fs::exists(dir / "a.jpg"));
+    EXPECT_EQ(model.index(0, 0).data().toString(), "a.jpg");
+    // Another case is another name here.
+    EXPECT_TRUE(model.setData(model.index(0, 0), "A", Qt::EditRole));
+    EXPECT_TRUE(fs::exists(dir / "A.jpg"));
+    EXPECT_FALSE(fs::exists(dir / "a.jpg"));
     EXPECT_TRUE(model.setData(model.index(0, 0), "pier.txt", Qt::EditRole));
     EXPECT_TRUE(fs::exists(dir / "pier.txt.jpg"));
     EXPECT_EQ(model.index(0, 0).data().toString(), "pier.txt.jpg");

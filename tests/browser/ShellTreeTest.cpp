@@ -52,8 +52,12 @@ public:
     void OnLocationOpened(const std::string& location, const void* sender) override {
         opened.emplace_back(location, sender);
     }
+    void ReportFileOperationError(const std::string& path, const std::string& reason) override {
+        errors.push_back(fs::path(path).filename().string() + ": " + reason);
+    }
     std::map<std::string, std::string> profile;
     std::vector<std::pair<std::string, const void*>> opened;
+    std::vector<std::string> errors;
 };
 
 void Touch(const fs::path& path, const std::string& text = "photo") {
@@ -334,9 +338,15 @@ TEST_F(ShellTree, RenameTakesAFreeNameOnlyAndIgnoresEmptyText) {
     ASSERT_TRUE(CShellTree::CanRename(item));
     EXPECT_TRUE(item->flags() & Qt::ItemIsEditable);
     EXPECT_FALSE(tree.RenameItem(item, QString()));
+    EXPECT_TRUE(host.errors.empty());
+    // A failed rename changes nothing and says why.
     EXPECT_FALSE(tree.RenameItem(item, "taken"));
     EXPECT_FALSE(tree.RenameItem(item, "a/b"));
+    EXPECT_EQ(host.errors, (std::vector<std::string>{
+                               "old: " + std::make_error_code(std::errc::file_exists).message(),
+                               "old: " + std::make_error_code(std::errc::invalid_argument).message()}));
     EXPECT_TRUE(fs::exists(old));
+    EXPECT_EQ(tree.currentItem(), item);
     EXPECT_TRUE(tree.RenameItem(item, "new"));
     EXPECT_FALSE(fs::exists(old));
     EXPECT_TRUE(fs::is_directory(base + "/place/new"));
@@ -397,6 +407,32 @@ TEST_F(ShellTree, DeleteMovesTheFolderToTheTrashAndSelectsTheNextOne) {
     EXPECT_TRUE(fs::exists(data + "/Trash/files/a-doomed/photo.jpg")) << "recoverable from the trash";
     EXPECT_EQ(CShellTree::GetItemPath(tree.currentItem()), next);
     EXPECT_FALSE(tree.DeleteItem(tree.Root())) << "the root cannot go";
+}
+
+TEST_F(ShellTree, AFailedDeleteKeepsTheFolderAndSaysWhy) {
+    const std::string data = Folder("xdg");
+    const char* oldData = std::getenv("XDG_DATA_HOME");
+    const std::string saved = oldData ? oldData : "";
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+    const std::string kept = Folder("locked/kept");
+    CShellTree tree;
+    tree.FillRoot();
+    tree.SelectPath(kept);
+    QTreeWidgetItem* item = tree.currentItem();
+    bool deleted = true;
+    {
+        BrowserFixture::ReadOnlyFolder locked(base + "/locked");
+        deleted = tree.DeleteSelected();
+    }
+    if (oldData)
+        setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+    EXPECT_FALSE(deleted);
+    EXPECT_TRUE(fs::is_directory(kept));
+    EXPECT_EQ(tree.currentItem(), item);
+    EXPECT_EQ(host.errors, std::vector<std::string>{
+                               "kept: " + std::make_error_code(std::errc::permission_denied).message()});
 }
 
 TEST_F(ShellTree, DropEffectsFollowTheFileSystemAndTheKeys) {

@@ -77,7 +77,6 @@ public:
         return answer;
     }
     bool ConfirmPermanentDelete(const std::vector<std::string>&) override { return answer; }
-    void ReportFileOperationError(const std::string&, const std::string&) override {}
     int asked = 0;
     bool answer = true;
 };
@@ -496,6 +495,34 @@ TEST_F(ThumbsInteraction, ClipboardCopyCutPasteAndTheCutList) {
     EXPECT_TRUE(source.CutList().empty());
 }
 
+TEST_F(ThumbsInteraction, APasteOrDropThatFailsSaysWhyAndKeepsTheFiles) {
+    Folder target = Sub("target");
+    Folder other = Sub("other");
+    WriteFile(other / "a.jpg", 100);
+    CImgThumbsBrowser browser(builder);
+    Open(browser, target);
+    const std::string denied = "a.jpg: " + std::make_error_code(std::errc::permission_denied).message();
+    ReadOnlyFolder locked(target.root);
+
+    // A cut pasted into a folder that takes no files: the user is told, the
+    // file stays where it was and can still be pasted elsewhere.
+    std::unique_ptr<QMimeData> data(CThumbsBrowser::CreateFilesData({other / "a.jpg"}, true));
+    QGuiApplication::clipboard()->setMimeData(data.release());
+    EXPECT_FALSE(browser.Paste());
+    EXPECT_EQ(host.Errors(), std::vector<std::string>{denied});
+    EXPECT_TRUE(CThumbsBrowser::ClipboardHasFiles());
+
+    // A drop, moved or copied, the same.
+    for (const Qt::DropAction action : {Qt::MoveAction, Qt::CopyAction}) {
+        data.reset(CThumbsBrowser::CreateFilesData({other / "a.jpg"}));
+        EXPECT_FALSE(browser.Drop(data.get(), action, {10, 10})) << action;
+    }
+    EXPECT_EQ(host.Errors(), (std::vector<std::string>{denied, denied, denied}));
+    EXPECT_EQ(GetFileSizeByName(other / "a.jpg"), 100u);
+    EXPECT_TRUE(fs::is_empty(target.path()));
+    EXPECT_EQ(browser.ItemCount(), 0);
+}
+
 TEST_F(ThumbsInteraction, PopupEditRenamesKeepingTheExtension) {
     Fill(3, dir);
     CImgThumbsBrowser browser(builder);
@@ -559,20 +586,29 @@ TEST_F(ThumbsInteraction, PopupEditEscapeFocusLossAndRefusedNames) {
     EXPECT_TRUE(fs::exists(dir / "first.jpg"));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
-    // A name with "/" is refused and changes nothing; so is an empty one and
-    // one that is taken; the same name in another case renames nothing.
+    // A name with "/" is refused and changes nothing; so is one that is
+    // taken, and the user is told each time; an empty name is no rename.
     const std::string first = dir / "first.jpg";
     EXPECT_FALSE(browser.RenameFile(first, "../escaped"));
     EXPECT_FALSE(browser.RenameFile(first, "sub/name"));
     EXPECT_FALSE(browser.RenameFile(first, ""));
     EXPECT_FALSE(browser.RenameFile(first, "IMG_0001"));
-    EXPECT_TRUE(browser.RenameFile(first, "FIRST"));
-    EXPECT_TRUE(fs::exists(first));
+    const std::string invalid = std::make_error_code(std::errc::invalid_argument).message();
+    EXPECT_EQ(host.Errors(), (std::vector<std::string>{
+                                 "first.jpg: " + invalid, "first.jpg: " + invalid,
+                                 "first.jpg: " + std::make_error_code(std::errc::file_exists).message()}));
     EXPECT_EQ(GetFileSizeByName(dir / "IMG_0001.jpg"), 64u);
     EXPECT_EQ(browser.Paths()[0], first);
+    // Another case is another name: the file is renamed.
+    const std::string upper = dir / "FIRST.jpg";
+    EXPECT_TRUE(browser.RenameFile(first, "FIRST"));
+    EXPECT_TRUE(fs::exists(upper));
+    EXPECT_FALSE(fs::exists(first));
+    EXPECT_EQ(browser.Paths()[0], upper);
     // The extension is kept whatever the new name holds.
-    EXPECT_TRUE(browser.RenameFile(first, "second.png"));
+    EXPECT_TRUE(browser.RenameFile(upper, "second.png"));
     EXPECT_TRUE(fs::exists(dir / "second.png.jpg"));
+    EXPECT_EQ(host.Errors().size(), 3u);
 }
 
 TEST_F(ThumbsInteraction, DeleteToTheTrashAndItsUndoRecords) {
