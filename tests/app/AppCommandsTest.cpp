@@ -25,6 +25,7 @@
 #include "DeviceChangeEvent.h"
 #include "MainFrame.h"
 #include "OvHorizelApp.h"
+#include "PopupCloser.h"
 #include "ProductVersion.h"
 #include "Profile.h"
 #include "Screenshot.h"
@@ -109,11 +110,13 @@ TEST(AppCommands, AboutBoxShowsTheBuildsVersion) {
     about.show();
     SaveScreenshot(&about, "about_box");
     // The menu command opens it; OK closes it.
-    QTimer::singleShot(100, [] {
-        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
-            dialog->accept();
+    TestSupport::PopupCloser closer(TestSupport::ActiveModal, [](QWidget* window) {
+        auto* dialog = qobject_cast<QDialog*>(window);
+        ASSERT_TRUE(dialog);
+        dialog->accept();
     });
     EXPECT_TRUE(s.frame().Router().Execute(CmdId::AppAbout));
+    EXPECT_TRUE(closer.Shown());
 }
 
 TEST(AppCommands, SortCommandsNeedTwoItemsInTheBrowserTask) {

@@ -1,7 +1,8 @@
 #pragma once
-// Helpers of the browser model's threaded tests: a host that records what
-// workers post, items whose loads a test scripts (no decoding, so the
-// thread sanitizer sees only our own code), and small files.
+// Helpers of the browser's tests: a host that records what workers post,
+// items whose loads a test scripts (no decoding, so the thread sanitizer
+// sees only our own code), small files, an offscreen pane showing a
+// browser, and a guard of the browser settings a test changes.
 
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -20,8 +21,13 @@
 #include <thread>
 #include <vector>
 
+#include <QPainter>
+#include <QWidget>
+
 #include "BrowserHost.h"
+#include "BrowserSettings.h"
 #include "CPaletteItem.h"
+#include "CThumbsBrowser.h"
 #include "ThumbRequests.h"
 
 namespace BrowserFixture {
@@ -182,5 +188,57 @@ bool WaitUntil(Pred pred, int milliseconds) {
     }
     return true;
 }
+
+// A scrolling offscreen pane, as the thumbnail view shows the browser; it
+// counts the thumbnails announced to it.
+class Pane : public QWidget, public IThumbsView {
+public:
+    explicit Pane(CThumbsBrowser& browser) : m_browser(browser) {
+        resize(700, 420);
+        m_browser.SetView(this);
+    }
+    ~Pane() override { m_browser.SetView(nullptr); }
+    QObject* EventTarget() override { return this; }
+    void UpdateScrollSizes() override {}
+    void Invalidate() override { update(); }
+    QSize ClientSize() const override { return size(); }
+    QPoint ScrollPosition() const override { return m_scroll; }
+    QWidget* Widget() override { return this; }
+    void ScrollTo(QPoint pos) override { m_scroll = pos; }
+    QPoint m_scroll;
+    std::atomic<int> ready{0};
+
+protected:
+    bool event(QEvent* e) override {
+        if (e->type() == CThumbReadyEvent::EventType()) {
+            ++ready;
+            update();
+            return true;
+        }
+        return QWidget::event(e);
+    }
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), g_BrowserColours.background);
+        m_browser.DrawPane(painter, size(), m_scroll);
+    }
+
+private:
+    CThumbsBrowser& m_browser;
+};
+
+// Restores the browser settings a test changes.
+struct SettingsGuard {
+    int zoom = g_nThumbnailSize;
+    bool details = g_bBrowserDetails;
+    int row = g_nListRowWidth;
+    bool descending = g_bSortDescending;
+    ~SettingsGuard() {
+        g_nThumbnailSize = zoom;
+        g_bBrowserDetails = details;
+        g_nListRowWidth = row;
+        g_bSortDescending = descending;
+    }
+};
 
 }  // namespace BrowserFixture

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPointer>
 #include <QThread>
 #include <QUrl>
 
@@ -77,6 +78,10 @@ QStringList ChildTexts(QTreeWidgetItem* item) {
         texts << item->child(i)->text(0);
     return texts;
 }
+
+// What a test waits for a change the 2-second check notices: the check is
+// due within one interval; the rest is margin for a busy machine.
+constexpr int kTimerBound = 5 * CShellTree::kCheckIntervalMs;
 
 class ShellTree : public ::testing::Test {
 protected:
@@ -256,12 +261,11 @@ TEST_F(ShellTree, AnUnmountedCardIsNoticedByTheTimerAndNothingStaysSelected) {
 
     // The card goes; its mount point folder stays behind, as it often does.
     mounts.clear();
-    EXPECT_TRUE(TestSupport::WaitForEvents([&] { return tree.currentItem() == nullptr; },
-                                           2 * CShellTree::kCheckIntervalMs));
+    EXPECT_TRUE(TestSupport::WaitForEvents([&] { return tree.currentItem() == nullptr; }, kTimerBound));
     EXPECT_FALSE(ChildTexts(tree.Root()).contains("CARD"));
 }
 
-TEST_F(ShellTree, ACardMountedOrUnmountedAppearsOrLeavesWithinTwoChecks) {
+TEST_F(ShellTree, ACardMountedOrUnmountedAppearsOrLeavesAtTheNextCheck) {
     const std::string card = Folder("media/CARD");
     CShellTree tree;
     tree.resize(300, 400);
@@ -269,11 +273,11 @@ TEST_F(ShellTree, ACardMountedOrUnmountedAppearsOrLeavesWithinTwoChecks) {
     tree.FillRoot();
     EXPECT_FALSE(ChildTexts(tree.Root()).contains("CARD"));
     mounts = {card};
-    EXPECT_TRUE(TestSupport::WaitForEvents([&] { return ChildTexts(tree.Root()).contains("CARD"); },
-                                           2 * CShellTree::kCheckIntervalMs));
+    EXPECT_TRUE(
+        TestSupport::WaitForEvents([&] { return ChildTexts(tree.Root()).contains("CARD"); }, kTimerBound));
     mounts.clear();
-    EXPECT_TRUE(TestSupport::WaitForEvents([&] { return !ChildTexts(tree.Root()).contains("CARD"); },
-                                           2 * CShellTree::kCheckIntervalMs));
+    EXPECT_TRUE(
+        TestSupport::WaitForEvents([&] { return !ChildTexts(tree.Root()).contains("CARD"); }, kTimerBound));
 }
 
 TEST_F(ShellTree, ADeviceNoticeOrAListenerRefreshShowsNewMediaAtOnce) {
@@ -373,16 +377,16 @@ TEST_F(ShellTree, EscapeWhileRenamingCancelsAndAReturnCommits) {
             return;
         editor->setText(text);
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QPointer<QLineEdit> open(editor);
         QCoreApplication::sendEvent(editor, &press);
-        TestSupport::WaitForEvents([] { return !CShellTree::IsLabelEditing(); }, 500);
-        TestSupport::WaitForEvents([] { return false; }, 20);
+        // The edit is over once the tree has removed its editor.
+        EXPECT_TRUE(TestSupport::WaitForEvents([&] { return !CShellTree::IsLabelEditing() && !open; }, 5000));
     };
     edit("cancelled", Qt::Key_Escape);
-    EXPECT_FALSE(CShellTree::IsLabelEditing());
     EXPECT_TRUE(fs::exists(old));
     EXPECT_FALSE(fs::exists(base + "/edit/cancelled"));
     edit("kept", Qt::Key_Return);
-    EXPECT_TRUE(fs::is_directory(base + "/edit/kept"));
+    EXPECT_TRUE(TestSupport::WaitForEvents([&] { return fs::is_directory(base + "/edit/kept"); }, 5000));
     EXPECT_EQ(CShellTree::GetItemPath(tree.currentItem()), base + "/edit/kept");
 }
 

@@ -26,6 +26,7 @@
 #include "CPopupEdit.h"
 #include "CThumbsBrowserProgress.h"
 #include "CThumbsView.h"
+#include "PopupCloser.h"
 #include "Screenshot.h"
 #include "TestData.h"
 
@@ -33,41 +34,6 @@ using namespace BrowserFixture;
 namespace fs = std::filesystem;
 
 namespace {
-
-// A scrolling offscreen pane, as the thumbnail view shows the browser.
-class Pane : public QWidget, public IThumbsView {
-public:
-    explicit Pane(CThumbsBrowser& browser) : m_browser(browser) {
-        resize(700, 420);
-        m_browser.SetView(this);
-    }
-    ~Pane() override { m_browser.SetView(nullptr); }
-    QObject* EventTarget() override { return this; }
-    void UpdateScrollSizes() override {}
-    void Invalidate() override { update(); }
-    QSize ClientSize() const override { return size(); }
-    QPoint ScrollPosition() const override { return m_scroll; }
-    QWidget* Widget() override { return this; }
-    void ScrollTo(QPoint pos) override { m_scroll = pos; }
-    QPoint m_scroll;
-
-protected:
-    bool event(QEvent* e) override {
-        if (e->type() == CThumbReadyEvent::EventType()) {
-            update();
-            return true;
-        }
-        return QWidget::event(e);
-    }
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.fillRect(rect(), g_BrowserColours.background);
-        m_browser.DrawPane(painter, size(), m_scroll);
-    }
-
-private:
-    CThumbsBrowser& m_browser;
-};
 
 // Records questions; answers them as told.
 class InteractionHost : public RecordingHost {
@@ -103,15 +69,6 @@ public:
 
 protected:
     bool IsOnRemovableMedia(const std::string&) const override { return true; }
-};
-
-struct SettingsGuard {
-    int zoom = g_nThumbnailSize;
-    bool details = g_bBrowserDetails;
-    ~SettingsGuard() {
-        g_nThumbnailSize = zoom;
-        g_bBrowserDetails = details;
-    }
 };
 
 class ThumbsInteraction : public ::testing::Test {
@@ -337,21 +294,21 @@ TEST_F(ThumbsInteraction, ContextMenuSelectsAndOffersPasteOnlyWithFiles) {
     EXPECT_EQ(menu->objectName(), "146");
     EXPECT_TRUE(paste(*menu)->isEnabled());
 
-    // A right click on an unselected item selects only it (the menu is closed at once).
-    QTimer::singleShot(50, [] {
-        if (QWidget* popup = QApplication::activePopupWidget())
-            popup->close();
-    });
-    browser.OnRButtonDown(Centre(browser, 3, pane), pane.mapToGlobal(Centre(browser, 3, pane)));
+    // A right click on an unselected item selects only it (the menu is closed as soon as it shows).
+    {
+        TestSupport::PopupCloser closer(TestSupport::ActivePopup);
+        browser.OnRButtonDown(Centre(browser, 3, pane), pane.mapToGlobal(Centre(browser, 3, pane)));
+        EXPECT_TRUE(closer.Shown());
+    }
     EXPECT_EQ(Selection(browser), (std::vector<int>{3}));
     EXPECT_EQ(browser.CreateContextMenu(&pane)->objectName(), "132");
     // A right click on a selected item keeps the selection.
     Select(browser, {1, 2});
-    QTimer::singleShot(50, [] {
-        if (QWidget* popup = QApplication::activePopupWidget())
-            popup->close();
-    });
-    browser.OnRButtonDown(Centre(browser, 2, pane), pane.mapToGlobal(Centre(browser, 2, pane)));
+    {
+        TestSupport::PopupCloser closer(TestSupport::ActivePopup);
+        browser.OnRButtonDown(Centre(browser, 2, pane), pane.mapToGlobal(Centre(browser, 2, pane)));
+        EXPECT_TRUE(closer.Shown());
+    }
     EXPECT_EQ(Selection(browser), (std::vector<int>{1, 2}));
 }
 
