@@ -16,8 +16,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <set>
 #include <thread>
 
@@ -218,11 +218,11 @@ void CThumbsBrowser::SetView(IThumbsView* view) {
     m_viewTarget = view ? view->EventTarget() : nullptr;
 }
 
-void CThumbsBrowser::OnThumbReady(const std::string&, int) {
+void CThumbsBrowser::OnThumbReady(const std::string& path, int) {
     // On a builder thread: the view clears itself here before it goes.
     std::lock_guard<std::mutex> lock(m_viewLock);
     if (m_viewTarget)
-        QCoreApplication::postEvent(m_viewTarget, new CThumbReadyEvent(this));
+        QCoreApplication::postEvent(m_viewTarget, new CThumbReadyEvent(this, path));
 }
 
 // ---- reading ----

@@ -16,6 +16,8 @@
 #include "BrowserSettings.h"
 #include "CFilesList.h"
 #include "CImgThumbsBrowser.h"
+#include "CThumbsWnd.h"
+#include "EventLoopWait.h"
 #include "Screenshot.h"
 #include "TestData.h"
 
@@ -86,6 +88,79 @@ TEST_F(FilesList, ColumnsRowsAndSizesInWholeKilobytes) {
     EXPECT_EQ(Column(list, 1)[0], "640x480, 24 bits");
     // The edited text is the name without its extension.
     EXPECT_EQ(list.Model()->index(0, 0).data(Qt::EditRole).toString(), "a");
+}
+
+TEST_F(FilesList, AnArrivingThumbnailChangesOnlyItsOwnRow) {
+    WriteFile(dir / "a.jpg");
+    WriteFile(dir / "b.jpg");
+    CImgThumbsBrowser browser(builder);
+    browser.SetSortMode(0);
+    browser.OpenFolder("0," + dir.path().string());
+    ASSERT_TRUE(builder.WaitIdle(5000));
+    CFilesList list(&browser);
+    list.Fill();
+    list.setCurrentIndex(list.Model()->index(1, 0));
+    int resets = 0;
+    std::vector<std::pair<int, int>> changed;
+    QObject::connect(list.Model(), &QAbstractItemModel::modelReset, [&] { ++resets; });
+    QObject::connect(
+        list.Model(), &QAbstractItemModel::dataChanged,
+        [&](const QModelIndex& from, const QModelIndex& to) { changed.emplace_back(from.row(), to.row()); });
+    {
+        std::lock_guard<std::recursive_mutex> lock(g_csThumbsBrowser);
+        ThumbItemPtr item;
+        ASSERT_TRUE(g_ThumbCache.Lookup(dir / "b.jpg", item) && item);
+        item->m_sourceWidth = 640;
+        item->m_sourceHeight = 480;
+        item->m_bitsPerPixel = 24;
+    }
+    list.UpdateRow(dir / "b.jpg");
+    list.UpdateRow(dir / "elsewhere.jpg");  // not shown here: nothing
+    EXPECT_EQ(resets, 0);
+    EXPECT_EQ(changed, (std::vector<std::pair<int, int>>{{1, 1}}));
+    EXPECT_EQ(Column(list, 1), (std::vector<std::string>{"", "640x480, 24 bits"}));
+    EXPECT_EQ(list.currentIndex().row(), 1) << "the row the user is on stays current";
+}
+
+TEST_F(FilesList, ThumbnailsArrivingWhileTheListShowsDoNotRefillIt) {
+    const int count = 12;
+    for (int i = 0; i < count; ++i)
+        WriteFile(dir / ("IMG_" + std::to_string(100 + i) + ".jpg"));
+    std::atomic<bool> go{false};
+    script.during = [&](const std::string&, bool, CProgress*) {
+        while (!go)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    const bool listMode = g_bFilesListMode;
+    CImgThumbsBrowser* const shown = g_pThumbsBrowser;
+    g_bFilesListMode = true;
+    CImgThumbsBrowser browser(builder);
+    browser.SetSortMode(0);
+    g_pThumbsBrowser = &browser;
+    {
+        CThumbsWnd frame;
+        frame.resize(700, 400);
+        frame.show();
+        browser.OpenFolder("0," + dir.path().string());
+        CFilesList* list = frame.FilesList();
+        ASSERT_TRUE(list);
+        list->Fill();
+        ASSERT_EQ(list->Model()->rowCount(), count);
+        int resets = 0, rows = 0;
+        QObject::connect(list->Model(), &QAbstractItemModel::modelReset, [&] { ++resets; });
+        QObject::connect(list->Model(), &QAbstractItemModel::dataChanged,
+                         [&](const QModelIndex& from, const QModelIndex& to) {
+                             EXPECT_EQ(from.row(), to.row()) << "one row at a time";
+                             ++rows;
+                         });
+        go = true;
+        ASSERT_TRUE(builder.WaitIdle(5000));
+        EXPECT_TRUE(TestSupport::WaitForEvents([&] { return rows >= count; }, 5000)) << rows;
+        // At most the one refill that ends a pass over the folder, never one a thumbnail.
+        EXPECT_LE(resets, 1);
+    }
+    g_pThumbsBrowser = shown;
+    g_bFilesListMode = listMode;
 }
 
 TEST_F(FilesList, ColumnClicksSortAndTheSameColumnTwiceReverses) {
