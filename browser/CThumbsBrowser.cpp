@@ -28,7 +28,7 @@
 #include "CPopupEdit.h"
 #include "CThumbsBrowserProgress.h"
 #include "PathParts.h"
-#include "RemovableMedia.h"
+#include "ShellNamespace.h"
 #include "StringTable.h"
 
 std::mutex g_csPictureLoad;
@@ -81,15 +81,6 @@ public:
 private:
     bool m_shown;
 };
-
-bool OnRemovableMedia(const std::string& path) {
-    for (const std::string& mount : ListRemovableMounts()) {
-        const std::string root = mount.back() == '/' ? mount : mount + "/";
-        if (path == mount || path.compare(0, root.size(), root) == 0)
-            return true;
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -505,7 +496,7 @@ void CThumbsBrowser::UnlockItems() {
 void CThumbsBrowser::RescanFolder(bool rebuild) {
     const std::string folder = CurrentFolder();
     const bool tellPerFile = !rebuild;
-    if (OnRemovableMedia(folder))
+    if (!ShellNamespace::RemovableMountOf(folder).empty())
         rebuild = true;
     m_stopAcknowledged.ResetEvent();
     const std::time_t started = std::time(nullptr);

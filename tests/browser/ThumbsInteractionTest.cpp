@@ -28,6 +28,7 @@
 #include "CThumbsView.h"
 #include "PopupCloser.h"
 #include "Screenshot.h"
+#include "ShellNamespace.h"
 #include "TestData.h"
 
 using namespace BrowserFixture;
@@ -699,6 +700,34 @@ TEST_F(ThumbsInteraction, DeleteOnACameraCardAsksFirst) {
     browser.DeleteFiles(false);
     EXPECT_EQ(host.asked, 2);
     EXPECT_FALSE(fs::exists(dir / "IMG_0000.jpg"));
+}
+
+TEST_F(ThumbsInteraction, OnlyAFolderOnARemovableMountCountsAsACameraCard) {
+    Folder card = Sub("media/CARD");
+    Folder cardFolder = Sub("media/CARD/DCIM");
+    Folder neighbour = Sub("media/CARD2");
+    Fill(1, cardFolder);
+    Fill(1, neighbour);
+    ShellNamespace::SetRemovableMountLister([&] { return std::vector<std::string>{card.root + "/"}; });
+    struct ListerReset {
+        ~ListerReset() { ShellNamespace::SetRemovableMountLister({}); }
+    } reset;
+    struct Case {
+        const Folder& folder;
+        int asks;
+    } cases[] = {{cardFolder, 1}, {card, 1}, {neighbour, 0}};
+    host.answer = false;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder.root);
+        WriteFile(c.folder / "IMG_0000.jpg");
+        ASSERT_TRUE(builder.WaitIdle(5000));
+        CImgThumbsBrowser browser(builder);
+        Open(browser, c.folder);
+        Select(browser, {0});
+        host.asked = 0;
+        browser.DeleteFiles(false);
+        EXPECT_EQ(host.asked, c.asks);
+    }
 }
 
 TEST_F(ThumbsInteraction, LongPathsAreDroppedWhole) {
