@@ -17,6 +17,7 @@
 #include <fstream>
 
 #include "BrowserGlobals.h"
+#include "BrowserLocations.h"
 #include "CAboutDlg.h"
 #include "CImgThumbsBrowser.h"
 #include "CMountWatcher.h"
@@ -179,19 +180,21 @@ TEST(AppCommands, SelectAllInfoAndBrowserServices) {
     s.browser->SelectItem(0);
     EXPECT_TRUE(s.Update(32801).enabled);
 
-    // Listeners: their parents are disabled around file operations.
-    QWidget parent;
-    auto* tree = new QWidget(&parent);
-    s.app.AddFolderListener(tree);
-    s.app.EnableBrowserWindows(false);
-    EXPECT_FALSE(parent.isEnabled());
-    EXPECT_EQ(s.app.m_bBrowserWindowsDisabled, 1);
-    s.app.EnableBrowserWindows(true);
-    EXPECT_TRUE(parent.isEnabled());
-    s.app.RemoveFolderListener(tree);
-    // The window's folder tree stays a listener.
-    ASSERT_EQ(s.app.m_listFolderListeners.size(), 1u);
-    EXPECT_EQ(s.app.m_listFolderListeners[0], s.frame().FolderTree());
+    // Listeners: the folder trees join by themselves, once each; their
+    // parents are disabled around file operations.
+    EXPECT_EQ(FolderListeners(), std::vector<CShellTree*>{s.frame().FolderTree()});
+    {
+        QWidget parent;
+        auto* tree = new CShellTree(&parent);
+        EXPECT_EQ(FolderListeners(), (std::vector<CShellTree*>{s.frame().FolderTree(), tree}));
+        s.app.EnableBrowserWindows(false);
+        EXPECT_FALSE(parent.isEnabled());
+        EXPECT_EQ(s.app.m_bBrowserWindowsDisabled, 1);
+        s.app.EnableBrowserWindows(true);
+        EXPECT_TRUE(parent.isEnabled());
+    }
+    // A tree that goes leaves the list; the window's folder tree stays.
+    EXPECT_EQ(FolderListeners(), std::vector<CShellTree*>{s.frame().FolderTree()});
 
     // A folder location opens in the browser; a location without a comma does nothing.
     const std::string other = s.Folder("other");
