@@ -189,11 +189,10 @@ void COvHorizelApp::RemoveFolderListener(CShellTree* tree) {
 }
 
 void COvHorizelApp::NotifyFolderListeners() {
-    // The trees re-read their folders keeping the selection; a refresh
-    // changes no listener, but a copy is walked all the same.
-    const std::vector<CShellTree*> listeners = FolderListeners();
-    for (CShellTree* tree : listeners)
-        tree->Refresh();
+    // The trees re-read their folders keeping the selection, once for all
+    // the notices of one change.
+    for (CShellTree* tree : FolderListeners())
+        tree->RequestRefresh();
 }
 
 void COvHorizelApp::OpenBrowserFolder(const std::string& location, bool /*flag*/) {

@@ -288,13 +288,50 @@ TEST_F(ShellTree, ADeviceNoticeOrAListenerRefreshShowsNewMediaAtOnce) {
     EXPECT_FALSE(ChildTexts(tree.Root()).contains("CARD"));
     CDeviceChangeEvent notice({card});
     QCoreApplication::sendEvent(&tree, &notice);
-    EXPECT_TRUE(ChildTexts(tree.Root()).contains("CARD"));
+    EXPECT_TRUE(TestSupport::WaitForEvents([&] { return ChildTexts(tree.Root()).contains("CARD"); }, 5000));
 
     // The program tells its folder listeners by the slot's name.
     const std::string other = Folder("media/OTHER");
     mounts = {card, other};
     ASSERT_TRUE(QMetaObject::invokeMethod(&tree, "Refresh"));
     EXPECT_TRUE(ChildTexts(tree.Root()).contains("OTHER"));
+}
+
+TEST_F(ShellTree, OneMountChangeRefreshesTheTreeOnce) {
+    const std::string card = Folder("media/CARD");
+    const std::string second = Folder("media/SECOND");
+    CShellTree tree;
+    tree.resize(300, 400);
+    tree.show();
+    tree.FillRoot();
+    // Two cards arrive: the device notice and a folder-change notice for
+    // each card come in one burst, and the tree is re-read once.
+    mounts = {card, second};
+    int before = tree.RefreshCount();
+    CDeviceChangeEvent notice(mounts);
+    QCoreApplication::sendEvent(&tree, &notice);
+    tree.RequestRefresh();
+    tree.RequestRefresh();
+    ASSERT_TRUE(TestSupport::WaitForEvents([&] { return tree.RefreshCount() > before; }, 5000));
+    EXPECT_TRUE(ChildTexts(tree.Root()).contains("CARD"));
+    EXPECT_TRUE(ChildTexts(tree.Root()).contains("SECOND"));
+    TestSupport::WaitForEvents([] { return false; }, 50);
+    EXPECT_EQ(tree.RefreshCount(), before + 1);
+
+    // A card goes and the folder-change notice refreshes the tree: the
+    // tree's own mount check finds nothing new afterwards.
+    mounts = {card};
+    before = tree.RefreshCount();
+    tree.RequestRefresh();
+    ASSERT_TRUE(TestSupport::WaitForEvents([&] { return tree.RefreshCount() > before; }, 5000));
+    EXPECT_FALSE(ChildTexts(tree.Root()).contains("SECOND"));
+    tree.CheckMounts();
+    EXPECT_EQ(tree.RefreshCount(), before + 1);
+    // A change nobody told the tree of is found by the check.
+    mounts.clear();
+    tree.CheckMounts();
+    EXPECT_EQ(tree.RefreshCount(), before + 2);
+    EXPECT_FALSE(ChildTexts(tree.Root()).contains("CARD"));
 }
 
 TEST_F(ShellTree, AFolderRemovedWhileShownEmptiesThePane) {
