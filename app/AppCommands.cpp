@@ -11,6 +11,7 @@
 #include "CAboutDlg.h"
 #include "CImgThumbsBrowser.h"
 #include "CJFIFDlg.h"
+#include "CShellTree.h"
 #include "CommandIds.h"
 #include "MainFrame.h"
 #include "OvHorizelApp.h"
@@ -173,26 +174,25 @@ void COvHorizelApp::OnAppAbout() {
 }
 
 void COvHorizelApp::EnableBrowserWindows(bool enable) {
-    for (const QPointer<QWidget>& window : m_listFolderListeners)
-        if (window && window->parentWidget())
-            window->parentWidget()->setEnabled(enable);
+    for (CShellTree* tree : FolderListeners())
+        if (tree->parentWidget())
+            tree->parentWidget()->setEnabled(enable);
     m_bBrowserWindowsDisabled = !enable;
 }
 
-void COvHorizelApp::AddFolderListener(QWidget* window) {
-    m_listFolderListeners.emplace_back(window);
+void COvHorizelApp::AddFolderListener(CShellTree* tree) {
+    ::AddFolderListener(tree);
 }
 
-void COvHorizelApp::RemoveFolderListener(QWidget* window) {
-    std::erase_if(m_listFolderListeners, [window](const QPointer<QWidget>& w) { return w == window || !w; });
+void COvHorizelApp::RemoveFolderListener(CShellTree* tree) {
+    ::RemoveFolderListener(tree);
 }
 
 void COvHorizelApp::NotifyFolderListeners() {
-    // Listeners are folder trees; they re-read their folders keeping the selection.
-    const std::vector<QPointer<QWidget>> listeners = m_listFolderListeners;
-    for (const QPointer<QWidget>& window : listeners)
-        if (window && window->metaObject()->indexOfMethod("Refresh()") >= 0)
-            QMetaObject::invokeMethod(window, "Refresh");
+    // The trees re-read their folders keeping the selection, once for all
+    // the notices of one change.
+    for (CShellTree* tree : FolderListeners())
+        tree->RequestRefresh();
 }
 
 void COvHorizelApp::OpenBrowserFolder(const std::string& location, bool /*flag*/) {

@@ -129,8 +129,8 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
     m_pMainWnd->SetManualMatching(m_settings.m_nManualMatching);
     m_pMainWnd->SetPrintServices(this, m_qtBackend);
     m_pMainWnd->Router().SetTarget(CCommandRouter::Application, this);
-    // The folder tree hears of folder changes; a view command shows its mode.
-    AddFolderListener(m_pMainWnd->FolderTree());
+    // A view command shows the browser in its mode. (The folder tree joined
+    // the folder-change listeners when it was made.)
     onActivateBrowserView = [this] {
         if (CThumbsWnd* frame = m_pMainWnd ? m_pMainWnd->View()->ThumbsWnd() : nullptr)
             frame->ActivateView();

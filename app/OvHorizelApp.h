@@ -24,6 +24,7 @@
 
 class CMainFrame;
 class CQtPrinterBackend;
+class CShellTree;
 
 // The printer state, the print layout and the page range (IPrintPnrm) are the
 // application's for the whole run; its commands are the last in the chain.
@@ -71,11 +72,12 @@ public:
     bool OnUpdateBrowserCommand(CCmdUI& ui);
     // The About box, modal.
     void OnAppAbout();
-    // Disables or enables the parents of the folder-change listeners.
+    // Disables or enables the parents of the folder-change listeners (the
+    // folder trees of FolderListeners(), which join that list themselves).
     void EnableBrowserWindows(bool enable);
-    void AddFolderListener(QWidget* window);
-    void RemoveFolderListener(QWidget* window);
-    // Every listener that has a Refresh() slot re-reads its folders.
+    void AddFolderListener(CShellTree* tree);
+    void RemoveFolderListener(CShellTree* tree);
+    // Every listener re-reads its folders, in list order.
     void NotifyFolderListeners();
     // Opens "<kind>,<text>" in the browser: a folder (kind 0) through the
     // folder monitor when the browser has one, any other kind directly.
@@ -86,7 +88,6 @@ public:
     bool HasBrowserSelection() const;
     // After a view command: the browser frame shows its view in the mode.
     std::function<void()> onActivateBrowserView;
-    std::vector<QPointer<QWidget>> m_listFolderListeners;
 
     // Members the other windows read.
     int m_nInterfaceRes = 1;

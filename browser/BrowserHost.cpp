@@ -92,7 +92,11 @@ void IBrowserHost::ReportFileOperationError(const std::string& path, const std::
         return;
     const QString text = QString::fromUtf8(Res::LoadStr(IDS_FILE_OPERATION_FAILED))
                              .arg(QString::fromStdString(path), QString::fromStdString(reason));
-    QMessageBox::warning(MainWindow(), QApplication::applicationName(), text);
+    // Plain text: a file name is never read as markup.
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), text, QMessageBox::Ok,
+                    MainWindow());
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 IBrowserHost& BrowserHost() {

@@ -91,10 +91,3 @@ void RemoveFolderListener(CShellTree* tree) {
 const std::vector<CShellTree*>& FolderListeners() {
     return Listeners();
 }
-
-void RefreshFolderListeners() {
-    // A refresh may not add or remove listeners; iterate over a copy anyway.
-    const std::vector<CShellTree*> list = Listeners();
-    for (CShellTree* tree : list)
-        tree->Refresh();
-}

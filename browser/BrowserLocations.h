@@ -37,10 +37,12 @@ void ClearRecentLocations();
 // strip follow. Nothing is reported on failure.
 void OpenBrowserFolder(const std::string& location, const void* sender);
 
-// The folder trees that refresh when folders change; the first one is the
-// main window's tree, whose parent the visited-folders strip selects.
+// The program's one list of folder-change listeners: the folder trees, each
+// joining it when made and leaving it when destroyed. They refresh when
+// folders change and their windows are disabled around file operations; the
+// first one is the main window's tree, whose parent the visited-folders
+// strip selects.
 void AddFolderListener(CShellTree* tree);
+// Removes every occurrence.
 void RemoveFolderListener(CShellTree* tree);
 const std::vector<CShellTree*>& FolderListeners();
-// Refresh on every listener, in order.
-void RefreshFolderListeners();

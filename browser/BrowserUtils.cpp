@@ -118,13 +118,20 @@ std::string CollisionName(const std::string& folder, const std::string& fileName
 }
 
 bool ShellRenameFile(const std::string& oldPath, std::string& newName) {
-    if (newName.empty() || newName.find('/') != std::string::npos || newName == "." || newName == "..")
+    if (newName.empty())
         return false;
     const std::string name = NameOf(oldPath);
     const size_t dot = name.find_last_of('.');
     const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+    if (newName.find_first_of(std::string("/\0", 2)) != std::string::npos || newName == "." ||
+        newName == "..") {
+        // Not a name of this folder: said so, like any other failed rename.
+        BrowserHost().ReportFileOperationError(oldPath,
+                                               Reason(std::make_error_code(std::errc::invalid_argument)));
+        return false;
+    }
     newName = FolderOf(oldPath) + newName + ext;
-    return RenameNoReplace(oldPath, newName) == 0;
+    return RunFileOperation(FO_RENAME, {oldPath}, newName, FOF_ALLOWUNDO);
 }
 
 unsigned FileOperationFlags(unsigned operation, bool shiftHeld, bool flagA, bool flagB) {
@@ -139,27 +146,37 @@ unsigned FileOperationFlags(unsigned operation, bool shiftHeld, bool flagA, bool
 bool RunFileOperation(unsigned operation, const std::vector<std::string>& paths, const std::string& target,
                       unsigned flags) {
     std::vector<std::string> sources;
-    for (const std::string& p : paths)
+    std::string missing;
+    for (const std::string& p : paths) {
         if (Exists(p))
             sources.push_back(p);
-    if (sources.empty())
-        return false;
+        else if (missing.empty())
+            missing = p;
+    }
     IBrowserHost& host = BrowserHost();
     const bool reportErrors = !(flags & FOF_NOERRORUI);
+    // An operation stops at its first failure, which the user is told about
+    // unless errors are silenced: what was done before it stays done, the
+    // rest is left as it was.
     auto failed = [&](const std::string& path, const std::error_code& ec) {
         if (reportErrors)
             host.ReportFileOperationError(path, Reason(ec));
         return false;
     };
+    auto errorOf = [](int error) { return std::error_code(error, std::generic_category()); };
+    // Sources gone meanwhile are dropped; with none left there is nothing to do.
+    if (sources.empty())
+        return missing.empty() ? false
+                               : failed(missing, std::make_error_code(std::errc::no_such_file_or_directory));
 
     bool ok = true;
     switch (operation) {
         case FO_DELETE:
             if (flags & FOF_ALLOWUNDO) {
                 for (const std::string& p : sources)
-                    if (!MoveToTrash(p))
-                        ok = failed(p, std::make_error_code(std::errc::operation_not_permitted));
-                return ok;
+                    if (const int error = MoveToTrash(p))
+                        return failed(p, errorOf(error));
+                return true;
             }
             if (!host.ConfirmPermanentDelete(sources))
                 return false;
@@ -167,13 +184,13 @@ bool RunFileOperation(unsigned operation, const std::vector<std::string>& paths,
                 std::error_code ec;
                 fs::remove_all(p, ec);
                 if (ec)
-                    ok = failed(p, ec);
+                    return failed(p, ec);
             }
-            return ok;
+            return true;
         case FO_RENAME: {
             const int error = RenameNoReplace(sources.front(), target);
             if (error != 0)
-                return failed(sources.front(), std::error_code(error, std::generic_category()));
+                return failed(sources.front(), errorOf(error));
             return true;
         }
         case FO_COPY:
@@ -181,10 +198,8 @@ bool RunFileOperation(unsigned operation, const std::vector<std::string>& paths,
             for (const std::string& p : sources) {
                 // A folder into itself or below it: a copy would copy its own
                 // copy again at every level, until the path grows too long.
-                if (target == p || target.rfind(p + '/', 0) == 0) {
-                    ok = failed(p, std::make_error_code(std::errc::invalid_argument));
-                    continue;
-                }
+                if (target == p || target.rfind(p + '/', 0) == 0)
+                    return failed(p, std::make_error_code(std::errc::invalid_argument));
                 std::string name = NameOf(p);
                 std::string dest = Joined(target, name);
                 std::error_code ec;
@@ -200,10 +215,8 @@ bool RunFileOperation(unsigned operation, const std::vector<std::string>& paths,
                         dest = Joined(target, CollisionName(target, name));
                     } else if (host.ConfirmReplace(dest)) {
                         // The replaced file goes to the trash, never lost outright.
-                        if (!MoveToTrash(dest)) {
-                            ok = failed(dest, std::make_error_code(std::errc::operation_not_permitted));
-                            continue;
-                        }
+                        if (const int error = MoveToTrash(dest))
+                            return failed(dest, errorOf(error));
                     } else {
                         ok = false;
                         continue;
@@ -211,7 +224,7 @@ bool RunFileOperation(unsigned operation, const std::vector<std::string>& paths,
                 }
                 ec = operation == FO_COPY ? CopyNoReplace(p, dest) : MoveNoReplace(p, dest);
                 if (ec)
-                    ok = failed(p, ec);
+                    return failed(p, ec);
             }
             return ok;
         default:

@@ -22,13 +22,19 @@ enum FileOperationFlag : unsigned {
 };
 
 // newName (no folder, no extension) becomes old folder + newName + old
-// extension, returned in newName. Never replaces an existing file.
+// extension, returned in newName. Never replaces an existing file. A failure
+// is reported to the user (an empty name is no rename and says nothing).
 bool ShellRenameFile(const std::string& oldPath, std::string& newName);
 
 // Copies or moves paths into the folder target, deletes them, or renames
 // paths[0] to target. Paths whose status cannot be read are dropped; false
-// when all were dropped, when one failed, or when the user declined.
-// Sources are left intact when their operation fails.
+// when all were dropped, when one failed, or when the user declined. The
+// operation stops at the first failure and, unless FOF_NOERRORUI is set,
+// reports it with the system's reason; what was done before stays done, and
+// sources are left intact when their operation fails.
+// The browser's pastes, drops and deletes pass flagA clear and flagB set:
+// a copy or move onto a taken name gets a free name, and failures are
+// reported (a clear flagB would silence them).
 bool ShellFileOperation(unsigned operation, const std::vector<std::string>& paths, const std::string& target,
                         bool flagA, bool flagB);
 // The flags ShellFileOperation uses, with the Shift key's state given.

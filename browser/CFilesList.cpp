@@ -112,9 +112,10 @@ bool CFilesListModel::setData(const QModelIndex& index, const QVariant& value, i
         index.row() >= static_cast<int>(m_rows.size()))
         return false;
     const std::string text = value.toString().toStdString();
-    // A cancelled edit, or the old name in any case, renames nothing.
+    // A cancelled edit, or the old name unchanged, renames nothing; another
+    // case is another name.
     Row& row = m_rows[static_cast<size_t>(index.row())];
-    if (text.empty() || CompareNoCase(text, TitleOf(row.path)) == 0)
+    if (text.empty() || text == TitleOf(row.path))
         return false;
     const std::string old = row.path;
     const size_t slash = old.find_last_of('/');
@@ -151,6 +152,20 @@ void CFilesListModel::SetRows(std::vector<Row> rows) {
     beginResetModel();
     m_rows = std::move(rows);
     endResetModel();
+}
+
+int CFilesListModel::RowOf(const std::string& path) const {
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        if (m_rows[i].path == path)
+            return static_cast<int>(i);
+    return -1;
+}
+
+void CFilesListModel::SetRow(int index, Row row) {
+    if (index < 0 || index >= static_cast<int>(m_rows.size()))
+        return;
+    m_rows[static_cast<size_t>(index)] = std::move(row);
+    emit dataChanged(this->index(index, 0), this->index(index, kColumns - 1));
 }
 
 void CFilesListModel::SortRows(int mode, bool descending) {
@@ -236,37 +251,56 @@ void CFilesList::Fill() {
     std::vector<CFilesListModel::Row> rows;
     const std::vector<CItem> items = m_pBrowser->Items();
     rows.reserve(items.size());
-    for (const CItem& item : items) {
-        CFilesListModel::Row row;
-        row.path = item.path;
-        row.name = QString::fromStdString(FileNameOf(item.path));
-        struct stat st;
-        if (::stat(item.path.c_str(), &st) == 0) {
-            ThumbItemPtr cached;
-            if (m_pBrowser->LookupItem(item.path, cached) && cached && cached->m_sourceWidth > 0) {
-                char text[64];
-                std::snprintf(text, sizeof text, Res::LoadStr(IDS_PICTURE_SIZE), cached->m_sourceWidth,
-                              cached->m_sourceHeight, cached->m_bitsPerPixel);
-                row.imageSize = QString::fromUtf8(text);
-                row.imageKey = static_cast<uint32_t>(cached->m_sourceWidth) * 65536u +
-                               static_cast<uint32_t>(cached->m_sourceHeight & 0xFFFF);
-            }
-            row.bytes = GetFileSizeByName(item.path);
-            char size[64];
-            std::snprintf(size, sizeof size, Res::LoadStr(IDS_SIZE_KB_WHOLE),
-                          static_cast<unsigned>((row.bytes + 1023) / 1024));
-            row.fileSize = QString::fromUtf8(size);
-            row.written = st.st_mtime;
-            row.date =
-                QLocale::system().toString(QDateTime::fromSecsSinceEpoch(st.st_mtime), QLocale::ShortFormat);
-        }
-        rows.push_back(std::move(row));
-    }
+    for (const CItem& item : items)
+        rows.push_back(BuildRow(item.path));
     m_pModel->SetRows(std::move(rows));
     if (m_nSortMode >= 0)
         m_pModel->SortRows(m_nSortMode, m_bDescending);
     m_bFilling = false;
     SyncSelectionFromBrowser();
+}
+
+CFilesListModel::Row CFilesList::BuildRow(const std::string& path) const {
+    CFilesListModel::Row row;
+    row.path = path;
+    row.name = QString::fromStdString(FileNameOf(path));
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return row;
+    ThumbItemPtr cached;
+    if (m_pBrowser->LookupItem(path, cached) && cached && cached->m_sourceWidth > 0) {
+        char text[64];
+        std::snprintf(text, sizeof text, Res::LoadStr(IDS_PICTURE_SIZE), cached->m_sourceWidth,
+                      cached->m_sourceHeight, cached->m_bitsPerPixel);
+        row.imageSize = QString::fromUtf8(text);
+        row.imageKey = static_cast<uint32_t>(cached->m_sourceWidth) * 65536u +
+                       static_cast<uint32_t>(cached->m_sourceHeight & 0xFFFF);
+    }
+    row.bytes = GetFileSizeByName(path);
+    char size[64];
+    std::snprintf(size, sizeof size, Res::LoadStr(IDS_SIZE_KB_WHOLE),
+                  static_cast<unsigned>((row.bytes + 1023) / 1024));
+    row.fileSize = QString::fromUtf8(size);
+    row.written = st.st_mtime;
+    row.date = QLocale::system().toString(QDateTime::fromSecsSinceEpoch(st.st_mtime), QLocale::ShortFormat);
+    return row;
+}
+
+void CFilesList::UpdateRow(const std::string& path) {
+    if (!m_pBrowser)
+        return;
+    const int index = m_pModel->RowOf(path);
+    if (index < 0)
+        return;
+    const uint32_t oldKey = m_pModel->Rows()[static_cast<size_t>(index)].imageKey;
+    CFilesListModel::Row row = BuildRow(path);
+    const bool resort = m_nSortMode == 5 && row.imageKey != oldKey;
+    m_bFilling = true;
+    m_pModel->SetRow(index, std::move(row));
+    // Sorted by picture size, the row may have to move, as a refill would put it.
+    if (resort)
+        m_pModel->SortRows(m_nSortMode, m_bDescending);
+    m_bFilling = false;
 }
 
 void CFilesList::SortBy(int mode) {

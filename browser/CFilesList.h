@@ -45,6 +45,9 @@ public:
     Qt::DropActions supportedDragActions() const override { return Qt::CopyAction | Qt::MoveAction; }
 
     void SetRows(std::vector<Row> rows);
+    // The row of path, or -1.
+    int RowOf(const std::string& path) const;
+    void SetRow(int index, Row row);
     const std::vector<Row>& Rows() const { return m_rows; }
     // Sorts the rows by a browser sort mode (0 path, 2 date, 4 extension,
     // 5 picture size, 6 file size); other modes leave the order.
@@ -65,6 +68,9 @@ public:
     void SetupColumns();
     // Rebuilds the rows from the browser's items, selection included.
     void Fill();
+    // Brings the row of path up to date (its thumbnail gave the picture
+    // size); a path the list does not show changes nothing.
+    void UpdateRow(const std::string& path);
     // Sorts by mode; the same mode again reverses the direction (the first
     // sort of a new list is descending).
     void SortBy(int mode);
@@ -91,6 +97,8 @@ protected:
 
 private:
     void OnSelectionChanged();
+    // A row's texts and sort keys, from the file and its cached thumbnail item.
+    CFilesListModel::Row BuildRow(const std::string& path) const;
 
     CThumbsBrowser* m_pBrowser;
     CFilesListModel* m_pModel;

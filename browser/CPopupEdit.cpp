@@ -46,7 +46,7 @@ void CPopupEdit::Commit() {
         return;
     m_bDone = true;
     const std::string text = this->text().toStdString();
-    if (m_pBrowser && !text.empty() && !EqualNoCase(text, TitleOf(m_path)))
+    if (m_pBrowser && !text.empty() && text != TitleOf(m_path))
         m_pBrowser->RenameFile(m_path, text);
     Close();
 }

@@ -499,6 +499,10 @@ void CShellTree::ReRead(QTreeWidgetItem* item) {
 void CShellTree::Refresh() {
     if (m_bBusy || !Root())
         return;
+    ++m_nRefreshes;
+    // The mounts shown from now on: the timer's check compares with them, so
+    // a change this refresh already shows does not refresh the tree again.
+    m_mounts = ShellNamespace::RemovableMounts();
     QTreeWidgetItem* current = currentItem();
     const std::string selected = GetItemPath(current);
     // A folder on a medium that went is not looked for again, even when its
@@ -506,10 +510,8 @@ void CShellTree::Refresh() {
     bool keep = !selected.empty();
     if (keep) {
         const std::string mount = StdString(current->data(0, kMountRole));
-        if (!mount.empty()) {
-            const std::vector<std::string> mounts = ShellNamespace::RemovableMounts();
-            keep = std::find(mounts.begin(), mounts.end(), mount) != mounts.end();
-        }
+        if (!mount.empty())
+            keep = std::find(m_mounts.begin(), m_mounts.end(), mount) != m_mounts.end();
     }
     GuardScope guard(m_bSelectGuard);
     ReRead(Root());
@@ -531,12 +533,19 @@ void CShellTree::Refresh() {
     }
 }
 
-void CShellTree::CheckMounts() {
-    std::vector<std::string> mounts = ShellNamespace::RemovableMounts();
-    if (mounts == m_mounts)
+void CShellTree::RequestRefresh() {
+    if (m_bRefreshPending)
         return;
-    m_mounts = std::move(mounts);
-    Refresh();
+    m_bRefreshPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_bRefreshPending = false;
+        Refresh();
+    });
+}
+
+void CShellTree::CheckMounts() {
+    if (ShellNamespace::RemovableMounts() != m_mounts)
+        Refresh();
 }
 
 void CShellTree::CheckSelection() {
@@ -593,8 +602,13 @@ bool CShellTree::RenameItem(QTreeWidgetItem* item, const QString& text) {
         return false;
     const std::string path = GetItemPath(item);
     const std::string name = QFile::encodeName(text).toStdString();
-    if (path.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+    if (path.empty())
         return false;
+    if (name == "." || name == ".." || name.find('/') != std::string::npos) {
+        BrowserHost().ReportFileOperationError(path,
+                                               std::make_error_code(std::errc::invalid_argument).message());
+        return false;
+    }
     const std::string parentPath = ParentOf(path);
     const std::string newPath = (parentPath == "/" ? std::string() : parentPath) + "/" + name;
     if (newPath == path)
@@ -602,10 +616,11 @@ bool CShellTree::RenameItem(QTreeWidgetItem* item, const QString& text) {
     m_bBusy = true;
     if (g_pThumbsBrowser)
         g_pThumbsBrowser->CancelWork();
-    // Never onto a name already taken: that changes nothing.
-    const int error = RenameNoReplace(path, newPath);
+    // Never onto a name already taken: that changes nothing, and the user
+    // is told why a rename failed.
+    const bool renamed = RunFileOperation(FO_RENAME, {path}, newPath, FOF_ALLOWUNDO);
     m_bBusy = false;
-    if (error != 0)
+    if (!renamed)
         return false;
     QTreeWidgetItem* parent = item->parent();
     {
@@ -647,7 +662,7 @@ bool CShellTree::DeleteItem(QTreeWidgetItem* item) {
     m_bBusy = true;
     if (g_pThumbsBrowser)
         g_pThumbsBrowser->CancelWork();
-    const bool ok = ShellFileOperation(FO_DELETE, {path}, std::string(), false, false) && !Exists(path);
+    const bool ok = ShellFileOperation(FO_DELETE, {path}, std::string(), false, true) && !Exists(path);
     m_bBusy = false;
     if (!ok)
         return false;
@@ -720,8 +735,7 @@ bool CShellTree::event(QEvent* e) {
     }
     if (e->type() == CDeviceChangeEvent::EventType()) {
         // Media arrived: their folders join the tree.
-        m_mounts = ShellNamespace::RemovableMounts();
-        Refresh();
+        RequestRefresh();
         return true;
     }
     return QTreeWidget::event(e);

@@ -49,6 +49,12 @@ public:
     // Re-reads the tree, keeping the selection where it still exists (also
     // invoked by name: the program's folder listeners are told through it).
     Q_INVOKABLE void Refresh() override;
+    // A refresh at the next turn of the event loop: the notices one change
+    // brings (the device notice, a folder-change notice per mount) refresh
+    // the tree once.
+    void RequestRefresh();
+    // How many refreshes ran (a busy tree's skipped ones not counted).
+    int RefreshCount() const { return m_nRefreshes; }
     // For the bar: the selected folder, and selecting one (which opens it).
     bool GetSelectedFolder(std::string& path) const override {
         bool isVirtual = false;
@@ -128,5 +134,7 @@ private:
     bool m_bBusy = false;
     int m_bSelectGuard = 0;
     QTimer m_timer;
-    std::vector<std::string> m_mounts;
+    std::vector<std::string> m_mounts;  // the removable mounts the tree last showed
+    bool m_bRefreshPending = false;
+    int m_nRefreshes = 0;
 };

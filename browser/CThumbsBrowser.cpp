@@ -16,8 +16,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <set>
 #include <thread>
 
@@ -28,7 +28,7 @@
 #include "CPopupEdit.h"
 #include "CThumbsBrowserProgress.h"
 #include "PathParts.h"
-#include "RemovableMedia.h"
+#include "ShellNamespace.h"
 #include "StringTable.h"
 
 std::mutex g_csPictureLoad;
@@ -81,15 +81,6 @@ public:
 private:
     bool m_shown;
 };
-
-bool OnRemovableMedia(const std::string& path) {
-    for (const std::string& mount : ListRemovableMounts()) {
-        const std::string root = mount.back() == '/' ? mount : mount + "/";
-        if (path == mount || path.compare(0, root.size(), root) == 0)
-            return true;
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -218,11 +209,11 @@ void CThumbsBrowser::SetView(IThumbsView* view) {
     m_viewTarget = view ? view->EventTarget() : nullptr;
 }
 
-void CThumbsBrowser::OnThumbReady(const std::string&, int) {
+void CThumbsBrowser::OnThumbReady(const std::string& path, int) {
     // On a builder thread: the view clears itself here before it goes.
     std::lock_guard<std::mutex> lock(m_viewLock);
     if (m_viewTarget)
-        QCoreApplication::postEvent(m_viewTarget, new CThumbReadyEvent(this));
+        QCoreApplication::postEvent(m_viewTarget, new CThumbReadyEvent(this, path));
 }
 
 // ---- reading ----
@@ -505,7 +496,7 @@ void CThumbsBrowser::UnlockItems() {
 void CThumbsBrowser::RescanFolder(bool rebuild) {
     const std::string folder = CurrentFolder();
     const bool tellPerFile = !rebuild;
-    if (OnRemovableMedia(folder))
+    if (!ShellNamespace::RemovableMountOf(folder).empty())
         rebuild = true;
     m_stopAcknowledged.ResetEvent();
     const std::time_t started = std::time(nullptr);

@@ -56,8 +56,10 @@ public:
 class CThumbReadyEvent : public QEvent {
 public:
     static QEvent::Type EventType();
-    explicit CThumbReadyEvent(const void* browser) : QEvent(EventType()), m_browser(browser) {}
+    CThumbReadyEvent(const void* browser, std::string path)
+        : QEvent(EventType()), m_browser(browser), m_path(std::move(path)) {}
     const void* m_browser;
+    std::string m_path;  // the file whose thumbnail is ready; empty after a whole pass
 };
 
 // One listed file. Times and size are read once, when first needed.

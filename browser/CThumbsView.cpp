@@ -89,7 +89,7 @@ void CThumbsView::InvalidateItem(int index) {
 bool CThumbsView::event(QEvent* e) {
     if (e->type() == CThumbReadyEvent::EventType()) {
         viewport()->update();
-        emit ItemsChanged();
+        emit ItemsChanged(static_cast<CThumbReadyEvent*>(e)->m_path);
         return true;
     }
     return QAbstractScrollArea::event(e);

@@ -41,8 +41,9 @@ public:
     QSize ScrollSizes() const { return m_scrollSizes; }
 
 signals:
-    // A thumbnail is ready or the folder was read again (the file list follows).
-    void ItemsChanged();
+    // The thumbnail of path is ready, or (path empty) the folder was read
+    // again; the file list follows.
+    void ItemsChanged(const std::string& path);
 
 protected:
     bool event(QEvent* event) override;

@@ -47,10 +47,14 @@ void CThumbsWnd::CreateContent() {
         m_pList->setParent(this);
         m_pList->setVisible(g_bFilesListMode);
         // The list follows the folder's items while it shows, but leaves a
-        // name being edited alone.
-        connect(m_pView, &CThumbsView::ItemsChanged, m_pList, [list = m_pList] {
-            if (list->isVisible() && !list->IsEditing())
+        // name being edited alone; an arriving thumbnail changes its own row.
+        connect(m_pView, &CThumbsView::ItemsChanged, m_pList, [list = m_pList](const std::string& path) {
+            if (!list->isVisible() || list->IsEditing())
+                return;
+            if (path.empty())
                 list->Fill();
+            else
+                list->UpdateRow(path);
         });
     }
     if (m_pList && g_bFilesListMode) {

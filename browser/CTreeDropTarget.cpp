@@ -101,7 +101,7 @@ bool CTreeDropTarget::OnDrop(QWidget* /*window*/, const QMimeData* data, Qt::Dro
         if (effect == Qt::MoveAction && (folder == file || folder.rfind(file + '/', 0) == 0))
             return false;
     const bool ok =
-        ShellFileOperation(effect == Qt::MoveAction ? FO_MOVE : FO_COPY, files, folder, false, false);
+        ShellFileOperation(effect == Qt::MoveAction ? FO_MOVE : FO_COPY, files, folder, false, true);
     m_pTree->OnFilesDropped(item);
     return ok;
 }

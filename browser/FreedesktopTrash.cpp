@@ -57,13 +57,21 @@ bool DeviceOf(const std::string& path, dev_t& dev) {
     return true;
 }
 
-// A private folder of ours, made when missing; refuses links and foreign folders.
+// A private folder of ours, made when missing; refuses links and foreign
+// folders. On failure errno says why.
 bool PrivateFolder(const std::string& path) {
     std::error_code ec;
     fs::create_directories(path, ec);
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (ec)
+            errno = ec.value();
         return false;
+    }
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) {
+        errno = S_ISDIR(st.st_mode) ? EPERM : ENOTDIR;
+        return false;
+    }
     return true;
 }
 
@@ -132,23 +140,27 @@ std::string DeletionDate() {
 
 }  // namespace
 
-bool MoveToTrash(const std::string& path, std::string* trashedPath) {
+int MoveToTrash(const std::string& path, std::string* trashedPath) {
     std::error_code ec;
     fs::path abs = fs::absolute(path, ec).lexically_normal();
     if (ec)
-        return false;
+        return ec.value();
     std::string absolute = abs.string();
     while (absolute.size() > 1 && absolute.back() == '/')
         absolute.pop_back();
     if (absolute == "/")
-        return false;
+        return EPERM;
+    struct stat st;
+    if (::lstat(absolute.c_str(), &st) != 0)
+        return errno;
     TrashPlace place;
+    errno = 0;
     if (!ChooseTrash(absolute, place))
-        return false;
+        return errno != 0 ? errno : EACCES;
     const std::string files = place.dir + "/files";
     const std::string info = place.dir + "/info";
     if (!PrivateFolder(files) || !PrivateFolder(info))
-        return false;
+        return errno != 0 ? errno : EACCES;
 
     const std::string name = fs::path(absolute).filename().string();
     const std::string stem = fs::path(name).stem().string();
@@ -163,24 +175,27 @@ bool MoveToTrash(const std::string& path, std::string* trashedPath) {
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
-            return false;
+            return errno;
         }
+        errno = 0;
         const bool written = ::write(fd, record.data(), record.size()) == static_cast<ssize_t>(record.size());
+        const int writeError = errno != 0 ? errno : EIO;
         const bool closed = ::close(fd) == 0;
         if (!written || !closed) {
+            const int error = written ? errno : writeError;
             ::unlink(infoFile.c_str());
-            return false;
+            return error;
         }
         const std::string target = files + "/" + candidate;
         const int error = RenameNoReplace(absolute, target);
         if (error == 0) {
             if (trashedPath)
                 *trashedPath = target;
-            return true;
+            return 0;
         }
         ::unlink(infoFile.c_str());
         if (error != EEXIST)
-            return false;
+            return error;
     }
-    return false;
+    return EEXIST;
 }

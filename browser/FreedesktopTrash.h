@@ -7,9 +7,10 @@
 
 #include <string>
 
-// True when the file or folder now lies in a trash; trashedPath receives its
-// new place. Never deletes anything.
-bool MoveToTrash(const std::string& path, std::string* trashedPath = nullptr);
+// 0 when the file or folder now lies in a trash, else an errno value saying
+// why it could not go there; trashedPath receives its new place. Never
+// deletes anything.
+int MoveToTrash(const std::string& path, std::string* trashedPath = nullptr);
 
 // Renames without ever replacing an existing target; 0 or an errno value.
 int RenameNoReplace(const std::string& from, const std::string& to);

@@ -7,7 +7,7 @@
 #include "BrowserUtils.h"
 #include "CFolderMonitor.h"
 #include "CImgThumbsBrowser.h"
-#include "RemovableMedia.h"
+#include "ShellNamespace.h"
 #include "StringTable.h"
 
 namespace {
@@ -18,12 +18,7 @@ constexpr int kCmdRefresh = 32788;
 }  // namespace
 
 bool CImgThumbsBrowser::IsOnRemovableMedia(const std::string& path) const {
-    for (const std::string& mount : ListRemovableMounts()) {
-        const std::string root = mount.back() == '/' ? mount : mount + "/";
-        if (path == mount || path.compare(0, root.size(), root) == 0)
-            return true;
-    }
-    return false;
+    return !ShellNamespace::RemovableMountOf(path).empty();
 }
 
 void CImgThumbsBrowser::DeleteFiles(bool forgetUndo) {

@@ -524,10 +524,11 @@ void CThumbsBrowser::RenameItem(const std::string& oldPath, const std::string& n
 }
 
 bool CThumbsBrowser::RenameFile(const std::string& path, const std::string& newTitle) {
-    if (newTitle.empty() || newTitle.find('/') != std::string::npos ||
-        newTitle.find('\0') != std::string::npos)
+    // A name that is not one of this folder is refused, and said so, below.
+    if (newTitle.empty())
         return false;
-    if (EqualNoCase(newTitle, TitleOf(path)))
+    // Another case is another name here, and a real rename.
+    if (newTitle == TitleOf(path))
         return true;
     LockItems();
     PauseWorker();
@@ -755,7 +756,7 @@ bool CThumbsBrowser::Drop(const QMimeData* data, Qt::DropAction action, QPoint p
             g_bWorkerGate = 0;
             m_pProgress->Cancel();
             done =
-                ShellFileOperation(action == Qt::MoveAction ? FO_MOVE : FO_COPY, files, folder, false, false);
+                ShellFileOperation(action == Qt::MoveAction ? FO_MOVE : FO_COPY, files, folder, false, true);
             m_pProgress->ClearCancel();
             g_bWorkerGate = 1;
             UnlockItems();
@@ -805,7 +806,7 @@ bool CThumbsBrowser::Paste() {
     LockItems();
     g_bWorkerGate = 0;
     m_pProgress->Cancel();
-    const bool ok = ShellFileOperation(cut ? FO_MOVE : FO_COPY, files, folder, false, false);
+    const bool ok = ShellFileOperation(cut ? FO_MOVE : FO_COPY, files, folder, false, true);
     m_pProgress->ClearCancel();
     g_bWorkerGate = 1;
     UnlockItems();

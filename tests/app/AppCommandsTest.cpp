@@ -17,6 +17,7 @@
 #include <fstream>
 
 #include "BrowserGlobals.h"
+#include "BrowserLocations.h"
 #include "CAboutDlg.h"
 #include "CImgThumbsBrowser.h"
 #include "CMountWatcher.h"
@@ -25,6 +26,7 @@
 #include "DeviceChangeEvent.h"
 #include "MainFrame.h"
 #include "OvHorizelApp.h"
+#include "PopupCloser.h"
 #include "ProductVersion.h"
 #include "Profile.h"
 #include "Screenshot.h"
@@ -109,11 +111,13 @@ TEST(AppCommands, AboutBoxShowsTheBuildsVersion) {
     about.show();
     SaveScreenshot(&about, "about_box");
     // The menu command opens it; OK closes it.
-    QTimer::singleShot(100, [] {
-        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
-            dialog->accept();
+    TestSupport::PopupCloser closer(TestSupport::ActiveModal, [](QWidget* window) {
+        auto* dialog = qobject_cast<QDialog*>(window);
+        ASSERT_TRUE(dialog);
+        dialog->accept();
     });
     EXPECT_TRUE(s.frame().Router().Execute(CmdId::AppAbout));
+    EXPECT_TRUE(closer.Shown());
 }
 
 TEST(AppCommands, SortCommandsNeedTwoItemsInTheBrowserTask) {
@@ -176,19 +180,21 @@ TEST(AppCommands, SelectAllInfoAndBrowserServices) {
     s.browser->SelectItem(0);
     EXPECT_TRUE(s.Update(32801).enabled);
 
-    // Listeners: their parents are disabled around file operations.
-    QWidget parent;
-    auto* tree = new QWidget(&parent);
-    s.app.AddFolderListener(tree);
-    s.app.EnableBrowserWindows(false);
-    EXPECT_FALSE(parent.isEnabled());
-    EXPECT_EQ(s.app.m_bBrowserWindowsDisabled, 1);
-    s.app.EnableBrowserWindows(true);
-    EXPECT_TRUE(parent.isEnabled());
-    s.app.RemoveFolderListener(tree);
-    // The window's folder tree stays a listener.
-    ASSERT_EQ(s.app.m_listFolderListeners.size(), 1u);
-    EXPECT_EQ(s.app.m_listFolderListeners[0], s.frame().FolderTree());
+    // Listeners: the folder trees join by themselves, once each; their
+    // parents are disabled around file operations.
+    EXPECT_EQ(FolderListeners(), std::vector<CShellTree*>{s.frame().FolderTree()});
+    {
+        QWidget parent;
+        auto* tree = new CShellTree(&parent);
+        EXPECT_EQ(FolderListeners(), (std::vector<CShellTree*>{s.frame().FolderTree(), tree}));
+        s.app.EnableBrowserWindows(false);
+        EXPECT_FALSE(parent.isEnabled());
+        EXPECT_EQ(s.app.m_bBrowserWindowsDisabled, 1);
+        s.app.EnableBrowserWindows(true);
+        EXPECT_TRUE(parent.isEnabled());
+    }
+    // A tree that goes leaves the list; the window's folder tree stays.
+    EXPECT_EQ(FolderListeners(), std::vector<CShellTree*>{s.frame().FolderTree()});
 
     // A folder location opens in the browser; a location without a comma does nothing.
     const std::string other = s.Folder("other");

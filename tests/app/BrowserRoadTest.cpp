@@ -31,11 +31,14 @@
 #include "CustomDialogBar.h"
 #include "CustomTabCtrl.h"
 #include "DlgStitching.h"
+#include "EventLoopWait.h"
 #include "ImgButton.h"
 #include "MainFrame.h"
 #include "OvHorizelApp.h"
 #include "OvHorizelView.h"
+#include "PopupCloser.h"
 #include "Profile.h"
+#include "SamplePhotos.h"
 #include "Screenshot.h"
 #include "ThumbRequests.h"
 #include "UiServices.h"
@@ -43,7 +46,7 @@
 
 namespace {
 
-const std::string kBoatRow = std::string(OVH_SAMPLES_DIR) + "/boat-row";
+const std::string kBoatRow = SamplePhotos::BoatRowFolder();
 
 std::string Canonical(const std::string& path) {
     std::error_code ec;
@@ -53,9 +56,7 @@ std::string Canonical(const std::string& path) {
 
 template <typename Done>
 bool WaitUntil(Done done, int ms = 15000) {
-    for (int i = 0; i < ms / 10 && !done(); ++i)
-        QTest::qWait(10);
-    return done();
+    return TestSupport::WaitForEvents(done, ms);
 }
 
 // The program started with no photos on the given profile, at a given size;
@@ -263,16 +264,18 @@ TEST(BrowserRoad, TheTreeOpensAPhotoFolderAndTwoChosenThumbnailsAreStitched) {
         };
         // The thumbnails' context menu adds the photo under the mouse to the project,
         ASSERT_EQ(f.Document().GetPhotoList().GetCount(), 0u);
-        QTimer::singleShot(100, [] {
-            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+        {
+            TestSupport::PopupCloser closer(TestSupport::ActivePopup, [](QWidget* popup) {
+                auto* menu = qobject_cast<QMenu*>(popup);
+                ASSERT_TRUE(menu);
                 SaveScreenshot(menu, "browser_task1_context_menu");
                 if (QAction* add = menu->findChild<QAction*>(QStringLiteral("32808")))
                     add->trigger();
-                menu->close();
-            }
-        });
-        QTest::mouseClick(p.pane().viewport(), Qt::RightButton, {},
-                          p.ItemRect(indexOf("boat3.jpg")).center());
+            });
+            QTest::mouseClick(p.pane().viewport(), Qt::RightButton, {},
+                              p.ItemRect(indexOf("boat3.jpg")).center());
+            EXPECT_TRUE(closer.Shown());
+        }
         EXPECT_EQ(p.SelectedNames(), std::vector<std::string>{"boat3.jpg"});
         ASSERT_TRUE(WaitUntil([&] { return f.Document().GetPhotoList().GetCount() == 1; }, 2000));
         // then two thumbnails chosen with the mouse go in with "Add".

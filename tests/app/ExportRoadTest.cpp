@@ -27,6 +27,7 @@
 #include "MainFrame.h"
 #include "OvHorizelApp.h"
 #include "Profile.h"
+#include "SamplePhotos.h"
 #include "Screenshot.h"
 #include "UiServices.h"
 
@@ -176,9 +177,7 @@ TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
     AppProfile::WriteProfileInt("STITCHING", "HorzVert", 1);
     QStringList messages;
     UiServices::SetMessageHandler([&](QWidget*, const QString& t, const QString&) { messages << t; });
-    std::vector<std::string> photos;
-    for (int i = 1; i <= 6; ++i)
-        photos.push_back(std::string(OVH_SAMPLES_DIR) + "/boat-row/boat" + std::to_string(i) + ".jpg");
+    const std::vector<std::string> photos = SamplePhotos::BoatRow();
     COvHorizelApp app;
     app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", photos);
     CMainFrame& frame = *app.GetMainFrame();

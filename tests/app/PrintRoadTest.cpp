@@ -25,18 +25,12 @@
 #include "OvHorizelView.h"
 #include "Profile.h"
 #include "QtPrinterBackend.h"
+#include "SamplePhotos.h"
 #include "Screenshot.h"
 #include "UiServices.h"
 #include "ViewPrinting.h"
 
 namespace {
-
-std::vector<std::string> BoatRow() {
-    std::vector<std::string> photos;
-    for (int i = 1; i <= 6; ++i)
-        photos.push_back(std::string(OVH_SAMPLES_DIR) + "/boat-row/boat" + std::to_string(i) + ".jpg");
-    return photos;
-}
 
 // Mean difference of two equally sized areas of two pictures.
 double StripDifference(const QImage& a, const QRect& ra, const QImage& b, const QRect& rb) {
@@ -90,7 +84,7 @@ TEST(PrintRoad, BoatRowOverThreePagesJoinsAtTheMarkers) {
     const QString pdf = dir.path() + "/print.pdf";
     COvHorizelApp app;
     app.PrinterBackend()->SetPdfOutput(pdf);
-    app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", BoatRow());
+    app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", SamplePhotos::BoatRow());
     CMainFrame& frame = *app.GetMainFrame();
     frame.showNormal();
     frame.setGeometry(0, 0, 1600, 1000);

@@ -40,29 +40,21 @@
 #include "CustomDialogBar.h"
 #include "CustomTabCtrl.h"
 #include "DlgStitching.h"
+#include "EventLoopWait.h"
 #include "FrameEngineCallbacks.h"
 #include "MainFrame.h"
 #include "OvHorizelApp.h"
 #include "OvHorizelView.h"
 #include "PictureView.h"
 #include "Profile.h"
+#include "SamplePhotos.h"
 #include "Screenshot.h"
 #include "UiServices.h"
 #include "ZoomCtrl.h"
 
 namespace {
 
-// Runs the event loop until done() holds or 10 seconds pass.
-template <typename Done>
-bool WaitUntil(Done done) {
-    for (int i = 0; i < 1000 && !done(); ++i)
-        QTest::qWait(10);
-    return done();
-}
-
-std::string Boat(int i) {
-    return std::string(OVH_SAMPLES_DIR) + "/boat-row/boat" + std::to_string(i) + ".jpg";
-}
+using SamplePhotos::Boat;
 
 // The program started with the six boat photos on a fresh profile, at
 // 1920x1080; a watcher answers prompts, can cancel the progress window once,
@@ -81,10 +73,7 @@ struct Road {
         AppProfile::WriteProfileInt("STITCHING", "HorzVert", horzVert);
         AppProfile::WriteProfileInt("STITCHING", "lens type", lensType);
         UiServices::SetMessageHandler([this](QWidget*, const QString& t, const QString&) { prompts << t; });
-        std::vector<std::string> files;
-        for (int i = 1; i <= photos; ++i)
-            files.push_back(Boat(i));
-        app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", files);
+        app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", SamplePhotos::BoatRow(photos));
         frame().showNormal();
         frame().setGeometry(0, 0, 1920, 1080);
         QTest::qWait(50);
@@ -443,7 +432,7 @@ TEST(Road, FilesDraggedFromTheTaskOneListJoinTheProject) {
     CImgThumbsBrowser* browser = f.View()->Browser();
     ASSERT_NE(browser, nullptr);
     OpenBrowserFolder("0," + std::string(OVH_SAMPLES_DIR) + "/boat-row", nullptr);
-    ASSERT_TRUE(WaitUntil([&] { return browser->ItemCount() >= 3; }));
+    ASSERT_TRUE(TestSupport::WaitForEvents([&] { return browser->ItemCount() >= 3; }, 10000));
     const std::vector<std::string> paths = browser->Paths();
     const auto third = std::find(paths.begin(), paths.end(), Boat(3));
     ASSERT_NE(third, paths.end());
@@ -475,10 +464,7 @@ TEST(Road, TheStripScrollsOnlyWhenItsPhotosDoNotFitAndShowsPhotosJustAdded) {
     CEditVideoStoryboard* strip = f.PhotoStrip();
     QTest::qWait(20);
     EXPECT_FALSE(strip->horizontalScrollBar()->isVisible()) << "an empty project";
-    std::vector<std::string> files;
-    for (int i = 1; i <= 6; ++i)
-        files.push_back(Boat(i));
-    f.AddFilesToProject(files);
+    f.AddFilesToProject(SamplePhotos::BoatRow());
     QTest::qWait(20);
     EXPECT_FALSE(strip->horizontalScrollBar()->isVisible()) << "six photos fit 1280 pixels";
 

@@ -1,10 +1,14 @@
 #pragma once
-// Helpers of the browser model's threaded tests: a host that records what
-// workers post, items whose loads a test scripts (no decoding, so the
-// thread sanitizer sees only our own code), and small files.
+// Helpers of the browser's tests: a host that records what workers post,
+// items whose loads a test scripts (no decoding, so the thread sanitizer
+// sees only our own code), small files, an offscreen pane showing a
+// browser, and a guard of the browser settings a test changes.
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,8 +21,13 @@
 #include <thread>
 #include <vector>
 
+#include <QPainter>
+#include <QWidget>
+
 #include "BrowserHost.h"
+#include "BrowserSettings.h"
 #include "CPaletteItem.h"
+#include "CThumbsBrowser.h"
 #include "ThumbRequests.h"
 
 namespace BrowserFixture {
@@ -59,12 +68,52 @@ public:
         std::lock_guard<std::mutex> lock(m_lock);
         return m_status;
     }
+    // Failed file operations, as "<file name>: <reason>".
+    void ReportFileOperationError(const std::string& path, const std::string& reason) override {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_errors.push_back(path.substr(path.find_last_of('/') + 1) + ": " + reason);
+    }
+    std::vector<std::string> Errors() const {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_errors;
+    }
 
 private:
     mutable std::mutex m_lock;
     std::condition_variable m_changed;
     std::vector<int> m_commands;
     std::vector<std::string> m_status;
+    std::vector<std::string> m_errors;
+};
+
+// A folder this thread cannot write into while the object lives: the
+// folder loses its write bits, and a test running as root gives up, on its
+// own thread only, the power to write past a folder's mode.
+class ReadOnlyFolder {
+public:
+    explicit ReadOnlyFolder(std::string path) : m_path(std::move(path)) {
+        ::chmod(m_path.c_str(), 0555);
+        m_header.version = _LINUX_CAPABILITY_VERSION_3;
+        m_header.pid = 0;
+        if (::syscall(SYS_capget, &m_header, m_saved) == 0) {
+            __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
+            reduced[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+            m_dropped = ::syscall(SYS_capset, &m_header, reduced) == 0;
+        }
+    }
+    ~ReadOnlyFolder() {
+        if (m_dropped)
+            ::syscall(SYS_capset, &m_header, m_saved);
+        ::chmod(m_path.c_str(), 0755);
+    }
+    ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+    ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+
+private:
+    std::string m_path;
+    __user_cap_header_struct m_header{};
+    __user_cap_data_struct m_saved[2]{};
+    bool m_dropped = false;
 };
 
 // What scripted loads do, shared by all items of one test.
@@ -139,5 +188,57 @@ bool WaitUntil(Pred pred, int milliseconds) {
     }
     return true;
 }
+
+// A scrolling offscreen pane, as the thumbnail view shows the browser; it
+// counts the thumbnails announced to it.
+class Pane : public QWidget, public IThumbsView {
+public:
+    explicit Pane(CThumbsBrowser& browser) : m_browser(browser) {
+        resize(700, 420);
+        m_browser.SetView(this);
+    }
+    ~Pane() override { m_browser.SetView(nullptr); }
+    QObject* EventTarget() override { return this; }
+    void UpdateScrollSizes() override {}
+    void Invalidate() override { update(); }
+    QSize ClientSize() const override { return size(); }
+    QPoint ScrollPosition() const override { return m_scroll; }
+    QWidget* Widget() override { return this; }
+    void ScrollTo(QPoint pos) override { m_scroll = pos; }
+    QPoint m_scroll;
+    std::atomic<int> ready{0};
+
+protected:
+    bool event(QEvent* e) override {
+        if (e->type() == CThumbReadyEvent::EventType()) {
+            ++ready;
+            update();
+            return true;
+        }
+        return QWidget::event(e);
+    }
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), g_BrowserColours.background);
+        m_browser.DrawPane(painter, size(), m_scroll);
+    }
+
+private:
+    CThumbsBrowser& m_browser;
+};
+
+// Restores the browser settings a test changes.
+struct SettingsGuard {
+    int zoom = g_nThumbnailSize;
+    bool details = g_bBrowserDetails;
+    int row = g_nListRowWidth;
+    bool descending = g_bSortDescending;
+    ~SettingsGuard() {
+        g_nThumbnailSize = zoom;
+        g_bBrowserDetails = details;
+        g_nListRowWidth = row;
+        g_bSortDescending = descending;
+    }
+};
 
 }  // namespace BrowserFixture

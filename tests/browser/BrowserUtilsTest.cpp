@@ -9,10 +9,18 @@
 #include <fstream>
 #include <sstream>
 
+#include <QApplication>
+#include <QMessageBox>
+
+#include <functional>
+
+#include "BrowserFixture.h"
 #include "BrowserHost.h"
 #include "BrowserUtils.h"
 #include "ExifFixture.h"
+#include "PopupCloser.h"
 #include "RemovableMedia.h"
+#include "Screenshot.h"
 #include "TestData.h"
 #include "WicReader.h"
 
@@ -174,6 +182,140 @@ TEST_F(FileOps, FailedOperationLeavesTheSourcesIntact) {
     // Errors are silenced on request.
     EXPECT_FALSE(RunFileOperation(FO_COPY, {dir / "a.jpg"}, dir / "not-a-folder", FOF_NOERRORUI));
     EXPECT_EQ(host.asked.size(), 2u);
+}
+
+TEST_F(FileOps, FailuresAreReportedWithTheSystemsReasonAndLoseNothing) {
+    // Each operation as the browser runs it (pastes, drops and deletes with
+    // the browser's flags; renames as the editors do them).
+    struct Case {
+        const char* what;
+        std::function<bool(const TestData::ScratchDir&)> run;
+        std::string failed;  // the file named in the report
+        std::errc reason;
+        std::vector<std::pair<std::string, std::string>> after;  // file, content ("" = absent)
+    };
+    const Case cases[] = {
+        {"copy into a read-only folder",
+         [](auto& d) { return ShellFileOperation(FO_COPY, {d / "src/a.jpg"}, d / "locked", false, true); },
+         "a.jpg",
+         std::errc::permission_denied,
+         {{"src/a.jpg", "A"}, {"locked/a.jpg", ""}}},
+        {"move into a read-only folder",
+         [](auto& d) { return ShellFileOperation(FO_MOVE, {d / "src/a.jpg"}, d / "locked", false, true); },
+         "a.jpg",
+         std::errc::permission_denied,
+         {{"src/a.jpg", "A"}, {"locked/a.jpg", ""}}},
+        {"move out of a read-only folder",
+         [](auto& d) { return ShellFileOperation(FO_MOVE, {d / "locked/in.jpg"}, d / "src", false, true); },
+         "in.jpg",
+         std::errc::permission_denied,
+         {{"locked/in.jpg", "I"}, {"src/in.jpg", ""}}},
+        {"delete from a read-only folder",
+         [](auto& d) { return ShellFileOperation(FO_DELETE, {d / "locked/in.jpg"}, "", false, true); },
+         "in.jpg",
+         std::errc::permission_denied,
+         {{"locked/in.jpg", "I"}}},
+        {"a source gone meanwhile",
+         [](auto& d) { return ShellFileOperation(FO_COPY, {d / "src/gone.jpg"}, d / "dst", false, true); },
+         "gone.jpg",
+         std::errc::no_such_file_or_directory,
+         {{"dst/gone.jpg", ""}}},
+        {"rename onto an existing name",
+         [](auto& d) {
+             std::string name = "b";
+             return ShellRenameFile(d / "src/a.jpg", name);
+         },
+         "a.jpg",
+         std::errc::file_exists,
+         {{"src/a.jpg", "A"}, {"src/b.jpg", "B"}}},
+        {"rename of a file gone meanwhile",
+         [](auto& d) {
+             std::string name = "c";
+             return ShellRenameFile(d / "src/gone.jpg", name);
+         },
+         "gone.jpg",
+         std::errc::no_such_file_or_directory,
+         {{"src/c.jpg", ""}}},
+        // Several files: the operation stops at the first failure, and what
+        // was done before it stays done.
+        {"the second of three fails",
+         [](auto& d) {
+             return ShellFileOperation(FO_MOVE, {d / "src/a.jpg", d / "locked/in.jpg", d / "src/b.jpg"},
+                                       d / "dst", false, true);
+         },
+         "in.jpg",
+         std::errc::permission_denied,
+         {{"dst/a.jpg", "A"},
+          {"src/a.jpg", ""},
+          {"locked/in.jpg", "I"},
+          {"src/b.jpg", "B"},
+          {"dst/b.jpg", ""}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const char* sub : {"src", "dst", "locked"}) {
+            fs::remove_all(dir / sub);
+            fs::create_directories(dir / sub);
+        }
+        WriteText(dir / "src/a.jpg", "A");
+        WriteText(dir / "src/b.jpg", "B");
+        WriteText(dir / "locked/in.jpg", "I");
+        host.asked.clear();
+        host.reasons.clear();
+        bool ok = true;
+        {
+            BrowserFixture::ReadOnlyFolder locked(dir / "locked");
+            ok = c.run(dir);
+        }
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(host.asked, std::vector<std::string>{"error " + c.failed});
+        EXPECT_EQ(host.reasons, std::vector<std::string>{std::make_error_code(c.reason).message()});
+        for (const auto& [file, content] : c.after) {
+            if (content.empty())
+                EXPECT_FALSE(fs::exists(dir / file)) << file;
+            else
+                EXPECT_EQ(ReadText(dir / file), content) << file;
+        }
+    }
+}
+
+TEST_F(FileOps, ACaseChangeIsARealRename) {
+    WriteText(dir / "photo.jpg", "P");
+    std::string name = "Photo";
+    ASSERT_TRUE(ShellRenameFile(dir / "photo.jpg", name));
+    EXPECT_EQ(name, dir / "Photo.jpg");
+    EXPECT_EQ(ReadText(dir / "Photo.jpg"), "P");
+    EXPECT_FALSE(fs::exists(dir / "photo.jpg"));
+    EXPECT_TRUE(host.asked.empty());
+}
+
+TEST(FileOperationErrors, AreShownInAWarningBoxInPlainText) {
+    // The program's own host: a message box owned by the main window.
+    SetBrowserHost(nullptr);
+    QString text, caption;
+    bool warning = false, plain = false;
+    TestSupport::PopupCloser closer(TestSupport::ActiveModal, [&](QWidget* window) {
+        auto* box = qobject_cast<QMessageBox*>(window);
+        ASSERT_TRUE(box);
+        text = box->text();
+        caption = box->windowTitle();
+        warning = box->icon() == QMessageBox::Warning;
+        plain = box->textFormat() == Qt::PlainText;
+        SaveScreenshot(box, "file-operation-error");
+    });
+    EXPECT_FALSE(RunFileOperation(FO_COPY, {"/no/such/<b>photo</b>.jpg"}, "/tmp", FOF_ALLOWUNDO));
+    EXPECT_TRUE(closer.Shown());
+    EXPECT_EQ(closer.Count(), 1);
+    EXPECT_TRUE(warning);
+    EXPECT_TRUE(plain) << "a file name is never markup";
+    EXPECT_EQ(caption, QApplication::applicationName());
+    EXPECT_EQ(text, QString("The operation failed for \"/no/such/<b>photo</b>.jpg\":\n") +
+                        QString::fromStdString(
+                            std::make_error_code(std::errc::no_such_file_or_directory).message()));
+    // Silenced errors show nothing.
+    EXPECT_FALSE(RunFileOperation(FO_COPY, {"/no/such/photo.jpg"}, "/tmp", FOF_NOERRORUI));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(closer.Count(), 1);
 }
 
 TEST_F(FileOps, DeleteGoesToTheTrashUnlessPermanent) {

@@ -16,6 +16,8 @@
 #include "BrowserSettings.h"
 #include "CFilesList.h"
 #include "CImgThumbsBrowser.h"
+#include "CThumbsWnd.h"
+#include "EventLoopWait.h"
 #include "Screenshot.h"
 #include "TestData.h"
 
@@ -88,6 +90,79 @@ TEST_F(FilesList, ColumnsRowsAndSizesInWholeKilobytes) {
     EXPECT_EQ(list.Model()->index(0, 0).data(Qt::EditRole).toString(), "a");
 }
 
+TEST_F(FilesList, AnArrivingThumbnailChangesOnlyItsOwnRow) {
+    WriteFile(dir / "a.jpg");
+    WriteFile(dir / "b.jpg");
+    CImgThumbsBrowser browser(builder);
+    browser.SetSortMode(0);
+    browser.OpenFolder("0," + dir.path().string());
+    ASSERT_TRUE(builder.WaitIdle(5000));
+    CFilesList list(&browser);
+    list.Fill();
+    list.setCurrentIndex(list.Model()->index(1, 0));
+    int resets = 0;
+    std::vector<std::pair<int, int>> changed;
+    QObject::connect(list.Model(), &QAbstractItemModel::modelReset, [&] { ++resets; });
+    QObject::connect(
+        list.Model(), &QAbstractItemModel::dataChanged,
+        [&](const QModelIndex& from, const QModelIndex& to) { changed.emplace_back(from.row(), to.row()); });
+    {
+        std::lock_guard<std::recursive_mutex> lock(g_csThumbsBrowser);
+        ThumbItemPtr item;
+        ASSERT_TRUE(g_ThumbCache.Lookup(dir / "b.jpg", item) && item);
+        item->m_sourceWidth = 640;
+        item->m_sourceHeight = 480;
+        item->m_bitsPerPixel = 24;
+    }
+    list.UpdateRow(dir / "b.jpg");
+    list.UpdateRow(dir / "elsewhere.jpg");  // not shown here: nothing
+    EXPECT_EQ(resets, 0);
+    EXPECT_EQ(changed, (std::vector<std::pair<int, int>>{{1, 1}}));
+    EXPECT_EQ(Column(list, 1), (std::vector<std::string>{"", "640x480, 24 bits"}));
+    EXPECT_EQ(list.currentIndex().row(), 1) << "the row the user is on stays current";
+}
+
+TEST_F(FilesList, ThumbnailsArrivingWhileTheListShowsDoNotRefillIt) {
+    const int count = 12;
+    for (int i = 0; i < count; ++i)
+        WriteFile(dir / ("IMG_" + std::to_string(100 + i) + ".jpg"));
+    std::atomic<bool> go{false};
+    script.during = [&](const std::string&, bool, CProgress*) {
+        while (!go)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    const bool listMode = g_bFilesListMode;
+    CImgThumbsBrowser* const shown = g_pThumbsBrowser;
+    g_bFilesListMode = true;
+    CImgThumbsBrowser browser(builder);
+    browser.SetSortMode(0);
+    g_pThumbsBrowser = &browser;
+    {
+        CThumbsWnd frame;
+        frame.resize(700, 400);
+        frame.show();
+        browser.OpenFolder("0," + dir.path().string());
+        CFilesList* list = frame.FilesList();
+        ASSERT_TRUE(list);
+        list->Fill();
+        ASSERT_EQ(list->Model()->rowCount(), count);
+        int resets = 0, rows = 0;
+        QObject::connect(list->Model(), &QAbstractItemModel::modelReset, [&] { ++resets; });
+        QObject::connect(list->Model(), &QAbstractItemModel::dataChanged,
+                         [&](const QModelIndex& from, const QModelIndex& to) {
+                             EXPECT_EQ(from.row(), to.row()) << "one row at a time";
+                             ++rows;
+                         });
+        go = true;
+        ASSERT_TRUE(builder.WaitIdle(5000));
+        EXPECT_TRUE(TestSupport::WaitForEvents([&] { return rows >= count; }, 5000)) << rows;
+        // At most the one refill that ends a pass over the folder, never one a thumbnail.
+        EXPECT_LE(resets, 1);
+    }
+    g_pThumbsBrowser = shown;
+    g_bFilesListMode = listMode;
+}
+
 TEST_F(FilesList, ColumnClicksSortAndTheSameColumnTwiceReverses) {
     WriteFile(dir / "b.jpg", 3000);
     WriteFile(dir / "a.jpg", 1000);
@@ -153,7 +228,7 @@ TEST_F(FilesList, SelectionFollowsTheBrowserBothWays) {
     EXPECT_TRUE(data->urls().isEmpty());
 }
 
-TEST_F(FilesList, RenameKeepsTheExtensionAndIgnoresTheSameNameInOtherCase) {
+TEST_F(FilesList, RenameKeepsTheExtensionAndSaysWhyItFailed) {
     WriteFile(dir / "a.jpg", 100);
     WriteFile(dir / "b.jpg", 100);
     CImgThumbsBrowser browser(builder);
@@ -162,12 +237,20 @@ TEST_F(FilesList, RenameKeepsTheExtensionAndIgnoresTheSameNameInOtherCase) {
     CFilesList list(&browser);
     list.Fill();
     CFilesListModel& model = *list.Model();
-    EXPECT_FALSE(model.setData(model.index(0, 0), "A", Qt::EditRole));  // same name, other case
-    EXPECT_TRUE(fs::exists(dir / "a.jpg"));
+    EXPECT_FALSE(model.setData(model.index(0, 0), "a", Qt::EditRole));  // the same name
     EXPECT_FALSE(model.setData(model.index(0, 0), "", Qt::EditRole));
+    EXPECT_TRUE(host.Errors().empty());
     EXPECT_FALSE(model.setData(model.index(0, 0), "b", Qt::EditRole));  // taken: nothing overwritten
     EXPECT_FALSE(model.setData(model.index(0, 0), "x/y", Qt::EditRole));
+    EXPECT_EQ(host.Errors(), (std::vector<std::string>{
+                                 "a.jpg: " + std::make_error_code(std::errc::file_exists).message(),
+                                 "a.jpg: " + std::make_error_code(std::errc::invalid_argument).message()}));
     EXPECT_TRUE(fs::exists(dir / "a.jpg"));
+    EXPECT_EQ(model.index(0, 0).data().toString(), "a.jpg");
+    // Another case is another name here.
+    EXPECT_TRUE(model.setData(model.index(0, 0), "A", Qt::EditRole));
+    EXPECT_TRUE(fs::exists(dir / "A.jpg"));
+    EXPECT_FALSE(fs::exists(dir / "a.jpg"));
     EXPECT_TRUE(model.setData(model.index(0, 0), "pier.txt", Qt::EditRole));
     EXPECT_TRUE(fs::exists(dir / "pier.txt.jpg"));
     EXPECT_EQ(model.index(0, 0).data().toString(), "pier.txt.jpg");

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include "BrowserFixture.h"
 #include "BrowserHost.h"
 #include "BrowserSettings.h"
 #include "CPaletteItem.h"
@@ -16,18 +17,9 @@
 #include "TestData.h"
 
 using namespace Fixture;
+using BrowserFixture::SettingsGuard;
 
 namespace {
-
-// Restores the browser settings a test changes.
-struct SettingsGuard {
-    int zoom = g_nThumbnailSize;
-    bool details = g_bBrowserDetails;
-    ~SettingsGuard() {
-        g_nThumbnailSize = zoom;
-        g_bBrowserDetails = details;
-    }
-};
 
 std::shared_ptr<CDibBuffer> Solid(int w, int h, QRgb colour) {
     QImage image(w, h, QImage::Format_RGB32);

@@ -22,52 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// An offscreen pane showing a browser, as the thumbnail view will.
-class Pane : public QWidget, public IThumbsView {
-public:
-    explicit Pane(CThumbsBrowser& browser) : m_browser(browser) {
-        resize(700, 420);
-        m_browser.SetView(this);
-    }
-    ~Pane() override { m_browser.SetView(nullptr); }
-    QObject* EventTarget() override { return this; }
-    void UpdateScrollSizes() override {}
-    void Invalidate() override { update(); }
-    QSize ClientSize() const override { return size(); }
-    QPoint ScrollPosition() const override { return {}; }
-    std::atomic<int> ready{0};
-
-protected:
-    bool event(QEvent* e) override {
-        if (e->type() == CThumbReadyEvent::EventType()) {
-            ++ready;
-            update();
-            return true;
-        }
-        return QWidget::event(e);
-    }
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.fillRect(rect(), g_BrowserColours.background);
-        m_browser.DrawPane(painter, size(), {});
-    }
-
-private:
-    CThumbsBrowser& m_browser;
-};
-
-struct SettingsGuard {
-    int zoom = g_nThumbnailSize;
-    bool details = g_bBrowserDetails;
-    int row = g_nListRowWidth;
-    ~SettingsGuard() {
-        g_nThumbnailSize = zoom;
-        g_bBrowserDetails = details;
-        g_nListRowWidth = row;
-        g_bSortDescending = false;
-    }
-};
-
 class ThumbsBrowser : public ::testing::Test {
 protected:
     void SetUp() override { ClearCache(); }

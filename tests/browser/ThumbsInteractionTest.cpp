@@ -26,48 +26,15 @@
 #include "CPopupEdit.h"
 #include "CThumbsBrowserProgress.h"
 #include "CThumbsView.h"
+#include "PopupCloser.h"
 #include "Screenshot.h"
+#include "ShellNamespace.h"
 #include "TestData.h"
 
 using namespace BrowserFixture;
 namespace fs = std::filesystem;
 
 namespace {
-
-// A scrolling offscreen pane, as the thumbnail view shows the browser.
-class Pane : public QWidget, public IThumbsView {
-public:
-    explicit Pane(CThumbsBrowser& browser) : m_browser(browser) {
-        resize(700, 420);
-        m_browser.SetView(this);
-    }
-    ~Pane() override { m_browser.SetView(nullptr); }
-    QObject* EventTarget() override { return this; }
-    void UpdateScrollSizes() override {}
-    void Invalidate() override { update(); }
-    QSize ClientSize() const override { return size(); }
-    QPoint ScrollPosition() const override { return m_scroll; }
-    QWidget* Widget() override { return this; }
-    void ScrollTo(QPoint pos) override { m_scroll = pos; }
-    QPoint m_scroll;
-
-protected:
-    bool event(QEvent* e) override {
-        if (e->type() == CThumbReadyEvent::EventType()) {
-            update();
-            return true;
-        }
-        return QWidget::event(e);
-    }
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.fillRect(rect(), g_BrowserColours.background);
-        m_browser.DrawPane(painter, size(), m_scroll);
-    }
-
-private:
-    CThumbsBrowser& m_browser;
-};
 
 // Records questions; answers them as told.
 class InteractionHost : public RecordingHost {
@@ -77,7 +44,6 @@ public:
         return answer;
     }
     bool ConfirmPermanentDelete(const std::vector<std::string>&) override { return answer; }
-    void ReportFileOperationError(const std::string&, const std::string&) override {}
     int asked = 0;
     bool answer = true;
 };
@@ -104,15 +70,6 @@ public:
 
 protected:
     bool IsOnRemovableMedia(const std::string&) const override { return true; }
-};
-
-struct SettingsGuard {
-    int zoom = g_nThumbnailSize;
-    bool details = g_bBrowserDetails;
-    ~SettingsGuard() {
-        g_nThumbnailSize = zoom;
-        g_bBrowserDetails = details;
-    }
 };
 
 class ThumbsInteraction : public ::testing::Test {
@@ -338,21 +295,21 @@ TEST_F(ThumbsInteraction, ContextMenuSelectsAndOffersPasteOnlyWithFiles) {
     EXPECT_EQ(menu->objectName(), "146");
     EXPECT_TRUE(paste(*menu)->isEnabled());
 
-    // A right click on an unselected item selects only it (the menu is closed at once).
-    QTimer::singleShot(50, [] {
-        if (QWidget* popup = QApplication::activePopupWidget())
-            popup->close();
-    });
-    browser.OnRButtonDown(Centre(browser, 3, pane), pane.mapToGlobal(Centre(browser, 3, pane)));
+    // A right click on an unselected item selects only it (the menu is closed as soon as it shows).
+    {
+        TestSupport::PopupCloser closer(TestSupport::ActivePopup);
+        browser.OnRButtonDown(Centre(browser, 3, pane), pane.mapToGlobal(Centre(browser, 3, pane)));
+        EXPECT_TRUE(closer.Shown());
+    }
     EXPECT_EQ(Selection(browser), (std::vector<int>{3}));
     EXPECT_EQ(browser.CreateContextMenu(&pane)->objectName(), "132");
     // A right click on a selected item keeps the selection.
     Select(browser, {1, 2});
-    QTimer::singleShot(50, [] {
-        if (QWidget* popup = QApplication::activePopupWidget())
-            popup->close();
-    });
-    browser.OnRButtonDown(Centre(browser, 2, pane), pane.mapToGlobal(Centre(browser, 2, pane)));
+    {
+        TestSupport::PopupCloser closer(TestSupport::ActivePopup);
+        browser.OnRButtonDown(Centre(browser, 2, pane), pane.mapToGlobal(Centre(browser, 2, pane)));
+        EXPECT_TRUE(closer.Shown());
+    }
     EXPECT_EQ(Selection(browser), (std::vector<int>{1, 2}));
 }
 
@@ -496,6 +453,34 @@ TEST_F(ThumbsInteraction, ClipboardCopyCutPasteAndTheCutList) {
     EXPECT_TRUE(source.CutList().empty());
 }
 
+TEST_F(ThumbsInteraction, APasteOrDropThatFailsSaysWhyAndKeepsTheFiles) {
+    Folder target = Sub("target");
+    Folder other = Sub("other");
+    WriteFile(other / "a.jpg", 100);
+    CImgThumbsBrowser browser(builder);
+    Open(browser, target);
+    const std::string denied = "a.jpg: " + std::make_error_code(std::errc::permission_denied).message();
+    ReadOnlyFolder locked(target.root);
+
+    // A cut pasted into a folder that takes no files: the user is told, the
+    // file stays where it was and can still be pasted elsewhere.
+    std::unique_ptr<QMimeData> data(CThumbsBrowser::CreateFilesData({other / "a.jpg"}, true));
+    QGuiApplication::clipboard()->setMimeData(data.release());
+    EXPECT_FALSE(browser.Paste());
+    EXPECT_EQ(host.Errors(), std::vector<std::string>{denied});
+    EXPECT_TRUE(CThumbsBrowser::ClipboardHasFiles());
+
+    // A drop, moved or copied, the same.
+    for (const Qt::DropAction action : {Qt::MoveAction, Qt::CopyAction}) {
+        data.reset(CThumbsBrowser::CreateFilesData({other / "a.jpg"}));
+        EXPECT_FALSE(browser.Drop(data.get(), action, {10, 10})) << action;
+    }
+    EXPECT_EQ(host.Errors(), (std::vector<std::string>{denied, denied, denied}));
+    EXPECT_EQ(GetFileSizeByName(other / "a.jpg"), 100u);
+    EXPECT_TRUE(fs::is_empty(target.path()));
+    EXPECT_EQ(browser.ItemCount(), 0);
+}
+
 TEST_F(ThumbsInteraction, PopupEditRenamesKeepingTheExtension) {
     Fill(3, dir);
     CImgThumbsBrowser browser(builder);
@@ -559,20 +544,29 @@ TEST_F(ThumbsInteraction, PopupEditEscapeFocusLossAndRefusedNames) {
     EXPECT_TRUE(fs::exists(dir / "first.jpg"));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
-    // A name with "/" is refused and changes nothing; so is an empty one and
-    // one that is taken; the same name in another case renames nothing.
+    // A name with "/" is refused and changes nothing; so is one that is
+    // taken, and the user is told each time; an empty name is no rename.
     const std::string first = dir / "first.jpg";
     EXPECT_FALSE(browser.RenameFile(first, "../escaped"));
     EXPECT_FALSE(browser.RenameFile(first, "sub/name"));
     EXPECT_FALSE(browser.RenameFile(first, ""));
     EXPECT_FALSE(browser.RenameFile(first, "IMG_0001"));
-    EXPECT_TRUE(browser.RenameFile(first, "FIRST"));
-    EXPECT_TRUE(fs::exists(first));
+    const std::string invalid = std::make_error_code(std::errc::invalid_argument).message();
+    EXPECT_EQ(host.Errors(), (std::vector<std::string>{
+                                 "first.jpg: " + invalid, "first.jpg: " + invalid,
+                                 "first.jpg: " + std::make_error_code(std::errc::file_exists).message()}));
     EXPECT_EQ(GetFileSizeByName(dir / "IMG_0001.jpg"), 64u);
     EXPECT_EQ(browser.Paths()[0], first);
+    // Another case is another name: the file is renamed.
+    const std::string upper = dir / "FIRST.jpg";
+    EXPECT_TRUE(browser.RenameFile(first, "FIRST"));
+    EXPECT_TRUE(fs::exists(upper));
+    EXPECT_FALSE(fs::exists(first));
+    EXPECT_EQ(browser.Paths()[0], upper);
     // The extension is kept whatever the new name holds.
-    EXPECT_TRUE(browser.RenameFile(first, "second.png"));
+    EXPECT_TRUE(browser.RenameFile(upper, "second.png"));
     EXPECT_TRUE(fs::exists(dir / "second.png.jpg"));
+    EXPECT_EQ(host.Errors().size(), 3u);
 }
 
 TEST_F(ThumbsInteraction, DeleteToTheTrashAndItsUndoRecords) {
@@ -706,6 +700,34 @@ TEST_F(ThumbsInteraction, DeleteOnACameraCardAsksFirst) {
     browser.DeleteFiles(false);
     EXPECT_EQ(host.asked, 2);
     EXPECT_FALSE(fs::exists(dir / "IMG_0000.jpg"));
+}
+
+TEST_F(ThumbsInteraction, OnlyAFolderOnARemovableMountCountsAsACameraCard) {
+    Folder card = Sub("media/CARD");
+    Folder cardFolder = Sub("media/CARD/DCIM");
+    Folder neighbour = Sub("media/CARD2");
+    Fill(1, cardFolder);
+    Fill(1, neighbour);
+    ShellNamespace::SetRemovableMountLister([&] { return std::vector<std::string>{card.root + "/"}; });
+    struct ListerReset {
+        ~ListerReset() { ShellNamespace::SetRemovableMountLister({}); }
+    } reset;
+    struct Case {
+        const Folder& folder;
+        int asks;
+    } cases[] = {{cardFolder, 1}, {card, 1}, {neighbour, 0}};
+    host.answer = false;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder.root);
+        WriteFile(c.folder / "IMG_0000.jpg");
+        ASSERT_TRUE(builder.WaitIdle(5000));
+        CImgThumbsBrowser browser(builder);
+        Open(browser, c.folder);
+        Select(browser, {0});
+        host.asked = 0;
+        browser.DeleteFiles(false);
+        EXPECT_EQ(host.asked, c.asks);
+    }
 }
 
 TEST_F(ThumbsInteraction, LongPathsAreDroppedWhole) {

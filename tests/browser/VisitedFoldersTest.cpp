@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QPointer>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -91,9 +93,8 @@ TEST(VisitedFolders, ResizingKeepsTheComboAndButtonAtTheRightEdge) {
     strip.resize(600, strip.sizeHint().height());
     strip.Fill("0," + dir.path().string());
     strip.show();
-    TestSupport::WaitForEvents([] { return false; }, 10);
+    EXPECT_TRUE(TestSupport::WaitForEvents([&] { return strip.ParentButton()->x() == 600 - 40; }, 5000));
     EXPECT_EQ(strip.Combo()->geometry().right() + 1, 600 - 50);
-    EXPECT_EQ(strip.ParentButton()->x(), 600 - 40);
     EXPECT_FALSE(strip.Combo()->itemIcon(0).isNull()) << "a folder shows its icon";
     SaveScreenshot(&strip, "visited_folders_strip");
 }
@@ -119,7 +120,8 @@ TEST(ThumbsWnd, StripsOnTopTheViewBelowAndNoRepaintForNegativeItems) {
     CThumbsWnd frame;
     frame.resize(800, 500);
     frame.show();
-    TestSupport::WaitForEvents([] { return false; }, 10);
+    EXPECT_TRUE(
+        TestSupport::WaitForEvents([&] { return frame.View()->geometry().bottom() == 500 - 1; }, 5000));
     const int strips = frame.Strip()->height() + frame.Visited()->height();
     EXPECT_EQ(frame.Strip()->y(), 0);
     EXPECT_EQ(frame.Visited()->y(), frame.Strip()->height());
@@ -136,12 +138,15 @@ TEST(ThumbsWnd, DestroyingIsRefusedWhileTheViewHoldsTheMouse) {
     auto* frame = new CThumbsWnd;
     frame->resize(400, 300);
     frame->show();
-    TestSupport::WaitForEvents([] { return false; }, 10);
+    ASSERT_TRUE(
+        TestSupport::WaitForEvents([&] { return frame->isVisible() && frame->View()->isVisible(); }, 5000));
     frame->View()->viewport()->grabMouse();
     EXPECT_FALSE(frame->DestroyWindow());
     EXPECT_NE(frame->View(), nullptr);
     frame->View()->viewport()->releaseMouse();
+    QPointer<CThumbsWnd> gone(frame);
     EXPECT_TRUE(frame->DestroyWindow());
     EXPECT_EQ(frame->View(), nullptr);
-    TestSupport::WaitForEvents([] { return false; }, 10);
+    EXPECT_TRUE(TestSupport::WaitForEvents([&] { return gone.isNull(); }, 5000))
+        << "the frame deletes itself";
 }
