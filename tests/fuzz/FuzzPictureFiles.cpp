@@ -5,6 +5,7 @@
 // samples, interlacing, tiles, compression, run-length rows, EXIF previews),
 // so mutants reach the branches a single plain file never takes.
 #include <cstring>
+#include <random>
 
 #include "ConverterInterface.h"
 #include "ExifFields.h"
@@ -145,6 +146,167 @@ void ReadThroughMiniJpeg(const std::uint8_t* data, std::size_t size) {
 }
 
 }  // namespace
+
+// The structure-aware half of the mutations, which byte-level changes rarely
+// hit: a length, count or offset field of the format enlarged, shrunk or set
+// to a boundary value, and a range of bytes repeated. PNG chunks get their
+// checksums mended, so a mutant passes the check and reaches the decoder.
+
+// libFuzzer's own mutation; absent in the replay driver, which never mutates.
+extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, std::size_t maxSize)
+    __attribute__((weak));
+
+namespace {
+
+struct Field {
+    std::size_t at;
+    int bytes;  // 2 or 4
+    bool bigEndian;
+};
+
+std::uint32_t GetField(const std::uint8_t* d, const Field& f) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < f.bytes; ++i)
+        v |= std::uint32_t(d[f.at + std::size_t(i)]) << (8 * (f.bigEndian ? f.bytes - 1 - i : i));
+    return v;
+}
+
+void SetField(std::uint8_t* d, const Field& f, std::uint32_t v) {
+    for (int i = 0; i < f.bytes; ++i)
+        d[f.at + std::size_t(i)] = std::uint8_t(v >> (8 * (f.bigEndian ? f.bytes - 1 - i : i)));
+}
+
+std::uint32_t Big32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+// The length, count and offset fields of the file's structure, as far as it holds together.
+std::vector<Field> StructureFields(const std::uint8_t* d, std::size_t size) {
+    std::vector<Field> fields;
+    if (size >= 4 && d[0] == 0xFF && d[1] == 0xD8) {
+        for (std::size_t at = 2; at + 4 <= size && fields.size() < 64;) {
+            if (d[at] != 0xFF) {
+                ++at;
+                continue;
+            }
+            const std::uint8_t marker = d[at + 1];
+            if (marker == 0xFF || marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7)) {
+                at += marker == 0xFF ? 1 : 2;
+                continue;
+            }
+            if (marker == 0xD9)
+                break;
+            fields.push_back({at + 2, 2, true});
+            const std::size_t length = std::size_t(d[at + 2]) << 8 | d[at + 3];
+            // Frame and scan headers: the sizes and component counts inside.
+            if ((marker == 0xC0 || marker == 0xC1 || marker == 0xC2) && at + 9 < size) {
+                fields.push_back({at + 5, 2, true});
+                fields.push_back({at + 7, 2, true});
+            }
+            at += 2 + (length < 2 ? 2 : length);
+        }
+    } else if (size >= 16 && std::memcmp(d, "\x89PNG", 4) == 0) {
+        for (std::size_t at = 8; at + 12 <= size && fields.size() < 64;) {
+            fields.push_back({at, 4, true});
+            if (std::memcmp(d + at + 4, "IHDR", 4) == 0 && at + 16 <= size) {
+                fields.push_back({at + 8, 4, true});
+                fields.push_back({at + 12, 4, true});
+            }
+            const std::uint64_t length = Big32(d + at);
+            if (length > size)
+                break;
+            at += 12 + std::size_t(length);
+        }
+    } else if (size >= 8 && (std::memcmp(d, "II", 2) == 0 || std::memcmp(d, "MM", 2) == 0)) {
+        const bool big = d[0] == 'M';
+        fields.push_back({4, 4, big});
+        std::size_t ifd = GetField(d, {4, 4, big});
+        for (int directories = 0; directories < 4 && ifd + 2 <= size && ifd >= 8; ++directories) {
+            fields.push_back({ifd, 2, big});
+            const std::size_t count = GetField(d, {ifd, 2, big});
+            std::size_t entry = ifd + 2;
+            for (std::size_t i = 0; i < count && entry + 12 <= size && fields.size() < 256;
+                 ++i, entry += 12) {
+                fields.push_back({entry + 4, 4, big});
+                fields.push_back({entry + 8, 4, big});
+                fields.push_back({entry + 8, 2, big});
+            }
+            if (entry + 4 > size)
+                break;
+            fields.push_back({entry, 4, big});
+            ifd = GetField(d, {entry, 4, big});
+        }
+    } else if (size >= 54 && d[0] == 'B' && d[1] == 'M') {
+        for (std::size_t at : {2, 10, 14, 18, 22, 34, 46, 50})
+            fields.push_back({at, 4, false});
+        for (std::size_t at : {26, 28, 30})
+            fields.push_back({at, 2, false});
+    }
+    return fields;
+}
+
+std::uint32_t Crc32(const std::uint8_t* p, std::size_t n) {
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < n; ++i) {
+        c ^= p[i];
+        for (int k = 0; k < 8; ++k)
+            c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    }
+    return c ^ 0xFFFFFFFFu;
+}
+
+void MendPngChecksums(std::uint8_t* d, std::size_t size) {
+    if (size < 8 || std::memcmp(d, "\x89PNG", 4) != 0)
+        return;
+    for (std::size_t at = 8; at + 12 <= size;) {
+        const std::uint64_t length = Big32(d + at);
+        if (length > size - at - 12)
+            return;
+        SetField(d, {at + 8 + std::size_t(length), 4, true}, Crc32(d + at + 4, 4 + std::size_t(length)));
+        at += 12 + std::size_t(length);
+    }
+}
+
+std::size_t MutateStructure(std::uint8_t* d, std::size_t size, std::size_t maxSize, std::minstd_rand& rng) {
+    const std::vector<Field> fields = StructureFields(d, size);
+    if (fields.empty() || rng() % 4 == 0) {
+        // A range repeated in place, pushing the rest along.
+        if (size < 2 || size >= maxSize)
+            return size;
+        const std::size_t from = rng() % size;
+        std::size_t length = 1 + rng() % std::min<std::size_t>(size - from, 64);
+        length = std::min(length, maxSize - size);
+        std::memmove(d + from + length, d + from, size - from);
+        return size + length;
+    }
+    const Field& f = fields[rng() % fields.size()];
+    const std::uint32_t v = GetField(d, f);
+    const std::uint32_t top = f.bytes == 2 ? 0xFFFF : 0xFFFFFFFF;
+    const std::uint32_t choices[] = {0,
+                                     1,
+                                     top,
+                                     top / 2,
+                                     top / 2 + 1,
+                                     v + 1 + std::uint32_t(rng() % 16),
+                                     v - 1 - std::uint32_t(rng() % 16),
+                                     v * 2,
+                                     v / 2,
+                                     std::uint32_t(size),
+                                     std::uint32_t(size - 1)};
+    SetField(d, f, choices[rng() % std::size(choices)] & top);
+    return size;
+}
+
+}  // namespace
+
+extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size, std::size_t maxSize,
+                                               unsigned int seed) {
+    std::minstd_rand rng(seed);
+    size = rng() % 3 == 0 ? MutateStructure(data, size, maxSize, rng) : LLVMFuzzerMutate(data, size, maxSize);
+    if (rng() % 8)
+        MendPngChecksums(data, size);
+    return size;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const char* extension = ExtensionOf(data, size);
