@@ -1,12 +1,13 @@
 // Every reader of picture files on one input: the engine's photo loader, the
 // library's read pipeline with its converters (whole picture, preview and file
-// information), the browser's EXIF fields and previews, and the baseline JPEG
-// decoder. The seeds cover the layouts each format allows (palettes, 16-bit
-// samples, interlacing, tiles, compression, run-length rows, EXIF previews),
-// so mutants reach the branches a single plain file never takes.
+// information), the browser's EXIF fields, previews and thumbnail maker, and
+// the baseline JPEG decoder. The seeds cover the layouts each format allows
+// (palettes, 16-bit samples, interlacing, tiles, compression, run-length rows,
+// EXIF previews), so mutants reach the branches a single plain file never takes.
 #include <cstring>
 #include <random>
 
+#include "CPaletteItem.h"
 #include "ConverterInterface.h"
 #include "ExifFields.h"
 #include "ExifFixture.h"
@@ -329,6 +330,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (extension[1] == 'j' || extension[1] == 't')
         ReadThroughBrowser(path, extension[1] == 'j');
+    // The thumbnail maker: a stored preview first, then the whole picture.
+    for (bool full : {false, true}) {
+        try {
+            CPaletteItemImg item;
+            item.MakeThumbnail(path, full, nullptr);
+        } catch (...) {
+            // The thumbnail builder drops a file that throws.
+        }
+    }
     if (extension[1] == 'j')
         ReadThroughMiniJpeg(data, size);
     return 0;
