@@ -1,9 +1,10 @@
 // Every reader of picture files on one input: the engine's photo loader, the
 // library's read pipeline with its converters (whole picture, preview and file
-// information), the browser's EXIF fields, previews and thumbnail maker, and
-// the baseline JPEG decoder. The seeds cover the layouts each format allows
-// (palettes, 16-bit samples, interlacing, tiles, compression, run-length rows,
-// EXIF previews), so mutants reach the branches a single plain file never takes.
+// information), the browser's EXIF fields, previews and thumbnail maker, the
+// program's thumbnail reader, and the baseline JPEG decoder. The seeds cover
+// the layouts each format allows (palettes, 16-bit samples, interlacing,
+// tiles, compression, run-length rows, EXIF previews), so mutants reach the
+// branches a single plain file never takes.
 #include <cstring>
 #include <random>
 
@@ -17,6 +18,7 @@
 #include "ImageFile.h"
 #include "LibraryFiles.h"
 #include "MiniJpeg.h"
+#include "ModuleThumbnailReader.h"
 
 namespace {
 
@@ -330,6 +332,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (extension[1] == 'j' || extension[1] == 't')
         ReadThroughBrowser(path, extension[1] == 'j');
+    // The program's own thumbnail reader: the toolkit's codecs, then the library.
+    ThumbnailPicture picture;
+    ReadThumbnailThroughModule(path, QSize(220, 165), nullptr, picture);
     // The thumbnail maker: a stored preview first, then the whole picture.
     for (bool full : {false, true}) {
         try {
