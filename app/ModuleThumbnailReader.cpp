@@ -1,10 +1,28 @@
 #include "ModuleThumbnailReader.h"
 
 #include <QImageReader>
+#include <cstdint>
 #include <cstring>
 
 #include "ImageFileBridge.h"
 #include "QtFileReading.h"
+
+namespace {
+
+// The library's sink held to the toolkit reader's allocation limit: a forged
+// header of a few bytes cannot make the thumbnail reader ask for gigabytes,
+// and a picture the toolkit refuses for its size is refused here too.
+class LimitedReadSink : public CReadFilePlus {
+public:
+    int SetSize(int a, int b, int width, int height) override {
+        const std::int64_t limit = static_cast<std::int64_t>(QImageReader::allocationLimit()) << 20;
+        if (limit > 0 && static_cast<std::int64_t>(width) * height * 3 > limit)
+            return 1;
+        return CReadFilePlus::SetSize(a, b, width, height);
+    }
+};
+
+}  // namespace
 
 bool ReadThumbnailThroughModule(const std::string& path, QSize minimumSize, CProgress* progress,
                                 ThumbnailPicture& out) {
@@ -25,7 +43,7 @@ bool ReadThumbnailThroughModule(const std::string& path, QSize minimumSize, CPro
             return true;
         }
     }
-    CReadFilePlus sink;
+    LimitedReadSink sink;
     if (ReadImageFile(&sink, nullptr, path.c_str(), ImExp::PixelRgb24 | ImExp::PixelRgb48, progress, nullptr,
                       0, 0, 0) != 1)
         return false;

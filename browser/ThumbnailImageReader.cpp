@@ -11,7 +11,9 @@ namespace {
 std::mutex g_readerLock;
 ThumbnailImageReader g_reader;
 
-int DepthOf(QImage::Format format) {
+// Taken as a number: on a damaged header a codec plug-in may report a format
+// it never set, a value outside the enumeration.
+int DepthOf(int format) {
     switch (format) {
         case QImage::Format_Mono:
         case QImage::Format_MonoLSB:
@@ -48,7 +50,7 @@ bool PlainReader(const std::string& path, QSize minimumSize, CProgress*, Thumbna
         if (wanted.isValid() && size.width() > wanted.width() && size.height() > wanted.height())
             reader.setScaledSize(size.scaled(wanted, Qt::KeepAspectRatioByExpanding));
     }
-    out.bitsPerPixel = DepthOf(reader.imageFormat());
+    out.bitsPerPixel = DepthOf(static_cast<int>(reader.imageFormat()));
     if (!reader.read(&out.image) || out.image.isNull())
         return false;
     if (!out.sourceSize.isValid() || out.sourceSize.isEmpty())

@@ -50,8 +50,10 @@ struct Channel {
     std::uint8_t Of(std::uint32_t pixel) const {
         if (bits == 0)
             return 0;
-        const std::uint32_t v = (pixel >> shift) & ((1u << bits) - 1);
-        return static_cast<std::uint8_t>(bits >= 8 ? v >> (bits - 8) : v * 255 / ((1u << bits) - 1));
+        // 64 bits wide: a mask may cover all 32 bits of the pixel.
+        const std::uint64_t most = (std::uint64_t(1) << bits) - 1;
+        const std::uint64_t v = (pixel >> shift) & most;
+        return static_cast<std::uint8_t>(bits >= 8 ? v >> (bits - 8) : v * 255 / most);
     }
 };
 

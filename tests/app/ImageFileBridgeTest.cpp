@@ -235,3 +235,27 @@ TEST(ImageFileBridge, ThumbnailReaderOfTheProgramReadsWhatTheModuleWrites) {
     EXPECT_EQ(picture.image.pixelColor(0, picture.image.height() - 1).red(), 200);
     EXPECT_FALSE(ReadThumbnailThroughModule(env.scratch / "missing.png", QSize(10, 10), nullptr, picture));
 }
+
+// A BMP header of 50000 x 50000 pixels over a few bytes of rows: refused
+// before any bitmap is made for it, as the toolkit's own reader refuses it.
+TEST(ImageFileBridge, ThumbnailReaderOfTheProgramRefusesForgedHugeSizes) {
+    TestDoubles::DocEnvironment env;
+    std::vector<std::uint8_t> bmp(54 + 16, 0);
+    auto put = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            bmp[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    bmp[0] = 'B', bmp[1] = 'M';
+    put(2, static_cast<std::uint32_t>(bmp.size()));
+    put(10, 54);
+    put(14, 40);
+    put(18, 50000);
+    put(22, 50000);
+    bmp[26] = 1, bmp[28] = 24;
+    const std::string path = env.scratch / "forged.bmp";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
+    ThumbnailPicture picture;
+    EXPECT_FALSE(ReadThumbnailThroughModule(path, QSize(10, 10), nullptr, picture));
+    EXPECT_TRUE(picture.image.isNull());
+}

@@ -65,3 +65,30 @@ TEST(HostileFiles, FifoAsTheThumbnailIndexDoesNotStallStartUp) {
     EXPECT_TRUE(g_ThumbCache.Index().empty());
     CMapStringToObPlus::SetCacheRoot({});
 }
+
+// Damaged pictures that once upset a browser reader: each is refused, and
+// nothing is read outside the file or taken from a value the codec never set.
+TEST(HostileFiles, BrowserReadersRefuseDamagedPictures) {
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+    } files[] = {
+        // The JPEG codec reports a pixel format it never set for a bare start marker.
+        {"start marker only.jpg", {0xFF, 0xD8}},
+    };
+    TestData::ScratchDir dir;
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.name);
+        const std::string path = dir / f.name;
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        std::fwrite(f.bytes.data(), 1, f.bytes.size(), out);
+        std::fclose(out);
+        ThumbnailPicture picture;
+        EXPECT_FALSE(ReadThumbnailPicture(path, QSize(220, 165), nullptr, picture));
+        for (bool full : {false, true}) {
+            CPaletteItemImg item;
+            EXPECT_EQ(item.MakeThumbnail(path, full, nullptr), 0);
+        }
+    }
+}

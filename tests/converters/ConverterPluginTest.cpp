@@ -478,6 +478,13 @@ TEST(ConverterPlugins, ReadBmpFilesOfEveryLayout) {
         EXPECT_EQ(r.picture.rows, (Bytes{255, 255, 255, 255, 0, 0}));
     }
     {
+        // 32 bits whose red mask covers the whole pixel: its top byte is red.
+        const Bytes masks{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0};
+        const auto r = Decode("conv_bmp", bmp(1, 1, 32, 3, masks, {0x11, 0x22, 0x33, 0x44}));
+        ASSERT_EQ(r.code, 0);
+        EXPECT_EQ(r.picture.rows, (Bytes{0x44, 0, 0}));
+    }
+    {
         // Eight bits with three palette entries.
         const Bytes palette{0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0};
         const auto r = Decode("conv_bmp", bmp(3, 1, 8, 0, palette, {2, 1, 0, 0}, 3));
