@@ -68,6 +68,7 @@ struct Header {
     Channel red, green, blue;        // 16 and 32 bits
     std::uint32_t xPerMetre = 0, yPerMetre = 0;
     std::int64_t stride = 0;
+    std::int64_t fileSize = 0;
 };
 
 // Parses and checks the headers and the palette; 0 or an error code.
@@ -163,6 +164,7 @@ int ReadHeader(IOStream* stream, Header& h) {
     stream->Seek(0, 2, &fileSize);
     if (h.pixelOffset < infoEnd || h.pixelOffset >= static_cast<std::uint32_t>(fileSize))
         return ImExp::ErrorInvalidFile;
+    h.fileSize = fileSize;
     return 0;
 }
 
@@ -243,6 +245,11 @@ FORMGATE_CONVERTER_ENTRY int RDReadHeader(ConverterContext* ctx, char**, int) {
         Header& h = state.header;
         if (int code = ReadHeader(ctx->stream, h))
             return code;
+        // Rows are read whole, padding included: a file too short for all of
+        // them fails here, before the caller makes room for a picture a
+        // forged header may have made gigabytes large.
+        if (h.pixelOffset + h.stride * h.height > h.fileSize)
+            return ImExp::ErrorUnexpectedEnd;
         ctx->width = static_cast<std::uint32_t>(h.width);
         ctx->height = static_cast<std::uint32_t>(h.height);
         ctx->planes = 1;

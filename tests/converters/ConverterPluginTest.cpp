@@ -605,6 +605,35 @@ TEST(ConverterPlugins, WritersCleanUpAfterAStopAtAnyBand) {
     }
 }
 
+// A height the file cannot hold is refused with the header, before anyone
+// makes room for the rows; the file as written reads.
+TEST(ConverterPlugins, BmpRowsBeyondTheFileAreRefusedWithTheHeader) {
+    const Bytes good = GoodFile("conv_bmp");
+    ASSERT_GT(good.size(), 26u);
+    struct Case {
+        const char* name;
+        std::int32_t height;  // 0: as written
+        int code;
+    } cases[] = {{"as written", 0, 0},
+                 {"bottom-up, a million rows", 1 << 20, ImExp::ErrorUnexpectedEnd},
+                 {"top-down, a million rows", -(1 << 20), ImExp::ErrorUnexpectedEnd}};
+    for (const Case& c : cases) {
+        Bytes file = good;
+        if (c.height)
+            for (int i = 0; i < 4; ++i)
+                file[22 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(c.height) >> (8 * i));
+        Plugin plugin("conv_bmp");
+        MemoryStream stream(file);
+        ConverterContext ctx{};
+        ctx.stream = &stream;
+        ctx.settingsPath = "CONVERT.INI";
+        ctx.palette = ctx.paletteData;
+        ctx.imageCount = 1;
+        EXPECT_EQ(PLUGIN_ENTRY(plugin, RDReadHeader)(&ctx, nullptr, 0), c.code) << c.name;
+        EXPECT_EQ(PLUGIN_ENTRY(plugin, RDCleanUp)(&ctx), 0);
+    }
+}
+
 TEST(ConverterPlugins, BandsOutOfOrderAreRefused) {
     for (const char* name : kConverters) {
         Plugin plugin(name);
