@@ -56,11 +56,8 @@ public:
 // The shared set's photos, or for `grey` their grey 256-pixel copies
 // (written to scratch and loaded back, as the engine takes photos from files).
 std::vector<PanoramaLib::IPanoElement*> LoadSet(const std::string& set, bool grey, const fs::path& scratch) {
-    std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(fs::path(OVH_SHARED_DATA) / "photos" / set))
-        if (entry.path().extension() == ".jpg")
-            files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
+    const std::vector<fs::path> files =
+        PanoramaFixtures::JpegsByName(fs::path(OVH_SHARED_DATA) / "photos" / set);
     std::vector<PanoramaLib::IPanoElement*> photos;
     for (std::size_t k = 0; k < files.size(); ++k) {
         std::string path = files[k].string();

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -114,6 +115,30 @@ private:
     __user_cap_header_struct m_header{};
     __user_cap_data_struct m_saved[2]{};
     bool m_dropped = false;
+};
+
+// The trash goes into the given data folder while the object lives
+// (XDG_DATA_HOME set, then put back as it was).
+class TrashIn {
+public:
+    explicit TrashIn(const std::string& dataHome) {
+        const char* old = std::getenv("XDG_DATA_HOME");
+        m_had = old != nullptr;
+        m_old = old ? old : "";
+        ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+    }
+    ~TrashIn() {
+        if (m_had)
+            ::setenv("XDG_DATA_HOME", m_old.c_str(), 1);
+        else
+            ::unsetenv("XDG_DATA_HOME");
+    }
+    TrashIn(const TrashIn&) = delete;
+    TrashIn& operator=(const TrashIn&) = delete;
+
+private:
+    bool m_had = false;
+    std::string m_old;
 };
 
 // What scripted loads do, shared by all items of one test.

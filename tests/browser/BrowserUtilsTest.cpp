@@ -63,24 +63,11 @@ public:
 // Installs a host for one test and sends the trash into the scratch folder.
 class FileOps : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SetBrowserHost(&host);
-        const char* old = std::getenv("XDG_DATA_HOME");
-        oldDataHome = old ? old : "";
-        hadDataHome = old != nullptr;
-        setenv("XDG_DATA_HOME", (dir / "xdg").c_str(), 1);
-    }
-    void TearDown() override {
-        SetBrowserHost(nullptr);
-        if (hadDataHome)
-            setenv("XDG_DATA_HOME", oldDataHome.c_str(), 1);
-        else
-            unsetenv("XDG_DATA_HOME");
-    }
+    void SetUp() override { SetBrowserHost(&host); }
+    void TearDown() override { SetBrowserHost(nullptr); }
     TestData::ScratchDir dir;
     ScriptedHost host;
-    std::string oldDataHome;
-    bool hadDataHome = false;
+    BrowserFixture::TrashIn trash{dir / "xdg"};
 };
 
 }  // namespace

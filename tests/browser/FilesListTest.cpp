@@ -36,6 +36,15 @@ protected:
         builder.Stop();
         ClearCache();
     }
+    // What the thumbnail item of a file learns once its picture is read.
+    static void GiveSize(const fs::path& file) {
+        std::lock_guard<std::recursive_mutex> lock(g_csThumbsBrowser);
+        ThumbItemPtr item;
+        ASSERT_TRUE(g_ThumbCache.Lookup(file, item) && item) << file;
+        item->m_sourceWidth = 640;
+        item->m_sourceHeight = 480;
+        item->m_bitsPerPixel = 24;
+    }
     static std::vector<std::string> Column(const CFilesList& list, int column) {
         std::vector<std::string> texts;
         for (int row = 0; row < list.Model()->rowCount(); ++row)
@@ -76,14 +85,7 @@ TEST_F(FilesList, ColumnsRowsAndSizesInWholeKilobytes) {
     EXPECT_FALSE(Column(list, 3)[0].empty());
     // The picture size once the thumbnail item knows it.
     ASSERT_TRUE(builder.WaitIdle(5000));
-    {
-        std::lock_guard<std::recursive_mutex> lock(g_csThumbsBrowser);
-        ThumbItemPtr item;
-        ASSERT_TRUE(g_ThumbCache.Lookup(dir / "a.jpg", item) && item);
-        item->m_sourceWidth = 640;
-        item->m_sourceHeight = 480;
-        item->m_bitsPerPixel = 24;
-    }
+    ASSERT_NO_FATAL_FAILURE(GiveSize(dir / "a.jpg"));
     list.Fill();
     EXPECT_EQ(Column(list, 1)[0], "640x480, 24 bits");
     // The edited text is the name without its extension.
@@ -106,14 +108,7 @@ TEST_F(FilesList, AnArrivingThumbnailChangesOnlyItsOwnRow) {
     QObject::connect(
         list.Model(), &QAbstractItemModel::dataChanged,
         [&](const QModelIndex& from, const QModelIndex& to) { changed.emplace_back(from.row(), to.row()); });
-    {
-        std::lock_guard<std::recursive_mutex> lock(g_csThumbsBrowser);
-        ThumbItemPtr item;
-        ASSERT_TRUE(g_ThumbCache.Lookup(dir / "b.jpg", item) && item);
-        item->m_sourceWidth = 640;
-        item->m_sourceHeight = 480;
-        item->m_bitsPerPixel = 24;
-    }
+    ASSERT_NO_FATAL_FAILURE(GiveSize(dir / "b.jpg"));
     list.UpdateRow(dir / "b.jpg");
     list.UpdateRow(dir / "elsewhere.jpg");  // not shown here: nothing
     EXPECT_EQ(resets, 0);

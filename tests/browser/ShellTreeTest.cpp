@@ -429,20 +429,17 @@ TEST_F(ShellTree, EscapeWhileRenamingCancelsAndAReturnCommits) {
 
 TEST_F(ShellTree, DeleteMovesTheFolderToTheTrashAndSelectsTheNextOne) {
     const std::string data = Folder("xdg");
-    const char* oldData = std::getenv("XDG_DATA_HOME");
-    const std::string saved = oldData ? oldData : "";
-    setenv("XDG_DATA_HOME", data.c_str(), 1);
     const std::string doomed = Folder("work/a-doomed");
     Touch(doomed + "/photo.jpg");
     const std::string next = Folder("work/b-next");
     CShellTree tree;
     tree.FillRoot();
     tree.SelectPath(doomed);
-    const bool deleted = tree.DeleteSelected();
-    if (oldData)
-        setenv("XDG_DATA_HOME", saved.c_str(), 1);
-    else
-        unsetenv("XDG_DATA_HOME");
+    bool deleted = false;
+    {
+        BrowserFixture::TrashIn trash(data);
+        deleted = tree.DeleteSelected();
+    }
     ASSERT_TRUE(deleted);
     EXPECT_FALSE(fs::exists(doomed));
     EXPECT_TRUE(fs::exists(data + "/Trash/files/a-doomed/photo.jpg")) << "recoverable from the trash";
@@ -452,9 +449,6 @@ TEST_F(ShellTree, DeleteMovesTheFolderToTheTrashAndSelectsTheNextOne) {
 
 TEST_F(ShellTree, AFailedDeleteKeepsTheFolderAndSaysWhy) {
     const std::string data = Folder("xdg");
-    const char* oldData = std::getenv("XDG_DATA_HOME");
-    const std::string saved = oldData ? oldData : "";
-    setenv("XDG_DATA_HOME", data.c_str(), 1);
     const std::string kept = Folder("locked/kept");
     CShellTree tree;
     tree.FillRoot();
@@ -462,13 +456,10 @@ TEST_F(ShellTree, AFailedDeleteKeepsTheFolderAndSaysWhy) {
     QTreeWidgetItem* item = tree.currentItem();
     bool deleted = true;
     {
+        BrowserFixture::TrashIn trash(data);
         BrowserFixture::ReadOnlyFolder locked(base + "/locked");
         deleted = tree.DeleteSelected();
     }
-    if (oldData)
-        setenv("XDG_DATA_HOME", saved.c_str(), 1);
-    else
-        unsetenv("XDG_DATA_HOME");
     EXPECT_FALSE(deleted);
     EXPECT_TRUE(fs::is_directory(kept));
     EXPECT_EQ(tree.currentItem(), item);

@@ -4,31 +4,11 @@
 #include "ExifFixture.h"
 #include "ExifThumbnail.h"
 #include "FuzzTarget.h"
+#include "ReadThroughExif.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    for (const char* extension : {".jpg", ".tif"}) {
-        const std::string path = Fuzz::InputFile(data, size, extension);
-        try {
-            std::vector<std::uint32_t> request;
-            for (const ExifField& field : ExifFieldTable())
-                request.push_back(field.tag);
-            std::vector<std::string> texts;
-            ReadExifFields(path, request, texts);
-        } catch (...) {
-            // A damaged file is reported to the caller by exception.
-        }
-        ThumbBox box{220, 165};
-        std::uint32_t width = 0, height = 0;
-        int flag = 0;
-        try {
-            if (extension[1] == 'j')
-                ExtractExifThumbnail(path, box, width, height, flag);
-            else
-                ExtractTiffThumbnail(path, box, width, height, flag);
-        } catch (...) {
-            // So are the previews' readers, as the thumbnail maker expects.
-        }
-    }
+    for (const char* extension : {".jpg", ".tif"})
+        Fuzz::ReadThroughExif(Fuzz::InputFile(data, size, extension), extension[1] == 'j');
     return 0;
 }
 

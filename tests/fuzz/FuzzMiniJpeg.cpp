@@ -3,20 +3,9 @@
 
 #include "FuzzTarget.h"
 #include "MiniJpeg.h"
+#include "ReadThroughMiniJpeg.h"
 
 namespace {
-
-struct Memory : MiniJpeg::IStream {
-    const std::uint8_t* data;
-    std::size_t size, at = 0;
-    Memory(const std::uint8_t* d, std::size_t n) : data(d), size(n) {}
-    size_t Read(void* dst, size_t count) override {
-        const std::size_t n = std::min(count, size - at);
-        std::memcpy(dst, data + at, n);
-        at += n;
-        return n;
-    }
-};
 
 struct Sink : MiniJpeg::OStream {
     std::vector<std::uint8_t> bytes;
@@ -30,22 +19,7 @@ struct Sink : MiniJpeg::OStream {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Memory in(data, size);
-    try {
-        std::int32_t width = 0, height = 0;
-        MiniJpeg::Decoder* decoder =
-            MiniJpeg::CreateDecoder(&in, &width, &height, nullptr, nullptr, nullptr, nullptr);
-        if (!decoder)
-            return 0;
-        try {
-            // Large frames are decoded only in part: the rows are alike.
-            for (std::int32_t y = 0; y < height && y < 64; ++y)
-                decoder->ReadLine();
-        } catch (const MiniJpeg::Error&) {
-        }
-        MiniJpeg::DeleteDecoder(decoder);
-    } catch (const MiniJpeg::Error&) {
-    }
+    Fuzz::ReadThroughMiniJpeg(data, size);
     return 0;
 }
 

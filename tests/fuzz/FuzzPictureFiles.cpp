@@ -19,6 +19,8 @@
 #include "LibraryFiles.h"
 #include "MiniJpeg.h"
 #include "ModuleThumbnailReader.h"
+#include "ReadThroughExif.h"
+#include "ReadThroughMiniJpeg.h"
 
 namespace {
 
@@ -80,18 +82,6 @@ private:
     int width_ = 0, type_ = 0;
 };
 
-struct Memory : MiniJpeg::IStream {
-    const std::uint8_t* data;
-    std::size_t size, at = 0;
-    Memory(const std::uint8_t* d, std::size_t n) : data(d), size(n) {}
-    size_t Read(void* dst, size_t count) override {
-        const std::size_t n = std::min(count, size - at);
-        std::memcpy(dst, data + at, n);
-        at += n;
-        return n;
-    }
-};
-
 // The extension the file's first bytes call for: the library and the
 // browser choose their reader by name.
 const char* ExtensionOf(const std::uint8_t* data, std::size_t size) {
@@ -102,50 +92,6 @@ const char* ExtensionOf(const std::uint8_t* data, std::size_t size) {
     if (size >= 2 && (std::memcmp(data, "II", 2) == 0 || std::memcmp(data, "MM", 2) == 0))
         return ".tif";
     return ".bmp";
-}
-
-void ReadThroughBrowser(const std::string& path, bool jpeg) {
-    try {
-        std::vector<std::uint32_t> request;
-        for (const ExifField& field : ExifFieldTable())
-            request.push_back(field.tag);
-        std::vector<std::string> texts;
-        ReadExifFields(path, request, texts);
-    } catch (...) {
-        // A damaged file is reported to the caller by exception.
-    }
-    ReadExifAsciiTags(path, {270, 271, 272, 305, 306, 315, 33432});
-    try {
-        ThumbBox box{220, 165};
-        std::uint32_t width = 0, height = 0;
-        int flag = 0;
-        if (jpeg) {
-            FindExifSegment(path, width, height);
-            ExtractExifThumbnail(path, box, width, height, flag);
-        } else
-            ExtractTiffThumbnail(path, box, width, height, flag);
-    } catch (...) {
-        // So are the previews' readers, as the thumbnail maker expects.
-    }
-}
-
-void ReadThroughMiniJpeg(const std::uint8_t* data, std::size_t size) {
-    Memory in(data, size);
-    try {
-        std::int32_t width = 0, height = 0;
-        MiniJpeg::Decoder* decoder =
-            MiniJpeg::CreateDecoder(&in, &width, &height, nullptr, nullptr, nullptr, nullptr);
-        if (!decoder)
-            return;
-        try {
-            for (std::int32_t y = 0; y < height && y < 64; ++y)
-                decoder->ReadLine();
-        } catch (const MiniJpeg::Error&) {
-        }
-        MiniJpeg::DeleteDecoder(decoder);
-    } catch (const MiniJpeg::Error&) {
-        // The decoder reports damage by exception.
-    }
 }
 
 }  // namespace
@@ -331,7 +277,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ImExp_GetFileInfo(&info, path.c_str(), 0);
 
     if (extension[1] == 'j' || extension[1] == 't')
-        ReadThroughBrowser(path, extension[1] == 'j');
+        Fuzz::ReadThroughExif(path, extension[1] == 'j');
     // The program's own thumbnail reader: the toolkit's codecs, then the library.
     ThumbnailPicture picture;
     ReadThumbnailThroughModule(path, QSize(220, 165), nullptr, picture);
@@ -345,7 +291,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     if (extension[1] == 'j')
-        ReadThroughMiniJpeg(data, size);
+        Fuzz::ReadThroughMiniJpeg(data, size);
     return 0;
 }
 

@@ -14,6 +14,7 @@
 #include "DibManager.h"
 #include "MatchGraph.h"
 #include "PanoElement.h"
+#include "PanoramaFixtures.h"
 #include "PanoramaLib.h"
 #include "TestData.h"
 
@@ -78,12 +79,7 @@ class PhotoSet {
 public:
     explicit PhotoSet(const std::string& set) : previous_(g_pDibManager) {
         g_pDibManager = &manager_;
-        std::vector<std::filesystem::path> files;
-        for (const auto& entry : std::filesystem::directory_iterator(TestData::Photo(set)))
-            if (entry.path().extension() == ".jpg")
-                files.push_back(entry.path());
-        std::sort(files.begin(), files.end());
-        for (const auto& f : files) {
+        for (const auto& f : PanoramaFixtures::JpegsByName(TestData::Photo(set))) {
             PanoramaLib::IPanoElement* e = CreatePanoElement(0);
             const std::string path = f.string();
             EXPECT_TRUE(e->Load(std::wstring(path.begin(), path.end()))) << path;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <string>
@@ -20,6 +21,16 @@ using OrvexBase::RefPtr;
 // A file path as the engine takes it (the paths of the tests are ASCII).
 inline std::wstring W(const std::string& s) {
     return std::wstring(s.begin(), s.end());
+}
+
+// A photo set's JPEG files in name order, the order the builds take them.
+inline std::vector<std::filesystem::path> JpegsByName(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().extension() == ".jpg")
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 // The planar build as stitch_bench runs it by default: scale and shift, the

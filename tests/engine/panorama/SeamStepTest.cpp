@@ -433,11 +433,7 @@ protected:
 };
 
 std::vector<PanoramaLib::IPanoElement*> SeamStepTest::Load(const char* set, bool small, bool colour) {
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(TestData::Photo(set)))
-        if (entry.path().extension() == ".jpg")
-            files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
+    const std::vector<std::filesystem::path> files = PanoramaFixtures::JpegsByName(TestData::Photo(set));
     std::vector<PanoramaLib::IPanoElement*> photos;
     for (std::size_t k = 0; k < files.size(); ++k) {
         std::string path = files[k].string();
