@@ -17,6 +17,8 @@ packages=(
   xvfb x11-apps
   # a window manager and synthetic input to walk the program by hand under Xvfb
   openbox xdotool
+  # to turn a captured X display (xwd) into PNG for looking at
+  imagemagick
   desktop-file-utils
 )
 
