@@ -8,7 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
@@ -45,6 +48,43 @@ inline std::vector<std::uint8_t> TakeFile(const std::string& path) {
 
 inline std::vector<std::uint8_t> Bytes(const std::string& s) {
     return {s.begin(), s.end()};
+}
+
+// For readers that take several inputs at once (two replies in a row, a file
+// list and the mount table): the input's parts between separator lines. The
+// last part takes the rest; parts the input lacks are empty.
+inline constexpr std::string_view kPartSeparator = "\n--8<--\n";
+
+inline std::vector<std::string> Parts(const std::uint8_t* data, std::size_t size, std::size_t count) {
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    std::vector<std::string> parts(count);
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < count && at <= input.size(); ++i) {
+        const std::size_t end = i + 1 < count ? input.find(kPartSeparator, at) : std::string_view::npos;
+        parts[i] =
+            std::string(input.substr(at, end == std::string_view::npos ? input.size() - at : end - at));
+        at = end == std::string_view::npos ? input.size() + 1 : end + kPartSeparator.size();
+    }
+    return parts;
+}
+
+// A seed of several parts.
+inline std::vector<std::uint8_t> Joined(std::initializer_list<std::string_view> parts) {
+    std::string joined;
+    bool first = true;
+    for (const std::string_view part : parts) {
+        if (!first)
+            joined += kPartSeparator;
+        joined += part;
+        first = false;
+    }
+    return Bytes(joined);
+}
+
+// A broken promise of the code under test: fuzzing reports it as a crash.
+inline void Expect(bool holds) {
+    if (!holds)
+        std::abort();
 }
 
 }  // namespace Fuzz
