@@ -44,10 +44,7 @@ void MakeRoot() {
 }
 
 void Put(const std::string& path, const std::string& bytes) {
-    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
+    Fuzz::WriteFile(path, bytes.data(), bytes.size());
 }
 
 std::string Take(const std::string& path) {
