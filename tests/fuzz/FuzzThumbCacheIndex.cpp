@@ -27,7 +27,8 @@ void MakeRoot() {
         const char* tmp = std::getenv("TMPDIR");
         static std::string scratch = std::string(tmp && *tmp ? tmp : "/tmp") + "/ovh-fuzz-cache-XXXXXX";
         const int fd = ::mkdtemp(scratch.data()) ? ::open(scratch.c_str(), O_RDONLY | O_DIRECTORY) : -1;
-        if (fd < 0 || ::dup2(fd, kRootFd) < 0)
+        // The number must be free: dup2 would close whatever held it.
+        if (fd < 0 || ::fcntl(kRootFd, F_GETFD) != -1 || ::dup2(fd, kRootFd) < 0)
             std::abort();
         ::close(fd);
         std::atexit([] {
