@@ -114,10 +114,9 @@ bool CFilesListModel::setData(const QModelIndex& index, const QVariant& value, i
     const std::string text = value.toString().toStdString();
     // A cancelled edit, or the old name unchanged, renames nothing; another
     // case is another name.
-    Row& row = m_rows[static_cast<size_t>(index.row())];
-    if (text.empty() || text == TitleOf(row.path))
+    const std::string old = m_rows[static_cast<size_t>(index.row())].path;
+    if (text.empty() || text == TitleOf(old))
         return false;
-    const std::string old = row.path;
     const size_t slash = old.find_last_of('/');
     const std::string name = FileNameOf(old);
     const size_t dot = name.find_last_of('.');
@@ -126,9 +125,14 @@ bool CFilesListModel::setData(const QModelIndex& index, const QVariant& value, i
                                 (dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot));
     if (!m_pBrowser->RenameFile(old, text))
         return false;
-    row.path = renamed;
-    row.name = QString::fromStdString(FileNameOf(renamed));
-    emit dataChanged(index, index);
+    // The browser's change may have refilled the rows already.
+    const int at = RowOf(old);
+    if (at >= 0) {
+        Row& row = m_rows[static_cast<size_t>(at)];
+        row.path = renamed;
+        row.name = QString::fromStdString(FileNameOf(renamed));
+        emit dataChanged(this->index(at, 0), this->index(at, kColumns - 1));
+    }
     return true;
 }
 
@@ -225,11 +229,36 @@ CFilesList::CFilesList(CThumbsBrowser* browser, QWidget* parent)
         m_pBrowser->onSelectionChanged = [this] { SyncSelectionFromBrowser(); };
         m_bFollowsBrowser = true;
     }
+    if (m_pBrowser && !m_pBrowser->onItemsChanged) {
+        m_pBrowser->onItemsChanged = [this](bool resorted) { OnBrowserItemsChanged(resorted); };
+        m_bFollowsItems = true;
+    }
 }
 
 CFilesList::~CFilesList() {
     if (m_pBrowser && m_bFollowsBrowser)
         m_pBrowser->onSelectionChanged = nullptr;
+    if (m_pBrowser && m_bFollowsItems)
+        m_pBrowser->onItemsChanged = nullptr;
+}
+
+void CFilesList::OnBrowserItemsChanged(bool resorted) {
+    // The browser's sort replaces the order a column click gave.
+    if (resorted)
+        m_nSortMode = -1;
+    // A hidden list (the thumbnails show) fills when it shows; a name being
+    // edited is not dropped by a refill.
+    if (IsEditing() || (parentWidget() && !isVisible())) {
+        m_bStale = true;
+        return;
+    }
+    Fill();
+}
+
+void CFilesList::showEvent(QShowEvent* event) {
+    QTreeView::showEvent(event);
+    if (m_bStale && !IsEditing())
+        Fill();
 }
 
 int CFilesList::ColumnSortMode(int column) {
@@ -247,6 +276,7 @@ void CFilesList::SetupColumns() {
 void CFilesList::Fill() {
     if (!m_pBrowser)
         return;
+    m_bStale = false;
     m_bFilling = true;
     std::vector<CFilesListModel::Row> rows;
     const std::vector<CItem> items = m_pBrowser->Items();
@@ -392,4 +422,6 @@ bool CFilesList::edit(const QModelIndex& index, EditTrigger trigger, QEvent* eve
 void CFilesList::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
     g_bLabelEditing = 0;
     QTreeView::closeEditor(editor, hint);
+    if (m_bStale)
+        Fill();
 }
