@@ -125,7 +125,6 @@ void CShellChangeWatcher::Tell() {
     const std::string path = m_path;
     m_event = 0;
     m_path.clear();
-    ++m_notices;
     if (onChange)
         onChange(event, path);
 }

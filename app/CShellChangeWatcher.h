@@ -28,8 +28,6 @@ public:
 
     // One notice a burst: the event of its last change and that change's folder.
     std::function<void(int event, const std::string& path)> onChange;
-    // Notices told so far.
-    int NoticeCount() const { return m_notices; }
 
     // A burst is told this long after its last change, at the latest this
     // long after its first.
@@ -46,6 +44,5 @@ private:
     QTimer m_quiet;
     QTimer m_latest;
     int m_event = 0;
-    int m_notices = 0;
     std::string m_path;
 };
