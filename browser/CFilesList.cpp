@@ -79,7 +79,10 @@ QVariant CFilesListModel::data(const QModelIndex& index, int role) const {
             case 2:
                 return row.fileSize;
             case 3:
-                return row.date;
+                // Formatted when shown: a refill of thousands of rows stays quick.
+                return row.written ? QLocale::system().toString(QDateTime::fromSecsSinceEpoch(row.written),
+                                                                QLocale::ShortFormat)
+                                   : QString();
         }
     } else if (role == Qt::EditRole && index.column() == 0) {
         // The name is edited without folder and extension.
@@ -306,13 +309,12 @@ CFilesListModel::Row CFilesList::BuildRow(const std::string& path) const {
         row.imageKey = static_cast<uint32_t>(cached->m_sourceWidth) * 65536u +
                        static_cast<uint32_t>(cached->m_sourceHeight & 0xFFFF);
     }
-    row.bytes = GetFileSizeByName(path);
+    row.bytes = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
     char size[64];
     std::snprintf(size, sizeof size, Res::LoadStr(IDS_SIZE_KB_WHOLE),
                   static_cast<unsigned>((row.bytes + 1023) / 1024));
     row.fileSize = QString::fromUtf8(size);
     row.written = st.st_mtime;
-    row.date = QLocale::system().toString(QDateTime::fromSecsSinceEpoch(st.st_mtime), QLocale::ShortFormat);
     return row;
 }
 

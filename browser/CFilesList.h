@@ -25,7 +25,6 @@ public:
         QString name;
         QString imageSize;
         QString fileSize;
-        QString date;
         uint32_t imageKey = 0;  // width x 65536 + height, 0 when unknown
         uint64_t bytes = 0;
         std::time_t written = 0;
