@@ -36,6 +36,11 @@ void CAppBrowserHost::EnableBrowserWindows(bool enable) {
         m_frame->EnableBrowserWindows(enable);
 }
 
+void CAppBrowserHost::SelectParentFolder() {
+    if (m_frame)
+        m_frame->FolderBar()->EnsureSelection();
+}
+
 void CAppBrowserHost::PostMainWindowCommand(int command) {
     // From any thread: the command runs later on the window's thread.
     QMetaObject::invokeMethod(

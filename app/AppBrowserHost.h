@@ -27,6 +27,7 @@ public:
     std::string GetProfileString(const char* section, const char* key, const std::string& fallback) override;
     QWidget* MainWindow() override;
     void OnLocationOpened(const std::string& location, const void* sender) override;
+    void SelectParentFolder() override;
 
 private:
     QPointer<CMainFrame> m_frame;

@@ -87,11 +87,15 @@ bool COvHorizelApp::OnBrowserCommand(int id) {
         case ID_BEGINREADFOLDER:
         case ID_READ_AGAIN:  // the browser's "read the folder again" after a delete or a vanished file
             if (browser)
-                browser->ReadFolder();
+                browser->RequestReadFolder();
             return true;
         case ID_REFRESH:
             RescanBrowserFolder();
-            NotifyFolderListeners();
+            // The frame's tree through its bar; trees elsewhere as listeners.
+            if (m_pMainWnd)
+                m_pMainWnd->RefreshFolderTree();
+            else
+                NotifyFolderListeners();
             return true;
         case ID_SELECT_ALL:
             if (browser) {

@@ -265,6 +265,7 @@ void CMainFrame::OnCreate() {
         app->m_bBarsSettled = true;
 
     StartMountWatcher();
+    StartShellWatcher();
     // Toolbars and tabs are enabled when the program is idle.
     idleTimer_.setInterval(200);
     connect(&idleTimer_, &QTimer::timeout, this, &CMainFrame::OnIdleUpdate);
@@ -650,8 +651,10 @@ void CMainFrame::OnBrowserCommand(int command) {
     switch (command) {
         case kCmdBeginReadFolder:
         case kCmdRefreshFolder:
+            // Posted by the folder monitor and after file operations: listed
+            // off this thread, and a burst of them merged into one read.
             if (CImgThumbsBrowser* browser = view_->Browser())
-                browser->ReadFolder();
+                browser->RequestReadFolder();
             return;
         case CImgThumbsBrowser::ID_FILEREADED:
             // The picture is kept by the browser; task 1 shows no preview of it.
@@ -662,10 +665,16 @@ void CMainFrame::OnBrowserCommand(int command) {
 }
 
 void CMainFrame::OnBrowserLocationOpened(const std::string& location, const void* sender) {
-    if (sender != folderTree_ && BrowserLocation::Kind(location) == BrowserLocation::kFolder)
-        folderTree_->SelectPath(BrowserLocation::Text(location), folderTree_);
+    if (BrowserLocation::Kind(location) == BrowserLocation::kFolder)
+        folderBar_->SelectPath(static_cast<const QObject*>(sender), BrowserLocation::Text(location));
     if (CThumbsWnd* frame = view_->ThumbsWnd())
         frame->AddVisitedFolder(location, sender);
+    SyncShellWatch();
+}
+
+void CMainFrame::RefreshFolderTree() {
+    if (folderBar_)
+        folderBar_->RefreshTree();
 }
 
 void CMainFrame::EnableBrowserWindows(bool enable) {

@@ -36,6 +36,7 @@ class IUploadHost;
 }
 class CEditVideoStoryboard;
 class CMountWatcher;
+class CShellChangeWatcher;
 class QUrl;
 class CProjectCommands;
 class COvHorizelView;
@@ -174,6 +175,10 @@ public:
     // views re-read. True when the event was one of those.
     bool OnShellChange(int event, const std::string& path1, const std::string& path2);
     CMountWatcher* MountWatcher() const { return mountWatcher_; }
+    // The source of folder notices: the tree's expanded folders and the
+    // browser's folder, watched again whenever those change.
+    CShellChangeWatcher* ShellWatcher() const { return shellWatcher_; }
+    void SyncShellWatch();
     // Windows told of media arriving (a CDeviceChangeEvent each), in order;
     // the window's place in the list, appended when new.
     int RegisterNotifyWindow(QWidget* window);
@@ -190,6 +195,8 @@ public:
     void OnBrowserCommand(int command);
     void OnBrowserLocationOpened(const std::string& location, const void* sender);
     void EnableBrowserWindows(bool enable);
+    // The folder tree re-reads through its bar (nothing while it is hidden).
+    void RefreshFolderTree();
     CSizingControlBar* PhotoStripBar() const { return stripBar_; }
     CStitchDialogBar* StitchBar() const { return stitchBar_; }
     CSaveDialogBar* SaveBar() const { return saveBar_; }
@@ -230,6 +237,7 @@ private:
     QString CurrentFolder() const;
     void OnZoom(int value, int code);
     void StartMountWatcher();
+    void StartShellWatcher();
 
     int task_ = 1;
     bool folderBarDocked_ = false;
@@ -263,5 +271,6 @@ private:
     CDlgSaving* savePage_ = nullptr;
     COvHorizelView* view_ = nullptr;
     CMountWatcher* mountWatcher_ = nullptr;
+    CShellChangeWatcher* shellWatcher_ = nullptr;
     std::vector<QPointer<QWidget>> notifyWindows_;
 };

@@ -6,12 +6,15 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QTimer>
 #include <QUrl>
 #include <QWhatsThis>
 
 #include "BrowserUtils.h"
 #include "CImgThumbsBrowser.h"
 #include "CMountWatcher.h"
+#include "CShellChangeWatcher.h"
+#include "CShellTree.h"
 #include "DeviceChangeEvent.h"
 #include "DialogText.h"
 #include "MainFrame.h"
@@ -38,6 +41,31 @@ void CMainFrame::StartMountWatcher() {
         for (const std::string& mount : mounts)
             OnShellChange(SHCNE_MEDIAREMOVED, mount, {});
     };
+}
+
+void CMainFrame::StartShellWatcher() {
+    if (shellWatcher_)
+        return;
+    shellWatcher_ = new CShellChangeWatcher(this);
+    shellWatcher_->onChange = [this](int event, const std::string& path) {
+        OnShellChange(event, path, {});
+        // After the tree's refresh: a folder made or gone changes what is expanded.
+        QTimer::singleShot(0, this, [this] { SyncShellWatch(); });
+    };
+    auto sync = [this] { QTimer::singleShot(0, this, [this] { SyncShellWatch(); }); };
+    connect(folderTree_, &QTreeWidget::itemExpanded, this, sync);
+    connect(folderTree_, &QTreeWidget::itemCollapsed, this, sync);
+    SyncShellWatch();
+}
+
+void CMainFrame::SyncShellWatch() {
+    if (!shellWatcher_)
+        return;
+    std::vector<std::string> folders = folderTree_->ExpandedFolders();
+    if (CImgThumbsBrowser* browser = g_pThumbsBrowser;
+        browser && browser->LocationKind() == CThumbsBrowser::Location::Folder)
+        folders.push_back(browser->CurrentFolder());
+    shellWatcher_->SetFolders(folders);
 }
 
 int CMainFrame::RegisterNotifyWindow(QWidget* window) {

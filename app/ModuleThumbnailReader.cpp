@@ -1,6 +1,8 @@
 #include "ModuleThumbnailReader.h"
 
 #include <QImageReader>
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 
@@ -23,6 +25,40 @@ public:
 };
 
 }  // namespace
+
+std::shared_ptr<QImage> ReadPictureThroughModule(const std::string& path) {
+    std::string ext = path.substr(std::min(path.size(), path.find_last_of('.') == std::string::npos
+                                                            ? path.size()
+                                                            : path.find_last_of('.')));
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == ".jpg" || ext == ".jpeg" || ext == ".jpe") {
+        QFile file;
+        if (!Platform::OpenForReading(file, path, Platform::kMaxPhotoBytes))
+            return nullptr;
+        QImageReader reader(&file, "jpeg");
+        reader.setAutoTransform(false);
+        auto image = std::make_shared<QImage>();
+        if (!reader.read(image.get()) || image->isNull())
+            return nullptr;
+        return image;
+    }
+    LimitedReadSink sink;
+    CReadProgress progress;
+    if (ReadImageFile(&sink, nullptr, path.c_str(), ImExp::PixelRgb24, &progress, nullptr, 0, 0, 0) != 1) {
+        sink.Abort();
+        return nullptr;
+    }
+    const ReadBitmap bitmap = sink.TakeBitmap();
+    if (bitmap.bitsPerPixel != 24)
+        return nullptr;
+    auto image = std::make_shared<QImage>(bitmap.width, bitmap.height, QImage::Format_BGR888);
+    if (image->isNull())
+        return nullptr;
+    for (int y = 0; y < bitmap.height; ++y)
+        std::memcpy(image->scanLine(y), bitmap.Line(y), static_cast<std::size_t>(bitmap.width) * 3);
+    return image;
+}
 
 bool ReadThumbnailThroughModule(const std::string& path, QSize minimumSize, CProgress* progress,
                                 ThumbnailPicture& out) {

@@ -5,5 +5,14 @@
 
 #include "ThumbnailImageReader.h"
 
+#include <QImage>
+
+#include <memory>
+
+// The browser's full-size picture (its loader thread): a JPEG through the
+// platform's codec, any other file through the import/export library as
+// 24-bit colour, cancelled by the browser's read-cancel flag.
+std::shared_ptr<QImage> ReadPictureThroughModule(const std::string& path);
+
 bool ReadThumbnailThroughModule(const std::string& path, QSize minimumSize, CProgress* progress,
                                 ThumbnailPicture& out);

@@ -94,6 +94,8 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
     ReadableExtensions::SetProgramList(m_strReadableExtensions);
     // Thumbnails of what only the module's converters read come through it.
     SetThumbnailImageReader(&ReadThumbnailThroughModule);
+    // The browser's full-size picture likewise.
+    SetPictureReader(&ReadPictureThroughModule);
 
     m_cmdInfo.ParseCommandLine(args);
     if (m_cmdInfo.m_nShellCommand == CQXCommandLineInfo::AppRegister ||
@@ -158,6 +160,7 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
 
 int COvHorizelApp::ExitInstance() {
     SetThumbnailImageReader({});
+    SetPictureReader({});
     if (m_bRegisterOnly)
         return 0;
     StopThumbsBuilder();

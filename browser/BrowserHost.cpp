@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "BrowserLocations.h"
+#include "CShellTree.h"
 #include "StringTable.h"
 
 namespace {
@@ -51,6 +53,12 @@ bool ExtensionInList(const std::string& path, const std::string& list) {
         start = end + 1;
     }
     return false;
+}
+
+void IBrowserHost::SelectParentFolder() {
+    const auto& trees = FolderListeners();
+    if (!trees.empty())
+        trees.front()->SelectParentFolder();
 }
 
 bool IBrowserHost::IsReadableImageFile(const std::string& path) {

@@ -40,6 +40,10 @@ public:
     // folder tree, the visited-folders strip, or another caller): the main
     // window lets the others follow it.
     virtual void OnLocationOpened(const std::string& /*location*/, const void* /*sender*/) {}
+    // The visited-folders strip's "Parent folder": the folder tree selects
+    // the parent of its selection (the first folder listener's, unless the
+    // program's folder bar drives it).
+    virtual void SelectParentFolder();
     // The program's main window: the owner of questions and menus.
     virtual QWidget* MainWindow() { return nullptr; }
 

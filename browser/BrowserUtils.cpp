@@ -369,21 +369,8 @@ bool FindMountWithImages(const std::vector<std::string>& mounts, std::string& pa
     return found;
 }
 
-bool ScanRemovableDrivesForDcim(std::string& path) {
-    return ScanMountsForDcim(ListRemovableMounts(), path);
-}
-
-bool FindRemovableDriveWithImages(std::string& path) {
-    return FindMountWithImages(ListRemovableMounts(), path);
-}
-
 QString GetDefaultGuiFontName() {
     return QApplication::font().family();
-}
-
-int MeasureTextWidth(QWidget* window, const QString& text) {
-    const QFontMetrics metrics(window ? window->font() : QApplication::font());
-    return metrics.boundingRect(QRect(), 0, text).width();
 }
 
 void MeasureCpuSpeed(uint32_t& ticksPerMicrosecond) {
@@ -417,10 +404,6 @@ constexpr struct Products {
     }
 } kProducts;
 }  // namespace
-
-const ProductTable& ProductTable16() {
-    return kProducts.table;
-}
 
 const ProductTable& BuildProductTable16() {
     return kProducts.table;

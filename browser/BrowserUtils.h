@@ -59,23 +59,18 @@ bool GetExifDateTime(const std::string& path, std::time_t& when);
 std::string GetImageDescription(const std::string& path);
 bool IsJpegOrTiff(const std::string& path);
 
-// The camera folder (DCIM/NNNxxxxx) on removable media, the last one found;
-// without one, a removable medium whose top folder holds a readable image.
-bool ScanRemovableDrivesForDcim(std::string& path);
-bool FindRemovableDriveWithImages(std::string& path);
-// The same over given mount points.
+// The camera folder (DCIM/NNNxxxxx) on the given mount points, the last one
+// found; without one, a mount whose top folder holds a readable image.
 bool ScanMountsForDcim(const std::vector<std::string>& mounts, std::string& path);
 bool FindMountWithImages(const std::vector<std::string>& mounts, std::string& path);
 
 QString GetDefaultGuiFontName();
-int MeasureTextWidth(QWidget* window, const QString& text);
 
 // Processor clock ticks per microsecond, from a 50 ms busy wait.
 void MeasureCpuSpeed(uint32_t& ticksPerMicrosecond);
 
 // row x column for 0..15: the weights of the bilinear preview sampler.
 using ProductTable = uint32_t[16][16];
-const ProductTable& ProductTable16();
-// Kept for callers that prepare the table before decoding; it is built at
-// compile time, so this only hands it out.
+// The table, asked for before an embedded thumbnail is decoded; it is built
+// at compile time, so this only hands it out.
 const ProductTable& BuildProductTable16();

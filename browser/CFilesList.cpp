@@ -79,7 +79,10 @@ QVariant CFilesListModel::data(const QModelIndex& index, int role) const {
             case 2:
                 return row.fileSize;
             case 3:
-                return row.date;
+                // Formatted when shown: a refill of thousands of rows stays quick.
+                return row.written ? QLocale::system().toString(QDateTime::fromSecsSinceEpoch(row.written),
+                                                                QLocale::ShortFormat)
+                                   : QString();
         }
     } else if (role == Qt::EditRole && index.column() == 0) {
         // The name is edited without folder and extension.
@@ -114,10 +117,9 @@ bool CFilesListModel::setData(const QModelIndex& index, const QVariant& value, i
     const std::string text = value.toString().toStdString();
     // A cancelled edit, or the old name unchanged, renames nothing; another
     // case is another name.
-    Row& row = m_rows[static_cast<size_t>(index.row())];
-    if (text.empty() || text == TitleOf(row.path))
+    const std::string old = m_rows[static_cast<size_t>(index.row())].path;
+    if (text.empty() || text == TitleOf(old))
         return false;
-    const std::string old = row.path;
     const size_t slash = old.find_last_of('/');
     const std::string name = FileNameOf(old);
     const size_t dot = name.find_last_of('.');
@@ -126,9 +128,14 @@ bool CFilesListModel::setData(const QModelIndex& index, const QVariant& value, i
                                 (dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot));
     if (!m_pBrowser->RenameFile(old, text))
         return false;
-    row.path = renamed;
-    row.name = QString::fromStdString(FileNameOf(renamed));
-    emit dataChanged(index, index);
+    // The browser's change may have refilled the rows already.
+    const int at = RowOf(old);
+    if (at >= 0) {
+        Row& row = m_rows[static_cast<size_t>(at)];
+        row.path = renamed;
+        row.name = QString::fromStdString(FileNameOf(renamed));
+        emit dataChanged(this->index(at, 0), this->index(at, kColumns - 1));
+    }
     return true;
 }
 
@@ -225,11 +232,36 @@ CFilesList::CFilesList(CThumbsBrowser* browser, QWidget* parent)
         m_pBrowser->onSelectionChanged = [this] { SyncSelectionFromBrowser(); };
         m_bFollowsBrowser = true;
     }
+    if (m_pBrowser && !m_pBrowser->onItemsChanged) {
+        m_pBrowser->onItemsChanged = [this](bool resorted) { OnBrowserItemsChanged(resorted); };
+        m_bFollowsItems = true;
+    }
 }
 
 CFilesList::~CFilesList() {
     if (m_pBrowser && m_bFollowsBrowser)
         m_pBrowser->onSelectionChanged = nullptr;
+    if (m_pBrowser && m_bFollowsItems)
+        m_pBrowser->onItemsChanged = nullptr;
+}
+
+void CFilesList::OnBrowserItemsChanged(bool resorted) {
+    // The browser's sort replaces the order a column click gave.
+    if (resorted)
+        m_nSortMode = -1;
+    // A hidden list (the thumbnails show) fills when it shows; a name being
+    // edited is not dropped by a refill.
+    if (IsEditing() || (parentWidget() && !isVisible())) {
+        m_bStale = true;
+        return;
+    }
+    Fill();
+}
+
+void CFilesList::showEvent(QShowEvent* event) {
+    QTreeView::showEvent(event);
+    if (m_bStale && !IsEditing())
+        Fill();
 }
 
 int CFilesList::ColumnSortMode(int column) {
@@ -247,6 +279,7 @@ void CFilesList::SetupColumns() {
 void CFilesList::Fill() {
     if (!m_pBrowser)
         return;
+    m_bStale = false;
     m_bFilling = true;
     std::vector<CFilesListModel::Row> rows;
     const std::vector<CItem> items = m_pBrowser->Items();
@@ -276,13 +309,12 @@ CFilesListModel::Row CFilesList::BuildRow(const std::string& path) const {
         row.imageKey = static_cast<uint32_t>(cached->m_sourceWidth) * 65536u +
                        static_cast<uint32_t>(cached->m_sourceHeight & 0xFFFF);
     }
-    row.bytes = GetFileSizeByName(path);
+    row.bytes = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
     char size[64];
     std::snprintf(size, sizeof size, Res::LoadStr(IDS_SIZE_KB_WHOLE),
                   static_cast<unsigned>((row.bytes + 1023) / 1024));
     row.fileSize = QString::fromUtf8(size);
     row.written = st.st_mtime;
-    row.date = QLocale::system().toString(QDateTime::fromSecsSinceEpoch(st.st_mtime), QLocale::ShortFormat);
     return row;
 }
 
@@ -392,4 +424,6 @@ bool CFilesList::edit(const QModelIndex& index, EditTrigger trigger, QEvent* eve
 void CFilesList::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
     g_bLabelEditing = 0;
     QTreeView::closeEditor(editor, hint);
+    if (m_bStale)
+        Fill();
 }

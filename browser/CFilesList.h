@@ -25,7 +25,6 @@ public:
         QString name;
         QString imageSize;
         QString fileSize;
-        QString date;
         uint32_t imageKey = 0;  // width x 65536 + height, 0 when unknown
         uint64_t bytes = 0;
         std::time_t written = 0;
@@ -91,12 +90,16 @@ public:
 protected:
     bool event(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
 private:
     void OnSelectionChanged();
+    // The browser's items changed as a whole: refilled now, or when the list
+    // shows again or the name being edited is done.
+    void OnBrowserItemsChanged(bool resorted);
     // A row's texts and sort keys, from the file and its cached thumbnail item.
     CFilesListModel::Row BuildRow(const std::string& path) const;
 
@@ -104,6 +107,8 @@ private:
     CFilesListModel* m_pModel;
     bool m_bFilling = false;
     bool m_bFollowsBrowser = false;  // this list set the browser's selection hook
+    bool m_bFollowsItems = false;    // this list set the browser's items hook
+    bool m_bStale = false;           // a refill waits for the list to show or the edit to end
     int m_nSortMode = -1;
     bool m_bDescending = true;
 };

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 
 #include "BrowserHost.h"
@@ -116,16 +117,33 @@ void CFolderMonitor::OpenWatch() {
 }
 
 void CFolderMonitor::Run() {
+    using Clock = std::chrono::steady_clock;
+    // A burst of changes (files copied in, renamed, removed) makes one
+    // re-read: it is posted once the folder was quiet for kQuietMs, or
+    // kMaxDelayMs after the first change of a burst that goes on.
+    bool changed = false;
+    Clock::time_point quietAt, latest;
     for (;;) {
         pollfd fds[kWakes + 1];
         for (int i = 0; i < kWakes; ++i)
             fds[i] = {m_wake[i], POLLIN, 0};
         fds[kWakes] = {m_inotify, POLLIN, 0};
-        const int ready = ::poll(fds, kWakes + 1, kWaitMs);
+        int timeout = kWaitMs;
+        if (changed) {
+            const auto due = std::min(quietAt, latest);
+            timeout = static_cast<int>(std::max<long long>(
+                0, std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count()));
+        }
+        const int ready = ::poll(fds, kWakes + 1, timeout);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             return;
+        }
+        if (changed && Clock::now() >= std::min(quietAt, latest)) {
+            changed = false;
+            if (m_bWatching && !m_bSuspended)
+                OnChange();
         }
         if (ready == 0)
             continue;
@@ -136,12 +154,18 @@ void CFolderMonitor::Run() {
         if (fds[CloseWatchEvent].revents) {
             Consume(m_wake[CloseWatchEvent]);
             CloseWatch();
+            changed = false;
         }
         if (fds[kWakes].revents) {
-            // Every pending event at once: a burst of copies makes one re-read.
+            // Every pending event at once; the re-read waits for the burst to end.
             Drain();
-            if (m_bWatching && !m_bSuspended)
-                OnChange();
+            if (m_bWatching && !m_bSuspended) {
+                const auto now = Clock::now();
+                if (!changed)
+                    latest = now + std::chrono::milliseconds(kMaxDelayMs);
+                changed = true;
+                quietAt = now + std::chrono::milliseconds(kQuietMs);
+            }
         }
         if (fds[Reread].revents) {
             Consume(m_wake[Reread]);
@@ -155,6 +179,7 @@ void CFolderMonitor::Run() {
         }
         if (fds[NewFolder].revents) {
             Consume(m_wake[NewFolder]);
+            changed = false;  // the new folder is read anyway
             OpenWatch();
         }
         if (fds[Hook].revents)

@@ -35,6 +35,10 @@ public:
     std::string WatchedPath() const;
 
     static constexpr int kWaitMs = 2000;
+    // A change is posted after the folder was quiet this long, at the latest
+    // this long after the first change of a burst.
+    static constexpr int kQuietMs = 150;
+    static constexpr int kMaxDelayMs = 1000;
     static constexpr int kCommandReadFolder = 32779;
 
 private:

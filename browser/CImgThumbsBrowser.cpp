@@ -66,6 +66,7 @@ CImgThumbsBrowser::~CImgThumbsBrowser() {
     // No builder or monitor thread may call into a browser half destroyed.
     m_builder.RemoveClient(this);
     StopFolderMonitor();
+    StopListing();
     g_bCancelImageRead = 1;
     m_quit.SetEvent();
     // Joined: the thread works on this browser's fields.

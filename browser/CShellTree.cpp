@@ -533,6 +533,25 @@ void CShellTree::Refresh() {
     }
 }
 
+std::vector<std::string> CShellTree::ExpandedFolders() const {
+    std::vector<std::string> folders;
+    std::vector<const QTreeWidgetItem*> stack;
+    for (int i = topLevelItemCount() - 1; i >= 0; --i)
+        stack.push_back(topLevelItem(i));
+    while (!stack.empty()) {
+        const QTreeWidgetItem* item = stack.back();
+        stack.pop_back();
+        if (!item->isExpanded())
+            continue;
+        const std::string path = GetItemPath(item);
+        if (!path.empty())
+            folders.push_back(path);
+        for (int i = item->childCount() - 1; i >= 0; --i)
+            stack.push_back(item->child(i));
+    }
+    return folders;
+}
+
 void CShellTree::RequestRefresh() {
     if (m_bRefreshPending)
         return;

@@ -53,6 +53,8 @@ public:
     // brings (the device notice, a folder-change notice per mount) refresh
     // the tree once.
     void RequestRefresh();
+    // The folders of the nodes shown expanded, in tree order.
+    std::vector<std::string> ExpandedFolders() const;
     // How many refreshes ran (a busy tree's skipped ones not counted).
     int RefreshCount() const { return m_nRefreshes; }
     // For the bar: the selected folder, and selecting one (which opens it).

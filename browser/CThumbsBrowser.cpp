@@ -119,6 +119,7 @@ CThumbsBrowser::CThumbsBrowser(CThumbsBuilderThreads& builder)
 }
 
 CThumbsBrowser::~CThumbsBrowser() {
+    StopListing();
     KillTimer();
     delete m_timerHost;
     // An open editor must not commit into a browser half destroyed.
@@ -219,11 +220,11 @@ void CThumbsBrowser::OnThumbReady(const std::string& path, int) {
 // ---- reading ----
 
 void CThumbsBrowser::ReadFolder() {
-    ReadLocation(false, nullptr);
+    ReadLocation(false);
 }
 
 void CThumbsBrowser::Refresh() {
-    ReadLocation(true, nullptr);
+    ReadLocation(true);
 }
 
 void CThumbsBrowser::OpenFolder(const std::string& location) {
@@ -233,6 +234,7 @@ void CThumbsBrowser::OpenFolder(const std::string& location) {
     const std::string text = location.substr(2);
     if (location[0] == '0') {
         m_location = Location::Folder;
+        m_libraryFolders.clear();
         SetCurrentFolder(text);
         ReadFolder();
     } else if (location[0] == '9') {
@@ -251,8 +253,9 @@ void CThumbsBrowser::OpenFolder(const std::string& location) {
             if (!fields[i].empty())
                 folders.push_back(fields[i]);
         m_location = Location::Library;
+        m_libraryFolders = std::move(folders);
         SetCurrentFolder(text);
-        ReadLocation(false, &folders);
+        ReadLocation(false);
     }
 }
 
@@ -273,92 +276,162 @@ void CThumbsBrowser::CancelWork() {
     ResumeWorker();
 }
 
-void CThumbsBrowser::ReadLocation(bool rebuild, const std::vector<std::string>* folders) {
+std::vector<std::string> CThumbsBrowser::ReadSources() const {
     const std::string folder = CurrentFolder();
-    if (m_location == Location::Library && folder.empty())
-        return;
-    UpdateCutList();
-    WaitCursor cursor;
-    std::lock_guard<std::recursive_mutex> read(g_csFolderRead);
-    // Lets a burst of changes settle before the folder is listed.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (folder.empty())
+        return {};
+    return m_location == Location::Library ? m_libraryFolders : std::vector<std::string>{folder};
+}
+
+CThumbsBrowser::Listing CThumbsBrowser::ListLocation(const std::vector<std::string>& sources, int mode,
+                                                     bool library, CThumbsBrowser* browser) {
+    Listing listing;
+    listing.mode = mode;
+    for (std::string source : sources) {
+        if (source.size() > 1 && source.back() == '/')
+            source.pop_back();
+        DIR* dir = ::opendir(source.c_str());
+        if (!dir)
+            continue;  // an unreadable folder lists nothing
+        const int dfd = ::dirfd(dir);
+        const std::string prefix = source == "/" ? "/" : source + "/";
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_type == DT_DIR)
+                continue;
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            const std::string path = prefix + name;
+            if (!BrowserHost().IsReadableImageFile(path))
+                continue;
+            struct stat st;
+            if (::fstatat(dfd, entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode) ||
+                st.st_size < kMinFileBytes)
+                continue;
+            CItem item;
+            item.path = path;
+            item.size = static_cast<double>(st.st_size);
+            // Brings the folder's stored thumbnails into the cache.
+            ThumbItemPtr cached;
+            if (browser)
+                browser->LookupItem(path, cached);
+            listing.total += item.size;
+            listing.items.push_back(std::move(item));
+        }
+        ::closedir(dir);
+    }
+    SortList(listing.items, mode, library, browser);
+    return listing;
+}
+
+void CThumbsBrowser::TakeListing(Listing listing, bool rebuild, bool hasFolder) {
     ++g_nFolderReadDepth;
     PauseWorker();
-
-    std::set<std::string> selected;
-    {
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        for (const CItem& item : m_items)
-            if (item.selected)
-                selected.insert(item.path);
-        m_items.clear();
-        m_paths.clear();
-        m_offsets.clear();
-    }
-    m_bManyFiles = false;
-    m_totalSize = 0;
-    std::vector<CItem> items;
-    if (!folder.empty()) {
-        std::vector<std::string> sources = folders ? *folders : std::vector<std::string>{folder};
-        double total = 0;
-        for (std::string source : sources) {
-            if (source.size() > 1 && source.back() == '/')
-                source.pop_back();
-            DIR* dir = ::opendir(source.c_str());
-            if (!dir)
-                continue;  // an unreadable folder lists nothing
-            const int dfd = ::dirfd(dir);
-            const std::string prefix = source == "/" ? "/" : source + "/";
-            while (const dirent* entry = ::readdir(dir)) {
-                if (entry->d_type == DT_DIR)
-                    continue;
-                const std::string name = entry->d_name;
-                if (name == "." || name == "..")
-                    continue;
-                const std::string path = prefix + name;
-                if (!BrowserHost().IsReadableImageFile(path))
-                    continue;
-                struct stat st;
-                if (::fstatat(dfd, entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode) ||
-                    st.st_size < kMinFileBytes)
-                    continue;
-                CItem item;
-                item.path = path;
-                item.selected = selected.count(path) ? 1 : 0;
-                item.size = static_cast<double>(st.st_size);
-                ThumbItemPtr cached;
-                LookupItem(path, cached);
-                total += item.size;
-                items.push_back(std::move(item));
-            }
-            ::closedir(dir);
-        }
-        m_totalSize = total;
-    }
-    {
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        m_items = std::move(items);
-    }
-    SortItems(folders != nullptr);
     std::vector<std::string> paths;
     {
         std::lock_guard<std::mutex> lock(m_itemsLock);
+        // The files still there keep their selection.
+        std::set<std::string> selected;
+        for (const CItem& item : m_items)
+            if (item.selected)
+                selected.insert(item.path);
+        for (CItem& item : listing.items)
+            item.selected = selected.count(item.path) ? 1 : 0;
+        m_items = std::move(listing.items);
         m_offsets.assign(m_items.size(), 0);
-        m_bManyFiles = m_items.size() > static_cast<size_t>(kManyFiles);
+        m_paths.clear();
+        m_paths.reserve(m_items.size());
         for (const CItem& item : m_items)
             m_paths.push_back(item.path);
         paths = m_paths;
     }
+    m_bManyFiles = paths.size() > static_cast<size_t>(kManyFiles);
+    m_totalSize = listing.total;
     if (m_pView) {
         m_pView->UpdateScrollSizes();
         m_pView->Invalidate();
     }
-    if (!folder.empty()) {
+    if (hasFolder) {
         m_builder.ReplaceWork(paths, rebuild);
         UpdateStatus();
     }
     ResumeWorker();
     --g_nFolderReadDepth;
+    ItemsChanged();
+}
+
+void CThumbsBrowser::ItemsChanged(bool resorted) {
+    if (onItemsChanged)
+        onItemsChanged(resorted);
+}
+
+void CThumbsBrowser::ReadLocation(bool rebuild) {
+    const std::string folder = CurrentFolder();
+    if (m_location == Location::Library && folder.empty())
+        return;
+    // A listing running now is older than this read: its list is dropped.
+    ++m_listingGeneration;
+    UpdateCutList();
+    WaitCursor cursor;
+    std::lock_guard<std::recursive_mutex> read(g_csFolderRead);
+    // Lets a burst of changes settle before the folder is listed.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Listing listing = ListLocation(ReadSources(), m_nSortMode, m_location == Location::Library, this);
+    TakeListing(std::move(listing), rebuild, !folder.empty());
+}
+
+void CThumbsBrowser::RequestReadFolder(bool rebuild) {
+    if (m_bListing) {
+        m_bListingAgain = true;
+        m_bAgainRebuild = m_bAgainRebuild || rebuild;
+        return;
+    }
+    StartListing(rebuild);
+}
+
+void CThumbsBrowser::StartListing(bool rebuild) {
+    const std::string folder = CurrentFolder();
+    if (m_location == Location::Library && folder.empty())
+        return;
+    if (m_listingThread.joinable())
+        m_listingThread.join();  // it has posted its list already
+    UpdateCutList();
+    m_bListing = true;
+    ++m_listingsStarted;
+    const uint64_t generation = ++m_listingGeneration;
+    const bool library = m_location == Location::Library;
+    m_listingThread = std::thread([this, generation, rebuild, library, sources = ReadSources(),
+                                   mode = m_nSortMode, hasFolder = !folder.empty(), alive = m_alive] {
+        // Lets a burst of changes settle before the folder is listed.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        auto listing = std::make_shared<Listing>(ListLocation(sources, mode, library, this));
+        QObject* app = QCoreApplication::instance();
+        if (!app)
+            return;
+        QMetaObject::invokeMethod(
+            app,
+            [this, alive, generation, rebuild, hasFolder, listing] {
+                if (*alive)
+                    OnListingDone(generation, std::move(*listing), rebuild, hasFolder);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void CThumbsBrowser::OnListingDone(uint64_t generation, Listing listing, bool rebuild, bool hasFolder) {
+    m_bListing = false;
+    if (generation == m_listingGeneration) {
+        // The sort mode changed while the folder was listed.
+        if (listing.mode != m_nSortMode)
+            SortList(listing.items, m_nSortMode, m_location == Location::Library, this);
+        TakeListing(std::move(listing), rebuild, hasFolder);
+    }
+    if (m_bListingAgain) {
+        const bool again = m_bAgainRebuild;
+        m_bListingAgain = false;
+        m_bAgainRebuild = false;
+        StartListing(again);
+    }
 }
 
 // ---- sorting ----
@@ -430,28 +503,31 @@ int CThumbsBrowser::CompareItems(int mode, const CItem& a, const CItem& b, CThum
     return g_bSortDescending ? -result : result;
 }
 
-void CThumbsBrowser::SortItems(bool listing) {
-    int mode = m_nSortMode;
+void CThumbsBrowser::SortList(std::vector<CItem>& items, int mode, bool listing, CThumbsBrowser* browser) {
     // A folder keeps its listing order for the picture date; asked for it
     // outside a listing, the names decide.
     if (mode == 3 && !listing)
         return;
-    std::lock_guard<std::mutex> lock(m_itemsLock);
     if (mode == 1 || mode == 2 || mode == 6)
-        for (CItem& item : m_items)
+        for (CItem& item : items)
             ReadItemInfo(item);
     if (mode == 3) {
-        for (CItem& item : m_items) {
+        for (CItem& item : items) {
             std::time_t when = 0;
             GetExifDateTime(item.path, when);
             item.reserved = static_cast<int>(when);
         }
     }
-    std::stable_sort(m_items.begin(), m_items.end(),
-                     [&](const CItem& a, const CItem& b) { return CompareItems(mode, a, b, this) < 0; });
+    std::stable_sort(items.begin(), items.end(),
+                     [&](const CItem& a, const CItem& b) { return CompareItems(mode, a, b, browser) < 0; });
     if (mode == 3)
-        for (CItem& item : m_items)
+        for (CItem& item : items)
             item.reserved = 0;
+}
+
+void CThumbsBrowser::SortItems(bool listing) {
+    std::lock_guard<std::mutex> lock(m_itemsLock);
+    SortList(m_items, m_nSortMode, listing, this);
 }
 
 void CThumbsBrowser::SetSortMode(int mode) {
@@ -471,6 +547,8 @@ void CThumbsBrowser::SetSortMode(int mode) {
     }
     if (m_pView)
         m_pView->Invalidate();
+    // The details list refreshes and takes the new order.
+    ItemsChanged(true);
 }
 
 // ---- locks ----
@@ -908,6 +986,13 @@ void CThumbsBrowser::ReleaseThumbCache() {
 
 void CThumbsBrowser::StopFolderMonitor() {
     m_pMonitor.reset();
+}
+
+void CThumbsBrowser::StopListing() {
+    if (m_listingThread.joinable())
+        m_listingThread.join();
+    *m_alive = false;
+    m_bListing = m_bListingAgain = false;
 }
 
 void CThumbsBrowser::StartFolderMonitor() {

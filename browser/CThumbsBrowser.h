@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CEvent.h"
@@ -126,6 +127,20 @@ public:
     void ReadFolder();
     void Refresh();
     void OpenFolder(const std::string& location);
+    // Has the current location listed on a worker thread (the directory, the
+    // file status calls and the sort), so that a big folder that changes does
+    // not hold the user-interface thread; the finished list replaces the items
+    // from this thread's event loop, unless a read made meanwhile is newer.
+    // Requests made while a listing runs are merged into one more after it.
+    void RequestReadFolder(bool rebuild = false);
+    // Listings RequestReadFolder started so far (a burst of changes makes one).
+    int ListingsStarted() const { return m_listingsStarted; }
+    // A requested listing is running or waits to run.
+    bool IsListingPending() const { return m_bListing || m_bListingAgain; }
+    // After every change of the item list as a whole (a folder read, a sort,
+    // a rename): the details list shows the items again, in their order;
+    // resorted says the browser's own order changed.
+    std::function<void(bool resorted)> onItemsChanged;
     // The watched folder changed (the monitor's re-read): every listed file's
     // thumbnail is brought up to date here, on the calling thread.
     virtual void RescanFolder(bool rebuild);
@@ -175,6 +190,9 @@ public:
     CFolderMonitor* FolderMonitor() const { return m_pMonitor.get(); }
     // Ends the monitor's thread (it calls into this browser).
     void StopFolderMonitor();
+    // Waits for a running listing (it calls into this browser) and drops
+    // the list it posts.
+    void StopListing();
 
     void SetView(IThumbsView* view);
     IThumbsView* View() const { return m_pView; }
@@ -306,8 +324,25 @@ protected:
     CThumbsBuilderThreads& m_builder;
 
 private:
-    void ReadLocation(bool rebuild, const std::vector<std::string>* folders);
+    // The files of a location, sorted, as a listing made off the user-interface thread.
+    struct Listing {
+        std::vector<CItem> items;
+        double total = 0;
+        int mode = 0;
+    };
+    static Listing ListLocation(const std::vector<std::string>& sources, int mode, bool library,
+                                CThumbsBrowser* browser);
+    static void SortList(std::vector<CItem>& items, int mode, bool listing, CThumbsBrowser* browser);
+    // The folders a read lists: the current folder, or the library's folders.
+    std::vector<std::string> ReadSources() const;
+    // Replaces the items by a finished listing, keeping the selection of the
+    // files still there; the view, the builder, the status and the list follow.
+    void TakeListing(Listing listing, bool rebuild, bool hasFolder);
+    void StartListing(bool rebuild);
+    void OnListingDone(uint64_t generation, Listing listing, bool rebuild, bool hasFolder);
+    void ReadLocation(bool rebuild);
     void SortItems(bool listing);
+    void ItemsChanged(bool resorted = false);
     void PauseWorker();
     void ResumeWorker();
     std::string TempPath(const char* name) const;
@@ -335,6 +370,17 @@ private:
     CEvent m_stopAcknowledged{m_hub};
 
     std::unique_ptr<CFolderMonitor> m_pMonitor;
+
+    // Listings off the user-interface thread (their state is that thread's).
+    std::vector<std::string> m_libraryFolders;
+    std::thread m_listingThread;
+    uint64_t m_listingGeneration = 0;
+    bool m_bListing = false;
+    bool m_bListingAgain = false;
+    bool m_bAgainRebuild = false;
+    int m_listingsStarted = 0;
+    // Cleared at destruction: a finished listing posted meanwhile is dropped.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 
     // Interaction state (user-interface thread only).
     void RepaintItems(const std::vector<int>& indices);

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "BrowserHost.h"
 #include "BrowserLocations.h"
 #include "CIconExtractor.h"
 #include "CImgThumbsBrowser.h"
@@ -109,11 +110,7 @@ CVisitedFolders::CVisitedFolders(QWidget* parent) : QWidget(parent) {
     m_button = new CParentFolderButton(this);
     m_combo->move(5, 3);
     connect(m_combo, &QComboBox::activated, this, &CVisitedFolders::OnSelChange);
-    connect(m_button, &QAbstractButton::clicked, this, [] {
-        const auto& trees = FolderListeners();
-        if (!trees.empty())
-            trees.front()->SelectParentFolder();
-    });
+    connect(m_button, &QAbstractButton::clicked, this, [] { BrowserHost().SelectParentFolder(); });
     CTabstopNavigator::AddWindow(this, CTabstopNavigator::VisitedFolders);
     // Ready as soon as it exists (the dialog's initialisation).
     m_bReady = true;

@@ -125,7 +125,7 @@ PackedDib SampleNearest(RowSource& rows, uint32_t w, uint32_t h, ThumbBox out) {
 
 PackedDib SampleBilinear(RowSource& rows, uint32_t w, uint32_t h, ThumbBox out) {
     const uint32_t W = out.cx, H = out.cy;
-    const auto& product = ProductTable16();
+    const auto& product = BuildProductTable16();
     PackedDib dib = NewDib(W, H);
     const uint32_t stride = DibStride(W);
     for (uint32_t y = 0; y < H; ++y) {

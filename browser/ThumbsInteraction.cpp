@@ -549,6 +549,7 @@ bool CThumbsBrowser::RenameFile(const std::string& path, const std::string& newT
     }
     if (m_pView)
         m_pView->Invalidate();
+    ItemsChanged();
     if (onSelectionChanged)
         onSelectionChanged();
     return true;
@@ -736,6 +737,7 @@ void CThumbsBrowser::ReorderOwnItems(const std::vector<std::string>& dropped, in
     }
     if (m_pView)
         m_pView->Invalidate();
+    ItemsChanged(true);
 }
 
 bool CThumbsBrowser::Drop(const QMimeData* data, Qt::DropAction action, QPoint point) {
@@ -760,8 +762,11 @@ bool CThumbsBrowser::Drop(const QMimeData* data, Qt::DropAction action, QPoint p
             m_pProgress->ClearCancel();
             g_bWorkerGate = 1;
             UnlockItems();
-            // The folder monitor re-reads the folder; without one it is read here.
-            if (!m_pMonitor)
+            // The folder monitor re-reads the folder and brings the thumbnails of
+            // files replaced by the drop up to date; without one it is read here.
+            if (m_pMonitor)
+                m_pMonitor->RequestRescan();
+            else
                 ReadFolder();
         }
     }

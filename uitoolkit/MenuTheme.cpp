@@ -80,38 +80,6 @@ int BarShadeFactor(int k, int y) {
     return 225 - 30 * k;
 }
 
-int ShadowColumnFactor(int k, int y, int h) {
-    if (y >= h - 4)
-        return 255 - (24 - 6 * (y - (h - 4))) * (k + 1);
-    return BarShadeFactor(k, y);
-}
-
-void PaintOwnShadow(QImage& under, const SystemLook& look) {
-    const int w = under.width(), h = under.height();
-    if (w < 8 || h < 8)
-        return;
-    under = under.convertToFormat(QImage::Format_RGB32);
-    auto scale = [&](int x, int y, int factor) {
-        under.setPixel(x, y, Scale(QColor(under.pixel(x, y)), factor).rgb());
-    };
-    if (look.colorCount <= 256) {
-        for (int x : {w - 3, w - 4})
-            for (int y = 4; y <= h - 3; ++y)
-                under.setPixel(x, y, look.btnShadow.rgb());
-        for (int y : {h - 3, h - 4})
-            for (int x = 4; x <= w - 5; ++x)
-                under.setPixel(x, y, look.btnShadow.rgb());
-        return;
-    }
-    for (int k = 0; k < 4; ++k) {
-        for (int y = 4; y < h; ++y)
-            scale(w - 1 - k, y, ShadowColumnFactor(k, y, h));
-        // The rows stop where the columns take the corner.
-        for (int x = 4; x <= w - 5; ++x)
-            scale(x, h - 1 - k, BarShadeFactor(k, x));
-    }
-}
-
 void CMenuTheme::RefreshMetrics() {
     const bool shadows = CurrentLook().dropShadows;
     m_borders = QMargins(2, 2, shadows ? 2 : 5, shadows ? 2 : 6);

@@ -103,12 +103,6 @@ public:
 const std::vector<std::unique_ptr<CMenuTheme>>& Themes();
 const CMenuTheme& ActiveTheme();
 
-// The popup's own shadow where the system draws none: darkens the four
-// right columns and four bottom rows of `under` (the screen below the popup,
-// as large as the popup window) in place.
-void PaintOwnShadow(QImage& under, const SystemLook& look);
-// Its factor for the column at distance k from the right edge, at row y of h.
-int ShadowColumnFactor(int k, int y, int h);
 
 // The shade of a pressed menu-bar item along its right edge: factor of the
 // bar colour for the column at distance k (0..3) from the edge and row y.

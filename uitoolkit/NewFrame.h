@@ -82,7 +82,4 @@ private:
     CNewMenuBar* m_bar = nullptr;
 };
 
-// The floating frame kind of docking bars; it carries no menu of its own.
-using CNewMiniDockFrameWnd = CNewFrame<QDockWidget>;
-
 }  // namespace MenuEx

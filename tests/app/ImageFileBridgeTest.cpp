@@ -259,3 +259,24 @@ TEST(ImageFileBridge, ThumbnailReaderOfTheProgramRefusesForgedHugeSizes) {
     EXPECT_FALSE(ReadThumbnailThroughModule(path, QSize(10, 10), nullptr, picture));
     EXPECT_TRUE(picture.image.isNull());
 }
+
+// The browser's full-size picture: a JPEG through the platform codec, the
+// module's formats through the module, at their whole size.
+TEST(ImageFileBridge, PictureReaderOfTheBrowserReadsJpegAndTheModulesFormats) {
+    TestDoubles::DocEnvironment env;
+    TestDib dib(40, 30);
+    CWriteFilePluss source(&dib.info.header, dib.bits.data());
+    for (const char* name : {"picture.tif", "picture.bmp", "picture.png", "picture.jpg"}) {
+        const std::string path = env.scratch / name;
+        int type = 0;
+        ASSERT_EQ(WriteImageFile(&source, nullptr, path.c_str(), &type, nullptr, nullptr, 0), 1) << name;
+        const std::shared_ptr<QImage> picture = ReadPictureThroughModule(path);
+        ASSERT_TRUE(picture) << name;
+        EXPECT_EQ(picture->size(), QSize(40, 30)) << name;
+        EXPECT_NEAR(picture->pixelColor(0, picture->height() - 1).red(), 200, 8) << name;
+    }
+    EXPECT_FALSE(ReadPictureThroughModule(env.scratch / "missing.png"));
+    const std::string junk = env.scratch / "junk.jpg";
+    std::ofstream(junk) << "not a picture";
+    EXPECT_FALSE(ReadPictureThroughModule(junk));
+}
