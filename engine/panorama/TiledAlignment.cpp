@@ -9,6 +9,7 @@
 
 #include "LensModel.h"
 #include "PanoramaLib.h"
+#include "ScopeExit.h"
 #include "ThreadPool.h"
 
 namespace Tiled_Panorama {
@@ -23,6 +24,10 @@ constexpr double kLensScale = 10000.0;
 // Fewer weighted inliers than this make too shaky a homography for a focal.
 constexpr std::size_t kMinFocalInliers = 8;
 constexpr double kStartBelowEstimate = 0.8;
+// Focal lengths a camera can have, in mean photo widths (a fish-eye to a
+// long telephoto); outside them a homography or a fit reads noise.
+constexpr double kLowestFocalOfWidth = 0.2;
+constexpr double kHighestFocalOfWidth = 10.0;
 // A fit whose matches end further apart than this part of the mean photo
 // width (root mean square) is taken for a wrong minimum: right fits of the
 // dev sets stay within a half of it, wrong ones are off by whole photos.
@@ -522,7 +527,9 @@ double CPoseAlignment::EstimateStartFocal() const {
         bool oka = false, okb = false, okga = false, okgb = false;
         FocalsFromHomography(H, fa, fb, oka, okb);
         FocalsFromHomography(Hi, gb, ga, okgb, okga);
-        auto plausible = [&](double f) { return f >= 0.2 * meanWidth && f <= 10.0 * meanWidth; };
+        auto plausible = [&](double f) {
+            return f >= kLowestFocalOfWidth * meanWidth && f <= kHighestFocalOfWidth * meanWidth;
+        };
         auto combine = [&](bool ok1, double f1, bool ok2, double f2, double& out) {
             ok1 = ok1 && plausible(f1);
             ok2 = ok2 && plausible(f2);
@@ -665,6 +672,22 @@ bool CPoseAlignment::AlignImages() {
         edges.erase(std::remove(edges.begin(), edges.end(), worst), edges.end());
     }
     edges = given;
+    // Photos showing nearly the same view (a near-duplicate pair) tell
+    // nothing of the focal length or the lens: their whole-panorama scale
+    // and the lens terms then run off to fit the matches' noise, until the
+    // lens folds the photos or the focal is none a camera has. Such a fit is
+    // solved again with the reference photo's focal and the lens held at
+    // their start (the other focals still follow the photos' scale to it);
+    // when that does not fit the matches either, there is no panorama.
+    if (!best.poses.empty() && !IntrinsicsPlausible(best.poses, best.lens)) {
+        holdIntrinsics_ = true;
+        ScopeExit release([this] { holdIntrinsics_ = false; });
+        placeAndSolve(best.focal, true);
+        if (IntrinsicsPlausible(poses, sharedLens) && lastRmsDistance <= kImplausibleFitOfGood * goodFit)
+            best = {lastRmsDistance, startFocal, poses, sharedLens, placementOrder};
+        else
+            best.rms = std::numeric_limits<double>::infinity();
+    }
     startFocal = best.focal;
     poses = best.poses;
     sharedLens = best.lens;
@@ -676,6 +699,29 @@ bool CPoseAlignment::AlignImages() {
     usedEdges.assign(photoCount, {});
     tasks_.clear();
     return true;
+}
+
+bool CPoseAlignment::IntrinsicsPlausible(const std::vector<TiledImagePose>& fitted,
+                                         const TiledImagePose& lens) const {
+    double widthSum = 0, corner = 0;
+    int widthCount = 0;
+    for (std::int32_t photo : placementOrder) {
+        const OrvexBase::Size size = photoSizes[static_cast<std::size_t>(photo)];
+        widthSum += size.cx;
+        ++widthCount;
+        corner = std::max(corner, 0.5 * std::hypot(size.cx, size.cy));
+    }
+    if (widthCount == 0 || !(widthSum > 0))
+        return true;
+    const double meanWidth = widthSum / widthCount;
+    for (std::int32_t photo : placementOrder) {
+        const double f = fitted[static_cast<std::size_t>(photo)].focal;
+        if (!(f >= kLowestFocalOfWidth * meanWidth && f <= kHighestFocalOfWidth * meanWidth))
+            return false;
+    }
+    // A lens that folds a photo (its mapping turns back before the corner)
+    // is no lens.
+    return lensMode != 1 || std::isfinite(LensModelReach(lensModel, lens, corner));
 }
 
 const AlignmentEdge* CPoseAlignment::WorstFittingEdge(double& edgeRms) {
@@ -828,6 +874,23 @@ bool CPoseAlignment::InitPoseFromEdge(std::int32_t anchor, std::int32_t newPhoto
     return true;
 }
 
+bool CPoseAlignment::IsHeldIntrinsic(std::size_t j) const {
+    if (!holdIntrinsics_)
+        return false;
+    const std::size_t lensCount = sharedLens.hasOwnLens ? 3 : 0;
+    if (j < lensCount)
+        return true;
+    const std::size_t slot = (j - lensCount) / 4;
+    return (j - lensCount) % 4 == 0 && slot < placementOrder.size() && placementOrder[slot] == referenceImage;
+}
+
+int CPoseAlignment::SolveHeld(void* p, int m, int, const double* x, double* fvec, int) {
+    HeldSolve& held = *static_cast<HeldSolve*>(p);
+    for (std::size_t j = 0; j < held.free.size(); ++j)
+        held.full[static_cast<std::size_t>(held.free[j])] = x[j];
+    return held.align->AlignmentResiduals(m, static_cast<int>(held.full.size()), held.full.data(), fvec);
+}
+
 int CPoseAlignment::ParameterCount() const {
     return 4 * static_cast<int>(placementOrder.size()) + (sharedLens.hasOwnLens ? 3 : 0);
 }
@@ -894,9 +957,30 @@ void CPoseAlignment::OptimizePoses() {
     // and the poses keep their start values.
     const double ftol = 1e-4;
     int nfev = 0;
-    lastInfo = lmdif(Solve, this, m, n, ws.x.get(), ws.fvec.get(), ftol, ws.xtol, ws.gtol, ws.maxfev,
-                     ws.epsfcn, ws.diag.get(), ws.mode, ws.factor, ws.nprint, &nfev, ws.fjac.get(), m,
-                     ws.ipvt.get(), ws.qtf.get(), ws.wa1, ws.wa2, ws.wa3, ws.wa4);
+    if (!holdIntrinsics_) {
+        lastInfo = lmdif(Solve, this, m, n, ws.x.get(), ws.fvec.get(), ftol, ws.xtol, ws.gtol, ws.maxfev,
+                         ws.epsfcn, ws.diag.get(), ws.mode, ws.factor, ws.nprint, &nfev, ws.fjac.get(), m,
+                         ws.ipvt.get(), ws.qtf.get(), ws.wa1, ws.wa2, ws.wa3, ws.wa4);
+    } else {
+        // The held parameters stay out of the solver's vector; each
+        // evaluation sees them at their start beside the free ones.
+        HeldSolve held{this, std::vector<double>(ws.x.get(), ws.x.get() + n), {}};
+        for (int j = 0; j < n; ++j)
+            if (!IsHeldIntrinsic(static_cast<std::size_t>(j)))
+                held.free.push_back(j);
+        const int k = static_cast<int>(held.free.size());
+        LmdifWorkspace reduced(m, k);
+        if (!reduced.IsValid())
+            throw panorama_error();
+        for (int j = 0; j < k; ++j)
+            reduced.x[j] = ws.x[held.free[j]];
+        lastInfo = lmdif(SolveHeld, &held, m, k, reduced.x.get(), ws.fvec.get(), ftol, reduced.xtol,
+                         reduced.gtol, reduced.maxfev, reduced.epsfcn, reduced.diag.get(), reduced.mode,
+                         reduced.factor, reduced.nprint, &nfev, reduced.fjac.get(), m, reduced.ipvt.get(),
+                         reduced.qtf.get(), reduced.wa1, reduced.wa2, reduced.wa3, reduced.wa4);
+        for (int j = 0; j < k; ++j)
+            ws.x[held.free[j]] = reduced.x[j];
+    }
     lastEvaluations = nfev;
     // lmdif leaves the residuals of its final parameters in fvec.
     lastResiduals = m;
@@ -1060,6 +1144,9 @@ void CPoseAlignment::RefineStart(double* x, int m, int n) {
             held[slotOf[static_cast<std::size_t>(referenceImage)] + 1] =
                 held[slotOf[static_cast<std::size_t>(referenceImage)] + 2] =
                     held[slotOf[static_cast<std::size_t>(referenceImage)] + 3] = 1;
+    for (std::size_t j = 0; j < sn; ++j)
+        if (IsHeldIntrinsic(j))
+            held[j] = 1;
 
     std::vector<double> f(sm), fPlus(sm), A(sn * sn), g(sn), M(sn * sn), step(sn), trial(sn);
     // Each task's columns and sums are its own: the tasks run side by side,

@@ -109,7 +109,11 @@ public:
     // panorama_error when the solver's workspace cannot be allocated or the
     // fit ends with non-finite parameters. A fit left far apart by one edge
     // alone is tried again without that edge (the caller's edge list is kept
-    // as given); a fit that stays far apart sets fitImplausible.
+    // as given); a fit that stays far apart sets fitImplausible. A fit with
+    // focal lengths no camera has, or a lens that folds the photos (what
+    // near-duplicate views leave free), is solved again with the reference
+    // photo's focal and the lens held at their start, and sets
+    // fitImplausible when that fit is no better.
     bool AlignImages();
     bool PickNextImage(std::int32_t& newPhoto, std::int32_t& anchor, const AlignmentEdge*& edge);
     bool InitPoseFromEdge(std::int32_t anchor, std::int32_t newPhoto, const AlignmentEdge* edge);
@@ -227,6 +231,21 @@ private:
     const AlignmentEdge* WorstFittingEdge(double& edgeRms);
     // Whether the photos joined to the reference stay joined without an edge.
     bool JoinedWithout(const AlignmentEdge* skipped) const;
+
+    // Whether the fit's focal lengths are ones a camera has and its lens
+    // keeps every photo unfolded.
+    bool IntrinsicsPlausible(const std::vector<TiledImagePose>& fitted, const TiledImagePose& lens) const;
+    // While set, the solves keep the lens terms and the reference photo's
+    // focal at their start (see AlignImages); IsHeldIntrinsic tells those
+    // parameters by their index.
+    bool holdIntrinsics_ = false;
+    bool IsHeldIntrinsic(std::size_t j) const;
+    struct HeldSolve {
+        CPoseAlignment* align;
+        std::vector<double> full;  // every parameter, the held ones at their start
+        std::vector<int> free;     // indices of the solver's parameters in full
+    };
+    static int SolveHeld(void* p, int m, int n, const double* x, double* fvec, int iflag);
 
     std::vector<const AlignmentEdge*> openEdges;
     // The residual function is called once per parameter for each Jacobian,

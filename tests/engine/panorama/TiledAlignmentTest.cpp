@@ -486,3 +486,53 @@ TEST(TiledAlignmentTest, TheRefinedStartLeavesLmdifOneJacobianAtTheSameOptimum) 
 }
 
 }  // namespace
+
+// A photo and a copy of it moved by a pixel or a few (what a near-duplicate
+// pair shows) say nothing of the focal length or the lens: the fit keeps a
+// focal a camera has and a lens that folds no photo, and still joins the two.
+TEST(TiledAlignmentTest, NearlyTheSameViewKeepsAPlausibleFocalAndLens) {
+    const OrvexBase::Size size(256, 171);
+    for (const bool lens : {false, true})
+        for (const double shift : {1.0, 3.0}) {
+            SCOPED_TRACE(testing::Message() << "lens " << lens << " shift " << shift);
+            std::vector<std::vector<Tiled_Panorama::AlignmentPoint>> keypoints(2);
+            AlignmentEdge edge;
+            edge.firstImage = 1;
+            edge.secondImage = 0;
+            const double transform[9] = {1, 0, shift, 0, 1, shift / 2, 0, 0, 1};
+            std::copy(transform, transform + 9, edge.transform);
+            unsigned seed = 7;
+            auto jitter = [&seed] {
+                seed = seed * 1103515245u + 12345u;
+                return ((seed >> 16) % 1000) / 1000.0 * 0.4 - 0.2;
+            };
+            for (int y = 10; y < size.cy; y += 20)
+                for (int x = 10; x < size.cx; x += 20) {
+                    const int k = static_cast<int>(keypoints[0].size());
+                    keypoints[1].push_back({x + jitter(), y + jitter()});
+                    keypoints[0].push_back({x + shift + jitter(), y + shift / 2 + jitter()});
+                    edge.inliers1.push_back(k);
+                    edge.inliers2.push_back(k);
+                    edge.inlierScores.push_back(200);
+                }
+            edge.inlierCount = static_cast<int>(edge.inliers1.size());
+            CPoseAlignment align;
+            align.photoSizes = {size, size};
+            align.keypoints = keypoints;
+            align.edges = {&edge};
+            align.lensMode = lens ? 1 : 0;
+            align.sharedLens.hasOwnLens = lens ? 1 : 0;
+            ASSERT_TRUE(align.AlignImages());
+            EXPECT_FALSE(align.fitImplausible);
+            ASSERT_EQ(align.placementOrder.size(), 2u);
+            for (const TiledImagePose& pose : align.poses) {
+                EXPECT_GE(pose.focal, 0.2 * size.cx);
+                EXPECT_LE(pose.focal, 10.0 * size.cx);
+            }
+            if (lens) {
+                EXPECT_TRUE(std::isfinite(LensModelReach(align.lensModel, align.sharedLens,
+                                                         0.5 * std::hypot(size.cx, size.cy))));
+            }
+            EXPECT_LT(align.lastRmsDistance, 1.5);
+        }
+}
