@@ -190,6 +190,7 @@ std::vector<SelItem> CEditVideoStoryboard::GetItems(CSelectionManager* manager) 
 void CEditVideoStoryboard::RecalcItemRects(CSelectionManager* manager) {
     if (!m_document)
         return;
+    manager->ForgetMissingItems();
     int i = 0;
     for (const auto& photo : m_document->GetPhotoList())
         manager->SetItemRect(photo.get(), ItemRect(i++));

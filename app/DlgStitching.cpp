@@ -561,8 +561,8 @@ void CDlgStitching::EnableStitchButton(bool enable) {
 }
 
 void CDlgStitching::StartFromCommand() {
-    if (m_document)
-        m_document->StartStitching();
+    // The menu's Stitch is the button's: the model and options the page shows.
+    OnStart();
 }
 
 const HVPanoramaOptions& CDlgStitching::ActiveOptions() const {

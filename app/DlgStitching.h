@@ -123,7 +123,8 @@ public:
 
     void SetDocument(IDialogCallback::IStitchingOptions* document);
     void EnableStitchButton(bool enable) override;
-    // The "&Stitch" command: stitches with the engine's options as they are.
+    // The "&Stitch" command and the export task's stitch: what "Start Stitching"
+    // does, with the model and the options the page shows.
     void StartFromCommand();
     int IsStitchEnabled();
     void UpdateControls() override;

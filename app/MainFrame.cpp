@@ -506,26 +506,6 @@ void CMainFrame::ConnectDocument() {
     };
 }
 
-void CMainFrame::StitchWithProfileOptions() {
-    const StitchingProfile profile = StitchingProfile::Read();
-    HVPanoramaOptions options;
-    const bool tiled = profile.horzVert == 0;
-    if (tiled) {
-        options.lensCompensation = profile.lensDistTl != 0;
-        options.lensModel = profile.ldPolTypeTl;
-        options.surfaceKind = profile.surfaceTl;
-    } else {
-        options.motionModel = profile.motionModel;
-        options.lensCompensation = profile.lensDist != 0;
-        options.lensPresetId = profile.lensType;
-        options.is360 = profile.cyclorama != 0;
-    }
-    doc_->SetTiledMode(tiled);
-    doc_->SetTiledOptions(tiled);
-    doc_->SetOptions(&options);
-    doc_->StitchWithMode(!tiled);
-}
-
 void CMainFrame::SetTask(int task) {
     if (task < 1 || task > 3)
         return;
@@ -544,12 +524,13 @@ void CMainFrame::SetTask(int task) {
             passedTask2 = true;
         }
     }
-    // Export needs a result: stitch first, with the profile's options, unless
-    // one is pending or already rendered.
+    // Export needs a result: stitch first, unless one is pending or already
+    // rendered. The page starts with the profile's options; once the user has
+    // changed them, the stitch is the one the "2. Stitch" page shows.
     if (task == 3 && photoCount() >= 2 && !doc_->CanRenderFullResult() && !doc_->IsFullResultCurrent()) {
         if (!passedTask2)
             SetTask(2);
-        StitchWithProfileOptions();
+        stitchBar_->StitchPage()->StartFromCommand();
     }
 
     const int oldTask = task_;

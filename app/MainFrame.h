@@ -230,7 +230,6 @@ private:
     void CreateBars();
     void ShowBars(bool strip, bool folders, bool stitch, bool save);
     void AddSelectedPhotos();
-    void StitchWithProfileOptions();
     void ConnectDocument();
     void FocusBar(QWidget* bar);
     void ShowImageInfo();

@@ -74,7 +74,9 @@ void COvHorizelApp::SetFolders(const std::string& programPath) {
     m_strProgramFolder = folder;
     m_strResFolder = folder + "Res/";
     // Installed, the program lies in bin/ and its Res folder in share/ovhorizel/.
-    const std::string installed = folder + "../share/ovhorizel/Res/";
+    // Shown to the user (the help page's path), so without the "bin/..".
+    const std::string installed =
+        (std::filesystem::path(folder) / "../share/ovhorizel/Res/").lexically_normal().string();
     std::error_code ec;
     if (!std::filesystem::is_directory(m_strResFolder, ec) && std::filesystem::is_directory(installed, ec))
         m_strResFolder = installed;

@@ -111,6 +111,15 @@ void CSelectionManager::RemoveSelected() {
     RemoveListed(listed);
 }
 
+void CSelectionManager::ForgetMissingItems() {
+    const std::vector<SelItem> items = m_owner->GetItems(this);
+    for (auto it = m_states.begin(); it != m_states.end();)
+        it = IndexOf(items, it->first) < 0 ? m_states.erase(it) : std::next(it);
+    for (SelItem* end : {&m_anchor, &m_current, &m_pending})
+        if (*end && IndexOf(items, *end) < 0)
+            *end = nullptr;
+}
+
 void CSelectionManager::RemoveListed(const std::vector<SelItem>& toRemove) {
     SelItem follow = nullptr;
     for (SelItem item : toRemove) {

@@ -78,6 +78,10 @@ public:
     void RemoveItem(SelItem item);
     void RemoveItems(const std::vector<SelItem>& items);
     void RemoveSelected();
+    // Drops what is kept of items that have left the owner's list (the
+    // list deleted them): a new item made where an old one lay must not
+    // come in selected.
+    void ForgetMissingItems();
 
     void OnLButtonDown(int x, int y, bool extend);
     // Adds the item to the selection or takes it out, leaving the others;

@@ -8,6 +8,8 @@
 #include <utility>
 
 #include "AspectData.h"
+#include "ConverterInterface.h"
+#include "Formgate.h"
 #include "DocText.h"
 #include "Profile.h"
 #include "ProjectFiles.h"
@@ -19,6 +21,10 @@ namespace {
 // Engine failures that escape a build: the engines catch their own, this
 // catches what they cannot (memory running out).
 constexpr unsigned kIdsBuildFailed = 61001;
+// Files refused while the photos load: all in one message.
+constexpr unsigned kIdsFilesRefused = 61011;
+constexpr unsigned kIdsNotTrueColour = 61012;
+constexpr unsigned kIdsDamagedFile = 61013;
 
 bool SameTextNoCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() &&
@@ -28,6 +34,19 @@ bool SameTextNoCase(const std::string& a, const std::string& b) {
 
 std::string ElementPath(const PanoramaLib::IPanoElement* element) {
     return Platform::Utf8FromWide(element->GetFileName());
+}
+
+// The engine calls every file it cannot decode an unsupported format. A
+// picture the module reads is refused for its kind (the engine takes 24-bit
+// colour only); one nothing reads is damaged or no picture at all.
+std::string RefinedLoadError(const std::string& path, const std::string& engineText) {
+    if (engineText != Res::LoadStr(194))
+        return engineText;
+    CONVIMAGEINFO info{};
+    if (ImExp_GetFileInfo(&info, path.c_str(), 0) == 1 && info.width > 0 && info.height > 0 &&
+        info.bitsPerPixel != 24)
+        return DocText::Load(kIdsNotTrueColour, {std::to_string(info.bitsPerPixel)});
+    return Res::LoadStr(kIdsDamagedFile);
 }
 
 bool IsValidElement(const PanoramaLib::IPanoElement* element) {
@@ -344,22 +363,35 @@ void COvHorizelDoc::SyncPhotoElements() {
     ReleaseAll(m_photoElements);
     ReleaseAll(m_preparedElements);
 
-    std::vector<std::size_t> failed;
+    // Slots that end empty: photos refused (they leave the project) and
+    // photos not reached because the user cancelled (they stay, and load
+    // at the next stitch).
+    std::vector<std::size_t> failed, unloaded;
+    std::vector<std::pair<std::string, std::string>> refused;
     const int total = static_cast<int>(toLoad.size());
+    m_elementsIncomplete = false;
     for (int i = 1; i <= total; ++i) {
         const std::size_t k = toLoad[i - 1];
         if (m_progress) {
             m_progress->SetText(DocText::Load(233, {ProjectFiles::FileNameOf(paths[k])}).c_str());
+            // Large photos take a while each: the loading can be cancelled
+            // between two of them.
             if (i == 1)
-                m_progress->BeginEx();
-            // Loading runs to the end: the cancel answer is not used.
-            m_progress->SetProgress(total, i);
+                m_progress->Begin();
+            if (m_progress->SetProgress(total, i)) {
+                unloaded.assign(toLoad.begin() + (i - 1), toLoad.end());
+                m_elementsIncomplete = true;
+                break;
+            }
         }
         if (m_ui)
             m_ui->RepaintNow();
-        PanoramaLib::IPanoElement* element = LoadPhotoElement(paths[k], true);
+        std::string refusal;
+        PanoramaLib::IPanoElement* element = LoadElement(paths[k], &refusal);
         if (!element) {
             failed.push_back(k);
+            if (!refusal.empty())
+                refused.emplace_back(ProjectFiles::FileNameOf(paths[k]), refusal);
             continue;
         }
         elements[k] = element;
@@ -369,9 +401,13 @@ void COvHorizelDoc::SyncPhotoElements() {
     if (total > 0 && m_progress)
         m_progress->End();
 
-    for (auto it = failed.rbegin(); it != failed.rend(); ++it) {
+    std::vector<std::size_t> emptied = failed;
+    emptied.insert(emptied.end(), unloaded.begin(), unloaded.end());
+    std::sort(emptied.begin(), emptied.end());
+    for (auto it = emptied.rbegin(); it != emptied.rend(); ++it) {
         const std::size_t k = *it;
-        if (CClipDescription* photo = m_photos.FindByPath(paths[k]))
+        const bool refusedPhoto = std::find(failed.begin(), failed.end(), k) != failed.end();
+        if (CClipDescription* photo = refusedPhoto ? m_photos.FindByPath(paths[k]) : nullptr)
             m_photos.Remove(photo);
         if (elements[k])
             elements[k]->Release();
@@ -386,15 +422,36 @@ void COvHorizelDoc::SyncPhotoElements() {
     m_busy = 0;
     RefreshStitchPage();
     UpdateAllViews(nullptr, DocHint::kElementsRebuilt);
+    ShowRefusedFiles(refused);
+}
+
+void COvHorizelDoc::ShowRefusedFiles(const std::vector<std::pair<std::string, std::string>>& refused) {
+    if (refused.empty() || !m_host)
+        return;
+    if (refused.size() == 1) {
+        m_host->MessageBox(DocText::Load(200, {refused[0].first, refused[0].second}));
+        return;
+    }
+    std::string lines;
+    for (const auto& [name, reason] : refused)
+        lines += "\n" + name + ": " + reason;
+    m_host->MessageBox(DocText::Load(kIdsFilesRefused, {std::to_string(refused.size()), lines}));
 }
 
 PanoramaLib::IPanoElement* COvHorizelDoc::LoadPhotoElement(const std::string& path, bool reportErrors) {
+    std::string refusal;
+    PanoramaLib::IPanoElement* element = LoadElement(path, &refusal);
+    if (!element && reportErrors && !refusal.empty())
+        ShowFileError(path, refusal);
+    return element;
+}
+
+PanoramaLib::IPanoElement* COvHorizelDoc::LoadElement(const std::string& path, std::string* refusal) {
     WaitCursorScope cursor(*this);
     static const char* const kLoadable[] = {".bmp", ".jpg", ".jpeg", ".png", ".tif", ".tiff"};
     const std::string extension = ProjectFiles::LowerExtension(path);
     if (std::find(std::begin(kLoadable), std::end(kLoadable), extension) == std::end(kLoadable)) {
-        if (reportErrors)
-            ShowFileError(path, Res::LoadStr(194));
+        *refusal = Res::LoadStr(194);
         return nullptr;
     }
     for (PanoramaLib::IPanoElement* element : m_photoElements)
@@ -404,16 +461,14 @@ PanoramaLib::IPanoElement* COvHorizelDoc::LoadPhotoElement(const std::string& pa
     // deleted or moved since it was added is named as missing instead.
     std::error_code error;
     if (!std::filesystem::exists(std::filesystem::path(path), error) && !error) {
-        if (reportErrors)
-            ShowFileError(path, "File not found");
+        *refusal = "File not found";
         return nullptr;
     }
     PanoramaLib::IPanoElement* element = CreatePanoElement(0);
     if (!element)
         return nullptr;
     if (!element->Load(Platform::WideFromUtf8(path))) {
-        if (reportErrors)
-            ShowFileError(path, Platform::Utf8FromWide(element->GetErrorText()));
+        *refusal = RefinedLoadError(path, Platform::Utf8FromWide(element->GetErrorText()));
         element->Release();
         return nullptr;
     }
@@ -477,6 +532,12 @@ bool COvHorizelDoc::StitchTiled() {
 
 bool COvHorizelDoc::RunVariant(int variant) {
     const bool tiled = variant == 2;
+    // A load the user cancelled goes on first; cancelled again, no build.
+    if (m_elementsIncomplete) {
+        SyncPhotoElements();
+        if (m_elementsIncomplete)
+            return false;
+    }
     if (!CheckPhotoSizes())
         return false;
     if (m_ui)

@@ -6,6 +6,7 @@
 // rendered panorama as an image.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CClipDescription.h"
@@ -240,6 +241,10 @@ private:
     PanoramaLib::IPanorama* ChosenEngine() const;
     bool RunVariant(int variant);
     void ReactToReport(bool tiled);
+    // Loads one photo; null with the reason (empty: none to tell) when it cannot.
+    PanoramaLib::IPanoElement* LoadElement(const std::string& path, std::string* refusal);
+    // One message for the files a load refused: (file name, reason) each.
+    void ShowRefusedFiles(const std::vector<std::pair<std::string, std::string>>& refused);
     void MarkFiles(const std::vector<std::string>& names, bool mark);
     void RefreshStitchPage();
     void RefreshExportPage();
@@ -259,6 +264,8 @@ private:
     int m_manualMatchingPreference = 0;
     int m_manualMode = 0;
     int m_busy = 0;
+    // The user cancelled a load: some project photos have no element yet.
+    bool m_elementsIncomplete = false;
     OrvexBase::Rect m_cropRect;
     bool m_activeTiled = false;
     bool m_tiledChosen = false;

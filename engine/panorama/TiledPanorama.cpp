@@ -159,7 +159,18 @@ bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vecto
         if (!MatchAndStitch(realign, lensModel, elevation, azimuth, tilt))
             throw panorama_error();
         report_.status = 1;
+        ListUnplaced();
     });
+}
+
+void CPanorama::ListUnplaced() {
+    // The alignment places the photos joined to the reference by matches; the
+    // rest are left out of the result, and the document asks the user about them.
+    const std::vector<std::int32_t>& placed = align_.placementOrder;
+    report_.unmatched.clear();
+    for (std::int32_t i = 0; i < static_cast<std::int32_t>(photos_.size()); ++i)
+        if (std::find(placed.begin(), placed.end(), i) == placed.end())
+            report_.unmatched.push_back(i);
 }
 
 void CPanorama::AnalyzePhotos(const std::vector<IPanoElement*>& photos, const ElementList& oldPhotos,

@@ -52,6 +52,8 @@ public:
     // Every photo's analysis, side by side where it can be, with the
     // keypoints of the previous build's photos (oldPhotos, oldSets) taken
     // where a path is the same.
+    // Notes in the report the photos the alignment did not place.
+    void ListUnplaced();
     void AnalyzePhotos(const std::vector<PanoramaLib::IPanoElement*>& photos, const ElementList& oldPhotos,
                        KeypointSetList& oldSets);
     // One photo's analysis taken into the lists (its heavy part done here, or

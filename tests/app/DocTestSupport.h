@@ -32,11 +32,13 @@ public:
     void SetStage(int stageId) override { log.Add("SetStage " + std::to_string(stageId)); }
     bool SetProgress(int total, int position) override {
         log.Add("SetProgress " + std::to_string(total) + " " + std::to_string(position));
-        return true;  // a cancel answer that photo loading must not heed
+        return cancel;
     }
     void Show(bool hide) override { log.Add(hide ? "Show hide" : "Show show"); }
     void SetText(const char* text) override { log.Add(std::string("SetText ") + text); }
     CallLog log;
+    // The answer to SetProgress: the user pressed Cancel.
+    bool cancel = false;
 };
 
 class RecordingHost : public IDocumentHost {
