@@ -18,7 +18,8 @@
 #include "QtPrinterBackend.h"
 
 std::unique_ptr<QPrinter> CViewPrinting::PreparePrinter(int* from, int* to) {
-    if (!m_print || !m_backend || !m_doc)
+    // Nothing to print before the full-size result (a command run while disabled).
+    if (!m_print || !m_backend || !m_doc || !m_doc->IsFullResultCurrent())
         return nullptr;
     m_print->GetPageRange(from, to);
     const std::string name = m_print->GetPrinterName();

@@ -130,10 +130,11 @@ TEST(PrintRoad, BoatRowOverThreePagesJoinsAtTheMarkers) {
     auto* manual = page->findChild<QRadioButton*>(QString::number(CDlgPrintSetup::kManual));
     ASSERT_TRUE(pagesEdit && widthEdit && manual);
     EXPECT_FALSE(widthEdit->isEnabled());
-    const double onePage = widthEdit->text().toDouble();
+    const double onePage = widthEdit->text().section(' ', 0, 0).toDouble();
+    ASSERT_GT(onePage, 0) << widthEdit->text().toStdString();
     pagesEdit->selectAll();
     QTest::keyClicks(pagesEdit, "3");
-    QTest::keyClick(pagesEdit, Qt::Key_Tab);
+    QTest::keyClick(pagesEdit, Qt::Key_Return);
     EXPECT_EQ(pagesEdit->text(), "3 pages");
     const QString threePages = widthEdit->text();
     EXPECT_NEAR(threePages.section(' ', 0, 0).toDouble(), 3 * onePage, 0.3 * onePage) << threePages.toStdString();
@@ -259,6 +260,7 @@ TEST(PrintRoad, BoatRowOverThreePagesJoinsAtTheMarkers) {
         fileAsked = true;
         SaveScreenshot(ask, "print_pdf_file_name");
         ask->selectFile(direct);
+        ask->findChild<QLineEdit*>("fileNameEdit")->setText(direct);
         QMetaObject::invokeMethod(ask, "accept", Qt::QueuedConnection);
     });
     frame.Router().Execute(CmdId::FilePrintDirect);
