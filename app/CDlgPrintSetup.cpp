@@ -244,8 +244,18 @@ void CDlgPrintSetup::OnPagesChanged(bool leaving) {
     if (!leaving && (!m_ready || m_layout.scaleMode != 0))
         return;
     m_layout.pages = PrintSetupRules::ReadPageCount(m_pages->text().toStdString());
-    if (m_layout.scaleMode == 0)
+    if (m_layout.scaleMode == 0) {
         Store();
+        // The size edits show what the fit over these pages prints at.
+        if (m_pPrint) {
+            m_computedPages = m_pPrint->GetPageCount(&m_layout);
+            Store();
+        }
+        if (m_layout.width != 0 || m_layout.height != 0) {
+            SetText(kWidth, FormatLength(m_layout.width));
+            SetText(kHeight, FormatLength(m_layout.height));
+        }
+    }
     if (leaving)
         SetText(kPages, PagesText(m_layout.pages));
 }

@@ -1,5 +1,7 @@
 #include "CDlgSaving.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -86,7 +88,8 @@ CDlgSaving::CDlgSaving(QWidget* parent) : CBaseDialog(kTemplateId, parent), m_ti
         w->setEnabled(false);
     m_printSetup->EnablePage(false);
 
-    resize(QSize(248, layout->sizeHint().height()));
+    m_aspect->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    resize(QSize(kPageWidth, layout->sizeHint().height()));
 
     connect(m_start, &QPushButton::clicked, this, [this] {
         if (m_export)
@@ -237,6 +240,7 @@ void CDlgSaving::FillAspectCombo() {
         m_aspect->addItem(text, QVariant::fromValue(static_cast<qulonglong>(i)));
     }
     m_filling = false;
+    FitToContents();
 }
 
 int CDlgSaving::ChoiceRow() const {
@@ -253,7 +257,19 @@ int CDlgSaving::ChoiceRow() const {
 }
 
 void CDlgSaving::ShowSendToWebFor(const NetPrint::CAspectData* product) {
-    m_sendToWeb->setVisible(product && product->kind == 2);
+    const bool show = product && product->kind == 2;
+    if (m_sendToWeb->isVisibleTo(this) == show)
+        return;
+    m_sendToWeb->setVisible(show);
+    FitToContents();
+}
+
+void CDlgSaving::FitToContents() {
+    // The page is not laid out by its host (a scroll area): it takes the
+    // height its controls need, and the width of its longest product name.
+    layout()->activate();
+    const QSize hint = layout()->sizeHint();
+    resize(std::max(kPageWidth, hint.width()), hint.height());
 }
 
 void CDlgSaving::OnAspectChanged(int index) {

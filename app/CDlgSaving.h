@@ -86,6 +86,8 @@ private:
     // means "Manual", below it "No crop".
     int ChoiceRow() const;
     void ShowSendToWebFor(const NetPrint::CAspectData* product);
+    void FitToContents();
+    static constexpr int kPageWidth = 248;
     void FillPrinters();
     void OnPrinterChanged(int index);
     void OnRangeEdited(bool to);

@@ -1,7 +1,7 @@
+#include "UiServices.h"
 #include "DocumentDialogs.h"
 
 #include <QGuiApplication>
-#include <QMessageBox>
 
 #include "CDlgPrompts.h"
 #include "DlgMatching.h"
@@ -12,9 +12,8 @@ CDocumentDialogs::~CDocumentDialogs() {
 }
 
 void CDocumentDialogs::MessageBox(const std::string& text) {
-    QMessageBox box(QMessageBox::Warning, AppCaption(), QString::fromStdString(text), QMessageBox::Ok,
-                    m_parent);
-    box.exec();
+    UiServices::RunMessageBox(m_parent, QString::fromStdString(text), AppCaption(),
+                              UiServices::MessageKind::Warning);
 }
 
 int CDocumentDialogs::AskAboutToChange(const std::string& text) {

@@ -1,7 +1,7 @@
+#include "UiServices.h"
 #include "FrameEngineCallbacks.h"
 
 #include <QCoreApplication>
-#include <QMessageBox>
 #include <QWidget>
 
 #include "CDlgPrompts.h"
@@ -146,9 +146,8 @@ void CFrameEngineCallbacks::OnUpdatePanoramaView(PanoramaLib::WPARAM w, Panorama
 }
 
 void CFrameEngineCallbacks::ShowMessage(int stringId) {
-    QMessageBox box(QMessageBox::Warning, AppCaption(), QString::fromUtf8(Res::LoadStr(stringId)),
-                    QMessageBox::Ok, m_frame);
-    box.exec();
+    UiServices::RunMessageBox(m_frame, QString::fromUtf8(Res::LoadStr(stringId)), AppCaption(),
+                              UiServices::MessageKind::Warning);
 }
 
 bool CFrameEngineCallbacks::AskAcceptPanorama(int unmatched, int total) {

@@ -86,9 +86,22 @@ CDocDialogBar::CDocDialogBar(const QString& title, int id, QWidget* parent)
 
 void CDocDialogBar::SetPage(QWidget* page) {
     parent_->SetDialog(page);
+    FitPageWidth();
+    // A page that grows (a longer list entry, a button shown) widens the bar.
+    if (page)
+        page->installEventFilter(this);
+}
+
+void CDocDialogBar::FitPageWidth() {
     const int width = GetPageWidth();
     SetMinSizes(QSize(width, 30), QSize(width, 30), QSize(width, 30));
     setMinimumWidth(width);
+}
+
+bool CDocDialogBar::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Page() && event->type() == QEvent::Resize)
+        FitPageWidth();
+    return CSizingControlBarCF::eventFilter(watched, event);
 }
 
 int CDocDialogBar::GetPageWidth() const {
@@ -836,7 +849,7 @@ void CMainFrame::OnCheckForUpdates() {
     });
     callbacks_->End();
     if (!found && !cancelled)
-        UiServices::ShowMessage(this, Str(341));
+        UiServices::ShowMessage(this, Str(341), {}, UiServices::MessageKind::Information);
 }
 
 void CMainFrame::OnAutoUpdate() {

@@ -63,7 +63,11 @@ public:
     int GetPageWidth() const;
     QSize sizeHint() const override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void FitPageWidth();
     CToolDlgParent* parent_;
 };
 

@@ -21,8 +21,11 @@ bool CNetPrintUploadHost::AskLogin(std::string& login, std::string& password) {
     return true;
 }
 
-void CNetPrintUploadHost::ShowMessage(const std::string& text) {
-    UiServices::ShowMessage(m_parent, QString::fromStdString(text));
+void CNetPrintUploadHost::ShowMessage(const std::string& text, MessageKind kind) {
+    const UiServices::MessageKind shown = kind == MessageKind::Information ? UiServices::MessageKind::Information
+                                          : kind == MessageKind::Error     ? UiServices::MessageKind::Error
+                                                                           : UiServices::MessageKind::Warning;
+    UiServices::ShowMessage(m_parent, QString::fromStdString(text), {}, shown);
 }
 
 void CNetPrintUploadHost::OpenUrl(const std::string& url) {

@@ -17,7 +17,7 @@ public:
 
     int ChooseFiles(std::vector<std::string>& files) override;
     bool AskLogin(std::string& login, std::string& password) override;
-    void ShowMessage(const std::string& text) override;
+    void ShowMessage(const std::string& text, MessageKind kind) override;
     void OpenUrl(const std::string& url) override;
     void BeginProgress() override;
     void SetProgressText(const std::string& text) override;

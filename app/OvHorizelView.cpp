@@ -71,7 +71,7 @@ bool COvHorizelView::OnCmdMsg(int id) {
         case CmdId::FilePrint:
         case CmdId::FilePrintDirect:
             if (printing_)
-                printing_->OnFilePrint();
+                printing_->OnFilePrint(id == CmdId::FilePrint, window());
             return true;
         case CmdId::FilePrintPreview:
             if (printing_)

@@ -1,7 +1,7 @@
+#include "UiServices.h"
 #include "ProjectCommands.h"
 
 #include <QFile>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QUrl>
 #include <filesystem>
@@ -20,9 +20,7 @@ void CProjectCommands::Message(unsigned id) {
         showMessage(text);
         return;
     }
-    QMessageBox box(QMessageBox::Warning, AppCaption(), QString::fromStdString(text), QMessageBox::Ok,
-                    m_frame);
-    box.exec();
+    UiServices::RunMessageBox(m_frame, QString::fromStdString(text), AppCaption(), UiServices::MessageKind::Warning);
 }
 
 bool CProjectCommands::AddFilesToProject(const std::vector<std::string>& paths) {

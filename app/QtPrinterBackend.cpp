@@ -1,7 +1,17 @@
 #include "QtPrinterBackend.h"
 
+#include <algorithm>
+
 #include <QApplication>
-#include <QPageSetupDialog>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
 #include <QPageSize>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -122,21 +132,43 @@ void Record(const QPrinter& printer, CDevMode& mode) {
 }  // namespace
 
 bool CQtPrinterBackend::IsPdf(const std::string& printer) const {
-    return !m_pdfOutput.isEmpty() && printer == kPdfPrinter;
+    // An installed printer of that very name stays the system's.
+    return printer == kPdfPrinter && QPrinterInfo::printerInfo(QString::fromLatin1(kPdfPrinter)).isNull();
+}
+
+QString CQtPrinterBackend::PdfOutput() const {
+    if (!m_pdfOutput.isEmpty())
+        return m_pdfOutput;
+    return QDir::home().filePath(QStringLiteral("Horizel.pdf"));
+}
+
+QString CQtPrinterBackend::AskPdfFileName(QWidget* parent) const {
+    QFileDialog dialog(parent, QStringLiteral("Print to PDF file"));
+    dialog.setObjectName(QStringLiteral("PdfFileDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(QStringLiteral("PDF file (*.pdf)"));
+    dialog.setDefaultSuffix(QStringLiteral("pdf"));
+    const QFileInfo start(PdfOutput());
+    dialog.setDirectory(start.absolutePath());
+    dialog.selectFile(start.fileName());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().first();
 }
 
 std::vector<std::string> CQtPrinterBackend::PrinterNames() {
     std::vector<std::string> names;
     for (const QString& name : QPrinterInfo::availablePrinterNames())
         names.push_back(name.toStdString());
-    if (!m_pdfOutput.isEmpty())
+    if (std::find(names.begin(), names.end(), kPdfPrinter) == names.end())
         names.push_back(kPdfPrinter);
     return names;
 }
 
 std::string CQtPrinterBackend::DefaultPrinterName() {
     const QString name = QPrinterInfo::defaultPrinterName();
-    if (name.isEmpty() && !m_pdfOutput.isEmpty())
+    if (name.isEmpty())
         return kPdfPrinter;
     return name.toStdString();
 }
@@ -167,7 +199,7 @@ std::unique_ptr<QPrinter> CQtPrinterBackend::CreatePrinter(const std::string& pr
     if (IsPdf(printer)) {
         device = std::make_unique<QPrinter>(QPrinter::HighResolution);
         device->setOutputFormat(QPrinter::PdfFormat);
-        device->setOutputFileName(m_pdfOutput);
+        device->setOutputFileName(PdfOutput());
     } else {
         const QPrinterInfo info = QPrinterInfo::printerInfo(QString::fromStdString(printer));
         if (info.isNull())
@@ -203,13 +235,104 @@ int CQtPrinterBackend::EditDevMode(const std::string& printer, const CDevMode* i
         start = *in;
     else if (!DefaultDevMode(printer, start))
         return PrintSetup::kDialogFailed;
-    std::unique_ptr<QPrinter> device = CreatePrinter(printer, start);
-    if (!device)
+    if (!IsPdf(printer) && QPrinterInfo::printerInfo(QString::fromStdString(printer)).isNull())
         return PrintSetup::kDialogFailed;
-    QPageSetupDialog dialog(device.get(), QApplication::activeWindow());
-    if (dialog.exec() != QDialog::Accepted)
-        return PrintSetup::kDialogCancel;
     out = start;
-    Record(*device, out);
-    return PrintSetup::kDialogOk;
+    return RunPropertiesDialog(printer, out) ? PrintSetup::kDialogOk : PrintSetup::kDialogCancel;
+}
+
+bool CQtPrinterBackend::RunPropertiesDialog(const std::string& printer, CDevMode& mode) {
+    // What the printer offers; the PDF file takes every paper and resolution.
+    const bool pdf = IsPdf(printer);
+    const QPrinterInfo info = pdf ? QPrinterInfo() : QPrinterInfo::printerInfo(QString::fromStdString(printer));
+    QList<QPageSize> papers;
+    QList<int> resolutions;
+    bool duplex = false, colour = true;
+    if (pdf) {
+        for (const PaperPair& p : kPapers)
+            papers.push_back(QPageSize(p.qt));
+        resolutions = {300, 600, 1200};
+    } else {
+        papers = info.supportedPageSizes();
+        resolutions = info.supportedResolutions();
+        duplex = info.supportedDuplexModes().size() > 1;
+        colour = info.supportedColorModes().contains(QPrinter::Color);
+    }
+    const QPageSize current = QtPageSize(mode);
+    if (!std::any_of(papers.begin(), papers.end(), [&](const QPageSize& p) { return p.isEquivalentTo(current); }))
+        papers.push_back(current);
+    if (mode.PrintQuality() > 0 && !resolutions.contains(mode.PrintQuality()))
+        resolutions.push_back(mode.PrintQuality());
+    std::sort(resolutions.begin(), resolutions.end());
+
+    QDialog dialog(QApplication::activeWindow());
+    dialog.setObjectName(QStringLiteral("PrinterProperties"));
+    dialog.setWindowTitle(QStringLiteral("%1 Properties").arg(QString::fromStdString(printer)));
+    auto* form = new QFormLayout;
+    const auto combo = [&dialog](const char* name) {
+        auto* box = new QComboBox(&dialog);
+        box->setObjectName(QString::fromLatin1(name));
+        return box;
+    };
+    QComboBox* paper = combo("paper");
+    for (const QPageSize& p : papers) {
+        paper->addItem(p.name(), QVariant::fromValue(p));
+        if (p.isEquivalentTo(current))
+            paper->setCurrentIndex(paper->count() - 1);
+    }
+    QComboBox* orientation = combo("orientation");
+    orientation->addItem(QStringLiteral("Portrait"), int(CDevMode::kPortrait));
+    orientation->addItem(QStringLiteral("Landscape"), int(CDevMode::kLandscape));
+    orientation->setCurrentIndex(mode.Orientation() == CDevMode::kLandscape ? 1 : 0);
+    QComboBox* colourBox = combo("colour");
+    colourBox->addItem(QStringLiteral("Colour"), int(CDevMode::kColor));
+    colourBox->addItem(QStringLiteral("Greyscale"), int(CDevMode::kMonochrome));
+    colourBox->setCurrentIndex(mode.Color() == CDevMode::kMonochrome || !colour ? 1 : 0);
+    colourBox->setEnabled(colour);
+    QComboBox* duplexBox = combo("duplex");
+    duplexBox->addItem(QStringLiteral("One-sided"), 1);
+    duplexBox->addItem(QStringLiteral("Two-sided, long edge"), 2);
+    duplexBox->addItem(QStringLiteral("Two-sided, short edge"), 3);
+    duplexBox->setCurrentIndex(duplex ? std::clamp<int>(mode.Duplex(), 1, 3) - 1 : 0);
+    duplexBox->setEnabled(duplex);
+    QComboBox* quality = combo("quality");
+    for (int dpi : resolutions) {
+        quality->addItem(QStringLiteral("%1 dpi").arg(dpi), dpi);
+        if (dpi == mode.PrintQuality())
+            quality->setCurrentIndex(quality->count() - 1);
+    }
+    quality->setEnabled(quality->count() > 1);
+    auto* copies = new QSpinBox(&dialog);
+    copies->setObjectName(QStringLiteral("copies"));
+    copies->setRange(1, 999);
+    copies->setValue(std::max<int>(1, mode.Copies()));
+    form->addRow(QStringLiteral("&Paper:"), paper);
+    form->addRow(QStringLiteral("&Orientation:"), orientation);
+    form->addRow(QStringLiteral("&Colour:"), colourBox);
+    form->addRow(QStringLiteral("&Duplex:"), duplexBox);
+    form->addRow(QStringLiteral("&Quality:"), quality);
+    form->addRow(QStringLiteral("Co&pies:"), copies);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+    if (onPropertiesShown)
+        QTimer::singleShot(0, &dialog, [this, &dialog] { onPropertiesShown(&dialog); });
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+
+    const QPageSize chosen = paper->currentData().value<QPageSize>();
+    mode.SetPaperSize(PaperNumber(chosen));
+    const QSizeF mm = chosen.size(QPageSize::Millimeter);
+    mode.SetPaperWidth(static_cast<std::int16_t>(mm.width() * 10 + 0.5));
+    mode.SetPaperLength(static_cast<std::int16_t>(mm.height() * 10 + 0.5));
+    mode.SetOrientation(static_cast<std::int16_t>(orientation->currentData().toInt()));
+    mode.SetColor(static_cast<std::int16_t>(colourBox->currentData().toInt()));
+    mode.SetDuplex(static_cast<std::int16_t>(duplexBox->currentData().toInt()));
+    if (quality->count() > 0)
+        mode.SetPrintQuality(static_cast<std::int16_t>(quality->currentData().toInt()));
+    mode.SetCopies(static_cast<std::int16_t>(copies->value()));
+    return true;
 }

@@ -1,8 +1,11 @@
 #include "ViewPrinting.h"
 
+#include <algorithm>
+
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QPrintDialog>
 #include <QPen>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
@@ -15,7 +18,8 @@
 #include "QtPrinterBackend.h"
 
 std::unique_ptr<QPrinter> CViewPrinting::PreparePrinter(int* from, int* to) {
-    if (!m_print || !m_backend || !m_doc)
+    // Nothing to print before the full-size result (a command run while disabled).
+    if (!m_print || !m_backend || !m_doc || !m_doc->IsFullResultCurrent())
         return nullptr;
     m_print->GetPageRange(from, to);
     const std::string name = m_print->GetPrinterName();
@@ -33,12 +37,37 @@ std::unique_ptr<QPrinter> CViewPrinting::PreparePrinter(int* from, int* to) {
     return printer;
 }
 
-bool CViewPrinting::OnFilePrint() {
+bool CViewPrinting::OnFilePrint(bool ask, QWidget* parent) {
     int from = 1, to = 1;
     std::unique_ptr<QPrinter> printer = PreparePrinter(&from, &to);
     if (!printer)
         return false;
-    PrintPages(*printer, from, to);
+    const bool toFile = printer->outputFormat() == QPrinter::PdfFormat;
+    int first = from, last = to;
+    if (ask) {
+        // The dialog's own file field names the PDF file.
+        QPrintDialog dialog(printer.get(), parent);
+        dialog.setObjectName(QStringLiteral("PrintDialog"));
+        dialog.setMinMax(from, to);
+        dialog.setFromTo(from, to);
+        dialog.setOption(QAbstractPrintDialog::PrintPageRange, true);
+        if (onPrintDialogShown)
+            QTimer::singleShot(0, &dialog, [this, &dialog] { onPrintDialogShown(&dialog); });
+        if (dialog.exec() != QDialog::Accepted)
+            return false;
+        if (printer->printRange() == QPrinter::PageRange && printer->fromPage() > 0) {
+            first = std::clamp(printer->fromPage(), from, to);
+            last = std::clamp(printer->toPage(), first, to);
+        }
+    } else if (toFile) {
+        const QString name = m_backend->AskPdfFileName(parent);
+        if (name.isEmpty())
+            return false;
+        printer->setOutputFileName(name);
+    }
+    if (printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty())
+        m_backend->RememberPdfFileName(printer->outputFileName());
+    PrintPages(*printer, first, last, to);
     return true;
 }
 
@@ -50,7 +79,7 @@ bool CViewPrinting::OnFilePrintPreview(QWidget* parent) {
     QPrintPreviewDialog preview(printer.get(), parent);
     preview.resize(1100, 760);
     QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
-                     [this, from, to](QPrinter* device) { PrintPages(*device, from, to); });
+                     [this, from, to](QPrinter* device) { PrintPages(*device, from, to, to); });
     if (auto* widget = preview.findChild<QPrintPreviewWidget*>()) {
         // One page alone; more side by side, as they join.
         if (to - from < 1)
@@ -81,7 +110,7 @@ PrinterCaps CViewPrinting::CapsOf(const QPrinter& printer, bool physicalPage) {
     return caps;
 }
 
-void CViewPrinting::PrintPages(QPrinter& printer, int from, int to) {
+void CViewPrinting::PrintPages(QPrinter& printer, int from, int to, int last) {
     PrintLayout layout;
     m_print->GetLayout(&layout);
     const PrinterCaps caps = CapsOf(printer, layout.physicalPage != 0);
@@ -98,7 +127,7 @@ void CViewPrinting::PrintPages(QPrinter& printer, int from, int to) {
         PrintLayout copy;
         m_print->GetLayout(&copy);
         PanoramaLib::IPanoElement* picture = nullptr;
-        const PrintMath::PrintPagePlan plan = m_doc->PrintPage(caps, page, to, &copy, &picture);
+        const PrintMath::PrintPagePlan plan = m_doc->PrintPage(caps, page, last, &copy, &picture);
         DrawPage(painter, plan, picture);
     }
     painter.end();

@@ -1,6 +1,9 @@
 // The JPEG converter over libjpeg-turbo: grey and colour (YCbCr or RGB) files
 // are read, baseline or progressive; 8-bit grey and 24-bit colour are written
-// as JFIF.
+// as JFIF, with the quality the converter's set-up box keeps ([JPEG]
+// Quality=1..100): in the user's own settings of the library's converters,
+// since the settings file beside an installed library is not the user's to
+// write; the one beside the library still gives a default, else 90.
 //
 // libjpeg leaves by longjmp: each setjmp sits in a small function whose frame
 // holds no C++ object, and the source and destination work on memory only.
@@ -8,20 +11,63 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include <jpeglib.h>
 // After jpeglib.h: its configuration decides which message codes exist.
 #include <jerror.h>
 
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSlider>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
 #include "ConverterKit.h"
+#include "IniFile.h"
 
 namespace {
 
 constexpr const char* kFormat = "JPEG";
 constexpr int kRowsPerBand = 32;
 constexpr int kQuality = 90;
+constexpr const char* kQualityKey = "Quality";
+
+// "$XDG_CONFIG_HOME/Formgate/CONVERT.INI", or under ~/.config; "" without either.
+std::string UserSettingsPath() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::string folder;
+    if (config && config[0] == '/')
+        folder = config;
+    else if (const char* home = std::getenv("HOME"); home && home[0] == '/')
+        folder = std::string(home) + "/.config";
+    return folder.empty() ? std::string() : folder + "/Formgate/CONVERT.INI";
+}
+
+int StoredQuality(const char* settingsPath) {
+    int quality = kQuality;
+    if (settingsPath && *settingsPath)
+        quality = Platform::IniFile(settingsPath).GetInt(kFormat, kQualityKey, quality);
+    if (const std::string user = UserSettingsPath(); !user.empty())
+        quality = Platform::IniFile(user).GetInt(kFormat, kQualityKey, quality);
+    return std::clamp(quality, 1, 100);
+}
+
+void StoreQuality(int quality) {
+    const std::string user = UserSettingsPath();
+    if (user.empty())
+        return;
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(user).parent_path(), error);
+    Platform::IniFile(user).WriteInt(kFormat, kQualityKey, quality);
+}
 
 struct ErrorManager {
     jpeg_error_mgr base;  // first, so the library's pointer to it is a pointer to us
@@ -185,6 +231,7 @@ struct Writer {
     std::uint8_t chunk[1 << 16];
     ConvKit::OutputBuffer out;
     int nextRow = 0;
+    int quality = kQuality;
 
     Writer() {
         InstallErrors(errors);
@@ -237,7 +284,7 @@ int StartWriting(Writer* w, ConverterContext* ctx) {
     w->info.input_components = colour ? 3 : 1;
     w->info.in_color_space = colour ? JCS_EXT_BGR : JCS_GRAYSCALE;
     jpeg_set_defaults(&w->info);
-    jpeg_set_quality(&w->info, kQuality, TRUE);
+    jpeg_set_quality(&w->info, w->quality, TRUE);
     if ((ctx->resolutionUnit == ImExp::UnitDotsPerInch ||
          ctx->resolutionUnit == ImExp::UnitDotsPerCentimetre) &&
         ctx->xResolution > 0 && ctx->yResolution > 0) {
@@ -275,9 +322,46 @@ FORMGATE_CONVERTER_ENTRY int ConvGetVersion() {
 }
 
 FORMGATE_CONVERTER_ENTRY void ConvGetDllInfo(ConverterRecord* record, const char*) {
-    ConvKit::DescribeConverter(record, ImExp::FlagRead | ImExp::FlagWrite | ImExp::FlagCheckFile, 0x4 | 0x200,
-                               ImExp::WriteResolutionDpi, "JPEG", "JPEG (*.jpg;*.jpeg)",
+    ConvKit::DescribeConverter(record,
+                               ImExp::FlagRead | ImExp::FlagWrite | ImExp::FlagCheckFile | ImExp::FlagSetup,
+                               0x4 | 0x200, ImExp::WriteResolutionDpi, "JPEG", "JPEG (*.jpg;*.jpeg)",
                                ".jpg;.jpeg;.jpe;.jfif");
+}
+
+// The set-up box: the quality of the files written from now on. Shown only
+// inside a program that runs a Qt user interface.
+FORMGATE_CONVERTER_ENTRY void ConvSetup(void* owner, const char* settingsPath) {
+    ConvKit::Guard([&]() -> int {
+        if (!settingsPath || !qobject_cast<QApplication*>(QCoreApplication::instance()))
+            return 0;
+        QDialog dialog(static_cast<QWidget*>(owner));
+        dialog.setObjectName(QStringLiteral("JpegOptions"));
+        dialog.setWindowTitle(QStringLiteral("JPEG Options"));
+        auto* label = new QLabel(QStringLiteral("&Quality:"), &dialog);
+        auto* slider = new QSlider(Qt::Horizontal, &dialog);
+        auto* value = new QSpinBox(&dialog);
+        slider->setRange(1, 100);
+        value->setRange(1, 100);
+        value->setObjectName(QStringLiteral("quality"));
+        slider->setMinimumWidth(200);
+        label->setBuddy(value);
+        QObject::connect(slider, &QSlider::valueChanged, value, &QSpinBox::setValue);
+        QObject::connect(value, &QSpinBox::valueChanged, slider, &QSlider::setValue);
+        value->setValue(StoredQuality(settingsPath));
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+        QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+        QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+        auto* row = new QHBoxLayout;
+        row->addWidget(label);
+        row->addWidget(slider, 1);
+        row->addWidget(value);
+        auto* layout = new QVBoxLayout(&dialog);
+        layout->addLayout(row);
+        layout->addWidget(buttons);
+        if (dialog.exec() == QDialog::Accepted)
+            StoreQuality(value->value());
+        return 0;
+    });
 }
 
 FORMGATE_CONVERTER_ENTRY void ConvGetErrorString(int code, const char* fileTitle, const char*, char* text) {
@@ -374,7 +458,7 @@ FORMGATE_CONVERTER_ENTRY int WRSetupWriting(ConverterContext* ctx, char**, int) 
             return ImExp::ErrorUnsupportedSubformat;
         if (ctx->width > JPEG_MAX_DIMENSION || ctx->height > JPEG_MAX_DIMENSION)
             return ImExp::ErrorFileTooBig;
-        writes.Create(ctx);
+        writes.Create(ctx).quality = StoredQuality(ctx->settingsPath);
         ctx->planes = 1;
         ctx->packed = 1;
         ctx->blueFirst = colour ? 1 : 0;

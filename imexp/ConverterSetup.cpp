@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "ConverterChoice.h"
 #include "ErrorReporter.h"
 #include "FormgateApp.h"
 #include "ModuleStrings.h"
@@ -115,6 +116,34 @@ int ImExp_ConfigureConverters(void* owner) {
         } leave;
         formgate::ConverterSetup model;
         return host->ConfigureConverters(owner, model);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int ImExp_SetupWriter(const CAbstractWriteWA* source, void* owner, const char* path) {
+    try {
+        formgate::UiHost* host = TheFormgateApp().Host();
+        if (!path || !host || !host->CanShowDialogs())
+            return 0;
+        std::uint32_t mask = 0xFFFFFFFFu;
+        if (source) {
+            int type = 0;
+            // The source's queries are not const in the interface; asking changes nothing.
+            auto* asked = const_cast<CAbstractWriteWA*>(source);
+            if (asked->GetFormat(0, 0, &type) != 0)
+                return 0;
+            mask = formgate::WriterMask(type);
+            if (mask == 0)
+                return 0;
+        }
+        formgate::ConverterSetup model;
+        const auto registry = TheFormgateApp().Registry();
+        const int chosen = formgate::ChooseWriter(*registry, mask, path);
+        if (chosen < 0 || !(registry->Record(chosen).flags & ImExp::FlagSetup))
+            return 0;
+        model.Setup(chosen, owner);
+        return 1;
     } catch (...) {
         return 0;
     }

@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QXmlStreamReader>
 
 #include <climits>
 #include <filesystem>
@@ -73,63 +72,87 @@ int ReadTextFile(const std::string& path, std::string& text, std::size_t maxSize
     return static_cast<int>(text.size());
 }
 
-void ParseAspectXml(const std::string& text, std::vector<NetPrint::CAspectData>* products) {
-    if (!products || text.empty())
-        return;
-    // The file is a list of elements without one root: give it one, after the
-    // declaration when there is one, so the reader sees a document.
-    QByteArray bytes = QByteArray::fromStdString(text);
-    qsizetype bodyStart = 0;
-    if (bytes.startsWith("<?xml")) {
-        const qsizetype end = bytes.indexOf("?>");
-        if (end < 0)
-            return;
-        bodyStart = end + 2;
-    }
-    bytes.insert(bodyStart, "<ASPECTLIST>");
-    bytes.append("</ASPECTLIST>");
-
-    std::vector<NetPrint::CAspectData> found;
-    std::string loginUrl, homeUrl;
+std::vector<std::string> ParseAspectXml(const std::string& text, std::vector<NetPrint::CAspectData>* products) {
+    std::vector<std::string> skipped;
+    if (!products)
+        return skipped;
+    // Plain substring searches, not an XML reader: a hand-edited file with an
+    // unescaped '&' or a stray tag still gives every product it spells out,
+    // and no declaration or entity of a user-writable file is ever expanded.
+    const auto skip = [&skipped](std::size_t at, const char* why) {
+        skipped.push_back("PRODUCT at byte " + std::to_string(at) + ": " + why);
+    };
     std::string lastName;
-    QXmlStreamReader reader(bytes);
-    while (!reader.atEnd()) {
-        const auto token = reader.readNext();
-        if (token == QXmlStreamReader::DTD)
-            return;  // no declarations or entities from a user-writable file
-        if (token != QXmlStreamReader::StartElement)
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t start = text.find("<PRODUCT ", from);
+        const std::size_t end = text.find("/>", from);
+        if (start == std::string::npos || end == std::string::npos)
+            break;
+        from = end + 2;
+        if (end < start)
+            continue;  // a "/>" of some other element before this product
+        const auto opener = [&](const char* attribute) { return text.find(attribute, start); };
+        const std::size_t w = opener("w=\""), h = opener("h=\""), id = opener("oms_id=\""),
+                          name = opener("name=\"");
+        const auto inside = [&](std::size_t at) { return at != std::string::npos && at < end; };
+        if (!inside(w) || !inside(h) || !inside(id)) {
+            skip(start, "w, h or oms_id missing");
             continue;
-        const auto name = reader.name();
-        if (name == u"PRODUCT") {
-            const auto attributes = reader.attributes();
-            if (!attributes.hasAttribute("w") || !attributes.hasAttribute("h") ||
-                !attributes.hasAttribute("oms_id"))
-                continue;
-            if (attributes.hasAttribute("name"))
-                lastName = attributes.value("name").toString().toStdString();
-            NetPrint::CAspectData product;
-            product.w = ToInt(attributes.value("w"));
-            product.h = ToInt(attributes.value("h"));
-            product.oms_id = ToInt(attributes.value("oms_id"));
-            product.name = lastName;
-            product.kind = 2;
-            // A product without area has no proportions to crop to.
-            if (product.w > 0 && product.h > 0)
-                found.push_back(std::move(product));
-        } else if (name == u"SESSIONCREATIONURL" || name == u"ORVEXHOMEPAGEURL") {
-            const bool login = name == u"SESSIONCREATIONURL";
-            const std::string value = reader.readElementText().trimmed().toStdString();
-            if (!value.empty())
-                (login ? loginUrl : homeUrl) = value;
         }
+        // The value behind an opener, up to the next double quote.
+        const auto value = [&](std::size_t at, std::size_t openerLength, std::string* out) {
+            const std::size_t first = at + openerLength;
+            const std::size_t quote = text.find('"', first);
+            if (quote == std::string::npos)
+                return false;
+            *out = text.substr(first, quote - first);
+            return true;
+        };
+        std::string wText, hText, idText;
+        // A name belongs to this element only when it stands inside it.
+        if (inside(name) && !value(name, 6, &lastName)) {
+            skip(start, "name without its closing quote");
+            continue;
+        }
+        if (!value(w, 3, &wText) || !value(h, 3, &hText) || !value(id, 8, &idText)) {
+            skip(start, "a value without its closing quote");
+            continue;
+        }
+        NetPrint::CAspectData product;
+        product.w = ToInt(QString::fromStdString(wText));
+        product.h = ToInt(QString::fromStdString(hText));
+        product.oms_id = ToInt(QString::fromStdString(idText));
+        product.name = lastName;
+        product.kind = 2;
+        // A product without area has no proportions to crop to.
+        if (product.w <= 0 || product.h <= 0) {
+            skip(start, "no area");
+            continue;
+        }
+        products->push_back(std::move(product));
     }
-    if (reader.hasError())
-        return;
-    products->insert(products->end(), found.begin(), found.end());
+    // The address elements: the text behind the opening tag up to one
+    // character before the closing tag's name; the last element counts.
+    const auto address = [&text](const std::string& tag) {
+        const std::string open = "<" + tag + ">", close = "/" + tag + ">";
+        std::string found;
+        for (std::size_t at = text.find(open); at != std::string::npos; at = text.find(open, at + 1)) {
+            const std::size_t first = at + open.size();
+            const std::size_t stop = text.find(close, first);
+            if (stop == std::string::npos || stop == first)
+                break;
+            found = text.substr(first, stop - 1 - first);
+        }
+        return found;
+    };
+    const std::string loginUrl = address("SESSIONCREATIONURL");
+    const std::string homeUrl = address("ORVEXHOMEPAGEURL");
     if (!loginUrl.empty())
         g_strNetPrintLoginUrl = loginUrl;
     if (!homeUrl.empty())
         g_strNetPrintHomeUrl = homeUrl;
+    return skipped;
 }
 
 std::string ListPendingUploads(std::vector<std::string>& pending) {

@@ -37,10 +37,11 @@ std::string LoadAspectFile(bool programFolder);
 // text empty) when it cannot be opened or read whole, or exceeds maxSize.
 int ReadTextFile(const std::string& path, std::string& text, std::size_t maxSize = kMaxAspectFileSize);
 // Appends each PRODUCT element that has w, h and oms_id (a missing name takes
-// the previous product's), kind 2; products of no area are skipped. Updates
-// the two addresses from SESSIONCREATIONURL and ORVEXHOMEPAGEURL when not
-// empty. A text that is not well-formed adds nothing and changes nothing.
-void ParseAspectXml(const std::string& text, std::vector<NetPrint::CAspectData>* products);
+// the previous product's), kind 2, found by the elements' own spelling rather
+// than as XML, so one malformed element costs only itself. Updates the two
+// addresses from SESSIONCREATIONURL and ORVEXHOMEPAGEURL when not empty.
+// Returns one line per PRODUCT element that was skipped, saying why.
+std::vector<std::string> ParseAspectXml(const std::string& text, std::vector<NetPrint::CAspectData>* products);
 // Appends every "Panorama*.jpg" of the logs folder and returns the first free
 // "Panorama<N>.jpg" path; "" (and nothing listed) without a logs folder.
 std::string ListPendingUploads(std::vector<std::string>& pending);

@@ -161,14 +161,14 @@ bool UploadToPrintService(const std::vector<std::string>& files, IUploadHost& ho
         if (cancelled)
             return false;
         if (!posted) {
-            host.ShowMessage(OnlineText::Load(OnlineText::kNoConnection));
+            host.ShowMessage(OnlineText::Load(OnlineText::kNoConnection), IUploadHost::MessageKind::Error);
             return false;
         }
         int error = 0;
         if (!ReplyError(reply, error))
             return false;
         if (error == -2) {
-            host.ShowMessage(OnlineText::Load(OnlineText::kLoginIncorrect));
+            host.ShowMessage(OnlineText::Load(OnlineText::kLoginIncorrect), IUploadHost::MessageKind::Warning);
             if (!host.AskLogin(g_strNetPrintLogin, g_strNetPrintPassword))
                 return false;
             continue;
@@ -228,7 +228,7 @@ bool UploadToPrintService(const std::vector<std::string>& files, IUploadHost& ho
     host.EndProgress();
     if (n == 0 || accepted < n)
         return false;
-    host.ShowMessage(OnlineText::Format(OnlineText::kUploaded, {n}));
+    host.ShowMessage(OnlineText::Format(OnlineText::kUploaded, {n}), IUploadHost::MessageKind::Information);
     // The address comes from the server: only a web page is opened.
     if (Http::Url order; Http::ParseUrl(orderUrl, order))
         host.OpenUrl(orderUrl);

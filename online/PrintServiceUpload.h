@@ -29,7 +29,8 @@ public:
     virtual int ChooseFiles(std::vector<std::string>& files) = 0;
     // The login dialog with the values shown; false on Cancel.
     virtual bool AskLogin(std::string& login, std::string& password) = 0;
-    virtual void ShowMessage(const std::string& text) = 0;
+    enum class MessageKind { Information, Warning, Error };
+    virtual void ShowMessage(const std::string& text, MessageKind kind) = 0;
     // Opens an http or https page in the browser.
     virtual void OpenUrl(const std::string& url) = 0;
     // The progress window, with Cancel, over the network exchanges.

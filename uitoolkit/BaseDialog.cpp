@@ -26,12 +26,20 @@ int ControlId(const QObject* o) {
 
 CBaseDialog::CBaseDialog(int templateId, QWidget* parent)
     : QDialog(parent), templateId_(templateId), background_(Skin::DialogBackground()) {
-    // Statics on the skin colour, edit and list boxes white with black text.
+    // Statics on the skin colour, edit and list boxes white with black text;
+    // a disabled control greys its text and its box, so that a control which
+    // refuses clicks also looks so.
     QPalette pal = palette();
     pal.setColor(QPalette::Window, background_);
-    pal.setColor(QPalette::WindowText, Qt::black);
     pal.setColor(QPalette::Base, Qt::white);
-    pal.setColor(QPalette::Text, Qt::black);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(group, QPalette::WindowText, Qt::black);
+        pal.setColor(group, QPalette::Text, Qt::black);
+    }
+    const QColor grey(128, 128, 128);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        pal.setColor(QPalette::Disabled, role, grey);
+    pal.setColor(QPalette::Disabled, QPalette::Base, background_);
     setPalette(pal);
     setAutoFillBackground(false);
 }

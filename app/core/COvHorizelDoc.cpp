@@ -1,5 +1,7 @@
 #include "COvHorizelDoc.h"
 
+#include <cstdio>
+
 #include <algorithm>
 #include <cctype>
 #include <exception>
@@ -111,10 +113,16 @@ std::vector<NetPrint::CAspectData> COvHorizelDoc::BuildCropList(const std::strin
         list[1].kind = 1;
         return list;
     };
+    // A product the file spells wrong is named on the error stream, so whoever
+    // edits the file learns why it is not offered.
+    const auto report = [](const char* which, const std::vector<std::string>& skipped) {
+        for (const std::string& line : skipped)
+            std::fprintf(stderr, "aspect.xml (%s): skipped %s\n", which, line.c_str());
+    };
     std::vector<NetPrint::CAspectData> list = builtIns();
-    ParseAspectXml(programFileText, &list);
+    report("program folder", ParseAspectXml(programFileText, &list));
     std::vector<NetPrint::CAspectData> user;
-    ParseAspectXml(userFileText, &user);
+    report("user folder", ParseAspectXml(userFileText, &user));
     if (!user.empty()) {
         list = builtIns();
         list.insert(list.end(), user.begin(), user.end());

@@ -216,11 +216,13 @@ int COvHorizelDoc::WritePanoramaFile(const char* path, bool showOptions) {
         bits = packed.data();
     }
     CWriteFilePluss source(&header, bits);
+    void* owner = m_saveHost ? m_saveHost->OwnerWindow() : nullptr;
+    // The chosen format's own settings first; the write then takes them from
+    // the library's settings file. No option strings go with the write.
+    if (showOptions)
+        SetupImageWriter(&source, owner, path);
     int resultType = 0;
-    const int result =
-        WriteImageFile(&source, m_saveHost ? m_saveHost->OwnerWindow() : nullptr, path, &resultType,
-                       &progress, nullptr, showOptions ? 1 : 0);
-    return result;
+    return WriteImageFile(&source, owner, path, &resultType, &progress, nullptr, 0);
 }
 
 bool COvHorizelDoc::SaveModified() {

@@ -318,6 +318,12 @@ int WriteImageFile(const CAbstractWriteWA* source, void* owner, const char* path
     return ImExp_WriteFile(source, owner, path, pixelType, progress, options, optionCount);
 }
 
+int SetupImageWriter(const CAbstractWriteWA* source, void* owner, const char* path) {
+    if (!path || GetPathDriveKind(path) == 2)
+        return 0;
+    return ImExp_SetupWriter(source, owner, path);
+}
+
 int FillReadFormatsInfo(char* buffer, unsigned size) {
     return ImExp_FillReadFormatsInfo(buffer, size);
 }

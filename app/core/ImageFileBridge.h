@@ -170,6 +170,8 @@ int ReadImageFile(CAbstractReadWA* sink, void* owner, const char* path, int acce
 // ImExp_WriteFile.
 int WriteImageFile(const CAbstractWriteWA* source, void* owner, const char* path, int* pixelType,
                    CProgress* progress, char** options, int optionCount);
+// ImExp_SetupWriter: the set-up box of the format path will be written in.
+int SetupImageWriter(const CAbstractWriteWA* source, void* owner, const char* path);
 // ImExp_FillReadFormatsInfo and ImExp_FillSaveFormatsInfoEx.
 int FillReadFormatsInfo(char* buffer, unsigned size);
 int FillSaveFormatsInfoEx(char* buffer, unsigned size, int pixelType);

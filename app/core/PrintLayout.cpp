@@ -67,6 +67,31 @@ int GetPrintPageCount(const PrinterCaps& caps, PrintLayout* layout, int w, int h
             layout->width = ClampInt((i64(w) * caps.vertRes * unit + (den + 1) / 2) / den);
         }
     }
+    if (layout->scaleMode == 0) {
+        // Fitting to pages: the size shown as the manual one is the size the
+        // fit prints at, so "Manual" starts where the fit was.
+        const int dpiAcross = sideBySide ? caps.dpiY : caps.dpiX;
+        const i64 across = sideBySide ? (physical ? caps.physHeight : caps.vertRes)
+                                      : (physical ? caps.physWidth : caps.horzRes);
+        i64 a1 = physical ? 0 : ToPixels(sideBySide ? layout->topMargin : layout->leftMargin, dpiAcross, inch);
+        i64 a2 = physical ? 0 : ToPixels(sideBySide ? layout->bottomMargin : layout->rightMargin, dpiAcross, inch);
+        a1 = Clamp(a1, 0, across - 1);
+        a2 = Clamp(a2, 0, across - a1 - 1);
+        const i64 room = std::max<i64>(1, across - a1 - a2);
+        const i64 along = t * Clamp(layout->pages, 1, PrintLayout::kMaxPages) + s;
+        const i64 imageAlong = sideBySide ? w : h, imageAcross = sideBySide ? h : w;
+        i64 num = along, den = imageAlong;
+        if (double(room) / imageAcross <= double(along) / imageAlong)
+            num = room, den = imageAcross;
+        const i64 sizeAlong = (imageAlong * num + den / 2) / den;
+        const i64 sizeAcross = (imageAcross * num + den / 2) / den;
+        const i64 unit = inch ? 1000 : 254;
+        // Truncated, so that the size read back never takes a pixel more than the fit.
+        const int alongUnits = ClampInt(sizeAlong * unit / dpi);
+        const int acrossUnits = ClampInt(sizeAcross * unit / dpiAcross);
+        layout->width = sideBySide ? alongUnits : acrossUnits;
+        layout->height = sideBySide ? acrossUnits : alongUnits;
+    }
     i64 e = ToPixels(sideBySide ? layout->width : layout->height, dpi, inch);
     if (s != 0)
         e -= s;

@@ -181,6 +181,11 @@ FORMGATE_API int FindWriter(CAbstractWriteWA* source, const char* path);
 
 // Converter setup.
 FORMGATE_API int ImExp_ConfigureConverters(void* owner);
+// The set-up box of the converter that ImExp_WriteFile would write source to
+// path with (any writer of the name when source is null), so a caller can let
+// the user choose that format's settings before writing. 1 when a box was
+// shown, 0 when that converter has none or no writer takes the file.
+FORMGATE_API int ImExp_SetupWriter(const CAbstractWriteWA* source, void* owner, const char* path);
 
 // Format lists.
 FORMGATE_API int ImExp_FillReadFormatsInfo(char* buffer, unsigned size);

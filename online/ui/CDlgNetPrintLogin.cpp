@@ -15,9 +15,13 @@ namespace NetPrint::PhotoUpload {
 CDlgNetPrintLogin::CDlgNetPrintLogin(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("107"));
     setWindowTitle(QStringLiteral("NetPrint - please enter your login and password"));
-    auto* requiresLabel =
-        new QLabel(QString::fromStdString(OnlineText::Load(OnlineText::kUploadingRequires)), this);
+    // The table's text opens the sentence; what uploading requires follows.
+    auto* requiresLabel = new QLabel(
+        QString::fromStdString(OnlineText::Load(OnlineText::kUploadingRequires)) +
+            QStringLiteral(" a NetPrint account: enter its login and password, or press Register to open one."),
+        this);
     requiresLabel->setObjectName(QString::number(kRequires));
+    requiresLabel->setWordWrap(true);
     m_login = new QLineEdit(this);
     m_login->setObjectName(QString::number(kLogin));
     m_password = new QLineEdit(this);

@@ -8,6 +8,10 @@
 #include <tiffio.h>
 
 #include <QAbstractButton>
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QSpinBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -20,6 +24,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "CDlgOptions.h"
 #include "CDlgSaving.h"
 #include "CMySaveFileDlg.h"
 #include "CommandIds.h"
@@ -162,6 +167,24 @@ Picture FromElement(PanoramaLib::IPanoElement* element) {
     return p;
 }
 
+// The first value of a JPEG file's luminance quantisation table: 3 at
+// quality 90, 40 at quality 20 (libjpeg's scaling of the standard table).
+int JpegLuminanceQuant(const std::string& path) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return -1;
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&info);
+    jpeg_stdio_src(&info, file);
+    jpeg_read_header(&info, TRUE);
+    const int value = info.quant_tbl_ptrs[0] ? info.quant_tbl_ptrs[0]->quantval[0] : -1;
+    jpeg_destroy_decompress(&info);
+    std::fclose(file);
+    return value;
+}
+
 double MeanDifference(const Picture& a, const Picture& b) {
     double sum = 0;
     for (std::size_t i = 0; i < a.bgr.size(); ++i)
@@ -175,6 +198,9 @@ TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
     QTemporaryDir dir;
     AppProfile::SetPath(dir.path().toStdString() + "/profile.ini");
     AppProfile::WriteProfileInt("STITCHING", "HorzVert", 1);
+    // The JPEG quality chosen below is the user's setting: kept in the run's folder.
+    const QByteArray configBefore = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
     QStringList messages;
     UiServices::SetMessageHandler([&](QWidget*, const QString& t, const QString&) { messages << t; });
     const std::vector<std::string> photos = SamplePhotos::BoatRow();
@@ -188,6 +214,8 @@ TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
     // The save dialog is answered as a user would: a name typed, Save pressed.
     QString answerName;
     bool dialogShot = false;
+    int optionsAsked = 0, jpegAsked = 0;
+    const int lowQuality = 20;
     QTimer watcher;
     QObject::connect(&watcher, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
@@ -201,6 +229,21 @@ TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
             dialog->selectFile(answerName);
             dialog->findChild<QLineEdit*>("fileNameEdit")->setText(answerName);
             QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+        } else if (auto* options = qobject_cast<CDlgOptions*>(modal)) {
+            ++optionsAsked;
+            auto* show = options->findChild<QCheckBox*>(QString::number(CDlgOptions::kShowOptions));
+            ASSERT_TRUE(show);
+            if (!show->isChecked())
+                QTest::mouseClick(show, Qt::LeftButton, {}, QPoint(8, show->height() / 2));
+            SaveScreenshot(options, "options_show_saving_options");
+            QTest::mouseClick(options->findChild<QPushButton*>(QString::number(CDlgOptions::kOk)), Qt::LeftButton);
+        } else if (modal && modal->objectName() == "JpegOptions") {
+            if (jpegAsked++ == 0) {
+                QTest::qWait(100);
+                SaveScreenshot(modal, "jpeg_options");
+            }
+            modal->findChild<QSpinBox*>("quality")->setValue(lowQuality);
+            QMetaObject::invokeMethod(modal, "accept", Qt::QueuedConnection);
         } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             messages << box->text();
             if (QAbstractButton* yes = box->button(QMessageBox::Yes))
@@ -265,6 +308,20 @@ TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
         ASSERT_EQ(written.height, expected.height) << format.name;
         EXPECT_LE(MeanDifference(written, expected), format.tolerance) << format.name;
     }
+    EXPECT_EQ(jpegAsked, 0) << "saving options are off by default";
+
+    // "&Show saving options" on: the JPEG export first shows the converter's
+    // settings, and the file is written with the quality chosen there.
+    frame.Router().Execute(CmdId::AppOptions);
+    EXPECT_EQ(optionsAsked, 1);
+    answerName = dir.path() + "/pano_low.jpg";
+    QTest::mouseClick(page->ExportButton(), Qt::LeftButton);
+    QTest::qWait(20);
+    EXPECT_EQ(jpegAsked, 1);
+    EXPECT_EQ(JpegLuminanceQuant(dir.path().toStdString() + "/pano.jpg"), 3) << "quality 90";
+    EXPECT_EQ(JpegLuminanceQuant(answerName.toStdString()), 40) << "quality 20";
+    EXPECT_LT(QFileInfo(answerName).size() * 2, QFileInfo(dir.path() + "/pano.jpg").size());
+
     EXPECT_TRUE(dialogShot);
     EXPECT_TRUE(messages.isEmpty()) << messages.join('|').toStdString();
     // Saved: quitting asks nothing.
@@ -272,4 +329,57 @@ TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
     watcher.stop();
     app.ExitInstance();
     UiServices::SetMessageHandler(nullptr);
+    if (configBefore.isEmpty())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", configBefore);
+}
+
+// A print product chosen: "Send to web..." shows, and the page grows for it
+// and for the product's name instead of squashing or cutting its controls.
+TEST(ExportRoad, ProductChoiceKeepsEveryControlWhole) {
+    QTemporaryDir dir;
+    AppProfile::SetPath(dir.path().toStdString() + "/profile.ini");
+    const QByteArray dataBefore = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", dir.path().toLocal8Bit());
+    QDir(dir.path()).mkpath("ORVEXQXLOGS");
+    {
+        std::ofstream(dir.path().toStdString() + "/ORVEXQXLOGS/aspect.xml")
+            << "<PRODUCT w=\"30\" h=\"10\" oms_id=\"5\" name=\"Panorama poster 30 x 10 cm\"/>\n";
+    }
+    UiServices::SetMessageHandler([](QWidget*, const QString&, const QString&) {});
+    COvHorizelApp app;
+    app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", {});
+    CMainFrame& frame = *app.GetMainFrame();
+    frame.showNormal();
+    frame.setGeometry(0, 0, 1600, 1000);
+    QTest::qWait(50);
+    frame.Router().Execute(CmdId::TaskExport);
+    QTest::qWait(20);
+    CDlgSaving* page = frame.SavePage();
+    QComboBox* aspect = page->AspectCombo();
+    ASSERT_EQ(aspect->count(), 3);
+    aspect->setCurrentIndex(2);
+    QTest::qWait(50);
+    QWidget* send = page->findChild<QWidget*>(QString::number(CDlgSaving::kSendToWeb));
+    ASSERT_TRUE(send);
+    EXPECT_TRUE(send->isVisible());
+    SaveScreenshot(&frame, "export_page_print_product");
+    SaveScreenshot(page, "export_page_print_product_page");
+    // The product's whole text fits its box; every edit keeps its height.
+    EXPECT_GE(aspect->width(), aspect->sizeHint().width()) << aspect->currentText().toStdString();
+    for (QLineEdit* edit : page->findChildren<QLineEdit*>())
+        EXPECT_GE(edit->height(), edit->minimumSizeHint().height()) << edit->objectName().toStdString();
+    // Every control lies inside the page.
+    for (QWidget* w : page->findChildren<QWidget*>()) {
+        if (w->isVisible() && w->parentWidget() == page) {
+            EXPECT_TRUE(page->rect().contains(w->geometry())) << w->objectName().toStdString();
+        }
+    }
+    app.ExitInstance();
+    UiServices::SetMessageHandler(nullptr);
+    if (dataBefore.isEmpty())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", dataBefore);
 }

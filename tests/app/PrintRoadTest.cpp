@@ -1,10 +1,21 @@
 // Printing as a user does it: the boat row stitched and rendered, printed over
-// three pages with a 20 mm overlap to a PDF file; the pages are rendered back
-// with poppler's pdftoppm and the strips that neighbouring pages share must
-// show the same picture. Also: with no printer the print commands are off.
+// three pages with a 20 mm overlap to the "PDF file" printer, through the
+// print dialog; the pages are rendered back with poppler's pdftoppm and the
+// strips that neighbouring pages share must show the same picture. Also: the
+// direct print asks only for the file, the printer's properties set what its
+// record keeps, and a machine without printers prints to a PDF file.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
+#include <QPageSize>
+#include <QPrintDialog>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <functional>
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
@@ -17,6 +28,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "CDlgPrintSetup.h"
 #include "CDlgSaving.h"
 #include "CommandIds.h"
 #include "DlgStitching.h"
@@ -49,7 +61,7 @@ double StripDifference(const QImage& a, const QRect& ra, const QImage& b, const 
 
 }  // namespace
 
-TEST(PrintRoad, WithoutAPrinterThePrintCommandsAreOff) {
+TEST(PrintRoad, WithoutAPrinterThePdfFilePrinterIsChosen) {
     if (!QPrinterInfo::availablePrinterNames().isEmpty())
         GTEST_SKIP() << "this machine has printers";
     QTemporaryDir dir;
@@ -58,12 +70,14 @@ TEST(PrintRoad, WithoutAPrinterThePrintCommandsAreOff) {
     COvHorizelApp app;
     app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", {});
     CMainFrame& frame = *app.GetMainFrame();
-    for (int id : {CmdId::FilePrint, CmdId::FilePrintPreview, CmdId::FilePrintSetup})
+    // Nothing to print yet; the printer's settings can be set.
+    for (int id : {CmdId::FilePrint, CmdId::FilePrintPreview})
         EXPECT_FALSE(frame.Router().Update(id).enabled) << id;
+    EXPECT_TRUE(frame.Router().Update(CmdId::FilePrintSetup).enabled);
     EXPECT_TRUE(frame.Router().Update(CmdId::AppOptions).enabled);
-    for (int id : {CmdId::FilePrint, CmdId::FilePrintPreview, CmdId::FilePrintSetup})
-        frame.Router().Execute(id);  // nothing to print on, and nothing breaks
-    EXPECT_EQ(app.GetPrinterName(), "");
+    for (int id : {CmdId::FilePrint, CmdId::FilePrintPreview})
+        frame.Router().Execute(id);  // nothing to print, and nothing breaks
+    EXPECT_EQ(app.GetPrinterName(), CQtPrinterBackend::kPdfPrinter);
     for (int id : {CmdId::FilePrintSetup, CmdId::FilePrint, CmdId::FilePrintPreview, CmdId::AppOptions})
         ASSERT_TRUE(frame.Action(id)) << id;
     EXPECT_EQ(frame.Action(CmdId::FilePrintSetup)->text(), "P&rint Setup...");
@@ -99,6 +113,7 @@ TEST(PrintRoad, BoatRowOverThreePagesJoinsAtTheMarkers) {
     QTest::mouseClick(stitch->StartButton(), Qt::LeftButton);
     frame.Router().Execute(CmdId::TaskExport);
     CDlgSaving* page = frame.SavePage();
+    EXPECT_GE(page->PrinterCombo()->findText(CQtPrinterBackend::kPdfPrinter), 0);
     EXPECT_FALSE(page->PrintButton()->isEnabled());
     EXPECT_FALSE(frame.Router().Update(CmdId::FilePrint).enabled);
     QTest::mouseClick(page->StartButton(), Qt::LeftButton);
@@ -107,6 +122,32 @@ TEST(PrintRoad, BoatRowOverThreePagesJoinsAtTheMarkers) {
     EXPECT_EQ(doc.IsResultWide(), 1);
     EXPECT_TRUE(page->PrintButton()->isEnabled());
     EXPECT_TRUE(frame.Router().Update(CmdId::FilePrint).enabled);
+
+    // "Print over 3 pages" typed: the size edits show what the fit prints at,
+    // and a click on "Manual" starts from that size, on as many pages.
+    auto* pagesEdit = page->findChild<QLineEdit*>(QString::number(CDlgPrintSetup::kPages));
+    auto* widthEdit = page->findChild<QLineEdit*>(QString::number(CDlgPrintSetup::kWidth));
+    auto* manual = page->findChild<QRadioButton*>(QString::number(CDlgPrintSetup::kManual));
+    ASSERT_TRUE(pagesEdit && widthEdit && manual);
+    EXPECT_FALSE(widthEdit->isEnabled());
+    const double onePage = widthEdit->text().section(' ', 0, 0).toDouble();
+    ASSERT_GT(onePage, 0) << widthEdit->text().toStdString();
+    pagesEdit->selectAll();
+    QTest::keyClicks(pagesEdit, "3");
+    QTest::keyClick(pagesEdit, Qt::Key_Return);
+    EXPECT_EQ(pagesEdit->text(), "3 pages");
+    const QString threePages = widthEdit->text();
+    EXPECT_NEAR(threePages.section(' ', 0, 0).toDouble(), 3 * onePage, 0.3 * onePage) << threePages.toStdString();
+    QTest::mouseClick(manual, Qt::LeftButton, {}, QPoint(8, manual->height() / 2));
+    PrintLayout layout0;
+    app.GetLayout(&layout0);
+    EXPECT_EQ(layout0.scaleMode, 1);
+    EXPECT_TRUE(widthEdit->isEnabled());
+    EXPECT_EQ(widthEdit->text(), threePages);
+    EXPECT_EQ(pagesEdit->text(), "3 pages");
+    SaveScreenshot(page, "export_page_manual_three_pages");
+    auto* fit = page->findChild<QRadioButton*>(QString::number(CDlgPrintSetup::kFit));
+    QTest::mouseClick(fit, Qt::LeftButton, {}, QPoint(8, fit->height() / 2));
 
     // Three pages, 20 mm of overlap, matching markers.
     PrintLayout layout;
@@ -138,11 +179,33 @@ TEST(PrintRoad, BoatRowOverThreePagesJoinsAtTheMarkers) {
     EXPECT_EQ(previewPages, 3);
     EXPECT_FALSE(QFile::exists(pdf)) << "a preview prints nothing";
 
+    // "P&rint" asks with the print dialog: the PDF file printer shows its file
+    // and the range of the export page. Cancelled, nothing is printed.
+    int dialogs = 0;
+    bool acceptDialog = false;
+    printing->onPrintDialogShown = [&](QWidget* dialog) {
+        ++dialogs;
+        auto* print = qobject_cast<QPrintDialog*>(dialog);
+        EXPECT_TRUE(print);
+        if (print) {
+            EXPECT_EQ(print->minPage(), 1);
+            EXPECT_EQ(print->maxPage(), 3);
+            EXPECT_EQ(print->printer()->outputFileName(), pdf);
+        }
+        QTest::qWait(100);
+        SaveScreenshot(dialog, "print_dialog_pdf_file");
+        QMetaObject::invokeMethod(dialog, acceptDialog ? "accept" : "reject", Qt::QueuedConnection);
+    };
+    QTest::mouseClick(page->PrintButton(), Qt::LeftButton);
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_FALSE(QFile::exists(pdf));
+    acceptDialog = true;
     QTest::mouseClick(page->PrintButton(), Qt::LeftButton);
     ASSERT_TRUE(QFile::exists(pdf));
 
     // The pages as poppler renders them, at 100 dpi.
     const int dpi = 100;
+    EXPECT_EQ(dialogs, 2);
     QProcess render;
     render.start(pdftoppm, {"-r", QString::number(dpi), "-png", pdf, dir.path() + "/page"});
     ASSERT_TRUE(render.waitForFinished(60000));
@@ -187,5 +250,81 @@ TEST(PrintRoad, BoatRowOverThreePagesJoinsAtTheMarkers) {
         EXPECT_GT(shifted, same * 2 + 4) << p;
     }
     SaveScreenshot(frame.SavePage(), "export_page_three_pages");
+
+    // The direct print asks no print dialog, only for the PDF file's name.
+    const QString direct = dir.path() + "/direct.pdf";
+    bool fileAsked = false;
+    QTimer::singleShot(50, [&] {
+        auto* ask = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(ask);
+        fileAsked = true;
+        SaveScreenshot(ask, "print_pdf_file_name");
+        ask->selectFile(direct);
+        ask->findChild<QLineEdit*>("fileNameEdit")->setText(direct);
+        QMetaObject::invokeMethod(ask, "accept", Qt::QueuedConnection);
+    });
+    frame.Router().Execute(CmdId::FilePrintDirect);
+    EXPECT_TRUE(fileAsked);
+    EXPECT_EQ(dialogs, 2);
+    EXPECT_TRUE(QFile::exists(direct));
     app.ExitInstance();
+}
+
+// "P&rint Setup..." sets every field the stored record keeps, and the record
+// is kept in the printer settings file for the next run.
+TEST(PrintRoad, PrinterPropertiesSetWhatTheRecordKeeps) {
+    QTemporaryDir dir;
+    AppProfile::SetPath(dir.path().toStdString() + "/profile.ini");
+    const QByteArray cacheBefore = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", dir.path().toLocal8Bit());
+    const auto run = [&](const std::function<void(COvHorizelApp&)>& body) {
+        COvHorizelApp app;
+        app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", {});
+        app.SetPrinterName(CQtPrinterBackend::kPdfPrinter);
+        body(app);
+        app.ExitInstance();
+    };
+    run([&](COvHorizelApp& app) {
+        bool shown = false;
+        app.PrinterBackend()->onPropertiesShown = [&](QWidget* dialog) {
+            shown = true;
+            const auto choose = [dialog](const char* name, int data) {
+                auto* box = dialog->findChild<QComboBox*>(name);
+                ASSERT_TRUE(box) << name;
+                const int index = box->findData(data);
+                ASSERT_GE(index, 0) << name;
+                box->setCurrentIndex(index);
+            };
+            choose("orientation", PrintSetup::CDevMode::kLandscape);
+            choose("colour", PrintSetup::CDevMode::kMonochrome);
+            choose("quality", 600);
+            auto* paper = dialog->findChild<QComboBox*>("paper");
+            ASSERT_TRUE(paper);
+            paper->setCurrentIndex(paper->findText(QPageSize(QPageSize::A3).name()));
+            dialog->findChild<QSpinBox*>("copies")->setValue(2);
+            QTest::qWait(50);
+            SaveScreenshot(dialog, "printer_properties_pdf_file");
+            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+        };
+        app.GetMainFrame()->Router().Execute(CmdId::FilePrintSetup);
+        EXPECT_TRUE(shown);
+    });
+    // A new run reads the record back from the printer settings file.
+    run([&](COvHorizelApp& app) {
+        PrintSetup::CDevMode* mode = nullptr;
+        ASSERT_TRUE(app.GetDevMode(CQtPrinterBackend::kPdfPrinter, &mode));
+        EXPECT_EQ(mode->Orientation(), PrintSetup::CDevMode::kLandscape);
+        EXPECT_EQ(mode->Color(), PrintSetup::CDevMode::kMonochrome);
+        EXPECT_EQ(mode->PrintQuality(), 600);
+        EXPECT_EQ(mode->PaperSize(), 8);  // A3
+        EXPECT_EQ(mode->Copies(), 2);
+        std::unique_ptr<QPrinter> device = app.PrinterBackend()->CreatePrinter(app.GetPrinterName(), *mode);
+        ASSERT_TRUE(device);
+        EXPECT_EQ(device->resolution(), 600);
+        EXPECT_EQ(device->colorMode(), QPrinter::GrayScale);
+    });
+    if (cacheBefore.isEmpty())
+        qunsetenv("XDG_CACHE_HOME");
+    else
+        qputenv("XDG_CACHE_HOME", cacheBefore);
 }

@@ -140,3 +140,20 @@ TEST_F(SetupTest, OneDialogAtATime) {
     EXPECT_EQ(seen->text, "Converter in use by other program");
     EXPECT_EQ(seen->caption, "Converter Error");
 }
+
+// Before a write: the set-up of the converter that will write the file, and
+// only when it has one; no writer for the name shows nothing.
+TEST_F(SetupTest, SetupOfTheWriterForAPath) {
+    const struct {
+        const char* path;
+        int shown;
+        int setups;  // of conv_a, which has a set-up box
+    } cases[] = {{"picture.tcv", 1, 1}, {"picture.none", 0, 0}, {nullptr, 0, 0}};
+    int before = 0;
+    for (const auto& c : cases) {
+        EXPECT_EQ(ImExp_SetupWriter(nullptr, Window(), c.path), c.shown) << (c.path ? c.path : "null");
+        EXPECT_EQ(LogCountPrefix("conv_a.so ConvSetup") - before, c.setups) << (c.path ? c.path : "null");
+        before = LogCountPrefix("conv_a.so ConvSetup");
+    }
+    EXPECT_FALSE(AnyConverterMapped());
+}

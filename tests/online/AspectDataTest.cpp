@@ -62,20 +62,42 @@ TEST(AspectXml, ElementsWithoutARootAndTheAddresses) {
     EXPECT_EQ(g_strNetPrintHomeUrl, "http://h/p");
 }
 
-TEST(AspectXml, MalformedOrHostileTextGivesNoProducts) {
-    const std::string entityBomb =
-        "<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;\">]>"
-        "<PRODUCT w=\"1\" h=\"1\" oms_id=\"1\" name=\"&b;\"/>";
-    const std::string cases[] = {
-        "<PRODUCT w=\"1\" h=\"1\" oms_id=\"1\" name=\"a\"/><PRODUCT w=\"2",
-        "<PRODUCT w=\"1\" h=\"1\" oms_id=\"1\"",
-        std::string("\xff\xfe<PRODUCT w=\"1\" h=\"1\" oms_id=\"1\"/>"),
-        "/SESSIONCREATIONURL><SESSIONCREATIONURL>",
-        entityBomb,
-        "",
+// A hand-edited file: each malformed element costs only itself, and the
+// skipped ones are named. Declarations and entities are never expanded.
+TEST(AspectXml, MalformedElementsCostOnlyThemselves) {
+    const struct {
+        const char* what;
+        std::string text;
+        std::vector<std::string> names;  // of the products read
+        std::size_t skipped;
+    } cases[] = {
+        {"an unescaped ampersand in a name",
+         "<PRODUCT w=\"10\" h=\"15\" oms_id=\"7\" name=\"Photo & Poster\"/>\n"
+         "<PRODUCT w=\"20\" h=\"30\" oms_id=\"8\" name=\"20x30\"/>",
+         {"Photo & Poster", "20x30"},
+         0},
+        {"a cut last element", "<PRODUCT w=\"1\" h=\"1\" oms_id=\"1\" name=\"a\"/><PRODUCT w=\"2", {"a"}, 0},
+        {"an element without its end", "<PRODUCT w=\"1\" h=\"1\" oms_id=\"1\"", {}, 0},
+        {"bytes that are no text before it", "\xff\xfe<PRODUCT w=\"1\" h=\"1\" oms_id=\"1\"/>", {""}, 0},
+        {"an attribute missing", "<PRODUCT w=\"1\" h=\"1\" name=\"x\"/><PRODUCT w=\"2\" h=\"1\" oms_id=\"3\"/>",
+         {""}, 1},
+        {"an entity stays text",
+         "<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;\">]>"
+         "<PRODUCT w=\"1\" h=\"1\" oms_id=\"1\" name=\"&b;\"/>",
+         {"&b;"},
+         0},
+        {"only an address tag", "/SESSIONCREATIONURL><SESSIONCREATIONURL>", {}, 0},
+        {"nothing", "", {}, 0},
     };
-    for (const std::string& text : cases)
-        EXPECT_TRUE(Parse(text).empty()) << text;
+    for (const auto& c : cases) {
+        std::vector<NetPrint::CAspectData> products;
+        const std::vector<std::string> skipped = ParseAspectXml(c.text, &products);
+        std::vector<std::string> names;
+        for (const auto& p : products)
+            names.push_back(p.name);
+        EXPECT_EQ(names, c.names) << c.what;
+        EXPECT_EQ(skipped.size(), c.skipped) << c.what;
+    }
 }
 
 TEST(AspectFiles, ReadTextFileAndTheLogsFolder) {

@@ -136,11 +136,15 @@ TEST(NetPrintLoginDialog, OkOnlyWithBothValuesAndThePasswordMasked) {
     auto* password = Control<QLineEdit>(&dialog, 1082);
     EXPECT_EQ(login->text(), "alice");
     EXPECT_EQ(password->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(Control<QLabel>(&dialog, 1089)->text(), "Uploading requires");
+    const QString intro = Control<QLabel>(&dialog, 1089)->text();
+    EXPECT_TRUE(intro.startsWith("Uploading requires ") && intro.endsWith(".")) << intro.toStdString();
     EXPECT_FALSE(dialog.OkButton()->isEnabled());
     password->setText("s3cret");
     EXPECT_TRUE(dialog.OkButton()->isEnabled());
     SaveScreenshot(&dialog, "online_netprint_login");
+    // The whole sentence fits its label.
+    QLabel* introLabel = Control<QLabel>(&dialog, 1089);
+    EXPECT_GE(introLabel->height(), introLabel->heightForWidth(introLabel->width()));
     login->clear();
     EXPECT_FALSE(dialog.OkButton()->isEnabled());
     login->setText("bob");

@@ -162,6 +162,7 @@ TEST_F(UploadTest, UploadsEachFileAsAFormAndDeletesTheAcceptedOnes) {
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0],
               "3 file(s) successfully uploaded. Click OK to open web album and finalize the order.");
+    EXPECT_EQ(host.kinds[0], NetPrint::IUploadHost::MessageKind::Information);
     EXPECT_EQ(host.urls, (std::vector<std::string>{"http://print.example/order?id=7&token=T9"}));
     EXPECT_EQ(host.log, (std::vector<std::string>{"Begin", "End", "Begin", "Uploading 1 of 3",
                                                   "Uploading 2 of 3", "Uploading 3 of 3", "End"}));
@@ -276,6 +277,7 @@ TEST_F(UploadTest, AWrongLoginAsksAgainUntilCancel) {
     EXPECT_TRUE(NetPrint::UploadToPrintService(files, host, limits));
     EXPECT_EQ(host.loginCalls, 3);
     EXPECT_EQ(host.messages.front(), "Login incorrect");
+    EXPECT_EQ(host.kinds.front(), NetPrint::IUploadHost::MessageKind::Warning);
     EXPECT_EQ(server.Requests()[2].body, "username=alice&password=three");
 }
 
@@ -308,6 +310,7 @@ TEST_F(UploadTest, NoServerSaysNoConnectionAndCancelledLoginDoesNothing) {
     server.Stop();
     EXPECT_FALSE(NetPrint::UploadToPrintService(files, host, limits));
     EXPECT_EQ(host.messages, (std::vector<std::string>{"No Connection"}));
+    EXPECT_EQ(host.kinds, (std::vector<NetPrint::IUploadHost::MessageKind>{NetPrint::IUploadHost::MessageKind::Error}));
     FakeHost cancelled;
     cancelled.loginAnswers.clear();
     EXPECT_FALSE(NetPrint::UploadToPrintService(files, cancelled, limits));

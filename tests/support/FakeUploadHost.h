@@ -30,7 +30,11 @@ public:
         ++loginCalls;
         return true;
     }
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    void ShowMessage(const std::string& text, MessageKind kind) override {
+        messages.push_back(text);
+        kinds.push_back(kind);
+    }
+    std::vector<MessageKind> kinds;
     void OpenUrl(const std::string& url) override { urls.push_back(url); }
     void BeginProgress() override { log.push_back("Begin"); }
     void SetProgressText(const std::string& text) override { log.push_back(text); }
