@@ -18,15 +18,24 @@
 // 360-degree sphere strip such as `stitch_bench --tiled sphere --out` makes
 // of apartment-ring. Nothing of it is kept in the repository.
 //
+// With --make-sphere it writes the whole-engine job of a large camera: 60
+// photos of 2400 x 1600 (focal 2000), three rows of 20 over 360 degrees at
+// pitch -32, 0 and 32 with a handheld wobble, seen from a sphere painted with
+// noise of many scales (so that every view has features at the analysis
+// size), for `stitch_bench --tiled sphere --stage-memory FOLDER`.
+//
 // usage: align_bench [--from-placement] [--poses] [--lens] [--qr-alone] 60|120|200
 //        align_bench --make-sweep STRIP FOLDER
+//        align_bench --make-sphere FOLDER
 
 #include <sys/resource.h>
 
 #include <cminpack.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -36,6 +45,7 @@
 
 #include "SyntheticViews.h"
 #include "TextCodec.h"
+#include "ThreadPool.h"
 #include "TiledAlignment.h"
 
 namespace {
@@ -125,8 +135,100 @@ double TimeQrAlone(int m, int n) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: align_bench [--from-placement] [--poses] [--lens] [--qr-alone] 60|120|200\n"
-                 "       align_bench --make-sweep STRIP FOLDER\n");
+                 "       align_bench --make-sweep STRIP FOLDER\n"
+                 "       align_bench --make-sphere FOLDER\n");
     return 2;
+}
+
+// Value noise on the unit sphere, 0 .. 1: eight octaves from 6 to 768 cycles
+// a turn, the finer ones weighed less, smooth between lattice points.
+double SphereNoise(const double ray[3]) {
+    auto lattice = [](std::int64_t x, std::int64_t y, std::int64_t z, unsigned octave) {
+        std::uint64_t h = static_cast<std::uint64_t>(x) * 0x9E3779B97F4A7C15ull ^
+                          static_cast<std::uint64_t>(y) * 0xC2B2AE3D27D4EB4Full ^
+                          static_cast<std::uint64_t>(z) * 0x165667B19E3779F9ull ^
+                          (octave * 0x27D4EB2F165667C5ull);
+        h ^= h >> 29;
+        h *= 0xBF58476D1CE4E5B9ull;
+        h ^= h >> 32;
+        return static_cast<double>(h & 0xFFFFFF) / double(0xFFFFFF);
+    };
+    double sum = 0, weights = 0, frequency = 6.0 / (2 * kPi), weight = 1;
+    for (unsigned octave = 0; octave < 8; ++octave, frequency *= 2, weight *= 0.7) {
+        double p[3], t[3];
+        std::int64_t c[3];
+        for (int k = 0; k < 3; ++k) {
+            p[k] = ray[k] * frequency * 2 * kPi;
+            const double f = std::floor(p[k]);
+            c[k] = static_cast<std::int64_t>(f);
+            const double r = p[k] - f;
+            t[k] = r * r * (3 - 2 * r);
+        }
+        double value = 0;
+        for (int corner = 0; corner < 8; ++corner) {
+            const int dx = corner & 1, dy = (corner >> 1) & 1, dz = corner >> 2;
+            value += (dx ? t[0] : 1 - t[0]) * (dy ? t[1] : 1 - t[1]) * (dz ? t[2] : 1 - t[2]) *
+                     lattice(c[0] + dx, c[1] + dy, c[2] + dz, octave);
+        }
+        sum += weight * value;
+        weights += weight;
+    }
+    return sum / weights;
+}
+
+// Writes the photos of --make-sphere; the exit status.
+int MakeSphere(const std::string& folder) {
+    constexpr int kRows = 3, kPerRow = 20, kWidth = 2400, kHeight = 1600;
+    constexpr double kFocal = 2000.0, kLowestPitch = -32.0, kRowSpacing = 32.0;
+    unsigned seed = 5;
+    auto jitter = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return (static_cast<int>((seed >> 16) % 2001) - 1000) / 1000.0;
+    };
+    const double step = 360.0 / kPerRow;
+    for (int row = 0; row < kRows; ++row)
+        for (int i = 0; i < kPerRow; ++i) {
+            const TiledImagePose pose = Synthetic::Pose(kFocal, kLowestPitch + kRowSpacing * row + jitter(),
+                                                        step * i + step / 2 * row + jitter(), jitter());
+            double R[9];
+            RotationFromAngles(R, pose.pitch, pose.yaw, pose.roll);
+            CPanoElement view(0);
+            view.CreateImage(true, kWidth, kHeight, true);
+            // The buffer is bottom-up; every row writes only its own pixels.
+            Platform::ParallelFor(0, kHeight, [&](std::size_t from, std::size_t to) {
+                for (std::size_t y = from; y < to; ++y) {
+                    std::uint8_t* bits =
+                        view.GetBits() + static_cast<std::ptrdiff_t>(kHeight - 1 - y) * view.GetStride();
+                    const double v = static_cast<double>(y) + 0.5 - kHeight / 2;
+                    for (int x = 0; x < kWidth; ++x) {
+                        const double u = x + 0.5 - kWidth / 2;
+                        double ray[3];
+                        for (int k = 0; k < 3; ++k)
+                            ray[k] = R[k] * u + R[3 + k] * v + R[6 + k] * kFocal;
+                        const double length = std::sqrt(ray[0] * ray[0] + ray[1] * ray[1] + ray[2] * ray[2]);
+                        for (double& r : ray)
+                            r /= length;
+                        // Stretched contrast around the middle grey, with a
+                        // tint that turns slowly around the sphere.
+                        const double grey =
+                            std::clamp(128 + 3.2 * 255 * (SphereNoise(ray) - 0.5), 0.0, 255.0);
+                        const double tint = 0.15 * ray[0];
+                        const double colour[3] = {grey * (1 - tint), grey, grey * (1 + tint)};
+                        for (int k = 0; k < 3; ++k)
+                            bits[3 * x + k] =
+                                static_cast<std::uint8_t>(std::lround(std::clamp(colour[k], 0.0, 255.0)));
+                    }
+                }
+            });
+            char name[32];
+            std::snprintf(name, sizeof name, "/sphere-%02d.jpg", row * kPerRow + i + 1);
+            if (!view.Save(Platform::WideFromUtf8(folder + name))) {
+                std::fprintf(stderr, "align_bench: cannot save %s%s\n", folder.c_str(), name);
+                return 4;
+            }
+        }
+    std::printf("%d photos of %d x %d in %s\n", kRows * kPerRow, kWidth, kHeight, folder.c_str());
+    return 0;
 }
 
 // Writes the sweep photos of --make-sweep; the exit status.
@@ -205,6 +307,8 @@ int main(int argc, char** argv) {
             qrAlone = true;
         else if (arg == "--make-sweep")
             return a + 2 < argc ? MakeSweep(argv[a + 1], argv[a + 2]) : Usage();
+        else if (arg == "--make-sphere")
+            return a + 1 < argc ? MakeSphere(argv[a + 1]) : Usage();
         else
             for (const SphereLayout& l : kLayouts)
                 if (arg == std::to_string(l.photos))

@@ -144,6 +144,7 @@ bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vecto
         oldPhotos.swap(photos_);
         scales_.clear();
         proxies_.clear();
+        ownCopies_.clear();
         auto dropOld = [&] {
             oldSets.clear();
             oldPhotos.clear();
@@ -155,6 +156,13 @@ bool CPanorama::Build(const std::vector<IPanoElement*>& photos, const std::vecto
 
         AnalyzePhotos(photos, oldPhotos, oldSets);
         dropOld();
+        // Without the caller's smaller copies the previews read the analysis
+        // copies, as they read the caller's: a photo larger than the
+        // analysis size is then decoded once per build, not again for the
+        // build's preview and each later one.
+        if (!proxies)
+            for (const auto& copy : ownCopies_)
+                proxies_.push_back(copy.Get());
 
         if (!MatchAndStitch(realign, lensModel, elevation, azimuth, tilt))
             throw panorama_error();
@@ -218,14 +226,15 @@ void CPanorama::PrepareAnalysis(IPanoElement* photoIn, bool detect, const std::a
             throw panorama_abort();
         copy = DecodeAndCopy(photo);
     }
-    if (!detect)
-        return;
-    auto set = std::make_unique<CKeypointSet>();
-    DetectFeatures(copy.Get(), set->keypoints, set->descriptors, 10.0, 0.02,
-                   [&abort] { return abort.load(std::memory_order_relaxed); });
-    set->BuildIndex(copy->GetSize());
-    ToFullSizePixels(*set, photo->scale);
-    out.set = std::move(set);
+    if (detect) {
+        auto set = std::make_unique<CKeypointSet>();
+        DetectFeatures(copy.Get(), set->keypoints, set->descriptors, 10.0, 0.02,
+                       [&abort] { return abort.load(std::memory_order_relaxed); });
+        set->BuildIndex(copy->GetSize());
+        ToFullSizePixels(*set, photo->scale);
+        out.set = std::move(set);
+    }
+    out.copy = std::move(copy);
 }
 
 OrvexBase::RefPtr<CPanoElement> CPanorama::DecodeAndCopy(CPanoElement* photo) {
@@ -233,8 +242,8 @@ OrvexBase::RefPtr<CPanoElement> CPanorama::DecodeAndCopy(CPanoElement* photo) {
     OrvexBase::RefPtr<CPanoElement> copy = CAnalysisStage::MakeCopy(photo, *this);
     // A photo that fits the analysis size is its own copy: it stays decoded,
     // and the previews and the full-size render read these very pixels
-    // instead of decoding the file again. A larger one goes: its preview
-    // samples full-size pixels, which the smaller copy does not hold.
+    // instead of decoding the file again. A larger one goes: the previews
+    // read its smaller copy and the full-size render decodes it again.
     if (copy.Get() != photo)
         photo->Unload();
     return copy;
@@ -257,9 +266,7 @@ void CPanorama::AnalyzePhoto(IPanoElement* photoIn, std::unique_ptr<CKeypointSet
     built_ = false;
     CAnalysisStage::ThrowIfFailed(ready);
     set = CAnalysisStage::TakeSet(std::move(set), ready);
-    OrvexBase::RefPtr<CPanoElement> copy;
-    if (!ready)
-        copy = DecodeAndCopy(photo);
+    OrvexBase::RefPtr<CPanoElement> copy = ready ? std::move(ready->copy) : DecodeAndCopy(photo);
 
     const std::wstring name = photo->GetFileName();
     if (ui_)
@@ -280,6 +287,9 @@ void CPanorama::AnalyzePhoto(IPanoElement* photoIn, std::unique_ptr<CKeypointSet
     scales_.push_back(photo->scale);
     CKeypointSet* raw = set.get();
     keypointSets_.push_back(std::move(set));
+    // A copy apart from the photo stays for the previews.
+    CPanoElement* analysed = copy.Get();
+    ownCopies_.push_back(analysed != photo ? std::move(copy) : OrvexBase::RefPtr<CPanoElement>());
     photo->x = photo->y = 0;
     if (ReportProgress(1))
         throw panorama_abort();
@@ -287,9 +297,8 @@ void CPanorama::AnalyzePhoto(IPanoElement* photoIn, std::unique_ptr<CKeypointSet
     if (wasCached || ready) {
         CAnalysisStage::ReportDetectionSteps(wasCached, *this);
     } else {
-        DetectFeatures(copy.Get(), raw->keypoints, raw->descriptors, 10.0, 0.02,
-                       [this] { return Advance(1); });
-        raw->BuildIndex(copy->GetSize());
+        DetectFeatures(analysed, raw->keypoints, raw->descriptors, 10.0, 0.02, [this] { return Advance(1); });
+        raw->BuildIndex(analysed->GetSize());
         if (cancel_)
             raw->Clear();
         else

@@ -105,8 +105,12 @@ protected:
     ElementList photos_;
     // Full size over analysis size, per photo.
     std::vector<double> scales_;
-    // The second list of the last build (smaller copies); not owned.
+    // The second list of the last build (smaller copies); not owned: the
+    // caller's, or else ownCopies_.
     std::vector<PanoramaLib::IPanoElement*> proxies_;
+    // The analysis copy of each photo larger than the analysis size (null
+    // for one that is its own copy), parallel to photos_.
+    ElementList ownCopies_;
     match_graph::CGraph matchGraph_;
 
     OrvexBase::Rect resultRect_;

@@ -46,6 +46,10 @@ protected:
         return e;
     }
 
+    // Builds and renders the photos with the lens model off and on, counting
+    // the decodes of each from unloaded photos.
+    void CountDecodes(const std::string& what);
+
     // Crops of source at the given rectangles, each saved to a file (so the
     // engine can unload and reload it) and scaled in brightness by its gain.
     void MakeCrops(CPanoElement* source, const std::vector<Rect>& rects,
@@ -267,11 +271,25 @@ TEST_F(PlanarBuildTest, ResultsAcrossRenders) {
     EXPECT_EQ(std::memcmp(engine->GetResult(true)->GetBits(), first.data(), first.size()), 0);
 }
 
+// Crops that fit the analysis size, and crops of a larger photo, whose
+// analysis copies are smaller than they are.
 TEST_F(PlanarBuildTest, EachPhotoIsDecodedOncePerBuildAndOncePerRender) {
     OVH_REQUIRE_PHOTOS();
-    RefPtr<CPanoElement> source = Load("boat-row/boat2.jpg");
-    const int w = source->GetWidth(), h = std::min(source->GetHeight(), 300);
-    MakeCrops(source.Get(), {Rect(0, 0, w / 2, h), Rect(w / 4, 0, 3 * w / 4, h), Rect(w / 2, 0, w, h)});
+    const struct {
+        const char* name;
+        bool larger;
+    } cases[] = {{"boat-row/boat2.jpg", false}, {"weir-row-distractor/weir_1.jpg", true}};
+    for (const auto& c : cases) {
+        ReleaseElementVector(photos);
+        RefPtr<CPanoElement> source = Load(c.name);
+        const int w = source->GetWidth(), h = std::min(source->GetHeight(), 700);
+        ASSERT_EQ(std::max(w / 2, h) > engine->AnalysisTargetSize(), c.larger) << c.name;
+        MakeCrops(source.Get(), {Rect(0, 0, w / 2, h), Rect(w / 4, 0, 3 * w / 4, h), Rect(w / 2, 0, w, h)});
+        CountDecodes(c.name);
+    }
+}
+
+void PlanarBuildTest::CountDecodes(const std::string& what) {
     const int n = static_cast<int>(photos.size());
     for (const std::uint8_t lens : {0, 1}) {
         HVPanoramaOptions o;
@@ -282,13 +300,13 @@ TEST_F(PlanarBuildTest, EachPhotoIsDecodedOncePerBuildAndOncePerRender) {
         for (IPanoElement* p : photos)
             p->Unload();
         manager.decodes = 0;
-        ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0)) << int(lens);
-        EXPECT_EQ(manager.decodes, n) << "build, lens " << int(lens);
+        ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0)) << what << int(lens);
+        EXPECT_EQ(manager.decodes, n) << "build, " << what << " lens " << int(lens);
         for (IPanoElement* p : photos)
             p->Unload();
         manager.decodes = 0;
-        ASSERT_TRUE(engine->Render()) << int(lens);
-        EXPECT_EQ(manager.decodes, n) << "render, lens " << int(lens);
+        ASSERT_TRUE(engine->Render()) << what << int(lens);
+        EXPECT_EQ(manager.decodes, n) << "render, " << what << " lens " << int(lens);
         engine->FreeResults();
     }
 }
