@@ -40,6 +40,7 @@
 #include "DocumentDialogs.h"
 #include "FrameEngineCallbacks.h"
 #include "NetPrintUploadHost.h"
+#include "OnlineText.h"
 #include "OvHorizelApp.h"
 #include "OvHorizelView.h"
 #include "PictureView.h"
@@ -848,8 +849,15 @@ void CMainFrame::OnCheckForUpdates() {
         return cancelled;
     });
     callbacks_->End();
-    if (!found && !cancelled)
+    if (found || cancelled)
+        return;
+    // "No updates" only from a server that answered.
+    const std::string failure = GetUpdateCheck().GetResult().failure;
+    if (failure.empty())
         UiServices::ShowMessage(this, Str(341), {}, UiServices::MessageKind::Information);
+    else
+        UiServices::ShowMessage(
+            this, QString::fromStdString(OnlineText::Format(OnlineText::kUpdateServerUnreachable, {failure})));
 }
 
 void CMainFrame::OnAutoUpdate() {

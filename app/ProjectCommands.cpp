@@ -9,6 +9,7 @@
 #include "CDlgPrompts.h"
 #include "CEditVideoStoryboard.h"
 #include "COvHorizelDoc.h"
+#include "QtFileUrls.h"
 #include "StringTable.h"
 
 CProjectCommands::CProjectCommands(QWidget* frame, COvHorizelDoc& document)
@@ -94,9 +95,7 @@ std::vector<std::string> CProjectCommands::DroppedFiles(const QMimeData* data) {
     for (const QUrl& url : data->urls()) {
         if (!url.isLocalFile())
             continue;
-        // From the encoded form, so that a name that is not UTF-8 keeps its bytes.
-        const std::string path =
-            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+        const std::string path = Platform::LocalPathOfUrl(url);
         std::error_code ec;
         if (std::filesystem::is_regular_file(path, ec))
             files.push_back(path);

@@ -1,6 +1,7 @@
 #include "BrowserHost.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
@@ -30,6 +31,7 @@ enum : unsigned {
     IDS_CONFIRM_PERMANENT_DELETE = 0xFB01,
     IDS_CONFIRM_REPLACE = 0xFB02,
     IDS_FILE_OPERATION_FAILED = 0xFB03,
+    IDS_FILES_SKIPPED = 0xFB04,
 };
 
 }  // namespace
@@ -101,6 +103,19 @@ void IBrowserHost::ReportFileOperationError(const std::string& path, const std::
     const QString text = QString::fromUtf8(Res::LoadStr(IDS_FILE_OPERATION_FAILED))
                              .arg(QString::fromStdString(path), QString::fromStdString(reason));
     // Plain text: a file name is never read as markup.
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), text, QMessageBox::Ok,
+                    MainWindow());
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void IBrowserHost::ReportSkippedFiles(const std::vector<std::pair<std::string, std::string>>& skipped) {
+    if (!CanAsk() || skipped.empty())
+        return;
+    QStringList lines;
+    for (const auto& [path, reason] : skipped)
+        lines << QFile::decodeName(path.c_str()) + QStringLiteral(": ") + QString::fromStdString(reason);
+    const QString text = QString::fromUtf8(Res::LoadStr(IDS_FILES_SKIPPED)).arg(lines.join('\n'));
     QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), text, QMessageBox::Ok,
                     MainWindow());
     box.setTextFormat(Qt::PlainText);

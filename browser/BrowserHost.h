@@ -7,6 +7,7 @@
 // message boxes when an application runs.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 class QWidget;
@@ -55,6 +56,9 @@ public:
     virtual bool ConfirmReplace(const std::string& target);
     // After a file operation failed on one path, unless errors are silenced.
     virtual void ReportFileOperationError(const std::string& path, const std::string& reason);
+    // Before a file operation goes on without the sources it could not find
+    // (each path with the reason), unless errors are silenced.
+    virtual void ReportSkippedFiles(const std::vector<std::pair<std::string, std::string>>& skipped);
 };
 
 IBrowserHost& BrowserHost();

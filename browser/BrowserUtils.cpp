@@ -1,5 +1,6 @@
 #include "BrowserUtils.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@
 #include "ExifFields.h"
 #include "FreedesktopTrash.h"
 #include "RemovableMedia.h"
+#include "StaleTemporaries.h"
 
 namespace fs = std::filesystem;
 
@@ -62,16 +64,111 @@ std::string Joined(const std::string& folder, const std::string& name) {
     return folder + "/" + name;
 }
 
+std::error_code LastError() {
+    return std::error_code(errno, std::generic_category());
+}
+
+// Writes all of it; false with errno set.
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// One regular file's bytes into a new file with the source's permissions.
+// Each failure keeps the errno of the call that failed, so a full disk says
+// so (the standard library's copy calls a short write an input/output error).
+std::error_code CopyFileBytes(const std::string& from, const std::string& to, mode_t mode) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (in < 0)
+        return LastError();
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode & 07777);
+    if (out < 0) {
+        const std::error_code ec = LastError();
+        ::close(in);
+        return ec;
+    }
+    std::error_code ec;
+    std::vector<char> buffer(size_t(1) << 20);
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || (n > 0 && !WriteAll(out, buffer.data(), static_cast<size_t>(n)))) {
+            ec = LastError();
+            break;
+        }
+        if (n == 0)
+            break;
+    }
+    if (!ec && ::fchmod(out, mode & 07777) != 0)
+        ec = LastError();
+    if (::close(out) != 0 && !ec && errno != EINTR)
+        ec = LastError();
+    ::close(in);
+    return ec;
+}
+
+// A file, a link (as a link) or a folder with everything in it, to a new name.
+std::error_code CopyTree(const std::string& from, const std::string& to) {
+    struct stat st;
+    if (::lstat(from.c_str(), &st) != 0)
+        return LastError();
+    if (S_ISREG(st.st_mode))
+        return CopyFileBytes(from, to, st.st_mode);
+    if (S_ISLNK(st.st_mode)) {
+        std::error_code ec;
+        const fs::path link = fs::read_symlink(from, ec);
+        if (ec)
+            return ec;
+        return ::symlink(link.c_str(), to.c_str()) == 0 ? std::error_code() : LastError();
+    }
+    if (!S_ISDIR(st.st_mode))
+        return std::make_error_code(std::errc::not_supported);
+    // Writable while it fills; the source's permissions at the end.
+    if (::mkdir(to.c_str(), 0700) != 0)
+        return LastError();
+    std::error_code ec;
+    for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (const std::error_code inner = CopyTree(Joined(from, name), Joined(to, name)))
+            return inner;
+    }
+    if (ec)
+        return ec;
+    return ::chmod(to.c_str(), st.st_mode & 07777) == 0 ? std::error_code() : LastError();
+}
+
+constexpr char kCopyPrefix[] = ".ovh-copy-";
+
+// The writer of a copy's temporary name ".ovh-copy-<pid>-<name>".
+long CopyOwner(const std::string& name) {
+    const size_t prefix = sizeof kCopyPrefix - 1;
+    if (name.compare(0, prefix, kCopyPrefix) != 0)
+        return 0;
+    const size_t dash = name.find('-', prefix);
+    return dash == std::string::npos ? 0 : Platform::PidInName(name, prefix, dash - prefix);
+}
+
 // Copies a file or folder to a name that must not exist yet; a partial copy
-// is removed again.
+// is removed again, and so are those of copies killed before they ended.
 std::error_code CopyNoReplace(const std::string& from, const std::string& to) {
     std::error_code ec;
     if (Exists(to))
         return std::make_error_code(std::errc::file_exists);
-    const std::string temp =
-        Joined(FolderOf(to), ".ovh-copy-" + std::to_string(::getpid()) + "-" + NameOf(to));
+    const std::string folder = FolderOf(to);
+    Platform::RemoveStaleTemporaries(folder, CopyOwner);
+    const std::string temp = Joined(folder, kCopyPrefix + std::to_string(::getpid()) + "-" + NameOf(to));
     fs::remove_all(temp, ec);
-    fs::copy(from, temp, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+    ec = CopyTree(from, temp);
     if (!ec) {
         const int error = RenameNoReplace(temp, to);
         if (error != 0)
@@ -100,6 +197,28 @@ std::error_code MoveNoReplace(const std::string& from, const std::string& to) {
 
 std::string Reason(const std::error_code& ec) {
     return ec.message();
+}
+
+// Whether the folder `path` names is `folder` or lies below it, through any
+// link or doubled slash: compared by device and inode up the resolved path.
+bool IsSameOrInside(const std::string& path, const std::string& folder) {
+    struct stat top;
+    // A link to a folder is copied as a link, so only a folder itself counts.
+    if (::lstat(folder.c_str(), &top) != 0 || !S_ISDIR(top.st_mode))
+        return false;
+    std::error_code ec;
+    fs::path p = fs::weakly_canonical(path, ec);
+    if (ec)
+        return false;
+    for (;;) {
+        struct stat st;
+        if (::stat(p.c_str(), &st) == 0 && st.st_dev == top.st_dev && st.st_ino == top.st_ino)
+            return true;
+        const fs::path up = p.parent_path();
+        if (up == p)
+            return false;
+        p = up;
+    }
 }
 
 }  // namespace
@@ -146,12 +265,13 @@ unsigned FileOperationFlags(unsigned operation, bool shiftHeld, bool flagA, bool
 bool RunFileOperation(unsigned operation, const std::vector<std::string>& paths, const std::string& target,
                       unsigned flags) {
     std::vector<std::string> sources;
-    std::string missing;
+    std::vector<std::pair<std::string, std::string>> skipped;  // path, reason
     for (const std::string& p : paths) {
-        if (Exists(p))
+        struct stat st;
+        if (::lstat(p.c_str(), &st) == 0)
             sources.push_back(p);
-        else if (missing.empty())
-            missing = p;
+        else
+            skipped.emplace_back(p, Reason(std::error_code(errno, std::generic_category())));
     }
     IBrowserHost& host = BrowserHost();
     const bool reportErrors = !(flags & FOF_NOERRORUI);
@@ -164,10 +284,16 @@ bool RunFileOperation(unsigned operation, const std::vector<std::string>& paths,
         return false;
     };
     auto errorOf = [](int error) { return std::error_code(error, std::generic_category()); };
-    // Sources gone meanwhile are dropped; with none left there is nothing to do.
+    // Sources gone meanwhile are dropped, and the user is told which; with
+    // none left there is nothing to do.
+    if (sources.empty() && skipped.size() <= 1)
+        return skipped.empty() ? false
+                               : failed(skipped.front().first,
+                                        std::make_error_code(std::errc::no_such_file_or_directory));
+    if (!skipped.empty() && reportErrors)
+        host.ReportSkippedFiles(skipped);
     if (sources.empty())
-        return missing.empty() ? false
-                               : failed(missing, std::make_error_code(std::errc::no_such_file_or_directory));
+        return false;
 
     bool ok = true;
     switch (operation) {
@@ -198,7 +324,7 @@ bool RunFileOperation(unsigned operation, const std::vector<std::string>& paths,
             for (const std::string& p : sources) {
                 // A folder into itself or below it: a copy would copy its own
                 // copy again at every level, until the path grows too long.
-                if (target == p || target.rfind(p + '/', 0) == 0)
+                if (IsSameOrInside(target, p))
                     return failed(p, std::make_error_code(std::errc::invalid_argument));
                 std::string name = NameOf(p);
                 std::string dest = Joined(target, name);

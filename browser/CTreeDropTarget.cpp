@@ -1,6 +1,5 @@
 #include "CTreeDropTarget.h"
 
-#include <QFile>
 #include <QMimeData>
 #include <QTreeWidget>
 #include <QUrl>
@@ -9,6 +8,7 @@
 
 #include "BrowserUtils.h"
 #include "CShellTree.h"
+#include "QtFileUrls.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ std::vector<std::string> CTreeDropTarget::DroppedFiles(const QMimeData* data) {
         return files;
     for (const QUrl& url : data->urls())
         if (url.isLocalFile())
-            files.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+            files.push_back(Platform::LocalPathOfUrl(url));
     return files;
 }
 

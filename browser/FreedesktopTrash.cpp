@@ -150,6 +150,14 @@ int MoveToTrash(const std::string& path, std::string* trashedPath) {
         absolute.pop_back();
     if (absolute == "/")
         return EPERM;
+    // The trash belongs to the mount the file really lies on: its folder is
+    // resolved, so a link to another file system does not place the trash at
+    // the link's target. The file itself stays as named (a link is trashed as a link).
+    const fs::path named(absolute);
+    const fs::path folder = fs::canonical(named.parent_path(), ec);
+    if (ec)
+        return ec.value();
+    absolute = (folder / named.filename()).string();
     struct stat st;
     if (::lstat(absolute.c_str(), &st) != 0)
         return errno;

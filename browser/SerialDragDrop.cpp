@@ -1,11 +1,12 @@
 #include "SerialDragDrop.h"
 
-#include <QFile>
 #include <QUrl>
 
 #include <algorithm>
 #include <map>
 #include <mutex>
+
+#include "QtFileUrls.h"
 
 namespace {
 
@@ -183,7 +184,7 @@ bool CSerialDropTarget::GetDroppedFiles(const QMimeData* data, std::vector<std::
         return false;
     for (const QUrl& url : data->urls())
         if (url.isLocalFile())
-            files.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+            files.push_back(Platform::LocalPathOfUrl(url));
     return !files.empty();
 }
 

@@ -29,6 +29,7 @@
 #include "CThumbsBrowser.h"
 #include "CThumbsBrowserProgress.h"
 #include "PathParts.h"
+#include "QtFileUrls.h"
 #include "StringTable.h"
 
 std::atomic<bool> g_bDropGapAnimation{true};
@@ -562,7 +563,7 @@ QMimeData* CThumbsBrowser::CreateFilesData(const std::vector<std::string>& files
     QList<QUrl> urls;
     QByteArray gnome = cut ? "cut" : "copy";
     for (const std::string& path : files) {
-        const QUrl url = QUrl::fromLocalFile(QString::fromStdString(path));
+        const QUrl url = Platform::UrlOfLocalPath(path);
         urls << url;
         gnome += '\n' + url.toEncoded();
     }
@@ -585,11 +586,9 @@ std::vector<std::string> CThumbsBrowser::FilesFromData(const QMimeData* data) {
                 urls << QUrl::fromEncoded(lines[i].trimmed());
     }
     for (const QUrl& url : urls) {
-        if (!url.isLocalFile())
-            continue;
-        const std::string path = url.toLocalFile().toStdString();
-        // A file gone since the data was made is skipped.
-        if (!path.empty() && Exists(path))
+        // A file gone since the data was made is kept: the operation says it skipped it.
+        const std::string path = Platform::LocalPathOfUrl(url);
+        if (!path.empty())
             files.push_back(path);
     }
     return files;

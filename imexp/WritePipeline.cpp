@@ -1,10 +1,14 @@
 #include "WritePipeline.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -48,11 +52,22 @@ constexpr OutputFormat kOutputFormats[] = {
     {0x800, 5, 24}, {0x100, 3, 24}, {0x80, 3, 24},   {0x10000, 3, 48}, {0x40000, 5, 48},
 };
 
-// The temporary file's name in the target's folder.
+// The temporary file's name in the target's folder: "~qx", the writer's
+// process id and a random number in hexadecimal, ".tmp".
 std::string TemporaryName(const std::string&, std::uint64_t random) {
-    char name[32];
-    std::snprintf(name, sizeof name, "~qx%08X.tmp", static_cast<unsigned>(random));
+    char name[40];
+    std::snprintf(name, sizeof name, "~qx%08X%08X.tmp", static_cast<unsigned>(::getpid()),
+                  static_cast<unsigned>(random));
     return name;
+}
+
+long TemporaryNameOwner(const std::string& name) {
+    if (name.size() != 23 || name.compare(0, 3, "~qx") != 0 || name.compare(19, 4, ".tmp") != 0)
+        return 0;
+    for (std::size_t i = 3; i < 19; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(name[i])))
+            return 0;
+    return std::strtol(name.substr(3, 8).c_str(), nullptr, 16);
 }
 
 // The code of a failure to create, flush or rename the file: no room (or a device
@@ -334,7 +349,7 @@ void WriteOperation::SetResolution(int x, int y) {
 // links), created with the usual permissions, then opened as the converter's stream.
 // A folder is refused here, before the converter is set up.
 int WriteOperation::CreateTemporaryFile() {
-    if (const int error = replacement_.Begin(r_.path, TemporaryName))
+    if (const int error = replacement_.Begin(r_.path, TemporaryName, TemporaryNameOwner))
         return CodeOfFileError(error);
     return stream_.Open(replacement_.TemporaryPath().c_str(), CImExp_FileStream::OpenMode::CreateReadWrite)
                ? 0

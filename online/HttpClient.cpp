@@ -224,6 +224,16 @@ Reply Perform(const Request& request, const Limits& limits, const Pump& pump) {
     return reply;
 }
 
+std::string FailureText(const Reply& reply) {
+    if (reply.Ok())
+        return {};
+    if (reply.tooLarge)
+        return curl_easy_strerror(CURLE_FILESIZE_EXCEEDED);
+    if (!reply.completed || reply.status == 0)
+        return curl_easy_strerror(static_cast<CURLcode>(reply.curlCode != 0 ? reply.curlCode : CURLE_RECV_ERROR));
+    return "HTTP " + std::to_string(reply.status);
+}
+
 std::string FormEncode(const std::string& value) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;

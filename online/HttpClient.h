@@ -82,6 +82,11 @@ void GlobalInit();
 // Runs the request to its end, a failure or a cancel; never throws.
 Reply Perform(const Request& request, const Limits& limits, const Pump& pump = {});
 
+// Why an exchange did not end in a good reply, in libcurl's words for a
+// transfer that failed ("Couldn't connect to server") or as "HTTP <status>";
+// "" for a good reply.
+std::string FailureText(const Reply& reply);
+
 // The form encoding of a value: every byte but letters, digits and "-._~"
 // becomes %XX (upper-case digits).
 std::string FormEncode(const std::string& value);

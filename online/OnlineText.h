@@ -16,6 +16,8 @@ inline constexpr unsigned kSelectFiles = 328;
 inline constexpr unsigned kUploaded = 329;
 inline constexpr unsigned kCriticalUpdates = 339;
 inline constexpr unsigned kNoUpdates = 341;
+inline constexpr unsigned kUpdateServerUnreachable = 0xFB40;
+inline constexpr unsigned kUploadedNoOrderPage = 0xFB41;
 
 std::string Load(unsigned id);
 // The text with its "%i"/"%d" fields replaced by the numbers in order.

@@ -228,9 +228,14 @@ bool UploadToPrintService(const std::vector<std::string>& files, IUploadHost& ho
     host.EndProgress();
     if (n == 0 || accepted < n)
         return false;
-    host.ShowMessage(OnlineText::Format(OnlineText::kUploaded, {n}), IUploadHost::MessageKind::Information);
-    // The address comes from the server: only a web page is opened.
-    if (Http::Url order; Http::ParseUrl(orderUrl, order))
+    // The address comes from the server: only a web page is opened, and the
+    // message promises the page only when there is one to open.
+    // It must name its scheme: a bare word would be taken for a host name.
+    Http::Url order;
+    const bool opens = orderUrl.find("://") != std::string::npos && Http::ParseUrl(orderUrl, order);
+    host.ShowMessage(OnlineText::Format(opens ? OnlineText::kUploaded : OnlineText::kUploadedNoOrderPage, {n}),
+                     IUploadHost::MessageKind::Information);
+    if (opens)
         host.OpenUrl(orderUrl);
     return true;
 }

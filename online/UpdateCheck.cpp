@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QString>
 
+#include <curl/curl.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -96,6 +98,7 @@ bool CUpdateCheck::Start(bool synchronous, const std::function<bool()>& pump) {
         if (m_thread.joinable())
             m_thread.join();  // a finished check
         m_result.status = 0;
+        m_result.failure.clear();
         m_cancel = false;
         m_running = true;
         m_thread = std::thread([this, synchronous] { ThreadProc(synchronous); });
@@ -182,10 +185,17 @@ void CUpdateCheck::ThreadProc(bool synchronous) {
     Finish();
 }
 
+void CUpdateCheck::Fail(const std::string& why) {
+    std::lock_guard lock(m_mutex);
+    m_result.failure = why;
+}
+
 bool CUpdateCheck::Exchange() {
     const std::string origin = UpdateOrigin();
-    if (origin.empty())
+    if (origin.empty()) {
+        Fail(curl_easy_strerror(CURLE_URL_MALFORMAT));
         return false;
+    }
     Http::Limits limits;
     {
         std::lock_guard lock(m_mutex);
@@ -200,14 +210,22 @@ bool CUpdateCheck::Exchange() {
     firstLimits.maxReplyBytes = std::min(limits.maxReplyBytes, kMaxFirstReply);
     const Http::Reply address = Http::Perform(first, firstLimits, cancelled);
     Http::Url check;
-    if (!address.Ok() || !Http::ParseUrl(Trimmed(address.body), check))
+    if (!address.Ok()) {
+        Fail(Http::FailureText(address));
         return false;
+    }
+    if (!Http::ParseUrl(Trimmed(address.body), check)) {
+        Fail(curl_easy_strerror(CURLE_WEIRD_SERVER_REPLY));
+        return false;
+    }
 
     Http::Request second;
     second.url = check.ToString() + "?" + QueryFields();
     const Http::Reply answer = Http::Perform(second, limits, cancelled);
-    if (!answer.Ok())
+    if (!answer.Ok()) {
+        Fail(Http::FailureText(answer));
         return false;
+    }
     const std::string text = QString::fromUtf8(answer.body).left(kMaxReplyChars).toUtf8().toStdString();
     // Only a found update is announced; "nothing new" needs no window.
     if (ParseReply(text)) {

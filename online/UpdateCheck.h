@@ -45,6 +45,8 @@ public:
         std::string message40, message80, message250;
         std::string updateurl, moreinfourl;
         int nextcheckindays = 0;
+        // Why the last check got no usable answer from the server; "" when it got one.
+        std::string failure;
     };
 
     CUpdateCheck() = default;
@@ -88,6 +90,7 @@ public:
 private:
     void ThreadProc(bool synchronous);
     bool Exchange();
+    void Fail(const std::string& why);
     void Finish();
     std::string UpdateOrigin() const;
 

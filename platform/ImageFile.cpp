@@ -7,12 +7,14 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <new>
 
 #include "FileReading.h"
 #include "ImageCodecs.h"
+#include "StaleTemporaries.h"
 
 namespace Platform {
 
@@ -106,13 +108,26 @@ std::uint64_t RandomNumber() {
     return x;
 }
 
-// The engine's temporary name: hidden, and telling which file it was meant to replace.
+// The engine's temporary name: hidden, telling which file it was meant to
+// replace, and which process writes it (".name.tmp-<pid>-<six letters>").
 std::string HiddenName(const std::string& targetName, std::uint64_t random) {
     static const char kDigits[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::string suffix;
     for (int i = 0; i < 6; ++i, random /= 62)
         suffix += kDigits[random % 62];
-    return "." + targetName + ".tmp-" + suffix;
+    return "." + targetName + ".tmp-" + std::to_string(::getpid()) + "-" + suffix;
+}
+
+long HiddenNameOwner(const std::string& name) {
+    const std::size_t tmp = name.rfind(".tmp-");
+    const std::size_t dash = name.rfind('-');
+    if (name.size() < 2 || name[0] != '.' || tmp == std::string::npos || tmp == 0 || dash <= tmp + 5 ||
+        name.size() - dash != 7)
+        return 0;
+    for (std::size_t i = dash + 1; i < name.size(); ++i)
+        if (!std::isalnum(static_cast<unsigned char>(name[i])))
+            return 0;
+    return PidInName(name, tmp + 5, dash - tmp - 5);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -291,15 +306,20 @@ ImageFileStatus EncodeImage(const std::string& utf8Path, ImageFileFormat format,
     }
 }
 
-int FileReplacement::Begin(const std::string& target, NameMaker makeName) {
+int FileReplacement::Begin(const std::string& target, NameMaker makeName, TemporaryOwner ownerOf) {
     Abandon();
     std::string finalPath;
     if (const int error = ResolveTarget(target, finalPath))
         return error;
     const std::string folder = FolderOf(finalPath);
     const std::string name = finalPath.substr(finalPath.rfind('/') + 1);
-    if (!makeName)
+    if (!makeName) {
         makeName = HiddenName;
+        ownerOf = HiddenNameOwner;
+    }
+    // What a writer killed here before left behind goes first.
+    if (ownerOf)
+        RemoveStaleTemporaries(folder, ownerOf);
     // open() with mode 0666 rather than mkstemp()'s 0600, so the umask decides as it
     // does for any new file.
     for (int attempt = 0; attempt < 100; ++attempt) {

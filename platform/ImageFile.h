@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "StaleTemporaries.h"
+
 namespace Platform {
 
 // Outcome of an image-file operation; callers map each to their own text.
@@ -74,6 +76,8 @@ class FileReplacement {
 public:
     // The temporary file's name (without folder) from the target's name and a
     // random number; a clash with an existing file is retried with another.
+    // A name carries the writer's process id, which the matching
+    // TemporaryOwner reads back (see StaleTemporaries.h).
     using NameMaker = std::string (*)(const std::string& targetName, std::uint64_t random);
 
     FileReplacement() = default;
@@ -84,8 +88,10 @@ public:
     // Resolves the target and creates the temporary file; 0 or an errno:
     // EISDIR for a folder (or a link to one, or a name ending in '/'), ELOOP
     // for links that never end, else the errno of the failing call. Nothing
-    // is created on failure.
-    int Begin(const std::string& target, NameMaker makeName = nullptr);
+    // is created on failure. First the folder's temporaries of this kind
+    // whose writer no longer runs are removed (ownerOf reads a name given
+    // makeName; the default name has its own).
+    int Begin(const std::string& target, NameMaker makeName = nullptr, TemporaryOwner ownerOf = nullptr);
 
     // Open for reading and writing until Commit or Abandon; -1 before Begin.
     int Descriptor() const { return fd_; }

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string_view>
 #include <vector>
+
+#include "FileReading.h"
 
 namespace {
 
@@ -23,6 +23,8 @@ std::vector<std::unique_ptr<Texts>> g_packs;
 
 constexpr char kMagic[] = "OVHRES1\n";
 constexpr size_t kMaxEntries = 0x10000;
+// Far above the string table's size, far below what would hurt.
+constexpr std::uint64_t kMaxPackBytes = 64u << 20;
 
 uint32_t Word(const std::string& bytes, size_t at) {
     return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
@@ -99,13 +101,13 @@ bool Res::ParsePack(const std::string& bytes, std::map<unsigned, std::string>& t
 }
 
 bool Res::LoadPack(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    // A regular file only, and no larger than a pack can be: a FIFO or a
+    // device named here would stall or flood the start-up.
+    std::string content;
+    if (Platform::ReadWholeFile(path, kMaxPackBytes, content) != 0)
         return false;
-    std::ostringstream content;
-    content << in.rdbuf();
     auto texts = std::make_unique<Texts>();
-    if (!ParsePack(content.str(), *texts))
+    if (!ParsePack(content, *texts))
         return false;
     // A text whose conversions differ from the built-in one's would be read
     // as a format with arguments it was not given: the built-in text stays.

@@ -5,7 +5,13 @@
 
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 #include "OvHorizelApp.h"
@@ -76,6 +82,26 @@ TEST(InterfaceResPack, LoadedPackTextsComeFirstUntilUnloaded) {
     Res::UnloadPack();
     EXPECT_EQ(Res::LoadStr(189), builtIn);
     EXPECT_FALSE(Res::LoadPack(dir.path().toStdString() + "/missing.pack"));
+    EXPECT_FALSE(Res::PackLoaded());
+}
+
+TEST(InterfaceResPack, AFifoOrADeviceIsRefusedAtOnce) {
+    QTemporaryDir dir;
+    const std::string fifo = dir.path().toStdString() + "/InterfaceRes4.pack";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+        SCOPED_TRACE(path);
+        // Run aside, so a reader that waits on a writer or reads without end
+        // fails the test instead of holding it; a writer opened afterwards frees it.
+        auto loaded = std::async(std::launch::async, [path] { return Res::LoadPack(path); });
+        const bool ended = loaded.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        EXPECT_TRUE(ended);
+        if (!ended && path == fifo)
+            ::close(::open(fifo.c_str(), O_WRONLY));
+        if (ended) {
+            EXPECT_FALSE(loaded.get());
+        }
+    }
     EXPECT_FALSE(Res::PackLoaded());
 }
 

@@ -131,13 +131,20 @@ TEST(OnlineWiring, CheckForUpdatesCommand) {
     EXPECT_EQ(dialog->Text()->text(), "Critical updates are available for your version of software");
     dialog->reject();
 
-    // No server at all: the same message, soon.
+    // A server that fails, then none at all: the message says the check did
+    // not get through and why, soon; never that there is nothing new.
+    const QString unreachable = "The check for updates could not reach the server:\n";
+    s.server.On("/check", Loopback::Response::Text("busy", 503));
+    s.messages.clear();
+    action->trigger();
+    s.Settle();
+    EXPECT_EQ(s.messages, QStringList{unreachable + "HTTP 503"});
     s.server.Stop();
     s.messages.clear();
     const auto start = Clock::now();
     action->trigger();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
-    EXPECT_EQ(s.messages, QStringList{"No updates found!"});
+    EXPECT_EQ(s.messages, QStringList{unreachable + "Couldn't connect to server"});
 }
 
 TEST(OnlineWiring, PendingPanoramasAreOfferedAtStartUp) {

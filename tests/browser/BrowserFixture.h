@@ -74,6 +74,10 @@ public:
         std::lock_guard<std::mutex> lock(m_lock);
         m_errors.push_back(path.substr(path.find_last_of('/') + 1) + ": " + reason);
     }
+    void ReportSkippedFiles(const std::vector<std::pair<std::string, std::string>>& skipped) override {
+        for (const auto& [path, reason] : skipped)
+            ReportFileOperationError(path, reason);
+    }
     std::vector<std::string> Errors() const {
         std::lock_guard<std::mutex> lock(m_lock);
         return m_errors;

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +22,7 @@
 #include "BrowserHost.h"
 #include "BrowserUtils.h"
 #include "ExifFixture.h"
+#include "FreedesktopTrash.h"
 #include "PopupCloser.h"
 #include "RemovableMedia.h"
 #include "Screenshot.h"
@@ -54,6 +59,12 @@ public:
     void ReportFileOperationError(const std::string& path, const std::string& reason) override {
         asked.push_back("error " + fs::path(path).filename().string());
         reasons.push_back(reason);
+    }
+    void ReportSkippedFiles(const std::vector<std::pair<std::string, std::string>>& skipped) override {
+        for (const auto& [path, reason] : skipped) {
+            asked.push_back("skipped " + fs::path(path).filename().string());
+            reasons.push_back(reason);
+        }
     }
     bool answer = false;
     std::vector<std::string> asked;
@@ -141,8 +152,10 @@ TEST_F(FileOps, CopyAndMoveNeverOverwriteSilently) {
 TEST_F(FileOps, AFolderIsNeverCopiedOrMovedIntoItself) {
     fs::create_directories(dir / "outer/inner");
     WriteText(dir / "outer/a.jpg", "A");
+    fs::create_directory_symlink(dir / "outer", dir / "link");
     for (const unsigned op : {FO_COPY, FO_MOVE})
-        for (const std::string& target : {dir / "outer", dir / "outer/inner"}) {
+        for (const std::string& target : {dir / "outer", dir / "outer/inner", dir / "link", dir / "link/inner",
+                                          dir / "outer//inner", dir / "outer/../outer/inner/"}) {
             host.asked.clear();
             host.reasons.clear();
             EXPECT_FALSE(RunFileOperation(op, {dir / "outer"}, target, 0)) << op << target;
@@ -155,6 +168,128 @@ TEST_F(FileOps, AFolderIsNeverCopiedOrMovedIntoItself) {
     EXPECT_EQ(std::distance(fs::recursive_directory_iterator(dir / "outer"), {}), 2)
         << "inner and a.jpg only";
     EXPECT_EQ(ReadText(dir / "outer/a.jpg"), "A");
+}
+
+TEST_F(FileOps, SourcesGoneMeanwhileAreNamedWhenOthersRemain) {
+    for (const unsigned op : {FO_COPY, FO_MOVE, FO_DELETE}) {
+        SCOPED_TRACE(op);
+        fs::remove_all(dir / "src");
+        fs::remove_all(dir / "dst");
+        fs::create_directories(dir / "src");
+        fs::create_directories(dir / "dst");
+        WriteText(dir / "src/a.jpg", "A");
+        WriteText(dir / "src/b.jpg", "B");
+        host.asked.clear();
+        host.reasons.clear();
+        EXPECT_TRUE(RunFileOperation(op, {dir / "src/a.jpg", dir / "src/gone.jpg", dir / "src/b.jpg",
+                                          dir / "src/lost.jpg"},
+                                     op == FO_DELETE ? "" : dir / "dst", FOF_ALLOWUNDO));
+        EXPECT_EQ(host.asked, (std::vector<std::string>{"skipped gone.jpg", "skipped lost.jpg"}));
+        const std::string reason = std::make_error_code(std::errc::no_such_file_or_directory).message();
+        EXPECT_EQ(host.reasons, (std::vector<std::string>{reason, reason}));
+        EXPECT_EQ(fs::exists(dir / "src/b.jpg"), op == FO_COPY);
+        EXPECT_EQ(fs::exists(dir / "dst/b.jpg"), op != FO_DELETE);
+    }
+}
+
+namespace {
+
+// A small file system of its own at path while the object lives (a tmpfs:
+// the test runs as root), or none when mounting is not allowed here.
+class SmallFileSystem {
+public:
+    SmallFileSystem(const std::string& path, const char* size) : m_path(path) {
+        fs::create_directories(path);
+        m_mounted = ::mount("tmpfs", path.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
+    }
+    ~SmallFileSystem() {
+        if (m_mounted)
+            ::umount2(m_path.c_str(), MNT_DETACH);
+    }
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+    bool Mounted() const { return m_mounted; }
+
+private:
+    std::string m_path;
+    bool m_mounted = false;
+};
+
+// Writes past `bytes` fail with EFBIG in this process while the object lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{bytes, m_saved.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_handler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_saved{};
+    void (*m_handler)(int) = nullptr;
+};
+
+}  // namespace
+
+TEST_F(FileOps, AWriteThatRunsOutOfRoomSaysWhy) {
+    // A copy that fills the room mid-file: the reason is the system's, not
+    // "Input/output error".
+    WriteText(dir / "big.jpg", std::string(200 * 1024, 'b'));
+    fs::create_directories(dir / "files");
+    {
+        const FileSizeLimit limit(64 * 1024);
+        host.reasons.clear();
+        EXPECT_FALSE(RunFileOperation(FO_COPY, {dir / "big.jpg"}, dir / "files", 0));
+    }
+    EXPECT_EQ(host.reasons, std::vector<std::string>{std::make_error_code(std::errc::file_too_large).message()});
+    EXPECT_TRUE(fs::is_empty(dir / "files")) << "no partial copy";
+
+    const SmallFileSystem small(dir / "small", "64k");
+    if (!small.Mounted())
+        GTEST_SKIP() << "no small file system can be mounted here";
+    host.reasons.clear();
+    EXPECT_FALSE(RunFileOperation(FO_COPY, {dir / "big.jpg"}, dir / "small", 0));
+    EXPECT_EQ(host.reasons,
+              std::vector<std::string>{std::make_error_code(std::errc::no_space_on_device).message()});
+    EXPECT_TRUE(fs::is_empty(dir / "small"));
+    EXPECT_EQ(ReadText(dir / "big.jpg").size(), 200u * 1024);
+}
+
+TEST_F(FileOps, TrashThroughALinkIsAtTheTopOfTheFilesOwnMount) {
+    const SmallFileSystem other(dir / "other", "1m");
+    if (!other.Mounted())
+        GTEST_SKIP() << "no second file system can be mounted here";
+    fs::create_directories(dir / "other/sub");
+    WriteText(dir / "other/sub/photo.jpg", "P");
+    fs::create_directory_symlink(dir / "other/sub", dir / "link");
+    ASSERT_EQ(MoveToTrash(dir / "link/photo.jpg"), 0);
+    const std::string trash = dir / ("other/.Trash-" + std::to_string(::getuid()));
+    EXPECT_EQ(ReadText(trash + "/files/photo.jpg"), "P");
+    EXPECT_NE(ReadText(trash + "/info/photo.jpg.trashinfo").find("\nPath=sub/photo.jpg\n"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "other/sub/.Trash-" + std::to_string(::getuid())));
+}
+
+TEST_F(FileOps, CopiesOfKilledMovesGoBeforeTheNextCopyThere) {
+    fs::create_directories(dir / "dst");
+    const std::string dead = std::to_string(TestData::ExitedProcessId());
+    fs::create_directories(dir / ("dst/.ovh-copy-" + dead + "-folder/inside"));
+    WriteText(dir / ("dst/.ovh-copy-" + dead + "-big-photo.jpg"), "half");
+    WriteText(dir / "dst/.ovh-copy-1-running.jpg", "init's own");  // a process that runs
+    WriteText(dir / "dst/.ovh-copy-x.jpg", "no writer named");
+    WriteText(dir / "a.jpg", "A");
+    ASSERT_TRUE(RunFileOperation(FO_COPY, {dir / "a.jpg"}, dir / "dst", 0));
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir / "dst"))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{".ovh-copy-1-running.jpg", ".ovh-copy-x.jpg", "a.jpg"}));
 }
 
 TEST_F(FileOps, FailedOperationLeavesTheSourcesIntact) {
@@ -303,6 +438,27 @@ TEST(FileOperationErrors, AreShownInAWarningBoxInPlainText) {
     EXPECT_FALSE(RunFileOperation(FO_COPY, {"/no/such/photo.jpg"}, "/tmp", FOF_NOERRORUI));
     QCoreApplication::processEvents();
     EXPECT_EQ(closer.Count(), 1);
+}
+
+TEST(FileOperationErrors, SkippedFilesAreListedInOneBox) {
+    SetBrowserHost(nullptr);
+    TestData::ScratchDir dir;
+    WriteText(dir / "a.jpg", "A");
+    fs::create_directories(dir / "dst");
+    QString text;
+    TestSupport::PopupCloser closer(TestSupport::ActiveModal, [&](QWidget* window) {
+        auto* box = qobject_cast<QMessageBox*>(window);
+        ASSERT_TRUE(box);
+        text = box->text();
+        SaveScreenshot(box, "file-operation-skipped");
+    });
+    EXPECT_TRUE(RunFileOperation(FO_COPY, {dir / "gone.jpg", dir / "a.jpg", dir / "lost.jpg"}, dir / "dst", 0));
+    EXPECT_EQ(closer.Count(), 1);
+    const QString reason =
+        QString::fromStdString(std::make_error_code(std::errc::no_such_file_or_directory).message());
+    EXPECT_EQ(text, "These files were skipped:\n" + QString::fromStdString(dir / "gone.jpg") + ": " + reason +
+                        "\n" + QString::fromStdString(dir / "lost.jpg") + ": " + reason);
+    EXPECT_TRUE(fs::exists(dir / "dst/a.jpg"));
 }
 
 TEST_F(FileOps, DeleteGoesToTheTrashUnlessPermanent) {

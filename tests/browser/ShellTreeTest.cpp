@@ -56,6 +56,10 @@ public:
     void ReportFileOperationError(const std::string& path, const std::string& reason) override {
         errors.push_back(fs::path(path).filename().string() + ": " + reason);
     }
+    void ReportSkippedFiles(const std::vector<std::pair<std::string, std::string>>& skipped) override {
+        for (const auto& [path, reason] : skipped)
+            ReportFileOperationError(path, reason);
+    }
     std::map<std::string, std::string> profile;
     std::vector<std::pair<std::string, const void*>> opened;
     std::vector<std::string> errors;

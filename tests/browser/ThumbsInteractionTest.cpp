@@ -26,8 +26,10 @@
 #include "CPopupEdit.h"
 #include "CThumbsBrowserProgress.h"
 #include "CThumbsView.h"
+#include "CTreeDropTarget.h"
 #include "PopupCloser.h"
 #include "Screenshot.h"
+#include "SerialDragDrop.h"
 #include "ShellNamespace.h"
 #include "TestData.h"
 
@@ -643,14 +645,15 @@ TEST_F(ThumbsInteraction, ProgressCancelsUntilCleared) {
     EXPECT_NE(progress.Step(0, 10), 0);
 }
 
-TEST_F(ThumbsInteraction, DragDataNamesTheFilesAndSkipsVanishedOnes) {
+TEST_F(ThumbsInteraction, DragDataNamesTheFilesVanishedOnesToo) {
     WriteFile(dir / "a b.jpg");
     WriteFile(dir / std::string("caf\xc3\xa9.jpg"));
     std::unique_ptr<QMimeData> data(CThumbsBrowser::CreateFilesData(
         {dir / "a b.jpg", dir / std::string("caf\xc3\xa9.jpg"), dir / "gone.jpg"}));
     EXPECT_EQ(data->urls().size(), 3);
+    // A file gone meanwhile stays named: the operation tells the user it skipped it.
     EXPECT_EQ(CThumbsBrowser::FilesFromData(data.get()),
-              (std::vector<std::string>{dir / "a b.jpg", dir / std::string("caf\xc3\xa9.jpg")}));
+              (std::vector<std::string>{dir / "a b.jpg", dir / std::string("caf\xc3\xa9.jpg"), dir / "gone.jpg"}));
     // Only the GNOME list, as some file managers offer it.
     QMimeData gnome;
     gnome.setData("x-special/gnome-copied-files",
@@ -662,6 +665,29 @@ TEST_F(ThumbsInteraction, DragDataNamesTheFilesAndSkipsVanishedOnes) {
     remote.setUrls({QUrl("https://example.org/a.jpg")});
     EXPECT_TRUE(CThumbsBrowser::FilesFromData(&remote).empty());
     EXPECT_TRUE(CThumbsBrowser::FilesFromData(nullptr).empty());
+}
+
+TEST_F(ThumbsInteraction, EveryFileListKeepsTheBytesOfNamesThatAreNotUtf8) {
+    const std::string names[] = {"caf\xe9.jpg", "\xff\xfe photo.jpg", "caf\xc3\xa9 #1%20?.jpg"};
+    for (const std::string& name : names) {
+        const std::string path = dir / name;
+        SCOPED_TRACE(path);
+        WriteFile(path);
+        const std::vector<std::string> one{path};
+        std::unique_ptr<QMimeData> data(CThumbsBrowser::CreateFilesData(one, true));
+        EXPECT_EQ(CThumbsBrowser::FilesFromData(data.get()), one);
+        // The GNOME list alone, and the URL list alone as another program offers it.
+        QMimeData gnome;
+        gnome.setData("x-special/gnome-copied-files", data->data("x-special/gnome-copied-files"));
+        EXPECT_EQ(CThumbsBrowser::FilesFromData(&gnome), one);
+        QMimeData uris;
+        uris.setData("text/uri-list", data->data("text/uri-list"));
+        EXPECT_EQ(CThumbsBrowser::FilesFromData(&uris), one);
+        std::vector<std::string> dropped;
+        EXPECT_TRUE(CSerialDropTarget::GetDroppedFiles(&uris, dropped));
+        EXPECT_EQ(dropped, one);
+        EXPECT_EQ(CTreeDropTarget::DroppedFiles(&uris), one);
+    }
 }
 
 TEST_F(ThumbsInteraction, RenameInProgressOverRealThumbnails) {

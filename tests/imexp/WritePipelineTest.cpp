@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -369,6 +370,23 @@ TEST_F(WritePipeline, ReplacesTheTargetOnlyWhenComplete) {
     EXPECT_EQ(SetupLine(), "");
     EXPECT_TRUE(fs::is_directory(dir_.path() / "folder.tcv/inside"));
     EXPECT_FALSE(AnyTemporaryFile());
+}
+
+TEST_F(WritePipeline, TemporariesOfKilledWritesGoBeforeTheNextWriteThere) {
+    Start({"conv_a"}, "[conv_a.so]\nFlags=3\n");
+    char dead[32], alive[32];
+    std::snprintf(dead, sizeof dead, "~qx%08lX0000ABCD.tmp", TestData::ExitedProcessId());
+    std::snprintf(alive, sizeof alive, "~qx%08X0000ABCD.tmp", 1u);  // init: always running
+    const struct {
+        std::string name;
+        bool removed;
+    } cases[] = {{dead, true}, {alive, false}, {"~qxABCD.tmp", false}, {"photo.tmp", false}};
+    for (const auto& c : cases)
+        FormgateTest::WriteText(dir_ / c.name, "part of a panorama");
+    TestSource source(16, 2, 2);
+    ASSERT_EQ(Write(source), 1);
+    for (const auto& c : cases)
+        EXPECT_NE(fs::exists(dir_.path() / c.name), c.removed) << c.name;
 }
 
 TEST_F(WritePipeline, RefusesBandsBeyondTheLimits) {

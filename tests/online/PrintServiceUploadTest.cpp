@@ -170,6 +170,33 @@ TEST_F(UploadTest, UploadsEachFileAsAFormAndDeletesTheAcceptedOnes) {
     EXPECT_EQ(g_strNetPrintLogin, "alice");
 }
 
+TEST_F(UploadTest, TheMessageSaysTheOrderPageOpensOnlyWhenItDoes) {
+    const struct {
+        std::string clickUrl;
+        std::string message;
+        std::vector<std::string> urls;
+    } cases[] = {
+        {"http://print.example/order?id=7",
+         "1 file(s) successfully uploaded. Click OK to open web album and finalize the order.",
+         {"http://print.example/order?id=7&token=T9"}},
+        {"javascript:alert(1)", "1 file(s) successfully uploaded.", {}},
+        {"file:///etc/passwd?", "1 file(s) successfully uploaded.", {}},
+        {"", "1 file(s) successfully uploaded.", {}},
+    };
+    server.On("/loader/session", Loopback::Response::Text(LoginReply(server.Origin())));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.clickUrl);
+        const auto files = MakePending(1);
+        server.On("/upload", Loopback::Response::Text("error=0&clickurl=" + c.clickUrl));
+        host.loginAnswers = {{"alice", "pw"}};
+        host.messages.clear();
+        host.urls.clear();
+        EXPECT_TRUE(NetPrint::UploadToPrintService(files, host, limits));
+        EXPECT_EQ(host.messages, std::vector<std::string>{c.message});
+        EXPECT_EQ(host.urls, c.urls);
+    }
+}
+
 TEST_F(UploadTest, ProgressFollowsTheChunksOfTheBody) {
     // A body of exactly three chunks of 10240 bytes: three steps, the last at 100.
     NetPrint::MultipartBody probe;

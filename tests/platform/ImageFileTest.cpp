@@ -1184,3 +1184,33 @@ TEST(ImageFileSave, ReplacingKeepsPermissionsAndNewFilesFollowTheUmask) {
     EXPECT_EQ(info.st_mode & 07777, 0644u);
     EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"existing.bmp", "fresh.png"}));
 }
+
+TEST(FileReplacement, TemporariesOfKilledWritersGoBeforeTheNextWriteThere) {
+    TestData::ScratchDir dir;
+    const std::string dead = std::to_string(TestData::ExitedProcessId());
+    const std::string alive = "1";  // init: always running
+    const std::string self = std::to_string(::getpid());
+    struct Case {
+        std::string name;
+        bool removed;
+    };
+    const Case cases[] = {
+        {".result.png.tmp-" + dead + "-a1B2c3", true},
+        {".other.ini.tmp-" + dead + "-zzzzzz", true},  // another file's, in the same folder
+        {".result.png.tmp-" + alive + "-a1B2c3", false},
+        {".result.png.tmp-" + self + "-a1B2c3", false},  // a write of this process
+        {".result.png.tmp-a1B2c3", false},               // no writer named: not ours to judge
+        {".result.png.tmp-" + dead + "-a1B2", false},
+        {"result.png.tmp-" + dead + "-a1B2c3", false},
+        {"notes.txt", false},
+    };
+    for (const Case& c : cases)
+        std::ofstream(dir / c.name) << "x";
+    Platform::FileReplacement file;
+    ASSERT_EQ(file.Begin(dir / "result.png"), 0);
+    EXPECT_EQ(file.TemporaryPath().rfind(dir / (".result.png.tmp-" + self + "-"), 0), 0u)
+        << file.TemporaryPath();
+    for (const Case& c : cases)
+        EXPECT_NE(std::filesystem::exists(dir / c.name), c.removed) << c.name;
+    file.Abandon();
+}

@@ -1,8 +1,10 @@
 #pragma once
-// Where the shared photos are, and a per-test scratch folder.
+// Where the shared photos are, a per-test scratch folder, and the id of a
+// process that no longer runs.
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 #include <filesystem>
 #include <string>
@@ -54,5 +56,16 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The id of a child that has exited and been reaped: as a writer of
+// temporary files, one that was killed.
+inline long ExitedProcessId() {
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return static_cast<long>(child);
+}
 
 }  // namespace TestData
