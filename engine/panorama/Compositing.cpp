@@ -305,6 +305,7 @@ bool CCompositor::Compose() {
         } else {
             ComputeSeamMask(i);
         }
+        FadeTowardsCoveredEdges(warped[i].Get(), result, 2 << levels);
         bool compose = true;
         if (settings_.ring360 && i < static_cast<int>(build_.seams->size())) {
             std::int32_t sides = 0;

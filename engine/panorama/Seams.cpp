@@ -1073,6 +1073,80 @@ void KeepCutWithinCoverage(CPanoElement* warped, const std::vector<std::uint8_t>
     });
 }
 
+void FadeTowardsCoveredEdges(CPanoElement* warped, CPanoElement* result, int reach) {
+    if (!warped || !warped->IsValid() || !warped->GetMask() || !result || !result->IsValid() || reach < 2)
+        return;
+    const int w = warped->GetWidth(), h = warped->GetHeight();
+    const std::size_t stride = warped->GetMaskStride();
+    std::uint8_t* mask = warped->GetMask();
+    const std::uint8_t* coverage = warped->GetSavedMaskIfAny() ? warped->GetSavedMaskIfAny() : mask;
+    const Rect rr = result->GetRect();
+    const std::uint8_t* resultMask = result->GetMask();
+    auto resultCovers = [&](int x, int y) {  // photo coordinates, possibly outside the photo
+        const int rx = x + warped->x, ry = y + warped->y;
+        if (rx < rr.left || rx >= rr.right || ry < rr.top || ry >= rr.bottom)
+            return false;
+        return !resultMask ||
+               resultMask[static_cast<std::size_t>(ry - result->y) * result->GetMaskStride() + (rx - result->x)] != 0;
+    };
+    // Chessboard distance, in whole pixels up to reach, from the photo's
+    // edges over the result: 0 on a pixel outside the photo the result
+    // covers, so 1 on the photo's pixels next to one.
+    const int far = std::min(reach, 65535);
+    std::vector<std::uint16_t> d(static_cast<std::size_t>(w) * h, static_cast<std::uint16_t>(far));
+    bool any = false;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            std::uint16_t& v = d[static_cast<std::size_t>(y) * w + x];
+            if (coverage[y * stride + x] == 0) {
+                if (resultCovers(x, y)) {
+                    v = 0;
+                    any = true;
+                }
+                continue;
+            }
+            // Next to the photo's rectangle.
+            if (x == 0 || y == 0 || x == w - 1 || y == h - 1)
+                for (int dy = -1; dy <= 1 && v > 1; ++dy)
+                    for (int dx = -1; dx <= 1 && v > 1; ++dx) {
+                        const int nx = x + dx, ny = y + dy;
+                        if ((nx < 0 || ny < 0 || nx >= w || ny >= h) && resultCovers(nx, ny)) {
+                            v = 1;
+                            any = true;
+                        }
+                    }
+        }
+    if (!any)
+        return;
+    auto relax = [&](int x, int y, int nx, int ny) {
+        if (nx < 0 || ny < 0 || nx >= w || ny >= h)
+            return;
+        std::uint16_t& v = d[static_cast<std::size_t>(y) * w + x];
+        v = static_cast<std::uint16_t>(std::min<int>(v, d[static_cast<std::size_t>(ny) * w + nx] + 1));
+    };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            relax(x, y, x - 1, y);
+            relax(x, y, x - 1, y - 1);
+            relax(x, y, x, y - 1);
+            relax(x, y, x + 1, y - 1);
+        }
+    for (int y = h - 1; y >= 0; --y)
+        for (int x = w - 1; x >= 0; --x) {
+            relax(x, y, x + 1, y);
+            relax(x, y, x + 1, y + 1);
+            relax(x, y, x, y + 1);
+            relax(x, y, x - 1, y + 1);
+        }
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int v = d[static_cast<std::size_t>(y) * w + x];
+            std::uint8_t& m = mask[y * stride + x];
+            if (v < far && m != 0)
+                m = static_cast<std::uint8_t>(std::min<int>(m, 255 * v / far));
+        }
+}
+
 bool ComputeSeamMask(CPanoElement* warped, CPanoElement* result, int motionModel, SeamSet* seams,
                      double seamBlur) {
     if (!Is24Bit(warped) || !Is24Bit(result))

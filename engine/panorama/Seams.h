@@ -150,6 +150,13 @@ OrvexBase::Rect GrowSeamCoreRect(CPanoElement* map, SeamPoint point);
 // either is not covered; not yet smoothed. Null when it cannot be made.
 CPanoElement* MakeDifferenceImage(CPanoElement* result, CPanoElement* photo, const OrvexBase::Rect& overlap);
 
+// Where the photo ends over pixels the result covers (an edge of the photo
+// that no seam cut back, as where the seams' sides missed a neighbour), its
+// cut mask falls off linearly over `reach` pixels towards that edge, so the
+// blend meets the result there softly instead of in a one-column step. Only
+// the photo's coverage before the cut (its saved mask) counts as its edge.
+void FadeTowardsCoveredEdges(CPanoElement* warped, CPanoElement* result, int reach);
+
 // Holds a photo's cut mask to what the cut may mean: a seam never uncovers a
 // pixel the photo does not cover (coverage: its mask before the cut, same
 // layout), and the photo is never cut away where the result has nothing to

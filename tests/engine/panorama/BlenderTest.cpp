@@ -155,6 +155,34 @@ TEST_F(BlenderTest, FullMaskReproducesTheFirstElement) {
     EXPECT_LE(worst, 2);
 }
 
+// Under a mask of one half the blend is the mean of the two elements, with
+// no drift: each band is merged with rounding, so four bands do not add up
+// to a darkening of about two levels (what shows as a step where the blended
+// rectangle meets the untouched result).
+TEST_F(BlenderTest, HalfMaskBlendsToTheMeanWithoutDrift) {
+    auto pattern = [](int shift) {
+        return [shift](int c, int r, int k) {
+            return static_cast<int>(128 + 60 * std::sin(c * 0.2 + k + shift) * std::cos(r * 0.15 + shift));
+        };
+    };
+    auto first = MakeElement(96, 80, 0, 0, pattern(0));
+    SetMask(first.Get(), [](int, int) { return 128; });
+    auto result = MakeElement(96, 80, 0, 0, pattern(1));
+    result->CreateMask(true);
+    RefPtr<CPanoElement> second = MakeElement(96, 80, 0, 0, pattern(1));
+    LaplacianBlender blender;
+    ASSERT_TRUE(blender.Blend(4, first.Get(), result.Get()));
+    blender.WriteResult(result.Get());
+    double drift = 0;
+    int n = 0;
+    for (int r = 8; r < 72; ++r)
+        for (int c = 8; c < 88; ++c)
+            for (int k = 0; k < 3; ++k, ++n)
+                drift += PixelAt(result.Get(), c, r)[k] -
+                         (128.0 * PixelAt(first.Get(), c, r)[k] + 127.0 * PixelAt(second.Get(), c, r)[k]) / 255;
+    EXPECT_LT(std::abs(drift / n), 0.5);
+}
+
 TEST_F(BlenderTest, MaskOfTheResultFollowsTheSavedMask) {
     auto first = Uniform(4, 1, 0, 0, 10);
     SetMask(first.Get(), [](int c, int) { return c == 0 ? 255 : c == 1 ? 0 : 128; });

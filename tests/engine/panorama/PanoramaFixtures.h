@@ -33,6 +33,16 @@ inline std::vector<std::filesystem::path> JpegsByName(const std::filesystem::pat
     return files;
 }
 
+// A photo set's JPEG and PNG files in name order.
+inline std::vector<std::filesystem::path> PhotosByName(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().extension() == ".jpg" || entry.path().extension() == ".png")
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
 // The planar build as stitch_bench runs it by default: scale and shift, the
 // lens corrected with preset 7, analysis copies of up to 660 pixels, no
 // crop; ring: the photos close a 360-degree ring.
