@@ -155,7 +155,8 @@ TEST(ProgressObjects, CancelOnlyWhenAsked) {
     EXPECT_EQ(alone.Text(), "Writing file...");
     alone.Begin();
     EXPECT_EQ(alone.Step(5, 10), 1);
-    TestDoubles::RecordingProgressEx indicator;  // answers "cancel" to every step
+    TestDoubles::RecordingProgressEx indicator;
+    indicator.cancel = true;  // answers "cancel" to every step
     CMyProgress shown(&indicator, 220);
     shown.Begin();
     EXPECT_EQ(shown.Step(3, 10), 0);
