@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "AcceptPrompts.h"
 #include "BrowserSettings.h"
 #include "CDlgPrompts.h"
 #include "CFilesList.h"
@@ -66,15 +67,7 @@ struct Program {
         frame().showNormal();
         frame().setGeometry(0, 0, 1100, 700);
         QTest::qWait(50);
-        watcher.setInterval(5);
-        QObject::connect(&watcher, &QTimer::timeout, [] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (auto* box = qobject_cast<QMessageBox*>(modal))
-                box->accept();
-            else if (auto* prompt = qobject_cast<CDlgPromptBase*>(modal))
-                prompt->accept();
-        });
-        watcher.start();
+        TestSupport::AcceptPromptsWith(watcher);
     }
     ~Program() {
         watcher.stop();

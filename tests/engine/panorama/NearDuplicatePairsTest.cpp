@@ -94,13 +94,7 @@ protected:
     }
 
     static std::vector<PanoramaLib::IPanoElement*> Open(const std::vector<std::string>& files) {
-        std::vector<PanoramaLib::IPanoElement*> photos;
-        for (const std::string& f : files) {
-            PanoramaLib::IPanoElement* e = CreatePanoElement(0);
-            EXPECT_TRUE(e->Load(W(f))) << f;
-            photos.push_back(e);
-        }
-        return photos;
+        return PanoramaFixtures::OpenPhotos(files);
     }
 
     // A success must hold both photos in a full-size picture no smaller

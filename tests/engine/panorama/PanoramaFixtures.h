@@ -23,6 +23,17 @@ inline std::wstring W(const std::string& s) {
     return std::wstring(s.begin(), s.end());
 }
 
+// Photos loaded from files as new elements, one reference each for the caller.
+inline std::vector<PanoramaLib::IPanoElement*> OpenPhotos(const std::vector<std::string>& files) {
+    std::vector<PanoramaLib::IPanoElement*> photos;
+    for (const std::string& f : files) {
+        PanoramaLib::IPanoElement* e = CreatePanoElement(0);
+        EXPECT_TRUE(e->Load(W(f))) << f;
+        photos.push_back(e);
+    }
+    return photos;
+}
+
 // A photo set's JPEG files in name order, the order the builds take them.
 inline std::vector<std::filesystem::path> JpegsByName(const std::filesystem::path& folder) {
     std::vector<std::filesystem::path> files;

@@ -72,13 +72,7 @@ protected:
     }
 
     static std::vector<PanoramaLib::IPanoElement*> Open(const std::vector<std::string>& files) {
-        std::vector<PanoramaLib::IPanoElement*> photos;
-        for (const std::string& f : files) {
-            PanoramaLib::IPanoElement* e = CreatePanoElement(0);
-            EXPECT_TRUE(e->Load(W(f))) << f;
-            photos.push_back(e);
-        }
-        return photos;
+        return PanoramaFixtures::OpenPhotos(files);
     }
 
     // True when the engine made a panorama holding both photos.
