@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include <dlfcn.h>
 #include <jpeglib.h>
 // After jpeglib.h: its configuration decides which message codes exist.
 #include <jerror.h>
@@ -34,6 +35,14 @@
 #include "IniFile.h"
 
 namespace {
+
+// The library loads and unloads a converter for each operation; the Qt
+// libraries this one links must stay, or their static state is torn down and
+// built again each time (and leaks a little at every round).
+const bool g_qtPinned = [] {
+    void* widgets = ::dlopen("libQt6Widgets.so.6", RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    return widgets != nullptr;
+}();
 
 constexpr const char* kFormat = "JPEG";
 constexpr int kRowsPerBand = 32;
