@@ -20,6 +20,8 @@ packages=(
   # to turn a captured X display (xwd) into PNG for looking at
   imagemagick
   desktop-file-utils
+  # compiler cache: the build uses it through CMAKE_*_COMPILER_LAUNCHER when set
+  ccache
 )
 
 lock_wait=${OVH_DEPS_LOCK_WAIT:-600}
