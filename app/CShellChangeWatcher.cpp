@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <set>
+#include <utility>
 
 #include "MainFrame.h"
 
@@ -107,8 +108,7 @@ void CShellChangeWatcher::OnReadable() {
             }
             if (event == 0)
                 continue;  // a file: the browser's folder monitor follows files
-            m_event = event;
-            m_path = path;
+            m_pending[watch->second] = Notice{event, path};
             m_quiet.start();
             if (!m_latest.isActive())
                 m_latest.start();
@@ -119,12 +119,11 @@ void CShellChangeWatcher::OnReadable() {
 void CShellChangeWatcher::Tell() {
     m_quiet.stop();
     m_latest.stop();
-    if (m_event == 0)
+    // Taken first: a handler may change the watches or start a new burst.
+    const std::map<std::string, Notice> pending = std::move(m_pending);
+    m_pending.clear();
+    if (!onChange)
         return;
-    const int event = m_event;
-    const std::string path = m_path;
-    m_event = 0;
-    m_path.clear();
-    if (onChange)
-        onChange(event, path);
+    for (const auto& [folder, notice] : pending)
+        onChange(notice.event, notice.path);
 }

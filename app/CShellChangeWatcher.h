@@ -3,8 +3,9 @@
 // folders the tree shows expanded and the browser's folder are watched
 // (inotify), and a folder made, removed or renamed in one of them is told to
 // the main window as its notice (make, remove, rename folder). The notices
-// of one burst of changes are told once, when the folders were quiet for a
-// moment.
+// of one burst of changes are told once for each watched folder that changed,
+// when the folders were quiet for a moment: a busy folder elsewhere (/tmp)
+// must not hide a change in the one the user looks at.
 
 #include <QObject>
 #include <QTimer>
@@ -26,7 +27,8 @@ public:
     void SetFolders(const std::vector<std::string>& folders);
     std::vector<std::string> Folders() const;
 
-    // One notice a burst: the event of its last change and that change's folder.
+    // One notice a burst for each watched folder that changed: the event of
+    // its last change there and that change's folder.
     std::function<void(int event, const std::string& path)> onChange;
 
     // A burst is told this long after its last change, at the latest this
@@ -43,6 +45,9 @@ private:
     std::map<int, std::string> m_watches;  // watch descriptor -> folder
     QTimer m_quiet;
     QTimer m_latest;
-    int m_event = 0;
-    std::string m_path;
+    struct Notice {
+        int event = 0;
+        std::string path;
+    };
+    std::map<std::string, Notice> m_pending;  // watched folder -> its last change
 };

@@ -199,6 +199,29 @@ TEST(BrowserFollowsFolder, TheExpandedTreeFollowsFoldersChangedOutsideOncePerBur
     SaveScreenshot(&program.frame(), "browser_tree_follows_folders");
 }
 
+// Another program busy in a watched folder (a build in /tmp) changes it in the
+// same burst as the user's folder: both are told, the user's is not lost.
+TEST(BrowserFollowsFolder, ABusyFolderElsewhereDoesNotHideAChangeInTheWatchedOne) {
+    TestData::ScratchDir dir;
+    const fs::path mine = dir / "mine", busy = dir / "busy";
+    fs::create_directories(mine);
+    fs::create_directories(busy);
+    CShellChangeWatcher watcher;
+    watcher.SetFolders({mine.string(), busy.string()});
+    std::vector<std::pair<int, std::string>> told;
+    watcher.onChange = [&](int event, const std::string& path) { told.emplace_back(event, path); };
+    fs::create_directory(mine / "new");
+    for (int i = 0; i < 5; ++i)
+        fs::create_directory(busy / ("tmp" + std::to_string(i)));
+    ASSERT_TRUE(TestSupport::WaitForEvents([&] { return told.size() >= 2; },
+                                           CShellChangeWatcher::kMaxDelayMs + 2000));
+    QTest::qWait(CShellChangeWatcher::kQuietMs + 100);
+    ASSERT_EQ(told.size(), 2u) << "one notice for each folder that changed";
+    std::sort(told.begin(), told.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    EXPECT_EQ(told[0], std::make_pair(int(CMainFrame::SHCNE_MKDIR), (busy / "tmp4").string()));
+    EXPECT_EQ(told[1], std::make_pair(int(CMainFrame::SHCNE_MKDIR), (mine / "new").string()));
+}
+
 TEST(BrowserFollowsFolder, TheDetailsListShowsTheBrowsersItemsInOrderAfterEveryChange) {
     TestData::ScratchDir dir;
     const fs::path six = dir / "six", two = dir / "two";
