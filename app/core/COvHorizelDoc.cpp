@@ -27,6 +27,8 @@ constexpr unsigned kIdsBuildFailed = 61001;
 constexpr unsigned kIdsFilesRefused = 61011;
 constexpr unsigned kIdsNotTrueColour = 61012;
 constexpr unsigned kIdsDamagedFile = 61013;
+// Photos of a build that are the same picture, told after the build.
+constexpr unsigned kIdsSamePictures = 61014;
 
 bool SameTextNoCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() &&
@@ -480,6 +482,7 @@ PanoramaLib::IPanoElement* COvHorizelDoc::LoadElement(const std::string& path, s
         element->Release();
         return nullptr;
     }
+    m_fingerprints[path] = SamePictures::Of(element);
     return element;
 }
 
@@ -619,6 +622,7 @@ void COvHorizelDoc::ReactToReport(bool tiled) {
                 SetMatchingMode(1);
             break;
         case 1: {
+            ShowSamePictures();
             if (report->unmatched.empty())
                 break;
             std::vector<std::string> names;
@@ -647,6 +651,26 @@ void COvHorizelDoc::ReactToReport(bool tiled) {
         default:
             break;
     }
+}
+
+void COvHorizelDoc::ShowSamePictures() {
+    if (!m_host)
+        return;
+    std::vector<SamePictures::Fingerprint> prints;
+    for (PanoramaLib::IPanoElement* element : m_photoElements) {
+        const auto it = element ? m_fingerprints.find(ElementPath(element)) : m_fingerprints.end();
+        prints.push_back(it != m_fingerprints.end() ? it->second : SamePictures::Fingerprint{});
+    }
+    const auto groups = SamePictures::Groups(prints);
+    if (groups.empty())
+        return;
+    std::string lines;
+    for (const auto& group : groups) {
+        lines += "\n";
+        for (std::size_t k = 0; k < group.size(); ++k)
+            lines += (k ? ", " : "") + ProjectFiles::FileNameOf(ElementPath(m_photoElements[group[k]]));
+    }
+    m_host->Inform(DocText::Load(kIdsSamePictures, {lines}));
 }
 
 void COvHorizelDoc::MarkFiles(const std::vector<std::string>& names, bool mark) {

@@ -5,6 +5,7 @@
 // print service's products). It lives in memory only; saving writes the
 // rendered panorama as an image.
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "PictureViewDocument.h"
 #include "PrinterServices.h"
 #include "PrintServiceUpload.h"
+#include "SamePictures.h"
 
 // Dialog results the document reads.
 namespace DocResult {
@@ -59,6 +61,8 @@ public:
 class IDocumentHost {
 public:
     virtual void MessageBox(const std::string& text) = 0;
+    // A message that only informs (nothing went wrong).
+    virtual void Inform(const std::string& text) { MessageBox(text); }
     // kYes, kNo or kCancel.
     virtual int AskAboutToChange(const std::string& text) = 0;
     virtual void BeginWaitCursor() = 0;
@@ -245,6 +249,8 @@ private:
     PanoramaLib::IPanoElement* LoadElement(const std::string& path, std::string* refusal);
     // One message for the files a load refused: (file name, reason) each.
     void ShowRefusedFiles(const std::vector<std::pair<std::string, std::string>>& refused);
+    // Names the photos of the build that hold the same picture, if any.
+    void ShowSamePictures();
     void MarkFiles(const std::vector<std::string>& names, bool mark);
     void RefreshStitchPage();
     void RefreshExportPage();
@@ -266,6 +272,8 @@ private:
     int m_busy = 0;
     // The user cancelled a load: some project photos have no element yet.
     bool m_elementsIncomplete = false;
+    // The pixels of each photo as last loaded, by path.
+    std::map<std::string, SamePictures::Fingerprint> m_fingerprints;
     OrvexBase::Rect m_cropRect;
     bool m_activeTiled = false;
     bool m_tiledChosen = false;

@@ -50,6 +50,8 @@ struct Program {
     COvHorizelApp app;
     QTimer watcher;
     QStringList messages;
+    QList<QMessageBox::Icon> icons;
+    QString boxShot;  // the name to save the message boxes' screenshot under
     QStringList prompts;
     QStringList markedDuringPrompt;
     QString promptAnswer = "6";
@@ -95,6 +97,9 @@ struct Program {
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             messages << box->text();
+            icons << box->icon();
+            if (!boxShot.isEmpty())
+                SaveScreenshot(box, boxShot);
             box->accept();
         } else if (auto* prompt = qobject_cast<CDlgPromptBase*>(modal)) {
             prompts << prompt->Message();
@@ -266,6 +271,50 @@ TEST(FirstUseRoad, FilesTheEngineCannotTakeAreNamedInOneMessageWithWhy) {
     p.ClickStart();
     EXPECT_NE(p.doc().GetDisplayResult(), nullptr) << "the rest is stitched";
     SaveScreenshot(&p.frame(), "first-use-after-refused-files-stitch");
+}
+
+TEST(FirstUseRoad, PhotosThatAreTheSamePictureAreNamedAfterTheBuild) {
+    using SamplePhotos::Boat;
+    QTemporaryDir copies;
+    const auto copy = [&](int i, const char* name) {
+        const QString to = copies.filePath(name);
+        EXPECT_TRUE(QFile::copy(QString::fromStdString(Boat(i)), to));
+        return to.toStdString();
+    };
+    const std::string again1 = copy(1, "again1.jpg");
+    const std::string again2 = copy(2, "again2.jpg");
+    // The same pixels saved anew are still the same picture.
+    const QString resaved = copies.filePath("resaved1.png");
+    ASSERT_TRUE(QImage(QString::fromStdString(Boat(1))).save(resaved, "PNG"));
+    struct Case {
+        const char* name;
+        int horzVert;
+        std::vector<std::string> photos;
+        QString told;  // empty: nothing to tell
+    };
+    const Case cases[] = {
+        {"two copies, planar", 1, {Boat(1), again1}, "\nboat1.jpg, again1.jpg"},
+        {"two copies, tiled", 0, {Boat(1), again1}, "\nboat1.jpg, again1.jpg"},
+        {"two pairs among a row", 1, {Boat(1), Boat(2), again1, Boat(3), again2, resaved.toStdString()},
+         "\nboat1.jpg, again1.jpg, resaved1.png\nboat2.jpg, again2.jpg"},
+        {"a row of different photos", 1, {Boat(1), Boat(2), Boat(3)}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Program p(c.photos, c.horzVert);
+        ASSERT_TRUE(p.messages.isEmpty()) << p.messages.join('|').toStdString();
+        p.boxShot = "first-use-same-pictures-message";
+        p.ClickStart();
+        ASSERT_NE(p.doc().GetDisplayResult(), nullptr);
+        if (c.told.isEmpty()) {
+            EXPECT_TRUE(p.messages.isEmpty()) << p.messages.join('|').toStdString();
+            continue;
+        }
+        ASSERT_EQ(p.messages.size(), 1) << p.messages.join('|').toStdString();
+        EXPECT_EQ(p.messages[0].toStdString(),
+                  ("These photos are the same picture, so the panorama shows it only once:" + c.told).toStdString());
+        EXPECT_EQ(p.icons[0], QMessageBox::Information) << "nothing went wrong";
+    }
 }
 
 TEST(FirstUseRoad, LoadingThePhotosCanBeCancelledAndTheStitchLoadsTheRest) {
