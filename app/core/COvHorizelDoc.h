@@ -114,9 +114,15 @@ public:
 
     // The crop list: "No crop", "Manual", then the products of the program
     // folder's "aspect.xml", replaced by those of the per-user copy when that
-    // has any.
+    // has any. The products skipped in the file(s) the list comes from go to
+    // `skipped`, one line each, the program folder's marked "program" and the
+    // per-user copy's "user".
+    struct SkippedProducts {
+        std::vector<std::string> program, user;
+    };
     static std::vector<NetPrint::CAspectData> BuildCropList(const std::string& programFileText,
-                                                            const std::string& userFileText);
+                                                            const std::string& userFileText,
+                                                            SkippedProducts* skipped = nullptr);
 
     // Project photos.
     int AddFiles(const std::vector<std::string>& paths);
@@ -272,6 +278,9 @@ private:
     int m_busy = 0;
     // The user cancelled a load: some project photos have no element yet.
     bool m_elementsIncomplete = false;
+    // What the product files' spelling cost, told once when the export task
+    // first shows the list; empty once told.
+    std::string m_skippedProductsText;
     // The pixels of each photo as last loaded, by path.
     std::map<std::string, SamePictures::Fingerprint> m_fingerprints;
     OrvexBase::Rect m_cropRect;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -20,12 +21,14 @@
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <fstream>
 
 #include "CDlgPrompts.h"
 #include "CEditVideoStoryboard.h"
 #include "CommandIds.h"
 #include "CustomDialogBar.h"
 #include "CustomTabCtrl.h"
+#include "CDlgSaving.h"
 #include "DlgStitching.h"
 #include "FrameEngineCallbacks.h"
 #include "MainFrame.h"
@@ -315,6 +318,53 @@ TEST(FirstUseRoad, PhotosThatAreTheSamePictureAreNamedAfterTheBuild) {
                   ("These photos are the same picture, so the panorama shows it only once:" + c.told).toStdString());
         EXPECT_EQ(p.icons[0], QMessageBox::Information) << "nothing went wrong";
     }
+}
+
+TEST(FirstUseRoad, TheExportTaskNamesThePrintProductsItCouldNotRead) {
+    QTemporaryDir data;
+    const QByteArray dataBefore = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    ASSERT_TRUE(QDir(data.path()).mkpath("ORVEXQXLOGS"));
+    const std::string file = data.filePath("ORVEXQXLOGS/aspect.xml").toStdString();
+    const std::string text =
+        "<PRODUCTS>\n"
+        "<PRODUCT w=\"30\" h=\"10\" oms_id=\"5\" name=\"Poster 30 x 10\"/>\n"
+        "<PRODUCT w=\"20\" h=\"10\" name=\"Card\"/>\n"
+        "<PRODUCT w=\"60\" h=\"20\" oms_id=\"7\" name=\"Canvas & frame\"/>\n"
+        "<PRODUCT w=\"0\" h=\"20\" oms_id=\"8\" name=\"Strip\"/>\n"
+        "</PRODUCTS>\n";
+    std::ofstream(file) << text;
+    const auto at = [&](const char* name) {
+        return std::to_string(text.rfind("<PRODUCT ", text.find(name)));
+    };
+    {
+        Program p({});
+        p.boxShot = "first-use-skipped-products-message";
+        p.ClickTaskTab(3);
+        ASSERT_EQ(p.frame().GetTask(), 3);
+        ASSERT_EQ(p.messages.size(), 2) << p.messages.join("\n---\n").toStdString();
+        EXPECT_EQ(p.messages[0], "Please select images to add to panorama project first!");
+        EXPECT_EQ(p.messages[1].toStdString(),
+                  "These print products of aspect.xml could not be read and are not offered:\n" + file +
+                      ": PRODUCT at byte " + at("Card") + ": w, h or oms_id missing\n" + file +
+                      ": PRODUCT at byte " + at("Strip") + ": no area");
+        ASSERT_EQ(p.icons.size(), 1) << "the first is no box of the program's own";
+        EXPECT_EQ(p.icons[0], QMessageBox::Information);
+        // The two products the file spells out are offered, the one with a bare '&' too.
+        QComboBox* products = p.frame().SavePage()->AspectCombo();
+        ASSERT_EQ(products->count(), 4);
+        EXPECT_TRUE(products->itemText(3).startsWith("Canvas & frame")) << products->itemText(3).toStdString();
+        SaveScreenshot(&p.frame(), "first-use-export-after-skipped-products");
+
+        // Told once.
+        p.ClickTaskTab(2);
+        p.ClickTaskTab(3);
+        EXPECT_EQ(p.messages.filter("aspect.xml").size(), 1) << p.messages.join("\n---\n").toStdString();
+    }
+    if (dataBefore.isEmpty())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", dataBefore);
 }
 
 TEST(FirstUseRoad, LoadingThePhotosCanBeCancelledAndTheStitchLoadsTheRest) {
