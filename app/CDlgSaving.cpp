@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QComboBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -267,9 +268,24 @@ void CDlgSaving::ShowSendToWebFor(const NetPrint::CAspectData* product) {
 void CDlgSaving::FitToContents() {
     // The page is not laid out by its host (a scroll area): it takes the
     // height its controls need, and the width of its longest product name.
+    // The printer's description wraps, so its height follows the width.
     layout()->activate();
     const QSize hint = layout()->sizeHint();
-    resize(std::max(kPageWidth, hint.width()), hint.height());
+    const int width = std::max(kPageWidth, hint.width());
+    int height = std::max(hint.height(), layout()->minimumSize().height());
+    if (layout()->hasHeightForWidth())
+        height = std::max(height, layout()->totalHeightForWidth(width));
+    resize(width, height);
+}
+
+bool CDlgSaving::event(QEvent* e) {
+    const bool handled = CBaseDialog::event(e);
+    // Any control that changed what it needs (a printer description of more
+    // lines, a button shown, the style's fonts once shown) asks for a new
+    // layout: the page grows with it instead of squeezing its edits.
+    if (e->type() == QEvent::LayoutRequest && layout())
+        FitToContents();
+    return handled;
 }
 
 void CDlgSaving::OnAspectChanged(int index) {

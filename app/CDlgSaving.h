@@ -78,6 +78,7 @@ public:
 
 protected:
     void OnInitDialog() override;
+    bool event(QEvent* event) override;
 
 private:
     void FillAspectCombo();

@@ -16,6 +16,11 @@ void CDocumentDialogs::MessageBox(const std::string& text) {
                               UiServices::MessageKind::Warning);
 }
 
+void CDocumentDialogs::Inform(const std::string& text) {
+    UiServices::RunMessageBox(m_parent, QString::fromStdString(text), AppCaption(),
+                              UiServices::MessageKind::Information);
+}
+
 int CDocumentDialogs::AskAboutToChange(const std::string& text) {
     CDlgAboutToChangeMessage prompt(m_parent);
     prompt.SetMessage(QString::fromStdString(text));

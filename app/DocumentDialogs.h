@@ -13,6 +13,7 @@ public:
     ~CDocumentDialogs() override;
 
     void MessageBox(const std::string& text) override;
+    void Inform(const std::string& text) override;
     int AskAboutToChange(const std::string& text) override;
     void BeginWaitCursor() override;
     void EndWaitCursor() override;

@@ -27,6 +27,10 @@ constexpr unsigned kIdsBuildFailed = 61001;
 constexpr unsigned kIdsFilesRefused = 61011;
 constexpr unsigned kIdsNotTrueColour = 61012;
 constexpr unsigned kIdsDamagedFile = 61013;
+// Photos of a build that are the same picture, told after the build.
+constexpr unsigned kIdsSamePictures = 61014;
+// Print products "aspect.xml" spells so that they cannot be read.
+constexpr unsigned kIdsProductsSkipped = 61015;
 
 bool SameTextNoCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() &&
@@ -79,7 +83,14 @@ COvHorizelDoc::COvHorizelDoc() {
     const std::string userFile = LoadAspectFile(false);
     if (!userFile.empty())
         ReadTextFile(userFile, userText);
-    m_cropList = BuildCropList(programText, userText);
+    SkippedProducts skipped;
+    m_cropList = BuildCropList(programText, userText, &skipped);
+    std::string lines;
+    for (const auto& [file, entries] : {std::pair{programFile, skipped.program}, std::pair{userFile, skipped.user}})
+        for (const std::string& entry : entries)
+            lines += "\n" + file + ": " + entry;
+    if (!lines.empty())
+        m_skippedProductsText = DocText::Load(kIdsProductsSkipped, {lines});
 }
 
 COvHorizelDoc::~COvHorizelDoc() {
@@ -104,7 +115,8 @@ COvHorizelDoc::~COvHorizelDoc() {
 }
 
 std::vector<NetPrint::CAspectData> COvHorizelDoc::BuildCropList(const std::string& programFileText,
-                                                                const std::string& userFileText) {
+                                                                const std::string& userFileText,
+                                                                SkippedProducts* skipped) {
     auto builtIns = [] {
         std::vector<NetPrint::CAspectData> list(2);
         list[0].name = Res::LoadStr(330);
@@ -113,20 +125,20 @@ std::vector<NetPrint::CAspectData> COvHorizelDoc::BuildCropList(const std::strin
         list[1].kind = 1;
         return list;
     };
-    // A product the file spells wrong is named on the error stream, so whoever
-    // edits the file learns why it is not offered.
-    const auto report = [](const char* which, const std::vector<std::string>& skipped) {
-        for (const std::string& line : skipped)
-            std::fprintf(stderr, "aspect.xml (%s): skipped %s\n", which, line.c_str());
-    };
+    // A product the file spells wrong is named to the user, so whoever edits
+    // the file learns why it is not offered; the program folder's only while
+    // its list is the one offered.
     std::vector<NetPrint::CAspectData> list = builtIns();
-    report("program folder", ParseAspectXml(programFileText, &list));
+    std::vector<std::string> programSkipped = ParseAspectXml(programFileText, &list);
     std::vector<NetPrint::CAspectData> user;
-    report("user folder", ParseAspectXml(userFileText, &user));
+    std::vector<std::string> userSkipped = ParseAspectXml(userFileText, &user);
     if (!user.empty()) {
         list = builtIns();
         list.insert(list.end(), user.begin(), user.end());
+        programSkipped.clear();
     }
+    if (skipped)
+        *skipped = {std::move(programSkipped), std::move(userSkipped)};
     return list;
 }
 
@@ -184,6 +196,10 @@ void COvHorizelDoc::SetCurrentTask(int task) {
         RefreshStitchPage();
     }
     m_currentTask = task;
+    if (task == 3 && !m_skippedProductsText.empty() && m_host) {
+        m_host->Inform(m_skippedProductsText);
+        m_skippedProductsText.clear();
+    }
     if (m_manualMode == 0 && task != 1)
         UpdateAllViews(nullptr, DocHint::kMatchingAutomatic);
 }
@@ -480,6 +496,7 @@ PanoramaLib::IPanoElement* COvHorizelDoc::LoadElement(const std::string& path, s
         element->Release();
         return nullptr;
     }
+    m_fingerprints[path] = SamePictures::Of(element);
     return element;
 }
 
@@ -619,6 +636,7 @@ void COvHorizelDoc::ReactToReport(bool tiled) {
                 SetMatchingMode(1);
             break;
         case 1: {
+            ShowSamePictures();
             if (report->unmatched.empty())
                 break;
             std::vector<std::string> names;
@@ -647,6 +665,26 @@ void COvHorizelDoc::ReactToReport(bool tiled) {
         default:
             break;
     }
+}
+
+void COvHorizelDoc::ShowSamePictures() {
+    if (!m_host)
+        return;
+    std::vector<SamePictures::Fingerprint> prints;
+    for (PanoramaLib::IPanoElement* element : m_photoElements) {
+        const auto it = element ? m_fingerprints.find(ElementPath(element)) : m_fingerprints.end();
+        prints.push_back(it != m_fingerprints.end() ? it->second : SamePictures::Fingerprint{});
+    }
+    const auto groups = SamePictures::Groups(prints);
+    if (groups.empty())
+        return;
+    std::string lines;
+    for (const auto& group : groups) {
+        lines += "\n";
+        for (std::size_t k = 0; k < group.size(); ++k)
+            lines += (k ? ", " : "") + ProjectFiles::FileNameOf(ElementPath(m_photoElements[group[k]]));
+    }
+    m_host->Inform(DocText::Load(kIdsSamePictures, {lines}));
 }
 
 void COvHorizelDoc::MarkFiles(const std::vector<std::string>& names, bool mark) {

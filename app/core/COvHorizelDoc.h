@@ -5,6 +5,7 @@
 // print service's products). It lives in memory only; saving writes the
 // rendered panorama as an image.
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "PictureViewDocument.h"
 #include "PrinterServices.h"
 #include "PrintServiceUpload.h"
+#include "SamePictures.h"
 
 // Dialog results the document reads.
 namespace DocResult {
@@ -59,6 +61,8 @@ public:
 class IDocumentHost {
 public:
     virtual void MessageBox(const std::string& text) = 0;
+    // A message that only informs (nothing went wrong).
+    virtual void Inform(const std::string& text) { MessageBox(text); }
     // kYes, kNo or kCancel.
     virtual int AskAboutToChange(const std::string& text) = 0;
     virtual void BeginWaitCursor() = 0;
@@ -110,9 +114,15 @@ public:
 
     // The crop list: "No crop", "Manual", then the products of the program
     // folder's "aspect.xml", replaced by those of the per-user copy when that
-    // has any.
+    // has any. The products skipped in the file(s) the list comes from go to
+    // `skipped`, one line each, the program folder's marked "program" and the
+    // per-user copy's "user".
+    struct SkippedProducts {
+        std::vector<std::string> program, user;
+    };
     static std::vector<NetPrint::CAspectData> BuildCropList(const std::string& programFileText,
-                                                            const std::string& userFileText);
+                                                            const std::string& userFileText,
+                                                            SkippedProducts* skipped = nullptr);
 
     // Project photos.
     int AddFiles(const std::vector<std::string>& paths);
@@ -245,6 +255,8 @@ private:
     PanoramaLib::IPanoElement* LoadElement(const std::string& path, std::string* refusal);
     // One message for the files a load refused: (file name, reason) each.
     void ShowRefusedFiles(const std::vector<std::pair<std::string, std::string>>& refused);
+    // Names the photos of the build that hold the same picture, if any.
+    void ShowSamePictures();
     void MarkFiles(const std::vector<std::string>& names, bool mark);
     void RefreshStitchPage();
     void RefreshExportPage();
@@ -266,6 +278,11 @@ private:
     int m_busy = 0;
     // The user cancelled a load: some project photos have no element yet.
     bool m_elementsIncomplete = false;
+    // What the product files' spelling cost, told once when the export task
+    // first shows the list; empty once told.
+    std::string m_skippedProductsText;
+    // The pixels of each photo as last loaded, by path.
+    std::map<std::string, SamePictures::Fingerprint> m_fingerprints;
     OrvexBase::Rect m_cropRect;
     bool m_activeTiled = false;
     bool m_tiledChosen = false;

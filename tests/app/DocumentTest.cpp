@@ -60,6 +60,19 @@ TEST(Document, CropListFromTheProductFiles) {
         Names(COvHorizelDoc::BuildCropList(program, "<PRODUCT w=\"0\" h=\"2\" oms_id=\"2\" name=\"Z\"/>")),
         (std::vector<std::string>{"No crop/0", "Manual/1", "Program/2"}));
 
+    // What was skipped, of the file(s) the list comes from.
+    const std::string bad = "<PRODUCT w=\"4\" h=\"3\" name=\"No id\"/>";
+    COvHorizelDoc::SkippedProducts skipped;
+    COvHorizelDoc::BuildCropList(program + bad, "", &skipped);
+    EXPECT_EQ(skipped.program, (std::vector<std::string>{"PRODUCT at byte " + std::to_string(program.size()) +
+                                                         ": w, h or oms_id missing"}));
+    EXPECT_TRUE(skipped.user.empty());
+    COvHorizelDoc::BuildCropList(program + bad, user, &skipped);
+    EXPECT_TRUE(skipped.program.empty()) << "the per-user list replaces the program's";
+    EXPECT_EQ(Names(COvHorizelDoc::BuildCropList(program, bad, &skipped)),
+              (std::vector<std::string>{"No crop/0", "Manual/1", "Program/2"}));
+    EXPECT_EQ(skipped.user.size(), 1u) << "why the per-user copy offers nothing";
+
     // The document reads the per-user copy from the data folder.
     DocEnvironment env;
     std::filesystem::create_directories(env.scratch.path() / "data" / "ORVEXQXLOGS");

@@ -28,6 +28,8 @@
 #include "CDlgSaving.h"
 #include "CMySaveFileDlg.h"
 #include "CommandIds.h"
+#include "CustomDialogBar.h"
+#include "CustomTabCtrl.h"
 #include "DlgStitching.h"
 #include "MainFrame.h"
 #include "OvHorizelApp.h"
@@ -335,51 +337,67 @@ TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
         qputenv("XDG_CONFIG_HOME", configBefore);
 }
 
-// A print product chosen: "Send to web..." shows, and the page grows for it
-// and for the product's name instead of squashing or cutting its controls.
+// Every edit of the export page keeps its height and every control lies inside
+// the page, before and after a print product is chosen ("Send to web..."
+// shows, the product's name widens the combo): without a result, and after
+// "3. Export" stitched two photos, when the printer's description came late.
 TEST(ExportRoad, ProductChoiceKeepsEveryControlWhole) {
-    QTemporaryDir dir;
-    AppProfile::SetPath(dir.path().toStdString() + "/profile.ini");
-    const QByteArray dataBefore = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", dir.path().toLocal8Bit());
-    QDir(dir.path()).mkpath("ORVEXQXLOGS");
-    {
-        std::ofstream(dir.path().toStdString() + "/ORVEXQXLOGS/aspect.xml")
-            << "<PRODUCT w=\"30\" h=\"10\" oms_id=\"5\" name=\"Panorama poster 30 x 10 cm\"/>\n";
-    }
-    UiServices::SetMessageHandler([](QWidget*, const QString&, const QString&) {});
-    COvHorizelApp app;
-    app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", {});
-    CMainFrame& frame = *app.GetMainFrame();
-    frame.showNormal();
-    frame.setGeometry(0, 0, 1600, 1000);
-    QTest::qWait(50);
-    frame.Router().Execute(CmdId::TaskExport);
-    QTest::qWait(20);
-    CDlgSaving* page = frame.SavePage();
-    QComboBox* aspect = page->AspectCombo();
-    ASSERT_EQ(aspect->count(), 3);
-    aspect->setCurrentIndex(2);
-    QTest::qWait(50);
-    QWidget* send = page->findChild<QWidget*>(QString::number(CDlgSaving::kSendToWeb));
-    ASSERT_TRUE(send);
-    EXPECT_TRUE(send->isVisible());
-    SaveScreenshot(&frame, "export_page_print_product");
-    SaveScreenshot(page, "export_page_print_product_page");
-    // The product's whole text fits its box; every edit keeps its height.
-    EXPECT_GE(aspect->width(), aspect->sizeHint().width()) << aspect->currentText().toStdString();
-    for (QLineEdit* edit : page->findChildren<QLineEdit*>())
-        EXPECT_GE(edit->height(), edit->minimumSizeHint().height()) << edit->objectName().toStdString();
-    // Every control lies inside the page.
-    for (QWidget* w : page->findChildren<QWidget*>()) {
-        if (w->isVisible() && w->parentWidget() == page) {
-            EXPECT_TRUE(page->rect().contains(w->geometry())) << w->objectName().toStdString();
+    for (const bool withPhotos : {false, true}) {
+        SCOPED_TRACE(withPhotos ? "after the export task's stitch" : "without photos");
+        QTemporaryDir dir;
+        AppProfile::SetPath(dir.path().toStdString() + "/profile.ini");
+        const QByteArray dataBefore = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", dir.path().toLocal8Bit());
+        QDir(dir.path()).mkpath("ORVEXQXLOGS");
+        {
+            std::ofstream(dir.path().toStdString() + "/ORVEXQXLOGS/aspect.xml")
+                << "<PRODUCT w=\"30\" h=\"10\" oms_id=\"5\" name=\"Panorama poster 30 x 10 cm\"/>\n";
         }
+        QStringList messages;
+        UiServices::SetMessageHandler([&](QWidget*, const QString& t, const QString&) { messages << t; });
+        COvHorizelApp app;
+        app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel",
+                         withPhotos ? SamplePhotos::BoatRow(2) : std::vector<std::string>{});
+        CMainFrame& frame = *app.GetMainFrame();
+        frame.showNormal();
+        frame.setGeometry(0, 0, 1600, 1000);
+        QTest::qWait(50);
+        CCustomTabCtrl* tabs = frame.TaskBar()->Tabs();
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(2).center());
+        QTest::qWait(50);
+        ASSERT_EQ(frame.GetTask(), 3);
+        EXPECT_EQ(frame.Document().GetDisplayResult() != nullptr, withPhotos);
+        CDlgSaving* page = frame.SavePage();
+        const auto expectWhole = [&](const char* when) {
+            SCOPED_TRACE(when);
+            for (QLineEdit* edit : page->findChildren<QLineEdit*>())
+                EXPECT_GE(edit->height(), edit->minimumSizeHint().height()) << edit->objectName().toStdString();
+            for (QWidget* w : page->findChildren<QWidget*>())
+                if (w->isVisible() && w->parentWidget() == page)
+                    EXPECT_TRUE(page->rect().contains(w->geometry())) << w->objectName().toStdString();
+        };
+        expectWhole("before a product is chosen");
+        QComboBox* aspect = page->AspectCombo();
+        ASSERT_EQ(aspect->count(), 3);
+        aspect->setCurrentIndex(2);
+        QTest::qWait(50);
+        QWidget* send = page->findChild<QWidget*>(QString::number(CDlgSaving::kSendToWeb));
+        ASSERT_TRUE(send);
+        EXPECT_TRUE(send->isVisible());
+        const QString shot = withPhotos ? "export_page_print_product_after_stitch" : "export_page_print_product";
+        SaveScreenshot(&frame, shot);
+        SaveScreenshot(page, shot + "_page");
+        // The product's whole text fits its box.
+        EXPECT_GE(aspect->width(), aspect->sizeHint().width()) << aspect->currentText().toStdString();
+        expectWhole("with the product chosen");
+        // Without photos the task says first that there are none to export.
+        EXPECT_EQ(messages, withPhotos ? QStringList{}
+                                       : QStringList{"Please select images to add to panorama project first!"});
+        app.ExitInstance();
+        UiServices::SetMessageHandler(nullptr);
+        if (dataBefore.isEmpty())
+            qunsetenv("XDG_DATA_HOME");
+        else
+            qputenv("XDG_DATA_HOME", dataBefore);
     }
-    app.ExitInstance();
-    UiServices::SetMessageHandler(nullptr);
-    if (dataBefore.isEmpty())
-        qunsetenv("XDG_DATA_HOME");
-    else
-        qputenv("XDG_DATA_HOME", dataBefore);
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -20,12 +21,14 @@
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <fstream>
 
 #include "CDlgPrompts.h"
 #include "CEditVideoStoryboard.h"
 #include "CommandIds.h"
 #include "CustomDialogBar.h"
 #include "CustomTabCtrl.h"
+#include "CDlgSaving.h"
 #include "DlgStitching.h"
 #include "FrameEngineCallbacks.h"
 #include "MainFrame.h"
@@ -50,6 +53,8 @@ struct Program {
     COvHorizelApp app;
     QTimer watcher;
     QStringList messages;
+    QList<QMessageBox::Icon> icons;
+    QString boxShot;  // the name to save the message boxes' screenshot under
     QStringList prompts;
     QStringList markedDuringPrompt;
     QString promptAnswer = "6";
@@ -95,6 +100,9 @@ struct Program {
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             messages << box->text();
+            icons << box->icon();
+            if (!boxShot.isEmpty())
+                SaveScreenshot(box, boxShot);
             box->accept();
         } else if (auto* prompt = qobject_cast<CDlgPromptBase*>(modal)) {
             prompts << prompt->Message();
@@ -266,6 +274,97 @@ TEST(FirstUseRoad, FilesTheEngineCannotTakeAreNamedInOneMessageWithWhy) {
     p.ClickStart();
     EXPECT_NE(p.doc().GetDisplayResult(), nullptr) << "the rest is stitched";
     SaveScreenshot(&p.frame(), "first-use-after-refused-files-stitch");
+}
+
+TEST(FirstUseRoad, PhotosThatAreTheSamePictureAreNamedAfterTheBuild) {
+    using SamplePhotos::Boat;
+    QTemporaryDir copies;
+    const auto copy = [&](int i, const char* name) {
+        const QString to = copies.filePath(name);
+        EXPECT_TRUE(QFile::copy(QString::fromStdString(Boat(i)), to));
+        return to.toStdString();
+    };
+    const std::string again1 = copy(1, "again1.jpg");
+    const std::string again2 = copy(2, "again2.jpg");
+    // The same pixels saved anew are still the same picture.
+    const QString resaved = copies.filePath("resaved1.png");
+    ASSERT_TRUE(QImage(QString::fromStdString(Boat(1))).save(resaved, "PNG"));
+    struct Case {
+        const char* name;
+        int horzVert;
+        std::vector<std::string> photos;
+        QString told;  // empty: nothing to tell
+    };
+    const Case cases[] = {
+        {"two copies, planar", 1, {Boat(1), again1}, "\nboat1.jpg, again1.jpg"},
+        {"two copies, tiled", 0, {Boat(1), again1}, "\nboat1.jpg, again1.jpg"},
+        {"two pairs among a row", 1, {Boat(1), Boat(2), again1, Boat(3), again2, resaved.toStdString()},
+         "\nboat1.jpg, again1.jpg, resaved1.png\nboat2.jpg, again2.jpg"},
+        {"a row of different photos", 1, {Boat(1), Boat(2), Boat(3)}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Program p(c.photos, c.horzVert);
+        ASSERT_TRUE(p.messages.isEmpty()) << p.messages.join('|').toStdString();
+        p.boxShot = "first-use-same-pictures-message";
+        p.ClickStart();
+        ASSERT_NE(p.doc().GetDisplayResult(), nullptr);
+        if (c.told.isEmpty()) {
+            EXPECT_TRUE(p.messages.isEmpty()) << p.messages.join('|').toStdString();
+            continue;
+        }
+        ASSERT_EQ(p.messages.size(), 1) << p.messages.join('|').toStdString();
+        EXPECT_EQ(p.messages[0].toStdString(),
+                  ("These photos are the same picture, so the panorama shows it only once:" + c.told).toStdString());
+        EXPECT_EQ(p.icons[0], QMessageBox::Information) << "nothing went wrong";
+    }
+}
+
+TEST(FirstUseRoad, TheExportTaskNamesThePrintProductsItCouldNotRead) {
+    QTemporaryDir data;
+    const QByteArray dataBefore = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    ASSERT_TRUE(QDir(data.path()).mkpath("ORVEXQXLOGS"));
+    const std::string file = data.filePath("ORVEXQXLOGS/aspect.xml").toStdString();
+    const std::string text =
+        "<PRODUCTS>\n"
+        "<PRODUCT w=\"30\" h=\"10\" oms_id=\"5\" name=\"Poster 30 x 10\"/>\n"
+        "<PRODUCT w=\"20\" h=\"10\" name=\"Card\"/>\n"
+        "<PRODUCT w=\"60\" h=\"20\" oms_id=\"7\" name=\"Canvas & frame\"/>\n"
+        "<PRODUCT w=\"0\" h=\"20\" oms_id=\"8\" name=\"Strip\"/>\n"
+        "</PRODUCTS>\n";
+    std::ofstream(file) << text;
+    const auto at = [&](const char* name) {
+        return std::to_string(text.rfind("<PRODUCT ", text.find(name)));
+    };
+    {
+        Program p({});
+        p.boxShot = "first-use-skipped-products-message";
+        p.ClickTaskTab(3);
+        ASSERT_EQ(p.frame().GetTask(), 3);
+        ASSERT_EQ(p.messages.size(), 2) << p.messages.join("\n---\n").toStdString();
+        EXPECT_EQ(p.messages[0], "Please select images to add to panorama project first!");
+        EXPECT_EQ(p.messages[1].toStdString(),
+                  "These print products of aspect.xml could not be read and are not offered:\n" + file +
+                      ": PRODUCT at byte " + at("Card") + ": w, h or oms_id missing\n" + file +
+                      ": PRODUCT at byte " + at("Strip") + ": no area");
+        ASSERT_EQ(p.icons.size(), 1) << "the first is no box of the program's own";
+        EXPECT_EQ(p.icons[0], QMessageBox::Information);
+        // The two products the file spells out are offered, the one with a bare '&' too.
+        QComboBox* products = p.frame().SavePage()->AspectCombo();
+        ASSERT_EQ(products->count(), 4);
+        EXPECT_TRUE(products->itemText(3).startsWith("Canvas & frame")) << products->itemText(3).toStdString();
+        SaveScreenshot(&p.frame(), "first-use-export-after-skipped-products");
+
+        // Told once.
+        p.ClickTaskTab(2);
+        p.ClickTaskTab(3);
+        EXPECT_EQ(p.messages.filter("aspect.xml").size(), 1) << p.messages.join("\n---\n").toStdString();
+    }
+    if (dataBefore.isEmpty())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", dataBefore);
 }
 
 TEST(FirstUseRoad, LoadingThePhotosCanBeCancelledAndTheStitchLoadsTheRest) {
