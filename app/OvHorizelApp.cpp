@@ -97,7 +97,7 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
     // Thumbnails of what only the module's converters read come through it.
     SetThumbnailImageReader(&ReadThumbnailThroughModule);
     // The browser's full-size picture likewise.
-    SetPictureReader(&ReadPictureThroughModule);
+    SetPictureReader([](const std::string& path) { return ReadPictureThroughModule(path, &g_bCancelImageRead); });
 
     m_cmdInfo.ParseCommandLine(args);
     if (m_cmdInfo.m_nShellCommand == CQXCommandLineInfo::AppRegister ||
