@@ -20,33 +20,17 @@
 
 namespace {
 
-enum : int {
-    ID_BEGINREADFOLDER = 32779,
-    ID_READ_AGAIN = 32788,
-    ID_REFRESH = 32818,
-    ID_SELECT_ALL = 32791,
-    ID_SORT_DATE = 32793,
-    ID_SORT_NAME = 32794,
-    ID_SORT_FORMAT = 32795,
-    ID_SORT_SIZE = 32796,
-    ID_SORT_DCF = 32839,
-    ID_VIEW_THUMBNAILS = 32820,
-    ID_VIEW_LIST = 59411,
-    ID_VIEW_DETAILS = 32821,
-    ID_INFO = 32801,
-};
-
 int SortModeOf(int id) {
     switch (id) {
-        case ID_SORT_DATE:
+        case CmdId::SortDate:
             return 2;
-        case ID_SORT_NAME:
+        case CmdId::SortName:
             return 0;
-        case ID_SORT_FORMAT:
+        case CmdId::SortFormat:
             return 4;
-        case ID_SORT_SIZE:
+        case CmdId::SortSize:
             return 6;
-        case ID_SORT_DCF:
+        case CmdId::SortDcf:
             return 7;
         default:
             return -1;
@@ -84,12 +68,12 @@ bool COvHorizelApp::OnBrowserCommand(int id) {
         return true;
     }
     switch (id) {
-        case ID_BEGINREADFOLDER:
-        case ID_READ_AGAIN:  // the browser's "read the folder again" after a delete or a vanished file
+        case CmdId::BeginReadFolder:
+        case CmdId::ReadAgain:  // the browser's "read the folder again" after a delete or a vanished file
             if (browser)
                 browser->RequestReadFolder();
             return true;
-        case ID_REFRESH:
+        case CmdId::Refresh:
             RescanBrowserFolder();
             // The frame's tree through its bar; trees elsewhere as listeners.
             if (m_pMainWnd)
@@ -97,19 +81,19 @@ bool COvHorizelApp::OnBrowserCommand(int id) {
             else
                 NotifyFolderListeners();
             return true;
-        case ID_SELECT_ALL:
+        case CmdId::SelectAll:
             if (browser) {
                 browser->SelectAll();
                 browser->UpdateStatus();
             }
             return true;
-        case ID_VIEW_THUMBNAILS:
-        case ID_VIEW_LIST:
-        case ID_VIEW_DETAILS:
-            if (id == ID_VIEW_DETAILS) {
+        case CmdId::ViewThumbnails:
+        case CmdId::ViewList:
+        case CmdId::ViewDetails:
+            if (id == CmdId::ViewDetails) {
                 m_settings.m_bDetailsView = true;
             } else {
-                g_bThumbsListMode = id == ID_VIEW_LIST ? 1 : 0;
+                g_bThumbsListMode = id == CmdId::ViewList ? 1 : 0;
                 m_settings.m_bDetailsView = false;
             }
             // List mode draws the items as rows; details mode shows the file list.
@@ -123,7 +107,7 @@ bool COvHorizelApp::OnBrowserCommand(int id) {
             if (onActivateBrowserView)
                 onActivateBrowserView();
             return true;
-        case ID_INFO:
+        case CmdId::Info:
             if (browser) {
                 browser->LockItems();
                 const std::string path = browser->GetFirstSelectedFile();
@@ -145,22 +129,22 @@ bool COvHorizelApp::OnUpdateBrowserCommand(CCmdUI& ui) {
         return true;
     }
     switch (ui.id) {
-        case ID_REFRESH:
+        case CmdId::Refresh:
             ui.Enable(browserTask);
             return true;
-        case ID_VIEW_THUMBNAILS:
+        case CmdId::ViewThumbnails:
             ui.Enable(browserTask);
             ui.SetCheck(g_bThumbsListMode == 0 && !m_settings.m_bDetailsView);
             return true;
-        case ID_VIEW_LIST:
+        case CmdId::ViewList:
             ui.Enable(browserTask);
             ui.SetCheck(g_bThumbsListMode == 1 && !m_settings.m_bDetailsView);
             return true;
-        case ID_VIEW_DETAILS:
+        case CmdId::ViewDetails:
             ui.Enable(browserTask);
             ui.SetCheck(m_settings.m_bDetailsView);
             return true;
-        case ID_INFO: {
+        case CmdId::Info: {
             std::vector<std::string> selected;
             if (browser)
                 browser->GetSelectedFiles(selected);
