@@ -89,7 +89,7 @@ bool CMainFrame::OnDeviceArrival(const std::vector<std::string>& mounts) {
         OnShellChange(SHCNE_MEDIAINSERTED, mount, {});
     COvHorizelApp* app = COvHorizelApp::Instance();
     const int autoLaunch =
-        app ? app->m_settings.m_bAutoLaunch : AppProfile::GetProfileInt("BROWSER", "AUTOLAUNCH", 1);
+        app ? app->m_settings.m_bAutoLaunch : ProfileKeys::Read(ProfileKeys::kAutoLaunch);
     if (autoLaunch == 0)
         return false;
     std::string camera;
