@@ -3,8 +3,8 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "Formgate.h"
 #include "AppSettings.h"
+#include "Formgate.h"
 #include "Profile.h"
 #include "StringTable.h"
 

@@ -91,8 +91,8 @@ const std::vector<MenuEx::MenuLine>& Template() {
 
 const MenuEx::AccelTable& Accelerators() {
     static const MenuEx::AccelTable table = {
-        {A::VirtKey | A::Control, 'O', CmdId::FileOpen}, {A::VirtKey | A::Control, 'P', CmdId::FilePrint},
-        {A::VirtKey | A::Control, 'A', CmdId::SelectAll},           {A::VirtKey, Qt::Key_F5, CmdId::Refresh},
+        {A::VirtKey | A::Control, 'O', CmdId::FileOpen},  {A::VirtKey | A::Control, 'P', CmdId::FilePrint},
+        {A::VirtKey | A::Control, 'A', CmdId::SelectAll}, {A::VirtKey, Qt::Key_F5, CmdId::Refresh},
         {A::VirtKey | A::Control, 'Q', CmdId::AppExit},
     };
     return table;

@@ -390,7 +390,7 @@ QMenu* CPictureView::CreateContextMenu(QWidget* parent) {
     static const struct {
         int id;
         unsigned text;
-    } kItems[] = {{CmdId::ZoomIn, 21901},    {CmdId::ZoomOut, 21902},  {CmdId::ZoomFitWindow, 21903},
+    } kItems[] = {{CmdId::ZoomIn, 21901},        {CmdId::ZoomOut, 21902},      {CmdId::ZoomFitWindow, 21903},
                   {CmdId::ZoomFitHeight, 21904}, {CmdId::ZoomFitWidth, 21905}, {CmdId::ZoomActual, 21906}};
     auto* menu = new MenuEx::CNewMenu(nullptr, parent);
     menu->setTitle(QString::fromUtf8(Res::LoadStr(21900)));

@@ -147,7 +147,8 @@ TEST(AppCommands, SortCommandsNeedTwoItemsInTheBrowserTask) {
 TEST(AppCommands, ViewModesAndTheirChecks) {
     Started s;
     auto checks = [&] {
-        return std::vector<int>{s.Update(CmdId::ViewThumbnails).checked, s.Update(CmdId::ViewList).checked, s.Update(CmdId::ViewDetails).checked};
+        return std::vector<int>{s.Update(CmdId::ViewThumbnails).checked, s.Update(CmdId::ViewList).checked,
+                                s.Update(CmdId::ViewDetails).checked};
     };
     g_bThumbsListMode = 0;
     s.app.m_settings.m_bDetailsView = false;

@@ -16,8 +16,8 @@
 
 #include <filesystem>
 
-#include "BrowserLocations.h"
 #include "AcceptPrompts.h"
+#include "BrowserLocations.h"
 #include "BrowserSettings.h"
 #include "ButtonStrip.h"
 #include "CDlgPrompts.h"

@@ -204,7 +204,7 @@ TEST(BrowserFollowsFolder, TheDetailsListShowsTheBrowsersItemsInOrderAfterEveryC
     WriteFile(two / "y.jpg");
     Program program(dir / "profile.ini");
     program.frame().SetTask(1);
-    program.app.OnBrowserCommand(CmdId::ViewDetails);
+    program.app.BrowserCommands().OnCmdMsg(CmdId::ViewDetails);
     ASSERT_TRUE(program.list().isVisible());
     auto expectSame = [&](const std::string& what) {
         EXPECT_TRUE(TestSupport::WaitForEvents([&] { return program.ListPaths() == program.browser().Paths(); },
@@ -223,7 +223,7 @@ TEST(BrowserFollowsFolder, TheDetailsListShowsTheBrowsersItemsInOrderAfterEveryC
     ASSERT_TRUE(program.Settle());
     EXPECT_EQ(program.browser().ItemCount(), 7);
     expectSame("a file copied in from outside");
-    program.app.OnBrowserCommand(CmdId::Refresh);
+    program.app.BrowserCommands().OnCmdMsg(CmdId::Refresh);
     program.Settle();
     expectSame("Refresh");
     // Delete to the trash (a scratch one in tests).
@@ -250,11 +250,11 @@ TEST(BrowserFollowsFolder, TheDetailsListShowsTheBrowsersItemsInOrderAfterEveryC
     program.Settle();
     expectSame("paste");
     for (int id : {CmdId::SortSize, CmdId::SortDate, CmdId::SortFormat, CmdId::SortName, CmdId::SortDcf}) {
-        program.app.OnBrowserCommand(id);
+        program.app.BrowserCommands().OnCmdMsg(id);
         expectSame("sort " + std::to_string(id));
     }
     SaveScreenshot(&program.frame(), "browser_details_follow");
-    program.app.OnBrowserCommand(CmdId::ViewThumbnails);
+    program.app.BrowserCommands().OnCmdMsg(CmdId::ViewThumbnails);
     QGuiApplication::clipboard()->clear();
 }
 

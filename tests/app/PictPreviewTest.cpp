@@ -8,8 +8,8 @@
 #include <fstream>
 #include <vector>
 
-#include "EngineServices.h"
 #include "CommandIds.h"
+#include "EngineServices.h"
 #include "PanoramaLib.h"
 #include "PictPreview.h"
 #include "PictViewer.h"

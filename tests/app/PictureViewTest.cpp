@@ -12,8 +12,8 @@
 #include <memory>
 #include <vector>
 
-#include "DibImage.h"
 #include "CommandIds.h"
+#include "DibImage.h"
 #include "EngineServices.h"
 #include "PanoramaLib.h"
 #include "PictureView.h"
@@ -106,7 +106,7 @@ QImage Grab(CPictureView& view) {
     return view.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-const int kZoomCommands[] = {CmdId::ZoomIn,    CmdId::ZoomOut,   CmdId::ZoomActual,
+const int kZoomCommands[] = {CmdId::ZoomIn,        CmdId::ZoomOut,       CmdId::ZoomActual,
                              CmdId::ZoomFitWindow, CmdId::ZoomFitHeight, CmdId::ZoomFitWidth};
 
 }  // namespace

@@ -17,13 +17,14 @@ TEST(StitchingOptionFields, EachFieldFlippedAloneRebuildsExactlyWhenListedSo) {
         EXPECT_EQ(OptionsNeedRebuild(built, built), false) << f.name;
         // The flip reached this field and no other listed one.
         for (const OptionsRecordField& other : kOptionsRecordFields)
-            EXPECT_EQ(other.field.Get(wanted) != other.field.Get(built), &other == &f) << f.name << " / " << other.name;
+            EXPECT_EQ(other.field.Get(wanted) != other.field.Get(built), &other == &f)
+                << f.name << " / " << other.name;
         if (f.rebuilds)
             rebuilding.insert(f.name);
     }
     // The build reads these; the others are applied later or by nobody.
-    EXPECT_EQ(rebuilding,
-              (std::set<std::string>{"is360", "motionModel", "lensCompensation", "lensPresetId", "lensModel"}));
+    EXPECT_EQ(rebuilding, (std::set<std::string>{"is360", "motionModel", "lensCompensation", "lensPresetId",
+                                                 "lensModel"}));
     EXPECT_EQ(OptionsRecord::FieldCount<HVPanoramaOptions>(), std::size(kOptionsRecordFields));
 }
 
@@ -53,7 +54,8 @@ TEST(StitchingOptionFields, PagesKeepTheirFieldsInTheProfileAndHandOverOnlyThose
     EXPECT_EQ(AppProfile::GetProfileInt("STITCHING", "motion model", -1), 0);
     EXPECT_EQ(AppProfile::GetProfileInt("STITCHING", "lens type", -1), 42);
     EXPECT_EQ(AppProfile::GetProfileInt("STITCHING", "cyclorama", -1), 1);
-    EXPECT_EQ(AppProfile::GetProfileInt("STITCHING", "ld_poltype_tl", -1), 1) << "the tiled page's value stays";
+    EXPECT_EQ(AppProfile::GetProfileInt("STITCHING", "ld_poltype_tl", -1), 1)
+        << "the tiled page's value stays";
 
     HVPanoramaOptions engine;
     engine.autoCrop = 1;

@@ -1,20 +1,14 @@
-// The application's commands for the program as a whole and the photo
-// browser (About, refresh, select all, sorting, view modes, information,
-// help), and the small services it offers the browser windows.
+#include "BrowserCommands.h"
 
-#include <QApplication>
-#include <QMetaObject>
-
+#include "AppSettings.h"
 #include "BrowserGlobals.h"
 #include "BrowserLocations.h"
 #include "BrowserSettings.h"
-#include "CAboutDlg.h"
 #include "CImgThumbsBrowser.h"
 #include "CJFIFDlg.h"
-#include "CShellTree.h"
 #include "CommandIds.h"
+#include "FolderListeners.h"
 #include "MainFrame.h"
-#include "OvHorizelApp.h"
 #include "OvHorizelView.h"
 #include "PictureView.h"
 
@@ -37,22 +31,13 @@ int SortModeOf(int id) {
     }
 }
 
-void RepaintWindowTree(QWidget* window) {
-    window->repaint();
-    for (QObject* child : window->children())
-        if (auto* widget = qobject_cast<QWidget*>(child);
-            widget && widget->isVisible() && !widget->isWindow())
-            RepaintWindowTree(widget);
-}
-
 }  // namespace
 
-bool COvHorizelApp::OnBrowserCommand(int id) {
+CBrowserCommands::CBrowserCommands(CAppSettings& settings, CFolderListeners& listeners)
+    : m_settings(settings), m_listeners(listeners) {}
+
+bool CBrowserCommands::OnCmdMsg(int id) {
     CImgThumbsBrowser* browser = g_pThumbsBrowser;
-    if (id == CmdId::AppAbout) {
-        OnAppAbout();
-        return true;
-    }
     if (const int mode = SortModeOf(id); mode >= 0) {
         if (browser) {
             browser->LockItems();
@@ -76,10 +61,10 @@ bool COvHorizelApp::OnBrowserCommand(int id) {
         case CmdId::Refresh:
             RescanBrowserFolder();
             // The frame's tree through its bar; trees elsewhere as listeners.
-            if (m_pMainWnd)
-                m_pMainWnd->RefreshFolderTree();
+            if (m_frame)
+                m_frame->RefreshFolderTree();
             else
-                NotifyFolderListeners();
+                m_listeners.Notify();
             return true;
         case CmdId::SelectAll:
             if (browser) {
@@ -121,8 +106,8 @@ bool COvHorizelApp::OnBrowserCommand(int id) {
     }
 }
 
-bool COvHorizelApp::OnUpdateBrowserCommand(CCmdUI& ui) {
-    const bool browserTask = m_pMainWnd && m_pMainWnd->GetTask() == 1;
+bool CBrowserCommands::OnUpdateCmdUI(CCmdUI& ui) {
+    const bool browserTask = m_frame && m_frame->GetTask() == 1;
     CImgThumbsBrowser* browser = g_pThumbsBrowser;
     if (SortModeOf(ui.id) >= 0) {
         ui.Enable(browserTask && browser && browser->ItemCount() > 1);
@@ -156,41 +141,14 @@ bool COvHorizelApp::OnUpdateBrowserCommand(CCmdUI& ui) {
     }
 }
 
-void COvHorizelApp::OnAppAbout() {
-    CAboutDlg dialog(m_pMainWnd.get());
-    dialog.exec();
-}
-
-void COvHorizelApp::EnableBrowserWindows(bool enable) {
-    for (CShellTree* tree : FolderListeners())
-        if (tree->parentWidget())
-            tree->parentWidget()->setEnabled(enable);
-    m_bBrowserWindowsDisabled = !enable;
-}
-
-void COvHorizelApp::AddFolderListener(CShellTree* tree) {
-    ::AddFolderListener(tree);
-}
-
-void COvHorizelApp::RemoveFolderListener(CShellTree* tree) {
-    ::RemoveFolderListener(tree);
-}
-
-void COvHorizelApp::NotifyFolderListeners() {
-    // The trees re-read their folders keeping the selection, once for all
-    // the notices of one change.
-    for (CShellTree* tree : FolderListeners())
-        tree->RequestRefresh();
-}
-
-void COvHorizelApp::OpenBrowserFolder(const std::string& location, bool /*flag*/) {
+void CBrowserCommands::OpenBrowserFolder(const std::string& location) {
     // The browser's own opening: the recent list and the tree follow too.
     ::OpenBrowserFolder(location, this);
 }
 
-void COvHorizelApp::SetZoomValue(int value, int /*step*/) {
-    if (m_pMainWnd && m_pMainWnd->GetTask() != 1) {
-        m_pMainWnd->View()->PictureView()->SetZoomIndex(value);
+void CBrowserCommands::SetZoomValue(int value) {
+    if (m_frame && m_frame->GetTask() != 1) {
+        m_frame->View()->PictureView()->SetZoomIndex(value);
         return;
     }
     g_nThumbnailSize = value;
@@ -198,16 +156,11 @@ void COvHorizelApp::SetZoomValue(int value, int /*step*/) {
         g_pThumbsBrowser->View()->UpdateScrollSizes();
 }
 
-void COvHorizelApp::RepaintNow() {
-    if (m_pMainWnd)
-        RepaintWindowTree(m_pMainWnd.get());
-}
-
-void COvHorizelApp::RescanBrowserFolder() {
+void CBrowserCommands::RescanBrowserFolder() {
     if (g_pThumbsBrowser)
         g_pThumbsBrowser->Refresh();
 }
 
-bool COvHorizelApp::HasBrowserSelection() const {
+bool CBrowserCommands::HasBrowserSelection() const {
     return g_pThumbsBrowser && g_pThumbsBrowser->HasSelection();
 }
