@@ -7,8 +7,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "AppSettings.h"
 #include "DocText.h"
-#include "Profile.h"
 #include "StringTable.h"
 
 QString AppCaption() {
@@ -101,5 +101,5 @@ void CDlgAboutToChangeMessage::reject() {
 
 void CDlgAboutToChangeMessage::OnButton(int /*result*/) {
     if (m_dontShow->isChecked())
-        AppProfile::WriteProfileInt("GENERAL", "DNTSHOW_ABOUTPHOTOLIST", 1);
+        ProfileKeys::Write(ProfileKeys::kDontShowAboutPhotoList, 1);
 }

@@ -18,6 +18,7 @@
 
 #include "Bitmap32.h"
 #include "COvHorizelDoc.h"
+#include "CommandIds.h"
 #include "DialogText.h"
 #include "MainMenu.h"
 #include "QtFileReading.h"
@@ -707,11 +708,11 @@ void CEditVideoStoryboard::contextMenuEvent(QContextMenuEvent* e) {
         int command;
         bool enabled;
     };
-    const Entry entries[] = {{kStrAddImage, kCmdAddImage, true},
-                             {kStrRemoveImage, kCmdRemoveImage, onPhoto},
-                             {kStrRemoveAll, kCmdRemoveAll, !m_document->GetPhotoList().IsEmpty()},
+    const Entry entries[] = {{kStrAddImage, CmdId::FileOpen, true},
+                             {kStrRemoveImage, CmdId::RemoveSelected, onPhoto},
+                             {kStrRemoveAll, CmdId::RemoveAll, !m_document->GetPhotoList().IsEmpty()},
                              {0, 0, false},
-                             {kStrInfo, kCmdInfo, onPhoto}};
+                             {kStrInfo, CmdId::PhotoInfo, onPhoto}};
     for (const Entry& entry : entries) {
         if (entry.text == 0) {
             menu.addSeparator();

@@ -74,13 +74,6 @@ class CEditVideoStoryboard : public QAbstractScrollArea,
                              public IPhotoMarker {
     Q_OBJECT
 public:
-    // Commands of the strip's context menu and the frame's remove command.
-    static constexpr int kCmdRemoveSelected = 32834;
-    static constexpr int kCmdAddImage = 57601;
-    static constexpr int kCmdRemoveImage = 32813;
-    static constexpr int kCmdRemoveAll = 32811;
-    static constexpr int kCmdInfo = 32836;
-
     explicit CEditVideoStoryboard(COvHorizelDoc* document, QWidget* parent = nullptr);
     ~CEditVideoStoryboard() override;
 

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "AppSettings.h"
 #include "Formgate.h"
 #include "Profile.h"
 #include "StringTable.h"
@@ -43,7 +44,7 @@ void CMyOpenFileDlg::Prepare() {
         setNameFilters(m_nameFilters);
         selectNameFilter(m_nameFilters.at(FileFilters::PreselectJpegIndex(m_filter) - 1));
     }
-    const std::string folder = AppProfile::GetProfileString("FILES", "DEFAULTOPENDIR", "");
+    const std::string folder = ProfileKeys::Read(ProfileKeys::kDefaultOpenDir);
     if (!folder.empty())
         setDirectory(QFile::decodeName(folder.c_str()));
 }
@@ -62,8 +63,9 @@ int CMyOpenFileDlg::DoModal() {
 }
 
 void CMyOpenFileDlg::StoreChoice() {
-    AppProfile::WriteProfileInt("FILES", "DEFAULTOPENFORMAT", FilterIndex());
-    AppProfile::WriteProfileString("FILES", "DEFAULTOPENDIR", ChosenFolder(*this));
+    AppProfile::WriteProfileInt(ProfileKeys::kDefaultOpenFormatSection, ProfileKeys::kDefaultOpenFormatKey,
+                                FilterIndex());
+    ProfileKeys::Write(ProfileKeys::kDefaultOpenDir, ChosenFolder(*this));
 }
 
 std::vector<std::string> CMyOpenFileDlg::GetSelectedPaths() const {

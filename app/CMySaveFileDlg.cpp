@@ -3,9 +3,9 @@
 #include <QFile>
 #include <QLineEdit>
 
+#include "AppSettings.h"
 #include "CMyOpenFileDlg.h"
 #include "ImageFileBridge.h"
-#include "Profile.h"
 #include "SaveFileChoice.h"
 
 CMySaveFileDlg::CMySaveFileDlg(const std::string& fileName, QWidget* parent, FormatSource formats)
@@ -43,7 +43,7 @@ void CMySaveFileDlg::Prepare() {
     for (const FileFilters::Pair& pair : m_filter)
         m_nameFilters << QString::fromStdString(SaveFileChoice::NameFilter(pair));
     const SaveFileChoice::Preselection choice = SaveFileChoice::Preselect(m_filter, m_fileName);
-    const std::string folder = AppProfile::GetProfileString("FILES", "DEFAULTSAVEDIR", "");
+    const std::string folder = ProfileKeys::Read(ProfileKeys::kDefaultSaveDir);
     if (!folder.empty())
         setDirectory(QFile::decodeName(folder.c_str()));
     if (!m_nameFilters.isEmpty()) {
@@ -94,6 +94,6 @@ int CMySaveFileDlg::DoModal() {
     Prepare();
     const int result = exec() == QDialog::Accepted ? 1 : 2;
     if (result == 1)
-        AppProfile::WriteProfileString("FILES", "DEFAULTSAVEDIR", ChosenFolder(*this));
+        ProfileKeys::Write(ProfileKeys::kDefaultSaveDir, ChosenFolder(*this));
     return result;
 }

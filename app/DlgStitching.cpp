@@ -15,8 +15,9 @@
 #include <QTabWidget>
 #include <algorithm>
 
+#include "AppSettings.h"
 #include "DialogText.h"
-#include "Profile.h"
+#include "StitchingOptionFields.h"
 #include "StringTable.h"
 #include "TabstopNavigator.h"
 
@@ -64,8 +65,7 @@ void SetChecked(QAbstractButton* button, bool on) {
         button->setChecked(on);
 }
 
-constexpr const char* kStitching = "STITCHING";
-constexpr int kDefaultLensPreset = 7;
+constexpr int kDefaultLensPreset = ProfileKeys::kLensType.defaultValue;
 
 }  // namespace
 
@@ -74,11 +74,8 @@ constexpr int kDefaultLensPreset = 7;
 int CDlgHVStitching::s_matchAllManually = 0;
 
 CDlgHVStitching::CDlgHVStitching(QWidget* parent) : CBaseDialog(303, parent) {
-    m_options.motionModel = AppProfile::GetProfileInt(kStitching, "motion model", 2);
-    m_options.lensCompensation = AppProfile::GetProfileInt(kStitching, "lens dist", 0) != 0;
-    m_options.lensPresetId = AppProfile::GetProfileInt(kStitching, "lens type", kDefaultLensPreset);
-    m_options.is360 = AppProfile::GetProfileInt(kStitching, "cyclorama", 0) != 0;
-    s_matchAllManually = AppProfile::GetProfileInt("PANORAMA", "MANUALMATCHING", 0);
+    m_options = ReadPageOptions(kPlanarPageFields);
+    s_matchAllManually = ProfileKeys::Read(ProfileKeys::kManualMatching);
     m_saved = m_options;
 
     setWindowFlags(Qt::Widget);
@@ -134,12 +131,12 @@ CDlgHVStitching::CDlgHVStitching(QWidget* parent) : CBaseDialog(303, parent) {
 
 CDlgHVStitching::~CDlgHVStitching() {
     CTabstopNavigator::RemoveWindow(this);
-    AppProfile::WriteProfileInt(kStitching, "motion model",
-                                m_options.is360 ? m_saved.motionModel : m_options.motionModel);
-    AppProfile::WriteProfileInt(kStitching, "lens dist", m_options.lensCompensation ? 1 : 0);
-    AppProfile::WriteProfileInt(kStitching, "lens type", m_options.lensPresetId);
-    AppProfile::WriteProfileInt(kStitching, "cyclorama", m_options.is360 ? 1 : 0);
-    AppProfile::WriteProfileInt("PANORAMA", "MANUALMATCHING", s_matchAllManually);
+    // While 360 degrees forces scale only, the user's own model is kept.
+    HVPanoramaOptions kept = m_options;
+    if (kept.is360)
+        kept.motionModel = m_saved.motionModel;
+    WritePageOptions(kPlanarPageFields, kept);
+    ProfileKeys::Write(ProfileKeys::kManualMatching, s_matchAllManually);
 }
 
 QList<QWidget*> CDlgHVStitching::OptionControls() const {
@@ -240,14 +237,11 @@ void CDlgHVStitching::Start() {
         return;
     HVPanoramaOptions options;
     m_document->GetOptions(&options);
-    options.motionModel = m_options.motionModel;
-    options.lensCompensation = m_options.lensCompensation;
+    CopyPageOptions(kPlanarPageFields, m_options, options);
     // A stored index the preset table does not have must not reach the
     // engine: it stitches with the default lens, the profile keeps the index.
-    options.lensPresetId = m_options.lensPresetId >= 0 && m_options.lensPresetId < m_focal->count()
-                               ? m_options.lensPresetId
-                               : kDefaultLensPreset;
-    options.is360 = m_options.is360;
+    if (options.lensPresetId < 0 || options.lensPresetId >= m_focal->count())
+        options.lensPresetId = kDefaultLensPreset;
     m_document->SetOptions(&options);
     m_document->StartStitching();
 }
@@ -255,9 +249,7 @@ void CDlgHVStitching::Start() {
 // ---- tiled options ----
 
 CDlgTLStitching::CDlgTLStitching(QWidget* parent) : CBaseDialog(304, parent) {
-    m_options.lensCompensation = AppProfile::GetProfileInt(kStitching, "lens dist_tl", 0) != 0;
-    m_options.lensModel = AppProfile::GetProfileInt(kStitching, "ld_poltype_tl", 0);
-    m_options.surfaceKind = AppProfile::GetProfileInt(kStitching, "surface_tl", 0);
+    m_options = ReadPageOptions(kTiledPageFields);
 
     setWindowFlags(Qt::Widget);
     resize(Du(0, 0, 126, 213).size());
@@ -319,9 +311,7 @@ CDlgTLStitching::CDlgTLStitching(QWidget* parent) : CBaseDialog(304, parent) {
 
 CDlgTLStitching::~CDlgTLStitching() {
     CTabstopNavigator::RemoveWindow(this);
-    AppProfile::WriteProfileInt(kStitching, "lens dist_tl", m_options.lensCompensation ? 1 : 0);
-    AppProfile::WriteProfileInt(kStitching, "ld_poltype_tl", m_options.lensModel);
-    AppProfile::WriteProfileInt(kStitching, "surface_tl", m_options.surfaceKind);
+    WritePageOptions(kTiledPageFields, m_options);
 }
 
 int CDlgTLStitching::GetTooltipStringId(int controlId) const {
@@ -496,10 +486,8 @@ void CDlgTLStitching::Start() {
         return;
     HVPanoramaOptions options;
     m_document->GetOptions(&options);
-    options.lensCompensation = m_options.lensCompensation;
+    CopyPageOptions(kTiledPageFields, m_options, options);
     options.rawExposureDifference = 0;
-    options.lensModel = m_options.lensModel;
-    options.surfaceKind = m_options.surfaceKind;
     m_document->SetOptions(&options);
     m_document->StartStitching();
 }
@@ -507,7 +495,7 @@ void CDlgTLStitching::Start() {
 // ---- the stitching page ----
 
 CDlgStitching::CDlgStitching(QWidget* parent) : CBaseDialog(kTemplateId, parent) {
-    m_mode = AppProfile::GetProfileInt(kStitching, "HorzVert", 1);
+    m_mode = ProfileKeys::Read(ProfileKeys::kHorzVert);
     setWindowFlags(Qt::Widget);
     m_initialSize = Du(0, 0, 146, 250).size();
     resize(m_initialSize);
@@ -539,7 +527,7 @@ CDlgStitching::CDlgStitching(QWidget* parent) : CBaseDialog(kTemplateId, parent)
 CDlgStitching::~CDlgStitching() {
     m_poll.stop();
     CTabstopNavigator::RemoveWindow(this);
-    AppProfile::WriteProfileInt(kStitching, "HorzVert", m_mode);
+    ProfileKeys::Write(ProfileKeys::kHorzVert, m_mode);
 }
 
 QString CDlgStitching::Title() const {

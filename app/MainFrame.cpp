@@ -60,16 +60,6 @@ constexpr int kStatusWidths[CMainFrame::kStatusPanes] = {120, 100, 200, 100, 120
 constexpr const char* kBarsKey = "State";
 constexpr int kStripHeight = 196;  // a cell, its caption band and the scroll bar
 
-// Frame commands beyond the tasks' and the view's.
-constexpr int kCmdStitch = 32823;
-constexpr int kCmdRender = 32822;
-constexpr int kCmdInfo = 32836;
-// Commands the photo browser posts: its folder monitor saw a change, or a
-// file operation asks for the folder to be read again.
-constexpr int kCmdBeginReadFolder = 32779;
-constexpr int kCmdRefreshFolder = 32788;
-constexpr int kCmdHelpTopics = 57667;
-
 QString HexOf(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex());
 }
@@ -299,9 +289,9 @@ void CMainFrame::CreateActions() {
         {CmdId::RemoveSelected, "Remove selected images"},
         {CmdId::FileOpen, "&Add Images..."},
         {CmdId::RemoveAll, "Remove All &Images"},
-        {kCmdStitch, "&Stitch"},
-        {kCmdRender, "&Render"},
-        {kCmdInfo, "&Info..."},
+        {CmdId::Stitch, "&Stitch"},
+        {CmdId::Render, "&Render"},
+        {CmdId::PhotoInfo, "&Info..."},
         {CmdId::ZoomIn, "Zoom &In"},
         {CmdId::ZoomOut, "Zoom &Out"},
         {CmdId::ZoomActual, "&Actual(1:1)"},
@@ -319,18 +309,18 @@ void CMainFrame::CreateActions() {
         {CmdId::CheckForUpdates, "Check for &Updates..."},
         {CmdId::AppExit, "E&xit"},
         {CmdId::AppAbout, "&About..."},
-        {kCmdHelpTopics, "&Help Topics"},
-        {32791, "Select A&ll"},
-        {32801, "&Info..."},
-        {32818, "&Refresh"},
-        {32793, "Sort by &Date"},
-        {32794, "Sort by &Name"},
-        {32795, "Sort by &File Format"},
-        {32796, "Sort by File &Size"},
-        {32839, "Sort by DCF File N&umber"},
-        {32820, "&Thumbnails"},
-        {59411, "&List"},
-        {32821, "&Details"},
+        {CmdId::HelpTopics, "&Help Topics"},
+        {CmdId::SelectAll, "Select A&ll"},
+        {CmdId::Info, "&Info..."},
+        {CmdId::Refresh, "&Refresh"},
+        {CmdId::SortDate, "Sort by &Date"},
+        {CmdId::SortName, "Sort by &Name"},
+        {CmdId::SortFormat, "Sort by &File Format"},
+        {CmdId::SortSize, "Sort by File &Size"},
+        {CmdId::SortDcf, "Sort by DCF File N&umber"},
+        {CmdId::ViewThumbnails, "&Thumbnails"},
+        {CmdId::ViewList, "&List"},
+        {CmdId::ViewDetails, "&Details"},
     };
     for (const Entry& e : kEntries) {
         auto* action = new QAction(QString::fromUtf8(e.text), this);
@@ -644,8 +634,8 @@ void CMainFrame::AddSelectedPhotos() {
 
 void CMainFrame::OnBrowserCommand(int command) {
     switch (command) {
-        case kCmdBeginReadFolder:
-        case kCmdRefreshFolder:
+        case CmdId::BeginReadFolder:
+        case CmdId::ReadAgain:
             // Posted by the folder monitor and after file operations: listed
             // off this thread, and a burst of them merged into one read.
             if (CImgThumbsBrowser* browser = view_->Browser())
@@ -800,21 +790,21 @@ bool CMainFrame::OnCmdMsg(int id) {
         case CmdId::RemoveAll:
             commands_->OnRemoveAllImages();
             return true;
-        case kCmdStitch:
+        case CmdId::Stitch:
             taskBar_->Tabs()->SelectTabById(CmdId::TaskStitch);
             SetTask(2);
             FocusBar(stitchBar_->Page());
             repaint();
             stitchBar_->StitchPage()->StartFromCommand();
             return true;
-        case kCmdRender:
+        case CmdId::Render:
             taskBar_->Tabs()->SelectTabById(CmdId::TaskExport);
             SetTask(3);
             FocusBar(saveBar_->Page());
             repaint();
             doc_->Render();
             return true;
-        case kCmdInfo:
+        case CmdId::PhotoInfo:
             ShowImageInfo();
             return true;
         case CmdId::Home:
@@ -824,7 +814,7 @@ bool CMainFrame::OnCmdMsg(int id) {
         case CmdId::CheckForUpdates:
             OnCheckForUpdates();
             return true;
-        case kCmdHelpTopics:
+        case CmdId::HelpTopics:
             WinHelp(0, HELP_FINDER);
             return true;
         case CmdId::AppExit:
@@ -892,10 +882,10 @@ bool CMainFrame::OnUpdateCmdUI(CCmdUI& ui) {
         case CmdId::RemoveAll:
             ui.Enable(commands_->CanRemoveAllImages());
             return true;
-        case kCmdStitch:
+        case CmdId::Stitch:
             ui.Enable(stitchBar_->StitchPage()->IsStitchEnabled() != 0);
             return true;
-        case kCmdRender:
+        case CmdId::Render:
             ui.Enable(task_ >= 2 && doc_->CanRenderFullResult());
             return true;
         default:

@@ -192,8 +192,8 @@ public:
     CMyReBar* ReBar() const { return reBar_; }
     CBrowserTreeBar* FolderBar() const { return folderBar_; }
     CShellTree* FolderTree() const { return folderTree_; }
-    // The photo browser's requests: commands its threads posted (32779 and
-    // 32788 re-read its folder), a location it opened (the tree and the
+    // The photo browser's requests: commands its threads posted (BeginReadFolder and
+    // ReadAgain re-read its folder), a location it opened (the tree and the
     // visited-folders strip follow unless they sent it), and the windows
     // showing folders disabled around a file operation.
     void OnBrowserCommand(int command);

@@ -31,7 +31,8 @@ void CMainFrame::CreateMenuBar() {
         if (QAction* action = Action(id))
             action->setShortcuts(sequences);
     // The task items show which task is on.
-    for (int id : {CmdId::TaskAddImages, CmdId::TaskStitch, CmdId::TaskExport, 32820, 59411, 32821})
+    for (int id : {CmdId::TaskAddImages, CmdId::TaskStitch, CmdId::TaskExport, CmdId::ViewThumbnails,
+                   CmdId::ViewList, CmdId::ViewDetails})
         Action(id)->setCheckable(true);
 
     LoadFrameMenu(

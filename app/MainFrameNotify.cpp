@@ -88,8 +88,7 @@ bool CMainFrame::OnDeviceArrival(const std::vector<std::string>& mounts) {
     for (const std::string& mount : mounts)
         OnShellChange(SHCNE_MEDIAINSERTED, mount, {});
     COvHorizelApp* app = COvHorizelApp::Instance();
-    const int autoLaunch =
-        app ? app->m_settings.m_bAutoLaunch : AppProfile::GetProfileInt("BROWSER", "AUTOLAUNCH", 1);
+    const int autoLaunch = app ? app->m_settings.m_bAutoLaunch : ProfileKeys::Read(ProfileKeys::kAutoLaunch);
     if (autoLaunch == 0)
         return false;
     std::string camera;

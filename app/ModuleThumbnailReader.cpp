@@ -26,7 +26,7 @@ public:
 
 }  // namespace
 
-std::shared_ptr<QImage> ReadPictureThroughModule(const std::string& path) {
+std::shared_ptr<QImage> ReadPictureThroughModule(const std::string& path, std::atomic<int>* cancel) {
     std::string ext = path.substr(std::min(path.size(), path.find_last_of('.') == std::string::npos
                                                             ? path.size()
                                                             : path.find_last_of('.')));
@@ -44,7 +44,8 @@ std::shared_ptr<QImage> ReadPictureThroughModule(const std::string& path) {
         return image;
     }
     LimitedReadSink sink;
-    CReadProgress progress;
+    std::atomic<int> never{0};
+    CReadProgress progress(cancel ? *cancel : never);
     if (ReadImageFile(&sink, nullptr, path.c_str(), ImExp::PixelRgb24, &progress, nullptr, 0, 0, 0) != 1) {
         sink.Abort();
         return nullptr;

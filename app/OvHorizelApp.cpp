@@ -1,14 +1,12 @@
 #include "OvHorizelApp.h"
 
-#include "BrowserSettings.h"
-
 #include <QDir>
 #include <QStandardPaths>
 #include <filesystem>
 
-#include "Bitmap32.h"
 #include "BrowserGlobals.h"
 #include "BrowserSettings.h"
+#include "CAboutDlg.h"
 #include "CDlgOptions.h"
 #include "CImgThumbsBrowser.h"
 #include "CShellTree.h"
@@ -24,7 +22,6 @@
 #include "QtPrinterBackend.h"
 #include "ReadableExtensions.h"
 #include "StringTable.h"
-#include "UpdateCheck.h"
 
 namespace {
 
@@ -42,14 +39,14 @@ void PlatformStartupSteps() {}
 
 }  // namespace
 
-COvHorizelApp::COvHorizelApp() : PrintSetup::CPrinterServices(std::make_shared<CQtPrinterBackend>()) {
-    m_qtBackend = static_cast<CQtPrinterBackend*>(Backend());
+COvHorizelApp::COvHorizelApp() : m_printers(std::make_shared<CQtPrinterBackend>()) {
+    m_qtBackend = static_cast<CQtPrinterBackend*>(m_printers.Backend());
     g_app = this;
     // The printer settings live in a per-user folder, never the shared /tmp.
     QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
     if (cache.isEmpty())
         cache = QDir::homePath() + "/.cache";
-    m_strPrintersFile = (cache + "/HRZLRPRINTERS.DAT").toStdString();
+    m_printers.m_strPrintersFile = (cache + "/HRZLRPRINTERS.DAT").toStdString();
 }
 
 COvHorizelApp::~COvHorizelApp() {
@@ -58,7 +55,7 @@ COvHorizelApp::~COvHorizelApp() {
         m_pMainWnd->SetPrintServices(nullptr, nullptr);
     }
     m_pMainWnd.reset();
-    if (Skin::Reader() == this)
+    if (Skin::Reader() == &m_skin)
         Skin::SetReader(nullptr);
     if (g_app == this)
         g_app = nullptr;
@@ -80,8 +77,8 @@ void COvHorizelApp::SetFolders(const std::string& programPath) {
     std::error_code ec;
     if (!std::filesystem::is_directory(m_strResFolder, ec) && std::filesystem::is_directory(installed, ec))
         m_strResFolder = installed;
-    m_strSkinFile = m_strResFolder + "resourses.ini";
-    skin_.SetPath(m_strSkinFile);
+    m_skin.SetResFolder(m_strResFolder);
+    m_strSkinFile = m_skin.SkinFilePath();
 }
 
 void COvHorizelApp::RegisterPlugin(bool reg, const std::string& folder, const std::string& programPath) {
@@ -97,7 +94,8 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
     // Thumbnails of what only the module's converters read come through it.
     SetThumbnailImageReader(&ReadThumbnailThroughModule);
     // The browser's full-size picture likewise.
-    SetPictureReader(&ReadPictureThroughModule);
+    SetPictureReader(
+        [](const std::string& path) { return ReadPictureThroughModule(path, &g_bCancelImageRead); });
 
     m_cmdInfo.ParseCommandLine(args);
     if (m_cmdInfo.m_nShellCommand == CQXCommandLineInfo::AppRegister ||
@@ -114,13 +112,13 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
 
     m_bNotFirstLaunch = ProfileKeys::Read(ProfileKeys::kNotFirstLaunch) != 0;
     SetFolders(programPath);
-    Skin::SetReader(this);
+    Skin::SetReader(&m_skin);
 
     m_settings.LoadSettings();
-    Layout().inchUnits = m_settings.m_print.inchUnits;
-    Layout().markers = m_settings.m_print.printMarkers;
-    LoadPrinterSettings();
-    m_browserColors = BrowserColors::Load(skin_);
+    m_printers.Layout().inchUnits = m_settings.m_print.inchUnits;
+    m_printers.Layout().markers = m_settings.m_print.printMarkers;
+    m_printers.LoadPrinterSettings();
+    m_browserColors = BrowserColors::Load(m_skin.File());
     PublishBrowserValues();
 
     m_nInterfaceRes = ProfileKeys::Read(ProfileKeys::kInterfaceDll);
@@ -131,11 +129,12 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
     // Document, frame and view.
     m_pMainWnd = std::make_unique<CMainFrame>();
     m_pMainWnd->SetManualMatching(m_settings.m_nManualMatching);
-    m_pMainWnd->SetPrintServices(this, m_qtBackend);
+    m_pMainWnd->SetPrintServices(&m_printers, m_qtBackend);
     m_pMainWnd->Router().SetTarget(CCommandRouter::Application, this);
+    m_browserCommands.SetFrame(m_pMainWnd.get());
     // A view command shows the browser in its mode. (The folder tree joined
     // the folder-change listeners when it was made.)
-    onActivateBrowserView = [this] {
+    m_browserCommands.onActivateBrowserView = [this] {
         if (CThumbsWnd* frame = m_pMainWnd ? m_pMainWnd->View()->ThumbsWnd() : nullptr)
             frame->ActivateView();
     };
@@ -152,10 +151,7 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
     // Until the next normal exit, the next start counts as a first launch.
     ProfileKeys::Write(ProfileKeys::kNotFirstLaunch, 0);
 
-    CUpdateCheck& check = GetUpdateCheck();
-    check.SetStore(&m_updateStore);
-    check.SetReceiver(m_pMainWnd.get());
-    check.Start(false);
+    m_updateCheck.Start(m_pMainWnd.get());
     NetPrint::UploadPendingPanoramas(*m_pMainWnd->UploadHost());
     return true;
 }
@@ -166,14 +162,11 @@ int COvHorizelApp::ExitInstance() {
     if (m_bRegisterOnly)
         return 0;
     StopThumbsBuilder();
-    // A check still running is cancelled; its time-outs bound the wait anyway.
-    GetUpdateCheck().SetReceiver(nullptr);
-    GetUpdateCheck().Stop(std::chrono::seconds(5));
-    GetUpdateCheck().SetStore(nullptr);
+    m_updateCheck.Stop();
     m_settings.thumbnailSize = g_nThumbnailSize;
     m_settings.thumbsListMode = g_bThumbsListMode;
     m_settings.SaveSettings();
-    SavePrinterSettings();
+    m_printers.SavePrinterSettings();
     if (m_bInterfaceResLoaded)
         Res::UnloadPack();
     m_bInterfaceResLoaded = false;
@@ -210,53 +203,39 @@ void COvHorizelApp::PublishBrowserValues() {
     g_BrowserColours.detailsTab = QColor::fromRgb(ToRgb(c.detailsTab));
 }
 
-QColor COvHorizelApp::GetSkinColor(const char* section, const char* key, QColor defaultValue) const {
-    const SkinRgb def{uint8_t(defaultValue.red()), uint8_t(defaultValue.green()),
-                      uint8_t(defaultValue.blue())};
-    const SkinRgb c = skin_.GetSkinColor(section, key, def);
-    return QColor(c.r, c.g, c.b);
-}
-
-QString COvHorizelApp::GetSkinString(const char* section, const char* key,
-                                     const QString& defaultValue) const {
-    return QString::fromStdString(skin_.GetSkinString(section, key, defaultValue.toStdString()));
-}
-
-QImage COvHorizelApp::LoadSkinImage(const char* section, const char* key) const {
-    const std::string path = skin_.GetSkinImagePath(m_strResFolder, section, key);
-    return path.empty() ? QImage() : Bitmap32::LoadSkinPictureFile(path);
-}
-
 bool COvHorizelApp::OnCmdMsg(int id) {
     switch (id) {
+        case CmdId::AppAbout:
+            OnAppAbout();
+            return true;
         case CmdId::FilePrintSetup:
-            OnFilePrintSetup();
+            m_printers.OnFilePrintSetup();
             return true;
         case CmdId::AppOptions:
             OnAppOptions();
             return true;
         default:
-            return OnBrowserCommand(id);
+            return m_browserCommands.OnCmdMsg(id);
     }
 }
 
 bool COvHorizelApp::OnUpdateCmdUI(CCmdUI& ui) {
     if (ui.id != CmdId::FilePrintSetup)
-        return OnUpdateBrowserCommand(ui);
-    ui.Enable(!GetPrinterName().empty());
+        return m_browserCommands.OnUpdateCmdUI(ui);
+    ui.Enable(!m_printers.GetPrinterName().empty());
     return true;
 }
 
 int COvHorizelApp::OnAppOptions() {
     CDlgOptions dialog(m_pMainWnd.get());
     dialog.m_bShowSavingOptions = m_settings.m_bShowSaveOptions;
-    dialog.m_bInchUnits = Layout().inchUnits;
-    dialog.m_bPrintMarkers = Layout().markers;
+    dialog.m_bInchUnits = m_printers.Layout().inchUnits;
+    dialog.m_bPrintMarkers = m_printers.Layout().markers;
     if (dialog.DoModal() != 1)
         return 0;
-    ApplyPrintOptions(dialog.m_bInchUnits, dialog.m_bPrintMarkers);
-    m_settings.m_print.inchUnits = Layout().inchUnits;
-    m_settings.m_print.printMarkers = Layout().markers;
+    m_printers.ApplyPrintOptions(dialog.m_bInchUnits, dialog.m_bPrintMarkers);
+    m_settings.m_print.inchUnits = m_printers.Layout().inchUnits;
+    m_settings.m_print.printMarkers = m_printers.Layout().markers;
     m_settings.m_bShowSaveOptions = dialog.m_bShowSavingOptions;
     ProfileKeys::Write(ProfileKeys::kSaveShowOptions, m_settings.m_bShowSaveOptions);
     if (m_pMainWnd) {
@@ -264,4 +243,31 @@ int COvHorizelApp::OnAppOptions() {
         m_pMainWnd->SetManualMatching(m_settings.m_nManualMatching);
     }
     return 1;
+}
+
+void COvHorizelApp::OnAppAbout() {
+    CAboutDlg dialog(m_pMainWnd.get());
+    dialog.exec();
+}
+
+void COvHorizelApp::EnableBrowserWindows(bool enable) {
+    m_folderListeners.EnableWindows(enable);
+    m_bBrowserWindowsDisabled = !enable;
+}
+
+namespace {
+
+void RepaintWindowTree(QWidget* window) {
+    window->repaint();
+    for (QObject* child : window->children())
+        if (auto* widget = qobject_cast<QWidget*>(child);
+            widget && widget->isVisible() && !widget->isWindow())
+            RepaintWindowTree(widget);
+}
+
+}  // namespace
+
+void COvHorizelApp::RepaintNow() {
+    if (m_pMainWnd)
+        RepaintWindowTree(m_pMainWnd.get());
 }

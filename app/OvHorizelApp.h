@@ -1,8 +1,7 @@
 #pragma once
 // The program's one application object: it owns the settings, the folder
-// paths, the skin file and the readable-extension list for the whole run, runs
-// the start-up sequence (InitInstance) and the shut-down sequence
-// (ExitInstance), and answers the skin readers every window uses.
+// paths and the readable-extension list for the whole run, and runs the
+// start-up sequence (InitInstance) and the shut-down sequence (ExitInstance).
 
 #include <QImage>
 #include <QPointer>
@@ -15,20 +14,23 @@
 #include <vector>
 
 #include "AppSettings.h"
+#include "AppSkin.h"
+#include "BrowserCommands.h"
 #include "CommandLine.h"
 #include "CommandRouter.h"
+#include "FolderListeners.h"
 #include "PrinterServices.h"
-#include "ProfileUpdateStore.h"
-#include "SkinAccess.h"
-#include "SkinFile.h"
+#include "ProgramUpdateCheck.h"
 
 class CMainFrame;
 class CQtPrinterBackend;
 class CShellTree;
 
-// The printer state, the print layout and the page range (IPrintPnrm) are the
-// application's for the whole run; its commands are the last in the chain.
-class COvHorizelApp : public ISkinReader, public PrintSetup::CPrinterServices, public ICommandTarget {
+// The application holds the pieces that serve the whole run (the skin
+// readers, the printer services, the browser's commands, the folder-change
+// listeners and the update check) and keeps the framework's names thin over
+// them; its own commands are the last in the chain.
+class COvHorizelApp : public ICommandTarget {
 public:
     COvHorizelApp();
     ~COvHorizelApp() override;
@@ -44,50 +46,50 @@ public:
     int ExitInstance();
 
     // Skin readers (the file is read anew at every call).
-    QColor GetSkinColor(const char* section, const char* key, QColor defaultValue) const override;
-    QString GetSkinString(const char* section, const char* key, const QString& defaultValue) const override;
-    QString GetResFolder() const override { return QString::fromStdString(m_strResFolder); }
-    std::string GetResFolderPath() const override { return m_strResFolder; }
-    // The 32-bit picture named by the key, from the Res folder; null image
-    // when the key is missing or the file does not load.
-    QImage LoadSkinImage(const char* section, const char* key) const;
+    QColor GetSkinColor(const char* section, const char* key, QColor defaultValue) const {
+        return m_skin.GetSkinColor(section, key, defaultValue);
+    }
+    QString GetSkinString(const char* section, const char* key, const QString& defaultValue) const {
+        return m_skin.GetSkinString(section, key, defaultValue);
+    }
+    QString GetResFolder() const { return m_skin.GetResFolder(); }
+    QImage LoadSkinImage(const char* section, const char* key) const {
+        return m_skin.LoadSkinImage(section, key);
+    }
 
     // The registration half of start-up, also used by tests: writes or deletes
     // the plug-in descriptor in `folder`.
     static void RegisterPlugin(bool reg, const std::string& folder, const std::string& programPath);
 
     CMainFrame* GetMainFrame() const { return m_pMainWnd.get(); }
+    // The printer state, the print layout and the page range (IPrintPnrm)
+    // for the whole run.
+    PrintSetup::CPrinterServices& Printers() { return m_printers; }
     // The system's printers; a test asks it for PDF output before start-up.
     CQtPrinterBackend* PrinterBackend() const { return m_qtBackend; }
+    CBrowserCommands& BrowserCommands() { return m_browserCommands; }
 
-    // "P&rint Setup..." and "&Options...".
+    // "&About...", "P&rint Setup..." and "&Options...", then the browser's.
     bool OnCmdMsg(int id) override;
     bool OnUpdateCmdUI(CCmdUI& ui) override;
     // The options dialog, then its choices stored: 1 on OK.
     int OnAppOptions();
-
-    // The browser's commands and the services other windows call
-    // (AppCommands.cpp). They act on g_pThumbsBrowser, when there is one.
-    bool OnBrowserCommand(int id);
-    bool OnUpdateBrowserCommand(CCmdUI& ui);
     // The About box, modal.
     void OnAppAbout();
-    // Disables or enables the parents of the folder-change listeners (the
-    // folder trees of FolderListeners(), which join that list themselves).
+
+    // The services other windows call.
+    // Disables or enables the parents of the folder-change listeners.
     void EnableBrowserWindows(bool enable);
-    void AddFolderListener(CShellTree* tree);
-    void RemoveFolderListener(CShellTree* tree);
-    // Every listener re-reads its folders, in list order.
-    void NotifyFolderListeners();
-    // Opens "<kind>,<text>" in the browser: a folder (kind 0) through the
-    // folder monitor when the browser has one, any other kind directly.
-    void OpenBrowserFolder(const std::string& location, bool flag);
-    void SetZoomValue(int value, int step);
+    void AddFolderListener(CShellTree* tree) { m_folderListeners.Add(tree); }
+    void RemoveFolderListener(CShellTree* tree) { m_folderListeners.Remove(tree); }
+    void NotifyFolderListeners() { m_folderListeners.Notify(); }
+    void OpenBrowserFolder(const std::string& location, bool /*flag*/) {
+        m_browserCommands.OpenBrowserFolder(location);
+    }
+    void SetZoomValue(int value, int /*step*/) { m_browserCommands.SetZoomValue(value); }
     void RepaintNow();
-    void RescanBrowserFolder();
-    bool HasBrowserSelection() const;
-    // After a view command: the browser frame shows its view in the mode.
-    std::function<void()> onActivateBrowserView;
+    void RescanBrowserFolder() { m_browserCommands.RescanBrowserFolder(); }
+    bool HasBrowserSelection() const { return m_browserCommands.HasBrowserSelection(); }
 
     // Members the other windows read.
     int m_nInterfaceRes = 1;
@@ -115,8 +117,11 @@ private:
     void SetFolders(const std::string& programPath);
     void PublishBrowserValues();
 
-    CSkinFile skin_;
+    CAppSkin m_skin;
+    PrintSetup::CPrinterServices m_printers;
     CQtPrinterBackend* m_qtBackend = nullptr;
-    CProfileUpdateStore m_updateStore;
+    CFolderListeners m_folderListeners;
+    CBrowserCommands m_browserCommands{m_settings, m_folderListeners};
+    CProgramUpdateCheck m_updateCheck;
     std::unique_ptr<CMainFrame> m_pMainWnd;
 };

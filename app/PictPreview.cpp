@@ -8,6 +8,7 @@
 #include <QRegion>
 #include <algorithm>
 
+#include "CommandIds.h"
 #include "DibImage.h"
 #include "PictViewer.h"
 #include "ZoomGeometry.h"
@@ -454,22 +455,22 @@ bool CPictPreview::OnCommand(int id) {
     if (!isVisible())
         return true;
     switch (id) {
-        case ViewCmd::ZoomIn:
+        case CmdId::ZoomIn:
             ZoomIn();
             break;
-        case ViewCmd::ZoomOut:
+        case CmdId::ZoomOut:
             ZoomOut();
             break;
-        case ViewCmd::ActualSize:
+        case CmdId::ZoomActual:
             ActualSize();
             break;
-        case ViewCmd::FitWindow:
+        case CmdId::ZoomFitWindow:
             FitToSize(width(), height(), true);
             break;
-        case ViewCmd::FitHeight:
-        case ViewCmd::FitWidth:
+        case CmdId::ZoomFitHeight:
+        case CmdId::ZoomFitWidth:
             if (HasValidImage()) {
-                const bool byHeight = id == ViewCmd::FitHeight;
+                const bool byHeight = id == CmdId::ZoomFitHeight;
                 SetZoom(byHeight ? ZoomGeometry::FitExtentZoom(height(), m_image->GetHeight(), m_margin)
                                  : ZoomGeometry::FitExtentZoom(width(), m_image->GetWidth(), m_margin),
                         width(), height(), true);

@@ -4,14 +4,16 @@
 #include <QPainter>
 #include <QRegion>
 
+#include "CommandIds.h"
 #include "DibImage.h"
 #include "ZoomGeometry.h"
 
 using OrvexBase::Rect;
 
 bool ViewCmd::IsZoomCommand(int id) {
-    return id == ZoomIn || id == ZoomOut || id == ActualSize || id == FitWindow || id == FitHeight ||
-           id == FitWidth;
+    using namespace CmdId;
+    return id == ZoomIn || id == ZoomOut || id == ZoomActual || id == ZoomFitWindow || id == ZoomFitHeight ||
+           id == ZoomFitWidth;
 }
 
 CPictViewer::CPictViewer(QWidget* parent) : COrvexScrollView(parent) {
@@ -116,22 +118,22 @@ void CPictViewer::SetZoomIndex(int index) {
 
 bool CPictViewer::OnCommand(int id) {
     switch (id) {
-        case ViewCmd::ZoomIn:
+        case CmdId::ZoomIn:
             OnZoomIn();
             return true;
-        case ViewCmd::ZoomOut:
+        case CmdId::ZoomOut:
             OnZoomOut();
             return true;
-        case ViewCmd::ActualSize:
+        case CmdId::ZoomActual:
             OnActualSize();
             return true;
-        case ViewCmd::FitWindow:
+        case CmdId::ZoomFitWindow:
             OnFitWindow();
             return true;
-        case ViewCmd::FitHeight:
+        case CmdId::ZoomFitHeight:
             OnFitHeight();
             return true;
-        case ViewCmd::FitWidth:
+        case CmdId::ZoomFitWidth:
             OnFitWidth();
             return true;
         default:

@@ -10,16 +10,8 @@
 #include "OrvexScrollView.h"
 #include "PanoramaLib.h"
 
-// The zoom commands of the view, by their command ids.
+// Whether a command id is one of the view's zoom commands.
 namespace ViewCmd {
-enum : int {
-    ZoomIn = 32814,
-    ZoomOut = 32815,
-    ActualSize = 32816,
-    FitWindow = 32817,
-    FitHeight = 32842,
-    FitWidth = 32843,
-};
 bool IsZoomCommand(int id);
 }  // namespace ViewCmd
 

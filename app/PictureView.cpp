@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <QPolygon>
 
+#include "CommandIds.h"
 #include "MainMenu.h"
 #include "StringTable.h"
 
@@ -389,8 +390,8 @@ QMenu* CPictureView::CreateContextMenu(QWidget* parent) {
     static const struct {
         int id;
         unsigned text;
-    } kItems[] = {{ViewCmd::ZoomIn, 21901},    {ViewCmd::ZoomOut, 21902},  {ViewCmd::FitWindow, 21903},
-                  {ViewCmd::FitHeight, 21904}, {ViewCmd::FitWidth, 21905}, {ViewCmd::ActualSize, 21906}};
+    } kItems[] = {{CmdId::ZoomIn, 21901},        {CmdId::ZoomOut, 21902},      {CmdId::ZoomFitWindow, 21903},
+                  {CmdId::ZoomFitHeight, 21904}, {CmdId::ZoomFitWidth, 21905}, {CmdId::ZoomActual, 21906}};
     auto* menu = new MenuEx::CNewMenu(nullptr, parent);
     menu->setTitle(QString::fromUtf8(Res::LoadStr(21900)));
     for (const auto& item : kItems) {

@@ -17,13 +17,6 @@ class CEditVideoStoryboard;
 class QMimeData;
 class QWidget;
 
-namespace CommandId {
-inline constexpr int kFileOpen = 57601;
-inline constexpr int kAddImages = 32808;
-inline constexpr int kRemoveImage = 32813;
-inline constexpr int kRemoveAllImages = 32811;
-}  // namespace CommandId
-
 class CProjectCommands {
 public:
     CProjectCommands(QWidget* frame, COvHorizelDoc& document);

@@ -37,6 +37,7 @@
 #include "CFolderMonitor.h"
 #include "CThumbsBrowser.h"
 #include "CameraPicture.h"
+#include "CommandIds.h"
 #include "ExifFixture.h"
 
 namespace fs = std::filesystem;
@@ -154,7 +155,7 @@ public:
     CThumbsBrowser* browser = nullptr;
     bool sync = false;
     void PostMainWindowCommand(int command) override {
-        if (command != CFolderMonitor::kCommandReadFolder && command != 32788)
+        if (command != CmdId::BeginReadFolder && command != CmdId::ReadAgain)
             return;
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),

@@ -23,7 +23,7 @@ public:
     virtual bool IsReadableImageFile(const std::string& path);
     // Disables (false) or enables (true) the windows that show folders.
     virtual void EnableBrowserWindows(bool /*enable*/) {}
-    // Posts a command to the program's main window (32788 re-reads the browser's
+    // Posts a command to the program's main window (CmdId::ReadAgain re-reads the browser's
     // folder). Called from worker threads too, so it only posts.
     virtual void PostMainWindowCommand(int /*command*/) {}
     // The browser's six status texts for the main window's panes.

@@ -13,6 +13,7 @@
 
 #include "BrowserHost.h"
 #include "CThumbsBrowser.h"
+#include "CommandIds.h"
 
 namespace {
 
@@ -208,5 +209,5 @@ void CFolderMonitor::OnChange() {
         Signal(m_wake[CloseWatchEvent]);
         return;
     }
-    BrowserHost().PostMainWindowCommand(kCommandReadFolder);
+    BrowserHost().PostMainWindowCommand(CmdId::BeginReadFolder);
 }

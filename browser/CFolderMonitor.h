@@ -1,6 +1,6 @@
 #pragma once
 // Watches the folder the browser shows and has the program re-read it when
-// files in it appear, vanish or are rewritten (command 32779 to the main
+// files in it appear, vanish or are rewritten (CmdId::BeginReadFolder to the main
 // window). One thread waits in poll() on an inotify watch and on wake-up
 // descriptors for stop, close-watch, re-read, new folder and the hook.
 
@@ -39,7 +39,6 @@ public:
     // this long after the first change of a burst.
     static constexpr int kQuietMs = 150;
     static constexpr int kMaxDelayMs = 1000;
-    static constexpr int kCommandReadFolder = 32779;
 
 private:
     void Run();

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "CThumbsBrowser.h"
+#include "CommandIds.h"
 
 // Set to cancel a running picture read (the reader's progress polls it).
 extern std::atomic<int> g_bCancelImageRead;
@@ -26,7 +27,8 @@ void SetPictureReader(PictureReader reader);
 
 class CImgThumbsBrowser : public CThumbsBrowser {
 public:
-    static constexpr int ID_FILEREADED = 32778;
+    // Posted to the main window when a requested picture is loaded.
+    static constexpr int ID_FILEREADED = CmdId::FileReaded;
 
     explicit CImgThumbsBrowser(CThumbsBuilderThreads& builder = g_ThumbsBuilderThreads);
     // Stops the loader (a running read is cancelled) and waits for it.

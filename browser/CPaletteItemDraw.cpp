@@ -18,6 +18,7 @@
 #include "CExifTagFormat.h"
 #include "CFile.h"
 #include "CPaletteItem.h"
+#include "CommandIds.h"
 #include "StringTable.h"
 
 namespace {
@@ -292,7 +293,7 @@ void CPaletteItemImg::DrawDetails(QPainter& painter, const QRect& cell, const st
     CFileStatus status;
     if (!CFile::GetStatus(path, status)) {
         painter.restore();
-        BrowserHost().PostMainWindowCommand(32788);  // "Refresh": the file went behind our back
+        BrowserHost().PostMainWindowCommand(CmdId::ReadAgain);  // "Refresh": the file went behind our back
         return;
     }
     painter.setFont(CaptionFont());

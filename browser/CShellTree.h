@@ -28,7 +28,6 @@ public:
 
     static constexpr int kTimerId = 1360;
     static constexpr int kCheckIntervalMs = 2000;
-    static constexpr int kCommandDelete = 32784;
 
     // Rebuilds the whole tree: the root, expanded.
     void FillRoot();
@@ -76,7 +75,7 @@ public:
     // Also on the timer: removable media mounted or unmounted since the last
     // look refresh the tree, so a card appears or leaves within 2 seconds.
     void CheckMounts();
-    // Deletes the selected folder to the trash (Delete key, command 32784).
+    // Deletes the selected folder to the trash (Delete key, CmdId::FolderDelete).
     bool DeleteSelected();
     bool DeleteItem(QTreeWidgetItem* item);
     // The end of a label edit: renames the node's folder to text.

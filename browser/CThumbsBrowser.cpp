@@ -27,6 +27,7 @@
 #include "CFolderMonitor.h"
 #include "CPopupEdit.h"
 #include "CThumbsBrowserProgress.h"
+#include "CommandIds.h"
 #include "PathParts.h"
 #include "ShellNamespace.h"
 #include "StringTable.h"
@@ -639,7 +640,7 @@ void CThumbsBrowser::RescanFolder(bool rebuild) {
         CFileStatus again;
         if (!CFile::GetStatus(folder, again)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2000));
-            BrowserHost().PostMainWindowCommand(32788);
+            BrowserHost().PostMainWindowCommand(CmdId::ReadAgain);
         }
     }
 }

@@ -7,13 +7,13 @@
 #include "BrowserUtils.h"
 #include "CFolderMonitor.h"
 #include "CImgThumbsBrowser.h"
+#include "CommandIds.h"
 #include "ShellNamespace.h"
 #include "StringTable.h"
 
 namespace {
 
 constexpr unsigned IDS_CAMERA_DELETE = 131;
-constexpr int kCmdRefresh = 32788;
 
 }  // namespace
 
@@ -46,7 +46,7 @@ void CImgThumbsBrowser::DeleteFiles(bool forgetUndo) {
         CFileStatus status;
         if (m_currentFile.empty() || !CFile::GetStatus(m_currentFile, status)) {
             resume();
-            BrowserHost().PostMainWindowCommand(kCmdRefresh);
+            BrowserHost().PostMainWindowCommand(CmdId::ReadAgain);
             return;
         }
         paths.push_back(m_currentFile);
@@ -63,6 +63,6 @@ void CImgThumbsBrowser::DeleteFiles(bool forgetUndo) {
         refresh = false;
     resume();
     if (refresh)
-        BrowserHost().PostMainWindowCommand(kCmdRefresh);
+        BrowserHost().PostMainWindowCommand(CmdId::ReadAgain);
     Refresh();
 }

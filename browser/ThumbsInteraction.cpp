@@ -28,6 +28,7 @@
 #include "CPopupEdit.h"
 #include "CThumbsBrowser.h"
 #include "CThumbsBrowserProgress.h"
+#include "CommandIds.h"
 #include "PathParts.h"
 #include "QtFileUrls.h"
 #include "StringTable.h"
@@ -48,18 +49,6 @@ constexpr const char* kUndoOlder = "OVIMGBRSUND2";
 const QString kGnomeCopied = QStringLiteral("x-special/gnome-copied-files");
 const QString kKdeCut = QStringLiteral("application/x-kde-cutselection");
 
-// Menu commands of the browser's context menus.
-enum : int {
-    ID_EDIT_CUT = 57635,
-    ID_EDIT_COPY = 57634,
-    ID_EDIT_PASTE = 57637,
-    ID_EDIT_CLEAR = 57632,
-    ID_RENAME = 32840,
-    ID_INFO = 32801,
-    ID_ADD_SELECTED = 32808,
-    ID_SELECT_ALL = 32791,
-    ID_REFRESH = 32818,
-};
 enum : unsigned {
     IDS_MENU_CUT = 0xFB20,
     IDS_MENU_COPY,
@@ -424,31 +413,31 @@ std::unique_ptr<QMenu> CThumbsBrowser::CreateContextMenu(QWidget* parent) {
     };
     auto post = [](int id) { return [id] { BrowserHost().PostMainWindowCommand(id); }; };
     if (!selected.empty()) {
-        add(ID_ADD_SELECTED, IDS_MENU_ADD, post(ID_ADD_SELECTED));
+        add(CmdId::AddSelected, IDS_MENU_ADD, post(CmdId::AddSelected));
         menu->addSeparator();
-        add(ID_EDIT_CUT, IDS_MENU_CUT, [this] { CopySelection(true); });
-        add(ID_EDIT_COPY, IDS_MENU_COPY, [this] { CopySelection(false); });
+        add(CmdId::EditCut, IDS_MENU_CUT, [this] { CopySelection(true); });
+        add(CmdId::EditCopy, IDS_MENU_COPY, [this] { CopySelection(false); });
     }
-    add(ID_EDIT_PASTE, IDS_MENU_PASTE, [this] { Paste(); })->setEnabled(ClipboardHasFiles());
+    add(CmdId::EditPaste, IDS_MENU_PASTE, [this] { Paste(); })->setEnabled(ClipboardHasFiles());
     if (!selected.empty()) {
         menu->addSeparator();
-        add(ID_EDIT_CLEAR, IDS_MENU_DELETE, [this] { DeleteFiles(false); });
+        add(CmdId::EditClear, IDS_MENU_DELETE, [this] { DeleteFiles(false); });
     }
     if (selected.size() == 1) {
-        add(ID_RENAME, IDS_MENU_RENAME, [this] {
+        add(CmdId::Rename, IDS_MENU_RENAME, [this] {
             int first, last;
             GetSelectionRange(first, last);
             BeginRename(first);
         });
-        add(ID_INFO, IDS_MENU_INFO, post(ID_INFO));
+        add(CmdId::Info, IDS_MENU_INFO, post(CmdId::Info));
     }
     if (selected.empty()) {
         menu->addSeparator();
-        add(ID_SELECT_ALL, IDS_MENU_SELECT_ALL, [this] {
+        add(CmdId::SelectAll, IDS_MENU_SELECT_ALL, [this] {
             SelectAll();
             UpdateStatus();
         });
-        add(ID_REFRESH, IDS_MENU_REFRESH, post(ID_REFRESH));
+        add(CmdId::Refresh, IDS_MENU_REFRESH, post(CmdId::Refresh));
     }
     return menu;
 }

@@ -5,6 +5,7 @@
 #include <QPainter>
 
 #include "Bitmap32.h"
+#include "CommandIds.h"
 #include "ImgButton.h"
 #include "QtFileReading.h"
 #include "SkinAccess.h"
@@ -52,8 +53,8 @@ CButtonStrip::CButtonStrip(QWidget* parent) : QWidget(parent) {
     };
     add_ = makeButton(kAddId, "AddButtonImage", 1, 334);
     remove_ = makeButton(kRemoveId, "RemoveButtonImage", 2, 333);
-    connect(add_, &QAbstractButton::clicked, this, [this] { emit Command(kAddCommand); });
-    connect(remove_, &QAbstractButton::clicked, this, [this] { emit Command(kRemoveCommand); });
+    connect(add_, &QAbstractButton::clicked, this, [this] { emit Command(CmdId::AddSelected); });
+    connect(remove_, &QAbstractButton::clicked, this, [this] { emit Command(CmdId::RemoveSelected); });
     setFixedHeight(GetStripHeight());
     CTabstopNavigator::AddWindow(this, CTabstopNavigator::ButtonStrip);
 }

@@ -14,8 +14,6 @@ public:
 
     static constexpr int kAddId = 1003;
     static constexpr int kRemoveId = 1004;
-    static constexpr int kAddCommand = 32808;
-    static constexpr int kRemoveCommand = 32813;
 
     // The background picture's height + 4, or 100 without one.
     int GetStripHeight() const;
@@ -24,7 +22,7 @@ public:
     QColor StripColor() const { return colour_; }
 
 signals:
-    // A command for the main window: 32808 (Add) or 32813 (Remove).
+    // A command for the main window: CmdId::AddSelected or CmdId::RemoveSelected.
     void Command(int id);
 
 protected:

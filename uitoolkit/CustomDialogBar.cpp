@@ -4,6 +4,7 @@
 #include <QResizeEvent>
 
 #include "Bitmap32.h"
+#include "CommandIds.h"
 #include "SkinAccess.h"
 #include "StringTable.h"
 #include "TabstopNavigator.h"
@@ -18,9 +19,9 @@ struct TabEntry {
 };
 // The "&Task" menu's items.
 constexpr TabEntry kTabs[] = {
-    {"1. Add Images", 32773, 299},
-    {"2. Stitch", 32774, 300},
-    {"3. Export", 32777, 301},
+    {"1. Add Images", CmdId::TaskAddImages, 299},
+    {"2. Stitch", CmdId::TaskStitch, 300},
+    {"3. Export", CmdId::TaskExport, 301},
 };
 constexpr unsigned kLogoTooltip = 298;
 constexpr unsigned kHomePage = 297;

@@ -6,6 +6,7 @@
 #include <QToolButton>
 
 #include "Bitmap32.h"
+#include "CommandIds.h"
 #include "SkinAccess.h"
 
 namespace {
@@ -102,7 +103,7 @@ CMainToolBar::CMainToolBar(QWidget* parent) : CMyToolBar(parent) {}
 void CMainToolBar::LoadButtons() {
     LoadImages(Skin::String("MAIN TOOLBAR", "STANDARD"), Skin::String("MAIN TOOLBAR", "HOT"),
                Skin::String("MAIN TOOLBAR", "DISABLE"), 24, 24);
-    SetButtons({57601, 57607, 32776},
+    SetButtons({CmdId::FileOpen, CmdId::FilePrint, CmdId::Home},
                {QStringLiteral("Open"), QStringLiteral("Print"), QStringLiteral("Home")});
 }
 

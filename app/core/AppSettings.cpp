@@ -12,6 +12,12 @@ int Read(const IntValue& v) {
 void Write(const IntValue& v, int value) {
     AppProfile::WriteProfileInt(v.section, v.key, value);
 }
+std::string Read(const StringValue& v) {
+    return AppProfile::GetProfileString(v.section, v.key, v.defaultValue);
+}
+void Write(const StringValue& v, const std::string& value) {
+    AppProfile::WriteProfileString(v.section, v.key, value);
+}
 
 }  // namespace ProfileKeys
 

@@ -3,6 +3,7 @@
 // application's settings loader and saver. Other windows read and write their
 // own values where they change; the names and defaults they use are here.
 
+#include <string>
 #include <string_view>
 
 #include "SkinFile.h"
@@ -66,6 +67,8 @@ inline constexpr const char* kBarsSection = "BARS";
 // Reads an int value, or its default when missing.
 int Read(const IntValue& v);
 void Write(const IntValue& v, int value);
+std::string Read(const StringValue& v);
+void Write(const StringValue& v, const std::string& value);
 
 }  // namespace ProfileKeys
 

@@ -15,6 +15,7 @@
 #include "DocText.h"
 #include "Profile.h"
 #include "ProjectFiles.h"
+#include "StitchingOptionFields.h"
 #include "StringTable.h"
 #include "TextCodec.h"
 
@@ -831,9 +832,7 @@ bool COvHorizelDoc::IsRestitchNeeded(const HVPanoramaOptions* options) {
         return true;
     if (!options)
         return false;
-    return options->is360 != current.is360 || options->motionModel != current.motionModel ||
-           options->lensCompensation != current.lensCompensation ||
-           options->lensPresetId != current.lensPresetId || options->lensModel != current.lensModel;
+    return OptionsNeedRebuild(*options, current);
 }
 
 void COvHorizelDoc::SetMatchingMode(int mode) {

@@ -2,12 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <new>
-#include <sstream>
 
-#include "RemovableMedia.h"
 #include "StringTable.h"
 
 
@@ -242,62 +238,14 @@ int CMyProgress::Step(int done, int total) {
 }
 
 void CReadProgress::Begin() {
-    g_bCancelImageRead = 0;
+    m_cancel = 0;
 }
 
 int CReadProgress::Step(int, int) {
-    return g_bCancelImageRead.load() ? 0 : 1;
+    return m_cancel.load() ? 0 : 1;
 }
 
 // ---- free functions ----
-
-namespace {
-
-bool IsUnder(const std::string& path, const std::string& root) {
-    if (root.empty() || path.compare(0, root.size(), root) != 0)
-        return false;
-    return path.size() == root.size() || root.back() == '/' || path[root.size()] == '/';
-}
-
-bool DeviceIsRemovable(const std::string& majorMinor) {
-    std::ifstream in("/sys/dev/block/" + majorMinor + "/removable");
-    int value = 0;
-    return in >> value && value == 1;
-}
-
-std::string ReadMountInfo() {
-    std::ifstream in("/proc/self/mountinfo");
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-}  // namespace
-
-int GetPathDriveKind(const std::string& path, const std::string& mountinfo,
-                     const std::function<bool(const std::string&)>& isRemovableDevice) {
-    std::error_code error;
-    std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    if (error)
-        return 0;
-    const std::string full = absolute.lexically_normal().string();
-    for (const std::string& mount : ParseRemovableMounts(mountinfo, isRemovableDevice))
-        if (IsUnder(full, mount))
-            return 1;
-    // Below the media folders a path names a medium; with none mounted there
-    // the medium is gone (the folder may linger on the root file system).
-    for (const char* root : {"/media/", "/run/media/"}) {
-        if (full.compare(0, std::strlen(root), root) == 0)
-            return 2;
-    }
-    return 0;
-}
-
-int GetPathDriveKind(const char* path) {
-    if (!path)
-        return 0;
-    return GetPathDriveKind(path, ReadMountInfo(), &DeviceIsRemovable);
-}
 
 int ReadImageFile(CAbstractReadWA* sink, void* owner, const char* path, int acceptedTypes,
                   CProgress* progress, char** options, int optionCount, int, int) {

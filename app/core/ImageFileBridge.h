@@ -12,10 +12,7 @@
 
 #include "EngineCallbacksEx.h"
 #include "Formgate.h"
-
-// The photo browser's loader stop flag: set when the thumbnail view goes,
-// read by the loader thread through CReadProgress.
-extern std::atomic<int> g_bCancelImageRead;
+#include "RemovableMedia.h"
 
 // The header of a packed DIB; a colour table of RgbQuad entries follows it
 // for depths of 8 bits or fewer.
@@ -146,21 +143,18 @@ private:
     IProgressIndicatorEx* m_indicator;
 };
 
-// Progress of the browser's loader: cancels once the loader's stop flag is set.
+// Progress of the browser's loader: cancels once the loader's stop flag is
+// set. The flag is the loader's, handed in; Begin clears it.
 class CReadProgress : public CProgress {
 public:
+    explicit CReadProgress(std::atomic<int>& cancel) : m_cancel(cancel) {}
     void Begin() override;
     void End() override {}
     int Step(int done, int total) override;
-};
 
-// Where a path lies: 0 a fixed volume, 1 removable media, 2 a removable
-// medium that is not mounted (any more).
-int GetPathDriveKind(const char* path);
-// The same against a given mount table (/proc/self/mountinfo's text) and
-// device test; relative paths are taken from the current folder.
-int GetPathDriveKind(const std::string& path, const std::string& mountinfo,
-                     const std::function<bool(const std::string&)>& isRemovableDevice);
+private:
+    std::atomic<int>& m_cancel;
+};
 
 // Reads through the module; 0 without a call when the path lies on a medium
 // that is gone. A CReadFilePlus that ends without a good bitmap fails the

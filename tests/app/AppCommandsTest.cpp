@@ -124,44 +124,45 @@ TEST(AppCommands, SortCommandsNeedTwoItemsInTheBrowserTask) {
     Started s;
     const std::string folder = s.Folder("photos");
     s.browser->OpenFolder("0," + folder);
-    for (int id : {32793, 32794, 32795, 32796, 32839})
+    for (int id : {CmdId::SortDate, CmdId::SortName, CmdId::SortFormat, CmdId::SortSize, CmdId::SortDcf})
         EXPECT_FALSE(s.Update(id).enabled) << id;
     Started::Write(folder + "/b.jpg");
     s.browser->ReadFolder();
-    EXPECT_FALSE(s.Update(32794).enabled) << "one item";
+    EXPECT_FALSE(s.Update(CmdId::SortName).enabled) << "one item";
     Started::Write(folder + "/a.jpg");
     s.browser->ReadFolder();
-    EXPECT_TRUE(s.Update(32794).enabled);
-    EXPECT_TRUE(s.frame().Router().Execute(32794));
+    EXPECT_TRUE(s.Update(CmdId::SortName).enabled);
+    EXPECT_TRUE(s.frame().Router().Execute(CmdId::SortName));
     EXPECT_EQ(s.browser->SortMode(), 0);
     EXPECT_EQ(fs::path(s.browser->Paths()[0]).filename(), "a.jpg");
     EXPECT_EQ(g_nItemsLockDepth, 0) << "every lock has its unlock";
-    s.frame().Router().Execute(32839);
+    s.frame().Router().Execute(CmdId::SortDcf);
     EXPECT_EQ(s.browser->SortMode(), 7);
     s.frame().SetTask(2);
-    EXPECT_FALSE(s.Update(32794).enabled) << "outside the browser task";
-    EXPECT_FALSE(s.Update(32820).enabled);
-    EXPECT_FALSE(s.Update(32818).enabled);
+    EXPECT_FALSE(s.Update(CmdId::SortName).enabled) << "outside the browser task";
+    EXPECT_FALSE(s.Update(CmdId::ViewThumbnails).enabled);
+    EXPECT_FALSE(s.Update(CmdId::Refresh).enabled);
 }
 
 TEST(AppCommands, ViewModesAndTheirChecks) {
     Started s;
     auto checks = [&] {
-        return std::vector<int>{s.Update(32820).checked, s.Update(59411).checked, s.Update(32821).checked};
+        return std::vector<int>{s.Update(CmdId::ViewThumbnails).checked, s.Update(CmdId::ViewList).checked,
+                                s.Update(CmdId::ViewDetails).checked};
     };
     g_bThumbsListMode = 0;
     s.app.m_settings.m_bDetailsView = false;
     EXPECT_EQ(checks(), (std::vector<int>{1, 0, 0}));
-    s.frame().Router().Execute(32821);  // Details
+    s.frame().Router().Execute(CmdId::ViewDetails);  // Details
     EXPECT_EQ(checks(), (std::vector<int>{0, 0, 1}));
-    s.frame().Router().Execute(59411);  // then List
+    s.frame().Router().Execute(CmdId::ViewList);  // then List
     EXPECT_EQ(g_bThumbsListMode, 1);
     EXPECT_FALSE(s.app.m_settings.m_bDetailsView);
     EXPECT_EQ(checks(), (std::vector<int>{0, 1, 0}));
-    s.frame().Router().Execute(32821);  // Details from the list keeps list mode
+    s.frame().Router().Execute(CmdId::ViewDetails);  // Details from the list keeps list mode
     EXPECT_EQ(g_bThumbsListMode, 1);
     EXPECT_TRUE(s.app.m_settings.m_bDetailsView);
-    s.frame().Router().Execute(32820);  // Thumbnails clears both
+    s.frame().Router().Execute(CmdId::ViewThumbnails);  // Thumbnails clears both
     EXPECT_EQ(g_bThumbsListMode, 0);
     EXPECT_FALSE(s.app.m_settings.m_bDetailsView);
 }
@@ -173,12 +174,12 @@ TEST(AppCommands, SelectAllInfoAndBrowserServices) {
         Started::Write(folder + "/" + name);
     s.browser->OpenFolder("0," + folder);
     EXPECT_FALSE(s.app.HasBrowserSelection());
-    EXPECT_FALSE(s.Update(32801).enabled);
-    s.frame().Router().Execute(32791);
+    EXPECT_FALSE(s.Update(CmdId::Info).enabled);
+    s.frame().Router().Execute(CmdId::SelectAll);
     EXPECT_TRUE(s.app.HasBrowserSelection());
-    EXPECT_FALSE(s.Update(32801).enabled) << "two selected";
+    EXPECT_FALSE(s.Update(CmdId::Info).enabled) << "two selected";
     s.browser->SelectItem(0);
-    EXPECT_TRUE(s.Update(32801).enabled);
+    EXPECT_TRUE(s.Update(CmdId::Info).enabled);
 
     // Listeners: the folder trees join by themselves, once each; their
     // parents are disabled around file operations.
@@ -279,7 +280,7 @@ TEST(AppCommands, HelpOpensTheInstalledPageOrSaysItIsMissing) {
         return true;
     };
     ASSERT_TRUE(QFile::exists(CMainFrame::HelpPagePath())) << CMainFrame::HelpPagePath().toStdString();
-    EXPECT_TRUE(s.frame().Router().Execute(57667));
+    EXPECT_TRUE(s.frame().Router().Execute(CmdId::HelpTopics));
     EXPECT_EQ(opened.toLocalFile(), CMainFrame::HelpPagePath());
     EXPECT_TRUE(s.frame().WinHelp(7, CMainFrame::HELP_CONTEXT));
     EXPECT_EQ(opened.fragment(), "topic7");

@@ -16,8 +16,8 @@
 
 #include <filesystem>
 
-#include "BrowserLocations.h"
 #include "AcceptPrompts.h"
+#include "BrowserLocations.h"
 #include "BrowserSettings.h"
 #include "ButtonStrip.h"
 #include "CDlgPrompts.h"
@@ -29,6 +29,7 @@
 #include "CThumbsView.h"
 #include "CThumbsWnd.h"
 #include "CVisitedFolders.h"
+#include "CommandIds.h"
 #include "CustomDialogBar.h"
 #include "CustomTabCtrl.h"
 #include "DlgStitching.h"
@@ -208,7 +209,7 @@ TEST(BrowserRoad, TheTreeOpensAPhotoFolderAndTwoChosenThumbnailsAreStitched) {
         EXPECT_FALSE(std::filesystem::exists(boatRow + "/boat6.jpg"));
 
         // "Details" shows the file list in the pane's place; F2 renames there.
-        ASSERT_TRUE(f.Router().Execute(32821));
+        ASSERT_TRUE(f.Router().Execute(CmdId::ViewDetails));
         CFilesList* list = f.View()->ThumbsWnd()->FilesList();
         ASSERT_NE(list, nullptr);
         EXPECT_TRUE(list->isVisible());
@@ -235,14 +236,14 @@ TEST(BrowserRoad, TheTreeOpensAPhotoFolderAndTwoChosenThumbnailsAreStitched) {
         EXPECT_FALSE(CShellTree::IsLabelEditing());
         SaveScreenshot(&f, "browser_task1_details_list_1920x1080");
         // "List" draws the thumbnails as rows with their details, in the pane.
-        ASSERT_TRUE(f.Router().Execute(59411));
+        ASSERT_TRUE(f.Router().Execute(CmdId::ViewList));
         EXPECT_FALSE(list->isVisible());
         EXPECT_TRUE(p.pane().isVisible());
         EXPECT_TRUE(p.browser().IsDetailsView());
         QTest::qWait(50);
         SaveScreenshot(&f, "browser_task1_list_rows_1920x1080");
         // And back to the thumbnails.
-        ASSERT_TRUE(f.Router().Execute(32820));
+        ASSERT_TRUE(f.Router().Execute(CmdId::ViewThumbnails));
         EXPECT_FALSE(p.browser().IsDetailsView());
         EXPECT_FALSE(list->isVisible());
         EXPECT_TRUE(p.pane().isVisible());

@@ -26,6 +26,7 @@
 #include "CShellChangeWatcher.h"
 #include "CShellTree.h"
 #include "CThumbsWnd.h"
+#include "CommandIds.h"
 #include "EventLoopWait.h"
 #include "MainFrame.h"
 #include "OvHorizelApp.h"
@@ -39,17 +40,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-enum : int {
-    ID_REFRESH = 32818,
-    ID_SORT_DATE = 32793,
-    ID_SORT_NAME = 32794,
-    ID_SORT_FORMAT = 32795,
-    ID_SORT_SIZE = 32796,
-    ID_SORT_DCF = 32839,
-    ID_VIEW_THUMBNAILS = 32820,
-    ID_VIEW_DETAILS = 32821,
-};
 
 void WriteFile(const fs::path& path, size_t bytes = 64) {
     std::ofstream(path, std::ios::binary) << std::string(bytes, 'x');
@@ -237,7 +227,7 @@ TEST(BrowserFollowsFolder, TheDetailsListShowsTheBrowsersItemsInOrderAfterEveryC
     WriteFile(two / "y.jpg");
     Program program(dir / "profile.ini");
     program.frame().SetTask(1);
-    program.app.OnBrowserCommand(ID_VIEW_DETAILS);
+    program.app.BrowserCommands().OnCmdMsg(CmdId::ViewDetails);
     ASSERT_TRUE(program.list().isVisible());
     auto expectSame = [&](const std::string& what) {
         EXPECT_TRUE(TestSupport::WaitForEvents([&] { return program.ListPaths() == program.browser().Paths(); },
@@ -256,7 +246,7 @@ TEST(BrowserFollowsFolder, TheDetailsListShowsTheBrowsersItemsInOrderAfterEveryC
     ASSERT_TRUE(program.Settle());
     EXPECT_EQ(program.browser().ItemCount(), 7);
     expectSame("a file copied in from outside");
-    program.app.OnBrowserCommand(ID_REFRESH);
+    program.app.BrowserCommands().OnCmdMsg(CmdId::Refresh);
     program.Settle();
     expectSame("Refresh");
     // Delete to the trash (a scratch one in tests).
@@ -282,12 +272,12 @@ TEST(BrowserFollowsFolder, TheDetailsListShowsTheBrowsersItemsInOrderAfterEveryC
     ASSERT_TRUE(TestSupport::WaitForEvents([&] { return program.browser().ItemCount() == 8; }, 3000));
     program.Settle();
     expectSame("paste");
-    for (int id : {ID_SORT_SIZE, ID_SORT_DATE, ID_SORT_FORMAT, ID_SORT_NAME, ID_SORT_DCF}) {
-        program.app.OnBrowserCommand(id);
+    for (int id : {CmdId::SortSize, CmdId::SortDate, CmdId::SortFormat, CmdId::SortName, CmdId::SortDcf}) {
+        program.app.BrowserCommands().OnCmdMsg(id);
         expectSame("sort " + std::to_string(id));
     }
     SaveScreenshot(&program.frame(), "browser_details_follow");
-    program.app.OnBrowserCommand(ID_VIEW_THUMBNAILS);
+    program.app.BrowserCommands().OnCmdMsg(CmdId::ViewThumbnails);
     QGuiApplication::clipboard()->clear();
 }
 

@@ -42,9 +42,6 @@
 
 namespace {
 
-constexpr int kCmdStitch = 32823;
-constexpr int kCmdHelpTopics = 57667;
-
 // The program on a fresh profile with the given photos on its command line; a
 // watcher answers message boxes and prompts (noting their texts and the photos
 // marked in the strip meanwhile) and can press Cancel while photos load.
@@ -170,7 +167,7 @@ TEST(FirstUseRoad, EveryWayABuildEndsAsksAboutThePhotosLeftUnmatched) {
             if (trigger == Button)
                 p.ClickStart();
             else if (trigger == Menu)
-                p.ClickMenuItem(kCmdStitch);
+                p.ClickMenuItem(CmdId::Stitch);
             else
                 p.ClickTaskTab(3);
             ASSERT_EQ(p.prompts.size(), 1) << p.messages.join('|').toStdString();
@@ -203,7 +200,7 @@ TEST(FirstUseRoad, TheMenusStitchAndTheExportTaskStitchWhatThePageShows) {
 
     p.ClickTaskTab(2);
     QTest::mouseClick(p.page().HVPage()->findChild<QRadioButton*>("1007"), Qt::LeftButton);
-    p.ClickMenuItem(kCmdStitch);
+    p.ClickMenuItem(CmdId::Stitch);
     EXPECT_FALSE(p.doc().GetTiledOptions());
     EXPECT_TRUE(p.doc().GetPlanarEngine()->IsBuilt());
     EXPECT_FALSE(p.doc().GetTiledEngine()->IsBuilt());
@@ -388,7 +385,7 @@ TEST(FirstUseRoad, TheInstalledProgramNamesItsHelpPageWithoutBinDotDot) {
     QDir(prefix.path()).mkpath("bin");
     QDir(prefix.path()).mkpath("share/ovhorizel/Res");
     Program p({}, 1, prefix.filePath("bin/ovhorizel").toStdString());
-    p.ClickMenuItem(kCmdHelpTopics);
+    p.ClickMenuItem(CmdId::HelpTopics);
     ASSERT_EQ(p.messages.size(), 1);
     const QString expected = prefix.filePath("share/ovhorizel/Res/Help/OvHorizel.html");
     EXPECT_EQ(p.messages[0].toStdString(), QStringLiteral("The help page %1 is missing.").arg(expected).toStdString());

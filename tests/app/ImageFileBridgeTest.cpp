@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -164,13 +165,12 @@ TEST(ProgressObjects, CancelOnlyWhenAsked) {
     EXPECT_EQ(indicator.log.Lines(),
               (std::vector<std::string>{"SetText Writing file...", "Begin", "SetProgress 10 3", "End"}));
 
-    CReadProgress loader;
-    g_bCancelImageRead = 1;
+    std::atomic<int> cancel{1};
+    CReadProgress loader(cancel);
     loader.Begin();
     EXPECT_EQ(loader.Step(1, 2), 1);
-    g_bCancelImageRead = 1;
+    cancel = 1;
     EXPECT_EQ(loader.Step(1, 2), 0);
-    g_bCancelImageRead = 0;
 }
 
 TEST(GetPathDriveKind, RemovableMissingOrOther) {

@@ -118,7 +118,7 @@ TEST(MainMenu, ItemsAreEnabledByTheCommandRules) {
         EXPECT_TRUE(f.Action(CmdId::TaskAddImages)->isChecked() == (task == 1));
     }
     // "&Render" needs a result and task 2 or 3: off after adding photos.
-    EXPECT_FALSE(f.Action(32822)->isEnabled());
+    EXPECT_FALSE(f.Action(CmdId::Render)->isEnabled());
 }
 
 TEST(MainMenu, TextsAcceleratorsAndIcons) {

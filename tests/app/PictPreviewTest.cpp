@@ -8,6 +8,7 @@
 #include <fstream>
 #include <vector>
 
+#include "CommandIds.h"
 #include "EngineServices.h"
 #include "PanoramaLib.h"
 #include "PictPreview.h"
@@ -135,14 +136,14 @@ TEST(PictPreview, SmallContentIsCentredAndDegenerateSizesAreHarmless) {
     bool enabled = true;
     CPictPreview empty;
     empty.show();
-    EXPECT_TRUE(empty.OnUpdateCommand(ViewCmd::ZoomIn, &enabled));
+    EXPECT_TRUE(empty.OnUpdateCommand(CmdId::ZoomIn, &enabled));
     EXPECT_FALSE(enabled);
     EXPECT_FALSE(empty.CanZoom(true));
     empty.SetCaption("No preview");
     empty.grab();
     RefPtr<IPanoElement> none = Element(0, 0);
     empty.SetImage(none.Get(), true);
-    empty.OnCommand(ViewCmd::FitHeight);
+    empty.OnCommand(CmdId::ZoomFitHeight);
     empty.grab();
     pane.resize(0, 0);
     EXPECT_GE(pane.GetZoom(), 1.0);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "CommandIds.h"
 #include "DibImage.h"
 #include "EngineServices.h"
 #include "PanoramaLib.h"
@@ -105,8 +106,8 @@ QImage Grab(CPictureView& view) {
     return view.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-const int kZoomCommands[] = {ViewCmd::ZoomIn,    ViewCmd::ZoomOut,   ViewCmd::ActualSize,
-                             ViewCmd::FitWindow, ViewCmd::FitHeight, ViewCmd::FitWidth};
+const int kZoomCommands[] = {CmdId::ZoomIn,        CmdId::ZoomOut,       CmdId::ZoomActual,
+                             CmdId::ZoomFitWindow, CmdId::ZoomFitHeight, CmdId::ZoomFitWidth};
 
 }  // namespace
 
@@ -146,9 +147,9 @@ TEST(PictureView, ZoomCommandsNeedAPicture) {
         EXPECT_TRUE(ResultView::RouteCommand(view.get(), id));  // harmless
     }
     bool untouched = true;
-    EXPECT_FALSE(ResultView::RouteUpdateCommand(nullptr, ViewCmd::ZoomIn, &untouched));
+    EXPECT_FALSE(ResultView::RouteUpdateCommand(nullptr, CmdId::ZoomIn, &untouched));
     EXPECT_TRUE(untouched);
-    EXPECT_FALSE(ResultView::RouteCommand(nullptr, ViewCmd::ZoomIn));
+    EXPECT_FALSE(ResultView::RouteCommand(nullptr, CmdId::ZoomIn));
     EXPECT_FALSE(ResultView::RouteCommand(view.get(), 1234));
     EXPECT_EQ(ResultView::ZoomText(view.get()), "");
 
@@ -161,7 +162,7 @@ TEST(PictureView, ZoomCommandsNeedAPicture) {
     }
     view->hide();
     bool enabled = true;
-    view->OnUpdateCommand(ViewCmd::ZoomIn, &enabled);
+    view->OnUpdateCommand(CmdId::ZoomIn, &enabled);
     EXPECT_FALSE(enabled);
 }
 
@@ -180,7 +181,7 @@ TEST(PictureView, FitsThenStepsThroughTheLevels) {
 
     const double up[] = {67, 100, 150, 200, 300, 400, 400};
     for (double z : up) {
-        ResultView::RouteCommand(view.get(), ViewCmd::ZoomIn);
+        ResultView::RouteCommand(view.get(), CmdId::ZoomIn);
         EXPECT_DOUBLE_EQ(view->GetZoom(), z);
     }
     EXPECT_EQ(view->GetZoomIndex(), 17);
@@ -252,7 +253,7 @@ TEST(PictureView, DegenerateSizesAreHarmless) {
     RefPtr<IPanoElement> empty = MakeElement(0, 0);
     ResultView::ShowResult(view.get(), empty.Get(), true);
     bool enabled = true;
-    view->OnUpdateCommand(ViewCmd::ZoomIn, &enabled);
+    view->OnUpdateCommand(CmdId::ZoomIn, &enabled);
     EXPECT_FALSE(enabled);
     view->OnZoomIn();
     Grab(*view);

@@ -16,6 +16,7 @@
 #include "CDlgOptions.h"
 #include "CDlgPrintSetup.h"
 #include "CDlgSaving.h"
+#include "CommandIds.h"
 #include "FakePrinterBackend.h"
 #include "PrinterServices.h"
 #include "Profile.h"
@@ -140,7 +141,7 @@ TEST(PrintPages, ExportPagePrinterListDescriptionAndRange) {
 
     QTest::mouseClick(p.page->PrintButton(), Qt::LeftButton);
     QTest::mouseClick(p.page->PrintPreviewButton(), Qt::LeftButton);
-    EXPECT_EQ(p.commands, (std::vector<int>{57607, 57609}));
+    EXPECT_EQ(p.commands, (std::vector<int>{CmdId::FilePrint, CmdId::FilePrintPreview}));
     SaveScreenshot(p.page.get(), "print_setup_page");
 
     // Without a rendered result nothing of printing is on.

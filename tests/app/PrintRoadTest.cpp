@@ -77,7 +77,7 @@ TEST(PrintRoad, WithoutAPrinterThePdfFilePrinterIsChosen) {
     EXPECT_TRUE(frame.Router().Update(CmdId::AppOptions).enabled);
     for (int id : {CmdId::FilePrint, CmdId::FilePrintPreview})
         frame.Router().Execute(id);  // nothing to print, and nothing breaks
-    EXPECT_EQ(app.GetPrinterName(), CQtPrinterBackend::kPdfPrinter);
+    EXPECT_EQ(app.Printers().GetPrinterName(), CQtPrinterBackend::kPdfPrinter);
     for (int id : {CmdId::FilePrintSetup, CmdId::FilePrint, CmdId::FilePrintPreview, CmdId::AppOptions})
         ASSERT_TRUE(frame.Action(id)) << id;
     EXPECT_EQ(frame.Action(CmdId::FilePrintSetup)->text(), "P&rint Setup...");
@@ -104,9 +104,9 @@ TEST(PrintRoad, BoatRowOverThreePagesJoinsAtTheMarkers) {
     frame.setGeometry(0, 0, 1600, 1000);
     QTest::qWait(50);
     if (QPrinterInfo::availablePrinterNames().isEmpty()) {
-        EXPECT_EQ(app.GetPrinterName(), CQtPrinterBackend::kPdfPrinter);
+        EXPECT_EQ(app.Printers().GetPrinterName(), CQtPrinterBackend::kPdfPrinter);
     }
-    app.SetPrinterName(CQtPrinterBackend::kPdfPrinter);
+    app.Printers().SetPrinterName(CQtPrinterBackend::kPdfPrinter);
 
     CDlgStitching* stitch = frame.StitchBar()->StitchPage();
     stitch->Poll();
@@ -140,7 +140,7 @@ TEST(PrintRoad, BoatRowOverThreePagesJoinsAtTheMarkers) {
     EXPECT_NEAR(threePages.section(' ', 0, 0).toDouble(), 3 * onePage, 0.3 * onePage) << threePages.toStdString();
     QTest::mouseClick(manual, Qt::LeftButton, {}, QPoint(8, manual->height() / 2));
     PrintLayout layout0;
-    app.GetLayout(&layout0);
+    app.Printers().GetLayout(&layout0);
     EXPECT_EQ(layout0.scaleMode, 1);
     EXPECT_TRUE(widthEdit->isEnabled());
     EXPECT_EQ(widthEdit->text(), threePages);
@@ -151,15 +151,15 @@ TEST(PrintRoad, BoatRowOverThreePagesJoinsAtTheMarkers) {
 
     // Three pages, 20 mm of overlap, matching markers.
     PrintLayout layout;
-    app.GetLayout(&layout);
+    app.Printers().GetLayout(&layout);
     ASSERT_EQ(layout.inchUnits, 0);
     layout.pages = 3;
     layout.overlapOn = true;
     layout.overlap = 200;
-    app.SetLayout(&layout);
+    app.Printers().SetLayout(&layout);
     frame.RefreshExportPage();
     int from = 0, to = 0;
-    app.GetPageRange(&from, &to);
+    app.Printers().GetPageRange(&from, &to);
     ASSERT_EQ(from, 1);
     ASSERT_EQ(to, 3);
     EXPECT_EQ(page->ToEdit()->text(), "3");
@@ -217,8 +217,9 @@ TEST(PrintRoad, BoatRowOverThreePagesJoinsAtTheMarkers) {
 
     // Where the plan put each page's picture, in rendered pixels.
     PrintSetup::CDevMode* mode = nullptr;
-    ASSERT_TRUE(app.GetDevMode(app.GetPrinterName(), &mode));
-    std::unique_ptr<QPrinter> device = app.PrinterBackend()->CreatePrinter(app.GetPrinterName(), *mode);
+    ASSERT_TRUE(app.Printers().GetDevMode(app.Printers().GetPrinterName(), &mode));
+    std::unique_ptr<QPrinter> device =
+        app.PrinterBackend()->CreatePrinter(app.Printers().GetPrinterName(), *mode);
     const PrinterCaps caps = CViewPrinting::CapsOf(*device, false);
     const QRectF paper = device->pageLayout().paintRectPixels(caps.dpiX);
     const double k = double(dpi) / caps.dpiX;
@@ -280,7 +281,7 @@ TEST(PrintRoad, PrinterPropertiesSetWhatTheRecordKeeps) {
     const auto run = [&](const std::function<void(COvHorizelApp&)>& body) {
         COvHorizelApp app;
         app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", {});
-        app.SetPrinterName(CQtPrinterBackend::kPdfPrinter);
+        app.Printers().SetPrinterName(CQtPrinterBackend::kPdfPrinter);
         body(app);
         app.ExitInstance();
     };
@@ -312,13 +313,14 @@ TEST(PrintRoad, PrinterPropertiesSetWhatTheRecordKeeps) {
     // A new run reads the record back from the printer settings file.
     run([&](COvHorizelApp& app) {
         PrintSetup::CDevMode* mode = nullptr;
-        ASSERT_TRUE(app.GetDevMode(CQtPrinterBackend::kPdfPrinter, &mode));
+        ASSERT_TRUE(app.Printers().GetDevMode(CQtPrinterBackend::kPdfPrinter, &mode));
         EXPECT_EQ(mode->Orientation(), PrintSetup::CDevMode::kLandscape);
         EXPECT_EQ(mode->Color(), PrintSetup::CDevMode::kMonochrome);
         EXPECT_EQ(mode->PrintQuality(), 600);
         EXPECT_EQ(mode->PaperSize(), 8);  // A3
         EXPECT_EQ(mode->Copies(), 2);
-        std::unique_ptr<QPrinter> device = app.PrinterBackend()->CreatePrinter(app.GetPrinterName(), *mode);
+        std::unique_ptr<QPrinter> device =
+            app.PrinterBackend()->CreatePrinter(app.Printers().GetPrinterName(), *mode);
         ASSERT_TRUE(device);
         EXPECT_EQ(device->resolution(), 600);
         EXPECT_EQ(device->colorMode(), QPrinter::GrayScale);

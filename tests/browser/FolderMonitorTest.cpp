@@ -10,6 +10,7 @@
 #include "BrowserFixture.h"
 #include "CFolderMonitor.h"
 #include "CImgThumbsBrowser.h"
+#include "CommandIds.h"
 #include "ExifFixture.h"
 #include "TestData.h"
 
@@ -18,7 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kRead = CFolderMonitor::kCommandReadFolder;
+constexpr int kRead = CmdId::BeginReadFolder;
 
 class FolderMonitor : public ::testing::Test {
 protected:

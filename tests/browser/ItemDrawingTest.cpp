@@ -12,6 +12,7 @@
 #include "BrowserHost.h"
 #include "BrowserSettings.h"
 #include "CPaletteItem.h"
+#include "CommandIds.h"
 #include "ExifFixture.h"
 #include "Screenshot.h"
 #include "TestData.h"
@@ -103,7 +104,7 @@ TEST(ItemDrawing, VanishedFileMakesItsRowAskForARefresh) {
     QPainter painter(&canvas);
     item.Draw(painter, QPoint(0, 0), "/no/such/file.jpg", false, false, frames);
     SetBrowserHost(nullptr);
-    EXPECT_EQ(host.commands, std::vector<int>{32788});
+    EXPECT_EQ(host.commands, std::vector<int>{CmdId::ReadAgain});
 }
 
 TEST(ItemDrawing, UprightPictureTurnsToFillALandscapeRectangle) {

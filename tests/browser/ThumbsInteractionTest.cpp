@@ -27,6 +27,7 @@
 #include "CThumbsBrowserProgress.h"
 #include "CThumbsView.h"
 #include "CTreeDropTarget.h"
+#include "CommandIds.h"
 #include "PopupCloser.h"
 #include "Screenshot.h"
 #include "SerialDragDrop.h"
@@ -583,11 +584,11 @@ TEST_F(ThumbsInteraction, DeleteToTheTrashAndItsUndoRecords) {
 
     Select(browser, {0});
     fs::remove(dir / "IMG_0000.jpg");  // gone before the delete: it fails
-    const int refreshes = host.Count(32788);
+    const int refreshes = host.Count(CmdId::ReadAgain);
     browser.DeleteFiles(false);
     EXPECT_EQ(browser.UndoDepth(), 2);
     EXPECT_TRUE(fs::exists(browser.UndoFolder(1) + "/saved.jpg"));
-    EXPECT_EQ(host.Count(32788), refreshes);
+    EXPECT_EQ(host.Count(CmdId::ReadAgain), refreshes);
     EXPECT_EQ(host.asked, 0);  // not a camera medium: no question
 
     // The user declines a permanent delete: nothing changes either.
@@ -609,7 +610,7 @@ TEST_F(ThumbsInteraction, DeleteToTheTrashAndItsUndoRecords) {
     EXPECT_TRUE(fs::exists(fs::path(data) / "Trash/files/IMG_0001.jpg"));
     EXPECT_EQ(browser.UndoDepth(), 2);
     EXPECT_EQ(browser.UndoKind(0), 2);
-    EXPECT_EQ(host.Count(32788), refreshes + 1);
+    EXPECT_EQ(host.Count(CmdId::ReadAgain), refreshes + 1);
     EXPECT_EQ(browser.ItemCount(), 1);
 }
 

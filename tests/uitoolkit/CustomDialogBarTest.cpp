@@ -5,6 +5,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include "ButtonStrip.h"
+#include "CommandIds.h"
 #include "CustomDialogBar.h"
 #include "ImgButton.h"
 #include "MyToolBar.h"
@@ -29,7 +30,7 @@ TEST(CustomDialogBar, TabsCarryTheirCommandsAndMissingSkinShowsItsDefaults) {
     CCustomTabCtrl* tabs = bar.Tabs();
     ASSERT_EQ(tabs->count(), 3);
     EXPECT_EQ(tabs->tabText(0), "1. Add Images");
-    EXPECT_EQ(tabs->GetTabCommandId(2), 32777);
+    EXPECT_EQ(tabs->GetTabCommandId(2), CmdId::TaskExport);
     EXPECT_EQ(tabs->tabToolTip(1), "Adjust settings and stitch panorama");
     EXPECT_EQ(tabs->GetColors().background, QColor(255, 0, 0));
     EXPECT_EQ(tabs->GetColors().select, QColor(0, 255, 0));
@@ -48,9 +49,9 @@ TEST(CustomDialogBar, TabsCarryTheirCommandsAndMissingSkinShowsItsDefaults) {
     std::vector<int> sent;
     QObject::connect(&bar, &CCustomDialogBar::Command, [&](int id) { sent.push_back(id); });
     emit tabs->tabBarClicked(2);
-    tabs->EnableTabById(32774, false);
+    tabs->EnableTabById(CmdId::TaskStitch, false);
     emit tabs->tabBarClicked(1);
-    EXPECT_EQ(sent, std::vector<int>{32777});
+    EXPECT_EQ(sent, std::vector<int>{CmdId::TaskExport});
 }
 
 TEST(CustomDialogBar, ZoomStepsStopAtTheEnds) {
@@ -107,7 +108,7 @@ TEST(MyToolBar, EmptySkinGivesThreeBareButtons) {
     bar.LoadButtons();
     EXPECT_EQ(bar.ButtonSize(), QSize(31, 32));
     EXPECT_EQ(bar.height(), 34);
-    for (int id : {57601, 57607, 32776}) {
+    for (int id : {CmdId::FileOpen, CmdId::FilePrint, CmdId::Home}) {
         ASSERT_NE(bar.ButtonAction(id), nullptr) << id;
         EXPECT_TRUE(bar.ButtonAction(id)->icon().isNull());
     }
@@ -166,7 +167,7 @@ TEST(ButtonStrip, SkinSetsItsPicturesAndHeight) {
     QObject::connect(&strip, &CButtonStrip::Command, [&](int id) { sent.push_back(id); });
     strip.AddButton()->click();
     strip.RemoveButton()->click();
-    EXPECT_EQ(sent, (std::vector<int>{32808, 32813}));
+    EXPECT_EQ(sent, (std::vector<int>{CmdId::AddSelected, CmdId::RemoveSelected}));
     strip.resize(300, 40);
     strip.show();
     // The group is centred: Remove at its left end, Add at its right end.

@@ -2,78 +2,78 @@
 
 #include <utility>
 
-CPath::CPath(std::string path) : m_path(std::move(path)), m_parsed(false) {
+CPath::CPath(std::string path) : path_(std::move(path)), parsed_(false) {
     Parse(true);
 }
 
 void CPath::Parse(bool force) {
-    if (m_parsed && !force)
+    if (parsed_ && !force)
         return;
-    std::string s = m_path;
-    m_root.clear();
+    std::string s = path_;
+    root_.clear();
     if (!s.empty() && s[0] == '/') {
-        m_root = "/";
+        root_ = "/";
         s.erase(0, 1);
     }
     const std::size_t dot = s.rfind('.');
     const std::size_t slash = s.rfind('/');
-    m_extension.clear();
+    extension_.clear();
     if (dot != std::string::npos && (slash == std::string::npos || slash < dot)) {
-        m_extension = s.substr(dot);
+        extension_ = s.substr(dot);
         s.erase(dot);
     }
     if (slash == std::string::npos) {
-        m_title = s;
-        m_directory.clear();
+        title_ = s;
+        directory_.clear();
     } else {
-        m_title = s.substr(slash + 1);
-        m_directory = s.substr(0, slash);
-        if (!m_directory.empty())
-            m_directory += '/';
+        title_ = s.substr(slash + 1);
+        directory_ = s.substr(0, slash);
+        if (!directory_.empty())
+            directory_ += '/';
     }
-    m_parsed = true;
+    parsed_ = true;
 }
 
 void CPath::MakeRelativeTo(const std::string& documentPath) {
     if (documentPath.empty())
         return;
     const std::string folder = CPath(documentPath).GetFolder();
-    if (!m_root.empty()) {
+    if (!root_.empty()) {
         const std::string own = GetFolder();
         if (own.compare(0, folder.size(), folder) != 0)
             return;  // elsewhere: stays absolute
-        m_path = own.substr(folder.size()) + GetFileName();
+        path_ = own.substr(folder.size()) + GetFileName();
     } else {
         // Keep the relative folders: dropping them would name another file.
-        m_path = folder + m_directory + GetFileName();
+        path_ = folder + directory_ + GetFileName();
     }
     Parse(true);
 }
 
 void CPath::MakeAbsoluteFrom(const std::string& documentPath) {
-    if (documentPath.empty() || !m_root.empty())
+    if (documentPath.empty() || !root_.empty())
         return;
-    m_path = CPath(documentPath).GetFolder() + m_path;
+    path_ = CPath(documentPath).GetFolder() + path_;
     Parse(true);
 }
 
 void CPath::Serialize(Archive::Writer& ar) const {
-    if (m_relativeStoring && !ar.DocumentPath().empty()) {
+    if (relativeStoring_ && !ar.DocumentPath().empty()) {
         CPath relative(*this);
         relative.MakeRelativeTo(ar.DocumentPath());
-        ar.WriteString(relative.m_path);
+        ar.WriteString(relative.path_);
     } else {
-        ar.WriteString(m_path);
+        ar.WriteString(path_);
     }
 }
 
 void CPath::Serialize(Archive::Reader& ar) {
-    if (m_relativeStoring && !ar.DocumentPath().empty()) {
+    if (relativeStoring_ && !ar.DocumentPath().empty()) {
         CPath loaded(ar.ReadString());
         loaded.MakeAbsoluteFrom(ar.DocumentPath());
-        m_path = loaded.m_path;
+        path_ = loaded.path_;
     } else {
-        m_path = ar.ReadString();
+        path_ = ar.ReadString();
     }
     Parse(true);
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -39,6 +41,19 @@ bool SysfsRemovable(const std::string& majorMinor) {
     return ReadFlag(base + "/removable") || ReadFlag(base + "/../removable");
 }
 
+std::string ReadMountInfo() {
+    std::ifstream in("/proc/self/mountinfo");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool IsUnder(const std::string& path, const std::string& root) {
+    if (root.empty() || path.compare(0, root.size(), root) != 0)
+        return false;
+    return path.size() == root.size() || root.back() == '/' || path[root.size()] == '/';
+}
+
 }  // namespace
 
 std::vector<std::string> ParseRemovableMounts(
@@ -62,8 +77,30 @@ std::vector<std::string> ParseRemovableMounts(
 }
 
 std::vector<std::string> ListRemovableMounts() {
-    std::ifstream in("/proc/self/mountinfo");
-    std::stringstream text;
-    text << in.rdbuf();
-    return ParseRemovableMounts(text.str(), SysfsRemovable);
+    return ParseRemovableMounts(ReadMountInfo(), SysfsRemovable);
+}
+
+int GetPathDriveKind(const std::string& path, const std::string& mountinfo,
+                     const std::function<bool(const std::string&)>& isRemovableDevice) {
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error)
+        return 0;
+    const std::string full = absolute.lexically_normal().string();
+    for (const std::string& mount : ParseRemovableMounts(mountinfo, isRemovableDevice))
+        if (IsUnder(full, mount))
+            return 1;
+    // Below the media folders a path names a medium; with none mounted there
+    // the medium is gone (the folder may linger on the root file system).
+    for (const char* root : {"/media/", "/run/media/"}) {
+        if (full.compare(0, std::strlen(root), root) == 0)
+            return 2;
+    }
+    return 0;
+}
+
+int GetPathDriveKind(const char* path) {
+    if (!path)
+        return 0;
+    return GetPathDriveKind(path, ReadMountInfo(), &SysfsRemovable);
 }

@@ -14,3 +14,11 @@ std::vector<std::string> ListRemovableMounts();
 // with a device's "major:minor".
 std::vector<std::string> ParseRemovableMounts(
     const std::string& mountinfo, const std::function<bool(const std::string&)>& isRemovableDevice);
+
+// Where a path lies: 0 a fixed volume, 1 removable media, 2 a removable
+// medium that is not mounted (any more).
+int GetPathDriveKind(const char* path);
+// The same against a given mount table (/proc/self/mountinfo's text) and
+// device test; relative paths are taken from the current folder.
+int GetPathDriveKind(const std::string& path, const std::string& mountinfo,
+                     const std::function<bool(const std::string&)>& isRemovableDevice);

@@ -15,33 +15,33 @@ public:
     CPath& operator=(const CPath&) = default;
     virtual ~CPath() = default;
 
-    std::string GetPath() const { return m_path; }
+    std::string GetPath() const { return path_; }
     // Title and extension.
-    std::string GetFileName() const { return m_title + m_extension; }
+    std::string GetFileName() const { return title_ + extension_; }
     // Root and folders, ending with '/' when not empty.
-    std::string GetFolder() const { return m_root + m_directory; }
-    const std::string& GetRoot() const { return m_root; }
-    const std::string& GetDirectory() const { return m_directory; }
-    const std::string& GetTitle() const { return m_title; }
-    const std::string& GetExtension() const { return m_extension; }
+    std::string GetFolder() const { return root_ + directory_; }
+    const std::string& GetRoot() const { return root_; }
+    const std::string& GetDirectory() const { return directory_; }
+    const std::string& GetTitle() const { return title_; }
+    const std::string& GetExtension() const { return extension_; }
 
     void Parse(bool force);
     void MakeRelativeTo(const std::string& documentPath);
     void MakeAbsoluteFrom(const std::string& documentPath);
 
-    void SetRelativeStoring(bool on) { m_relativeStoring = on; }
+    void SetRelativeStoring(bool on) { relativeStoring_ = on; }
 
     virtual void Serialize(Archive::Writer& ar) const;
     virtual void Serialize(Archive::Reader& ar);
 
 private:
-    std::string m_path;
-    bool m_parsed = true;
-    std::string m_root;       // "/" for an absolute path, else empty
-    std::string m_directory;  // ends with '/' when not empty
-    std::string m_title;
-    std::string m_extension;  // from the last '.', dot included
-    bool m_relativeStoring = true;
+    std::string path_;
+    bool parsed_ = true;
+    std::string root_;       // "/" for an absolute path, else empty
+    std::string directory_;  // ends with '/' when not empty
+    std::string title_;
+    std::string extension_;  // from the last '.', dot included
+    bool relativeStoring_ = true;
 };
 
 // Calls the object's Serialize and gives the archive back, so that serialised
