@@ -22,7 +22,7 @@ namespace {
 constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE |
                                 IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
-void Signal(int fd) {
+void Ring(int fd) {
     const uint64_t one = 1;
     while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
     }
@@ -37,21 +37,23 @@ void Consume(int fd) {
 }  // namespace
 
 CFolderMonitor::CFolderMonitor() {
-    for (int& fd : m_wake)
-        fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    m_doorbell = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     m_inotify = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
 }
 
 CFolderMonitor::~CFolderMonitor() {
     if (m_thread.joinable()) {
-        Signal(m_wake[Stop]);
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_stop = true;
+        }
+        Ring(m_doorbell);
         m_thread.join();
     }
     if (m_inotify >= 0)
         ::close(m_inotify);
-    for (int fd : m_wake)
-        if (fd >= 0)
-            ::close(fd);
+    if (m_doorbell >= 0)
+        ::close(m_doorbell);
 }
 
 void CFolderMonitor::Start() {
@@ -59,22 +61,67 @@ void CFolderMonitor::Start() {
         m_thread = std::thread([this] { Run(); });
 }
 
-void CFolderMonitor::WatchFolder(const std::string& path, CThumbsBrowser* browser, int value) {
+void CFolderMonitor::Order(COrder order) {
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        m_path = path;
-        m_pBrowser = browser;
-        m_value = value;
+        if (!m_orders.empty() && m_orders.back().kind == order.kind)
+            m_orders.back() = std::move(order);
+        else
+            m_orders.push_back(std::move(order));
     }
-    Signal(m_wake[NewFolder]);
+    Ring(m_doorbell);
+}
+
+void CFolderMonitor::WatchFolder(const std::string& path, CThumbsBrowser* browser, int value) {
+    Order({COrder::NewFolder, path, browser, value});
 }
 
 void CFolderMonitor::DropWatch() {
-    Signal(m_wake[CloseWatchEvent]);
+    Order({COrder::CloseWatch, {}, nullptr, 0});
 }
 
 void CFolderMonitor::RequestRescan() {
-    Signal(m_wake[Reread]);
+    Order({COrder::Reread, {}, nullptr, 0});
+}
+
+bool CFolderMonitor::CarryOutOrders(bool& changed) {
+    for (;;) {
+        COrder order;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            if (m_stop)
+                return false;
+            if (m_orders.empty())
+                return true;
+            order = std::move(m_orders.front());
+            m_orders.pop_front();
+            if (order.kind == COrder::NewFolder) {
+                m_path = order.path;
+                m_pBrowser = order.browser;
+                m_value = order.value;
+            }
+        }
+        switch (order.kind) {
+        case COrder::CloseWatch:
+            CloseWatch();
+            changed = false;
+            break;
+        case COrder::Reread: {
+            CThumbsBrowser* browser;
+            {
+                std::lock_guard<std::mutex> lock(m_lock);
+                browser = m_pBrowser;
+            }
+            if (browser)
+                browser->RescanFolder(false);
+            break;
+        }
+        case COrder::NewFolder:
+            changed = false;  // the new folder is read anyway
+            OpenWatch();
+            break;
+        }
+    }
 }
 
 std::string CFolderMonitor::WatchedPath() const {
@@ -125,21 +172,23 @@ void CFolderMonitor::Run() {
     bool changed = false;
     Clock::time_point quietAt, latest;
     for (;;) {
-        pollfd fds[kWakes + 1];
-        for (int i = 0; i < kWakes; ++i)
-            fds[i] = {m_wake[i], POLLIN, 0};
-        fds[kWakes] = {m_inotify, POLLIN, 0};
+        pollfd fds[2] = {{m_doorbell, POLLIN, 0}, {m_inotify, POLLIN, 0}};
         int timeout = kWaitMs;
         if (changed) {
             const auto due = std::min(quietAt, latest);
             timeout = static_cast<int>(std::max<long long>(
                 0, std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count()));
         }
-        const int ready = ::poll(fds, kWakes + 1, timeout);
+        const int ready = ::poll(fds, 2, timeout);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            if (m_stop)
+                return;
         }
         if (changed && Clock::now() >= std::min(quietAt, latest)) {
             changed = false;
@@ -148,16 +197,9 @@ void CFolderMonitor::Run() {
         }
         if (ready == 0)
             continue;
-        if (fds[Stop].revents) {
-            Consume(m_wake[Stop]);
-            return;
-        }
-        if (fds[CloseWatchEvent].revents) {
-            Consume(m_wake[CloseWatchEvent]);
-            CloseWatch();
-            changed = false;
-        }
-        if (fds[kWakes].revents) {
+        if (fds[0].revents)
+            Consume(m_doorbell);
+        if (fds[1].revents) {
             // Every pending event at once; the re-read waits for the burst to end.
             Drain();
             if (m_bWatching && !m_bSuspended) {
@@ -168,23 +210,9 @@ void CFolderMonitor::Run() {
                 quietAt = now + std::chrono::milliseconds(kQuietMs);
             }
         }
-        if (fds[Reread].revents) {
-            Consume(m_wake[Reread]);
-            CThumbsBrowser* browser;
-            {
-                std::lock_guard<std::mutex> lock(m_lock);
-                browser = m_pBrowser;
-            }
-            if (browser)
-                browser->RescanFolder(false);
-        }
-        if (fds[NewFolder].revents) {
-            Consume(m_wake[NewFolder]);
-            changed = false;  // the new folder is read anyway
-            OpenWatch();
-        }
-        if (fds[Hook].revents)
-            Consume(m_wake[Hook]);  // the browser's change hook does nothing
+        // Orders after the changes, as before: a new folder's read covers them.
+        if (!CarryOutOrders(changed))
+            return;
     }
 }
 
@@ -206,7 +234,7 @@ void CFolderMonitor::OnChange() {
     struct stat st;
     if (!path.empty() && ::stat(path.c_str(), &st) != 0) {
         // The folder went: the watch is dropped and nothing is re-read.
-        Signal(m_wake[CloseWatchEvent]);
+        CloseWatch();
         return;
     }
     BrowserHost().PostMainWindowCommand(CmdId::BeginReadFolder);

@@ -1,10 +1,12 @@
 #pragma once
 // Watches the folder the browser shows and has the program re-read it when
 // files in it appear, vanish or are rewritten (CmdId::BeginReadFolder to the main
-// window). One thread waits in poll() on an inotify watch and on wake-up
-// descriptors for stop, close-watch, re-read, new folder and the hook.
+// window). One thread waits in poll() on an inotify watch and on the
+// doorbell of its order queue; orders (new folder, close the watch, re-read)
+// are carried out in the order given, and stopping wins over all of them.
 
 #include <atomic>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -47,11 +49,25 @@ private:
     void OpenWatch();
     void Drain();
 
-    enum Wake { Stop, CloseWatchEvent, Reread, NewFolder, Hook, kWakes };
-    int m_wake[kWakes];
+    struct COrder {
+        enum Kind { NewFolder, CloseWatch, Reread } kind;
+        std::string path;
+        CThumbsBrowser* browser = nullptr;
+        int value = 0;
+    };
+    // Queues an order and rings the doorbell; an order repeating the last
+    // queued kind replaces it (the newest folder is the one to watch).
+    void Order(COrder order);
+    // Carries out the queued orders; false once stopped.
+    bool CarryOutOrders(bool& changed);
+
+    int m_doorbell = -1;
     int m_inotify = -1;
     int m_watch = -1;
+    // Guards the orders, the stop flag and the watched folder below.
     mutable std::mutex m_lock;
+    std::deque<COrder> m_orders;
+    bool m_stop = false;
     std::string m_path;
     CThumbsBrowser* m_pBrowser = nullptr;
     int m_value = 0;

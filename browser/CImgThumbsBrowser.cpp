@@ -68,7 +68,7 @@ CImgThumbsBrowser::~CImgThumbsBrowser() {
     StopFolderMonitor();
     StopListing();
     g_bCancelImageRead = 1;
-    m_quit.SetEvent();
+    m_pictureRequests.Close();
     // Joined: the thread works on this browser's fields.
     if (m_loader.joinable())
         m_loader.join();
@@ -76,7 +76,7 @@ CImgThumbsBrowser::~CImgThumbsBrowser() {
 
 void CImgThumbsBrowser::CancelImageRead() {
     g_bCancelImageRead = 1;
-    m_work.SetEvent();
+    m_pictureRequests.Replace({});
 }
 
 std::shared_ptr<CPaletteItem> CImgThumbsBrowser::NewItem() {
@@ -132,50 +132,61 @@ void CImgThumbsBrowser::LoaderProc() {
         if (errno == 0)
             ::setpriority(PRIO_PROCESS, tid, std::min(19, now + kLoaderNice));
     }
-    for (;;) {
-        if (CEvent::WaitAny({&m_work, &m_quit}) == 1) {
-            m_done.SetEvent();
-            return;
-        }
-        g_bCancelImageRead = 0;
-        std::string requested, loaded;
-        int rotate;
-        {
-            std::lock_guard<std::mutex> lock(g_csPictureLoad);
-            requested = m_requestedPicture;
-            loaded = m_loadedPicture;
-            rotate = m_rotateFlip;
-        }
-        if (requested.empty()) {
-            std::lock_guard<std::mutex> lock(g_csPictureLoad);
-            m_loadedPicture.clear();
-            continue;
-        }
-        if (requested == loaded)
-            continue;
-        std::shared_ptr<QImage> picture;
-        try {
-            ++m_decodes;
-            picture = ReadPicture(requested);
-        } catch (...) {
-            // A reader that throws loaded nothing; the thread stays.
-            picture.reset();
-        }
-        if (!picture || picture->isNull())
-            continue;
-        if (rotate)
-            *picture = RotateFlip(*picture, rotate);
-        {
-            std::lock_guard<std::mutex> lock(g_csPictureLoad);
-            if (m_requestedPicture == requested) {
-                m_picture = picture;
-                m_loadedPicture = requested;
-                CFile::GetStatus(requested, m_pictureStatus);
-            }
-        }
-        if (g_bCancelImageRead == 0)
-            BrowserHost().PostMainWindowCommand(ID_FILEREADED);
-        else
-            g_bCancelImageRead = 0;  // a newer request waits; its work event is set
+    while (const std::optional<uint64_t> generation = m_pictureRequests.WaitBatch()) {
+        LoadRequestedPicture(*generation);
+        m_pictureRequests.EndBatch();
     }
+}
+
+void CImgThumbsBrowser::LoadRequestedPicture(uint64_t generation) {
+    g_bCancelImageRead = 0;
+    std::string requested, loaded;
+    int rotate;
+    {
+        std::lock_guard<std::mutex> lock(g_csPictureLoad);
+        requested = m_requestedPicture;
+        loaded = m_loadedPicture;
+        rotate = m_rotateFlip;
+    }
+    if (requested.empty()) {
+        std::lock_guard<std::mutex> lock(g_csPictureLoad);
+        m_loadedPicture.clear();
+        return;
+    }
+    if (requested == loaded) {
+        // Loaded by a batch whose request was replaced while it read the
+        // fields: that batch stayed quiet, so this one announces it.
+        Announce(generation, requested);
+        return;
+    }
+    std::shared_ptr<QImage> picture;
+    try {
+        ++m_decodes;
+        picture = ReadPicture(requested);
+    } catch (...) {
+        // A reader that throws loaded nothing; the thread stays.
+        picture.reset();
+    }
+    if (!picture || picture->isNull())
+        return;
+    if (rotate)
+        *picture = RotateFlip(*picture, rotate);
+    {
+        std::lock_guard<std::mutex> lock(g_csPictureLoad);
+        if (m_requestedPicture != requested)
+            return;
+        m_picture = picture;
+        m_loadedPicture = requested;
+        CFile::GetStatus(requested, m_pictureStatus);
+    }
+    m_announcedPicture.clear();
+    Announce(generation, requested);
+}
+
+void CImgThumbsBrowser::Announce(uint64_t generation, const std::string& path) {
+    // The flag is raised before a newer request replaces the generation.
+    if (path == m_announcedPicture || !m_pictureRequests.IsCurrent(generation) || g_bCancelImageRead != 0)
+        return;
+    m_announcedPicture = path;
+    BrowserHost().PostMainWindowCommand(ID_FILEREADED);
 }

@@ -14,6 +14,7 @@
 
 #include "CThumbsBrowser.h"
 #include "CommandIds.h"
+#include "WorkQueue.h"
 
 // Set to cancel a running picture read (the reader's progress polls it).
 extern std::atomic<int> g_bCancelImageRead;
@@ -61,12 +62,15 @@ protected:
 
 private:
     void LoaderProc();
+    void LoadRequestedPicture(uint64_t generation);
+    void Announce(uint64_t generation, const std::string& path);
 
-    std::shared_ptr<CEvent::Hub> m_loaderHub = std::make_shared<CEvent::Hub>();
-    CEvent m_work{m_loaderHub};
-    CEvent m_unused{m_loaderHub};
-    CEvent m_quit{m_loaderHub};
-    CEvent m_done{m_loaderHub};
+    // Each request is a new generation of this queue; what is requested is
+    // the browser's requested picture. A load whose generation was replaced
+    // announces nothing: the newer request is already waiting.
+    CWorkQueue<std::string> m_pictureRequests;
+    // The loaded picture the main window was told of (the loader's own).
+    std::string m_announcedPicture;
     std::atomic<int> m_decodes{0};
     std::thread m_loader;
 };

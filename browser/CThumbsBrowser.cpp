@@ -114,9 +114,6 @@ CThumbsBrowser::CThumbsBrowser(CThumbsBuilderThreads& builder)
     m_bHoldsCache = true;
     if (first)
         AgeThumbCache(std::time(nullptr));
-    m_itemsFree.SetEvent();
-    m_stopRequested.ResetEvent();
-    m_stopAcknowledged.SetEvent();
 }
 
 CThumbsBrowser::~CThumbsBrowser() {
@@ -261,15 +258,11 @@ void CThumbsBrowser::OpenFolder(const std::string& location) {
 }
 
 void CThumbsBrowser::PauseWorker() {
-    m_itemsFree.ResetEvent();
-    m_stopRequested.SetEvent();
-    m_stopAcknowledged.Wait();
-    m_stopAcknowledged.SetEvent();
+    m_workerGate.Pause();
 }
 
 void CThumbsBrowser::ResumeWorker() {
-    m_itemsFree.SetEvent();
-    m_stopRequested.ResetEvent();
+    m_workerGate.Resume();
 }
 
 void CThumbsBrowser::CancelWork() {
@@ -559,14 +552,14 @@ void CThumbsBrowser::LockItems() {
         // Waits for any thread inside the cache.
         std::lock_guard<std::recursive_mutex> lock(g_csThumbsBrowser);
     }
-    m_itemsFree.ResetEvent();
+    m_workerGate.SetItemsFree(false);
     ++g_nItemsLockDepth;
 }
 
 void CThumbsBrowser::UnlockItems() {
     if (--g_nItemsLockDepth <= 0) {
         g_nItemsLockDepth = 0;
-        m_itemsFree.SetEvent();
+        m_workerGate.SetItemsFree(true);
     }
 }
 
@@ -577,17 +570,13 @@ void CThumbsBrowser::RescanFolder(bool rebuild) {
     const bool tellPerFile = !rebuild;
     if (!ShellNamespace::RemovableMountOf(folder).empty())
         rebuild = true;
-    m_stopAcknowledged.ResetEvent();
+    m_workerGate.BeginPass();
     const std::time_t started = std::time(nullptr);
     bool folderGone = false;
     for (const std::string& path : Paths()) {
-        if (g_bWorkerGate) {
-            if (CEvent::WaitAny({&m_itemsFree, &m_stopRequested}) == 1) {
-                m_stopAcknowledged.SetEvent();
-                return;
-            }
-            // Free stays free for the next file.
-            m_itemsFree.SetEvent();
+        if (g_bWorkerGate && !m_workerGate.WaitForItems()) {
+            m_workerGate.EndPass();
+            return;
         }
         CFileStatus status;
         if (!CFile::GetStatus(path, status))
@@ -635,7 +624,7 @@ void CThumbsBrowser::RescanFolder(bool rebuild) {
             OnThumbReady(path, 0);
     }
     OnThumbReady({}, 0);
-    m_stopAcknowledged.SetEvent();
+    m_workerGate.EndPass();
     if (folderGone) {
         CFileStatus again;
         if (!CFile::GetStatus(folder, again)) {

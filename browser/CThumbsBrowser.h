@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "CEvent.h"
+#include "CWorkerGate.h"
 #include "CFile.h"
 #include "CPaletteItem.h"
 #include "CThumbsBuilderThreads.h"
@@ -364,10 +364,7 @@ private:
     QObject* m_viewTarget = nullptr;
     CFrameCache m_frames;
 
-    std::shared_ptr<CEvent::Hub> m_hub = std::make_shared<CEvent::Hub>();
-    CEvent m_itemsFree{m_hub};
-    CEvent m_stopRequested{m_hub};
-    CEvent m_stopAcknowledged{m_hub};
+    CWorkerGate m_workerGate;
 
     std::unique_ptr<CFolderMonitor> m_pMonitor;
 

@@ -17,7 +17,7 @@ namespace {
 
 // Nice values of the stages: stage 0 keeps the program's own, the refining
 // stages yield to it and to the user interface.
-constexpr int kNiceOfStage[CThumbsBuilderThreads::kStages] = {0, 5, 5};
+constexpr int kNiceOfStage[CThumbsBuilderThreads::kStages] = {0, 5};
 
 void LowerThisThread(int by) {
     if (by <= 0)
@@ -57,7 +57,7 @@ CThumbsBuilderThreads g_ThumbsBuilderThreads;
 
 CThumbsBuilderThreads::CThumbsBuilderThreads(ItemFactory factory) : m_factory(std::move(factory)) {
     for (int s = 0; s < kStages; ++s)
-        m_stage[s].thread = std::thread([this, s] { StageProc(s); });
+        m_thread[s] = std::thread([this, s] { StageProc(s); });
 }
 
 CThumbsBuilderThreads::~CThumbsBuilderThreads() {
@@ -72,29 +72,15 @@ void CThumbsBuilderThreads::ReplaceWork(const std::vector<std::string>& paths, b
     if (m_stopped)
         return;
     m_rebuild = rebuild;
-    for (int s : {1, 2, 0}) {
-        CStageQueue& q = m_stage[s];
-        {
-            std::lock_guard<std::mutex> lock(q.lock);
-            q.paths.clear();
-            q.abort = true;
-            if (s == 0)
-                q.paths.assign(paths.begin(), paths.end());
-            q.work = true;
-        }
-        q.wake.notify_all();
-    }
+    // The later stages first: a batch of stage 0 still running for the old
+    // work can no longer hand anything on.
+    for (int s = kStages - 1; s > 0; --s)
+        m_queue[s].Replace({});
+    m_queue[0].Replace(paths);
 }
 
 void CThumbsBuilderThreads::Prioritize(const std::vector<std::string>& paths) {
-    CStageQueue& q = m_stage[0];
-    std::lock_guard<std::mutex> lock(q.lock);
-    for (const std::string& path : paths) {
-        const auto it = std::find(q.paths.begin(), q.paths.end(), path);
-        if (it != q.paths.end())
-            q.paths.erase(it);
-    }
-    q.paths.insert(q.paths.begin(), paths.begin(), paths.end());
+    m_queue[0].MoveToFront(paths);
 }
 
 void CThumbsBuilderThreads::AddClient(IThumbUpdate* client) {
@@ -116,16 +102,13 @@ void CThumbsBuilderThreads::TellClients(const std::string& path) {
 
 void CThumbsBuilderThreads::Stop() {
     m_stopped = true;
-    for (CStageQueue& q : m_stage) {
-        {
-            std::lock_guard<std::mutex> lock(q.lock);
-            q.quit = true;
-            q.abort = true;
-        }
-        q.wake.notify_all();
+    // Every queue closed first, so no stage waits for another's end.
+    for (CStageQueue& q : m_queue)
+        q.Close();
+    for (std::thread& thread : m_thread) {
         // Joined, not abandoned: the thread uses the queues and the cache.
-        if (q.thread.joinable() && q.thread.get_id() != std::this_thread::get_id())
-            q.thread.join();
+        if (thread.joinable() && thread.get_id() != std::this_thread::get_id())
+            thread.join();
     }
 }
 
@@ -153,93 +136,59 @@ void CThumbsBuilderThreads::UnlockPath(const std::string& path) {
 }
 
 std::vector<std::string> CThumbsBuilderThreads::QueuedPaths(int stage) const {
-    const CStageQueue& q = m_stage[stage];
-    std::lock_guard<std::mutex> lock(q.lock);
-    return {q.paths.begin(), q.paths.end()};
+    if (stage < 0 || stage >= kStages)
+        return {};
+    return m_queue[stage].Items();
 }
 
 bool CThumbsBuilderThreads::WaitIdle(int milliseconds) const {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    const auto end = CStageQueue::Clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
-        bool idle = true;
-        for (const CStageQueue& q : m_stage) {
-            std::lock_guard<std::mutex> lock(q.lock);
-            idle = idle && q.paths.empty() && !q.busy && !q.work;
-        }
-        if (idle)
+        for (const CStageQueue& q : m_queue)
+            if (!q.WaitIdleUntil(end))
+                return false;
+        // A stage hands on only while it runs, so all idle in one look is idle.
+        if (std::all_of(std::begin(m_queue), std::end(m_queue), [](const CStageQueue& q) { return q.Idle(); }))
             return true;
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 
-bool CThumbsBuilderThreads::Aborted(int stage) const {
-    return m_stage[stage].abort || m_stopped;
+bool CThumbsBuilderThreads::Aborted(const CBatch& batch) const {
+    return !m_queue[batch.stage].IsCurrent(batch.generation);
 }
 
 void CThumbsBuilderThreads::StageProc(int stage) {
     LowerThisThread(kNiceOfStage[stage]);
-    CStageQueue& q = m_stage[stage];
-    for (;;) {
-        {
-            std::unique_lock<std::mutex> lock(q.lock);
-            // Quit wins over work, so Stop never waits for a long queue.
-            q.wake.wait(lock, [&q] { return q.quit || q.work; });
-            if (q.quit)
-                return;
-            q.work = false;
-            q.busy = true;
-        }
-        BuildBatch(stage);
-        {
-            std::lock_guard<std::mutex> lock(q.lock);
-            q.busy = false;
-        }
-        if (stage + 1 < kStages) {
-            CStageQueue& next = m_stage[stage + 1];
-            {
-                std::lock_guard<std::mutex> lock(next.lock);
-                if (next.paths.empty())
-                    continue;
-                next.work = true;
-            }
-            next.wake.notify_all();
-        }
+    CStageQueue& q = m_queue[stage];
+    while (const std::optional<uint64_t> generation = q.WaitBatch()) {
+        const bool last = stage + 1 == kStages;
+        const CBatch batch{stage, *generation, last ? 0 : m_queue[stage + 1].Generation()};
+        BuildBatch(batch);
+        q.EndBatch();
+        // The next stage starts once this one has emptied its queue or was aborted.
+        if (!last && !m_queue[stage + 1].Empty())
+            m_queue[stage + 1].Wake();
     }
 }
 
-void CThumbsBuilderThreads::BuildBatch(int stage) {
-    CStageQueue& q = m_stage[stage];
-    {
-        std::lock_guard<std::mutex> lock(q.lock);
-        if (q.paths.empty() || q.quit)
-            return;
-        q.abort = false;
-    }
-    for (;;) {
-        if (Aborted(stage))
-            return;
-        std::string path;
-        {
-            std::lock_guard<std::mutex> lock(q.lock);
-            if (q.paths.empty())
-                return;
-            path = q.paths.front();
-        }
+void CThumbsBuilderThreads::BuildBatch(const CBatch& batch) {
+    CStageQueue& q = m_queue[batch.stage];
+    // The head is left in place while it is built: Prioritize may put paths before it.
+    while (const std::optional<std::string> path = q.FrontFor(batch.generation)) {
         bool goOn = true;
         try {
-            goOn = BuildPath(stage, path);
+            goOn = BuildPath(batch, *path);
         } catch (...) {
             // A file that makes a reader throw counts as one that failed to load.
         }
         if (!goOn)
             return;
-        RemoveFirst(stage, path);
+        q.RemoveFor(batch.generation, *path);
     }
 }
 
-bool CThumbsBuilderThreads::BuildPath(int stage, const std::string& path) {
+bool CThumbsBuilderThreads::BuildPath(const CBatch& batch, const std::string& path) {
+    const int stage = batch.stage;
     CFileStatus status;
     if (!CFile::GetStatus(path, status))
         return true;  // vanished since it was listed: dropped
@@ -255,13 +204,13 @@ bool CThumbsBuilderThreads::BuildPath(int stage, const std::string& path) {
             item.reset();
         }
     }
-    CThumbsBrowserThreadsProgress progress(m_stage[stage].abort);
+    CThumbsBrowserThreadsProgress progress(m_queue[stage], batch.generation);
     const bool readable = BrowserHost().IsReadableImageFile(path);
     if (item) {
         if (item->m_final && (!readable || item->m_stored[0] >= 0))
             return true;
         if (stage == 0) {
-            Append(1, path);
+            HandOn(batch, path);
             return true;
         }
         // Refined into a copy that replaces the cached item when done.
@@ -271,7 +220,7 @@ bool CThumbsBuilderThreads::BuildPath(int stage, const std::string& path) {
             CopyItem(*refined, *item);
         }
         const bool ok = refined->Load(path, true, &progress) != 0;
-        if (Aborted(stage))
+        if (Aborted(batch))
             return false;
         if (ok) {
             {
@@ -291,14 +240,14 @@ bool CThumbsBuilderThreads::BuildPath(int stage, const std::string& path) {
     try {
         CFileStatus again;
         if (CFile::GetStatus(path, again))
-            WaitUntilOpenable(stage, path);
-        if (!Aborted(stage))
+            WaitUntilOpenable(batch, path);
+        if (!Aborted(batch))
             ok = fresh->Load(path, false, &progress) != 0;
     } catch (...) {
         ok = false;
     }
     UnlockPath(path);
-    if (Aborted(stage))
+    if (Aborted(batch))
         return false;
     if (!ok)
         return true;
@@ -309,11 +258,11 @@ bool CThumbsBuilderThreads::BuildPath(int stage, const std::string& path) {
     }
     TellClients(path);
     if (stage == 0 && readable)
-        Append(1, path);
+        HandOn(batch, path);
     return true;
 }
 
-void CThumbsBuilderThreads::WaitUntilOpenable(int stage, const std::string& path) {
+void CThumbsBuilderThreads::WaitUntilOpenable(const CBatch& batch, const std::string& path) {
     for (int attempt = 0; attempt < kOpenTries; ++attempt) {
         ++m_openAttempts;
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -326,24 +275,16 @@ void CThumbsBuilderThreads::WaitUntilOpenable(int stage, const std::string& path
         if (!MayPass(errno))
             return;
         for (int slept = 0; slept < kOpenPauseMs; slept += 50) {
-            if (Aborted(stage))
+            if (Aborted(batch))
                 return;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     }
 }
 
-void CThumbsBuilderThreads::Append(int stage, const std::string& path) {
-    std::lock_guard<std::mutex> lock(m_stage[stage].lock);
-    m_stage[stage].paths.push_back(path);
-}
-
-void CThumbsBuilderThreads::RemoveFirst(int stage, const std::string& path) {
-    CStageQueue& q = m_stage[stage];
-    std::lock_guard<std::mutex> lock(q.lock);
-    const auto it = std::find(q.paths.begin(), q.paths.end(), path);
-    if (it != q.paths.end())
-        q.paths.erase(it);
+void CThumbsBuilderThreads::HandOn(const CBatch& batch, const std::string& path) {
+    if (batch.stage + 1 < kStages)
+        m_queue[batch.stage + 1].PushFor(batch.nextGeneration, path);
 }
 
 void ReplaceWork(const std::vector<std::string>& paths, bool rebuild) {

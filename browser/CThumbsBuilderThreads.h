@@ -1,15 +1,15 @@
 #pragma once
 // The thumbnails of the folder the browser shows, built in the background by
-// a pipeline of three threads. Stage 0 (normal priority) makes a quick
+// a pipeline of two threads. Stage 0 (normal priority) makes a quick
 // thumbnail of every file, a preview stored in the file being good enough,
 // and hands every provisional one to stage 1, which remakes it from the whole
-// picture at a lower priority once stage 0 has gone idle. Stage 2 is run
-// like the others but never given work. Finished thumbnails go into
+// picture at a lower priority once stage 0 has gone idle. Each stage owns its
+// queue (WorkQueue.h); a new folder's work starts a new generation in both,
+// which ends the batches of the old one. Finished thumbnails go into
 // g_ThumbCache and every client hears of each one.
 
 #include <atomic>
-#include <condition_variable>
-#include <deque>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -20,6 +20,7 @@
 
 #include "Formgate.h"
 #include "ThumbRequests.h"
+#include "WorkQueue.h"
 
 // A client of the builder (the browser). Called on the builder's threads,
 // so an implementation only posts to its windows.
@@ -32,19 +33,19 @@ public:
 
 class CThumbsBuilderThreads {
 public:
-    static constexpr int kStages = 3;
+    static constexpr int kStages = 2;
     // Makes the item a thumbnail is built into (a CPaletteItemImg unless
     // given; tests count or slow down the loads).
     using ItemFactory = std::function<ThumbItemPtr()>;
 
-    // Starts the three threads, idle until work comes.
+    // Starts the stage threads, idle until work comes.
     explicit CThumbsBuilderThreads(ItemFactory factory = {});
     virtual ~CThumbsBuilderThreads();
     CThumbsBuilderThreads(const CThumbsBuilderThreads&) = delete;
     CThumbsBuilderThreads& operator=(const CThumbsBuilderThreads&) = delete;
 
-    // Replaces all work by paths: stages 1 and 2 are emptied, stage 0 gets
-    // the list, and any running batch stops at its next path or inside its
+    // Replaces all work by paths: stage 1 is emptied, stage 0 gets the
+    // list, and any running batch stops at its next path or inside its
     // load. With rebuild, cached items without a thumbnail are made anew.
     void ReplaceWork(const std::vector<std::string>& paths, bool rebuild);
     // Moves paths (the visible ones without a thumbnail) to the head of
@@ -55,7 +56,7 @@ public:
     // Removes every occurrence; once it returns, the client is not called again.
     void RemoveClient(IThumbUpdate* client);
 
-    // Stops stage 0, 1 and 2 in turn and waits for each; a running load is
+    // Stops every stage and waits for each thread; a running load is
     // cancelled through its progress object. Later work is ignored.
     void Stop();
     bool IsStopped() const { return m_stopped; }
@@ -64,8 +65,9 @@ public:
     void LockPath(const std::string& path);
     void UnlockPath(const std::string& path);
 
-    // For tests and benchmarks: a stage's queue, and a wait until every
-    // queue is empty and no batch runs (false after the time-out).
+    // For tests and benchmarks: a stage's queue (empty for a stage that
+    // does not exist), and a wait until every queue is empty and no batch
+    // runs (false after the time-out).
     std::vector<std::string> QueuedPaths(int stage) const;
     bool WaitIdle(int milliseconds) const;
     // How often a file was opened to see that it can be read.
@@ -77,27 +79,28 @@ public:
     static constexpr int kOpenPauseMs = 500;
 
 private:
-    struct CStageQueue {
-        mutable std::mutex lock;
-        std::condition_variable wake;
-        std::deque<std::string> paths;
-        std::atomic<bool> abort{false};
-        bool work = false;  // the work event
-        bool quit = false;  // the quit event
-        bool busy = false;  // in a batch
-        std::thread thread;
-    };
+    using CStageQueue = CWorkQueue<std::string>;
 
-    // The cancel source of one stage's loads.
+    // The cancel source of one batch's loads: go on while its generation is current.
     class CThumbsBrowserThreadsProgress : public CProgress {
     public:
-        explicit CThumbsBrowserThreadsProgress(const std::atomic<bool>& abort) : m_abort(abort) {}
+        CThumbsBrowserThreadsProgress(const CStageQueue& queue, uint64_t generation)
+            : m_queue(queue), m_generation(generation) {}
         void Begin() override {}
         void End() override {}
-        int Step(int, int) override { return m_abort ? 0 : 1; }
+        int Step(int, int) override { return m_queue.IsCurrent(m_generation) ? 1 : 0; }
 
     private:
-        const std::atomic<bool>& m_abort;
+        const CStageQueue& m_queue;
+        uint64_t m_generation;
+    };
+
+    // What a batch works for: its own generation, and the generation of the
+    // next stage's queue that its hand-offs belong to.
+    struct CBatch {
+        int stage;
+        uint64_t generation;
+        uint64_t nextGeneration;
     };
 
     struct CMyCS {
@@ -106,17 +109,18 @@ private:
     };
 
     void StageProc(int stage);
-    void BuildBatch(int stage);
+    void BuildBatch(const CBatch& batch);
     // One path of a batch; false when the batch is to end (aborted).
-    bool BuildPath(int stage, const std::string& path);
-    bool Aborted(int stage) const;
-    void WaitUntilOpenable(int stage, const std::string& path);
-    void Append(int stage, const std::string& path);
-    void RemoveFirst(int stage, const std::string& path);
+    bool BuildPath(const CBatch& batch, const std::string& path);
+    bool Aborted(const CBatch& batch) const;
+    void WaitUntilOpenable(const CBatch& batch, const std::string& path);
+    // Hands path to the next stage, unless the batch's work was replaced.
+    void HandOn(const CBatch& batch, const std::string& path);
     void TellClients(const std::string& path);
     ThumbItemPtr NewItem() const;
 
-    CStageQueue m_stage[kStages];
+    CStageQueue m_queue[kStages];
+    std::thread m_thread[kStages];
     std::mutex m_clientsLock;
     std::vector<IThumbUpdate*> m_clients;
     std::mutex m_pathLocksLock;

@@ -140,9 +140,7 @@ CThumbRequestQueue::~CThumbRequestQueue() {
 
 void CThumbRequestQueue::Push(const std::string& path) {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (!m_run)
-        return;
-    if (std::find(m_paths.begin(), m_paths.end(), path) != m_paths.end())
+    if (m_paths.Closed() || m_paths.Contains(path))
         return;
     const auto failed = m_failed.find(path);
     if (failed != m_failed.end()) {
@@ -156,7 +154,6 @@ void CThumbRequestQueue::Push(const std::string& path) {
             return;
         m_failed.erase(failed);
     }
-    m_paths.push_back(path);
     if (!m_thread.joinable()) {
         // Building a thumbnail uses Qt's image code and its thread pool, which
         // go with the application object: the thread must end before it does,
@@ -168,74 +165,59 @@ void CThumbRequestQueue::Push(const std::string& path) {
         (void)stopsWithTheApplication;
         m_thread = std::thread([this] { Run(); });
     }
-    m_wake.notify_one();
+    m_paths.PushUnique(path);
 }
 
 bool CThumbRequestQueue::Contains(const std::string& path) const {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return std::find(m_paths.begin(), m_paths.end(), path) != m_paths.end();
+    return m_paths.Contains(path);
 }
 
 void CThumbRequestQueue::MoveToEnd(const std::string& path) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    const auto it = std::find(m_paths.begin(), m_paths.end(), path);
-    if (it != m_paths.end()) {
-        m_paths.erase(it);
-        m_paths.push_back(path);
-    }
+    m_paths.MoveToEnd(path);
 }
 
 void CThumbRequestQueue::Remove(const std::string& path) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    const auto it = std::find(m_paths.begin(), m_paths.end(), path);
-    if (it != m_paths.end())
-        m_paths.erase(it);
+    m_paths.Remove(path);
 }
 
 std::vector<std::string> CThumbRequestQueue::Paths() const {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return {m_paths.begin(), m_paths.end()};
+    return m_paths.Items();
 }
 
 void CThumbRequestQueue::Stop() {
+    // Closing ends the thread after the build it is in.
+    m_paths.Close();
+    std::thread thread;
     {
+        // Joined outside the lock: a failed build takes it on the way out.
         std::lock_guard<std::mutex> lock(m_lock);
-        m_run = false;
+        if (m_thread.get_id() == std::this_thread::get_id())
+            return;
+        thread = std::move(m_thread);
     }
-    m_wake.notify_all();
-    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
-        m_thread.join();
+    if (thread.joinable())
+        thread.join();
 }
 
 void CThumbRequestQueue::Restart() {
     Stop();
     std::lock_guard<std::mutex> lock(m_lock);
-    m_run = true;
+    m_paths.Reopen();
 }
 
 bool CThumbRequestQueue::WaitIdle(int milliseconds) {
-    std::unique_lock<std::mutex> lock(m_lock);
-    return m_idle.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                           [this] { return m_paths.empty() && !m_busy; });
+    return m_paths.WaitIdleUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds));
 }
 
 void CThumbRequestQueue::Run() {
     // The lowest priority we may take: the request thread only fills in pictures.
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
-    std::unique_lock<std::mutex> lock(m_lock);
-    while (m_run) {
-        m_wake.wait(lock, [this] { return !m_run || !m_paths.empty(); });
-        while (m_run && !m_paths.empty()) {
-            const std::string path = m_paths.front();
-            m_busy = true;
-            lock.unlock();
-            BuildRequestedThumbnail(path);
-            lock.lock();
-            m_busy = false;
-        }
-        m_idle.notify_all();
+    while (const std::optional<uint64_t> generation = m_paths.WaitBatch()) {
+        // Every outcome of a build takes its path off the queue.
+        while (const std::optional<std::string> path = m_paths.FrontFor(*generation))
+            BuildRequestedThumbnail(*path);
+        m_paths.EndBatch();
     }
-    m_idle.notify_all();
 }
 
 void CThumbRequestQueue::BuildRequestedThumbnail(const std::string& path) {
@@ -285,9 +267,7 @@ void CThumbRequestQueue::BuildRequestedThumbnail(const std::string& path) {
     // Its customers stay registered; the path rests until its file changes
     // or a later request comes after the pause.
     std::lock_guard<std::mutex> lock(m_lock);
-    const auto it = std::find(m_paths.begin(), m_paths.end(), path);
-    if (it != m_paths.end())
-        m_paths.erase(it);
+    m_paths.Remove(path);
     m_failed[path] = {status.m_mtime, std::chrono::steady_clock::now()};
 }
 

@@ -12,10 +12,8 @@
 #include <QEvent>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <ctime>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -25,6 +23,7 @@
 #include <vector>
 
 #include "CPaletteItem.h"
+#include "WorkQueue.h"
 
 class QObject;
 class QPainter;
@@ -176,17 +175,14 @@ private:
     void Run();
     void BuildRequestedThumbnail(const std::string& path);
 
+    CWorkQueue<std::string> m_paths;
+    // Guards the failed paths and the thread's start.
     mutable std::mutex m_lock;
-    std::condition_variable m_wake;
-    std::condition_variable m_idle;
-    std::deque<std::string> m_paths;
     struct Failed {
         std::time_t fileTime;
         std::chrono::steady_clock::time_point when;
     };
     std::map<std::string, Failed> m_failed;
-    bool m_run = true;
-    bool m_busy = false;
     std::thread m_thread;
 };
 

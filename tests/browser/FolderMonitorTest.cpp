@@ -149,3 +149,20 @@ TEST_F(FolderMonitor, RereadRescansOnTheMonitorThread) {
     // that follows shows the monitor is done with it.
     Watch(dir.path().string());
 }
+
+TEST_F(FolderMonitor, OrdersGivenInQuickSuccessionAreCarriedOutInTheirOrder) {
+    // A drop right after a new folder ends the watch; a new folder right
+    // after a drop keeps it. Given at once, both reach the thread together.
+    int before = host.Count(kRead);
+    monitor.WatchFolder(dir.path().string(), &browser, 0);
+    monitor.DropWatch();
+    ASSERT_TRUE(host.WaitFor(kRead, before, 3000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(monitor.IsWatching()) << "the drop came last";
+
+    before = host.Count(kRead);
+    monitor.DropWatch();
+    monitor.WatchFolder(dir.path().string(), &browser, 0);
+    ASSERT_TRUE(host.WaitFor(kRead, before, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return monitor.IsWatching(); }, 1000)) << "the new folder came last";
+}
