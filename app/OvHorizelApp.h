@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "AppSettings.h"
+#include "BrowserSettings.h"
 #include "CommandLine.h"
 #include "CommandRouter.h"
 #include "PrinterServices.h"
@@ -108,6 +109,8 @@ public:
     std::thread::id m_dwUIThreadId;
     CAppSettings m_settings;
     BrowserColors m_browserColors;
+    // The skin's browser colours as the browser draws with them.
+    BrowserColours BrowserDrawingColours() const;
     CQXCommandLineInfo m_cmdInfo;
 
 private:

@@ -32,8 +32,6 @@
 #include "QtFileUrls.h"
 #include "StringTable.h"
 
-std::atomic<bool> g_bDropGapAnimation{true};
-
 namespace {
 
 constexpr int kTimerMs = 50;
@@ -146,9 +144,10 @@ void CThumbsBrowser::SelectRangeTo(int index) {
     if (first >= 0)
         from = index < first ? last : (index > last ? first : first);
     const int lo = std::min(from, index), hi = std::max(from, index);
-    std::lock_guard<std::mutex> lock(m_itemsLock);
-    for (int i = lo; i <= hi && static_cast<size_t>(i) < m_items.size(); ++i)
-        m_items[i].selected = 1;
+    const std::vector<std::string> paths = Paths();
+    CSelection<std::string>::Batch batch(m_selection);
+    for (int i = lo; i <= hi && static_cast<size_t>(i) < paths.size(); ++i)
+        m_selection.Set(paths[i], true);
 }
 
 bool CThumbsBrowser::OnKeyDown(int key, Qt::KeyboardModifiers modifiers) {
@@ -244,14 +243,7 @@ QRect CThumbsBrowser::BandRect() const {
 }
 
 void CThumbsBrowser::DrawBand(QPainter& painter) const {
-    const QRect band = BandRect();
-    if (band.isNull())
-        return;
-    painter.save();
-    painter.setPen(QPen(QColor(255, 0, 0), 1));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(band);
-    painter.restore();
+    m_painter.DrawBand(painter);
 }
 
 void CThumbsBrowser::OnLButtonDown(QPoint point, Qt::KeyboardModifiers modifiers) {
@@ -283,12 +275,7 @@ void CThumbsBrowser::OnLButtonDown(QPoint point, Qt::KeyboardModifiers modifiers
     } else if (modifiers & Qt::ShiftModifier) {
         SelectRangeTo(index);
     } else {
-        bool isSelected = false;
-        {
-            std::lock_guard<std::mutex> lock(m_itemsLock);
-            isSelected = static_cast<size_t>(index) < m_items.size() && m_items[index].selected;
-        }
-        if (!isSelected) {
+        if (!IsSelected(index)) {
             DeselectAllExcept(index);
             SetSelected(index, true);
         }
@@ -334,16 +321,15 @@ void CThumbsBrowser::OnMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::Key
     m_bandPoint = point;
     m_pressModifiers = modifiers;
     const QRect band = BandRect();
-    const int count = ItemCount();
+    const std::vector<std::string> paths = Paths();
     std::vector<int> changed;
-    for (int i = 0; i < count; ++i) {
-        const bool inside = GetItemRect(i, client.width()).translated(-scroll).intersects(band);
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        if (static_cast<size_t>(i) >= m_items.size())
-            break;
-        if ((m_items[i].selected != 0) != inside) {
-            m_items[i].selected = inside ? 1 : 0;
-            changed.push_back(i);
+    {
+        CSelection<std::string>::Batch batch(m_selection);
+        for (size_t i = 0; i < paths.size(); ++i) {
+            const int index = static_cast<int>(i);
+            const bool inside = GetItemRect(index, client.width()).translated(-scroll).intersects(band);
+            if (m_selection.Set(paths[i], inside))
+                changed.push_back(index);
         }
     }
     RepaintItems(changed);
@@ -362,9 +348,9 @@ void CThumbsBrowser::OnLButtonUp(QPoint point, Qt::KeyboardModifiers /*modifiers
     } else if (m_bPressed) {
         const int index = HitTest(point, ViewClient().width(), ViewScroll());
         if (m_pressModifiers & Qt::ControlModifier) {
-            std::lock_guard<std::mutex> lock(m_itemsLock);
-            if (index >= 0 && static_cast<size_t>(index) < m_items.size())
-                m_items[index].selected = m_items[index].selected ? 0 : 1;
+            const std::string path = m_listing.PathAt(index);
+            if (!path.empty())
+                m_selection.Toggle(path);
         } else if (!(m_pressModifiers & Qt::ShiftModifier) && index >= 0) {
             DeselectAllExcept(index);
             SetSelected(index, true);
@@ -456,12 +442,7 @@ std::unique_ptr<QMenu> CThumbsBrowser::CreateContextMenu(QWidget* parent) {
 void CThumbsBrowser::OnRButtonDown(QPoint point, QPoint globalPos) {
     const int index = HitTest(point, ViewClient().width(), ViewScroll());
     if (index >= 0) {
-        bool isSelected;
-        {
-            std::lock_guard<std::mutex> lock(m_itemsLock);
-            isSelected = static_cast<size_t>(index) < m_items.size() && m_items[index].selected;
-        }
-        if (!isSelected) {
+        if (!IsSelected(index)) {
             DeselectAllExcept(index);
             SetSelected(index, true);
             SelectionChanged();
@@ -479,13 +460,9 @@ CPopupEdit* CThumbsBrowser::PopupEdit() const {
 
 CPopupEdit* CThumbsBrowser::BeginRename(int index) {
     QWidget* widget = m_pView ? m_pView->Widget() : nullptr;
-    std::string path;
-    {
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        if (index < 0 || static_cast<size_t>(index) >= m_items.size())
-            return nullptr;
-        path = m_items[index].path;
-    }
+    const std::string path = m_listing.PathAt(index);
+    if (path.empty())
+        return nullptr;
     if (!widget)
         return nullptr;
     if (CPopupEdit* open = PopupEdit())
@@ -515,13 +492,8 @@ CPopupEdit* CThumbsBrowser::BeginRename(int index) {
 }
 
 void CThumbsBrowser::RenameItem(const std::string& oldPath, const std::string& newPath) {
-    std::lock_guard<std::mutex> lock(m_itemsLock);
-    for (CItem& item : m_items)
-        if (item.path == oldPath)
-            item.path = newPath;
-    for (std::string& path : m_paths)
-        if (path == oldPath)
-            path = newPath;
+    m_listing.Rename(oldPath, newPath);
+    m_selection.Rename(oldPath, newPath);
 }
 
 bool CThumbsBrowser::RenameFile(const std::string& path, const std::string& newTitle) {
@@ -632,7 +604,7 @@ Qt::DropAction CThumbsBrowser::DragEnter(const QMimeData* data) {
 Qt::DropAction CThumbsBrowser::DragOver(const QMimeData* data, QPoint point,
                                         Qt::KeyboardModifiers modifiers) {
     const std::string folder = CurrentFolder();
-    if (!data || m_location != Location::Folder || folder.empty() || !IsFolder(folder) || !data->hasUrls())
+    if (!data || LocationKind() != Location::Folder || folder.empty() || !IsFolder(folder) || !data->hasUrls())
         return Qt::IgnoreAction;
     m_lastDragPoint = point;
     if (m_bOwnDrag) {
@@ -645,7 +617,7 @@ Qt::DropAction CThumbsBrowser::DragOver(const QMimeData* data, QPoint point,
             RepaintItems({m_dropIndex, index});
             m_dropIndex = index;
         }
-        if (g_bDropGapAnimation)
+        if (m_bDropGapAnimation)
             StepDropGap(index);
     }
     Qt::DropAction action;
@@ -670,28 +642,13 @@ void CThumbsBrowser::StepDropGap(int index) {
         m_gapAmplitude = 0;
     }
     m_gapAmplitude = std::min(kGapWidth, m_gapAmplitude + step);
-    {
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        for (size_t i = 0; i < m_offsets.size(); ++i) {
-            int16_t& offset = m_offsets[i];
-            if (static_cast<int>(i) / columns == row) {
-                offset = static_cast<int16_t>(static_cast<int>(i) < index ? -m_gapAmplitude : m_gapAmplitude);
-            } else if (offset != 0) {
-                // The previous drop row closes again, a step a time.
-                offset = static_cast<int16_t>(offset > 0 ? std::max(0, offset - step)
-                                                         : std::min(0, offset + step));
-            }
-        }
-    }
+    m_layout.OpenGap(row, index, columns, m_gapAmplitude, step);
     if (m_pView)
         m_pView->Invalidate();
 }
 
 void CThumbsBrowser::ResetDropGap() {
-    {
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        std::fill(m_offsets.begin(), m_offsets.end(), int16_t(0));
-    }
+    m_layout.CloseGaps();
     m_gapAmplitude = 0;
     if (m_pView)
         m_pView->Invalidate();
@@ -703,36 +660,13 @@ void CThumbsBrowser::DragLeave() {
 }
 
 void CThumbsBrowser::ReorderOwnItems(const std::vector<std::string>& dropped, int before) {
+    m_listing.Reorder(dropped, before);
+    m_layout.CloseGaps();
+    // The moved files come in unselected.
     {
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        const std::set<std::string> moving(dropped.begin(), dropped.end());
-        // The item the files go before, skipping the dropped ones themselves.
-        std::string anchor;
-        for (size_t i = std::max(0, before); i < m_items.size(); ++i)
-            if (!moving.count(m_items[i].path)) {
-                anchor = m_items[i].path;
-                break;
-            }
-        std::vector<CItem> moved, kept;
+        CSelection<std::string>::Batch batch(m_selection);
         for (const std::string& path : dropped)
-            for (const CItem& item : m_items)
-                if (item.path == path) {
-                    moved.push_back(item);
-                    moved.back().selected = 0;
-                    break;
-                }
-        for (const CItem& item : m_items)
-            if (!moving.count(item.path))
-                kept.push_back(item);
-        auto at = anchor.empty() ? kept.end()
-                                 : std::find_if(kept.begin(), kept.end(),
-                                                [&](const CItem& item) { return item.path == anchor; });
-        kept.insert(at, moved.begin(), moved.end());
-        m_items = std::move(kept);
-        m_paths.clear();
-        for (const CItem& item : m_items)
-            m_paths.push_back(item.path);
-        m_offsets.assign(m_items.size(), 0);
+            m_selection.Set(path, false);
     }
     if (m_pView)
         m_pView->Invalidate();
