@@ -14,8 +14,16 @@
 template <class Key>
 class CSelection {
 public:
-    // After each change (once at the end of a Batch that changed anything).
-    std::function<void()> onChanged;
+    // Adds a listener, told after each change (once at the end of a Batch
+    // that changed anything); it must outlive the selection or be dropped.
+    void Listen(std::function<void()> listener) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_listeners.push_back(std::move(listener));
+    }
+    void DropListeners() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_listeners.clear();
+    }
 
     bool IsSelected(const Key& key) const {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -92,16 +100,16 @@ public:
             ++m_selection.m_batch;
         }
         ~Batch() {
-            bool tell = false;
+            std::vector<std::function<void()>> tell;
             {
                 std::lock_guard<std::mutex> lock(m_selection.m_lock);
-                if (--m_selection.m_batch == 0) {
-                    tell = m_selection.m_pending;
+                if (--m_selection.m_batch == 0 && m_selection.m_pending) {
                     m_selection.m_pending = false;
+                    tell = m_selection.m_listeners;
                 }
             }
-            if (tell && m_selection.onChanged)
-                m_selection.onChanged();
+            for (const auto& listener : tell)
+                listener();
         }
         Batch(const Batch&) = delete;
         Batch& operator=(const Batch&) = delete;
@@ -113,7 +121,7 @@ public:
 private:
     template <class Edit>
     bool Change(Edit edit) {
-        bool tell = false;
+        std::vector<std::function<void()>> tell;
         bool changed;
         {
             std::lock_guard<std::mutex> lock(m_lock);
@@ -122,16 +130,17 @@ private:
                 if (m_batch > 0)
                     m_pending = true;
                 else
-                    tell = true;
+                    tell = m_listeners;
             }
         }
-        if (tell && onChanged)
-            onChanged();
+        for (const auto& listener : tell)
+            listener();
         return changed;
     }
 
     mutable std::mutex m_lock;
     std::unordered_set<Key> m_keys;
+    std::vector<std::function<void()>> m_listeners;
     int m_batch = 0;
     bool m_pending = false;
 };

@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QLocale>
+#include <QMenu>
 #include <QThread>
 
 #include <algorithm>
@@ -21,8 +22,6 @@
 #include "BrowserSettings.h"
 #include "BrowserUtils.h"
 #include "CFolderMonitor.h"
-#include "CPopupEdit.h"
-#include "CThumbsBrowserProgress.h"
 #include "PathParts.h"
 #include "ShellNamespace.h"
 #include "StringTable.h"
@@ -77,16 +76,15 @@ QEvent::Type CThumbReadyEvent::EventType() {
 }
 
 CThumbsBrowser::CThumbsBrowser(CThumbsBuilderThreads& builder)
-    : m_builder(builder), m_pProgress(std::make_unique<CThumbsBrowserProgress>()) {
+    : m_builder(builder) {
     m_builder.AddClient(this);
     m_listing.SetSortMode(BrowserHost().GetProfileInt("BROWSER", "SORT", 7), {});
-    m_selection.onChanged = [this] {
+    m_selection.Listen([this] {
         // Selection changes are the user-interface thread's; the view repaints.
         QCoreApplication* app = QCoreApplication::instance();
         if (m_pView && app && QThread::currentThread() == app->thread())
             m_pView->Invalidate();
-    };
-    MeasureCpuSpeed(m_cpuSpeed);
+    });
     m_tempRoot = CMapStringToObPlus::CacheRoot();
     if (!m_tempRoot.empty() && m_tempRoot.back() != '/')
         m_tempRoot += '/';
@@ -112,15 +110,9 @@ CThumbsBrowser::CThumbsBrowser(CThumbsBuilderThreads& builder)
 }
 
 CThumbsBrowser::~CThumbsBrowser() {
-    m_selection.onChanged = nullptr;
+    m_selection.DropListeners();
     StopListing();
-    KillTimer();
-    delete m_timerHost;
-    // An open editor must not commit into a browser half destroyed.
-    if (auto* edit = qobject_cast<CPopupEdit*>(m_popupEdit.data())) {
-        edit->Detach();
-        delete edit->parentWidget();
-    }
+    m_interaction.Shutdown();
     StopFolderMonitor();
     ReleaseThumbCache();
     m_listing.Replace({});
@@ -715,4 +707,126 @@ void CThumbsBrowser::StartFolderMonitor() {
         return;
     m_pMonitor = std::make_unique<CFolderMonitor>();
     m_pMonitor->Start();
+}
+
+// ---- interaction ----
+
+QSize CThumbsBrowser::ViewClient() const {
+    return m_pView ? m_pView->ClientSize() : QSize();
+}
+
+QPoint CThumbsBrowser::ViewScroll() const {
+    return m_pView ? m_pView->ScrollPosition() : QPoint();
+}
+
+bool CThumbsBrowser::OnKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    return m_interaction.OnKeyDown(key, modifiers);
+}
+
+void CThumbsBrowser::OnLButtonDown(QPoint point, Qt::KeyboardModifiers modifiers) {
+    m_interaction.OnLButtonDown(point, modifiers);
+}
+
+void CThumbsBrowser::OnMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
+    m_interaction.OnMouseMove(point, buttons, modifiers);
+}
+
+void CThumbsBrowser::OnLButtonUp(QPoint point, Qt::KeyboardModifiers modifiers) {
+    m_interaction.OnLButtonUp(point, modifiers);
+}
+
+void CThumbsBrowser::OnLButtonDblClk(QPoint point) {
+    m_interaction.OnLButtonDblClk(point);
+}
+
+void CThumbsBrowser::OnRButtonDown(QPoint point, QPoint globalPos) {
+    m_interaction.OnRButtonDown(point, globalPos);
+}
+
+std::unique_ptr<QMenu> CThumbsBrowser::CreateContextMenu(QWidget* parent) {
+    return m_interaction.CreateContextMenu(parent);
+}
+
+void CThumbsBrowser::OnTimer(int id) {
+    m_interaction.OnTimer(id);
+}
+
+QRect CThumbsBrowser::BandRect() const {
+    return m_interaction.BandRect();
+}
+
+void CThumbsBrowser::DrawBand(QPainter& painter) const {
+    m_painter.DrawBand(painter);
+}
+
+void CThumbsBrowser::SelectItem(int index) {
+    m_interaction.SelectItem(index);
+}
+
+CPopupEdit* CThumbsBrowser::BeginRename(int index) {
+    return m_interaction.BeginRename(index);
+}
+
+CPopupEdit* CThumbsBrowser::PopupEdit() const {
+    return m_interaction.PopupEdit();
+}
+
+bool CThumbsBrowser::RenameFile(const std::string& path, const std::string& newTitle) {
+    return m_interaction.RenameFile(path, newTitle);
+}
+
+void CThumbsBrowser::StartDrag() {
+    m_interaction.StartDrag();
+}
+
+Qt::DropAction CThumbsBrowser::DragEnter(const QMimeData* data) {
+    return m_interaction.DragEnter(data);
+}
+
+Qt::DropAction CThumbsBrowser::DragOver(const QMimeData* data, QPoint point, Qt::KeyboardModifiers modifiers) {
+    return m_interaction.DragOver(data, point, modifiers);
+}
+
+void CThumbsBrowser::DragLeave() {
+    m_interaction.DragLeave();
+}
+
+bool CThumbsBrowser::Drop(const QMimeData* data, Qt::DropAction action, QPoint point) {
+    return m_interaction.Drop(data, action, point);
+}
+
+void CThumbsBrowser::CopySelection(bool cut) {
+    m_interaction.CopySelection(cut);
+}
+
+bool CThumbsBrowser::Paste() {
+    return m_interaction.Paste();
+}
+
+void CThumbsBrowser::UpdateCutList() {
+    m_interaction.UpdateCutList();
+}
+
+std::vector<std::string> CThumbsBrowser::CutList() const {
+    return m_interaction.CutList();
+}
+
+bool CThumbsBrowser::IsCut(const std::string& path) const {
+    return m_interaction.IsCut(path);
+}
+
+void CThumbsBrowser::RecordUndo(int kind) {
+    m_interaction.RecordUndo(kind);
+}
+
+void CThumbsBrowser::DropLastUndo() {
+    m_interaction.DropLastUndo();
+}
+
+void CThumbsBrowser::ForgetUndo() {
+    m_interaction.ForgetUndo();
+}
+
+std::string CThumbsBrowser::UndoFolder(int level) const {
+    return m_interaction.UndoFolder(level);
 }

@@ -28,6 +28,7 @@
 #include "CPaletteItem.h"
 #include "CSelection.h"
 #include "CThumbsBuilderThreads.h"
+#include "CThumbsInteraction.h"
 #include "CThumbsLayout.h"
 #include "CThumbsListing.h"
 #include "CThumbsPainter.h"
@@ -227,7 +228,7 @@ public:
     static int CompareItems(int mode, const CItem& a, const CItem& b, CThumbsBrowser* browser);
     static void ReadItemInfo(CItem& item);
 
-    // ---- interaction (ThumbsInteraction.cpp) ----
+    // ---- interaction (CThumbsInteraction) ----
     // Keys, mouse and timer as the view forwards them, in client coordinates
     // of the view (IThumbsView gives its size and scroll position).
     // True when the key was the browser's (navigation, Delete, Ctrl+C/X/V).
@@ -244,7 +245,7 @@ public:
     std::unique_ptr<QMenu> CreateContextMenu(QWidget* parent);
     // Every 50 ms while a button is held: auto-scrolls a band near the edges.
     void OnTimer(int id);
-    bool IsTimerRunning() const { return m_timerId != 0; }
+    bool IsTimerRunning() const { return m_interaction.IsTimerRunning(); }
     // The rubber band in client coordinates; empty when none is drawn.
     QRect BandRect() const;
     void DrawBand(QPainter& painter) const;
@@ -272,7 +273,7 @@ public:
     static bool IsCutData(const QMimeData* data);
     // Runs the drag of the selection from the view's widget.
     virtual void StartDrag();
-    bool IsOwnDragRunning() const { return m_bOwnDrag; }
+    bool IsOwnDragRunning() const { return m_interaction.IsOwnDragRunning(); }
 
     // Dropping in. DragEnter/DragOver answer the action a drop would take
     // (Qt::IgnoreAction refuses it).
@@ -282,7 +283,7 @@ public:
     // Own items are reordered before the item at point; files from elsewhere
     // are copied or moved (action) into the current folder.
     virtual bool Drop(const QMimeData* data, Qt::DropAction action, QPoint point);
-    int DropIndex() const { return m_dropIndex; }
+    int DropIndex() const { return m_interaction.DropIndex(); }
 
     // Clipboard: the selection copied or cut, and pasted into the folder.
     void CopySelection(bool cut);
@@ -298,11 +299,11 @@ public:
     void RecordUndo(int kind);
     void DropLastUndo();
     void ForgetUndo();
-    int UndoDepth() const { return m_undoDepth; }
-    int UndoKind(int level) const { return m_undoKinds[level == 0 ? 0 : 1]; }
+    int UndoDepth() const { return m_interaction.UndoDepth(); }
+    int UndoKind(int level) const { return m_interaction.UndoKind(level); }
     std::string UndoFolder(int level) const;
 
-    CThumbsBrowserProgress& Progress() { return *m_pProgress; }
+    CThumbsBrowserProgress& Progress() { return m_interaction.Progress(); }
 
     // The view's geometry.
     QSize ViewClient() const;
@@ -310,7 +311,7 @@ public:
 
 protected:
     // Marks a drag of this browser's own items as running (StartDrag does).
-    void SetOwnDrag(bool on) { m_bOwnDrag = on; }
+    void SetOwnDrag(bool on) { m_interaction.SetOwnDrag(on); }
 
     // Picture state, under g_csPictureLoad.
     std::string m_requestedPicture;
@@ -339,7 +340,6 @@ private:
     CSelection<std::string> m_selection;
     CThumbsLayout m_layout{*this};
     CThumbsPainter m_painter{*this, m_builder};
-    std::vector<std::string> m_cutList;
 
     std::mutex m_viewLock;
     IThumbsView* m_pView = nullptr;
@@ -362,40 +362,10 @@ private:
     // Cleared at destruction: a finished listing posted meanwhile is dropped.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 
-    // Interaction state (user-interface thread only).
-    void RepaintItems(const std::vector<int>& indices);
-    void SelectionChanged();
-    void SelectRangeTo(int index);
-    void KillTimer();
-    void StartTimer();
-    void ReorderOwnItems(const std::vector<std::string>& dropped, int before);
-    // One step of the gap opening at the drop index; ResetDropGap closes it.
-    void StepDropGap(int index);
-    void ResetDropGap();
-    int m_gapAmplitude = 0;
-    // The cells of the drop row make way for a drag of the pane's own items.
-    bool m_bDropGapAnimation = true;
-    void RenameItem(const std::string& oldPath, const std::string& newPath);
-    QPoint m_bandAnchor;  // content coordinates
-    QPoint m_bandPoint;   // client coordinates
-    bool m_bBand = false;
-    bool m_bPressed = false;
-    int m_pressedIndex = -1;
-    QPoint m_pressPoint;
-    Qt::KeyboardModifiers m_pressModifiers;
-    QPoint m_lastDragPoint{-1000, -1000};
-    int m_dropIndex = -1;
-    int m_dropRow = -1;
-    bool m_bOwnDrag = false;
-    bool m_bOwnDragOver = false;
-    int m_timerId = 0;
-    QObject* m_timerHost = nullptr;
-    int m_undoDepth = 0;
-    int m_undoKinds[2] = {0, 0};
-    std::vector<std::string> m_undoPaths;
-    std::unique_ptr<CThumbsBrowserProgress> m_pProgress;
-    QPointer<QObject> m_popupEdit;
     bool m_bHoldsCache = false;
-    uint32_t m_cpuSpeed = 0;
     std::string m_tempRoot;
+
+    // Its handlers use the browser's parts and services.
+    friend class CThumbsInteraction;
+    CThumbsInteraction m_interaction{*this};
 };

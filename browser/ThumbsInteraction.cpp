@@ -1,6 +1,4 @@
-// CThumbsBrowser towards the user: keys, mouse and rubber band, the context
-// menu, the in-place rename, dragging files out and dropping them in, the
-// clipboard with its cut list, and the undo records of deletes.
+// CThumbsInteraction: the thumbnail pane towards the user.
 
 #include <sys/stat.h>
 
@@ -27,6 +25,7 @@
 #include "CMyOleDropSource.h"
 #include "CPopupEdit.h"
 #include "CThumbsBrowser.h"
+#include "CThumbsInteraction.h"
 #include "CThumbsBrowserProgress.h"
 #include "PathParts.h"
 #include "QtFileUrls.h"
@@ -97,19 +96,171 @@ QString Text(unsigned id) {
 
 }  // namespace
 
-// ---- geometry ----
-
-QSize CThumbsBrowser::ViewClient() const {
-    return m_pView ? m_pView->ClientSize() : QSize();
+CThumbsInteraction::CThumbsInteraction(CThumbsBrowser& browser)
+    : m_browser(browser),
+      m_listing(browser.m_listing),
+      m_selection(browser.m_selection),
+      m_layout(browser.m_layout),
+      m_pView(browser.m_pView),
+      m_pMonitor(browser.m_pMonitor),
+      onDoubleClick(browser.onDoubleClick),
+      onSelectionChanged(browser.onSelectionChanged),
+      m_pProgress(std::make_unique<CThumbsBrowserProgress>()) {
+    MeasureCpuSpeed(m_cpuSpeed);
 }
 
-QPoint CThumbsBrowser::ViewScroll() const {
-    return m_pView ? m_pView->ScrollPosition() : QPoint();
+CThumbsInteraction::~CThumbsInteraction() {
+    Shutdown();
+}
+
+void CThumbsInteraction::Shutdown() {
+    KillTimer();
+    delete m_timerHost;
+    m_timerHost = nullptr;
+    // An open editor must not commit into a browser half destroyed.
+    if (auto* edit = qobject_cast<CPopupEdit*>(m_popupEdit.data())) {
+        edit->Detach();
+        delete edit->parentWidget();
+    }
+}
+
+// ---- the browser's parts ----
+
+std::vector<std::string> CThumbsInteraction::Paths() const {
+    return m_listing.Paths();
+}
+
+int CThumbsInteraction::ItemCount() const {
+    return m_listing.Count();
+}
+
+void CThumbsInteraction::GetSelectedFiles(std::vector<std::string>& files) const {
+    m_browser.GetSelectedFiles(files);
+}
+
+void CThumbsInteraction::GetSelectionRange(int& first, int& last) const {
+    m_browser.GetSelectionRange(first, last);
+}
+
+bool CThumbsInteraction::IsSelected(int index) const {
+    return m_browser.IsSelected(index);
+}
+
+void CThumbsInteraction::DeselectAll() {
+    m_browser.DeselectAll();
+}
+
+void CThumbsInteraction::DeselectAllExcept(int index) {
+    m_browser.DeselectAllExcept(index);
+}
+
+void CThumbsInteraction::SetSelected(int index, bool selected) {
+    m_browser.SetSelected(index, selected);
+}
+
+void CThumbsInteraction::SelectAll() {
+    m_browser.SelectAll();
+}
+
+QSize CThumbsInteraction::ViewClient() const {
+    return m_browser.ViewClient();
+}
+
+QPoint CThumbsInteraction::ViewScroll() const {
+    return m_browser.ViewScroll();
+}
+
+QSize CThumbsInteraction::GetItemCellSize() const {
+    return m_browser.GetItemCellSize();
+}
+
+int CThumbsInteraction::GetColumns(int clientWidth) const {
+    return m_layout.GetColumns(clientWidth);
+}
+
+QRect CThumbsInteraction::GetItemRect(int index, int clientWidth) const {
+    return m_layout.GetItemRect(index, clientWidth);
+}
+
+QRect CThumbsInteraction::GetCaptionRect(int index, int clientWidth) const {
+    return m_layout.GetCaptionRect(index, clientWidth);
+}
+
+int CThumbsInteraction::HitTest(QPoint point, int clientWidth, QPoint scroll) const {
+    return m_layout.HitTest(point, clientWidth, scroll);
+}
+
+QPoint CThumbsInteraction::EnsureVisible(int index, QSize client, QPoint scroll) const {
+    return m_layout.EnsureVisible(index, client, scroll);
+}
+
+QSize CThumbsInteraction::ContentSize(int clientWidth) const {
+    return m_layout.ContentSize(clientWidth);
+}
+
+std::string CThumbsInteraction::CurrentFolder() const {
+    return m_listing.Folder();
+}
+
+void CThumbsInteraction::ReadFolder() {
+    m_browser.ReadFolder();
+}
+
+void CThumbsInteraction::LockItems() {
+    m_browser.LockItems();
+}
+
+void CThumbsInteraction::UnlockItems() {
+    m_browser.UnlockItems();
+}
+
+void CThumbsInteraction::PauseWorker() {
+    m_browser.PauseWorker();
+}
+
+void CThumbsInteraction::ResumeWorker() {
+    m_browser.ResumeWorker();
+}
+
+void CThumbsInteraction::UpdateStatus() {
+    m_browser.UpdateStatus();
+}
+
+void CThumbsInteraction::DeleteFiles(bool forgetUndo) {
+    m_browser.DeleteFiles(forgetUndo);
+}
+
+void CThumbsInteraction::OnFileRenamed(const std::string& oldPath, const std::string& newPath) {
+    m_browser.OnFileRenamed(oldPath, newPath);
+}
+
+void CThumbsInteraction::ItemsChanged(bool resorted) {
+    m_browser.ItemsChanged(resorted);
+}
+
+std::string CThumbsInteraction::TempPath(const char* name) const {
+    return m_browser.TempPath(name);
+}
+
+QMimeData* CThumbsInteraction::CreateFilesData(const std::vector<std::string>& files, bool cut) {
+    return CThumbsBrowser::CreateFilesData(files, cut);
+}
+
+std::vector<std::string> CThumbsInteraction::FilesFromData(const QMimeData* data) {
+    return CThumbsBrowser::FilesFromData(data);
+}
+
+bool CThumbsInteraction::IsCutData(const QMimeData* data) {
+    return CThumbsBrowser::IsCutData(data);
+}
+
+bool CThumbsInteraction::ClipboardHasFiles() {
+    return CThumbsBrowser::ClipboardHasFiles();
 }
 
 // ---- selection ----
 
-void CThumbsBrowser::SelectionChanged() {
+void CThumbsInteraction::SelectionChanged() {
     if (m_pView)
         m_pView->Invalidate();
     if (onSelectionChanged)
@@ -117,7 +268,7 @@ void CThumbsBrowser::SelectionChanged() {
     UpdateStatus();
 }
 
-void CThumbsBrowser::RepaintItems(const std::vector<int>& indices) {
+void CThumbsInteraction::RepaintItems(const std::vector<int>& indices) {
     if (!m_pView)
         return;
     const int width = ViewClient().width();
@@ -126,7 +277,7 @@ void CThumbsBrowser::RepaintItems(const std::vector<int>& indices) {
         m_pView->InvalidateRect(GetItemRect(index, width).translated(-scroll).adjusted(-2, -2, 2, 2));
 }
 
-void CThumbsBrowser::SelectItem(int index) {
+void CThumbsInteraction::SelectItem(int index) {
     if (index < 0 || index >= ItemCount())
         return;
     DeselectAllExcept(index);
@@ -136,7 +287,7 @@ void CThumbsBrowser::SelectItem(int index) {
     SelectionChanged();
 }
 
-void CThumbsBrowser::SelectRangeTo(int index) {
+void CThumbsInteraction::SelectRangeTo(int index) {
     int first, last;
     GetSelectionRange(first, last);
     // From the far end of the current range to the target.
@@ -150,7 +301,7 @@ void CThumbsBrowser::SelectRangeTo(int index) {
         m_selection.Set(paths[i], true);
 }
 
-bool CThumbsBrowser::OnKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+bool CThumbsInteraction::OnKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     const bool control = modifiers & Qt::ControlModifier;
     if (control && (key == Qt::Key_C || key == Qt::Key_X)) {
         CopySelection(key == Qt::Key_X);
@@ -217,7 +368,7 @@ bool CThumbsBrowser::OnKeyDown(int key, Qt::KeyboardModifiers modifiers) {
 
 // ---- mouse ----
 
-void CThumbsBrowser::StartTimer() {
+void CThumbsInteraction::StartTimer() {
     if (!OnUiThread())
         return;
     if (!m_timerHost) {
@@ -230,23 +381,19 @@ void CThumbsBrowser::StartTimer() {
     static_cast<QTimer*>(m_timerHost)->start();
 }
 
-void CThumbsBrowser::KillTimer() {
+void CThumbsInteraction::KillTimer() {
     if (m_timerHost)
         static_cast<QTimer*>(m_timerHost)->stop();
     m_timerId = 0;
 }
 
-QRect CThumbsBrowser::BandRect() const {
+QRect CThumbsInteraction::BandRect() const {
     if (!m_bBand)
         return QRect();
     return QRect(m_bandAnchor - ViewScroll(), m_bandPoint).normalized();
 }
 
-void CThumbsBrowser::DrawBand(QPainter& painter) const {
-    m_painter.DrawBand(painter);
-}
-
-void CThumbsBrowser::OnLButtonDown(QPoint point, Qt::KeyboardModifiers modifiers) {
+void CThumbsInteraction::OnLButtonDown(QPoint point, Qt::KeyboardModifiers modifiers) {
     KillTimer();
     const QSize client = ViewClient();
     const QPoint scroll = ViewScroll();
@@ -284,7 +431,7 @@ void CThumbsBrowser::OnLButtonDown(QPoint point, Qt::KeyboardModifiers modifiers
     SelectionChanged();
 }
 
-void CThumbsBrowser::OnMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
+void CThumbsInteraction::OnMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
     if (!(buttons & Qt::LeftButton)) {
         if (m_bBand && m_pView)
             m_pView->InvalidateRect(BandRect().adjusted(-1, -1, 1, 1));
@@ -339,7 +486,7 @@ void CThumbsBrowser::OnMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::Key
         onSelectionChanged();
 }
 
-void CThumbsBrowser::OnLButtonUp(QPoint point, Qt::KeyboardModifiers /*modifiers*/) {
+void CThumbsInteraction::OnLButtonUp(QPoint point, Qt::KeyboardModifiers /*modifiers*/) {
     KillTimer();
     if (m_bBand) {
         if (m_pView)
@@ -361,14 +508,14 @@ void CThumbsBrowser::OnLButtonUp(QPoint point, Qt::KeyboardModifiers /*modifiers
     SelectionChanged();
 }
 
-void CThumbsBrowser::OnLButtonDblClk(QPoint /*point*/) {
+void CThumbsInteraction::OnLButtonDblClk(QPoint /*point*/) {
     std::vector<std::string> files;
     GetSelectedFiles(files);
     if (onDoubleClick)
         onDoubleClick(files);
 }
 
-void CThumbsBrowser::OnTimer(int /*id*/) {
+void CThumbsInteraction::OnTimer(int /*id*/) {
     if (m_bBand) {
         const QSize client = ViewClient();
         const QPoint scroll = ViewScroll();
@@ -396,7 +543,7 @@ void CThumbsBrowser::OnTimer(int /*id*/) {
 
 // ---- context menu ----
 
-std::unique_ptr<QMenu> CThumbsBrowser::CreateContextMenu(QWidget* parent) {
+std::unique_ptr<QMenu> CThumbsInteraction::CreateContextMenu(QWidget* parent) {
     std::vector<std::string> selected;
     GetSelectedFiles(selected);
     auto menu = std::make_unique<QMenu>(parent);
@@ -439,7 +586,7 @@ std::unique_ptr<QMenu> CThumbsBrowser::CreateContextMenu(QWidget* parent) {
     return menu;
 }
 
-void CThumbsBrowser::OnRButtonDown(QPoint point, QPoint globalPos) {
+void CThumbsInteraction::OnRButtonDown(QPoint point, QPoint globalPos) {
     const int index = HitTest(point, ViewClient().width(), ViewScroll());
     if (index >= 0) {
         if (!IsSelected(index)) {
@@ -454,11 +601,11 @@ void CThumbsBrowser::OnRButtonDown(QPoint point, QPoint globalPos) {
 
 // ---- rename ----
 
-CPopupEdit* CThumbsBrowser::PopupEdit() const {
+CPopupEdit* CThumbsInteraction::PopupEdit() const {
     return qobject_cast<CPopupEdit*>(m_popupEdit.data());
 }
 
-CPopupEdit* CThumbsBrowser::BeginRename(int index) {
+CPopupEdit* CThumbsInteraction::BeginRename(int index) {
     QWidget* widget = m_pView ? m_pView->Widget() : nullptr;
     const std::string path = m_listing.PathAt(index);
     if (path.empty())
@@ -471,7 +618,7 @@ CPopupEdit* CThumbsBrowser::BeginRename(int index) {
     auto* host = new QFrame(widget);
     host->setObjectName(QStringLiteral("Popup"));
     host->setFrameShape(QFrame::NoFrame);
-    auto* edit = new CPopupEdit(this, host);
+    auto* edit = new CPopupEdit(&m_browser, host);
     edit->m_path = path;
     // The box is as wide as the name with its extension, never narrower than the caption.
     const QFontMetrics metrics(edit->font());
@@ -491,12 +638,12 @@ CPopupEdit* CThumbsBrowser::BeginRename(int index) {
     return edit;
 }
 
-void CThumbsBrowser::RenameItem(const std::string& oldPath, const std::string& newPath) {
+void CThumbsInteraction::RenameItem(const std::string& oldPath, const std::string& newPath) {
     m_listing.Rename(oldPath, newPath);
     m_selection.Rename(oldPath, newPath);
 }
 
-bool CThumbsBrowser::RenameFile(const std::string& path, const std::string& newTitle) {
+bool CThumbsInteraction::RenameFile(const std::string& path, const std::string& newTitle) {
     // A name that is not one of this folder is refused, and said so, below.
     if (newTitle.empty())
         return false;
@@ -576,7 +723,7 @@ bool CThumbsBrowser::IsCutData(const QMimeData* data) {
     return data->hasFormat(kKdeCut) && data->data(kKdeCut).trimmed() == "1";
 }
 
-void CThumbsBrowser::StartDrag() {
+void CThumbsInteraction::StartDrag() {
     std::vector<std::string> files;
     GetSelectedFiles(files);
     QWidget* widget = m_pView ? m_pView->Widget() : nullptr;
@@ -584,7 +731,7 @@ void CThumbsBrowser::StartDrag() {
         return;
     QMimeData* data = CreateFilesData(files);
     m_bOwnDrag = true;
-    CMyOleDropSource source(this);
+    CMyOleDropSource source(&m_browser);
     source.DoDragDrop(widget, data);
     m_bOwnDrag = false;
     m_bOwnDragOver = false;
@@ -593,7 +740,7 @@ void CThumbsBrowser::StartDrag() {
     ResetDropGap();
 }
 
-Qt::DropAction CThumbsBrowser::DragEnter(const QMimeData* data) {
+Qt::DropAction CThumbsInteraction::DragEnter(const QMimeData* data) {
     if (!data)
         return Qt::IgnoreAction;
     if (m_bOwnDrag)
@@ -601,10 +748,10 @@ Qt::DropAction CThumbsBrowser::DragEnter(const QMimeData* data) {
     return data->hasUrls() ? Qt::CopyAction : Qt::IgnoreAction;
 }
 
-Qt::DropAction CThumbsBrowser::DragOver(const QMimeData* data, QPoint point,
+Qt::DropAction CThumbsInteraction::DragOver(const QMimeData* data, QPoint point,
                                         Qt::KeyboardModifiers modifiers) {
     const std::string folder = CurrentFolder();
-    if (!data || LocationKind() != Location::Folder || folder.empty() || !IsFolder(folder) || !data->hasUrls())
+    if (!data || m_listing.Kind() != CThumbsListing::Location::Folder || folder.empty() || !IsFolder(folder) || !data->hasUrls())
         return Qt::IgnoreAction;
     m_lastDragPoint = point;
     if (m_bOwnDrag) {
@@ -632,7 +779,7 @@ Qt::DropAction CThumbsBrowser::DragOver(const QMimeData* data, QPoint point,
     return action;
 }
 
-void CThumbsBrowser::StepDropGap(int index) {
+void CThumbsInteraction::StepDropGap(int index) {
     const int columns = GetColumns(ViewClient().width());
     const int row = index / columns;
     // Slow processors step in larger strides, so the gap opens as soon.
@@ -647,19 +794,19 @@ void CThumbsBrowser::StepDropGap(int index) {
         m_pView->Invalidate();
 }
 
-void CThumbsBrowser::ResetDropGap() {
+void CThumbsInteraction::ResetDropGap() {
     m_layout.CloseGaps();
     m_gapAmplitude = 0;
     if (m_pView)
         m_pView->Invalidate();
 }
 
-void CThumbsBrowser::DragLeave() {
+void CThumbsInteraction::DragLeave() {
     m_bOwnDragOver = false;
     m_lastDragPoint = QPoint(-1000, -1000);
 }
 
-void CThumbsBrowser::ReorderOwnItems(const std::vector<std::string>& dropped, int before) {
+void CThumbsInteraction::ReorderOwnItems(const std::vector<std::string>& dropped, int before) {
     m_listing.Reorder(dropped, before);
     m_layout.CloseGaps();
     // The moved files come in unselected.
@@ -673,7 +820,7 @@ void CThumbsBrowser::ReorderOwnItems(const std::vector<std::string>& dropped, in
     ItemsChanged(true);
 }
 
-bool CThumbsBrowser::Drop(const QMimeData* data, Qt::DropAction action, QPoint point) {
+bool CThumbsInteraction::Drop(const QMimeData* data, Qt::DropAction action, QPoint point) {
     bool done = false;
     const std::vector<std::string> files = FilesFromData(data);
     if (m_bOwnDrag && m_bOwnDragOver) {
@@ -721,7 +868,7 @@ bool CThumbsBrowser::ClipboardHasFiles() {
     return !FilesFromData(data).empty();
 }
 
-void CThumbsBrowser::CopySelection(bool cut) {
+void CThumbsInteraction::CopySelection(bool cut) {
     std::vector<std::string> files;
     GetSelectedFiles(files);
     if (files.empty() || !OnUiThread())
@@ -732,7 +879,7 @@ void CThumbsBrowser::CopySelection(bool cut) {
         m_pView->Invalidate();
 }
 
-bool CThumbsBrowser::Paste() {
+bool CThumbsInteraction::Paste() {
     if (!OnUiThread())
         return false;
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
@@ -758,7 +905,7 @@ bool CThumbsBrowser::Paste() {
     return ok;
 }
 
-void CThumbsBrowser::UpdateCutList() {
+void CThumbsInteraction::UpdateCutList() {
     if (m_cutList.empty() || !OnUiThread())
         return;
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
@@ -775,17 +922,17 @@ void CThumbsBrowser::UpdateCutList() {
     m_cutList = std::move(kept);
 }
 
-std::vector<std::string> CThumbsBrowser::CutList() const {
+std::vector<std::string> CThumbsInteraction::CutList() const {
     return m_cutList;
 }
 
-bool CThumbsBrowser::IsCut(const std::string& path) const {
+bool CThumbsInteraction::IsCut(const std::string& path) const {
     return std::find(m_cutList.begin(), m_cutList.end(), path) != m_cutList.end();
 }
 
 // ---- undo records ----
 
-std::string CThumbsBrowser::UndoFolder(int level) const {
+std::string CThumbsInteraction::UndoFolder(int level) const {
     return TempPath(level == 0 ? kUndoNewer : kUndoOlder);
 }
 
@@ -806,7 +953,7 @@ void MoveFolderFiles(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-void CThumbsBrowser::RecordUndo(int kind) {
+void CThumbsInteraction::RecordUndo(int kind) {
     // The older record gives way; the newer one becomes the older.
     DeleteFolderFiles(UndoFolder(1));
     MoveFolderFiles(UndoFolder(0), UndoFolder(1));
@@ -815,7 +962,7 @@ void CThumbsBrowser::RecordUndo(int kind) {
     m_undoKinds[0] = kind;
 }
 
-void CThumbsBrowser::DropLastUndo() {
+void CThumbsInteraction::DropLastUndo() {
     DeleteFolderFiles(UndoFolder(0));
     MoveFolderFiles(UndoFolder(1), UndoFolder(0));
     m_undoDepth = std::max(0, m_undoDepth - 1);
@@ -823,6 +970,6 @@ void CThumbsBrowser::DropLastUndo() {
     m_undoKinds[1] = 0;
 }
 
-void CThumbsBrowser::ForgetUndo() {
+void CThumbsInteraction::ForgetUndo() {
     m_undoPaths.clear();
 }
