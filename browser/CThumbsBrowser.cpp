@@ -75,8 +75,7 @@ QEvent::Type CThumbReadyEvent::EventType() {
     return type;
 }
 
-CThumbsBrowser::CThumbsBrowser(CThumbsBuilderThreads& builder)
-    : m_builder(builder) {
+CThumbsBrowser::CThumbsBrowser(CThumbsBuilderThreads& builder) : m_builder(builder) {
     m_builder.AddClient(this);
     m_listing.SetSortMode(BrowserHost().GetProfileInt("BROWSER", "SORT", 7), {});
     m_selection.Listen([this] {
@@ -783,7 +782,8 @@ Qt::DropAction CThumbsBrowser::DragEnter(const QMimeData* data) {
     return m_interaction.DragEnter(data);
 }
 
-Qt::DropAction CThumbsBrowser::DragOver(const QMimeData* data, QPoint point, Qt::KeyboardModifiers modifiers) {
+Qt::DropAction CThumbsBrowser::DragOver(const QMimeData* data, QPoint point,
+                                        Qt::KeyboardModifiers modifiers) {
     return m_interaction.DragOver(data, point, modifiers);
 }
 

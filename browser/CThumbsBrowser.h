@@ -10,7 +10,6 @@
 
 #include <QEvent>
 #include <QPoint>
-#include <QPointer>
 #include <QRect>
 #include <QSize>
 

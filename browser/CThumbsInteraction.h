@@ -5,11 +5,11 @@
 // One per browser, on the user-interface thread; it works on the browser's
 // listing, selection and layout, and the browser's view shows the result.
 
+#include <qnamespace.h>
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
 #include <QSize>
-#include <qnamespace.h>
 
 #include <cstdint>
 #include <functional>

@@ -99,7 +99,8 @@ void CThumbsLayout::OpenGap(int row, int index, int columns, int amplitude, int 
             offset = static_cast<int16_t>(static_cast<int>(i) < index ? -amplitude : amplitude);
         } else if (offset != 0) {
             // The previous drop row closes again, a step a time.
-            offset = static_cast<int16_t>(offset > 0 ? std::max(0, offset - step) : std::min(0, offset + step));
+            offset =
+                static_cast<int16_t>(offset > 0 ? std::max(0, offset - step) : std::min(0, offset + step));
         }
     }
 }

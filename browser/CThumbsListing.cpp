@@ -268,9 +268,9 @@ void CThumbsListing::Reorder(const std::vector<std::string>& dropped, int before
     for (const CItem& item : m_items)
         if (!moving.count(item.path))
             kept.push_back(item);
-    auto at = anchor.empty() ? kept.end()
-                             : std::find_if(kept.begin(), kept.end(),
-                                            [&](const CItem& item) { return item.path == anchor; });
+    auto at = anchor.empty() ? kept.end() : std::find_if(kept.begin(), kept.end(), [&](const CItem& item) {
+        return item.path == anchor;
+    });
     kept.insert(at, moved.begin(), moved.end());
     m_items = std::move(kept);
     SetPaths();

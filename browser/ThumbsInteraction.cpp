@@ -25,8 +25,8 @@
 #include "CMyOleDropSource.h"
 #include "CPopupEdit.h"
 #include "CThumbsBrowser.h"
-#include "CThumbsInteraction.h"
 #include "CThumbsBrowserProgress.h"
+#include "CThumbsInteraction.h"
 #include "PathParts.h"
 #include "QtFileUrls.h"
 #include "StringTable.h"
@@ -431,7 +431,8 @@ void CThumbsInteraction::OnLButtonDown(QPoint point, Qt::KeyboardModifiers modif
     SelectionChanged();
 }
 
-void CThumbsInteraction::OnMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
+void CThumbsInteraction::OnMouseMove(QPoint point, Qt::MouseButtons buttons,
+                                     Qt::KeyboardModifiers modifiers) {
     if (!(buttons & Qt::LeftButton)) {
         if (m_bBand && m_pView)
             m_pView->InvalidateRect(BandRect().adjusted(-1, -1, 1, 1));
@@ -749,9 +750,10 @@ Qt::DropAction CThumbsInteraction::DragEnter(const QMimeData* data) {
 }
 
 Qt::DropAction CThumbsInteraction::DragOver(const QMimeData* data, QPoint point,
-                                        Qt::KeyboardModifiers modifiers) {
+                                            Qt::KeyboardModifiers modifiers) {
     const std::string folder = CurrentFolder();
-    if (!data || m_listing.Kind() != CThumbsListing::Location::Folder || folder.empty() || !IsFolder(folder) || !data->hasUrls())
+    if (!data || m_listing.Kind() != CThumbsListing::Location::Folder || folder.empty() ||
+        !IsFolder(folder) || !data->hasUrls())
         return Qt::IgnoreAction;
     m_lastDragPoint = point;
     if (m_bOwnDrag) {
