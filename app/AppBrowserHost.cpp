@@ -24,6 +24,17 @@ bool CAppBrowserHost::HasBrowserSelection() {
     return g_pThumbsBrowser && g_pThumbsBrowser->HasSelection();
 }
 
+BrowserColours CAppBrowserHost::Colours() {
+    if (COvHorizelApp* app = COvHorizelApp::Instance())
+        return app->BrowserDrawingColours();
+    return {};
+}
+
+bool CAppBrowserHost::IsFilesListMode() {
+    COvHorizelApp* app = COvHorizelApp::Instance();
+    return app && app->m_settings.m_bDetailsView;
+}
+
 bool CAppBrowserHost::IsReadableImageFile(const std::string& path) {
     return ::IsReadableImageFile(path);
 }

@@ -26,6 +26,8 @@ public:
     void WriteProfileString(const char* section, const char* key, const std::string& value) override;
     std::string GetProfileString(const char* section, const char* key, const std::string& fallback) override;
     QWidget* MainWindow() override;
+    BrowserColours Colours() override;
+    bool IsFilesListMode() override;
     void OnLocationOpened(const std::string& location, const void* sender) override;
     void SelectParentFolder() override;
 

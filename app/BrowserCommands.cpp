@@ -82,10 +82,8 @@ bool CBrowserCommands::OnCmdMsg(int id) {
                 m_settings.m_bDetailsView = false;
             }
             // List mode draws the items as rows; details mode shows the file list.
-            g_bBrowserDetails = g_bThumbsListMode != 0;
-            g_bFilesListMode = m_settings.m_bDetailsView;
             if (browser && browser->View()) {
-                g_nListRowWidth = browser->View()->ClientSize().width();
+                browser->SetListRowWidth(browser->View()->ClientSize().width());
                 browser->View()->UpdateScrollSizes();
                 browser->View()->Invalidate();
             }

@@ -177,30 +177,23 @@ int COvHorizelApp::ExitInstance() {
 }
 
 void COvHorizelApp::PublishBrowserValues() {
-    const BrowserColors& c = m_browserColors;
-    g_clrBrowserSelectedText = ToRgb(c.selectedText);
-    g_clrBrowserText = ToRgb(c.text);
-    g_clrBrowserBackground = ToRgb(c.background);
-    g_clrBrowserInFrame = ToRgb(c.inFrame);
-    g_clrBrowserInFrameCut = ToRgb(c.inFrameCut);
-    g_clrBrowserSelectedBorder = ToRgb(c.selectedBorder);
-    g_clrBrowserBorder = ToRgb(c.border);
-    g_clrDetailsSeparator = ToRgb(c.detailsSeparator);
-    g_clrDetailsTab = ToRgb(c.detailsTab);
     g_nThumbnailSize = m_settings.thumbnailSize;
     g_bThumbsListMode = m_settings.thumbsListMode;
-    g_bBrowserDetails = g_bThumbsListMode != 0;
-    g_bFilesListMode = m_settings.m_bDetailsView;
-    // The browser's items draw with their own colour record.
-    g_BrowserColours.text = QColor::fromRgb(ToRgb(c.text));
-    g_BrowserColours.selectedText = QColor::fromRgb(ToRgb(c.selectedText));
-    g_BrowserColours.background = QColor::fromRgb(ToRgb(c.background));
-    g_BrowserColours.inFrame = QColor::fromRgb(ToRgb(c.inFrame));
-    g_BrowserColours.inFrameCut = QColor::fromRgb(ToRgb(c.inFrameCut));
-    g_BrowserColours.border = QColor::fromRgb(ToRgb(c.border));
-    g_BrowserColours.selectedBorder = QColor::fromRgb(ToRgb(c.selectedBorder));
-    g_BrowserColours.detailsSeparator = QColor::fromRgb(ToRgb(c.detailsSeparator));
-    g_BrowserColours.detailsTab = QColor::fromRgb(ToRgb(c.detailsTab));
+}
+
+BrowserColours COvHorizelApp::BrowserDrawingColours() const {
+    const BrowserColors& c = m_browserColors;
+    BrowserColours colours;
+    colours.text = QColor::fromRgb(ToRgb(c.text));
+    colours.selectedText = QColor::fromRgb(ToRgb(c.selectedText));
+    colours.background = QColor::fromRgb(ToRgb(c.background));
+    colours.inFrame = QColor::fromRgb(ToRgb(c.inFrame));
+    colours.inFrameCut = QColor::fromRgb(ToRgb(c.inFrameCut));
+    colours.border = QColor::fromRgb(ToRgb(c.border));
+    colours.selectedBorder = QColor::fromRgb(ToRgb(c.selectedBorder));
+    colours.detailsSeparator = QColor::fromRgb(ToRgb(c.detailsSeparator));
+    colours.detailsTab = QColor::fromRgb(ToRgb(c.detailsTab));
+    return colours;
 }
 
 bool COvHorizelApp::OnCmdMsg(int id) {

@@ -16,6 +16,7 @@
 #include "AppSettings.h"
 #include "AppSkin.h"
 #include "BrowserCommands.h"
+#include "BrowserSettings.h"
 #include "CommandLine.h"
 #include "CommandRouter.h"
 #include "FolderListeners.h"
@@ -110,6 +111,8 @@ public:
     std::thread::id m_dwUIThreadId;
     CAppSettings m_settings;
     BrowserColors m_browserColors;
+    // The skin's browser colours as the browser draws with them.
+    BrowserColours BrowserDrawingColours() const;
     CQXCommandLineInfo m_cmdInfo;
 
 private:

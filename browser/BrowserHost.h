@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "BrowserSettings.h"
+
 class QWidget;
 
 class IBrowserHost {
@@ -47,6 +49,10 @@ public:
     virtual void SelectParentFolder();
     // The program's main window: the owner of questions and menus.
     virtual QWidget* MainWindow() { return nullptr; }
+    // The colours the browser draws with.
+    virtual BrowserColours Colours() { return {}; }
+    // The details list shows instead of the thumbnails (profile "VIEWLIST").
+    virtual bool IsFilesListMode() { return false; }
 
     // Before files are deleted for good; true to go on.
     virtual bool ConfirmPermanentDelete(const std::vector<std::string>& paths);

@@ -4,11 +4,6 @@
 
 #include <cstdio>
 
-bool g_bBrowserDetails = false;
-bool g_bFilesListMode = false;
-int g_nListRowWidth = 300;
-BrowserColours g_BrowserColours;
-
 QColor ParseBrowserColour(const QString& text, const QColor& fallback) {
     int r = 0, g = 0, b = 0;
     const QByteArray bytes = text.toLatin1();

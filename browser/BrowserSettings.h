@@ -1,19 +1,11 @@
 #pragma once
-// The browser settings that the program loads from its profile (section
-// "BROWSER") and the items' layout and drawing read: the thumbnail zoom, the
-// details flag, the list row width and the colours.
+// The browser's colours (the program loads them from its skin's "BROWSER"
+// section; the browser asks its host for them) and the thumbnail zoom.
 
 #include <QColor>
 
 // g_nThumbnailSize, the thumbnail zoom, is the program-wide one of the toolkit.
 #include "BrowserGlobals.h"
-
-// Items drawn as list rows ("DETAILS").
-extern bool g_bBrowserDetails;
-// The details list shows instead of the thumbnails ("VIEWLIST").
-extern bool g_bFilesListMode;
-// Width of a list row, kept by the view.
-extern int g_nListRowWidth;
 
 struct BrowserColours {
     QColor text{0, 0, 0};                    // "TEXT COLOR"
@@ -26,7 +18,6 @@ struct BrowserColours {
     QColor detailsSeparator{123, 138, 172};  // "DETAILS SEPARATOR COLOR"
     QColor detailsTab{119, 158, 227};        // "DETAILS TAB COLOR"
 };
-extern BrowserColours g_BrowserColours;
 
 // Parses "r, g, b" as the profile stores a colour; the fallback when it is not three numbers.
 QColor ParseBrowserColour(const QString& text, const QColor& fallback);

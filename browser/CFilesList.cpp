@@ -349,7 +349,7 @@ void CFilesList::SyncSelectionFromBrowser() {
     m_bFilling = true;
     std::map<std::string, bool> selected;
     for (const CItem& item : m_pBrowser->Items())
-        selected[item.path] = item.selected != 0;
+        selected[item.path] = m_pBrowser->IsSelected(item.path);
     QItemSelection selection;
     const auto& rows = m_pModel->Rows();
     for (size_t i = 0; i < rows.size(); ++i)

@@ -22,9 +22,14 @@ class CProgress;
 class QPainter;
 class QPoint;
 
+// A list row's width until a view gives its own.
+constexpr int kDefaultListRowWidth = 300;
+
 // The two frame pictures of a cell size, painted once and copied per cell;
 // one per view.
 struct CFrameCache {
+    // The view's list row width (the width of a cell in the list view).
+    int rowWidth = kDefaultListRowWidth;
     QSize cell;
     QImage normal;
     QImage selected;
@@ -58,12 +63,12 @@ public:
     // when a side is unknown (0 or less).
     QSize FitToBox(int w, int h) const;
 
-    // Layout at the current zoom and view (BrowserSettings.h).
-    virtual QSize GetSize() const;
+    // Layout at the current zoom and view (a list row rowWidth wide).
+    QSize GetSize(int rowWidth = kDefaultListRowWidth) const;
     virtual int GetZoom() const;
     virtual bool IsDetailsView() const;
     virtual bool HasInfoLine() const { return true; }
-    static QSize GetCellSize(int zoom, bool details);
+    static QSize GetCellSize(int zoom, bool details, int rowWidth = kDefaultListRowWidth);
     // List column positions P0..P5 at a zoom.
     static int ListColumn(int index, int zoom);
     QRect GetThumbRect() const;

@@ -78,21 +78,21 @@ int CPaletteItem::GetZoom() const {
 }
 
 bool CPaletteItem::IsDetailsView() const {
-    return g_bBrowserDetails;
+    return g_bThumbsListMode != 0;
 }
 
-QSize CPaletteItem::GetSize() const {
+QSize CPaletteItem::GetSize(int rowWidth) const {
     const double f = GetZoom() / 100.0;
     const int w = int(m_boxWidth * f + 0.5) + 12;
     const int h = int(m_boxHeight * f + 0.5);
     if (IsDetailsView())
-        return {g_nListRowWidth, h + 12};
+        return {rowWidth, h + 12};
     return {w, h + 12 + (m_noCaption ? 0 : kCaptionHeight)};
 }
 
-QSize CPaletteItem::GetCellSize(int zoom, bool details) {
+QSize CPaletteItem::GetCellSize(int zoom, bool details, int rowWidth) {
     const int h = int(zoom * 165 / 100.0 + 0.5) + (details ? 12 : 32);
-    const int w = details ? g_nListRowWidth : int(zoom * 220 / 100.0 + 0.5) + 12;
+    const int w = details ? rowWidth : int(zoom * 220 / 100.0 + 0.5) + 12;
     return {w, h};
 }
 
@@ -136,7 +136,8 @@ QRegion CPaletteItemImg::GetRegion() const {
 
 void CPaletteItem::Draw(QPainter& painter, const QPoint& origin, const std::string& path, bool selected,
                         bool dimmed, CFrameCache& frames) {
-    const QRect cell(origin, GetSize());
+    const QRect cell(origin, GetSize(frames.rowWidth));
+    const BrowserColours colours = BrowserHost().Colours();
     if (painter.hasClipping() && !painter.clipBoundingRect().intersects(cell))
         return;
     painter.save();
@@ -144,7 +145,7 @@ void CPaletteItem::Draw(QPainter& painter, const QPoint& origin, const std::stri
     const QRect local(QPoint(0, 0), cell.size());
     const QRegion region = GetRegion();
     for (const QRect& part : region)
-        painter.fillRect(part, dimmed ? g_BrowserColours.inFrameCut : g_BrowserColours.inFrame);
+        painter.fillRect(part, dimmed ? colours.inFrameCut : colours.inFrame);
     DrawThumbnail(painter, local, path, dimmed);
     DrawInfo(painter, local);
     DrawDetails(painter, local, path, selected);
@@ -161,13 +162,14 @@ void CPaletteItem::DrawBackground(QPainter& painter, const QRect& cell, bool sel
         inner.setBottom(inner.bottom() - kCaptionHeight);
     if (frames.cell != size || frames.normal.isNull() || frames.selected.isNull()) {
         frames.cell = size;
+        const BrowserColours colours = BrowserHost().Colours();
         for (int which = 0; which < 2; ++which) {
             QImage image(size, QImage::Format_ARGB32_Premultiplied);
-            image.fill(g_BrowserColours.background);
+            image.fill(colours.background);
             QPainter p(&image);
             p.setRenderHint(QPainter::Antialiasing);
             p.setClipRegion(QRegion(image.rect()).subtracted(QRegion(inner)));
-            const QColor colour = which ? g_BrowserColours.selectedBorder : g_BrowserColours.border;
+            const QColor colour = which ? colours.selectedBorder : colours.border;
             p.fillRect(QRect(13, 13, size.width() - 26, size.height() - 26), colour);
             QPen pen(colour, 12);
             pen.setJoinStyle(Qt::RoundJoin);
@@ -202,7 +204,8 @@ void CPaletteItem::DrawCaption(QPainter& painter, const QRect& cell, const std::
     m_captionTextWidth = metrics.horizontalAdvance(name);
     painter.save();
     painter.setFont(font);
-    painter.setPen(selected ? g_BrowserColours.selectedText : g_BrowserColours.text);
+    const BrowserColours colours = BrowserHost().Colours();
+    painter.setPen(selected ? colours.selectedText : colours.text);
     const int vertical = IsDetailsView() ? Qt::AlignVCenter : Qt::AlignTop;
     if (rect.width() <= 0 || m_captionTextWidth < rect.width() - 3) {
         m_captionScrolling = 0;
@@ -286,8 +289,8 @@ void CPaletteItemImg::DrawDetails(QPainter& painter, const QRect& cell, const st
     const int zoom = GetZoom();
     const int p[4] = {ListColumn(0, zoom), ListColumn(1, zoom), ListColumn(2, zoom), ListColumn(3, zoom)};
     painter.save();
-    painter.setPen(g_BrowserColours.detailsSeparator);
-    painter.drawLine(0, cell.bottom(), g_nListRowWidth, cell.bottom());
+    painter.setPen(BrowserHost().Colours().detailsSeparator);
+    painter.drawLine(0, cell.bottom(), cell.width(), cell.bottom());
     for (int x : p)
         painter.drawLine(x, cell.top(), x, cell.bottom());
     CFileStatus status;

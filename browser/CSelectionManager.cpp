@@ -24,10 +24,6 @@ QRect CSelectionManager::GetItemRect(SelItem item) {
     return state.hasRect ? state.rect : QRect();
 }
 
-bool CSelectionManager::IsSelected(SelItem item) {
-    return m_states[item].selected;
-}
-
 bool CSelectionManager::GetTrackingRect(QRect& rect) const {
     if (!m_bandActive) {
         rect = QRect();
@@ -77,9 +73,11 @@ void CSelectionManager::ApplySelection() {
         m_anchor = nullptr;
     if (m_current && IndexOf(items, m_current) < 0)
         m_current = nullptr;
+    std::vector<SelItem> selected;
     if (m_anchor == m_current) {
-        for (SelItem item : items)
-            m_states[item].selected = item == m_anchor;
+        if (m_anchor)
+            selected.push_back(m_anchor);
+        m_selection.Assign(selected);
         return;
     }
     bool inside = false;
@@ -87,8 +85,10 @@ void CSelectionManager::ApplySelection() {
         const bool end = item == m_anchor || item == m_current;
         if (end)
             inside = !inside;
-        m_states[item].selected = end || inside;
+        if (end || inside)
+            selected.push_back(item);
     }
+    m_selection.Assign(selected);
 }
 
 void CSelectionManager::RemoveItem(SelItem item) {
@@ -115,6 +115,7 @@ void CSelectionManager::ForgetMissingItems() {
     const std::vector<SelItem> items = m_owner->GetItems(this);
     for (auto it = m_states.begin(); it != m_states.end();)
         it = IndexOf(items, it->first) < 0 ? m_states.erase(it) : std::next(it);
+    m_selection.Retain([&](SelItem item) { return IndexOf(items, item) >= 0; });
     for (SelItem* end : {&m_anchor, &m_current, &m_pending})
         if (*end && IndexOf(items, *end) < 0)
             *end = nullptr;
@@ -175,8 +176,7 @@ void CSelectionManager::OnLButtonDown(int x, int y, bool extend) {
 void CSelectionManager::ToggleItem(SelItem item) {
     if (!item)
         return;
-    ItemState& state = GetItemState(item);
-    state.selected = !state.selected;
+    m_selection.Toggle(item);
     m_anchor = m_current = item;
     m_owner->Redraw();
 }

@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "CSelection.h"
+
 class CSelectionManager;
 
 using SelItem = void*;
@@ -53,7 +55,6 @@ public:
     struct ItemState {
         QRect rect;
         bool hasRect = false;
-        bool selected = false;
     };
 
     explicit CSelectionManager(ISelectable* owner) : m_owner(owner) {}
@@ -61,7 +62,9 @@ public:
     ItemState& GetItemState(SelItem item) { return m_states[item]; }
     void SetItemRect(SelItem item, const QRect& rect);
     QRect GetItemRect(SelItem item);
-    bool IsSelected(SelItem item);
+    bool IsSelected(SelItem item) const { return m_selection.IsSelected(item); }
+    // The selected items, with a notification after each change.
+    CSelection<SelItem>& Selection() { return m_selection; }
     SelItem GetAnchorItem() const { return m_anchor; }
     SelItem GetCurrentItem() const { return m_current; }
     bool HasCurrent() const { return m_anchor || m_current; }
@@ -109,6 +112,7 @@ private:
 
     ISelectable* m_owner;
     std::unordered_map<SelItem, ItemState> m_states;
+    CSelection<SelItem> m_selection;
     bool m_bandActive = false;
     bool m_pressed = false;
     QPoint m_bandStart;

@@ -1,17 +1,14 @@
 #include "CThumbsBrowser.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDateTime>
-#include <QFont>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLocale>
-#include <QPainter>
+#include <QMenu>
 #include <QThread>
 
 #include <algorithm>
@@ -25,8 +22,6 @@
 #include "BrowserSettings.h"
 #include "BrowserUtils.h"
 #include "CFolderMonitor.h"
-#include "CPopupEdit.h"
-#include "CThumbsBrowserProgress.h"
 #include "CommandIds.h"
 #include "PathParts.h"
 #include "ShellNamespace.h"
@@ -37,7 +32,6 @@ std::recursive_mutex g_csFolderRead;
 std::atomic<int> g_nItemsLockDepth{0};
 std::atomic<int> g_nFolderReadDepth{0};
 std::atomic<int> g_bWorkerGate{1};
-std::atomic<bool> g_bSortDescending{false};
 
 namespace {
 
@@ -47,18 +41,10 @@ enum : unsigned {
     IDS_SIZE_MB = 140,
     IDS_SIZE_GB = 141,
     IDS_TOTAL_FILES = 0xFB10,
-    IDS_HEADER_PICTURE = 0xFB11,
 };
 
 constexpr const char* kUndoFolders[4] = {"OVIMGBRSUND1", "OVIMGBRSUND2", "OVIMGBRSUND1CUT",
                                          "OVIMGBRSUND2CUT"};
-constexpr int kMinFileBytes = 16;
-
-template <class T>
-int Compare(T a, T b) {
-    return a < b ? -1 : (a > b ? 1 : 0);
-}
-
 std::string Format(unsigned id, double value) {
     char text[64];
     std::snprintf(text, sizeof text, Res::LoadStr(id), value);
@@ -90,11 +76,15 @@ QEvent::Type CThumbReadyEvent::EventType() {
     return type;
 }
 
-CThumbsBrowser::CThumbsBrowser(CThumbsBuilderThreads& builder)
-    : m_builder(builder), m_pProgress(std::make_unique<CThumbsBrowserProgress>()) {
+CThumbsBrowser::CThumbsBrowser(CThumbsBuilderThreads& builder) : m_builder(builder) {
     m_builder.AddClient(this);
-    m_nSortMode = std::clamp(BrowserHost().GetProfileInt("BROWSER", "SORT", 7), 0, 7);
-    MeasureCpuSpeed(m_cpuSpeed);
+    m_listing.SetSortMode(BrowserHost().GetProfileInt("BROWSER", "SORT", 7), {});
+    m_selection.Listen([this] {
+        // Selection changes are the user-interface thread's; the view repaints.
+        QCoreApplication* app = QCoreApplication::instance();
+        if (m_pView && app && QThread::currentThread() == app->thread())
+            m_pView->Invalidate();
+    });
     m_tempRoot = CMapStringToObPlus::CacheRoot();
     if (!m_tempRoot.empty() && m_tempRoot.back() != '/')
         m_tempRoot += '/';
@@ -117,24 +107,16 @@ CThumbsBrowser::CThumbsBrowser(CThumbsBuilderThreads& builder)
 }
 
 CThumbsBrowser::~CThumbsBrowser() {
+    m_selection.DropListeners();
     StopListing();
-    KillTimer();
-    delete m_timerHost;
-    // An open editor must not commit into a browser half destroyed.
-    if (auto* edit = qobject_cast<CPopupEdit*>(m_popupEdit.data())) {
-        edit->Detach();
-        delete edit->parentWidget();
-    }
+    m_interaction.Shutdown();
     StopFolderMonitor();
     ReleaseThumbCache();
-    {
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        m_items.clear();
-    }
+    m_listing.Replace({});
     for (const char* folder : kUndoFolders)
         DeleteFolderFiles(TempPath(folder));
     BrowserHost().WriteProfileString("FOLDERS", "DEFAULT", CurrentFolder());
-    BrowserHost().WriteProfileInt("BROWSER", "SORT", m_nSortMode);
+    BrowserHost().WriteProfileInt("BROWSER", "SORT", m_listing.SortMode());
     m_builder.RemoveClient(this);
 }
 
@@ -143,15 +125,15 @@ std::string CThumbsBrowser::TempPath(const char* name) const {
 }
 
 bool CThumbsBrowser::IsDetailsView() const {
-    return g_bBrowserDetails;
+    return g_bThumbsListMode != 0;
 }
 
 QSize CThumbsBrowser::GetItemCellSize() const {
-    return CPaletteItem::GetCellSize(g_nThumbnailSize, IsDetailsView());
+    return CPaletteItem::GetCellSize(g_nThumbnailSize, IsDetailsView(), GetListRowWidth());
 }
 
 int CThumbsBrowser::GetListRowWidth() const {
-    return g_nListRowWidth;
+    return m_layout.RowWidth();
 }
 
 QRect CThumbsBrowser::GetRowCaptionRect(const QRect& row) const {
@@ -178,28 +160,27 @@ void CThumbsBrowser::OnFilesMoved(const std::vector<std::string>& paths, const s
 }
 
 std::string CThumbsBrowser::CurrentFolder() const {
-    std::lock_guard<std::mutex> lock(m_folderLock);
-    return m_folder;
+    return m_listing.Folder();
 }
 
 void CThumbsBrowser::SetCurrentFolder(const std::string& folder) {
-    std::lock_guard<std::mutex> lock(m_folderLock);
-    m_folder = folder;
+    m_listing.SetFolder(folder);
 }
 
 std::vector<CItem> CThumbsBrowser::Items() const {
-    std::lock_guard<std::mutex> lock(m_itemsLock);
-    return m_items;
+    return m_listing.Items();
 }
 
 std::vector<std::string> CThumbsBrowser::Paths() const {
-    std::lock_guard<std::mutex> lock(m_itemsLock);
-    return m_paths;
+    return m_listing.Paths();
 }
 
 int CThumbsBrowser::ItemCount() const {
-    std::lock_guard<std::mutex> lock(m_itemsLock);
-    return static_cast<int>(m_items.size());
+    return m_listing.Count();
+}
+
+CThumbsListing::ThumbLookup CThumbsBrowser::Lookup() {
+    return [this](const std::string& path, ThumbItemPtr& item) { return LookupItem(path, item); };
 }
 
 void CThumbsBrowser::SetView(IThumbsView* view) {
@@ -231,9 +212,7 @@ void CThumbsBrowser::OpenFolder(const std::string& location) {
         return;
     const std::string text = location.substr(2);
     if (location[0] == '0') {
-        m_location = Location::Folder;
-        m_libraryFolders.clear();
-        SetCurrentFolder(text);
+        m_listing.SetFolderLocation(text);
         ReadFolder();
     } else if (location[0] == '9') {
         // "name;icon index;folder;folder...": the folders follow the first two fields.
@@ -250,9 +229,7 @@ void CThumbsBrowser::OpenFolder(const std::string& location) {
         for (size_t i = 2; i < fields.size(); ++i)
             if (!fields[i].empty())
                 folders.push_back(fields[i]);
-        m_location = Location::Library;
-        m_libraryFolders = std::move(folders);
-        SetCurrentFolder(text);
+        m_listing.SetLibraryLocation(text, std::move(folders));
         ReadLocation(false);
     }
 }
@@ -270,77 +247,16 @@ void CThumbsBrowser::CancelWork() {
     ResumeWorker();
 }
 
-std::vector<std::string> CThumbsBrowser::ReadSources() const {
-    const std::string folder = CurrentFolder();
-    if (folder.empty())
-        return {};
-    return m_location == Location::Library ? m_libraryFolders : std::vector<std::string>{folder};
-}
-
-CThumbsBrowser::Listing CThumbsBrowser::ListLocation(const std::vector<std::string>& sources, int mode,
-                                                     bool library, CThumbsBrowser* browser) {
-    Listing listing;
-    listing.mode = mode;
-    for (std::string source : sources) {
-        if (source.size() > 1 && source.back() == '/')
-            source.pop_back();
-        DIR* dir = ::opendir(source.c_str());
-        if (!dir)
-            continue;  // an unreadable folder lists nothing
-        const int dfd = ::dirfd(dir);
-        const std::string prefix = source == "/" ? "/" : source + "/";
-        while (const dirent* entry = ::readdir(dir)) {
-            if (entry->d_type == DT_DIR)
-                continue;
-            const std::string name = entry->d_name;
-            if (name == "." || name == "..")
-                continue;
-            const std::string path = prefix + name;
-            if (!BrowserHost().IsReadableImageFile(path))
-                continue;
-            struct stat st;
-            if (::fstatat(dfd, entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode) ||
-                st.st_size < kMinFileBytes)
-                continue;
-            CItem item;
-            item.path = path;
-            item.size = static_cast<double>(st.st_size);
-            // Brings the folder's stored thumbnails into the cache.
-            ThumbItemPtr cached;
-            if (browser)
-                browser->LookupItem(path, cached);
-            listing.total += item.size;
-            listing.items.push_back(std::move(item));
-        }
-        ::closedir(dir);
-    }
-    SortList(listing.items, mode, library, browser);
-    return listing;
-}
-
-void CThumbsBrowser::TakeListing(Listing listing, bool rebuild, bool hasFolder) {
+void CThumbsBrowser::TakeListing(Listed listing, bool rebuild, bool hasFolder) {
     ++g_nFolderReadDepth;
     PauseWorker();
-    std::vector<std::string> paths;
+    const std::vector<std::string> paths = m_listing.Replace(std::move(listing));
+    m_layout.CloseGaps();
     {
-        std::lock_guard<std::mutex> lock(m_itemsLock);
         // The files still there keep their selection.
-        std::set<std::string> selected;
-        for (const CItem& item : m_items)
-            if (item.selected)
-                selected.insert(item.path);
-        for (CItem& item : listing.items)
-            item.selected = selected.count(item.path) ? 1 : 0;
-        m_items = std::move(listing.items);
-        m_offsets.assign(m_items.size(), 0);
-        m_paths.clear();
-        m_paths.reserve(m_items.size());
-        for (const CItem& item : m_items)
-            m_paths.push_back(item.path);
-        paths = m_paths;
+        const std::set<std::string> listed(paths.begin(), paths.end());
+        m_selection.Retain([&](const std::string& path) { return listed.count(path) != 0; });
     }
-    m_bManyFiles = paths.size() > static_cast<size_t>(kManyFiles);
-    m_totalSize = listing.total;
     if (m_pView) {
         m_pView->UpdateScrollSizes();
         m_pView->Invalidate();
@@ -361,7 +277,7 @@ void CThumbsBrowser::ItemsChanged(bool resorted) {
 
 void CThumbsBrowser::ReadLocation(bool rebuild) {
     const std::string folder = CurrentFolder();
-    if (m_location == Location::Library && folder.empty())
+    if (LocationKind() == Location::Library && folder.empty())
         return;
     // A listing running now is older than this read: its list is dropped.
     ++m_listingGeneration;
@@ -370,7 +286,8 @@ void CThumbsBrowser::ReadLocation(bool rebuild) {
     std::lock_guard<std::recursive_mutex> read(g_csFolderRead);
     // Lets a burst of changes settle before the folder is listed.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    Listing listing = ListLocation(ReadSources(), m_nSortMode, m_location == Location::Library, this);
+    Listed listing = CThumbsListing::List(m_listing.Sources(), m_listing.SortMode(), m_listing.Descending(),
+                                          LocationKind() == Location::Library, Lookup());
     TakeListing(std::move(listing), rebuild, !folder.empty());
 }
 
@@ -385,7 +302,7 @@ void CThumbsBrowser::RequestReadFolder(bool rebuild) {
 
 void CThumbsBrowser::StartListing(bool rebuild) {
     const std::string folder = CurrentFolder();
-    if (m_location == Location::Library && folder.empty())
+    if (LocationKind() == Location::Library && folder.empty())
         return;
     if (m_listingThread.joinable())
         m_listingThread.join();  // it has posted its list already
@@ -393,12 +310,14 @@ void CThumbsBrowser::StartListing(bool rebuild) {
     m_bListing = true;
     ++m_listingsStarted;
     const uint64_t generation = ++m_listingGeneration;
-    const bool library = m_location == Location::Library;
-    m_listingThread = std::thread([this, generation, rebuild, library, sources = ReadSources(),
-                                   mode = m_nSortMode, hasFolder = !folder.empty(), alive = m_alive] {
+    const bool library = LocationKind() == Location::Library;
+    m_listingThread = std::thread([this, generation, rebuild, library, sources = m_listing.Sources(),
+                                   mode = m_listing.SortMode(), descending = m_listing.Descending(),
+                                   hasFolder = !folder.empty(), alive = m_alive] {
         // Lets a burst of changes settle before the folder is listed.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        auto listing = std::make_shared<Listing>(ListLocation(sources, mode, library, this));
+        auto listing =
+            std::make_shared<Listed>(CThumbsListing::List(sources, mode, descending, library, Lookup()));
         QObject* app = QCoreApplication::instance();
         if (!app)
             return;
@@ -412,12 +331,13 @@ void CThumbsBrowser::StartListing(bool rebuild) {
     });
 }
 
-void CThumbsBrowser::OnListingDone(uint64_t generation, Listing listing, bool rebuild, bool hasFolder) {
+void CThumbsBrowser::OnListingDone(uint64_t generation, Listed listing, bool rebuild, bool hasFolder) {
     m_bListing = false;
     if (generation == m_listingGeneration) {
         // The sort mode changed while the folder was listed.
-        if (listing.mode != m_nSortMode)
-            SortList(listing.items, m_nSortMode, m_location == Location::Library, this);
+        if (listing.mode != m_listing.SortMode())
+            CThumbsListing::Sort(listing.items, m_listing.SortMode(), m_listing.Descending(),
+                                 LocationKind() == Location::Library, Lookup());
         TakeListing(std::move(listing), rebuild, hasFolder);
     }
     if (m_bListingAgain) {
@@ -431,114 +351,16 @@ void CThumbsBrowser::OnListingDone(uint64_t generation, Listing listing, bool re
 // ---- sorting ----
 
 void CThumbsBrowser::ReadItemInfo(CItem& item) {
-    if (item.infoRead)
-        return;
-    CFileStatus status;
-    if (CFile::GetStatus(item.path, status)) {
-        item.created = status.m_ctime;
-        item.written = status.m_mtime;
-        item.accessed = status.m_atime;
-        item.size = static_cast<double>(status.m_size);
-    }
-    item.infoRead = 1;
+    CThumbsListing::ReadItemInfo(item);
 }
 
 int CThumbsBrowser::CompareItems(int mode, const CItem& a, const CItem& b, CThumbsBrowser* browser) {
-    auto byPath = [&] { return CompareNoCase(a.path, b.path); };
-    auto byName = [&] { return CompareNoCase(FileNameOf(a.path), FileNameOf(b.path)); };
-    int result = 0;
-    switch (mode) {
-        case 0:
-            result = byName();
-            break;
-        case 1:
-        case 2:
-        case 6:
-            result = mode == 1   ? Compare(a.created, b.created)
-                     : mode == 2 ? Compare(a.written, b.written)
-                                 : Compare(a.size, b.size);
-            if (result == 0)
-                result = byPath();
-            break;
-        case 3: {
-            // reserved holds the picture's date, read for all items before sorting
-            result = Compare(a.reserved, b.reserved);
-            if (result == 0)
-                result = byName();
-            break;
-        }
-        case 4:
-            result = CompareNoCase(ExtensionOf(a.path), ExtensionOf(b.path));
-            if (result == 0)
-                result = byPath();
-            break;
-        case 5: {
-            auto key = [browser](const CItem& item) -> uint32_t {
-                ThumbItemPtr cached;
-                if (!browser || !browser->LookupItem(item.path, cached) || !cached)
-                    return 0;
-                return (static_cast<uint32_t>(cached->m_sourceWidth & 0xFFFF) << 16) |
-                       static_cast<uint32_t>(cached->m_sourceHeight & 0xFFFF);
-            };
-            result = Compare(key(a), key(b));
-            break;
-        }
-        case 7: {
-            const std::string ta = TitleOf(a.path), tb = TitleOf(b.path);
-            result = CompareNoCase(ta.size() > 4 ? ta.substr(4) : std::string(),
-                                   tb.size() > 4 ? tb.substr(4) : std::string());
-            if (result == 0)
-                result = byPath();
-            break;
-        }
-        default:
-            break;
-    }
-    return g_bSortDescending ? -result : result;
-}
-
-void CThumbsBrowser::SortList(std::vector<CItem>& items, int mode, bool listing, CThumbsBrowser* browser) {
-    // A folder keeps its listing order for the picture date; asked for it
-    // outside a listing, the names decide.
-    if (mode == 3 && !listing)
-        return;
-    if (mode == 1 || mode == 2 || mode == 6)
-        for (CItem& item : items)
-            ReadItemInfo(item);
-    if (mode == 3) {
-        for (CItem& item : items) {
-            std::time_t when = 0;
-            GetExifDateTime(item.path, when);
-            item.reserved = static_cast<int>(when);
-        }
-    }
-    std::stable_sort(items.begin(), items.end(),
-                     [&](const CItem& a, const CItem& b) { return CompareItems(mode, a, b, browser) < 0; });
-    if (mode == 3)
-        for (CItem& item : items)
-            item.reserved = 0;
-}
-
-void CThumbsBrowser::SortItems(bool listing) {
-    std::lock_guard<std::mutex> lock(m_itemsLock);
-    SortList(m_items, m_nSortMode, listing, this);
+    return CThumbsListing::Compare(mode, a, b, browser && browser->SortDescending(),
+                                   browser ? browser->Lookup() : CThumbsListing::ThumbLookup());
 }
 
 void CThumbsBrowser::SetSortMode(int mode) {
-    m_nSortMode = std::clamp(mode, 0, 7);
-    if (m_nSortMode == 3) {
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        std::stable_sort(m_items.begin(), m_items.end(),
-                         [&](const CItem& a, const CItem& b) { return CompareItems(0, a, b, this) < 0; });
-    } else {
-        SortItems(true);
-    }
-    {
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        m_paths.clear();
-        for (const CItem& item : m_items)
-            m_paths.push_back(item.path);
-    }
+    m_listing.SetSortMode(mode, Lookup());
     if (m_pView)
         m_pView->Invalidate();
     // The details list refreshes and takes the new order.
@@ -637,183 +459,68 @@ void CThumbsBrowser::RescanFolder(bool rebuild) {
 // ---- layout ----
 
 int CThumbsBrowser::GetColumns(int clientWidth) const {
-    const QSize cell = GetItemCellSize();
-    return std::max(1, cell.width() > 0 ? clientWidth / cell.width() : 1);
+    return m_layout.GetColumns(clientWidth);
 }
 
 QPoint CThumbsBrowser::GetItemPosition(int index, int clientWidth) const {
-    const QSize cell = GetItemCellSize();
-    const int count = ItemCount();
-    const int columns = GetColumns(clientWidth);
-    const int i = std::min(index, std::max(0, count - 1));
-    const int row = i / columns;
-    const int column = i - row * columns;
-    int x = clientWidth * column / columns + (clientWidth / columns - cell.width()) / 2;
-    int y = cell.height() * row;
-    if (IsDetailsView() || index < 0) {
-        y += kListTopMargin;
-    } else {
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        if (i >= 0 && static_cast<size_t>(i) < m_offsets.size())
-            x += m_offsets[static_cast<size_t>(i)];
-    }
-    return {x, y};
+    return m_layout.GetItemPosition(index, clientWidth);
 }
 
 QRect CThumbsBrowser::GetItemRect(int index, int clientWidth) const {
-    return QRect(GetItemPosition(index, clientWidth), GetItemCellSize());
+    return m_layout.GetItemRect(index, clientWidth);
 }
 
 QRect CThumbsBrowser::GetCaptionRect(int index, int clientWidth) const {
-    const QRect cell = GetItemRect(index, clientWidth);
-    if (IsDetailsView())
-        return GetRowCaptionRect(cell);
-    return QRect(cell.left(), cell.bottom() + 1 - 20, cell.width(), 20);
+    return m_layout.GetCaptionRect(index, clientWidth);
 }
 
 QRect CThumbsBrowser::GetRowRect(int row, int clientWidth, QPoint scroll) const {
-    const QSize cell = GetItemCellSize();
-    const int top = row * cell.height() + (IsDetailsView() ? kListTopMargin : 0) - scroll.y();
-    return QRect(0, top, clientWidth, cell.height());
+    return m_layout.GetRowRect(row, clientWidth, scroll);
 }
 
 int CThumbsBrowser::HitTest(QPoint point, int clientWidth, QPoint scroll) const {
-    if (IsDetailsView() && point.y() < kListTopMargin)
-        return -1;
-    const QPoint content = point + scroll;
-    const int count = ItemCount();
-    for (int i = 0; i < count; ++i)
-        if (GetItemRect(i, clientWidth).contains(content))
-            return i;
-    return -1;
+    return m_layout.HitTest(point, clientWidth, scroll);
 }
 
 std::string CThumbsBrowser::GetPathAt(QPoint point, int clientWidth, QPoint scroll) const {
-    const int index = HitTest(point, clientWidth, scroll);
-    std::lock_guard<std::mutex> lock(m_itemsLock);
-    return index >= 0 && static_cast<size_t>(index) < m_items.size() ? m_items[index].path : std::string();
+    return m_listing.PathAt(HitTest(point, clientWidth, scroll));
 }
 
 QPoint CThumbsBrowser::EnsureVisible(int index, QSize client, QPoint scroll) const {
-    if (index < 0 || index >= ItemCount())
-        return scroll;
-    const QRect rect = GetItemRect(index, client.width());
-    QPoint result = scroll;
-    if (rect.top() < result.y())
-        result.setY(rect.top() - (IsDetailsView() ? kListTopMargin : 0));
-    else if (rect.bottom() >= result.y() + client.height())
-        result.setY(rect.bottom() + 1 - client.height());
-    result.setY(std::max(0, result.y()));
-    return result;
+    return m_layout.EnsureVisible(index, client, scroll);
 }
 
 QSize CThumbsBrowser::ContentSize(int clientWidth) const {
-    const int count = ItemCount();
-    const QSize cell = GetItemCellSize();
-    const int columns = GetColumns(clientWidth);
-    const int rows = (count + columns - 1) / columns;
-    return QSize(std::max(clientWidth, cell.width()),
-                 rows * cell.height() + (IsDetailsView() ? kListTopMargin : 0));
+    return m_layout.ContentSize(clientWidth);
 }
 
 // ---- drawing ----
 
 void CThumbsBrowser::DrawPane(QPainter& painter, QSize client, QPoint scroll) {
-    const QSize cell = GetItemCellSize();
-    const int columns = GetColumns(client.width());
-    const int count = ItemCount();
-    const int top = std::max(0, scroll.y() - (IsDetailsView() ? kListTopMargin : 0));
-    const int first = std::max(0, top / std::max(1, cell.height()) * columns);
-    const int last =
-        std::min(count - 1, ((scroll.y() + client.height()) / std::max(1, cell.height()) + 1) * columns);
-    if (IsDetailsView())
-        DrawDetailsHeader(painter, client.width());
-    if (m_bManyFiles) {
-        std::vector<std::string> missing;
-        const std::vector<std::string> paths = Paths();
-        {
-            std::lock_guard<std::recursive_mutex> lock(g_csThumbsBrowser);
-            for (int i = first; i <= last && static_cast<size_t>(i) < paths.size(); ++i) {
-                ThumbItemPtr item;
-                if (!g_ThumbCache.Lookup(paths[i], item))
-                    missing.insert(missing.begin(), paths[i]);
-            }
-        }
-        if (!missing.empty())
-            m_builder.Prioritize(missing);
-    }
-    for (int i = first; i <= last; ++i)
-        DrawItem(painter, i, client.width(), scroll);
-    DrawBand(painter);
+    m_painter.DrawPane(painter, client, scroll);
 }
 
 void CThumbsBrowser::DrawItem(QPainter& painter, int index, int clientWidth, QPoint scroll) {
-    CItem item;
-    {
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        if (index < 0 || static_cast<size_t>(index) >= m_items.size())
-            return;
-        item = m_items[index];
-    }
-    const QRect cell = GetItemRect(index, clientWidth).translated(-scroll);
-    if (!painter.clipBoundingRect().isEmpty() &&
-        !cell.adjusted(-1, -1, 1, 1).intersects(painter.clipBoundingRect().toAlignedRect()))
-        return;
-    const bool cut = std::find(m_cutList.begin(), m_cutList.end(), item.path) != m_cutList.end();
-    {
-        // Held across look-up and drawing: a builder thread may replace the entry.
-        std::lock_guard<std::recursive_mutex> lock(g_csThumbsBrowser);
-        ThumbItemPtr cached;
-        if (g_ThumbCache.Lookup(item.path, cached) && cached) {
-            cached->Draw(painter, cell.topLeft(), item.path, item.selected != 0, cut, m_frames);
-            return;
-        }
-    }
-    std::shared_ptr<CPaletteItem> placeholder = NewItem();
-    placeholder->Draw(painter, cell.topLeft(), item.path, item.selected != 0, cut, m_frames);
+    m_painter.DrawItem(painter, index, clientWidth, scroll);
 }
 
 void CThumbsBrowser::DrawDetailsHeader(QPainter& painter, int clientWidth) {
-    const int zoom = g_nThumbnailSize;
-    const QRect band(0, 0, clientWidth, kListTopMargin);
-    painter.save();
-    painter.fillRect(band, g_BrowserColours.detailsTab);
-    painter.setPen(g_BrowserColours.detailsSeparator);
-    painter.drawRect(band.adjusted(0, 0, -1, -1));
-    int bounds[5];
-    for (int i = 0; i < 4; ++i) {
-        bounds[i] = CPaletteItem::ListColumn(i, zoom);
-        painter.drawLine(bounds[i], band.top(), bounds[i], band.bottom());
-    }
-    bounds[4] = std::max(bounds[3] + 220, GetListRowWidth());
-    QFont font(GetDefaultGuiFontName());
-    font.setPointSize(8);
-    painter.setFont(font);
-    painter.setPen(Qt::black);
-    int left = 0;
-    for (int i = 0; i < 5; ++i) {
-        const QRect column(left, band.top(), bounds[i] - left, band.height());
-        painter.drawText(column, Qt::AlignCenter | Qt::TextSingleLine,
-                         QString::fromUtf8(Res::LoadStr(IDS_HEADER_PICTURE + i)));
-        left = bounds[i];
-    }
-    painter.restore();
+    m_painter.DrawDetailsHeader(painter, clientWidth);
 }
 
 // ---- selection ----
 
 void CThumbsBrowser::GetSelectedFiles(std::vector<std::string>& files) const {
-    std::lock_guard<std::mutex> lock(m_itemsLock);
-    for (const CItem& item : m_items)
-        if (item.selected)
-            files.push_back(item.path);
+    for (const std::string& path : m_listing.Paths())
+        if (m_selection.IsSelected(path))
+            files.push_back(path);
 }
 
 void CThumbsBrowser::GetSelectionRange(int& first, int& last) const {
     first = last = -1;
-    std::lock_guard<std::mutex> lock(m_itemsLock);
-    for (size_t i = 0; i < m_items.size(); ++i) {
-        if (!m_items[i].selected)
+    const std::vector<std::string> paths = m_listing.Paths();
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (!m_selection.IsSelected(paths[i]))
             continue;
         if (first < 0)
             first = static_cast<int>(i);
@@ -821,23 +528,22 @@ void CThumbsBrowser::GetSelectionRange(int& first, int& last) const {
     }
 }
 
+bool CThumbsBrowser::IsSelected(int index) const {
+    const std::string path = m_listing.PathAt(index);
+    return !path.empty() && m_selection.IsSelected(path);
+}
+
 void CThumbsBrowser::DeselectAll() {
     DeselectAllExcept(-1);
 }
 
 void CThumbsBrowser::DeselectAllExcept(int index) {
-    std::lock_guard<std::mutex> lock(m_itemsLock);
-    for (size_t i = 0; i < m_items.size(); ++i)
-        if (static_cast<int>(i) != index)
-            m_items[i].selected = 0;
+    const std::string kept = m_listing.PathAt(index);
+    m_selection.Retain([&](const std::string& path) { return !kept.empty() && path == kept; });
 }
 
 void CThumbsBrowser::SelectAll() {
-    {
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        for (CItem& item : m_items)
-            item.selected = 1;
-    }
+    m_selection.Assign(m_listing.Paths());
     if (m_pView)
         m_pView->Invalidate();
     if (onSelectionChanged)
@@ -845,9 +551,9 @@ void CThumbsBrowser::SelectAll() {
 }
 
 void CThumbsBrowser::SetSelected(int index, bool selected) {
-    std::lock_guard<std::mutex> lock(m_itemsLock);
-    if (index >= 0 && static_cast<size_t>(index) < m_items.size())
-        m_items[index].selected = selected ? 1 : 0;
+    const std::string path = m_listing.PathAt(index);
+    if (!path.empty())
+        m_selection.Set(path, selected);
 }
 
 // ---- status ----
@@ -871,7 +577,7 @@ std::vector<std::string> CThumbsBrowser::StatusTexts() {
                   selected.empty() ? ItemCount() : static_cast<int>(selected.size()));
     texts[0] = count;
     if (selected.empty()) {
-        texts[1] = SizeText(m_totalSize);
+        texts[1] = SizeText(TotalSize());
         return texts;
     }
     if (selected.size() > 1) {
@@ -990,4 +696,127 @@ void CThumbsBrowser::StartFolderMonitor() {
         return;
     m_pMonitor = std::make_unique<CFolderMonitor>();
     m_pMonitor->Start();
+}
+
+// ---- interaction ----
+
+QSize CThumbsBrowser::ViewClient() const {
+    return m_pView ? m_pView->ClientSize() : QSize();
+}
+
+QPoint CThumbsBrowser::ViewScroll() const {
+    return m_pView ? m_pView->ScrollPosition() : QPoint();
+}
+
+bool CThumbsBrowser::OnKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    return m_interaction.OnKeyDown(key, modifiers);
+}
+
+void CThumbsBrowser::OnLButtonDown(QPoint point, Qt::KeyboardModifiers modifiers) {
+    m_interaction.OnLButtonDown(point, modifiers);
+}
+
+void CThumbsBrowser::OnMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
+    m_interaction.OnMouseMove(point, buttons, modifiers);
+}
+
+void CThumbsBrowser::OnLButtonUp(QPoint point, Qt::KeyboardModifiers modifiers) {
+    m_interaction.OnLButtonUp(point, modifiers);
+}
+
+void CThumbsBrowser::OnLButtonDblClk(QPoint point) {
+    m_interaction.OnLButtonDblClk(point);
+}
+
+void CThumbsBrowser::OnRButtonDown(QPoint point, QPoint globalPos) {
+    m_interaction.OnRButtonDown(point, globalPos);
+}
+
+std::unique_ptr<QMenu> CThumbsBrowser::CreateContextMenu(QWidget* parent) {
+    return m_interaction.CreateContextMenu(parent);
+}
+
+void CThumbsBrowser::OnTimer(int id) {
+    m_interaction.OnTimer(id);
+}
+
+QRect CThumbsBrowser::BandRect() const {
+    return m_interaction.BandRect();
+}
+
+void CThumbsBrowser::DrawBand(QPainter& painter) const {
+    m_painter.DrawBand(painter);
+}
+
+void CThumbsBrowser::SelectItem(int index) {
+    m_interaction.SelectItem(index);
+}
+
+CPopupEdit* CThumbsBrowser::BeginRename(int index) {
+    return m_interaction.BeginRename(index);
+}
+
+CPopupEdit* CThumbsBrowser::PopupEdit() const {
+    return m_interaction.PopupEdit();
+}
+
+bool CThumbsBrowser::RenameFile(const std::string& path, const std::string& newTitle) {
+    return m_interaction.RenameFile(path, newTitle);
+}
+
+void CThumbsBrowser::StartDrag() {
+    m_interaction.StartDrag();
+}
+
+Qt::DropAction CThumbsBrowser::DragEnter(const QMimeData* data) {
+    return m_interaction.DragEnter(data);
+}
+
+Qt::DropAction CThumbsBrowser::DragOver(const QMimeData* data, QPoint point,
+                                        Qt::KeyboardModifiers modifiers) {
+    return m_interaction.DragOver(data, point, modifiers);
+}
+
+void CThumbsBrowser::DragLeave() {
+    m_interaction.DragLeave();
+}
+
+bool CThumbsBrowser::Drop(const QMimeData* data, Qt::DropAction action, QPoint point) {
+    return m_interaction.Drop(data, action, point);
+}
+
+void CThumbsBrowser::CopySelection(bool cut) {
+    m_interaction.CopySelection(cut);
+}
+
+bool CThumbsBrowser::Paste() {
+    return m_interaction.Paste();
+}
+
+void CThumbsBrowser::UpdateCutList() {
+    m_interaction.UpdateCutList();
+}
+
+std::vector<std::string> CThumbsBrowser::CutList() const {
+    return m_interaction.CutList();
+}
+
+bool CThumbsBrowser::IsCut(const std::string& path) const {
+    return m_interaction.IsCut(path);
+}
+
+void CThumbsBrowser::RecordUndo(int kind) {
+    m_interaction.RecordUndo(kind);
+}
+
+void CThumbsBrowser::DropLastUndo() {
+    m_interaction.DropLastUndo();
+}
+
+void CThumbsBrowser::ForgetUndo() {
+    m_interaction.ForgetUndo();
+}
+
+std::string CThumbsBrowser::UndoFolder(int level) const {
+    return m_interaction.UndoFolder(level);
 }

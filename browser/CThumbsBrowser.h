@@ -1,15 +1,17 @@
 #pragma once
-// The model behind the thumbnail pane: the image files of the current folder
-// (or of a library), their order, selection and places in the pane, and the
-// link to the thumbnail builder, the cache and the folder monitor. A view
-// (IThumbsView) shows it; CImgThumbsBrowser adds the picture loader.
+// The thumbnail pane's browser: the face its view, the application and the
+// file list use. Behind it, one owner each: the listing (CThumbsListing:
+// the location, its files and their order), the selection (a CSelection of
+// paths), the layout and hit tests (CThumbsLayout) and the painting
+// (CThumbsPainter); the browser ties them to the thumbnail builder, the
+// cache and the folder monitor, and handles the user's keys, mouse, drags,
+// clipboard, rename and undo. A view (IThumbsView) shows it;
+// CImgThumbsBrowser adds the picture loader.
 
 #include <QEvent>
 #include <QPoint>
-#include <QPointer>
 #include <QRect>
 #include <QSize>
-#include <QWidget>
 
 #include <atomic>
 #include <ctime>
@@ -23,7 +25,12 @@
 #include "CWorkerGate.h"
 #include "CFile.h"
 #include "CPaletteItem.h"
+#include "CSelection.h"
 #include "CThumbsBuilderThreads.h"
+#include "CThumbsInteraction.h"
+#include "CThumbsLayout.h"
+#include "CThumbsListing.h"
+#include "CThumbsPainter.h"
 
 class CFolderMonitor;
 class CPopupEdit;
@@ -63,18 +70,6 @@ public:
     std::string m_path;  // the file whose thumbnail is ready; empty after a whole pass
 };
 
-// One listed file. Times and size are read once, when first needed.
-struct CItem {
-    std::string path;
-    int selected = 0;
-    double size = 0;
-    std::time_t created = 0;
-    std::time_t written = 0;
-    std::time_t accessed = 0;
-    int infoRead = 0;
-    int reserved = 0;
-};
-
 // Guards the browsers' requested and loaded picture.
 extern std::mutex g_csPictureLoad;
 // Serialises folder reads; the outermost browser lock.
@@ -85,18 +80,10 @@ extern std::atomic<int> g_nItemsLockDepth;
 extern std::atomic<int> g_nFolderReadDepth;
 // While set, a rescan waits for the items to be free before each file.
 extern std::atomic<int> g_bWorkerGate;
-// Every comparator is reversed while set (shared by all browsers).
-extern std::atomic<bool> g_bSortDescending;
-// While set, the cells of the drop row make way for a drag of the pane's own items.
-extern std::atomic<bool> g_bDropGapAnimation;
-// The list view's top margin: the height of its details header.
-constexpr int kListTopMargin = 20;
-// More listed files than this make the drawing pull visible ones forward.
-constexpr int kManyFiles = 40;
 
 class CThumbsBrowser : public IThumbUpdate {
 public:
-    enum class Location { Folder, Library };
+    using Location = CThumbsListing::Location;
 
     explicit CThumbsBrowser(CThumbsBuilderThreads& builder = g_ThumbsBuilderThreads);
     ~CThumbsBrowser() override;
@@ -107,6 +94,8 @@ public:
     virtual bool IsDetailsView() const;
     virtual QSize GetItemCellSize() const;
     virtual int GetListRowWidth() const;
+    // The list row's width: the view's client width in the list view.
+    void SetListRowWidth(int width) { m_layout.SetRowWidth(width); }
     virtual QRect GetRowCaptionRect(const QRect& row) const;
     virtual bool LookupItem(const std::string& path, ThumbItemPtr& item);
     virtual std::shared_ptr<CPaletteItem> CreateItem() { return NewItem(); }
@@ -146,7 +135,10 @@ public:
     virtual void RescanFolder(bool rebuild);
 
     void SetSortMode(int mode);
-    int SortMode() const { return m_nSortMode; }
+    int SortMode() const { return m_listing.SortMode(); }
+    // Every order reversed (the next sort or listing takes it).
+    void SetSortDescending(bool descending) { m_listing.SetDescending(descending); }
+    bool SortDescending() const { return m_listing.Descending(); }
 
     void LockItems();
     void UnlockItems();
@@ -179,6 +171,10 @@ public:
     void DeselectAllExcept(int index);
     void SelectAll();
     void SetSelected(int index, bool selected);
+    bool IsSelected(int index) const;
+    bool IsSelected(const std::string& path) const { return m_selection.IsSelected(path); }
+    // The selected paths, told after each change.
+    CSelection<std::string>& Selection() { return m_selection; }
 
     void OnThumbReady(const std::string& path, int value) override;
 
@@ -199,14 +195,16 @@ public:
 
     std::string CurrentFolder() const;
     void SetCurrentFolder(const std::string& folder);
-    Location LocationKind() const { return m_location; }
+    Location LocationKind() const { return m_listing.Kind(); }
 
     // The listed files, in order; copies, safe on any thread.
     std::vector<CItem> Items() const;
     std::vector<std::string> Paths() const;
     int ItemCount() const;
-    bool ManyFiles() const { return m_bManyFiles; }
-    double TotalSize() const { return m_totalSize; }
+    bool ManyFiles() const { return m_listing.ManyFiles(); }
+    double TotalSize() const { return m_listing.TotalSize(); }
+    const CThumbsListing& Listing() const { return m_listing; }
+    const CThumbsLayout& Layout() const { return m_layout; }
 
     // The six status texts: count, size, and for the first selected file its
     // size, date, name and picture size.
@@ -224,12 +222,12 @@ public:
     // Drops cached entries of vanished files and old ones (30 days; 10 days
     // when more than 1800 remain), as of now.
     static void AgeThumbCache(std::time_t now);
-    // The order of two items in a sort mode, descending flag applied (<0, 0,
-    // >0); times and sizes must have been read (ReadItemInfo).
+    // The order of two items in a sort mode, the browser's descending flag
+    // applied (<0, 0, >0); times and sizes must have been read (ReadItemInfo).
     static int CompareItems(int mode, const CItem& a, const CItem& b, CThumbsBrowser* browser);
     static void ReadItemInfo(CItem& item);
 
-    // ---- interaction (ThumbsInteraction.cpp) ----
+    // ---- interaction (CThumbsInteraction) ----
     // Keys, mouse and timer as the view forwards them, in client coordinates
     // of the view (IThumbsView gives its size and scroll position).
     // True when the key was the browser's (navigation, Delete, Ctrl+C/X/V).
@@ -246,7 +244,7 @@ public:
     std::unique_ptr<QMenu> CreateContextMenu(QWidget* parent);
     // Every 50 ms while a button is held: auto-scrolls a band near the edges.
     void OnTimer(int id);
-    bool IsTimerRunning() const { return m_timerId != 0; }
+    bool IsTimerRunning() const { return m_interaction.IsTimerRunning(); }
     // The rubber band in client coordinates; empty when none is drawn.
     QRect BandRect() const;
     void DrawBand(QPainter& painter) const;
@@ -274,7 +272,7 @@ public:
     static bool IsCutData(const QMimeData* data);
     // Runs the drag of the selection from the view's widget.
     virtual void StartDrag();
-    bool IsOwnDragRunning() const { return m_bOwnDrag; }
+    bool IsOwnDragRunning() const { return m_interaction.IsOwnDragRunning(); }
 
     // Dropping in. DragEnter/DragOver answer the action a drop would take
     // (Qt::IgnoreAction refuses it).
@@ -284,7 +282,7 @@ public:
     // Own items are reordered before the item at point; files from elsewhere
     // are copied or moved (action) into the current folder.
     virtual bool Drop(const QMimeData* data, Qt::DropAction action, QPoint point);
-    int DropIndex() const { return m_dropIndex; }
+    int DropIndex() const { return m_interaction.DropIndex(); }
 
     // Clipboard: the selection copied or cut, and pasted into the folder.
     void CopySelection(bool cut);
@@ -300,11 +298,11 @@ public:
     void RecordUndo(int kind);
     void DropLastUndo();
     void ForgetUndo();
-    int UndoDepth() const { return m_undoDepth; }
-    int UndoKind(int level) const { return m_undoKinds[level == 0 ? 0 : 1]; }
+    int UndoDepth() const { return m_interaction.UndoDepth(); }
+    int UndoKind(int level) const { return m_interaction.UndoKind(level); }
     std::string UndoFolder(int level) const;
 
-    CThumbsBrowserProgress& Progress() { return *m_pProgress; }
+    CThumbsBrowserProgress& Progress() { return m_interaction.Progress(); }
 
     // The view's geometry.
     QSize ViewClient() const;
@@ -312,7 +310,7 @@ public:
 
 protected:
     // Marks a drag of this browser's own items as running (StartDrag does).
-    void SetOwnDrag(bool on) { m_bOwnDrag = on; }
+    void SetOwnDrag(bool on) { m_interaction.SetOwnDrag(on); }
 
     // Picture state, under g_csPictureLoad.
     std::string m_requestedPicture;
@@ -324,52 +322,33 @@ protected:
     CThumbsBuilderThreads& m_builder;
 
 private:
-    // The files of a location, sorted, as a listing made off the user-interface thread.
-    struct Listing {
-        std::vector<CItem> items;
-        double total = 0;
-        int mode = 0;
-    };
-    static Listing ListLocation(const std::vector<std::string>& sources, int mode, bool library,
-                                CThumbsBrowser* browser);
-    static void SortList(std::vector<CItem>& items, int mode, bool listing, CThumbsBrowser* browser);
-    // The folders a read lists: the current folder, or the library's folders.
-    std::vector<std::string> ReadSources() const;
+    using Listed = CThumbsListing::Listing;
+    CThumbsListing::ThumbLookup Lookup();
     // Replaces the items by a finished listing, keeping the selection of the
     // files still there; the view, the builder, the status and the list follow.
-    void TakeListing(Listing listing, bool rebuild, bool hasFolder);
+    void TakeListing(Listed listing, bool rebuild, bool hasFolder);
     void StartListing(bool rebuild);
-    void OnListingDone(uint64_t generation, Listing listing, bool rebuild, bool hasFolder);
+    void OnListingDone(uint64_t generation, Listed listing, bool rebuild, bool hasFolder);
     void ReadLocation(bool rebuild);
-    void SortItems(bool listing);
     void ItemsChanged(bool resorted = false);
     void PauseWorker();
     void ResumeWorker();
     std::string TempPath(const char* name) const;
 
-    mutable std::mutex m_itemsLock;
-    std::vector<CItem> m_items;
-    std::vector<std::string> m_paths;
-    std::vector<int16_t> m_offsets;
-    std::vector<std::string> m_cutList;
-    mutable std::mutex m_folderLock;
-    std::string m_folder;
-    Location m_location = Location::Folder;
-    int m_nSortMode = 7;
-    std::atomic<bool> m_bManyFiles{false};
-    std::atomic<double> m_totalSize{0};
+    CThumbsListing m_listing;
+    CSelection<std::string> m_selection;
+    CThumbsLayout m_layout{*this};
+    CThumbsPainter m_painter{*this, m_builder};
 
     std::mutex m_viewLock;
     IThumbsView* m_pView = nullptr;
     QObject* m_viewTarget = nullptr;
-    CFrameCache m_frames;
 
     CWorkerGate m_workerGate;
 
     std::unique_ptr<CFolderMonitor> m_pMonitor;
 
     // Listings off the user-interface thread (their state is that thread's).
-    std::vector<std::string> m_libraryFolders;
     std::thread m_listingThread;
     uint64_t m_listingGeneration = 0;
     bool m_bListing = false;
@@ -379,38 +358,10 @@ private:
     // Cleared at destruction: a finished listing posted meanwhile is dropped.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 
-    // Interaction state (user-interface thread only).
-    void RepaintItems(const std::vector<int>& indices);
-    void SelectionChanged();
-    void SelectRangeTo(int index);
-    void KillTimer();
-    void StartTimer();
-    void ReorderOwnItems(const std::vector<std::string>& dropped, int before);
-    // One step of the gap opening at the drop index; ResetDropGap closes it.
-    void StepDropGap(int index);
-    void ResetDropGap();
-    int m_gapAmplitude = 0;
-    void RenameItem(const std::string& oldPath, const std::string& newPath);
-    QPoint m_bandAnchor;  // content coordinates
-    QPoint m_bandPoint;   // client coordinates
-    bool m_bBand = false;
-    bool m_bPressed = false;
-    int m_pressedIndex = -1;
-    QPoint m_pressPoint;
-    Qt::KeyboardModifiers m_pressModifiers;
-    QPoint m_lastDragPoint{-1000, -1000};
-    int m_dropIndex = -1;
-    int m_dropRow = -1;
-    bool m_bOwnDrag = false;
-    bool m_bOwnDragOver = false;
-    int m_timerId = 0;
-    QObject* m_timerHost = nullptr;
-    int m_undoDepth = 0;
-    int m_undoKinds[2] = {0, 0};
-    std::vector<std::string> m_undoPaths;
-    std::unique_ptr<CThumbsBrowserProgress> m_pProgress;
-    QPointer<QWidget> m_popupEdit;
     bool m_bHoldsCache = false;
-    uint32_t m_cpuSpeed = 0;
     std::string m_tempRoot;
+
+    // Its handlers use the browser's parts and services.
+    friend class CThumbsInteraction;
+    CThumbsInteraction m_interaction{*this};
 };

@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-#include "BrowserSettings.h"
+#include "BrowserHost.h"
 #include "TabstopNavigator.h"
 
 CThumbsView::CThumbsView(CThumbsBrowser* browser, QWidget* parent)
@@ -97,7 +97,7 @@ bool CThumbsView::event(QEvent* e) {
 
 void CThumbsView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
-    painter.fillRect(event->rect().adjusted(-2, -2, 2, 2), g_BrowserColours.background);
+    painter.fillRect(event->rect().adjusted(-2, -2, 2, 2), BrowserHost().Colours().background);
     if (m_pBrowser)
         m_pBrowser->DrawPane(painter, viewport()->size(), ScrollPosition());
 }
@@ -107,8 +107,8 @@ void CThumbsView::resizeEvent(QResizeEvent* event) {
     const QSize client = viewport()->size();
     if (client.width() <= 0 || client.height() <= 0)
         return;
-    if (g_bBrowserDetails)
-        g_nListRowWidth = client.width();
+    if (m_pBrowser && m_pBrowser->IsDetailsView())
+        m_pBrowser->SetListRowWidth(client.width());
     UpdateScrollSizes();
 }
 

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 
-#include "BrowserSettings.h"
+#include "BrowserHost.h"
 #include "ButtonStrip.h"
 #include "CFilesList.h"
 #include "CImgThumbsBrowser.h"
@@ -33,7 +33,7 @@ CImgThumbsBrowser* CThumbsWnd::GetBrowser() const {
 CThumbsView* CThumbsWnd::CreateThumbsView() {
     auto* view = new CThumbsView(GetBrowser(), this);
     view->setObjectName(QStringLiteral("ThumbsView"));
-    view->setVisible(!g_bFilesListMode);
+    view->setVisible(!BrowserHost().IsFilesListMode());
     return view;
 }
 
@@ -45,7 +45,7 @@ void CThumbsWnd::CreateContent() {
     m_pList = CreateFilesList();
     if (m_pList) {
         m_pList->setParent(this);
-        m_pList->setVisible(g_bFilesListMode);
+        m_pList->setVisible(BrowserHost().IsFilesListMode());
         // The list follows the folder's items while it shows, but leaves a
         // name being edited alone; an arriving thumbnail changes its own row.
         connect(m_pView, &CThumbsView::ItemsChanged, m_pList, [list = m_pList](const std::string& path) {
@@ -57,7 +57,7 @@ void CThumbsWnd::CreateContent() {
                 list->UpdateRow(path);
         });
     }
-    if (m_pList && g_bFilesListMode) {
+    if (m_pList && BrowserHost().IsFilesListMode()) {
         m_pView->OnInitialUpdate();
         m_pView->hide();
         m_pList->Fill();
@@ -90,7 +90,7 @@ void CThumbsWnd::SetViewMode(bool list) {
 }
 
 void CThumbsWnd::ActivateView() {
-    SetViewMode(g_bFilesListMode);
+    SetViewMode(BrowserHost().IsFilesListMode());
 }
 
 void CThumbsWnd::AddVisitedFolder(const std::string& location, const void* sender) {

@@ -24,7 +24,7 @@ public:
 
     // Shows the details list (true) or the thumbnails (false).
     void SetViewMode(bool list);
-    // The mode the list-mode flag asks for (g_bFilesListMode).
+    // The mode the list-mode flag asks for (the host's files-list mode).
     void ActivateView();
     // The visited-folders strip shows location, unless it sent it itself.
     void AddVisitedFolder(const std::string& location, const void* sender);

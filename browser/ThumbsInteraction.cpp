@@ -1,6 +1,4 @@
-// CThumbsBrowser towards the user: keys, mouse and rubber band, the context
-// menu, the in-place rename, dragging files out and dropping them in, the
-// clipboard with its cut list, and the undo records of deletes.
+// CThumbsInteraction: the thumbnail pane towards the user.
 
 #include <sys/stat.h>
 
@@ -28,12 +26,11 @@
 #include "CPopupEdit.h"
 #include "CThumbsBrowser.h"
 #include "CThumbsBrowserProgress.h"
+#include "CThumbsInteraction.h"
 #include "CommandIds.h"
 #include "PathParts.h"
 #include "QtFileUrls.h"
 #include "StringTable.h"
-
-std::atomic<bool> g_bDropGapAnimation{true};
 
 namespace {
 
@@ -88,19 +85,171 @@ QString Text(unsigned id) {
 
 }  // namespace
 
-// ---- geometry ----
-
-QSize CThumbsBrowser::ViewClient() const {
-    return m_pView ? m_pView->ClientSize() : QSize();
+CThumbsInteraction::CThumbsInteraction(CThumbsBrowser& browser)
+    : m_browser(browser),
+      m_listing(browser.m_listing),
+      m_selection(browser.m_selection),
+      m_layout(browser.m_layout),
+      m_pView(browser.m_pView),
+      m_pMonitor(browser.m_pMonitor),
+      onDoubleClick(browser.onDoubleClick),
+      onSelectionChanged(browser.onSelectionChanged),
+      m_pProgress(std::make_unique<CThumbsBrowserProgress>()) {
+    MeasureCpuSpeed(m_cpuSpeed);
 }
 
-QPoint CThumbsBrowser::ViewScroll() const {
-    return m_pView ? m_pView->ScrollPosition() : QPoint();
+CThumbsInteraction::~CThumbsInteraction() {
+    Shutdown();
+}
+
+void CThumbsInteraction::Shutdown() {
+    KillTimer();
+    delete m_timerHost;
+    m_timerHost = nullptr;
+    // An open editor must not commit into a browser half destroyed.
+    if (auto* edit = qobject_cast<CPopupEdit*>(m_popupEdit.data())) {
+        edit->Detach();
+        delete edit->parentWidget();
+    }
+}
+
+// ---- the browser's parts ----
+
+std::vector<std::string> CThumbsInteraction::Paths() const {
+    return m_listing.Paths();
+}
+
+int CThumbsInteraction::ItemCount() const {
+    return m_listing.Count();
+}
+
+void CThumbsInteraction::GetSelectedFiles(std::vector<std::string>& files) const {
+    m_browser.GetSelectedFiles(files);
+}
+
+void CThumbsInteraction::GetSelectionRange(int& first, int& last) const {
+    m_browser.GetSelectionRange(first, last);
+}
+
+bool CThumbsInteraction::IsSelected(int index) const {
+    return m_browser.IsSelected(index);
+}
+
+void CThumbsInteraction::DeselectAll() {
+    m_browser.DeselectAll();
+}
+
+void CThumbsInteraction::DeselectAllExcept(int index) {
+    m_browser.DeselectAllExcept(index);
+}
+
+void CThumbsInteraction::SetSelected(int index, bool selected) {
+    m_browser.SetSelected(index, selected);
+}
+
+void CThumbsInteraction::SelectAll() {
+    m_browser.SelectAll();
+}
+
+QSize CThumbsInteraction::ViewClient() const {
+    return m_browser.ViewClient();
+}
+
+QPoint CThumbsInteraction::ViewScroll() const {
+    return m_browser.ViewScroll();
+}
+
+QSize CThumbsInteraction::GetItemCellSize() const {
+    return m_browser.GetItemCellSize();
+}
+
+int CThumbsInteraction::GetColumns(int clientWidth) const {
+    return m_layout.GetColumns(clientWidth);
+}
+
+QRect CThumbsInteraction::GetItemRect(int index, int clientWidth) const {
+    return m_layout.GetItemRect(index, clientWidth);
+}
+
+QRect CThumbsInteraction::GetCaptionRect(int index, int clientWidth) const {
+    return m_layout.GetCaptionRect(index, clientWidth);
+}
+
+int CThumbsInteraction::HitTest(QPoint point, int clientWidth, QPoint scroll) const {
+    return m_layout.HitTest(point, clientWidth, scroll);
+}
+
+QPoint CThumbsInteraction::EnsureVisible(int index, QSize client, QPoint scroll) const {
+    return m_layout.EnsureVisible(index, client, scroll);
+}
+
+QSize CThumbsInteraction::ContentSize(int clientWidth) const {
+    return m_layout.ContentSize(clientWidth);
+}
+
+std::string CThumbsInteraction::CurrentFolder() const {
+    return m_listing.Folder();
+}
+
+void CThumbsInteraction::ReadFolder() {
+    m_browser.ReadFolder();
+}
+
+void CThumbsInteraction::LockItems() {
+    m_browser.LockItems();
+}
+
+void CThumbsInteraction::UnlockItems() {
+    m_browser.UnlockItems();
+}
+
+void CThumbsInteraction::PauseWorker() {
+    m_browser.PauseWorker();
+}
+
+void CThumbsInteraction::ResumeWorker() {
+    m_browser.ResumeWorker();
+}
+
+void CThumbsInteraction::UpdateStatus() {
+    m_browser.UpdateStatus();
+}
+
+void CThumbsInteraction::DeleteFiles(bool forgetUndo) {
+    m_browser.DeleteFiles(forgetUndo);
+}
+
+void CThumbsInteraction::OnFileRenamed(const std::string& oldPath, const std::string& newPath) {
+    m_browser.OnFileRenamed(oldPath, newPath);
+}
+
+void CThumbsInteraction::ItemsChanged(bool resorted) {
+    m_browser.ItemsChanged(resorted);
+}
+
+std::string CThumbsInteraction::TempPath(const char* name) const {
+    return m_browser.TempPath(name);
+}
+
+QMimeData* CThumbsInteraction::CreateFilesData(const std::vector<std::string>& files, bool cut) {
+    return CThumbsBrowser::CreateFilesData(files, cut);
+}
+
+std::vector<std::string> CThumbsInteraction::FilesFromData(const QMimeData* data) {
+    return CThumbsBrowser::FilesFromData(data);
+}
+
+bool CThumbsInteraction::IsCutData(const QMimeData* data) {
+    return CThumbsBrowser::IsCutData(data);
+}
+
+bool CThumbsInteraction::ClipboardHasFiles() {
+    return CThumbsBrowser::ClipboardHasFiles();
 }
 
 // ---- selection ----
 
-void CThumbsBrowser::SelectionChanged() {
+void CThumbsInteraction::SelectionChanged() {
     if (m_pView)
         m_pView->Invalidate();
     if (onSelectionChanged)
@@ -108,7 +257,7 @@ void CThumbsBrowser::SelectionChanged() {
     UpdateStatus();
 }
 
-void CThumbsBrowser::RepaintItems(const std::vector<int>& indices) {
+void CThumbsInteraction::RepaintItems(const std::vector<int>& indices) {
     if (!m_pView)
         return;
     const int width = ViewClient().width();
@@ -117,7 +266,7 @@ void CThumbsBrowser::RepaintItems(const std::vector<int>& indices) {
         m_pView->InvalidateRect(GetItemRect(index, width).translated(-scroll).adjusted(-2, -2, 2, 2));
 }
 
-void CThumbsBrowser::SelectItem(int index) {
+void CThumbsInteraction::SelectItem(int index) {
     if (index < 0 || index >= ItemCount())
         return;
     DeselectAllExcept(index);
@@ -127,7 +276,7 @@ void CThumbsBrowser::SelectItem(int index) {
     SelectionChanged();
 }
 
-void CThumbsBrowser::SelectRangeTo(int index) {
+void CThumbsInteraction::SelectRangeTo(int index) {
     int first, last;
     GetSelectionRange(first, last);
     // From the far end of the current range to the target.
@@ -135,12 +284,13 @@ void CThumbsBrowser::SelectRangeTo(int index) {
     if (first >= 0)
         from = index < first ? last : (index > last ? first : first);
     const int lo = std::min(from, index), hi = std::max(from, index);
-    std::lock_guard<std::mutex> lock(m_itemsLock);
-    for (int i = lo; i <= hi && static_cast<size_t>(i) < m_items.size(); ++i)
-        m_items[i].selected = 1;
+    const std::vector<std::string> paths = Paths();
+    CSelection<std::string>::Batch batch(m_selection);
+    for (int i = lo; i <= hi && static_cast<size_t>(i) < paths.size(); ++i)
+        m_selection.Set(paths[i], true);
 }
 
-bool CThumbsBrowser::OnKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+bool CThumbsInteraction::OnKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     const bool control = modifiers & Qt::ControlModifier;
     if (control && (key == Qt::Key_C || key == Qt::Key_X)) {
         CopySelection(key == Qt::Key_X);
@@ -207,7 +357,7 @@ bool CThumbsBrowser::OnKeyDown(int key, Qt::KeyboardModifiers modifiers) {
 
 // ---- mouse ----
 
-void CThumbsBrowser::StartTimer() {
+void CThumbsInteraction::StartTimer() {
     if (!OnUiThread())
         return;
     if (!m_timerHost) {
@@ -220,30 +370,19 @@ void CThumbsBrowser::StartTimer() {
     static_cast<QTimer*>(m_timerHost)->start();
 }
 
-void CThumbsBrowser::KillTimer() {
+void CThumbsInteraction::KillTimer() {
     if (m_timerHost)
         static_cast<QTimer*>(m_timerHost)->stop();
     m_timerId = 0;
 }
 
-QRect CThumbsBrowser::BandRect() const {
+QRect CThumbsInteraction::BandRect() const {
     if (!m_bBand)
         return QRect();
     return QRect(m_bandAnchor - ViewScroll(), m_bandPoint).normalized();
 }
 
-void CThumbsBrowser::DrawBand(QPainter& painter) const {
-    const QRect band = BandRect();
-    if (band.isNull())
-        return;
-    painter.save();
-    painter.setPen(QPen(QColor(255, 0, 0), 1));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(band);
-    painter.restore();
-}
-
-void CThumbsBrowser::OnLButtonDown(QPoint point, Qt::KeyboardModifiers modifiers) {
+void CThumbsInteraction::OnLButtonDown(QPoint point, Qt::KeyboardModifiers modifiers) {
     KillTimer();
     const QSize client = ViewClient();
     const QPoint scroll = ViewScroll();
@@ -272,12 +411,7 @@ void CThumbsBrowser::OnLButtonDown(QPoint point, Qt::KeyboardModifiers modifiers
     } else if (modifiers & Qt::ShiftModifier) {
         SelectRangeTo(index);
     } else {
-        bool isSelected = false;
-        {
-            std::lock_guard<std::mutex> lock(m_itemsLock);
-            isSelected = static_cast<size_t>(index) < m_items.size() && m_items[index].selected;
-        }
-        if (!isSelected) {
+        if (!IsSelected(index)) {
             DeselectAllExcept(index);
             SetSelected(index, true);
         }
@@ -286,7 +420,8 @@ void CThumbsBrowser::OnLButtonDown(QPoint point, Qt::KeyboardModifiers modifiers
     SelectionChanged();
 }
 
-void CThumbsBrowser::OnMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
+void CThumbsInteraction::OnMouseMove(QPoint point, Qt::MouseButtons buttons,
+                                     Qt::KeyboardModifiers modifiers) {
     if (!(buttons & Qt::LeftButton)) {
         if (m_bBand && m_pView)
             m_pView->InvalidateRect(BandRect().adjusted(-1, -1, 1, 1));
@@ -323,16 +458,15 @@ void CThumbsBrowser::OnMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::Key
     m_bandPoint = point;
     m_pressModifiers = modifiers;
     const QRect band = BandRect();
-    const int count = ItemCount();
+    const std::vector<std::string> paths = Paths();
     std::vector<int> changed;
-    for (int i = 0; i < count; ++i) {
-        const bool inside = GetItemRect(i, client.width()).translated(-scroll).intersects(band);
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        if (static_cast<size_t>(i) >= m_items.size())
-            break;
-        if ((m_items[i].selected != 0) != inside) {
-            m_items[i].selected = inside ? 1 : 0;
-            changed.push_back(i);
+    {
+        CSelection<std::string>::Batch batch(m_selection);
+        for (size_t i = 0; i < paths.size(); ++i) {
+            const int index = static_cast<int>(i);
+            const bool inside = GetItemRect(index, client.width()).translated(-scroll).intersects(band);
+            if (m_selection.Set(paths[i], inside))
+                changed.push_back(index);
         }
     }
     RepaintItems(changed);
@@ -342,7 +476,7 @@ void CThumbsBrowser::OnMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::Key
         onSelectionChanged();
 }
 
-void CThumbsBrowser::OnLButtonUp(QPoint point, Qt::KeyboardModifiers /*modifiers*/) {
+void CThumbsInteraction::OnLButtonUp(QPoint point, Qt::KeyboardModifiers /*modifiers*/) {
     KillTimer();
     if (m_bBand) {
         if (m_pView)
@@ -351,9 +485,9 @@ void CThumbsBrowser::OnLButtonUp(QPoint point, Qt::KeyboardModifiers /*modifiers
     } else if (m_bPressed) {
         const int index = HitTest(point, ViewClient().width(), ViewScroll());
         if (m_pressModifiers & Qt::ControlModifier) {
-            std::lock_guard<std::mutex> lock(m_itemsLock);
-            if (index >= 0 && static_cast<size_t>(index) < m_items.size())
-                m_items[index].selected = m_items[index].selected ? 0 : 1;
+            const std::string path = m_listing.PathAt(index);
+            if (!path.empty())
+                m_selection.Toggle(path);
         } else if (!(m_pressModifiers & Qt::ShiftModifier) && index >= 0) {
             DeselectAllExcept(index);
             SetSelected(index, true);
@@ -364,14 +498,14 @@ void CThumbsBrowser::OnLButtonUp(QPoint point, Qt::KeyboardModifiers /*modifiers
     SelectionChanged();
 }
 
-void CThumbsBrowser::OnLButtonDblClk(QPoint /*point*/) {
+void CThumbsInteraction::OnLButtonDblClk(QPoint /*point*/) {
     std::vector<std::string> files;
     GetSelectedFiles(files);
     if (onDoubleClick)
         onDoubleClick(files);
 }
 
-void CThumbsBrowser::OnTimer(int /*id*/) {
+void CThumbsInteraction::OnTimer(int /*id*/) {
     if (m_bBand) {
         const QSize client = ViewClient();
         const QPoint scroll = ViewScroll();
@@ -399,7 +533,7 @@ void CThumbsBrowser::OnTimer(int /*id*/) {
 
 // ---- context menu ----
 
-std::unique_ptr<QMenu> CThumbsBrowser::CreateContextMenu(QWidget* parent) {
+std::unique_ptr<QMenu> CThumbsInteraction::CreateContextMenu(QWidget* parent) {
     std::vector<std::string> selected;
     GetSelectedFiles(selected);
     auto menu = std::make_unique<QMenu>(parent);
@@ -442,15 +576,10 @@ std::unique_ptr<QMenu> CThumbsBrowser::CreateContextMenu(QWidget* parent) {
     return menu;
 }
 
-void CThumbsBrowser::OnRButtonDown(QPoint point, QPoint globalPos) {
+void CThumbsInteraction::OnRButtonDown(QPoint point, QPoint globalPos) {
     const int index = HitTest(point, ViewClient().width(), ViewScroll());
     if (index >= 0) {
-        bool isSelected;
-        {
-            std::lock_guard<std::mutex> lock(m_itemsLock);
-            isSelected = static_cast<size_t>(index) < m_items.size() && m_items[index].selected;
-        }
-        if (!isSelected) {
+        if (!IsSelected(index)) {
             DeselectAllExcept(index);
             SetSelected(index, true);
             SelectionChanged();
@@ -462,19 +591,15 @@ void CThumbsBrowser::OnRButtonDown(QPoint point, QPoint globalPos) {
 
 // ---- rename ----
 
-CPopupEdit* CThumbsBrowser::PopupEdit() const {
+CPopupEdit* CThumbsInteraction::PopupEdit() const {
     return qobject_cast<CPopupEdit*>(m_popupEdit.data());
 }
 
-CPopupEdit* CThumbsBrowser::BeginRename(int index) {
+CPopupEdit* CThumbsInteraction::BeginRename(int index) {
     QWidget* widget = m_pView ? m_pView->Widget() : nullptr;
-    std::string path;
-    {
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        if (index < 0 || static_cast<size_t>(index) >= m_items.size())
-            return nullptr;
-        path = m_items[index].path;
-    }
+    const std::string path = m_listing.PathAt(index);
+    if (path.empty())
+        return nullptr;
     if (!widget)
         return nullptr;
     if (CPopupEdit* open = PopupEdit())
@@ -483,7 +608,7 @@ CPopupEdit* CThumbsBrowser::BeginRename(int index) {
     auto* host = new QFrame(widget);
     host->setObjectName(QStringLiteral("Popup"));
     host->setFrameShape(QFrame::NoFrame);
-    auto* edit = new CPopupEdit(this, host);
+    auto* edit = new CPopupEdit(&m_browser, host);
     edit->m_path = path;
     // The box is as wide as the name with its extension, never narrower than the caption.
     const QFontMetrics metrics(edit->font());
@@ -503,17 +628,12 @@ CPopupEdit* CThumbsBrowser::BeginRename(int index) {
     return edit;
 }
 
-void CThumbsBrowser::RenameItem(const std::string& oldPath, const std::string& newPath) {
-    std::lock_guard<std::mutex> lock(m_itemsLock);
-    for (CItem& item : m_items)
-        if (item.path == oldPath)
-            item.path = newPath;
-    for (std::string& path : m_paths)
-        if (path == oldPath)
-            path = newPath;
+void CThumbsInteraction::RenameItem(const std::string& oldPath, const std::string& newPath) {
+    m_listing.Rename(oldPath, newPath);
+    m_selection.Rename(oldPath, newPath);
 }
 
-bool CThumbsBrowser::RenameFile(const std::string& path, const std::string& newTitle) {
+bool CThumbsInteraction::RenameFile(const std::string& path, const std::string& newTitle) {
     // A name that is not one of this folder is refused, and said so, below.
     if (newTitle.empty())
         return false;
@@ -593,7 +713,7 @@ bool CThumbsBrowser::IsCutData(const QMimeData* data) {
     return data->hasFormat(kKdeCut) && data->data(kKdeCut).trimmed() == "1";
 }
 
-void CThumbsBrowser::StartDrag() {
+void CThumbsInteraction::StartDrag() {
     std::vector<std::string> files;
     GetSelectedFiles(files);
     QWidget* widget = m_pView ? m_pView->Widget() : nullptr;
@@ -601,7 +721,7 @@ void CThumbsBrowser::StartDrag() {
         return;
     QMimeData* data = CreateFilesData(files);
     m_bOwnDrag = true;
-    CMyOleDropSource source(this);
+    CMyOleDropSource source(&m_browser);
     source.DoDragDrop(widget, data);
     m_bOwnDrag = false;
     m_bOwnDragOver = false;
@@ -610,7 +730,7 @@ void CThumbsBrowser::StartDrag() {
     ResetDropGap();
 }
 
-Qt::DropAction CThumbsBrowser::DragEnter(const QMimeData* data) {
+Qt::DropAction CThumbsInteraction::DragEnter(const QMimeData* data) {
     if (!data)
         return Qt::IgnoreAction;
     if (m_bOwnDrag)
@@ -618,10 +738,11 @@ Qt::DropAction CThumbsBrowser::DragEnter(const QMimeData* data) {
     return data->hasUrls() ? Qt::CopyAction : Qt::IgnoreAction;
 }
 
-Qt::DropAction CThumbsBrowser::DragOver(const QMimeData* data, QPoint point,
-                                        Qt::KeyboardModifiers modifiers) {
+Qt::DropAction CThumbsInteraction::DragOver(const QMimeData* data, QPoint point,
+                                            Qt::KeyboardModifiers modifiers) {
     const std::string folder = CurrentFolder();
-    if (!data || m_location != Location::Folder || folder.empty() || !IsFolder(folder) || !data->hasUrls())
+    if (!data || m_listing.Kind() != CThumbsListing::Location::Folder || folder.empty() ||
+        !IsFolder(folder) || !data->hasUrls())
         return Qt::IgnoreAction;
     m_lastDragPoint = point;
     if (m_bOwnDrag) {
@@ -634,7 +755,7 @@ Qt::DropAction CThumbsBrowser::DragOver(const QMimeData* data, QPoint point,
             RepaintItems({m_dropIndex, index});
             m_dropIndex = index;
         }
-        if (g_bDropGapAnimation)
+        if (m_bDropGapAnimation)
             StepDropGap(index);
     }
     Qt::DropAction action;
@@ -649,7 +770,7 @@ Qt::DropAction CThumbsBrowser::DragOver(const QMimeData* data, QPoint point,
     return action;
 }
 
-void CThumbsBrowser::StepDropGap(int index) {
+void CThumbsInteraction::StepDropGap(int index) {
     const int columns = GetColumns(ViewClient().width());
     const int row = index / columns;
     // Slow processors step in larger strides, so the gap opens as soon.
@@ -659,76 +780,38 @@ void CThumbsBrowser::StepDropGap(int index) {
         m_gapAmplitude = 0;
     }
     m_gapAmplitude = std::min(kGapWidth, m_gapAmplitude + step);
-    {
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        for (size_t i = 0; i < m_offsets.size(); ++i) {
-            int16_t& offset = m_offsets[i];
-            if (static_cast<int>(i) / columns == row) {
-                offset = static_cast<int16_t>(static_cast<int>(i) < index ? -m_gapAmplitude : m_gapAmplitude);
-            } else if (offset != 0) {
-                // The previous drop row closes again, a step a time.
-                offset = static_cast<int16_t>(offset > 0 ? std::max(0, offset - step)
-                                                         : std::min(0, offset + step));
-            }
-        }
-    }
+    m_layout.OpenGap(row, index, columns, m_gapAmplitude, step);
     if (m_pView)
         m_pView->Invalidate();
 }
 
-void CThumbsBrowser::ResetDropGap() {
-    {
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        std::fill(m_offsets.begin(), m_offsets.end(), int16_t(0));
-    }
+void CThumbsInteraction::ResetDropGap() {
+    m_layout.CloseGaps();
     m_gapAmplitude = 0;
     if (m_pView)
         m_pView->Invalidate();
 }
 
-void CThumbsBrowser::DragLeave() {
+void CThumbsInteraction::DragLeave() {
     m_bOwnDragOver = false;
     m_lastDragPoint = QPoint(-1000, -1000);
 }
 
-void CThumbsBrowser::ReorderOwnItems(const std::vector<std::string>& dropped, int before) {
+void CThumbsInteraction::ReorderOwnItems(const std::vector<std::string>& dropped, int before) {
+    m_listing.Reorder(dropped, before);
+    m_layout.CloseGaps();
+    // The moved files come in unselected.
     {
-        std::lock_guard<std::mutex> lock(m_itemsLock);
-        const std::set<std::string> moving(dropped.begin(), dropped.end());
-        // The item the files go before, skipping the dropped ones themselves.
-        std::string anchor;
-        for (size_t i = std::max(0, before); i < m_items.size(); ++i)
-            if (!moving.count(m_items[i].path)) {
-                anchor = m_items[i].path;
-                break;
-            }
-        std::vector<CItem> moved, kept;
+        CSelection<std::string>::Batch batch(m_selection);
         for (const std::string& path : dropped)
-            for (const CItem& item : m_items)
-                if (item.path == path) {
-                    moved.push_back(item);
-                    moved.back().selected = 0;
-                    break;
-                }
-        for (const CItem& item : m_items)
-            if (!moving.count(item.path))
-                kept.push_back(item);
-        auto at = anchor.empty() ? kept.end()
-                                 : std::find_if(kept.begin(), kept.end(),
-                                                [&](const CItem& item) { return item.path == anchor; });
-        kept.insert(at, moved.begin(), moved.end());
-        m_items = std::move(kept);
-        m_paths.clear();
-        for (const CItem& item : m_items)
-            m_paths.push_back(item.path);
-        m_offsets.assign(m_items.size(), 0);
+            m_selection.Set(path, false);
     }
     if (m_pView)
         m_pView->Invalidate();
     ItemsChanged(true);
 }
 
-bool CThumbsBrowser::Drop(const QMimeData* data, Qt::DropAction action, QPoint point) {
+bool CThumbsInteraction::Drop(const QMimeData* data, Qt::DropAction action, QPoint point) {
     bool done = false;
     const std::vector<std::string> files = FilesFromData(data);
     if (m_bOwnDrag && m_bOwnDragOver) {
@@ -776,7 +859,7 @@ bool CThumbsBrowser::ClipboardHasFiles() {
     return !FilesFromData(data).empty();
 }
 
-void CThumbsBrowser::CopySelection(bool cut) {
+void CThumbsInteraction::CopySelection(bool cut) {
     std::vector<std::string> files;
     GetSelectedFiles(files);
     if (files.empty() || !OnUiThread())
@@ -787,7 +870,7 @@ void CThumbsBrowser::CopySelection(bool cut) {
         m_pView->Invalidate();
 }
 
-bool CThumbsBrowser::Paste() {
+bool CThumbsInteraction::Paste() {
     if (!OnUiThread())
         return false;
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
@@ -813,7 +896,7 @@ bool CThumbsBrowser::Paste() {
     return ok;
 }
 
-void CThumbsBrowser::UpdateCutList() {
+void CThumbsInteraction::UpdateCutList() {
     if (m_cutList.empty() || !OnUiThread())
         return;
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
@@ -830,17 +913,17 @@ void CThumbsBrowser::UpdateCutList() {
     m_cutList = std::move(kept);
 }
 
-std::vector<std::string> CThumbsBrowser::CutList() const {
+std::vector<std::string> CThumbsInteraction::CutList() const {
     return m_cutList;
 }
 
-bool CThumbsBrowser::IsCut(const std::string& path) const {
+bool CThumbsInteraction::IsCut(const std::string& path) const {
     return std::find(m_cutList.begin(), m_cutList.end(), path) != m_cutList.end();
 }
 
 // ---- undo records ----
 
-std::string CThumbsBrowser::UndoFolder(int level) const {
+std::string CThumbsInteraction::UndoFolder(int level) const {
     return TempPath(level == 0 ? kUndoNewer : kUndoOlder);
 }
 
@@ -861,7 +944,7 @@ void MoveFolderFiles(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-void CThumbsBrowser::RecordUndo(int kind) {
+void CThumbsInteraction::RecordUndo(int kind) {
     // The older record gives way; the newer one becomes the older.
     DeleteFolderFiles(UndoFolder(1));
     MoveFolderFiles(UndoFolder(0), UndoFolder(1));
@@ -870,7 +953,7 @@ void CThumbsBrowser::RecordUndo(int kind) {
     m_undoKinds[0] = kind;
 }
 
-void CThumbsBrowser::DropLastUndo() {
+void CThumbsInteraction::DropLastUndo() {
     DeleteFolderFiles(UndoFolder(0));
     MoveFolderFiles(UndoFolder(1), UndoFolder(0));
     m_undoDepth = std::max(0, m_undoDepth - 1);
@@ -878,6 +961,6 @@ void CThumbsBrowser::DropLastUndo() {
     m_undoKinds[1] = 0;
 }
 
-void CThumbsBrowser::ForgetUndo() {
+void CThumbsInteraction::ForgetUndo() {
     m_undoPaths.clear();
 }

@@ -44,6 +44,8 @@ public:
         m_commands.push_back(command);
         m_changed.notify_all();
     }
+    bool IsFilesListMode() override { return filesListMode; }
+    bool filesListMode = false;
     void SetStatusPanes(const std::vector<std::string>& texts, int) override {
         std::lock_guard<std::mutex> lock(m_lock);
         m_status = texts;
@@ -248,7 +250,7 @@ protected:
     }
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
-        painter.fillRect(rect(), g_BrowserColours.background);
+        painter.fillRect(rect(), BrowserHost().Colours().background);
         m_browser.DrawPane(painter, size(), m_scroll);
     }
 
@@ -259,14 +261,10 @@ private:
 // Restores the browser settings a test changes.
 struct SettingsGuard {
     int zoom = g_nThumbnailSize;
-    bool details = g_bBrowserDetails;
-    int row = g_nListRowWidth;
-    bool descending = g_bSortDescending;
+    int listMode = g_bThumbsListMode;
     ~SettingsGuard() {
         g_nThumbnailSize = zoom;
-        g_bBrowserDetails = details;
-        g_nListRowWidth = row;
-        g_bSortDescending = descending;
+        g_bThumbsListMode = listMode;
     }
 };
 

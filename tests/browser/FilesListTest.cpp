@@ -126,9 +126,8 @@ TEST_F(FilesList, ThumbnailsArrivingWhileTheListShowsDoNotRefillIt) {
         while (!go)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     };
-    const bool listMode = g_bFilesListMode;
     CImgThumbsBrowser* const shown = g_pThumbsBrowser;
-    g_bFilesListMode = true;
+    host.filesListMode = true;
     CImgThumbsBrowser browser(builder);
     browser.SetSortMode(0);
     g_pThumbsBrowser = &browser;
@@ -155,7 +154,6 @@ TEST_F(FilesList, ThumbnailsArrivingWhileTheListShowsDoNotRefillIt) {
         EXPECT_LE(resets, 1);
     }
     g_pThumbsBrowser = shown;
-    g_bFilesListMode = listMode;
 }
 
 TEST_F(FilesList, ColumnClicksSortAndTheSameColumnTwiceReverses) {

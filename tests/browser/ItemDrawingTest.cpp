@@ -49,8 +49,9 @@ TEST(ItemDrawing, CellSizesFollowTheZoom) {
     EXPECT_EQ(item.GetSize(), QSize(137, 126));
     item.m_noCaption = 1;
     EXPECT_EQ(item.GetSize(), QSize(137, 106));
-    g_bBrowserDetails = true;
-    EXPECT_EQ(item.GetSize().width(), g_nListRowWidth);
+    g_bThumbsListMode = 1;
+    EXPECT_EQ(item.GetSize().width(), kDefaultListRowWidth);
+    EXPECT_EQ(item.GetSize(700).width(), 700);
     EXPECT_EQ(CPaletteItem::ListColumn(0, 66), 160);
     EXPECT_EQ(CPaletteItem::ListColumn(3, 132), 572 + 160);
 }
@@ -97,7 +98,7 @@ TEST(ItemDrawing, VanishedFileMakesItsRowAskForARefresh) {
     SettingsGuard guard;
     CommandHost host;
     SetBrowserHost(&host);
-    g_bBrowserDetails = true;
+    g_bThumbsListMode = 1;
     CPaletteItemImg item;
     CFrameCache frames;
     QImage canvas(item.GetSize(), QImage::Format_RGB32);
@@ -134,13 +135,13 @@ TEST(ItemDrawing, ScreenshotOfCellsAndRows) {
 
     const QSize cell = photo.GetSize();
     QImage canvas(cell.width() * 3, cell.height() + 60, QImage::Format_RGB32);
-    canvas.fill(g_BrowserColours.background);
+    canvas.fill(BrowserHost().Colours().background);
     QPainter painter(&canvas);
     photo.Draw(painter, QPoint(0, 0), path, false, false, frames);
     photo.Draw(painter, QPoint(cell.width(), 0), path, true, false, frames);
     empty.Draw(painter, QPoint(2 * cell.width(), 0), dir / "a long file name of a photo.tif", false, true,
                frames);
-    g_bBrowserDetails = true;
+    g_bThumbsListMode = 1;
     g_nThumbnailSize = 20;
     photo.Draw(painter, QPoint(0, cell.height() + 10), path, false, false, frames);
     painter.end();

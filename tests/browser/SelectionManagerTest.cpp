@@ -232,3 +232,69 @@ TEST(SelectionManager, InsertionItemIsTheOneBeforeWhichADropGoes) {
     EXPECT_EQ(row.Index(manager.InsertionItemFromPoint(90, 40)), 1) << "the gap before item 1";
     EXPECT_EQ(row.Index(manager.InsertionItemFromPoint(490, 40)), -1) << "after the last";
 }
+
+// The selection object the strip's manager and the thumbnail pane share:
+// each edit says whether it changed anything and tells the listeners then,
+// a batch tells once at its end.
+TEST(Selection, EditsTellOnlyWhenTheyChangeSomething) {
+    CSelection<std::string> selection;
+    int told = 0;
+    selection.Listen([&] { ++told; });
+    struct Step {
+        std::function<bool()> edit;
+        bool changed;
+        std::vector<std::string> after;
+    };
+    const Step steps[] = {
+        {[&] { return selection.Set("a", true); }, true, {"a"}},
+        {[&] { return selection.Set("a", true); }, false, {"a"}},
+        {[&] { return selection.Toggle("b"); }, true, {"a", "b"}},
+        {[&] { return selection.Rename("b", "c"); }, true, {"a", "c"}},
+        {[&] { return selection.Rename("x", "y"); }, false, {"a", "c"}},
+        {[&] { return selection.Retain([](const std::string& k) { return k != "a"; }); }, true, {"c"}},
+        {[&] { return selection.Assign({"c"}); }, false, {"c"}},
+        {[&] { return selection.Toggle("c"); }, true, {}},
+        {[&] { return selection.Clear(); }, false, {}},
+    };
+    int expectedTold = 0;
+    for (const Step& step : steps) {
+        EXPECT_EQ(step.edit(), step.changed);
+        expectedTold += step.changed;
+        EXPECT_EQ(told, expectedTold);
+        EXPECT_EQ(selection.Count(), step.after.size());
+        for (const std::string& key : step.after)
+            EXPECT_TRUE(selection.IsSelected(key)) << key;
+    }
+    told = 0;
+    {
+        CSelection<std::string>::Batch outer(selection);
+        {
+            CSelection<std::string>::Batch inner(selection);
+            selection.Set("p", true);
+            selection.Set("q", true);
+        }
+        selection.Set("p", false);
+        EXPECT_EQ(told, 0) << "held until the outermost batch ends";
+    }
+    EXPECT_EQ(told, 1);
+    {
+        CSelection<std::string>::Batch idle(selection);
+        selection.Set("q", true);
+    }
+    EXPECT_EQ(told, 1) << "a batch that changed nothing tells nothing";
+}
+
+// The strip's manager keeps its selection in that object: a range and a
+// toggle are told to a listener of the manager's selection.
+TEST(Selection, TheStripManagerTellsItsSelectionChanges) {
+    FakeRow row;
+    CSelectionManager manager(&row);
+    int told = 0;
+    manager.Selection().Listen([&] { ++told; });
+    manager.SetAnchorAndCurrent(row.items[1], row.items[3]);
+    EXPECT_EQ(manager.Selection().Count(), 3u);
+    EXPECT_EQ(told, 1);
+    manager.ToggleItem(row.items[2]);
+    EXPECT_FALSE(manager.IsSelected(row.items[2]));
+    EXPECT_EQ(told, 2);
+}

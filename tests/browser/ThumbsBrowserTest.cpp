@@ -142,9 +142,8 @@ TEST_F(ThumbsBrowser, SortModesAndTheirTieBreaks) {
     };
     auto sign = [](int v) { return (v > 0) - (v < 0); };
     for (bool descending : {false, true}) {
-        g_bSortDescending = descending;
         for (const Case& c : cases)
-            EXPECT_EQ(sign(CThumbsBrowser::CompareItems(c.mode, c.a, c.b, nullptr)),
+            EXPECT_EQ(sign(CThumbsListing::Compare(c.mode, c.a, c.b, descending, {})),
                       descending ? -c.expected : c.expected)
                 << "mode " << c.mode << " " << c.a.path << " " << c.b.path << " descending " << descending;
     }
@@ -163,7 +162,7 @@ TEST_F(ThumbsBrowser, SortModeComesFromTheProfileAndOrdersTheList) {
     browser.SetSortMode(0);
     EXPECT_EQ(Names(browser), (std::vector<std::string>{"abc_0005.jpg", "DSC_0010.jpg", "IMG_0002.jpg"}));
     // The picture date is asked for: a folder sorts by name.
-    g_bSortDescending = true;
+    browser.SetSortDescending(true);
     browser.SetSortMode(3);
     EXPECT_EQ(Names(browser), (std::vector<std::string>{"IMG_0002.jpg", "DSC_0010.jpg", "abc_0005.jpg"}));
     EXPECT_EQ(browser.Paths()[0], dir / "IMG_0002.jpg");
@@ -175,7 +174,7 @@ TEST_F(ThumbsBrowser, GridAndListLayout) {
     CThumbsBrowser browser(builder);
     Open(browser);
     g_nThumbnailSize = 100;  // cells of 232 x 197
-    g_bBrowserDetails = false;
+    g_bThumbsListMode = 0;
     EXPECT_EQ(browser.GetColumns(700), 3);
     EXPECT_EQ(browser.GetColumns(100), 1);
     // x = W c / C + (W / C - cx) / 2, y = cy r
@@ -192,8 +191,8 @@ TEST_F(ThumbsBrowser, GridAndListLayout) {
     EXPECT_EQ(browser.EnsureVisible(0, {700, 300}, {0, 400}), QPoint(0, 0));
     EXPECT_EQ(browser.ContentSize(700), QSize(700, 3 * 197));
 
-    g_bBrowserDetails = true;
-    g_nListRowWidth = 700;
+    g_bThumbsListMode = 1;
+    browser.SetListRowWidth(700);
     const QSize row = browser.GetItemCellSize();
     EXPECT_EQ(browser.GetColumns(700), 1);
     EXPECT_EQ(browser.GetItemPosition(2, 700), QPoint(0, 2 * row.height() + kListTopMargin));
@@ -288,7 +287,7 @@ TEST_F(ThumbsBrowser, PaneShowsThumbnailsAsTheyArriveInGridAndList) {
         Fixture::WriteFile(dir / ("IMG_000" + std::to_string(i) + ".JPG"), Fixture::CameraJpeg());
     WriteFile(dir / "IMG_0009.JPG", 100);  // not a picture: its placeholder stays
     g_nThumbnailSize = 57;
-    g_bBrowserDetails = false;
+    g_bThumbsListMode = 0;
     CImgThumbsBrowser browser(realBuilder);
     Pane pane(browser);
     Open(browser);
@@ -300,8 +299,8 @@ TEST_F(ThumbsBrowser, PaneShowsThumbnailsAsTheyArriveInGridAndList) {
     browser.SetSelected(1, true);
     SaveScreenshot(&pane, "thumbs_browser_grid");
 
-    g_bBrowserDetails = true;
-    g_nListRowWidth = pane.width();
+    g_bThumbsListMode = 1;
+    browser.SetListRowWidth(pane.width());
     SaveScreenshot(&pane, "thumbs_browser_list");
     realBuilder.Stop();
 }

@@ -80,7 +80,7 @@ protected:
     void SetUp() override {
         ClearCache();
         g_nThumbnailSize = 57;  // cells of 137 x 126: 5 columns, 3 rows a page
-        g_bBrowserDetails = false;
+        g_bThumbsListMode = 0;
         QGuiApplication::clipboard()->clear();
     }
     void TearDown() override {
@@ -108,10 +108,9 @@ protected:
     }
     static std::vector<int> Selection(const CThumbsBrowser& browser) {
         std::vector<int> selected;
-        const std::vector<CItem> items = browser.Items();
-        for (size_t i = 0; i < items.size(); ++i)
-            if (items[i].selected)
-                selected.push_back(static_cast<int>(i));
+        for (int i = 0; i < browser.ItemCount(); ++i)
+            if (browser.IsSelected(i))
+                selected.push_back(i);
         return selected;
     }
     static void Select(CThumbsBrowser& browser, std::initializer_list<int> indices) {
