@@ -276,8 +276,15 @@ void BalanceExposure(CPanoElement* result, CPanoElement* warped, const Rect& pho
         WeighDifferences(pa, pb, weights.data(), 3 * o.Width(), pd);
     });
 
+    // The raw differences are smoothed over a twentieth of the photo. Over
+    // a tenth the smoothing reached far past an overlap of a fifth to a
+    // third of the photo: it thinned the difference where the seam runs, near
+    // the overlap's edge, to about half, and averaged away how it changes
+    // along the seam (a lens's darker corners); the blend then spread what was
+    // left into a ramp of several levels across the seam in an even sky or
+    // water.
     const double sigma =
-        raw ? static_cast<double>(std::max(er.Width(), er.Height()) / 10) : static_cast<double>(ow / 20);
+        raw ? static_cast<double>(std::max(er.Width(), er.Height()) / 20) : static_cast<double>(ow / 20);
     SmoothColourPlane(d->GetWidth(), d->GetHeight(), d->GetStride(), d->GetBits(), sigma);
 
     ApplyCorrection(result, d.Get(), 128, -1);

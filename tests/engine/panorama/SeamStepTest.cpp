@@ -471,9 +471,14 @@ void SaveShots(const std::string& name, CPanoElement* r, const OrvexBase::Rect& 
 
 // A set, built from its photos or from grey copies 256 pixels wide, and the
 // largest step each model may leave. Where a bound is above 3 levels the
-// step is still open: soft transitions of an exposure difference that the
-// balance leaves (planar) and the tiled model's doubled edges on a set it
-// aligns off (the ring's false edge, the skyline).
+// step is still open: on the ring (planar) the seam between photos 8 and 9
+// crosses a wall that the two photos, taken from slightly different places,
+// show 6 to 10 levels apart over a few pixels, which no balance of exposure
+// evens out; on the skyline (planar) a later photo's correction, fading out
+// beyond its overlap, falls across an earlier seam; the boat row and the
+// exposure pair keep a soft part of their exposure difference; and the tiled
+// model doubles edges on a set it aligns off (the ring's false edge, the
+// skyline).
 struct SeamCase {
     SetCase set;
     bool grey;
@@ -644,7 +649,7 @@ TEST_F(SeamStepTest, GreyCropsWithDifferentExposuresMeetWithoutAStep) {
     };
     const Case cases[] = {
         {"boat-row/boat3.jpg", 520, 132, {0.92, 1.08, 0.95}, 5.0, 3.0},
-        {"boat-row/boat5.jpg", 520, 132, {1.1, 0.9, 1.0}, 8.0, 3.0},
+        {"boat-row/boat5.jpg", 520, 132, {1.1, 0.9, 1.0}, 8.5, 3.0},
         {"exposure-pair/exposure_error_1.jpg", 520, 132, {0.9, 1.1, 0.95}, 3.0, 4.0},
         {"apartment-ring/small-05.jpg", 520, 132, {1.08, 0.92, 1.0}, 3.0, 3.0},
     };
@@ -745,21 +750,21 @@ TEST_F(SeamStepTest, SmallColourCopiesOfTheRingAlignLevelWithANearFocal) {
 // exposure pair's balanced photos still meet with a step.
 TEST_F(SeamStepTest, WithoutTheBlendTheExposurePairShowsItsStep) {
     OVH_REQUIRE_PHOTOS();
-    EXPECT_GT(BuildAndMeasure({"exposure-pair", false}, true, false), 5.0);
+    EXPECT_GT(BuildAndMeasure({"exposure-pair", false}, true, false), 4.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(SharedSets, SeamStepTest,
-                         ::testing::Values(SeamCase{{"boat-row", false}, false, 6.5, 3.0},
-                                           SeamCase{{"boat-row", false}, true, 5.0, 3.0},
+                         ::testing::Values(SeamCase{{"boat-row", false}, false, 3.5, 3.0},
+                                           SeamCase{{"boat-row", false}, true, 3.0, 3.0},
                                            SeamCase{{"weir-row-distractor", false}, false, 3.0, 3.0},
                                            SeamCase{{"weir-row-distractor", false}, true, 3.0, 3.0},
-                                           SeamCase{{"apartment-ring", true}, false, 5.0, 7.0},
-                                           SeamCase{{"apartment-ring", true}, true, 6.5, 3.0},
-                                           SeamCase{{"exposure-pair", false}, false, 7.5, 6.0},
-                                           SeamCase{{"exposure-pair", false}, true, 6.0, 3.0},
+                                           SeamCase{{"apartment-ring", true}, false, 5.5, 7.0},
+                                           SeamCase{{"apartment-ring", true}, true, 8.0, 3.0},
+                                           SeamCase{{"exposure-pair", false}, false, 5.0, 5.0},
+                                           SeamCase{{"exposure-pair", false}, true, 2.5, 3.0},
                                            // Grey already, and 256 pixels wide.
-                                           SeamCase{{"dome-two-rows", false}, false, 3.5, 3.0},
-                                           SeamCase{{"skyline-multirow", false}, false, 6.5, 11.0}),
+                                           SeamCase{{"dome-two-rows", false}, false, 2.5, 3.0},
+                                           SeamCase{{"skyline-multirow", false}, false, 5.5, 11.0}),
                          [](const auto& info) {
                              std::string name = info.param.set.set;
                              std::replace(name.begin(), name.end(), '-', '_');
