@@ -34,6 +34,7 @@
 #include "Profile.h"
 #include "SamplePhotos.h"
 #include "Screenshot.h"
+#include "WaitForJobs.h"
 #include "UiServices.h"
 
 namespace {
@@ -210,6 +211,7 @@ TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
     frame.showNormal();
     frame.setGeometry(0, 0, 1600, 1000);
     QTest::qWait(50);
+    WaitForJobs(frame.Document());
 
     // The save dialog is answered as a user would: a name typed, Save pressed.
     QString answerName;
@@ -259,11 +261,13 @@ TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
     stitch->Poll();
     ASSERT_TRUE(stitch->StartButton()->isEnabled());
     QTest::mouseClick(stitch->StartButton(), Qt::LeftButton);
+    WaitForJobs(frame.Document());
     QTest::qWait(20);
     COvHorizelDoc& doc = frame.Document();
     ASSERT_NE(doc.GetDisplayResult(), nullptr);
 
     frame.Router().Execute(CmdId::TaskExport);
+    WaitForJobs(frame.Document());
     ASSERT_EQ(frame.GetTask(), 3);
     CDlgSaving* page = frame.SavePage();
     ASSERT_TRUE(page->isVisible());
@@ -276,6 +280,7 @@ TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
     SaveScreenshot(&frame, "export_page_before_render");
 
     QTest::mouseClick(page->StartButton(), Qt::LeftButton);
+    WaitForJobs(frame.Document());
     QTest::qWait(50);
     ASSERT_TRUE(doc.IsFullResultCurrent());
     EXPECT_TRUE(page->ExportButton()->isEnabled());
@@ -354,7 +359,9 @@ TEST(ExportRoad, ProductChoiceKeepsEveryControlWhole) {
     frame.showNormal();
     frame.setGeometry(0, 0, 1600, 1000);
     QTest::qWait(50);
+    WaitForJobs(frame.Document());
     frame.Router().Execute(CmdId::TaskExport);
+    WaitForJobs(frame.Document());
     QTest::qWait(20);
     CDlgSaving* page = frame.SavePage();
     QComboBox* aspect = page->AspectCombo();
