@@ -90,13 +90,11 @@ void CDlgProgressIndicator::End() {
 bool CDlgProgressIndicator::SetProgress(int total, int position) {
     m_bar->setRange(0, total < 0 ? 0 : total);
     m_bar->setValue(position);
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
     return m_cancelled;
 }
 
 void CDlgProgressIndicator::SetText(const QString& text) {
     m_text->setText(text);
-    m_text->repaint();
 }
 
 void CDlgProgressIndicator::reject() {

@@ -1,13 +1,15 @@
 #pragma once
 // The progress window of a long engine run (stitching, loading photos). It is
 // application-modal while shown, so the rest of the program takes no input,
-// yet prompts that the engine opens meanwhile do. The engine runs on the UI
-// thread: SetProgress processes the pending events and answers whether the
-// user pressed Cancel (or Escape); the window stays until the run ends. A
-// request to quit during a run is held back and carried out at its end.
+// yet prompts that the engine opens meanwhile do. The run works on a worker
+// thread and the event loop goes on: SetProgress shows a position and
+// answers whether the user pressed Cancel (or Escape), a flag the worker may
+// read at any time; the window stays until the run ends. A request to quit
+// during a run is held back and carried out at its end.
 // A plain dialog, not skinned, like the prompts.
 
 #include <QDialog>
+#include <atomic>
 #include <functional>
 
 class QLabel;
@@ -27,8 +29,8 @@ public:
     // Ends the run: hides the window, shows Cancel again, clears the flags,
     // and quits now when a quit came during the run.
     void End();
-    // Range 0..total (the full int range) and the position; processes the
-    // pending events; true when the user asked to cancel.
+    // Range 0..total (the full int range) and the position; true when the
+    // user asked to cancel.
     bool SetProgress(int total, int position);
     void SetText(const QString& text);
 
@@ -58,7 +60,7 @@ private:
     QLabel* m_text;
     QProgressBar* m_bar;
     QPushButton* m_cancel;
-    bool m_cancelled = false;
+    std::atomic<bool> m_cancelled{false};
     bool m_hideCancel = false;
     bool m_running = false;
     bool m_quitDeferred = false;

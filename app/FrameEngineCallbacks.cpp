@@ -2,7 +2,11 @@
 #include "FrameEngineCallbacks.h"
 
 #include <QCoreApplication>
+#include <QThread>
 #include <QWidget>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "CDlgPrompts.h"
 #include "COvHorizelDoc.h"
@@ -39,11 +43,61 @@ QEvent::Type CUpdatePanoramaViewEvent::EventType() {
 CFrameEngineCallbacks::CFrameEngineCallbacks(QWidget* frame)
     : m_frame(frame),
       m_progress(new CDlgProgressIndicator(frame)),
-      m_receiver(std::make_unique<UpdateEventReceiver>(this)) {}
+      m_receiver(std::make_unique<UpdateEventReceiver>(this)),
+      m_window(m_progress) {}
 
 CFrameEngineCallbacks::~CFrameEngineCallbacks() {
+    Abandon();
     QCoreApplication::removePostedEvents(m_receiver.get());
     delete m_progress.data();
+}
+
+void CFrameEngineCallbacks::Abandon() {
+    m_abandoned = true;
+}
+
+bool CFrameEngineCallbacks::OnUiThread() const {
+    return QThread::currentThread() == m_receiver->thread();
+}
+
+void CFrameEngineCallbacks::Post(std::function<void()> call) {
+    if (OnUiThread())
+        call();
+    else
+        QMetaObject::invokeMethod(m_receiver.get(), std::move(call), Qt::QueuedConnection);
+}
+
+template <class R>
+R CFrameEngineCallbacks::Ask(std::function<R()> call, R fallback) {
+    if (OnUiThread())
+        return call();
+    struct Answer {
+        std::mutex mutex;
+        std::condition_variable given;
+        bool done = false;
+        R value{};
+    };
+    auto answer = std::make_shared<Answer>();
+    QMetaObject::invokeMethod(
+        m_receiver.get(),
+        [this, answer, call = std::move(call)] {
+            if (m_abandoned)
+                return;
+            R value = call();
+            std::lock_guard lock(answer->mutex);
+            answer->value = value;
+            answer->done = true;
+            answer->given.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(answer->mutex);
+    // The windows may go meanwhile (the program quits): the question then stays unasked.
+    while (!answer->done) {
+        if (m_abandoned)
+            return fallback;
+        answer->given.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    return answer->value;
 }
 
 std::string CFrameEngineCallbacks::StageText(int stageId, const std::wstring& name) {
@@ -73,18 +127,24 @@ std::string CFrameEngineCallbacks::StageText(int stageId, const std::wstring& na
 }
 
 void CFrameEngineCallbacks::Begin() {
-    if (m_progress)
-        m_progress->Begin(m_frame);
+    Post([this] {
+        if (m_progress)
+            m_progress->Begin(m_frame);
+    });
 }
 
 void CFrameEngineCallbacks::BeginEx() {
-    if (m_progress)
-        m_progress->BeginEx(m_frame);
+    Post([this] {
+        if (m_progress)
+            m_progress->BeginEx(m_frame);
+    });
 }
 
 void CFrameEngineCallbacks::End() {
-    if (m_progress)
-        m_progress->End();
+    Post([this] {
+        if (m_progress)
+            m_progress->End();
+    });
 }
 
 void CFrameEngineCallbacks::SetStage(int stageId, const std::wstring& name) {
@@ -96,38 +156,68 @@ void CFrameEngineCallbacks::SetStage(int stageId) {
 }
 
 bool CFrameEngineCallbacks::SetProgress(int total, int position) {
-    return m_progress ? m_progress->SetProgress(total, position) : false;
+    if (OnUiThread())
+        return m_progress ? m_progress->SetProgress(total, position) : false;
+    if (m_abandoned)
+        return true;
+    m_total = total;
+    m_position = position;
+    // One queued call shows the latest position, however many came meanwhile.
+    if (!m_positionPosted.exchange(true))
+        QMetaObject::invokeMethod(m_receiver.get(), [this] { ShowPosition(); }, Qt::QueuedConnection);
+    return m_window->IsCancelled();
+}
+
+void CFrameEngineCallbacks::ShowPosition() {
+    m_positionPosted = false;
+    if (m_progress)
+        m_progress->SetProgress(m_total, m_position);
 }
 
 void CFrameEngineCallbacks::Show(bool hide) {
-    if (m_progress) {
-        m_progress->setVisible(!hide);
-        if (!hide)
-            m_progress->repaint();
-    }
-    RepaintNow();
+    Post([this, hide] {
+        if (m_progress) {
+            m_progress->setVisible(!hide);
+            if (!hide)
+                m_progress->repaint();
+        }
+        RepaintNow();
+    });
 }
 
 void CFrameEngineCallbacks::SetText(const char* text) {
-    if (m_progress)
-        m_progress->SetText(QString::fromUtf8(text ? text : ""));
+    Post([this, copy = QString::fromUtf8(text ? text : "")] {
+        if (m_progress)
+            m_progress->SetText(copy);
+    });
 }
 
 void CFrameEngineCallbacks::RepaintNow() {
-    if (m_frame && m_frame->isVisible())
-        m_frame->repaint();
+    Post([this] {
+        if (m_frame && m_frame->isVisible())
+            m_frame->repaint();
+    });
 }
 
 void CFrameEngineCallbacks::ToggleView(bool fit) {
-    if (onToggleView)
-        onToggleView(fit);
+    Post([this, fit] {
+        if (onToggleView)
+            onToggleView(fit);
+    });
 }
 
 int CFrameEngineCallbacks::MatchManually(PanoramaLib::IPanoElement* first, PanoramaLib::IPanoElement* second,
                                          PanoramaLib::IManualMatcher* matcher) {
-    if (!first || !second || !m_document)
+    if (!first || !second)
         return 1;
-    return m_document->MatchManually(first, second, matcher) ? 1 : 0;
+    // Cancelled matching when the windows go.
+    return Ask<int>(
+        [this, first, second, matcher] {
+            if (!m_document)
+                return 1;
+            return m_document->MatchManually(first, second, matcher) ? 1 : 0;
+        },
+        1);
 }
 
 void CFrameEngineCallbacks::AddFile(const std::wstring& fileName, bool mark) {
@@ -146,29 +236,43 @@ void CFrameEngineCallbacks::OnUpdatePanoramaView(PanoramaLib::WPARAM w, Panorama
 }
 
 void CFrameEngineCallbacks::ShowMessage(int stringId) {
-    UiServices::RunMessageBox(m_frame, QString::fromUtf8(Res::LoadStr(stringId)), AppCaption(),
-                              UiServices::MessageKind::Warning);
+    Ask<bool>(
+        [this, stringId] {
+            UiServices::RunMessageBox(m_frame, QString::fromUtf8(Res::LoadStr(stringId)), AppCaption(),
+                                      UiServices::MessageKind::Warning);
+            return true;
+        },
+        false);
 }
 
 bool CFrameEngineCallbacks::AskAcceptPanorama(int unmatched, int total) {
-    CDlgPromptAcceptPanorama prompt(m_frame, unmatched, total);
-    return prompt.exec() == CDlgPromptBase::kIdYes;
+    return Ask<bool>(
+        [this, unmatched, total] {
+            CDlgPromptAcceptPanorama prompt(m_frame, unmatched, total);
+            return prompt.exec() == CDlgPromptBase::kIdYes;
+        },
+        false);
 }
 
 bool CFrameEngineCallbacks::WarnCyclorama() {
-    CDlgWarningCyclorama prompt(m_frame);
-    return prompt.exec() == CDlgPromptBase::kIdYes;
+    return Ask<bool>(
+        [this] {
+            CDlgWarningCyclorama prompt(m_frame);
+            return prompt.exec() == CDlgPromptBase::kIdYes;
+        },
+        false);
 }
 
 bool CFrameEngineCallbacks::IsPrinterSelected() {
-    return isPrinterSelected ? isPrinterSelected() : false;
+    return Ask<bool>([this] { return isPrinterSelected ? isPrinterSelected() : false; }, false);
 }
 
 void CFrameEngineCallbacks::MarkFiles(const std::list<std::wstring>& fileNames, bool mark) {
-    if (!m_marker)
-        return;
     std::vector<std::string> paths;
     for (const std::wstring& name : fileNames)
         paths.push_back(Platform::Utf8FromWide(name));
-    m_marker->MarkPhotos(paths, mark);
+    Post([this, paths = std::move(paths), mark] {
+        if (m_marker)
+            m_marker->MarkPhotos(paths, mark);
+    });
 }

@@ -4,10 +4,15 @@
 // and the view update the tiled engine's render thread asks for. The frame
 // owns one of these and hands it to the document; what belongs to other
 // windows (the result view, the printer, the strip) comes in as hooks.
+// The engines call it from the document's worker thread: every call then
+// becomes a queued call on the user-interface thread, and a question (a
+// prompt, manual matching) waits there for its answer. Progress only stores
+// the position for the window and answers with the Cancel flag at once.
 
 #include <QEvent>
 #include <QObject>
 #include <QPointer>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -87,11 +92,30 @@ public:
     // values of this one to the document.
     void OnUpdatePanoramaView(PanoramaLib::WPARAM w, PanoramaLib::LPARAM l);
 
+    // The windows are going: a worker waiting for an answer gets the
+    // answer of a closed prompt, and every later progress report cancels.
+    void Abandon();
+
 private:
+    bool OnUiThread() const;
+    // call on the user-interface thread: now when on it, else queued.
+    void Post(std::function<void()> call);
+    // call's answer from the user-interface thread; fallback once abandoned.
+    template <class R>
+    R Ask(std::function<R()> call, R fallback);
+    void ShowPosition();
+
     QPointer<QWidget> m_frame;
     // A child of the frame; deleted here when the frame has not done it first.
     QPointer<CDlgProgressIndicator> m_progress;
     std::unique_ptr<QObject> m_receiver;
+    // The window the workers read the Cancel flag of (it outlives every run).
+    CDlgProgressIndicator* const m_window;
     COvHorizelDoc* m_document = nullptr;
     IPhotoMarker* m_marker = nullptr;
+    std::atomic<bool> m_abandoned{false};
+    // The latest position a worker reported, shown by one queued call.
+    std::atomic<int> m_total{0};
+    std::atomic<int> m_position{0};
+    std::atomic<bool> m_positionPosted{false};
 };

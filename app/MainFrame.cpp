@@ -181,6 +181,10 @@ CMainFrame::~CMainFrame() {
     savePage_->SetExportInterface(nullptr);
     savePage_->SetProductInterface(nullptr);
     docCommands_.reset();
+    // A run still under way gets no more answers and ends at its next report.
+    callbacks_->Abandon();
+    if (updateWaiter_.joinable())
+        updateWaiter_.join();
     doc_.reset();
     callbacks_->SetDocument(nullptr);
 }
@@ -497,6 +501,13 @@ void CMainFrame::ConnectDocument() {
     callbacks_->SetDocument(doc_.get());
     callbacks_->SetPhotoMarker(strip_);
     callbacks_->onToggleView = [this](bool fit) { view_->ShowResult(doc_->GetDisplayResult(), fit); };
+    // The document's runs work off this thread; a build rewrites the result
+    // the view paints from, so the view lets go of it first.
+    doc_->Jobs().SetThreaded(true);
+    connect(&doc_->Jobs(), &CDocumentJobs::jobStarted, this, [this](JobKind kind) {
+        if (kind == JobKind::Build)
+            view_->ShowResult(nullptr, false);
+    });
     callbacks_->isPrinterSelected = [this] {
         return printServices_ && !printServices_->GetPrinterName().empty();
     };
@@ -830,14 +841,25 @@ NetPrint::IUploadHost* CMainFrame::UploadHost() const {
 }
 
 void CMainFrame::OnCheckForUpdates() {
+    if (updateWaiter_.joinable())
+        return;
     callbacks_->Begin();
     callbacks_->SetText("Check for Updates");
-    // The check runs on its worker; the window stays alive and can cancel.
-    bool cancelled = false;
-    const bool found = GetUpdateCheck().Start(true, [this, &cancelled] {
-        cancelled = callbacks_->SetProgress(0, 0);
-        return cancelled;
+    CFrameEngineCallbacks* callbacks = callbacks_.get();
+    updateWaiter_ = std::thread([this, callbacks] {
+        bool cancelled = false;
+        const bool found = GetUpdateCheck().Start(true, [callbacks, &cancelled] {
+            cancelled = callbacks->SetProgress(0, 0);
+            return cancelled;
+        });
+        QMetaObject::invokeMethod(this, [this, found, cancelled] { EndUpdateCheck(found, cancelled); },
+                                  Qt::QueuedConnection);
     });
+}
+
+void CMainFrame::EndUpdateCheck(bool found, bool cancelled) {
+    if (updateWaiter_.joinable())
+        updateWaiter_.join();
     callbacks_->End();
     if (found || cancelled)
         return;

@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "COvHorizelDoc.h"
@@ -150,7 +151,10 @@ public:
 
     // "Check for &Updates...": checks now behind the progress window; says
     // "No updates found!" when there is none (a found one is announced).
+    // The check waits on a worker thread; the progress window's Cancel
+    // reaches it through the progress reports.
     void OnCheckForUpdates();
+    bool IsCheckingForUpdates() const { return updateWaiter_.joinable(); }
     // The update check found an update: the "Updates" dialog (not blocking).
     void OnAutoUpdate();
 
@@ -254,6 +258,8 @@ private:
     std::unique_ptr<COvHorizelDoc> doc_;
     std::unique_ptr<CProjectCommands> commands_;
     std::unique_ptr<CDocumentCommands> docCommands_;
+    std::thread updateWaiter_;
+    void EndUpdateCheck(bool found, bool cancelled);
     std::unique_ptr<CViewPrinting> printing_;
     PrintSetup::CPrinterServices* printServices_ = nullptr;
     CCommandRouter router_;

@@ -7,9 +7,13 @@
 #include <exception>
 #include <filesystem>
 #include <list>
+#include <memory>
 #include <utility>
 
 #include "AspectData.h"
+#include <QCoreApplication>
+#include <QThread>
+
 #include "ConverterInterface.h"
 #include "Formgate.h"
 #include "DocText.h"
@@ -95,6 +99,8 @@ COvHorizelDoc::COvHorizelDoc() {
 }
 
 COvHorizelDoc::~COvHorizelDoc() {
+    // A run's work ends before the engines and elements it works on go.
+    m_jobs.Abandon();
     if (m_attachedPlanar)
         m_attachedPlanar->Release();
     if (m_attachedTiled)
@@ -217,7 +223,8 @@ PanoramaLib::IPanorama* COvHorizelDoc::ChosenEngine() const {
 
 PanoramaLib::IPanoElement* COvHorizelDoc::GetDisplayResult() {
     PanoramaLib::IPanorama* engine = ActiveEngine();
-    if (!engine)
+    // The engine writes its results during a run: none is shown meanwhile.
+    if (!engine || m_jobs.IsRunning())
         return nullptr;
     if (PanoramaLib::IPanoElement* full = engine->GetFullResult(); IsValidElement(full))
         return full;
@@ -227,7 +234,7 @@ PanoramaLib::IPanoElement* COvHorizelDoc::GetDisplayResult() {
 }
 
 std::string COvHorizelDoc::GetResultInfoText() {
-    PanoramaLib::IPanorama* engine = ActiveEngine();
+    PanoramaLib::IPanorama* engine = m_jobs.IsRunning() ? nullptr : ActiveEngine();
     PanoramaLib::IPanoElement* full = engine ? engine->GetFullResult() : nullptr;
     if (!IsValidElement(full))
         return {};
@@ -236,7 +243,7 @@ std::string COvHorizelDoc::GetResultInfoText() {
 }
 
 void COvHorizelDoc::OnRenderUpdate(int wParam, int lParam) {
-    if (!m_tiled || m_stitching)
+    if (!m_tiled || m_stitching || m_jobs.IsRunning())
         return;
     if (wParam == 1 && lParam == 1) {
         m_tiled->GetCropRect(&m_cropRect, 0);
@@ -349,7 +356,15 @@ PanoramaLib::IPanoElement* COvHorizelDoc::FindElementByPath(const std::string& p
 }
 
 void COvHorizelDoc::SyncPhotoElements() {
-    WaitCursorScope cursor(*this);
+    m_jobs.Queue([this] { LoadElements({}); });
+}
+
+void COvHorizelDoc::LoadElements(std::function<void()> then) {
+    if (m_jobs.IsRunning()) {
+        m_jobs.Queue([this, then = std::move(then)] { LoadElements(then); });
+        return;
+    }
+    BeginWaitCursor();
     m_busy = 1;
     RefreshStitchPage();
 
@@ -368,86 +383,110 @@ void COvHorizelDoc::SyncPhotoElements() {
         }
     }
 
-    const std::size_t n = paths.size();
-    ElementVector elements(n, nullptr), prepared(n, nullptr);
-    std::vector<std::size_t> toLoad;
+    // What the load works on; the document's lists are left alone meanwhile.
+    struct Load {
+        std::vector<std::string> paths;
+        ElementVector elements, prepared;
+        std::vector<std::size_t> toLoad;
+        // Slots that end empty: photos refused (they leave the project) and
+        // photos not reached because the user cancelled (they stay, and load
+        // at the next stitch).
+        std::vector<std::size_t> failed, unloaded;
+        std::vector<std::pair<std::string, std::string>> refused;
+        bool cancelled = false;
+    };
+    auto load = std::make_shared<Load>();
+    load->paths = std::move(paths);
+    const std::size_t n = load->paths.size();
+    load->elements.assign(n, nullptr);
+    load->prepared.assign(n, nullptr);
     for (std::size_t k = 0; k < n; ++k) {
         int index = -1;
-        if (PanoramaLib::IPanoElement* element = FindElementByPath(paths[k], m_photoElements, &index)) {
+        if (PanoramaLib::IPanoElement* element = FindElementByPath(load->paths[k], m_photoElements, &index)) {
             element->AddRef();
-            elements[k] = element;
+            load->elements[k] = element;
             if (index >= 0 && static_cast<std::size_t>(index) < m_preparedElements.size() &&
                 m_preparedElements[index]) {
                 m_preparedElements[index]->AddRef();
-                prepared[k] = m_preparedElements[index];
+                load->prepared[k] = m_preparedElements[index];
             }
         } else {
-            toLoad.push_back(k);
+            load->toLoad.push_back(k);
         }
     }
     ReleaseAll(m_photoElements);
     ReleaseAll(m_preparedElements);
-
-    // Slots that end empty: photos refused (they leave the project) and
-    // photos not reached because the user cancelled (they stay, and load
-    // at the next stitch).
-    std::vector<std::size_t> failed, unloaded;
-    std::vector<std::pair<std::string, std::string>> refused;
-    const int total = static_cast<int>(toLoad.size());
     m_elementsIncomplete = false;
-    for (int i = 1; i <= total; ++i) {
-        const std::size_t k = toLoad[i - 1];
-        if (m_progress) {
-            m_progress->SetText(DocText::Load(233, {ProjectFiles::FileNameOf(paths[k])}).c_str());
-            // Large photos take a while each: the loading can be cancelled
-            // between two of them.
-            if (i == 1)
-                m_progress->Begin();
-            if (m_progress->SetProgress(total, i)) {
-                unloaded.assign(toLoad.begin() + (i - 1), toLoad.end());
-                m_elementsIncomplete = true;
-                break;
+
+    auto work = [this, load] {
+        const int total = static_cast<int>(load->toLoad.size());
+        for (int i = 1; i <= total; ++i) {
+            const std::size_t k = load->toLoad[i - 1];
+            if (m_progress) {
+                m_progress->SetText(DocText::Load(233, {ProjectFiles::FileNameOf(load->paths[k])}).c_str());
+                // Large photos take a while each: the loading can be cancelled
+                // between two of them.
+                if (i == 1)
+                    m_progress->Begin();
+                if (m_progress->SetProgress(total, i)) {
+                    load->unloaded.assign(load->toLoad.begin() + (i - 1), load->toLoad.end());
+                    load->cancelled = true;
+                    break;
+                }
             }
+            if (m_ui)
+                m_ui->RepaintNow();
+            std::string refusal;
+            PanoramaLib::IPanoElement* element = LoadElement(load->paths[k], &refusal);
+            if (!element) {
+                load->failed.push_back(k);
+                if (!refusal.empty())
+                    load->refused.emplace_back(ProjectFiles::FileNameOf(load->paths[k]), refusal);
+                continue;
+            }
+            load->elements[k] = element;
+            load->prepared[k] = m_planar ? m_planar->PrepareElement(element) : nullptr;
+            element->Unload();
         }
-        if (m_ui)
-            m_ui->RepaintNow();
-        std::string refusal;
-        PanoramaLib::IPanoElement* element = LoadElement(paths[k], &refusal);
-        if (!element) {
-            failed.push_back(k);
-            if (!refusal.empty())
-                refused.emplace_back(ProjectFiles::FileNameOf(paths[k]), refusal);
-            continue;
+        if (total > 0 && m_progress)
+            m_progress->End();
+    };
+    auto done = [this, load, then = std::move(then)] {
+        std::vector<std::size_t> emptied = load->failed;
+        emptied.insert(emptied.end(), load->unloaded.begin(), load->unloaded.end());
+        std::sort(emptied.begin(), emptied.end());
+        ElementVector& elements = load->elements;
+        ElementVector& prepared = load->prepared;
+        for (auto it = emptied.rbegin(); it != emptied.rend(); ++it) {
+            const std::size_t k = *it;
+            const bool refusedPhoto = std::find(load->failed.begin(), load->failed.end(), k) != load->failed.end();
+            if (CClipDescription* photo = refusedPhoto ? m_photos.FindByPath(load->paths[k]) : nullptr)
+                m_photos.Remove(photo);
+            if (elements[k])
+                elements[k]->Release();
+            if (prepared[k])
+                prepared[k]->Release();
+            elements.erase(elements.begin() + static_cast<long>(k));
+            prepared.erase(prepared.begin() + static_cast<long>(k));
         }
-        elements[k] = element;
-        prepared[k] = m_planar ? m_planar->PrepareElement(element) : nullptr;
-        element->Unload();
-    }
-    if (total > 0 && m_progress)
-        m_progress->End();
 
-    std::vector<std::size_t> emptied = failed;
-    emptied.insert(emptied.end(), unloaded.begin(), unloaded.end());
-    std::sort(emptied.begin(), emptied.end());
-    for (auto it = emptied.rbegin(); it != emptied.rend(); ++it) {
-        const std::size_t k = *it;
-        const bool refusedPhoto = std::find(failed.begin(), failed.end(), k) != failed.end();
-        if (CClipDescription* photo = refusedPhoto ? m_photos.FindByPath(paths[k]) : nullptr)
-            m_photos.Remove(photo);
-        if (elements[k])
-            elements[k]->Release();
-        if (prepared[k])
-            prepared[k]->Release();
-        elements.erase(elements.begin() + static_cast<long>(k));
-        prepared.erase(prepared.begin() + static_cast<long>(k));
+        m_photoElements = std::move(elements);
+        m_preparedElements = std::move(prepared);
+        m_elementsIncomplete = load->cancelled;
+        m_busy = 0;
+        EndWaitCursor();
+        RefreshStitchPage();
+        UpdateAllViews(nullptr, DocHint::kElementsRebuilt);
+        ShowRefusedFiles(load->refused);
+        if (then)
+            then();
+    };
+    if (load->toLoad.empty()) {
+        work();
+        done();
+        return;
     }
-
-    m_photoElements = std::move(elements);
-    m_preparedElements = std::move(prepared);
-    m_busy = 0;
-    RefreshStitchPage();
-    UpdateAllViews(nullptr, DocHint::kElementsRebuilt);
-    ShowRefusedFiles(refused);
+    m_jobs.Run(JobKind::Load, std::move(work), std::move(done));
 }
 
 void COvHorizelDoc::ShowRefusedFiles(const std::vector<std::pair<std::string, std::string>>& refused) {
@@ -509,73 +548,79 @@ void COvHorizelDoc::ShowFileError(const std::string& path, const std::string& te
 // ---- stitching ----
 
 void COvHorizelDoc::StartStitching() {
-    UpdateAllViews(nullptr, DocHint::kStitchBegins);
-    m_activeTiled = m_tiledChosen;
-    m_stitching = true;
-    if (m_tiledChosen)
-        StitchTiled();
-    else if (m_manualMode != 0)
-        StitchManual();
-    else
-        StitchNormal();
-    m_stitching = false;
-    UpdateAllViews(nullptr, DocHint::kStitchEnded);
-    m_optionsChanged = false;
-    if (m_currentTask == 3) {
-        ShowCropFrame(m_cropType > 0, true);
-        RefreshExportPage();
-    }
+    m_jobs.Queue([this] {
+        BeginBuild(m_tiledChosen, [this](bool) {
+            if (m_currentTask == 3) {
+                ShowCropFrame(m_cropType > 0, true);
+                RefreshExportPage();
+            }
+        });
+    });
 }
 
 bool COvHorizelDoc::StitchWithMode(bool planar) {
+    m_jobs.Queue([this, planar] { BeginBuild(!planar, {}); });
+    return true;
+}
+
+void COvHorizelDoc::BeginBuild(bool tiled, std::function<void(bool)> then) {
     UpdateAllViews(nullptr, DocHint::kStitchBegins);
-    m_activeTiled = !planar;
+    m_activeTiled = tiled;
     m_stitching = true;
-    bool built;
-    if (!planar)
-        built = StitchTiled();
-    else if (m_manualMode != 0)
-        built = StitchManual();
-    else
-        built = StitchNormal();
-    m_stitching = false;
-    UpdateAllViews(nullptr, DocHint::kStitchEnded);
-    m_optionsChanged = false;
-    return built;
+    RunVariant(tiled ? 2 : m_manualMode != 0 ? 1 : 0, [this, then = std::move(then)](bool built) {
+        m_stitching = false;
+        UpdateAllViews(nullptr, DocHint::kStitchEnded);
+        m_optionsChanged = false;
+        if (then)
+            then(built);
+    });
 }
 
 bool COvHorizelDoc::StitchNormal() {
-    return RunVariant(0);
+    return QueueVariant(0);
 }
 
 bool COvHorizelDoc::StitchManual() {
-    return RunVariant(1);
+    return QueueVariant(1);
 }
 
 bool COvHorizelDoc::StitchTiled() {
-    return RunVariant(2);
+    return QueueVariant(2);
 }
 
-bool COvHorizelDoc::RunVariant(int variant) {
-    const bool tiled = variant == 2;
+bool COvHorizelDoc::QueueVariant(int variant) {
+    m_jobs.Queue([this, variant] { RunVariant(variant, [](bool) {}); });
+    return true;
+}
+
+void COvHorizelDoc::RunVariant(int variant, std::function<void(bool)> done) {
     // A load the user cancelled goes on first; cancelled again, no build.
     if (m_elementsIncomplete) {
-        SyncPhotoElements();
-        if (m_elementsIncomplete)
-            return false;
+        LoadElements([this, variant, done] {
+            if (m_elementsIncomplete)
+                done(false);
+            else
+                RunLoadedVariant(variant, done);
+        });
+        return;
     }
-    if (!CheckPhotoSizes())
-        return false;
+    RunLoadedVariant(variant, std::move(done));
+}
+
+void COvHorizelDoc::RunLoadedVariant(int variant, std::function<void(bool)> done) {
+    const bool tiled = variant == 2;
+    if (!CheckPhotoSizes([done] { done(false); }))
+        return;
     if (m_ui)
         m_ui->RepaintNow();
     if (m_photos.GetCount() < 2)
-        return false;
+        return done(false);
     PanoramaLib::IPanorama* engine = tiled ? static_cast<PanoramaLib::IPanorama*>(m_tiled)
                                            : static_cast<PanoramaLib::IPanorama*>(m_planar);
     PanoramaLib::IPanorama* other = tiled ? static_cast<PanoramaLib::IPanorama*>(m_planar)
                                           : static_cast<PanoramaLib::IPanorama*>(m_tiled);
     if (!engine)
-        return false;
+        return done(false);
     if (other)
         other->Reset(true, true);
     HVPanoramaOptions options;
@@ -583,44 +628,52 @@ bool COvHorizelDoc::RunVariant(int variant) {
     options.autoCrop = 0;  // a build never crops
     engine->SetOptions(&options);
 
-    bool built = false;
-    try {
-        if (variant == 1)
-            built = m_planar->BuildWithTransforms(m_photoElements, &m_preparedElements,
-                                                  m_manualMatchingPreference != 0);
-        else
-            built = engine->Build(m_photoElements, &m_preparedElements, tiled ? m_elevation : 0,
-                                  tiled ? m_azimuth : 0, tiled ? m_tilt : 0);
-    } catch (const std::exception& e) {
-        // The engines report their own failures; this is what they could not catch.
-        if (m_progress)
-            m_progress->End();
-        if (m_host)
-            m_host->MessageBox(DocText::Load(kIdsBuildFailed, {e.what()}));
-        built = false;
-    } catch (...) {
-        if (m_progress)
-            m_progress->End();
-        if (m_host)
-            m_host->MessageBox(DocText::Load(kIdsBuildFailed, {""}));
-        built = false;
-    }
-
-    engine->GetCropRect(&m_cropRect, 0);
-    if (m_cropView)
-        m_cropView->SetCropRect(&m_cropRect);
-    if (variant == 1) {
-        RefreshStitchPage();
+    struct Outcome {
+        bool built = false;
+        bool failed = false;
+        std::string failure;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    auto work = [this, variant, engine, tiled, outcome] {
+        try {
+            if (variant == 1)
+                outcome->built = m_planar->BuildWithTransforms(m_photoElements, &m_preparedElements,
+                                                               m_manualMatchingPreference != 0);
+            else
+                outcome->built = engine->Build(m_photoElements, &m_preparedElements, tiled ? m_elevation : 0,
+                                               tiled ? m_azimuth : 0, tiled ? m_tilt : 0);
+        } catch (const std::exception& e) {
+            // The engines report their own failures; this is what they could not catch.
+            outcome->failed = true;
+            outcome->failure = e.what();
+        } catch (...) {
+            outcome->failed = true;
+        }
+    };
+    auto finish = [this, variant, engine, tiled, outcome, done = std::move(done)] {
+        if (outcome->failed) {
+            if (m_progress)
+                m_progress->End();
+            if (m_host)
+                m_host->MessageBox(DocText::Load(kIdsBuildFailed, {outcome->failure}));
+        }
+        engine->GetCropRect(&m_cropRect, 0);
+        if (m_cropView)
+            m_cropView->SetCropRect(&m_cropRect);
+        if (variant == 1) {
+            RefreshStitchPage();
+            if (m_ui)
+                m_ui->ToggleView(true);
+            m_optionsChanged = false;
+            return done(outcome->built);
+        }
         if (m_ui)
             m_ui->ToggleView(true);
-        m_optionsChanged = false;
-        return built;
-    }
-    if (m_ui)
-        m_ui->ToggleView(true);
-    ReactToReport(tiled);
-    RefreshStitchPage();
-    return built;
+        ReactToReport(tiled);
+        RefreshStitchPage();
+        done(outcome->built);
+    };
+    m_jobs.Run(JobKind::Build, std::move(work), std::move(finish));
 }
 
 void COvHorizelDoc::ReactToReport(bool tiled) {
@@ -697,7 +750,7 @@ void COvHorizelDoc::MarkFiles(const std::vector<std::string>& names, bool mark) 
     m_ui->MarkFiles(wide, mark);
 }
 
-bool COvHorizelDoc::CheckPhotoSizes() {
+bool COvHorizelDoc::CheckPhotoSizes(std::function<void()> then) {
     // Distinct sizes in order of first appearance; the reference is the most
     // frequent, and of equal counts the one that reached the count first.
     struct SizeCount {
@@ -739,8 +792,11 @@ bool COvHorizelDoc::CheckPhotoSizes() {
         if (CClipDescription* photo = m_photos.FindByPath(path))
             m_photos.Remove(photo);
     UpdateAllViews(nullptr, DocHint::kElementsRebuilt);
-    SyncPhotoElements();
-    RefreshStitchPage();
+    LoadElements([this, then = std::move(then)] {
+        RefreshStitchPage();
+        if (then)
+            then();
+    });
     return false;
 }
 
@@ -811,11 +867,11 @@ void COvHorizelDoc::SetOptions(const HVPanoramaOptions* options) {
 }
 
 bool COvHorizelDoc::HasTiledResult() {
-    return !m_stitching && m_tiledChosen && m_tiled && IsValidElement(m_tiled->GetResult(false));
+    return !m_stitching && !m_jobs.IsRunning() && m_tiledChosen && m_tiled && IsValidElement(m_tiled->GetResult(false));
 }
 
 bool COvHorizelDoc::IsRestitchNeeded(const HVPanoramaOptions* options) {
-    if (m_stitching)
+    if (m_stitching || m_jobs.IsRunning())
         return false;
     const bool can = m_photos.GetCount() >= 2 && m_staleResult == 0;
     PanoramaLib::IPanorama* engine = ActiveEngine();
@@ -845,7 +901,7 @@ void COvHorizelDoc::SetMatchingMode(int mode) {
 }
 
 bool COvHorizelDoc::CanStitch() {
-    return m_photos.GetCount() >= 2 && m_staleResult == 0 && m_busy == 0;
+    return m_photos.GetCount() >= 2 && m_staleResult == 0 && m_busy == 0 && !m_jobs.IsRunning();
 }
 
 void COvHorizelDoc::RequestTiledRender(int surfaceKind, int elevation, int azimuth, int tilt,
@@ -854,7 +910,7 @@ void COvHorizelDoc::RequestTiledRender(int surfaceKind, int elevation, int azimu
     m_elevation = elevation;
     m_azimuth = azimuth;
     m_tilt = tilt;
-    if (!m_tiled || m_stitching)
+    if (!m_tiled || m_stitching || m_jobs.IsRunning())
         return;
     if (!m_tiled->RequestRender(surfaceKind, elevation, azimuth, tilt, onRenderThread, keepCropRect != 0))
         return;
@@ -885,6 +941,11 @@ void COvHorizelDoc::GetTiledRenderParams(int* surfaceKind, int* elevation, int* 
 // ---- IExportDialog ----
 
 void COvHorizelDoc::ApplyExportChoice(int cropTypeIndex) {
+    // A crop asked for during a run changes the next result, not this one.
+    if (m_jobs.IsRunning()) {
+        m_jobs.Queue([this, cropTypeIndex] { ApplyExportChoice(cropTypeIndex); });
+        return;
+    }
     m_cropType = cropTypeIndex;
     for (PanoramaLib::IPanorama* engine :
          {static_cast<PanoramaLib::IPanorama*>(m_planar), static_cast<PanoramaLib::IPanorama*>(m_tiled)}) {
@@ -905,7 +966,7 @@ void COvHorizelDoc::ApplyExportChoice(int cropTypeIndex) {
 
 bool COvHorizelDoc::CanRenderFullResult() {
     PanoramaLib::IPanorama* engine = ActiveEngine();
-    if (!engine || !engine->IsBuilt() || m_staleResult != 0)
+    if (!engine || m_jobs.IsRunning() || !engine->IsBuilt() || m_staleResult != 0)
         return false;
     PanoramaLib::IPanoElement* full = engine->GetFullResult();
     return full && !full->IsValid();
@@ -913,7 +974,7 @@ bool COvHorizelDoc::CanRenderFullResult() {
 
 bool COvHorizelDoc::IsFullResultCurrent() {
     PanoramaLib::IPanorama* engine = ActiveEngine();
-    return engine && m_staleResult == 0 && IsValidElement(engine->GetFullResult());
+    return engine && !m_jobs.IsRunning() && m_staleResult == 0 && IsValidElement(engine->GetFullResult());
 }
 
 void COvHorizelDoc::NotifyExportListener(bool keepAspect) {
@@ -924,6 +985,10 @@ void COvHorizelDoc::NotifyExportListener(bool keepAspect) {
 void COvHorizelDoc::OnPatching() {
     if (!m_cropView)
         return;
+    if (m_jobs.IsRunning()) {
+        m_jobs.Queue([this] { OnPatching(); });
+        return;
+    }
     OrvexBase::Rect patch;
     m_cropView->GetPatchRect(&patch);
     if (m_activeTiled || !m_planar)
@@ -936,6 +1001,10 @@ void COvHorizelDoc::OnPatching() {
 // ---- INetPrint ----
 
 void COvHorizelDoc::SelectPrintProduct(const NetPrint::CAspectData& product) {
+    if (m_jobs.IsRunning()) {
+        m_jobs.Queue([this, product] { SelectPrintProduct(product); });
+        return;
+    }
     m_printProduct = product;
     if (PanoramaLib::IPanorama* engine = ActiveEngine())
         engine->GetCropRect(&m_cropRect, m_activeTiled ? 1 : 0);
@@ -949,19 +1018,35 @@ void COvHorizelDoc::SelectPrintProduct(const NetPrint::CAspectData& product) {
 
 // ---- IWaitCursor ----
 
+// The engines ask for the cursor from their worker thread too; the host's
+// windows hear of it on their own thread, in order.
+void COvHorizelDoc::OnUiThread(std::function<void()> call) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread())
+        call();
+    else
+        QMetaObject::invokeMethod(&m_jobs, std::move(call), Qt::QueuedConnection);
+}
+
 void COvHorizelDoc::BeginWaitCursor() {
-    if (m_host)
-        m_host->BeginWaitCursor();
+    OnUiThread([this] {
+        if (m_host)
+            m_host->BeginWaitCursor();
+    });
 }
 
 void COvHorizelDoc::EndWaitCursor() {
-    if (m_host)
-        m_host->EndWaitCursor();
+    OnUiThread([this] {
+        if (m_host)
+            m_host->EndWaitCursor();
+    });
 }
 
 void COvHorizelDoc::RestoreWaitCursor() {
-    if (m_host)
-        m_host->RestoreWaitCursor();
+    OnUiThread([this] {
+        if (m_host)
+            m_host->RestoreWaitCursor();
+    });
 }
 
 void COvHorizelDoc::RefreshStitchPage() {

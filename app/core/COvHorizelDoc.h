@@ -5,6 +5,7 @@
 // print service's products). It lives in memory only; saving writes the
 // rendered panorama as an image.
 
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "CropRect.h"
 #include "DialogCallback.h"
 #include "DocumentBase.h"
+#include "DocumentJobs.h"
 #include "EngineCallbacksEx.h"
 #include "EngineServices.h"
 #include "INetPrint.h"
@@ -161,13 +163,18 @@ public:
     PanoramaLib::IHVPanorama* GetPlanarEngine() const { return m_planar; }
     PanoramaLib::ITiledPanorama* GetTiledEngine() const { return m_tiled; }
     bool IsStitching() const { return m_stitching; }
+    // The document's runs (load, build, render); threaded once a window shows it.
+    CDocumentJobs& Jobs() { return m_jobs; }
 
-    // Stitching.
+    // Stitching. Each build is a run of Jobs(): these start it (or queue it
+    // behind the run under way) and return; its end reacts to the report.
     bool StitchWithMode(bool planar);
     bool StitchNormal();
     bool StitchManual();
     bool StitchTiled();
-    bool CheckPhotoSizes();
+    // false when photos of another size were removed; then runs once the
+    // rest has loaded again.
+    bool CheckPhotoSizes(std::function<void()> then = {});
     bool MatchManually(PanoramaLib::IPanoElement* first, PanoramaLib::IPanoElement* second,
                        PanoramaLib::IManualMatcher* matcher);
     void ResetEngines();
@@ -249,7 +256,15 @@ public:
 private:
     PanoramaLib::IPanorama* ActiveEngine() const;
     PanoramaLib::IPanorama* ChosenEngine() const;
-    bool RunVariant(int variant);
+    bool QueueVariant(int variant);
+    void BeginBuild(bool tiled, std::function<void(bool built)> then);
+    // done(built) on the user-interface thread once the build has ended.
+    void RunVariant(int variant, std::function<void(bool built)> done);
+    void RunLoadedVariant(int variant, std::function<void(bool built)> done);
+    // Loads the project photos that have no element yet as a run, then calls then.
+    void LoadElements(std::function<void()> then);
+    void BeginRender();
+    void OnUiThread(std::function<void()> call);
     void ReactToReport(bool tiled);
     // Loads one photo; null with the reason (empty: none to tell) when it cannot.
     PanoramaLib::IPanoElement* LoadElement(const std::string& path, std::string* refusal);
@@ -307,4 +322,5 @@ private:
     // Between the start and the end of a build the engines are inside Build:
     // polls and posted render updates must not reach them.
     bool m_stitching = false;
+    CDocumentJobs m_jobs;
 };

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "AppSettings.h"
@@ -53,6 +54,10 @@ bool COvHorizelDoc::ScaleCropRect(const OrvexBase::Rect& rect, int previewWidth,
 }
 
 void COvHorizelDoc::Render() {
+    m_jobs.Queue([this] { BeginRender(); });
+}
+
+void COvHorizelDoc::BeginRender() {
     PanoramaLib::IPanorama* engine = ActiveEngine();
     if (!engine)
         return;
@@ -71,41 +76,47 @@ void COvHorizelDoc::Render() {
         if (previewWidth <= 0 && !m_activeTiled)
             ownRect = false;
     }
+    // The run's crop is taken now: what the user picks meanwhile waits for its end.
     const OrvexBase::Rect useRect = ownRect ? m_cropRect : automatic;
+    const OrvexBase::Rect userRect = m_cropRect;
+    const bool tiled = m_activeTiled;
 
-    bool rendered;
     HVPanoramaOptions options;
     engine->GetOptions(&options);
-    if (!m_activeTiled) {
+    if (!tiled) {
         options.autoCrop = (crop && !ownRect) ? 1 : 0;
         m_planar->SetOptions(&options);
-        rendered = m_planar->Render();
     } else {
         options.autoCrop = crop ? 1 : 0;
         m_tiled->SetOptions(&options);
         if (crop)
             m_tiled->SetCropRect(useRect);
-        rendered = m_tiled->RenderForPrint(m_elevation, m_azimuth, m_tilt);
     }
-
-    if (rendered) {
-        if (!m_activeTiled && ownRect) {
-            BeginWaitCursor();
-            PanoramaLib::IPanoElement* full = m_planar->GetFullResult();
-            OrvexBase::Rect scaled;
-            if (IsValid(full) && ScaleCropRect(m_cropRect, previewWidth, ElementRect(full), &scaled))
-                m_planar->CropResult(&scaled);
-            EndWaitCursor();
+    auto rendered = std::make_shared<bool>(false);
+    auto work = [this, tiled, rendered] {
+        *rendered = tiled ? m_tiled->RenderForPrint(m_elevation, m_azimuth, m_tilt) : m_planar->Render();
+    };
+    auto done = [this, engine, tiled, ownRect, previewWidth, userRect, rendered] {
+        if (*rendered) {
+            if (!tiled && ownRect) {
+                BeginWaitCursor();
+                PanoramaLib::IPanoElement* full = m_planar->GetFullResult();
+                OrvexBase::Rect scaled;
+                if (IsValid(full) && ScaleCropRect(userRect, previewWidth, ElementRect(full), &scaled))
+                    m_planar->CropResult(&scaled);
+                EndWaitCursor();
+            }
+            if (PanoramaLib::IPanoElement* full = engine->GetFullResult(); IsValid(full))
+                m_pageDirection = full->GetHeight() < full->GetWidth() ? 1 : 0;
+            SetModifiedFlag(true);
+            if (m_cropView)
+                m_cropView->EndCrop(&m_cropRect, false);
         }
-        if (PanoramaLib::IPanoElement* full = engine->GetFullResult(); IsValid(full))
-            m_pageDirection = full->GetHeight() < full->GetWidth() ? 1 : 0;
-        SetModifiedFlag(true);
-        if (m_cropView)
-            m_cropView->EndCrop(&m_cropRect, false);
-    }
-    RefreshExportPage();
-    if (m_ui)
-        m_ui->ToggleView(true);
+        RefreshExportPage();
+        if (m_ui)
+            m_ui->ToggleView(true);
+    };
+    m_jobs.Run(JobKind::Render, std::move(work), std::move(done));
 }
 
 PrintMath::PrintPagePlan COvHorizelDoc::PrintPage(const PrinterCaps& caps, int page, int lastPage,

@@ -42,6 +42,7 @@
 #include "Profile.h"
 #include "SamplePhotos.h"
 #include "Screenshot.h"
+#include "WaitForJobs.h"
 #include "ThumbRequests.h"
 #include "UiServices.h"
 #include "ZoomCtrl.h"
@@ -145,6 +146,7 @@ TEST(BrowserRoad, TheTreeOpensAPhotoFolderAndTwoChosenThumbnailsAreStitched) {
         Program p(profile, {1920, 1080});
         CMainFrame& f = p.frame();
         f.SetTask(1);
+        WaitForJobs(f.Document());
         CShellTree* tree = f.FolderTree();
         ASSERT_NE(tree, nullptr);
         EXPECT_TRUE(tree->isVisible());
@@ -293,21 +295,25 @@ TEST(BrowserRoad, TheTreeOpensAPhotoFolderAndTwoChosenThumbnailsAreStitched) {
 
         // "2. Stitch" builds them.
         f.SetTask(2);
+        WaitForJobs(f.Document());
         CDlgStitching& page = *f.StitchBar()->StitchPage();
         page.Poll();
         ASSERT_TRUE(page.StartButton()->isEnabled());
         QTest::mouseClick(page.StartButton(), Qt::LeftButton);
+        WaitForJobs(f.Document());
         ASSERT_TRUE(WaitUntil([&] { return f.Document().GetDisplayResult() != nullptr; }, 60000));
         PanoramaLib::IPanoElement* result = f.Document().GetDisplayResult();
         EXPECT_GT(result->GetWidth(), result->GetHeight());
 
         // Back in task 1 the browser still shows the folder.
         f.SetTask(1);
+        WaitForJobs(f.Document());
         EXPECT_EQ(p.browser().CurrentFolder(), boatRow);
     }
     // The next start selects the folder of the last one.
     Program again(profile, {1280, 800});
     again.frame().SetTask(1);
+    WaitForJobs(again.frame().Document());
     EXPECT_EQ(CShellTree::GetItemPath(again.frame().FolderTree()->currentItem()), boatRow);
     ASSERT_TRUE(WaitUntil([&] { return again.ThumbnailsReady(6); }));
     QTest::qWait(100);

@@ -33,6 +33,7 @@
 #include "OvHorizelView.h"
 #include "Profile.h"
 #include "Screenshot.h"
+#include "WaitForJobs.h"
 #include "TestData.h"
 #include "ThumbRequests.h"
 #include "UiServices.h"
@@ -128,6 +129,7 @@ TEST(BrowserFollowsFolder, TheExpandedTreeFollowsFoldersChangedOutsideOncePerBur
     fs::create_directories(parent / "kept");
     Program program(dir / "profile.ini");
     program.frame().SetTask(1);
+    WaitForJobs(program.frame().Document());
     QTreeWidgetItem* node = program.Node(parent);
     ASSERT_TRUE(node);
     program.tree().expandItem(node);
@@ -227,6 +229,7 @@ TEST(BrowserFollowsFolder, TheDetailsListShowsTheBrowsersItemsInOrderAfterEveryC
     WriteFile(two / "y.jpg");
     Program program(dir / "profile.ini");
     program.frame().SetTask(1);
+    WaitForJobs(program.frame().Document());
     program.app.BrowserCommands().OnCmdMsg(CmdId::ViewDetails);
     ASSERT_TRUE(program.list().isVisible());
     auto expectSame = [&](const std::string& what) {
@@ -289,6 +292,7 @@ TEST(BrowserFollowsFolder, ABurstOfChangesInTheShownFolderIsReadOnce) {
         WriteFile(folder / ("IMG_" + std::to_string(1000 + i) + ".jpg"));
     Program program(dir / "profile.ini");
     program.frame().SetTask(1);
+    WaitForJobs(program.frame().Document());
     program.Open(folder);
     ASSERT_EQ(program.browser().ItemCount(), 60);
     const int before = program.browser().ListingsStarted();

@@ -19,6 +19,7 @@
 #include "Profile.h"
 #include "SamplePhotos.h"
 #include "Screenshot.h"
+#include "WaitForJobs.h"
 #include "UiServices.h"
 
 namespace {
@@ -46,6 +47,7 @@ TEST(DisabledControls, AreDrawnDisabled) {
     frame.showNormal();
     frame.setGeometry(0, 0, 1600, 1000);
     QTest::qWait(50);
+    WaitForJobs(frame.Document());
     CDlgStitching* stitch = frame.StitchBar()->StitchPage();
     stitch->Poll();
     const auto control = [](QWidget* page, int id) { return page->findChild<QWidget*>(QString::number(id)); };

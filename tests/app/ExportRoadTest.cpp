@@ -36,6 +36,7 @@
 #include "Profile.h"
 #include "SamplePhotos.h"
 #include "Screenshot.h"
+#include "WaitForJobs.h"
 #include "UiServices.h"
 
 namespace {
@@ -212,6 +213,7 @@ TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
     frame.showNormal();
     frame.setGeometry(0, 0, 1600, 1000);
     QTest::qWait(50);
+    WaitForJobs(frame.Document());
 
     // The save dialog is answered as a user would: a name typed, Save pressed.
     QString answerName;
@@ -261,11 +263,13 @@ TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
     stitch->Poll();
     ASSERT_TRUE(stitch->StartButton()->isEnabled());
     QTest::mouseClick(stitch->StartButton(), Qt::LeftButton);
+    WaitForJobs(frame.Document());
     QTest::qWait(20);
     COvHorizelDoc& doc = frame.Document();
     ASSERT_NE(doc.GetDisplayResult(), nullptr);
 
     frame.Router().Execute(CmdId::TaskExport);
+    WaitForJobs(frame.Document());
     ASSERT_EQ(frame.GetTask(), 3);
     CDlgSaving* page = frame.SavePage();
     ASSERT_TRUE(page->isVisible());
@@ -278,6 +282,7 @@ TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
     SaveScreenshot(&frame, "export_page_before_render");
 
     QTest::mouseClick(page->StartButton(), Qt::LeftButton);
+    WaitForJobs(frame.Document());
     QTest::qWait(50);
     ASSERT_TRUE(doc.IsFullResultCurrent());
     EXPECT_TRUE(page->ExportButton()->isEnabled());
@@ -362,8 +367,10 @@ TEST(ExportRoad, ProductChoiceKeepsEveryControlWhole) {
         frame.showNormal();
         frame.setGeometry(0, 0, 1600, 1000);
         QTest::qWait(50);
+        WaitForJobs(frame.Document());
         CCustomTabCtrl* tabs = frame.TaskBar()->Tabs();
         QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(2).center());
+        WaitForJobs(frame.Document());
         QTest::qWait(50);
         ASSERT_EQ(frame.GetTask(), 3);
         EXPECT_EQ(frame.Document().GetDisplayResult() != nullptr, withPhotos);

@@ -15,6 +15,7 @@
 #include "PictureView.h"
 #include "Profile.h"
 #include "Screenshot.h"
+#include "WaitForJobs.h"
 #include "UiServices.h"
 
 namespace {
@@ -32,6 +33,7 @@ struct Started {
         for (int i = 1; i <= photos; ++i)
             files.push_back(std::string(OVH_SAMPLES_DIR) + "/boat-row/boat" + std::to_string(i) + ".jpg");
         app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", files);
+        WaitForJobs(frame().Document());
     }
     ~Started() {
         app.ExitInstance();
@@ -59,6 +61,7 @@ TEST(MainFrame, EachTaskShowsItsBars) {
     };
     for (const Case& c : cases) {
         f.SetTask(c.task);
+        WaitForJobs(f.Document());
         EXPECT_EQ(f.PhotoStripBar()->isVisible(), c.strip) << c.task;
         EXPECT_EQ(f.FolderBar()->isVisible(), c.folders) << c.task;
         EXPECT_EQ(f.StitchBar()->isVisible(), c.stitch) << c.task;
@@ -69,6 +72,7 @@ TEST(MainFrame, EachTaskShowsItsBars) {
         EXPECT_EQ(f.TaskBar()->Tabs()->GetCurSel(), c.task - 1);
     }
     f.SetTask(1);
+    WaitForJobs(f.Document());
     EXPECT_EQ(f.TaskBar()->Zoom()->GetPos(), 57);
     EXPECT_EQ(f.TaskBar()->Zoom()->GetStep(), 10);
     EXPECT_EQ(f.dockWidgetArea(f.FolderBar()), Qt::LeftDockWidgetArea);
@@ -79,12 +83,14 @@ TEST(MainFrame, TabsAndActionsRunTheTaskCommands) {
     Started s;
     CMainFrame& f = s.frame();
     emit f.TaskBar()->Tabs()->tabBarClicked(2);
+    WaitForJobs(f.Document());
     EXPECT_EQ(f.GetTask(), 3);
     f.Action(CmdId::TaskAddImages)->trigger();
     EXPECT_EQ(f.GetTask(), 1);
     f.OnIdleUpdate();
     EXPECT_TRUE(f.Action(CmdId::AddSelected)->isEnabled());
     f.SetTask(2);
+    WaitForJobs(f.Document());
     f.OnIdleUpdate();
     EXPECT_FALSE(f.Action(CmdId::AddSelected)->isEnabled());
 }
@@ -92,6 +98,7 @@ TEST(MainFrame, TabsAndActionsRunTheTaskCommands) {
 TEST(MainFrame, StitchWithTooFewPhotosAsksForThemFirst) {
     Started s(1);
     s.frame().SetTask(2);
+    WaitForJobs(s.frame().Document());
     ASSERT_EQ(s.messages.size(), 1);
     EXPECT_EQ(s.messages[0], "Please select images to add to panorama project first!");
     EXPECT_EQ(s.frame().GetTask(), 2);
@@ -101,12 +108,14 @@ TEST(MainFrame, StatusPanesFollowTheTask) {
     Started s;
     CMainFrame& f = s.frame();
     f.SetTask(2);
+    WaitForJobs(f.Document());
     f.SetStatusPanes({"t1", "t2", "t3", "t4", "t5", "t6"}, true);
     EXPECT_EQ(f.PaneText(1), "");
     EXPECT_EQ(f.PaneText(2), "t2");
     EXPECT_EQ(f.PaneText(4), "");
     EXPECT_EQ(f.PaneText(6), "t6");
     f.SetTask(1);
+    WaitForJobs(f.Document());
     EXPECT_EQ(f.PaneText(1), "t1");
     EXPECT_EQ(f.PaneText(5), "t5");
     const QFontMetrics fm(f.statusBar()->font());
@@ -125,6 +134,7 @@ TEST(MainFrame, BarLayoutSurvivesARestartAndADamagedStateGivesTheDefault) {
         f.resize(1200, 900);
         f.show();
         f.SetTask(1);
+        WaitForJobs(f.Document());
         f.addDockWidget(Qt::RightDockWidgetArea, f.FolderBar());
         f.FolderBar()->Sizes().vert = {260, 500};
         f.close();
@@ -134,6 +144,7 @@ TEST(MainFrame, BarLayoutSurvivesARestartAndADamagedStateGivesTheDefault) {
         CMainFrame f;
         f.show();
         f.SetTask(1);
+        WaitForJobs(f.Document());
         EXPECT_EQ(f.dockWidgetArea(f.FolderBar()), Qt::RightDockWidgetArea);
         EXPECT_EQ(f.FolderBar()->Sizes().vert.cx, 260);
     }
@@ -144,6 +155,7 @@ TEST(MainFrame, BarLayoutSurvivesARestartAndADamagedStateGivesTheDefault) {
         CMainFrame f;
         f.show();
         f.SetTask(1);
+        WaitForJobs(f.Document());
         EXPECT_EQ(f.dockWidgetArea(f.FolderBar()), Qt::LeftDockWidgetArea) << damaged;
         EXPECT_EQ(f.FolderBar()->Sizes().vert.cx, f.FolderBar()->Sizes().minVert.cx);
         EXPECT_EQ(f.dockWidgetArea(f.PhotoStripBar()), Qt::TopDockWidgetArea);
@@ -160,6 +172,7 @@ TEST(MainFrame, ScreenshotsOfEachTask) {
         f.resize(size);
         for (int task = 1; task <= 3; ++task) {
             f.SetTask(task);
+            WaitForJobs(f.Document());
             QTest::qWait(20);
             if (task == 1) {
                 // The pane shows the folder's photos, as a user sees them.
@@ -183,7 +196,9 @@ TEST(MainFrame, ExportStitchesFirstUnlessAResultIsPending) {
     COvHorizelDoc& doc = f.Document();
     AppProfile::WriteProfileInt("STITCHING", "lens type", 42);
     f.SetTask(1);
+    WaitForJobs(f.Document());
     f.SetTask(3);
+    WaitForJobs(f.Document());
     ASSERT_NE(doc.GetDisplayResult(), nullptr) << "export stitched with the profile's options";
     HVPanoramaOptions used;
     doc.GetOptions(&used);
@@ -196,6 +211,7 @@ TEST(MainFrame, ExportStitchesFirstUnlessAResultIsPending) {
 TEST(MainFrame, ExportWithOnePhotoAndNoneSelectedShowsTheNote) {
     Started s(1);
     s.frame().SetTask(3);
+    WaitForJobs(s.frame().Document());
     EXPECT_EQ(s.messages.size(), 1);
     EXPECT_EQ(s.frame().Document().GetDisplayResult(), nullptr) << "nothing to stitch";
     EXPECT_EQ(s.frame().GetTask(), 3);
@@ -207,6 +223,7 @@ TEST(MainFrame, DockedBarsTakeTheirKeptSizes) {
     f.showNormal();
     f.resize(1200, 900);
     f.SetTask(1);
+    WaitForJobs(f.Document());
     f.FolderBar()->Sizes().vert = {320, 500};
     f.ApplyBarSizes();
     QTest::qWait(10);
@@ -259,6 +276,7 @@ TEST(MainFrame, BarsSharingASideShareItsLengthWithTheFolderBarFirst) {
     f.showNormal();
     f.resize(1200, 900);
     f.SetTask(1);
+    WaitForJobs(f.Document());
     f.StitchBar()->show();
     f.FolderBar()->Sizes().vert = {260, 300};
     f.StitchBar()->Sizes().vert = {260, 200};

@@ -20,6 +20,7 @@
 #include "Profile.h"
 #include "Screenshot.h"
 #include "UiServices.h"
+#include "WaitForJobs.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ struct Started {
         for (int i = 1; i <= 3; ++i)
             files.push_back(std::string(OVH_SAMPLES_DIR) + "/boat-row/boat" + std::to_string(i) + ".jpg");
         app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", files);
+        WaitForJobs(app.GetMainFrame()->Document());
     }
     ~Started() {
         app.ExitInstance();

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -118,12 +119,16 @@ TEST(OnlineWiring, CheckForUpdatesCommand) {
 
     s.server.On("/check", Loopback::Response::Text("<status>0</status>"));
     action->trigger();
+    while (s.frame().IsCheckingForUpdates())
+        QTest::qWait(1);
     s.Settle();
     EXPECT_EQ(s.messages, QStringList{"No updates found!"});
     EXPECT_EQ(s.frame().findChild<CUpdateDlg*>(), nullptr);
 
     s.server.On("/check", Loopback::Response::Text("<status>2</status><message40>Fix</message40>"));
     action->trigger();
+    while (s.frame().IsCheckingForUpdates())
+        QTest::qWait(1);
     s.Settle();
     EXPECT_EQ(s.messages.size(), 1);
     auto* dialog = s.frame().findChild<CUpdateDlg*>();
@@ -137,12 +142,16 @@ TEST(OnlineWiring, CheckForUpdatesCommand) {
     s.server.On("/check", Loopback::Response::Text("busy", 503));
     s.messages.clear();
     action->trigger();
+    while (s.frame().IsCheckingForUpdates())
+        QTest::qWait(1);
     s.Settle();
     EXPECT_EQ(s.messages, QStringList{unreachable + "HTTP 503"});
     s.server.Stop();
     s.messages.clear();
     const auto start = Clock::now();
     action->trigger();
+    while (s.frame().IsCheckingForUpdates())
+        QTest::qWait(1);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
     EXPECT_EQ(s.messages, QStringList{unreachable + "Couldn't connect to server"});
 }
@@ -193,6 +202,9 @@ TEST(OnlineWiring, ACheckOnDemandKeepsTheWindowAliveAndCancels) {
     });
     last = Clock::now();
     s.frame().Action(CmdId::CheckForUpdates)->trigger();
+    // The check waits off this thread; its end comes back as a queued call.
+    while (s.frame().IsCheckingForUpdates())
+        QTest::qWait(1);
     const auto back = Clock::now() - cancelAt;
     tick.stop();
     EXPECT_LT(back, std::chrono::seconds(1));

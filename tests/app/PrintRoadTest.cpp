@@ -39,6 +39,7 @@
 #include "QtPrinterBackend.h"
 #include "SamplePhotos.h"
 #include "Screenshot.h"
+#include "WaitForJobs.h"
 #include "UiServices.h"
 #include "ViewPrinting.h"
 
@@ -103,6 +104,7 @@ TEST(PrintRoad, BoatRowOverThreePagesJoinsAtTheMarkers) {
     frame.showNormal();
     frame.setGeometry(0, 0, 1600, 1000);
     QTest::qWait(50);
+    WaitForJobs(frame.Document());
     if (QPrinterInfo::availablePrinterNames().isEmpty()) {
         EXPECT_EQ(app.Printers().GetPrinterName(), CQtPrinterBackend::kPdfPrinter);
     }
@@ -111,12 +113,15 @@ TEST(PrintRoad, BoatRowOverThreePagesJoinsAtTheMarkers) {
     CDlgStitching* stitch = frame.StitchBar()->StitchPage();
     stitch->Poll();
     QTest::mouseClick(stitch->StartButton(), Qt::LeftButton);
+    WaitForJobs(frame.Document());
     frame.Router().Execute(CmdId::TaskExport);
+    WaitForJobs(frame.Document());
     CDlgSaving* page = frame.SavePage();
     EXPECT_GE(page->PrinterCombo()->findText(CQtPrinterBackend::kPdfPrinter), 0);
     EXPECT_FALSE(page->PrintButton()->isEnabled());
     EXPECT_FALSE(frame.Router().Update(CmdId::FilePrint).enabled);
     QTest::mouseClick(page->StartButton(), Qt::LeftButton);
+    WaitForJobs(frame.Document());
     COvHorizelDoc& doc = frame.Document();
     ASSERT_TRUE(doc.IsFullResultCurrent());
     EXPECT_EQ(doc.IsResultWide(), 1);

@@ -7,6 +7,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QThread>
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "CDlgPrompts.h"
@@ -18,9 +21,23 @@ using namespace TestDoubles;
 
 namespace {
 
-// Runs fn once the event loop is back (inside the next SetProgress or exec).
+// Runs fn once the event loop is back (inside the next exec).
 void Later(std::function<void()> fn) {
     QTimer::singleShot(0, qApp, std::move(fn));
+}
+
+// fn on a worker thread, as the document's runs call the callbacks; the
+// event loop runs meanwhile and once more after it, for its last queued calls.
+void RunOffThread(const std::function<void()>& fn) {
+    std::atomic<bool> done = false;
+    std::thread worker([&] {
+        fn();
+        done = true;
+    });
+    while (!done)
+        QTest::qWait(1);
+    worker.join();
+    QTest::qWait(5);
 }
 
 QPushButton* ModalButton(const char* id) {
@@ -65,40 +82,66 @@ TEST(FrameEngineCallbacks, AnEngineRunShowsStagesAndCancelEndsIt) {
     CFrameEngineCallbacks& cb = frame.callbacks;
     CDlgProgressIndicator* window = cb.ProgressWindow();
     std::vector<std::string> texts;
-    bool cancelSeen = false;
-    int cancelStage = 0, cancelStep = 0;
+    std::atomic<bool> cancelSeen = false;
+    std::atomic<int> cancelStage = 0, cancelStep = 0;
+    int clickStep = -1;
+    bool modalSeen = false;
 
-    // A recording engine: the stages of a build, cancelled by the user at step 40.
-    cb.Begin();
-    EXPECT_TRUE(window->isVisible());
+    // A recording engine on a worker: the stages of a build, cancelled by the
+    // user during the second. Each stage waits until the window shows it.
+    std::atomic<int> shownStages = 0;
+    const std::pair<int, std::wstring> stages[] = {{11, L""}, {12, L"boat1.jpg"}, {13, L""}, {14, L""}};
+    QTimer watcher;
+    watcher.setInterval(1);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (!window->isVisible())
+            return;
+        modalSeen = modalSeen || window->windowModality() == Qt::ApplicationModal;
+        const std::string text = window->TextControl()->text().toStdString();
+        if (!text.empty() && (texts.empty() || texts.back() != text)) {
+            texts.push_back(text);
+            shownStages = static_cast<int>(texts.size());
+        }
+        if (text == "Analyzing: boat1.jpg..." && clickStep < 0 && window->Bar()->value() >= 20 &&
+            window->Bar()->value() < 40) {
+            clickStep = window->Bar()->value();
+            SaveScreenshot(window, "progress-window-mid-build");
+            QTest::mouseClick(window->CancelButton(), Qt::LeftButton);
+        }
+    });
+    watcher.start();
+    RunOffThread([&] {
+        cb.Begin();
+        int stageIndex = 0;
+        for (const auto& [stage, name] : stages) {
+            cb.SetStage(stage, name);
+            ++stageIndex;
+            while (shownStages < stageIndex)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            for (int step = 1; step <= 50 && !cancelSeen; ++step) {
+                cancelSeen = cb.SetProgress(50, step);
+                cancelStage = stage;
+                cancelStep = step;
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            if (cancelSeen)
+                break;
+        }
+    });
+    watcher.stop();
+    EXPECT_TRUE(cancelSeen);
+    EXPECT_TRUE(modalSeen);
     EXPECT_TRUE(window->CancelButton()->isVisible());
-    EXPECT_EQ(window->windowModality(), Qt::ApplicationModal);
     EXPECT_EQ(window->windowTitle(), "ORVEX Horizel");
     const QPoint frameCentre = frame.window.mapToGlobal(frame.window.rect().center());
     EXPECT_LE((window->geometry().center() - frameCentre).manhattanLength(), 2);
-    const std::pair<int, std::wstring> stages[] = {{11, L""}, {12, L"boat1.jpg"}, {13, L""}, {14, L""}};
-    for (const auto& [stage, name] : stages) {
-        cb.SetStage(stage, name);
-        texts.push_back(window->TextControl()->text().toStdString());
-        for (int step = 1; step <= 50 && !cancelSeen; ++step) {
-            if (stage == 12 && step == 20) {
-                SaveScreenshot(window, "progress-window-mid-build");
-                Later([window] { QTest::mouseClick(window->CancelButton(), Qt::LeftButton); });
-            }
-            cancelSeen = cb.SetProgress(50, step);
-            cancelStage = stage;
-            cancelStep = step;
-        }
-        if (cancelSeen)
-            break;
-    }
-    EXPECT_TRUE(cancelSeen);
-    // The SetProgress that took the click answered at once.
+    // A report soon after the click answered: the worker reads the flag itself.
     EXPECT_EQ(cancelStage, 12);
-    EXPECT_EQ(cancelStep, 20);
+    EXPECT_GE(cancelStep, clickStep);
+    EXPECT_LE(cancelStep - clickStep, 10);
     EXPECT_TRUE(window->isVisible());  // until the engine ends the run
     EXPECT_EQ(texts, (std::vector<std::string>{"Analyzing...", "Analyzing: boat1.jpg..."}));
-    cb.End();
+    RunOffThread([&] { cb.End(); });
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->IsCancelled());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -108,20 +151,23 @@ TEST(FrameEngineCallbacks, EscapeCancelsAndBeginExHidesCancel) {
     Frame frame;
     CFrameEngineCallbacks& cb = frame.callbacks;
     CDlgProgressIndicator* window = cb.ProgressWindow();
-    cb.BeginEx();
+    RunOffThread([&] { cb.BeginEx(); });
     EXPECT_FALSE(window->CancelButton()->isVisible());
-    cb.End();
+    RunOffThread([&] { cb.End(); });
     EXPECT_TRUE(window->CancelButton()->isVisibleTo(window));
 
-    cb.Begin();
-    Later([window] { QTest::keyClick(window, Qt::Key_Escape); });
-    EXPECT_TRUE(cb.SetProgress(10, 1));
+    RunOffThread([&] { cb.Begin(); });
+    ASSERT_TRUE(window->isVisible());
+    QTest::keyClick(window, Qt::Key_Escape);
+    bool cancelled = false;
+    RunOffThread([&] { cancelled = cb.SetProgress(10, 1); });
+    EXPECT_TRUE(cancelled);
     EXPECT_TRUE(window->isVisible());
     // Totals beyond 16 bits keep their range.
-    cb.SetProgress(70000, 65536);
+    RunOffThread([&] { cb.SetProgress(70000, 65536); });
     EXPECT_EQ(window->Bar()->maximum(), 70000);
     EXPECT_EQ(window->Bar()->value(), 65536);
-    cb.End();
+    RunOffThread([&] { cb.End(); });
 }
 
 TEST(FrameEngineCallbacks, APromptOpenedDuringABuildTakesInput) {
@@ -157,24 +203,74 @@ TEST(FrameEngineCallbacks, QuittingDuringARunWaitsForItsEnd) {
     CFrameEngineCallbacks& cb = frame.callbacks;
     int quits = 0;
     cb.ProgressWindow()->onDeferredQuit = [&quits] { ++quits; };
-    cb.Begin();
-    Later([] {
-        QEvent quit(QEvent::Quit);  // what QCoreApplication::quit sends
-        QCoreApplication::sendEvent(qApp, &quit);
-    });
-    EXPECT_FALSE(cb.SetProgress(10, 1));  // the run goes on
+    RunOffThread([&] { cb.Begin(); });
+    QEvent quit(QEvent::Quit);  // what QCoreApplication::quit sends
+    QCoreApplication::sendEvent(qApp, &quit);
+    bool cancelled = true;
+    RunOffThread([&] { cancelled = cb.SetProgress(10, 1); });
+    EXPECT_FALSE(cancelled);  // the run goes on
     EXPECT_TRUE(cb.ProgressWindow()->IsQuitDeferred());
     EXPECT_TRUE(frame.window.isVisible());
-    cb.SetProgress(10, 2);
+    RunOffThread([&] { cb.SetProgress(10, 2); });
     EXPECT_EQ(quits, 0);
-    cb.End();
-    QCoreApplication::processEvents();
+    RunOffThread([&] { cb.End(); });
+    QTest::qWait(5);
     EXPECT_EQ(quits, 1);
     // A run without a quit request leaves the application alone.
-    cb.Begin();
-    cb.End();
-    QCoreApplication::processEvents();
+    RunOffThread([&] {
+        cb.Begin();
+        cb.End();
+    });
+    QTest::qWait(5);
     EXPECT_EQ(quits, 1);
+}
+
+TEST(FrameEngineCallbacks, AWorkerWaitsForThePromptsAnswerAndNeverTouchesAWindow) {
+    struct Marker : IPhotoMarker {
+        void MarkPhotos(const std::vector<std::string>&, bool) override {
+            onUiThread = onUiThread && QThread::currentThread() == qApp->thread();
+            ++calls;
+        }
+        bool onUiThread = true;
+        int calls = 0;
+    } marker;
+    Frame frame;
+    CFrameEngineCallbacks& cb = frame.callbacks;
+    cb.SetPhotoMarker(&marker);
+    bool viewOnUiThread = false;
+    cb.onToggleView = [&](bool) { viewOnUiThread = QThread::currentThread() == qApp->thread(); };
+    bool answer = true;
+    QTimer answerer;
+    answerer.setInterval(2);
+    QObject::connect(&answerer, &QTimer::timeout, [] {
+        if (QPushButton* button = ModalButton("7"))
+            QTest::mouseClick(button, Qt::LeftButton);
+    });
+    answerer.start();
+    RunOffThread([&] {
+        cb.MarkFiles({L"/p/a.jpg"}, true);
+        cb.ToggleView(true);
+        cb.RepaintNow();
+        answer = cb.AskAcceptPanorama(1, 3);
+    });
+    EXPECT_FALSE(answer) << "the worker took the prompt's answer";
+    EXPECT_EQ(marker.calls, 1);
+    EXPECT_TRUE(marker.onUiThread);
+    EXPECT_TRUE(viewOnUiThread);
+
+    // Once the windows go, a question gets the closed prompt's answer at once.
+    answerer.stop();
+    cb.Abandon();
+    bool cyclorama = true, cancelled = false;
+    std::thread worker([&] {
+        cyclorama = cb.WarnCyclorama();
+        cancelled = cb.SetProgress(10, 1);
+    });
+    worker.join();
+    EXPECT_FALSE(cyclorama);
+    EXPECT_TRUE(cancelled);
+    QTest::qWait(5);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no prompt opens for a worker that stopped asking";
 }
 
 TEST(FrameEngineCallbacks, PostedViewUpdatesCollapseIntoOneWithTheFirstValues) {

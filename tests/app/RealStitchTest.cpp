@@ -9,21 +9,91 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include "CDlgPrompts.h"
 #include "DocTestSupport.h"
 #include "DocumentDialogs.h"
 #include "FrameEngineCallbacks.h"
 #include "Screenshot.h"
+#include "WaitForJobs.h"
 
 using namespace TestDoubles;
 
 namespace {
 
+// The start of a progress text up to its colon, or all of it.
+std::string StagePrefix(const std::string& text) {
+    const std::size_t colon = text.find(':');
+    return colon == std::string::npos ? text : text.substr(0, colon + 1);
+}
+
+// Between the engines (on the document's worker) and the frame's callbacks:
+// notes every stage text the engines report and, at the stage Cancel is to be
+// pressed at, holds the worker until the watcher has pressed it, so that no
+// stage goes by unseen however fast the machine.
+class StageRecorder : public IProgressIndicatorEx {
+public:
+    explicit StageRecorder(CFrameEngineCallbacks& callbacks) : callbacks_(callbacks) {}
+    void Begin() override { callbacks_.Begin(); }
+    void BeginEx() override { callbacks_.BeginEx(); }
+    void End() override { callbacks_.End(); }
+    void SetStage(int stageId, const std::wstring& name) override {
+        callbacks_.SetStage(stageId, name);
+        Note(CFrameEngineCallbacks::StageText(stageId, name));
+    }
+    void SetStage(int stageId) override {
+        callbacks_.SetStage(stageId);
+        Note(CFrameEngineCallbacks::StageText(stageId, {}));
+    }
+    bool SetProgress(int total, int position) override { return callbacks_.SetProgress(total, position); }
+    void Show(bool hide) override { callbacks_.Show(hide); }
+    void SetText(const char* text) override {
+        callbacks_.SetText(text);
+        Note(text ? text : "");
+    }
+
+    std::set<std::string> Stages() {
+        std::lock_guard lock(mutex_);
+        return stages_;
+    }
+    void ClearStages() {
+        std::lock_guard lock(mutex_);
+        stages_.clear();
+    }
+    void SetCancelAt(std::string stage) {
+        std::lock_guard lock(mutex_);
+        cancelAt_ = std::move(stage);
+    }
+    std::string CancelAt() {
+        std::lock_guard lock(mutex_);
+        return cancelAt_;
+    }
+
+private:
+    void Note(const std::string& text) {
+        std::unique_lock lock(mutex_);
+        stages_.insert(StagePrefix(text));
+        // The window shows the text meanwhile; the watcher clears the stage once it pressed Cancel.
+        while (!cancelAt_.empty() && text.rfind(cancelAt_, 0) == 0) {
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            lock.lock();
+        }
+    }
+
+    CFrameEngineCallbacks& callbacks_;
+    std::mutex mutex_;
+    std::set<std::string> stages_;
+    std::string cancelAt_;
+};
+
 // The program's frame side around a document with the real engines: the
 // progress window, the prompts and message boxes (answered by a watcher that
-// also notes every stage text shown and can press Cancel at a stage).
+// can press Cancel at a stage), and the stage texts the engines reported.
 struct RealRig {
     RealRig() {
         frame.resize(900, 700);
@@ -35,7 +105,8 @@ struct RealRig {
         frame.show();
         doc.SetHost(&dialogs);
         callbacks.SetDocument(&doc);
-        doc.CreateEngines(&callbacks, &callbacks);
+        doc.CreateEngines(&callbacks, &recorder);
+        doc.Jobs().SetThreaded(true);
         watcher.setInterval(1);
         QObject::connect(&watcher, &QTimer::timeout, [this] { Watch(); });
         watcher.start();
@@ -43,18 +114,20 @@ struct RealRig {
     void Add(const std::vector<std::string>& paths) {
         doc.AddFiles(paths);
         doc.SetCurrentTask(2);
+        WaitForJobs(doc);
     }
     void Watch() {
         CDlgProgressIndicator* progress = callbacks.ProgressWindow();
         if (progress->isVisible()) {
             const std::string text = progress->TextControl()->text().toStdString();
-            const std::string stage =
-                text.substr(0, text.find(':') == std::string::npos ? text.size() : text.find(':') + 1);
-            if (stages.insert(stage).second && stage == "Loading images:")
+            if (!loadingShot && StagePrefix(text) == "Loading images:") {
+                loadingShot = true;
                 SaveScreenshot(progress, "progress-window-loading");
+            }
+            const std::string cancelAt = recorder.CancelAt();
             if (!cancelAt.empty() && text.rfind(cancelAt, 0) == 0) {
-                cancelAt.clear();
                 QTest::mouseClick(progress->CancelButton(), Qt::LeftButton);
+                recorder.SetCancelAt({});
             }
         }
         QWidget* modal = QApplication::activeModalWidget();
@@ -87,12 +160,12 @@ struct RealRig {
     QMainWindow frame;
     QLabel* view;
     CFrameEngineCallbacks callbacks{&frame};
+    StageRecorder recorder{callbacks};
     CDocumentDialogs dialogs{&frame};
     COvHorizelDoc doc;
     QTimer watcher;
-    std::set<std::string> stages;
+    bool loadingShot = false;
     std::vector<std::string> prompts;
-    std::string cancelAt;
     const char* promptAnswer = "6";
 };
 
@@ -109,17 +182,18 @@ TEST(RealStitch, BoatRowInBothModesWithItsStages) {
     OVH_REQUIRE_PHOTOS();
     RealRig rig;
     rig.Add(Row("boat-row", "boat", 6));
-    EXPECT_TRUE(rig.stages.count("Loading images:"));
+    EXPECT_TRUE(rig.recorder.Stages().count("Loading images:"));
     for (bool tiled : {false, true}) {
-        rig.stages.clear();
+        rig.recorder.ClearStages();
         rig.doc.SetTiledOptions(tiled);
         rig.doc.StartStitching();
+        WaitForJobs(rig.doc);
         EXPECT_TRUE(rig.Built()) << tiled;
         SaveScreenshot(&rig.frame, tiled ? "main-window-after-stitch-boat-tiled"
                                          : "main-window-after-stitch-boat-planar");
         EXPECT_TRUE(rig.prompts.empty()) << (rig.prompts.empty() ? "" : rig.prompts[0]);
-        EXPECT_TRUE(rig.stages.count("Analyzing:")) << tiled;
-        EXPECT_TRUE(rig.stages.count("Matching...") || rig.stages.count("Stitching...")) << tiled;
+        EXPECT_TRUE(rig.recorder.Stages().count("Analyzing:")) << tiled;
+        EXPECT_TRUE(rig.recorder.Stages().count("Matching...") || rig.recorder.Stages().count("Stitching...")) << tiled;
         EXPECT_FALSE(rig.callbacks.ProgressWindow()->isVisible());
     }
 }
@@ -136,16 +210,18 @@ TEST(RealStitch, CancelReturnsToAUsableProgramAndTheNextBuildWorks) {
                       : rig.doc.GetPlanarEngine();
             // From scratch, so that every stage does its work again.
             engine->Reset(true, true);
-            rig.cancelAt = stage;
+            rig.recorder.SetCancelAt(stage);
             rig.doc.StartStitching();
+            WaitForJobs(rig.doc);
             // The watcher pressed Cancel when the stage showed, and the build stopped.
-            EXPECT_TRUE(rig.cancelAt.empty()) << tiled << stage;
+            EXPECT_TRUE(rig.recorder.CancelAt().empty()) << tiled << stage;
             EXPECT_FALSE(engine->IsBuilt()) << tiled << stage;
             EXPECT_EQ(engine->GetBuildReport()->status, 2) << tiled << stage;
             EXPECT_FALSE(rig.callbacks.ProgressWindow()->isVisible()) << stage;
             EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << stage;
-            rig.cancelAt.clear();
+            rig.recorder.SetCancelAt({});
             rig.doc.StartStitching();
+            WaitForJobs(rig.doc);
             EXPECT_TRUE(rig.Built()) << tiled << stage;
         }
     }
@@ -159,6 +235,7 @@ TEST(RealStitch, TheWeirRowReportsItsDistractor) {
     // As it lies the distractor has another size: the size check removes it.
     rig.Add({paths[0], paths[1], noise, paths[2]});
     rig.doc.StartStitching();
+    WaitForJobs(rig.doc);
     ASSERT_EQ(rig.prompts.size(), 1u);
     EXPECT_EQ(rig.prompts[0],
               "Some images have different size and cannot be stitched\nMismatching images will be "
@@ -175,6 +252,7 @@ TEST(RealStitch, TheWeirRowReportsItsDistractor) {
     rig.prompts.clear();
     rig.promptAnswer = "7";  // switch to manual matching
     rig.doc.StartStitching();
+    WaitForJobs(rig.doc);
     ASSERT_EQ(rig.prompts.size(), 1u);
     EXPECT_EQ(rig.prompts[0].substr(0, 50), "1 photos from 4 could not be automatically matched");
     EXPECT_EQ(rig.doc.GetMatchingMode(), 1);

@@ -49,6 +49,7 @@
 #include "Profile.h"
 #include "SamplePhotos.h"
 #include "Screenshot.h"
+#include "WaitForJobs.h"
 #include "UiServices.h"
 #include "ZoomCtrl.h"
 
@@ -77,6 +78,7 @@ struct Road {
         frame().showNormal();
         frame().setGeometry(0, 0, 1920, 1080);
         QTest::qWait(50);
+        WaitForJobs(frame().Document());
         watcher.setInterval(2);
         QObject::connect(&watcher, &QTimer::timeout, [this] { Watch(); });
         watcher.start();
@@ -114,6 +116,7 @@ struct Road {
         page().Poll();
         ASSERT_TRUE(page().StartButton()->isEnabled());
         QTest::mouseClick(page().StartButton(), Qt::LeftButton);
+        WaitForJobs(frame().Document());
         QTest::qWait(20);
     }
 };
@@ -252,6 +255,7 @@ TEST(Road, ProjectCommandsAndDropsReachTheDocument) {
     // Remove All is offered on the add-images task only.
     EXPECT_FALSE(f.Router().Update(CmdId::RemoveAll).enabled);
     f.SetTask(1);
+    WaitForJobs(f.Document());
     // The picture view's zoom news leaves the browser's status and zoom bar alone.
     const QString pane2 = f.PaneText(2);
     const int zoomPos = f.TaskBar()->Zoom()->GetPos();
@@ -360,6 +364,7 @@ TEST(Road, AReorderAfterAStitchAsksWithAPromptTheMouseCanAnswerAndTheNextClickCo
     r.PressStart();
     ASSERT_NE(f.Document().GetDisplayResult(), nullptr);
     f.SetTask(1);
+    WaitForJobs(f.Document());
     QTest::qWait(20);
     const std::vector<std::string> before = StripOrder(f);
     QImage picture;
@@ -380,6 +385,7 @@ TEST(Road, AReorderAfterAStitchAsksWithAPromptTheMouseCanAnswerAndTheNextClickCo
 
     // The next click lands where it is aimed.
     QTest::mouseClick(TaskTabs(f), Qt::LeftButton, {}, TaskTabs(f)->tabRect(1).center());
+    WaitForJobs(f.Document());
     QTest::qWait(20);
     EXPECT_EQ(f.GetTask(), 2);
 }
@@ -389,6 +395,7 @@ TEST(Road, ADeclinedReorderLeavesNoMarkerAndNoChange) {
     CMainFrame& f = r.frame();
     r.PressStart();
     f.SetTask(1);
+    WaitForJobs(f.Document());
     r.promptAnswer = "7";
     const std::vector<std::string> before = StripOrder(f);
     DragInStrip(f, 0, 2);
@@ -402,6 +409,7 @@ TEST(Road, ShiftAndCtrlClicksInTheStripSelectRangesAndSingles) {
     Road r(6);
     CMainFrame& f = r.frame();
     f.SetTask(1);
+    WaitForJobs(f.Document());
     CEditVideoStoryboard* strip = f.PhotoStrip();
     auto selected = [&] {
         std::string s;
@@ -429,6 +437,7 @@ TEST(Road, FilesDraggedFromTheTaskOneListJoinTheProject) {
     Road r(2);
     CMainFrame& f = r.frame();
     f.SetTask(1);
+    WaitForJobs(f.Document());
     CImgThumbsBrowser* browser = f.View()->Browser();
     ASSERT_NE(browser, nullptr);
     OpenBrowserFolder("0," + std::string(OVH_SAMPLES_DIR) + "/boat-row", nullptr);
@@ -461,6 +470,7 @@ TEST(Road, TheStripScrollsOnlyWhenItsPhotosDoNotFitAndShowsPhotosJustAdded) {
     CMainFrame& f = r.frame();
     f.setGeometry(0, 0, 1280, 900);
     f.SetTask(1);
+    WaitForJobs(f.Document());
     CEditVideoStoryboard* strip = f.PhotoStrip();
     QTest::qWait(20);
     EXPECT_FALSE(strip->horizontalScrollBar()->isVisible()) << "an empty project";
@@ -502,6 +512,7 @@ TEST(Road, TheWindowFitsASmallScreenAndEveryTaskAt1280x720) {
         r.PressStart();
         for (int task : {1, 2, 3}) {
             f.SetTask(task);
+            WaitForJobs(f.Document());
             QTest::qWait(50);
             EXPECT_TRUE(room.contains(f.frameGeometry())) << "task " << task;
             EXPECT_EQ(f.statusBar()->geometry().bottom(), f.height() - 1) << "task " << task;
@@ -595,6 +606,7 @@ TEST(Road, TheCropFramesHandlesAreWholeAndGrabbableAtTheFittedZoom) {
     CMainFrame& f = r.frame();
     r.PressStart();
     f.Router().Execute(CmdId::TaskExport);
+    WaitForJobs(f.Document());
     ASSERT_EQ(f.GetTask(), 3);
     f.SavePage()->AspectCombo()->setCurrentIndex(1);  // "Manual"
     QTest::qWait(50);
