@@ -14,10 +14,10 @@
 
 #include "BrowserHost.h"
 #include "BrowserSettings.h"
-#include "BrowserUtils.h"
 #include "CExifTagFormat.h"
 #include "CFile.h"
 #include "CPaletteItem.h"
+#include "GuiFont.h"
 #include "StringTable.h"
 
 namespace {

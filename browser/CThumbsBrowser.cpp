@@ -23,11 +23,14 @@
 
 #include "BrowserHost.h"
 #include "BrowserSettings.h"
-#include "BrowserUtils.h"
 #include "CFolderMonitor.h"
 #include "CPopupEdit.h"
 #include "CThumbsBrowserProgress.h"
+#include "CpuSpeed.h"
+#include "FolderFiles.h"
+#include "GuiFont.h"
 #include "PathParts.h"
+#include "PhotoDateAndDescription.h"
 #include "ShellNamespace.h"
 #include "StringTable.h"
 

@@ -4,9 +4,9 @@
 #include <thread>
 
 #include "BrowserHost.h"
-#include "BrowserUtils.h"
 #include "CFolderMonitor.h"
 #include "CImgThumbsBrowser.h"
+#include "FileOperations.h"
 #include "ShellNamespace.h"
 #include "StringTable.h"
 

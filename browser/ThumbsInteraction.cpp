@@ -22,12 +22,13 @@
 #include <set>
 
 #include "BrowserHost.h"
-#include "BrowserUtils.h"
 #include "CFolderMonitor.h"
 #include "CMyOleDropSource.h"
 #include "CPopupEdit.h"
 #include "CThumbsBrowser.h"
 #include "CThumbsBrowserProgress.h"
+#include "FileOperations.h"
+#include "FolderFiles.h"
 #include "PathParts.h"
 #include "QtFileUrls.h"
 #include "StringTable.h"

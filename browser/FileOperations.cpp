@@ -1,0 +1,222 @@
+#include "FileOperations.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+#include <QWidget>
+
+#include <atomic>
+#include <list>
+#include <mutex>
+#include <thread>
+
+#include "BrowserHost.h"
+
+namespace {
+
+// How long a job runs before the progress window shows it: quick ones
+// (a rename, a few photos) do not flash a window.
+constexpr int kProgressDelayMs = 300;
+
+struct RunningJob {
+    std::shared_ptr<CFileOperationJob> job;
+    std::function<void(bool)> finished;
+    IBrowserHost* host = nullptr;
+    // Lives on the user-interface thread: the job's calls there go through it.
+    std::unique_ptr<QObject> relay;
+    std::unique_ptr<QTimer> showTimer;
+    // Called once the progress window shows the job.
+    std::function<void()> onShown;
+    std::thread thread;
+    // One progress update queued at a time, however fast the job advances.
+    std::atomic<bool> progressQueued{false};
+    bool shown = false;
+    bool ended = false;
+    bool result = false;
+};
+
+// The jobs that run; touched on the user-interface thread only. At exit
+// a job still running is cancelled and awaited.
+class JobList {
+public:
+    ~JobList() {
+        for (RunningJob& running : m_jobs) {
+            running.job->Cancel();
+            if (running.thread.joinable())
+                running.thread.join();
+        }
+    }
+    RunningJob& Add() { return m_jobs.emplace_back(); }
+    void Remove(RunningJob* running) {
+        m_jobs.remove_if([running](const RunningJob& r) { return &r == running; });
+    }
+
+private:
+    std::list<RunningJob> m_jobs;
+};
+
+JobList& Jobs() {
+    static JobList jobs;
+    return jobs;
+}
+
+bool OnUserInterfaceThread() {
+    return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+void ShowProgress(RunningJob& running) {
+    running.progressQueued = false;
+    if (running.shown && !running.ended && running.host->FileOperationProgressed(running.job->Progress()))
+        running.job->Cancel();
+}
+
+void Finish(RunningJob* running) {
+    running->thread.join();
+    running->ended = true;
+    running->showTimer.reset();
+    if (running->shown)
+        running->host->EndFileOperation();
+    const bool ok = running->result;
+    std::function<void(bool)> finished = std::move(running->finished);
+    // The relay is inside its own call now: it goes once that has returned.
+    running->relay.release()->deleteLater();
+    Jobs().Remove(running);
+    if (finished)
+        finished(ok);
+}
+
+}  // namespace
+
+namespace {
+
+void Start(std::shared_ptr<CFileOperationJob> job, std::function<void(bool ok)> finished,
+           std::function<void()> onShown) {
+    RunningJob& running = Jobs().Add();
+    running.onShown = std::move(onShown);
+    RunningJob* const state = &running;
+    running.job = std::move(job);
+    running.finished = std::move(finished);
+    running.host = &BrowserHost();
+    running.relay = std::make_unique<QObject>();
+    QObject* const relay = running.relay.get();
+    running.showTimer = std::make_unique<QTimer>();
+    running.showTimer->setSingleShot(true);
+    QObject::connect(running.showTimer.get(), &QTimer::timeout, [state] {
+        state->shown = true;
+        state->host->BeginFileOperation(state->job->Operation());
+        ShowProgress(*state);
+        if (state->onShown)
+            state->onShown();
+    });
+    running.showTimer->start(kProgressDelayMs);
+    running.job->onProgress = [state, relay] {
+        if (!state->progressQueued.exchange(true))
+            QMetaObject::invokeMethod(
+                relay, [state] { ShowProgress(*state); }, Qt::QueuedConnection);
+    };
+    CFileOperationJob::Asker ask = [relay](const std::function<void()>& call) {
+        QMetaObject::invokeMethod(relay, call, Qt::BlockingQueuedConnection);
+    };
+    running.thread = std::thread([state, relay, ask] {
+        const bool ok = state->job->Run(*state->host, ask);
+        QMetaObject::invokeMethod(
+            relay,
+            [state, ok] {
+                state->result = ok;
+                Finish(state);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+}  // namespace
+
+void StartFileOperation(std::shared_ptr<CFileOperationJob> job, std::function<void(bool ok)> finished) {
+    if (!OnUserInterfaceThread()) {
+        const bool ok = job->Run(BrowserHost());
+        if (finished)
+            finished(ok);
+        return;
+    }
+    Start(std::move(job), std::move(finished), {});
+}
+
+bool WaitForFileOperation(std::shared_ptr<CFileOperationJob> job) {
+    if (!OnUserInterfaceThread())
+        return job->Run(BrowserHost());
+    std::shared_ptr<CFileOperationJob> held = job;
+    bool ended = false;
+    bool result = false;
+    bool shown = false;
+    bool reopen = false;
+    QEventLoop loop;
+    Start(
+        std::move(job),
+        [&](bool ok) {
+            ended = true;
+            result = ok;
+            loop.quit();
+        },
+        [&] {
+            shown = true;
+            reopen = true;
+            loop.quit();
+        });
+    // Until the progress window shows, input waits for the job's end (or
+    // for the window); then the window takes it, Cancel included.
+    while (!ended) {
+        reopen = false;
+        loop.exec(shown ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+        if (!ended && !reopen)
+            break;
+    }
+    if (!ended) {
+        // The event loop was told to end (the application quits): the job
+        // stops after the file in hand.
+        held->Cancel();
+        while (!ended) {
+            QCoreApplication::sendPostedEvents();
+            QThread::msleep(5);
+        }
+    }
+    return result;
+}
+
+bool ShellRenameFile(const std::string& oldPath, std::string& newName) {
+    if (newName.empty())
+        return false;
+    const size_t slash = oldPath.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string() : oldPath.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? oldPath : oldPath.substr(slash + 1);
+    const size_t dot = name.find_last_of('.');
+    const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+    if (newName.find_first_of(std::string("/\0", 2)) != std::string::npos || newName == "." ||
+        newName == "..") {
+        // Not a name of this folder: said so, like any other failed rename.
+        BrowserHost().ReportFileOperationError(oldPath,
+                                               std::make_error_code(std::errc::invalid_argument).message());
+        return false;
+    }
+    newName = folder + newName + ext;
+    return RunFileOperation(FO_RENAME, {oldPath}, newName, FOF_ALLOWUNDO);
+}
+
+bool ShellFileOperation(unsigned operation, const std::vector<std::string>& paths, const std::string& target,
+                        bool flagA, bool flagB) {
+    const bool shift = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) &&
+                       (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier);
+    const unsigned flags = FileOperationFlags(operation, shift, flagA, flagB);
+    QPointer<QWidget> focus =
+        qobject_cast<QApplication*>(QCoreApplication::instance()) ? QApplication::focusWidget() : nullptr;
+    IBrowserHost& host = BrowserHost();
+    host.EnableBrowserWindows(false);
+    const bool ok =
+        WaitForFileOperation(std::make_shared<CFileOperationJob>(operation, paths, target, flags));
+    host.EnableBrowserWindows(true);
+    if (focus)
+        focus->setFocus();
+    return ok;
+}
