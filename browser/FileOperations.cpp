@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <atomic>
 #include <list>
 #include <mutex>
@@ -17,9 +18,7 @@
 
 namespace {
 
-// How long a job runs before the progress window shows it: quick ones
-// (a rename, a few photos) do not flash a window.
-constexpr int kProgressDelayMs = 300;
+std::atomic<int> g_progressDelayMs{300};
 
 struct RunningJob {
     std::shared_ptr<CFileOperationJob> job;
@@ -111,7 +110,7 @@ void Start(std::shared_ptr<CFileOperationJob> job, std::function<void(bool ok)> 
         if (state->onShown)
             state->onShown();
     });
-    running.showTimer->start(kProgressDelayMs);
+    running.showTimer->start(g_progressDelayMs.load());
     running.job->onProgress = [state, relay] {
         if (!state->progressQueued.exchange(true))
             QMetaObject::invokeMethod(
@@ -133,6 +132,10 @@ void Start(std::shared_ptr<CFileOperationJob> job, std::function<void(bool ok)> 
 }
 
 }  // namespace
+
+void SetFileOperationProgressDelay(int milliseconds) {
+    g_progressDelayMs = std::max(0, milliseconds);
+}
 
 void StartFileOperation(std::shared_ptr<CFileOperationJob> job, std::function<void(bool ok)> finished) {
     if (!OnUserInterfaceThread()) {

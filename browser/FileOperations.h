@@ -12,6 +12,10 @@
 
 #include "FileOperationJob.h"
 
+// How long a job runs before the progress window shows it (300 ms unless
+// set): quick ones (a rename, a few photos) do not flash a window.
+void SetFileOperationProgressDelay(int milliseconds);
+
 // Starts the job; finished runs later on this thread with its result. Called
 // on the user-interface thread, whose event loop must run until then; on any
 // other thread, or without an application, the job runs here at once.
