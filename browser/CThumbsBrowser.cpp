@@ -27,6 +27,7 @@
 #include "CPopupEdit.h"
 #include "CThumbsBrowserProgress.h"
 #include "CpuSpeed.h"
+#include "FileCopy.h"
 #include "FolderFiles.h"
 #include "GuiFont.h"
 #include "PathParts.h"
@@ -302,7 +303,7 @@ CThumbsBrowser::Listing CThumbsBrowser::ListLocation(const std::vector<std::stri
             if (entry->d_type == DT_DIR)
                 continue;
             const std::string name = entry->d_name;
-            if (name == "." || name == "..")
+            if (name == "." || name == ".." || IsCopyTemporary(name))
                 continue;
             const std::string path = prefix + name;
             if (!BrowserHost().IsReadableImageFile(path))

@@ -171,6 +171,10 @@ std::error_code MoveNoReplace(const std::string& from, const std::string& to, co
     return ec;
 }
 
+bool IsCopyTemporary(const std::string& name) {
+    return CopyOwner(name) != 0;
+}
+
 bool IsSameOrInside(const std::string& path, const std::string& folder) {
     struct stat top;
     // A link to a folder is copied as a link, so only a folder itself counts.

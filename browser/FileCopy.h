@@ -23,6 +23,10 @@ std::error_code CopyNoReplace(const std::string& from, const std::string& to,
 std::error_code MoveNoReplace(const std::string& from, const std::string& to,
                               const CopyObserver* observer = nullptr);
 
+// Whether a file name is that of a copy not yet renamed into place (its
+// own process's or a killed one's): never a photo to show.
+bool IsCopyTemporary(const std::string& name);
+
 // Whether the folder `path` names is `folder` or lies below it, through any
 // link or doubled slash: compared by device and inode up the resolved path.
 bool IsSameOrInside(const std::string& path, const std::string& folder);
