@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <list>
 #include <mutex>
 #include <thread>
@@ -19,21 +20,30 @@
 namespace {
 
 std::atomic<int> g_progressDelayMs{300};
+// How often the user-interface thread looks at a running job. The job never
+// calls into Qt itself: what it has to say waits in its state, under a lock,
+// until the next look.
+constexpr int kLookMs = 10;
 
 struct RunningJob {
     std::shared_ptr<CFileOperationJob> job;
     std::function<void(bool)> finished;
     IBrowserHost* host = nullptr;
-    // Lives on the user-interface thread: the job's calls there go through it.
-    std::unique_ptr<QObject> relay;
+    std::unique_ptr<QTimer> look;
     std::unique_ptr<QTimer> showTimer;
     // Called once the progress window shows the job.
     std::function<void()> onShown;
     std::thread thread;
-    // One progress update queued at a time, however fast the job advances.
-    std::atomic<bool> progressQueued{false};
     bool shown = false;
     bool ended = false;
+    bool asking = false;
+
+    // Shared with the job's thread.
+    std::mutex lock;
+    std::condition_variable answered;
+    const std::function<void()>* question = nullptr;
+    bool progressed = false;
+    bool done = false;
     bool result = false;
 };
 
@@ -67,7 +77,6 @@ bool OnUserInterfaceThread() {
 }
 
 void ShowProgress(RunningJob& running) {
-    running.progressQueued = false;
     if (running.shown && !running.ended && running.host->FileOperationProgressed(running.job->Progress()))
         running.job->Cancel();
 }
@@ -76,34 +85,66 @@ void Finish(RunningJob* running) {
     running->thread.join();
     running->ended = true;
     running->showTimer.reset();
+    // Finish runs inside the look timer's own call: it goes once that has returned.
+    running->look->stop();
+    running->look.release()->deleteLater();
     if (running->shown)
         running->host->EndFileOperation();
     const bool ok = running->result;
     std::function<void(bool)> finished = std::move(running->finished);
-    // The relay is inside its own call now: it goes once that has returned.
-    running->relay.release()->deleteLater();
     Jobs().Remove(running);
     if (finished)
         finished(ok);
 }
 
-}  // namespace
-
-namespace {
+// The user-interface thread's look at the job: a question to answer, new
+// progress to show, or its end.
+void Look(RunningJob* running) {
+    const std::function<void()>* question = nullptr;
+    bool progressed = false;
+    bool done = false;
+    {
+        std::lock_guard<std::mutex> lock(running->lock);
+        question = running->question;
+        std::swap(progressed, running->progressed);
+        done = running->done;
+    }
+    if (progressed)
+        ShowProgress(*running);
+    if (question) {
+        // A question may open a window with its own event loop: no second
+        // look answers it meanwhile.
+        running->look->stop();
+        running->asking = true;
+        (*question)();
+        running->asking = false;
+        {
+            std::lock_guard<std::mutex> lock(running->lock);
+            running->question = nullptr;
+        }
+        running->answered.notify_all();
+        running->look->start();
+    }
+    if (done)
+        Finish(running);
+}
 
 void Start(std::shared_ptr<CFileOperationJob> job, std::function<void(bool ok)> finished,
            std::function<void()> onShown) {
     RunningJob& running = Jobs().Add();
-    running.onShown = std::move(onShown);
     RunningJob* const state = &running;
+    running.onShown = std::move(onShown);
     running.job = std::move(job);
     running.finished = std::move(finished);
     running.host = &BrowserHost();
-    running.relay = std::make_unique<QObject>();
-    QObject* const relay = running.relay.get();
     running.showTimer = std::make_unique<QTimer>();
     running.showTimer->setSingleShot(true);
     QObject::connect(running.showTimer.get(), &QTimer::timeout, [state] {
+        // Not over a question's window: once it has been answered.
+        if (state->asking) {
+            state->showTimer->start(kLookMs);
+            return;
+        }
         state->shown = true;
         state->host->BeginFileOperation(state->job->Operation());
         ShowProgress(*state);
@@ -111,23 +152,23 @@ void Start(std::shared_ptr<CFileOperationJob> job, std::function<void(bool ok)> 
             state->onShown();
     });
     running.showTimer->start(g_progressDelayMs.load());
-    running.job->onProgress = [state, relay] {
-        if (!state->progressQueued.exchange(true))
-            QMetaObject::invokeMethod(
-                relay, [state] { ShowProgress(*state); }, Qt::QueuedConnection);
+    running.look = std::make_unique<QTimer>();
+    QObject::connect(running.look.get(), &QTimer::timeout, [state] { Look(state); });
+    running.look->start(kLookMs);
+    running.job->onProgress = [state] {
+        std::lock_guard<std::mutex> lock(state->lock);
+        state->progressed = true;
     };
-    CFileOperationJob::Asker ask = [relay](const std::function<void()>& call) {
-        QMetaObject::invokeMethod(relay, call, Qt::BlockingQueuedConnection);
+    CFileOperationJob::Asker ask = [state](const std::function<void()>& call) {
+        std::unique_lock<std::mutex> lock(state->lock);
+        state->question = &call;
+        state->answered.wait(lock, [state] { return state->question == nullptr; });
     };
-    running.thread = std::thread([state, relay, ask] {
+    running.thread = std::thread([state, ask] {
         const bool ok = state->job->Run(*state->host, ask);
-        QMetaObject::invokeMethod(
-            relay,
-            [state, ok] {
-                state->result = ok;
-                Finish(state);
-            },
-            Qt::QueuedConnection);
+        std::lock_guard<std::mutex> lock(state->lock);
+        state->result = ok;
+        state->done = true;
     });
 }
 
@@ -180,10 +221,8 @@ bool WaitForFileOperation(std::shared_ptr<CFileOperationJob> job) {
         // The event loop was told to end (the application quits): the job
         // stops after the file in hand.
         held->Cancel();
-        while (!ended) {
-            QCoreApplication::sendPostedEvents();
-            QThread::msleep(5);
-        }
+        while (!ended)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return result;
 }

@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -47,15 +47,15 @@ int Temporaries(const std::string& folder) {
     return n;
 }
 
-// Takes its time over the replace question, as a user at a message box
-// does, says yes, and presses Cancel as soon as the progress window shows.
-class SlowUserHost : public IBrowserHost {
+// Records the questions and the progress window's calls with the thread
+// they came on; says yes to a replace, and cancels the job while asked.
+class CancellingHost : public IBrowserHost {
 public:
-    bool ConfirmReplace(const std::string&) override {
-        calls.push_back(OnUiThread() ? "replace" : "replace off the UI thread");
-        QEventLoop wait;
-        QTimer::singleShot(600, &wait, &QEventLoop::quit);
-        wait.exec();
+    bool ConfirmReplace(const std::string& target) override {
+        calls.push_back((OnUiThread() ? "replace " : "replace off the UI thread ") +
+                        fs::path(target).filename().string());
+        if (job)
+            job->Cancel();
         return true;
     }
     void ReportFileOperationError(const std::string& path, const std::string&) override {
@@ -65,53 +65,56 @@ public:
         calls.push_back(OnUiThread() ? "begin " + std::to_string(operation) : "begin off the UI thread");
     }
     bool FileOperationProgressed(const FileOperationProgress& progress) override {
-        filesTotal = progress.filesTotal;
+        filesTotal = std::max(filesTotal, progress.filesTotal);
         if (!OnUiThread())
             calls.push_back("progress off the UI thread");
-        return true;
+        return false;
     }
     void EndFileOperation() override { calls.push_back(OnUiThread() ? "end" : "end off the UI thread"); }
+    CFileOperationJob* job = nullptr;
     std::vector<std::string> calls;
     size_t filesTotal = 0;
 };
 
 }  // namespace
 
-TEST(FileOperationJobs, CancelInTheProgressWindowStopsAfterTheFileInHandAndLosesNothing) {
+TEST(FileOperationJobs, ACancelStopsAfterTheFileInHandAndLosesNothing) {
     TestData::ScratchDir dir;
     BrowserFixture::TrashIn trash(dir / "xdg");
-    SlowUserHost host;
+    CancellingHost host;
     SetBrowserHost(&host);
+    SetFileOperationProgressDelay(0);
     fs::create_directories(dir / "src");
     fs::create_directories(dir / "dst");
     for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
         WriteText(dir / (std::string("src/") + name), std::string("new ") + name);
-    WriteText(dir / "dst/a.jpg", "old");
+    WriteText(dir / "dst/b.jpg", "old");
 
+    auto job = std::make_shared<CFileOperationJob>(
+        FO_COPY, std::vector<std::string>{dir / "src/a.jpg", dir / "src/b.jpg", dir / "src/c.jpg"},
+        dir / "dst", 0u);
+    host.job = job.get();
     bool ended = false;
     bool result = true;
-    StartFileOperation(
-        std::make_shared<CFileOperationJob>(
-            FO_COPY, std::vector<std::string>{dir / "src/a.jpg", dir / "src/b.jpg", dir / "src/c.jpg"},
-            dir / "dst", 0u),
-        [&](bool ok) {
-            ended = true;
-            result = ok;
-        });
+    StartFileOperation(job, [&](bool ok) {
+        ended = true;
+        result = ok;
+    });
     EXPECT_FALSE(ended) << "the job runs on after the call";
     ASSERT_TRUE(TestSupport::WaitForEvents([&] { return ended; }, 10000));
+    SetFileOperationProgressDelay(300);
     SetBrowserHost(nullptr);
 
     EXPECT_FALSE(result) << "a cancelled operation is no success";
-    // The question came first; the window showed while it was up, and its
-    // Cancel was heard; no failure was reported for the cancel.
-    EXPECT_EQ(host.calls, (std::vector<std::string>{"replace", "begin 2", "end"}));
+    // The window showed first; the question came on the user-interface
+    // thread; no failure was reported for the cancel.
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"begin 2", "replace b.jpg", "end"}));
     EXPECT_EQ(host.filesTotal, 3u);
     // The file in hand was finished (the replaced one is in the trash), the
-    // rest never started, and every source is as it was.
+    // next never started, and every source is as it was.
     EXPECT_EQ(ReadText(dir / "dst/a.jpg"), "new a.jpg");
-    EXPECT_EQ(ReadText(dir / "xdg/Trash/files/a.jpg"), "old");
-    EXPECT_FALSE(fs::exists(dir / "dst/b.jpg"));
+    EXPECT_EQ(ReadText(dir / "dst/b.jpg"), "new b.jpg");
+    EXPECT_EQ(ReadText(dir / "xdg/Trash/files/b.jpg"), "old");
     EXPECT_FALSE(fs::exists(dir / "dst/c.jpg"));
     for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
         EXPECT_EQ(ReadText(dir / (std::string("src/") + name)), std::string("new ") + name);
