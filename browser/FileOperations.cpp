@@ -37,6 +37,10 @@ struct RunningJob {
     bool shown = false;
     bool ended = false;
     bool asking = false;
+    // Calls of the look or the show on the stack: a host that handles
+    // events meanwhile may bring a nested look, which must not end the job
+    // under them.
+    int busy = 0;
 
     // Shared with the job's thread.
     std::mutex lock;
@@ -100,6 +104,7 @@ void Finish(RunningJob* running) {
 // The user-interface thread's look at the job: a question to answer, new
 // progress to show, or its end.
 void Look(RunningJob* running) {
+    ++running->busy;
     const std::function<void()>* question = nullptr;
     bool progressed = false;
     bool done = false;
@@ -125,7 +130,7 @@ void Look(RunningJob* running) {
         running->answered.notify_all();
         running->look->start();
     }
-    if (done)
+    if (--running->busy == 0 && done)
         Finish(running);
 }
 
@@ -145,9 +150,11 @@ void Start(std::shared_ptr<CFileOperationJob> job, std::function<void(bool ok)> 
             state->showTimer->start(kLookMs);
             return;
         }
+        ++state->busy;
         state->shown = true;
         state->host->BeginFileOperation(state->job->Operation());
         ShowProgress(*state);
+        --state->busy;
         if (state->onShown)
             state->onShown();
     });
