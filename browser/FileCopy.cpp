@@ -8,31 +8,16 @@
 #include <vector>
 
 #include "FreedesktopTrash.h"
+#include "PathParts.h"
 #include "StaleTemporaries.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-bool Exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string NameOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string Joined(const std::string& folder, const std::string& name) {
-    if (folder.empty() || folder.back() == '/')
-        return folder + name;
-    return folder + "/" + name;
 }
 
 std::error_code LastError() {
@@ -115,7 +100,7 @@ std::error_code CopyTree(const std::string& from, const std::string& to, const C
         if (observer && observer->cancelled && observer->cancelled())
             return std::make_error_code(std::errc::operation_canceled);
         const std::string name = it->path().filename().string();
-        if (const std::error_code inner = CopyTree(Joined(from, name), Joined(to, name), observer))
+        if (const std::error_code inner = CopyTree(JoinedPath(from, name), JoinedPath(to, name), observer))
             return inner;
     }
     if (ec)
@@ -138,11 +123,12 @@ long CopyOwner(const std::string& name) {
 
 std::error_code CopyNoReplace(const std::string& from, const std::string& to, const CopyObserver* observer) {
     std::error_code ec;
-    if (Exists(to))
+    if (PathExists(to))
         return std::make_error_code(std::errc::file_exists);
     const std::string folder = FolderOf(to);
     Platform::RemoveStaleTemporaries(folder, CopyOwner);
-    const std::string temp = Joined(folder, kCopyPrefix + std::to_string(::getpid()) + "-" + NameOf(to));
+    const std::string temp =
+        JoinedPath(folder, kCopyPrefix + std::to_string(::getpid()) + "-" + FileNameOf(to));
     fs::remove_all(temp, ec);
     ec = CopyTree(from, temp, observer);
     if (!ec) {
@@ -169,6 +155,17 @@ std::error_code MoveNoReplace(const std::string& from, const std::string& to, co
         return ec;
     fs::remove_all(from, ec);
     return ec;
+}
+
+bool PathExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string JoinedPath(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '/')
+        return folder + name;
+    return folder + "/" + name;
 }
 
 bool IsCopyTemporary(const std::string& name) {
@@ -211,14 +208,14 @@ uint64_t TreeSize(const std::string& path) {
 }
 
 std::string CollisionName(const std::string& folder, const std::string& fileName) {
-    if (!Exists(Joined(folder, fileName)))
+    if (!PathExists(JoinedPath(folder, fileName)))
         return fileName;
     const fs::path name(fileName);
     const std::string stem = name.stem().string();
     const std::string ext = name.extension().string();
     for (int n = 2;; ++n) {
         const std::string candidate = stem + " (" + std::to_string(n) + ")" + ext;
-        if (!Exists(Joined(folder, candidate)))
+        if (!PathExists(JoinedPath(folder, candidate)))
             return candidate;
     }
 }

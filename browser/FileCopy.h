@@ -34,5 +34,10 @@ bool IsSameOrInside(const std::string& path, const std::string& folder);
 // The bytes of the regular files at path, folders followed (links are not).
 uint64_t TreeSize(const std::string& path);
 
+// Whether anything stands at path (a link that leads nowhere too).
+bool PathExists(const std::string& path);
+// folder + "/" + name, without doubling a slash folder ends in.
+std::string JoinedPath(const std::string& folder, const std::string& name);
+
 // "title (2).ext", "title (3).ext" ...: the first name free in folder.
 std::string CollisionName(const std::string& folder, const std::string& fileName);

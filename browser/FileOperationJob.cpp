@@ -9,26 +9,11 @@
 #include "BrowserHost.h"
 #include "FileCopy.h"
 #include "FreedesktopTrash.h"
+#include "PathParts.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-std::string NameOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string Joined(const std::string& folder, const std::string& name) {
-    if (folder.empty() || folder.back() == '/')
-        return folder + name;
-    return folder + "/" + name;
-}
 
 std::string Reason(const std::error_code& ec) {
     return ec.message();
@@ -172,8 +157,8 @@ bool CFileOperationJob::Run(IBrowserHost& host, const Asker& asker) {
                 // copy again at every level, until the path grows too long.
                 if (IsSameOrInside(m_target, p))
                     return failed(p, std::make_error_code(std::errc::invalid_argument));
-                std::string name = NameOf(p);
-                std::string dest = Joined(m_target, name);
+                std::string name = FileNameOf(p);
+                std::string dest = JoinedPath(m_target, name);
                 std::error_code ec;
                 if (fs::equivalent(p, dest, ec)) {
                     // Moving a file onto itself changes nothing; a copy gets a new name.
@@ -182,13 +167,13 @@ bool CFileOperationJob::Run(IBrowserHost& host, const Asker& asker) {
                         done(i);
                         continue;
                     }
-                    dest = Joined(m_target, CollisionName(m_target, name));
-                } else if (Exists(dest)) {
+                    dest = JoinedPath(m_target, CollisionName(m_target, name));
+                } else if (PathExists(dest)) {
                     bool replace = false;
                     if (!(m_flags & FOF_RENAMEONCOLLISION))
                         ask([&] { replace = host.ConfirmReplace(dest); });
                     if (m_flags & FOF_RENAMEONCOLLISION) {
-                        dest = Joined(m_target, CollisionName(m_target, name));
+                        dest = JoinedPath(m_target, CollisionName(m_target, name));
                     } else if (replace) {
                         // The replaced file goes to the trash, never lost outright.
                         if (const int error = MoveToTrash(dest))

@@ -8,15 +8,13 @@
 #include <vector>
 
 #include "ExifFields.h"
+#include "PathParts.h"
 
 namespace {
 
+// The extension with its dot, lower-cased (ASCII).
 std::string LowerExtension(const std::string& path) {
-    const size_t dot = path.find_last_of('.');
-    const size_t slash = path.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return {};
-    std::string ext = path.substr(dot);
+    std::string ext = ExtensionOf(path);
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
     return ext;
 }

@@ -21,19 +21,10 @@
 #include "TestData.h"
 
 namespace fs = std::filesystem;
+using BrowserFixture::ReadText;
+using BrowserFixture::WriteText;
 
 namespace {
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 bool OnUiThread() {
     return QThread::currentThread() == QCoreApplication::instance()->thread();
