@@ -1,10 +1,16 @@
 #include "AppBrowserHost.h"
 
 #include <QCoreApplication>
+#include <QProgressBar>
 #include <QStringList>
 #include <QThread>
 
+#include <algorithm>
+
+#include "CDlgProgressIndicator.h"
 #include "CImgThumbsBrowser.h"
+#include "FileOperationJob.h"
+#include "FrameEngineCallbacks.h"
 #include "MainFrame.h"
 #include "OvHorizelApp.h"
 #include "Profile.h"
@@ -102,4 +108,32 @@ QWidget* CAppBrowserHost::MainWindow() {
 void CAppBrowserHost::OnLocationOpened(const std::string& location, const void* sender) {
     if (m_frame)
         m_frame->OnBrowserLocationOpened(location, sender);
+}
+
+void CAppBrowserHost::BeginFileOperation(unsigned /*operation*/) {
+    if (m_frame)
+        if (CDlgProgressIndicator* window = m_frame->Callbacks().ProgressWindow())
+            window->Begin(m_frame);
+}
+
+bool CAppBrowserHost::FileOperationProgressed(const FileOperationProgress& progress) {
+    CDlgProgressIndicator* window = m_frame ? m_frame->Callbacks().ProgressWindow() : nullptr;
+    if (!window)
+        return false;
+    // The bar in thousandths: of the bytes when the operation copies, else of the files.
+    const double done = progress.bytesTotal   ? double(progress.bytesDone) / double(progress.bytesTotal)
+                        : progress.filesTotal ? double(progress.filesDone) / double(progress.filesTotal)
+                                              : 0.0;
+    window->Bar()->setRange(0, 1000);
+    window->Bar()->setValue(int(std::min(1.0, done) * 1000));
+    const size_t slash = progress.current.find_last_of('/');
+    window->SetText(QString::fromStdString(slash == std::string::npos ? progress.current
+                                                                      : progress.current.substr(slash + 1)));
+    return window->IsCancelled();
+}
+
+void CAppBrowserHost::EndFileOperation() {
+    if (m_frame)
+        if (CDlgProgressIndicator* window = m_frame->Callbacks().ProgressWindow())
+            window->End();
 }

@@ -1,8 +1,9 @@
 #pragma once
 // What the photo browser asks of this program (IBrowserHost), answered by
 // the main window: its profile, its readable extensions, its status panes,
-// the commands the browser's threads post (re-reading the folder), and the
-// tree and visited-folders strip following a location the browser opened.
+// the commands the browser's threads post (re-reading the folder), the
+// tree and visited-folders strip following a location the browser opened,
+// and the progress window of a long file operation.
 // The main window installs it while it exists.
 
 #include <QPointer>
@@ -30,6 +31,9 @@ public:
     bool IsFilesListMode() override;
     void OnLocationOpened(const std::string& location, const void* sender) override;
     void SelectParentFolder() override;
+    void BeginFileOperation(unsigned operation) override;
+    bool FileOperationProgressed(const FileOperationProgress& progress) override;
+    void EndFileOperation() override;
 
 private:
     QPointer<CMainFrame> m_frame;

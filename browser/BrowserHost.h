@@ -1,10 +1,10 @@
 #pragma once
 // What the photo browser asks of the program around it: whether the browser
 // has a selection, which files are readable images, disabling the browser
-// windows around a file operation, and the questions and error messages a
-// file operation may need. The program installs its own host at start-up
-// (SetBrowserHost); until then a plain one serves, whose questions are
-// message boxes when an application runs.
+// windows around a file operation, and the questions, error messages and
+// progress window a file operation may need. The program installs its own
+// host at start-up (SetBrowserHost); until then a plain one serves, whose
+// questions are message boxes when an application runs.
 
 #include <string>
 #include <utility>
@@ -13,6 +13,7 @@
 #include "BrowserSettings.h"
 
 class QWidget;
+struct FileOperationProgress;
 
 class IBrowserHost {
 public:
@@ -65,6 +66,13 @@ public:
     // Before a file operation goes on without the sources it could not find
     // (each path with the reason), unless errors are silenced.
     virtual void ReportSkippedFiles(const std::vector<std::pair<std::string, std::string>>& skipped);
+
+    // A file operation that takes more than a moment: its progress window
+    // shows from Begin to End; Progressed answers true when the user asked
+    // to cancel. All three on the user-interface thread.
+    virtual void BeginFileOperation(unsigned /*operation*/) {}
+    virtual bool FileOperationProgressed(const FileOperationProgress& /*progress*/) { return false; }
+    virtual void EndFileOperation() {}
 };
 
 IBrowserHost& BrowserHost();

@@ -15,11 +15,11 @@
 #include <cstring>
 
 #include "BrowserHost.h"
-#include "BrowserUtils.h"
 #include "CExifTagFormat.h"
 #include "CFile.h"
 #include "ConverterInterface.h"
 #include "ExifFields.h"
+#include "FolderFiles.h"
 #include "Formgate.h"
 #include "NewMenu.h"
 #include "StringTable.h"

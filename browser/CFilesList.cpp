@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <map>
 
-#include "BrowserUtils.h"
 #include "CPopupEdit.h"
 #include "CThumbsBrowser.h"
 #include "PathParts.h"

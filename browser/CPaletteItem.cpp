@@ -14,12 +14,12 @@
 #include <thread>
 
 #include "BrowserHost.h"
-#include "BrowserUtils.h"
 #include "CFile.h"
 #include "ExifThumbnail.h"
 #include "FileReading.h"
 #include "ISSStreamMem.h"
 #include "MiniJpeg.h"
+#include "PhotoDateAndDescription.h"
 #include "ThumbnailImageReader.h"
 #include "WicReader.h"
 

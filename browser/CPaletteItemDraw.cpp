@@ -14,11 +14,11 @@
 
 #include "BrowserHost.h"
 #include "BrowserSettings.h"
-#include "BrowserUtils.h"
 #include "CExifTagFormat.h"
 #include "CFile.h"
 #include "CPaletteItem.h"
 #include "CommandIds.h"
+#include "GuiFont.h"
 #include "StringTable.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <QFont>
 #include <QKeyEvent>
 
-#include "BrowserUtils.h"
 #include "CThumbsBrowser.h"
+#include "GuiFont.h"
 #include "PathParts.h"
 
 std::atomic<int> g_bLabelEditing{0};

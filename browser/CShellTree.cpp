@@ -19,10 +19,10 @@
 
 #include "BrowserHost.h"
 #include "BrowserLocations.h"
-#include "BrowserUtils.h"
 #include "CImgThumbsBrowser.h"
 #include "CPopupEdit.h"
 #include "DeviceChangeEvent.h"
+#include "FileOperations.h"
 #include "FreedesktopTrash.h"
 #include "StringTable.h"
 #include "TabstopNavigator.h"

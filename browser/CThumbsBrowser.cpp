@@ -20,9 +20,10 @@
 
 #include "BrowserHost.h"
 #include "BrowserSettings.h"
-#include "BrowserUtils.h"
 #include "CFolderMonitor.h"
+#include "CPopupEdit.h"
 #include "CommandIds.h"
+#include "FolderFiles.h"
 #include "PathParts.h"
 #include "ShellNamespace.h"
 #include "StringTable.h"

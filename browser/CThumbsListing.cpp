@@ -8,9 +8,10 @@
 #include <set>
 
 #include "BrowserHost.h"
-#include "BrowserUtils.h"
 #include "CFile.h"
+#include "FileCopy.h"
 #include "PathParts.h"
+#include "PhotoDateAndDescription.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ CThumbsListing::Listing CThumbsListing::List(const std::vector<std::string>& sou
             if (entry->d_type == DT_DIR)
                 continue;
             const std::string name = entry->d_name;
-            if (name == "." || name == "..")
+            if (name == "." || name == ".." || IsCopyTemporary(name))
                 continue;
             const std::string path = prefix + name;
             if (!BrowserHost().IsReadableImageFile(path))

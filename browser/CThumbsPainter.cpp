@@ -6,8 +6,8 @@
 #include <algorithm>
 
 #include "BrowserHost.h"
-#include "BrowserUtils.h"
 #include "CThumbsBrowser.h"
+#include "GuiFont.h"
 #include "StringTable.h"
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include <sys/stat.h>
 
-#include "BrowserUtils.h"
 #include "CShellTree.h"
+#include "FileOperations.h"
 #include "QtFileUrls.h"
 
 namespace {

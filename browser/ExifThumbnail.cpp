@@ -7,12 +7,12 @@
 #include <cstring>
 #include <vector>
 
-#include "BrowserUtils.h"
 #include "CDibBuffer.h"
 #include "CFileReader.h"
 #include "ExifEntry.h"
 #include "ISSStreamMem.h"
 #include "MiniJpeg.h"
+#include "ProductTable.h"
 
 namespace {
 

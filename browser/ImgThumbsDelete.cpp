@@ -4,10 +4,10 @@
 #include <thread>
 
 #include "BrowserHost.h"
-#include "BrowserUtils.h"
 #include "CFolderMonitor.h"
 #include "CImgThumbsBrowser.h"
 #include "CommandIds.h"
+#include "FileOperations.h"
 #include "ShellNamespace.h"
 #include "StringTable.h"
 

@@ -20,7 +20,6 @@
 #include <set>
 
 #include "BrowserHost.h"
-#include "BrowserUtils.h"
 #include "CFolderMonitor.h"
 #include "CMyOleDropSource.h"
 #include "CPopupEdit.h"
@@ -28,6 +27,9 @@
 #include "CThumbsBrowserProgress.h"
 #include "CThumbsInteraction.h"
 #include "CommandIds.h"
+#include "CpuSpeed.h"
+#include "FileOperations.h"
+#include "FolderFiles.h"
 #include "PathParts.h"
 #include "QtFileUrls.h"
 #include "StringTable.h"

@@ -9,7 +9,10 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -18,6 +21,7 @@
 #include <fstream>
 
 #include "AcceptPrompts.h"
+#include "BrowserHost.h"
 #include "BrowserSettings.h"
 #include "CDlgPrompts.h"
 #include "CFilesList.h"
@@ -28,6 +32,8 @@
 #include "CThumbsWnd.h"
 #include "CommandIds.h"
 #include "EventLoopWait.h"
+#include "FileOperations.h"
+#include "FrameEngineCallbacks.h"
 #include "MainFrame.h"
 #include "OvHorizelApp.h"
 #include "OvHorizelView.h"
@@ -317,4 +323,75 @@ TEST(BrowserFollowsFolder, ABurstOfChangesInTheShownFolderIsReadOnce) {
     ASSERT_TRUE(program.Settle(CFolderMonitor::kMaxDelayMs));
     EXPECT_EQ(shown(), expected);
     EXPECT_EQ(program.browser().ListingsStarted() - before, 1) << "one re-read for the burst";
+}
+
+TEST(BrowserFileOperations, TheProgressWindowShowsTheFileInHandAndHearsCancel) {
+    TestData::ScratchDir dir;
+    Program program(dir / "profile.ini");
+    IBrowserHost& host = BrowserHost();
+    CDlgProgressIndicator* window = program.frame().Callbacks().ProgressWindow();
+    host.BeginFileOperation(FO_COPY);
+    EXPECT_TRUE(window->isVisible());
+    FileOperationProgress progress;
+    progress.filesTotal = 20;
+    progress.filesDone = 9;
+    progress.bytesTotal = uint64_t(200) << 20;
+    progress.bytesDone = uint64_t(95) << 20;
+    progress.current = "/photos/IMG_1009.jpg";
+    EXPECT_FALSE(host.FileOperationProgressed(progress));
+    EXPECT_EQ(window->TextControl()->text(), "IMG_1009.jpg");
+    EXPECT_EQ(window->Bar()->value() * 1000 / window->Bar()->maximum(), 475) << "the share of the bytes";
+    SaveScreenshot(window, "file-copy-progress");
+    QTest::mouseClick(window->CancelButton(), Qt::LeftButton);
+    EXPECT_TRUE(host.FileOperationProgressed(progress));
+    host.EndFileOperation();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(window->IsCancelled());
+}
+
+TEST(BrowserFileOperations, APasteCancelledInItsProgressWindowLosesNothing) {
+    TestData::ScratchDir dir;
+    const fs::path source = dir / "card";
+    const fs::path target = dir / "archive";
+    fs::create_directories(source);
+    fs::create_directories(target);
+    const std::string bytes(2 << 20, 'p');
+    for (int i = 0; i < 40; ++i)
+        std::ofstream(source / ("IMG_" + std::to_string(1000 + i) + ".jpg"), std::ios::binary) << bytes;
+    Program program(dir / "profile.ini");
+    program.frame().SetTask(1);
+    program.Open(source);
+    program.browser().SelectAll();
+    program.browser().CopySelection(false);
+    program.Open(target);
+    // Cancel as soon as the window shows.
+    SetFileOperationProgressDelay(0);
+    CDlgProgressIndicator* window = program.frame().Callbacks().ProgressWindow();
+    bool seen = false;
+    QTimer presser;
+    QObject::connect(&presser, &QTimer::timeout, [&] {
+        if (window->isVisible() && !seen) {
+            seen = true;
+            QTest::mouseClick(window->CancelButton(), Qt::LeftButton);
+        }
+    });
+    presser.start(0);
+    const bool pasted = program.browser().Paste();
+    presser.stop();
+    SetFileOperationProgressDelay(300);
+    EXPECT_TRUE(seen);
+    EXPECT_FALSE(pasted);
+    EXPECT_FALSE(window->isVisible());
+    // What was copied is whole, the rest is not there, no temporary is left,
+    // and every source is as it was.
+    int copied = 0;
+    for (const auto& entry : fs::directory_iterator(target)) {
+        EXPECT_EQ(entry.path().filename().string().rfind("IMG_", 0), 0u) << entry.path();
+        EXPECT_EQ(fs::file_size(entry.path()), bytes.size()) << entry.path();
+        ++copied;
+    }
+    EXPECT_LT(copied, 40);
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(fs::file_size(source / ("IMG_" + std::to_string(1000 + i) + ".jpg")), bytes.size());
+    QGuiApplication::clipboard()->clear();
 }

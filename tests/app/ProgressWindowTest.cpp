@@ -90,6 +90,9 @@ TEST(FrameEngineCallbacks, AnEngineRunShowsStagesAndCancelEndsIt) {
     // A recording engine on a worker: the stages of a build, cancelled by the
     // user during the second. Each stage waits until the window shows it.
     std::atomic<int> shownStages = 0;
+    // The worker's step when the click returned: the bar lags behind it.
+    std::atomic<int> workerStep = 0;
+    int stepAtClick = -1;
     const std::pair<int, std::wstring> stages[] = {{11, L""}, {12, L"boat1.jpg"}, {13, L""}, {14, L""}};
     QTimer watcher;
     watcher.setInterval(1);
@@ -107,6 +110,7 @@ TEST(FrameEngineCallbacks, AnEngineRunShowsStagesAndCancelEndsIt) {
             clickStep = window->Bar()->value();
             SaveScreenshot(window, "progress-window-mid-build");
             QTest::mouseClick(window->CancelButton(), Qt::LeftButton);
+            stepAtClick = workerStep.load();
         }
     });
     watcher.start();
@@ -119,6 +123,7 @@ TEST(FrameEngineCallbacks, AnEngineRunShowsStagesAndCancelEndsIt) {
             while (shownStages < stageIndex)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             for (int step = 1; step <= 50 && !cancelSeen; ++step) {
+                workerStep = step;
                 cancelSeen = cb.SetProgress(50, step);
                 cancelStage = stage;
                 cancelStep = step;
@@ -138,7 +143,7 @@ TEST(FrameEngineCallbacks, AnEngineRunShowsStagesAndCancelEndsIt) {
     // A report soon after the click answered: the worker reads the flag itself.
     EXPECT_EQ(cancelStage, 12);
     EXPECT_GE(cancelStep, clickStep);
-    EXPECT_LE(cancelStep - clickStep, 10);
+    EXPECT_LE(cancelStep - stepAtClick, 1);
     EXPECT_TRUE(window->isVisible());  // until the engine ends the run
     EXPECT_EQ(texts, (std::vector<std::string>{"Analyzing...", "Analyzing: boat1.jpg..."}));
     RunOffThread([&] { cb.End(); });

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -190,6 +191,15 @@ inline std::string WriteFile(const std::string& path, size_t bytes = 64) {
     struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
     ::utimensat(AT_FDCWD, path.c_str(), times, 0);
     return path;
+}
+
+// A file's bytes as a string ("" when it cannot be read), and a file of text.
+inline std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+inline void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
 }
 
 inline time_t MTime(const std::string& path) {

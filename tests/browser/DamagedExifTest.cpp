@@ -7,10 +7,10 @@
 
 #include <ctime>
 
-#include "BrowserUtils.h"
 #include "ExifFields.h"
 #include "ExifFixture.h"
 #include "ExifThumbnail.h"
+#include "PhotoDateAndDescription.h"
 #include "TestData.h"
 
 using namespace Fixture;

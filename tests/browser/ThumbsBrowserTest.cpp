@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QWidget>
 
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "BrowserFixture.h"
@@ -65,6 +67,18 @@ TEST_F(ThumbsBrowser, ReadingListsReadableFilesOfSixteenBytesOrMore) {
     // The builder got the listed paths, the odd name as the same bytes.
     ASSERT_TRUE(builder.WaitIdle(5000));
     EXPECT_TRUE(Cached(dir / std::string("caf\xe9 \\ n.jpg")));
+}
+
+TEST_F(ThumbsBrowser, ACopyNotYetInPlaceIsNotListed) {
+    // A paste into the shown folder writes each file under a temporary name
+    // first; the folder is read again meanwhile.
+    WriteFile(dir / "a.jpg", 100);
+    WriteFile(dir / (".ovh-copy-" + std::to_string(::getpid()) + "-b.jpg"), 100);
+    WriteFile(dir / ".ovh-copy-x-c.jpg", 100);
+    CThumbsBrowser browser(builder);
+    browser.SetSortMode(0);
+    Open(browser);
+    EXPECT_EQ(Names(browser), (std::vector<std::string>{".ovh-copy-x-c.jpg", "a.jpg"}));
 }
 
 TEST_F(ThumbsBrowser, ManyFilesFromFortyOne) {

@@ -21,13 +21,14 @@
 
 #include "BrowserFixture.h"
 #include "BrowserSettings.h"
-#include "BrowserUtils.h"
 #include "CImgThumbsBrowser.h"
 #include "CPopupEdit.h"
 #include "CThumbsBrowserProgress.h"
 #include "CThumbsView.h"
 #include "CTreeDropTarget.h"
 #include "CommandIds.h"
+#include "FileOperations.h"
+#include "FolderFiles.h"
 #include "PopupCloser.h"
 #include "Screenshot.h"
 #include "SerialDragDrop.h"
@@ -652,8 +653,9 @@ TEST_F(ThumbsInteraction, DragDataNamesTheFilesVanishedOnesToo) {
         {dir / "a b.jpg", dir / std::string("caf\xc3\xa9.jpg"), dir / "gone.jpg"}));
     EXPECT_EQ(data->urls().size(), 3);
     // A file gone meanwhile stays named: the operation tells the user it skipped it.
-    EXPECT_EQ(CThumbsBrowser::FilesFromData(data.get()),
-              (std::vector<std::string>{dir / "a b.jpg", dir / std::string("caf\xc3\xa9.jpg"), dir / "gone.jpg"}));
+    EXPECT_EQ(
+        CThumbsBrowser::FilesFromData(data.get()),
+        (std::vector<std::string>{dir / "a b.jpg", dir / std::string("caf\xc3\xa9.jpg"), dir / "gone.jpg"}));
     // Only the GNOME list, as some file managers offer it.
     QMimeData gnome;
     gnome.setData("x-special/gnome-copied-files",

@@ -1,0 +1,8 @@
+#include "GuiFont.h"
+
+#include <QApplication>
+#include <QFont>
+
+QString GetDefaultGuiFontName() {
+    return QApplication::font().family();
+}
