@@ -10,13 +10,13 @@
 #include <memory>
 #include <utility>
 
-#include "AspectData.h"
 #include <QCoreApplication>
 #include <QThread>
+#include "AspectData.h"
 
 #include "ConverterInterface.h"
-#include "Formgate.h"
 #include "DocText.h"
+#include "Formgate.h"
 #include "Profile.h"
 #include "ProjectFiles.h"
 #include "StitchingOptionFields.h"
@@ -91,7 +91,8 @@ COvHorizelDoc::COvHorizelDoc() {
     SkippedProducts skipped;
     m_cropList = BuildCropList(programText, userText, &skipped);
     std::string lines;
-    for (const auto& [file, entries] : {std::pair{programFile, skipped.program}, std::pair{userFile, skipped.user}})
+    for (const auto& [file, entries] :
+         {std::pair{programFile, skipped.program}, std::pair{userFile, skipped.user}})
         for (const std::string& entry : entries)
             lines += "\n" + file + ": " + entry;
     if (!lines.empty())
@@ -394,6 +395,14 @@ void COvHorizelDoc::LoadElements(std::function<void()> then) {
         std::vector<std::size_t> failed, unloaded;
         std::vector<std::pair<std::string, std::string>> refused;
         bool cancelled = false;
+        // What the document did not take in (its end was dropped because
+        // the document is going) is released here.
+        ~Load() {
+            for (ElementVector* list : {&elements, &prepared})
+                for (PanoramaLib::IPanoElement* element : *list)
+                    if (element)
+                        element->Release();
+        }
     };
     auto load = std::make_shared<Load>();
     load->paths = std::move(paths);
@@ -459,7 +468,8 @@ void COvHorizelDoc::LoadElements(std::function<void()> then) {
         ElementVector& prepared = load->prepared;
         for (auto it = emptied.rbegin(); it != emptied.rend(); ++it) {
             const std::size_t k = *it;
-            const bool refusedPhoto = std::find(load->failed.begin(), load->failed.end(), k) != load->failed.end();
+            const bool refusedPhoto =
+                std::find(load->failed.begin(), load->failed.end(), k) != load->failed.end();
             if (CClipDescription* photo = refusedPhoto ? m_photos.FindByPath(load->paths[k]) : nullptr)
                 m_photos.Remove(photo);
             if (elements[k])
@@ -470,8 +480,8 @@ void COvHorizelDoc::LoadElements(std::function<void()> then) {
             prepared.erase(prepared.begin() + static_cast<long>(k));
         }
 
-        m_photoElements = std::move(elements);
-        m_preparedElements = std::move(prepared);
+        m_photoElements = std::exchange(elements, {});
+        m_preparedElements = std::exchange(prepared, {});
         m_elementsIncomplete = load->cancelled;
         m_busy = 0;
         EndWaitCursor();
@@ -567,13 +577,16 @@ void COvHorizelDoc::BeginBuild(bool tiled, std::function<void(bool)> then) {
     UpdateAllViews(nullptr, DocHint::kStitchBegins);
     m_activeTiled = tiled;
     m_stitching = true;
-    RunVariant(tiled ? 2 : m_manualMode != 0 ? 1 : 0, [this, then = std::move(then)](bool built) {
-        m_stitching = false;
-        UpdateAllViews(nullptr, DocHint::kStitchEnded);
-        m_optionsChanged = false;
-        if (then)
-            then(built);
-    });
+    RunVariant(tiled               ? 2
+               : m_manualMode != 0 ? 1
+                                   : 0,
+               [this, then = std::move(then)](bool built) {
+                   m_stitching = false;
+                   UpdateAllViews(nullptr, DocHint::kStitchEnded);
+                   m_optionsChanged = false;
+                   if (then)
+                       then(built);
+               });
 }
 
 bool COvHorizelDoc::StitchNormal() {
@@ -867,7 +880,8 @@ void COvHorizelDoc::SetOptions(const HVPanoramaOptions* options) {
 }
 
 bool COvHorizelDoc::HasTiledResult() {
-    return !m_stitching && !m_jobs.IsRunning() && m_tiledChosen && m_tiled && IsValidElement(m_tiled->GetResult(false));
+    return !m_stitching && !m_jobs.IsRunning() && m_tiledChosen && m_tiled &&
+           IsValidElement(m_tiled->GetResult(false));
 }
 
 bool COvHorizelDoc::IsRestitchNeeded(const HVPanoramaOptions* options) {
