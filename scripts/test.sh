@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs dependencies, builds and runs every test: the default build, then the
 # same suites under the address and undefined-behaviour sanitizers, then the
-# thread pool's, the tiled render thread's, the photo browser's and the update
-# check's threaded tests under ThreadSanitizer.
+# thread pool's, the tiled render thread's, the photo browser's (its work
+# queues and file operation jobs too) and the update check's threaded tests
+# under ThreadSanitizer.
 # Every suite runs even when an earlier one fails; the last line sums them all
 # up, and the exit status is non-zero when any test failed or did not build.
 set -uo pipefail
@@ -72,7 +73,7 @@ main() {
     build "$preset" && run_ctest "$preset"
   done
   build tsan --target platform_tests engine_panorama_tests browser_tests online_tests &&
-    run_ctest tsan -R '^(ThreadPool|TiledEngineTest|ThumbsBuilder|FolderMonitor|PictureLoader|UpdateCheckTest)\.'
+    run_ctest tsan -R '^(ThreadPool|TiledEngineTest|ThumbsBuilder|FolderMonitor|PictureLoader|UpdateCheckTest|FileOperationJobs|WorkQueue|WorkerGate)\.'
   photo_note ../shared/data
   summary
   [ "$failed" -eq 0 ]
