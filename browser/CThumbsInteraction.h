@@ -98,12 +98,6 @@ private:
     QSize ViewClient() const;
     QPoint ViewScroll() const;
     QSize GetItemCellSize() const;
-    int GetColumns(int clientWidth) const;
-    QRect GetItemRect(int index, int clientWidth) const;
-    QRect GetCaptionRect(int index, int clientWidth) const;
-    int HitTest(QPoint point, int clientWidth, QPoint scroll) const;
-    QPoint EnsureVisible(int index, QSize client, QPoint scroll) const;
-    QSize ContentSize(int clientWidth) const;
     std::string CurrentFolder() const;
     void ReadFolder();
     void LockItems();

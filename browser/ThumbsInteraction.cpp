@@ -165,29 +165,11 @@ QSize CThumbsInteraction::GetItemCellSize() const {
     return m_browser.GetItemCellSize();
 }
 
-int CThumbsInteraction::GetColumns(int clientWidth) const {
-    return m_layout.GetColumns(clientWidth);
-}
 
-QRect CThumbsInteraction::GetItemRect(int index, int clientWidth) const {
-    return m_layout.GetItemRect(index, clientWidth);
-}
 
-QRect CThumbsInteraction::GetCaptionRect(int index, int clientWidth) const {
-    return m_layout.GetCaptionRect(index, clientWidth);
-}
 
-int CThumbsInteraction::HitTest(QPoint point, int clientWidth, QPoint scroll) const {
-    return m_layout.HitTest(point, clientWidth, scroll);
-}
 
-QPoint CThumbsInteraction::EnsureVisible(int index, QSize client, QPoint scroll) const {
-    return m_layout.EnsureVisible(index, client, scroll);
-}
 
-QSize CThumbsInteraction::ContentSize(int clientWidth) const {
-    return m_layout.ContentSize(clientWidth);
-}
 
 std::string CThumbsInteraction::CurrentFolder() const {
     return m_listing.Folder();
@@ -265,7 +247,7 @@ void CThumbsInteraction::RepaintItems(const std::vector<int>& indices) {
     const int width = ViewClient().width();
     const QPoint scroll = ViewScroll();
     for (int index : indices)
-        m_pView->InvalidateRect(GetItemRect(index, width).translated(-scroll).adjusted(-2, -2, 2, 2));
+        m_pView->InvalidateRect(m_layout.GetItemRect(index, width).translated(-scroll).adjusted(-2, -2, 2, 2));
 }
 
 void CThumbsInteraction::SelectItem(int index) {
@@ -274,7 +256,7 @@ void CThumbsInteraction::SelectItem(int index) {
     DeselectAllExcept(index);
     SetSelected(index, true);
     if (m_pView)
-        m_pView->ScrollTo(EnsureVisible(index, ViewClient(), ViewScroll()));
+        m_pView->ScrollTo(m_layout.EnsureVisible(index, ViewClient(), ViewScroll()));
     SelectionChanged();
 }
 
@@ -309,7 +291,7 @@ bool CThumbsInteraction::OnKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     const int count = ItemCount();
     const QSize client = ViewClient();
     const QSize cell = GetItemCellSize();
-    const int columns = GetColumns(client.width());
+    const int columns = m_layout.GetColumns(client.width());
     const int pageRows = std::max(1, cell.height() > 0 ? client.height() / cell.height() : 1);
     int first, last;
     GetSelectionRange(first, last);
@@ -352,7 +334,7 @@ bool CThumbsInteraction::OnKeyDown(int key, Qt::KeyboardModifiers modifiers) {
         SetSelected(target, true);
     }
     if (m_pView)
-        m_pView->ScrollTo(EnsureVisible(target, client, ViewScroll()));
+        m_pView->ScrollTo(m_layout.EnsureVisible(target, client, ViewScroll()));
     SelectionChanged();
     return true;
 }
@@ -388,13 +370,13 @@ void CThumbsInteraction::OnLButtonDown(QPoint point, Qt::KeyboardModifiers modif
     KillTimer();
     const QSize client = ViewClient();
     const QPoint scroll = ViewScroll();
-    const int index = HitTest(point, client.width(), scroll);
+    const int index = m_layout.HitTest(point, client.width(), scroll);
     std::vector<std::string> selected;
     GetSelectedFiles(selected);
     int first, last;
     GetSelectionRange(first, last);
     if (selected.size() == 1 && index >= 0 && index == first &&
-        GetCaptionRect(index, client.width()).translated(-scroll).contains(point)) {
+        m_layout.GetCaptionRect(index, client.width()).translated(-scroll).contains(point)) {
         BeginRename(index);
         return;
     }
@@ -447,7 +429,7 @@ void CThumbsInteraction::OnMouseMove(QPoint point, Qt::MouseButtons buttons,
         m_pView->InvalidateRect(BandRect().adjusted(-1, -1, 1, 1));
     const QSize client = ViewClient();
     QPoint scroll = ViewScroll();
-    const int bottom = std::max(0, ContentSize(client.width()).height() - client.height());
+    const int bottom = std::max(0, m_layout.ContentSize(client.width()).height() - client.height());
     if (m_pView && point.y() > client.height() && scroll.y() < bottom) {
         scroll.setY(std::min(bottom, scroll.y() + kScrollLine));
         m_pView->ScrollTo(scroll);
@@ -466,7 +448,7 @@ void CThumbsInteraction::OnMouseMove(QPoint point, Qt::MouseButtons buttons,
         CSelection<std::string>::Batch batch(m_selection);
         for (size_t i = 0; i < paths.size(); ++i) {
             const int index = static_cast<int>(i);
-            const bool inside = GetItemRect(index, client.width()).translated(-scroll).intersects(band);
+            const bool inside = m_layout.GetItemRect(index, client.width()).translated(-scroll).intersects(band);
             if (m_selection.Set(paths[i], inside))
                 changed.push_back(index);
         }
@@ -485,7 +467,7 @@ void CThumbsInteraction::OnLButtonUp(QPoint point, Qt::KeyboardModifiers /*modif
             m_pView->InvalidateRect(BandRect().adjusted(-1, -1, 1, 1));
         m_bBand = false;
     } else if (m_bPressed) {
-        const int index = HitTest(point, ViewClient().width(), ViewScroll());
+        const int index = m_layout.HitTest(point, ViewClient().width(), ViewScroll());
         if (m_pressModifiers & Qt::ControlModifier) {
             const std::string path = m_listing.PathAt(index);
             if (!path.empty())
@@ -511,7 +493,7 @@ void CThumbsInteraction::OnTimer(int /*id*/) {
     if (m_bBand) {
         const QSize client = ViewClient();
         const QPoint scroll = ViewScroll();
-        const int bottom = std::max(0, ContentSize(client.width()).height() - client.height());
+        const int bottom = std::max(0, m_layout.ContentSize(client.width()).height() - client.height());
         if ((m_bandPoint.y() < 0 && scroll.y() > 0) ||
             (m_bandPoint.y() > client.height() && scroll.y() < bottom))
             OnMouseMove(m_bandPoint, Qt::LeftButton, m_pressModifiers);
@@ -579,7 +561,7 @@ std::unique_ptr<QMenu> CThumbsInteraction::CreateContextMenu(QWidget* parent) {
 }
 
 void CThumbsInteraction::OnRButtonDown(QPoint point, QPoint globalPos) {
-    const int index = HitTest(point, ViewClient().width(), ViewScroll());
+    const int index = m_layout.HitTest(point, ViewClient().width(), ViewScroll());
     if (index >= 0) {
         if (!IsSelected(index)) {
             DeselectAllExcept(index);
@@ -606,7 +588,7 @@ CPopupEdit* CThumbsInteraction::BeginRename(int index) {
         return nullptr;
     if (CPopupEdit* open = PopupEdit())
         open->Commit();
-    const QRect caption = GetCaptionRect(index, ViewClient().width()).translated(-ViewScroll());
+    const QRect caption = m_layout.GetCaptionRect(index, ViewClient().width()).translated(-ViewScroll());
     auto* host = new QFrame(widget);
     host->setObjectName(QStringLiteral("Popup"));
     host->setFrameShape(QFrame::NoFrame);
@@ -750,7 +732,7 @@ Qt::DropAction CThumbsInteraction::DragOver(const QMimeData* data, QPoint point,
     if (m_bOwnDrag) {
         m_bOwnDragOver = true;
         const int count = ItemCount();
-        int index = HitTest(point, ViewClient().width(), ViewScroll());
+        int index = m_layout.HitTest(point, ViewClient().width(), ViewScroll());
         if (index < 0 || index > count)
             index = count;
         if (index != m_dropIndex) {
@@ -773,7 +755,7 @@ Qt::DropAction CThumbsInteraction::DragOver(const QMimeData* data, QPoint point,
 }
 
 void CThumbsInteraction::StepDropGap(int index) {
-    const int columns = GetColumns(ViewClient().width());
+    const int columns = m_layout.GetColumns(ViewClient().width());
     const int row = index / columns;
     // Slow processors step in larger strides, so the gap opens as soon.
     const int step = m_cpuSpeed > 0 && m_cpuSpeed < 500 ? 5 : 2;
@@ -818,7 +800,7 @@ bool CThumbsInteraction::Drop(const QMimeData* data, Qt::DropAction action, QPoi
     const std::vector<std::string> files = FilesFromData(data);
     if (m_bOwnDrag && m_bOwnDragOver) {
         if (!files.empty()) {
-            int before = HitTest(point, ViewClient().width(), ViewScroll());
+            int before = m_layout.HitTest(point, ViewClient().width(), ViewScroll());
             if (before < 0)
                 before = ItemCount();
             ReorderOwnItems(files, before);
