@@ -10,6 +10,19 @@
 // "pose <i>: yaw pitch roll" in degrees for every photo, each photo's focal,
 // and the final solve's evaluations, steps, the steps of the refinement
 // before it and the root mean square match distance.
+// With --residuals (tiled only), the reprojection error of every match the
+// alignment weighs, in full-size photo pixels: each matched point is carried
+// through its photo's lens, pose and focal into the other photo (and back
+// the other way) and compared with its partner. One "edge a-b:" line per
+// edge between placed photos gives the matches of positive weight, the
+// largest and the root mean square error, the weighted root mean square
+// (the solver's own measure), the matches past 1 px, and the largest and
+// root mean square error left by the edge's own homography (the two photos
+// fitted alone, lens applied): an edge the poses leave far beyond its own
+// fit pulls against the others. A "match a-b:" line follows for each match
+// past 1 px (both points, rows counted from the photo's bottom as the
+// engine's buffers run, the error and the weight), and a "residuals:" line
+// sums up every edge.
 // With --stage-memory, a "memory <stage>:" line follows every stage time:
 // the stage's own peak resident size, the resident size at its end, and the
 // heap in use and held free by the allocator then (megabytes).
@@ -23,6 +36,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +48,7 @@
 #include "DibManager.h"
 #include "FreeThreading.h"
 #include "ImageFile.h"
+#include "LensModel.h"
 #include "Panorama.h"
 #include "PlaneMemory.h"
 #include "TextCodec.h"
@@ -193,7 +208,8 @@ enum ExitCode {
 
 const char kUsage[] =
     "usage: stitch_bench [--model 0|1|2] [--lens on|off] [--preset N] [--analysis 400|660] [--ring]\n"
-    "                    [--tiled cylinder|sphere] [--threads N] [--out FILE] <folder | photo...>\n"
+    "                    [--tiled cylinder|sphere] [--residuals] [--threads N] [--out FILE]\n"
+    "                    <folder | photo...>\n"
     "\n"
     "Stitches the photos (a folder stands for its .jpg, .jpeg, .png, .tif, .tiff and .bmp\n"
     "files, in name order) and prints the build status, the unmatched photos (indices\n"
@@ -204,7 +220,8 @@ const char kUsage[] =
     "(.jpg, .jpeg, .png, .tif, .tiff or .bmp). --preset N is a lens preset from 0 to 9.\n"
     "--threads N uses N worker threads (1 to 1024). --stage-memory adds a line after\n"
     "every stage time: the stage's peak and final resident size, and the heap in use\n"
-    "and held free at its end (MB).\n"
+    "and held free at its end (MB). --residuals (with --tiled) prints every match-graph\n"
+    "edge's reprojection errors at the fitted poses, in full-size pixels.\n"
     "\n"
     "Build status (\"status:\" line):\n"
     "  1  built\n"
@@ -310,9 +327,167 @@ void PrintPeakMemory() {
     std::printf("peak_rss_mb: %ld\n", std::max(usage.ru_maxrss, g_stageMemory.PeakKb()) / 1024);
 }
 
+// Where full-size pixel (x, y) of photo `from` lands in photo `to` under the
+// fitted poses and shared lens; false behind the camera or where the lens
+// cannot be inverted.
+bool Reproject(const Tiled_Panorama::CPoseAlignment& align, std::int32_t from, std::int32_t to, double x,
+               double y, double& u, double& v) {
+    const OrvexBase::Size sf = align.photoSizes[from], st = align.photoSizes[to];
+    const TiledImagePose &pf = align.poses[from], &pt = align.poses[to];
+    const bool lens = align.lensMode == 1;
+    double x0 = x - sf.cx * 0.5, y0 = y - sf.cy * 0.5;
+    if (lens) {
+        const double f = LensFactor(align.lensModel, align.sharedLens, x0 * x0 + y0 * y0);
+        x0 *= f;
+        y0 *= f;
+    }
+    double Rf[9], Rt[9];
+    RotationFromAngles(Rf, pf.pitch, pf.yaw, pf.roll);
+    RotationFromAngles(Rt, pt.pitch, pt.yaw, pt.roll);
+    const double c[3] = {x0, y0, pf.focal};
+    double d[3], e[3];
+    for (int i = 0; i < 3; ++i)
+        d[i] = Rf[i] * c[0] + Rf[3 + i] * c[1] + Rf[6 + i] * c[2];
+    for (int i = 0; i < 3; ++i)
+        e[i] = Rt[3 * i] * d[0] + Rt[3 * i + 1] * d[1] + Rt[3 * i + 2] * d[2];
+    if (!(e[2] > 0))
+        return false;
+    double u0 = pt.focal * e[0] / e[2], v0 = pt.focal * e[1] / e[2];
+    if (lens) {
+        double pu = 0, pv = 0;
+        const bool ok = align.lensModel == 1 ? InvertLensModelQuartic(&pu, &pv, &align.sharedLens, u0, v0)
+                                             : InvertLensModelCubic(&pu, &pv, &align.sharedLens, u0, v0);
+        if (!ok)
+            return false;
+        u0 = pu;
+        v0 = pv;
+    }
+    u = u0 + st.cx * 0.5;
+    v = v0 + st.cy * 0.5;
+    return true;
+}
+
+// A full-size keypoint as the alignment sees it: centred and through the lens.
+Tiled_Panorama::AlignmentPoint Corrected(const Tiled_Panorama::CPoseAlignment& align, std::int32_t photo,
+                                         const Tiled_Panorama::AlignmentPoint& p) {
+    const OrvexBase::Size size = align.photoSizes[photo];
+    double x0 = p.x - size.cx * 0.5, y0 = p.y - size.cy * 0.5;
+    if (align.lensMode == 1) {
+        const double f = LensFactor(align.lensModel, align.sharedLens, x0 * x0 + y0 * y0);
+        x0 *= f;
+        y0 *= f;
+    }
+    return {x0, y0};
+}
+
+// The largest and root mean square distance (both ways) of the matches from
+// the edge's own best homography: what the matches leave when the two photos
+// are fitted alone, against what the whole panorama's poses leave.
+void OwnFit(const std::vector<Tiled_Panorama::AlignmentPoint>& from,
+            const std::vector<Tiled_Panorama::AlignmentPoint>& to, const std::vector<double>& weights,
+            double& worst, double& rms) {
+    worst = rms = -1;
+    double H[9], Hi[9];
+    if (!Tiled_Panorama::FitHomography(from, to, weights, H))
+        return;
+    InvertMatrix3x3(Hi, H);
+    auto map = [](const double* M, const Tiled_Panorama::AlignmentPoint& p, double& u, double& v) {
+        const double w = M[6] * p.x + M[7] * p.y + M[8];
+        u = (M[0] * p.x + M[1] * p.y + M[2]) / w;
+        v = (M[3] * p.x + M[4] * p.y + M[5]) / w;
+    };
+    double sum2 = 0;
+    worst = 0;
+    for (std::size_t k = 0; k < from.size(); ++k) {
+        double u, v, s, t;
+        map(H, from[k], u, v);
+        map(Hi, to[k], s, t);
+        const double eb = std::hypot(u - to[k].x, v - to[k].y), ea = std::hypot(s - from[k].x, t - from[k].y);
+        worst = std::max({worst, ea, eb});
+        sum2 += 0.5 * (ea * ea + eb * eb);
+    }
+    rms = from.empty() ? 0.0 : std::sqrt(sum2 / static_cast<double>(from.size()));
+}
+
+// The --residuals lines: the reprojection errors of the matches of every edge
+// between placed photos, in both directions.
+void PrintResiduals(const Tiled_Panorama::CPoseAlignment& align) {
+    const auto& order = align.placementOrder;
+    auto placed = [&](std::int32_t i) { return std::find(order.begin(), order.end(), i) != order.end(); };
+    const double ratio2 = align.distanceRatio * align.distanceRatio;
+    std::printf("lens: model %d a %.6g b %.6g c %.6g\n", align.lensModel, align.sharedLens.a,
+                align.sharedLens.b, align.sharedLens.c);
+    double worstAll = 0, sum2All = 0, wsum2All = 0, wsumAll = 0;
+    std::size_t countAll = 0;
+    int edgeCount = 0, edgesPast1 = 0;
+    for (const Tiled_Panorama::AlignmentEdge* e : align.edges) {
+        if (!e || !placed(e->firstImage) || !placed(e->secondImage))
+            continue;
+        const std::int32_t a = e->firstImage, b = e->secondImage;
+        const std::size_t n = std::min(
+            {static_cast<std::size_t>(std::max(0, e->inlierCount)), e->inliers1.size(), e->inliers2.size()});
+        struct Row {
+            double ax, ay, bx, by, error, weight;
+        };
+        std::vector<Row> rows;
+        std::vector<Tiled_Panorama::AlignmentPoint> from, to;
+        std::vector<double> weights;
+        double worst = 0, sum2 = 0, wsum2 = 0, wsum = 0;
+        int past1 = 0, unprojected = 0;
+        std::size_t evaluated = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const double score = k < e->inlierScores.size() ? e->inlierScores[k] : 0.0;
+            const double weight = std::max(0.0, 1.0 - (score / 1000.0) / ratio2);
+            if (!(weight > 0))
+                continue;
+            const auto& pa = align.keypoints[a][e->inliers1[k]];
+            const auto& pb = align.keypoints[b][e->inliers2[k]];
+            double ub, vb, ua, va;
+            if (!Reproject(align, a, b, pa.x, pa.y, ub, vb) || !Reproject(align, b, a, pb.x, pb.y, ua, va)) {
+                ++unprojected;
+                continue;
+            }
+            const double eb = std::hypot(ub - pb.x, vb - pb.y), ea = std::hypot(ua - pa.x, va - pa.y);
+            ++evaluated;
+            from.push_back(Corrected(align, a, pa));
+            to.push_back(Corrected(align, b, pb));
+            weights.push_back(weight);
+            const double error = std::max(ea, eb);
+            worst = std::max(worst, error);
+            sum2 += 0.5 * (ea * ea + eb * eb);
+            wsum2 += weight * 0.5 * (ea * ea + eb * eb);
+            wsum += weight;
+            if (error > 1.0) {
+                ++past1;
+                rows.push_back({pa.x, pa.y, pb.x, pb.y, error, weight});
+            }
+        }
+        double ownWorst, ownRms;
+        OwnFit(from, to, weights, ownWorst, ownRms);
+        std::printf(
+            "edge %d-%d: matches %zu of %zu max %.3f rms %.3f wrms %.3f past1 %d own max %.3f rms %.3f%s\n",
+            a, b, evaluated, n, worst, evaluated ? std::sqrt(sum2 / evaluated) : 0.0,
+            wsum > 0 ? std::sqrt(wsum2 / wsum) : 0.0, past1, ownWorst, ownRms,
+            unprojected ? " (some behind a camera)" : "");
+        for (const Row& r : rows)
+            std::printf("match %d-%d: %.2f %.2f -> %.2f %.2f error %.3f weight %.3f\n", a, b, r.ax, r.ay,
+                        r.bx, r.by, r.error, r.weight);
+        worstAll = std::max(worstAll, worst);
+        sum2All += sum2;
+        wsum2All += wsum2;
+        wsumAll += wsum;
+        countAll += evaluated;
+        ++edgeCount;
+        edgesPast1 += worst > 1.0 ? 1 : 0;
+    }
+    std::printf("residuals: edges %d past1 %d matches %zu max %.3f rms %.3f wrms %.3f\n", edgeCount,
+                edgesPast1, countAll, worstAll, countAll ? std::sqrt(sum2All / countAll) : 0.0,
+                wsumAll > 0 ? std::sqrt(wsum2All / wsumAll) : 0.0);
+}
+
 // The tiled engine: build, then the full-size render at the zero view angles.
 int RunTiled(std::vector<PanoramaLib::IPanoElement*>& photos, SurfaceKind kind, bool lens,
-             const std::string& out) {
+             const std::string& out, bool residuals) {
     const auto start = Clock::now();
     const CpuTime startCpu = CpuNow();
     CDibManager manager;
@@ -367,6 +542,8 @@ int RunTiled(std::vector<PanoramaLib::IPanoElement*>& photos, SurfaceKind kind, 
         const Tiled_Panorama::CPoseAlignment& align = tiledEngine->Alignment();
         std::printf("solve: %d evaluations, %d steps, %d refinement steps, rms %.6f px\n",
                     align.lastEvaluations, align.lastSteps, align.lastRefineSteps, align.lastRmsDistance);
+        if (residuals)
+            PrintResiduals(align);
     }
     std::printf("total: %.3f cpu %.3f\n", Seconds(start), CpuSince(startCpu));
     PrintPeakMemory();
@@ -441,6 +618,7 @@ int main(int argc, char** argv) {
     int threads = 0;
     PlanarSettings planar;
     int tiled = -1;  // the surface kind, or -1 for the planar engine
+    bool residuals = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -466,6 +644,8 @@ int main(int argc, char** argv) {
                 return Refuse(a, v, "400 or 660");
         } else if (a == "--stage-memory") {
             g_stageMemory.enabled = true;
+        } else if (a == "--residuals") {
+            residuals = true;
         } else if (a == "--ring") {
             planar.ring = true;
         } else if (a == "--tiled") {
@@ -543,7 +723,7 @@ int main(int argc, char** argv) {
     if (photos.empty()) {
         std::fprintf(stderr, "stitch_bench: none of the %zu photos could be loaded\n", files.size());
     } else if (tiled >= 0) {
-        code = RunTiled(photos, tiled, planar.lens, out);
+        code = RunTiled(photos, tiled, planar.lens, out, residuals);
     } else {
         code = RunPlanar(photos, planar, out);
     }
