@@ -9,8 +9,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "BrowserLocations.h"
-#include "CShellTree.h"
 #include "StringTable.h"
 
 namespace {
@@ -55,12 +53,6 @@ bool ExtensionInList(const std::string& path, const std::string& list) {
         start = end + 1;
     }
     return false;
-}
-
-void IBrowserHost::SelectParentFolder() {
-    const auto& trees = FolderListeners();
-    if (!trees.empty())
-        trees.front()->SelectParentFolder();
 }
 
 bool IBrowserHost::IsReadableImageFile(const std::string& path) {

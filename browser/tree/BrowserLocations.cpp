@@ -91,3 +91,11 @@ void RemoveFolderListener(CShellTree* tree) {
 const std::vector<CShellTree*>& FolderListeners() {
     return Listeners();
 }
+
+// The host's plain "parent folder" is defined with the folder listeners it
+// asks, so the host interface compiles without the folder tree.
+void IBrowserHost::SelectParentFolder() {
+    const auto& trees = FolderListeners();
+    if (!trees.empty())
+        trees.front()->SelectParentFolder();
+}
