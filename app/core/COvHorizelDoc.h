@@ -21,8 +21,8 @@
 #include "INetPrint.h"
 #include "PanoramaLib.h"
 #include "PictureViewDocument.h"
-#include "PrinterServices.h"
 #include "PrintServiceUpload.h"
+#include "PrinterServices.h"
 #include "SamePictures.h"
 
 // Dialog results the document reads.
@@ -186,12 +186,15 @@ public:
     bool OnUpdateFileSave();
     bool OnUpdateFileExport();
     bool OnUpdateFilePrint();
-    // Writes to path, or asks for a name when path is null or empty.
+    // Writes to path, or asks for a name when path is null or empty. The
+    // write is a run of Jobs(): false when the name was not given or the
+    // write has already failed; true when written or still under way (its end
+    // sets the path name).
     bool DoSave(const char* path, bool replace);
-    // 1 when written; otherwise the module's result (it reported the error).
-    int WriteResultFile(const char* path);
-    // Writes the full-size result; the format's options asked when showOptions.
-    int WritePanoramaFile(const char* path, bool showOptions);
+    // Starts the write of the full-size result as a run; done(result) at its
+    // end with 1 when written, otherwise the module's result (it reported the
+    // error). 0 when nothing can be written, else 1 or the result once known.
+    int WriteResultFile(const char* path, std::function<void(int result)> done = {});
     // Asked before the program closes: true to go on.
     bool SaveModified();
     const std::string& GetPathName() const { return m_pathName; }
@@ -264,6 +267,9 @@ private:
     // Loads the project photos that have no element yet as a run, then calls then.
     void LoadElements(std::function<void()> then);
     void BeginRender();
+    // The full-size result written to path as a run (the format's options
+    // asked first when showOptions); false when there is no result to write.
+    bool WritePanoramaFile(const char* path, bool showOptions, std::function<void(int result)> done);
     void OnUiThread(std::function<void()> call);
     void ReactToReport(bool tiled);
     // Loads one photo; null with the reason (empty: none to tell) when it cannot.
