@@ -522,7 +522,12 @@ void CMainFrame::ConnectDocument() {
 }
 
 void CMainFrame::SetTask(int task) {
-    if (task < 1 || task > 3)
+    if (const std::optional<Task> known = TaskFromNumber(task))
+        SetTask(*known);
+}
+
+void CMainFrame::SetTask(Task task) {
+    if (task == Task::None)
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     bool passedTask2 = false;
@@ -532,29 +537,30 @@ void CMainFrame::SetTask(int task) {
     doc_->SetUpdateCallback(this);
     doc_->SetCropView(view_->PictureView());
     stitchBar_->SetDocument(doc_.get());
-    if (task >= 2 && photoCount() < 2) {
+    if (task != Task::AddImages && photoCount() < 2) {
         router_.Execute(CmdId::AddSelected);
-        if (task == 3 && photoCount() >= 2) {
-            SetTask(2);
+        if (task == Task::Export && photoCount() >= 2) {
+            SetTask(Task::Stitch);
             passedTask2 = true;
         }
     }
     // Export needs a result: stitch first, unless one is pending or already
     // rendered. The page starts with the profile's options; once the user has
     // changed them, the stitch is the one the "2. Stitch" page shows.
-    if (task == 3 && photoCount() >= 2 && !doc_->CanRenderFullResult() && !doc_->IsFullResultCurrent()) {
+    if (task == Task::Export && photoCount() >= 2 && !doc_->CanRenderFullResult() &&
+        !doc_->IsFullResultCurrent()) {
         if (!passedTask2)
-            SetTask(2);
+            SetTask(Task::Stitch);
         stitchBar_->StitchPage()->StartFromCommand();
     }
 
-    const int oldTask = task_;
+    const Task oldTask = task_;
     task_ = task;
-    if (oldTask == 1 && task != 1)
+    if (oldTask == Task::AddImages && task != Task::AddImages)
         doc_->ResetEngines();
 
-    if (task >= 2) {
-        ShowBars(task == 2, false, task == 2, task == 3);
+    if (task != Task::AddImages) {
+        ShowBars(task == Task::Stitch, false, task == Task::Stitch, task == Task::Export);
         SetStatusPanes({QString(), view_->GetZoomText(), QString(), QString(), QString(),
                         QString::fromStdString(doc_->GetResultInfoText())},
                        false);
@@ -587,11 +593,11 @@ void CMainFrame::SetTask(int task) {
     RecalcLayout();
     ApplyBarSizes();
     static const int kTabIds[] = {CmdId::TaskAddImages, CmdId::TaskStitch, CmdId::TaskExport};
-    taskBar_->Tabs()->SelectTabById(kTabIds[task - 1]);
+    taskBar_->Tabs()->SelectTabById(kTabIds[TaskNumber(task) - 1]);
     doc_->SetCurrentTask(task);
-    if (task == 2)
+    if (task == Task::Stitch)
         RefreshStitchPage();
-    else if (task == 3)
+    else if (task == Task::Export)
         RefreshExportPage();
     QApplication::restoreOverrideCursor();
 }
@@ -602,7 +608,7 @@ void CMainFrame::SetStatusPanes(const QStringList& textsIn, bool remember) {
         texts << QString();
     if (remember)
         browseTexts_ = texts;
-    if (task_ != 1)
+    if (task_ != Task::AddImages)
         texts[0] = texts[2] = texts[3] = texts[4] = QString();
     const QFontMetrics fm(panes_[0]->font());
     static const int kPad[] = {0, 15, 5, 5, 5, 0};
@@ -692,7 +698,7 @@ void CMainFrame::RefreshExportPage() {
 }
 
 void CMainFrame::OnZoomDisplayChanged() {
-    if (task_ == 1)
+    if (task_ == Task::AddImages)
         return;
     SetStatusPanes({QString(), view_->GetZoomText(), QString(), QString(), QString(),
                     QString::fromStdString(doc_->GetResultInfoText())},
@@ -766,7 +772,7 @@ void CMainFrame::ApplyBarSizes() {
 }
 
 void CMainFrame::OnZoom(int value, int /*code*/) {
-    if (task_ == 1) {
+    if (task_ == Task::AddImages) {
         g_nThumbnailSize = value;
         // The thumbnails take their new size at once.
         if (CThumbsWnd* frame = view_->ThumbsWnd(); frame && frame->View())
@@ -778,15 +784,15 @@ void CMainFrame::OnZoom(int value, int /*code*/) {
 bool CMainFrame::OnCmdMsg(int id) {
     switch (id) {
         case CmdId::TaskAddImages:
-            SetTask(1);
+            SetTask(Task::AddImages);
             FocusBar(folderBar_);
             return true;
         case CmdId::TaskStitch:
-            SetTask(2);
+            SetTask(Task::Stitch);
             FocusBar(stitchBar_->Page());
             return true;
         case CmdId::TaskExport:
-            SetTask(3);
+            SetTask(Task::Export);
             FocusBar(saveBar_->Page());
             return true;
         case CmdId::AddSelected:
@@ -803,14 +809,14 @@ bool CMainFrame::OnCmdMsg(int id) {
             return true;
         case CmdId::Stitch:
             taskBar_->Tabs()->SelectTabById(CmdId::TaskStitch);
-            SetTask(2);
+            SetTask(Task::Stitch);
             FocusBar(stitchBar_->Page());
             repaint();
             stitchBar_->StitchPage()->StartFromCommand();
             return true;
         case CmdId::Render:
             taskBar_->Tabs()->SelectTabById(CmdId::TaskExport);
-            SetTask(3);
+            SetTask(Task::Export);
             FocusBar(saveBar_->Page());
             repaint();
             doc_->Render();
@@ -852,8 +858,8 @@ void CMainFrame::OnCheckForUpdates() {
             cancelled = callbacks->SetProgress(0, 0);
             return cancelled;
         });
-        QMetaObject::invokeMethod(this, [this, found, cancelled] { EndUpdateCheck(found, cancelled); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, found, cancelled] { EndUpdateCheck(found, cancelled); }, Qt::QueuedConnection);
     });
 }
 
@@ -868,8 +874,8 @@ void CMainFrame::EndUpdateCheck(bool found, bool cancelled) {
     if (failure.empty())
         UiServices::ShowMessage(this, Str(341), {}, UiServices::MessageKind::Information);
     else
-        UiServices::ShowMessage(
-            this, QString::fromStdString(OnlineText::Format(OnlineText::kUpdateServerUnreachable, {failure})));
+        UiServices::ShowMessage(this, QString::fromStdString(OnlineText::Format(
+                                          OnlineText::kUpdateServerUnreachable, {failure})));
 }
 
 void CMainFrame::OnAutoUpdate() {
@@ -891,12 +897,12 @@ bool CMainFrame::OnUpdateCmdUI(CCmdUI& ui) {
         case CmdId::TaskAddImages:
         case CmdId::TaskStitch:
         case CmdId::TaskExport:
-            ui.SetCheck((ui.id == CmdId::TaskAddImages && task_ == 1) ||
-                        (ui.id == CmdId::TaskStitch && task_ == 2) ||
-                        (ui.id == CmdId::TaskExport && task_ == 3));
+            ui.SetCheck((ui.id == CmdId::TaskAddImages && task_ == Task::AddImages) ||
+                        (ui.id == CmdId::TaskStitch && task_ == Task::Stitch) ||
+                        (ui.id == CmdId::TaskExport && task_ == Task::Export));
             return true;
         case CmdId::AddSelected:
-            ui.Enable(task_ == 1);
+            ui.Enable(task_ == Task::AddImages);
             return true;
         case CmdId::FileOpen:
             ui.Enable(commands_->CanFileOpen());
@@ -908,7 +914,7 @@ bool CMainFrame::OnUpdateCmdUI(CCmdUI& ui) {
             ui.Enable(stitchBar_->StitchPage()->IsStitchEnabled() != 0);
             return true;
         case CmdId::Render:
-            ui.Enable(task_ >= 2 && doc_->CanRenderFullResult());
+            ui.Enable(task_ != Task::AddImages && doc_->CanRenderFullResult());
             return true;
         default:
             return false;

@@ -104,9 +104,11 @@ public:
     static constexpr int kPhotoStripId = 1004;
     static constexpr int kStatusPanes = 7;
 
-    // Switches to task 1, 2 or 3.
+    // Switches to task 1, 2 or 3 (other numbers are ignored).
     void SetTask(int task);
-    int GetTask() const { return task_; }
+    void SetTask(Task task);
+    int GetTask() const { return TaskNumber(task_); }
+    Task CurrentTask() const { return task_; }
     // Sets the status texts t1..t6 (panes 1..6); with `remember` they are
     // kept as the browser's texts, shown again whenever task 1 is entered.
     void SetStatusPanes(const QStringList& texts, bool remember);
@@ -246,7 +248,7 @@ private:
     void StartMountWatcher();
     void StartShellWatcher();
 
-    int task_ = 1;
+    Task task_ = Task::AddImages;
     bool folderBarDocked_ = false;
     bool screenWatched_ = false;
     // The document goes before the callbacks it holds pointers to.

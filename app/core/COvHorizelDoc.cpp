@@ -10,13 +10,13 @@
 #include <memory>
 #include <utility>
 
-#include "AspectData.h"
 #include <QCoreApplication>
 #include <QThread>
+#include "AspectData.h"
 
 #include "ConverterInterface.h"
-#include "Formgate.h"
 #include "DocText.h"
+#include "Formgate.h"
 #include "Profile.h"
 #include "ProjectFiles.h"
 #include "StitchingOptionFields.h"
@@ -91,7 +91,8 @@ COvHorizelDoc::COvHorizelDoc() {
     SkippedProducts skipped;
     m_cropList = BuildCropList(programText, userText, &skipped);
     std::string lines;
-    for (const auto& [file, entries] : {std::pair{programFile, skipped.program}, std::pair{userFile, skipped.user}})
+    for (const auto& [file, entries] :
+         {std::pair{programFile, skipped.program}, std::pair{userFile, skipped.user}})
         for (const std::string& entry : entries)
             lines += "\n" + file + ": " + entry;
     if (!lines.empty())
@@ -194,20 +195,25 @@ void COvHorizelDoc::CreateEngines(PanoramaLib::IUserInterface* ui, IProgressIndi
 }
 
 void COvHorizelDoc::SetCurrentTask(int task) {
+    if (const std::optional<Task> known = TaskFromNumber(task))
+        SetCurrentTask(*known);
+}
+
+void COvHorizelDoc::SetCurrentTask(Task task) {
     if (task == m_currentTask)
         return;
-    ShowCropFrame(m_cropType >= 1 && task == 3, true);
-    if (task == 2) {
+    ShowCropFrame(m_cropType >= 1 && task == Task::Export, true);
+    if (task == Task::Stitch) {
         UpdateAllViews(nullptr, DocHint::kElementsRebuilt);
         SyncPhotoElements();
         RefreshStitchPage();
     }
     m_currentTask = task;
-    if (task == 3 && !m_skippedProductsText.empty() && m_host) {
+    if (task == Task::Export && !m_skippedProductsText.empty() && m_host) {
         m_host->Inform(m_skippedProductsText);
         m_skippedProductsText.clear();
     }
-    if (m_manualMode == 0 && task != 1)
+    if (m_manualMode == 0 && task != Task::AddImages)
         UpdateAllViews(nullptr, DocHint::kMatchingAutomatic);
 }
 
@@ -289,7 +295,7 @@ void COvHorizelDoc::RemovePhoto(void* customer, CClipDescription* photo) {
 }
 
 void COvHorizelDoc::ClearPhotos() {
-    if (m_currentTask != 1)
+    if (m_currentTask != Task::AddImages)
         return;
     m_photos.DeleteAll();
     UpdateAllViews(nullptr, DocHint::kPhotosAppended);
@@ -336,7 +342,7 @@ int COvHorizelDoc::AskAboutToChange() {
 }
 
 void COvHorizelDoc::OnPhotoListEdited() {
-    if (m_currentTask != 2)
+    if (m_currentTask != Task::Stitch)
         return;
     ResetEngines();
     SyncPhotoElements();
@@ -459,7 +465,8 @@ void COvHorizelDoc::LoadElements(std::function<void()> then) {
         ElementVector& prepared = load->prepared;
         for (auto it = emptied.rbegin(); it != emptied.rend(); ++it) {
             const std::size_t k = *it;
-            const bool refusedPhoto = std::find(load->failed.begin(), load->failed.end(), k) != load->failed.end();
+            const bool refusedPhoto =
+                std::find(load->failed.begin(), load->failed.end(), k) != load->failed.end();
             if (CClipDescription* photo = refusedPhoto ? m_photos.FindByPath(load->paths[k]) : nullptr)
                 m_photos.Remove(photo);
             if (elements[k])
@@ -550,7 +557,7 @@ void COvHorizelDoc::ShowFileError(const std::string& path, const std::string& te
 void COvHorizelDoc::StartStitching() {
     m_jobs.Queue([this] {
         BeginBuild(m_tiledChosen, [this](bool) {
-            if (m_currentTask == 3) {
+            if (m_currentTask == Task::Export) {
                 ShowCropFrame(m_cropType > 0, true);
                 RefreshExportPage();
             }
@@ -567,7 +574,10 @@ void COvHorizelDoc::BeginBuild(bool tiled, std::function<void(bool)> then) {
     UpdateAllViews(nullptr, DocHint::kStitchBegins);
     m_activeTiled = tiled;
     m_stitching = true;
-    RunVariant(tiled ? 2 : m_manualMode != 0 ? 1 : 0, [this, then = std::move(then)](bool built) {
+    const BuildVariant variant = tiled               ? BuildVariant::Tiled
+                                 : m_manualMode != 0 ? BuildVariant::Manual
+                                                     : BuildVariant::Automatic;
+    RunVariant(variant, [this, then = std::move(then)](bool built) {
         m_stitching = false;
         UpdateAllViews(nullptr, DocHint::kStitchEnded);
         m_optionsChanged = false;
@@ -577,23 +587,23 @@ void COvHorizelDoc::BeginBuild(bool tiled, std::function<void(bool)> then) {
 }
 
 bool COvHorizelDoc::StitchNormal() {
-    return QueueVariant(0);
+    return QueueVariant(BuildVariant::Automatic);
 }
 
 bool COvHorizelDoc::StitchManual() {
-    return QueueVariant(1);
+    return QueueVariant(BuildVariant::Manual);
 }
 
 bool COvHorizelDoc::StitchTiled() {
-    return QueueVariant(2);
+    return QueueVariant(BuildVariant::Tiled);
 }
 
-bool COvHorizelDoc::QueueVariant(int variant) {
+bool COvHorizelDoc::QueueVariant(BuildVariant variant) {
     m_jobs.Queue([this, variant] { RunVariant(variant, [](bool) {}); });
     return true;
 }
 
-void COvHorizelDoc::RunVariant(int variant, std::function<void(bool)> done) {
+void COvHorizelDoc::RunVariant(BuildVariant variant, std::function<void(bool)> done) {
     // A load the user cancelled goes on first; cancelled again, no build.
     if (m_elementsIncomplete) {
         LoadElements([this, variant, done] {
@@ -607,8 +617,8 @@ void COvHorizelDoc::RunVariant(int variant, std::function<void(bool)> done) {
     RunLoadedVariant(variant, std::move(done));
 }
 
-void COvHorizelDoc::RunLoadedVariant(int variant, std::function<void(bool)> done) {
-    const bool tiled = variant == 2;
+void COvHorizelDoc::RunLoadedVariant(BuildVariant variant, std::function<void(bool)> done) {
+    const bool tiled = variant == BuildVariant::Tiled;
     if (!CheckPhotoSizes([done] { done(false); }))
         return;
     if (m_ui)
@@ -636,7 +646,7 @@ void COvHorizelDoc::RunLoadedVariant(int variant, std::function<void(bool)> done
     auto outcome = std::make_shared<Outcome>();
     auto work = [this, variant, engine, tiled, outcome] {
         try {
-            if (variant == 1)
+            if (variant == BuildVariant::Manual)
                 outcome->built = m_planar->BuildWithTransforms(m_photoElements, &m_preparedElements,
                                                                m_manualMatchingPreference != 0);
             else
@@ -660,7 +670,7 @@ void COvHorizelDoc::RunLoadedVariant(int variant, std::function<void(bool)> done
         engine->GetCropRect(&m_cropRect, 0);
         if (m_cropView)
             m_cropView->SetCropRect(&m_cropRect);
-        if (variant == 1) {
+        if (variant == BuildVariant::Manual) {
             RefreshStitchPage();
             if (m_ui)
                 m_ui->ToggleView(true);
@@ -682,14 +692,14 @@ void COvHorizelDoc::ReactToReport(bool tiled) {
     const BuildReport* report = engine ? engine->GetBuildReport() : nullptr;
     if (!report)
         return;
-    switch (report->status) {
-        case 3:
+    switch (BuildStatusFromReport(report->status)) {
+        case BuildStatus::NoPanorama:
             if (m_ui)
                 m_ui->ShowMessage(232);
             if (!tiled)
                 SetMatchingMode(1);
             break;
-        case 1: {
+        case BuildStatus::Built: {
             ShowSamePictures();
             if (report->unmatched.empty())
                 break;
@@ -710,7 +720,7 @@ void COvHorizelDoc::ReactToReport(bool tiled) {
                 SetMatchingMode(1);
             break;
         }
-        case 4:
+        case BuildStatus::RingOpen:
             if (tiled)
                 break;
             if (!m_ui || !m_ui->WarnCyclorama())
@@ -827,9 +837,9 @@ void COvHorizelDoc::ResetEngines() {
     if (m_tiled)
         m_tiled->FreeResults();
     SetModifiedFlag(false);
-    if (m_currentTask == 2)
+    if (m_currentTask == Task::Stitch)
         RefreshStitchPage();
-    else if (m_currentTask == 3)
+    else if (m_currentTask == Task::Export)
         RefreshExportPage();
     if (m_ui)
         m_ui->ToggleView(true);
@@ -867,7 +877,8 @@ void COvHorizelDoc::SetOptions(const HVPanoramaOptions* options) {
 }
 
 bool COvHorizelDoc::HasTiledResult() {
-    return !m_stitching && !m_jobs.IsRunning() && m_tiledChosen && m_tiled && IsValidElement(m_tiled->GetResult(false));
+    return !m_stitching && !m_jobs.IsRunning() && m_tiledChosen && m_tiled &&
+           IsValidElement(m_tiled->GetResult(false));
 }
 
 bool COvHorizelDoc::IsRestitchNeeded(const HVPanoramaOptions* options) {
@@ -895,7 +906,7 @@ void COvHorizelDoc::SetMatchingMode(int mode) {
     if (mode == m_manualMode)
         return;
     m_manualMode = mode;
-    if (mode == 0 && m_currentTask != 1)
+    if (mode == 0 && m_currentTask != Task::AddImages)
         UpdateAllViews(nullptr, DocHint::kMatchingAutomatic);
     RefreshStitchPage();
 }
@@ -957,7 +968,7 @@ void COvHorizelDoc::ApplyExportChoice(int cropTypeIndex) {
         engine->SetOptions(&options);
     }
     if (cropTypeIndex > 0) {
-        if (m_currentTask == 3)
+        if (m_currentTask == Task::Export)
             ShowCropFrame(true, true);
     } else if (m_cropView) {
         m_cropView->EndCrop(&m_cropRect, true);

@@ -24,6 +24,7 @@
 #include "PrintServiceUpload.h"
 #include "PrinterServices.h"
 #include "SamePictures.h"
+#include "WorkflowTypes.h"
 
 // Dialog results the document reads.
 namespace DocResult {
@@ -103,9 +104,12 @@ public:
     // Engines made elsewhere (recording engines in tests), used in place of
     // the factories' when CreateEngines runs; the document owns them.
     void AttachEngines(PanoramaLib::IHVPanorama* planar, PanoramaLib::ITiledPanorama* tiled);
+    // The task by its number (1 to 3; others are ignored), and as a value.
     void SetCurrentTask(int task);
-    int GetCurrentTask() const { return m_currentTask; }
-    int GetCurrentTask() override { return m_currentTask; }
+    void SetCurrentTask(Task task);
+    int GetCurrentTask() const { return TaskNumber(m_currentTask); }
+    int GetCurrentTask() override { return TaskNumber(m_currentTask); }
+    Task CurrentTask() const { return m_currentTask; }
     // The crop choice as the result view keeps its ratio.
     CropAspect GetCropAspect() override;
     bool HasEnoughPhotos() const { return m_photos.GetCount() > 1; }
@@ -259,11 +263,11 @@ public:
 private:
     PanoramaLib::IPanorama* ActiveEngine() const;
     PanoramaLib::IPanorama* ChosenEngine() const;
-    bool QueueVariant(int variant);
+    bool QueueVariant(BuildVariant variant);
     void BeginBuild(bool tiled, std::function<void(bool built)> then);
     // done(built) on the user-interface thread once the build has ended.
-    void RunVariant(int variant, std::function<void(bool built)> done);
-    void RunLoadedVariant(int variant, std::function<void(bool built)> done);
+    void RunVariant(BuildVariant variant, std::function<void(bool built)> done);
+    void RunLoadedVariant(BuildVariant variant, std::function<void(bool built)> done);
     // Loads the project photos that have no element yet as a run, then calls then.
     void LoadElements(std::function<void()> then);
     void BeginRender();
@@ -288,7 +292,7 @@ private:
     int m_elevation = 0;
     int m_azimuth = 0;
     int m_tilt = 0;
-    int m_currentTask = 0;
+    Task m_currentTask = Task::None;
     ElementVector m_photoElements;
     ElementVector m_preparedElements;
     int m_staleResult = 0;
