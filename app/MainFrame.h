@@ -24,6 +24,7 @@
 #include "NewFrame.h"
 #include "SizingControlBar.h"
 #include "ToolDlgParent.h"
+#include "Workflow.h"
 
 class CCustomDialogBar;
 class CDlgStitching;
@@ -107,8 +108,9 @@ public:
     // Switches to task 1, 2 or 3 (other numbers are ignored).
     void SetTask(int task);
     void SetTask(Task task);
-    int GetTask() const { return TaskNumber(task_); }
-    Task CurrentTask() const { return task_; }
+    int GetTask() const { return TaskNumber(workflow_.CurrentTask()); }
+    Task CurrentTask() const { return workflow_.CurrentTask(); }
+    CWorkflow& Workflow() { return workflow_; }
     // Sets the status texts t1..t6 (panes 1..6); with `remember` they are
     // kept as the browser's texts, shown again whenever task 1 is entered.
     void SetStatusPanes(const QStringList& texts, bool remember);
@@ -243,12 +245,12 @@ private:
     void ConnectDocument();
     void FocusBar(QWidget* bar);
     void ShowImageInfo();
-    QString CurrentFolder() const;
     void OnZoom(int value, int code);
     void StartMountWatcher();
     void StartShellWatcher();
 
-    Task task_ = Task::AddImages;
+    // The task shown and the build's state.
+    CWorkflow workflow_;
     bool folderBarDocked_ = false;
     bool screenWatched_ = false;
     // The document goes before the callbacks it holds pointers to.

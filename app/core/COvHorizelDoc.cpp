@@ -686,6 +686,11 @@ void COvHorizelDoc::RunLoadedVariant(BuildVariant variant, std::function<void(bo
     m_jobs.Run(JobKind::Build, std::move(work), std::move(finish));
 }
 
+const BuildReport* COvHorizelDoc::LastBuildReport() const {
+    PanoramaLib::IPanorama* engine = ActiveEngine();
+    return engine ? engine->GetBuildReport() : nullptr;
+}
+
 void COvHorizelDoc::ReactToReport(bool tiled) {
     PanoramaLib::IPanorama* engine = tiled ? static_cast<PanoramaLib::IPanorama*>(m_tiled)
                                            : static_cast<PanoramaLib::IPanorama*>(m_planar);

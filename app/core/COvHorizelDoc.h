@@ -167,6 +167,8 @@ public:
     PanoramaLib::IHVPanorama* GetPlanarEngine() const { return m_planar; }
     PanoramaLib::ITiledPanorama* GetTiledEngine() const { return m_tiled; }
     bool IsStitching() const { return m_stitching; }
+    // The report of the last build of the model now shown; null without engines.
+    const BuildReport* LastBuildReport() const;
     // The document's runs (load, build, render); threaded once a window shows it.
     CDocumentJobs& Jobs() { return m_jobs; }
 
