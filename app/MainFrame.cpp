@@ -527,10 +527,13 @@ void CMainFrame::SetTask(Task task) {
                                        doc_->CanRenderFullResult(), doc_->IsFullResultCurrent()};
     };
     // The document reports to this frame's windows from its first task on.
-    doc_->CreateEngines(callbacks_.get(), callbacks_.get());
-    doc_->SetUpdateCallback(this);
-    doc_->SetCropView(view_->PictureView());
-    stitchBar_->SetDocument(doc_.get());
+    if (!documentAttached_) {
+        doc_->CreateEngines(callbacks_.get(), callbacks_.get());
+        doc_->SetUpdateCallback(this);
+        doc_->SetCropView(view_->PictureView());
+        stitchBar_->SetDocument(doc_.get());
+        documentAttached_ = true;
+    }
     // What the switch does first is the workflow's rule; the windows it
     // touches on the way are this frame's.
     bool passedStitch = false;
@@ -549,10 +552,7 @@ void CMainFrame::SetTask(Task task) {
         stitchBar_->StitchPage()->StartFromCommand();
     }
 
-    const Task oldTask = workflow_.CurrentTask();
     workflow_.EnterTask(task);
-    if (CWorkflow::LeavesAddImages(oldTask, task))
-        doc_->ResetEngines();
 
     if (task != Task::AddImages) {
         ShowBars(task == Task::Stitch, false, task == Task::Stitch, task == Task::Export);

@@ -251,6 +251,8 @@ private:
 
     // The task shown and the build's state.
     CWorkflow workflow_;
+    // The document has this frame's windows (from the first task on).
+    bool documentAttached_ = false;
     bool folderBarDocked_ = false;
     bool screenWatched_ = false;
     // The document goes before the callbacks it holds pointers to.

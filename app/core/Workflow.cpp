@@ -59,6 +59,8 @@ bool CWorkflow::EnterTask(Task task) {
         return false;
     const Task previous = m_task;
     m_task = task;
+    if (LeavesAddImages(previous, task) && m_document)
+        m_document->ResetEngines();
     emit taskChanged(task, previous);
     return true;
 }

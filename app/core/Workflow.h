@@ -47,10 +47,10 @@ public:
     void SetDocument(COvHorizelDoc* document);
 
     Task CurrentTask() const { return m_task; }
-    // Stores the task; true when it changed (taskChanged follows).
+    // Stores the task; true when it changed (taskChanged follows). Leaving
+    // the photos for another task, the document drops the results a changed
+    // photo list made stale.
     bool EnterTask(Task task);
-    // The task the program leaves on entering `task`: the document drops
-    // the results a changed photo list made stale.
     static bool LeavesAddImages(Task from, Task to) {
         return from == Task::AddImages && to != Task::AddImages;
     }

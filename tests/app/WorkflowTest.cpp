@@ -95,3 +95,24 @@ TEST(Workflow, BrowsingStartsInTheFolderKeptFromTheLastRun) {
     EXPECT_NE(fallback, kept);
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(fallback))) << fallback;
 }
+
+// Leaving the photos for another task drops the results a changed photo list
+// made stale.
+TEST(Workflow, LeavingThePhotosResetsTheEnginesOnce) {
+    DocEnvironment env;
+    DocRig rig;
+    rig.doc->AddFiles({env.Photo("a.jpg"), env.Photo("b.jpg")});
+    CWorkflow workflow;
+    workflow.SetDocument(rig.doc.get());
+    workflow.EnterTask(Task::Stitch);
+    rig.doc->SetCurrentTask(Task::Stitch);
+    rig.doc->StartStitching();
+    // Back to the photos, a change the user agrees to leaves the result stale.
+    workflow.EnterTask(Task::AddImages);
+    rig.doc->SetCurrentTask(Task::AddImages);
+    ASSERT_TRUE(rig.doc->ConfirmPhotoListChange(nullptr, nullptr, true));
+    ASSERT_TRUE(rig.doc->IsResultStale());
+    workflow.EnterTask(Task::Export);
+    EXPECT_FALSE(rig.doc->IsResultStale());
+    EXPECT_EQ(rig.planar->log.Count("FreeResults"), 1);
+}
