@@ -105,7 +105,7 @@ bool CBrowserCommands::OnCmdMsg(int id) {
 }
 
 bool CBrowserCommands::OnUpdateCmdUI(CCmdUI& ui) {
-    const bool browserTask = m_frame && m_frame->GetTask() == 1;
+    const bool browserTask = m_frame && m_frame->CurrentTask() == Task::AddImages;
     CImgThumbsBrowser* browser = g_pThumbsBrowser;
     if (SortModeOf(ui.id) >= 0) {
         ui.Enable(browserTask && browser && browser->ItemCount() > 1);
@@ -145,7 +145,7 @@ void CBrowserCommands::OpenBrowserFolder(const std::string& location) {
 }
 
 void CBrowserCommands::SetZoomValue(int value) {
-    if (m_frame && m_frame->GetTask() != 1) {
+    if (m_frame && m_frame->CurrentTask() != Task::AddImages) {
         m_frame->View()->PictureView()->SetZoomIndex(value);
         return;
     }

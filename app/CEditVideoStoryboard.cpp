@@ -176,7 +176,7 @@ int CEditVideoStoryboard::ScrollX() const {
 }
 
 bool CEditVideoStoryboard::IsEditingAllowed() const {
-    return m_document && (m_document->GetCurrentTask() == 1 || m_document->GetMatchingMode() != 0);
+    return m_document && (m_document->CurrentTask() == Task::AddImages || m_document->GetMatchingMode() != 0);
 }
 
 std::vector<SelItem> CEditVideoStoryboard::GetItems(CSelectionManager* manager) {
@@ -650,7 +650,7 @@ void CEditVideoStoryboard::mousePressEvent(QMouseEvent* e) {
                 item && e->modifiers().testFlag(Qt::ShiftModifier) && m_manager->GetAnchorItem();
             m_manager->OnLButtonDown(x, p.y(), extend);
         }
-    } else if (e->button() == Qt::RightButton && m_document && m_document->GetCurrentTask() == 1) {
+    } else if (e->button() == Qt::RightButton && m_document && m_document->CurrentTask() == Task::AddImages) {
         if (CClipDescription* photo = PhotoFromPoint(p))
             m_manager->SetAnchorAndCurrent(photo, photo);
         else
@@ -699,7 +699,7 @@ void CEditVideoStoryboard::keyPressEvent(QKeyEvent* e) {
 }
 
 void CEditVideoStoryboard::contextMenuEvent(QContextMenuEvent* e) {
-    if (!m_document || m_document->GetCurrentTask() != 1)
+    if (!m_document || m_document->CurrentTask() != Task::AddImages)
         return;
     MenuEx::CNewMenu menu(nullptr, this);
     const bool onPhoto = PhotoFromPoint(viewport()->mapFrom(this, e->pos())) != nullptr;

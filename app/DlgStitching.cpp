@@ -495,7 +495,7 @@ void CDlgTLStitching::Start() {
 // ---- the stitching page ----
 
 CDlgStitching::CDlgStitching(QWidget* parent) : CBaseDialog(kTemplateId, parent) {
-    m_mode = ProfileKeys::Read(ProfileKeys::kHorzVert);
+    m_mode = StitchModeFromProfile(ProfileKeys::Read(ProfileKeys::kHorzVert));
     setWindowFlags(Qt::Widget);
     m_initialSize = Du(0, 0, 146, 250).size();
     resize(m_initialSize);
@@ -512,7 +512,7 @@ CDlgStitching::CDlgStitching(QWidget* parent) : CBaseDialog(kTemplateId, parent)
     m_tl->SetNotify(this);
     m_tabs->addTab(m_hv, Str(303));
     m_tabs->addTab(m_tl, Str(304));
-    m_tabs->setCurrentIndex(m_mode == 0 ? 1 : 0);
+    m_tabs->setCurrentIndex(m_mode == StitchMode::Tiled ? 1 : 0);
     connect(m_tabs, &QTabWidget::currentChanged, this, [this] { ApplyTabSelection(); });
     connect(m_start, &QPushButton::clicked, this, [this] { OnStart(); });
     CTabstopNavigator::AddWindow(this, CTabstopNavigator::TaskPage, true);
@@ -527,7 +527,7 @@ CDlgStitching::CDlgStitching(QWidget* parent) : CBaseDialog(kTemplateId, parent)
 CDlgStitching::~CDlgStitching() {
     m_poll.stop();
     CTabstopNavigator::RemoveWindow(this);
-    ProfileKeys::Write(ProfileKeys::kHorzVert, m_mode);
+    ProfileKeys::Write(ProfileKeys::kHorzVert, StitchModeProfileValue(m_mode));
 }
 
 QString CDlgStitching::Title() const {
@@ -539,8 +539,8 @@ void CDlgStitching::SetDocument(IDialogCallback::IStitchingOptions* document) {
     m_hv->SetDocument(document);
     m_tl->SetDocument(document);
     if (m_document) {
-        m_document->SetTiledMode(m_mode == 0);
-        m_document->SetTiledOptions(m_mode == 0);
+        m_document->SetTiledMode(m_mode == StitchMode::Tiled);
+        m_document->SetTiledOptions(m_mode == StitchMode::Tiled);
     }
 }
 
@@ -554,7 +554,7 @@ void CDlgStitching::StartFromCommand() {
 }
 
 const HVPanoramaOptions& CDlgStitching::ActiveOptions() const {
-    return m_mode == 1 ? m_hv->Options() : m_tl->Options();
+    return m_mode == StitchMode::Planar ? m_hv->Options() : m_tl->Options();
 }
 
 int CDlgStitching::IsStitchEnabled() {
@@ -574,15 +574,15 @@ int CDlgStitching::GetTooltipStringId(int controlId) const {
 
 void CDlgStitching::ApplyTabSelection() {
     const int index = m_tabs->currentIndex();
-    m_mode = index == 0 ? 1 : 0;
+    m_mode = index == 0 ? StitchMode::Planar : StitchMode::Tiled;
     if (m_document)
         m_document->SetTiledOptions(index != 0);
 }
 
 void CDlgStitching::OnStart() {
     if (m_document)
-        m_document->SetTiledOptions(m_mode == 0);
-    if (m_mode == 1)
+        m_document->SetTiledOptions(m_mode == StitchMode::Tiled);
+    if (m_mode == StitchMode::Planar)
         m_hv->Start();
     else
         m_tl->Start();

@@ -9,6 +9,7 @@
 
 #include "BaseDialog.h"
 #include "DialogCallback.h"
+#include "WorkflowTypes.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -131,7 +132,9 @@ public:
     int GetTooltipStringId(int controlId) const override;
 
     QString Title() const;
-    int Mode() const { return m_mode; }
+    // The chosen model, and its number as the profile's "HorzVert" keeps it.
+    StitchMode StitchingMode() const { return m_mode; }
+    int Mode() const { return StitchModeProfileValue(m_mode); }
     QPushButton* StartButton() const { return m_start; }
     QTabWidget* Tabs() const { return m_tabs; }
     CDlgHVStitching* HVPage() const { return m_hv; }
@@ -148,7 +151,7 @@ private:
     const HVPanoramaOptions& ActiveOptions() const;
 
     IDialogCallback::IStitchingOptions* m_document = nullptr;
-    int m_mode = 1;
+    StitchMode m_mode = StitchMode::Planar;
     QSize m_initialSize;
     int m_lastWidth = 0;
     QPushButton* m_start;

@@ -478,19 +478,6 @@ void CMainFrame::RecalcLayout() {
     }
 }
 
-QString CMainFrame::CurrentFolder() const {
-    const std::string stored =
-        AppProfile::GetProfileString(ProfileKeys::kFoldersDefault.section, ProfileKeys::kFoldersDefault.key);
-    if (!stored.empty() && QFileInfo::exists(QString::fromStdString(stored)))
-        return QString::fromStdString(stored);
-    for (auto location : {QStandardPaths::PicturesLocation, QStandardPaths::DocumentsLocation}) {
-        const QString path = QStandardPaths::writableLocation(location);
-        if (!path.isEmpty() && QFileInfo::exists(path))
-            return path;
-    }
-    return QDir::homePath();
-}
-
 void CMainFrame::ConnectDocument() {
     doc_->SetHost(dialogs_.get());
     doc_->SetSaveHost(docCommands_.get());
@@ -504,10 +491,15 @@ void CMainFrame::ConnectDocument() {
     // The document's runs work off this thread; a build rewrites the result
     // the view paints from, so the view lets go of it first.
     doc_->Jobs().SetThreaded(true);
-    connect(&doc_->Jobs(), &CDocumentJobs::jobStarted, this, [this](JobKind kind) {
-        if (kind == JobKind::Build)
-            view_->ShowResult(nullptr, false);
-    });
+    workflow_.SetDocument(doc_.get());
+    // Direct: the view must let go before the worker starts.
+    connect(
+        &workflow_, &CWorkflow::buildStarted, this, [this] { view_->ShowResult(nullptr, false); },
+        Qt::DirectConnection);
+    // The status bar's result description follows the build once it has ended.
+    connect(
+        &workflow_, &CWorkflow::buildFinished, this, [this](BuildStatus) { OnZoomDisplayChanged(); },
+        Qt::QueuedConnection);
     callbacks_->isPrinterSelected = [this] {
         return printServices_ && !printServices_->GetPrinterName().empty();
     };
@@ -522,39 +514,48 @@ void CMainFrame::ConnectDocument() {
 }
 
 void CMainFrame::SetTask(int task) {
-    if (task < 1 || task > 3)
+    if (const std::optional<Task> known = TaskFromNumber(task))
+        SetTask(*known);
+}
+
+void CMainFrame::SetTask(Task task) {
+    if (task == Task::None)
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    bool passedTask2 = false;
-    const auto photoCount = [this] { return doc_->GetPhotoList().GetCount(); };
+    const auto project = [this] {
+        return CWorkflow::ProjectState{static_cast<int>(doc_->GetPhotoList().GetCount()),
+                                       doc_->CanRenderFullResult(), doc_->IsFullResultCurrent()};
+    };
     // The document reports to this frame's windows from its first task on.
-    doc_->CreateEngines(callbacks_.get(), callbacks_.get());
-    doc_->SetUpdateCallback(this);
-    doc_->SetCropView(view_->PictureView());
-    stitchBar_->SetDocument(doc_.get());
-    if (task >= 2 && photoCount() < 2) {
+    if (!documentAttached_) {
+        doc_->CreateEngines(callbacks_.get(), callbacks_.get());
+        doc_->SetUpdateCallback(this);
+        doc_->SetCropView(view_->PictureView());
+        stitchBar_->SetDocument(doc_.get());
+        documentAttached_ = true;
+    }
+    // What the switch does first is the workflow's rule; the windows it
+    // touches on the way are this frame's.
+    bool passedStitch = false;
+    if (CWorkflow::AddsSelectedFirst(task, project())) {
         router_.Execute(CmdId::AddSelected);
-        if (task == 3 && photoCount() >= 2) {
-            SetTask(2);
-            passedTask2 = true;
+        if (CWorkflow::PassesStitchAfterAdding(task, project())) {
+            SetTask(Task::Stitch);
+            passedStitch = true;
         }
     }
-    // Export needs a result: stitch first, unless one is pending or already
-    // rendered. The page starts with the profile's options; once the user has
-    // changed them, the stitch is the one the "2. Stitch" page shows.
-    if (task == 3 && photoCount() >= 2 && !doc_->CanRenderFullResult() && !doc_->IsFullResultCurrent()) {
-        if (!passedTask2)
-            SetTask(2);
+    // The page starts with the profile's options; once the user has changed
+    // them, the stitch is the one the "2. Stitch" page shows.
+    if (CWorkflow::StitchesFirst(task, project())) {
+        if (!passedStitch)
+            SetTask(Task::Stitch);
         stitchBar_->StitchPage()->StartFromCommand();
     }
 
-    const int oldTask = task_;
-    task_ = task;
-    if (oldTask == 1 && task != 1)
-        doc_->ResetEngines();
+    workflow_.EnterTask(task);
 
-    if (task >= 2) {
-        ShowBars(task == 2, false, task == 2, task == 3);
+    if (task != Task::AddImages) {
+        ShowBars(task == Task::Stitch, false, task == Task::Stitch, task == Task::Export);
         SetStatusPanes({QString(), view_->GetZoomText(), QString(), QString(), QString(),
                         QString::fromStdString(doc_->GetResultInfoText())},
                        false);
@@ -563,10 +564,7 @@ void CMainFrame::SetTask(int task) {
         // A result dropped while the photos changed leaves the view too.
         if (view_->PictureView()->GetImage() != doc_->GetDisplayResult())
             view_->ShowResult(doc_->GetDisplayResult(), true);
-        const std::string folder = g_pThumbsBrowser ? g_pThumbsBrowser->CurrentFolder() : std::string();
-        if (!folder.empty())
-            AppProfile::WriteProfileString(ProfileKeys::kFoldersDefault.section,
-                                           ProfileKeys::kFoldersDefault.key, folder);
+        CWorkflow::RememberFolder(g_pThumbsBrowser ? g_pThumbsBrowser->CurrentFolder() : std::string());
     } else {
         ShowBars(true, true, false, false);
         SetStatusPanes(browseTexts_, false);
@@ -580,18 +578,18 @@ void CMainFrame::SetTask(int task) {
         // The browser keeps its folder between tasks; the first time it
         // opens the folder of the last run.
         if (g_pThumbsBrowser && g_pThumbsBrowser->CurrentFolder().empty())
-            OpenBrowserFolder(BrowserLocation::Make(BrowserLocation::kFolder, CurrentFolder().toStdString()),
+            OpenBrowserFolder(BrowserLocation::Make(BrowserLocation::kFolder, CWorkflow::StartFolder()),
                               this);
         folderBar_->ShowCurrentFolder();
     }
     RecalcLayout();
     ApplyBarSizes();
     static const int kTabIds[] = {CmdId::TaskAddImages, CmdId::TaskStitch, CmdId::TaskExport};
-    taskBar_->Tabs()->SelectTabById(kTabIds[task - 1]);
+    taskBar_->Tabs()->SelectTabById(kTabIds[TaskNumber(task) - 1]);
     doc_->SetCurrentTask(task);
-    if (task == 2)
+    if (task == Task::Stitch)
         RefreshStitchPage();
-    else if (task == 3)
+    else if (task == Task::Export)
         RefreshExportPage();
     QApplication::restoreOverrideCursor();
 }
@@ -602,7 +600,7 @@ void CMainFrame::SetStatusPanes(const QStringList& textsIn, bool remember) {
         texts << QString();
     if (remember)
         browseTexts_ = texts;
-    if (task_ != 1)
+    if (workflow_.CurrentTask() != Task::AddImages)
         texts[0] = texts[2] = texts[3] = texts[4] = QString();
     const QFontMetrics fm(panes_[0]->font());
     static const int kPad[] = {0, 15, 5, 5, 5, 0};
@@ -692,7 +690,7 @@ void CMainFrame::RefreshExportPage() {
 }
 
 void CMainFrame::OnZoomDisplayChanged() {
-    if (task_ == 1)
+    if (workflow_.CurrentTask() == Task::AddImages)
         return;
     SetStatusPanes({QString(), view_->GetZoomText(), QString(), QString(), QString(),
                     QString::fromStdString(doc_->GetResultInfoText())},
@@ -766,7 +764,7 @@ void CMainFrame::ApplyBarSizes() {
 }
 
 void CMainFrame::OnZoom(int value, int /*code*/) {
-    if (task_ == 1) {
+    if (workflow_.CurrentTask() == Task::AddImages) {
         g_nThumbnailSize = value;
         // The thumbnails take their new size at once.
         if (CThumbsWnd* frame = view_->ThumbsWnd(); frame && frame->View())
@@ -778,15 +776,15 @@ void CMainFrame::OnZoom(int value, int /*code*/) {
 bool CMainFrame::OnCmdMsg(int id) {
     switch (id) {
         case CmdId::TaskAddImages:
-            SetTask(1);
+            SetTask(Task::AddImages);
             FocusBar(folderBar_);
             return true;
         case CmdId::TaskStitch:
-            SetTask(2);
+            SetTask(Task::Stitch);
             FocusBar(stitchBar_->Page());
             return true;
         case CmdId::TaskExport:
-            SetTask(3);
+            SetTask(Task::Export);
             FocusBar(saveBar_->Page());
             return true;
         case CmdId::AddSelected:
@@ -803,14 +801,14 @@ bool CMainFrame::OnCmdMsg(int id) {
             return true;
         case CmdId::Stitch:
             taskBar_->Tabs()->SelectTabById(CmdId::TaskStitch);
-            SetTask(2);
+            SetTask(Task::Stitch);
             FocusBar(stitchBar_->Page());
             repaint();
             stitchBar_->StitchPage()->StartFromCommand();
             return true;
         case CmdId::Render:
             taskBar_->Tabs()->SelectTabById(CmdId::TaskExport);
-            SetTask(3);
+            SetTask(Task::Export);
             FocusBar(saveBar_->Page());
             repaint();
             doc_->Render();
@@ -852,8 +850,8 @@ void CMainFrame::OnCheckForUpdates() {
             cancelled = callbacks->SetProgress(0, 0);
             return cancelled;
         });
-        QMetaObject::invokeMethod(this, [this, found, cancelled] { EndUpdateCheck(found, cancelled); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, found, cancelled] { EndUpdateCheck(found, cancelled); }, Qt::QueuedConnection);
     });
 }
 
@@ -868,8 +866,8 @@ void CMainFrame::EndUpdateCheck(bool found, bool cancelled) {
     if (failure.empty())
         UiServices::ShowMessage(this, Str(341), {}, UiServices::MessageKind::Information);
     else
-        UiServices::ShowMessage(
-            this, QString::fromStdString(OnlineText::Format(OnlineText::kUpdateServerUnreachable, {failure})));
+        UiServices::ShowMessage(this, QString::fromStdString(OnlineText::Format(
+                                          OnlineText::kUpdateServerUnreachable, {failure})));
 }
 
 void CMainFrame::OnAutoUpdate() {
@@ -891,12 +889,12 @@ bool CMainFrame::OnUpdateCmdUI(CCmdUI& ui) {
         case CmdId::TaskAddImages:
         case CmdId::TaskStitch:
         case CmdId::TaskExport:
-            ui.SetCheck((ui.id == CmdId::TaskAddImages && task_ == 1) ||
-                        (ui.id == CmdId::TaskStitch && task_ == 2) ||
-                        (ui.id == CmdId::TaskExport && task_ == 3));
+            ui.SetCheck((ui.id == CmdId::TaskAddImages && workflow_.CurrentTask() == Task::AddImages) ||
+                        (ui.id == CmdId::TaskStitch && workflow_.CurrentTask() == Task::Stitch) ||
+                        (ui.id == CmdId::TaskExport && workflow_.CurrentTask() == Task::Export));
             return true;
         case CmdId::AddSelected:
-            ui.Enable(task_ == 1);
+            ui.Enable(workflow_.CurrentTask() == Task::AddImages);
             return true;
         case CmdId::FileOpen:
             ui.Enable(commands_->CanFileOpen());
@@ -908,7 +906,7 @@ bool CMainFrame::OnUpdateCmdUI(CCmdUI& ui) {
             ui.Enable(stitchBar_->StitchPage()->IsStitchEnabled() != 0);
             return true;
         case CmdId::Render:
-            ui.Enable(task_ >= 2 && doc_->CanRenderFullResult());
+            ui.Enable(workflow_.CurrentTask() != Task::AddImages && doc_->CanRenderFullResult());
             return true;
         default:
             return false;

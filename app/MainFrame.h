@@ -24,6 +24,7 @@
 #include "NewFrame.h"
 #include "SizingControlBar.h"
 #include "ToolDlgParent.h"
+#include "Workflow.h"
 
 class CCustomDialogBar;
 class CDlgStitching;
@@ -104,9 +105,12 @@ public:
     static constexpr int kPhotoStripId = 1004;
     static constexpr int kStatusPanes = 7;
 
-    // Switches to task 1, 2 or 3.
+    // Switches to task 1, 2 or 3 (other numbers are ignored).
     void SetTask(int task);
-    int GetTask() const { return task_; }
+    void SetTask(Task task);
+    int GetTask() const { return TaskNumber(workflow_.CurrentTask()); }
+    Task CurrentTask() const { return workflow_.CurrentTask(); }
+    CWorkflow& Workflow() { return workflow_; }
     // Sets the status texts t1..t6 (panes 1..6); with `remember` they are
     // kept as the browser's texts, shown again whenever task 1 is entered.
     void SetStatusPanes(const QStringList& texts, bool remember);
@@ -241,12 +245,14 @@ private:
     void ConnectDocument();
     void FocusBar(QWidget* bar);
     void ShowImageInfo();
-    QString CurrentFolder() const;
     void OnZoom(int value, int code);
     void StartMountWatcher();
     void StartShellWatcher();
 
-    int task_ = 1;
+    // The task shown and the build's state.
+    CWorkflow workflow_;
+    // The document has this frame's windows (from the first task on).
+    bool documentAttached_ = false;
     bool folderBarDocked_ = false;
     bool screenWatched_ = false;
     // The document goes before the callbacks it holds pointers to.

@@ -95,7 +95,7 @@ bool CMainFrame::OnDeviceArrival(const std::vector<std::string>& mounts) {
     if (!ScanMountsForDcim(mounts, camera))
         return false;
     // The camera's folder opens in the browser.
-    SetTask(1);
+    SetTask(Task::AddImages);
     const std::string location = "0," + camera;
     if (app && app->GetMainFrame() == this)
         app->OpenBrowserFolder(location, true);

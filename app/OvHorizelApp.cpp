@@ -144,7 +144,7 @@ bool COvHorizelApp::InitInstance(const std::string& programPath, const std::vect
         m_pMainWnd->AddFilesToProject(files);
         m_pMainWnd->SetTask(files.size() >= 2 ? 2 : 1);
     } else {
-        m_pMainWnd->SetTask(1);
+        m_pMainWnd->SetTask(Task::AddImages);
     }
     m_pMainWnd->showMaximized();
 

@@ -239,7 +239,7 @@ void CPictureView::DrawOverlay(QPainter& painter, const QRect& imageArea, const 
 }
 
 bool CPictureView::TiledNavigationActive() {
-    return m_document && m_document->HasTiledResult() && m_document->GetCurrentTask() == 2;
+    return m_document && m_document->HasTiledResult() && m_document->CurrentTask() == Task::Stitch;
 }
 
 void CPictureView::mousePressEvent(QMouseEvent* event) {

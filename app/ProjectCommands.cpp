@@ -1,5 +1,5 @@
-#include "UiServices.h"
 #include "ProjectCommands.h"
+#include "UiServices.h"
 
 #include <QFile>
 #include <QMimeData>
@@ -21,7 +21,8 @@ void CProjectCommands::Message(unsigned id) {
         showMessage(text);
         return;
     }
-    UiServices::RunMessageBox(m_frame, QString::fromStdString(text), AppCaption(), UiServices::MessageKind::Warning);
+    UiServices::RunMessageBox(m_frame, QString::fromStdString(text), AppCaption(),
+                              UiServices::MessageKind::Warning);
 }
 
 bool CProjectCommands::AddFilesToProject(const std::vector<std::string>& paths) {
@@ -32,7 +33,7 @@ bool CProjectCommands::AddFilesToProject(const std::vector<std::string>& paths) 
 }
 
 bool CProjectCommands::CanFileOpen() const {
-    return m_document.GetCurrentTask() == 1;
+    return m_document.CurrentTask() == Task::AddImages;
 }
 
 void CProjectCommands::OnFileOpen() {
@@ -69,7 +70,7 @@ void CProjectCommands::OnRemoveImage() {
 }
 
 bool CProjectCommands::CanRemoveAllImages() const {
-    return m_document.GetCurrentTask() == 1;
+    return m_document.CurrentTask() == Task::AddImages;
 }
 
 void CProjectCommands::OnRemoveAllImages() {

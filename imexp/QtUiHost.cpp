@@ -24,12 +24,30 @@ bool QtUiHost::CanShowDialogs() {
 }
 
 void QtUiHost::MessageBox(void* owner, const std::string& text, const std::string& caption, Icon icon) {
-    if (!owner || !CanShowDialogs())
+    if (!owner)
         return;
-    QMessageBox box(icon == Icon::Error ? QMessageBox::Critical : QMessageBox::Warning,
-                    QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok,
-                    Widget(owner));
-    box.exec();
+    const auto show = [owner, text, caption, icon] {
+        QMessageBox box(icon == Icon::Error ? QMessageBox::Critical : QMessageBox::Warning,
+                        QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok,
+                        Widget(owner));
+        box.exec();
+    };
+    if (CanShowDialogs()) {
+        show();
+        return;
+    }
+    // A write on a worker thread: its error shows on the GUI thread once that
+    // gets to it, without the worker waiting, and only while the owner lives.
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (!app || QCoreApplication::closingDown())
+        return;
+    QMetaObject::invokeMethod(
+        app,
+        [owner, show] {
+            if (!QCoreApplication::closingDown() && QApplication::allWidgets().contains(Widget(owner)))
+                show();
+        },
+        Qt::QueuedConnection);
 }
 
 void QtUiHost::BeginWaitCursor() {

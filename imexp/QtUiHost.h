@@ -1,7 +1,8 @@
 #pragma once
 // The library's user interface on Qt Widgets: message boxes, the wait cursor
-// and the dialogs. Nothing is shown without a QApplication or off its thread;
-// the library then goes on silently (and the dialog calls return 0).
+// and the dialogs. Nothing is shown without a QApplication; off its thread
+// only a message box is, later on the GUI thread, and the library goes on
+// silently otherwise (the dialog calls return 0).
 
 #include "UiHost.h"
 

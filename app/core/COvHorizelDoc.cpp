@@ -195,20 +195,25 @@ void COvHorizelDoc::CreateEngines(PanoramaLib::IUserInterface* ui, IProgressIndi
 }
 
 void COvHorizelDoc::SetCurrentTask(int task) {
+    if (const std::optional<Task> known = TaskFromNumber(task))
+        SetCurrentTask(*known);
+}
+
+void COvHorizelDoc::SetCurrentTask(Task task) {
     if (task == m_currentTask)
         return;
-    ShowCropFrame(m_cropType >= 1 && task == 3, true);
-    if (task == 2) {
+    ShowCropFrame(m_cropType >= 1 && task == Task::Export, true);
+    if (task == Task::Stitch) {
         UpdateAllViews(nullptr, DocHint::kElementsRebuilt);
         SyncPhotoElements();
         RefreshStitchPage();
     }
     m_currentTask = task;
-    if (task == 3 && !m_skippedProductsText.empty() && m_host) {
+    if (task == Task::Export && !m_skippedProductsText.empty() && m_host) {
         m_host->Inform(m_skippedProductsText);
         m_skippedProductsText.clear();
     }
-    if (m_manualMode == 0 && task != 1)
+    if (m_manualMode == 0 && task != Task::AddImages)
         UpdateAllViews(nullptr, DocHint::kMatchingAutomatic);
 }
 
@@ -290,7 +295,7 @@ void COvHorizelDoc::RemovePhoto(void* customer, CClipDescription* photo) {
 }
 
 void COvHorizelDoc::ClearPhotos() {
-    if (m_currentTask != 1)
+    if (m_currentTask != Task::AddImages)
         return;
     m_photos.DeleteAll();
     UpdateAllViews(nullptr, DocHint::kPhotosAppended);
@@ -337,7 +342,7 @@ int COvHorizelDoc::AskAboutToChange() {
 }
 
 void COvHorizelDoc::OnPhotoListEdited() {
-    if (m_currentTask != 2)
+    if (m_currentTask != Task::Stitch)
         return;
     ResetEngines();
     SyncPhotoElements();
@@ -560,7 +565,7 @@ void COvHorizelDoc::ShowFileError(const std::string& path, const std::string& te
 void COvHorizelDoc::StartStitching() {
     m_jobs.Queue([this] {
         BeginBuild(m_tiledChosen, [this](bool) {
-            if (m_currentTask == 3) {
+            if (m_currentTask == Task::Export) {
                 ShowCropFrame(m_cropType > 0, true);
                 RefreshExportPage();
             }
@@ -577,36 +582,36 @@ void COvHorizelDoc::BeginBuild(bool tiled, std::function<void(bool)> then) {
     UpdateAllViews(nullptr, DocHint::kStitchBegins);
     m_activeTiled = tiled;
     m_stitching = true;
-    RunVariant(tiled               ? 2
-               : m_manualMode != 0 ? 1
-                                   : 0,
-               [this, then = std::move(then)](bool built) {
-                   m_stitching = false;
-                   UpdateAllViews(nullptr, DocHint::kStitchEnded);
-                   m_optionsChanged = false;
-                   if (then)
-                       then(built);
-               });
+    const BuildVariant variant = tiled               ? BuildVariant::Tiled
+                                 : m_manualMode != 0 ? BuildVariant::Manual
+                                                     : BuildVariant::Automatic;
+    RunVariant(variant, [this, then = std::move(then)](bool built) {
+        m_stitching = false;
+        UpdateAllViews(nullptr, DocHint::kStitchEnded);
+        m_optionsChanged = false;
+        if (then)
+            then(built);
+    });
 }
 
 bool COvHorizelDoc::StitchNormal() {
-    return QueueVariant(0);
+    return QueueVariant(BuildVariant::Automatic);
 }
 
 bool COvHorizelDoc::StitchManual() {
-    return QueueVariant(1);
+    return QueueVariant(BuildVariant::Manual);
 }
 
 bool COvHorizelDoc::StitchTiled() {
-    return QueueVariant(2);
+    return QueueVariant(BuildVariant::Tiled);
 }
 
-bool COvHorizelDoc::QueueVariant(int variant) {
+bool COvHorizelDoc::QueueVariant(BuildVariant variant) {
     m_jobs.Queue([this, variant] { RunVariant(variant, [](bool) {}); });
     return true;
 }
 
-void COvHorizelDoc::RunVariant(int variant, std::function<void(bool)> done) {
+void COvHorizelDoc::RunVariant(BuildVariant variant, std::function<void(bool)> done) {
     // A load the user cancelled goes on first; cancelled again, no build.
     if (m_elementsIncomplete) {
         LoadElements([this, variant, done] {
@@ -620,8 +625,8 @@ void COvHorizelDoc::RunVariant(int variant, std::function<void(bool)> done) {
     RunLoadedVariant(variant, std::move(done));
 }
 
-void COvHorizelDoc::RunLoadedVariant(int variant, std::function<void(bool)> done) {
-    const bool tiled = variant == 2;
+void COvHorizelDoc::RunLoadedVariant(BuildVariant variant, std::function<void(bool)> done) {
+    const bool tiled = variant == BuildVariant::Tiled;
     if (!CheckPhotoSizes([done] { done(false); }))
         return;
     if (m_ui)
@@ -649,7 +654,7 @@ void COvHorizelDoc::RunLoadedVariant(int variant, std::function<void(bool)> done
     auto outcome = std::make_shared<Outcome>();
     auto work = [this, variant, engine, tiled, outcome] {
         try {
-            if (variant == 1)
+            if (variant == BuildVariant::Manual)
                 outcome->built = m_planar->BuildWithTransforms(m_photoElements, &m_preparedElements,
                                                                m_manualMatchingPreference != 0);
             else
@@ -673,7 +678,7 @@ void COvHorizelDoc::RunLoadedVariant(int variant, std::function<void(bool)> done
         engine->GetCropRect(&m_cropRect, 0);
         if (m_cropView)
             m_cropView->SetCropRect(&m_cropRect);
-        if (variant == 1) {
+        if (variant == BuildVariant::Manual) {
             RefreshStitchPage();
             if (m_ui)
                 m_ui->ToggleView(true);
@@ -689,20 +694,25 @@ void COvHorizelDoc::RunLoadedVariant(int variant, std::function<void(bool)> done
     m_jobs.Run(JobKind::Build, std::move(work), std::move(finish));
 }
 
+const BuildReport* COvHorizelDoc::LastBuildReport() const {
+    PanoramaLib::IPanorama* engine = ActiveEngine();
+    return engine ? engine->GetBuildReport() : nullptr;
+}
+
 void COvHorizelDoc::ReactToReport(bool tiled) {
     PanoramaLib::IPanorama* engine = tiled ? static_cast<PanoramaLib::IPanorama*>(m_tiled)
                                            : static_cast<PanoramaLib::IPanorama*>(m_planar);
     const BuildReport* report = engine ? engine->GetBuildReport() : nullptr;
     if (!report)
         return;
-    switch (report->status) {
-        case 3:
+    switch (BuildStatusFromReport(report->status)) {
+        case BuildStatus::NoPanorama:
             if (m_ui)
                 m_ui->ShowMessage(232);
             if (!tiled)
                 SetMatchingMode(1);
             break;
-        case 1: {
+        case BuildStatus::Built: {
             ShowSamePictures();
             if (report->unmatched.empty())
                 break;
@@ -723,7 +733,7 @@ void COvHorizelDoc::ReactToReport(bool tiled) {
                 SetMatchingMode(1);
             break;
         }
-        case 4:
+        case BuildStatus::RingOpen:
             if (tiled)
                 break;
             if (!m_ui || !m_ui->WarnCyclorama())
@@ -840,9 +850,9 @@ void COvHorizelDoc::ResetEngines() {
     if (m_tiled)
         m_tiled->FreeResults();
     SetModifiedFlag(false);
-    if (m_currentTask == 2)
+    if (m_currentTask == Task::Stitch)
         RefreshStitchPage();
-    else if (m_currentTask == 3)
+    else if (m_currentTask == Task::Export)
         RefreshExportPage();
     if (m_ui)
         m_ui->ToggleView(true);
@@ -909,7 +919,7 @@ void COvHorizelDoc::SetMatchingMode(int mode) {
     if (mode == m_manualMode)
         return;
     m_manualMode = mode;
-    if (mode == 0 && m_currentTask != 1)
+    if (mode == 0 && m_currentTask != Task::AddImages)
         UpdateAllViews(nullptr, DocHint::kMatchingAutomatic);
     RefreshStitchPage();
 }
@@ -971,7 +981,7 @@ void COvHorizelDoc::ApplyExportChoice(int cropTypeIndex) {
         engine->SetOptions(&options);
     }
     if (cropTypeIndex > 0) {
-        if (m_currentTask == 3)
+        if (m_currentTask == Task::Export)
             ShowCropFrame(true, true);
     } else if (m_cropView) {
         m_cropView->EndCrop(&m_cropRect, true);

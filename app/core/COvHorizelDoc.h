@@ -21,9 +21,10 @@
 #include "INetPrint.h"
 #include "PanoramaLib.h"
 #include "PictureViewDocument.h"
-#include "PrinterServices.h"
 #include "PrintServiceUpload.h"
+#include "PrinterServices.h"
 #include "SamePictures.h"
+#include "WorkflowTypes.h"
 
 // Dialog results the document reads.
 namespace DocResult {
@@ -103,9 +104,12 @@ public:
     // Engines made elsewhere (recording engines in tests), used in place of
     // the factories' when CreateEngines runs; the document owns them.
     void AttachEngines(PanoramaLib::IHVPanorama* planar, PanoramaLib::ITiledPanorama* tiled);
+    // The task by its number (1 to 3; others are ignored), and as a value.
     void SetCurrentTask(int task);
-    int GetCurrentTask() const { return m_currentTask; }
-    int GetCurrentTask() override { return m_currentTask; }
+    void SetCurrentTask(Task task);
+    int GetCurrentTask() const { return TaskNumber(m_currentTask); }
+    int GetCurrentTask() override { return TaskNumber(m_currentTask); }
+    Task CurrentTask() const { return m_currentTask; }
     // The crop choice as the result view keeps its ratio.
     CropAspect GetCropAspect() override;
     bool HasEnoughPhotos() const { return m_photos.GetCount() > 1; }
@@ -163,6 +167,8 @@ public:
     PanoramaLib::IHVPanorama* GetPlanarEngine() const { return m_planar; }
     PanoramaLib::ITiledPanorama* GetTiledEngine() const { return m_tiled; }
     bool IsStitching() const { return m_stitching; }
+    // The report of the last build of the model now shown; null without engines.
+    const BuildReport* LastBuildReport() const;
     // The document's runs (load, build, render); threaded once a window shows it.
     CDocumentJobs& Jobs() { return m_jobs; }
 
@@ -186,12 +192,15 @@ public:
     bool OnUpdateFileSave();
     bool OnUpdateFileExport();
     bool OnUpdateFilePrint();
-    // Writes to path, or asks for a name when path is null or empty.
+    // Writes to path, or asks for a name when path is null or empty. The
+    // write is a run of Jobs(): false when the name was not given or the
+    // write has already failed; true when written or still under way (its end
+    // sets the path name).
     bool DoSave(const char* path, bool replace);
-    // 1 when written; otherwise the module's result (it reported the error).
-    int WriteResultFile(const char* path);
-    // Writes the full-size result; the format's options asked when showOptions.
-    int WritePanoramaFile(const char* path, bool showOptions);
+    // Starts the write of the full-size result as a run; done(result) at its
+    // end with 1 when written, otherwise the module's result (it reported the
+    // error). 0 when nothing can be written, else 1 or the result once known.
+    int WriteResultFile(const char* path, std::function<void(int result)> done = {});
     // Asked before the program closes: true to go on.
     bool SaveModified();
     const std::string& GetPathName() const { return m_pathName; }
@@ -256,14 +265,17 @@ public:
 private:
     PanoramaLib::IPanorama* ActiveEngine() const;
     PanoramaLib::IPanorama* ChosenEngine() const;
-    bool QueueVariant(int variant);
+    bool QueueVariant(BuildVariant variant);
     void BeginBuild(bool tiled, std::function<void(bool built)> then);
     // done(built) on the user-interface thread once the build has ended.
-    void RunVariant(int variant, std::function<void(bool built)> done);
-    void RunLoadedVariant(int variant, std::function<void(bool built)> done);
+    void RunVariant(BuildVariant variant, std::function<void(bool built)> done);
+    void RunLoadedVariant(BuildVariant variant, std::function<void(bool built)> done);
     // Loads the project photos that have no element yet as a run, then calls then.
     void LoadElements(std::function<void()> then);
     void BeginRender();
+    // The full-size result written to path as a run (the format's options
+    // asked first when showOptions); false when there is no result to write.
+    bool WritePanoramaFile(const char* path, bool showOptions, std::function<void(int result)> done);
     void OnUiThread(std::function<void()> call);
     void ReactToReport(bool tiled);
     // Loads one photo; null with the reason (empty: none to tell) when it cannot.
@@ -282,7 +294,7 @@ private:
     int m_elevation = 0;
     int m_azimuth = 0;
     int m_tilt = 0;
-    int m_currentTask = 0;
+    Task m_currentTask = Task::None;
     ElementVector m_photoElements;
     ElementVector m_preparedElements;
     int m_staleResult = 0;

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "AppSettings.h"
@@ -120,7 +122,8 @@ void COvHorizelDoc::BeginRender() {
 }
 
 PrintMath::PrintPagePlan COvHorizelDoc::PrintPage(const PrinterCaps& caps, int page, int lastPage,
-                                                  const PrintLayout* layout, PanoramaLib::IPanoElement** picture) {
+                                                  const PrintLayout* layout,
+                                                  PanoramaLib::IPanoElement** picture) {
     *picture = nullptr;
     if (!IsFullResultCurrent())
         return {};
@@ -135,7 +138,8 @@ int COvHorizelDoc::GetPrintPageCount(const PrinterCaps& caps, PrintLayout* layou
     PanoramaLib::IPanoElement* full = engine ? engine->GetFullResult() : nullptr;
     if (!IsValid(full))
         return 1;
-    return PrintMath::GetPrintPageCount(caps, layout, full->GetWidth(), full->GetHeight(), m_pageDirection != 0);
+    return PrintMath::GetPrintPageCount(caps, layout, full->GetWidth(), full->GetHeight(),
+                                        m_pageDirection != 0);
 }
 
 bool COvHorizelDoc::OnUpdateFileSave() {
@@ -165,17 +169,29 @@ bool COvHorizelDoc::DoSave(const char* path, bool) {
         if (!m_saveHost || !m_saveHost->PromptSaveFileName(name) || name.empty())
             return false;
     }
-    if (WriteResultFile(name.c_str()) != 1)
-        return false;
-    SetPathName(name);
-    return true;
+    auto written = std::make_shared<int>(-1);
+    WriteResultFile(name.c_str(), [this, name, written](int result) {
+        *written = result;
+        if (result == 1)
+            SetPathName(name);
+    });
+    // A write on the worker thread has not ended yet: it was started.
+    return *written == -1 || *written == 1;
 }
 
-int COvHorizelDoc::WriteResultFile(const char* path) {
-    const int result = WritePanoramaFile(path, ProfileKeys::Read(ProfileKeys::kSaveShowOptions) != 0);
-    if (result == 1)
-        SetModifiedFlag(false);
-    return result;
+int COvHorizelDoc::WriteResultFile(const char* path, std::function<void(int result)> done) {
+    auto written = std::make_shared<int>(-1);
+    const bool started = WritePanoramaFile(path, ProfileKeys::Read(ProfileKeys::kSaveShowOptions) != 0,
+                                           [this, written, done = std::move(done)](int result) {
+                                               *written = result;
+                                               if (result == 1)
+                                                   SetModifiedFlag(false);
+                                               if (done)
+                                                   done(result);
+                                           });
+    if (!started)
+        return 0;
+    return *written == -1 ? 1 : *written;
 }
 
 void COvHorizelDoc::SendToWeb() {
@@ -183,22 +199,43 @@ void COvHorizelDoc::SendToWeb() {
         return;
     std::vector<std::string> pending;
     const std::string path = ListPendingUploads(pending);
-    if (path.empty() || WritePanoramaFile(path.c_str(), false) != 1)
+    if (path.empty())
         return;
-    NetPrint::UploadToPrintService({path}, *m_uploadHost);
+    WritePanoramaFile(path.c_str(), false, [this, path](int result) {
+        if (result == 1 && m_uploadHost)
+            NetPrint::UploadToPrintService({path}, *m_uploadHost);
+    });
 }
 
-int COvHorizelDoc::WritePanoramaFile(const char* path, bool showOptions) {
+namespace {
+
+// What a write works from: the result described as a packed DIB, the lines
+// it is served from and the progress, kept until the write's end.
+struct ResultWrite {
+    ResultWrite(IProgressIndicatorEx* indicator, unsigned textId) : progress(indicator, textId) {}
+    BitmapInfo info;
+    std::vector<std::uint8_t> packed;
+    std::unique_ptr<CWriteFilePluss> source;
+    CMyProgress progress;
+    std::string path;
+    void* owner = nullptr;
+    int result = 0;
+};
+
+}  // namespace
+
+bool COvHorizelDoc::WritePanoramaFile(const char* path, bool showOptions,
+                                      std::function<void(int result)> done) {
     PanoramaLib::IPanorama* engine = ActiveEngine();
     PanoramaLib::IPanoElement* full = engine ? engine->GetFullResult() : nullptr;
     if (!IsValid(full) || !path)
-        return 0;
+        return false;
     if (m_ui)
         m_ui->RepaintNow();
-    CMyProgress progress(m_progress, kIdsWritingFile);
+    auto write = std::make_shared<ResultWrite>(m_progress, kIdsWritingFile);
+    write->path = path;
 
-    BitmapInfo info;
-    BitmapInfoHeader& header = info.header;
+    BitmapInfoHeader& header = write->info.header;
     const int bpp = full->GetBpp();
     header.biWidth = full->GetWidth();
     header.biHeight = full->GetHeight();
@@ -211,29 +248,44 @@ int COvHorizelDoc::WritePanoramaFile(const char* path, bool showOptions) {
         // The engine's 8-bit pictures are grey.
         for (unsigned i = 0; i < header.biClrUsed; ++i) {
             const auto level = static_cast<std::uint8_t>(i * 255 / (header.biClrUsed - 1));
-            info.colors[i] = {level, level, level, 0};
+            write->info.colors[i] = {level, level, level, 0};
         }
     }
     // The source serves packed lines; copy when the element's lines are laid out otherwise.
     const std::uint8_t* bits = full->GetBits();
-    std::vector<std::uint8_t> packed;
     if (bits && full->GetStride() != static_cast<int>(stride)) {
         const auto rowBytes =
             std::min<std::size_t>(stride, static_cast<std::size_t>(std::abs(full->GetStride())));
-        packed.assign(static_cast<std::size_t>(stride) * static_cast<std::size_t>(header.biHeight), 0);
+        write->packed.assign(static_cast<std::size_t>(stride) * static_cast<std::size_t>(header.biHeight), 0);
         for (int y = 0; y < header.biHeight; ++y)
-            std::memcpy(packed.data() + static_cast<std::size_t>(y) * stride,
+            std::memcpy(write->packed.data() + static_cast<std::size_t>(y) * stride,
                         bits + static_cast<std::ptrdiff_t>(y) * full->GetStride(), rowBytes);
-        bits = packed.data();
+        bits = write->packed.data();
     }
-    CWriteFilePluss source(&header, bits);
-    void* owner = m_saveHost ? m_saveHost->OwnerWindow() : nullptr;
-    // The chosen format's own settings first; the write then takes them from
-    // the library's settings file. No option strings go with the write.
+    write->source = std::make_unique<CWriteFilePluss>(&header, bits);
+    write->owner = m_saveHost ? m_saveHost->OwnerWindow() : nullptr;
+    // The chosen format's own settings first, asked here; the write then takes
+    // them from the library's settings file. No option strings go with the write.
     if (showOptions)
-        SetupImageWriter(&source, owner, path);
-    int resultType = 0;
-    return WriteImageFile(&source, owner, path, &resultType, &progress, nullptr, 0);
+        SetupImageWriter(write->source.get(), write->owner, path);
+
+    // The result's lines stay as they are meanwhile: whatever else is asked
+    // of the engines waits for the write's end. The module writes to a
+    // temporary file and renames it over the target only once complete, so a
+    // cancelled write leaves the target as it was.
+    auto work = [write] {
+        int resultType = 0;
+        write->result = WriteImageFile(write->source.get(), write->owner, write->path.c_str(), &resultType,
+                                       &write->progress, nullptr, 0);
+    };
+    auto finish = [write, done = std::move(done)] {
+        if (done)
+            done(write->result);
+    };
+    m_jobs.Queue([this, work = std::move(work), finish = std::move(finish)]() mutable {
+        m_jobs.Run(JobKind::Save, std::move(work), std::move(finish));
+    });
+    return true;
 }
 
 bool COvHorizelDoc::SaveModified() {

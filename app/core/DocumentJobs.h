@@ -1,9 +1,9 @@
 #pragma once
-// The document's long runs (loading the photos, a build, a full-size render),
-// one at a time. A run is asked for on the user-interface thread; its work
-// goes to a worker thread and its end, which takes the result in, comes back
-// to the user-interface thread as a queued call, so the event loop goes on
-// meanwhile. What is asked for while a run is under way waits its turn: it
+// The document's long runs (loading the photos, a build, a full-size render,
+// writing the full-size result), one at a time. A run is asked for on the
+// user-interface thread; its work goes to a worker thread and its end, which
+// takes the result in, comes back to the user-interface thread as a queued
+// call, so the event loop goes on meanwhile. What is asked for while a run is under way waits its turn: it
 // never reaches the engines in the middle of a run. Without threading (a
 // document no window shows) the work runs at once on the calling thread.
 
@@ -13,7 +13,7 @@
 #include <functional>
 #include <thread>
 
-enum class JobKind { Load, Build, Render };
+enum class JobKind { Load, Build, Render, Save };
 
 class CDocumentJobs : public QObject {
     Q_OBJECT

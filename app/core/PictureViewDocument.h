@@ -4,6 +4,7 @@
 // document implements it; a view without a document gets null.
 
 #include "CropRect.h"
+#include "WorkflowTypes.h"
 
 class IPictureViewDocument {
 public:
@@ -14,6 +15,7 @@ public:
                                     int keepCropRect) = 0;
     // 1 add images, 2 stitch, 3 export.
     virtual int GetCurrentTask() = 0;
+    Task CurrentTask() { return TaskFromNumber(GetCurrentTask()).value_or(Task::None); }
     // The crop choice whose ratio SetCropRect keeps.
     virtual CropAspect GetCropAspect() = 0;
 

@@ -9,13 +9,14 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QSpinBox>
-#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -25,19 +26,21 @@
 #include <fstream>
 
 #include "CDlgOptions.h"
+#include "CDlgProgressIndicator.h"
 #include "CDlgSaving.h"
 #include "CMySaveFileDlg.h"
 #include "CommandIds.h"
 #include "CustomDialogBar.h"
 #include "CustomTabCtrl.h"
 #include "DlgStitching.h"
+#include "FrameEngineCallbacks.h"
 #include "MainFrame.h"
 #include "OvHorizelApp.h"
 #include "Profile.h"
 #include "SamplePhotos.h"
 #include "Screenshot.h"
-#include "WaitForJobs.h"
 #include "UiServices.h"
+#include "WaitForJobs.h"
 
 namespace {
 
@@ -240,7 +243,8 @@ TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
             if (!show->isChecked())
                 QTest::mouseClick(show, Qt::LeftButton, {}, QPoint(8, show->height() / 2));
             SaveScreenshot(options, "options_show_saving_options");
-            QTest::mouseClick(options->findChild<QPushButton*>(QString::number(CDlgOptions::kOk)), Qt::LeftButton);
+            QTest::mouseClick(options->findChild<QPushButton*>(QString::number(CDlgOptions::kOk)),
+                              Qt::LeftButton);
         } else if (modal && modal->objectName() == "JpegOptions") {
             if (jpegAsked++ == 0) {
                 QTest::qWait(100);
@@ -307,6 +311,7 @@ TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
     for (const Format& format : formats) {
         answerName = dir.path() + "/" + format.name;
         QTest::mouseClick(page->ExportButton(), Qt::LeftButton);
+        WaitForJobs(doc);
         QTest::qWait(20);
         EXPECT_EQ(doc.GetPathName(), answerName.toStdString()) << format.name;
         EXPECT_FALSE(doc.IsModified()) << format.name;
@@ -323,6 +328,7 @@ TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
     EXPECT_EQ(optionsAsked, 1);
     answerName = dir.path() + "/pano_low.jpg";
     QTest::mouseClick(page->ExportButton(), Qt::LeftButton);
+    WaitForJobs(doc);
     QTest::qWait(20);
     EXPECT_EQ(jpegAsked, 1);
     EXPECT_EQ(JpegLuminanceQuant(dir.path().toStdString() + "/pano.jpg"), 3) << "quality 90";
@@ -378,7 +384,8 @@ TEST(ExportRoad, ProductChoiceKeepsEveryControlWhole) {
         const auto expectWhole = [&](const char* when) {
             SCOPED_TRACE(when);
             for (QLineEdit* edit : page->findChildren<QLineEdit*>())
-                EXPECT_GE(edit->height(), edit->minimumSizeHint().height()) << edit->objectName().toStdString();
+                EXPECT_GE(edit->height(), edit->minimumSizeHint().height())
+                    << edit->objectName().toStdString();
             for (QWidget* w : page->findChildren<QWidget*>())
                 if (w->isVisible() && w->parentWidget() == page)
                     EXPECT_TRUE(page->rect().contains(w->geometry())) << w->objectName().toStdString();
@@ -391,15 +398,17 @@ TEST(ExportRoad, ProductChoiceKeepsEveryControlWhole) {
         QWidget* send = page->findChild<QWidget*>(QString::number(CDlgSaving::kSendToWeb));
         ASSERT_TRUE(send);
         EXPECT_TRUE(send->isVisible());
-        const QString shot = withPhotos ? "export_page_print_product_after_stitch" : "export_page_print_product";
+        const QString shot =
+            withPhotos ? "export_page_print_product_after_stitch" : "export_page_print_product";
         SaveScreenshot(&frame, shot);
         SaveScreenshot(page, shot + "_page");
         // The product's whole text fits its box.
         EXPECT_GE(aspect->width(), aspect->sizeHint().width()) << aspect->currentText().toStdString();
         expectWhole("with the product chosen");
         // Without photos the task says first that there are none to export.
-        EXPECT_EQ(messages, withPhotos ? QStringList{}
-                                       : QStringList{"Please select images to add to panorama project first!"});
+        EXPECT_EQ(messages, withPhotos
+                                ? QStringList{}
+                                : QStringList{"Please select images to add to panorama project first!"});
         app.ExitInstance();
         UiServices::SetMessageHandler(nullptr);
         if (dataBefore.isEmpty())
@@ -407,4 +416,134 @@ TEST(ExportRoad, ProductChoiceKeepsEveryControlWhole) {
         else
             qputenv("XDG_DATA_HOME", dataBefore);
     }
+}
+
+// A full-size save runs as a job: its progress window shows while the write
+// works on, and Cancel pressed there ends it with the picture saved before
+// untouched and no other file in its folder; the next save writes it.
+TEST(ExportRoad, CancelledSaveKeepsTheFileSavedBefore) {
+    QTemporaryDir dir;
+    AppProfile::SetPath(dir.path().toStdString() + "/profile.ini");
+    AppProfile::WriteProfileInt("STITCHING", "HorzVert", 1);
+    QStringList messages;
+    UiServices::SetMessageHandler([&](QWidget*, const QString& t, const QString&) { messages << t; });
+    COvHorizelApp app;
+    app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", SamplePhotos::BoatRow());
+    CMainFrame& frame = *app.GetMainFrame();
+    frame.showNormal();
+    frame.setGeometry(0, 0, 1600, 1000);
+    QTest::qWait(50);
+    COvHorizelDoc& doc = frame.Document();
+    WaitForJobs(doc);
+
+    const QString folder = dir.path() + "/saved";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString target = folder + "/pano.png";
+    const std::string original = "the picture saved before";
+    std::ofstream(target.toStdString(), std::ios::binary) << original;
+    const auto readTarget = [&] {
+        std::ifstream in(target.toStdString(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* dialog = qobject_cast<CMySaveFileDlg*>(modal)) {
+            dialog->selectFile(target);
+            dialog->findChild<QLineEdit*>("fileNameEdit")->setText(target);
+            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            // Replacing the file saved before is asked inside the save dialog.
+            if (QAbstractButton* yes = box->button(QMessageBox::Yes))
+                yes->click();
+            else {
+                messages << box->text();
+                box->accept();
+            }
+        }
+    });
+    answerer.start(5);
+
+    ASSERT_EQ(frame.GetTask(), 2);
+    frame.Router().Execute(CmdId::TaskExport);
+    WaitForJobs(doc);
+    CDlgSaving* page = frame.SavePage();
+    QTest::mouseClick(page->StartButton(), Qt::LeftButton);
+    WaitForJobs(doc);
+    ASSERT_TRUE(doc.IsFullResultCurrent());
+    const Picture expected = FromElement(doc.GetPlanarEngine()->GetFullResult());
+
+    // What the progress window shows while a save runs; with cancel, Cancel
+    // is pressed as soon as it shows.
+    CDlgProgressIndicator* progress = frame.Callbacks().ProgressWindow();
+    bool saving = false, cancel = false;
+    int shownWhileSaving = 0, paintedWhileSaving = 0;
+    QString textWhileSaving;
+    struct Watch : QObject {
+        std::function<void(QEvent*)> seen;
+        bool eventFilter(QObject*, QEvent* e) override {
+            seen(e);
+            return false;
+        }
+    } watch;
+    watch.seen = [&](QEvent* e) {
+        if (!saving)
+            return;
+        if (e->type() == QEvent::Show) {
+            ++shownWhileSaving;
+            if (cancel)
+                QMetaObject::invokeMethod(
+                    progress,
+                    [&] {
+                        SaveScreenshot(progress, "save_progress_window");
+                        QTest::mouseClick(progress->CancelButton(), Qt::LeftButton);
+                    },
+                    Qt::QueuedConnection);
+        } else if (e->type() == QEvent::Paint) {
+            ++paintedWhileSaving;
+            textWhileSaving = progress->TextControl()->text();
+        }
+    };
+    progress->installEventFilter(&watch);
+    QObject::connect(&doc.Jobs(), &CDocumentJobs::jobStarted,
+                     [&](JobKind kind) { saving = kind == JobKind::Save; });
+    QObject::connect(&doc.Jobs(), &CDocumentJobs::jobFinished, [&](JobKind) { saving = false; });
+
+    struct Case {
+        const char* name;
+        bool cancel;
+    };
+    for (const Case c : {Case{"cancelled", true}, Case{"completed", false}}) {
+        SCOPED_TRACE(c.name);
+        cancel = c.cancel;
+        shownWhileSaving = paintedWhileSaving = 0;
+        doc.SetModifiedFlag(true);
+        ASSERT_TRUE(page->ExportButton()->isEnabled());
+        QTest::mouseClick(page->ExportButton(), Qt::LeftButton);
+        ASSERT_TRUE(WaitForJobs(doc));
+        QTest::qWait(20);
+        EXPECT_FALSE(progress->isVisible());
+        EXPECT_GE(shownWhileSaving, 1);
+        EXPECT_GE(paintedWhileSaving, 1);
+        EXPECT_EQ(textWhileSaving, "Writing file...");
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"pano.png"});
+        if (c.cancel) {
+            EXPECT_EQ(readTarget(), original);
+            EXPECT_TRUE(doc.IsModified());
+            EXPECT_TRUE(doc.GetPathName().empty());
+        } else {
+            const Picture written = ReadPng(target.toStdString());
+            ASSERT_EQ(written.width, expected.width);
+            ASSERT_EQ(written.height, expected.height);
+            EXPECT_EQ(written.bgr, expected.bgr);
+            EXPECT_FALSE(doc.IsModified());
+            EXPECT_EQ(doc.GetPathName(), target.toStdString());
+        }
+    }
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('|').toStdString();
+    progress->removeEventFilter(&watch);
+    answerer.stop();
+    app.ExitInstance();
+    UiServices::SetMessageHandler(nullptr);
 }

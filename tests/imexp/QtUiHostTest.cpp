@@ -1,11 +1,13 @@
 // The Qt user interface of the library: converter errors in a real message
-// box only when a window is given, nothing off the GUI thread, the exported
-// COVFileOpenDlg, and the companion library that libformgate.so loads.
+// box only when a window is given, no dialog off the GUI thread (a worker's
+// message box waits for it), the exported COVFileOpenDlg, and the companion
+// library that libformgate.so loads.
 
 #include <dlfcn.h>
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QTimer>
 #include <thread>
 
 #include "DialogTestSupport.h"
@@ -52,7 +54,7 @@ TEST_F(QtHostTest, NothingIsShownOffTheGuiThread) {
         select = ImExp_SelectFileToRead(Window(), path);
         info = ImExp_ShowFileInfo(Window(), file.c_str(), 0);
         setup = ImExp_ConfigureConverters(Window());
-        // A failure on the worker is reported nowhere, and the cursor is left alone.
+        // A failure on the worker shows nothing there, and the cursor is left alone.
         ImExp_ReadFile(&sink, Window(), (dir_ / "missing.tca").c_str(), ImExp::PixelRgb24, nullptr, nullptr,
                        0);
     });
@@ -62,6 +64,34 @@ TEST_F(QtHostTest, NothingIsShownOffTheGuiThread) {
     EXPECT_EQ(setup, 0);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    // Its message box comes once the GUI thread gets to it.
+    auto seen = AnswerMessage();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(seen->shown);
+    EXPECT_EQ(seen->text, "Cannot open file missing.tca");
+}
+
+// A failure reported from a worker whose window has gone meanwhile shows nothing.
+TEST_F(QtHostTest, AWorkersMessageForAWindowGoneIsDropped) {
+    auto owner = std::make_unique<QWidget>();
+    RecordingSink sink;
+    std::thread worker([&] {
+        ImExp_ReadFile(&sink, owner.get(), (dir_ / "missing.tca").c_str(), ImExp::PixelRgb24, nullptr,
+                       nullptr, 0);
+    });
+    worker.join();
+    owner.reset();
+    bool shown = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = true;
+            box->done(QMessageBox::Ok);
+        }
+    });
+    closer.start(5);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(shown);
 }
 
 TEST_F(QtHostTest, OVFileOpenDlgOffersVideoAndRemembersItAsNoReader) {

@@ -1,0 +1,82 @@
+#include "Workflow.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include "AppSettings.h"
+#include "COvHorizelDoc.h"
+#include "DocumentJobs.h"
+#include "Profile.h"
+
+CWorkflow::CWorkflow(QObject* parent) : QObject(parent) {}
+
+std::string CWorkflow::StartFolder() {
+    const std::string stored =
+        AppProfile::GetProfileString(ProfileKeys::kFoldersDefault.section, ProfileKeys::kFoldersDefault.key);
+    if (!stored.empty() && QFileInfo::exists(QString::fromStdString(stored)))
+        return stored;
+    for (auto location : {QStandardPaths::PicturesLocation, QStandardPaths::DocumentsLocation}) {
+        const QString path = QStandardPaths::writableLocation(location);
+        if (!path.isEmpty() && QFileInfo::exists(path))
+            return path.toStdString();
+    }
+    return QDir::homePath().toStdString();
+}
+
+void CWorkflow::RememberFolder(const std::string& folder) {
+    if (!folder.empty())
+        AppProfile::WriteProfileString(ProfileKeys::kFoldersDefault.section, ProfileKeys::kFoldersDefault.key,
+                                       folder);
+}
+
+bool CWorkflow::AddsSelectedFirst(Task requested, const ProjectState& now) {
+    return requested != Task::AddImages && requested != Task::None && now.photoCount < 2;
+}
+
+bool CWorkflow::PassesStitchAfterAdding(Task requested, const ProjectState& now) {
+    return requested == Task::Export && now.photoCount >= 2;
+}
+
+bool CWorkflow::StitchesFirst(Task requested, const ProjectState& now) {
+    return requested == Task::Export && now.photoCount >= 2 && !now.canRenderFullResult &&
+           !now.fullResultCurrent;
+}
+
+void CWorkflow::SetDocument(COvHorizelDoc* document) {
+    if (m_document)
+        disconnect(&m_document->Jobs(), nullptr, this, nullptr);
+    m_document = document;
+    if (!m_document)
+        return;
+    // Direct: the state is the workflow's own; observers get it queued.
+    connect(&m_document->Jobs(), &CDocumentJobs::jobStarted, this, &CWorkflow::OnJobStarted);
+    connect(&m_document->Jobs(), &CDocumentJobs::jobFinished, this, &CWorkflow::OnJobFinished);
+}
+
+bool CWorkflow::EnterTask(Task task) {
+    if (task == Task::None || task == m_task)
+        return false;
+    const Task previous = m_task;
+    m_task = task;
+    if (LeavesAddImages(previous, task) && m_document)
+        m_document->ResetEngines();
+    emit taskChanged(task, previous);
+    return true;
+}
+
+void CWorkflow::OnJobStarted(JobKind kind) {
+    if (kind != JobKind::Build)
+        return;
+    m_building = true;
+    emit buildStarted();
+}
+
+void CWorkflow::OnJobFinished(JobKind kind) {
+    if (kind != JobKind::Build)
+        return;
+    m_building = false;
+    const BuildReport* report = m_document ? m_document->LastBuildReport() : nullptr;
+    m_buildStatus = report ? BuildStatusFromReport(report->status) : BuildStatus::Failed;
+    emit buildFinished(m_buildStatus);
+}

@@ -1,0 +1,75 @@
+#pragma once
+// The program's workflow above the document: which task is shown, what a
+// switch to a task must do first, and the state of the document's build.
+// No windows: the frame asks it what a switch needs and carries that out;
+// windows follow its signals (on queued connections, so a slot never runs
+// inside the document's own step).
+
+#include <QObject>
+#include <string>
+
+#include "WorkflowTypes.h"
+
+class COvHorizelDoc;
+enum class JobKind;
+
+class CWorkflow : public QObject {
+    Q_OBJECT
+public:
+    // What the document says while a switch is under way.
+    struct ProjectState {
+        int photoCount = 0;
+        bool canRenderFullResult = false;
+        bool fullResultCurrent = false;
+    };
+    // What a switch to `requested` does before the task's windows show, in
+    // this order, each asked with the project as it is at that point:
+    // the browser's selected photos are added when the project has fewer
+    // than two;
+    static bool AddsSelectedFirst(Task requested, const ProjectState& now);
+    // photos just added make a project to stitch, and the export task
+    // passes through the stitching task as the user would;
+    static bool PassesStitchAfterAdding(Task requested, const ProjectState& now);
+    // export needs a result: stitched with the page's settings first unless
+    // one is pending to render or already rendered.
+    static bool StitchesFirst(Task requested, const ProjectState& now);
+
+    // The folder the browser opens the first time the photos are browsed:
+    // the one kept from the last run when it still exists, else the user's
+    // pictures, else the documents, else home.
+    static std::string StartFolder();
+    // Kept for the next run when the photos are left (nothing when empty).
+    static void RememberFolder(const std::string& folder);
+
+    explicit CWorkflow(QObject* parent = nullptr);
+
+    // The document whose runs are watched for the build's state; borrowed.
+    void SetDocument(COvHorizelDoc* document);
+
+    Task CurrentTask() const { return m_task; }
+    // Stores the task; true when it changed (taskChanged follows). Leaving
+    // the photos for another task, the document drops the results a changed
+    // photo list made stale.
+    bool EnterTask(Task task);
+    static bool LeavesAddImages(Task from, Task to) {
+        return from == Task::AddImages && to != Task::AddImages;
+    }
+
+    bool IsBuilding() const { return m_building; }
+    // What the last build came to (None before the first).
+    BuildStatus LastBuildStatus() const { return m_buildStatus; }
+
+signals:
+    void taskChanged(Task task, Task previous);
+    void buildStarted();
+    void buildFinished(BuildStatus status);
+
+private:
+    void OnJobStarted(JobKind kind);
+    void OnJobFinished(JobKind kind);
+
+    COvHorizelDoc* m_document = nullptr;
+    Task m_task = Task::AddImages;
+    bool m_building = false;
+    BuildStatus m_buildStatus = BuildStatus::None;
+};

@@ -1,0 +1,118 @@
+// The workflow's rules for a task switch, the build state it keeps from the
+// document's runs, and the folder browsing starts in.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include "DocTestSupport.h"
+#include "Profile.h"
+#include "Workflow.h"
+
+using namespace TestDoubles;
+
+TEST(Workflow, WhatATaskSwitchDoesFirst) {
+    struct Case {
+        const char* name;
+        Task task;
+        CWorkflow::ProjectState now;
+        bool addsSelected, passesStitch, stitches;
+    };
+    const Case cases[] = {
+        {"browsing never adds", Task::AddImages, {0, false, false}, false, false, false},
+        {"stitch task, one photo", Task::Stitch, {1, false, false}, true, false, false},
+        {"stitch task, two photos", Task::Stitch, {2, false, false}, false, false, false},
+        {"export, one photo", Task::Export, {1, false, false}, true, false, false},
+        {"export, nothing stitched", Task::Export, {2, false, false}, false, true, true},
+        {"export, a build to render", Task::Export, {2, true, false}, false, true, false},
+        {"export, rendered", Task::Export, {2, false, true}, false, true, false},
+        {"no task", Task::None, {0, false, false}, false, false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CWorkflow::AddsSelectedFirst(c.task, c.now), c.addsSelected) << c.name;
+        EXPECT_EQ(CWorkflow::PassesStitchAfterAdding(c.task, c.now), c.passesStitch) << c.name;
+        EXPECT_EQ(CWorkflow::StitchesFirst(c.task, c.now), c.stitches) << c.name;
+    }
+    EXPECT_TRUE(CWorkflow::LeavesAddImages(Task::AddImages, Task::Export));
+    EXPECT_FALSE(CWorkflow::LeavesAddImages(Task::AddImages, Task::AddImages));
+    EXPECT_FALSE(CWorkflow::LeavesAddImages(Task::Stitch, Task::Export));
+}
+
+TEST(Workflow, KeepsTheTaskAndTellsEachChange) {
+    CWorkflow workflow;
+    QSignalSpy changed(&workflow, &CWorkflow::taskChanged);
+    EXPECT_EQ(workflow.CurrentTask(), Task::AddImages);
+    EXPECT_FALSE(workflow.EnterTask(Task::AddImages));
+    EXPECT_FALSE(workflow.EnterTask(Task::None));
+    EXPECT_TRUE(workflow.EnterTask(Task::Export));
+    EXPECT_EQ(workflow.CurrentTask(), Task::Export);
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(changed[0][0].value<Task>(), Task::Export);
+    EXPECT_EQ(changed[0][1].value<Task>(), Task::AddImages);
+}
+
+// Each build's end gives the status of the engine's report; a failed build
+// and a project without a panorama are told apart from a built one.
+TEST(Workflow, BuildStateFollowsTheDocumentsBuilds) {
+    DocEnvironment env;
+    for (const auto& [reported, expected] :
+         {std::pair{1, BuildStatus::Built}, std::pair{2, BuildStatus::Failed},
+          std::pair{3, BuildStatus::NoPanorama}, std::pair{5, BuildStatus::RingNotCut}}) {
+        DocRig rig;
+        rig.doc->AddFiles({env.Photo("a.jpg"), env.Photo("b.jpg")});
+        rig.doc->SetCurrentTask(Task::Stitch);
+        CWorkflow workflow;
+        workflow.SetDocument(rig.doc.get());
+        EXPECT_EQ(workflow.LastBuildStatus(), BuildStatus::None);
+        bool buildingAtStart = false;
+        QObject::connect(&workflow, &CWorkflow::buildStarted,
+                         [&] { buildingAtStart = workflow.IsBuilding(); });
+        QSignalSpy finished(&workflow, &CWorkflow::buildFinished);
+        rig.planar->scriptedReport.status = reported;
+        rig.doc->StartStitching();
+        EXPECT_TRUE(buildingAtStart) << reported;
+        EXPECT_FALSE(workflow.IsBuilding()) << reported;
+        ASSERT_EQ(finished.count(), 1) << reported;
+        EXPECT_EQ(finished[0][0].value<BuildStatus>(), expected) << reported;
+        EXPECT_EQ(workflow.LastBuildStatus(), expected) << reported;
+    }
+}
+
+// The folder kept from the last run is where browsing starts while it exists.
+TEST(Workflow, BrowsingStartsInTheFolderKeptFromTheLastRun) {
+    QTemporaryDir dir;
+    AppProfile::SetPath(dir.path().toStdString() + "/profile.ini");
+    const std::string kept = dir.path().toStdString() + "/photos";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(kept)));
+    CWorkflow::RememberFolder(kept);
+    EXPECT_EQ(CWorkflow::StartFolder(), kept);
+    CWorkflow::RememberFolder("");
+    EXPECT_EQ(CWorkflow::StartFolder(), kept) << "an empty folder is not kept";
+    QDir(QString::fromStdString(kept)).removeRecursively();
+    const std::string fallback = CWorkflow::StartFolder();
+    EXPECT_NE(fallback, kept);
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(fallback))) << fallback;
+}
+
+// Leaving the photos for another task drops the results a changed photo list
+// made stale.
+TEST(Workflow, LeavingThePhotosResetsTheEnginesOnce) {
+    DocEnvironment env;
+    DocRig rig;
+    rig.doc->AddFiles({env.Photo("a.jpg"), env.Photo("b.jpg")});
+    CWorkflow workflow;
+    workflow.SetDocument(rig.doc.get());
+    workflow.EnterTask(Task::Stitch);
+    rig.doc->SetCurrentTask(Task::Stitch);
+    rig.doc->StartStitching();
+    // Back to the photos, a change the user agrees to leaves the result stale.
+    workflow.EnterTask(Task::AddImages);
+    rig.doc->SetCurrentTask(Task::AddImages);
+    ASSERT_TRUE(rig.doc->ConfirmPhotoListChange(nullptr, nullptr, true));
+    ASSERT_TRUE(rig.doc->IsResultStale());
+    workflow.EnterTask(Task::Export);
+    EXPECT_FALSE(rig.doc->IsResultStale());
+    EXPECT_EQ(rig.planar->log.Count("FreeResults"), 1);
+}
