@@ -193,10 +193,25 @@ void CFrameEngineCallbacks::SetText(const char* text) {
 }
 
 void CFrameEngineCallbacks::RepaintNow() {
-    Post([this] {
+    if (OnUiThread()) {
         if (m_frame && m_frame->isVisible())
             m_frame->repaint();
-    });
+        return;
+    }
+    // The matching asks for this per pair and per fit, hundreds of times a
+    // build. Queued one by one, those paints held the window (and Cancel)
+    // long after the work was done; the window paints by itself meanwhile,
+    // so one queued update stands for all that came before it ran.
+    if (m_abandoned || m_repaintPosted.exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        m_receiver.get(),
+        [this] {
+            m_repaintPosted = false;
+            if (m_frame && m_frame->isVisible())
+                m_frame->update();
+        },
+        Qt::QueuedConnection);
 }
 
 void CFrameEngineCallbacks::ToggleView(bool fit) {

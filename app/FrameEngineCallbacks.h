@@ -118,4 +118,6 @@ private:
     std::atomic<int> m_total{0};
     std::atomic<int> m_position{0};
     std::atomic<bool> m_positionPosted{false};
+    // A worker's repaint request is queued and not yet carried out.
+    std::atomic<bool> m_repaintPosted{false};
 };

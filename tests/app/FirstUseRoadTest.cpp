@@ -20,6 +20,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
@@ -59,6 +60,8 @@ struct Program {
     QString promptAnswer = "6";
     bool cancelLoading = false;
     bool cancelWasOffered = false;
+    bool cancelMatching = false;
+    bool cancelledWhileMatching = false;
 
     explicit Program(const std::vector<std::string>& photos, int horzVert = 1,
                      const std::string& programPath = std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel") {
@@ -96,6 +99,12 @@ struct Program {
                 QTest::mouseClick(progress->CancelButton(), Qt::LeftButton);
             }
             cancelLoading = false;
+        }
+        if (cancelMatching && progress->isVisible() &&
+            progress->TextControl()->text().startsWith("Matching") && doc().Jobs().IsRunning()) {
+            QTest::mouseClick(progress->CancelButton(), Qt::LeftButton);
+            cancelledWhileMatching = progress->IsCancelled();
+            cancelMatching = false;
         }
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
@@ -157,6 +166,19 @@ std::vector<std::string> WeirWithDistractor(const QTemporaryDir& dir) {
     }
     return paths;
 }
+
+// A display that takes a while for each paint of the window, as a busy X
+// server does.
+struct SlowPaint : QObject {
+    QWidget* window;
+    explicit SlowPaint(QWidget* w) : window(w) { window->installEventFilter(this); }
+    ~SlowPaint() override { window->removeEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == window && event->type() == QEvent::Paint)
+            QThread::msleep(20);
+        return false;
+    }
+};
 
 }  // namespace
 
@@ -394,6 +416,30 @@ TEST(FirstUseRoad, LoadingThePhotosCanBeCancelledAndTheStitchLoadsTheRest) {
     p.ClickStart();
     EXPECT_EQ(p.doc().GetPhotoElements().size(), 6u);
     EXPECT_NE(p.doc().GetDisplayResult(), nullptr);
+}
+
+TEST(FirstUseRoad, CancelWhileARebuildMatchesEndsTheBuild) {
+    // The second build reuses the first one's analyses and goes straight to
+    // the matching, which asks the window to repaint many times; on a slow
+    // display each paint costs a while. The window must still take the click.
+    OVH_REQUIRE_PHOTOS();
+    std::vector<std::string> ring;
+    for (int i = 1; i <= 12; ++i)
+        ring.push_back(
+            TestData::Photo(QString::asprintf("apartment-ring/small-%02d.jpg", i).toStdString()).string());
+    Program p(ring, 1);
+    p.ClickStart();
+    ASSERT_EQ(p.doc().GetPlanarEngine()->GetBuildReport()->status, 1);
+
+    SlowPaint slow(&p.frame());
+    QTest::mouseClick(p.page().HVPage()->findChild<QRadioButton*>("1007"), Qt::LeftButton);
+    p.cancelMatching = true;
+    p.ClickStart();
+    EXPECT_TRUE(p.cancelledWhileMatching) << "Cancel was pressed while the progress window said Matching";
+    EXPECT_EQ(p.doc().GetPlanarEngine()->GetBuildReport()->status, 2) << "the build ended cancelled";
+    EXPECT_EQ(p.doc().GetDisplayResult(), nullptr);
+    EXPECT_FALSE(p.frame().Callbacks().ProgressWindow()->isVisible());
+    SaveScreenshot(&p.frame(), "first-use-rebuild-cancelled-while-matching");
 }
 
 TEST(FirstUseRoad, TheInstalledProgramNamesItsHelpPageWithoutBinDotDot) {

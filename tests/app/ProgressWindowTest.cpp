@@ -278,6 +278,30 @@ TEST(FrameEngineCallbacks, AWorkerWaitsForThePromptsAnswerAndNeverTouchesAWindow
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no prompt opens for a worker that stopped asking";
 }
 
+TEST(FrameEngineCallbacks, AWorkersRepaintRequestsCollapseIntoOnePaint) {
+    // The matching asks once per pair and fit: hundreds of paints queued one
+    // by one held the window long after the work.
+    Frame frame;
+    QTest::qWait(5);
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            paints += event->type() == QEvent::Paint ? 1 : 0;
+            return false;
+        }
+    } counter;
+    frame.window.installEventFilter(&counter);
+    std::thread worker([&] {
+        for (int i = 0; i < 300; ++i)
+            frame.callbacks.RepaintNow();
+    });
+    worker.join();
+    QTest::qWait(20);
+    frame.window.removeEventFilter(&counter);
+    EXPECT_GE(counter.paints, 1) << "the window was asked to paint";
+    EXPECT_LE(counter.paints, 2);
+}
+
 TEST(FrameEngineCallbacks, PostedViewUpdatesCollapseIntoOneWithTheFirstValues) {
     DocEnvironment env;
     Frame frame;
