@@ -65,6 +65,40 @@ bool CWorkflow::EnterTask(Task task) {
     return true;
 }
 
+void CWorkflow::SwitchTask(Task task, ITaskWindows& windows) {
+    if (task == Task::None)
+        return;
+    bool passedStitch = false;
+    if (AddsSelectedFirst(task, windows.SwitchProject())) {
+        windows.AddBrowserSelection();
+        if (PassesStitchAfterAdding(task, windows.SwitchProject())) {
+            SwitchTask(Task::Stitch, windows);
+            passedStitch = true;
+        }
+    }
+    // The page starts with the profile's options; once the user has changed
+    // them, the stitch is the one the stitching page shows.
+    if (StitchesFirst(task, windows.SwitchProject())) {
+        if (!passedStitch)
+            SwitchTask(Task::Stitch, windows);
+        windows.StitchWithPageOptions();
+    }
+
+    EnterTask(task);
+    windows.ShowTaskWindows(task);
+    if (task == Task::AddImages) {
+        // The browser keeps its folder between tasks.
+        if (windows.BrowserFolder().empty())
+            windows.OpenBrowserFolder(StartFolder());
+    } else {
+        RememberFolder(windows.BrowserFolder());
+    }
+    windows.ArrangeTaskWindows(task);
+    if (m_document)
+        m_document->SetCurrentTask(task);
+    windows.RefreshTaskPage(task);
+}
+
 void CWorkflow::OnJobStarted(JobKind kind) {
     if (kind != JobKind::Build)
         return;
