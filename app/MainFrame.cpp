@@ -187,6 +187,8 @@ CMainFrame::~CMainFrame() {
         updateWaiter_.join();
     doc_.reset();
     callbacks_->SetDocument(nullptr);
+    // The page outlives the workflow and keeps the model for the profile.
+    stitchBar_->StitchPage()->SetWorkflow(nullptr);
 }
 
 void CMainFrame::FitMinimumToScreen() {
@@ -492,6 +494,8 @@ void CMainFrame::ConnectDocument() {
     // the view paints from, so the view lets go of it first.
     doc_->Jobs().SetThreaded(true);
     workflow_.SetDocument(doc_.get());
+    // The page's model (the profile's) becomes the workflow's.
+    stitchBar_->StitchPage()->SetWorkflow(&workflow_);
     // Direct: the view must let go before the worker starts.
     connect(
         &workflow_, &CWorkflow::buildStarted, this, [this] { view_->ShowResult(nullptr, false); },

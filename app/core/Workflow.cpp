@@ -44,11 +44,14 @@ bool CWorkflow::StitchesFirst(Task requested, const ProjectState& now) {
 }
 
 void CWorkflow::SetDocument(COvHorizelDoc* document) {
-    if (m_document)
+    if (m_document) {
         disconnect(&m_document->Jobs(), nullptr, this, nullptr);
+        m_document->SetWorkflow(nullptr);
+    }
     m_document = document;
     if (!m_document)
         return;
+    m_document->SetWorkflow(this);
     // Direct: the state is the workflow's own; observers get it queued.
     connect(&m_document->Jobs(), &CDocumentJobs::jobStarted, this, &CWorkflow::OnJobStarted);
     connect(&m_document->Jobs(), &CDocumentJobs::jobFinished, this, &CWorkflow::OnJobFinished);
@@ -97,6 +100,13 @@ void CWorkflow::SwitchTask(Task task, ITaskWindows& windows) {
     if (m_document)
         m_document->SetCurrentTask(task);
     windows.RefreshTaskPage(task);
+}
+
+void CWorkflow::SetStitchMode(StitchMode mode) {
+    if (mode == m_stitchMode)
+        return;
+    m_stitchMode = mode;
+    emit stitchModeChanged(mode);
 }
 
 void CWorkflow::OnJobStarted(JobKind kind) {

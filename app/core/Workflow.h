@@ -84,12 +84,18 @@ public:
         return from == Task::AddImages && to != Task::AddImages;
     }
 
+    // The panorama model the stitching page shows and a build uses.
+    StitchMode GetStitchMode() const { return m_stitchMode; }
+    // Stores the model; stitchModeChanged follows when it changed.
+    void SetStitchMode(StitchMode mode);
+
     bool IsBuilding() const { return m_building; }
     // What the last build came to (None before the first).
     BuildStatus LastBuildStatus() const { return m_buildStatus; }
 
 signals:
     void taskChanged(Task task, Task previous);
+    void stitchModeChanged(StitchMode mode);
     void buildStarted();
     void buildFinished(BuildStatus status);
 
@@ -99,6 +105,7 @@ private:
 
     COvHorizelDoc* m_document = nullptr;
     Task m_task = Task::AddImages;
+    StitchMode m_stitchMode = StitchMode::Planar;
     bool m_building = false;
     BuildStatus m_buildStatus = BuildStatus::None;
 };

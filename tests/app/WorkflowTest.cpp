@@ -216,3 +216,24 @@ TEST(Workflow, ASwitchRunsItsStepsInOrder) {
     workflow.SwitchTask(Task::Stitch, windows);
     EXPECT_EQ(CWorkflow::StartFolder(), windows.folder);
 }
+
+// The model a build uses is the workflow's; the document's face reads and
+// sets it there, and each change is told once.
+TEST(Workflow, TheDocumentBuildsWithTheWorkflowsModel) {
+    DocRig rig;
+    CWorkflow workflow;
+    QSignalSpy changed(&workflow, &CWorkflow::stitchModeChanged);
+    workflow.SetStitchMode(StitchMode::Planar);
+    EXPECT_EQ(changed.count(), 0);
+    workflow.SetStitchMode(StitchMode::Tiled);
+    workflow.SetDocument(rig.doc.get());
+    EXPECT_TRUE(rig.doc->GetTiledOptions());
+    rig.doc->SetTiledOptions(false);
+    EXPECT_EQ(workflow.GetStitchMode(), StitchMode::Planar);
+    ASSERT_EQ(changed.count(), 2);
+    EXPECT_EQ(changed[1][0].value<StitchMode>(), StitchMode::Planar);
+    workflow.SetDocument(nullptr);
+    rig.doc->SetTiledOptions(true);
+    EXPECT_EQ(workflow.GetStitchMode(), StitchMode::Planar) << "a document let go keeps its own";
+    EXPECT_TRUE(rig.doc->GetTiledOptions());
+}
