@@ -495,7 +495,7 @@ void CDlgTLStitching::Start() {
 // ---- the stitching page ----
 
 CDlgStitching::CDlgStitching(QWidget* parent) : CBaseDialog(kTemplateId, parent) {
-    m_mode = StitchModeFromProfile(ProfileKeys::Read(ProfileKeys::kHorzVert));
+    m_ownWorkflow.SetStitchMode(StitchModeFromProfile(ProfileKeys::Read(ProfileKeys::kHorzVert)));
     setWindowFlags(Qt::Widget);
     m_initialSize = Du(0, 0, 146, 250).size();
     resize(m_initialSize);
@@ -512,7 +512,7 @@ CDlgStitching::CDlgStitching(QWidget* parent) : CBaseDialog(kTemplateId, parent)
     m_tl->SetNotify(this);
     m_tabs->addTab(m_hv, Str(303));
     m_tabs->addTab(m_tl, Str(304));
-    m_tabs->setCurrentIndex(m_mode == StitchMode::Tiled ? 1 : 0);
+    ShowMode();
     connect(m_tabs, &QTabWidget::currentChanged, this, [this] { ApplyTabSelection(); });
     connect(m_start, &QPushButton::clicked, this, [this] { OnStart(); });
     CTabstopNavigator::AddWindow(this, CTabstopNavigator::TaskPage, true);
@@ -527,7 +527,7 @@ CDlgStitching::CDlgStitching(QWidget* parent) : CBaseDialog(kTemplateId, parent)
 CDlgStitching::~CDlgStitching() {
     m_poll.stop();
     CTabstopNavigator::RemoveWindow(this);
-    ProfileKeys::Write(ProfileKeys::kHorzVert, StitchModeProfileValue(m_mode));
+    ProfileKeys::Write(ProfileKeys::kHorzVert, Mode());
 }
 
 QString CDlgStitching::Title() const {
@@ -539,9 +539,25 @@ void CDlgStitching::SetDocument(IDialogCallback::IStitchingOptions* document) {
     m_hv->SetDocument(document);
     m_tl->SetDocument(document);
     if (m_document) {
-        m_document->SetTiledMode(m_mode == StitchMode::Tiled);
-        m_document->SetTiledOptions(m_mode == StitchMode::Tiled);
+        m_document->SetTiledMode(StitchingMode() == StitchMode::Tiled);
+        m_document->SetTiledOptions(StitchingMode() == StitchMode::Tiled);
     }
+}
+
+void CDlgStitching::SetWorkflow(CWorkflow* workflow) {
+    const StitchMode mode = StitchingMode();
+    disconnect(&Workflow(), &CWorkflow::stitchModeChanged, this, nullptr);
+    m_workflow = workflow;
+    Workflow().SetStitchMode(mode);
+    // Queued: a change made inside the document's step reaches the tabs
+    // after it; the tabs show the model as it is then, so changes that
+    // queued up do not undo each other.
+    connect(
+        &Workflow(), &CWorkflow::stitchModeChanged, this, [this] { ShowMode(); }, Qt::QueuedConnection);
+}
+
+void CDlgStitching::ShowMode() {
+    m_tabs->setCurrentIndex(StitchingMode() == StitchMode::Tiled ? 1 : 0);
 }
 
 void CDlgStitching::EnableStitchButton(bool enable) {
@@ -554,7 +570,7 @@ void CDlgStitching::StartFromCommand() {
 }
 
 const HVPanoramaOptions& CDlgStitching::ActiveOptions() const {
-    return m_mode == StitchMode::Planar ? m_hv->Options() : m_tl->Options();
+    return StitchingMode() == StitchMode::Planar ? m_hv->Options() : m_tl->Options();
 }
 
 int CDlgStitching::IsStitchEnabled() {
@@ -574,15 +590,15 @@ int CDlgStitching::GetTooltipStringId(int controlId) const {
 
 void CDlgStitching::ApplyTabSelection() {
     const int index = m_tabs->currentIndex();
-    m_mode = index == 0 ? StitchMode::Planar : StitchMode::Tiled;
+    Workflow().SetStitchMode(index == 0 ? StitchMode::Planar : StitchMode::Tiled);
     if (m_document)
         m_document->SetTiledOptions(index != 0);
 }
 
 void CDlgStitching::OnStart() {
     if (m_document)
-        m_document->SetTiledOptions(m_mode == StitchMode::Tiled);
-    if (m_mode == StitchMode::Planar)
+        m_document->SetTiledOptions(StitchingMode() == StitchMode::Tiled);
+    if (StitchingMode() == StitchMode::Planar)
         m_hv->Start();
     else
         m_tl->Start();

@@ -3,13 +3,14 @@
 // engine, each with its option page. The chosen tab decides which engine the
 // next stitch uses; the button is enabled while the options need a new stitch.
 
+#include <QPointer>
 #include <QRect>
 #include <QTimer>
 #include <functional>
 
 #include "BaseDialog.h"
 #include "DialogCallback.h"
-#include "WorkflowTypes.h"
+#include "Workflow.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -123,6 +124,9 @@ public:
     static constexpr int kPollMs = 100;
 
     void SetDocument(IDialogCallback::IStitchingOptions* document);
+    // The workflow that holds the chosen model (borrowed; null: the page's
+    // own). The page's model goes with it, and the tabs follow its changes.
+    void SetWorkflow(CWorkflow* workflow);
     void EnableStitchButton(bool enable) override;
     // The "&Stitch" command and the export task's stitch: what "Start Stitching"
     // does, with the model and the options the page shows.
@@ -133,8 +137,8 @@ public:
 
     QString Title() const;
     // The chosen model, and its number as the profile's "HorzVert" keeps it.
-    StitchMode StitchingMode() const { return m_mode; }
-    int Mode() const { return StitchModeProfileValue(m_mode); }
+    StitchMode StitchingMode() const { return Workflow().GetStitchMode(); }
+    int Mode() const { return StitchModeProfileValue(StitchingMode()); }
     QPushButton* StartButton() const { return m_start; }
     QTabWidget* Tabs() const { return m_tabs; }
     CDlgHVStitching* HVPage() const { return m_hv; }
@@ -151,7 +155,11 @@ private:
     const HVPanoramaOptions& ActiveOptions() const;
 
     IDialogCallback::IStitchingOptions* m_document = nullptr;
-    StitchMode m_mode = StitchMode::Planar;
+    CWorkflow& Workflow() const { return m_workflow ? *m_workflow : m_ownWorkflow; }
+    void ShowMode();
+    // Holds the model until the frame's workflow takes it over.
+    mutable CWorkflow m_ownWorkflow;
+    QPointer<CWorkflow> m_workflow;
     QSize m_initialSize;
     int m_lastWidth = 0;
     QPushButton* m_start;

@@ -187,6 +187,8 @@ CMainFrame::~CMainFrame() {
         updateWaiter_.join();
     doc_.reset();
     callbacks_->SetDocument(nullptr);
+    // The page outlives the workflow and keeps the model for the profile.
+    stitchBar_->StitchPage()->SetWorkflow(nullptr);
 }
 
 void CMainFrame::FitMinimumToScreen() {
@@ -492,6 +494,8 @@ void CMainFrame::ConnectDocument() {
     // the view paints from, so the view lets go of it first.
     doc_->Jobs().SetThreaded(true);
     workflow_.SetDocument(doc_.get());
+    // The page's model (the profile's) becomes the workflow's.
+    stitchBar_->StitchPage()->SetWorkflow(&workflow_);
     // Direct: the view must let go before the worker starts.
     connect(
         &workflow_, &CWorkflow::buildStarted, this, [this] { view_->ShowResult(nullptr, false); },
@@ -522,38 +526,36 @@ void CMainFrame::SetTask(Task task) {
     if (task == Task::None)
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto project = [this] {
-        return CWorkflow::ProjectState{static_cast<int>(doc_->GetPhotoList().GetCount()),
-                                       doc_->CanRenderFullResult(), doc_->IsFullResultCurrent()};
-    };
+    AttachDocumentWindows();
+    workflow_.SwitchTask(task, *this);
+    QApplication::restoreOverrideCursor();
+}
+
+void CMainFrame::AttachDocumentWindows() {
     // The document reports to this frame's windows from its first task on.
-    if (!documentAttached_) {
-        doc_->CreateEngines(callbacks_.get(), callbacks_.get());
-        doc_->SetUpdateCallback(this);
-        doc_->SetCropView(view_->PictureView());
-        stitchBar_->SetDocument(doc_.get());
-        documentAttached_ = true;
-    }
-    // What the switch does first is the workflow's rule; the windows it
-    // touches on the way are this frame's.
-    bool passedStitch = false;
-    if (CWorkflow::AddsSelectedFirst(task, project())) {
-        router_.Execute(CmdId::AddSelected);
-        if (CWorkflow::PassesStitchAfterAdding(task, project())) {
-            SetTask(Task::Stitch);
-            passedStitch = true;
-        }
-    }
-    // The page starts with the profile's options; once the user has changed
-    // them, the stitch is the one the "2. Stitch" page shows.
-    if (CWorkflow::StitchesFirst(task, project())) {
-        if (!passedStitch)
-            SetTask(Task::Stitch);
-        stitchBar_->StitchPage()->StartFromCommand();
-    }
+    if (documentAttached_)
+        return;
+    doc_->CreateEngines(callbacks_.get(), callbacks_.get());
+    doc_->SetUpdateCallback(this);
+    doc_->SetCropView(view_->PictureView());
+    stitchBar_->SetDocument(doc_.get());
+    documentAttached_ = true;
+}
 
-    workflow_.EnterTask(task);
+CWorkflow::ProjectState CMainFrame::SwitchProject() const {
+    return {static_cast<int>(doc_->GetPhotoList().GetCount()), doc_->CanRenderFullResult(),
+            doc_->IsFullResultCurrent()};
+}
 
+void CMainFrame::AddBrowserSelection() {
+    router_.Execute(CmdId::AddSelected);
+}
+
+void CMainFrame::StitchWithPageOptions() {
+    stitchBar_->StitchPage()->StartFromCommand();
+}
+
+void CMainFrame::ShowTaskWindows(Task task) {
     if (task != Task::AddImages) {
         ShowBars(task == Task::Stitch, false, task == Task::Stitch, task == Task::Export);
         SetStatusPanes({QString(), view_->GetZoomText(), QString(), QString(), QString(),
@@ -564,34 +566,42 @@ void CMainFrame::SetTask(Task task) {
         // A result dropped while the photos changed leaves the view too.
         if (view_->PictureView()->GetImage() != doc_->GetDisplayResult())
             view_->ShowResult(doc_->GetDisplayResult(), true);
-        CWorkflow::RememberFolder(g_pThumbsBrowser ? g_pThumbsBrowser->CurrentFolder() : std::string());
-    } else {
-        ShowBars(true, true, false, false);
-        SetStatusPanes(browseTexts_, false);
-        taskBar_->SetZoomRange(g_nThumbnailSize, 50, 100, 10);
-        taskBar_->SetZoomPos(g_nThumbnailSize);
-        if (!folderBarDocked_) {
-            addDockWidget(Qt::LeftDockWidgetArea, folderBar_);
-            folderBarDocked_ = true;
-        }
-        view_->ShowBrowser();
-        // The browser keeps its folder between tasks; the first time it
-        // opens the folder of the last run.
-        if (g_pThumbsBrowser && g_pThumbsBrowser->CurrentFolder().empty())
-            OpenBrowserFolder(BrowserLocation::Make(BrowserLocation::kFolder, CWorkflow::StartFolder()),
-                              this);
-        folderBar_->ShowCurrentFolder();
+        return;
     }
+    ShowBars(true, true, false, false);
+    SetStatusPanes(browseTexts_, false);
+    taskBar_->SetZoomRange(g_nThumbnailSize, 50, 100, 10);
+    taskBar_->SetZoomPos(g_nThumbnailSize);
+    if (!folderBarDocked_) {
+        addDockWidget(Qt::LeftDockWidgetArea, folderBar_);
+        folderBarDocked_ = true;
+    }
+    view_->ShowBrowser();
+}
+
+std::string CMainFrame::BrowserFolder() const {
+    return g_pThumbsBrowser ? g_pThumbsBrowser->CurrentFolder() : std::string();
+}
+
+void CMainFrame::OpenBrowserFolder(const std::string& folder) {
+    if (g_pThumbsBrowser)
+        ::OpenBrowserFolder(BrowserLocation::Make(BrowserLocation::kFolder, folder), this);
+}
+
+void CMainFrame::ArrangeTaskWindows(Task task) {
+    if (task == Task::AddImages)
+        folderBar_->ShowCurrentFolder();
     RecalcLayout();
     ApplyBarSizes();
     static const int kTabIds[] = {CmdId::TaskAddImages, CmdId::TaskStitch, CmdId::TaskExport};
     taskBar_->Tabs()->SelectTabById(kTabIds[TaskNumber(task) - 1]);
-    doc_->SetCurrentTask(task);
+}
+
+void CMainFrame::RefreshTaskPage(Task task) {
     if (task == Task::Stitch)
         RefreshStitchPage();
     else if (task == Task::Export)
         RefreshExportPage();
-    QApplication::restoreOverrideCursor();
 }
 
 void CMainFrame::SetStatusPanes(const QStringList& textsIn, bool remember) {

@@ -94,7 +94,10 @@ public:
     static constexpr int kId = 1003;
 };
 
-class CMainFrame : public MenuEx::CNewFrameWnd, public ICommandTarget, public IDialogCallback::IUpdate {
+class CMainFrame : public MenuEx::CNewFrameWnd,
+                   public ICommandTarget,
+                   public IDialogCallback::IUpdate,
+                   private CWorkflow::ITaskWindows {
     Q_OBJECT
 public:
     explicit CMainFrame(QWidget* parent = nullptr);
@@ -243,6 +246,16 @@ private:
     void ShowBars(bool strip, bool folders, bool stitch, bool save);
     void AddSelectedPhotos();
     void ConnectDocument();
+    void AttachDocumentWindows();
+    // A task switch's window steps, as the workflow runs them.
+    CWorkflow::ProjectState SwitchProject() const override;
+    void AddBrowserSelection() override;
+    void StitchWithPageOptions() override;
+    void ShowTaskWindows(Task task) override;
+    std::string BrowserFolder() const override;
+    void OpenBrowserFolder(const std::string& folder) override;
+    void ArrangeTaskWindows(Task task) override;
+    void RefreshTaskPage(Task task) override;
     void FocusBar(QWidget* bar);
     void ShowImageInfo();
     void OnZoom(int value, int code);

@@ -22,6 +22,7 @@
 #include "StitchingOptionFields.h"
 #include "StringTable.h"
 #include "TextCodec.h"
+#include "Workflow.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ private:
 
 }  // namespace
 
-COvHorizelDoc::COvHorizelDoc() {
+COvHorizelDoc::COvHorizelDoc() : m_ownWorkflow(std::make_unique<CWorkflow>()) {
     m_cropType = AppProfile::GetProfileInt("SAVING", "crop type", 1);
     m_manualMode = AppProfile::GetProfileInt("STITCHING", "manual mode", 0);
     std::string programText, userText;
@@ -222,8 +223,24 @@ PanoramaLib::IPanorama* COvHorizelDoc::ActiveEngine() const {
                          : static_cast<PanoramaLib::IPanorama*>(m_planar);
 }
 
+void COvHorizelDoc::SetWorkflow(CWorkflow* workflow) {
+    m_workflow = workflow;
+}
+
+CWorkflow& COvHorizelDoc::StitchWorkflow() const {
+    return m_workflow ? *m_workflow : *m_ownWorkflow;
+}
+
+bool COvHorizelDoc::TiledChosen() const {
+    return StitchWorkflow().GetStitchMode() == StitchMode::Tiled;
+}
+
+void COvHorizelDoc::SetTiledOptions(bool tiled) {
+    StitchWorkflow().SetStitchMode(tiled ? StitchMode::Tiled : StitchMode::Planar);
+}
+
 PanoramaLib::IPanorama* COvHorizelDoc::ChosenEngine() const {
-    return m_tiledChosen ? static_cast<PanoramaLib::IPanorama*>(m_tiled)
+    return TiledChosen() ? static_cast<PanoramaLib::IPanorama*>(m_tiled)
                          : static_cast<PanoramaLib::IPanorama*>(m_planar);
 }
 
@@ -564,7 +581,7 @@ void COvHorizelDoc::ShowFileError(const std::string& path, const std::string& te
 
 void COvHorizelDoc::StartStitching() {
     m_jobs.Queue([this] {
-        BeginBuild(m_tiledChosen, [this](bool) {
+        BeginBuild(TiledChosen(), [this](bool) {
             if (m_currentTask == Task::Export) {
                 ShowCropFrame(m_cropType > 0, true);
                 RefreshExportPage();
@@ -890,7 +907,7 @@ void COvHorizelDoc::SetOptions(const HVPanoramaOptions* options) {
 }
 
 bool COvHorizelDoc::HasTiledResult() {
-    return !m_stitching && !m_jobs.IsRunning() && m_tiledChosen && m_tiled &&
+    return !m_stitching && !m_jobs.IsRunning() && TiledChosen() && m_tiled &&
            IsValidElement(m_tiled->GetResult(false));
 }
 
@@ -899,7 +916,7 @@ bool COvHorizelDoc::IsRestitchNeeded(const HVPanoramaOptions* options) {
         return false;
     const bool can = m_photos.GetCount() >= 2 && m_staleResult == 0;
     PanoramaLib::IPanorama* engine = ActiveEngine();
-    if (!engine || m_activeTiled != m_tiledChosen)
+    if (!engine || m_activeTiled != TiledChosen())
         return can;
     if (!IsValidElement(engine->GetResult(false)))
         return can;

@@ -5,8 +5,10 @@
 // print service's products). It lives in memory only; saving writes the
 // rendered panorama as an image.
 
+#include <QPointer>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,6 +47,7 @@ inline constexpr int kStitchEnded = 7;
 
 // What saving the result needs of the windowing side: the file-name prompt,
 // the Yes/No question, the owner of the module's messages.
+class CWorkflow;
 class IResultSaveHost {
 public:
     // Asks where to save, starting from name (the current path or empty);
@@ -232,8 +235,12 @@ public:
                             int keepCropRect) override;
     void ResetTiledCropRect() override;
     void SetTiledMode(bool tiled) override { m_activeTiled = tiled; }
-    void SetTiledOptions(bool tiled) override { m_tiledChosen = tiled; }
-    bool GetTiledOptions() override { return m_tiledChosen; }
+    // The model chosen for a build is the workflow's.
+    void SetTiledOptions(bool tiled) override;
+    bool GetTiledOptions() override { return TiledChosen(); }
+    // The workflow whose stitching mode the document builds with (borrowed);
+    // without one the document keeps a workflow of its own.
+    void SetWorkflow(CWorkflow* workflow);
     void GetTiledRenderParams(int* surfaceKind, int* elevation, int* azimuth, int* tilt) override;
     void MarkOptionsChanged() override { m_optionsChanged = true; }
 
@@ -312,7 +319,10 @@ private:
     std::map<std::string, SamePictures::Fingerprint> m_fingerprints;
     OrvexBase::Rect m_cropRect;
     bool m_activeTiled = false;
-    bool m_tiledChosen = false;
+    QPointer<CWorkflow> m_workflow;
+    std::unique_ptr<CWorkflow> m_ownWorkflow;
+    CWorkflow& StitchWorkflow() const;
+    bool TiledChosen() const;
     PanoramaLib::IHVPanorama* m_planar = nullptr;
     PanoramaLib::ITiledPanorama* m_tiled = nullptr;
     bool m_madeEngines = false;

@@ -44,11 +44,14 @@ bool CWorkflow::StitchesFirst(Task requested, const ProjectState& now) {
 }
 
 void CWorkflow::SetDocument(COvHorizelDoc* document) {
-    if (m_document)
+    if (m_document) {
         disconnect(&m_document->Jobs(), nullptr, this, nullptr);
+        m_document->SetWorkflow(nullptr);
+    }
     m_document = document;
     if (!m_document)
         return;
+    m_document->SetWorkflow(this);
     // Direct: the state is the workflow's own; observers get it queued.
     connect(&m_document->Jobs(), &CDocumentJobs::jobStarted, this, &CWorkflow::OnJobStarted);
     connect(&m_document->Jobs(), &CDocumentJobs::jobFinished, this, &CWorkflow::OnJobFinished);
@@ -63,6 +66,47 @@ bool CWorkflow::EnterTask(Task task) {
         m_document->ResetEngines();
     emit taskChanged(task, previous);
     return true;
+}
+
+void CWorkflow::SwitchTask(Task task, ITaskWindows& windows) {
+    if (task == Task::None)
+        return;
+    bool passedStitch = false;
+    if (AddsSelectedFirst(task, windows.SwitchProject())) {
+        windows.AddBrowserSelection();
+        if (PassesStitchAfterAdding(task, windows.SwitchProject())) {
+            SwitchTask(Task::Stitch, windows);
+            passedStitch = true;
+        }
+    }
+    // The page starts with the profile's options; once the user has changed
+    // them, the stitch is the one the stitching page shows.
+    if (StitchesFirst(task, windows.SwitchProject())) {
+        if (!passedStitch)
+            SwitchTask(Task::Stitch, windows);
+        windows.StitchWithPageOptions();
+    }
+
+    EnterTask(task);
+    windows.ShowTaskWindows(task);
+    if (task == Task::AddImages) {
+        // The browser keeps its folder between tasks.
+        if (windows.BrowserFolder().empty())
+            windows.OpenBrowserFolder(StartFolder());
+    } else {
+        RememberFolder(windows.BrowserFolder());
+    }
+    windows.ArrangeTaskWindows(task);
+    if (m_document)
+        m_document->SetCurrentTask(task);
+    windows.RefreshTaskPage(task);
+}
+
+void CWorkflow::SetStitchMode(StitchMode mode) {
+    if (mode == m_stitchMode)
+        return;
+    m_stitchMode = mode;
+    emit stitchModeChanged(mode);
 }
 
 void CWorkflow::OnJobStarted(JobKind kind) {

@@ -34,6 +34,30 @@ public:
     // one is pending to render or already rendered.
     static bool StitchesFirst(Task requested, const ProjectState& now);
 
+    // The windows' part of a switch, carried out by the frame when the
+    // workflow asks for it, in the order SwitchTask calls them.
+    class ITaskWindows {
+    public:
+        // The project as it is at this point of the switch.
+        virtual ProjectState SwitchProject() const = 0;
+        // The browser's selected photos join the project.
+        virtual void AddBrowserSelection() = 0;
+        // The stitch the stitching page's settings describe.
+        virtual void StitchWithPageOptions() = 0;
+        // The task's bars, status panes, zoom range and page of the view.
+        virtual void ShowTaskWindows(Task task) = 0;
+        // The browser's folder (empty before it opened one or without it).
+        virtual std::string BrowserFolder() const = 0;
+        virtual void OpenBrowserFolder(const std::string& folder) = 0;
+        // The layout of the bars and the task's tab, once the page shows.
+        virtual void ArrangeTaskWindows(Task task) = 0;
+        // The task's page shows the document as it now is.
+        virtual void RefreshTaskPage(Task task) = 0;
+
+    protected:
+        ~ITaskWindows() = default;
+    };
+
     // The folder the browser opens the first time the photos are browsed:
     // the one kept from the last run when it still exists, else the user's
     // pictures, else the documents, else home.
@@ -51,9 +75,19 @@ public:
     // the photos for another task, the document drops the results a changed
     // photo list made stale.
     bool EnterTask(Task task);
+    // Switches to `task` (None is ignored): first what the switch needs
+    // (the selection added, the stitching task passed through, a stitch),
+    // then the task entered and its windows shown; browsing opens in the
+    // start folder the first time, leaving it keeps the browser's folder.
+    void SwitchTask(Task task, ITaskWindows& windows);
     static bool LeavesAddImages(Task from, Task to) {
         return from == Task::AddImages && to != Task::AddImages;
     }
+
+    // The panorama model the stitching page shows and a build uses.
+    StitchMode GetStitchMode() const { return m_stitchMode; }
+    // Stores the model; stitchModeChanged follows when it changed.
+    void SetStitchMode(StitchMode mode);
 
     bool IsBuilding() const { return m_building; }
     // What the last build came to (None before the first).
@@ -61,6 +95,7 @@ public:
 
 signals:
     void taskChanged(Task task, Task previous);
+    void stitchModeChanged(StitchMode mode);
     void buildStarted();
     void buildFinished(BuildStatus status);
 
@@ -70,6 +105,7 @@ private:
 
     COvHorizelDoc* m_document = nullptr;
     Task m_task = Task::AddImages;
+    StitchMode m_stitchMode = StitchMode::Planar;
     bool m_building = false;
     BuildStatus m_buildStatus = BuildStatus::None;
 };

@@ -94,6 +94,29 @@ TEST(StitchPages, TheKeptModeOpensItsTabAndTheTabChoosesTheEngine) {
     EXPECT_EQ(AppProfile::GetProfileInt("STITCHING", "HorzVert", -1), 1);
 }
 
+// The model is the workflow's: the page hands its kept model over, shows
+// the workflow's changes, and takes the model back for the profile.
+TEST(StitchPages, TheModelLivesInTheWorkflowThePageIsGiven) {
+    PageRig rig(0);
+    {
+        CWorkflow workflow;
+        rig.page->SetWorkflow(&workflow);
+        EXPECT_EQ(workflow.GetStitchMode(), StitchMode::Tiled);
+        rig.page->Tabs()->setCurrentIndex(0);
+        EXPECT_EQ(workflow.GetStitchMode(), StitchMode::Planar);
+        workflow.SetStitchMode(StitchMode::Tiled);
+        workflow.SetStitchMode(StitchMode::Planar);
+        workflow.SetStitchMode(StitchMode::Tiled);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(rig.page->Tabs()->currentIndex(), 1) << "the tabs show the last model";
+        EXPECT_EQ(workflow.GetStitchMode(), StitchMode::Tiled);
+        rig.page->SetWorkflow(nullptr);
+    }
+    EXPECT_EQ(rig.page->StitchingMode(), StitchMode::Tiled);
+    rig.page.reset();
+    EXPECT_EQ(AppProfile::GetProfileInt("STITCHING", "HorzVert", -1), 0);
+}
+
 TEST(StitchPages, StartCopiesOnlyThePagesFieldsAndThePollFollowsTheDocument) {
     PageRig rig;
     rig.doc.engine.autoCrop = 1;

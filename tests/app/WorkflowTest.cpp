@@ -116,3 +116,124 @@ TEST(Workflow, LeavingThePhotosResetsTheEnginesOnce) {
     EXPECT_FALSE(rig.doc->IsResultStale());
     EXPECT_EQ(rig.planar->log.Count("FreeResults"), 1);
 }
+
+// A switch runs what it needs first and then the task's windows, in order:
+// a fake frame records each step it is asked for.
+TEST(Workflow, ASwitchRunsItsStepsInOrder) {
+    struct Windows : CWorkflow::ITaskWindows {
+        CWorkflow::ProjectState now;
+        int photosTheSelectionAdds = 0;
+        std::string folder;
+        std::string steps;
+        CWorkflow::ProjectState SwitchProject() const override { return now; }
+        void AddBrowserSelection() override {
+            now.photoCount += photosTheSelectionAdds;
+            steps += "add ";
+        }
+        void StitchWithPageOptions() override { steps += "stitch "; }
+        void ShowTaskWindows(Task task) override { steps += "show" + std::to_string(TaskNumber(task)) + " "; }
+        std::string BrowserFolder() const override { return folder; }
+        void OpenBrowserFolder(const std::string& opened) override {
+            folder = opened;
+            steps += "open ";
+        }
+        void ArrangeTaskWindows(Task task) override {
+            steps += "tab" + std::to_string(TaskNumber(task)) + " ";
+        }
+        void RefreshTaskPage(Task task) override { steps += "page" + std::to_string(TaskNumber(task)) + " "; }
+    };
+    struct Case {
+        const char* name;
+        Task from, task;
+        CWorkflow::ProjectState now;
+        int selectionAdds;
+        const char* folder;
+        const char* steps;
+    };
+    const Case cases[] = {
+        {"first browse opens the start folder",
+         Task::Stitch,
+         Task::AddImages,
+         {0, false, false},
+         0,
+         "",
+         "show1 open tab1 page1 "},
+        {"browsing again keeps the folder",
+         Task::Stitch,
+         Task::AddImages,
+         {0, false, false},
+         0,
+         "/p",
+         "show1 tab1 page1 "},
+        {"stitch task adds the selection",
+         Task::AddImages,
+         Task::Stitch,
+         {1, false, false},
+         1,
+         "/p",
+         "add show2 tab2 page2 "},
+        {"export adds, passes stitching and stitches",
+         Task::AddImages,
+         Task::Export,
+         {1, false, false},
+         2,
+         "/p",
+         "add show2 tab2 page2 stitch show3 tab3 page3 "},
+        {"export stitches first",
+         Task::Stitch,
+         Task::Export,
+         {3, false, false},
+         0,
+         "/p",
+         "show2 tab2 page2 stitch show3 tab3 page3 "},
+        {"export with a rendered result",
+         Task::Stitch,
+         Task::Export,
+         {3, false, true},
+         0,
+         "/p",
+         "show3 tab3 page3 "},
+        {"no task", Task::Stitch, Task::None, {3, false, false}, 0, "/p", ""},
+    };
+    QTemporaryDir dir;
+    AppProfile::SetPath(dir.path().toStdString() + "/profile.ini");
+    for (const Case& c : cases) {
+        CWorkflow workflow;
+        workflow.EnterTask(c.from);
+        Windows windows;
+        windows.now = c.now;
+        windows.photosTheSelectionAdds = c.selectionAdds;
+        windows.folder = c.folder;
+        workflow.SwitchTask(c.task, windows);
+        EXPECT_EQ(windows.steps, c.steps) << c.name;
+        EXPECT_EQ(workflow.CurrentTask(), c.task == Task::None ? c.from : c.task) << c.name;
+    }
+    // Leaving the photos keeps the browser's folder for the next run.
+    CWorkflow workflow;
+    Windows windows;
+    windows.folder = dir.path().toStdString();
+    windows.now.photoCount = 2;
+    workflow.SwitchTask(Task::Stitch, windows);
+    EXPECT_EQ(CWorkflow::StartFolder(), windows.folder);
+}
+
+// The model a build uses is the workflow's; the document's face reads and
+// sets it there, and each change is told once.
+TEST(Workflow, TheDocumentBuildsWithTheWorkflowsModel) {
+    DocRig rig;
+    CWorkflow workflow;
+    QSignalSpy changed(&workflow, &CWorkflow::stitchModeChanged);
+    workflow.SetStitchMode(StitchMode::Planar);
+    EXPECT_EQ(changed.count(), 0);
+    workflow.SetStitchMode(StitchMode::Tiled);
+    workflow.SetDocument(rig.doc.get());
+    EXPECT_TRUE(rig.doc->GetTiledOptions());
+    rig.doc->SetTiledOptions(false);
+    EXPECT_EQ(workflow.GetStitchMode(), StitchMode::Planar);
+    ASSERT_EQ(changed.count(), 2);
+    EXPECT_EQ(changed[1][0].value<StitchMode>(), StitchMode::Planar);
+    workflow.SetDocument(nullptr);
+    rig.doc->SetTiledOptions(true);
+    EXPECT_EQ(workflow.GetStitchMode(), StitchMode::Planar) << "a document let go keeps its own";
+    EXPECT_TRUE(rig.doc->GetTiledOptions());
+}
