@@ -386,9 +386,11 @@ TEST(ExportRoad, ProductChoiceKeepsEveryControlWhole) {
             for (QLineEdit* edit : page->findChildren<QLineEdit*>())
                 EXPECT_GE(edit->height(), edit->minimumSizeHint().height())
                     << edit->objectName().toStdString();
-            for (QWidget* w : page->findChildren<QWidget*>())
-                if (w->isVisible() && w->parentWidget() == page)
+            for (QWidget* w : page->findChildren<QWidget*>()) {
+                if (w->isVisible() && w->parentWidget() == page) {
                     EXPECT_TRUE(page->rect().contains(w->geometry())) << w->objectName().toStdString();
+                }
+            }
         };
         expectWhole("before a product is chosen");
         QComboBox* aspect = page->AspectCombo();
