@@ -141,7 +141,7 @@ TEST_F(HttpClientTest, NoServerAndCancelEndQuickly) {
     stalled.hang = true;
     server.On("/stall", stalled);
 
-    // Cancel while the server keeps silent: back within a fraction of a second.
+    // Cancel while the server keeps silent: back soon, not at the stall limit.
     Http::Request request;
     request.url = origin + "/stall";
     const auto start = Clock::now();
@@ -154,7 +154,8 @@ TEST_F(HttpClientTest, NoServerAndCancelEndQuickly) {
     });
     EXPECT_TRUE(reply.cancelled);
     EXPECT_FALSE(reply.completed);
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(700));
+    // Far below the 30 s stall limit, with room for a loaded machine.
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
     // The caller was asked at least every few tens of milliseconds.
     EXPECT_GE(pumps, 4);
 
