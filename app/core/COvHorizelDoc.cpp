@@ -669,14 +669,17 @@ void COvHorizelDoc::RunLoadedVariant(BuildVariant variant, std::function<void(bo
         std::string failure;
     };
     auto outcome = std::make_shared<Outcome>();
-    auto work = [this, variant, engine, tiled, outcome] {
+    // Taken now: the user-interface thread may change them while the work runs.
+    const bool manualPreference = m_manualMatchingPreference != 0;
+    const int elevation = tiled ? m_elevation : 0, azimuth = tiled ? m_azimuth : 0, tilt = tiled ? m_tilt : 0;
+    auto work = [this, variant, engine, outcome, manualPreference, elevation, azimuth, tilt] {
         try {
             if (variant == BuildVariant::Manual)
-                outcome->built = m_planar->BuildWithTransforms(m_photoElements, &m_preparedElements,
-                                                               m_manualMatchingPreference != 0);
+                outcome->built =
+                    m_planar->BuildWithTransforms(m_photoElements, &m_preparedElements, manualPreference);
             else
-                outcome->built = engine->Build(m_photoElements, &m_preparedElements, tiled ? m_elevation : 0,
-                                               tiled ? m_azimuth : 0, tiled ? m_tilt : 0);
+                outcome->built =
+                    engine->Build(m_photoElements, &m_preparedElements, elevation, azimuth, tilt);
         } catch (const std::exception& e) {
             // The engines report their own failures; this is what they could not catch.
             outcome->failed = true;
@@ -902,6 +905,13 @@ void COvHorizelDoc::GetOptions(HVPanoramaOptions* options) {
 }
 
 void COvHorizelDoc::SetOptions(const HVPanoramaOptions* options) {
+    if (options && m_jobs.IsRunning()) {
+        // A load's worker reads the options meanwhile: they wait their turn,
+        // still ahead of the stitch asked for after them.
+        const HVPanoramaOptions copy = *options;
+        m_jobs.Queue([this, copy] { SetOptions(&copy); });
+        return;
+    }
     if (PanoramaLib::IPanorama* engine = ChosenEngine(); engine && options)
         engine->SetOptions(options);
 }

@@ -95,8 +95,8 @@ void COvHorizelDoc::BeginRender() {
             m_tiled->SetCropRect(useRect);
     }
     auto rendered = std::make_shared<bool>(false);
-    auto work = [this, tiled, rendered] {
-        *rendered = tiled ? m_tiled->RenderForPrint(m_elevation, m_azimuth, m_tilt) : m_planar->Render();
+    auto work = [this, tiled, rendered, elevation = m_elevation, azimuth = m_azimuth, tilt = m_tilt] {
+        *rendered = tiled ? m_tiled->RenderForPrint(elevation, azimuth, tilt) : m_planar->Render();
     };
     auto done = [this, engine, tiled, ownRect, previewWidth, userRect, rendered] {
         if (*rendered) {
