@@ -490,16 +490,19 @@ void CMainFrame::ConnectDocument() {
     callbacks_->SetDocument(doc_.get());
     callbacks_->SetPhotoMarker(strip_);
     callbacks_->onToggleView = [this](bool fit) { view_->ShowResult(doc_->GetDisplayResult(), fit); };
+    workflow_.SetDocument(doc_.get());
     // The document's runs work off this thread; a build rewrites the result
     // the view paints from, so the view lets go of it first.
-    doc_->Jobs().SetThreaded(true);
-    workflow_.SetDocument(doc_.get());
+    workflow_.Jobs().SetThreaded(true);
     // The page's model (the profile's) becomes the workflow's.
     stitchBar_->StitchPage()->SetWorkflow(&workflow_);
     // Direct: the view must let go before the worker starts.
     connect(
         &workflow_, &CWorkflow::buildStarted, this, [this] { view_->ShowResult(nullptr, false); },
         Qt::DirectConnection);
+    connect(
+        &workflow_, &CWorkflow::resultChanged, this,
+        [this] { view_->ShowResult(doc_->GetDisplayResult(), true); }, Qt::QueuedConnection);
     // The status bar's result description follows the build once it has ended.
     connect(
         &workflow_, &CWorkflow::buildFinished, this, [this](BuildStatus) { OnZoomDisplayChanged(); },

@@ -77,6 +77,8 @@ public:
     void RemoveAt(POSITION position);
     void Remove(const CClipDescription* photo);
     void DeleteAll() { m_items.clear(); }
+    // The photos of the two lists change places (positions stay valid).
+    void Swap(CClipDescriptionList& other) { m_items.swap(other.m_items); }
     // The first photo whose whole path equals the given one (case-sensitive).
     CClipDescription* FindByPath(const std::string& path) const;
     void CollectPaths(std::vector<std::string>& paths) const;

@@ -102,7 +102,7 @@ COvHorizelDoc::COvHorizelDoc() : m_ownWorkflow(std::make_unique<CWorkflow>()) {
 
 COvHorizelDoc::~COvHorizelDoc() {
     // A run's work ends before the engines and elements it works on go.
-    m_jobs.Abandon();
+    Jobs().Abandon();
     if (m_attachedPlanar)
         m_attachedPlanar->Release();
     if (m_attachedTiled)
@@ -224,19 +224,30 @@ PanoramaLib::IPanorama* COvHorizelDoc::ActiveEngine() const {
 }
 
 void COvHorizelDoc::SetWorkflow(CWorkflow* workflow) {
+    CWorkflow& before = Workflow();
     m_workflow = workflow;
+    if (CWorkflow& after = Workflow(); &after != &before)
+        after.Photos().Swap(before.Photos());
 }
 
-CWorkflow& COvHorizelDoc::StitchWorkflow() const {
+CWorkflow& COvHorizelDoc::Workflow() const {
     return m_workflow ? *m_workflow : *m_ownWorkflow;
 }
 
+CDocumentJobs& COvHorizelDoc::Jobs() const {
+    return Workflow().Jobs();
+}
+
+CClipDescriptionList& COvHorizelDoc::Photos() const {
+    return Workflow().Photos();
+}
+
 bool COvHorizelDoc::TiledChosen() const {
-    return StitchWorkflow().GetStitchMode() == StitchMode::Tiled;
+    return Workflow().GetStitchMode() == StitchMode::Tiled;
 }
 
 void COvHorizelDoc::SetTiledOptions(bool tiled) {
-    StitchWorkflow().SetStitchMode(tiled ? StitchMode::Tiled : StitchMode::Planar);
+    Workflow().SetStitchMode(tiled ? StitchMode::Tiled : StitchMode::Planar);
 }
 
 PanoramaLib::IPanorama* COvHorizelDoc::ChosenEngine() const {
@@ -247,7 +258,7 @@ PanoramaLib::IPanorama* COvHorizelDoc::ChosenEngine() const {
 PanoramaLib::IPanoElement* COvHorizelDoc::GetDisplayResult() {
     PanoramaLib::IPanorama* engine = ActiveEngine();
     // The engine writes its results during a run: none is shown meanwhile.
-    if (!engine || m_jobs.IsRunning())
+    if (!engine || Jobs().IsRunning())
         return nullptr;
     if (PanoramaLib::IPanoElement* full = engine->GetFullResult(); IsValidElement(full))
         return full;
@@ -257,7 +268,7 @@ PanoramaLib::IPanoElement* COvHorizelDoc::GetDisplayResult() {
 }
 
 std::string COvHorizelDoc::GetResultInfoText() {
-    PanoramaLib::IPanorama* engine = m_jobs.IsRunning() ? nullptr : ActiveEngine();
+    PanoramaLib::IPanorama* engine = Jobs().IsRunning() ? nullptr : ActiveEngine();
     PanoramaLib::IPanoElement* full = engine ? engine->GetFullResult() : nullptr;
     if (!IsValidElement(full))
         return {};
@@ -266,14 +277,13 @@ std::string COvHorizelDoc::GetResultInfoText() {
 }
 
 void COvHorizelDoc::OnRenderUpdate(int wParam, int lParam) {
-    if (!m_tiled || m_stitching || m_jobs.IsRunning())
+    if (!m_tiled || m_stitching || Jobs().IsRunning())
         return;
     if (wParam == 1 && lParam == 1) {
         m_tiled->GetCropRect(&m_cropRect, 0);
         if (m_cropView)
             m_cropView->SetCropRect(&m_cropRect);
-        if (m_ui)
-            m_ui->ToggleView(true);
+        Workflow().NotifyResultChanged();
     } else {
         m_tiled->TakeRenderResult(wParam, lParam);
     }
@@ -283,52 +293,52 @@ void COvHorizelDoc::OnRenderUpdate(int wParam, int lParam) {
 
 int COvHorizelDoc::AddFiles(const std::vector<std::string>& paths) {
     for (const std::string& path : paths)
-        if (ProjectFiles::IsReadableImageFile(path) && !m_photos.FindByPath(path))
-            m_photos.AddPath(path);
+        if (ProjectFiles::IsReadableImageFile(path) && !Photos().FindByPath(path))
+            Photos().AddPath(path);
     UpdateAllViews(nullptr, DocHint::kPhotosAppended);
     SetModifiedFlag(true);
     return 0;
 }
 
 CClipDescriptionList::POSITION COvHorizelDoc::InsertPhotos(const CClipDescriptionList& photos) {
-    const std::size_t before = m_photos.GetCount();
-    m_photos.AppendCopies(photos);
-    return std::next(m_photos.begin(), static_cast<long>(before));
+    const std::size_t before = Photos().GetCount();
+    Photos().AppendCopies(photos);
+    return std::next(Photos().begin(), static_cast<long>(before));
 }
 
 CClipDescriptionList& COvHorizelDoc::MovePhotos(CClipDescriptionList::POSITION first,
                                                 CClipDescriptionList::POSITION last,
                                                 CClipDescriptionList::POSITION before) {
-    m_photos.MoveRange(first, last, before);
-    return m_photos;
+    Photos().MoveRange(first, last, before);
+    return Photos();
 }
 
 void COvHorizelDoc::RemovePhotoAt(void* /*customer*/, CClipDescriptionList::POSITION position) {
-    m_photos.RemoveAt(position);
+    Photos().RemoveAt(position);
 }
 
 void COvHorizelDoc::RemovePhoto(void* customer, CClipDescription* photo) {
-    RemovePhotoAt(customer, m_photos.Find(photo));
+    RemovePhotoAt(customer, Photos().Find(photo));
 }
 
 void COvHorizelDoc::ClearPhotos() {
     if (m_currentTask != Task::AddImages)
         return;
-    m_photos.DeleteAll();
+    Photos().DeleteAll();
     UpdateAllViews(nullptr, DocHint::kPhotosAppended);
 }
 
 bool COvHorizelDoc::ListsTouchProject(const std::vector<std::string>* added,
                                       const std::vector<std::string>* removed) const {
     if (!added && !removed)
-        return !m_photos.IsEmpty();
+        return !Photos().IsEmpty();
     if (removed)
         for (const std::string& path : *removed)
-            if (m_photos.FindByPath(path))
+            if (Photos().FindByPath(path))
                 return true;
     if (added)
         for (const std::string& path : *added)
-            if (!m_photos.FindByPath(path))
+            if (!Photos().FindByPath(path))
                 return true;
     return false;
 }
@@ -379,12 +389,12 @@ PanoramaLib::IPanoElement* COvHorizelDoc::FindElementByPath(const std::string& p
 }
 
 void COvHorizelDoc::SyncPhotoElements() {
-    m_jobs.Queue([this] { LoadElements({}); });
+    Jobs().Queue([this] { LoadElements({}); });
 }
 
 void COvHorizelDoc::LoadElements(std::function<void()> then) {
-    if (m_jobs.IsRunning()) {
-        m_jobs.Queue([this, then = std::move(then)] { LoadElements(then); });
+    if (Jobs().IsRunning()) {
+        Jobs().Queue([this, then = std::move(then)] { LoadElements(then); });
         return;
     }
     BeginWaitCursor();
@@ -392,7 +402,7 @@ void COvHorizelDoc::LoadElements(std::function<void()> then) {
     RefreshStitchPage();
 
     std::vector<std::string> paths;
-    m_photos.CollectPaths(paths);
+    Photos().CollectPaths(paths);
 
     for (std::size_t i = 0; i < m_photoElements.size(); ++i) {
         PanoramaLib::IPanoElement*& element = m_photoElements[i];
@@ -465,8 +475,6 @@ void COvHorizelDoc::LoadElements(std::function<void()> then) {
                     break;
                 }
             }
-            if (m_ui)
-                m_ui->RepaintNow();
             std::string refusal;
             PanoramaLib::IPanoElement* element = LoadElement(load->paths[k], &refusal);
             if (!element) {
@@ -492,8 +500,8 @@ void COvHorizelDoc::LoadElements(std::function<void()> then) {
             const std::size_t k = *it;
             const bool refusedPhoto =
                 std::find(load->failed.begin(), load->failed.end(), k) != load->failed.end();
-            if (CClipDescription* photo = refusedPhoto ? m_photos.FindByPath(load->paths[k]) : nullptr)
-                m_photos.Remove(photo);
+            if (CClipDescription* photo = refusedPhoto ? Photos().FindByPath(load->paths[k]) : nullptr)
+                Photos().Remove(photo);
             if (elements[k])
                 elements[k]->Release();
             if (prepared[k])
@@ -518,7 +526,7 @@ void COvHorizelDoc::LoadElements(std::function<void()> then) {
         done();
         return;
     }
-    m_jobs.Run(JobKind::Load, std::move(work), std::move(done));
+    Jobs().Run(JobKind::Load, std::move(work), std::move(done));
 }
 
 void COvHorizelDoc::ShowRefusedFiles(const std::vector<std::pair<std::string, std::string>>& refused) {
@@ -580,7 +588,7 @@ void COvHorizelDoc::ShowFileError(const std::string& path, const std::string& te
 // ---- stitching ----
 
 void COvHorizelDoc::StartStitching() {
-    m_jobs.Queue([this] {
+    Jobs().Queue([this] {
         BeginBuild(TiledChosen(), [this](bool) {
             if (m_currentTask == Task::Export) {
                 ShowCropFrame(m_cropType > 0, true);
@@ -591,7 +599,7 @@ void COvHorizelDoc::StartStitching() {
 }
 
 bool COvHorizelDoc::StitchWithMode(bool planar) {
-    m_jobs.Queue([this, planar] { BeginBuild(!planar, {}); });
+    Jobs().Queue([this, planar] { BeginBuild(!planar, {}); });
     return true;
 }
 
@@ -624,7 +632,7 @@ bool COvHorizelDoc::StitchTiled() {
 }
 
 bool COvHorizelDoc::QueueVariant(BuildVariant variant) {
-    m_jobs.Queue([this, variant] { RunVariant(variant, [](bool) {}); });
+    Jobs().Queue([this, variant] { RunVariant(variant, [](bool) {}); });
     return true;
 }
 
@@ -646,9 +654,7 @@ void COvHorizelDoc::RunLoadedVariant(BuildVariant variant, std::function<void(bo
     const bool tiled = variant == BuildVariant::Tiled;
     if (!CheckPhotoSizes([done] { done(false); }))
         return;
-    if (m_ui)
-        m_ui->RepaintNow();
-    if (m_photos.GetCount() < 2)
+    if (Photos().GetCount() < 2)
         return done(false);
     PanoramaLib::IPanorama* engine = tiled ? static_cast<PanoramaLib::IPanorama*>(m_tiled)
                                            : static_cast<PanoramaLib::IPanorama*>(m_planar);
@@ -700,18 +706,16 @@ void COvHorizelDoc::RunLoadedVariant(BuildVariant variant, std::function<void(bo
             m_cropView->SetCropRect(&m_cropRect);
         if (variant == BuildVariant::Manual) {
             RefreshStitchPage();
-            if (m_ui)
-                m_ui->ToggleView(true);
+            Workflow().NotifyResultChanged();
             m_optionsChanged = false;
             return done(outcome->built);
         }
-        if (m_ui)
-            m_ui->ToggleView(true);
+        Workflow().NotifyResultChanged();
         ReactToReport(tiled);
         RefreshStitchPage();
         done(outcome->built);
     };
-    m_jobs.Run(JobKind::Build, std::move(work), std::move(finish));
+    Jobs().Run(JobKind::Build, std::move(work), std::move(finish));
 }
 
 const BuildReport* COvHorizelDoc::LastBuildReport() const {
@@ -727,8 +731,8 @@ void COvHorizelDoc::ReactToReport(bool tiled) {
         return;
     switch (BuildStatusFromReport(report->status)) {
         case BuildStatus::NoPanorama:
-            if (m_ui)
-                m_ui->ShowMessage(232);
+            if (m_host)
+                m_host->MessageBox(Res::LoadStr(232));
             if (!tiled)
                 SetMatchingMode(1);
             break;
@@ -832,8 +836,8 @@ bool COvHorizelDoc::CheckPhotoSizes(std::function<void()> then) {
     if (m_host)
         m_host->MessageBox(Res::LoadStr(218));
     for (const std::string& path : mismatches)
-        if (CClipDescription* photo = m_photos.FindByPath(path))
-            m_photos.Remove(photo);
+        if (CClipDescription* photo = Photos().FindByPath(path))
+            Photos().Remove(photo);
     UpdateAllViews(nullptr, DocHint::kElementsRebuilt);
     LoadElements([this, then = std::move(then)] {
         RefreshStitchPage();
@@ -855,8 +859,6 @@ bool COvHorizelDoc::MatchManually(PanoramaLib::IPanoElement* first, PanoramaLib:
     if (m_progress)
         m_progress->Show(false);
     MarkFiles(names, false);
-    if (m_ui)
-        m_ui->RepaintNow();
     return result != DocResult::kOk;
 }
 
@@ -874,8 +876,7 @@ void COvHorizelDoc::ResetEngines() {
         RefreshStitchPage();
     else if (m_currentTask == Task::Export)
         RefreshExportPage();
-    if (m_ui)
-        m_ui->ToggleView(true);
+    Workflow().NotifyResultChanged();
 }
 
 void COvHorizelDoc::ShowCropFrame(bool on, bool redraw) {
@@ -905,11 +906,11 @@ void COvHorizelDoc::GetOptions(HVPanoramaOptions* options) {
 }
 
 void COvHorizelDoc::SetOptions(const HVPanoramaOptions* options) {
-    if (options && m_jobs.IsRunning()) {
+    if (options && Jobs().IsRunning()) {
         // A load's worker reads the options meanwhile: they wait their turn,
         // still ahead of the stitch asked for after them.
         const HVPanoramaOptions copy = *options;
-        m_jobs.Queue([this, copy] { SetOptions(&copy); });
+        Jobs().Queue([this, copy] { SetOptions(&copy); });
         return;
     }
     if (PanoramaLib::IPanorama* engine = ChosenEngine(); engine && options)
@@ -917,14 +918,14 @@ void COvHorizelDoc::SetOptions(const HVPanoramaOptions* options) {
 }
 
 bool COvHorizelDoc::HasTiledResult() {
-    return !m_stitching && !m_jobs.IsRunning() && TiledChosen() && m_tiled &&
+    return !m_stitching && !Jobs().IsRunning() && TiledChosen() && m_tiled &&
            IsValidElement(m_tiled->GetResult(false));
 }
 
 bool COvHorizelDoc::IsRestitchNeeded(const HVPanoramaOptions* options) {
-    if (m_stitching || m_jobs.IsRunning())
+    if (m_stitching || Jobs().IsRunning())
         return false;
-    const bool can = m_photos.GetCount() >= 2 && m_staleResult == 0;
+    const bool can = Photos().GetCount() >= 2 && m_staleResult == 0;
     PanoramaLib::IPanorama* engine = ActiveEngine();
     if (!engine || m_activeTiled != TiledChosen())
         return can;
@@ -952,7 +953,7 @@ void COvHorizelDoc::SetMatchingMode(int mode) {
 }
 
 bool COvHorizelDoc::CanStitch() {
-    return m_photos.GetCount() >= 2 && m_staleResult == 0 && m_busy == 0 && !m_jobs.IsRunning();
+    return Photos().GetCount() >= 2 && m_staleResult == 0 && m_busy == 0 && !Jobs().IsRunning();
 }
 
 void COvHorizelDoc::RequestTiledRender(int surfaceKind, int elevation, int azimuth, int tilt,
@@ -961,15 +962,14 @@ void COvHorizelDoc::RequestTiledRender(int surfaceKind, int elevation, int azimu
     m_elevation = elevation;
     m_azimuth = azimuth;
     m_tilt = tilt;
-    if (!m_tiled || m_stitching || m_jobs.IsRunning())
+    if (!m_tiled || m_stitching || Jobs().IsRunning())
         return;
     if (!m_tiled->RequestRender(surfaceKind, elevation, azimuth, tilt, onRenderThread, keepCropRect != 0))
         return;
     m_tiled->GetCropRect(&m_cropRect, 0);
     if (m_cropView)
         m_cropView->SetCropRect(&m_cropRect);
-    if (m_ui)
-        m_ui->ToggleView(true);
+    Workflow().NotifyResultChanged();
     RefreshStitchPage();
 }
 
@@ -993,8 +993,8 @@ void COvHorizelDoc::GetTiledRenderParams(int* surfaceKind, int* elevation, int* 
 
 void COvHorizelDoc::ApplyExportChoice(int cropTypeIndex) {
     // A crop asked for during a run changes the next result, not this one.
-    if (m_jobs.IsRunning()) {
-        m_jobs.Queue([this, cropTypeIndex] { ApplyExportChoice(cropTypeIndex); });
+    if (Jobs().IsRunning()) {
+        Jobs().Queue([this, cropTypeIndex] { ApplyExportChoice(cropTypeIndex); });
         return;
     }
     m_cropType = cropTypeIndex;
@@ -1017,7 +1017,7 @@ void COvHorizelDoc::ApplyExportChoice(int cropTypeIndex) {
 
 bool COvHorizelDoc::CanRenderFullResult() {
     PanoramaLib::IPanorama* engine = ActiveEngine();
-    if (!engine || m_jobs.IsRunning() || !engine->IsBuilt() || m_staleResult != 0)
+    if (!engine || Jobs().IsRunning() || !engine->IsBuilt() || m_staleResult != 0)
         return false;
     PanoramaLib::IPanoElement* full = engine->GetFullResult();
     return full && !full->IsValid();
@@ -1025,7 +1025,7 @@ bool COvHorizelDoc::CanRenderFullResult() {
 
 bool COvHorizelDoc::IsFullResultCurrent() {
     PanoramaLib::IPanorama* engine = ActiveEngine();
-    return engine && !m_jobs.IsRunning() && m_staleResult == 0 && IsValidElement(engine->GetFullResult());
+    return engine && !Jobs().IsRunning() && m_staleResult == 0 && IsValidElement(engine->GetFullResult());
 }
 
 void COvHorizelDoc::NotifyExportListener(bool keepAspect) {
@@ -1036,8 +1036,8 @@ void COvHorizelDoc::NotifyExportListener(bool keepAspect) {
 void COvHorizelDoc::OnPatching() {
     if (!m_cropView)
         return;
-    if (m_jobs.IsRunning()) {
-        m_jobs.Queue([this] { OnPatching(); });
+    if (Jobs().IsRunning()) {
+        Jobs().Queue([this] { OnPatching(); });
         return;
     }
     OrvexBase::Rect patch;
@@ -1045,15 +1045,14 @@ void COvHorizelDoc::OnPatching() {
     if (m_activeTiled || !m_planar)
         return;
     m_planar->SetCropRect(patch);
-    if (m_ui)
-        m_ui->ToggleView(true);
+    Workflow().NotifyResultChanged();
 }
 
 // ---- INetPrint ----
 
 void COvHorizelDoc::SelectPrintProduct(const NetPrint::CAspectData& product) {
-    if (m_jobs.IsRunning()) {
-        m_jobs.Queue([this, product] { SelectPrintProduct(product); });
+    if (Jobs().IsRunning()) {
+        Jobs().Queue([this, product] { SelectPrintProduct(product); });
         return;
     }
     m_printProduct = product;
@@ -1063,8 +1062,7 @@ void COvHorizelDoc::SelectPrintProduct(const NetPrint::CAspectData& product) {
         m_cropView->SetCropRect(&m_cropRect);
         m_cropView->SetKeepAspect(product.kind == 2);
     }
-    if (m_ui)
-        m_ui->ToggleView(true);
+    Workflow().NotifyResultChanged();
 }
 
 // ---- IWaitCursor ----
@@ -1076,7 +1074,7 @@ void COvHorizelDoc::OnUiThread(std::function<void()> call) {
     if (!app || QThread::currentThread() == app->thread())
         call();
     else
-        QMetaObject::invokeMethod(&m_jobs, std::move(call), Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&m_uiCalls, std::move(call), Qt::QueuedConnection);
 }
 
 void COvHorizelDoc::BeginWaitCursor() {

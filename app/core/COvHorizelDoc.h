@@ -5,6 +5,7 @@
 // print service's products). It lives in memory only; saving writes the
 // rendered panorama as an image.
 
+#include <QObject>
 #include <QPointer>
 #include <functional>
 #include <map>
@@ -115,7 +116,7 @@ public:
     Task CurrentTask() const { return m_currentTask; }
     // The crop choice as the result view keeps its ratio.
     CropAspect GetCropAspect() override;
-    bool HasEnoughPhotos() const { return m_photos.GetCount() > 1; }
+    bool HasEnoughPhotos() const { return Photos().GetCount() > 1; }
     PanoramaLib::IPanoElement* GetDisplayResult();
     std::string GetResultInfoText();
     void OnRenderUpdate(int wParam, int lParam);
@@ -156,7 +157,7 @@ public:
                                                         const ElementVector& elements, int* index);
     void ShowFileError(const std::string& path, const std::string& text);
 
-    CClipDescriptionList& GetPhotoList() { return m_photos; }
+    CClipDescriptionList& GetPhotoList() { return Photos(); }
     const ElementVector& GetPhotoElements() const { return m_photoElements; }
     const ElementVector& GetPreparedElements() const { return m_preparedElements; }
     bool IsBusy() const { return m_busy != 0; }
@@ -172,8 +173,8 @@ public:
     bool IsStitching() const { return m_stitching; }
     // The report of the last build of the model now shown; null without engines.
     const BuildReport* LastBuildReport() const;
-    // The document's runs (load, build, render); threaded once a window shows it.
-    CDocumentJobs& Jobs() { return m_jobs; }
+    // The workflow's runs (load, build, render, save); threaded once a window shows them.
+    CDocumentJobs& Jobs() const;
 
     // Stitching. Each build is a run of Jobs(): these start it (or queue it
     // behind the run under way) and return; its end reacts to the report.
@@ -238,9 +239,12 @@ public:
     // The model chosen for a build is the workflow's.
     void SetTiledOptions(bool tiled) override;
     bool GetTiledOptions() override { return TiledChosen(); }
-    // The workflow whose stitching mode the document builds with (borrowed);
-    // without one the document keeps a workflow of its own.
+    // The workflow the document works in (borrowed): its photos, its runs
+    // and its stitching mode; without one the document keeps a workflow of
+    // its own. The photos move over to the one set.
     void SetWorkflow(CWorkflow* workflow);
+    // The workflow the document builds for: the one set, else its own.
+    CWorkflow& Workflow() const;
     void GetTiledRenderParams(int* surfaceKind, int* elevation, int* azimuth, int* tilt) override;
     void MarkOptionsChanged() override { m_optionsChanged = true; }
 
@@ -295,6 +299,7 @@ private:
     void RefreshStitchPage();
     void RefreshExportPage();
     static void ReleaseAll(ElementVector& elements);
+    CClipDescriptionList& Photos() const;
 
     bool m_optionsChanged = false;
     int m_surfaceKind = 0;
@@ -321,7 +326,6 @@ private:
     bool m_activeTiled = false;
     QPointer<CWorkflow> m_workflow;
     std::unique_ptr<CWorkflow> m_ownWorkflow;
-    CWorkflow& StitchWorkflow() const;
     bool TiledChosen() const;
     PanoramaLib::IHVPanorama* m_planar = nullptr;
     PanoramaLib::ITiledPanorama* m_tiled = nullptr;
@@ -330,7 +334,6 @@ private:
     PanoramaLib::ITiledPanorama* m_attachedTiled = nullptr;
     CFreeThreading m_threads;
     CDibManager m_dibManager;
-    CClipDescriptionList m_photos;
     IProgressIndicatorEx* m_progress = nullptr;
     PanoramaLib::IUserInterface* m_ui = nullptr;
     ICropRect* m_cropView = nullptr;
@@ -344,5 +347,7 @@ private:
     // Between the start and the end of a build the engines are inside Build:
     // polls and posted render updates must not reach them.
     bool m_stitching = false;
-    CDocumentJobs m_jobs;
+    // Receives the calls the engines' threads hand to the user-interface
+    // thread; those still waiting go with the document.
+    QObject m_uiCalls;
 };

@@ -14,6 +14,7 @@
 #include "COvHorizelDoc.h"
 #include "ImageFileBridge.h"
 #include "StringTable.h"
+#include "Workflow.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ bool COvHorizelDoc::ScaleCropRect(const OrvexBase::Rect& rect, int previewWidth,
 }
 
 void COvHorizelDoc::Render() {
-    m_jobs.Queue([this] { BeginRender(); });
+    Jobs().Queue([this] { BeginRender(); });
 }
 
 void COvHorizelDoc::BeginRender() {
@@ -115,10 +116,9 @@ void COvHorizelDoc::BeginRender() {
                 m_cropView->EndCrop(&m_cropRect, false);
         }
         RefreshExportPage();
-        if (m_ui)
-            m_ui->ToggleView(true);
+        Workflow().NotifyResultChanged();
     };
-    m_jobs.Run(JobKind::Render, std::move(work), std::move(done));
+    Jobs().Run(JobKind::Render, std::move(work), std::move(done));
 }
 
 PrintMath::PrintPagePlan COvHorizelDoc::PrintPage(const PrinterCaps& caps, int page, int lastPage,
@@ -230,8 +230,6 @@ bool COvHorizelDoc::WritePanoramaFile(const char* path, bool showOptions,
     PanoramaLib::IPanoElement* full = engine ? engine->GetFullResult() : nullptr;
     if (!IsValid(full) || !path)
         return false;
-    if (m_ui)
-        m_ui->RepaintNow();
     auto write = std::make_shared<ResultWrite>(m_progress, kIdsWritingFile);
     write->path = path;
 
@@ -282,8 +280,8 @@ bool COvHorizelDoc::WritePanoramaFile(const char* path, bool showOptions,
         if (done)
             done(write->result);
     };
-    m_jobs.Queue([this, work = std::move(work), finish = std::move(finish)]() mutable {
-        m_jobs.Run(JobKind::Save, std::move(work), std::move(finish));
+    Jobs().Queue([this, work = std::move(work), finish = std::move(finish)]() mutable {
+        Jobs().Run(JobKind::Save, std::move(work), std::move(finish));
     });
     return true;
 }

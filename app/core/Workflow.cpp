@@ -9,7 +9,11 @@
 #include "DocumentJobs.h"
 #include "Profile.h"
 
-CWorkflow::CWorkflow(QObject* parent) : QObject(parent) {}
+CWorkflow::CWorkflow(QObject* parent) : QObject(parent) {
+    // Direct: the state is the workflow's own; observers get it queued.
+    connect(&m_jobs, &CDocumentJobs::jobStarted, this, &CWorkflow::OnJobStarted);
+    connect(&m_jobs, &CDocumentJobs::jobFinished, this, &CWorkflow::OnJobFinished);
+}
 
 std::string CWorkflow::StartFolder() {
     const std::string stored =
@@ -44,17 +48,11 @@ bool CWorkflow::StitchesFirst(Task requested, const ProjectState& now) {
 }
 
 void CWorkflow::SetDocument(COvHorizelDoc* document) {
-    if (m_document) {
-        disconnect(&m_document->Jobs(), nullptr, this, nullptr);
+    if (m_document)
         m_document->SetWorkflow(nullptr);
-    }
     m_document = document;
-    if (!m_document)
-        return;
-    m_document->SetWorkflow(this);
-    // Direct: the state is the workflow's own; observers get it queued.
-    connect(&m_document->Jobs(), &CDocumentJobs::jobStarted, this, &CWorkflow::OnJobStarted);
-    connect(&m_document->Jobs(), &CDocumentJobs::jobFinished, this, &CWorkflow::OnJobFinished);
+    if (m_document)
+        m_document->SetWorkflow(this);
 }
 
 bool CWorkflow::EnterTask(Task task) {

@@ -1,6 +1,8 @@
 #pragma once
 // The program's workflow above the document: which task is shown, what a
-// switch to a task must do first, and the state of the document's build.
+// switch to a task must do first, the project's photos, the document's runs
+// (loads, builds, renders and saves, each a job off the user-interface
+// thread) and the state of the last build.
 // No windows: the frame asks it what a switch needs and carries that out;
 // windows follow its signals (on queued connections, so a slot never runs
 // inside the document's own step).
@@ -8,10 +10,11 @@
 #include <QObject>
 #include <string>
 
+#include "CClipDescription.h"
+#include "DocumentJobs.h"
 #include "WorkflowTypes.h"
 
 class COvHorizelDoc;
-enum class JobKind;
 
 class CWorkflow : public QObject {
     Q_OBJECT
@@ -67,8 +70,14 @@ public:
 
     explicit CWorkflow(QObject* parent = nullptr);
 
-    // The document whose runs are watched for the build's state; borrowed.
+    // The document the workflow's runs work for; borrowed.
     void SetDocument(COvHorizelDoc* document);
+
+    // The project's photos in stitching order.
+    CClipDescriptionList& Photos() { return m_photos; }
+    // The document's runs, one at a time; their starts and ends are watched
+    // for the build's state.
+    CDocumentJobs& Jobs() { return m_jobs; }
 
     Task CurrentTask() const { return m_task; }
     // Stores the task; true when it changed (taskChanged follows). Leaving
@@ -89,6 +98,10 @@ public:
     // Stores the model; stitchModeChanged follows when it changed.
     void SetStitchMode(StitchMode mode);
 
+    // The document's word that the result the view shows is another one
+    // (built, rendered, turned, cropped or freed); resultChanged follows.
+    void NotifyResultChanged() { emit resultChanged(); }
+
     bool IsBuilding() const { return m_building; }
     // What the last build came to (None before the first).
     BuildStatus LastBuildStatus() const { return m_buildStatus; }
@@ -98,6 +111,8 @@ signals:
     void stitchModeChanged(StitchMode mode);
     void buildStarted();
     void buildFinished(BuildStatus status);
+    // The view shows the document's result anew.
+    void resultChanged();
 
 private:
     void OnJobStarted(JobKind kind);
@@ -108,4 +123,7 @@ private:
     StitchMode m_stitchMode = StitchMode::Planar;
     bool m_building = false;
     BuildStatus m_buildStatus = BuildStatus::None;
+    CClipDescriptionList m_photos;
+    // Last: the work under way ends before the rest goes.
+    CDocumentJobs m_jobs;
 };

@@ -20,6 +20,7 @@
 #include "FrameEngineCallbacks.h"
 #include "Screenshot.h"
 #include "WaitForJobs.h"
+#include "Workflow.h"
 
 using namespace TestDoubles;
 
@@ -102,6 +103,8 @@ struct RealRig {
         view->setAlignment(Qt::AlignCenter);
         frame.setCentralWidget(view);
         callbacks.onToggleView = [this](bool) { ShowResult(); };
+        QObject::connect(&doc.Workflow(), &CWorkflow::resultChanged, view, [this] { ShowResult(); },
+                         Qt::QueuedConnection);
         frame.show();
         doc.SetHost(&dialogs);
         callbacks.SetDocument(&doc);

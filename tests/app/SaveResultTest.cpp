@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QSignalSpy>
+
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include "FakeUploadHost.h"
 #include "LoopbackHttpServer.h"
 #include "TestData.h"
+#include "Workflow.h"
 
 namespace {
 
@@ -209,10 +212,11 @@ TEST(ResultRendering, PageDirectionAndFailedRender) {
     failing.planar->renderResult = false;
     failing.doc->SetModifiedFlag(false);
     failing.cropView.ended = 0;
+    QSignalSpy shown(&failing.doc->Workflow(), &CWorkflow::resultChanged);
     failing.doc->Render();
     EXPECT_FALSE(failing.doc->IsModified());
     EXPECT_EQ(failing.cropView.ended, 0);
-    EXPECT_GE(failing.ui.log.Count("ToggleView"), 1);
+    EXPECT_GE(shown.count(), 1);
 }
 
 TEST(ResultSaving, EnablingExportAskingAndSavingAgain) {

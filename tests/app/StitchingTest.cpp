@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <QSignalSpy>
+
+#include <algorithm>
 #include <new>
 
 #include "DocTestSupport.h"
 #include "StringTable.h"
+#include "Workflow.h"
 
 using namespace TestDoubles;
 
@@ -83,12 +87,13 @@ TEST(Stitching, ABuildResetsTheOtherEngineNeverCropsAndShowsTheResult) {
     DocEnvironment env;
     StitchRig rig(env, 3);
     rig.planar->options.autoCrop = 1;
+    QSignalSpy shown(&rig.doc->Workflow(), &CWorkflow::resultChanged);
     rig.doc->StartStitching();
     EXPECT_EQ(rig.planar->log.Count("Build 3 0 0 0"), 1);
     EXPECT_EQ(rig.tiled->log.Count("Reset"), 1);
     EXPECT_EQ(rig.planar->options.autoCrop, 0);
     EXPECT_EQ(rig.cropView.log.Count("SetCropRect 1 2 30 18"), 1);
-    EXPECT_EQ(rig.ui.log.Count("ToggleView 1"), 1);
+    EXPECT_EQ(shown.count(), 1);
     EXPECT_EQ(rig.viewLog.Lines(), (std::vector<std::string>{"view 6", "view 7"}));
     EXPECT_NE(rig.doc->GetDisplayResult(), nullptr);
 
@@ -119,10 +124,11 @@ TEST(Stitching, TheReportsOutcomes) {
         bool answer;
         std::vector<std::string> expectedUi;  // the prompts and marks, in order
         int expectedMode;
+        bool toldNoPanorama = false;
     };
     const Case cases[] = {
-        {false, 3, {}, true, {"ShowMessage 232"}, 1},
-        {true, 3, {}, true, {"ShowMessage 232"}, 0},
+        {false, 3, {}, true, {}, 1, true},
+        {true, 3, {}, true, {}, 0, true},
         {false, 1, {1, 3}, false, {"MarkFiles 2 1", "AskAcceptPanorama 2 5", "MarkFiles 2 0"}, 1},
         {false, 1, {1, 3}, true, {"MarkFiles 2 1", "AskAcceptPanorama 2 5", "MarkFiles 2 0"}, 0},
         {true, 1, {1, 3}, false, {"MarkFiles 2 1", "AskAcceptPanorama 2 5", "MarkFiles 2 0"}, 0},
@@ -151,6 +157,9 @@ TEST(Stitching, TheReportsOutcomes) {
             if (line.rfind("ToggleView", 0) != 0 && line.rfind("RepaintNow", 0) != 0)
                 prompts.push_back(line);
         EXPECT_EQ(prompts, c.expectedUi) << c.tiled << " " << c.status;
+        EXPECT_EQ(std::count(rig.host.messages.begin(), rig.host.messages.end(), Res::LoadStr(232)),
+                  c.toldNoPanorama ? 1 : 0)
+            << c.tiled << " " << c.status;
         EXPECT_EQ(rig.doc->GetMatchingMode(), c.expectedMode) << c.tiled << " " << c.status;
     }
 }
@@ -163,7 +172,7 @@ TEST(Stitching, ManualModeBuildsWithTheMarkersAndAsksNothing) {
     rig.planar->scriptedReport.status = 3;
     rig.doc->StartStitching();
     EXPECT_EQ(rig.planar->log.Count("BuildWithTransforms 1"), 1);
-    EXPECT_EQ(rig.ui.log.Count("ShowMessage"), 0);
+    EXPECT_TRUE(rig.host.messages.empty());
     // A result of the manual build always asks for a new stitch.
     HVPanoramaOptions options = rig.planar->options;
     EXPECT_TRUE(rig.doc->IsRestitchNeeded(&options));
