@@ -113,8 +113,7 @@ COvHorizelDoc::~COvHorizelDoc() {
         m_tiled->Release();
     m_planar = nullptr;
     m_tiled = nullptr;
-    ReleaseAll(m_photoElements);
-    ReleaseAll(m_preparedElements);
+    m_elements.Clear();
     // The factories keep this document's image factory for all engine code;
     // it goes with the document, so take it back (a null factory makes no engine).
     if (m_madeEngines)
@@ -157,13 +156,6 @@ const NetPrint::CAspectData& COvHorizelDoc::GetCropChoice() const {
     if (static_cast<std::size_t>(m_cropType) >= m_cropList.size())
         return m_cropList[1];
     return m_cropList[m_cropType];
-}
-
-void COvHorizelDoc::ReleaseAll(ElementVector& elements) {
-    for (PanoramaLib::IPanoElement* element : elements)
-        if (element)
-            element->Release();
-    elements.clear();
 }
 
 void COvHorizelDoc::AttachEngines(PanoramaLib::IHVPanorama* planar, PanoramaLib::ITiledPanorama* tiled) {
@@ -349,7 +341,7 @@ bool COvHorizelDoc::ConfirmPhotoListChange(const std::vector<std::string>* added
     const bool affectsResult =
         m_staleResult == 0 && (ListsTouchProject(added, removed) || force) && engine &&
         (IsValidElement(engine->GetFullResult()) || IsValidElement(engine->GetResult(true))) &&
-        !m_photoElements.empty();
+        !m_elements.IsEmpty();
     if (!affectsResult)
         return true;
     const int answer = AskAboutToChange();
@@ -378,14 +370,7 @@ void COvHorizelDoc::OnPhotoListEdited() {
 
 PanoramaLib::IPanoElement* COvHorizelDoc::FindElementByPath(const std::string& path,
                                                             const ElementVector& elements, int* index) {
-    for (std::size_t i = 0; i < elements.size(); ++i) {
-        if (elements[i] && ElementPath(elements[i]) == path) {
-            if (index)
-                *index = static_cast<int>(i);
-            return elements[i];
-        }
-    }
-    return nullptr;
+    return CPhotoElements::FindByPath(path, elements, index);
 }
 
 void COvHorizelDoc::SyncPhotoElements() {
@@ -403,61 +388,8 @@ void COvHorizelDoc::LoadElements(std::function<void()> then) {
 
     std::vector<std::string> paths;
     Photos().CollectPaths(paths);
-
-    for (std::size_t i = 0; i < m_photoElements.size(); ++i) {
-        PanoramaLib::IPanoElement*& element = m_photoElements[i];
-        if (!element || std::find(paths.begin(), paths.end(), ElementPath(element)) != paths.end())
-            continue;
-        element->Release();
-        element = nullptr;
-        if (i < m_preparedElements.size() && m_preparedElements[i]) {
-            m_preparedElements[i]->Release();
-            m_preparedElements[i] = nullptr;
-        }
-    }
-
     // What the load works on; the document's lists are left alone meanwhile.
-    struct Load {
-        std::vector<std::string> paths;
-        ElementVector elements, prepared;
-        std::vector<std::size_t> toLoad;
-        // Slots that end empty: photos refused (they leave the project) and
-        // photos not reached because the user cancelled (they stay, and load
-        // at the next stitch).
-        std::vector<std::size_t> failed, unloaded;
-        std::vector<std::pair<std::string, std::string>> refused;
-        bool cancelled = false;
-        // What the document did not take in (its end was dropped because
-        // the document is going) is released here.
-        ~Load() {
-            for (ElementVector* list : {&elements, &prepared})
-                for (PanoramaLib::IPanoElement* element : *list)
-                    if (element)
-                        element->Release();
-        }
-    };
-    auto load = std::make_shared<Load>();
-    load->paths = std::move(paths);
-    const std::size_t n = load->paths.size();
-    load->elements.assign(n, nullptr);
-    load->prepared.assign(n, nullptr);
-    for (std::size_t k = 0; k < n; ++k) {
-        int index = -1;
-        if (PanoramaLib::IPanoElement* element = FindElementByPath(load->paths[k], m_photoElements, &index)) {
-            element->AddRef();
-            load->elements[k] = element;
-            if (index >= 0 && static_cast<std::size_t>(index) < m_preparedElements.size() &&
-                m_preparedElements[index]) {
-                m_preparedElements[index]->AddRef();
-                load->prepared[k] = m_preparedElements[index];
-            }
-        } else {
-            load->toLoad.push_back(k);
-        }
-    }
-    ReleaseAll(m_photoElements);
-    ReleaseAll(m_preparedElements);
-    m_elementsIncomplete = false;
+    const std::shared_ptr<CPhotoElements::Load> load = m_elements.PlanLoad(std::move(paths));
 
     auto work = [this, load] {
         const int total = static_cast<int>(load->toLoad.size());
@@ -476,7 +408,8 @@ void COvHorizelDoc::LoadElements(std::function<void()> then) {
                 }
             }
             std::string refusal;
-            PanoramaLib::IPanoElement* element = LoadElement(load->paths[k], &refusal);
+            SamePictures::Fingerprint print;
+            PanoramaLib::IPanoElement* element = LoadElement(load->paths[k], &refusal, &print);
             if (!element) {
                 load->failed.push_back(k);
                 if (!refusal.empty())
@@ -484,6 +417,7 @@ void COvHorizelDoc::LoadElements(std::function<void()> then) {
                 continue;
             }
             load->elements[k] = element;
+            load->prints.emplace_back(load->paths[k], print);
             load->prepared[k] = m_planar ? m_planar->PrepareElement(element) : nullptr;
             element->Unload();
         }
@@ -491,28 +425,9 @@ void COvHorizelDoc::LoadElements(std::function<void()> then) {
             m_progress->End();
     };
     auto done = [this, load, then = std::move(then)] {
-        std::vector<std::size_t> emptied = load->failed;
-        emptied.insert(emptied.end(), load->unloaded.begin(), load->unloaded.end());
-        std::sort(emptied.begin(), emptied.end());
-        ElementVector& elements = load->elements;
-        ElementVector& prepared = load->prepared;
-        for (auto it = emptied.rbegin(); it != emptied.rend(); ++it) {
-            const std::size_t k = *it;
-            const bool refusedPhoto =
-                std::find(load->failed.begin(), load->failed.end(), k) != load->failed.end();
-            if (CClipDescription* photo = refusedPhoto ? Photos().FindByPath(load->paths[k]) : nullptr)
+        for (const std::string& path : m_elements.TakeIn(*load))
+            if (CClipDescription* photo = Photos().FindByPath(path))
                 Photos().Remove(photo);
-            if (elements[k])
-                elements[k]->Release();
-            if (prepared[k])
-                prepared[k]->Release();
-            elements.erase(elements.begin() + static_cast<long>(k));
-            prepared.erase(prepared.begin() + static_cast<long>(k));
-        }
-
-        m_photoElements = std::exchange(elements, {});
-        m_preparedElements = std::exchange(prepared, {});
-        m_elementsIncomplete = load->cancelled;
         m_busy = 0;
         EndWaitCursor();
         RefreshStitchPage();
@@ -544,13 +459,14 @@ void COvHorizelDoc::ShowRefusedFiles(const std::vector<std::pair<std::string, st
 
 PanoramaLib::IPanoElement* COvHorizelDoc::LoadPhotoElement(const std::string& path, bool reportErrors) {
     std::string refusal;
-    PanoramaLib::IPanoElement* element = LoadElement(path, &refusal);
+    PanoramaLib::IPanoElement* element = LoadElement(path, &refusal, nullptr);
     if (!element && reportErrors && !refusal.empty())
         ShowFileError(path, refusal);
     return element;
 }
 
-PanoramaLib::IPanoElement* COvHorizelDoc::LoadElement(const std::string& path, std::string* refusal) {
+PanoramaLib::IPanoElement* COvHorizelDoc::LoadElement(const std::string& path, std::string* refusal,
+                                                      SamePictures::Fingerprint* print) {
     WaitCursorScope cursor(*this);
     static const char* const kLoadable[] = {".bmp", ".jpg", ".jpeg", ".png", ".tif", ".tiff"};
     const std::string extension = ProjectFiles::LowerExtension(path);
@@ -558,7 +474,7 @@ PanoramaLib::IPanoElement* COvHorizelDoc::LoadElement(const std::string& path, s
         *refusal = Res::LoadStr(194);
         return nullptr;
     }
-    for (PanoramaLib::IPanoElement* element : m_photoElements)
+    for (PanoramaLib::IPanoElement* element : m_elements.Elements())
         if (element && SameTextNoCase(ElementPath(element), path))
             return nullptr;
     // The loader calls every unreadable file an unsupported format; a photo
@@ -576,7 +492,8 @@ PanoramaLib::IPanoElement* COvHorizelDoc::LoadElement(const std::string& path, s
         element->Release();
         return nullptr;
     }
-    m_fingerprints[path] = SamePictures::Of(element);
+    if (print)
+        *print = SamePictures::Of(element);
     return element;
 }
 
@@ -638,9 +555,9 @@ bool COvHorizelDoc::QueueVariant(BuildVariant variant) {
 
 void COvHorizelDoc::RunVariant(BuildVariant variant, std::function<void(bool)> done) {
     // A load the user cancelled goes on first; cancelled again, no build.
-    if (m_elementsIncomplete) {
+    if (m_elements.IsIncomplete()) {
         LoadElements([this, variant, done] {
-            if (m_elementsIncomplete)
+            if (m_elements.IsIncomplete())
                 done(false);
             else
                 RunLoadedVariant(variant, done);
@@ -682,10 +599,11 @@ void COvHorizelDoc::RunLoadedVariant(BuildVariant variant, std::function<void(bo
         try {
             if (variant == BuildVariant::Manual)
                 outcome->built =
-                    m_planar->BuildWithTransforms(m_photoElements, &m_preparedElements, manualPreference);
+                    m_planar->BuildWithTransforms(m_elements.Elements(), &m_elements.Prepared(),
+                                                  manualPreference);
             else
                 outcome->built =
-                    engine->Build(m_photoElements, &m_preparedElements, elevation, azimuth, tilt);
+                    engine->Build(m_elements.Elements(), &m_elements.Prepared(), elevation, azimuth, tilt);
         } catch (const std::exception& e) {
             // The engines report their own failures; this is what they could not catch.
             outcome->failed = true;
@@ -740,11 +658,7 @@ void COvHorizelDoc::ReactToReport(bool tiled) {
             ShowSamePictures();
             if (report->unmatched.empty())
                 break;
-            std::vector<std::string> names;
-            for (std::int32_t index : report->unmatched)
-                if (index >= 0 && static_cast<std::size_t>(index) < m_photoElements.size() &&
-                    m_photoElements[index])
-                    names.push_back(ElementPath(m_photoElements[index]));
+            const std::vector<std::string> names = m_elements.PathsAt(report->unmatched);
             if (!m_ui) {
                 if (!tiled)
                     SetMatchingMode(1);
@@ -771,19 +685,14 @@ void COvHorizelDoc::ReactToReport(bool tiled) {
 void COvHorizelDoc::ShowSamePictures() {
     if (!m_host)
         return;
-    std::vector<SamePictures::Fingerprint> prints;
-    for (PanoramaLib::IPanoElement* element : m_photoElements) {
-        const auto it = element ? m_fingerprints.find(ElementPath(element)) : m_fingerprints.end();
-        prints.push_back(it != m_fingerprints.end() ? it->second : SamePictures::Fingerprint{});
-    }
-    const auto groups = SamePictures::Groups(prints);
+    const auto groups = m_elements.SamePictureGroups();
     if (groups.empty())
         return;
     std::string lines;
     for (const auto& group : groups) {
         lines += "\n";
         for (std::size_t k = 0; k < group.size(); ++k)
-            lines += (k ? ", " : "") + ProjectFiles::FileNameOf(ElementPath(m_photoElements[group[k]]));
+            lines += (k ? ", " : "") + ProjectFiles::FileNameOf(ElementPath(m_elements.Elements()[group[k]]));
     }
     m_host->Inform(DocText::Load(kIdsSamePictures, {lines}));
 }
@@ -798,38 +707,7 @@ void COvHorizelDoc::MarkFiles(const std::vector<std::string>& names, bool mark) 
 }
 
 bool COvHorizelDoc::CheckPhotoSizes(std::function<void()> then) {
-    // Distinct sizes in order of first appearance; the reference is the most
-    // frequent, and of equal counts the one that reached the count first.
-    struct SizeCount {
-        OrvexBase::Size size;
-        int count;
-    };
-    std::vector<SizeCount> sizes;
-    std::size_t reference = 0;
-    for (PanoramaLib::IPanoElement* element : m_photoElements) {
-        if (!element)
-            continue;
-        const OrvexBase::Size size = element->GetSize();
-        auto it =
-            std::find_if(sizes.begin(), sizes.end(), [&](const SizeCount& s) { return s.size == size; });
-        if (it == sizes.end())
-            it = sizes.insert(sizes.end(), {size, 0});
-        ++it->count;
-        if (it->count > sizes[reference].count)
-            reference = static_cast<std::size_t>(it - sizes.begin());
-    }
-    if (sizes.size() <= 1)
-        return true;
-    const OrvexBase::Size ref = sizes[reference].size;
-    std::vector<std::string> mismatches;
-    for (PanoramaLib::IPanoElement* element : m_photoElements) {
-        if (!element)
-            continue;
-        const OrvexBase::Size size = element->GetSize();
-        // A photo turned by 90 degrees has the same size.
-        if (!(size == ref) && !(size.cx == ref.cy && size.cy == ref.cx))
-            mismatches.push_back(ElementPath(element));
-    }
+    const std::vector<std::string> mismatches = m_elements.SizeMismatches();
     if (mismatches.empty())
         return true;
     MarkFiles(mismatches, true);

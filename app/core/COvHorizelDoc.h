@@ -23,6 +23,7 @@
 #include "EngineServices.h"
 #include "INetPrint.h"
 #include "PanoramaLib.h"
+#include "PhotoElements.h"
 #include "PictureViewDocument.h"
 #include "PrintServiceUpload.h"
 #include "PrinterServices.h"
@@ -158,8 +159,8 @@ public:
     void ShowFileError(const std::string& path, const std::string& text);
 
     CClipDescriptionList& GetPhotoList() { return Photos(); }
-    const ElementVector& GetPhotoElements() const { return m_photoElements; }
-    const ElementVector& GetPreparedElements() const { return m_preparedElements; }
+    const ElementVector& GetPhotoElements() const { return m_elements.Elements(); }
+    const ElementVector& GetPreparedElements() const { return m_elements.Prepared(); }
     bool IsBusy() const { return m_busy != 0; }
     bool IsResultStale() const { return m_staleResult != 0; }
     int GetCropTypeIndex() const { return m_cropType; }
@@ -289,8 +290,10 @@ private:
     bool WritePanoramaFile(const char* path, bool showOptions, std::function<void(int result)> done);
     void OnUiThread(std::function<void()> call);
     void ReactToReport(bool tiled);
-    // Loads one photo; null with the reason (empty: none to tell) when it cannot.
-    PanoramaLib::IPanoElement* LoadElement(const std::string& path, std::string* refusal);
+    // Loads one photo; null with the reason (empty: none to tell) when it
+    // cannot. Its pixels' fingerprint goes to print when given.
+    PanoramaLib::IPanoElement* LoadElement(const std::string& path, std::string* refusal,
+                                           SamePictures::Fingerprint* print);
     // One message for the files a load refused: (file name, reason) each.
     void ShowRefusedFiles(const std::vector<std::pair<std::string, std::string>>& refused);
     // Names the photos of the build that hold the same picture, if any.
@@ -298,7 +301,6 @@ private:
     void MarkFiles(const std::vector<std::string>& names, bool mark);
     void RefreshStitchPage();
     void RefreshExportPage();
-    static void ReleaseAll(ElementVector& elements);
     CClipDescriptionList& Photos() const;
 
     bool m_optionsChanged = false;
@@ -307,21 +309,16 @@ private:
     int m_azimuth = 0;
     int m_tilt = 0;
     Task m_currentTask = Task::None;
-    ElementVector m_photoElements;
-    ElementVector m_preparedElements;
+    CPhotoElements m_elements;
     int m_staleResult = 0;
     int m_cropType = 1;
     int m_pageDirection = 1;
     int m_manualMatchingPreference = 0;
     int m_manualMode = 0;
     int m_busy = 0;
-    // The user cancelled a load: some project photos have no element yet.
-    bool m_elementsIncomplete = false;
     // What the product files' spelling cost, told once when the export task
     // first shows the list; empty once told.
     std::string m_skippedProductsText;
-    // The pixels of each photo as last loaded, by path.
-    std::map<std::string, SamePictures::Fingerprint> m_fingerprints;
     OrvexBase::Rect m_cropRect;
     bool m_activeTiled = false;
     QPointer<CWorkflow> m_workflow;

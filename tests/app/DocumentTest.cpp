@@ -289,3 +289,27 @@ TEST(Document, RealEnginesLoadAndPrepareTheBoatRow) {
         EXPECT_NE(prepared, nullptr);
     EXPECT_TRUE(doc.CanStitch());
 }
+
+TEST(Document, ReorderedPhotosKeepTheirElementsAndPreparedCopiesWithoutLoadingAgain) {
+    DocEnvironment env;
+    DocRig rig;
+    const std::string a = env.Photo("a.jpg"), b = env.Photo("b.jpg"), c = env.Photo("c.jpg");
+    rig.doc->AddFiles({a, b, c});
+    rig.doc->SetCurrentTask(2);
+    const auto elements = rig.doc->GetPhotoElements();
+    const auto prepared = rig.doc->GetPreparedElements();
+    ASSERT_EQ(elements.size(), 3u);
+    ASSERT_EQ(prepared.size(), 3u);
+
+    // c to the front, then b taken out.
+    CClipDescriptionList& photos = rig.doc->GetPhotoList();
+    rig.doc->MovePhotos(std::prev(photos.end()), photos.end(), photos.begin());
+    rig.doc->RemovePhoto(nullptr, photos.FindByPath(b));
+    rig.progress.log.Clear();
+    rig.doc->OnPhotoListEdited();
+
+    EXPECT_EQ(rig.progress.log.Count("SetProgress"), 0) << "nothing was read again";
+    EXPECT_EQ(ElementPaths(rig.doc->GetPhotoElements()), (std::vector<std::string>{c, a}));
+    EXPECT_EQ(rig.doc->GetPhotoElements(), (COvHorizelDoc::ElementVector{elements[2], elements[0]}));
+    EXPECT_EQ(rig.doc->GetPreparedElements(), (COvHorizelDoc::ElementVector{prepared[2], prepared[0]}));
+}
