@@ -15,6 +15,7 @@
 #include "AspectData.h"
 
 #include "ConverterInterface.h"
+#include "CropChoices.h"
 #include "DocText.h"
 #include "Formgate.h"
 #include "Profile.h"
@@ -35,8 +36,6 @@ constexpr unsigned kIdsNotTrueColour = 61012;
 constexpr unsigned kIdsDamagedFile = 61013;
 // Photos of a build that are the same picture, told after the build.
 constexpr unsigned kIdsSamePictures = 61014;
-// Print products "aspect.xml" spells so that they cannot be read.
-constexpr unsigned kIdsProductsSkipped = 61015;
 
 bool SameTextNoCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() &&
@@ -82,22 +81,7 @@ private:
 COvHorizelDoc::COvHorizelDoc() : m_ownWorkflow(std::make_unique<CWorkflow>()) {
     m_cropType = AppProfile::GetProfileInt("SAVING", "crop type", 1);
     m_manualMode = AppProfile::GetProfileInt("STITCHING", "manual mode", 0);
-    std::string programText, userText;
-    const std::string programFile = LoadAspectFile(true);
-    if (!programFile.empty())
-        ReadTextFile(programFile, programText);
-    const std::string userFile = LoadAspectFile(false);
-    if (!userFile.empty())
-        ReadTextFile(userFile, userText);
-    SkippedProducts skipped;
-    m_cropList = BuildCropList(programText, userText, &skipped);
-    std::string lines;
-    for (const auto& [file, entries] :
-         {std::pair{programFile, skipped.program}, std::pair{userFile, skipped.user}})
-        for (const std::string& entry : entries)
-            lines += "\n" + file + ": " + entry;
-    if (!lines.empty())
-        m_skippedProductsText = DocText::Load(kIdsProductsSkipped, {lines});
+    m_cropList = CropChoices::Read(&m_skippedProductsText);
 }
 
 COvHorizelDoc::~COvHorizelDoc() {
@@ -122,40 +106,8 @@ COvHorizelDoc::~COvHorizelDoc() {
     AppProfile::WriteProfileInt("STITCHING", "manual mode", m_manualMode);
 }
 
-std::vector<NetPrint::CAspectData> COvHorizelDoc::BuildCropList(const std::string& programFileText,
-                                                                const std::string& userFileText,
-                                                                SkippedProducts* skipped) {
-    auto builtIns = [] {
-        std::vector<NetPrint::CAspectData> list(2);
-        list[0].name = Res::LoadStr(330);
-        list[0].kind = 0;
-        list[1].name = Res::LoadStr(331);
-        list[1].kind = 1;
-        return list;
-    };
-    // A product the file spells wrong is named to the user, so whoever edits
-    // the file learns why it is not offered; the program folder's only while
-    // its list is the one offered.
-    std::vector<NetPrint::CAspectData> list = builtIns();
-    std::vector<std::string> programSkipped = ParseAspectXml(programFileText, &list);
-    std::vector<NetPrint::CAspectData> user;
-    std::vector<std::string> userSkipped = ParseAspectXml(userFileText, &user);
-    if (!user.empty()) {
-        list = builtIns();
-        list.insert(list.end(), user.begin(), user.end());
-        programSkipped.clear();
-    }
-    if (skipped)
-        *skipped = {std::move(programSkipped), std::move(userSkipped)};
-    return list;
-}
-
 const NetPrint::CAspectData& COvHorizelDoc::GetCropChoice() const {
-    if (m_cropType < 0)
-        return m_cropList[0];
-    if (static_cast<std::size_t>(m_cropType) >= m_cropList.size())
-        return m_cropList[1];
-    return m_cropList[m_cropType];
+    return CropChoices::At(m_cropList, m_cropType);
 }
 
 void COvHorizelDoc::AttachEngines(PanoramaLib::IHVPanorama* planar, PanoramaLib::ITiledPanorama* tiled) {

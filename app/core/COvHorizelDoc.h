@@ -123,18 +123,6 @@ public:
     void OnRenderUpdate(int wParam, int lParam);
     void SetManualMatchingPreference(int preference) { m_manualMatchingPreference = preference; }
 
-    // The crop list: "No crop", "Manual", then the products of the program
-    // folder's "aspect.xml", replaced by those of the per-user copy when that
-    // has any. The products skipped in the file(s) the list comes from go to
-    // `skipped`, one line each, the program folder's marked "program" and the
-    // per-user copy's "user".
-    struct SkippedProducts {
-        std::vector<std::string> program, user;
-    };
-    static std::vector<NetPrint::CAspectData> BuildCropList(const std::string& programFileText,
-                                                            const std::string& userFileText,
-                                                            SkippedProducts* skipped = nullptr);
-
     // Project photos.
     int AddFiles(const std::vector<std::string>& paths);
     CClipDescriptionList::POSITION InsertPhotos(const CClipDescriptionList& photos);
@@ -218,11 +206,6 @@ public:
                                        const PrintLayout* layout, PanoramaLib::IPanoElement** picture);
     int GetPrintPageCount(const PrinterCaps& caps, PrintLayout* layout) override;
     int IsResultWide() override { return m_pageDirection; }
-    // A rectangle drawn on a preview previewWidth wide, scaled to a full
-    // result fullRect wide and kept inside it; false (nothing to scale) when
-    // the preview width is not positive.
-    static bool ScaleCropRect(const OrvexBase::Rect& rect, int previewWidth, const OrvexBase::Rect& fullRect,
-                              OrvexBase::Rect* out);
 
     // IDialogCallback::IStitchingOptions
     void GetOptions(HVPanoramaOptions* options) override;

@@ -12,6 +12,7 @@
 
 #include "AppSettings.h"
 #include "COvHorizelDoc.h"
+#include "CropGeometry.h"
 #include "ImageFileBridge.h"
 #include "StringTable.h"
 #include "Workflow.h"
@@ -25,36 +26,12 @@ bool IsValid(const PanoramaLib::IPanoElement* element) {
     return element && element->IsValid();
 }
 
-std::int32_t ScaleCoordinate(std::int32_t value, int fullWidth, int previewWidth) {
-    return static_cast<std::int32_t>(static_cast<std::int64_t>(value) * fullWidth / previewWidth);
-}
-
 // The picture's own rectangle: crop rectangles are in its pixels.
 OrvexBase::Rect ElementRect(const PanoramaLib::IPanoElement* element) {
     return OrvexBase::Rect(0, 0, element->GetWidth(), element->GetHeight());
 }
 
 }  // namespace
-
-bool COvHorizelDoc::ScaleCropRect(const OrvexBase::Rect& rect, int previewWidth,
-                                  const OrvexBase::Rect& fullRect, OrvexBase::Rect* out) {
-    if (previewWidth <= 0 || !out)
-        return false;
-    const int fullWidth = fullRect.Width();
-    OrvexBase::Rect scaled(ScaleCoordinate(rect.left, fullWidth, previewWidth),
-                           ScaleCoordinate(rect.top, fullWidth, previewWidth),
-                           ScaleCoordinate(rect.right, fullWidth, previewWidth),
-                           ScaleCoordinate(rect.bottom, fullWidth, previewWidth));
-    // Kept within the result, whichever way its rectangle points.
-    const auto clamp = [](std::int32_t v, std::int32_t a, std::int32_t b) {
-        return std::clamp(v, std::min(a, b), std::max(a, b));
-    };
-    *out = OrvexBase::Rect(clamp(scaled.left, fullRect.left, fullRect.right),
-                           clamp(scaled.top, fullRect.top, fullRect.bottom),
-                           clamp(scaled.right, fullRect.left, fullRect.right),
-                           clamp(scaled.bottom, fullRect.top, fullRect.bottom));
-    return true;
-}
 
 void COvHorizelDoc::Render() {
     Jobs().Queue([this] { BeginRender(); });
@@ -105,7 +82,7 @@ void COvHorizelDoc::BeginRender() {
                 BeginWaitCursor();
                 PanoramaLib::IPanoElement* full = m_planar->GetFullResult();
                 OrvexBase::Rect scaled;
-                if (IsValid(full) && ScaleCropRect(userRect, previewWidth, ElementRect(full), &scaled))
+                if (IsValid(full) && CropGeometry::ScaleCropRect(userRect, previewWidth, ElementRect(full), &scaled))
                     m_planar->CropResult(&scaled);
                 EndWaitCursor();
             }

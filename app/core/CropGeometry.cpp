@@ -66,4 +66,32 @@ int TiltStep(QPoint centre, QPoint press, QPoint point, int tiltAtPress) {
     return int(std::clamp(tilt, -45.0, 45.0));
 }
 
+namespace {
+
+std::int32_t ScaleCoordinate(std::int32_t value, int fullWidth, int previewWidth) {
+    return static_cast<std::int32_t>(static_cast<std::int64_t>(value) * fullWidth / previewWidth);
+}
+
+}  // namespace
+
+bool ScaleCropRect(const OrvexBase::Rect& rect, int previewWidth, const OrvexBase::Rect& fullRect,
+                   OrvexBase::Rect* out) {
+    if (previewWidth <= 0 || !out)
+        return false;
+    const int fullWidth = fullRect.Width();
+    OrvexBase::Rect scaled(ScaleCoordinate(rect.left, fullWidth, previewWidth),
+                           ScaleCoordinate(rect.top, fullWidth, previewWidth),
+                           ScaleCoordinate(rect.right, fullWidth, previewWidth),
+                           ScaleCoordinate(rect.bottom, fullWidth, previewWidth));
+    // Kept within the result, whichever way its rectangle points.
+    const auto clamp = [](std::int32_t v, std::int32_t a, std::int32_t b) {
+        return std::clamp(v, std::min(a, b), std::max(a, b));
+    };
+    *out = OrvexBase::Rect(clamp(scaled.left, fullRect.left, fullRect.right),
+                           clamp(scaled.top, fullRect.top, fullRect.bottom),
+                           clamp(scaled.right, fullRect.left, fullRect.right),
+                           clamp(scaled.bottom, fullRect.top, fullRect.bottom));
+    return true;
+}
+
 }  // namespace CropGeometry

@@ -42,4 +42,10 @@ std::optional<Angles> NavigationStep(QPoint press, QPoint point, int imageClient
 // One tilt step around the client centre, limited to [-45, 45].
 int TiltStep(QPoint centre, QPoint press, QPoint point, int tiltAtPress);
 
+// A rectangle drawn on a preview previewWidth wide, scaled to a full result
+// fullRect wide and kept inside it; false (nothing to scale) when the preview
+// width is not positive.
+bool ScaleCropRect(const OrvexBase::Rect& rect, int previewWidth, const OrvexBase::Rect& fullRect,
+                   OrvexBase::Rect* out);
+
 }  // namespace CropGeometry

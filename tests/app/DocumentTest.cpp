@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "CropChoices.h"
 #include "DocTestSupport.h"
 #include "StringTable.h"
 #include "TextCodec.h"
@@ -50,26 +51,26 @@ TEST(DocumentBase, UpdatesViewsInOrderSkippingTheSender) {
 TEST(Document, CropListFromTheProductFiles) {
     const std::string program = "<PRODUCT w=\"4\" h=\"3\" oms_id=\"1\" name=\"Program\"/>";
     const std::string user = "<PRODUCT w=\"3\" h=\"2\" oms_id=\"2\" name=\"User\"/>";
-    EXPECT_EQ(Names(COvHorizelDoc::BuildCropList("", "")),
+    EXPECT_EQ(Names(CropChoices::Build("", "")),
               (std::vector<std::string>{"No crop/0", "Manual/1"}));
-    EXPECT_EQ(Names(COvHorizelDoc::BuildCropList(program, "")),
+    EXPECT_EQ(Names(CropChoices::Build(program, "")),
               (std::vector<std::string>{"No crop/0", "Manual/1", "Program/2"}));
-    EXPECT_EQ(Names(COvHorizelDoc::BuildCropList(program, user)),
+    EXPECT_EQ(Names(CropChoices::Build(program, user)),
               (std::vector<std::string>{"No crop/0", "Manual/1", "User/2"}));
     EXPECT_EQ(
-        Names(COvHorizelDoc::BuildCropList(program, "<PRODUCT w=\"0\" h=\"2\" oms_id=\"2\" name=\"Z\"/>")),
+        Names(CropChoices::Build(program, "<PRODUCT w=\"0\" h=\"2\" oms_id=\"2\" name=\"Z\"/>")),
         (std::vector<std::string>{"No crop/0", "Manual/1", "Program/2"}));
 
     // What was skipped, of the file(s) the list comes from.
     const std::string bad = "<PRODUCT w=\"4\" h=\"3\" name=\"No id\"/>";
-    COvHorizelDoc::SkippedProducts skipped;
-    COvHorizelDoc::BuildCropList(program + bad, "", &skipped);
+    CropChoices::SkippedProducts skipped;
+    CropChoices::Build(program + bad, "", &skipped);
     EXPECT_EQ(skipped.program, (std::vector<std::string>{"PRODUCT at byte " + std::to_string(program.size()) +
                                                          ": w, h or oms_id missing"}));
     EXPECT_TRUE(skipped.user.empty());
-    COvHorizelDoc::BuildCropList(program + bad, user, &skipped);
+    CropChoices::Build(program + bad, user, &skipped);
     EXPECT_TRUE(skipped.program.empty()) << "the per-user list replaces the program's";
-    EXPECT_EQ(Names(COvHorizelDoc::BuildCropList(program, bad, &skipped)),
+    EXPECT_EQ(Names(CropChoices::Build(program, bad, &skipped)),
               (std::vector<std::string>{"No crop/0", "Manual/1", "Program/2"}));
     EXPECT_EQ(skipped.user.size(), 1u) << "why the per-user copy offers nothing";
 

@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <QSignalSpy>
-
 #include <QApplication>
 #include <QLabel>
 #include <QMainWindow>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QThread>

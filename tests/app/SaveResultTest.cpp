@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <QSignalSpy>
-
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QApplication>
 #include <QMessageBox>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
@@ -14,6 +13,7 @@
 #include <fstream>
 
 #include "AspectData.h"
+#include "CropGeometry.h"
 #include "DocTestSupport.h"
 #include "FakeUploadHost.h"
 #include "LoopbackHttpServer.h"
@@ -187,9 +187,9 @@ TEST(ResultRendering, CropChoiceDecidesWhoCropsAndHow) {
     // 64-bit scaling: no overflow on a wide panorama; no preview, no scaling.
     Rect scaled;
     ASSERT_TRUE(
-        COvHorizelDoc::ScaleCropRect(Rect(0, 0, 30000, 20000), 30000, Rect(0, 0, 120000, 80000), &scaled));
+        CropGeometry::ScaleCropRect(Rect(0, 0, 30000, 20000), 30000, Rect(0, 0, 120000, 80000), &scaled));
     EXPECT_EQ(scaled, Rect(0, 0, 120000, 80000));
-    EXPECT_FALSE(COvHorizelDoc::ScaleCropRect(Rect(0, 0, 10, 10), 0, Rect(0, 0, 100, 100), &scaled));
+    EXPECT_FALSE(CropGeometry::ScaleCropRect(Rect(0, 0, 10, 10), 0, Rect(0, 0, 100, 100), &scaled));
 }
 
 TEST(ResultRendering, PageDirectionAndFailedRender) {
