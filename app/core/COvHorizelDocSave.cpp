@@ -93,6 +93,13 @@ void COvHorizelDoc::BeginRender() {
                 m_cropView->EndCrop(&m_cropRect, false);
         }
         RefreshExportPage();
+        // Cancelled or failed, the preview stays with the crop chosen for it:
+        // the page's refresh took the engine's rectangle instead.
+        if (!*rendered) {
+            m_cropRect = userRect;
+            if (m_cropView)
+                m_cropView->SetCropRect(&m_cropRect);
+        }
         Workflow().NotifyResultChanged();
     };
     Jobs().Run(JobKind::Render, std::move(work), std::move(done));

@@ -352,6 +352,9 @@ bool CPanorama::Render() {
     total_ = (levels + 2) * n + 2 * n + 4;
 
     bool result = true;
+    // The full-size pass measures its crop anew; without a result the
+    // preview stays, and so does its crop rectangle.
+    const Rect previewCrop = cropRect_;
     try {
         if (fullResult_ && fullResult_->IsValid()) {
             // Already rendered.
@@ -430,6 +433,7 @@ bool CPanorama::Render() {
         result = false;
         if (fullResult_)
             fullResult_->Destroy();
+        cropRect_ = previewCrop;
     }
     full_.ReleaseWarped();
     rendering_ = false;

@@ -636,3 +636,77 @@ TEST(Road, TheCropFramesHandlesAreWholeAndGrabbableAtTheFittedZoom) {
     EXPECT_LT(moved.right, crop.right);
     EXPECT_EQ(moved.left, crop.left);
 }
+
+// A full-size render cancelled in the progress window leaves the preview as
+// it was: nothing looks rendered, and the crop frame shows the crop chosen
+// before the render, which the next render cuts.
+TEST(Road, ACancelledRenderKeepsTheChosenCropInTheFrameAndForTheNextRender) {
+    // Six photos: the render lasts long enough for Cancel to reach it.
+    if (!QFile::exists(QString::fromStdString(Boat(6))))
+        GTEST_SKIP() << "no boat photos";
+    Road r(6);
+    CMainFrame& f = r.frame();
+    COvHorizelDoc& doc = f.Document();
+    r.PressStart();
+    f.Router().Execute(CmdId::TaskExport);
+    WaitForJobs(doc);
+    ASSERT_EQ(f.GetTask(), 3);
+    CDlgSaving* page = f.SavePage();
+    page->AspectCombo()->setCurrentIndex(1);  // "Manual"
+    QTest::qWait(50);
+    CPictureView& view = r.view();
+    ASSERT_TRUE(view.IsCropShown());
+    PanoramaLib::IPanoElement* preview = view.GetImage();
+    ASSERT_NE(preview, nullptr);
+
+    // The frame's right and left edges dragged inwards.
+    OrvexBase::Rect automatic{};
+    view.GetCropRect(&automatic);
+    const auto dragEdge = [&](int x, int dx) {
+        QPoint handle(x, (automatic.top + automatic.bottom) / 2);
+        view.ImageToClient(&handle);
+        QTest::mousePress(view.viewport(), Qt::LeftButton, {}, handle);
+        QTest::mouseMove(view.viewport(), handle + QPoint(dx / 2, 0));
+        QTest::mouseMove(view.viewport(), handle + QPoint(dx, 0));
+        QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, handle + QPoint(dx, 0));
+    };
+    dragEdge(automatic.right, -80);
+    dragEdge(automatic.left, 60);
+    OrvexBase::Rect chosen{};
+    view.GetCropRect(&chosen);
+    ASSERT_LT(chosen.right, automatic.right);
+    ASSERT_GT(chosen.left, automatic.left);
+    const auto text = [](const OrvexBase::Rect& rc) {
+        return std::to_string(rc.left) + "," + std::to_string(rc.top) + " " + std::to_string(rc.right) + "," +
+               std::to_string(rc.bottom);
+    };
+
+    r.cancelOnce = true;
+    QTest::mouseClick(page->StartButton(), Qt::LeftButton);
+    WaitForJobs(doc);
+    QTest::qWait(20);
+    ASSERT_FALSE(r.cancelOnce) << "cancel was pressed";
+    ASSERT_FALSE(doc.IsFullResultCurrent()) << "the render ended before its cancel";
+    SaveScreenshot(&f, "road_export_crop_after_cancelled_render");
+    EXPECT_EQ(view.GetImage(), preview);
+    EXPECT_TRUE(page->StartButton()->isEnabled());
+    EXPECT_FALSE(page->ExportButton()->isEnabled());
+    EXPECT_TRUE(f.PaneText(6).isEmpty()) << "no full-size result to describe";
+    ASSERT_TRUE(view.IsCropShown());
+    EXPECT_EQ(text(view.CropFrame().rect), text(chosen));
+    OrvexBase::Rect kept{};
+    view.GetCropRect(&kept);
+    EXPECT_EQ(text(kept), text(chosen));
+
+    // The boat photos are small enough for the preview to be at full size:
+    // the full-size result is the chosen rectangle's size.
+    QTest::mouseClick(page->StartButton(), Qt::LeftButton);
+    WaitForJobs(doc);
+    ASSERT_TRUE(doc.IsFullResultCurrent());
+    PanoramaLib::IPanoElement* full = doc.GetPlanarEngine()->GetFullResult();
+    EXPECT_EQ(full->GetWidth(), chosen.Width());
+    EXPECT_EQ(full->GetHeight(), chosen.Height());
+    EXPECT_FALSE(view.IsCropShown());
+    EXPECT_FALSE(f.PaneText(6).isEmpty());
+    EXPECT_TRUE(r.prompts.isEmpty()) << r.prompts.join('|').toStdString();
+}

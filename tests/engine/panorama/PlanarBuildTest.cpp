@@ -226,13 +226,20 @@ TEST_F(PlanarBuildTest, CancelAnywhereKeepsTheEngineUsable) {
         EXPECT_EQ(std::memcmp(again->GetBits(), reference.data(), reference.size()), 0) << cancelAt;
     }
 
-    // A cancelled render leaves the arrangement for the next one.
+    // A cancelled render leaves the arrangement for the next one, and the
+    // preview with its crop rectangle.
     engine->FreeResults();
     ASSERT_TRUE(engine->Build(photos, nullptr, 0, 0, 0));
+    Rect previewCrop;
+    engine->GetCropRect(&previewCrop, 0);
     progress.progressCalls = 0;
     progress.cancelAfter = 4;
     EXPECT_FALSE(engine->Render());
     EXPECT_FALSE(engine->GetFullResult()->IsValid());
+    EXPECT_TRUE(engine->GetResult(true)->IsValid());
+    Rect cropAfter;
+    engine->GetCropRect(&cropAfter, 0);
+    EXPECT_EQ(cropAfter, previewCrop);
     progress.cancelAfter = -1;
     ASSERT_TRUE(engine->Render());
     IPanoElement* after = engine->GetResult(true);
