@@ -3,8 +3,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,6 +12,7 @@
 #include "COvHorizelDoc.h"
 #include "CropGeometry.h"
 #include "ImageFileBridge.h"
+#include "ResultFileWrite.h"
 #include "StringTable.h"
 #include "Workflow.h"
 
@@ -191,81 +190,34 @@ void COvHorizelDoc::SendToWeb() {
     });
 }
 
-namespace {
-
-// What a write works from: the result described as a packed DIB, the lines
-// it is served from and the progress, kept until the write's end.
-struct ResultWrite {
-    ResultWrite(IProgressIndicatorEx* indicator, unsigned textId) : progress(indicator, textId) {}
-    BitmapInfo info;
-    std::vector<std::uint8_t> packed;
-    std::unique_ptr<CWriteFilePluss> source;
-    CMyProgress progress;
-    std::string path;
-    void* owner = nullptr;
-    int result = 0;
-};
-
-}  // namespace
-
 bool COvHorizelDoc::WritePanoramaFile(const char* path, bool showOptions,
                                       std::function<void(int result)> done) {
     PanoramaLib::IPanorama* engine = ActiveEngine();
-    PanoramaLib::IPanoElement* full = engine ? engine->GetFullResult() : nullptr;
-    if (!IsValid(full) || !path)
+    if (!path || !engine || !IsValid(engine->GetFullResult()))
         return false;
-    auto write = std::make_shared<ResultWrite>(m_progress, kIdsWritingFile);
-    write->path = path;
-
-    BitmapInfoHeader& header = write->info.header;
-    const int bpp = full->GetBpp();
-    header.biWidth = full->GetWidth();
-    header.biHeight = full->GetHeight();
-    header.biBitCount = static_cast<std::uint16_t>(bpp);
-    const unsigned stride =
-        (static_cast<unsigned>(bpp) * static_cast<unsigned>(header.biWidth) + 31) / 32 * 4;
-    header.biSizeImage = stride * static_cast<unsigned>(header.biHeight);
-    if (bpp <= 8) {
-        header.biClrUsed = header.biClrImportant = 1u << bpp;
-        // The engine's 8-bit pictures are grey.
-        for (unsigned i = 0; i < header.biClrUsed; ++i) {
-            const auto level = static_cast<std::uint8_t>(i * 255 / (header.biClrUsed - 1));
-            write->info.colors[i] = {level, level, level, 0};
+    Jobs().Queue([this, path = std::string(path), showOptions, done = std::move(done)]() mutable {
+        // The result is taken when the write's turn comes: a run before it
+        // may have replaced it.
+        PanoramaLib::IPanorama* current = ActiveEngine();
+        PanoramaLib::IPanoElement* full = current ? current->GetFullResult() : nullptr;
+        if (!IsValid(full)) {
+            if (done)
+                done(0);
+            return;
         }
-    }
-    // The source serves packed lines; copy when the element's lines are laid out otherwise.
-    const std::uint8_t* bits = full->GetBits();
-    if (bits && full->GetStride() != static_cast<int>(stride)) {
-        const auto rowBytes =
-            std::min<std::size_t>(stride, static_cast<std::size_t>(std::abs(full->GetStride())));
-        write->packed.assign(static_cast<std::size_t>(stride) * static_cast<std::size_t>(header.biHeight), 0);
-        for (int y = 0; y < header.biHeight; ++y)
-            std::memcpy(write->packed.data() + static_cast<std::size_t>(y) * stride,
-                        bits + static_cast<std::ptrdiff_t>(y) * full->GetStride(), rowBytes);
-        bits = write->packed.data();
-    }
-    write->source = std::make_unique<CWriteFilePluss>(&header, bits);
-    write->owner = m_saveHost ? m_saveHost->OwnerWindow() : nullptr;
-    // The chosen format's own settings first, asked here; the write then takes
-    // them from the library's settings file. No option strings go with the write.
-    if (showOptions)
-        SetupImageWriter(write->source.get(), write->owner, path);
-
-    // The result's lines stay as they are meanwhile: whatever else is asked
-    // of the engines waits for the write's end. The module writes to a
-    // temporary file and renames it over the target only once complete, so a
-    // cancelled write leaves the target as it was.
-    auto work = [write] {
-        int resultType = 0;
-        write->result = WriteImageFile(write->source.get(), write->owner, write->path.c_str(), &resultType,
-                                       &write->progress, nullptr, 0);
-    };
-    auto finish = [write, done = std::move(done)] {
-        if (done)
-            done(write->result);
-    };
-    Jobs().Queue([this, work = std::move(work), finish = std::move(finish)]() mutable {
-        Jobs().Run(JobKind::Save, std::move(work), std::move(finish));
+        auto write = std::make_shared<CResultFileWrite>(*full, m_progress, kIdsWritingFile, path,
+                                                        m_saveHost ? m_saveHost->OwnerWindow() : nullptr);
+        if (showOptions)
+            write->AskFormatOptions();
+        // The result's lines stay as they are meanwhile: whatever else is
+        // asked of the engines waits for the write's end.
+        auto result = std::make_shared<int>(0);
+        Jobs().Run(
+            JobKind::Save, [write, result] { *result = write->Write(); },
+            [result, done = std::move(done)] {
+                if (done)
+                    done(*result);
+            });
     });
     return true;
 }

@@ -4,13 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QApplication>
+#include <QImage>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "AspectData.h"
 #include "CropGeometry.h"
@@ -18,6 +22,7 @@
 #include "FakeUploadHost.h"
 #include "LoopbackHttpServer.h"
 #include "TestData.h"
+#include "WaitForJobs.h"
 #include "Workflow.h"
 
 namespace {
@@ -29,6 +34,8 @@ using namespace TestDoubles;
 class RenderingPlanar : public FakePlanarEngine {
 public:
     bool Render() override {
+        while (hold)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         renderCropFlags.push_back(options.autoCrop);
         full->Destroy();
         full->Create(24, fullWidth, fullHeight);
@@ -46,6 +53,8 @@ public:
     int fullWidth = 4000;
     int fullHeight = 2000;
     bool renderResult = true;
+    // Holds a render on the worker thread until the test lets it go.
+    std::atomic<bool> hold{false};
     std::vector<int> renderCropFlags;
     std::vector<Rect> crops;
 };
@@ -250,6 +259,24 @@ TEST(ResultSaving, EnablingExportAskingAndSavingAgain) {
     rig.doc->OnFileSave();
     EXPECT_EQ(rig.saveHost.prompts, 2);
     EXPECT_TRUE(std::filesystem::exists(path));
+}
+
+TEST(ResultSaving, AWriteAskedForDuringARenderWritesTheResultThatRenderMakes) {
+    SaveRig rig;
+    rig.planar->fullWidth = 64;
+    rig.planar->fullHeight = 32;
+    rig.doc->Render();
+    rig.doc->Jobs().SetThreaded(true);
+    rig.planar->fullWidth = 48;
+    rig.planar->hold = true;
+    rig.doc->Render();
+    ASSERT_TRUE(rig.doc->Jobs().IsRunning());
+    const std::string path = rig.env.scratch / "during.png";
+    EXPECT_EQ(rig.doc->WriteResultFile(path.c_str()), 1) << "queued behind the render";
+    rig.planar->hold = false;
+    ASSERT_TRUE(WaitForJobs(*rig.doc));
+    const QImage written(QString::fromStdString(path));
+    EXPECT_EQ(written.size(), QSize(48, 32));
 }
 
 TEST(ResultSaving, QuitPromptOnlyWithAnUnsavedResult) {
