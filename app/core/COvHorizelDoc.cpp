@@ -1,23 +1,18 @@
 #include "COvHorizelDoc.h"
 
-#include <cstdio>
-
 #include <algorithm>
-#include <cctype>
 #include <exception>
-#include <filesystem>
 #include <list>
 #include <memory>
 #include <utility>
 
 #include <QCoreApplication>
 #include <QThread>
+
 #include "AspectData.h"
 
-#include "ConverterInterface.h"
 #include "CropChoices.h"
 #include "DocText.h"
-#include "Formgate.h"
 #include "Profile.h"
 #include "ProjectFiles.h"
 #include "StitchingOptionFields.h"
@@ -32,32 +27,11 @@ namespace {
 constexpr unsigned kIdsBuildFailed = 61001;
 // Files refused while the photos load: all in one message.
 constexpr unsigned kIdsFilesRefused = 61011;
-constexpr unsigned kIdsNotTrueColour = 61012;
-constexpr unsigned kIdsDamagedFile = 61013;
 // Photos of a build that are the same picture, told after the build.
 constexpr unsigned kIdsSamePictures = 61014;
 
-bool SameTextNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
-}
-
 std::string ElementPath(const PanoramaLib::IPanoElement* element) {
     return Platform::Utf8FromWide(element->GetFileName());
-}
-
-// The engine calls every file it cannot decode an unsupported format. A
-// picture the module reads is refused for its kind (the engine takes 24-bit
-// colour only); one nothing reads is damaged or no picture at all.
-std::string RefinedLoadError(const std::string& path, const std::string& engineText) {
-    if (engineText != Res::LoadStr(194))
-        return engineText;
-    CONVIMAGEINFO info{};
-    if (ImExp_GetFileInfo(&info, path.c_str(), 0) == 1 && info.width > 0 && info.height > 0 &&
-        info.bitsPerPixel != 24)
-        return DocText::Load(kIdsNotTrueColour, {std::to_string(info.bitsPerPixel)});
-    return Res::LoadStr(kIdsDamagedFile);
 }
 
 bool IsValidElement(const PanoramaLib::IPanoElement* element) {
@@ -344,37 +318,14 @@ void COvHorizelDoc::LoadElements(std::function<void()> then) {
     const std::shared_ptr<CPhotoElements::Load> load = m_elements.PlanLoad(std::move(paths));
 
     auto work = [this, load] {
-        const int total = static_cast<int>(load->toLoad.size());
-        for (int i = 1; i <= total; ++i) {
-            const std::size_t k = load->toLoad[i - 1];
-            if (m_progress) {
-                m_progress->SetText(DocText::Load(233, {ProjectFiles::FileNameOf(load->paths[k])}).c_str());
-                // Large photos take a while each: the loading can be cancelled
-                // between two of them.
-                if (i == 1)
-                    m_progress->Begin();
-                if (m_progress->SetProgress(total, i)) {
-                    load->unloaded.assign(load->toLoad.begin() + (i - 1), load->toLoad.end());
-                    load->cancelled = true;
-                    break;
-                }
-            }
-            std::string refusal;
-            SamePictures::Fingerprint print;
-            PanoramaLib::IPanoElement* element = LoadElement(load->paths[k], &refusal, &print);
-            if (!element) {
-                load->failed.push_back(k);
-                if (!refusal.empty())
-                    load->refused.emplace_back(ProjectFiles::FileNameOf(load->paths[k]), refusal);
-                continue;
-            }
-            load->elements[k] = element;
-            load->prints.emplace_back(load->paths[k], print);
-            load->prepared[k] = m_planar ? m_planar->PrepareElement(element) : nullptr;
-            element->Unload();
-        }
-        if (total > 0 && m_progress)
-            m_progress->End();
+        CPhotoElements::Read(
+            *load, m_progress,
+            [this](const std::string& path, std::string* refusal, SamePictures::Fingerprint* print) {
+                return LoadElement(path, refusal, print);
+            },
+            [this](PanoramaLib::IPanoElement* element) {
+                return m_planar ? m_planar->PrepareElement(element) : nullptr;
+            });
     };
     auto done = [this, load, then = std::move(then)] {
         for (const std::string& path : m_elements.TakeIn(*load))
@@ -420,33 +371,7 @@ PanoramaLib::IPanoElement* COvHorizelDoc::LoadPhotoElement(const std::string& pa
 PanoramaLib::IPanoElement* COvHorizelDoc::LoadElement(const std::string& path, std::string* refusal,
                                                       SamePictures::Fingerprint* print) {
     WaitCursorScope cursor(*this);
-    static const char* const kLoadable[] = {".bmp", ".jpg", ".jpeg", ".png", ".tif", ".tiff"};
-    const std::string extension = ProjectFiles::LowerExtension(path);
-    if (std::find(std::begin(kLoadable), std::end(kLoadable), extension) == std::end(kLoadable)) {
-        *refusal = Res::LoadStr(194);
-        return nullptr;
-    }
-    for (PanoramaLib::IPanoElement* element : m_elements.Elements())
-        if (element && SameTextNoCase(ElementPath(element), path))
-            return nullptr;
-    // The loader calls every unreadable file an unsupported format; a photo
-    // deleted or moved since it was added is named as missing instead.
-    std::error_code error;
-    if (!std::filesystem::exists(std::filesystem::path(path), error) && !error) {
-        *refusal = "File not found";
-        return nullptr;
-    }
-    PanoramaLib::IPanoElement* element = CreatePanoElement(0);
-    if (!element)
-        return nullptr;
-    if (!element->Load(Platform::WideFromUtf8(path))) {
-        *refusal = RefinedLoadError(path, Platform::Utf8FromWide(element->GetErrorText()));
-        element->Release();
-        return nullptr;
-    }
-    if (print)
-        *print = SamePictures::Of(element);
-    return element;
+    return m_elements.LoadOne(path, refusal, print);
 }
 
 void COvHorizelDoc::ShowFileError(const std::string& path, const std::string& text) {

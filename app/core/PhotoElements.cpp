@@ -1,11 +1,43 @@
 #include "PhotoElements.h"
 
 #include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <iterator>
 
+#include "ConverterInterface.h"
+#include "DocText.h"
+#include "Formgate.h"
 #include "PanoramaLib.h"
+#include "ProjectFiles.h"
+#include "StringTable.h"
 #include "TextCodec.h"
 
 namespace {
+
+constexpr unsigned kIdsLoadingImage = 233;
+constexpr unsigned kIdsUnsupportedFormat = 194;
+constexpr unsigned kIdsNotTrueColour = 61012;
+constexpr unsigned kIdsDamagedFile = 61013;
+
+bool SameTextNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
+}
+
+// The engine calls every file it cannot decode an unsupported format. A
+// picture the module reads is refused for its kind (the engine takes 24-bit
+// colour only); one nothing reads is damaged or no picture at all.
+std::string RefinedLoadError(const std::string& path, const std::string& engineText) {
+    if (engineText != Res::LoadStr(kIdsUnsupportedFormat))
+        return engineText;
+    CONVIMAGEINFO info{};
+    if (ImExp_GetFileInfo(&info, path.c_str(), 0) == 1 && info.width > 0 && info.height > 0 &&
+        info.bitsPerPixel != 24)
+        return DocText::Load(kIdsNotTrueColour, {std::to_string(info.bitsPerPixel)});
+    return Res::LoadStr(kIdsDamagedFile);
+}
 
 std::string ElementPath(const PanoramaLib::IPanoElement* element) {
     return Platform::Utf8FromWide(element->GetFileName());
@@ -56,6 +88,73 @@ std::shared_ptr<CPhotoElements::Load> CPhotoElements::PlanLoad(std::vector<std::
     Clear();
     m_incomplete = false;
     return load;
+}
+
+void CPhotoElements::Read(Load& load, IProgressIndicatorEx* progress, const Reader& loadOne,
+                          const Prepare& prepare) {
+    const int total = static_cast<int>(load.toLoad.size());
+    for (int i = 1; i <= total; ++i) {
+        const std::size_t k = load.toLoad[i - 1];
+        if (progress) {
+            progress->SetText(
+                DocText::Load(kIdsLoadingImage, {ProjectFiles::FileNameOf(load.paths[k])}).c_str());
+            // Large photos take a while each: the loading can be cancelled
+            // between two of them.
+            if (i == 1)
+                progress->Begin();
+            if (progress->SetProgress(total, i)) {
+                load.unloaded.assign(load.toLoad.begin() + (i - 1), load.toLoad.end());
+                load.cancelled = true;
+                break;
+            }
+        }
+        std::string refusal;
+        SamePictures::Fingerprint print;
+        PanoramaLib::IPanoElement* element = loadOne(load.paths[k], &refusal, &print);
+        if (!element) {
+            load.failed.push_back(k);
+            if (!refusal.empty())
+                load.refused.emplace_back(ProjectFiles::FileNameOf(load.paths[k]), refusal);
+            continue;
+        }
+        load.elements[k] = element;
+        load.prints.emplace_back(load.paths[k], print);
+        load.prepared[k] = prepare ? prepare(element) : nullptr;
+        element->Unload();
+    }
+    if (total > 0 && progress)
+        progress->End();
+}
+
+PanoramaLib::IPanoElement* CPhotoElements::LoadOne(const std::string& path, std::string* refusal,
+                                                   SamePictures::Fingerprint* print) const {
+    static const char* const kLoadable[] = {".bmp", ".jpg", ".jpeg", ".png", ".tif", ".tiff"};
+    const std::string extension = ProjectFiles::LowerExtension(path);
+    if (std::find(std::begin(kLoadable), std::end(kLoadable), extension) == std::end(kLoadable)) {
+        *refusal = Res::LoadStr(kIdsUnsupportedFormat);
+        return nullptr;
+    }
+    for (PanoramaLib::IPanoElement* element : m_elements)
+        if (element && SameTextNoCase(ElementPath(element), path))
+            return nullptr;
+    // The loader calls every unreadable file an unsupported format; a photo
+    // deleted or moved since it was added is named as missing instead.
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::path(path), error) && !error) {
+        *refusal = "File not found";
+        return nullptr;
+    }
+    PanoramaLib::IPanoElement* element = CreatePanoElement(0);
+    if (!element)
+        return nullptr;
+    if (!element->Load(Platform::WideFromUtf8(path))) {
+        *refusal = RefinedLoadError(path, Platform::Utf8FromWide(element->GetErrorText()));
+        element->Release();
+        return nullptr;
+    }
+    if (print)
+        *print = SamePictures::Of(element);
+    return element;
 }
 
 std::vector<std::string> CPhotoElements::TakeIn(Load& load) {

@@ -10,12 +10,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "EngineCallbacksEx.h"
 #include "SamePictures.h"
 
 namespace PanoramaLib {
@@ -58,10 +60,24 @@ public:
     // The load of the photos at `paths`: the elements already loaded from
     // those paths move into it, the rest are released.
     std::shared_ptr<Load> PlanLoad(std::vector<std::string> paths);
+    // Reads the photos the load has to read, in order, off the user-interface
+    // thread: each through loadOne (null with the reason, empty when there is
+    // none to tell, when it cannot) and its prepared copy through prepare.
+    // Cancel is offered between two photos; the photos not reached stay unread.
+    using Reader = std::function<PanoramaLib::IPanoElement*(const std::string& path, std::string* refusal,
+                                                             SamePictures::Fingerprint* print)>;
+    using Prepare = std::function<PanoramaLib::IPanoElement*(PanoramaLib::IPanoElement* element)>;
+    static void Read(Load& load, IProgressIndicatorEx* progress, const Reader& loadOne, const Prepare& prepare);
     // A load's end: its slots that ended empty are dropped and the rest
     // become the elements. The paths of the refused photos come back, for the
     // project to let them go.
     std::vector<std::string> TakeIn(Load& load);
+
+    // One photo read for the engines; null with the reason (empty: none to
+    // tell) when it cannot be, or when an element holds it already (letter
+    // case aside). Its pixels' fingerprint goes to print when given.
+    PanoramaLib::IPanoElement* LoadOne(const std::string& path, std::string* refusal,
+                                       SamePictures::Fingerprint* print) const;
 
     // The first element loaded from path, with its index when asked.
     static PanoramaLib::IPanoElement* FindByPath(const std::string& path, const ElementVector& elements,
