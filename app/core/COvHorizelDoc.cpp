@@ -459,7 +459,10 @@ void COvHorizelDoc::RunLoadedVariant(BuildVariant variant, std::function<void(bo
     if (other)
         other->Reset(true, true);
     HVPanoramaOptions options;
-    engine->GetOptions(&options);
+    if (const auto& next = Workflow().BuildOptions(tiled ? StitchMode::Tiled : StitchMode::Planar))
+        options = *next;
+    else
+        engine->GetOptions(&options);
     options.autoCrop = 0;  // a build never crops
     engine->SetOptions(&options);
 
@@ -656,20 +659,17 @@ CropAspect COvHorizelDoc::GetCropAspect() {
 // ---- IStitchingOptions ----
 
 void COvHorizelDoc::GetOptions(HVPanoramaOptions* options) {
-    if (PanoramaLib::IPanorama* engine = ChosenEngine(); engine && options)
+    if (!options)
+        return;
+    if (const auto& next = Workflow().BuildOptions(Workflow().GetStitchMode()))
+        *options = *next;
+    else if (PanoramaLib::IPanorama* engine = ChosenEngine())
         engine->GetOptions(options);
 }
 
 void COvHorizelDoc::SetOptions(const HVPanoramaOptions* options) {
-    if (options && Jobs().IsRunning()) {
-        // A load's worker reads the options meanwhile: they wait their turn,
-        // still ahead of the stitch asked for after them.
-        const HVPanoramaOptions copy = *options;
-        Jobs().Queue([this, copy] { SetOptions(&copy); });
-        return;
-    }
-    if (PanoramaLib::IPanorama* engine = ChosenEngine(); engine && options)
-        engine->SetOptions(options);
+    if (options)
+        Workflow().SetBuildOptions(Workflow().GetStitchMode(), *options);
 }
 
 bool COvHorizelDoc::HasTiledResult() {

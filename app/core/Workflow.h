@@ -8,10 +8,12 @@
 // inside the document's own step).
 
 #include <QObject>
+#include <optional>
 #include <string>
 
 #include "CClipDescription.h"
 #include "DocumentJobs.h"
+#include "PanoramaLib.h"
 #include "WorkflowTypes.h"
 
 class COvHorizelDoc;
@@ -97,6 +99,16 @@ public:
     StitchMode GetStitchMode() const { return m_stitchMode; }
     // Stores the model; stitchModeChanged follows when it changed.
     void SetStitchMode(StitchMode mode);
+    // The options the next build of a model hands its engine as it starts;
+    // none until they are set (the engine's own stand until then). Kept here
+    // rather than written to the engine, so a run under way never sees them
+    // change.
+    const std::optional<HVPanoramaOptions>& BuildOptions(StitchMode mode) const {
+        return m_buildOptions[StitchModeProfileValue(mode)];
+    }
+    void SetBuildOptions(StitchMode mode, const HVPanoramaOptions& options) {
+        m_buildOptions[StitchModeProfileValue(mode)] = options;
+    }
 
     // The document's word that the result the view shows is another one
     // (built, rendered, turned, cropped or freed); resultChanged follows.
@@ -121,6 +133,7 @@ private:
     COvHorizelDoc* m_document = nullptr;
     Task m_task = Task::AddImages;
     StitchMode m_stitchMode = StitchMode::Planar;
+    std::optional<HVPanoramaOptions> m_buildOptions[2];
     bool m_building = false;
     BuildStatus m_buildStatus = BuildStatus::None;
     CClipDescriptionList m_photos;

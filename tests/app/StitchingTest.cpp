@@ -2,10 +2,14 @@
 
 #include <QSignalSpy>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <new>
+#include <thread>
 
 #include "DocTestSupport.h"
 #include "StringTable.h"
+#include "WaitForJobs.h"
 #include "Workflow.h"
 
 using namespace TestDoubles;
@@ -265,4 +269,34 @@ TEST(Stitching, ExportChoiceAndPrintProduct) {
     EXPECT_EQ(rig.doc->GetNetPrintSettings()->w, 3);
     rig.doc->OnPatching();
     EXPECT_EQ(rig.planar->cropRect, OrvexBase::Rect(5, 6, 7, 8));
+}
+
+TEST(Stitching, OptionsSetWhileABuildRunsAreTheNextBuildsAndNeverReachTheRunningOne) {
+    DocEnvironment env;
+    StitchRig rig(env, 3);
+    rig.doc->Jobs().SetThreaded(true);
+    std::atomic<bool> hold{true};
+    std::vector<int> seen;  // the model the engine holds at each build's end
+    rig.planar->onBuild = [&] {
+        while (hold)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        seen.push_back(rig.planar->options.motionModel);
+        return true;
+    };
+    HVPanoramaOptions options;
+    rig.doc->GetOptions(&options);
+    options.motionModel = 0;
+    rig.doc->SetOptions(&options);
+    rig.doc->StartStitching();
+    ASSERT_TRUE(rig.doc->Jobs().IsRunning());
+    options.motionModel = 2;
+    rig.doc->SetOptions(&options);
+    HVPanoramaOptions shown;
+    rig.doc->GetOptions(&shown);
+    EXPECT_EQ(shown.motionModel, 2) << "the page reads back what it set";
+    hold = false;
+    ASSERT_TRUE(WaitForJobs(*rig.doc));
+    rig.doc->StartStitching();
+    ASSERT_TRUE(WaitForJobs(*rig.doc));
+    EXPECT_EQ(seen, (std::vector<int>{0, 2}));
 }
