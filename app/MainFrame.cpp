@@ -500,9 +500,11 @@ void CMainFrame::ConnectDocument() {
     connect(
         &workflow_, &CWorkflow::buildStarted, this, [this] { view_->ShowResult(nullptr, false); },
         Qt::DirectConnection);
+    // Direct: the document's next step (the crop frame) needs the view to
+    // hold the new result.
     connect(
         &workflow_, &CWorkflow::resultChanged, this,
-        [this] { view_->ShowResult(doc_->GetDisplayResult(), true); }, Qt::QueuedConnection);
+        [this] { view_->ShowResult(doc_->GetDisplayResult(), true); }, Qt::DirectConnection);
     // The status bar's result description follows the build once it has ended.
     connect(
         &workflow_, &CWorkflow::buildFinished, this, [this](BuildStatus) { OnZoomDisplayChanged(); },

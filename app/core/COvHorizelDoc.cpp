@@ -59,8 +59,11 @@ COvHorizelDoc::COvHorizelDoc() : m_ownWorkflow(std::make_unique<CWorkflow>()) {
 }
 
 COvHorizelDoc::~COvHorizelDoc() {
-    // A run's work ends before the engines and elements it works on go.
+    // A run's work ends before the engines and elements it works on go; a
+    // borrowed workflow lives on without this document.
     Jobs().Abandon();
+    if (m_workflow)
+        m_workflow->ForgetDocument(this);
     if (m_attachedPlanar)
         m_attachedPlanar->Release();
     if (m_attachedTiled)
@@ -145,7 +148,7 @@ void COvHorizelDoc::SetWorkflow(CWorkflow* workflow) {
     CWorkflow& before = Workflow();
     m_workflow = workflow;
     if (CWorkflow& after = Workflow(); &after != &before)
-        after.Photos().Swap(before.Photos());
+        after.SwapProject(before);
 }
 
 CWorkflow& COvHorizelDoc::Workflow() const {

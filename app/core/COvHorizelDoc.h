@@ -271,6 +271,8 @@ private:
     // The full-size result written to path as a run (the format's options
     // asked first when showOptions); false when there is no result to write.
     bool WritePanoramaFile(const char* path, bool showOptions, std::function<void(int result)> done);
+    // The write's turn: its result taken, its options asked, its run started.
+    void BeginWrite(const std::string& path, bool showOptions, std::function<void(int result)> done);
     void OnUiThread(std::function<void()> call);
     void ReactToReport(bool tiled);
     // Loads one photo; null with the reason (empty: none to tell) when it

@@ -196,30 +196,41 @@ bool COvHorizelDoc::WritePanoramaFile(const char* path, bool showOptions,
     if (!path || !engine || !IsValid(engine->GetFullResult()))
         return false;
     Jobs().Queue([this, path = std::string(path), showOptions, done = std::move(done)]() mutable {
-        // The result is taken when the write's turn comes: a run before it
-        // may have replaced it.
-        PanoramaLib::IPanorama* current = ActiveEngine();
-        PanoramaLib::IPanoElement* full = current ? current->GetFullResult() : nullptr;
-        if (!IsValid(full)) {
-            if (done)
-                done(0);
-            return;
-        }
-        auto write = std::make_shared<CResultFileWrite>(*full, m_progress, kIdsWritingFile, path,
-                                                        m_saveHost ? m_saveHost->OwnerWindow() : nullptr);
-        if (showOptions)
-            write->AskFormatOptions();
-        // The result's lines stay as they are meanwhile: whatever else is
-        // asked of the engines waits for the write's end.
-        auto result = std::make_shared<int>(0);
-        Jobs().Run(
-            JobKind::Save, [write, result] { *result = write->Write(); },
-            [result, done = std::move(done)] {
-                if (done)
-                    done(*result);
-            });
+        BeginWrite(path, showOptions, std::move(done));
     });
     return true;
+}
+
+void COvHorizelDoc::BeginWrite(const std::string& path, bool showOptions, std::function<void(int result)> done) {
+    // The result is taken when the write's turn comes: a run before it may
+    // have replaced it.
+    PanoramaLib::IPanorama* engine = ActiveEngine();
+    PanoramaLib::IPanoElement* full = engine ? engine->GetFullResult() : nullptr;
+    if (!IsValid(full)) {
+        if (done)
+            done(0);
+        return;
+    }
+    auto write = std::make_shared<CResultFileWrite>(*full, m_progress, kIdsWritingFile, path,
+                                                    m_saveHost ? m_saveHost->OwnerWindow() : nullptr);
+    if (showOptions) {
+        write->AskFormatOptions();
+        // A run started while the format's dialog was open goes first; the
+        // write then takes the result as that run leaves it.
+        if (Jobs().IsRunning()) {
+            Jobs().Queue([this, path, done = std::move(done)]() mutable { BeginWrite(path, false, std::move(done)); });
+            return;
+        }
+    }
+    // The result's lines stay as they are meanwhile: whatever else is asked
+    // of the engines waits for the write's end.
+    auto result = std::make_shared<int>(0);
+    Jobs().Run(
+        JobKind::Save, [write, result] { *result = write->Write(); },
+        [result, done = std::move(done)] {
+            if (done)
+                done(*result);
+        });
 }
 
 bool COvHorizelDoc::SaveModified() {

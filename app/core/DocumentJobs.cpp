@@ -13,6 +13,10 @@ void CDocumentJobs::Abandon() {
         m_worker.join();
     m_pending.clear();
     m_done = nullptr;
+    // The abandoned run's end may be on its way already: it finds a newer
+    // generation and does nothing.
+    ++m_generation;
+    m_running = false;
 }
 
 void CDocumentJobs::Queue(std::function<void()> step) {
@@ -49,11 +53,17 @@ bool CDocumentJobs::Run(JobKind kind, std::function<void()> work, std::function<
         Finish();
         return true;
     }
-    m_worker = std::thread([this, work = std::move(work)] {
+    m_worker = std::thread([this, work = std::move(work), generation = m_generation] {
         if (work)
             work();
         // Back to the user-interface thread; dropped with this object.
-        QMetaObject::invokeMethod(this, [this] { Finish(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation] {
+                if (generation == m_generation)
+                    Finish();
+            },
+            Qt::QueuedConnection);
     });
     return true;
 }

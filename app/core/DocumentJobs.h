@@ -34,7 +34,7 @@ public:
     // after done.
     bool Run(JobKind kind, std::function<void()> work, std::function<void()> done);
     // Waits for the work under way and drops its end and what waits: the
-    // owner is going.
+    // document the runs work for is going. Runs can start again afterwards.
     void Abandon();
     // A run is under way (its work or its end).
     bool IsRunning() const { return m_running; }
@@ -55,6 +55,8 @@ private:
     bool m_running = false;
     bool m_draining = false;
     JobKind m_kind = JobKind::Build;
+    // Counts the abandons, so an abandoned run's end is told from the next run's.
+    unsigned m_generation = 0;
     std::function<void()> m_done;
     std::deque<std::function<void()>> m_pending;
     std::thread m_worker;

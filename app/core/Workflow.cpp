@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <utility>
 
 #include "AppSettings.h"
 #include "COvHorizelDoc.h"
@@ -53,6 +54,11 @@ void CWorkflow::SetDocument(COvHorizelDoc* document) {
     m_document = document;
     if (m_document)
         m_document->SetWorkflow(this);
+}
+
+void CWorkflow::SwapProject(CWorkflow& other) {
+    m_photos.Swap(other.m_photos);
+    std::swap(m_buildOptions, other.m_buildOptions);
 }
 
 bool CWorkflow::EnterTask(Task task) {

@@ -4,8 +4,10 @@
 // (loads, builds, renders and saves, each a job off the user-interface
 // thread) and the state of the last build.
 // No windows: the frame asks it what a switch needs and carries that out;
-// windows follow its signals (on queued connections, so a slot never runs
-// inside the document's own step).
+// windows follow its signals, on queued connections so that a slot never
+// runs inside the document's own step, but for the view's hold on the result:
+// it lets go before a build starts and takes a new result at once, as the
+// document's next step (the crop frame) works on it.
 
 #include <QObject>
 #include <optional>
@@ -74,6 +76,14 @@ public:
 
     // The document the workflow's runs work for; borrowed.
     void SetDocument(COvHorizelDoc* document);
+    // The document is going (nothing when it is not this workflow's).
+    void ForgetDocument(const COvHorizelDoc* document) {
+        if (m_document == document)
+            m_document = nullptr;
+    }
+    // The project's photos and the next builds' options change places with
+    // those of another workflow (a document moving to this one brings them).
+    void SwapProject(CWorkflow& other);
 
     // The project's photos in stitching order.
     CClipDescriptionList& Photos() { return m_photos; }

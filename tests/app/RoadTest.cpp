@@ -710,3 +710,16 @@ TEST(Road, ACancelledRenderKeepsTheChosenCropInTheFrameAndForTheNextRender) {
     EXPECT_FALSE(f.PaneText(6).isEmpty());
     EXPECT_TRUE(r.prompts.isEmpty()) << r.prompts.join('|').toStdString();
 }
+
+TEST(Road, TheExportTaskThatStitchesFirstShowsTheCropFrameOnTheNewResult) {
+    Road r(3);
+    CMainFrame& f = r.frame();
+    ASSERT_EQ(f.GetTask(), 2);
+    f.Router().Execute(CmdId::TaskExport);
+    ASSERT_TRUE(WaitForJobs(f.Document()));
+    ASSERT_EQ(f.GetTask(), 3);
+    ASSERT_GT(f.Document().GetCropTypeIndex(), 0) << "a crop is chosen";
+    ASSERT_NE(r.view().GetImage(), nullptr);
+    EXPECT_EQ(r.view().GetImage(), f.Document().GetDisplayResult());
+    EXPECT_TRUE(r.view().IsCropShown());
+}

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include "DocTestSupport.h"
 #include "Profile.h"
@@ -236,4 +237,35 @@ TEST(Workflow, TheDocumentBuildsWithTheWorkflowsModel) {
     rig.doc->SetTiledOptions(true);
     EXPECT_EQ(workflow.GetStitchMode(), StitchMode::Planar) << "a document let go keeps its own";
     EXPECT_TRUE(rig.doc->GetTiledOptions());
+}
+
+TEST(Workflow, ADocumentBringsItsProjectAndWhenItGoesMidBuildTheRunnerIsFreeAgain) {
+    DocEnvironment env;
+    CWorkflow workflow;
+    QSignalSpy finished(&workflow, &CWorkflow::buildFinished);
+    {
+        DocRig rig;
+        rig.doc->AddFiles({env.Photo("a.jpg"), env.Photo("b.jpg")});
+        rig.doc->SetCurrentTask(2);
+        HVPanoramaOptions options;
+        rig.doc->GetOptions(&options);
+        options.motionModel = 2;
+        rig.doc->SetOptions(&options);
+        workflow.SetDocument(rig.doc.get());
+        EXPECT_EQ(workflow.Photos().GetCount(), 2u);
+        ASSERT_TRUE(workflow.BuildOptions(StitchMode::Planar));
+        EXPECT_EQ(workflow.BuildOptions(StitchMode::Planar)->motionModel, 2);
+
+        workflow.Jobs().SetThreaded(true);
+        rig.doc->StartStitching();
+        ASSERT_TRUE(workflow.Jobs().IsRunning());
+    }
+    // The abandoned build's end arrives after its document has gone: it is
+    // dropped, and the next run starts.
+    QTest::qWait(50);
+    EXPECT_EQ(finished.count(), 0);
+    EXPECT_FALSE(workflow.Jobs().IsRunning());
+    bool ran = false;
+    EXPECT_TRUE(workflow.Jobs().Run(JobKind::Save, {}, [&] { ran = true; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ran; }, 5000));
 }
