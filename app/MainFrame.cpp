@@ -500,6 +500,11 @@ void CMainFrame::ConnectDocument() {
     connect(
         &workflow_, &CWorkflow::buildStarted, this, [this] { view_->ShowResult(nullptr, false); },
         Qt::DirectConnection);
+    // Direct too: the planar render frees the preview when it is done, and
+    // the view paints meanwhile (the crop frame on it, a repaint).
+    connect(
+        &workflow_, &CWorkflow::renderStarted, this, [this] { view_->PictureView()->HoldCopyOfImage(); },
+        Qt::DirectConnection);
     // Direct: the document's next step (the crop frame) needs the view to
     // hold the new result.
     connect(

@@ -60,6 +60,15 @@ void CPictViewer::SetImage(PanoramaLib::IPanoElement* image, bool redraw) {
     emit ZoomDisplayChanged();
 }
 
+void CPictViewer::HoldCopyOfImage() {
+    if (!HasValidImage())
+        return;
+    if (PanoramaLib::IPanoElement* copy = m_image->Clone())
+        m_image.Reset(copy);
+    else
+        SetImage(nullptr, true);  // no room for a copy: nothing is safe to paint
+}
+
 void CPictViewer::SetZoom(double zoom, int clientWidth, int clientHeight, bool redraw) {
     m_fit = false;
     if (!m_image) {

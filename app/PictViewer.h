@@ -23,6 +23,10 @@ public:
 
     void SetImage(PanoramaLib::IPanoElement* image, bool redraw);
     PanoramaLib::IPanoElement* GetImage() const { return m_image.Get(); }
+    // From now on paints a copy of its picture, laid out as before: the
+    // picture's owner is about to rewrite it on another thread. The next
+    // SetImage ends it.
+    void HoldCopyOfImage();
     void SetZoom(double zoom, int clientWidth, int clientHeight, bool redraw);
     void FitToWindow(bool redraw);
     void FitToSize(int width, int height, bool redraw);

@@ -114,6 +114,8 @@ void CWorkflow::SetStitchMode(StitchMode mode) {
 }
 
 void CWorkflow::OnJobStarted(JobKind kind) {
+    if (kind == JobKind::Render)
+        emit renderStarted();
     if (kind != JobKind::Build)
         return;
     m_building = true;

@@ -132,6 +132,8 @@ signals:
     void taskChanged(Task task, Task previous);
     void stitchModeChanged(StitchMode mode);
     void buildStarted();
+    // A full-size render starts: it may rewrite the shown preview meanwhile.
+    void renderStarted();
     void buildFinished(BuildStatus status);
     // The view shows the document's result anew.
     void resultChanged();

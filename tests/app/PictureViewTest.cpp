@@ -494,3 +494,23 @@ TEST(PictureView, ShowsARealStitchWithoutCopyingIt) {
     // The engines' image factory is this test's manager: take it back before it goes.
     CreateHVPanorama(nullptr);
 }
+
+TEST(PictureView, AHeldCopyPaintsOnAfterTheOwnerFreesThePictureAndKeepsTheCropFrame) {
+    FakeDocument doc;
+    doc.aspect = {0, 0, 1};
+    auto view = ShownView(&doc, 400, 300);
+    RefPtr<IPanoElement> e = MakeElement(400, 300, 24, 100);
+    ResultView::ShowResult(view.get(), e.Get(), true);
+    view->OnActualSize();
+    const Rect crop{100, 100, 300, 200};
+    view->BeginCrop(&crop, true);
+    view->HoldCopyOfImage();
+    EXPECT_NE(view->GetImage(), e.Get());
+    e->Destroy();  // the render thread frees the preview
+    ASSERT_TRUE(view->IsCropShown());
+    const QImage shot = Grab(*view);
+    EXPECT_EQ(shot.pixel(200, 150), qRgb(100, 100, 100)) << "the copy's pixels";
+    EXPECT_EQ(shot.pixel(150, 200), qRgb(255, 187, 0)) << "the frame on it";
+    ResultView::ShowResult(view.get(), nullptr, true);
+    EXPECT_EQ(view->GetImage(), nullptr);
+}

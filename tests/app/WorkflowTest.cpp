@@ -78,6 +78,11 @@ TEST(Workflow, BuildStateFollowsTheDocumentsBuilds) {
         ASSERT_EQ(finished.count(), 1) << reported;
         EXPECT_EQ(finished[0][0].value<BuildStatus>(), expected) << reported;
         EXPECT_EQ(workflow.LastBuildStatus(), expected) << reported;
+        // A full-size render is told as it starts, and is no build.
+        QSignalSpy rendering(&workflow, &CWorkflow::renderStarted);
+        rig.doc->Render();
+        EXPECT_EQ(rendering.count(), 1) << reported;
+        EXPECT_EQ(finished.count(), 1) << reported;
     }
 }
 
