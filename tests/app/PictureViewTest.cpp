@@ -305,17 +305,26 @@ TEST(PictureView, SetCropRectFollowsTheProduct) {
     EXPECT_EQ(out, (Rect{100, 50, 400, 350}));  // no crop changes nothing
 }
 
-TEST(PictureView, CropShadingAndOutline) {
+// A 400 x 300 picture of grey 100 at 1:1 (not fitted: a fitted picture leaves
+// room for the frame's handles) under a free crop frame over its middle.
+struct CroppedPicture {
+    CroppedPicture() : view(ShownView(&doc, 400, 300)), picture(MakeElement(400, 300, 24, 100)) {
+        doc.aspect = {0, 0, 1};
+        ResultView::ShowResult(view.get(), picture.Get(), true);
+        view->OnActualSize();
+        view->BeginCrop(&crop, true);
+    }
     FakeDocument doc;
-    doc.aspect = {0, 0, 1};
-    auto view = ShownView(&doc, 400, 300);
-    RefPtr<IPanoElement> e = MakeElement(400, 300, 24, 100);
-    ResultView::ShowResult(view.get(), e.Get(), true);
-    // At 1:1, not fitted: a fitted picture leaves room for the frame's handles.
-    view->OnActualSize();
-    ASSERT_DOUBLE_EQ(view->GetZoom(), 100.0);
+    std::unique_ptr<CPictureView> view;
+    RefPtr<IPanoElement> picture;
     const Rect crop{100, 100, 300, 200};  // image pixels, y up: client rows 100 to 200
-    view->BeginCrop(&crop, true);
+};
+
+TEST(PictureView, CropShadingAndOutline) {
+    CroppedPicture cropped;
+    CPictureView* view = cropped.view.get();
+    const Rect& crop = cropped.crop;
+    ASSERT_DOUBLE_EQ(view->GetZoom(), 100.0);
     ASSERT_TRUE(view->IsCropShown());
     const QImage shot = Grab(*view);
     const int lightened = 100 + (255 - 100) * 100 / 255;
@@ -496,21 +505,15 @@ TEST(PictureView, ShowsARealStitchWithoutCopyingIt) {
 }
 
 TEST(PictureView, AHeldCopyPaintsOnAfterTheOwnerFreesThePictureAndKeepsTheCropFrame) {
-    FakeDocument doc;
-    doc.aspect = {0, 0, 1};
-    auto view = ShownView(&doc, 400, 300);
-    RefPtr<IPanoElement> e = MakeElement(400, 300, 24, 100);
-    ResultView::ShowResult(view.get(), e.Get(), true);
-    view->OnActualSize();
-    const Rect crop{100, 100, 300, 200};
-    view->BeginCrop(&crop, true);
+    CroppedPicture cropped;
+    CPictureView* view = cropped.view.get();
     view->HoldCopyOfImage();
-    EXPECT_NE(view->GetImage(), e.Get());
-    e->Destroy();  // the render thread frees the preview
+    EXPECT_NE(view->GetImage(), cropped.picture.Get());
+    cropped.picture->Destroy();  // the render thread frees the preview
     ASSERT_TRUE(view->IsCropShown());
     const QImage shot = Grab(*view);
     EXPECT_EQ(shot.pixel(200, 150), qRgb(100, 100, 100)) << "the copy's pixels";
     EXPECT_EQ(shot.pixel(150, 200), qRgb(255, 187, 0)) << "the frame on it";
-    ResultView::ShowResult(view.get(), nullptr, true);
+    ResultView::ShowResult(view, nullptr, true);
     EXPECT_EQ(view->GetImage(), nullptr);
 }
