@@ -481,9 +481,8 @@ void COvHorizelDoc::RunLoadedVariant(BuildVariant variant, std::function<void(bo
     auto work = [this, variant, engine, outcome, manualPreference, elevation, azimuth, tilt] {
         try {
             if (variant == BuildVariant::Manual)
-                outcome->built =
-                    m_planar->BuildWithTransforms(m_elements.Elements(), &m_elements.Prepared(),
-                                                  manualPreference);
+                outcome->built = m_planar->BuildWithTransforms(m_elements.Elements(), &m_elements.Prepared(),
+                                                               manualPreference);
             else
                 outcome->built =
                     engine->Build(m_elements.Elements(), &m_elements.Prepared(), elevation, azimuth, tilt);

@@ -11,6 +11,7 @@
 #include "AppSettings.h"
 #include "COvHorizelDoc.h"
 #include "CropGeometry.h"
+#include "DocText.h"
 #include "ImageFileBridge.h"
 #include "ResultFileWrite.h"
 #include "StringTable.h"
@@ -20,6 +21,8 @@ namespace {
 
 constexpr unsigned kIdsWritingFile = 220;
 constexpr unsigned kIdsReallyExit = 305;
+// A write whose result a run before it took away.
+constexpr unsigned kIdsResultGoneBeforeWrite = 61016;
 
 bool IsValid(const PanoramaLib::IPanoElement* element) {
     return element && element->IsValid();
@@ -81,7 +84,8 @@ void COvHorizelDoc::BeginRender() {
                 BeginWaitCursor();
                 PanoramaLib::IPanoElement* full = m_planar->GetFullResult();
                 OrvexBase::Rect scaled;
-                if (IsValid(full) && CropGeometry::ScaleCropRect(userRect, previewWidth, ElementRect(full), &scaled))
+                if (IsValid(full) &&
+                    CropGeometry::ScaleCropRect(userRect, previewWidth, ElementRect(full), &scaled))
                     m_planar->CropResult(&scaled);
                 EndWaitCursor();
             }
@@ -201,12 +205,15 @@ bool COvHorizelDoc::WritePanoramaFile(const char* path, bool showOptions,
     return true;
 }
 
-void COvHorizelDoc::BeginWrite(const std::string& path, bool showOptions, std::function<void(int result)> done) {
+void COvHorizelDoc::BeginWrite(const std::string& path, bool showOptions,
+                               std::function<void(int result)> done) {
     // The result is taken when the write's turn comes: a run before it may
     // have replaced it.
     PanoramaLib::IPanorama* engine = ActiveEngine();
     PanoramaLib::IPanoElement* full = engine ? engine->GetFullResult() : nullptr;
     if (!IsValid(full)) {
+        if (m_host)
+            m_host->MessageBox(DocText::Load(kIdsResultGoneBeforeWrite, {path}));
         if (done)
             done(0);
         return;
@@ -218,7 +225,8 @@ void COvHorizelDoc::BeginWrite(const std::string& path, bool showOptions, std::f
         // A run started while the format's dialog was open goes first; the
         // write then takes the result as that run leaves it.
         if (Jobs().IsRunning()) {
-            Jobs().Queue([this, path, done = std::move(done)]() mutable { BeginWrite(path, false, std::move(done)); });
+            Jobs().Queue(
+                [this, path, done = std::move(done)]() mutable { BeginWrite(path, false, std::move(done)); });
             return;
         }
     }

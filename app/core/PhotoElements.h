@@ -65,9 +65,10 @@ public:
     // none to tell, when it cannot) and its prepared copy through prepare.
     // Cancel is offered between two photos; the photos not reached stay unread.
     using Reader = std::function<PanoramaLib::IPanoElement*(const std::string& path, std::string* refusal,
-                                                             SamePictures::Fingerprint* print)>;
+                                                            SamePictures::Fingerprint* print)>;
     using Prepare = std::function<PanoramaLib::IPanoElement*(PanoramaLib::IPanoElement* element)>;
-    static void Read(Load& load, IProgressIndicatorEx* progress, const Reader& loadOne, const Prepare& prepare);
+    static void Read(Load& load, IProgressIndicatorEx* progress, const Reader& loadOne,
+                     const Prepare& prepare);
     // A load's end: its slots that ended empty are dropped and the rest
     // become the elements. The paths of the refused photos come back, for the
     // project to let them go.

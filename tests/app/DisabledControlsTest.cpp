@@ -19,8 +19,9 @@
 #include "Profile.h"
 #include "SamplePhotos.h"
 #include "Screenshot.h"
-#include "WaitForJobs.h"
+#include "StartedProgram.h"
 #include "UiServices.h"
+#include "WaitForJobs.h"
 
 namespace {
 
@@ -42,12 +43,7 @@ TEST(DisabledControls, AreDrawnDisabled) {
     AppProfile::WriteProfileInt("STITCHING", "HorzVert", 1);
     UiServices::SetMessageHandler([](QWidget*, const QString&, const QString&) {});
     COvHorizelApp app;
-    app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", SamplePhotos::BoatRow());
-    CMainFrame& frame = *app.GetMainFrame();
-    frame.showNormal();
-    frame.setGeometry(0, 0, 1600, 1000);
-    QTest::qWait(50);
-    WaitForJobs(frame.Document());
+    CMainFrame& frame = StartShown(app, SamplePhotos::BoatRow());
     CDlgStitching* stitch = frame.StitchBar()->StitchPage();
     stitch->Poll();
     const auto control = [](QWidget* page, int id) { return page->findChild<QWidget*>(QString::number(id)); };

@@ -51,15 +51,13 @@ TEST(DocumentBase, UpdatesViewsInOrderSkippingTheSender) {
 TEST(Document, CropListFromTheProductFiles) {
     const std::string program = "<PRODUCT w=\"4\" h=\"3\" oms_id=\"1\" name=\"Program\"/>";
     const std::string user = "<PRODUCT w=\"3\" h=\"2\" oms_id=\"2\" name=\"User\"/>";
-    EXPECT_EQ(Names(CropChoices::Build("", "")),
-              (std::vector<std::string>{"No crop/0", "Manual/1"}));
+    EXPECT_EQ(Names(CropChoices::Build("", "")), (std::vector<std::string>{"No crop/0", "Manual/1"}));
     EXPECT_EQ(Names(CropChoices::Build(program, "")),
               (std::vector<std::string>{"No crop/0", "Manual/1", "Program/2"}));
     EXPECT_EQ(Names(CropChoices::Build(program, user)),
               (std::vector<std::string>{"No crop/0", "Manual/1", "User/2"}));
-    EXPECT_EQ(
-        Names(CropChoices::Build(program, "<PRODUCT w=\"0\" h=\"2\" oms_id=\"2\" name=\"Z\"/>")),
-        (std::vector<std::string>{"No crop/0", "Manual/1", "Program/2"}));
+    EXPECT_EQ(Names(CropChoices::Build(program, "<PRODUCT w=\"0\" h=\"2\" oms_id=\"2\" name=\"Z\"/>")),
+              (std::vector<std::string>{"No crop/0", "Manual/1", "Program/2"}));
 
     // What was skipped, of the file(s) the list comes from.
     const std::string bad = "<PRODUCT w=\"4\" h=\"3\" name=\"No id\"/>";

@@ -39,6 +39,7 @@
 #include "Profile.h"
 #include "SamplePhotos.h"
 #include "Screenshot.h"
+#include "StartedProgram.h"
 #include "UiServices.h"
 #include "WaitForJobs.h"
 
@@ -211,12 +212,7 @@ TEST(ExportRoad, StitchRenderAndExportTheBoatRowToEveryFormat) {
     UiServices::SetMessageHandler([&](QWidget*, const QString& t, const QString&) { messages << t; });
     const std::vector<std::string> photos = SamplePhotos::BoatRow();
     COvHorizelApp app;
-    app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", photos);
-    CMainFrame& frame = *app.GetMainFrame();
-    frame.showNormal();
-    frame.setGeometry(0, 0, 1600, 1000);
-    QTest::qWait(50);
-    WaitForJobs(frame.Document());
+    CMainFrame& frame = StartShown(app, photos);
 
     // The save dialog is answered as a user would: a name typed, Save pressed.
     QString answerName;
@@ -367,13 +363,8 @@ TEST(ExportRoad, ProductChoiceKeepsEveryControlWhole) {
         QStringList messages;
         UiServices::SetMessageHandler([&](QWidget*, const QString& t, const QString&) { messages << t; });
         COvHorizelApp app;
-        app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel",
-                         withPhotos ? SamplePhotos::BoatRow(2) : std::vector<std::string>{});
-        CMainFrame& frame = *app.GetMainFrame();
-        frame.showNormal();
-        frame.setGeometry(0, 0, 1600, 1000);
-        QTest::qWait(50);
-        WaitForJobs(frame.Document());
+        CMainFrame& frame =
+            StartShown(app, withPhotos ? SamplePhotos::BoatRow(2) : std::vector<std::string>{});
         CCustomTabCtrl* tabs = frame.TaskBar()->Tabs();
         QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(2).center());
         WaitForJobs(frame.Document());
@@ -430,13 +421,8 @@ TEST(ExportRoad, CancelledSaveKeepsTheFileSavedBefore) {
     QStringList messages;
     UiServices::SetMessageHandler([&](QWidget*, const QString& t, const QString&) { messages << t; });
     COvHorizelApp app;
-    app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", SamplePhotos::BoatRow());
-    CMainFrame& frame = *app.GetMainFrame();
-    frame.showNormal();
-    frame.setGeometry(0, 0, 1600, 1000);
-    QTest::qWait(50);
+    CMainFrame& frame = StartShown(app, SamplePhotos::BoatRow());
     COvHorizelDoc& doc = frame.Document();
-    WaitForJobs(doc);
 
     const QString folder = dir.path() + "/saved";
     ASSERT_TRUE(QDir().mkpath(folder));

@@ -9,24 +9,24 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QFileDialog>
-#include <QPageSize>
-#include <QPrintDialog>
-#include <QRadioButton>
-#include <QSpinBox>
-#include <QTimer>
-#include <functional>
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
 #include <QLineEdit>
+#include <QPageSize>
+#include <QPrintDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 
 #include "CDlgPrintSetup.h"
 #include "CDlgSaving.h"
@@ -39,9 +39,10 @@
 #include "QtPrinterBackend.h"
 #include "SamplePhotos.h"
 #include "Screenshot.h"
-#include "WaitForJobs.h"
+#include "StartedProgram.h"
 #include "UiServices.h"
 #include "ViewPrinting.h"
+#include "WaitForJobs.h"
 
 namespace {
 
@@ -99,12 +100,7 @@ TEST(PrintRoad, BoatRowOverThreePagesJoinsAtTheMarkers) {
     const QString pdf = dir.path() + "/print.pdf";
     COvHorizelApp app;
     app.PrinterBackend()->SetPdfOutput(pdf);
-    app.InitInstance(std::string(OVH_DEFAULT_SKIN_DIR) + "/../ovhorizel", SamplePhotos::BoatRow());
-    CMainFrame& frame = *app.GetMainFrame();
-    frame.showNormal();
-    frame.setGeometry(0, 0, 1600, 1000);
-    QTest::qWait(50);
-    WaitForJobs(frame.Document());
+    CMainFrame& frame = StartShown(app, SamplePhotos::BoatRow());
     if (QPrinterInfo::availablePrinterNames().isEmpty()) {
         EXPECT_EQ(app.Printers().GetPrinterName(), CQtPrinterBackend::kPdfPrinter);
     }
@@ -142,7 +138,8 @@ TEST(PrintRoad, BoatRowOverThreePagesJoinsAtTheMarkers) {
     QTest::keyClick(pagesEdit, Qt::Key_Return);
     EXPECT_EQ(pagesEdit->text(), "3 pages");
     const QString threePages = widthEdit->text();
-    EXPECT_NEAR(threePages.section(' ', 0, 0).toDouble(), 3 * onePage, 0.3 * onePage) << threePages.toStdString();
+    EXPECT_NEAR(threePages.section(' ', 0, 0).toDouble(), 3 * onePage, 0.3 * onePage)
+        << threePages.toStdString();
     QTest::mouseClick(manual, Qt::LeftButton, {}, QPoint(8, manual->height() / 2));
     PrintLayout layout0;
     app.Printers().GetLayout(&layout0);

@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -283,7 +283,8 @@ TEST(FrameEngineCallbacks, AWorkerWaitsForThePromptsAnswerAndNeverTouchesAWindow
     EXPECT_FALSE(cyclorama);
     EXPECT_TRUE(cancelled);
     QTest::qWait(5);
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no prompt opens for a worker that stopped asking";
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr)
+        << "no prompt opens for a worker that stopped asking";
 }
 
 TEST(FrameEngineCallbacks, AWorkersRepaintRequestsCollapseIntoOnePaint) {

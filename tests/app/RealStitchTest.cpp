@@ -103,8 +103,8 @@ struct RealRig {
         view->setAlignment(Qt::AlignCenter);
         frame.setCentralWidget(view);
         callbacks.onToggleView = [this](bool) { ShowResult(); };
-        QObject::connect(&doc.Workflow(), &CWorkflow::resultChanged, view, [this] { ShowResult(); },
-                         Qt::QueuedConnection);
+        QObject::connect(
+            &doc.Workflow(), &CWorkflow::resultChanged, view, [this] { ShowResult(); }, Qt::QueuedConnection);
         frame.show();
         doc.SetHost(&dialogs);
         callbacks.SetDocument(&doc);
@@ -196,7 +196,8 @@ TEST(RealStitch, BoatRowInBothModesWithItsStages) {
                                          : "main-window-after-stitch-boat-planar");
         EXPECT_TRUE(rig.prompts.empty()) << (rig.prompts.empty() ? "" : rig.prompts[0]);
         EXPECT_TRUE(rig.recorder.Stages().count("Analyzing:")) << tiled;
-        EXPECT_TRUE(rig.recorder.Stages().count("Matching...") || rig.recorder.Stages().count("Stitching...")) << tiled;
+        EXPECT_TRUE(rig.recorder.Stages().count("Matching...") || rig.recorder.Stages().count("Stitching..."))
+            << tiled;
         EXPECT_FALSE(rig.callbacks.ProgressWindow()->isVisible());
     }
 }

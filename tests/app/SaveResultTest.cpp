@@ -277,6 +277,21 @@ TEST(ResultSaving, AWriteAskedForDuringARenderWritesTheResultThatRenderMakes) {
     ASSERT_TRUE(WaitForJobs(*rig.doc));
     const QImage written(QString::fromStdString(path));
     EXPECT_EQ(written.size(), QSize(48, 32));
+
+    // A render that leaves no result: the write waiting behind it says so
+    // and keeps the file written before.
+    rig.doc->SetModifiedFlag(true);
+    const std::size_t told = rig.host.messages.size();
+    rig.planar->fullWidth = 0;
+    rig.planar->hold = true;
+    rig.doc->Render();
+    EXPECT_EQ(rig.doc->WriteResultFile(path.c_str()), 1);
+    rig.planar->hold = false;
+    ASSERT_TRUE(WaitForJobs(*rig.doc));
+    ASSERT_EQ(rig.host.messages.size(), told + 1);
+    EXPECT_EQ(rig.host.messages.back().rfind("The panorama was not saved to " + path + ":", 0), 0u);
+    EXPECT_EQ(QImage(QString::fromStdString(path)).size(), QSize(48, 32));
+    EXPECT_TRUE(rig.doc->IsModified());
 }
 
 TEST(ResultSaving, QuitPromptOnlyWithAnUnsavedResult) {
